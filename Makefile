@@ -1,0 +1,44 @@
+# Quorvel: the two commands a newcomer needs are `make demo` and `make test`.
+BUILD      ?= build
+ASAN_BUILD ?= build-asan
+FUZZ_BUILD ?= build-fuzz
+JOBS       ?= $(shell nproc)
+
+.PHONY: all deps build test test-asan demo fuzz clean
+
+all: build
+
+deps:
+	@./scripts/install-deps.sh
+
+$(BUILD)/build.ninja:
+	cmake -S . -B $(BUILD) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
+
+build: deps $(BUILD)/build.ninja
+	cmake --build $(BUILD) -j $(JOBS)
+
+test: build
+	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
+
+$(ASAN_BUILD)/build.ninja:
+	cmake -S . -B $(ASAN_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=Debug -DQV_SANITIZE=ON
+
+test-asan: deps $(ASAN_BUILD)/build.ninja
+	cmake --build $(ASAN_BUILD) -j $(JOBS)
+	cd $(ASAN_BUILD) && ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
+		ctest --output-on-failure -j $(JOBS)
+
+# Coverage-guided fuzzing of the property-list reader (clang + libFuzzer).
+# FUZZ_SECONDS bounds the run; new crashers land in $(FUZZ_BUILD)/.
+FUZZ_SECONDS ?= 60
+fuzz: deps
+	CC=clang CXX=clang++ cmake -S . -B $(FUZZ_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=Debug -DQV_FUZZ=ON
+	cmake --build $(FUZZ_BUILD) -j $(JOBS) --target plist_fuzz
+	mkdir -p fuzz-corpus && cp -n tests/data/bad_plists/* tests/data/good_plists/* fuzz-corpus/ 2>/dev/null || true
+	cd $(FUZZ_BUILD) && ./bin/plist_fuzz -max_total_time=$(FUZZ_SECONDS) -max_len=65536 ../fuzz-corpus
+
+demo: build
+	@./scripts/demo.sh $(BUILD)/bin/quorvel
+
+clean:
+	rm -rf $(BUILD) $(ASAN_BUILD) $(FUZZ_BUILD)

@@ -1,0 +1,30 @@
+#!/usr/bin/env bash
+# Installs, with apt-get, whatever Quorvel needs to build, test and run that is not
+# already on this Debian machine. Safe to run again: it installs only what is missing.
+set -euo pipefail
+
+packages=(
+    build-essential cmake ninja-build pkg-config   # toolchain
+    clang libclang-rt-14-dev                       # fuzzing and sanitizer runtime
+    libplist-dev                                   # property lists
+    libgtest-dev                                   # unit tests
+    python3                                        # interoperability tests (plistlib)
+)
+
+missing=()
+for p in "${packages[@]}"; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+
+if [ ${#missing[@]} -eq 0 ]; then
+    exit 0
+fi
+
+echo "Installing: ${missing[*]}"
+SUDO=""
+if [ "$(id -u)" -ne 0 ]; then
+    SUDO="sudo"
+fi
+export DEBIAN_FRONTEND=noninteractive
+$SUDO apt-get update -qq
+$SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}"

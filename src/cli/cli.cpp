@@ -1,0 +1,210 @@
+#include "cli/cli.h"
+
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "app/main_app.h"
+#include "platform/file_io.h"
+#include "platform/localization.h"
+#include "sessions/plist_codec.h"
+#include "sessions/settings_options.h"
+
+namespace qv::cli {
+
+namespace {
+
+using platform::GLS;
+
+constexpr const char* kVersion = "0.1.0";
+
+constexpr const char* kHelp =
+    "Usage: quorvel COMMAND [OPTIONS]\n"
+    "\n"
+    "Keeps pairs of folders in step: Backup (B follows A) or Synchronize (each side follows\n"
+    "the other), as defined by the sessions of a session document (.qvd).\n"
+    "\n"
+    "Commands:\n"
+    "  new-document FILE.qvd [--force]\n"
+    "        Write a new document holding the two default sessions. \".qvd\" is added when\n"
+    "        missing. An existing file is kept unless --force is given.\n"
+    "  list [--document FILE.qvd]\n"
+    "        One line per session, fields separated by tabs: index, name, task, exact,\n"
+    "        source, destination.\n"
+    "  show [--document FILE.qvd]\n"
+    "        The document after reading and migration, as an XML property list.\n"
+    "\n"
+    "Without --document, list and show use the template document of the preferences\n"
+    "folder, made with the two default sessions when it is missing.\n"
+    "\n"
+    "Options:\n"
+    "  -h, --help     Show this text.\n"
+    "  --version      Show the version.\n"
+    "\n"
+    "Exit status: 0 on success, 2 on a usage error or a document that cannot be read or\n"
+    "written.\n";
+
+struct Arguments {
+    std::string command;
+    std::vector<std::string> positional;
+    std::string document;
+    bool force = false;
+};
+
+int Usage(std::ostream& err, const std::string& message) {
+    err << "quorvel: " << message << "\n" << "Try 'quorvel --help'.\n";
+    return kExitUsage;
+}
+
+// A text meant for an alert, on a terminal: carriage returns become line feeds.
+std::string ForTerminal(std::string text) {
+    for (char& c : text) {
+        if (c == '\r') c = '\n';
+    }
+    return text;
+}
+
+int Fail(std::ostream& err, const std::string& message) {
+    err << "quorvel: " << ForTerminal(message) << "\n";
+    return kExitUsage;
+}
+
+bool ParseArguments(int argc, char** argv, Arguments* args, std::string* error) {
+    for (int i = 1; i < argc; ++i) {
+        const std::string a = argv[i];
+        if (a == "--document") {
+            if (i + 1 >= argc) {
+                *error = "--document needs a file";
+                return false;
+            }
+            args->document = argv[++i];
+        } else if (a.rfind("--document=", 0) == 0) {
+            args->document = a.substr(11);
+        } else if (a == "--force") {
+            args->force = true;
+        } else if (a.size() > 1 && a[0] == '-' && a != "-") {
+            *error = "unknown option '" + a + "'";
+            return false;
+        } else if (args->command.empty()) {
+            args->command = a;
+        } else {
+            args->positional.push_back(a);
+        }
+    }
+    return true;
+}
+
+// Opens the document named by --document, or the template.
+bool OpenDocument(app::MainApp& app, const Arguments& args, std::ostream& err) {
+    if (args.document.empty()) return true;  // the template, read at start-up
+    sessions::DocResult r = app.document().ReadDocumentFile(args.document);
+    if (!r) {
+        if (!r.alert.empty()) {
+            Fail(err, r.alert);
+        } else {
+            Fail(err, GLS("Can't open the file") + " \"" + args.document + "\": " + r.reason);
+        }
+        return false;
+    }
+    auto& doc = app.document();
+    doc.pathDocumentFile = args.document;
+    doc.isDocumentOpen = true;
+    doc.isDocumentSaved = true;
+    doc.isDocumentTemplate = false;
+    return true;
+}
+
+int NewDocument(app::MainApp& app, const Arguments& args, std::ostream& out, std::ostream& err) {
+    if (args.positional.size() != 1) return Usage(err, "new-document needs one FILE.qvd");
+    std::string path = args.positional.front();
+    const std::string ext = std::string(".") + sessions::kDocumentExtension;
+    if (path.size() < ext.size() || path.compare(path.size() - ext.size(), ext.size(), ext) != 0) {
+        path += ext;
+    }
+    if (platform::ItemExists(path) && !args.force) {
+        return Fail(err, "\"" + path + "\" already exists; use --force to replace it");
+    }
+    auto& doc = app.document();
+    doc.mMainDict = sessions::SessionDocument::NewTemplate();
+    doc.mSessionIndex = 0;
+    sessions::DocResult r = doc.WriteFileSession(path);
+    if (!r) return Fail(err, r.alert + (r.reason.empty() ? "" : " (" + r.reason + ")"));
+    out << path << "\n";
+    return kExitOk;
+}
+
+int List(app::MainApp& app, std::ostream& out) {
+    auto& doc = app.document();
+    for (std::int64_t i = 0; i < doc.SessionCount(); ++i) {
+        const plist::Value* session = doc.GetSessionDict(i);
+        const plist::Value* settings = session->dictAt("settingsDict");
+        const plist::Value* console = session->dictAt("consoleDict");
+        const std::int64_t task = settings ? settings->intAt("settTask") : 0;
+        const std::int64_t exact = settings ? settings->intAt("settExact") : 0;
+        out << i << '\t' << doc.GetSessionName(i) << '\t'
+            << GLS(task == sessions::kTaskSynchronize ? "Synchronize" : "Backup") << '\t'
+            << platform::YesNo(exact) << '\t' << (console ? console->stringAt("topFolder") : "")
+            << '\t' << (console ? console->stringAt("bottomFolder") : "") << '\n';
+    }
+    return kExitOk;
+}
+
+int Show(app::MainApp& app, std::ostream& out, std::ostream& err) {
+    std::string xml;
+    std::string why;
+    if (!plist::ToXml(app.document().mMainDict, &xml, &why)) return Fail(err, why);
+    out << xml;
+    return kExitOk;
+}
+
+// Without --document, list and show work on the template: it is written when missing, so
+// that the user finds the two default sessions there.
+void EnsureTemplateOnDisk(app::MainApp& app, std::ostream& err) {
+    auto& doc = app.document();
+    if (platform::ItemExists(doc.pathFileDocTemplate())) return;
+    std::string why;
+    if (!app.paths().EnsurePreferencesFolder(&why)) {
+        err << "quorvel: warning: " << why << "\n";
+        return;
+    }
+    sessions::DocResult r = doc.WriteFileSession(doc.pathFileDocTemplate());
+    if (!r) err << "quorvel: warning: " << ForTerminal(r.alert) << "\n";
+}
+
+}  // namespace
+
+int RunCli(int argc, char** argv, std::ostream& out, std::ostream& err) {
+    Arguments args;
+    std::string error;
+    for (int i = 1; i < argc; ++i) {
+        const std::string a = argv[i];
+        if (a == "-h" || a == "--help" || a == "help") {
+            out << kHelp;
+            return kExitOk;
+        }
+        if (a == "--version") {
+            out << "quorvel " << kVersion << "\n";
+            return kExitOk;
+        }
+    }
+    if (!ParseArguments(argc, argv, &args, &error)) return Usage(err, error);
+    if (args.command.empty()) return Usage(err, "no command given");
+    const bool known =
+        args.command == "new-document" || args.command == "list" || args.command == "show";
+    if (!known) return Usage(err, "unknown command '" + args.command + "'");
+    if (args.command != "new-document" && !args.positional.empty()) {
+        return Usage(err, "unexpected argument '" + args.positional.front() + "'");
+    }
+
+    app::MainApp app(app::DefaultResourcesFolder());
+    app::StartupResult started = app.Start();
+    if (!started.ok) return Fail(err, started.alert);
+
+    if (args.command == "new-document") return NewDocument(app, args, out, err);
+    if (!OpenDocument(app, args, err)) return kExitUsage;
+    if (args.document.empty()) EnsureTemplateOnDisk(app, err);
+    if (args.command == "list") return List(app, out);
+    return Show(app, out, err);
+}
+
+}  // namespace qv::cli

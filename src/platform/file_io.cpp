@@ -1,0 +1,251 @@
+#include "platform/file_io.h"
+
+#include <fcntl.h>
+#include <limits.h>
+#include <stdlib.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <fstream>
+#include <vector>
+
+#include "platform/syscalls.h"
+
+namespace qv::platform {
+
+namespace {
+
+std::string ErrnoText(int err) { return std::strerror(err); }
+
+// Closes a descriptor when it goes out of scope.
+class UniqueFd {
+public:
+    explicit UniqueFd(int fd = -1) : fd_(fd) {}
+    ~UniqueFd() {
+        if (fd_ >= 0) ::close(fd_);
+    }
+    UniqueFd(const UniqueFd&) = delete;
+    UniqueFd& operator=(const UniqueFd&) = delete;
+    int get() const { return fd_; }
+
+private:
+    int fd_;
+};
+
+// The file a write to path really lands on: a link is followed to the file it names.
+std::string ResolveWriteTarget(const std::string& path) {
+    struct stat st {};
+    if (::lstat(path.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return path;
+    char resolved[PATH_MAX];
+    if (::realpath(path.c_str(), resolved) != nullptr) return resolved;
+    // A dangling link: write where it points, relative to the link's folder.
+    std::vector<char> buf(PATH_MAX);
+    ssize_t n = ::readlink(path.c_str(), buf.data(), buf.size() - 1);
+    if (n <= 0) return path;
+    std::string target(buf.data(), static_cast<std::size_t>(n));
+    if (target.front() == '/') return target;
+    return JoinPath(ParentFolder(path), target);
+}
+
+bool WriteAll(int fd, const std::string& bytes, std::string* reason) {
+    std::size_t done = 0;
+    while (done < bytes.size()) {
+        ssize_t n = sys().write(fd, bytes.data() + done, bytes.size() - done);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            *reason = ErrnoText(errno);
+            return false;
+        }
+        if (n == 0) {
+            *reason = ErrnoText(ENOSPC);
+            return false;
+        }
+        done += static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
+}  // namespace
+
+ReadFileResult ReadWholeFile(const std::string& path, std::size_t maxBytes) {
+    ReadFileResult result;
+    UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
+    if (fd.get() < 0) {
+        int err = errno;
+        result.status = (err == ENOENT || err == ENOTDIR) ? ReadStatus::Missing
+                        : err == EISDIR                   ? ReadStatus::NotAFile
+                                                          : ReadStatus::Unreadable;
+        result.reason = ErrnoText(err);
+        return result;
+    }
+    struct stat st {};
+    if (::fstat(fd.get(), &st) != 0) {
+        result.reason = ErrnoText(errno);
+        return result;
+    }
+    if (!S_ISREG(st.st_mode)) {
+        result.status = ReadStatus::NotAFile;
+        result.reason = S_ISDIR(st.st_mode) ? "it is a folder" : "it is not a regular file";
+        return result;
+    }
+    if (static_cast<std::size_t>(st.st_size) > maxBytes) {
+        result.status = ReadStatus::TooLarge;
+        result.reason = "the file is larger than " + std::to_string(maxBytes) + " bytes";
+        return result;
+    }
+    // The size can change under us (or be reported as 0 by pseudo files): read to the end,
+    // but never past the limit.
+    std::string bytes;
+    bytes.resize(static_cast<std::size_t>(st.st_size) + 1);
+    std::size_t got = 0;
+    for (;;) {
+        if (got == bytes.size()) {
+            if (bytes.size() > maxBytes) {
+                result.status = ReadStatus::TooLarge;
+                result.reason = "the file is larger than " + std::to_string(maxBytes) + " bytes";
+                return result;
+            }
+            bytes.resize(std::min(maxBytes + 1, bytes.size() * 2 + 4096));
+        }
+        ssize_t n = ::read(fd.get(), bytes.data() + got, bytes.size() - got);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            result.reason = ErrnoText(errno);
+            return result;
+        }
+        if (n == 0) break;
+        got += static_cast<std::size_t>(n);
+    }
+    if (got > maxBytes) {
+        result.status = ReadStatus::TooLarge;
+        result.reason = "the file is larger than " + std::to_string(maxBytes) + " bytes";
+        return result;
+    }
+    bytes.resize(got);
+    result.status = ReadStatus::Ok;
+    result.bytes = std::move(bytes);
+    return result;
+}
+
+WriteResult WriteFileAtomically(const std::string& path, const std::string& bytes,
+                                const AtomicWriteOptions& options) {
+    WriteResult result;
+    const std::string target = ResolveWriteTarget(path);
+    const std::string folder = ParentFolder(target);
+    auto failed = [&](WriteStep step, std::string why) {
+        result.failedAt = step;
+        result.reason = std::move(why);
+        return result;
+    };
+
+    struct stat old {};
+    const bool replacing = ::stat(target.c_str(), &old) == 0;
+    if (replacing && S_ISDIR(old.st_mode)) return failed(WriteStep::Create, "it is a folder");
+    const mode_t mode = options.mode ? *options.mode
+                        : replacing  ? (old.st_mode & 07777)
+                                     : (0666 & ~CurrentUmask());
+
+    std::string tmp = JoinPath(folder, "." + LastPathComponent(target) + ".qvtmp-XXXXXX");
+    std::vector<char> tmpl(tmp.begin(), tmp.end());
+    tmpl.push_back('\0');
+    int fd = sys().mkstemp(tmpl.data());
+    if (fd < 0) return failed(WriteStep::Create, ErrnoText(errno));
+    tmp.assign(tmpl.data());
+
+    auto discard = [&](WriteStep step, std::string why) {
+        if (fd >= 0) sys().close(fd);
+        sys().unlink(tmp.c_str());
+        return failed(step, std::move(why));
+    };
+
+    // The mode is set before any content is written, so that a file meant to be private is
+    // never readable by others, not even for a moment.
+    if (sys().fchmod(fd, mode) != 0) return discard(WriteStep::Mode, ErrnoText(errno));
+    if (replacing && (old.st_uid != ::geteuid() || old.st_gid != ::getegid())) {
+        // Keep the owner of a document that root rewrites; ignored when not permitted.
+        [[maybe_unused]] int rc = ::fchown(fd, old.st_uid, old.st_gid);
+    }
+    std::string why;
+    if (!WriteAll(fd, bytes, &why)) return discard(WriteStep::Write, why);
+    if (sys().fsync(fd) != 0) return discard(WriteStep::Flush, ErrnoText(errno));
+    const int closed = sys().close(fd);
+    fd = -1;
+    if (closed != 0) return discard(WriteStep::Flush, ErrnoText(errno));
+    if (sys().rename(tmp.c_str(), target.c_str()) != 0) {
+        return discard(WriteStep::Rename, ErrnoText(errno));
+    }
+    // Make the rename itself durable; a failure here leaves a complete file either way.
+    UniqueFd dir(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (dir.get() >= 0) ::fsync(dir.get());
+    result.ok = true;
+    return result;
+}
+
+bool CreateFolderWithFoldersInBetween(const std::string& path, std::string* reason) {
+    if (path.empty()) {
+        if (reason) *reason = "empty path";
+        return false;
+    }
+    if (IsExistingFolder(path)) return true;
+    const std::string parent = ParentFolder(path);
+    if (parent != path && !parent.empty() && !IsExistingFolder(parent)) {
+        if (!CreateFolderWithFoldersInBetween(parent, reason)) return false;
+    }
+    if (sys().mkdir(path.c_str(), 0777) != 0 && !(errno == EEXIST && IsExistingFolder(path))) {
+        if (reason) *reason = ErrnoText(errno);
+        return false;
+    }
+    return true;
+}
+
+bool IsExistingFolder(const std::string& path) {
+    struct stat st {};
+    return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+bool IsExistingRegularFile(const std::string& path) {
+    struct stat st {};
+    return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
+bool ItemExists(const std::string& path) {
+    struct stat st {};
+    return ::lstat(path.c_str(), &st) == 0;
+}
+
+mode_t CurrentUmask() {
+    std::ifstream status("/proc/self/status");
+    std::string line;
+    while (std::getline(status, line)) {
+        if (line.rfind("Umask:", 0) == 0) {
+            return static_cast<mode_t>(std::strtoul(line.c_str() + 6, nullptr, 8));
+        }
+    }
+    return 022;
+}
+
+std::string ParentFolder(const std::string& path) {
+    std::string p = path;
+    while (p.size() > 1 && p.back() == '/') p.pop_back();
+    const auto slash = p.rfind('/');
+    if (slash == std::string::npos) return ".";
+    if (slash == 0) return "/";
+    return p.substr(0, slash);
+}
+
+std::string LastPathComponent(const std::string& path) {
+    std::string p = path;
+    while (p.size() > 1 && p.back() == '/') p.pop_back();
+    const auto slash = p.rfind('/');
+    return slash == std::string::npos ? p : p.substr(slash + 1);
+}
+
+std::string JoinPath(const std::string& folder, const std::string& name) {
+    if (folder.empty()) return name;
+    if (folder.back() == '/') return folder + name;
+    return folder + "/" + name;
+}
+
+}  // namespace qv::platform

@@ -1,0 +1,60 @@
+#pragma once
+// Whole-file reading and crash-safe whole-file writing, for the small documents Quorvel keeps
+// (session documents, preferences, string tables). Paths are byte strings.
+
+#include <sys/types.h>
+
+#include <cstddef>
+#include <optional>
+#include <string>
+
+namespace qv::platform {
+
+enum class ReadStatus { Ok, Missing, NotAFile, TooLarge, Unreadable };
+
+struct ReadFileResult {
+    ReadStatus status = ReadStatus::Unreadable;
+    std::string bytes;   // the file's content when status is Ok
+    std::string reason;  // a short text for people when status is not Ok
+};
+
+// Reads a whole regular file of at most maxBytes bytes. Never blocks on a FIFO or a device:
+// anything that is not a regular file is NotAFile.
+ReadFileResult ReadWholeFile(const std::string& path, std::size_t maxBytes);
+
+struct AtomicWriteOptions {
+    // The mode the new file gets; without it, the replaced file's mode or, for a new file,
+    // 0666 less the process umask.
+    std::optional<mode_t> mode;
+};
+
+enum class WriteStep { None, Create, Mode, Write, Flush, Rename };
+
+struct WriteResult {
+    bool ok = false;
+    WriteStep failedAt = WriteStep::None;
+    std::string reason;  // why it failed, for people
+};
+
+// Writes bytes to path so that path holds either its old content or all of the new content,
+// whatever fails: a temporary file in the same folder is given its mode, written, flushed and
+// renamed over the target. A symbolic link at path is followed, so the link stays a link.
+// On failure the temporary file is removed and the target is untouched.
+WriteResult WriteFileAtomically(const std::string& path, const std::string& bytes,
+                                const AtomicWriteOptions& options = {});
+
+// Creates the folder and every missing folder above it (mode 0777 less the umask).
+bool CreateFolderWithFoldersInBetween(const std::string& path, std::string* reason = nullptr);
+
+bool IsExistingFolder(const std::string& path);       // follows links
+bool IsExistingRegularFile(const std::string& path);  // follows links
+bool ItemExists(const std::string& path);             // does not follow a final link
+
+// The process's file-creation mask, read without changing it.
+mode_t CurrentUmask();
+
+std::string ParentFolder(const std::string& path);
+std::string LastPathComponent(const std::string& path);
+std::string JoinPath(const std::string& folder, const std::string& name);
+
+}  // namespace qv::platform

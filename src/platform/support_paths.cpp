@@ -1,0 +1,64 @@
+#include "platform/support_paths.h"
+
+#include <pwd.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+
+#include "platform/file_io.h"
+#include "platform/localization.h"
+#include "platform/syscalls.h"
+
+namespace qv::platform {
+
+namespace {
+
+std::string HomeFolder() {
+    if (const char* home = std::getenv("HOME"); home != nullptr && *home == '/') return home;
+    if (const passwd* pw = ::getpwuid(::getuid()); pw != nullptr && pw->pw_dir != nullptr) {
+        return pw->pw_dir;
+    }
+    return "/";
+}
+
+std::string XdgFolder(const char* variable, const std::string& home, const char* fallback) {
+    if (const char* value = std::getenv(variable); value != nullptr && *value == '/') return value;
+    return JoinPath(home, fallback);
+}
+
+}  // namespace
+
+SupportPaths SupportPaths::FromEnvironment() {
+    SupportPaths p;
+    p.home = HomeFolder();
+    p.pathFolderPref = JoinPath(XdgFolder("XDG_CONFIG_HOME", p.home, ".config"), "quorvel");
+    p.pathFilePref = JoinPath(p.pathFolderPref, std::string(kAppIdentifier) + ".plist");
+    p.pathFileDocTemplate =
+        JoinPath(p.pathFolderPref, std::string(kAppIdentifier) + ".template.plist");
+    p.pathNimbrelAppSupp = JoinPath(XdgFolder("XDG_DATA_HOME", p.home, ".local/share"), "Nimbrel");
+    p.pathQV4AppSupp = JoinPath(p.pathNimbrelAppSupp, "Quorvel 4");
+    p.pathExactSyncIndexFolder = JoinPath(p.pathQV4AppSupp, "ExactSync Indexes");
+    p.pathAppFolder = p.pathQV4AppSupp;
+    p.pathLogFolder = JoinPath(p.pathAppFolder, GLS("Log Files"));
+    return p;
+}
+
+bool SupportPaths::EnsurePreferencesFolder(std::string* reason) const {
+    if (IsExistingFolder(pathFolderPref)) return true;
+    if (!CreateFolderWithFoldersInBetween(ParentFolder(pathFolderPref), reason)) return false;
+    // Documents kept here may hold (scrambled) volume and mail passwords: only the owner may
+    // look inside.
+    if (sys().mkdir(pathFolderPref.c_str(), 0700) != 0 && !IsExistingFolder(pathFolderPref)) {
+        if (reason != nullptr) *reason = std::strerror(errno);
+        return false;
+    }
+    return true;
+}
+
+bool SupportPaths::EnsureSupportFolder(std::string* reason) const {
+    return CreateFolderWithFoldersInBetween(pathQV4AppSupp, reason);
+}
+
+}  // namespace qv::platform

@@ -1,0 +1,42 @@
+#pragma once
+// Reading and writing property lists. Reading takes the XML format (document type version 1.0)
+// and the binary format; writing produces XML, byte for byte the same for equal values.
+// Bad input of any kind (truncated, not a property list, nested beyond reason, too large)
+// yields a failure with a reason, never a crash or a hang.
+
+#include <cstddef>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "platform/file_io.h"
+#include "sessions/plist_value.h"
+
+namespace qv::plist {
+
+// Files larger than this are refused unread: documents and preferences are a few hundred KiB.
+inline constexpr std::size_t kMaxPlistFileBytes = 64 * 1024 * 1024;
+// Arrays and dictionaries nested deeper than this are refused.
+inline constexpr int kMaxNestingDepth = 128;
+
+std::optional<Value> Parse(std::string_view bytes, std::string* error);
+
+enum class ReadFailure { None, Missing, NotAFile, Unreadable, NotAPropertyList };
+
+struct ReadResult {
+    std::optional<Value> value;
+    ReadFailure failure = ReadFailure::None;
+    std::string reason;
+};
+ReadResult ReadFile(const std::string& path);
+
+// Fails (with a reason) for a string or key that is not valid UTF-8 or holds a character that
+// XML cannot carry.
+bool ToXml(const Value& value, std::string* out, std::string* error);
+
+// ToXml, then an atomic write (see platform::WriteFileAtomically). A value that cannot be
+// serialised fails at WriteStep::None with the reason.
+platform::WriteResult WriteXmlFile(const std::string& path, const Value& value,
+                                   const platform::AtomicWriteOptions& options = {});
+
+}  // namespace qv::plist

@@ -1,0 +1,196 @@
+#include "sessions/session_document.h"
+
+#include <sys/stat.h>
+
+#include "platform/file_io.h"
+#include "platform/localization.h"
+#include "sessions/automount_options.h"
+#include "sessions/conflict_options.h"
+#include "sessions/exclude_options.h"
+#include "sessions/filter_options.h"
+#include "sessions/multi_options.h"
+#include "sessions/plist_codec.h"
+#include "sessions/script_options.h"
+#include "sessions/settings_options.h"
+#include "sessions/timer_options.h"
+
+namespace qv::sessions {
+
+using platform::GLS;
+
+namespace {
+
+constexpr const char* kPasswordsReason =
+    "because it contains passwords to connect to remote volumes, and I cannot set the file "
+    "permissions to rw-------";
+
+std::string HigherVersionMessage(const std::string& path) {
+    return GLS("Can't open the file") + "\r\"" + path + "\"\r" +
+           GLS("because it has been created by a higher version.");
+}
+
+DocResult Failed(std::string reason, std::string alert = {}) {
+    DocResult r;
+    r.reason = std::move(reason);
+    r.alert = std::move(alert);
+    return r;
+}
+
+DocResult Succeeded() {
+    DocResult r;
+    r.ok = true;
+    return r;
+}
+
+}  // namespace
+
+std::string WriteFailureMessage(const std::string& path, const std::string& reason) {
+    std::string text = GLS("Can't write the file") + " \"" + path + "\" " + GLS("to the disk");
+    if (!reason.empty()) text += " " + GLS(reason);
+    return text + ".";
+}
+
+SessionDocument::SessionDocument(std::string pathFileDocTemplate)
+    : pathFileDocTemplate_(std::move(pathFileDocTemplate)) {}
+
+plist::Value SessionDocument::NewTemplate() {
+    plist::Value doc = plist::Dict{{"sessionsArray", plist::Array{}}};
+    AddSession(kTaskSynchronize, GLS("Default Sync Session"), doc);
+    AddSession(kTaskBackup, GLS("Default Backup Session"), doc);
+    doc.set("fileVersion", kDocumentVersion);
+    doc.set("sessionIndex", 0);
+    return doc;
+}
+
+void SessionDocument::AddSession(std::int64_t task, const std::string& name, plist::Value& dict) {
+    plist::Value session = plist::Dict{
+        {"consoleDict", plist::Dict{{"sessionName", name}, {"topFolder", ""}, {"bottomFolder", ""}}},
+        {"timerDict", DefaultTimerDict(DefaultTimerStartDate())},
+        {"multiDict", DefaultMultiDict()},
+        {"filterDict", DefaultFilterDict()},
+        {"excludeDict", DefaultExcludeDict()},
+        {"conflictsDict", DefaultConflictsDict()},
+        {"autoMountDict", DefaultAutoMountDict()},
+        {"appleScriptDict", DefaultAppleScriptDict()},
+        {"settingsDict", DefaultSettingsDict(task)},
+    };
+    plist::Value* sessions = dict.arrayAt("sessionsArray");
+    if (sessions == nullptr) sessions = &dict.set("sessionsArray", plist::Array{});
+    sessions->array().push_back(std::move(session));
+}
+
+void SessionDocument::ReadFileTemplate() {
+    if (!platform::ItemExists(pathFileDocTemplate_)) {
+        // Carry over the template of the previous generation; a failed copy is of no account.
+        const std::string old =
+            platform::JoinPath(platform::ParentFolder(pathFileDocTemplate_), kOldTemplateName);
+        platform::ReadFileResult bytes = platform::ReadWholeFile(old, plist::kMaxPlistFileBytes);
+        if (bytes.status == platform::ReadStatus::Ok) {
+            platform::WriteFileAtomically(pathFileDocTemplate_, bytes.bytes);
+        }
+    }
+    if (!ReadDocumentFile(pathFileDocTemplate_)) {
+        mMainDict = NewTemplate();
+        mSessionIndex = 0;
+    }
+    isDocumentTemplate = true;
+    isDocumentOpen = true;
+}
+
+DocResult SessionDocument::ReadDocumentFile(const std::string& path) {
+    plist::ReadResult read = plist::ReadFile(path);
+    switch (read.failure) {
+        case plist::ReadFailure::None: break;
+        case plist::ReadFailure::Missing: return Failed("the file does not exist");
+        case plist::ReadFailure::NotAFile: return Failed("it is not a file");
+        case plist::ReadFailure::Unreadable: return Failed(read.reason);
+        case plist::ReadFailure::NotAPropertyList:
+            return Failed("it is not a property list (" + read.reason + ")");
+    }
+    plist::Value& doc = *read.value;
+    if (!doc.isDict()) return Failed("it is not a property-list dictionary");
+    const plist::Value* version = doc.find("fileVersion");
+    if (version == nullptr) return Failed("it has no fileVersion");
+    const std::int64_t v = version->intValue();
+    if (v >= 421) {
+        if (path == pathFileDocTemplate_) return Failed("it was made by a higher version");
+        return Failed("it was made by a higher version", HigherVersionMessage(path));
+    }
+    // The open document is replaced only by one that migrates; a refused file leaves it as it was.
+    MigrationResult migrated = MigrateDocument(doc, v);
+    if (!migrated.ok) return Failed(migrated.reason);
+    mMainDict = std::move(doc);
+    mSessionIndex = migrated.sessionIndex;
+    return Succeeded();
+}
+
+bool SessionDocument::UpdateDocumentFile(std::int64_t version) {
+    MigrationResult migrated = MigrateDocument(mMainDict, version);
+    if (migrated.ok) mSessionIndex = migrated.sessionIndex;
+    return migrated.ok;
+}
+
+DocResult SessionDocument::WriteFileSession(const std::string& path) {
+    mMainDict.set("fileVersion", kDocumentVersion);
+    const bool isTemplate = path == pathFileDocTemplate_;
+    const bool holdsPasswords = !isTemplate && VolumeListContainsPassword(mMainDict, false);
+
+    // A document holding passwords gets its restricted mode before its content is written,
+    // so that it is never readable by others and a refusal leaves the old file in place.
+    platform::AtomicWriteOptions options;
+    if (holdsPasswords) options.mode = S_IRWXU;
+    platform::WriteResult written = plist::WriteXmlFile(path, mMainDict, options);
+    if (!written.ok) {
+        if (holdsPasswords && written.failedAt == platform::WriteStep::Mode) {
+            return Failed(written.reason, WriteFailureMessage(path, kPasswordsReason));
+        }
+        return Failed(written.reason, WriteFailureMessage(path));
+    }
+    return Succeeded();
+}
+
+bool SessionDocument::SetRWXNoAccessNoAccessToFile(const std::string& path) {
+    return ::chmod(path.c_str(), S_IRWXU) == 0;
+}
+
+bool SessionDocument::isDocumentToBeSaved() const {
+    if (!isDocumentOpen || isDocumentTemplate || !mMainDict.isDict()) return false;
+    std::string current;
+    if (!plist::ToXml(mMainDict, &current, nullptr)) return true;
+    std::string reference;
+    if (isDocumentSaved) {
+        platform::ReadFileResult file =
+            platform::ReadWholeFile(pathDocumentFile, plist::kMaxPlistFileBytes);
+        if (file.status != platform::ReadStatus::Ok) return true;
+        reference = std::move(file.bytes);
+    } else if (!plist::ToXml(NewTemplate(), &reference, nullptr)) {
+        return true;
+    }
+    return current != reference;
+}
+
+const plist::Value* SessionDocument::GetSessionDict(std::int64_t index) const {
+    const plist::Value* sessions = mMainDict.arrayAt("sessionsArray");
+    if (sessions == nullptr || index < 0 ||
+        index >= static_cast<std::int64_t>(sessions->array().size())) {
+        return nullptr;
+    }
+    return &sessions->array()[static_cast<std::size_t>(index)];
+}
+
+plist::Value* SessionDocument::GetSessionDict(std::int64_t index) {
+    return const_cast<plist::Value*>(static_cast<const SessionDocument*>(this)->GetSessionDict(index));
+}
+
+std::string SessionDocument::GetSessionName(std::int64_t index) const {
+    const plist::Value* session = GetSessionDict(index);
+    const plist::Value* console = session ? session->dictAt("consoleDict") : nullptr;
+    return console ? console->stringAt("sessionName") : std::string();
+}
+
+std::int64_t SessionDocument::SessionCount() const {
+    const plist::Value* sessions = mMainDict.arrayAt("sessionsArray");
+    return sessions ? static_cast<std::int64_t>(sessions->array().size()) : 0;
+}
+
+}  // namespace qv::sessions
