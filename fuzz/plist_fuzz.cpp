@@ -11,8 +11,8 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     std::string error;
-    auto value = qv::plist::Parse(
-        std::string_view(reinterpret_cast<const char*>(data), size), &error);
+    auto value =
+        qv::plist::Parse(std::string_view(reinterpret_cast<const char*>(data), size), &error);
     if (!value) return 0;
     std::string xml;
     if (!qv::plist::ToXml(*value, &xml, &error)) return 0;  // e.g. a string that is not UTF-8

@@ -40,9 +40,10 @@ StartupResult MainApp::InitVariables() {
     if (!platform::CreateFolderWithFoldersInBetween(paths_.pathQV4AppSupp)) {
         result.alert = platform::GLS("Cannot create the folder") + "\r\"" + paths_.pathQV4AppSupp +
                        "\"." + "\r" + platform::GLS("Cannot run.") + "\r" +
-                       platform::GLS("Please be sure that each folder (if existing) on the "
-                                     "pathname above has got Read&Write privileges for the "
-                                     "current user.");
+                       platform::GLS(
+                           "Please be sure that each folder (if existing) on the "
+                           "pathname above has got Read&Write privileges for the "
+                           "current user.");
         return result;
     }
     PrepareExactSyncIndexFolder();

@@ -17,7 +17,7 @@ struct StartupResult {
 };
 
 class MainApp {
-public:
+  public:
     // resourcesFolder holds the <lang>.lproj folders.
     explicit MainApp(std::string resourcesFolder);
 
@@ -29,7 +29,7 @@ public:
     sessions::SessionDocument& document() { return *document_; }
     sessions::Preferences& preferences() { return *preferences_; }
 
-private:
+  private:
     StartupResult InitVariables();
     void PrepareExactSyncIndexFolder();
 

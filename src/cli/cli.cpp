@@ -52,7 +52,8 @@ struct Arguments {
 };
 
 int Usage(std::ostream& err, const std::string& message) {
-    err << "quorvel: " << message << "\n" << "Try 'quorvel --help'.\n";
+    err << "quorvel: " << message << "\n"
+        << "Try 'quorvel --help'.\n";
     return kExitUsage;
 }
 

@@ -21,7 +21,7 @@ std::string ErrnoText(int err) { return std::strerror(err); }
 
 // Closes a descriptor when it goes out of scope.
 class UniqueFd {
-public:
+  public:
     explicit UniqueFd(int fd = -1) : fd_(fd) {}
     ~UniqueFd() {
         if (fd_ >= 0) ::close(fd_);
@@ -30,7 +30,7 @@ public:
     UniqueFd& operator=(const UniqueFd&) = delete;
     int get() const { return fd_; }
 
-private:
+  private:
     int fd_;
 };
 

@@ -62,7 +62,7 @@ bool ToUtf8(std::string_view bytes, std::string* out, std::string* error) {
 }
 
 class StringsParser {
-public:
+  public:
     explicit StringsParser(std::string_view text) : s_(text) {}
 
     bool Parse(StringTable* table, std::string* error) {
@@ -86,7 +86,7 @@ public:
         }
     }
 
-private:
+  private:
     char Peek() const { return pos_ < s_.size() ? s_[pos_] : '\0'; }
 
     bool Fail(const std::string& what, std::string* error) const {
@@ -138,13 +138,27 @@ private:
             if (pos_ >= s_.size()) break;
             char e = s_[pos_++];
             switch (e) {
-                case 'n': *out += '\n'; break;
-                case 'r': *out += '\r'; break;
-                case 't': *out += '\t'; break;
-                case 'a': *out += '\a'; break;
-                case 'b': *out += '\b'; break;
-                case 'f': *out += '\f'; break;
-                case 'v': *out += '\v'; break;
+                case 'n':
+                    *out += '\n';
+                    break;
+                case 'r':
+                    *out += '\r';
+                    break;
+                case 't':
+                    *out += '\t';
+                    break;
+                case 'a':
+                    *out += '\a';
+                    break;
+                case 'b':
+                    *out += '\b';
+                    break;
+                case 'f':
+                    *out += '\f';
+                    break;
+                case 'v':
+                    *out += '\v';
+                    break;
                 case 'U':
                 case 'u': {
                     char32_t cp = 0;
@@ -181,10 +195,14 @@ private:
         for (int k = 0; k < 4; ++k) {
             char c = s_[pos_++];
             v <<= 4;
-            if (c >= '0' && c <= '9') v |= static_cast<char32_t>(c - '0');
-            else if (c >= 'a' && c <= 'f') v |= static_cast<char32_t>(c - 'a' + 10);
-            else if (c >= 'A' && c <= 'F') v |= static_cast<char32_t>(c - 'A' + 10);
-            else return false;
+            if (c >= '0' && c <= '9')
+                v |= static_cast<char32_t>(c - '0');
+            else if (c >= 'a' && c <= 'f')
+                v |= static_cast<char32_t>(c - 'a' + 10);
+            else if (c >= 'A' && c <= 'F')
+                v |= static_cast<char32_t>(c - 'A' + 10);
+            else
+                return false;
         }
         *cp = v;
         return true;

@@ -24,7 +24,7 @@ bool ParseStringsFile(std::string_view bytes, StringTable* table, std::string* e
 std::vector<std::string> PreferredLanguages();
 
 class Localizer {
-public:
+  public:
     // Looks, for each language in order, for <resources>/<lang>.lproj/Localizable.strings and
     // loads the first that is a regular file and parses. False when none could be loaded.
     bool Load(const std::string& resourcesFolder, const std::vector<std::string>& languages,
@@ -38,7 +38,7 @@ public:
     const StringTable& table() const { return table_; }
     void SetTable(StringTable table) { table_ = std::move(table); }
 
-private:
+  private:
     StringTable table_;
     std::string pathLanguageFolder_;
     std::string pathLanguageStringsFile_;

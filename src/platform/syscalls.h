@@ -10,7 +10,7 @@
 namespace qv::platform {
 
 class SysCalls {
-public:
+  public:
     virtual ~SysCalls() = default;
     virtual int mkstemp(char* pathTemplate);
     virtual ssize_t write(int fd, const void* buf, std::size_t count);
@@ -27,13 +27,13 @@ SysCalls& sys();
 
 // Replaces the calls in force for the lifetime of the object (tests only; not thread-safe).
 class ScopedSysCalls {
-public:
+  public:
     explicit ScopedSysCalls(SysCalls& replacement);
     ~ScopedSysCalls();
     ScopedSysCalls(const ScopedSysCalls&) = delete;
     ScopedSysCalls& operator=(const ScopedSysCalls&) = delete;
 
-private:
+  private:
     SysCalls* previous_;
 };
 

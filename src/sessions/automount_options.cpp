@@ -7,15 +7,22 @@ namespace qv::sessions {
 
 plist::Value DefaultAutoMountRow() {
     return plist::Dict{
-        {"onOff", 1},         {"scheme", ""},          {"user", ""},
-        {"host", ""},         {"path", ""},            {"mountPoint", ""},
-        {"password", plist::Data{}}, {"unmountVolume", 1}, {"volumeType", 0},
+        {"onOff", 1},
+        {"scheme", ""},
+        {"user", ""},
+        {"host", ""},
+        {"path", ""},
+        {"mountPoint", ""},
+        {"password", plist::Data{}},
+        {"unmountVolume", 1},
+        {"volumeType", 0},
     };
 }
 
 plist::Value DefaultAutoMountDict() {
-    return plist::Dict{{"autoMountVolumeOn", 0},
-                       {"autoMountVolumeArray", plist::Array(kAutoMountRows, DefaultAutoMountRow())}};
+    return plist::Dict{
+        {"autoMountVolumeOn", 0},
+        {"autoMountVolumeArray", plist::Array(kAutoMountRows, DefaultAutoMountRow())}};
 }
 
 bool VolumeListContainsPassword(plist::Value& document, bool removePasswords) {

@@ -75,8 +75,8 @@ void RuleB(Value& s) {
 void RuleC(Value& s) {
     s.setIfAbsent("autoMountVolumeOn", 0);
     const Value* rows = s.arrayAt("autoMountVolumeArray");
-    const bool firstRowHasHost = rows != nullptr && !rows->array().empty() &&
-                                 rows->array().front().contains("host");
+    const bool firstRowHasHost =
+        rows != nullptr && !rows->array().empty() && rows->array().front().contains("host");
     if (!firstRowHasHost) {
         s.set("autoMountVolumeOn", 0);
         Value row = DefaultAutoMountRow();
@@ -160,7 +160,8 @@ void RuleG(Value& s) {
     Value& settings = *s.dictAt("settingsDict");
     settings.setIfAbsent("settMoveToTrash", 0);
     settings.setIfAbsent("settCheckAttrChanged", 0);
-    for (const char* obsolete : {"settCPOn", "settCPPopGroup", "settCPPopOthers", "settCPPopOwner"}) {
+    for (const char* obsolete :
+         {"settCPOn", "settCPPopGroup", "settCPPopOthers", "settCPPopOwner"}) {
         s.remove(obsolete);
     }
 }

@@ -6,8 +6,8 @@ namespace qv::sessions {
 
 plist::Value SendEmailDefaultSettings() {
     return plist::Dict{
-        {"mSendEmailTo", ""},        {"mSendEmailFrom", ""}, {"mSendEmailAccountID", ""},
-        {"mSendEmailSMTP", ""},      {"mSendEmailPort", ""}, {"mSendEmailPassword", ""},
+        {"mSendEmailTo", ""},     {"mSendEmailFrom", ""}, {"mSendEmailAccountID", ""},
+        {"mSendEmailSMTP", ""},   {"mSendEmailPort", ""}, {"mSendEmailPassword", ""},
         {"mSendEmailUseSSL", -1},
     };
 }

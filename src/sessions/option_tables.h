@@ -6,7 +6,7 @@
 
 namespace qv::sessions {
 
-inline constexpr std::size_t kTableRows = 32;           // timers, multiple list, filters, exclude
+inline constexpr std::size_t kTableRows = 32;  // timers, multiple list, filters, exclude
 inline constexpr std::size_t kAutoMountRows = 2 * kTableRows;  // volumes to mount
 
 }  // namespace qv::sessions

@@ -288,14 +288,13 @@ bool CheckText(std::string_view s, std::string* error) {
             }
             cp = (cp << 6) | (p[i + k] & 0x3F);
         }
-        const bool overlong = (len == 2 && cp < 0x80) || (len == 3 && cp < 0x800) ||
-                              (len == 4 && cp < 0x10000);
+        const bool overlong =
+            (len == 2 && cp < 0x80) || (len == 3 && cp < 0x800) || (len == 4 && cp < 0x10000);
         if (overlong || cp > 0x10FFFF || (cp >= 0xD800 && cp < 0xE000)) {
             *error = "a text is not valid UTF-8";
             return false;
         }
-        if ((cp < 0x20 && cp != '\t' && cp != '\n' && cp != '\r') || cp == 0xFFFE ||
-            cp == 0xFFFF) {
+        if ((cp < 0x20 && cp != '\t' && cp != '\n' && cp != '\r') || cp == 0xFFFE || cp == 0xFFFF) {
             *error = "a text holds a control character that a property list cannot store";
             return false;
         }
@@ -307,11 +306,20 @@ bool CheckText(std::string_view s, std::string* error) {
 void AppendEscaped(std::string& out, std::string_view s) {
     for (char c : s) {
         switch (c) {
-            case '&': out += "&amp;"; break;
-            case '<': out += "&lt;"; break;
-            case '>': out += "&gt;"; break;
-            case '\r': out += "&#13;"; break;  // a bare CR would be read back as a line feed
-            default: out += c;
+            case '&':
+                out += "&amp;";
+                break;
+            case '<':
+                out += "&lt;";
+                break;
+            case '>':
+                out += "&gt;";
+                break;
+            case '\r':
+                out += "&#13;";
+                break;  // a bare CR would be read back as a line feed
+            default:
+                out += c;
         }
     }
 }
@@ -461,11 +469,20 @@ ReadResult ReadFile(const std::string& path) {
     ReadResult result;
     platform::ReadFileResult file = platform::ReadWholeFile(path, kMaxPlistFileBytes);
     switch (file.status) {
-        case platform::ReadStatus::Ok: break;
-        case platform::ReadStatus::Missing: result.failure = ReadFailure::Missing; break;
-        case platform::ReadStatus::NotAFile: result.failure = ReadFailure::NotAFile; break;
-        case platform::ReadStatus::TooLarge: result.failure = ReadFailure::NotAPropertyList; break;
-        case platform::ReadStatus::Unreadable: result.failure = ReadFailure::Unreadable; break;
+        case platform::ReadStatus::Ok:
+            break;
+        case platform::ReadStatus::Missing:
+            result.failure = ReadFailure::Missing;
+            break;
+        case platform::ReadStatus::NotAFile:
+            result.failure = ReadFailure::NotAFile;
+            break;
+        case platform::ReadStatus::TooLarge:
+            result.failure = ReadFailure::NotAPropertyList;
+            break;
+        case platform::ReadStatus::Unreadable:
+            result.failure = ReadFailure::Unreadable;
+            break;
     }
     if (file.status != platform::ReadStatus::Ok) {
         result.reason = file.reason;

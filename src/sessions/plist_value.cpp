@@ -20,26 +20,35 @@ std::int64_t ClampToInt64(double d) {
 
 std::int64_t Value::intValue() const {
     switch (type()) {
-        case Type::Integer: return std::get<std::int64_t>(v_);
-        case Type::Real: return ClampToInt64(std::get<double>(v_));
-        case Type::Boolean: return std::get<bool>(v_) ? 1 : 0;
+        case Type::Integer:
+            return std::get<std::int64_t>(v_);
+        case Type::Real:
+            return ClampToInt64(std::get<double>(v_));
+        case Type::Boolean:
+            return std::get<bool>(v_) ? 1 : 0;
         case Type::String: {
             const std::string& s = std::get<std::string>(v_);
             errno = 0;
             long long v = std::strtoll(s.c_str(), nullptr, 10);
             return errno == ERANGE ? 0 : v;
         }
-        default: return 0;
+        default:
+            return 0;
     }
 }
 
 double Value::realValue() const {
     switch (type()) {
-        case Type::Integer: return static_cast<double>(std::get<std::int64_t>(v_));
-        case Type::Real: return std::get<double>(v_);
-        case Type::Boolean: return std::get<bool>(v_) ? 1.0 : 0.0;
-        case Type::String: return std::strtod(std::get<std::string>(v_).c_str(), nullptr);
-        default: return 0.0;
+        case Type::Integer:
+            return static_cast<double>(std::get<std::int64_t>(v_));
+        case Type::Real:
+            return std::get<double>(v_);
+        case Type::Boolean:
+            return std::get<bool>(v_) ? 1.0 : 0.0;
+        case Type::String:
+            return std::strtod(std::get<std::string>(v_).c_str(), nullptr);
+        default:
+            return 0.0;
     }
 }
 

@@ -25,14 +25,15 @@ using Array = std::vector<Value>;
 using Dict = std::map<std::string, Value, std::less<>>;
 
 class Value {
-public:
+  public:
     enum class Type { String, Integer, Real, Boolean, Date, Data, Array, Dict };
 
     Value() : v_(Dict{}) {}
     Value(const char* s) : v_(std::string(s)) {}
     Value(std::string s) : v_(std::move(s)) {}
     Value(std::string_view s) : v_(std::string(s)) {}
-    template <typename T, std::enable_if_t<std::is_integral_v<T> && !std::is_same_v<T, bool>, int> = 0>
+    template <typename T,
+              std::enable_if_t<std::is_integral_v<T> && !std::is_same_v<T, bool>, int> = 0>
     Value(T i) : v_(static_cast<std::int64_t>(i)) {}
     Value(bool b) : v_(b) {}
     Value(double d) : v_(d) {}
@@ -90,7 +91,7 @@ public:
 
     bool operator==(const Value& other) const = default;
 
-private:
+  private:
     std::variant<std::string, std::int64_t, double, bool, plist::Date, plist::Data, plist::Array,
                  plist::Dict>
         v_;

@@ -19,7 +19,7 @@ inline constexpr const char* kOldPreferencesFile = "Quorvel 3.0 Prefs.plist";
 inline constexpr const char* kOlderPreferencesFile = "Quorvel.plist";
 
 class Preferences {
-public:
+  public:
     explicit Preferences(platform::SupportPaths paths);
 
     // Every key with its default value.
@@ -36,7 +36,7 @@ public:
 
     plist::Value mPrefDict;
 
-private:
+  private:
     platform::SupportPaths paths_;
 };
 

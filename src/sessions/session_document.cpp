@@ -64,7 +64,8 @@ plist::Value SessionDocument::NewTemplate() {
 
 void SessionDocument::AddSession(std::int64_t task, const std::string& name, plist::Value& dict) {
     plist::Value session = plist::Dict{
-        {"consoleDict", plist::Dict{{"sessionName", name}, {"topFolder", ""}, {"bottomFolder", ""}}},
+        {"consoleDict",
+         plist::Dict{{"sessionName", name}, {"topFolder", ""}, {"bottomFolder", ""}}},
         {"timerDict", DefaultTimerDict(DefaultTimerStartDate())},
         {"multiDict", DefaultMultiDict()},
         {"filterDict", DefaultFilterDict()},
@@ -100,10 +101,14 @@ void SessionDocument::ReadFileTemplate() {
 DocResult SessionDocument::ReadDocumentFile(const std::string& path) {
     plist::ReadResult read = plist::ReadFile(path);
     switch (read.failure) {
-        case plist::ReadFailure::None: break;
-        case plist::ReadFailure::Missing: return Failed("the file does not exist");
-        case plist::ReadFailure::NotAFile: return Failed("it is not a file");
-        case plist::ReadFailure::Unreadable: return Failed(read.reason);
+        case plist::ReadFailure::None:
+            break;
+        case plist::ReadFailure::Missing:
+            return Failed("the file does not exist");
+        case plist::ReadFailure::NotAFile:
+            return Failed("it is not a file");
+        case plist::ReadFailure::Unreadable:
+            return Failed(read.reason);
         case plist::ReadFailure::NotAPropertyList:
             return Failed("it is not a property list (" + read.reason + ")");
     }
@@ -179,7 +184,8 @@ const plist::Value* SessionDocument::GetSessionDict(std::int64_t index) const {
 }
 
 plist::Value* SessionDocument::GetSessionDict(std::int64_t index) {
-    return const_cast<plist::Value*>(static_cast<const SessionDocument*>(this)->GetSessionDict(index));
+    return const_cast<plist::Value*>(
+        static_cast<const SessionDocument*>(this)->GetSessionDict(index));
 }
 
 std::string SessionDocument::GetSessionName(std::int64_t index) const {

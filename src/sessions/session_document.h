@@ -23,7 +23,7 @@ struct DocResult {
 };
 
 class SessionDocument {
-public:
+  public:
     explicit SessionDocument(std::string pathFileDocTemplate);
 
     // A new document with "Default Sync Session" and "Default Backup Session".
@@ -58,7 +58,7 @@ public:
     std::int64_t mSessionIndex = 0;
     std::string gRename;
 
-private:
+  private:
     std::string pathFileDocTemplate_;
 };
 

@@ -16,13 +16,11 @@ plist::Date DefaultTimerStartDate() {
 
 plist::Value DefaultTimerRow(const plist::Date& start) {
     return plist::Dict{
-        {"valid", 0},           {"onOff", 1},           {"start", start},
-        {"intervalOn", 0},      {"intervalHours", 0},   {"intervalMinutes", 0},
-        {"intervalDays", 0},    {"intervalMonths", 0},  {"intervalYears", 0},
-        {"endOn", 0},           {"endDateOn", 0},       {"end", start},
-        {"onlyMonday", 1},      {"onlyTuesday", 1},     {"onlyWednesday", 1},
-        {"onlyThursday", 1},    {"onlyFriday", 1},      {"onlySaturday", 1},
-        {"onlySunday", 1},
+        {"valid", 0},         {"onOff", 1},           {"start", start},     {"intervalOn", 0},
+        {"intervalHours", 0}, {"intervalMinutes", 0}, {"intervalDays", 0},  {"intervalMonths", 0},
+        {"intervalYears", 0}, {"endOn", 0},           {"endDateOn", 0},     {"end", start},
+        {"onlyMonday", 1},    {"onlyTuesday", 1},     {"onlyWednesday", 1}, {"onlyThursday", 1},
+        {"onlyFriday", 1},    {"onlySaturday", 1},    {"onlySunday", 1},
     };
 }
 

@@ -23,8 +23,11 @@ std::size_t Utf8Length(std::string_view s) {
 bool IsValidUtf8(std::string_view s) {
     const auto* p = reinterpret_cast<const unsigned char*>(s.data());
     for (std::size_t i = 0; i < s.size();) {
-        std::size_t len = p[i] < 0x80 ? 1 : (p[i] & 0xE0) == 0xC0 ? 2 : (p[i] & 0xF0) == 0xE0 ? 3
-                                        : (p[i] & 0xF8) == 0xF0  ? 4 : 0;
+        std::size_t len = p[i] < 0x80             ? 1
+                          : (p[i] & 0xE0) == 0xC0 ? 2
+                          : (p[i] & 0xF0) == 0xE0 ? 3
+                          : (p[i] & 0xF8) == 0xF0 ? 4
+                                                  : 0;
         if (len == 0 || i + len > s.size()) return false;
         for (std::size_t k = 1; k < len; ++k) {
             if ((p[i + k] & 0xC0) != 0x80) return false;

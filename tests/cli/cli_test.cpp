@@ -12,14 +12,14 @@ namespace qv {
 namespace {
 
 class CliTest : public test::IsolatedHomeTest {
-protected:
+  protected:
     // Runs quorvel with the arguments; returns the exit status, stdout in *out, stderr in *err.
     int Quorvel(const std::string& args, std::string* out = nullptr, std::string* err = nullptr,
                 const std::string& env = "", const std::string& binary = QV_QUORVEL_BIN) {
         const std::string errFile = dir_ / "stderr.txt";
-        const int rc = test::RunCommand(env + " " + test::ShellQuote(binary) + " " + args +
-                                            " 2>" + test::ShellQuote(errFile),
-                                        out);
+        const int rc = test::RunCommand(
+            env + " " + test::ShellQuote(binary) + " " + args + " 2>" + test::ShellQuote(errFile),
+            out);
         if (err) *err = test::ReadText(errFile);
         return rc;
     }
@@ -67,7 +67,8 @@ TEST_F(CliTest, ListWithoutDocumentMakesTheTemplate) {
     read.value->find("sessionsArray")->array()[1].find("consoleDict")->set("topFolder", "/src");
     ASSERT_TRUE(plist::WriteXmlFile(tmpl, *read.value).ok);
     ASSERT_EQ(Quorvel("list", &out, &err), 0) << err;
-    EXPECT_NE(out.find("1\tDefault Backup Session\tBackup\tNo\t/src\t\n"), std::string::npos) << out;
+    EXPECT_NE(out.find("1\tDefault Backup Session\tBackup\tNo\t/src\t\n"), std::string::npos)
+        << out;
 }
 
 TEST_F(CliTest, TextsFollowTheUsersLanguage) {

@@ -63,10 +63,8 @@ TEST(StringsFileTest, ReportsTheLineOfAnError) {
         const char* error;
     } cases[] = {
         {"\"a\" = \"b\";\n\"c\" = \"d\"\n", "line 3"},  // missing ';' noticed at the end
-        {"\"a\" = \"b;\n", "unterminated text"},
-        {"/* never closed", "unterminated comment"},
-        {"\"a\" = ;", "expected a quoted text"},
-        {"\n\n\"a\" = \"\\Uzzzz\";", "line 3"},
+        {"\"a\" = \"b;\n", "unterminated text"},       {"/* never closed", "unterminated comment"},
+        {"\"a\" = ;", "expected a quoted text"},       {"\n\n\"a\" = \"\\Uzzzz\";", "line 3"},
     };
     for (const auto& c : cases) {
         StringTable table{{"kept", "as it was"}};
@@ -83,16 +81,16 @@ TEST(LocalizerTest, SearchTakesTheFirstLanguageWithARegularStringsFile) {
     test::WriteText(res / "en.lproj/Localizable.strings", "\"Yes\" = \"Yes\";");
     ASSERT_EQ(::mkdir((res / "it.lproj").c_str(), 0755), 0);
     ASSERT_EQ(::mkdir((res / "it.lproj/Localizable.strings").c_str(), 0755), 0);  // a folder
-    test::WriteText(res / "xx.lproj/Localizable.strings", "\"Yes\" = ");           // damaged
+    test::WriteText(res / "xx.lproj/Localizable.strings", "\"Yes\" = ");          // damaged
 
     const struct {
         std::vector<std::string> languages;
         const char* yes;
         const char* folder;
     } cases[] = {
-        {{"fr", "de", "en"}, "Ja", "de.lproj"},   // no fr folder: the second is taken
-        {{"it", "de", "en"}, "Ja", "de.lproj"},   // a folder named Localizable.strings is skipped
-        {{"xx", "en"}, "Yes", "en.lproj"},        // a damaged table is passed over
+        {{"fr", "de", "en"}, "Ja", "de.lproj"},  // no fr folder: the second is taken
+        {{"it", "de", "en"}, "Ja", "de.lproj"},  // a folder named Localizable.strings is skipped
+        {{"xx", "en"}, "Yes", "en.lproj"},       // a damaged table is passed over
         {{"en", "de"}, "Yes", "en.lproj"},
     };
     for (const auto& c : cases) {
@@ -112,7 +110,7 @@ TEST(LocalizerTest, GlsFallsBackToTheTextItself) {
     Localizer l;
     l.SetTable({{"Yes", "Oui"}, {"Empty", ""}});
     EXPECT_EQ(l.GLS("Yes"), "Oui");
-    EXPECT_EQ(l.GLS("Empty"), "Empty");        // an empty translation is no translation
+    EXPECT_EQ(l.GLS("Empty"), "Empty");  // an empty translation is no translation
     EXPECT_EQ(l.GLS("Not there"), "Not there");
     EXPECT_EQ(l.GLS(""), "");
     EXPECT_EQ(l.YesNo(0), "No");
@@ -154,15 +152,15 @@ TEST(LocalizerTest, PreferredLanguagesComeFromTheEnvironment) {
 TEST(LocalizerTest, ShippedTablesParseAndTranslateOnlyKnownTexts) {
     StringTable english;
     std::string error;
-    auto en = ReadWholeFile(std::string(QV_RESOURCES_DIR) + "/en.lproj/Localizable.strings",
-                            1 << 20);
+    auto en =
+        ReadWholeFile(std::string(QV_RESOURCES_DIR) + "/en.lproj/Localizable.strings", 1 << 20);
     ASSERT_EQ(en.status, ReadStatus::Ok);
     ASSERT_TRUE(ParseStringsFile(en.bytes, &english, &error)) << error;
     EXPECT_EQ(english.at("Default Sync Session"), "Default Sync Session");
 
     StringTable french;
-    auto fr = ReadWholeFile(std::string(QV_RESOURCES_DIR) + "/fr.lproj/Localizable.strings",
-                            1 << 20);
+    auto fr =
+        ReadWholeFile(std::string(QV_RESOURCES_DIR) + "/fr.lproj/Localizable.strings", 1 << 20);
     ASSERT_EQ(fr.status, ReadStatus::Ok);
     ASSERT_TRUE(ParseStringsFile(fr.bytes, &french, &error)) << error;
     EXPECT_FALSE(french.empty());

@@ -12,7 +12,7 @@ namespace qv::sessions {
 namespace {
 
 class PreferencesTest : public test::IsolatedHomeTest {
-protected:
+  protected:
     PreferencesTest() : paths_(platform::SupportPaths::FromEnvironment()) {}
 
     // Writes a preferences file holding dict under the current key.
@@ -55,8 +55,8 @@ TEST_F(PreferencesTest, NoPreferencesAnywhereGivesTheDefaultsWrittenToTheFile) {
 TEST_F(PreferencesTest, UpdateRemovesUnknownKeysAndRestoresPruneKeysTogether) {
     Preferences defaults(paths_);
     plist::Value old = defaults.GetDefaultPreferencesDict();
-    old.set("prefOnError", 1);           // a user's choice survives
-    old.set("prefNoLongerKnown", 5);     // a key of another version goes
+    old.set("prefOnError", 1);                            // a user's choice survives
+    old.set("prefNoLongerKnown", 5);                      // a key of another version goes
     old.set("prefRoot", 1 - (::geteuid() == 0 ? 1 : 0));  // always recomputed
     old.remove("prefDeleteLogsOn");
     old.set("prefDeleteLogsPop", 1);
@@ -87,10 +87,9 @@ TEST_F(PreferencesTest, VersionDecidesBetweenUpdateAndDefaults) {
     const struct {
         const char* versionKey;  // nullptr: no version at all
         int version;
-        bool kept;               // the user's prefOnError survives
+        bool kept;  // the user's prefOnError survives
     } cases[] = {
-        {"versionPref", 411, true},
-        {"versionPref", 300, true},
+        {"versionPref", 411, true},  {"versionPref", 300, true},
         {"versionPref", 412, false},  // made by a later version
         {"fileVersion", 400, true},   // the oldest dictionaries carry fileVersion
         {nullptr, 0, false},

@@ -28,7 +28,7 @@ TEST(WellTest, PasswordsRoundTripAndTheTwoCharacterRule) {
         std::string decoded;
     } cases[] = {
         {"", ""},
-        {"a", ""},   // one or two characters read back as no password
+        {"a", ""},  // one or two characters read back as no password
         {"ab", ""},
         {"abc", "abc"},
         {"s3cr3t p@ss", "s3cr3t p@ss"},

@@ -12,7 +12,7 @@ namespace qv::test {
 
 // A temporary folder, removed with everything in it when the object goes.
 class TempDir {
-public:
+  public:
     TempDir();
     ~TempDir();
     TempDir(const TempDir&) = delete;
@@ -20,13 +20,13 @@ public:
     const std::string& path() const { return path_; }
     std::string operator/(const std::string& name) const { return path_ + "/" + name; }
 
-private:
+  private:
     std::string path_;
 };
 
 // Sets environment variables for its lifetime, restoring the old values afterwards.
 class ScopedEnv {
-public:
+  public:
     ScopedEnv() = default;
     ~ScopedEnv();
     ScopedEnv(const ScopedEnv&) = delete;
@@ -34,14 +34,14 @@ public:
     void Set(const std::string& name, const std::string& value);
     void Unset(const std::string& name);
 
-private:
+  private:
     void Remember(const std::string& name);
     std::map<std::string, std::optional<std::string>> saved_;
 };
 
 // A test whose HOME, XDG folders and language are private to it: English, no preferences.
 class IsolatedHomeTest : public ::testing::Test {
-protected:
+  protected:
     IsolatedHomeTest();
     std::string home() const { return dir_.path(); }
     std::string configDir() const { return dir_.path() + "/.config/quorvel"; }
