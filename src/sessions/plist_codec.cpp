@@ -2,9 +2,12 @@
 
 #include <plist/plist.h>
 
+#include <algorithm>
+#include <bit>
 #include <charconv>
 #include <cmath>
 #include <cstdint>
+#include <cstdio>
 #include <ctime>
 #include <memory>
 #include <vector>
@@ -23,27 +26,74 @@ using PlistPtr = std::unique_ptr<void, PlistDeleter>;
 
 // ---- Structural checks made before the bytes reach the parser ----
 
-// Deepest nesting of elements in an XML text, counted generously: every opening tag that is
-// not self-closing counts, wherever it stands, so the count never falls below the parser's.
+// Whether no element of an XML text lies deeper than the limit. The tags are read the way
+// libplist's parser reads them: a '<' or '>' between double quotes belongs to an attribute
+// value, and comments, CDATA sections, processing instructions and the document type hold no
+// elements. The count is generous, so that it never falls below the parser's: every tag that
+// is not self-closing opens an element, whatever its name, and a closing tag closes only the
+// innermost element of the same name (the parser refuses any other).
 bool XmlNestingWithin(std::string_view s, int limit) {
-    int depth = 0;
+    constexpr auto npos = std::string_view::npos;
+    // The first of `chars` at or after i that is not between double quotes.
+    const auto findOutsideQuotes = [&](std::size_t i, std::string_view chars) {
+        for (; i < s.size(); ++i) {
+            if (s[i] == '"') {
+                i = s.find('"', i + 1);
+                if (i == npos) return npos;
+            } else if (chars.find(s[i]) != npos) {
+                return i;
+            }
+        }
+        return npos;
+    };
+    // The first `text` at or after i that does not start between double quotes.
+    const auto findTextOutsideQuotes = [&](std::size_t i, std::string_view text) {
+        for (; i < s.size(); ++i) {
+            if (s.compare(i, text.size(), text) == 0) return i;
+            if (s[i] == '"') {
+                i = s.find('"', i + 1);
+                if (i == npos) return npos;
+            }
+        }
+        return npos;
+    };
+
+    // Where a construct does not end, the parser refuses the document before anything deeper.
+    std::vector<std::string_view> open;
     std::size_t i = 0;
-    while ((i = s.find('<', i)) != std::string_view::npos) {
-        if (s.compare(i, 4, "<!--") == 0) {
-            auto end = s.find("-->", i + 4);
-            if (end == std::string_view::npos) return true;
+    while ((i = s.find('<', i)) != npos) {
+        const std::string_view rest = s.substr(i);
+        std::size_t end = npos;
+        if (rest.starts_with("<!--")) {
+            if ((end = s.find("-->", i + 4)) == npos) return true;
             i = end + 3;
-            continue;
+        } else if (rest.starts_with("<![CDATA[")) {
+            if ((end = s.find("]]>", i + 9)) == npos) return true;
+            i = end + 3;
+        } else if (rest.starts_with("<?")) {
+            if ((end = findTextOutsideQuotes(i + 2, "?>")) == npos) return true;
+            i = end + 2;
+        } else if (rest.starts_with("<!DOCTYPE")) {
+            if ((end = findOutsideQuotes(i + 9, "[>")) == npos) return true;
+            if (s[end] == '[' && (end = findTextOutsideQuotes(end, "]>")) == npos) return true;
+            i = end + (s[end] == ']' ? 2 : 1);
+        } else if (rest.starts_with("<!")) {
+            ++i;  // refused by the parser; whatever follows is still counted
+        } else {
+            // The name runs to white space, '<' or '>'; attributes to the next '<' or '>'.
+            const std::size_t nameEnd = s.find_first_of(" \r\n\t<>", i + 1);
+            if (nameEnd == npos) return true;
+            const std::size_t close = findOutsideQuotes(nameEnd, "<>");
+            if (close == npos) return true;
+            const std::string_view name = s.substr(i + 1, nameEnd - (i + 1));
+            if (s[close] == '>' && name.starts_with('/')) {
+                if (!open.empty() && open.back() == name.substr(1)) open.pop_back();
+            } else if (s[close] == '<' || s[close - 1] != '/') {
+                open.push_back(name);
+                if (static_cast<int>(open.size()) > limit) return false;
+            }
+            i = s[close] == '<' ? close : close + 1;
         }
-        auto close = s.find('>', i);
-        if (close == std::string_view::npos) return true;
-        char next = i + 1 < s.size() ? s[i + 1] : '\0';
-        if (next == '/') {
-            --depth;
-        } else if (next != '?' && next != '!' && s[close - 1] != '/') {
-            if (++depth > limit) return false;
-        }
-        i = close + 1;
     }
     return true;
 }
@@ -54,8 +104,15 @@ std::uint64_t ReadBigEndian(const unsigned char* p, std::size_t n) {
     return v;
 }
 
+// Containers that several references share are unfolded by the parser into one copy per
+// reference, so a few hundred bytes can describe billions of values. A file without shared
+// containers unfolds into at most one value per reference, hence at most one per byte; small
+// files get some room for the containers that writers such as plistlib share.
+constexpr std::uint64_t kMinUnfoldedValuesAllowed = 1 << 16;
+
 // Checks the object graph of a binary property list: every reference inside the file, no
-// cycle, and no chain of containers deeper than the limit. The parser itself trusts all three.
+// cycle, no chain of containers deeper than the limit, and no more values once unfolded than
+// the file's size allows. The parser itself trusts all four.
 bool CheckBinaryStructure(std::string_view bytes, std::string* error) {
     const auto* b = reinterpret_cast<const unsigned char*>(bytes.data());
     const std::size_t size = bytes.size();
@@ -79,37 +136,57 @@ bool CheckBinaryStructure(std::string_view bytes, std::string* error) {
     auto offsetOf = [&](std::uint64_t obj) {
         return ReadBigEndian(b + tableOffset + obj * offsetSize, offsetSize);
     };
-    // Children of a container object, or false when the object is damaged.
-    auto children = [&](std::uint64_t obj, std::vector<std::uint64_t>* out) {
+    // Checks one object and lists its children (none unless it is a container). Returns why
+    // the object is refused, or nullptr.
+    auto examine = [&](std::uint64_t obj, std::vector<std::uint64_t>* out) -> const char* {
+        constexpr const char* kDamaged = "damaged binary property list";
         out->clear();
         const std::uint64_t off = offsetOf(obj);
-        if (off < 8 || off >= tableOffset) return false;
+        if (off < 8 || off >= tableOffset) return kDamaged;
         const unsigned kind = b[off] >> 4;
-        if (kind != 0xA && kind != 0xC && kind != 0xD) return true;
+        const bool container = kind == 0xA || kind == 0xC || kind == 0xD;
+        const bool text = kind == 0x5 || kind == 0x6;
+        if (!container && !text) return nullptr;
         std::uint64_t count = b[off] & 0x0F;
         std::uint64_t pos = off + 1;
         if (count == 0x0F) {
-            if (pos >= tableOffset || (b[pos] >> 4) != 0x1 || (b[pos] & 0x0F) > 3) return false;
+            if (pos >= tableOffset || (b[pos] >> 4) != 0x1 || (b[pos] & 0x0F) > 3) return kDamaged;
             const std::size_t len = std::size_t{1} << (b[pos] & 0x0F);
-            if (pos + 1 + len > tableOffset) return false;
+            if (pos + 1 + len > tableOffset) return kDamaged;
             count = ReadBigEndian(b + pos + 1, len);
             pos += 1 + len;
         }
+        if (text) {
+            // ASCII or UTF-16 (big-endian). libplist aborts on a string that holds U+0000, and
+            // no XML document could carry one.
+            const std::uint64_t unit = kind == 0x6 ? 2 : 1;
+            if (count > (tableOffset - pos) / unit) return kDamaged;
+            for (std::uint64_t k = 0; k < count; ++k) {
+                if (b[pos + k * unit] == 0 && b[pos + k * unit + unit - 1] == 0) {
+                    return "damaged binary property list (a text holds a NUL character)";
+                }
+            }
+            return nullptr;
+        }
         const std::uint64_t refs = kind == 0xD ? count * 2 : count;
-        if (count > tableOffset || refs > (tableOffset - pos) / refSize) return false;
+        if (count > tableOffset || refs > (tableOffset - pos) / refSize) return kDamaged;
         out->reserve(refs);
         for (std::uint64_t k = 0; k < refs; ++k) {
             const std::uint64_t ref = ReadBigEndian(b + pos + k * refSize, refSize);
-            if (ref >= numObjects) return false;
+            if (ref >= numObjects) return kDamaged;
             out->push_back(ref);
         }
-        return true;
+        return nullptr;
     };
 
-    // Depth-first walk with an explicit stack; each object's height is computed once.
+    // Depth-first walk with an explicit stack; each object's height and unfolded size (itself
+    // and everything below it, counted once per reference, capped just above the allowance)
+    // are computed once.
+    const std::uint64_t allowed = std::max<std::uint64_t>(size, kMinUnfoldedValuesAllowed);
     enum : std::uint8_t { kNew, kOpen, kDone };
     std::vector<std::uint8_t> state(numObjects, kNew);
     std::vector<int> height(numObjects, 0);
+    std::vector<std::uint64_t> unfolded(numObjects, 0);
     struct Frame {
         std::uint64_t obj;
         std::vector<std::uint64_t> kids;
@@ -117,8 +194,8 @@ bool CheckBinaryStructure(std::string_view bytes, std::string* error) {
     };
     std::vector<Frame> stack;
     stack.push_back({root, {}, 0});
-    if (!children(root, &stack.back().kids)) {
-        *error = "damaged binary property list";
+    if (const char* why = examine(root, &stack.back().kids)) {
+        *error = why;
         return false;
     }
     state[root] = kOpen;
@@ -126,8 +203,13 @@ bool CheckBinaryStructure(std::string_view bytes, std::string* error) {
         Frame& f = stack.back();
         if (f.next == f.kids.size()) {
             int h = 0;
-            for (auto k : f.kids) h = std::max(h, height[k] + 1);
+            std::uint64_t n = 1;
+            for (auto k : f.kids) {
+                h = std::max(h, height[k] + 1);
+                n = std::min(n + unfolded[k], allowed + 1);
+            }
             height[f.obj] = h;
+            unfolded[f.obj] = n;
             state[f.obj] = kDone;
             stack.pop_back();
             continue;
@@ -137,22 +219,53 @@ bool CheckBinaryStructure(std::string_view bytes, std::string* error) {
             *error = "damaged binary property list (an object contains itself)";
             return false;
         }
-        if (state[kid] == kDone) continue;
-        if (static_cast<int>(stack.size()) > kMaxNestingDepth) {
+        // A shared container reached again may sit deeper on this path than where it was
+        // first met: what lies below it counts again here.
+        const int kidDepth = static_cast<int>(stack.size());
+        if (state[kid] == kDone) {
+            if (kidDepth + height[kid] > kMaxNestingDepth) {
+                *error = "property list nested too deeply";
+                return false;
+            }
+            continue;
+        }
+        if (kidDepth > kMaxNestingDepth) {
             *error = "property list nested too deeply";
             return false;
         }
         stack.push_back({kid, {}, 0});
-        if (!children(kid, &stack.back().kids)) {
-            *error = "damaged binary property list";
+        if (const char* why = examine(kid, &stack.back().kids)) {
+            *error = why;
             return false;
         }
         state[kid] = kOpen;
+    }
+    if (unfolded[root] > allowed) {
+        *error = "damaged binary property list (shared objects unfold into too many values)";
+        return false;
     }
     return true;
 }
 
 // ---- From the parser's nodes to values ----
+
+// libplist 2.2 keeps a date as a double of seconds since 2001 but hands it out through
+// plist_get_date_val as 32-bit seconds (clamped outside the years 1933 to 2068) and a fraction
+// without its sign. Its binary writer stores the double unchanged, so the date is read from
+// there: "bplist00", then the only object, marker 0x33 and eight big-endian bytes.
+double DateSeconds(plist_t node) {
+    char* bin = nullptr;
+    std::uint32_t length = 0;
+    plist_to_bin(node, &bin, &length);
+    std::unique_ptr<char, decltype(&plist_to_bin_free)> guard(bin, &plist_to_bin_free);
+    const auto* b = reinterpret_cast<const unsigned char*>(bin);
+    if (b != nullptr && length >= 8 + 9 && b[8] == 0x33) {
+        return kSecondsFrom1970To2001 + std::bit_cast<double>(ReadBigEndian(b + 9, 8));
+    }
+    std::int32_t sec = 0, usec = 0;
+    plist_get_date_val(node, &sec, &usec);
+    return kSecondsFrom1970To2001 + sec + usec / 1e6;
+}
 
 bool Convert(plist_t node, int depth, Value* out, std::string* error) {
     if (depth > kMaxNestingDepth) {
@@ -196,12 +309,9 @@ bool Convert(plist_t node, int depth, Value* out, std::string* error) {
             free(s);
             return true;
         }
-        case PLIST_DATE: {
-            std::int32_t sec = 0, usec = 0;
-            plist_get_date_val(node, &sec, &usec);
-            *out = Value(Date{kSecondsFrom1970To2001 + sec + usec / 1e6});
+        case PLIST_DATE:
+            *out = Value(Date{DateSeconds(node)});
             return true;
-        }
         case PLIST_DATA: {
             char* d = nullptr;
             std::uint64_t len = 0;
@@ -356,13 +466,22 @@ void AppendReal(std::string& out, double d) {
     }
 }
 
-void AppendDate(std::string& out, const Date& date) {
+// Whole seconds, and always a four-digit year: the only form every reader takes.
+bool AppendDate(std::string& out, const Date& date, std::string* error) {
+    constexpr double kYear1 = -62135596800.0;      // 0001-01-01T00:00:00Z
+    constexpr double kYear10000 = 253402300800.0;  // 10000-01-01T00:00:00Z
+    if (!(date.seconds >= kYear1 && date.seconds < kYear10000)) {
+        *error = "a date lies outside the years 1 to 9999";
+        return false;
+    }
     const auto t = static_cast<std::time_t>(std::floor(date.seconds));
     std::tm tm{};
     gmtime_r(&t, &tm);
     char buf[64];
-    std::strftime(buf, sizeof buf, "%Y-%m-%dT%H:%M:%SZ", &tm);
+    std::snprintf(buf, sizeof buf, "%04d-%02d-%02dT%02d:%02d:%02dZ", tm.tm_year + 1900,
+                  tm.tm_mon + 1, tm.tm_mday, tm.tm_hour, tm.tm_min, tm.tm_sec);
     out += buf;
+    return true;
 }
 
 bool AppendValue(std::string& out, const Value& v, int indent, std::string* error) {
@@ -388,7 +507,7 @@ bool AppendValue(std::string& out, const Value& v, int indent, std::string* erro
             return true;
         case Value::Type::Date:
             out += "<date>";
-            AppendDate(out, v.date());
+            if (!AppendDate(out, v.date(), error)) return false;
             out += "</date>\n";
             return true;
         case Value::Type::Data:
@@ -447,6 +566,11 @@ std::optional<Value> Parse(std::string_view bytes, std::string* error) {
     } else {
         if (bytes.find("<plist") == std::string_view::npos) {
             *error = "not a property list";
+            return std::nullopt;
+        }
+        // XML has no place for a NUL byte, and libplist aborts on a text that holds one.
+        if (bytes.find('\0') != std::string_view::npos) {
+            *error = "damaged property list (a NUL byte)";
             return std::nullopt;
         }
         if (!XmlNestingWithin(bytes, kMaxNestingDepth)) {
