@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "app/main_app.h"
+#include "cli/plan_command.h"
 #include "platform/file_io.h"
 #include "platform/localization.h"
 #include "sessions/plist_codec.h"
@@ -33,6 +34,18 @@ constexpr const char* kHelp =
     "        source, destination.\n"
     "  show [--document FILE.qvd]\n"
     "        The document after reading and migration, as an XML property list.\n"
+    "  plan (--session NAME | --all) [--document FILE.qvd] [--json]\n"
+    "        Scan the session (or every session) as a run would, changing nothing, and\n"
+    "        print the planned actions: each item's mode, source and destination, then the\n"
+    "        totals. The scan is unattended: a conflict that would ask is skipped. Errors\n"
+    "        found on the way go to standard error.\n"
+    "        --json prints one object {\"tasks\": [...], \"counters\": {...},\n"
+    "        \"scanSucceeded\": BOOL} (false: the last task failed, a run would copy\n"
+    "        nothing); each task\n"
+    "        and item has \"source\", \"dest\", \"copyMode\" and, for folders,\n"
+    "        \"subItems\". A path that is not valid UTF-8 is written in byte form: every\n"
+    "        byte above 0x7F as \\u00NN, and the item has \"bytes\": true (both of its\n"
+    "        paths are then in byte form, one character per byte).\n"
     "\n"
     "Without --document, list and show use the template document of the preferences\n"
     "folder, made with the two default sessions when it is missing.\n"
@@ -41,14 +54,16 @@ constexpr const char* kHelp =
     "  -h, --help     Show this text.\n"
     "  --version      Show the version.\n"
     "\n"
-    "Exit status: 0 on success, 2 on a usage error or a document that cannot be read or\n"
-    "written.\n";
+    "Exit status: 0 on success, 1 when plan found errors, 2 on a usage error or a\n"
+    "document that cannot be read or written.\n";
 
 struct Arguments {
     std::string command;
     std::vector<std::string> positional;
     std::string document;
     bool force = false;
+    PlanArguments plan;
+    bool sessionGiven = false;
 };
 
 int Usage(std::ostream& err, const std::string& message) {
@@ -83,6 +98,17 @@ bool ParseArguments(int argc, char** argv, Arguments* args, std::string* error) 
             args->document = a.substr(11);
         } else if (a == "--force") {
             args->force = true;
+        } else if (a == "--session") {
+            if (i + 1 >= argc) {
+                *error = "--session needs a name";
+                return false;
+            }
+            args->plan.session = argv[++i];
+            args->sessionGiven = true;
+        } else if (a == "--all") {
+            args->plan.all = true;
+        } else if (a == "--json") {
+            args->plan.json = true;
         } else if (a.size() > 1 && a[0] == '-' && a != "-") {
             *error = "unknown option '" + a + "'";
             return false;
@@ -190,11 +216,15 @@ int RunCli(int argc, char** argv, std::ostream& out, std::ostream& err) {
     }
     if (!ParseArguments(argc, argv, &args, &error)) return Usage(err, error);
     if (args.command.empty()) return Usage(err, "no command given");
-    const bool known =
-        args.command == "new-document" || args.command == "list" || args.command == "show";
+    const bool known = args.command == "new-document" || args.command == "list" ||
+                       args.command == "show" || args.command == "plan";
     if (!known) return Usage(err, "unknown command '" + args.command + "'");
     if (args.command != "new-document" && !args.positional.empty()) {
         return Usage(err, "unexpected argument '" + args.positional.front() + "'");
+    }
+
+    if (args.command == "plan" && args.sessionGiven == args.plan.all) {
+        return Usage(err, "plan needs either --session NAME or --all");
     }
 
     app::MainApp app(app::DefaultResourcesFolder());
@@ -205,6 +235,7 @@ int RunCli(int argc, char** argv, std::ostream& out, std::ostream& err) {
     if (!OpenDocument(app, args, err)) return kExitUsage;
     if (args.document.empty()) EnsureTemplateOnDisk(app, err);
     if (args.command == "list") return List(app, out);
+    if (args.command == "plan") return RunPlan(app, args.plan, out, err);
     return Show(app, out, err);
 }
 

@@ -11,4 +11,17 @@ plist::Value DefaultExcludeDict() {
                        {"excludeArray", plist::Array(kTableRows, DefaultExcludeRow())}};
 }
 
+std::vector<std::string> CountExcludeValid(const plist::Value& session) {
+    std::vector<std::string> valid;
+    const plist::Value* exclude = session.dictAt("excludeDict");
+    const plist::Value* rows = exclude ? exclude->arrayAt("excludeArray") : nullptr;
+    if (rows == nullptr) return valid;
+    for (const auto& row : rows->array()) {
+        if (row.intAt("onOff") != 0 && !row.stringAt("itemToExclude").empty()) {
+            valid.push_back(row.stringAt("itemToExclude"));
+        }
+    }
+    return valid;
+}
+
 }  // namespace qv::sessions

@@ -2,10 +2,13 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <array>
 #include <filesystem>
+#include <vector>
 
 #include "platform/file_io.h"
 #include "sessions/plist_codec.h"
+#include "sessions/session_document.h"
 #include "support/test_support.h"
 
 namespace qv {
@@ -127,6 +130,88 @@ TEST_F(CliTest, HelpVersionAndMissingResources) {
     std::filesystem::copy_file(QV_QUORVEL_BIN, lonely);
     EXPECT_EQ(Quorvel("list", &out, &err, "", lonely), 2);
     EXPECT_NE(err.find("Can't find the file \"Localizable.strings\""), std::string::npos) << err;
+}
+
+// Points the sessions of a new document at folders: {name, source, destination}.
+void WriteDocument(const std::string& path,
+                   const std::vector<std::array<std::string, 3>>& sessions) {
+    plist::Value doc = sessions::SessionDocument::NewTemplate();
+    auto& list = doc.find("sessionsArray")->array();
+    list.resize(sessions.size(), list.front());
+    for (std::size_t i = 0; i < sessions.size(); ++i) {
+        plist::Value& console = *list[i].find("consoleDict");
+        console.set("sessionName", sessions[i][0]);
+        console.set("topFolder", sessions[i][1]);
+        console.set("bottomFolder", sessions[i][2]);
+        list[i].find("settingsDict")->set("settTask", 2);
+    }
+    ASSERT_TRUE(plist::WriteXmlFile(path, doc).ok);
+}
+
+TEST_F(CliTest, PlanPrintsTheTreeAndChangesNothing) {
+    const std::string a = dir_ / "A", b = dir_ / "B", doc = dir_ / "plan.qvd";
+    test::WriteText(a + "/sub/new.txt", "new");
+    test::WriteText(a + "/caf\xe9.txt", "bytes");  // not valid UTF-8
+    std::filesystem::create_directories(b);
+    WriteDocument(doc, {{"Mirror", a, b}, {"Broken", dir_ / "missing", b}});
+
+    std::string out, err;
+    ASSERT_EQ(Quorvel("plan --session Mirror --document " + test::ShellQuote(doc), &out, &err), 0)
+        << err;
+    EXPECT_NE(out.find("  CopyAtoB\t" + a + "/sub\t" + b + "/sub\n"), std::string::npos) << out;
+    EXPECT_NE(out.find("    CopyAtoB\t" + a + "/sub/new.txt\t" + b + "/sub/new.txt\n"),
+              std::string::npos)
+        << out;
+    EXPECT_NE(out.find("Items to do: 3"), std::string::npos) << out;
+    EXPECT_FALSE(std::filesystem::exists(b + "/sub"));  // a plan copies nothing
+
+    // The JSON form, read back by Python as a script would.
+    ASSERT_EQ(Quorvel("plan --json --session Mirror --document " + test::ShellQuote(doc), &out), 0);
+    test::WriteText(dir_ / "plan.json", out);
+    const std::string check =
+        "import json,sys\n"
+        "p=json.load(open(sys.argv[1]))\n"
+        "t=p['tasks'][0]\n"
+        "assert t['sessionIndex']==0 and t['taskIndex']==0 and t['copyMode']==1, t\n"
+        "items={i['source'].rsplit('/',1)[1]:i for i in t['subItems']}\n"
+        "odd=items['caf\\u00e9.txt']\n"
+        "assert odd['bytes'] is True and odd['copyMode']==2, odd\n"
+        "assert odd['source'].encode('latin-1').endswith(b'caf\\xe9.txt'), odd\n"
+        "sub=items['sub']\n"
+        "assert sub['copyMode']==2 and sub['subItems'][0]['dest']==sys.argv[2]+'/sub/new.txt'\n"
+        "c=p['counters']\n"
+        "assert c['gItemsToDoTotal']==3 and c['gItemsAtoB']==3 and c['gGlobalError']==0, c\n"
+        "assert c['gFoldersToDescend']==1 and c['gGlobalItemsScanned']==3, c\n"
+        "assert p['scanSucceeded'] is True\n";
+    test::WriteText(dir_ / "check.py", check);
+    std::string pyOut;
+    EXPECT_EQ(test::RunCommand("python3 " + test::ShellQuote(dir_ / "check.py") + " " +
+                                   test::ShellQuote(dir_ / "plan.json") + " " +
+                                   test::ShellQuote(b) + " 2>&1",
+                               &pyOut),
+              0)
+        << pyOut << out;
+
+    // A task that cannot run is reported and makes the status 1; --all plans the others.
+    EXPECT_EQ(Quorvel("plan --all --document " + test::ShellQuote(doc), &out, &err), 1);
+    EXPECT_NE(err.find("Cannot find the source folder:\n\"" + dir_ / "missing" + "\""),
+              std::string::npos)
+        << err;
+    EXPECT_NE(out.find("Session \"Mirror\", task 0"), std::string::npos) << out;
+    EXPECT_NE(out.find("a run would copy nothing"), std::string::npos) << out;
+
+    const struct {
+        std::string args;
+        const char* message;
+    } refused[] = {
+        {"plan --document " + test::ShellQuote(doc), "either --session NAME or --all"},
+        {"plan --all --session Mirror --document " + test::ShellQuote(doc), "either"},
+        {"plan --session Nobody --document " + test::ShellQuote(doc), "no session named"},
+    };
+    for (const auto& c : refused) {
+        EXPECT_EQ(Quorvel(c.args, &out, &err), 2) << c.args;
+        EXPECT_NE(err.find(c.message), std::string::npos) << err;
+    }
 }
 
 }  // namespace

@@ -1,0 +1,163 @@
+#include "cli/plan_command.h"
+
+#include <ostream>
+
+#include "cli/json_writer.h"
+#include "engine/run_engine.h"
+#include "fileops/tw_utilities.h"
+#include "platform/localization.h"
+
+namespace qv::cli {
+
+namespace {
+
+using run::PlanItem;
+
+// The proxy of an unattended run: it is never asked anything, since conflicts are answered
+// with skip and errors with "go on" before they reach it.
+class UnattendedProxy : public run::MainThreadProxy {
+  public:
+    run::ConflictReply AskReplace(const run::ConflictQuestion&) override {
+        return {run::ConflictAnswer::Skip, false};
+    }
+    void ShowErrorAndStop(const std::string&, const std::string&) override {}
+    bool AskSkipAndContinue(const std::string&, const std::string&) override { return true; }
+};
+
+std::string ForTerminal(std::string text) {
+    for (char& c : text) {
+        if (c == '\r') c = '\n';
+    }
+    return text;
+}
+
+void WriteTextItems(std::ostream& out, const std::vector<PlanItem>& items,
+                    const std::string& source, const std::string& dest, int depth) {
+    for (const PlanItem& item : items) {
+        const std::string itemSource = item.source(source);
+        const std::string itemDest = item.dest(dest);
+        out << std::string(static_cast<std::size_t>(depth) * 2, ' ')
+            << run::CopyModeName(item.copyMode) << '\t' << itemSource << '\t' << itemDest << '\n';
+        if (item.isFolder) WriteTextItems(out, item.subItems, itemSource, itemDest, depth + 1);
+    }
+}
+
+void WriteJsonItems(std::ostream& out, const std::vector<PlanItem>& items,
+                    const std::string& source, const std::string& dest) {
+    out << '[';
+    bool first = true;
+    for (const PlanItem& item : items) {
+        if (!first) out << ',';
+        first = false;
+        const std::string itemSource = item.source(source);
+        const std::string itemDest = item.dest(dest);
+        const bool bytes = !IsValidUtf8(itemSource) || !IsValidUtf8(itemDest);
+        out << "{\"source\":";
+        WriteJsonString(out, itemSource, bytes);
+        out << ",\"dest\":";
+        WriteJsonString(out, itemDest, bytes);
+        out << ",\"copyMode\":" << item.copyMode << ",\"modeName\":\""
+            << run::CopyModeName(item.copyMode) << '"';
+        if (item.ifSkipAddToExactIndex >= 0) {
+            out << ",\"ifSkipAddToExactIndex\":" << int{item.ifSkipAddToExactIndex};
+        }
+        if (bytes) out << ",\"bytes\":true";
+        if (item.isFolder) {
+            out << ",\"subItems\":";
+            WriteJsonItems(out, item.subItems, itemSource, itemDest);
+        }
+        out << '}';
+    }
+    out << ']';
+}
+
+void WriteJson(std::ostream& out, const run::RunState& s) {
+    out << "{\"tasks\":[";
+    bool first = true;
+    for (const run::TaskRoot& root : s.taskRootList) {
+        if (!first) out << ',';
+        first = false;
+        const bool bytes = !IsValidUtf8(root.source) || !IsValidUtf8(root.dest);
+        out << "{\"sessionIndex\":" << root.sessionIndex << ",\"taskIndex\":" << root.taskIndex
+            << ",\"source\":";
+        WriteJsonString(out, root.source, bytes);
+        out << ",\"dest\":";
+        WriteJsonString(out, root.dest, bytes);
+        out << ",\"copyMode\":" << root.copyMode << ",\"isTheRootOfTheTree\":true"
+            << ",\"gIsSyncOn\":" << (root.gIsSyncOn ? "true" : "false");
+        if (bytes) out << ",\"bytes\":true";
+        out << ",\"subItems\":";
+        WriteJsonItems(out, root.subItems, root.source, root.dest);
+        out << '}';
+    }
+    const run::CategoryCounters& c = s.categories;
+    out << "],\"counters\":{\"gItemsToDoTotal\":" << s.gItemsToDoTotal
+        << ",\"gGlobalItemsScanned\":" << s.gGlobalItemsScanned
+        << ",\"gGlobalConflictsSkipped\":" << s.gGlobalConflictsSkipped
+        << ",\"gGlobalError\":" << s.gGlobalError << ",\"gItemsAtoB\":" << c.gItemsAtoB
+        << ",\"gItemsBtoA\":" << c.gItemsBtoA << ",\"gItemsToDelete\":" << c.gItemsToDelete
+        << ",\"gItemsAttrAtoB\":" << c.gItemsAttrAtoB << ",\"gItemsAttrBtoA\":" << c.gItemsAttrBtoA
+        << ",\"gFoldersToDescend\":" << c.gFoldersToDescend
+        << "},\"scanSucceeded\":" << (s.gScanSucceeded ? "true" : "false") << "}\n";
+}
+
+void WriteText(std::ostream& out, app::MainApp& app, const run::RunState& s) {
+    for (const run::TaskRoot& root : s.taskRootList) {
+        out << "Session \"" << app.document().GetSessionName(root.sessionIndex) << "\", task "
+            << root.taskIndex << ": " << root.source << " -> " << root.dest << '\n';
+        WriteTextItems(out, root.subItems, root.source, root.dest, 1);
+    }
+    if (s.taskRootList.empty()) out << platform::GLS("Nothing to do.") << '\n';
+    if (!s.gScanSucceeded) {
+        out << platform::GLS("The last task could not be scanned: a run would copy nothing.")
+            << '\n';
+    }
+    out << platform::GLS("Items to do:") << ' ' << s.gItemsToDoTotal << ", "
+        << platform::GLS("items scanned:") << ' ' << s.gGlobalItemsScanned << ", "
+        << platform::GLS("conflicts skipped:") << ' ' << s.gGlobalConflictsSkipped << ", "
+        << platform::GLS("errors:") << ' ' << s.gGlobalError << '\n';
+}
+
+}  // namespace
+
+int RunPlan(app::MainApp& app, const PlanArguments& args, std::ostream& out, std::ostream& err) {
+    sessions::SessionDocument& doc = app.document();
+    engine::RunOptions options;
+    options.scanOnly = true;
+    options.allSessions = args.all;
+    if (!args.all) {
+        for (std::int64_t i = 0; i < doc.SessionCount(); ++i) {
+            if (doc.GetSessionName(i) == args.session) {
+                options.sessionIndex = i;
+                break;
+            }
+        }
+        if (options.sessionIndex < 0) {
+            err << "quorvel: no session named \"" << args.session << "\"\n";
+            return 2;
+        }
+    }
+    UnattendedProxy proxy;
+    engine::NoExactSyncIndex index;
+    engine::NoCopyExecutor executor;
+    fileops::TWUtilities tw;
+    engine::RunEngine engine(doc, app.preferences().mPrefDict, proxy, index, executor, tw, options);
+    engine.state().mExecutedBy = run::kExecutedByCommandLine;
+    engine.ExecuteSyncBackup();
+    const run::RunState& s = engine.state();
+
+    bool hadErrors = s.gGlobalError > 0;
+    for (const run::SessionLog& session : s.logSessionArray) {
+        for (const run::TaskLog& task : session.logTaskArray) {
+            if (!task.gDetailedLogText.empty()) err << ForTerminal(task.gDetailedLogText);
+        }
+    }
+    if (args.json) {
+        WriteJson(out, s);
+    } else {
+        WriteText(out, app, s);
+    }
+    return hadErrors ? 1 : 0;
+}
+
+}  // namespace qv::cli

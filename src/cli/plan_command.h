@@ -1,0 +1,20 @@
+#pragma once
+// `quorvel plan`: scans the sessions as a run would, unattended, and prints what it would do.
+
+#include <iosfwd>
+#include <string>
+
+#include "app/main_app.h"
+
+namespace qv::cli {
+
+struct PlanArguments {
+    std::string session;  // a session name, or empty with all
+    bool all = false;
+    bool json = false;
+};
+
+// Exit statuses: 0 planned, 1 planned with errors (listed on err), 2 no such session.
+int RunPlan(app::MainApp& app, const PlanArguments& args, std::ostream& out, std::ostream& err);
+
+}  // namespace qv::cli

@@ -1,0 +1,685 @@
+#include "engine/folder_scanner.h"
+
+#include <sys/vfs.h>
+
+#include <algorithm>
+#include <cmath>
+
+#include "platform/file_io.h"
+#include "platform/localization.h"
+
+namespace qv::engine {
+
+using platform::GLS;
+using platform::ItemAttributes;
+using run::PlanItem;
+
+namespace {
+
+constexpr const char* kDsStore = ".DS_Store";
+constexpr const char* kIconFile = "Icon\r";
+constexpr const char* kVolumeIcon = ".VolumeIcon.icns";
+// A decision that drops the item without making it count against a parent being deleted.
+constexpr int kIgnoredQuietly = -1000;
+
+char FoldAscii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c; }
+
+int CompareFolded(const std::string& x, const std::string& y) {
+    const std::size_t n = std::min(x.size(), y.size());
+    for (std::size_t i = 0; i < n; ++i) {
+        const auto cx = static_cast<unsigned char>(FoldAscii(x[i]));
+        const auto cy = static_cast<unsigned char>(FoldAscii(y[i]));
+        if (cx != cy) return cx < cy ? -1 : 1;
+    }
+    return x.size() == y.size() ? 0 : (x.size() < y.size() ? -1 : 1);
+}
+
+bool Contains(const std::vector<std::string>& list, const std::string& path) {
+    return std::find(list.begin(), list.end(), path) != list.end();
+}
+
+run::ConflictQuestion Question(const std::string& source, const std::string& dest,
+                               std::optional<double> date, int copyMode, int conflict) {
+    run::ConflictQuestion q;
+    q.source = source;
+    q.dest = dest;
+    q.date = date;
+    q.copyMode = copyMode;
+    q.conflict = conflict;
+    return q;
+}
+
+bool EqualIgnoringCase(const std::string& x, const std::string& y) {
+    return CompareFolded(x, y) == 0;
+}
+
+// File systems that are views of the kernel or of memory, never user data: a copy of "/"
+// must not descend into them.
+bool IsPseudoFileSystemType(long type) {
+    switch (static_cast<unsigned long>(type)) {
+        case 0x9fa0:      // proc
+        case 0x62656572:  // sysfs
+        case 0x1cd1:      // devpts
+        case 0x01021994:  // tmpfs (also /dev on most systems)
+        case 0x27e0eb:    // cgroup
+        case 0x63677270:  // cgroup2
+        case 0x64626720:  // debugfs
+        case 0x74726163:  // tracefs
+        case 0x73636673:  // securityfs
+        case 0x6165676c:  // pstore
+        case 0xcafe4a11:  // bpf
+        case 0x62656570:  // configfs
+        case 0x19800202:  // mqueue
+        case 0x958458f6:  // hugetlbfs
+        case 0x0187:      // autofs
+        case 0x42494e4d:  // binfmt_misc
+        case 0x65735543:  // fusectl
+        case 0xde5e81e4:  // efivarfs
+            return true;
+        default:
+            return false;
+    }
+}
+
+}  // namespace
+
+int CompareNamesIgnoringCase(const std::string& x, const std::string& y) {
+    const int folded = CompareFolded(x, y);
+    if (folded != 0) return folded;
+    return x.compare(y) < 0 ? -1 : (x == y ? 0 : 1);
+}
+
+// One folder pair being walked.
+struct FolderScanner::Folder {
+    std::string aPath;
+    std::string bPath;
+    int& copyMode;
+    std::vector<PlanItem>& subItems;
+    bool isRoot;
+    bool keptChildren = false;  // something inside must stay: the folder cannot go as a whole
+};
+
+// One side of an item.
+struct FolderScanner::Side {
+    bool exists = false;
+    std::string name;  // as listed on this side
+    std::string path;  // replaced by the target when an alias or link is resolved
+    bool resolved = false;
+    ItemAttributes attrs;
+    bool isFolder = false;
+    bool isLink = false;
+
+    double modificationDate() const {
+        // A link's own date comes from its record, which keeps whole seconds only.
+        return isLink ? static_cast<double>(attrs.mtime.sec) : attrs.mtime.seconds();
+    }
+};
+
+FolderScanner::FolderScanner(run::RunState& state, fileops::ErrorPath& errors,
+                             fileops::Validator& validator, const fileops::TWUtilities& tw,
+                             const ExactSyncIndex& index, CaseProbe probe)
+    : state_(state),
+      errors_(errors),
+      validator_(validator),
+      tw_(tw),
+      index_(index),
+      probe_(probe),
+      bLister_(std::move(probe)) {}
+
+FolderScanner::~FolderScanner() = default;
+
+bool FolderScanner::ScanSingleFolder(run::TaskRoot& root) {
+    Folder folder{root.source, root.dest, root.copyMode, root.subItems, true};
+    return ScanFolder(folder);
+}
+
+void FolderScanner::MakeItemsToDontCopyList() {
+    // Linux counterparts of a start-up volume's special items. Mount folders and kernel views
+    // are created empty in a copy of "/"; the others are left out.
+    state_.bootFoldersToCopyEmptyArray = {"/dev", "/proc", "/sys",  "/run",
+                                          "/tmp", "/mnt",  "/media"};
+    state_.bootItemsToDontCopyArray = {"/lost+found", "/swapfile", "/swap.img", "/.Trash-0"};
+    // A task whose top folder is the root of another volume gets the same lists under that
+    // volume's mount point.
+    const std::vector<std::string> copyEmpty = state_.bootFoldersToCopyEmptyArray;
+    const std::vector<std::string> dontCopy = state_.bootItemsToDontCopyArray;
+    for (const std::string* top : {&state_.gSourceFolder, &state_.gDestFolder}) {
+        const ItemAttributes topAttrs = platform::ReadItemAttributes(top->c_str());
+        const ItemAttributes parent =
+            platform::ReadItemAttributes(platform::ParentFolder(*top).c_str());
+        const bool isVolumeRoot =
+            *top != "/" && topAttrs.exists() && parent.exists() && topAttrs.dev != parent.dev;
+        if (!isVolumeRoot) continue;
+        for (const auto& entry : copyEmpty)
+            state_.bootFoldersToCopyEmptyArray.push_back(*top + entry);
+        for (const auto& entry : dontCopy) state_.bootItemsToDontCopyArray.push_back(*top + entry);
+    }
+}
+
+bool FolderScanner::ScanFolder(Folder& f) {
+    run::RunState& s = state_;
+    if (!s.IsRunning()) return true;
+    const int parentMode = f.copyMode;
+    const bool deletingParent =
+        parentMode == run::kModeDeleteInA || parentMode == run::kModeDeleteInB;
+
+    // Both folders of the pair, each of which may be a folder or a file.
+    const ItemAttributes aFolder = platform::ReadItemAttributes(f.aPath.c_str());
+    const ItemAttributes bFolder = platform::ReadItemAttributes(f.bPath.c_str());
+    if (!aFolder.exists() && !bFolder.exists()) {
+        errors_.SetErrMsg({GLS("Can't find the folders"), " \"", f.aPath, "\" ", GLS("and"),
+                           " \r\"", f.bPath, "\""});
+        errors_.LogErrString();
+        errors_.ManageTheError(s.mErrString, 0);
+        if (deletingParent) f.copyMode = run::kModeDescend;
+        return false;
+    }
+
+    // The names to examine, paired across the two sides.
+    struct Pair {
+        const ListedItem* a;
+        const ListedItem* b;
+    };
+    std::vector<Pair> pairs;
+    FolderListing aList, bList;
+    ListedItem single[2];
+    if (!f.subItems.empty()) {
+        // A file-to-file task: only the one name prepared before the walk.
+        single[0].name = f.subItems.front().name;
+        single[1].name = f.subItems.front().nameInB();
+        f.subItems.clear();
+        single[0].attributes =
+            platform::ReadItemAttributes(platform::JoinPath(f.aPath, single[0].name).c_str());
+        single[1].attributes =
+            platform::ReadItemAttributes(platform::JoinPath(f.bPath, single[1].name).c_str());
+        pairs.push_back({single[0].attributes.exists() ? &single[0] : nullptr,
+                         single[1].attributes.exists() ? &single[1] : nullptr});
+        if (!pairs.back().a && !pairs.back().b) pairs.clear();
+    } else {
+        const bool listB = bFolder.isDirectory();
+        if (listB) bLister_.Start(f.bPath);
+        if (aFolder.isDirectory()) aList = ListFolder(f.aPath, probe_);
+        if (listB) bList = bLister_.Wait();
+        const bool mergeB = s.flags.gIsSyncOn || s.flags.gIsExactOn;
+        const bool ignoreCase = aList.caseInsensitive || bList.caseInsensitive;
+        auto order = [](const ListedItem& x, const ListedItem& y) {
+            return CompareNamesIgnoringCase(x.name, y.name) < 0;
+        };
+        std::sort(aList.items.begin(), aList.items.end(), order);
+        std::sort(bList.items.begin(), bList.items.end(), order);
+        auto compare = [ignoreCase](const ListedItem& x, const ListedItem& y) {
+            return ignoreCase ? CompareFolded(x.name, y.name)
+                              : CompareNamesIgnoringCase(x.name, y.name);
+        };
+        pairs.reserve(aList.items.size() + (mergeB ? bList.items.size() : 0));
+        std::size_t i = 0, j = 0;
+        const std::size_t na = aList.items.size(), nb = bList.items.size();
+        while (i < na || j < nb) {
+            const int c = i == na ? 1 : j == nb ? -1 : compare(aList.items[i], bList.items[j]);
+            if (c < 0) {
+                pairs.push_back({&aList.items[i++], nullptr});
+            } else if (c > 0) {
+                if (mergeB) pairs.push_back({nullptr, &bList.items[j]});
+                ++j;
+            } else {
+                pairs.push_back({&aList.items[i++], &bList.items[j++]});
+            }
+        }
+    }
+
+    for (const Pair& p : pairs) {
+        if (!s.IsRunning()) break;
+        ReportProgress();
+        const std::string& name = p.a ? p.a->name : p.b->name;
+        Side a, b;
+        a.exists = p.a != nullptr;
+        a.name = name;
+        a.path = platform::JoinPath(f.aPath, name);
+        if (a.exists) a.attrs = p.a->attributes;
+        b.exists = p.b != nullptr;
+        b.name = p.b ? p.b->name : name;  // as spelled in B
+        b.path = platform::JoinPath(f.bPath, b.name);
+        if (b.exists) b.attrs = p.b->attributes;
+
+        auto ignore = [&] {
+            if (deletingParent) f.keptChildren = true;
+        };
+        if (f.isRoot && (name == kIconFile || name == kVolumeIcon ||
+                         Contains(s.bootItemsToDontCopyArray, a.path) ||
+                         Contains(s.bootItemsToDontCopyArray, b.path))) {
+            ignore();
+            continue;
+        }
+        const bool aExisted = a.exists, bExisted = b.exists;
+        if (a.exists && !Classify(a, bExisted, true)) {
+            ignore();
+            continue;
+        }
+        if (b.exists && !Classify(b, aExisted, false)) {
+            ignore();
+            continue;
+        }
+        if (a.exists) ++(a.isFolder ? s.gAFoldersScanned : s.gAFilesScanned);
+        if (b.exists) ++(b.isFolder ? s.gBFoldersScanned : s.gBFilesScanned);
+        const bool isDsStore = a.name == kDsStore || b.name == kDsStore;
+
+        std::int8_t ifSkip = -1;
+        int mode = run::kModeNone;
+        if (a.exists && b.exists) {
+            mode = DecideBothExist(a, b, isDsStore);
+        } else if (a.exists) {
+            mode = DecideOnlyA(a, b.path, parentMode, isDsStore, ifSkip);
+        } else if (b.exists) {
+            mode = DecideOnlyB(b, a.path, parentMode, isDsStore, ifSkip);
+        }
+        if (mode == kIgnoredQuietly || !s.IsRunning()) continue;
+
+        // Parent to be deleted: a child that does not go with it keeps the folder.
+        const std::string& deletingSideName = parentMode == run::kModeDeleteInA ? a.name : b.name;
+        if (deletingParent && mode != parentMode && deletingSideName != kDsStore) {
+            f.keptChildren = true;
+        }
+        if (mode == run::kModeNone) continue;
+
+        const bool eitherFolder = a.isFolder || b.isFolder;
+        const bool isClashReplace =
+            a.exists && b.exists && a.isFolder != b.isFolder &&
+            (mode == run::kModeReplaceBwithA || mode == run::kModeReplaceAwithB);
+        const bool isFolderItem = eitherFolder && !isClashReplace;
+        bool copyEmpty = false;
+        if (eitherFolder && ((f.isRoot && (Contains(s.bootFoldersToCopyEmptyArray, a.path) ||
+                                           Contains(s.bootFoldersToCopyEmptyArray, b.path))) ||
+                             IsPseudoFileSystemMount(a, aList.folder.dev) ||
+                             IsPseudoFileSystemMount(b, bList.folder.dev))) {
+            copyEmpty = true;
+        }
+        const bool skipPrivileges = s.flags.mSkipCheckPermissions || (copyEmpty && tw_.mEuidIsRoot);
+        if (!skipPrivileges && !CheckPrivileges(a, b, mode)) {
+            if (deletingParent && mode == parentMode) f.keptChildren = true;
+            continue;
+        }
+
+        PlanItem item;
+        item.name = name;
+        if (b.exists && b.name != name) item.destName = b.name;
+        if (a.resolved) item.sourcePath = std::make_unique<std::string>(a.path);
+        if (b.resolved) item.destPath = std::make_unique<std::string>(b.path);
+        item.copyMode = mode;
+        item.ifSkipAddToExactIndex = ifSkip;
+        if (isFolderItem) {
+            item.isFolder = true;
+            bool walked = true;
+            if (!copyEmpty) {
+                Folder child{a.path, b.path, item.copyMode, item.subItems, false};
+                walked = ScanFolder(child);
+            }
+            const auto isDsStoreItem = [](const PlanItem& x) {
+                return x.name == kDsStore || x.nameInB() == kDsStore;
+            };
+            const bool emptyNewFolder =
+                s.flags.gIsSkipEmptyFolders &&
+                (item.copyMode == run::kModeCopyAtoB || item.copyMode == run::kModeCopyBtoA) &&
+                (item.subItems.empty() ||
+                 (item.subItems.size() == 1 && isDsStoreItem(item.subItems.front())));
+            if (deletingParent && item.copyMode != parentMode) f.keptChildren = true;
+            if (!walked) return false;
+            if (emptyNewFolder) {
+                Uncount(item.subItems);
+                continue;
+            }
+            if (item.copyMode == run::kModeDescend && item.subItems.empty()) continue;
+        }
+        Count(item);
+        f.subItems.push_back(std::move(item));
+    }
+
+    if (f.keptChildren) {
+        f.copyMode = run::kModeDescend;
+        auto anyChild = [&](int m1, int m2) {
+            return std::any_of(f.subItems.begin(), f.subItems.end(), [&](const PlanItem& c) {
+                return c.name != kDsStore && (c.copyMode == m1 || c.copyMode == m2);
+            });
+        };
+        if (aFolder.exists() && !bFolder.exists() &&
+            anyChild(run::kModeCopyAtoB, run::kModeReplaceBwithA)) {
+            f.copyMode = run::kModeCopyAtoB;
+        } else if (!aFolder.exists() && bFolder.exists() && s.flags.gIsSyncOn &&
+                   anyChild(run::kModeCopyBtoA, run::kModeReplaceAwithB)) {
+            f.copyMode = run::kModeCopyBtoA;
+        }
+        if (!f.subItems.empty() && f.subItems.front().name == kDsStore) {
+            PlanItem& first = f.subItems.front();
+            const int former = first.copyMode;
+            if (f.copyMode == run::kModeDescend) {
+                f.subItems.erase(f.subItems.begin());
+                --s.gItemsToDo;
+            } else {
+                first.copyMode = f.copyMode;
+                if (auto* counter = s.categories.ForMode(f.copyMode)) ++*counter;
+            }
+            if (auto* counter = s.categories.ForMode(former)) --*counter;
+        }
+    }
+    return true;
+}
+
+bool FolderScanner::Classify(Side& side, bool otherExists, bool isA) {
+    const run::SessionFlags& flags = state_.flags;
+    side.isLink = side.attrs.isSymbolicLink();
+    const std::string original = side.path;
+    if (flags.gIsResolveAliasOn && !side.isLink) {
+        if (!validator_.TryResolveAliasFile(side.path, side.attrs, side.isLink)) return false;
+    }
+    if (flags.gIsResolveSymLinkOn && side.isLink) {
+        if (!validator_.TryResolveSymLinkFile(side.path, side.attrs, side.isLink)) return false;
+    }
+    side.resolved = side.path != original;
+    if (side.attrs.type == platform::ItemType::Other ||
+        side.attrs.type == platform::ItemType::Missing) {
+        return false;
+    }
+    if (side.attrs.isDirectory()) {
+        const std::string& name = side.name;
+        const bool appBundle =
+            name.size() > 4 && EqualIgnoringCase(name.substr(name.size() - 4), ".app");
+        if (otherExists && flags.gIsTreatPackagesAsFolders) {
+            side.isFolder = !(appBundle && tw_.IsFilePackage(side.path));
+        } else {
+            side.isFolder = !tw_.IsFilePackage(side.path);
+        }
+    }
+    if (state_.flags.gIsExcludeOn) {
+        for (const auto& excluded : state_.executiveExcludeArray) {
+            if (EqualIgnoringCase(excluded, side.path)) return false;
+        }
+    }
+    (void)isA;
+    if (!flags.gIsInvisibleOn && tw_.IsInvisible(side.path, false)) return false;
+    return true;
+}
+
+std::optional<double> FolderScanner::BackupDate(const Side& side) const {
+    return tw_.GetDate(side.path, side.attrs, fileops::kBackupDate);
+}
+
+std::optional<double> FolderScanner::ReferenceDate(const Side& a, const Side& b) const {
+    const std::optional<double> bA = BackupDate(a);
+    const std::optional<double> bB = BackupDate(b);
+    if (bA && (!bB || *bA > *bB)) return bA;
+    if (bB) return bB;
+    return state_.mainDestFolderBackupDate;
+}
+
+bool FolderScanner::Answer(const run::ConflictPolicy& policy, run::ConflictQuestion question,
+                           bool* changeDirection) {
+    if (!policy.ask) return policy.proceeds;
+    question.isSync = state_.flags.gIsSyncOn;
+    question.canChangeDirection = changeDirection != nullptr;
+    const run::ConflictReply reply = errors_.AskReplace(question);
+    if (changeDirection) *changeDirection = reply.changeDirection;
+    return reply.answer == run::ConflictAnswer::Proceed;
+}
+
+int FolderScanner::DecideBothExist(const Side& a, const Side& b, bool isDsStore) {
+    run::RunState& s = state_;
+    if (a.isFolder && b.isFolder) {
+        int mode = run::kModeDescend;
+        if (s.flags.gCheckAttrChanged) CheckAttrChanged(a.attrs, b.attrs, a.name, b.name, mode);
+        return mode;
+    }
+    if (s.flags.gIsNewItemsOnly) return kIgnoredQuietly;
+
+    const double d = static_cast<double>(s.gModificationDelta);
+    const double mA = a.modificationDate();
+    const double mB = b.modificationDate();
+    const auto skipped = [](const run::ConflictPolicy& p) { return p.proceeds && !p.ask; };
+    const auto dropped = [&s]() {
+        ++s.gConflictsSkipped;
+        return run::kModeNone;
+    };
+    int mode = run::kModeNone;
+    if (!s.flags.gIsSyncOn) {
+        if (mA - mB > d) {
+            mode = run::kModeReplaceBwithA;
+            if (!skipped(s.conflicts.backup)) {
+                const std::optional<double> r = ReferenceDate(a, b);
+                if (r && mB > *r &&
+                    !Answer(s.conflicts.backup, Question(a.path, b.path, r, mode, 11))) {
+                    mode = dropped();
+                }
+            }
+        } else if (mB - mA > d) {
+            mode = run::kModeReplaceBwithA;
+            if (!skipped(s.conflicts.backup2) &&
+                !Answer(s.conflicts.backup2, Question(a.path, b.path, mB, mode, 12))) {
+                mode = dropped();
+            }
+        }
+    } else {
+        if (mA - mB > d) {
+            mode = run::kModeReplaceBwithA;
+        } else if (mB - mA > d) {
+            mode = run::kModeReplaceAwithB;
+        }
+        if (mode != run::kModeNone && !isDsStore && !skipped(s.conflicts.sync)) {
+            const std::optional<double> r = ReferenceDate(a, b);
+            const double overwritten = mode == run::kModeReplaceBwithA ? mB : mA;
+            if (r && overwritten > *r) {
+                if (s.flags.gIsExactOn) {
+                    s.restoreBackupDateArray.push_back(a.path);
+                    s.restoreBackupDateArray.push_back(b.path);
+                }
+                bool swap = false;
+                if (Answer(s.conflicts.sync, Question(a.path, b.path, r, mode, 31), &swap)) {
+                    if (swap) {
+                        mode = mode == run::kModeReplaceBwithA ? run::kModeReplaceAwithB
+                                                               : run::kModeReplaceBwithA;
+                    }
+                } else {
+                    mode = dropped();
+                }
+            }
+        }
+    }
+    if (s.flags.gCheckAttrChanged && mode == run::kModeNone) {
+        CheckAttrChanged(a.attrs, b.attrs, a.name, b.name, mode);
+    }
+    // A file and a folder of the same name.
+    const bool fileReplacesFolder = (a.isFolder && mode == run::kModeReplaceAwithB) ||
+                                    (!a.isFolder && b.isFolder && mode == run::kModeReplaceBwithA);
+    if (a.isFolder != b.isFolder && fileReplacesFolder && !skipped(s.conflicts.fileFolder)) {
+        const int code = a.isFolder ? 52 : 51;
+        bool swap = false;
+        if (Answer(s.conflicts.fileFolder, Question(a.path, b.path, mB, mode, code), &swap)) {
+            if (swap) {
+                mode = mode == run::kModeReplaceBwithA ? run::kModeReplaceAwithB
+                                                       : run::kModeReplaceBwithA;
+            }
+        } else {
+            mode = dropped();
+        }
+    }
+    return mode;
+}
+
+int FolderScanner::DecideOnlyA(const Side& a, const std::string& bPath, int parentMode,
+                               bool isDsStore, std::int8_t& ifSkip) {
+    run::RunState& s = state_;
+    if (!s.flags.gIsSyncOn || !(s.flags.gIsExactOn && s.gCompareExactSyncAtIndex)) {
+        return run::kModeCopyAtoB;
+    }
+    const bool checkFile = !a.isFolder && !isDsStore &&
+                           !(s.conflicts.exactSync.proceeds && !s.conflicts.exactSync.ask);
+    if (index_.ItWasExixting(bPath, kSideB)) {
+        // Deleted in B since the last run.
+        ifSkip = 0;
+        if (checkFile) {
+            std::optional<double> since = BackupDate(a);
+            if (!since) since = s.mainSourceFolderBackupDate;
+            if (since && a.modificationDate() > *since &&
+                !Answer(s.conflicts.exactSync,
+                        Question(a.path, bPath, since, run::kModeDeleteInA, 41))) {
+                ++s.gConflictsSkipped;
+                return run::kModeCopyAtoB;
+            }
+        }
+        return run::kModeDeleteInA;
+    }
+    if (parentMode != run::kModeDeleteInA) return run::kModeCopyAtoB;  // new in A
+    // New in A, inside a folder deleted in B since the last run.
+    if (checkFile) {
+        std::optional<double> date = BackupDate(a);
+        if (!date) date = s.mainSourceFolderBackupDate;
+        if (!date) date = a.modificationDate();
+        if (!Answer(s.conflicts.exactSync,
+                    Question(a.path, bPath, date, run::kModeDeleteInA, 42))) {
+            ++s.gConflictsSkipped;
+            return run::kModeCopyAtoB;
+        }
+    }
+    return run::kModeDeleteInA;
+}
+
+int FolderScanner::DecideOnlyB(const Side& b, const std::string& aPath, int parentMode,
+                               bool isDsStore, std::int8_t& ifSkip) {
+    run::RunState& s = state_;
+    const bool fileChecked = !b.isFolder && !isDsStore;
+    if (!s.flags.gIsSyncOn) {
+        if (!s.flags.gIsExactOn) return run::kModeNone;
+        // Exact Backup: what is not in A goes from B.
+        const run::ConflictPolicy& policy = s.conflicts.exactBackup;
+        if (fileChecked && s.mainDestFolderBackupDate && !(policy.proceeds && !policy.ask)) {
+            const std::optional<double> bB = BackupDate(b);
+            bool keep = false;
+            if (bB) {
+                keep = b.modificationDate() > *bB &&
+                       !Answer(policy, Question(aPath, b.path, bB, run::kModeDeleteInB, 21));
+            } else {
+                keep = !Answer(policy, Question(aPath, b.path, s.mainDestFolderBackupDate,
+                                                run::kModeDeleteInB, 22));
+            }
+            if (keep) {
+                ++s.gConflictsSkipped;
+                return run::kModeNone;
+            }
+        }
+        return run::kModeDeleteInB;
+    }
+    if (!(s.flags.gIsExactOn && s.gCompareExactSyncAtIndex)) return run::kModeCopyBtoA;
+    const bool checkFile =
+        fileChecked && !(s.conflicts.exactSync.proceeds && !s.conflicts.exactSync.ask);
+    if (index_.ItWasExixting(aPath, kSideA)) {
+        // Deleted in A since the last run.
+        ifSkip = 1;
+        if (checkFile) {
+            std::optional<double> since = BackupDate(b);
+            if (!since) since = s.mainDestFolderBackupDate;
+            if (since && b.modificationDate() > *since &&
+                !Answer(s.conflicts.exactSync,
+                        Question(aPath, b.path, since, run::kModeDeleteInB, 41))) {
+                ++s.gConflictsSkipped;
+                return run::kModeCopyBtoA;
+            }
+        }
+        return run::kModeDeleteInB;
+    }
+    if (parentMode != run::kModeDeleteInB) return run::kModeCopyBtoA;  // new in B
+    if (checkFile) {
+        std::optional<double> date = BackupDate(b);
+        if (!date) date = s.mainDestFolderBackupDate;
+        if (!date) date = b.modificationDate();
+        if (!Answer(s.conflicts.exactSync,
+                    Question(aPath, b.path, date, run::kModeDeleteInB, 42))) {
+            ++s.gConflictsSkipped;
+            return run::kModeCopyBtoA;
+        }
+    }
+    return run::kModeDeleteInB;
+}
+
+void FolderScanner::CheckAttrChanged(const std::string& src, const std::string& dst, int& copyMode,
+                                     bool includeNames) const {
+    const ItemAttributes a = platform::ReadItemAttributes(src.c_str());
+    const ItemAttributes b = platform::ReadItemAttributes(dst.c_str());
+    const std::string aName = platform::LastPathComponent(src);
+    const std::string bName = includeNames ? platform::LastPathComponent(dst) : aName;
+    CheckAttrChanged(a, b, aName, bName, copyMode);
+}
+
+void FolderScanner::CheckAttrChanged(const ItemAttributes& a, const ItemAttributes& b,
+                                     const std::string& aName, const std::string& bName,
+                                     int& copyMode) const {
+    const std::int64_t sA = a.exists() ? a.ctime.sec : 0;
+    const std::int64_t sB = b.exists() ? b.ctime.sec : 0;
+    if (sA == 0 || sB == 0) return;
+    const std::int64_t d2 = std::max<std::int64_t>(state_.gModificationDelta, 2);
+    if (sA - sB > d2) {
+        copyMode = run::kModeAttrAtoB;
+    } else if (state_.flags.gIsSyncOn && sB - sA > d2) {
+        copyMode = run::kModeAttrBtoA;
+    }
+    if (copyMode == run::kModeAttrAtoB || copyMode == run::kModeAttrBtoA || aName == bName) return;
+    const std::int64_t aA = a.atime.sec, aB = b.atime.sec;
+    if (aA == 0 || aB == 0) return;
+    if (aA - aB > d2) {
+        copyMode = run::kModeAttrAtoB;
+    } else if (aA - aB < -d2) {
+        copyMode = run::kModeAttrBtoA;
+    }
+}
+
+bool FolderScanner::CheckPrivileges(const Side& a, const Side& b, int copyMode) {
+    run::RunState& s = state_;
+    const int result = validator_.CheckPrivilegesOnFiles(a.path, b.path, copyMode);
+    if (result == fileops::kPrivilegesOk) return true;
+    errors_.LogErrString();
+    ++s.gTotError;
+    if (s.StartedByUser() && s.gIsOnError != run::kOnErrorContinue) {
+        const bool insufficient = result == fileops::kPrivilegesInsufficient;
+        errors_.AppendErrMsg(
+            {"\r",
+             insufficient ? GLS("Try to log in as root or mark the check-box")
+                          : GLS("Try to unmark the check-box \"Locked\" in the Finder \"Get Info\" "
+                                "panel or to mark the check-box"),
+             " \"", GLS(insufficient ? kRunAsRootCheckboxTitle : kUnlockCheckboxTitle), "\" ",
+             GLS(insufficient ? "in the QV Preferences panel" : "in the QV Settings panel")});
+        s.gErrorTitleDialog = GLS(insufficient ? "Insufficient Privileges" : "Item Locked") + ":";
+        errors_.ManageTheError(s.mErrString, 0);
+        s.gErrorTitleDialog = GLS("Warning:");
+    }
+    return false;
+}
+
+bool FolderScanner::IsPseudoFileSystemMount(const Side& side, dev_t parentDev) const {
+    if (!side.exists || !side.attrs.isDirectory() || side.attrs.dev == parentDev) return false;
+    struct statfs fs {};
+    if (::statfs(side.path.c_str(), &fs) != 0) return false;
+    return IsPseudoFileSystemType(static_cast<long>(fs.f_type));
+}
+
+void FolderScanner::ReportProgress() {
+    // The clock is read once every 256 items: cheap enough for a per-item loop.
+    constexpr std::uint32_t kItemsBetweenClockReads = 256;
+    constexpr auto kInterval = std::chrono::milliseconds(250);
+    if (++itemsSinceClockRead_ < kItemsBetweenClockReads) return;
+    itemsSinceClockRead_ = 0;
+    const auto now = std::chrono::steady_clock::now();
+    if (now - lastProgress_ < kInterval) return;
+    lastProgress_ = now;
+    errors_.proxy().ScanProgress(state_);
+}
+
+void FolderScanner::Count(const PlanItem& item) {
+    if (item.copyMode != run::kModeDescend) ++state_.gItemsToDo;
+    if (auto* counter = state_.categories.ForMode(item.copyMode)) ++*counter;
+}
+
+void FolderScanner::Uncount(const std::vector<PlanItem>& items) {
+    for (const PlanItem& item : items) {
+        Uncount(item.subItems);
+        if (item.copyMode != run::kModeDescend) --state_.gItemsToDo;
+        if (auto* counter = state_.categories.ForMode(item.copyMode)) --*counter;
+    }
+}
+
+}  // namespace qv::engine

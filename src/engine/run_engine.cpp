@@ -1,0 +1,451 @@
+#include "engine/run_engine.h"
+
+#include <ctime>
+
+#include "engine/folder_scanner.h"
+#include "platform/file_io.h"
+#include "platform/localization.h"
+#include "platform/system_log.h"
+#include "sessions/exclude_options.h"
+#include "sessions/multi_options.h"
+#include "sessions/settings_options.h"
+
+namespace qv::engine {
+
+using platform::GLS;
+
+namespace {
+
+bool IsOn(const plist::Value* dict, std::string_view key) {
+    return dict != nullptr && dict->intAt(key) == 1;
+}
+
+run::ConflictPolicy Policy(const plist::Value* conflicts, std::string_view radio,
+                           std::string_view ask, std::int64_t proceedsWhen,
+                           std::int64_t defaultRadio) {
+    run::ConflictPolicy p;
+    p.proceeds = (conflicts ? conflicts->intAt(radio, defaultRadio) : defaultRadio) == proceedsWhen;
+    p.ask = IsOn(conflicts, ask);
+    return p;
+}
+
+}  // namespace
+
+std::optional<std::string> GetDestSubFolderName(const std::string& sourceFolder,
+                                                std::int64_t nameKind,
+                                                const std::string& /*format*/) {
+    // Kind 1: the source folder's name. The date-based kinds come with their own options panel.
+    if (nameKind == 1) return platform::LastPathComponent(sourceFolder);
+    return std::nullopt;
+}
+
+RunEngine::RunEngine(const sessions::SessionDocument& document, const plist::Value& preferences,
+                     run::MainThreadProxy& proxy, ExactSyncIndex& index, CopyExecutor& executor,
+                     const fileops::TWUtilities& tw, RunOptions options)
+    : document_(document),
+      preferences_(preferences),
+      proxy_(proxy),
+      index_(index),
+      executor_(executor),
+      tw_(tw),
+      options_(std::move(options)),
+      errors_(state_, proxy),
+      validator_(errors_, tw) {}
+
+RunEngine::~RunEngine() {
+    if (worker_.joinable()) {
+        state_.mIsCopying = false;
+        worker_.join();
+    }
+}
+
+void RunEngine::TaskExecuteSyncOrBackup(int executedBy) {
+    if (state_.IsRunning()) {
+        // This is Stop: the worker notices at its next check.
+        state_.mIsCopying = false;
+        state_.mUserPressedStop = true;
+        return;
+    }
+    if (worker_.joinable()) worker_.join();
+    state_.mExecutedBy = executedBy;
+    // Marked as running before the thread starts, so that a Stop right away is not lost.
+    state_.mUserPressedStop = false;
+    state_.mIsCopying = true;
+    worker_ = std::thread([this] { ExecuteMarkedRun(); });
+}
+
+void RunEngine::Wait() {
+    if (worker_.joinable()) worker_.join();
+}
+
+const plist::Value* RunEngine::Session(std::int64_t index) const {
+    return document_.GetSessionDict(index);
+}
+
+void RunEngine::ExecuteSyncBackup() {
+    state_.mUserPressedStop = false;
+    state_.mIsCopying = true;
+    ExecuteMarkedRun();
+}
+
+void RunEngine::ExecuteMarkedRun() {
+    PurgeBeforeWholeSyncBackup();
+    proxy_.PurgeBeforeWholeSyncBackup(state_);
+
+    const std::int64_t remembered = state_.mSessionIndex;
+    const bool all = options_.allSessions ||
+                     (options_.sessionIndex < 0 && document_.IsAllSessions(state_.mSessionIndex));
+    const bool scanned = all ? ScanAllSessions() : ScanOneSession(state_.mSessionIndex);
+    state_.mSessionIndex = remembered;
+    state_.gScanSucceeded = scanned && state_.IsRunning();
+
+    if (!state_.IsRunning() || !scanned) {
+        PurgeAfterWholeSyncBackup();
+        proxy_.SaveLogFileToDisk(state_);
+    } else {
+        bool goOn = true;
+        if (!state_.taskRootList.empty() && state_.prefPreview && state_.StartedByUser()) {
+            goOn = proxy_.ShowPreview(state_);
+            if (!goOn) {
+                state_.mUserPressedStop = true;
+                state_.mIsCopying = false;
+            }
+        }
+        if (goOn && !options_.scanOnly) {
+            if (state_.gItemsToDoTotal > 0) {
+                PurgeBeforeMainCopy();
+                proxy_.PurgeBeforeMainCopy(state_);
+            }
+            executor_.MainCopy(state_);
+        }
+        PurgeAfterWholeSyncBackup();
+        if (goOn) proxy_.SaveLogFileToDisk(state_);
+    }
+    proxy_.ConcludeWholeSyncBackup(state_);
+    if (state_.mExecutedBy == run::kExecutedByTimer) proxy_.SchedulingTimerDone(state_);
+    state_.gOldSessionIndex = -1;
+    state_.mIsCopying = false;
+}
+
+bool RunEngine::ScanAllSessions() {
+    state_.gTotSessions = document_.SessionCount();
+    state_.gTotSessionsDone = 0;
+    bool result = true;
+    for (std::int64_t i = 0; i < state_.gTotSessions && state_.IsRunning(); ++i) {
+        result = ScanOneSession(i);
+    }
+    return result;
+}
+
+bool RunEngine::ScanOneSession(std::int64_t sessionIndex) {
+    PurgeBeforeScanOneSession(sessionIndex);
+    bool result = true;
+    const plist::Value* session = Session(sessionIndex);
+    if (state_.IsRunning() && session != nullptr) {
+        if (!state_.flags.gIsMultiOn) {
+            const plist::Value* console = session->dictAt("consoleDict");
+            state_.gSourceFolder = console ? console->stringAt("topFolder") : "";
+            state_.gDestFolder = console ? console->stringAt("bottomFolder") : "";
+            if (CheckIfCreateSubDestFolder(sessionIndex)) {
+                state_.gTotMulti = 1;
+                state_.gTotMultiDone = 0;
+                result = ScanOneTask(sessionIndex, 0);
+            }
+        } else {
+            result = ScanMultiTask(sessionIndex);
+        }
+    }
+    PurgeAfterScanOneSession(sessionIndex);
+    return state_.IsRunning() ? result : true;
+}
+
+bool RunEngine::ScanMultiTask(std::int64_t sessionIndex) {
+    state_.gTotMultiDone = 0;
+    state_.gTotMulti = static_cast<std::int64_t>(state_.executiveMultiArray.size());
+    bool result = true;
+    for (std::size_t i = 0; i < state_.executiveMultiArray.size(); ++i) {
+        const run::MultiRow row = state_.executiveMultiArray[i];
+        if (row.source.empty() || row.destination.empty()) continue;
+        state_.gSourceFolder = row.source;
+        state_.gDestFolder = row.destination;
+        if (CheckIfCreateSubDestFolder(sessionIndex)) {
+            state_.gCurrentMultiIndex = static_cast<std::int64_t>(i) + 1;
+            result = ScanOneTask(sessionIndex, static_cast<std::int64_t>(i));
+        }
+        if (!state_.IsRunning()) break;
+    }
+    return result;
+}
+
+bool RunEngine::CheckIfCreateSubDestFolder(std::int64_t /*sessionIndex*/) {
+    const run::SessionFlags& f = state_.flags;
+    if (!f.gCreateDestFolder) return true;
+    std::optional<std::string> name = GetDestSubFolderName(
+        state_.gSourceFolder, f.gCreateDestFolderNameKind, f.gCreateDestFolderCustomNameFormat);
+    if (!name || name->empty()) return false;
+    for (char& c : *name) {
+        if (c == '/') c = ':';
+    }
+    state_.gDestFolder = platform::JoinPath(state_.gDestFolder, *name);
+    if (platform::ItemExists(state_.gDestFolder)) return true;
+    if (options_.scanOnly) return true;  // planned as if it were there, empty
+    return platform::CreateFolderWithFoldersInBetween(state_.gDestFolder);
+}
+
+bool RunEngine::ScanOneTask(std::int64_t sessionIndex, std::int64_t taskIndex) {
+    PurgeBeforeScanOneTask();
+    bool result = true;
+    std::string source = state_.gSourceFolder;
+    std::string dest = state_.gDestFolder;
+    // A sub-folder the plan command did not create: validate its parent, plan it empty.
+    const bool missingSubFolder =
+        options_.scanOnly && state_.flags.gCreateDestFolder && !platform::ItemExists(dest);
+    const std::string validatedDest = missingSubFolder ? platform::ParentFolder(dest) : dest;
+    if (!validator_.FoldersAreValid(source, validatedDest, 0)) {
+        result = false;
+    } else {
+        source = state_.gSourceFolder;
+        dest = missingSubFolder ? dest : state_.gDestFolder;
+        state_.gDestFolder = dest;
+        const run::SessionFlags& f = state_.flags;
+        const std::string start =
+            GLS(f.gIsSyncOn ? (f.gIsExactOn ? "Start Exact Synchronization between:\nSource: "
+                                            : "Start Synchronization between:\nSource: ")
+                            : (f.gIsExactOn ? "Start Exact Backup between:\nSource: "
+                                            : "Start Backup between:\nSource: "));
+        platform::SystemLog(start + source + "\n" + GLS("Destination") + ": " + dest);
+
+        run::TaskRoot root;
+        root.sessionIndex = sessionIndex;
+        root.taskIndex = taskIndex;
+        const bool fileToFile = !tw_.IsReallyFolder(source) && !tw_.IsReallyFolder(dest);
+        if (fileToFile) {
+            run::PlanItem first;
+            first.name = platform::LastPathComponent(source);
+            const std::string destName = platform::LastPathComponent(dest);
+            if (destName != first.name) first.destName = destName;
+            first.copyMode = run::kModeDescend;
+            root.subItems.push_back(std::move(first));
+            source = platform::ParentFolder(source);
+            dest = platform::ParentFolder(dest);
+            state_.gSourceFolder = source;
+            state_.gDestFolder = dest;
+        }
+        bool privilegesOk = true;
+        if (!f.mSkipCheckPermissions &&
+            validator_.CheckPrivilegesOnFiles(source, dest, run::kModeDescend) != 0) {
+            errors_.LogErrString();
+            ++state_.gTotError;
+            if (state_.StartedByUser() && state_.gIsOnError != run::kOnErrorContinue) {
+                errors_.AppendErrMsg({"\r", GLS("Try to log in as root or mark the check-box"),
+                                      " \"", GLS(kRunAsRootCheckboxTitle), "\" ",
+                                      GLS("in the QV Preferences panel")});
+                state_.gErrorTitleDialog = GLS("Insufficient Privileges") + ":";
+                errors_.ManageTheError(state_.mErrString, 0);
+                state_.gErrorTitleDialog = GLS("Warning:");
+            }
+            privilegesOk = false;
+        }
+        if (privilegesOk) {
+            root.source = source;
+            root.dest = dest;
+            root.copyMode = run::kModeDescend;
+            root.isTheRootOfTheTree = true;
+            root.gIsSyncOn = f.gIsSyncOn;
+            state_.mainSourceFolderBackupDate = tw_.GetDate(source, fileops::kBackupDate);
+            state_.mainDestFolderBackupDate = tw_.GetDate(dest, fileops::kBackupDate);
+            state_.gCompareExactSyncAtIndex = index_.ExactSyncFileExists(source, dest);
+            FolderScanner scanner(state_, errors_, validator_, tw_, index_, options_.caseProbe);
+            scanner.MakeItemsToDontCopyList();
+            const bool walked = scanner.ScanSingleFolder(root);
+            if (!walked) {
+                result = false;
+            } else if (!root.subItems.empty()) {
+                if (root.copyMode == run::kModeDescend) {
+                    ++state_.categories.gFoldersToDescend;
+                } else if (auto* counter = state_.categories.ForMode(root.copyMode)) {
+                    ++*counter;
+                    ++state_.gItemsToDo;
+                }
+                state_.taskRootList.push_back(std::move(root));
+                state_.exactIndexAdditionLists.emplace_back();
+            }
+        }
+    }
+    PurgeAfterScanOneTask(taskIndex);
+    return result;
+}
+
+void RunEngine::PurgeBeforeWholeSyncBackup() {
+    run::RunState& s = state_;
+    // mIsCopying and mUserPressedStop were set when the run was started.
+    s.gTerminateAfterSync = false;
+    if (options_.sessionIndex >= 0) {
+        s.mSessionIndex = options_.sessionIndex;
+    } else if (s.gOldSessionIndex < 0) {
+        s.mSessionIndex = document_.mMainDict.intAt("sessionIndex");
+    }
+    s.gStartSyncDateTime = static_cast<double>(std::time(nullptr));
+    s.gStartSyncDateTimeUTC = static_cast<std::int64_t>(s.gStartSyncDateTime);
+    s.taskRootList.clear();
+    s.exactIndexAdditionLists.clear();
+    s.gItemsDeleted.clear();
+    s.logSessionArray.clear();
+    s.gItemsToDoTotal = 0;
+    s.gGlobalItemsScanned = 0;
+    s.gGlobalConflictsSkipped = 0;
+    s.categories = {};
+    s.gAtLeastOneItemDone = false;
+    const std::int64_t logKind = preferences_.intAt("prefLogKind", 2);
+    s.gMakeDetailedLog = logKind == 2;
+    s.gMakeErrorsLog = logKind == 3;
+    const std::int64_t delta = preferences_.intAt("prefModificationDeltaField", 10);
+    s.gModificationDelta =
+        preferences_.intAt("prefModificationDelta") == 1 && delta > 0 ? delta : 0;
+    s.prefPreview = preferences_.intAt("prefPreview") != 0;
+    s.gErrorTitleDialog = GLS("Warning:");
+}
+
+void RunEngine::PurgeBeforeScanOneSession(std::int64_t sessionIndex) {
+    run::RunState& s = state_;
+    s.logTaskArray.clear();
+    s.gIsOnError = static_cast<int>(preferences_.intAt("prefOnError", run::kOnErrorAsk));
+    proxy_.PurgeBeforeScanOneSession(s, sessionIndex);
+    proxy_.ExecuteAppleScript(sessionIndex, 1);
+    const plist::Value* session = Session(sessionIndex);
+    static const plist::Value kEmpty;
+    const plist::Value& sess = session ? *session : kEmpty;
+    s.flags.gIsTimerOn = IsOn(sess.dictAt("timerDict"), "timerOn");
+    s.flags.gIsMultiOn = IsOn(sess.dictAt("multiDict"), "multiOn");
+    // Filters come with their own options panel; until then none is applied.
+    s.flags.gIsFilterOn = false;
+    s.executiveExcludeArray = sessions::CountExcludeValid(sess);
+    s.flags.gIsExcludeOn =
+        IsOn(sess.dictAt("excludeDict"), "excludeOn") && !s.executiveExcludeArray.empty();
+    s.executiveMultiArray.clear();
+    for (const auto& pair : sessions::CountMultiValid(sess)) {
+        s.executiveMultiArray.push_back({pair.source, pair.destination});
+    }
+    const plist::Value* settings = sess.dictAt("settingsDict");
+    s.flags.gIsInvisibleOn = settings == nullptr || settings->intAt("settInvisibleItems", 1) == 1;
+    s.flags.gIsResolveAliasOn = IsOn(settings, "settResolveAlias");
+    s.flags.gIsResolveSymLinkOn = IsOn(settings, "settResolveSymLink");
+    s.flags.gIsSkipEmptyFolders = IsOn(settings, "settSkipEmptyFolders");
+    s.flags.gIsTreatPackagesAsFolders = IsOn(settings, "settPackagesFolders");
+    s.flags.gIsNewItemsOnly = IsOn(settings, "settNewItemsOnly");
+    if (s.IsRunning()) proxy_.MountAllVolumesForSession(sessionIndex);
+    PurgeBeforeScanAndCopyOneSession(sess);
+
+    const plist::Value* c = sess.dictAt("conflictsDict");
+    s.conflicts.backup = Policy(c, "conflictBackupRadio", "conflictBackupAsk", 2, 2);
+    s.conflicts.backup2 = Policy(c, "conflictBackupRadio2", "conflictBackupAsk2", 2, 1);
+    s.conflicts.exactBackup = Policy(c, "conflictExactBackupRadio", "conflictExactBackupAsk", 2, 2);
+    s.conflicts.sync = Policy(c, "conflictSyncRadio", "conflictSyncAsk", 2, 2);
+    s.conflicts.exactSync = Policy(c, "conflictExactSyncRadio", "conflictExactSyncAsk", 2, 2);
+    s.conflicts.fileFolder = Policy(c, "conflictFileFolderRadio", "conflictFileFolderAsk", 1, 1);
+
+    run::SessionLog log;
+    log.sessionIndex = sessionIndex;
+    if (s.flags.gIsMultiOn) log.executiveMultiArray = s.executiveMultiArray;
+    if (s.flags.gIsExcludeOn) log.executiveExcludeArray = s.executiveExcludeArray;
+    s.logSessionArray.push_back(std::move(log));
+    currentSessionLog_ = static_cast<std::int64_t>(s.logSessionArray.size()) - 1;
+}
+
+void RunEngine::PurgeBeforeScanAndCopyOneSession(const plist::Value& session) {
+    run::SessionFlags& f = state_.flags;
+    const plist::Value* settings = session.dictAt("settingsDict");
+    f.gIsUnlockOn = settings == nullptr || settings->intAt("settLockedItems", 1) == 1;
+    f.gIsMoveToTrash = settings && settings->intAt("settMoveToTrash") != 0;
+    f.gCheckAttrChanged = settings && settings->intAt("settCheckAttrChanged") != 0;
+    f.gCreateDestFolder = settings && settings->intAt("settCreateDestFolder") != 0;
+    f.gCreateDestFolderCustomNameFormat =
+        settings ? settings->stringAt("settCreateDestFolderCustomNameFormat") : "";
+    f.gCreateDestFolderNameKind = settings ? settings->intAt("settCreateDestFolderNameKind", 1) : 1;
+    f.mSkipCheckPermissions = settings && settings->intAt("settSkipCheckPermissions") != 0;
+    f.gIsSyncOn = settings && settings->intAt("settTask") == sessions::kTaskSynchronize;
+    f.gIsExactOn = IsOn(settings, "settExact");
+}
+
+void RunEngine::PurgeBeforeScanOneTask() {
+    run::RunState& s = state_;
+    s.gAFoldersScanned = s.gAFilesScanned = s.gBFoldersScanned = s.gBFilesScanned = 0;
+    s.gTotError = 0;
+    s.gItemsToDo = 0;
+    s.gConflictsSkipped = 0;
+    s.gCompareExactSyncAtIndex = false;
+    s.gDetailedLogText.clear();
+    s.restoreBackupDateArray.clear();
+}
+
+void RunEngine::PurgeAfterScanOneTask(std::int64_t taskIndex) {
+    run::RunState& s = state_;
+    run::TaskLog log;
+    log.taskIndex = taskIndex;
+    log.gSourceFolder = s.gSourceFolder;
+    log.gDestFolder = s.gDestFolder;
+    log.gAFoldersScanned = s.gAFoldersScanned;
+    log.gAFilesScanned = s.gAFilesScanned;
+    log.gBFoldersScanned = s.gBFoldersScanned;
+    log.gBFilesScanned = s.gBFilesScanned;
+    log.gTotError = s.gTotError;
+    log.gItemsToDo = s.gItemsToDo;
+    log.gConflictsSkipped = s.gConflictsSkipped;
+    log.gDetailedLogText = s.gDetailedLogText;
+    log.restoreBackupDateArray = s.restoreBackupDateArray;
+    s.logTaskArray.push_back(log);
+    if (currentSessionLog_ >= 0) {
+        s.logSessionArray[static_cast<std::size_t>(currentSessionLog_)].logTaskArray.push_back(
+            std::move(log));
+    }
+    s.gDetailedLogText.clear();
+    s.restoreBackupDateArray.clear();
+    s.gItemsToDoTotal += s.gItemsToDo;
+    s.gGlobalItemsScanned +=
+        s.gAFoldersScanned + s.gAFilesScanned + s.gBFoldersScanned + s.gBFilesScanned;
+    s.gGlobalConflictsSkipped += s.gConflictsSkipped;
+    ++s.gTotMultiDone;
+}
+
+void RunEngine::PurgeAfterScanOneSession(std::int64_t /*sessionIndex*/) {
+    // The session's log record was opened before its scan and has collected its tasks.
+    currentSessionLog_ = -1;
+}
+
+void RunEngine::PurgeBeforeMainCopy() {
+    // The copy's progress runs from 0 to the items to do; the front end shows it.
+}
+
+void RunEngine::PurgeAfterWholeSyncBackup() {
+    run::RunState& s = state_;
+    if (s.gOldSessionIndex > 0) {
+        s.mSessionIndex = s.gOldSessionIndex;
+    } else if (options_.sessionIndex < 0) {
+        s.mSessionIndex = document_.mMainDict.intAt("sessionIndex");
+    }
+    s.gEndSyncDateTime = static_cast<double>(std::time(nullptr));
+    // A plan is made to be shown: its trees outlive the run.
+    if (!options_.scanOnly) s.taskRootList.clear();
+    s.gItemsDeleted.clear();
+    s.gGlobalError = 0;
+    for (run::SessionLog& sessionLog : s.logSessionArray) {
+        if (const plist::Value* session = Session(sessionLog.sessionIndex)) {
+            PurgeBeforeScanAndCopyOneSession(*session);
+        }
+        std::int64_t sessionErrors = 0;
+        for (const run::TaskLog& task : sessionLog.logTaskArray) {
+            sessionErrors += task.gTotError;
+            s.gGlobalError += task.gTotError;
+            if (s.mUserPressedStop || options_.scanOnly) continue;
+            s.gSourceFolder = task.gSourceFolder;
+            s.gDestFolder = task.gDestFolder;
+            // The two top folders are now in step as of the run's start.
+            tw_.SetBackupDateDitto(task.gSourceFolder, s.gStartSyncDateTimeUTC);
+            tw_.SetBackupDateDitto(task.gDestFolder, s.gStartSyncDateTimeUTC);
+        }
+        proxy_.UnmountAllVolumesForSession(sessionLog.sessionIndex);
+        sessionLog.gTotError = sessionErrors;
+    }
+}
+
+}  // namespace qv::engine

@@ -1,0 +1,93 @@
+#pragma once
+// A run: every task of the current session (or of all sessions) scanned into a tree of planned
+// actions, optionally previewed, performed, and concluded (backup dates of the task folders,
+// the log record). The run body executes on a worker thread of its own and reaches the front
+// end only through the MainThreadProxy.
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <thread>
+
+#include "engine/copy_executor.h"
+#include "engine/exact_sync_index.h"
+#include "engine/folder_listing.h"
+#include "fileops/error_path.h"
+#include "fileops/tw_utilities.h"
+#include "fileops/validation.h"
+#include "run/main_thread_proxy.h"
+#include "run/run_state.h"
+#include "sessions/plist_value.h"
+#include "sessions/session_document.h"
+
+namespace qv::engine {
+
+struct RunOptions {
+    // Scan only: nothing on disk is created, stamped or copied (the plan command).
+    bool scanOnly = false;
+    // The session to run; -1 for the document's current session (or all, when it is "All").
+    std::int64_t sessionIndex = -1;
+    bool allSessions = false;
+    CaseProbe caseProbe = ProbeCaseInsensitive;
+};
+
+class RunEngine {
+  public:
+    RunEngine(const sessions::SessionDocument& document, const plist::Value& preferences,
+              run::MainThreadProxy& proxy, ExactSyncIndex& index, CopyExecutor& executor,
+              const fileops::TWUtilities& tw, RunOptions options = {});
+    ~RunEngine();
+    RunEngine(const RunEngine&) = delete;
+    RunEngine& operator=(const RunEngine&) = delete;
+
+    // Starts a run on a worker thread or, while one is going on, stops it. executedBy says who
+    // started it (run::kExecutedByUser, run::kExecutedByTimer, ...).
+    void TaskExecuteSyncOrBackup(int executedBy);
+    // Waits for the worker thread of the last run, if any.
+    void Wait();
+    // The body of a run, on the calling thread.
+    void ExecuteSyncBackup();
+
+    run::RunState& state() { return state_; }
+    const run::RunState& state() const { return state_; }
+
+  private:
+    // The body of a run already marked as running, so that a Stop that comes before the run
+    // has prepared itself is not undone.
+    void ExecuteMarkedRun();
+    bool ScanAllSessions();
+    bool ScanOneSession(std::int64_t sessionIndex);
+    bool ScanMultiTask(std::int64_t sessionIndex);
+    bool ScanOneTask(std::int64_t sessionIndex, std::int64_t taskIndex);
+    bool CheckIfCreateSubDestFolder(std::int64_t sessionIndex);
+
+    void PurgeBeforeWholeSyncBackup();
+    void PurgeBeforeScanOneSession(std::int64_t sessionIndex);
+    void PurgeBeforeScanAndCopyOneSession(const plist::Value& session);
+    void PurgeBeforeScanOneTask();
+    void PurgeAfterScanOneTask(std::int64_t taskIndex);
+    void PurgeAfterScanOneSession(std::int64_t sessionIndex);
+    void PurgeBeforeMainCopy();
+    void PurgeAfterWholeSyncBackup();
+
+    const plist::Value* Session(std::int64_t index) const;
+
+    const sessions::SessionDocument& document_;
+    const plist::Value& preferences_;
+    run::MainThreadProxy& proxy_;
+    ExactSyncIndex& index_;
+    CopyExecutor& executor_;
+    const fileops::TWUtilities& tw_;
+    RunOptions options_;
+    run::RunState state_;
+    fileops::ErrorPath errors_;
+    fileops::Validator validator_;
+    std::thread worker_;
+    std::int64_t currentSessionLog_ = -1;
+};
+
+// The name of the destination sub-folder a session's runs write into, or none.
+std::optional<std::string> GetDestSubFolderName(const std::string& sourceFolder,
+                                                std::int64_t nameKind, const std::string& format);
+
+}  // namespace qv::engine

@@ -1,0 +1,16 @@
+#pragma once
+// Alias files on Linux: desktop link files (a ".desktop" file of Type=Link whose URL is a
+// file:// address), the form the desktop file managers make for "link to a place".
+
+#include <string>
+
+namespace qv::fileops {
+
+inline constexpr std::size_t kMaxAliasPathBytes = 16384;
+
+bool IsAlias(const std::string& path);
+// Replaces path by what the alias points to, following chains of aliases. A path that is not
+// an alias is left as it is (true); false when an alias cannot be resolved.
+bool ResolveTheAlias(std::string& path);
+
+}  // namespace qv::fileops

@@ -1,0 +1,68 @@
+#include "fileops/error_path.h"
+
+#include "platform/localization.h"
+
+namespace qv::fileops {
+
+using platform::GLS;
+
+void ErrorPath::SetErrMsg(std::initializer_list<std::string_view> texts) {
+    std::string message;
+    for (auto t : texts) message += t;
+    state_.mErrString = std::move(message);
+}
+
+void ErrorPath::AppendErrMsg(std::initializer_list<std::string_view> texts) {
+    for (auto t : texts) state_.mErrString += t;
+}
+
+void ErrorPath::LogErrString() {
+    if (state_.gMakeDetailedLog || state_.gMakeErrorsLog) {
+        state_.gDetailedLogText += "√ " + state_.mErrString + "\r";
+    }
+}
+
+bool ErrorPath::AddErrQuickly(int forceToCase) {
+    LogErrString();
+    ++state_.gTotError;
+    if (!state_.StartedByUser()) return true;
+    return ManageTheError(state_.mErrString, forceToCase);
+}
+
+bool ErrorPath::ManageTheError(const std::string& message, int forceToCase) {
+    const int policy = forceToCase != 0         ? forceToCase
+                       : state_.StartedByUser() ? state_.gIsOnError
+                                                : run::kOnErrorContinue;
+    const std::string title =
+        state_.gErrorTitleDialog.empty() ? GLS("Warning:") : state_.gErrorTitleDialog;
+    bool goOn = false;
+    switch (policy) {
+        case run::kOnErrorStop:
+            proxy_.ShowErrorAndStop(title, message + ".\r" + GLS("The process stopped."));
+            break;
+        case run::kOnErrorContinue:
+            goOn = true;
+            break;
+        case run::kOnErrorAsk:
+            goOn = proxy_.AskSkipAndContinue(title,
+                                             message + ".\r" + GLS("Would you skip and continue?"));
+            if (!goOn) state_.mUserPressedStop = true;
+            break;
+        default:
+            break;
+    }
+    if (!goOn) state_.mIsCopying = false;
+    return goOn;
+}
+
+run::ConflictReply ErrorPath::AskReplace(const run::ConflictQuestion& question) {
+    if (!state_.StartedByUser()) return {run::ConflictAnswer::Skip, false};
+    run::ConflictReply reply = proxy_.AskReplace(question);
+    if (reply.answer == run::ConflictAnswer::Stop) {
+        state_.mIsCopying = false;
+        state_.mUserPressedStop = true;
+    }
+    return reply;
+}
+
+}  // namespace qv::fileops

@@ -1,0 +1,259 @@
+#include "fileops/validation.h"
+
+#include <limits.h>
+#include <stdlib.h>
+
+#include <algorithm>
+
+#include "fileops/alias_files.h"
+#include "platform/file_io.h"
+#include "platform/localization.h"
+
+namespace qv::fileops {
+
+using platform::GLS;
+using platform::ItemAttributes;
+
+namespace {
+
+std::string Quoted(const std::string& s) { return "\"" + s + "\""; }
+
+// Every symbolic link of the path resolved; the path itself when that fails.
+std::string ResolveAllLinks(const std::string& path) {
+    char buf[PATH_MAX];
+    if (::realpath(path.c_str(), buf) == nullptr) return path;
+    return buf;
+}
+
+}  // namespace
+
+bool Validator::IsOnUmountedVolume(const std::string& path) const {
+    for (const auto& mountPoint : errors_.state().executiveCannotAutomountArray) {
+        if (!mountPoint.empty() && path.rfind(mountPoint, 0) == 0) return true;
+    }
+    return false;
+}
+
+bool Validator::ResolveTopFolder(std::string& path, bool isSource) {
+    run::RunState& s = errors_.state();
+    ItemAttributes attrs = platform::ReadItemAttributes(path.c_str());
+    if (!attrs.exists()) {
+        if (path.empty()) {
+            const std::string undefined =
+                GLS(isSource ? "Source Folder not defined" : "Destination Folder not defined");
+            (isSource ? s.gSourceFolder : s.gDestFolder) = undefined;
+            errors_.SetErrMsg({undefined});
+        } else {
+            errors_.SetErrMsg({GLS(isSource ? "Cannot find the source folder:"
+                                            : "Cannot find the destination folder:"),
+                               "\r", Quoted(path)});
+            if (IsOnUmountedVolume(path)) {
+                errors_.AppendErrMsg({"\rbecause I cannot mount the volume it resides on"});
+            }
+        }
+        std::string& other = isSource ? s.gDestFolder : s.gSourceFolder;
+        if (other.empty()) {
+            other = GLS(isSource ? "Destination Folder not defined" : "Source Folder not defined");
+        }
+        return false;
+    }
+    if (!attrs.isSymbolicLink() && IsAlias(path)) {
+        std::string resolved = path;
+        if (!ResolveTheAlias(resolved)) {
+            errors_.SetErrMsg({GLS(isSource ? "Can't resolve the main source alias"
+                                            : "Can't resolve the main destination alias"),
+                               " ", Quoted(path)});
+            return false;
+        }
+        path = resolved;
+        attrs = platform::ReadItemAttributes(path.c_str());
+    }
+    if (attrs.isSymbolicLink()) {
+        const std::string resolved = ResolveAllLinks(path);
+        if (resolved == path) {
+            errors_.SetErrMsg({GLS(isSource ? "Can't resolve the main source SYM link"
+                                            : "Can't resolve the main destination SYM link"),
+                               " ", Quoted(path)});
+            return false;
+        }
+        path = resolved;
+    }
+    return true;
+}
+
+bool Validator::FoldersAreValid(const std::string& srcIn, const std::string& dstIn,
+                                int forceToCase) {
+    run::RunState& s = errors_.state();
+    std::string src = srcIn, dst = dstIn;
+    s.gSourceFolder = src;
+    s.gDestFolder = dst;
+    if (!ResolveTopFolder(src, true)) return errors_.AddErrQuickly(forceToCase) && false;
+    const bool srcIsFolder = tw_.IsReallyFolder(src);
+    s.gSourceFolder = src;
+    if (!ResolveTopFolder(dst, false)) return errors_.AddErrQuickly(forceToCase) && false;
+    const bool dstIsFolder = tw_.IsReallyFolder(dst);
+    s.gDestFolder = dst;
+
+    if (srcIsFolder != dstIsFolder) {
+        errors_.SetErrMsg({GLS(srcIsFolder ? "Can't set a source folder and a destination file"
+                                           : "Can't set a source file and a destination folder")});
+    } else if (src == dst) {
+        errors_.SetErrMsg({GLS("Cannot set equal source and destination")});
+    } else if (!srcIsFolder &&
+               platform::LastPathComponent(src) != platform::LastPathComponent(dst)) {
+        errors_.SetErrMsg({GLS("Can't set 2 files with different names")});
+    } else {
+        return true;
+    }
+    errors_.AddErrQuickly(forceToCase);
+    return false;
+}
+
+int Validator::CheckPrivilegesOnFiles(const std::string& src, const std::string& dst,
+                                      int copyMode) {
+    const run::RunState& s = errors_.state();
+    const std::string insufficient = GLS("Insufficient privileges");
+    switch (copyMode) {
+        case run::kModeDescend:
+            if (!tw_.IsIndeedReadableFileAtPath(src)) {
+                errors_.SetErrMsg({GLS("Can't scan the source folder"), " ", Quoted(src), ".\r",
+                                   insufficient, "."});
+                return kPrivilegesInsufficient;
+            }
+            if (!tw_.IsIndeedReadableFileAtPath(dst)) {
+                errors_.SetErrMsg({GLS("Can't scan the destination folder"), " ", Quoted(dst),
+                                   ".\r", insufficient, "."});
+                return kPrivilegesInsufficient;
+            }
+            return kPrivilegesOk;
+        case run::kModeCopyAtoB:
+        case run::kModeReplaceBwithA:
+        case run::kModeCopyBtoA:
+        case run::kModeReplaceAwithB: {
+            const bool aToB = copyMode == run::kModeCopyAtoB || copyMode == run::kModeReplaceBwithA;
+            const std::string& from = aToB ? src : dst;
+            const std::string& to = aToB ? dst : src;
+            if (!s.flags.mSkipCheckPermissions) {
+                const bool fromIsPackage = tw_.IsFilePackage(from);
+                const bool readable = fromIsPackage ? tw_.CheckFilePackagePermissions(from, 0)
+                                                    : tw_.IsIndeedReadableFileAtPath(from);
+                if (!readable) {
+                    errors_.SetErrMsg({GLS("Can't read the item"), " ", Quoted(from)});
+                    if (fromIsPackage) {
+                        errors_.AppendErrMsg(
+                            {" ", GLS("or some of the items inside the filePackage.")});
+                    }
+                    errors_.AppendErrMsg({"\r", insufficient, "."});
+                    return kPrivilegesInsufficient;
+                }
+            }
+            if (!platform::ReadItemAttributes(to.c_str()).exists()) return kPrivilegesOk;
+            if (!tw_.IsIndeedDeletableFileAtPath(to)) {
+                errors_.SetErrMsg({GLS("Can't write the item"), "\r", Quoted(from), " ", GLS("to"),
+                                   "\r", Quoted(to), ".\r", insufficient, " ",
+                                   GLS("on that file or its parent folders"), "."});
+                return kPrivilegesInsufficient;
+            }
+            if (copyMode == run::kModeCopyAtoB || copyMode == run::kModeCopyBtoA) {
+                return kPrivilegesOk;
+            }
+            if (!s.flags.gIsUnlockOn && tw_.IsLocked(to)) {
+                errors_.SetErrMsg({GLS("Can't replace the item"), ":\r", Quoted(to), ".\r",
+                                   GLS("Item Locked"), "."});
+                return kPrivilegesLocked;
+            }
+            if (tw_.IsFilePackage(to) && !tw_.CheckFilePackagePermissions(to, 2)) {
+                errors_.SetErrMsg({GLS("Can't replace the item"), ":\r", Quoted(to), ".\r",
+                                   insufficient, " ",
+                                   GLS("on some of the items of the filePackage"), "."});
+                return kPrivilegesInsufficient;
+            }
+            return kPrivilegesOk;
+        }
+        case run::kModeDeleteInA:
+        case run::kModeDeleteInB: {
+            const std::string& item = copyMode == run::kModeDeleteInA ? src : dst;
+            if (!s.flags.gIsUnlockOn && tw_.IsLocked(item)) {
+                errors_.SetErrMsg({GLS("Can't delete the item"), "\r", Quoted(item), ".\r",
+                                   GLS("Item Locked"), "."});
+                return kPrivilegesLocked;
+            }
+            const bool isPackage = tw_.IsFilePackage(item);
+            const bool deletable = isPackage ? tw_.CheckFilePackagePermissions(item, 2)
+                                             : tw_.IsIndeedDeletableFileAtPath(item);
+            if (!deletable) {
+                errors_.SetErrMsg(
+                    {GLS("Can't delete the item"), "\r", Quoted(item), ".\r", insufficient});
+                if (isPackage) {
+                    errors_.AppendErrMsg({" ", GLS("on some of the items of the filePackage")});
+                }
+                errors_.AppendErrMsg({"."});
+                return kPrivilegesInsufficient;
+            }
+            return kPrivilegesOk;
+        }
+        default:
+            return kPrivilegesOk;
+    }
+}
+
+bool Validator::IsBootItemToIgnore(const std::string& path) const {
+    const auto& list = errors_.state().bootItemsToDontCopyArray;
+    return std::find(list.begin(), list.end(), path) != list.end();
+}
+
+bool Validator::ReportResolutionFailure() {
+    errors_.LogErrString();
+    errors_.ManageTheError(errors_.state().mErrString, 0);
+    ++errors_.state().gTotError;
+    return false;
+}
+
+bool Validator::TryResolveAliasFile(std::string& path, ItemAttributes& attributes,
+                                    bool& isSymLink) {
+    if (!IsAlias(path)) return true;
+    const std::string alias = path;
+    std::string target = path;
+    if (!ResolveTheAlias(target)) {
+        errors_.SetErrMsg({GLS("Can't resolve the alias"), " ", Quoted(alias)});
+        return ReportResolutionFailure();
+    }
+    if (platform::LastPathComponent(target) != platform::LastPathComponent(alias)) {
+        errors_.SetErrMsg(
+            {"Cannot resolve the Alias\r", alias, "\rbecause it points to a Target file\r", target,
+             "\rwhich has a different file name. This could cause conflicts when resolving the "
+             "Alias and copying the Target file.\rPlease use alias and target files with equal "
+             "names"});
+        return ReportResolutionFailure();
+    }
+    if (IsBootItemToIgnore(target)) return false;
+    path = target;
+    attributes = platform::ReadItemAttributes(path.c_str());
+    isSymLink = attributes.isSymbolicLink();
+    return true;
+}
+
+bool Validator::TryResolveSymLinkFile(std::string& path, ItemAttributes& attributes,
+                                      bool& isSymLink) {
+    const std::string link = path;
+    const std::string target = ResolveAllLinks(path);
+    if (target == link) {
+        errors_.SetErrMsg({GLS("Can't resolve the SYM link"), " ", Quoted(link)});
+        return ReportResolutionFailure();
+    }
+    if (platform::LastPathComponent(target) != platform::LastPathComponent(link)) {
+        errors_.SetErrMsg(
+            {"Cannot resolve the SymLink\r", link, "\rbecause it points to a Target file\r", target,
+             "\rwhich has a different file name. This could cause conflicts when resolving the "
+             "SymLink and copying the Target file.\rPlease use SymLinks and Target files with "
+             "the equal names"});
+        return ReportResolutionFailure();
+    }
+    if (IsBootItemToIgnore(target)) return false;
+    path = target;
+    attributes = platform::ReadItemAttributes(path.c_str());
+    isSymLink = attributes.isSymbolicLink();
+    return true;
+}
+
+}  // namespace qv::fileops

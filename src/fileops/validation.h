@@ -1,0 +1,46 @@
+#pragma once
+// Checks made before and during the scan: that a task's two top folders may be processed,
+// that the running user may carry out each planned action, and the resolution of aliases and
+// symbolic links met on the way. Failures are reported through the error path.
+
+#include <string>
+
+#include "fileops/error_path.h"
+#include "fileops/tw_utilities.h"
+#include "platform/item_attributes.h"
+
+namespace qv::fileops {
+
+// Results of CheckPrivilegesOnFiles.
+inline constexpr int kPrivilegesOk = 0;
+inline constexpr int kPrivilegesInsufficient = 1;
+inline constexpr int kPrivilegesLocked = 2;
+
+class Validator {
+  public:
+    Validator(ErrorPath& errors, const TWUtilities& tw) : errors_(errors), tw_(tw) {}
+
+    // True when the task's folders may be scanned; gSourceFolder and gDestFolder become the
+    // resolved paths. A failure is reported with AddErrQuickly(forceToCase).
+    bool FoldersAreValid(const std::string& src, const std::string& dst, int forceToCase);
+    // 0 allowed, 1 insufficient privileges, 2 locked; the explanation is left in mErrString.
+    int CheckPrivilegesOnFiles(const std::string& src, const std::string& dst, int copyMode);
+    // The item (path and attributes replaced by the target's) or false to leave it out.
+    bool TryResolveAliasFile(std::string& path, platform::ItemAttributes& attributes,
+                             bool& isSymLink);
+    bool TryResolveSymLinkFile(std::string& path, platform::ItemAttributes& attributes,
+                               bool& isSymLink);
+
+    bool IsOnUmountedVolume(const std::string& path) const;
+
+  private:
+    // Resolves one top folder: false (with mErrString set) when it cannot be used.
+    bool ResolveTopFolder(std::string& path, bool isSource);
+    bool ReportResolutionFailure();
+    bool IsBootItemToIgnore(const std::string& path) const;
+
+    ErrorPath& errors_;
+    const TWUtilities& tw_;
+};
+
+}  // namespace qv::fileops

@@ -1,0 +1,60 @@
+#pragma once
+// MainThreadProxy: the one way a run's worker thread reaches the front end. Every call blocks
+// the worker until the front end has answered; the GUI performs it on its main thread, the CLI
+// answers directly, tests script the answers.
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+namespace qv::run {
+
+struct RunState;
+
+// A conflict the scan found, as the "Replace File" question shows it.
+struct ConflictQuestion {
+    std::string source;          // A path
+    std::string dest;            // B path
+    std::optional<double> date;  // the reference date shown, seconds since 1970 UTC
+    int copyMode = 0;            // the planned action
+    int conflict = 0;            // 11, 12, 21, 22, 31, 41, 42, 51 or 52
+    bool isSync = false;
+    bool canChangeDirection = false;
+};
+
+enum class ConflictAnswer { Proceed, Skip, Stop };
+
+struct ConflictReply {
+    ConflictAnswer answer = ConflictAnswer::Skip;
+    bool changeDirection = false;  // the user swapped the direction (codes 31, 51, 52)
+};
+
+class MainThreadProxy {
+  public:
+    virtual ~MainThreadProxy() = default;
+
+    // ---- Hooks around the levels of a run; the run state is already up to date ----
+    virtual void PurgeBeforeWholeSyncBackup(const RunState&) {}
+    virtual void PurgeBeforeScanOneSession(const RunState&, std::int64_t /*sessionIndex*/) {}
+    // The preview of the planned actions; false when the user stopped there.
+    virtual bool ShowPreview(RunState&) { return true; }
+    virtual void PurgeBeforeMainCopy(const RunState&) {}
+    virtual void SaveLogFileToDisk(const RunState&) {}
+    virtual void ConcludeWholeSyncBackup(const RunState&) {}
+    virtual void SchedulingTimerDone(const RunState&) {}
+    // Scripts before (which 1) and after (2) a session; volumes of a session.
+    virtual void ExecuteAppleScript(std::int64_t /*sessionIndex*/, int /*which*/) {}
+    virtual void MountAllVolumesForSession(std::int64_t /*sessionIndex*/) {}
+    virtual void UnmountAllVolumesForSession(std::int64_t /*sessionIndex*/) {}
+    // Progress of the scan: called now and then, never once per item.
+    virtual void ScanProgress(const RunState&) {}
+
+    // ---- Questions; only asked in a run the user started ----
+    virtual ConflictReply AskReplace(const ConflictQuestion& question) = 0;
+    // Error policy 1: show the message; the run stops.
+    virtual void ShowErrorAndStop(const std::string& title, const std::string& message) = 0;
+    // Error policy 3: true to skip and continue, false to stop.
+    virtual bool AskSkipAndContinue(const std::string& title, const std::string& message) = 0;
+};
+
+}  // namespace qv::run

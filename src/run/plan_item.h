@@ -1,0 +1,58 @@
+#pragma once
+// The planned-actions tree of one task: what the scan decided for every item that has
+// something to do, read by the preview and performed by the copy executor.
+//
+// Nodes are lean: a child stores its names, not its paths; source and dest are derived from
+// the parent's while walking the tree. Only an item whose path is not parent + name (an alias
+// or symbolic link resolved to its target) stores a whole path.
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace qv::run {
+
+enum CopyMode : int {
+    kModeNone = 0,
+    kModeDescend = 1,
+    kModeCopyAtoB = 2,
+    kModeCopyBtoA = 3,
+    kModeReplaceBwithA = 4,
+    kModeReplaceAwithB = 5,
+    kModeDeleteInA = 6,
+    kModeDeleteInB = 7,
+    kModeAttrAtoB = 8,
+    kModeAttrBtoA = 9,
+};
+
+const char* CopyModeName(int copyMode);
+
+struct PlanItem {
+    std::string name;      // the item's name in A (and in B, unless destName is set)
+    std::string destName;  // the name as spelled in B, when it differs from name
+    std::unique_ptr<std::string> sourcePath;  // set only when not the parent's + name
+    std::unique_ptr<std::string> destPath;
+    int copyMode = kModeNone;
+    std::int8_t ifSkipAddToExactIndex = -1;  // -1: absent; else 0 or 1
+    bool isFolder = false;                   // a folder item: subItems is meaningful
+    std::vector<PlanItem> subItems;
+
+    std::string source(const std::string& parentSource) const;
+    std::string dest(const std::string& parentDest) const;
+    const std::string& nameInB() const { return destName.empty() ? name : destName; }
+};
+
+// The root of a task's tree.
+struct TaskRoot {
+    std::int64_t sessionIndex = 0;
+    std::int64_t taskIndex = 0;
+    std::string source;
+    std::string dest;
+    int copyMode = kModeDescend;
+    bool isTheRootOfTheTree = true;
+    bool gIsSyncOn = false;
+    std::vector<PlanItem> subItems;
+};
+
+}  // namespace qv::run

@@ -1,0 +1,185 @@
+#pragma once
+// The state of one run: who started it, the flags of the session being scanned, the counters
+// of the task, the session and the whole run, the planned-actions trees and the log record.
+// Written by the run's worker thread; only mIsCopying and mUserPressedStop are shared with the
+// front end, which may clear the first to stop the run.
+
+#include <atomic>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "run/plan_item.h"
+
+namespace qv::run {
+
+inline constexpr int kExecutedByUser = 1;
+inline constexpr int kExecutedByTimer = 2;
+inline constexpr int kExecutedByCommandLine = 3;  // unattended, like a timer
+
+// Error policies (prefOnError and the forceToCase argument).
+inline constexpr int kOnErrorStop = 1;
+inline constexpr int kOnErrorContinue = 2;
+inline constexpr int kOnErrorAsk = 3;
+
+// Options of the session being scanned, read before its scan.
+struct SessionFlags {
+    bool gIsTimerOn = false;
+    bool gIsMultiOn = false;
+    bool gIsFilterOn = false;
+    bool gIsExcludeOn = false;
+    bool gIsInvisibleOn = true;
+    bool gIsResolveAliasOn = false;
+    bool gIsResolveSymLinkOn = false;
+    bool gIsSkipEmptyFolders = false;
+    bool gIsTreatPackagesAsFolders = false;
+    bool gIsNewItemsOnly = false;
+    bool gIsUnlockOn = true;
+    bool gIsMoveToTrash = false;
+    bool gCheckAttrChanged = false;
+    bool gCreateDestFolder = false;
+    std::string gCreateDestFolderCustomNameFormat;
+    std::int64_t gCreateDestFolderNameKind = 1;
+    bool mSkipCheckPermissions = false;
+    bool gIsSyncOn = false;
+    bool gIsExactOn = false;
+};
+
+// One conflict kind: whether its planned action proceeds, and whether the user is asked.
+struct ConflictPolicy {
+    bool proceeds = true;
+    bool ask = false;
+};
+
+struct ConflictPolicies {
+    ConflictPolicy backup;       // code 11
+    ConflictPolicy backup2;      // code 12
+    ConflictPolicy exactBackup;  // codes 21, 22
+    ConflictPolicy sync;         // code 31
+    ConflictPolicy exactSync;    // codes 41, 42
+    ConflictPolicy fileFolder;   // codes 51, 52
+};
+
+// Counters the copy of a task adds to its log record.
+struct CopyCounters {
+    std::int64_t gAFoldersCreated = 0, gAFilesRenamed = 0, gAFilesCopied = 0, gAFilesReplaced = 0,
+                 gAFoldersDeleted = 0, gAFilesDeleted = 0, gAItemInvisible = 0, gAItemVisible = 0;
+    std::int64_t gBFoldersCreated = 0, gBFilesRenamed = 0, gBFilesCopied = 0, gBFilesReplaced = 0,
+                 gBFoldersDeleted = 0, gBFilesDeleted = 0, gBItemInvisible = 0, gBItemVisible = 0;
+    std::int64_t gAFoldersTrashed = 0, gAFilesTrashed = 0, gBFoldersTrashed = 0, gBFilesTrashed = 0;
+};
+
+struct TaskLog {
+    std::int64_t taskIndex = 0;
+    std::string gSourceFolder;
+    std::string gDestFolder;
+    std::int64_t gAFoldersScanned = 0, gAFilesScanned = 0, gBFoldersScanned = 0, gBFilesScanned = 0;
+    std::int64_t gTotError = 0;
+    std::int64_t gItemsToDo = 0;
+    std::int64_t gConflictsSkipped = 0;
+    std::string gDetailedLogText;
+    std::vector<std::string> restoreBackupDateArray;
+    std::optional<CopyCounters> copyCounters;  // once the task's copy ended
+    std::vector<std::string> addToExactIndexArray;
+};
+
+struct MultiRow {
+    std::string source;
+    std::string destination;
+};
+
+struct SessionLog {
+    std::int64_t sessionIndex = 0;
+    std::optional<std::vector<MultiRow>> executiveMultiArray;
+    std::optional<std::vector<std::string>> executiveExcludeArray;
+    std::vector<TaskLog> logTaskArray;
+    std::int64_t gTotError = 0;
+};
+
+// Items a run counts by category (the preview and the progress display read them).
+struct CategoryCounters {
+    std::int64_t gItemsAtoB = 0;         // modes 2 and 4
+    std::int64_t gItemsBtoA = 0;         // modes 3 and 5
+    std::int64_t gItemsToDelete = 0;     // modes 6 and 7
+    std::int64_t gItemsAttrAtoB = 0;     // mode 8
+    std::int64_t gItemsAttrBtoA = 0;     // mode 9
+    std::int64_t gFoldersToDescend = 0;  // folders stored with mode 1
+
+    // The counter of a copy mode, or nullptr for modes that have none.
+    std::int64_t* ForMode(int copyMode);
+};
+
+struct RunState {
+    // Shared with the front end.
+    std::atomic<bool> mIsCopying{false};
+    std::atomic<bool> mUserPressedStop{false};
+
+    int mExecutedBy = kExecutedByUser;
+    std::int64_t mSessionIndex = 0;
+    std::int64_t gOldSessionIndex = -1;
+    bool gTerminateAfterSync = false;
+
+    // Preferences in force for the run.
+    std::int64_t gModificationDelta = 0;
+    bool gMakeDetailedLog = true;
+    bool gMakeErrorsLog = false;
+    int gIsOnError = kOnErrorAsk;
+    bool prefPreview = false;
+
+    // Session and task being scanned.
+    SessionFlags flags;
+    ConflictPolicies conflicts;
+    std::string gSourceFolder;
+    std::string gDestFolder;
+    std::optional<double> mainSourceFolderBackupDate;
+    std::optional<double> mainDestFolderBackupDate;
+    bool gCompareExactSyncAtIndex = false;
+    std::int64_t gTotSessions = 0, gTotSessionsDone = 0;
+    std::int64_t gTotMulti = 0, gTotMultiDone = 0, gCurrentMultiIndex = 0;
+    std::vector<MultiRow> executiveMultiArray;
+    std::vector<std::string> executiveExcludeArray;
+    std::vector<std::string> executiveCannotAutomountArray;  // volumes that failed to mount
+
+    // Task counters.
+    std::int64_t gAFoldersScanned = 0, gAFilesScanned = 0, gBFoldersScanned = 0, gBFilesScanned = 0;
+    std::int64_t gTotError = 0;
+    std::int64_t gItemsToDo = 0;
+    std::int64_t gConflictsSkipped = 0;
+    std::string gDetailedLogText;
+    std::vector<std::string> restoreBackupDateArray;
+
+    // Run totals.
+    double gStartSyncDateTime = 0;
+    double gEndSyncDateTime = 0;
+    std::int64_t gStartSyncDateTimeUTC = 0;  // whole seconds since 1970 UTC
+    std::int64_t gItemsToDoTotal = 0;
+    std::int64_t gGlobalItemsScanned = 0;
+    std::int64_t gGlobalConflictsSkipped = 0;
+    std::int64_t gGlobalError = 0;
+    CategoryCounters categories;
+    bool gAtLeastOneItemDone = false;
+    // The scan's result: false when the last task scanned failed, so the run copies nothing.
+    bool gScanSucceeded = false;
+
+    // The plan and the record.
+    std::vector<TaskRoot> taskRootList;
+    std::vector<std::vector<std::string>> exactIndexAdditionLists;
+    std::vector<std::string> gItemsDeleted;
+    std::vector<SessionLog> logSessionArray;
+    std::vector<TaskLog> logTaskArray;
+
+    // The message being assembled and the title of the dialog that shows it.
+    std::string mErrString;
+    std::string gErrorTitleDialog;
+
+    // Top-level names never copied, and folders copied empty, for the current task.
+    std::vector<std::string> bootFoldersToCopyEmptyArray;
+    std::vector<std::string> bootItemsToDontCopyArray;
+
+    bool StartedByUser() const { return mExecutedBy == kExecutedByUser; }
+    bool IsRunning() const { return mIsCopying.load(std::memory_order_relaxed); }
+};
+
+}  // namespace qv::run

@@ -1,0 +1,502 @@
+// The walk of one task: the decision for every pair of items, the conflict questions, the
+// names it leaves out, how folders are stored, and what it counts. Each case builds its own
+// two trees and plans them with `scanOnly`, as the plan command does.
+
+#include "engine/folder_scanner.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "engine/run_engine.h"
+#include "sessions/settings_options.h"
+#include "support/fake_proxy.h"
+#include "support/tree_fixture.h"
+
+namespace qv::engine {
+namespace {
+
+using test::Proceed;
+using test::ProceedSwapped;
+using test::Skip;
+using Lines = std::vector<std::string>;
+using Options = std::vector<std::pair<std::string, std::int64_t>>;
+
+// What a session does: its settTask and settExact.
+struct Task {
+    std::int64_t settTask;
+    bool exact;
+};
+constexpr Task kBackup{sessions::kTaskBackup, false};
+constexpr Task kSync{sessions::kTaskSynchronize, false};
+constexpr Task kExactBackup{sessions::kTaskBackup, true};
+constexpr Task kExactSync{sessions::kTaskSynchronize, true};
+
+struct Outcome {
+    Lines plan;
+    std::vector<run::ConflictQuestion> questions;
+    std::vector<std::string> errors;
+    run::TaskLog task;  // the first task's log record
+    run::CategoryCounters categories;
+    std::size_t roots = 0;
+    bool userPressedStop = false;
+};
+
+// One scan of a fresh pair of trees A and B, set up option by option.
+struct Scan {
+    explicit Scan(Task task) : doc(test::TwoFolderDocument(tree.a(), tree.b(), task.settTask)) {
+        Setting("settExact", task.exact ? 1 : 0);
+    }
+    Scan& Setting(const std::string& key, std::int64_t value) {
+        test::SetOption(doc, 0, "settingsDict", key, value);
+        return *this;
+    }
+    Scan& Conflicts(const Options& options) {
+        for (const auto& [key, value] : options)
+            test::SetOption(doc, 0, "conflictsDict", key, value);
+        return *this;
+    }
+    Scan& Delta(std::int64_t seconds) {
+        prefs.set("prefModificationDelta", 1);
+        prefs.set("prefModificationDeltaField", seconds);
+        return *this;
+    }
+
+    Outcome Run(int executedBy = run::kExecutedByUser) {
+        NoExactSyncIndex index;
+        NoCopyExecutor executor;
+        fileops::TWUtilities tw;
+        options.scanOnly = true;
+        options.sessionIndex = 0;
+        RunEngine engine(doc, prefs, proxy, index, executor, tw, options);
+        engine.state().mExecutedBy = executedBy;
+        engine.ExecuteSyncBackup();
+        const run::RunState& s = engine.state();
+        Outcome out;
+        out.plan = test::FlattenPlan(s);
+        out.questions = proxy.questions();
+        out.errors = proxy.errors();
+        if (!s.logSessionArray.empty() && !s.logSessionArray[0].logTaskArray.empty()) {
+            out.task = s.logSessionArray[0].logTaskArray[0];
+        }
+        out.categories = s.categories;
+        out.roots = s.taskRootList.size();
+        out.userPressedStop = s.mUserPressedStop;
+        return out;
+    }
+
+    test::TreeFixture tree;
+    test::FakeProxy proxy;
+    sessions::SessionDocument doc;
+    plist::Value prefs = plist::Dict{};
+    RunOptions options;
+};
+
+#define SKIP_WITHOUT_XATTRS()                                                              \
+    do {                                                                                   \
+        if (!test::TreeFixture().HasUserXattrs()) {                                        \
+            GTEST_SKIP() << "the temporary folder's file system keeps no user xattrs, so " \
+                            "there are no backup dates";                                   \
+        }                                                                                  \
+    } while (false)
+
+// ---- The decision tables, without conflicts in the way ----
+
+struct DecisionCase {
+    const char* name;
+    Task task;
+    std::int64_t delta;
+    Lines tree;
+    Lines plan;
+    std::int64_t skipped;
+};
+
+TEST(FolderScannerTest, DecidesEachPairByTaskAndDates) {
+    const Lines aBy2 = {"A/f@1002", "B/f@1000"}, aBy3 = {"A/f@1003", "B/f@1000"};
+    const Lines bBy2 = {"A/f@1000", "B/f@1002"}, bBy3 = {"A/f@1000", "B/f@1003"};
+    const Lines equal = {"A/f@1000", "B/f@1000"};
+    const Lines replaceB = {"ReplaceBwithA f -> f"};
+    // clang-format off
+    const std::vector<DecisionCase> cases = {
+        {"backup, equal dates",                 kBackup, 2, equal, {}, 0},
+        {"backup, A newer by the delta",        kBackup, 2, aBy2, {}, 0},
+        {"backup, A newer by one more second",  kBackup, 2, aBy3, replaceB, 0},
+        {"backup, B newer by the delta",        kBackup, 2, bBy2, {}, 0},
+        {"backup, B newer: 12 skips by default", kBackup, 2, bBy3, {}, 1},
+        {"backup, fractions of a second count", kBackup, 0, {"A/f@1000.5", "B/f@1000"}, replaceB, 0},
+        {"backup, only in A",                   kBackup, 0, {"A/f"}, {"CopyAtoB f -> f"}, 0},
+        {"backup, only in B",                   kBackup, 0, {"B/f"}, {}, 0},
+        {"backup, folder on both sides",        kBackup, 0, {"A/d/x@2000", "B/d/x@1000"},
+                                                {"Descend d -> d", "ReplaceBwithA d/x -> d/x"}, 0},
+        {"backup, new folder",                  kBackup, 0, {"A/d/x"},
+                                                {"CopyAtoB d -> d", "CopyAtoB d/x -> d/x"}, 0},
+        {"sync, equal dates",                   kSync, 2, equal, {}, 0},
+        {"sync, A newer by the delta",          kSync, 2, aBy2, {}, 0},
+        {"sync, A newer by one more second",    kSync, 2, aBy3, replaceB, 0},
+        {"sync, B newer by the delta",          kSync, 2, bBy2, {}, 0},
+        {"sync, B newer by one more second",    kSync, 2, bBy3, {"ReplaceAwithB f -> f"}, 0},
+        {"sync, one item on each side",         kSync, 0, {"A/f", "B/g"},
+                                                {"CopyAtoB f -> f", "CopyBtoA g -> g"}, 0},
+        {"sync, folder only in B",              kSync, 0, {"B/d/x"},
+                                                {"CopyBtoA d -> d", "CopyBtoA d/x -> d/x"}, 0},
+        {"exact backup, equal dates",           kExactBackup, 2, equal, {}, 0},
+        {"exact backup, A newer",               kExactBackup, 2, aBy3, replaceB, 0},
+        {"exact backup, B newer",               kExactBackup, 2, bBy3, {}, 1},
+        {"exact backup, only in A",             kExactBackup, 0, {"A/f"}, {"CopyAtoB f -> f"}, 0},
+        {"exact backup, only in B",             kExactBackup, 0, {"B/f"}, {"DeleteInB f -> f"}, 0},
+        {"exact backup, folder only in B",      kExactBackup, 0, {"B/d/x"},
+                                                {"DeleteInB d -> d", "DeleteInB d/x -> d/x"}, 0},
+        {"exact sync without an index",         kExactSync, 0, {"B/f"}, {"CopyBtoA f -> f"}, 0},
+    };
+    // clang-format on
+    for (const DecisionCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        Scan scan(c.task);
+        scan.tree.Build(c.tree);
+        const Outcome out = scan.Delta(c.delta).Run();
+        EXPECT_EQ(out.plan, c.plan);
+        EXPECT_EQ(out.task.gConflictsSkipped, c.skipped);
+        EXPECT_TRUE(out.questions.empty());
+    }
+}
+
+TEST(FolderScannerTest, NewItemsOnlyLeavesPairsAlone) {
+    for (const Task task : {kBackup, kSync}) {
+        SCOPED_TRACE(task.settTask);
+        Scan scan(task);
+        scan.tree.Build(
+            {"A/f@3000", "B/f@1000", "A/d/x@3000", "B/d/x@1000", "A/c@3000", "B/c/", "A/new"});
+        const Outcome out = scan.Setting("settNewItemsOnly", 1).Run();
+        EXPECT_EQ(out.plan, Lines{"CopyAtoB new -> new"});
+        EXPECT_EQ(out.task.gConflictsSkipped, 0);
+        EXPECT_EQ(out.task.gAFilesScanned, 4);  // still counted: c, f, new, d/x
+    }
+}
+
+// ---- Conflicts: policies and the user's answers ----
+
+struct ConflictCase {
+    const char* name;
+    Task task;
+    Lines tree;
+    std::vector<std::pair<std::string, std::int64_t>> backupDates;
+    Options conflicts;
+    std::vector<run::ConflictReply> replies;
+    std::vector<int> asked;
+    std::optional<double> askedDate;
+    Lines plan;
+    std::int64_t skipped;
+};
+
+TEST(FolderScannerTest, ConflictsFollowPolicyAndAnswers) {
+    SKIP_WITHOUT_XATTRS();
+    const Options ask11 = {{"conflictBackupAsk", 1}}, ask12 = {{"conflictBackupAsk2", 1}},
+                  ask2x = {{"conflictExactBackupAsk", 1}}, ask31 = {{"conflictSyncAsk", 1}},
+                  ask5x = {{"conflictFileFolderAsk", 1}};
+    const Lines aNewer = {"A/f@3000", "B/f@2000"}, bNewer = {"A/f@2000", "B/f@3000"};
+    const Lines onlyB = {"B/g@2000"};
+    const Lines fileOnFolder = {"A/x@3000", "B/x/in@1000", "B/x/@1000"};
+    const Lines folderOnFile = {"A/x/in@1000", "A/x/@1000", "B/x@3000"};
+    const Lines replaceB = {"ReplaceBwithA f -> f"}, replaceA = {"ReplaceAwithB f -> f"};
+    const Lines deleteG = {"DeleteInB g -> g"};
+    // clang-format off
+    const std::vector<ConflictCase> cases = {
+        {"11 proceed", kBackup, aNewer, {{"B/f", 1500}}, ask11, {Proceed()}, {11}, 1500, replaceB, 0},
+        {"11 skip",    kBackup, aNewer, {{"B/f", 1500}}, ask11, {Skip()}, {11}, 1500, {}, 1},
+        {"11 B unchanged since its backup", kBackup, aNewer, {{"B/f", 2500}}, ask11, {}, {}, {}, replaceB, 0},
+        {"11 no reference date", kBackup, aNewer, {}, ask11, {}, {}, {}, replaceB, 0},
+        {"12 proceed", kBackup, bNewer, {}, ask12, {Proceed()}, {12}, 3000, replaceB, 0},
+        {"12 skip",    kBackup, bNewer, {}, ask12, {Skip()}, {12}, 3000, {}, 1},
+        {"12 radio replaces silently", kBackup, bNewer, {}, {{"conflictBackupRadio2", 2}}, {}, {}, {}, replaceB, 0},
+        {"21 skip",    kExactBackup, onlyB, {{"B", 1000}, {"B/g", 1500}}, ask2x, {Skip()}, {21}, 1500, {}, 1},
+        {"21 proceed", kExactBackup, onlyB, {{"B", 1000}, {"B/g", 1500}}, ask2x, {Proceed()}, {21}, 1500, deleteG, 0},
+        {"21 B unchanged since its backup", kExactBackup, onlyB, {{"B", 1000}, {"B/g", 2500}}, ask2x, {}, {}, {}, deleteG, 0},
+        {"22 skip",    kExactBackup, onlyB, {{"B", 1000}}, ask2x, {Skip()}, {22}, 1000, {}, 1},
+        {"22 proceed", kExactBackup, onlyB, {{"B", 1000}}, ask2x, {Proceed()}, {22}, 1000, deleteG, 0},
+        {"2x without a date on B", kExactBackup, onlyB, {}, ask2x, {}, {}, {}, deleteG, 0},
+        {"31 proceed", kSync, aNewer, {{"B/f", 1500}}, ask31, {Proceed()}, {31}, 1500, replaceB, 0},
+        {"31 swapped", kSync, aNewer, {{"B/f", 1500}}, ask31, {ProceedSwapped()}, {31}, 1500, replaceA, 0},
+        {"31 skip",    kSync, aNewer, {{"B/f", 1500}}, ask31, {Skip()}, {31}, 1500, {}, 1},
+        {"31 B newer, swapped", kSync, bNewer, {{"A/f", 1500}}, ask31, {ProceedSwapped()}, {31}, 1500, replaceB, 0},
+        {"31 never for .DS_Store", kSync, {"A/.DS_Store@3000", "B/.DS_Store@2000"}, {{"B/.DS_Store", 1500}},
+         ask31, {}, {}, {}, {"ReplaceBwithA .DS_Store -> .DS_Store"}, 0},
+        {"51 policy replaces", kBackup, fileOnFolder, {}, {}, {}, {}, {}, {"ReplaceBwithA x -> x"}, 0},
+        {"51 policy keeps the folder", kBackup, fileOnFolder, {}, {{"conflictFileFolderRadio", 2}}, {}, {}, {}, {}, 1},
+        {"51 proceed", kBackup, fileOnFolder, {}, ask5x, {Proceed()}, {51}, 1000, {"ReplaceBwithA x -> x"}, 0},
+        {"51 skip",    kBackup, fileOnFolder, {}, ask5x, {Skip()}, {51}, 1000, {}, 1},
+        {"52 proceed", kSync, folderOnFile, {}, ask5x, {Proceed()}, {52}, 3000, {"ReplaceAwithB x -> x"}, 0},
+        {"52 swapped", kSync, folderOnFile, {}, ask5x, {ProceedSwapped()}, {52}, 3000, {"ReplaceBwithA x -> x"}, 0},
+        {"52 skip",    kSync, folderOnFile, {}, ask5x, {Skip()}, {52}, 3000, {}, 1},
+        {"a folder replacing a file asks nothing", kBackup, {"A/x/in@3000", "A/x/@3000", "B/x@1000"}, {},
+         ask5x, {}, {}, {}, {"ReplaceBwithA x -> x"}, 0},
+    };
+    // clang-format on
+    for (const ConflictCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        Scan scan(c.task);
+        scan.tree.Build(c.tree);
+        for (const auto& [path, date] : c.backupDates) {
+            ASSERT_TRUE(scan.tree.SetBackupDate(path, date));
+        }
+        scan.Conflicts(c.conflicts);
+        scan.proxy.replies.assign(c.replies.begin(), c.replies.end());
+        const Outcome out = scan.Run();
+        EXPECT_EQ(scan.proxy.conflictCodes(), c.asked);
+        for (const run::ConflictQuestion& q : out.questions) {
+            EXPECT_EQ(q.date, c.askedDate);
+            EXPECT_EQ(q.isSync, c.task.settTask == kSync.settTask);
+            const bool swappable = q.conflict == 31 || q.conflict == 51 || q.conflict == 52;
+            EXPECT_EQ(q.canChangeDirection, swappable);
+            EXPECT_EQ(q.dest.rfind(scan.tree.b() + "/", 0), 0u) << q.dest;
+        }
+        EXPECT_EQ(out.plan, c.plan);
+        EXPECT_EQ(out.task.gConflictsSkipped, c.skipped);
+        EXPECT_FALSE(out.userPressedStop);
+    }
+}
+
+TEST(FolderScannerTest, StopAnswerEndsTheWalkAtOnce) {
+    Scan scan(kBackup);
+    scan.tree.Build({"A/a@1000", "B/a@2000", "A/b", "A/c/x"});
+    scan.Conflicts({{"conflictBackupAsk2", 1}});
+    scan.proxy.replies = {test::Stop()};
+    const Outcome out = scan.Run();
+    EXPECT_EQ(scan.proxy.conflictCodes(), std::vector<int>{12});
+    EXPECT_TRUE(out.userPressedStop);
+    EXPECT_EQ(out.plan, Lines{});
+    EXPECT_EQ(out.task.gAFilesScanned, 1);  // b and c were never examined
+    EXPECT_EQ(out.task.gAFoldersScanned, 0);
+}
+
+TEST(FolderScannerTest, UnattendedRunNeverAsksAndSkips) {
+    for (const int executedBy : {run::kExecutedByTimer, run::kExecutedByCommandLine}) {
+        SCOPED_TRACE(executedBy);
+        Scan scan(kBackup);
+        scan.tree.Build({"A/a@1000", "B/a@2000", "A/b"});
+        const Outcome out = scan.Conflicts({{"conflictBackupAsk2", 1}}).Run(executedBy);
+        EXPECT_TRUE(out.questions.empty());
+        EXPECT_EQ(out.plan, Lines{"CopyAtoB b -> b"});
+        EXPECT_EQ(out.task.gConflictsSkipped, 1);
+    }
+}
+
+TEST(FolderScannerTest, BothSidesChangedInExactSyncKeepTheirBackupDates) {
+    SKIP_WITHOUT_XATTRS();
+    for (const Task task : {kExactSync, kSync}) {
+        SCOPED_TRACE(task.exact);
+        Scan scan(task);
+        scan.tree.Build({"A/f@3000", "B/f@2000"});
+        ASSERT_TRUE(scan.tree.SetBackupDate("B/f", 1500));
+        scan.Conflicts({{"conflictSyncAsk", 1}});
+        scan.proxy.replies = {Proceed()};
+        const Outcome out = scan.Run();
+        const Lines expected =
+            task.exact ? Lines{scan.tree.path("A/f"), scan.tree.path("B/f")} : Lines{};
+        EXPECT_EQ(out.task.restoreBackupDateArray, expected);
+    }
+}
+
+// ---- Names: case, special names, packages, bytes, exclusions ----
+
+struct NamesCase {
+    const char* name;
+    Task task;
+    bool option;  // the setting the test is about
+    Lines tree;
+    Lines plan;
+};
+
+TEST(FolderScannerTest, PairsNamesDifferingInCaseOnlyOnCaseInsensitiveFolders) {
+    const Lines differing = {"A/Report.txt@1000", "B/report.txt@1000"};
+    const Lines pair = {"ReplaceBwithA Report.txt -> report.txt"};
+    // clang-format off
+    const std::vector<NamesCase> sensitive = {
+        {"sync: two items", kSync, false, differing,
+         {"CopyAtoB Report.txt -> Report.txt", "CopyBtoA report.txt -> report.txt"}},
+        {"backup: B's name is not listed", kBackup, false, differing,
+         {"CopyAtoB Report.txt -> Report.txt"}},
+    };
+    // Here the option is settCheckAttrChanged.
+    const std::vector<NamesCase> insensitive = {
+        {"one pair, dest as spelled in B", kSync, false, {"A/Report.txt@2000", "B/report.txt@1000"}, pair},
+        {"one pair, equal dates", kBackup, false, differing, {}},
+        {"A accessed later", kBackup, true, {"A/Report.txt@1000,5000", "B/report.txt@1000,1000"},
+         {"AttrAtoB Report.txt -> report.txt"}},
+        {"B accessed later, backup", kBackup, true, {"A/Report.txt@1000,1000", "B/report.txt@1000,5000"},
+         {"AttrBtoA Report.txt -> report.txt"}},
+        {"B accessed later, sync", kSync, true, {"A/Report.txt@1000,1000", "B/report.txt@1000,5000"},
+         {"AttrBtoA Report.txt -> report.txt"}},
+        {"access times ignored for equal names", kSync, true, {"A/same@1000,5000", "B/same@1000,1000"}, {}},
+    };
+    // clang-format on
+    for (const bool caseInsensitive : {false, true}) {
+        for (const NamesCase& c : caseInsensitive ? insensitive : sensitive) {
+            SCOPED_TRACE(c.name);
+            Scan scan(c.task);
+            scan.tree.Build(c.tree);
+            if (caseInsensitive) {
+                scan.options.caseProbe = [](int, const std::string&) { return true; };
+            }
+            EXPECT_EQ(scan.Setting("settCheckAttrChanged", c.option ? 1 : 0).Run().plan, c.plan);
+        }
+    }
+}
+
+TEST(FolderScannerTest, IconNamesIgnoredOnlyAtTheTopLevel) {
+    Scan scan(kSync);
+    scan.tree.Build({"A/Icon\r", "A/.VolumeIcon.icns", "B/Icon\r:other", "A/sub/Icon\r",
+                     "A/sub/.VolumeIcon.icns"});
+    const Outcome out = scan.Run();
+    EXPECT_EQ(out.plan,
+              (Lines{"CopyAtoB sub -> sub", "CopyAtoB sub/.VolumeIcon.icns -> sub/.VolumeIcon.icns",
+                     "CopyAtoB sub/Icon\r -> sub/Icon\r"}));
+    EXPECT_EQ(out.task.gAFilesScanned, 2);
+    EXPECT_EQ(out.task.gBFilesScanned, 0);
+}
+
+TEST(FolderScannerTest, PackagesAreOneItemUnlessTreatedAsFoldersOnBothSides) {
+    const Lines bundleBoth = {"A/Y.bundle/f@3000", "B/Y.bundle/f@1000", "A/Y.bundle/@3000",
+                              "B/Y.bundle/@1000"};
+    const Lines appBoth = {"A/Z.app/f@3000", "B/Z.app/f@1000", "A/Z.app/@3000", "B/Z.app/@1000"};
+    // Here the option is settPackagesFolders.
+    // clang-format off
+    const std::vector<NamesCase> cases = {
+        {"new app", kBackup, false, {"A/X.app/Contents/f"}, {"CopyAtoB X.app -> X.app"}},
+        {"new app, packages as folders", kBackup, true, {"A/X.app/Contents/f"}, {"CopyAtoB X.app -> X.app"}},
+        {"new bundle in B, packages as folders", kSync, true, {"B/N.bundle/f"}, {"CopyBtoA N.bundle -> N.bundle"}},
+        {"bundle on both sides", kBackup, false, bundleBoth, {"ReplaceBwithA Y.bundle -> Y.bundle"}},
+        {"bundle on both sides, as folders", kBackup, true, bundleBoth,
+         {"Descend Y.bundle -> Y.bundle", "ReplaceBwithA Y.bundle/f -> Y.bundle/f"}},
+        {"app on both sides, as folders", kBackup, true, appBoth, {"ReplaceBwithA Z.app -> Z.app"}},
+    };
+    // clang-format on
+    for (const NamesCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        Scan scan(c.task);
+        scan.tree.Build(c.tree);
+        EXPECT_EQ(scan.Setting("settPackagesFolders", c.option ? 1 : 0).Run().plan, c.plan);
+    }
+}
+
+TEST(FolderScannerTest, NamesThatAreNotUtf8SurviveIntoThePlan) {
+    Scan scan(kBackup);
+    scan.tree.Build({"A/caf\xe9:x", "A/d\xff/x"});
+    EXPECT_EQ(scan.Run().plan, (Lines{"CopyAtoB caf\xe9 -> caf\xe9", "CopyAtoB d\xff -> d\xff",
+                                      "CopyAtoB d\xff/x -> d\xff/x"}));
+}
+
+TEST(FolderScannerTest, ExcludedPathsAreLeftOut) {
+    for (const std::int64_t excludeOn : {1, 0}) {
+        SCOPED_TRACE(excludeOn);
+        Scan scan(kBackup);
+        scan.tree.Build({"A/keep", "A/skip", "A/private/x", "A/sub/skip"});
+        plist::Value* rows =
+            scan.doc.GetSessionDict(0)->dictAt("excludeDict")->arrayAt("excludeArray");
+        rows->array().at(0).set("itemToExclude", scan.tree.path("A/skip"));
+        rows->array().at(1).set("itemToExclude", scan.tree.path("A/private"));
+        test::SetOption(scan.doc, 0, "excludeDict", "excludeOn", excludeOn);
+        const Outcome out = scan.Run();
+        Lines expected = {"CopyAtoB keep -> keep", "CopyAtoB sub -> sub",
+                          "CopyAtoB sub/skip -> sub/skip"};
+        if (excludeOn == 0) {
+            expected.insert(expected.begin() + 1,
+                            {"CopyAtoB private -> private", "CopyAtoB private/x -> private/x",
+                             "CopyAtoB skip -> skip"});
+        }
+        EXPECT_EQ(out.plan, expected);
+        EXPECT_EQ(out.task.gAFoldersScanned, excludeOn ? 1 : 2);
+    }
+}
+
+// ---- Storing folders, and the counters ----
+
+struct FolderCase {
+    const char* name;
+    bool skipEmpty;
+    Lines tree;
+    Lines plan;
+};
+
+TEST(FolderScannerTest, EmptyFoldersAndSkipEmptyFolders) {
+    // clang-format off
+    const std::vector<FolderCase> cases = {
+        {"only .DS_Store, skipped", true, {"A/e/.DS_Store"}, {}},
+        {"only .DS_Store, kept", false, {"A/e/.DS_Store"}, {"CopyAtoB e -> e", "CopyAtoB e/.DS_Store -> e/.DS_Store"}},
+        {"nothing inside, skipped", true, {"A/e/"}, {}},
+        {"nothing inside, kept", false, {"A/e/"}, {"CopyAtoB e -> e"}},
+        {"a file beside .DS_Store", true, {"A/e/.DS_Store", "A/e/x"},
+         {"CopyAtoB e -> e", "CopyAtoB e/.DS_Store -> e/.DS_Store", "CopyAtoB e/x -> e/x"}},
+        {"empty on both sides", false, {"A/e/", "B/e/"}, {}},
+    };
+    // clang-format on
+    for (const FolderCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        Scan scan(kBackup);
+        scan.tree.Build(c.tree);
+        const Outcome out = scan.Setting("settSkipEmptyFolders", c.skipEmpty ? 1 : 0).Run();
+        EXPECT_EQ(out.plan, c.plan);
+        const auto planned = static_cast<std::int64_t>(c.plan.size());
+        EXPECT_EQ(out.task.gItemsToDo, planned);
+        EXPECT_EQ(out.categories.gItemsAtoB, planned);
+        EXPECT_EQ(out.roots, c.plan.empty() ? 0u : 1u);
+        EXPECT_EQ(out.categories.gFoldersToDescend, c.plan.empty() ? 0 : 1);
+    }
+}
+
+TEST(FolderScannerTest, FolderToDeleteWithAKeptChildStaysAndDescends) {
+    SKIP_WITHOUT_XATTRS();
+    Scan scan(kExactBackup);
+    scan.tree.Build({"B/old/.DS_Store@2000", "B/old/gone@2000", "B/old/keep@2000"});
+    ASSERT_TRUE(scan.tree.SetBackupDate("B", 1000));
+    scan.Conflicts({{"conflictExactBackupAsk", 1}});
+    scan.proxy.replies = {Proceed(), Skip()};  // gone, then keep
+    const Outcome out = scan.Run();
+    EXPECT_EQ(scan.proxy.conflictCodes(), (std::vector<int>{22, 22}));
+    EXPECT_EQ(out.plan, (Lines{"DeleteInB old/gone -> old/gone", "Descend old -> old"}));
+    EXPECT_EQ(out.task.gItemsToDo, 1);
+    EXPECT_EQ(out.categories.gItemsToDelete, 1);
+    EXPECT_EQ(out.categories.gFoldersToDescend, 2);
+    EXPECT_EQ(out.task.gConflictsSkipped, 1);
+}
+
+TEST(FolderScannerTest, CountsScannedItemsAndPlannedCategories) {
+    Scan scan(kSync);
+    scan.tree.Build({"A/d/x", "A/y@1000", "B/y@1000", "B/d/", "B/z", "A/P.app/c"});
+    const Outcome out = scan.Run();
+    EXPECT_EQ(out.plan, (Lines{"CopyAtoB P.app -> P.app", "CopyAtoB d/x -> d/x", "CopyBtoA z -> z",
+                               "Descend d -> d"}));
+    EXPECT_EQ(out.task.gAFoldersScanned, 1);
+    EXPECT_EQ(out.task.gAFilesScanned, 3);  // a package counts as a file
+    EXPECT_EQ(out.task.gBFoldersScanned, 1);
+    EXPECT_EQ(out.task.gBFilesScanned, 2);
+    EXPECT_EQ(out.task.gItemsToDo, 3);
+    EXPECT_EQ(out.categories.gItemsAtoB, 2);
+    EXPECT_EQ(out.categories.gItemsBtoA, 1);
+    EXPECT_EQ(out.categories.gFoldersToDescend, 2);  // d and the task's root
+}
+
+TEST(FolderScannerTest, SubFolderPairGoneDuringTheScanStopsTheTask) {
+    Scan scan(kBackup);
+    scan.tree.Build({"A/a@1000", "B/a@2000", "A/z/f@2000", "B/z/f@1000", "A/zz"});
+    scan.Setting("settSkipCheckPermissions", 1).Conflicts({{"conflictBackupAsk2", 1}});
+    scan.proxy.answerer = [&scan](const run::ConflictQuestion&) {
+        std::filesystem::remove_all(scan.tree.path("A/z"));
+        std::filesystem::remove_all(scan.tree.path("B/z"));
+        return Skip();
+    };
+    const Outcome out = scan.Run();
+    const std::string message = "Can't find the folders \"" + scan.tree.path("A/z") +
+                                "\" and \r\"" + scan.tree.path("B/z") + "\"";
+    ASSERT_EQ(out.errors.size(), 1u);
+    EXPECT_EQ(out.errors[0].rfind(message, 0), 0u) << out.errors[0];
+    EXPECT_EQ(out.task.gDetailedLogText, "√ " + message + "\r");
+    EXPECT_EQ(out.roots, 0u);  // zz, after the pair, is neither examined nor planned
+    EXPECT_EQ(out.task.gAFilesScanned, 1);
+}
+
+}  // namespace
+}  // namespace qv::engine

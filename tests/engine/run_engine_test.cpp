@@ -1,0 +1,263 @@
+// A run as a whole: which tasks it scans, what it records in the log, when it copies, how a
+// stop at any point ends it, and the worker thread it runs on.
+
+#include "engine/run_engine.h"
+
+#include <gtest/gtest.h>
+
+#include <future>
+#include <string>
+#include <vector>
+
+#include "sessions/settings_options.h"
+#include "support/fake_proxy.h"
+#include "support/tree_fixture.h"
+
+namespace qv::engine {
+namespace {
+
+using test::Hook;
+using Lines = std::vector<std::string>;
+
+// Counts the copies a run asks for and remembers the plan it was given.
+class RecordingExecutor : public CopyExecutor {
+  public:
+    void MainCopy(run::RunState& state) override {
+        ++calls;
+        plan = test::FlattenPlan(state);
+    }
+    int calls = 0;
+    Lines plan;
+};
+
+// A run over the fixture's folders A and B; C and D serve the second session or further rows.
+class RunEngineTest : public ::testing::Test {
+  protected:
+    RunEngineTest() : doc(test::TwoFolderDocument(tree.a(), tree.b(), sessions::kTaskBackup)) {
+        test::SetOption(doc, 1, "consoleDict", "topFolder", tree.path("C"));
+        test::SetOption(doc, 1, "consoleDict", "bottomFolder", tree.path("D"));
+        tree.Build({"A/a", "C/c", "D/"});
+    }
+
+    RunEngine& MakeEngine(RunOptions options = {}) {
+        engine = std::make_unique<RunEngine>(doc, prefs, proxy, index, executor, tw, options);
+        return *engine;
+    }
+    RunEngine& Run(RunOptions options = {}, int executedBy = run::kExecutedByUser) {
+        MakeEngine(options).state().mExecutedBy = executedBy;
+        engine->ExecuteSyncBackup();
+        return *engine;
+    }
+    void SetMultiRow(std::size_t row, const std::string& source, const std::string& dest) {
+        plist::Value* rows = doc.GetSessionDict(0)->dictAt("multiDict")->arrayAt("multiArray");
+        rows->array().at(row).set("source", source);
+        rows->array().at(row).set("destination", dest);
+    }
+
+    test::TreeFixture tree;
+    sessions::SessionDocument doc;
+    plist::Value prefs = plist::Dict{};
+    test::FakeProxy proxy;
+    NoExactSyncIndex index;
+    RecordingExecutor executor;
+    fileops::TWUtilities tw;
+    std::unique_ptr<RunEngine> engine;
+};
+
+TEST_F(RunEngineTest, CompletedRunCopiesThePlanAndStampsTheTopFolders) {
+    const run::RunState& s = Run().state();
+    EXPECT_EQ(executor.calls, 1);
+    EXPECT_EQ(executor.plan, Lines{"CopyAtoB a -> a"});
+    EXPECT_EQ(s.gItemsToDoTotal, 1);
+    EXPECT_EQ(s.gGlobalItemsScanned, 1);
+    EXPECT_EQ(proxy.calls(Hook::PurgeBeforeMainCopy), 1);
+    EXPECT_EQ(proxy.calls(Hook::SaveLogFileToDisk), 1);
+    EXPECT_EQ(proxy.calls(Hook::ConcludeWholeSyncBackup), 1);
+    EXPECT_EQ(proxy.calls(Hook::SchedulingTimerDone), 0);
+    EXPECT_FALSE(s.mIsCopying);
+    if (!tree.HasUserXattrs()) GTEST_SKIP() << "no user xattrs: backup dates cannot be stamped";
+    EXPECT_EQ(tree.BackupDate("A"), s.gStartSyncDateTimeUTC);
+    EXPECT_EQ(tree.BackupDate("B"), s.gStartSyncDateTimeUTC);
+}
+
+TEST_F(RunEngineTest, MissingSourceFolderFailsValidationAndNothingIsCopied) {
+    test::SetOption(doc, 0, "consoleDict", "topFolder", tree.path("missing"));
+    const run::RunState& s = Run().state();
+    const std::string message = "Cannot find the source folder:\r\"" + tree.path("missing") + "\"";
+    ASSERT_EQ(proxy.errors().size(), 1u);
+    EXPECT_EQ(proxy.errors()[0].rfind(message, 0), 0u) << proxy.errors()[0];
+    ASSERT_EQ(s.logSessionArray.size(), 1u);
+    ASSERT_EQ(s.logSessionArray[0].logTaskArray.size(), 1u);
+    const run::TaskLog& task = s.logSessionArray[0].logTaskArray[0];
+    EXPECT_EQ(task.gTotError, 1);
+    EXPECT_EQ(task.gDetailedLogText, "√ " + message + "\r");
+    EXPECT_EQ(s.gGlobalError, 1);
+    EXPECT_EQ(executor.calls, 0);
+    EXPECT_EQ(proxy.calls(Hook::SaveLogFileToDisk), 1);
+    EXPECT_TRUE(s.taskRootList.empty());
+}
+
+TEST_F(RunEngineTest, MultipleListRunsOneTaskPerValidRow) {
+    tree.Build({"E/e1", "E/e2", "F/"});
+    test::SetOption(doc, 0, "multiDict", "multiOn", 1);
+    SetMultiRow(0, tree.a(), tree.b());
+    SetMultiRow(2, tree.path("E"), tree.path("F"));  // row 1 stays empty
+    RunOptions options;
+    options.scanOnly = true;
+    const run::RunState& s = Run(options).state();
+    ASSERT_EQ(s.logSessionArray.size(), 1u);
+    const run::SessionLog& log = s.logSessionArray[0];
+    ASSERT_TRUE(log.executiveMultiArray.has_value());
+    ASSERT_EQ(log.executiveMultiArray->size(), 2u);
+    ASSERT_EQ(log.logTaskArray.size(), 2u);
+    for (std::size_t i = 0; i < 2; ++i) {
+        SCOPED_TRACE(i);
+        const run::TaskLog& task = log.logTaskArray[i];
+        EXPECT_EQ(task.taskIndex, static_cast<std::int64_t>(i));
+        EXPECT_EQ(task.gSourceFolder, (*log.executiveMultiArray)[i].source);
+        EXPECT_EQ(task.gDestFolder, (*log.executiveMultiArray)[i].destination);
+    }
+    ASSERT_EQ(s.taskRootList.size(), 2u);
+    EXPECT_EQ(s.taskRootList[1].taskIndex, 1);
+    EXPECT_EQ(test::FlattenPlan(s.taskRootList[1]),
+              (Lines{"CopyAtoB e1 -> e1", "CopyAtoB e2 -> e2"}));
+    EXPECT_EQ(s.gItemsToDoTotal, 3);
+    EXPECT_EQ(s.gGlobalItemsScanned, 3);
+}
+
+TEST_F(RunEngineTest, MultipleListWithoutValidRowStillLogsTheSession) {
+    test::SetOption(doc, 0, "multiDict", "multiOn", 1);
+    SetMultiRow(0, tree.a(), "");
+    const run::RunState& s = Run().state();
+    ASSERT_EQ(s.logSessionArray.size(), 1u);
+    EXPECT_TRUE(s.logSessionArray[0].logTaskArray.empty());
+    ASSERT_TRUE(s.logSessionArray[0].executiveMultiArray.has_value());
+    EXPECT_TRUE(s.logSessionArray[0].executiveMultiArray->empty());
+    EXPECT_EQ(executor.calls, 1);  // the copy runs, with nothing to do
+    EXPECT_TRUE(executor.plan.empty());
+    EXPECT_EQ(proxy.calls(Hook::PurgeBeforeMainCopy), 0);
+}
+
+// Stops the way the Stop button does, at the given hook's n-th call.
+void StopAt(test::FakeProxy& proxy, std::unique_ptr<RunEngine>& engine, Hook where, int nth) {
+    proxy.onHook = [&proxy, &engine, where, nth](Hook hook) {
+        if (hook == where && proxy.calls(where) == nth) {
+            engine->TaskExecuteSyncOrBackup(run::kExecutedByUser);
+        }
+    };
+}
+
+TEST_F(RunEngineTest, StopBetweenSessionsEndsTheRunWithoutCopying) {
+    StopAt(proxy, engine, Hook::PurgeBeforeScanOneSession, 2);
+    RunOptions options;
+    options.allSessions = true;
+    const run::RunState& s = Run(options).state();
+    EXPECT_TRUE(s.mUserPressedStop);
+    EXPECT_EQ(executor.calls, 0);
+    ASSERT_EQ(s.logSessionArray.size(), 2u);
+    EXPECT_EQ(s.logSessionArray[0].logTaskArray.size(), 1u);
+    EXPECT_TRUE(s.logSessionArray[1].logTaskArray.empty());
+    EXPECT_EQ(proxy.calls(Hook::SaveLogFileToDisk), 1);  // the log is still made
+    EXPECT_EQ(proxy.calls(Hook::ConcludeWholeSyncBackup), 1);
+    EXPECT_EQ(tree.BackupDate("A"), -1);  // nothing stamped
+    EXPECT_EQ(tree.BackupDate("B"), -1);
+}
+
+TEST_F(RunEngineTest, ConflictStopEndsTheRunWithoutCopying) {
+    tree.Build({"A/b@1000", "B/b@2000", "A/c"});
+    test::SetOption(doc, 0, "conflictsDict", "conflictBackupAsk2", 1);
+    proxy.replies = {test::Stop()};
+    const run::RunState& s = Run().state();
+    EXPECT_TRUE(s.mUserPressedStop);
+    EXPECT_EQ(executor.calls, 0);
+    EXPECT_EQ(s.logSessionArray.at(0).logTaskArray.at(0).gAFilesScanned, 2);  // a and b only
+    EXPECT_EQ(tree.BackupDate("A"), -1);
+}
+
+struct PreviewCase {
+    const char* name;
+    int executedBy;
+    bool previewGoesOn;
+    int previews, copies, logsSaved, timerDone;
+};
+
+TEST_F(RunEngineTest, PreviewOnlyForUserRunsAndItsStopSkipsCopyAndLog) {
+    const std::vector<PreviewCase> cases = {
+        {"user, continues", run::kExecutedByUser, true, 1, 1, 1, 0},
+        {"user, stops in the preview", run::kExecutedByUser, false, 1, 0, 0, 0},
+        {"timer", run::kExecutedByTimer, false, 0, 1, 1, 1},
+    };
+    prefs.set("prefPreview", 1);
+    for (const PreviewCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        test::FakeProxy fresh;
+        fresh.previewGoesOn = c.previewGoesOn;
+        executor.calls = 0;
+        RunEngine runner(doc, prefs, fresh, index, executor, tw, {});
+        runner.state().mExecutedBy = c.executedBy;
+        runner.ExecuteSyncBackup();
+        EXPECT_EQ(fresh.calls(Hook::ShowPreview), c.previews);
+        EXPECT_EQ(executor.calls, c.copies);
+        EXPECT_EQ(fresh.calls(Hook::SaveLogFileToDisk), c.logsSaved);
+        EXPECT_EQ(fresh.calls(Hook::SchedulingTimerDone), c.timerDone);
+        EXPECT_EQ(runner.state().mUserPressedStop, !c.previewGoesOn && c.previews == 1);
+    }
+}
+
+// ---- The worker thread ----
+
+TEST_F(RunEngineTest, RunsOnAWorkerThreadAndWaitShowsTheResults) {
+    RunOptions options;
+    options.scanOnly = true;
+    RunEngine& runner = MakeEngine(options);
+    runner.TaskExecuteSyncOrBackup(run::kExecutedByUser);
+    runner.Wait();
+    EXPECT_FALSE(runner.state().mIsCopying);
+    EXPECT_FALSE(runner.state().mUserPressedStop);
+    EXPECT_EQ(test::FlattenPlan(runner.state()), Lines{"CopyAtoB a -> a"});
+    EXPECT_EQ(proxy.calls(Hook::ConcludeWholeSyncBackup), 1);
+}
+
+TEST_F(RunEngineTest, ExecuteAgainWhileRunningStopsTheRun) {
+    std::promise<void> entered, release;
+    std::shared_future<void> released = release.get_future().share();
+    proxy.onHook = [&](Hook hook) {
+        if (hook != Hook::PurgeBeforeScanOneSession) return;
+        entered.set_value();
+        released.wait();
+    };
+    RunEngine& runner = MakeEngine();
+    runner.TaskExecuteSyncOrBackup(run::kExecutedByUser);
+    entered.get_future().wait();
+    runner.TaskExecuteSyncOrBackup(run::kExecutedByUser);  // this is Stop
+    release.set_value();
+    runner.Wait();
+    EXPECT_TRUE(runner.state().mUserPressedStop);
+    EXPECT_FALSE(runner.state().mIsCopying);
+    EXPECT_EQ(executor.calls, 0);
+    EXPECT_TRUE(runner.state().logSessionArray.at(0).logTaskArray.empty());
+    EXPECT_EQ(proxy.calls(Hook::ConcludeWholeSyncBackup), 1);
+}
+
+TEST_F(RunEngineTest, StopRightAfterStartIsNotLost) {
+    for (int attempt = 0; attempt < 10; ++attempt) {
+        SCOPED_TRACE(attempt);
+        // The run may not get past its first session before the Stop was pressed.
+        std::promise<void> pressed;
+        std::shared_future<void> stopPressed = pressed.get_future().share();
+        proxy.onHook = [stopPressed](Hook hook) {
+            if (hook == Hook::PurgeBeforeScanOneSession) stopPressed.wait();
+        };
+        RunEngine& runner = MakeEngine();
+        executor.calls = 0;
+        runner.TaskExecuteSyncOrBackup(run::kExecutedByUser);
+        runner.TaskExecuteSyncOrBackup(run::kExecutedByUser);
+        pressed.set_value();
+        runner.Wait();
+        EXPECT_TRUE(runner.state().mUserPressedStop);
+        EXPECT_EQ(executor.calls, 0);
+    }
+}
+
+}  // namespace
+}  // namespace qv::engine
