@@ -112,6 +112,7 @@ void RunEngine::ExecuteMarkedRun() {
             }
         }
         if (goOn && !options_.scanOnly) {
+            state_.mIntervalToUpdateConsole = 0;
             if (state_.gItemsToDoTotal > 0) {
                 PurgeBeforeMainCopy();
                 proxy_.PurgeBeforeMainCopy(state_);
@@ -413,7 +414,14 @@ void RunEngine::PurgeAfterScanOneSession(std::int64_t /*sessionIndex*/) {
 }
 
 void RunEngine::PurgeBeforeMainCopy() {
-    // The copy's progress runs from 0 to the items to do; the front end shows it.
+    // The copy's progress runs from 0 to the items to do; the more there are, the less often
+    // the front end is refreshed.
+    run::RunState& s = state_;
+    s.gItemsAtCopyStart = s.gItemsToDoTotal;
+    s.mIntervalToUpdateConsole = s.gItemsAtCopyStart > 2000   ? 2.0
+                                 : s.gItemsAtCopyStart > 1000 ? 1.0
+                                 : s.gItemsAtCopyStart > 500  ? 0.5
+                                                              : 0.0;
 }
 
 void RunEngine::PurgeAfterWholeSyncBackup() {
