@@ -196,6 +196,7 @@ bool RunEngine::CheckIfCreateSubDestFolder(std::int64_t /*sessionIndex*/) {
 bool RunEngine::ScanOneTask(std::int64_t sessionIndex, std::int64_t taskIndex) {
     PurgeBeforeScanOneTask();
     bool result = true;
+    bool taskWalked = false;
     std::string source = state_.gSourceFolder;
     std::string dest = state_.gDestFolder;
     // A sub-folder the plan command did not create: validate its parent, plan it empty.
@@ -259,6 +260,7 @@ bool RunEngine::ScanOneTask(std::int64_t sessionIndex, std::int64_t taskIndex) {
             FolderScanner scanner(state_, errors_, validator_, tw_, index_, options_.caseProbe);
             scanner.MakeItemsToDontCopyList();
             const bool walked = scanner.ScanSingleFolder(root);
+            taskWalked = walked && state_.IsRunning();
             if (!walked) {
                 result = false;
             } else if (!root.subItems.empty()) {
@@ -274,6 +276,11 @@ bool RunEngine::ScanOneTask(std::int64_t sessionIndex, std::int64_t taskIndex) {
         }
     }
     PurgeAfterScanOneTask(taskIndex);
+    if (!state_.logTaskArray.empty()) state_.logTaskArray.back().walked = taskWalked;
+    if (currentSessionLog_ >= 0) {
+        auto& tasks = state_.logSessionArray[static_cast<std::size_t>(currentSessionLog_)].logTaskArray;
+        if (!tasks.empty()) tasks.back().walked = taskWalked;
+    }
     return result;
 }
 
@@ -444,7 +451,10 @@ void RunEngine::PurgeAfterWholeSyncBackup() {
         for (const run::TaskLog& task : sessionLog.logTaskArray) {
             sessionErrors += task.gTotError;
             s.gGlobalError += task.gTotError;
-            if (s.mUserPressedStop || options_.scanOnly) continue;
+            // A task whose folders were not valid, or whose walk did not complete, was not
+            // brought into step: stamping its folders would hide later changes from the
+            // conflict checks.
+            if (s.mUserPressedStop || options_.scanOnly || !task.walked) continue;
             s.gSourceFolder = task.gSourceFolder;
             s.gDestFolder = task.gDestFolder;
             // The two top folders are now in step as of the run's start.

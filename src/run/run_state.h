@@ -81,6 +81,7 @@ struct TaskLog {
     std::int64_t gConflictsSkipped = 0;
     std::string gDetailedLogText;
     std::vector<std::string> restoreBackupDateArray;
+    bool walked = false;  // the folders were valid and the walk completed
     std::optional<CopyCounters> copyCounters;  // once the task's copy ended
     std::vector<std::string> addToExactIndexArray;
 };

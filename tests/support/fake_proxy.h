@@ -1,7 +1,7 @@
 #pragma once
 // A scripted MainThreadProxy: it answers conflict questions from a queue (or a function),
 // answers "skip and continue?" as told, and records every question, every error message and
-// every hook call, so that a test can check what the user would have been asked.
+// the hook calls it counts, so that a test can check what the user would have been asked.
 //
 // Hooks and questions arrive on the run's thread; read the records once the run has ended.
 
@@ -17,18 +17,14 @@
 
 namespace qv::test {
 
+// The hooks a test counts; the others keep the proxy's default.
 enum class Hook {
-    PurgeBeforeWholeSyncBackup,
     PurgeBeforeScanOneSession,
     ShowPreview,
     PurgeBeforeMainCopy,
     SaveLogFileToDisk,
     ConcludeWholeSyncBackup,
     SchedulingTimerDone,
-    ExecuteAppleScript,
-    MountAllVolumesForSession,
-    UnmountAllVolumesForSession,
-    ScanProgress,
 };
 
 inline run::ConflictReply Proceed() { return {run::ConflictAnswer::Proceed, false}; }
@@ -69,9 +65,6 @@ class FakeProxy : public run::MainThreadProxy {
         return it == hookCalls_.end() ? 0 : it->second;
     }
 
-    void PurgeBeforeWholeSyncBackup(const run::RunState&) override {
-        Called(Hook::PurgeBeforeWholeSyncBackup);
-    }
     void PurgeBeforeScanOneSession(const run::RunState&, std::int64_t) override {
         Called(Hook::PurgeBeforeScanOneSession);
     }
@@ -85,14 +78,6 @@ class FakeProxy : public run::MainThreadProxy {
         Called(Hook::ConcludeWholeSyncBackup);
     }
     void SchedulingTimerDone(const run::RunState&) override { Called(Hook::SchedulingTimerDone); }
-    void ExecuteAppleScript(std::int64_t, int) override { Called(Hook::ExecuteAppleScript); }
-    void MountAllVolumesForSession(std::int64_t) override {
-        Called(Hook::MountAllVolumesForSession);
-    }
-    void UnmountAllVolumesForSession(std::int64_t) override {
-        Called(Hook::UnmountAllVolumesForSession);
-    }
-    void ScanProgress(const run::RunState&) override { Called(Hook::ScanProgress); }
 
     run::ConflictReply AskReplace(const run::ConflictQuestion& question) override {
         run::ConflictReply reply = Skip();

@@ -12,7 +12,6 @@
 // an entry does not move its folder's date afterwards.
 
 #include <cstdint>
-#include <initializer_list>
 #include <string>
 #include <vector>
 
