@@ -7,6 +7,7 @@ packages=(
     build-essential cmake ninja-build pkg-config   # toolchain
     clang libclang-rt-14-dev                       # fuzzing and sanitizer runtime
     libplist-dev                                   # property lists
+    libacl1-dev                                    # access-control lists
     libgtest-dev                                   # unit tests
     python3                                        # interoperability tests (plistlib)
 )

@@ -1,11 +1,15 @@
 #include "cli/cli.h"
 
+#include <unistd.h>
+
+#include <iostream>
 #include <ostream>
 #include <string>
 #include <vector>
 
 #include "app/main_app.h"
 #include "cli/plan_command.h"
+#include "cli/run_command.h"
 #include "platform/file_io.h"
 #include "platform/localization.h"
 #include "sessions/plist_codec.h"
@@ -46,6 +50,14 @@ constexpr const char* kHelp =
     "        \"subItems\". A path that is not valid UTF-8 is written in byte form: every\n"
     "        byte above 0x7F as \\u00NN, and the item has \"bytes\": true (both of its\n"
     "        paths are then in byte form, one character per byte).\n"
+    "  run (--session NAME | --all) [--document FILE.qvd] [--yes] [--unattended]\n"
+    "        Perform the session (or every session): copy, replace, delete, keeping dates,\n"
+    "        owner, permissions, ACLs and extended attributes, then print what was done.\n"
+    "        On a terminal it asks for confirmation (unless --yes) and about conflicts, as\n"
+    "        the desktop application does. With --unattended (cron, scripts), or without a\n"
+    "        terminal, nothing is asked: conflicts that would ask are skipped and errors do\n"
+    "        not stop the run. SIGINT or SIGTERM stop the run after the current action.\n"
+    "        Exit status: 0 no errors, 1 errors, 2 usage or document errors, 3 stopped.\n"
     "\n"
     "Without --document, list and show use the template document of the preferences\n"
     "folder, made with the two default sessions when it is missing.\n"
@@ -54,8 +66,8 @@ constexpr const char* kHelp =
     "  -h, --help     Show this text.\n"
     "  --version      Show the version.\n"
     "\n"
-    "Exit status: 0 on success, 1 when plan found errors, 2 on a usage error or a\n"
-    "document that cannot be read or written.\n";
+    "Exit status: 0 on success, 1 when plan or run found errors, 2 on a usage error or a\n"
+    "document that cannot be read or written, 3 when a run was stopped.\n";
 
 struct Arguments {
     std::string command;
@@ -63,6 +75,7 @@ struct Arguments {
     std::string document;
     bool force = false;
     PlanArguments plan;
+    RunArguments run;
     bool sessionGiven = false;
 };
 
@@ -109,6 +122,10 @@ bool ParseArguments(int argc, char** argv, Arguments* args, std::string* error) 
             args->plan.all = true;
         } else if (a == "--json") {
             args->plan.json = true;
+        } else if (a == "--yes") {
+            args->run.yes = true;
+        } else if (a == "--unattended") {
+            args->run.unattended = true;
         } else if (a.size() > 1 && a[0] == '-' && a != "-") {
             *error = "unknown option '" + a + "'";
             return false;
@@ -217,14 +234,14 @@ int RunCli(int argc, char** argv, std::ostream& out, std::ostream& err) {
     if (!ParseArguments(argc, argv, &args, &error)) return Usage(err, error);
     if (args.command.empty()) return Usage(err, "no command given");
     const bool known = args.command == "new-document" || args.command == "list" ||
-                       args.command == "show" || args.command == "plan";
+                       args.command == "show" || args.command == "plan" || args.command == "run";
     if (!known) return Usage(err, "unknown command '" + args.command + "'");
     if (args.command != "new-document" && !args.positional.empty()) {
         return Usage(err, "unexpected argument '" + args.positional.front() + "'");
     }
 
-    if (args.command == "plan" && args.sessionGiven == args.plan.all) {
-        return Usage(err, "plan needs either --session NAME or --all");
+    if ((args.command == "plan" || args.command == "run") && args.sessionGiven == args.plan.all) {
+        return Usage(err, args.command + " needs either --session NAME or --all");
     }
 
     app::MainApp app(app::DefaultResourcesFolder());
@@ -236,6 +253,13 @@ int RunCli(int argc, char** argv, std::ostream& out, std::ostream& err) {
     if (args.document.empty()) EnsureTemplateOnDisk(app, err);
     if (args.command == "list") return List(app, out);
     if (args.command == "plan") return RunPlan(app, args.plan, out, err);
+    if (args.command == "run") {
+        RunArguments run = args.run;
+        run.session = args.plan.session;
+        run.all = args.plan.all;
+        const bool interactive = ::isatty(0) && ::isatty(1);
+        return RunSessions(app, run, std::cin, out, err, interactive);
+    }
     return Show(app, out, err);
 }
 

@@ -139,7 +139,7 @@ int RunPlan(app::MainApp& app, const PlanArguments& args, std::ostream& out, std
     }
     UnattendedProxy proxy;
     engine::NoExactSyncIndex index;
-    engine::NoCopyExecutor executor;
+    run::NoCopyExecutor executor;
     fileops::TWUtilities tw;
     engine::RunEngine engine(doc, app.preferences().mPrefDict, proxy, index, executor, tw, options);
     engine.state().mExecutedBy = run::kExecutedByCommandLine;

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "fileops/executor.h"
 #include "platform/file_io.h"
 #include "platform/localization.h"
 
@@ -117,13 +118,14 @@ struct FolderScanner::Side {
 
 FolderScanner::FolderScanner(run::RunState& state, fileops::ErrorPath& errors,
                              fileops::Validator& validator, const fileops::TWUtilities& tw,
-                             const ExactSyncIndex& index, CaseProbe probe)
+                             const ExactSyncIndex& index, CaseProbe probe, bool removeLeftovers)
     : state_(state),
       errors_(errors),
       validator_(validator),
       tw_(tw),
       index_(index),
       probe_(probe),
+      removeLeftovers_(removeLeftovers),
       bLister_(std::move(probe)) {}
 
 FolderScanner::~FolderScanner() = default;
@@ -219,7 +221,16 @@ bool FolderScanner::ScanFolder(Folder& f) {
             if (c < 0) {
                 pairs.push_back({&aList.items[i++], nullptr});
             } else if (c > 0) {
-                if (mergeB) pairs.push_back({nullptr, &bList.items[j]});
+                if (mergeB) {
+                    pairs.push_back({nullptr, &bList.items[j]});
+                } else if (removeLeftovers_) {
+                    // Not examined in a plain Backup, but an interrupted copy's leftover goes.
+                    const std::string& name = bList.items[j].name;
+                    const std::string path = platform::JoinPath(f.bPath, name);
+                    if (fileops::IsMarkedTemporary(path, name)) {
+                        fileops::RemoveItemRecursively(path, fileops::Metadata(tw_));
+                    }
+                }
                 ++j;
             } else {
                 pairs.push_back({&aList.items[i++], &bList.items[j++]});
@@ -244,6 +255,18 @@ bool FolderScanner::ScanFolder(Folder& f) {
         auto ignore = [&] {
             if (deletingParent) f.keptChildren = true;
         };
+        // What an interrupted copy left under a temporary name is nobody's file: it is never
+        // planned, and a run clears it away.
+        const bool aLeftover = a.exists && fileops::IsMarkedTemporary(a.path, a.name);
+        const bool bLeftover = b.exists && fileops::IsMarkedTemporary(b.path, b.name);
+        if (aLeftover || bLeftover) {
+            if (removeLeftovers_) {
+                const fileops::Metadata metadata(tw_);
+                if (aLeftover) fileops::RemoveItemRecursively(a.path, metadata);
+                if (bLeftover) fileops::RemoveItemRecursively(b.path, metadata);
+            }
+            continue;
+        }
         if (f.isRoot && (name == kIconFile || name == kVolumeIcon ||
                          Contains(s.bootItemsToDontCopyArray, a.path) ||
                          Contains(s.bootItemsToDontCopyArray, b.path))) {

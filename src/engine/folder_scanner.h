@@ -26,7 +26,8 @@ inline constexpr const char* kUnlockCheckboxTitle = "Unlock locked items";
 class FolderScanner {
   public:
     FolderScanner(run::RunState& state, fileops::ErrorPath& errors, fileops::Validator& validator,
-                  const fileops::TWUtilities& tw, const ExactSyncIndex& index, CaseProbe probe);
+                  const fileops::TWUtilities& tw, const ExactSyncIndex& index, CaseProbe probe,
+                  bool removeLeftovers = false);
     ~FolderScanner();
 
     // Walks the task whose root is given (source, dest, copyMode and, for a file-to-file task,
@@ -70,6 +71,7 @@ class FolderScanner {
     const fileops::TWUtilities& tw_;
     const ExactSyncIndex& index_;
     CaseProbe probe_;
+    bool removeLeftovers_;  // remove the temporaries of an interrupted copy met on the way
     BackgroundLister bLister_;
     std::uint32_t itemsSinceClockRead_ = 0;
     std::chrono::steady_clock::time_point lastProgress_;

@@ -40,8 +40,9 @@ std::optional<std::string> GetDestSubFolderName(const std::string& sourceFolder,
 }
 
 RunEngine::RunEngine(const sessions::SessionDocument& document, const plist::Value& preferences,
-                     run::MainThreadProxy& proxy, ExactSyncIndex& index, CopyExecutor& executor,
-                     const fileops::TWUtilities& tw, RunOptions options)
+                     run::MainThreadProxy& proxy, ExactSyncIndex& index,
+                     run::CopyExecutor& executor, const fileops::TWUtilities& tw,
+                     RunOptions options)
     : document_(document),
       preferences_(preferences),
       proxy_(proxy),
@@ -117,7 +118,7 @@ void RunEngine::ExecuteMarkedRun() {
                 PurgeBeforeMainCopy();
                 proxy_.PurgeBeforeMainCopy(state_);
             }
-            executor_.MainCopy(state_);
+            executor_.MainCopy(state_, *this);
         }
         PurgeAfterWholeSyncBackup();
         if (goOn) proxy_.SaveLogFileToDisk(state_);
@@ -257,7 +258,8 @@ bool RunEngine::ScanOneTask(std::int64_t sessionIndex, std::int64_t taskIndex) {
             state_.mainSourceFolderBackupDate = tw_.GetDate(source, fileops::kBackupDate);
             state_.mainDestFolderBackupDate = tw_.GetDate(dest, fileops::kBackupDate);
             state_.gCompareExactSyncAtIndex = index_.ExactSyncFileExists(source, dest);
-            FolderScanner scanner(state_, errors_, validator_, tw_, index_, options_.caseProbe);
+            FolderScanner scanner(state_, errors_, validator_, tw_, index_, options_.caseProbe,
+                                  !options_.scanOnly);
             scanner.MakeItemsToDontCopyList();
             const bool walked = scanner.ScanSingleFolder(root);
             taskWalked = walked && state_.IsRunning();
@@ -278,7 +280,8 @@ bool RunEngine::ScanOneTask(std::int64_t sessionIndex, std::int64_t taskIndex) {
     PurgeAfterScanOneTask(taskIndex);
     if (!state_.logTaskArray.empty()) state_.logTaskArray.back().walked = taskWalked;
     if (currentSessionLog_ >= 0) {
-        auto& tasks = state_.logSessionArray[static_cast<std::size_t>(currentSessionLog_)].logTaskArray;
+        auto& tasks =
+            state_.logSessionArray[static_cast<std::size_t>(currentSessionLog_)].logTaskArray;
         if (!tasks.empty()) tasks.back().walked = taskWalked;
     }
     return result;
@@ -429,6 +432,32 @@ void RunEngine::PurgeBeforeMainCopy() {
                                  : s.gItemsAtCopyStart > 1000 ? 1.0
                                  : s.gItemsAtCopyStart > 500  ? 0.5
                                                               : 0.0;
+}
+
+void RunEngine::PurgeBeforeScanAndCopyOneSession(std::int64_t sessionIndex) {
+    if (const plist::Value* session = Session(sessionIndex))
+        PurgeBeforeScanAndCopyOneSession(*session);
+}
+
+void RunEngine::PurgeBeforeCopyOneTask() {
+    run::RunState& s = state_;
+    s.copy = {};
+    s.gTotError = 0;
+    s.gItemsToDo = 0;
+    s.gDetailedLogText.clear();
+}
+
+void RunEngine::PurgeAfterCopyOneTask(run::TaskLog& task) {
+    run::RunState& s = state_;
+    task.copyCounters = s.copy;
+    task.gTotError += s.gTotError;
+    task.gDetailedLogText += s.gDetailedLogText;
+    s.gDetailedLogText.clear();
+}
+
+void RunEngine::PurgeAfterCopyOneSession(std::int64_t sessionIndex) {
+    if (state_.IsRunning()) ++state_.gTotSessionsDone;
+    proxy_.ExecuteAppleScript(sessionIndex, 2);
 }
 
 void RunEngine::PurgeAfterWholeSyncBackup() {

@@ -9,12 +9,12 @@
 #include <string>
 #include <thread>
 
-#include "engine/copy_executor.h"
 #include "engine/exact_sync_index.h"
 #include "engine/folder_listing.h"
 #include "fileops/error_path.h"
 #include "fileops/tw_utilities.h"
 #include "fileops/validation.h"
+#include "run/copy_executor.h"
 #include "run/main_thread_proxy.h"
 #include "run/run_state.h"
 #include "sessions/plist_value.h"
@@ -31,10 +31,10 @@ struct RunOptions {
     CaseProbe caseProbe = ProbeCaseInsensitive;
 };
 
-class RunEngine {
+class RunEngine : private run::CopyHooks {
   public:
     RunEngine(const sessions::SessionDocument& document, const plist::Value& preferences,
-              run::MainThreadProxy& proxy, ExactSyncIndex& index, CopyExecutor& executor,
+              run::MainThreadProxy& proxy, ExactSyncIndex& index, run::CopyExecutor& executor,
               const fileops::TWUtilities& tw, RunOptions options = {});
     ~RunEngine();
     RunEngine(const RunEngine&) = delete;
@@ -70,13 +70,19 @@ class RunEngine {
     void PurgeBeforeMainCopy();
     void PurgeAfterWholeSyncBackup();
 
+    // Around the copy of each task and session.
+    void PurgeBeforeScanAndCopyOneSession(std::int64_t sessionIndex) override;
+    void PurgeBeforeCopyOneTask() override;
+    void PurgeAfterCopyOneTask(run::TaskLog& task) override;
+    void PurgeAfterCopyOneSession(std::int64_t sessionIndex) override;
+
     const plist::Value* Session(std::int64_t index) const;
 
     const sessions::SessionDocument& document_;
     const plist::Value& preferences_;
     run::MainThreadProxy& proxy_;
     ExactSyncIndex& index_;
-    CopyExecutor& executor_;
+    run::CopyExecutor& executor_;
     const fileops::TWUtilities& tw_;
     RunOptions options_;
     run::RunState state_;

@@ -20,6 +20,11 @@ class SysCalls {
     virtual int rename(const char* from, const char* to);
     virtual int unlink(const char* path);
     virtual int mkdir(const char* path, mode_t mode);
+    // File content copies.
+    virtual int ficlone(int dstFd, int srcFd);
+    virtual ssize_t copy_file_range(int inFd, off_t* inOff, int outFd, off_t* outOff,
+                                    std::size_t len);
+    virtual ssize_t pwrite(int fd, const void* buf, std::size_t count, off_t offset);
 };
 
 // The calls in force for this process.

@@ -81,7 +81,7 @@ struct TaskLog {
     std::int64_t gConflictsSkipped = 0;
     std::string gDetailedLogText;
     std::vector<std::string> restoreBackupDateArray;
-    bool walked = false;  // the folders were valid and the walk completed
+    bool walked = false;                       // the folders were valid and the walk completed
     std::optional<CopyCounters> copyCounters;  // once the task's copy ended
     std::vector<std::string> addToExactIndexArray;
 };
@@ -151,12 +151,16 @@ struct RunState {
     std::string gDetailedLogText;
     std::vector<std::string> restoreBackupDateArray;
 
+    // Copy counters of the task being performed, and the lines of a folder being trashed.
+    CopyCounters copy;
+    std::string gTrashDetailedLogText;
+
     // Run totals.
     double gStartSyncDateTime = 0;
     double gEndSyncDateTime = 0;
     std::int64_t gStartSyncDateTimeUTC = 0;  // whole seconds since 1970 UTC
     std::int64_t gItemsToDoTotal = 0;
-    std::int64_t gItemsAtCopyStart = 0;     // the progress maximum of the copy
+    std::int64_t gItemsAtCopyStart = 0;   // the progress maximum of the copy
     double mIntervalToUpdateConsole = 0;  // seconds between two progress refreshes
     std::int64_t gGlobalItemsScanned = 0;
     std::int64_t gGlobalConflictsSkipped = 0;

@@ -1,4 +1,5 @@
 // The `quorvel` command, run as a user would run it.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
@@ -211,6 +212,43 @@ TEST_F(CliTest, PlanPrintsTheTreeAndChangesNothing) {
     for (const auto& c : refused) {
         EXPECT_EQ(Quorvel(c.args, &out, &err), 2) << c.args;
         EXPECT_NE(err.find(c.message), std::string::npos) << err;
+    }
+}
+
+TEST_F(CliTest, RunPerformsThenFindsNothingToDoAndSurvivesAKill) {
+    const std::string a = dir_ / "A", b = dir_ / "B", doc = dir_ / "run.qvd";
+    test::WriteText(a + "/notes/todo.txt", "new");
+    test::WriteText(b + "/notes/todo.txt", "old");
+    ::utimensat(AT_FDCWD, (b + "/notes/todo.txt").c_str(),
+                std::array<timespec, 2>{timespec{1000, 0}, timespec{1000, 0}}.data(), 0);
+    WriteDocument(doc, {{"Mirror", a, b}});
+    const std::string run = "run --unattended --session Mirror --document " + test::ShellQuote(doc);
+    std::string out, err;
+    ASSERT_EQ(Quorvel(run, &out, &err), 0) << out << err;
+    EXPECT_NE(out.find("Replaced file: \"" + b + "/notes/todo.txt\""), std::string::npos) << out;
+    EXPECT_EQ(test::ReadText(b + "/notes/todo.txt"), "new");
+    ASSERT_EQ(Quorvel(run, &out, &err), 0) << err;
+    EXPECT_NE(out.find("Copied: 0 A→B, 0 B→A; replaced: 0 A→B"), std::string::npos) << out;
+    EXPECT_EQ(Quorvel("run --unattended --session Nobody --document " + test::ShellQuote(doc), &out,
+                      &err),
+              2);
+
+    // Killed in the middle of replacing a large file: B keeps the old file or gets the whole
+    // new one, and the next run ends clean with nothing of the interrupted copy left.
+    const std::string big = a + "/big.bin", old = b + "/big.bin";
+    ASSERT_EQ(test::RunCommand("head -c 300000000 /dev/zero > " + test::ShellQuote(big)), 0);
+    test::WriteText(old, "the old file");
+    ::utimensat(AT_FDCWD, old.c_str(),
+                std::array<timespec, 2>{timespec{1000, 0}, timespec{1000, 0}}.data(), 0);
+    test::RunCommand("(" + test::ShellQuote(QV_QUORVEL_BIN) + " " + run +
+                     " >/dev/null 2>&1 & pid=$!; sleep 0.15; kill -9 $pid; wait $pid) 2>/dev/null");
+    const auto size = std::filesystem::file_size(old);
+    EXPECT_TRUE(size == 12 || size == 300000000) << size;
+    ASSERT_EQ(Quorvel(run, &out, &err), 0) << out << err;
+    EXPECT_EQ(std::filesystem::file_size(old), 300000000u);
+    for (const auto& e : std::filesystem::directory_iterator(b)) {
+        EXPECT_EQ(e.path().filename().string().rfind("QVTempFile", 0), std::string::npos)
+            << e.path();
     }
 }
 

@@ -66,7 +66,7 @@ struct Scan {
 
     Outcome Run(int executedBy = run::kExecutedByUser) {
         NoExactSyncIndex index;
-        NoCopyExecutor executor;
+        run::NoCopyExecutor executor;
         fileops::TWUtilities tw;
         options.scanOnly = true;
         options.sessionIndex = 0;

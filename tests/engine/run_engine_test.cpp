@@ -20,9 +20,9 @@ using test::Hook;
 using Lines = std::vector<std::string>;
 
 // Counts the copies a run asks for and remembers the plan it was given.
-class RecordingExecutor : public CopyExecutor {
+class RecordingExecutor : public run::CopyExecutor {
   public:
-    void MainCopy(run::RunState& state) override {
+    void MainCopy(run::RunState& state, run::CopyHooks&) override {
         ++calls;
         plan = test::FlattenPlan(state);
     }

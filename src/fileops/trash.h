@@ -1,0 +1,13 @@
+#pragma once
+// Moving items to the trash of the freedesktop.org Trash specification: the home trash for
+// items on the home's file system, "$topdir/.Trash/$uid" or "$topdir/.Trash-$uid" on others.
+
+#include <string>
+
+namespace qv::fileops {
+
+// Moves the item (file, link or whole folder) to the trash, with an info file naming its
+// original path and the deletion date. On failure nothing has moved and *error says why.
+bool MoveToTrash(const std::string& path, std::string* error);
+
+}  // namespace qv::fileops

@@ -1,0 +1,97 @@
+#include "platform/file_copy.h"
+
+#include <fcntl.h>
+#include <linux/fs.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <vector>
+
+#include "platform/syscalls.h"
+
+namespace qv::platform {
+
+namespace {
+
+// Plain read and write, for file systems that offer neither a reflink nor copy_file_range.
+bool CopyRange(int srcFd, int dstFd, off_t from, off_t to, std::string* error) {
+    static thread_local std::vector<char> buffer(1 << 20);
+    off_t at = from;
+    while (at < to) {
+        const auto want = static_cast<std::size_t>(std::min<off_t>(to - at, buffer.size()));
+        const ssize_t got = ::pread(srcFd, buffer.data(), want, at);
+        if (got < 0 && errno == EINTR) continue;
+        if (got <= 0) {
+            *error =
+                got == 0 ? "the file became shorter while it was copied" : std::strerror(errno);
+            return false;
+        }
+        ssize_t done = 0;
+        while (done < got) {
+            const ssize_t put = sys().pwrite(dstFd, buffer.data() + done,
+                                             static_cast<std::size_t>(got - done), at + done);
+            if (put < 0 && errno == EINTR) continue;
+            if (put <= 0) {
+                *error = std::strerror(put < 0 ? errno : ENOSPC);
+                return false;
+            }
+            done += put;
+        }
+        at += got;
+    }
+    return true;
+}
+
+// One data region [from, to) with copy_file_range, falling back to read and write.
+bool CopyRegion(int srcFd, int dstFd, off_t from, off_t to, bool& rangeWorks, std::string* error) {
+    off_t inAt = from, outAt = from;
+    while (rangeWorks && inAt < to) {
+        const ssize_t n =
+            sys().copy_file_range(srcFd, &inAt, dstFd, &outAt, static_cast<std::size_t>(to - inAt));
+        if (n > 0) continue;
+        if (n < 0 && errno == EINTR) continue;
+        if (n == 0) {
+            *error = "the file became shorter while it was copied";
+            return false;
+        }
+        if (errno == EXDEV || errno == ENOSYS || errno == EINVAL || errno == EOPNOTSUPP) {
+            rangeWorks = false;  // not between these file systems: copy by hand from here
+            break;
+        }
+        *error = std::strerror(errno);
+        return false;
+    }
+    return inAt >= to || CopyRange(srcFd, dstFd, inAt, to, error);
+}
+
+}  // namespace
+
+bool CopyFileContent(int srcFd, int dstFd, std::uint64_t size, std::string* error) {
+    if (size == 0) return true;
+    if (sys().ficlone(dstFd, srcFd) == 0) return true;
+    bool rangeWorks = true;
+    const auto end = static_cast<off_t>(size);
+    off_t at = 0;
+    while (at < end) {
+        off_t data = ::lseek(srcFd, at, SEEK_DATA);
+        if (data < 0) {
+            if (errno == ENXIO) break;  // only a hole is left
+            data = at;                  // no hole support: all data
+        }
+        if (data >= end) break;
+        off_t hole = ::lseek(srcFd, data, SEEK_HOLE);
+        if (hole < 0 || hole > end) hole = end;
+        if (!CopyRegion(srcFd, dstFd, data, hole, rangeWorks, error)) return false;
+        at = hole;
+    }
+    // Trailing holes: the size is set, not written.
+    if (::ftruncate(dstFd, end) != 0) {
+        *error = std::strerror(errno);
+        return false;
+    }
+    return true;
+}
+
+}  // namespace qv::platform

@@ -1,0 +1,176 @@
+// The copy executor on real trees: every action, the counters and log lines, and what a
+// failure in the middle of a copy leaves behind.
+
+#include "fileops/executor.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/xattr.h>
+#include <unistd.h>
+
+#include <filesystem>
+
+#include "engine/run_engine.h"
+#include "platform/syscalls.h"
+#include "sessions/settings_options.h"
+#include "support/fake_proxy.h"
+#include "support/tree_fixture.h"
+
+namespace qv::fileops {
+namespace {
+
+class RealExecutor : public run::CopyExecutor {
+  public:
+    RealExecutor(run::MainThreadProxy& proxy, const TWUtilities& tw) : proxy_(proxy), tw_(tw) {}
+    void MainCopy(run::RunState& state, run::CopyHooks& hooks) override {
+        ErrorPath errors(state, proxy_);
+        Executor(errors, tw_).MainCopy(state, hooks);
+    }
+
+  private:
+    run::MainThreadProxy& proxy_;
+    const TWUtilities& tw_;
+};
+
+// Data copies fail with a full disk once `allowed` calls have gone through.
+class FullDisk : public platform::SysCalls {
+  public:
+    int ficlone(int, int) override {
+        errno = EOPNOTSUPP;
+        return -1;
+    }
+    ssize_t copy_file_range(int, off_t*, int, off_t*, std::size_t) override {
+        errno = ENOSPC;
+        return -1;
+    }
+};
+
+class ExecutorTest : public ::testing::Test {
+  protected:
+    ExecutorTest() : doc(test::TwoFolderDocument(tree.a(), tree.b(), sessions::kTaskBackup)) {}
+
+    const run::RunState& Run() {
+        engine.emplace(doc, prefs, proxy, index, executor, tw);
+        engine->ExecuteSyncBackup();
+        return engine->state();
+    }
+    std::string Read(const std::string& relative) { return test::ReadText(tree.path(relative)); }
+    std::vector<std::string> Entries(const std::string& relative) {
+        std::vector<std::string> names;
+        for (const auto& e : std::filesystem::directory_iterator(tree.path(relative))) {
+            names.push_back(e.path().filename().string());
+        }
+        std::sort(names.begin(), names.end());
+        return names;
+    }
+
+    test::TreeFixture tree;
+    sessions::SessionDocument doc;
+    plist::Value prefs = plist::Dict{{"prefOnError", 2}};
+    test::FakeProxy proxy;
+    engine::NoExactSyncIndex index;
+    TWUtilities tw;
+    RealExecutor executor{proxy, tw};
+    std::optional<engine::RunEngine> engine;
+};
+
+TEST_F(ExecutorTest, BackupCopiesReplacesAndKeepsMetadata) {
+    tree.Build({"A/new.txt:new@1000.25", "A/sub/deep.txt:deep@2000", "A/same.txt:same@3000",
+                "B/same.txt:same@3000", "A/changed.txt:v2@5000", "B/changed.txt:v1@4000",
+                "B/extra.txt:kept@100"});
+    ::chmod(tree.path("A/new.txt").c_str(), 0640);
+    ::symlink("new.txt", tree.path("A/link").c_str());
+    const bool xattrs = ::setxattr(tree.path("A/new.txt").c_str(), "user.note", "hi", 2, 0) == 0;
+
+    const run::RunState& s = Run();
+    EXPECT_EQ(s.gGlobalError, 0) << proxy.errors().front();
+    EXPECT_EQ(Read("B/new.txt"), "new");
+    EXPECT_EQ(Read("B/sub/deep.txt"), "deep");
+    EXPECT_EQ(Read("B/changed.txt"), "v2");
+    EXPECT_EQ(Read("B/extra.txt"), "kept");  // a plain backup deletes nothing
+    char target[16] = {};
+    ASSERT_GT(::readlink(tree.path("B/link").c_str(), target, sizeof target), 0);
+    EXPECT_STREQ(target, "new.txt");  // the link, not its target
+
+    struct stat st {};
+    ASSERT_EQ(::stat(tree.path("B/new.txt").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0640u);
+    EXPECT_EQ(st.st_mtim.tv_sec, 1000);
+    EXPECT_EQ(st.st_mtim.tv_nsec, 250000000);
+    if (xattrs) {
+        char value[8] = {};
+        EXPECT_EQ(::getxattr(tree.path("B/new.txt").c_str(), "user.note", value, sizeof value), 2);
+        EXPECT_EQ(tree.BackupDate("B/new.txt"), s.gStartSyncDateTimeUTC);
+    }
+    const run::TaskLog& task = s.logSessionArray.at(0).logTaskArray.at(0);
+    ASSERT_TRUE(task.copyCounters.has_value());
+    EXPECT_EQ(task.copyCounters->gBFilesCopied, 3);  // new.txt, link, sub/deep.txt
+    EXPECT_EQ(task.copyCounters->gBFilesReplaced, 1);
+    EXPECT_EQ(task.copyCounters->gBFoldersCreated, 1);
+    EXPECT_NE(task.gDetailedLogText.find("Replaced file: \"" + tree.path("B/changed.txt") +
+                                         "\"\rwith the most recent file: \"" +
+                                         tree.path("A/changed.txt") + "\""),
+              std::string::npos);
+    EXPECT_NE(task.gDetailedLogText.find("Created folder \"" + tree.path("B/sub") + "\""),
+              std::string::npos);
+    EXPECT_EQ(Entries("B"), (std::vector<std::string>{"changed.txt", "extra.txt", "link", "new.txt",
+                                                      "same.txt", "sub"}));
+    // Nothing left to do afterwards.
+    EXPECT_EQ(Run().gItemsToDoTotal, 0);
+}
+
+TEST_F(ExecutorTest, ExactSyncDeletesAndSynchronizeCopiesBothWays) {
+    tree.Build({"A/a.txt:a@1000", "B/b.txt:b@1000", "B/gone/x:x@1000", "B/gone/y:y@1000"});
+    test::SetOption(doc, 0, "settingsDict", "settExact", 1);
+    const run::RunState& backup = Run();
+    EXPECT_EQ(Entries("B"), std::vector<std::string>{"a.txt"});
+    const run::CopyCounters& c = *backup.logSessionArray.at(0).logTaskArray.at(0).copyCounters;
+    EXPECT_EQ(c.gBFilesDeleted, 3);
+    EXPECT_EQ(c.gBFoldersDeleted, 1);
+
+    tree.Build({"B/from-b.txt:b@2000"});
+    test::SetOption(doc, 0, "settingsDict", "settTask", sessions::kTaskSynchronize);
+    test::SetOption(doc, 0, "settingsDict", "settExact", 0);
+    Run();
+    EXPECT_EQ(Read("A/from-b.txt"), "b");
+}
+
+TEST_F(ExecutorTest, FailedCopiesLeaveTheOldFileAndNoPartOfTheNewOne) {
+    tree.Build(
+        {"A/big.txt:new content@5000", "B/big.txt:old content@4000", "A/fresh.txt:fresh@5000"});
+    FullDisk full;
+    platform::ScopedSysCalls failing(full);
+    const run::RunState& s = Run();
+    EXPECT_EQ(s.gGlobalError, 2);
+    EXPECT_EQ(Read("B/big.txt"), "old content");
+    // Neither a partial new file nor a temporary is left.
+    EXPECT_EQ(Entries("B"), std::vector<std::string>{"big.txt"});
+    ASSERT_EQ(proxy.errors().size(), 0u);  // policy 2: logged, not shown
+    const std::string& log = s.logSessionArray.at(0).logTaskArray.at(0).gDetailedLogText;
+    EXPECT_NE(log.find("√ Can't replace the file:\r\"" + tree.path("B/big.txt") + "\""),
+              std::string::npos)
+        << log;
+    EXPECT_NE(log.find("√ Can't copy the file\r\"" + tree.path("A/fresh.txt") + "\""),
+              std::string::npos)
+        << log;
+}
+
+TEST_F(ExecutorTest, LeftoversOfAnInterruptedCopyAreRemovedNotCopied) {
+    tree.Build({"B/QVTempFile:half@1000", "B/QVTempFile 3:half@1000", "A/QVTempFile 2:mine@1000"});
+    if (::setxattr(tree.path("B/QVTempFile").c_str(), kTemporaryXattr, "1", 1, 0) != 0) {
+        GTEST_SKIP() << "no user xattrs here: temporaries cannot be marked";
+    }
+    ::setxattr(tree.path("B/QVTempFile 3").c_str(), kTemporaryXattr, "1", 1, 0);
+    test::SetOption(doc, 0, "settingsDict", "settTask", sessions::kTaskSynchronize);
+    Run();
+    // The marked leftovers are gone and were not copied to A; a user's file of such a name is
+    // an ordinary file.
+    EXPECT_EQ(Entries("B"), std::vector<std::string>{"QVTempFile 2"});
+    EXPECT_EQ(Entries("A"), std::vector<std::string>{"QVTempFile 2"});
+    EXPECT_TRUE(IsTemporaryName("QVTempFile 12"));
+    EXPECT_FALSE(IsTemporaryName("QVTempFile x"));
+    EXPECT_FALSE(IsTemporaryName("QVTempFiles"));
+}
+
+}  // namespace
+}  // namespace qv::fileops
