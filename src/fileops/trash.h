@@ -1,5 +1,5 @@
 #pragma once
-// Moving items to the trash of the freedesktop.org Trash specification: the home trash for
+// Moving items to the trash as the freedesktop.org desktops keep it: the home trash for
 // items on the home's file system, "$topdir/.Trash/$uid" or "$topdir/.Trash-$uid" on others.
 
 #include <string>
