@@ -10,6 +10,7 @@
 #include "app/main_app.h"
 #include "cli/plan_command.h"
 #include "cli/run_command.h"
+#include "cli/terminal_text.h"
 #include "platform/file_io.h"
 #include "platform/localization.h"
 #include "sessions/plist_codec.h"
@@ -83,14 +84,6 @@ int Usage(std::ostream& err, const std::string& message) {
     err << "quorvel: " << message << "\n"
         << "Try 'quorvel --help'.\n";
     return kExitUsage;
-}
-
-// A text meant for an alert, on a terminal: carriage returns become line feeds.
-std::string ForTerminal(std::string text) {
-    for (char& c : text) {
-        if (c == '\r') c = '\n';
-    }
-    return text;
 }
 
 int Fail(std::ostream& err, const std::string& message) {

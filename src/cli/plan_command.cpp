@@ -3,6 +3,7 @@
 #include <ostream>
 
 #include "cli/json_writer.h"
+#include "cli/terminal_text.h"
 #include "engine/run_engine.h"
 #include "fileops/tw_utilities.h"
 #include "platform/localization.h"
@@ -23,13 +24,6 @@ class UnattendedProxy : public run::MainThreadProxy {
     void ShowErrorAndStop(const std::string&, const std::string&) override {}
     bool AskSkipAndContinue(const std::string&, const std::string&) override { return true; }
 };
-
-std::string ForTerminal(std::string text) {
-    for (char& c : text) {
-        if (c == '\r') c = '\n';
-    }
-    return text;
-}
 
 void WriteTextItems(std::ostream& out, const std::vector<PlanItem>& items,
                     const std::string& source, const std::string& dest, int depth) {
@@ -126,12 +120,7 @@ int RunPlan(app::MainApp& app, const PlanArguments& args, std::ostream& out, std
     options.scanOnly = true;
     options.allSessions = args.all;
     if (!args.all) {
-        for (std::int64_t i = 0; i < doc.SessionCount(); ++i) {
-            if (doc.GetSessionName(i) == args.session) {
-                options.sessionIndex = i;
-                break;
-            }
-        }
+        options.sessionIndex = doc.FindSessionIndex(args.session);
         if (options.sessionIndex < 0) {
             err << "quorvel: no session named \"" << args.session << "\"\n";
             return 2;

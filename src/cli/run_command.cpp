@@ -8,6 +8,7 @@
 #include <mutex>
 #include <ostream>
 
+#include "cli/terminal_text.h"
 #include "engine/run_engine.h"
 #include "fileops/executor.h"
 #include "fileops/tw_utilities.h"
@@ -18,13 +19,6 @@ namespace qv::cli {
 namespace {
 
 using platform::GLS;
-
-std::string ForTerminal(std::string text) {
-    for (char& c : text) {
-        if (c == '\r') c = '\n';
-    }
-    return text;
-}
 
 std::string FormatDate(const std::optional<double>& date) {
     if (!date) return "--";
@@ -142,12 +136,7 @@ int RunSessions(app::MainApp& app, const RunArguments& args, std::istream& in, s
     engine::RunOptions options;
     options.allSessions = args.all;
     if (!args.all) {
-        for (std::int64_t i = 0; i < doc.SessionCount(); ++i) {
-            if (doc.GetSessionName(i) == args.session) {
-                options.sessionIndex = i;
-                break;
-            }
-        }
+        options.sessionIndex = doc.FindSessionIndex(args.session);
         if (options.sessionIndex < 0) {
             err << "quorvel: no session named \"" << args.session << "\"\n";
             return 2;

@@ -16,6 +16,7 @@
 #include "platform/file_copy.h"
 #include "platform/file_io.h"
 #include "platform/localization.h"
+#include "platform/unique_fd.h"
 
 namespace qv::fileops {
 
@@ -27,30 +28,24 @@ namespace {
 
 std::string Quoted(const std::string& s) { return "\"" + s + "\""; }
 
-class Fd {
-  public:
-    explicit Fd(int fd) : fd_(fd) {}
-    ~Fd() {
-        if (fd_ >= 0) ::close(fd_);
-    }
-    Fd(const Fd&) = delete;
-    Fd& operator=(const Fd&) = delete;
-    int get() const { return fd_; }
-    int release() {
-        const int fd = fd_;
-        fd_ = -1;
-        return fd;
-    }
-
-  private:
-    int fd_;
-};
-
 bool Mark(const std::string& path) {
     return ::lsetxattr(path.c_str(), kTemporaryXattr, "1", 1, 0) == 0;
 }
 
 void Unmark(const std::string& path) { ::lremovexattr(path.c_str(), kTemporaryXattr); }
+
+// The names in a folder, without "." and ".."; nothing when it cannot be read.
+std::optional<std::vector<std::string>> ListNames(const std::string& path) {
+    DIR* dir = ::opendir(path.c_str());
+    if (dir == nullptr) return std::nullopt;
+    std::vector<std::string> names;
+    while (dirent* e = ::readdir(dir)) {
+        const std::string name = e->d_name;
+        if (name != "." && name != "..") names.push_back(name);
+    }
+    ::closedir(dir);
+    return names;
+}
 
 std::string SystemError(const std::string& errorWord) {
     return "\r" + errorWord + " " + std::strerror(errno);
@@ -77,12 +72,13 @@ bool CopyTree(const std::string& from, const std::string& to, const Metadata& me
             return true;
         }
         case platform::ItemType::RegularFile: {
-            Fd src(::open(from.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
+            platform::UniqueFd src(::open(from.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
             if (src.get() < 0) {
                 *error = std::strerror(errno);
                 return false;
             }
-            Fd dst(::open(to.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600));
+            platform::UniqueFd dst(
+                ::open(to.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600));
             if (dst.get() < 0) {
                 *error = std::strerror(errno);
                 return false;
@@ -109,18 +105,12 @@ bool CopyTree(const std::string& from, const std::string& to, const Metadata& me
                 return false;
             }
             if (markTop) Mark(to);
-            DIR* dir = ::opendir(from.c_str());
-            if (dir == nullptr) {
+            const auto names = ListNames(from);
+            if (!names) {
                 *error = std::strerror(errno);
                 return false;
             }
-            std::vector<std::string> names;
-            while (dirent* e = ::readdir(dir)) {
-                const std::string name = e->d_name;
-                if (name != "." && name != "..") names.push_back(name);
-            }
-            ::closedir(dir);
-            for (const auto& name : names) {
+            for (const auto& name : *names) {
                 const std::string innerFrom = platform::JoinPath(from, name);
                 const std::string innerTo = platform::JoinPath(to, name);
                 if (!CopyTree(innerFrom, innerTo, metadata, backupDate, false, error)) return false;
@@ -155,16 +145,8 @@ bool RemoveItemRecursively(const std::string& path, const Metadata& metadata) {
     const ItemAttributes attrs = platform::ReadItemAttributes(path.c_str());
     if (!attrs.exists()) return true;
     if (attrs.isDirectory()) {
-        if (DIR* dir = ::opendir(path.c_str())) {
-            std::vector<std::string> names;
-            while (dirent* e = ::readdir(dir)) {
-                const std::string name = e->d_name;
-                if (name != "." && name != "..") names.push_back(name);
-            }
-            ::closedir(dir);
-            for (const auto& name : names) {
-                RemoveItemRecursively(platform::JoinPath(path, name), metadata);
-            }
+        for (const auto& name : ListNames(path).value_or(std::vector<std::string>{})) {
+            RemoveItemRecursively(platform::JoinPath(path, name), metadata);
         }
         if (::rmdir(path.c_str()) == 0) return true;
     } else if (::unlink(path.c_str()) == 0) {
@@ -173,14 +155,8 @@ bool RemoveItemRecursively(const std::string& path, const Metadata& metadata) {
     // Locked or read-only: open it all up and try once more.
     metadata.UnlockWholeItem(path);
     if (attrs.isDirectory()) {
-        if (DIR* dir = ::opendir(path.c_str())) {
-            std::vector<std::string> names;
-            while (dirent* e = ::readdir(dir)) {
-                const std::string name = e->d_name;
-                if (name != "." && name != "..") names.push_back(name);
-            }
-            ::closedir(dir);
-            for (const auto& name : names) ::unlink(platform::JoinPath(path, name).c_str());
+        for (const auto& name : ListNames(path).value_or(std::vector<std::string>{})) {
+            RemoveItemRecursively(platform::JoinPath(path, name), metadata);
         }
         return ::rmdir(path.c_str()) == 0;
     }

@@ -20,6 +20,7 @@
 #include "platform/file_io.h"
 #include "platform/syscalls.h"
 #include "platform/system_log.h"
+#include "platform/unique_fd.h"
 
 namespace qv::fileops {
 namespace {
@@ -28,30 +29,6 @@ namespace {
 constexpr std::string_view kAccessAclXattr = "system.posix_acl_access";
 constexpr std::string_view kDefaultAclXattr = "system.posix_acl_default";
 constexpr mode_t kAllPermissions = 0777;
-
-class ScopedFd {
-  public:
-    explicit ScopedFd(int fd = -1) : fd_(fd) {}
-    ~ScopedFd() {
-        if (fd_ >= 0) ::close(fd_);
-    }
-    ScopedFd(const ScopedFd&) = delete;
-    ScopedFd& operator=(const ScopedFd&) = delete;
-    int get() const { return fd_; }
-    bool valid() const { return fd_ >= 0; }
-    void reset(int fd) {
-        if (fd_ >= 0) ::close(fd_);
-        fd_ = fd;
-    }
-    int release() {
-        const int fd = fd_;
-        fd_ = -1;
-        return fd;
-    }
-
-  private:
-    int fd_;
-};
 
 struct DirCloser {
     void operator()(DIR* dir) const { ::closedir(dir); }
@@ -107,7 +84,7 @@ bool WriteImmutable(int fd, int flags, bool on) {
 // Whether the item carries the immutable flag; what cannot be opened or has no inode flags
 // (a file system without them) is taken as not locked, since nothing needs clearing then.
 bool HasImmutableFlag(const std::string& path, const struct stat& st) {
-    const ScopedFd fd(OpenForInodeFlagsAt(AT_FDCWD, path.c_str(), st));
+    const platform::UniqueFd fd(OpenForInodeFlagsAt(AT_FDCWD, path.c_str(), st));
     if (!fd.valid()) return false;
     const auto flags = ReadInodeFlags(fd.get());
     return flags && (*flags & FS_IMMUTABLE_FL) != 0;
@@ -116,7 +93,7 @@ bool HasImmutableFlag(const std::string& path, const struct stat& st) {
 // Sets or clears the flag; an item that cannot carry it is already "not locked".
 bool SetImmutable(const std::string& path, const struct stat& st, bool on) {
     if (!S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode)) return !on;
-    const ScopedFd fd(OpenForInodeFlagsAt(AT_FDCWD, path.c_str(), st));
+    const platform::UniqueFd fd(OpenForInodeFlagsAt(AT_FDCWD, path.c_str(), st));
     if (!fd.valid()) return false;
     const auto flags = ReadInodeFlags(fd.get());
     if (!flags) return !on && (errno == ENOTTY || errno == EOPNOTSUPP);
@@ -286,7 +263,7 @@ bool UnlockEntryAt(int dirFd, const char* name) {
     if (!S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode)) {
         return ::fchmodat(dirFd, name, kAllPermissions, 0) == 0;
     }
-    ScopedFd fd(OpenForInodeFlagsAt(dirFd, name, st));
+    platform::UniqueFd fd(OpenForInodeFlagsAt(dirFd, name, st));
     if (!fd.valid() && errno == EACCES) {
         // Not even readable: open the mode first (this fails only on a locked item, which
         // root alone can unlock, and root could have opened it).

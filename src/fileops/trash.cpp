@@ -14,6 +14,7 @@
 
 #include "platform/file_io.h"
 #include "platform/syscalls.h"
+#include "platform/unique_fd.h"
 
 namespace qv::fileops {
 
@@ -24,24 +25,6 @@ constexpr std::size_t kMaxNameBytes = NAME_MAX;
 constexpr std::size_t kMaxExtensionBytes = 8;
 constexpr int kMaxUniqueNameTries = 10000;
 constexpr mode_t kTrashFolderMode = 0700;
-
-class ScopedFd {
-  public:
-    explicit ScopedFd(int fd) : fd_(fd) {}
-    ~ScopedFd() { Close(); }
-    ScopedFd(const ScopedFd&) = delete;
-    ScopedFd& operator=(const ScopedFd&) = delete;
-    int get() const { return fd_; }
-    // Closes now so that a failed close can be reported; the destructor then does nothing.
-    int Close() {
-        const int result = fd_ >= 0 ? platform::sys().close(fd_) : 0;
-        fd_ = -1;
-        return result;
-    }
-
-  private:
-    int fd_;
-};
 
 struct TrashFolder {
     std::string root;    // the folder holding files/ and info/
@@ -264,7 +247,7 @@ std::optional<std::string> WriteInfoFile(const TrashFolder& trash, const std::st
         const std::string candidate = CandidateName(stem, ext, n);
         if (platform::ItemExists(platform::JoinPath(filesFolder, candidate))) continue;
         const std::string path = platform::JoinPath(infoFolder, candidate + kInfoSuffix);
-        ScopedFd fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600));
+        platform::UniqueFd fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600));
         if (fd.get() < 0) {
             if (errno == EEXIST) continue;
             *error =

@@ -21,6 +21,7 @@
 #include <string_view>
 
 #include "platform/file_io.h"
+#include "platform/unique_fd.h"
 
 namespace qv::fileops {
 namespace {
@@ -55,21 +56,6 @@ constexpr std::size_t kMaxHiddenListBytes = 1 << 20;
 constexpr std::size_t kMaxNameBytes = 255;
 constexpr int kMaxUniqueNameTries = 10000;
 constexpr std::size_t kMaxGroups = 1000;
-
-class ScopedFd {
-  public:
-    explicit ScopedFd(int fd) : fd_(fd) {}
-    ~ScopedFd() {
-        if (fd_ >= 0) ::close(fd_);
-    }
-    ScopedFd(const ScopedFd&) = delete;
-    ScopedFd& operator=(const ScopedFd&) = delete;
-    int get() const { return fd_; }
-    bool valid() const { return fd_ >= 0; }
-
-  private:
-    int fd_;
-};
 
 struct DirCloser {
     void operator()(DIR* dir) const { ::closedir(dir); }
@@ -353,7 +339,7 @@ bool TWUtilities::SetBackupDateDitto(const std::string& path, std::int64_t utcSe
     if (!st) return false;
     const mode_t originalMode = st->st_mode & 07777;
 
-    const ScopedFd fd(OpenForInodeFlags(path, *st));
+    const platform::UniqueFd fd(OpenForInodeFlags(path, *st));
     const std::optional<int> flags = fd.valid() ? ReadInodeFlags(fd.get()) : std::nullopt;
     const bool wasImmutable = flags && (*flags & FS_IMMUTABLE_FL) != 0;
     const auto setMode = [&](mode_t mode) {
@@ -434,7 +420,7 @@ bool TWUtilities::IsLocked(const std::string& path) const {
     const auto st = LStat(path);
     if (!st) return true;
     if (!S_ISREG(st->st_mode) && !S_ISDIR(st->st_mode)) return false;
-    const ScopedFd fd(OpenForInodeFlags(path, *st));
+    const platform::UniqueFd fd(OpenForInodeFlags(path, *st));
     if (!fd.valid()) return true;
     // A file system without inode flags (ENOTTY, EOPNOTSUPP) cannot lock anything.
     const auto flags = ReadInodeFlags(fd.get());

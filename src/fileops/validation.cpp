@@ -202,6 +202,15 @@ bool Validator::IsBootItemToIgnore(const std::string& path) const {
     return std::find(list.begin(), list.end(), path) != list.end();
 }
 
+bool Validator::TakeTarget(const std::string& target, std::string& path, ItemAttributes& attributes,
+                           bool& isSymLink) {
+    if (IsBootItemToIgnore(target)) return false;
+    path = target;
+    attributes = platform::ReadItemAttributes(path.c_str());
+    isSymLink = attributes.isSymbolicLink();
+    return true;
+}
+
 bool Validator::ReportResolutionFailure() {
     errors_.LogErrString();
     errors_.ManageTheError(errors_.state().mErrString, 0);
@@ -226,11 +235,7 @@ bool Validator::TryResolveAliasFile(std::string& path, ItemAttributes& attribute
              "names"});
         return ReportResolutionFailure();
     }
-    if (IsBootItemToIgnore(target)) return false;
-    path = target;
-    attributes = platform::ReadItemAttributes(path.c_str());
-    isSymLink = attributes.isSymbolicLink();
-    return true;
+    return TakeTarget(target, path, attributes, isSymLink);
 }
 
 bool Validator::TryResolveSymLinkFile(std::string& path, ItemAttributes& attributes,
@@ -249,11 +254,7 @@ bool Validator::TryResolveSymLinkFile(std::string& path, ItemAttributes& attribu
              "the equal names"});
         return ReportResolutionFailure();
     }
-    if (IsBootItemToIgnore(target)) return false;
-    path = target;
-    attributes = platform::ReadItemAttributes(path.c_str());
-    isSymLink = attributes.isSymbolicLink();
-    return true;
+    return TakeTarget(target, path, attributes, isSymLink);
 }
 
 }  // namespace qv::fileops

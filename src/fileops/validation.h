@@ -37,6 +37,9 @@ class Validator {
     // Resolves one top folder: false (with mErrString set) when it cannot be used.
     bool ResolveTopFolder(std::string& path, bool isSource);
     bool ReportResolutionFailure();
+    // Goes on with a resolved target in place of the item, unless it is never copied.
+    bool TakeTarget(const std::string& target, std::string& path,
+                    platform::ItemAttributes& attributes, bool& isSymLink);
     bool IsBootItemToIgnore(const std::string& path) const;
 
     ErrorPath& errors_;

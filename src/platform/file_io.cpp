@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "platform/syscalls.h"
+#include "platform/unique_fd.h"
 
 namespace qv::platform {
 
@@ -20,20 +21,6 @@ namespace {
 std::string ErrnoText(int err) { return std::strerror(err); }
 
 // Closes a descriptor when it goes out of scope.
-class UniqueFd {
-  public:
-    explicit UniqueFd(int fd = -1) : fd_(fd) {}
-    ~UniqueFd() {
-        if (fd_ >= 0) ::close(fd_);
-    }
-    UniqueFd(const UniqueFd&) = delete;
-    UniqueFd& operator=(const UniqueFd&) = delete;
-    int get() const { return fd_; }
-
-  private:
-    int fd_;
-};
-
 // The file a write to path really lands on: a link is followed to the file it names.
 std::string ResolveWriteTarget(const std::string& path) {
     struct stat st {};

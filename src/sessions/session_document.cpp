@@ -194,6 +194,13 @@ std::string SessionDocument::GetSessionName(std::int64_t index) const {
     return console ? console->stringAt("sessionName") : std::string();
 }
 
+std::int64_t SessionDocument::FindSessionIndex(const std::string& name) const {
+    for (std::int64_t i = 0; i < SessionCount(); ++i) {
+        if (GetSessionName(i) == name) return i;
+    }
+    return -1;
+}
+
 std::int64_t SessionDocument::SessionCount() const {
     const plist::Value* sessions = mMainDict.arrayAt("sessionsArray");
     return sessions ? static_cast<std::int64_t>(sessions->array().size()) : 0;

@@ -45,6 +45,8 @@ class SessionDocument {
     plist::Value* GetSessionDict(std::int64_t index);
     std::string GetSessionName(std::int64_t index) const;
     std::int64_t SessionCount() const;
+    // The index of the first session of that name, or -1.
+    std::int64_t FindSessionIndex(const std::string& name) const;
     bool IsAllSessions(std::int64_t index) const { return index == SessionCount() + 1; }
     bool IsCurrentSessionAllSessions() const { return IsAllSessions(mSessionIndex); }
 
