@@ -64,6 +64,11 @@ class Executor : public run::CopyExecutor {
     // temporary, or nothing (err says why, and no temporary is left).
     std::optional<std::string> CopyToTemporary(const std::string& from, const std::string& folder,
                                                bool isSymLink, std::string& err);
+    // A new regular file, written as an unnamed file in the destination folder and linked under
+    // its name once complete: an interrupted copy leaves nothing behind. False with
+    // *unsupported set where the file system cannot do it.
+    bool CopyNewRegularFile(const std::string& from, const std::string& to,
+                            const std::string& folder, std::string& err, bool* unsupported);
     // Moves a finished temporary into place over whatever stands at `to`.
     bool PutInPlace(const std::string& temp, const std::string& to, std::string& err);
 

@@ -87,7 +87,7 @@ bool CopyFileContent(int srcFd, int dstFd, std::uint64_t size, std::string* erro
         at = hole;
     }
     // Trailing holes: the size is set, not written.
-    if (::ftruncate(dstFd, end) != 0) {
+    if (at < end && ::ftruncate(dstFd, end) != 0) {
         *error = std::strerror(errno);
         return false;
     }
