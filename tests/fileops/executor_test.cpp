@@ -3,11 +3,13 @@
 
 #include "fileops/executor.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <sys/xattr.h>
 #include <unistd.h>
 
+#include <array>
 #include <filesystem>
 
 #include "engine/run_engine.h"
@@ -170,6 +172,52 @@ TEST_F(ExecutorTest, LeftoversOfAnInterruptedCopyAreRemovedNotCopied) {
     EXPECT_TRUE(IsTemporaryName("QVTempFile 12"));
     EXPECT_FALSE(IsTemporaryName("QVTempFile x"));
     EXPECT_FALSE(IsTemporaryName("QVTempFiles"));
+}
+
+TEST_F(ExecutorTest, PackagesAreOneItemAndTrashKeepsWhatExactBackupRemoves) {
+    tree.Build({"A/Tool.app/Contents/Info.plist:v2@5000", "A/Tool.app/Contents/MacOS/tool:bin@5000",
+                "B/Tool.app/Contents/Info.plist:v1@1000", "B/Tool.app/Contents/Old.txt:x@1000",
+                "B/old/a.txt:a@1000", "B/old/b.txt:b@1000"});
+    ::utimensat(AT_FDCWD, tree.path("A/Tool.app").c_str(),
+                std::array<timespec, 2>{timespec{5000, 0}, timespec{5000, 0}}.data(), 0);
+    ::utimensat(AT_FDCWD, tree.path("B/Tool.app").c_str(),
+                std::array<timespec, 2>{timespec{1000, 0}, timespec{1000, 0}}.data(), 0);
+    test::ScopedEnv env;
+    env.Set("XDG_DATA_HOME", tree.path("home-data"));
+    test::SetOption(doc, 0, "settingsDict", "settExact", 1);
+    test::SetOption(doc, 0, "settingsDict", "settMoveToTrash", 1);
+    const run::RunState& s = Run();
+    EXPECT_EQ(s.gGlobalError, 0) << proxy.errors().front();
+    // The package was replaced whole: nothing of the old one is left inside.
+    EXPECT_EQ(Entries("B/Tool.app/Contents"), (std::vector<std::string>{"Info.plist", "MacOS"}));
+    EXPECT_EQ(Read("B/Tool.app/Contents/Info.plist"), "v2");
+    // The folder only in B went to the trash as a whole, with an info file naming it.
+    EXPECT_EQ(Entries("B"), std::vector<std::string>{"Tool.app"});
+    EXPECT_EQ(Entries("home-data/Trash/files/old"), (std::vector<std::string>{"a.txt", "b.txt"}));
+    EXPECT_NE(Read("home-data/Trash/info/old.trashinfo").find("Path=" + tree.path("B/old") + "\n"),
+              std::string::npos);
+    const run::TaskLog& task = s.logSessionArray.at(0).logTaskArray.at(0);
+    EXPECT_EQ(task.copyCounters->gBFilesDeleted, 2);
+    EXPECT_EQ(task.copyCounters->gBFoldersDeleted, 1);
+    EXPECT_NE(task.gDetailedLogText.find("Trashed folder \"" + tree.path("B/old") + "\""),
+              std::string::npos);
+}
+
+TEST_F(ExecutorTest, LockedDestinationIsReplacedOnlyWhenUnlockingIsAllowed) {
+    if (::geteuid() != 0) GTEST_SKIP() << "the immutable flag needs root";
+    for (const int unlock : {1, 0}) {
+        SCOPED_TRACE(unlock);
+        tree.Build({"A/f.txt:new@5000", "B/f.txt:old@1000"});
+        Metadata metadata(tw);
+        if (!metadata.LockItem(tree.path("B/f.txt"))) GTEST_SKIP() << "no immutable flag here";
+        test::SetOption(doc, 0, "settingsDict", "settLockedItems", unlock);
+        const run::RunState& s = Run();
+        EXPECT_EQ(Read("B/f.txt"), unlock ? "new" : "old");
+        EXPECT_EQ(s.gGlobalError, unlock ? 0 : 1);
+        // The replacement takes the source's state: unlocked.
+        EXPECT_EQ(tw.IsLocked(tree.path("B/f.txt")), unlock == 0);
+        metadata.UnlockItem(tree.path("B/f.txt"));
+    }
 }
 
 }  // namespace
