@@ -217,6 +217,7 @@ void Executor::MainCopy(run::RunState& state, run::CopyHooks& hooks) {
                     }
                     RestoreTable rootTable;
                     current_ = &rootTable;
+                    lastWritableParent_.clear();
                     state.gSourceFolder = root.source;
                     state.gDestFolder = root.dest;
                     if (root.source.empty() || root.dest.empty()) continue;
@@ -380,7 +381,7 @@ bool Executor::CopySource(const std::string& source, const std::string& dest, in
 bool Executor::DestParentExists(const std::string& parent, const std::string& from,
                                 const std::string& to, bool& bail) {
     bail = false;
-    if (platform::IsExistingFolder(parent)) return true;
+    if (parent == lastWritableParent_ || platform::IsExistingFolder(parent)) return true;
     bail = true;
     if (WasDeleted(parent)) return true;
     Report(GLS("Can't find the parent destination folder.") + " " + GLS("Can't copy the file") +
@@ -454,6 +455,7 @@ bool Executor::DeleteFolder(const std::string& folder, bool aToB, bool deletePar
         LogAction(phrases_.trashedFolder + " " + Quoted(folder), true);
     }
     s.gItemsDeleted.push_back(folder);
+    lastWritableParent_.clear();
     if (chainUsed) RemoveItemOKFromRestore(current_, folder);
     return true;
 }
@@ -530,47 +532,6 @@ std::optional<std::string> Executor::CopyToTemporary(const std::string& from,
     return temp;
 }
 
-bool Executor::CopyNewRegularFile(const std::string& from, const std::string& to,
-                                  const std::string& folder, std::string& err, bool* unsupported) {
-    *unsupported = false;
-    platform::UniqueFd src(::open(from.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
-    struct stat st {};
-    if (!src.valid() || ::fstat(src.get(), &st) != 0) {
-        err = SystemError(phrases_.error);
-        return false;
-    }
-    platform::UniqueFd dst(::open(folder.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600));
-    if (!dst.valid()) {
-        *unsupported = true;  // the file system keeps no unnamed files: use a temporary name
-        return false;
-    }
-    std::string why;
-    if (!platform::CopyFileContent(src.get(), dst.get(), static_cast<std::uint64_t>(st.st_size),
-                                   &why)) {
-        err = "\r" + phrases_.error + " " + why;
-        return false;
-    }
-    // The complete file gets its name in one step; without the capability that linking a
-    // descriptor needs, through its /proc entry.
-    if (::linkat(dst.get(), "", AT_FDCWD, to.c_str(), AT_EMPTY_PATH) != 0) {
-        const std::string self = "/proc/self/fd/" + std::to_string(dst.get());
-        if (::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, to.c_str(), AT_SYMLINK_FOLLOW) != 0) {
-            if (errno == ENOENT && !platform::IsExistingFolder("/proc/self/fd")) {
-                *unsupported = true;
-                return false;
-            }
-            err = SystemError(phrases_.error);
-            return false;
-        }
-    }
-    if (dst.Close() != 0) {
-        err = SystemError(phrases_.error);
-        return false;
-    }
-    metadata_.CopyACLAttributes(from, to);
-    return true;
-}
-
 bool Executor::PutInPlace(const std::string& temp, const std::string& to, std::string& err) {
     const ItemAttributes old = platform::ReadItemAttributes(to.c_str());
     const ItemAttributes neu = platform::ReadItemAttributes(temp.c_str());
@@ -621,20 +582,17 @@ bool Executor::CopyFile(const std::string& from, const std::string& to, const st
     run::RunState& s = *state_;
     bool chainUsed = false;
     bool ok = true;
-    if (!tw_.IsIndeedWritableFileAtPath(parent)) {
+    if (parent != lastWritableParent_ && !tw_.IsIndeedWritableFileAtPath(parent)) {
         chainUsed = true;
         ok = metadata_.UnlockChain(parent, MainFolder(aToB, true), kCheckWritable,
                                    s.flags.gIsUnlockOn, current_);
     }
+    lastWritableParent_ = ok && !chainUsed ? parent : std::string();
     if (ok) {
-        bool unsupported =
-            isSymLink || isPackage ||
-            platform::ReadItemAttributes(from.c_str()).type != platform::ItemType::RegularFile;
-        if (!unsupported) ok = CopyNewRegularFile(from, to, parent, err, &unsupported);
-        if (unsupported) {
-            const std::optional<std::string> temp = CopyToTemporary(from, parent, isSymLink, err);
-            ok = temp && PutInPlace(*temp, to, err);
-        }
+        // Unnamed files linked into place would leave even less behind, but creating them
+        // costs several times a named one on ext4: a marked temporary is used instead.
+        const std::optional<std::string> temp = CopyToTemporary(from, parent, isSymLink, err);
+        ok = temp && PutInPlace(*temp, to, err);
     }
     if (!ok) {
         const char* what = isSymLink   ? "Can't copy the Sym Link"

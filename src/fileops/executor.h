@@ -64,11 +64,6 @@ class Executor : public run::CopyExecutor {
     // temporary, or nothing (err says why, and no temporary is left).
     std::optional<std::string> CopyToTemporary(const std::string& from, const std::string& folder,
                                                bool isSymLink, std::string& err);
-    // A new regular file, written as an unnamed file in the destination folder and linked under
-    // its name once complete: an interrupted copy leaves nothing behind. False with
-    // *unsupported set where the file system cannot do it.
-    bool CopyNewRegularFile(const std::string& from, const std::string& to,
-                            const std::string& folder, std::string& err, bool* unsupported);
     // Moves a finished temporary into place over whatever stands at `to`.
     bool PutInPlace(const std::string& temp, const std::string& to, std::string& err);
 
@@ -82,6 +77,9 @@ class Executor : public run::CopyExecutor {
     Metadata metadata_;
     run::RunState* state_ = nullptr;
     RestoreTable* current_ = nullptr;  // receives what unlock chains relax
+    // The last destination folder found existing and writable: the files of one folder are
+    // copied one after the other, and nothing but this run changes it meanwhile.
+    std::string lastWritableParent_;
     struct Phrases {
         std::string createdFolder, trashedFolder, deletedFolder, copiedFile, to, replacedFile,
             withTheMostRecentFile, deletedFile, trashedFile, error;
