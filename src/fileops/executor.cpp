@@ -532,19 +532,23 @@ std::optional<std::string> Executor::CopyToTemporary(const std::string& from,
     return temp;
 }
 
+bool Executor::PutNew(const std::string& temp, const std::string& to, std::string& err) {
+    // Never over something that appeared since the scan: that is reported, not replaced.
+    if (::renameat2(AT_FDCWD, temp.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) != 0 &&
+        !((errno == EINVAL || errno == ENOSYS) && !platform::ItemExists(to) &&
+          ::rename(temp.c_str(), to.c_str()) == 0)) {
+        err = SystemError(phrases_.error);
+        RemoveItemRecursively(temp, metadata_);
+        return false;
+    }
+    Unmark(to);
+    return true;
+}
+
 bool Executor::PutInPlace(const std::string& temp, const std::string& to, std::string& err) {
     const ItemAttributes old = platform::ReadItemAttributes(to.c_str());
+    if (!old.exists()) return PutNew(temp, to, err);
     const ItemAttributes neu = platform::ReadItemAttributes(temp.c_str());
-    if (!old.exists()) {
-        if (::renameat2(AT_FDCWD, temp.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) != 0 &&
-            !((errno == EINVAL || errno == ENOSYS) && ::rename(temp.c_str(), to.c_str()) == 0)) {
-            err = SystemError(phrases_.error);
-            RemoveItemRecursively(temp, metadata_);
-            return false;
-        }
-        Unmark(to);
-        return true;
-    }
     if (!old.isDirectory() && !neu.isDirectory()) {
         // One step: the old file is replaced by the complete new one.
         if (::rename(temp.c_str(), to.c_str()) != 0) {
@@ -592,7 +596,7 @@ bool Executor::CopyFile(const std::string& from, const std::string& to, const st
         // Unnamed files linked into place would leave even less behind, but creating them
         // costs several times a named one on ext4: a marked temporary is used instead.
         const std::optional<std::string> temp = CopyToTemporary(from, parent, isSymLink, err);
-        ok = temp && PutInPlace(*temp, to, err);
+        ok = temp && PutNew(*temp, to, err);
     }
     if (!ok) {
         const char* what = isSymLink   ? "Can't copy the Sym Link"
@@ -601,9 +605,9 @@ bool Executor::CopyFile(const std::string& from, const std::string& to, const st
         Report(GLS(what) + "\r" + Quoted(from) + " " + phrases_.to + "\r" + Quoted(to) + err);
         return false;
     }
-    metadata_.SetAttrsAfterCopy(from, to, s.gStartSyncDateTimeUTC);
+    metadata_.SetAttrsAfterCopy(from, to, s.gStartSyncDateTimeUTC, true);
     ++(aToB ? s.copy.gBFilesCopied : s.copy.gAFilesCopied);
-    if (tw_.IsInvisible(from, true)) {
+    if (IsInvisibleToCount(from)) {
         ++(aToB ? s.copy.gBItemInvisible : s.copy.gAItemInvisible);
     } else {
         ++(aToB ? s.copy.gBItemVisible : s.copy.gAItemVisible);
@@ -611,6 +615,36 @@ bool Executor::CopyFile(const std::string& from, const std::string& to, const st
     LogAction(phrases_.copiedFile + " " + Quoted(from) + " " + phrases_.to + "\r" + Quoted(to));
     if (chainUsed) RemoveItemOKFromRestore(current_, parent);
     return true;
+}
+
+bool Executor::IsInvisibleToCount(const std::string& path) {
+    const std::string name = platform::LastPathComponent(path);
+    if (!name.empty() && name[0] == '.') return true;
+    unsigned char info[16];
+    if (::lgetxattr(path.c_str(), kFinderInfoXattr, info, sizeof info) ==
+            static_cast<ssize_t>(sizeof info) &&
+        (((info[8] << 8) | info[9]) & kFinderFlagInvisible) != 0) {
+        return true;
+    }
+    // The folder's ".hidden" list is read once for all its items.
+    const std::string folder = platform::ParentFolder(path);
+    if (folder != hiddenListFolder_) {
+        hiddenListFolder_ = folder;
+        hiddenList_.clear();
+        const auto file = platform::ReadWholeFile(platform::JoinPath(folder, ".hidden"), 1 << 20);
+        if (file.status == platform::ReadStatus::Ok) {
+            std::size_t start = 0;
+            while (start <= file.bytes.size()) {
+                std::size_t end = file.bytes.find('\n', start);
+                if (end == std::string::npos) end = file.bytes.size();
+                std::string line = file.bytes.substr(start, end - start);
+                if (!line.empty() && line.back() == '\r') line.pop_back();
+                if (!line.empty()) hiddenList_.insert(line);
+                start = end + 1;
+            }
+        }
+    }
+    return hiddenList_.count(name) != 0;
 }
 
 bool Executor::CheckFreeSpaceFor(const std::string& item, const std::string& folder,
@@ -666,7 +700,7 @@ bool Executor::ReplaceDestFile(const std::string& to, const std::string& from,
     }
     metadata_.SetAttrsAfterCopy(from, target, s.gStartSyncDateTimeUTC);
     ++(aToB ? s.copy.gBFilesReplaced : s.copy.gAFilesReplaced);
-    if (tw_.IsInvisible(from, true)) {
+    if (IsInvisibleToCount(from)) {
         ++(aToB ? s.copy.gBItemInvisible : s.copy.gAItemInvisible);
     } else {
         ++(aToB ? s.copy.gBItemVisible : s.copy.gAItemVisible);

@@ -10,6 +10,7 @@
 // scan removes marked leftovers of an interrupted run.
 
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -64,12 +65,16 @@ class Executor : public run::CopyExecutor {
     // temporary, or nothing (err says why, and no temporary is left).
     std::optional<std::string> CopyToTemporary(const std::string& from, const std::string& folder,
                                                bool isSymLink, std::string& err);
+    // Gives a finished temporary the name `to`, at which nothing may stand.
+    bool PutNew(const std::string& temp, const std::string& to, std::string& err);
     // Moves a finished temporary into place over whatever stands at `to`.
     bool PutInPlace(const std::string& temp, const std::string& to, std::string& err);
 
     void Report(const std::string& message);
     void LogAction(const std::string& line, bool toTrashLog = false);
     bool WasDeleted(const std::string& path) const;
+    // Whether a copied item counts as invisible: a dot name, the Finder flag, or ".hidden".
+    bool IsInvisibleToCount(const std::string& path);
     const std::string& MainFolder(bool aToB, bool forWriting) const;
 
     ErrorPath& errors_;
@@ -80,6 +85,9 @@ class Executor : public run::CopyExecutor {
     // The last destination folder found existing and writable: the files of one folder are
     // copied one after the other, and nothing but this run changes it meanwhile.
     std::string lastWritableParent_;
+    // The ".hidden" list of the folder last asked about.
+    std::string hiddenListFolder_;
+    std::set<std::string> hiddenList_;
     struct Phrases {
         std::string createdFolder, trashedFolder, deletedFolder, copiedFile, to, replacedFile,
             withTheMostRecentFile, deletedFile, trashedFile, error;

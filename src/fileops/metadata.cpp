@@ -323,7 +323,7 @@ std::string WithoutTrailingSlashes(std::string path) {
 // ---- Copying metadata ----
 
 bool Metadata::SetAttrsAfterCopy(const std::string& src, const std::string& dst,
-                                 std::int64_t backupDate) const {
+                                 std::int64_t backupDate, bool dstIsNew) const {
     const auto from = LStat(src);
     if (!from) {
         Diagnose("SetAttrsAfterCopy cannot read " + src + ": " + std::strerror(errno));
@@ -334,7 +334,7 @@ bool Metadata::SetAttrsAfterCopy(const std::string& src, const std::string& dst,
         Diagnose("SetAttrsAfterCopy cannot read " + dst + ": " + std::strerror(errno));
         return false;
     }
-    if (HasImmutableFlag(dst, *to) && !SetImmutable(dst, *to, false)) {
+    if (!dstIsNew && HasImmutableFlag(dst, *to) && !SetImmutable(dst, *to, false)) {
         Diagnose("SetAttrsAfterCopy cannot unlock " + dst + ": " + std::strerror(errno));
         return false;
     }
@@ -356,7 +356,9 @@ bool Metadata::SetAttrsAfterCopy(const std::string& src, const std::string& dst,
     // User xattrs cannot be put on a link. A file system without them has no Finder info,
     // creation or backup dates to keep, which is no failure.
     if (!isLink) {
-        MirrorXattr(src, dst, kFinderInfoXattr);
+        if (!dstIsNew) {
+            MirrorXattr(src, dst, kFinderInfoXattr);
+        }  // a new copy got every xattr of its source with its content
         CopyCreationDate(src, dst);
         WriteXattr(dst, kBackupDateXattr, std::to_string(backupDate));
     }

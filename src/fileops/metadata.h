@@ -36,8 +36,9 @@ class Metadata {
     // date, Finder information, access and modification times to the nanosecond, and the lock;
     // the backup date becomes backupDate. A locked dst is unlocked first; a locked src gives a
     // locked dst.
-    bool SetAttrsAfterCopy(const std::string& src, const std::string& dst,
-                           std::int64_t backupDate) const;
+    // dstIsNew: dst was just written by this run and holds nothing to unlock or clear.
+    bool SetAttrsAfterCopy(const std::string& src, const std::string& dst, std::int64_t backupDate,
+                           bool dstIsNew = false) const;
     // The explicit entries of the access ACL (and of the default ACL of a folder) appended to
     // dst's, then every extended attribute of src written to dst (names dst may not carry are
     // skipped). True when at least one ACL entry was copied and applied.
