@@ -586,7 +586,9 @@ bool Executor::CopyFile(const std::string& from, const std::string& to, const st
     run::RunState& s = *state_;
     bool chainUsed = false;
     bool ok = true;
-    if (parent != lastWritableParent_ && !tw_.IsIndeedWritableFileAtPath(parent)) {
+    // A locked folder takes no new item either, whatever its mode says.
+    if (parent != lastWritableParent_ &&
+        (!tw_.IsIndeedWritableFileAtPath(parent) || tw_.IsLocked(parent))) {
         chainUsed = true;
         ok = metadata_.UnlockChain(parent, MainFolder(aToB, true), kCheckWritable,
                                    s.flags.gIsUnlockOn, current_);
@@ -613,7 +615,8 @@ bool Executor::CopyFile(const std::string& from, const std::string& to, const st
         ++(aToB ? s.copy.gBItemVisible : s.copy.gAItemVisible);
     }
     LogAction(phrases_.copiedFile + " " + Quoted(from) + " " + phrases_.to + "\r" + Quoted(to));
-    if (chainUsed) RemoveItemOKFromRestore(current_, parent);
+    // What the chain relaxed on the folder stays recorded: it is put back once the folder's
+    // items are done.
     return true;
 }
 
@@ -666,7 +669,7 @@ bool Executor::ReplaceDestFile(const std::string& to, const std::string& from,
     run::RunState& s = *state_;
     bool chainUsed = false;
     bool ok = true;
-    if (!tw_.IsIndeedDeletableFileAtPath(to) || tw_.IsLocked(to)) {
+    if (!tw_.IsIndeedDeletableFileAtPath(to) || tw_.IsLocked(to) || tw_.IsLocked(parent)) {
         chainUsed = true;
         if (!metadata_.UnlockChain(to, MainFolder(aToB, true), kCheckDeletable, s.flags.gIsUnlockOn,
                                    current_) ||

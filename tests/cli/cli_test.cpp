@@ -252,5 +252,30 @@ TEST_F(CliTest, RunPerformsThenFindsNothingToDoAndSurvivesAKill) {
     }
 }
 
+TEST_F(CliTest, TermStopsARunAfterTheCurrentActionWithStatusThree) {
+    const std::string a = dir_ / "A", b = dir_ / "B", doc = dir_ / "stop.qvd";
+    std::filesystem::create_directories(a);
+    std::filesystem::create_directories(b);
+    for (const char* name : {"1.bin", "2.bin", "3.bin", "4.bin"}) {
+        ASSERT_EQ(
+            test::RunCommand("head -c 150000000 /dev/zero > " + test::ShellQuote(a + "/" + name)),
+            0);
+    }
+    WriteDocument(doc, {{"Big", a, b}});
+    const std::string status = dir_ / "status";
+    test::RunCommand(
+        "(" + test::ShellQuote(QV_QUORVEL_BIN) + " run --unattended --session Big --document " +
+        test::ShellQuote(doc) +
+        " >/dev/null 2>&1 & pid=$!; sleep 0.2; kill -TERM $pid; wait $pid; echo $? > " +
+        test::ShellQuote(status) + ")");
+    const std::string code = test::ReadText(status);
+    if (code == "0\n") GTEST_SKIP() << "the run ended before the signal reached it";
+    EXPECT_EQ(code, "3\n");
+    // The copy in progress was finished or not started, never left half done.
+    for (const auto& e : std::filesystem::directory_iterator(b)) {
+        EXPECT_EQ(std::filesystem::file_size(e.path()), 150000000u) << e.path();
+    }
+}
+
 }  // namespace
 }  // namespace qv

@@ -220,5 +220,20 @@ TEST_F(ExecutorTest, LockedDestinationIsReplacedOnlyWhenUnlockingIsAllowed) {
     }
 }
 
+TEST_F(ExecutorTest, ALockedFolderIsLockedAgainOnceItsItemsAreDone) {
+    if (::geteuid() != 0) GTEST_SKIP() << "the immutable flag needs root";
+    // B's folder is the newer: a Backup leaves its own attributes (and so its lock) alone.
+    tree.Build(
+        {"A/box/new.txt:new@5000", "A/box/other.txt:other@5000", "A/box/@1000", "B/box/@9000"});
+    Metadata metadata(tw);
+    if (!metadata.LockItem(tree.path("B/box"))) GTEST_SKIP() << "no immutable flag here";
+    const run::RunState& s = Run();
+    EXPECT_EQ(s.gGlobalError, 0) << proxy.errors().front();
+    EXPECT_EQ(Read("B/box/new.txt"), "new");
+    EXPECT_EQ(Read("B/box/other.txt"), "other");
+    EXPECT_TRUE(tw.IsLocked(tree.path("B/box")));  // put back as the user had it
+    metadata.UnlockItem(tree.path("B/box"));
+}
+
 }  // namespace
 }  // namespace qv::fileops
