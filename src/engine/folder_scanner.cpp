@@ -653,7 +653,8 @@ void FolderScanner::CheckAttrChanged(const ItemAttributes& a, const ItemAttribut
 
 bool FolderScanner::CheckPrivileges(const Side& a, const Side& b, int copyMode) {
     run::RunState& s = state_;
-    const int result = validator_.CheckPrivilegesOnFiles(a.path, b.path, copyMode);
+    const int result =
+        validator_.CheckPrivilegesOnFiles(a.path, b.path, copyMode, &a.attrs, &b.attrs);
     if (result == fileops::kPrivilegesOk) return true;
     errors_.LogErrString();
     ++s.gTotError;

@@ -411,6 +411,15 @@ bool TWUtilities::IsFilePackage(const std::string& path) const {
     return flags && (*flags & kFinderFlagHasBundle) != 0;
 }
 
+bool TWUtilities::IsFilePackage(const std::string& path,
+                                const platform::ItemAttributes& attributes) const {
+    if (!attributes.isDirectory()) return false;
+    const std::string trimmed = WithoutTrailingSlashes(path);
+    if (HasPackageExtension(platform::LastPathComponent(trimmed))) return true;
+    const auto flags = FinderFlags(trimmed);
+    return flags && (*flags & kFinderFlagHasBundle) != 0;
+}
+
 bool TWUtilities::IsReallyFolder(const std::string& path) const {
     const auto st = LStat(WithoutTrailingSlashes(path));
     return st && S_ISDIR(st->st_mode) && !IsFilePackage(path);
@@ -492,6 +501,33 @@ bool TWUtilities::IsIndeedReadableFileAtPath(const std::string& path) const {
         rootOnRemote = true;
     }
     return ClassAllows(*st, S_IROTH, rootOnRemote);
+}
+
+bool TWUtilities::IsIndeedReadableFileAtPath(const std::string& path,
+                                             const platform::ItemAttributes& attributes) const {
+    if (!attributes.exists()) return false;
+    bool rootOnRemote = false;
+    if (IsRoot()) {
+        if (!IsRemoteDevice(attributes.dev, path)) return true;
+        rootOnRemote = true;
+    }
+    struct stat st {};
+    st.st_mode = attributes.mode;
+    st.st_uid = attributes.uid;
+    st.st_gid = attributes.gid;
+    return ClassAllows(st, S_IROTH, rootOnRemote);
+}
+
+bool TWUtilities::IsRemoteDevice(dev_t dev, const std::string& path) const {
+    {
+        std::lock_guard lock(remoteCache_->mutex);
+        const auto known = remoteCache_->byDevice.find(dev);
+        if (known != remoteCache_->byDevice.end()) return known->second;
+    }
+    const bool remote = IsRemoteVolume(path);
+    std::lock_guard lock(remoteCache_->mutex);
+    remoteCache_->byDevice[dev] = remote;
+    return remote;
 }
 
 bool TWUtilities::IsIndeedWritableFileAtPath(const std::string& path) const {

@@ -13,6 +13,9 @@
 #include <sys/types.h>
 
 #include <cstdint>
+#include <map>
+#include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
@@ -66,6 +69,8 @@ class TWUtilities {
     static bool HasPackageExtension(const std::string& name);
     // A directory (not followed) that is a package.
     bool IsFilePackage(const std::string& path) const;
+    // The same from attributes already read: no second look at the item itself.
+    bool IsFilePackage(const std::string& path, const platform::ItemAttributes& attributes) const;
     // A directory (not followed) that is not a package.
     bool IsReallyFolder(const std::string& path) const;
     // The immutable flag; an item that cannot be examined counts as locked.
@@ -81,11 +86,16 @@ class TWUtilities {
     // ---- Privileges (links not followed), judged from the mode bits as the process's real
     // user; root passes everything on a local volume ----
     bool IsIndeedReadableFileAtPath(const std::string& path) const;
+    bool IsIndeedReadableFileAtPath(const std::string& path,
+                                    const platform::ItemAttributes& attributes) const;
     bool IsIndeedWritableFileAtPath(const std::string& path) const;   // the item may not exist
     bool IsIndeedDeletableFileAtPath(const std::string& path) const;  // judged on the parent
     bool IsInGroupID(gid_t gid) const;
     // On a network file system (cifs, smb, nfs, sshfs, ...).
     bool IsRemoteVolume(const std::string& path) const;
+    // Whether the file system of device dev, on which path lies, is a network one; asked of
+    // the system once per device.
+    bool IsRemoteDevice(dev_t dev, const std::string& path) const;
     // A file-system type as /proc/self/mountinfo names it ("nfs4", "fuse.sshfs") is a network one.
     static bool IsRemoteFileSystemType(const std::string& mountType);
     // 0 readable, 1 writable, 2 deletable: the item and everything inside a package folder.
@@ -97,6 +107,13 @@ class TWUtilities {
     bool mEuidIsRoot;
 
   private:
+    // What IsRemoteDevice learnt, shared by copies of this object.
+    struct RemoteCache {
+        std::mutex mutex;
+        std::map<dev_t, bool> byDevice;
+    };
+    std::shared_ptr<RemoteCache> remoteCache_ = std::make_shared<RemoteCache>();
+
     // Root is judged on the real user id, as every other privilege test is.
     bool IsRoot() const;
     // The rwx triad that applies to this process (owner, group or other) holds all of bits,

@@ -109,8 +109,9 @@ bool Validator::FoldersAreValid(const std::string& srcIn, const std::string& dst
     return false;
 }
 
-int Validator::CheckPrivilegesOnFiles(const std::string& src, const std::string& dst,
-                                      int copyMode) {
+int Validator::CheckPrivilegesOnFiles(const std::string& src, const std::string& dst, int copyMode,
+                                      const ItemAttributes* srcAttributes,
+                                      const ItemAttributes* dstAttributes) {
     const run::RunState& s = errors_.state();
     const std::string insufficient = GLS("Insufficient privileges");
     switch (copyMode) {
@@ -133,10 +134,15 @@ int Validator::CheckPrivilegesOnFiles(const std::string& src, const std::string&
             const bool aToB = copyMode == run::kModeCopyAtoB || copyMode == run::kModeReplaceBwithA;
             const std::string& from = aToB ? src : dst;
             const std::string& to = aToB ? dst : src;
+            const ItemAttributes* fromAttributes = aToB ? srcAttributes : dstAttributes;
+            const ItemAttributes* toAttributes = aToB ? dstAttributes : srcAttributes;
             if (!s.flags.mSkipCheckPermissions) {
-                const bool fromIsPackage = tw_.IsFilePackage(from);
+                const bool fromIsPackage = fromAttributes ? tw_.IsFilePackage(from, *fromAttributes)
+                                                          : tw_.IsFilePackage(from);
                 const bool readable = fromIsPackage ? tw_.CheckFilePackagePermissions(from, 0)
-                                                    : tw_.IsIndeedReadableFileAtPath(from);
+                                      : fromAttributes
+                                          ? tw_.IsIndeedReadableFileAtPath(from, *fromAttributes)
+                                          : tw_.IsIndeedReadableFileAtPath(from);
                 if (!readable) {
                     errors_.SetErrMsg({GLS("Can't read the item"), " ", Quoted(from)});
                     if (fromIsPackage) {
@@ -147,7 +153,9 @@ int Validator::CheckPrivilegesOnFiles(const std::string& src, const std::string&
                     return kPrivilegesInsufficient;
                 }
             }
-            if (!platform::ReadItemAttributes(to.c_str()).exists()) return kPrivilegesOk;
+            const bool toExists = toAttributes ? toAttributes->exists()
+                                               : platform::ReadItemAttributes(to.c_str()).exists();
+            if (!toExists) return kPrivilegesOk;
             if (!tw_.IsIndeedDeletableFileAtPath(to)) {
                 errors_.SetErrMsg({GLS("Can't write the item"), "\r", Quoted(from), " ", GLS("to"),
                                    "\r", Quoted(to), ".\r", insufficient, " ",

@@ -24,7 +24,11 @@ class Validator {
     // resolved paths. A failure is reported with AddErrQuickly(forceToCase).
     bool FoldersAreValid(const std::string& src, const std::string& dst, int forceToCase);
     // 0 allowed, 1 insufficient privileges, 2 locked; the explanation is left in mErrString.
-    int CheckPrivilegesOnFiles(const std::string& src, const std::string& dst, int copyMode);
+    // With the attributes the scan already read of src and dst (Missing when absent), the two
+    // items are not looked at again.
+    int CheckPrivilegesOnFiles(const std::string& src, const std::string& dst, int copyMode,
+                               const platform::ItemAttributes* srcAttributes = nullptr,
+                               const platform::ItemAttributes* dstAttributes = nullptr);
     // The item (path and attributes replaced by the target's) or false to leave it out.
     bool TryResolveAliasFile(std::string& path, platform::ItemAttributes& attributes,
                              bool& isSymLink);
