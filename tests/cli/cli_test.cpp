@@ -266,7 +266,10 @@ TEST_F(CliTest, TermStopsARunAfterTheCurrentActionWithStatusThree) {
     test::RunCommand(
         "(" + test::ShellQuote(QV_QUORVEL_BIN) + " run --unattended --session Big --document " +
         test::ShellQuote(doc) +
-        " >/dev/null 2>&1 & pid=$!; sleep 0.2; kill -TERM $pid; wait $pid; echo $? > " +
+        // The signal goes once the first copy has begun: the run is then surely under way.
+        " >/dev/null 2>&1 & pid=$!; n=0; while [ -z \"$(ls -A " + test::ShellQuote(b) +
+        ")\" ] && [ $n -lt 1000 ]; do sleep 0.01; n=$((n+1)); done; kill -TERM $pid; wait $pid;"
+        " echo $? > " +
         test::ShellQuote(status) + ")");
     const std::string code = test::ReadText(status);
     if (code == "0\n") GTEST_SKIP() << "the run ended before the signal reached it";
