@@ -114,18 +114,21 @@ void WriteText(std::ostream& out, app::MainApp& app, const run::RunState& s) {
 
 }  // namespace
 
+bool SelectSessions(const sessions::SessionDocument& doc, const std::string& session, bool all,
+                    engine::RunOptions* options, std::ostream& err) {
+    options->allSessions = all;
+    if (all) return true;
+    options->sessionIndex = doc.FindSessionIndex(session);
+    if (options->sessionIndex >= 0) return true;
+    err << "quorvel: no session named \"" << session << "\"\n";
+    return false;
+}
+
 int RunPlan(app::MainApp& app, const PlanArguments& args, std::ostream& out, std::ostream& err) {
     sessions::SessionDocument& doc = app.document();
     engine::RunOptions options;
     options.scanOnly = true;
-    options.allSessions = args.all;
-    if (!args.all) {
-        options.sessionIndex = doc.FindSessionIndex(args.session);
-        if (options.sessionIndex < 0) {
-            err << "quorvel: no session named \"" << args.session << "\"\n";
-            return 2;
-        }
-    }
+    if (!SelectSessions(doc, args.session, args.all, &options, err)) return 2;
     UnattendedProxy proxy;
     engine::NoExactSyncIndex index;
     run::NoCopyExecutor executor;

@@ -8,6 +8,7 @@
 #include <mutex>
 #include <ostream>
 
+#include "cli/plan_command.h"
 #include "cli/terminal_text.h"
 #include "engine/run_engine.h"
 #include "fileops/executor.h"
@@ -134,14 +135,7 @@ int RunSessions(app::MainApp& app, const RunArguments& args, std::istream& in, s
                 std::ostream& err, bool interactive) {
     sessions::SessionDocument& doc = app.document();
     engine::RunOptions options;
-    options.allSessions = args.all;
-    if (!args.all) {
-        options.sessionIndex = doc.FindSessionIndex(args.session);
-        if (options.sessionIndex < 0) {
-            err << "quorvel: no session named \"" << args.session << "\"\n";
-            return 2;
-        }
-    }
+    if (!SelectSessions(doc, args.session, args.all, &options, err)) return 2;
     const bool attended = interactive && !args.unattended;
     if (attended && !Confirm(app, args, in, out)) return kExitRunStopped;
 

@@ -274,11 +274,11 @@ bool FolderScanner::ScanFolder(Folder& f) {
             continue;
         }
         const bool aExisted = a.exists, bExisted = b.exists;
-        if (a.exists && !Classify(a, bExisted, true)) {
+        if (a.exists && !Classify(a, bExisted)) {
             ignore();
             continue;
         }
-        if (b.exists && !Classify(b, aExisted, false)) {
+        if (b.exists && !Classify(b, aExisted)) {
             ignore();
             continue;
         }
@@ -386,7 +386,7 @@ bool FolderScanner::ScanFolder(Folder& f) {
     return true;
 }
 
-bool FolderScanner::Classify(Side& side, bool otherExists, bool isA) {
+bool FolderScanner::Classify(Side& side, bool otherExists) {
     const run::SessionFlags& flags = state_.flags;
     side.isLink = side.attrs.isSymbolicLink();
     const std::string original = side.path;
@@ -406,9 +406,9 @@ bool FolderScanner::Classify(Side& side, bool otherExists, bool isA) {
         const bool appBundle =
             name.size() > 4 && EqualIgnoringCase(name.substr(name.size() - 4), ".app");
         if (otherExists && flags.gIsTreatPackagesAsFolders) {
-            side.isFolder = !(appBundle && tw_.IsFilePackage(side.path));
+            side.isFolder = !(appBundle && tw_.IsFilePackage(side.path, side.attrs));
         } else {
-            side.isFolder = !tw_.IsFilePackage(side.path);
+            side.isFolder = !tw_.IsFilePackage(side.path, side.attrs);
         }
     }
     if (state_.flags.gIsExcludeOn) {
@@ -416,7 +416,6 @@ bool FolderScanner::Classify(Side& side, bool otherExists, bool isA) {
             if (EqualIgnoringCase(excluded, side.path)) return false;
         }
     }
-    (void)isA;
     if (!flags.gIsInvisibleOn && tw_.IsInvisible(side.path, false)) return false;
     return true;
 }

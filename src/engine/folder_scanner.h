@@ -46,7 +46,7 @@ class FolderScanner {
     struct Side;
 
     bool ScanFolder(Folder& folder);
-    bool Classify(Side& side, bool otherExists, bool isA);
+    bool Classify(Side& side, bool otherExists);
     int DecideBothExist(const Side& a, const Side& b, bool isDsStore);
     int DecideOnlyA(const Side& a, const std::string& bPath, int parentMode, bool isDsStore,
                     std::int8_t& ifSkip);

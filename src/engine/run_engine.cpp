@@ -277,13 +277,7 @@ bool RunEngine::ScanOneTask(std::int64_t sessionIndex, std::int64_t taskIndex) {
             }
         }
     }
-    PurgeAfterScanOneTask(taskIndex);
-    if (!state_.logTaskArray.empty()) state_.logTaskArray.back().walked = taskWalked;
-    if (currentSessionLog_ >= 0) {
-        auto& tasks =
-            state_.logSessionArray[static_cast<std::size_t>(currentSessionLog_)].logTaskArray;
-        if (!tasks.empty()) tasks.back().walked = taskWalked;
-    }
+    PurgeAfterScanOneTask(taskIndex, taskWalked);
     return result;
 }
 
@@ -319,7 +313,6 @@ void RunEngine::PurgeBeforeWholeSyncBackup() {
 
 void RunEngine::PurgeBeforeScanOneSession(std::int64_t sessionIndex) {
     run::RunState& s = state_;
-    s.logTaskArray.clear();
     s.gIsOnError = static_cast<int>(preferences_.intAt("prefOnError", run::kOnErrorAsk));
     proxy_.PurgeBeforeScanOneSession(s, sessionIndex);
     proxy_.ExecuteAppleScript(sessionIndex, 1);
@@ -389,7 +382,7 @@ void RunEngine::PurgeBeforeScanOneTask() {
     s.restoreBackupDateArray.clear();
 }
 
-void RunEngine::PurgeAfterScanOneTask(std::int64_t taskIndex) {
+void RunEngine::PurgeAfterScanOneTask(std::int64_t taskIndex, bool walked) {
     run::RunState& s = state_;
     run::TaskLog log;
     log.taskIndex = taskIndex;
@@ -404,7 +397,7 @@ void RunEngine::PurgeAfterScanOneTask(std::int64_t taskIndex) {
     log.gConflictsSkipped = s.gConflictsSkipped;
     log.gDetailedLogText = s.gDetailedLogText;
     log.restoreBackupDateArray = s.restoreBackupDateArray;
-    s.logTaskArray.push_back(log);
+    log.walked = walked;
     if (currentSessionLog_ >= 0) {
         s.logSessionArray[static_cast<std::size_t>(currentSessionLog_)].logTaskArray.push_back(
             std::move(log));

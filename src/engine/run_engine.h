@@ -65,7 +65,7 @@ class RunEngine : private run::CopyHooks {
     void PurgeBeforeScanOneSession(std::int64_t sessionIndex);
     void PurgeBeforeScanAndCopyOneSession(const plist::Value& session);
     void PurgeBeforeScanOneTask();
-    void PurgeAfterScanOneTask(std::int64_t taskIndex);
+    void PurgeAfterScanOneTask(std::int64_t taskIndex, bool walked);
     void PurgeAfterScanOneSession(std::int64_t sessionIndex);
     void PurgeBeforeMainCopy();
     void PurgeAfterWholeSyncBackup();

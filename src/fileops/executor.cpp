@@ -215,12 +215,12 @@ void Executor::MainCopy(run::RunState& state, run::CopyHooks& hooks) {
                         root.taskIndex != task.taskIndex) {
                         continue;
                     }
-                    RestoreTable rootTable;
-                    current_ = &rootTable;
-                    lastWritableParent_.clear();
                     state.gSourceFolder = root.source;
                     state.gDestFolder = root.dest;
                     if (root.source.empty() || root.dest.empty()) continue;
+                    RestoreTable rootTable;
+                    current_ = &rootTable;
+                    lastWritableParent_.clear();
                     CopyItems(root.subItems, root.source, root.dest, false);
                     // The top folders are not the user's to keep relaxed either.
                     metadata_.RestoreOriginalAttr(rootTable);
@@ -348,7 +348,7 @@ bool Executor::CopySource(const std::string& source, const std::string& dest, in
     }
     const std::string parent = platform::ParentFolder(to);
     const bool isSymLink = fromAttrs.isSymbolicLink();
-    const bool isPackage = !isSymLink && fromAttrs.isDirectory() && tw_.IsFilePackage(from);
+    const bool isPackage = !isSymLink && tw_.IsFilePackage(from, fromAttrs);
     const bool isFolder = !isSymLink && fromAttrs.isDirectory() && !isPackage;
     const bool toExists = platform::ReadItemAttributes(to.c_str()).exists();
     switch (m) {
@@ -438,7 +438,12 @@ bool Executor::DeleteFolder(const std::string& folder, bool aToB, bool deletePar
     bool removed = true;
     std::string why;
     if (!trash) {
-        removed = ::rmdir(folder.c_str()) == 0 || RemoveItemRecursively(folder, metadata_);
+        // Its planned content is gone by now; anything still inside appeared after the scan
+        // and is nobody's to delete, so a folder that is not empty stays.
+        removed = ::rmdir(folder.c_str()) == 0;
+        if (!removed && (errno == EPERM || errno == EACCES) && metadata_.UnlockItem(folder)) {
+            removed = ::rmdir(folder.c_str()) == 0;
+        }
     } else if (!deleteParent) {
         removed = MoveToTrash(folder, &why);
     }
@@ -515,8 +520,7 @@ bool Executor::DeleteFile(const std::string& path, bool aToB, bool exists, bool 
 }
 
 std::optional<std::string> Executor::CopyToTemporary(const std::string& from,
-                                                     const std::string& folder, bool /*isSymLink*/,
-                                                     std::string& err) {
+                                                     const std::string& folder, std::string& err) {
     std::string temp = platform::JoinPath(folder, kReplaceTempName);
     if (!tw_.FindUniqueNameInFolder(temp)) {
         err = "\rCan't find an unique temporary destination file name";
@@ -597,7 +601,7 @@ bool Executor::CopyFile(const std::string& from, const std::string& to, const st
     if (ok) {
         // Unnamed files linked into place would leave even less behind, but creating them
         // costs several times a named one on ext4: a marked temporary is used instead.
-        const std::optional<std::string> temp = CopyToTemporary(from, parent, isSymLink, err);
+        const std::optional<std::string> temp = CopyToTemporary(from, parent, err);
         ok = temp && PutNew(*temp, to, err);
     }
     if (!ok) {
@@ -683,7 +687,7 @@ bool Executor::ReplaceDestFile(const std::string& to, const std::string& from,
     const std::string target = platform::JoinPath(parent, platform::LastPathComponent(from));
     if (ok) ok = CheckFreeSpaceFor(from, parent, err);
     if (ok) {
-        const std::optional<std::string> temp = CopyToTemporary(from, parent, isSymLink, err);
+        const std::optional<std::string> temp = CopyToTemporary(from, parent, err);
         ok = temp.has_value();
         if (ok && target != to && platform::ItemExists(to)) {
             // Names that differ only in case: the old one goes when the new one is in place.

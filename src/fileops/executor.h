@@ -64,7 +64,7 @@ class Executor : public run::CopyExecutor {
     // Writes a complete copy of from under a fresh temporary name in folder; the path of the
     // temporary, or nothing (err says why, and no temporary is left).
     std::optional<std::string> CopyToTemporary(const std::string& from, const std::string& folder,
-                                               bool isSymLink, std::string& err);
+                                               std::string& err);
     // Gives a finished temporary the name `to`, at which nothing may stand.
     bool PutNew(const std::string& temp, const std::string& to, std::string& err);
     // Moves a finished temporary into place over whatever stands at `to`.

@@ -174,8 +174,7 @@ struct RunState {
     std::vector<TaskRoot> taskRootList;
     std::vector<std::vector<std::string>> exactIndexAdditionLists;
     std::vector<std::string> gItemsDeleted;
-    std::vector<SessionLog> logSessionArray;
-    std::vector<TaskLog> logTaskArray;
+    std::vector<SessionLog> logSessionArray;  // each with the log records of its tasks
 
     // The message being assembled and the title of the dialog that shows it.
     std::string mErrString;

@@ -137,6 +137,18 @@ TEST_F(ExecutorTest, ExactSyncDeletesAndSynchronizeCopiesBothWays) {
     EXPECT_EQ(Read("A/from-b.txt"), "b");
 }
 
+TEST_F(ExecutorTest, AFolderToDeleteKeepsWhatAppearedInItAfterTheScan) {
+    tree.Build({"A/a.txt:a@1000", "B/gone/x:x@1000"});
+    test::SetOption(doc, 0, "settingsDict", "settExact", 1);
+    proxy.onHook = [&](test::Hook hook) {
+        if (hook == test::Hook::PurgeBeforeMainCopy) test::WriteText(tree.path("B/gone/new"), "!");
+    };
+    const run::RunState& s = Run();
+    EXPECT_EQ(Read("B/gone/new"), "!");  // never planned, never deleted
+    EXPECT_FALSE(std::filesystem::exists(tree.path("B/gone/x")));
+    EXPECT_EQ(s.gGlobalError, 1);  // the folder itself could not go
+}
+
 TEST_F(ExecutorTest, FailedCopiesLeaveTheOldFileAndNoPartOfTheNewOne) {
     tree.Build(
         {"A/big.txt:new content@5000", "B/big.txt:old content@4000", "A/fresh.txt:fresh@5000"});
