@@ -5,6 +5,7 @@
 #include <stdio.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
+#include <sys/sysmacros.h>
 #include <sys/xattr.h>
 #include <unistd.h>
 
@@ -52,9 +53,10 @@ std::string SystemError(const std::string& errorWord) {
 }
 
 // Copies one item (file, link or folder with everything inside) to `to`, which must not exist.
-// Items inside a folder get their metadata here; the top item gets it from the caller.
+// The items inside a folder get their metadata here; the top item (marked as a temporary) gets
+// it from the caller.
 bool CopyTree(const std::string& from, const std::string& to, const Metadata& metadata,
-              std::int64_t backupDate, bool markTop, std::string* error) {
+              std::int64_t backupDate, bool top, std::string* error) {
     const ItemAttributes attrs = platform::ReadItemAttributes(from.c_str());
     switch (attrs.type) {
         case platform::ItemType::SymbolicLink: {
@@ -69,10 +71,12 @@ bool CopyTree(const std::string& from, const std::string& to, const Metadata& me
                 *error = std::strerror(errno);
                 return false;
             }
+            if (!top) metadata.CopyAttributes(from, to, backupDate);
             return true;
         }
         case platform::ItemType::RegularFile: {
-            platform::UniqueFd src(::open(from.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
+            platform::UniqueFd src(
+                ::open(from.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
             if (src.get() < 0) {
                 *error = std::strerror(errno);
                 return false;
@@ -83,20 +87,24 @@ bool CopyTree(const std::string& from, const std::string& to, const Metadata& me
                 *error = std::strerror(errno);
                 return false;
             }
-            if (markTop) Mark(to);
-            struct stat st {};
-            if (::fstat(src.get(), &st) != 0) {
+            if (top) Mark(to);
+            struct statx stx {};
+            if (::statx(src.get(), "", AT_EMPTY_PATH, STATX_BASIC_STATS | STATX_BTIME, &stx) != 0) {
                 *error = std::strerror(errno);
                 return false;
             }
-            if (!platform::CopyFileContent(src.get(), dst.get(),
-                                           static_cast<std::uint64_t>(st.st_size), error)) {
+            if (!platform::CopyFileContent(src.get(), dst.get(), stx.stx_size, error)) {
                 return false;
             }
-            if (::close(dst.release()) != 0) {
+            std::optional<OpenCopyAttrs> done;
+            if (!top) {
+                done = metadata.SetAttrsOnOpenCopy(src.get(), stx, dst.get(), from, to, backupDate);
+            }
+            if (dst.Close() != 0) {
                 *error = std::strerror(errno);
                 return false;
             }
+            if (done) metadata.FinishOpenCopy(to, stx, *done);
             return true;
         }
         case platform::ItemType::Directory: {
@@ -104,18 +112,19 @@ bool CopyTree(const std::string& from, const std::string& to, const Metadata& me
                 *error = std::strerror(errno);
                 return false;
             }
-            if (markTop) Mark(to);
+            if (top) Mark(to);
             const auto names = ListNames(from);
             if (!names) {
                 *error = std::strerror(errno);
                 return false;
             }
             for (const auto& name : *names) {
-                const std::string innerFrom = platform::JoinPath(from, name);
-                const std::string innerTo = platform::JoinPath(to, name);
-                if (!CopyTree(innerFrom, innerTo, metadata, backupDate, false, error)) return false;
-                metadata.CopyAttributes(innerFrom, innerTo, backupDate);
+                if (!CopyTree(platform::JoinPath(from, name), platform::JoinPath(to, name),
+                              metadata, backupDate, false, error)) {
+                    return false;
+                }
             }
+            if (!top) metadata.CopyAttributes(from, to, backupDate);
             return true;
         }
         default:
@@ -520,7 +529,15 @@ bool Executor::DeleteFile(const std::string& path, bool aToB, bool exists, bool 
 }
 
 std::optional<std::string> Executor::CopyToTemporary(const std::string& from,
-                                                     const std::string& folder, std::string& err) {
+                                                     const std::string& folder, std::string& err,
+                                                     std::optional<OpenCopy>& open) {
+    open.reset();
+    OpenCopy copy;
+    if (auto temp = CopyRegularToTemporary(from, folder, err, copy)) {
+        open = copy;
+        return temp;
+    }
+    if (!err.empty()) return std::nullopt;
     std::string temp = platform::JoinPath(folder, kReplaceTempName);
     if (!tw_.FindUniqueNameInFolder(temp)) {
         err = "\rCan't find an unique temporary destination file name";
@@ -534,6 +551,71 @@ std::optional<std::string> Executor::CopyToTemporary(const std::string& from,
     }
     metadata_.CopyACLAttributes(from, temp);
     return temp;
+}
+
+std::optional<std::string> Executor::CopyRegularToTemporary(const std::string& from,
+                                                            const std::string& folder,
+                                                            std::string& err, OpenCopy& open) {
+    auto failed = [&](const std::string& why) {
+        err = "\r" + phrases_.error + " " + why;
+        return std::nullopt;
+    };
+    // Not blocking on a FIFO; a link or a FIFO is the general copy's.
+    platform::UniqueFd src(::open(from.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+    if (src.get() < 0) {
+        if (errno == ELOOP) return std::nullopt;
+        return failed(std::strerror(errno));
+    }
+    if (::statx(src.get(), "", AT_EMPTY_PATH, STATX_BASIC_STATS | STATX_BTIME, &open.stx) != 0) {
+        return failed(std::strerror(errno));
+    }
+    if (!S_ISREG(open.stx.stx_mode)) return std::nullopt;
+    // Most folders hold no temporary: the plain name is tried first, a numbered one on a clash.
+    std::string temp = platform::JoinPath(folder, kReplaceTempName);
+    constexpr int kCreate = O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW;
+    platform::UniqueFd dst(::open(temp.c_str(), kCreate, 0600));
+    if (dst.get() < 0 && errno == EEXIST) {
+        if (!tw_.FindUniqueNameInFolder(temp)) {
+            err = "\rCan't find an unique temporary destination file name";
+            return std::nullopt;
+        }
+        dst.reset(::open(temp.c_str(), kCreate, 0600));
+    }
+    if (dst.get() < 0) return failed(std::strerror(errno));
+    ::fsetxattr(dst.get(), kTemporaryXattr, "1", 1, 0);
+    std::string why;
+    const dev_t device = makedev(open.stx.stx_dev_major, open.stx.stx_dev_minor);
+    platform::CopyHints hints{.tryClone = !(device == noCloneDevice_ && folder == noCloneFolder_),
+                              .mayHaveHoles = open.stx.stx_blocks * 512 < open.stx.stx_size};
+    const bool copied =
+        platform::CopyFileContent(src.get(), dst.get(), open.stx.stx_size, &why, &hints);
+    if (hints.cloneRefused) {
+        noCloneDevice_ = device;
+        noCloneFolder_ = folder;
+    }
+    if (!copied) {
+        dst.Close();
+        RemoveItemRecursively(temp, metadata_);
+        return failed(why.empty() ? "Can't copy the file" : why);
+    }
+    open.attrs = metadata_.SetAttrsOnOpenCopy(src.get(), open.stx, dst.get(), from, temp,
+                                              state_->gStartSyncDateTimeUTC);
+    // Write errors of some file systems only show when the file is closed.
+    if (dst.Close() != 0) {
+        const std::string closeError = std::strerror(errno);
+        RemoveItemRecursively(temp, metadata_);
+        return failed(closeError);
+    }
+    return temp;
+}
+
+void Executor::SetAttrsInPlace(const std::string& from, const std::string& to,
+                               const std::optional<OpenCopy>& open, bool isNew) {
+    if (open) {
+        metadata_.FinishOpenCopy(to, open->stx, open->attrs);
+    } else {
+        metadata_.SetAttrsAfterCopy(from, to, state_->gStartSyncDateTimeUTC, isNew);
+    }
 }
 
 bool Executor::PutNew(const std::string& temp, const std::string& to, std::string& err) {
@@ -598,10 +680,12 @@ bool Executor::CopyFile(const std::string& from, const std::string& to, const st
                                    s.flags.gIsUnlockOn, current_);
     }
     lastWritableParent_ = ok && !chainUsed ? parent : std::string();
+    std::optional<std::string> temp;
+    std::optional<OpenCopy> open;
     if (ok) {
         // Unnamed files linked into place would leave even less behind, but creating them
         // costs several times a named one on ext4: a marked temporary is used instead.
-        const std::optional<std::string> temp = CopyToTemporary(from, parent, err);
+        temp = CopyToTemporary(from, parent, err, open);
         ok = temp && PutNew(*temp, to, err);
     }
     if (!ok) {
@@ -611,9 +695,9 @@ bool Executor::CopyFile(const std::string& from, const std::string& to, const st
         Report(GLS(what) + "\r" + Quoted(from) + " " + phrases_.to + "\r" + Quoted(to) + err);
         return false;
     }
-    metadata_.SetAttrsAfterCopy(from, to, s.gStartSyncDateTimeUTC, true);
+    SetAttrsInPlace(from, to, open, true);
     ++(aToB ? s.copy.gBFilesCopied : s.copy.gAFilesCopied);
-    if (IsInvisibleToCount(from)) {
+    if (IsInvisibleToCount(from, !open || open->attrs.finderInfo)) {
         ++(aToB ? s.copy.gBItemInvisible : s.copy.gAItemInvisible);
     } else {
         ++(aToB ? s.copy.gBItemVisible : s.copy.gAItemVisible);
@@ -624,11 +708,12 @@ bool Executor::CopyFile(const std::string& from, const std::string& to, const st
     return true;
 }
 
-bool Executor::IsInvisibleToCount(const std::string& path) {
+bool Executor::IsInvisibleToCount(const std::string& path, bool mayHaveFinderInfo) {
     const std::string name = platform::LastPathComponent(path);
     if (!name.empty() && name[0] == '.') return true;
     unsigned char info[16];
-    if (::lgetxattr(path.c_str(), kFinderInfoXattr, info, sizeof info) ==
+    if (mayHaveFinderInfo &&
+        ::lgetxattr(path.c_str(), kFinderInfoXattr, info, sizeof info) ==
             static_cast<ssize_t>(sizeof info) &&
         (((info[8] << 8) | info[9]) & kFinderFlagInvisible) != 0) {
         return true;
@@ -686,8 +771,10 @@ bool Executor::ReplaceDestFile(const std::string& to, const std::string& from,
     // The destination takes the source's spelling of the name.
     const std::string target = platform::JoinPath(parent, platform::LastPathComponent(from));
     if (ok) ok = CheckFreeSpaceFor(from, parent, err);
+    std::optional<std::string> temp;
+    std::optional<OpenCopy> open;
     if (ok) {
-        const std::optional<std::string> temp = CopyToTemporary(from, parent, err);
+        temp = CopyToTemporary(from, parent, err, open);
         ok = temp.has_value();
         if (ok && target != to && platform::ItemExists(to)) {
             // Names that differ only in case: the old one goes when the new one is in place.
@@ -705,9 +792,9 @@ bool Executor::ReplaceDestFile(const std::string& to, const std::string& from,
                Quoted(from) + err);
         return false;
     }
-    metadata_.SetAttrsAfterCopy(from, target, s.gStartSyncDateTimeUTC);
+    SetAttrsInPlace(from, target, open, false);
     ++(aToB ? s.copy.gBFilesReplaced : s.copy.gAFilesReplaced);
-    if (IsInvisibleToCount(from)) {
+    if (IsInvisibleToCount(from, !open || open->attrs.finderInfo)) {
         ++(aToB ? s.copy.gBItemInvisible : s.copy.gAItemInvisible);
     } else {
         ++(aToB ? s.copy.gBItemVisible : s.copy.gAItemVisible);

@@ -24,7 +24,6 @@ namespace qv::fileops {
 
 inline constexpr const char* kReplaceTempName = "QVTempFile";
 inline constexpr const char* kRenameTempName = "Quorvel_Temporary_Name";
-inline constexpr const char* kTemporaryXattr = "user.quorvel.temporary";
 
 // True for "QVTempFile" and "QVTempFile N": the names the executor writes copies under.
 bool IsTemporaryName(const std::string& name);
@@ -63,8 +62,22 @@ class Executor : public run::CopyExecutor {
 
     // Writes a complete copy of from under a fresh temporary name in folder; the path of the
     // temporary, or nothing (err says why, and no temporary is left).
+    // A regular file's copy has its attributes already, but for what `open` says is left for
+    // its final place (FinishOpenCopy).
+    struct OpenCopy {
+        struct statx stx {};
+        OpenCopyAttrs attrs;
+    };
     std::optional<std::string> CopyToTemporary(const std::string& from, const std::string& folder,
-                                               std::string& err);
+                                               std::string& err, std::optional<OpenCopy>& open);
+    // CopyToTemporary for a regular file, through open descriptors. Nothing with an empty err
+    // when from is no longer a regular file.
+    std::optional<std::string> CopyRegularToTemporary(const std::string& from,
+                                                      const std::string& folder, std::string& err,
+                                                      OpenCopy& open);
+    // The attributes of a copy just put in place at `to`.
+    void SetAttrsInPlace(const std::string& from, const std::string& to,
+                         const std::optional<OpenCopy>& open, bool isNew);
     // Gives a finished temporary the name `to`, at which nothing may stand.
     bool PutNew(const std::string& temp, const std::string& to, std::string& err);
     // Moves a finished temporary into place over whatever stands at `to`.
@@ -74,7 +87,8 @@ class Executor : public run::CopyExecutor {
     void LogAction(const std::string& line, bool toTrashLog = false);
     bool WasDeleted(const std::string& path) const;
     // Whether a copied item counts as invisible: a dot name, the Finder flag, or ".hidden".
-    bool IsInvisibleToCount(const std::string& path);
+    // mayHaveFinderInfo: false when the copy found none on the item.
+    bool IsInvisibleToCount(const std::string& path, bool mayHaveFinderInfo = true);
     const std::string& MainFolder(bool aToB, bool forWriting) const;
 
     ErrorPath& errors_;
@@ -85,6 +99,9 @@ class Executor : public run::CopyExecutor {
     // The last destination folder found existing and writable: the files of one folder are
     // copied one after the other, and nothing but this run changes it meanwhile.
     std::string lastWritableParent_;
+    // The destination folder where the file systems last refused a reflink, per source device.
+    std::string noCloneFolder_;
+    dev_t noCloneDevice_ = 0;
     // The ".hidden" list of the folder last asked about.
     std::string hiddenListFolder_;
     std::set<std::string> hiddenList_;

@@ -138,6 +138,18 @@ bool WriteXattr(const std::string& path, const char* name, const std::string& va
     return ::lsetxattr(path.c_str(), name, value.data(), value.size(), 0) == 0;
 }
 
+// A list of NUL-terminated names, as the kernel gives them.
+std::vector<std::string> SplitNames(const std::vector<char>& names) {
+    std::vector<std::string> result;
+    for (std::size_t begin = 0; begin < names.size();) {
+        const std::size_t end = std::string_view(names.data(), names.size()).find('\0', begin);
+        const std::size_t stop = end == std::string_view::npos ? names.size() : end;
+        if (stop > begin) result.emplace_back(names.data() + begin, stop - begin);
+        begin = stop + 1;
+    }
+    return result;
+}
+
 std::vector<std::string> ListXattrs(const std::string& path) {
     std::vector<char> names;
     for (int attempt = 0; attempt < 4; ++attempt) {
@@ -152,14 +164,38 @@ std::vector<std::string> ListXattrs(const std::string& path) {
         if (errno != ERANGE) return {};
         names.clear();
     }
-    std::vector<std::string> result;
-    for (std::size_t begin = 0; begin < names.size();) {
-        const std::size_t end = std::string_view(names.data(), names.size()).find('\0', begin);
-        const std::size_t stop = end == std::string_view::npos ? names.size() : end;
-        if (stop > begin) result.emplace_back(names.data() + begin, stop - begin);
-        begin = stop + 1;
+    return SplitNames(names);
+}
+
+// The names of an open item's extended attributes.
+std::vector<std::string> ListXattrsOf(int fd) {
+    std::vector<char> names;
+    for (int attempt = 0; attempt < 4; ++attempt) {
+        const ssize_t needed = ::flistxattr(fd, nullptr, 0);
+        if (needed <= 0) return {};
+        names.resize(static_cast<std::size_t>(needed));
+        const ssize_t n = ::flistxattr(fd, names.data(), names.size());
+        if (n >= 0) {
+            names.resize(static_cast<std::size_t>(n));
+            break;
+        }
+        if (errno != ERANGE) return {};
+        names.clear();
     }
-    return result;
+    return SplitNames(names);
+}
+
+// One xattr of an open item into value; its length, or -1.
+ssize_t ReadXattrOf(int fd, const char* name, std::vector<char>& value) {
+    for (int attempt = 0; attempt < 4; ++attempt) {
+        if (value.size() < 256) value.resize(256);
+        const ssize_t n = ::fgetxattr(fd, name, value.data(), value.size());
+        if (n >= 0 || errno != ERANGE) return n;
+        const ssize_t needed = ::fgetxattr(fd, name, nullptr, 0);
+        if (needed < 0) return -1;
+        value.resize(static_cast<std::size_t>(needed) + 1);
+    }
+    return -1;
 }
 
 // Gives dst the source's value of an xattr, or removes dst's stale one when the source has
@@ -375,6 +411,81 @@ bool Metadata::SetAttrsAfterCopy(const std::string& src, const std::string& dst,
     return ok;
 }
 
+OpenCopyAttrs Metadata::SetAttrsOnOpenCopy(int srcFd, const struct statx& stx, int dstFd,
+                                           const std::string& src, const std::string& dst,
+                                           std::int64_t backupDate) const {
+    OpenCopyAttrs result;
+    result.lock = (stx.stx_attributes_mask & STATX_ATTR_IMMUTABLE) != 0 &&
+                  (stx.stx_attributes & STATX_ATTR_IMMUTABLE) != 0;
+    bool hasCreationDate = false;
+    std::vector<char> value;
+    for (const std::string& name : ListXattrsOf(srcFd)) {
+        if (name == kAccessAclXattr) {
+            // A fresh file carries no ACL but one inherited from its folder's default ACL: the
+            // source's is then its own, whole; else the source's entries join the inherited.
+            if (::fgetxattr(dstFd, name.c_str(), nullptr, 0) >= 0) {
+                CopyAclOfType(src, dst, ACL_TYPE_ACCESS);
+                continue;
+            }
+        } else if (name == kDefaultAclXattr) {
+            continue;  // folders only
+        }
+        // The copy's own backup date is this run's; the mark belongs to the temporary.
+        if (name == kBackupDateXattr || name == kTemporaryXattr) continue;
+        if (name == kCreationDateXattr) hasCreationDate = true;
+        if (name == kFinderInfoXattr) result.finderInfo = true;
+        const ssize_t n = ReadXattrOf(srcFd, name.c_str(), value);
+        if (n >= 0) ::fsetxattr(dstFd, name.c_str(), value.data(), static_cast<std::size_t>(n), 0);
+    }
+    if (!hasCreationDate && (stx.stx_mask & STATX_BTIME) != 0 && stx.stx_btime.tv_sec != 0) {
+        const std::string created = std::to_string(stx.stx_btime.tv_sec);
+        ::fsetxattr(dstFd, kCreationDateXattr, created.data(), created.size(), 0);
+    }
+    const std::string backup = std::to_string(backupDate);
+    ::fsetxattr(dstFd, kBackupDateXattr, backup.data(), backup.size(), 0);
+
+    // Owner before mode: a change of owner clears the set-id bits.
+    if (tw_.mEuidIsRoot) {
+        ::fchown(dstFd, stx.stx_uid, stx.stx_gid);
+    } else if (tw_.IsInGroupID(stx.stx_gid)) {
+        ::fchown(dstFd, static_cast<uid_t>(-1), stx.stx_gid);
+    }
+    // Without write permission its owner could not take the mark off the copy: mode and times
+    // then wait until that is done.
+    result.modeAndTimesLater = !tw_.mEuidIsRoot && (stx.stx_mode & S_IWUSR) == 0;
+    if (!result.modeAndTimesLater) {
+        if (::fchmod(dstFd, stx.stx_mode & 07777) != 0) {
+            Diagnose("SetAttrsOnOpenCopy cannot set the mode of " + dst + ": " +
+                     std::strerror(errno));
+        }
+        const timespec times[2] = {{stx.stx_atime.tv_sec, stx.stx_atime.tv_nsec},
+                                   {stx.stx_mtime.tv_sec, stx.stx_mtime.tv_nsec}};
+        if (::futimens(dstFd, times) != 0) {
+            Diagnose("SetAttrsOnOpenCopy cannot set the times of " + dst + ": " +
+                     std::strerror(errno));
+        }
+    }
+    return result;
+}
+
+void Metadata::FinishOpenCopy(const std::string& path, const struct statx& stx,
+                              const OpenCopyAttrs& attrs) const {
+    if (attrs.modeAndTimesLater) {
+        if (::chmod(path.c_str(), stx.stx_mode & 07777) != 0) {
+            Diagnose("FinishOpenCopy cannot set the mode of " + path + ": " + std::strerror(errno));
+        }
+        const timespec times[2] = {{stx.stx_atime.tv_sec, stx.stx_atime.tv_nsec},
+                                   {stx.stx_mtime.tv_sec, stx.stx_mtime.tv_nsec}};
+        if (::utimensat(AT_FDCWD, path.c_str(), times, AT_SYMLINK_NOFOLLOW) != 0) {
+            Diagnose("FinishOpenCopy cannot set the times of " + path + ": " +
+                     std::strerror(errno));
+        }
+    }
+    if (attrs.lock && !LockItem(path)) {
+        Diagnose("FinishOpenCopy cannot lock " + path + ": " + std::strerror(errno));
+    }
+}
+
 bool Metadata::CopyACLAttributes(const std::string& src, const std::string& dst) const {
     const auto from = LStat(src);
     const auto to = LStat(dst);
@@ -394,7 +505,8 @@ bool Metadata::CopyACLAttributes(const std::string& src, const std::string& dst)
     // Names the process may not write (security.* for a user, trusted.*) or the destination's
     // file system does not keep fail here and are left out, as are the ACLs copied above.
     for (const std::string& name : ListXattrs(src)) {
-        if (name == kAccessAclXattr || name == kDefaultAclXattr) continue;
+        if (name == kAccessAclXattr || name == kDefaultAclXattr || name == kTemporaryXattr)
+            continue;
         if (const auto value = ReadXattr(src, name.c_str())) {
             WriteXattr(dst, name.c_str(), *value);
         }

@@ -4,6 +4,7 @@
 // run's start time as their backup date; getting past locked items and read-only folders on
 // the way to an item, and putting back what was relaxed.
 
+#include <sys/stat.h>
 #include <sys/types.h>
 
 #include <cstdint>
@@ -28,6 +29,13 @@ inline constexpr int kCheckWritable = 1;
 inline constexpr int kCheckDeletable = 2;
 inline constexpr int kCheckCreateFolder = 3;
 
+// What SetAttrsOnOpenCopy leaves for the copy's final place.
+struct OpenCopyAttrs {
+    bool modeAndTimesLater = false;  // a read-only mode would refuse the temporary mark's removal
+    bool lock = false;               // the source is locked: the copy is locked once in place
+    bool finderInfo = false;         // the source carries Finder information
+};
+
 class Metadata {
   public:
     explicit Metadata(const TWUtilities& tw) : tw_(tw) {}
@@ -39,6 +47,16 @@ class Metadata {
     // dstIsNew: dst was just written by this run and holds nothing to unlock or clear.
     bool SetAttrsAfterCopy(const std::string& src, const std::string& dst, std::int64_t backupDate,
                            bool dstIsNew = false) const;
+    // The attributes SetAttrsAfterCopy gives, for a regular file just written through dstFd
+    // from srcFd (stx: the source as it was opened), through the open descriptors: every
+    // extended attribute (ACLs as CopyACLAttributes merges them), creation and backup dates,
+    // owner, mode and times. What must wait for the copy's final place is said in the result;
+    // FinishOpenCopy does it there.
+    OpenCopyAttrs SetAttrsOnOpenCopy(int srcFd, const struct statx& stx, int dstFd,
+                                     const std::string& src, const std::string& dst,
+                                     std::int64_t backupDate) const;
+    void FinishOpenCopy(const std::string& path, const struct statx& stx,
+                        const OpenCopyAttrs& attrs) const;
     // The explicit entries of the access ACL (and of the default ACL of a folder) appended to
     // dst's, then every extended attribute of src written to dst (names dst may not carry are
     // skipped). True when at least one ACL entry was copied and applied.

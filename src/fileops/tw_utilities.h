@@ -38,6 +38,8 @@ using OptionalDate = std::optional<double>;
 inline constexpr const char* kBackupDateXattr = "user.quorvel.backup";
 inline constexpr const char* kCreationDateXattr = "user.quorvel.created";
 inline constexpr const char* kFinderInfoXattr = "user.quorvel.finderinfo";
+// Marks a copy still under its temporary name.
+inline constexpr const char* kTemporaryXattr = "user.quorvel.temporary";
 inline constexpr std::uint16_t kFinderFlagInvisible = 0x4000;
 inline constexpr std::uint16_t kFinderFlagHasBundle = 0x2000;
 

@@ -68,11 +68,20 @@ bool CopyRegion(int srcFd, int dstFd, off_t from, off_t to, bool& rangeWorks, st
 
 }  // namespace
 
-bool CopyFileContent(int srcFd, int dstFd, std::uint64_t size, std::string* error) {
+bool CopyFileContent(int srcFd, int dstFd, std::uint64_t size, std::string* error,
+                     CopyHints* hints) {
     if (size == 0) return true;
-    if (sys().ficlone(dstFd, srcFd) == 0) return true;
+    if (hints == nullptr || hints->tryClone) {
+        if (sys().ficlone(dstFd, srcFd) == 0) return true;
+        if (hints != nullptr)
+            hints->cloneRefused =
+                errno == EOPNOTSUPP || errno == EXDEV || errno == EINVAL || errno == ENOTTY;
+    }
     bool rangeWorks = true;
     const auto end = static_cast<off_t>(size);
+    if (hints != nullptr && !hints->mayHaveHoles) {
+        return CopyRegion(srcFd, dstFd, 0, end, rangeWorks, error);
+    }
     off_t at = 0;
     while (at < end) {
         off_t data = ::lseek(srcFd, at, SEEK_DATA);

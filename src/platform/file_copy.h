@@ -8,7 +8,15 @@
 
 namespace qv::platform {
 
+// What the caller knows that spares system calls.
+struct CopyHints {
+    bool tryClone = true;       // false once the file systems refused a reflink
+    bool mayHaveHoles = true;   // false when the file's blocks cover its size
+    bool cloneRefused = false;  // out: the reflink was tried and refused
+};
+
 // Copies all of src's content into dst (empty, opened for writing). False with *error set.
-bool CopyFileContent(int srcFd, int dstFd, std::uint64_t size, std::string* error);
+bool CopyFileContent(int srcFd, int dstFd, std::uint64_t size, std::string* error,
+                     CopyHints* hints = nullptr);
 
 }  // namespace qv::platform

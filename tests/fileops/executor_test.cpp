@@ -83,6 +83,11 @@ TEST_F(ExecutorTest, BackupCopiesReplacesAndKeepsMetadata) {
     ::chmod(tree.path("A/new.txt").c_str(), 0640);
     ::symlink("new.txt", tree.path("A/link").c_str());
     const bool xattrs = ::setxattr(tree.path("A/new.txt").c_str(), "user.note", "hi", 2, 0) == 0;
+    // A sparse file: 8 MiB long, 4 KiB of data in the middle.
+    const int sparse = ::open(tree.path("A/sparse").c_str(), O_WRONLY | O_CREAT, 0644);
+    ASSERT_EQ(::ftruncate(sparse, 8 << 20), 0);
+    ASSERT_EQ(::pwrite(sparse, std::string(4096, 'x').data(), 4096, 4 << 20), 4096);
+    ::close(sparse);
 
     const run::RunState& s = Run();
     EXPECT_EQ(s.gGlobalError, 0) << proxy.errors().front();
@@ -99,6 +104,14 @@ TEST_F(ExecutorTest, BackupCopiesReplacesAndKeepsMetadata) {
     EXPECT_EQ(st.st_mode & 07777, 0640u);
     EXPECT_EQ(st.st_mtim.tv_sec, 1000);
     EXPECT_EQ(st.st_mtim.tv_nsec, 250000000);
+    struct stat from {
+    }, to{};
+    ASSERT_EQ(
+        ::stat(tree.path("A/sparse").c_str(), &from) | ::stat(tree.path("B/sparse").c_str(), &to),
+        0);
+    EXPECT_EQ(to.st_size, from.st_size);
+    EXPECT_LE(to.st_blocks, from.st_blocks + 64);  // the holes stayed holes
+    EXPECT_EQ(Read("B/sparse"), Read("A/sparse"));
     if (xattrs) {
         char value[8] = {};
         EXPECT_EQ(::getxattr(tree.path("B/new.txt").c_str(), "user.note", value, sizeof value), 2);
@@ -106,7 +119,7 @@ TEST_F(ExecutorTest, BackupCopiesReplacesAndKeepsMetadata) {
     }
     const run::TaskLog& task = s.logSessionArray.at(0).logTaskArray.at(0);
     ASSERT_TRUE(task.copyCounters.has_value());
-    EXPECT_EQ(task.copyCounters->gBFilesCopied, 3);  // new.txt, link, sub/deep.txt
+    EXPECT_EQ(task.copyCounters->gBFilesCopied, 4);  // new.txt, link, sparse, sub/deep.txt
     EXPECT_EQ(task.copyCounters->gBFilesReplaced, 1);
     EXPECT_EQ(task.copyCounters->gBFoldersCreated, 1);
     EXPECT_NE(task.gDetailedLogText.find("Replaced file: \"" + tree.path("B/changed.txt") +
@@ -116,7 +129,7 @@ TEST_F(ExecutorTest, BackupCopiesReplacesAndKeepsMetadata) {
     EXPECT_NE(task.gDetailedLogText.find("Created folder \"" + tree.path("B/sub") + "\""),
               std::string::npos);
     EXPECT_EQ(Entries("B"), (std::vector<std::string>{"changed.txt", "extra.txt", "link", "new.txt",
-                                                      "same.txt", "sub"}));
+                                                      "same.txt", "sparse", "sub"}));
     // Nothing left to do afterwards.
     EXPECT_EQ(Run().gItemsToDoTotal, 0);
 }

@@ -144,6 +144,52 @@ TEST_F(MetadataTest, CopiedItemsGetTheSourcesMetadataAndTheRunsStartAsBackupDate
     }
 }
 
+TEST_F(MetadataTest, AFileCopiedThroughOpenDescriptorsGetsTheSameAttributes) {
+    TWUtilities user;  // a read-only source: its mode and times wait for the final place
+    user.mUserID = user.mEUserID = root_ ? kUser : ::getuid();
+    user.mGroupsID = {root_ ? kGroup : ::getgid()};
+    user.mEuidIsRoot = false;
+    for (const bool asRoot : {true, false}) {
+        SCOPED_TRACE(asRoot ? "root" : "user");
+        if (asRoot && !root_) continue;
+        const Metadata md(asRoot ? tw_ : user);
+        const std::string src = Make(asRoot ? "rootSrc" : "userSrc", 0600), dst = src + ".copy";
+        int err = SetAcl(src, ACL_TYPE_ACCESS, "u::rw-,u:4242:rw-,g::r--,m::rw-,o::---") |
+                  SetXattr(src, "user.a", "b\0c"s) | SetXattr(src, kBackupDateXattr, "1") |
+                  SetXattr(src, kFinderInfoXattr, "TEXTQVRL") | SetXattr(src, kTemporaryXattr, "1");
+        if (err != 0) GTEST_SKIP() << "the temporary folder keeps no ACLs or user xattrs";
+        ASSERT_EQ(::chmod(src.c_str(), 0444), 0);
+        SetTimes(src, {1000000000, 123456789}, {1100000000, 987654321});
+        ASSERT_EQ(Lock(src, asRoot), asRoot);
+
+        const int in = ::open(src.c_str(), O_RDONLY | O_CLOEXEC);
+        const int out = ::open(dst.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+        struct statx stx {};
+        ASSERT_EQ(::statx(in, "", AT_EMPTY_PATH, STATX_BASIC_STATS | STATX_BTIME, &stx), 0);
+        const OpenCopyAttrs attrs = md.SetAttrsOnOpenCopy(in, stx, out, src, dst, kRunStart);
+        ::close(in);
+        ::close(out);
+        EXPECT_EQ(attrs.modeAndTimesLater, !asRoot);
+        EXPECT_TRUE(attrs.finderInfo);
+        EXPECT_EQ(GetXattr(dst, kTemporaryXattr), kNone);  // the source's mark is not copied
+        EXPECT_EQ(::lremovexattr(dst.c_str(), kTemporaryXattr), -1);
+        md.FinishOpenCopy(dst, stx, attrs);
+
+        const struct stat from = LStat(src), to = LStat(dst);
+        EXPECT_EQ(Time(to.st_atim), Time({1000000000, 123456789}));
+        EXPECT_EQ(Time(to.st_mtim), Time({1100000000, 987654321}));
+        EXPECT_EQ(Mode(dst), 0444u);
+        EXPECT_EQ(to.st_uid, asRoot ? from.st_uid : ::geteuid());
+        EXPECT_EQ(Lock(dst), asRoot);
+        EXPECT_EQ(GetXattr(dst, "user.a"), "b\0c"s);
+        EXPECT_EQ(GetXattr(dst, kFinderInfoXattr), "TEXTQVRL");
+        EXPECT_EQ(tw_.GetDate(dst, kCreationDate), tw_.GetDate(src, kCreationDate));
+        EXPECT_EQ(tw_.GetDate(dst, kBackupDate), double(kRunStart));
+        EXPECT_EQ(AclText(dst, ACL_TYPE_ACCESS), AclText(src, ACL_TYPE_ACCESS));
+        EXPECT_NE(AclText(dst, ACL_TYPE_ACCESS).find("user:4242:rw-"), std::string::npos);
+    }
+}
+
 TEST_F(MetadataTest, ALinkGetsItsOwnTimesAndItsTargetIsLeftAlone) {
     const std::string target = Make("target", 0600), src = dir_ / "srcLink", dst = dir_ / "dstLink";
     ASSERT_EQ(::symlink("elsewhere", src.c_str()) | ::symlink("target", dst.c_str()), 0);
