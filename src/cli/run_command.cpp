@@ -3,12 +3,11 @@
 #include <pthread.h>
 #include <signal.h>
 
-#include <ctime>
 #include <istream>
-#include <mutex>
 #include <ostream>
 
 #include "cli/plan_command.h"
+#include "cli/terminal_proxy.h"
 #include "cli/terminal_text.h"
 #include "engine/run_engine.h"
 #include "fileops/executor.h"
@@ -20,65 +19,6 @@ namespace qv::cli {
 namespace {
 
 using platform::GLS;
-
-std::string FormatDate(const std::optional<double>& date) {
-    if (!date) return "--";
-    const auto t = static_cast<std::time_t>(*date);
-    std::tm tm{};
-    localtime_r(&t, &tm);
-    char buf[64];
-    std::strftime(buf, sizeof buf, "%Y-%m-%d %H:%M:%S", &tm);
-    return buf;
-}
-
-// Answers from the terminal; or, unattended, never asks (the run's own rules then skip).
-class TerminalProxy : public run::MainThreadProxy {
-  public:
-    TerminalProxy(std::istream& in, std::ostream& out) : in_(in), out_(out) {}
-
-    run::ConflictReply AskReplace(const run::ConflictQuestion& q) override {
-        std::lock_guard lock(mutex_);
-        out_ << "\n"
-             << GLS("Conflict") << " " << q.conflict << ": " << run::CopyModeName(q.copyMode)
-             << "\n  A: " << q.source << "\n  B: " << q.dest << "\n  "
-             << GLS("Since the last Sync/Backup (") << FormatDate(q.date) << ")\n"
-             << GLS("[p]roceed, [s]kip") << (q.canChangeDirection ? ", [c]hange direction" : "")
-             << ", [q]uit? " << std::flush;
-        std::string answer;
-        if (!std::getline(in_, answer) || answer.empty()) return {run::ConflictAnswer::Skip, false};
-        switch (answer[0]) {
-            case 'p':
-            case 'P':
-                return {run::ConflictAnswer::Proceed, false};
-            case 'c':
-            case 'C':
-                return {
-                    q.canChangeDirection ? run::ConflictAnswer::Proceed : run::ConflictAnswer::Skip,
-                    q.canChangeDirection};
-            case 'q':
-            case 'Q':
-                return {run::ConflictAnswer::Stop, false};
-            default:
-                return {run::ConflictAnswer::Skip, false};
-        }
-    }
-    void ShowErrorAndStop(const std::string& title, const std::string& message) override {
-        std::lock_guard lock(mutex_);
-        out_ << "\n" << title << " " << ForTerminal(message) << "\n";
-    }
-    bool AskSkipAndContinue(const std::string& title, const std::string& message) override {
-        std::lock_guard lock(mutex_);
-        out_ << "\n" << title << " " << ForTerminal(message) << " [Y/n] " << std::flush;
-        std::string answer;
-        if (!std::getline(in_, answer)) return true;
-        return answer.empty() || answer[0] != 'n';
-    }
-
-  private:
-    std::istream& in_;
-    std::ostream& out_;
-    std::mutex mutex_;
-};
 
 // The copy executor of a run, reporting through the run's own error path.
 class RealExecutor : public run::CopyExecutor {
@@ -95,16 +35,6 @@ class RealExecutor : public run::CopyExecutor {
     run::MainThreadProxy& proxy_;
     const fileops::TWUtilities& tw_;
 };
-
-bool Confirm(app::MainApp& app, const RunArguments& args, std::istream& in, std::ostream& out) {
-    if (args.yes || app.preferences().mPrefDict.intAt("prefAskConfirmation", 1) == 0) return true;
-    out << (args.all
-                ? GLS("Are you sure you want to execute the tasks defined in all the sessions?")
-                : GLS("Run the session") + " \"" + args.session + "\"?")
-        << " [y/N] " << std::flush;
-    std::string answer;
-    return std::getline(in, answer) && !answer.empty() && (answer[0] == 'y' || answer[0] == 'Y');
-}
 
 void PrintReport(app::MainApp& app, const run::RunState& s, std::ostream& out) {
     for (const run::SessionLog& session : s.logSessionArray) {
@@ -137,7 +67,12 @@ int RunSessions(app::MainApp& app, const RunArguments& args, std::istream& in, s
     engine::RunOptions options;
     if (!SelectSessions(doc, args.session, args.all, &options, err)) return 2;
     const bool attended = interactive && !args.unattended;
-    if (attended && !Confirm(app, args, in, out)) return kExitRunStopped;
+    if (attended && !args.yes) {
+        const std::int64_t shown =
+            options.allSessions ? doc.SessionCount() + 1 : options.sessionIndex;
+        const auto confirmation = engine::AreYouSure(doc, shown, app.preferences().mPrefDict, true);
+        if (confirmation && !AskConfirmation(*confirmation, in, out)) return kExitRunStopped;
+    }
 
     TerminalProxy proxy(in, out);
     engine::NoExactSyncIndex index;

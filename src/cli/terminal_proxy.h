@@ -1,0 +1,34 @@
+#pragma once
+// The questions of a run asked on a terminal: the "Replace File" question, the error policy's
+// "skip and continue?" and the confirmation before a run, each rendered from the model the
+// desktop dialogs show, with one-key answers.
+
+#include <iosfwd>
+#include <mutex>
+
+#include "engine/are_you_sure.h"
+#include "run/main_thread_proxy.h"
+
+namespace qv::cli {
+
+class TerminalProxy : public run::MainThreadProxy {
+  public:
+    TerminalProxy(std::istream& in, std::ostream& out) : in_(in), out_(out) {}
+
+    run::ConflictReply AskReplace(const run::ConflictQuestion& question) override;
+    void ShowErrorAndStop(const std::string& title, const std::string& message) override;
+    bool AskSkipAndContinue(const std::string& title, const std::string& message) override;
+
+  private:
+    // The first character of the next line typed, lower-cased; 0 at the end of the input.
+    char ReadKey();
+
+    std::istream& in_;
+    std::ostream& out_;
+    std::mutex mutex_;
+};
+
+// Shows the confirmation and reads the answer: true for OK.
+bool AskConfirmation(const engine::Confirmation& confirmation, std::istream& in, std::ostream& out);
+
+}  // namespace qv::cli

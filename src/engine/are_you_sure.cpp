@@ -1,0 +1,60 @@
+#include "engine/are_you_sure.h"
+
+#include <cstdlib>
+
+#include "fileops/alias_files.h"
+#include "fileops/tw_utilities.h"
+#include "platform/file_io.h"
+#include "platform/localization.h"
+#include "sessions/settings_options.h"
+
+namespace qv::engine {
+
+using platform::GLS;
+
+std::optional<Confirmation> AreYouSure(const sessions::SessionDocument& document,
+                                       std::int64_t sessionIndex, const plist::Value& preferences,
+                                       bool startedByUser) {
+    if (preferences.intAt("prefAskConfirmation", 1) == 0 || !startedByUser) return std::nullopt;
+    Confirmation c{GLS("Starting task:"), "", GLS("OK"), GLS("Cancel")};
+    if (document.IsAllSessions(sessionIndex)) {
+        c.message = GLS("Are you sure you want to execute the tasks defined in all the sessions?");
+        return c;
+    }
+    static const plist::Value kEmpty;
+    const plist::Value* found = document.GetSessionDict(sessionIndex);
+    const plist::Value& session = found ? *found : kEmpty;
+    const plist::Value* settings = session.dictAt("settingsDict");
+    const bool sync = settings && settings->intAt("settTask") == sessions::kTaskSynchronize;
+    const std::string q = "\"";
+    const std::string verb = (sync ? GLS("synchronize") : GLS("backup")) + " ";
+    const std::string link = q + " " + (sync ? GLS("with the") : GLS("to the")) + " ";
+    // Not translated: the word is part of the task's name.
+    const std::string exact = settings && settings->intAt("settExact") == 1 ? "exactly " : "";
+    const plist::Value* multi = session.dictAt("multiDict");
+    if (multi && multi->intAt("multiOn") == 1) {
+        c.message =
+            GLS("Are you sure you want to") + " " + verb + exact + GLS("from the multiple list?");
+        return c;
+    }
+    const plist::Value* console = session.dictAt("consoleDict");
+    const std::string source = console ? console->stringAt("topFolder") : "";
+    const std::string dest = console ? console->stringAt("bottomFolder") : "";
+    // The kind is that of what the run will use; the names stay the session's.
+    std::string used = source;
+    if (settings && settings->intAt("settResolveAlias") == 1) fileops::ResolveTheAlias(used);
+    if (settings && settings->intAt("settResolveSymLink") == 1) {
+        if (char* real = ::realpath(used.c_str(), nullptr)) {
+            used = real;
+            std::free(real);
+        }
+    }
+    const fileops::TWUtilities tw;
+    const std::string kind = (tw.IsReallyFolder(used) ? GLS("folder") : GLS("file")) + " " + q;
+    c.message = GLS("Are you sure you want to") + " " + verb + exact + GLS("the") + " " + kind +
+                platform::LastPathComponent(source) + link + kind +
+                platform::LastPathComponent(dest) + q + "?";
+    return c;
+}
+
+}  // namespace qv::engine
