@@ -128,7 +128,13 @@ bool Preferences::WriteFilePreferences(bool /*atTermination*/, std::string* reas
     if (!paths_.EnsurePreferencesFolder(reason)) return false;
     plist::Value file = plist::Dict{};
     plist::ReadResult existing = plist::ReadFile(paths_.pathFilePref);
-    if (existing.value && existing.value->isDict()) file = std::move(*existing.value);
+    if (existing.value && existing.value->isDict()) {
+        // Already what would be written: every start reads and writes the preferences, and a
+        // rewrite (with its flushes to disk) would change nothing.
+        const plist::Value* stored = existing.value->find(kPreferencesKey);
+        if (stored != nullptr && *stored == mPrefDict) return true;
+        file = std::move(*existing.value);
+    }
     file.set(kPreferencesKey, mPrefDict);
     platform::WriteResult written = plist::WriteXmlFile(paths_.pathFilePref, file);
     *reason = written.reason;

@@ -1,6 +1,7 @@
 #include "sessions/preferences.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "platform/file_io.h"
@@ -144,6 +145,19 @@ TEST_F(PreferencesTest, DamagedFileGivesDefaultsAndOtherKeysSurviveWrites) {
     ASSERT_TRUE(written.value.has_value());
     EXPECT_EQ(written.value->stringAt("someoneElsesKey"), "kept");
     EXPECT_EQ(written.value->find(kPreferencesKey)->intAt("prefBeepWhenDone"), 1);
+
+    // Nothing changed, nothing rewritten (a rewrite makes a new file); a change is written.
+    auto inode = [&] {
+        struct stat st {};
+        ::stat(paths_.pathFilePref.c_str(), &st);
+        return st.st_ino;
+    };
+    const ino_t before = inode();
+    ASSERT_TRUE(prefs.WriteFilePreferences(false));
+    EXPECT_EQ(inode(), before);
+    prefs.mPrefDict.set("prefBeepWhenDone", 0);
+    ASSERT_TRUE(prefs.WriteFilePreferences(false));
+    EXPECT_NE(inode(), before);
 }
 
 }  // namespace
