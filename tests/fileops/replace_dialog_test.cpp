@@ -35,6 +35,12 @@ TEST(ReplaceDialogTest, EachCodeShowsItsTextsButtonsAndItems) {
         {12, 4, "The destination file has the most recent modification date/time.\r" + askSrc,
          "Replace File", "Replace", "Replace the destination file and continue", "Skip",
          "Skip these files and continue", "icnPreviewViolet", ReplaceItems::Both, false},
+        {21, 7, since + "the source file has been deleted and the destination file has been modified.\r" + delDst,
+         "Delete File", "Delete", "Delete the destination file and continue", "Skip",
+         "Skip this file and continue", "icnPreviewDelete", ReplaceItems::DestOnly, false},
+        {51, 4, "The source file and the destination folder have the same name.\rThe file has the most "
+                "recent date and it's going to replace the folder.\rAre you sure you want to replace the folder by the file?",
+         "Replace folder", "Replace", "", "Skip", "", "icnReplaceViolet", ReplaceItems::Unchanged, false},
         {22, 7, since + "the source parent folder has been deleted, and the destination file has been added.\r" + delDst,
          "Delete File", "Delete", "Delete the destination file and continue", "Skip",
          "Skip this file and continue", "icnPreviewDelete", ReplaceItems::DestOnly, false},
