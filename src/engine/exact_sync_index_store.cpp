@@ -370,7 +370,8 @@ bool ExactSyncIndexStore::ExactSyncFileExists(const ExactSyncTask& task, bool lo
         return false;
     };
     if (src == nullptr || dst == nullptr) return bail("no tree for the folders");
-    for (const auto& [label, dict] : {std::pair{"gExactSyncDictSrc", src}, {"gExactSyncDictDst", dst}}) {
+    for (const auto& [label, dict] :
+         {std::pair{"gExactSyncDictSrc", src}, {"gExactSyncDictDst", dst}}) {
         if (!dict->isDict()) {
             platform::SystemLog(std::string("!!!Error: ") + label + " className is " +
                                 ClassName(*dict) + "\rContent: " + Describe(*dict));
@@ -440,8 +441,8 @@ bool ExactSyncIndexStore::WriteExactSyncIndex(int mode, fileops::ErrorPath& erro
         plist::Value fresh = plist::Dict{};
         fresh.set("fileVersion", kExactSyncIndexVersion);
         if (!plist::WriteBinaryFile(mainPath, fresh).ok) {
-            return Report(errors, GLS("Can't create the ExactSync MainIndex File"), mainPath,
-                          false, false);
+            return Report(errors, GLS("Can't create the ExactSync MainIndex File"), mainPath, false,
+                          false);
         }
     }
 
@@ -456,8 +457,8 @@ bool ExactSyncIndexStore::WriteExactSyncIndex(int mode, fileops::ErrorPath& erro
     if (mainIndex.arrayAt("indexFilesList") == nullptr) {
         mainIndex.set("indexFilesList", plist::Array{});
         if (!plist::WriteBinaryFile(mainPath, mainIndex).ok) {
-            return Report(errors, GLS("Can't update the ExactSync MainIndex File"), mainPath,
-                          false, false);
+            return Report(errors, GLS("Can't update the ExactSync MainIndex File"), mainPath, false,
+                          false);
         }
     }
 
@@ -481,8 +482,8 @@ bool ExactSyncIndexStore::WriteExactSyncIndex(int mode, fileops::ErrorPath& erro
         entry.set("indexFileName", platform::LastPathComponent(pairPath));
         mainIndex.arrayAt("indexFilesList")->array().push_back(std::move(entry));
         if (!plist::WriteBinaryFile(mainPath, mainIndex).ok) {
-            return Report(errors, GLS("Can't update the ExactSync MainIndex File"), mainPath,
-                          false, false);
+            return Report(errors, GLS("Can't update the ExactSync MainIndex File"), mainPath, false,
+                          false);
         }
     }
 
@@ -500,8 +501,7 @@ bool ExactSyncIndexStore::WriteExactSyncIndex(int mode, fileops::ErrorPath& erro
     s.restoreBackupDateArray.clear();
     s.addToExactIndexArray.clear();
     if (!plist::WriteBinaryFile(pairPath, pair).ok) {
-        return Report(errors, GLS("Can't update the ExactSync Index File"), pairPath, false,
-                      false);
+        return Report(errors, GLS("Can't update the ExactSync Index File"), pairPath, false, false);
     }
     return true;
 }
