@@ -8,6 +8,8 @@
 
 #include <cerrno>
 #include <filesystem>
+#include <mutex>
+#include <thread>
 #include <unordered_set>
 #include <vector>
 
@@ -109,35 +111,58 @@ std::string Describe(const plist::Value& v) {
     return text;
 }
 
-// Rebuilds the two trees of a pair from the disk, stamping the backup date of every file on
-// the way except those whose date must stay as it was (restoreBackupDateArray, and paths kept
-// in the index although gone from their side).
+// Rebuilds the two trees of a pair from the disk, then stamps the backup date of every file
+// found except those whose date must stay as it was (restoreBackupDateArray, and paths kept in
+// the index although gone from their side, with their other side's item). The two sides are
+// walked, and then stamped, side by side; the stamping waits for both walks, so that an item
+// exempted by the other side's walk keeps its date whichever side was walked first.
 class IndexBuilder {
   public:
     IndexBuilder(run::RunState& state, const fileops::TWUtilities& tw) : s_(state), tw_(tw) {
         restore_.insert(s_.restoreBackupDateArray.begin(), s_.restoreBackupDateArray.end());
     }
 
-    void MakeExactSyncIndex(const std::string& folder, plist::Value& parent, int side) {
-        plist::Value& mine =
-            parent.set(EncodeIndexText(platform::LastPathComponent(folder)), plist::Dict{});
-        std::vector<Entry> listing = List(folder);
-        if (!s_.addToExactIndexArray.empty()) AddToExactIndex(listing, folder, side);
-        for (const Entry& entry : listing) {
-            const std::string path = platform::JoinPath(folder, entry.name);
-            bool isDir = entry.isDir;
-            if (!entry.listed && !ItExistsInSourceOrDest(path, side, isDir)) continue;
-            if (entry.listed && isDir && tw_.IsFilePackage(path)) isDir = false;
-            if (isDir) {
-                MakeExactSyncIndex(path, mine, side);
-                continue;
-            }
-            mine.set(EncodeIndexText(entry.name), "");
-            if (!Exempt(path)) Stamp(path, entry.isLink);
-        }
+    void Build(plist::Value& treeSource, plist::Value& treeDest) {
+        Side a, b;
+        std::thread other([&] { MakeExactSyncIndex(s_.gSourceFolder, treeSource, kSideA, a); });
+        MakeExactSyncIndex(s_.gDestFolder, treeDest, kSideB, b);
+        other.join();
+        std::thread stampA([&] { StampAll(a); });
+        StampAll(b);
+        stampA.join();
     }
 
   private:
+    struct Side {
+        std::vector<std::string> files;  // to stamp unless exempt
+    };
+
+    void MakeExactSyncIndex(const std::string& folder, plist::Value& parent, int side,
+                            Side& found) {
+        plist::Value& mine =
+            parent.set(EncodeIndexText(platform::LastPathComponent(folder)), plist::Dict{});
+        std::vector<Entry> listing = List(folder);
+        {
+            std::lock_guard lock(mutex_);
+            if (!s_.addToExactIndexArray.empty()) AddToExactIndex(listing, folder, side);
+        }
+        platform::ItemAttributes directory;
+        directory.type = platform::ItemType::Directory;
+        for (const Entry& entry : listing) {
+            std::string path = platform::JoinPath(folder, entry.name);
+            bool isDir = entry.isDir;
+            if (!entry.listed && !ItExistsInSourceOrDest(path, side, isDir)) continue;
+            if (entry.listed && isDir && tw_.IsFilePackage(path, directory)) isDir = false;
+            if (isDir) {
+                MakeExactSyncIndex(path, mine, side, found);
+                continue;
+            }
+            mine.set(EncodeIndexText(entry.name), "");
+            // A link's target is not this pair's item.
+            if (!entry.isLink) found.files.push_back(std::move(path));
+        }
+    }
+
     struct Entry {
         std::string name;
         bool listed = true;  // read from the folder now, rather than kept from the last run
@@ -195,6 +220,7 @@ class IndexBuilder {
         const platform::ItemAttributes there = platform::ReadItemAttributes(mapped.c_str());
         if (!there.exists()) return false;
         isDir = there.isDirectory() && !tw_.IsFilePackage(mapped, there);
+        std::lock_guard lock(mutex_);
         Restore(std::move(mapped));
         return true;
     }
@@ -212,22 +238,26 @@ class IndexBuilder {
         return false;
     }
 
-    void Stamp(const std::string& path, bool isLink) const {
-        if (isLink) return;  // a link's target is not this pair's item
+    void StampAll(const Side& side) const {
         const std::string value = std::to_string(s_.gStartSyncDateTimeUTC);
-        if (::lsetxattr(path.c_str(), fileops::kBackupDateXattr, value.data(), value.size(), 0) ==
-            0) {
-            return;
-        }
-        // A locked or read-only item is relaxed for the write; a file system without user
-        // attributes has no backup dates to keep.
-        if (errno == EPERM || errno == EACCES) {
-            tw_.SetBackupDateDitto(path, s_.gStartSyncDateTimeUTC);
+        for (const std::string& path : side.files) {
+            if (Exempt(path)) continue;
+            if (::lsetxattr(path.c_str(), fileops::kBackupDateXattr, value.data(), value.size(),
+                            0) == 0) {
+                continue;
+            }
+            // A file system without user attributes keeps no backup dates at all.
+            if (errno == ENOTSUP) return;
+            // A locked or read-only item is relaxed for the write.
+            if (errno == EPERM || errno == EACCES) {
+                tw_.SetBackupDateDitto(path, s_.gStartSyncDateTimeUTC);
+            }
         }
     }
 
     run::RunState& s_;
     const fileops::TWUtilities& tw_;
+    std::mutex mutex_;  // guards the two lists while both sides are walked
     std::unordered_set<std::string> restore_;
 };
 
@@ -493,11 +523,8 @@ bool ExactSyncIndexStore::WriteExactSyncIndex(int mode, fileops::ErrorPath& erro
     pair.set("absolutePathSource", source);
     pair.set("absolutePathDest", dest);
     pair.set("lastExactSyncDate", plist::Date{s.gStartSyncDateTime});
-    {
-        IndexBuilder builder(s, tw);
-        builder.MakeExactSyncIndex(s.gSourceFolder, pair.set("treeSource", plist::Dict{}), kSideA);
-        builder.MakeExactSyncIndex(s.gDestFolder, pair.set("treeDest", plist::Dict{}), kSideB);
-    }
+    IndexBuilder(s, tw).Build(pair.set("treeSource", plist::Dict{}),
+                              pair.set("treeDest", plist::Dict{}));
     s.restoreBackupDateArray.clear();
     s.addToExactIndexArray.clear();
     if (!plist::WriteBinaryFile(pairPath, pair).ok) {

@@ -193,6 +193,36 @@ TEST_F(ExactSyncTest, SkippedConflictKeepsBothBackupDatesAndIsFoundAgain) {
     }
 }
 
+TEST_F(ExactSyncTest, DeletionCancelledInThePreviewIsProposedAgain) {
+    tree.Build({"A/x", "A/y"});
+    Run();
+    const std::int64_t stamped = tree.BackupDate("B/x");
+    std::filesystem::remove(tree.path("A/x"));
+    std::filesystem::remove(tree.path("A/y"));
+    prefs.set("prefPreview", 1);
+    proxy.onHook = [this](test::Hook hook) {  // the user switches the deletion of x off
+        if (hook != test::Hook::ShowPreview) return;
+        run::RunState& s = engine->state();
+        for (run::PlanItem& item : s.taskRootList.at(0).subItems) {
+            if (item.name != "x") continue;
+            EXPECT_EQ(item.ifSkipAddToExactIndex, 1);
+            item.copyMode = -item.copyMode;
+            s.exactIndexAdditionLists.at(0).push_back(tree.path("A/x"));
+        }
+    };
+    Run();
+    EXPECT_TRUE(Exists("B/x"));
+    EXPECT_FALSE(Exists("B/y"));
+    EXPECT_EQ(tree.BackupDate("B/x"), stamped);
+    const plist::Value pair = ReadIndex(kExactSyncPairIndexName);
+    EXPECT_TRUE(pair.dictAt("treeSource")->dictAt("A")->contains("x"));
+    EXPECT_FALSE(pair.dictAt("treeSource")->dictAt("A")->contains("y"));
+    proxy.onHook = nullptr;
+    prefs.set("prefPreview", 0);
+    Run();
+    EXPECT_FALSE(Exists("B/x"));
+}
+
 TEST_F(ExactSyncTest, SwappedSessionsShareOnePairFile) {
     tree.Build({"A/x", "A/y"});
     Run(0);
