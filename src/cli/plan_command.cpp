@@ -4,6 +4,7 @@
 
 #include "cli/json_writer.h"
 #include "cli/terminal_text.h"
+#include "engine/exact_sync_index_store.h"
 #include "engine/run_engine.h"
 #include "fileops/tw_utilities.h"
 #include "platform/localization.h"
@@ -130,7 +131,7 @@ int RunPlan(app::MainApp& app, const PlanArguments& args, std::ostream& out, std
     options.scanOnly = true;
     if (!SelectSessions(doc, args.session, args.all, &options, err)) return 2;
     UnattendedProxy proxy;
-    engine::NoExactSyncIndex index;
+    engine::ExactSyncIndexStore index(app.paths().pathExactSyncIndexFolder);
     run::NoCopyExecutor executor;
     fileops::TWUtilities tw;
     engine::RunEngine engine(doc, app.preferences().mPrefDict, proxy, index, executor, tw, options);

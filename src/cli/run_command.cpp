@@ -9,6 +9,7 @@
 #include "cli/plan_command.h"
 #include "cli/terminal_proxy.h"
 #include "cli/terminal_text.h"
+#include "engine/exact_sync_index_store.h"
 #include "engine/run_engine.h"
 #include "fileops/executor.h"
 #include "fileops/tw_utilities.h"
@@ -75,7 +76,7 @@ int RunSessions(app::MainApp& app, const RunArguments& args, std::istream& in, s
     }
 
     TerminalProxy proxy(in, out);
-    engine::NoExactSyncIndex index;
+    engine::ExactSyncIndexStore index(app.paths().pathExactSyncIndexFolder);
     fileops::TWUtilities tw;
     RealExecutor executor(proxy, tw);
     engine::RunEngine engine(doc, app.preferences().mPrefDict, proxy, index, executor, tw, options);

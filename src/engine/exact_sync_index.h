@@ -1,28 +1,52 @@
 #pragma once
-// What the scan asks of the ExactSync index: whether an index of the last exact run exists for
-// the task, and whether a path was present then on a side.
+// What a run asks of the ExactSync index: whether an index of the last exact run exists for the
+// task (loading it), whether a path was present then on a side, and the new index written once
+// the task has been performed.
 
 #include <string>
+
+namespace qv::fileops {
+class ErrorPath;
+class TWUtilities;
+}  // namespace qv::fileops
 
 namespace qv::engine {
 
 inline constexpr int kSideA = 1;
 inline constexpr int kSideB = 0;
 
+// The task an index is looked up for.
+struct ExactSyncTask {
+    std::string source;
+    std::string dest;
+    bool isExactSync = false;    // a Synchronize with Exact on; any other task makes it obsolete
+    bool mayChangeFiles = true;  // false for a plan: an obsolete index is then left in place
+};
+
 class ExactSyncIndex {
   public:
     virtual ~ExactSyncIndex() = default;
-    // Looks for the index of the task's two folders and loads it; true when found and read.
-    virtual bool ExactSyncFileExists(const std::string& sourceFolder,
-                                     const std::string& destFolder) = 0;
+    // Looks for the index of the task's two folders; with load, also checks and loads it (and
+    // deletes it when the task is no longer an Exact Synchronize). True when found (and loaded).
+    virtual bool ExactSyncFileExists(const ExactSyncTask& task, bool load) = 0;
     // The path was present in that side's tree at the end of the last exact run.
     virtual bool ItWasExixting(const std::string& path, int side) const = 0;
+    // Why the last load found no usable index although there was one to find; empty when the
+    // pair simply has none yet.
+    virtual std::string LoadProblem() const { return {}; }
+    // Rebuilds the index of the run state's current task (gSourceFolder, gDestFolder) from what
+    // the two folders hold now. Mode 1 writes only a pair that has no index file yet, mode 2
+    // always. Failures are reported through the error path; false when nothing was written.
+    virtual bool WriteExactSyncIndex(int /*mode*/, fileops::ErrorPath& /*errors*/,
+                                     const fileops::TWUtilities& /*tw*/) {
+        return false;
+    }
 };
 
-// Until indexes are kept, no task has one: Exact Synchronize then plans like Synchronize.
+// No task has an index: Exact Synchronize then plans like Synchronize.
 class NoExactSyncIndex : public ExactSyncIndex {
   public:
-    bool ExactSyncFileExists(const std::string&, const std::string&) override { return false; }
+    bool ExactSyncFileExists(const ExactSyncTask&, bool) override { return false; }
     bool ItWasExixting(const std::string&, int) const override { return false; }
 };
 

@@ -257,7 +257,10 @@ bool RunEngine::ScanOneTask(std::int64_t sessionIndex, std::int64_t taskIndex) {
             root.gIsSyncOn = f.gIsSyncOn;
             state_.mainSourceFolderBackupDate = tw_.GetDate(source, fileops::kBackupDate);
             state_.mainDestFolderBackupDate = tw_.GetDate(dest, fileops::kBackupDate);
-            state_.gCompareExactSyncAtIndex = index_.ExactSyncFileExists(source, dest);
+            const bool exactSync = f.gIsSyncOn && f.gIsExactOn;
+            state_.gCompareExactSyncAtIndex =
+                index_.ExactSyncFileExists({source, dest, exactSync, !options_.scanOnly}, true);
+            if (exactSync && !state_.gCompareExactSyncAtIndex) NoteExactSyncIndexNotUsed();
             FolderScanner scanner(state_, errors_, validator_, tw_, index_, options_.caseProbe,
                                   !options_.scanOnly);
             scanner.MakeItemsToDontCopyList();
@@ -279,6 +282,25 @@ bool RunEngine::ScanOneTask(std::int64_t sessionIndex, std::int64_t taskIndex) {
     }
     PurgeAfterScanOneTask(taskIndex, taskWalked);
     return result;
+}
+
+void RunEngine::NoteExactSyncIndexNotUsed() {
+    // Without the index, what is missing on one side cannot be told from what is new on the
+    // other: the task synchronizes like a plain Synchronize and deletes nothing.
+    run::RunState& s = state_;
+    const std::string problem = index_.LoadProblem();
+    if (problem.empty()) {
+        if (s.gMakeDetailedLog) {
+            s.gDetailedLogText +=
+                GLS("No Exact Sync index of these two folders yet: this run deletes nothing.") +
+                "\r";
+        }
+        return;
+    }
+    const std::string line = GLS("The Exact Sync index of these two folders cannot be read") +
+                             ": " + problem + ". " + GLS("This run deletes nothing.");
+    platform::SystemLog(line);
+    if (s.gMakeDetailedLog || s.gMakeErrorsLog) s.gDetailedLogText += line + "\r";
 }
 
 void RunEngine::PurgeBeforeWholeSyncBackup() {
@@ -470,15 +492,30 @@ void RunEngine::PurgeAfterWholeSyncBackup() {
             PurgeBeforeScanAndCopyOneSession(*session);
         }
         std::int64_t sessionErrors = 0;
-        for (const run::TaskLog& task : sessionLog.logTaskArray) {
+        for (run::TaskLog& task : sessionLog.logTaskArray) {
             sessionErrors += task.gTotError;
             s.gGlobalError += task.gTotError;
             // A task whose folders were not valid, or whose walk did not complete, was not
             // brought into step: stamping its folders would hide later changes from the
-            // conflict checks.
+            // conflict checks, and an index rebuilt from a missing folder would bring back at
+            // the next run what was deleted on the other side. Its previous index stays.
             if (s.mUserPressedStop || options_.scanOnly || !task.walked) continue;
             s.gSourceFolder = task.gSourceFolder;
             s.gDestFolder = task.gDestFolder;
+            if (s.flags.gIsSyncOn && s.flags.gIsExactOn) {
+                s.addToExactIndexArray = task.addToExactIndexArray;
+                s.restoreBackupDateArray = task.restoreBackupDateArray;
+                s.gTotError = 0;
+                s.gDetailedLogText.clear();
+                index_.WriteExactSyncIndex(2, errors_, tw_);
+                // A failure belongs to the task's record like the others.
+                task.gTotError += s.gTotError;
+                task.gDetailedLogText += s.gDetailedLogText;
+                sessionErrors += s.gTotError;
+                s.gGlobalError += s.gTotError;
+                s.gTotError = 0;
+                s.gDetailedLogText.clear();
+            }
             // The two top folders are now in step as of the run's start.
             tw_.SetBackupDateDitto(task.gSourceFolder, s.gStartSyncDateTimeUTC);
             tw_.SetBackupDateDitto(task.gDestFolder, s.gStartSyncDateTimeUTC);

@@ -61,6 +61,7 @@ class RunEngine : private run::CopyHooks {
     bool ScanOneTask(std::int64_t sessionIndex, std::int64_t taskIndex);
     bool CheckIfCreateSubDestFolder(std::int64_t sessionIndex);
 
+    void NoteExactSyncIndexNotUsed();
     void PurgeBeforeWholeSyncBackup();
     void PurgeBeforeScanOneSession(std::int64_t sessionIndex);
     void PurgeBeforeScanAndCopyOneSession(const plist::Value& session);

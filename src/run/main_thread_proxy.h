@@ -48,6 +48,8 @@ class MainThreadProxy {
     virtual void UnmountAllVolumesForSession(std::int64_t /*sessionIndex*/) {}
     // Progress of the scan: called now and then, never once per item.
     virtual void ScanProgress(const RunState&) {}
+    // The ExactSync index of a task is being rebuilt ("Creating Exact Sync Index…").
+    virtual void DisplayExactSyncToConsole() {}
 
     // ---- Questions; only asked in a run the user started ----
     virtual ConflictReply AskReplace(const ConflictQuestion& question) = 0;

@@ -150,6 +150,9 @@ struct RunState {
     std::int64_t gConflictsSkipped = 0;
     std::string gDetailedLogText;
     std::vector<std::string> restoreBackupDateArray;
+    // Paths kept in the ExactSync index of the task being concluded although gone from their
+    // side (deletions the user cancelled in the preview).
+    std::vector<std::string> addToExactIndexArray;
 
     // Copy counters of the task being performed, and the lines of a folder being trashed.
     CopyCounters copy;

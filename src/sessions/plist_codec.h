@@ -1,6 +1,6 @@
 #pragma once
 // Reading and writing property lists. Reading takes the XML format (document type version 1.0)
-// and the binary format; writing produces XML, byte for byte the same for equal values.
+// and the binary format; writing produces either, byte for byte the same for equal values.
 // Bad input of any kind (truncated, not a property list, nested beyond reason, too large)
 // yields a failure with a reason, never a crash or a hang.
 
@@ -38,5 +38,15 @@ bool ToXml(const Value& value, std::string* out, std::string* error);
 // serialised fails at WriteStep::None with the reason.
 platform::WriteResult WriteXmlFile(const std::string& path, const Value& value,
                                    const platform::AtomicWriteOptions& options = {});
+
+// The binary format ("bplist00"), for large files: every distinct text is stored once and
+// referenced wherever it occurs. Fails (with a reason) for a text that is not valid UTF-8 or
+// holds a NUL character, and for containers nested deeper than the reader accepts.
+bool ToBinary(const Value& value, std::string* out, std::string* error);
+platform::WriteResult WriteBinaryFile(const std::string& path, const Value& value,
+                                      const platform::AtomicWriteOptions& options = {});
+
+// Strict UTF-8: no overlong forms, no surrogates, nothing above U+10FFFF.
+bool IsValidUtf8(std::string_view text);
 
 }  // namespace qv::plist

@@ -280,5 +280,34 @@ TEST_F(CliTest, TermStopsARunAfterTheCurrentActionWithStatusThree) {
     }
 }
 
+TEST_F(CliTest, ExactSynchronizeDeletesAtTheNextRunWhatWasDeletedOnOneSide) {
+    const std::string a = dir_ / "A", b = dir_ / "B", doc = dir_ / "exact.qvd";
+    test::WriteText(a + "/keep.txt", "keep");
+    test::WriteText(a + "/old/notes.txt", "notes");
+    test::WriteText(b + "/from-b\xff.txt", "bytes");  // not valid UTF-8
+    WriteDocument(doc, {{"Exact", a, b}});
+    plist::Value document = *plist::ReadFile(doc).value;
+    plist::Value& settings = *document.find("sessionsArray")->array()[0].find("settingsDict");
+    settings.set("settTask", 1);
+    settings.set("settExact", 1);
+    ASSERT_TRUE(plist::WriteXmlFile(doc, document).ok);
+    const std::string run = "run --unattended --session Exact --document " + test::ShellQuote(doc);
+
+    std::string out, err;
+    ASSERT_EQ(Quorvel(run, &out, &err), 0) << out << err;
+    EXPECT_NE(out.find("No Exact Sync index of these two folders yet"), std::string::npos) << out;
+    EXPECT_TRUE(std::filesystem::exists(a + "/from-b\xff.txt"));  // copied, not deleted
+    EXPECT_TRUE(platform::IsExistingRegularFile(
+        home() + "/.local/share/Nimbrel/Quorvel 4/ExactSync Indexes/QV3ExactSyncMainIndex.plist"));
+
+    std::filesystem::remove_all(b + "/old");
+    std::filesystem::remove(a + "/from-b\xff.txt");
+    ASSERT_EQ(Quorvel(run, &out, &err), 0) << out << err;
+    EXPECT_FALSE(std::filesystem::exists(a + "/old"));
+    EXPECT_FALSE(std::filesystem::exists(b + "/from-b\xff.txt"));
+    EXPECT_EQ(test::ReadText(b + "/keep.txt"), "keep");
+    EXPECT_NE(out.find("deleted: 2 files, 1 folders"), std::string::npos) << out;
+}
+
 }  // namespace
 }  // namespace qv

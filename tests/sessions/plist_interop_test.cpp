@@ -125,5 +125,39 @@ TEST(PlistInterop, TypesAndValuesSurviveBothWaysThroughPlistlib) {
     }
 }
 
+TEST(PlistInterop, BinaryWritingIsReadBackByUsAndByPlistlibAndSharesTexts) {
+    ASSERT_EQ(test::RunCommand("python3 -c 'import plistlib' 2>&1"), 0)
+        << "python3 with plistlib is needed for this test";
+    test::TempDir dir;
+    const Value doc = EveryTypeDocument();
+    ASSERT_TRUE(WriteBinaryFile(dir / "ours.bplist", doc).ok);
+    ReadResult back = ReadFile(dir / "ours.bplist");
+    ASSERT_TRUE(back.value.has_value()) << back.reason;
+    EXPECT_EQ(Xml(*back.value), Xml(doc));
+    std::string output;
+    ASSERT_EQ(test::RunCommand("python3 -c 'import plistlib,sys; d=plistlib.load(open(sys.argv[1],"
+                               "\"rb\")); print(d[\"strings\"][4], d[\"integers\"][6])' " +
+                                   test::ShellQuote(dir / "ours.bplist") + " 2>&1",
+                               &output),
+              0)
+        << output;
+    EXPECT_EQ(output, "caf\u00e9 \u65e5\u672c \U0001F389 -9223372036854775808\n");
+
+    // A folder tree: 2,000 names repeated in 50 folders, every leaf the empty text.
+    Dict folder;
+    for (int i = 0; i < 2000; ++i) folder.emplace("file_" + std::to_string(i) + ".txt", "");
+    Dict tree;
+    for (int i = 0; i < 50; ++i) tree.emplace("folder" + std::to_string(i), folder);
+    std::string bytes, error;
+    ASSERT_TRUE(ToBinary(tree, &bytes, &error)) << error;
+    EXPECT_LT(bytes.size(), 100000u * 8);  // about two references and an offset per entry
+    EXPECT_EQ(Parse(bytes, &error), Value(tree)) << error;
+
+    for (const char* bad : {"caf\xe9", "a\0b"}) {
+        EXPECT_FALSE(ToBinary(Dict{{std::string(bad, bad[1] == '\0' ? 3 : 4), 1}}, &bytes, &error));
+        EXPECT_FALSE(ToBinary(Array{std::string(bad, bad[1] == '\0' ? 3 : 4)}, &bytes, &error));
+    }
+}
+
 }  // namespace
 }  // namespace qv::plist

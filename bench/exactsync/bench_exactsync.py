@@ -1,0 +1,95 @@
+#!/usr/bin/env python3
+"""What the ExactSync index costs a no-change run.
+
+Builds two equal trees (FILES files in FOLDERS folders; B is a copy of A with the same dates),
+then times, warm, `quorvel run --unattended` of a plain Synchronize of A and B, and of an
+Exact Synchronize of the same folders once its first run has written the index (the exact run
+reads the index, walks both trees again to rebuild it, stamps every file's backup date and
+writes it). Reports the median of RUNS runs of each, their ratio, and the size of the pair's
+index file per item (files and folders of both trees).
+
+Usage: bench_exactsync.py QUORVEL_BINARY [--work DIR] [--files N] [--folders N] [--runs N]
+"""
+import argparse
+import glob
+import os
+import plistlib
+import shutil
+import statistics
+import subprocess
+import sys
+import tempfile
+import time
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), '..', 'scan'))
+from bench_scan import make_trees  # noqa: E402
+
+
+def make_document(quorvel, work, a, b, env):
+    doc = os.path.join(work, 'bench-exact.qvd')
+    if os.path.exists(doc):
+        os.remove(doc)
+    subprocess.run([quorvel, 'new-document', doc], check=True, env=env, stdout=subprocess.DEVNULL)
+    with open(doc, 'rb') as f:
+        d = plistlib.load(f)
+    for index, (name, exact) in enumerate((('Plain', 0), ('Exact', 1))):
+        session = d['sessionsArray'][index]
+        session['consoleDict'].update(sessionName=name, topFolder=a, bottomFolder=b)
+        session['settingsDict'].update(settTask=1, settExact=exact)
+    with open(doc, 'wb') as f:
+        plistlib.dump(d, f)
+    return doc
+
+
+def timed(cmd, env):
+    start = time.perf_counter()
+    subprocess.run(cmd, check=True, env=env, stdout=subprocess.DEVNULL)
+    return time.perf_counter() - start
+
+
+def main():
+    p = argparse.ArgumentParser()
+    p.add_argument('quorvel')
+    p.add_argument('--work', default=os.path.join(tempfile.gettempdir(), 'quorvel-bench-scan'))
+    p.add_argument('--files', type=int, default=200_000)
+    p.add_argument('--folders', type=int, default=10_000)
+    p.add_argument('--runs', type=int, default=5)
+    args = p.parse_args()
+    quorvel = os.path.abspath(args.quorvel)
+    home = tempfile.mkdtemp(prefix='quorvel-bench-home-')
+    env = dict(os.environ, HOME=home, XDG_CONFIG_HOME=home + '/config',
+               XDG_DATA_HOME=home + '/data', LANGUAGE='en')
+    a, b = make_trees(os.path.join(args.work, 'large'), args.files, args.folders)
+    doc = make_document(quorvel, args.work, a, b, env)
+
+    def run(session):
+        return [quorvel, 'run', '--unattended', '--session', session, '--document', doc]
+
+    # Plain runs first: a plain run of the pair deletes the exact run's index.
+    timed(run('Plain'), env)
+    plain = statistics.median(timed(run('Plain'), env) for _ in range(args.runs))
+    timed(run('Exact'), env)  # the first exact run writes the index
+    exact = statistics.median(timed(run('Exact'), env) for _ in range(args.runs))
+
+    pair_files = [f for f in glob.glob(home + '/data/Nimbrel/Quorvel 4/ExactSync Indexes/*')
+                  if not f.endswith('MainIndex.plist')]
+    items = 0
+    for root in (a, b):
+        for _, dirs, files in os.walk(root):
+            items += len(dirs) + len(files)
+    size = os.path.getsize(pair_files[0])
+    ratio = exact / plain
+    print('tree: %d files in %d folders per side' % (args.files, args.folders))
+    print('Synchronize, no change (median of %d): %.3f s' % (args.runs, plain))
+    print('Exact Synchronize, no change (median of %d): %.3f s' % (args.runs, exact))
+    print('ratio: %.2fx (target: at most 1.30x)' % ratio)
+    print('index: %d bytes for %d items, %.1f bytes per item (target: under 40)'
+          % (size, items, size / items))
+    shutil.rmtree(home, ignore_errors=True)
+    ok = ratio <= 1.3 and size / items < 40
+    print('PASS' if ok else 'OVER TARGET')
+    return 0 if ok else 1
+
+
+if __name__ == '__main__':
+    sys.exit(main())

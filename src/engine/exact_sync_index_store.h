@@ -1,0 +1,60 @@
+#pragma once
+// The ExactSync index kept on disk in the "ExactSync Indexes" folder of the support folder: a
+// main index mapping each pair of folders to its pair file, and per pair the names both trees
+// held at the end of the pair's last Exact Synchronize. A pair found with its folders swapped
+// is the same pair: its two trees are then read the other way round.
+//
+// Both files are binary property lists written atomically. Names and paths that are not valid
+// UTF-8 cannot be property-list texts: they are stored escaped (EncodeIndexText).
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "engine/exact_sync_index.h"
+#include "sessions/plist_value.h"
+
+namespace qv::engine {
+
+inline constexpr const char* kExactSyncMainIndexName = "QV3ExactSyncMainIndex.plist";
+inline constexpr const char* kExactSyncPairIndexName = "QV3ExactSyncIndex.plist";
+inline constexpr std::int64_t kExactSyncIndexVersion = 320;
+
+// A text that is valid UTF-8 and does not begin with "%" is stored as it is; any other gets a
+// leading "%" and has "%", control characters and every byte above 0x7E written as %XX.
+std::string EncodeIndexText(std::string_view text);
+// The reverse; none for a text no encoding produces.
+std::optional<std::string> DecodeIndexText(std::string_view text);
+
+class ExactSyncIndexStore : public ExactSyncIndex {
+  public:
+    explicit ExactSyncIndexStore(std::string indexFolder);
+
+    bool ExactSyncFileExists(const ExactSyncTask& task, bool load) override;
+    bool ItWasExixting(const std::string& path, int side) const override;
+    std::string LoadProblem() const override { return loadProblem_; }
+    bool WriteExactSyncIndex(int mode, fileops::ErrorPath& errors,
+                             const fileops::TWUtilities& tw) override;
+
+    // The start of the run that wrote the pair's index, from the last lookup.
+    std::optional<double> lastExactSyncDate() const { return lastExactSyncDate_; }
+    std::string MainIndexPath() const;
+
+  private:
+    void DropTrees();
+    bool Report(fileops::ErrorPath& errors, const std::string& sentence, const std::string& path,
+                bool folderFailure, bool uniqueNameFailure) const;
+
+    std::string folder_;
+    plist::Value loaded_;  // the pair file the trees below point into
+    const plist::Value* gExactSyncDictSrc = nullptr;
+    const plist::Value* gExactSyncDictDst = nullptr;
+    std::size_t gExactSyncShiftPathSrc = 0;
+    std::size_t gExactSyncShiftPathDst = 0;
+    std::optional<double> lastExactSyncDate_;
+    std::string loadProblem_;
+};
+
+}  // namespace qv::engine

@@ -1,0 +1,253 @@
+// Binary property-list writer. Layout: "bplist00", the objects, a table of their offsets and a
+// 32-byte trailer (offset size, reference size, object count, root object, table offset).
+// Texts are shared: a tree whose leaves all hold the empty text, and whose folders repeat the
+// same names, costs little more than one reference per entry.
+
+#include <cstring>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+#include "sessions/plist_codec.h"
+
+namespace qv::plist {
+
+namespace {
+
+// Seconds between 1970-01-01 and 2001-01-01, the epoch of binary dates.
+constexpr double kEpoch2001 = 978307200.0;
+
+unsigned BytesFor(std::uint64_t n) {
+    unsigned bytes = 1;
+    while (bytes < 8 && (n >> (8 * bytes)) != 0) ++bytes;
+    return bytes;
+}
+
+void PutBigEndian(std::string& out, std::uint64_t v, unsigned bytes) {
+    for (unsigned k = bytes; k-- > 0;) out.push_back(static_cast<char>((v >> (8 * k)) & 0xFF));
+}
+
+// A marker with a count: small counts sit in the marker, larger ones follow as an integer.
+void PutMarker(std::string& out, unsigned kind, std::uint64_t count) {
+    if (count < 15) {
+        out.push_back(static_cast<char>((kind << 4) | count));
+        return;
+    }
+    out.push_back(static_cast<char>((kind << 4) | 0x0F));
+    const unsigned bytes = BytesFor(count);
+    const unsigned log2 = bytes <= 1 ? 0 : bytes <= 2 ? 1 : bytes <= 4 ? 2 : 3;
+    out.push_back(static_cast<char>(0x10 | log2));
+    PutBigEndian(out, count, 1u << log2);
+}
+
+// Decodes one UTF-8 sequence at text[i]; the code point, or -1 when the sequence is invalid.
+long DecodeUtf8(std::string_view text, std::size_t& i) {
+    const auto byte = [&](std::size_t k) { return static_cast<unsigned char>(text[k]); };
+    const unsigned char c = byte(i);
+    if (c < 0x80) {
+        ++i;
+        return c;
+    }
+    std::size_t len = 0;
+    long cp = 0, min = 0;
+    if ((c & 0xE0) == 0xC0) {
+        len = 2, cp = c & 0x1F, min = 0x80;
+    } else if ((c & 0xF0) == 0xE0) {
+        len = 3, cp = c & 0x0F, min = 0x800;
+    } else if ((c & 0xF8) == 0xF0) {
+        len = 4, cp = c & 0x07, min = 0x10000;
+    } else {
+        return -1;
+    }
+    if (i + len > text.size()) return -1;
+    for (std::size_t k = 1; k < len; ++k) {
+        if ((byte(i + k) & 0xC0) != 0x80) return -1;
+        cp = (cp << 6) | (byte(i + k) & 0x3F);
+    }
+    if (cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return -1;
+    i += len;
+    return cp;
+}
+
+class BinaryWriter {
+  public:
+    bool Write(const Value& root, std::string* out, std::string* error) {
+        if (!Add(root, 0, error)) return false;
+        const std::uint64_t count = objects_.size();
+        refSize_ = BytesFor(count == 0 ? 0 : count - 1);
+        std::string bytes = "bplist00";
+        std::vector<std::uint64_t> offsets;
+        offsets.reserve(count);
+        for (const Object& object : objects_) {
+            offsets.push_back(bytes.size());
+            Put(bytes, object);
+        }
+        const std::uint64_t tableOffset = bytes.size();
+        const unsigned offsetSize = BytesFor(tableOffset);
+        for (std::uint64_t off : offsets) PutBigEndian(bytes, off, offsetSize);
+        bytes.append(6, '\0');
+        bytes.push_back(static_cast<char>(offsetSize));
+        bytes.push_back(static_cast<char>(refSize_));
+        PutBigEndian(bytes, count, 8);
+        PutBigEndian(bytes, 0, 8);  // the root is the first object
+        PutBigEndian(bytes, tableOffset, 8);
+        *out = std::move(bytes);
+        return true;
+    }
+
+  private:
+    struct Object {
+        const Value* value = nullptr;      // nullptr for a dictionary key
+        const std::string* key = nullptr;  // the key's text
+        std::size_t firstRef = 0;          // containers: their references in refs_
+    };
+
+    // Numbers the value and everything below it; texts equal to one already numbered get its
+    // number.
+    bool Add(const Value& value, int depth, std::string* error, std::uint64_t* id = nullptr) {
+        if (value.isString()) return AddText(value.str(), &value, nullptr, error, id);
+        const std::uint64_t self = objects_.size();
+        if (id) *id = self;
+        objects_.push_back({&value, nullptr, 0});
+        if (!value.isArray() && !value.isDict()) return true;
+        if (depth >= kMaxNestingDepth) {
+            *error = "property list nested too deeply";
+            return false;
+        }
+        // The references are reserved first, so that the container's own stay together.
+        const std::size_t first = refs_.size();
+        objects_[self].firstRef = first;
+        if (value.isArray()) {
+            refs_.resize(first + value.array().size());
+            std::size_t k = first;
+            for (const Value& item : value.array()) {
+                std::uint64_t ref = 0;
+                if (!Add(item, depth + 1, error, &ref)) return false;
+                refs_[k++] = ref;
+            }
+            return true;
+        }
+        const std::size_t n = value.dict().size();
+        refs_.resize(first + 2 * n);
+        std::size_t k = first;
+        for (const auto& [key, item] : value.dict()) {
+            std::uint64_t keyRef = 0, itemRef = 0;
+            if (!AddText(key, nullptr, &key, error, &keyRef)) return false;
+            if (!Add(item, depth + 1, error, &itemRef)) return false;
+            refs_[k] = keyRef;
+            refs_[k + n] = itemRef;
+            ++k;
+        }
+        return true;
+    }
+
+    bool AddText(const std::string& text, const Value* value, const std::string* key,
+                 std::string* error, std::uint64_t* id) {
+        const auto [it, added] = texts_.try_emplace(text, objects_.size());
+        if (id) *id = it->second;
+        if (!added) return true;
+        if (!IsValidUtf8(text) || text.find('\0') != std::string::npos) {
+            *error = "a text that is not valid UTF-8 or holds a NUL character";
+            return false;
+        }
+        objects_.push_back({value, key, 0});
+        return true;
+    }
+
+    void PutRefs(std::string& out, std::size_t first, std::size_t count) const {
+        for (std::size_t k = 0; k < count; ++k) PutBigEndian(out, refs_[first + k], refSize_);
+    }
+
+    void Put(std::string& out, const Object& object) const {
+        if (object.key != nullptr) return PutText(out, *object.key);
+        const Value& v = *object.value;
+        switch (v.type()) {
+            case Value::Type::String:
+                return PutText(out, v.str());
+            case Value::Type::Integer: {
+                const std::int64_t i = v.intValue();
+                // Negative numbers take all eight bytes, as readers sign-extend only those.
+                const unsigned bytes = i < 0 ? 8 : BytesFor(static_cast<std::uint64_t>(i));
+                const unsigned log2 = bytes <= 1 ? 0 : bytes <= 2 ? 1 : bytes <= 4 ? 2 : 3;
+                out.push_back(static_cast<char>(0x10 | log2));
+                return PutBigEndian(out, static_cast<std::uint64_t>(i), 1u << log2);
+            }
+            case Value::Type::Real:
+            case Value::Type::Date: {
+                const double d = v.isReal() ? v.realValue() : v.date().seconds - kEpoch2001;
+                std::uint64_t bits = 0;
+                std::memcpy(&bits, &d, sizeof bits);
+                out.push_back(static_cast<char>(v.isReal() ? 0x23 : 0x33));
+                return PutBigEndian(out, bits, 8);
+            }
+            case Value::Type::Boolean:
+                out.push_back(static_cast<char>(v.intValue() != 0 ? 0x09 : 0x08));
+                return;
+            case Value::Type::Data:
+                PutMarker(out, 0x4, v.data().size());
+                out.append(reinterpret_cast<const char*>(v.data().data()), v.data().size());
+                return;
+            case Value::Type::Array:
+                PutMarker(out, 0xA, v.array().size());
+                return PutRefs(out, object.firstRef, v.array().size());
+            case Value::Type::Dict:
+                PutMarker(out, 0xD, v.dict().size());
+                return PutRefs(out, object.firstRef, 2 * v.dict().size());
+        }
+    }
+
+    static void PutText(std::string& out, const std::string& text) {
+        bool ascii = true;
+        for (char c : text) ascii = ascii && static_cast<unsigned char>(c) < 0x80;
+        if (ascii) {
+            PutMarker(out, 0x5, text.size());
+            out += text;
+            return;
+        }
+        std::vector<std::uint16_t> units;
+        for (std::size_t i = 0; i < text.size();) {
+            const long cp = DecodeUtf8(text, i);  // checked when the text was numbered
+            if (cp >= 0x10000) {
+                units.push_back(static_cast<std::uint16_t>(0xD800 + ((cp - 0x10000) >> 10)));
+                units.push_back(static_cast<std::uint16_t>(0xDC00 + ((cp - 0x10000) & 0x3FF)));
+            } else {
+                units.push_back(static_cast<std::uint16_t>(cp));
+            }
+        }
+        PutMarker(out, 0x6, units.size());
+        for (std::uint16_t u : units) PutBigEndian(out, u, 2);
+    }
+
+    std::vector<Object> objects_;
+    std::vector<std::uint64_t> refs_;
+    std::unordered_map<std::string_view, std::uint64_t> texts_;
+    unsigned refSize_ = 1;
+};
+
+}  // namespace
+
+bool IsValidUtf8(std::string_view text) {
+    for (std::size_t i = 0; i < text.size();) {
+        if (static_cast<unsigned char>(text[i]) < 0x80) {
+            ++i;
+        } else if (DecodeUtf8(text, i) < 0) {
+            return false;
+        }
+    }
+    return true;
+}
+
+bool ToBinary(const Value& value, std::string* out, std::string* error) {
+    std::string ignored;
+    return BinaryWriter().Write(value, out, error ? error : &ignored);
+}
+
+platform::WriteResult WriteBinaryFile(const std::string& path, const Value& value,
+                                      const platform::AtomicWriteOptions& options) {
+    std::string bytes;
+    platform::WriteResult result;
+    if (!ToBinary(value, &bytes, &result.reason)) return result;
+    return platform::WriteFileAtomically(path, bytes, options);
+}
+
+}  // namespace qv::plist

@@ -1,0 +1,396 @@
+// Exact Synchronize with its index: what the first run writes, how deletions travel at the
+// next run, the conflicts the index raises, and the index files themselves.
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <array>
+#include <ctime>
+#include <filesystem>
+#include <optional>
+
+#include "engine/exact_sync_index_store.h"
+#include "engine/run_engine.h"
+#include "fileops/executor.h"
+#include "platform/file_io.h"
+#include "sessions/plist_codec.h"
+#include "sessions/settings_options.h"
+#include "support/fake_proxy.h"
+#include "support/tree_fixture.h"
+
+namespace qv::engine {
+namespace {
+
+class RealExecutor : public run::CopyExecutor {
+  public:
+    RealExecutor(run::MainThreadProxy& proxy, const fileops::TWUtilities& tw)
+        : proxy_(proxy), tw_(tw) {}
+    void MainCopy(run::RunState& state, run::CopyHooks& hooks) override {
+        fileops::ErrorPath errors(state, proxy_);
+        fileops::Executor(errors, tw_).MainCopy(state, hooks);
+    }
+
+  private:
+    run::MainThreadProxy& proxy_;
+    const fileops::TWUtilities& tw_;
+};
+
+const std::string kOdd = "caf\xe9";  // not valid UTF-8
+using Names = std::vector<std::string>;
+
+class ExactSyncTest : public ::testing::Test {
+  protected:
+    ExactSyncTest() : doc(test::TwoFolderDocument(tree.a(), tree.b(), sessions::kTaskSynchronize)) {
+        test::SetOption(doc, 0, "settingsDict", "settExact", 1);
+        // The second session works on the same folders the other way round.
+        test::SetOption(doc, 1, "consoleDict", "topFolder", tree.b());
+        test::SetOption(doc, 1, "consoleDict", "bottomFolder", tree.a());
+        test::SetOption(doc, 1, "settingsDict", "settTask", sessions::kTaskSynchronize);
+        test::SetOption(doc, 1, "settingsDict", "settExact", 1);
+    }
+
+    const run::RunState& Run(std::int64_t session = 0) {
+        RunOptions options;
+        options.sessionIndex = session;
+        engine.emplace(doc, prefs, proxy, index, executor, tw, options);
+        engine->ExecuteSyncBackup();
+        return engine->state();
+    }
+    bool Exists(const std::string& relative) const {
+        return platform::ItemExists(tree.path(relative));
+    }
+    void SetModified(const std::string& relative, std::int64_t seconds) const {
+        const std::array<timespec, 2> t{timespec{seconds, 0}, timespec{seconds, 0}};
+        ASSERT_EQ(::utimensat(AT_FDCWD, tree.path(relative).c_str(), t.data(), 0), 0);
+    }
+    std::string Folder() const { return support / "ExactSync Indexes"; }
+    std::string File(const std::string& name) const { return Folder() + "/" + name; }
+    plist::Value ReadIndex(const std::string& name) const {
+        plist::ReadResult r = plist::ReadFile(File(name));
+        EXPECT_TRUE(r.value.has_value()) << name << ": " << r.reason;
+        return r.value.value_or(plist::Dict{});
+    }
+
+    test::TreeFixture tree;
+    test::TempDir support;
+    sessions::SessionDocument doc;
+    plist::Value prefs = plist::Dict{{"prefOnError", 2}};
+    test::FakeProxy proxy;
+    fileops::TWUtilities tw;
+    RealExecutor executor{proxy, tw};
+    ExactSyncIndexStore index{Folder()};
+    std::optional<RunEngine> engine;
+};
+
+TEST_F(ExactSyncTest, FirstRunSynchronizesThenDeletionsTravelBothWays) {
+    tree.Build({"A/a1", "A/gone-in-a", "A/d/in-d", "A/" + kOdd, "B/b1", "B/gone-in-b", "B/e/in-e"});
+    const run::RunState& first = Run();
+    EXPECT_NE(first.logSessionArray[0].logTaskArray[0].gDetailedLogText.find(
+                  "No Exact Sync index of these two folders yet"),
+              std::string::npos);
+    // Nothing is deleted at the first run: each side gets the other's items.
+    for (const char* side : {"A/", "B/"}) {
+        for (const std::string& name :
+             Names{"a1", "gone-in-a", "d/in-d", "b1", "gone-in-b", "e/in-e", kOdd}) {
+            EXPECT_TRUE(Exists(side + name)) << side << name;
+        }
+    }
+    const plist::Value main = ReadIndex(kExactSyncMainIndexName);
+    EXPECT_EQ(main.intAt("fileVersion"), 320);
+    ASSERT_EQ(main.arrayAt("indexFilesList")->array().size(), 1u);
+    EXPECT_EQ(main.arrayAt("indexFilesList")->array()[0].stringAt("indexFileName"),
+              kExactSyncPairIndexName);
+    const plist::Value pair = ReadIndex(kExactSyncPairIndexName);
+    EXPECT_EQ(pair.stringAt("absolutePathSource"), tree.a());
+    const plist::Value& treeA = *pair.dictAt("treeSource")->dictAt("A");
+    EXPECT_EQ(treeA.dictAt("e")->stringAt("in-e"), "");
+    EXPECT_TRUE(treeA.contains(EncodeIndexText(kOdd)));
+    if (tree.HasUserXattrs()) {
+        EXPECT_EQ(tree.BackupDate("B/a1"), first.gStartSyncDateTimeUTC);
+    }
+
+    // Files and folders deleted on one side since then go from the other.
+    for (const std::string& gone :
+         Names{"A/gone-in-a", "B/gone-in-b", "A/d/in-d", "A/d", "B/" + kOdd}) {
+        std::filesystem::remove(tree.path(gone));
+    }
+    std::filesystem::remove_all(tree.path("B/e"));
+    Run();
+    for (const std::string& name : Names{"gone-in-a", "gone-in-b", "d", "e", kOdd}) {
+        EXPECT_FALSE(Exists("A/" + name)) << name;
+        EXPECT_FALSE(Exists("B/" + name)) << name;
+    }
+    EXPECT_TRUE(Exists("A/b1"));
+    EXPECT_TRUE(Exists("B/a1"));
+    EXPECT_TRUE(proxy.errors().empty());
+}
+
+TEST_F(ExactSyncTest, ConflictsOfTheIndexFollowTheAnswer) {
+    if (!tree.HasUserXattrs()) GTEST_SKIP() << "no user xattrs: no backup dates to compare";
+    test::SetOption(doc, 0, "conflictsDict", "conflictExactSyncAsk", 1);
+    struct Case {
+        const char* name;
+        run::ConflictReply reply;
+        bool keptInB, backInA, stopped;
+    };
+    const Case cases[] = {
+        {"yes: the deletion goes on", test::Proceed(), false, false, false},
+        {"no: copied back", test::Skip(), true, true, false},
+        {"stop: nothing done", test::Stop(), true, false, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::filesystem::remove_all(tree.a());
+        std::filesystem::remove_all(tree.b());
+        std::filesystem::remove_all(Folder());
+        tree.Build({"A/f@1000", "A/z/old@1000", "B/"});
+        Run();
+        // f deleted in A and changed in B since; a new file in B's z, whose A side went.
+        std::filesystem::remove(tree.path("A/f"));
+        std::filesystem::remove_all(tree.path("A/z"));
+        SetModified("B/f", std::time(nullptr) + 1000);
+        tree.Build({"B/z/new"});
+        const std::string before = test::ReadText(File(kExactSyncPairIndexName));
+        proxy.replies = {c.reply, test::Proceed()};
+        const std::size_t asked = proxy.questions().size();
+        const run::RunState& s = Run();
+        const auto questions = proxy.questions();
+        ASSERT_GT(questions.size(), asked);
+        EXPECT_EQ(questions[asked].conflict, 41);
+        EXPECT_EQ(questions[asked].dest, tree.path("B/f"));
+        if (!c.stopped) {
+            ASSERT_EQ(questions.size(), asked + 2);
+            EXPECT_EQ(questions[asked + 1].conflict, 42);
+            EXPECT_EQ(questions[asked + 1].dest, tree.path("B/z/new"));
+        }
+        EXPECT_EQ(Exists("B/f"), c.keptInB);
+        EXPECT_EQ(Exists("A/f"), c.backInA);
+        EXPECT_EQ(s.mUserPressedStop.load(), c.stopped);
+        // A stopped run leaves the index as it was.
+        EXPECT_EQ(test::ReadText(File(kExactSyncPairIndexName)) == before, c.stopped);
+    }
+}
+
+TEST_F(ExactSyncTest, SkippedConflictKeepsBothBackupDatesAndIsFoundAgain) {
+    if (!tree.HasUserXattrs()) GTEST_SKIP() << "no user xattrs: no backup dates to compare";
+    test::SetOption(doc, 0, "conflictsDict", "conflictSyncAsk", 1);
+    tree.Build({"A/f:one", "A/g"});
+    Run();
+    const std::int64_t stamped = tree.BackupDate("A/f");
+    const std::int64_t later = std::time(nullptr) + 1000;
+    test::WriteText(tree.path("A/f"), "two");
+    test::WriteText(tree.path("B/f"), "three");
+    SetModified("A/f", later + 10);
+    SetModified("B/f", later);
+    for (int run = 0; run < 2; ++run) {
+        proxy.replies = {test::Skip()};
+        Run();
+        ASSERT_EQ(proxy.conflictCodes().size(), static_cast<std::size_t>(run + 1));
+        EXPECT_EQ(proxy.conflictCodes().back(), 31);
+        EXPECT_EQ(tree.BackupDate("A/f"), stamped);
+        EXPECT_EQ(tree.BackupDate("B/f"), stamped);
+    }
+}
+
+TEST_F(ExactSyncTest, DeletionCancelledInThePreviewIsProposedAgain) {
+    tree.Build({"A/x", "A/y"});
+    Run();
+    const std::int64_t stamped = tree.BackupDate("B/x");
+    std::filesystem::remove(tree.path("A/x"));
+    std::filesystem::remove(tree.path("A/y"));
+    prefs.set("prefPreview", 1);
+    proxy.onHook = [this](test::Hook hook) {  // the user switches the deletion of x off
+        if (hook != test::Hook::ShowPreview) return;
+        run::RunState& s = engine->state();
+        for (run::PlanItem& item : s.taskRootList.at(0).subItems) {
+            if (item.name != "x") continue;
+            EXPECT_EQ(item.ifSkipAddToExactIndex, 1);
+            item.copyMode = -item.copyMode;
+            s.exactIndexAdditionLists.at(0).push_back(tree.path("A/x"));
+        }
+    };
+    Run();
+    EXPECT_TRUE(Exists("B/x"));
+    EXPECT_FALSE(Exists("B/y"));
+    EXPECT_EQ(tree.BackupDate("B/x"), stamped);
+    const plist::Value pair = ReadIndex(kExactSyncPairIndexName);
+    EXPECT_TRUE(pair.dictAt("treeSource")->dictAt("A")->contains("x"));
+    EXPECT_FALSE(pair.dictAt("treeSource")->dictAt("A")->contains("y"));
+    proxy.onHook = nullptr;
+    prefs.set("prefPreview", 0);
+    Run();
+    EXPECT_FALSE(Exists("B/x"));
+}
+
+TEST_F(ExactSyncTest, SwappedSessionsShareOnePairFile) {
+    tree.Build({"A/x", "A/y"});
+    Run(0);
+    std::filesystem::remove(tree.path("B/x"));  // B is the source of session 1
+    Run(1);
+    EXPECT_FALSE(Exists("A/x"));
+    std::filesystem::remove(tree.path("A/y"));
+    Run(0);
+    EXPECT_FALSE(Exists("B/y"));
+    const plist::Value main = ReadIndex(kExactSyncMainIndexName);
+    ASSERT_EQ(main.arrayAt("indexFilesList")->array().size(), 1u);
+    EXPECT_EQ(main.arrayAt("indexFilesList")->array()[0].stringAt("absolutePathSource"), tree.a());
+    std::size_t files = 0;
+    for ([[maybe_unused]] const auto& e : std::filesystem::directory_iterator(Folder())) ++files;
+    EXPECT_EQ(files, 2u);
+    Run(1);  // the pair file takes the orientation of the run that wrote it last
+    EXPECT_EQ(ReadIndex(kExactSyncPairIndexName).stringAt("absolutePathSource"), tree.b());
+}
+
+TEST_F(ExactSyncTest, IndexKeptWhenFoldersFailAndDroppedWhenNoLongerExact) {
+    tree.Build({"A/x"});
+    Run();
+    const std::string before = test::ReadText(File(kExactSyncPairIndexName));
+    std::filesystem::rename(tree.a(), tree.path("A-away"));
+    Run();  // the source folder is missing: nothing is rebuilt from it
+    EXPECT_EQ(test::ReadText(File(kExactSyncPairIndexName)), before);
+    std::filesystem::rename(tree.path("A-away"), tree.a());
+    std::filesystem::remove(tree.path("B/x"));
+    Run();
+    EXPECT_FALSE(Exists("A/x"));
+
+    test::SetOption(doc, 0, "settingsDict", "settExact", 0);
+    Run();
+    EXPECT_FALSE(platform::ItemExists(File(kExactSyncPairIndexName)));
+    EXPECT_TRUE(ReadIndex(kExactSyncMainIndexName).arrayAt("indexFilesList")->array().empty());
+}
+
+TEST_F(ExactSyncTest, UnreadableIndexMakesAPlainSynchronizeAndIsRewritten) {
+    tree.Build({"A/x"});
+    Run();
+    std::filesystem::remove(tree.path("A/x"));
+    test::WriteText(File(kExactSyncPairIndexName), "bplist00 damaged");
+    prefs.set("prefLogKind", 3);  // errors only
+    const run::RunState& s = Run();
+    EXPECT_NE(s.logSessionArray[0].logTaskArray[0].gDetailedLogText.find(
+                  "The Exact Sync index of these two folders cannot be read: \"" +
+                  File(kExactSyncPairIndexName) + "\""),
+              std::string::npos)
+        << s.logSessionArray[0].logTaskArray[0].gDetailedLogText;
+    EXPECT_TRUE(Exists("A/x"));  // copied back, not deleted
+    EXPECT_TRUE(
+        ReadIndex(kExactSyncPairIndexName).dictAt("treeSource")->dictAt("A")->contains("x"));
+}
+
+TEST_F(ExactSyncTest, WriteFailureIsReportedAndCounted) {
+    tree.Build({"A/x"});
+    test::WriteText(support / "blocker", "");
+    ExactSyncIndexStore blocked(support / "blocker/ExactSync Indexes");
+    engine.emplace(doc, prefs, proxy, blocked, executor, tw);
+    engine->ExecuteSyncBackup();
+    const std::string path = support / "blocker/ExactSync Indexes";
+    const std::string message =
+        "Can't create the ExactSync Index Folder \"" + path +
+        "\".\rThus can't write the ExactSyncIndex file for this synchronization.\rThe next Exact "
+        "Sync on these two folders will not run as \"Exact Sync\"";
+    const run::TaskLog& task = engine->state().logSessionArray[0].logTaskArray[0];
+    EXPECT_NE(
+        task.gDetailedLogText.find("√ Can't create the ExactSync Index Folder \"" + path + "\"\r"),
+        std::string::npos);
+    EXPECT_EQ(task.gTotError, 1);
+    EXPECT_EQ(engine->state().gGlobalError, 1);
+    prefs.set("prefOnError", 3);  // asked: the message reaches the user
+    engine.emplace(doc, prefs, proxy, blocked, executor, tw);
+    engine->ExecuteSyncBackup();
+    ASSERT_EQ(proxy.errors().size(), 1u);
+    EXPECT_EQ(proxy.errors()[0], message + ".\rWould you skip and continue?");
+}
+
+// The index files as other runs (or damage) may leave them.
+TEST_F(ExactSyncTest, LookupAndFileNamesFromHandWrittenIndexes) {
+    tree.Build({"A/", "B/"});
+    std::filesystem::create_directories(Folder());
+    plist::Value entry = plist::Dict{{"absolutePathSource", tree.a()},
+                                     {"absolutePathDest", tree.b()},
+                                     {"indexFileName", "pair.plist"}};
+    plist::Value main = plist::Dict{{"fileVersion", 320}, {"indexFilesList", plist::Array{entry}}};
+    ASSERT_TRUE(plist::WriteBinaryFile(File(kExactSyncMainIndexName), main).ok);
+    plist::Value folderA = plist::Dict{{"f", ""}, {"d", plist::Dict{{"g", ""}}}};
+    plist::Value pair = plist::Dict{{"fileVersion", 320},
+                                    {"absolutePathSource", tree.a()},
+                                    {"absolutePathDest", tree.b()},
+                                    {"lastExactSyncDate", plist::Date{1000}},
+                                    {"treeSource", plist::Dict{{"A", folderA}}},
+                                    {"treeDest", plist::Dict{{"B", plist::Dict{}}}}};
+    ASSERT_TRUE(plist::WriteBinaryFile(File("pair.plist"), pair).ok);
+
+    const ExactSyncTask task{tree.a(), tree.b(), true, true};
+    ASSERT_TRUE(index.ExactSyncFileExists(task, true));
+    EXPECT_EQ(index.lastExactSyncDate(), 1000.0);
+    const struct {
+        std::string path;
+        int side;
+        bool was;
+    } lookups[] = {
+        {tree.a(), kSideA, true},
+        {tree.path("A/f"), kSideA, true},
+        {tree.path("A/d"), kSideA, true},
+        {tree.path("A/d/g"), kSideA, true},
+        {tree.path("A/f/x"), kSideA, false},  // below a file
+        {tree.path("A/F"), kSideA, false},    // names are compared exactly
+        {tree.path("B/f"), kSideB, false},
+    };
+    for (const auto& l : lookups) EXPECT_EQ(index.ItWasExixting(l.path, l.side), l.was) << l.path;
+    // Seen from the swapped pair, A's tree is the destination's.
+    ASSERT_TRUE(index.ExactSyncFileExists({tree.b(), tree.a(), true, true}, true));
+    EXPECT_TRUE(index.ItWasExixting(tree.path("A/d/g"), kSideB));
+    EXPECT_FALSE(index.ItWasExixting(tree.path("A/d/g"), kSideA));
+
+    // A pair file that lacks a tree, or holds a text where a folder belongs, is not used.
+    pair.set("treeDest", plist::Dict{{"B", "not a folder"}});
+    ASSERT_TRUE(plist::WriteBinaryFile(File("pair.plist"), pair).ok);
+    EXPECT_FALSE(index.ExactSyncFileExists(task, true));
+    EXPECT_FALSE(index.ItWasExixting(tree.path("A/f"), kSideA));
+    EXPECT_NE(index.LoadProblem().find("damaged tree"), std::string::npos);
+
+    // A later format is not read; writing starts the list again, under a free name.
+    main.set("fileVersion", 321);
+    ASSERT_TRUE(plist::WriteBinaryFile(File(kExactSyncMainIndexName), main).ok);
+    EXPECT_FALSE(index.ExactSyncFileExists(task, true));
+    test::WriteText(File(kExactSyncPairIndexName), "");
+    test::WriteText(File("QV3ExactSyncIndex 1.plist"), "");
+    run::RunState state;
+    state.gSourceFolder = tree.a();
+    state.gDestFolder = tree.b();
+    fileops::ErrorPath errors(state, proxy);
+    ASSERT_TRUE(index.WriteExactSyncIndex(2, errors, tw));
+    main = ReadIndex(kExactSyncMainIndexName);
+    EXPECT_EQ(main.intAt("fileVersion"), 320);
+    ASSERT_EQ(main.arrayAt("indexFilesList")->array().size(), 1u);
+    EXPECT_EQ(main.arrayAt("indexFilesList")->array()[0].stringAt("indexFileName"),
+              "QV3ExactSyncIndex 2.plist");
+    EXPECT_FALSE(index.WriteExactSyncIndex(1, errors, tw));  // mode 1: the pair has its file
+    EXPECT_TRUE(index.ExactSyncFileExists(task, true));
+
+    // A name from the main index that would lead out of the folder is not followed.
+    entry.set("indexFileName", "../outside.plist");
+    main.set("indexFilesList", plist::Array{entry});
+    ASSERT_TRUE(plist::WriteBinaryFile(File(kExactSyncMainIndexName), main).ok);
+    ASSERT_TRUE(plist::WriteBinaryFile(support / "outside.plist", pair).ok);
+    EXPECT_FALSE(index.ExactSyncFileExists(task, true));
+}
+
+TEST(ExactSyncIndexText, EscapeIsReversibleAndLeavesPlainNamesAlone) {
+    const struct {
+        std::string raw, stored;
+    } cases[] = {
+        {"plain.txt", "plain.txt"},     {"été", "été"}, {"caf\xe9", "%caf%E9"},
+        {"%20 off", "%%2520 off"},      {"50%", "50%"}, {"\xff\xfe\x01", "%%FF%FE%01"},
+        {"\xed\xa0\x80", "%%ED%A0%80"},  // an encoded surrogate is not valid UTF-8
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(EncodeIndexText(c.raw), c.stored) << c.raw;
+        EXPECT_EQ(DecodeIndexText(c.stored), c.raw) << c.stored;
+    }
+    for (const char* bad : {"%%4", "%%zz", "%plain", "\xe9"}) {
+        EXPECT_EQ(DecodeIndexText(bad), std::nullopt) << bad;
+    }
+}
+
+}  // namespace
+}  // namespace qv::engine
