@@ -161,12 +161,12 @@ void ConsoleWindow::BuildWindow() {
     mainButton_->setObjectName(QStringLiteral("mainButton"));
     mainButton_->setMinimumSize(150, 40);
     mainButton_->setIconSize(QSize(16, 16));
-    mainButton_->setStyleSheet(QStringLiteral(
-        "QPushButton#mainButton { background: #2563eb; color: white; border: none;"
-        " border-radius: 8px; padding: 6px 18px; font-weight: 600; }"
-        "QPushButton#mainButton:hover { background: #1d4ed8; }"
-        "QPushButton#mainButton:disabled { background: #93a3b8; }"
-        "QPushButton#mainButton[running=\"true\"] { background: #dc2626; }"));
+    mainButton_->setStyleSheet(
+        QStringLiteral("QPushButton#mainButton { background: #2563eb; color: white; border: none;"
+                       " border-radius: 8px; padding: 6px 18px; font-weight: 600; }"
+                       "QPushButton#mainButton:hover { background: #1d4ed8; }"
+                       "QPushButton#mainButton:disabled { background: #93a3b8; }"
+                       "QPushButton#mainButton[running=\"true\"] { background: #dc2626; }"));
     connect(mainButton_, &QPushButton::clicked, this, &ConsoleWindow::TaskExecuteSyncOrBackup);
     row->addWidget(mainButton_);
     column->addLayout(row);
@@ -216,12 +216,12 @@ void ConsoleWindow::BuildWindow() {
     drawer_->hide();
     outer->addWidget(drawer_, 0, Qt::AlignTop);
 
-    central->setStyleSheet(QStringLiteral(
-        "QFrame#pathArea, QFrame#infoDrawer { background: palette(base);"
-        " border: 1px solid palette(mid); border-radius: 10px; }"
-        "QProgressBar { background: palette(base); border: 1px solid palette(mid);"
-        " border-radius: 4px; }"
-        "QProgressBar::chunk { background: #2563eb; border-radius: 3px; }"));
+    central->setStyleSheet(
+        QStringLiteral("QFrame#pathArea, QFrame#infoDrawer { background: palette(base);"
+                       " border: 1px solid palette(mid); border-radius: 10px; }"
+                       "QProgressBar { background: palette(base); border: 1px solid palette(mid);"
+                       " border-radius: 4px; }"
+                       "QProgressBar::chunk { background: #2563eb; border-radius: 3px; }"));
     setCentralWidget(central);
     resize(640, 430);
 }
@@ -287,7 +287,8 @@ void ConsoleWindow::SetSessionsPopUpMenu() {
     sessionPopup_->insertSeparator(static_cast<int>(count));
     sessionPopup_->addItem(Str(GLS("All Sessions")), kTagAllSessions);
     const std::int64_t current = doc.mSessionIndex;
-    if (current >= 0 && current <= count + 1) sessionPopup_->setCurrentIndex(static_cast<int>(current));
+    if (current >= 0 && current <= count + 1)
+        sessionPopup_->setCurrentIndex(static_cast<int>(current));
     // As if chosen by the program: the current session is shown whatever it was before.
     SetConsolePanes(current);
     SetOptionDrawerPanes(current);
@@ -339,15 +340,15 @@ void ConsoleWindow::SetConsolePanes(std::int64_t i) {
             const plist::Value* console = session.dictAt("consoleDict");
             SetPathname(console ? console->stringAt("topFolder") : "", true);
             SetPathname(console ? console->stringAt("bottomFolder") : "", false);
-            source_->setPathToolTip(Str(GLS(
-                "The source folder. Control key and click to reveal the folder in Finder.")));
+            source_->setPathToolTip(Str(
+                GLS("The source folder. Control key and click to reveal the folder in Finder.")));
             dest_->setPathToolTip(Str(GLS(
                 "The destination folder. Control key and click to reveal the folder in Finder.")));
         }
         const bool sync = IsSyncSession(i);
         SetOrangeArrow(sync);
-        source_->pickButton()->setToolTip(Str(
-            sync ? GLS("Choose the first folder/file") : GLS("Choose the source folder/file")));
+        source_->pickButton()->setToolTip(
+            Str(sync ? GLS("Choose the first folder/file") : GLS("Choose the source folder/file")));
         dest_->pickButton()->setToolTip(Str(sync ? GLS("Choose the second folder/file")
                                                  : GLS("Choose the destination folder/file")));
     } else if (all) {
@@ -398,7 +399,8 @@ std::string ConsoleWindow::GetEmptyTopBottomString(bool source) const {
     if (doc.IsAllSessions(i)) return {};
     const plist::Value* session = doc.GetSessionDict(i);
     const plist::Value* console = session ? session->dictAt("consoleDict") : nullptr;
-    const std::string other = console ? console->stringAt(source ? "bottomFolder" : "topFolder") : "";
+    const std::string other =
+        console ? console->stringAt(source ? "bottomFolder" : "topFolder") : "";
     // The other side decides: a file (or a package) asks for a file.
     bool file = false;
     if (!other.empty()) {
@@ -406,8 +408,14 @@ std::string ConsoleWindow::GetEmptyTopBottomString(bool source) const {
         file = a.exists() && (!a.isDirectory() || tw_.IsFilePackage(other, a));
     }
     const bool sync = IsSyncSession(i);
-    const std::string role = source ? (sync ? "1st" : "source") : (sync ? "2nd" : "destination");
-    return GLS("Drag here the " + role + " " + (file ? "file" : "folder"));
+    if (source) {
+        return sync
+                   ? (file ? GLS("Drag here the 1st file") : GLS("Drag here the 1st folder"))
+                   : (file ? GLS("Drag here the source file") : GLS("Drag here the source folder"));
+    }
+    return sync ? (file ? GLS("Drag here the 2nd file") : GLS("Drag here the 2nd folder"))
+                : (file ? GLS("Drag here the destination file")
+                        : GLS("Drag here the destination folder"));
 }
 
 void ConsoleWindow::SetOrangeArrow(bool on) {
@@ -496,9 +504,10 @@ void ConsoleWindow::TaskPickFolder(bool source) {
     // Multiple-list sessions choose their folders in the multiple list's panel.
     if (isRunning() || !IsRealSession(i) || IsMultiSession(i)) return;
     const plist::Value* console = app_.document().GetSessionDict(i)->dictAt("consoleDict");
-    const std::string current = console ? console->stringAt(source ? "topFolder" : "bottomFolder") : "";
-    auto* dialog = new QFileDialog(this, Str(source ? GLS("Choose the source Folder")
-                                                    : GLS("Choose the destination Folder")));
+    const std::string current =
+        console ? console->stringAt(source ? "topFolder" : "bottomFolder") : "";
+    auto* dialog = new QFileDialog(
+        this, Str(source ? GLS("Choose the source Folder") : GLS("Choose the destination Folder")));
     dialog->setAttribute(Qt::WA_DeleteOnClose);
     dialog->setOption(QFileDialog::DontUseNativeDialog);
     dialog->setOption(QFileDialog::DontResolveSymlinks);
@@ -599,7 +608,8 @@ void ConsoleWindow::ToggleTimerUpdateField(bool on) {
 void ConsoleWindow::UpdateItemsToDoField() {
     const run::RunState* s = run_->state();
     if (s == nullptr || !copying_) return;
-    const std::int64_t left = std::max<std::int64_t>(itemsAtCopyStart_ - s->progress.itemsDone(), 0);
+    const std::int64_t left =
+        std::max<std::int64_t>(itemsAtCopyStart_ - s->progress.itemsDone(), 0);
     if (left != lastItemsToDo_) {
         lastItemsToDo_ = left;
         SetComment({Str(GLS("Items to do:")) + QStringLiteral(" %1").arg(left)});
@@ -647,9 +657,8 @@ void ConsoleWindow::UpdateInfoDrawer() {
     std::uint64_t size = 0;
     if (shown) {
         size = FileSize(from);
-        drawerSize_->setText(size > 0 || !platform::IsExistingFolder(from)
-                                 ? Str(SizeText(size))
-                                 : QStringLiteral("--"));
+        drawerSize_->setText(size > 0 || !platform::IsExistingFolder(from) ? Str(SizeText(size))
+                                                                           : QStringLiteral("--"));
     } else {
         drawerSize_->clear();
     }
@@ -706,8 +715,8 @@ void ConsoleWindow::SetReportOnConsole() {
         lines << Str("• " + std::to_string(s->gTotSessionsDone) + " " + GLS("Sessions Done of") +
                      " " + std::to_string(s->gTotSessions));
     } else if (IsMultiSession(doc.mSessionIndex)) {
-        lines << Str("• " + std::to_string(s->gTotMultiDone) + " " +
-                     GLS("Multiple Tasks Done of") + " " + std::to_string(s->gTotMulti));
+        lines << Str("• " + std::to_string(s->gTotMultiDone) + " " + GLS("Multiple Tasks Done of") +
+                     " " + std::to_string(s->gTotMulti));
     } else {
         run::CopyCounters total;
         for (const run::SessionLog& session : s->logSessionArray) {
@@ -760,9 +769,10 @@ void ConsoleWindow::RequestQuit() {
         Terminate();
         return;
     }
-    auto* box = new QMessageBox(QMessageBox::Warning, Str(GLS("Warning:")),
-                                Str(GLS("Do you really want to quit in the middle of the current task?")),
-                                QMessageBox::NoButton, this);
+    auto* box =
+        new QMessageBox(QMessageBox::Warning, Str(GLS("Warning:")),
+                        Str(GLS("Do you really want to quit in the middle of the current task?")),
+                        QMessageBox::NoButton, this);
     box->setObjectName(QStringLiteral("quitQuestion"));
     box->setAttribute(Qt::WA_DeleteOnClose);
     box->setWindowModality(Qt::WindowModal);

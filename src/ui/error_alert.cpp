@@ -9,8 +9,8 @@ namespace qv::ui {
 
 using platform::GLS;
 
-ErrorAlert::ErrorAlert(Kind kind, const std::string& title, const std::string& message,
-                       Reply reply, QWidget* parent)
+ErrorAlert::ErrorAlert(Kind kind, const std::string& title, const std::string& message, Reply reply,
+                       QWidget* parent)
     : QMessageBox(parent), reply_(std::move(reply)) {
     setObjectName(QStringLiteral("errorAlert"));
     setWindowModality(Qt::WindowModal);
@@ -28,19 +28,22 @@ ErrorAlert::ErrorAlert(Kind kind, const std::string& title, const std::string& m
         continue_ = addButton(Str(GLS("Continue")), QMessageBox::AcceptRole);
         setDefaultButton(static_cast<QPushButton*>(continue_));
     }
+    connect(this, &QMessageBox::buttonClicked, this, [this](QAbstractButton* button) {
+        Answer(continue_ != nullptr && button == continue_);
+    });
+    // Escape or the close box: stop, the answer that never loses anything.
+    connect(this, &QDialog::finished, this, [this] { Answer(false); });
 }
 
 ErrorAlert::~ErrorAlert() {
     if (reply_) reply_(false);
 }
 
-void ErrorAlert::done(int result) {
-    if (reply_) {
-        Reply reply = std::move(reply_);
-        reply_ = nullptr;
-        reply(continue_ != nullptr && clickedButton() == continue_);
-    }
-    QMessageBox::done(result);
+void ErrorAlert::Answer(bool goOn) {
+    if (!reply_) return;
+    Reply reply = std::move(reply_);
+    reply_ = nullptr;
+    reply(goOn);
 }
 
 }  // namespace qv::ui

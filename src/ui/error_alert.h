@@ -20,12 +20,11 @@ class ErrorAlert : public QMessageBox {
     ~ErrorAlert() override;
 
     QAbstractButton* continueButton() const { return continue_; }  // null for Kind::Stops
-    QAbstractButton* stopButton() const { return stop_; }           // OK for Kind::Stops
-
-  protected:
-    void done(int result) override;
+    QAbstractButton* stopButton() const { return stop_; }          // OK for Kind::Stops
 
   private:
+    void Answer(bool goOn);
+
     Reply reply_;
     QAbstractButton* continue_ = nullptr;
     QAbstractButton* stop_ = nullptr;

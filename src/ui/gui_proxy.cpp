@@ -82,8 +82,8 @@ run::ConflictReply GuiProxy::AskReplace(const run::ConflictQuestion& question) {
 void GuiProxy::ShowErrorAndStop(const std::string& title, const std::string& message) {
     AskOnMainThread<bool>(
         [this, title, message](std::function<void(bool)> reply) {
-            auto* alert = new ErrorAlert(ErrorAlert::Kind::Stops, title, message,
-                                         std::move(reply), dialogParent_);
+            auto* alert = new ErrorAlert(ErrorAlert::Kind::Stops, title, message, std::move(reply),
+                                         dialogParent_);
             alert->open();
         },
         false);

@@ -2,8 +2,8 @@
 // console without a display and saves it.
 
 #include <QApplication>
-#include <QCommandLineParser>
 #include <QComboBox>
+#include <QCommandLineParser>
 #include <QMessageBox>
 #include <cstring>
 #include <iostream>
@@ -42,9 +42,9 @@ int main(int argc, char** argv) {
     parser.setApplicationDescription(QStringLiteral("Back up and synchronize pairs of folders."));
     parser.addHelpOption();
     parser.addVersionOption();
-    const QCommandLineOption screenshot(QStringLiteral("screenshot"),
-                                        QStringLiteral("Render the console to a PNG file and quit."),
-                                        QStringLiteral("FILE.png"));
+    const QCommandLineOption screenshot(
+        QStringLiteral("screenshot"), QStringLiteral("Render the console to a PNG file and quit."),
+        QStringLiteral("FILE.png"));
     const QCommandLineOption session(QStringLiteral("session"),
                                      QStringLiteral("Show the session of that name."),
                                      QStringLiteral("NAME"));

@@ -19,7 +19,8 @@ bool SettingsChanged(const plist::Value& session) {
     if (settings == nullptr) return false;
     plist::Value mine = *settings;
     plist::Value defaults = sessions::DefaultSettingsDict(mine.intAt("settTask", 2));
-    for (const char* key : {"settCreateDestFolderNameKind", "settCreateDestFolderCustomNameFormat"}) {
+    for (const char* key :
+         {"settCreateDestFolderNameKind", "settCreateDestFolderCustomNameFormat"}) {
         mine.remove(key);
         defaults.remove(key);
     }
@@ -28,7 +29,8 @@ bool SettingsChanged(const plist::Value& session) {
 
 bool ConflictsChanged(const plist::Value& session) {
     const plist::Value* conflicts = session.dictAt("conflictsDict");
-    return conflicts != nullptr && !plist::EqualByValue(*conflicts, sessions::DefaultConflictsDict());
+    return conflicts != nullptr &&
+           !plist::EqualByValue(*conflicts, sessions::DefaultConflictsDict());
 }
 
 }  // namespace

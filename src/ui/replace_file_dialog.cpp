@@ -22,8 +22,9 @@ using platform::GLS;
 namespace {
 
 QString DateText(const QDateTime& date) {
-    return date.isValid() ? QLocale().toString(date, QStringLiteral("dddd, MMM dd, yyyy - HH:mm:ss"))
-                          : QStringLiteral("--");
+    return date.isValid()
+               ? QLocale().toString(date, QStringLiteral("dddd, MMM dd, yyyy - HH:mm:ss"))
+               : QStringLiteral("--");
 }
 
 QLabel* PathLabel(const std::string& path, QWidget* parent) {
@@ -59,9 +60,8 @@ ReplaceFileDialog::ReplaceFileDialog(const run::ConflictQuestion& q, Reply reply
 
     if (q.date) {
         const QDateTime since = QDateTime::fromMSecsSinceEpoch(static_cast<qint64>(*q.date * 1000));
-        auto* sinceLabel = new QLabel(Str(GLS("Since the last Sync/Backup (")) +
-                                          DateText(since) + QLatin1Char(')'),
-                                      this);
+        auto* sinceLabel = new QLabel(
+            Str(GLS("Since the last Sync/Backup (")) + DateText(since) + QLatin1Char(')'), this);
         sinceLabel->setObjectName(QStringLiteral("since"));
         layout->addWidget(sinceLabel);
     }

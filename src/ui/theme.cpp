@@ -10,7 +10,7 @@ ThemeKind ChooseTheme(const QString& requested) {
     if (requested == QLatin1String("dark")) return ThemeKind::Dark;
     if (requested == QLatin1String("light")) return ThemeKind::Light;
     return QApplication::palette().color(QPalette::Window).lightness() < 128 ? ThemeKind::Dark
-                                                                              : ThemeKind::Light;
+                                                                             : ThemeKind::Light;
 }
 
 namespace {
