@@ -7,6 +7,8 @@
 #include <QMessageBox>
 #include <cstring>
 #include <iostream>
+#include <optional>
+#include <string>
 
 #include "app/main_app.h"
 #include "platform/localization.h"
@@ -23,9 +25,28 @@ bool WantsScreenshot(int argc, char** argv) {
     return false;
 }
 
+// Qt takes "--session" for desktop session management: ours is taken out of argv first.
+std::optional<std::string> TakeSessionArgument(int& argc, char** argv) {
+    std::optional<std::string> name;
+    int kept = 1;
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--session") == 0 && i + 1 < argc) {
+            name = argv[++i];
+        } else if (std::strncmp(argv[i], "--session=", 10) == 0) {
+            name = argv[i] + 10;
+        } else {
+            argv[kept++] = argv[i];
+        }
+    }
+    argc = kept;
+    argv[argc] = nullptr;
+    return name;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
+    const std::optional<std::string> sessionName = TakeSessionArgument(argc, argv);
     // A screenshot needs no display.
     if (WantsScreenshot(argc, argv) && qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
         qputenv("QT_QPA_PLATFORM", "offscreen");
@@ -39,19 +60,18 @@ int main(int argc, char** argv) {
     QApplication::setQuitOnLastWindowClosed(false);
 
     QCommandLineParser parser;
-    parser.setApplicationDescription(QStringLiteral("Back up and synchronize pairs of folders."));
     parser.addHelpOption();
     parser.addVersionOption();
     const QCommandLineOption screenshot(
         QStringLiteral("screenshot"), QStringLiteral("Render the console to a PNG file and quit."),
         QStringLiteral("FILE.png"));
-    const QCommandLineOption session(QStringLiteral("session"),
-                                     QStringLiteral("Show the session of that name."),
-                                     QStringLiteral("NAME"));
     const QCommandLineOption theme(QStringLiteral("theme"),
                                    QStringLiteral("light, dark, or the desktop's (default)."),
                                    QStringLiteral("THEME"));
-    parser.addOptions({screenshot, session, theme});
+    parser.addOptions({screenshot, theme});
+    parser.setApplicationDescription(
+        QStringLiteral("Back up and synchronize pairs of folders.\n"
+                       "--session NAME  Show the session of that name."));
     parser.process(qapp);
 
     qv::ui::ApplyTheme(qapp, qv::ui::ChooseTheme(parser.value(theme)));
@@ -72,12 +92,10 @@ int main(int argc, char** argv) {
     QObject::connect(&window, &qv::ui::ConsoleWindow::terminated, &qapp, &QApplication::quit,
                      Qt::QueuedConnection);
     window.SetDocumentSessions();
-    if (parser.isSet(session)) {
-        const std::int64_t index =
-            app.document().FindSessionIndex(parser.value(session).toStdString());
+    if (sessionName) {
+        const std::int64_t index = app.document().FindSessionIndex(*sessionName);
         if (index < 0) {
-            std::cerr << "quorvel-gui: no session named \"" << parser.value(session).toStdString()
-                      << "\"\n";
+            std::cerr << "quorvel-gui: no session named \"" << *sessionName << "\"\n";
             return 2;
         }
         window.ChooseSession(static_cast<int>(index));
