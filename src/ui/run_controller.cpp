@@ -42,7 +42,7 @@ struct RunController::ActiveRun {
 };
 
 RunController::RunController(app::MainApp& app, QWidget* dialogParent)
-    : app_(app), dialogParent_(dialogParent) {}
+    : QObject(dialogParent), app_(app), dialogParent_(dialogParent) {}
 
 RunController::~RunController() {
     if (!run_) return;
