@@ -4,7 +4,7 @@ ASAN_BUILD ?= build-asan
 FUZZ_BUILD ?= build-fuzz
 JOBS       ?= $(shell nproc)
 
-.PHONY: all deps build test test-asan demo fuzz clean
+.PHONY: all deps build test test-asan demo gui screenshot fuzz clean
 
 all: build
 
@@ -39,6 +39,14 @@ fuzz: deps
 
 demo: build
 	@./scripts/demo.sh $(BUILD)/bin/quorvel
+
+# Builds and starts the desktop application.
+gui: build
+	$(BUILD)/bin/quorvel-gui
+
+# Renders the README's picture of the console from a demonstration home (no display needed).
+screenshot: build
+	@./scripts/screenshot.sh $(BUILD)/bin/quorvel-gui docs/console.png
 
 clean:
 	rm -rf $(BUILD) $(ASAN_BUILD) $(FUZZ_BUILD)

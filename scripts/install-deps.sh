@@ -10,6 +10,8 @@ packages=(
     libacl1-dev                                    # access-control lists
     libgtest-dev                                   # unit tests
     python3                                        # interoperability tests (plistlib)
+    qt6-base-dev qt6-svg-dev libgl-dev             # the desktop application (Qt 6 Widgets)
+    qt6-qpa-plugins fonts-dejavu-core              # offscreen rendering: GUI tests, screenshots
 )
 
 missing=()

@@ -323,6 +323,7 @@ void RunEngine::PurgeBeforeWholeSyncBackup() {
     s.gGlobalConflictsSkipped = 0;
     s.categories = {};
     s.gAtLeastOneItemDone = false;
+    s.progress.Reset();
     const std::int64_t logKind = preferences_.intAt("prefLogKind", 2);
     s.gMakeDetailedLog = logKind == 2;
     s.gMakeErrorsLog = logKind == 3;

@@ -301,6 +301,7 @@ bool Executor::CopyItems(std::vector<PlanItem>& items, const std::string& parent
                     s.gTrashDetailedLogText.clear();
                 }
             } else {
+                s.progress.SetItem(m, source, dest);
                 ok = CopySource(source, dest, m, deleteParent);
             }
             if (!ok) {
@@ -310,6 +311,7 @@ bool Executor::CopyItems(std::vector<PlanItem>& items, const std::string& parent
             }
             s.gAtLeastOneItemDone = true;
             --s.gItemsToDoTotal;
+            s.progress.ItemDone();
         }
         if (!descend) continue;
         RestoreTable table;
@@ -543,6 +545,7 @@ std::optional<std::string> Executor::CopyToTemporary(const std::string& from,
         err = "\rCan't find an unique temporary destination file name";
         return std::nullopt;
     }
+    state_->progress.SetWriting(temp);
     std::string why;
     if (!CopyTree(from, temp, metadata_, state_->gStartSyncDateTimeUTC, true, &why)) {
         err = "\r" + phrases_.error + " " + (why.empty() ? "Can't copy the file" : why);

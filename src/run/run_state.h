@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "run/plan_item.h"
+#include "run/run_progress.h"
 
 namespace qv::run {
 
@@ -170,6 +171,7 @@ struct RunState {
     std::int64_t gGlobalError = 0;
     CategoryCounters categories;
     bool gAtLeastOneItemDone = false;
+    RunProgress progress;  // read by the front end during the copy
     // The scan's result: false when the last task scanned failed, so the run copies nothing.
     bool gScanSucceeded = false;
 

@@ -1,0 +1,814 @@
+#include "ui/console_window.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <QAction>
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QDesktopServices>
+#include <QDir>
+#include <QFileDialog>
+#include <QFrame>
+#include <QGridLayout>
+#include <QHBoxLayout>
+#include <QKeySequence>
+#include <QLabel>
+#include <QMessageBox>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QShortcut>
+#include <QStandardItemModel>
+#include <QTimer>
+#include <QToolButton>
+#include <QUrl>
+#include <QVBoxLayout>
+#include <algorithm>
+
+#include "platform/file_io.h"
+#include "platform/localization.h"
+#include "platform/system_log.h"
+#include "run/plan_item.h"
+#include "sessions/multi_options.h"
+#include "sessions/settings_options.h"
+#include "ui/middle_truncation.h"
+#include "ui/path_area.h"
+#include "ui/qt_text.h"
+#include "ui/run_controller.h"
+#include "ui/size_display.h"
+#include "ui/theme.h"
+
+namespace qv::ui {
+
+using platform::GLS;
+
+namespace {
+
+// A copy at least this large gets the destination size monitor.
+constexpr std::uint64_t kMonitoredCopySize = 8 * 1024 * 1024;
+// The shortest pause between two progress refreshes, whatever the run asks for.
+constexpr double kShortestRefresh = 0.05;
+
+QIcon Icon(const char* name) {
+    return QIcon(QStringLiteral(":/icons/%1.svg").arg(QLatin1String(name)));
+}
+
+QString Format(const std::string& text, long long n) {
+    return Str(text) + QStringLiteral(" (%1)").arg(n);
+}
+
+std::uint64_t FileSize(const std::string& path) {
+    struct stat st {};
+    return ::lstat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode)
+               ? static_cast<std::uint64_t>(st.st_size)
+               : 0;
+}
+
+}  // namespace
+
+ConsoleWindow::ConsoleWindow(app::MainApp& app, QWidget* parent)
+    : QMainWindow(parent), app_(app), euidIsRoot_(::geteuid() == 0) {
+    setObjectName(QStringLiteral("consoleWindow"));
+    setWindowTitle(QStringLiteral("Quorvel H. %1").arg(QStringLiteral(QV_VERSION)));
+    setWindowIcon(QIcon(QStringLiteral(":/icons/app.quorvel.Quorvel.svg")));
+    run_ = new RunController(app_, this);
+    updateTimer_ = new QTimer(this);
+    monitorTimer_ = new QTimer(this);
+    monitorTimer_->setInterval(1000);
+    connect(updateTimer_, &QTimer::timeout, this, &ConsoleWindow::UpdateItemsToDoField);
+    connect(monitorTimer_, &QTimer::timeout, this, &ConsoleWindow::ShowMonitorDestFileSize);
+    connect(run_, &RunController::started, this, &ConsoleWindow::RunStarted);
+    connect(run_, &RunController::scanProgress, this, &ConsoleWindow::ScanProgress);
+    connect(run_, &RunController::copyStarting, this, &ConsoleWindow::CopyStarting);
+    connect(run_, &RunController::finished, this, &ConsoleWindow::RunFinished);
+    BuildWindow();
+    BuildShortcuts();
+}
+
+ConsoleWindow::~ConsoleWindow() = default;
+
+void ConsoleWindow::BuildWindow() {
+    auto* central = new QWidget(this);
+    auto* outer = new QHBoxLayout(central);
+    outer->setContentsMargins(18, 14, 18, 16);
+    outer->setSpacing(14);
+    auto* column = new QVBoxLayout;
+    column->setSpacing(10);
+    outer->addLayout(column, 1);
+
+    // Session pop-up and the information drawer's button.
+    auto* top = new QHBoxLayout;
+    auto* sessionLabel = new QLabel(Str(GLS("Session:")), central);
+    sessionPopup_ = new QComboBox(central);
+    sessionPopup_->setMinimumWidth(240);
+    sessionPopup_->setSizeAdjustPolicy(QComboBox::AdjustToContents);
+    connect(sessionPopup_, &QComboBox::activated, this, &ConsoleWindow::ChooseSession);
+    drawerButton_ = new QToolButton(central);
+    drawerButton_->setIcon(Icon("icn_info"));
+    drawerButton_->setCheckable(true);
+    drawerButton_->setAutoRaise(true);
+    drawerButton_->setToolTip(Str(GLS("Show or hide the information drawer")));
+    connect(drawerButton_, &QToolButton::toggled, this, &ConsoleWindow::setInfoDrawerOpen);
+    top->addWidget(sessionLabel);
+    top->addWidget(sessionPopup_);
+    top->addStretch(1);
+    top->addWidget(drawerButton_);
+    column->addLayout(top);
+
+    // The two sides and the task arrow between them.
+    source_ = new PathArea(Str(GLS("Source")), central);
+    dest_ = new PathArea(Str(GLS("Destination")), central);
+    arrow_ = new QLabel(central);
+    arrow_->setAlignment(Qt::AlignCenter);
+    arrow_->setFixedHeight(26);
+    column->addWidget(source_);
+    column->addWidget(arrow_);
+    column->addWidget(dest_);
+    for (const bool isSource : {true, false}) {
+        PathArea* area = isSource ? source_ : dest_;
+        connect(area, &PathArea::picked, this, [this, isSource] { TaskPickFolder(isSource); });
+        connect(area, &PathArea::openClicked, this,
+                [this, isSource](Qt::KeyboardModifiers m) { OpenFolderButton(isSource, m); });
+        connect(area, &PathArea::dropped, this, [this, isSource](const QString& path) {
+            if (!isRunning()) SetPickedFolder(PathBytes(path), isSource);
+        });
+    }
+
+    // Option buttons and the task button.
+    auto* row = new QHBoxLayout;
+    row->setSpacing(2);
+    for (std::size_t i = 0; i < kOptionCount; ++i) {
+        const OptionButton& def = OptionButtons()[i];
+        auto* holder = new QWidget(central);
+        holder->setFixedSize(40, 40);
+        auto* button = new QToolButton(holder);
+        button->setObjectName(QLatin1String(def.tab));
+        button->setIcon(Icon(def.icon));
+        button->setIconSize(QSize(24, 24));
+        button->setAutoRaise(true);
+        button->setGeometry(0, 0, 38, 38);
+        button->setToolTip(Str(GLS(def.tooltip)));
+        auto* marker = new QLabel(holder);
+        marker->setPixmap(Icon("icnOptOn").pixmap(10, 10));
+        marker->setGeometry(28, 2, 10, 10);
+        marker->setAttribute(Qt::WA_TransparentForMouseEvents);
+        marker->hide();
+        options_[i] = {button, marker, false};
+        row->addWidget(holder);
+    }
+    row->addStretch(1);
+    mainButton_ = new QPushButton(central);
+    mainButton_->setObjectName(QStringLiteral("mainButton"));
+    mainButton_->setMinimumSize(150, 40);
+    mainButton_->setIconSize(QSize(16, 16));
+    mainButton_->setStyleSheet(
+        QStringLiteral("QPushButton#mainButton { background: #2563eb; color: white; border: none;"
+                       " border-radius: 8px; padding: 6px 18px; font-weight: 600; }"
+                       "QPushButton#mainButton:hover { background: #1d4ed8; }"
+                       "QPushButton#mainButton:disabled { background: #93a3b8; }"
+                       "QPushButton#mainButton[running=\"true\"] { background: #dc2626; }"));
+    connect(mainButton_, &QPushButton::clicked, this, &ConsoleWindow::TaskExecuteSyncOrBackup);
+    row->addWidget(mainButton_);
+    column->addLayout(row);
+
+    // Comment line and progress bar.
+    comment_ = new QLabel(central);
+    comment_->setObjectName(QStringLiteral("comment"));
+    comment_->setMinimumHeight(3 * comment_->fontMetrics().lineSpacing() + 4);
+    comment_->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    comment_->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+    column->addWidget(comment_);
+    progress_ = new QProgressBar(central);
+    progress_->setTextVisible(false);
+    progress_->setFixedHeight(8);
+    progress_->setRange(0, 1);
+    progress_->setValue(0);
+    column->addWidget(progress_);
+
+    // The information drawer.
+    drawer_ = new QFrame(central);
+    drawer_->setObjectName(QStringLiteral("infoDrawer"));
+    drawer_->setFrameShape(QFrame::StyledPanel);
+    drawer_->setFixedSize(300, 210);
+    auto* grid = new QGridLayout(drawer_);
+    grid->setContentsMargins(12, 10, 12, 10);
+    drawerIcon_ = new QLabel(drawer_);
+    drawerAction_ = new QLabel(drawer_);
+    QFont bold = drawerAction_->font();
+    bold.setBold(true);
+    drawerAction_->setFont(bold);
+    drawerSource_ = new QLabel(drawer_);
+    drawerDest_ = new QLabel(drawer_);
+    drawerSize_ = new QLabel(drawer_);
+    drawerCopied_ = new QLabel(drawer_);
+    for (QLabel* l : {drawerSource_, drawerDest_}) {
+        l->setWordWrap(true);
+        l->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    }
+    grid->addWidget(drawerIcon_, 0, 0);
+    grid->addWidget(drawerAction_, 0, 1);
+    grid->addWidget(drawerSource_, 1, 0, 1, 2);
+    grid->addWidget(drawerDest_, 2, 0, 1, 2);
+    grid->addWidget(drawerSize_, 3, 0, 1, 2);
+    grid->addWidget(drawerCopied_, 4, 0, 1, 2);
+    grid->setColumnStretch(1, 1);
+    grid->setRowStretch(2, 1);
+    drawer_->hide();
+    outer->addWidget(drawer_, 0, Qt::AlignTop);
+
+    central->setStyleSheet(
+        QStringLiteral("QFrame#pathArea, QFrame#infoDrawer { background: palette(base);"
+                       " border: 1px solid palette(mid); border-radius: 10px; }"
+                       "QProgressBar { background: palette(base); border: 1px solid palette(mid);"
+                       " border-radius: 4px; }"
+                       "QProgressBar::chunk { background: #2563eb; border-radius: 3px; }"));
+    setCentralWidget(central);
+    resize(640, 430);
+}
+
+void ConsoleWindow::BuildShortcuts() {
+    auto add = [this](const QKeySequence& keys, auto slot) {
+        auto* action = new QAction(this);
+        action->setShortcut(keys);
+        action->setShortcutContext(Qt::WindowShortcut);
+        connect(action, &QAction::triggered, this, slot);
+        addAction(action);
+        return action;
+    };
+    add(QKeySequence(Qt::CTRL | Qt::Key_R), [this] {
+        if (!isRunning()) TaskExecuteSyncOrBackup();
+    });
+    for (const QKeySequence& stop :
+         {QKeySequence(Qt::CTRL | Qt::Key_Period), QKeySequence(Qt::Key_Escape)}) {
+        add(stop, [this] {
+            if (isRunning()) run_->Stop();
+        });
+    }
+    add(QKeySequence(Qt::CTRL | Qt::Key_I), [this] { drawerButton_->toggle(); });
+    add(QKeySequence::Quit, [this] { RequestQuit(); });
+}
+
+// ---- Sessions ----
+
+bool ConsoleWindow::IsRealSession(std::int64_t index) const {
+    return index >= 0 && index < app_.document().SessionCount();
+}
+
+bool ConsoleWindow::IsMultiSession(std::int64_t index) const {
+    const plist::Value* s = app_.document().GetSessionDict(index);
+    const plist::Value* multi = s ? s->dictAt("multiDict") : nullptr;
+    return multi != nullptr && multi->intAt("multiOn") == 1;
+}
+
+bool ConsoleWindow::IsSyncSession(std::int64_t index) const {
+    const plist::Value* s = app_.document().GetSessionDict(index);
+    const plist::Value* settings = s ? s->dictAt("settingsDict") : nullptr;
+    return settings != nullptr && settings->intAt("settTask") == sessions::kTaskSynchronize;
+}
+
+void ConsoleWindow::SetDocumentSessions() {
+    sessions::SessionDocument& doc = app_.document();
+    doc.mSessionIndex = doc.mMainDict.intAt("sessionIndex");
+    SetSessionsPopUpMenu();
+}
+
+void ConsoleWindow::SetSessionsPopUpMenu() {
+    sessions::SessionDocument& doc = app_.document();
+    sessionPopup_->clear();
+    const std::int64_t count = doc.SessionCount();
+    for (std::int64_t i = 0; i < count; ++i) {
+        plist::Value* session = doc.GetSessionDict(i);
+        plist::Value* console = session ? session->dictAt("consoleDict") : nullptr;
+        if (console != nullptr && !console->contains("sessionName")) {
+            console->set("sessionName", "Session " + std::to_string(i + 1));
+        }
+        sessionPopup_->addItem(Str(doc.GetSessionName(i)), kTagSession);
+    }
+    sessionPopup_->insertSeparator(static_cast<int>(count));
+    sessionPopup_->addItem(Str(GLS("All Sessions")), kTagAllSessions);
+    const std::int64_t current = doc.mSessionIndex;
+    if (current >= 0 && current <= count + 1)
+        sessionPopup_->setCurrentIndex(static_cast<int>(current));
+    // As if chosen by the program: the current session is shown whatever it was before.
+    SetConsolePanes(current);
+    SetOptionDrawerPanes(current);
+}
+
+void ConsoleWindow::ChooseSession(int entry) {
+    sessions::SessionDocument& doc = app_.document();
+    const std::int64_t current = doc.mMainDict.intAt("sessionIndex");
+    if (isRunning() || entry == current) {
+        sessionPopup_->setCurrentIndex(static_cast<int>(current));
+        return;
+    }
+    if (doc.SessionCount() == 0) return;
+    const int tag = sessionPopup_->itemData(entry).toInt();
+    if (tag == kTagSession && IsRealSession(entry)) {
+        doc.mSessionIndex = entry;
+    } else if (tag == kTagAllSessions) {
+        doc.mSessionIndex = doc.SessionCount() + 1;
+    } else {
+        sessionPopup_->setCurrentIndex(static_cast<int>(current));
+        return;
+    }
+    doc.mMainDict.set("sessionIndex", doc.mSessionIndex);
+    SetConsolePanes(doc.mSessionIndex);
+    SetOptionDrawerPanes(doc.mSessionIndex);
+}
+
+void ConsoleWindow::SetConsolePanes(std::int64_t i) {
+    sessions::SessionDocument& doc = app_.document();
+    doc.mMainDict.set("sessionIndex", i);
+    doc.mSessionIndex = i;
+    SetComment({});
+    const QColor color = PathColor(euidIsRoot_);
+    source_->setTextColor(color);
+    dest_->setTextColor(color);
+
+    const bool real = IsRealSession(i);
+    const bool all = doc.IsAllSessions(i);
+    if (real) {
+        const plist::Value& session = *doc.GetSessionDict(i);
+        if (IsMultiSession(i)) {
+            const auto rows = static_cast<long long>(sessions::CountMultiValid(session).size());
+            for (PathArea* area : {source_, dest_}) {
+                area->setPathText(Format(GLS("Multiple List"), rows), false);
+                area->setPathToolTip(Str(GLS("Multiple Task defined in the Multiple List")));
+                area->setIcon(Icon("icn_folder_gray"));
+            }
+        } else {
+            const plist::Value* console = session.dictAt("consoleDict");
+            SetPathname(console ? console->stringAt("topFolder") : "", true);
+            SetPathname(console ? console->stringAt("bottomFolder") : "", false);
+            source_->setPathToolTip(Str(
+                GLS("The source folder. Control key and click to reveal the folder in Finder.")));
+            dest_->setPathToolTip(Str(GLS(
+                "The destination folder. Control key and click to reveal the folder in Finder.")));
+        }
+        const bool sync = IsSyncSession(i);
+        SetOrangeArrow(sync);
+        source_->pickButton()->setToolTip(
+            Str(sync ? GLS("Choose the first folder/file") : GLS("Choose the source folder/file")));
+        dest_->pickButton()->setToolTip(Str(sync ? GLS("Choose the second folder/file")
+                                                 : GLS("Choose the destination folder/file")));
+    } else if (all) {
+        for (PathArea* area : {source_, dest_}) {
+            area->setPathText(Format(GLS("All Sessions"), doc.SessionCount()), false);
+            area->setPathToolTip(Str(GLS("All the Sessions defined in the Session PopUpMenu")));
+            area->setIcon(Icon("icn_folder_gray"));
+        }
+        SetOrangeArrow(true);
+    } else {
+        // Neither a session nor "All": nothing to show.
+        for (PathArea* area : {source_, dest_}) {
+            area->setPathText({}, false);
+            area->setPathToolTip({});
+            area->setIcon(Icon("icn_folder_gray"));
+        }
+        SetOrangeArrow(false);
+    }
+    if (real || all) SetMainButtonName(i);
+    const bool pickable = real && !isRunning();
+    for (PathArea* area : {source_, dest_}) {
+        area->pickButton()->setEnabled(pickable);
+        area->openButton()->setEnabled(pickable && !IsMultiSession(i));
+    }
+}
+
+void ConsoleWindow::SetPathname(const std::string& path, bool source) {
+    PathArea* area = source ? source_ : dest_;
+    if (path.empty()) {
+        area->setPathText(Str(GetEmptyTopBottomString(source)), true);
+        area->setIcon(Icon("icn_folder_gray"));
+        return;
+    }
+    area->setPathText(Path(path), false);
+    const platform::ItemAttributes a = platform::ReadItemAttributes(path.c_str());
+    if (!a.exists()) {
+        area->setIcon(Icon("icn_folder_gray"));
+    } else if (a.isDirectory() && !tw_.IsFilePackage(path, a)) {
+        area->setIcon(Icon("icn_folder"));
+    } else {
+        area->setIcon(Icon("icn_file"));
+    }
+}
+
+std::string ConsoleWindow::GetEmptyTopBottomString(bool source) const {
+    const sessions::SessionDocument& doc = app_.document();
+    const std::int64_t i = doc.mSessionIndex;
+    if (doc.IsAllSessions(i)) return {};
+    const plist::Value* session = doc.GetSessionDict(i);
+    const plist::Value* console = session ? session->dictAt("consoleDict") : nullptr;
+    const std::string other =
+        console ? console->stringAt(source ? "bottomFolder" : "topFolder") : "";
+    // The other side decides: a file (or a package) asks for a file.
+    bool file = false;
+    if (!other.empty()) {
+        const platform::ItemAttributes a = platform::ReadItemAttributes(other.c_str());
+        file = a.exists() && (!a.isDirectory() || tw_.IsFilePackage(other, a));
+    }
+    const bool sync = IsSyncSession(i);
+    if (source) {
+        return sync
+                   ? (file ? GLS("Drag here the 1st file") : GLS("Drag here the 1st folder"))
+                   : (file ? GLS("Drag here the source file") : GLS("Drag here the source folder"));
+    }
+    return sync ? (file ? GLS("Drag here the 2nd file") : GLS("Drag here the 2nd folder"))
+                : (file ? GLS("Drag here the destination file")
+                        : GLS("Drag here the destination folder"));
+}
+
+void ConsoleWindow::SetOrangeArrow(bool on) {
+    arrow_->setPixmap(on ? Icon("icn_arrow_orange").pixmap(QSize(26, 26)) : QPixmap());
+    arrow_->setProperty("orange", on);
+}
+
+void ConsoleWindow::SetMainButtonName(std::int64_t i) {
+    std::string title, tip;
+    if (app_.document().IsAllSessions(i)) {
+        title = GLS("Execute All");
+        tip = GLS("Executes/Stops all the Sessions");
+    } else if (IsSyncSession(i)) {
+        title = GLS("Synchronize");
+        tip = GLS("Starts/Stops the Synchronization");
+    } else {
+        title = GLS("Backup");
+        tip = GLS("Starts/Stops the Backup");
+    }
+    mainButton_->setText(Str(title));
+    mainButton_->setToolTip(Str(tip) + QStringLiteral("  (Ctrl+R, Esc)"));
+    mainButton_->setIcon(Icon("icn_run"));
+    mainButton_->setProperty("running", false);
+    mainButton_->style()->polish(mainButton_);
+}
+
+void ConsoleWindow::SetOptionDrawerPanes(std::int64_t i) {
+    const sessions::SessionDocument& doc = app_.document();
+    const bool syncAndQuit = app_.preferences().mPrefDict.intAt("prefSyncAndQuit") != 0;
+    const plist::Value* session = doc.GetSessionDict(i);
+    if (IsRealSession(i) && session != nullptr) {
+        const auto markers = OptionMarkers(*session);
+        for (std::size_t o = 0; o < kOptionCount; ++o) {
+            TurnIconOnTo(o, markers[o]);
+            options_[o].button->setEnabled(true);
+        }
+    } else {
+        bool someTimer = false;
+        for (std::int64_t s = 0; s < doc.SessionCount(); ++s) {
+            if (const plist::Value* each = doc.GetSessionDict(s)) {
+                someTimer = someTimer || OptionMarkers(*each)[kTimerOption];
+            }
+        }
+        for (std::size_t o = 0; o < kOptionCount; ++o) {
+            TurnIconOnTo(o, o == kTimerOption && someTimer);
+            options_[o].button->setEnabled(o == kTimerOption);
+        }
+    }
+    QToolButton* timer = options_[kTimerOption].button;
+    if (syncAndQuit) {
+        TurnIconOnTo(kTimerOption, false);
+        timer->setEnabled(false);
+        timer->setToolTip(Str(GLS("Temporary off because of the SyncAndQuit")));
+    } else {
+        timer->setToolTip(Str(GLS(OptionButtons()[kTimerOption].tooltip)));
+    }
+}
+
+void ConsoleWindow::TurnIconOnTo(std::size_t option, bool on) {
+    options_[option].on = on;
+    options_[option].marker->setVisible(on);
+}
+
+bool ConsoleWindow::optionMarker(std::size_t i) const { return options_[i].on; }
+
+void ConsoleWindow::EnableDisableConsolePanes(bool enable) {
+    const std::int64_t i = app_.document().mSessionIndex;
+    sessionPopup_->setEnabled(enable);
+    const bool real = IsRealSession(i);
+    for (PathArea* area : {source_, dest_}) {
+        area->pickButton()->setEnabled(real && enable);
+        area->openButton()->setEnabled(real && enable && !IsMultiSession(i));
+    }
+    if (!real) {
+        for (auto& o : options_) o.button->setEnabled(false);
+        return;
+    }
+    for (auto& o : options_) o.button->setEnabled(enable);
+    if (enable) SetOptionDrawerPanes(i);
+}
+
+// ---- Choosing folders ----
+
+void ConsoleWindow::TaskPickFolder(bool source) {
+    const std::int64_t i = app_.document().mSessionIndex;
+    // Multiple-list sessions choose their folders in the multiple list's panel.
+    if (isRunning() || !IsRealSession(i) || IsMultiSession(i)) return;
+    const plist::Value* console = app_.document().GetSessionDict(i)->dictAt("consoleDict");
+    const std::string current =
+        console ? console->stringAt(source ? "topFolder" : "bottomFolder") : "";
+    auto* dialog = new QFileDialog(
+        this, Str(source ? GLS("Choose the source Folder") : GLS("Choose the destination Folder")));
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    dialog->setOption(QFileDialog::DontUseNativeDialog);
+    dialog->setOption(QFileDialog::DontResolveSymlinks);
+    dialog->setFileMode(QFileDialog::Directory);
+    dialog->setLabelText(QFileDialog::Accept, Str(GLS("Choose")));
+    dialog->setDirectory(platform::ItemExists(current) ? Path(current) : QDir::homePath());
+    connect(dialog, &QFileDialog::fileSelected, this, [this, source](const QString& path) {
+        if (!isRunning()) SetPickedFolder(PathBytes(path), source);
+    });
+    dialog->open();
+}
+
+void ConsoleWindow::SetPickedFolder(const std::string& path, bool source) {
+    sessions::SessionDocument& doc = app_.document();
+    const std::int64_t i = doc.mSessionIndex;
+    if (!IsRealSession(i) || IsMultiSession(i)) return;
+    plist::Value* session = doc.GetSessionDict(i);
+    plist::Value* console = session->dictAt("consoleDict");
+    if (console == nullptr) console = &session->set("consoleDict", plist::Dict{});
+    console->set(source ? "topFolder" : "bottomFolder", path);
+    SetPathname(path, source);
+    // The other side's placeholder may now ask for a file rather than a folder.
+    const std::string other = console->stringAt(source ? "bottomFolder" : "topFolder");
+    if (other.empty()) SetPathname(other, !source);
+}
+
+void ConsoleWindow::OpenFolderButton(bool source, Qt::KeyboardModifiers modifiers) {
+    sessions::SessionDocument& doc = app_.document();
+    const std::int64_t i = doc.mSessionIndex;
+    if (isRunning() || !IsRealSession(i) || IsMultiSession(i)) return;
+    if (modifiers & Qt::AltModifier) {
+        SetPickedFolder("", source);
+        return;
+    }
+    const plist::Value* console = doc.GetSessionDict(i)->dictAt("consoleDict");
+    std::string path = console ? console->stringAt(source ? "topFolder" : "bottomFolder") : "";
+    if (path.empty()) return;
+    // The nearest item that exists, shown in its folder.
+    for (int level = 0; level < 1024 && !platform::ItemExists(path) && path != "/"; ++level) {
+        path = platform::ParentFolder(path);
+    }
+    const std::string folder =
+        platform::IsExistingFolder(path) ? path : platform::ParentFolder(path);
+    QDesktopServices::openUrl(QUrl::fromLocalFile(Path(folder)));
+}
+
+// ---- Runs ----
+
+bool ConsoleWindow::isRunning() const { return run_->isActive(); }
+
+void ConsoleWindow::TaskExecuteSyncOrBackup() {
+    if (isRunning()) {
+        run_->Stop();
+        return;
+    }
+    const sessions::SessionDocument& doc = app_.document();
+    if (!IsRealSession(doc.mSessionIndex) && !doc.IsAllSessions(doc.mSessionIndex)) return;
+    run_->Start();
+}
+
+void ConsoleWindow::RunStarted() {
+    EnableDisableConsolePanes(false);
+    SetComment({});
+    mainButton_->setText(Str(GLS("Stop")));
+    mainButton_->setIcon(Icon("icn_stop"));
+    mainButton_->setProperty("running", true);
+    mainButton_->style()->polish(mainButton_);
+    progress_->setRange(0, 0);  // busy until the copy knows its size
+    copying_ = false;
+}
+
+void ConsoleWindow::ScanProgress(qint64 itemsScanned, qint64 itemsToDo) {
+    if (copying_) return;
+    SetComment({Str(GLS("Items scanned:")) + QStringLiteral(" %1").arg(itemsScanned),
+                Str(GLS("Items to do:")) + QStringLiteral(" %1").arg(itemsToDo)});
+}
+
+void ConsoleWindow::CopyStarting(qint64 itemsToDo, double secondsBetweenRefreshes) {
+    itemsAtCopyStart_ = itemsToDo;
+    progress_->setRange(0, static_cast<int>(std::max<qint64>(itemsToDo, 1)));
+    progress_->setValue(0);
+    const double seconds = std::max(secondsBetweenRefreshes, kShortestRefresh);
+    updateTimer_->setInterval(static_cast<int>(seconds * 1000));
+    copying_ = true;
+    ToggleTimerUpdateField(true);
+}
+
+void ConsoleWindow::ToggleTimerUpdateField(bool on) {
+    if (on) {
+        lastItemsToDo_ = -1;
+        UpdateItemsToDoField();
+        updateTimer_->start();
+    } else {
+        updateTimer_->stop();
+    }
+}
+
+void ConsoleWindow::UpdateItemsToDoField() {
+    const run::RunState* s = run_->state();
+    if (s == nullptr || !copying_) return;
+    const std::int64_t left =
+        std::max<std::int64_t>(itemsAtCopyStart_ - s->progress.itemsDone(), 0);
+    if (left != lastItemsToDo_) {
+        lastItemsToDo_ = left;
+        SetComment({Str(GLS("Items to do:")) + QStringLiteral(" %1").arg(left)});
+        progress_->setValue(static_cast<int>(itemsAtCopyStart_ - left));
+    }
+    UpdateInfoDrawer();
+}
+
+void ConsoleWindow::setInfoDrawerOpen(bool open) {
+    if (drawerButton_->isChecked() != open) drawerButton_->setChecked(open);
+    drawer_->setVisible(open);
+    if (open) UpdateInfoDrawer();
+}
+
+QString ConsoleWindow::infoDrawerText() const {
+    return QStringList{drawerAction_->text(), drawerSource_->text(), drawerDest_->text(),
+                       drawerSize_->text(), drawerCopied_->text()}
+        .join(QLatin1Char('\n'));
+}
+
+void ConsoleWindow::UpdateInfoDrawer() {
+    const run::RunState* s = run_->state();
+    const bool live = s != nullptr && copying_ && isRunning();
+    const run::RunProgress::Item item = live ? s->progress.CurrentItem() : run::RunProgress::Item{};
+    const int m = item.copyMode;
+    const bool copies = m == run::kModeCopyAtoB || m == run::kModeCopyBtoA;
+    const bool replaces = m == run::kModeReplaceBwithA || m == run::kModeReplaceAwithB;
+    const bool deletes = m == run::kModeDeleteInA || m == run::kModeDeleteInB;
+    const bool aToB = m == run::kModeCopyAtoB || m == run::kModeReplaceBwithA;
+    // The item being read: A for the A-to-B modes and for deleting in A, else B.
+    const std::string& from = aToB || m == run::kModeDeleteInA ? item.source : item.dest;
+    const std::string& to = aToB ? item.dest : item.source;
+    const char* icon = copies     ? (aToB ? "icnCopyAtoB" : "icnCopyBtoA")
+                       : replaces ? (aToB ? "icnPreviewViolet" : "icnPreviewOrange")
+                       : deletes  ? "icnPreviewDelete"
+                                  : "icnProcessing";
+    drawerIcon_->setPixmap(Icon(icon).pixmap(22, 22));
+    drawerAction_->setText(Str(copies     ? GLS("Copying:")
+                               : replaces ? GLS("Replacing:")
+                               : deletes  ? GLS("Deleting:")
+                                          : GLS("Processing item:")));
+    const bool shown = copies || replaces || deletes;
+    drawerSource_->setText(shown ? TruncatedString(Path(from), *drawerSource_) : QString());
+    drawerDest_->setText(copies || replaces ? TruncatedString(Path(to), *drawerDest_) : QString());
+    std::uint64_t size = 0;
+    if (shown) {
+        size = FileSize(from);
+        drawerSize_->setText(size > 0 || !platform::IsExistingFolder(from) ? Str(SizeText(size))
+                                                                           : QStringLiteral("--"));
+    } else {
+        drawerSize_->clear();
+    }
+    if ((copies || replaces) && !item.writing.empty() && size >= kMonitoredCopySize) {
+        if (item.writing != monitoredFile_) InitMonitorDestFileSize(item.writing, size);
+    } else if (!monitoredFile_.empty()) {
+        RemoveMonitorDestFileSize();
+    }
+    if (monitoredFile_.empty()) drawerCopied_->clear();
+}
+
+void ConsoleWindow::InitMonitorDestFileSize(const std::string& writing, std::uint64_t sourceSize) {
+    monitoredFile_ = writing;
+    monitoredSourceSize_ = sourceSize;
+    monitoredSourceSizeText_ = SizeText(sourceSize);
+    monitorTimer_->start();
+    ShowMonitorDestFileSize();
+}
+
+void ConsoleWindow::ShowMonitorDestFileSize() {
+    if (monitoredFile_.empty()) return;
+    const std::uint64_t now = FileSize(monitoredFile_);
+    drawerSize_->setText(Str(MonitorText(now, monitoredSourceSizeText_)));
+    drawerCopied_->setText(Str(BytesCopiedText(now, monitoredSourceSize_)));
+}
+
+void ConsoleWindow::RemoveMonitorDestFileSize() {
+    monitorTimer_->stop();
+    monitoredFile_.clear();
+    drawerCopied_->clear();
+}
+
+void ConsoleWindow::RunFinished() {
+    if (copying_) UpdateItemsToDoField();
+    ToggleTimerUpdateField(false);
+    RemoveMonitorDestFileSize();
+    copying_ = false;
+    if (progress_->maximum() == 0) progress_->setRange(0, 1);
+    UpdateInfoDrawer();
+    const std::int64_t i = app_.document().mSessionIndex;
+    SetConsolePanes(i);
+    SetReportOnConsole();
+    EnableDisableConsolePanes(true);
+    if (terminateAfterRun_) Terminate();
+}
+
+void ConsoleWindow::SetReportOnConsole() {
+    const run::RunState* s = run_->state();
+    if (s == nullptr) return;
+    const sessions::SessionDocument& doc = app_.document();
+    QStringList lines;
+    const std::string errors = "• " + GLS("Errors:") + " " + std::to_string(s->gGlobalError);
+    if (doc.IsAllSessions(doc.mSessionIndex)) {
+        lines << Str("• " + std::to_string(s->gTotSessionsDone) + " " + GLS("Sessions Done of") +
+                     " " + std::to_string(s->gTotSessions));
+    } else if (IsMultiSession(doc.mSessionIndex)) {
+        lines << Str("• " + std::to_string(s->gTotMultiDone) + " " + GLS("Multiple Tasks Done of") +
+                     " " + std::to_string(s->gTotMulti));
+    } else {
+        run::CopyCounters total;
+        for (const run::SessionLog& session : s->logSessionArray) {
+            for (const run::TaskLog& task : session.logTaskArray) {
+                if (!task.copyCounters) continue;
+                const run::CopyCounters& c = *task.copyCounters;
+                total.gAFoldersCreated += c.gAFoldersCreated;
+                total.gAFilesCopied += c.gAFilesCopied;
+                total.gAFilesReplaced += c.gAFilesReplaced;
+                total.gBFoldersCreated += c.gBFoldersCreated;
+                total.gBFilesCopied += c.gBFilesCopied;
+                total.gBFilesReplaced += c.gBFilesReplaced;
+            }
+        }
+        const plist::Value* session = doc.GetSessionDict(doc.mSessionIndex);
+        const plist::Value* console = session ? session->dictAt("consoleDict") : nullptr;
+        const std::string top = console ? console->stringAt("topFolder") : "";
+        const std::string bottom = console ? console->stringAt("bottomFolder") : "";
+        const auto side = [](const std::string& path, const char* undefined, std::int64_t n) {
+            return QStringLiteral("• ") + (path.empty() ? Str(GLS(undefined)) : Path(path)) +
+                   QStringLiteral(": %1").arg(n);
+        };
+        lines << side(top, "Source Folder not defined",
+                      total.gAFoldersCreated + total.gAFilesCopied + total.gAFilesReplaced)
+              << side(bottom, "Destination Folder not defined",
+                      total.gBFoldersCreated + total.gBFilesCopied + total.gBFilesReplaced);
+    }
+    lines << Str(errors);
+    SetComment(lines);
+}
+
+void ConsoleWindow::SetComment(const QStringList& lines) {
+    commentLines_ = lines;
+    commentText_ = lines.join(QLatin1Char('\n'));
+    QStringList shown;
+    for (const QString& line : lines) shown << TruncatedString(line, *comment_);
+    comment_->setText(shown.join(QLatin1Char('\n')));
+}
+
+void ConsoleWindow::resizeEvent(QResizeEvent* event) {
+    QMainWindow::resizeEvent(event);
+    SetComment(commentLines_);
+}
+
+// ---- Quitting ----
+
+void ConsoleWindow::RequestQuit() {
+    if (terminated_ || quitQuestion_) return;
+    if (!isRunning()) {
+        Terminate();
+        return;
+    }
+    auto* box =
+        new QMessageBox(QMessageBox::Warning, Str(GLS("Warning:")),
+                        Str(GLS("Do you really want to quit in the middle of the current task?")),
+                        QMessageBox::NoButton, this);
+    box->setObjectName(QStringLiteral("quitQuestion"));
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->setWindowModality(Qt::WindowModal);
+    QAbstractButton* ok = box->addButton(Str(GLS("OK")), QMessageBox::AcceptRole);
+    box->addButton(Str(GLS("Cancel")), QMessageBox::RejectRole);
+    connect(box, &QMessageBox::finished, this, [this, box, ok] {
+        if (box->clickedButton() != ok || !isRunning()) return;
+        // The run concludes first; the application ends after it.
+        terminateAfterRun_ = true;
+        run_->Stop();
+    });
+    quitQuestion_ = box;
+    box->open();
+}
+
+void ConsoleWindow::Terminate() {
+    if (terminated_) return;
+    terminated_ = true;
+    sessions::SessionDocument& doc = app_.document();
+    const sessions::DocResult written = doc.WriteFileSession(doc.pathFileDocTemplate());
+    if (!written) platform::SystemLog("Can't write the template document: " + written.reason);
+    std::string reason;
+    if (!app_.preferences().WriteFilePreferences(true, &reason)) {
+        platform::SystemLog("Can't write the preferences: " + reason);
+    }
+    emit terminated();
+    close();
+}
+
+void ConsoleWindow::closeEvent(QCloseEvent* event) {
+    if (terminated_) {
+        event->accept();
+        return;
+    }
+    event->ignore();
+    RequestQuit();
+}
+
+}  // namespace qv::ui

@@ -1,0 +1,155 @@
+#pragma once
+// The console: the application's main window. It shows one session (or all of them) with its
+// two folders, the task button and the option buttons, runs the session, and shows the run's
+// progress, its information drawer and its final report.
+
+#include <QMainWindow>
+#include <QPointer>
+#include <array>
+#include <cstdint>
+#include <string>
+
+#include "app/main_app.h"
+#include "fileops/tw_utilities.h"
+#include "ui/option_markers.h"
+
+class QComboBox;
+class QLabel;
+class QProgressBar;
+class QPushButton;
+class QTimer;
+class QToolButton;
+class QFrame;
+class QMessageBox;
+
+namespace qv::ui {
+
+class PathArea;
+class RunController;
+
+// The entries of the session pop-up menu after the sessions: a separator, then "All Sessions".
+inline constexpr int kTagSession = 0;
+inline constexpr int kTagAllSessions = 1;
+
+class ConsoleWindow : public QMainWindow {
+    Q_OBJECT
+  public:
+    explicit ConsoleWindow(app::MainApp& app, QWidget* parent = nullptr);
+    ~ConsoleWindow() override;
+
+    // Shows the document just loaded: its sessions in the pop-up and its current session.
+    void SetDocumentSessions();
+    void SetSessionsPopUpMenu();
+    // The pop-up's entry at `entry` was chosen.
+    void ChooseSession(int entry);
+
+    void SetConsolePanes(std::int64_t index);
+    void SetOptionDrawerPanes(std::int64_t index);
+    void SetMainButtonName(std::int64_t index);
+    void EnableDisableConsolePanes(bool enable);
+    std::string GetEmptyTopBottomString(bool source) const;
+    void SetPickedFolder(const std::string& path, bool source);
+
+    // The main button: starts a run, or stops the one going on.
+    void TaskExecuteSyncOrBackup();
+    // Quit: during a run asks first, stops it and quits once it has concluded.
+    void RequestQuit();
+    bool isRunning() const;
+
+    // For tests and the screenshot.
+    QComboBox* sessionPopup() const { return sessionPopup_; }
+    PathArea* sourceArea() const { return source_; }
+    PathArea* destArea() const { return dest_; }
+    QPushButton* mainButton() const { return mainButton_; }
+    QToolButton* optionButton(std::size_t i) const { return options_[i].button; }
+    bool optionMarker(std::size_t i) const;
+    QLabel* arrow() const { return arrow_; }
+    QString commentText() const { return commentText_; }
+    QProgressBar* progressBar() const { return progress_; }
+    QFrame* infoDrawer() const { return drawer_; }
+    void setInfoDrawerOpen(bool open);
+    QString infoDrawerText() const;
+    RunController& runController() const { return *run_; }
+    QMessageBox* quitQuestion() const { return quitQuestion_; }
+
+  signals:
+    // The template document and the preferences are written: the application may end.
+    void terminated();
+
+  protected:
+    void closeEvent(QCloseEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+
+  private:
+    struct OptionWidgets {
+        QToolButton* button = nullptr;
+        QLabel* marker = nullptr;
+        bool on = false;
+    };
+
+    void BuildWindow();
+    void BuildShortcuts();
+    bool IsRealSession(std::int64_t index) const;
+    bool IsMultiSession(std::int64_t index) const;
+    bool IsSyncSession(std::int64_t index) const;
+    void SetPathname(const std::string& path, bool source);
+    void SetOrangeArrow(bool on);
+    void TaskPickFolder(bool source);
+    void OpenFolderButton(bool source, Qt::KeyboardModifiers modifiers);
+    void SetComment(const QStringList& lines);
+    void TurnIconOnTo(std::size_t option, bool on);
+
+    // Progress during a run.
+    void RunStarted();
+    void ScanProgress(qint64 itemsScanned, qint64 itemsToDo);
+    void CopyStarting(qint64 itemsToDo, double secondsBetweenRefreshes);
+    void ToggleTimerUpdateField(bool on);
+    void UpdateItemsToDoField();
+    void UpdateInfoDrawer();
+    void InitMonitorDestFileSize(const std::string& writing, std::uint64_t sourceSize);
+    void ShowMonitorDestFileSize();
+    void RemoveMonitorDestFileSize();
+    void RunFinished();
+    void SetReportOnConsole();
+    void Terminate();
+
+    app::MainApp& app_;
+    fileops::TWUtilities tw_;
+    RunController* run_ = nullptr;
+    bool euidIsRoot_ = false;
+
+    QComboBox* sessionPopup_ = nullptr;
+    PathArea* source_ = nullptr;
+    PathArea* dest_ = nullptr;
+    QLabel* arrow_ = nullptr;
+    QPushButton* mainButton_ = nullptr;
+    QToolButton* drawerButton_ = nullptr;
+    std::array<OptionWidgets, kOptionCount> options_;
+    QLabel* comment_ = nullptr;
+    QStringList commentLines_;
+    QString commentText_;
+    QProgressBar* progress_ = nullptr;
+
+    QFrame* drawer_ = nullptr;
+    QLabel* drawerIcon_ = nullptr;
+    QLabel* drawerAction_ = nullptr;
+    QLabel* drawerSource_ = nullptr;
+    QLabel* drawerDest_ = nullptr;
+    QLabel* drawerSize_ = nullptr;
+    QLabel* drawerCopied_ = nullptr;
+
+    QTimer* updateTimer_ = nullptr;
+    QTimer* monitorTimer_ = nullptr;
+    std::int64_t itemsAtCopyStart_ = 0;
+    std::int64_t lastItemsToDo_ = -1;
+    bool copying_ = false;
+    std::string monitoredFile_;
+    std::uint64_t monitoredSourceSize_ = 0;
+    std::string monitoredSourceSizeText_;
+
+    QPointer<QMessageBox> quitQuestion_;
+    bool terminateAfterRun_ = false;
+    bool terminated_ = false;
+};
+
+}  // namespace qv::ui

@@ -1,0 +1,49 @@
+#include "ui/error_alert.h"
+
+#include <QPushButton>
+
+#include "platform/localization.h"
+#include "ui/qt_text.h"
+
+namespace qv::ui {
+
+using platform::GLS;
+
+ErrorAlert::ErrorAlert(Kind kind, const std::string& title, const std::string& message, Reply reply,
+                       QWidget* parent)
+    : QMessageBox(parent), reply_(std::move(reply)) {
+    setObjectName(QStringLiteral("errorAlert"));
+    setWindowModality(Qt::WindowModal);
+    setAttribute(Qt::WA_DeleteOnClose);
+    setWindowTitle(Str(title));
+    setText(Str(title));
+    setInformativeText(Lines(message));
+    if (kind == Kind::Stops) {
+        setIcon(QMessageBox::Warning);
+        stop_ = addButton(Str(GLS("OK")), QMessageBox::AcceptRole);
+        setDefaultButton(static_cast<QPushButton*>(stop_));
+    } else {
+        setIcon(QMessageBox::Critical);
+        stop_ = addButton(Str(GLS("Stop")), QMessageBox::RejectRole);
+        continue_ = addButton(Str(GLS("Continue")), QMessageBox::AcceptRole);
+        setDefaultButton(static_cast<QPushButton*>(continue_));
+    }
+    connect(this, &QMessageBox::buttonClicked, this, [this](QAbstractButton* button) {
+        Answer(continue_ != nullptr && button == continue_);
+    });
+    // Escape or the close box: stop, the answer that never loses anything.
+    connect(this, &QDialog::finished, this, [this] { Answer(false); });
+}
+
+ErrorAlert::~ErrorAlert() {
+    if (reply_) reply_(false);
+}
+
+void ErrorAlert::Answer(bool goOn) {
+    if (!reply_) return;
+    Reply reply = std::move(reply_);
+    reply_ = nullptr;
+    reply(goOn);
+}
+
+}  // namespace qv::ui

@@ -1,0 +1,33 @@
+#pragma once
+// The alerts of the error path during a run: a failure that stops the run (one OK button),
+// or the question whether to skip the failed item and continue (Continue or Stop). Shown
+// window-modal with open(); the answer goes to the reply function once (true to go on).
+// An alert destroyed unanswered answers "stop".
+
+#include <QMessageBox>
+#include <functional>
+#include <string>
+
+namespace qv::ui {
+
+class ErrorAlert : public QMessageBox {
+    Q_OBJECT
+  public:
+    enum class Kind { Stops, AsksSkipAndContinue };
+    using Reply = std::function<void(bool goOn)>;
+    ErrorAlert(Kind kind, const std::string& title, const std::string& message, Reply reply,
+               QWidget* parent);
+    ~ErrorAlert() override;
+
+    QAbstractButton* continueButton() const { return continue_; }  // null for Kind::Stops
+    QAbstractButton* stopButton() const { return stop_; }          // OK for Kind::Stops
+
+  private:
+    void Answer(bool goOn);
+
+    Reply reply_;
+    QAbstractButton* continue_ = nullptr;
+    QAbstractButton* stop_ = nullptr;
+};
+
+}  // namespace qv::ui

@@ -1,0 +1,117 @@
+// quorvel-gui: the desktop application. `--screenshot FILE.png [--session NAME]` renders the
+// console without a display and saves it.
+
+#include <QApplication>
+#include <QComboBox>
+#include <QCommandLineParser>
+#include <QMessageBox>
+#include <cstring>
+#include <iostream>
+#include <optional>
+#include <string>
+
+#include "app/main_app.h"
+#include "platform/localization.h"
+#include "ui/console_window.h"
+#include "ui/qt_text.h"
+#include "ui/theme.h"
+
+namespace {
+
+bool WantsScreenshot(int argc, char** argv) {
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--screenshot") == 0) return true;
+    }
+    return false;
+}
+
+// Qt takes "--session" for desktop session management: ours is taken out of argv first.
+std::optional<std::string> TakeSessionArgument(int& argc, char** argv) {
+    std::optional<std::string> name;
+    int kept = 1;
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--session") == 0 && i + 1 < argc) {
+            name = argv[++i];
+        } else if (std::strncmp(argv[i], "--session=", 10) == 0) {
+            name = argv[i] + 10;
+        } else {
+            argv[kept++] = argv[i];
+        }
+    }
+    argc = kept;
+    argv[argc] = nullptr;
+    return name;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    const std::optional<std::string> sessionName = TakeSessionArgument(argc, argv);
+    // A screenshot needs no display.
+    if (WantsScreenshot(argc, argv) && qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    }
+    QApplication qapp(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("Quorvel"));
+    QApplication::setApplicationVersion(QStringLiteral(QV_VERSION));
+    QApplication::setDesktopFileName(QStringLiteral("app.quorvel.Quorvel"));
+    QApplication::setWindowIcon(QIcon(QStringLiteral(":/icons/app.quorvel.Quorvel.svg")));
+    // The window decides when to quit: after a run has concluded and the files are written.
+    QApplication::setQuitOnLastWindowClosed(false);
+
+    QCommandLineParser parser;
+    parser.addHelpOption();
+    parser.addVersionOption();
+    const QCommandLineOption screenshot(
+        QStringLiteral("screenshot"), QStringLiteral("Render the console to a PNG file and quit."),
+        QStringLiteral("FILE.png"));
+    const QCommandLineOption theme(QStringLiteral("theme"),
+                                   QStringLiteral("light, dark, or the desktop's (default)."),
+                                   QStringLiteral("THEME"));
+    parser.addOptions({screenshot, theme});
+    parser.setApplicationDescription(
+        QStringLiteral("Back up and synchronize pairs of folders.\n"
+                       "--session NAME  Show the session of that name."));
+    parser.process(qapp);
+
+    qv::ui::ApplyTheme(qapp, qv::ui::ChooseTheme(parser.value(theme)));
+
+    qv::app::MainApp app(qv::app::DefaultResourcesFolder());
+    const qv::app::StartupResult started = app.Start();
+    if (!started.ok) {
+        if (parser.isSet(screenshot)) {
+            std::cerr << "quorvel-gui: " << started.alert << "\n";
+        } else {
+            QMessageBox::warning(nullptr, qv::ui::Str(qv::platform::GLS("Warning:")),
+                                 qv::ui::Lines(started.alert));
+        }
+        return 1;
+    }
+
+    qv::ui::ConsoleWindow window(app);
+    QObject::connect(&window, &qv::ui::ConsoleWindow::terminated, &qapp, &QApplication::quit,
+                     Qt::QueuedConnection);
+    window.SetDocumentSessions();
+    if (sessionName) {
+        const std::int64_t index = app.document().FindSessionIndex(*sessionName);
+        if (index < 0) {
+            std::cerr << "quorvel-gui: no session named \"" << *sessionName << "\"\n";
+            return 2;
+        }
+        window.ChooseSession(static_cast<int>(index));
+        window.sessionPopup()->setCurrentIndex(static_cast<int>(index));
+    }
+
+    if (parser.isSet(screenshot)) {
+        window.show();
+        QApplication::processEvents();
+        if (!window.grab().save(parser.value(screenshot), "PNG")) {
+            std::cerr << "quorvel-gui: cannot write " << parser.value(screenshot).toStdString()
+                      << "\n";
+            return 1;
+        }
+        return 0;
+    }
+    window.show();
+    return QApplication::exec();
+}

@@ -1,0 +1,86 @@
+#include "ui/run_controller.h"
+
+#include "engine/run_engine.h"
+#include "fileops/error_path.h"
+#include "fileops/executor.h"
+#include "fileops/tw_utilities.h"
+#include "ui/gui_proxy.h"
+
+namespace qv::ui {
+
+namespace {
+
+// Performs the plan, reporting failures through the run's own error path.
+class GuiExecutor : public run::CopyExecutor {
+  public:
+    GuiExecutor(run::MainThreadProxy& proxy, const fileops::TWUtilities& tw)
+        : proxy_(proxy), tw_(tw) {}
+    void MainCopy(run::RunState& state, run::CopyHooks& hooks) override {
+        fileops::ErrorPath errors(state, proxy_);
+        fileops::Executor executor(errors, tw_);
+        executor.MainCopy(state, hooks);
+    }
+
+  private:
+    run::MainThreadProxy& proxy_;
+    const fileops::TWUtilities& tw_;
+};
+
+}  // namespace
+
+// Declared so that the engine, which uses everything above it, goes first.
+struct RunController::ActiveRun {
+    ActiveRun(app::MainApp& app, QWidget* dialogParent)
+        : proxy(dialogParent),
+          executor(proxy, tw),
+          engine(app.document(), app.preferences().mPrefDict, proxy, index, executor, tw) {}
+    GuiProxy proxy;
+    fileops::TWUtilities tw;
+    engine::NoExactSyncIndex index;
+    GuiExecutor executor;
+    engine::RunEngine engine;
+};
+
+RunController::RunController(app::MainApp& app, QWidget* dialogParent)
+    : QObject(dialogParent), app_(app), dialogParent_(dialogParent) {}
+
+RunController::~RunController() {
+    if (!run_) return;
+    // A question on screen must not keep the worker waiting: the engine joins it.
+    run_->engine.state().mIsCopying = false;
+    run_->proxy.Abandon();
+    run_.reset();
+}
+
+const run::RunState* RunController::state() const { return run_ ? &run_->engine.state() : nullptr; }
+
+void RunController::Start() {
+    if (active_) return;
+    run_.reset();  // the last run has concluded: its worker has ended
+    run_ = std::make_unique<ActiveRun>(app_, dialogParent_);
+    GuiProxy* proxy = &run_->proxy;
+    connect(proxy, &GuiProxy::sessionScanStarting, this, &RunController::sessionScanStarting);
+    connect(proxy, &GuiProxy::scanProgress, this, &RunController::scanProgress);
+    connect(proxy, &GuiProxy::copyStarting, this, &RunController::copyStarting);
+    connect(proxy, &GuiProxy::concluded, this, &RunController::Conclude);
+    active_ = true;
+    emit started();
+    run_->engine.TaskExecuteSyncOrBackup(run::kExecutedByUser);
+}
+
+void RunController::Stop() {
+    if (!active_ || !run_) return;
+    run::RunState& s = run_->engine.state();
+    s.mUserPressedStop = true;
+    s.mIsCopying = false;
+}
+
+void RunController::Conclude() {
+    if (!active_) return;
+    // The worker sends this last; once it has ended, the run's state is the main thread's.
+    run_->engine.Wait();
+    active_ = false;
+    emit finished();
+}
+
+}  // namespace qv::ui

@@ -1,0 +1,356 @@
+// The console window with the offscreen platform: what it shows of a session, runs started
+// from its button with their progress, report, conflict and error dialogs, Stop and quitting.
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLabel>
+#include <QMessageBox>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QTest>
+#include <QToolButton>
+#include <memory>
+
+#include "app/main_app.h"
+#include "platform/file_io.h"
+#include "sessions/settings_options.h"
+#include "support/test_support.h"
+#include "support/tree_fixture.h"
+#include "ui/console_window.h"
+#include "ui/error_alert.h"
+#include "ui/middle_truncation.h"
+#include "ui/path_area.h"
+#include "ui/replace_file_dialog.h"
+#include "ui/run_controller.h"
+#include "ui/size_display.h"
+
+namespace qv::ui {
+namespace {
+
+constexpr int kRunTimeout = 20000;
+
+// A console over a document whose first session works on the fixture's A and B, in a home of
+// its own.
+struct Console {
+    explicit Console(std::int64_t task = sessions::kTaskBackup) {
+        env.Set("HOME", home.path());
+        env.Unset("XDG_CONFIG_HOME");
+        env.Unset("XDG_DATA_HOME");
+        env.Unset("LANGUAGE");
+        env.Unset("LC_ALL");
+        env.Unset("LC_MESSAGES");
+        env.Set("LANG", "C");
+        app = std::make_unique<app::MainApp>(QV_RESOURCES_DIR);
+        if (!app->Start().ok) qFatal("start-up failed");
+        doc().mMainDict = test::TwoFolderDocument(tree.a(), tree.b(), task).mMainDict;
+        window = std::make_unique<ConsoleWindow>(*app);
+        window->resize(640, 430);
+    }
+    sessions::SessionDocument& doc() { return app->document(); }
+    void Set(std::int64_t session, const char* dict, const char* key, plist::Value value) {
+        test::SetOption(doc(), session, dict, key, std::move(value));
+    }
+    void Show() {
+        window->SetDocumentSessions();
+        window->show();
+    }
+    void Choose(int entry) {
+        window->sessionPopup()->setCurrentIndex(entry);
+        window->ChooseSession(entry);
+    }
+    bool WaitForRunEnd() {
+        return QTest::qWaitFor([&] { return !window->isRunning(); }, kRunTimeout);
+    }
+    template <typename Dialog>
+    Dialog* WaitForDialog() {
+        Dialog* found = nullptr;
+        (void)QTest::qWaitFor(
+            [&] {
+                for (Dialog* d : window->findChildren<Dialog*>()) {
+                    if (d->isVisible()) found = d;
+                }
+                return found != nullptr;
+            },
+            kRunTimeout);
+        return found;
+    }
+    const run::RunState& state() const { return *window->runController().state(); }
+
+    test::TempDir home;
+    test::ScopedEnv env;
+    test::TreeFixture tree;
+    std::unique_ptr<app::MainApp> app;
+    std::unique_ptr<ConsoleWindow> window;
+};
+
+std::string Q(const QString& s) { return s.toStdString(); }
+
+}  // namespace
+
+class ConsoleTest : public QObject {
+    Q_OBJECT
+  private slots:
+    void SizeDisplayAndMiddleTruncation();
+    void ChoosingASessionShowsItsFoldersAndTask();
+    void BackupFromTheButtonShowsProgressAndReport();
+    void ConflictDialogAnswerDecidesTheOutcome();
+    void ErrorPolicyDialogsAreHonoured();
+    void StopDuringARunLeavesAConcludedRun();
+    void QuittingDuringARunAsksFirst();
+};
+
+void ConsoleTest::SizeDisplayAndMiddleTruncation() {
+    const std::uint64_t KB = 1024, MB = KB * KB, GB = MB * KB;
+    const struct {
+        std::uint64_t bytes;
+        const char* text;
+    } sizes[] = {
+        {0, "0 bytes"},
+        {1024, "1024 bytes"},
+        {1536, "1 KB"},
+        {MB, "1024 KB"},
+        {MB + 1, "1 MB"},
+        {3 * GB / 2, "1.50 GB"},
+        {2 * GB + GB / 20, "2 GB"},
+        {2 * GB + GB / 4, "2.25 GB"},
+    };
+    for (const auto& s : sizes) QCOMPARE(SizeText(s.bytes), std::string(s.text));
+    // Bytes copied round where the size display cuts.
+    QCOMPARE(BytesCopiedText(1536, 3 * GB / 2), std::string("2 KB of 1.50 GB"));
+    QCOMPARE(MonitorText(1536, "1.50 GB"), std::string("1 KB of 1.50 GB"));
+
+    const auto chars = [](const QString& s) { return static_cast<int>(s.toUcs4().size()); };
+    const struct {
+        QString text;
+        int width;
+        QString shown;
+    } cuts[] = {
+        {QStringLiteral("abcdefghij"), 10, QStringLiteral("abcdefghij")},
+        {QStringLiteral("abcdefghij"), 6, QStringLiteral("abh…ij")},
+        {QStringLiteral("abcdefghij"), 9, QStringLiteral("abcd…ghij")},
+        {QStringLiteral("abcdefghij"), 1, QStringLiteral("…")},
+        {QStringLiteral("😀😁😂🤣"), 3,
+         QStringLiteral("😀…🤣")},  // never half a character
+    };
+    for (const auto& c : cuts) QCOMPARE(TruncatedString(c.text, c.width, chars), c.shown);
+}
+
+void ConsoleTest::ChoosingASessionShowsItsFoldersAndTask() {
+    Console c;
+    c.tree.Build({"A/a", "file.txt:x"});
+    c.Set(0, "excludeDict", "excludeOn", 1);
+    c.Set(1, "settingsDict", "settTask", sessions::kTaskSynchronize);
+    c.Set(1, "consoleDict", "topFolder", c.tree.path("file.txt"));
+    c.Set(1, "consoleDict", "bottomFolder", "");
+    c.Show();
+    ConsoleWindow& w = *c.window;
+    QCOMPARE(w.sessionPopup()->count(), 4);  // two sessions, a separator, All Sessions
+
+    struct Expected {
+        int entry;
+        std::string source, dest;
+        bool destPlaceholder;
+        const char* button;
+        bool orangeArrow, pickable;
+    };
+    const std::string all = "All Sessions (2)";
+    const Expected cases[] = {
+        {0, c.tree.a(), c.tree.b(), false, "Backup", false, true},
+        {1, c.tree.path("file.txt"), "Drag here the 2nd file", true, "Synchronize", true, true},
+        {3, all, all, false, "Execute All", true, false},
+    };
+    for (const Expected& e : cases) {
+        c.Choose(e.entry);
+        QCOMPARE(c.doc().mMainDict.intAt("sessionIndex"), e.entry);
+        QCOMPARE(Q(w.sourceArea()->pathText()), e.source);
+        QCOMPARE(Q(w.destArea()->pathText()), e.dest);
+        QCOMPARE(w.destArea()->isPlaceholder(), e.destPlaceholder);
+        QCOMPARE(Q(w.mainButton()->text()), std::string(e.button));
+        QCOMPARE(w.arrow()->property("orange").toBool(), e.orangeArrow);
+        QCOMPARE(w.sourceArea()->pickButton()->isEnabled(), e.pickable);
+        // The exclude marker belongs to the first session only; "All" offers only the timer.
+        QCOMPARE(w.optionMarker(4), e.entry == 0);
+        QCOMPARE(w.optionButton(4)->isEnabled(), e.entry != 3);
+        QVERIFY(w.optionButton(kTimerOption)->isEnabled());
+    }
+
+    // An index that is neither a session nor "All" shows nothing.
+    w.SetConsolePanes(2);
+    QVERIFY(w.sourceArea()->pathText().isEmpty());
+
+    // A long path is shortened in its middle to its field.
+    c.Choose(0);
+    const std::string longPath = c.tree.path(std::string(200, 'x') + "/end");
+    w.SetPickedFolder(longPath, true);
+    QCOMPARE(Q(w.sourceArea()->pathText()), longPath);
+    QVERIFY(w.sourceArea()->shownText().contains(QStringLiteral("…")));
+    QVERIFY(w.sourceArea()->shownText().endsWith(QStringLiteral("/end")));
+    QCOMPARE(c.doc().GetSessionDict(0)->dictAt("consoleDict")->stringAt("topFolder"), longPath);
+}
+
+void ConsoleTest::BackupFromTheButtonShowsProgressAndReport() {
+    Console c;
+    c.tree.Build({"A/a.txt:hello", "A/d/b.txt:x"});
+    c.Show();
+    ConsoleWindow& w = *c.window;
+    w.setInfoDrawerOpen(true);
+    QTest::mouseClick(w.mainButton(), Qt::LeftButton);
+    QVERIFY(w.isRunning());
+    QVERIFY(!w.sessionPopup()->isEnabled());
+    QCOMPARE(Q(w.mainButton()->text()), std::string("Stop"));
+    QVERIFY(c.WaitForRunEnd());
+
+    QCOMPARE(test::ReadText(c.tree.path("B/a.txt")), std::string("hello"));
+    QCOMPARE(test::ReadText(c.tree.path("B/d/b.txt")), std::string("x"));
+    // a.txt, d and d/b.txt: all done.
+    QCOMPARE(w.progressBar()->maximum(), 3);
+    QCOMPARE(w.progressBar()->value(), 3);
+    const std::string report = Q(w.commentText());
+    QVERIFY2(report == "• " + c.tree.a() + ": 0\n• " + c.tree.b() + ": 3\n• Errors: 0",
+             report.c_str());
+    QCOMPARE(Q(w.mainButton()->text()), std::string("Backup"));
+    QVERIFY(w.sessionPopup()->isEnabled());
+    QVERIFY(w.infoDrawerText().startsWith(QStringLiteral("Processing item:")));
+}
+
+void ConsoleTest::ConflictDialogAnswerDecidesTheOutcome() {
+    const struct {
+        const char* name;
+        int button;  // 0 Replace, 1 Skip, 2 Stop
+        const char* b;
+        bool stopped;
+    } cases[] = {{"replace", 0, "new", false}, {"skip", 1, "old", false}, {"stop", 2, "old", true}};
+    for (const auto& k : cases) {
+        Console c;
+        // B's file is the newer one: a Backup asks before replacing it (code 12).
+        c.tree.Build({"A/f:new@2000", "B/f:old@3000", "A/g:g"});
+        c.Set(0, "conflictsDict", "conflictBackupAsk2", 1);
+        c.Show();
+        c.window->mainButton()->click();
+        ReplaceFileDialog* dialog = c.WaitForDialog<ReplaceFileDialog>();
+        QVERIFY2(dialog != nullptr, k.name);
+        QCOMPARE(Q(dialog->findChild<QLabel*>(QStringLiteral("sourcePath"))->text()),
+                 c.tree.path("A/f"));
+        QCOMPARE(Q(dialog->findChild<QLabel*>(QStringLiteral("destPath"))->text()),
+                 c.tree.path("B/f"));
+        QVERIFY(dialog->findChild<QLabel*>(QStringLiteral("heading"))->text().contains("12"));
+        QVERIFY(!c.window->sessionPopup()->isEnabled());
+        QAbstractButton* buttons[] = {dialog->replaceButton(), dialog->skipButton(),
+                                      dialog->stopButton()};
+        buttons[k.button]->click();
+        QVERIFY2(c.WaitForRunEnd(), k.name);
+        QCOMPARE(test::ReadText(c.tree.path("B/f")), std::string(k.b));
+        QCOMPARE(c.state().mUserPressedStop.load(), k.stopped);
+        // The new file after it is copied unless the run was stopped.
+        QCOMPARE(platform::ItemExists(c.tree.path("B/g")), !k.stopped);
+    }
+}
+
+void ConsoleTest::ErrorPolicyDialogsAreHonoured() {
+    const struct {
+        int policy;
+        bool goOn;
+        const char* ending;
+        bool copied;
+    } cases[] = {
+        {run::kOnErrorAsk, true, "Would you skip and continue?", true},
+        {run::kOnErrorAsk, false, "Would you skip and continue?", false},
+        {run::kOnErrorStop, false, "The process stopped.", false},
+    };
+    for (const auto& k : cases) {
+        Console c;
+        // All sessions: the first one's source is missing, the second one has work to do.
+        c.tree.Build({"C/c:c", "D/"});
+        c.Set(0, "consoleDict", "topFolder", c.tree.path("missing"));
+        c.Set(1, "consoleDict", "topFolder", c.tree.path("C"));
+        c.Set(1, "consoleDict", "bottomFolder", c.tree.path("D"));
+        c.app->preferences().mPrefDict.set("prefOnError", k.policy);
+        c.Show();
+        c.Choose(3);
+        c.window->mainButton()->click();
+        ErrorAlert* alert = c.WaitForDialog<ErrorAlert>();
+        QVERIFY(alert != nullptr);
+        QVERIFY2(alert->informativeText().endsWith(QLatin1String(k.ending)),
+                 Q(alert->informativeText()).c_str());
+        QCOMPARE(alert->continueButton() != nullptr, k.policy == run::kOnErrorAsk);
+        (k.goOn ? alert->continueButton() : alert->stopButton())->click();
+        QVERIFY(c.WaitForRunEnd());
+        QCOMPARE(platform::ItemExists(c.tree.path("D/c")), k.copied);
+        QCOMPARE(c.state().gGlobalError, std::int64_t{1});
+    }
+}
+
+void ConsoleTest::StopDuringARunLeavesAConcludedRun() {
+    Console c;
+    c.tree.Build({"A/f:new@2000", "B/f:old@3000", "A/g:g"});
+    c.Set(0, "conflictsDict", "conflictBackupAsk2", 1);
+    c.Show();
+    ConsoleWindow& w = *c.window;
+    w.mainButton()->click();
+    ReplaceFileDialog* dialog = c.WaitForDialog<ReplaceFileDialog>();
+    QVERIFY(dialog != nullptr);
+    // The run is waiting on the question: Stop, then allow the replacement anyway.
+    w.mainButton()->click();
+    QVERIFY(w.isRunning());
+    dialog->replaceButton()->click();
+    QVERIFY(c.WaitForRunEnd());
+    QVERIFY(!c.state().mIsCopying);
+    QVERIFY(c.state().mUserPressedStop);
+    QCOMPARE(test::ReadText(c.tree.path("B/f")), std::string("old"));
+    QVERIFY(!platform::ItemExists(c.tree.path("B/g")));
+    QCOMPARE(Q(w.mainButton()->text()), std::string("Backup"));
+    QVERIFY(w.sessionPopup()->isEnabled());
+    QVERIFY(w.sourceArea()->pickButton()->isEnabled());
+}
+
+void ConsoleTest::QuittingDuringARunAsksFirst() {
+    Console c;
+    c.tree.Build({"A/f:new@2000", "B/f:old@3000"});
+    c.Set(0, "conflictsDict", "conflictBackupAsk2", 1);
+    c.Show();
+    ConsoleWindow& w = *c.window;
+    QSignalSpy terminated(&w, &ConsoleWindow::terminated);
+    w.mainButton()->click();
+    ReplaceFileDialog* dialog = c.WaitForDialog<ReplaceFileDialog>();
+    QVERIFY(dialog != nullptr);
+
+    // Cancel keeps everything going.
+    w.RequestQuit();
+    QVERIFY(w.quitQuestion() != nullptr);
+    QCOMPARE(Q(w.quitQuestion()->text()),
+             std::string("Do you really want to quit in the middle of the current task?"));
+    w.quitQuestion()->buttons().at(1)->click();  // Cancel
+    QCOMPARE(terminated.count(), 0);
+    QVERIFY(w.isRunning());
+    QVERIFY(!c.state().mUserPressedStop);
+
+    // OK stops the run; the application ends only once the run has concluded.
+    QVERIFY(QTest::qWaitFor([&] { return w.quitQuestion() == nullptr; }, kRunTimeout));
+    w.RequestQuit();
+    QVERIFY(w.quitQuestion() != nullptr);
+    w.quitQuestion()->buttons().at(0)->click();  // OK
+    QCOMPARE(terminated.count(), 0);
+    QVERIFY(w.isRunning());
+    dialog->skipButton()->click();
+    QVERIFY(terminated.wait(kRunTimeout) || terminated.count() == 1);
+    QVERIFY(c.state().mUserPressedStop);
+    // The template document holds what was on screen; the preferences were written.
+    const std::string config = c.home.path() + "/.config/quorvel/";
+    QVERIFY(test::ReadText(config + "app.quorvel.Quorvel.template.plist").find(c.tree.a()) !=
+            std::string::npos);
+    QVERIFY(platform::ItemExists(config + "app.quorvel.Quorvel.plist"));
+}
+
+}  // namespace qv::ui
+
+int main(int argc, char** argv) {
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    qv::ui::ConsoleTest test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "console_test.moc"
