@@ -6,8 +6,10 @@ set -euo pipefail
 gui="$1"
 out="$2"
 cli="$(dirname "$gui")/quorvel"
-scratch="$(mktemp -d)"
-home="$scratch/home/alex"
+# A short, fixed place, so that the paths in the picture read well.
+scratch="${TMPDIR:-/tmp}/quorvel-demo"
+rm -rf "$scratch"
+home="$scratch"
 trap 'rm -rf "$scratch"' EXIT
 mkdir -p "$home/Documents/Projects" "$home/Backups/Projects"
 run() { HOME="$home" XDG_CONFIG_HOME="" XDG_DATA_HOME="" LANG=C.UTF-8 LANGUAGE="" "$@"; }

@@ -25,6 +25,7 @@
 #include <QVBoxLayout>
 #include <algorithm>
 
+#include "engine/are_you_sure.h"
 #include "platform/file_io.h"
 #include "platform/localization.h"
 #include "platform/system_log.h"
@@ -419,7 +420,8 @@ std::string ConsoleWindow::GetEmptyTopBottomString(bool source) const {
 }
 
 void ConsoleWindow::SetOrangeArrow(bool on) {
-    arrow_->setPixmap(on ? Icon("icn_arrow_orange").pixmap(QSize(26, 26)) : QPixmap());
+    // The window's own arrow (blue, one way) shows through when no orange one is set.
+    arrow_->setPixmap(Icon(on ? "icn_arrow_orange" : "icn_arrow_blue").pixmap(QSize(26, 26)));
     arrow_->setProperty("orange", on);
 }
 
@@ -565,7 +567,26 @@ void ConsoleWindow::TaskExecuteSyncOrBackup() {
     }
     const sessions::SessionDocument& doc = app_.document();
     if (!IsRealSession(doc.mSessionIndex) && !doc.IsAllSessions(doc.mSessionIndex)) return;
-    run_->Start();
+    if (confirmation_) return;  // already asking
+    const auto confirmation =
+        engine::AreYouSure(doc, doc.mSessionIndex, app_.preferences().mPrefDict, true);
+    if (!confirmation) {
+        run_->Start();
+        return;
+    }
+    auto* box = new QMessageBox(QMessageBox::Question, Str(confirmation->title),
+                                Str(confirmation->message), QMessageBox::NoButton, this);
+    box->setObjectName(QStringLiteral("confirmation"));
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->setWindowModality(Qt::WindowModal);
+    QPushButton* ok = box->addButton(Str(confirmation->okTitle), QMessageBox::AcceptRole);
+    box->addButton(Str(confirmation->cancelTitle), QMessageBox::RejectRole);
+    box->setDefaultButton(ok);
+    connect(box, &QMessageBox::finished, this, [this, box, ok] {
+        if (box->clickedButton() == ok && !isRunning() && !terminated_) run_->Start();
+    });
+    confirmation_ = box;
+    box->open();
 }
 
 void ConsoleWindow::RunStarted() {

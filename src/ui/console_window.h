@@ -71,6 +71,8 @@ class ConsoleWindow : public QMainWindow {
     QString infoDrawerText() const;
     RunController& runController() const { return *run_; }
     QMessageBox* quitQuestion() const { return quitQuestion_; }
+    // The "Starting task:" confirmation while it is shown.
+    QMessageBox* confirmation() const { return confirmation_; }
 
   signals:
     // The template document and the preferences are written: the application may end.
@@ -148,6 +150,7 @@ class ConsoleWindow : public QMainWindow {
     std::string monitoredSourceSizeText_;
 
     QPointer<QMessageBox> quitQuestion_;
+    QPointer<QMessageBox> confirmation_;
     bool terminateAfterRun_ = false;
     bool terminated_ = false;
 };

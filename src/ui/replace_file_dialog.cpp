@@ -1,18 +1,18 @@
 #include "ui/replace_file_dialog.h"
 
-#include <QCheckBox>
-#include <QDateTime>
-#include <QFile>
+#include <QDesktopServices>
 #include <QFileInfo>
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QIcon>
 #include <QLabel>
 #include <QPushButton>
+#include <QToolButton>
+#include <QUrl>
 #include <QVBoxLayout>
 
+#include "platform/file_io.h"
 #include "platform/localization.h"
-#include "run/plan_item.h"
 #include "ui/qt_text.h"
 
 namespace qv::ui {
@@ -21,26 +21,18 @@ using platform::GLS;
 
 namespace {
 
-QString DateText(const QDateTime& date) {
-    return date.isValid()
-               ? QLocale().toString(date, QStringLiteral("dddd, MMM dd, yyyy - HH:mm:ss"))
-               : QStringLiteral("--");
-}
-
-QLabel* PathLabel(const std::string& path, QWidget* parent) {
-    auto* label = new QLabel(Path(path), parent);
-    label->setTextInteractionFlags(Qt::TextSelectableByMouse);
-    label->setWordWrap(true);
-    label->setMinimumWidth(360);
-    return label;
+QString Text(const std::string& crJoined) {
+    QString text = Str(crJoined);
+    text.replace(QLatin1Char('\r'), QLatin1Char('\n'));
+    return text.trimmed();
 }
 
 }  // namespace
 
 ReplaceFileDialog::ReplaceFileDialog(const run::ConflictQuestion& q, Reply reply, QWidget* parent)
-    : QDialog(parent), reply_(std::move(reply)) {
+    : QDialog(parent), model_(fileops::BuildReplaceDialog(q)), reply_(std::move(reply)) {
     setObjectName(QStringLiteral("replaceFileDialog"));
-    setWindowTitle(Str(GLS("Replace File")));
+    setWindowTitle(Str(model_.windowTitle));
     setWindowModality(Qt::WindowModal);
     setAttribute(Qt::WA_DeleteOnClose);
 
@@ -48,9 +40,7 @@ ReplaceFileDialog::ReplaceFileDialog(const run::ConflictQuestion& q, Reply reply
     layout->setContentsMargins(20, 18, 20, 16);
     layout->setSpacing(12);
 
-    auto* heading = new QLabel(Str(GLS("Conflict") + " " + std::to_string(q.conflict) + ": " +
-                                   run::CopyModeName(q.copyMode)),
-                               this);
+    auto* heading = new QLabel(Str(model_.windowTitle), this);
     heading->setObjectName(QStringLiteral("heading"));
     QFont bold = heading->font();
     bold.setBold(true);
@@ -58,84 +48,118 @@ ReplaceFileDialog::ReplaceFileDialog(const run::ConflictQuestion& q, Reply reply
     heading->setFont(bold);
     layout->addWidget(heading);
 
-    if (q.date) {
-        const QDateTime since = QDateTime::fromMSecsSinceEpoch(static_cast<qint64>(*q.date * 1000));
-        auto* sinceLabel = new QLabel(
-            Str(GLS("Since the last Sync/Backup (")) + DateText(since) + QLatin1Char(')'), this);
-        sinceLabel->setObjectName(QStringLiteral("since"));
-        layout->addWidget(sinceLabel);
-    }
+    auto* explanation = new QLabel(Text(model_.explanation), this);
+    explanation->setObjectName(QStringLiteral("explanation"));
+    explanation->setWordWrap(true);
+    explanation->setMinimumWidth(420);
+    layout->addWidget(explanation);
 
+    // Both items; the one the question is not about (a deletion's other side) is dimmed.
     auto* grid = new QGridLayout;
     grid->setHorizontalSpacing(12);
     grid->setVerticalSpacing(4);
+    const bool aOn = model_.items != fileops::ReplaceItems::DestOnly;
+    const bool bOn = model_.items != fileops::ReplaceItems::SourceOnly;
     const struct {
         const std::string& path;
+        const std::string& date;
         std::string role;
         const char* name;
-    } sides[] = {{q.source, GLS("Source"), "sourcePath"}, {q.dest, GLS("Destination"), "destPath"}};
+        bool on;
+    } sides[] = {{model_.sourcePath, model_.sourceModifDate, GLS("Source"), "sourcePath", aOn},
+                 {model_.destPath, model_.destModifDate, GLS("Destination"), "destPath", bOn}};
     int row = 0;
     for (const auto& side : sides) {
         const QFileInfo info(Path(side.path));
         auto* icon = new QLabel(this);
         icon->setPixmap(QIcon(info.isDir() ? QStringLiteral(":/icons/icn_folder.svg")
                                            : QStringLiteral(":/icons/icn_file.svg"))
-                            .pixmap(40, 40));
+                            .pixmap(QSize(40, 40), side.on ? QIcon::Normal : QIcon::Disabled));
         grid->addWidget(icon, row, 0, 3, 1, Qt::AlignTop);
         auto* role = new QLabel(Str(side.role), this);
         role->setStyleSheet(QStringLiteral("font-weight: 600;"));
+        role->setEnabled(side.on);
         grid->addWidget(role, row, 1);
-        QLabel* path = PathLabel(side.path, this);
+        auto* path = new QLabel(Path(side.path), this);
         path->setObjectName(QLatin1String(side.name));
+        path->setTextInteractionFlags(Qt::TextSelectableByMouse);
+        path->setWordWrap(true);
+        path->setEnabled(side.on);
         grid->addWidget(path, row + 1, 1);
-        auto* date = new QLabel(Str(GLS("Modification Date: ")) +
-                                    DateText(info.exists() ? info.lastModified() : QDateTime()),
-                                this);
+        auto* date = new QLabel(Str(side.date), this);
         date->setEnabled(false);
         grid->addWidget(date, row + 2, 1);
+        // Shows the item in its folder.
+        auto* reveal = new QToolButton(this);
+        reveal->setIcon(QIcon(QStringLiteral(":/icons/icn_reveal.svg")));
+        reveal->setToolTip(Str(GLS("Show in its folder")));
+        reveal->setEnabled(side.on && info.exists());
+        const QString folder = Path(platform::ParentFolder(side.path));
+        connect(reveal, &QToolButton::clicked, this,
+                [folder] { QDesktopServices::openUrl(QUrl::fromLocalFile(folder)); });
+        grid->addWidget(reveal, row, 2, 3, 1, Qt::AlignTop);
         row += 3;
     }
+    grid->setColumnStretch(1, 1);
     layout->addLayout(grid);
 
-    if (q.canChangeDirection) {
-        changeDirection_ = new QCheckBox(Str(GLS("Change direction")), this);
-        layout->addWidget(changeDirection_);
-    }
+    auto* directionRow = new QHBoxLayout;
+    direction_ = new QLabel(this);
+    direction_->setObjectName(QStringLiteral("direction"));
+    direction_->setEnabled(model_.directionEnabled);
+    directionRow->addWidget(direction_);
+    swap_ = new QPushButton(Str(GLS("Swap the direction")), this);
+    swap_->setObjectName(QStringLiteral("swapButton"));
+    swap_->setVisible(model_.swapVisible);
+    directionRow->addWidget(swap_);
+    directionRow->addStretch(1);
+    layout->addLayout(directionRow);
 
-    const bool deletes = q.copyMode == run::kModeDeleteInA || q.copyMode == run::kModeDeleteInB;
     auto* buttons = new QHBoxLayout;
     stop_ = new QPushButton(Str(GLS("Stop")), this);
-    skip_ = new QPushButton(Str(GLS("Skip")), this);
-    replace_ = new QPushButton(Str(GLS(deletes ? "Delete" : "Replace")), this);
+    skip_ = new QPushButton(Str(model_.skipTitle), this);
+    skip_->setToolTip(Str(model_.skipTooltip));
+    replace_ = new QPushButton(Str(model_.okTitle), this);
     replace_->setDefault(true);
     buttons->addWidget(stop_);
     buttons->addStretch(1);
     buttons->addWidget(skip_);
     buttons->addWidget(replace_);
     layout->addLayout(buttons);
+    ShowDirection();
 
-    const auto finish = [this](run::ConflictAnswer answer) {
-        Answer(answer);
-        accept();
-    };
-    connect(replace_, &QPushButton::clicked, this,
-            [finish] { finish(run::ConflictAnswer::Proceed); });
-    connect(skip_, &QPushButton::clicked, this, [finish] { finish(run::ConflictAnswer::Skip); });
-    connect(stop_, &QPushButton::clicked, this, [finish] { finish(run::ConflictAnswer::Stop); });
+    connect(swap_, &QPushButton::clicked, this, [this] {
+        fileops::ChangeDirection(model_);
+        ShowDirection();
+    });
+    connect(replace_, &QPushButton::clicked, this, [this] { Finish(fileops::kReplaceButtonTag); });
+    connect(skip_, &QPushButton::clicked, this, [this] { Finish(fileops::kSkipButtonTag); });
+    connect(stop_, &QPushButton::clicked, this, [this] { Finish(fileops::kStopButtonTag); });
     // Escape and the close box skip this item, as the safest answer that keeps the run going.
-    connect(this, &QDialog::rejected, this, [this] { Answer(run::ConflictAnswer::Skip); });
+    connect(this, &QDialog::rejected, this, [this] {
+        if (reply_) Finish(fileops::kSkipButtonTag);
+    });
 }
 
 ReplaceFileDialog::~ReplaceFileDialog() {
     if (reply_) reply_({run::ConflictAnswer::Stop, false});
 }
 
-void ReplaceFileDialog::Answer(run::ConflictAnswer answer) {
+void ReplaceFileDialog::ShowDirection() {
+    if (!model_.directionIcon.empty()) {
+        direction_->setPixmap(
+            QIcon(QStringLiteral(":/icons/%1.svg").arg(Str(model_.directionIcon))).pixmap(28, 28));
+    }
+    direction_->setToolTip(Str(model_.directionTooltip));
+    replace_->setToolTip(Str(model_.okTooltip));
+}
+
+void ReplaceFileDialog::Finish(int tag) {
     if (!reply_) return;
-    const bool swapped = changeDirection_ != nullptr && changeDirection_->isChecked();
     Reply reply = std::move(reply_);
     reply_ = nullptr;
-    reply({answer, answer == run::ConflictAnswer::Proceed && swapped});
+    reply(fileops::ReplyForButtonCode(fileops::ButtonCode(model_, tag)));
+    if (isVisible()) accept();
 }
 
 }  // namespace qv::ui

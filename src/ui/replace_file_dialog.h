@@ -1,15 +1,17 @@
 #pragma once
-// The question asked when the scan finds a conflict: both items, and the choice to carry out
-// the planned action, to skip it, or to stop the run. Shown window-modal with open(); the
-// answer goes to the reply function once, when the dialog finishes (Stop if it is destroyed
-// unanswered).
+// The "Replace File" question, drawn from its model: what changed, both items with their
+// modification dates, the direction of the planned action (which code 31 lets the user swap),
+// and the buttons to carry out the action, skip it or stop the run. Shown window-modal with
+// open(); the answer goes to the reply function once, when the dialog finishes (Stop if it is
+// destroyed unanswered).
 
 #include <QDialog>
 #include <functional>
 
+#include "fileops/replace_dialog.h"
 #include "run/main_thread_proxy.h"
 
-class QCheckBox;
+class QLabel;
 class QPushButton;
 
 namespace qv::ui {
@@ -21,19 +23,24 @@ class ReplaceFileDialog : public QDialog {
     ReplaceFileDialog(const run::ConflictQuestion& question, Reply reply, QWidget* parent);
     ~ReplaceFileDialog() override;
 
+    const fileops::ReplaceDialogModel& model() const { return model_; }
     QPushButton* replaceButton() const { return replace_; }
     QPushButton* skipButton() const { return skip_; }
     QPushButton* stopButton() const { return stop_; }
-    QCheckBox* changeDirectionBox() const { return changeDirection_; }
+    // Visible for code 31 only.
+    QPushButton* swapButton() const { return swap_; }
 
   private:
-    void Answer(run::ConflictAnswer answer);
+    void ShowDirection();
+    void Finish(int tag);
 
+    fileops::ReplaceDialogModel model_;
     Reply reply_;
+    QLabel* direction_ = nullptr;
     QPushButton* replace_ = nullptr;
     QPushButton* skip_ = nullptr;
     QPushButton* stop_ = nullptr;
-    QCheckBox* changeDirection_ = nullptr;
+    QPushButton* swap_ = nullptr;
 };
 
 }  // namespace qv::ui

@@ -45,6 +45,7 @@ struct Console {
         env.Set("LANG", "C");
         app = std::make_unique<app::MainApp>(QV_RESOURCES_DIR);
         if (!app->Start().ok) qFatal("start-up failed");
+        app->preferences().mPrefDict.set("prefAskConfirmation", 0);  // asked in one test only
         doc().mMainDict = test::TwoFolderDocument(tree.a(), tree.b(), task).mMainDict;
         window = std::make_unique<ConsoleWindow>(*app);
         window->resize(640, 430);
@@ -100,6 +101,7 @@ class ConsoleTest : public QObject {
     void ErrorPolicyDialogsAreHonoured();
     void StopDuringARunLeavesAConcludedRun();
     void QuittingDuringARunAsksFirst();
+    void ConfirmationThenASwappedConflict();
 };
 
 void ConsoleTest::SizeDisplayAndMiddleTruncation() {
@@ -236,7 +238,12 @@ void ConsoleTest::ConflictDialogAnswerDecidesTheOutcome() {
                  c.tree.path("A/f"));
         QCOMPARE(Q(dialog->findChild<QLabel*>(QStringLiteral("destPath"))->text()),
                  c.tree.path("B/f"));
-        QVERIFY(dialog->findChild<QLabel*>(QStringLiteral("heading"))->text().contains("12"));
+        QCOMPARE(dialog->windowTitle(), QStringLiteral("Replace File"));
+        QVERIFY(
+            dialog->findChild<QLabel*>(QStringLiteral("explanation"))
+                ->text()
+                .startsWith("The destination file has the most recent modification date/time."));
+        QVERIFY(!dialog->swapButton()->isVisible());
         QVERIFY(!c.window->sessionPopup()->isEnabled());
         QAbstractButton* buttons[] = {dialog->replaceButton(), dialog->skipButton(),
                                       dialog->stopButton()};
@@ -342,6 +349,53 @@ void ConsoleTest::QuittingDuringARunAsksFirst() {
     QVERIFY(test::ReadText(config + "app.quorvel.Quorvel.template.plist").find(c.tree.a()) !=
             std::string::npos);
     QVERIFY(platform::ItemExists(config + "app.quorvel.Quorvel.plist"));
+}
+
+void ConsoleTest::ConfirmationThenASwappedConflict() {
+    Console c(sessions::kTaskSynchronize);
+    // Both sides changed since the last run (code 31); A's copy is the newer one.
+    c.tree.Build({"A/f:from A@3000", "B/f:from B@2000"});
+    if (!c.tree.SetBackupDate("A/f", 1500) || !c.tree.SetBackupDate("B/f", 1500)) {
+        QSKIP("no user xattrs here");
+    }
+    c.Set(0, "conflictsDict", "conflictSyncAsk", 1);
+    c.app->preferences().mPrefDict.set("prefAskConfirmation", 1);
+    c.Show();
+    ConsoleWindow& w = *c.window;
+
+    // Cancel starts nothing; OK starts the run.
+    w.mainButton()->click();
+    QVERIFY(w.confirmation() != nullptr);
+    QCOMPARE(w.confirmation()->windowTitle(), QStringLiteral("Starting task:"));
+    QCOMPARE(Q(w.confirmation()->text()),
+             std::string("Are you sure you want to synchronize the folder \"A\" with the folder "
+                         "\"B\"?"));
+    w.confirmation()->buttons().at(1)->click();
+    QVERIFY(QTest::qWaitFor([&] { return w.confirmation() == nullptr; }, kRunTimeout));
+    QVERIFY(!w.isRunning());
+    w.mainButton()->click();
+    QVERIFY(w.confirmation() != nullptr);
+    w.confirmation()->buttons().at(0)->click();
+
+    // The question shows the direction; swapped, the destination's copy wins.
+    ReplaceFileDialog* dialog = c.WaitForDialog<ReplaceFileDialog>();
+    QVERIFY(dialog != nullptr);
+    QVERIFY(dialog->findChild<QLabel*>(QStringLiteral("explanation"))
+                ->text()
+                .contains("both the following source and destination files have been modified."));
+    QVERIFY(dialog->swapButton()->isVisible());
+    auto* direction = dialog->findChild<QLabel*>(QStringLiteral("direction"));
+    QCOMPARE(direction->toolTip(),
+             QStringLiteral("The source is going to replace the destination"));
+    dialog->swapButton()->click();
+    QCOMPARE(direction->toolTip(),
+             QStringLiteral("The destination is going to replace the source"));
+    QCOMPARE(dialog->replaceButton()->toolTip(),
+             QStringLiteral("Replace the source file and continue"));
+    dialog->replaceButton()->click();
+    QVERIFY(c.WaitForRunEnd());
+    QCOMPARE(test::ReadText(c.tree.path("A/f")), std::string("from B"));
+    QCOMPARE(test::ReadText(c.tree.path("B/f")), std::string("from B"));
 }
 
 }  // namespace qv::ui
