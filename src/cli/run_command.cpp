@@ -90,9 +90,10 @@ int RunSessions(app::MainApp& app, const RunArguments& args, std::istream& in, s
     pthread_sigmask(SIG_BLOCK, &stopSignals, &previous);
     engine.TaskExecuteSyncOrBackup(attended ? run::kExecutedByUser : run::kExecutedByCommandLine);
     bool stopRequested = false;
-    while (engine.state().IsRunning()) {
-        const timespec tick{0, 100 * 1000 * 1000};
-        const int sig = sigtimedwait(&stopSignals, nullptr, &tick);
+    // The end of the run is seen at once; a signal within a tick.
+    while (!engine.WaitFor(std::chrono::milliseconds(20))) {
+        const timespec now{0, 0};
+        const int sig = sigtimedwait(&stopSignals, nullptr, &now);
         if ((sig == SIGINT || sig == SIGTERM) && !stopRequested && engine.state().IsRunning()) {
             stopRequested = true;
             err << "\nquorvel: " << GLS("stopping after the current action...") << "\n";

@@ -72,11 +72,25 @@ void RunEngine::TaskExecuteSyncOrBackup(int executedBy) {
     // Marked as running before the thread starts, so that a Stop right away is not lost.
     state_.mUserPressedStop = false;
     state_.mIsCopying = true;
-    worker_ = std::thread([this] { ExecuteMarkedRun(); });
+    {
+        std::lock_guard lock(workerMutex_);
+        workerDone_ = false;
+    }
+    worker_ = std::thread([this] {
+        ExecuteMarkedRun();
+        std::lock_guard lock(workerMutex_);
+        workerDone_ = true;
+        workerEnded_.notify_all();
+    });
 }
 
 void RunEngine::Wait() {
     if (worker_.joinable()) worker_.join();
+}
+
+bool RunEngine::WaitFor(std::chrono::milliseconds timeout) {
+    std::unique_lock lock(workerMutex_);
+    return workerEnded_.wait_for(lock, timeout, [this] { return workerDone_; });
 }
 
 const plist::Value* RunEngine::Session(std::int64_t index) const {

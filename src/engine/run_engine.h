@@ -4,8 +4,11 @@
 // the log record). The run body executes on a worker thread of its own and reaches the front
 // end only through the MainThreadProxy.
 
+#include <chrono>
+#include <condition_variable>
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <thread>
 
@@ -45,6 +48,8 @@ class RunEngine : private run::CopyHooks {
     void TaskExecuteSyncOrBackup(int executedBy);
     // Waits for the worker thread of the last run, if any.
     void Wait();
+    // Waits at most `timeout` for the worker of the last run to end; true once it has.
+    bool WaitFor(std::chrono::milliseconds timeout);
     // The body of a run, on the calling thread.
     void ExecuteSyncBackup();
 
@@ -90,6 +95,9 @@ class RunEngine : private run::CopyHooks {
     fileops::ErrorPath errors_;
     fileops::Validator validator_;
     std::thread worker_;
+    std::mutex workerMutex_;
+    std::condition_variable workerEnded_;
+    bool workerDone_ = true;
     std::int64_t currentSessionLog_ = -1;
 };
 

@@ -234,22 +234,6 @@ std::uint64_t SizeOfFolderEntries(int folderFd) {
     return total;
 }
 
-// The nearest item at or above path that exists, standing for path's volume. A final symbolic
-// link lives on its folder's volume, whatever it points to.
-std::optional<std::string> VolumeProbe(const std::string& path) {
-    std::string probe = WithoutTrailingSlashes(path);
-    if (const auto st = LStat(probe); st && S_ISLNK(st->st_mode)) {
-        probe = platform::ParentFolder(probe);
-    }
-    for (int depth = 0; depth < 4096; ++depth) {
-        if (Stat(probe)) return probe;
-        const std::string parent = platform::ParentFolder(probe);
-        if (parent == probe) return std::nullopt;
-        probe = parent;
-    }
-    return std::nullopt;
-}
-
 // The file-system type name of the mount whose device is dev, from /proc/self/mountinfo.
 std::string MountTypeOfDevice(dev_t dev) {
     std::ifstream mountinfo("/proc/self/mountinfo");
@@ -518,18 +502,6 @@ bool TWUtilities::IsIndeedReadableFileAtPath(const std::string& path,
     return ClassAllows(st, S_IROTH, rootOnRemote);
 }
 
-bool TWUtilities::IsRemoteDevice(dev_t dev, const std::string& path) const {
-    {
-        std::lock_guard lock(remoteCache_->mutex);
-        const auto known = remoteCache_->byDevice.find(dev);
-        if (known != remoteCache_->byDevice.end()) return known->second;
-    }
-    const bool remote = IsRemoteVolume(path);
-    std::lock_guard lock(remoteCache_->mutex);
-    remoteCache_->byDevice[dev] = remote;
-    return remote;
-}
-
 bool TWUtilities::IsIndeedWritableFileAtPath(const std::string& path) const {
     bool rootOnRemote = false;
     if (IsRoot()) {
@@ -564,29 +536,53 @@ bool TWUtilities::IsRemoteFileSystemType(const std::string& mountType) {
 
 bool TWUtilities::IsRemoteVolume(const std::string& path) const {
     if (path.empty() || path[0] != '/') return false;
-    const auto probe = VolumeProbe(path);
-    if (!probe) return false;
-    struct statfs fs {};
-    if (::statfs(probe->c_str(), &fs) != 0) return false;
-    switch (static_cast<unsigned long>(fs.f_type)) {
-        case kCifsMagic:
-        case kSmb2Magic:
-        case SMB_SUPER_MAGIC:
-        case NFS_SUPER_MAGIC:
-        case NCP_SUPER_MAGIC:
-        case AFS_SUPER_MAGIC:
-        case kAfsFsMagic:
-        case kCephMagic:
-        case kLustreMagic:
-            return true;
-        case kFuseMagic:
-        case CODA_SUPER_MAGIC: {
-            const auto st = Stat(*probe);
-            return st && IsRemoteFileSystemType(MountTypeOfDevice(st->st_dev));
-        }
-        default:
-            return false;
+    // The item itself, or for a link or a missing item the nearest folder above that exists:
+    // its device says which volume, and each volume is asked about once.
+    std::string probe = WithoutTrailingSlashes(path);
+    std::optional<struct stat> st = LStat(probe);
+    if (st && S_ISLNK(st->st_mode)) st.reset();
+    for (int depth = 0; !st && depth < 4096; ++depth) {
+        const std::string parent = platform::ParentFolder(probe);
+        if (parent == probe) return false;
+        probe = parent;
+        st = Stat(probe);
     }
+    if (!st) return false;
+    return IsRemoteDevice(st->st_dev, probe);
+}
+
+bool TWUtilities::IsRemoteDevice(dev_t dev, const std::string& path) const {
+    {
+        std::lock_guard lock(remoteCache_->mutex);
+        const auto known = remoteCache_->byDevice.find(dev);
+        if (known != remoteCache_->byDevice.end()) return known->second;
+    }
+    bool remote = false;
+    struct statfs fs {};
+    if (::statfs(path.c_str(), &fs) == 0) {
+        switch (static_cast<unsigned long>(fs.f_type)) {
+            case kCifsMagic:
+            case kSmb2Magic:
+            case SMB_SUPER_MAGIC:
+            case NFS_SUPER_MAGIC:
+            case NCP_SUPER_MAGIC:
+            case AFS_SUPER_MAGIC:
+            case kAfsFsMagic:
+            case kCephMagic:
+            case kLustreMagic:
+                remote = true;
+                break;
+            case kFuseMagic:
+            case CODA_SUPER_MAGIC:
+                remote = IsRemoteFileSystemType(MountTypeOfDevice(dev));
+                break;
+            default:
+                break;
+        }
+    }
+    std::lock_guard lock(remoteCache_->mutex);
+    remoteCache_->byDevice[dev] = remote;
+    return remote;
 }
 
 bool TWUtilities::CheckFilePackagePermissions(const std::string& path, int check) const {
