@@ -634,7 +634,13 @@ bool Executor::PutNew(const std::string& temp, const std::string& to, std::strin
     return true;
 }
 
-bool Executor::PutInPlace(const std::string& temp, const std::string& to, std::string& err) {
+bool Executor::PutInPlace(const std::string& temp, const std::string& to, std::string& err,
+                          bool tempIsFile) {
+    // A file over a file, the common case, needs no look first: rename refuses a folder.
+    if (tempIsFile && ::rename(temp.c_str(), to.c_str()) == 0) {
+        Unmark(to);
+        return true;
+    }
     const ItemAttributes old = platform::ReadItemAttributes(to.c_str());
     if (!old.exists()) return PutNew(temp, to, err);
     const ItemAttributes neu = platform::ReadItemAttributes(temp.c_str());
@@ -781,10 +787,10 @@ bool Executor::ReplaceDestFile(const std::string& to, const std::string& from,
         ok = temp.has_value();
         if (ok && target != to && platform::ItemExists(to)) {
             // Names that differ only in case: the old one goes when the new one is in place.
-            ok = PutInPlace(*temp, to, err) &&
+            ok = PutInPlace(*temp, to, err, false) &&
                  (::rename(to.c_str(), target.c_str()) == 0 || platform::ItemExists(target));
         } else if (ok) {
-            ok = PutInPlace(*temp, target, err);
+            ok = PutInPlace(*temp, target, err, open.has_value());
         }
     }
     if (!ok) {

@@ -80,8 +80,10 @@ class Executor : public run::CopyExecutor {
                          const std::optional<OpenCopy>& open, bool isNew);
     // Gives a finished temporary the name `to`, at which nothing may stand.
     bool PutNew(const std::string& temp, const std::string& to, std::string& err);
-    // Moves a finished temporary into place over whatever stands at `to`.
-    bool PutInPlace(const std::string& temp, const std::string& to, std::string& err);
+    // Moves a finished temporary into place over whatever stands at `to`; tempIsFile: the
+    // temporary is known to be a regular file.
+    bool PutInPlace(const std::string& temp, const std::string& to, std::string& err,
+                    bool tempIsFile);
 
     void Report(const std::string& message);
     void LogAction(const std::string& line, bool toTrashLog = false);

@@ -410,9 +410,17 @@ bool TWUtilities::IsReallyFolder(const std::string& path) const {
 }
 
 bool TWUtilities::IsLocked(const std::string& path) const {
+    // statx tells the immutable flag where the file system reports it, in one call.
+    struct statx stx {};
+    if (::statx(AT_FDCWD, path.c_str(), AT_SYMLINK_NOFOLLOW, STATX_TYPE | STATX_MODE, &stx) != 0) {
+        return true;
+    }
+    if (!S_ISREG(stx.stx_mode) && !S_ISDIR(stx.stx_mode)) return false;
+    if ((stx.stx_attributes_mask & STATX_ATTR_IMMUTABLE) != 0) {
+        return (stx.stx_attributes & STATX_ATTR_IMMUTABLE) != 0;
+    }
     const auto st = LStat(path);
     if (!st) return true;
-    if (!S_ISREG(st->st_mode) && !S_ISDIR(st->st_mode)) return false;
     const platform::UniqueFd fd(OpenForInodeFlags(path, *st));
     if (!fd.valid()) return true;
     // A file system without inode flags (ENOTTY, EOPNOTSUPP) cannot lock anything.
