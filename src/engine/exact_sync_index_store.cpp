@@ -158,8 +158,10 @@ class IndexBuilder {
                 continue;
             }
             mine.set(EncodeIndexText(entry.name), "");
-            // A link's target is not this pair's item.
-            if (!entry.isLink) found.files.push_back(std::move(path));
+            // Files and packages carry a backup date; a link's target is not this pair's item,
+            // and a FIFO, socket or device takes no user attribute (nor may its mode be opened
+            // up to write one).
+            if (entry.isFile || entry.isDir) found.files.push_back(std::move(path));
         }
     }
 
@@ -168,6 +170,7 @@ class IndexBuilder {
         bool listed = true;  // read from the folder now, rather than kept from the last run
         bool isDir = false;
         bool isLink = false;
+        bool isFile = false;  // a regular file
     };
 
     // The folder's names, each with its kind from the listing; nothing when it cannot be read.
@@ -182,9 +185,13 @@ class IndexBuilder {
             if (type == DT_UNKNOWN) {
                 struct stat st {};
                 if (::fstatat(::dirfd(dir), e->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0) continue;
-                type = S_ISDIR(st.st_mode) ? DT_DIR : S_ISLNK(st.st_mode) ? DT_LNK : DT_REG;
+                type = S_ISDIR(st.st_mode)   ? DT_DIR
+                       : S_ISLNK(st.st_mode) ? DT_LNK
+                       : S_ISREG(st.st_mode) ? DT_REG
+                                             : DT_UNKNOWN;
             }
-            entries.push_back({std::string(name), true, type == DT_DIR, type == DT_LNK});
+            entries.push_back(
+                {std::string(name), true, type == DT_DIR, type == DT_LNK, type == DT_REG});
         }
         ::closedir(dir);
         return entries;
@@ -196,7 +203,8 @@ class IndexBuilder {
         std::vector<std::string>& pending = s_.addToExactIndexArray;
         for (std::size_t k = pending.size(); k-- > 0;) {
             if (platform::ParentFolder(pending[k]) != dir) continue;
-            listing.push_back({platform::LastPathComponent(pending[k]), false, false, false});
+            listing.push_back(
+                {platform::LastPathComponent(pending[k]), false, false, false, false});
             Restore(pending[k]);
             pending.erase(pending.begin() + static_cast<std::ptrdiff_t>(k));
         }
@@ -246,8 +254,9 @@ class IndexBuilder {
                             0) == 0) {
                 continue;
             }
-            // A file system without user attributes keeps no backup dates at all.
-            if (errno == ENOTSUP) return;
+            // A file system without user attributes keeps no backup dates (a volume mounted
+            // inside the tree may be one; the others still take theirs).
+            if (errno == ENOTSUP) continue;
             // A locked or read-only item is relaxed for the write.
             if (errno == EPERM || errno == EACCES) {
                 tw_.SetBackupDateDitto(path, s_.gStartSyncDateTimeUTC);

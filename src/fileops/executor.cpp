@@ -563,8 +563,16 @@ std::optional<std::string> Executor::CopyRegularToTemporary(const std::string& f
         err = "\r" + phrases_.error + " " + why;
         return std::nullopt;
     };
-    // Not blocking on a FIFO; a link or a FIFO is the general copy's.
-    platform::UniqueFd src(::open(from.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+    // Only a regular file is opened here: opening a FIFO or a device can wake or move what
+    // stands behind it. Anything else, or an item replaced in between, is the general copy's.
+    struct statx before {};
+    if (::statx(AT_FDCWD, from.c_str(), AT_SYMLINK_NOFOLLOW, STATX_TYPE | STATX_INO, &before) !=
+            0 ||
+        !S_ISREG(before.stx_mode)) {
+        return std::nullopt;
+    }
+    platform::UniqueFd src(
+        ::open(from.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
     if (src.get() < 0) {
         if (errno == ELOOP) return std::nullopt;
         return failed(std::strerror(errno));
@@ -572,7 +580,11 @@ std::optional<std::string> Executor::CopyRegularToTemporary(const std::string& f
     if (::statx(src.get(), "", AT_EMPTY_PATH, STATX_BASIC_STATS | STATX_BTIME, &open.stx) != 0) {
         return failed(std::strerror(errno));
     }
-    if (!S_ISREG(open.stx.stx_mode)) return std::nullopt;
+    if (!S_ISREG(open.stx.stx_mode) || open.stx.stx_ino != before.stx_ino ||
+        open.stx.stx_dev_major != before.stx_dev_major ||
+        open.stx.stx_dev_minor != before.stx_dev_minor) {
+        return std::nullopt;
+    }
     // Most folders hold no temporary: the plain name is tried first, a numbered one on a clash.
     std::string temp = platform::JoinPath(folder, kReplaceTempName);
     constexpr int kCreate = O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW;
@@ -586,6 +598,7 @@ std::optional<std::string> Executor::CopyRegularToTemporary(const std::string& f
     }
     if (dst.get() < 0) return failed(std::strerror(errno));
     ::fsetxattr(dst.get(), kTemporaryXattr, "1", 1, 0);
+    state_->progress.SetWriting(temp);
     std::string why;
     const dev_t device = makedev(open.stx.stx_dev_major, open.stx.stx_dev_minor);
     platform::CopyHints hints{.tryClone = !(device == noCloneDevice_ && folder == noCloneFolder_),

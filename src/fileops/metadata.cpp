@@ -417,21 +417,30 @@ OpenCopyAttrs Metadata::SetAttrsOnOpenCopy(int srcFd, const struct statx& stx, i
     OpenCopyAttrs result;
     result.lock = (stx.stx_attributes_mask & STATX_ATTR_IMMUTABLE) != 0 &&
                   (stx.stx_attributes & STATX_ATTR_IMMUTABLE) != 0;
+    // Without write permission its owner could not take the mark off the copy, nor write its
+    // attributes: the ACL (which carries the owner's permission), mode and times then wait
+    // until that is done.
+    result.modeAndTimesLater = !tw_.mEuidIsRoot && (stx.stx_mode & S_IWUSR) == 0;
+
+    // Owner first: a change of owner clears the set-id bits and file capabilities that the
+    // mode and the attributes below give back.
+    if (tw_.mEuidIsRoot) {
+        ::fchown(dstFd, stx.stx_uid, stx.stx_gid);
+    } else if (tw_.IsInGroupID(stx.stx_gid)) {
+        ::fchown(dstFd, static_cast<uid_t>(-1), stx.stx_gid);
+    }
+
     bool hasCreationDate = false;
+    bool hasAcl = false;
     std::vector<char> value;
     for (const std::string& name : ListXattrsOf(srcFd)) {
-        if (name == kAccessAclXattr) {
-            // A fresh file carries no ACL but one inherited from its folder's default ACL: the
-            // source's is then its own, whole; else the source's entries join the inherited.
-            if (::fgetxattr(dstFd, name.c_str(), nullptr, 0) >= 0) {
-                CopyAclOfType(src, dst, ACL_TYPE_ACCESS);
-                continue;
-            }
-        } else if (name == kDefaultAclXattr) {
-            continue;  // folders only
+        // The ACL comes last; a file has no default ACL. The copy's own backup date is this
+        // run's; the mark belongs to the temporary.
+        if (name == kAccessAclXattr) hasAcl = true;
+        if (name == kAccessAclXattr || name == kDefaultAclXattr || name == kBackupDateXattr ||
+            name == kTemporaryXattr) {
+            continue;
         }
-        // The copy's own backup date is this run's; the mark belongs to the temporary.
-        if (name == kBackupDateXattr || name == kTemporaryXattr) continue;
         if (name == kCreationDateXattr) hasCreationDate = true;
         if (name == kFinderInfoXattr) result.finderInfo = true;
         const ssize_t n = ReadXattrOf(srcFd, name.c_str(), value);
@@ -444,15 +453,20 @@ OpenCopyAttrs Metadata::SetAttrsOnOpenCopy(int srcFd, const struct statx& stx, i
     const std::string backup = std::to_string(backupDate);
     ::fsetxattr(dstFd, kBackupDateXattr, backup.data(), backup.size(), 0);
 
-    // Owner before mode: a change of owner clears the set-id bits.
-    if (tw_.mEuidIsRoot) {
-        ::fchown(dstFd, stx.stx_uid, stx.stx_gid);
-    } else if (tw_.IsInGroupID(stx.stx_gid)) {
-        ::fchown(dstFd, static_cast<uid_t>(-1), stx.stx_gid);
+    if (hasAcl) {
+        // A fresh file carries no ACL but one inherited from its folder's default ACL: the
+        // source's is then its own, whole; else the source's entries join the inherited ones.
+        result.aclSource = src;
+        result.aclMerge = ::fgetxattr(dstFd, kAccessAclXattr.data(), nullptr, 0) >= 0;
+        if (!result.aclMerge) {
+            const ssize_t n = ReadXattrOf(srcFd, kAccessAclXattr.data(), value);
+            if (n >= 0) result.acl.assign(value.data(), static_cast<std::size_t>(n));
+        }
+        if (!result.modeAndTimesLater) {
+            ApplyAcl(dst, result);
+            result.aclSource.clear();
+        }
     }
-    // Without write permission its owner could not take the mark off the copy: mode and times
-    // then wait until that is done.
-    result.modeAndTimesLater = !tw_.mEuidIsRoot && (stx.stx_mode & S_IWUSR) == 0;
     if (!result.modeAndTimesLater) {
         if (::fchmod(dstFd, stx.stx_mode & 07777) != 0) {
             Diagnose("SetAttrsOnOpenCopy cannot set the mode of " + dst + ": " +
@@ -468,9 +482,19 @@ OpenCopyAttrs Metadata::SetAttrsOnOpenCopy(int srcFd, const struct statx& stx, i
     return result;
 }
 
+void Metadata::ApplyAcl(const std::string& path, const OpenCopyAttrs& attrs) const {
+    if (attrs.aclMerge) {
+        CopyAclOfType(attrs.aclSource, path, ACL_TYPE_ACCESS);
+    } else if (!attrs.acl.empty() && ::lsetxattr(path.c_str(), kAccessAclXattr.data(),
+                                                 attrs.acl.data(), attrs.acl.size(), 0) != 0) {
+        Diagnose("Cannot set the ACL of " + path + ": " + std::strerror(errno));
+    }
+}
+
 void Metadata::FinishOpenCopy(const std::string& path, const struct statx& stx,
                               const OpenCopyAttrs& attrs) const {
     if (attrs.modeAndTimesLater) {
+        if (!attrs.aclSource.empty()) ApplyAcl(path, attrs);
         if (::chmod(path.c_str(), stx.stx_mode & 07777) != 0) {
             Diagnose("FinishOpenCopy cannot set the mode of " + path + ": " + std::strerror(errno));
         }

@@ -34,6 +34,12 @@ struct OpenCopyAttrs {
     bool modeAndTimesLater = false;  // a read-only mode would refuse the temporary mark's removal
     bool lock = false;               // the source is locked: the copy is locked once in place
     bool finderInfo = false;         // the source carries Finder information
+    // The source's access ACL, when it has one: its value to give the copy whole, or (merge)
+    // its entries to add to the ACL the copy inherited from its folder. Set on the open copy
+    // unless modeAndTimesLater; then aclSource stays set and FinishOpenCopy gives it.
+    std::string aclSource;
+    std::string acl;
+    bool aclMerge = false;
 };
 
 class Metadata {
@@ -57,6 +63,7 @@ class Metadata {
                                      std::int64_t backupDate) const;
     void FinishOpenCopy(const std::string& path, const struct statx& stx,
                         const OpenCopyAttrs& attrs) const;
+    void ApplyAcl(const std::string& path, const OpenCopyAttrs& attrs) const;
     // The explicit entries of the access ACL (and of the default ACL of a folder) appended to
     // dst's, then every extended attribute of src written to dst (names dst may not carry are
     // skipped). True when at least one ACL entry was copied and applied.

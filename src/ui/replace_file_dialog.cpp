@@ -120,7 +120,10 @@ ReplaceFileDialog::ReplaceFileDialog(const run::ConflictQuestion& q, Reply reply
     skip_ = new QPushButton(Str(model_.skipTitle), this);
     skip_->setToolTip(Str(model_.skipTooltip));
     replace_ = new QPushButton(Str(model_.okTitle), this);
-    replace_->setDefault(true);
+    // A stray Enter must not delete: a deletion question defaults to keeping the file.
+    const bool deletes = model_.conflict == 21 || model_.conflict == 22 || model_.conflict == 41 ||
+                         model_.conflict == 42;
+    (deletes ? skip_ : replace_)->setDefault(true);
     buttons->addWidget(stop_);
     buttons->addStretch(1);
     buttons->addWidget(skip_);

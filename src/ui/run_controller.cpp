@@ -1,5 +1,6 @@
 #include "ui/run_controller.h"
 
+#include "engine/exact_sync_index_store.h"
 #include "engine/run_engine.h"
 #include "fileops/error_path.h"
 #include "fileops/executor.h"
@@ -32,11 +33,12 @@ class GuiExecutor : public run::CopyExecutor {
 struct RunController::ActiveRun {
     ActiveRun(app::MainApp& app, QWidget* dialogParent)
         : proxy(dialogParent),
+          index(app.paths().pathExactSyncIndexFolder),
           executor(proxy, tw),
           engine(app.document(), app.preferences().mPrefDict, proxy, index, executor, tw) {}
     GuiProxy proxy;
     fileops::TWUtilities tw;
-    engine::NoExactSyncIndex index;
+    engine::ExactSyncIndexStore index;
     GuiExecutor executor;
     engine::RunEngine engine;
 };

@@ -3,9 +3,13 @@
 
 #include "fileops/executor.h"
 
+#include <acl/libacl.h>
 #include <fcntl.h>
+#include <grp.h>
 #include <gtest/gtest.h>
+#include <sys/acl.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <sys/xattr.h>
 #include <unistd.h>
 
@@ -160,6 +164,64 @@ TEST_F(ExecutorTest, AFolderToDeleteKeepsWhatAppearedInItAfterTheScan) {
     EXPECT_EQ(Read("B/gone/new"), "!");  // never planned, never deleted
     EXPECT_FALSE(std::filesystem::exists(tree.path("B/gone/x")));
     EXPECT_EQ(s.gGlobalError, 1);  // the folder itself could not go
+}
+
+TEST_F(ExecutorTest, AnOrdinaryUserCopiesAReadOnlyFileWithItsAclAndNoMarkLeft) {
+    // Its owner may not write a read-only file's attributes: they must all be given before the
+    // mode and the ACL take that right away, and the temporary mark must still come off.
+    tree.Build({"A/ro.txt:data@1000", "B/"});
+    const std::string src = tree.path("A/ro.txt"), dst = tree.path("B/ro.txt");
+    const char* acl = "u::r--,u:4242:rw-,g::r--,m::rw-,o::r--";
+    const acl_t parsed = ::acl_from_text(acl);
+    const bool hasAcl = parsed && ::acl_set_file(src.c_str(), ACL_TYPE_ACCESS, parsed) == 0;
+    ::acl_free(parsed);
+    if (!hasAcl || ::setxattr(src.c_str(), "user.a", "b", 1, 0) != 0) {
+        GTEST_SKIP() << "the temporary folder keeps no ACLs or user xattrs";
+    }
+    ASSERT_EQ(::chmod(src.c_str(), 0444), 0);
+    const auto run = [&] {
+        TWUtilities user;
+        RealExecutor userExecutor{proxy, user};
+        engine::RunEngine runner(doc, prefs, proxy, index, userExecutor, user);
+        runner.ExecuteSyncBackup();
+        return runner.state().gGlobalError == 0 ? 0 : 1;
+    };
+    if (::geteuid() == 0) {  // the run as nobody, in a child process
+        for (const auto& e : std::filesystem::recursive_directory_iterator(tree.path(""))) {
+            ::lchown(e.path().c_str(), 65534, 65534);
+        }
+        ::lchown(tree.path("").c_str(), 65534, 65534);
+        const pid_t child = ::fork();
+        if (child == 0) {
+            ::_exit(::setgroups(0, nullptr) == 0 && ::setgid(65534) == 0 && ::setuid(65534) == 0
+                        ? run()
+                        : 2);
+        }
+        int status = 0;
+        ASSERT_EQ(::waitpid(child, &status, 0), child);
+        ASSERT_TRUE(WIFEXITED(status));
+        EXPECT_EQ(WEXITSTATUS(status), 0);
+    } else {
+        EXPECT_EQ(run(), 0);
+    }
+    EXPECT_EQ(Read("B/ro.txt"), "data");
+    struct stat st {};
+    ASSERT_EQ(::lstat(dst.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0444u);
+    EXPECT_EQ(st.st_mtim.tv_sec, 1000);
+    EXPECT_LT(::lgetxattr(dst.c_str(), kTemporaryXattr, nullptr, 0), 0);
+    EXPECT_EQ(::lgetxattr(dst.c_str(), "user.a", nullptr, 0), 1);
+    EXPECT_GT(tree.BackupDate("B/ro.txt"), 0);
+    auto aclText = [](const std::string& path) {
+        const acl_t got = ::acl_get_file(path.c_str(), ACL_TYPE_ACCESS);
+        char* text = got ? ::acl_to_any_text(got, nullptr, ',', TEXT_NUMERIC_IDS) : nullptr;
+        const std::string result = text ? text : "";
+        ::acl_free(text);
+        ::acl_free(got);
+        return result;
+    };
+    EXPECT_EQ(aclText(dst), aclText(src));
+    EXPECT_NE(aclText(dst).find("user:4242:rw-"), std::string::npos);
 }
 
 TEST_F(ExecutorTest, FailedCopiesLeaveTheOldFileAndNoPartOfTheNewOne) {

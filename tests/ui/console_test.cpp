@@ -1,6 +1,8 @@
 // The console window with the offscreen platform: what it shows of a session, runs started
 // from its button with their progress, report, conflict and error dialogs, Stop and quitting.
 
+#include <unistd.h>
+
 #include <QAbstractButton>
 #include <QApplication>
 #include <QCheckBox>
@@ -102,6 +104,7 @@ class ConsoleTest : public QObject {
     void StopDuringARunLeavesAConcludedRun();
     void QuittingDuringARunAsksFirst();
     void ConfirmationThenASwappedConflict();
+    void AnExactSynchronizeFromTheWindowKeepsItsIndex();
 };
 
 void ConsoleTest::SizeDisplayAndMiddleTruncation() {
@@ -396,6 +399,23 @@ void ConsoleTest::ConfirmationThenASwappedConflict() {
     QVERIFY(c.WaitForRunEnd());
     QCOMPARE(test::ReadText(c.tree.path("A/f")), std::string("from B"));
     QCOMPARE(test::ReadText(c.tree.path("B/f")), std::string("from B"));
+}
+
+void ConsoleTest::AnExactSynchronizeFromTheWindowKeepsItsIndex() {
+    Console c(sessions::kTaskSynchronize);
+    c.tree.Build({"A/f:f", "B/"});
+    c.Set(0, "settingsDict", "settExact", 1);
+    c.Show();
+    c.window->mainButton()->click();
+    QVERIFY(c.WaitForRunEnd());
+    QCOMPARE(test::ReadText(c.tree.path("B/f")), std::string("f"));
+    // The next run knows what both sides held: a file deleted in A goes from B too.
+    const std::string folder = c.app->paths().pathExactSyncIndexFolder;
+    QVERIFY(platform::ItemExists(folder + "/QV3ExactSyncIndex.plist"));
+    QVERIFY(::unlink(c.tree.path("A/f").c_str()) == 0);
+    c.window->mainButton()->click();
+    QVERIFY(c.WaitForRunEnd());
+    QVERIFY(!platform::ItemExists(c.tree.path("B/f")));
 }
 
 }  // namespace qv::ui
