@@ -159,6 +159,10 @@ TEST_F(MetadataTest, AFileCopiedThroughOpenDescriptorsGetsTheSameAttributes) {
                   SetXattr(src, kFinderInfoXattr, "TEXTQVRL") | SetXattr(src, kTemporaryXattr, "1");
         if (err != 0) GTEST_SKIP() << "the temporary folder keeps no ACLs or user xattrs";
         ASSERT_EQ(::chmod(src.c_str(), 0444), 0);
+        // A file capability (revision 2, CAP_NET_RAW permitted), which a change of owner clears.
+        const std::string capability =
+            std::string("\x00\x00\x00\x02\x00\x20\x00\x00", 8) + std::string(12, '\0');
+        const bool capable = asRoot && SetXattr(src, "security.capability", capability) == 0;
         SetTimes(src, {1000000000, 123456789}, {1100000000, 987654321});
         ASSERT_EQ(Lock(src, asRoot), asRoot);
 
@@ -183,6 +187,7 @@ TEST_F(MetadataTest, AFileCopiedThroughOpenDescriptorsGetsTheSameAttributes) {
         EXPECT_EQ(Lock(dst), asRoot);
         EXPECT_EQ(GetXattr(dst, "user.a"), "b\0c"s);
         EXPECT_EQ(GetXattr(dst, kFinderInfoXattr), "TEXTQVRL");
+        EXPECT_EQ(GetXattr(dst, "security.capability"), capable ? capability : kNone);
         EXPECT_EQ(tw_.GetDate(dst, kCreationDate), tw_.GetDate(src, kCreationDate));
         EXPECT_EQ(tw_.GetDate(dst, kBackupDate), double(kRunStart));
         EXPECT_EQ(AclText(dst, ACL_TYPE_ACCESS), AclText(src, ACL_TYPE_ACCESS));
