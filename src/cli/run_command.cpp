@@ -21,22 +21,6 @@ namespace {
 
 using platform::GLS;
 
-// The copy executor of a run, reporting through the run's own error path.
-class RealExecutor : public run::CopyExecutor {
-  public:
-    RealExecutor(run::MainThreadProxy& proxy, const fileops::TWUtilities& tw)
-        : proxy_(proxy), tw_(tw) {}
-    void MainCopy(run::RunState& state, run::CopyHooks& hooks) override {
-        fileops::ErrorPath errors(state, proxy_);
-        fileops::Executor executor(errors, tw_);
-        executor.MainCopy(state, hooks);
-    }
-
-  private:
-    run::MainThreadProxy& proxy_;
-    const fileops::TWUtilities& tw_;
-};
-
 void PrintReport(app::MainApp& app, const run::RunState& s, std::ostream& out) {
     for (const run::SessionLog& session : s.logSessionArray) {
         for (const run::TaskLog& task : session.logTaskArray) {
@@ -78,7 +62,7 @@ int RunSessions(app::MainApp& app, const RunArguments& args, std::istream& in, s
     TerminalProxy proxy(in, out);
     engine::ExactSyncIndexStore index(app.paths().pathExactSyncIndexFolder);
     fileops::TWUtilities tw;
-    RealExecutor executor(proxy, tw);
+    fileops::RunExecutor executor(proxy, tw);
     engine::RunEngine engine(doc, app.preferences().mPrefDict, proxy, index, executor, tw, options);
 
     // SIGINT and SIGTERM are taken by this thread only, and turned into the Stop button.

@@ -719,15 +719,20 @@ bool Executor::CopyFile(const std::string& from, const std::string& to, const st
     }
     SetAttrsInPlace(from, to, open, true);
     ++(aToB ? s.copy.gBFilesCopied : s.copy.gAFilesCopied);
-    if (IsInvisibleToCount(from, !open || open->attrs.finderInfo)) {
-        ++(aToB ? s.copy.gBItemInvisible : s.copy.gAItemInvisible);
-    } else {
-        ++(aToB ? s.copy.gBItemVisible : s.copy.gAItemVisible);
-    }
+    CountVisibility(from, aToB, !open || open->attrs.finderInfo);
     LogAction(phrases_.copiedFile + " " + Quoted(from) + " " + phrases_.to + "\r" + Quoted(to));
     // What the chain relaxed on the folder stays recorded: it is put back once the folder's
     // items are done.
     return true;
+}
+
+void Executor::CountVisibility(const std::string& from, bool aToB, bool mayHaveFinderInfo) {
+    run::CopyCounters& c = state_->copy;
+    if (IsInvisibleToCount(from, mayHaveFinderInfo)) {
+        ++(aToB ? c.gBItemInvisible : c.gAItemInvisible);
+    } else {
+        ++(aToB ? c.gBItemVisible : c.gAItemVisible);
+    }
 }
 
 bool Executor::IsInvisibleToCount(const std::string& path, bool mayHaveFinderInfo) {
@@ -816,11 +821,7 @@ bool Executor::ReplaceDestFile(const std::string& to, const std::string& from,
     }
     SetAttrsInPlace(from, target, open, false);
     ++(aToB ? s.copy.gBFilesReplaced : s.copy.gAFilesReplaced);
-    if (IsInvisibleToCount(from, !open || open->attrs.finderInfo)) {
-        ++(aToB ? s.copy.gBItemInvisible : s.copy.gAItemInvisible);
-    } else {
-        ++(aToB ? s.copy.gBItemVisible : s.copy.gAItemVisible);
-    }
+    CountVisibility(from, aToB, !open || open->attrs.finderInfo);
     LogAction(phrases_.replacedFile + " " + Quoted(to) + "\r" + phrases_.withTheMostRecentFile +
               " " + Quoted(from));
     if (chainUsed) RemoveItemOKFromRestore(current_, to);

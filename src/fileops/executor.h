@@ -18,6 +18,7 @@
 #include "fileops/metadata.h"
 #include "fileops/tw_utilities.h"
 #include "run/copy_executor.h"
+#include "run/main_thread_proxy.h"
 #include "run/plan_item.h"
 
 namespace qv::fileops {
@@ -91,6 +92,8 @@ class Executor : public run::CopyExecutor {
     // Whether a copied item counts as invisible: a dot name, the Finder flag, or ".hidden".
     // mayHaveFinderInfo: false when the copy found none on the item.
     bool IsInvisibleToCount(const std::string& path, bool mayHaveFinderInfo = true);
+    // Counts a copied item among the visible or the invisible ones of its direction.
+    void CountVisibility(const std::string& from, bool aToB, bool mayHaveFinderInfo);
     const std::string& MainFolder(bool aToB, bool forWriting) const;
 
     ErrorPath& errors_;
@@ -111,6 +114,20 @@ class Executor : public run::CopyExecutor {
         std::string createdFolder, trashedFolder, deletedFolder, copiedFile, to, replacedFile,
             withTheMostRecentFile, deletedFile, trashedFile, error;
     } phrases_;
+};
+
+// The copy executor a run is given: each copy reports through that run's own error path.
+class RunExecutor : public run::CopyExecutor {
+  public:
+    RunExecutor(run::MainThreadProxy& proxy, const TWUtilities& tw) : proxy_(proxy), tw_(tw) {}
+    void MainCopy(run::RunState& state, run::CopyHooks& hooks) override {
+        ErrorPath errors(state, proxy_);
+        Executor(errors, tw_).MainCopy(state, hooks);
+    }
+
+  private:
+    run::MainThreadProxy& proxy_;
+    const TWUtilities& tw_;
 };
 
 }  // namespace qv::fileops

@@ -150,39 +150,34 @@ std::vector<std::string> SplitNames(const std::vector<char>& names) {
     return result;
 }
 
-std::vector<std::string> ListXattrs(const std::string& path) {
+// The names a listing call gives (list(buffer, size), as llistxattr and flistxattr take them),
+// read again when the list grows between the call that sizes it and the one that reads it.
+template <typename List>
+std::vector<std::string> ListXattrNames(List list) {
     std::vector<char> names;
     for (int attempt = 0; attempt < 4; ++attempt) {
-        const ssize_t needed = ::llistxattr(path.c_str(), nullptr, 0);
+        const ssize_t needed = list(nullptr, 0);
         if (needed <= 0) return {};
         names.resize(static_cast<std::size_t>(needed));
-        const ssize_t n = ::llistxattr(path.c_str(), names.data(), names.size());
+        const ssize_t n = list(names.data(), names.size());
         if (n >= 0) {
             names.resize(static_cast<std::size_t>(n));
-            break;
+            return SplitNames(names);
         }
         if (errno != ERANGE) return {};
-        names.clear();
     }
-    return SplitNames(names);
+    return {};
+}
+
+std::vector<std::string> ListXattrs(const std::string& path) {
+    return ListXattrNames(
+        [&](char* buffer, std::size_t size) { return ::llistxattr(path.c_str(), buffer, size); });
 }
 
 // The names of an open item's extended attributes.
 std::vector<std::string> ListXattrsOf(int fd) {
-    std::vector<char> names;
-    for (int attempt = 0; attempt < 4; ++attempt) {
-        const ssize_t needed = ::flistxattr(fd, nullptr, 0);
-        if (needed <= 0) return {};
-        names.resize(static_cast<std::size_t>(needed));
-        const ssize_t n = ::flistxattr(fd, names.data(), names.size());
-        if (n >= 0) {
-            names.resize(static_cast<std::size_t>(n));
-            break;
-        }
-        if (errno != ERANGE) return {};
-        names.clear();
-    }
-    return SplitNames(names);
+    return ListXattrNames(
+        [fd](char* buffer, std::size_t size) { return ::flistxattr(fd, buffer, size); });
 }
 
 // One xattr of an open item into value; its length, or -1.

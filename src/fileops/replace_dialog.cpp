@@ -21,37 +21,34 @@ constexpr const char* kCR = "\r";
 
 // Each word's first letter in upper case, in the user's locale (UTF-8 or not).
 std::string CapitaliseWords(const std::string& text, locale_t locale) {
+    const locale_t previous = uselocale(locale);  // the wide-character calls below follow it
     std::string out;
     bool wordStart = true;
     std::mbstate_t state{};
     for (std::size_t i = 0; i < text.size();) {
         wchar_t wc = 0;
-        const locale_t previous = uselocale(locale);
-        std::size_t n = std::mbrtowc(&wc, text.data() + i, text.size() - i, &state);
+        const std::size_t n = std::mbrtowc(&wc, text.data() + i, text.size() - i, &state);
         if (n == 0 || n == static_cast<std::size_t>(-1) || n == static_cast<std::size_t>(-2)) {
-            uselocale(previous);
             out += text[i++];  // not a character of this locale: kept as it is
             state = {};
             wordStart = false;
             continue;
         }
-        if (wordStart && std::iswalpha(wc)) {
-            char buf[MB_LEN_MAX];
-            std::mbstate_t outState{};
-            const std::size_t m =
-                std::wcrtomb(buf, static_cast<wchar_t>(std::towupper(wc)), &outState);
-            if (m != static_cast<std::size_t>(-1)) {
-                out.append(buf, m);
-            } else {
-                out.append(text, i, n);
-            }
+        char upper[MB_LEN_MAX];
+        std::mbstate_t outState{};
+        const std::size_t m =
+            wordStart && std::iswalpha(wc)
+                ? std::wcrtomb(upper, static_cast<wchar_t>(std::towupper(wc)), &outState)
+                : static_cast<std::size_t>(-1);
+        if (m != static_cast<std::size_t>(-1)) {
+            out.append(upper, m);
         } else {
             out.append(text, i, n);
         }
-        uselocale(previous);
         wordStart = std::iswspace(wc) || wc == L'-' || wc == L',';
         i += n;
     }
+    uselocale(previous);
     return out;
 }
 

@@ -2,32 +2,11 @@
 
 #include "engine/exact_sync_index_store.h"
 #include "engine/run_engine.h"
-#include "fileops/error_path.h"
 #include "fileops/executor.h"
 #include "fileops/tw_utilities.h"
 #include "ui/gui_proxy.h"
 
 namespace qv::ui {
-
-namespace {
-
-// Performs the plan, reporting failures through the run's own error path.
-class GuiExecutor : public run::CopyExecutor {
-  public:
-    GuiExecutor(run::MainThreadProxy& proxy, const fileops::TWUtilities& tw)
-        : proxy_(proxy), tw_(tw) {}
-    void MainCopy(run::RunState& state, run::CopyHooks& hooks) override {
-        fileops::ErrorPath errors(state, proxy_);
-        fileops::Executor executor(errors, tw_);
-        executor.MainCopy(state, hooks);
-    }
-
-  private:
-    run::MainThreadProxy& proxy_;
-    const fileops::TWUtilities& tw_;
-};
-
-}  // namespace
 
 // Declared so that the engine, which uses everything above it, goes first.
 struct RunController::ActiveRun {
@@ -39,7 +18,7 @@ struct RunController::ActiveRun {
     GuiProxy proxy;
     fileops::TWUtilities tw;
     engine::ExactSyncIndexStore index;
-    GuiExecutor executor;
+    fileops::RunExecutor executor;
     engine::RunEngine engine;
 };
 

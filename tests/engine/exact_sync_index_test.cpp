@@ -22,20 +22,6 @@
 namespace qv::engine {
 namespace {
 
-class RealExecutor : public run::CopyExecutor {
-  public:
-    RealExecutor(run::MainThreadProxy& proxy, const fileops::TWUtilities& tw)
-        : proxy_(proxy), tw_(tw) {}
-    void MainCopy(run::RunState& state, run::CopyHooks& hooks) override {
-        fileops::ErrorPath errors(state, proxy_);
-        fileops::Executor(errors, tw_).MainCopy(state, hooks);
-    }
-
-  private:
-    run::MainThreadProxy& proxy_;
-    const fileops::TWUtilities& tw_;
-};
-
 const std::string kOdd = "caf\xe9";  // not valid UTF-8
 using Names = std::vector<std::string>;
 
@@ -78,7 +64,7 @@ class ExactSyncTest : public ::testing::Test {
     plist::Value prefs = plist::Dict{{"prefOnError", 2}};
     test::FakeProxy proxy;
     fileops::TWUtilities tw;
-    RealExecutor executor{proxy, tw};
+    fileops::RunExecutor executor{proxy, tw};
     ExactSyncIndexStore index{Folder()};
     std::optional<RunEngine> engine;
 };

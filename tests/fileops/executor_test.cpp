@@ -25,19 +25,6 @@
 namespace qv::fileops {
 namespace {
 
-class RealExecutor : public run::CopyExecutor {
-  public:
-    RealExecutor(run::MainThreadProxy& proxy, const TWUtilities& tw) : proxy_(proxy), tw_(tw) {}
-    void MainCopy(run::RunState& state, run::CopyHooks& hooks) override {
-        ErrorPath errors(state, proxy_);
-        Executor(errors, tw_).MainCopy(state, hooks);
-    }
-
-  private:
-    run::MainThreadProxy& proxy_;
-    const TWUtilities& tw_;
-};
-
 // Data copies fail with a full disk once `allowed` calls have gone through.
 class FullDisk : public platform::SysCalls {
   public:
@@ -76,7 +63,7 @@ class ExecutorTest : public ::testing::Test {
     test::FakeProxy proxy;
     engine::NoExactSyncIndex index;
     TWUtilities tw;
-    RealExecutor executor{proxy, tw};
+    RunExecutor executor{proxy, tw};
     std::optional<engine::RunEngine> engine;
 };
 
@@ -181,7 +168,7 @@ TEST_F(ExecutorTest, AnOrdinaryUserCopiesAReadOnlyFileWithItsAclAndNoMarkLeft) {
     ASSERT_EQ(::chmod(src.c_str(), 0444), 0);
     const auto run = [&] {
         TWUtilities user;
-        RealExecutor userExecutor{proxy, user};
+        RunExecutor userExecutor{proxy, user};
         engine::RunEngine runner(doc, prefs, proxy, index, userExecutor, user);
         runner.ExecuteSyncBackup();
         return runner.state().gGlobalError == 0 ? 0 : 1;
