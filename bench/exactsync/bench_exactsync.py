@@ -4,8 +4,8 @@
 Builds two equal trees (FILES files in FOLDERS folders; B is a copy of A with the same dates),
 then times, warm, `quorvel run --unattended` of a plain Synchronize of A and B, and of an
 Exact Synchronize of the same folders once its first run has written the index (the exact run
-reads the index, walks both trees again to rebuild it, stamps every file's backup date and
-writes it). Reports the median of RUNS runs of each, their ratio, and the size of the pair's
+reads the index, looks up the files it finds equal, and writes the index again at its end).
+Reports the median of RUNS runs of each, their ratio, and the size of the pair's
 index file per item (files and folders of both trees).
 
 Usage: bench_exactsync.py QUORVEL_BINARY [--work DIR] [--files N] [--folders N] [--runs N]

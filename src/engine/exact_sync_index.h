@@ -3,6 +3,7 @@
 // task (loading it), whether a path was present then on a side, and the new index written once
 // the task has been performed.
 
+#include <optional>
 #include <string>
 
 namespace qv::fileops {
@@ -31,6 +32,11 @@ class ExactSyncIndex {
     virtual bool ExactSyncFileExists(const ExactSyncTask& task, bool load) = 0;
     // The path was present in that side's tree at the end of the last exact run.
     virtual bool ItWasExixting(const std::string& path, int side) const = 0;
+    // The same, for a file (anything but a folder) only: a file whose backup date the run that
+    // wrote the index set, unless the file was in step already.
+    virtual bool WasFileAtLastRun(const std::string& /*path*/, int /*side*/) const { return false; }
+    // The start of the run that wrote the index found by the last lookup.
+    virtual std::optional<double> LastExactSyncDate() const { return std::nullopt; }
     // Why the last load found no usable index although there was one to find; empty when the
     // pair simply has none yet.
     virtual std::string LoadProblem() const { return {}; }
@@ -42,6 +48,10 @@ class ExactSyncIndex {
         return false;
     }
 };
+
+// The path of an item below a task's folder, as the scan and the index rebuild share it: "" for
+// the folder itself, then "/name", "/name/sub"... None for a path outside the folder.
+std::optional<std::string> PathBelow(const std::string& path, const std::string& folder);
 
 // No task has an index: Exact Synchronize then plans like Synchronize.
 class NoExactSyncIndex : public ExactSyncIndex {

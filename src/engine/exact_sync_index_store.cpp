@@ -6,6 +6,7 @@
 #include <sys/xattr.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <filesystem>
 #include <mutex>
@@ -53,19 +54,60 @@ bool IsPlainName(const std::string& name) {
     return !name.empty() && name != "." && name != ".." && name.find('/') == std::string::npos;
 }
 
+// A text of the index as it is stored: most names need no escape, and are looked up as they are.
+std::string_view StoredText(std::string_view text, std::string& buffer) {
+    if (plist::IsValidUtf8(text) && (text.empty() || text.front() != '%')) return text;
+    buffer = EncodeIndexText(text);
+    return buffer;
+}
+
+// The pair files a store reads may be large: refused only beyond any tree a folder could hold.
+constexpr std::size_t kMaxPairFileBytes = std::size_t{1} << 30;
+
+// A pair file, read in place. The index writes the binary format; a file in the XML format
+// (written by hand, say) is converted first.
+bool OpenPairFile(const std::string& path, plist::BinaryView& view, std::string* reason) {
+    platform::ReadFileResult file = platform::ReadWholeFile(path, kMaxPairFileBytes);
+    if (file.status != platform::ReadStatus::Ok) {
+        *reason = file.reason;
+        return false;
+    }
+    if (file.bytes.compare(0, 8, "bplist00") != 0) {
+        const std::optional<plist::Value> value = plist::Parse(file.bytes, reason);
+        if (!value || !plist::ToBinary(*value, &file.bytes, reason)) return false;
+    }
+    return view.Open(std::move(file.bytes), reason);
+}
+
 const plist::Value* TextAt(const plist::Value& dict, std::string_view key) {
     const plist::Value* v = dict.find(key);
     return v != nullptr && v->isString() ? v : nullptr;
 }
 
-// How an entry's (or a pair file's) two paths match the task's: 1 direct, 2 reversed, 0 not.
+// How an entry's two paths match the task's: 1 direct, 2 reversed, 0 not.
+int Match(const std::string* s, const std::string* d, const std::string& source,
+          const std::string& dest) {
+    if (s == nullptr || d == nullptr) return 0;
+    if (*s == source && *d == dest) return 1;
+    if (*s == dest && *d == source) return 2;
+    return 0;
+}
+
 int Match(const plist::Value& dict, const std::string& source, const std::string& dest) {
     const plist::Value* s = TextAt(dict, "absolutePathSource");
     const plist::Value* d = TextAt(dict, "absolutePathDest");
-    if (s == nullptr || d == nullptr) return 0;
-    if (s->str() == source && d->str() == dest) return 1;
-    if (s->str() == dest && d->str() == source) return 2;
-    return 0;
+    return Match(s ? &s->str() : nullptr, d ? &d->str() : nullptr, source, dest);
+}
+
+// The same for a pair file read in place.
+int Match(const plist::BinaryView& view, const std::string& source, const std::string& dest) {
+    const auto text = [&](const char* key) -> std::optional<std::string> {
+        const auto object = view.Find(view.root(), key);
+        return object ? view.Text(*object) : std::nullopt;
+    };
+    const std::optional<std::string> s = text("absolutePathSource");
+    const std::optional<std::string> d = text("absolutePathDest");
+    return Match(s ? &*s : nullptr, d ? &*d : nullptr, source, dest);
 }
 
 // The entry of indexFilesList that names the pair's file, or -1.
@@ -84,45 +126,49 @@ std::ptrdiff_t FindEntry(const plist::Value& mainIndex, const std::string& sourc
     return -1;
 }
 
-const char* ClassName(const plist::Value& v) {
-    switch (v.type()) {
-        case plist::Value::Type::String:
+const char* ClassName(plist::BinaryView::Kind kind) {
+    switch (kind) {
+        case plist::BinaryView::Kind::Text:
             return "String";
-        case plist::Value::Type::Integer:
-        case plist::Value::Type::Real:
-        case plist::Value::Type::Boolean:
+        case plist::BinaryView::Kind::Integer:
+        case plist::BinaryView::Kind::Real:
             return "Number";
-        case plist::Value::Type::Date:
+        case plist::BinaryView::Kind::Date:
             return "Date";
-        case plist::Value::Type::Data:
-            return "Data";
-        case plist::Value::Type::Array:
-            return "Array";
-        case plist::Value::Type::Dict:
+        case plist::BinaryView::Kind::Dict:
             return "Dictionary";
+        case plist::BinaryView::Kind::Other:
+            break;
     }
-    return "";
+    return "Object";
 }
 
-std::string Describe(const plist::Value& v) {
-    if (v.isString()) return v.str();
-    std::string text;
-    plist::ToXml(v, &text, nullptr);
-    return text;
+std::string Describe(const plist::BinaryView& view, std::uint64_t object) {
+    if (auto text = view.Text(object)) return *text;
+    if (auto i = view.Integer(object)) return std::to_string(*i);
+    if (auto d = view.Number(object)) return std::to_string(*d);
+    return {};
 }
 
-// Rebuilds the two trees of a pair from the disk, then stamps the backup date of every file
-// found except those whose date must stay as it was (restoreBackupDateArray, and paths kept in
-// the index although gone from their side, with their other side's item). The two sides are
-// walked, and then stamped, side by side; the stamping waits for both walks, so that an item
-// exempted by the other side's walk keeps its date whichever side was walked first.
+// Rebuilds the two trees of a pair from what the folders hold now, then stamps the backup date
+// of the files found except those whose date must stay as it was (restoreBackupDateArray, and
+// paths kept in the index although gone from their side, with their other side's item).
+//
+// A folder the scan found settled (the same names on both sides, nothing planned among them) is
+// taken from the scan: the run changed none of its names. Its files already in step since the
+// last exact run are not stamped again: their backup date, set by that run or an earlier one,
+// already follows their modification date, and every later comparison gives the same answer
+// with it as with this run's. Any other folder is listed again and all its files are stamped.
+//
+// The two sides are walked, and then stamped, side by side; the stamping waits for both walks,
+// so that an item exempted by the other side's walk keeps its date whichever side was first.
 class IndexBuilder {
   public:
     IndexBuilder(run::RunState& state, const fileops::TWUtilities& tw) : s_(state), tw_(tw) {
         restore_.insert(s_.restoreBackupDateArray.begin(), s_.restoreBackupDateArray.end());
     }
 
-    void Build(plist::Value& treeSource, plist::Value& treeDest) {
+    void Build(plist::NameTree& treeSource, plist::NameTree& treeDest) {
         Side a, b;
         std::thread other([&] { MakeExactSyncIndex(s_.gSourceFolder, treeSource, kSideA, a); });
         MakeExactSyncIndex(s_.gDestFolder, treeDest, kSideB, b);
@@ -137,45 +183,87 @@ class IndexBuilder {
         std::vector<std::string> files;  // to stamp unless exempt
     };
 
-    void MakeExactSyncIndex(const std::string& folder, plist::Value& parent, int side,
+    struct Entry {
+        std::string name;
+        bool listed = true;    // on this side now, rather than kept from the last run
+        bool isDir = false;    // a directory (a folder unless it is a package)
+        bool settled = false;  // kind known from the scan: isDir means a folder
+        bool stamp = false;    // a file or package to stamp
+    };
+
+    void MakeExactSyncIndex(const std::string& folder, plist::NameTree& parent, int side,
                             Side& found) {
-        plist::Value& mine =
-            parent.set(EncodeIndexText(platform::LastPathComponent(folder)), plist::Dict{});
-        std::vector<Entry> listing = List(folder);
+        parent.entries.push_back({EncodeIndexText(platform::LastPathComponent(folder)),
+                                  std::make_unique<plist::NameTree>()});
+        plist::NameTree& mine = *parent.entries.back().folder;
+        const std::vector<run::SettledEntry>* settled = Settled(folder, side);
+        if (settled != nullptr && NoneKeptIn(folder)) {
+            mine.entries.reserve(settled->size());
+            for (const run::SettledEntry& entry : *settled) {
+                if (entry.isFolder) {
+                    MakeExactSyncIndex(platform::JoinPath(folder, entry.name), mine, side, found);
+                    continue;
+                }
+                mine.entries.push_back({EncodeIndexText(entry.name), nullptr});
+                if (entry.stamp) found.files.push_back(platform::JoinPath(folder, entry.name));
+            }
+            return;
+        }
+        std::vector<Entry> listing = List(folder, settled);
         {
             std::lock_guard lock(mutex_);
             if (!s_.addToExactIndexArray.empty()) AddToExactIndex(listing, folder, side);
         }
         platform::ItemAttributes directory;
         directory.type = platform::ItemType::Directory;
+        mine.entries.reserve(listing.size());
         for (const Entry& entry : listing) {
             std::string path = platform::JoinPath(folder, entry.name);
             bool isDir = entry.isDir;
-            if (!entry.listed && !ItExistsInSourceOrDest(path, side, isDir)) continue;
-            if (entry.listed && isDir && tw_.IsFilePackage(path, directory)) isDir = false;
+            bool stamp = entry.stamp;
+            if (!entry.listed) {
+                if (!ItExistsInSourceOrDest(path, side, isDir)) continue;
+            } else if (!entry.settled && isDir && tw_.IsFilePackage(path, directory)) {
+                isDir = false;
+            }
             if (isDir) {
                 MakeExactSyncIndex(path, mine, side, found);
                 continue;
             }
-            mine.set(EncodeIndexText(entry.name), "");
-            // Files and packages carry a backup date; a link's target is not this pair's item,
-            // and a FIFO, socket or device takes no user attribute (nor may its mode be opened
-            // up to write one).
-            if (entry.isFile || entry.isDir) found.files.push_back(std::move(path));
+            mine.entries.push_back({EncodeIndexText(entry.name), nullptr});
+            if (stamp) found.files.push_back(std::move(path));
         }
     }
 
-    struct Entry {
-        std::string name;
-        bool listed = true;  // read from the folder now, rather than kept from the last run
-        bool isDir = false;
-        bool isLink = false;
-        bool isFile = false;  // a regular file
-    };
+    // What the scan kept of the folder when it found it settled.
+    const std::vector<run::SettledEntry>* Settled(const std::string& folder, int side) const {
+        const std::string& top = side == kSideA ? s_.gSourceFolder : s_.gDestFolder;
+        const std::optional<std::string> below = PathBelow(folder, top);
+        if (!below) return nullptr;
+        const auto it = s_.settledFolders.find(*below);
+        return it == s_.settledFolders.end() ? nullptr : &it->second;
+    }
 
-    // The folder's names, each with its kind from the listing; nothing when it cannot be read.
-    static std::vector<Entry> List(const std::string& folder) {
+    // No path kept in the index although gone from its side lies in the folder.
+    bool NoneKeptIn(const std::string& folder) {
+        std::lock_guard lock(mutex_);
+        return std::none_of(
+            s_.addToExactIndexArray.begin(), s_.addToExactIndexArray.end(),
+            [&](const std::string& p) { return platform::ParentFolder(p) == folder; });
+    }
+
+    // The folder's names, each with its kind: from the scan when it found the folder settled,
+    // else from the folder now; nothing when it cannot be read.
+    static std::vector<Entry> List(const std::string& folder,
+                                   const std::vector<run::SettledEntry>* settled) {
         std::vector<Entry> entries;
+        if (settled != nullptr) {
+            entries.reserve(settled->size());
+            for (const run::SettledEntry& e : *settled) {
+                entries.push_back({e.name, true, e.isFolder, true, e.stamp});
+            }
+            return entries;
+        }
         DIR* dir = ::opendir(folder.c_str());
         if (dir == nullptr) return entries;
         while (const dirent* e = ::readdir(dir)) {
@@ -190,8 +278,11 @@ class IndexBuilder {
                        : S_ISREG(st.st_mode) ? DT_REG
                                              : DT_UNKNOWN;
             }
+            // Files and packages carry a backup date; a link's target is not this pair's item,
+            // and a FIFO, socket or device takes no user attribute (nor may its mode be opened
+            // up to write one).
             entries.push_back(
-                {std::string(name), true, type == DT_DIR, type == DT_LNK, type == DT_REG});
+                {std::string(name), true, type == DT_DIR, false, type == DT_REG || type == DT_DIR});
         }
         ::closedir(dir);
         return entries;
@@ -203,8 +294,7 @@ class IndexBuilder {
         std::vector<std::string>& pending = s_.addToExactIndexArray;
         for (std::size_t k = pending.size(); k-- > 0;) {
             if (platform::ParentFolder(pending[k]) != dir) continue;
-            listing.push_back(
-                {platform::LastPathComponent(pending[k]), false, false, false, false});
+            listing.push_back({platform::LastPathComponent(pending[k]), false});
             Restore(pending[k]);
             pending.erase(pending.begin() + static_cast<std::ptrdiff_t>(k));
         }
@@ -272,6 +362,16 @@ class IndexBuilder {
 
 }  // namespace
 
+std::optional<std::string> PathBelow(const std::string& path, const std::string& folder) {
+    if (path == folder) return std::string();
+    const bool root = folder == "/";
+    if (path.size() <= folder.size() || path.compare(0, folder.size(), folder) != 0 ||
+        (!root && path[folder.size()] != '/')) {
+        return std::nullopt;
+    }
+    return root ? path : path.substr(folder.size());
+}
+
 std::string EncodeIndexText(std::string_view text) {
     if (plist::IsValidUtf8(text) && (text.empty() || text.front() != '%')) {
         return std::string(text);
@@ -319,8 +419,13 @@ std::string ExactSyncIndexStore::MainIndexPath() const {
 }
 
 void ExactSyncIndexStore::DropTrees() {
-    loaded_ = plist::Value();
-    gExactSyncDictSrc = gExactSyncDictDst = nullptr;
+    loaded_ = plist::BinaryView();
+    gExactSyncDictSrc.reset();
+    gExactSyncDictDst.reset();
+    for (int side : {0, 1}) {
+        lastFolder_[side].clear();
+        lastFolderDict_[side].reset();
+    }
 }
 
 bool ExactSyncIndexStore::ExactSyncFileExists(const ExactSyncTask& task, bool load) {
@@ -346,40 +451,47 @@ bool ExactSyncIndexStore::ExactSyncFileExists(const ExactSyncTask& task, bool lo
 
     const std::string source = EncodeIndexText(task.source);
     const std::string dest = EncodeIndexText(task.dest);
-    std::optional<plist::Value> pair;
+    plist::BinaryView pair;
+    bool found = false;
     std::string pairPath;
     std::size_t entryIndex = 0;
     int match = 0;
-    for (std::size_t i = 0; i < list->array().size() && !pair; ++i) {
+    for (std::size_t i = 0; i < list->array().size() && !found; ++i) {
         const plist::Value& entry = list->array()[i];
         if (!entry.isDict() || Match(entry, source, dest) == 0) continue;
         const plist::Value* name = TextAt(entry, "indexFileName");
         if (name == nullptr || !IsPlainName(name->str())) continue;
         const std::string path = platform::JoinPath(folder_, name->str());
-        plist::ReadResult file = plist::ReadFile(path);
-        if (!file.value) {
-            loadProblem_ = "\"" + path + "\": " + file.reason;
+        std::string reason;
+        if (!OpenPairFile(path, pair, &reason)) {
+            loadProblem_ = "\"" + path + "\": " + reason;
             continue;
         }
-        const plist::Value* fileVersion = file.value->find("fileVersion");
-        if (fileVersion == nullptr || !fileVersion->isNumber() ||
-            fileVersion->intValue() >= kExactSyncIndexVersion + 1) {
+        const auto versionObject = pair.Find(pair.root(), "fileVersion");
+        std::optional<double> fileVersion;
+        if (versionObject) {
+            if (auto i = pair.Integer(*versionObject)) fileVersion = static_cast<double>(*i);
+            if (auto r = pair.Number(*versionObject); r && !pair.Date(*versionObject)) {
+                fileVersion = *r;
+            }
+        }
+        if (!fileVersion || *fileVersion >= static_cast<double>(kExactSyncIndexVersion + 1)) {
             loadProblem_ = "\"" + path + "\": unknown format version";
             continue;
         }
-        match = Match(*file.value, source, dest);
+        match = Match(pair, source, dest);
         if (match == 0) {
             loadProblem_ = "\"" + path + "\": made for other folders";
             continue;
         }
-        pair = std::move(file.value);
+        found = true;
         pairPath = path;
         entryIndex = i;
     }
-    if (!pair) return false;
+    if (!found) return false;
     loadProblem_.clear();
-    if (const plist::Value* date = pair->find("lastExactSyncDate"); date && date->isDate()) {
-        lastExactSyncDate_ = date->date().seconds;
+    if (const auto date = pair.Find(pair.root(), "lastExactSyncDate")) {
+        if (const auto seconds = pair.Date(*date)) lastExactSyncDate_ = *seconds;
     }
     if (!load) return true;
 
@@ -395,25 +507,26 @@ bool ExactSyncIndexStore::ExactSyncFileExists(const ExactSyncTask& task, bool lo
         return false;
     }
 
-    loaded_ = std::move(*pair);
+    loaded_ = std::move(pair);
     const std::string srcName = EncodeIndexText(platform::LastPathComponent(task.source));
     const std::string dstName = EncodeIndexText(platform::LastPathComponent(task.dest));
-    const plist::Value* treeSource = loaded_.find(match == 1 ? "treeSource" : "treeDest");
-    const plist::Value* treeDest = loaded_.find(match == 1 ? "treeDest" : "treeSource");
-    const plist::Value* src = treeSource ? treeSource->find(srcName) : nullptr;
-    const plist::Value* dst = treeDest ? treeDest->find(dstName) : nullptr;
+    const auto treeSource = loaded_.Find(loaded_.root(), match == 1 ? "treeSource" : "treeDest");
+    const auto treeDest = loaded_.Find(loaded_.root(), match == 1 ? "treeDest" : "treeSource");
+    const auto src = treeSource ? loaded_.Find(*treeSource, srcName) : std::nullopt;
+    const auto dst = treeDest ? loaded_.Find(*treeDest, dstName) : std::nullopt;
     const auto bail = [&](const char* why) {
         platform::SystemLog("BAIL");
         loadProblem_ = "\"" + pairPath + "\": " + why;
         DropTrees();
         return false;
     };
-    if (src == nullptr || dst == nullptr) return bail("no tree for the folders");
+    if (!src || !dst) return bail("no tree for the folders");
     for (const auto& [label, dict] :
-         {std::pair{"gExactSyncDictSrc", src}, {"gExactSyncDictDst", dst}}) {
-        if (!dict->isDict()) {
+         {std::pair{"gExactSyncDictSrc", *src}, {"gExactSyncDictDst", *dst}}) {
+        const plist::BinaryView::Kind kind = loaded_.KindOf(dict);
+        if (kind != plist::BinaryView::Kind::Dict) {
             platform::SystemLog(std::string("!!!Error: ") + label + " className is " +
-                                ClassName(*dict) + "\rContent: " + Describe(*dict));
+                                ClassName(kind) + "\rContent: " + Describe(loaded_, dict));
             return bail("damaged tree");
         }
     }
@@ -424,19 +537,49 @@ bool ExactSyncIndexStore::ExactSyncFileExists(const ExactSyncTask& task, bool lo
     return true;
 }
 
-bool ExactSyncIndexStore::ItWasExixting(const std::string& path, int side) const {
-    const plist::Value* dict = side == kSideA ? gExactSyncDictSrc : gExactSyncDictDst;
+// Where the path stood in its side's tree: the folders on the way must all have been folders.
+ExactSyncIndexStore::Presence ExactSyncIndexStore::Lookup(const std::string& path, int side) const {
+    const auto& top = side == kSideA ? gExactSyncDictSrc : gExactSyncDictDst;
     const std::size_t shift = side == kSideA ? gExactSyncShiftPathSrc : gExactSyncShiftPathDst;
-    if (dict == nullptr) return false;
-    const auto parts = PathComponents(path);
-    for (std::size_t i = shift;; ++i) {
-        if (i >= parts.size()) return true;
-        const plist::Value* item = dict->find(EncodeIndexText(parts[i]));
-        if (item == nullptr) return false;
-        // Nothing lies below a file: only the file itself was there.
-        if (!item->isDict()) return i + 1 == parts.size();
-        dict = item;
+    if (!top) return Presence::Absent;
+    std::string buffer;
+    const std::size_t slash = path.find_last_of('/');
+    const std::string_view parent =
+        slash == std::string::npos ? std::string_view() : std::string_view(path).substr(0, slash);
+    const std::string_view name = slash == std::string::npos
+                                      ? std::string_view(path)
+                                      : std::string_view(path).substr(slash + 1);
+    std::optional<std::uint64_t>& dict = lastFolderDict_[side];
+    if (lastFolder_[side].empty() || parent != lastFolder_[side] || name.empty()) {
+        const auto parts = PathComponents(path);
+        // The task's folder itself, or anything above it, was there.
+        if (parts.size() <= shift) return Presence::Folder;
+        dict = top;
+        for (std::size_t i = shift; dict && i + 1 < parts.size(); ++i) {
+            dict = loaded_.Find(*dict, StoredText(parts[i], buffer));
+            // Nothing lies below a file: only the file itself was there.
+            if (dict && loaded_.KindOf(*dict) != plist::BinaryView::Kind::Dict) dict.reset();
+        }
+        lastFolder_[side].assign(parent);
+        if (!dict) return Presence::Absent;
+        const auto item = loaded_.Find(*dict, StoredText(parts.back(), buffer));
+        if (!item) return Presence::Absent;
+        return loaded_.KindOf(*item) == plist::BinaryView::Kind::Dict ? Presence::Folder
+                                                                      : Presence::File;
     }
+    if (!dict) return Presence::Absent;
+    const auto item = loaded_.Find(*dict, StoredText(name, buffer));
+    if (!item) return Presence::Absent;
+    return loaded_.KindOf(*item) == plist::BinaryView::Kind::Dict ? Presence::Folder
+                                                                  : Presence::File;
+}
+
+bool ExactSyncIndexStore::ItWasExixting(const std::string& path, int side) const {
+    return Lookup(path, side) != Presence::Absent;
+}
+
+bool ExactSyncIndexStore::WasFileAtLastRun(const std::string& path, int side) const {
+    return Lookup(path, side) == Presence::File;
 }
 
 bool ExactSyncIndexStore::Report(fileops::ErrorPath& errors, const std::string& sentence,
@@ -532,11 +675,19 @@ bool ExactSyncIndexStore::WriteExactSyncIndex(int mode, fileops::ErrorPath& erro
     pair.set("absolutePathSource", source);
     pair.set("absolutePathDest", dest);
     pair.set("lastExactSyncDate", plist::Date{s.gStartSyncDateTime});
-    IndexBuilder(s, tw).Build(pair.set("treeSource", plist::Dict{}),
-                              pair.set("treeDest", plist::Dict{}));
+    plist::NameTree treeSource, treeDest;
+    IndexBuilder(s, tw).Build(treeSource, treeDest);
+
     s.restoreBackupDateArray.clear();
     s.addToExactIndexArray.clear();
-    if (!plist::WriteBinaryFile(pairPath, pair).ok) {
+    s.settledFolders.clear();
+    std::string bytes;
+    platform::WriteResult written;
+    if (plist::ToBinary(pair, {{"treeSource", &treeSource}, {"treeDest", &treeDest}}, &bytes,
+                        &written.reason)) {
+        written = platform::WriteFileAtomically(pairPath, bytes);
+    }
+    if (!written.ok) {
         return Report(errors, GLS("Can't update the ExactSync Index File"), pairPath, false, false);
     }
     return true;

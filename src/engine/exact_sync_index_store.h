@@ -14,7 +14,7 @@
 #include <string_view>
 
 #include "engine/exact_sync_index.h"
-#include "sessions/plist_value.h"
+#include "sessions/plist_view.h"
 
 namespace qv::engine {
 
@@ -34,23 +34,29 @@ class ExactSyncIndexStore : public ExactSyncIndex {
 
     bool ExactSyncFileExists(const ExactSyncTask& task, bool load) override;
     bool ItWasExixting(const std::string& path, int side) const override;
+    bool WasFileAtLastRun(const std::string& path, int side) const override;
+    std::optional<double> LastExactSyncDate() const override { return lastExactSyncDate_; }
     std::string LoadProblem() const override { return loadProblem_; }
     bool WriteExactSyncIndex(int mode, fileops::ErrorPath& errors,
                              const fileops::TWUtilities& tw) override;
 
-    // The start of the run that wrote the pair's index, from the last lookup.
-    std::optional<double> lastExactSyncDate() const { return lastExactSyncDate_; }
     std::string MainIndexPath() const;
 
   private:
+    enum class Presence { Absent, Folder, File };
+    Presence Lookup(const std::string& path, int side) const;
     void DropTrees();
     bool Report(fileops::ErrorPath& errors, const std::string& sentence, const std::string& path,
                 bool folderFailure, bool uniqueNameFailure) const;
 
     std::string folder_;
-    plist::Value loaded_;  // the pair file the trees below point into
-    const plist::Value* gExactSyncDictSrc = nullptr;
-    const plist::Value* gExactSyncDictDst = nullptr;
+    plist::BinaryView loaded_;  // the pair file the trees below are objects of
+    std::optional<std::uint64_t> gExactSyncDictSrc;
+    std::optional<std::uint64_t> gExactSyncDictDst;
+    // The folder of the last lookup on each side and its dictionary: the scan asks about the
+    // items of one folder after another.
+    mutable std::string lastFolder_[2];
+    mutable std::optional<std::uint64_t> lastFolderDict_[2];
     std::size_t gExactSyncShiftPathSrc = 0;
     std::size_t gExactSyncShiftPathDst = 0;
     std::optional<double> lastExactSyncDate_;

@@ -131,6 +131,10 @@ FolderScanner::FolderScanner(run::RunState& state, fileops::ErrorPath& errors,
 FolderScanner::~FolderScanner() = default;
 
 bool FolderScanner::ScanSingleFolder(run::TaskRoot& root) {
+    const run::RunState& s = state_;
+    recordSettled_ = removeLeftovers_ && s.flags.gIsSyncOn && s.flags.gIsExactOn;
+    lastExactSync_.reset();
+    if (recordSettled_ && s.gCompareExactSyncAtIndex) lastExactSync_ = index_.LastExactSyncDate();
     Folder folder{root.source, root.dest, root.copyMode, root.subItems, true};
     return ScanFolder(folder);
 }
@@ -238,9 +242,31 @@ bool FolderScanner::ScanFolder(Folder& f) {
         }
     }
 
+    // While the folder stays settled, what the ExactSync index keeps of it (see SettledFolders).
+    struct SettledItem {
+        run::SettledEntry entry;
+        std::size_t pair = 0;
+        bool kindKnown = false;  // whether a directory is a folder, as the index counts it
+        bool quiet = false;      // a file in step since the last exact run on both sides
+    };
+    std::optional<std::string> settledKey;
+    std::vector<SettledItem> settled;
+    if (recordSettled_ && aList.listed && bList.listed) {
+        std::optional<std::string> below = PathBelow(f.aPath, s.gSourceFolder);
+        if (below && below == PathBelow(f.bPath, s.gDestFolder)) settledKey = std::move(below);
+    }
+
     for (const Pair& p : pairs) {
         if (!s.IsRunning()) break;
         ReportProgress();
+        if (settledKey) {
+            if (!p.a || !p.b || p.a->name != p.b->name ||
+                p.a->attributes.type != p.b->attributes.type) {
+                settledKey.reset();
+            } else {
+                settled.push_back({{p.a->name}, static_cast<std::size_t>(&p - pairs.data())});
+            }
+        }
         const std::string& name = p.a ? p.a->name : p.b->name;
         Side a, b;
         a.exists = p.a != nullptr;
@@ -260,6 +286,7 @@ bool FolderScanner::ScanFolder(Folder& f) {
         const bool aLeftover = a.exists && fileops::IsMarkedTemporary(a.path, a.name);
         const bool bLeftover = b.exists && fileops::IsMarkedTemporary(b.path, b.name);
         if (aLeftover || bLeftover) {
+            settledKey.reset();
             if (removeLeftovers_) {
                 const fileops::Metadata metadata(tw_);
                 if (aLeftover) fileops::RemoveItemRecursively(a.path, metadata);
@@ -282,6 +309,13 @@ bool FolderScanner::ScanFolder(Folder& f) {
             ignore();
             continue;
         }
+        if (settledKey && a.attrs.isDirectory() && !a.resolved && !b.resolved &&
+            !s.flags.gIsTreatPackagesAsFolders) {
+            // Both classified as the index counts folders: a package is not one.
+            if (a.isFolder != b.isFolder) settledKey.reset();
+            settled.back().entry.isFolder = a.isFolder;
+            settled.back().kindKnown = true;
+        }
         if (a.exists) ++(a.isFolder ? s.gAFoldersScanned : s.gAFilesScanned);
         if (b.exists) ++(b.isFolder ? s.gBFoldersScanned : s.gBFilesScanned);
         const bool isDsStore = a.name == kDsStore || b.name == kDsStore;
@@ -302,7 +336,19 @@ bool FolderScanner::ScanFolder(Folder& f) {
         if (deletingParent && mode != parentMode && deletingSideName != kDsStore) {
             f.keptChildren = true;
         }
-        if (mode == run::kModeNone) continue;
+        if (mode == run::kModeNone) {
+            if (settledKey && lastExactSync_ && !a.resolved && !b.resolved && !a.isFolder &&
+                !b.isFolder && a.modificationDate() <= *lastExactSync_ &&
+                b.modificationDate() <= *lastExactSync_ &&
+                index_.WasFileAtLastRun(a.path, kSideA) &&
+                index_.WasFileAtLastRun(b.path, kSideB)) {
+                settled.back().quiet = true;
+            }
+            continue;
+        }
+        if (settledKey && !(mode == run::kModeDescend && a.isFolder && b.isFolder)) {
+            settledKey.reset();
+        }
 
         const bool eitherFolder = a.isFolder || b.isFolder;
         const bool isClashReplace =
@@ -354,6 +400,33 @@ bool FolderScanner::ScanFolder(Folder& f) {
         }
         Count(item);
         f.subItems.push_back(std::move(item));
+    }
+
+    if (settledKey && s.IsRunning()) {
+        std::vector<run::SettledEntry> entries;
+        entries.reserve(settled.size());
+        for (SettledItem& item : settled) {
+            const ListedItem& a = *pairs[item.pair].a;
+            const ListedItem& b = *pairs[item.pair].b;
+            const bool isDir = a.attributes.isDirectory();
+            if (isDir && !item.kindKnown) {
+                const bool package =
+                    tw_.IsFilePackage(platform::JoinPath(f.aPath, a.name), a.attributes);
+                if (package !=
+                    tw_.IsFilePackage(platform::JoinPath(f.bPath, b.name), b.attributes)) {
+                    settledKey.reset();
+                    break;
+                }
+                item.entry.isFolder = !package;
+            }
+            // Files and packages carry a backup date, links and special files none.
+            item.entry.stamp = !item.entry.isFolder && !item.quiet &&
+                               (isDir || a.attributes.type == platform::ItemType::RegularFile);
+            entries.push_back(std::move(item.entry));
+        }
+        if (settledKey) {
+            s.settledFolders.insert_or_assign(std::move(*settledKey), std::move(entries));
+        }
     }
 
     if (f.keptChildren) {

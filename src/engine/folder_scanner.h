@@ -73,6 +73,9 @@ class FolderScanner {
     CaseProbe probe_;
     bool removeLeftovers_;  // remove the temporaries of an interrupted copy met on the way
     BackgroundLister bLister_;
+    // An Exact Synchronize that changes files: settled folders are kept for its index.
+    bool recordSettled_ = false;
+    std::optional<double> lastExactSync_;  // start of the run that wrote the loaded index
     std::uint32_t itemsSinceClockRead_ = 0;
     std::chrono::steady_clock::time_point lastProgress_;
 };

@@ -417,6 +417,7 @@ void RunEngine::PurgeBeforeScanOneTask() {
     s.gCompareExactSyncAtIndex = false;
     s.gDetailedLogText.clear();
     s.restoreBackupDateArray.clear();
+    s.settledFolders.clear();
 }
 
 void RunEngine::PurgeAfterScanOneTask(std::int64_t taskIndex, bool walked) {
@@ -434,6 +435,8 @@ void RunEngine::PurgeAfterScanOneTask(std::int64_t taskIndex, bool walked) {
     log.gConflictsSkipped = s.gConflictsSkipped;
     log.gDetailedLogText = s.gDetailedLogText;
     log.restoreBackupDateArray = s.restoreBackupDateArray;
+    log.settledFolders = std::move(s.settledFolders);
+    s.settledFolders.clear();
     log.walked = walked;
     if (currentSessionLog_ >= 0) {
         s.logSessionArray[static_cast<std::size_t>(currentSessionLog_)].logTaskArray.push_back(
@@ -520,6 +523,7 @@ void RunEngine::PurgeAfterWholeSyncBackup() {
             if (s.flags.gIsSyncOn && s.flags.gIsExactOn) {
                 s.addToExactIndexArray = task.addToExactIndexArray;
                 s.restoreBackupDateArray = task.restoreBackupDateArray;
+                s.settledFolders = std::move(task.settledFolders);
                 s.gTotError = 0;
                 s.gDetailedLogText.clear();
                 index_.WriteExactSyncIndex(2, errors_, tw_);

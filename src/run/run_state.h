@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -72,6 +73,18 @@ struct CopyCounters {
     std::int64_t gAFoldersTrashed = 0, gAFilesTrashed = 0, gBFoldersTrashed = 0, gBFilesTrashed = 0;
 };
 
+// An item of a folder that a task's scan found with the same names on both sides and nothing
+// to do among them: what the ExactSync index keeps of it.
+struct SettledEntry {
+    std::string name;
+    bool isFolder = false;  // a directory that is not a package: a folder of the index
+    bool stamp = false;     // a file or package whose backup date the index rebuild sets
+};
+// Such folders by their path below the task's two folders ("" for the top, then "/name"...).
+// The executor changes none of their names, so the index takes them from here rather than from
+// a second listing; their files already in step since the last exact run keep their dates.
+using SettledFolders = std::unordered_map<std::string, std::vector<SettledEntry>>;
+
 struct TaskLog {
     std::int64_t taskIndex = 0;
     std::string gSourceFolder;
@@ -85,6 +98,7 @@ struct TaskLog {
     bool walked = false;                       // the folders were valid and the walk completed
     std::optional<CopyCounters> copyCounters;  // once the task's copy ended
     std::vector<std::string> addToExactIndexArray;
+    SettledFolders settledFolders;  // kept for an Exact Synchronize only
 };
 
 struct MultiRow {
@@ -154,6 +168,8 @@ struct RunState {
     // Paths kept in the ExactSync index of the task being concluded although gone from their
     // side (deletions the user cancelled in the preview).
     std::vector<std::string> addToExactIndexArray;
+    // What the scan of the current task found settled (Exact Synchronize only).
+    SettledFolders settledFolders;
 
     // Copy counters of the task being performed, and the lines of a folder being trashed.
     CopyCounters copy;

@@ -3,6 +3,7 @@
 // Texts are shared: a tree whose leaves all hold the empty text, and whose folders repeat the
 // same names, costs little more than one reference per entry.
 
+#include <algorithm>
 #include <cstring>
 #include <string_view>
 #include <unordered_map>
@@ -71,11 +72,15 @@ long DecodeUtf8(std::string_view text, std::size_t& i) {
 
 class BinaryWriter {
   public:
-    bool Write(const Value& root, std::string* out, std::string* error) {
-        if (!Add(root, 0, error)) return false;
+    // extra: more keys of the root dictionary, whose values are name trees.
+    bool Write(const Value& root, std::string* out, std::string* error,
+               const std::vector<std::pair<std::string, NameTree*>>& extra = {}) {
+        if (!(extra.empty() ? Add(root, 0, error) : AddRoot(root, extra, error))) return false;
+
         const std::uint64_t count = objects_.size();
         refSize_ = BytesFor(count == 0 ? 0 : count - 1);
         std::string bytes = "bplist00";
+        bytes.reserve(16 * count + refSize_ * refs_.size());
         std::vector<std::uint64_t> offsets;
         offsets.reserve(count);
         for (const Object& object : objects_) {
@@ -97,9 +102,12 @@ class BinaryWriter {
 
   private:
     struct Object {
-        const Value* value = nullptr;      // nullptr for a dictionary key
+        const Value* value = nullptr;      // nullptr for a dictionary key or a name tree
         const std::string* key = nullptr;  // the key's text
+        const NameTree* tree = nullptr;    // a folder of a name tree
         std::size_t firstRef = 0;          // containers: their references in refs_
+        std::size_t count = 0;             // keyed: the number of keys
+        bool keyed = false;  // a dictionary whose keys and values are the references given
     };
 
     // Numbers the value and everything below it; texts equal to one already numbered get its
@@ -108,7 +116,7 @@ class BinaryWriter {
         if (value.isString()) return AddText(value.str(), &value, nullptr, error, id);
         const std::uint64_t self = objects_.size();
         if (id) *id = self;
-        objects_.push_back({&value, nullptr, 0});
+        objects_.push_back({&value, nullptr, nullptr, 0, 0, false});
         if (!value.isArray() && !value.isDict()) return true;
         if (depth >= kMaxNestingDepth) {
             *error = "property list nested too deeply";
@@ -141,6 +149,83 @@ class BinaryWriter {
         return true;
     }
 
+    // The root dictionary with its own keys and the name-tree keys, all in key order.
+    bool AddRoot(const Value& root, const std::vector<std::pair<std::string, NameTree*>>& extra,
+                 std::string* error) {
+        if (!root.isDict()) {
+            *error = "a name tree needs a dictionary to hold it";
+            return false;
+        }
+        struct Key {
+            const std::string* name;
+            const Value* value;
+            NameTree* tree;
+        };
+        std::vector<Key> keys;
+        for (const auto& [name, item] : root.dict()) keys.push_back({&name, &item, nullptr});
+        for (const auto& [name, tree] : extra) keys.push_back({&name, nullptr, tree});
+        std::sort(keys.begin(), keys.end(),
+                  [](const Key& x, const Key& y) { return *x.name < *y.name; });
+        std::size_t entries = 0, folders = 0;
+        for (const auto& [name, tree] : extra) CountTree(*tree, entries, folders);
+        objects_.reserve(objects_.size() + folders + entries / 4 + 64);
+        refs_.reserve(2 * (entries + keys.size()));
+        objects_.push_back({&root, nullptr, nullptr, 0, 0, false});
+        const std::size_t n = keys.size();
+        refs_.resize(2 * n);
+        for (std::size_t k = 0; k < n; ++k) {
+            std::uint64_t keyRef = 0, itemRef = 0;
+            if (!AddText(*keys[k].name, nullptr, keys[k].name, error, &keyRef)) return false;
+            const bool added = keys[k].tree ? AddTree(*keys[k].tree, error, &itemRef)
+                                            : Add(*keys[k].value, 1, error, &itemRef);
+            if (!added) return false;
+            refs_[k] = keyRef;
+            refs_[k + n] = itemRef;
+        }
+        objects_[0].count = n;
+        objects_[0].keyed = true;
+        return true;
+    }
+
+    static void CountTree(const NameTree& tree, std::size_t& entries, std::size_t& folders) {
+        ++folders;
+        entries += tree.entries.size();
+        for (const NameTree::Entry& entry : tree.entries) {
+            if (entry.folder) CountTree(*entry.folder, entries, folders);
+        }
+    }
+
+    // A folder of names: sorted, each name once, folders below as dictionaries and every
+    // other entry the one empty text. Depth is not limited: a name tree mirrors a folder tree,
+    // and only readers that build every value need the limit.
+    bool AddTree(NameTree& tree, std::string* error, std::uint64_t* id) {
+        std::sort(
+            tree.entries.begin(), tree.entries.end(),
+            [](const NameTree::Entry& x, const NameTree::Entry& y) { return x.name < y.name; });
+        tree.entries.erase(std::unique(tree.entries.begin(), tree.entries.end(),
+                                       [](const NameTree::Entry& x, const NameTree::Entry& y) {
+                                           return x.name == y.name;
+                                       }),
+                           tree.entries.end());
+        const std::uint64_t self = objects_.size();
+        *id = self;
+        const std::size_t n = tree.entries.size();
+        const std::size_t first = refs_.size();
+        objects_.push_back({nullptr, nullptr, &tree, first, n, true});
+        refs_.resize(first + 2 * n);
+        for (std::size_t k = 0; k < n; ++k) {
+            NameTree::Entry& entry = tree.entries[k];
+            std::uint64_t keyRef = 0, itemRef = 0;
+            if (!AddText(entry.name, nullptr, &entry.name, error, &keyRef)) return false;
+            const bool added = entry.folder ? AddTree(*entry.folder, error, &itemRef)
+                                            : AddText(kEmpty, nullptr, &kEmpty, error, &itemRef);
+            if (!added) return false;
+            refs_[first + k] = keyRef;
+            refs_[first + n + k] = itemRef;
+        }
+        return true;
+    }
+
     bool AddText(const std::string& text, const Value* value, const std::string* key,
                  std::string* error, std::uint64_t* id) {
         const auto [it, added] = texts_.try_emplace(text, objects_.size());
@@ -150,16 +235,27 @@ class BinaryWriter {
             *error = "a text that is not valid UTF-8 or holds a NUL character";
             return false;
         }
-        objects_.push_back({value, key, 0});
+        objects_.push_back({value, key, nullptr, 0, 0, false});
         return true;
     }
 
     void PutRefs(std::string& out, std::size_t first, std::size_t count) const {
-        for (std::size_t k = 0; k < count; ++k) PutBigEndian(out, refs_[first + k], refSize_);
+        std::size_t at = out.size();
+        out.resize(at + count * refSize_);
+        for (std::size_t k = 0; k < count; ++k) {
+            const std::uint64_t ref = refs_[first + k];
+            for (unsigned byte = refSize_; byte-- > 0;) {
+                out[at++] = static_cast<char>((ref >> (8 * byte)) & 0xFF);
+            }
+        }
     }
 
     void Put(std::string& out, const Object& object) const {
         if (object.key != nullptr) return PutText(out, *object.key);
+        if (object.keyed) {
+            PutMarker(out, 0xD, object.count);
+            return PutRefs(out, object.firstRef, 2 * object.count);
+        }
         const Value& v = *object.value;
         switch (v.type()) {
             case Value::Type::String:
@@ -222,6 +318,7 @@ class BinaryWriter {
     std::vector<std::uint64_t> refs_;
     std::unordered_map<std::string_view, std::uint64_t> texts_;
     unsigned refSize_ = 1;
+    inline static const std::string kEmpty;
 };
 
 }  // namespace
@@ -240,6 +337,12 @@ bool IsValidUtf8(std::string_view text) {
 bool ToBinary(const Value& value, std::string* out, std::string* error) {
     std::string ignored;
     return BinaryWriter().Write(value, out, error ? error : &ignored);
+}
+
+bool ToBinary(const Value& dict, const std::vector<std::pair<std::string, NameTree*>>& trees,
+              std::string* out, std::string* error) {
+    std::string ignored;
+    return BinaryWriter().Write(dict, out, error ? error : &ignored, trees);
 }
 
 platform::WriteResult WriteBinaryFile(const std::string& path, const Value& value,

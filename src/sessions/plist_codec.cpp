@@ -573,7 +573,9 @@ std::optional<Value> Parse(std::string_view bytes, std::string* error) {
             *error = "damaged property list (a NUL byte)";
             return std::nullopt;
         }
-        if (!XmlNestingWithin(bytes, kMaxNestingDepth)) {
+        // The <plist> element and a value at the deepest level the binary reader accepts
+        // (depth kMaxNestingDepth, counted from 0) are open elements too.
+        if (!XmlNestingWithin(bytes, kMaxNestingDepth + 2)) {
             *error = "property list nested too deeply";
             return std::nullopt;
         }

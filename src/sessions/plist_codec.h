@@ -5,9 +5,12 @@
 // yields a failure with a reason, never a crash or a hang.
 
 #include <cstddef>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
+#include <vector>
 
 #include "platform/file_io.h"
 #include "sessions/plist_value.h"
@@ -43,6 +46,20 @@ platform::WriteResult WriteXmlFile(const std::string& path, const Value& value,
 // referenced wherever it occurs. Fails (with a reason) for a text that is not valid UTF-8 or
 // holds a NUL character, and for containers nested deeper than the reader accepts.
 bool ToBinary(const Value& value, std::string* out, std::string* error);
+// A folder tree of names, written as nested dictionaries: a sub-folder as a dictionary, any
+// other entry as the empty text. Names must be valid UTF-8 without NUL.
+struct NameTree {
+    struct Entry {
+        std::string name;
+        std::unique_ptr<NameTree> folder;  // null for anything that is not a folder
+    };
+    std::vector<Entry> entries;  // in any order; the writer sorts them and drops repeats
+};
+// The binary format of the dictionary dict with, added to its keys, keys whose values are name
+// trees (sorted in place as they are written). Dictionaries keep their keys in byte order.
+bool ToBinary(const Value& dict, const std::vector<std::pair<std::string, NameTree*>>& trees,
+              std::string* out, std::string* error);
+
 platform::WriteResult WriteBinaryFile(const std::string& path, const Value& value,
                                       const platform::AtomicWriteOptions& options = {});
 

@@ -179,6 +179,69 @@ TEST_F(ExactSyncTest, SkippedConflictKeepsBothBackupDatesAndIsFoundAgain) {
     }
 }
 
+// A folder whose items are all in step keeps its files' backup dates; a folder where the run
+// changed something, or a file changed or new since the last run, takes this run's date.
+TEST_F(ExactSyncTest, OnlyWhatTheRunBroughtIntoStepIsStampedAgain) {
+    if (!tree.HasUserXattrs()) GTEST_SKIP() << "no user xattrs: no backup dates to compare";
+    tree.Build({"A/top@1000", "A/calm/q:q@1000", "A/calm/gone@1000", "A/calm/deep/r@1000",
+                "A/calm/touched-both@1000", "A/busy/changed:old@1000", "A/busy/neighbour@1000",
+                "A/link-target@1000"});
+    std::filesystem::create_symlink("link-target", tree.path("A/calm/link"));
+    Run();
+    const std::vector<std::string> files = {
+        "top",       "calm/q",           "calm/deep/r", "busy/changed", "busy/neighbour",
+        "calm/gone", "calm/touched-both"};
+    const std::int64_t marker = 5000;  // later than every file's date, earlier than any run
+    for (const char* side : {"A/", "B/"}) {
+        for (const std::string& f : files) ASSERT_TRUE(tree.SetBackupDate(side + f, marker));
+    }
+    const std::int64_t later = std::time(nullptr) + 1000;
+    test::WriteText(tree.path("A/busy/changed"), "new");
+    SetModified("A/busy/changed", later);
+    for (const char* side : {"A/", "B/"}) {
+        // The same new file on both sides, with an old date; a file touched alike on both
+        // sides since the last run; and one file gone from both.
+        tree.Build({std::string(side) + "calm/old-new@1000"});
+        SetModified(std::string(side) + "calm/touched-both", later);
+        std::filesystem::remove(tree.path(std::string(side) + "calm/gone"));
+    }
+
+    const run::RunState& second = Run();
+    const std::int64_t now = second.gStartSyncDateTimeUTC;
+    EXPECT_TRUE(proxy.errors().empty());
+    EXPECT_EQ(test::ReadText(tree.path("B/busy/changed")), "new");
+    for (const char* side : {"A/", "B/"}) {
+        const std::string s = side;
+        EXPECT_EQ(tree.BackupDate(s + "top"), marker) << s;
+        EXPECT_EQ(tree.BackupDate(s + "calm/q"), marker) << s;
+        EXPECT_EQ(tree.BackupDate(s + "calm/deep/r"), marker) << s;
+        EXPECT_EQ(tree.BackupDate(s + "calm/old-new"), now) << s;  // not in the last index
+        EXPECT_EQ(tree.BackupDate(s + "calm/touched-both"), now) << s;
+        EXPECT_EQ(tree.BackupDate(s + "busy/changed"), now) << s;
+        EXPECT_EQ(tree.BackupDate(s + "busy/neighbour"), now) << s;
+    }
+
+    // The index holds what the folders hold, whether they were listed again or not.
+    const plist::Value pair = ReadIndex(kExactSyncPairIndexName);
+    for (const char* side : {"treeSource", "treeDest"}) {
+        const plist::Value* top =
+            pair.dictAt(side)->dictAt(side == std::string("treeSource") ? "A" : "B");
+        ASSERT_NE(top, nullptr);
+        const plist::Value* calm = top->dictAt("calm");
+        ASSERT_NE(calm, nullptr);
+        std::vector<std::string> names;
+        for (const auto& [name, value] : calm->dict()) {
+            names.push_back(name + (value.isDict() ? "/" : ""));
+        }
+        EXPECT_EQ(names, (Names{"deep/", "link", "old-new", "q", "touched-both"})) << side;
+        EXPECT_EQ(top->dictAt("busy")->dict().size(), 2u) << side;
+    }
+    // And the next run finds nothing to do.
+    Run();
+    EXPECT_EQ(engine->state().gItemsToDoTotal, 0);
+    EXPECT_EQ(tree.BackupDate("A/calm/q"), marker);
+}
+
 TEST_F(ExactSyncTest, DeletionCancelledInThePreviewIsProposedAgain) {
     tree.Build({"A/x", "A/y"});
     Run();
@@ -307,7 +370,7 @@ TEST_F(ExactSyncTest, LookupAndFileNamesFromHandWrittenIndexes) {
 
     const ExactSyncTask task{tree.a(), tree.b(), true, true};
     ASSERT_TRUE(index.ExactSyncFileExists(task, true));
-    EXPECT_EQ(index.lastExactSyncDate(), 1000.0);
+    EXPECT_EQ(index.LastExactSyncDate(), 1000.0);
     const struct {
         std::string path;
         int side;

@@ -178,6 +178,25 @@ class FailingSysCalls : public platform::SysCalls {
 // Big enough to take many writes when writes are short.
 const Value kDoc = Dict{{"name", "new"}, {"text", std::string(3000, 'q')}, {"list", Array{1, 2}}};
 
+// Both formats accept the same depth: a value read from one can be written to and read from
+// the other.
+TEST(PlistCodec, BothFormatsAcceptTheSameDepth) {
+    for (int arrays : {kMaxNestingDepth, kMaxNestingDepth + 1}) {
+        std::string xml = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<plist version=\"1.0\">";
+        for (int i = 0; i < arrays; ++i) xml += "<array>";
+        xml += "<string>x</string>";
+        for (int i = 0; i < arrays; ++i) xml += "</array>";
+        xml += "</plist>\n";
+        std::string error;
+        const std::optional<Value> value = Parse(xml, &error);
+        EXPECT_EQ(value.has_value(), arrays == kMaxNestingDepth) << arrays << ": " << error;
+        if (!value) continue;
+        const std::optional<Value> again = Parse(Xml(*value), &error);
+        ASSERT_TRUE(again) << error;
+        EXPECT_EQ(*again, *value);
+    }
+}
+
 TEST(PlistWrite, AFailedStepLeavesTheOldFileAndNoTemporaryFile) {
     const struct {
         const char* name;
