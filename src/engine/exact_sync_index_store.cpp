@@ -137,6 +137,8 @@ const char* ClassName(plist::BinaryView::Kind kind) {
             return "Date";
         case plist::BinaryView::Kind::Dict:
             return "Dictionary";
+        case plist::BinaryView::Kind::Array:
+            return "Array";
         case plist::BinaryView::Kind::Other:
             break;
     }
@@ -168,14 +170,18 @@ class IndexBuilder {
         restore_.insert(s_.restoreBackupDateArray.begin(), s_.restoreBackupDateArray.end());
     }
 
-    void Build(plist::NameTree& treeSource, plist::NameTree& treeDest) {
+    // Returns the files of the index whose backup date this run left as it was.
+    std::vector<std::string> Build(plist::NameTree& treeSource, plist::NameTree& treeDest) {
         Side a, b;
         std::thread other([&] { MakeExactSyncIndex(s_.gSourceFolder, treeSource, kSideA, a); });
         MakeExactSyncIndex(s_.gDestFolder, treeDest, kSideB, b);
         other.join();
-        std::thread stampA([&] { StampAll(a); });
-        StampAll(b);
+        std::vector<std::string> keptA, keptB;
+        std::thread stampA([&] { StampAll(a, keptA); });
+        StampAll(b, keptB);
         stampA.join();
+        keptA.insert(keptA.end(), keptB.begin(), keptB.end());
+        return keptA;
     }
 
   private:
@@ -185,10 +191,11 @@ class IndexBuilder {
 
     struct Entry {
         std::string name;
-        bool listed = true;    // on this side now, rather than kept from the last run
-        bool isDir = false;    // a directory (a folder unless it is a package)
-        bool settled = false;  // kind known from the scan: isDir means a folder
-        bool stamp = false;    // a file or package to stamp
+        bool listed = true;  // on this side now, rather than kept from the last run
+        platform::ItemType type = platform::ItemType::Missing;
+        bool settled = false;  // kind known from the scan: a directory is a folder or not
+        bool isFolder = false;
+        bool stamp = false;  // a file or package to stamp
     };
 
     void MakeExactSyncIndex(const std::string& folder, plist::NameTree& parent, int side,
@@ -196,20 +203,17 @@ class IndexBuilder {
         parent.entries.push_back({EncodeIndexText(platform::LastPathComponent(folder)),
                                   std::make_unique<plist::NameTree>()});
         plist::NameTree& mine = *parent.entries.back().folder;
-        const std::vector<run::SettledEntry>* settled = Settled(folder, side);
-        if (settled != nullptr && NoneKeptIn(folder)) {
-            mine.entries.reserve(settled->size());
-            for (const run::SettledEntry& entry : *settled) {
-                if (entry.isFolder) {
-                    MakeExactSyncIndex(platform::JoinPath(folder, entry.name), mine, side, found);
-                    continue;
-                }
-                mine.entries.push_back({EncodeIndexText(entry.name), nullptr});
-                if (entry.stamp) found.files.push_back(platform::JoinPath(folder, entry.name));
+        std::vector<Entry> listing;
+        const run::SettledFolder* settled = Settled(folder, side);
+        if (settled != nullptr && NoneKeptIn(folder) && Unchanged(folder, side, *settled)) {
+            listing.reserve(settled->entries.size());
+            for (const run::SettledEntry& e : settled->entries) {
+                listing.push_back({e.name, true, e.type, true, e.isFolder, e.stamp});
             }
-            return;
+        } else {
+            listing = List(folder);
+            if (settled != nullptr && NoneKeptIn(folder)) TakeSettled(listing, settled->entries);
         }
-        std::vector<Entry> listing = List(folder, settled);
         {
             std::lock_guard lock(mutex_);
             if (!s_.addToExactIndexArray.empty()) AddToExactIndex(listing, folder, side);
@@ -218,30 +222,44 @@ class IndexBuilder {
         directory.type = platform::ItemType::Directory;
         mine.entries.reserve(listing.size());
         for (const Entry& entry : listing) {
-            std::string path = platform::JoinPath(folder, entry.name);
-            bool isDir = entry.isDir;
-            bool stamp = entry.stamp;
+            bool isFolder =
+                entry.settled ? entry.isFolder : entry.type == platform::ItemType::Directory;
             if (!entry.listed) {
-                if (!ItExistsInSourceOrDest(path, side, isDir)) continue;
-            } else if (!entry.settled && isDir && tw_.IsFilePackage(path, directory)) {
-                isDir = false;
+                if (!ItExistsInSourceOrDest(platform::JoinPath(folder, entry.name), side,
+                                            isFolder)) {
+                    continue;
+                }
+            } else if (!entry.settled && isFolder &&
+                       tw_.IsFilePackage(platform::JoinPath(folder, entry.name), directory)) {
+                isFolder = false;
             }
-            if (isDir) {
-                MakeExactSyncIndex(path, mine, side, found);
+            if (isFolder) {
+                MakeExactSyncIndex(platform::JoinPath(folder, entry.name), mine, side, found);
                 continue;
             }
             mine.entries.push_back({EncodeIndexText(entry.name), nullptr});
-            if (stamp) found.files.push_back(std::move(path));
+            if (entry.stamp) found.files.push_back(platform::JoinPath(folder, entry.name));
         }
     }
 
     // What the scan kept of the folder when it found it settled.
-    const std::vector<run::SettledEntry>* Settled(const std::string& folder, int side) const {
+    const run::SettledFolder* Settled(const std::string& folder, int side) const {
         const std::string& top = side == kSideA ? s_.gSourceFolder : s_.gDestFolder;
         const std::optional<std::string> below = PathBelow(folder, top);
         if (!below) return nullptr;
         const auto it = s_.settledFolders.find(*below);
         return it == s_.settledFolders.end() ? nullptr : &it->second;
+    }
+
+    // The folder has not changed since the scan listed it: same inode, same status-change
+    // time, and that time a second or more before the run began, so that a change made during
+    // the run (even within the file system's timestamp granularity) could not leave it as it was.
+    bool Unchanged(const std::string& folder, int side, const run::SettledFolder& settled) const {
+        const platform::Timestamp& then = side == kSideA ? settled.aChanged : settled.bChanged;
+        const ino_t inode = side == kSideA ? settled.aInode : settled.bInode;
+        if (then.sec >= static_cast<std::int64_t>(s_.gStartSyncDateTime) - 1) return false;
+        const platform::ItemAttributes now = platform::ReadItemAttributes(folder.c_str());
+        return now.isDirectory() && now.ino == inode && now.ctime == then;
     }
 
     // No path kept in the index although gone from its side lies in the folder.
@@ -252,18 +270,36 @@ class IndexBuilder {
             [&](const std::string& p) { return platform::ParentFolder(p) == folder; });
     }
 
-    // The folder's names, each with its kind: from the scan when it found the folder settled,
-    // else from the folder now; nothing when it cannot be read.
-    static std::vector<Entry> List(const std::string& folder,
-                                   const std::vector<run::SettledEntry>* settled) {
-        std::vector<Entry> entries;
-        if (settled != nullptr) {
-            entries.reserve(settled->size());
-            for (const run::SettledEntry& e : *settled) {
-                entries.push_back({e.name, true, e.isFolder, true, e.stamp});
-            }
-            return entries;
+    // When the folder holds now exactly the names, of the same kinds, that the scan found, the
+    // listing takes the scan's folders and stamps; otherwise it stays as listed (and every file
+    // of it is stamped).
+    static void TakeSettled(std::vector<Entry>& listing,
+                            const std::vector<run::SettledEntry>& settled) {
+        if (listing.size() != settled.size()) return;
+        std::vector<std::size_t> now(listing.size()), then(settled.size());
+        for (std::size_t i = 0; i < now.size(); ++i) now[i] = then[i] = i;
+        std::sort(now.begin(), now.end(),
+                  [&](std::size_t x, std::size_t y) { return listing[x].name < listing[y].name; });
+        std::sort(then.begin(), then.end(),
+                  [&](std::size_t x, std::size_t y) { return settled[x].name < settled[y].name; });
+        for (std::size_t i = 0; i < now.size(); ++i) {
+            const Entry& e = listing[now[i]];
+            const run::SettledEntry& k = settled[then[i]];
+            if (e.name != k.name || e.type != k.type) return;
         }
+        for (std::size_t i = 0; i < now.size(); ++i) {
+            Entry& e = listing[now[i]];
+            const run::SettledEntry& k = settled[then[i]];
+            e.settled = true;
+            e.isFolder = k.isFolder;
+            e.stamp = k.stamp;
+        }
+    }
+
+    // The folder's names, each with its kind as the listing gives it; nothing when it cannot be
+    // read.
+    static std::vector<Entry> List(const std::string& folder) {
+        std::vector<Entry> entries;
         DIR* dir = ::opendir(folder.c_str());
         if (dir == nullptr) return entries;
         while (const dirent* e = ::readdir(dir)) {
@@ -281,8 +317,12 @@ class IndexBuilder {
             // Files and packages carry a backup date; a link's target is not this pair's item,
             // and a FIFO, socket or device takes no user attribute (nor may its mode be opened
             // up to write one).
+            const platform::ItemType kind = type == DT_DIR   ? platform::ItemType::Directory
+                                            : type == DT_REG ? platform::ItemType::RegularFile
+                                            : type == DT_LNK ? platform::ItemType::SymbolicLink
+                                                             : platform::ItemType::Other;
             entries.push_back(
-                {std::string(name), true, type == DT_DIR, false, type == DT_REG || type == DT_DIR});
+                {std::string(name), true, kind, false, false, type == DT_REG || type == DT_DIR});
         }
         ::closedir(dir);
         return entries;
@@ -336,21 +376,29 @@ class IndexBuilder {
         return false;
     }
 
-    void StampAll(const Side& side) const {
+    // Stamps the side's files; those that keep their date (exempt, or the stamp failed) are
+    // added to kept.
+    void StampAll(const Side& side, std::vector<std::string>& kept) const {
         const std::string value = std::to_string(s_.gStartSyncDateTimeUTC);
         for (const std::string& path : side.files) {
-            if (Exempt(path)) continue;
+            if (Exempt(path)) {
+                kept.push_back(path);
+                continue;
+            }
             if (::lsetxattr(path.c_str(), fileops::kBackupDateXattr, value.data(), value.size(),
                             0) == 0) {
                 continue;
             }
             // A file system without user attributes keeps no backup dates (a volume mounted
-            // inside the tree may be one; the others still take theirs).
-            if (errno == ENOTSUP) continue;
+            // inside the tree may be one; the others still take theirs). A file gone since
+            // has no date to keep.
+            if (errno == ENOTSUP || errno == ENOENT) continue;
             // A locked or read-only item is relaxed for the write.
-            if (errno == EPERM || errno == EACCES) {
-                tw_.SetBackupDateDitto(path, s_.gStartSyncDateTimeUTC);
+            if ((errno == EPERM || errno == EACCES) &&
+                tw_.SetBackupDateDitto(path, s_.gStartSyncDateTimeUTC)) {
+                continue;
             }
+            kept.push_back(path);
         }
     }
 
@@ -422,6 +470,7 @@ void ExactSyncIndexStore::DropTrees() {
     loaded_ = plist::BinaryView();
     gExactSyncDictSrc.reset();
     gExactSyncDictDst.reset();
+    keptBackupDates_.clear();
     for (int side : {0, 1}) {
         lastFolder_[side].clear();
         lastFolderDict_[side].reset();
@@ -532,6 +581,13 @@ bool ExactSyncIndexStore::ExactSyncFileExists(const ExactSyncTask& task, bool lo
     }
     gExactSyncDictSrc = src;
     gExactSyncDictDst = dst;
+    if (const auto kept = loaded_.Find(loaded_.root(), kKeptBackupDatesKey)) {
+        for (std::uint64_t i = 0; i < loaded_.Count(*kept); ++i) {
+            if (auto path = loaded_.Text(*loaded_.Element(*kept, i))) {
+                keptBackupDates_.insert(std::move(*path));
+            }
+        }
+    }
     gExactSyncShiftPathSrc = PathComponents(task.source).size();
     gExactSyncShiftPathDst = PathComponents(task.dest).size();
     return true;
@@ -560,7 +616,8 @@ ExactSyncIndexStore::Presence ExactSyncIndexStore::Lookup(const std::string& pat
             // Nothing lies below a file: only the file itself was there.
             if (dict && loaded_.KindOf(*dict) != plist::BinaryView::Kind::Dict) dict.reset();
         }
-        lastFolder_[side].assign(parent);
+        // Only the folder of a named item was walked in full.
+        if (!name.empty()) lastFolder_[side].assign(parent);
         if (!dict) return Presence::Absent;
         const auto item = loaded_.Find(*dict, StoredText(parts.back(), buffer));
         if (!item) return Presence::Absent;
@@ -579,6 +636,10 @@ bool ExactSyncIndexStore::ItWasExixting(const std::string& path, int side) const
 }
 
 bool ExactSyncIndexStore::WasFileAtLastRun(const std::string& path, int side) const {
+    if (!keptBackupDates_.empty()) {
+        std::string buffer;
+        if (keptBackupDates_.count(std::string(StoredText(path, buffer))) != 0) return false;
+    }
     return Lookup(path, side) == Presence::File;
 }
 
@@ -676,7 +737,11 @@ bool ExactSyncIndexStore::WriteExactSyncIndex(int mode, fileops::ErrorPath& erro
     pair.set("absolutePathDest", dest);
     pair.set("lastExactSyncDate", plist::Date{s.gStartSyncDateTime});
     plist::NameTree treeSource, treeDest;
-    IndexBuilder(s, tw).Build(treeSource, treeDest);
+    plist::Array kept;
+    for (const std::string& path : IndexBuilder(s, tw).Build(treeSource, treeDest)) {
+        kept.push_back(EncodeIndexText(path));
+    }
+    if (!kept.empty()) pair.set(kKeptBackupDatesKey, std::move(kept));
 
     s.restoreBackupDateArray.clear();
     s.addToExactIndexArray.clear();

@@ -12,6 +12,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <unordered_set>
 
 #include "engine/exact_sync_index.h"
 #include "sessions/plist_view.h"
@@ -21,6 +22,10 @@ namespace qv::engine {
 inline constexpr const char* kExactSyncMainIndexName = "QV3ExactSyncMainIndex.plist";
 inline constexpr const char* kExactSyncPairIndexName = "QV3ExactSyncIndex.plist";
 inline constexpr std::int64_t kExactSyncIndexVersion = 320;
+// Pair file key: the files of the trees whose backup date the run that wrote the file left as
+// it was (a conflict skipped, a deletion cancelled, a stamp that failed). The next run stamps
+// them again even when they are in step, so that their date catches up.
+inline constexpr const char* kKeptBackupDatesKey = "keptBackupDateArray";
 
 // A text that is valid UTF-8 and does not begin with "%" is stored as it is; any other gets a
 // leading "%" and has "%", control characters and every byte above 0x7E written as %XX.
@@ -57,6 +62,7 @@ class ExactSyncIndexStore : public ExactSyncIndex {
     // items of one folder after another.
     mutable std::string lastFolder_[2];
     mutable std::optional<std::uint64_t> lastFolderDict_[2];
+    std::unordered_set<std::string> keptBackupDates_;  // stored texts of kKeptBackupDatesKey
     std::size_t gExactSyncShiftPathSrc = 0;
     std::size_t gExactSyncShiftPathDst = 0;
     std::optional<double> lastExactSyncDate_;

@@ -264,7 +264,8 @@ bool FolderScanner::ScanFolder(Folder& f) {
                 p.a->attributes.type != p.b->attributes.type) {
                 settledKey.reset();
             } else {
-                settled.push_back({{p.a->name}, static_cast<std::size_t>(&p - pairs.data())});
+                settled.push_back({{p.a->name, p.a->attributes.type},
+                                   static_cast<std::size_t>(&p - pairs.data())});
             }
         }
         const std::string& name = p.a ? p.a->name : p.b->name;
@@ -322,6 +323,7 @@ bool FolderScanner::ScanFolder(Folder& f) {
 
         std::int8_t ifSkip = -1;
         int mode = run::kModeNone;
+        const std::size_t conflictsBefore = s.restoreBackupDateArray.size();
         if (a.exists && b.exists) {
             mode = DecideBothExist(a, b, isDsStore);
         } else if (a.exists) {
@@ -337,8 +339,10 @@ bool FolderScanner::ScanFolder(Folder& f) {
             f.keptChildren = true;
         }
         if (mode == run::kModeNone) {
+            // A conflict left as it is keeps its dates, and is no file in step.
             if (settledKey && lastExactSync_ && !a.resolved && !b.resolved && !a.isFolder &&
-                !b.isFolder && a.modificationDate() <= *lastExactSync_ &&
+                s.restoreBackupDateArray.size() == conflictsBefore && !b.isFolder &&
+                a.modificationDate() <= *lastExactSync_ &&
                 b.modificationDate() <= *lastExactSync_ &&
                 index_.WasFileAtLastRun(a.path, kSideA) &&
                 index_.WasFileAtLastRun(b.path, kSideB)) {
@@ -425,7 +429,10 @@ bool FolderScanner::ScanFolder(Folder& f) {
             entries.push_back(std::move(item.entry));
         }
         if (settledKey) {
-            s.settledFolders.insert_or_assign(std::move(*settledKey), std::move(entries));
+            s.settledFolders.insert_or_assign(
+                std::move(*settledKey),
+                run::SettledFolder{aList.folder.ctime, bList.folder.ctime, aList.folder.ino,
+                                   bList.folder.ino, std::move(entries)});
         }
     }
 

@@ -12,6 +12,7 @@
 #include <utility>
 #include <vector>
 
+#include "platform/item_attributes.h"
 #include "run/plan_item.h"
 #include "run/run_progress.h"
 
@@ -77,13 +78,25 @@ struct CopyCounters {
 // to do among them: what the ExactSync index keeps of it.
 struct SettledEntry {
     std::string name;
+    platform::ItemType type = platform::ItemType::Missing;  // as listed, the same on both sides
     bool isFolder = false;  // a directory that is not a package: a folder of the index
     bool stamp = false;     // a file or package whose backup date the index rebuild sets
 };
+// A folder that a task's scan found with the same names on both sides and nothing to do among
+// them.
+struct SettledFolder {
+    // Each side's inode and status-change time when the scan listed it. Adding, removing or
+    // renaming a name changes the time; a time unchanged since, and older than the run, shows
+    // that the folder still holds what the scan found.
+    platform::Timestamp aChanged, bChanged;
+    ino_t aInode = 0, bInode = 0;
+    std::vector<SettledEntry> entries;
+};
 // Such folders by their path below the task's two folders ("" for the top, then "/name"...).
-// The executor changes none of their names, so the index takes them from here rather than from
-// a second listing; their files already in step since the last exact run keep their dates.
-using SettledFolders = std::unordered_map<std::string, std::vector<SettledEntry>>;
+// When the index is rebuilt, a folder that still holds the same names (another task of the run,
+// or someone else, may have changed it) takes its kinds and stamps from here: its files already
+// in step since the last exact run keep their dates.
+using SettledFolders = std::unordered_map<std::string, SettledFolder>;
 
 struct TaskLog {
     std::int64_t taskIndex = 0;

@@ -58,30 +58,32 @@ bool Utf16BigEndianToUtf8(const unsigned char* units, std::uint64_t count, std::
 }
 
 std::uint64_t BinaryView::OffsetOf(std::uint64_t object) const {
-    return BigEndian(b_ + tableOffset_ + object * offsetSize_, offsetSize_);
+    const unsigned char* b = bytes();
+    return BigEndian(b + tableOffset_ + object * offsetSize_, offsetSize_);
 }
 
-std::uint64_t BinaryView::Ref(std::uint64_t at) const { return BigEndian(b_ + at, refSize_); }
+std::uint64_t BinaryView::Ref(std::uint64_t at) const { return BigEndian(bytes() + at, refSize_); }
 
 // The object's kind, count and where its contents start; none when any of it lies outside the
 // object area. Checked for every object by Open, so later callers may rely on it.
 std::optional<BinaryView::Header> BinaryView::ReadHeader(std::uint64_t object) const {
+    const unsigned char* b = bytes();
     const std::uint64_t off = OffsetOf(object);
     if (off < 8 || off >= tableOffset_) return std::nullopt;
     Header h;
-    h.kind = b_[off] >> 4;
-    h.count = b_[off] & 0x0F;
+    h.kind = b[off] >> 4;
+    h.count = b[off] & 0x0F;
     h.body = off + 1;
     const bool counted = h.kind == 0x4 || h.kind == 0x5 || h.kind == 0x6 || h.kind == 0xA ||
                          h.kind == 0xC || h.kind == 0xD;
     if (counted && h.count == 0x0F) {
         const std::uint64_t pos = off + 1;
-        if (pos >= tableOffset_ || (b_[pos] >> 4) != 0x1 || (b_[pos] & 0x0F) > 3) {
+        if (pos >= tableOffset_ || (b[pos] >> 4) != 0x1 || (b[pos] & 0x0F) > 3) {
             return std::nullopt;
         }
-        const std::uint64_t len = std::uint64_t{1} << (b_[pos] & 0x0F);
+        const std::uint64_t len = std::uint64_t{1} << (b[pos] & 0x0F);
         if (pos + 1 + len > tableOffset_) return std::nullopt;
-        h.count = BigEndian(b_ + pos + 1, len);
+        h.count = BigEndian(b + pos + 1, len);
         h.body = pos + 1 + len;
     }
     const std::uint64_t room = tableOffset_ - h.body;
@@ -121,17 +123,17 @@ std::optional<BinaryView::Header> BinaryView::ReadHeader(std::uint64_t object) c
 
 bool BinaryView::Open(std::string bytes, std::string* reason) {
     bytes_ = std::move(bytes);
-    b_ = reinterpret_cast<const unsigned char*>(bytes_.data());
+    const unsigned char* b = this->bytes();
     const std::size_t size = bytes_.size();
     const auto fail = [&](const char* why) {
         *reason = why;
         count_ = 0;
         return false;
     };
-    if (size < 8 + 32 || std::memcmp(b_, "bplist00", 8) != 0) {
+    if (size < 8 + 32 || std::memcmp(b, "bplist00", 8) != 0) {
         return fail("not a binary property list");
     }
-    const unsigned char* trailer = b_ + size - 32;
+    const unsigned char* trailer = b + size - 32;
     offsetSize_ = trailer[6];
     refSize_ = trailer[7];
     count_ = BigEndian(trailer + 8, 8);
@@ -153,10 +155,10 @@ bool BinaryView::Open(std::string bytes, std::string* reason) {
         if (!h) return fail(kDamaged);
         if (h->kind == 0x5) {
             for (std::uint64_t k = 0; k < h->count; ++k) {
-                if (b_[h->body + k] == 0 || b_[h->body + k] >= 0x80) return fail(kDamaged);
+                if (b[h->body + k] == 0 || b[h->body + k] >= 0x80) return fail(kDamaged);
             }
         } else if (h->kind == 0x6) {
-            if (!Utf16BigEndianToUtf8(b_ + h->body, h->count, &text) ||
+            if (!Utf16BigEndianToUtf8(b + h->body, h->count, &text) ||
                 text.find('\0') != std::string::npos) {
                 return fail(kDamaged);
             }
@@ -184,12 +186,15 @@ bool BinaryView::Open(std::string bytes, std::string* reason) {
 }
 
 BinaryView::Kind BinaryView::KindOf(std::uint64_t object) const {
+    const unsigned char* b = bytes();
     if (object >= count_) return Kind::Other;
-    const unsigned char marker = b_[OffsetOf(object)];
+    const unsigned char marker = b[OffsetOf(object)];
     if (marker == 0x33) return Kind::Date;
     switch (marker >> 4) {
         case 0xD:
             return Kind::Dict;
+        case 0xA:
+            return Kind::Array;
         case 0x5:
         case 0x6:
             return Kind::Text;
@@ -203,30 +208,32 @@ BinaryView::Kind BinaryView::KindOf(std::uint64_t object) const {
 }
 
 int BinaryView::CompareText(std::uint64_t object, std::string_view text) const {
+    const unsigned char* b = bytes();
     // Most keys are short ASCII names, their length in the marker.
     const std::uint64_t off = OffsetOf(object);
-    if ((b_[off] >> 4) == 0x5 && (b_[off] & 0x0F) != 0x0F) {
+    if ((b[off] >> 4) == 0x5 && (b[off] & 0x0F) != 0x0F) {
         return CompareBytes(
-            std::string_view(reinterpret_cast<const char*>(b_ + off + 1), b_[off] & 0x0F), text);
+            std::string_view(reinterpret_cast<const char*>(b + off + 1), b[off] & 0x0F), text);
     }
     const Header h = *ReadHeader(object);
     if (h.kind == 0x5) {
-        return CompareBytes(std::string_view(reinterpret_cast<const char*>(b_ + h.body), h.count),
+        return CompareBytes(std::string_view(reinterpret_cast<const char*>(b + h.body), h.count),
                             text);
     }
     std::string decoded;
-    Utf16BigEndianToUtf8(b_ + h.body, h.count, &decoded);
+    Utf16BigEndianToUtf8(b + h.body, h.count, &decoded);
     return CompareBytes(decoded, text);
 }
 
 int BinaryView::CompareTexts(std::uint64_t x, std::uint64_t y) const {
+    const unsigned char* b = bytes();
     const Header hy = *ReadHeader(y);
     if (hy.kind == 0x5) {
         return CompareText(x,
-                           std::string_view(reinterpret_cast<const char*>(b_ + hy.body), hy.count));
+                           std::string_view(reinterpret_cast<const char*>(b + hy.body), hy.count));
     }
     std::string decoded;
-    Utf16BigEndianToUtf8(b_ + hy.body, hy.count, &decoded);
+    Utf16BigEndianToUtf8(b + hy.body, hy.count, &decoded);
     return CompareText(x, decoded);
 }
 
@@ -255,38 +262,49 @@ std::optional<std::uint64_t> BinaryView::Find(std::uint64_t dict, std::string_vi
     return std::nullopt;
 }
 
-std::uint64_t BinaryView::Count(std::uint64_t dict) const {
-    return KindOf(dict) == Kind::Dict ? ReadHeader(dict)->count : 0;
+std::uint64_t BinaryView::Count(std::uint64_t container) const {
+    const Kind kind = KindOf(container);
+    return kind == Kind::Dict || kind == Kind::Array ? ReadHeader(container)->count : 0;
+}
+
+std::optional<std::uint64_t> BinaryView::Element(std::uint64_t array, std::uint64_t index) const {
+    if (KindOf(array) != Kind::Array) return std::nullopt;
+    const Header h = *ReadHeader(array);
+    if (index >= h.count) return std::nullopt;
+    return Ref(h.body + index * refSize_);
 }
 
 std::optional<std::string> BinaryView::Text(std::uint64_t object) const {
+    const unsigned char* b = bytes();
     if (KindOf(object) != Kind::Text) return std::nullopt;
     const Header h = *ReadHeader(object);
-    if (h.kind == 0x5) return std::string(reinterpret_cast<const char*>(b_ + h.body), h.count);
+    if (h.kind == 0x5) return std::string(reinterpret_cast<const char*>(b + h.body), h.count);
     std::string decoded;
-    Utf16BigEndianToUtf8(b_ + h.body, h.count, &decoded);
+    Utf16BigEndianToUtf8(b + h.body, h.count, &decoded);
     return decoded;
 }
 
 std::optional<std::int64_t> BinaryView::Integer(std::uint64_t object) const {
+    const unsigned char* b = bytes();
     if (KindOf(object) != Kind::Integer) return std::nullopt;
     const Header h = *ReadHeader(object);
     if (h.count > 3) return std::nullopt;  // 16-byte integers: beyond any version or count
-    const std::uint64_t raw = BigEndian(b_ + h.body, std::size_t{1} << h.count);
+    const std::uint64_t raw = BigEndian(b + h.body, std::size_t{1} << h.count);
     return static_cast<std::int64_t>(raw);
 }
 
 std::optional<double> BinaryView::Number(std::uint64_t object) const {
+    const unsigned char* b = bytes();
     const Kind kind = KindOf(object);
     if (kind != Kind::Real && kind != Kind::Date) return std::nullopt;
     const Header h = *ReadHeader(object);
     if (h.count == 2) {
-        const auto bits = static_cast<std::uint32_t>(BigEndian(b_ + h.body, 4));
+        const auto bits = static_cast<std::uint32_t>(BigEndian(b + h.body, 4));
         float f = 0;
         std::memcpy(&f, &bits, sizeof f);
         return f;
     }
-    const std::uint64_t bits = BigEndian(b_ + h.body, 8);
+    const std::uint64_t bits = BigEndian(b + h.body, 8);
     double d = 0;
     std::memcpy(&d, &bits, sizeof d);
     return d;

@@ -15,7 +15,7 @@ namespace qv::plist {
 
 class BinaryView {
   public:
-    enum class Kind { Dict, Text, Integer, Real, Date, Other };
+    enum class Kind { Dict, Array, Text, Integer, Real, Date, Other };
 
     // Takes the file's bytes. False, with a reason, when they are not a well-formed binary
     // property list (any object out of bounds, any reference out of range, any key that is
@@ -26,8 +26,10 @@ class BinaryView {
     Kind KindOf(std::uint64_t object) const;
     // The value under key (a UTF-8 text) in a dictionary; none when absent or not a dictionary.
     std::optional<std::uint64_t> Find(std::uint64_t dict, std::string_view key) const;
-    // Number of entries of a dictionary (0 for anything else).
-    std::uint64_t Count(std::uint64_t dict) const;
+    // Number of entries of a dictionary or an array (0 for anything else).
+    std::uint64_t Count(std::uint64_t container) const;
+    // The array's element at index; none past its end or when not an array.
+    std::optional<std::uint64_t> Element(std::uint64_t array, std::uint64_t index) const;
 
     // Typed values; none when the object is of another kind.
     std::optional<std::string> Text(std::uint64_t object) const;
@@ -49,8 +51,11 @@ class BinaryView {
     int CompareText(std::uint64_t object, std::string_view text) const;
     int CompareTexts(std::uint64_t x, std::uint64_t y) const;
 
+    const unsigned char* bytes() const {
+        return reinterpret_cast<const unsigned char*>(bytes_.data());
+    }
+
     std::string bytes_;
-    const unsigned char* b_ = nullptr;
     std::uint64_t tableOffset_ = 0;
     unsigned offsetSize_ = 0;
     unsigned refSize_ = 0;

@@ -36,9 +36,10 @@ class ExactSyncTest : public ::testing::Test {
         test::SetOption(doc, 1, "settingsDict", "settExact", 1);
     }
 
-    const run::RunState& Run(std::int64_t session = 0) {
+    const run::RunState& Run(std::int64_t session = 0, bool all = false) {
         RunOptions options;
         options.sessionIndex = session;
+        options.allSessions = all;
         engine.emplace(doc, prefs, proxy, index, executor, tw, options);
         engine->ExecuteSyncBackup();
         return engine->state();
@@ -242,6 +243,108 @@ TEST_F(ExactSyncTest, OnlyWhatTheRunBroughtIntoStepIsStampedAgain) {
     EXPECT_EQ(tree.BackupDate("A/calm/q"), marker);
 }
 
+// Files left with an old date by a skipped conflict are stamped once they are in step again,
+// or the next change of either would raise the same conflict once more.
+TEST_F(ExactSyncTest, AConflictLeftAsItWasIsStampedOnceInStep) {
+    if (!tree.HasUserXattrs()) GTEST_SKIP() << "no user xattrs: no backup dates to compare";
+    test::SetOption(doc, 0, "conflictsDict", "conflictSyncAsk", 1);
+    tree.Build({"A/f:one@1000", "A/other@1000"});
+    Run();
+    for (const char* f : {"A/f", "B/f"}) ASSERT_TRUE(tree.SetBackupDate(f, 5000));
+    tree.Build({"A/f:two@6000", "B/f:three@7000"});
+    proxy.replies = {test::Skip()};
+    Run();
+    ASSERT_EQ(proxy.conflictCodes(), std::vector<int>{31});
+    EXPECT_EQ(tree.BackupDate("A/f"), 5000);
+    tree.Build({"A/f:three@7000"});  // the user settles it by hand, dates and all
+    const std::int64_t now = Run().gStartSyncDateTimeUTC;
+    EXPECT_EQ(proxy.conflictCodes().size(), 1u);
+    EXPECT_EQ(tree.BackupDate("A/f"), now);
+    EXPECT_EQ(tree.BackupDate("B/f"), now);
+}
+
+// Two pairs run together with a folder in common: what one task changes in a folder the other
+// found in step is what the other's index records.
+TEST_F(ExactSyncTest, AnotherTaskOfTheRunChangingASettledFolderIsSeen) {
+    const std::string c = tree.path("C");
+    std::filesystem::create_directories(c);
+    test::SetOption(doc, 1, "consoleDict", "topFolder", c);
+    test::SetOption(doc, 1, "consoleDict", "bottomFolder", tree.b());
+    tree.Build({"A/d/f:f@1000", "A/d/g:g@1000"});
+    for (int run = 0; run < 3; ++run) Run(-1, true);
+    ASSERT_TRUE(platform::ItemExists(c + "/d/f"));
+    // Deleted in C: the C-B task deletes it from B while the A-B task found B/d in step.
+    std::filesystem::remove(c + "/d/f");
+    Run(-1, true);
+    EXPECT_FALSE(Exists("B/d/f"));
+    // A still has it, and B's index must not say B had it: it comes back rather than go.
+    Run(-1, true);
+    EXPECT_TRUE(Exists("A/d/f"));
+    EXPECT_TRUE(Exists("B/d/f"));
+    EXPECT_TRUE(proxy.errors().empty());
+}
+
+// The rebuild trusts what the scan kept of a folder only while the folder is as it was then.
+TEST_F(ExactSyncTest, RebuildTakesSettledFoldersOnlyWhileUnchanged) {
+    tree.Build({"A/d/real@1000", "A/d/plain@1000", "B/d/real@1000", "B/d/plain@1000"});
+    run::RunState state;
+    state.gSourceFolder = tree.a();
+    state.gDestFolder = tree.b();
+    // A run that began well after the folders last changed.
+    state.gStartSyncDateTime = static_cast<double>(std::time(nullptr) + 100);
+    state.gStartSyncDateTimeUTC = std::time(nullptr) + 100;
+    const auto settle = [&] {
+        const platform::ItemAttributes a = platform::ReadItemAttributes(tree.path("A/d").c_str());
+        const platform::ItemAttributes b = platform::ReadItemAttributes(tree.path("B/d").c_str());
+        // What the scan saw: "real" in step (no stamp), "plain" to stamp, and a name that the
+        // folder no longer holds, to tell the scan's names from a new listing.
+        state.settledFolders["/d"] =
+            run::SettledFolder{a.ctime,
+                               b.ctime,
+                               a.ino,
+                               b.ino,
+                               {{"real", platform::ItemType::RegularFile, false, false},
+                                {"plain", platform::ItemType::RegularFile, false, true},
+                                {"ghost", platform::ItemType::RegularFile, false, true}}};
+    };
+    const auto namesOfD = [&](const char* side, const char* top) {
+        std::vector<std::string> names;
+        const plist::Value pair = ReadIndex(kExactSyncPairIndexName);
+        for (const auto& [name, value] : pair.dictAt(side)->dictAt(top)->dictAt("d")->dict()) {
+            names.push_back(name);
+        }
+        return names;
+    };
+    fileops::ErrorPath errors(state, proxy);
+    settle();
+    ASSERT_TRUE(index.WriteExactSyncIndex(2, errors, tw));
+    EXPECT_EQ(namesOfD("treeSource", "A"), (Names{"ghost", "plain", "real"}));
+    EXPECT_TRUE(state.settledFolders.empty());
+    if (tree.HasUserXattrs()) {
+        EXPECT_EQ(tree.BackupDate("A/d/plain"), state.gStartSyncDateTimeUTC);
+        EXPECT_EQ(tree.BackupDate("A/d/real"), -1);
+    }
+
+    // A name added since the scan: the folder is listed again and every file stamped.
+    settle();
+    tree.Build({"B/d/late@1000"});
+    ASSERT_TRUE(index.WriteExactSyncIndex(2, errors, tw));
+    EXPECT_EQ(namesOfD("treeSource", "A"), (Names{"ghost", "plain", "real"}));
+    EXPECT_EQ(namesOfD("treeDest", "B"), (Names{"late", "plain", "real"}));
+    if (tree.HasUserXattrs()) {
+        EXPECT_EQ(tree.BackupDate("A/d/real"), -1);
+        EXPECT_EQ(tree.BackupDate("B/d/real"), state.gStartSyncDateTimeUTC);
+    }
+
+    // A folder changed within the second before the run is listed again whatever its time.
+    tree.Build({"A/d/brief"});
+    std::filesystem::remove(tree.path("A/d/brief"));
+    settle();
+    state.gStartSyncDateTime = static_cast<double>(std::time(nullptr));
+    ASSERT_TRUE(index.WriteExactSyncIndex(2, errors, tw));
+    EXPECT_EQ(namesOfD("treeSource", "A"), (Names{"plain", "real"}));
+}
+
 TEST_F(ExactSyncTest, DeletionCancelledInThePreviewIsProposedAgain) {
     tree.Build({"A/x", "A/y"});
     Run();
@@ -385,6 +488,11 @@ TEST_F(ExactSyncTest, LookupAndFileNamesFromHandWrittenIndexes) {
         {tree.path("B/f"), kSideB, false},
     };
     for (const auto& l : lookups) EXPECT_EQ(index.ItWasExixting(l.path, l.side), l.was) << l.path;
+    // A folder asked for with a trailing slash does not stand for its parent afterwards.
+    EXPECT_TRUE(index.ItWasExixting(tree.path("A/d") + "/", kSideA));
+    EXPECT_FALSE(index.ItWasExixting(tree.path("A/d/f"), kSideA));
+    EXPECT_TRUE(index.WasFileAtLastRun(tree.path("A/d/g"), kSideA));
+    EXPECT_FALSE(index.WasFileAtLastRun(tree.path("A/d"), kSideA));
     // Seen from the swapped pair, A's tree is the destination's.
     ASSERT_TRUE(index.ExactSyncFileExists({tree.b(), tree.a(), true, true}, true));
     EXPECT_TRUE(index.ItWasExixting(tree.path("A/d/g"), kSideB));

@@ -65,7 +65,8 @@ TEST(NameTreeWriter, WritesSortedFoldersThatBothReadersAgreeOn) {
     tree.entries.push_back(
         {"Top", Folder({"b", "a", "\xC3\xA9t\xC3\xA9", smile, "a", "Z"},
                        Named("sub", Folder({"b"}, Named("empty", Folder({})))))});
-    Value dict = Dict{{"fileVersion", 320}, {"name", "pair"}, {"when", Date{1000.5}}};
+    Value dict = Dict{
+        {"fileVersion", 320}, {"name", "pair"}, {"when", Date{1000.5}}, {"list", Array{"x", "y"}}};
     std::string bytes, error;
     ASSERT_TRUE(ToBinary(dict, {{"tree", &tree}}, &bytes, &error)) << error;
 
@@ -78,6 +79,7 @@ TEST(NameTreeWriter, WritesSortedFoldersThatBothReadersAgreeOn) {
     const Value expected = Dict{{"fileVersion", 320},
                                 {"name", "pair"},
                                 {"when", Date{1000.5}},
+                                {"list", Array{"x", "y"}},
                                 {"tree", Dict{{"Top", top}}}};
     EXPECT_EQ(*parsed, expected);
 
@@ -88,6 +90,14 @@ TEST(NameTreeWriter, WritesSortedFoldersThatBothReadersAgreeOn) {
     EXPECT_EQ(view.Text(*view.Find(view.root(), "name")), "pair");
     EXPECT_EQ(view.Date(*view.Find(view.root(), "when")), 1000.5);
     EXPECT_EQ(view.Date(*view.Find(view.root(), "name")), std::nullopt);
+    const auto list = *view.Find(view.root(), "list");
+    EXPECT_EQ(view.Count(list), 2u);
+    EXPECT_EQ(view.Text(*view.Element(list, 1)), "y");
+    EXPECT_FALSE(view.Element(list, 2));
+    BinaryView copy = view;  // a copy reads its own bytes
+    view = BinaryView();
+    EXPECT_EQ(copy.Text(*copy.Find(copy.root(), "name")), "pair");
+    view = std::move(copy);
     const auto topObject = view.Find(*view.Find(view.root(), "tree"), "Top");
     ASSERT_TRUE(topObject);
     EXPECT_EQ(view.Count(*topObject), 6u);
