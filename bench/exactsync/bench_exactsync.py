@@ -4,8 +4,8 @@
 Builds two equal trees (FILES files in FOLDERS folders; B is a copy of A with the same dates),
 then times, warm, `quorvel run --unattended` of a plain Synchronize of A and B, and of an
 Exact Synchronize of the same folders once its first run has written the index (the exact run
-reads the index, looks up the files it finds equal, and writes the index again at its end).
-Reports the median of RUNS runs of each, their ratio, and the size of the pair's
+reads the index, looks up the files it finds equal, and writes the index again at its end),
+the two runs taking turns. Reports the median of RUNS runs of each, their ratio, and the size of the pair's
 index file per item (files and folders of both trees).
 
 Usage: bench_exactsync.py QUORVEL_BINARY [--work DIR] [--files N] [--folders N] [--runs N]
@@ -65,14 +65,24 @@ def main():
     def run(session):
         return [quorvel, 'run', '--unattended', '--session', session, '--document', doc]
 
-    # Plain runs first: a plain run of the pair deletes the exact run's index.
+    # The runs alternate, so that a change in the machine's load weighs on both alike. A plain
+    # run of the pair deletes the exact run's index: the index the first exact run wrote is put
+    # back before each exact run (every exact run then finds what a second run finds).
+    indexes = home + '/data/Nimbrel/Quorvel 4/ExactSync Indexes'
+    saved = home + '/saved-indexes'
     timed(run('Plain'), env)
-    plain = statistics.median(timed(run('Plain'), env) for _ in range(args.runs))
     timed(run('Exact'), env)  # the first exact run writes the index
-    exact = statistics.median(timed(run('Exact'), env) for _ in range(args.runs))
+    shutil.copytree(indexes, saved)
+    plain_times, exact_times = [], []
+    for _ in range(args.runs):
+        plain_times.append(timed(run('Plain'), env))
+        shutil.rmtree(indexes, ignore_errors=True)
+        shutil.copytree(saved, indexes)
+        exact_times.append(timed(run('Exact'), env))
+    plain = statistics.median(plain_times)
+    exact = statistics.median(exact_times)
 
-    pair_files = [f for f in glob.glob(home + '/data/Nimbrel/Quorvel 4/ExactSync Indexes/*')
-                  if not f.endswith('MainIndex.plist')]
+    pair_files = [f for f in glob.glob(indexes + '/*') if not f.endswith('MainIndex.plist')]
     items = 0
     for root in (a, b):
         for _, dirs, files in os.walk(root):
