@@ -203,17 +203,22 @@ class IndexBuilder {
         parent.entries.push_back({EncodeIndexText(platform::LastPathComponent(folder)),
                                   std::make_unique<plist::NameTree>()});
         plist::NameTree& mine = *parent.entries.back().folder;
-        std::vector<Entry> listing;
         const run::SettledFolder* settled = Settled(folder, side);
-        if (settled != nullptr && NoneKeptIn(folder) && Unchanged(folder, side, *settled)) {
-            listing.reserve(settled->entries.size());
+        const bool noneKept = settled != nullptr && NoneKeptIn(folder);
+        if (noneKept && Unchanged(folder, side, *settled)) {
+            mine.entries.reserve(settled->entries.size());
             for (const run::SettledEntry& e : settled->entries) {
-                listing.push_back({e.name, true, e.type, true, e.isFolder, e.stamp});
+                if (e.isFolder) {
+                    MakeExactSyncIndex(platform::JoinPath(folder, e.name), mine, side, found);
+                    continue;
+                }
+                mine.entries.push_back({EncodeIndexText(e.name), nullptr});
+                if (e.stamp) found.files.push_back(platform::JoinPath(folder, e.name));
             }
-        } else {
-            listing = List(folder);
-            if (settled != nullptr && NoneKeptIn(folder)) TakeSettled(listing, settled->entries);
+            return;
         }
+        std::vector<Entry> listing = List(folder);
+        if (noneKept) TakeSettled(listing, settled->entries);
         {
             std::lock_guard lock(mutex_);
             if (!s_.addToExactIndexArray.empty()) AddToExactIndex(listing, folder, side);

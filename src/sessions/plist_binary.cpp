@@ -199,7 +199,8 @@ class BinaryWriter {
     // other entry the one empty text. Depth is not limited: a name tree mirrors a folder tree,
     // and only readers that build every value need the limit.
     bool AddTree(NameTree& tree, std::string* error, std::uint64_t* id) {
-        std::sort(
+        // Of entries that share a name, the first given is kept.
+        std::stable_sort(
             tree.entries.begin(), tree.entries.end(),
             [](const NameTree::Entry& x, const NameTree::Entry& y) { return x.name < y.name; });
         tree.entries.erase(std::unique(tree.entries.begin(), tree.entries.end(),

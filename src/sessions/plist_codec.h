@@ -53,7 +53,8 @@ struct NameTree {
         std::string name;
         std::unique_ptr<NameTree> folder;  // null for anything that is not a folder
     };
-    std::vector<Entry> entries;  // in any order; the writer sorts them and drops repeats
+    std::vector<Entry> entries;  // in any order; the writer sorts them and keeps the first of
+                                 // entries that share a name
 };
 // The binary format of the dictionary dict with, added to its keys, keys whose values are name
 // trees (sorted in place as they are written). Dictionaries keep their keys in byte order.

@@ -126,6 +126,17 @@ TEST(NameTreeWriter, WritesSortedFoldersThatBothReadersAgreeOn) {
     EXPECT_TRUE(view.Find(*view.Find(view.root(), "a"), "c"));
     EXPECT_TRUE(view.Find(view.root(), "b"));
 
+    // Of two entries with one name, the first given is written.
+    for (const bool folderFirst : {false, true}) {
+        NameTree twice;
+        if (folderFirst) twice.entries.push_back({"x", Folder({"in"})});
+        twice.entries.push_back({"x", nullptr});
+        if (!folderFirst) twice.entries.push_back({"x", Folder({"in"})});
+        ASSERT_TRUE(ToBinary(Dict{}, {{"t", &twice}}, &bytes, &error)) << error;
+        const Value x = folderFirst ? Value(Dict{{"in", ""}}) : Value("");
+        EXPECT_EQ(Parse(bytes, &error), Value(Dict{{"t", Dict{{"x", x}}}}));
+    }
+
     // A name the format cannot hold is refused, not written.
     NameTree bad;
     bad.entries.push_back({"caf\xE9", nullptr});
