@@ -254,6 +254,7 @@ bool FolderScanner::ScanFolder(Folder& f) {
     if (recordSettled_ && aList.listed && bList.listed) {
         std::optional<std::string> below = PathBelow(f.aPath, s.gSourceFolder);
         if (below && below == PathBelow(f.bPath, s.gDestFolder)) settledKey = std::move(below);
+        if (settledKey) settled.reserve(pairs.size());
     }
 
     for (const Pair& p : pairs) {
