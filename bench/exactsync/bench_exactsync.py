@@ -10,7 +10,6 @@ index file per item (files and folders of both trees).
 
 Usage: bench_exactsync.py QUORVEL_BINARY [--work DIR] [--files N] [--folders N] [--runs N]
 """
-import argparse
 import glob
 import os
 import plistlib
@@ -18,11 +17,9 @@ import shutil
 import statistics
 import subprocess
 import sys
-import tempfile
-import time
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), '..', 'scan'))
-from bench_scan import make_trees  # noqa: E402
+from bench_scan import isolated_home, make_trees, parse_tree_args, timed  # noqa: E402
 
 
 def make_document(quorvel, work, a, b, env):
@@ -41,24 +38,10 @@ def make_document(quorvel, work, a, b, env):
     return doc
 
 
-def timed(cmd, env):
-    start = time.perf_counter()
-    subprocess.run(cmd, check=True, env=env, stdout=subprocess.DEVNULL)
-    return time.perf_counter() - start
-
-
 def main():
-    p = argparse.ArgumentParser()
-    p.add_argument('quorvel')
-    p.add_argument('--work', default=os.path.join(tempfile.gettempdir(), 'quorvel-bench-scan'))
-    p.add_argument('--files', type=int, default=200_000)
-    p.add_argument('--folders', type=int, default=10_000)
-    p.add_argument('--runs', type=int, default=5)
-    args = p.parse_args()
+    args = parse_tree_args()
     quorvel = os.path.abspath(args.quorvel)
-    home = tempfile.mkdtemp(prefix='quorvel-bench-home-')
-    env = dict(os.environ, HOME=home, XDG_CONFIG_HOME=home + '/config',
-               XDG_DATA_HOME=home + '/data', LANGUAGE='en')
+    home, env = isolated_home()
     a, b = make_trees(os.path.join(args.work, 'large'), args.files, args.folders)
     doc = make_document(quorvel, args.work, a, b, env)
 

@@ -96,18 +96,29 @@ def measure(quorvel, work, files, folders, runs, env):
     return statistics.median(find_times), statistics.median(plan_times), peak_rss_kib(plan, env)
 
 
-def main():
+def parse_tree_args():
+    """The arguments of the benchmarks that work on the trees of make_trees."""
     p = argparse.ArgumentParser()
     p.add_argument('quorvel')
     p.add_argument('--work', default=os.path.join(tempfile.gettempdir(), 'quorvel-bench-scan'))
     p.add_argument('--files', type=int, default=200_000)
     p.add_argument('--folders', type=int, default=10_000)
     p.add_argument('--runs', type=int, default=5)
-    args = p.parse_args()
-    quorvel = os.path.abspath(args.quorvel)
+    return p.parse_args()
+
+
+def isolated_home():
+    """A fresh home folder, and the environment that makes quorvel keep its files there."""
     home = tempfile.mkdtemp(prefix='quorvel-bench-home-')
     env = dict(os.environ, HOME=home, XDG_CONFIG_HOME=home + '/config',
                XDG_DATA_HOME=home + '/data', LANGUAGE='en')
+    return home, env
+
+
+def main():
+    args = parse_tree_args()
+    quorvel = os.path.abspath(args.quorvel)
+    home, env = isolated_home()
 
     find_s, plan_s, rss = measure(quorvel, os.path.join(args.work, 'large'), args.files,
                                   args.folders, args.runs, env)

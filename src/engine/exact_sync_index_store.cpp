@@ -156,11 +156,13 @@ std::string Describe(const plist::BinaryView& view, std::uint64_t object) {
 // of the files found except those whose date must stay as it was (restoreBackupDateArray, and
 // paths kept in the index although gone from their side, with their other side's item).
 //
-// A folder the scan found settled (the same names on both sides, nothing planned among them) is
-// taken from the scan: the run changed none of its names. Its files already in step since the
-// last exact run are not stamped again: their backup date, set by that run or an earlier one,
-// already follows their modification date, and every later comparison gives the same answer
-// with it as with this run's. Any other folder is listed again and all its files are stamped.
+// A folder the scan found settled (the same names on both sides, nothing planned among them)
+// is taken from the scan while it still holds those names: without listing it again when its
+// status shows no change since the scan, else once listed and compared. Its files already in
+// step since the last exact run are not stamped again: their backup date, set by that run or an
+// earlier one, already follows their modification date, and every later comparison gives the
+// same answer with it as with this run's. Any other folder is listed and all its files are
+// stamped.
 //
 // The two sides are walked, and then stamped, side by side; the stamping waits for both walks,
 // so that an item exempted by the other side's walk keeps its date whichever side was first.
@@ -310,24 +312,30 @@ class IndexBuilder {
         while (const dirent* e = ::readdir(dir)) {
             const std::string_view name = e->d_name;
             if (name == "." || name == "..") continue;
-            unsigned char type = e->d_type;
-            if (type == DT_UNKNOWN) {
-                struct stat st {};
-                if (::fstatat(::dirfd(dir), e->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0) continue;
-                type = S_ISDIR(st.st_mode)   ? DT_DIR
-                       : S_ISLNK(st.st_mode) ? DT_LNK
-                       : S_ISREG(st.st_mode) ? DT_REG
-                                             : DT_UNKNOWN;
+            platform::ItemType kind = platform::ItemType::Other;
+            switch (e->d_type) {
+                case DT_DIR:
+                    kind = platform::ItemType::Directory;
+                    break;
+                case DT_REG:
+                    kind = platform::ItemType::RegularFile;
+                    break;
+                case DT_LNK:
+                    kind = platform::ItemType::SymbolicLink;
+                    break;
+                case DT_UNKNOWN:
+                    kind = platform::ReadItemAttributesAt(::dirfd(dir), e->d_name).type;
+                    if (kind == platform::ItemType::Missing) continue;
+                    break;
+                default:
+                    break;
             }
             // Files and packages carry a backup date; a link's target is not this pair's item,
             // and a FIFO, socket or device takes no user attribute (nor may its mode be opened
             // up to write one).
-            const platform::ItemType kind = type == DT_DIR   ? platform::ItemType::Directory
-                                            : type == DT_REG ? platform::ItemType::RegularFile
-                                            : type == DT_LNK ? platform::ItemType::SymbolicLink
-                                                             : platform::ItemType::Other;
-            entries.push_back(
-                {std::string(name), true, kind, false, false, type == DT_REG || type == DT_DIR});
+            const bool stampable =
+                kind == platform::ItemType::RegularFile || kind == platform::ItemType::Directory;
+            entries.push_back({std::string(name), true, kind, false, false, stampable});
         }
         ::closedir(dir);
         return entries;
@@ -610,8 +618,11 @@ ExactSyncIndexStore::Presence ExactSyncIndexStore::Lookup(const std::string& pat
     const std::string_view name = slash == std::string::npos
                                       ? std::string_view(path)
                                       : std::string_view(path).substr(slash + 1);
-    std::optional<std::uint64_t>& dict = lastFolderDict_[side];
-    if (lastFolder_[side].empty() || parent != lastFolder_[side] || name.empty()) {
+    std::optional<std::uint64_t> dict;
+    std::string_view last = name;
+    if (!name.empty() && !lastFolder_[side].empty() && parent == lastFolder_[side]) {
+        dict = lastFolderDict_[side];
+    } else {
         const auto parts = PathComponents(path);
         // The task's folder itself, or anything above it, was there.
         if (parts.size() <= shift) return Presence::Folder;
@@ -621,16 +632,15 @@ ExactSyncIndexStore::Presence ExactSyncIndexStore::Lookup(const std::string& pat
             // Nothing lies below a file: only the file itself was there.
             if (dict && loaded_.KindOf(*dict) != plist::BinaryView::Kind::Dict) dict.reset();
         }
-        // Only the folder of a named item was walked in full.
-        if (!name.empty()) lastFolder_[side].assign(parent);
-        if (!dict) return Presence::Absent;
-        const auto item = loaded_.Find(*dict, StoredText(parts.back(), buffer));
-        if (!item) return Presence::Absent;
-        return loaded_.KindOf(*item) == plist::BinaryView::Kind::Dict ? Presence::Folder
-                                                                      : Presence::File;
+        last = parts.back();
+        // Only the folder of a named item is the folder its path ends in.
+        if (!name.empty()) {
+            lastFolder_[side].assign(parent);
+            lastFolderDict_[side] = dict;
+        }
     }
     if (!dict) return Presence::Absent;
-    const auto item = loaded_.Find(*dict, StoredText(name, buffer));
+    const auto item = loaded_.Find(*dict, StoredText(last, buffer));
     if (!item) return Presence::Absent;
     return loaded_.KindOf(*item) == plist::BinaryView::Kind::Dict ? Presence::Folder
                                                                   : Presence::File;

@@ -491,6 +491,9 @@ TEST_F(ExactSyncTest, LookupAndFileNamesFromHandWrittenIndexes) {
     // A folder asked for with a trailing slash does not stand for its parent afterwards.
     EXPECT_TRUE(index.ItWasExixting(tree.path("A/d") + "/", kSideA));
     EXPECT_FALSE(index.ItWasExixting(tree.path("A/d/f"), kSideA));
+    EXPECT_TRUE(index.ItWasExixting(tree.path("A/d/g"), kSideA));
+    EXPECT_TRUE(index.ItWasExixting(tree.path("A/d") + "/", kSideA));
+    EXPECT_FALSE(index.ItWasExixting(tree.path("A/d/f"), kSideA));
     EXPECT_TRUE(index.WasFileAtLastRun(tree.path("A/d/g"), kSideA));
     EXPECT_FALSE(index.WasFileAtLastRun(tree.path("A/d"), kSideA));
     // Seen from the swapped pair, A's tree is the destination's.
