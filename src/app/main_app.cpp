@@ -7,7 +7,7 @@
 
 #include "platform/file_io.h"
 #include "platform/localization.h"
-#include "platform/syscalls.h"
+#include "platform/file_system.h"
 
 namespace qv::app {
 

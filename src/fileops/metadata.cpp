@@ -18,7 +18,7 @@
 #include <vector>
 
 #include "platform/file_io.h"
-#include "platform/syscalls.h"
+#include "platform/file_system.h"
 #include "platform/system_log.h"
 #include "platform/unique_fd.h"
 

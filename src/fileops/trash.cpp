@@ -13,7 +13,7 @@
 #include <optional>
 
 #include "platform/file_io.h"
-#include "platform/syscalls.h"
+#include "platform/file_system.h"
 #include "platform/unique_fd.h"
 
 namespace qv::fileops {

@@ -9,7 +9,7 @@
 #include <cstring>
 #include <vector>
 
-#include "platform/syscalls.h"
+#include "platform/file_system.h"
 
 namespace qv::platform {
 

@@ -11,7 +11,7 @@
 #include <fstream>
 #include <vector>
 
-#include "platform/syscalls.h"
+#include "platform/file_system.h"
 #include "platform/unique_fd.h"
 
 namespace qv::platform {

@@ -3,7 +3,7 @@
 
 #include <unistd.h>
 
-#include "platform/syscalls.h"
+#include "platform/file_system.h"
 
 namespace qv::platform {
 

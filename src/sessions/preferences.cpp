@@ -5,7 +5,7 @@
 #include <ctime>
 
 #include "platform/file_io.h"
-#include "platform/syscalls.h"
+#include "platform/file_system.h"
 #include "sessions/email_settings.h"
 #include "sessions/plist_codec.h"
 

@@ -17,7 +17,7 @@
 #include <filesystem>
 
 #include "engine/run_engine.h"
-#include "platform/syscalls.h"
+#include "platform/file_system.h"
 #include "sessions/settings_options.h"
 #include "support/fake_proxy.h"
 #include "support/tree_fixture.h"
@@ -26,7 +26,7 @@ namespace qv::fileops {
 namespace {
 
 // Data copies fail with a full disk once `allowed` calls have gone through.
-class FullDisk : public platform::SysCalls {
+class FullDisk : public platform::FileSystem {
   public:
     int ficlone(int, int) override {
         errno = EOPNOTSUPP;
@@ -215,7 +215,7 @@ TEST_F(ExecutorTest, FailedCopiesLeaveTheOldFileAndNoPartOfTheNewOne) {
     tree.Build(
         {"A/big.txt:new content@5000", "B/big.txt:old content@4000", "A/fresh.txt:fresh@5000"});
     FullDisk full;
-    platform::ScopedSysCalls failing(full);
+    platform::ScopedFileSystem failing(full);
     const run::RunState& s = Run();
     EXPECT_EQ(s.gGlobalError, 2);
     EXPECT_EQ(Read("B/big.txt"), "old content");

@@ -8,7 +8,7 @@
 #include <filesystem>
 #include <regex>
 
-#include "platform/syscalls.h"
+#include "platform/file_system.h"
 #include "support/test_support.h"
 
 namespace qv::fileops {
@@ -97,7 +97,7 @@ TEST_F(TrashTest, ANameTakenInFilesOrInInfoGetsTheNextNumberBeforeTheExtension) 
     }
 }
 
-struct FailingRename : platform::SysCalls {
+struct FailingRename : platform::FileSystem {
     int rename(const char*, const char*) override { return errno = EXDEV, -1; }
 };
 
@@ -105,7 +105,7 @@ TEST_F(TrashTest, AFailedMoveLeavesTheItemAndNoInfoFile) {
     test::WriteText(Item("stays.txt"), "here");
     EXPECT_NE(Move("missing.txt").find(std::strerror(ENOENT)), std::string::npos);
     FailingRename failing;
-    const platform::ScopedSysCalls installed(failing);
+    const platform::ScopedFileSystem installed(failing);
     EXPECT_NE(Move("stays.txt").find(std::strerror(EXDEV)), std::string::npos);
     EXPECT_EQ(test::ReadText(Item("stays.txt")), "here");
     for (const char* sub : {"info", "files"})

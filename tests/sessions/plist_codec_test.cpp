@@ -14,7 +14,7 @@
 #include <optional>
 #include <string>
 
-#include "platform/syscalls.h"
+#include "platform/file_system.h"
 #include "support/test_support.h"
 
 namespace qv::plist {
@@ -151,21 +151,21 @@ TEST(PlistCodec, ToXmlRefusesWhatAPropertyListCannotCarry) {
 // ---- Writing files ----
 
 // System calls that fail on command; everything else goes to the kernel.
-class FailingSysCalls : public platform::SysCalls {
+class FailingSysCalls : public platform::FileSystem {
   public:
     int mkstempErr = 0, fchmodErr = 0, fsyncErr = 0, renameErr = 0;
     int failWriteOnCall = 0, writeCalls = 0;  // 1 = the first write fails with ENOSPC
     std::size_t maxWriteChunk = std::numeric_limits<std::size_t>::max();
 
-    int mkstemp(char* t) override { return Fail(mkstempErr) ? -1 : SysCalls::mkstemp(t); }
+    int mkstemp(char* t) override { return Fail(mkstempErr) ? -1 : FileSystem::mkstemp(t); }
     ssize_t write(int fd, const void* buf, std::size_t n) override {
         if (Fail(++writeCalls == failWriteOnCall ? ENOSPC : 0)) return -1;
-        return SysCalls::write(fd, buf, std::min(n, maxWriteChunk));
+        return FileSystem::write(fd, buf, std::min(n, maxWriteChunk));
     }
-    int fchmod(int fd, mode_t m) override { return Fail(fchmodErr) ? -1 : SysCalls::fchmod(fd, m); }
-    int fsync(int fd) override { return Fail(fsyncErr) ? -1 : SysCalls::fsync(fd); }
+    int fchmod(int fd, mode_t m) override { return Fail(fchmodErr) ? -1 : FileSystem::fchmod(fd, m); }
+    int fsync(int fd) override { return Fail(fsyncErr) ? -1 : FileSystem::fsync(fd); }
     int rename(const char* from, const char* to) override {
-        return Fail(renameErr) ? -1 : SysCalls::rename(from, to);
+        return Fail(renameErr) ? -1 : FileSystem::rename(from, to);
     }
 
   private:
@@ -225,7 +225,7 @@ TEST(PlistWrite, AFailedStepLeavesTheOldFileAndNoTemporaryFile) {
         c.arrange(calls);
         platform::WriteResult result;
         {
-            platform::ScopedSysCalls scoped(calls);
+            platform::ScopedFileSystem scoped(calls);
             result = WriteXmlFile(target, c.doc);
         }
         EXPECT_EQ(result.ok, succeeds) << result.reason;

@@ -16,7 +16,7 @@
 
 #include "platform/localization.h"
 #include "platform/support_paths.h"
-#include "platform/syscalls.h"
+#include "platform/file_system.h"
 #include "sessions/plist_codec.h"
 #include "sessions/well.h"
 #include "support/test_support.h"
@@ -88,15 +88,15 @@ Value ThreeSessions(std::int64_t sessionIndex, std::int64_t version = 420) {
 }
 
 // Fails fchmod or write on command; everything else reaches the kernel.
-class FailingCalls : public platform::SysCalls {
+class FailingCalls : public platform::FileSystem {
   public:
     FailingCalls(int chmodErrno, int writeErrno) : chmodErrno(chmodErrno), writeErrno(writeErrno) {}
     int chmodErrno, writeErrno;
     int fchmod(int fd, mode_t mode) override {
-        return chmodErrno != 0 ? (errno = chmodErrno, -1) : SysCalls::fchmod(fd, mode);
+        return chmodErrno != 0 ? (errno = chmodErrno, -1) : FileSystem::fchmod(fd, mode);
     }
     ssize_t write(int fd, const void* buf, std::size_t count) override {
-        return writeErrno != 0 ? (errno = writeErrno, -1) : SysCalls::write(fd, buf, count);
+        return writeErrno != 0 ? (errno = writeErrno, -1) : FileSystem::write(fd, buf, count);
     }
 };
 
@@ -402,7 +402,7 @@ TEST_F(SessionDocumentTest, WritingGivesVersion420AndOwnerOnlyModeOrKeepsTheOldF
         }
         FailingCalls failing(c.chmodErrno, c.writeErrno);
         const DocResult result = [&] {
-            platform::ScopedSysCalls installed(failing);
+            platform::ScopedFileSystem installed(failing);
             return doc.WriteFileSession(path);
         }();
         EXPECT_EQ(result.ok, c.alert == nullptr) << result.reason;

@@ -1,0 +1,103 @@
+#include "platform/folder_handle.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <sys/xattr.h>
+
+#include <cerrno>
+
+#include "platform/file_io.h"
+
+namespace qv::platform {
+
+namespace {
+
+constexpr int kFolderFlags = O_RDONLY | O_DIRECTORY | O_NOCTTY;
+
+FolderHandle Failed(int* error, int value) {
+    if (error) *error = value;
+    return {};
+}
+
+}  // namespace
+
+FolderHandle FolderHandle::OpenTop(const std::string& path, int* error) {
+    FolderHandle h;
+    const int fd = sys().openat(AT_FDCWD, path.c_str(), kFolderFlags, 0);
+    if (fd < 0) return Failed(error, errno);
+    h.fd_ = std::make_shared<UniqueFd>(fd);
+    struct stat st {};
+    if (sys().fstat(fd, &st) != 0) return Failed(error, errno);
+    h.dev_ = st.st_dev;
+    h.ino_ = st.st_ino;
+    h.path_ = path;
+    if (error) *error = 0;
+    return h;
+}
+
+FolderHandle FolderHandle::OpenChild(const std::string& name, int* error) const {
+    if (!valid()) return Failed(error, EBADF);
+    if (name.empty() || name == "." || name == ".." || name.find('/') != std::string::npos) {
+        return Failed(error, EINVAL);
+    }
+    FolderHandle h;
+    const int fd = sys().openat(fd_->get(), name.c_str(), kFolderFlags | O_NOFOLLOW, 0);
+    if (fd < 0) return Failed(error, errno);
+    h.fd_ = std::make_shared<UniqueFd>(fd);
+    struct stat st {};
+    if (sys().fstat(fd, &st) != 0) return Failed(error, errno);
+    h.dev_ = st.st_dev;
+    h.ino_ = st.st_ino;
+    h.path_ = PathOf(name);
+    if (error) *error = 0;
+    return h;
+}
+
+FolderHandle FolderHandle::OpenBelow(std::string_view relative, int* error) const {
+    FolderHandle current = Duplicate();
+    while (!relative.empty()) {
+        const std::size_t slash = relative.find('/');
+        const std::string_view part = relative.substr(0, slash);
+        relative = slash == std::string_view::npos ? std::string_view{} : relative.substr(slash + 1);
+        if (part.empty()) continue;
+        current = current.OpenChild(std::string(part), error);
+        if (!current.valid()) return {};
+    }
+    if (error) *error = current.valid() ? 0 : EBADF;
+    return current;
+}
+
+FolderHandle FolderHandle::Duplicate() const { return *this; }
+
+std::string FolderHandle::PathOf(const std::string& name) const { return JoinPath(path_, name); }
+
+StatResult StatAt(int dirFd, const std::string& name) {
+    StatResult r;
+    struct statx stx {};
+    if (sys().statx(dirFd, name.c_str(), AT_SYMLINK_NOFOLLOW | AT_NO_AUTOMOUNT,
+                    STATX_BASIC_STATS, &stx) != 0) {
+        r.error = errno;
+        return r;
+    }
+    struct stat st {};
+    st.st_mode = stx.stx_mode;
+    st.st_uid = stx.stx_uid;
+    st.st_gid = stx.stx_gid;
+    st.st_dev = makedev(stx.stx_dev_major, stx.stx_dev_minor);
+    st.st_ino = stx.stx_ino;
+    st.st_size = static_cast<off_t>(stx.stx_size);
+    st.st_mtim = {stx.stx_mtime.tv_sec, stx.stx_mtime.tv_nsec};
+    st.st_atim = {stx.stx_atime.tv_sec, stx.stx_atime.tv_nsec};
+    st.st_ctim = {stx.stx_ctime.tv_sec, stx.stx_ctime.tv_nsec};
+    r.attributes = AttributesFromStat(st);
+    return r;
+}
+
+UniqueFd OpenItemPath(int dirFd, const std::string& name) {
+    return UniqueFd(sys().openat(dirFd, name.c_str(), O_PATH | O_NOFOLLOW, 0));
+}
+
+std::string ProcPath(int fd) { return "/proc/self/fd/" + std::to_string(fd); }
+
+}  // namespace qv::platform
