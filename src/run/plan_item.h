@@ -43,6 +43,13 @@ struct PlanItem {
     const std::string& nameInB() const { return destName.empty() ? name : destName; }
 };
 
+// What an interrupted copy left under a temporary name (with the mark), met by the scan: the
+// executor clears it away before the task's copy. The path is relative to the side's top folder.
+struct LeftoverTemporary {
+    bool inB = false;
+    std::string relativePath;
+};
+
 // The root of a task's tree.
 struct TaskRoot {
     std::int64_t sessionIndex = 0;
@@ -53,6 +60,7 @@ struct TaskRoot {
     bool isTheRootOfTheTree = true;
     bool gIsSyncOn = false;
     std::vector<PlanItem> subItems;
+    std::vector<LeftoverTemporary> leftovers;
 };
 
 }  // namespace qv::run
