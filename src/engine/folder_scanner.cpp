@@ -3,10 +3,14 @@
 #include <sys/vfs.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
+#include <cstring>
+#include <tuple>
 
 #include "fileops/executor.h"
 #include "platform/file_io.h"
+#include "platform/file_system.h"
 #include "platform/localization.h"
 
 namespace qv::engine {
@@ -84,19 +88,36 @@ bool IsPseudoFileSystemType(long type) {
 
 }  // namespace
 
+bool IsTrashFolderName(const std::string& name) {
+    constexpr std::string_view kTrash = ".Trash";
+    if (name.compare(0, kTrash.size(), kTrash) != 0) return false;
+    if (name.size() == kTrash.size()) return true;
+    if (name[kTrash.size()] != '-' || name.size() == kTrash.size() + 1) return false;
+    return std::all_of(name.begin() + static_cast<std::ptrdiff_t>(kTrash.size()) + 1, name.end(),
+                       [](char c) { return c >= '0' && c <= '9'; });
+}
+
 int CompareNamesIgnoringCase(const std::string& x, const std::string& y) {
     const int folded = CompareFolded(x, y);
     if (folded != 0) return folded;
     return x.compare(y) < 0 ? -1 : (x == y ? 0 : 1);
 }
 
-// One folder pair being walked.
+// One folder pair being walked. A side's handle is open when that side is a folder; its open
+// error says why not when the side was expected to be one.
 struct FolderScanner::Folder {
     std::string aPath;
     std::string bPath;
     int& copyMode;
     std::vector<PlanItem>& subItems;
     bool isRoot;
+    platform::FolderHandle aDir;
+    platform::FolderHandle bDir;
+    int aError = 0;
+    int bError = 0;
+    bool aExists = false;
+    bool bExists = false;
+    bool unread = false;        // the pair could not be read: nothing of it is planned
     bool keptChildren = false;  // something inside must stay: the folder cannot go as a whole
 };
 
@@ -130,13 +151,90 @@ FolderScanner::FolderScanner(run::RunState& state, fileops::ErrorPath& errors,
 
 FolderScanner::~FolderScanner() = default;
 
-bool FolderScanner::ScanSingleFolder(run::TaskRoot& root) {
+FolderScanner::ScanResult FolderScanner::ScanSingleFolder(run::TaskRoot& root) {
     const run::RunState& s = state_;
     recordSettled_ = removeLeftovers_ && s.flags.gIsSyncOn && s.flags.gIsExactOn;
     lastExactSync_.reset();
     if (recordSettled_ && s.gCompareExactSyncAtIndex) lastExactSync_ = index_.LastExactSyncDate();
-    Folder folder{root.source, root.dest, root.copyMode, root.subItems, true};
-    return ScanFolder(folder);
+    root_ = &root;
+    folderErrors_ = 0;
+    Folder folder{root.source, root.dest, root.copyMode, root.subItems, true, {}, {}};
+    folder.aDir = platform::FolderHandle::OpenTop(root.source, &folder.aError);
+    folder.bDir = platform::FolderHandle::OpenTop(root.dest, &folder.bError);
+    folder.aExists = folder.aDir.valid();
+    folder.bExists = folder.bDir.valid();
+    tops_.clear();
+    for (const platform::FolderHandle* top : {&folder.aDir, &folder.bDir}) {
+        if (top->valid()) tops_.push_back({top->dev(), top->ino()});
+    }
+    const auto isVolumeTop = [](const std::string& top) {
+        const ItemAttributes here = platform::ReadItemAttributes(top.c_str());
+        const ItemAttributes parent =
+            platform::ReadItemAttributes(platform::ParentFolder(top).c_str());
+        return top == "/" || (here.exists() && parent.exists() && here.dev != parent.dev);
+    };
+    aIsVolumeTop_ = isVolumeTop(root.source);
+    bIsVolumeTop_ = isVolumeTop(root.dest);
+    ancestors_.clear();
+    const bool found = ScanFolder(folder);
+    root_ = nullptr;
+    if (!found) return ScanResult::kFoldersNotFound;
+    return folderErrors_ == 0 ? ScanResult::kComplete : ScanResult::kWithFolderErrors;
+}
+
+bool FolderScanner::NoteIfLeftover(const platform::FolderHandle& dir, const std::string& folder,
+                                   const std::string& name, bool inB) {
+    if (!fileops::IsTemporaryName(name) || !dir.valid()) return false;
+    char mark = 0;
+    if (platform::sys().getxattrat(dir.fd(), name.c_str(), fileops::kTemporaryXattr, &mark, 1) <
+        0) {
+        return false;
+    }
+    // The copy clears it away before it writes anything: the scan changes nothing on disk.
+    if (removeLeftovers_ && root_ != nullptr) {
+        const std::string& top = inB ? state_.gDestFolder : state_.gSourceFolder;
+        if (std::optional<std::string> below = PathBelow(platform::JoinPath(folder, name), top)) {
+            root_->leftovers.push_back({inB, std::move(*below)});
+        }
+    }
+    return true;
+}
+
+void FolderScanner::ReportError(std::initializer_list<std::string_view> texts) {
+    run::RunState& s = state_;
+    errors_.SetErrMsg(texts);
+    errors_.LogErrString();
+    ++s.gTotError;
+    errors_.ManageTheError(s.mErrString, 0);
+}
+
+void FolderScanner::ReportUnreadable(const std::string& path, int error,
+                                     const std::string& why) {
+    ++folderErrors_;
+    ReportError({GLS("Can't read the item"), " \"", path, "\"\r",
+                 why.empty() ? std::string_view(std::strerror(error)) : std::string_view(why)});
+}
+
+bool FolderScanner::OpenSide(const platform::FolderHandle& parent, const Side& side,
+                             platform::FolderHandle& dir, int& error) {
+    error = 0;
+    if (!side.exists || !side.attrs.isDirectory()) return true;
+    // A resolved link or alias leads elsewhere, by the path the user asked to follow; every
+    // other folder is opened from its parent, never through a link.
+    dir = side.resolved ? platform::FolderHandle::OpenTop(side.path, &error)
+                        : parent.OpenChild(side.name, &error);
+    if (!dir.valid()) return false;
+    const std::pair<dev_t, ino_t> id{dir.dev(), dir.ino()};
+    const bool onPath = std::find(ancestors_.begin(), ancestors_.end(), id) != ancestors_.end() ||
+                        std::find(tops_.begin(), tops_.end(), id) != tops_.end();
+    if (onPath) {
+        // A link loop, a bind mount of a folder above, or one top folder inside the other:
+        // walking it again would never end or would copy a folder into itself.
+        dir = {};
+        error = ELOOP;
+        return false;
+    }
+    return true;
 }
 
 void FolderScanner::MakeItemsToDontCopyList() {
@@ -169,16 +267,27 @@ bool FolderScanner::ScanFolder(Folder& f) {
     const bool deletingParent =
         parentMode == run::kModeDeleteInA || parentMode == run::kModeDeleteInB;
 
-    // Both folders of the pair, each of which may be a folder or a file.
-    const ItemAttributes aFolder = platform::ReadItemAttributes(f.aPath.c_str());
-    const ItemAttributes bFolder = platform::ReadItemAttributes(f.bPath.c_str());
-    if (!aFolder.exists() && !bFolder.exists()) {
-        errors_.SetErrMsg({GLS("Can't find the folders"), " \"", f.aPath, "\" ", GLS("and"),
-                           " \r\"", f.bPath, "\""});
-        errors_.LogErrString();
-        errors_.ManageTheError(s.mErrString, 0);
-        if (deletingParent) f.copyMode = run::kModeDescend;
-        return false;
+    // Both folders of the pair: neither there is the one error that ends a task's walk at its
+    // top; a sub-folder pair gone since its parent was listed is reported and left.
+    const bool aMissing = !f.aDir.valid() && (f.aError == ENOENT || f.aError == ENOTDIR);
+    const bool bMissing = !f.bDir.valid() && (f.bError == ENOENT || f.bError == ENOTDIR);
+    if (aMissing && bMissing && f.subItems.empty()) {
+        if (!f.isRoot) ++folderErrors_;
+        ReportError({GLS("Can't find the folders"), " \"", f.aPath, "\" ", GLS("and"), " \r\"",
+                     f.bPath, "\""});
+        f.unread = true;
+        return !f.isRoot;
+    }
+    // A folder that cannot be opened is never taken for an empty one.
+    for (const auto& [dir, error, path] : {std::tie(f.aDir, f.aError, f.aPath),
+                                           std::tie(f.bDir, f.bError, f.bPath)}) {
+        if (!dir.valid() && error != 0 && !(f.isRoot && (error == ENOENT || error == ENOTDIR))) {
+            ReportUnreadable(path, error,
+                             error == ELOOP ? GLS("A link leads back to a folder that holds it.")
+                                            : std::string());
+            f.unread = true;
+            return true;
+        }
     }
 
     // The names to examine, paired across the two sides.
@@ -194,19 +303,33 @@ bool FolderScanner::ScanFolder(Folder& f) {
         single[0].name = f.subItems.front().name;
         single[1].name = f.subItems.front().nameInB();
         f.subItems.clear();
-        single[0].attributes =
-            platform::ReadItemAttributes(platform::JoinPath(f.aPath, single[0].name).c_str());
-        single[1].attributes =
-            platform::ReadItemAttributes(platform::JoinPath(f.bPath, single[1].name).c_str());
+        for (int i = 0; i < 2; ++i) {
+            const platform::FolderHandle& dir = i == 0 ? f.aDir : f.bDir;
+            if (!dir.valid()) continue;
+            const platform::StatResult stat = platform::StatAt(dir.fd(), single[i].name);
+            if (!stat.ok() && stat.error != ENOENT) {
+                ReportUnreadable(dir.PathOf(single[i].name), stat.error, {});
+                f.unread = true;
+                return true;
+            }
+            single[i].attributes = stat.attributes;
+        }
         pairs.push_back({single[0].attributes.exists() ? &single[0] : nullptr,
                          single[1].attributes.exists() ? &single[1] : nullptr});
         if (!pairs.back().a && !pairs.back().b) pairs.clear();
     } else {
-        const bool listB = bFolder.isDirectory();
-        if (listB) bLister_.Start(f.bPath);
-        if (aFolder.isDirectory()) aList = ListFolder(f.aPath, probe_);
-        if (listB) bList = bLister_.Wait();
         const bool mergeB = s.flags.gIsSyncOn || s.flags.gIsExactOn;
+        const bool listB = f.bDir.valid();
+        if (listB) bLister_.Start(f.bDir);
+        if (f.aDir.valid()) aList = ListFolder(f.aDir, probe_);
+        if (listB) bList = bLister_.Wait();
+        for (const auto& [dir, list] : {std::tie(f.aDir, aList), std::tie(f.bDir, bList)}) {
+            if (!dir.valid() || list.listed) continue;
+            ReportUnreadable(list.failedName.empty() ? dir.path() : dir.PathOf(list.failedName),
+                             list.error, {});
+            f.unread = true;
+            return true;
+        }
         const bool ignoreCase = aList.caseInsensitive || bList.caseInsensitive;
         auto order = [](const ListedItem& x, const ListedItem& y) {
             return CompareNamesIgnoringCase(x.name, y.name) < 0;
@@ -227,13 +350,9 @@ bool FolderScanner::ScanFolder(Folder& f) {
             } else if (c > 0) {
                 if (mergeB) {
                     pairs.push_back({nullptr, &bList.items[j]});
-                } else if (removeLeftovers_) {
+                } else {
                     // Not examined in a plain Backup, but an interrupted copy's leftover goes.
-                    const std::string& name = bList.items[j].name;
-                    const std::string path = platform::JoinPath(f.bPath, name);
-                    if (fileops::IsMarkedTemporary(path, name)) {
-                        fileops::RemoveItemRecursively(path, fileops::Metadata(tw_));
-                    }
+                    NoteIfLeftover(f.bDir, f.bPath, bList.items[j].name, true);
                 }
                 ++j;
             } else {
@@ -285,18 +404,15 @@ bool FolderScanner::ScanFolder(Folder& f) {
         };
         // What an interrupted copy left under a temporary name is nobody's file: it is never
         // planned, and a run clears it away.
-        const bool aLeftover = a.exists && fileops::IsMarkedTemporary(a.path, a.name);
-        const bool bLeftover = b.exists && fileops::IsMarkedTemporary(b.path, b.name);
+        const bool aLeftover = a.exists && NoteIfLeftover(f.aDir, f.aPath, a.name, false);
+        const bool bLeftover = b.exists && NoteIfLeftover(f.bDir, f.bPath, b.name, true);
         if (aLeftover || bLeftover) {
             settledKey.reset();
-            if (removeLeftovers_) {
-                const fileops::Metadata metadata(tw_);
-                if (aLeftover) fileops::RemoveItemRecursively(a.path, metadata);
-                if (bLeftover) fileops::RemoveItemRecursively(b.path, metadata);
-            }
             continue;
         }
-        if (f.isRoot && (name == kIconFile || name == kVolumeIcon ||
+        // A volume's trash at its top is the desktop's, never the user's data to copy.
+        const bool volumeTrash = IsTrashFolderName(name) && (aIsVolumeTop_ || bIsVolumeTop_);
+        if (f.isRoot && (name == kIconFile || name == kVolumeIcon || volumeTrash ||
                          Contains(s.bootItemsToDontCopyArray, a.path) ||
                          Contains(s.bootItemsToDontCopyArray, b.path))) {
             ignore();
@@ -384,8 +500,25 @@ bool FolderScanner::ScanFolder(Folder& f) {
             item.isFolder = true;
             bool walked = true;
             if (!copyEmpty) {
-                Folder child{a.path, b.path, item.copyMode, item.subItems, false};
+                Folder child{a.path, b.path, item.copyMode, item.subItems, false, {}, {}};
+                child.aExists = a.exists;
+                child.bExists = b.exists;
+                const bool aOpen = OpenSide(f.aDir, a, child.aDir, child.aError);
+                const bool bOpen = OpenSide(f.bDir, b, child.bDir, child.bError);
+                if (aOpen && bOpen) {
+                    if (child.aDir.valid()) ancestors_.push_back({child.aDir.dev(), child.aDir.ino()});
+                    if (child.bDir.valid()) ancestors_.push_back({child.bDir.dev(), child.bDir.ino()});
+                }
                 walked = ScanFolder(child);
+                if (aOpen && bOpen) {
+                    ancestors_.resize(ancestors_.size() - child.aDir.valid() - child.bDir.valid());
+                }
+                if (child.unread) {
+                    // Nothing of a pair that could not be read is planned, on either side,
+                    // and a folder holding it cannot go as a whole.
+                    if (deletingParent) f.keptChildren = true;
+                    continue;
+                }
             }
             const auto isDsStoreItem = [](const PlanItem& x) {
                 return x.name == kDsStore || x.nameInB() == kDsStore;
@@ -396,7 +529,7 @@ bool FolderScanner::ScanFolder(Folder& f) {
                 (item.subItems.empty() ||
                  (item.subItems.size() == 1 && isDsStoreItem(item.subItems.front())));
             if (deletingParent && item.copyMode != parentMode) f.keptChildren = true;
-            if (!walked) return false;
+            if (!walked) continue;
             if (emptyNewFolder) {
                 Uncount(item.subItems);
                 continue;
@@ -444,10 +577,10 @@ bool FolderScanner::ScanFolder(Folder& f) {
                 return c.name != kDsStore && (c.copyMode == m1 || c.copyMode == m2);
             });
         };
-        if (aFolder.exists() && !bFolder.exists() &&
+        if (f.aExists && !f.bExists &&
             anyChild(run::kModeCopyAtoB, run::kModeReplaceBwithA)) {
             f.copyMode = run::kModeCopyAtoB;
-        } else if (!aFolder.exists() && bFolder.exists() && s.flags.gIsSyncOn &&
+        } else if (!f.aExists && f.bExists && s.flags.gIsSyncOn &&
                    anyChild(run::kModeCopyBtoA, run::kModeReplaceAwithB)) {
             f.copyMode = run::kModeCopyBtoA;
         }

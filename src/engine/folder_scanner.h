@@ -5,8 +5,11 @@
 
 #include <chrono>
 #include <cstdint>
+#include <initializer_list>
 #include <optional>
 #include <string>
+#include <string_view>
+#include <utility>
 #include <vector>
 
 #include "engine/exact_sync_index.h"
@@ -30,9 +33,15 @@ class FolderScanner {
                   bool removeLeftovers = false);
     ~FolderScanner();
 
+    enum class ScanResult {
+        kComplete,          // every folder of both trees was read
+        kWithFolderErrors,  // some folders could not be read: reported, counted, left as they are
+        kFoldersNotFound,   // neither top folder is there: the task has nothing to walk
+    };
     // Walks the task whose root is given (source, dest, copyMode and, for a file-to-file task,
-    // its one preliminary sub-item already set). False when neither folder of a pair exists.
-    bool ScanSingleFolder(run::TaskRoot& root);
+    // its one preliminary sub-item already set). Temporaries an interrupted copy left are put
+    // in root.leftovers, never planned.
+    ScanResult ScanSingleFolder(run::TaskRoot& root);
 
     // Rebuilds the lists of top-level items never copied and folders copied empty.
     void MakeItemsToDontCopyList();
@@ -46,6 +55,16 @@ class FolderScanner {
     struct Side;
 
     bool ScanFolder(Folder& folder);
+    // Opens a side's sub-folder for the walk, refusing one already on the walk's way down or
+    // either top folder. True when there is no folder to open or it was opened.
+    bool OpenSide(const platform::FolderHandle& parent, const Side& side,
+                  platform::FolderHandle& dir, int& error);
+    // A temporary of an interrupted copy (its name and the mark), noted for the executor.
+    bool NoteIfLeftover(const platform::FolderHandle& dir, const std::string& folder,
+                        const std::string& name, bool inB);
+    // Every error of the walk is reported and counted here.
+    void ReportError(std::initializer_list<std::string_view> texts);
+    void ReportUnreadable(const std::string& path, int error, const std::string& why);
     bool Classify(Side& side, bool otherExists);
     int DecideBothExist(const Side& a, const Side& b, bool isDsStore);
     int DecideOnlyA(const Side& a, const std::string& bPath, int parentMode, bool isDsStore,
@@ -76,9 +95,19 @@ class FolderScanner {
     // An Exact Synchronize that changes files: settled folders are kept for its index.
     bool recordSettled_ = false;
     std::optional<double> lastExactSync_;  // start of the run that wrote the loaded index
+    run::TaskRoot* root_ = nullptr;
+    std::size_t folderErrors_ = 0;
+    // The folders on the walk's way down, both sides, and the two top folders: (device, inode).
+    std::vector<std::pair<dev_t, ino_t>> ancestors_;
+    std::vector<std::pair<dev_t, ino_t>> tops_;
+    bool aIsVolumeTop_ = false;
+    bool bIsVolumeTop_ = false;
     std::uint32_t itemsSinceClockRead_ = 0;
     std::chrono::steady_clock::time_point lastProgress_;
 };
+
+// ".Trash" and ".Trash-UID": a desktop trash at the top of a volume.
+bool IsTrashFolderName(const std::string& name);
 
 // Name order of the walk: ignoring ASCII case first, then by bytes.
 int CompareNamesIgnoringCase(const std::string& x, const std::string& y);

@@ -278,11 +278,14 @@ bool RunEngine::ScanOneTask(std::int64_t sessionIndex, std::int64_t taskIndex) {
             FolderScanner scanner(state_, errors_, validator_, tw_, index_, options_.caseProbe,
                                   !options_.scanOnly);
             scanner.MakeItemsToDontCopyList();
-            const bool walked = scanner.ScanSingleFolder(root);
-            taskWalked = walked && state_.IsRunning();
+            const FolderScanner::ScanResult scan = scanner.ScanSingleFolder(root);
+            const bool walked = scan != FolderScanner::ScanResult::kFoldersNotFound;
+            // A task some folders of which could not be read still copies the rest; its
+            // ExactSync index keeps what it held, since the unread folders were not seen.
+            taskWalked = scan == FolderScanner::ScanResult::kComplete && state_.IsRunning();
             if (!walked) {
                 result = false;
-            } else if (!root.subItems.empty()) {
+            } else if (!root.subItems.empty() || !root.leftovers.empty()) {
                 if (root.copyMode == run::kModeDescend) {
                     ++state_.categories.gFoldersToDescend;
                 } else if (auto* counter = state_.categories.ForMode(root.copyMode)) {

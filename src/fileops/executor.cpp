@@ -227,6 +227,13 @@ void Executor::MainCopy(run::RunState& state, run::CopyHooks& hooks) {
                     state.gSourceFolder = root.source;
                     state.gDestFolder = root.dest;
                     if (root.source.empty() || root.dest.empty()) continue;
+                    for (const run::LeftoverTemporary& leftover : root.leftovers) {
+                        const std::string path = platform::JoinPath(
+                            leftover.inB ? root.dest : root.source, leftover.relativePath);
+                        if (!RemoveItemRecursively(path, metadata_)) {
+                            Report(GLS("Can't delete the item") + " " + Quoted(path));
+                        }
+                    }
                     RestoreTable rootTable;
                     current_ = &rootTable;
                     lastWritableParent_.clear();
