@@ -17,6 +17,8 @@
 #include "fileops/error_path.h"
 #include "fileops/tw_utilities.h"
 #include "platform/file_io.h"
+#include "platform/file_system.h"
+#include "platform/folder_handle.h"
 #include "platform/localization.h"
 #include "platform/system_log.h"
 #include "sessions/plist_codec.h"
@@ -172,12 +174,20 @@ class IndexBuilder {
         restore_.insert(s_.restoreBackupDateArray.begin(), s_.restoreBackupDateArray.end());
     }
 
-    // Returns the files of the index whose backup date this run left as it was.
-    std::vector<std::string> Build(plist::NameTree& treeSource, plist::NameTree& treeDest) {
+    // Returns the files of the index whose backup date this run left as it was; nothing when
+    // a folder of either side could not be read to its end (no tree that misses items is
+    // written, and nothing is stamped).
+    std::optional<std::vector<std::string>> Build(plist::NameTree& treeSource,
+                                                  plist::NameTree& treeDest) {
         Side a, b;
-        std::thread other([&] { MakeExactSyncIndex(s_.gSourceFolder, treeSource, kSideA, a); });
-        MakeExactSyncIndex(s_.gDestFolder, treeDest, kSideB, b);
+        a.top = platform::FolderHandle::OpenTop(s_.gSourceFolder);
+        b.top = platform::FolderHandle::OpenTop(s_.gDestFolder);
+        if (!a.top.valid() || !b.top.valid()) return std::nullopt;
+        std::thread other(
+            [&] { MakeExactSyncIndex(a.top, s_.gSourceFolder, treeSource, kSideA, a); });
+        MakeExactSyncIndex(b.top, s_.gDestFolder, treeDest, kSideB, b);
         other.join();
+        if (a.failed || b.failed) return std::nullopt;
         std::vector<std::string> keptA, keptB;
         std::thread stampA([&] { StampAll(a, keptA); });
         StampAll(b, keptB);
@@ -187,8 +197,19 @@ class IndexBuilder {
     }
 
   private:
+    // The files of one folder to stamp unless exempt, named below the side's top folder.
+    struct FolderFiles {
+        std::string folder;
+        std::vector<std::string> names;
+    };
     struct Side {
-        std::vector<std::string> files;  // to stamp unless exempt
+        platform::FolderHandle top;
+        std::vector<FolderFiles> files;
+        bool failed = false;  // a folder could not be read
+        void Add(const std::string& folder, const std::string& name) {
+            if (files.empty() || files.back().folder != folder) files.push_back({folder, {}});
+            files.back().names.push_back(name);
+        }
     };
 
     struct Entry {
@@ -200,26 +221,49 @@ class IndexBuilder {
         bool stamp = false;  // a file or package to stamp
     };
 
-    void MakeExactSyncIndex(const std::string& folder, plist::NameTree& parent, int side,
-                            Side& found) {
+    // Walks the folder open as dir (folder: its path, for the index's names and the run's
+    // lists), reaching sub-folders only through handles, never a link.
+    void MakeExactSyncIndex(const platform::FolderHandle& dir, const std::string& folder,
+                            plist::NameTree& parent, int side, Side& found) {
+        if (found.failed) return;
         parent.entries.push_back({EncodeIndexText(platform::LastPathComponent(folder)),
                                   std::make_unique<plist::NameTree>()});
         plist::NameTree& mine = *parent.entries.back().folder;
+        // kept: the folder stays in the index although gone from this side.
+        const auto child = [&](const std::string& name, bool kept = false) {
+            int error = 0;
+            platform::FolderHandle sub = dir.OpenChild(name, &error);
+            if (!sub.valid()) {
+                // Gone since: nothing to index. Anything else is a folder not read.
+                if (error != ENOENT) found.failed = true;
+                if (kept) {
+                    mine.entries.push_back(
+                        {EncodeIndexText(name), std::make_unique<plist::NameTree>()});
+                }
+                return;
+            }
+            MakeExactSyncIndex(sub, platform::JoinPath(folder, name), mine, side, found);
+        };
         const run::SettledFolder* settled = Settled(folder, side);
         const bool noneKept = settled != nullptr && NoneKeptIn(folder);
-        if (noneKept && Unchanged(folder, side, *settled)) {
+        if (noneKept && Unchanged(dir, side, *settled)) {
             mine.entries.reserve(settled->entries.size());
             for (const run::SettledEntry& e : settled->entries) {
                 if (e.isFolder) {
-                    MakeExactSyncIndex(platform::JoinPath(folder, e.name), mine, side, found);
+                    child(e.name);
                     continue;
                 }
                 mine.entries.push_back({EncodeIndexText(e.name), nullptr});
-                if (e.stamp) found.files.push_back(platform::JoinPath(folder, e.name));
+                if (e.stamp) found.Add(folder, e.name);
             }
             return;
         }
-        std::vector<Entry> listing = List(folder);
+        std::optional<std::vector<Entry>> listed = List(dir);
+        if (!listed) {
+            found.failed = true;
+            return;
+        }
+        std::vector<Entry>& listing = *listed;
         if (noneKept) TakeSettled(listing, settled->entries);
         {
             std::lock_guard lock(mutex_);
@@ -241,11 +285,11 @@ class IndexBuilder {
                 isFolder = false;
             }
             if (isFolder) {
-                MakeExactSyncIndex(platform::JoinPath(folder, entry.name), mine, side, found);
+                child(entry.name, !entry.listed);
                 continue;
             }
             mine.entries.push_back({EncodeIndexText(entry.name), nullptr});
-            if (entry.stamp) found.files.push_back(platform::JoinPath(folder, entry.name));
+            if (entry.stamp) found.Add(folder, entry.name);
         }
     }
 
@@ -261,11 +305,14 @@ class IndexBuilder {
     // The folder has not changed since the scan listed it: same inode, same status-change
     // time, and that time a second or more before the run began, so that a change made during
     // the run (even within the file system's timestamp granularity) could not leave it as it was.
-    bool Unchanged(const std::string& folder, int side, const run::SettledFolder& settled) const {
+    bool Unchanged(const platform::FolderHandle& dir, int side,
+                   const run::SettledFolder& settled) const {
         const platform::Timestamp& then = side == kSideA ? settled.aChanged : settled.bChanged;
         const ino_t inode = side == kSideA ? settled.aInode : settled.bInode;
         if (then.sec >= static_cast<std::int64_t>(s_.gStartSyncDateTime) - 1) return false;
-        const platform::ItemAttributes now = platform::ReadItemAttributes(folder.c_str());
+        struct stat st {};
+        if (platform::sys().fstat(dir.fd(), &st) != 0) return false;
+        const platform::ItemAttributes now = platform::AttributesFromStat(st);
         return now.isDirectory() && now.ino == inode && now.ctime == then;
     }
 
@@ -304,16 +351,15 @@ class IndexBuilder {
     }
 
     // The folder's names, each with its kind as the listing gives it; nothing when it cannot be
-    // read.
-    static std::vector<Entry> List(const std::string& folder) {
+    // read to its end.
+    static std::optional<std::vector<Entry>> List(const platform::FolderHandle& dir) {
+        std::vector<platform::FolderEntry> names;
+        if (platform::sys().readfolder(dir.fd(), names) != 0) return std::nullopt;
         std::vector<Entry> entries;
-        DIR* dir = ::opendir(folder.c_str());
-        if (dir == nullptr) return entries;
-        while (const dirent* e = ::readdir(dir)) {
-            const std::string_view name = e->d_name;
-            if (name == "." || name == "..") continue;
+        entries.reserve(names.size());
+        for (platform::FolderEntry& e : names) {
             platform::ItemType kind = platform::ItemType::Other;
-            switch (e->d_type) {
+            switch (e.type) {
                 case DT_DIR:
                     kind = platform::ItemType::Directory;
                     break;
@@ -323,10 +369,13 @@ class IndexBuilder {
                 case DT_LNK:
                     kind = platform::ItemType::SymbolicLink;
                     break;
-                case DT_UNKNOWN:
-                    kind = platform::ReadItemAttributesAt(::dirfd(dir), e->d_name).type;
-                    if (kind == platform::ItemType::Missing) continue;
+                case DT_UNKNOWN: {
+                    const platform::StatResult stat = platform::StatAt(dir.fd(), e.name);
+                    if (stat.error == ENOENT) continue;
+                    if (!stat.ok()) return std::nullopt;
+                    kind = stat.attributes.type;
                     break;
+                }
                 default:
                     break;
             }
@@ -335,9 +384,8 @@ class IndexBuilder {
             // up to write one).
             const bool stampable =
                 kind == platform::ItemType::RegularFile || kind == platform::ItemType::Directory;
-            entries.push_back({std::string(name), true, kind, false, false, stampable});
+            entries.push_back({std::move(e.name), true, kind, false, false, stampable});
         }
-        ::closedir(dir);
         return entries;
     }
 
@@ -389,29 +437,40 @@ class IndexBuilder {
         return false;
     }
 
-    // Stamps the side's files; those that keep their date (exempt, or the stamp failed) are
-    // added to kept.
+    // Stamps the side's files, each through its folder's handle; those that keep their date
+    // (exempt, or the stamp failed) are added to kept.
     void StampAll(const Side& side, std::vector<std::string>& kept) const {
         const std::string value = std::to_string(s_.gStartSyncDateTimeUTC);
-        for (const std::string& path : side.files) {
-            if (Exempt(path)) {
-                kept.push_back(path);
-                continue;
+        const std::string& topPath = side.top.path();
+        for (const FolderFiles& group : side.files) {
+            const std::optional<std::string> below = PathBelow(group.folder, topPath);
+            platform::FolderHandle dir =
+                below ? side.top.OpenBelow(*below) : platform::FolderHandle{};
+            for (const std::string& name : group.names) {
+                std::string path = platform::JoinPath(group.folder, name);
+                if (Exempt(path)) {
+                    kept.push_back(std::move(path));
+                    continue;
+                }
+                if (!dir.valid()) {
+                    kept.push_back(std::move(path));
+                    continue;
+                }
+                if (platform::sys().setxattrat(dir.fd(), name.c_str(), fileops::kBackupDateXattr,
+                                               value.data(), value.size(), 0) == 0) {
+                    continue;
+                }
+                // A file system without user attributes keeps no backup dates (a volume
+                // mounted inside the tree may be one; the others still take theirs). A file
+                // gone since has no date to keep.
+                if (errno == ENOTSUP || errno == ENOENT) continue;
+                // A locked or read-only item is relaxed for the write.
+                if ((errno == EPERM || errno == EACCES) &&
+                    tw_.SetBackupDateDitto(path, s_.gStartSyncDateTimeUTC)) {
+                    continue;
+                }
+                kept.push_back(std::move(path));
             }
-            if (::lsetxattr(path.c_str(), fileops::kBackupDateXattr, value.data(), value.size(),
-                            0) == 0) {
-                continue;
-            }
-            // A file system without user attributes keeps no backup dates (a volume mounted
-            // inside the tree may be one; the others still take theirs). A file gone since
-            // has no date to keep.
-            if (errno == ENOTSUP || errno == ENOENT) continue;
-            // A locked or read-only item is relaxed for the write.
-            if ((errno == EPERM || errno == EACCES) &&
-                tw_.SetBackupDateDitto(path, s_.gStartSyncDateTimeUTC)) {
-                continue;
-            }
-            kept.push_back(path);
         }
     }
 
@@ -560,7 +619,7 @@ bool ExactSyncIndexStore::ExactSyncFileExists(const ExactSyncTask& task, bool lo
     if (!task.isExactSync) {
         // The pair is no longer kept in step exactly: its index would only mislead a later run.
         if (task.mayChangeFiles) {
-            ::unlink(pairPath.c_str());
+            platform::sys().unlink(pairPath.c_str());
             plist::Value updated = *main.value;
             plist::Array& entries = updated.arrayAt("indexFilesList")->array();
             entries.erase(entries.begin() + static_cast<std::ptrdiff_t>(entryIndex));
@@ -753,9 +812,14 @@ bool ExactSyncIndexStore::WriteExactSyncIndex(int mode, fileops::ErrorPath& erro
     pair.set("lastExactSyncDate", plist::Date{s.gStartSyncDateTime});
     plist::NameTree treeSource, treeDest;
     plist::Array kept;
-    for (const std::string& path : IndexBuilder(s, tw).Build(treeSource, treeDest)) {
-        kept.push_back(EncodeIndexText(path));
+    const std::optional<std::vector<std::string>> left =
+        IndexBuilder(s, tw).Build(treeSource, treeDest);
+    if (!left) {
+        // A folder that could not be read would leave its items out of the index, and a later
+        // run would take them for new: the pair's previous index stays as it was.
+        return Report(errors, GLS("Can't update the ExactSync Index File"), pairPath, false, false);
     }
+    for (const std::string& path : *left) kept.push_back(EncodeIndexText(path));
     if (!kept.empty()) pair.set(kKeptBackupDatesKey, std::move(kept));
 
     s.restoreBackupDateArray.clear();

@@ -208,8 +208,7 @@ void FolderScanner::ReportError(std::initializer_list<std::string_view> texts) {
     errors_.ManageTheError(s.mErrString, 0);
 }
 
-void FolderScanner::ReportUnreadable(const std::string& path, int error,
-                                     const std::string& why) {
+void FolderScanner::ReportUnreadable(const std::string& path, int error, const std::string& why) {
     ++folderErrors_;
     ReportError({GLS("Can't read the item"), " \"", path, "\"\r",
                  why.empty() ? std::string_view(std::strerror(error)) : std::string_view(why)});
@@ -279,8 +278,8 @@ bool FolderScanner::ScanFolder(Folder& f) {
         return !f.isRoot;
     }
     // A folder that cannot be opened is never taken for an empty one.
-    for (const auto& [dir, error, path] : {std::tie(f.aDir, f.aError, f.aPath),
-                                           std::tie(f.bDir, f.bError, f.bPath)}) {
+    for (const auto& [dir, error, path] :
+         {std::tie(f.aDir, f.aError, f.aPath), std::tie(f.bDir, f.bError, f.bPath)}) {
         if (!dir.valid() && error != 0 && !(f.isRoot && (error == ENOENT || error == ENOTDIR))) {
             ReportUnreadable(path, error,
                              error == ELOOP ? GLS("A link leads back to a folder that holds it.")
@@ -477,10 +476,10 @@ bool FolderScanner::ScanFolder(Folder& f) {
             (mode == run::kModeReplaceBwithA || mode == run::kModeReplaceAwithB);
         const bool isFolderItem = eitherFolder && !isClashReplace;
         bool copyEmpty = false;
-        if (eitherFolder && ((f.isRoot && (Contains(s.bootFoldersToCopyEmptyArray, a.path) ||
-                                           Contains(s.bootFoldersToCopyEmptyArray, b.path))) ||
-                             IsPseudoFileSystemMount(a, aList.folder.dev) ||
-                             IsPseudoFileSystemMount(b, bList.folder.dev))) {
+        if (eitherFolder &&
+            ((f.isRoot && (Contains(s.bootFoldersToCopyEmptyArray, a.path) ||
+                           Contains(s.bootFoldersToCopyEmptyArray, b.path))) ||
+             IsPseudoFileSystemMount(a, f.aDir) || IsPseudoFileSystemMount(b, f.bDir))) {
             copyEmpty = true;
         }
         const bool skipPrivileges = s.flags.mSkipCheckPermissions || (copyEmpty && tw_.mEuidIsRoot);
@@ -506,8 +505,10 @@ bool FolderScanner::ScanFolder(Folder& f) {
                 const bool aOpen = OpenSide(f.aDir, a, child.aDir, child.aError);
                 const bool bOpen = OpenSide(f.bDir, b, child.bDir, child.bError);
                 if (aOpen && bOpen) {
-                    if (child.aDir.valid()) ancestors_.push_back({child.aDir.dev(), child.aDir.ino()});
-                    if (child.bDir.valid()) ancestors_.push_back({child.bDir.dev(), child.bDir.ino()});
+                    if (child.aDir.valid())
+                        ancestors_.push_back({child.aDir.dev(), child.aDir.ino()});
+                    if (child.bDir.valid())
+                        ancestors_.push_back({child.bDir.dev(), child.bDir.ino()});
                 }
                 walked = ScanFolder(child);
                 if (aOpen && bOpen) {
@@ -577,8 +578,7 @@ bool FolderScanner::ScanFolder(Folder& f) {
                 return c.name != kDsStore && (c.copyMode == m1 || c.copyMode == m2);
             });
         };
-        if (f.aExists && !f.bExists &&
-            anyChild(run::kModeCopyAtoB, run::kModeReplaceBwithA)) {
+        if (f.aExists && !f.bExists && anyChild(run::kModeCopyAtoB, run::kModeReplaceBwithA)) {
             f.copyMode = run::kModeCopyAtoB;
         } else if (!f.aExists && f.bExists && s.flags.gIsSyncOn &&
                    anyChild(run::kModeCopyBtoA, run::kModeReplaceAwithB)) {
@@ -887,10 +887,15 @@ bool FolderScanner::CheckPrivileges(const Side& a, const Side& b, int copyMode) 
     return false;
 }
 
-bool FolderScanner::IsPseudoFileSystemMount(const Side& side, dev_t parentDev) const {
-    if (!side.exists || !side.attrs.isDirectory() || side.attrs.dev == parentDev) return false;
+bool FolderScanner::IsPseudoFileSystemMount(const Side& side,
+                                            const platform::FolderHandle& parent) const {
+    if (!side.exists || !side.attrs.isDirectory() || side.resolved || !parent.valid() ||
+        side.attrs.dev == parent.dev()) {
+        return false;
+    }
+    const platform::UniqueFd item = platform::OpenItemPath(parent.fd(), side.name);
     struct statfs fs {};
-    if (::statfs(side.path.c_str(), &fs) != 0) return false;
+    if (!item.valid() || platform::sys().fstatfs(item.get(), &fs) != 0) return false;
     return IsPseudoFileSystemType(static_cast<long>(fs.f_type));
 }
 

@@ -78,7 +78,7 @@ class FolderScanner {
     std::optional<double> ReferenceDate(const Side& a, const Side& b) const;
     std::optional<double> BackupDate(const Side& side) const;
     bool CheckPrivileges(const Side& a, const Side& b, int copyMode);
-    bool IsPseudoFileSystemMount(const Side& side, dev_t parentDev) const;
+    bool IsPseudoFileSystemMount(const Side& side, const platform::FolderHandle& parent) const;
     void Uncount(const std::vector<run::PlanItem>& items);
     void Count(const run::PlanItem& item);
     // Tells the front end how far the scan got, a few times a second at most.

@@ -9,8 +9,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <cerrno>
 #include <algorithm>
+#include <cerrno>
 #include <filesystem>
 #include <optional>
 #include <string>
@@ -401,7 +401,7 @@ TEST(FolderScannerTest, SubFolderPairGoneDuringTheScanIsAnErrorAndTheRestGoesOn)
     EXPECT_EQ(scan.proxy.errors()[0].rfind(message, 0), 0u) << scan.proxy.errors()[0];
     EXPECT_EQ(out.task.gDetailedLogText, "√ " + message + "\r");
     EXPECT_EQ(out.task.gTotError, 1);
-    EXPECT_FALSE(out.task.walked);  // an ExactSync index would keep what it held
+    EXPECT_FALSE(out.task.walked);                    // an ExactSync index would keep what it held
     EXPECT_EQ(out.plan, Lines{"CopyAtoB zz -> zz"});  // zz, after the pair, is still planned
 }
 
@@ -456,26 +456,24 @@ TEST(FolderScannerTest, AnUnreadableFolderIsAnErrorAndNothingOfItIsPlanned) {
     };
     const Case cases[] = {
         {"A cannot be opened, Exact Backup", kExactBackup, "A", UnreadableFolder::kOpen, EACCES},
-        {"A listing fails half-way, Exact Backup", kExactBackup, "A", UnreadableFolder::kList,
-         EIO},
+        {"A listing fails half-way, Exact Backup", kExactBackup, "A", UnreadableFolder::kList, EIO},
         {"A listable, not searchable, Exact Backup", kExactBackup, "A",
          UnreadableFolder::kStatEntry, EACCES},
-        {"B cannot be opened, Exact Synchronize", kExactSync, "B", UnreadableFolder::kOpen,
-         EACCES},
+        {"B cannot be opened, Exact Synchronize", kExactSync, "B", UnreadableFolder::kOpen, EACCES},
         {"A entry gone stale, Synchronize", kSync, "A", UnreadableFolder::kStatEntry, ESTALE},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         Scan scan(c.task);
-        scan.tree.Build({"A/locked/f@1000", "A/locked/g@1000", "B/locked/f@1000",
-                         "B/locked/g@1000", "B/locked/only-in-b@1000", "A/new@1000", "B/old@1000"});
+        scan.tree.Build({"A/locked/f@1000", "A/locked/g@1000", "B/locked/f@1000", "B/locked/g@1000",
+                         "B/locked/only-in-b@1000", "A/new@1000", "B/old@1000"});
         scan.Setting("settSkipCheckPermissions", 1);
         const std::string locked = scan.tree.path(std::string(c.side) + "/locked");
-        UnreadableFolder fs(std::filesystem::status(locked).type() ==
-                                    std::filesystem::file_type::directory
-                                ? platform::ReadItemAttributes(locked.c_str()).ino
-                                : 0,
-                            c.way, c.error);
+        UnreadableFolder fs(
+            std::filesystem::status(locked).type() == std::filesystem::file_type::directory
+                ? platform::ReadItemAttributes(locked.c_str()).ino
+                : 0,
+            c.way, c.error);
         platform::ScopedFileSystem scoped(fs);
         const Outcome out = scan.Run();
         for (const std::string& line : out.plan) {
