@@ -24,8 +24,6 @@ namespace {
 constexpr const char* kDsStore = ".DS_Store";
 constexpr const char* kIconFile = "Icon\r";
 constexpr const char* kVolumeIcon = ".VolumeIcon.icns";
-// A decision that drops the item without making it count against a parent being deleted.
-constexpr int kIgnoredQuietly = -1000;
 
 char FoldAscii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c; }
 
@@ -41,17 +39,6 @@ int CompareFolded(const std::string& x, const std::string& y) {
 
 bool Contains(const std::vector<std::string>& list, const std::string& path) {
     return std::find(list.begin(), list.end(), path) != list.end();
-}
-
-run::ConflictQuestion Question(const std::string& source, const std::string& dest,
-                               std::optional<double> date, int copyMode, int conflict) {
-    run::ConflictQuestion q;
-    q.source = source;
-    q.dest = dest;
-    q.date = date;
-    q.copyMode = copyMode;
-    q.conflict = conflict;
-    return q;
 }
 
 bool EqualIgnoringCase(const std::string& x, const std::string& y) {
@@ -121,22 +108,6 @@ struct FolderScanner::Folder {
     bool keptChildren = false;  // something inside must stay: the folder cannot go as a whole
 };
 
-// One side of an item.
-struct FolderScanner::Side {
-    bool exists = false;
-    std::string name;  // as listed on this side
-    std::string path;  // replaced by the target when an alias or link is resolved
-    bool resolved = false;
-    ItemAttributes attrs;
-    bool isFolder = false;
-    bool isLink = false;
-
-    double modificationDate() const {
-        // A link's own date comes from its record, which keeps whole seconds only.
-        return isLink ? static_cast<double>(attrs.mtime.sec) : attrs.mtime.seconds();
-    }
-};
-
 FolderScanner::FolderScanner(run::RunState& state, fileops::ErrorPath& errors,
                              fileops::Validator& validator, const fileops::TWUtilities& tw,
                              const ExactSyncIndex& index, CaseProbe probe, bool removeLeftovers)
@@ -147,6 +118,7 @@ FolderScanner::FolderScanner(run::RunState& state, fileops::ErrorPath& errors,
       index_(index),
       probe_(probe),
       removeLeftovers_(removeLeftovers),
+      decision_(state, *this),
       bLister_(std::move(probe)) {}
 
 FolderScanner::~FolderScanner() = default;
@@ -441,11 +413,11 @@ bool FolderScanner::ScanFolder(Folder& f) {
         int mode = run::kModeNone;
         const std::size_t conflictsBefore = s.restoreBackupDateArray.size();
         if (a.exists && b.exists) {
-            mode = DecideBothExist(a, b, isDsStore);
+            mode = decision_.BothExist(a, b, isDsStore);
         } else if (a.exists) {
-            mode = DecideOnlyA(a, b.path, parentMode, isDsStore, ifSkip);
+            mode = decision_.OnlyOneSide(true, a, b.path, parentMode, isDsStore, ifSkip);
         } else if (b.exists) {
-            mode = DecideOnlyB(b, a.path, parentMode, isDsStore, ifSkip);
+            mode = decision_.OnlyOneSide(false, b, a.path, parentMode, isDsStore, ifSkip);
         }
         if (mode == kIgnoredQuietly || !s.IsRunning()) continue;
 
@@ -634,16 +606,21 @@ bool FolderScanner::Classify(Side& side, bool otherExists) {
     return true;
 }
 
+void FolderScanner::CheckAttrChanged(const std::string& src, const std::string& dst, int& copyMode,
+                                     bool includeNames) const {
+    const ItemAttributes a = platform::ReadItemAttributes(src.c_str());
+    const ItemAttributes b = platform::ReadItemAttributes(dst.c_str());
+    const std::string aName = platform::LastPathComponent(src);
+    const std::string bName = includeNames ? platform::LastPathComponent(dst) : aName;
+    decision_.CheckAttrChanged(a, b, aName, bName, copyMode);
+}
+
 std::optional<double> FolderScanner::BackupDate(const Side& side) const {
     return tw_.GetDate(side.path, side.attrs, fileops::kBackupDate);
 }
 
-std::optional<double> FolderScanner::ReferenceDate(const Side& a, const Side& b) const {
-    const std::optional<double> bA = BackupDate(a);
-    const std::optional<double> bB = BackupDate(b);
-    if (bA && (!bB || *bA > *bB)) return bA;
-    if (bB) return bB;
-    return state_.mainDestFolderBackupDate;
+bool FolderScanner::WasInIndex(const std::string& path, int side) const {
+    return index_.ItWasExixting(path, side);
 }
 
 bool FolderScanner::Answer(const run::ConflictPolicy& policy, run::ConflictQuestion question,
@@ -654,214 +631,6 @@ bool FolderScanner::Answer(const run::ConflictPolicy& policy, run::ConflictQuest
     const run::ConflictReply reply = errors_.AskReplace(question);
     if (changeDirection) *changeDirection = reply.changeDirection;
     return reply.answer == run::ConflictAnswer::Proceed;
-}
-
-int FolderScanner::DecideBothExist(const Side& a, const Side& b, bool isDsStore) {
-    run::RunState& s = state_;
-    if (a.isFolder && b.isFolder) {
-        int mode = run::kModeDescend;
-        if (s.flags.gCheckAttrChanged) CheckAttrChanged(a.attrs, b.attrs, a.name, b.name, mode);
-        return mode;
-    }
-    if (s.flags.gIsNewItemsOnly) return kIgnoredQuietly;
-
-    const double d = static_cast<double>(s.gModificationDelta);
-    const double mA = a.modificationDate();
-    const double mB = b.modificationDate();
-    const auto skipped = [](const run::ConflictPolicy& p) { return p.proceeds && !p.ask; };
-    const auto dropped = [&s]() {
-        ++s.gConflictsSkipped;
-        return run::kModeNone;
-    };
-    int mode = run::kModeNone;
-    if (!s.flags.gIsSyncOn) {
-        if (mA - mB > d) {
-            mode = run::kModeReplaceBwithA;
-            if (!skipped(s.conflicts.backup)) {
-                const std::optional<double> r = ReferenceDate(a, b);
-                if (r && mB > *r &&
-                    !Answer(s.conflicts.backup, Question(a.path, b.path, r, mode, 11))) {
-                    mode = dropped();
-                }
-            }
-        } else if (mB - mA > d) {
-            mode = run::kModeReplaceBwithA;
-            if (!skipped(s.conflicts.backup2) &&
-                !Answer(s.conflicts.backup2, Question(a.path, b.path, mB, mode, 12))) {
-                mode = dropped();
-            }
-        }
-    } else {
-        if (mA - mB > d) {
-            mode = run::kModeReplaceBwithA;
-        } else if (mB - mA > d) {
-            mode = run::kModeReplaceAwithB;
-        }
-        if (mode != run::kModeNone && !isDsStore && !skipped(s.conflicts.sync)) {
-            const std::optional<double> r = ReferenceDate(a, b);
-            const double overwritten = mode == run::kModeReplaceBwithA ? mB : mA;
-            if (r && overwritten > *r) {
-                if (s.flags.gIsExactOn) {
-                    s.restoreBackupDateArray.push_back(a.path);
-                    s.restoreBackupDateArray.push_back(b.path);
-                }
-                bool swap = false;
-                if (Answer(s.conflicts.sync, Question(a.path, b.path, r, mode, 31), &swap)) {
-                    if (swap) {
-                        mode = mode == run::kModeReplaceBwithA ? run::kModeReplaceAwithB
-                                                               : run::kModeReplaceBwithA;
-                    }
-                } else {
-                    mode = dropped();
-                }
-            }
-        }
-    }
-    if (s.flags.gCheckAttrChanged && mode == run::kModeNone) {
-        CheckAttrChanged(a.attrs, b.attrs, a.name, b.name, mode);
-    }
-    // A file and a folder of the same name.
-    const bool fileReplacesFolder = (a.isFolder && mode == run::kModeReplaceAwithB) ||
-                                    (!a.isFolder && b.isFolder && mode == run::kModeReplaceBwithA);
-    if (a.isFolder != b.isFolder && fileReplacesFolder && !skipped(s.conflicts.fileFolder)) {
-        const int code = a.isFolder ? 52 : 51;
-        bool swap = false;
-        if (Answer(s.conflicts.fileFolder, Question(a.path, b.path, mB, mode, code), &swap)) {
-            if (swap) {
-                mode = mode == run::kModeReplaceBwithA ? run::kModeReplaceAwithB
-                                                       : run::kModeReplaceBwithA;
-            }
-        } else {
-            mode = dropped();
-        }
-    }
-    return mode;
-}
-
-int FolderScanner::DecideOnlyA(const Side& a, const std::string& bPath, int parentMode,
-                               bool isDsStore, std::int8_t& ifSkip) {
-    run::RunState& s = state_;
-    if (!s.flags.gIsSyncOn || !(s.flags.gIsExactOn && s.gCompareExactSyncAtIndex)) {
-        return run::kModeCopyAtoB;
-    }
-    const bool checkFile = !a.isFolder && !isDsStore &&
-                           !(s.conflicts.exactSync.proceeds && !s.conflicts.exactSync.ask);
-    if (index_.ItWasExixting(bPath, kSideB)) {
-        // Deleted in B since the last run.
-        ifSkip = 0;
-        if (checkFile) {
-            std::optional<double> since = BackupDate(a);
-            if (!since) since = s.mainSourceFolderBackupDate;
-            if (since && a.modificationDate() > *since &&
-                !Answer(s.conflicts.exactSync,
-                        Question(a.path, bPath, since, run::kModeDeleteInA, 41))) {
-                ++s.gConflictsSkipped;
-                return run::kModeCopyAtoB;
-            }
-        }
-        return run::kModeDeleteInA;
-    }
-    if (parentMode != run::kModeDeleteInA) return run::kModeCopyAtoB;  // new in A
-    // New in A, inside a folder deleted in B since the last run.
-    if (checkFile) {
-        std::optional<double> date = BackupDate(a);
-        if (!date) date = s.mainSourceFolderBackupDate;
-        if (!date) date = a.modificationDate();
-        if (!Answer(s.conflicts.exactSync,
-                    Question(a.path, bPath, date, run::kModeDeleteInA, 42))) {
-            ++s.gConflictsSkipped;
-            return run::kModeCopyAtoB;
-        }
-    }
-    return run::kModeDeleteInA;
-}
-
-int FolderScanner::DecideOnlyB(const Side& b, const std::string& aPath, int parentMode,
-                               bool isDsStore, std::int8_t& ifSkip) {
-    run::RunState& s = state_;
-    const bool fileChecked = !b.isFolder && !isDsStore;
-    if (!s.flags.gIsSyncOn) {
-        if (!s.flags.gIsExactOn) return run::kModeNone;
-        // Exact Backup: what is not in A goes from B.
-        const run::ConflictPolicy& policy = s.conflicts.exactBackup;
-        if (fileChecked && s.mainDestFolderBackupDate && !(policy.proceeds && !policy.ask)) {
-            const std::optional<double> bB = BackupDate(b);
-            bool keep = false;
-            if (bB) {
-                keep = b.modificationDate() > *bB &&
-                       !Answer(policy, Question(aPath, b.path, bB, run::kModeDeleteInB, 21));
-            } else {
-                keep = !Answer(policy, Question(aPath, b.path, s.mainDestFolderBackupDate,
-                                                run::kModeDeleteInB, 22));
-            }
-            if (keep) {
-                ++s.gConflictsSkipped;
-                return run::kModeNone;
-            }
-        }
-        return run::kModeDeleteInB;
-    }
-    if (!(s.flags.gIsExactOn && s.gCompareExactSyncAtIndex)) return run::kModeCopyBtoA;
-    const bool checkFile =
-        fileChecked && !(s.conflicts.exactSync.proceeds && !s.conflicts.exactSync.ask);
-    if (index_.ItWasExixting(aPath, kSideA)) {
-        // Deleted in A since the last run.
-        ifSkip = 1;
-        if (checkFile) {
-            std::optional<double> since = BackupDate(b);
-            if (!since) since = s.mainDestFolderBackupDate;
-            if (since && b.modificationDate() > *since &&
-                !Answer(s.conflicts.exactSync,
-                        Question(aPath, b.path, since, run::kModeDeleteInB, 41))) {
-                ++s.gConflictsSkipped;
-                return run::kModeCopyBtoA;
-            }
-        }
-        return run::kModeDeleteInB;
-    }
-    if (parentMode != run::kModeDeleteInB) return run::kModeCopyBtoA;  // new in B
-    if (checkFile) {
-        std::optional<double> date = BackupDate(b);
-        if (!date) date = s.mainDestFolderBackupDate;
-        if (!date) date = b.modificationDate();
-        if (!Answer(s.conflicts.exactSync,
-                    Question(aPath, b.path, date, run::kModeDeleteInB, 42))) {
-            ++s.gConflictsSkipped;
-            return run::kModeCopyBtoA;
-        }
-    }
-    return run::kModeDeleteInB;
-}
-
-void FolderScanner::CheckAttrChanged(const std::string& src, const std::string& dst, int& copyMode,
-                                     bool includeNames) const {
-    const ItemAttributes a = platform::ReadItemAttributes(src.c_str());
-    const ItemAttributes b = platform::ReadItemAttributes(dst.c_str());
-    const std::string aName = platform::LastPathComponent(src);
-    const std::string bName = includeNames ? platform::LastPathComponent(dst) : aName;
-    CheckAttrChanged(a, b, aName, bName, copyMode);
-}
-
-void FolderScanner::CheckAttrChanged(const ItemAttributes& a, const ItemAttributes& b,
-                                     const std::string& aName, const std::string& bName,
-                                     int& copyMode) const {
-    const std::int64_t sA = a.exists() ? a.ctime.sec : 0;
-    const std::int64_t sB = b.exists() ? b.ctime.sec : 0;
-    if (sA == 0 || sB == 0) return;
-    const std::int64_t d2 = std::max<std::int64_t>(state_.gModificationDelta, 2);
-    if (sA - sB > d2) {
-        copyMode = run::kModeAttrAtoB;
-    } else if (state_.flags.gIsSyncOn && sB - sA > d2) {
-        copyMode = run::kModeAttrBtoA;
-    }
-    if (copyMode == run::kModeAttrAtoB || copyMode == run::kModeAttrBtoA || aName == bName) return;
-    const std::int64_t aA = a.atime.sec, aB = b.atime.sec;
-    if (aA == 0 || aB == 0) return;
-    if (aA - aB > d2) {
-        copyMode = run::kModeAttrAtoB;
-    } else if (aA - aB < -d2) {
-        copyMode = run::kModeAttrBtoA;
-    }
 }
 
 bool FolderScanner::CheckPrivileges(const Side& a, const Side& b, int copyMode) {

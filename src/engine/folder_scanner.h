@@ -14,6 +14,7 @@
 
 #include "engine/exact_sync_index.h"
 #include "engine/folder_listing.h"
+#include "engine/pair_decision.h"
 #include "fileops/error_path.h"
 #include "fileops/tw_utilities.h"
 #include "fileops/validation.h"
@@ -26,7 +27,7 @@ namespace qv::engine {
 inline constexpr const char* kRunAsRootCheckboxTitle = "Run with root privileges";
 inline constexpr const char* kUnlockCheckboxTitle = "Unlock locked items";
 
-class FolderScanner {
+class FolderScanner : private PairFacts {
   public:
     FolderScanner(run::RunState& state, fileops::ErrorPath& errors, fileops::Validator& validator,
                   const fileops::TWUtilities& tw, const ExactSyncIndex& index, CaseProbe probe,
@@ -52,7 +53,7 @@ class FolderScanner {
 
   private:
     struct Folder;
-    struct Side;
+    using Side = PairSide;
 
     bool ScanFolder(Folder& folder);
     // Opens a side's sub-folder for the walk, refusing one already on the walk's way down or
@@ -66,17 +67,11 @@ class FolderScanner {
     void ReportError(std::initializer_list<std::string_view> texts);
     void ReportUnreadable(const std::string& path, int error, const std::string& why);
     bool Classify(Side& side, bool otherExists);
-    int DecideBothExist(const Side& a, const Side& b, bool isDsStore);
-    int DecideOnlyA(const Side& a, const std::string& bPath, int parentMode, bool isDsStore,
-                    std::int8_t& ifSkip);
-    int DecideOnlyB(const Side& b, const std::string& aPath, int parentMode, bool isDsStore,
-                    std::int8_t& ifSkip);
-    void CheckAttrChanged(const platform::ItemAttributes& a, const platform::ItemAttributes& b,
-                          const std::string& aName, const std::string& bName, int& copyMode) const;
+    // What the decisions ask of the disk, the index and the user.
+    std::optional<double> BackupDate(const Side& side) const override;
+    bool WasInIndex(const std::string& path, int side) const override;
     bool Answer(const run::ConflictPolicy& policy, run::ConflictQuestion question,
-                bool* changeDirection = nullptr);
-    std::optional<double> ReferenceDate(const Side& a, const Side& b) const;
-    std::optional<double> BackupDate(const Side& side) const;
+                bool* changeDirection) override;
     bool CheckPrivileges(const Side& a, const Side& b, int copyMode);
     bool IsPseudoFileSystemMount(const Side& side, const platform::FolderHandle& parent) const;
     void Uncount(const std::vector<run::PlanItem>& items);
@@ -90,7 +85,8 @@ class FolderScanner {
     const fileops::TWUtilities& tw_;
     const ExactSyncIndex& index_;
     CaseProbe probe_;
-    bool removeLeftovers_;  // remove the temporaries of an interrupted copy met on the way
+    bool removeLeftovers_;
+    PairDecision decision_;  // remove the temporaries of an interrupted copy met on the way
     BackgroundLister bLister_;
     // An Exact Synchronize that changes files: settled folders are kept for its index.
     bool recordSettled_ = false;
