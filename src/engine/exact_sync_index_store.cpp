@@ -182,12 +182,16 @@ class IndexBuilder {
         Side a, b;
         a.top = platform::FolderHandle::OpenTop(s_.gSourceFolder);
         b.top = platform::FolderHandle::OpenTop(s_.gDestFolder);
-        if (!a.top.valid() || !b.top.valid()) return std::nullopt;
+        if (!a.top.valid() || !b.top.valid()) {
+            a.failed = a.top.valid() ? std::string() : s_.gSourceFolder;
+            b.failed = b.top.valid() ? std::string() : s_.gDestFolder;
+            return Failed(a, b);
+        }
         std::thread other(
             [&] { MakeExactSyncIndex(a.top, s_.gSourceFolder, treeSource, kSideA, a); });
         MakeExactSyncIndex(b.top, s_.gDestFolder, treeDest, kSideB, b);
         other.join();
-        if (a.failed || b.failed) return std::nullopt;
+        if (!a.failed.empty() || !b.failed.empty()) return Failed(a, b);
         std::vector<std::string> keptA, keptB;
         std::thread stampA([&] { StampAll(a, keptA); });
         StampAll(b, keptB);
@@ -195,6 +199,9 @@ class IndexBuilder {
         keptA.insert(keptA.end(), keptB.begin(), keptB.end());
         return keptA;
     }
+
+    // The folder that could not be read when Build gave nothing.
+    const std::string& FailedFolder() const { return failedFolder_; }
 
   private:
     // The files of one folder to stamp unless exempt, named below the side's top folder.
@@ -205,7 +212,7 @@ class IndexBuilder {
     struct Side {
         platform::FolderHandle top;
         std::vector<FolderFiles> files;
-        bool failed = false;  // a folder could not be read
+        std::string failed;  // a folder that could not be read
         void Add(const std::string& folder, const std::string& name) {
             if (files.empty() || files.back().folder != folder) files.push_back({folder, {}});
             files.back().names.push_back(name);
@@ -223,9 +230,14 @@ class IndexBuilder {
 
     // Walks the folder open as dir (folder: its path, for the index's names and the run's
     // lists), reaching sub-folders only through handles, never a link.
+    std::nullopt_t Failed(const Side& a, const Side& b) {
+        failedFolder_ = a.failed.empty() ? b.failed : a.failed;
+        return std::nullopt;
+    }
+
     void MakeExactSyncIndex(const platform::FolderHandle& dir, const std::string& folder,
                             plist::NameTree& parent, int side, Side& found) {
-        if (found.failed) return;
+        if (!found.failed.empty()) return;
         parent.entries.push_back({EncodeIndexText(platform::LastPathComponent(folder)),
                                   std::make_unique<plist::NameTree>()});
         plist::NameTree& mine = *parent.entries.back().folder;
@@ -235,7 +247,7 @@ class IndexBuilder {
             platform::FolderHandle sub = dir.OpenChild(name, &error);
             if (!sub.valid()) {
                 // Gone since: nothing to index. Anything else is a folder not read.
-                if (error != ENOENT) found.failed = true;
+                if (error != ENOENT) found.failed = platform::JoinPath(folder, name);
                 if (kept) {
                     mine.entries.push_back(
                         {EncodeIndexText(name), std::make_unique<plist::NameTree>()});
@@ -260,7 +272,7 @@ class IndexBuilder {
         }
         std::optional<std::vector<Entry>> listed = List(dir);
         if (!listed) {
-            found.failed = true;
+            found.failed = folder;
             return;
         }
         std::vector<Entry>& listing = *listed;
@@ -478,6 +490,7 @@ class IndexBuilder {
     const fileops::TWUtilities& tw_;
     std::mutex mutex_;  // guards the two lists while both sides are walked
     std::unordered_set<std::string> restore_;
+    std::string failedFolder_;
 };
 
 }  // namespace
@@ -722,7 +735,7 @@ bool ExactSyncIndexStore::Report(fileops::ErrorPath& errors, const std::string& 
                                  bool uniqueNameFailure) const {
     run::RunState& s = errors.state();
     errors.SetErrMsg({sentence, " \"", path, "\""});
-    errors.LogErrString();
+    errors.LogAndCountError();
     if (folderFailure) {
         errors.AppendErrMsg(
             {".\r", GLS("Thus can't write the ExactSyncIndex file for this synchronization")});
@@ -733,7 +746,6 @@ bool ExactSyncIndexStore::Report(fileops::ErrorPath& errors, const std::string& 
         errors.AppendErrMsg({".\r", GLS("Please empty the folder"), " \"", folder_, "\""});
     }
     errors.ManageTheError(s.mErrString, 0);
-    ++s.gTotError;
     return false;
 }
 
@@ -812,12 +824,15 @@ bool ExactSyncIndexStore::WriteExactSyncIndex(int mode, fileops::ErrorPath& erro
     pair.set("lastExactSyncDate", plist::Date{s.gStartSyncDateTime});
     plist::NameTree treeSource, treeDest;
     plist::Array kept;
-    const std::optional<std::vector<std::string>> left =
-        IndexBuilder(s, tw).Build(treeSource, treeDest);
+    IndexBuilder builder(s, tw);
+    const std::optional<std::vector<std::string>> left = builder.Build(treeSource, treeDest);
     if (!left) {
         // A folder that could not be read would leave its items out of the index, and a later
         // run would take them for new: the pair's previous index stays as it was.
-        return Report(errors, GLS("Can't update the ExactSync Index File"), pairPath, false, false);
+        errors.SetErrMsg({GLS("Can't read the item"), " \"", builder.FailedFolder(), "\""});
+        errors.LogAndCountError();
+        errors.ManageTheError(s.mErrString, 0);
+        return false;
     }
     for (const std::string& path : *left) kept.push_back(EncodeIndexText(path));
     if (!kept.empty()) pair.set(kKeptBackupDatesKey, std::move(kept));

@@ -175,8 +175,7 @@ bool FolderScanner::NoteIfLeftover(const platform::FolderHandle& dir, const std:
 void FolderScanner::ReportError(std::initializer_list<std::string_view> texts) {
     run::RunState& s = state_;
     errors_.SetErrMsg(texts);
-    errors_.LogErrString();
-    ++s.gTotError;
+    errors_.LogAndCountError();
     errors_.ManageTheError(s.mErrString, 0);
 }
 
@@ -638,8 +637,7 @@ bool FolderScanner::CheckPrivileges(const Side& a, const Side& b, int copyMode) 
     const int result =
         validator_.CheckPrivilegesOnFiles(a.path, b.path, copyMode, &a.attrs, &b.attrs);
     if (result == fileops::kPrivilegesOk) return true;
-    errors_.LogErrString();
-    ++s.gTotError;
+    errors_.LogAndCountError();
     if (s.StartedByUser() && s.gIsOnError != run::kOnErrorContinue) {
         const bool insufficient = result == fileops::kPrivilegesInsufficient;
         errors_.AppendErrMsg(

@@ -251,8 +251,7 @@ bool RunEngine::ScanOneTask(std::int64_t sessionIndex, std::int64_t taskIndex) {
         bool privilegesOk = true;
         if (!f.mSkipCheckPermissions &&
             validator_.CheckPrivilegesOnFiles(source, dest, run::kModeDescend) != 0) {
-            errors_.LogErrString();
-            ++state_.gTotError;
+            errors_.LogAndCountError();
             if (state_.StartedByUser() && state_.gIsOnError != run::kOnErrorContinue) {
                 errors_.AppendErrMsg({"\r", GLS("Try to log in as root or mark the check-box"),
                                       " \"", GLS(kRunAsRootCheckboxTitle), "\" ",
