@@ -485,6 +485,7 @@ void RunEngine::PurgeBeforeCopyOneTask() {
 void RunEngine::PurgeAfterCopyOneTask(run::TaskLog& task) {
     run::RunState& s = state_;
     task.copyCounters = s.copy;
+    task.copyCompleted = s.IsRunning();
     task.gTotError += s.gTotError;
     task.gDetailedLogText += s.gDetailedLogText;
     s.gDetailedLogText.clear();
@@ -515,11 +516,15 @@ void RunEngine::PurgeAfterWholeSyncBackup() {
         for (run::TaskLog& task : sessionLog.logTaskArray) {
             sessionErrors += task.gTotError;
             s.gGlobalError += task.gTotError;
-            // A task whose folders were not valid, or whose walk did not complete, was not
-            // brought into step: stamping its folders would hide later changes from the
-            // conflict checks, and an index rebuilt from a missing folder would bring back at
-            // the next run what was deleted on the other side. Its previous index stays.
-            if (s.mUserPressedStop || options_.scanOnly || !task.walked) continue;
+            // A task whose folders were not valid, whose walk did not complete, or whose copy
+            // did not run to its end (another task failed its scan, the run was stopped) was
+            // not brought into step: stamping its folders would hide later changes from the
+            // conflict checks, and an index rebuilt from the disk would take the deletions it
+            // did not carry out for items never there, and bring them back at the next run.
+            // Its previous index stays.
+            if (s.mUserPressedStop || options_.scanOnly || !task.walked || !task.copyCompleted) {
+                continue;
+            }
             s.gSourceFolder = task.gSourceFolder;
             s.gDestFolder = task.gDestFolder;
             if (s.flags.gIsSyncOn && s.flags.gIsExactOn) {
