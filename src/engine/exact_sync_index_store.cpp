@@ -3,11 +3,14 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/vfs.h>
 #include <sys/xattr.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <mutex>
 #include <thread>
@@ -87,6 +90,20 @@ const plist::Value* TextAt(const plist::Value& dict, std::string_view key) {
 }
 
 // How an entry's two paths match the task's: 1 direct, 2 reversed, 0 not.
+// Which folder a path names: its file system's id and its inode ("" when it cannot be opened).
+std::string FolderIdentity(const std::string& path) {
+    const platform::FolderHandle folder = platform::FolderHandle::OpenTop(path);
+    struct statfs fs {};
+    if (!folder.valid() || platform::sys().fstatfs(folder.fd(), &fs) != 0) return {};
+    unsigned int id[2];
+    static_assert(sizeof id == sizeof fs.f_fsid);
+    std::memcpy(id, &fs.f_fsid, sizeof id);
+    char text[64];
+    std::snprintf(text, sizeof text, "%08x%08x:%llu", id[0], id[1],
+                  static_cast<unsigned long long>(folder.ino()));
+    return text;
+}
+
 int Match(const std::string* s, const std::string* d, const std::string& source,
           const std::string& dest) {
     if (s == nullptr || d == nullptr) return 0;
@@ -649,12 +666,27 @@ bool ExactSyncIndexStore::ExactSyncFileExists(const ExactSyncTask& task, bool lo
     const auto src = treeSource ? loaded_.Find(*treeSource, srcName) : std::nullopt;
     const auto dst = treeDest ? loaded_.Find(*treeDest, dstName) : std::nullopt;
     const auto bail = [&](const char* why) {
-        platform::SystemLog("BAIL");
         loadProblem_ = "\"" + pairPath + "\": " + why;
         DropTrees();
         return false;
     };
     if (!src || !dst) return bail("no tree for the folders");
+    // The index speaks of the folders it was made from: an empty folder standing where an
+    // unmounted volume was, or a folder made anew at the same path, would otherwise look like
+    // a side whose items were all deleted.
+    for (const auto& [key, folder] :
+         {std::pair{match == 1 ? kSourceIdentityKey : kDestIdentityKey, &task.source},
+          {match == 1 ? kDestIdentityKey : kSourceIdentityKey, &task.dest}}) {
+        const auto known = loaded_.Find(loaded_.root(), key);
+        const std::optional<std::string> knownText = known ? loaded_.Text(*known) : std::nullopt;
+        if (knownText && *knownText != FolderIdentity(*folder)) {
+            loadProblem_ = "\"" + *folder + "\" " +
+                           GLS("is not the folder this index was made from (another volume, or "
+                               "a new folder at its path)");
+            DropTrees();
+            return false;
+        }
+    }
     for (const auto& [label, dict] :
          {std::pair{"gExactSyncDictSrc", *src}, {"gExactSyncDictDst", *dst}}) {
         const plist::BinaryView::Kind kind = loaded_.KindOf(dict);
@@ -822,6 +854,8 @@ bool ExactSyncIndexStore::WriteExactSyncIndex(int mode, fileops::ErrorPath& erro
     pair.set("absolutePathSource", source);
     pair.set("absolutePathDest", dest);
     pair.set("lastExactSyncDate", plist::Date{s.gStartSyncDateTime});
+    pair.set(kSourceIdentityKey, FolderIdentity(s.gSourceFolder));
+    pair.set(kDestIdentityKey, FolderIdentity(s.gDestFolder));
     plist::NameTree treeSource, treeDest;
     plist::Array kept;
     IndexBuilder builder(s, tw);

@@ -611,5 +611,29 @@ TEST_F(ExactSyncTest, AFolderThatCannotBeReadKeepsThePreviousIndex) {
     EXPECT_TRUE(Exists("B/d/y"));
 }
 
+// An empty folder standing where B was (a volume not mounted, a folder made anew) is not the
+// folder the index knew: the run deletes nothing of A and says why.
+TEST_F(ExactSyncTest, AnotherFolderAtASidesPathMakesTheIndexUnused) {
+    tree.Build({"A/x", "A/d/y"});
+    Run();
+    Run();
+    std::filesystem::rename(tree.b(), tree.path("B-volume"));
+    std::filesystem::create_directory(tree.b());
+    const run::RunState& s = Run();
+    EXPECT_TRUE(Exists("A/x"));
+    EXPECT_TRUE(Exists("A/d/y"));
+    EXPECT_NE(s.logSessionArray[0].logTaskArray[0].gDetailedLogText.find(
+                  "\"" + tree.b() + "\" is not the folder this index was made from"),
+              std::string::npos)
+        << s.logSessionArray[0].logTaskArray[0].gDetailedLogText;
+    // The sessions swapped still know their folders.
+    std::filesystem::remove_all(tree.b());
+    std::filesystem::rename(tree.path("B-volume"), tree.b());
+    Run();
+    std::filesystem::remove(tree.path("A/x"));
+    Run(1);
+    EXPECT_FALSE(Exists("B/x"));
+}
+
 }  // namespace
 }  // namespace qv::engine
