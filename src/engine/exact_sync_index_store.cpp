@@ -90,6 +90,10 @@ const plist::Value* TextAt(const plist::Value& dict, std::string_view key) {
 }
 
 // How an entry's two paths match the task's: 1 direct, 2 reversed, 0 not.
+// The index files are Quorvel's own: never written through a link put at their names, and
+// the temporaries of a write killed half-way are cleared by the next.
+const platform::AtomicWriteOptions kOwnFile{std::nullopt, false, true};
+
 // Which folder a path names: its file system's id and its inode ("" when it cannot be opened).
 std::string FolderIdentity(const std::string& path) {
     const platform::FolderHandle folder = platform::FolderHandle::OpenTop(path);
@@ -653,7 +657,7 @@ bool ExactSyncIndexStore::ExactSyncFileExists(const ExactSyncTask& task, bool lo
             plist::Value updated = *main.value;
             plist::Array& entries = updated.arrayAt("indexFilesList")->array();
             entries.erase(entries.begin() + static_cast<std::ptrdiff_t>(entryIndex));
-            plist::WriteBinaryFile(mainPath, updated);
+            plist::WriteBinaryFile(mainPath, updated, kOwnFile);
         }
         return false;
     }
@@ -801,7 +805,7 @@ bool ExactSyncIndexStore::WriteExactSyncIndex(int mode, fileops::ErrorPath& erro
     if (!platform::IsExistingRegularFile(mainPath)) {
         plist::Value fresh = plist::Dict{};
         fresh.set("fileVersion", kExactSyncIndexVersion);
-        if (!plist::WriteBinaryFile(mainPath, fresh).ok) {
+        if (!plist::WriteBinaryFile(mainPath, fresh, kOwnFile).ok) {
             return Report(errors, GLS("Can't create the ExactSync MainIndex File"), mainPath, false,
                           false);
         }
@@ -817,7 +821,7 @@ bool ExactSyncIndexStore::WriteExactSyncIndex(int mode, fileops::ErrorPath& erro
     }
     if (mainIndex.arrayAt("indexFilesList") == nullptr) {
         mainIndex.set("indexFilesList", plist::Array{});
-        if (!plist::WriteBinaryFile(mainPath, mainIndex).ok) {
+        if (!plist::WriteBinaryFile(mainPath, mainIndex, kOwnFile).ok) {
             return Report(errors, GLS("Can't update the ExactSync MainIndex File"), mainPath, false,
                           false);
         }
@@ -842,7 +846,7 @@ bool ExactSyncIndexStore::WriteExactSyncIndex(int mode, fileops::ErrorPath& erro
         entry.set("absolutePathDest", dest);
         entry.set("indexFileName", platform::LastPathComponent(pairPath));
         mainIndex.arrayAt("indexFilesList")->array().push_back(std::move(entry));
-        if (!plist::WriteBinaryFile(mainPath, mainIndex).ok) {
+        if (!plist::WriteBinaryFile(mainPath, mainIndex, kOwnFile).ok) {
             return Report(errors, GLS("Can't update the ExactSync MainIndex File"), mainPath, false,
                           false);
         }
@@ -878,7 +882,7 @@ bool ExactSyncIndexStore::WriteExactSyncIndex(int mode, fileops::ErrorPath& erro
     platform::WriteResult written;
     if (plist::ToBinary(pair, {{"treeSource", &treeSource}, {"treeDest", &treeDest}}, &bytes,
                         &written.reason)) {
-        written = platform::WriteFileAtomically(pairPath, bytes);
+        written = platform::WriteFileAtomically(pairPath, bytes, kOwnFile);
     }
     if (!written.ok) {
         return Report(errors, GLS("Can't update the ExactSync Index File"), pairPath, false, false);

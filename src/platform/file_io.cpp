@@ -36,6 +36,21 @@ std::string ResolveWriteTarget(const std::string& path) {
     return JoinPath(ParentFolder(path), target);
 }
 
+// Removes the files of folder whose names are prefix and six more characters, as mkstemp makes
+// them: what a write killed before its rename left.
+void RemoveLeftoverTemporaries(const std::string& folder, const std::string& prefix) {
+    const int fd = sys().openat(AT_FDCWD, folder.c_str(), O_RDONLY | O_DIRECTORY, 0);
+    if (fd < 0) return;
+    UniqueFd dir(fd);
+    std::vector<FolderEntry> entries;
+    sys().readfolder(dir.get(), entries);
+    for (const FolderEntry& e : entries) {
+        if (e.name.size() == prefix.size() + 6 && e.name.compare(0, prefix.size(), prefix) == 0) {
+            sys().unlinkat(dir.get(), e.name.c_str(), 0);
+        }
+    }
+}
+
 bool WriteAll(int fd, const std::string& bytes, std::string* reason) {
     std::size_t done = 0;
     while (done < bytes.size()) {
@@ -119,8 +134,10 @@ ReadFileResult ReadWholeFile(const std::string& path, std::size_t maxBytes) {
 WriteResult WriteFileAtomically(const std::string& path, const std::string& bytes,
                                 const AtomicWriteOptions& options) {
     WriteResult result;
-    const std::string target = ResolveWriteTarget(path);
+    const std::string target = options.followLink ? ResolveWriteTarget(path) : path;
     const std::string folder = ParentFolder(target);
+    const std::string tmpPrefix = "." + LastPathComponent(target) + ".qvtmp-";
+    if (options.removeLeftovers) RemoveLeftoverTemporaries(folder, tmpPrefix);
     auto failed = [&](WriteStep step, std::string why) {
         result.failedAt = step;
         result.reason = std::move(why);
@@ -128,13 +145,15 @@ WriteResult WriteFileAtomically(const std::string& path, const std::string& byte
     };
 
     struct stat old {};
-    const bool replacing = ::stat(target.c_str(), &old) == 0;
+    const bool replacing =
+        (options.followLink ? ::stat(target.c_str(), &old) : ::lstat(target.c_str(), &old)) == 0 &&
+        !S_ISLNK(old.st_mode);
     if (replacing && S_ISDIR(old.st_mode)) return failed(WriteStep::Create, "it is a folder");
     const mode_t mode = options.mode ? *options.mode
                         : replacing  ? (old.st_mode & 07777)
                                      : (0666 & ~CurrentUmask());
 
-    std::string tmp = JoinPath(folder, "." + LastPathComponent(target) + ".qvtmp-XXXXXX");
+    std::string tmp = JoinPath(folder, tmpPrefix + "XXXXXX");
     std::vector<char> tmpl(tmp.begin(), tmp.end());
     tmpl.push_back('\0');
     int fd = sys().mkstemp(tmpl.data());

@@ -26,6 +26,13 @@ struct AtomicWriteOptions {
     // The mode the new file gets; without it, the replaced file's mode or, for a new file,
     // 0666 less the process umask.
     std::optional<mode_t> mode;
+    // A document the user may have made a link to is written where the link points, so that
+    // the link stays a link. Quorvel's own files are not: a link put at their name is replaced,
+    // and nothing is written through it.
+    bool followLink = true;
+    // Temporaries of this file that an interrupted write left (a kill between creating and
+    // renaming) are removed first.
+    bool removeLeftovers = false;
 };
 
 enum class WriteStep { None, Create, Mode, Write, Flush, Rename };
@@ -38,7 +45,8 @@ struct WriteResult {
 
 // Writes bytes to path so that path holds either its old content or all of the new content,
 // whatever fails: a temporary file in the same folder is given its mode, written, flushed and
-// renamed over the target. A symbolic link at path is followed, so the link stays a link.
+// renamed over the target. A symbolic link at path is followed (unless options say not), so the
+// link stays a link.
 // On failure the temporary file is removed and the target is untouched.
 WriteResult WriteFileAtomically(const std::string& path, const std::string& bytes,
                                 const AtomicWriteOptions& options = {});

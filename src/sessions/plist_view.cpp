@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <vector>
 
 namespace qv::plist {
 
@@ -182,7 +183,41 @@ bool BinaryView::Open(std::string bytes, std::string* reason) {
             }
         }
     }
+    if (ContainsItself()) return fail("damaged binary property list (an object contains itself)");
     return true;
+}
+
+bool BinaryView::ContainsItself() const {
+    // A walk from the root that meets an object still on its way down: a tree that never ends,
+    // which no writer makes. Objects shared by several containers are fine.
+    enum : unsigned char { kUnseen, kOnPath, kDone };
+    std::vector<unsigned char> state(count_, kUnseen);
+    struct Step {
+        std::uint64_t object;
+        std::uint64_t next;  // the next of its references to follow
+    };
+    std::vector<Step> path{{root_, 0}};
+    state[root_] = kOnPath;
+    while (!path.empty()) {
+        Step& step = path.back();
+        const Header h = *ReadHeader(step.object);
+        const bool container = h.kind == 0xA || h.kind == 0xC || h.kind == 0xD;
+        // A dictionary's keys are texts: only its values can lead anywhere.
+        const std::uint64_t first = h.kind == 0xD ? h.count : 0;
+        const std::uint64_t end = h.kind == 0xD ? 2 * h.count : h.count;
+        if (!container || first + step.next >= end) {
+            state[step.object] = kDone;
+            path.pop_back();
+            continue;
+        }
+        const std::uint64_t child = Ref(h.body + (first + step.next++) * refSize_);
+        if (state[child] == kOnPath) return true;
+        if (state[child] == kUnseen) {
+            state[child] = kOnPath;
+            path.push_back({child, 0});
+        }
+    }
+    return false;
 }
 
 BinaryView::Kind BinaryView::KindOf(std::uint64_t object) const {

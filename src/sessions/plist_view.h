@@ -46,6 +46,7 @@ class BinaryView {
     };
     std::uint64_t OffsetOf(std::uint64_t object) const;
     std::optional<Header> ReadHeader(std::uint64_t object) const;
+    bool ContainsItself() const;
     std::uint64_t Ref(std::uint64_t at) const;
     // Compares a text object with a UTF-8 text, in the byte order of their UTF-8 forms.
     int CompareText(std::uint64_t object, std::string_view text) const;

@@ -635,5 +635,25 @@ TEST_F(ExactSyncTest, AnotherFolderAtASidesPathMakesTheIndexUnused) {
     EXPECT_FALSE(Exists("B/x"));
 }
 
+// The index files are the program's own: a link put at a pair file's name is replaced, never
+// written through, and a temporary left by a write killed half-way is cleared by the next.
+TEST_F(ExactSyncTest, IndexFilesAreNeverWrittenThroughALinkAndLeftoversGo) {
+    tree.Build({"A/x"});
+    Run();
+    const std::string victim = tree.path("victim");
+    test::WriteText(victim, "precious");
+    std::filesystem::remove(File(kExactSyncPairIndexName));
+    std::filesystem::create_symlink(victim, File(kExactSyncPairIndexName));
+    const std::string leftover = File(std::string(".") + kExactSyncPairIndexName + ".qvtmp-a1b2c3");
+    test::WriteText(leftover, "half");
+    Run();
+    EXPECT_EQ(test::ReadText(victim), "precious");
+    EXPECT_TRUE(std::filesystem::is_regular_file(
+        std::filesystem::symlink_status(File(kExactSyncPairIndexName))));
+    EXPECT_FALSE(std::filesystem::exists(leftover));
+    EXPECT_TRUE(
+        ReadIndex(kExactSyncPairIndexName).dictAt("treeSource")->dictAt("A")->contains("x"));
+}
+
 }  // namespace
 }  // namespace qv::engine
