@@ -210,9 +210,8 @@ bool FolderScanner::OpenSide(const platform::FolderHandle& parent, const Side& s
 void FolderScanner::MakeItemsToDontCopyList() {
     // Linux counterparts of a start-up volume's special items. Mount folders and kernel views
     // are created empty in a copy of "/"; the others are left out.
-    state_.bootFoldersToCopyEmptyArray = {"/dev", "/proc", "/sys",  "/run",
-                                          "/tmp", "/mnt",  "/media"};
-    state_.bootItemsToDontCopyArray = {"/lost+found", "/swapfile", "/swap.img", "/.Trash-0"};
+    state_.bootFoldersToCopyEmptyArray = fileops::BootFoldersToCopyEmpty();
+    state_.bootItemsToDontCopyArray = fileops::BootItemsToDontCopy();
     // A task whose top folder is the root of another volume gets the same lists under that
     // volume's mount point.
     const std::vector<std::string> copyEmpty = state_.bootFoldersToCopyEmptyArray;

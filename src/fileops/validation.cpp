@@ -8,6 +8,7 @@
 #include "fileops/alias_files.h"
 #include "platform/file_io.h"
 #include "platform/localization.h"
+#include "platform/volumes.h"
 
 namespace qv::fileops {
 
@@ -30,6 +31,47 @@ std::string ResolveAllLinks(const std::string& path) {
 bool Validator::IsOnUmountedVolume(const std::string& path) const {
     for (const auto& mountPoint : errors_.state().executiveCannotAutomountArray) {
         if (!mountPoint.empty() && path.rfind(mountPoint, 0) == 0) return true;
+    }
+    return false;
+}
+
+const std::vector<std::string>& BootFoldersToCopyEmpty() {
+    static const std::vector<std::string> list = {"/dev", "/proc", "/sys",  "/run",
+                                                  "/tmp", "/mnt",  "/media"};
+    return list;
+}
+
+const std::vector<std::string>& BootItemsToDontCopy() {
+    static const std::vector<std::string> list = {"/lost+found", "/swapfile", "/swap.img",
+                                                  "/.Trash-0"};
+    return list;
+}
+
+bool Validator::MayNest(const std::string& inner, const std::string& outer) const {
+    const std::string in = ResolveAllLinks(inner), out = ResolveAllLinks(outer);
+    const auto under = [&in](const std::string& folder) {
+        return in == folder ||
+               (in.size() > folder.size() && in.compare(0, folder.size(), folder) == 0 &&
+                (folder == "/" || in[folder.size()] == '/'));
+    };
+    // What the walk leaves out is not walked into: the inner folder is never met.
+    const run::RunState& s = errors_.state();
+    if (s.flags.gIsExcludeOn) {
+        for (const std::string& excluded : s.executiveExcludeArray) {
+            if (under(ResolveAllLinks(excluded))) return true;
+        }
+    }
+    // Nor are the mount folders and system items at the top of a disk (a copy of "/" to a
+    // disk mounted under /mnt).
+    const platform::ItemAttributes top = platform::ReadItemAttributes(out.c_str());
+    const platform::ItemAttributes parent =
+        platform::ReadItemAttributes(platform::ParentFolder(out).c_str());
+    if (out != "/" && (!top.exists() || !parent.exists() || top.dev == parent.dev)) return false;
+    const std::string base = out == "/" ? "" : out;
+    for (const auto* list : {&BootFoldersToCopyEmpty(), &BootItemsToDontCopy()}) {
+        for (const std::string& entry : *list) {
+            if (under(base + entry)) return true;
+        }
     }
     return false;
 }
@@ -94,11 +136,31 @@ bool Validator::FoldersAreValid(const std::string& srcIn, const std::string& dst
     const bool dstIsFolder = tw_.IsReallyFolder(dst);
     s.gDestFolder = dst;
 
+    // A volume's folder with the volume missing would pass for an emptied folder.
+    for (const auto& [path, isSource] : {std::pair{&src, true}, {&dst, false}}) {
+        if (platform::IsOnVolumeNotMounted(*path, platform::RemovableMountFolders(),
+                                           platform::FstabMountPoints())) {
+            errors_.SetErrMsg({GLS(isSource ? "Cannot find the source folder:"
+                                            : "Cannot find the destination folder:"),
+                               "\r", Quoted(*path),
+                               "\rbecause I cannot mount the volume it resides on"});
+            errors_.AddErrQuickly(forceToCase);
+            return false;
+        }
+    }
+    // Folders are compared as folders, not as spellings: "A" and "A/." are one folder, and a
+    // folder inside the other would be copied into itself or deleted as an item of the other.
+    const bool dstInSrc = srcIsFolder && platform::FolderLiesInside(dst, src);
+    const bool srcInDst = srcIsFolder && platform::FolderLiesInside(src, dst);
     if (srcIsFolder != dstIsFolder) {
         errors_.SetErrMsg({GLS(srcIsFolder ? "Can't set a source folder and a destination file"
                                            : "Can't set a source file and a destination folder")});
-    } else if (src == dst) {
+    } else if (src == dst || (dstInSrc && srcInDst)) {
         errors_.SetErrMsg({GLS("Cannot set equal source and destination")});
+    } else if (dstInSrc && !MayNest(dst, src)) {
+        errors_.SetErrMsg({GLS("Can't set a destination folder inside the source folder")});
+    } else if (srcInDst && !MayNest(src, dst)) {
+        errors_.SetErrMsg({GLS("Can't set a source folder inside the destination folder")});
     } else if (!srcIsFolder &&
                platform::LastPathComponent(src) != platform::LastPathComponent(dst)) {
         errors_.SetErrMsg({GLS("Can't set 2 files with different names")});

@@ -4,6 +4,7 @@
 // symbolic links met on the way. Failures are reported through the error path.
 
 #include <string>
+#include <vector>
 
 #include "fileops/error_path.h"
 #include "fileops/tw_utilities.h"
@@ -15,6 +16,10 @@ namespace qv::fileops {
 inline constexpr int kPrivilegesOk = 0;
 inline constexpr int kPrivilegesInsufficient = 1;
 inline constexpr int kPrivilegesLocked = 2;
+
+// The items at the top of a disk that a copy of it creates empty, and those it leaves out.
+const std::vector<std::string>& BootFoldersToCopyEmpty();
+const std::vector<std::string>& BootItemsToDontCopy();
 
 class Validator {
   public:
@@ -45,6 +50,9 @@ class Validator {
     bool TakeTarget(const std::string& target, std::string& path,
                     platform::ItemAttributes& attributes, bool& isSymLink);
     bool IsBootItemToIgnore(const std::string& path) const;
+    // A task whose folder inner lies inside outer is refused unless the walk of outer never
+    // reaches inner: it lies under an excluded item or a top-level system folder of a disk.
+    bool MayNest(const std::string& inner, const std::string& outer) const;
 
     ErrorPath& errors_;
     const TWUtilities& tw_;

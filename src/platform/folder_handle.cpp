@@ -69,6 +69,21 @@ FolderHandle FolderHandle::OpenBelow(std::string_view relative, int* error) cons
     return current;
 }
 
+FolderHandle FolderHandle::OpenParent(int* error) const {
+    if (!valid()) return Failed(error, EBADF);
+    FolderHandle h;
+    const int fd = sys().openat(fd_->get(), "..", kFolderFlags, 0);
+    if (fd < 0) return Failed(error, errno);
+    h.fd_ = std::make_shared<UniqueFd>(fd);
+    struct stat st {};
+    if (sys().fstat(fd, &st) != 0) return Failed(error, errno);
+    h.dev_ = st.st_dev;
+    h.ino_ = st.st_ino;
+    h.path_ = ParentFolder(path_);
+    if (error) *error = 0;
+    return h;
+}
+
 FolderHandle FolderHandle::Duplicate() const { return *this; }
 
 std::string FolderHandle::PathOf(const std::string& name) const { return JoinPath(path_, name); }

@@ -31,6 +31,8 @@ class FolderHandle {
     FolderHandle OpenChild(const std::string& name, int* error = nullptr) const;
     // The folder `relative` ("x/y/z", "" for this one) below this one, one component at a time.
     FolderHandle OpenBelow(std::string_view relative, int* error = nullptr) const;
+    // The folder that holds this one ("..": at the root, the root itself).
+    FolderHandle OpenParent(int* error = nullptr) const;
     // A second handle on the same folder.
     FolderHandle Duplicate() const;
 

@@ -1,12 +1,14 @@
 #include "fileops/validation.h"
 
 #include <gtest/gtest.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <filesystem>
 
 #include "fileops/alias_files.h"
+#include "platform/volumes.h"
 #include "support/fake_proxy.h"
 #include "support/test_support.h"
 
@@ -55,7 +57,12 @@ TEST_F(ValidationTest, FoldersAreValidRefusesWhatCannotBeATask) {
         {a, x, "Can't set a source folder and a destination file"},
         {x, a, "Can't set a source file and a destination folder"},
         {a, a, "Cannot set equal source and destination"},
+        {a, a + "/.", "Cannot set equal source and destination"},
         {x, y, "Can't set 2 files with different names"},
+        {a, Dir("a/bk"), "Can't set a destination folder inside the source folder"},
+        {Dir("b/photos"), b, "Can't set a source folder inside the destination folder"},
+        {Dir("b/photos/2026"), b + "/../b", "Can't set a source folder inside the destination folder"},
+        {Dir("c"), Dir("cd"), ""},  // a shared beginning of the name is no nesting
     };
     // clang-format on
     std::string log;  // each refusal is logged and counted
@@ -66,7 +73,33 @@ TEST_F(ValidationTest, FoldersAreValidRefusesWhatCannotBeATask) {
         log += "√ " + c.message + "\r";
     }
     EXPECT_EQ(state_.gDetailedLogText, log);
-    EXPECT_EQ(state_.gTotError, 7);
+    EXPECT_EQ(state_.gTotError, 11);
+
+    // Nesting stays allowed where the walk never meets the inner folder.
+    state_.flags.gIsExcludeOn = true;
+    state_.executiveExcludeArray = {a + "/bk"};
+    EXPECT_TRUE(validator_.FoldersAreValid(a, a + "/bk", 0)) << state_.mErrString;
+}
+
+// A folder standing where a volume belongs, with nothing mounted there, is not the volume: an
+// exact run would take it for a side whose items were all deleted.
+TEST_F(ValidationTest, AFolderWhereAVolumeIsNotMountedIsRefused) {
+    const std::string media = Dir("media"), drive = Dir("media/usb/Backup");
+    const std::string fstabPoint = Dir("disk");
+    test::WriteText(dir_ / "fstab", "# comment\nUUID=1 " + fstabPoint + " ext4 defaults 0 2\n");
+    const std::vector<std::string> points = platform::FstabMountPoints(dir_ / "fstab");
+    EXPECT_EQ(points, std::vector<std::string>{fstabPoint});
+    EXPECT_TRUE(platform::IsOnVolumeNotMounted(drive, {media}, {}));
+    EXPECT_TRUE(platform::IsOnVolumeNotMounted(fstabPoint + "/sub", {}, points));
+    EXPECT_FALSE(platform::IsOnVolumeNotMounted(Dir("elsewhere"), {media}, points));
+    EXPECT_FALSE(platform::IsOnVolumeNotMounted(media, {media}, points));  // the base itself
+    if (::geteuid() != 0) GTEST_SKIP() << "mounting a volume needs root";
+    if (::mount("quorvel-test", (dir_ / "media/usb").c_str(), "tmpfs", 0, nullptr) != 0) {
+        GTEST_SKIP() << "this machine does not let the test mount a volume";
+    }
+    Dir("media/usb/Backup");
+    EXPECT_FALSE(platform::IsOnVolumeNotMounted(drive, {media}, {}));
+    ::umount((dir_ / "media/usb").c_str());
 }
 
 TEST_F(ValidationTest, TopFoldersAreResolvedThroughLinksAndAliases) {

@@ -1,0 +1,97 @@
+#include "platform/volumes.h"
+
+#include <sstream>
+
+#include "platform/file_io.h"
+#include "platform/file_system.h"
+#include "platform/folder_handle.h"
+
+namespace qv::platform {
+
+namespace {
+
+// The path below folder ("" for folder itself), or false when it is not inside it by name.
+bool Below(const std::string& path, const std::string& folder, std::string* rest) {
+    if (folder.empty() || path.compare(0, folder.size(), folder) != 0) return false;
+    if (path.size() == folder.size()) {
+        rest->clear();
+        return true;
+    }
+    if (path[folder.size()] != '/' && folder != "/") return false;
+    *rest = path.substr(folder.size());
+    return true;
+}
+
+// Whether the folder at path is on another device than its parent: something is mounted there.
+bool IsMounted(const std::string& path) {
+    const ItemAttributes here = ReadItemAttributes(path.c_str());
+    const ItemAttributes parent = ReadItemAttributes(ParentFolder(path).c_str());
+    return here.exists() && parent.exists() && here.dev != parent.dev;
+}
+
+}  // namespace
+
+std::vector<std::string> RemovableMountFolders() { return {"/media", "/run/media", "/mnt"}; }
+
+std::vector<std::string> FstabMountPoints(const std::string& fstabPath) {
+    std::vector<std::string> points;
+    const ReadFileResult file = ReadWholeFile(fstabPath, 1 << 20);
+    if (file.status != ReadStatus::Ok) return points;
+    std::istringstream lines(file.bytes);
+    std::string line;
+    while (std::getline(lines, line)) {
+        std::istringstream fields(line);
+        std::string device, point;
+        if (!(fields >> device >> point) || device.empty() || device[0] == '#') continue;
+        if (point.empty() || point[0] != '/' || point == "/") continue;
+        // fstab writes a blank in a path as \040.
+        std::string decoded;
+        for (std::size_t i = 0; i < point.size(); ++i) {
+            if (point.compare(i, 4, "\\040") == 0) {
+                decoded += ' ';
+                i += 3;
+            } else {
+                decoded += point[i];
+            }
+        }
+        points.push_back(std::move(decoded));
+    }
+    return points;
+}
+
+bool IsOnVolumeNotMounted(const std::string& path, const std::vector<std::string>& mountFolders,
+                          const std::vector<std::string>& mountPoints) {
+    std::string rest;
+    for (const std::string& point : mountPoints) {
+        if (Below(path, point, &rest) && !IsMounted(point)) return true;
+    }
+    for (const std::string& base : mountFolders) {
+        if (!Below(path, base, &rest) || rest.empty()) continue;
+        // Some folder between the base and the path (included) must be a mount.
+        bool mounted = false;
+        for (std::string folder = path; folder.size() > base.size();
+             folder = ParentFolder(folder)) {
+            if (IsMounted(folder)) {
+                mounted = true;
+                break;
+            }
+        }
+        if (!mounted) return true;
+    }
+    return false;
+}
+
+bool FolderLiesInside(const std::string& inner, const std::string& outer) {
+    const FolderHandle target = FolderHandle::OpenTop(outer);
+    FolderHandle folder = FolderHandle::OpenTop(inner);
+    if (!target.valid() || !folder.valid()) return false;
+    for (;;) {
+        if (folder.dev() == target.dev() && folder.ino() == target.ino()) return true;
+        FolderHandle parent = folder.OpenParent();
+        if (!parent.valid()) return false;
+        if (parent.dev() == folder.dev() && parent.ino() == folder.ino()) return false;  // root
+        folder = std::move(parent);
+    }
+}
+
+}  // namespace qv::platform

@@ -1,0 +1,27 @@
+#pragma once
+// Where folders stand relative to volumes and to one another, judged by device and inode rather
+// than by the spelling of their paths.
+
+#include <string>
+#include <vector>
+
+namespace qv::platform {
+
+// The folders under which the desktops mount removable volumes.
+std::vector<std::string> RemovableMountFolders();
+// The mount points /etc/fstab names (swap and "none" left out).
+std::vector<std::string> FstabMountPoints(const std::string& fstabPath = "/etc/fstab");
+
+// A folder standing where a volume is expected with no volume mounted there: an empty folder
+// an automounter or a script left at the path of an unplugged drive. That is the case when the
+// path lies below one of mountFolders and no folder on its way up to that folder is on another
+// device than its parent, or when it lies at or below a mount point of mountPoints that is on
+// its parent's device.
+bool IsOnVolumeNotMounted(const std::string& path, const std::vector<std::string>& mountFolders,
+                          const std::vector<std::string>& mountPoints);
+
+// Whether the existing folder inner is outer or lies inside it, following inner's parents by
+// their handles (".." of each) up to the root: links and "." in either path change nothing.
+bool FolderLiesInside(const std::string& inner, const std::string& outer);
+
+}  // namespace qv::platform
