@@ -3,6 +3,7 @@
 #include <pthread.h>
 #include <signal.h>
 
+#include <iostream>
 #include <istream>
 #include <ostream>
 
@@ -60,6 +61,8 @@ int RunSessions(app::MainApp& app, const RunArguments& args, std::istream& in, s
     }
 
     TerminalProxy proxy(in, out);
+    // On a terminal the questions read the keyboard directly, so that Ctrl-C can end a wait.
+    if (interactive && &in == &std::cin) proxy.ReadFrom(STDIN_FILENO);
     engine::ExactSyncIndexStore index(app.paths().pathExactSyncIndexFolder);
     fileops::TWUtilities tw;
     fileops::RunExecutor executor(proxy, tw);
@@ -81,7 +84,9 @@ int RunSessions(app::MainApp& app, const RunArguments& args, std::istream& in, s
         if ((sig == SIGINT || sig == SIGTERM) && !stopRequested && engine.state().IsRunning()) {
             stopRequested = true;
             err << "\nquorvel: " << GLS("stopping after the current action...") << "\n";
-            engine.TaskExecuteSyncOrBackup(run::kExecutedByUser);
+            engine.Stop();
+            // A question waiting for its answer is answered with Stop.
+            proxy.CancelQuestions();
         }
     }
     engine.Wait();

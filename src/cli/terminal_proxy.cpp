@@ -1,6 +1,12 @@
 #include "cli/terminal_proxy.h"
 
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <unistd.h>
+
 #include <cctype>
+#include <cerrno>
+#include <cstdint>
 #include <istream>
 #include <ostream>
 #include <string>
@@ -30,10 +36,39 @@ bool IsDeleteCode(int conflict) {
 
 }  // namespace
 
+TerminalProxy::TerminalProxy(std::istream& in, std::ostream& out)
+    : in_(in), out_(out), cancelFd_(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {}
+
+TerminalProxy::~TerminalProxy() {
+    if (cancelFd_ >= 0) ::close(cancelFd_);
+}
+
+void TerminalProxy::CancelQuestions() {
+    const std::uint64_t one = 1;
+    if (cancelFd_ >= 0) [[maybe_unused]]
+        ssize_t n = ::write(cancelFd_, &one, sizeof one);
+}
+
 char TerminalProxy::ReadKey() {
     std::string line;
-    if (!std::getline(in_, line)) return 0;
-    return FirstKey(line);
+    if (inputFd_ < 0 || cancelFd_ < 0) {
+        if (!std::getline(in_, line)) return 0;
+        return FirstKey(line);
+    }
+    for (;;) {
+        pollfd fds[2] = {{inputFd_, POLLIN, 0}, {cancelFd_, POLLIN, 0}};
+        if (::poll(fds, 2, -1) < 0) {
+            if (errno == EINTR) continue;
+            return 0;
+        }
+        if (fds[1].revents != 0) return 'q';
+        char c = 0;
+        const ssize_t n = ::read(inputFd_, &c, 1);
+        if (n < 0 && (errno == EINTR || errno == EAGAIN)) continue;
+        if (n <= 0) return line.empty() ? 0 : FirstKey(line);
+        if (c == '\n') return FirstKey(line);
+        line += c;
+    }
 }
 
 run::ConflictReply TerminalProxy::AskReplace(const run::ConflictQuestion& question) {

@@ -13,7 +13,17 @@ namespace qv::cli {
 
 class TerminalProxy : public run::MainThreadProxy {
   public:
-    TerminalProxy(std::istream& in, std::ostream& out) : in_(in), out_(out) {}
+    TerminalProxy(std::istream& in, std::ostream& out);
+    ~TerminalProxy() override;
+    TerminalProxy(const TerminalProxy&) = delete;
+    TerminalProxy& operator=(const TerminalProxy&) = delete;
+
+    // Answers are read from this descriptor instead of the stream, with a wait that
+    // CancelQuestions can end.
+    void ReadFrom(int fd) { inputFd_ = fd; }
+    // Any question waiting now, or asked from now on, is answered with Stop. Safe to call from
+    // another thread.
+    void CancelQuestions();
 
     run::ConflictReply AskReplace(const run::ConflictQuestion& question) override;
     void ShowErrorAndStop(const std::string& title, const std::string& message) override;
@@ -26,6 +36,8 @@ class TerminalProxy : public run::MainThreadProxy {
     std::istream& in_;
     std::ostream& out_;
     std::mutex mutex_;
+    int inputFd_ = -1;
+    int cancelFd_ = -1;  // an eventfd, readable once the questions are cancelled
 };
 
 // Shows the confirmation and reads the answer: true for OK.

@@ -60,11 +60,16 @@ RunEngine::~RunEngine() {
     }
 }
 
+void RunEngine::Stop() {
+    // The worker notices at its next check. A run that has ended is not started again.
+    if (!state_.IsRunning()) return;
+    state_.mIsCopying = false;
+    state_.mUserPressedStop = true;
+}
+
 void RunEngine::TaskExecuteSyncOrBackup(int executedBy) {
     if (state_.IsRunning()) {
-        // This is Stop: the worker notices at its next check.
-        state_.mIsCopying = false;
-        state_.mUserPressedStop = true;
+        Stop();
         return;
     }
     if (worker_.joinable()) worker_.join();

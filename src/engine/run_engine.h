@@ -46,6 +46,9 @@ class RunEngine : private run::CopyHooks {
     // Starts a run on a worker thread or, while one is going on, stops it. executedBy says who
     // started it (run::kExecutedByUser, run::kExecutedByTimer, ...).
     void TaskExecuteSyncOrBackup(int executedBy);
+    // Stops the run going on, if any; never starts one (a stop that arrives as a run ends must
+    // not start another).
+    void Stop();
     // Waits for the worker thread of the last run, if any.
     void Wait();
     // Waits at most `timeout` for the worker of the last run to end; true once it has.

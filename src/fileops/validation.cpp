@@ -78,6 +78,15 @@ bool Validator::MayNest(const std::string& inner, const std::string& outer) cons
 
 bool Validator::ResolveTopFolder(std::string& path, bool isSource) {
     run::RunState& s = errors_.state();
+    if (!path.empty() && path.front() != '/') {
+        // Relative to whatever folder the program happens to be started in: never the same two
+        // folders twice.
+        errors_.SetErrMsg({GLS(isSource ? "Cannot find the source folder:"
+                                        : "Cannot find the destination folder:"),
+                           "\r", Quoted(path), "\r",
+                           GLS("A folder's path must begin with \"/\".")});
+        return false;
+    }
     ItemAttributes attrs = platform::ReadItemAttributes(path.c_str());
     if (!attrs.exists()) {
         if (path.empty()) {

@@ -94,5 +94,40 @@ with tempfile.TemporaryDirectory() as home:
         with open(side + '/f.txt') as f:
             check('%s/f.txt holds the destination\'s text' % side, f.read() == 'from B')
 
-print('1 passed' if not failures else '%d failed' % len(failures))
+    # Ctrl-C while the question waits stops the run at once: nothing is replaced, exit 3.
+    for folder, text, mtime in ((a, 'from A', 3000), (b, 'from B', 2000)):
+        with open(folder + '/f.txt', 'w') as f:
+            f.write(text)
+        os.utime(folder + '/f.txt', (mtime, mtime))
+        os.setxattr(folder + '/f.txt', 'user.quorvel.backup', b'1500')
+    pid, fd = pty.fork()
+    if pid == 0:
+        os.execve(quorvel, [quorvel, 'run', '--yes', '--session', 'Default Sync Session',
+                            '--document', doc], env)
+    seen = b''
+    wait_for('[q] Stop? ')
+    os.write(fd, b'\x03')
+    wait_for('stopping after the current action')
+    deadline = time.monotonic() + 10
+    while time.monotonic() < deadline:
+        done, status = os.waitpid(pid, os.WNOHANG)
+        if done:
+            break
+        try:
+            os.read(fd, 4096)
+        except OSError:
+            pass
+        time.sleep(0.05)
+    check('Ctrl-C at a question ends the run', done != 0)
+    if done:
+        check('exit status 3 after Ctrl-C, got %d' % os.waitstatus_to_exitcode(status),
+              os.waitstatus_to_exitcode(status) == 3)
+    else:
+        os.kill(pid, 9)
+        os.waitpid(pid, 0)
+    for side, text in ((a, 'from A'), (b, 'from B')):
+        with open(side + '/f.txt') as f:
+            check('%s/f.txt left as it was' % side, f.read() == text)
+
+print('2 passed' if not failures else '%d failed' % len(failures))
 sys.exit(1 if failures else 0)

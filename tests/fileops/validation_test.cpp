@@ -63,6 +63,7 @@ TEST_F(ValidationTest, FoldersAreValidRefusesWhatCannotBeATask) {
         {Dir("b/photos"), b, "Can't set a source folder inside the destination folder"},
         {Dir("b/photos/2026"), b + "/../b", "Can't set a source folder inside the destination folder"},
         {Dir("c"), Dir("cd"), ""},  // a shared beginning of the name is no nesting
+        {"c", b, "Cannot find the source folder:\r\"c\"\rA folder's path must begin with \"/\"."},
     };
     // clang-format on
     std::string log;  // each refusal is logged and counted
@@ -73,7 +74,7 @@ TEST_F(ValidationTest, FoldersAreValidRefusesWhatCannotBeATask) {
         log += "√ " + c.message + "\r";
     }
     EXPECT_EQ(state_.gDetailedLogText, log);
-    EXPECT_EQ(state_.gTotError, 11);
+    EXPECT_EQ(state_.gTotError, 12);
 
     // Nesting stays allowed where the walk never meets the inner folder.
     state_.flags.gIsExcludeOn = true;
