@@ -208,9 +208,10 @@ class IndexBuilder {
             b.failed = b.top.valid() ? std::string() : s_.gDestFolder;
             return Failed(a, b);
         }
-        std::thread other(
-            [&] { MakeExactSyncIndex(a.top, s_.gSourceFolder, treeSource, kSideA, a); });
-        MakeExactSyncIndex(b.top, s_.gDestFolder, treeDest, kSideB, b);
+        std::thread other([&] {
+            MakeExactSyncIndex(a.top, s_.gSourceFolder, treeSource, kSideA, a, s_.gSourceFileName);
+        });
+        MakeExactSyncIndex(b.top, s_.gDestFolder, treeDest, kSideB, b, s_.gDestFileName);
         other.join();
         if (!a.failed.empty() || !b.failed.empty()) return Failed(a, b);
         std::vector<std::string> keptA, keptB;
@@ -256,8 +257,10 @@ class IndexBuilder {
         return std::nullopt;
     }
 
+    // only: in a task between two files, the one file of the folder that belongs to it.
     void MakeExactSyncIndex(const platform::FolderHandle& dir, const std::string& folder,
-                            plist::NameTree& parent, int side, Side& found) {
+                            plist::NameTree& parent, int side, Side& found,
+                            const std::string& only = {}) {
         if (!found.failed.empty()) return;
         parent.entries.push_back({EncodeIndexText(platform::LastPathComponent(folder)),
                                   std::make_unique<plist::NameTree>()});
@@ -297,6 +300,9 @@ class IndexBuilder {
             return;
         }
         std::vector<Entry>& listing = *listed;
+        if (!only.empty()) {
+            std::erase_if(listing, [&only](const Entry& e) { return e.name != only; });
+        }
         if (noneKept) TakeSettled(listing, settled->entries);
         {
             std::lock_guard lock(mutex_);

@@ -246,6 +246,8 @@ bool RunEngine::ScanOneTask(std::int64_t sessionIndex, std::int64_t taskIndex) {
             first.name = platform::LastPathComponent(source);
             const std::string destName = platform::LastPathComponent(dest);
             if (destName != first.name) first.destName = destName;
+            state_.gSourceFileName = first.name;
+            state_.gDestFileName = destName;
             first.copyMode = run::kModeDescend;
             root.subItems.push_back(std::move(first));
             source = platform::ParentFolder(source);
@@ -422,6 +424,8 @@ void RunEngine::PurgeBeforeScanOneTask() {
     s.gItemsToDo = 0;
     s.gConflictsSkipped = 0;
     s.gCompareExactSyncAtIndex = false;
+    s.gSourceFileName.clear();
+    s.gDestFileName.clear();
     s.gDetailedLogText.clear();
     s.restoreBackupDateArray.clear();
     s.settledFolders.clear();
@@ -433,6 +437,8 @@ void RunEngine::PurgeAfterScanOneTask(std::int64_t taskIndex, bool walked) {
     log.taskIndex = taskIndex;
     log.gSourceFolder = s.gSourceFolder;
     log.gDestFolder = s.gDestFolder;
+    log.gSourceFileName = s.gSourceFileName;
+    log.gDestFileName = s.gDestFileName;
     log.gAFoldersScanned = s.gAFoldersScanned;
     log.gAFilesScanned = s.gAFilesScanned;
     log.gBFoldersScanned = s.gBFoldersScanned;
@@ -532,6 +538,8 @@ void RunEngine::PurgeAfterWholeSyncBackup() {
             }
             s.gSourceFolder = task.gSourceFolder;
             s.gDestFolder = task.gDestFolder;
+            s.gSourceFileName = task.gSourceFileName;
+            s.gDestFileName = task.gDestFileName;
             if (s.flags.gIsSyncOn && s.flags.gIsExactOn) {
                 s.addToExactIndexArray = task.addToExactIndexArray;
                 s.restoreBackupDateArray = task.restoreBackupDateArray;

@@ -102,6 +102,8 @@ struct TaskLog {
     std::int64_t taskIndex = 0;
     std::string gSourceFolder;
     std::string gDestFolder;
+    std::string gSourceFileName;  // a task between two files: their names
+    std::string gDestFileName;
     std::int64_t gAFoldersScanned = 0, gAFilesScanned = 0, gBFoldersScanned = 0, gBFilesScanned = 0;
     std::int64_t gTotError = 0;
     std::int64_t gItemsToDo = 0;
@@ -163,6 +165,10 @@ struct RunState {
     ConflictPolicies conflicts;
     std::string gSourceFolder;
     std::string gDestFolder;
+    // A task between two files: gSourceFolder and gDestFolder are their folders, and these
+    // are the two files' names; nothing else in those folders belongs to the task.
+    std::string gSourceFileName;
+    std::string gDestFileName;
     std::optional<double> mainSourceFolderBackupDate;
     std::optional<double> mainDestFolderBackupDate;
     bool gCompareExactSyncAtIndex = false;

@@ -51,9 +51,7 @@ void RunController::Start() {
 
 void RunController::Stop() {
     if (!active_ || !run_) return;
-    run::RunState& s = run_->engine.state();
-    s.mUserPressedStop = true;
-    s.mIsCopying = false;
+    run_->engine.Stop();
 }
 
 void RunController::Conclude() {

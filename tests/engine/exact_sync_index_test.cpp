@@ -655,5 +655,25 @@ TEST_F(ExactSyncTest, IndexFilesAreNeverWrittenThroughALinkAndLeftoversGo) {
         ReadIndex(kExactSyncPairIndexName).dictAt("treeSource")->dictAt("A")->contains("x"));
 }
 
+// A task between two files indexes and stamps those two files, not the rest of their folders.
+TEST_F(ExactSyncTest, AFileToFileTaskIndexesOnlyItsTwoFiles) {
+    tree.Build({"A/f.txt:a@2000", "A/other@1000", "B/f.txt:b@1000", "B/mine@1000"});
+    test::SetOption(doc, 0, "consoleDict", "topFolder", tree.path("A/f.txt"));
+    test::SetOption(doc, 0, "consoleDict", "bottomFolder", tree.path("B/f.txt"));
+    Run();
+    EXPECT_EQ(test::ReadText(tree.path("B/f.txt")), "a");
+    const plist::Value pair = ReadIndex(kExactSyncPairIndexName);
+    const plist::Value& treeA = *pair.dictAt("treeSource")->dictAt("A");
+    const plist::Value& treeB = *pair.dictAt("treeDest")->dictAt("B");
+    EXPECT_EQ(treeA.dict().size(), 1u);
+    EXPECT_TRUE(treeA.contains("f.txt"));
+    EXPECT_EQ(treeB.dict().size(), 1u);
+    if (tree.HasUserXattrs()) {
+        EXPECT_EQ(tree.BackupDate("A/other"), -1);
+        EXPECT_EQ(tree.BackupDate("B/mine"), -1);
+        EXPECT_NE(tree.BackupDate("B/f.txt"), -1);
+    }
+}
+
 }  // namespace
 }  // namespace qv::engine
