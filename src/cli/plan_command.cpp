@@ -24,6 +24,7 @@ class UnattendedProxy : public run::MainThreadProxy {
     }
     void ShowErrorAndStop(const std::string&, const std::string&) override {}
     bool AskSkipAndContinue(const std::string&, const std::string&) override { return true; }
+    bool ConfirmDeletion(const std::string&) override { return false; }
 };
 
 void WriteTextItems(std::ostream& out, const std::vector<PlanItem>& items,

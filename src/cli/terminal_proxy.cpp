@@ -120,8 +120,17 @@ bool TerminalProxy::AskSkipAndContinue(const std::string& title, const std::stri
              << GLS("Stop") << "? " << std::flush;
         const char key = ReadKey();
         if (key == 0 || key == ' ' || key == 'c') return true;  // Continue is the default
-        if (key == 's') return false;
+        if (key == 's' || key == 'q') return false;             // q: the questions were cancelled
     }
+}
+
+bool TerminalProxy::ConfirmDeletion(const std::string& message) {
+    std::lock_guard lock(mutex_);
+    out_ << "\n"
+         << ForTerminal(message) << "\n[d] " << GLS("Delete") << "   [K] " << GLS("Keep") << "? "
+         << std::flush;
+    // Anything but d keeps everything: the end of the input, a stop, a stray key.
+    return ReadKey() == 'd';
 }
 
 bool AskConfirmation(const engine::Confirmation& confirmation, std::istream& in,

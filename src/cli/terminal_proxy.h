@@ -28,6 +28,7 @@ class TerminalProxy : public run::MainThreadProxy {
     run::ConflictReply AskReplace(const run::ConflictQuestion& question) override;
     void ShowErrorAndStop(const std::string& title, const std::string& message) override;
     bool AskSkipAndContinue(const std::string& title, const std::string& message) override;
+    bool ConfirmDeletion(const std::string& message) override;
 
   private:
     // The first character of the next line typed, lower-cased; 0 at the end of the input.

@@ -291,6 +291,10 @@ bool RunEngine::ScanOneTask(std::int64_t sessionIndex, std::int64_t taskIndex) {
             taskWalked = scan == FolderScanner::ScanResult::kComplete && state_.IsRunning();
             if (!walked) {
                 result = false;
+            } else if (!EmptySideDeletionAllowed(root)) {
+                // Nothing of the task is done; its index stays as it was.
+                taskWalked = false;
+                result = false;
             } else if (!root.subItems.empty() || !root.leftovers.empty()) {
                 if (root.copyMode == run::kModeDescend) {
                     ++state_.categories.gFoldersToDescend;
@@ -305,6 +309,45 @@ bool RunEngine::ScanOneTask(std::int64_t sessionIndex, std::int64_t taskIndex) {
     }
     PurgeAfterScanOneTask(taskIndex, taskWalked);
     return result;
+}
+
+namespace {
+
+// The items a tree deletes on one side (a folder and each item inside it count one each).
+std::int64_t CountDeletions(const std::vector<run::PlanItem>& items, int mode) {
+    std::int64_t n = 0;
+    for (const run::PlanItem& item : items) {
+        if (item.copyMode == mode) ++n;
+        n += CountDeletions(item.subItems, mode);
+    }
+    return n;
+}
+
+}  // namespace
+
+bool RunEngine::EmptySideDeletionAllowed(const run::TaskRoot& root) {
+    run::RunState& s = state_;
+    if (!s.flags.gIsExactOn || !s.prefConfirmEmptySideDeletion) return true;
+    // A side that held nothing the walk examined, while the plan empties the other: an
+    // unplugged drive, a wrong folder, a script that cleared it. Its deletions are not done
+    // without a person saying so.
+    for (const bool aEmpty : {true, false}) {
+        const std::int64_t scanned =
+            aEmpty ? s.gAFilesScanned + s.gAFoldersScanned : s.gBFilesScanned + s.gBFoldersScanned;
+        const std::int64_t deletions =
+            CountDeletions(root.subItems, aEmpty ? run::kModeDeleteInB : run::kModeDeleteInA);
+        if (scanned != 0 || deletions == 0) continue;
+        const std::string& empty = aEmpty ? root.source : root.dest;
+        const std::string& other = aEmpty ? root.dest : root.source;
+        const std::string message =
+            platform::FormatText(GLS("The folder \"%@\" is empty. Delete the %ld items of \"%@\"?"),
+                                 {empty, std::to_string(deletions), other});
+        if (s.StartedByUser() && proxy_.ConfirmDeletion(message)) return true;
+        errors_.SetErrMsg({message});
+        errors_.LogAndCountError();
+        return false;
+    }
+    return true;
 }
 
 void RunEngine::NoteExactSyncIndexNotUsed() {
@@ -354,6 +397,7 @@ void RunEngine::PurgeBeforeWholeSyncBackup() {
     s.gModificationDelta =
         preferences_.intAt("prefModificationDelta") == 1 && delta > 0 ? delta : 0;
     s.prefPreview = preferences_.intAt("prefPreview") != 0;
+    s.prefConfirmEmptySideDeletion = preferences_.intAt("prefConfirmEmptySideDeletion", 1) != 0;
     s.gErrorTitleDialog = GLS("Warning:");
 }
 

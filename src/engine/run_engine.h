@@ -70,6 +70,9 @@ class RunEngine : private run::CopyHooks {
     bool CheckIfCreateSubDestFolder(std::int64_t sessionIndex);
 
     void NoteExactSyncIndexNotUsed();
+    // False when an exact task would empty one side because the other is empty, and no person
+    // confirmed it (an unattended run never deletes so); the refusal is the task's error.
+    bool EmptySideDeletionAllowed(const run::TaskRoot& root);
     void PurgeBeforeWholeSyncBackup();
     void PurgeBeforeScanOneSession(std::int64_t sessionIndex);
     void PurgeBeforeScanAndCopyOneSession(const plist::Value& session);

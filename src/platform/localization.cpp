@@ -307,4 +307,20 @@ void InstallLocalizer(Localizer localizer) {
 
 const Localizer& CurrentLocalizer() { return *InstalledLocalizer(); }
 
+std::string FormatText(std::string_view format, std::initializer_list<std::string_view> args) {
+    std::string out;
+    auto next = args.begin();
+    for (std::size_t i = 0; i < format.size(); ++i) {
+        const std::string_view rest = format.substr(i);
+        const std::size_t width = rest.starts_with("%@") ? 2 : rest.starts_with("%ld") ? 3 : 0;
+        if (width == 0 || next == args.end()) {
+            out += format[i];
+            continue;
+        }
+        out += *next++;
+        i += width - 1;
+    }
+    return out;
+}
+
 }  // namespace qv::platform

@@ -6,6 +6,7 @@
 // translators' tools read and write:  /* comment */  "English text" = "Translated text";
 // (UTF-8, or UTF-16 with a byte-order mark; escapes \" \\ \n \r \t \Uxxxx).
 
+#include <initializer_list>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -50,6 +51,9 @@ void InstallLocalizer(Localizer localizer);
 const Localizer& CurrentLocalizer();
 
 inline std::string GLS(std::string_view text) { return CurrentLocalizer().GLS(text); }
+// A text with "%@" and "%ld" placeholders filled, in order, with args (what is put in is
+// never read again as a placeholder).
+std::string FormatText(std::string_view format, std::initializer_list<std::string_view> args);
 inline std::string YesNo(long long value) { return CurrentLocalizer().YesNo(value); }
 
 // Message shown when no string table can be found.

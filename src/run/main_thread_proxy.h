@@ -57,6 +57,8 @@ class MainThreadProxy {
     virtual void ShowErrorAndStop(const std::string& title, const std::string& message) = 0;
     // Error policy 3: true to skip and continue, false to stop.
     virtual bool AskSkipAndContinue(const std::string& title, const std::string& message) = 0;
+    // Before a mass deletion: true to delete, false (the default answer) to keep everything.
+    virtual bool ConfirmDeletion(const std::string& message) = 0;
 };
 
 }  // namespace qv::run

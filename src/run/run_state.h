@@ -159,6 +159,9 @@ struct RunState {
     bool gMakeErrorsLog = false;
     int gIsOnError = kOnErrorAsk;
     bool prefPreview = false;
+    // An exact task that would delete the items of one side because the other side is empty
+    // asks first (or, unattended, fails).
+    bool prefConfirmEmptySideDeletion = true;
 
     // Session and task being scanned.
     SessionFlags flags;

@@ -27,6 +27,7 @@ plist::Value Preferences::GetDefaultPreferencesDict() const {
         {"versionApp", kApplicationVersion},
         {"prefSyncAndQuit", 0},
         {"prefAskConfirmation", 1},
+        {"prefConfirmEmptySideDeletion", 1},
         {"prefPreview", 0},
         {"prefPreviewExpanded", 0},
         {"prefBeepWhenDone", 0},

@@ -22,6 +22,13 @@ ErrorAlert::ErrorAlert(Kind kind, const std::string& title, const std::string& m
         setIcon(QMessageBox::Warning);
         stop_ = addButton(Str(GLS("OK")), QMessageBox::AcceptRole);
         setDefaultButton(static_cast<QPushButton*>(stop_));
+    } else if (kind == Kind::ConfirmsDeletion) {
+        setIcon(QMessageBox::Warning);
+        setText(Lines(message));
+        setInformativeText(QString());
+        stop_ = addButton(Str(GLS("Keep")), QMessageBox::RejectRole);
+        continue_ = addButton(Str(GLS("Delete")), QMessageBox::DestructiveRole);
+        setDefaultButton(static_cast<QPushButton*>(stop_));
     } else {
         setIcon(QMessageBox::Critical);
         stop_ = addButton(Str(GLS("Stop")), QMessageBox::RejectRole);

@@ -13,7 +13,8 @@ namespace qv::ui {
 class ErrorAlert : public QMessageBox {
     Q_OBJECT
   public:
-    enum class Kind { Stops, AsksSkipAndContinue };
+    // ConfirmsDeletion: Delete or Keep, Keep being the default and the answer of Escape.
+    enum class Kind { Stops, AsksSkipAndContinue, ConfirmsDeletion };
     using Reply = std::function<void(bool goOn)>;
     ErrorAlert(Kind kind, const std::string& title, const std::string& message, Reply reply,
                QWidget* parent);

@@ -4,6 +4,7 @@
 #include <future>
 #include <memory>
 
+#include "platform/localization.h"
 #include "ui/error_alert.h"
 #include "ui/replace_file_dialog.h"
 
@@ -94,6 +95,17 @@ bool GuiProxy::AskSkipAndContinue(const std::string& title, const std::string& m
         [this, title, message](std::function<void(bool)> reply) {
             auto* alert = new ErrorAlert(ErrorAlert::Kind::AsksSkipAndContinue, title, message,
                                          std::move(reply), dialogParent_);
+            alert->open();
+        },
+        false);
+}
+
+bool GuiProxy::ConfirmDeletion(const std::string& message) {
+    return AskOnMainThread<bool>(
+        [this, message](std::function<void(bool)> reply) {
+            auto* alert =
+                new ErrorAlert(ErrorAlert::Kind::ConfirmsDeletion, platform::GLS("Warning:"),
+                               message, std::move(reply), dialogParent_);
             alert->open();
         },
         false);

@@ -64,7 +64,8 @@ class ExactSyncTest : public ::testing::Test {
     test::TreeFixture tree;
     test::TempDir support;
     sessions::SessionDocument doc;
-    plist::Value prefs = plist::Dict{{"prefOnError", 2}};
+    // Cases here often empty a side on purpose; the guard against that has a test of its own.
+    plist::Value prefs = plist::Dict{{"prefOnError", 2}, {"prefConfirmEmptySideDeletion", 0}};
     test::FakeProxy proxy;
     fileops::TWUtilities tw;
     fileops::RunExecutor executor{proxy, tw};
@@ -673,6 +674,50 @@ TEST_F(ExactSyncTest, AFileToFileTaskIndexesOnlyItsTwoFiles) {
         EXPECT_EQ(tree.BackupDate("B/mine"), -1);
         EXPECT_NE(tree.BackupDate("B/f.txt"), -1);
     }
+}
+
+// One side found empty while the plan would delete every item of the other (a drive not
+// mounted, the wrong folder, a script that cleared it): a person is asked, No is the default,
+// and a run nobody watches deletes nothing and counts the task as failed.
+TEST_F(ExactSyncTest, EmptyingASideBecauseTheOtherIsEmptyIsAskedFirst) {
+    prefs.set("prefConfirmEmptySideDeletion", 1);
+    tree.Build({"A/x", "A/d/y"});
+    Run();
+    std::filesystem::remove_all(tree.path("A/d"));
+    std::filesystem::remove(tree.path("A/x"));
+    const std::string question =
+        "The folder \"" + tree.a() + "\" is empty. Delete the 3 items of \"" + tree.b() + "\"?";
+    const std::string before = test::ReadText(File(kExactSyncPairIndexName));
+    // Unattended: refused without asking, an error of the task.
+    engine.reset();
+    RunOptions options;
+    options.sessionIndex = 0;
+    engine.emplace(doc, prefs, proxy, index, executor, tw, options);
+    engine->state().mExecutedBy = run::kExecutedByTimer;
+    engine->ExecuteSyncBackup();
+    EXPECT_TRUE(proxy.deletionQuestions().empty());
+    EXPECT_EQ(engine->state().gGlobalError, 1);
+    EXPECT_NE(engine->state().logSessionArray[0].logTaskArray[0].gDetailedLogText.find(question),
+              std::string::npos);
+    EXPECT_TRUE(Exists("B/x"));
+    EXPECT_EQ(test::ReadText(File(kExactSyncPairIndexName)), before);
+    // Attended: asked; No keeps everything, Yes deletes.
+    for (const bool yes : {false, true}) {
+        proxy.confirmDeletion = yes;
+        Run();
+        EXPECT_EQ(proxy.deletionQuestions().back(), question);
+        EXPECT_EQ(Exists("B/x"), !yes);
+        EXPECT_EQ(Exists("B/d/y"), !yes);
+    }
+    // Off, the design's behaviour: deleted without a question.
+    prefs.set("prefConfirmEmptySideDeletion", 0);
+    tree.Build({"A/z"});
+    Run();
+    std::filesystem::remove(tree.path("A/z"));
+    const std::size_t asked = proxy.deletionQuestions().size();
+    Run();
+    EXPECT_FALSE(Exists("B/z"));
+    EXPECT_EQ(proxy.deletionQuestions().size(), asked);
 }
 
 }  // namespace

@@ -95,7 +95,8 @@ struct Scan {
     test::TreeFixture tree;
     test::FakeProxy proxy;
     sessions::SessionDocument doc;
-    plist::Value prefs = plist::Dict{};
+    // Cases here often empty a side on purpose; the guard against that has a test of its own.
+    plist::Value prefs = plist::Dict{{"prefConfirmEmptySideDeletion", 0}};
     RunOptions options;
 };
 

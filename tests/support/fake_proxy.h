@@ -103,6 +103,17 @@ class FakeProxy : public run::MainThreadProxy {
         errors_.push_back(message);
         return skipAndContinue;
     }
+    // The answer to a mass deletion's confirmation, and the messages it was asked with.
+    bool confirmDeletion = false;
+    std::vector<std::string> deletionQuestions() const {
+        std::lock_guard lock(mutex_);
+        return deletionQuestions_;
+    }
+    bool ConfirmDeletion(const std::string& message) override {
+        std::lock_guard lock(mutex_);
+        deletionQuestions_.push_back(message);
+        return confirmDeletion;
+    }
 
   private:
     void Called(Hook hook) {
@@ -116,6 +127,7 @@ class FakeProxy : public run::MainThreadProxy {
     mutable std::mutex mutex_;
     std::vector<run::ConflictQuestion> questions_;
     std::vector<std::string> errors_;
+    std::vector<std::string> deletionQuestions_;
     std::map<Hook, int> hookCalls_;
 };
 

@@ -413,9 +413,19 @@ void ConsoleTest::AnExactSynchronizeFromTheWindowKeepsItsIndex() {
     const std::string folder = c.app->paths().pathExactSyncIndexFolder;
     QVERIFY(platform::ItemExists(folder + "/QV3ExactSyncIndex.plist"));
     QVERIFY(::unlink(c.tree.path("A/f").c_str()) == 0);
-    c.window->mainButton()->click();
-    QVERIFY(c.WaitForRunEnd());
-    QVERIFY(!platform::ItemExists(c.tree.path("B/f")));
+    // A is empty now: emptying B too is asked first, and Keep (the default) deletes nothing.
+    for (const bool confirm : {false, true}) {
+        c.window->mainButton()->click();
+        ErrorAlert* alert = c.WaitForDialog<ErrorAlert>();
+        QVERIFY(alert != nullptr);
+        QCOMPARE(Q(alert->text()), "The folder \"" + c.tree.a() +
+                                       "\" is empty. Delete the 1 items of \"" + c.tree.b() +
+                                       "\"?");
+        QCOMPARE(alert->defaultButton(), alert->stopButton());
+        (confirm ? alert->continueButton() : alert->stopButton())->click();
+        QVERIFY(c.WaitForRunEnd());
+        QCOMPARE(platform::ItemExists(c.tree.path("B/f")), !confirm);
+    }
 }
 
 }  // namespace qv::ui
