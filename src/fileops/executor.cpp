@@ -555,9 +555,10 @@ bool Executor::CopySource(const Place& source, const Place& dest, int m, bool de
             }
             const bool toExists = StatAt(to.fd(), *to.name).error != ENOENT;
             if (isFolder && create) return CreateFolder(to, aToB, toExists);
-            if (isFolder) return ReplaceDestFile(to, from, aToB, false, false, err);
-            return toExists ? ReplaceDestFile(to, from, aToB, isSymLink, isPackage, err)
-                            : CopyFile(from, to, aToB, isSymLink, isPackage, err);
+            if (isFolder) return ReplaceDestFile(to, from, fromAttrs, aToB, false, false, err);
+            return toExists
+                       ? ReplaceDestFile(to, from, fromAttrs, aToB, isSymLink, isPackage, err)
+                       : CopyFile(from, fromAttrs, to, aToB, isSymLink, isPackage, err);
         }
         case run::kModeDeleteInA:
         case run::kModeDeleteInB:
@@ -692,10 +693,12 @@ bool Executor::DeleteFile(const Place& item, bool aToB, bool exists, bool delete
     return true;
 }
 
-bool Executor::CopyToTemporary(const Place& from, const FolderHandle& folder,
-                               const std::string& avoid, std::string& err, Temporary& temp) {
-    if (CopyRegularToTemporary(from, folder, avoid, err, temp)) return true;
+bool Executor::CopyToTemporary(const Place& from, const ItemAttributes& fromAttrs,
+                               const FolderHandle& folder, const std::string& avoid,
+                               std::string& err, Temporary& temp) {
+    if (CopyRegularToTemporary(from, fromAttrs, folder, avoid, err, temp)) return true;
     if (!err.empty()) return false;
+    // Not a regular file, or no longer the one CopySource found: looked at afresh.
     const platform::StatResult st = StatAt(from.fd(), *from.name);
     if (!st.ok()) {
         err = SystemError(phrases_.error, st.error);
@@ -751,17 +754,16 @@ bool Executor::CopyToTemporary(const Place& from, const FolderHandle& folder,
     return true;
 }
 
-bool Executor::CopyRegularToTemporary(const Place& from, const FolderHandle& folder,
-                                      const std::string& avoid, std::string& err,
-                                      Temporary& temp) {
+bool Executor::CopyRegularToTemporary(const Place& from, const ItemAttributes& before,
+                                      const FolderHandle& folder, const std::string& avoid,
+                                      std::string& err, Temporary& temp) {
     auto failed = [&](const std::string& why) {
         err = "\r" + phrases_.error + " " + why;
         return false;
     };
     // Only a regular file is opened here: opening a FIFO or a device can wake or move what
     // stands behind it. Anything else, or an item replaced in between, is the general copy's.
-    const platform::StatResult before = StatAt(from.fd(), *from.name);
-    if (!before.ok() || before.attributes.type != platform::ItemType::RegularFile) return false;
+    if (before.type != platform::ItemType::RegularFile) return false;
     temp.src.reset(sys().openat(from.fd(), from.name->c_str(),
                                 O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY, 0));
     if (!temp.src.valid()) {
@@ -773,8 +775,8 @@ bool Executor::CopyRegularToTemporary(const Place& from, const FolderHandle& fol
         0) {
         return failed(std::strerror(errno));
     }
-    if (!S_ISREG(stx.stx_mode) || stx.stx_ino != before.attributes.ino ||
-        makedev(stx.stx_dev_major, stx.stx_dev_minor) != before.attributes.dev) {
+    if (!S_ISREG(stx.stx_mode) || stx.stx_ino != before.ino ||
+        makedev(stx.stx_dev_major, stx.stx_dev_minor) != before.dev) {
         temp.src.Close();
         return false;
     }
@@ -969,8 +971,8 @@ bool Executor::FinishTemporary(const Place& from, const FolderHandle& folder,
     return ok;
 }
 
-bool Executor::CopyFile(const Place& from, const Place& to, bool aToB, bool isSymLink,
-                        bool isPackage, std::string& err) {
+bool Executor::CopyFile(const Place& from, const ItemAttributes& fromAttrs, const Place& to,
+                        bool aToB, bool isSymLink, bool isPackage, std::string& err) {
     run::RunState& s = *state_;
     const FolderHandle& folder = *to.folder;
     bool chainUsed = false;
@@ -989,7 +991,7 @@ bool Executor::CopyFile(const Place& from, const Place& to, bool aToB, bool isSy
     }
     Temporary temp;
     if (ok) {
-        ok = CopyToTemporary(from, folder, *to.name, err, temp) &&
+        ok = CopyToTemporary(from, fromAttrs, folder, *to.name, err, temp) &&
              PutNew(folder, temp, *to.name, err);
     }
     if (!ok) {
@@ -1050,8 +1052,8 @@ bool Executor::CheckFreeSpaceFor(const Place& item, const FolderHandle& folder, 
     return false;
 }
 
-bool Executor::ReplaceDestFile(const Place& to, const Place& from, bool aToB, bool isSymLink,
-                               bool isPackage, std::string& err) {
+bool Executor::ReplaceDestFile(const Place& to, const Place& from, const ItemAttributes& fromAttrs,
+                               bool aToB, bool isSymLink, bool isPackage, std::string& err) {
     run::RunState& s = *state_;
     const FolderHandle& folder = *to.folder;
     bool chainUsed = false;
@@ -1073,7 +1075,7 @@ bool Executor::ReplaceDestFile(const Place& to, const Place& from, bool aToB, bo
     Temporary temp;
     // The item replaced stands in the folder, so no temporary takes its name; nor the name
     // the copy is to have, when that differs.
-    if (ok) ok = CopyToTemporary(from, folder, target, err, temp);
+    if (ok) ok = CopyToTemporary(from, fromAttrs, folder, target, err, temp);
     if (ok && target != *to.name && StatAt(folder.fd(), *to.name).ok()) {
         // Names that differ only in case: the old one goes when the new one is in place.
         ok = PutInPlace(folder, temp, *to.name, err);

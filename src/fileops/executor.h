@@ -99,9 +99,11 @@ class Executor : public run::CopyExecutor {
     bool Unreachable(const Place& item, const std::string& action);
     bool CreateFolder(const Place& folder, bool aToB, bool destExists);
     bool DeleteFolder(const Place& folder, bool aToB, bool deleteParent);
-    bool CopyFile(const Place& from, const Place& to, bool aToB, bool isSymLink, bool isPackage,
-                  std::string& err);
-    bool ReplaceDestFile(const Place& to, const Place& from, bool aToB, bool isSymLink,
+    // fromAttrs: from as CopySource found it.
+    bool CopyFile(const Place& from, const platform::ItemAttributes& fromAttrs, const Place& to,
+                  bool aToB, bool isSymLink, bool isPackage, std::string& err);
+    bool ReplaceDestFile(const Place& to, const Place& from,
+                         const platform::ItemAttributes& fromAttrs, bool aToB, bool isSymLink,
                          bool isPackage, std::string& err);
     bool DeleteFile(const Place& item, bool aToB, bool exists, bool deleteParent,
                     std::string& err);
@@ -113,12 +115,14 @@ class Executor : public run::CopyExecutor {
     // Writes a complete copy of from under a fresh temporary name in folder, never the name
     // `avoid` (the item it is to replace or become). False when it cannot (err says why, and
     // no temporary is left).
-    bool CopyToTemporary(const Place& from, const platform::FolderHandle& folder,
-                         const std::string& avoid, std::string& err, Temporary& temp);
+    bool CopyToTemporary(const Place& from, const platform::ItemAttributes& fromAttrs,
+                         const platform::FolderHandle& folder, const std::string& avoid,
+                         std::string& err, Temporary& temp);
     // CopyToTemporary for a regular file, through open descriptors. False with an empty err
     // when from is no longer a regular file.
-    bool CopyRegularToTemporary(const Place& from, const platform::FolderHandle& folder,
-                                const std::string& avoid, std::string& err, Temporary& temp);
+    bool CopyRegularToTemporary(const Place& from, const platform::ItemAttributes& fromAttrs,
+                                const platform::FolderHandle& folder, const std::string& avoid,
+                                std::string& err, Temporary& temp);
     // Gives the open, marked, complete file dst a temporary name in folder.
     bool NameTemporaryFile(const platform::FolderHandle& folder, const std::string& avoid,
                            Temporary& temp, std::string& err);

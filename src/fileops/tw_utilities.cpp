@@ -90,16 +90,21 @@ std::string WithoutTrailingSlashes(std::string path) {
     return path;
 }
 
+// dirFd AT_FDCWD: item is a whole path.
 std::optional<std::string> ReadXattrAt(int dirFd, const std::string& item, const char* name) {
+    const auto get = [&](void* value, std::size_t size) {
+        return dirFd == AT_FDCWD ? sys().lgetxattr(item.c_str(), name, value, size)
+                                 : sys().getxattrat(dirFd, item.c_str(), name, value, size);
+    };
     std::string value(64, '\0');
     for (int attempt = 0; attempt < 4; ++attempt) {
-        const ssize_t n = sys().getxattrat(dirFd, item.c_str(), name, value.data(), value.size());
+        const ssize_t n = get(value.data(), value.size());
         if (n >= 0) {
             value.resize(static_cast<std::size_t>(n));
             return value;
         }
         if (errno != ERANGE) return std::nullopt;
-        const ssize_t needed = sys().getxattrat(dirFd, item.c_str(), name, nullptr, 0);
+        const ssize_t needed = get(nullptr, 0);
         if (needed < 0) return std::nullopt;
         value.assign(static_cast<std::size_t>(needed) + 1, '\0');
     }
@@ -174,9 +179,9 @@ std::optional<std::uint16_t> FinderFlags(int dirFd, const std::string& item) {
 }
 
 // The folder's ".hidden" list (the desktop file managers' convention), when it has one.
-std::optional<std::string> ReadHiddenList(int dirFd) {
+std::optional<std::string> ReadHiddenList(int dirFd, const std::string& name) {
     const platform::UniqueFd fd(
-        sys().openat(dirFd, ".hidden", O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY, 0));
+        sys().openat(dirFd, name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY, 0));
     if (!fd.valid()) return std::nullopt;
     struct stat st {};
     if (sys().fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode) ||
@@ -196,8 +201,7 @@ std::optional<std::string> ReadHiddenList(int dirFd) {
     return bytes;
 }
 
-bool ListedInHiddenFile(int dirFd, const std::string& name) {
-    const auto list = ReadHiddenList(dirFd);
+bool ListedInHiddenFile(const std::optional<std::string>& list, const std::string& name) {
     if (!list) return false;
     std::string_view rest = *list;
     while (!rest.empty()) {
@@ -402,9 +406,14 @@ bool TWUtilities::IsInvisible(const std::string& path, bool includeDotStart) con
     const std::string trimmed = WithoutTrailingSlashes(path);
     const std::string name = platform::LastPathComponent(trimmed);
     if (!name.empty() && name[0] == '.') return includeDotStart;
-    const platform::FolderHandle folder = platform::FolderHandle::OpenTop(
-        platform::ParentFolder(trimmed));
-    return folder.valid() && IsInvisible(folder.fd(), name, includeDotStart);
+    if (!LStat(trimmed)) return false;
+    if (const auto flags = FinderFlags(AT_FDCWD, trimmed);
+        flags && (*flags & kFinderFlagInvisible)) {
+        return true;
+    }
+    return ListedInHiddenFile(
+        ReadHiddenList(AT_FDCWD, platform::JoinPath(platform::ParentFolder(trimmed), ".hidden")),
+        name);
 }
 
 bool TWUtilities::IsInvisible(int dirFd, const std::string& name, bool includeDotStart) const {
@@ -413,12 +422,12 @@ bool TWUtilities::IsInvisible(int dirFd, const std::string& name, bool includeDo
     if (const auto flags = FinderFlags(dirFd, name); flags && (*flags & kFinderFlagInvisible)) {
         return true;
     }
-    return ListedInHiddenFile(dirFd, name);
+    return ListedInHiddenFile(ReadHiddenList(dirFd, ".hidden"), name);
 }
 
 std::set<std::string> TWUtilities::HiddenNamesIn(int dirFd) const {
     std::set<std::string> names;
-    const auto list = ReadHiddenList(dirFd);
+    const auto list = ReadHiddenList(dirFd, ".hidden");
     if (!list) return names;
     std::string_view rest = *list;
     while (!rest.empty()) {

@@ -137,6 +137,10 @@ int FileSystem::removexattrat(int dirFd, const char* name, const char* attr) {
     return OnItem(dirFd, name, [&](const char* p) { return ::removexattr(p, attr); });
 }
 
+ssize_t FileSystem::lgetxattr(const char* path, const char* attr, void* value, std::size_t size) {
+    return ::lgetxattr(path, attr, value, size);
+}
+
 int FileSystem::chmodat(int dirFd, const char* name, mode_t mode) {
     return OnItem(dirFd, name, [&](const char* p) { return ::chmod(p, mode); });
 }

@@ -87,6 +87,9 @@ class FileSystem {
                            std::size_t size, int flags);
     virtual ssize_t listxattrat(int dirFd, const char* name, char* list, std::size_t size);
     virtual int removexattrat(int dirFd, const char* name, const char* attr);
+    // An extended attribute of an item given by a whole path, a final link not followed (the
+    // one call a path's attribute costs, for callers that have no open folder).
+    virtual ssize_t lgetxattr(const char* path, const char* attr, void* value, std::size_t size);
     // The inode flags (FS_IOC_GETFLAGS / FS_IOC_SETFLAGS).
     virtual int getflags(int fd, int* flags);
     virtual int setflags(int fd, int flags);
