@@ -81,7 +81,7 @@ struct Arguments {
 };
 
 int Usage(std::ostream& err, const std::string& message) {
-    err << "quorvel: " << message << "\n"
+    err << "quorvel: " << TerminalName(message) << "\n"
         << "Try 'quorvel --help'.\n";
     return kExitUsage;
 }
@@ -178,10 +178,11 @@ int List(app::MainApp& app, std::ostream& out) {
         const plist::Value* console = session->dictAt("consoleDict");
         const std::int64_t task = settings ? settings->intAt("settTask") : 0;
         const std::int64_t exact = settings ? settings->intAt("settExact") : 0;
-        out << i << '\t' << doc.GetSessionName(i) << '\t'
+        out << i << '\t' << TerminalName(doc.GetSessionName(i)) << '\t'
             << GLS(task == sessions::kTaskSynchronize ? "Synchronize" : "Backup") << '\t'
-            << platform::YesNo(exact) << '\t' << (console ? console->stringAt("topFolder") : "")
-            << '\t' << (console ? console->stringAt("bottomFolder") : "") << '\n';
+            << platform::YesNo(exact) << '\t'
+            << TerminalName(console ? console->stringAt("topFolder") : "") << '\t'
+            << TerminalName(console ? console->stringAt("bottomFolder") : "") << '\n';
     }
     return kExitOk;
 }

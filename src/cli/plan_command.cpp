@@ -32,7 +32,8 @@ void WriteTextItems(std::ostream& out, const std::vector<PlanItem>& items,
         const std::string itemSource = item.source(source);
         const std::string itemDest = item.dest(dest);
         out << std::string(static_cast<std::size_t>(depth) * 2, ' ')
-            << run::CopyModeName(item.copyMode) << '\t' << itemSource << '\t' << itemDest << '\n';
+            << run::CopyModeName(item.copyMode) << '\t' << TerminalName(itemSource) << '\t'
+            << TerminalName(itemDest) << '\n';
         if (item.isFolder) WriteTextItems(out, item.subItems, itemSource, itemDest, depth + 1);
     }
 }
@@ -98,8 +99,9 @@ void WriteJson(std::ostream& out, const run::RunState& s) {
 
 void WriteText(std::ostream& out, app::MainApp& app, const run::RunState& s) {
     for (const run::TaskRoot& root : s.taskRootList) {
-        out << "Session \"" << app.document().GetSessionName(root.sessionIndex) << "\", task "
-            << root.taskIndex << ": " << root.source << " -> " << root.dest << '\n';
+        out << "Session \"" << TerminalName(app.document().GetSessionName(root.sessionIndex))
+            << "\", task " << root.taskIndex << ": " << TerminalName(root.source) << " -> "
+            << TerminalName(root.dest) << '\n';
         WriteTextItems(out, root.subItems, root.source, root.dest, 1);
     }
     if (s.taskRootList.empty()) out << platform::GLS("Nothing to do.") << '\n';
@@ -121,7 +123,7 @@ bool SelectSessions(const sessions::SessionDocument& doc, const std::string& ses
     if (all) return true;
     options->sessionIndex = doc.FindSessionIndex(session);
     if (options->sessionIndex >= 0) return true;
-    err << "quorvel: no session named \"" << session << "\"\n";
+    err << "quorvel: no session named \"" << TerminalName(session) << "\"\n";
     return false;
 }
 

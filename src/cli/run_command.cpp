@@ -24,9 +24,9 @@ using platform::GLS;
 void PrintReport(app::MainApp& app, const run::RunState& s, std::ostream& out) {
     for (const run::SessionLog& session : s.logSessionArray) {
         for (const run::TaskLog& task : session.logTaskArray) {
-            out << "Session \"" << app.document().GetSessionName(session.sessionIndex)
-                << "\", task " << task.taskIndex << ": " << task.gSourceFolder << " -> "
-                << task.gDestFolder << "\n";
+            out << "Session \"" << TerminalName(app.document().GetSessionName(session.sessionIndex))
+                << "\", task " << task.taskIndex << ": " << TerminalName(task.gSourceFolder)
+                << " -> " << TerminalName(task.gDestFolder) << "\n";
             out << ForTerminal(task.gDetailedLogText);
             if (task.copyCounters) {
                 const run::CopyCounters& c = *task.copyCounters;

@@ -45,8 +45,9 @@ run::ConflictReply TerminalProxy::AskReplace(const run::ConflictQuestion& questi
     out_ << "\n" << m.windowTitle << "\n" << ForTerminal(m.explanation) << "\n";
     const bool showA = m.items != fileops::ReplaceItems::DestOnly;
     const bool showB = m.items != fileops::ReplaceItems::SourceOnly;
-    if (showA) out_ << "  A: " << m.sourcePath << "\n     " << m.sourceModifDate << "\n";
-    if (showB) out_ << "  B: " << m.destPath << "\n     " << m.destModifDate << "\n";
+    if (showA)
+        out_ << "  A: " << TerminalName(m.sourcePath) << "\n     " << m.sourceModifDate << "\n";
+    if (showB) out_ << "  B: " << TerminalName(m.destPath) << "\n     " << m.destModifDate << "\n";
     for (;;) {
         if (!m.directionTooltip.empty()) out_ << "  " << m.directionTooltip << "\n";
         out_ << "[" << okKey << "] " << m.okTitle
@@ -90,8 +91,8 @@ bool TerminalProxy::AskSkipAndContinue(const std::string& title, const std::stri
 
 bool AskConfirmation(const engine::Confirmation& confirmation, std::istream& in,
                      std::ostream& out) {
-    out << confirmation.title << " " << confirmation.message << " [y] " << confirmation.okTitle
-        << "   [N] " << confirmation.cancelTitle << "? " << std::flush;
+    out << confirmation.title << " " << TerminalName(confirmation.message) << " [y] "
+        << confirmation.okTitle << "   [N] " << confirmation.cancelTitle << "? " << std::flush;
     std::string line;
     return std::getline(in, line) && FirstKey(line) == 'y';
 }

@@ -3,11 +3,14 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/vfs.h>
 #include <sys/xattr.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <mutex>
 #include <thread>
@@ -17,6 +20,8 @@
 #include "fileops/error_path.h"
 #include "fileops/tw_utilities.h"
 #include "platform/file_io.h"
+#include "platform/file_system.h"
+#include "platform/folder_handle.h"
 #include "platform/localization.h"
 #include "platform/system_log.h"
 #include "sessions/plist_codec.h"
@@ -85,6 +90,20 @@ const plist::Value* TextAt(const plist::Value& dict, std::string_view key) {
 }
 
 // How an entry's two paths match the task's: 1 direct, 2 reversed, 0 not.
+// Which folder a path names: its file system's id and its inode ("" when it cannot be opened).
+std::string FolderIdentity(const std::string& path) {
+    const platform::FolderHandle folder = platform::FolderHandle::OpenTop(path);
+    struct statfs fs {};
+    if (!folder.valid() || platform::sys().fstatfs(folder.fd(), &fs) != 0) return {};
+    unsigned int id[2];
+    static_assert(sizeof id == sizeof fs.f_fsid);
+    std::memcpy(id, &fs.f_fsid, sizeof id);
+    char text[64];
+    std::snprintf(text, sizeof text, "%08x%08x:%llu", id[0], id[1],
+                  static_cast<unsigned long long>(folder.ino()));
+    return text;
+}
+
 int Match(const std::string* s, const std::string* d, const std::string& source,
           const std::string& dest) {
     if (s == nullptr || d == nullptr) return 0;
@@ -172,12 +191,24 @@ class IndexBuilder {
         restore_.insert(s_.restoreBackupDateArray.begin(), s_.restoreBackupDateArray.end());
     }
 
-    // Returns the files of the index whose backup date this run left as it was.
-    std::vector<std::string> Build(plist::NameTree& treeSource, plist::NameTree& treeDest) {
+    // Returns the files of the index whose backup date this run left as it was; nothing when
+    // a folder of either side could not be read to its end (no tree that misses items is
+    // written, and nothing is stamped).
+    std::optional<std::vector<std::string>> Build(plist::NameTree& treeSource,
+                                                  plist::NameTree& treeDest) {
         Side a, b;
-        std::thread other([&] { MakeExactSyncIndex(s_.gSourceFolder, treeSource, kSideA, a); });
-        MakeExactSyncIndex(s_.gDestFolder, treeDest, kSideB, b);
+        a.top = platform::FolderHandle::OpenTop(s_.gSourceFolder);
+        b.top = platform::FolderHandle::OpenTop(s_.gDestFolder);
+        if (!a.top.valid() || !b.top.valid()) {
+            a.failed = a.top.valid() ? std::string() : s_.gSourceFolder;
+            b.failed = b.top.valid() ? std::string() : s_.gDestFolder;
+            return Failed(a, b);
+        }
+        std::thread other(
+            [&] { MakeExactSyncIndex(a.top, s_.gSourceFolder, treeSource, kSideA, a); });
+        MakeExactSyncIndex(b.top, s_.gDestFolder, treeDest, kSideB, b);
         other.join();
+        if (!a.failed.empty() || !b.failed.empty()) return Failed(a, b);
         std::vector<std::string> keptA, keptB;
         std::thread stampA([&] { StampAll(a, keptA); });
         StampAll(b, keptB);
@@ -186,9 +217,23 @@ class IndexBuilder {
         return keptA;
     }
 
+    // The folder that could not be read when Build gave nothing.
+    const std::string& FailedFolder() const { return failedFolder_; }
+
   private:
+    // The files of one folder to stamp unless exempt, named below the side's top folder.
+    struct FolderFiles {
+        std::string folder;
+        std::vector<std::string> names;
+    };
     struct Side {
-        std::vector<std::string> files;  // to stamp unless exempt
+        platform::FolderHandle top;
+        std::vector<FolderFiles> files;
+        std::string failed;  // a folder that could not be read
+        void Add(const std::string& folder, const std::string& name) {
+            if (files.empty() || files.back().folder != folder) files.push_back({folder, {}});
+            files.back().names.push_back(name);
+        }
     };
 
     struct Entry {
@@ -200,26 +245,54 @@ class IndexBuilder {
         bool stamp = false;  // a file or package to stamp
     };
 
-    void MakeExactSyncIndex(const std::string& folder, plist::NameTree& parent, int side,
-                            Side& found) {
+    // Walks the folder open as dir (folder: its path, for the index's names and the run's
+    // lists), reaching sub-folders only through handles, never a link.
+    std::nullopt_t Failed(const Side& a, const Side& b) {
+        failedFolder_ = a.failed.empty() ? b.failed : a.failed;
+        return std::nullopt;
+    }
+
+    void MakeExactSyncIndex(const platform::FolderHandle& dir, const std::string& folder,
+                            plist::NameTree& parent, int side, Side& found) {
+        if (!found.failed.empty()) return;
         parent.entries.push_back({EncodeIndexText(platform::LastPathComponent(folder)),
                                   std::make_unique<plist::NameTree>()});
         plist::NameTree& mine = *parent.entries.back().folder;
+        // kept: the folder stays in the index although gone from this side.
+        const auto child = [&](const std::string& name, bool kept = false) {
+            int error = 0;
+            platform::FolderHandle sub = dir.OpenChild(name, &error);
+            if (!sub.valid()) {
+                // Gone since: nothing to index. Anything else is a folder not read.
+                if (error != ENOENT) found.failed = platform::JoinPath(folder, name);
+                if (kept) {
+                    mine.entries.push_back(
+                        {EncodeIndexText(name), std::make_unique<plist::NameTree>()});
+                }
+                return;
+            }
+            MakeExactSyncIndex(sub, platform::JoinPath(folder, name), mine, side, found);
+        };
         const run::SettledFolder* settled = Settled(folder, side);
         const bool noneKept = settled != nullptr && NoneKeptIn(folder);
-        if (noneKept && Unchanged(folder, side, *settled)) {
+        if (noneKept && Unchanged(dir, side, *settled)) {
             mine.entries.reserve(settled->entries.size());
             for (const run::SettledEntry& e : settled->entries) {
                 if (e.isFolder) {
-                    MakeExactSyncIndex(platform::JoinPath(folder, e.name), mine, side, found);
+                    child(e.name);
                     continue;
                 }
                 mine.entries.push_back({EncodeIndexText(e.name), nullptr});
-                if (e.stamp) found.files.push_back(platform::JoinPath(folder, e.name));
+                if (e.stamp) found.Add(folder, e.name);
             }
             return;
         }
-        std::vector<Entry> listing = List(folder);
+        std::optional<std::vector<Entry>> listed = List(dir);
+        if (!listed) {
+            found.failed = folder;
+            return;
+        }
+        std::vector<Entry>& listing = *listed;
         if (noneKept) TakeSettled(listing, settled->entries);
         {
             std::lock_guard lock(mutex_);
@@ -241,11 +314,11 @@ class IndexBuilder {
                 isFolder = false;
             }
             if (isFolder) {
-                MakeExactSyncIndex(platform::JoinPath(folder, entry.name), mine, side, found);
+                child(entry.name, !entry.listed);
                 continue;
             }
             mine.entries.push_back({EncodeIndexText(entry.name), nullptr});
-            if (entry.stamp) found.files.push_back(platform::JoinPath(folder, entry.name));
+            if (entry.stamp) found.Add(folder, entry.name);
         }
     }
 
@@ -261,11 +334,14 @@ class IndexBuilder {
     // The folder has not changed since the scan listed it: same inode, same status-change
     // time, and that time a second or more before the run began, so that a change made during
     // the run (even within the file system's timestamp granularity) could not leave it as it was.
-    bool Unchanged(const std::string& folder, int side, const run::SettledFolder& settled) const {
+    bool Unchanged(const platform::FolderHandle& dir, int side,
+                   const run::SettledFolder& settled) const {
         const platform::Timestamp& then = side == kSideA ? settled.aChanged : settled.bChanged;
         const ino_t inode = side == kSideA ? settled.aInode : settled.bInode;
         if (then.sec >= static_cast<std::int64_t>(s_.gStartSyncDateTime) - 1) return false;
-        const platform::ItemAttributes now = platform::ReadItemAttributes(folder.c_str());
+        struct stat st {};
+        if (platform::sys().fstat(dir.fd(), &st) != 0) return false;
+        const platform::ItemAttributes now = platform::AttributesFromStat(st);
         return now.isDirectory() && now.ino == inode && now.ctime == then;
     }
 
@@ -304,16 +380,15 @@ class IndexBuilder {
     }
 
     // The folder's names, each with its kind as the listing gives it; nothing when it cannot be
-    // read.
-    static std::vector<Entry> List(const std::string& folder) {
+    // read to its end.
+    static std::optional<std::vector<Entry>> List(const platform::FolderHandle& dir) {
+        std::vector<platform::FolderEntry> names;
+        if (platform::sys().readfolder(dir.fd(), names) != 0) return std::nullopt;
         std::vector<Entry> entries;
-        DIR* dir = ::opendir(folder.c_str());
-        if (dir == nullptr) return entries;
-        while (const dirent* e = ::readdir(dir)) {
-            const std::string_view name = e->d_name;
-            if (name == "." || name == "..") continue;
+        entries.reserve(names.size());
+        for (platform::FolderEntry& e : names) {
             platform::ItemType kind = platform::ItemType::Other;
-            switch (e->d_type) {
+            switch (e.type) {
                 case DT_DIR:
                     kind = platform::ItemType::Directory;
                     break;
@@ -323,10 +398,13 @@ class IndexBuilder {
                 case DT_LNK:
                     kind = platform::ItemType::SymbolicLink;
                     break;
-                case DT_UNKNOWN:
-                    kind = platform::ReadItemAttributesAt(::dirfd(dir), e->d_name).type;
-                    if (kind == platform::ItemType::Missing) continue;
+                case DT_UNKNOWN: {
+                    const platform::StatResult stat = platform::StatAt(dir.fd(), e.name);
+                    if (stat.error == ENOENT) continue;
+                    if (!stat.ok()) return std::nullopt;
+                    kind = stat.attributes.type;
                     break;
+                }
                 default:
                     break;
             }
@@ -335,9 +413,8 @@ class IndexBuilder {
             // up to write one).
             const bool stampable =
                 kind == platform::ItemType::RegularFile || kind == platform::ItemType::Directory;
-            entries.push_back({std::string(name), true, kind, false, false, stampable});
+            entries.push_back({std::move(e.name), true, kind, false, false, stampable});
         }
-        ::closedir(dir);
         return entries;
     }
 
@@ -389,29 +466,40 @@ class IndexBuilder {
         return false;
     }
 
-    // Stamps the side's files; those that keep their date (exempt, or the stamp failed) are
-    // added to kept.
+    // Stamps the side's files, each through its folder's handle; those that keep their date
+    // (exempt, or the stamp failed) are added to kept.
     void StampAll(const Side& side, std::vector<std::string>& kept) const {
         const std::string value = std::to_string(s_.gStartSyncDateTimeUTC);
-        for (const std::string& path : side.files) {
-            if (Exempt(path)) {
-                kept.push_back(path);
-                continue;
+        const std::string& topPath = side.top.path();
+        for (const FolderFiles& group : side.files) {
+            const std::optional<std::string> below = PathBelow(group.folder, topPath);
+            platform::FolderHandle dir =
+                below ? side.top.OpenBelow(*below) : platform::FolderHandle{};
+            for (const std::string& name : group.names) {
+                std::string path = platform::JoinPath(group.folder, name);
+                if (Exempt(path)) {
+                    kept.push_back(std::move(path));
+                    continue;
+                }
+                if (!dir.valid()) {
+                    kept.push_back(std::move(path));
+                    continue;
+                }
+                if (platform::sys().setxattrat(dir.fd(), name.c_str(), fileops::kBackupDateXattr,
+                                               value.data(), value.size(), 0) == 0) {
+                    continue;
+                }
+                // A file system without user attributes keeps no backup dates (a volume
+                // mounted inside the tree may be one; the others still take theirs). A file
+                // gone since has no date to keep.
+                if (errno == ENOTSUP || errno == ENOENT) continue;
+                // A locked or read-only item is relaxed for the write.
+                if ((errno == EPERM || errno == EACCES) &&
+                    tw_.SetBackupDateDitto(path, s_.gStartSyncDateTimeUTC)) {
+                    continue;
+                }
+                kept.push_back(std::move(path));
             }
-            if (::lsetxattr(path.c_str(), fileops::kBackupDateXattr, value.data(), value.size(),
-                            0) == 0) {
-                continue;
-            }
-            // A file system without user attributes keeps no backup dates (a volume mounted
-            // inside the tree may be one; the others still take theirs). A file gone since
-            // has no date to keep.
-            if (errno == ENOTSUP || errno == ENOENT) continue;
-            // A locked or read-only item is relaxed for the write.
-            if ((errno == EPERM || errno == EACCES) &&
-                tw_.SetBackupDateDitto(path, s_.gStartSyncDateTimeUTC)) {
-                continue;
-            }
-            kept.push_back(path);
         }
     }
 
@@ -419,6 +507,7 @@ class IndexBuilder {
     const fileops::TWUtilities& tw_;
     std::mutex mutex_;  // guards the two lists while both sides are walked
     std::unordered_set<std::string> restore_;
+    std::string failedFolder_;
 };
 
 }  // namespace
@@ -560,7 +649,7 @@ bool ExactSyncIndexStore::ExactSyncFileExists(const ExactSyncTask& task, bool lo
     if (!task.isExactSync) {
         // The pair is no longer kept in step exactly: its index would only mislead a later run.
         if (task.mayChangeFiles) {
-            ::unlink(pairPath.c_str());
+            platform::sys().unlink(pairPath.c_str());
             plist::Value updated = *main.value;
             plist::Array& entries = updated.arrayAt("indexFilesList")->array();
             entries.erase(entries.begin() + static_cast<std::ptrdiff_t>(entryIndex));
@@ -577,12 +666,27 @@ bool ExactSyncIndexStore::ExactSyncFileExists(const ExactSyncTask& task, bool lo
     const auto src = treeSource ? loaded_.Find(*treeSource, srcName) : std::nullopt;
     const auto dst = treeDest ? loaded_.Find(*treeDest, dstName) : std::nullopt;
     const auto bail = [&](const char* why) {
-        platform::SystemLog("BAIL");
         loadProblem_ = "\"" + pairPath + "\": " + why;
         DropTrees();
         return false;
     };
     if (!src || !dst) return bail("no tree for the folders");
+    // The index speaks of the folders it was made from: an empty folder standing where an
+    // unmounted volume was, or a folder made anew at the same path, would otherwise look like
+    // a side whose items were all deleted.
+    for (const auto& [key, folder] :
+         {std::pair{match == 1 ? kSourceIdentityKey : kDestIdentityKey, &task.source},
+          {match == 1 ? kDestIdentityKey : kSourceIdentityKey, &task.dest}}) {
+        const auto known = loaded_.Find(loaded_.root(), key);
+        const std::optional<std::string> knownText = known ? loaded_.Text(*known) : std::nullopt;
+        if (knownText && *knownText != FolderIdentity(*folder)) {
+            loadProblem_ = "\"" + *folder + "\" " +
+                           GLS("is not the folder this index was made from (another volume, or "
+                               "a new folder at its path)");
+            DropTrees();
+            return false;
+        }
+    }
     for (const auto& [label, dict] :
          {std::pair{"gExactSyncDictSrc", *src}, {"gExactSyncDictDst", *dst}}) {
         const plist::BinaryView::Kind kind = loaded_.KindOf(dict);
@@ -663,7 +767,7 @@ bool ExactSyncIndexStore::Report(fileops::ErrorPath& errors, const std::string& 
                                  bool uniqueNameFailure) const {
     run::RunState& s = errors.state();
     errors.SetErrMsg({sentence, " \"", path, "\""});
-    errors.LogErrString();
+    errors.LogAndCountError();
     if (folderFailure) {
         errors.AppendErrMsg(
             {".\r", GLS("Thus can't write the ExactSyncIndex file for this synchronization")});
@@ -674,7 +778,6 @@ bool ExactSyncIndexStore::Report(fileops::ErrorPath& errors, const std::string& 
         errors.AppendErrMsg({".\r", GLS("Please empty the folder"), " \"", folder_, "\""});
     }
     errors.ManageTheError(s.mErrString, 0);
-    ++s.gTotError;
     return false;
 }
 
@@ -751,11 +854,21 @@ bool ExactSyncIndexStore::WriteExactSyncIndex(int mode, fileops::ErrorPath& erro
     pair.set("absolutePathSource", source);
     pair.set("absolutePathDest", dest);
     pair.set("lastExactSyncDate", plist::Date{s.gStartSyncDateTime});
+    pair.set(kSourceIdentityKey, FolderIdentity(s.gSourceFolder));
+    pair.set(kDestIdentityKey, FolderIdentity(s.gDestFolder));
     plist::NameTree treeSource, treeDest;
     plist::Array kept;
-    for (const std::string& path : IndexBuilder(s, tw).Build(treeSource, treeDest)) {
-        kept.push_back(EncodeIndexText(path));
+    IndexBuilder builder(s, tw);
+    const std::optional<std::vector<std::string>> left = builder.Build(treeSource, treeDest);
+    if (!left) {
+        // A folder that could not be read would leave its items out of the index, and a later
+        // run would take them for new: the pair's previous index stays as it was.
+        errors.SetErrMsg({GLS("Can't read the item"), " \"", builder.FailedFolder(), "\""});
+        errors.LogAndCountError();
+        errors.ManageTheError(s.mErrString, 0);
+        return false;
     }
+    for (const std::string& path : *left) kept.push_back(EncodeIndexText(path));
     if (!kept.empty()) pair.set(kKeptBackupDatesKey, std::move(kept));
 
     s.restoreBackupDateArray.clear();

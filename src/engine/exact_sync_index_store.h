@@ -26,6 +26,9 @@ inline constexpr std::int64_t kExactSyncIndexVersion = 320;
 // it was (a conflict skipped, a deletion cancelled, a stamp that failed). The next run stamps
 // them again even when they are in step, so that their date catches up.
 inline constexpr const char* kKeptBackupDatesKey = "keptBackupDateArray";
+// Which folders the index was made from: "FSID:INODE" of each top folder.
+inline constexpr const char* kSourceIdentityKey = "sourceFolderID";
+inline constexpr const char* kDestIdentityKey = "destFolderID";
 
 // A text that is valid UTF-8 and does not begin with "%" is stored as it is; any other gets a
 // leading "%" and has "%", control characters and every byte above 0x7E written as %XX.

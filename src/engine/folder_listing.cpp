@@ -1,13 +1,14 @@
 #include "engine/folder_listing.h"
 
-#include <dirent.h>
 #include <fcntl.h>
 #include <linux/fs.h>
-#include <sys/ioctl.h>
 #include <sys/vfs.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstring>
+
+#include "platform/file_system.h"
 
 namespace qv::engine {
 
@@ -24,25 +25,11 @@ constexpr long kF2fsMagic = static_cast<long>(0xF2F52010);
 constexpr long FS_CASEFOLD_FL = 0x40000000;
 #endif
 
-class DirHandle {
-  public:
-    explicit DirHandle(DIR* d) : d_(d) {}
-    ~DirHandle() {
-        if (d_ != nullptr) ::closedir(d_);
-    }
-    DirHandle(const DirHandle&) = delete;
-    DirHandle& operator=(const DirHandle&) = delete;
-    DIR* get() const { return d_; }
-
-  private:
-    DIR* d_;
-};
-
 }  // namespace
 
 bool ProbeCaseInsensitive(int dirFd, const std::string& /*path*/) {
     struct statfs fs {};
-    if (::fstatfs(dirFd, &fs) != 0) return false;
+    if (platform::sys().fstatfs(dirFd, &fs) != 0) return false;
     const long type = static_cast<long>(fs.f_type);
     if (type == kMsdosMagic || type == kExfatMagic || type == kCifsMagic || type == kSmb2Magic ||
         type == kSmbMagic) {
@@ -50,31 +37,37 @@ bool ProbeCaseInsensitive(int dirFd, const std::string& /*path*/) {
     }
     if (type == kExt4Magic || type == kF2fsMagic) {
         int flags = 0;
-        if (::ioctl(dirFd, FS_IOC_GETFLAGS, &flags) == 0) return (flags & FS_CASEFOLD_FL) != 0;
+        if (platform::sys().getflags(dirFd, &flags) == 0) return (flags & FS_CASEFOLD_FL) != 0;
     }
     return false;
 }
 
-FolderListing ListFolder(const std::string& path, const CaseProbe& probe) {
+FolderListing ListFolder(const platform::FolderHandle& folder, const CaseProbe& probe) {
     FolderListing listing;
-    const int fd = ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC | O_NOCTTY);
-    if (fd < 0) return listing;
-    DirHandle dir(::fdopendir(fd));
-    if (dir.get() == nullptr) {
-        ::close(fd);
+    struct stat st {};
+    if (platform::sys().fstat(folder.fd(), &st) != 0) {
+        listing.error = errno;
         return listing;
     }
-    struct stat st {};
-    if (::fstat(fd, &st) == 0) listing.folder = platform::AttributesFromStat(st);
-    listing.caseInsensitive = probe ? probe(fd, path) : false;
-    while (dirent* entry = ::readdir(dir.get())) {
-        const char* name = entry->d_name;
-        if (name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0'))) continue;
-        ListedItem item;
-        item.name = name;
-        // An entry that vanished between the listing and the stat counts as missing.
-        item.attributes = platform::ReadItemAttributesAt(fd, name);
-        if (item.attributes.exists()) listing.items.push_back(std::move(item));
+    listing.folder = platform::AttributesFromStat(st);
+    listing.caseInsensitive = probe ? probe(folder.fd(), folder.path()) : false;
+    std::vector<platform::FolderEntry> entries;
+    if (const int error = platform::sys().readfolder(folder.fd(), entries); error != 0) {
+        listing.error = error;
+        return listing;
+    }
+    listing.items.reserve(entries.size());
+    for (platform::FolderEntry& entry : entries) {
+        platform::StatResult stat = platform::StatAt(folder.fd(), entry.name);
+        // Gone between the listing and the stat: it is simply not there any more.
+        if (stat.error == ENOENT) continue;
+        if (!stat.ok()) {
+            listing.error = stat.error;
+            listing.failedName = std::move(entry.name);
+            listing.items.clear();
+            return listing;
+        }
+        listing.items.push_back({std::move(entry.name), stat.attributes});
     }
     listing.listed = true;
     return listing;
@@ -92,10 +85,10 @@ BackgroundLister::~BackgroundLister() {
     thread_.join();
 }
 
-void BackgroundLister::Start(const std::string& path) {
+void BackgroundLister::Start(platform::FolderHandle folder) {
     {
         std::lock_guard lock(mutex_);
-        path_ = path;
+        folder_ = std::move(folder);
         requested_ = true;
         done_ = false;
     }
@@ -115,9 +108,10 @@ void BackgroundLister::Loop() {
         cv_.wait(lock, [this] { return requested_ || quit_; });
         if (quit_) return;
         requested_ = false;
-        const std::string path = path_;
+        const platform::FolderHandle folder = std::move(folder_);
+        folder_ = {};
         lock.unlock();
-        FolderListing listing = ListFolder(path, probe_);
+        FolderListing listing = ListFolder(folder, probe_);
         lock.lock();
         result_ = std::move(listing);
         done_ = true;

@@ -1,7 +1,11 @@
 #pragma once
-// Listing one folder: every entry's name with the attributes of a single fstatat, read
-// relative to the folder's descriptor without following links. A second thread lists the B
-// folder while the walk lists the A folder.
+// Listing one folder: every entry's name with the attributes of a single stat, read relative to
+// the folder's handle without following links. A second thread lists the B folder while the
+// walk lists the A folder.
+//
+// A listing is complete or it is an error: a folder that cannot be opened or read to its end,
+// or an entry whose attributes cannot be read (for any reason but its being gone), is never
+// taken for a folder holding fewer items.
 
 #include <condition_variable>
 #include <functional>
@@ -10,6 +14,7 @@
 #include <thread>
 #include <vector>
 
+#include "platform/folder_handle.h"
 #include "platform/item_attributes.h"
 
 namespace qv::engine {
@@ -20,7 +25,9 @@ struct ListedItem {
 };
 
 struct FolderListing {
-    bool listed = false;           // the folder could be opened and read
+    bool listed = false;           // read to its end, every entry's attributes read
+    int error = 0;                 // otherwise why: an errno
+    std::string failedName;        // the entry whose attributes could not be read, if that was it
     bool caseInsensitive = false;  // the folder lies on a case-insensitive file system
     platform::ItemAttributes folder;
     std::vector<ListedItem> items;  // in no particular order
@@ -31,8 +38,8 @@ struct FolderListing {
 using CaseProbe = std::function<bool(int dirFd, const std::string& path)>;
 bool ProbeCaseInsensitive(int dirFd, const std::string& path);
 
-// Lists a folder; a folder that cannot be opened or read gives listed = false.
-FolderListing ListFolder(const std::string& path, const CaseProbe& probe);
+// Lists an open folder.
+FolderListing ListFolder(const platform::FolderHandle& folder, const CaseProbe& probe);
 
 // Lists one folder at a time on a thread of its own.
 class BackgroundLister {
@@ -42,7 +49,7 @@ class BackgroundLister {
     BackgroundLister(const BackgroundLister&) = delete;
     BackgroundLister& operator=(const BackgroundLister&) = delete;
 
-    void Start(const std::string& path);  // at most one listing at a time
+    void Start(platform::FolderHandle folder);  // at most one listing at a time
     FolderListing Wait();
 
   private:
@@ -51,7 +58,7 @@ class BackgroundLister {
     CaseProbe probe_;
     std::mutex mutex_;
     std::condition_variable cv_;
-    std::string path_;
+    platform::FolderHandle folder_;
     FolderListing result_;
     bool requested_ = false;
     bool done_ = false;

@@ -3,10 +3,14 @@
 #include <sys/vfs.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
+#include <cstring>
+#include <tuple>
 
 #include "fileops/executor.h"
 #include "platform/file_io.h"
+#include "platform/file_system.h"
 #include "platform/localization.h"
 
 namespace qv::engine {
@@ -20,8 +24,6 @@ namespace {
 constexpr const char* kDsStore = ".DS_Store";
 constexpr const char* kIconFile = "Icon\r";
 constexpr const char* kVolumeIcon = ".VolumeIcon.icns";
-// A decision that drops the item without making it count against a parent being deleted.
-constexpr int kIgnoredQuietly = -1000;
 
 char FoldAscii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c; }
 
@@ -37,17 +39,6 @@ int CompareFolded(const std::string& x, const std::string& y) {
 
 bool Contains(const std::vector<std::string>& list, const std::string& path) {
     return std::find(list.begin(), list.end(), path) != list.end();
-}
-
-run::ConflictQuestion Question(const std::string& source, const std::string& dest,
-                               std::optional<double> date, int copyMode, int conflict) {
-    run::ConflictQuestion q;
-    q.source = source;
-    q.dest = dest;
-    q.date = date;
-    q.copyMode = copyMode;
-    q.conflict = conflict;
-    return q;
 }
 
 bool EqualIgnoringCase(const std::string& x, const std::string& y) {
@@ -84,36 +75,37 @@ bool IsPseudoFileSystemType(long type) {
 
 }  // namespace
 
+bool IsTrashFolderName(const std::string& name) {
+    constexpr std::string_view kTrash = ".Trash";
+    if (name.compare(0, kTrash.size(), kTrash) != 0) return false;
+    if (name.size() == kTrash.size()) return true;
+    if (name[kTrash.size()] != '-' || name.size() == kTrash.size() + 1) return false;
+    return std::all_of(name.begin() + static_cast<std::ptrdiff_t>(kTrash.size()) + 1, name.end(),
+                       [](char c) { return c >= '0' && c <= '9'; });
+}
+
 int CompareNamesIgnoringCase(const std::string& x, const std::string& y) {
     const int folded = CompareFolded(x, y);
     if (folded != 0) return folded;
     return x.compare(y) < 0 ? -1 : (x == y ? 0 : 1);
 }
 
-// One folder pair being walked.
+// One folder pair being walked. A side's handle is open when that side is a folder; its open
+// error says why not when the side was expected to be one.
 struct FolderScanner::Folder {
     std::string aPath;
     std::string bPath;
     int& copyMode;
     std::vector<PlanItem>& subItems;
     bool isRoot;
+    platform::FolderHandle aDir;
+    platform::FolderHandle bDir;
+    int aError = 0;
+    int bError = 0;
+    bool aExists = false;
+    bool bExists = false;
+    bool unread = false;        // the pair could not be read: nothing of it is planned
     bool keptChildren = false;  // something inside must stay: the folder cannot go as a whole
-};
-
-// One side of an item.
-struct FolderScanner::Side {
-    bool exists = false;
-    std::string name;  // as listed on this side
-    std::string path;  // replaced by the target when an alias or link is resolved
-    bool resolved = false;
-    ItemAttributes attrs;
-    bool isFolder = false;
-    bool isLink = false;
-
-    double modificationDate() const {
-        // A link's own date comes from its record, which keeps whole seconds only.
-        return isLink ? static_cast<double>(attrs.mtime.sec) : attrs.mtime.seconds();
-    }
 };
 
 FolderScanner::FolderScanner(run::RunState& state, fileops::ErrorPath& errors,
@@ -126,17 +118,93 @@ FolderScanner::FolderScanner(run::RunState& state, fileops::ErrorPath& errors,
       index_(index),
       probe_(probe),
       removeLeftovers_(removeLeftovers),
+      decision_(state, *this),
       bLister_(std::move(probe)) {}
 
 FolderScanner::~FolderScanner() = default;
 
-bool FolderScanner::ScanSingleFolder(run::TaskRoot& root) {
+FolderScanner::ScanResult FolderScanner::ScanSingleFolder(run::TaskRoot& root) {
     const run::RunState& s = state_;
     recordSettled_ = removeLeftovers_ && s.flags.gIsSyncOn && s.flags.gIsExactOn;
     lastExactSync_.reset();
     if (recordSettled_ && s.gCompareExactSyncAtIndex) lastExactSync_ = index_.LastExactSyncDate();
-    Folder folder{root.source, root.dest, root.copyMode, root.subItems, true};
-    return ScanFolder(folder);
+    root_ = &root;
+    folderErrors_ = 0;
+    Folder folder{root.source, root.dest, root.copyMode, root.subItems, true, {}, {}};
+    folder.aDir = platform::FolderHandle::OpenTop(root.source, &folder.aError);
+    folder.bDir = platform::FolderHandle::OpenTop(root.dest, &folder.bError);
+    folder.aExists = folder.aDir.valid();
+    folder.bExists = folder.bDir.valid();
+    tops_.clear();
+    for (const platform::FolderHandle* top : {&folder.aDir, &folder.bDir}) {
+        if (top->valid()) tops_.push_back({top->dev(), top->ino()});
+    }
+    const auto isVolumeTop = [](const std::string& top) {
+        const ItemAttributes here = platform::ReadItemAttributes(top.c_str());
+        const ItemAttributes parent =
+            platform::ReadItemAttributes(platform::ParentFolder(top).c_str());
+        return top == "/" || (here.exists() && parent.exists() && here.dev != parent.dev);
+    };
+    aIsVolumeTop_ = isVolumeTop(root.source);
+    bIsVolumeTop_ = isVolumeTop(root.dest);
+    ancestors_.clear();
+    const bool found = ScanFolder(folder);
+    root_ = nullptr;
+    if (!found) return ScanResult::kFoldersNotFound;
+    return folderErrors_ == 0 ? ScanResult::kComplete : ScanResult::kWithFolderErrors;
+}
+
+bool FolderScanner::NoteIfLeftover(const platform::FolderHandle& dir, const std::string& folder,
+                                   const std::string& name, bool inB) {
+    if (!fileops::IsTemporaryName(name) || !dir.valid()) return false;
+    char mark = 0;
+    if (platform::sys().getxattrat(dir.fd(), name.c_str(), fileops::kTemporaryXattr, &mark, 1) <
+        0) {
+        return false;
+    }
+    // The copy clears it away before it writes anything: the scan changes nothing on disk.
+    if (removeLeftovers_ && root_ != nullptr) {
+        const std::string& top = inB ? state_.gDestFolder : state_.gSourceFolder;
+        if (std::optional<std::string> below = PathBelow(platform::JoinPath(folder, name), top)) {
+            root_->leftovers.push_back({inB, std::move(*below)});
+        }
+    }
+    return true;
+}
+
+void FolderScanner::ReportError(std::initializer_list<std::string_view> texts) {
+    run::RunState& s = state_;
+    errors_.SetErrMsg(texts);
+    errors_.LogAndCountError();
+    errors_.ManageTheError(s.mErrString, 0);
+}
+
+void FolderScanner::ReportUnreadable(const std::string& path, int error, const std::string& why) {
+    ++folderErrors_;
+    ReportError({GLS("Can't read the item"), " \"", path, "\"\r",
+                 why.empty() ? std::string_view(std::strerror(error)) : std::string_view(why)});
+}
+
+bool FolderScanner::OpenSide(const platform::FolderHandle& parent, const Side& side,
+                             platform::FolderHandle& dir, int& error) {
+    error = 0;
+    if (!side.exists || !side.attrs.isDirectory()) return true;
+    // A resolved link or alias leads elsewhere, by the path the user asked to follow; every
+    // other folder is opened from its parent, never through a link.
+    dir = side.resolved ? platform::FolderHandle::OpenTop(side.path, &error)
+                        : parent.OpenChild(side.name, &error);
+    if (!dir.valid()) return false;
+    const std::pair<dev_t, ino_t> id{dir.dev(), dir.ino()};
+    const bool onPath = std::find(ancestors_.begin(), ancestors_.end(), id) != ancestors_.end() ||
+                        std::find(tops_.begin(), tops_.end(), id) != tops_.end();
+    if (onPath) {
+        // A link loop, a bind mount of a folder above, or one top folder inside the other:
+        // walking it again would never end or would copy a folder into itself.
+        dir = {};
+        error = ELOOP;
+        return false;
+    }
+    return true;
 }
 
 void FolderScanner::MakeItemsToDontCopyList() {
@@ -169,16 +237,27 @@ bool FolderScanner::ScanFolder(Folder& f) {
     const bool deletingParent =
         parentMode == run::kModeDeleteInA || parentMode == run::kModeDeleteInB;
 
-    // Both folders of the pair, each of which may be a folder or a file.
-    const ItemAttributes aFolder = platform::ReadItemAttributes(f.aPath.c_str());
-    const ItemAttributes bFolder = platform::ReadItemAttributes(f.bPath.c_str());
-    if (!aFolder.exists() && !bFolder.exists()) {
-        errors_.SetErrMsg({GLS("Can't find the folders"), " \"", f.aPath, "\" ", GLS("and"),
-                           " \r\"", f.bPath, "\""});
-        errors_.LogErrString();
-        errors_.ManageTheError(s.mErrString, 0);
-        if (deletingParent) f.copyMode = run::kModeDescend;
-        return false;
+    // Both folders of the pair: neither there is the one error that ends a task's walk at its
+    // top; a sub-folder pair gone since its parent was listed is reported and left.
+    const bool aMissing = !f.aDir.valid() && (f.aError == ENOENT || f.aError == ENOTDIR);
+    const bool bMissing = !f.bDir.valid() && (f.bError == ENOENT || f.bError == ENOTDIR);
+    if (aMissing && bMissing && f.subItems.empty()) {
+        if (!f.isRoot) ++folderErrors_;
+        ReportError({GLS("Can't find the folders"), " \"", f.aPath, "\" ", GLS("and"), " \r\"",
+                     f.bPath, "\""});
+        f.unread = true;
+        return !f.isRoot;
+    }
+    // A folder that cannot be opened is never taken for an empty one.
+    for (const auto& [dir, error, path] :
+         {std::tie(f.aDir, f.aError, f.aPath), std::tie(f.bDir, f.bError, f.bPath)}) {
+        if (!dir.valid() && error != 0 && !(f.isRoot && (error == ENOENT || error == ENOTDIR))) {
+            ReportUnreadable(path, error,
+                             error == ELOOP ? GLS("A link leads back to a folder that holds it.")
+                                            : std::string());
+            f.unread = true;
+            return true;
+        }
     }
 
     // The names to examine, paired across the two sides.
@@ -194,19 +273,33 @@ bool FolderScanner::ScanFolder(Folder& f) {
         single[0].name = f.subItems.front().name;
         single[1].name = f.subItems.front().nameInB();
         f.subItems.clear();
-        single[0].attributes =
-            platform::ReadItemAttributes(platform::JoinPath(f.aPath, single[0].name).c_str());
-        single[1].attributes =
-            platform::ReadItemAttributes(platform::JoinPath(f.bPath, single[1].name).c_str());
+        for (int i = 0; i < 2; ++i) {
+            const platform::FolderHandle& dir = i == 0 ? f.aDir : f.bDir;
+            if (!dir.valid()) continue;
+            const platform::StatResult stat = platform::StatAt(dir.fd(), single[i].name);
+            if (!stat.ok() && stat.error != ENOENT) {
+                ReportUnreadable(dir.PathOf(single[i].name), stat.error, {});
+                f.unread = true;
+                return true;
+            }
+            single[i].attributes = stat.attributes;
+        }
         pairs.push_back({single[0].attributes.exists() ? &single[0] : nullptr,
                          single[1].attributes.exists() ? &single[1] : nullptr});
         if (!pairs.back().a && !pairs.back().b) pairs.clear();
     } else {
-        const bool listB = bFolder.isDirectory();
-        if (listB) bLister_.Start(f.bPath);
-        if (aFolder.isDirectory()) aList = ListFolder(f.aPath, probe_);
-        if (listB) bList = bLister_.Wait();
         const bool mergeB = s.flags.gIsSyncOn || s.flags.gIsExactOn;
+        const bool listB = f.bDir.valid();
+        if (listB) bLister_.Start(f.bDir);
+        if (f.aDir.valid()) aList = ListFolder(f.aDir, probe_);
+        if (listB) bList = bLister_.Wait();
+        for (const auto& [dir, list] : {std::tie(f.aDir, aList), std::tie(f.bDir, bList)}) {
+            if (!dir.valid() || list.listed) continue;
+            ReportUnreadable(list.failedName.empty() ? dir.path() : dir.PathOf(list.failedName),
+                             list.error, {});
+            f.unread = true;
+            return true;
+        }
         const bool ignoreCase = aList.caseInsensitive || bList.caseInsensitive;
         auto order = [](const ListedItem& x, const ListedItem& y) {
             return CompareNamesIgnoringCase(x.name, y.name) < 0;
@@ -227,13 +320,9 @@ bool FolderScanner::ScanFolder(Folder& f) {
             } else if (c > 0) {
                 if (mergeB) {
                     pairs.push_back({nullptr, &bList.items[j]});
-                } else if (removeLeftovers_) {
+                } else {
                     // Not examined in a plain Backup, but an interrupted copy's leftover goes.
-                    const std::string& name = bList.items[j].name;
-                    const std::string path = platform::JoinPath(f.bPath, name);
-                    if (fileops::IsMarkedTemporary(path, name)) {
-                        fileops::RemoveItemRecursively(path, fileops::Metadata(tw_));
-                    }
+                    NoteIfLeftover(f.bDir, f.bPath, bList.items[j].name, true);
                 }
                 ++j;
             } else {
@@ -285,18 +374,15 @@ bool FolderScanner::ScanFolder(Folder& f) {
         };
         // What an interrupted copy left under a temporary name is nobody's file: it is never
         // planned, and a run clears it away.
-        const bool aLeftover = a.exists && fileops::IsMarkedTemporary(a.path, a.name);
-        const bool bLeftover = b.exists && fileops::IsMarkedTemporary(b.path, b.name);
+        const bool aLeftover = a.exists && NoteIfLeftover(f.aDir, f.aPath, a.name, false);
+        const bool bLeftover = b.exists && NoteIfLeftover(f.bDir, f.bPath, b.name, true);
         if (aLeftover || bLeftover) {
             settledKey.reset();
-            if (removeLeftovers_) {
-                const fileops::Metadata metadata(tw_);
-                if (aLeftover) fileops::RemoveItemRecursively(a.path, metadata);
-                if (bLeftover) fileops::RemoveItemRecursively(b.path, metadata);
-            }
             continue;
         }
-        if (f.isRoot && (name == kIconFile || name == kVolumeIcon ||
+        // A volume's trash at its top is the desktop's, never the user's data to copy.
+        const bool volumeTrash = IsTrashFolderName(name) && (aIsVolumeTop_ || bIsVolumeTop_);
+        if (f.isRoot && (name == kIconFile || name == kVolumeIcon || volumeTrash ||
                          Contains(s.bootItemsToDontCopyArray, a.path) ||
                          Contains(s.bootItemsToDontCopyArray, b.path))) {
             ignore();
@@ -326,11 +412,11 @@ bool FolderScanner::ScanFolder(Folder& f) {
         int mode = run::kModeNone;
         const std::size_t conflictsBefore = s.restoreBackupDateArray.size();
         if (a.exists && b.exists) {
-            mode = DecideBothExist(a, b, isDsStore);
+            mode = decision_.BothExist(a, b, isDsStore);
         } else if (a.exists) {
-            mode = DecideOnlyA(a, b.path, parentMode, isDsStore, ifSkip);
+            mode = decision_.OnlyOneSide(true, a, b.path, parentMode, isDsStore, ifSkip);
         } else if (b.exists) {
-            mode = DecideOnlyB(b, a.path, parentMode, isDsStore, ifSkip);
+            mode = decision_.OnlyOneSide(false, b, a.path, parentMode, isDsStore, ifSkip);
         }
         if (mode == kIgnoredQuietly || !s.IsRunning()) continue;
 
@@ -361,10 +447,10 @@ bool FolderScanner::ScanFolder(Folder& f) {
             (mode == run::kModeReplaceBwithA || mode == run::kModeReplaceAwithB);
         const bool isFolderItem = eitherFolder && !isClashReplace;
         bool copyEmpty = false;
-        if (eitherFolder && ((f.isRoot && (Contains(s.bootFoldersToCopyEmptyArray, a.path) ||
-                                           Contains(s.bootFoldersToCopyEmptyArray, b.path))) ||
-                             IsPseudoFileSystemMount(a, aList.folder.dev) ||
-                             IsPseudoFileSystemMount(b, bList.folder.dev))) {
+        if (eitherFolder &&
+            ((f.isRoot && (Contains(s.bootFoldersToCopyEmptyArray, a.path) ||
+                           Contains(s.bootFoldersToCopyEmptyArray, b.path))) ||
+             IsPseudoFileSystemMount(a, f.aDir) || IsPseudoFileSystemMount(b, f.bDir))) {
             copyEmpty = true;
         }
         const bool skipPrivileges = s.flags.mSkipCheckPermissions || (copyEmpty && tw_.mEuidIsRoot);
@@ -384,8 +470,27 @@ bool FolderScanner::ScanFolder(Folder& f) {
             item.isFolder = true;
             bool walked = true;
             if (!copyEmpty) {
-                Folder child{a.path, b.path, item.copyMode, item.subItems, false};
+                Folder child{a.path, b.path, item.copyMode, item.subItems, false, {}, {}};
+                child.aExists = a.exists;
+                child.bExists = b.exists;
+                const bool aOpen = OpenSide(f.aDir, a, child.aDir, child.aError);
+                const bool bOpen = OpenSide(f.bDir, b, child.bDir, child.bError);
+                if (aOpen && bOpen) {
+                    if (child.aDir.valid())
+                        ancestors_.push_back({child.aDir.dev(), child.aDir.ino()});
+                    if (child.bDir.valid())
+                        ancestors_.push_back({child.bDir.dev(), child.bDir.ino()});
+                }
                 walked = ScanFolder(child);
+                if (aOpen && bOpen) {
+                    ancestors_.resize(ancestors_.size() - child.aDir.valid() - child.bDir.valid());
+                }
+                if (child.unread) {
+                    // Nothing of a pair that could not be read is planned, on either side,
+                    // and a folder holding it cannot go as a whole.
+                    if (deletingParent) f.keptChildren = true;
+                    continue;
+                }
             }
             const auto isDsStoreItem = [](const PlanItem& x) {
                 return x.name == kDsStore || x.nameInB() == kDsStore;
@@ -396,7 +501,7 @@ bool FolderScanner::ScanFolder(Folder& f) {
                 (item.subItems.empty() ||
                  (item.subItems.size() == 1 && isDsStoreItem(item.subItems.front())));
             if (deletingParent && item.copyMode != parentMode) f.keptChildren = true;
-            if (!walked) return false;
+            if (!walked) continue;
             if (emptyNewFolder) {
                 Uncount(item.subItems);
                 continue;
@@ -444,10 +549,9 @@ bool FolderScanner::ScanFolder(Folder& f) {
                 return c.name != kDsStore && (c.copyMode == m1 || c.copyMode == m2);
             });
         };
-        if (aFolder.exists() && !bFolder.exists() &&
-            anyChild(run::kModeCopyAtoB, run::kModeReplaceBwithA)) {
+        if (f.aExists && !f.bExists && anyChild(run::kModeCopyAtoB, run::kModeReplaceBwithA)) {
             f.copyMode = run::kModeCopyAtoB;
-        } else if (!aFolder.exists() && bFolder.exists() && s.flags.gIsSyncOn &&
+        } else if (!f.aExists && f.bExists && s.flags.gIsSyncOn &&
                    anyChild(run::kModeCopyBtoA, run::kModeReplaceAwithB)) {
             f.copyMode = run::kModeCopyBtoA;
         }
@@ -501,16 +605,21 @@ bool FolderScanner::Classify(Side& side, bool otherExists) {
     return true;
 }
 
+void FolderScanner::CheckAttrChanged(const std::string& src, const std::string& dst, int& copyMode,
+                                     bool includeNames) const {
+    const ItemAttributes a = platform::ReadItemAttributes(src.c_str());
+    const ItemAttributes b = platform::ReadItemAttributes(dst.c_str());
+    const std::string aName = platform::LastPathComponent(src);
+    const std::string bName = includeNames ? platform::LastPathComponent(dst) : aName;
+    decision_.CheckAttrChanged(a, b, aName, bName, copyMode);
+}
+
 std::optional<double> FolderScanner::BackupDate(const Side& side) const {
     return tw_.GetDate(side.path, side.attrs, fileops::kBackupDate);
 }
 
-std::optional<double> FolderScanner::ReferenceDate(const Side& a, const Side& b) const {
-    const std::optional<double> bA = BackupDate(a);
-    const std::optional<double> bB = BackupDate(b);
-    if (bA && (!bB || *bA > *bB)) return bA;
-    if (bB) return bB;
-    return state_.mainDestFolderBackupDate;
+bool FolderScanner::WasInIndex(const std::string& path, int side) const {
+    return index_.ItWasExixting(path, side);
 }
 
 bool FolderScanner::Answer(const run::ConflictPolicy& policy, run::ConflictQuestion question,
@@ -523,221 +632,12 @@ bool FolderScanner::Answer(const run::ConflictPolicy& policy, run::ConflictQuest
     return reply.answer == run::ConflictAnswer::Proceed;
 }
 
-int FolderScanner::DecideBothExist(const Side& a, const Side& b, bool isDsStore) {
-    run::RunState& s = state_;
-    if (a.isFolder && b.isFolder) {
-        int mode = run::kModeDescend;
-        if (s.flags.gCheckAttrChanged) CheckAttrChanged(a.attrs, b.attrs, a.name, b.name, mode);
-        return mode;
-    }
-    if (s.flags.gIsNewItemsOnly) return kIgnoredQuietly;
-
-    const double d = static_cast<double>(s.gModificationDelta);
-    const double mA = a.modificationDate();
-    const double mB = b.modificationDate();
-    const auto skipped = [](const run::ConflictPolicy& p) { return p.proceeds && !p.ask; };
-    const auto dropped = [&s]() {
-        ++s.gConflictsSkipped;
-        return run::kModeNone;
-    };
-    int mode = run::kModeNone;
-    if (!s.flags.gIsSyncOn) {
-        if (mA - mB > d) {
-            mode = run::kModeReplaceBwithA;
-            if (!skipped(s.conflicts.backup)) {
-                const std::optional<double> r = ReferenceDate(a, b);
-                if (r && mB > *r &&
-                    !Answer(s.conflicts.backup, Question(a.path, b.path, r, mode, 11))) {
-                    mode = dropped();
-                }
-            }
-        } else if (mB - mA > d) {
-            mode = run::kModeReplaceBwithA;
-            if (!skipped(s.conflicts.backup2) &&
-                !Answer(s.conflicts.backup2, Question(a.path, b.path, mB, mode, 12))) {
-                mode = dropped();
-            }
-        }
-    } else {
-        if (mA - mB > d) {
-            mode = run::kModeReplaceBwithA;
-        } else if (mB - mA > d) {
-            mode = run::kModeReplaceAwithB;
-        }
-        if (mode != run::kModeNone && !isDsStore && !skipped(s.conflicts.sync)) {
-            const std::optional<double> r = ReferenceDate(a, b);
-            const double overwritten = mode == run::kModeReplaceBwithA ? mB : mA;
-            if (r && overwritten > *r) {
-                if (s.flags.gIsExactOn) {
-                    s.restoreBackupDateArray.push_back(a.path);
-                    s.restoreBackupDateArray.push_back(b.path);
-                }
-                bool swap = false;
-                if (Answer(s.conflicts.sync, Question(a.path, b.path, r, mode, 31), &swap)) {
-                    if (swap) {
-                        mode = mode == run::kModeReplaceBwithA ? run::kModeReplaceAwithB
-                                                               : run::kModeReplaceBwithA;
-                    }
-                } else {
-                    mode = dropped();
-                }
-            }
-        }
-    }
-    if (s.flags.gCheckAttrChanged && mode == run::kModeNone) {
-        CheckAttrChanged(a.attrs, b.attrs, a.name, b.name, mode);
-    }
-    // A file and a folder of the same name.
-    const bool fileReplacesFolder = (a.isFolder && mode == run::kModeReplaceAwithB) ||
-                                    (!a.isFolder && b.isFolder && mode == run::kModeReplaceBwithA);
-    if (a.isFolder != b.isFolder && fileReplacesFolder && !skipped(s.conflicts.fileFolder)) {
-        const int code = a.isFolder ? 52 : 51;
-        bool swap = false;
-        if (Answer(s.conflicts.fileFolder, Question(a.path, b.path, mB, mode, code), &swap)) {
-            if (swap) {
-                mode = mode == run::kModeReplaceBwithA ? run::kModeReplaceAwithB
-                                                       : run::kModeReplaceBwithA;
-            }
-        } else {
-            mode = dropped();
-        }
-    }
-    return mode;
-}
-
-int FolderScanner::DecideOnlyA(const Side& a, const std::string& bPath, int parentMode,
-                               bool isDsStore, std::int8_t& ifSkip) {
-    run::RunState& s = state_;
-    if (!s.flags.gIsSyncOn || !(s.flags.gIsExactOn && s.gCompareExactSyncAtIndex)) {
-        return run::kModeCopyAtoB;
-    }
-    const bool checkFile = !a.isFolder && !isDsStore &&
-                           !(s.conflicts.exactSync.proceeds && !s.conflicts.exactSync.ask);
-    if (index_.ItWasExixting(bPath, kSideB)) {
-        // Deleted in B since the last run.
-        ifSkip = 0;
-        if (checkFile) {
-            std::optional<double> since = BackupDate(a);
-            if (!since) since = s.mainSourceFolderBackupDate;
-            if (since && a.modificationDate() > *since &&
-                !Answer(s.conflicts.exactSync,
-                        Question(a.path, bPath, since, run::kModeDeleteInA, 41))) {
-                ++s.gConflictsSkipped;
-                return run::kModeCopyAtoB;
-            }
-        }
-        return run::kModeDeleteInA;
-    }
-    if (parentMode != run::kModeDeleteInA) return run::kModeCopyAtoB;  // new in A
-    // New in A, inside a folder deleted in B since the last run.
-    if (checkFile) {
-        std::optional<double> date = BackupDate(a);
-        if (!date) date = s.mainSourceFolderBackupDate;
-        if (!date) date = a.modificationDate();
-        if (!Answer(s.conflicts.exactSync,
-                    Question(a.path, bPath, date, run::kModeDeleteInA, 42))) {
-            ++s.gConflictsSkipped;
-            return run::kModeCopyAtoB;
-        }
-    }
-    return run::kModeDeleteInA;
-}
-
-int FolderScanner::DecideOnlyB(const Side& b, const std::string& aPath, int parentMode,
-                               bool isDsStore, std::int8_t& ifSkip) {
-    run::RunState& s = state_;
-    const bool fileChecked = !b.isFolder && !isDsStore;
-    if (!s.flags.gIsSyncOn) {
-        if (!s.flags.gIsExactOn) return run::kModeNone;
-        // Exact Backup: what is not in A goes from B.
-        const run::ConflictPolicy& policy = s.conflicts.exactBackup;
-        if (fileChecked && s.mainDestFolderBackupDate && !(policy.proceeds && !policy.ask)) {
-            const std::optional<double> bB = BackupDate(b);
-            bool keep = false;
-            if (bB) {
-                keep = b.modificationDate() > *bB &&
-                       !Answer(policy, Question(aPath, b.path, bB, run::kModeDeleteInB, 21));
-            } else {
-                keep = !Answer(policy, Question(aPath, b.path, s.mainDestFolderBackupDate,
-                                                run::kModeDeleteInB, 22));
-            }
-            if (keep) {
-                ++s.gConflictsSkipped;
-                return run::kModeNone;
-            }
-        }
-        return run::kModeDeleteInB;
-    }
-    if (!(s.flags.gIsExactOn && s.gCompareExactSyncAtIndex)) return run::kModeCopyBtoA;
-    const bool checkFile =
-        fileChecked && !(s.conflicts.exactSync.proceeds && !s.conflicts.exactSync.ask);
-    if (index_.ItWasExixting(aPath, kSideA)) {
-        // Deleted in A since the last run.
-        ifSkip = 1;
-        if (checkFile) {
-            std::optional<double> since = BackupDate(b);
-            if (!since) since = s.mainDestFolderBackupDate;
-            if (since && b.modificationDate() > *since &&
-                !Answer(s.conflicts.exactSync,
-                        Question(aPath, b.path, since, run::kModeDeleteInB, 41))) {
-                ++s.gConflictsSkipped;
-                return run::kModeCopyBtoA;
-            }
-        }
-        return run::kModeDeleteInB;
-    }
-    if (parentMode != run::kModeDeleteInB) return run::kModeCopyBtoA;  // new in B
-    if (checkFile) {
-        std::optional<double> date = BackupDate(b);
-        if (!date) date = s.mainDestFolderBackupDate;
-        if (!date) date = b.modificationDate();
-        if (!Answer(s.conflicts.exactSync,
-                    Question(aPath, b.path, date, run::kModeDeleteInB, 42))) {
-            ++s.gConflictsSkipped;
-            return run::kModeCopyBtoA;
-        }
-    }
-    return run::kModeDeleteInB;
-}
-
-void FolderScanner::CheckAttrChanged(const std::string& src, const std::string& dst, int& copyMode,
-                                     bool includeNames) const {
-    const ItemAttributes a = platform::ReadItemAttributes(src.c_str());
-    const ItemAttributes b = platform::ReadItemAttributes(dst.c_str());
-    const std::string aName = platform::LastPathComponent(src);
-    const std::string bName = includeNames ? platform::LastPathComponent(dst) : aName;
-    CheckAttrChanged(a, b, aName, bName, copyMode);
-}
-
-void FolderScanner::CheckAttrChanged(const ItemAttributes& a, const ItemAttributes& b,
-                                     const std::string& aName, const std::string& bName,
-                                     int& copyMode) const {
-    const std::int64_t sA = a.exists() ? a.ctime.sec : 0;
-    const std::int64_t sB = b.exists() ? b.ctime.sec : 0;
-    if (sA == 0 || sB == 0) return;
-    const std::int64_t d2 = std::max<std::int64_t>(state_.gModificationDelta, 2);
-    if (sA - sB > d2) {
-        copyMode = run::kModeAttrAtoB;
-    } else if (state_.flags.gIsSyncOn && sB - sA > d2) {
-        copyMode = run::kModeAttrBtoA;
-    }
-    if (copyMode == run::kModeAttrAtoB || copyMode == run::kModeAttrBtoA || aName == bName) return;
-    const std::int64_t aA = a.atime.sec, aB = b.atime.sec;
-    if (aA == 0 || aB == 0) return;
-    if (aA - aB > d2) {
-        copyMode = run::kModeAttrAtoB;
-    } else if (aA - aB < -d2) {
-        copyMode = run::kModeAttrBtoA;
-    }
-}
-
 bool FolderScanner::CheckPrivileges(const Side& a, const Side& b, int copyMode) {
     run::RunState& s = state_;
     const int result =
         validator_.CheckPrivilegesOnFiles(a.path, b.path, copyMode, &a.attrs, &b.attrs);
     if (result == fileops::kPrivilegesOk) return true;
-    errors_.LogErrString();
-    ++s.gTotError;
+    errors_.LogAndCountError();
     if (s.StartedByUser() && s.gIsOnError != run::kOnErrorContinue) {
         const bool insufficient = result == fileops::kPrivilegesInsufficient;
         errors_.AppendErrMsg(
@@ -754,10 +654,15 @@ bool FolderScanner::CheckPrivileges(const Side& a, const Side& b, int copyMode) 
     return false;
 }
 
-bool FolderScanner::IsPseudoFileSystemMount(const Side& side, dev_t parentDev) const {
-    if (!side.exists || !side.attrs.isDirectory() || side.attrs.dev == parentDev) return false;
+bool FolderScanner::IsPseudoFileSystemMount(const Side& side,
+                                            const platform::FolderHandle& parent) const {
+    if (!side.exists || !side.attrs.isDirectory() || side.resolved || !parent.valid() ||
+        side.attrs.dev == parent.dev()) {
+        return false;
+    }
+    const platform::UniqueFd item = platform::OpenItemPath(parent.fd(), side.name);
     struct statfs fs {};
-    if (::statfs(side.path.c_str(), &fs) != 0) return false;
+    if (!item.valid() || platform::sys().fstatfs(item.get(), &fs) != 0) return false;
     return IsPseudoFileSystemType(static_cast<long>(fs.f_type));
 }
 

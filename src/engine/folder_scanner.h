@@ -5,12 +5,16 @@
 
 #include <chrono>
 #include <cstdint>
+#include <initializer_list>
 #include <optional>
 #include <string>
+#include <string_view>
+#include <utility>
 #include <vector>
 
 #include "engine/exact_sync_index.h"
 #include "engine/folder_listing.h"
+#include "engine/pair_decision.h"
 #include "fileops/error_path.h"
 #include "fileops/tw_utilities.h"
 #include "fileops/validation.h"
@@ -23,16 +27,22 @@ namespace qv::engine {
 inline constexpr const char* kRunAsRootCheckboxTitle = "Run with root privileges";
 inline constexpr const char* kUnlockCheckboxTitle = "Unlock locked items";
 
-class FolderScanner {
+class FolderScanner : private PairFacts {
   public:
     FolderScanner(run::RunState& state, fileops::ErrorPath& errors, fileops::Validator& validator,
                   const fileops::TWUtilities& tw, const ExactSyncIndex& index, CaseProbe probe,
                   bool removeLeftovers = false);
     ~FolderScanner();
 
+    enum class ScanResult {
+        kComplete,          // every folder of both trees was read
+        kWithFolderErrors,  // some folders could not be read: reported, counted, left as they are
+        kFoldersNotFound,   // neither top folder is there: the task has nothing to walk
+    };
     // Walks the task whose root is given (source, dest, copyMode and, for a file-to-file task,
-    // its one preliminary sub-item already set). False when neither folder of a pair exists.
-    bool ScanSingleFolder(run::TaskRoot& root);
+    // its one preliminary sub-item already set). Temporaries an interrupted copy left are put
+    // in root.leftovers, never planned.
+    ScanResult ScanSingleFolder(run::TaskRoot& root);
 
     // Rebuilds the lists of top-level items never copied and folders copied empty.
     void MakeItemsToDontCopyList();
@@ -43,23 +53,27 @@ class FolderScanner {
 
   private:
     struct Folder;
-    struct Side;
+    using Side = PairSide;
 
     bool ScanFolder(Folder& folder);
+    // Opens a side's sub-folder for the walk, refusing one already on the walk's way down or
+    // either top folder. True when there is no folder to open or it was opened.
+    bool OpenSide(const platform::FolderHandle& parent, const Side& side,
+                  platform::FolderHandle& dir, int& error);
+    // A temporary of an interrupted copy (its name and the mark), noted for the executor.
+    bool NoteIfLeftover(const platform::FolderHandle& dir, const std::string& folder,
+                        const std::string& name, bool inB);
+    // Every error of the walk is reported and counted here.
+    void ReportError(std::initializer_list<std::string_view> texts);
+    void ReportUnreadable(const std::string& path, int error, const std::string& why);
     bool Classify(Side& side, bool otherExists);
-    int DecideBothExist(const Side& a, const Side& b, bool isDsStore);
-    int DecideOnlyA(const Side& a, const std::string& bPath, int parentMode, bool isDsStore,
-                    std::int8_t& ifSkip);
-    int DecideOnlyB(const Side& b, const std::string& aPath, int parentMode, bool isDsStore,
-                    std::int8_t& ifSkip);
-    void CheckAttrChanged(const platform::ItemAttributes& a, const platform::ItemAttributes& b,
-                          const std::string& aName, const std::string& bName, int& copyMode) const;
+    // What the decisions ask of the disk, the index and the user.
+    std::optional<double> BackupDate(const Side& side) const override;
+    bool WasInIndex(const std::string& path, int side) const override;
     bool Answer(const run::ConflictPolicy& policy, run::ConflictQuestion question,
-                bool* changeDirection = nullptr);
-    std::optional<double> ReferenceDate(const Side& a, const Side& b) const;
-    std::optional<double> BackupDate(const Side& side) const;
+                bool* changeDirection) override;
     bool CheckPrivileges(const Side& a, const Side& b, int copyMode);
-    bool IsPseudoFileSystemMount(const Side& side, dev_t parentDev) const;
+    bool IsPseudoFileSystemMount(const Side& side, const platform::FolderHandle& parent) const;
     void Uncount(const std::vector<run::PlanItem>& items);
     void Count(const run::PlanItem& item);
     // Tells the front end how far the scan got, a few times a second at most.
@@ -71,14 +85,25 @@ class FolderScanner {
     const fileops::TWUtilities& tw_;
     const ExactSyncIndex& index_;
     CaseProbe probe_;
-    bool removeLeftovers_;  // remove the temporaries of an interrupted copy met on the way
+    bool removeLeftovers_;
+    PairDecision decision_;  // remove the temporaries of an interrupted copy met on the way
     BackgroundLister bLister_;
     // An Exact Synchronize that changes files: settled folders are kept for its index.
     bool recordSettled_ = false;
     std::optional<double> lastExactSync_;  // start of the run that wrote the loaded index
+    run::TaskRoot* root_ = nullptr;
+    std::size_t folderErrors_ = 0;
+    // The folders on the walk's way down, both sides, and the two top folders: (device, inode).
+    std::vector<std::pair<dev_t, ino_t>> ancestors_;
+    std::vector<std::pair<dev_t, ino_t>> tops_;
+    bool aIsVolumeTop_ = false;
+    bool bIsVolumeTop_ = false;
     std::uint32_t itemsSinceClockRead_ = 0;
     std::chrono::steady_clock::time_point lastProgress_;
 };
+
+// ".Trash" and ".Trash-UID": a desktop trash at the top of a volume.
+bool IsTrashFolderName(const std::string& name);
 
 // Name order of the walk: ignoring ASCII case first, then by bytes.
 int CompareNamesIgnoringCase(const std::string& x, const std::string& y);

@@ -251,8 +251,7 @@ bool RunEngine::ScanOneTask(std::int64_t sessionIndex, std::int64_t taskIndex) {
         bool privilegesOk = true;
         if (!f.mSkipCheckPermissions &&
             validator_.CheckPrivilegesOnFiles(source, dest, run::kModeDescend) != 0) {
-            errors_.LogErrString();
-            ++state_.gTotError;
+            errors_.LogAndCountError();
             if (state_.StartedByUser() && state_.gIsOnError != run::kOnErrorContinue) {
                 errors_.AppendErrMsg({"\r", GLS("Try to log in as root or mark the check-box"),
                                       " \"", GLS(kRunAsRootCheckboxTitle), "\" ",
@@ -278,11 +277,14 @@ bool RunEngine::ScanOneTask(std::int64_t sessionIndex, std::int64_t taskIndex) {
             FolderScanner scanner(state_, errors_, validator_, tw_, index_, options_.caseProbe,
                                   !options_.scanOnly);
             scanner.MakeItemsToDontCopyList();
-            const bool walked = scanner.ScanSingleFolder(root);
-            taskWalked = walked && state_.IsRunning();
+            const FolderScanner::ScanResult scan = scanner.ScanSingleFolder(root);
+            const bool walked = scan != FolderScanner::ScanResult::kFoldersNotFound;
+            // A task some folders of which could not be read still copies the rest; its
+            // ExactSync index keeps what it held, since the unread folders were not seen.
+            taskWalked = scan == FolderScanner::ScanResult::kComplete && state_.IsRunning();
             if (!walked) {
                 result = false;
-            } else if (!root.subItems.empty()) {
+            } else if (!root.subItems.empty() || !root.leftovers.empty()) {
                 if (root.copyMode == run::kModeDescend) {
                     ++state_.categories.gFoldersToDescend;
                 } else if (auto* counter = state_.categories.ForMode(root.copyMode)) {
@@ -483,6 +485,7 @@ void RunEngine::PurgeBeforeCopyOneTask() {
 void RunEngine::PurgeAfterCopyOneTask(run::TaskLog& task) {
     run::RunState& s = state_;
     task.copyCounters = s.copy;
+    task.copyCompleted = s.IsRunning();
     task.gTotError += s.gTotError;
     task.gDetailedLogText += s.gDetailedLogText;
     s.gDetailedLogText.clear();
@@ -513,11 +516,15 @@ void RunEngine::PurgeAfterWholeSyncBackup() {
         for (run::TaskLog& task : sessionLog.logTaskArray) {
             sessionErrors += task.gTotError;
             s.gGlobalError += task.gTotError;
-            // A task whose folders were not valid, or whose walk did not complete, was not
-            // brought into step: stamping its folders would hide later changes from the
-            // conflict checks, and an index rebuilt from a missing folder would bring back at
-            // the next run what was deleted on the other side. Its previous index stays.
-            if (s.mUserPressedStop || options_.scanOnly || !task.walked) continue;
+            // A task whose folders were not valid, whose walk did not complete, or whose copy
+            // did not run to its end (another task failed its scan, the run was stopped) was
+            // not brought into step: stamping its folders would hide later changes from the
+            // conflict checks, and an index rebuilt from the disk would take the deletions it
+            // did not carry out for items never there, and bring them back at the next run.
+            // Its previous index stays.
+            if (s.mUserPressedStop || options_.scanOnly || !task.walked || !task.copyCompleted) {
+                continue;
+            }
             s.gSourceFolder = task.gSourceFolder;
             s.gDestFolder = task.gDestFolder;
             if (s.flags.gIsSyncOn && s.flags.gIsExactOn) {

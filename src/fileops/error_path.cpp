@@ -22,9 +22,13 @@ void ErrorPath::LogErrString() {
     }
 }
 
-bool ErrorPath::AddErrQuickly(int forceToCase) {
+void ErrorPath::LogAndCountError() {
     LogErrString();
     ++state_.gTotError;
+}
+
+bool ErrorPath::AddErrQuickly(int forceToCase) {
+    LogAndCountError();
     if (!state_.StartedByUser()) return true;
     return ManageTheError(state_.mErrString, forceToCase);
 }

@@ -23,6 +23,8 @@ class ErrorPath {
     void AppendErrMsg(std::initializer_list<std::string_view> texts);
     // Writes "√ " + mErrString + CR to the detailed log when the log kind asks for it.
     void LogErrString();
+    // LogErrString, and the task's error count goes up: every error of a run is counted here.
+    void LogAndCountError();
     // Logs and counts mErrString; in a run the user started, applies the policy (case 0: the
     // preference). True to go on.
     bool AddErrQuickly(int forceToCase);

@@ -266,11 +266,10 @@ Executor::Executor(ErrorPath& errors, const TWUtilities& tw)
 void Executor::Report(const std::string& message, const std::string& title) {
     run::RunState& s = *state_;
     errors_.SetErrMsg({message});
-    errors_.LogErrString();
+    errors_.LogAndCountError();
     if (!title.empty()) s.gErrorTitleDialog = title;
     errors_.ManageTheError(message, 0);
     if (!title.empty()) s.gErrorTitleDialog = GLS("Warning:");
-    ++s.gTotError;
 }
 
 void Executor::LogAction(const std::string& line, bool toTrashLog) {
@@ -384,14 +383,14 @@ void Executor::RemoveLeftovers(const run::TaskRoot& root, const Side& a, const S
                                        : side.folder.OpenBelow(relative.substr(0, slash), &error);
         if (!folder.valid()) {
             if (error == ENOENT) continue;  // gone with its folder
-            Report("Can't remove the temporary item " + Quoted(path) + ": " +
+            Report(GLS("Can't delete the item") + " " + Quoted(path) + ": " +
                    std::strerror(error));
             continue;
         }
         // Only what still carries the mark: an item of that name without it is the user's.
         if (!IsMarkedTemporary(folder.fd(), name)) continue;
         if (!RemoveItemAt(folder.fd(), name, metadata_)) {
-            Report("Can't remove the temporary item " + Quoted(path) + ": " +
+            Report(GLS("Can't delete the item") + " " + Quoted(path) + ": " +
                    std::strerror(errno));
         }
     }

@@ -221,9 +221,8 @@ bool Validator::TakeTarget(const std::string& target, std::string& path, ItemAtt
 }
 
 bool Validator::ReportResolutionFailure() {
-    errors_.LogErrString();
+    errors_.LogAndCountError();
     errors_.ManageTheError(errors_.state().mErrString, 0);
-    ++errors_.state().gTotError;
     return false;
 }
 

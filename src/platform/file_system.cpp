@@ -72,8 +72,7 @@ ssize_t FileSystem::readlinkat(int dirFd, const char* name, char* buf, std::size
 int FileSystem::fchownat(int dirFd, const char* name, uid_t uid, gid_t gid, int flags) {
     return ::fchownat(dirFd, name, uid, gid, flags);
 }
-int FileSystem::utimensat(int dirFd, const char* name, const struct timespec times[2],
-                          int flags) {
+int FileSystem::utimensat(int dirFd, const char* name, const struct timespec times[2], int flags) {
     return ::utimensat(dirFd, name, times, flags);
 }
 int FileSystem::fstatat(int dirFd, const char* name, struct stat* out, int flags) {

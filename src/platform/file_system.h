@@ -75,8 +75,7 @@ class FileSystem {
     virtual int futimens(int fd, const struct timespec times[2]);
     virtual int fstatfs(int fd, struct statfs* out);
     virtual ssize_t fgetxattr(int fd, const char* name, void* value, std::size_t size);
-    virtual int fsetxattr(int fd, const char* name, const void* value, std::size_t size,
-                          int flags);
+    virtual int fsetxattr(int fd, const char* name, const void* value, std::size_t size, int flags);
     virtual ssize_t flistxattr(int fd, char* list, std::size_t size);
     virtual int fremovexattr(int fd, const char* name);
     // Extended attributes of an item named relative to an open folder, links not followed (a

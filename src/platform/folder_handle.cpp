@@ -59,7 +59,8 @@ FolderHandle FolderHandle::OpenBelow(std::string_view relative, int* error) cons
     while (!relative.empty()) {
         const std::size_t slash = relative.find('/');
         const std::string_view part = relative.substr(0, slash);
-        relative = slash == std::string_view::npos ? std::string_view{} : relative.substr(slash + 1);
+        relative =
+            slash == std::string_view::npos ? std::string_view{} : relative.substr(slash + 1);
         if (part.empty()) continue;
         current = current.OpenChild(std::string(part), error);
         if (!current.valid()) return {};
@@ -75,8 +76,8 @@ std::string FolderHandle::PathOf(const std::string& name) const { return JoinPat
 StatResult StatAt(int dirFd, const std::string& name) {
     StatResult r;
     struct statx stx {};
-    if (sys().statx(dirFd, name.c_str(), AT_SYMLINK_NOFOLLOW | AT_NO_AUTOMOUNT,
-                    STATX_BASIC_STATS, &stx) != 0) {
+    if (sys().statx(dirFd, name.c_str(), AT_SYMLINK_NOFOLLOW | AT_NO_AUTOMOUNT, STATX_BASIC_STATS,
+                    &stx) != 0) {
         r.error = errno;
         return r;
     }

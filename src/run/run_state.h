@@ -109,6 +109,7 @@ struct TaskLog {
     std::string gDetailedLogText;
     std::vector<std::string> restoreBackupDateArray;
     bool walked = false;                       // the folders were valid and the walk completed
+    bool copyCompleted = false;                // the task's copy ran to its end
     std::optional<CopyCounters> copyCounters;  // once the task's copy ended
     std::vector<std::string> addToExactIndexArray;
     SettledFolders settledFolders;  // kept for an Exact Synchronize only

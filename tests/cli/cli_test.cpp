@@ -11,6 +11,7 @@
 #include "sessions/plist_codec.h"
 #include "sessions/session_document.h"
 #include "support/test_support.h"
+#include "support/tree_snapshot.h"
 
 namespace qv {
 namespace {
@@ -296,7 +297,7 @@ TEST_F(CliTest, ExactSynchronizeDeletesAtTheNextRunWhatWasDeletedOnOneSide) {
     std::string out, err;
     ASSERT_EQ(Quorvel(run, &out, &err), 0) << out << err;
     EXPECT_NE(out.find("No Exact Sync index of these two folders yet"), std::string::npos) << out;
-    EXPECT_TRUE(std::filesystem::exists(a + "/from-b\xff.txt"));  // copied, not deleted
+    EXPECT_TRUE(test::SameTrees(a, b, {.withRoot = false}));  // B's file copied, not deleted
     EXPECT_TRUE(platform::IsExistingRegularFile(
         home() + "/.local/share/Nimbrel/Quorvel 4/ExactSync Indexes/QV3ExactSyncMainIndex.plist"));
 
@@ -307,6 +308,73 @@ TEST_F(CliTest, ExactSynchronizeDeletesAtTheNextRunWhatWasDeletedOnOneSide) {
     EXPECT_FALSE(std::filesystem::exists(b + "/from-b\xff.txt"));
     EXPECT_EQ(test::ReadText(b + "/keep.txt"), "keep");
     EXPECT_NE(out.find("deleted: 2 files, 1 folders"), std::string::npos) << out;
+}
+
+// A name can hold any byte but "/" and NUL. What the command prints of it must not drive the
+// terminal (clear it, move the cursor) nor forge lines of the report, while the copy keeps the
+// name and the content byte for byte.
+TEST_F(CliTest, NamesWithControlCharactersReachTheTerminalEscaped) {
+    const std::string a = dir_ / "A", b = dir_ / "B", doc = dir_ / "names.qvd";
+    const std::string name =
+        "evil\x1b[2J\nerrors: 0\tand\x7f\xc2\x9b"
+        "6n.txt";
+    const std::string shown = "evil\\x1b[2J\\nerrors: 0\\tand\\x7f\\u009b6n.txt";
+    // Not UTF-8: a lone 0x9B starts a control sequence on a terminal in 8-bit mode.
+    const std::string lone = std::string("lone\x9b") + "2J.txt";
+    const std::string loneShown = "lone\\x9b2J.txt";
+    const std::string content = std::string("body\x1b[2J\0end", 12);
+    std::filesystem::create_directories(a);
+    std::filesystem::create_directories(b);
+    test::WriteText(a + "/" + name, content);
+    test::WriteText(a + "/" + lone, content);
+    WriteDocument(doc, {{"Names", a, b}});
+    const std::string document = " --session Names --document " + test::ShellQuote(doc);
+
+    // The JSON form escapes too, and gives the name back exactly.
+    std::string json;
+    ASSERT_EQ(Quorvel("plan --json" + document, &json), 0);
+    EXPECT_EQ(json.find('\n'), json.size() - 1) << json;
+    test::WriteText(dir_ / "name.bin", name);
+    test::WriteText(dir_ / "names.json", json);
+    test::WriteText(dir_ / "names.py",
+                    "import json,sys\n"
+                    "items=json.load(open(sys.argv[1]))['tasks'][0]['subItems']\n"
+                    "t=[i for i in items if 'evil' in i['dest']][0]\n"
+                    "assert 'bytes' not in t, t\n"
+                    "name=t['dest'].rsplit('/',1)[1].encode('utf-8')\n"
+                    "assert name==open(sys.argv[2],'rb').read(), name\n");
+    std::string pyOut;
+    EXPECT_EQ(test::RunCommand("python3 " + test::ShellQuote(dir_ / "names.py") + " " +
+                                   test::ShellQuote(dir_ / "names.json") + " " +
+                                   test::ShellQuote(dir_ / "name.bin") + " 2>&1",
+                               &pyOut),
+              0)
+        << pyOut << json;
+
+    const struct {
+        std::string args;
+        bool showsTheName;  // in the text form
+    } cases[] = {
+        {"plan" + document, true},
+        {"plan --json" + document, false},
+        {"run --yes" + document, true},
+        {"run --yes" + document, false},  // nothing left to do: no name printed
+    };
+    for (const auto& c : cases) {
+        std::string out, err;
+        EXPECT_EQ(Quorvel(c.args, &out, &err), 0) << c.args << "\n" << out << err;
+        const std::string printed = out + err;
+        EXPECT_EQ(printed.find('\x1b'), std::string::npos) << c.args << "\n" << printed;
+        EXPECT_EQ(printed.find('\x7f'), std::string::npos) << c.args;
+        EXPECT_EQ(printed.find("\nerrors: 0"), std::string::npos) << c.args << "\n" << printed;
+        EXPECT_NE(printed.rfind("errors: 0", 0), 0u) << c.args;
+        EXPECT_EQ(printed.find('\x9b'), std::string::npos) << c.args;  // raw, in UTF-8 or not
+        const bool shows = printed.find(shown) != std::string::npos &&
+                           printed.find(loneShown) != std::string::npos;
+        EXPECT_EQ(shows, c.showsTheName) << c.args << "\n" << printed;
+    }
+    EXPECT_EQ(test::ReadText(b + "/" + name), content);
+    EXPECT_TRUE(test::SameTrees(a, b, {.withRoot = false}));
 }
 
 }  // namespace

@@ -14,6 +14,8 @@
 #include "engine/run_engine.h"
 #include "fileops/executor.h"
 #include "platform/file_io.h"
+#include "platform/file_system.h"
+#include "platform/item_attributes.h"
 #include "sessions/plist_codec.h"
 #include "sessions/settings_options.h"
 #include "support/fake_proxy.h"
@@ -402,9 +404,18 @@ TEST_F(ExactSyncTest, IndexKeptWhenFoldersFailAndDroppedWhenNoLongerExact) {
     Run();  // the source folder is missing: nothing is rebuilt from it
     EXPECT_EQ(test::ReadText(File(kExactSyncPairIndexName)), before);
     std::filesystem::rename(tree.path("A-away"), tree.a());
+
+    // A deletion that a run did not carry out, because another session of it failed its scan
+    // and nothing was copied, is proposed again at the next run, not taken back.
     std::filesystem::remove(tree.path("B/x"));
+    test::SetOption(doc, 1, "consoleDict", "topFolder", tree.path("missing"));
+    test::SetOption(doc, 1, "settingsDict", "settExact", 0);
+    Run(0, true);
+    EXPECT_TRUE(Exists("A/x"));
+    EXPECT_EQ(test::ReadText(File(kExactSyncPairIndexName)), before);
     Run();
     EXPECT_FALSE(Exists("A/x"));
+    EXPECT_FALSE(Exists("B/x"));
 
     test::SetOption(doc, 0, "settingsDict", "settExact", 0);
     Run();
@@ -550,6 +561,78 @@ TEST(ExactSyncIndexText, EscapeIsReversibleAndLeavesPlainNamesAlone) {
     for (const char* bad : {"%%4", "%%zz", "%plain", "\xe9"}) {
         EXPECT_EQ(DecodeIndexText(bad), std::nullopt) << bad;
     }
+}
+
+// Fails, with EIO, every listing of one folder (by inode) from the n-th on.
+class FailingListing : public platform::FileSystem {
+  public:
+    FailingListing(ino_t ino, int from) : ino_(ino), from_(from) {}
+    int readfolder(int dirFd, std::vector<platform::FolderEntry>& entries) override {
+        struct stat st {};
+        if (FileSystem::fstat(dirFd, &st) == 0 && st.st_ino == ino_ && ++count_ >= from_) {
+            return EIO;
+        }
+        return FileSystem::readfolder(dirFd, entries);
+    }
+
+  private:
+    ino_t ino_;
+    int from_;
+    int count_ = 0;
+};
+
+// A folder the index rebuild cannot read would drop its items from the index, and the next
+// run would take them for new: the previous index stays whole, and the failure is an error.
+// A folder the scan cannot read leaves the index as it was too, so its items are not deleted
+// from the other side and a deletion made meanwhile is still seen at the next run.
+TEST_F(ExactSyncTest, AFolderThatCannotBeReadKeepsThePreviousIndex) {
+    tree.Build({"A/d/x", "A/d/y", "A/keep"});
+    Run();
+    const std::string before = test::ReadText(File(kExactSyncPairIndexName));
+    for (const int from : {2, 1}) {  // the rebuild's listing, then the scan's
+        SCOPED_TRACE(from == 1 ? "scan" : "rebuild");
+        std::filesystem::remove(tree.path("A/keep"));
+        FailingListing fs(platform::ReadItemAttributes(tree.path("A/d").c_str()).ino, from);
+        {
+            platform::ScopedFileSystem scoped(fs);
+            const run::RunState& s = Run();
+            EXPECT_EQ(s.gGlobalError, 1);
+        }
+        EXPECT_EQ(test::ReadText(File(kExactSyncPairIndexName)), before);
+        EXPECT_TRUE(Exists("B/d/x"));
+        EXPECT_TRUE(Exists("B/d/y"));
+        EXPECT_FALSE(Exists("B/keep"));  // the rest of the task was done
+        test::WriteText(tree.path("A/keep"), "");
+        tree.Build({"B/keep"});
+    }
+    // Read normally again, the folder is in step and nothing is lost.
+    Run();
+    EXPECT_TRUE(Exists("A/d/x"));
+    EXPECT_TRUE(Exists("B/d/y"));
+}
+
+// An empty folder standing where B was (a volume not mounted, a folder made anew) is not the
+// folder the index knew: the run deletes nothing of A and says why.
+TEST_F(ExactSyncTest, AnotherFolderAtASidesPathMakesTheIndexUnused) {
+    tree.Build({"A/x", "A/d/y"});
+    Run();
+    Run();
+    std::filesystem::rename(tree.b(), tree.path("B-volume"));
+    std::filesystem::create_directory(tree.b());
+    const run::RunState& s = Run();
+    EXPECT_TRUE(Exists("A/x"));
+    EXPECT_TRUE(Exists("A/d/y"));
+    EXPECT_NE(s.logSessionArray[0].logTaskArray[0].gDetailedLogText.find(
+                  "\"" + tree.b() + "\" is not the folder this index was made from"),
+              std::string::npos)
+        << s.logSessionArray[0].logTaskArray[0].gDetailedLogText;
+    // The sessions swapped still know their folders.
+    std::filesystem::remove_all(tree.b());
+    std::filesystem::rename(tree.path("B-volume"), tree.b());
+    Run();
+    std::filesystem::remove(tree.path("A/x"));
+    Run(1);
+    EXPECT_FALSE(Exists("B/x"));
 }
 
 }  // namespace

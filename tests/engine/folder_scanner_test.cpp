@@ -5,7 +5,12 @@
 #include "engine/folder_scanner.h"
 
 #include <gtest/gtest.h>
+#include <sys/mount.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
+#include <algorithm>
+#include <cerrno>
 #include <filesystem>
 #include <optional>
 #include <string>
@@ -13,6 +18,8 @@
 #include <vector>
 
 #include "engine/run_engine.h"
+#include "platform/file_system.h"
+#include "platform/item_attributes.h"
 #include "sessions/settings_options.h"
 #include "support/fake_proxy.h"
 #include "support/tree_fixture.h"
@@ -378,7 +385,7 @@ TEST(FolderScannerTest, CountsScannedItemsAndPlannedCategories) {
     EXPECT_EQ(out.categories.gFoldersToDescend, 2);  // d and the task's root
 }
 
-TEST(FolderScannerTest, SubFolderPairGoneDuringTheScanStopsTheTask) {
+TEST(FolderScannerTest, SubFolderPairGoneDuringTheScanIsAnErrorAndTheRestGoesOn) {
     Scan scan(kBackup);
     scan.tree.Build({"A/a@1000", "B/a@2000", "A/z/f@2000", "B/z/f@1000", "A/zz"});
     scan.Setting("settSkipCheckPermissions", 1).Conflicts({{"conflictBackupAsk2", 1}});
@@ -393,8 +400,138 @@ TEST(FolderScannerTest, SubFolderPairGoneDuringTheScanStopsTheTask) {
     ASSERT_EQ(scan.proxy.errors().size(), 1u);
     EXPECT_EQ(scan.proxy.errors()[0].rfind(message, 0), 0u) << scan.proxy.errors()[0];
     EXPECT_EQ(out.task.gDetailedLogText, "√ " + message + "\r");
-    EXPECT_EQ(out.roots, 0u);  // zz, after the pair, is neither examined nor planned
-    EXPECT_EQ(out.task.gAFilesScanned, 1);
+    EXPECT_EQ(out.task.gTotError, 1);
+    EXPECT_FALSE(out.task.walked);                    // an ExactSync index would keep what it held
+    EXPECT_EQ(out.plan, Lines{"CopyAtoB zz -> zz"});  // zz, after the pair, is still planned
+}
+
+// Refuses, with an errno, one way of reading the folder whose inode is given: opening it,
+// reading its entries (half of them first), or the stat of an entry inside it.
+class UnreadableFolder : public platform::FileSystem {
+  public:
+    enum Way { kOpen, kList, kStatEntry };
+    UnreadableFolder(ino_t ino, Way way, int error) : ino_(ino), way_(way), error_(error) {}
+    int openat(int dirFd, const char* name, int flags, mode_t mode) override {
+        const int fd = FileSystem::openat(dirFd, name, flags, mode);
+        if (way_ == kOpen && fd >= 0 && Is(fd)) {
+            FileSystem::close(fd);
+            errno = error_;
+            return -1;
+        }
+        return fd;
+    }
+    int readfolder(int dirFd, std::vector<platform::FolderEntry>& entries) override {
+        const int result = FileSystem::readfolder(dirFd, entries);
+        if (way_ != kList || !Is(dirFd)) return result;
+        entries.resize(entries.size() / 2);
+        return error_;
+    }
+    int statx(int dirFd, const char* name, int flags, unsigned mask, struct statx* out) override {
+        if (way_ == kStatEntry && Is(dirFd)) {
+            errno = error_;
+            return -1;
+        }
+        return FileSystem::statx(dirFd, name, flags, mask, out);
+    }
+
+  private:
+    bool Is(int fd) {
+        struct stat st {};
+        return FileSystem::fstat(fd, &st) == 0 && st.st_ino == ino_;
+    }
+    ino_t ino_;
+    Way way_;
+    int error_;
+};
+
+// A folder that cannot be read is never taken for an empty one: an exact task deletes nothing
+// of the other side's copy, the folder is an error, and the rest of the task goes on.
+TEST(FolderScannerTest, AnUnreadableFolderIsAnErrorAndNothingOfItIsPlanned) {
+    struct Case {
+        const char* what;
+        Task task;
+        const char* side;  // of the unreadable folder
+        UnreadableFolder::Way way;
+        int error;
+    };
+    const Case cases[] = {
+        {"A cannot be opened, Exact Backup", kExactBackup, "A", UnreadableFolder::kOpen, EACCES},
+        {"A listing fails half-way, Exact Backup", kExactBackup, "A", UnreadableFolder::kList, EIO},
+        {"A listable, not searchable, Exact Backup", kExactBackup, "A",
+         UnreadableFolder::kStatEntry, EACCES},
+        {"B cannot be opened, Exact Synchronize", kExactSync, "B", UnreadableFolder::kOpen, EACCES},
+        {"A entry gone stale, Synchronize", kSync, "A", UnreadableFolder::kStatEntry, ESTALE},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        Scan scan(c.task);
+        scan.tree.Build({"A/locked/f@1000", "A/locked/g@1000", "B/locked/f@1000", "B/locked/g@1000",
+                         "B/locked/only-in-b@1000", "A/new@1000", "B/old@1000"});
+        scan.Setting("settSkipCheckPermissions", 1);
+        const std::string locked = scan.tree.path(std::string(c.side) + "/locked");
+        UnreadableFolder fs(
+            std::filesystem::status(locked).type() == std::filesystem::file_type::directory
+                ? platform::ReadItemAttributes(locked.c_str()).ino
+                : 0,
+            c.way, c.error);
+        platform::ScopedFileSystem scoped(fs);
+        const Outcome out = scan.Run();
+        for (const std::string& line : out.plan) {
+            EXPECT_EQ(line.find("locked"), std::string::npos) << line;
+        }
+        EXPECT_NE(std::find(out.plan.begin(), out.plan.end(), "CopyAtoB new -> new"),
+                  out.plan.end());
+        EXPECT_EQ(out.task.gTotError, 1);
+        EXPECT_FALSE(out.task.walked);
+        ASSERT_EQ(scan.proxy.errors().size(), 1u);
+        EXPECT_EQ(scan.proxy.errors()[0].rfind("Can't read the item \"" + locked, 0), 0u)
+            << scan.proxy.errors()[0];
+    }
+}
+
+// A desktop trash at the top of a volume is the desktop's: never copied, deleted or reported.
+TEST(FolderScannerTest, AVolumeTrashIsLeftAlone) {
+    EXPECT_TRUE(IsTrashFolderName(".Trash"));
+    EXPECT_TRUE(IsTrashFolderName(".Trash-1001"));
+    EXPECT_FALSE(IsTrashFolderName(".Trash-"));
+    EXPECT_FALSE(IsTrashFolderName(".Trash-10a"));
+    EXPECT_FALSE(IsTrashFolderName(".Trashy"));
+    if (::geteuid() != 0) GTEST_SKIP() << "mounting a volume at B needs root";
+    for (const Task task : {kExactBackup, kExactSync}) {
+        Scan scan(task);
+        if (::mount("quorvel-test", scan.tree.b().c_str(), "tmpfs", 0, nullptr) != 0) {
+            GTEST_SKIP() << "this machine does not let the test mount a volume";
+        }
+        scan.tree.Build({"B/.Trash-1001/files/gone@1000", "B/.Trash/x@1000", "A/d/.Trash-1001@1000",
+                         "A/f@1000"});
+        scan.Setting("settSkipCheckPermissions", 1);
+        const Outcome out = scan.Run();
+        ::umount(scan.tree.b().c_str());
+        // Only at the volume's top: deeper, such a name is the user's.
+        EXPECT_EQ(out.plan, (Lines{"CopyAtoB d -> d", "CopyAtoB d/.Trash-1001 -> d/.Trash-1001",
+                                   "CopyAtoB f -> f"}));
+        EXPECT_EQ(out.task.gTotError, 0);
+    }
+}
+
+// A link that leads back up the tree is followed only until it would enter a folder already on
+// the walk's way down; a top folder met inside the other side is not entered either.
+TEST(FolderScannerTest, LinkLoopsAndTopFoldersAreNotEnteredAgain) {
+    Scan scan(kBackup);
+    scan.tree.Build({"A/d/loop/x@1000", "A/e@1000"});
+    // A resolved link keeps its name only when its target has the same one.
+    std::filesystem::create_directory_symlink("../../d", scan.tree.path("A/d/loop/d"));
+    std::filesystem::create_directory_symlink(scan.tree.b(), scan.tree.path("A/d/B"));
+    scan.Setting("settSkipCheckPermissions", 1).Setting("settResolveSymLink", 1);
+    const Outcome out = scan.Run();
+    EXPECT_EQ(out.plan, (Lines{"CopyAtoB d -> d", "CopyAtoB d/loop -> d/loop",
+                               "CopyAtoB d/loop/x -> d/loop/x", "CopyAtoB e -> e"}));
+    EXPECT_EQ(out.task.gTotError, 2);
+    ASSERT_EQ(scan.proxy.errors().size(), 2u);
+    for (const std::string& error : scan.proxy.errors()) {
+        EXPECT_NE(error.find("A link leads back to a folder that holds it."), std::string::npos)
+            << error;
+    }
 }
 
 }  // namespace

@@ -19,12 +19,19 @@ namespace {
 using test::Hook;
 using Lines = std::vector<std::string>;
 
-// Counts the copies a run asks for and remembers the plan it was given.
+// Counts the copies a run asks for and remembers the plan it was given; each task's copy ends
+// at once, as an executor with nothing to do ends it.
 class RecordingExecutor : public run::CopyExecutor {
   public:
-    void MainCopy(run::RunState& state, run::CopyHooks&) override {
+    void MainCopy(run::RunState& state, run::CopyHooks& hooks) override {
         ++calls;
         plan = test::FlattenPlan(state);
+        for (run::SessionLog& session : state.logSessionArray) {
+            for (run::TaskLog& task : session.logTaskArray) {
+                hooks.PurgeBeforeCopyOneTask();
+                hooks.PurgeAfterCopyOneTask(task);
+            }
+        }
     }
     int calls = 0;
     Lines plan;

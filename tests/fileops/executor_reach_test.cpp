@@ -357,7 +357,7 @@ TEST_F(ExecutorReachTest, LeftoverTemporariesAreRemovedBeforeTheCopyAndOnlyWhenM
     EXPECT_EQ(state.gTotError, 1) << state.gDetailedLogText;
     // Removing them is no action of the user's: the log tells only the copy and the failure.
     EXPECT_EQ(state.gDetailedLogText.find("Deleted"), std::string::npos) << state.gDetailedLogText;
-    EXPECT_NE(state.gDetailedLogText.find("√ Can't remove the temporary item \"" +
+    EXPECT_NE(state.gDetailedLogText.find("√ Can't delete the item \"" +
                                           tree.path("B/swapped/QVTempFile") + "\""),
               std::string::npos)
         << state.gDetailedLogText;

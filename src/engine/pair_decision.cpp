@@ -1,0 +1,211 @@
+#include "engine/pair_decision.h"
+
+#include <algorithm>
+
+#include "engine/exact_sync_index.h"
+
+namespace qv::engine {
+
+namespace {
+
+run::ConflictQuestion Question(const std::string& source, const std::string& dest,
+                               std::optional<double> date, int copyMode, int conflict) {
+    run::ConflictQuestion q;
+    q.source = source;
+    q.dest = dest;
+    q.date = date;
+    q.copyMode = copyMode;
+    q.conflict = conflict;
+    return q;
+}
+
+int Swapped(int mode) {
+    return mode == run::kModeReplaceBwithA ? run::kModeReplaceAwithB : run::kModeReplaceBwithA;
+}
+
+// A policy that lets the action through without asking: its conflict is not even looked for.
+bool Skipped(const run::ConflictPolicy& p) { return p.proceeds && !p.ask; }
+
+}  // namespace
+
+std::optional<double> PairDecision::ReferenceDate(const PairSide& a, const PairSide& b) const {
+    const std::optional<double> bA = facts_.BackupDate(a);
+    const std::optional<double> bB = facts_.BackupDate(b);
+    if (bA && (!bB || *bA > *bB)) return bA;
+    if (bB) return bB;
+    return state_.mainDestFolderBackupDate;
+}
+
+int PairDecision::BothExist(const PairSide& a, const PairSide& b, bool isDsStore) {
+    run::RunState& s = state_;
+    if (a.isFolder && b.isFolder) {
+        int mode = run::kModeDescend;
+        if (s.flags.gCheckAttrChanged) CheckAttrChanged(a.attrs, b.attrs, a.name, b.name, mode);
+        return mode;
+    }
+    if (s.flags.gIsNewItemsOnly) return kIgnoredQuietly;
+
+    const double d = static_cast<double>(s.gModificationDelta);
+    const double mA = a.modificationDate();
+    const double mB = b.modificationDate();
+    const auto dropped = [&s]() {
+        ++s.gConflictsSkipped;
+        return run::kModeNone;
+    };
+    int mode = run::kModeNone;
+    if (!s.flags.gIsSyncOn) {
+        if (mA - mB > d) {
+            mode = run::kModeReplaceBwithA;
+            if (!Skipped(s.conflicts.backup)) {
+                const std::optional<double> r = ReferenceDate(a, b);
+                if (r && mB > *r &&
+                    !facts_.Answer(s.conflicts.backup, Question(a.path, b.path, r, mode, 11),
+                                   nullptr)) {
+                    mode = dropped();
+                }
+            }
+        } else if (mB - mA > d) {
+            mode = run::kModeReplaceBwithA;
+            if (!Skipped(s.conflicts.backup2) &&
+                !facts_.Answer(s.conflicts.backup2, Question(a.path, b.path, mB, mode, 12),
+                               nullptr)) {
+                mode = dropped();
+            }
+        }
+    } else {
+        if (mA - mB > d) {
+            mode = run::kModeReplaceBwithA;
+        } else if (mB - mA > d) {
+            mode = run::kModeReplaceAwithB;
+        }
+        if (mode != run::kModeNone && !isDsStore && !Skipped(s.conflicts.sync)) {
+            const std::optional<double> r = ReferenceDate(a, b);
+            const double overwritten = mode == run::kModeReplaceBwithA ? mB : mA;
+            if (r && overwritten > *r) {
+                if (s.flags.gIsExactOn) {
+                    s.restoreBackupDateArray.push_back(a.path);
+                    s.restoreBackupDateArray.push_back(b.path);
+                }
+                bool swap = false;
+                if (facts_.Answer(s.conflicts.sync, Question(a.path, b.path, r, mode, 31), &swap)) {
+                    if (swap) mode = Swapped(mode);
+                } else {
+                    mode = dropped();
+                }
+            }
+        }
+    }
+    if (s.flags.gCheckAttrChanged && mode == run::kModeNone) {
+        CheckAttrChanged(a.attrs, b.attrs, a.name, b.name, mode);
+    }
+    // A file and a folder of the same name.
+    const bool fileReplacesFolder = (a.isFolder && mode == run::kModeReplaceAwithB) ||
+                                    (!a.isFolder && b.isFolder && mode == run::kModeReplaceBwithA);
+    if (a.isFolder != b.isFolder && fileReplacesFolder && !Skipped(s.conflicts.fileFolder)) {
+        const int code = a.isFolder ? 52 : 51;
+        bool swap = false;
+        if (facts_.Answer(s.conflicts.fileFolder, Question(a.path, b.path, mB, mode, code),
+                          &swap)) {
+            if (swap) mode = Swapped(mode);
+        } else {
+            mode = dropped();
+        }
+    }
+    return mode;
+}
+
+int PairDecision::ExactBackupOnlyInB(const PairSide& b, const std::string& aPath, bool isDsStore) {
+    run::RunState& s = state_;
+    // What is not in A goes from B, unless B's item changed since it was last backed up (21)
+    // or was never backed up at all (22) and the policy keeps it.
+    const run::ConflictPolicy& policy = s.conflicts.exactBackup;
+    if (!b.isFolder && !isDsStore && s.mainDestFolderBackupDate && !Skipped(policy)) {
+        const std::optional<double> bB = facts_.BackupDate(b);
+        bool keep = false;
+        if (bB) {
+            keep = b.modificationDate() > *bB &&
+                   !facts_.Answer(policy, Question(aPath, b.path, bB, run::kModeDeleteInB, 21),
+                                  nullptr);
+        } else {
+            keep = !facts_.Answer(
+                policy,
+                Question(aPath, b.path, s.mainDestFolderBackupDate, run::kModeDeleteInB, 22),
+                nullptr);
+        }
+        if (keep) {
+            ++s.gConflictsSkipped;
+            return run::kModeNone;
+        }
+    }
+    return run::kModeDeleteInB;
+}
+
+int PairDecision::OnlyOneSide(bool inA, const PairSide& item, const std::string& otherPath,
+                              int parentMode, bool isDsStore, std::int8_t& ifSkip) {
+    run::RunState& s = state_;
+    const int copy = inA ? run::kModeCopyAtoB : run::kModeCopyBtoA;
+    if (!s.flags.gIsSyncOn) {
+        if (inA) return run::kModeCopyAtoB;
+        return s.flags.gIsExactOn ? ExactBackupOnlyInB(item, otherPath, isDsStore) : run::kModeNone;
+    }
+    if (!(s.flags.gIsExactOn && s.gCompareExactSyncAtIndex)) return copy;
+
+    const int remove = inA ? run::kModeDeleteInA : run::kModeDeleteInB;
+    const std::optional<double>& topDate =
+        inA ? s.mainSourceFolderBackupDate : s.mainDestFolderBackupDate;
+    const std::string& aPath = inA ? item.path : otherPath;
+    const std::string& bPath = inA ? otherPath : item.path;
+    const bool checkFile = !item.isFolder && !isDsStore && !Skipped(s.conflicts.exactSync);
+    if (facts_.WasInIndex(otherPath, inA ? kSideB : kSideA)) {
+        // Deleted on the other side since the last run; 41 when this side changed since.
+        ifSkip = inA ? 0 : 1;
+        if (checkFile) {
+            std::optional<double> since = facts_.BackupDate(item);
+            if (!since) since = topDate;
+            if (since && item.modificationDate() > *since &&
+                !facts_.Answer(s.conflicts.exactSync, Question(aPath, bPath, since, remove, 41),
+                               nullptr)) {
+                ++s.gConflictsSkipped;
+                return copy;
+            }
+        }
+        return remove;
+    }
+    if (parentMode != remove) return copy;  // new on this side
+    // New on this side, inside a folder deleted on the other side since the last run.
+    if (checkFile) {
+        std::optional<double> date = facts_.BackupDate(item);
+        if (!date) date = topDate;
+        if (!date) date = item.modificationDate();
+        if (!facts_.Answer(s.conflicts.exactSync, Question(aPath, bPath, date, remove, 42),
+                           nullptr)) {
+            ++s.gConflictsSkipped;
+            return copy;
+        }
+    }
+    return remove;
+}
+
+void PairDecision::CheckAttrChanged(const platform::ItemAttributes& a,
+                                    const platform::ItemAttributes& b, const std::string& aName,
+                                    const std::string& bName, int& copyMode) const {
+    const std::int64_t sA = a.exists() ? a.ctime.sec : 0;
+    const std::int64_t sB = b.exists() ? b.ctime.sec : 0;
+    if (sA == 0 || sB == 0) return;
+    const std::int64_t d2 = std::max<std::int64_t>(state_.gModificationDelta, 2);
+    if (sA - sB > d2) {
+        copyMode = run::kModeAttrAtoB;
+    } else if (state_.flags.gIsSyncOn && sB - sA > d2) {
+        copyMode = run::kModeAttrBtoA;
+    }
+    if (copyMode == run::kModeAttrAtoB || copyMode == run::kModeAttrBtoA || aName == bName) return;
+    const std::int64_t aA = a.atime.sec, aB = b.atime.sec;
+    if (aA == 0 || aB == 0) return;
+    if (aA - aB > d2) {
+        copyMode = run::kModeAttrAtoB;
+    } else if (aA - aB < -d2) {
+        copyMode = run::kModeAttrBtoA;
+    }
+}
+
+}  // namespace qv::engine

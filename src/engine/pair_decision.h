@@ -1,0 +1,70 @@
+#pragma once
+// The decision for one pair of items found by the walk: what is to be done with them, given the
+// task, their dates, the ExactSync index and the conflict policies. No file system is read
+// here: what a decision needs beyond the two sides it asks of PairFacts, so that the table can
+// be exercised on its own.
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+#include "platform/item_attributes.h"
+#include "run/main_thread_proxy.h"
+#include "run/run_state.h"
+
+namespace qv::engine {
+
+// A decision that drops the item without making it count against a parent being deleted.
+inline constexpr int kIgnoredQuietly = -1000;
+
+// One side of a pair, as the walk found and classified it.
+struct PairSide {
+    bool exists = false;
+    std::string name;  // as listed on this side
+    std::string path;  // replaced by the target when an alias or link is resolved
+    bool resolved = false;
+    platform::ItemAttributes attrs;
+    bool isFolder = false;
+    bool isLink = false;
+
+    double modificationDate() const {
+        // A link's own date comes from its record, which keeps whole seconds only.
+        return isLink ? static_cast<double>(attrs.mtime.sec) : attrs.mtime.seconds();
+    }
+};
+
+// What a decision may ask beyond the two sides.
+class PairFacts {
+  public:
+    virtual ~PairFacts() = default;
+    virtual std::optional<double> BackupDate(const PairSide& side) const = 0;
+    // The path was in that side's tree of the ExactSync index of the last run.
+    virtual bool WasInIndex(const std::string& path, int side) const = 0;
+    // The answer to a conflict: the user's when the policy asks, else the policy's own.
+    virtual bool Answer(const run::ConflictPolicy& policy, run::ConflictQuestion question,
+                        bool* changeDirection) = 0;
+};
+
+class PairDecision {
+  public:
+    PairDecision(run::RunState& state, PairFacts& facts) : state_(state), facts_(facts) {}
+
+    // Both items exist.
+    int BothExist(const PairSide& a, const PairSide& b, bool isDsStore);
+    // Only `item` exists, on side A when inA, else on side B; otherPath is where it would be
+    // on the other side. ifSkip receives the ExactSync mark of a deletion taken from the index.
+    int OnlyOneSide(bool inA, const PairSide& item, const std::string& otherPath, int parentMode,
+                    bool isDsStore, std::int8_t& ifSkip);
+    // May turn mode 0 into 8 or 9 when only the attributes of the two items changed.
+    void CheckAttrChanged(const platform::ItemAttributes& a, const platform::ItemAttributes& b,
+                          const std::string& aName, const std::string& bName, int& copyMode) const;
+
+  private:
+    std::optional<double> ReferenceDate(const PairSide& a, const PairSide& b) const;
+    int ExactBackupOnlyInB(const PairSide& b, const std::string& aPath, bool isDsStore);
+
+    run::RunState& state_;
+    PairFacts& facts_;
+};
+
+}  // namespace qv::engine

@@ -1,0 +1,175 @@
+// The decision for a pair whose item stands on one side only, taken without any file system:
+// the same rule must hold in both directions of an Exact Synchronize, with its conflicts.
+
+#include "engine/pair_decision.h"
+
+#include <gtest/gtest.h>
+
+#include <map>
+#include <string>
+#include <vector>
+
+#include "engine/exact_sync_index.h"
+
+namespace qv::engine {
+namespace {
+
+struct Facts : PairFacts {
+    std::map<std::string, double> backupDates;
+    std::vector<std::string> inIndex;  // "A:path" or "B:path"
+    bool answer = true;
+    std::vector<int> asked;
+
+    std::optional<double> BackupDate(const PairSide& side) const override {
+        const auto it = backupDates.find(side.path);
+        return it == backupDates.end() ? std::nullopt : std::optional<double>(it->second);
+    }
+    bool WasInIndex(const std::string& path, int side) const override {
+        const std::string key = (side == kSideA ? "A:" : "B:") + path;
+        return std::find(inIndex.begin(), inIndex.end(), key) != inIndex.end();
+    }
+    bool Answer(const run::ConflictPolicy&, run::ConflictQuestion q, bool*) override {
+        asked.push_back(q.conflict);
+        return answer;
+    }
+};
+
+PairSide File(const std::string& path, std::int64_t modified) {
+    PairSide side;
+    side.exists = true;
+    side.path = path;
+    side.name = path.substr(path.rfind('/') + 1);
+    side.attrs.type = platform::ItemType::RegularFile;
+    side.attrs.mtime = {modified, 0};
+    return side;
+}
+
+TEST(PairDecisionTest, AnItemOnOneSideIsDecidedAlikeInBothDirections) {
+    struct Case {
+        const char* what;
+        bool sync, exact, index;
+        std::vector<std::string> inIndex;
+        int parentMode;
+        std::int64_t modified;  // backup date of the item is 1000
+        bool answer;
+        int modeA, modeB;        // the item in A only; the item in B only
+        std::vector<int> asked;  // per direction
+        std::int8_t ifSkipA, ifSkipB;
+    };
+    const Case cases[] = {
+        {"Backup", false, false, false, {}, 1, 900, true, 2, 0, {}, -1, -1},
+        {"Exact Backup, unchanged since backed up",
+         false,
+         true,
+         false,
+         {},
+         1,
+         900,
+         true,
+         2,
+         7,
+         {},
+         -1,
+         -1},
+        {"Exact Backup, changed since, kept",
+         false,
+         true,
+         false,
+         {},
+         1,
+         2000,
+         false,
+         2,
+         0,
+         {21},
+         -1,
+         -1},
+        {"Synchronize without index",
+         true,
+         true,
+         false,
+         {"A:/a/x", "B:/b/x"},
+         1,
+         900,
+         true,
+         2,
+         3,
+         {},
+         -1,
+         -1},
+        {"new on its side", true, true, true, {}, 1, 900, true, 2, 3, {}, -1, -1},
+        {"deleted on the other side",
+         true,
+         true,
+         true,
+         {"A:/a/x", "B:/b/x"},
+         1,
+         900,
+         true,
+         6,
+         7,
+         {},
+         0,
+         1},
+        {"deleted on the other side, changed here, kept",
+         true,
+         true,
+         true,
+         {"A:/a/x", "B:/b/x"},
+         1,
+         2000,
+         false,
+         2,
+         3,
+         {41},
+         0,
+         1},
+        {"new inside a folder deleted on the other side, kept",
+         true,
+         true,
+         true,
+         {},
+         0,
+         900,
+         false,
+         2,
+         3,
+         {42},
+         -1,
+         -1},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        for (const bool inA : {true, false}) {
+            run::RunState state;
+            state.flags.gIsSyncOn = c.sync;
+            state.flags.gIsExactOn = c.exact;
+            state.gCompareExactSyncAtIndex = c.index;
+            state.conflicts.exactSync = {false, true};
+            state.conflicts.exactBackup = {false, true};
+            state.mainDestFolderBackupDate = 500;
+            state.mainSourceFolderBackupDate = 500;
+            Facts facts;
+            facts.inIndex = c.inIndex;
+            facts.answer = c.answer;
+            const std::string here = inA ? "/a/x" : "/b/x";
+            const std::string there = inA ? "/b/x" : "/a/x";
+            facts.backupDates[here] = 1000;
+            // The parent mode names the deletion on this item's own side.
+            const int parent = c.parentMode == 0 ? (inA ? run::kModeDeleteInA : run::kModeDeleteInB)
+                                                 : c.parentMode;
+            std::int8_t ifSkip = -1;
+            PairDecision decision(state, facts);
+            const int mode =
+                decision.OnlyOneSide(inA, File(here, c.modified), there, parent, false, ifSkip);
+            EXPECT_EQ(mode, inA ? c.modeA : c.modeB) << (inA ? "in A" : "in B");
+            EXPECT_EQ(ifSkip, inA ? c.ifSkipA : c.ifSkipB) << (inA ? "in A" : "in B");
+            const bool backupInA = !c.sync && inA;
+            EXPECT_EQ(facts.asked, backupInA ? std::vector<int>{} : c.asked);
+            EXPECT_EQ(state.gConflictsSkipped, facts.asked.empty() || c.answer ? 0 : 1);
+        }
+    }
+}
+
+}  // namespace
+}  // namespace qv::engine
