@@ -38,7 +38,9 @@ std::string SystemError(const std::string& errorWord, int error) {
     return "\r" + errorWord + " " + std::strerror(error);
 }
 
-std::pair<dev_t, ino_t> Identity(const FolderHandle& folder) { return {folder.dev(), folder.ino()}; }
+std::pair<dev_t, ino_t> Identity(const FolderHandle& folder) {
+    return {folder.dev(), folder.ino()};
+}
 
 // The n-th name a temporary may take: "QVTempFile", then "QVTempFile 1", "QVTempFile 2"...
 std::string TemporaryName(const char* base, int n) {
@@ -113,8 +115,8 @@ bool CopyEntry(const FolderHandle& from, const FolderHandle& to, const std::stri
                 *error = std::strerror(errno);
                 return false;
             }
-            platform::UniqueFd dst(sys().openat(
-                to.fd(), name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW, 0600));
+            platform::UniqueFd dst(sys().openat(to.fd(), name.c_str(),
+                                                O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW, 0600));
             if (!dst.valid()) {
                 *error = std::strerror(errno);
                 return false;
@@ -126,10 +128,9 @@ bool CopyEntry(const FolderHandle& from, const FolderHandle& to, const std::stri
                 return false;
             }
             if (!platform::CopyFileContent(src.get(), dst.get(), stx.stx_size, error)) return false;
-            const OpenCopyAttrs attrs =
-                metadata.SetAttrsOnOpenCopy(src.get(), stx, dst.get(), fromPath, toPath, backupDate);
-            const bool finished =
-                metadata.FinishOpenCopy(src.get(), dst.get(), stx, attrs, toPath);
+            const OpenCopyAttrs attrs = metadata.SetAttrsOnOpenCopy(src.get(), stx, dst.get(),
+                                                                    fromPath, toPath, backupDate);
+            const bool finished = metadata.FinishOpenCopy(src.get(), dst.get(), stx, attrs, toPath);
             if (dst.Close() != 0) {
                 *error = std::strerror(errno);
                 return false;
@@ -147,7 +148,8 @@ bool CopyEntry(const FolderHandle& from, const FolderHandle& to, const std::stri
             }
             int openError = 0;
             const FolderHandle fromChild = from.OpenChild(name, &openError);
-            const FolderHandle toChild = fromChild.valid() ? to.OpenChild(name, &openError) : FolderHandle();
+            const FolderHandle toChild =
+                fromChild.valid() ? to.OpenChild(name, &openError) : FolderHandle();
             if (!toChild.valid()) {
                 *error = std::strerror(openError);
                 return false;
@@ -344,7 +346,8 @@ void Executor::MainCopy(run::RunState& state, run::CopyHooks& hooks) {
                     current_ = nullptr;
                     sourceChain_.clear();
                     destChain_.clear();
-                    if (root.copyMode == run::kModeAttrBtoA || root.copyMode == run::kModeAttrAtoB) {
+                    if (root.copyMode == run::kModeAttrBtoA ||
+                        root.copyMode == run::kModeAttrAtoB) {
                         const ItemByPath source(root.source), dest(root.dest);
                         const bool toB = root.copyMode == run::kModeAttrAtoB;
                         if (!metadata_.SetAttrsAfterCopy(toB ? source.at() : dest.at(),
@@ -378,20 +381,18 @@ void Executor::RemoveLeftovers(const run::TaskRoot& root, const Side& a, const S
         const std::string name = slash == std::string::npos ? relative : relative.substr(slash + 1);
         const std::string path = platform::JoinPath(side.path, relative);
         int error = 0;
-        const FolderHandle folder =
-            slash == std::string::npos ? side.folder
-                                       : side.folder.OpenBelow(relative.substr(0, slash), &error);
+        const FolderHandle folder = slash == std::string::npos
+                                        ? side.folder
+                                        : side.folder.OpenBelow(relative.substr(0, slash), &error);
         if (!folder.valid()) {
             if (error == ENOENT) continue;  // gone with its folder
-            Report(GLS("Can't delete the item") + " " + Quoted(path) + ": " +
-                   std::strerror(error));
+            Report(GLS("Can't delete the item") + " " + Quoted(path) + ": " + std::strerror(error));
             continue;
         }
         // Only what still carries the mark: an item of that name without it is the user's.
         if (!IsMarkedTemporary(folder.fd(), name)) continue;
         if (!RemoveItemAt(folder.fd(), name, metadata_)) {
-            Report(GLS("Can't delete the item") + " " + Quoted(path) + ": " +
-                   std::strerror(errno));
+            Report(GLS("Can't delete the item") + " " + Quoted(path) + ": " + std::strerror(errno));
         }
     }
 }
@@ -555,9 +556,8 @@ bool Executor::CopySource(const Place& source, const Place& dest, int m, bool de
             const bool toExists = StatAt(to.fd(), *to.name).error != ENOENT;
             if (isFolder && create) return CreateFolder(to, aToB, toExists);
             if (isFolder) return ReplaceDestFile(to, from, fromAttrs, aToB, false, false, err);
-            return toExists
-                       ? ReplaceDestFile(to, from, fromAttrs, aToB, isSymLink, isPackage, err)
-                       : CopyFile(from, fromAttrs, to, aToB, isSymLink, isPackage, err);
+            return toExists ? ReplaceDestFile(to, from, fromAttrs, aToB, isSymLink, isPackage, err)
+                            : CopyFile(from, fromAttrs, to, aToB, isSymLink, isPackage, err);
         }
         case run::kModeDeleteInA:
         case run::kModeDeleteInB:
@@ -816,9 +816,9 @@ bool Executor::CopyRegularToTemporary(const Place& from, const ItemAttributes& b
         noCloneFolder_ = Identity(folder);
     }
     if (copied) {
-        temp.attrs = metadata_.SetAttrsOnOpenCopy(temp.src.get(), stx, temp.dst.get(), from.path,
-                                                  folder.PathOf(*from.name),
-                                                  state_->gStartSyncDateTimeUTC);
+        temp.attrs =
+            metadata_.SetAttrsOnOpenCopy(temp.src.get(), stx, temp.dst.get(), from.path,
+                                         folder.PathOf(*from.name), state_->gStartSyncDateTimeUTC);
         // Write errors of some file systems only show when a descriptor of the file is
         // closed; the copy's own stays open for what is given once it is in place.
         platform::UniqueFd check(sys().dup(temp.dst.get()));
@@ -870,7 +870,8 @@ bool Executor::PutNew(const FolderHandle& folder, Temporary& temp, const std::st
         bool moved = false;
         if ((error == EINVAL || error == ENOSYS) && StatAt(folder.fd(), to).error == ENOENT) {
             // A file system without the no-replace rename.
-            moved = sys().renameat2(folder.fd(), temp.name.c_str(), folder.fd(), to.c_str(), 0) == 0;
+            moved =
+                sys().renameat2(folder.fd(), temp.name.c_str(), folder.fd(), to.c_str(), 0) == 0;
         }
         if (!moved) {
             err = SystemError(phrases_.error, error);
@@ -946,8 +947,8 @@ bool Executor::PutInPlace(const FolderHandle& folder, Temporary& temp, const std
     return true;
 }
 
-bool Executor::FinishTemporary(const Place& from, const FolderHandle& folder,
-                               const std::string& to, Temporary& temp, bool isNew) {
+bool Executor::FinishTemporary(const Place& from, const FolderHandle& folder, const std::string& to,
+                               Temporary& temp, bool isNew) {
     const std::string toPath = folder.PathOf(to);
     bool ok = true;
     if (temp.isFile) {
@@ -1060,8 +1061,8 @@ bool Executor::ReplaceDestFile(const Place& to, const Place& from, const ItemAtt
     if (!tw_.IsIndeedDeletableAt(folder.fd()) || tw_.IsLocked(folder.fd(), *to.name) ||
         tw_.IsLocked(folder.fd(), kNoName)) {
         chainUsed = true;
-        if (!metadata_.UnlockChain(to.at(), Chain(aToB, true), kCheckDeletable,
-                                   s.flags.gIsUnlockOn, current_) ||
+        if (!metadata_.UnlockChain(to.at(), Chain(aToB, true), kCheckDeletable, s.flags.gIsUnlockOn,
+                                   current_) ||
             (tw_.IsLocked(folder.fd(), *to.name) && !metadata_.UnlockItem(to.at()))) {
             err = "\r" + phrases_.error + " " + GLS("Can't delete the old destination file.") +
                   " " + GLS("Insufficient privileges");
@@ -1078,8 +1079,8 @@ bool Executor::ReplaceDestFile(const Place& to, const Place& from, const ItemAtt
     if (ok && target != *to.name && StatAt(folder.fd(), *to.name).ok()) {
         // Names that differ only in case: the old one goes when the new one is in place.
         ok = PutInPlace(folder, temp, *to.name, err);
-        if (ok && sys().renameat2(folder.fd(), to.name->c_str(), folder.fd(), target.c_str(), 0) ==
-                      0) {
+        if (ok &&
+            sys().renameat2(folder.fd(), to.name->c_str(), folder.fd(), target.c_str(), 0) == 0) {
             temp.name = target;
         }
     } else if (ok) {
@@ -1097,8 +1098,8 @@ bool Executor::ReplaceDestFile(const Place& to, const Place& from, const ItemAtt
     if (!FinishTemporary(from, folder, temp.name, temp, false)) return false;
     ++(aToB ? s.copy.gBFilesReplaced : s.copy.gAFilesReplaced);
     CountVisibility(from, aToB, mayHaveFinderInfo);
-    LogAction(phrases_.replacedFile + " " + Quoted(to.path) + "\r" + phrases_.withTheMostRecentFile +
-              " " + Quoted(from.path));
+    LogAction(phrases_.replacedFile + " " + Quoted(to.path) + "\r" +
+              phrases_.withTheMostRecentFile + " " + Quoted(from.path));
     if (chainUsed) RemoveItemOKFromRestore(current_, to.path);
     return true;
 }

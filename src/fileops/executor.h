@@ -14,9 +14,9 @@
 // it fail, reported and counted, and never sends them elsewhere.
 
 #include <optional>
-#include <utility>
 #include <set>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "fileops/error_path.h"
@@ -105,8 +105,7 @@ class Executor : public run::CopyExecutor {
     bool ReplaceDestFile(const Place& to, const Place& from,
                          const platform::ItemAttributes& fromAttrs, bool aToB, bool isSymLink,
                          bool isPackage, std::string& err);
-    bool DeleteFile(const Place& item, bool aToB, bool exists, bool deleteParent,
-                    std::string& err);
+    bool DeleteFile(const Place& item, bool aToB, bool exists, bool deleteParent, std::string& err);
     bool CopySingleMetadataOnly(const Place& from, const Place& to);
     // The free space of the volume holding folder must exceed the size of item.
     bool CheckFreeSpaceFor(const Place& item, const platform::FolderHandle& folder,

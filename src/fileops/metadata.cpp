@@ -137,8 +137,7 @@ std::optional<std::string> ReadXattr(const ItemAt& item, const char* name) {
 }
 
 bool WriteXattr(const ItemAt& item, const char* name, const std::string& value) {
-    return sys().setxattrat(item.fd(), item.name.c_str(), name, value.data(), value.size(), 0) ==
-           0;
+    return sys().setxattrat(item.fd(), item.name.c_str(), name, value.data(), value.size(), 0) == 0;
 }
 
 void RemoveXattr(const ItemAt& item, const char* name) {
@@ -779,8 +778,8 @@ bool Metadata::UnlockChain(const std::string& item, const std::string& mainFolde
     return at.folder.valid() && UnlockChain(at.at(), folders, check, unlockOn, table);
 }
 
-bool Metadata::UnlockChain(const ItemAt& item, const FolderChain& folders, int check,
-                           bool unlockOn, RestoreTable* table) const {
+bool Metadata::UnlockChain(const ItemAt& item, const FolderChain& folders, int check, bool unlockOn,
+                           RestoreTable* table) const {
     // The item first, then its folders upwards, up to the task's top folder.
     std::vector<ChainStep> steps;
     steps.reserve(folders.size() + 1);
@@ -820,8 +819,8 @@ bool Metadata::UnlockChain(const ItemAt& item, const FolderChain& folders, int c
         } else if (!S_ISLNK(st->st_mode)) {
             // The first mode recorded is the original one: a second chain through the same
             // folder finds it relaxed already.
-            const bool hasOriginal = table && table->count(step.path) != 0 &&
-                                     table->at(step.path).perm.has_value();
+            const bool hasOriginal =
+                table && table->count(step.path) != 0 && table->at(step.path).perm.has_value();
             if (step.Chmod(kAllPermissions) && !hasOriginal) {
                 record(step, RestoreEntry{.lock = false, .perm = st->st_mode & 07777});
             }

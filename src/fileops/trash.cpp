@@ -336,8 +336,8 @@ bool MoveToTrash(const platform::FolderHandle& folder, const std::string& name,
     const std::string infoText = "[Trash Info]\nPath=" + PercentEncodedPath(recorded) +
                                  "\nDeletionDate=" + LocalDeletionDate() + "\n";
     std::string infoPath;
-    const std::optional<std::string> trashName = WriteInfoFile(
-        *trash, files.fd(), name, S_ISDIR(item.st_mode), infoText, &infoPath, error);
+    const std::optional<std::string> trashName =
+        WriteInfoFile(*trash, files.fd(), name, S_ISDIR(item.st_mode), infoText, &infoPath, error);
     if (!trashName) return false;
 
     // Never over an item: the name was reserved by the info file, not by the files/ folder.

@@ -13,7 +13,6 @@ namespace qv::fileops {
 bool MoveToTrash(const std::string& path, std::string* error);
 // The same for the item name in the open folder `folder`: the item is moved from that very
 // folder, whatever its path has become.
-bool MoveToTrash(const platform::FolderHandle& folder, const std::string& name,
-                 std::string* error);
+bool MoveToTrash(const platform::FolderHandle& folder, const std::string& name, std::string* error);
 
 }  // namespace qv::fileops

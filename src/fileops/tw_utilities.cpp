@@ -191,8 +191,8 @@ std::optional<std::string> ReadHiddenList(int dirFd, const std::string& name) {
     std::string bytes(static_cast<std::size_t>(st.st_size), '\0');
     std::size_t got = 0;
     while (got < bytes.size()) {
-        const ssize_t n = sys().pread(fd.get(), bytes.data() + got, bytes.size() - got,
-                                      static_cast<off_t>(got));
+        const ssize_t n =
+            sys().pread(fd.get(), bytes.data() + got, bytes.size() - got, static_cast<off_t>(got));
         if (n < 0 && errno == EINTR) continue;
         if (n <= 0) break;
         got += static_cast<std::size_t>(n);
@@ -254,8 +254,8 @@ std::uint64_t SizeOfFolderEntries(int folderFd) {
         struct stat st {};
         if (sys().fstatat(folderFd, entry.name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) continue;
         if (S_ISDIR(st.st_mode)) {
-            const int childFd = sys().openat(folderFd, entry.name.c_str(),
-                                             O_RDONLY | O_DIRECTORY | O_NOFOLLOW, 0);
+            const int childFd =
+                sys().openat(folderFd, entry.name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW, 0);
             if (childFd >= 0) total += SizeOfFolderEntries(childFd);
         } else {
             total += static_cast<std::uint64_t>(st.st_size);

@@ -28,9 +28,7 @@ int FileSystem::close(int fd) { return ::close(fd); }
 int FileSystem::rename(const char* from, const char* to) { return std::rename(from, to); }
 int FileSystem::unlink(const char* path) { return ::unlink(path); }
 int FileSystem::mkdir(const char* path, mode_t mode) { return ::mkdir(path, mode); }
-char* FileSystem::realpath(const char* path, char* resolved) {
-    return ::realpath(path, resolved);
-}
+char* FileSystem::realpath(const char* path, char* resolved) { return ::realpath(path, resolved); }
 int FileSystem::ficlone(int dstFd, int srcFd) { return ::ioctl(dstFd, FICLONE, srcFd); }
 ssize_t FileSystem::copy_file_range(int inFd, off_t* inOff, int outFd, off_t* outOff,
                                     std::size_t len) {

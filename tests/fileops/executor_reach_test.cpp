@@ -31,8 +31,7 @@ namespace fs = std::filesystem;
 // calls whatever a test installed.
 bool MarkedAt(int dirFd, const char* name) {
     char value[4];
-    return platform::FileSystem().getxattrat(dirFd, name, kTemporaryXattr, value, sizeof value) >
-           0;
+    return platform::FileSystem().getxattrat(dirFd, name, kTemporaryXattr, value, sizeof value) > 0;
 }
 
 // The path an open descriptor stands for ("/x/#123 (deleted)" for an unnamed file in /x).
@@ -144,15 +143,13 @@ TEST_F(ExecutorReachTest, AUsersFilesNamedLikeTemporariesAreCopiedAndReplacedLik
         tree.Build({"A/QVTempFile:new@6000", "A/QVTempFile 1:new 1@6000", "A/other:o2@6000"});
         const run::RunState& second = Run();
         EXPECT_EQ(second.gGlobalError, 0) << Log();
-        EXPECT_EQ(second.logSessionArray.at(0).logTaskArray.at(0).copyCounters->gBFilesReplaced,
-                  3);
+        EXPECT_EQ(second.logSessionArray.at(0).logTaskArray.at(0).copyCounters->gBFilesReplaced, 3);
         EXPECT_EQ(Entries("B"), (std::vector<std::string>{"QVTempFile", "QVTempFile 1", "other"}));
         EXPECT_EQ(Read("B/QVTempFile"), "new");
         EXPECT_EQ(Read("B/QVTempFile 1"), "new 1");
         EXPECT_EQ(Read("B/other"), "o2");
         for (const char* name : {"B/QVTempFile", "B/QVTempFile 1", "B/other"}) {
-            EXPECT_LT(::lgetxattr(tree.path(name).c_str(), kTemporaryXattr, nullptr, 0), 0)
-                << name;
+            EXPECT_LT(::lgetxattr(tree.path(name).c_str(), kTemporaryXattr, nullptr, 0), 0) << name;
         }
     }
 }
@@ -284,7 +281,8 @@ TEST_F(ExecutorReachTest, ACopyWithoutItsModeOwnerOrDatesIsAnError) {
         if (std::string(row.call) == "fchown" && !root) continue;  // only root gives files away
         test::TreeFixture rowTree;
         rowTree.Build({"A/f.txt:data@5000", "A/ok.txt:fine too@5000", "B/"});
-        ::chmod(rowTree.path("A/f.txt").c_str(), static_cast<mode_t>(std::stoi(row.mode, nullptr, 8)));
+        ::chmod(rowTree.path("A/f.txt").c_str(),
+                static_cast<mode_t>(std::stoi(row.mode, nullptr, 8)));
         sessions::SessionDocument rowDoc =
             test::TwoFolderDocument(rowTree.a(), rowTree.b(), sessions::kTaskBackup);
         const std::string copy = fs::canonical(rowTree.b()).string() + "/";
@@ -294,8 +292,8 @@ TEST_F(ExecutorReachTest, ACopyWithoutItsModeOwnerOrDatesIsAnError) {
         failing.failOnOpen = [&](const std::string& call, int fd) {
             // Only the copy of f.txt (4 bytes), named or not yet.
             struct stat st {};
-            return call == row.call && PathOfFd(fd).rfind(copy, 0) == 0 &&
-                   ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size == 4;
+            return call == row.call && PathOfFd(fd).rfind(copy, 0) == 0 && ::fstat(fd, &st) == 0 &&
+                   S_ISREG(st.st_mode) && st.st_size == 4;
         };
         const platform::ScopedFileSystem installed(failing);
         RunExecutor userExecutor{proxy, user};
@@ -349,7 +347,8 @@ TEST_F(ExecutorReachTest, LeftoverTemporariesAreRemovedBeforeTheCopyAndOnlyWhenM
     Executor(errors, tw).MainCopy(state, hooks);
 
     EXPECT_EQ(Entries("A"), (std::vector<std::string>{"new.txt"}));
-    EXPECT_EQ(Entries("B"), (std::vector<std::string>{"QVTempFile 3", "new.txt", "sub", "swapped"}));
+    EXPECT_EQ(Entries("B"),
+              (std::vector<std::string>{"QVTempFile 3", "new.txt", "sub", "swapped"}));
     EXPECT_EQ(Entries("B/sub"), std::vector<std::string>{});
     EXPECT_EQ(Read("B/QVTempFile 3"), "a user's file");
     EXPECT_EQ(Read("outside/QVTempFile"), "theirs");  // reached through a link: left alone
