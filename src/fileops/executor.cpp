@@ -1,11 +1,10 @@
 #include "fileops/executor.h"
 
-#include <dirent.h>
 #include <fcntl.h>
 #include <stdio.h>
 #include <sys/stat.h>
-#include <sys/statvfs.h>
 #include <sys/sysmacros.h>
+#include <sys/vfs.h>
 #include <sys/xattr.h>
 #include <unistd.h>
 
@@ -21,116 +20,167 @@
 
 namespace qv::fileops {
 
+using platform::FolderHandle;
 using platform::GLS;
 using platform::ItemAttributes;
+using platform::StatAt;
+using platform::sys;
 using run::PlanItem;
 
 namespace {
 
+constexpr int kMaxTemporaryNames = 10000;
+const std::string kNoName;
+
 std::string Quoted(const std::string& s) { return "\"" + s + "\""; }
 
-bool Mark(const std::string& path) {
-    return ::lsetxattr(path.c_str(), kTemporaryXattr, "1", 1, 0) == 0;
+std::string SystemError(const std::string& errorWord, int error) {
+    return "\r" + errorWord + " " + std::strerror(error);
 }
 
-void Unmark(const std::string& path) { ::lremovexattr(path.c_str(), kTemporaryXattr); }
+std::pair<dev_t, ino_t> Identity(const FolderHandle& folder) {
+    return {folder.dev(), folder.ino()};
+}
 
-// The names in a folder, without "." and ".."; nothing when it cannot be read.
-std::optional<std::vector<std::string>> ListNames(const std::string& path) {
-    DIR* dir = ::opendir(path.c_str());
-    if (dir == nullptr) return std::nullopt;
-    std::vector<std::string> names;
-    while (dirent* e = ::readdir(dir)) {
-        const std::string name = e->d_name;
-        if (name != "." && name != "..") names.push_back(name);
+// The n-th name a temporary may take: "QVTempFile", then "QVTempFile 1", "QVTempFile 2"...
+std::string TemporaryName(const char* base, int n) {
+    return n == 0 ? std::string(base) : std::string(base) + " " + std::to_string(n);
+}
+
+// Creates something under the first temporary name of folder that is free and is not `avoid`:
+// create(name) makes it exclusively, failing with EEXIST when the name is taken. The name used,
+// or nothing with errno set.
+template <typename Create>
+std::optional<std::string> CreateUnderTemporaryName(const std::string& avoid, Create create) {
+    for (int n = 0; n <= kMaxTemporaryNames; ++n) {
+        std::string name = TemporaryName(kReplaceTempName, n);
+        if (name == avoid) continue;
+        if (create(name)) return name;
+        if (errno != EEXIST) return std::nullopt;
     }
-    ::closedir(dir);
-    return names;
+    errno = EEXIST;
+    return std::nullopt;
 }
 
-std::string SystemError(const std::string& errorWord) {
-    return "\r" + errorWord + " " + std::strerror(errno);
+bool MarkOpen(int fd) { return sys().fsetxattr(fd, kTemporaryXattr, "1", 1, 0) == 0; }
+
+bool Mark(int dirFd, const std::string& name) {
+    return sys().setxattrat(dirFd, name.c_str(), kTemporaryXattr, "1", 1, 0) == 0;
 }
 
-// Copies one item (file, link or folder with everything inside) to `to`, which must not exist.
-// The items inside a folder get their metadata here; the top item (marked as a temporary) gets
-// it from the caller.
-bool CopyTree(const std::string& from, const std::string& to, const Metadata& metadata,
-              std::int64_t backupDate, bool top, std::string* error) {
-    const ItemAttributes attrs = platform::ReadItemAttributes(from.c_str());
-    switch (attrs.type) {
+void Unmark(int dirFd, const std::string& name) {
+    sys().removexattrat(dirFd, name.c_str(), kTemporaryXattr);
+}
+
+std::optional<std::string> ReadLinkAt(int dirFd, const std::string& name) {
+    std::vector<char> target(4096);
+    for (;;) {
+        const ssize_t n = sys().readlinkat(dirFd, name.c_str(), target.data(), target.size());
+        if (n < 0) return std::nullopt;
+        if (static_cast<std::size_t>(n) < target.size()) {
+            return std::string(target.data(), static_cast<std::size_t>(n));
+        }
+        target.resize(target.size() * 2);
+    }
+}
+
+// Copies what lies inside the folder fromFd into the empty folder toFd, each item with its
+// metadata (paths for messages only).
+bool CopyFolderContent(const FolderHandle& from, const FolderHandle& to, const Metadata& metadata,
+                       std::int64_t backupDate, std::string* error);
+
+// Copies the item name of `from` to the same name in `to`, where nothing stands, with its
+// metadata.
+bool CopyEntry(const FolderHandle& from, const FolderHandle& to, const std::string& name,
+               const Metadata& metadata, std::int64_t backupDate, std::string* error) {
+    const std::string fromPath = from.PathOf(name), toPath = to.PathOf(name);
+    const platform::StatResult st = StatAt(from.fd(), name);
+    if (!st.ok()) {
+        *error = std::strerror(st.error);
+        return false;
+    }
+    switch (st.attributes.type) {
         case platform::ItemType::SymbolicLink: {
-            std::vector<char> target(4096);
-            ssize_t n;
-            while ((n = ::readlink(from.c_str(), target.data(), target.size())) ==
-                   static_cast<ssize_t>(target.size())) {
-                target.resize(target.size() * 2);
-            }
-            if (n < 0 || ::symlink(std::string(target.data(), static_cast<std::size_t>(n)).c_str(),
-                                   to.c_str()) != 0) {
+            const auto target = ReadLinkAt(from.fd(), name);
+            if (!target || sys().symlinkat(target->c_str(), to.fd(), name.c_str()) != 0) {
                 *error = std::strerror(errno);
                 return false;
             }
-            if (!top) metadata.CopyAttributes(from, to, backupDate);
-            return true;
+            break;
         }
         case platform::ItemType::RegularFile: {
-            platform::UniqueFd src(
-                ::open(from.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
-            if (src.get() < 0) {
+            platform::UniqueFd src(sys().openat(from.fd(), name.c_str(),
+                                                O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY, 0));
+            if (!src.valid()) {
                 *error = std::strerror(errno);
                 return false;
             }
-            platform::UniqueFd dst(
-                ::open(to.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600));
-            if (dst.get() < 0) {
+            platform::UniqueFd dst(sys().openat(to.fd(), name.c_str(),
+                                                O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW, 0600));
+            if (!dst.valid()) {
                 *error = std::strerror(errno);
                 return false;
             }
-            if (top) Mark(to);
             struct statx stx {};
-            if (::statx(src.get(), "", AT_EMPTY_PATH, STATX_BASIC_STATS | STATX_BTIME, &stx) != 0) {
+            if (sys().statx(src.get(), "", AT_EMPTY_PATH, STATX_BASIC_STATS | STATX_BTIME, &stx) !=
+                0) {
                 *error = std::strerror(errno);
                 return false;
             }
-            if (!platform::CopyFileContent(src.get(), dst.get(), stx.stx_size, error)) {
-                return false;
-            }
-            std::optional<OpenCopyAttrs> done;
-            if (!top) {
-                done = metadata.SetAttrsOnOpenCopy(src.get(), stx, dst.get(), from, to, backupDate);
-            }
+            if (!platform::CopyFileContent(src.get(), dst.get(), stx.stx_size, error)) return false;
+            const OpenCopyAttrs attrs = metadata.SetAttrsOnOpenCopy(src.get(), stx, dst.get(),
+                                                                    fromPath, toPath, backupDate);
+            const bool finished = metadata.FinishOpenCopy(src.get(), dst.get(), stx, attrs, toPath);
             if (dst.Close() != 0) {
                 *error = std::strerror(errno);
                 return false;
             }
-            if (done) metadata.FinishOpenCopy(to, stx, *done);
+            if (attrs.failed || !finished) {
+                *error = "Can't set the attributes of " + Quoted(toPath);
+                return false;
+            }
             return true;
         }
         case platform::ItemType::Directory: {
-            if (::mkdir(to.c_str(), 0700) != 0) {
+            if (sys().mkdirat(to.fd(), name.c_str(), 0700) != 0) {
                 *error = std::strerror(errno);
                 return false;
             }
-            if (top) Mark(to);
-            const auto names = ListNames(from);
-            if (!names) {
-                *error = std::strerror(errno);
+            int openError = 0;
+            const FolderHandle fromChild = from.OpenChild(name, &openError);
+            const FolderHandle toChild =
+                fromChild.valid() ? to.OpenChild(name, &openError) : FolderHandle();
+            if (!toChild.valid()) {
+                *error = std::strerror(openError);
                 return false;
             }
-            for (const auto& name : *names) {
-                if (!CopyTree(platform::JoinPath(from, name), platform::JoinPath(to, name),
-                              metadata, backupDate, false, error)) {
-                    return false;
-                }
-            }
-            if (!top) metadata.CopyAttributes(from, to, backupDate);
-            return true;
+            if (!CopyFolderContent(fromChild, toChild, metadata, backupDate, error)) return false;
+            break;
         }
         default:
             *error = "not a file, a folder or a symbolic link";
             return false;
     }
+    if (!metadata.CopyAttributes(ItemAt(from, name, fromPath), ItemAt(to, name, toPath),
+                                 backupDate)) {
+        *error = "Can't set the attributes of " + Quoted(toPath);
+        return false;
+    }
+    return true;
+}
+
+bool CopyFolderContent(const FolderHandle& from, const FolderHandle& to, const Metadata& metadata,
+                       std::int64_t backupDate, std::string* error) {
+    std::vector<platform::FolderEntry> entries;
+    // A folder that cannot be read to its end is not copied as if that were all of it.
+    if (const int err = sys().readfolder(from.fd(), entries); err != 0) {
+        *error = std::strerror(err);
+        return false;
+    }
+    for (const auto& entry : entries) {
+        if (!CopyEntry(from, to, entry.name, metadata, backupDate, error)) return false;
+    }
+    return true;
 }
 
 }  // namespace
@@ -146,30 +196,59 @@ bool IsTemporaryName(const std::string& name) {
 
 bool IsMarkedTemporary(const std::string& path, const std::string& name) {
     if (!IsTemporaryName(name)) return false;
+    const ItemByPath item(path);
+    return item.folder.valid() && IsMarkedTemporary(item.fd(), item.name);
+}
+
+bool IsMarkedTemporary(int dirFd, const std::string& name) {
+    if (!IsTemporaryName(name)) return false;
     char value[4];
-    return ::lgetxattr(path.c_str(), kTemporaryXattr, value, sizeof value) > 0;
+    return sys().getxattrat(dirFd, name.c_str(), kTemporaryXattr, value, sizeof value) > 0;
 }
 
 bool RemoveItemRecursively(const std::string& path, const Metadata& metadata) {
-    const ItemAttributes attrs = platform::ReadItemAttributes(path.c_str());
-    if (!attrs.exists()) return true;
-    if (attrs.isDirectory()) {
-        for (const auto& name : ListNames(path).value_or(std::vector<std::string>{})) {
-            RemoveItemRecursively(platform::JoinPath(path, name), metadata);
-        }
-        if (::rmdir(path.c_str()) == 0) return true;
-    } else if (::unlink(path.c_str()) == 0) {
-        return true;
-    }
+    const ItemByPath item(path);
+    if (!item.folder.valid()) return item.error == ENOENT;
+    return RemoveItemAt(item.fd(), item.name, metadata);
+}
+
+bool RemoveItemAt(int dirFd, const std::string& name, const Metadata& metadata) {
+    const platform::StatResult st = StatAt(dirFd, name);
+    if (st.error == ENOENT) return true;
+    if (!st.ok()) return false;
+    const bool isFolder = st.attributes.isDirectory();
+    const auto removeContent = [&] {
+        platform::UniqueFd folder(
+            sys().openat(dirFd, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW, 0));
+        if (!folder.valid()) return;
+        std::vector<platform::FolderEntry> entries;
+        sys().readfolder(folder.get(), entries);
+        for (const auto& entry : entries) RemoveItemAt(folder.get(), entry.name, metadata);
+    };
+    const int flags = isFolder ? AT_REMOVEDIR : 0;
+    if (isFolder) removeContent();
+    if (sys().unlinkat(dirFd, name.c_str(), flags) == 0) return true;
     // Locked or read-only: open it all up and try once more.
-    metadata.UnlockWholeItem(path);
-    if (attrs.isDirectory()) {
-        for (const auto& name : ListNames(path).value_or(std::vector<std::string>{})) {
-            RemoveItemRecursively(platform::JoinPath(path, name), metadata);
-        }
-        return ::rmdir(path.c_str()) == 0;
+    metadata.UnlockWholeItem(dirFd, name);
+    if (isFolder) removeContent();
+    return sys().unlinkat(dirFd, name.c_str(), flags) == 0;
+}
+
+Executor::Place::Place(const Side& side, const std::string& itemName, const std::string* wholePath)
+    : folder(&side.folder), name(&itemName), error(side.error) {
+    if (wholePath == nullptr) {
+        path = platform::JoinPath(side.path, itemName);
+        folderPath = side.path;
+        return;
     }
-    return ::unlink(path.c_str()) == 0;
+    // A resolved alias or link: its target's folder, opened as the user's own choice of path;
+    // the target itself is never followed.
+    path = *wholePath;
+    folderPath = platform::ParentFolder(path);
+    ownName_ = platform::LastPathComponent(path);
+    ownFolder_ = FolderHandle::OpenTop(folderPath, &error);
+    folder = &ownFolder_;
+    name = &ownName_;
 }
 
 Executor::Executor(ErrorPath& errors, const TWUtilities& tw)
@@ -186,11 +265,13 @@ Executor::Executor(ErrorPath& errors, const TWUtilities& tw)
                 GLS("Error:")};
 }
 
-void Executor::Report(const std::string& message) {
+void Executor::Report(const std::string& message, const std::string& title) {
+    run::RunState& s = *state_;
     errors_.SetErrMsg({message});
-    errors_.LogErrString();
+    errors_.LogAndCountError();
+    if (!title.empty()) s.gErrorTitleDialog = title;
     errors_.ManageTheError(message, 0);
-    ++state_->gTotError;
+    if (!title.empty()) s.gErrorTitleDialog = GLS("Warning:");
 }
 
 void Executor::LogAction(const std::string& line, bool toTrashLog) {
@@ -203,10 +284,23 @@ bool Executor::WasDeleted(const std::string& path) const {
     return std::find(deleted.begin(), deleted.end(), path) != deleted.end();
 }
 
-const std::string& Executor::MainFolder(bool aToB, bool forWriting) const {
+const FolderChain& Executor::Chain(bool aToB, bool forWriting) const {
     // Writing goes to the side the action changes; deleting happens on the side acted on.
     const bool destSide = forWriting ? aToB : !aToB;
-    return destSide ? state_->gDestFolder : state_->gSourceFolder;
+    return destSide ? destChain_ : sourceChain_;
+}
+
+bool Executor::Unreachable(const Place& item, const std::string& action) {
+    // A folder this run deleted took its planned items with it.
+    if (item.error == ENOENT && WasDeleted(item.folderPath)) return true;
+    if (item.error == ENOENT) {
+        Report(GLS("Can't find the parent destination folder.") + " " + action + ":\r" +
+               Quoted(item.path));
+    } else {
+        Report(action + ":\r" + Quoted(item.path) + "\rbecause its folder " +
+               Quoted(item.folderPath) + " can't be reached: " + std::strerror(item.error));
+    }
+    return false;
 }
 
 void Executor::MainCopy(run::RunState& state, run::CopyHooks& hooks) {
@@ -227,26 +321,42 @@ void Executor::MainCopy(run::RunState& state, run::CopyHooks& hooks) {
                     state.gSourceFolder = root.source;
                     state.gDestFolder = root.dest;
                     if (root.source.empty() || root.dest.empty()) continue;
-                    for (const run::LeftoverTemporary& leftover : root.leftovers) {
-                        const std::string path = platform::JoinPath(
-                            leftover.inB ? root.dest : root.source, leftover.relativePath);
-                        if (!RemoveItemRecursively(path, metadata_)) {
-                            Report(GLS("Can't delete the item") + " " + Quoted(path));
-                        }
+                    // The two top folders are opened once; everything below is reached from
+                    // them.
+                    Side a{.folder = {}, .path = root.source, .error = 0};
+                    Side b{.folder = {}, .path = root.dest, .error = 0};
+                    a.folder = FolderHandle::OpenTop(root.source, &a.error);
+                    b.folder = FolderHandle::OpenTop(root.dest, &b.error);
+                    if (!a.folder.valid() || !b.folder.valid()) {
+                        const Side& failed = a.folder.valid() ? b : a;
+                        Report(GLS(&failed == &a ? "Cannot find the source folder:"
+                                                 : "Cannot find the destination folder:") +
+                               "\r" + Quoted(failed.path) + "\r" + std::strerror(failed.error));
+                        continue;
                     }
+                    RemoveLeftovers(root, a, b);
+                    sourceChain_ = {a.folder};
+                    destChain_ = {b.folder};
                     RestoreTable rootTable;
                     current_ = &rootTable;
-                    lastWritableParent_.clear();
-                    CopyItems(root.subItems, root.source, root.dest, false);
+                    lastWritableFolder_.reset();
+                    CopyItems(root.subItems, a, b, false);
                     // The top folders are not the user's to keep relaxed either.
                     metadata_.RestoreOriginalAttr(rootTable);
                     current_ = nullptr;
-                    if (root.copyMode == run::kModeAttrBtoA) {
-                        metadata_.SetAttrsAfterCopy(root.dest, root.source,
-                                                    state.gStartSyncDateTimeUTC);
-                    } else if (root.copyMode == run::kModeAttrAtoB) {
-                        metadata_.SetAttrsAfterCopy(root.source, root.dest,
-                                                    state.gStartSyncDateTimeUTC);
+                    sourceChain_.clear();
+                    destChain_.clear();
+                    if (root.copyMode == run::kModeAttrBtoA ||
+                        root.copyMode == run::kModeAttrAtoB) {
+                        const ItemByPath source(root.source), dest(root.dest);
+                        const bool toB = root.copyMode == run::kModeAttrAtoB;
+                        if (!metadata_.SetAttrsAfterCopy(toB ? source.at() : dest.at(),
+                                                         toB ? dest.at() : source.at(),
+                                                         state.gStartSyncDateTimeUTC)) {
+                            Report("Can't copy attributes from the item\r" +
+                                   Quoted(toB ? root.source : root.dest) + "\rto the item\r" +
+                                   Quoted(toB ? root.dest : root.source));
+                        }
                     }
                     if (state.flags.gIsSyncOn && state.flags.gIsExactOn &&
                         r < state.exactIndexAdditionLists.size()) {
@@ -261,8 +371,45 @@ void Executor::MainCopy(run::RunState& state, run::CopyHooks& hooks) {
     }
 }
 
-bool Executor::CopyItems(std::vector<PlanItem>& items, const std::string& parentSource,
-                         const std::string& parentDest, bool deleteParent) {
+void Executor::RemoveLeftovers(const run::TaskRoot& root, const Side& a, const Side& b) {
+    // What an interrupted run left is nobody's content: it goes without a line in the log of
+    // actions, and only a failure to remove it is told.
+    for (const run::LeftoverTemporary& leftover : root.leftovers) {
+        const Side& side = leftover.inB ? b : a;
+        const std::string& relative = leftover.relativePath;
+        const std::size_t slash = relative.rfind('/');
+        const std::string name = slash == std::string::npos ? relative : relative.substr(slash + 1);
+        const std::string path = platform::JoinPath(side.path, relative);
+        int error = 0;
+        const FolderHandle folder = slash == std::string::npos
+                                        ? side.folder
+                                        : side.folder.OpenBelow(relative.substr(0, slash), &error);
+        if (!folder.valid()) {
+            if (error == ENOENT) continue;  // gone with its folder
+            Report(GLS("Can't delete the item") + " " + Quoted(path) + ": " + std::strerror(error));
+            continue;
+        }
+        // Only what still carries the mark: an item of that name without it is the user's.
+        if (!IsMarkedTemporary(folder.fd(), name)) continue;
+        if (!RemoveItemAt(folder.fd(), name, metadata_)) {
+            Report(GLS("Can't delete the item") + " " + Quoted(path) + ": " + std::strerror(errno));
+        }
+    }
+}
+
+Executor::Side Executor::Child(const Place& place) const {
+    Side child;
+    child.path = place.path;
+    if (!place.reachable()) {
+        child.error = place.error;
+        return child;
+    }
+    child.folder = place.folder->OpenChild(*place.name, &child.error);
+    return child;
+}
+
+bool Executor::CopyItems(std::vector<PlanItem>& items, const Side& a, const Side& b,
+                         bool deleteParent) {
     run::RunState& s = *state_;
     bool result = true;
     for (PlanItem& item : items) {
@@ -277,19 +424,29 @@ bool Executor::CopyItems(std::vector<PlanItem>& items, const std::string& parent
                             s.flags.gIsSyncOn && s.flags.gIsExactOn));
             if (!walkSkipped) continue;
         }
-        const std::string source = item.source(parentSource);
-        const std::string dest = item.dest(parentDest);
+        const Place source(a, item.name, item.sourcePath.get());
+        const Place dest(b, item.nameInB(), item.destPath.get());
         std::optional<platform::Timestamp> srcDate, dstDate;
         if (hasSub) {
-            const ItemAttributes a = platform::ReadItemAttributes(source.c_str());
-            const ItemAttributes b = platform::ReadItemAttributes(dest.c_str());
-            if (a.exists()) srcDate = a.mtime;
-            if (b.exists()) dstDate = b.mtime;
+            if (source.reachable()) {
+                const platform::StatResult st = StatAt(source.fd(), *source.name);
+                if (st.ok()) srcDate = st.attributes.mtime;
+            }
+            if (dest.reachable()) {
+                const platform::StatResult st = StatAt(dest.fd(), *dest.name);
+                if (st.ok()) dstDate = st.attributes.mtime;
+            }
         }
+        const bool deleting = m == run::kModeDeleteInA || m == run::kModeDeleteInB;
         if (m >= run::kModeCopyAtoB) {
             bool ok;
-            if ((m == run::kModeDeleteInA || m == run::kModeDeleteInB) && hasSub) {
-                ok = CopyItems(item.subItems, source, dest, true);
+            if (deleting && hasSub) {
+                const Side childA = Child(source), childB = Child(dest);
+                sourceChain_.push_back(childA.folder);
+                destChain_.push_back(childB.folder);
+                ok = CopyItems(item.subItems, childA, childB, true);
+                sourceChain_.pop_back();
+                destChain_.pop_back();
                 if (ok) ok = CopySource(source, dest, m, deleteParent);
                 descend = false;
                 if (s.flags.gIsMoveToTrash && !deleteParent) {
@@ -301,14 +458,14 @@ bool Executor::CopyItems(std::vector<PlanItem>& items, const std::string& parent
                         s.gDetailedLogText += s.gTrashDetailedLogText;
                     } else {
                         Report(GLS("Can't trash the folder (and its content)") + " " +
-                               Quoted(m == run::kModeDeleteInA ? source : dest));
+                               Quoted(m == run::kModeDeleteInA ? source.path : dest.path));
                     }
                     s.copy.gAFilesTrashed = s.copy.gBFilesTrashed = 0;
                     s.copy.gAFoldersTrashed = s.copy.gBFoldersTrashed = 0;
                     s.gTrashDetailedLogText.clear();
                 }
             } else {
-                s.progress.SetItem(m, source, dest);
+                s.progress.SetItem(m, source.path, dest.path);
                 ok = CopySource(source, dest, m, deleteParent);
             }
             if (!ok) {
@@ -324,65 +481,83 @@ bool Executor::CopyItems(std::vector<PlanItem>& items, const std::string& parent
         RestoreTable table;
         RestoreTable* outer = current_;
         current_ = &table;
-        const bool deleting = m == run::kModeDeleteInA || m == run::kModeDeleteInB;
-        if (!CopyItems(item.subItems, source, dest, deleting)) result = false;
+        {
+            // The folders are opened now: one just created is there to open.
+            const Side childA = Child(source), childB = Child(dest);
+            sourceChain_.push_back(childA.folder);
+            destChain_.push_back(childB.folder);
+            if (!CopyItems(item.subItems, childA, childB, deleting)) result = false;
+            sourceChain_.pop_back();
+            destChain_.pop_back();
+        }
         current_ = &table;
         metadata_.RestoreOriginalAttr(table);
         current_ = outer;
-        if (m < 0) continue;
+        if (m < 0 || !source.reachable() || !dest.reachable()) continue;
         const bool isSync = s.flags.gIsSyncOn;
         const std::int64_t start = s.gStartSyncDateTimeUTC;
+        const ItemAt src = source.at(), dst = dest.at();
         if (m == run::kModeCopyBtoA) {
-            metadata_.CopyFolderAttributes(dest, source, dstDate, isSync, start);
+            metadata_.CopyFolderAttributes(dst, src, dstDate, isSync, start);
         } else if (m == run::kModeCopyAtoB) {
-            metadata_.CopyFolderAttributes(source, dest, srcDate, isSync, start);
+            metadata_.CopyFolderAttributes(src, dst, srcDate, isSync, start);
         } else if (m == run::kModeDescend && srcDate && dstDate) {
-            const double a = srcDate->seconds(), b = dstDate->seconds();
+            const double x = srcDate->seconds(), y = dstDate->seconds();
             if (!isSync) {
-                if (!(a < b)) metadata_.CopyFolderAttributes(source, dest, srcDate, isSync, start);
-            } else if (a < b) {
-                metadata_.CopyFolderAttributes(dest, source, dstDate, isSync, start);
+                if (!(x < y)) metadata_.CopyFolderAttributes(src, dst, srcDate, isSync, start);
+            } else if (x < y) {
+                metadata_.CopyFolderAttributes(dst, src, dstDate, isSync, start);
             } else {
-                metadata_.CopyFolderAttributes(source, dest, srcDate, isSync, start);
+                metadata_.CopyFolderAttributes(src, dst, srcDate, isSync, start);
             }
         }
     }
     return result;
 }
 
-bool Executor::CopySource(const std::string& source, const std::string& dest, int m,
-                          bool deleteParent) {
+bool Executor::CopySource(const Place& source, const Place& dest, int m, bool deleteParent) {
     std::string err;
     const bool aToB = m == run::kModeCopyAtoB || m == run::kModeReplaceBwithA ||
                       m == run::kModeDeleteInA || m == run::kModeAttrAtoB;
-    const std::string& from = aToB ? source : dest;
-    const std::string& to = aToB ? dest : source;
-    const ItemAttributes fromAttrs = platform::ReadItemAttributes(from.c_str());
+    const Place& from = aToB ? source : dest;
+    const Place& to = aToB ? dest : source;
     const bool isDelete = m == run::kModeDeleteInA || m == run::kModeDeleteInB;
-    if (!fromAttrs.exists() && !isDelete) {
-        if (WasDeleted(from)) return true;
-        Report(GLS("Can't find the source item") + " " + Quoted(from));
+    if (!from.reachable()) {
+        if (isDelete) {
+            return Unreachable(from, GLS(state_->flags.gIsMoveToTrash ? "Can't trash the file"
+                                                                      : "Can't delete the file"));
+        }
+        if (WasDeleted(from.path) || (from.error == ENOENT && WasDeleted(from.folderPath))) {
+            return true;
+        }
+        Report(GLS("Can't find the source item") + " " + Quoted(from.path));
         return false;
     }
-    const std::string parent = platform::ParentFolder(to);
+    const platform::StatResult fromStat = StatAt(from.fd(), *from.name);
+    const ItemAttributes& fromAttrs = fromStat.attributes;
+    if (!fromAttrs.exists() && !isDelete) {
+        if (WasDeleted(from.path)) return true;
+        Report(GLS("Can't find the source item") + " " + Quoted(from.path));
+        return false;
+    }
     const bool isSymLink = fromAttrs.isSymbolicLink();
-    const bool isPackage = !isSymLink && tw_.IsFilePackage(from, fromAttrs);
+    const bool isPackage = !isSymLink && tw_.IsFilePackage(from.fd(), *from.name, fromAttrs);
     const bool isFolder = !isSymLink && fromAttrs.isDirectory() && !isPackage;
-    const bool toExists = platform::ReadItemAttributes(to.c_str()).exists();
     switch (m) {
         case run::kModeCopyAtoB:
         case run::kModeCopyBtoA:
         case run::kModeReplaceBwithA:
         case run::kModeReplaceAwithB: {
-            if (isFolder && (m == run::kModeCopyAtoB || m == run::kModeCopyBtoA)) {
-                return CreateFolder(to, parent, aToB, toExists);
+            const bool create = m == run::kModeCopyAtoB || m == run::kModeCopyBtoA;
+            if (!to.reachable()) {
+                return Unreachable(to, GLS(isFolder && create ? "Can't create the folder"
+                                                              : "Can't copy the file"));
             }
-            if (isFolder) return ReplaceDestFile(to, from, parent, aToB, false, false, err);
-            bool bail = false;
-            const bool parentOk = DestParentExists(parent, from, to, bail);
-            if (bail) return parentOk;
-            return toExists ? ReplaceDestFile(to, from, parent, aToB, isSymLink, isPackage, err)
-                            : CopyFile(from, to, parent, aToB, isSymLink, isPackage, err);
+            const bool toExists = StatAt(to.fd(), *to.name).error != ENOENT;
+            if (isFolder && create) return CreateFolder(to, aToB, toExists);
+            if (isFolder) return ReplaceDestFile(to, from, fromAttrs, aToB, false, false, err);
+            return toExists ? ReplaceDestFile(to, from, fromAttrs, aToB, isSymLink, isPackage, err)
+                            : CopyFile(from, fromAttrs, to, aToB, isSymLink, isPackage, err);
         }
         case run::kModeDeleteInA:
         case run::kModeDeleteInB:
@@ -390,66 +565,44 @@ bool Executor::CopySource(const std::string& source, const std::string& dest, in
             return DeleteFile(from, aToB, fromAttrs.exists(), deleteParent, err);
         case run::kModeAttrAtoB:
         case run::kModeAttrBtoA:
+            if (!to.reachable()) return Unreachable(to, "Can't copy attributes to the item");
             return CopySingleMetadataOnly(from, to);
         default:
             return true;
     }
 }
 
-bool Executor::DestParentExists(const std::string& parent, const std::string& from,
-                                const std::string& to, bool& bail) {
-    bail = false;
-    if (parent == lastWritableParent_ || platform::IsExistingFolder(parent)) return true;
-    bail = true;
-    if (WasDeleted(parent)) return true;
-    Report(GLS("Can't find the parent destination folder.") + " " + GLS("Can't copy the file") +
-           ":\r" + Quoted(from) + " " + phrases_.to + "\r" + Quoted(to));
-    return false;
-}
-
-bool Executor::CreateFolder(const std::string& folder, const std::string& parent, bool aToB,
-                            bool destExists) {
+bool Executor::CreateFolder(const Place& folder, bool aToB, bool destExists) {
     if (destExists) return false;
-    if (!platform::IsExistingFolder(parent)) {
-        if (WasDeleted(parent)) return true;
-        Report(GLS("Can't find the parent destination folder.") + " " +
-               GLS("Can't create the folder") + ":\r" + Quoted(folder));
-        return false;
-    }
     // Private while it fills; its final mode comes with its attributes once its content is done.
     bool chainUsed = false;
-    if (::mkdir(folder.c_str(), 0700) != 0) {
+    if (sys().mkdirat(folder.fd(), folder.name->c_str(), 0700) != 0) {
         chainUsed = true;
-        if (!metadata_.UnlockChain(folder, MainFolder(aToB, true), kCheckCreateFolder,
+        if (!metadata_.UnlockChain(folder.at(), Chain(aToB, true), kCheckCreateFolder,
                                    state_->flags.gIsUnlockOn, current_)) {
-            Report(GLS("Can't create the folder") + " " + Quoted(folder));
+            Report(GLS("Can't create the folder") + " " + Quoted(folder.path));
             return false;
         }
+        // The chain created it open to all.
+        sys().chmodat(folder.fd(), folder.name->c_str(), 0700);
     }
     ++(aToB ? state_->copy.gBFoldersCreated : state_->copy.gAFoldersCreated);
-    LogAction(phrases_.createdFolder + " " + Quoted(folder));
-    ::chmod(folder.c_str(), 0700);
-    if (chainUsed) RemoveItemOKFromRestore(current_, folder);
+    LogAction(phrases_.createdFolder + " " + Quoted(folder.path));
+    if (chainUsed) RemoveItemOKFromRestore(current_, folder.path);
     return true;
 }
 
-bool Executor::DeleteFolder(const std::string& folder, bool aToB, bool deleteParent) {
+bool Executor::DeleteFolder(const Place& folder, bool aToB, bool deleteParent) {
     run::RunState& s = *state_;
     const bool trash = s.flags.gIsMoveToTrash;
     bool chainUsed = false;
-    if (!tw_.IsIndeedDeletableFileAtPath(folder)) {
+    if (!tw_.IsIndeedDeletableAt(folder.fd())) {
         chainUsed = true;
-        if (!metadata_.UnlockChain(folder, MainFolder(aToB, false), kCheckDeletable,
+        if (!metadata_.UnlockChain(folder.at(), Chain(aToB, false), kCheckDeletable,
                                    s.flags.gIsUnlockOn, current_)) {
-            const std::string message =
-                GLS(trash ? "Can't trash the folder" : "Can't delete the folder") + "\r" +
-                Quoted(folder) + ". " + GLS("Insufficient privileges");
-            errors_.SetErrMsg({message});
-            errors_.LogErrString();
-            s.gErrorTitleDialog = GLS("Insufficient Privileges") + ":";
-            errors_.ManageTheError(message, 0);
-            s.gErrorTitleDialog = GLS("Warning:");
-            ++s.gTotError;
+            Report(GLS(trash ? "Can't trash the folder" : "Can't delete the folder") + "\r" +
+                       Quoted(folder.path) + ". " + GLS("Insufficient privileges"),
+                   GLS("Insufficient Privileges") + ":");
             return false;
         }
     }
@@ -458,56 +611,56 @@ bool Executor::DeleteFolder(const std::string& folder, bool aToB, bool deletePar
     if (!trash) {
         // Its planned content is gone by now; anything still inside appeared after the scan
         // and is nobody's to delete, so a folder that is not empty stays.
-        removed = ::rmdir(folder.c_str()) == 0;
-        if (!removed && (errno == EPERM || errno == EACCES) && metadata_.UnlockItem(folder)) {
-            removed = ::rmdir(folder.c_str()) == 0;
+        removed = sys().unlinkat(folder.fd(), folder.name->c_str(), AT_REMOVEDIR) == 0;
+        if (!removed && (errno == EPERM || errno == EACCES) && metadata_.UnlockItem(folder.at())) {
+            removed = sys().unlinkat(folder.fd(), folder.name->c_str(), AT_REMOVEDIR) == 0;
         }
     } else if (!deleteParent) {
-        removed = MoveToTrash(folder, &why);
+        removed = MoveToTrash(*folder.folder, *folder.name, &why);
     }
     if (!removed) {
         Report(GLS(trash ? "Can't trash the folder" : "Can't delete the folder") + "\r" +
-               Quoted(folder));
+               Quoted(folder.path));
         return false;
     }
     if (!trash) {
         ++(aToB ? s.copy.gAFoldersDeleted : s.copy.gBFoldersDeleted);
-        LogAction(phrases_.deletedFolder + " " + Quoted(folder));
+        LogAction(phrases_.deletedFolder + " " + Quoted(folder.path));
     } else {
         ++(aToB ? s.copy.gAFoldersTrashed : s.copy.gBFoldersTrashed);
-        LogAction(phrases_.trashedFolder + " " + Quoted(folder), true);
+        LogAction(phrases_.trashedFolder + " " + Quoted(folder.path), true);
     }
-    s.gItemsDeleted.push_back(folder);
-    lastWritableParent_.clear();
-    if (chainUsed) RemoveItemOKFromRestore(current_, folder);
+    s.gItemsDeleted.push_back(folder.path);
+    lastWritableFolder_.reset();
+    if (chainUsed) RemoveItemOKFromRestore(current_, folder.path);
     return true;
 }
 
-bool Executor::DeleteFile(const std::string& path, bool aToB, bool exists, bool deleteParent,
+bool Executor::DeleteFile(const Place& item, bool aToB, bool exists, bool deleteParent,
                           std::string& err) {
     run::RunState& s = *state_;
     const bool trash = s.flags.gIsMoveToTrash;
     std::int64_t& deleted = aToB ? s.copy.gAFilesDeleted : s.copy.gBFilesDeleted;
     if (!exists) {
         ++deleted;
-        LogAction(phrases_.deletedFile + " " + Quoted(path));
+        LogAction(phrases_.deletedFile + " " + Quoted(item.path));
         return true;
     }
     bool chainUsed = false;
     bool ok = true;
-    if (!tw_.IsIndeedDeletableFileAtPath(path)) {
+    if (!tw_.IsIndeedDeletableAt(item.fd())) {
         chainUsed = true;
-        if (!metadata_.UnlockChain(path, MainFolder(aToB, false), kCheckDeletable,
+        if (!metadata_.UnlockChain(item.at(), Chain(aToB, false), kCheckDeletable,
                                    s.flags.gIsUnlockOn, current_)) {
             err += "\r" + phrases_.error + " " + GLS("Insufficient privileges");
             ok = false;
         }
     }
-    if (ok && tw_.IsLocked(path)) {
+    if (ok && tw_.IsLocked(item.fd(), *item.name)) {
         if (!s.flags.gIsUnlockOn) {
             err += "\r" + phrases_.error + " The file is locked";
             ok = false;
-        } else if (!metadata_.UnlockItem(path)) {
+        } else if (!metadata_.UnlockItem(item.at())) {
             err += "\r" + phrases_.error + " Can't unlock the file";
             ok = false;
         }
@@ -515,225 +668,352 @@ bool Executor::DeleteFile(const std::string& path, bool aToB, bool exists, bool 
     if (ok) {
         std::string why;
         if (!trash) {
-            ok = ::unlink(path.c_str()) == 0;
+            ok = sys().unlinkat(item.fd(), item.name->c_str(), 0) == 0;
+            if (!ok) err += SystemError(phrases_.error, errno);
         } else if (!deleteParent) {
-            ok = MoveToTrash(path, &why);
+            ok = MoveToTrash(*item.folder, *item.name, &why);
+            if (!ok) err += "\r" + phrases_.error + " " + why;
         }
     }
     if (!ok) {
-        Report(GLS(trash ? "Can't trash the file" : "Can't delete the file") + " " + Quoted(path) +
-               err);
+        Report(GLS(trash ? "Can't trash the file" : "Can't delete the file") + " " +
+               Quoted(item.path) + err);
         return false;
     }
     if (trash && deleteParent) {
         ++(aToB ? s.copy.gAFilesTrashed : s.copy.gBFilesTrashed);
-        LogAction(phrases_.trashedFile + " " + Quoted(path), true);
+        LogAction(phrases_.trashedFile + " " + Quoted(item.path), true);
     } else {
         ++deleted;
-        LogAction((trash ? phrases_.trashedFile : phrases_.deletedFile) + " " + Quoted(path));
+        LogAction((trash ? phrases_.trashedFile : phrases_.deletedFile) + " " + Quoted(item.path));
     }
-    s.gItemsDeleted.push_back(path);
-    if (chainUsed) RemoveItemOKFromRestore(current_, path);
+    s.gItemsDeleted.push_back(item.path);
+    if (chainUsed) RemoveItemOKFromRestore(current_, item.path);
     return true;
 }
 
-std::optional<std::string> Executor::CopyToTemporary(const std::string& from,
-                                                     const std::string& folder, std::string& err,
-                                                     std::optional<OpenCopy>& open) {
-    open.reset();
-    OpenCopy copy;
-    if (auto temp = CopyRegularToTemporary(from, folder, err, copy)) {
-        open = copy;
-        return temp;
+bool Executor::CopyToTemporary(const Place& from, const ItemAttributes& fromAttrs,
+                               const FolderHandle& folder, const std::string& avoid,
+                               std::string& err, Temporary& temp) {
+    if (CopyRegularToTemporary(from, fromAttrs, folder, avoid, err, temp)) return true;
+    if (!err.empty()) return false;
+    // Not a regular file, or no longer the one CopySource found: looked at afresh.
+    const platform::StatResult st = StatAt(from.fd(), *from.name);
+    if (!st.ok()) {
+        err = SystemError(phrases_.error, st.error);
+        return false;
     }
-    if (!err.empty()) return std::nullopt;
-    std::string temp = platform::JoinPath(folder, kReplaceTempName);
-    if (!tw_.FindUniqueNameInFolder(temp)) {
-        err = "\rCan't find an unique temporary destination file name";
-        return std::nullopt;
-    }
-    state_->progress.SetWriting(temp);
+    const std::int64_t backupDate = state_->gStartSyncDateTimeUTC;
     std::string why;
-    if (!CopyTree(from, temp, metadata_, state_->gStartSyncDateTimeUTC, true, &why)) {
-        err = "\r" + phrases_.error + " " + (why.empty() ? "Can't copy the file" : why);
-        RemoveItemRecursively(temp, metadata_);
-        return std::nullopt;
+    std::optional<std::string> name;
+    if (st.attributes.isSymbolicLink()) {
+        // A link cannot carry the mark: an interrupted run leaves it under its temporary
+        // name, unmarked, for the user to see.
+        const auto target = ReadLinkAt(from.fd(), *from.name);
+        if (target) {
+            name = CreateUnderTemporaryName(avoid, [&](const std::string& candidate) {
+                return sys().symlinkat(target->c_str(), folder.fd(), candidate.c_str()) == 0;
+            });
+        }
+        if (!name) why = std::strerror(errno);
+        temp.isLink = true;
+    } else if (st.attributes.isDirectory()) {
+        // A folder cannot be made unnamed: it is marked at once, and an interruption between
+        // its creation and its mark leaves it unmarked.
+        name = CreateUnderTemporaryName(avoid, [&](const std::string& candidate) {
+            return sys().mkdirat(folder.fd(), candidate.c_str(), 0700) == 0;
+        });
+        if (!name) {
+            why = std::strerror(errno);
+        } else {
+            int openError = 0;
+            const FolderHandle copy = folder.OpenChild(*name, &openError);
+            const FolderHandle original = from.folder->OpenChild(*from.name, &openError);
+            if (copy.valid()) MarkOpen(copy.fd());
+            if (!copy.valid() || !original.valid()) {
+                why = std::strerror(openError);
+            } else {
+                state_->progress.SetWriting(folder.PathOf(*name));
+                CopyFolderContent(original, copy, metadata_, backupDate, &why);
+            }
+        }
+    } else {
+        why = "not a file, a folder or a symbolic link";
     }
-    metadata_.CopyACLAttributes(from, temp);
-    return temp;
+    if (name) {
+        temp.name = *name;
+        temp.path = folder.PathOf(*name);
+    }
+    if (!why.empty()) {
+        err = "\r" + phrases_.error + " " + why;
+        if (name) DiscardTemporary(folder, temp);
+        return false;
+    }
+    metadata_.CopyACLAttributes(from.at(), ItemAt(folder, temp.name, temp.path));
+    return true;
 }
 
-std::optional<std::string> Executor::CopyRegularToTemporary(const std::string& from,
-                                                            const std::string& folder,
-                                                            std::string& err, OpenCopy& open) {
+bool Executor::CopyRegularToTemporary(const Place& from, const ItemAttributes& before,
+                                      const FolderHandle& folder, const std::string& avoid,
+                                      std::string& err, Temporary& temp) {
     auto failed = [&](const std::string& why) {
         err = "\r" + phrases_.error + " " + why;
-        return std::nullopt;
+        return false;
     };
     // Only a regular file is opened here: opening a FIFO or a device can wake or move what
     // stands behind it. Anything else, or an item replaced in between, is the general copy's.
-    struct statx before {};
-    if (::statx(AT_FDCWD, from.c_str(), AT_SYMLINK_NOFOLLOW, STATX_TYPE | STATX_INO, &before) !=
-            0 ||
-        !S_ISREG(before.stx_mode)) {
-        return std::nullopt;
-    }
-    platform::UniqueFd src(
-        ::open(from.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
-    if (src.get() < 0) {
-        if (errno == ELOOP) return std::nullopt;
+    if (before.type != platform::ItemType::RegularFile) return false;
+    temp.src.reset(sys().openat(from.fd(), from.name->c_str(),
+                                O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY, 0));
+    if (!temp.src.valid()) {
+        if (errno == ELOOP) return false;
         return failed(std::strerror(errno));
     }
-    if (::statx(src.get(), "", AT_EMPTY_PATH, STATX_BASIC_STATS | STATX_BTIME, &open.stx) != 0) {
+    struct statx& stx = temp.stx;
+    if (sys().statx(temp.src.get(), "", AT_EMPTY_PATH, STATX_BASIC_STATS | STATX_BTIME, &stx) !=
+        0) {
         return failed(std::strerror(errno));
     }
-    if (!S_ISREG(open.stx.stx_mode) || open.stx.stx_ino != before.stx_ino ||
-        open.stx.stx_dev_major != before.stx_dev_major ||
-        open.stx.stx_dev_minor != before.stx_dev_minor) {
-        return std::nullopt;
-    }
-    // Most folders hold no temporary: the plain name is tried first, a numbered one on a clash.
-    std::string temp = platform::JoinPath(folder, kReplaceTempName);
-    constexpr int kCreate = O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW;
-    platform::UniqueFd dst(::open(temp.c_str(), kCreate, 0600));
-    if (dst.get() < 0 && errno == EEXIST) {
-        if (!tw_.FindUniqueNameInFolder(temp)) {
-            err = "\rCan't find an unique temporary destination file name";
-            return std::nullopt;
-        }
-        dst.reset(::open(temp.c_str(), kCreate, 0600));
-    }
-    if (dst.get() < 0) return failed(std::strerror(errno));
-    ::fsetxattr(dst.get(), kTemporaryXattr, "1", 1, 0);
-    state_->progress.SetWriting(temp);
-    std::string why;
-    const dev_t device = makedev(open.stx.stx_dev_major, open.stx.stx_dev_minor);
-    platform::CopyHints hints{.tryClone = !(device == noCloneDevice_ && folder == noCloneFolder_),
-                              .mayHaveHoles = open.stx.stx_blocks * 512 < open.stx.stx_size};
-    const bool copied =
-        platform::CopyFileContent(src.get(), dst.get(), open.stx.stx_size, &why, &hints);
-    if (hints.cloneRefused) {
-        noCloneDevice_ = device;
-        noCloneFolder_ = folder;
-    }
-    if (!copied) {
-        dst.Close();
-        RemoveItemRecursively(temp, metadata_);
-        return failed(why.empty() ? "Can't copy the file" : why);
-    }
-    open.attrs = metadata_.SetAttrsOnOpenCopy(src.get(), open.stx, dst.get(), from, temp,
-                                              state_->gStartSyncDateTimeUTC);
-    // Write errors of some file systems only show when the file is closed.
-    if (dst.Close() != 0) {
-        const std::string closeError = std::strerror(errno);
-        RemoveItemRecursively(temp, metadata_);
-        return failed(closeError);
-    }
-    return temp;
-}
-
-void Executor::SetAttrsInPlace(const std::string& from, const std::string& to,
-                               const std::optional<OpenCopy>& open, bool isNew) {
-    if (open) {
-        metadata_.FinishOpenCopy(to, open->stx, open->attrs);
-    } else {
-        metadata_.SetAttrsAfterCopy(from, to, state_->gStartSyncDateTimeUTC, isNew);
-    }
-}
-
-bool Executor::PutNew(const std::string& temp, const std::string& to, std::string& err) {
-    // Never over something that appeared since the scan: that is reported, not replaced.
-    if (::renameat2(AT_FDCWD, temp.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) != 0 &&
-        !((errno == EINVAL || errno == ENOSYS) && !platform::ItemExists(to) &&
-          ::rename(temp.c_str(), to.c_str()) == 0)) {
-        err = SystemError(phrases_.error);
-        RemoveItemRecursively(temp, metadata_);
+    if (!S_ISREG(stx.stx_mode) || stx.stx_ino != before.ino ||
+        makedev(stx.stx_dev_major, stx.stx_dev_minor) != before.dev) {
+        temp.src.Close();
         return false;
     }
-    Unmark(to);
+    temp.isFile = true;
+    // The copy is made without a name and gets one only once it is complete and marked, so
+    // that no interruption can leave an unmarked temporary behind.
+    if (noTmpFileDevice_ != folder.dev()) {
+        temp.dst.reset(sys().openat(folder.fd(), ".", O_TMPFILE | O_WRONLY, 0600));
+        if (!temp.dst.valid() && (errno == EOPNOTSUPP || errno == EISDIR)) {
+            noTmpFileDevice_ = folder.dev();
+        } else if (!temp.dst.valid()) {
+            return failed(std::strerror(errno));
+        }
+    }
+    if (!temp.dst.valid()) {
+        // This file system has no unnamed files: the copy is created under its name and marked
+        // at once, and an interruption between the two leaves an empty temporary unmarked.
+        const auto name = CreateUnderTemporaryName(avoid, [&](const std::string& candidate) {
+            temp.dst.reset(sys().openat(folder.fd(), candidate.c_str(),
+                                        O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW, 0600));
+            return temp.dst.valid();
+        });
+        if (!name) return failed(std::strerror(errno));
+        temp.name = *name;
+        temp.path = folder.PathOf(*name);
+    }
+    MarkOpen(temp.dst.get());
+    state_->progress.SetWriting(temp.path.empty() ? folder.PathOf(kReplaceTempName) : temp.path);
+    std::string why;
+    const dev_t device = makedev(stx.stx_dev_major, stx.stx_dev_minor);
+    platform::CopyHints hints{
+        .tryClone = !(device == noCloneDevice_ && noCloneFolder_ == Identity(folder)),
+        .mayHaveHoles = stx.stx_blocks * 512 < stx.stx_size};
+    const bool copied =
+        platform::CopyFileContent(temp.src.get(), temp.dst.get(), stx.stx_size, &why, &hints);
+    if (hints.cloneRefused) {
+        noCloneDevice_ = device;
+        noCloneFolder_ = Identity(folder);
+    }
+    if (copied) {
+        temp.attrs =
+            metadata_.SetAttrsOnOpenCopy(temp.src.get(), stx, temp.dst.get(), from.path,
+                                         folder.PathOf(*from.name), state_->gStartSyncDateTimeUTC);
+        // Write errors of some file systems only show when a descriptor of the file is
+        // closed; the copy's own stays open for what is given once it is in place.
+        platform::UniqueFd check(sys().dup(temp.dst.get()));
+        if (!check.valid() || check.Close() != 0) {
+            why = std::strerror(errno);
+        }
+    }
+    if (why.empty() && temp.name.empty() && !NameTemporaryFile(folder, avoid, temp, why)) {
+        if (why.empty()) why = "Can't name the copy";
+    }
+    if (!why.empty()) {
+        DiscardTemporary(folder, temp);
+        return failed(why);
+    }
     return true;
 }
 
-bool Executor::PutInPlace(const std::string& temp, const std::string& to, std::string& err,
-                          bool tempIsFile) {
-    // A file over a file, the common case, needs no look first: rename refuses a folder.
-    if (tempIsFile && ::rename(temp.c_str(), to.c_str()) == 0) {
-        Unmark(to);
-        return true;
+bool Executor::NameTemporaryFile(const FolderHandle& folder, const std::string& avoid,
+                                 Temporary& temp, std::string& err) {
+    // The link through /proc names the unnamed file: it needs no privilege beyond writing to
+    // the folder, and the name appears with the mark already on the file.
+    const std::string proc = platform::ProcPath(temp.dst.get());
+    const auto name = CreateUnderTemporaryName(avoid, [&](const std::string& candidate) {
+        return sys().linkat(AT_FDCWD, proc.c_str(), folder.fd(), candidate.c_str(),
+                            AT_SYMLINK_FOLLOW) == 0;
+    });
+    if (!name) {
+        err = std::strerror(errno);
+        return false;
     }
-    const ItemAttributes old = platform::ReadItemAttributes(to.c_str());
-    if (!old.exists()) return PutNew(temp, to, err);
-    const ItemAttributes neu = platform::ReadItemAttributes(temp.c_str());
-    if (!old.isDirectory() && !neu.isDirectory()) {
-        // One step: the old file is replaced by the complete new one.
-        if (::rename(temp.c_str(), to.c_str()) != 0) {
-            err = "\rCan't rename the destination item just copied";
-            RemoveItemRecursively(temp, metadata_);
+    temp.name = *name;
+    temp.path = folder.PathOf(*name);
+    return true;
+}
+
+void Executor::DiscardTemporary(const FolderHandle& folder, Temporary& temp) {
+    if (!temp.name.empty()) RemoveItemAt(folder.fd(), temp.name, metadata_);
+    temp.dst.Close();
+    temp.src.Close();
+    temp.name.clear();
+}
+
+bool Executor::PutNew(const FolderHandle& folder, Temporary& temp, const std::string& to,
+                      std::string& err) {
+    // Never over something that appeared since the scan: that is reported, not replaced.
+    if (sys().renameat2(folder.fd(), temp.name.c_str(), folder.fd(), to.c_str(),
+                        RENAME_NOREPLACE) != 0) {
+        const int error = errno;
+        bool moved = false;
+        if ((error == EINVAL || error == ENOSYS) && StatAt(folder.fd(), to).error == ENOENT) {
+            // A file system without the no-replace rename.
+            moved =
+                sys().renameat2(folder.fd(), temp.name.c_str(), folder.fd(), to.c_str(), 0) == 0;
+        }
+        if (!moved) {
+            err = SystemError(phrases_.error, error);
+            DiscardTemporary(folder, temp);
             return false;
         }
-        Unmark(to);
-        return true;
+    }
+    temp.name = to;
+    return true;
+}
+
+bool Executor::PutInPlace(const FolderHandle& folder, Temporary& temp, const std::string& to,
+                          std::string& err) {
+    const int dirFd = folder.fd();
+    const auto renameOver = [&] {
+        if (sys().renameat2(dirFd, temp.name.c_str(), dirFd, to.c_str(), 0) == 0) {
+            temp.name = to;
+            return true;
+        }
+        return false;
+    };
+    // A file over a file, the common case, needs no look first: rename refuses a folder.
+    if (temp.isFile) {
+        if (renameOver()) return true;
+        if (errno != EISDIR) {
+            err = SystemError("Can't rename the destination item just copied:", errno);
+            DiscardTemporary(folder, temp);
+            return false;
+        }
+    }
+    const platform::StatResult old = StatAt(dirFd, to);
+    if (old.error == ENOENT) return PutNew(folder, temp, to, err);
+    const bool newIsFolder = !temp.isFile && !temp.isLink;
+    if (!old.attributes.isDirectory() && !newIsFolder) {
+        // One step: the old item is replaced by the complete new one.
+        if (renameOver()) return true;
+        err = SystemError("Can't rename the destination item just copied:", errno);
+        DiscardTemporary(folder, temp);
+        return false;
     }
     // A folder is involved: swap the two in one step, then remove the old one, which now
     // stands marked under the temporary name.
-    Mark(to);
-    if (::renameat2(AT_FDCWD, temp.c_str(), AT_FDCWD, to.c_str(), RENAME_EXCHANGE) == 0) {
-        Unmark(to);
-        RemoveItemRecursively(temp, metadata_);
+    const bool oldMarked = Mark(dirFd, to);
+    if (sys().renameat2(dirFd, temp.name.c_str(), dirFd, to.c_str(), RENAME_EXCHANGE) == 0) {
+        const std::string oldName = temp.name;
+        temp.name = to;
+        if (!RemoveItemAt(dirFd, oldName, metadata_)) {
+            err = "\rCan't remove the old destination item, left as " +
+                  Quoted(folder.PathOf(oldName));
+            return false;
+        }
         return true;
     }
-    Unmark(to);
-    if (!RemoveItemRecursively(to, metadata_)) {
-        err = "\rCan't remove the old destination file";
-        RemoveItemRecursively(temp, metadata_);
+    const int error = errno;
+    if (oldMarked) Unmark(dirFd, to);
+    if (error != EINVAL && error != ENOSYS && error != EOPNOTSUPP) {
+        // The old item stays as it was; the copy goes.
+        err = SystemError("Can't exchange the destination item with the one just copied:", error);
+        DiscardTemporary(folder, temp);
         return false;
     }
-    if (::rename(temp.c_str(), to.c_str()) != 0) {
+    // A file system without the exchange: the old item goes first, then the copy takes its
+    // place, a moment in which neither stands there.
+    if (!RemoveItemAt(dirFd, to, metadata_)) {
+        err = "\rCan't remove the old destination file";
+        DiscardTemporary(folder, temp);
+        return false;
+    }
+    if (!renameOver()) {
         err = "\rCan't rename the destination item just copied";
         return false;  // the copy stays under its temporary name
     }
-    Unmark(to);
     return true;
 }
 
-bool Executor::CopyFile(const std::string& from, const std::string& to, const std::string& parent,
+bool Executor::FinishTemporary(const Place& from, const FolderHandle& folder, const std::string& to,
+                               Temporary& temp, bool isNew) {
+    const std::string toPath = folder.PathOf(to);
+    bool ok = true;
+    if (temp.isFile) {
+        sys().fremovexattr(temp.dst.get(), kTemporaryXattr);
+        ok = metadata_.FinishOpenCopy(temp.src.get(), temp.dst.get(), temp.stx, temp.attrs,
+                                      toPath) &&
+             !temp.attrs.failed;
+        temp.dst.Close();
+        temp.src.Close();
+    } else {
+        if (!temp.isLink) Unmark(folder.fd(), to);
+        ok = metadata_.SetAttrsAfterCopy(from.at(), ItemAt(folder, to, toPath),
+                                         state_->gStartSyncDateTimeUTC, isNew);
+    }
+    if (!ok) {
+        Report(GLS("Can't copy the file") + "\r" + Quoted(from.path) + " " + phrases_.to + "\r" +
+               Quoted(toPath) + "\r" + phrases_.error +
+               " its mode, owner or dates could not be given to the copy");
+    }
+    return ok;
+}
+
+bool Executor::CopyFile(const Place& from, const ItemAttributes& fromAttrs, const Place& to,
                         bool aToB, bool isSymLink, bool isPackage, std::string& err) {
     run::RunState& s = *state_;
+    const FolderHandle& folder = *to.folder;
     bool chainUsed = false;
     bool ok = true;
     // A locked folder takes no new item either, whatever its mode says.
-    if (parent != lastWritableParent_ &&
-        (!tw_.IsIndeedWritableFileAtPath(parent) || tw_.IsLocked(parent))) {
+    if (lastWritableFolder_ != Identity(folder) &&
+        (!tw_.IsIndeedWritableAt(folder.fd(), kNoName) || tw_.IsLocked(folder.fd(), kNoName))) {
         chainUsed = true;
-        ok = metadata_.UnlockChain(parent, MainFolder(aToB, true), kCheckWritable,
-                                   s.flags.gIsUnlockOn, current_);
+        ok = metadata_.UnlockChain(ItemAt(folder, kNoName, to.folderPath), Chain(aToB, true),
+                                   kCheckWritable, s.flags.gIsUnlockOn, current_);
     }
-    lastWritableParent_ = ok && !chainUsed ? parent : std::string();
-    std::optional<std::string> temp;
-    std::optional<OpenCopy> open;
+    if (ok && !chainUsed) {
+        lastWritableFolder_ = Identity(folder);
+    } else {
+        lastWritableFolder_.reset();
+    }
+    Temporary temp;
     if (ok) {
-        // Unnamed files linked into place would leave even less behind, but creating them
-        // costs several times a named one on ext4: a marked temporary is used instead.
-        temp = CopyToTemporary(from, parent, err, open);
-        ok = temp && PutNew(*temp, to, err);
+        ok = CopyToTemporary(from, fromAttrs, folder, *to.name, err, temp) &&
+             PutNew(folder, temp, *to.name, err);
     }
     if (!ok) {
         const char* what = isSymLink   ? "Can't copy the Sym Link"
                            : isPackage ? "Can't copy the file package"
                                        : "Can't copy the file";
-        Report(GLS(what) + "\r" + Quoted(from) + " " + phrases_.to + "\r" + Quoted(to) + err);
+        Report(GLS(what) + "\r" + Quoted(from.path) + " " + phrases_.to + "\r" + Quoted(to.path) +
+               err);
         return false;
     }
-    SetAttrsInPlace(from, to, open, true);
+    const bool mayHaveFinderInfo = !temp.isFile || temp.attrs.finderInfo;
+    if (!FinishTemporary(from, folder, *to.name, temp, true)) return false;
     ++(aToB ? s.copy.gBFilesCopied : s.copy.gAFilesCopied);
-    CountVisibility(from, aToB, !open || open->attrs.finderInfo);
-    LogAction(phrases_.copiedFile + " " + Quoted(from) + " " + phrases_.to + "\r" + Quoted(to));
+    CountVisibility(from, aToB, mayHaveFinderInfo);
+    LogAction(phrases_.copiedFile + " " + Quoted(from.path) + " " + phrases_.to + "\r" +
+              Quoted(to.path));
     // What the chain relaxed on the folder stays recorded: it is put back once the folder's
     // items are done.
     return true;
 }
 
-void Executor::CountVisibility(const std::string& from, bool aToB, bool mayHaveFinderInfo) {
+void Executor::CountVisibility(const Place& from, bool aToB, bool mayHaveFinderInfo) {
     run::CopyCounters& c = state_->copy;
     if (IsInvisibleToCount(from, mayHaveFinderInfo)) {
         ++(aToB ? c.gBItemInvisible : c.gAItemInvisible);
@@ -742,43 +1022,29 @@ void Executor::CountVisibility(const std::string& from, bool aToB, bool mayHaveF
     }
 }
 
-bool Executor::IsInvisibleToCount(const std::string& path, bool mayHaveFinderInfo) {
-    const std::string name = platform::LastPathComponent(path);
+bool Executor::IsInvisibleToCount(const Place& item, bool mayHaveFinderInfo) {
+    const std::string& name = *item.name;
     if (!name.empty() && name[0] == '.') return true;
     unsigned char info[16];
     if (mayHaveFinderInfo &&
-        ::lgetxattr(path.c_str(), kFinderInfoXattr, info, sizeof info) ==
+        sys().getxattrat(item.fd(), name.c_str(), kFinderInfoXattr, info, sizeof info) ==
             static_cast<ssize_t>(sizeof info) &&
         (((info[8] << 8) | info[9]) & kFinderFlagInvisible) != 0) {
         return true;
     }
     // The folder's ".hidden" list is read once for all its items.
-    const std::string folder = platform::ParentFolder(path);
-    if (folder != hiddenListFolder_) {
-        hiddenListFolder_ = folder;
-        hiddenList_.clear();
-        const auto file = platform::ReadWholeFile(platform::JoinPath(folder, ".hidden"), 1 << 20);
-        if (file.status == platform::ReadStatus::Ok) {
-            std::size_t start = 0;
-            while (start <= file.bytes.size()) {
-                std::size_t end = file.bytes.find('\n', start);
-                if (end == std::string::npos) end = file.bytes.size();
-                std::string line = file.bytes.substr(start, end - start);
-                if (!line.empty() && line.back() == '\r') line.pop_back();
-                if (!line.empty()) hiddenList_.insert(line);
-                start = end + 1;
-            }
-        }
+    if (hiddenListFolder_ != Identity(*item.folder)) {
+        hiddenListFolder_ = Identity(*item.folder);
+        hiddenList_ = tw_.HiddenNamesIn(item.fd());
     }
     return hiddenList_.count(name) != 0;
 }
 
-bool Executor::CheckFreeSpaceFor(const std::string& item, const std::string& folder,
-                                 std::string& err) {
-    struct statvfs vfs {};
-    if (::statvfs(folder.c_str(), &vfs) != 0) return true;  // unknown: let the copy tell
-    const std::uint64_t freeBytes = static_cast<std::uint64_t>(vfs.f_bavail) * vfs.f_frsize;
-    const std::uint64_t needed = tw_.NewItemSize(item);
+bool Executor::CheckFreeSpaceFor(const Place& item, const FolderHandle& folder, std::string& err) {
+    struct statfs fs {};
+    if (sys().fstatfs(folder.fd(), &fs) != 0) return true;  // unknown: let the copy tell
+    const std::uint64_t freeBytes = static_cast<std::uint64_t>(fs.f_bavail) * fs.f_frsize;
+    const std::uint64_t needed = tw_.NewItemSize(item.fd(), *item.name);
     if (freeBytes > needed) return true;
     err = "\r" + phrases_.error + "\rNot enough space on the destination disk.\r" +
           GLS("Free Memory:") + "        " + std::to_string(freeBytes) + " " + GLS("bytes") +
@@ -786,59 +1052,63 @@ bool Executor::CheckFreeSpaceFor(const std::string& item, const std::string& fol
     return false;
 }
 
-bool Executor::ReplaceDestFile(const std::string& to, const std::string& from,
-                               const std::string& parent, bool aToB, bool isSymLink, bool isPackage,
-                               std::string& err) {
+bool Executor::ReplaceDestFile(const Place& to, const Place& from, const ItemAttributes& fromAttrs,
+                               bool aToB, bool isSymLink, bool isPackage, std::string& err) {
     run::RunState& s = *state_;
+    const FolderHandle& folder = *to.folder;
     bool chainUsed = false;
     bool ok = true;
-    if (!tw_.IsIndeedDeletableFileAtPath(to) || tw_.IsLocked(to) || tw_.IsLocked(parent)) {
+    if (!tw_.IsIndeedDeletableAt(folder.fd()) || tw_.IsLocked(folder.fd(), *to.name) ||
+        tw_.IsLocked(folder.fd(), kNoName)) {
         chainUsed = true;
-        if (!metadata_.UnlockChain(to, MainFolder(aToB, true), kCheckDeletable, s.flags.gIsUnlockOn,
+        if (!metadata_.UnlockChain(to.at(), Chain(aToB, true), kCheckDeletable, s.flags.gIsUnlockOn,
                                    current_) ||
-            (tw_.IsLocked(to) && !metadata_.UnlockItem(to))) {
+            (tw_.IsLocked(folder.fd(), *to.name) && !metadata_.UnlockItem(to.at()))) {
             err = "\r" + phrases_.error + " " + GLS("Can't delete the old destination file.") +
                   " " + GLS("Insufficient privileges");
             ok = false;
         }
     }
     // The destination takes the source's spelling of the name.
-    const std::string target = platform::JoinPath(parent, platform::LastPathComponent(from));
-    if (ok) ok = CheckFreeSpaceFor(from, parent, err);
-    std::optional<std::string> temp;
-    std::optional<OpenCopy> open;
-    if (ok) {
-        temp = CopyToTemporary(from, parent, err, open);
-        ok = temp.has_value();
-        if (ok && target != to && platform::ItemExists(to)) {
-            // Names that differ only in case: the old one goes when the new one is in place.
-            ok = PutInPlace(*temp, to, err, false) &&
-                 (::rename(to.c_str(), target.c_str()) == 0 || platform::ItemExists(target));
-        } else if (ok) {
-            ok = PutInPlace(*temp, target, err, open.has_value());
+    const std::string& target = *from.name;
+    if (ok) ok = CheckFreeSpaceFor(from, folder, err);
+    Temporary temp;
+    // The item replaced stands in the folder, so no temporary takes its name; nor the name
+    // the copy is to have, when that differs.
+    if (ok) ok = CopyToTemporary(from, fromAttrs, folder, target, err, temp);
+    if (ok && target != *to.name && StatAt(folder.fd(), *to.name).ok()) {
+        // Names that differ only in case: the old one goes when the new one is in place.
+        ok = PutInPlace(folder, temp, *to.name, err);
+        if (ok &&
+            sys().renameat2(folder.fd(), to.name->c_str(), folder.fd(), target.c_str(), 0) == 0) {
+            temp.name = target;
         }
+    } else if (ok) {
+        ok = PutInPlace(folder, temp, target, err);
     }
     if (!ok) {
         const char* what = isSymLink   ? "Can't replace the Sym Link"
                            : isPackage ? "Can't replace the file package"
                                        : "Can't replace the file";
-        Report(GLS(what) + ":\r" + Quoted(to) + " " + GLS("with the most recent:") + "\r" +
-               Quoted(from) + err);
+        Report(GLS(what) + ":\r" + Quoted(to.path) + " " + GLS("with the most recent:") + "\r" +
+               Quoted(from.path) + err);
         return false;
     }
-    SetAttrsInPlace(from, target, open, false);
+    const bool mayHaveFinderInfo = !temp.isFile || temp.attrs.finderInfo;
+    if (!FinishTemporary(from, folder, temp.name, temp, false)) return false;
     ++(aToB ? s.copy.gBFilesReplaced : s.copy.gAFilesReplaced);
-    CountVisibility(from, aToB, !open || open->attrs.finderInfo);
-    LogAction(phrases_.replacedFile + " " + Quoted(to) + "\r" + phrases_.withTheMostRecentFile +
-              " " + Quoted(from));
-    if (chainUsed) RemoveItemOKFromRestore(current_, to);
+    CountVisibility(from, aToB, mayHaveFinderInfo);
+    LogAction(phrases_.replacedFile + " " + Quoted(to.path) + "\r" +
+              phrases_.withTheMostRecentFile + " " + Quoted(from.path));
+    if (chainUsed) RemoveItemOKFromRestore(current_, to.path);
     return true;
 }
 
-bool Executor::CopySingleMetadataOnly(const std::string& from, const std::string& to) {
-    std::string target = to;
-    const std::string fromName = platform::LastPathComponent(from);
-    const std::string toName = platform::LastPathComponent(to);
+bool Executor::CopySingleMetadataOnly(const Place& from, const Place& to) {
+    const FolderHandle& folder = *to.folder;
+    std::string target = *to.name;
+    const std::string& fromName = *from.name;
+    const std::string& toName = *to.name;
     auto lower = [](std::string s) {
         for (char& c : s) {
             if (c >= 'A' && c <= 'Z') c = static_cast<char>(c + 32);
@@ -846,26 +1116,33 @@ bool Executor::CopySingleMetadataOnly(const std::string& from, const std::string
         return s;
     };
     if (fromName != toName && lower(fromName) == lower(toName)) {
-        const std::string folder = platform::ParentFolder(to);
-        std::string temp = platform::JoinPath(folder, kRenameTempName);
-        if (!tw_.FindUniqueNameInFolder(temp)) {
-            Report("Can't rename the destination item\r" + Quoted(to) +
+        // A free name to pass through, never one that stands in the folder.
+        std::string temp;
+        for (int n = 0; n <= kMaxTemporaryNames && temp.empty(); ++n) {
+            std::string candidate = TemporaryName(kRenameTempName, n);
+            if (StatAt(folder.fd(), candidate).error == ENOENT) temp = std::move(candidate);
+        }
+        const std::string tempPath = folder.PathOf(temp);
+        if (temp.empty()) {
+            Report("Can't rename the destination item\r" + Quoted(to.path) +
                    "\rbecause I can't find an unique new name on its parent folder " +
-                   Quoted(temp));
-        } else if (!metadata_.RenameItem(to, platform::LastPathComponent(temp))) {
-            Report("Can't rename the destination item\r" + Quoted(to) + "\rto the new name " +
-                   Quoted(temp));
-        } else if (!metadata_.RenameItem(temp, fromName)) {
-            Report("Can't rename the destination item\r" + Quoted(to) + "\rto the new name " +
+                   Quoted(folder.PathOf(kRenameTempName)));
+        } else if (!metadata_.RenameItem(to.at(), temp)) {
+            Report("Can't rename the destination item\r" + Quoted(to.path) + "\rto the new name " +
+                   Quoted(tempPath));
+        } else if (!metadata_.RenameItem(ItemAt(folder, temp, tempPath), fromName)) {
+            Report("Can't rename the destination item\r" + Quoted(to.path) + "\rto the new name " +
                    Quoted(fromName));
             target = temp;
         } else {
-            target = platform::JoinPath(folder, fromName);
+            target = fromName;
         }
     }
-    if (!metadata_.CopyAttributes(from, target, state_->gStartSyncDateTimeUTC)) {
-        Report("Can't copy attributes from the item\r" + Quoted(from) + "\rto the item\r" +
-               Quoted(target));
+    const std::string targetPath = folder.PathOf(target);
+    if (!metadata_.CopyAttributes(from.at(), ItemAt(folder, target, targetPath),
+                                  state_->gStartSyncDateTimeUTC)) {
+        Report("Can't copy attributes from the item\r" + Quoted(from.path) + "\rto the item\r" +
+               Quoted(targetPath));
         return false;
     }
     return true;

@@ -7,16 +7,23 @@
 // Every copy is written under a temporary name in the destination folder and renamed into
 // place in one step, so that a crash, a full disk or a kill leaves the old item or the new one,
 // never a part of one. Temporaries carry the mark kTemporaryXattr until they are in place; the
-// scan removes marked leftovers of an interrupted run.
+// leftovers of an interrupted run that the scan lists are removed before a task's copy.
+//
+// Every action reaches its item through the open folders of the task, opened from the top
+// folders down without following links: a folder swapped for a link makes the actions inside
+// it fail, reported and counted, and never sends them elsewhere.
 
 #include <optional>
 #include <set>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "fileops/error_path.h"
 #include "fileops/metadata.h"
 #include "fileops/tw_utilities.h"
+#include "platform/folder_handle.h"
+#include "platform/unique_fd.h"
 #include "run/copy_executor.h"
 #include "run/main_thread_proxy.h"
 #include "run/plan_item.h"
@@ -30,8 +37,11 @@ inline constexpr const char* kRenameTempName = "Quorvel_Temporary_Name";
 bool IsTemporaryName(const std::string& name);
 // A leftover of an interrupted copy: a temporary name and the mark.
 bool IsMarkedTemporary(const std::string& path, const std::string& name);
+bool IsMarkedTemporary(int dirFd, const std::string& name);
 // Removes an item and everything inside it, opening what is locked; true when it is gone.
 bool RemoveItemRecursively(const std::string& path, const Metadata& metadata);
+// The same for name in the open folder dirFd, never through a link.
+bool RemoveItemAt(int dirFd, const std::string& name, const Metadata& metadata);
 
 class Executor : public run::CopyExecutor {
   public:
@@ -39,76 +49,123 @@ class Executor : public run::CopyExecutor {
 
     void MainCopy(run::RunState& state, run::CopyHooks& hooks) override;
 
-    // Single actions, public for tests.
-    bool CopySource(const std::string& source, const std::string& dest, int copyMode,
-                    bool deleteParent);
-    // The free space of the volume holding folder must exceed the size of item.
-    bool CheckFreeSpaceFor(const std::string& item, const std::string& folder, std::string& err);
-
   private:
-    bool CopyItems(std::vector<run::PlanItem>& items, const std::string& parentSource,
-                   const std::string& parentDest, bool deleteParent);
-    bool CreateFolder(const std::string& folder, const std::string& parent, bool aToB,
-                      bool destExists);
-    bool DeleteFolder(const std::string& folder, bool aToB, bool deleteParent);
-    bool DestParentExists(const std::string& parent, const std::string& from, const std::string& to,
-                          bool& bail);
-    bool CopyFile(const std::string& from, const std::string& to, const std::string& parent,
-                  bool aToB, bool isSymLink, bool isPackage, std::string& err);
-    bool ReplaceDestFile(const std::string& to, const std::string& from, const std::string& parent,
-                         bool aToB, bool isSymLink, bool isPackage, std::string& err);
-    bool DeleteFile(const std::string& path, bool aToB, bool exists, bool deleteParent,
-                    std::string& err);
-    bool CopySingleMetadataOnly(const std::string& from, const std::string& to);
+    // One side's folder of the items being performed: open, or why it could not be reached
+    // (a folder swapped for a link, vanished, unreadable). The path is for people.
+    struct Side {
+        platform::FolderHandle folder;
+        std::string path;
+        int error = 0;
+    };
+    // An item as the executor reaches it: named in its side's folder, or, for an item whose
+    // plan holds a whole path (a resolved alias or link), in the folder of that path.
+    struct Place {
+        Place(const Side& side, const std::string& name, const std::string* wholePath);
+        Place(const Place&) = delete;
+        Place& operator=(const Place&) = delete;
+        const platform::FolderHandle* folder;
+        const std::string* name;
+        std::string path;
+        std::string folderPath;  // the path of the item's folder, for people
+        int error;               // why the folder cannot be reached; 0 when it can
+        ItemAt at() const { return {*folder, *name, path}; }
+        int fd() const { return folder->fd(); }
+        bool reachable() const { return folder->valid(); }
 
-    // Writes a complete copy of from under a fresh temporary name in folder; the path of the
-    // temporary, or nothing (err says why, and no temporary is left).
-    // A regular file's copy has its attributes already, but for what `open` says is left for
-    // its final place (FinishOpenCopy).
-    struct OpenCopy {
+      private:
+        platform::FolderHandle ownFolder_;
+        std::string ownName_;
+    };
+    // A complete copy waiting under its temporary name in the destination folder. A regular
+    // file's copy keeps both files open: what is left of its attributes is given through them
+    // once it is in place (FinishTemporary).
+    struct Temporary {
+        std::string name;
+        std::string path;
+        bool isFile = false;
+        bool isLink = false;
+        platform::UniqueFd src, dst;
         struct statx stx {};
         OpenCopyAttrs attrs;
     };
-    std::optional<std::string> CopyToTemporary(const std::string& from, const std::string& folder,
-                                               std::string& err, std::optional<OpenCopy>& open);
-    // CopyToTemporary for a regular file, through open descriptors. Nothing with an empty err
-    // when from is no longer a regular file.
-    std::optional<std::string> CopyRegularToTemporary(const std::string& from,
-                                                      const std::string& folder, std::string& err,
-                                                      OpenCopy& open);
-    // The attributes of a copy just put in place at `to`.
-    void SetAttrsInPlace(const std::string& from, const std::string& to,
-                         const std::optional<OpenCopy>& open, bool isNew);
-    // Gives a finished temporary the name `to`, at which nothing may stand.
-    bool PutNew(const std::string& temp, const std::string& to, std::string& err);
-    // Moves a finished temporary into place over whatever stands at `to`; tempIsFile: the
-    // temporary is known to be a regular file.
-    bool PutInPlace(const std::string& temp, const std::string& to, std::string& err,
-                    bool tempIsFile);
 
-    void Report(const std::string& message);
+    void RemoveLeftovers(const run::TaskRoot& root, const Side& a, const Side& b);
+    bool CopyItems(std::vector<run::PlanItem>& items, const Side& a, const Side& b,
+                   bool deleteParent);
+    Side Child(const Place& place) const;
+    bool CopySource(const Place& source, const Place& dest, int copyMode, bool deleteParent);
+    // Reports an action that cannot be done because the folder of `item` cannot be reached;
+    // true (nothing to report) when that folder was deleted by this run.
+    bool Unreachable(const Place& item, const std::string& action);
+    bool CreateFolder(const Place& folder, bool aToB, bool destExists);
+    bool DeleteFolder(const Place& folder, bool aToB, bool deleteParent);
+    // fromAttrs: from as CopySource found it.
+    bool CopyFile(const Place& from, const platform::ItemAttributes& fromAttrs, const Place& to,
+                  bool aToB, bool isSymLink, bool isPackage, std::string& err);
+    bool ReplaceDestFile(const Place& to, const Place& from,
+                         const platform::ItemAttributes& fromAttrs, bool aToB, bool isSymLink,
+                         bool isPackage, std::string& err);
+    bool DeleteFile(const Place& item, bool aToB, bool exists, bool deleteParent, std::string& err);
+    bool CopySingleMetadataOnly(const Place& from, const Place& to);
+    // The free space of the volume holding folder must exceed the size of item.
+    bool CheckFreeSpaceFor(const Place& item, const platform::FolderHandle& folder,
+                           std::string& err);
+
+    // Writes a complete copy of from under a fresh temporary name in folder, never the name
+    // `avoid` (the item it is to replace or become). False when it cannot (err says why, and
+    // no temporary is left).
+    bool CopyToTemporary(const Place& from, const platform::ItemAttributes& fromAttrs,
+                         const platform::FolderHandle& folder, const std::string& avoid,
+                         std::string& err, Temporary& temp);
+    // CopyToTemporary for a regular file, through open descriptors. False with an empty err
+    // when from is no longer a regular file.
+    bool CopyRegularToTemporary(const Place& from, const platform::ItemAttributes& fromAttrs,
+                                const platform::FolderHandle& folder, const std::string& avoid,
+                                std::string& err, Temporary& temp);
+    // Gives the open, marked, complete file dst a temporary name in folder.
+    bool NameTemporaryFile(const platform::FolderHandle& folder, const std::string& avoid,
+                           Temporary& temp, std::string& err);
+    // Gives a finished temporary the name `to`, at which nothing may stand.
+    bool PutNew(const platform::FolderHandle& folder, Temporary& temp, const std::string& to,
+                std::string& err);
+    // Moves a finished temporary into place over whatever stands at `to`.
+    bool PutInPlace(const platform::FolderHandle& folder, Temporary& temp, const std::string& to,
+                    std::string& err);
+    // Removes a temporary that will not be put in place.
+    void DiscardTemporary(const platform::FolderHandle& folder, Temporary& temp);
+    // The attributes of a copy just put in place at `to`; false when some could not be given.
+    bool FinishTemporary(const Place& from, const platform::FolderHandle& folder,
+                         const std::string& to, Temporary& temp, bool isNew);
+
+    // Every failure of an item ends here: reported through the error path, counted once.
+    void Report(const std::string& message, const std::string& title = {});
     void LogAction(const std::string& line, bool toTrashLog = false);
     bool WasDeleted(const std::string& path) const;
     // Whether a copied item counts as invisible: a dot name, the Finder flag, or ".hidden".
     // mayHaveFinderInfo: false when the copy found none on the item.
-    bool IsInvisibleToCount(const std::string& path, bool mayHaveFinderInfo = true);
+    bool IsInvisibleToCount(const Place& item, bool mayHaveFinderInfo = true);
     // Counts a copied item among the visible or the invisible ones of its direction.
-    void CountVisibility(const std::string& from, bool aToB, bool mayHaveFinderInfo);
-    const std::string& MainFolder(bool aToB, bool forWriting) const;
+    void CountVisibility(const Place& from, bool aToB, bool mayHaveFinderInfo);
+    // The open folders from the top folder down to the folder of the items being performed,
+    // on the side an action changes (forWriting) or deletes on.
+    const FolderChain& Chain(bool aToB, bool forWriting) const;
 
     ErrorPath& errors_;
     const TWUtilities& tw_;
     Metadata metadata_;
     run::RunState* state_ = nullptr;
     RestoreTable* current_ = nullptr;  // receives what unlock chains relax
+    FolderChain sourceChain_, destChain_;
     // The last destination folder found existing and writable: the files of one folder are
     // copied one after the other, and nothing but this run changes it meanwhile.
-    std::string lastWritableParent_;
+    std::optional<std::pair<dev_t, ino_t>> lastWritableFolder_;
     // The destination folder where the file systems last refused a reflink, per source device.
-    std::string noCloneFolder_;
+    std::optional<std::pair<dev_t, ino_t>> noCloneFolder_;
     dev_t noCloneDevice_ = 0;
+    // A device whose file system refused an unnamed file.
+    std::optional<dev_t> noTmpFileDevice_;
     // The ".hidden" list of the folder last asked about.
-    std::string hiddenListFolder_;
+    std::optional<std::pair<dev_t, ino_t>> hiddenListFolder_;
     std::set<std::string> hiddenList_;
     struct Phrases {
         std::string createdFolder, trashedFolder, deletedFolder, copiedFile, to, replacedFile,

@@ -1,11 +1,9 @@
 #include "fileops/metadata.h"
 
 #include <acl/libacl.h>
-#include <dirent.h>
 #include <fcntl.h>
 #include <linux/fs.h>
 #include <sys/acl.h>
-#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <sys/xattr.h>
 #include <unistd.h>
@@ -25,15 +23,12 @@
 namespace qv::fileops {
 namespace {
 
+using platform::sys;
+
 // The ACLs travel through libacl; their raw xattr form must not be copied a second time.
 constexpr std::string_view kAccessAclXattr = "system.posix_acl_access";
 constexpr std::string_view kDefaultAclXattr = "system.posix_acl_default";
 constexpr mode_t kAllPermissions = 0777;
-
-struct DirCloser {
-    void operator()(DIR* dir) const { ::closedir(dir); }
-};
-using ScopedDir = std::unique_ptr<DIR, DirCloser>;
 
 class ScopedAcl {
   public:
@@ -52,11 +47,12 @@ class ScopedAcl {
     acl_t acl_;
 };
 
-std::optional<struct stat> LStat(const std::string& path) {
+std::optional<struct stat> LStatAt(int dirFd, const std::string& name) {
     struct stat st {};
-    if (::lstat(path.c_str(), &st) != 0) return std::nullopt;
+    if (sys().fstatat(dirFd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) return std::nullopt;
     return st;
 }
+std::optional<struct stat> LStat(const ItemAt& item) { return LStatAt(item.fd(), item.name); }
 
 void Diagnose(const std::string& line) { platform::SystemLog(line); }
 
@@ -65,65 +61,71 @@ void Diagnose(const std::string& line) { platform::SystemLog(line); }
 // Only regular files and folders are opened: the flag ioctl on a device node or a FIFO would
 // reach the driver rather than the file system, and a link cannot carry the flag.
 int OpenForInodeFlagsAt(int dirFd, const char* name, const struct stat& st) {
-    if (!S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode)) return -1;
-    return ::openat(dirFd, name, O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC);
+    if (!S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode)) {
+        errno = EOPNOTSUPP;
+        return -1;
+    }
+    return sys().openat(dirFd, name, O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_NOCTTY, 0);
 }
 
 std::optional<int> ReadInodeFlags(int fd) {
     int flags = 0;
-    if (::ioctl(fd, FS_IOC_GETFLAGS, &flags) != 0) return std::nullopt;
+    if (sys().getflags(fd, &flags) != 0) return std::nullopt;
     return flags;
 }
 
 bool WriteImmutable(int fd, int flags, bool on) {
-    int wanted = on ? (flags | FS_IMMUTABLE_FL) : (flags & ~FS_IMMUTABLE_FL);
+    const int wanted = on ? (flags | FS_IMMUTABLE_FL) : (flags & ~FS_IMMUTABLE_FL);
     if (wanted == flags) return true;
-    return ::ioctl(fd, FS_IOC_SETFLAGS, &wanted) == 0;
+    return sys().setflags(fd, wanted) == 0;
 }
 
 // Whether the item carries the immutable flag; what cannot be opened or has no inode flags
 // (a file system without them) is taken as not locked, since nothing needs clearing then.
-bool HasImmutableFlag(const std::string& path, const struct stat& st) {
+bool HasImmutableFlag(const ItemAt& item, const struct stat& st) {
     if (!S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode)) return false;
     // statx tells in one call where the file system reports the flag; opening the item for
     // the flags ioctl costs three.
     struct statx sx {};
-    if (::statx(AT_FDCWD, path.c_str(), AT_SYMLINK_NOFOLLOW, 0, &sx) == 0 &&
+    if (sys().statx(item.fd(), item.name.c_str(), AT_SYMLINK_NOFOLLOW, 0, &sx) == 0 &&
         (sx.stx_attributes_mask & STATX_ATTR_IMMUTABLE) != 0) {
         return (sx.stx_attributes & STATX_ATTR_IMMUTABLE) != 0;
     }
-    const platform::UniqueFd fd(OpenForInodeFlagsAt(AT_FDCWD, path.c_str(), st));
+    const platform::UniqueFd fd(OpenForInodeFlagsAt(item.fd(), item.name.c_str(), st));
     if (!fd.valid()) return false;
     const auto flags = ReadInodeFlags(fd.get());
     return flags && (*flags & FS_IMMUTABLE_FL) != 0;
 }
 
-// Sets or clears the flag; an item that cannot carry it is already "not locked".
-bool SetImmutable(const std::string& path, const struct stat& st, bool on) {
-    if (!S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode)) return !on;
-    const platform::UniqueFd fd(OpenForInodeFlagsAt(AT_FDCWD, path.c_str(), st));
-    if (!fd.valid()) return false;
-    const auto flags = ReadInodeFlags(fd.get());
+// Sets or clears the flag of an open item; one that cannot carry it is already "not locked".
+bool SetImmutableOf(int fd, bool on) {
+    const auto flags = ReadInodeFlags(fd);
     if (!flags) return !on && (errno == ENOTTY || errno == EOPNOTSUPP);
-    return WriteImmutable(fd.get(), *flags, on);
+    return WriteImmutable(fd, *flags, on);
 }
 
-// chmod follows links, and a link has no mode of its own to change.
-bool ChangeMode(const std::string& path, mode_t mode) {
-    const auto st = LStat(path);
-    if (!st || S_ISLNK(st->st_mode)) return false;
-    return ::chmod(path.c_str(), mode & 07777) == 0;
+bool SetImmutable(const ItemAt& item, const struct stat& st, bool on) {
+    if (!S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode)) return !on;
+    const platform::UniqueFd fd(OpenForInodeFlagsAt(item.fd(), item.name.c_str(), st));
+    if (!fd.valid()) return false;
+    return SetImmutableOf(fd.get(), on);
+}
+
+// A link has no mode of its own to change; chmodat never follows one.
+bool ChangeMode(int dirFd, const std::string& name, mode_t mode) {
+    return sys().chmodat(dirFd, name.c_str(), mode & 07777) == 0;
 }
 
 // ---- Extended attributes ----
 
-std::optional<std::string> ReadXattr(const std::string& path, const char* name) {
+std::optional<std::string> ReadXattr(const ItemAt& item, const char* name) {
     std::string value;
     for (int attempt = 0; attempt < 4; ++attempt) {
-        const ssize_t needed = ::lgetxattr(path.c_str(), name, nullptr, 0);
+        const ssize_t needed = sys().getxattrat(item.fd(), item.name.c_str(), name, nullptr, 0);
         if (needed < 0) return std::nullopt;
         value.resize(static_cast<std::size_t>(needed));
-        const ssize_t n = ::lgetxattr(path.c_str(), name, value.data(), value.size());
+        const ssize_t n =
+            sys().getxattrat(item.fd(), item.name.c_str(), name, value.data(), value.size());
         if (n >= 0) {
             value.resize(static_cast<std::size_t>(n));
             return value;
@@ -134,8 +136,12 @@ std::optional<std::string> ReadXattr(const std::string& path, const char* name) 
     return std::nullopt;
 }
 
-bool WriteXattr(const std::string& path, const char* name, const std::string& value) {
-    return ::lsetxattr(path.c_str(), name, value.data(), value.size(), 0) == 0;
+bool WriteXattr(const ItemAt& item, const char* name, const std::string& value) {
+    return sys().setxattrat(item.fd(), item.name.c_str(), name, value.data(), value.size(), 0) == 0;
+}
+
+void RemoveXattr(const ItemAt& item, const char* name) {
+    sys().removexattrat(item.fd(), item.name.c_str(), name);
 }
 
 // A list of NUL-terminated names, as the kernel gives them.
@@ -150,8 +156,8 @@ std::vector<std::string> SplitNames(const std::vector<char>& names) {
     return result;
 }
 
-// The names a listing call gives (list(buffer, size), as llistxattr and flistxattr take them),
-// read again when the list grows between the call that sizes it and the one that reads it.
+// The names a listing call gives (list(buffer, size)), read again when the list grows between
+// the call that sizes it and the one that reads it.
 template <typename List>
 std::vector<std::string> ListXattrNames(List list) {
     std::vector<char> names;
@@ -169,24 +175,25 @@ std::vector<std::string> ListXattrNames(List list) {
     return {};
 }
 
-std::vector<std::string> ListXattrs(const std::string& path) {
-    return ListXattrNames(
-        [&](char* buffer, std::size_t size) { return ::llistxattr(path.c_str(), buffer, size); });
+std::vector<std::string> ListXattrs(const ItemAt& item) {
+    return ListXattrNames([&](char* buffer, std::size_t size) {
+        return sys().listxattrat(item.fd(), item.name.c_str(), buffer, size);
+    });
 }
 
 // The names of an open item's extended attributes.
 std::vector<std::string> ListXattrsOf(int fd) {
     return ListXattrNames(
-        [fd](char* buffer, std::size_t size) { return ::flistxattr(fd, buffer, size); });
+        [fd](char* buffer, std::size_t size) { return sys().flistxattr(fd, buffer, size); });
 }
 
 // One xattr of an open item into value; its length, or -1.
 ssize_t ReadXattrOf(int fd, const char* name, std::vector<char>& value) {
     for (int attempt = 0; attempt < 4; ++attempt) {
         if (value.size() < 256) value.resize(256);
-        const ssize_t n = ::fgetxattr(fd, name, value.data(), value.size());
+        const ssize_t n = sys().fgetxattr(fd, name, value.data(), value.size());
         if (n >= 0 || errno != ERANGE) return n;
-        const ssize_t needed = ::fgetxattr(fd, name, nullptr, 0);
+        const ssize_t needed = sys().fgetxattr(fd, name, nullptr, 0);
         if (needed < 0) return -1;
         value.resize(static_cast<std::size_t>(needed) + 1);
     }
@@ -195,28 +202,28 @@ ssize_t ReadXattrOf(int fd, const char* name, std::vector<char>& value) {
 
 // Gives dst the source's value of an xattr, or removes dst's stale one when the source has
 // none, so that an overwritten item does not keep the metadata of what it replaced.
-void MirrorXattr(const std::string& src, const std::string& dst, const char* name) {
+void MirrorXattr(const ItemAt& src, const ItemAt& dst, const char* name) {
     if (const auto value = ReadXattr(src, name)) {
         WriteXattr(dst, name, *value);
     } else {
-        ::lremovexattr(dst.c_str(), name);
+        RemoveXattr(dst, name);
     }
 }
 
 // Linux cannot set a birth time, so the creation date a copy carries lives in an xattr: the
 // source's own xattr when it has one, else its birth time.
-void CopyCreationDate(const std::string& src, const std::string& dst) {
+void CopyCreationDate(const ItemAt& src, const ItemAt& dst) {
     if (const auto value = ReadXattr(src, kCreationDateXattr)) {
         WriteXattr(dst, kCreationDateXattr, *value);
         return;
     }
     struct statx stx {};
-    if (::statx(AT_FDCWD, src.c_str(), AT_SYMLINK_NOFOLLOW, STATX_BTIME, &stx) == 0 &&
+    if (sys().statx(src.fd(), src.name.c_str(), AT_SYMLINK_NOFOLLOW, STATX_BTIME, &stx) == 0 &&
         (stx.stx_mask & STATX_BTIME) != 0 && stx.stx_btime.tv_sec != 0) {
         WriteXattr(dst, kCreationDateXattr, std::to_string(stx.stx_btime.tv_sec));
         return;
     }
-    ::lremovexattr(dst.c_str(), kCreationDateXattr);
+    RemoveXattr(dst, kCreationDateXattr);
 }
 
 // ---- Access-control lists ----
@@ -278,8 +285,9 @@ int MergeAcl(acl_t src, acl_t* dst, bool withBase) {
     return copied;
 }
 
-// The number of entries copied and applied for one ACL type; 0 when there was nothing to
-// copy or a step failed.
+// The number of entries copied and applied for one ACL type, the items given as paths that
+// reach them whatever becomes of their folders (ProcPath of an open descriptor); 0 when there
+// was nothing to copy or a step failed.
 int CopyAclOfType(const std::string& src, const std::string& dst, acl_type_t type) {
     const ScopedAcl from(::acl_get_file(src.c_str(), type));
     if (!from || ::acl_entries(from.get()) <= 0) return 0;
@@ -291,23 +299,35 @@ int CopyAclOfType(const std::string& src, const std::string& dst, acl_type_t typ
     return ::acl_set_file(dst.c_str(), type, to.get()) == 0 ? copied : 0;
 }
 
+// The access ACL of the open file srcFd merged into that of the open file dstFd.
+bool MergeAccessAclOf(int srcFd, int dstFd) {
+    const ScopedAcl from(::acl_get_fd(srcFd));
+    if (!from || ::acl_entries(from.get()) <= 0) return true;
+    ScopedAcl to(::acl_get_fd(dstFd));
+    if (!to) return false;
+    const bool withBase = ::acl_entries(to.get()) <= 0;
+    const int copied = MergeAcl(from.get(), to.address(), withBase);
+    if (copied <= 0 || ::acl_valid(to.get()) != 0) return false;
+    return ::acl_set_fd(dstFd, to.get()) == 0;
+}
+
 // ---- Relaxing a whole tree ----
 
-// Clears the lock and opens the mode of one entry of dirFd (or of a path with AT_FDCWD), then
-// of everything inside it. Links are neither followed nor changed.
+// Clears the lock and opens the mode of one entry of dirFd, then of everything inside it.
+// Links are neither followed nor changed.
 bool UnlockEntryAt(int dirFd, const char* name) {
-    struct stat st {};
-    if (::fstatat(dirFd, name, &st, AT_SYMLINK_NOFOLLOW) != 0) return false;
-    if (S_ISLNK(st.st_mode)) return true;
-    if (!S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode)) {
-        return ::fchmodat(dirFd, name, kAllPermissions, 0) == 0;
+    const auto st = LStatAt(dirFd, name);
+    if (!st) return false;
+    if (S_ISLNK(st->st_mode)) return true;
+    if (!S_ISREG(st->st_mode) && !S_ISDIR(st->st_mode)) {
+        return sys().chmodat(dirFd, name, kAllPermissions) == 0;
     }
-    platform::UniqueFd fd(OpenForInodeFlagsAt(dirFd, name, st));
+    platform::UniqueFd fd(OpenForInodeFlagsAt(dirFd, name, *st));
     if (!fd.valid() && errno == EACCES) {
         // Not even readable: open the mode first (this fails only on a locked item, which
         // root alone can unlock, and root could have opened it).
-        ::fchmodat(dirFd, name, kAllPermissions, 0);
-        fd.reset(OpenForInodeFlagsAt(dirFd, name, st));
+        sys().chmodat(dirFd, name, kAllPermissions);
+        fd.reset(OpenForInodeFlagsAt(dirFd, name, *st));
     }
     if (!fd.valid()) return false;
     bool ok = true;
@@ -315,16 +335,13 @@ bool UnlockEntryAt(int dirFd, const char* name) {
         ok = WriteImmutable(fd.get(), *flags, false);
     }
     // The mode goes after the flag: an immutable item refuses chmod.
-    ok = ::fchmod(fd.get(), kAllPermissions) == 0 && ok;
-    if (!S_ISDIR(st.st_mode)) return ok;
+    ok = sys().fchmod(fd.get(), kAllPermissions) == 0 && ok;
+    if (!S_ISDIR(st->st_mode)) return ok;
 
-    ScopedDir dir(::fdopendir(fd.get()));
-    if (!dir) return false;
-    fd.release();
-    while (const dirent* entry = ::readdir(dir.get())) {
-        const std::string_view entryName = entry->d_name;
-        if (entryName == "." || entryName == "..") continue;
-        ok = UnlockEntryAt(::dirfd(dir.get()), entry->d_name) && ok;
+    std::vector<platform::FolderEntry> entries;
+    if (sys().readfolder(fd.get(), entries) != 0) ok = false;
+    for (const auto& entry : entries) {
+        ok = UnlockEntryAt(fd.get(), entry.name.c_str()) && ok;
     }
     return ok;
 }
@@ -349,39 +366,85 @@ std::string WithoutTrailingSlashes(std::string path) {
     return path;
 }
 
+// One item of an unlock chain, and what relaxing it takes: the item named in its folder, or a
+// folder of the chain through its own handle.
+struct ChainStep {
+    const platform::FolderHandle& folder;
+    const std::string& name;  // empty: the folder itself
+    const std::string& path;
+    std::optional<struct stat> Stat() const {
+        if (!name.empty()) return LStatAt(folder.fd(), name);
+        struct stat st {};
+        if (sys().fstat(folder.fd(), &st) != 0) return std::nullopt;
+        return st;
+    }
+    bool Unlock(const TWUtilities& tw) const {
+        if (!name.empty()) {
+            const auto st = Stat();
+            return st && tw.IsLocked(folder.fd(), name) &&
+                   SetImmutable(ItemAt(folder, name, path), *st, false);
+        }
+        return tw.IsLocked(folder.fd(), "") && SetImmutableOf(folder.fd(), false);
+    }
+    bool Chmod(mode_t mode) const {
+        return name.empty() ? sys().fchmod(folder.fd(), mode & 07777) == 0
+                            : ChangeMode(folder.fd(), name, mode);
+    }
+};
+
+const std::string kNoName;
+
 }  // namespace
+
+ItemByPath::ItemByPath(const std::string& wholePath) : path(WithoutTrailingSlashes(wholePath)) {
+    name = platform::LastPathComponent(path);
+    folder = platform::FolderHandle::OpenTop(platform::ParentFolder(path), &error);
+}
 
 // ---- Copying metadata ----
 
 bool Metadata::SetAttrsAfterCopy(const std::string& src, const std::string& dst,
                                  std::int64_t backupDate, bool dstIsNew) const {
+    const ItemByPath from(src), to(dst);
+    return SetAttrsAfterCopy(from.at(), to.at(), backupDate, dstIsNew);
+}
+
+bool Metadata::SetAttrsAfterCopy(const ItemAt& src, const ItemAt& dst, std::int64_t backupDate,
+                                 bool dstIsNew) const {
     const auto from = LStat(src);
     if (!from) {
-        Diagnose("SetAttrsAfterCopy cannot read " + src + ": " + std::strerror(errno));
+        Diagnose("SetAttrsAfterCopy cannot read " + src.path + ": " + std::strerror(errno));
         return false;
     }
     const auto to = LStat(dst);
     if (!to) {
-        Diagnose("SetAttrsAfterCopy cannot read " + dst + ": " + std::strerror(errno));
+        Diagnose("SetAttrsAfterCopy cannot read " + dst.path + ": " + std::strerror(errno));
         return false;
     }
     if (!dstIsNew && HasImmutableFlag(dst, *to) && !SetImmutable(dst, *to, false)) {
-        Diagnose("SetAttrsAfterCopy cannot unlock " + dst + ": " + std::strerror(errno));
+        Diagnose("SetAttrsAfterCopy cannot unlock " + dst.path + ": " + std::strerror(errno));
         return false;
     }
     const bool isLink = S_ISLNK(from->st_mode);
     bool ok = true;
 
     // Owner first: a change of owner clears the set-id bits the mode below gives back. Only
-    // root can give an item away; another user can at least keep the group when it is one of
-    // theirs, and a refusal is no failure of the copy.
+    // root can give an item away, and for root a refusal is a failure of the copy; another
+    // user can at least keep the group when it is one of theirs.
     if (tw_.mEuidIsRoot) {
-        ::lchown(dst.c_str(), from->st_uid, from->st_gid);
+        if (sys().fchownat(dst.fd(), dst.name.c_str(), from->st_uid, from->st_gid,
+                           AT_SYMLINK_NOFOLLOW) != 0) {
+            Diagnose("SetAttrsAfterCopy cannot set the owner of " + dst.path + ": " +
+                     std::strerror(errno));
+            ok = false;
+        }
     } else if (from->st_gid != to->st_gid && tw_.IsInGroupID(from->st_gid)) {
-        ::lchown(dst.c_str(), static_cast<uid_t>(-1), from->st_gid);
+        sys().fchownat(dst.fd(), dst.name.c_str(), static_cast<uid_t>(-1), from->st_gid,
+                       AT_SYMLINK_NOFOLLOW);
     }
-    if (!isLink && ::chmod(dst.c_str(), from->st_mode & 07777) != 0) {
-        Diagnose("SetAttrsAfterCopy cannot set the mode of " + dst + ": " + std::strerror(errno));
+    if (!isLink && !ChangeMode(dst.fd(), dst.name, from->st_mode)) {
+        Diagnose("SetAttrsAfterCopy cannot set the mode of " + dst.path + ": " +
+                 std::strerror(errno));
         ok = false;
     }
     // User xattrs cannot be put on a link. A file system without them has no Finder info,
@@ -396,12 +459,13 @@ bool Metadata::SetAttrsAfterCopy(const std::string& src, const std::string& dst,
     // The times after everything that writes to the item, and before the lock, which would
     // refuse them.
     const timespec times[2] = {from->st_atim, from->st_mtim};
-    if (::utimensat(AT_FDCWD, dst.c_str(), times, AT_SYMLINK_NOFOLLOW) != 0) {
-        Diagnose("SetAttrsAfterCopy cannot set the times of " + dst + ": " + std::strerror(errno));
+    if (sys().utimensat(dst.fd(), dst.name.c_str(), times, AT_SYMLINK_NOFOLLOW) != 0) {
+        Diagnose("SetAttrsAfterCopy cannot set the times of " + dst.path + ": " +
+                 std::strerror(errno));
         ok = false;
     }
     if (HasImmutableFlag(src, *from) && !SetImmutable(dst, *to, true)) {
-        Diagnose("SetAttrsAfterCopy cannot lock " + dst + ": " + std::strerror(errno));
+        Diagnose("SetAttrsAfterCopy cannot lock " + dst.path + ": " + std::strerror(errno));
     }
     return ok;
 }
@@ -409,6 +473,7 @@ bool Metadata::SetAttrsAfterCopy(const std::string& src, const std::string& dst,
 OpenCopyAttrs Metadata::SetAttrsOnOpenCopy(int srcFd, const struct statx& stx, int dstFd,
                                            const std::string& src, const std::string& dst,
                                            std::int64_t backupDate) const {
+    (void)src;
     OpenCopyAttrs result;
     result.lock = (stx.stx_attributes_mask & STATX_ATTR_IMMUTABLE) != 0 &&
                   (stx.stx_attributes & STATX_ATTR_IMMUTABLE) != 0;
@@ -420,9 +485,13 @@ OpenCopyAttrs Metadata::SetAttrsOnOpenCopy(int srcFd, const struct statx& stx, i
     // Owner first: a change of owner clears the set-id bits and file capabilities that the
     // mode and the attributes below give back.
     if (tw_.mEuidIsRoot) {
-        ::fchown(dstFd, stx.stx_uid, stx.stx_gid);
+        if (sys().fchown(dstFd, stx.stx_uid, stx.stx_gid) != 0) {
+            Diagnose("SetAttrsOnOpenCopy cannot set the owner of " + dst + ": " +
+                     std::strerror(errno));
+            result.failed = true;
+        }
     } else if (tw_.IsInGroupID(stx.stx_gid)) {
-        ::fchown(dstFd, static_cast<uid_t>(-1), stx.stx_gid);
+        sys().fchown(dstFd, static_cast<uid_t>(-1), stx.stx_gid);
     }
 
     bool hasCreationDate = false;
@@ -439,85 +508,99 @@ OpenCopyAttrs Metadata::SetAttrsOnOpenCopy(int srcFd, const struct statx& stx, i
         if (name == kCreationDateXattr) hasCreationDate = true;
         if (name == kFinderInfoXattr) result.finderInfo = true;
         const ssize_t n = ReadXattrOf(srcFd, name.c_str(), value);
-        if (n >= 0) ::fsetxattr(dstFd, name.c_str(), value.data(), static_cast<std::size_t>(n), 0);
+        if (n >= 0) {
+            sys().fsetxattr(dstFd, name.c_str(), value.data(), static_cast<std::size_t>(n), 0);
+        }
     }
     if (!hasCreationDate && (stx.stx_mask & STATX_BTIME) != 0 && stx.stx_btime.tv_sec != 0) {
         const std::string created = std::to_string(stx.stx_btime.tv_sec);
-        ::fsetxattr(dstFd, kCreationDateXattr, created.data(), created.size(), 0);
+        sys().fsetxattr(dstFd, kCreationDateXattr, created.data(), created.size(), 0);
     }
     const std::string backup = std::to_string(backupDate);
-    ::fsetxattr(dstFd, kBackupDateXattr, backup.data(), backup.size(), 0);
+    sys().fsetxattr(dstFd, kBackupDateXattr, backup.data(), backup.size(), 0);
 
     if (hasAcl) {
         // A fresh file carries no ACL but one inherited from its folder's default ACL: the
         // source's is then its own, whole; else the source's entries join the inherited ones.
-        result.aclSource = src;
-        result.aclMerge = ::fgetxattr(dstFd, kAccessAclXattr.data(), nullptr, 0) >= 0;
+        result.aclMerge = sys().fgetxattr(dstFd, kAccessAclXattr.data(), nullptr, 0) >= 0;
         if (!result.aclMerge) {
             const ssize_t n = ReadXattrOf(srcFd, kAccessAclXattr.data(), value);
             if (n >= 0) result.acl.assign(value.data(), static_cast<std::size_t>(n));
         }
+        result.aclLater = true;
         if (!result.modeAndTimesLater) {
-            ApplyAcl(dst, result);
-            result.aclSource.clear();
+            ApplyAclOf(srcFd, dstFd, result, dst);
+            result.aclLater = false;
         }
     }
-    if (!result.modeAndTimesLater) {
-        if (::fchmod(dstFd, stx.stx_mode & 07777) != 0) {
-            Diagnose("SetAttrsOnOpenCopy cannot set the mode of " + dst + ": " +
-                     std::strerror(errno));
-        }
-        const timespec times[2] = {{stx.stx_atime.tv_sec, stx.stx_atime.tv_nsec},
-                                   {stx.stx_mtime.tv_sec, stx.stx_mtime.tv_nsec}};
-        if (::futimens(dstFd, times) != 0) {
-            Diagnose("SetAttrsOnOpenCopy cannot set the times of " + dst + ": " +
-                     std::strerror(errno));
-        }
-    }
+    if (!result.modeAndTimesLater && !SetModeAndTimesOf(dstFd, stx, dst)) result.failed = true;
     return result;
 }
 
-void Metadata::ApplyAcl(const std::string& path, const OpenCopyAttrs& attrs) const {
+bool Metadata::SetModeAndTimesOf(int dstFd, const struct statx& stx, const std::string& dst) const {
+    bool ok = true;
+    if (sys().fchmod(dstFd, stx.stx_mode & 07777) != 0) {
+        Diagnose("Cannot set the mode of " + dst + ": " + std::strerror(errno));
+        ok = false;
+    }
+    const timespec times[2] = {{stx.stx_atime.tv_sec, stx.stx_atime.tv_nsec},
+                               {stx.stx_mtime.tv_sec, stx.stx_mtime.tv_nsec}};
+    if (sys().futimens(dstFd, times) != 0) {
+        Diagnose("Cannot set the times of " + dst + ": " + std::strerror(errno));
+        ok = false;
+    }
+    return ok;
+}
+
+void Metadata::ApplyAclOf(int srcFd, int dstFd, const OpenCopyAttrs& attrs,
+                          const std::string& dst) const {
     if (attrs.aclMerge) {
-        CopyAclOfType(attrs.aclSource, path, ACL_TYPE_ACCESS);
-    } else if (!attrs.acl.empty() && ::lsetxattr(path.c_str(), kAccessAclXattr.data(),
-                                                 attrs.acl.data(), attrs.acl.size(), 0) != 0) {
-        Diagnose("Cannot set the ACL of " + path + ": " + std::strerror(errno));
+        if (!MergeAccessAclOf(srcFd, dstFd)) {
+            Diagnose("Cannot merge the ACL of " + dst + ": " + std::strerror(errno));
+        }
+    } else if (!attrs.acl.empty() && sys().fsetxattr(dstFd, kAccessAclXattr.data(),
+                                                     attrs.acl.data(), attrs.acl.size(), 0) != 0) {
+        Diagnose("Cannot set the ACL of " + dst + ": " + std::strerror(errno));
     }
 }
 
-void Metadata::FinishOpenCopy(const std::string& path, const struct statx& stx,
-                              const OpenCopyAttrs& attrs) const {
+bool Metadata::FinishOpenCopy(int srcFd, int dstFd, const struct statx& stx,
+                              const OpenCopyAttrs& attrs, const std::string& dst) const {
+    bool ok = true;
     if (attrs.modeAndTimesLater) {
-        if (!attrs.aclSource.empty()) ApplyAcl(path, attrs);
-        if (::chmod(path.c_str(), stx.stx_mode & 07777) != 0) {
-            Diagnose("FinishOpenCopy cannot set the mode of " + path + ": " + std::strerror(errno));
-        }
-        const timespec times[2] = {{stx.stx_atime.tv_sec, stx.stx_atime.tv_nsec},
-                                   {stx.stx_mtime.tv_sec, stx.stx_mtime.tv_nsec}};
-        if (::utimensat(AT_FDCWD, path.c_str(), times, AT_SYMLINK_NOFOLLOW) != 0) {
-            Diagnose("FinishOpenCopy cannot set the times of " + path + ": " +
-                     std::strerror(errno));
-        }
+        if (attrs.aclLater) ApplyAclOf(srcFd, dstFd, attrs, dst);
+        ok = SetModeAndTimesOf(dstFd, stx, dst);
     }
-    if (attrs.lock && !LockItem(path)) {
-        Diagnose("FinishOpenCopy cannot lock " + path + ": " + std::strerror(errno));
+    if (attrs.lock && !SetImmutableOf(dstFd, true)) {
+        Diagnose("FinishOpenCopy cannot lock " + dst + ": " + std::strerror(errno));
     }
+    return ok;
 }
 
 bool Metadata::CopyACLAttributes(const std::string& src, const std::string& dst) const {
+    const ItemByPath from(src), to(dst);
+    return CopyACLAttributes(from.at(), to.at());
+}
+
+bool Metadata::CopyACLAttributes(const ItemAt& src, const ItemAt& dst) const {
     const auto from = LStat(src);
     const auto to = LStat(dst);
     if (!from || !to) return false;
 
     int copied = 0;
-    // acl_get_file and acl_set_file follow links, so a link on either side keeps out of it.
-    // Most items carry no extended ACL; asking first spares building one for each of them.
-    if (!S_ISLNK(from->st_mode) && !S_ISLNK(to->st_mode) &&
-        ::acl_extended_file_nofollow(src.c_str()) == 1) {
-        copied += CopyAclOfType(src, dst, ACL_TYPE_ACCESS);
-        if (S_ISDIR(from->st_mode) && S_ISDIR(to->st_mode)) {
-            copied += CopyAclOfType(src, dst, ACL_TYPE_DEFAULT);
+    // libacl takes paths and follows links: a link on either side keeps out of it, and each
+    // item is reached through a descriptor of its own, which no change of its folders moves.
+    if (!S_ISLNK(from->st_mode) && !S_ISLNK(to->st_mode)) {
+        const platform::UniqueFd srcItem = platform::OpenItemPath(src.fd(), src.name);
+        const platform::UniqueFd dstItem = platform::OpenItemPath(dst.fd(), dst.name);
+        const std::string srcPath = platform::ProcPath(srcItem.get());
+        const std::string dstPath = platform::ProcPath(dstItem.get());
+        // Most items carry no extended ACL; asking first spares building one for each of them.
+        if (srcItem.valid() && dstItem.valid() && ::acl_extended_file(srcPath.c_str()) == 1) {
+            copied += CopyAclOfType(srcPath, dstPath, ACL_TYPE_ACCESS);
+            if (S_ISDIR(from->st_mode) && S_ISDIR(to->st_mode)) {
+                copied += CopyAclOfType(srcPath, dstPath, ACL_TYPE_DEFAULT);
+            }
         }
     }
 
@@ -535,6 +618,11 @@ bool Metadata::CopyACLAttributes(const std::string& src, const std::string& dst)
 
 bool Metadata::CopyAttributes(const std::string& src, const std::string& dst,
                               std::int64_t backupDate) const {
+    const ItemByPath from(src), to(dst);
+    return CopyAttributes(from.at(), to.at(), backupDate);
+}
+
+bool Metadata::CopyAttributes(const ItemAt& src, const ItemAt& dst, std::int64_t backupDate) const {
     // A locked destination refuses its ACL and xattrs; SetAttrsAfterCopy locks it again when
     // the source is locked.
     if (const auto to = LStat(dst); to && HasImmutableFlag(dst, *to)) {
@@ -547,85 +635,116 @@ bool Metadata::CopyAttributes(const std::string& src, const std::string& dst,
 bool Metadata::CopyFolderAttributes(const std::string& from, const std::string& to,
                                     std::optional<platform::Timestamp> modifDate, bool isSync,
                                     std::int64_t backupDate) const {
+    const ItemByPath a(from), b(to);
+    return CopyFolderAttributes(a.at(), b.at(), modifDate, isSync, backupDate);
+}
+
+bool Metadata::CopyFolderAttributes(const ItemAt& from, const ItemAt& to,
+                                    std::optional<platform::Timestamp> modifDate, bool isSync,
+                                    std::int64_t backupDate) const {
     // In a Synchronize task `from` is a destination too: the copies made into it moved its
     // modification date, which is put back before it is copied.
     if (modifDate && isSync) SetModificationDate(from, *modifDate);
     bool ok = CopyAttributes(from, to, backupDate);
     if (!ok && modifDate) ok = SetModificationDate(to, *modifDate);
     if (tw_.mEuidIsRoot) {
-        CopyOwnership(platform::JoinPath(platform::ParentFolder(from), ".DS_Store"),
-                      platform::JoinPath(platform::ParentFolder(to), ".DS_Store"));
+        static const std::string kDesktopStore = ".DS_Store";
+        const std::string fromStore = from.folder.PathOf(kDesktopStore);
+        const std::string toStore = to.folder.PathOf(kDesktopStore);
+        CopyOwnership(ItemAt(from.folder, kDesktopStore, fromStore),
+                      ItemAt(to.folder, kDesktopStore, toStore));
     }
     return ok;
 }
 
-bool Metadata::CopyOwnership(const std::string& src, const std::string& dst) const {
+bool Metadata::CopyOwnership(const ItemAt& src, const ItemAt& dst) const {
     const auto from = LStat(src);
     const auto to = LStat(dst);
     if (!from || !to) return false;
     if (HasImmutableFlag(dst, *to)) SetImmutable(dst, *to, false);
-    const bool owned = ::lchown(dst.c_str(), from->st_uid, from->st_gid) == 0;
+    const bool owned = sys().fchownat(dst.fd(), dst.name.c_str(), from->st_uid, from->st_gid,
+                                      AT_SYMLINK_NOFOLLOW) == 0;
     // After the owner: a change of owner clears the set-id bits.
     if (!S_ISLNK(from->st_mode) && !S_ISLNK(to->st_mode)) {
-        ::chmod(dst.c_str(), from->st_mode & 07777);
+        ChangeMode(dst.fd(), dst.name, from->st_mode);
     }
     if (HasImmutableFlag(src, *from)) SetImmutable(dst, *to, true);
     return owned;
 }
 
 bool Metadata::SetModificationDate(const std::string& path, const platform::Timestamp& date) const {
-    const auto st = LStat(path);
+    const ItemByPath item(path);
+    return SetModificationDate(item.at(), date);
+}
+
+bool Metadata::SetModificationDate(const ItemAt& item, const platform::Timestamp& date) const {
+    const auto st = LStat(item);
     if (!st) return false;
     if (S_ISLNK(st->st_mode)) return true;
     const timespec times[2] = {{0, UTIME_OMIT}, {static_cast<time_t>(date.sec), date.nsec}};
-    return ::utimensat(AT_FDCWD, path.c_str(), times, AT_SYMLINK_NOFOLLOW) == 0;
+    return sys().utimensat(item.fd(), item.name.c_str(), times, AT_SYMLINK_NOFOLLOW) == 0;
 }
 
 // ---- Locks ----
 
 bool Metadata::UnlockItem(const std::string& path) const {
-    const auto st = LStat(path);
+    const ItemByPath item(path);
+    return UnlockItem(item.at());
+}
+
+bool Metadata::UnlockItem(const ItemAt& item) const {
+    const auto st = LStat(item);
     if (!st) return false;
     if (!S_ISREG(st->st_mode) && !S_ISDIR(st->st_mode)) return true;
-    return SetImmutable(path, *st, false);
+    return SetImmutable(item, *st, false);
 }
 
 bool Metadata::LockItem(const std::string& path) const {
-    const auto st = LStat(path);
-    return st && SetImmutable(path, *st, true);
+    const ItemByPath item(path);
+    return LockItem(item.at());
+}
+
+bool Metadata::LockItem(const ItemAt& item) const {
+    const auto st = LStat(item);
+    return st && SetImmutable(item, *st, true);
 }
 
 bool Metadata::UnlockWholeItem(const std::string& path) const {
-    return UnlockEntryAt(AT_FDCWD, WithoutTrailingSlashes(path).c_str());
+    const ItemByPath item(path);
+    return item.folder.valid() && UnlockWholeItem(item.fd(), item.name);
+}
+
+bool Metadata::UnlockWholeItem(int dirFd, const std::string& name) const {
+    return UnlockEntryAt(dirFd, name.c_str());
 }
 
 bool Metadata::RenameItem(const std::string& path, const std::string& newName) const {
-    const std::string from = WithoutTrailingSlashes(path);
-    const std::string to = platform::JoinPath(platform::ParentFolder(from), newName);
-    if (to == from) return platform::ItemExists(from);
+    const ItemByPath item(path);
+    return RenameItem(item.at(), newName);
+}
+
+bool Metadata::RenameItem(const ItemAt& item, const std::string& newName) const {
+    const int dirFd = item.fd();
+    if (newName == item.name) return LStat(item).has_value();
     // Never over an existing item: a rename that makes room must not destroy what it meets.
     const auto move = [&] {
-        if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) {
-            return true;
-        }
-        if (errno != EINVAL && errno != ENOSYS) return false;
-        // A file system without the no-replace rename.
-        if (platform::ItemExists(to)) return false;
-        return ::rename(from.c_str(), to.c_str()) == 0;
+        return sys().renameat2(dirFd, item.name.c_str(), dirFd, newName.c_str(),
+                               RENAME_NOREPLACE) == 0;
     };
     if (move()) return true;
-    if (!platform::ItemExists(from) || !tw_.IsLocked(from)) return false;
-    if (!UnlockItem(from)) {
-        Diagnose("cannot unlock " + from);
+    if (!LStat(item) || !tw_.IsLocked(dirFd, item.name)) return false;
+    if (!UnlockItem(item)) {
+        Diagnose("cannot unlock " + item.path);
         return false;
     }
+    const std::string newPath = item.folder.PathOf(newName);
     if (!move()) {
-        Diagnose("cannot rename " + from + " to new name " + newName);
-        LockItem(from);  // left as it was found
+        Diagnose("cannot rename " + item.path + " to new name " + newName);
+        LockItem(item);  // left as it was found
         return false;
     }
-    if (!LockItem(to)) {
-        Diagnose("cannot set back the lock attribute to " + to);
+    if (!LockItem(ItemAt(item.folder, newName, newPath))) {
+        Diagnose("cannot set back the lock attribute to " + newPath);
         return false;
     }
     return true;
@@ -635,50 +754,90 @@ bool Metadata::RenameItem(const std::string& path, const std::string& newName) c
 
 bool Metadata::UnlockChain(const std::string& item, const std::string& mainFolder, int check,
                            bool unlockOn, RestoreTable* table) const {
-    const std::size_t top = ComponentCount(mainFolder);
-    const std::string start = WithoutTrailingSlashes(item);
+    // The folders from mainFolder down to the item's folder, each opened from the one above.
+    const ItemByPath at(item);
+    FolderChain folders;
+    const std::string top = WithoutTrailingSlashes(mainFolder);
+    if (ComponentCount(at.path) > ComponentCount(top)) {
+        folders.push_back(platform::FolderHandle::OpenTop(top));
+        const std::string parent = platform::ParentFolder(at.path);
+        std::string below = parent.size() > top.size() ? parent.substr(top.size()) : "";
+        while (!below.empty() && below.front() == '/') below.erase(0, 1);
+        std::size_t start = 0;
+        while (folders.back().valid() && start < below.size()) {
+            const std::size_t slash = below.find('/', start);
+            const std::size_t stop = slash == std::string::npos ? below.size() : slash;
+            folders.push_back(folders.back().OpenChild(below.substr(start, stop - start)));
+            start = stop + 1;
+        }
+        if (!folders.back().valid()) return false;
+        // The item's folder as the chain reached it.
+        return UnlockChain(ItemAt(folders.back(), at.name, at.path), folders, check, unlockOn,
+                           table);
+    }
+    return at.folder.valid() && UnlockChain(at.at(), folders, check, unlockOn, table);
+}
+
+bool Metadata::UnlockChain(const ItemAt& item, const FolderChain& folders, int check, bool unlockOn,
+                           RestoreTable* table) const {
+    // The item first, then its folders upwards, up to the task's top folder.
+    std::vector<ChainStep> steps;
+    steps.reserve(folders.size() + 1);
+    steps.push_back({item.folder, item.name, item.path});
+    // A folder of the chain may be the item itself.
+    const bool itemIsLast = item.name.empty() && !folders.empty() &&
+                            folders.back().dev() == item.folder.dev() &&
+                            folders.back().ino() == item.folder.ino();
+    for (auto it = folders.rbegin() + (itemIsLast ? 1 : 0); it != folders.rend(); ++it) {
+        steps.push_back({*it, kNoName, it->path()});
+    }
+    const auto record = [&](const ChainStep& step, const RestoreEntry& entry) {
+        AddItemDictToRestoreToPath(table, step.path, entry);
+        if (table == nullptr) return;
+        RestoreRecord& recorded = (*table)[step.path];
+        if (!recorded.folder.valid()) {
+            recorded.folder = step.folder;
+            recorded.name = step.name;
+        }
+    };
 
     if (unlockOn) {
-        for (std::string p = start;; p = platform::ParentFolder(p)) {
-            if (tw_.IsLocked(p) && UnlockItem(p)) {
-                AddItemDictToRestoreToPath(table, p,
-                                           RestoreEntry{.lock = true, .perm = std::nullopt});
+        for (const ChainStep& step : steps) {
+            if (step.Unlock(tw_)) {
+                record(step, RestoreEntry{.lock = true, .perm = std::nullopt});
                 if (UnlockCheck(item, check)) return true;
             }
-            if (ComponentCount(p) <= top) break;
         }
     }
 
-    for (std::string q = start;; q = platform::ParentFolder(q)) {
-        const int mode = tw_.GetPermissionsAtPath(q);
-        if (mode == -1) {
+    for (const ChainStep& step : steps) {
+        const auto st = step.Stat();
+        if (!st) {
             // The item itself may be what is to be created; only a missing folder on the way
             // ends the chain.
-            if (q != start) return false;
-        } else if (!S_ISLNK(static_cast<mode_t>(mode))) {
+            if (&step != &steps.front()) return false;
+        } else if (!S_ISLNK(st->st_mode)) {
             // The first mode recorded is the original one: a second chain through the same
             // folder finds it relaxed already.
-            const bool hasOriginal = table && table->count(q) != 0 && table->at(q).perm;
-            if (ChangeMode(q, kAllPermissions) && !hasOriginal) {
-                AddItemDictToRestoreToPath(
-                    table, q,
-                    RestoreEntry{.lock = false, .perm = static_cast<mode_t>(mode) & 07777});
+            const bool hasOriginal =
+                table && table->count(step.path) != 0 && table->at(step.path).perm.has_value();
+            if (step.Chmod(kAllPermissions) && !hasOriginal) {
+                record(step, RestoreEntry{.lock = false, .perm = st->st_mode & 07777});
             }
             if (UnlockCheck(item, check)) return true;
         }
-        if (ComponentCount(q) <= top) break;
     }
     return false;
 }
 
-bool Metadata::UnlockCheck(const std::string& item, int check) const {
+bool Metadata::UnlockCheck(const ItemAt& item, int check) const {
     switch (check) {
         case kCheckWritable:
-            return tw_.IsIndeedWritableFileAtPath(item);
+            return tw_.IsIndeedWritableAt(item.fd(), item.name);
         case kCheckDeletable:
-            return tw_.IsIndeedDeletableFileAtPath(item);
+            return tw_.IsIndeedDeletableAt(item.fd());
         case kCheckCreateFolder:
-            return platform::sys().mkdir(item.c_str(), kAllPermissions) == 0;
+            return sys().mkdirat(item.fd(), item.name.c_str(), kAllPermissions) == 0;
         default:
             return false;
     }
@@ -690,8 +849,26 @@ bool Metadata::RestoreOriginalAttr(const RestoreTable& table) const {
     // reached. The mode goes before the lock, which refuses chmod.
     for (auto it = table.rbegin(); it != table.rend(); ++it) {
         const auto& [path, entry] = *it;
-        if (entry.perm && !ChangeMode(path, *entry.perm)) ok = false;
-        if (entry.lock && !LockItem(path)) ok = false;
+        // An entry recorded by path alone is reached from its folder, opened now.
+        std::optional<ItemByPath> byPath;
+        if (!entry.folder.valid()) byPath.emplace(path);
+        const platform::FolderHandle& folder = byPath ? byPath->folder : entry.folder;
+        const std::string& name = byPath ? byPath->name : entry.name;
+        if (!folder.valid()) {
+            ok = false;
+            continue;
+        }
+        const ChainStep step{folder, name, path};
+        if (entry.perm && !step.Chmod(*entry.perm)) ok = false;
+        if (entry.lock) {
+            bool locked = false;
+            if (name.empty()) {
+                locked = SetImmutableOf(folder.fd(), true);
+            } else {
+                locked = LockItem(ItemAt(folder, name, path));
+            }
+            if (!locked) ok = false;
+        }
     }
     return ok;
 }
@@ -699,7 +876,7 @@ bool Metadata::RestoreOriginalAttr(const RestoreTable& table) const {
 void AddItemDictToRestoreToPath(RestoreTable* table, const std::string& path,
                                 const RestoreEntry& entry) {
     if (table == nullptr || path.empty() || (!entry.lock && !entry.perm)) return;
-    RestoreEntry& recorded = (*table)[path];
+    RestoreRecord& recorded = (*table)[path];
     if (entry.lock) recorded.lock = true;
     if (entry.perm) recorded.perm = entry.perm;
 }

@@ -11,6 +11,7 @@
 #include <cstring>
 #include <ctime>
 #include <optional>
+#include <vector>
 
 #include "platform/file_io.h"
 #include "platform/file_system.h"
@@ -19,6 +20,8 @@
 namespace qv::fileops {
 
 namespace {
+
+using platform::sys;
 
 constexpr const char* kInfoSuffix = ".trashinfo";
 constexpr std::size_t kMaxNameBytes = NAME_MAX;
@@ -50,31 +53,11 @@ std::string HomeTrashPath() {
 // The device a folder will lie on once created: that of its nearest existing ancestor.
 std::optional<dev_t> DeviceOfFolderToBe(std::string path) {
     struct stat st {};
-    while (::stat(path.c_str(), &st) != 0) {
+    while (sys().fstatat(AT_FDCWD, path.c_str(), &st, 0) != 0) {
         if (path == "/" || path == ".") return std::nullopt;
         path = platform::ParentFolder(path);
     }
     return st.st_dev;
-}
-
-// The absolute form of path without "." or ".." and with its folders' links resolved, so that
-// the walk up to the mount's top is a walk through real parents. The last component is kept
-// as given: trashing a link trashes the link, not what it points to.
-std::optional<std::string> AbsoluteItemPath(const std::string& path, std::string* error) {
-    std::string trimmed = path;
-    while (trimmed.size() > 1 && trimmed.back() == '/') trimmed.pop_back();
-    const std::string name = platform::LastPathComponent(trimmed);
-    if (name.empty() || name == "." || name == ".." || name == "/") {
-        *error = "\"" + path + "\" does not name an item that can be moved to the trash";
-        return std::nullopt;
-    }
-    const std::string parent = platform::ParentFolder(trimmed);
-    char resolved[PATH_MAX];
-    if (::realpath(parent.c_str(), resolved) == nullptr) {
-        *error = "cannot find the folder of \"" + path + "\": " + std::strerror(errno);
-        return std::nullopt;
-    }
-    return platform::JoinPath(resolved, name);
 }
 
 // Walks up from the item's folder while the device stays the same.
@@ -83,7 +66,7 @@ std::string MountTopFolder(const std::string& itemPath, dev_t device) {
     while (top != "/") {
         const std::string up = platform::ParentFolder(top);
         struct stat st {};
-        if (::stat(up.c_str(), &st) != 0 || st.st_dev != device) break;
+        if (sys().fstatat(AT_FDCWD, up.c_str(), &st, 0) != 0 || st.st_dev != device) break;
         top = up;
     }
     return top;
@@ -99,7 +82,8 @@ bool MakeFolder(const std::string& path, std::string* error) {
 // owned by this user.
 bool IsOwnRealFolder(const std::string& path) {
     struct stat st {};
-    return ::lstat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == ::getuid();
+    return sys().fstatat(AT_FDCWD, path.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 &&
+           S_ISDIR(st.st_mode) && st.st_uid == ::getuid();
 }
 
 bool EnsureFilesAndInfo(const std::string& root, std::string* error) {
@@ -130,7 +114,8 @@ std::optional<TrashFolder> VolumeTrash(const std::string& topdir, std::string* e
     trash.topdir = topdir;
     const std::string shared = platform::JoinPath(topdir, ".Trash");
     struct stat st {};
-    if (::lstat(shared.c_str(), &st) == 0 && S_ISDIR(st.st_mode) && (st.st_mode & S_ISVTX)) {
+    if (sys().fstatat(AT_FDCWD, shared.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 &&
+        S_ISDIR(st.st_mode) && (st.st_mode & S_ISVTX)) {
         const std::string own = platform::JoinPath(shared, uid);
         std::string ignored;
         if (MakeFolder(own, &ignored) && IsOwnRealFolder(own) &&
@@ -236,18 +221,20 @@ bool WriteAll(int fd, const std::string& bytes) {
 // Creates info/NAME.trashinfo for the first NAME free in both files/ and info/. Creating it
 // with O_EXCL reserves NAME against every other program that trashes the same way, which is
 // why the later rename into files/NAME cannot replace someone else's item.
-std::optional<std::string> WriteInfoFile(const TrashFolder& trash, const std::string& name,
-                                         bool isFolder, const std::string& infoText,
-                                         std::string* infoPath, std::string* error) {
+std::optional<std::string> WriteInfoFile(const TrashFolder& trash, int filesFd,
+                                         const std::string& name, bool isFolder,
+                                         const std::string& infoText, std::string* infoPath,
+                                         std::string* error) {
     std::string stem, ext;
     SplitExtension(name, isFolder, &stem, &ext);
-    const std::string filesFolder = platform::JoinPath(trash.root, "files");
     const std::string infoFolder = platform::JoinPath(trash.root, "info");
     for (int n = 1; n <= kMaxUniqueNameTries; ++n) {
         const std::string candidate = CandidateName(stem, ext, n);
-        if (platform::ItemExists(platform::JoinPath(filesFolder, candidate))) continue;
+        struct stat st {};
+        if (sys().fstatat(filesFd, candidate.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0) continue;
         const std::string path = platform::JoinPath(infoFolder, candidate + kInfoSuffix);
-        platform::UniqueFd fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600));
+        platform::UniqueFd fd(
+            sys().openat(AT_FDCWD, path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW, 0600));
         if (fd.get() < 0) {
             if (errno == EEXIST) continue;
             *error =
@@ -272,61 +259,93 @@ std::optional<std::string> WriteInfoFile(const TrashFolder& trash, const std::st
 bool MoveToTrash(const std::string& path, std::string* error) {
     std::string scratch;
     if (error == nullptr) error = &scratch;
-    error->clear();
-
-    const std::optional<std::string> itemPath = AbsoluteItemPath(path, error);
-    if (!itemPath) return false;
-    struct stat item {};
-    if (::lstat(itemPath->c_str(), &item) != 0) {
-        *error = "cannot move \"" + *itemPath + "\" to the trash: " + std::strerror(errno);
+    std::string trimmed = path;
+    while (trimmed.size() > 1 && trimmed.back() == '/') trimmed.pop_back();
+    const std::string name = platform::LastPathComponent(trimmed);
+    if (name.empty() || name == "." || name == ".." || name == "/") {
+        *error = "\"" + path + "\" does not name an item that can be moved to the trash";
         return false;
     }
-    struct stat parent {};
-    if (::stat(platform::ParentFolder(*itemPath).c_str(), &parent) == 0 &&
-        parent.st_dev != item.st_dev) {
-        *error = "\"" + *itemPath + "\" is the top of a mounted volume and cannot be moved";
+    int err = 0;
+    const platform::FolderHandle folder =
+        platform::FolderHandle::OpenTop(platform::ParentFolder(trimmed), &err);
+    if (!folder.valid()) {
+        *error = "cannot find the folder of \"" + path + "\": " + std::strerror(err);
+        return false;
+    }
+    return MoveToTrash(folder, name, error);
+}
+
+bool MoveToTrash(const platform::FolderHandle& folder, const std::string& name,
+                 std::string* error) {
+    std::string scratch;
+    if (error == nullptr) error = &scratch;
+    error->clear();
+
+    // The folder's absolute path with its links resolved, as the kernel knows the open folder:
+    // the walk up to the mount's top is then a walk through real parents.
+    std::string folderPath;
+    {
+        std::vector<char> buffer(4096);
+        const std::string proc = platform::ProcPath(folder.fd());
+        const ssize_t n = sys().readlinkat(AT_FDCWD, proc.c_str(), buffer.data(), buffer.size());
+        if (n <= 0 || static_cast<std::size_t>(n) >= buffer.size() || buffer[0] != '/') {
+            *error = "cannot find the folder of \"" + folder.PathOf(name) + "\"";
+            return false;
+        }
+        folderPath.assign(buffer.data(), static_cast<std::size_t>(n));
+    }
+    const std::string itemPath = platform::JoinPath(folderPath, name);
+    struct stat item {};
+    if (sys().fstatat(folder.fd(), name.c_str(), &item, AT_SYMLINK_NOFOLLOW) != 0) {
+        *error = "cannot move \"" + itemPath + "\" to the trash: " + std::strerror(errno);
+        return false;
+    }
+    if (folder.dev() != item.st_dev) {
+        *error = "\"" + itemPath + "\" is the top of a mounted volume and cannot be moved";
         return false;
     }
 
     const std::string homeTrashPath = HomeTrashPath();
-    if (homeTrashPath == *itemPath || homeTrashPath.rfind(*itemPath + "/", 0) == 0) {
-        *error = "\"" + *itemPath + "\" holds the trash itself and cannot be moved into it";
+    if (homeTrashPath == itemPath || homeTrashPath.rfind(itemPath + "/", 0) == 0) {
+        *error = "\"" + itemPath + "\" holds the trash itself and cannot be moved into it";
         return false;
     }
     const std::optional<dev_t> homeDevice = DeviceOfFolderToBe(homeTrashPath);
     const std::optional<TrashFolder> trash =
         homeDevice && *homeDevice == item.st_dev
             ? HomeTrash(error)
-            : VolumeTrash(MountTopFolder(*itemPath, item.st_dev), error);
+            : VolumeTrash(MountTopFolder(itemPath, item.st_dev), error);
     if (!trash) return false;
 
     // A trash reached through a link may lie on another volume; moving there would mean
     // copying and deleting, which a trash must never do.
-    struct stat files {};
-    const std::string filesFolder = platform::JoinPath(trash->root, "files");
-    if (::stat(filesFolder.c_str(), &files) != 0 || files.st_dev != item.st_dev) {
-        *error = "the trash \"" + trash->root + "\" is not on the volume of \"" + *itemPath +
+    int openError = 0;
+    const platform::FolderHandle files =
+        platform::FolderHandle::OpenTop(platform::JoinPath(trash->root, "files"), &openError);
+    if (!files.valid() || files.dev() != item.st_dev) {
+        *error = "the trash \"" + trash->root + "\" is not on the volume of \"" + itemPath +
                  "\"; the item would have to be copied, so it stays where it is";
         return false;
     }
 
-    std::string recorded = *itemPath;
+    std::string recorded = itemPath;
     if (!trash->topdir.empty() && trash->topdir != "/") {
-        recorded = itemPath->substr(trash->topdir.size() + 1);  // relative to the volume's top
+        recorded = itemPath.substr(trash->topdir.size() + 1);  // relative to the volume's top
     }
     const std::string infoText = "[Trash Info]\nPath=" + PercentEncodedPath(recorded) +
                                  "\nDeletionDate=" + LocalDeletionDate() + "\n";
     std::string infoPath;
-    const std::optional<std::string> name =
-        WriteInfoFile(*trash, platform::LastPathComponent(*itemPath), S_ISDIR(item.st_mode),
-                      infoText, &infoPath, error);
-    if (!name) return false;
+    const std::optional<std::string> trashName =
+        WriteInfoFile(*trash, files.fd(), name, S_ISDIR(item.st_mode), infoText, &infoPath, error);
+    if (!trashName) return false;
 
-    const std::string target = platform::JoinPath(filesFolder, *name);
-    if (platform::sys().rename(itemPath->c_str(), target.c_str()) != 0) {
+    // Never over an item: the name was reserved by the info file, not by the files/ folder.
+    if (sys().renameat2(folder.fd(), name.c_str(), files.fd(), trashName->c_str(),
+                        RENAME_NOREPLACE) != 0) {
         const int err = errno;
-        platform::sys().unlink(infoPath.c_str());
-        *error = "cannot move \"" + *itemPath + "\" into the trash \"" + trash->root +
+        sys().unlink(infoPath.c_str());
+        *error = "cannot move \"" + itemPath + "\" into the trash \"" + trash->root +
                  "\": " + std::strerror(err);
         return false;
     }

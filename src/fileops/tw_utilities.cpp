@@ -21,6 +21,8 @@
 #include <string_view>
 
 #include "platform/file_io.h"
+#include "platform/file_system.h"
+#include "platform/folder_handle.h"
 #include "platform/unique_fd.h"
 
 namespace qv::fileops {
@@ -57,25 +59,30 @@ constexpr std::size_t kMaxNameBytes = 255;
 constexpr int kMaxUniqueNameTries = 10000;
 constexpr std::size_t kMaxGroups = 1000;
 
-struct DirCloser {
-    void operator()(DIR* dir) const { ::closedir(dir); }
-};
-using ScopedDir = std::unique_ptr<DIR, DirCloser>;
+using platform::sys;
 
-bool IsDotOrDotDot(const char* name) {
-    return name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0'));
-}
-
-std::optional<struct stat> LStat(const std::string& path) {
+std::optional<struct stat> LStatAt(int dirFd, const std::string& name) {
     struct stat st {};
-    if (::lstat(path.c_str(), &st) != 0) return std::nullopt;
+    if (sys().fstatat(dirFd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) return std::nullopt;
     return st;
 }
+
+std::optional<struct stat> LStat(const std::string& path) { return LStatAt(AT_FDCWD, path); }
 
 std::optional<struct stat> Stat(const std::string& path) {
     struct stat st {};
-    if (::stat(path.c_str(), &st) != 0) return std::nullopt;
+    if (sys().fstatat(AT_FDCWD, path.c_str(), &st, 0) != 0) return std::nullopt;
     return st;
+}
+
+// The entries of a folder; nothing when it cannot be opened or read to its end.
+std::optional<std::vector<platform::FolderEntry>> ListFolder(int dirFd, const std::string& name) {
+    const platform::UniqueFd fd(
+        sys().openat(dirFd, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW, 0));
+    if (!fd.valid()) return std::nullopt;
+    std::vector<platform::FolderEntry> entries;
+    if (sys().readfolder(fd.get(), entries) != 0) return std::nullopt;
+    return entries;
 }
 
 std::string WithoutTrailingSlashes(std::string path) {
@@ -83,16 +90,21 @@ std::string WithoutTrailingSlashes(std::string path) {
     return path;
 }
 
-std::optional<std::string> ReadXattr(const std::string& path, const char* name) {
+// dirFd AT_FDCWD: item is a whole path.
+std::optional<std::string> ReadXattrAt(int dirFd, const std::string& item, const char* name) {
+    const auto get = [&](void* value, std::size_t size) {
+        return dirFd == AT_FDCWD ? sys().lgetxattr(item.c_str(), name, value, size)
+                                 : sys().getxattrat(dirFd, item.c_str(), name, value, size);
+    };
     std::string value(64, '\0');
     for (int attempt = 0; attempt < 4; ++attempt) {
-        const ssize_t n = ::lgetxattr(path.c_str(), name, value.data(), value.size());
+        const ssize_t n = get(value.data(), value.size());
         if (n >= 0) {
             value.resize(static_cast<std::size_t>(n));
             return value;
         }
         if (errno != ERANGE) return std::nullopt;
-        const ssize_t needed = ::lgetxattr(path.c_str(), name, nullptr, 0);
+        const ssize_t needed = get(nullptr, 0);
         if (needed < 0) return std::nullopt;
         value.assign(static_cast<std::size_t>(needed) + 1, '\0');
     }
@@ -128,8 +140,8 @@ OptionalDate WholeSecondsOrNone(std::int64_t seconds) {
     return static_cast<double>(seconds);
 }
 
-OptionalDate XattrDate(const std::string& path, const char* name) {
-    const auto text = ReadXattr(path, name);
+OptionalDate XattrDate(int dirFd, const std::string& item, const char* name) {
+    const auto text = ReadXattrAt(dirFd, item, name);
     if (!text) return std::nullopt;
     const auto seconds = ParseDecimalSeconds(*text);
     if (!seconds) return std::nullopt;
@@ -138,12 +150,12 @@ OptionalDate XattrDate(const std::string& path, const char* name) {
 
 // Linux cannot set a birth time, so a creation date carried over by a copy lives in an xattr
 // and wins over the file system's own birth time.
-OptionalDate CreationDate(const std::string& path) {
-    if (const auto text = ReadXattr(path, kCreationDateXattr)) {
+OptionalDate CreationDate(int dirFd, const std::string& item) {
+    if (const auto text = ReadXattrAt(dirFd, item, kCreationDateXattr)) {
         if (const auto seconds = ParseDecimalSeconds(*text)) return WholeSecondsOrNone(*seconds);
     }
     struct statx stx {};
-    if (::statx(AT_FDCWD, path.c_str(), AT_SYMLINK_NOFOLLOW, STATX_BTIME, &stx) != 0) {
+    if (sys().statx(dirFd, item.c_str(), AT_SYMLINK_NOFOLLOW, STATX_BTIME, &stx) != 0) {
         return std::nullopt;
     }
     if ((stx.stx_mask & STATX_BTIME) == 0) return std::nullopt;
@@ -158,19 +170,40 @@ OptionalDate ModificationDate(const platform::ItemAttributes& attributes) {
     return seconds;
 }
 
-std::optional<std::uint16_t> FinderFlags(const std::string& path) {
-    const auto info = ReadXattr(path, kFinderInfoXattr);
+std::optional<std::uint16_t> FinderFlags(int dirFd, const std::string& item) {
+    const auto info = ReadXattrAt(dirFd, item, kFinderInfoXattr);
     if (!info || info->size() != kFinderInfoSize) return std::nullopt;
     const auto hi = static_cast<unsigned char>((*info)[8]);
     const auto lo = static_cast<unsigned char>((*info)[9]);
     return static_cast<std::uint16_t>((hi << 8) | lo);
 }
 
-bool ListedInHiddenFile(const std::string& folder, const std::string& name) {
-    const auto list =
-        platform::ReadWholeFile(platform::JoinPath(folder, ".hidden"), kMaxHiddenListBytes);
-    if (list.status != platform::ReadStatus::Ok) return false;
-    std::string_view rest = list.bytes;
+// The folder's ".hidden" list (the desktop file managers' convention), when it has one.
+std::optional<std::string> ReadHiddenList(int dirFd, const std::string& name) {
+    const platform::UniqueFd fd(
+        sys().openat(dirFd, name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY, 0));
+    if (!fd.valid()) return std::nullopt;
+    struct stat st {};
+    if (sys().fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode) ||
+        static_cast<std::size_t>(st.st_size) > kMaxHiddenListBytes) {
+        return std::nullopt;
+    }
+    std::string bytes(static_cast<std::size_t>(st.st_size), '\0');
+    std::size_t got = 0;
+    while (got < bytes.size()) {
+        const ssize_t n =
+            sys().pread(fd.get(), bytes.data() + got, bytes.size() - got, static_cast<off_t>(got));
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) break;
+        got += static_cast<std::size_t>(n);
+    }
+    bytes.resize(got);
+    return bytes;
+}
+
+bool ListedInHiddenFile(const std::optional<std::string>& list, const std::string& name) {
+    if (!list) return false;
+    std::string_view rest = *list;
     while (!rest.empty()) {
         const auto newline = rest.find('\n');
         std::string_view line = rest.substr(0, newline);
@@ -184,18 +217,18 @@ bool ListedInHiddenFile(const std::string& folder, const std::string& name) {
 
 // Opens an item only to reach its inode flags. Only regular files and folders are opened:
 // the same ioctl on a device node would reach the driver rather than the file system.
-int OpenForInodeFlags(const std::string& path, const struct stat& st) {
+int OpenForInodeFlagsAt(int dirFd, const std::string& name, const struct stat& st) {
     if (!S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode)) return -1;
-    return ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC);
+    return sys().openat(dirFd, name.c_str(), O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_NOCTTY, 0);
 }
 
 std::optional<int> ReadInodeFlags(int fd) {
     int flags = 0;
-    if (::ioctl(fd, FS_IOC_GETFLAGS, &flags) != 0) return std::nullopt;
+    if (sys().getflags(fd, &flags) != 0) return std::nullopt;
     return flags;
 }
 
-bool WriteInodeFlags(int fd, int flags) { return ::ioctl(fd, FS_IOC_SETFLAGS, &flags) == 0; }
+bool WriteInodeFlags(int fd, int flags) { return sys().setflags(fd, flags) == 0; }
 
 bool EqualIgnoringAsciiCase(std::string_view a, std::string_view b) {
     if (a.size() != b.size()) return false;
@@ -213,19 +246,16 @@ bool EqualIgnoringAsciiCase(std::string_view a, std::string_view b) {
 }
 
 std::uint64_t SizeOfFolderEntries(int folderFd) {
-    ScopedDir dir(::fdopendir(folderFd));
-    if (!dir) {
-        ::close(folderFd);
-        return 0;
-    }
+    const platform::UniqueFd owned(folderFd);
+    std::vector<platform::FolderEntry> entries;
+    sys().readfolder(folderFd, entries);
     std::uint64_t total = 0;
-    while (const dirent* entry = ::readdir(dir.get())) {
-        if (IsDotOrDotDot(entry->d_name)) continue;
+    for (const auto& entry : entries) {
         struct stat st {};
-        if (::fstatat(::dirfd(dir.get()), entry->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0) continue;
+        if (sys().fstatat(folderFd, entry.name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) continue;
         if (S_ISDIR(st.st_mode)) {
-            const int childFd = ::openat(::dirfd(dir.get()), entry->d_name,
-                                         O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+            const int childFd =
+                sys().openat(folderFd, entry.name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW, 0);
             if (childFd >= 0) total += SizeOfFolderEntries(childFd);
         } else {
             total += static_cast<std::uint64_t>(st.st_size);
@@ -283,14 +313,19 @@ OptionalDate TWUtilities::GetDate(const std::string& path, int whichDate) const 
 
 OptionalDate TWUtilities::GetDate(const std::string& path,
                                   const platform::ItemAttributes& attributes, int whichDate) const {
+    return GetDate(AT_FDCWD, path, attributes, whichDate);
+}
+
+OptionalDate TWUtilities::GetDate(int dirFd, const std::string& name,
+                                  const platform::ItemAttributes& attributes, int whichDate) const {
     if (!attributes.exists()) return std::nullopt;
     switch (whichDate) {
         case kCreationDate:
-            return CreationDate(path);
+            return CreationDate(dirFd, name);
         case kModificationDate:
             return ModificationDate(attributes);
         case kBackupDate:
-            return XattrDate(path, kBackupDateXattr);
+            return XattrDate(dirFd, name, kBackupDateXattr);
         case kAccessDate:
             return WholeSecondsOrNone(attributes.atime.sec);
         default:
@@ -314,7 +349,8 @@ bool TWUtilities::SetBackupDate(const std::string& path, std::int64_t utcSeconds
     // User xattrs cannot be put on a link, and following it would date the wrong item.
     if (S_ISLNK(st->st_mode)) return true;
     const std::string value = std::to_string(utcSeconds);
-    return ::lsetxattr(path.c_str(), kBackupDateXattr, value.data(), value.size(), 0) == 0;
+    return sys().setxattrat(AT_FDCWD, path.c_str(), kBackupDateXattr, value.data(), value.size(),
+                            0) == 0;
 }
 
 bool TWUtilities::SetBackupDateDitto(const std::string& path, std::int64_t utcSeconds) const {
@@ -323,11 +359,12 @@ bool TWUtilities::SetBackupDateDitto(const std::string& path, std::int64_t utcSe
     if (!st) return false;
     const mode_t originalMode = st->st_mode & 07777;
 
-    const platform::UniqueFd fd(OpenForInodeFlags(path, *st));
+    const platform::UniqueFd fd(OpenForInodeFlagsAt(AT_FDCWD, path, *st));
     const std::optional<int> flags = fd.valid() ? ReadInodeFlags(fd.get()) : std::nullopt;
     const bool wasImmutable = flags && (*flags & FS_IMMUTABLE_FL) != 0;
     const auto setMode = [&](mode_t mode) {
-        return fd.valid() ? ::fchmod(fd.get(), mode) == 0 : ::chmod(path.c_str(), mode) == 0;
+        return fd.valid() ? sys().fchmod(fd.get(), mode) == 0
+                          : sys().chmodat(AT_FDCWD, path.c_str(), mode) == 0;
     };
 
     if (wasImmutable) WriteInodeFlags(fd.get(), *flags & ~FS_IMMUTABLE_FL);
@@ -344,15 +381,15 @@ bool TWUtilities::SetBackupDateDitto(const std::string& path, std::int64_t utcSe
 bool TWUtilities::CaseSensitivePathName(std::string& path) const {
     const std::string trimmed = WithoutTrailingSlashes(path);
     const std::string name = platform::LastPathComponent(trimmed);
-    if (name.empty() || name == "/") return ::access(trimmed.c_str(), F_OK) == 0;
+    if (name.empty() || name == "/") return Stat(trimmed).has_value();
     const std::string folder = platform::ParentFolder(trimmed);
 
-    ScopedDir dir(::opendir(folder.c_str()));
-    if (!dir) return false;
+    const auto entries = ListFolder(AT_FDCWD, folder);
+    if (!entries) return false;
     std::optional<std::string> caseMatch;
     int caseMatches = 0;
-    while (const dirent* entry = ::readdir(dir.get())) {
-        const std::string_view entryName = entry->d_name;
+    for (const auto& entry : *entries) {
+        const std::string_view entryName = entry.name;
         if (entryName == name) return true;
         if (EqualIgnoringAsciiCase(entryName, name)) {
             ++caseMatches;
@@ -370,10 +407,38 @@ bool TWUtilities::IsInvisible(const std::string& path, bool includeDotStart) con
     const std::string name = platform::LastPathComponent(trimmed);
     if (!name.empty() && name[0] == '.') return includeDotStart;
     if (!LStat(trimmed)) return false;
-    if (const auto flags = FinderFlags(trimmed); flags && (*flags & kFinderFlagInvisible)) {
+    if (const auto flags = FinderFlags(AT_FDCWD, trimmed);
+        flags && (*flags & kFinderFlagInvisible)) {
         return true;
     }
-    return ListedInHiddenFile(platform::ParentFolder(trimmed), name);
+    return ListedInHiddenFile(
+        ReadHiddenList(AT_FDCWD, platform::JoinPath(platform::ParentFolder(trimmed), ".hidden")),
+        name);
+}
+
+bool TWUtilities::IsInvisible(int dirFd, const std::string& name, bool includeDotStart) const {
+    if (!name.empty() && name[0] == '.') return includeDotStart;
+    if (!LStatAt(dirFd, name)) return false;
+    if (const auto flags = FinderFlags(dirFd, name); flags && (*flags & kFinderFlagInvisible)) {
+        return true;
+    }
+    return ListedInHiddenFile(ReadHiddenList(dirFd, ".hidden"), name);
+}
+
+std::set<std::string> TWUtilities::HiddenNamesIn(int dirFd) const {
+    std::set<std::string> names;
+    const auto list = ReadHiddenList(dirFd, ".hidden");
+    if (!list) return names;
+    std::string_view rest = *list;
+    while (!rest.empty()) {
+        const auto newline = rest.find('\n');
+        std::string_view line = rest.substr(0, newline);
+        if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+        if (!line.empty()) names.emplace(line);
+        if (newline == std::string_view::npos) break;
+        rest.remove_prefix(newline + 1);
+    }
+    return names;
 }
 
 bool TWUtilities::HasPackageExtension(const std::string& name) {
@@ -391,7 +456,7 @@ bool TWUtilities::IsFilePackage(const std::string& path) const {
     const auto st = LStat(trimmed);
     if (!st || !S_ISDIR(st->st_mode)) return false;
     if (HasPackageExtension(platform::LastPathComponent(trimmed))) return true;
-    const auto flags = FinderFlags(trimmed);
+    const auto flags = FinderFlags(AT_FDCWD, trimmed);
     return flags && (*flags & kFinderFlagHasBundle) != 0;
 }
 
@@ -400,7 +465,15 @@ bool TWUtilities::IsFilePackage(const std::string& path,
     if (!attributes.isDirectory()) return false;
     const std::string trimmed = WithoutTrailingSlashes(path);
     if (HasPackageExtension(platform::LastPathComponent(trimmed))) return true;
-    const auto flags = FinderFlags(trimmed);
+    const auto flags = FinderFlags(AT_FDCWD, trimmed);
+    return flags && (*flags & kFinderFlagHasBundle) != 0;
+}
+
+bool TWUtilities::IsFilePackage(int dirFd, const std::string& name,
+                                const platform::ItemAttributes& attributes) const {
+    if (!attributes.isDirectory()) return false;
+    if (HasPackageExtension(name)) return true;
+    const auto flags = FinderFlags(dirFd, name);
     return flags && (*flags & kFinderFlagHasBundle) != 0;
 }
 
@@ -409,19 +482,23 @@ bool TWUtilities::IsReallyFolder(const std::string& path) const {
     return st && S_ISDIR(st->st_mode) && !IsFilePackage(path);
 }
 
-bool TWUtilities::IsLocked(const std::string& path) const {
+bool TWUtilities::IsLocked(const std::string& path) const { return IsLocked(AT_FDCWD, path); }
+
+bool TWUtilities::IsLocked(int dirFd, const std::string& name) const {
     // statx tells the immutable flag where the file system reports it, in one call.
     struct statx stx {};
-    if (::statx(AT_FDCWD, path.c_str(), AT_SYMLINK_NOFOLLOW, STATX_TYPE | STATX_MODE, &stx) != 0) {
+    const int atFlags = name.empty() ? AT_EMPTY_PATH : AT_SYMLINK_NOFOLLOW;
+    if (sys().statx(dirFd, name.c_str(), atFlags, STATX_TYPE | STATX_MODE, &stx) != 0) {
         return true;
     }
     if (!S_ISREG(stx.stx_mode) && !S_ISDIR(stx.stx_mode)) return false;
     if ((stx.stx_attributes_mask & STATX_ATTR_IMMUTABLE) != 0) {
         return (stx.stx_attributes & STATX_ATTR_IMMUTABLE) != 0;
     }
-    const auto st = LStat(path);
+    if (name.empty()) return (ReadInodeFlags(dirFd).value_or(0) & FS_IMMUTABLE_FL) != 0;
+    const auto st = LStatAt(dirFd, name);
     if (!st) return true;
-    const platform::UniqueFd fd(OpenForInodeFlags(path, *st));
+    const platform::UniqueFd fd(OpenForInodeFlagsAt(dirFd, name, *st));
     if (!fd.valid()) return true;
     // A file system without inode flags (ENOTTY, EOPNOTSUPP) cannot lock anything.
     const auto flags = ReadInodeFlags(fd.get());
@@ -429,15 +506,23 @@ bool TWUtilities::IsLocked(const std::string& path) const {
 }
 
 int TWUtilities::GetPermissionsAtPath(const std::string& path) const {
-    const auto st = LStat(path);
+    return GetPermissionsAt(AT_FDCWD, path);
+}
+
+int TWUtilities::GetPermissionsAt(int dirFd, const std::string& name) const {
+    const auto st = LStatAt(dirFd, name);
     return st ? static_cast<int>(st->st_mode) : -1;
 }
 
 std::uint64_t TWUtilities::NewItemSize(const std::string& path) const {
-    const auto st = LStat(path);
+    return NewItemSize(AT_FDCWD, path);
+}
+
+std::uint64_t TWUtilities::NewItemSize(int dirFd, const std::string& name) const {
+    const auto st = LStatAt(dirFd, name);
     if (!st) return 0;
     if (!S_ISDIR(st->st_mode)) return static_cast<std::uint64_t>(st->st_size);
-    const int fd = ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    const int fd = sys().openat(dirFd, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW, 0);
     return fd >= 0 ? SizeOfFolderEntries(fd) : 0;
 }
 
@@ -533,6 +618,44 @@ bool TWUtilities::IsIndeedDeletableFileAtPath(const std::string& path) const {
     return parent && ClassAllows(*parent, S_IWOTH | S_IXOTH, rootOnRemote);
 }
 
+bool TWUtilities::RootOnRemoteFolder(int dirFd, const struct stat& folder,
+                                     bool& rootOnRemote) const {
+    rootOnRemote = false;
+    if (!IsRoot()) return false;
+    {
+        std::lock_guard lock(remoteCache_->mutex);
+        const auto known = remoteCache_->byDevice.find(folder.st_dev);
+        if (known != remoteCache_->byDevice.end()) {
+            rootOnRemote = known->second;
+            return !rootOnRemote;
+        }
+    }
+    rootOnRemote = RemoteOf(folder.st_dev, dirFd);
+    std::lock_guard lock(remoteCache_->mutex);
+    remoteCache_->byDevice[folder.st_dev] = rootOnRemote;
+    return !rootOnRemote;
+}
+
+bool TWUtilities::IsIndeedWritableAt(int dirFd, const std::string& name) const {
+    struct stat parent {};
+    if (sys().fstat(dirFd, &parent) != 0) return false;
+    bool rootOnRemote = false;
+    if (RootOnRemoteFolder(dirFd, parent, rootOnRemote)) return true;
+    if (!ClassAllows(parent, S_IXOTH, rootOnRemote)) return false;
+    if (name.empty()) return ClassAllows(parent, S_IWOTH, rootOnRemote);
+    const auto st = LStatAt(dirFd, name);
+    if (!st) return true;
+    return ClassAllows(*st, S_IWOTH, rootOnRemote);
+}
+
+bool TWUtilities::IsIndeedDeletableAt(int dirFd) const {
+    struct stat parent {};
+    if (sys().fstat(dirFd, &parent) != 0) return false;
+    bool rootOnRemote = false;
+    if (RootOnRemoteFolder(dirFd, parent, rootOnRemote)) return true;
+    return ClassAllows(parent, S_IWOTH | S_IXOTH, rootOnRemote);
+}
+
 bool TWUtilities::IsInGroupID(gid_t gid) const {
     return std::find(mGroupsID.begin(), mGroupsID.end(), gid) != mGroupsID.end();
 }
@@ -565,9 +688,17 @@ bool TWUtilities::IsRemoteDevice(dev_t dev, const std::string& path) const {
         const auto known = remoteCache_->byDevice.find(dev);
         if (known != remoteCache_->byDevice.end()) return known->second;
     }
+    const platform::UniqueFd fd(sys().openat(AT_FDCWD, path.c_str(), O_PATH, 0));
+    const bool remote = fd.valid() && RemoteOf(dev, fd.get());
+    std::lock_guard lock(remoteCache_->mutex);
+    remoteCache_->byDevice[dev] = remote;
+    return remote;
+}
+
+bool TWUtilities::RemoteOf(dev_t dev, int fd) const {
     bool remote = false;
     struct statfs fs {};
-    if (::statfs(path.c_str(), &fs) == 0) {
+    if (sys().fstatfs(fd, &fs) == 0) {
         switch (static_cast<unsigned long>(fs.f_type)) {
             case kCifsMagic:
             case kSmb2Magic:
@@ -588,8 +719,6 @@ bool TWUtilities::IsRemoteDevice(dev_t dev, const std::string& path) const {
                 break;
         }
     }
-    std::lock_guard lock(remoteCache_->mutex);
-    remoteCache_->byDevice[dev] = remote;
     return remote;
 }
 
@@ -612,12 +741,11 @@ bool TWUtilities::CheckFilePackagePermissions(const std::string& path, int check
     const auto st = LStat(path);
     if (!st || !S_ISDIR(st->st_mode)) return true;
 
-    ScopedDir dir(::opendir(path.c_str()));
+    const auto entries = ListFolder(AT_FDCWD, path);
     // What cannot be listed cannot be read or deleted; writing into it is judged elsewhere.
-    if (!dir) return check == 1;
-    while (const dirent* entry = ::readdir(dir.get())) {
-        if (IsDotOrDotDot(entry->d_name)) continue;
-        if (!CheckFilePackagePermissions(platform::JoinPath(path, entry->d_name), check)) {
+    if (!entries) return check == 1;
+    for (const auto& entry : *entries) {
+        if (!CheckFilePackagePermissions(platform::JoinPath(path, entry.name), check)) {
             return false;
         }
     }

@@ -17,6 +17,7 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -54,6 +55,9 @@ class TWUtilities {
     // The same from attributes already read; kinds 0, 1, 2 and 4 (3 gives none).
     OptionalDate GetDate(const std::string& path, const platform::ItemAttributes& attributes,
                          int whichDate) const;
+    // The same for the item name in the open folder dirFd.
+    OptionalDate GetDate(int dirFd, const std::string& name,
+                         const platform::ItemAttributes& attributes, int whichDate) const;
     std::int64_t GetStatusDate(const std::string& path) const;  // 0 when unreadable
     std::int64_t GetAccessDate(const std::string& path) const;  // 0 when unreadable
     // Writes the backup date; a symbolic link is left alone and counts as success.
@@ -68,19 +72,28 @@ class TWUtilities {
     bool CaseSensitivePathName(std::string& path) const;
     // A name beginning with "." gives includeDotStart; otherwise the Finder flag or ".hidden".
     bool IsInvisible(const std::string& path, bool includeDotStart) const;
+    bool IsInvisible(int dirFd, const std::string& name, bool includeDotStart) const;
+    // The names the open folder dirFd lists in its ".hidden" file.
+    std::set<std::string> HiddenNamesIn(int dirFd) const;
     static bool HasPackageExtension(const std::string& name);
     // A directory (not followed) that is a package.
     bool IsFilePackage(const std::string& path) const;
     // The same from attributes already read: no second look at the item itself.
     bool IsFilePackage(const std::string& path, const platform::ItemAttributes& attributes) const;
+    bool IsFilePackage(int dirFd, const std::string& name,
+                       const platform::ItemAttributes& attributes) const;
     // A directory (not followed) that is not a package.
     bool IsReallyFolder(const std::string& path) const;
     // The immutable flag; an item that cannot be examined counts as locked.
     bool IsLocked(const std::string& path) const;
+    // The same for name in the open folder dirFd; name empty: that folder itself.
+    bool IsLocked(int dirFd, const std::string& name) const;
     // The mode with its type bits, links not followed; -1 when unreadable.
     int GetPermissionsAtPath(const std::string& path) const;
+    int GetPermissionsAt(int dirFd, const std::string& name) const;
     // Bytes of a file; for a folder the sum over its entries, recursively.
     std::uint64_t NewItemSize(const std::string& path) const;
+    std::uint64_t NewItemSize(int dirFd, const std::string& name) const;
     // Keeps path when nothing is there, else "base N.ext" for the first free N of 1..10000.
     bool FindUniqueNameInFolder(std::string& path) const;
     bool CreateFolderWithFoldersInBetween(const std::string& path) const;
@@ -92,6 +105,10 @@ class TWUtilities {
                                     const platform::ItemAttributes& attributes) const;
     bool IsIndeedWritableFileAtPath(const std::string& path) const;   // the item may not exist
     bool IsIndeedDeletableFileAtPath(const std::string& path) const;  // judged on the parent
+    // The same for name in the open folder dirFd (name empty: the folder itself is to be
+    // written), and for any item of the open folder dirFd.
+    bool IsIndeedWritableAt(int dirFd, const std::string& name) const;
+    bool IsIndeedDeletableAt(int dirFd) const;
     bool IsInGroupID(gid_t gid) const;
     // On a network file system (cifs, smb, nfs, sshfs, ...).
     bool IsRemoteVolume(const std::string& path) const;
@@ -122,6 +139,11 @@ class TWUtilities {
     // given as other-class bits. Root on a network volume is mapped to an unprivileged user
     // by the server, so only its group membership counts there.
     bool ClassAllows(const struct stat& st, unsigned bits, bool rootOnRemote) const;
+    // Root passes every test on a local volume: true then. rootOnRemote: root, on a network
+    // volume (the open folder dirFd, stat folder, tells which).
+    bool RootOnRemoteFolder(int dirFd, const struct stat& folder, bool& rootOnRemote) const;
+    // Whether the file system of the open item fd (on device dev) is a network one.
+    bool RemoteOf(dev_t dev, int fd) const;
 };
 
 }  // namespace qv::fileops

@@ -7,6 +7,7 @@
 
 #include "fileops/alias_files.h"
 #include "platform/file_io.h"
+#include "platform/file_system.h"
 #include "platform/localization.h"
 #include "platform/volumes.h"
 
@@ -22,7 +23,7 @@ std::string Quoted(const std::string& s) { return "\"" + s + "\""; }
 // Every symbolic link of the path resolved; the path itself when that fails.
 std::string ResolveAllLinks(const std::string& path) {
     char buf[PATH_MAX];
-    if (::realpath(path.c_str(), buf) == nullptr) return path;
+    if (platform::sys().realpath(path.c_str(), buf) == nullptr) return path;
     return buf;
 }
 

@@ -28,6 +28,7 @@ int FileSystem::close(int fd) { return ::close(fd); }
 int FileSystem::rename(const char* from, const char* to) { return std::rename(from, to); }
 int FileSystem::unlink(const char* path) { return ::unlink(path); }
 int FileSystem::mkdir(const char* path, mode_t mode) { return ::mkdir(path, mode); }
+char* FileSystem::realpath(const char* path, char* resolved) { return ::realpath(path, resolved); }
 int FileSystem::ficlone(int dstFd, int srcFd) { return ::ioctl(dstFd, FICLONE, srcFd); }
 ssize_t FileSystem::copy_file_range(int inFd, off_t* inOff, int outFd, off_t* outOff,
                                     std::size_t len) {
@@ -35,6 +36,10 @@ ssize_t FileSystem::copy_file_range(int inFd, off_t* inOff, int outFd, off_t* ou
 }
 ssize_t FileSystem::pwrite(int fd, const void* buf, std::size_t count, off_t offset) {
     return ::pwrite(fd, buf, count, offset);
+}
+
+ssize_t FileSystem::pread(int fd, void* buf, std::size_t count, off_t offset) {
+    return ::pread(fd, buf, count, offset);
 }
 
 int FileSystem::openat(int dirFd, const char* name, int flags, mode_t mode) {
@@ -68,7 +73,11 @@ int FileSystem::fchownat(int dirFd, const char* name, uid_t uid, gid_t gid, int 
 int FileSystem::utimensat(int dirFd, const char* name, const struct timespec times[2], int flags) {
     return ::utimensat(dirFd, name, times, flags);
 }
+int FileSystem::fstatat(int dirFd, const char* name, struct stat* out, int flags) {
+    return ::fstatat(dirFd, name, out, flags);
+}
 int FileSystem::fstat(int fd, struct stat* out) { return ::fstat(fd, out); }
+int FileSystem::dup(int fd) { return ::fcntl(fd, F_DUPFD_CLOEXEC, 0); }
 int FileSystem::fchown(int fd, uid_t uid, gid_t gid) { return ::fchown(fd, uid, gid); }
 int FileSystem::futimens(int fd, const struct timespec times[2]) { return ::futimens(fd, times); }
 int FileSystem::fstatfs(int fd, struct statfs* out) { return ::fstatfs(fd, out); }
@@ -123,6 +132,14 @@ ssize_t FileSystem::listxattrat(int dirFd, const char* name, char* list, std::si
 }
 int FileSystem::removexattrat(int dirFd, const char* name, const char* attr) {
     return OnItem(dirFd, name, [&](const char* p) { return ::removexattr(p, attr); });
+}
+
+ssize_t FileSystem::lgetxattr(const char* path, const char* attr, void* value, std::size_t size) {
+    return ::lgetxattr(path, attr, value, size);
+}
+
+int FileSystem::chmodat(int dirFd, const char* name, mode_t mode) {
+    return OnItem(dirFd, name, [&](const char* p) { return ::chmod(p, mode); });
 }
 
 int FileSystem::getflags(int fd, int* flags) { return ::ioctl(fd, FS_IOC_GETFLAGS, flags); }

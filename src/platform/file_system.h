@@ -41,12 +41,15 @@ class FileSystem {
     virtual int rename(const char* from, const char* to);
     virtual int unlink(const char* path);
     virtual int mkdir(const char* path, mode_t mode);
+    // Every link of path resolved (resolved: PATH_MAX bytes), as the user's choice of a path.
+    virtual char* realpath(const char* path, char* resolved);
 
     // File content copies.
     virtual int ficlone(int dstFd, int srcFd);
     virtual ssize_t copy_file_range(int inFd, off_t* inOff, int outFd, off_t* outOff,
                                     std::size_t len);
     virtual ssize_t pwrite(int fd, const void* buf, std::size_t count, off_t offset);
+    virtual ssize_t pread(int fd, void* buf, std::size_t count, off_t offset);
 
     // Items named relative to an open folder.
     virtual int openat(int dirFd, const char* name, int flags, mode_t mode = 0);
@@ -60,9 +63,14 @@ class FileSystem {
     virtual ssize_t readlinkat(int dirFd, const char* name, char* buf, std::size_t size);
     virtual int fchownat(int dirFd, const char* name, uid_t uid, gid_t gid, int flags);
     virtual int utimensat(int dirFd, const char* name, const struct timespec times[2], int flags);
+    virtual int fstatat(int dirFd, const char* name, struct stat* out, int flags);
+    // The mode of an item named relative to an open folder, never through a link (a link has
+    // no mode of its own: EOPNOTSUPP).
+    virtual int chmodat(int dirFd, const char* name, mode_t mode);
 
     // Open items.
     virtual int fstat(int fd, struct stat* out);
+    virtual int dup(int fd);
     virtual int fchown(int fd, uid_t uid, gid_t gid);
     virtual int futimens(int fd, const struct timespec times[2]);
     virtual int fstatfs(int fd, struct statfs* out);
@@ -78,6 +86,9 @@ class FileSystem {
                            std::size_t size, int flags);
     virtual ssize_t listxattrat(int dirFd, const char* name, char* list, std::size_t size);
     virtual int removexattrat(int dirFd, const char* name, const char* attr);
+    // An extended attribute of an item given by a whole path, a final link not followed (the
+    // one call a path's attribute costs, for callers that have no open folder).
+    virtual ssize_t lgetxattr(const char* path, const char* attr, void* value, std::size_t size);
     // The inode flags (FS_IOC_GETFLAGS / FS_IOC_SETFLAGS).
     virtual int getflags(int fd, int* flags);
     virtual int setflags(int fd, int flags);

@@ -171,13 +171,14 @@ TEST_F(MetadataTest, AFileCopiedThroughOpenDescriptorsGetsTheSameAttributes) {
         struct statx stx {};
         ASSERT_EQ(::statx(in, "", AT_EMPTY_PATH, STATX_BASIC_STATS | STATX_BTIME, &stx), 0);
         const OpenCopyAttrs attrs = md.SetAttrsOnOpenCopy(in, stx, out, src, dst, kRunStart);
-        ::close(in);
-        ::close(out);
         EXPECT_EQ(attrs.modeAndTimesLater, !asRoot);
         EXPECT_TRUE(attrs.finderInfo);
         EXPECT_EQ(GetXattr(dst, kTemporaryXattr), kNone);  // the source's mark is not copied
         EXPECT_EQ(::lremovexattr(dst.c_str(), kTemporaryXattr), -1);
-        md.FinishOpenCopy(dst, stx, attrs);
+        // What waits for the final place is given through the same open descriptors.
+        EXPECT_TRUE(md.FinishOpenCopy(in, out, stx, attrs, dst));
+        ::close(in);
+        ::close(out);
 
         const struct stat from = LStat(src), to = LStat(dst);
         EXPECT_EQ(Time(to.st_atim), Time({1000000000, 123456789}));

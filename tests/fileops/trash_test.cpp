@@ -97,8 +97,11 @@ TEST_F(TrashTest, ANameTakenInFilesOrInInfoGetsTheNextNumberBeforeTheExtension) 
     }
 }
 
+// The move into the trash is a rename from the item's open folder.
 struct FailingRename : platform::FileSystem {
-    int rename(const char*, const char*) override { return errno = EXDEV, -1; }
+    int renameat2(int, const char*, int, const char*, unsigned) override {
+        return errno = EXDEV, -1;
+    }
 };
 
 TEST_F(TrashTest, AFailedMoveLeavesTheItemAndNoInfoFile) {

@@ -50,8 +50,9 @@ const char* FsCallName(FsCall call) {
         "utimensat",  "fstat",       "fchown",        "futimens",     "fstatfs",
         "fgetxattr",  "fsetxattr",   "flistxattr",    "fremovexattr", "getxattrat",
         "setxattrat", "listxattrat", "removexattrat", "getflags",     "setflags",
-        "readfolder"};
-    static_assert(sizeof kNames / sizeof kNames[0] == static_cast<int>(FsCall::readfolder) + 1);
+        "readfolder", "fstatat",     "chmodat",       "dup",          "pread",
+        "lgetxattr",  "realpath"};
+    static_assert(sizeof kNames / sizeof kNames[0] == static_cast<int>(FsCall::realpath) + 1);
     return kNames[static_cast<int>(call)];
 }
 
@@ -277,8 +278,6 @@ int FaultyFileSystem::setflags(int fd, int flags) {
     return FileSystem::setflags(fd, flags);
 }
 
-#undef QV_FAULT_POINT
-
 int FaultyFileSystem::readfolder(int dirFd, std::vector<platform::FolderEntry>& entries) {
     // Unlike the other calls, a listing reports its failure as its result.
     const Verdict v = Enter(FsCall::readfolder, {NameOfFd(dirFd)});
@@ -290,5 +289,33 @@ int FaultyFileSystem::readfolder(int dirFd, std::vector<platform::FolderEntry>& 
     entries.resize(before + (entries.size() - before) / 2);
     return v.error;
 }
+
+int FaultyFileSystem::fstatat(int dirFd, const char* name, struct stat* out, int flags) {
+    QV_FAULT_POINT(fstatat, NameAt(dirFd, name));
+    return FileSystem::fstatat(dirFd, name, out, flags);
+}
+int FaultyFileSystem::chmodat(int dirFd, const char* name, mode_t mode) {
+    QV_FAULT_POINT(chmodat, NameAt(dirFd, name));
+    return FileSystem::chmodat(dirFd, name, mode);
+}
+int FaultyFileSystem::dup(int fd) {
+    QV_FAULT_POINT(dup, NameOfFd(fd));
+    return FileSystem::dup(fd);
+}
+ssize_t FaultyFileSystem::pread(int fd, void* buf, std::size_t count, off_t offset) {
+    QV_FAULT_POINT(pread, NameOfFd(fd));
+    return FileSystem::pread(fd, buf, count, offset);
+}
+ssize_t FaultyFileSystem::lgetxattr(const char* path, const char* attr, void* value,
+                                    std::size_t size) {
+    QV_FAULT_POINT(lgetxattr, LastComponent(path));
+    return FileSystem::lgetxattr(path, attr, value, size);
+}
+char* FaultyFileSystem::realpath(const char* path, char* resolved) {
+    if (Failed(FsCall::realpath, {LastComponent(path)}) != 0) return nullptr;
+    return FileSystem::realpath(path, resolved);
+}
+
+#undef QV_FAULT_POINT
 
 }  // namespace qv::test

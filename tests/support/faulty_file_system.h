@@ -64,6 +64,12 @@ enum class FsCall {
     getflags,
     setflags,
     readfolder,
+    fstatat,
+    chmodat,
+    dup,
+    pread,
+    lgetxattr,
+    realpath,
 };
 const char* FsCallName(FsCall call);
 
@@ -133,6 +139,12 @@ class FaultyFileSystem : public platform::FileSystem {
     int getflags(int fd, int* flags) override;
     int setflags(int fd, int flags) override;
     int readfolder(int dirFd, std::vector<platform::FolderEntry>& entries) override;
+    int fstatat(int dirFd, const char* name, struct stat* out, int flags) override;
+    int chmodat(int dirFd, const char* name, mode_t mode) override;
+    int dup(int fd) override;
+    ssize_t pread(int fd, void* buf, std::size_t count, off_t offset) override;
+    ssize_t lgetxattr(const char* path, const char* attr, void* value, std::size_t size) override;
+    char* realpath(const char* path, char* resolved) override;
 
   private:
     struct Rule {

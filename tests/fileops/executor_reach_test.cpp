@@ -1,0 +1,366 @@
+// What the copy executor reaches and what it leaves: only the task's own folders (a folder
+// swapped for a link sends nothing elsewhere), temporaries that never clash with a user's item
+// and never show without their mark, failures that leave the old item and no temporary and are
+// counted, and the leftovers of an interrupted run cleared before a task's copy.
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/xattr.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstring>
+#include <filesystem>
+#include <functional>
+#include <set>
+
+#include "engine/run_engine.h"
+#include "fileops/executor.h"
+#include "platform/file_system.h"
+#include "sessions/settings_options.h"
+#include "support/fake_proxy.h"
+#include "support/tree_fixture.h"
+
+namespace qv::fileops {
+namespace {
+
+namespace fs = std::filesystem;
+
+// Whether the item name in the open folder dirFd carries the temporary mark, asked of the real
+// calls whatever a test installed.
+bool MarkedAt(int dirFd, const char* name) {
+    char value[4];
+    return platform::FileSystem().getxattrat(dirFd, name, kTemporaryXattr, value, sizeof value) > 0;
+}
+
+// The path an open descriptor stands for ("/x/#123 (deleted)" for an unnamed file in /x).
+std::string PathOfFd(int fd) {
+    std::error_code ec;
+    return fs::read_symlink("/proc/self/fd/" + std::to_string(fd), ec).string();
+}
+
+class ExecutorReachTest : public ::testing::Test {
+  protected:
+    ExecutorReachTest() : doc(test::TwoFolderDocument(tree.a(), tree.b(), sessions::kTaskBackup)) {}
+
+    const run::RunState& Run() {
+        engine.emplace(doc, prefs, proxy, index, executor, tw);
+        engine->ExecuteSyncBackup();
+        return engine->state();
+    }
+    const std::string& Log() {
+        return engine->state().logSessionArray.at(0).logTaskArray.at(0).gDetailedLogText;
+    }
+    std::string Read(const std::string& relative) { return test::ReadText(tree.path(relative)); }
+    std::vector<std::string> Entries(const std::string& relative) {
+        std::vector<std::string> names;
+        for (const auto& e : fs::directory_iterator(tree.path(relative))) {
+            names.push_back(e.path().filename().string());
+        }
+        std::sort(names.begin(), names.end());
+        return names;
+    }
+    test::TreeFixture tree;
+    sessions::SessionDocument doc;
+    plist::Value prefs = plist::Dict{{"prefOnError", 2}};
+    test::FakeProxy proxy;
+    engine::NoExactSyncIndex index;
+    TWUtilities tw;
+    RunExecutor executor{proxy, tw};
+    std::optional<engine::RunEngine> engine;
+};
+
+TEST_F(ExecutorReachTest, AFolderSwappedForALinkSendsNothingOutsideTheTask) {
+    // clang-format off
+    const struct { const char* what; std::vector<std::string> entries; bool exact; int errors;
+    } rows[] = {
+        {"a copy and a replacement into the folder",
+         {"A/sub/new.txt:new@5000", "A/sub/kept.txt:v2@5000", "B/sub/kept.txt:v1@1000"}, false, 2},
+        {"an Exact Backup's deletions inside it",
+         {"A/sub/", "B/sub/kept.txt:v1@1000", "B/sub/deep/x.txt:x@1000"}, true, 2},
+    };
+    // clang-format on
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.what);
+        test::TreeFixture rowTree;
+        rowTree.Build(row.entries);
+        rowTree.Build({"outside/kept.txt:theirs@3000", "outside/deep/x.txt:theirs@3000"});
+        sessions::SessionDocument rowDoc =
+            test::TwoFolderDocument(rowTree.a(), rowTree.b(), sessions::kTaskBackup);
+        test::SetOption(rowDoc, 0, "settingsDict", "settExact", row.exact ? 1 : 0);
+        proxy.onHook = [&](test::Hook hook) {
+            if (hook != test::Hook::PurgeBeforeMainCopy) return;
+            fs::rename(rowTree.path("B/sub"), rowTree.path("B/sub.moved"));
+            fs::create_directory_symlink(rowTree.path("outside"), rowTree.path("B/sub"));
+        };
+        engine::RunEngine runner(rowDoc, prefs, proxy, index, executor, tw);
+        runner.ExecuteSyncBackup();
+
+        // The folder outside is exactly as it was, and the link is still a link.
+        std::set<std::string> outside;
+        for (const auto& e : fs::recursive_directory_iterator(rowTree.path("outside"))) {
+            outside.insert(fs::relative(e.path(), rowTree.path("outside")).string());
+        }
+        EXPECT_EQ(outside, (std::set<std::string>{"deep", "deep/x.txt", "kept.txt"}));
+        EXPECT_EQ(test::ReadText(rowTree.path("outside/kept.txt")), "theirs");
+        EXPECT_EQ(test::ReadText(rowTree.path("outside/deep/x.txt")), "theirs");
+        EXPECT_TRUE(fs::is_symlink(rowTree.path("B/sub")));
+        // Each action inside is an error of its own, told and counted.
+        EXPECT_EQ(runner.state().gGlobalError, row.errors);
+        const std::string& log =
+            runner.state().logSessionArray.at(0).logTaskArray.at(0).gDetailedLogText;
+        EXPECT_NE(log.find("its folder \"" + rowTree.path("B/sub") + "\" can't be reached"),
+                  std::string::npos)
+            << log;
+    }
+}
+
+// Unnamed files refused, as some file systems do: the copy is made under its name.
+class NoUnnamedFiles : public platform::FileSystem {
+  public:
+    int openat(int dirFd, const char* name, int flags, mode_t mode) override {
+        if ((flags & O_TMPFILE) == O_TMPFILE) return errno = EOPNOTSUPP, -1;
+        return FileSystem::openat(dirFd, name, flags, mode);
+    }
+};
+
+TEST_F(ExecutorReachTest, AUsersFilesNamedLikeTemporariesAreCopiedAndReplacedLikeOthers) {
+    NoUnnamedFiles noUnnamed;
+    platform::FileSystem real;
+    for (platform::FileSystem* calls : {&real, static_cast<platform::FileSystem*>(&noUnnamed)}) {
+        SCOPED_TRACE(calls == &real ? "unnamed copies" : "named copies");
+        const platform::ScopedFileSystem installed(*calls);
+        fs::remove_all(tree.b());
+        fs::create_directory(tree.b());
+        tree.Build({"A/QVTempFile:mine@5000", "A/QVTempFile 1:mine 1@5000", "A/other:o@5000"});
+        const run::RunState& first = Run();
+        EXPECT_EQ(first.gGlobalError, 0) << Log();
+        EXPECT_EQ(Entries("B"), (std::vector<std::string>{"QVTempFile", "QVTempFile 1", "other"}));
+        EXPECT_EQ(Read("B/QVTempFile"), "mine");
+        EXPECT_EQ(Read("B/QVTempFile 1"), "mine 1");
+
+        tree.Build({"A/QVTempFile:new@6000", "A/QVTempFile 1:new 1@6000", "A/other:o2@6000"});
+        const run::RunState& second = Run();
+        EXPECT_EQ(second.gGlobalError, 0) << Log();
+        EXPECT_EQ(second.logSessionArray.at(0).logTaskArray.at(0).copyCounters->gBFilesReplaced, 3);
+        EXPECT_EQ(Entries("B"), (std::vector<std::string>{"QVTempFile", "QVTempFile 1", "other"}));
+        EXPECT_EQ(Read("B/QVTempFile"), "new");
+        EXPECT_EQ(Read("B/QVTempFile 1"), "new 1");
+        EXPECT_EQ(Read("B/other"), "o2");
+        for (const char* name : {"B/QVTempFile", "B/QVTempFile 1", "B/other"}) {
+            EXPECT_LT(::lgetxattr(tree.path(name).c_str(), kTemporaryXattr, nullptr, 0), 0) << name;
+        }
+    }
+}
+
+// Records, for every name a temporary takes or leaves, whether the mark was on it then.
+class MarkWatcher : public platform::FileSystem {
+  public:
+    struct Seen {
+        std::string name;
+        bool marked;
+    };
+    std::vector<Seen> seen;
+    std::vector<std::string> createdByName;
+
+    int linkat(int fromDirFd, const char* from, int toDirFd, const char* to, int flags) override {
+        const int result = FileSystem::linkat(fromDirFd, from, toDirFd, to, flags);
+        if (result == 0 && IsTemporaryName(to)) seen.push_back({to, MarkedAt(toDirFd, to)});
+        return result;
+    }
+    int renameat2(int fromDirFd, const char* from, int toDirFd, const char* to,
+                  unsigned flags) override {
+        if (IsTemporaryName(from)) seen.push_back({from, MarkedAt(fromDirFd, from)});
+        return FileSystem::renameat2(fromDirFd, from, toDirFd, to, flags);
+    }
+    int openat(int dirFd, const char* name, int flags, mode_t mode) override {
+        if ((flags & O_CREAT) != 0 && IsTemporaryName(name)) createdByName.push_back(name);
+        return FileSystem::openat(dirFd, name, flags, mode);
+    }
+};
+
+TEST_F(ExecutorReachTest, ATemporaryFileNeverShowsWithoutItsMark) {
+    if (!tree.HasUserXattrs()) GTEST_SKIP() << "no user xattrs here: temporaries carry no mark";
+    const int probe = ::open(tree.b().c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600);
+    if (probe < 0) GTEST_SKIP() << "no unnamed files on this file system";
+    ::close(probe);
+    // A new file, a replaced one, a read-only one, and a user's file named like a temporary.
+    tree.Build({"A/new.txt:new@5000", "A/f.txt:v2@5000", "B/f.txt:v1@1000", "A/ro.txt:ro@5000",
+                "A/QVTempFile:mine@5000", "B/QVTempFile 1:theirs@1000"});
+    ::chmod(tree.path("A/ro.txt").c_str(), 0444);
+    MarkWatcher watcher;
+    const platform::ScopedFileSystem installed(watcher);
+    const run::RunState& s = Run();
+    EXPECT_EQ(s.gGlobalError, 0) << Log();
+    EXPECT_EQ(Read("B/f.txt"), "v2");
+    EXPECT_EQ(Read("B/QVTempFile"), "mine");
+    EXPECT_EQ(Read("B/QVTempFile 1"), "theirs");
+    // Each of the four copies took a temporary name, and moved from it into place, marked.
+    EXPECT_EQ(watcher.seen.size(), 8u);
+    for (const auto& seen : watcher.seen) EXPECT_TRUE(seen.marked) << seen.name;
+    EXPECT_EQ(watcher.createdByName, std::vector<std::string>{});
+}
+
+// Fails the calls chosen by `fails` with EIO, once the run's copy has begun.
+class FailingCalls : public platform::FileSystem {
+  public:
+    std::function<bool(unsigned renameFlags, const char* to)> failRename;
+    std::function<bool(const std::string& call, int fd)> failOnOpen;
+
+    int renameat2(int fromDirFd, const char* from, int toDirFd, const char* to,
+                  unsigned flags) override {
+        if (failRename && IsTemporaryName(from) && failRename(flags, to)) return errno = EIO, -1;
+        return FileSystem::renameat2(fromDirFd, from, toDirFd, to, flags);
+    }
+    int fchmod(int fd, mode_t mode) override {
+        if (failOnOpen && failOnOpen("fchmod", fd)) return errno = EPERM, -1;
+        return FileSystem::fchmod(fd, mode);
+    }
+    int futimens(int fd, const struct timespec times[2]) override {
+        if (failOnOpen && failOnOpen("futimens", fd)) return errno = EPERM, -1;
+        return FileSystem::futimens(fd, times);
+    }
+    int fchown(int fd, uid_t uid, gid_t gid) override {
+        if (failOnOpen && failOnOpen("fchown", fd)) return errno = EPERM, -1;
+        return FileSystem::fchown(fd, uid, gid);
+    }
+};
+
+TEST_F(ExecutorReachTest, AFailedRenameOrExchangeLeavesTheOldItemAndNoTemporary) {
+    // clang-format off
+    const struct { const char* what; unsigned failing; std::vector<std::string> entries;
+                   const char* item; const char* oldContent; } rows[] = {
+        {"a file renamed over a file", 0,
+         {"A/f.txt:new@5000", "B/f.txt:old@1000"}, "f.txt", "f.txt"},
+        {"a package exchanged with a package", RENAME_EXCHANGE,
+         {"A/Tool.app/Contents/x:new@5000", "A/Tool.app/@5000",
+          "B/Tool.app/Contents/x:old@1000", "B/Tool.app/@1000"}, "Tool.app", "Tool.app/Contents/x"},
+    };
+    // clang-format on
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.what);
+        test::TreeFixture rowTree;
+        rowTree.Build(row.entries);
+        sessions::SessionDocument rowDoc =
+            test::TwoFolderDocument(rowTree.a(), rowTree.b(), sessions::kTaskBackup);
+        FailingCalls failing;
+        failing.failRename = [&](unsigned flags, const char* to) {
+            return flags == row.failing && std::string(to) == row.item;
+        };
+        const platform::ScopedFileSystem installed(failing);
+        engine::RunEngine runner(rowDoc, prefs, proxy, index, executor, tw);
+        runner.ExecuteSyncBackup();
+        EXPECT_EQ(runner.state().gGlobalError, 1);
+        EXPECT_EQ(test::ReadText(rowTree.path("B/") + row.oldContent), "old");
+        std::vector<std::string> names;
+        for (const auto& e : fs::directory_iterator(rowTree.b())) {
+            names.push_back(e.path().filename().string());
+        }
+        EXPECT_EQ(names, std::vector<std::string>{row.item});  // no temporary left
+        EXPECT_LT(::lgetxattr(rowTree.path(std::string("B/") + row.item).c_str(), kTemporaryXattr,
+                              nullptr, 0),
+                  0);
+        const std::string& log =
+            runner.state().logSessionArray.at(0).logTaskArray.at(0).gDetailedLogText;
+        EXPECT_NE(log.find(std::strerror(EIO)), std::string::npos) << log;
+    }
+}
+
+TEST_F(ExecutorReachTest, ACopyWithoutItsModeOwnerOrDatesIsAnError) {
+    const bool root = ::geteuid() == 0;
+    // clang-format off
+    const struct { const char* call; const char* mode; } rows[] = {
+        {"futimens", "0644"}, {"fchmod", "0644"}, {"fchown", "0644"},
+        // A read-only file gets its mode and dates once its mark is off.
+        {"futimens", "0444"}, {"fchmod", "0444"},
+    };
+    // clang-format on
+    for (const auto& row : rows) {
+        SCOPED_TRACE(std::string(row.call) + " " + row.mode);
+        if (std::string(row.call) == "fchown" && !root) continue;  // only root gives files away
+        test::TreeFixture rowTree;
+        rowTree.Build({"A/f.txt:data@5000", "A/ok.txt:fine too@5000", "B/"});
+        ::chmod(rowTree.path("A/f.txt").c_str(),
+                static_cast<mode_t>(std::stoi(row.mode, nullptr, 8)));
+        sessions::SessionDocument rowDoc =
+            test::TwoFolderDocument(rowTree.a(), rowTree.b(), sessions::kTaskBackup);
+        const std::string copy = fs::canonical(rowTree.b()).string() + "/";
+        TWUtilities user;  // a read-only file is the ordinary user's case
+        if (std::string(row.mode) == "0444") user.mEuidIsRoot = false;
+        FailingCalls failing;
+        failing.failOnOpen = [&](const std::string& call, int fd) {
+            // Only the copy of f.txt (4 bytes), named or not yet.
+            struct stat st {};
+            return call == row.call && PathOfFd(fd).rfind(copy, 0) == 0 && ::fstat(fd, &st) == 0 &&
+                   S_ISREG(st.st_mode) && st.st_size == 4;
+        };
+        const platform::ScopedFileSystem installed(failing);
+        RunExecutor userExecutor{proxy, user};
+        engine::RunEngine runner(rowDoc, prefs, proxy, index, userExecutor, user);
+        runner.ExecuteSyncBackup();
+        EXPECT_EQ(runner.state().gGlobalError, 1);
+        const run::TaskLog& task = runner.state().logSessionArray.at(0).logTaskArray.at(0);
+        EXPECT_EQ(task.copyCounters->gBFilesCopied, 1);  // ok.txt only
+        EXPECT_NE(task.gDetailedLogText.find("√ Can't copy the file\r\"" + rowTree.path("A/f.txt")),
+                  std::string::npos)
+            << task.gDetailedLogText;
+    }
+}
+
+class NoHooks : public run::CopyHooks {
+  public:
+    void PurgeBeforeScanAndCopyOneSession(std::int64_t) override {}
+    void PurgeBeforeCopyOneTask() override {}
+    void PurgeAfterCopyOneTask(run::TaskLog&) override {}
+    void PurgeAfterCopyOneSession(std::int64_t) override {}
+};
+
+TEST_F(ExecutorReachTest, LeftoverTemporariesAreRemovedBeforeTheCopyAndOnlyWhenMarked) {
+    if (!tree.HasUserXattrs()) GTEST_SKIP() << "no user xattrs here: temporaries carry no mark";
+    tree.Build({"B/QVTempFile:half@1000", "B/sub/QVTempFile 2/inner.txt:half@1000",
+                "A/QVTempFile 1:half@1000", "B/QVTempFile 3:a user's file@1000",
+                "outside/QVTempFile:theirs@1000", "A/new.txt:new@5000"});
+    for (const char* marked :
+         {"B/QVTempFile", "B/sub/QVTempFile 2", "A/QVTempFile 1", "outside/QVTempFile"}) {
+        ASSERT_EQ(::setxattr(tree.path(marked).c_str(), kTemporaryXattr, "1", 1, 0), 0) << marked;
+    }
+    fs::create_directory_symlink(tree.path("outside"), tree.path("B/swapped"));
+
+    run::RunState state;
+    state.mIsCopying = true;
+    state.gIsOnError = run::kOnErrorContinue;
+    state.logSessionArray.emplace_back().logTaskArray.emplace_back();
+    run::TaskRoot& root = state.taskRootList.emplace_back();
+    root.source = tree.a();
+    root.dest = tree.b();
+    // clang-format off
+    root.leftovers = {{true, "QVTempFile"}, {true, "sub/QVTempFile 2"}, {false, "QVTempFile 1"},
+                      {true, "QVTempFile 3"}, {true, "swapped/QVTempFile"}, {true, "gone/QVTempFile"}};
+    // clang-format on
+    run::PlanItem copy;
+    copy.name = "new.txt";
+    copy.copyMode = run::kModeCopyAtoB;
+    root.subItems.push_back(std::move(copy));
+    ErrorPath errors(state, proxy);
+    NoHooks hooks;
+    Executor(errors, tw).MainCopy(state, hooks);
+
+    EXPECT_EQ(Entries("A"), (std::vector<std::string>{"new.txt"}));
+    EXPECT_EQ(Entries("B"),
+              (std::vector<std::string>{"QVTempFile 3", "new.txt", "sub", "swapped"}));
+    EXPECT_EQ(Entries("B/sub"), std::vector<std::string>{});
+    EXPECT_EQ(Read("B/QVTempFile 3"), "a user's file");
+    EXPECT_EQ(Read("outside/QVTempFile"), "theirs");  // reached through a link: left alone
+    EXPECT_EQ(Read("B/new.txt"), "new");
+    EXPECT_EQ(state.gTotError, 1) << state.gDetailedLogText;
+    // Removing them is no action of the user's: the log tells only the copy and the failure.
+    EXPECT_EQ(state.gDetailedLogText.find("Deleted"), std::string::npos) << state.gDetailedLogText;
+    EXPECT_NE(state.gDetailedLogText.find("√ Can't delete the item \"" +
+                                          tree.path("B/swapped/QVTempFile") + "\""),
+              std::string::npos)
+        << state.gDetailedLogText;
+}
+
+}  // namespace
+}  // namespace qv::fileops
