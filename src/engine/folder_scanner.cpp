@@ -362,10 +362,12 @@ bool FolderScanner::ScanFolder(Folder& f) {
         a.exists = p.a != nullptr;
         a.name = name;
         a.path = platform::JoinPath(f.aPath, name);
+        a.dirFd = f.aDir.fd();
         if (a.exists) a.attrs = p.a->attributes;
         b.exists = p.b != nullptr;
         b.name = p.b ? p.b->name : name;  // as spelled in B
         b.path = platform::JoinPath(f.bPath, b.name);
+        b.dirFd = f.bDir.fd();
         if (b.exists) b.attrs = p.b->attributes;
 
         auto ignore = [&] {
@@ -519,10 +521,8 @@ bool FolderScanner::ScanFolder(Folder& f) {
             const ListedItem& b = *pairs[item.pair].b;
             const bool isDir = a.attributes.isDirectory();
             if (isDir && !item.kindKnown) {
-                const bool package =
-                    tw_.IsFilePackage(platform::JoinPath(f.aPath, a.name), a.attributes);
-                if (package !=
-                    tw_.IsFilePackage(platform::JoinPath(f.bPath, b.name), b.attributes)) {
+                const bool package = tw_.IsFilePackage(f.aDir.fd(), a.name, a.attributes);
+                if (package != tw_.IsFilePackage(f.bDir.fd(), b.name, b.attributes)) {
                     settledKey.reset();
                     break;
                 }
@@ -581,6 +581,7 @@ bool FolderScanner::Classify(Side& side, bool otherExists) {
         if (!validator_.TryResolveSymLinkFile(side.path, side.attrs, side.isLink)) return false;
     }
     side.resolved = side.path != original;
+    if (side.resolved) side.dirFd = -1;
     if (side.attrs.type == platform::ItemType::Other ||
         side.attrs.type == platform::ItemType::Missing) {
         return false;
@@ -590,9 +591,9 @@ bool FolderScanner::Classify(Side& side, bool otherExists) {
         const bool appBundle =
             name.size() > 4 && EqualIgnoringCase(name.substr(name.size() - 4), ".app");
         if (otherExists && flags.gIsTreatPackagesAsFolders) {
-            side.isFolder = !(appBundle && tw_.IsFilePackage(side.path, side.attrs));
+            side.isFolder = !(appBundle && IsPackage(side));
         } else {
-            side.isFolder = !tw_.IsFilePackage(side.path, side.attrs);
+            side.isFolder = !IsPackage(side);
         }
     }
     if (state_.flags.gIsExcludeOn) {
@@ -600,7 +601,10 @@ bool FolderScanner::Classify(Side& side, bool otherExists) {
             if (EqualIgnoringCase(excluded, side.path)) return false;
         }
     }
-    if (!flags.gIsInvisibleOn && tw_.IsInvisible(side.path, false)) return false;
+    if (!flags.gIsInvisibleOn && (side.resolved ? tw_.IsInvisible(side.path, false)
+                                                : tw_.IsInvisible(side.dirFd, side.name, false))) {
+        return false;
+    }
     return true;
 }
 
@@ -614,7 +618,13 @@ void FolderScanner::CheckAttrChanged(const std::string& src, const std::string& 
 }
 
 std::optional<double> FolderScanner::BackupDate(const Side& side) const {
-    return tw_.GetDate(side.path, side.attrs, fileops::kBackupDate);
+    return side.resolved ? tw_.GetDate(side.path, side.attrs, fileops::kBackupDate)
+                         : tw_.GetDate(side.dirFd, side.name, side.attrs, fileops::kBackupDate);
+}
+
+bool FolderScanner::IsPackage(const Side& side) const {
+    return side.resolved ? tw_.IsFilePackage(side.path, side.attrs)
+                         : tw_.IsFilePackage(side.dirFd, side.name, side.attrs);
 }
 
 bool FolderScanner::WasInIndex(const std::string& path, int side) const {

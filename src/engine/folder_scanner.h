@@ -69,6 +69,7 @@ class FolderScanner : private PairFacts {
     bool Classify(Side& side, bool otherExists);
     // What the decisions ask of the disk, the index and the user.
     std::optional<double> BackupDate(const Side& side) const override;
+    bool IsPackage(const Side& side) const;
     bool WasInIndex(const std::string& path, int side) const override;
     bool Answer(const run::ConflictPolicy& policy, run::ConflictQuestion question,
                 bool* changeDirection) override;

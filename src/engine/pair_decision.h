@@ -23,6 +23,7 @@ struct PairSide {
     std::string name;  // as listed on this side
     std::string path;  // replaced by the target when an alias or link is resolved
     bool resolved = false;
+    int dirFd = -1;  // the open folder the item is listed in; -1 once resolved elsewhere
     platform::ItemAttributes attrs;
     bool isFolder = false;
     bool isLink = false;

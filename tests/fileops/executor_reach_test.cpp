@@ -362,5 +362,61 @@ TEST_F(ExecutorReachTest, LeftoverTemporariesAreRemovedBeforeTheCopyAndOnlyWhenM
         << state.gDetailedLogText;
 }
 
+// A chain of folders longer than a path may be is walked and copied through folder handles:
+// no path of it is ever opened whole.
+TEST_F(ExecutorReachTest, AChainOfFoldersLongerThanAPathIsCopied) {
+    const std::string name(200, 'd');
+    std::string relative;
+    int dir = ::open(tree.a().c_str(), O_RDONLY | O_DIRECTORY);
+    ASSERT_GE(dir, 0);
+    for (int level = 0; level < 25; ++level) {  // 25 * 201 bytes: beyond 4096
+        ASSERT_EQ(::mkdirat(dir, name.c_str(), 0755), 0);
+        const int next = ::openat(dir, name.c_str(), O_RDONLY | O_DIRECTORY);
+        ::close(dir);
+        ASSERT_GE(next, 0);
+        dir = next;
+    }
+    const int file = ::openat(dir, "deep.txt", O_WRONLY | O_CREAT, 0644);
+    ASSERT_GE(file, 0);
+    ASSERT_EQ(::write(file, "deep", 4), 4);
+    ::close(file);
+    ::close(dir);
+    const run::RunState& s = Run();
+    EXPECT_EQ(s.gGlobalError, 0) << Log();
+    dir = ::open(tree.b().c_str(), O_RDONLY | O_DIRECTORY);
+    for (int level = 0; level < 25 && dir >= 0; ++level) {
+        const int next = ::openat(dir, name.c_str(), O_RDONLY | O_DIRECTORY);
+        ::close(dir);
+        dir = next;
+    }
+    ASSERT_GE(dir, 0);
+    char text[8] = {};
+    const int copy = ::openat(dir, "deep.txt", O_RDONLY);
+    EXPECT_EQ(::read(copy, text, sizeof text), 4);
+    EXPECT_EQ(std::string(text), "deep");
+    ::close(copy);
+    ::close(dir);
+    // The fixture's removal walks by path: take the chain apart from the bottom first.
+    for (const std::string& top : {tree.a(), tree.b()}) {
+        std::error_code ec;
+        for (int depth = 25; depth > 0; --depth) {
+            int d = ::open(top.c_str(), O_RDONLY | O_DIRECTORY);
+            for (int level = 0; level + 1 < depth && d >= 0; ++level) {
+                const int next = ::openat(d, name.c_str(), O_RDONLY | O_DIRECTORY);
+                ::close(d);
+                d = next;
+            }
+            if (d < 0) break;
+            const int inner = ::openat(d, name.c_str(), O_RDONLY | O_DIRECTORY);
+            if (inner >= 0) {
+                ::unlinkat(inner, "deep.txt", 0);
+                ::close(inner);
+            }
+            ::unlinkat(d, name.c_str(), AT_REMOVEDIR);
+            ::close(d);
+        }
+    }
+}
+
 }  // namespace
 }  // namespace qv::fileops
