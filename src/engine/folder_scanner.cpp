@@ -457,6 +457,10 @@ bool FolderScanner::ScanFolder(Folder& f) {
         const bool skipPrivileges = s.flags.mSkipCheckPermissions || (copyEmpty && tw_.mEuidIsRoot);
         if (!skipPrivileges && !CheckPrivileges(a, b, mode)) {
             if (deletingParent && mode == parentMode) f.keptChildren = true;
+            // A deletion the index asked for and that is refused is asked for again next time.
+            if (ifSkip >= 0 && root_ != nullptr) {
+                root_->keepInIndex.push_back(mode == run::kModeDeleteInA ? b.path : a.path);
+            }
             continue;
         }
 
@@ -467,6 +471,16 @@ bool FolderScanner::ScanFolder(Folder& f) {
         if (b.resolved) item.destPath = std::make_unique<std::string>(b.path);
         item.copyMode = mode;
         item.ifSkipAddToExactIndex = ifSkip;
+        {
+            const bool onB = mode == run::kModeReplaceBwithA || mode == run::kModeDeleteInB;
+            const bool onA = mode == run::kModeReplaceAwithB || mode == run::kModeDeleteInA;
+            const Side& target = onB ? b : a;
+            if ((onA || onB) && target.exists && !target.resolved) {
+                item.seen = {static_cast<std::uint64_t>(target.attrs.ino), target.attrs.size,
+                             target.attrs.mtime.sec, target.attrs.mtime.nsec,
+                             static_cast<std::uint8_t>(target.attrs.type)};
+            }
+        }
         if (isFolderItem) {
             item.isFolder = true;
             bool walked = true;

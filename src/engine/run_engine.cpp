@@ -295,15 +295,16 @@ bool RunEngine::ScanOneTask(std::int64_t sessionIndex, std::int64_t taskIndex) {
                 // Nothing of the task is done; its index stays as it was.
                 taskWalked = false;
                 result = false;
-            } else if (!root.subItems.empty() || !root.leftovers.empty()) {
+            } else if (!root.subItems.empty() || !root.leftovers.empty() ||
+                       !root.keepInIndex.empty()) {
                 if (root.copyMode == run::kModeDescend) {
                     ++state_.categories.gFoldersToDescend;
                 } else if (auto* counter = state_.categories.ForMode(root.copyMode)) {
                     ++*counter;
                     ++state_.gItemsToDo;
                 }
+                state_.exactIndexAdditionLists.push_back(std::move(root.keepInIndex));
                 state_.taskRootList.push_back(std::move(root));
-                state_.exactIndexAdditionLists.emplace_back();
             }
         }
     }

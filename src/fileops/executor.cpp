@@ -335,6 +335,7 @@ void Executor::MainCopy(run::RunState& state, run::CopyHooks& hooks) {
                         continue;
                     }
                     RemoveLeftovers(root, a, b);
+                    currentRoot_ = r;
                     sourceChain_ = {a.folder};
                     destChain_ = {b.folder};
                     RestoreTable rootTable;
@@ -447,7 +448,8 @@ bool Executor::CopyItems(std::vector<PlanItem>& items, const Side& a, const Side
                 ok = CopyItems(item.subItems, childA, childB, true);
                 sourceChain_.pop_back();
                 destChain_.pop_back();
-                if (ok) ok = CopySource(source, dest, m, deleteParent);
+                if (ok) ok = CopySource(source, dest, m, deleteParent, item.seen);
+                if (!ok) KeepDeletionInIndex(item, source, dest);
                 descend = false;
                 if (s.flags.gIsMoveToTrash && !deleteParent) {
                     if (ok) {
@@ -466,7 +468,8 @@ bool Executor::CopyItems(std::vector<PlanItem>& items, const Side& a, const Side
                 }
             } else {
                 s.progress.SetItem(m, source.path, dest.path);
-                ok = CopySource(source, dest, m, deleteParent);
+                ok = CopySource(source, dest, m, deleteParent, item.seen);
+                if (!ok && deleting) KeepDeletionInIndex(item, source, dest);
             }
             if (!ok) {
                 result = false;
@@ -515,7 +518,35 @@ bool Executor::CopyItems(std::vector<PlanItem>& items, const Side& a, const Side
     return result;
 }
 
-bool Executor::CopySource(const Place& source, const Place& dest, int m, bool deleteParent) {
+bool Executor::ChangedSinceScan(const run::SeenItem& seen, const Place& item, bool deleting) {
+    if (seen.ino == 0 || !item.reachable()) return false;
+    const platform::StatResult now = StatAt(item.fd(), *item.name);
+    if (now.error == ENOENT && deleting) return false;  // already gone: nothing to lose
+    const ItemAttributes& a = now.attributes;
+    // A folder's own date moves as its content is copied or deleted: its identity is enough.
+    const bool folder = a.isDirectory();
+    const bool same =
+        now.ok() && static_cast<std::uint8_t>(a.type) == seen.type && a.ino == seen.ino &&
+        (folder ||
+         (a.size == seen.size && a.mtime.sec == seen.mtimeSec && a.mtime.nsec == seen.mtimeNsec));
+    if (same) return false;
+    Report(GLS(deleting ? "Can't delete the item" : "Can't replace the item") + " " +
+           Quoted(item.path) + "\r" + GLS("It changed since the scan: the next run will decide."));
+    return true;
+}
+
+void Executor::KeepDeletionInIndex(const PlanItem& item, const Place& source, const Place& dest) {
+    // A deletion taken from the ExactSync index that did not happen: the other side's path stays
+    // in the index, so that the next run proposes it again instead of copying the item back.
+    if (item.ifSkipAddToExactIndex < 0 || currentRoot_ >= state_->exactIndexAdditionLists.size()) {
+        return;
+    }
+    const std::string& gone = item.copyMode == run::kModeDeleteInA ? dest.path : source.path;
+    state_->exactIndexAdditionLists[currentRoot_].push_back(gone);
+}
+
+bool Executor::CopySource(const Place& source, const Place& dest, int m, bool deleteParent,
+                          const run::SeenItem& seen) {
     std::string err;
     const bool aToB = m == run::kModeCopyAtoB || m == run::kModeReplaceBwithA ||
                       m == run::kModeDeleteInA || m == run::kModeAttrAtoB;
@@ -540,6 +571,7 @@ bool Executor::CopySource(const Place& source, const Place& dest, int m, bool de
         Report(GLS("Can't find the source item") + " " + Quoted(from.path));
         return false;
     }
+    if (isDelete && ChangedSinceScan(seen, from, true)) return false;
     const bool isSymLink = fromAttrs.isSymbolicLink();
     const bool isPackage = !isSymLink && tw_.IsFilePackage(from.fd(), *from.name, fromAttrs);
     const bool isFolder = !isSymLink && fromAttrs.isDirectory() && !isPackage;
@@ -554,6 +586,13 @@ bool Executor::CopySource(const Place& source, const Place& dest, int m, bool de
                                                               : "Can't copy the file"));
             }
             const bool toExists = StatAt(to.fd(), *to.name).error != ENOENT;
+            if (!create && ChangedSinceScan(seen, to, false)) return false;
+            if (create && toExists && !isFolder) {
+                // Something took the name since the scan found it free: it is nobody's to lose.
+                Report(GLS("Can't copy the file") + " " + Quoted(from.path) + "\r" +
+                       GLS("It changed since the scan: the next run will decide."));
+                return false;
+            }
             if (isFolder && create) return CreateFolder(to, aToB, toExists);
             if (isFolder) return ReplaceDestFile(to, from, fromAttrs, aToB, false, false, err);
             return toExists ? ReplaceDestFile(to, from, fromAttrs, aToB, isSymLink, isPackage, err)

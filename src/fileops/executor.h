@@ -90,10 +90,15 @@ class Executor : public run::CopyExecutor {
     };
 
     void RemoveLeftovers(const run::TaskRoot& root, const Side& a, const Side& b);
+    // Whether the item an action replaces or deletes differs from what the scan saw (the
+    // change is reported as that item's error).
+    bool ChangedSinceScan(const run::SeenItem& seen, const Place& item, bool deleting);
+    void KeepDeletionInIndex(const run::PlanItem& item, const Place& source, const Place& dest);
     bool CopyItems(std::vector<run::PlanItem>& items, const Side& a, const Side& b,
                    bool deleteParent);
     Side Child(const Place& place) const;
-    bool CopySource(const Place& source, const Place& dest, int copyMode, bool deleteParent);
+    bool CopySource(const Place& source, const Place& dest, int copyMode, bool deleteParent,
+                    const run::SeenItem& seen);
     // Reports an action that cannot be done because the folder of `item` cannot be reached;
     // true (nothing to report) when that folder was deleted by this run.
     bool Unreachable(const Place& item, const std::string& action);
@@ -154,6 +159,7 @@ class Executor : public run::CopyExecutor {
     const TWUtilities& tw_;
     Metadata metadata_;
     run::RunState* state_ = nullptr;
+    std::size_t currentRoot_ = 0;      // the task root being copied, in the run's list
     RestoreTable* current_ = nullptr;  // receives what unlock chains relax
     FolderChain sourceChain_, destChain_;
     // The last destination folder found existing and writable: the files of one folder are

@@ -28,6 +28,16 @@ enum CopyMode : int {
 
 const char* CopyModeName(int copyMode);
 
+// What the scan saw of the item an action replaces or deletes, looked at again right before the
+// action: an item changed since (edited, replaced, made anew) is left for the next run.
+struct SeenItem {
+    std::uint64_t ino = 0;  // 0: nothing was recorded
+    std::uint64_t size = 0;
+    std::int64_t mtimeSec = 0;
+    std::int32_t mtimeNsec = 0;
+    std::uint8_t type = 0;  // the scan's item type
+};
+
 struct PlanItem {
     std::string name;      // the item's name in A (and in B, unless destName is set)
     std::string destName;  // the name as spelled in B, when it differs from name
@@ -36,6 +46,7 @@ struct PlanItem {
     int copyMode = kModeNone;
     std::int8_t ifSkipAddToExactIndex = -1;  // -1: absent; else 0 or 1
     bool isFolder = false;                   // a folder item: subItems is meaningful
+    SeenItem seen;                           // for a replacement or a deletion, the item it acts on
     std::vector<PlanItem> subItems;
 
     std::string source(const std::string& parentSource) const;
@@ -61,6 +72,9 @@ struct TaskRoot {
     bool gIsSyncOn = false;
     std::vector<PlanItem> subItems;
     std::vector<LeftoverTemporary> leftovers;
+    // Paths the ExactSync index keeps although gone from their side: deletions it asked for
+    // that the scan refused.
+    std::vector<std::string> keepInIndex;
 };
 
 }  // namespace qv::run

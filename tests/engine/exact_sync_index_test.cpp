@@ -720,5 +720,38 @@ TEST_F(ExactSyncTest, EmptyingASideBecauseTheOtherIsEmptyIsAskedFirst) {
     EXPECT_EQ(proxy.deletionQuestions().size(), asked);
 }
 
+// A file the user edits while the run copies others is never replaced with the older version
+// nor deleted: the run reports it, and a deletion it did not carry out stays in the index, to
+// be proposed again.
+TEST_F(ExactSyncTest, EditsMadeAfterTheScanAreLeftForTheNextRun) {
+    tree.Build({"A/y_old.txt:y@1000", "A/z_notes.txt:z@1000", "A/new.txt:n@1000"});
+    Run();
+    std::filesystem::remove(tree.path("A/y_old.txt"));
+    test::WriteText(tree.path("A/z_notes.txt"), "A's newer notes");
+    SetModified("A/z_notes.txt", 5000);
+    std::filesystem::remove(tree.path("B/new.txt"));
+    tree.Build({"A/later.txt:l@1000"});
+    proxy.onHook = [&](test::Hook hook) {
+        if (hook != test::Hook::PurgeBeforeMainCopy) return;
+        test::WriteText(tree.path("B/z_notes.txt"), "edited in B during the run");
+        test::WriteText(tree.path("B/y_old.txt"), "edited in B during the run");
+        test::WriteText(tree.path("B/later.txt"), "made in B during the run");
+    };
+    const run::RunState& s = Run();
+    proxy.onHook = nullptr;
+    EXPECT_EQ(test::ReadText(tree.path("B/z_notes.txt")), "edited in B during the run");
+    EXPECT_EQ(test::ReadText(tree.path("B/y_old.txt")), "edited in B during the run");
+    EXPECT_EQ(test::ReadText(tree.path("B/later.txt")), "made in B during the run");
+    EXPECT_FALSE(Exists("A/new.txt"));  // the rest of the plan was carried out
+    EXPECT_EQ(s.gGlobalError, 3);
+    const std::string& log = s.logSessionArray[0].logTaskArray[0].gDetailedLogText;
+    EXPECT_NE(log.find("It changed since the scan: the next run will decide."), std::string::npos)
+        << log;
+    EXPECT_TRUE(ReadIndex(kExactSyncPairIndexName)
+                    .dictAt("treeSource")
+                    ->dictAt("A")
+                    ->contains("y_old.txt"));
+}
+
 }  // namespace
 }  // namespace qv::engine
