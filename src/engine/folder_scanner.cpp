@@ -1,5 +1,6 @@
 #include "engine/folder_scanner.h"
 
+#include <dirent.h>
 #include <sys/vfs.h>
 
 #include <algorithm>
@@ -634,6 +635,23 @@ void FolderScanner::CheckAttrChanged(const std::string& src, const std::string& 
 std::optional<double> FolderScanner::BackupDate(const Side& side) const {
     return side.resolved ? tw_.GetDate(side.path, side.attrs, fileops::kBackupDate)
                          : tw_.GetDate(side.dirFd, side.name, side.attrs, fileops::kBackupDate);
+}
+
+std::int64_t FolderScanner::ItemsInFolder(const Side& folder) const {
+    const auto count = [](const auto& self, const platform::FolderHandle& dir) -> std::int64_t {
+        std::vector<platform::FolderEntry> entries;
+        if (!dir.valid() || platform::sys().readfolder(dir.fd(), entries) != 0) return 0;
+        std::int64_t n = 0;
+        for (const platform::FolderEntry& e : entries) {
+            ++n;
+            if (e.type == DT_DIR) n += self(self, dir.OpenChild(e.name));
+        }
+        return n;
+    };
+    const platform::FolderHandle dir =
+        folder.resolved ? platform::FolderHandle::OpenTop(folder.path)
+                        : platform::FolderHandle::OpenAt(folder.dirFd, folder.name, folder.path);
+    return count(count, dir);
 }
 
 bool FolderScanner::IsPackage(const Side& side) const {

@@ -104,8 +104,10 @@ int PairDecision::BothExist(const PairSide& a, const PairSide& b, bool isDsStore
     if (a.isFolder != b.isFolder && fileReplacesFolder && !Skipped(s.conflicts.fileFolder)) {
         const int code = a.isFolder ? 52 : 51;
         bool swap = false;
-        if (facts_.Answer(s.conflicts.fileFolder, Question(a.path, b.path, mB, mode, code),
-                          &swap)) {
+        run::ConflictQuestion question = Question(a.path, b.path, mB, mode, code);
+        if (s.conflicts.fileFolder.ask)
+            question.folderItems = facts_.ItemsInFolder(a.isFolder ? a : b);
+        if (facts_.Answer(s.conflicts.fileFolder, question, &swap)) {
             if (swap) mode = Swapped(mode);
         } else {
             mode = dropped();

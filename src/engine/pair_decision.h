@@ -41,6 +41,9 @@ class PairFacts {
     virtual std::optional<double> BackupDate(const PairSide& side) const = 0;
     // The path was in that side's tree of the ExactSync index of the last run.
     virtual bool WasInIndex(const std::string& path, int side) const = 0;
+    // The items a folder of the pair holds, all levels down (for the question that would
+    // replace it by a file).
+    virtual std::int64_t ItemsInFolder(const PairSide& folder) const = 0;
     // The answer to a conflict: the user's when the policy asks, else the policy's own.
     virtual bool Answer(const run::ConflictPolicy& policy, run::ConflictQuestion question,
                         bool* changeDirection) = 0;

@@ -1091,6 +1091,55 @@ bool Executor::CheckFreeSpaceFor(const Place& item, const FolderHandle& folder, 
     return false;
 }
 
+namespace {
+
+// Every item below the folder name of dirFd, deepest first, with whether it is a folder.
+void CollectTree(const FolderHandle& parent, const std::string& name, const std::string& path,
+                 std::vector<std::pair<std::string, bool>>& items) {
+    const FolderHandle folder = parent.OpenChild(name);
+    std::vector<platform::FolderEntry> entries;
+    if (folder.valid() && sys().readfolder(folder.fd(), entries) == 0) {
+        for (const platform::FolderEntry& e : entries) {
+            const platform::StatResult st = StatAt(folder.fd(), e.name);
+            if (st.attributes.isDirectory()) {
+                CollectTree(folder, e.name, platform::JoinPath(path, e.name), items);
+            } else if (st.ok()) {
+                items.emplace_back(platform::JoinPath(path, e.name), false);
+            }
+        }
+    }
+    items.emplace_back(path, true);
+}
+
+}  // namespace
+
+bool Executor::RemoveReplacedFolder(const Place& to, bool aToB, std::string& err) {
+    run::RunState& s = *state_;
+    const bool trash = s.flags.gIsMoveToTrash;
+    std::vector<std::pair<std::string, bool>> items;
+    CollectTree(*to.folder, *to.name, to.path, items);
+    std::string why;
+    const bool removed = trash ? MoveToTrash(*to.folder, *to.name, &why)
+                               : RemoveItemAt(to.fd(), *to.name, metadata_);
+    if (!removed) {
+        err = "\r" + GLS(trash ? "Can't trash the folder" : "Can't delete the folder") + " " +
+              Quoted(to.path) + (why.empty() ? "" : ": " + why);
+        return false;
+    }
+    for (const auto& [path, isFolder] : items) {
+        std::int64_t& counter = isFolder
+                                    ? (aToB ? s.copy.gBFoldersDeleted : s.copy.gAFoldersDeleted)
+                                    : (aToB ? s.copy.gBFilesDeleted : s.copy.gAFilesDeleted);
+        ++counter;
+        const std::string& phrase = isFolder
+                                        ? (trash ? phrases_.trashedFolder : phrases_.deletedFolder)
+                                        : (trash ? phrases_.trashedFile : phrases_.deletedFile);
+        LogAction(phrase + " " + Quoted(path));
+        s.gItemsDeleted.push_back(path);
+    }
+    return true;
+}
+
 bool Executor::ReplaceDestFile(const Place& to, const Place& from, const ItemAttributes& fromAttrs,
                                bool aToB, bool isSymLink, bool isPackage, std::string& err) {
     run::RunState& s = *state_;
@@ -1115,7 +1164,18 @@ bool Executor::ReplaceDestFile(const Place& to, const Place& from, const ItemAtt
     // The item replaced stands in the folder, so no temporary takes its name; nor the name
     // the copy is to have, when that differs.
     if (ok) ok = CopyToTemporary(from, fromAttrs, folder, target, err, temp);
-    if (ok && target != *to.name && StatAt(folder.fd(), *to.name).ok()) {
+    const platform::StatResult old = StatAt(folder.fd(), *to.name);
+    if (ok && old.attributes.isDirectory() && (temp.isFile || temp.isLink)) {
+        // A file or link in place of a folder: the folder and what it holds go the way every
+        // deletion goes (to the trash when the session says so), each item counted and logged;
+        // nothing of it may vanish as a mere side effect of the replacement.
+        ok = RemoveReplacedFolder(to, aToB, err);
+        if (ok) {
+            ok = PutNew(folder, temp, target, err);
+        } else {
+            DiscardTemporary(folder, temp);
+        }
+    } else if (ok && target != *to.name && old.ok()) {
         // Names that differ only in case: the old one goes when the new one is in place.
         ok = PutInPlace(folder, temp, *to.name, err);
         if (ok &&

@@ -93,6 +93,8 @@ class Executor : public run::CopyExecutor {
     // Whether the item an action replaces or deletes differs from what the scan saw (the
     // change is reported as that item's error).
     bool ChangedSinceScan(const run::SeenItem& seen, const Place& item, bool deleting);
+    // Trashes or deletes the folder a file or link replaces, counting and logging every item.
+    bool RemoveReplacedFolder(const Place& to, bool aToB, std::string& err);
     void KeepDeletionInIndex(const run::PlanItem& item, const Place& source, const Place& dest);
     bool CopyItems(std::vector<run::PlanItem>& items, const Side& a, const Side& b,
                    bool deleteParent);

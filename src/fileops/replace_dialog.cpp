@@ -206,6 +206,10 @@ ReplaceDialogModel BuildReplaceDialog(const run::ConflictQuestion& q,
                      ? GLS("The source file and the destination folder have the same name.\r")
                      : GLS("The source folder and the destination file have the same name.\r")) +
                 GLS("The file has the most recent date and it's going to replace the folder.\r") +
+                (q.folderItems >= 0
+                     ? platform::FormatText(GLS("The folder holds %ld items, which go with it.\r"),
+                                            {std::to_string(q.folderItems)})
+                     : std::string()) +
                 GLS("Are you sure you want to replace the folder by the file?");
             m.directionIcon = q.conflict == 51 ? "icnReplaceViolet" : "icnReplaceOrange";
             m.directionEnabled = true;

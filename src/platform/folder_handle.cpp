@@ -36,6 +36,15 @@ FolderHandle FolderHandle::OpenTop(const std::string& path, int* error) {
     return h;
 }
 
+FolderHandle FolderHandle::OpenAt(int dirFd, const std::string& name, const std::string& path,
+                                  int* error) {
+    FolderHandle parent;
+    parent.fd_ = std::make_shared<UniqueFd>(sys().openat(dirFd, ".", kFolderFlags, 0));
+    if (!parent.valid()) return Failed(error, errno);
+    parent.path_ = ParentFolder(path);
+    return parent.OpenChild(name, error);
+}
+
 FolderHandle FolderHandle::OpenChild(const std::string& name, int* error) const {
     if (!valid()) return Failed(error, EBADF);
     if (name.empty() || name == "." || name == ".." || name.find('/') != std::string::npos) {

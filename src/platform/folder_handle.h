@@ -26,6 +26,10 @@ class FolderHandle {
     // A top folder, by the path the user chose (links on the way to it are followed: they are
     // the user's own choice). Invalid, with *error set to an errno, when it cannot be opened.
     static FolderHandle OpenTop(const std::string& path, int* error = nullptr);
+    // The folder name inside the open folder dirFd (path: the item's, for people), never through
+    // a link.
+    static FolderHandle OpenAt(int dirFd, const std::string& name, const std::string& path,
+                               int* error = nullptr);
     // The folder name inside this one, never through a link. Invalid with *error otherwise
     // (ELOOP or ENOTDIR for a link or a file at that name).
     FolderHandle OpenChild(const std::string& name, int* error = nullptr) const;

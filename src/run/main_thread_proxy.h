@@ -20,6 +20,7 @@ struct ConflictQuestion {
     int conflict = 0;            // 11, 12, 21, 22, 31, 41, 42, 51 or 52
     bool isSync = false;
     bool canChangeDirection = false;
+    std::int64_t folderItems = -1;  // codes 51 and 52: the items the folder holds, all levels
 };
 
 enum class ConflictAnswer { Proceed, Skip, Stop };

@@ -24,6 +24,7 @@ struct Facts : PairFacts {
         const auto it = backupDates.find(side.path);
         return it == backupDates.end() ? std::nullopt : std::optional<double>(it->second);
     }
+    std::int64_t ItemsInFolder(const PairSide&) const override { return 0; }
     bool WasInIndex(const std::string& path, int side) const override {
         const std::string key = (side == kSideA ? "A:" : "B:") + path;
         return std::find(inIndex.begin(), inIndex.end(), key) != inIndex.end();

@@ -17,6 +17,7 @@
 
 #include "engine/run_engine.h"
 #include "fileops/executor.h"
+#include "fileops/replace_dialog.h"
 #include "platform/file_system.h"
 #include "sessions/settings_options.h"
 #include "support/fake_proxy.h"
@@ -415,6 +416,33 @@ TEST_F(ExecutorReachTest, AChainOfFoldersLongerThanAPathIsCopied) {
             ::unlinkat(d, name.c_str(), AT_REMOVEDIR);
             ::close(d);
         }
+    }
+}
+
+// A folder that a newer file of the same name replaces goes the way of a deletion: each of its
+// items counted and logged, nothing gone unsaid.
+TEST_F(ExecutorReachTest, AFolderReplacedByAFileIsDeletedItemByItemInTheCounts) {
+    test::SetOption(doc, 0, "settingsDict", "settTask", sessions::kTaskSynchronize);
+    tree.Build({"A/report/one@1000", "A/report/two@1000", "A/report/sub/three@1000",
+                "A/report/@1000", "B/report:the newer file@5000"});
+    test::SetOption(doc, 0, "conflictsDict", "conflictFileFolderAsk", 1);
+    proxy.replies.push_back(test::Proceed());
+    const run::RunState& s = Run();
+    // The question says what goes with the folder.
+    ASSERT_EQ(proxy.questions().size(), 1u);
+    EXPECT_EQ(proxy.questions()[0].conflict, 52);
+    EXPECT_EQ(proxy.questions()[0].folderItems, 4);
+    EXPECT_NE(BuildReplaceDialog(proxy.questions()[0])
+                  .explanation.find("The folder holds 4 items, which go with it."),
+              std::string::npos);
+    EXPECT_EQ(Read("A/report"), "the newer file");
+    const run::CopyCounters& c = *s.logSessionArray.at(0).logTaskArray.at(0).copyCounters;
+    EXPECT_EQ(c.gAFilesDeleted, 3);
+    EXPECT_EQ(c.gAFoldersDeleted, 2);
+    for (const char* item : {"report/one", "report/sub/three", "report/sub"}) {
+        EXPECT_NE(Log().find("\"" + tree.path(std::string("A/") + item) + "\""), std::string::npos)
+            << item << "\n"
+            << Log();
     }
 }
 
