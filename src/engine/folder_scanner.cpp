@@ -522,7 +522,17 @@ bool FolderScanner::ScanFolder(Folder& f) {
                 Uncount(item.subItems);
                 continue;
             }
-            if (item.copyMode == run::kModeDescend && item.subItems.empty()) continue;
+            if (a.isFolder && b.isFolder) {
+                if (IsFilling(b)) {
+                    item.fillingSide = 1;
+                } else if (IsFilling(a)) {
+                    item.fillingSide = 0;
+                }
+            }
+            if (item.copyMode == run::kModeDescend && item.subItems.empty() &&
+                item.fillingSide < 0) {
+                continue;
+            }
         }
         Count(item);
         f.subItems.push_back(std::move(item));
@@ -652,6 +662,16 @@ std::int64_t FolderScanner::ItemsInFolder(const Side& folder) const {
         folder.resolved ? platform::FolderHandle::OpenTop(folder.path)
                         : platform::FolderHandle::OpenAt(folder.dirFd, folder.name, folder.path);
     return count(count, dir);
+}
+
+bool FolderScanner::IsFilling(const Side& side) const {
+    // Only a folder still in the private mode of one being filled is asked for its mark.
+    if (!side.exists || side.resolved || (side.attrs.mode & 07777) != fileops::kFillingMode) {
+        return false;
+    }
+    char mark = 0;
+    return platform::sys().getxattrat(side.dirFd, side.name.c_str(), fileops::kFillingXattr, &mark,
+                                      1) >= 0;
 }
 
 bool FolderScanner::IsPackage(const Side& side) const {

@@ -70,6 +70,8 @@ class FolderScanner : private PairFacts {
     // What the decisions ask of the disk, the index and the user.
     std::optional<double> BackupDate(const Side& side) const override;
     bool IsPackage(const Side& side) const;
+    // A folder an interrupted copy left half-made (its filling mark).
+    bool IsFilling(const Side& side) const;
     std::int64_t ItemsInFolder(const Side& folder) const override;
     bool WasInIndex(const std::string& path, int side) const override;
     bool Answer(const run::ConflictPolicy& policy, run::ConflictQuestion question,

@@ -500,10 +500,22 @@ bool Executor::CopyItems(std::vector<PlanItem>& items, const Side& a, const Side
         const bool isSync = s.flags.gIsSyncOn;
         const std::int64_t start = s.gStartSyncDateTimeUTC;
         const ItemAt src = source.at(), dst = dest.at();
+        if (item.fillingSide >= 0) {
+            // A folder an interrupted copy left half-made takes the other side's attributes,
+            // whatever the dates say.
+            const bool intoB = item.fillingSide == 1;
+            metadata_.CopyFolderAttributes(intoB ? src : dst, intoB ? dst : src,
+                                           intoB ? srcDate : dstDate, isSync, start);
+            const Place& filled = intoB ? dest : source;
+            sys().removexattrat(filled.fd(), filled.name->c_str(), kFillingXattr);
+            continue;
+        }
         if (m == run::kModeCopyBtoA) {
             metadata_.CopyFolderAttributes(dst, src, dstDate, isSync, start);
+            sys().removexattrat(source.fd(), source.name->c_str(), kFillingXattr);
         } else if (m == run::kModeCopyAtoB) {
             metadata_.CopyFolderAttributes(src, dst, srcDate, isSync, start);
+            sys().removexattrat(dest.fd(), dest.name->c_str(), kFillingXattr);
         } else if (m == run::kModeDescend && srcDate && dstDate) {
             const double x = srcDate->seconds(), y = dstDate->seconds();
             if (!isSync) {
@@ -615,7 +627,7 @@ bool Executor::CreateFolder(const Place& folder, bool aToB, bool destExists) {
     if (destExists) return false;
     // Private while it fills; its final mode comes with its attributes once its content is done.
     bool chainUsed = false;
-    if (sys().mkdirat(folder.fd(), folder.name->c_str(), 0700) != 0) {
+    if (sys().mkdirat(folder.fd(), folder.name->c_str(), kFillingMode) != 0) {
         chainUsed = true;
         if (!metadata_.UnlockChain(folder.at(), Chain(aToB, true), kCheckCreateFolder,
                                    state_->flags.gIsUnlockOn, current_)) {
@@ -623,8 +635,11 @@ bool Executor::CreateFolder(const Place& folder, bool aToB, bool destExists) {
             return false;
         }
         // The chain created it open to all.
-        sys().chmodat(folder.fd(), folder.name->c_str(), 0700);
+        sys().chmodat(folder.fd(), folder.name->c_str(), kFillingMode);
     }
+    // Until its attributes are set, a later run must not take the private mode and the date of
+    // an interrupted copy for the folder's own.
+    sys().setxattrat(folder.fd(), folder.name->c_str(), kFillingXattr, "1", 1, 0);
     ++(aToB ? state_->copy.gBFoldersCreated : state_->copy.gAFoldersCreated);
     LogAction(phrases_.createdFolder + " " + Quoted(folder.path));
     if (chainUsed) RemoveItemOKFromRestore(current_, folder.path);

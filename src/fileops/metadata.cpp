@@ -502,7 +502,7 @@ OpenCopyAttrs Metadata::SetAttrsOnOpenCopy(int srcFd, const struct statx& stx, i
         // run's; the mark belongs to the temporary.
         if (name == kAccessAclXattr) hasAcl = true;
         if (name == kAccessAclXattr || name == kDefaultAclXattr || name == kBackupDateXattr ||
-            name == kTemporaryXattr) {
+            name == kTemporaryXattr || name == kFillingXattr) {
             continue;
         }
         if (name == kCreationDateXattr) hasCreationDate = true;
@@ -607,7 +607,8 @@ bool Metadata::CopyACLAttributes(const ItemAt& src, const ItemAt& dst) const {
     // Names the process may not write (security.* for a user, trusted.*) or the destination's
     // file system does not keep fail here and are left out, as are the ACLs copied above.
     for (const std::string& name : ListXattrs(src)) {
-        if (name == kAccessAclXattr || name == kDefaultAclXattr || name == kTemporaryXattr)
+        if (name == kAccessAclXattr || name == kDefaultAclXattr || name == kTemporaryXattr ||
+            name == kFillingXattr)
             continue;
         if (const auto value = ReadXattr(src, name.c_str())) {
             WriteXattr(dst, name.c_str(), *value);

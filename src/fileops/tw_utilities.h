@@ -41,6 +41,10 @@ inline constexpr const char* kCreationDateXattr = "user.quorvel.created";
 inline constexpr const char* kFinderInfoXattr = "user.quorvel.finderinfo";
 // Marks a copy still under its temporary name.
 inline constexpr const char* kTemporaryXattr = "user.quorvel.temporary";
+// Marks a folder a copy created and is still filling: private (mode 0700) and undated until its
+// content is done and it gets its source's attributes. Found by a later run, it takes them then.
+inline constexpr const char* kFillingXattr = "user.quorvel.filling";
+inline constexpr mode_t kFillingMode = 0700;
 inline constexpr std::uint16_t kFinderFlagInvisible = 0x4000;
 inline constexpr std::uint16_t kFinderFlagHasBundle = 0x2000;
 

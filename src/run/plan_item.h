@@ -47,6 +47,9 @@ struct PlanItem {
     std::int8_t ifSkipAddToExactIndex = -1;  // -1: absent; else 0 or 1
     bool isFolder = false;                   // a folder item: subItems is meaningful
     SeenItem seen;                           // for a replacement or a deletion, the item it acts on
+    // A folder an interrupted copy left half-made on side A (0) or B (1): it takes the other
+    // side's attributes once its content is done.
+    std::int8_t fillingSide = -1;
     std::vector<PlanItem> subItems;
 
     std::string source(const std::string& parentSource) const;

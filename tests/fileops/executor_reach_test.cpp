@@ -446,5 +446,29 @@ TEST_F(ExecutorReachTest, AFolderReplacedByAFileIsDeletedItemByItemInTheCounts) 
     }
 }
 
+// A folder a killed run left half-made (private, dated now, marked) never gives its mode or
+// date to its source: it takes the source's at the next run, and loses its mark.
+TEST_F(ExecutorReachTest, AFolderLeftHalfMadeTakesItsSourcesAttributes) {
+    test::SetOption(doc, 0, "settingsDict", "settTask", sessions::kTaskSynchronize);
+    tree.Build({"A/docs/one:1@1000", "A/docs/two:2@1000", "A/docs/@1000", "B/docs/one:1@1000"});
+    ASSERT_EQ(::chmod(tree.path("A/docs").c_str(), 0755), 0);
+    ASSERT_EQ(::chmod(tree.path("B/docs").c_str(), 0700), 0);
+    if (::setxattr(tree.path("B/docs").c_str(), kFillingXattr, "1", 1, 0) != 0) {
+        GTEST_SKIP() << "no user xattrs here";
+    }
+    const run::RunState& s = Run();
+    EXPECT_EQ(s.gGlobalError, 0) << Log();
+    struct stat a {
+    }, b{};
+    ASSERT_EQ(::stat(tree.path("A/docs").c_str(), &a), 0);
+    ASSERT_EQ(::stat(tree.path("B/docs").c_str(), &b), 0);
+    EXPECT_EQ(a.st_mode & 07777, 0755u);
+    EXPECT_EQ(b.st_mode & 07777, 0755u);
+    EXPECT_EQ(b.st_mtim.tv_sec, 1000);
+    EXPECT_EQ(Read("B/docs/two"), "2");
+    char mark;
+    EXPECT_LT(::getxattr(tree.path("B/docs").c_str(), kFillingXattr, &mark, 1), 0);
+}
+
 }  // namespace
 }  // namespace qv::fileops
