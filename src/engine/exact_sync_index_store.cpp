@@ -201,8 +201,8 @@ class IndexBuilder {
     std::optional<std::vector<std::string>> Build(plist::NameTree& treeSource,
                                                   plist::NameTree& treeDest) {
         Side a, b;
-        a.top = platform::FolderHandle::OpenTop(s_.gSourceFolder);
-        b.top = platform::FolderHandle::OpenTop(s_.gDestFolder);
+        a.top = platform::FolderHandle::OpenTaskTop(s_.gSourceFolder);
+        b.top = platform::FolderHandle::OpenTaskTop(s_.gDestFolder);
         if (!a.top.valid() || !b.top.valid()) {
             a.failed = a.top.valid() ? std::string() : s_.gSourceFolder;
             b.failed = b.top.valid() ? std::string() : s_.gDestFolder;

@@ -132,8 +132,12 @@ FolderScanner::ScanResult FolderScanner::ScanSingleFolder(run::TaskRoot& root) {
     root_ = &root;
     folderErrors_ = 0;
     Folder folder{root.source, root.dest, root.copyMode, root.subItems, true, {}, {}};
-    folder.aDir = platform::FolderHandle::OpenTop(root.source, &folder.aError);
-    folder.bDir = platform::FolderHandle::OpenTop(root.dest, &folder.bError);
+    folder.aDir = platform::FolderHandle::OpenTaskTop(root.source, &folder.aError);
+    folder.bDir = platform::FolderHandle::OpenTaskTop(root.dest, &folder.bError);
+    root.sourceDev = folder.aDir.dev();
+    root.sourceIno = folder.aDir.ino();
+    root.destDev = folder.bDir.dev();
+    root.destIno = folder.bDir.ino();
     folder.aExists = folder.aDir.valid();
     folder.bExists = folder.bDir.valid();
     tops_.clear();

@@ -325,13 +325,26 @@ void Executor::MainCopy(run::RunState& state, run::CopyHooks& hooks) {
                     // them.
                     Side a{.folder = {}, .path = root.source, .error = 0};
                     Side b{.folder = {}, .path = root.dest, .error = 0};
-                    a.folder = FolderHandle::OpenTop(root.source, &a.error);
-                    b.folder = FolderHandle::OpenTop(root.dest, &b.error);
+                    a.folder = FolderHandle::OpenTaskTop(root.source, &a.error);
+                    b.folder = FolderHandle::OpenTaskTop(root.dest, &b.error);
+                    // A top folder the scan did not read (swapped since, for a link or another
+                    // folder) is not acted on: its plan would land elsewhere.
+                    const auto isNot = [](const Side& side, std::uint64_t dev, std::uint64_t ino) {
+                        return side.folder.valid() && dev != 0 &&
+                               (side.folder.dev() != dev || side.folder.ino() != ino);
+                    };
+                    if (isNot(a, root.sourceDev, root.sourceIno)) a = {{}, root.source, ESTALE};
+                    if (isNot(b, root.destDev, root.destIno)) b = {{}, root.dest, ESTALE};
                     if (!a.folder.valid() || !b.folder.valid()) {
+                        // Nothing of it was brought into step: its index and dates stay.
+                        task.walked = false;
                         const Side& failed = a.folder.valid() ? b : a;
                         Report(GLS(&failed == &a ? "Cannot find the source folder:"
                                                  : "Cannot find the destination folder:") +
-                               "\r" + Quoted(failed.path) + "\r" + std::strerror(failed.error));
+                               "\r" + Quoted(failed.path) + "\r" +
+                               (failed.error == ESTALE
+                                    ? GLS("It is no longer the folder the scan read.")
+                                    : std::string(std::strerror(failed.error))));
                         continue;
                     }
                     RemoveLeftovers(root, a, b);

@@ -188,12 +188,16 @@ int Validator::CheckPrivilegesOnFiles(const std::string& src, const std::string&
     const std::string insufficient = GLS("Insufficient privileges");
     switch (copyMode) {
         case run::kModeDescend:
-            if (!tw_.IsIndeedReadableFileAtPath(src)) {
+            // With the attributes the walk read, nothing is looked up by path again (a path
+            // may be longer than the system takes).
+            if (!(srcAttributes ? tw_.IsIndeedReadableFileAtPath(src, *srcAttributes)
+                                : tw_.IsIndeedReadableFileAtPath(src))) {
                 errors_.SetErrMsg({GLS("Can't scan the source folder"), " ", Quoted(src), ".\r",
                                    insufficient, "."});
                 return kPrivilegesInsufficient;
             }
-            if (!tw_.IsIndeedReadableFileAtPath(dst)) {
+            if (!(dstAttributes ? tw_.IsIndeedReadableFileAtPath(dst, *dstAttributes)
+                                : tw_.IsIndeedReadableFileAtPath(dst))) {
                 errors_.SetErrMsg({GLS("Can't scan the destination folder"), " ", Quoted(dst),
                                    ".\r", insufficient, "."});
                 return kPrivilegesInsufficient;

@@ -23,8 +23,16 @@ FolderHandle Failed(int* error, int value) {
 }  // namespace
 
 FolderHandle FolderHandle::OpenTop(const std::string& path, int* error) {
+    return OpenPath(path, kFolderFlags, error);
+}
+
+FolderHandle FolderHandle::OpenTaskTop(const std::string& path, int* error) {
+    return OpenPath(path, kFolderFlags | O_NOFOLLOW, error);
+}
+
+FolderHandle FolderHandle::OpenPath(const std::string& path, int flags, int* error) {
     FolderHandle h;
-    const int fd = sys().openat(AT_FDCWD, path.c_str(), kFolderFlags, 0);
+    const int fd = sys().openat(AT_FDCWD, path.c_str(), flags, 0);
     if (fd < 0) return Failed(error, errno);
     h.fd_ = std::make_shared<UniqueFd>(fd);
     struct stat st {};

@@ -26,6 +26,9 @@ class FolderHandle {
     // A top folder, by the path the user chose (links on the way to it are followed: they are
     // the user's own choice). Invalid, with *error set to an errno, when it cannot be opened.
     static FolderHandle OpenTop(const std::string& path, int* error = nullptr);
+    // A task's top folder, by the path the checks resolved: a link put in its place since is
+    // not followed (ELOOP).
+    static FolderHandle OpenTaskTop(const std::string& path, int* error = nullptr);
     // The folder name inside the open folder dirFd (path: the item's, for people), never through
     // a link.
     static FolderHandle OpenAt(int dirFd, const std::string& name, const std::string& path,
@@ -49,6 +52,8 @@ class FolderHandle {
     std::string PathOf(const std::string& name) const;
 
   private:
+    static FolderHandle OpenPath(const std::string& path, int flags, int* error);
+
     std::shared_ptr<UniqueFd> fd_;
     std::string path_;
     dev_t dev_ = 0;

@@ -75,6 +75,8 @@ struct TaskRoot {
     bool gIsSyncOn = false;
     std::vector<PlanItem> subItems;
     std::vector<LeftoverTemporary> leftovers;
+    // The two top folders the scan read, (device, inode): the copy acts on no other.
+    std::uint64_t sourceDev = 0, sourceIno = 0, destDev = 0, destIno = 0;
     // Paths the ExactSync index keeps although gone from their side: deletions it asked for
     // that the scan refused.
     std::vector<std::string> keepInIndex;

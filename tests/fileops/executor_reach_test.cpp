@@ -470,5 +470,36 @@ TEST_F(ExecutorReachTest, AFolderLeftHalfMadeTakesItsSourcesAttributes) {
     EXPECT_LT(::getxattr(tree.path("B/docs").c_str(), kFillingXattr, &mark, 1), 0);
 }
 
+// B itself swapped for a link to another folder between the scan and the copy: the copy acts on
+// neither, says why, and the task is not counted as brought into step.
+TEST_F(ExecutorReachTest, ATopFolderSwappedAfterTheScanIsNotActedOn) {
+    test::SetOption(doc, 0, "settingsDict", "settExact", 1);
+    for (const bool link : {true, false}) {
+        SCOPED_TRACE(link ? "a link in B's place" : "another folder in B's place");
+        tree.Build({"A/new:n", "B/only-in-b:b", "Outside/only-in-b:o", "Outside/keep:k"});
+        proxy.onHook = [&](test::Hook hook) {
+            if (hook != test::Hook::PurgeBeforeMainCopy) return;
+            fs::rename(tree.b(), tree.path("B-real"));
+            if (link) {
+                fs::create_directory_symlink(tree.path("Outside"), tree.b());
+            } else {
+                fs::rename(tree.path("Outside"), tree.b());
+            }
+        };
+        const run::RunState& s = Run();
+        proxy.onHook = nullptr;
+        if (!link) fs::rename(tree.b(), tree.path("Outside"));
+        EXPECT_EQ(Entries("Outside"), (std::vector<std::string>{"keep", "only-in-b"}));
+        EXPECT_EQ(Entries("B-real"), (std::vector<std::string>{"only-in-b"}));
+        EXPECT_EQ(s.gGlobalError, 1);
+        EXPECT_NE(Log().find("Cannot find the destination folder:"), std::string::npos) << Log();
+        if (!link) {
+            EXPECT_NE(Log().find("It is no longer the folder the scan read."), std::string::npos);
+        }
+        fs::remove_all(tree.b());
+        fs::rename(tree.path("B-real"), tree.b());
+    }
+}
+
 }  // namespace
 }  // namespace qv::fileops
