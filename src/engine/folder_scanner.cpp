@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <cmath>
 #include <cstring>
+#include <map>
 #include <tuple>
 
 #include "fileops/executor.h"
@@ -666,6 +667,43 @@ std::int64_t FolderScanner::ItemsInFolder(const Side& folder) const {
         folder.resolved ? platform::FolderHandle::OpenTop(folder.path)
                         : platform::FolderHandle::OpenAt(folder.dirFd, folder.name, folder.path);
     return count(count, dir);
+}
+
+namespace {
+
+// The extended attributes of an item, access-control lists included (their stored form is
+// ordered, so equal lists are equal bytes), without the program's own; none for a link.
+std::map<std::string, std::string> XattrsOf(const PairSide& side) {
+    std::map<std::string, std::string> values;
+    if (side.resolved || side.isLink) return values;
+    std::vector<char> names(4096);
+    ssize_t n;
+    while ((n = platform::sys().listxattrat(side.dirFd, side.name.c_str(), names.data(),
+                                            names.size())) < 0 &&
+           errno == ERANGE) {
+        names.resize(names.size() * 4);
+    }
+    for (ssize_t at = 0; n > 0 && at < n;) {
+        const std::string name(names.data() + at);
+        at += static_cast<ssize_t>(name.size()) + 1;
+        if (name.rfind("user.quorvel.", 0) == 0) continue;
+        std::string value(65536, '\0');
+        const ssize_t size = platform::sys().getxattrat(side.dirFd, side.name.c_str(), name.c_str(),
+                                                        value.data(), value.size());
+        if (size >= 0) value.resize(static_cast<std::size_t>(size));
+        values.emplace(name, std::move(value));
+    }
+    return values;
+}
+
+}  // namespace
+
+bool FolderScanner::AttributesDiffer(const Side& a, const Side& b) const {
+    if ((a.attrs.mode & 07777) != (b.attrs.mode & 07777) || a.attrs.uid != b.attrs.uid ||
+        a.attrs.gid != b.attrs.gid) {
+        return true;
+    }
+    return XattrsOf(a) != XattrsOf(b);
 }
 
 bool FolderScanner::IsFilling(const Side& side) const {

@@ -73,6 +73,7 @@ class FolderScanner : private PairFacts {
     // A folder an interrupted copy left half-made (its filling mark).
     bool IsFilling(const Side& side) const;
     std::int64_t ItemsInFolder(const Side& folder) const override;
+    bool AttributesDiffer(const Side& a, const Side& b) const override;
     bool WasInIndex(const std::string& path, int side) const override;
     bool Answer(const run::ConflictPolicy& policy, run::ConflictQuestion question,
                 bool* changeDirection) override;

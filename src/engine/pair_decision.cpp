@@ -40,7 +40,7 @@ int PairDecision::BothExist(const PairSide& a, const PairSide& b, bool isDsStore
     run::RunState& s = state_;
     if (a.isFolder && b.isFolder) {
         int mode = run::kModeDescend;
-        if (s.flags.gCheckAttrChanged) CheckAttrChanged(a.attrs, b.attrs, a.name, b.name, mode);
+        if (s.flags.gCheckAttrChanged) AttrChanged(a, b, mode);
         return mode;
     }
     if (s.flags.gIsNewItemsOnly) return kIgnoredQuietly;
@@ -95,9 +95,7 @@ int PairDecision::BothExist(const PairSide& a, const PairSide& b, bool isDsStore
             }
         }
     }
-    if (s.flags.gCheckAttrChanged && mode == run::kModeNone) {
-        CheckAttrChanged(a.attrs, b.attrs, a.name, b.name, mode);
-    }
+    if (s.flags.gCheckAttrChanged && mode == run::kModeNone) AttrChanged(a, b, mode);
     // A file and a folder of the same name.
     const bool fileReplacesFolder = (a.isFolder && mode == run::kModeReplaceAwithB) ||
                                     (!a.isFolder && b.isFolder && mode == run::kModeReplaceBwithA);
@@ -186,6 +184,26 @@ int PairDecision::OnlyOneSide(bool inA, const PairSide& item, const std::string&
         }
     }
     return remove;
+}
+
+void PairDecision::AttrChanged(const PairSide& a, const PairSide& b, int& copyMode) const {
+    // The status-change time moves with every change of attributes but cannot be set: a copy
+    // of attributes leaves the copy's newer than its source's, and the two would be copied back
+    // and forth at every run. So they count as changed only when they differ; the times then
+    // say which side changed.
+    const auto changed = [](int mode) {
+        return mode == run::kModeAttrAtoB || mode == run::kModeAttrBtoA;
+    };
+    int mode = copyMode;
+    CheckAttrChanged(a.attrs, b.attrs, a.name, a.name, mode);  // the status-change times alone
+    if (changed(mode) && facts_.AttributesDiffer(a, b)) {
+        copyMode = mode;
+        return;
+    }
+    // Names that differ only in case: the access times say which spelling is carried over.
+    platform::ItemAttributes sameChange = b.attrs;
+    sameChange.ctime = a.attrs.ctime;
+    CheckAttrChanged(a.attrs, sameChange, a.name, b.name, copyMode);
 }
 
 void PairDecision::CheckAttrChanged(const platform::ItemAttributes& a,

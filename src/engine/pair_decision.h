@@ -44,6 +44,9 @@ class PairFacts {
     // The items a folder of the pair holds, all levels down (for the question that would
     // replace it by a file).
     virtual std::int64_t ItemsInFolder(const PairSide& folder) const = 0;
+    // Whether the two items' attributes differ: mode, owner, group, access-control lists and
+    // extended attributes other than the program's own.
+    virtual bool AttributesDiffer(const PairSide& a, const PairSide& b) const = 0;
     // The answer to a conflict: the user's when the policy asks, else the policy's own.
     virtual bool Answer(const run::ConflictPolicy& policy, run::ConflictQuestion question,
                         bool* changeDirection) = 0;
@@ -64,6 +67,8 @@ class PairDecision {
                           const std::string& aName, const std::string& bName, int& copyMode) const;
 
   private:
+    // CheckAttrChanged, kept only where the two items' attributes really differ.
+    void AttrChanged(const PairSide& a, const PairSide& b, int& copyMode) const;
     std::optional<double> ReferenceDate(const PairSide& a, const PairSide& b) const;
     int ExactBackupOnlyInB(const PairSide& b, const std::string& aPath, bool isDsStore);
 

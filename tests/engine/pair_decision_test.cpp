@@ -25,6 +25,8 @@ struct Facts : PairFacts {
         return it == backupDates.end() ? std::nullopt : std::optional<double>(it->second);
     }
     std::int64_t ItemsInFolder(const PairSide&) const override { return 0; }
+    bool differ = true;
+    bool AttributesDiffer(const PairSide&, const PairSide&) const override { return differ; }
     bool WasInIndex(const std::string& path, int side) const override {
         const std::string key = (side == kSideA ? "A:" : "B:") + path;
         return std::find(inIndex.begin(), inIndex.end(), key) != inIndex.end();
@@ -169,6 +171,37 @@ TEST(PairDecisionTest, AnItemOnOneSideIsDecidedAlikeInBothDirections) {
             EXPECT_EQ(facts.asked, backupInA ? std::vector<int>{} : c.asked);
             EXPECT_EQ(state.gConflictsSkipped, facts.asked.empty() || c.answer ? 0 : 1);
         }
+    }
+}
+
+// Status-change times cannot be set on Linux: after a copy of attributes the copy's is newer,
+// and a check by times alone would copy attributes back and forth at every run. Attributes
+// count as changed only when they differ; the times then give the direction.
+TEST(PairDecisionTest, AttributesCountAsChangedOnlyWhenTheyDiffer) {
+    struct Case {
+        bool sync;
+        std::int64_t ctimeA, ctimeB;
+        bool differ;
+        int mode;
+    };
+    const Case cases[] = {
+        {true, 5000, 1000, true, run::kModeAttrAtoB}, {true, 1000, 5000, true, run::kModeAttrBtoA},
+        {true, 1000, 5000, false, run::kModeNone},    {false, 5000, 1000, false, run::kModeNone},
+        {false, 1000, 5000, true, run::kModeNone},  // a Backup never copies attributes back
+        {true, 1000, 1001, true, run::kModeNone},   // within the two seconds
+    };
+    for (const Case& c : cases) {
+        run::RunState state;
+        state.flags.gIsSyncOn = c.sync;
+        state.flags.gCheckAttrChanged = true;
+        Facts facts;
+        facts.differ = c.differ;
+        PairSide a = File("/a/f", 1000), b = File("/b/f", 1000);
+        a.attrs.ctime = {c.ctimeA, 0};
+        b.attrs.ctime = {c.ctimeB, 0};
+        PairDecision decision(state, facts);
+        EXPECT_EQ(decision.BothExist(a, b, false), c.mode)
+            << c.sync << " " << c.ctimeA << " " << c.ctimeB << " " << c.differ;
     }
 }
 
