@@ -22,53 +22,40 @@ FolderHandle Failed(int* error, int value) {
 
 }  // namespace
 
-FolderHandle FolderHandle::OpenTop(const std::string& path, int* error) {
-    return OpenPath(path, kFolderFlags, error);
-}
-
-FolderHandle FolderHandle::OpenTaskTop(const std::string& path, int* error) {
-    return OpenPath(path, kFolderFlags | O_NOFOLLOW, error);
-}
-
-FolderHandle FolderHandle::OpenPath(const std::string& path, int flags, int* error) {
+FolderHandle FolderHandle::Open(int dirFd, const char* name, int flags, std::string path,
+                                int* error) {
     FolderHandle h;
-    const int fd = sys().openat(AT_FDCWD, path.c_str(), flags, 0);
+    const int fd = sys().openat(dirFd, name, flags, 0);
     if (fd < 0) return Failed(error, errno);
     h.fd_ = std::make_shared<UniqueFd>(fd);
     struct stat st {};
     if (sys().fstat(fd, &st) != 0) return Failed(error, errno);
     h.dev_ = st.st_dev;
     h.ino_ = st.st_ino;
-    h.path_ = path;
+    h.path_ = std::move(path);
     if (error) *error = 0;
     return h;
+}
+
+FolderHandle FolderHandle::OpenTop(const std::string& path, int* error) {
+    return Open(AT_FDCWD, path.c_str(), kFolderFlags, path, error);
+}
+
+FolderHandle FolderHandle::OpenTaskTop(const std::string& path, int* error) {
+    return Open(AT_FDCWD, path.c_str(), kFolderFlags | O_NOFOLLOW, path, error);
 }
 
 FolderHandle FolderHandle::OpenAt(int dirFd, const std::string& name, const std::string& path,
                                   int* error) {
-    FolderHandle parent;
-    parent.fd_ = std::make_shared<UniqueFd>(sys().openat(dirFd, ".", kFolderFlags, 0));
-    if (!parent.valid()) return Failed(error, errno);
-    parent.path_ = ParentFolder(path);
-    return parent.OpenChild(name, error);
+    if (name.empty() || name == "." || name == ".." || name.find('/') != std::string::npos) {
+        return Failed(error, EINVAL);
+    }
+    return Open(dirFd, name.c_str(), kFolderFlags | O_NOFOLLOW, path, error);
 }
 
 FolderHandle FolderHandle::OpenChild(const std::string& name, int* error) const {
     if (!valid()) return Failed(error, EBADF);
-    if (name.empty() || name == "." || name == ".." || name.find('/') != std::string::npos) {
-        return Failed(error, EINVAL);
-    }
-    FolderHandle h;
-    const int fd = sys().openat(fd_->get(), name.c_str(), kFolderFlags | O_NOFOLLOW, 0);
-    if (fd < 0) return Failed(error, errno);
-    h.fd_ = std::make_shared<UniqueFd>(fd);
-    struct stat st {};
-    if (sys().fstat(fd, &st) != 0) return Failed(error, errno);
-    h.dev_ = st.st_dev;
-    h.ino_ = st.st_ino;
-    h.path_ = PathOf(name);
-    if (error) *error = 0;
-    return h;
+    return OpenAt(fd_->get(), name, PathOf(name), error);
 }
 
 FolderHandle FolderHandle::OpenBelow(std::string_view relative, int* error) const {
@@ -88,17 +75,7 @@ FolderHandle FolderHandle::OpenBelow(std::string_view relative, int* error) cons
 
 FolderHandle FolderHandle::OpenParent(int* error) const {
     if (!valid()) return Failed(error, EBADF);
-    FolderHandle h;
-    const int fd = sys().openat(fd_->get(), "..", kFolderFlags, 0);
-    if (fd < 0) return Failed(error, errno);
-    h.fd_ = std::make_shared<UniqueFd>(fd);
-    struct stat st {};
-    if (sys().fstat(fd, &st) != 0) return Failed(error, errno);
-    h.dev_ = st.st_dev;
-    h.ino_ = st.st_ino;
-    h.path_ = ParentFolder(path_);
-    if (error) *error = 0;
-    return h;
+    return Open(fd_->get(), "..", kFolderFlags, ParentFolder(path_), error);
 }
 
 FolderHandle FolderHandle::Duplicate() const { return *this; }

@@ -52,7 +52,7 @@ class FolderHandle {
     std::string PathOf(const std::string& name) const;
 
   private:
-    static FolderHandle OpenPath(const std::string& path, int flags, int* error);
+    static FolderHandle Open(int dirFd, const char* name, int flags, std::string path, int* error);
 
     std::shared_ptr<UniqueFd> fd_;
     std::string path_;
