@@ -20,6 +20,7 @@
 #include "fileops/replace_dialog.h"
 #include "platform/file_system.h"
 #include "sessions/settings_options.h"
+#include "support/executor_fixture.h"
 #include "support/fake_proxy.h"
 #include "support/tree_fixture.h"
 
@@ -41,36 +42,7 @@ std::string PathOfFd(int fd) {
     return fs::read_symlink("/proc/self/fd/" + std::to_string(fd), ec).string();
 }
 
-class ExecutorReachTest : public ::testing::Test {
-  protected:
-    ExecutorReachTest() : doc(test::TwoFolderDocument(tree.a(), tree.b(), sessions::kTaskBackup)) {}
-
-    const run::RunState& Run() {
-        engine.emplace(doc, prefs, proxy, index, executor, tw);
-        engine->ExecuteSyncBackup();
-        return engine->state();
-    }
-    const std::string& Log() {
-        return engine->state().logSessionArray.at(0).logTaskArray.at(0).gDetailedLogText;
-    }
-    std::string Read(const std::string& relative) { return test::ReadText(tree.path(relative)); }
-    std::vector<std::string> Entries(const std::string& relative) {
-        std::vector<std::string> names;
-        for (const auto& e : fs::directory_iterator(tree.path(relative))) {
-            names.push_back(e.path().filename().string());
-        }
-        std::sort(names.begin(), names.end());
-        return names;
-    }
-    test::TreeFixture tree;
-    sessions::SessionDocument doc;
-    plist::Value prefs = plist::Dict{{"prefOnError", 2}};
-    test::FakeProxy proxy;
-    engine::NoExactSyncIndex index;
-    TWUtilities tw;
-    RunExecutor executor{proxy, tw};
-    std::optional<engine::RunEngine> engine;
-};
+using ExecutorReachTest = test::ExecutorFixture;
 
 TEST_F(ExecutorReachTest, AFolderSwappedForALinkSendsNothingOutsideTheTask) {
     // clang-format off

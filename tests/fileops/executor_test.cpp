@@ -19,6 +19,7 @@
 #include "engine/run_engine.h"
 #include "platform/file_system.h"
 #include "sessions/settings_options.h"
+#include "support/executor_fixture.h"
 #include "support/fake_proxy.h"
 #include "support/tree_fixture.h"
 
@@ -38,34 +39,7 @@ class FullDisk : public platform::FileSystem {
     }
 };
 
-class ExecutorTest : public ::testing::Test {
-  protected:
-    ExecutorTest() : doc(test::TwoFolderDocument(tree.a(), tree.b(), sessions::kTaskBackup)) {}
-
-    const run::RunState& Run() {
-        engine.emplace(doc, prefs, proxy, index, executor, tw);
-        engine->ExecuteSyncBackup();
-        return engine->state();
-    }
-    std::string Read(const std::string& relative) { return test::ReadText(tree.path(relative)); }
-    std::vector<std::string> Entries(const std::string& relative) {
-        std::vector<std::string> names;
-        for (const auto& e : std::filesystem::directory_iterator(tree.path(relative))) {
-            names.push_back(e.path().filename().string());
-        }
-        std::sort(names.begin(), names.end());
-        return names;
-    }
-
-    test::TreeFixture tree;
-    sessions::SessionDocument doc;
-    plist::Value prefs = plist::Dict{{"prefOnError", 2}};
-    test::FakeProxy proxy;
-    engine::NoExactSyncIndex index;
-    TWUtilities tw;
-    RunExecutor executor{proxy, tw};
-    std::optional<engine::RunEngine> engine;
-};
+using ExecutorTest = test::ExecutorFixture;
 
 TEST_F(ExecutorTest, BackupCopiesReplacesAndKeepsMetadata) {
     tree.Build({"A/new.txt:new@1000.25", "A/sub/deep.txt:deep@2000", "A/same.txt:same@3000",
