@@ -201,18 +201,24 @@ std::optional<std::string> ReadHiddenList(int dirFd, const std::string& name) {
     return bytes;
 }
 
-bool ListedInHiddenFile(const std::optional<std::string>& list, const std::string& name) {
+// Calls each(name) for every name a ".hidden" list holds, one a line, until it returns true.
+template <typename Each>
+bool AnyHiddenName(const std::optional<std::string>& list, Each each) {
     if (!list) return false;
     std::string_view rest = *list;
     while (!rest.empty()) {
         const auto newline = rest.find('\n');
         std::string_view line = rest.substr(0, newline);
         if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
-        if (line == name) return true;
+        if (!line.empty() && each(line)) return true;
         if (newline == std::string_view::npos) break;
         rest.remove_prefix(newline + 1);
     }
     return false;
+}
+
+bool ListedInHiddenFile(const std::optional<std::string>& list, const std::string& name) {
+    return AnyHiddenName(list, [&name](std::string_view line) { return line == name; });
 }
 
 // Opens an item only to reach its inode flags. Only regular files and folders are opened:
@@ -427,17 +433,10 @@ bool TWUtilities::IsInvisible(int dirFd, const std::string& name, bool includeDo
 
 std::set<std::string> TWUtilities::HiddenNamesIn(int dirFd) const {
     std::set<std::string> names;
-    const auto list = ReadHiddenList(dirFd, ".hidden");
-    if (!list) return names;
-    std::string_view rest = *list;
-    while (!rest.empty()) {
-        const auto newline = rest.find('\n');
-        std::string_view line = rest.substr(0, newline);
-        if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
-        if (!line.empty()) names.emplace(line);
-        if (newline == std::string_view::npos) break;
-        rest.remove_prefix(newline + 1);
-    }
+    AnyHiddenName(ReadHiddenList(dirFd, ".hidden"), [&names](std::string_view line) {
+        names.emplace(line);
+        return false;
+    });
     return names;
 }
 
