@@ -7,7 +7,6 @@
 
 #include <atomic>
 #include <filesystem>
-#include <map>
 #include <string>
 #include <thread>
 
@@ -16,26 +15,12 @@
 #include "sessions/settings_options.h"
 #include "support/fake_proxy.h"
 #include "support/tree_fixture.h"
+#include "support/tree_snapshot.h"
 
 namespace qv::engine {
 namespace {
 
 namespace fs = std::filesystem;
-
-// Every item below root (links not followed): its content and modification time.
-std::map<std::string, std::string> Contents(const std::string& root) {
-    std::map<std::string, std::string> items;
-    for (const auto& e : fs::recursive_directory_iterator(root)) {
-        const std::string key = fs::relative(e.path(), root).string();
-        std::string value = e.is_symlink() ? "link" : e.is_directory() ? "folder" : "file ";
-        if (e.is_regular_file() && !e.is_symlink()) {
-            value += test::ReadText(e.path().string());
-            value += "@" + std::to_string(fs::last_write_time(e.path()).time_since_epoch().count());
-        }
-        items[key] = value;
-    }
-    return items;
-}
 
 TEST(SwapRaceTest, AFolderSwappedForALinkNeverSendsARunOutsideItsFolders) {
     test::TreeFixture tree;
@@ -49,7 +34,7 @@ TEST(SwapRaceTest, AFolderSwappedForALinkNeverSendsARunOutsideItsFolders) {
         entries.push_back("Outside/sub/extra" + n + ":outside@1000");
     }
     tree.Build(entries);
-    const auto outsideBefore = Contents(tree.path("Outside"));
+    const test::TreeSnapshot outsideBefore = test::Snapshot(tree.path("Outside"));
 
     sessions::SessionDocument doc =
         test::TwoFolderDocument(tree.a(), tree.b(), sessions::kTaskBackup);
@@ -80,7 +65,8 @@ TEST(SwapRaceTest, AFolderSwappedForALinkNeverSendsARunOutsideItsFolders) {
     }
     done = true;
     swapper.join();
-    EXPECT_EQ(Contents(tree.path("Outside")), outsideBefore);
+    const test::TreeSnapshot outsideAfter = test::Snapshot(tree.path("Outside"));
+    EXPECT_EQ(outsideAfter, outsideBefore) << test::Diff(outsideBefore, outsideAfter);
     EXPECT_FALSE(fs::exists(tree.path("Outside/sub.real")));
 }
 
