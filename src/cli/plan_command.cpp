@@ -139,6 +139,7 @@ int RunPlan(app::MainApp& app, const PlanArguments& args, std::ostream& out, std
     fileops::TWUtilities tw;
     engine::RunEngine engine(doc, app.preferences().mPrefDict, proxy, index, executor, tw, options);
     engine.state().mExecutedBy = run::kExecutedByCommandLine;
+    engine.state().mMayAsk = false;
     engine.ExecuteSyncBackup();
     const run::RunState& s = engine.state();
 

@@ -75,7 +75,7 @@ int RunSessions(app::MainApp& app, const RunArguments& args, std::istream& in, s
     sigaddset(&stopSignals, SIGTERM);
     sigset_t previous;
     pthread_sigmask(SIG_BLOCK, &stopSignals, &previous);
-    engine.TaskExecuteSyncOrBackup(attended ? run::kExecutedByUser : run::kExecutedByCommandLine);
+    engine.TaskExecuteSyncOrBackup(run::kExecutedByCommandLine, attended);
     bool stopRequested = false;
     // The end of the run is seen at once; a signal within a tick.
     while (!engine.WaitFor(std::chrono::milliseconds(20))) {

@@ -741,7 +741,7 @@ bool FolderScanner::CheckPrivileges(const Side& a, const Side& b, int copyMode) 
         validator_.CheckPrivilegesOnFiles(a.path, b.path, copyMode, &a.attrs, &b.attrs);
     if (result == fileops::kPrivilegesOk) return true;
     errors_.LogAndCountError();
-    if (s.StartedByUser() && s.gIsOnError != run::kOnErrorContinue) {
+    if (s.MayAsk() && s.gIsOnError != run::kOnErrorContinue) {
         const bool insufficient = result == fileops::kPrivilegesInsufficient;
         errors_.AppendErrMsg(
             {"\r",

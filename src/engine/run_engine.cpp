@@ -67,13 +67,14 @@ void RunEngine::Stop() {
     state_.mUserPressedStop = true;
 }
 
-void RunEngine::TaskExecuteSyncOrBackup(int executedBy) {
+void RunEngine::TaskExecuteSyncOrBackup(int executedBy, bool mayAsk) {
     if (state_.IsRunning()) {
         Stop();
         return;
     }
     if (worker_.joinable()) worker_.join();
     state_.mExecutedBy = executedBy;
+    state_.mMayAsk = mayAsk;
     // Marked as running before the thread starts, so that a Stop right away is not lost.
     state_.mUserPressedStop = false;
     state_.mIsCopying = true;
@@ -124,7 +125,7 @@ void RunEngine::ExecuteMarkedRun() {
         proxy_.SaveLogFileToDisk(state_);
     } else {
         bool goOn = true;
-        if (!state_.taskRootList.empty() && state_.prefPreview && state_.StartedByUser()) {
+        if (!state_.taskRootList.empty() && state_.prefPreview && state_.MayAsk()) {
             goOn = proxy_.ShowPreview(state_);
             if (!goOn) {
                 state_.mUserPressedStop = true;
@@ -259,7 +260,7 @@ bool RunEngine::ScanOneTask(std::int64_t sessionIndex, std::int64_t taskIndex) {
         if (!f.mSkipCheckPermissions &&
             validator_.CheckPrivilegesOnFiles(source, dest, run::kModeDescend) != 0) {
             errors_.LogAndCountError();
-            if (state_.StartedByUser() && state_.gIsOnError != run::kOnErrorContinue) {
+            if (state_.MayAsk() && state_.gIsOnError != run::kOnErrorContinue) {
                 errors_.AppendErrMsg({"\r", GLS("Try to log in as root or mark the check-box"),
                                       " \"", GLS(kRunAsRootCheckboxTitle), "\" ",
                                       GLS("in the QV Preferences panel")});
@@ -343,7 +344,7 @@ bool RunEngine::EmptySideDeletionAllowed(const run::TaskRoot& root) {
         const std::string message =
             platform::FormatText(GLS("The folder \"%@\" is empty. Delete the %ld items of \"%@\"?"),
                                  {empty, std::to_string(deletions), other});
-        if (s.StartedByUser() && proxy_.ConfirmDeletion(message)) return true;
+        if (s.MayAsk() && proxy_.ConfirmDeletion(message)) return true;
         errors_.SetErrMsg({message});
         errors_.LogAndCountError();
         return false;

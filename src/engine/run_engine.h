@@ -44,8 +44,9 @@ class RunEngine : private run::CopyHooks {
     RunEngine& operator=(const RunEngine&) = delete;
 
     // Starts a run on a worker thread or, while one is going on, stops it. executedBy says who
-    // started it (run::kExecutedByUser, run::kExecutedByTimer, ...).
-    void TaskExecuteSyncOrBackup(int executedBy);
+    // started it (run::kExecutedByUser, run::kExecutedByTimer, ...), mayAsk whether someone is
+    // there to answer its questions.
+    void TaskExecuteSyncOrBackup(int executedBy, bool mayAsk);
     // Stops the run going on, if any; never starts one (a stop that arrives as a run ends must
     // not start another).
     void Stop();

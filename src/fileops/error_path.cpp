@@ -18,7 +18,7 @@ void ErrorPath::AppendErrMsg(std::initializer_list<std::string_view> texts) {
 
 void ErrorPath::LogErrString() {
     if (state_.gMakeDetailedLog || state_.gMakeErrorsLog) {
-        state_.gDetailedLogText += "√ " + state_.mErrString + "\r";
+        state_.gDetailedLogText += run::kErrorMarker + state_.mErrString + "\r";
     }
 }
 
@@ -29,13 +29,13 @@ void ErrorPath::LogAndCountError() {
 
 bool ErrorPath::AddErrQuickly(int forceToCase) {
     LogAndCountError();
-    if (!state_.StartedByUser()) return true;
+    if (!state_.MayAsk()) return true;
     return ManageTheError(state_.mErrString, forceToCase);
 }
 
 bool ErrorPath::ManageTheError(const std::string& message, int forceToCase) {
     const int policy = forceToCase != 0         ? forceToCase
-                       : state_.StartedByUser() ? state_.gIsOnError
+                       : state_.MayAsk() ? state_.gIsOnError
                                                 : run::kOnErrorContinue;
     const std::string title =
         state_.gErrorTitleDialog.empty() ? GLS("Warning:") : state_.gErrorTitleDialog;
@@ -60,7 +60,7 @@ bool ErrorPath::ManageTheError(const std::string& message, int forceToCase) {
 }
 
 run::ConflictReply ErrorPath::AskReplace(const run::ConflictQuestion& question) {
-    if (!state_.StartedByUser()) return {run::ConflictAnswer::Skip, false};
+    if (!state_.MayAsk()) return {run::ConflictAnswer::Skip, false};
     run::ConflictReply reply = proxy_.AskReplace(question);
     if (reply.answer == run::ConflictAnswer::Stop) {
         state_.mIsCopying = false;

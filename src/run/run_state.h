@@ -18,9 +18,16 @@
 
 namespace qv::run {
 
-inline constexpr int kExecutedByUser = 1;
+// Who started a run (mExecutedBy). Whether the run may ask questions is told apart
+// (mMayAsk): a run of the command asks on a terminal and never does from a script.
+inline constexpr int kExecutedByUser = 1;  // the console's button or menu
 inline constexpr int kExecutedByTimer = 2;
-inline constexpr int kExecutedByCommandLine = 3;  // unattended, like a timer
+inline constexpr int kExecutedBySyncAndQuit = 3;
+inline constexpr int kExecutedBySyncAndLogout = 4;
+inline constexpr int kExecutedByCommandLine = 5;
+
+// Lines of the detailed log that report an error begin with this marker ("√ ").
+inline constexpr const char* kErrorMarker = "\xE2\x88\x9A ";
 
 // Error policies (prefOnError and the forceToCase argument).
 inline constexpr int kOnErrorStop = 1;
@@ -149,6 +156,9 @@ struct RunState {
     std::atomic<bool> mUserPressedStop{false};
 
     int mExecutedBy = kExecutedByUser;
+    // Someone is there to answer: conflicts may ask, errors follow prefOnError, the preview
+    // is shown. Otherwise conflicts that would ask are skipped and errors do not stop the run.
+    bool mMayAsk = true;
     std::int64_t mSessionIndex = 0;
     std::int64_t gOldSessionIndex = -1;
     bool gTerminateAfterSync = false;
@@ -228,7 +238,7 @@ struct RunState {
     std::vector<std::string> bootFoldersToCopyEmptyArray;
     std::vector<std::string> bootItemsToDontCopyArray;
 
-    bool StartedByUser() const { return mExecutedBy == kExecutedByUser; }
+    bool MayAsk() const { return mMayAsk; }
     bool IsRunning() const { return mIsCopying.load(std::memory_order_relaxed); }
 };
 

@@ -46,7 +46,7 @@ void RunController::Start() {
     connect(proxy, &GuiProxy::concluded, this, &RunController::Conclude);
     active_ = true;
     emit started();
-    run_->engine.TaskExecuteSyncOrBackup(run::kExecutedByUser);
+    run_->engine.TaskExecuteSyncOrBackup(run::kExecutedByUser, true);
 }
 
 void RunController::Stop() {

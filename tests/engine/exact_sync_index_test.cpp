@@ -694,6 +694,7 @@ TEST_F(ExactSyncTest, EmptyingASideBecauseTheOtherIsEmptyIsAskedFirst) {
     options.sessionIndex = 0;
     engine.emplace(doc, prefs, proxy, index, executor, tw, options);
     engine->state().mExecutedBy = run::kExecutedByTimer;
+    engine->state().mMayAsk = false;
     engine->ExecuteSyncBackup();
     EXPECT_TRUE(proxy.deletionQuestions().empty());
     EXPECT_EQ(engine->state().gGlobalError, 1);

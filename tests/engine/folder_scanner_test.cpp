@@ -79,6 +79,7 @@ struct Scan {
         options.sessionIndex = 0;
         RunEngine engine(doc, prefs, proxy, index, executor, tw, options);
         engine.state().mExecutedBy = executedBy;
+        engine.state().mMayAsk = executedBy == run::kExecutedByUser;
         engine.ExecuteSyncBackup();
         const run::RunState& s = engine.state();
         Outcome out;

@@ -140,7 +140,7 @@ TEST_F(RunEngineTest, MultipleListWithoutValidRowStillLogsTheSession) {
 TEST_F(RunEngineTest, StopBetweenSessionsEndsTheRunWithoutCopying) {
     proxy.onHook = [this](Hook hook) {  // the Stop button, as the second session begins
         if (hook == Hook::PurgeBeforeScanOneSession && proxy.calls(hook) == 2) {
-            engine->TaskExecuteSyncOrBackup(run::kExecutedByUser);
+            engine->TaskExecuteSyncOrBackup(run::kExecutedByUser, true);
         }
     };
     RunOptions options;
@@ -180,6 +180,7 @@ TEST_F(RunEngineTest, PreviewOnlyForUserRunsAndItsStopSkipsCopyAndLog) {
         executor.calls = 0;
         RunEngine runner(doc, prefs, fresh, index, executor, tw, {});
         runner.state().mExecutedBy = c.executedBy;
+        runner.state().mMayAsk = c.executedBy == run::kExecutedByUser;
         runner.ExecuteSyncBackup();
         EXPECT_EQ(fresh.calls(Hook::ShowPreview), c.previews);
         EXPECT_EQ(executor.calls, c.copies);
@@ -195,7 +196,7 @@ TEST_F(RunEngineTest, RunsOnAWorkerThreadAndWaitShowsTheResults) {
     RunOptions options;
     options.scanOnly = true;
     RunEngine& runner = MakeEngine(options);
-    runner.TaskExecuteSyncOrBackup(run::kExecutedByUser);
+    runner.TaskExecuteSyncOrBackup(run::kExecutedByUser, true);
     runner.Wait();
     EXPECT_FALSE(runner.state().mIsCopying);
     EXPECT_FALSE(runner.state().mUserPressedStop);
@@ -212,9 +213,9 @@ TEST_F(RunEngineTest, ExecuteAgainWhileRunningStopsTheRun) {
         released.wait();
     };
     RunEngine& runner = MakeEngine();
-    runner.TaskExecuteSyncOrBackup(run::kExecutedByUser);
+    runner.TaskExecuteSyncOrBackup(run::kExecutedByUser, true);
     entered.get_future().wait();
-    runner.TaskExecuteSyncOrBackup(run::kExecutedByUser);  // this is Stop
+    runner.TaskExecuteSyncOrBackup(run::kExecutedByUser, true);  // this is Stop
     release.set_value();
     runner.Wait();
     EXPECT_TRUE(runner.state().mUserPressedStop);
@@ -234,8 +235,8 @@ TEST_F(RunEngineTest, StopRightAfterStartIsNotLost) {
             if (hook == Hook::PurgeBeforeScanOneSession) stopPressed.wait();
         };
         RunEngine& runner = MakeEngine();
-        runner.TaskExecuteSyncOrBackup(run::kExecutedByUser);
-        runner.TaskExecuteSyncOrBackup(run::kExecutedByUser);
+        runner.TaskExecuteSyncOrBackup(run::kExecutedByUser, true);
+        runner.TaskExecuteSyncOrBackup(run::kExecutedByUser, true);
         pressed.set_value();
         runner.Wait();
         EXPECT_TRUE(runner.state().mUserPressedStop);

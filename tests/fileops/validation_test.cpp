@@ -21,7 +21,7 @@ class ValidationTest : public ::testing::Test {
   protected:
     ValidationTest() : errors_(state_, proxy_), validator_(errors_, tw_) {
         state_.mIsCopying = true;
-        state_.mExecutedBy = run::kExecutedByTimer;  // unattended: errors are only logged
+        state_.mMayAsk = false;  // unattended: errors are only logged
     }
     std::string Dir(const std::string& name) {
         std::filesystem::create_directories(dir_ / name);
@@ -223,7 +223,7 @@ TEST_F(ValidationTest, ErrorPolicyDecidesWhetherTheRunGoesOn) {
         run::RunState state;
         state.mIsCopying = true;
         state.gIsOnError = c.policy;
-        state.mExecutedBy = c.startedByUser ? run::kExecutedByUser : run::kExecutedByTimer;
+        state.mMayAsk = c.startedByUser;
         ErrorPath errors(state, proxy);
         errors.SetErrMsg({"Something ", "failed"});
         EXPECT_EQ(errors.AddErrQuickly(0), c.goesOn);

@@ -36,7 +36,7 @@ def phrases_in_code():
         text = path.read_text(encoding='utf-8')
         for arg in gls_arguments(text):
             for name, value in constants.items():
-                arg = re.sub(r'\b%s\b' % name, value, arg)
+                arg = re.sub(r'\b%s\b' % name, lambda _m, v=value: v, arg)
             # Adjacent literals are one text; a ternary's two branches are two.
             for part in re.split(r'[?:](?=(?:[^"]*"[^"]*")*[^"]*$)', arg):
                 pieces = literal.findall(part)

@@ -1,0 +1,1 @@
+#include "platform/system_facts.h"

@@ -1,0 +1,1 @@
+#include "schedule/log_files.h"

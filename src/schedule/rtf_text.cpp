@@ -1,0 +1,1 @@
+#include "schedule/rtf_text.h"

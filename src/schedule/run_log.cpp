@@ -1,0 +1,1 @@
+#include "schedule/run_log.h"
