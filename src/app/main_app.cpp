@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <vector>
 
+#include "fileops/tw_utilities.h"
 #include "platform/file_io.h"
 #include "platform/localization.h"
 #include "platform/file_system.h"
@@ -50,6 +51,7 @@ StartupResult MainApp::InitVariables() {
 
     document_ = std::make_unique<sessions::SessionDocument>(paths_.pathFileDocTemplate);
     preferences_ = std::make_unique<sessions::Preferences>(paths_);
+    runService_ = std::make_unique<RunService>(*document_, *preferences_, paths_);
     result.ok = true;
     return result;
 }
@@ -61,6 +63,10 @@ void MainApp::PrepareExactSyncIndexFolder() {
     platform::sys().unlink(folder.c_str());
     const std::string old = platform::JoinPath(paths_.pathFolderPref, kOldExactSyncFolder);
     if (platform::IsExistingFolder(old)) platform::sys().rename(old.c_str(), folder.c_str());
+}
+
+bool MainApp::IsFilePackage(const std::string& path, const platform::ItemAttributes& attributes) {
+    return fileops::TWUtilities().IsFilePackage(path, attributes);
 }
 
 std::string DefaultResourcesFolder() {

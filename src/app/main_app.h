@@ -5,6 +5,8 @@
 #include <memory>
 #include <string>
 
+#include "app/run_service.h"
+#include "platform/item_attributes.h"
 #include "platform/support_paths.h"
 #include "sessions/preferences.h"
 #include "sessions/session_document.h"
@@ -28,6 +30,11 @@ class MainApp {
     const platform::SupportPaths& paths() const { return paths_; }
     sessions::SessionDocument& document() { return *document_; }
     sessions::Preferences& preferences() { return *preferences_; }
+    // Starts, stops and concludes every run, whoever asks.
+    RunService& runService() { return *runService_; }
+    // A folder that the window shows and treats as one file (an application bundle and the
+    // like).
+    static bool IsFilePackage(const std::string& path, const platform::ItemAttributes& attributes);
 
   private:
     StartupResult InitVariables();
@@ -37,6 +44,7 @@ class MainApp {
     platform::SupportPaths paths_;
     std::unique_ptr<sessions::SessionDocument> document_;
     std::unique_ptr<sessions::Preferences> preferences_;
+    std::unique_ptr<RunService> runService_;
 };
 
 // The resources installed beside an executable: <exe>/../share/quorvel.

@@ -6,6 +6,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -78,9 +79,10 @@ class RunService {
     // answer.
     RunConclusion Conclude();
 
-    // Scans as a run would, changing nothing on disk, and returns the plan; nothing is asked,
-    // no log is made. Needs no run lock.
-    std::unique_ptr<run::RunState> Plan(const RunRequest& request);
+    // Scans as a run would, changing nothing on disk, and hands the plan to `consumer`;
+    // nothing is asked, no log is made. Needs no run lock.
+    void Plan(const RunRequest& request,
+              const std::function<void(const run::RunState&)>& consumer);
 
     // The run going on or the last one; null before the first. During a run, read only the
     // shared flags and the progress.
@@ -100,7 +102,7 @@ class RunService {
     struct ActiveRun;
     class ConcludingProxy;
     // On the worker, after the copy: MakeLog and SaveLogFileToDisk.
-    void MakeAndSaveLog(run::RunState& state, const RunRequest& request);
+    void MakeAndSaveLog(run::RunState& state);
 
     sessions::SessionDocument& document_;
     sessions::Preferences& preferences_;

@@ -52,13 +52,20 @@ constexpr const char* kHelp =
     "        byte above 0x7F as \\u00NN, and the item has \"bytes\": true (both of its\n"
     "        paths are then in byte form, one character per byte).\n"
     "  run (--session NAME | --all) [--document FILE.qvd] [--yes] [--unattended]\n"
+    "      [--print-log] [--save-log]\n"
     "        Perform the session (or every session): copy, replace, delete, keeping dates,\n"
-    "        owner, permissions, ACLs and extended attributes, then print what was done.\n"
+    "        owner, permissions, ACLs and extended attributes, then print a short report\n"
+    "        (what reached each folder, the errors), the lines of the errors on standard\n"
+    "        error, and the path of the saved log. --print-log prints the whole log\n"
+    "        instead of the report; --save-log saves the log whatever the preferences say.\n"
     "        On a terminal it asks for confirmation (unless --yes) and about conflicts, as\n"
     "        the desktop application does. With --unattended (cron, scripts), or without a\n"
     "        terminal, nothing is asked: conflicts that would ask are skipped and errors do\n"
     "        not stop the run. SIGINT or SIGTERM stop the run after the current action.\n"
-    "        Exit status: 0 no errors, 1 errors, 2 usage or document errors, 3 stopped.\n"
+    "        One run at a time: while another Quorvel run (the window's, a scheduler's, a\n"
+    "        command's) is going on, run refuses to start.\n"
+    "        Exit status: 0 no errors, 1 errors, 2 usage or document errors or another\n"
+    "        run in progress, 3 stopped.\n"
     "\n"
     "Without --document, list and show use the template document of the preferences\n"
     "folder, made with the two default sessions when it is missing.\n"
@@ -119,6 +126,10 @@ bool ParseArguments(int argc, char** argv, Arguments* args, std::string* error) 
             args->run.yes = true;
         } else if (a == "--unattended") {
             args->run.unattended = true;
+        } else if (a == "--print-log") {
+            args->run.printLog = true;
+        } else if (a == "--save-log") {
+            args->run.saveLog = true;
         } else if (a.size() > 1 && a[0] == '-' && a != "-") {
             *error = "unknown option '" + a + "'";
             return false;

@@ -4,9 +4,6 @@
 
 #include "cli/json_writer.h"
 #include "cli/terminal_text.h"
-#include "engine/exact_sync_index_store.h"
-#include "engine/run_engine.h"
-#include "fileops/tw_utilities.h"
 #include "platform/localization.h"
 
 namespace qv::cli {
@@ -14,18 +11,6 @@ namespace qv::cli {
 namespace {
 
 using run::PlanItem;
-
-// The proxy of an unattended run: it is never asked anything, since conflicts are answered
-// with skip and errors with "go on" before they reach it.
-class UnattendedProxy : public run::MainThreadProxy {
-  public:
-    run::ConflictReply AskReplace(const run::ConflictQuestion&) override {
-        return {run::ConflictAnswer::Skip, false};
-    }
-    void ShowErrorAndStop(const std::string&, const std::string&) override {}
-    bool AskSkipAndContinue(const std::string&, const std::string&) override { return true; }
-    bool ConfirmDeletion(const std::string&) override { return false; }
-};
 
 void WriteTextItems(std::ostream& out, const std::vector<PlanItem>& items,
                     const std::string& source, const std::string& dest, int depth) {
@@ -119,41 +104,34 @@ void WriteText(std::ostream& out, app::MainApp& app, const run::RunState& s) {
 }  // namespace
 
 bool SelectSessions(const sessions::SessionDocument& doc, const std::string& session, bool all,
-                    engine::RunOptions* options, std::ostream& err) {
-    options->allSessions = all;
+                    app::RunRequest* request, std::ostream& err) {
+    request->allSessions = all;
     if (all) return true;
-    options->sessionIndex = doc.FindSessionIndex(session);
-    if (options->sessionIndex >= 0) return true;
+    request->sessionIndex = doc.FindSessionIndex(session);
+    if (request->sessionIndex >= 0) return true;
     err << "quorvel: no session named \"" << TerminalName(session) << "\"\n";
     return false;
 }
 
 int RunPlan(app::MainApp& app, const PlanArguments& args, std::ostream& out, std::ostream& err) {
-    sessions::SessionDocument& doc = app.document();
-    engine::RunOptions options;
-    options.scanOnly = true;
-    if (!SelectSessions(doc, args.session, args.all, &options, err)) return 2;
-    UnattendedProxy proxy;
-    engine::ExactSyncIndexStore index(app.paths().pathExactSyncIndexFolder);
-    run::NoCopyExecutor executor;
-    fileops::TWUtilities tw;
-    engine::RunEngine engine(doc, app.preferences().mPrefDict, proxy, index, executor, tw, options);
-    engine.state().mExecutedBy = run::kExecutedByCommandLine;
-    engine.state().mMayAsk = false;
-    engine.ExecuteSyncBackup();
-    const run::RunState& s = engine.state();
-
-    bool hadErrors = s.gGlobalError > 0;
-    for (const run::SessionLog& session : s.logSessionArray) {
-        for (const run::TaskLog& task : session.logTaskArray) {
-            if (!task.gDetailedLogText.empty()) err << ForTerminal(task.gDetailedLogText);
+    app::RunRequest request;
+    request.executedBy = run::kExecutedByCommandLine;
+    request.mayAsk = false;
+    if (!SelectSessions(app.document(), args.session, args.all, &request, err)) return 2;
+    bool hadErrors = false;
+    app.runService().Plan(request, [&](const run::RunState& s) {
+        hadErrors = s.gGlobalError > 0;
+        for (const run::SessionLog& session : s.logSessionArray) {
+            for (const run::TaskLog& task : session.logTaskArray) {
+                if (!task.gDetailedLogText.empty()) err << ForTerminal(task.gDetailedLogText);
+            }
         }
-    }
-    if (args.json) {
-        WriteJson(out, s);
-    } else {
-        WriteText(out, app, s);
-    }
+        if (args.json) {
+            WriteJson(out, s);
+        } else {
+            WriteText(out, app, s);
+        }
+    });
     return hadErrors ? 1 : 0;
 }
 

@@ -5,7 +5,6 @@
 #include <string>
 
 #include "app/main_app.h"
-#include "engine/run_engine.h"
 
 namespace qv::cli {
 
@@ -15,10 +14,10 @@ struct PlanArguments {
     bool json = false;
 };
 
-// Sets options to the named session, or to all of them; false (said on err) when the document
-// has no session of that name.
+// Points the request at the named session, or at all of them; false (said on err) when the
+// document has no session of that name.
 bool SelectSessions(const sessions::SessionDocument& doc, const std::string& session, bool all,
-                    engine::RunOptions* options, std::ostream& err);
+                    app::RunRequest* request, std::ostream& err);
 
 // Exit statuses: 0 planned, 1 planned with errors (listed on err), 2 no such session.
 int RunPlan(app::MainApp& app, const PlanArguments& args, std::ostream& out, std::ostream& err);

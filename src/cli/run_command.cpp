@@ -2,6 +2,7 @@
 
 #include <pthread.h>
 #include <signal.h>
+#include <unistd.h>
 
 #include <iostream>
 #include <istream>
@@ -10,11 +11,8 @@
 #include "cli/plan_command.h"
 #include "cli/terminal_proxy.h"
 #include "cli/terminal_text.h"
-#include "engine/exact_sync_index_store.h"
-#include "engine/run_engine.h"
-#include "fileops/executor.h"
-#include "fileops/tw_utilities.h"
 #include "platform/localization.h"
+#include "schedule/log_files.h"
 
 namespace qv::cli {
 
@@ -22,80 +20,81 @@ namespace {
 
 using platform::GLS;
 
-void PrintReport(app::MainApp& app, const run::RunState& s, std::ostream& out) {
-    for (const run::SessionLog& session : s.logSessionArray) {
-        for (const run::TaskLog& task : session.logTaskArray) {
-            out << "Session \"" << TerminalName(app.document().GetSessionName(session.sessionIndex))
-                << "\", task " << task.taskIndex << ": " << TerminalName(task.gSourceFolder)
-                << " -> " << TerminalName(task.gDestFolder) << "\n";
-            out << ForTerminal(task.gDetailedLogText);
-            if (task.copyCounters) {
-                const run::CopyCounters& c = *task.copyCounters;
-                out << GLS("Copied:") << " " << c.gBFilesCopied << " A→B, " << c.gAFilesCopied
-                    << " B→A; " << GLS("replaced:") << " " << c.gBFilesReplaced << " A→B, "
-                    << c.gAFilesReplaced << " B→A; " << GLS("folders created:") << " "
-                    << c.gBFoldersCreated + c.gAFoldersCreated << "; " << GLS("deleted:") << " "
-                    << c.gAFilesDeleted + c.gBFilesDeleted << " " << GLS("files") << ", "
-                    << c.gAFoldersDeleted + c.gBFoldersDeleted << " " << GLS("folders") << "\n";
-            }
-        }
+// SIGINT and SIGTERM are taken by the waiting thread only, and turned into the Stop button;
+// the worker threads started meanwhile inherit the mask.
+class StopSignals {
+  public:
+    StopSignals() {
+        sigemptyset(&signals_);
+        sigaddset(&signals_, SIGINT);
+        sigaddset(&signals_, SIGTERM);
+        pthread_sigmask(SIG_BLOCK, &signals_, &previous_);
     }
-    out << GLS("items scanned:") << " " << s.gGlobalItemsScanned << ", "
-        << GLS("conflicts skipped:") << " " << s.gGlobalConflictsSkipped << ", " << GLS("errors:")
-        << " " << s.gGlobalError << "\n";
-}
+    ~StopSignals() { pthread_sigmask(SIG_SETMASK, &previous_, nullptr); }
+    bool Pending() {
+        const timespec now{0, 0};
+        const int sig = sigtimedwait(&signals_, nullptr, &now);
+        return sig == SIGINT || sig == SIGTERM;
+    }
+
+  private:
+    sigset_t signals_;
+    sigset_t previous_;
+};
 
 }  // namespace
 
 int RunSessions(app::MainApp& app, const RunArguments& args, std::istream& in, std::ostream& out,
                 std::ostream& err, bool interactive) {
-    sessions::SessionDocument& doc = app.document();
-    engine::RunOptions options;
-    if (!SelectSessions(doc, args.session, args.all, &options, err)) return 2;
+    app::RunService& service = app.runService();
     const bool attended = interactive && !args.unattended;
+    app::RunRequest request;
+    request.executedBy = run::kExecutedByCommandLine;
+    request.mayAsk = attended;
+    request.saveLog = args.saveLog;
+    if (!SelectSessions(app.document(), args.session, args.all, &request, err)) return 2;
     if (attended && !args.yes) {
-        const std::int64_t shown =
-            options.allSessions ? doc.SessionCount() + 1 : options.sessionIndex;
-        const auto confirmation = engine::AreYouSure(doc, shown, app.preferences().mPrefDict, true);
+        const auto confirmation = service.AreYouSure(request);
         if (confirmation && !AskConfirmation(*confirmation, in, out)) return kExitRunStopped;
     }
 
     TerminalProxy proxy(in, out);
     // On a terminal the questions read the keyboard directly, so that Ctrl-C can end a wait.
     if (interactive && &in == &std::cin) proxy.ReadFrom(STDIN_FILENO);
-    engine::ExactSyncIndexStore index(app.paths().pathExactSyncIndexFolder);
-    fileops::TWUtilities tw;
-    fileops::RunExecutor executor(proxy, tw);
-    engine::RunEngine engine(doc, app.preferences().mPrefDict, proxy, index, executor, tw, options);
-
-    // SIGINT and SIGTERM are taken by this thread only, and turned into the Stop button.
-    sigset_t stopSignals;
-    sigemptyset(&stopSignals);
-    sigaddset(&stopSignals, SIGINT);
-    sigaddset(&stopSignals, SIGTERM);
-    sigset_t previous;
-    pthread_sigmask(SIG_BLOCK, &stopSignals, &previous);
-    engine.TaskExecuteSyncOrBackup(run::kExecutedByCommandLine, attended);
+    StopSignals signals;
+    const app::StartResult started = service.Start(request, proxy);
+    if (!started.started) {
+        err << "quorvel: " << ForTerminal(started.message) << "\n";
+        return kExitRunRefused;
+    }
     bool stopRequested = false;
     // The end of the run is seen at once; a signal within a tick.
-    while (!engine.WaitFor(std::chrono::milliseconds(20))) {
-        const timespec now{0, 0};
-        const int sig = sigtimedwait(&stopSignals, nullptr, &now);
-        if ((sig == SIGINT || sig == SIGTERM) && !stopRequested && engine.state().IsRunning()) {
+    while (!service.WaitFor(std::chrono::milliseconds(20))) {
+        if (signals.Pending() && !stopRequested) {
             stopRequested = true;
             err << "\nquorvel: " << GLS("stopping after the current action...") << "\n";
-            engine.Stop();
+            service.Stop();
             // A question waiting for its answer is answered with Stop.
             proxy.CancelQuestions();
         }
     }
-    engine.Wait();
-    pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+    const app::RunConclusion c = service.Conclude();
 
-    const run::RunState& s = engine.state();
-    PrintReport(app, s, out);
-    if (s.mUserPressedStop) return kExitRunStopped;
-    return s.gGlobalError > 0 || !s.gScanSucceeded ? kExitRunErrors : 0;
+    if (args.printLog) {
+        out << ForTerminal(service.logString());
+    } else {
+        for (const std::string& line : c.report) out << ForTerminal(line) << "\n";
+        // Which items failed, without opening the log.
+        if (c.logMade) {
+            for (const std::string& line : schedule::ErrorLines(service.logString())) {
+                err << ForTerminal(line) << "\n";
+            }
+        }
+    }
+    if (!c.logSaveError.empty()) err << "quorvel: " << ForTerminal(c.logSaveError) << "\n";
+    if (c.logSaved) out << GLS("Log saved:") << " " << TerminalName(c.pathLogFile) << "\n";
+    if (c.stopped) return kExitRunStopped;
+    return c.errors > 0 || !c.scanSucceeded ? kExitRunErrors : 0;
 }
 
 }  // namespace qv::cli

@@ -14,10 +14,14 @@ struct RunArguments {
     bool all = false;
     bool yes = false;         // no confirmation question
     bool unattended = false;  // never ask
+    bool printLog = false;    // print the whole log instead of the short report
+    bool saveLog = false;     // save the log whatever the preferences say about saving
 };
 
-// Exit statuses: 0 no errors, 1 errors, 2 no such session, 3 stopped.
+// Exit statuses: 0 no errors, 1 errors, 2 no such session or another run in progress,
+// 3 stopped.
 inline constexpr int kExitRunErrors = 1;
+inline constexpr int kExitRunRefused = 2;
 inline constexpr int kExitRunStopped = 3;
 
 int RunSessions(app::MainApp& app, const RunArguments& args, std::istream& in, std::ostream& out,

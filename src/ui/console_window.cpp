@@ -14,6 +14,8 @@
 #include <QHBoxLayout>
 #include <QKeySequence>
 #include <QLabel>
+#include <QMenu>
+#include <QMenuBar>
 #include <QMessageBox>
 #include <QProgressBar>
 #include <QPushButton>
@@ -25,13 +27,14 @@
 #include <QVBoxLayout>
 #include <algorithm>
 
-#include "engine/are_you_sure.h"
 #include "platform/file_io.h"
 #include "platform/localization.h"
 #include "platform/system_log.h"
 #include "run/plan_item.h"
 #include "sessions/multi_options.h"
 #include "sessions/settings_options.h"
+#include "ui/error_alert.h"
+#include "ui/log_window.h"
 #include "ui/middle_truncation.h"
 #include "ui/path_area.h"
 #include "ui/qt_text.h"
@@ -112,7 +115,14 @@ void ConsoleWindow::BuildWindow() {
     connect(drawerButton_, &QToolButton::toggled, this, &ConsoleWindow::setInfoDrawerOpen);
     top->addWidget(sessionLabel);
     top->addWidget(sessionPopup_);
+    logButton_ = new QToolButton(central);
+    logButton_->setObjectName(QStringLiteral("logButton"));
+    logButton_->setIcon(Icon("icn_log"));
+    logButton_->setAutoRaise(true);
+    logButton_->setToolTip(Str(GLS("Show the log of the last run")) + QStringLiteral(" (Ctrl+L)"));
+    connect(logButton_, &QToolButton::clicked, this, &ConsoleWindow::WindowOpenLog);
     top->addStretch(1);
+    top->addWidget(logButton_);
     top->addWidget(drawerButton_);
     column->addLayout(top);
 
@@ -246,6 +256,9 @@ void ConsoleWindow::BuildShortcuts() {
         });
     }
     add(QKeySequence(Qt::CTRL | Qt::Key_I), [this] { drawerButton_->toggle(); });
+    QMenu* view = menuBar()->addMenu(Str(GLS("&View")));
+    QAction* log = view->addAction(Str(GLS("Log Window")), this, &ConsoleWindow::WindowOpenLog);
+    log->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_L));
     add(QKeySequence::Quit, [this] { RequestQuit(); });
 }
 
@@ -387,7 +400,7 @@ void ConsoleWindow::SetPathname(const std::string& path, bool source) {
     const platform::ItemAttributes a = platform::ReadItemAttributes(path.c_str());
     if (!a.exists()) {
         area->setIcon(Icon("icn_folder_gray"));
-    } else if (a.isDirectory() && !tw_.IsFilePackage(path, a)) {
+    } else if (a.isDirectory() && !app::MainApp::IsFilePackage(path, a)) {
         area->setIcon(Icon("icn_folder"));
     } else {
         area->setIcon(Icon("icn_file"));
@@ -406,7 +419,7 @@ std::string ConsoleWindow::GetEmptyTopBottomString(bool source) const {
     bool file = false;
     if (!other.empty()) {
         const platform::ItemAttributes a = platform::ReadItemAttributes(other.c_str());
-        file = a.exists() && (!a.isDirectory() || tw_.IsFilePackage(other, a));
+        file = a.exists() && (!a.isDirectory() || app::MainApp::IsFilePackage(other, a));
     }
     const bool sync = IsSyncSession(i);
     if (source) {
@@ -556,6 +569,23 @@ void ConsoleWindow::OpenFolderButton(bool source, Qt::KeyboardModifiers modifier
     QDesktopServices::openUrl(QUrl::fromLocalFile(Path(folder)));
 }
 
+// ---- The log window ----
+
+void ConsoleWindow::WindowOpenLog() {
+    if (logWindow_ == nullptr) {
+        logWindow_ = new LogWindow(this);
+        logWindow_->setWindowFlag(Qt::Window);
+    }
+    if (logWindow_->isVisible()) {
+        logWindow_->raise();
+        logWindow_->activateWindow();
+        return;
+    }
+    const app::RunService& service = app_.runService();
+    logWindow_->setLogFolder(service.LogFolder());
+    if (logWindow_->FillLogWindow(service.pathLogFile(), service.logString())) logWindow_->show();
+}
+
 // ---- Runs ----
 
 bool ConsoleWindow::isRunning() const { return run_->isActive(); }
@@ -568,10 +598,9 @@ void ConsoleWindow::TaskExecuteSyncOrBackup() {
     const sessions::SessionDocument& doc = app_.document();
     if (!IsRealSession(doc.mSessionIndex) && !doc.IsAllSessions(doc.mSessionIndex)) return;
     if (confirmation_) return;  // already asking
-    const auto confirmation =
-        engine::AreYouSure(doc, doc.mSessionIndex, app_.preferences().mPrefDict, true);
+    const auto confirmation = app_.runService().AreYouSure(app::RunRequest{});
     if (!confirmation) {
-        run_->Start();
+        StartRun();
         return;
     }
     auto* box = new QMessageBox(QMessageBox::Question, Str(confirmation->title),
@@ -583,9 +612,20 @@ void ConsoleWindow::TaskExecuteSyncOrBackup() {
     box->addButton(Str(confirmation->cancelTitle), QMessageBox::RejectRole);
     box->setDefaultButton(ok);
     connect(box, &QMessageBox::finished, this, [this, box, ok] {
-        if (box->clickedButton() == ok && !isRunning() && !terminated_) run_->Start();
+        if (box->clickedButton() == ok && !isRunning() && !terminated_) StartRun();
     });
     confirmation_ = box;
+    box->open();
+}
+
+void ConsoleWindow::StartRun() {
+    if (run_->Start() || refusal_) return;
+    auto* box = new QMessageBox(QMessageBox::Warning, Str(GLS("Warning:")), run_->refusal(),
+                                QMessageBox::Ok, this);
+    box->setObjectName(QStringLiteral("refusal"));
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->setWindowModality(Qt::WindowModal);
+    refusal_ = box;
     box->open();
 }
 
@@ -721,52 +761,27 @@ void ConsoleWindow::RunFinished() {
     UpdateInfoDrawer();
     const std::int64_t i = app_.document().mSessionIndex;
     SetConsolePanes(i);
+    // A log window on screen follows the run that just ended.
+    if (logWindow_ != nullptr && logWindow_->isVisible()) {
+        const app::RunService& service = app_.runService();
+        logWindow_->FillLogWindow(service.pathLogFile(), service.logString());
+    }
     SetReportOnConsole();
     EnableDisableConsolePanes(true);
     if (terminateAfterRun_) Terminate();
 }
 
 void ConsoleWindow::SetReportOnConsole() {
-    const run::RunState* s = run_->state();
-    if (s == nullptr) return;
-    const sessions::SessionDocument& doc = app_.document();
+    if (run_->state() == nullptr) return;
+    const app::RunConclusion& c = run_->conclusion();
     QStringList lines;
-    const std::string errors = "• " + GLS("Errors:") + " " + std::to_string(s->gGlobalError);
-    if (doc.IsAllSessions(doc.mSessionIndex)) {
-        lines << Str("• " + std::to_string(s->gTotSessionsDone) + " " + GLS("Sessions Done of") +
-                     " " + std::to_string(s->gTotSessions));
-    } else if (IsMultiSession(doc.mSessionIndex)) {
-        lines << Str("• " + std::to_string(s->gTotMultiDone) + " " + GLS("Multiple Tasks Done of") +
-                     " " + std::to_string(s->gTotMulti));
-    } else {
-        run::CopyCounters total;
-        for (const run::SessionLog& session : s->logSessionArray) {
-            for (const run::TaskLog& task : session.logTaskArray) {
-                if (!task.copyCounters) continue;
-                const run::CopyCounters& c = *task.copyCounters;
-                total.gAFoldersCreated += c.gAFoldersCreated;
-                total.gAFilesCopied += c.gAFilesCopied;
-                total.gAFilesReplaced += c.gAFilesReplaced;
-                total.gBFoldersCreated += c.gBFoldersCreated;
-                total.gBFilesCopied += c.gBFilesCopied;
-                total.gBFilesReplaced += c.gBFilesReplaced;
-            }
-        }
-        const plist::Value* session = doc.GetSessionDict(doc.mSessionIndex);
-        const plist::Value* console = session ? session->dictAt("consoleDict") : nullptr;
-        const std::string top = console ? console->stringAt("topFolder") : "";
-        const std::string bottom = console ? console->stringAt("bottomFolder") : "";
-        const auto side = [](const std::string& path, const char* undefined, std::int64_t n) {
-            return QStringLiteral("• ") + (path.empty() ? Str(GLS(undefined)) : Path(path)) +
-                   QStringLiteral(": %1").arg(n);
-        };
-        lines << side(top, "Source Folder not defined",
-                      total.gAFoldersCreated + total.gAFilesCopied + total.gAFilesReplaced)
-              << side(bottom, "Destination Folder not defined",
-                      total.gBFoldersCreated + total.gBFilesCopied + total.gBFilesReplaced);
-    }
-    lines << Str(errors);
+    for (const std::string& line : c.report) lines << Str(line);
     SetComment(lines);
+    if (!c.logSaveError.empty()) {
+        auto* alert = new ErrorAlert(ErrorAlert::Kind::Stops, GLS("Warning:"), c.logSaveError,
+                                     [](bool) {}, this);
+        alert->open();
+    }
 }
 
 void ConsoleWindow::SetComment(const QStringList& lines) {

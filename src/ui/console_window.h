@@ -10,7 +10,6 @@
 #include <string>
 
 #include "app/main_app.h"
-#include "fileops/tw_utilities.h"
 #include "ui/option_markers.h"
 
 class QComboBox;
@@ -24,6 +23,7 @@ class QMessageBox;
 
 namespace qv::ui {
 
+class LogWindow;
 class PathArea;
 class RunController;
 
@@ -52,9 +52,15 @@ class ConsoleWindow : public QMainWindow {
 
     // The main button: starts a run, or stops the one going on.
     void TaskExecuteSyncOrBackup();
+    // The alert of a run refused because another one holds the run lock, while shown.
+    QMessageBox* refusal() const { return refusal_; }
     // Quit: during a run asks first, stops it and quits once it has concluded.
     void RequestQuit();
     bool isRunning() const;
+    // The log button and menu entry: brings the log window to the front, or fills it with the
+    // last run's log and shows it.
+    void WindowOpenLog();
+    LogWindow* logWindow() const { return logWindow_; }
 
     // For tests and the screenshot.
     QComboBox* sessionPopup() const { return sessionPopup_; }
@@ -102,6 +108,7 @@ class ConsoleWindow : public QMainWindow {
     void TurnIconOnTo(std::size_t option, bool on);
 
     // Progress during a run.
+    void StartRun();
     void RunStarted();
     void ScanProgress(qint64 itemsScanned, qint64 itemsToDo);
     void CopyStarting(qint64 itemsToDo, double secondsBetweenRefreshes);
@@ -116,7 +123,6 @@ class ConsoleWindow : public QMainWindow {
     void Terminate();
 
     app::MainApp& app_;
-    fileops::TWUtilities tw_;
     RunController* run_ = nullptr;
     bool euidIsRoot_ = false;
 
@@ -126,6 +132,8 @@ class ConsoleWindow : public QMainWindow {
     QLabel* arrow_ = nullptr;
     QPushButton* mainButton_ = nullptr;
     QToolButton* drawerButton_ = nullptr;
+    QToolButton* logButton_ = nullptr;
+    LogWindow* logWindow_ = nullptr;
     std::array<OptionWidgets, kOptionCount> options_;
     QLabel* comment_ = nullptr;
     QStringList commentLines_;
@@ -151,6 +159,7 @@ class ConsoleWindow : public QMainWindow {
 
     QPointer<QMessageBox> quitQuestion_;
     QPointer<QMessageBox> confirmation_;
+    QPointer<QMessageBox> refusal_;
     bool terminateAfterRun_ = false;
     bool terminated_ = false;
 };

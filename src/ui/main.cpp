@@ -13,6 +13,7 @@
 #include "app/main_app.h"
 #include "platform/localization.h"
 #include "ui/console_window.h"
+#include "ui/log_window.h"
 #include "ui/qt_text.h"
 #include "ui/theme.h"
 
@@ -68,7 +69,11 @@ int main(int argc, char** argv) {
     const QCommandLineOption theme(QStringLiteral("theme"),
                                    QStringLiteral("light, dark, or the desktop's (default)."),
                                    QStringLiteral("THEME"));
-    parser.addOptions({screenshot, theme});
+    const QCommandLineOption logFile(
+        QStringLiteral("log"),
+        QStringLiteral("Open the log window on a log file (with --screenshot: render it)."),
+        QStringLiteral("FILE"));
+    parser.addOptions({screenshot, theme, logFile});
     parser.setApplicationDescription(
         QStringLiteral("Back up and synchronize pairs of folders.\n"
                        "--session NAME  Show the session of that name."));
@@ -102,10 +107,23 @@ int main(int argc, char** argv) {
         window.sessionPopup()->setCurrentIndex(static_cast<int>(index));
     }
 
+    qv::ui::LogWindow* log = nullptr;
+    if (parser.isSet(logFile)) {
+        window.WindowOpenLog();
+        log = window.logWindow();
+        if (!log->FillLogWindow(qv::ui::PathBytes(parser.value(logFile)), {})) {
+            std::cerr << "quorvel-gui: cannot read " << parser.value(logFile).toStdString()
+                      << "\n";
+            return 1;
+        }
+        log->LogFindError(false);
+    }
     if (parser.isSet(screenshot)) {
         window.show();
+        if (log != nullptr) log->show();
         QApplication::processEvents();
-        if (!window.grab().save(parser.value(screenshot), "PNG")) {
+        QWidget* shown = log != nullptr ? static_cast<QWidget*>(log) : &window;
+        if (!shown->grab().save(parser.value(screenshot), "PNG")) {
             std::cerr << "quorvel-gui: cannot write " << parser.value(screenshot).toStdString()
                       << "\n";
             return 1;
@@ -113,5 +131,9 @@ int main(int argc, char** argv) {
         return 0;
     }
     window.show();
+    if (log != nullptr) {
+        log->show();
+        log->raise();
+    }
     return QApplication::exec();
 }

@@ -1,6 +1,6 @@
 #pragma once
-// Starts and stops the runs of the console: one engine, proxy and copy executor per run, the
-// run itself on the engine's worker thread. Signals arrive on the main thread.
+// Starts and stops the runs of the console through the run service, with one main-thread proxy
+// per run. Signals arrive on the main thread.
 
 #include <QObject>
 #include <QWidget>
@@ -11,14 +11,18 @@
 
 namespace qv::ui {
 
+class GuiProxy;
+
 class RunController : public QObject {
     Q_OBJECT
   public:
     RunController(app::MainApp& app, QWidget* dialogParent);
     ~RunController() override;
 
-    // Starts a run of the document's current session (or of all sessions) as the user's.
-    void Start();
+    // Starts a run of the document's current session (or of all sessions) as the user's;
+    // false, with the reason in refusal(), when another run holds the run lock.
+    bool Start();
+    const QString& refusal() const { return refusal_; }
     // Tells the run to stop; it concludes at its next check.
     void Stop();
     // Between Start() and the finished() signal.
@@ -26,6 +30,8 @@ class RunController : public QObject {
     // The run going on or the last one (null before the first). Read the counters only once
     // finished() came; during the run only the shared flags and the progress.
     const run::RunState* state() const;
+    // What the last run did, once finished() came.
+    const app::RunConclusion& conclusion() const { return conclusion_; }
 
   signals:
     void started();
@@ -35,12 +41,13 @@ class RunController : public QObject {
     void finished();
 
   private:
-    struct ActiveRun;
     void Conclude();
 
     app::MainApp& app_;
     QWidget* dialogParent_;
-    std::unique_ptr<ActiveRun> run_;
+    std::unique_ptr<GuiProxy> proxy_;
+    app::RunConclusion conclusion_;
+    QString refusal_;
     bool active_ = false;
 };
 

@@ -225,11 +225,13 @@ TEST_F(CliTest, RunPerformsThenFindsNothingToDoAndSurvivesAKill) {
     WriteDocument(doc, {{"Mirror", a, b}});
     const std::string run = "run --unattended --session Mirror --document " + test::ShellQuote(doc);
     std::string out, err;
-    ASSERT_EQ(Quorvel(run, &out, &err), 0) << out << err;
+    ASSERT_EQ(Quorvel(run + " --print-log", &out, &err), 0) << out << err;
     EXPECT_NE(out.find("Replaced file: \"" + b + "/notes/todo.txt\""), std::string::npos) << out;
+    EXPECT_NE(out.find("• Task: executed by the command line\n"), std::string::npos) << out;
     EXPECT_EQ(test::ReadText(b + "/notes/todo.txt"), "new");
+    // The short report: what reached each side, then the errors.
     ASSERT_EQ(Quorvel(run, &out, &err), 0) << err;
-    EXPECT_NE(out.find("Copied: 0 A→B, 0 B→A; replaced: 0 A→B"), std::string::npos) << out;
+    EXPECT_EQ(out, "• " + a + ": 0\n• " + b + ": 0\n• Errors: 0\n");
     EXPECT_EQ(Quorvel("run --unattended --session Nobody --document " + test::ShellQuote(doc), &out,
                       &err),
               2);
@@ -295,7 +297,7 @@ TEST_F(CliTest, ExactSynchronizeDeletesAtTheNextRunWhatWasDeletedOnOneSide) {
     const std::string run = "run --unattended --session Exact --document " + test::ShellQuote(doc);
 
     std::string out, err;
-    ASSERT_EQ(Quorvel(run, &out, &err), 0) << out << err;
+    ASSERT_EQ(Quorvel(run + " --print-log", &out, &err), 0) << out << err;
     EXPECT_NE(out.find("No Exact Sync index of these two folders yet"), std::string::npos) << out;
     EXPECT_TRUE(test::SameTrees(a, b, {.withRoot = false}));  // B's file copied, not deleted
     EXPECT_TRUE(platform::IsExistingRegularFile(
@@ -303,11 +305,15 @@ TEST_F(CliTest, ExactSynchronizeDeletesAtTheNextRunWhatWasDeletedOnOneSide) {
 
     std::filesystem::remove_all(b + "/old");
     std::filesystem::remove(a + "/from-b\xff.txt");
-    ASSERT_EQ(Quorvel(run, &out, &err), 0) << out << err;
+    ASSERT_EQ(Quorvel(run + " --print-log", &out, &err), 0) << out << err;
     EXPECT_FALSE(std::filesystem::exists(a + "/old"));
     EXPECT_FALSE(std::filesystem::exists(b + "/from-b\xff.txt"));
     EXPECT_EQ(test::ReadText(b + "/keep.txt"), "keep");
-    EXPECT_NE(out.find("deleted: 2 files, 1 folders"), std::string::npos) << out;
+    // One file deleted on each side, and the folder with it.
+    EXPECT_NE(out.find("Folders Deleted: 1\n"), std::string::npos) << out;
+    const auto first = out.find("Files Deleted: 1\n");
+    ASSERT_NE(first, std::string::npos) << out;
+    EXPECT_NE(out.find("Files Deleted: 1\n", first + 1), std::string::npos) << out;
 }
 
 // A name can hold any byte but "/" and NUL. What the command prints of it must not drive the
@@ -357,8 +363,8 @@ TEST_F(CliTest, NamesWithControlCharactersReachTheTerminalEscaped) {
     } cases[] = {
         {"plan" + document, true},
         {"plan --json" + document, false},
-        {"run --yes" + document, true},
-        {"run --yes" + document, false},  // nothing left to do: no name printed
+        {"run --yes --print-log" + document, true},
+        {"run --yes --print-log" + document, false},  // nothing left to do: no name printed
     };
     for (const auto& c : cases) {
         std::string out, err;

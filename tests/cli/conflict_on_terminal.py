@@ -23,7 +23,7 @@ def check(what, ok):
 
 with tempfile.TemporaryDirectory() as home:
     env = dict(os.environ, HOME=home, XDG_CONFIG_HOME=home + '/config',
-               XDG_DATA_HOME=home + '/data', LANGUAGE='en', LC_ALL='C', TZ='UTC')
+               XDG_DATA_HOME=home + '/data', XDG_RUNTIME_DIR=home + '/run', LANGUAGE='en', LC_ALL='C', TZ='UTC')
     a, b = home + '/A', home + '/B'
     os.makedirs(a)
     os.makedirs(b)

@@ -73,7 +73,7 @@ class FakeProxy : public run::MainThreadProxy {
         return previewGoesOn;
     }
     void PurgeBeforeMainCopy(const run::RunState&) override { Called(Hook::PurgeBeforeMainCopy); }
-    void SaveLogFileToDisk(const run::RunState&) override { Called(Hook::SaveLogFileToDisk); }
+    void SaveLogFileToDisk(run::RunState&) override { Called(Hook::SaveLogFileToDisk); }
     void ConcludeWholeSyncBackup(const run::RunState&) override {
         Called(Hook::ConcludeWholeSyncBackup);
     }

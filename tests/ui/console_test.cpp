@@ -9,6 +9,7 @@
 #include <QComboBox>
 #include <QLabel>
 #include <QMessageBox>
+#include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QSignalSpy>
@@ -23,6 +24,7 @@
 #include "support/tree_fixture.h"
 #include "ui/console_window.h"
 #include "ui/error_alert.h"
+#include "ui/log_window.h"
 #include "ui/middle_truncation.h"
 #include "ui/path_area.h"
 #include "ui/replace_file_dialog.h"
@@ -41,6 +43,7 @@ struct Console {
         env.Set("HOME", home.path());
         env.Unset("XDG_CONFIG_HOME");
         env.Unset("XDG_DATA_HOME");
+        env.Unset("XDG_RUNTIME_DIR");  // the run lock, in this home's support folder
         env.Unset("LANGUAGE");
         env.Unset("LC_ALL");
         env.Unset("LC_MESSAGES");
@@ -105,6 +108,7 @@ class ConsoleTest : public QObject {
     void QuittingDuringARunAsksFirst();
     void ConfirmationThenASwappedConflict();
     void AnExactSynchronizeFromTheWindowKeepsItsIndex();
+    void LogWindowShowsTheLastLogAndFindsItsErrors();
 };
 
 void ConsoleTest::SizeDisplayAndMiddleTruncation() {
@@ -219,6 +223,19 @@ void ConsoleTest::BackupFromTheButtonShowsProgressAndReport() {
     QCOMPARE(Q(w.mainButton()->text()), std::string("Backup"));
     QVERIFY(w.sessionPopup()->isEnabled());
     QVERIFY(w.infoDrawerText().startsWith(QStringLiteral("Processing item:")));
+
+    // The log of the run, from the button's shortcut; it follows the next run while shown.
+    QTest::keyClick(&w, Qt::Key_L, Qt::ControlModifier);
+    QVERIFY(w.logWindow() != nullptr && w.logWindow()->isVisible());
+    QCOMPARE(w.logWindow()->windowTitle(), QStringLiteral("Log Window"));
+    const QString log = w.logWindow()->view()->toPlainText();
+    QVERIFY(log.contains(QStringLiteral("• Task: executed by clicking on the button")));
+    QVERIFY(log.contains(QStringLiteral("Files Copied (new additions): 2")));
+    c.tree.Build({"A/later.txt:x"});
+    w.mainButton()->click();
+    QVERIFY(c.WaitForRunEnd());
+    QVERIFY(w.logWindow()->view()->toPlainText().contains(
+        QStringLiteral("Files Copied (new additions): 1")));
 }
 
 void ConsoleTest::ConflictDialogAnswerDecidesTheOutcome() {
@@ -426,6 +443,49 @@ void ConsoleTest::AnExactSynchronizeFromTheWindowKeepsItsIndex() {
         QVERIFY(c.WaitForRunEnd());
         QCOMPARE(platform::ItemExists(c.tree.path("B/f")), !confirm);
     }
+}
+
+void ConsoleTest::LogWindowShowsTheLastLogAndFindsItsErrors() {
+    test::TempDir dir;
+    LogWindow w;
+    w.show();
+    // Nothing saved and no log yet: nothing to show.
+    QVERIFY(!w.FillLogWindow(dir / "QVLog_none.txt", ""));
+
+    const std::string errors = std::string(run::kErrorMarker);
+    const std::string log = "header\r" + errors + "first failed\rok\r" + errors +
+                            "second failed\r" + errors + "third failed";
+    QVERIFY(w.FillLogWindow(dir / "QVLog_none.txt", log));
+    QCOMPARE(w.windowTitle(), QStringLiteral("Log Window"));
+    const std::string first = errors + "first failed", second = errors + "second failed",
+                      third = errors + "third failed";
+    // Forward through the three, round to the first; backward from there round to the last.
+    for (const std::string& expected : {first, second, third, first}) {
+        QVERIFY(w.LogFindError(false));
+        QCOMPARE(Q(w.selectedText()), expected);
+    }
+    for (const std::string& expected : {third, second, first, third}) {
+        QVERIFY(w.LogFindError(true));
+        QCOMPARE(Q(w.selectedText()), expected);
+    }
+
+    // A saved file: shown under its name, line ends and all; a log without errors finds none.
+    const std::string saved = dir / "QVLog_2026_12_06_10_00_00.txt";
+    test::WriteText(saved, "one\ntwo\n");
+    QVERIFY(w.FillLogWindow(saved, log));
+    QCOMPARE(w.windowTitle(), QStringLiteral("QVLog_2026_12_06_10_00_00.txt"));
+    QCOMPARE(w.view()->toPlainText(), QStringLiteral("one\ntwo\n"));
+    QVERIFY(!w.LogFindError(false));
+    QVERIFY(!w.LogFindError(true));
+
+    // A file that is not the RTF it claims to be is refused with an alert.
+    const std::string broken = dir / "QVLog_broken.rtf";
+    test::WriteText(broken, "not rtf at all");
+    QVERIFY(!w.FillLogWindow(broken, log));
+    auto* alert = w.findChild<QMessageBox*>(QStringLiteral("logUnreadable"));
+    QVERIFY(alert != nullptr);
+    QCOMPARE(alert->text(), QStringLiteral("Can't open this Log file."));
+    alert->close();
 }
 
 }  // namespace qv::ui

@@ -1,0 +1,255 @@
+#include "app/run_service.h"
+
+#include <unistd.h>
+
+#include <ctime>
+#include <utility>
+
+#include "engine/exact_sync_index_store.h"
+#include "engine/run_engine.h"
+#include "fileops/executor.h"
+#include "fileops/tw_utilities.h"
+#include "platform/localization.h"
+#include "platform/run_lock.h"
+#include "schedule/log_files.h"
+#include "schedule/run_log.h"
+
+namespace qv::app {
+
+using platform::GLS;
+
+namespace {
+
+engine::RunOptions OptionsFor(const RunRequest& request, bool scanOnly) {
+    engine::RunOptions options;
+    options.scanOnly = scanOnly;
+    options.sessionIndex = request.sessionIndex;
+    options.allSessions = request.allSessions;
+    return options;
+}
+
+// The proxy of a plan: nobody is asked anything (conflicts that would ask are skipped and
+// errors do not stop an unattended run before they reach it).
+class SilentProxy : public run::MainThreadProxy {
+  public:
+    run::ConflictReply AskReplace(const run::ConflictQuestion&) override {
+        return {run::ConflictAnswer::Skip, false};
+    }
+    void ShowErrorAndStop(const std::string&, const std::string&) override {}
+    bool AskSkipAndContinue(const std::string&, const std::string&) override { return true; }
+    bool ConfirmDeletion(const std::string&) override { return false; }
+};
+
+}  // namespace
+
+// Passes every hook and question on to the front end's proxy, and makes and saves the log
+// where the run asks for it.
+class RunService::ConcludingProxy : public run::MainThreadProxy {
+  public:
+    ConcludingProxy(RunService& service, run::MainThreadProxy& frontEnd)
+        : service_(service), frontEnd_(frontEnd) {}
+
+    void PurgeBeforeWholeSyncBackup(const run::RunState& s) override {
+        frontEnd_.PurgeBeforeWholeSyncBackup(s);
+    }
+    void PurgeBeforeScanOneSession(const run::RunState& s, std::int64_t i) override {
+        frontEnd_.PurgeBeforeScanOneSession(s, i);
+    }
+    bool ShowPreview(run::RunState& s) override { return frontEnd_.ShowPreview(s); }
+    void PurgeBeforeMainCopy(const run::RunState& s) override { frontEnd_.PurgeBeforeMainCopy(s); }
+    void SaveLogFileToDisk(run::RunState& s) override {
+        service_.MakeAndSaveLog(s);
+        frontEnd_.SaveLogFileToDisk(s);
+    }
+    void ConcludeWholeSyncBackup(const run::RunState& s) override {
+        frontEnd_.ConcludeWholeSyncBackup(s);
+    }
+    void SchedulingTimerDone(const run::RunState& s) override { frontEnd_.SchedulingTimerDone(s); }
+    void ExecuteAppleScript(std::int64_t i, int which) override {
+        frontEnd_.ExecuteAppleScript(i, which);
+    }
+    void MountAllVolumesForSession(std::int64_t i) override { frontEnd_.MountAllVolumesForSession(i); }
+    void UnmountAllVolumesForSession(std::int64_t i) override {
+        frontEnd_.UnmountAllVolumesForSession(i);
+    }
+    void ScanProgress(const run::RunState& s) override { frontEnd_.ScanProgress(s); }
+    void DisplayExactSyncToConsole() override { frontEnd_.DisplayExactSyncToConsole(); }
+
+    run::ConflictReply AskReplace(const run::ConflictQuestion& q) override {
+        return frontEnd_.AskReplace(q);
+    }
+    void ShowErrorAndStop(const std::string& title, const std::string& message) override {
+        frontEnd_.ShowErrorAndStop(title, message);
+    }
+    bool AskSkipAndContinue(const std::string& title, const std::string& message) override {
+        return frontEnd_.AskSkipAndContinue(title, message);
+    }
+    bool ConfirmDeletion(const std::string& message) override {
+        return frontEnd_.ConfirmDeletion(message);
+    }
+
+  private:
+    RunService& service_;
+    run::MainThreadProxy& frontEnd_;
+};
+
+// Everything one run is made of, in the order its parts need each other.
+struct RunService::ActiveRun {
+    ActiveRun(RunService& service, const RunRequest& request, run::MainThreadProxy& frontEnd,
+              platform::RunLock runLock, bool all)
+        : request(request),
+          allSessions(all),
+          proxy(service, frontEnd),
+          index(service.paths_.pathExactSyncIndexFolder),
+          executor(proxy, tw),
+          engine(service.document_, service.preferences_.mPrefDict, proxy, index, executor, tw,
+                 OptionsFor(request, false)),
+          lock(std::move(runLock)) {}
+
+    RunRequest request;
+    bool allSessions;
+    ConcludingProxy proxy;
+    fileops::TWUtilities tw;
+    engine::ExactSyncIndexStore index;
+    fileops::RunExecutor executor;
+    engine::RunEngine engine;
+    std::optional<platform::RunLock> lock;
+    RunConclusion conclusion;  // the log's part is filled on the worker
+    std::optional<std::string> newPathLogFolder;
+    std::string logString;  // handed to the service once the worker has ended
+    bool concluded = false;
+};
+
+RunService::RunService(sessions::SessionDocument& document, sessions::Preferences& preferences,
+                       platform::SupportPaths paths)
+    : document_(document),
+      preferences_(preferences),
+      paths_(std::move(paths)),
+      facts_(platform::ReadSystemFacts()),
+      lockFolder_(platform::RunLockFolder(paths_)),
+      logString_(schedule::GetFixedLogHeader(facts_)) {}
+
+RunService::~RunService() {
+    if (!run_ || run_->concluded) return;
+    run_->engine.Stop();
+    run_->engine.Wait();
+}
+
+std::optional<engine::Confirmation> RunService::AreYouSure(const RunRequest& request) const {
+    const std::int64_t shown = request.allSessions ? document_.SessionCount() + 1
+                               : request.sessionIndex == kCurrentSession ? document_.mSessionIndex
+                                                                         : request.sessionIndex;
+    return engine::AreYouSure(document_, shown, preferences_.mPrefDict, request.mayAsk);
+}
+
+StartResult RunService::Start(const RunRequest& request, run::MainThreadProxy& proxy) {
+    StartResult result;
+    if (IsActive()) {
+        result.message = GLS("A run is already in progress.");
+        return result;
+    }
+    std::string heldBy, error;
+    const std::string holder = holderName_ + ", " + GLS("process") + " " + std::to_string(::getpid());
+    std::optional<platform::RunLock> lock =
+        platform::RunLock::TryAcquire(lockFolder_, holder, &heldBy, &error);
+    if (!lock) {
+        result.message =
+            error.empty()
+                ? platform::FormatText(GLS("Another Quorvel run is in progress (%@); try again "
+                                           "when it has ended."),
+                                       {heldBy.empty() ? GLS("unknown process") : heldBy})
+                : GLS("Can't take the run lock:") + " " + error;
+        return result;
+    }
+    const bool all = request.allSessions ||
+                     (request.sessionIndex == kCurrentSession &&
+                      document_.IsCurrentSessionAllSessions());
+    run_.reset();  // the last run has concluded: its worker has ended
+    run_ = std::make_unique<ActiveRun>(*this, request, proxy, std::move(*lock), all);
+    run_->engine.TaskExecuteSyncOrBackup(request.executedBy, request.mayAsk);
+    result.started = true;
+    return result;
+}
+
+void RunService::Stop() {
+    if (IsActive()) run_->engine.Stop();
+}
+
+bool RunService::IsActive() const { return run_ && !run_->concluded; }
+
+bool RunService::WaitFor(std::chrono::milliseconds timeout) {
+    return !run_ || run_->engine.WaitFor(timeout);
+}
+
+const run::RunState* RunService::state() const { return run_ ? &run_->engine.state() : nullptr; }
+
+std::string RunService::LogFolder() const {
+    const std::string folder = preferences_.mPrefDict.stringAt("prefPathLogFolder");
+    return folder.empty() ? paths_.pathLogFolder : folder;
+}
+
+void RunService::MakeAndSaveLog(run::RunState& s) {
+    ActiveRun& r = *run_;
+    const plist::Value& prefs = preferences_.mPrefDict;
+    const plist::Value* email = prefs.dictAt("prefSendEmailDict");
+    schedule::LogInputs inputs{document_, prefs, facts_, r.tw, r.allSessions,
+                               email ? email->stringAt("mSendEmailTo") : std::string()};
+    r.logString = schedule::MakeLog(s, inputs);
+    r.conclusion.logMade = true;
+
+    // The command's --save-log saves this log whatever the preferences say about saving.
+    plist::Value forced;
+    if (r.request.saveLog) {
+        forced = prefs;
+        forced.set("prefSaveLogFile", 1);
+        forced.set("prefSaveLogFileWhen", 1);
+    }
+    schedule::LogSaveRequest request{r.request.saveLog ? forced : prefs, paths_.pathLogFolder,
+                                     paths_.pathQV4AppSupp, s.gGlobalError, s.gStartSyncDateTime,
+                                     static_cast<double>(std::time(nullptr))};
+    schedule::LogSaveResult saved = schedule::SaveLogFileToDisk(r.logString, request);
+    r.conclusion.logSaved = saved.saved;
+    r.conclusion.logSaveError = saved.errorMessage;
+    r.newPathLogFolder = saved.newPathLogFolder;
+    r.conclusion.pathLogFile = saved.pathLogFile;
+}
+
+RunConclusion RunService::Conclude() {
+    if (!run_) return {};
+    ActiveRun& r = *run_;
+    if (r.concluded) return r.conclusion;
+    r.engine.Wait();
+    const run::RunState& s = r.engine.state();
+    r.conclusion.stopped = s.mUserPressedStop;
+    r.conclusion.scanSucceeded = s.gScanSucceeded;
+    // A log that could not be saved is one more error of the run.
+    r.conclusion.errors = s.gGlobalError + (r.conclusion.logSaveError.empty() ? 0 : 1);
+    r.conclusion.report = schedule::ReportLines(s, document_, r.allSessions);
+    if (r.conclusion.logMade) {
+        logString_ = std::move(r.logString);
+        pathLogFile_ = r.conclusion.pathLogFile;
+    }
+    if (r.newPathLogFolder) {
+        preferences_.mPrefDict.set("prefPathLogFolder", *r.newPathLogFolder);
+        preferences_.WriteFilePreferences(false);
+    }
+    r.lock.reset();
+    r.concluded = true;
+    return r.conclusion;
+}
+
+void RunService::Plan(const RunRequest& request,
+                      const std::function<void(const run::RunState&)>& consumer) {
+    SilentProxy proxy;
+    engine::ExactSyncIndexStore index(paths_.pathExactSyncIndexFolder);
+    run::NoCopyExecutor executor;
+    fileops::TWUtilities tw;
+    engine::RunEngine engine(document_, preferences_.mPrefDict, proxy, index, executor, tw,
+                             OptionsFor(request, true));
+    engine.state().mExecutedBy = request.executedBy;
+    engine.state().mMayAsk = false;
+    engine.ExecuteSyncBackup();
+    consumer(engine.state());
+}
+
+}  // namespace qv::app

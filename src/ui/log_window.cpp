@@ -1,0 +1,153 @@
+#include "ui/log_window.h"
+
+#include <QApplication>
+#include <QFileDialog>
+#include <QFontDatabase>
+#include <QHBoxLayout>
+#include <QMessageBox>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QTextCursor>
+#include <QTextDocument>
+#include <QVBoxLayout>
+
+#include "platform/file_io.h"
+#include "platform/localization.h"
+#include "run/run_state.h"
+#include "schedule/log_files.h"
+#include "ui/qt_text.h"
+
+namespace qv::ui {
+
+using platform::GLS;
+
+namespace {
+
+// The log's carriage returns, as lines the view shows.
+QString Displayed(const std::string& log) {
+    QString text = QString::fromUtf8(log.data(), static_cast<qsizetype>(log.size()));
+    text.replace(QLatin1Char('\r'), QLatin1Char('\n'));
+    return text;
+}
+
+}  // namespace
+
+LogWindow::LogWindow(QWidget* parent) : QMainWindow(parent) {
+    setObjectName(QStringLiteral("logWindow"));
+    setWindowTitle(Str(GLS("Log Window")));
+    auto* central = new QWidget(this);
+    auto* column = new QVBoxLayout(central);
+    view_ = new QPlainTextEdit(central);
+    view_->setReadOnly(true);
+    view_->setLineWrapMode(QPlainTextEdit::NoWrap);
+    view_->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
+    // The selection of an error must show while the buttons have the focus.
+    view_->setStyleSheet(QStringLiteral(
+        "QPlainTextEdit { selection-background-color: #2563eb; selection-color: white; }"));
+    column->addWidget(view_);
+    auto* row = new QHBoxLayout;
+    auto* open = new QPushButton(Str(GLS("Open Log File...")), central);
+    previous_ = new QPushButton(Str(GLS("Previous Error")), central);
+    next_ = new QPushButton(Str(GLS("Next Error")), central);
+    previous_->setShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_G));
+    next_->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_G));
+    previous_->setToolTip(Str(GLS("The previous line that reports an error")) +
+                          QStringLiteral(" (Ctrl+Shift+G)"));
+    next_->setToolTip(Str(GLS("The next line that reports an error")) +
+                      QStringLiteral(" (Ctrl+G)"));
+    row->addWidget(open);
+    row->addStretch(1);
+    row->addWidget(previous_);
+    row->addWidget(next_);
+    column->addLayout(row);
+    connect(open, &QPushButton::clicked, this, &LogWindow::OpenLogFile);
+    connect(previous_, &QPushButton::clicked, this, [this] { LogFindError(true); });
+    connect(next_, &QPushButton::clicked, this, [this] { LogFindError(false); });
+    setCentralWidget(central);
+    resize(760, 560);
+}
+
+bool LogWindow::FillLogWindow(const std::string& path, const std::string& currentLog) {
+    if (path.empty() || !platform::ItemExists(path) || platform::IsExistingFolder(path)) {
+        if (currentLog.empty()) return false;
+        setWindowTitle(Str(GLS("Log Window")));
+        setWindowFilePath(QString());
+        ShowText(Displayed(currentLog));
+        return true;
+    }
+    std::string text, error;
+    if (!schedule::ReadLogFile(path, &text, &error)) {
+        auto* box = new QMessageBox(QMessageBox::Warning, Str(GLS("Warning:")),
+                                    Str(GLS("Can't open this Log file.")), QMessageBox::Ok, this);
+        box->setObjectName(QStringLiteral("logUnreadable"));
+        box->setAttribute(Qt::WA_DeleteOnClose);
+        box->open();
+        return false;
+    }
+    setWindowTitle(Path(platform::LastPathComponent(path)));
+    setWindowFilePath(Path(path));
+    ShowText(Displayed(text));
+    return true;
+}
+
+void LogWindow::ShowText(const QString& text) {
+    view_->setPlainText(text);
+    view_->moveCursor(QTextCursor::Start);
+}
+
+QString LogWindow::selectedText() const {
+    // The view gives paragraph separators for line ends inside a selection.
+    return view_->textCursor().selectedText().replace(QChar::ParagraphSeparator,
+                                                      QLatin1Char('\n'));
+}
+
+bool LogWindow::LogFindError(bool previous) {
+    const QString marker = Str(run::kErrorMarker);
+    QTextDocument* document = view_->document();
+    const QTextCursor selection = view_->textCursor();
+    const int start = selection.hasSelection() ? selection.selectionStart() : 0;
+    const int end = selection.hasSelection() ? selection.selectionEnd() : 0;
+    const QString text = document->toPlainText();
+    qsizetype found = -1;
+    if (!previous) {
+        found = text.indexOf(marker, end);
+        if (found < 0) {
+            found = text.left(start).indexOf(marker);
+        }
+    } else {
+        // Backwards from the start of the selection, then from the end of the text down to
+        // the end of the selection.
+        if (start > 0) found = text.lastIndexOf(marker, start - 1);
+        if (found >= 0 && found + marker.size() > start) found = -1;
+        if (found < 0) {
+            found = text.lastIndexOf(marker);
+            if (found >= 0 && found < end) found = -1;
+        }
+    }
+    if (found < 0) {
+        QApplication::beep();
+        return false;
+    }
+    qsizetype lineEnd = text.indexOf(QLatin1Char('\n'), found);
+    if (lineEnd < 0) lineEnd = found + marker.size();
+    QTextCursor cursor(document);
+    cursor.setPosition(static_cast<int>(found));
+    cursor.setPosition(static_cast<int>(lineEnd), QTextCursor::KeepAnchor);
+    view_->setTextCursor(cursor);
+    view_->ensureCursorVisible();
+    return true;
+}
+
+void LogWindow::OpenLogFile() {
+    const QString start = Path(logFolder_);
+    auto* dialog = new QFileDialog(this, Str(GLS("Open Log File...")), start,
+                                   Str(GLS("Log files")) + QStringLiteral(" (QVLog_*)"));
+    dialog->setObjectName(QStringLiteral("openLog"));
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    dialog->setFileMode(QFileDialog::ExistingFile);
+    connect(dialog, &QFileDialog::fileSelected, this,
+            [this](const QString& file) { FillLogWindow(PathBytes(file), {}); });
+    dialog->open();
+}
+
+}  // namespace qv::ui
