@@ -30,17 +30,15 @@ std::string UnquoteShellValue(std::string_view raw) {
     char quote = 0;
     for (std::size_t i = 0; i < raw.size(); ++i) {
         const char c = raw[i];
-        if (quote == '\'') {
-            if (c == '\'') quote = 0;
-            else value += c;
+        if (quote != 0 && c == quote) {
+            quote = 0;
+        } else if (quote == '\'') {
+            value += c;  // nothing escapes inside single quotes
         } else if (c == '\\' && i + 1 < raw.size()) {
             value += raw[++i];
-        } else if (quote == '"') {
-            if (c == '"') quote = 0;
-            else value += c;
-        } else if (c == '"' || c == '\'') {
+        } else if (quote == 0 && (c == '"' || c == '\'')) {
             quote = c;
-        } else if (c == '#' && (i == 0 || raw[i - 1] == ' ' || raw[i - 1] == '\t')) {
+        } else if (quote == 0 && c == '#' && (i == 0 || raw[i - 1] == ' ' || raw[i - 1] == '\t')) {
             break;  // a comment after the value
         } else {
             value += c;
@@ -60,7 +58,8 @@ std::optional<std::string> PrettyNameIn(const std::string& path) {
         const std::size_t end = rest.find('\n');
         std::string_view line = rest.substr(0, end);
         rest = end == std::string_view::npos ? std::string_view() : rest.substr(end + 1);
-        while (!line.empty() && (line.front() == ' ' || line.front() == '\t')) line.remove_prefix(1);
+        while (!line.empty() && (line.front() == ' ' || line.front() == '\t'))
+            line.remove_prefix(1);
         constexpr std::string_view kKey = "PRETTY_NAME=";
         if (line.starts_with(kKey)) return UnquoteShellValue(line.substr(kKey.size()));
     }
