@@ -1,7 +1,9 @@
 #include "schedule/run_log.h"
 
+#include <algorithm>
 #include <climits>
 #include <cmath>
+#include <cstdio>
 #include <ctime>
 #include <string_view>
 

@@ -13,8 +13,8 @@ constexpr PreferenceChoice kOnErrorChoices[] = {
     {2, "Skip and continue"},
     {3, "Ask"},
 };
-// prefSaveLogFileWhen and prefSendEmailWhen: 2 is the default, so it is the one acted on
-// specially; any other value means every run.
+// prefSaveLogFileWhen and prefSendEmailWhen: only 2 (the default) limits when it happens;
+// any other value means every run.
 constexpr PreferenceChoice kWhenChoices[] = {
     {1, "After every run"},
     {2, "Only when errors occur"},

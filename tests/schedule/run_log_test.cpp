@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <ctime>
 
@@ -174,6 +175,10 @@ class RunLogTest : public ::testing::Test {
         return LogInputs{doc_, prefs_, facts_, tw_, allSessions, "ada@example.org"};
     }
 
+    // Declared before env_, so that the zone is read again once TZ is restored.
+    struct ZoneReset {
+        ~ZoneReset() { ::tzset(); }
+    } zoneReset_;
     test::ScopedEnv env_;
     test::TempDir dir_;
     sessions::SessionDocument doc_{""};
