@@ -1,6 +1,54 @@
 #include "sessions/settings_options.h"
 
+#include "platform/localization.h"
+
 namespace qv::sessions {
+
+using platform::GLS;
+
+namespace {
+
+constexpr SettingsTaskCell kTaskCells[] = {
+    {kTaskSynchronize, "Synchronize"},
+    {kTaskBackup, "Backup"},
+};
+
+constexpr SettingsCheckbox kCheckboxes[] = {
+    {"settInvisibleItems", "Skip invisible items", true},
+    {"settLockedItems", "Don't unlock locked items", true},
+    {"settResolveAlias", "Resolve aliases", false},
+    {"settResolveSymLink", "Resolve symbolic links", false},
+    {"settSkipEmptyFolders", "Skip empty folders", false},
+    {"settNewItemsOnly", "Copy new items only", false},
+    {"settPackagesFolders", "Treat packages as folders", false},
+    {"settMoveToTrash", "Move deleted items to the trash", false},
+    {"settSkipCheckPermissions", "Skip the permission check", false},
+};
+
+}  // namespace
+
+std::span<const SettingsTaskCell> SettingsTaskCells() { return kTaskCells; }
+
+std::span<const SettingsCheckbox> SettingsCheckboxes() { return kCheckboxes; }
+
+std::string GetSettingsLog(const plist::Value& settingsDict) {
+    const std::int64_t task = settingsDict.intAt("settTask", 0);
+    std::string taskTitle;
+    for (const SettingsTaskCell& cell : kTaskCells) {
+        if (cell.tag == task) taskTitle = GLS(cell.title);
+    }
+    std::string log = "\r" + GLS("• Settings: ") + "\r";
+    log += "\t" + GLS("Task") + ": " + taskTitle + "\r";
+    log += "\t" + GLS(task == kTaskSynchronize ? "Exact Sync" : "Exact Backup") + ": " +
+           platform::YesNo(settingsDict.intAt("settExact", 0)) + "\r";
+    for (const SettingsCheckbox& box : kCheckboxes) {
+        // A missing key reads as a new session's value (1 for the two inverted ones).
+        const std::int64_t stored = settingsDict.intAt(box.key, box.inverted ? 1 : 0);
+        const bool on = box.inverted ? stored == 0 : stored != 0;
+        log += "\t" + GLS(box.label) + ": " + platform::YesNo(on) + "\r";
+    }
+    return log;
+}
 
 plist::Value DefaultSettingsDict(std::int64_t task) {
     return plist::Dict{

@@ -3,6 +3,8 @@
 // items, trash, and the dated destination sub-folder.
 
 #include <cstdint>
+#include <span>
+#include <string>
 
 #include "sessions/plist_value.h"
 
@@ -14,5 +16,24 @@ inline constexpr const char* kDefaultCustomNameFormat = "'Copy of' kSrc MM-dd-yy
 
 // The defaults of a new session for the given task.
 plist::Value DefaultSettingsDict(std::int64_t task);
+
+// The titles of the task radio cells, by tag (English texts, shown through GLS).
+struct SettingsTaskCell {
+    std::int64_t tag;
+    const char* title;
+};
+std::span<const SettingsTaskCell> SettingsTaskCells();
+
+// The option checkboxes of the settings panel in the panel's (and the log's) order. An
+// inverted checkbox is on when the stored value is 0: its label says what the 0 means.
+struct SettingsCheckbox {
+    const char* key;
+    const char* label;
+    bool inverted;
+};
+std::span<const SettingsCheckbox> SettingsCheckboxes();
+
+// The settings section of the run log.
+std::string GetSettingsLog(const plist::Value& settingsDict);
 
 }  // namespace qv::sessions
