@@ -13,6 +13,7 @@
 #include "platform/run_lock.h"
 #include "schedule/log_files.h"
 #include "schedule/run_log.h"
+#include "sessions/well.h"
 
 namespace qv::app {
 
@@ -39,6 +40,14 @@ class SilentProxy : public run::MainThreadProxy {
     bool AskSkipAndContinue(const std::string&, const std::string&) override { return true; }
     bool ConfirmDeletion(const std::string&) override { return false; }
 };
+
+// The address the log is mailed to, from the scrambled e-mail settings.
+std::string EmailTo(const plist::Value& preferences) {
+    const plist::Value* stored = preferences.find("prefSendEmailDict");
+    if (stored == nullptr || !stored->isData()) return {};
+    const std::optional<plist::Value> settings = sessions::GetWellDict(stored->data());
+    return settings ? settings->stringAt("mSendEmailTo") : std::string();
+}
 
 }  // namespace
 
@@ -191,9 +200,7 @@ std::string RunService::LogFolder() const {
 void RunService::MakeAndSaveLog(run::RunState& s) {
     ActiveRun& r = *run_;
     const plist::Value& prefs = preferences_.mPrefDict;
-    const plist::Value* email = prefs.dictAt("prefSendEmailDict");
-    schedule::LogInputs inputs{document_, prefs, facts_, r.tw, r.allSessions,
-                               email ? email->stringAt("mSendEmailTo") : std::string()};
+    schedule::LogInputs inputs{document_, prefs, facts_, r.tw, r.allSessions, EmailTo(prefs)};
     r.logString = schedule::MakeLog(s, inputs);
     r.conclusion.logMade = true;
 
