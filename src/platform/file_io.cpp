@@ -156,8 +156,8 @@ ReadFileResult ReadFileHead(const std::string& path, std::size_t maxBytes) {
     std::string bytes(maxBytes, '\0');
     std::size_t got = 0;
     while (got < maxBytes) {
-        const ssize_t n = sys().pread(fd.get(), bytes.data() + got, maxBytes - got,
-                                     static_cast<off_t>(got));
+        const ssize_t n =
+            sys().pread(fd.get(), bytes.data() + got, maxBytes - got, static_cast<off_t>(got));
         if (n < 0) {
             if (errno == EINTR) continue;
             result.reason = ErrnoText(errno);

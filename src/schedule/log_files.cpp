@@ -143,7 +143,8 @@ std::int64_t ErrorCountOf(const std::string& text) {
         std::size_t lineEnd = text.find('\r', lineStart);
         if (lineEnd == std::string::npos) lineEnd = text.size();
         const std::string_view line(text.data() + lineStart, lineEnd - lineStart);
-        for (std::string_view label : {std::string_view(localized), std::string_view(kErrorsLabel)}) {
+        for (std::string_view label :
+             {std::string_view(localized), std::string_view(kErrorsLabel)}) {
             if (line.substr(0, label.size()) != label) continue;
             std::int64_t n = 0;
             std::size_t i = label.size(), digits = 0;
@@ -165,9 +166,9 @@ std::string LogFileName(double startTime, bool rtf) {
     std::tm local{};
     ::localtime_r(&seconds, &local);
     char name[64];
-    const std::size_t n = std::strftime(
-        name, sizeof name, rtf ? "QVLog_%Y_%m_%d_%H_%M_%S.rtf" : "QVLog_%Y_%m_%d_%H_%M_%S.txt",
-        &local);
+    const std::size_t n =
+        std::strftime(name, sizeof name,
+                      rtf ? "QVLog_%Y_%m_%d_%H_%M_%S.rtf" : "QVLog_%Y_%m_%d_%H_%M_%S.txt", &local);
     return std::string(name, n);
 }
 

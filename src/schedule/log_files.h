@@ -29,7 +29,7 @@ struct LogSaveRequest {
 
 struct LogSaveResult {
     bool saved = false;
-    std::string pathLogFile;   // the file written, or the path it would have had
+    std::string pathLogFile;  // the file written, or the path it would have had
     // The log folder could not be used: a report of the run, one message a line (lines end
     // with carriage returns). The caller adds it to the detailed log and counts the error.
     std::string errorMessage;
@@ -50,7 +50,7 @@ void RemoveLastLogFiles(const std::string& folder, std::int64_t mode, std::int64
 
 struct LogFileInfo {
     std::string path;
-    double modified = 0;      // seconds since 1970
+    double modified = 0;       // seconds since 1970
     std::int64_t errors = -1;  // the run's error count, -1 when the file does not say
 };
 // The log files of a folder, newest first.

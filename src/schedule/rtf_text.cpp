@@ -1,6 +1,6 @@
 #include "schedule/rtf_text.h"
 
-#include <array>
+#include <algorithm>
 #include <cstdint>
 #include <vector>
 
@@ -136,17 +136,19 @@ std::string LogToRtf(std::string_view text) {
 
 namespace {
 
-// Destinations whose text is not part of the document.
-constexpr std::array<std::string_view, 27> kSkippedDestinations = {
-    "fonttbl",   "colortbl",   "stylesheet", "info",     "pict",      "object",
-    "objdata",   "fldinst",    "header",     "headerl",  "headerr",   "headerf",
-    "footer",    "footerl",    "footerr",    "footerf",  "footnote",  "listtable",
-    "listoverridetable", "revtbl", "rsidtbl", "generator", "xmlnstbl", "themedata",
-    "colorschememapping", "latentstyles", "datastore"};
+// Destinations whose text is not part of the document, each between blanks.
+constexpr std::string_view kSkippedDestinations =
+    " fonttbl colortbl stylesheet info pict object objdata fldinst header headerl headerr"
+    " headerf footer footerl footerr footerf footnote listtable listoverridetable revtbl"
+    " rsidtbl generator xmlnstbl themedata colorschememapping latentstyles datastore ";
 
 bool IsSkippedDestination(std::string_view word) {
-    for (std::string_view d : kSkippedDestinations) {
-        if (word == d) return true;
+    if (word.empty()) return false;
+    for (std::size_t at = kSkippedDestinations.find(word); at != std::string_view::npos;
+         at = kSkippedDestinations.find(word, at + 1)) {
+        if (kSkippedDestinations[at - 1] == ' ' && kSkippedDestinations[at + word.size()] == ' ') {
+            return true;
+        }
     }
     return false;
 }
@@ -294,7 +296,9 @@ class RtfReader {
                 if (pos_ + 2 > in_.size()) return Fail(error, "it ends inside a \\' escape");
                 const int hi = HexDigit(in_[pos_]);
                 const int lo = HexDigit(in_[pos_ + 1]);
-                if (hi < 0 || lo < 0) return Fail(error, "it holds a \\' escape without two hex digits");
+                if (hi < 0 || lo < 0) {
+                    return Fail(error, "it holds a \\' escape without two hex digits");
+                }
                 pos_ += 2;
                 EmitByte(static_cast<unsigned char>(hi * 16 + lo));
                 return true;
@@ -327,7 +331,10 @@ class RtfReader {
         }
         pendingFallback_ = 0;
         if (word == "uc" && hasParameter) {
-            if (!groups_.empty()) groups_.back().fallbackChars = parameter < 0 ? 0 : parameter > 8 ? 8 : static_cast<int>(parameter);
+            // More than a few fallback characters per character is no writer's choice.
+            if (!groups_.empty()) {
+                groups_.back().fallbackChars = static_cast<int>(std::clamp(parameter, 0L, 8L));
+            }
         } else if (word == "par" || word == "line") {
             EmitText("\r");
         } else if (word == "tab") {

@@ -2,10 +2,9 @@
 #include "schedule/log_files.h"
 
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
-
-#include <gtest/gtest.h>
 
 #include <algorithm>
 #include <ctime>
@@ -31,9 +30,9 @@ class LogFilesTest : public ::testing::Test {
 
     plist::Value Prefs(std::int64_t save, std::int64_t when, std::int64_t format,
                        const std::string& folder) const {
-        return plist::Dict{{"prefSaveLogFile", save},       {"prefSaveLogFileWhen", when},
-                           {"prefLogFileFormat", format},   {"prefPathLogFolder", folder},
-                           {"prefDeleteLogsOn", false},     {"prefDeleteLogsPop", 0},
+        return plist::Dict{{"prefSaveLogFile", save},     {"prefSaveLogFileWhen", when},
+                           {"prefLogFileFormat", format}, {"prefPathLogFolder", folder},
+                           {"prefDeleteLogsOn", false},   {"prefDeleteLogsPop", 0},
                            {"prefDeleteLogsField", 7}};
     }
     LogSaveResult Save(const std::string& log, const plist::Value& prefs, std::int64_t errors = 1,
@@ -53,7 +52,8 @@ class LogFilesTest : public ::testing::Test {
         return names;
     }
     static void SetModified(const std::string& path, double seconds) {
-        const timespec t[2] = {{static_cast<time_t>(seconds), 0}, {static_cast<time_t>(seconds), 0}};
+        const timespec t[2] = {{static_cast<time_t>(seconds), 0},
+                               {static_cast<time_t>(seconds), 0}};
         ASSERT_EQ(::utimensat(AT_FDCWD, path.c_str(), t, AT_SYMLINK_NOFOLLOW), 0) << path;
     }
 

@@ -74,9 +74,14 @@ TEST(RtfText, OtherWritersAndHostileDocuments) {
          true, "keptshown\rnext\r\tx"},
         {"{\\rtf1{\\uc2 \\u233\\'e9\\'00x}\\u233?y}", true, "\xC3\xA9x\xC3\xA9y"},
         {"{\\rtf1\\uc0 \\u233 z}", true, "\xC3\xA9z"},
-        {"{\\rtf1 \\u-10179?a\\u-8704?b}", true, "\xEF\xBF\xBD" "a\xEF\xBF\xBD" "b"},
+        {"{\\rtf1 \\u-10179?a\\u-8704?b}", true,
+         "\xEF\xBF\xBD"
+         "a\xEF\xBF\xBD"
+         "b"},
         {"{\\rtf1 \\u99999999999999999999999 y}", true, "y"},
-        {"{\\rtf1 a\\\nb\\~c\\bullet\\emdash}", true, "a\rb\xC2\xA0" "c\xE2\x80\xA2\xE2\x80\x94"},
+        {"{\\rtf1 a\\\nb\\~c\\bullet\\emdash}", true,
+         "a\rb\xC2\xA0"
+         "c\xE2\x80\xA2\xE2\x80\x94"},
         {"{\\rtf1 raw\r\nbreaks\n}", true, "rawbreaks"},
     };
     for (const auto& c : cases) {
