@@ -7,9 +7,11 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <ctime>
 #include <filesystem>
 
+#include "platform/file_system.h"
 #include "support/test_support.h"
 
 namespace qv::schedule {
@@ -119,6 +121,34 @@ TEST_F(LogFilesTest, SavedLogsReadBackAndReplaceTheirNamesake) {
     EXPECT_EQ(Names(folder), (std::vector<std::string>{"QVLog_2023_11_14_22_13_20.rtf",
                                                        "QVLog_2023_11_14_22_13_20.txt"}));
     EXPECT_EQ(test::ReadText(outside), "keep");  // the link was replaced, not written through
+}
+
+// Every write finds the disk full.
+class FullDisk : public platform::FileSystem {
+  public:
+    ssize_t write(int, const void*, std::size_t) override {
+        errno = ENOSPC;
+        return -1;
+    }
+};
+
+TEST_F(LogFilesTest, FullDiskKeepsTheOldLogAndPrunesNothing) {
+    const std::string folder = dir_ / "logs";
+    plist::Value prefs = Prefs(1, 0, 0, folder);
+    ASSERT_TRUE(Save("old\r", prefs).saved);
+    test::WriteText(folder + "/QVLog_older.txt", "older");
+    prefs.set("prefDeleteLogsOn", true);
+    prefs.set("prefDeleteLogsPop", 1);
+    prefs.set("prefDeleteLogsField", 1);
+
+    FullDisk full;
+    const platform::ScopedFileSystem installed(full);
+    const LogSaveResult r = Save(kLog, prefs);
+    EXPECT_FALSE(r.saved);
+    EXPECT_TRUE(r.errorMessage.empty());
+    EXPECT_EQ(test::ReadText(r.pathLogFile), "old\n");
+    EXPECT_EQ(Names(folder),
+              (std::vector<std::string>{"QVLog_2023_11_14_22_13_20.txt", "QVLog_older.txt"}));
 }
 
 TEST_F(LogFilesTest, UnusableLogFolderGivesWayToTheDefault) {
