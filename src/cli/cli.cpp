@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "app/main_app.h"
+#include "cli/log_command.h"
 #include "cli/plan_command.h"
 #include "cli/run_command.h"
 #include "cli/terminal_text.h"
@@ -75,7 +76,7 @@ constexpr const char* kHelp =
     "  --version      Show the version.\n"
     "\n"
     "Exit status: 0 on success, 1 when plan or run found errors, 2 on a usage error or a\n"
-    "document that cannot be read or written, 3 when a run was stopped.\n";
+    "document or log file that cannot be read or written, 3 when a run was stopped.\n";
 
 struct Arguments {
     std::string command;
@@ -85,6 +86,8 @@ struct Arguments {
     PlanArguments plan;
     RunArguments run;
     bool sessionGiven = false;
+    bool last = false;        // log show
+    bool errorsOnly = false;  // log show
 };
 
 int Usage(std::ostream& err, const std::string& message) {
@@ -130,6 +133,10 @@ bool ParseArguments(int argc, char** argv, Arguments* args, std::string* error) 
             args->run.printLog = true;
         } else if (a == "--save-log") {
             args->run.saveLog = true;
+        } else if (a == "--last") {
+            args->last = true;
+        } else if (a == "--errors") {
+            args->errorsOnly = true;
         } else if (a.size() > 1 && a[0] == '-' && a != "-") {
             *error = "unknown option '" + a + "'";
             return false;
@@ -239,10 +246,19 @@ int RunCli(int argc, char** argv, std::ostream& out, std::ostream& err) {
     if (!ParseArguments(argc, argv, &args, &error)) return Usage(err, error);
     if (args.command.empty()) return Usage(err, "no command given");
     const bool known = args.command == "new-document" || args.command == "list" ||
-                       args.command == "show" || args.command == "plan" || args.command == "run";
+                       args.command == "show" || args.command == "plan" || args.command == "run" ||
+                       args.command == "log";
     if (!known) return Usage(err, "unknown command '" + args.command + "'");
-    if (args.command != "new-document" && !args.positional.empty()) {
+    if (args.command != "new-document" && args.command != "log" && !args.positional.empty()) {
         return Usage(err, "unexpected argument '" + args.positional.front() + "'");
+    }
+    LogArguments log;
+    if (args.command == "log" &&
+        !ParseLogArguments(args.positional, args.last, args.errorsOnly, &log, &error)) {
+        return Usage(err, error);
+    }
+    if (args.command != "log" && (args.last || args.errorsOnly)) {
+        return Usage(err, std::string(args.last ? "--last" : "--errors") + " is only for log show");
     }
 
     if ((args.command == "plan" || args.command == "run") && args.sessionGiven == args.plan.all) {
@@ -254,6 +270,7 @@ int RunCli(int argc, char** argv, std::ostream& out, std::ostream& err) {
     if (!started.ok) return Fail(err, started.alert);
 
     if (args.command == "new-document") return NewDocument(app, args, out, err);
+    if (args.command == "log") return RunLogCommand(app, log, out, err);
     if (!OpenDocument(app, args, err)) return kExitUsage;
     if (args.document.empty()) EnsureTemplateOnDisk(app, err);
     if (args.command == "list") return List(app, out);

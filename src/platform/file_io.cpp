@@ -131,6 +131,47 @@ ReadFileResult ReadWholeFile(const std::string& path, std::size_t maxBytes) {
     return result;
 }
 
+ReadFileResult ReadFileHead(const std::string& path, std::size_t maxBytes) {
+    ReadFileResult result;
+    UniqueFd fd(sys().openat(AT_FDCWD, path.c_str(),
+                             O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY | O_NOFOLLOW, 0));
+    if (fd.get() < 0) {
+        const int err = errno;
+        result.status = (err == ENOENT || err == ENOTDIR) ? ReadStatus::Missing
+                        : err == ELOOP                    ? ReadStatus::NotAFile
+                                                          : ReadStatus::Unreadable;
+        result.reason = ErrnoText(err);
+        return result;
+    }
+    struct stat st {};
+    if (sys().fstat(fd.get(), &st) != 0) {
+        result.reason = ErrnoText(errno);
+        return result;
+    }
+    if (!S_ISREG(st.st_mode)) {
+        result.status = ReadStatus::NotAFile;
+        result.reason = S_ISDIR(st.st_mode) ? "it is a folder" : "it is not a regular file";
+        return result;
+    }
+    std::string bytes(maxBytes, '\0');
+    std::size_t got = 0;
+    while (got < maxBytes) {
+        const ssize_t n =
+            sys().pread(fd.get(), bytes.data() + got, maxBytes - got, static_cast<off_t>(got));
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            result.reason = ErrnoText(errno);
+            return result;
+        }
+        if (n == 0) break;
+        got += static_cast<std::size_t>(n);
+    }
+    bytes.resize(got);
+    result.status = ReadStatus::Ok;
+    result.bytes = std::move(bytes);
+    return result;
+}
+
 WriteResult WriteFileAtomically(const std::string& path, const std::string& bytes,
                                 const AtomicWriteOptions& options) {
     WriteResult result;

@@ -21,6 +21,10 @@ struct ReadFileResult {
 // Reads a whole regular file of at most maxBytes bytes. Never blocks on a FIFO or a device:
 // anything that is not a regular file is NotAFile.
 ReadFileResult ReadWholeFile(const std::string& path, std::size_t maxBytes);
+// The first maxBytes bytes of a regular file (all of it when shorter), for a look at what a
+// file begins with. A link at path is not followed (NotAFile): listings use it on names they
+// found to be files, and a link put there since must not send the read elsewhere.
+ReadFileResult ReadFileHead(const std::string& path, std::size_t maxBytes);
 
 struct AtomicWriteOptions {
     // The mode the new file gets; without it, the replaced file's mode or, for a new file,

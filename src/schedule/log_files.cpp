@@ -1,1 +1,312 @@
 #include "schedule/log_files.h"
+
+#include <fcntl.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cmath>
+#include <ctime>
+
+#include "platform/file_io.h"
+#include "platform/file_system.h"
+#include "platform/folder_handle.h"
+#include "platform/item_attributes.h"
+#include "platform/localization.h"
+#include "run/run_state.h"
+#include "schedule/rtf_text.h"
+
+namespace qv::schedule {
+
+namespace {
+
+using platform::GLS;
+
+constexpr std::int64_t kSaveOnlyWithErrors = 2;
+constexpr std::int64_t kLogFormatRtf = 1;
+constexpr std::int64_t kPruneByAge = 0;
+constexpr std::int64_t kPruneByCount = 1;
+constexpr double kSecondsPerDay = 86400;
+// A log of a huge run is large, but a file beyond this is not one of ours.
+constexpr std::size_t kMaxLogFileBytes = std::size_t{256} << 20;
+// The run header, with the error count, comes right after the short fixed header.
+constexpr std::size_t kLogHeadBytes = 64 * 1024;
+constexpr const char* kErrorsLabel = "• Errors: ";
+
+bool HasRtfExtension(const std::string& path) {
+    std::string ext = path.size() >= 4 ? path.substr(path.size() - 4) : std::string();
+    std::transform(ext.begin(), ext.end(), ext.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    return ext == ".rtf";
+}
+
+// A text file back in the log's own form: each line end (LF or CR LF) a carriage return.
+std::string LinesEndingWithCr(std::string_view bytes) {
+    std::string text;
+    text.reserve(bytes.size());
+    for (std::size_t i = 0; i < bytes.size(); ++i) {
+        if (bytes[i] == '\r' && i + 1 < bytes.size() && bytes[i + 1] == '\n') continue;
+        text.push_back(bytes[i] == '\n' ? '\r' : bytes[i]);
+    }
+    return text;
+}
+
+// Whether path names something below folder, judged by the names alone: no "." or ".."
+// component may lead it back out.
+bool IsInsideFolder(const std::string& path, std::string folder) {
+    while (folder.size() > 1 && folder.back() == '/') folder.pop_back();
+    if (folder.empty() || path.size() <= folder.size() + 1 ||
+        path.compare(0, folder.size(), folder) != 0 || path[folder.size()] != '/') {
+        return false;
+    }
+    std::string_view rest = std::string_view(path).substr(folder.size() + 1);
+    while (!rest.empty()) {
+        const std::size_t slash = rest.find('/');
+        const std::string_view part = rest.substr(0, slash);
+        if (part == "." || part == "..") return false;
+        rest = slash == std::string_view::npos ? std::string_view{} : rest.substr(slash + 1);
+    }
+    return true;
+}
+
+std::string UndeletableFileMessage(const std::string& path) {
+    return GLS("Can't save the log file inside the log folder because the log folder") + " \"" +
+           path + "\" " + GLS("really is undeletable file");
+}
+
+std::string FolderNotCreatedMessage(const std::string& path) {
+    return GLS("Can't save the log file because I can't create the folder") + " \"" + path + "\"";
+}
+
+enum class FolderState { Ready, UndeletableFile, NotCreated };
+
+// Makes folder a folder a log can be written in. Something else standing at its name is
+// removed only inside our own support folder: anywhere else it may be the user's.
+FolderState PrepareLogFolder(const std::string& folder, const std::string& supportFolder) {
+    const platform::ItemAttributes at = platform::ReadItemAttributes(folder.c_str());
+    if (at.exists() && !platform::IsExistingFolder(folder)) {
+        // unlink removes a link itself, never what it points to.
+        if (!IsInsideFolder(folder, supportFolder) || platform::sys().unlink(folder.c_str()) != 0) {
+            return FolderState::UndeletableFile;
+        }
+    }
+    return platform::CreateFolderWithFoldersInBetween(folder) ? FolderState::Ready
+                                                              : FolderState::NotCreated;
+}
+
+std::string ReportOf(FolderState state, const std::string& folder) {
+    return state == FolderState::UndeletableFile ? UndeletableFileMessage(folder)
+                                                 : FolderNotCreatedMessage(folder);
+}
+
+void AddReport(const std::string& message, LogSaveResult* result) {
+    if (!result->errorMessage.empty()) result->errorMessage += "\r";
+    result->errorMessage += message;
+}
+
+// What a log file is written as: RTF, or the text with line feeds (bytes as they are, so that
+// names that are not UTF-8 stay exact).
+bool LogFileBytes(const std::string& logString, bool rtf, std::string* bytes) {
+    if (rtf) {
+        if (logString.empty()) return false;
+        *bytes = LogToRtf(logString);
+        return true;
+    }
+    *bytes = logString;
+    std::replace(bytes->begin(), bytes->end(), '\r', '\n');
+    return true;
+}
+
+// The "QVLog_" regular files of an open folder, with their modification dates.
+struct FoundLog {
+    std::string name;
+    double modified = 0;
+};
+
+std::vector<FoundLog> FindLogFiles(const platform::FolderHandle& dir) {
+    std::vector<platform::FolderEntry> entries;
+    platform::sys().readfolder(dir.fd(), entries);  // a listing cut short still holds logs
+    std::vector<FoundLog> logs;
+    const std::string_view prefix = kLogFilePrefix;
+    for (const platform::FolderEntry& e : entries) {
+        if (e.name.compare(0, prefix.size(), prefix) != 0) continue;
+        const platform::StatResult st = platform::StatAt(dir.fd(), e.name);
+        if (!st.ok() || st.attributes.type != platform::ItemType::RegularFile) continue;
+        logs.push_back({e.name, st.attributes.mtime.seconds()});
+    }
+    return logs;
+}
+
+std::int64_t ErrorCountOf(const std::string& text) {
+    const std::string localized = GLS(kErrorsLabel);
+    std::size_t lineStart = 0;
+    while (lineStart < text.size()) {
+        std::size_t lineEnd = text.find('\r', lineStart);
+        if (lineEnd == std::string::npos) lineEnd = text.size();
+        const std::string_view line(text.data() + lineStart, lineEnd - lineStart);
+        for (std::string_view label :
+             {std::string_view(localized), std::string_view(kErrorsLabel)}) {
+            if (line.substr(0, label.size()) != label) continue;
+            std::int64_t n = 0;
+            std::size_t i = label.size(), digits = 0;
+            while (i < line.size() && line[i] >= '0' && line[i] <= '9' && digits < 18) {
+                n = n * 10 + (line[i++] - '0');
+                ++digits;
+            }
+            if (digits > 0) return n;
+        }
+        lineStart = lineEnd + 1;
+    }
+    return -1;
+}
+
+}  // namespace
+
+std::string LogFileName(double startTime, bool rtf) {
+    const auto seconds = static_cast<std::time_t>(std::floor(startTime));
+    std::tm local{};
+    ::localtime_r(&seconds, &local);
+    char name[64];
+    const std::size_t n =
+        std::strftime(name, sizeof name,
+                      rtf ? "QVLog_%Y_%m_%d_%H_%M_%S.rtf" : "QVLog_%Y_%m_%d_%H_%M_%S.txt", &local);
+    return std::string(name, n);
+}
+
+LogSaveResult SaveLogFileToDisk(const std::string& logString, const LogSaveRequest& request) {
+    LogSaveResult result;
+    const plist::Value& prefs = request.preferences;
+    const bool rtf = prefs.intAt("prefLogFileFormat") == kLogFormatRtf;
+    const std::string fileName = LogFileName(request.startTime, rtf);
+    const std::string& chosen = prefs.stringAt("prefPathLogFolder");
+    if (!chosen.empty()) result.pathLogFile = platform::JoinPath(chosen, fileName);
+
+    if (prefs.intAt("prefSaveLogFile") == 0) return result;
+    if (prefs.intAt("prefSaveLogFileWhen") == kSaveOnlyWithErrors && request.errors == 0) {
+        return result;
+    }
+    if (chosen.empty()) return result;
+
+    // The folder the user chose, or else the default one: a log that can be written somewhere
+    // is worth more than the choice of folder. Each folder that could not be used for a reason
+    // the user should know about adds a line to the report.
+    std::string folder = chosen;
+    const FolderState state = PrepareLogFolder(chosen, request.supportFolder);
+    if (state != FolderState::Ready) {
+        if (state == FolderState::UndeletableFile) AddReport(ReportOf(state, chosen), &result);
+        const std::string& fallback = request.defaultLogFolder;
+        if (fallback.empty() || fallback == chosen) {
+            if (state == FolderState::NotCreated) AddReport(ReportOf(state, chosen), &result);
+            return result;
+        }
+        const FolderState fallbackState = PrepareLogFolder(fallback, request.supportFolder);
+        if (fallbackState != FolderState::Ready) {
+            AddReport(ReportOf(fallbackState, fallback), &result);
+            return result;
+        }
+        folder = fallback;
+        result.newPathLogFolder = fallback;
+    }
+    result.pathLogFile = platform::JoinPath(folder, fileName);
+
+    std::string bytes;
+    if (!LogFileBytes(logString, rtf, &bytes)) return result;
+    platform::AtomicWriteOptions options;
+    // Our own file: a link put at its name is replaced, never written through.
+    options.followLink = false;
+    options.removeLeftovers = true;
+    if (!platform::WriteFileAtomically(result.pathLogFile, bytes, options).ok) return result;
+    result.saved = true;
+
+    if (prefs.intAt("prefDeleteLogsOn") != 0) {
+        RemoveLastLogFiles(folder, prefs.intAt("prefDeleteLogsPop"),
+                           prefs.intAt("prefDeleteLogsField"), request.now);
+    }
+    return result;
+}
+
+void RemoveLastLogFiles(const std::string& folder, std::int64_t mode, std::int64_t count,
+                        double now) {
+    if (folder.empty() || count < 1) return;
+    if (mode != kPruneByAge && mode != kPruneByCount) return;
+    const platform::FolderHandle dir = platform::FolderHandle::OpenTop(folder);
+    if (!dir.valid()) return;
+    std::vector<FoundLog> logs = FindLogFiles(dir);
+
+    std::vector<const FoundLog*> doomed;
+    if (mode == kPruneByAge) {
+        const double cutoff = now - static_cast<double>(count) * kSecondsPerDay;
+        for (const FoundLog& log : logs) {
+            if (log.modified < cutoff) doomed.push_back(&log);
+        }
+    } else if (logs.size() > static_cast<std::uint64_t>(count)) {
+        std::sort(logs.begin(), logs.end(), [](const FoundLog& a, const FoundLog& b) {
+            return a.modified != b.modified ? a.modified < b.modified : a.name < b.name;
+        });
+        for (std::size_t i = 0; i < logs.size() - static_cast<std::size_t>(count); ++i) {
+            doomed.push_back(&logs[i]);
+        }
+    }
+    // Without AT_REMOVEDIR a folder put at the name since is refused, and a link is removed
+    // itself: nothing outside the log folder is ever reached. Failures are of no consequence.
+    for (const FoundLog* log : doomed) platform::sys().unlinkat(dir.fd(), log->name.c_str(), 0);
+}
+
+std::vector<LogFileInfo> ListLogFiles(const std::string& folder) {
+    std::vector<LogFileInfo> list;
+    const platform::FolderHandle dir = platform::FolderHandle::OpenTop(folder);
+    if (!dir.valid()) return list;
+    std::vector<FoundLog> logs = FindLogFiles(dir);
+    std::sort(logs.begin(), logs.end(), [](const FoundLog& a, const FoundLog& b) {
+        return a.modified != b.modified ? a.modified > b.modified : a.name > b.name;
+    });
+    for (const FoundLog& log : logs) {
+        LogFileInfo info;
+        info.path = platform::JoinPath(folder, log.name);
+        info.modified = log.modified;
+        const platform::ReadFileResult head = platform::ReadFileHead(info.path, kLogHeadBytes);
+        if (head.status == platform::ReadStatus::Ok) {
+            std::string text;
+            if (HasRtfExtension(info.path)) {
+                RtfToText(head.bytes, &text);  // the head of a document: its end is missing
+            } else {
+                text = LinesEndingWithCr(head.bytes);
+            }
+            info.errors = ErrorCountOf(text);
+        }
+        list.push_back(std::move(info));
+    }
+    return list;
+}
+
+bool ReadLogFile(const std::string& path, std::string* text, std::string* error) {
+    std::string why;
+    platform::ReadFileResult file = platform::ReadWholeFile(path, kMaxLogFileBytes);
+    if (file.status != platform::ReadStatus::Ok) {
+        why = file.reason;
+    } else if (HasRtfExtension(path)) {
+        if (RtfToText(file.bytes, text, &why)) return true;
+    } else {
+        *text = LinesEndingWithCr(file.bytes);
+        return true;
+    }
+    if (error) *error = why;
+    return false;
+}
+
+std::vector<std::string> ErrorLines(const std::string& text) {
+    std::vector<std::string> lines;
+    const std::string_view marker = run::kErrorMarker;
+    std::size_t lineStart = 0;
+    while (lineStart < text.size()) {
+        std::size_t lineEnd = text.find('\r', lineStart);
+        if (lineEnd == std::string::npos) lineEnd = text.size();
+        if (text.compare(lineStart, marker.size(), marker) == 0 &&
+            lineEnd - lineStart >= marker.size()) {
+            lines.push_back(text.substr(lineStart, lineEnd - lineStart));
+        }
+        lineStart = lineEnd + 1;
+    }
+    return lines;
+}
+
+}  // namespace qv::schedule

@@ -29,13 +29,18 @@ struct LogSaveRequest {
 
 struct LogSaveResult {
     bool saved = false;
-    std::string pathLogFile;   // the file written, or the path it would have had
-    std::string errorMessage;  // the log folder could not be used: a report of the run
+    std::string pathLogFile;  // the file written, or the path it would have had
+    // The log folder could not be used: a report of the run, one message a line (lines end
+    // with carriage returns). The caller adds it to the detailed log and counts the error.
+    std::string errorMessage;
     // The log folder fell back to the default one: the new value of prefPathLogFolder.
     std::optional<std::string> newPathLogFolder;
 };
 
 // Saves the log when the preferences ask for it, then prunes the folder when they ask that.
+// A log folder that cannot be used (a file in its place that is not ours to delete, or a folder
+// that cannot be created) gives way to the default folder; only when that fails too is nothing
+// written. The file is replaced atomically, never written through a link at its name.
 LogSaveResult SaveLogFileToDisk(const std::string& logString, const LogSaveRequest& request);
 
 // Deletes "QVLog_" regular files of the folder (never following links, never anything else):
@@ -45,14 +50,14 @@ void RemoveLastLogFiles(const std::string& folder, std::int64_t mode, std::int64
 
 struct LogFileInfo {
     std::string path;
-    double modified = 0;      // seconds since 1970
+    double modified = 0;       // seconds since 1970
     std::int64_t errors = -1;  // the run's error count, -1 when the file does not say
 };
 // The log files of a folder, newest first.
 std::vector<LogFileInfo> ListLogFiles(const std::string& folder);
 
 // Reads a log file (.rtf through the RTF reader, anything else as text) into the log's own
-// form, lines ending with carriage returns.
+// form, lines ending with carriage returns. Files beyond 256 MiB are refused.
 bool ReadLogFile(const std::string& path, std::string* text, std::string* error);
 
 // The lines of a log that report errors (they begin with the error marker).

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "platform/file_io.h"
+#include "schedule/rtf_text.h"
 #include "sessions/plist_codec.h"
 #include "sessions/session_document.h"
 #include "support/test_support.h"
@@ -112,6 +113,11 @@ TEST_F(CliTest, RefusedDocumentsAndBadArgumentsExitWithTwo) {
         {"", "no command given"},
         {"new-document", "needs one FILE.qvd"},
         {"list extra", "unexpected argument"},
+        {"log", "log needs list or show"},
+        {"log rotate", "unknown log command"},
+        {"log list --errors", "--errors is only for log show"},
+        {"list --last", "--last is only for log show"},
+        {"log show a b", "unexpected argument 'b'"},
     };
     for (const auto& c : cases) {
         EXPECT_EQ(Quorvel(c.args, &out, &err), 2) << c.args;
@@ -381,6 +387,76 @@ TEST_F(CliTest, NamesWithControlCharactersReachTheTerminalEscaped) {
     }
     EXPECT_EQ(test::ReadText(b + "/" + name), content);
     EXPECT_TRUE(test::SameTrees(a, b, {.withRoot = false}));
+}
+
+TEST_F(CliTest, LogListsTheLogFolderNewestFirstAndShowsErrorLines) {
+    std::string out, err;
+    ASSERT_EQ(Quorvel("log list", &out, &err), 0) << err;
+    EXPECT_EQ(out, "");
+    EXPECT_EQ(Quorvel("log show --last", &out, &err), 2);
+    EXPECT_NE(err.find("no log file in the log folder"), std::string::npos) << err;
+
+    // The log folder is the one the preferences name.
+    const std::string folder = dir_ / "my logs";
+    const std::string prefsPath = configDir() + "/app.quorvel.Quorvel.plist";
+    auto prefs = plist::ReadFile(prefsPath);
+    ASSERT_TRUE(prefs.value.has_value());
+    prefs.value->find("QVPrivatePreferences")->set("prefPathLogFolder", folder);
+    ASSERT_TRUE(plist::WriteXmlFile(prefsPath, *prefs.value).ok);
+
+    const double now = 1700000000;  // 2023-11-14 22:13:20 UTC
+    const struct {
+        std::string name, bytes;
+        double modified;
+    } logs[] = {
+        {"QVLog_b.txt",
+         "\xE2\x80\xA2 Errors: 2\n\n\xE2\x88\x9A first\x1b[2J\n\tfine\n\xE2\x88\x9A second\n",
+         now - 7200},
+        {"QVLog_c.rtf", schedule::LogToRtf("\xE2\x80\xA2 Errors: 1\r\r\xE2\x88\x9A in \xFF rtf\r"),
+         now},
+        {"QVLog_a.txt", "no header\n", now - 86400},
+        {"QVLog_d.rtf", "not RTF at all", now - 3 * 86400},
+    };
+    for (const auto& log : logs) {
+        test::WriteText(folder + "/" + log.name, log.bytes);
+        const timespec t[2] = {{static_cast<time_t>(log.modified), 0},
+                               {static_cast<time_t>(log.modified), 0}};
+        ASSERT_EQ(::utimensat(AT_FDCWD, (folder + "/" + log.name).c_str(), t, 0), 0);
+    }
+    test::WriteText(folder + "/notes.txt", "not a log");
+
+    ASSERT_EQ(Quorvel("log list", &out, &err, "TZ=UTC"), 0) << err;
+    EXPECT_EQ(out, "2023-11-14 22:13:20\t1\t" + folder +
+                       "/QVLog_c.rtf\n"
+                       "2023-11-14 20:13:20\t2\t" +
+                       folder +
+                       "/QVLog_b.txt\n"
+                       "2023-11-13 22:13:20\t-\t" +
+                       folder +
+                       "/QVLog_a.txt\n"
+                       "2023-11-11 22:13:20\t-\t" +
+                       folder + "/QVLog_d.rtf\n");
+
+    const std::string b = test::ShellQuote(folder + "/QVLog_b.txt");
+    const struct {
+        std::string args;
+        int status;
+        std::string out;
+    } shows[] = {
+        {"log show --errors --last", 0, "\xE2\x88\x9A in \\xff rtf\n"},
+        {"log show", 0, "\xE2\x80\xA2 Errors: 1\n\n\xE2\x88\x9A in \\xff rtf\n"},
+        {"log show --errors " + b, 0, "\xE2\x88\x9A first\\x1b[2J\n\xE2\x88\x9A second\n"},
+        {"log show " + b, 0,
+         "\xE2\x80\xA2 Errors: 2\n\n\xE2\x88\x9A first\\x1b[2J\n\tfine\n\xE2\x88\x9A second\n"},
+        {"log show " + test::ShellQuote(folder + "/QVLog_d.rtf"), 2, ""},
+        {"log show --last " + b, 2, ""},
+    };
+    for (const auto& c : shows) {
+        EXPECT_EQ(Quorvel(c.args, &out, &err), c.status) << c.args << "\n" << err;
+        EXPECT_EQ(out, c.out) << c.args;
+    }
+    EXPECT_EQ(Quorvel("log show " + test::ShellQuote(folder + "/QVLog_d.rtf"), &out, &err), 2);
+    EXPECT_NE(err.find("Can't open this Log file."), std::string::npos) << err;
 }
 
 }  // namespace

@@ -1,1 +1,298 @@
+// Log files: when a log is saved and where, how old logs are pruned, and reading them back.
+#include "schedule/log_files.h"
+
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <ctime>
+#include <filesystem>
+
+#include "platform/file_system.h"
+#include "support/test_support.h"
+
+namespace qv::schedule {
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr double kNow = 1700000000;  // 2023-11-14 22:13:20 UTC
+constexpr double kDay = 86400;
+
+// Local time is UTC for the test's length, so that file names are known in advance.
+class LogFilesTest : public ::testing::Test {
+  protected:
+    LogFilesTest() {
+        env_.Set("TZ", "UTC");
+        ::tzset();
+    }
+
+    plist::Value Prefs(std::int64_t save, std::int64_t when, std::int64_t format,
+                       const std::string& folder) const {
+        return plist::Dict{{"prefSaveLogFile", save},     {"prefSaveLogFileWhen", when},
+                           {"prefLogFileFormat", format}, {"prefPathLogFolder", folder},
+                           {"prefDeleteLogsOn", false},   {"prefDeleteLogsPop", 0},
+                           {"prefDeleteLogsField", 7}};
+    }
+    LogSaveResult Save(const std::string& log, const plist::Value& prefs, std::int64_t errors = 1,
+                       double start = kNow) const {
+        return SaveLogFileToDisk(log, {.preferences = prefs,
+                                       .defaultLogFolder = support() + "/Log Files",
+                                       .supportFolder = support(),
+                                       .errors = errors,
+                                       .startTime = start,
+                                       .now = kNow});
+    }
+    std::string support() const { return dir_ / "support"; }
+    static std::vector<std::string> Names(const std::string& folder) {
+        std::vector<std::string> names;
+        for (const auto& e : fs::directory_iterator(folder)) names.push_back(e.path().filename());
+        std::sort(names.begin(), names.end());
+        return names;
+    }
+    static void SetModified(const std::string& path, double seconds) {
+        const timespec t[2] = {{static_cast<time_t>(seconds), 0},
+                               {static_cast<time_t>(seconds), 0}};
+        ASSERT_EQ(::utimensat(AT_FDCWD, path.c_str(), t, AT_SYMLINK_NOFOLLOW), 0) << path;
+    }
+
+    // Destroyed after env_ has put TZ back.
+    struct TzsetOnExit {
+        ~TzsetOnExit() { ::tzset(); }
+    } tzset_;
+    test::TempDir dir_;
+    test::ScopedEnv env_;
+};
+
+const std::string kLog = "\xE2\x80\xA2 Errors: 2\r\r\xE2\x88\x9A bad \xFF name\r\tok\r";
+
+TEST_F(LogFilesTest, FileNameIsTheStartInLocalTime) {
+    EXPECT_EQ(LogFileName(kNow + 0.9, false), "QVLog_2023_11_14_22_13_20.txt");
+    EXPECT_EQ(LogFileName(kNow, true), "QVLog_2023_11_14_22_13_20.rtf");
+    env_.Set("TZ", "Asia/Tokyo");
+    ::tzset();
+    EXPECT_EQ(LogFileName(kNow, true), "QVLog_2023_11_15_07_13_20.rtf");
+}
+
+TEST_F(LogFilesTest, WhenRulesDecideWhetherALogIsWritten) {
+    const struct {
+        std::int64_t save, when, errors;
+        bool saved;
+    } cases[] = {
+        {0, 0, 1, false}, {0, 2, 1, false}, {1, 0, 0, true},
+        {1, 1, 0, true},  {1, 2, 0, false}, {1, 2, 1, true},
+    };
+    for (const auto& c : cases) {
+        const std::string folder = dir_ / "logs";
+        fs::remove_all(folder);
+        const LogSaveResult r = Save(kLog, Prefs(c.save, c.when, 0, folder), c.errors);
+        EXPECT_EQ(r.saved, c.saved) << c.save << " " << c.when << " " << c.errors;
+        EXPECT_EQ(r.pathLogFile, folder + "/QVLog_2023_11_14_22_13_20.txt");
+        EXPECT_EQ(fs::exists(r.pathLogFile), c.saved);
+        EXPECT_TRUE(r.errorMessage.empty());
+        if (c.saved) {
+            // Line feeds, and the name that is not UTF-8 byte for byte.
+            EXPECT_EQ(test::ReadText(r.pathLogFile),
+                      "\xE2\x80\xA2 Errors: 2\n\n\xE2\x88\x9A bad \xFF name\n\tok\n");
+        }
+    }
+}
+
+TEST_F(LogFilesTest, SavedLogsReadBackAndReplaceTheirNamesake) {
+    const std::string folder = dir_ / "logs";
+    const std::string outside = dir_ / "outside.txt";
+    test::WriteText(outside, "keep");
+    fs::create_directories(folder);
+    fs::create_symlink(outside, folder + "/QVLog_2023_11_14_22_13_20.rtf");
+
+    for (std::int64_t format : {1, 0}) {
+        LogSaveResult r = Save("first\r", Prefs(1, 0, format, folder));
+        ASSERT_TRUE(r.saved);
+        r = Save(kLog, Prefs(1, 0, format, folder), 1, kNow + 0.5);  // the same second
+        ASSERT_TRUE(r.saved);
+        std::string text, error;
+        ASSERT_TRUE(ReadLogFile(r.pathLogFile, &text, &error)) << error;
+        EXPECT_EQ(text, kLog);
+        EXPECT_TRUE(fs::is_regular_file(fs::symlink_status(r.pathLogFile)));
+    }
+    EXPECT_EQ(Names(folder), (std::vector<std::string>{"QVLog_2023_11_14_22_13_20.rtf",
+                                                       "QVLog_2023_11_14_22_13_20.txt"}));
+    EXPECT_EQ(test::ReadText(outside), "keep");  // the link was replaced, not written through
+}
+
+// Every write finds the disk full.
+class FullDisk : public platform::FileSystem {
+  public:
+    ssize_t write(int, const void*, std::size_t) override {
+        errno = ENOSPC;
+        return -1;
+    }
+};
+
+TEST_F(LogFilesTest, FullDiskKeepsTheOldLogAndPrunesNothing) {
+    const std::string folder = dir_ / "logs";
+    plist::Value prefs = Prefs(1, 0, 0, folder);
+    ASSERT_TRUE(Save("old\r", prefs).saved);
+    test::WriteText(folder + "/QVLog_older.txt", "older");
+    prefs.set("prefDeleteLogsOn", true);
+    prefs.set("prefDeleteLogsPop", 1);
+    prefs.set("prefDeleteLogsField", 1);
+
+    FullDisk full;
+    const platform::ScopedFileSystem installed(full);
+    const LogSaveResult r = Save(kLog, prefs);
+    EXPECT_FALSE(r.saved);
+    EXPECT_TRUE(r.errorMessage.empty());
+    EXPECT_EQ(test::ReadText(r.pathLogFile), "old\n");
+    EXPECT_EQ(Names(folder),
+              (std::vector<std::string>{"QVLog_2023_11_14_22_13_20.txt", "QVLog_older.txt"}));
+}
+
+TEST_F(LogFilesTest, UnusableLogFolderGivesWayToTheDefault) {
+    const std::string fallback = support() + "/Log Files";
+    const struct {
+        std::string folder;  // prefPathLogFolder
+        std::string fileAt;  // a plain file made here first
+        bool fileRemains;
+        std::string usedFolder;  // empty: nothing written
+        std::string message;
+    } cases[] = {
+        {support() + "/Logs", support() + "/Logs", false, support() + "/Logs", ""},
+        {dir_ / "mine/Logs", dir_ / "mine/Logs", true, fallback,
+         "Can't save the log file inside the log folder because the log folder \"" +
+             (dir_ / "mine/Logs") + "\" really is undeletable file"},
+        {dir_ / "mine/Logs", dir_ / "mine", true, fallback, ""},
+        {support() + "/../mine/Logs", dir_ / "mine/Logs", true, fallback,
+         "Can't save the log file inside the log folder because the log folder \"" + support() +
+             "/../mine/Logs\" really is undeletable file"},
+        {support() + "/Logs", support(), true, "",
+         "Can't save the log file because I can't create the folder \"" + fallback + "\""},
+    };
+    for (const auto& c : cases) {
+        fs::remove_all(dir_ / "mine");
+        fs::remove_all(support());
+        if (c.fileAt != support()) fs::create_directories(support());
+        test::WriteText(c.fileAt, "user's own");
+        const LogSaveResult r = Save(kLog, Prefs(1, 0, 0, c.folder));
+        SCOPED_TRACE(c.folder + " with a file at " + c.fileAt);
+        EXPECT_EQ(r.saved, !c.usedFolder.empty());
+        EXPECT_EQ(r.errorMessage, c.message);
+        EXPECT_EQ(fs::is_regular_file(c.fileAt), c.fileRemains);
+        if (c.fileRemains) {
+            EXPECT_EQ(test::ReadText(c.fileAt), "user's own");
+        }
+        if (c.usedFolder.empty()) continue;
+        EXPECT_EQ(r.pathLogFile, c.usedFolder + "/QVLog_2023_11_14_22_13_20.txt");
+        EXPECT_EQ(test::ReadText(r.pathLogFile).size(), kLog.size());
+        EXPECT_EQ(r.newPathLogFolder.has_value(), c.usedFolder != c.folder);
+        if (r.newPathLogFolder) {
+            EXPECT_EQ(*r.newPathLogFolder, fallback);
+        }
+    }
+}
+
+TEST_F(LogFilesTest, PruningTouchesOnlyOldLogFiles) {
+    const std::string folder = dir_ / "logs";
+    const std::string outside = dir_ / "QVLog_target.txt";
+    const std::vector<std::string> logs = {"QVLog_a.txt", "QVLog_b.rtf", "QVLog_c.txt",
+                                           "QVLog_d.txt", "QVLog_e.txt"};
+    const struct {
+        std::int64_t mode, count;
+        std::vector<std::string> deleted;
+    } cases[] = {
+        {0, 1, {"QVLog_a.txt", "QVLog_b.rtf", "QVLog_c.txt"}},
+        {0, 3, {"QVLog_a.txt"}},
+        {1, 3, {"QVLog_a.txt", "QVLog_b.rtf"}},
+        {1, 5, {}},
+        {1, 0, {}},
+        {0, 0, {}},
+        {2, 1, {}},
+    };
+    for (const auto& c : cases) {
+        fs::remove_all(folder);
+        fs::create_directories(folder + "/QVLog_folder");
+        test::WriteText(outside, "not ours");
+        test::WriteText(folder + "/notes.txt", "foreign");
+        fs::create_symlink(outside, folder + "/QVLog_x");
+        for (std::size_t i = 0; i < logs.size(); ++i) {
+            test::WriteText(folder + "/" + logs[i], "log");
+            // a: 4 days old, b: 3, c: 2, d: half a day, e: now.
+            const double ages[] = {4, 3, 2, 0.5, 0};
+            SetModified(folder + "/" + logs[i], kNow - ages[i] * kDay);
+        }
+        for (const char* old : {"/notes.txt", "/QVLog_x", "/QVLog_folder"}) {
+            SetModified(folder + old, kNow - 30 * kDay);
+        }
+        RemoveLastLogFiles(folder, c.mode, c.count, kNow);
+
+        std::vector<std::string> expected = {"QVLog_folder", "QVLog_x", "notes.txt"};
+        for (const std::string& log : logs) {
+            if (std::find(c.deleted.begin(), c.deleted.end(), log) == c.deleted.end()) {
+                expected.push_back(log);
+            }
+        }
+        std::sort(expected.begin(), expected.end());
+        EXPECT_EQ(Names(folder), expected) << "mode " << c.mode << ", count " << c.count;
+        EXPECT_EQ(test::ReadText(outside), "not ours");
+    }
+
+    // Saving prunes after the write, and the log just written stays.
+    plist::Value prefs = Prefs(1, 0, 0, folder);
+    prefs.set("prefDeleteLogsOn", true);
+    prefs.set("prefDeleteLogsPop", 1);
+    prefs.set("prefDeleteLogsField", 1);
+    const LogSaveResult r = Save(kLog, prefs);
+    ASSERT_TRUE(r.saved);
+    EXPECT_EQ(Names(folder), (std::vector<std::string>{"QVLog_2023_11_14_22_13_20.txt",
+                                                       "QVLog_folder", "QVLog_x", "notes.txt"}));
+}
+
+TEST_F(LogFilesTest, ListedNewestFirstWithTheirErrorCounts) {
+    const std::string folder = dir_ / "logs";
+    const struct {
+        std::string name, text;
+        double age;
+        std::int64_t errors;
+    } files[] = {
+        {"QVLog_1.txt", "\xE2\x80\xA2 Errors: 12\n\n\xE2\x88\x9A one\n  \xE2\x88\x9A no\n", 2, 12},
+        {"QVLog_2.rtf", "{\\rtf1 head\\par \\u8226? Errors: 3\\par\n\\u8730? two\\par}", 1, 3},
+        {"QVLog_3.txt", "no header; - Errors: 4\n", 3, -1},
+        {"QVLog_4.rtf", "{\\rtf1 \\u8226? Errors: 7\\par cut", 0, 7},
+    };
+    fs::create_directories(folder);
+    for (const auto& f : files) {
+        test::WriteText(folder + "/" + f.name, f.text);
+        SetModified(folder + "/" + f.name, kNow - f.age * kDay);
+    }
+    fs::create_symlink(folder + "/QVLog_1.txt", folder + "/QVLog_link.txt");
+    test::WriteText(folder + "/other.txt", "\xE2\x80\xA2 Errors: 1\n");
+
+    const std::vector<LogFileInfo> list = ListLogFiles(folder);
+    ASSERT_EQ(list.size(), 4u);
+    const char* order[] = {"QVLog_4.rtf", "QVLog_2.rtf", "QVLog_1.txt", "QVLog_3.txt"};
+    for (std::size_t i = 0; i < list.size(); ++i) {
+        EXPECT_EQ(list[i].path, folder + "/" + order[i]);
+        const auto& f = *std::find_if(std::begin(files), std::end(files),
+                                      [&](const auto& x) { return x.name == order[i]; });
+        EXPECT_EQ(list[i].errors, f.errors) << order[i];
+        EXPECT_EQ(list[i].modified, kNow - f.age * kDay);
+    }
+    EXPECT_TRUE(ListLogFiles(dir_ / "missing").empty());
+
+    std::string text, error;
+    ASSERT_TRUE(ReadLogFile(folder + "/QVLog_1.txt", &text, &error)) << error;
+    EXPECT_EQ(ErrorLines(text), std::vector<std::string>{"\xE2\x88\x9A one"});
+    ASSERT_TRUE(ReadLogFile(folder + "/QVLog_2.rtf", &text, &error)) << error;
+    EXPECT_EQ(ErrorLines(text), std::vector<std::string>{"\xE2\x88\x9A two"});
+    for (const std::string& bad : {folder + "/QVLog_4.rtf", folder + "/none.txt", folder}) {
+        error.clear();
+        EXPECT_FALSE(ReadLogFile(bad, &text, &error)) << bad;
+        EXPECT_FALSE(error.empty()) << bad;
+    }
+}
+
+}  // namespace
+}  // namespace qv::schedule
