@@ -128,8 +128,9 @@ bool LogWindow::LogFindError(bool previous) {
         QApplication::beep();
         return false;
     }
+    // The whole line, also the last one of a text without a final line end.
     qsizetype lineEnd = text.indexOf(QLatin1Char('\n'), found);
-    if (lineEnd < 0) lineEnd = found + marker.size();
+    if (lineEnd < 0) lineEnd = text.size();
     QTextCursor cursor(document);
     cursor.setPosition(static_cast<int>(found));
     cursor.setPosition(static_cast<int>(lineEnd), QTextCursor::KeepAnchor);
