@@ -51,7 +51,7 @@ void RemoveLeftoverTemporaries(const std::string& folder, const std::string& pre
     }
 }
 
-bool WriteAll(int fd, const std::string& bytes, std::string* reason) {
+bool WriteAll(int fd, std::string_view bytes, std::string* reason) {
     std::size_t done = 0;
     while (done < bytes.size()) {
         ssize_t n = sys().write(fd, bytes.data() + done, bytes.size() - done);
@@ -174,6 +174,12 @@ ReadFileResult ReadFileHead(const std::string& path, std::size_t maxBytes) {
 
 WriteResult WriteFileAtomically(const std::string& path, const std::string& bytes,
                                 const AtomicWriteOptions& options) {
+    return WriteFileAtomically(
+        path, [&bytes](const ChunkWriter& write) { return write(bytes); }, options);
+}
+
+WriteResult WriteFileAtomically(const std::string& path, const ContentProducer& produce,
+                                const AtomicWriteOptions& options) {
     WriteResult result;
     const std::string target = options.followLink ? ResolveWriteTarget(path) : path;
     const std::string folder = ParentFolder(target);
@@ -215,7 +221,9 @@ WriteResult WriteFileAtomically(const std::string& path, const std::string& byte
         [[maybe_unused]] int rc = ::fchown(fd, old.st_uid, old.st_gid);
     }
     std::string why;
-    if (!WriteAll(fd, bytes, &why)) return discard(WriteStep::Write, why);
+    const bool written =
+        produce([&](std::string_view chunk) { return WriteAll(fd, chunk, &why); });
+    if (!written) return discard(WriteStep::Write, why.empty() ? "the content failed" : why);
     if (sys().fsync(fd) != 0) return discard(WriteStep::Flush, ErrnoText(errno));
     const int closed = sys().close(fd);
     fd = -1;

@@ -5,8 +5,10 @@
 #include <sys/types.h>
 
 #include <cstddef>
+#include <functional>
 #include <optional>
 #include <string>
+#include <string_view>
 
 namespace qv::platform {
 
@@ -53,6 +55,13 @@ struct WriteResult {
 // link stays a link.
 // On failure the temporary file is removed and the target is untouched.
 WriteResult WriteFileAtomically(const std::string& path, const std::string& bytes,
+                                const AtomicWriteOptions& options = {});
+// The same, with content handed over in pieces, so that a large file made from a text need
+// not be held a second time: produce calls write for each piece, in order, and returns false
+// (as soon as write does) when the content cannot be made.
+using ChunkWriter = std::function<bool(std::string_view)>;
+using ContentProducer = std::function<bool(const ChunkWriter& write)>;
+WriteResult WriteFileAtomically(const std::string& path, const ContentProducer& produce,
                                 const AtomicWriteOptions& options = {});
 
 // Creates the folder and every missing folder above it (mode 0777 less the umask).

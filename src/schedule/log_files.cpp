@@ -103,16 +103,16 @@ void AddReport(const std::string& message, LogSaveResult* result) {
     result->errorMessage += message;
 }
 
-// What a log file is written as: RTF, or the text with line feeds (bytes as they are, so that
-// names that are not UTF-8 stay exact).
-bool LogFileBytes(const std::string& logString, bool rtf, std::string* bytes) {
-    if (rtf) {
-        if (logString.empty()) return false;
-        *bytes = LogToRtf(logString);
-        return true;
+// Writes a log as a text file, its carriage returns as line feeds, a piece at a time so
+// that a large log is not held twice (bytes as they are: names that are not UTF-8 stay exact).
+bool WriteTextLines(const std::string& logString, const platform::ChunkWriter& write) {
+    constexpr std::size_t kPiece = 1 << 16;
+    std::string piece;
+    for (std::size_t at = 0; at < logString.size(); at += kPiece) {
+        piece.assign(logString, at, kPiece);
+        std::replace(piece.begin(), piece.end(), '\r', '\n');
+        if (!write(piece)) return false;
     }
-    *bytes = logString;
-    std::replace(bytes->begin(), bytes->end(), '\r', '\n');
     return true;
 }
 
@@ -208,13 +208,20 @@ LogSaveResult SaveLogFileToDisk(const std::string& logString, const LogSaveReque
     }
     result.pathLogFile = platform::JoinPath(folder, fileName);
 
-    std::string bytes;
-    if (!LogFileBytes(logString, rtf, &bytes)) return result;
+    if (rtf && logString.empty()) return result;
     platform::AtomicWriteOptions options;
     // Our own file: a link put at its name is replaced, never written through.
     options.followLink = false;
     options.removeLeftovers = true;
-    if (!platform::WriteFileAtomically(result.pathLogFile, bytes, options).ok) return result;
+    const platform::WriteResult written =
+        rtf ? platform::WriteFileAtomically(result.pathLogFile, LogToRtf(logString), options)
+            : platform::WriteFileAtomically(
+                  result.pathLogFile,
+                  [&logString](const platform::ChunkWriter& write) {
+                      return WriteTextLines(logString, write);
+                  },
+                  options);
+    if (!written.ok) return result;
     result.saved = true;
 
     if (prefs.intAt("prefDeleteLogsOn") != 0) {

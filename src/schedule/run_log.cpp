@@ -249,7 +249,9 @@ class LogComposer {
 
   private:
     void MakeLogHeader() {
-        logString_ = GetFixedLogHeader(in_.facts);
+        // Appended, not assigned: the room reserved for the whole log is kept.
+        logString_.clear();
+        logString_ += GetFixedLogHeader(in_.facts);
         logString_ += "• " + GLS("Task") + ": " + ExecutedByText(s_.mExecutedBy) + "\r\r";
         logString_ += GLS("• Errors: ") + Num(s_.gGlobalError) + "\r\r";
         if (s_.mUserPressedStop) {

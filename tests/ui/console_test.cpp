@@ -331,6 +331,8 @@ void ConsoleTest::StopDuringARunLeavesAConcludedRun() {
     QCOMPARE(Q(w.mainButton()->text()), std::string("Backup"));
     QVERIFY(w.sessionPopup()->isEnabled());
     QVERIFY(w.sourceArea()->pickButton()->isEnabled());
+    // The report tells a stopped run from a finished one.
+    QVERIFY(w.commentText().endsWith(QStringLiteral("• Stopped by the user.")));
 }
 
 void ConsoleTest::QuittingDuringARunAsksFirst() {
