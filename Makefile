@@ -44,9 +44,10 @@ demo: build
 gui: build
 	$(BUILD)/bin/quorvel-gui
 
-# Renders the README's picture of the console from a demonstration home (no display needed).
+# Renders the README's pictures of the console and the log window from a demonstration home
+# (no display needed).
 screenshot: build
-	@./scripts/screenshot.sh $(BUILD)/bin/quorvel-gui docs/console.png
+	@./scripts/screenshot.sh $(BUILD)/bin/quorvel-gui docs/console.png docs/log-window.png
 
 clean:
 	rm -rf $(BUILD) $(ASAN_BUILD) $(FUZZ_BUILD)

@@ -44,8 +44,12 @@ with open(path, 'wb') as f:
 PY
 step "$quorvel" list --document "$doc"
 step "$quorvel" plan --session "Default Sync Session" --document "$doc"
-step "$quorvel" run --session "Default Sync Session" --document "$doc" --unattended
-step "$quorvel" run --session "Default Backup Session" --document "$doc" --unattended
+step "$quorvel" run --session "Default Sync Session" --document "$doc" --unattended --save-log
+step "$quorvel" run --session "Default Backup Session" --document "$doc" --unattended --save-log
+echo
+echo "Each run saved its log:"
+step "$quorvel" log list
+step "$quorvel" log show --last
 echo
 echo "A second run finds nothing to do:"
 step "$quorvel" run --all --document "$doc" --unattended

@@ -1,10 +1,13 @@
 #!/usr/bin/env bash
 # Renders the console of quorvel-gui to a PNG, showing a Backup session over two demonstration
 # folders, in a throw-away home so that the user's own sessions are never shown or changed.
-# Usage: screenshot.sh path/to/bin/quorvel-gui output.png   (THEME=dark for the dark look)
+# With a third argument, also renders the log window showing the log of a run of that session.
+# Usage: screenshot.sh path/to/bin/quorvel-gui output.png [log-window.png]
+#        (THEME=dark for the dark look)
 set -euo pipefail
 gui="$1"
 out="$2"
+logOut="${3:-}"
 cli="$(dirname "$gui")/quorvel"
 # A short, fixed place, so that the paths in the picture read well.
 scratch="${TMPDIR:-/tmp}/quorvel-demo"
@@ -12,7 +15,7 @@ rm -rf "$scratch"
 home="$scratch"
 trap 'rm -rf "$scratch"' EXIT
 mkdir -p "$home/Documents/Projects" "$home/Backups/Projects"
-run() { HOME="$home" XDG_CONFIG_HOME="" XDG_DATA_HOME="" LANG=C.UTF-8 LANGUAGE="" "$@"; }
+run() { HOME="$home" XDG_CONFIG_HOME="" XDG_DATA_HOME="" XDG_RUNTIME_DIR="" LANG=C.UTF-8 LANGUAGE="" TZ=UTC "$@"; }
 
 # A document of the default sessions, the first one renamed and given the two folders.
 run "$cli" new-document "$home/demo.qvd" > /dev/null
@@ -35,3 +38,13 @@ PY
 mkdir -p "$(dirname "$out")"
 run "$gui" --screenshot "$out" --theme "${THEME:-light}" --session "Projects to the backup disk"
 echo "wrote $out"
+
+if [ -n "$logOut" ]; then
+    for n in 1 2 3; do echo "chapter $n" > "$home/Documents/Projects/chapter-$n.txt"; done
+    mkdir -p "$home/Documents/Projects/Figures"
+    echo "figure" > "$home/Documents/Projects/Figures/plot.svg"
+    run "$cli" run --unattended --save-log --session "Projects to the backup disk" > /dev/null
+    log=$(run "$cli" log list | head -n 1 | cut -f 3)
+    run "$gui" --screenshot "$logOut" --theme "${THEME:-light}" --log "$log"
+    echo "wrote $logOut"
+fi
