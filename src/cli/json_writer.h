@@ -8,10 +8,9 @@
 
 namespace qv::cli {
 
-bool IsValidUtf8(std::string_view s);
-
 // Writes s as a JSON string. With bytesForm, every byte above 0x7F is written as \u00NN, so
-// that a reader can map each character back to one byte; otherwise s must be valid UTF-8.
+// that a reader can map each character back to one byte; otherwise s must be valid UTF-8
+// (platform::IsValidUtf8).
 void WriteJsonString(std::ostream& out, std::string_view s, bool bytesForm = false);
 
 }  // namespace qv::cli

@@ -5,6 +5,7 @@
 #include "cli/json_writer.h"
 #include "cli/terminal_text.h"
 #include "platform/localization.h"
+#include "platform/utf8.h"
 
 namespace qv::cli {
 
@@ -33,7 +34,7 @@ void WriteJsonItems(std::ostream& out, const std::vector<PlanItem>& items,
         first = false;
         const std::string itemSource = item.source(source);
         const std::string itemDest = item.dest(dest);
-        const bool bytes = !IsValidUtf8(itemSource) || !IsValidUtf8(itemDest);
+        const bool bytes = !platform::IsValidUtf8(itemSource) || !platform::IsValidUtf8(itemDest);
         out << "{\"source\":";
         WriteJsonString(out, itemSource, bytes);
         out << ",\"dest\":";
@@ -59,7 +60,7 @@ void WriteJson(std::ostream& out, const run::RunState& s) {
     for (const run::TaskRoot& root : s.taskRootList) {
         if (!first) out << ',';
         first = false;
-        const bool bytes = !IsValidUtf8(root.source) || !IsValidUtf8(root.dest);
+        const bool bytes = !platform::IsValidUtf8(root.source) || !platform::IsValidUtf8(root.dest);
         out << "{\"sessionIndex\":" << root.sessionIndex << ",\"taskIndex\":" << root.taskIndex
             << ",\"source\":";
         WriteJsonString(out, root.source, bytes);

@@ -1,5 +1,7 @@
 #include "cli/terminal_text.h"
 
+#include "platform/utf8.h"
+
 namespace qv::cli {
 
 namespace {
@@ -12,47 +14,13 @@ void AppendHexByte(std::string& out, unsigned char c) {
     out += kHex[c & 0xF];
 }
 
-// The length of the well-formed UTF-8 sequence at s[i] and its code point; 0 when the byte
-// there does not start one.
-std::size_t DecodeUtf8(std::string_view s, std::size_t i, char32_t* cp) {
-    const auto* p = reinterpret_cast<const unsigned char*>(s.data());
-    const unsigned char c = p[i];
-    std::size_t len;
-    if (c < 0x80) {
-        *cp = c;
-        return 1;
-    } else if ((c & 0xE0) == 0xC0) {
-        len = 2;
-        *cp = c & 0x1F;
-    } else if ((c & 0xF0) == 0xE0) {
-        len = 3;
-        *cp = c & 0x0F;
-    } else if ((c & 0xF8) == 0xF0) {
-        len = 4;
-        *cp = c & 0x07;
-    } else {
-        return 0;
-    }
-    if (i + len > s.size()) return 0;
-    for (std::size_t k = 1; k < len; ++k) {
-        if ((p[i + k] & 0xC0) != 0x80) return 0;
-        *cp = (*cp << 6) | (p[i + k] & 0x3F);
-    }
-    const char32_t v = *cp;
-    if ((len == 2 && v < 0x80) || (len == 3 && v < 0x800) || (len == 4 && v < 0x10000) ||
-        v > 0x10FFFF || (v >= 0xD800 && v < 0xE000)) {
-        return 0;
-    }
-    return len;
-}
-
 std::string Escape(std::string_view text, bool carriageReturnEndsLine) {
     std::string out;
     out.reserve(text.size());
     std::size_t i = 0;
     while (i < text.size()) {
         char32_t cp = 0;
-        const std::size_t len = DecodeUtf8(text, i, &cp);
+        const std::size_t len = platform::DecodeUtf8(text, i, &cp);
         if (len == 0) {
             // A lone byte above 0x7F: some terminals take 0x9B alone for the start of a
             // control sequence.

@@ -24,6 +24,7 @@
 #include "platform/folder_handle.h"
 #include "platform/localization.h"
 #include "platform/system_log.h"
+#include "platform/utf8.h"
 #include "sessions/plist_codec.h"
 
 namespace qv::engine {
@@ -61,7 +62,7 @@ bool IsPlainName(const std::string& name) {
 
 // A text of the index as it is stored: most names need no escape, and are looked up as they are.
 std::string_view StoredText(std::string_view text, std::string& buffer) {
-    if (plist::IsValidUtf8(text) && (text.empty() || text.front() != '%')) return text;
+    if (platform::IsValidUtf8(text) && (text.empty() || text.front() != '%')) return text;
     buffer = EncodeIndexText(text);
     return buffer;
 }
@@ -533,7 +534,7 @@ std::optional<std::string> PathBelow(const std::string& path, const std::string&
 }
 
 std::string EncodeIndexText(std::string_view text) {
-    if (plist::IsValidUtf8(text) && (text.empty() || text.front() != '%')) {
+    if (platform::IsValidUtf8(text) && (text.empty() || text.front() != '%')) {
         return std::string(text);
     }
     std::string out = "%";
@@ -552,7 +553,7 @@ std::string EncodeIndexText(std::string_view text) {
 
 std::optional<std::string> DecodeIndexText(std::string_view text) {
     if (text.empty() || text.front() != '%') {
-        if (!plist::IsValidUtf8(text)) return std::nullopt;
+        if (!platform::IsValidUtf8(text)) return std::nullopt;
         return std::string(text);
     }
     std::string out;

@@ -4,30 +4,13 @@
 #include <memory>
 
 #include "platform/file_io.h"
+#include "platform/utf8.h"
 
 namespace qv::platform {
 
 namespace {
 
 constexpr std::size_t kMaxStringsFileBytes = 16 * 1024 * 1024;
-
-void AppendUtf8(std::string& out, char32_t cp) {
-    if (cp < 0x80) {
-        out += static_cast<char>(cp);
-    } else if (cp < 0x800) {
-        out += static_cast<char>(0xC0 | (cp >> 6));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else if (cp < 0x10000) {
-        out += static_cast<char>(0xE0 | (cp >> 12));
-        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else {
-        out += static_cast<char>(0xF0 | (cp >> 18));
-        out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    }
-}
 
 // UTF-16 with a byte-order mark becomes UTF-8; anything else is taken as UTF-8.
 bool ToUtf8(std::string_view bytes, std::string* out, std::string* error) {
@@ -56,7 +39,7 @@ bool ToUtf8(std::string_view bytes, std::string* out, std::string* error) {
                 i += 2;
             }
         }
-        AppendUtf8(*out, unit);
+        AppendUtf8(unit, out);
     }
     return true;
 }
@@ -171,7 +154,7 @@ class StringsParser {
                         }
                         cp = 0x10000 + ((cp - 0xD800) << 10) + (low - 0xDC00);
                     }
-                    AppendUtf8(*out, cp);
+                    AppendUtf8(cp, out);
                     break;
                 }
                 default:

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "platform/utf8.h"
 #include "schedule/run_log.h"
 
 namespace qv::schedule {
@@ -15,52 +16,6 @@ constexpr std::string_view kRtfPrologue =
 // Only the fixed header names the web site; an address found further down belongs to a name
 // or a path and is kept as text.
 constexpr int kHeaderLinesWithAddress = 3;
-
-// The length of the valid UTF-8 sequence at s[i] (shortest form, no surrogates, at most
-// U+10FFFF) and its code point, or 0 when the byte there does not start one.
-std::size_t DecodeUtf8(std::string_view s, std::size_t i, char32_t* cp) {
-    const auto byte = [&](std::size_t k) { return static_cast<unsigned char>(s[k]); };
-    const unsigned char b0 = byte(i);
-    std::size_t len = 0;
-    char32_t value = 0;
-    char32_t min = 0;
-    if (b0 >= 0xC2 && b0 <= 0xDF) {
-        len = 2, value = b0 & 0x1F, min = 0x80;
-    } else if (b0 >= 0xE0 && b0 <= 0xEF) {
-        len = 3, value = b0 & 0x0F, min = 0x800;
-    } else if (b0 >= 0xF0 && b0 <= 0xF4) {
-        len = 4, value = b0 & 0x07, min = 0x10000;
-    } else {
-        return 0;
-    }
-    if (i + len > s.size()) return 0;
-    for (std::size_t k = 1; k < len; ++k) {
-        const unsigned char b = byte(i + k);
-        if ((b & 0xC0) != 0x80) return 0;
-        value = (value << 6) | (b & 0x3F);
-    }
-    if (value < min || value > 0x10FFFF || (value >= 0xD800 && value <= 0xDFFF)) return 0;
-    *cp = value;
-    return len;
-}
-
-void AppendUtf8(char32_t cp, std::string* out) {
-    if (cp < 0x80) {
-        out->push_back(static_cast<char>(cp));
-    } else if (cp < 0x800) {
-        out->push_back(static_cast<char>(0xC0 | (cp >> 6)));
-        out->push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-    } else if (cp < 0x10000) {
-        out->push_back(static_cast<char>(0xE0 | (cp >> 12)));
-        out->push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-        out->push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-    } else {
-        out->push_back(static_cast<char>(0xF0 | (cp >> 18)));
-        out->push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
-        out->push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-        out->push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-    }
-}
 
 void AppendHexByte(unsigned char b, std::string* out) {
     constexpr const char* kHex = "0123456789abcdef";
@@ -115,7 +70,7 @@ std::string LogToRtf(std::string_view text) {
             out.push_back(static_cast<char>(c));
         } else {
             char32_t cp = 0;
-            const std::size_t len = DecodeUtf8(text, i, &cp);
+            const std::size_t len = platform::DecodeUtf8(text, i, &cp);
             if (len == 0) {
                 AppendHexByte(c, &out);
             } else if (cp < 0x10000) {
@@ -236,7 +191,8 @@ class RtfReader {
         pendingFallback_ = groups_.empty() ? 1 : groups_.back().fallbackChars;
         if (Skipping()) return;
         if (unit >= 0xDC00 && unit <= 0xDFFF && highSurrogate_ != 0) {
-            AppendUtf8(0x10000 + ((highSurrogate_ - 0xD800) << 10) + (unit - 0xDC00), out_);
+            platform::AppendUtf8(0x10000 + ((highSurrogate_ - 0xD800) << 10) + (unit - 0xDC00),
+                                 out_);
             highSurrogate_ = 0;
             return;
         }
@@ -244,7 +200,7 @@ class RtfReader {
         if (unit >= 0xD800 && unit <= 0xDBFF) {
             highSurrogate_ = unit;
         } else {
-            AppendUtf8(unit >= 0xDC00 && unit <= 0xDFFF ? 0xFFFD : unit, out_);
+            platform::AppendUtf8(unit >= 0xDC00 && unit <= 0xDFFF ? 0xFFFD : unit, out_);
         }
     }
 
@@ -252,7 +208,7 @@ class RtfReader {
     void FlushSurrogate() {
         if (highSurrogate_ == 0) return;
         highSurrogate_ = 0;
-        AppendUtf8(0xFFFD, out_);
+        platform::AppendUtf8(0xFFFD, out_);
     }
 
     bool ControlSequence(std::string* error) {

@@ -9,6 +9,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "platform/utf8.h"
 #include "sessions/plist_codec.h"
 
 namespace qv::plist {
@@ -39,35 +40,6 @@ void PutMarker(std::string& out, unsigned kind, std::uint64_t count) {
     const unsigned log2 = bytes <= 1 ? 0 : bytes <= 2 ? 1 : bytes <= 4 ? 2 : 3;
     out.push_back(static_cast<char>(0x10 | log2));
     PutBigEndian(out, count, 1u << log2);
-}
-
-// Decodes one UTF-8 sequence at text[i]; the code point, or -1 when the sequence is invalid.
-long DecodeUtf8(std::string_view text, std::size_t& i) {
-    const auto byte = [&](std::size_t k) { return static_cast<unsigned char>(text[k]); };
-    const unsigned char c = byte(i);
-    if (c < 0x80) {
-        ++i;
-        return c;
-    }
-    std::size_t len = 0;
-    long cp = 0, min = 0;
-    if ((c & 0xE0) == 0xC0) {
-        len = 2, cp = c & 0x1F, min = 0x80;
-    } else if ((c & 0xF0) == 0xE0) {
-        len = 3, cp = c & 0x0F, min = 0x800;
-    } else if ((c & 0xF8) == 0xF0) {
-        len = 4, cp = c & 0x07, min = 0x10000;
-    } else {
-        return -1;
-    }
-    if (i + len > text.size()) return -1;
-    for (std::size_t k = 1; k < len; ++k) {
-        if ((byte(i + k) & 0xC0) != 0x80) return -1;
-        cp = (cp << 6) | (byte(i + k) & 0x3F);
-    }
-    if (cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return -1;
-    i += len;
-    return cp;
 }
 
 class BinaryWriter {
@@ -232,7 +204,9 @@ class BinaryWriter {
         const auto [it, added] = texts_.try_emplace(text, objects_.size());
         if (id) *id = it->second;
         if (!added) return true;
-        if (!IsValidUtf8(text) || text.find('\0') != std::string::npos) {
+        // NUL is refused on top of the UTF-8 rule: the reader refuses a text holding one, and no
+        // XML document could carry it.
+        if (!platform::IsValidUtf8(text) || text.find('\0') != std::string::npos) {
             *error = "a text that is not valid UTF-8 or holds a NUL character";
             return false;
         }
@@ -303,7 +277,8 @@ class BinaryWriter {
         }
         std::vector<std::uint16_t> units;
         for (std::size_t i = 0; i < text.size();) {
-            const long cp = DecodeUtf8(text, i);  // checked when the text was numbered
+            char32_t cp = 0;
+            i += platform::DecodeUtf8(text, i, &cp);  // checked when the text was numbered
             if (cp >= 0x10000) {
                 units.push_back(static_cast<std::uint16_t>(0xD800 + ((cp - 0x10000) >> 10)));
                 units.push_back(static_cast<std::uint16_t>(0xDC00 + ((cp - 0x10000) & 0x3FF)));
@@ -323,17 +298,6 @@ class BinaryWriter {
 };
 
 }  // namespace
-
-bool IsValidUtf8(std::string_view text) {
-    for (std::size_t i = 0; i < text.size();) {
-        if (static_cast<unsigned char>(text[i]) < 0x80) {
-            ++i;
-        } else if (DecodeUtf8(text, i) < 0) {
-            return false;
-        }
-    }
-    return true;
-}
 
 bool ToBinary(const Value& value, std::string* out, std::string* error) {
     std::string ignored;

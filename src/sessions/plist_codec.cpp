@@ -12,6 +12,8 @@
 #include <memory>
 #include <vector>
 
+#include "platform/utf8.h"
+
 namespace qv::plist {
 
 namespace {
@@ -365,42 +367,11 @@ bool Convert(plist_t node, int depth, Value* out, std::string* error) {
 
 // Checks UTF-8 and that every character may stand in an XML 1.0 document.
 bool CheckText(std::string_view s, std::string* error) {
-    const auto* p = reinterpret_cast<const unsigned char*>(s.data());
     std::size_t i = 0;
     while (i < s.size()) {
-        unsigned char c = p[i];
-        char32_t cp;
-        std::size_t len;
-        if (c < 0x80) {
-            cp = c;
-            len = 1;
-        } else if ((c & 0xE0) == 0xC0) {
-            cp = c & 0x1F;
-            len = 2;
-        } else if ((c & 0xF0) == 0xE0) {
-            cp = c & 0x0F;
-            len = 3;
-        } else if ((c & 0xF8) == 0xF0) {
-            cp = c & 0x07;
-            len = 4;
-        } else {
-            *error = "a text is not valid UTF-8";
-            return false;
-        }
-        if (i + len > s.size()) {
-            *error = "a text is not valid UTF-8";
-            return false;
-        }
-        for (std::size_t k = 1; k < len; ++k) {
-            if ((p[i + k] & 0xC0) != 0x80) {
-                *error = "a text is not valid UTF-8";
-                return false;
-            }
-            cp = (cp << 6) | (p[i + k] & 0x3F);
-        }
-        const bool overlong =
-            (len == 2 && cp < 0x80) || (len == 3 && cp < 0x800) || (len == 4 && cp < 0x10000);
-        if (overlong || cp > 0x10FFFF || (cp >= 0xD800 && cp < 0xE000)) {
+        char32_t cp = 0;
+        const std::size_t len = platform::DecodeUtf8(s, i, &cp);
+        if (len == 0) {
             *error = "a text is not valid UTF-8";
             return false;
         }

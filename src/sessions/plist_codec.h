@@ -64,7 +64,4 @@ bool ToBinary(const Value& dict, const std::vector<std::pair<std::string, NameTr
 platform::WriteResult WriteBinaryFile(const std::string& path, const Value& value,
                                       const platform::AtomicWriteOptions& options = {});
 
-// Strict UTF-8: no overlong forms, no surrogates, nothing above U+10FFFF.
-bool IsValidUtf8(std::string_view text);
-
 }  // namespace qv::plist

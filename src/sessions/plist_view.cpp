@@ -4,6 +4,8 @@
 #include <cstring>
 #include <vector>
 
+#include "platform/utf8.h"
+
 namespace qv::plist {
 
 namespace {
@@ -15,24 +17,6 @@ std::uint64_t BigEndian(const unsigned char* p, std::size_t n) {
     std::uint64_t v = 0;
     for (std::size_t k = 0; k < n; ++k) v = (v << 8) | p[k];
     return v;
-}
-
-void AppendUtf8(std::string* out, std::uint32_t cp) {
-    if (cp < 0x80) {
-        out->push_back(static_cast<char>(cp));
-    } else if (cp < 0x800) {
-        out->push_back(static_cast<char>(0xC0 | (cp >> 6)));
-        out->push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-    } else if (cp < 0x10000) {
-        out->push_back(static_cast<char>(0xE0 | (cp >> 12)));
-        out->push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-        out->push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-    } else {
-        out->push_back(static_cast<char>(0xF0 | (cp >> 18)));
-        out->push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
-        out->push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-        out->push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-    }
 }
 
 int Sign(int c) { return c < 0 ? -1 : c > 0 ? 1 : 0; }
@@ -53,7 +37,7 @@ bool Utf16BigEndianToUtf8(const unsigned char* units, std::uint64_t count, std::
             u = 0x10000 + ((u - 0xD800) << 10) + (low - 0xDC00);
             ++k;
         }
-        AppendUtf8(out, u);
+        platform::AppendUtf8(u, out);
     }
     return true;
 }
