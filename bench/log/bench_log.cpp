@@ -90,7 +90,7 @@ int main(int argc, char** argv) {
         const long composed = PeakBytes() - base;
         const auto saving = std::chrono::steady_clock::now();
         const schedule::LogSaveResult saved = schedule::SaveLogFileToDisk(
-            log, schedule::LogSaveRequest{prefs, (dir / "default").string(), dir.string(), 0,
+            log, schedule::LogSaveRequest{prefs, (dir / "default").string(), 0,
                                           state.gStartSyncDateTime, 1.8e9});
         const double save = Seconds(saving);
         const double extra = static_cast<double>(PeakBytes() - base);

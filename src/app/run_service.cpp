@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <ctime>
 #include <utility>
 
@@ -212,7 +213,7 @@ void RunService::MakeAndSaveLog(run::RunState& s) {
         forced.set("prefSaveLogFileWhen", 1);
     }
     schedule::LogSaveRequest request{r.request.saveLog ? forced : prefs, paths_.pathLogFolder,
-                                     paths_.pathQV4AppSupp, s.gGlobalError, s.gStartSyncDateTime,
+                                     s.gGlobalError, s.gStartSyncDateTime,
                                      static_cast<double>(std::time(nullptr))};
     schedule::LogSaveResult saved = schedule::SaveLogFileToDisk(r.logString, request);
     r.conclusion.logSaved = saved.saved;
@@ -232,6 +233,15 @@ RunConclusion RunService::Conclude() {
     // A log that could not be saved is one more error of the run.
     r.conclusion.errors = s.gGlobalError + (r.conclusion.logSaveError.empty() ? 0 : 1);
     r.conclusion.report = schedule::ReportLines(s, document_, r.allSessions);
+    for (std::string message : s.gErrorMessages) {
+        std::replace(message.begin(), message.end(), '\r', ' ');
+        r.conclusion.errorMessages.push_back(std::move(message));
+    }
+    if (!r.conclusion.logSaveError.empty()) {
+        std::string message = r.conclusion.logSaveError;
+        std::replace(message.begin(), message.end(), '\r', ' ');
+        r.conclusion.errorMessages.push_back(std::move(message));
+    }
     if (r.conclusion.logMade) {
         logString_ = std::move(r.logString);
         pathLogFile_ = r.conclusion.pathLogFile;

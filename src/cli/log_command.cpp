@@ -25,20 +25,6 @@ std::string LocalDate(double seconds) {
     return std::string(text, n);
 }
 
-// A log's tabs are its layout (the preference lines, the timer rows): they are kept, and
-// everything else ForTerminal would escape still is.
-std::string LogForTerminal(std::string_view text) {
-    std::string shown;
-    std::size_t start = 0;
-    for (;;) {
-        const std::size_t tab = text.find('\t', start);
-        shown += ForTerminal(text.substr(start, tab - start));
-        if (tab == std::string_view::npos) return shown;
-        shown += '\t';
-        start = tab + 1;
-    }
-}
-
 int ListLogs(const std::string& folder, std::ostream& out) {
     for (const schedule::LogFileInfo& log : schedule::ListLogFiles(folder)) {
         out << LocalDate(log.modified) << '\t'
@@ -67,11 +53,11 @@ int ShowLog(const std::string& folder, const LogArguments& args, std::ostream& o
     }
     if (args.errorsOnly) {
         for (const std::string& line : schedule::ErrorLines(text)) {
-            out << LogForTerminal(line) << '\n';
+            out << ForTerminal(line) << '\n';
         }
         return kExitOk;
     }
-    out << LogForTerminal(text);
+    out << ForTerminal(text);
     if (!text.empty() && text.back() != '\r') out << '\n';
     return kExitOk;
 }

@@ -12,7 +12,6 @@
 #include "cli/terminal_proxy.h"
 #include "cli/terminal_text.h"
 #include "platform/localization.h"
-#include "schedule/log_files.h"
 
 namespace qv::cli {
 
@@ -84,14 +83,11 @@ int RunSessions(app::MainApp& app, const RunArguments& args, std::istream& in, s
         out << ForTerminal(service.logString());
     } else {
         for (const std::string& line : c.report) out << ForTerminal(line) << "\n";
-        // Which items failed, without opening the log.
-        if (c.logMade) {
-            for (const std::string& line : schedule::ErrorLines(service.logString())) {
-                err << ForTerminal(line) << "\n";
-            }
-        }
     }
-    if (!c.logSaveError.empty()) err << "quorvel: " << ForTerminal(c.logSaveError) << "\n";
+    // Which items failed, without opening the log.
+    for (const std::string& message : c.errorMessages) {
+        err << "quorvel: " << ForTerminal(message) << "\n";
+    }
     if (c.logSaved) out << GLS("Log saved:") << " " << TerminalName(c.pathLogFile) << "\n";
     if (c.stopped) return kExitRunStopped;
     return c.errors > 0 || !c.scanSucceeded ? kExitRunErrors : 0;

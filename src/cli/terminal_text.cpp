@@ -14,6 +14,8 @@ void AppendHexByte(std::string& out, unsigned char c) {
     out += kHex[c & 0xF];
 }
 
+// carriageReturnEndsLine: a text of alerts and logs, whose carriage returns end lines and
+// whose tabs are its layout.
 std::string Escape(std::string_view text, bool carriageReturnEndsLine) {
     std::string out;
     out.reserve(text.size());
@@ -35,7 +37,11 @@ std::string Escape(std::string_view text, bool carriageReturnEndsLine) {
         } else if (cp == '\r') {
             out += "\\r";
         } else if (cp == '\t') {
-            out += "\\t";
+            if (carriageReturnEndsLine) {
+                out += '\t';
+            } else {
+                out += "\\t";
+            }
         } else if (cp < 0x20 || cp == 0x7F) {
             AppendHexByte(out, static_cast<unsigned char>(cp));
         } else if (cp >= 0x80 && cp <= 0x9F) {

@@ -14,7 +14,8 @@ namespace qv::cli {
 std::string TerminalName(std::string_view text);
 
 // A text of alerts and logs, whose lines end with carriage returns: each becomes a line feed,
-// every other control character is shown escaped. The texts put together by the run never
+// a tab stays (the log's layout; harmless on a terminal), every other control character is
+// shown escaped. The texts put together by the run never
 // use a line feed themselves, so one found there came from a name. A carriage return inside a
 // name cannot be told from a line end once the name is part of such a text: it starts a new
 // line (it never moves the cursor back over the line already printed).

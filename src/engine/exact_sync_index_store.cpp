@@ -25,6 +25,7 @@
 #include "platform/localization.h"
 #include "platform/system_log.h"
 #include "platform/utf8.h"
+#include "run/log_name.h"
 #include "sessions/plist_codec.h"
 
 namespace qv::engine {
@@ -777,7 +778,7 @@ bool ExactSyncIndexStore::Report(fileops::ErrorPath& errors, const std::string& 
                                  const std::string& path, bool folderFailure,
                                  bool uniqueNameFailure) const {
     run::RunState& s = errors.state();
-    errors.SetErrMsg({sentence, " \"", path, "\""});
+    errors.SetErrMsg({sentence, " ", run::Quoted(path)});
     errors.LogAndCountError();
     if (folderFailure) {
         errors.AppendErrMsg(
@@ -786,7 +787,7 @@ bool ExactSyncIndexStore::Report(fileops::ErrorPath& errors, const std::string& 
     errors.AppendErrMsg({".\r", GLS("The next Exact Sync on these two folders will not run as"),
                          " \"", GLS("Exact Sync"), "\""});
     if (uniqueNameFailure) {
-        errors.AppendErrMsg({".\r", GLS("Please empty the folder"), " \"", folder_, "\""});
+        errors.AppendErrMsg({".\r", GLS("Please empty the folder"), " ", run::Quoted(folder_)});
     }
     errors.ManageTheError(s.mErrString, 0);
     return false;
@@ -874,7 +875,7 @@ bool ExactSyncIndexStore::WriteExactSyncIndex(int mode, fileops::ErrorPath& erro
     if (!left) {
         // A folder that could not be read would leave its items out of the index, and a later
         // run would take them for new: the pair's previous index stays as it was.
-        errors.SetErrMsg({GLS("Can't read the item"), " \"", builder.FailedFolder(), "\""});
+        errors.SetErrMsg({GLS("Can't read the item"), " ", run::Quoted(builder.FailedFolder())});
         errors.LogAndCountError();
         errors.ManageTheError(s.mErrString, 0);
         return false;

@@ -14,6 +14,7 @@
 #include "platform/file_io.h"
 #include "platform/file_system.h"
 #include "platform/localization.h"
+#include "run/log_name.h"
 
 namespace qv::engine {
 
@@ -187,7 +188,7 @@ void FolderScanner::ReportError(std::initializer_list<std::string_view> texts) {
 
 void FolderScanner::ReportUnreadable(const std::string& path, int error, const std::string& why) {
     ++folderErrors_;
-    ReportError({GLS("Can't read the item"), " \"", path, "\"\r",
+    ReportError({GLS("Can't read the item"), " ", run::Quoted(path), "\r",
                  why.empty() ? std::string_view(std::strerror(error)) : std::string_view(why)});
 }
 
@@ -248,8 +249,8 @@ bool FolderScanner::ScanFolder(Folder& f) {
     const bool bMissing = !f.bDir.valid() && (f.bError == ENOENT || f.bError == ENOTDIR);
     if (aMissing && bMissing && f.subItems.empty()) {
         if (!f.isRoot) ++folderErrors_;
-        ReportError({GLS("Can't find the folders"), " \"", f.aPath, "\" ", GLS("and"), " \r\"",
-                     f.bPath, "\""});
+        ReportError({GLS("Can't find the folders"), " ", run::Quoted(f.aPath), " ", GLS("and"),
+                     " \r", run::Quoted(f.bPath)});
         f.unread = true;
         return !f.isRoot;
     }

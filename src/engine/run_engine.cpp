@@ -6,6 +6,7 @@
 #include "platform/file_io.h"
 #include "platform/localization.h"
 #include "platform/system_log.h"
+#include "run/log_name.h"
 #include "sessions/exclude_options.h"
 #include "sessions/multi_options.h"
 #include "sessions/settings_options.h"
@@ -341,9 +342,9 @@ bool RunEngine::EmptySideDeletionAllowed(const run::TaskRoot& root) {
         if (scanned != 0 || deletions == 0) continue;
         const std::string& empty = aEmpty ? root.source : root.dest;
         const std::string& other = aEmpty ? root.dest : root.source;
-        const std::string message =
-            platform::FormatText(GLS("The folder \"%@\" is empty. Delete the %ld items of \"%@\"?"),
-                                 {empty, std::to_string(deletions), other});
+        const std::string message = platform::FormatText(
+            GLS("The folder \"%@\" is empty. Delete the %ld items of \"%@\"?"),
+            {run::LogName(empty), std::to_string(deletions), run::LogName(other)});
         if (s.MayAsk() && proxy_.ConfirmDeletion(message)) return true;
         errors_.SetErrMsg({message});
         errors_.LogAndCountError();
@@ -356,7 +357,7 @@ void RunEngine::NoteExactSyncIndexNotUsed() {
     // Without the index, what is missing on one side cannot be told from what is new on the
     // other: the task synchronizes like a plain Synchronize and deletes nothing.
     run::RunState& s = state_;
-    const std::string problem = index_.LoadProblem();
+    const std::string problem = run::LogName(index_.LoadProblem());
     if (problem.empty()) {
         if (s.gMakeDetailedLog) {
             s.gDetailedLogText +=
@@ -373,6 +374,7 @@ void RunEngine::NoteExactSyncIndexNotUsed() {
 
 void RunEngine::PurgeBeforeWholeSyncBackup() {
     run::RunState& s = state_;
+    s.gErrorMessages.clear();
     // mIsCopying and mUserPressedStop were set when the run was started.
     s.gTerminateAfterSync = false;
     if (options_.sessionIndex >= 0) {

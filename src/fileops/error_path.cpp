@@ -25,6 +25,7 @@ void ErrorPath::LogErrString() {
 void ErrorPath::LogAndCountError() {
     LogErrString();
     ++state_.gTotError;
+    state_.gErrorMessages.push_back(state_.mErrString);
 }
 
 bool ErrorPath::AddErrQuickly(int forceToCase) {

@@ -17,6 +17,7 @@
 #include "platform/file_io.h"
 #include "platform/localization.h"
 #include "platform/unique_fd.h"
+#include "run/log_name.h"
 
 namespace qv::fileops {
 
@@ -32,7 +33,7 @@ namespace {
 constexpr int kMaxTemporaryNames = 10000;
 const std::string kNoName;
 
-std::string Quoted(const std::string& s) { return "\"" + s + "\""; }
+using run::Quoted;
 
 std::string SystemError(const std::string& errorWord, int error) {
     return "\r" + errorWord + " " + std::strerror(error);

@@ -16,6 +16,7 @@
 #include "platform/file_io.h"
 #include "platform/file_system.h"
 #include "platform/unique_fd.h"
+#include "run/log_name.h"
 
 namespace qv::fileops {
 
@@ -74,7 +75,7 @@ std::string MountTopFolder(const std::string& itemPath, dev_t device) {
 
 bool MakeFolder(const std::string& path, std::string* error) {
     if (platform::sys().mkdir(path.c_str(), kTrashFolderMode) == 0 || errno == EEXIST) return true;
-    *error = "cannot create the trash folder \"" + path + "\": " + std::strerror(errno);
+    *error = "cannot create the trash folder " + run::Quoted(path) + ": " + std::strerror(errno);
     return false;
 }
 
@@ -97,7 +98,7 @@ std::optional<TrashFolder> HomeTrash(std::string* error) {
     const std::string dataHome = platform::ParentFolder(trash.root);
     if (!platform::IsExistingFolder(dataHome) &&
         !platform::CreateFolderWithFoldersInBetween(dataHome, error)) {
-        *error = "cannot create the folder \"" + dataHome + "\" for the trash: " + *error;
+        *error = "cannot create the folder " + run::Quoted(dataHome) + " for the trash: " + *error;
         return std::nullopt;
     }
     if (!MakeFolder(trash.root, error) || !EnsureFilesAndInfo(trash.root, error)) {
@@ -127,8 +128,8 @@ std::optional<TrashFolder> VolumeTrash(const std::string& topdir, std::string* e
     trash.root = platform::JoinPath(topdir, ".Trash-" + uid);
     if (!MakeFolder(trash.root, error)) return std::nullopt;
     if (!IsOwnRealFolder(trash.root)) {
-        *error =
-            "the trash folder \"" + trash.root + "\" is not a folder of this user; it is not used";
+        *error = "the trash folder " + run::Quoted(trash.root) +
+                 " is not a folder of this user; it is not used";
         return std::nullopt;
     }
     if (!EnsureFilesAndInfo(trash.root, error)) return std::nullopt;
@@ -237,20 +238,21 @@ std::optional<std::string> WriteInfoFile(const TrashFolder& trash, int filesFd,
             sys().openat(AT_FDCWD, path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW, 0600));
         if (fd.get() < 0) {
             if (errno == EEXIST) continue;
-            *error =
-                "cannot write the trash information file \"" + path + "\": " + std::strerror(errno);
+            *error = "cannot write the trash information file " + run::Quoted(path) + ": " +
+                     std::strerror(errno);
             return std::nullopt;
         }
         if (!WriteAll(fd.get(), infoText) || fd.Close() != 0) {
-            *error =
-                "cannot write the trash information file \"" + path + "\": " + std::strerror(errno);
+            *error = "cannot write the trash information file " + run::Quoted(path) + ": " +
+                     std::strerror(errno);
             platform::sys().unlink(path.c_str());
             return std::nullopt;
         }
         *infoPath = path;
         return candidate;
     }
-    *error = "the trash \"" + trash.root + "\" has no free name left for \"" + name + "\"";
+    *error =
+        "the trash " + run::Quoted(trash.root) + " has no free name left for " + run::Quoted(name);
     return std::nullopt;
 }
 
@@ -263,14 +265,14 @@ bool MoveToTrash(const std::string& path, std::string* error) {
     while (trimmed.size() > 1 && trimmed.back() == '/') trimmed.pop_back();
     const std::string name = platform::LastPathComponent(trimmed);
     if (name.empty() || name == "." || name == ".." || name == "/") {
-        *error = "\"" + path + "\" does not name an item that can be moved to the trash";
+        *error = run::Quoted(path) + " does not name an item that can be moved to the trash";
         return false;
     }
     int err = 0;
     const platform::FolderHandle folder =
         platform::FolderHandle::OpenTop(platform::ParentFolder(trimmed), &err);
     if (!folder.valid()) {
-        *error = "cannot find the folder of \"" + path + "\": " + std::strerror(err);
+        *error = "cannot find the folder of " + run::Quoted(path) + ": " + std::strerror(err);
         return false;
     }
     return MoveToTrash(folder, name, error);
@@ -290,7 +292,7 @@ bool MoveToTrash(const platform::FolderHandle& folder, const std::string& name,
         const std::string proc = platform::ProcPath(folder.fd());
         const ssize_t n = sys().readlinkat(AT_FDCWD, proc.c_str(), buffer.data(), buffer.size());
         if (n <= 0 || static_cast<std::size_t>(n) >= buffer.size() || buffer[0] != '/') {
-            *error = "cannot find the folder of \"" + folder.PathOf(name) + "\"";
+            *error = "cannot find the folder of " + run::Quoted(folder.PathOf(name));
             return false;
         }
         folderPath.assign(buffer.data(), static_cast<std::size_t>(n));
@@ -298,17 +300,17 @@ bool MoveToTrash(const platform::FolderHandle& folder, const std::string& name,
     const std::string itemPath = platform::JoinPath(folderPath, name);
     struct stat item {};
     if (sys().fstatat(folder.fd(), name.c_str(), &item, AT_SYMLINK_NOFOLLOW) != 0) {
-        *error = "cannot move \"" + itemPath + "\" to the trash: " + std::strerror(errno);
+        *error = "cannot move " + run::Quoted(itemPath) + " to the trash: " + std::strerror(errno);
         return false;
     }
     if (folder.dev() != item.st_dev) {
-        *error = "\"" + itemPath + "\" is the top of a mounted volume and cannot be moved";
+        *error = run::Quoted(itemPath) + " is the top of a mounted volume and cannot be moved";
         return false;
     }
 
     const std::string homeTrashPath = HomeTrashPath();
     if (homeTrashPath == itemPath || homeTrashPath.rfind(itemPath + "/", 0) == 0) {
-        *error = "\"" + itemPath + "\" holds the trash itself and cannot be moved into it";
+        *error = run::Quoted(itemPath) + " holds the trash itself and cannot be moved into it";
         return false;
     }
     const std::optional<dev_t> homeDevice = DeviceOfFolderToBe(homeTrashPath);
@@ -324,8 +326,9 @@ bool MoveToTrash(const platform::FolderHandle& folder, const std::string& name,
     const platform::FolderHandle files =
         platform::FolderHandle::OpenTop(platform::JoinPath(trash->root, "files"), &openError);
     if (!files.valid() || files.dev() != item.st_dev) {
-        *error = "the trash \"" + trash->root + "\" is not on the volume of \"" + itemPath +
-                 "\"; the item would have to be copied, so it stays where it is";
+        *error = "the trash " + run::Quoted(trash->root) + " is not on the volume of " +
+                 run::Quoted(itemPath) +
+                 "; the item would have to be copied, so it stays where it is";
         return false;
     }
 
@@ -345,8 +348,8 @@ bool MoveToTrash(const platform::FolderHandle& folder, const std::string& name,
                         RENAME_NOREPLACE) != 0) {
         const int err = errno;
         sys().unlink(infoPath.c_str());
-        *error = "cannot move \"" + itemPath + "\" into the trash \"" + trash->root +
-                 "\": " + std::strerror(err);
+        *error = "cannot move " + run::Quoted(itemPath) + " into the trash " +
+                 run::Quoted(trash->root) + ": " + std::strerror(err);
         return false;
     }
     return true;

@@ -10,6 +10,7 @@
 #include "platform/file_system.h"
 #include "platform/localization.h"
 #include "platform/volumes.h"
+#include "run/log_name.h"
 
 namespace qv::fileops {
 
@@ -18,7 +19,7 @@ using platform::ItemAttributes;
 
 namespace {
 
-std::string Quoted(const std::string& s) { return "\"" + s + "\""; }
+using run::Quoted;
 
 // Every symbolic link of the path resolved; the path itself when that fails.
 std::string ResolveAllLinks(const std::string& path) {

@@ -58,6 +58,14 @@ std::optional<RunLock> RunLock::TryAcquire(const std::string& folder, const std:
 std::string RunLockFolder(const SupportPaths& paths) {
     const char* runtime = std::getenv("XDG_RUNTIME_DIR");
     if (runtime != nullptr && runtime[0] == '/') return JoinPath(runtime, "quorvel");
+    // cron and other sessions without the variable: the folder it names in a desktop session
+    // of the same user, so that both take the same lock.
+    const std::string usual = "/run/user/" + std::to_string(::geteuid());
+    struct stat st {};
+    if (::lstat(usual.c_str(), &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == ::geteuid() &&
+        (st.st_mode & 077) == 0) {
+        return JoinPath(usual, "quorvel");
+    }
     return paths.pathQV4AppSupp;
 }
 

@@ -28,7 +28,9 @@ class RunLock {
     UniqueFd fd_;  // closing it releases the lock
 };
 
-// $XDG_RUNTIME_DIR/quorvel when that is set (and absolute), otherwise the support folder.
+// $XDG_RUNTIME_DIR/quorvel when that is set (and absolute); without it, /run/user/<uid>/quorvel
+// when that folder is the user's own (cron on a desktop machine takes the desktop's lock);
+// otherwise the support folder.
 std::string RunLockFolder(const SupportPaths& paths);
 
 }  // namespace qv::platform

@@ -218,6 +218,9 @@ struct RunState {
     std::int64_t gGlobalItemsScanned = 0;
     std::int64_t gGlobalConflictsSkipped = 0;
     std::int64_t gGlobalError = 0;
+    // The message of every error counted, in order, whatever the log kind: what a front end
+    // lists at the end of a run without reading the log.
+    std::vector<std::string> gErrorMessages;
     CategoryCounters categories;
     bool gAtLeastOneItemDone = false;
     RunProgress progress;  // read by the front end during the copy

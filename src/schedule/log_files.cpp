@@ -12,6 +12,7 @@
 #include "platform/folder_handle.h"
 #include "platform/item_attributes.h"
 #include "platform/localization.h"
+#include "run/log_name.h"
 #include "run/run_state.h"
 #include "schedule/rtf_text.h"
 
@@ -50,42 +51,28 @@ std::string LinesEndingWithCr(std::string_view bytes) {
     return text;
 }
 
-// Whether path names something below folder, judged by the names alone: no "." or ".."
-// component may lead it back out.
-bool IsInsideFolder(const std::string& path, std::string folder) {
-    while (folder.size() > 1 && folder.back() == '/') folder.pop_back();
-    if (folder.empty() || path.size() <= folder.size() + 1 ||
-        path.compare(0, folder.size(), folder) != 0 || path[folder.size()] != '/') {
-        return false;
-    }
-    std::string_view rest = std::string_view(path).substr(folder.size() + 1);
-    while (!rest.empty()) {
-        const std::size_t slash = rest.find('/');
-        const std::string_view part = rest.substr(0, slash);
-        if (part == "." || part == "..") return false;
-        rest = slash == std::string_view::npos ? std::string_view{} : rest.substr(slash + 1);
-    }
-    return true;
-}
-
 std::string UndeletableFileMessage(const std::string& path) {
-    return GLS("Can't save the log file inside the log folder because the log folder") + " \"" +
-           path + "\" " + GLS("really is undeletable file");
+    return GLS("Can't save the log file inside the log folder because the log folder") + " " +
+           run::Quoted(path) + " " + GLS("really is undeletable file");
 }
 
 std::string FolderNotCreatedMessage(const std::string& path) {
-    return GLS("Can't save the log file because I can't create the folder") + " \"" + path + "\"";
+    return GLS("Can't save the log file because I can't create the folder") + " " +
+           run::Quoted(path);
 }
 
-enum class FolderState { Ready, UndeletableFile, NotCreated };
+enum class FolderState { Ready, UndeletableFile, NotCreated, NotAbsolute };
 
 // Makes folder a folder a log can be written in. Something else standing at its name is
-// removed only inside our own support folder: anywhere else it may be the user's.
-FolderState PrepareLogFolder(const std::string& folder, const std::string& supportFolder) {
+// removed only where our own default log folder belongs: anywhere else it may be the user's
+// file, or one of ours (an index, the run lock) that a mistaken preference points at.
+FolderState PrepareLogFolder(const std::string& folder, bool ownFolder) {
+    // A relative path would depend on where the program was started; "~" is no folder.
+    if (folder.empty() || folder.front() != '/') return FolderState::NotAbsolute;
     const platform::ItemAttributes at = platform::ReadItemAttributes(folder.c_str());
     if (at.exists() && !platform::IsExistingFolder(folder)) {
         // unlink removes a link itself, never what it points to.
-        if (!IsInsideFolder(folder, supportFolder) || platform::sys().unlink(folder.c_str()) != 0) {
+        if (!ownFolder || platform::sys().unlink(folder.c_str()) != 0) {
             return FolderState::UndeletableFile;
         }
     }
@@ -94,13 +81,14 @@ FolderState PrepareLogFolder(const std::string& folder, const std::string& suppo
 }
 
 std::string ReportOf(FolderState state, const std::string& folder) {
-    return state == FolderState::UndeletableFile ? UndeletableFileMessage(folder)
-                                                 : FolderNotCreatedMessage(folder);
-}
-
-void AddReport(const std::string& message, LogSaveResult* result) {
-    if (!result->errorMessage.empty()) result->errorMessage += "\r";
-    result->errorMessage += message;
+    switch (state) {
+        case FolderState::UndeletableFile:
+            return UndeletableFileMessage(folder);
+        case FolderState::NotAbsolute:
+            return GLS("The log folder must be a full path, not") + " " + run::Quoted(folder);
+        default:
+            return FolderNotCreatedMessage(folder);
+    }
 }
 
 // Writes a log as a text file, its carriage returns as line feeds, a piece at a time so
@@ -114,6 +102,39 @@ bool WriteTextLines(const std::string& logString, const platform::ChunkWriter& w
         if (!write(piece)) return false;
     }
     return true;
+}
+
+// Writes the log atomically; our own file: a link put at its name is replaced, never written
+// through.
+platform::WriteResult WriteLogFile(const std::string& path, const std::string& logString, bool rtf) {
+    platform::AtomicWriteOptions options;
+    options.followLink = false;
+    options.removeLeftovers = true;
+    if (rtf) return platform::WriteFileAtomically(path, LogToRtf(logString), options);
+    return platform::WriteFileAtomically(
+        path,
+        [&logString](const platform::ChunkWriter& write) {
+            return WriteTextLines(logString, write);
+        },
+        options);
+}
+
+// A name for this run's log that no file of the folder has yet: two runs in the same second
+// must not replace each other's log. "QVLog_..._SS.txt", then "QVLog_..._SS_2.txt", ...
+std::string FreeLogFileName(const std::string& folder, double startTime, bool rtf) {
+    const std::string first = LogFileName(startTime, rtf);
+    if (!platform::ItemExists(platform::JoinPath(folder, first))) return first;
+    const std::size_t dot = first.rfind('.');
+    for (int n = 2; n < 1000; ++n) {
+        const std::string name = first.substr(0, dot) + "_" + std::to_string(n) + first.substr(dot);
+        if (!platform::ItemExists(platform::JoinPath(folder, name))) return name;
+    }
+    return first;
+}
+
+void AddReport(const std::string& message, LogSaveResult* result) {
+    if (!result->errorMessage.empty()) result->errorMessage += "\r";
+    result->errorMessage += message;
 }
 
 // The "QVLog_" regular files of an open folder, with their modification dates.
@@ -176,68 +197,65 @@ LogSaveResult SaveLogFileToDisk(const std::string& logString, const LogSaveReque
     LogSaveResult result;
     const plist::Value& prefs = request.preferences;
     const bool rtf = prefs.intAt("prefLogFileFormat") == kLogFormatRtf;
-    const std::string fileName = LogFileName(request.startTime, rtf);
-    const std::string& chosen = prefs.stringAt("prefPathLogFolder");
-    if (!chosen.empty()) result.pathLogFile = platform::JoinPath(chosen, fileName);
+    // No folder chosen: the default one.
+    std::string chosen = prefs.stringAt("prefPathLogFolder");
+    if (chosen.empty()) chosen = request.defaultLogFolder;
+    result.pathLogFile = platform::JoinPath(chosen, LogFileName(request.startTime, rtf));
 
     if (prefs.intAt("prefSaveLogFile") == 0) return result;
     if (prefs.intAt("prefSaveLogFileWhen") == kSaveOnlyWithErrors && request.errors == 0) {
         return result;
     }
-    if (chosen.empty()) return result;
+    if (chosen.empty() || (rtf && logString.empty())) return result;
 
     // The folder the user chose, or else the default one: a log that can be written somewhere
-    // is worth more than the choice of folder. Each folder that could not be used for a reason
-    // the user should know about adds a line to the report.
-    std::string folder = chosen;
-    const FolderState state = PrepareLogFolder(chosen, request.supportFolder);
-    if (state != FolderState::Ready) {
-        if (state == FolderState::UndeletableFile) AddReport(ReportOf(state, chosen), &result);
-        const std::string& fallback = request.defaultLogFolder;
-        if (fallback.empty() || fallback == chosen) {
-            if (state == FolderState::NotCreated) AddReport(ReportOf(state, chosen), &result);
-            return result;
-        }
-        const FolderState fallbackState = PrepareLogFolder(fallback, request.supportFolder);
-        if (fallbackState != FolderState::Ready) {
-            AddReport(ReportOf(fallbackState, fallback), &result);
-            return result;
-        }
-        folder = fallback;
-        result.newPathLogFolder = fallback;
+    // is worth more than the choice of folder. Each folder that could not be used adds a line
+    // to the report, so that a log never goes astray unnoticed.
+    std::vector<std::string> folders{chosen};
+    if (!request.defaultLogFolder.empty() && request.defaultLogFolder != chosen) {
+        folders.push_back(request.defaultLogFolder);
     }
-    result.pathLogFile = platform::JoinPath(folder, fileName);
-
-    if (rtf && logString.empty()) return result;
-    platform::AtomicWriteOptions options;
-    // Our own file: a link put at its name is replaced, never written through.
-    options.followLink = false;
-    options.removeLeftovers = true;
-    const platform::WriteResult written =
-        rtf ? platform::WriteFileAtomically(result.pathLogFile, LogToRtf(logString), options)
-            : platform::WriteFileAtomically(
-                  result.pathLogFile,
-                  [&logString](const platform::ChunkWriter& write) {
-                      return WriteTextLines(logString, write);
-                  },
-                  options);
-    if (!written.ok) return result;
-    result.saved = true;
-
-    if (prefs.intAt("prefDeleteLogsOn") != 0) {
-        RemoveLastLogFiles(folder, prefs.intAt("prefDeleteLogsPop"),
-                           prefs.intAt("prefDeleteLogsField"), request.now);
+    for (const std::string& folder : folders) {
+        const FolderState state = PrepareLogFolder(folder, folder == request.defaultLogFolder);
+        if (state != FolderState::Ready) {
+            AddReport(ReportOf(state, folder), &result);
+            continue;
+        }
+        const std::string name = FreeLogFileName(folder, request.startTime, rtf);
+        const std::string path = platform::JoinPath(folder, name);
+        const platform::WriteResult written = WriteLogFile(path, logString, rtf);
+        if (!written.ok) {
+            AddReport(GLS("Can't save the log file") + " " + run::Quoted(path) + ": " +
+                          written.reason,
+                      &result);
+            continue;
+        }
+        result.saved = true;
+        result.pathLogFile = path;
+        if (folder != chosen || prefs.stringAt("prefPathLogFolder").empty()) {
+            result.newPathLogFolder = folder;
+        }
+        if (prefs.intAt("prefDeleteLogsOn") != 0) {
+            RemoveLastLogFiles(folder, prefs.intAt("prefDeleteLogsPop"),
+                               prefs.intAt("prefDeleteLogsField"), request.now, name);
+        }
+        break;
     }
     return result;
 }
 
 void RemoveLastLogFiles(const std::string& folder, std::int64_t mode, std::int64_t count,
-                        double now) {
+                        double now, const std::string& keep) {
     if (folder.empty() || count < 1) return;
     if (mode != kPruneByAge && mode != kPruneByCount) return;
     const platform::FolderHandle dir = platform::FolderHandle::OpenTop(folder);
     if (!dir.valid()) return;
     std::vector<FoundLog> logs = FindLogFiles(dir);
+    // The log just written stays, whatever date the others carry (a clock set wrong, a log
+    // copied from another machine).
+    const std::size_t listed = logs.size();
+    std::erase_if(logs, [&keep](const FoundLog& log) { return log.name == keep; });
+    if (mode == kPruneByCount && logs.size() != listed) --count;
 
     std::vector<const FoundLog*> doomed;
     if (mode == kPruneByAge) {

@@ -13,15 +13,15 @@ namespace qv::schedule {
 
 inline constexpr const char* kLogFilePrefix = "QVLog_";
 
-// "QVLog_%Y_%m_%d_%H_%M_%S.rtf" (rtf) or ".txt", from the run's start, local time.
+// "QVLog_%Y_%m_%d_%H_%M_%S.rtf" (rtf) or ".txt", from the run's start, local time. A log
+// saved while one of that name exists gets "_2", "_3", ... before its extension.
 std::string LogFileName(double startTime, bool rtf);
 
 struct LogSaveRequest {
     const plist::Value& preferences;  // prefSaveLogFile, prefPathLogFolder, prefDeleteLogs...
-    std::string defaultLogFolder;     // <support folder>/Log Files
-    // A plain file standing where the log folder should be is removed only inside this
-    // folder (our own); elsewhere it is reported and the default folder is used.
-    std::string supportFolder;
+    // <support folder>/Log Files: used when the chosen folder cannot be, and the one place
+    // where a plain file standing in the way of the log folder is removed.
+    std::string defaultLogFolder;
     std::int64_t errors = 0;  // the run's error count (gGlobalError)
     double startTime = 0;     // gStartSyncDateTime, seconds since 1970
     double now = 0;           // for pruning by age
@@ -45,8 +45,9 @@ LogSaveResult SaveLogFileToDisk(const std::string& logString, const LogSaveReque
 
 // Deletes "QVLog_" regular files of the folder (never following links, never anything else):
 // mode 0 those modified more than count days before now, mode 1 all but the count newest.
+// The file named keep (the log just written) is never deleted and counts as the newest.
 void RemoveLastLogFiles(const std::string& folder, std::int64_t mode, std::int64_t count,
-                        double now);
+                        double now, const std::string& keep = {});
 
 struct LogFileInfo {
     std::string path;

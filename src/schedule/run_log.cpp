@@ -11,6 +11,7 @@
 #include "platform/item_attributes.h"
 #include "platform/localization.h"
 #include "platform/version.h"
+#include "run/log_name.h"
 #include "sessions/conflict_options.h"
 #include "sessions/preference_labels.h"
 #include "sessions/settings_options.h"
@@ -272,8 +273,8 @@ class LogComposer {
             for (std::size_t i = 0; i < s_.logSessionArray.size(); ++i) {
                 const run::SessionLog& record = s_.logSessionArray[i];
                 logString_ += "\t" + std::to_string(i + 1) + ": " +
-                              in_.document.GetSessionName(record.sessionIndex) + " - " +
-                              GLS("Errors:") + " " + Num(SessionErrorSum(record)) + "\r";
+                              run::LogName(in_.document.GetSessionName(record.sessionIndex)) +
+                              " - " + GLS("Errors:") + " " + Num(SessionErrorSum(record)) + "\r";
             }
         }
         AppendPreferences();
@@ -309,7 +310,7 @@ class LogComposer {
         log += choiceLine("prefLogFileFormat");
         log += choiceLine("prefLogKind");
         log += "\t\t" + PreferenceLabelText("prefPathLogFolder") + " " +
-               prefs.stringAt("prefPathLogFolder") + "\r";
+               run::LogName(prefs.stringAt("prefPathLogFolder")) + "\r";
         log += whenLine("prefSendEmail", "prefSendEmailWhen");
         log += "\t\t" + PreferenceLabelText(sessions::kSendEmailToKey) + " " + in_.emailTo + "\r";
         log += "\t" + GLS("• Copy Mode: ") + "\r\t\t" + PreferenceLabelText("prefRoot") + ": " +
@@ -321,7 +322,7 @@ class LogComposer {
     void MakeLogSession(run::SessionLog& record) {
         record.gTotError = SessionErrorSum(record);
         const plist::Value* session = in_.document.GetSessionDict(record.sessionIndex);
-        const std::string name = in_.document.GetSessionName(record.sessionIndex);
+        const std::string name = run::LogName(in_.document.GetSessionName(record.sessionIndex));
         const SideLabels labels = LabelsFor(session);
 
         std::string block;
@@ -337,8 +338,8 @@ class LogComposer {
                 const std::string source = SourcePath(task), dest = DestPath(task);
                 block += "\t" + std::to_string(i + 1) + ": " + GLS("Errors:") + " " +
                          Num(task.gTotError) + "\r\t" + labels.first + " " +
-                         KindOf(source, in_.tw) + ": " + source + "\r\t" + labels.second + " " +
-                         KindOf(dest, in_.tw) + ": " + dest;
+                         KindOf(source, in_.tw) + ": " + run::LogName(source) + "\r\t" +
+                         labels.second + " " + KindOf(dest, in_.tw) + ": " + run::LogName(dest);
             }
             block += "\r";
         }
@@ -347,7 +348,7 @@ class LogComposer {
             block += "\r" + GLS("• Exclude: ") + "\r";
             const std::vector<std::string>& entries = *record.executiveExcludeArray;
             for (std::size_t i = 0; i < entries.size(); ++i) {
-                block += "\t" + std::to_string(i + 1) + ": " + entries[i] + "\r";
+                block += "\t" + std::to_string(i + 1) + ": " + run::LogName(entries[i]) + "\r";
             }
         }
         block += sessions::GetSettingsLog(SubDict(session, "settingsDict"));
@@ -376,7 +377,7 @@ class LogComposer {
         const std::string sourceKind = KindOf(source, in_.tw), destKind = KindOf(dest, in_.tw);
         auto pathLine = [&](const std::string& label, const std::string& kind,
                             const std::string& path) {
-            std::string line = label + " " + kind + ": \"" + path + "\"";
+            std::string line = label + " " + kind + ": " + run::Quoted(path);
             if (in_.tw.IsRemoteVolume(path)) line += " " + GLS("(on Remote Volume)");
             return line + "\r";
         };
@@ -414,15 +415,16 @@ class LogComposer {
         };
         for (const Side& side : sides) {
             log += "• " + GLS("Summary") + " " + side.label + " " + side.kind + ":\r\t" +
-                   side.path + "\r\t" + GLS("Folders Found: ") + Num(side.foldersScanned) + "\r\t" +
-                   GLS("Files Found: ") + Num(side.filesScanned) + "\r\t-\r\t" +
-                   GLS("Folders Created: ") + Num(side.foldersCreated) + "\r\t" +
-                   GLS("Files Replaced: ") + Num(side.filesReplaced) + "\r\t" +
-                   GLS("Files Copied (new additions): ") + Num(side.filesCopied) + "\r\t" +
-                   GLS("Total of items copied:") + " " + Num(side.itemVisible) +
-                   side.beforeVisible + GLS("visible") + " + " + Num(side.itemInvisible) + " " +
-                   GLS("invisible") + " = " + Num(side.itemVisible + side.itemInvisible) +
-                   "\r\t-\r\t" + GLS("Folders Deleted: ") + Num(side.foldersDeleted) + "\r\t" +
+                   run::LogName(side.path) + "\r\t" + GLS("Folders Found: ") +
+                   Num(side.foldersScanned) + "\r\t" + GLS("Files Found: ") +
+                   Num(side.filesScanned) + "\r\t-\r\t" + GLS("Folders Created: ") +
+                   Num(side.foldersCreated) + "\r\t" + GLS("Files Replaced: ") +
+                   Num(side.filesReplaced) + "\r\t" + GLS("Files Copied (new additions): ") +
+                   Num(side.filesCopied) + "\r\t" + GLS("Total of items copied:") + " " +
+                   Num(side.itemVisible) + side.beforeVisible + GLS("visible") + " + " +
+                   Num(side.itemInvisible) + " " + GLS("invisible") + " = " +
+                   Num(side.itemVisible + side.itemInvisible) + "\r\t-\r\t" +
+                   GLS("Folders Deleted: ") + Num(side.foldersDeleted) + "\r\t" +
                    GLS("Files Deleted: ") + Num(side.filesDeleted) + "\r\r";
         }
     }
@@ -480,11 +482,13 @@ std::vector<std::string> ReportLines(const run::RunState& state,
             const plist::Value& console = SubDict(session, "consoleDict");
             const std::string& top = console.stringAt("topFolder");
             const std::string& bottom = console.stringAt("bottomFolder");
-            lines.push_back("• " + (top.empty() ? GLS("Source Folder not defined") : top) + ": " +
-                            Num(reachedA));
             lines.push_back("• " +
-                            (bottom.empty() ? GLS("Destination Folder not defined") : bottom) +
-                            ": " + Num(reachedB));
+                            (top.empty() ? GLS("Source Folder not defined") : run::LogName(top)) +
+                            ": " + Num(reachedA));
+            lines.push_back(
+                "• " +
+                (bottom.empty() ? GLS("Destination Folder not defined") : run::LogName(bottom)) +
+                ": " + Num(reachedB));
         }
     } else {
         lines.push_back("• " + Num(state.gTotSessionsDone) + " " + GLS("Sessions Done of") + " " +

@@ -331,6 +331,8 @@ TEST_F(CliTest, NamesWithControlCharactersReachTheTerminalEscaped) {
         "evil\x1b[2J\nerrors: 0\tand\x7f\xc2\x9b"
         "6n.txt";
     const std::string shown = "evil\\x1b[2J\\nerrors: 0\\tand\\x7f\\u009b6n.txt";
+    // In a log the tab is kept: tabs are its layout.
+    const std::string shownInLog = "evil\\x1b[2J\\nerrors: 0\tand\\x7f\\u009b6n.txt";
     // Not UTF-8: a lone 0x9B starts a control sequence on a terminal in 8-bit mode.
     const std::string lone = std::string("lone\x9b") + "2J.txt";
     const std::string loneShown = "lone\\x9b2J.txt";
@@ -381,12 +383,37 @@ TEST_F(CliTest, NamesWithControlCharactersReachTheTerminalEscaped) {
         EXPECT_EQ(printed.find("\nerrors: 0"), std::string::npos) << c.args << "\n" << printed;
         EXPECT_NE(printed.rfind("errors: 0", 0), 0u) << c.args;
         EXPECT_EQ(printed.find('\x9b'), std::string::npos) << c.args;  // raw, in UTF-8 or not
-        const bool shows = printed.find(shown) != std::string::npos &&
+        const bool shows = (printed.find(shown) != std::string::npos ||
+                            printed.find(shownInLog) != std::string::npos) &&
                            printed.find(loneShown) != std::string::npos;
         EXPECT_EQ(shows, c.showsTheName) << c.args << "\n" << printed;
     }
     EXPECT_EQ(test::ReadText(b + "/" + name), content);
     EXPECT_TRUE(test::SameTrees(a, b, {.withRoot = false}));
+}
+
+// A carriage return ends the log's lines: one in a name must not start a line of its own that
+// reads as an error. Errors reach standard error whole, also the messages of several lines.
+TEST_F(CliTest, NamesCannotForgeLogLinesAndErrorsReachStandardErrorWhole) {
+    const std::string a = dir_ / "A", b = dir_ / "B", doc = dir_ / "forge.qvd";
+    const std::string name = "fake\r\xE2\x88\x9A Can't read the item \"SECRET\"";
+    test::WriteText(a + "/" + name, "x");
+    std::filesystem::create_directories(b);
+    WriteDocument(doc, {{"Forge", a, b}, {"Missing", dir_ / "nowhere", b}});
+    const std::string document = " --unattended --save-log --document " + test::ShellQuote(doc);
+    std::string out, err;
+    ASSERT_EQ(Quorvel("run --session Forge" + document, &out, &err), 0) << out << err;
+    EXPECT_EQ(err, "");
+    EXPECT_EQ(test::ReadText(b + "/" + name), "x");
+    ASSERT_EQ(Quorvel("log show --last --errors", &out, &err), 0) << err;
+    EXPECT_EQ(out, "");
+    ASSERT_EQ(Quorvel("log show --last", &out, &err), 0) << err;
+    EXPECT_NE(out.find("fake\\r\xE2\x88\x9A Can't read the item"), std::string::npos) << out;
+
+    EXPECT_EQ(Quorvel("run --session Missing" + document, &out, &err), 1);
+    EXPECT_NE(err.find("quorvel: Cannot find the source folder: \"" + (dir_ / "nowhere") + "\"\n"),
+              std::string::npos)
+        << err;
 }
 
 TEST_F(CliTest, LogListsTheLogFolderNewestFirstAndShowsErrorLines) {

@@ -41,7 +41,6 @@ class LogFilesTest : public ::testing::Test {
                        double start = kNow) const {
         return SaveLogFileToDisk(log, {.preferences = prefs,
                                        .defaultLogFolder = support() + "/Log Files",
-                                       .supportFolder = support(),
                                        .errors = errors,
                                        .startTime = start,
                                        .now = kNow});
@@ -101,7 +100,7 @@ TEST_F(LogFilesTest, WhenRulesDecideWhetherALogIsWritten) {
     }
 }
 
-TEST_F(LogFilesTest, SavedLogsReadBackAndReplaceTheirNamesake) {
+TEST_F(LogFilesTest, SavedLogsReadBackAndNeverReplaceAnother) {
     const std::string folder = dir_ / "logs";
     const std::string outside = dir_ / "outside.txt";
     test::WriteText(outside, "keep");
@@ -109,18 +108,22 @@ TEST_F(LogFilesTest, SavedLogsReadBackAndReplaceTheirNamesake) {
     fs::create_symlink(outside, folder + "/QVLog_2023_11_14_22_13_20.rtf");
 
     for (std::int64_t format : {1, 0}) {
-        LogSaveResult r = Save("first\r", Prefs(1, 0, format, folder));
-        ASSERT_TRUE(r.saved);
-        r = Save(kLog, Prefs(1, 0, format, folder), 1, kNow + 0.5);  // the same second
-        ASSERT_TRUE(r.saved);
+        const std::string ext = format == 1 ? ".rtf" : ".txt";
+        // Two runs in the same second: the second log gets a name of its own. The link at the
+        // first name is neither followed nor replaced.
+        const LogSaveResult first = Save("first\r", Prefs(1, 0, format, folder));
+        const LogSaveResult second = Save(kLog, Prefs(1, 0, format, folder), 1, kNow + 0.5);
+        ASSERT_TRUE(first.saved && second.saved);
+        EXPECT_EQ(fs::path(second.pathLogFile).filename().string(),
+                  format == 1 ? "QVLog_2023_11_14_22_13_20_3.rtf" : "QVLog_2023_11_14_22_13_20_2.txt");
         std::string text, error;
-        ASSERT_TRUE(ReadLogFile(r.pathLogFile, &text, &error)) << error;
+        ASSERT_TRUE(ReadLogFile(second.pathLogFile, &text, &error)) << error;
         EXPECT_EQ(text, kLog);
-        EXPECT_TRUE(fs::is_regular_file(fs::symlink_status(r.pathLogFile)));
+        ASSERT_TRUE(ReadLogFile(first.pathLogFile, &text, &error)) << error;
+        EXPECT_EQ(text, "first\r") << ext;
     }
-    EXPECT_EQ(Names(folder), (std::vector<std::string>{"QVLog_2023_11_14_22_13_20.rtf",
-                                                       "QVLog_2023_11_14_22_13_20.txt"}));
-    EXPECT_EQ(test::ReadText(outside), "keep");  // the link was replaced, not written through
+    EXPECT_TRUE(fs::is_symlink(folder + "/QVLog_2023_11_14_22_13_20.rtf"));
+    EXPECT_EQ(test::ReadText(outside), "keep");
 }
 
 // Every write finds the disk full.
@@ -145,14 +148,20 @@ TEST_F(LogFilesTest, FullDiskKeepsTheOldLogAndPrunesNothing) {
     const platform::ScopedFileSystem installed(full);
     const LogSaveResult r = Save(kLog, prefs);
     EXPECT_FALSE(r.saved);
-    EXPECT_TRUE(r.errorMessage.empty());
-    EXPECT_EQ(test::ReadText(r.pathLogFile), "old\n");
+    // Said, for the chosen folder and for the default one tried after it.
+    EXPECT_EQ(r.errorMessage.rfind("Can't save the log file \"" + folder + "/QVLog_", 0), 0u)
+        << r.errorMessage;
+    EXPECT_NE(r.errorMessage.find("\rCan't save the log file \"" + support()), std::string::npos);
+    EXPECT_EQ(test::ReadText(folder + "/QVLog_2023_11_14_22_13_20.txt"), "old\n");
     EXPECT_EQ(Names(folder),
               (std::vector<std::string>{"QVLog_2023_11_14_22_13_20.txt", "QVLog_older.txt"}));
 }
 
 TEST_F(LogFilesTest, UnusableLogFolderGivesWayToTheDefault) {
     const std::string fallback = support() + "/Log Files";
+    const std::string undeletable =
+        "Can't save the log file inside the log folder because the log folder \"";
+    const std::string notCreated = "Can't save the log file because I can't create the folder \"";
     const struct {
         std::string folder;  // prefPathLogFolder
         std::string fileAt;  // a plain file made here first
@@ -160,16 +169,18 @@ TEST_F(LogFilesTest, UnusableLogFolderGivesWayToTheDefault) {
         std::string usedFolder;  // empty: nothing written
         std::string message;
     } cases[] = {
-        {support() + "/Logs", support() + "/Logs", false, support() + "/Logs", ""},
+        // Only a file standing where the default log folder belongs is ours to remove; one
+        // anywhere else, even in the support folder (an index, the run lock), is kept.
+        {fallback, fallback, false, fallback, ""},
+        {support() + "/run.lock", support() + "/run.lock", true, fallback,
+         undeletable + support() + "/run.lock\" really is undeletable file"},
         {dir_ / "mine/Logs", dir_ / "mine/Logs", true, fallback,
-         "Can't save the log file inside the log folder because the log folder \"" +
-             (dir_ / "mine/Logs") + "\" really is undeletable file"},
-        {dir_ / "mine/Logs", dir_ / "mine", true, fallback, ""},
-        {support() + "/../mine/Logs", dir_ / "mine/Logs", true, fallback,
-         "Can't save the log file inside the log folder because the log folder \"" + support() +
-             "/../mine/Logs\" really is undeletable file"},
+         undeletable + (dir_ / "mine/Logs") + "\" really is undeletable file"},
+        {dir_ / "mine/Logs", dir_ / "mine", true, fallback, notCreated + (dir_ / "mine/Logs") + "\""},
+        {"logs", dir_ / "mine", true, fallback, "The log folder must be a full path, not \"logs\""},
+        {"", dir_ / "mine", true, fallback, ""},
         {support() + "/Logs", support(), true, "",
-         "Can't save the log file because I can't create the folder \"" + fallback + "\""},
+         notCreated + support() + "/Logs\"\r" + notCreated + fallback + "\""},
     };
     for (const auto& c : cases) {
         fs::remove_all(dir_ / "mine");
@@ -202,8 +213,12 @@ TEST_F(LogFilesTest, PruningTouchesOnlyOldLogFiles) {
     const struct {
         std::int64_t mode, count;
         std::vector<std::string> deleted;
+        std::string keep = {};  // the log just written
     } cases[] = {
         {0, 1, {"QVLog_a.txt", "QVLog_b.rtf", "QVLog_c.txt"}},
+        // The log just written stays and counts as the newest, whatever its date.
+        {1, 2, {"QVLog_b.rtf", "QVLog_c.txt", "QVLog_d.txt"}, "QVLog_a.txt"},
+        {0, 3, {}, "QVLog_a.txt"},
         {0, 3, {"QVLog_a.txt"}},
         {1, 3, {"QVLog_a.txt", "QVLog_b.rtf"}},
         {1, 5, {}},
@@ -226,7 +241,7 @@ TEST_F(LogFilesTest, PruningTouchesOnlyOldLogFiles) {
         for (const char* old : {"/notes.txt", "/QVLog_x", "/QVLog_folder"}) {
             SetModified(folder + old, kNow - 30 * kDay);
         }
-        RemoveLastLogFiles(folder, c.mode, c.count, kNow);
+        RemoveLastLogFiles(folder, c.mode, c.count, kNow, c.keep);
 
         std::vector<std::string> expected = {"QVLog_folder", "QVLog_x", "notes.txt"};
         for (const std::string& log : logs) {

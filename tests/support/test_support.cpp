@@ -63,7 +63,7 @@ IsolatedHomeTest::IsolatedHomeTest() {
     env_.Unset("XDG_CONFIG_HOME");
     env_.Unset("XDG_DATA_HOME");
     // The run lock lives there: tests running side by side must not refuse each other's runs.
-    env_.Unset("XDG_RUNTIME_DIR");
+    env_.Set("XDG_RUNTIME_DIR", dir_.path() + "/run");
     env_.Unset("LANGUAGE");
     env_.Unset("LC_ALL");
     env_.Unset("LC_MESSAGES");

@@ -43,7 +43,7 @@ struct Console {
         env.Set("HOME", home.path());
         env.Unset("XDG_CONFIG_HOME");
         env.Unset("XDG_DATA_HOME");
-        env.Unset("XDG_RUNTIME_DIR");  // the run lock, in this home's support folder
+        env.Set("XDG_RUNTIME_DIR", home.path() + "/run");  // the run lock, this test's own
         env.Unset("LANGUAGE");
         env.Unset("LC_ALL");
         env.Unset("LC_MESSAGES");
