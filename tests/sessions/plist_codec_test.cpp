@@ -143,7 +143,7 @@ TEST(PlistCodec, ToXmlRefusesWhatAPropertyListCannotCarry) {
         SCOPED_TRACE(c.name);
         std::string out = "untouched", error;
         EXPECT_FALSE(ToXml(c.value, &out, &error));
-        EXPECT_NE(error.find(c.reasonMentions), std::string::npos) << error;
+        EXPECT_TRUE(test::Contains(error, c.reasonMentions));
         EXPECT_EQ(out, "untouched");
     }
 }
@@ -162,7 +162,9 @@ class FailingSysCalls : public platform::FileSystem {
         if (Fail(++writeCalls == failWriteOnCall ? ENOSPC : 0)) return -1;
         return FileSystem::write(fd, buf, std::min(n, maxWriteChunk));
     }
-    int fchmod(int fd, mode_t m) override { return Fail(fchmodErr) ? -1 : FileSystem::fchmod(fd, m); }
+    int fchmod(int fd, mode_t m) override {
+        return Fail(fchmodErr) ? -1 : FileSystem::fchmod(fd, m);
+    }
     int fsync(int fd) override { return Fail(fsyncErr) ? -1 : FileSystem::fsync(fd); }
     int rename(const char* from, const char* to) override {
         return Fail(renameErr) ? -1 : FileSystem::rename(from, to);
@@ -230,8 +232,9 @@ TEST(PlistWrite, AFailedStepLeavesTheOldFileAndNoTemporaryFile) {
         }
         EXPECT_EQ(result.ok, succeeds) << result.reason;
         EXPECT_EQ(result.failedAt, c.failedAt);
-        EXPECT_TRUE(c.err == 0 || result.reason.find(std::strerror(c.err)) != std::string::npos)
-            << result.reason;
+        if (c.err != 0) {
+            EXPECT_TRUE(test::Contains(result.reason, std::strerror(c.err)));
+        }
         EXPECT_EQ(test::ReadText(target), succeeds ? Xml(kDoc) : "old bytes");
         EXPECT_EQ(Entries(dir.path()), 1);  // no temporary file is left
     }
