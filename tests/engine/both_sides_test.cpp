@@ -3,14 +3,9 @@
 // the side read from must be left as it was.
 
 #include <fcntl.h>
-#include <grp.h>
-#include <sys/acl.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
-#include <sys/xattr.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <array>
 #include <cstdio>
 #include <filesystem>
@@ -56,20 +51,14 @@ void BuildRichTree(const std::string& top, bool withOtherOwner) {
     for (const char* folder : {"/nested", "/nested/deeper"}) {
         ASSERT_EQ(::chmod((top + folder).c_str(), 0755), 0);
     }
-    if (::lsetxattr((top + "/xattr.txt").c_str(), "user.test", "1", 1, 0) != 0) {
+    if (test::SetXattr(top + "/xattr.txt", "user.test", "1") != 0) {
         std::printf("note: no user xattrs on this file system\n");
     }
-    if (const acl_t acl = ::acl_from_text("u::rw-,u:65534:r--,g::r--,m::r--,o::r--")) {
-        if (::acl_set_file((top + "/acl.txt").c_str(), ACL_TYPE_ACCESS, acl) != 0) {
-            std::printf("note: no ACLs on this file system\n");
-        }
-        ::acl_free(acl);
+    if (test::SetAcl(top + "/acl.txt", "u::rw-,u:65534:r--,g::r--,m::r--,o::r--") != 0) {
+        std::printf("note: no ACLs on this file system\n");
     }
     // A folder whose default ACL its new items inherit, and one such item.
-    if (const acl_t acl = ::acl_from_text("u::rwx,u:65534:r-x,g::r-x,m::r-x,o::r-x")) {
-        ::acl_set_file((top + "/shared").c_str(), ACL_TYPE_DEFAULT, acl);
-        ::acl_free(acl);
-    }
+    test::SetAcl(top + "/shared", "u::rwx,u:65534:r-x,g::r-x,m::r-x,o::r-x", true);
     test::WriteText(top + "/shared/inherited.txt", "inherits");
     if (withOtherOwner) {
         test::WriteText(top + "/owned.txt", "someone else's");
@@ -108,16 +97,7 @@ int RunSession(const sessions::SessionDocument& doc, bool asUser) {
             std::printf("run error: %s\n", error.c_str());
         return static_cast<int>(engine.state().gGlobalError);
     };
-    if (!asUser || ::geteuid() != 0) return run();
-    const pid_t child = ::fork();
-    if (child == 0) {
-        const bool dropped =
-            ::setgroups(0, nullptr) == 0 && ::setgid(65534) == 0 && ::setuid(65534) == 0;
-        ::_exit(dropped ? std::min(run(), 100) : 101);
-    }
-    int status = 0;
-    if (::waitpid(child, &status, 0) != child || !WIFEXITED(status)) return 102;
-    return WEXITSTATUS(status);
+    return asUser && ::geteuid() == 0 ? test::RunAsNobody(run) : run();
 }
 
 TEST(BothSidesTest, ARunLeavesBothSidesAlike) {
@@ -142,10 +122,7 @@ TEST(BothSidesTest, ARunLeavesBothSidesAlike) {
         BuildRichTree(from, root && !c.asUser);
         if (HasFatalFailure()) return;
         if (c.asUser) {
-            for (const auto& e : std::filesystem::recursive_directory_iterator(tree.path(""))) {
-                ASSERT_EQ(::lchown(e.path().c_str(), 65534, 65534), 0) << e.path();
-            }
-            ASSERT_EQ(::lchown(tree.path("").c_str(), 65534, 65534), 0);
+            ASSERT_TRUE(test::GiveToNobody(tree.path("")));
         }
         const test::TreeSnapshot before = test::Snapshot(from, {.withRoot = false});
         const sessions::SessionDocument doc = test::TwoFolderDocument(tree.a(), tree.b(), c.task);

@@ -26,9 +26,6 @@ constexpr gid_t kGroup = 4343;
 constexpr std::int64_t kRunStart = 1700000000;
 const std::string kNone = "<none>";
 
-int SetXattr(const std::string& path, const char* name, const std::string& value) {
-    return ::lsetxattr(path.c_str(), name, value.data(), value.size(), 0) == 0 ? 0 : errno;
-}
 std::string GetXattr(const std::string& path, const char* name) {
     std::string value(256, '\0');
     const ssize_t n = ::lgetxattr(path.c_str(), name, value.data(), value.size());
@@ -58,20 +55,12 @@ mode_t Mode(const std::string& path) { return LStat(path).st_mode & 07777; }
 std::pair<long, long> Time(timespec t) { return {t.tv_sec, t.tv_nsec}; }
 std::pair<long, long> MTime(const std::string& path) { return Time(LStat(path).st_mtim); }
 
-// The ACL in one line with numeric ids, as "user::rw-,user:4242:rw-,group::r--,...".
+using test::SetXattr;
 std::string AclText(const std::string& path, acl_type_t type) {
-    const acl_t acl = ::acl_get_file(path.c_str(), type);
-    char* text = acl ? ::acl_to_any_text(acl, nullptr, ',', TEXT_NUMERIC_IDS) : nullptr;
-    const std::string result = text ? text : kNone;
-    ::acl_free(text);
-    ::acl_free(acl);
-    return result;
+    return test::AclText(path, type == ACL_TYPE_DEFAULT);
 }
 int SetAcl(const std::string& path, acl_type_t type, const char* text) {
-    const acl_t acl = ::acl_from_text(text);
-    const int err = acl && ::acl_set_file(path.c_str(), type, acl) == 0 ? 0 : errno;
-    ::acl_free(acl);
-    return err;
+    return test::SetAcl(path, text, type == ACL_TYPE_DEFAULT);
 }
 
 class MetadataTest : public ::testing::Test {
@@ -192,7 +181,7 @@ TEST_F(MetadataTest, AFileCopiedThroughOpenDescriptorsGetsTheSameAttributes) {
         EXPECT_EQ(tw_.GetDate(dst, kCreationDate), tw_.GetDate(src, kCreationDate));
         EXPECT_EQ(tw_.GetDate(dst, kBackupDate), double(kRunStart));
         EXPECT_EQ(AclText(dst, ACL_TYPE_ACCESS), AclText(src, ACL_TYPE_ACCESS));
-        EXPECT_NE(AclText(dst, ACL_TYPE_ACCESS).find("user:4242:rw-"), std::string::npos);
+        EXPECT_TRUE(test::Contains(AclText(dst, ACL_TYPE_ACCESS), "user:4242:rw-"));
     }
 }
 

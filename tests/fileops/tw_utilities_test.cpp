@@ -23,10 +23,7 @@ namespace {
 constexpr uid_t kMe = 4242, kOther = 4545;
 constexpr gid_t kMyGroup = 4343, kOtherGroup = 4444;
 
-// errno of the write, 0 on success.
-int SetXattr(const std::string& path, const char* name, const std::string& value) {
-    return ::lsetxattr(path.c_str(), name, value.data(), value.size(), 0) == 0 ? 0 : errno;
-}
+using test::SetXattr;
 
 #define SKIP_WITHOUT_USER_XATTRS(path)                                                       \
     if (const int err = SetXattr(path, "user.quorvel.probe", "1"); err != 0) {               \

@@ -158,7 +158,7 @@ TEST_F(ValidationTest, ResolvingALinkedItemKeepsOnlyATargetOfTheSameName) {
     path = in + "/other.txt";
     EXPECT_FALSE(validator_.TryResolveSymLinkFile(path, attrs, isLink));
     EXPECT_EQ(path, in + "/other.txt");
-    EXPECT_NE(state_.mErrString.find("which has a different file name"), std::string::npos);
+    EXPECT_TRUE(test::Contains(state_.mErrString, "which has a different file name"));
 
     // A target among the top-level items never copied is left out without a word.
     state_.bootItemsToDontCopyArray = {target};

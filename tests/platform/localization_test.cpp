@@ -33,17 +33,8 @@ TEST(StringsFileTest, ParsesTheTranslatorsFormat) {
 }
 
 TEST(StringsFileTest, ReadsUtf16WithByteOrderMark) {
-    const std::string utf8 = "\"Yes\" = \"Oui é\";";
-    std::string le = "\xFF\xFE";
-    std::string be = "\xFE\xFF";
-    // The text is ASCII except for é (U+00E9).
-    for (std::size_t i = 0; i < utf8.size(); ++i) {
-        unsigned char c = static_cast<unsigned char>(utf8[i]);
-        char16_t unit = c;
-        if (c == 0xC3) {
-            unit = 0x00E9;
-            ++i;
-        }
+    std::string le = "\xFF\xFE", be = "\xFE\xFF";
+    for (const char16_t unit : std::u16string(u"\"Yes\" = \"Oui \u00e9\";")) {
         le += static_cast<char>(unit & 0xFF);
         le += static_cast<char>(unit >> 8);
         be += static_cast<char>(unit >> 8);
@@ -70,7 +61,7 @@ TEST(StringsFileTest, ReportsTheLineOfAnError) {
         StringTable table{{"kept", "as it was"}};
         std::string error;
         EXPECT_FALSE(ParseStringsFile(c.text, &table, &error)) << c.text;
-        EXPECT_NE(error.find(c.error), std::string::npos) << c.text << " -> " << error;
+        EXPECT_TRUE(test::Contains(error, c.error)) << c.text;
         EXPECT_EQ(table.size(), 1u);  // a failed parse leaves the table alone
     }
 }
@@ -138,31 +129,21 @@ TEST(LocalizerTest, PreferredLanguagesComeFromTheEnvironment) {
                                                             {"LC_ALL", c.lcAll},
                                                             {"LC_MESSAGES", c.lcMessages},
                                                             {"LANG", c.lang}};
-        for (const auto& [name, value] : vars) {
-            if (value) {
-                env.Set(name, value);
-            } else {
-                env.Unset(name);
-            }
-        }
+        for (const auto& [name, value] : vars) value ? env.Set(name, value) : env.Unset(name);
         EXPECT_EQ(PreferredLanguages(), c.expected) << (c.language ? c.language : "-");
     }
 }
 
 TEST(LocalizerTest, ShippedTablesParseAndTranslateOnlyKnownTexts) {
-    StringTable english;
-    std::string error;
-    auto en =
-        ReadWholeFile(std::string(QV_RESOURCES_DIR) + "/en.lproj/Localizable.strings", 1 << 20);
-    ASSERT_EQ(en.status, ReadStatus::Ok);
-    ASSERT_TRUE(ParseStringsFile(en.bytes, &english, &error)) << error;
+    StringTable english, french;
+    for (const auto& [language, table] : {std::pair{"en", &english}, {"fr", &french}}) {
+        const auto file = ReadWholeFile(
+            std::string(QV_RESOURCES_DIR) + "/" + language + ".lproj/Localizable.strings", 1 << 20);
+        ASSERT_EQ(file.status, ReadStatus::Ok) << language;
+        std::string error;
+        ASSERT_TRUE(ParseStringsFile(file.bytes, table, &error)) << language << ": " << error;
+    }
     EXPECT_EQ(english.at("Default Sync Session"), "Default Sync Session");
-
-    StringTable french;
-    auto fr =
-        ReadWholeFile(std::string(QV_RESOURCES_DIR) + "/fr.lproj/Localizable.strings", 1 << 20);
-    ASSERT_EQ(fr.status, ReadStatus::Ok);
-    ASSERT_TRUE(ParseStringsFile(fr.bytes, &french, &error)) << error;
     EXPECT_FALSE(french.empty());
     for (const auto& [key, value] : french) {
         EXPECT_TRUE(english.count(key)) << "French entry with no English text: " << key;

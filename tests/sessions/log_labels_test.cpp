@@ -4,6 +4,7 @@
 #include "platform/localization.h"
 #include "sessions/preference_labels.h"
 #include "sessions/settings_options.h"
+#include "support/test_support.h"
 
 namespace qv::sessions {
 namespace {
@@ -81,8 +82,8 @@ TEST(LogLabelsTest, SettingsLogShowsTheCheckboxesAsThePanelDoes) {
               "\tSkip the permission check: Yes\r");
     settings.set("settTask", kTaskSynchronize);
     settings.set("settExact", 0);
-    EXPECT_NE(GetSettingsLog(settings).find("\tTask: Synchronize\r\tExact Sync: No\r"),
-              std::string::npos);
+    EXPECT_TRUE(
+        test::Contains(GetSettingsLog(settings), "\tTask: Synchronize\r\tExact Sync: No\r"));
 }
 
 }  // namespace

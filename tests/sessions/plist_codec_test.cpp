@@ -143,7 +143,7 @@ TEST(PlistCodec, ToXmlRefusesWhatAPropertyListCannotCarry) {
         SCOPED_TRACE(c.name);
         std::string out = "untouched", error;
         EXPECT_FALSE(ToXml(c.value, &out, &error));
-        EXPECT_NE(error.find(c.reasonMentions), std::string::npos) << error;
+        EXPECT_TRUE(test::Contains(error, c.reasonMentions));
         EXPECT_EQ(out, "untouched");
     }
 }
@@ -162,7 +162,9 @@ class FailingSysCalls : public platform::FileSystem {
         if (Fail(++writeCalls == failWriteOnCall ? ENOSPC : 0)) return -1;
         return FileSystem::write(fd, buf, std::min(n, maxWriteChunk));
     }
-    int fchmod(int fd, mode_t m) override { return Fail(fchmodErr) ? -1 : FileSystem::fchmod(fd, m); }
+    int fchmod(int fd, mode_t m) override {
+        return Fail(fchmodErr) ? -1 : FileSystem::fchmod(fd, m);
+    }
     int fsync(int fd) override { return Fail(fsyncErr) ? -1 : FileSystem::fsync(fd); }
     int rename(const char* from, const char* to) override {
         return Fail(renameErr) ? -1 : FileSystem::rename(from, to);

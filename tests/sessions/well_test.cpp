@@ -45,8 +45,13 @@ TEST(WellTest, PasswordsRoundTripAndTheTwoCharacterRule) {
             EXPECT_EQ(data->size(), c.text.size() + 1);
         }
     }
+    // No data, or bytes that unscramble to invalid UTF-8, give no password.
     EXPECT_EQ(GetWellData(static_cast<const plist::Value*>(nullptr)), "");
     EXPECT_EQ(GetWellData(plist::Data{}), "");
+    EXPECT_EQ(GetWellData(ScrambleWithWellKey(std::string("1\xff\xfe\xfd", 4))), "");
+    // A password too long for the field is refused, never cut.
+    EXPECT_TRUE(SetWellData(std::string(kMaxWellDataBytes - 1, 'x')).has_value());
+    EXPECT_FALSE(SetWellData(std::string(kMaxWellDataBytes, 'x')).has_value());
 }
 
 TEST(WellTest, LeadCharacterIsARandomDigit) {
@@ -60,17 +65,6 @@ TEST(WellTest, LeadCharacterIsARandomDigit) {
     }
     for (char lead : leads) EXPECT_TRUE(lead >= '0' && lead <= '9') << lead;
     EXPECT_GT(encodings.size(), 1u);  // the same password does not always look the same
-}
-
-TEST(WellTest, TooLongPasswordIsRefusedNotCut) {
-    EXPECT_TRUE(SetWellData(std::string(kMaxWellDataBytes - 1, 'x')).has_value());
-    EXPECT_FALSE(SetWellData(std::string(kMaxWellDataBytes, 'x')).has_value());
-}
-
-TEST(WellTest, UndecodableDataGivesNoPassword) {
-    // Bytes that unscramble to invalid UTF-8.
-    const plist::Data garbage = ScrambleWithWellKey(std::string("1\xff\xfe\xfd", 4));
-    EXPECT_EQ(GetWellData(garbage), "");
 }
 
 TEST(WellTest, EmailSettingsDictionary) {

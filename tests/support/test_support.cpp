@@ -1,9 +1,16 @@
 #include "support/test_support.h"
 
+#include <acl/libacl.h>
+#include <grp.h>
 #include <stdlib.h>
+#include <sys/acl.h>
 #include <sys/wait.h>
+#include <sys/xattr.h>
+#include <unistd.h>
 
+#include <algorithm>
 #include <array>
+#include <cerrno>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -105,6 +112,54 @@ std::string ShellQuote(const std::string& text) {
         }
     }
     return out + "'";
+}
+
+::testing::AssertionResult Contains(const std::string& text, const std::string& part) {
+    if (text.find(part) != std::string::npos) return ::testing::AssertionSuccess();
+    return ::testing::AssertionFailure() << "\"" << part << "\" is not in:\n" << text;
+}
+
+std::string AclText(const std::string& path, bool defaultAcl) {
+    const acl_t acl = ::acl_get_file(path.c_str(), defaultAcl ? ACL_TYPE_DEFAULT : ACL_TYPE_ACCESS);
+    char* text = acl ? ::acl_to_any_text(acl, nullptr, ',', TEXT_NUMERIC_IDS) : nullptr;
+    const std::string result = text ? text : "<none>";
+    ::acl_free(text);
+    ::acl_free(acl);
+    return result;
+}
+
+int SetAcl(const std::string& path, const char* text, bool defaultAcl) {
+    const acl_t acl = ::acl_from_text(text);
+    const int err = acl && ::acl_set_file(path.c_str(),
+                                          defaultAcl ? ACL_TYPE_DEFAULT : ACL_TYPE_ACCESS, acl) == 0
+                        ? 0
+                        : errno;
+    ::acl_free(acl);
+    return err;
+}
+
+int RunAsNobody(const std::function<int()>& run) {
+    const pid_t child = ::fork();
+    if (child == 0) {
+        const bool dropped =
+            ::setgroups(0, nullptr) == 0 && ::setgid(65534) == 0 && ::setuid(65534) == 0;
+        ::_exit(dropped ? std::min(run(), 100) : 101);
+    }
+    int status = 0;
+    if (::waitpid(child, &status, 0) != child || !WIFEXITED(status)) return 102;
+    return WEXITSTATUS(status);
+}
+
+bool GiveToNobody(const std::string& top) {
+    bool given = ::lchown(top.c_str(), 65534, 65534) == 0;
+    for (const auto& e : std::filesystem::recursive_directory_iterator(top)) {
+        given = ::lchown(e.path().c_str(), 65534, 65534) == 0 && given;
+    }
+    return given;
+}
+
+int SetXattr(const std::string& path, const char* name, const std::string& value) {
+    return ::lsetxattr(path.c_str(), name, value.data(), value.size(), 0) == 0 ? 0 : errno;
 }
 
 }  // namespace qv::test

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <map>
 #include <optional>
 #include <string>
@@ -55,5 +56,21 @@ void WriteText(const std::string& path, const std::string& text);
 int RunCommand(const std::string& command, std::string* output = nullptr);
 // The command line quoting of a path.
 std::string ShellQuote(const std::string& text);
+// Success when text holds part; a failure shows the whole text, so a log that lacks a line can
+// be read in the test's output.
+::testing::AssertionResult Contains(const std::string& text, const std::string& part);
+// An item's access ACL (or with defaultAcl a folder's default one) in one line with numeric ids,
+// as "user::rw-,user:4242:rw-,group::r--,mask::rw-,other::---"; "<none>" when there is none.
+std::string AclText(const std::string& path, bool defaultAcl = false);
+// Sets an ACL given in the short text form; the errno of a failure, 0 on success.
+int SetAcl(const std::string& path, const char* text, bool defaultAcl = false);
+// For root only: runs `run` as the user "nobody" (uid and gid 65534) in a child process, since
+// an ordinary user takes other paths through a copy than root does. What `run` returned (at most
+// 100), 101 when the ids could not be dropped, 102 when the child did not end normally.
+int RunAsNobody(const std::function<int()>& run);
+// Gives top and everything below it to "nobody"; false when an item could not be given.
+bool GiveToNobody(const std::string& top);
+// Sets an extended attribute of the item itself (a link's, not its target's); errno or 0.
+int SetXattr(const std::string& path, const char* name, const std::string& value);
 
 }  // namespace qv::test
