@@ -224,7 +224,8 @@ void PairDecision::CheckAttrChanged(const platform::ItemAttributes& a,
     if (aA - aB > d2) {
         copyMode = run::kModeAttrAtoB;
     } else if (aA - aB < -d2) {
-        copyMode = run::kModeAttrBtoA;
+        // A Backup never writes to its source: B takes A's spelling whichever was used last.
+        copyMode = state_.flags.gIsSyncOn ? run::kModeAttrBtoA : run::kModeAttrAtoB;
     }
 }
 

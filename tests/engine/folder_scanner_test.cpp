@@ -279,7 +279,8 @@ TEST(FolderScannerTest, NamesArePairedByCaseLeftOutOrPlannedAsOneItem) {
          {"ReplaceBwithA Report.txt -> report.txt"}},
         {"one pair, equal dates", kBackup, {}, true, differing, {}},
         {"A accessed later", kBackup, attrs, true, aAccessed, {"AttrAtoB Report.txt -> report.txt"}},
-        {"B accessed later, backup", kBackup, attrs, true, bAccessed, {"AttrBtoA Report.txt -> report.txt"}},
+        // A Backup never writes to its source, whichever spelling was used last.
+        {"B accessed later, backup", kBackup, attrs, true, bAccessed, {"AttrAtoB Report.txt -> report.txt"}},
         {"B accessed later, sync", kSync, attrs, true, bAccessed, {"AttrBtoA Report.txt -> report.txt"}},
         {"access times ignored for equal names", kSync, attrs, true, {"A/same@1000,5000", "B/same@1000,1000"}, {}},
         {"new app", kBackup, {}, false, {"A/X.app/Contents/f"}, {"CopyAtoB X.app -> X.app"}},
