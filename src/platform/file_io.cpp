@@ -71,27 +71,37 @@ bool WriteAll(int fd, std::string_view bytes, std::string* reason) {
 
 }  // namespace
 
+namespace {
+
+// Checks what an open for reading gave (fd, or the errno of its failure): a regular file.
+// False, with the status and the reason in result, otherwise.
+bool OpenedRegularFile(int fd, int openErrno, ReadFileResult* result, struct stat* st) {
+    if (fd < 0) {
+        result->status = (openErrno == ENOENT || openErrno == ENOTDIR) ? ReadStatus::Missing
+                         : openErrno == EISDIR || openErrno == ELOOP ? ReadStatus::NotAFile
+                                                                     : ReadStatus::Unreadable;
+        result->reason = ErrnoText(openErrno);
+        return false;
+    }
+    if (sys().fstat(fd, st) != 0) {
+        result->reason = ErrnoText(errno);
+        return false;
+    }
+    if (!S_ISREG(st->st_mode)) {
+        result->status = ReadStatus::NotAFile;
+        result->reason = S_ISDIR(st->st_mode) ? "it is a folder" : "it is not a regular file";
+        return false;
+    }
+    return true;
+}
+
+}  // namespace
+
 ReadFileResult ReadWholeFile(const std::string& path, std::size_t maxBytes) {
     ReadFileResult result;
     UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
-    if (fd.get() < 0) {
-        int err = errno;
-        result.status = (err == ENOENT || err == ENOTDIR) ? ReadStatus::Missing
-                        : err == EISDIR                   ? ReadStatus::NotAFile
-                                                          : ReadStatus::Unreadable;
-        result.reason = ErrnoText(err);
-        return result;
-    }
     struct stat st {};
-    if (::fstat(fd.get(), &st) != 0) {
-        result.reason = ErrnoText(errno);
-        return result;
-    }
-    if (!S_ISREG(st.st_mode)) {
-        result.status = ReadStatus::NotAFile;
-        result.reason = S_ISDIR(st.st_mode) ? "it is a folder" : "it is not a regular file";
-        return result;
-    }
+    if (!OpenedRegularFile(fd.get(), errno, &result, &st)) return result;
     if (static_cast<std::size_t>(st.st_size) > maxBytes) {
         result.status = ReadStatus::TooLarge;
         result.reason = "the file is larger than " + std::to_string(maxBytes) + " bytes";
@@ -135,24 +145,8 @@ ReadFileResult ReadFileHead(const std::string& path, std::size_t maxBytes) {
     ReadFileResult result;
     UniqueFd fd(sys().openat(AT_FDCWD, path.c_str(),
                              O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY | O_NOFOLLOW, 0));
-    if (fd.get() < 0) {
-        const int err = errno;
-        result.status = (err == ENOENT || err == ENOTDIR) ? ReadStatus::Missing
-                        : err == ELOOP                    ? ReadStatus::NotAFile
-                                                          : ReadStatus::Unreadable;
-        result.reason = ErrnoText(err);
-        return result;
-    }
     struct stat st {};
-    if (sys().fstat(fd.get(), &st) != 0) {
-        result.reason = ErrnoText(errno);
-        return result;
-    }
-    if (!S_ISREG(st.st_mode)) {
-        result.status = ReadStatus::NotAFile;
-        result.reason = S_ISDIR(st.st_mode) ? "it is a folder" : "it is not a regular file";
-        return result;
-    }
+    if (!OpenedRegularFile(fd.get(), errno, &result, &st)) return result;
     std::string bytes(maxBytes, '\0');
     std::size_t got = 0;
     while (got < maxBytes) {
