@@ -1,6 +1,7 @@
 #include "sessions/conflict_options.h"
 
 #include "platform/localization.h"
+#include "sessions/conflicts_editor.h"
 
 namespace qv::sessions {
 
@@ -8,32 +9,25 @@ using platform::GLS;
 
 namespace {
 
-struct Kind {
-    const char* label;  // as the log names it, then its separator
-    const char* separator;
-    const char* radioKey;
-    const char* askKey;
-    // The titles of the radio cells of tags 1 and 2.
-    const char* tag1;
-    const char* tag2;
-};
-
-constexpr Kind kKinds[] = {
-    {"Backup", " 1: ", "conflictBackupRadio", "conflictBackupAsk", "Keep the destination item",
-     "Replace the destination item"},
-    {"Backup", " 2: ", "conflictBackupRadio2", "conflictBackupAsk2",
-     "Keep the newer destination item", "Replace the newer destination item"},
-    {"Exact Backup", ": ", "conflictExactBackupRadio", "conflictExactBackupAsk",
-     "Keep the destination item", "Delete the destination item"},
-    {"Sync", ": ", "conflictSyncRadio", "conflictSyncAsk", "Skip both items",
-     "Replace the older item"},
-    {"Exact Sync", ": ", "conflictExactSyncRadio", "conflictExactSyncAsk", "Copy the item back",
-     "Delete the item"},
-    {"File Versus Folder", ": ", "conflictFileFolderRadio", "conflictFileFolderAsk",
-     "Replace the folder by the file", "Skip the item"},
-};
+// The one table of the kinds: the panel, the command, the log and the tests all read it.
+constexpr std::array<ConflictKind, 6> kKinds = {{
+    {"backup1", "Backup", "conflictBackupRadio", "conflictBackupAsk", 2,
+     "Keep the destination item", "Replace the destination item", " 1: "},
+    {"backup2", "Backup", "conflictBackupRadio2", "conflictBackupAsk2", 2,
+     "Keep the newer destination item", "Replace the newer destination item", " 2: "},
+    {"exactBackup", "Exact Backup", "conflictExactBackupRadio", "conflictExactBackupAsk", 2,
+     "Keep the destination item", "Delete the destination item", ": "},
+    {"sync", "Sync", "conflictSyncRadio", "conflictSyncAsk", 2, "Skip both items",
+     "Replace the older item", ": "},
+    {"exactSync", "Exact Sync", "conflictExactSyncRadio", "conflictExactSyncAsk", 2,
+     "Copy the item back", "Delete the item", ": "},
+    {"fileFolder", "File Versus Folder", "conflictFileFolderRadio", "conflictFileFolderAsk", 1,
+     "Replace the folder by the file", "Skip the item", ": "},
+}};
 
 }  // namespace
+
+const std::array<ConflictKind, 6>& ConflictKinds() { return kKinds; }
 
 plist::Value DefaultConflictsDict() {
     return plist::Dict{
@@ -51,10 +45,12 @@ bool ConflictsDictIsCustomised(const plist::Value& session) {
 
 std::string GetConflictsLog(const plist::Value& conflictsDict) {
     std::string log = "\r" + GLS("• Conflict: ") + "\r";
-    for (const Kind& kind : kKinds) {
+    for (const ConflictKind& kind : kKinds) {
         const std::int64_t radio = conflictsDict.intAt(kind.radioKey, 0);
-        const std::string title = radio == 1 ? GLS(kind.tag1) : radio == 2 ? GLS(kind.tag2) : "";
-        log += "\t" + GLS(kind.label) + kind.separator + title + " - " + GLS("Ask each time") +
+        const std::string title = radio == 1   ? GLS(kind.tag1Title)
+                                  : radio == 2 ? GLS(kind.tag2Title)
+                                               : "";
+        log += "\t" + GLS(kind.label) + kind.logSeparator + title + " - " + GLS("Ask each time") +
                ": " + platform::YesNo(conflictsDict.intAt(kind.askKey, 0)) + "\r";
     }
     return log;

@@ -12,13 +12,15 @@ namespace qv::sessions {
 
 // One kind of conflict, in the panel's (and the log's) order.
 struct ConflictKind {
-    const char* name;        // the command's name: backup1, backup2, exactBackup, sync, exactSync, fileFolder
-    const char* label;       // "Backup", "Exact Backup", ...
+    const char*
+        name;  // the command's name: backup1, backup2, exactBackup, sync, exactSync, fileFolder
+    const char* label;  // "Backup", "Exact Backup", ...
     const char* radioKey;
     const char* askKey;
-    std::int64_t proceeds;   // the radio value that lets the planned action go ahead
-    const char* tag1Title;   // the title of the radio cell with tag 1
-    const char* tag2Title;   // ... tag 2
+    std::int64_t proceeds;     // the radio value that lets the planned action go ahead
+    const char* tag1Title;     // the title of the radio cell with tag 1
+    const char* tag2Title;     // ... tag 2
+    const char* logSeparator;  // what follows the label in the log: " 1: ", " 2: " or ": "
 };
 const std::array<ConflictKind, 6>& ConflictKinds();
 
@@ -26,7 +28,7 @@ class ConflictsEditor {
   public:
     explicit ConflictsEditor(const plist::Value& conflictsDict);
 
-    std::int64_t radio(std::size_t kind) const;  // 1 or 2
+    std::int64_t radio(std::size_t kind) const;           // 1 or 2
     bool setRadio(std::size_t kind, std::int64_t value);  // false for another value
     bool ask(std::size_t kind) const;
     void setAsk(std::size_t kind, bool on);

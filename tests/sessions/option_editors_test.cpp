@@ -1,0 +1,215 @@
+#include <gtest/gtest.h>
+
+#include <functional>
+
+#include "platform/file_io.h"
+#include "platform/localization.h"
+#include "sessions/conflict_options.h"
+#include "sessions/conflicts_editor.h"
+#include "sessions/session_document.h"
+#include "sessions/settings_editor.h"
+#include "sessions/settings_options.h"
+#include "support/test_support.h"
+
+namespace qv::sessions {
+namespace {
+
+plist::Value NewSession(std::int64_t task) {
+    plist::Value doc = plist::Dict{};
+    SessionDocument::AddSession(task, "s", doc);
+    return doc.arrayAt("sessionsArray")->array().front();
+}
+
+TEST(OptionEditorsTest, NewSessionsDifferOnlyByTaskAndShowNoMarker) {
+    const plist::Value sync = NewSession(kTaskSynchronize);
+    const plist::Value backup = NewSession(kTaskBackup);
+    plist::Value syncSettings = *sync.dictAt("settingsDict");
+    plist::Value backupSettings = *backup.dictAt("settingsDict");
+    EXPECT_NE(syncSettings, backupSettings);
+    syncSettings.remove("settTask");
+    backupSettings.remove("settTask");
+    EXPECT_EQ(syncSettings, backupSettings);
+
+    for (const plist::Value* session : {&sync, &backup}) {
+        EXPECT_FALSE(SettingsDictIsCustomised(*session));
+        EXPECT_FALSE(SettingsEditor(*session->dictAt("settingsDict")).IconOn());
+        EXPECT_FALSE(ConflictsDictIsCustomised(*session));
+        EXPECT_FALSE(ConflictsEditor(*session->dictAt("conflictsDict")).IconOn());
+    }
+}
+
+TEST(OptionEditorsTest, SettingsMarkerFollowsWhatDepartsFromTheTaskDefaults) {
+    struct Case {
+        const char* what;
+        std::function<void(SettingsEditor&)> edit;
+        bool marker;
+    };
+    const Case cases[] = {
+        {"nothing", [](SettingsEditor&) {}, false},
+        {"kind", [](SettingsEditor& e) { e.setNameKind(1001); }, false},
+        {"pattern", [](SettingsEditor& e) { e.setPattern("yyyy"); }, false},
+        {"kind and pattern",
+         [](SettingsEditor& e) {
+             e.setNameKind(0);
+             e.setPattern("kSrc");
+         },
+         false},
+        {"sub-folder on", [](SettingsEditor& e) { e.setCheckbox("settCreateDestFolder", true); },
+         true},
+        {"exact", [](SettingsEditor& e) { e.setCheckbox("settExact", true); }, true},
+        {"attributes", [](SettingsEditor& e) { e.setCheckbox("settCheckAttrChanged", true); },
+         true},
+        // Shown on, stored 0: a departure from the stored default of 1.
+        {"invisible shown on", [](SettingsEditor& e) { e.setCheckbox("settInvisibleItems", true); },
+         true},
+        {"locked shown off", [](SettingsEditor& e) { e.setCheckbox("settLockedItems", false); },
+         false},
+        {"task changed", [](SettingsEditor& e) { e.setTask(kTaskBackup); }, false},
+        {"on and back off",
+         [](SettingsEditor& e) {
+             e.setCheckbox("settMoveToTrash", true);
+             e.setCheckbox("settMoveToTrash", false);
+         },
+         false},
+    };
+    for (const Case& c : cases) {
+        SettingsEditor editor(DefaultSettingsDict(kTaskSynchronize));
+        c.edit(editor);
+        EXPECT_EQ(editor.IconOn(), c.marker) << c.what;
+        plist::Value session = NewSession(kTaskSynchronize);
+        std::string message;
+        ASSERT_TRUE(editor.GetPanels(session, &message)) << message;
+        EXPECT_EQ(*session.dictAt("settingsDict"), editor.CurrentSettingsDict()) << c.what;
+        EXPECT_EQ(SettingsDictIsCustomised(session), c.marker) << c.what;
+    }
+}
+
+TEST(OptionEditorsTest, StoredNumbersCompareByValueAndMissingKeysTakeDefaults) {
+    plist::Value stored = DefaultSettingsDict(kTaskBackup);
+    stored.set("settExact", false);
+    stored.set("settInvisibleItems", true);
+    stored.set("settMoveToTrash", 0.0);
+    plist::Value session = plist::Dict{{"settingsDict", stored}};
+    EXPECT_FALSE(SettingsDictIsCustomised(session));
+
+    stored.remove("settSkipEmptyFolders");
+    const SettingsEditor editor(stored);
+    EXPECT_FALSE(editor.IconOn());
+    EXPECT_EQ(editor.CurrentSettingsDict(), DefaultSettingsDict(kTaskBackup));
+    // A damaged session keeps no settings: the marker says so rather than hiding it.
+    EXPECT_TRUE(SettingsDictIsCustomised(plist::Dict{}));
+}
+
+TEST(OptionEditorsTest, InvertedCheckboxesShowTheOppositeOfTheStoredValue) {
+    platform::InstallLocalizer(platform::Localizer{});
+    struct Case {
+        const char* key;
+        std::int64_t stored;
+        bool shown;
+        const char* logLine;
+    };
+    const Case cases[] = {
+        {"settInvisibleItems", 1, false, "\tSkip invisible items: No\r"},
+        {"settInvisibleItems", 0, true, "\tSkip invisible items: Yes\r"},
+        {"settLockedItems", 1, false, "\tDon't unlock locked items: No\r"},
+        {"settLockedItems", 0, true, "\tDon't unlock locked items: Yes\r"},
+        {"settResolveAlias", 1, true, "\tResolve aliases: Yes\r"},
+        {"settResolveAlias", 0, false, "\tResolve aliases: No\r"},
+    };
+    for (const Case& c : cases) {
+        plist::Value stored = DefaultSettingsDict(kTaskSynchronize);
+        stored.set(c.key, c.stored);
+        SettingsEditor editor(stored);
+        EXPECT_EQ(editor.checkbox(c.key), c.shown) << c.key << " " << c.stored;
+        EXPECT_TRUE(test::Contains(editor.GetLog(), c.logLine));
+        // Setting what is shown stores the same value back.
+        ASSERT_TRUE(editor.setCheckbox(c.key, c.shown));
+        EXPECT_EQ(editor.CurrentSettingsDict().intAt(c.key, -1), c.stored) << c.key;
+    }
+    SettingsEditor editor(DefaultSettingsDict(kTaskSynchronize));
+    EXPECT_FALSE(editor.setCheckbox("settTask", true));
+    EXPECT_FALSE(editor.setCheckbox("noSuchKey", true));
+    EXPECT_FALSE(editor.checkbox("noSuchKey"));
+    EXPECT_EQ(editor.CurrentSettingsDict(), DefaultSettingsDict(kTaskSynchronize));
+}
+
+TEST(OptionEditorsTest, ExactCheckboxTitleFollowsTheTask) {
+    platform::InstallLocalizer(platform::Localizer{});
+    SettingsEditor editor(DefaultSettingsDict(kTaskSynchronize));
+    EXPECT_EQ(editor.ExactTitle(), "Exact Sync");
+    EXPECT_EQ(editor.ExactToolTip(),
+              "Deletes, from a source folder, all the items not longer existing in the "
+              "destination folder. And viceversa.");
+    EXPECT_TRUE(test::Contains(editor.GetLog(), "\tTask: Synchronize\r\tExact Sync: No\r"));
+    editor.setTask(kTaskBackup);
+    editor.setCheckbox("settExact", true);
+    EXPECT_EQ(editor.ExactTitle(), "Exact Backup");
+    EXPECT_EQ(editor.ExactToolTip(),
+              "Deletes, from the destination folder, all the items not longer existing in the "
+              "source folder");
+    EXPECT_TRUE(test::Contains(editor.GetLog(), "\tTask: Backup\r\tExact Backup: Yes\r"));
+}
+
+TEST(OptionEditorsTest, ConflictsMarkerRoundTripsForEveryKind) {
+    for (std::size_t k = 0; k < ConflictKinds().size(); ++k) {
+        const ConflictKind& kind = ConflictKinds()[k];
+        ConflictsEditor editor(DefaultConflictsDict());
+        const std::int64_t initial = editor.radio(k);
+        EXPECT_EQ(initial, DefaultConflictsDict().intAt(kind.radioKey)) << kind.name;
+        ASSERT_TRUE(editor.setRadio(k, 3 - initial));
+        EXPECT_TRUE(editor.IconOn()) << kind.name;
+        ASSERT_TRUE(editor.setRadio(k, initial));
+        EXPECT_FALSE(editor.IconOn()) << kind.name;
+        editor.setAsk(k, true);
+        EXPECT_TRUE(editor.IconOn()) << kind.name;
+        plist::Value session = NewSession(kTaskBackup);
+        ASSERT_TRUE(editor.GetPanels(session, nullptr));
+        EXPECT_TRUE(ConflictsDictIsCustomised(session)) << kind.name;
+        editor.setAsk(k, false);
+        EXPECT_FALSE(editor.IconOn()) << kind.name;
+        EXPECT_FALSE(editor.setRadio(k, 0));
+        EXPECT_FALSE(editor.setRadio(k, 3));
+        EXPECT_EQ(editor.radio(k), initial);
+    }
+    ConflictsEditor editor(DefaultConflictsDict());
+    EXPECT_FALSE(editor.setRadio(ConflictKinds().size(), 1));
+}
+
+TEST(OptionEditorsTest, AskFlagLogsYesWhateverTheRadioSays) {
+    platform::InstallLocalizer(platform::Localizer{});
+    plist::Value stored = DefaultConflictsDict();
+    stored.set("conflictSyncAsk", 1);
+    stored.set("conflictSyncRadio", 1);
+    stored.set("conflictFileFolderAsk", true);  // older documents store this flag as a boolean
+    const ConflictsEditor editor(stored);
+    EXPECT_TRUE(editor.ask(3));
+    EXPECT_TRUE(editor.ask(5));
+    EXPECT_TRUE(editor.CurrentConflictsDict().find("conflictFileFolderAsk")->isInteger());
+    EXPECT_EQ(editor.GetLog(),
+              "\r• Conflict: \r"
+              "\tBackup 1: Replace the destination item - Ask each time: No\r"
+              "\tBackup 2: Keep the newer destination item - Ask each time: No\r"
+              "\tExact Backup: Delete the destination item - Ask each time: No\r"
+              "\tSync: Skip both items - Ask each time: Yes\r"
+              "\tExact Sync: Delete the item - Ask each time: No\r"
+              "\tFile Versus Folder: Replace the folder by the file - Ask each time: Yes\r");
+    EXPECT_EQ(editor.GetLog(), GetConflictsLog(stored));
+}
+
+// The kinds' texts reach GLS through the table, which the phrase check cannot follow.
+TEST(OptionEditorsTest, ConflictKindTextsStandInTheEnglishTable) {
+    const auto file = platform::ReadWholeFile(
+        std::string(QV_RESOURCES_DIR) + "/en.lproj/Localizable.strings", 1 << 20);
+    ASSERT_EQ(file.status, platform::ReadStatus::Ok);
+    platform::StringTable english;
+    std::string error;
+    ASSERT_TRUE(platform::ParseStringsFile(file.bytes, &english, &error)) << error;
+    for (const ConflictKind& kind : ConflictKinds()) {
+        for (const char* text : {kind.label, kind.tag1Title, kind.tag2Title}) {
+            EXPECT_TRUE(english.contains(text)) << text;
+        }
+    }
+}
+
+}  // namespace
+}  // namespace qv::sessions
