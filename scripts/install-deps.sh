@@ -8,6 +8,7 @@ packages=(
     clang libclang-rt-14-dev                       # fuzzing and sanitizer runtime
     libplist-dev                                   # property lists
     libacl1-dev                                    # access-control lists
+    libicu-dev                                     # dates in patterns (ICU)
     libgtest-dev                                   # unit tests
     python3                                        # interoperability tests (plistlib)
     qt6-base-dev qt6-svg-dev libgl-dev             # the desktop application (Qt 6 Widgets)

@@ -7,6 +7,7 @@
 #include "platform/localization.h"
 #include "platform/system_log.h"
 #include "run/log_name.h"
+#include "sessions/dest_subfolder.h"
 #include "sessions/exclude_options.h"
 #include "sessions/multi_options.h"
 #include "sessions/settings_options.h"
@@ -31,14 +32,6 @@ run::ConflictPolicy Policy(const plist::Value* conflicts, std::string_view radio
 }
 
 }  // namespace
-
-std::optional<std::string> GetDestSubFolderName(const std::string& sourceFolder,
-                                                std::int64_t nameKind,
-                                                const std::string& /*format*/) {
-    // Kind 1: the source folder's name. The date-based kinds come with their own options panel.
-    if (nameKind == 1) return platform::LastPathComponent(sourceFolder);
-    return std::nullopt;
-}
 
 RunEngine::RunEngine(const sessions::SessionDocument& document, const plist::Value& preferences,
                      run::MainThreadProxy& proxy, ExactSyncIndex& index,
@@ -169,7 +162,7 @@ bool RunEngine::ScanOneSession(std::int64_t sessionIndex) {
             const plist::Value* console = session->dictAt("consoleDict");
             state_.gSourceFolder = console ? console->stringAt("topFolder") : "";
             state_.gDestFolder = console ? console->stringAt("bottomFolder") : "";
-            if (CheckIfCreateSubDestFolder(sessionIndex)) {
+            if (CheckIfCreateSubDestFolder(sessionIndex, 0)) {
                 state_.gTotMulti = 1;
                 state_.gTotMultiDone = 0;
                 result = ScanOneTask(sessionIndex, 0);
@@ -191,7 +184,7 @@ bool RunEngine::ScanMultiTask(std::int64_t sessionIndex) {
         if (row.source.empty() || row.destination.empty()) continue;
         state_.gSourceFolder = row.source;
         state_.gDestFolder = row.destination;
-        if (CheckIfCreateSubDestFolder(sessionIndex)) {
+        if (CheckIfCreateSubDestFolder(sessionIndex, static_cast<std::int64_t>(i))) {
             state_.gCurrentMultiIndex = static_cast<std::int64_t>(i) + 1;
             result = ScanOneTask(sessionIndex, static_cast<std::int64_t>(i));
         }
@@ -200,19 +193,43 @@ bool RunEngine::ScanMultiTask(std::int64_t sessionIndex) {
     return result;
 }
 
-bool RunEngine::CheckIfCreateSubDestFolder(std::int64_t /*sessionIndex*/) {
+bool RunEngine::CheckIfCreateSubDestFolder(std::int64_t sessionIndex, std::int64_t taskIndex) {
     const run::SessionFlags& f = state_.flags;
     if (!f.gCreateDestFolder) return true;
-    std::optional<std::string> name = GetDestSubFolderName(
-        state_.gSourceFolder, f.gCreateDestFolderNameKind, f.gCreateDestFolderCustomNameFormat);
-    if (!name || name->empty()) return false;
-    for (char& c : *name) {
+    std::string name = sessions::GetDestSubFolderName(
+        document_, sessionIndex, true, state_.gSourceFolder, f.gCreateDestFolderNameKind,
+        f.gCreateDestFolderCustomNameFormat, static_cast<double>(std::time(nullptr)));
+    // A name may hold "/" (a date pattern such as yyyy/MM/dd): it names one folder, not three.
+    for (char& c : name) {
         if (c == '/') c = ':';
     }
-    state_.gDestFolder = platform::JoinPath(state_.gDestFolder, *name);
-    if (platform::ItemExists(state_.gDestFolder)) return true;
-    if (options_.scanOnly) return true;  // planned as if it were there, empty
-    return platform::CreateFolderWithFoldersInBetween(state_.gDestFolder);
+    const std::string problem = sessions::SubFolderNameProblem(name);
+    const std::string subFolder = platform::JoinPath(state_.gDestFolder, name);
+    std::string reason;
+    if (problem.empty()) {
+        if (platform::ItemExists(subFolder)) {
+            state_.gDestFolder = subFolder;
+            return true;
+        }
+        // The plan command creates nothing: it plans the sub-folder as if it were there, empty.
+        if (options_.scanOnly || platform::CreateFolderWithFoldersInBetween(subFolder, &reason)) {
+            state_.gDestFolder = subFolder;
+            return true;
+        }
+    }
+    // Skipping the session quietly would leave a user believing it ran: the failure is an
+    // error of the task, recorded with the destination it was meant for.
+    PurgeBeforeScanOneTask();
+    if (!problem.empty()) {
+        errors_.SetErrMsg({GLS("Can't make the sub-folder of the destination"), " ",
+                           run::Quoted(state_.gDestFolder), ". ", problem});
+    } else {
+        errors_.SetErrMsg({GLS("Can't create the folder"), " ", run::Quoted(subFolder),
+                           reason.empty() ? "" : ": ", reason});
+    }
+    errors_.LogAndCountError();
+    PurgeAfterScanOneTask(taskIndex, false);
+    return false;
 }
 
 bool RunEngine::ScanOneTask(std::int64_t sessionIndex, std::int64_t taskIndex) {

@@ -68,7 +68,10 @@ class RunEngine : private run::CopyHooks {
     bool ScanOneSession(std::int64_t sessionIndex);
     bool ScanMultiTask(std::int64_t sessionIndex);
     bool ScanOneTask(std::int64_t sessionIndex, std::int64_t taskIndex);
-    bool CheckIfCreateSubDestFolder(std::int64_t sessionIndex);
+    // Moves gDestFolder into the session's sub-folder, when it asks for one, creating it. A
+    // name that cannot be used or a folder that cannot be made is an error of the task, which
+    // is then recorded without a scan.
+    bool CheckIfCreateSubDestFolder(std::int64_t sessionIndex, std::int64_t taskIndex);
 
     void NoteExactSyncIndexNotUsed();
     // False when an exact task would empty one side because the other is empty, and no person
@@ -107,9 +110,5 @@ class RunEngine : private run::CopyHooks {
     bool workerDone_ = true;
     std::int64_t currentSessionLog_ = -1;
 };
-
-// The name of the destination sub-folder a session's runs write into, or none.
-std::optional<std::string> GetDestSubFolderName(const std::string& sourceFolder,
-                                                std::int64_t nameKind, const std::string& format);
 
 }  // namespace qv::engine

@@ -1,5 +1,11 @@
 #include "platform/volumes.h"
 
+#include <dirent.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cctype>
+#include <climits>
 #include <sstream>
 
 #include "platform/file_io.h"
@@ -29,7 +35,47 @@ bool IsMounted(const std::string& path) {
     return here.exists() && parent.exists() && here.dev != parent.dev;
 }
 
+// Link names under /dev/disk/by-label escape unsafe bytes as "\xHH" (a space is "\x20").
+std::string DecodeLabel(const std::string& linkName) {
+    std::string label;
+    for (std::size_t i = 0; i < linkName.size(); ++i) {
+        if (linkName[i] == '\\' && i + 3 < linkName.size() && linkName[i + 1] == 'x' &&
+            std::isxdigit(static_cast<unsigned char>(linkName[i + 2])) &&
+            std::isxdigit(static_cast<unsigned char>(linkName[i + 3]))) {
+            label += static_cast<char>(std::stoi(linkName.substr(i + 2, 2), nullptr, 16));
+            i += 3;
+        } else {
+            label += linkName[i];
+        }
+    }
+    return label;
+}
+
 }  // namespace
+
+std::string RootVolumeName(const std::string& root, const std::string& byLabelFolder) {
+    struct stat rootStat {};
+    if (::stat(root.c_str(), &rootStat) == 0) {
+        if (DIR* dir = ::opendir(byLabelFolder.c_str())) {
+            std::string label;
+            while (const dirent* entry = ::readdir(dir)) {
+                const std::string name = entry->d_name;
+                if (name == "." || name == "..") continue;
+                struct stat device {};
+                if (::stat(JoinPath(byLabelFolder, name).c_str(), &device) == 0 &&
+                    S_ISBLK(device.st_mode) && device.st_rdev == rootStat.st_dev) {
+                    label = DecodeLabel(name);
+                    break;
+                }
+            }
+            ::closedir(dir);
+            if (!label.empty()) return label;
+        }
+    }
+    char host[HOST_NAME_MAX + 1] = {};
+    if (::gethostname(host, sizeof host - 1) != 0) return {};
+    return host;
+}
 
 std::vector<std::string> RemovableMountFolders() { return {"/media", "/run/media", "/mnt"}; }
 

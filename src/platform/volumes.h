@@ -24,4 +24,11 @@ bool IsOnVolumeNotMounted(const std::string& path, const std::vector<std::string
 // their handles (".." of each) up to the root: links and "." in either path change nothing.
 bool FolderLiesInside(const std::string& inner, const std::string& outer);
 
+// The name of the volume a path is on when that path is the root of the file system: the
+// label of the file system mounted at root (a link in byLabelFolder, named after the label,
+// pointing at root's device), else the host name, since the system volume is the machine's
+// own. Empty when neither is known.
+std::string RootVolumeName(const std::string& root = "/",
+                           const std::string& byLabelFolder = "/dev/disk/by-label");
+
 }  // namespace qv::platform

@@ -32,6 +32,11 @@ std::string GetDestSubFolderName(const SessionDocument& document, std::int64_t s
                                  std::int64_t nameKind, const std::optional<std::string>& format,
                                  double now);
 
+// A custom pattern applied now: every "kSrc" stands for sourceName, copied literally. Empty
+// for an empty pattern or one the date formatter refuses.
+std::string CustomSubFolderName(const std::string& pattern, const std::string& sourceName,
+                                double now);
+
 // Why a name cannot be used as one folder inside the destination ("" when it can): empty,
 // "." or "..". A "/" is not a reason: runs write it as ":".
 std::string SubFolderNameProblem(const std::string& name);

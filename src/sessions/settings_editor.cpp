@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "platform/localization.h"
+#include "sessions/dest_subfolder.h"
 #include "sessions/settings_options.h"
 
 namespace qv::sessions {
@@ -103,9 +104,10 @@ std::string SettingsEditor::ExactToolTip() const {
 }
 
 std::string SettingsEditor::CheckCustomPattern(const std::string& pattern, double now) const {
-    // Only the empty pattern is caught until patterns are formatted as dates.
-    (void)now;
-    return pattern.empty() ? GLS(kFormatNotValid) : std::string();
+    // The session's source is not known here; any source gives a non-empty name, so a
+    // stand-in tells whether the pattern itself gives a usable one.
+    const std::string name = CustomSubFolderName(pattern, "-", now);
+    return SubFolderNameProblem(name).empty() ? std::string() : GLS(kFormatNotValid);
 }
 
 bool SettingsEditor::IconOn() const { return DiffersFromTaskDefaults(dict_); }

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/file_io.h"
 #include "sessions/settings_options.h"
 #include "support/fake_proxy.h"
 #include "support/tree_fixture.h"
@@ -135,6 +136,50 @@ TEST_F(RunEngineTest, MultipleListWithoutValidRowStillLogsTheSession) {
     EXPECT_TRUE(log.executiveMultiArray->empty());
     EXPECT_EQ(executor.calls, 1);  // the copy runs, with nothing to do
     EXPECT_TRUE(executor.plan.empty());
+}
+
+// The sub-folder a session writes into: made when its name is usable, an error of the task
+// (never a silent skip) when it is not.
+TEST_F(RunEngineTest, SubFolderOfTheDestinationIsMadeOrItsNameIsAnError) {
+    struct Case {
+        std::int64_t kind;
+        const char* pattern;
+        const char* folder;  // the sub-folder of B the task copies into, or "" for an error
+        const char* error;
+    };
+    const Case cases[] = {
+        // The failures first: a failed task must not stamp A, which a success would have.
+        {0, "", "", "The name of the destination sub-folder is empty."},
+        {0, "'..'", "", "A destination sub-folder cannot be named \"..\"."},
+        {7, "kSrc", "", "The name of the destination sub-folder is empty."},
+        {1, "", "A", ""},
+        {0, "'x/y' kSrc", "x:y A", ""},  // "/" names one folder, not two
+    };
+    for (const Case& c : cases) {
+        test::SetOption(doc, 0, "settingsDict", "settCreateDestFolder", 1);
+        test::SetOption(doc, 0, "settingsDict", "settCreateDestFolderNameKind", c.kind);
+        test::SetOption(doc, 0, "settingsDict", "settCreateDestFolderCustomNameFormat", c.pattern);
+        RunOptions options;
+        options.sessionIndex = 0;
+        const run::RunState& s = Run(options);
+        const run::TaskLog& task = s.logSessionArray.at(0).logTaskArray.at(0);
+        if (*c.error == '\0') {
+            EXPECT_EQ(s.gGlobalError, 0) << c.pattern;
+            EXPECT_EQ(task.gDestFolder, tree.path(std::string("B/") + c.folder));
+            EXPECT_TRUE(platform::ItemExists(tree.path(std::string("B/") + c.folder)));
+            EXPECT_EQ(executor.plan, Lines{"CopyAtoB a -> a"}) << c.pattern;
+        } else {
+            const std::string message =
+                "Can't make the sub-folder of the destination \"" + tree.b() + "\". " + c.error;
+            EXPECT_EQ(s.gGlobalError, 1) << c.pattern;
+            EXPECT_EQ(s.gErrorMessages, Lines{message});
+            EXPECT_EQ(task.gDetailedLogText, "√ " + message + "\r");
+            EXPECT_EQ(task.gDestFolder, tree.b());
+            EXPECT_FALSE(task.walked);
+            EXPECT_TRUE(executor.plan.empty()) << c.pattern;
+            EXPECT_EQ(tree.BackupDate("A"), -1);
+        }
+    }
 }
 
 TEST_F(RunEngineTest, StopBetweenSessionsEndsTheRunWithoutCopying) {
