@@ -47,7 +47,8 @@ gui: build
 # Renders the README's pictures of the console and the log window from a demonstration home
 # (no display needed).
 screenshot: build
-	@./scripts/screenshot.sh $(BUILD)/bin/quorvel-gui docs/console.png docs/log-window.png
+	@./scripts/screenshot.sh $(BUILD)/bin/quorvel-gui docs/console.png docs/log-window.png \
+		docs/settings-panel.png
 
 clean:
 	rm -rf $(BUILD) $(ASAN_BUILD) $(FUZZ_BUILD)

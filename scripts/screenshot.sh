@@ -1,13 +1,15 @@
 #!/usr/bin/env bash
 # Renders the console of quorvel-gui to a PNG, showing a Backup session over two demonstration
 # folders, in a throw-away home so that the user's own sessions are never shown or changed.
-# With a third argument, also renders the log window showing the log of a run of that session.
-# Usage: screenshot.sh path/to/bin/quorvel-gui output.png [log-window.png]
+# With a third argument, also renders the log window showing the log of a run of that session;
+# with a fourth, the console showing the session's settings panel, the sub-folder turned on.
+# Usage: screenshot.sh path/to/bin/quorvel-gui output.png [log-window.png [settings-panel.png]]
 #        (THEME=dark for the dark look)
 set -euo pipefail
 gui="$1"
 out="$2"
 logOut="${3:-}"
+settingsOut="${4:-}"
 cli="$(dirname "$gui")/quorvel"
 # A short, fixed place, so that the paths in the picture read well.
 scratch="${TMPDIR:-/tmp}/quorvel-demo"
@@ -47,4 +49,22 @@ if [ -n "$logOut" ]; then
     log=$(run "$cli" log list | head -n 1 | cut -f 3)
     run "$gui" --screenshot "$logOut" --theme "${THEME:-light}" --log "$log"
     echo "wrote $logOut"
+fi
+
+if [ -n "$settingsOut" ]; then
+    python3 - "$home" <<'PY'
+import plistlib, sys
+path = f"{sys.argv[1]}/.config/quorvel/app.quorvel.Quorvel.template.plist"
+with open(path, "rb") as f:
+    doc = plistlib.load(f)
+settings = doc["sessionsArray"][0]["settingsDict"]
+settings.update(settExact=1, settMoveToTrash=1, settCreateDestFolder=1,
+                settCreateDestFolderNameKind=1)
+with open(path, "wb") as f:
+    plistlib.dump(doc, f)
+PY
+    mkdir -p "$(dirname "$settingsOut")"
+    run "$gui" --screenshot "$settingsOut" --theme "${THEME:-light}" \
+        --session "Projects to the backup disk" --panel settings
+    echo "wrote $settingsOut"
 fi

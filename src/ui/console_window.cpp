@@ -14,12 +14,14 @@
 #include <QHBoxLayout>
 #include <QKeySequence>
 #include <QLabel>
+#include <QListView>
 #include <QMenu>
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QShortcut>
+#include <QStackedWidget>
 #include <QStandardItemModel>
 #include <QTimer>
 #include <QToolButton>
@@ -33,12 +35,15 @@
 #include "run/plan_item.h"
 #include "sessions/multi_options.h"
 #include "sessions/settings_options.h"
+#include "ui/conflicts_panel.h"
 #include "ui/error_alert.h"
 #include "ui/log_window.h"
 #include "ui/middle_truncation.h"
+#include "ui/option_panel.h"
 #include "ui/path_area.h"
 #include "ui/qt_text.h"
 #include "ui/run_controller.h"
+#include "ui/settings_panel.h"
 #include "ui/size_display.h"
 #include "ui/theme.h"
 
@@ -59,6 +64,30 @@ QIcon Icon(const char* name) {
 
 QString Format(const std::string& text, long long n) {
     return Str(text) + QStringLiteral(" (%1)").arg(n);
+}
+
+// What the page of an option that has no controls yet says instead.
+std::string NotEditableText(std::size_t option) {
+    switch (option) {
+        case 1:
+            return GLS("The timers of a session can't be edited here yet; they can be set in "
+                       "the session document.");
+        case 2:
+            return GLS("The multiple list of a session can't be edited here yet; it can be set "
+                       "in the session document.");
+        case 3:
+            return GLS("The filters of a session can't be edited here yet; they can be set in "
+                       "the session document.");
+        case 4:
+            return GLS("The exclude list of a session can't be edited here yet; it can be set "
+                       "in the session document.");
+        case 6:
+            return GLS("The volumes a session mounts can't be edited here yet; they can be set "
+                       "in the session document.");
+        default:
+            return GLS("The scripts of a session can't be edited here yet; they can be set in "
+                       "the session document.");
+    }
 }
 
 std::uint64_t FileSize(const std::string& path) {
@@ -126,15 +155,23 @@ void ConsoleWindow::BuildWindow() {
     top->addWidget(drawerButton_);
     column->addLayout(top);
 
-    // The two sides and the task arrow between them.
-    source_ = new PathArea(Str(GLS("Source")), central);
-    dest_ = new PathArea(Str(GLS("Destination")), central);
-    arrow_ = new QLabel(central);
+    // The pages: the console's two sides with the task arrow between them, and the panels.
+    pages_ = new QStackedWidget(central);
+    auto* consolePage = new ConsolePanel(pages_);
+    auto* consoleColumn = new QVBoxLayout(consolePage);
+    consoleColumn->setContentsMargins(0, 0, 0, 0);
+    consoleColumn->setSpacing(10);
+    source_ = new PathArea(Str(GLS("Source")), consolePage);
+    dest_ = new PathArea(Str(GLS("Destination")), consolePage);
+    arrow_ = new QLabel(consolePage);
     arrow_->setAlignment(Qt::AlignCenter);
     arrow_->setFixedHeight(26);
-    column->addWidget(source_);
-    column->addWidget(arrow_);
-    column->addWidget(dest_);
+    consoleColumn->addWidget(source_);
+    consoleColumn->addWidget(arrow_);
+    consoleColumn->addWidget(dest_);
+    consoleColumn->addStretch(1);
+    BuildPages(consolePage);
+    column->addWidget(pages_, 1);
     for (const bool isSource : {true, false}) {
         PathArea* area = isSource ? source_ : dest_;
         connect(area, &PathArea::picked, this, [this, isSource] { TaskPickFolder(isSource); });
@@ -148,6 +185,16 @@ void ConsoleWindow::BuildWindow() {
     // Option buttons and the task button.
     auto* row = new QHBoxLayout;
     row->setSpacing(2);
+    consoleButton_ = new QToolButton(central);
+    consoleButton_->setObjectName(QStringLiteral("console"));
+    consoleButton_->setIcon(Icon("icnOptConsole"));
+    consoleButton_->setIconSize(QSize(24, 24));
+    consoleButton_->setFixedSize(38, 38);
+    consoleButton_->setAutoRaise(true);
+    consoleButton_->setCheckable(true);
+    consoleButton_->setToolTip(Str(GLS("Go to the Console")) + QStringLiteral(" (Ctrl+0)"));
+    connect(consoleButton_, &QToolButton::clicked, this, [this] { ChooseGoPanel(kConsolePanel); });
+    row->addWidget(consoleButton_);
     for (std::size_t i = 0; i < kOptionCount; ++i) {
         const OptionButton& def = OptionButtons()[i];
         auto* holder = new QWidget(central);
@@ -157,8 +204,11 @@ void ConsoleWindow::BuildWindow() {
         button->setIcon(Icon(def.icon));
         button->setIconSize(QSize(24, 24));
         button->setAutoRaise(true);
+        button->setCheckable(true);
         button->setGeometry(0, 0, 38, 38);
         button->setToolTip(Str(GLS(def.tooltip)));
+        connect(button, &QToolButton::clicked, this,
+                [this, i] { ChooseGoPanel(static_cast<int>(i) + 1); });
         auto* marker = new QLabel(holder);
         marker->setPixmap(Icon("icnOptOn").pixmap(10, 10));
         marker->setGeometry(28, 2, 10, 10);
@@ -237,6 +287,28 @@ void ConsoleWindow::BuildWindow() {
     resize(640, 430);
 }
 
+void ConsoleWindow::BuildPages(QWidget* consolePage) {
+    panels_[kConsolePanel] = static_cast<ConsolePanel*>(consolePage);
+    pages_->addWidget(consolePage);
+    for (std::size_t o = 0; o < kOptionCount; ++o) {
+        const OptionButton& def = OptionButtons()[o];
+        OptionPanel* page = nullptr;
+        if (o == kSettingsOption) {
+            page = new SettingsPanel(app_.document(), pages_);
+        } else if (o == kConflictsOption) {
+            page = new ConflictsPanel(pages_);
+        } else {
+            page = new NotEditablePanel(o, def.dictKey, NotEditableText(o), pages_);
+        }
+        // The marker follows the controls while the user edits.
+        connect(page, &OptionPanel::iconOnChanged, this,
+                [this, o](bool on) { TurnIconOnTo(o, on); });
+        panels_[o + 1] = page;
+        pages_->addWidget(page);
+    }
+    pages_->setCurrentWidget(consolePage);
+}
+
 void ConsoleWindow::BuildShortcuts() {
     auto add = [this](const QKeySequence& keys, auto slot) {
         auto* action = new QAction(this);
@@ -259,7 +331,145 @@ void ConsoleWindow::BuildShortcuts() {
     QMenu* view = menuBar()->addMenu(Str(GLS("&View")));
     QAction* log = view->addAction(Str(GLS("Log Window")), this, &ConsoleWindow::WindowOpenLog);
     log->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_L));
+    BuildOptionsMenu();
     add(QKeySequence::Quit, [this] { RequestQuit(); });
+}
+
+void ConsoleWindow::BuildOptionsMenu() {
+    QMenu* menu = menuBar()->addMenu(Str(GLS("&Options")));
+    for (int number = 0; number < kPanelCount; ++number) {
+        const std::string title =
+            number == kConsolePanel ? GLS("Console") : GLS(OptionButtons()[number - 1].title);
+        QAction* action = menu->addAction(Str(title));
+        const int tag = kMenuPanelTagOffset + number;
+        action->setData(tag);
+        action->setShortcut(QKeySequence(Qt::CTRL | static_cast<Qt::Key>(Qt::Key_0 + number)));
+        action->setShortcutContext(Qt::WindowShortcut);
+        connect(action, &QAction::triggered, this, [this, tag] { ChooseGoPanel(tag); });
+        panelActions_[number] = action;
+        if (number == kConsolePanel) menu->addSeparator();
+    }
+}
+
+// ---- Panels ----
+
+int ConsoleWindow::PanelNumber(const std::string& tab) {
+    if (tab == "console") return kConsolePanel;
+    for (std::size_t o = 0; o < kOptionCount; ++o) {
+        if (tab == OptionButtons()[o].tab) return static_cast<int>(o) + 1;
+    }
+    return -1;
+}
+
+const std::string& ConsoleWindow::currentPanel() const {
+    return static_cast<const OptionPanel*>(pages_->currentWidget())->tab();
+}
+
+OptionPanel* ConsoleWindow::panel(const std::string& tab) const {
+    const int number = PanelNumber(tab);
+    return number < 0 ? nullptr : panels_[number];
+}
+
+void ConsoleWindow::ChooseGoPanel(int tag) {
+    int number = tag >= kMenuPanelTagOffset ? tag - kMenuPanelTagOffset : tag;
+    if (number == 9) number = kConsolePanel;
+    const bool known = number >= 0 && number < kPanelCount;
+    const bool offered =
+        known && (number == kConsolePanel || options_[number - 1].button->isEnabled());
+    if (known && offered && !isRunning() && panels_[number] != pages_->currentWidget() &&
+        GetCurrentPanel()) {
+        if (number == static_cast<int>(kTimerOption) + 1) {
+            GoPanelTimer();
+        } else {
+            GoPanel(panels_[number]->tab());
+        }
+    }
+    // A checkable button lights itself when clicked, whether or not its page came.
+    SyncPanelButtons();
+}
+
+void ConsoleWindow::GoPanelTimer() {
+    // "All Sessions" has no timer page of its own: its timers are scheduled in a window of
+    // their own, which this window does not offer yet.
+    if (app_.document().IsCurrentSessionAllSessions()) return;
+    GoPanel("timer");
+}
+
+void ConsoleWindow::GoPanel(const std::string& tab) {
+    const int number = PanelNumber(tab);
+    if (number < 0) return;
+    sessions::SessionDocument& doc = app_.document();
+    const std::int64_t i = doc.mSessionIndex;
+    OptionPanel* page = panels_[number];
+    if (number == kConsolePanel) {
+        AblePopMenuSession(true, true);
+        SetConsolePanes(i);
+    } else {
+        plist::Value* session = doc.GetSessionDict(i);
+        if (session == nullptr) return;
+        // While an option is edited the pop-up offers single sessions only: "All" has no
+        // options of its own.
+        AblePopMenuSession(true, false);
+        page->ShowPanel(*session);
+    }
+    pages_->setCurrentWidget(page);
+    SyncPanelButtons();
+}
+
+bool ConsoleWindow::GetCurrentPanel() {
+    auto* page = static_cast<OptionPanel*>(pages_->currentWidget());
+    if (page == panels_[kConsolePanel]) return true;
+    plist::Value* session = app_.document().GetSessionDict(app_.document().mSessionIndex);
+    if (session == nullptr) return true;
+    std::string message;
+    if (page->GetPanels(*session, &message)) {
+        const int number = PanelNumber(page->tab());
+        TurnIconOnTo(static_cast<std::size_t>(number - 1), page->SetIconOn(*session));
+        // The task may have changed: the main button says what a run will do now.
+        SetMainButtonName(app_.document().mSessionIndex);
+        return true;
+    }
+    if (!panelAlert_) {
+        auto* box = new QMessageBox(QMessageBox::Warning, Str(GLS("Warning:")), Str(message),
+                                    QMessageBox::Ok, this);
+        box->setObjectName(QStringLiteral("panelAlert"));
+        box->button(QMessageBox::Ok)->setText(Str(GLS("OK")));
+        box->setAttribute(Qt::WA_DeleteOnClose);
+        box->setWindowModality(Qt::WindowModal);
+        panelAlert_ = box;
+        box->open();
+    }
+    return false;
+}
+
+void ConsoleWindow::SyncPanelButtons() {
+    const QWidget* shown = pages_->currentWidget();
+    consoleButton_->setChecked(shown == panels_[kConsolePanel]);
+    for (std::size_t o = 0; o < kOptionCount; ++o) {
+        options_[o].button->setChecked(shown == panels_[o + 1]);
+    }
+}
+
+void ConsoleWindow::AblePopMenuSession(bool enable, bool allItem) {
+    sessionPopup_->setEnabled(enable);
+    allItemOffered_ = allItem;
+    auto* model = qobject_cast<QStandardItemModel*>(sessionPopup_->model());
+    auto* view = qobject_cast<QListView*>(sessionPopup_->view());
+    const int all = static_cast<int>(app_.document().SessionCount()) + 1;
+    if (model == nullptr || view == nullptr || all >= sessionPopup_->count()) return;
+    // Hidden from the list and disabled, so that the keys that step through a closed pop-up
+    // skip it too; its separator goes with it.
+    model->item(all)->setEnabled(allItem);
+    view->setRowHidden(all, !allItem);
+    view->setRowHidden(all - 1, !allItem);
+}
+
+bool ConsoleWindow::sessionPopupOffersAll() const {
+    const int all = static_cast<int>(app_.document().SessionCount()) + 1;
+    const auto* model = qobject_cast<const QStandardItemModel*>(sessionPopup_->model());
+    const auto* view = qobject_cast<const QListView*>(sessionPopup_->view());
+    return model != nullptr && view != nullptr && all < sessionPopup_->count() &&
+           model->item(all)->isEnabled() && !view->isRowHidden(all);
 }
 
 // ---- Sessions ----
@@ -283,6 +493,10 @@ bool ConsoleWindow::IsSyncSession(std::int64_t index) const {
 void ConsoleWindow::SetDocumentSessions() {
     sessions::SessionDocument& doc = app_.document();
     doc.mSessionIndex = doc.mMainDict.intAt("sessionIndex");
+    // Another document: nothing on a panel belongs to it.
+    pages_->setCurrentWidget(panels_[kConsolePanel]);
+    allItemOffered_ = true;
+    SyncPanelButtons();
     SetSessionsPopUpMenu();
 }
 
@@ -303,6 +517,7 @@ void ConsoleWindow::SetSessionsPopUpMenu() {
     const std::int64_t current = doc.mSessionIndex;
     if (current >= 0 && current <= count + 1)
         sessionPopup_->setCurrentIndex(static_cast<int>(current));
+    AblePopMenuSession(sessionPopup_->isEnabled(), allItemOffered_);
     // As if chosen by the program: the current session is shown whatever it was before.
     SetConsolePanes(current);
     SetOptionDrawerPanes(current);
@@ -317,6 +532,12 @@ void ConsoleWindow::ChooseSession(int entry) {
     }
     if (doc.SessionCount() == 0) return;
     const int tag = sessionPopup_->itemData(entry).toInt();
+    const bool onPanel = pages_->currentWidget() != panels_[kConsolePanel];
+    // The panel on screen is written into the session it shows before another one comes.
+    if ((tag == kTagAllSessions && onPanel) || !GetCurrentPanel()) {
+        sessionPopup_->setCurrentIndex(static_cast<int>(current));
+        return;
+    }
     if (tag == kTagSession && IsRealSession(entry)) {
         doc.mSessionIndex = entry;
     } else if (tag == kTagAllSessions) {
@@ -328,6 +549,12 @@ void ConsoleWindow::ChooseSession(int entry) {
     doc.mMainDict.set("sessionIndex", doc.mSessionIndex);
     SetConsolePanes(doc.mSessionIndex);
     SetOptionDrawerPanes(doc.mSessionIndex);
+    // The panel on screen now shows the chosen session.
+    if (onPanel) {
+        if (plist::Value* session = doc.GetSessionDict(doc.mSessionIndex)) {
+            static_cast<OptionPanel*>(pages_->currentWidget())->ShowPanel(*session);
+        }
+    }
 }
 
 void ConsoleWindow::SetConsolePanes(std::int64_t i) {
@@ -504,6 +731,10 @@ void ConsoleWindow::EnableDisableConsolePanes(bool enable) {
         area->pickButton()->setEnabled(real && enable);
         area->openButton()->setEnabled(real && enable && !IsMultiSession(i));
     }
+    consoleButton_->setEnabled(enable);
+    for (QAction* action : panelActions_) action->setEnabled(enable);
+    // A run works on what the panel wrote when it started: the panel waits until it ends.
+    for (int p = kConsolePanel + 1; p < kPanelCount; ++p) panels_[p]->setEnabled(enable);
     if (!real) {
         for (auto& o : options_) o.button->setEnabled(false);
         return;
@@ -598,6 +829,8 @@ void ConsoleWindow::TaskExecuteSyncOrBackup() {
     const sessions::SessionDocument& doc = app_.document();
     if (!IsRealSession(doc.mSessionIndex) && !doc.IsAllSessions(doc.mSessionIndex)) return;
     if (confirmation_) return;  // already asking
+    // The run reads the session document: the panel on screen goes into it first.
+    if (!GetCurrentPanel()) return;
     const auto confirmation = app_.runService().AreYouSure(app::RunRequest{});
     if (!confirmation) {
         StartRun();
@@ -802,7 +1035,8 @@ void ConsoleWindow::resizeEvent(QResizeEvent* event) {
 void ConsoleWindow::RequestQuit() {
     if (terminated_ || quitQuestion_) return;
     if (!isRunning()) {
-        Terminate();
+        // What the panel on screen says is kept with the sessions written at quit.
+        if (GetCurrentPanel()) Terminate();
         return;
     }
     auto* box =

@@ -12,7 +12,9 @@
 #include "app/main_app.h"
 #include "ui/option_markers.h"
 
+class QAction;
 class QComboBox;
+class QStackedWidget;
 class QLabel;
 class QProgressBar;
 class QPushButton;
@@ -24,12 +26,19 @@ class QMessageBox;
 namespace qv::ui {
 
 class LogWindow;
+class OptionPanel;
 class PathArea;
 class RunController;
 
 // The entries of the session pop-up menu after the sessions: a separator, then "All Sessions".
 inline constexpr int kTagSession = 0;
 inline constexpr int kTagAllSessions = 1;
+
+// The pages of the console by number: 0 (and 9) the console, 1 to 8 the options in the order
+// of OptionButtons(). The option buttons carry the number; the menu entries carry it plus 39.
+inline constexpr int kConsolePanel = 0;
+inline constexpr int kPanelCount = 1 + static_cast<int>(kOptionCount);
+inline constexpr int kMenuPanelTagOffset = 39;
 
 class ConsoleWindow : public QMainWindow {
     Q_OBJECT
@@ -49,6 +58,24 @@ class ConsoleWindow : public QMainWindow {
     void EnableDisableConsolePanes(bool enable);
     std::string GetEmptyTopBottomString(bool source) const;
     void SetPickedFolder(const std::string& path, bool source);
+
+    // Panels. GoPanel shows the page of that identifier ("console", "settings", ...) with the
+    // current session; GetCurrentPanel writes the page on screen back into the session and is
+    // false, with the page's message on screen, when the page refuses to be left;
+    // ChooseGoPanel is the buttons' and the menu's way there (see kMenuPanelTagOffset).
+    void GoPanel(const std::string& tab);
+    bool GetCurrentPanel();
+    void ChooseGoPanel(int tag);
+    // The number of a page identifier, or -1.
+    static int PanelNumber(const std::string& tab);
+    const std::string& currentPanel() const;
+    OptionPanel* panel(const std::string& tab) const;
+    QToolButton* consoleButton() const { return consoleButton_; }
+    QAction* panelAction(int number) const { return panelActions_[number]; }
+    // Whether the session pop-up offers "All Sessions" (not while an option panel is shown).
+    bool sessionPopupOffersAll() const;
+    // The message of a page that refused to be left, while shown.
+    QMessageBox* panelAlert() const { return panelAlert_; }
 
     // The main button: starts a run, or stops the one going on.
     void TaskExecuteSyncOrBackup();
@@ -96,7 +123,13 @@ class ConsoleWindow : public QMainWindow {
     };
 
     void BuildWindow();
+    void BuildPages(QWidget* consolePage);
     void BuildShortcuts();
+    void BuildOptionsMenu();
+    void AblePopMenuSession(bool enable, bool allItem);
+    void GoPanelTimer();
+    // The buttons of the page row light the page on screen.
+    void SyncPanelButtons();
     bool IsRealSession(std::int64_t index) const;
     bool IsMultiSession(std::int64_t index) const;
     bool IsSyncSession(std::int64_t index) const;
@@ -135,6 +168,12 @@ class ConsoleWindow : public QMainWindow {
     QToolButton* logButton_ = nullptr;
     LogWindow* logWindow_ = nullptr;
     std::array<OptionWidgets, kOptionCount> options_;
+    QToolButton* consoleButton_ = nullptr;
+    QStackedWidget* pages_ = nullptr;
+    std::array<OptionPanel*, kPanelCount> panels_{};
+    std::array<QAction*, kPanelCount> panelActions_{};
+    QPointer<QMessageBox> panelAlert_;
+    bool allItemOffered_ = true;
     QLabel* comment_ = nullptr;
     QStringList commentLines_;
     QString commentText_;

@@ -1,5 +1,5 @@
-// quorvel-gui: the desktop application. `--screenshot FILE.png [--session NAME]` renders the
-// console without a display and saves it.
+// quorvel-gui: the desktop application. `--screenshot FILE.png [--session NAME] [--panel NAME]`
+// renders the console without a display and saves it.
 
 #include <QApplication>
 #include <QComboBox>
@@ -73,7 +73,12 @@ int main(int argc, char** argv) {
         QStringLiteral("log"),
         QStringLiteral("Open the log window on a log file (with --screenshot: render it)."),
         QStringLiteral("FILE"));
-    parser.addOptions({screenshot, theme, logFile});
+    const QCommandLineOption panel(
+        QStringLiteral("panel"),
+        QStringLiteral("Show that page of the console: console, settings, timer, multi, filter, "
+                       "exclude, conflicts, autoMountVolumes or appleScript."),
+        QStringLiteral("NAME"));
+    parser.addOptions({screenshot, theme, logFile, panel});
     parser.setApplicationDescription(
         QStringLiteral("Back up and synchronize pairs of folders.\n"
                        "--session NAME  Show the session of that name."));
@@ -105,6 +110,21 @@ int main(int argc, char** argv) {
         }
         window.ChooseSession(static_cast<int>(index));
         window.sessionPopup()->setCurrentIndex(static_cast<int>(index));
+    }
+
+    if (parser.isSet(panel)) {
+        const std::string name = parser.value(panel).toStdString();
+        const int number = qv::ui::ConsoleWindow::PanelNumber(name);
+        if (number < 0) {
+            std::cerr << "quorvel-gui: no panel named \"" << name << "\"\n";
+            return 2;
+        }
+        window.ChooseGoPanel(number);
+        if (window.currentPanel() != name) {
+            std::cerr << "quorvel-gui: the panel \"" << name
+                      << "\" is not offered for this session\n";
+            return 2;
+        }
     }
 
     qv::ui::LogWindow* log = nullptr;

@@ -1,0 +1,40 @@
+#include "ui/option_panel.h"
+
+#include <QLabel>
+#include <QVBoxLayout>
+
+#include "ui/option_markers.h"
+#include "ui/qt_text.h"
+
+namespace qv::ui {
+
+OptionPanel::OptionPanel(std::string tab, std::string dictKey, QWidget* parent)
+    : QWidget(parent), tab_(std::move(tab)), dictKey_(std::move(dictKey)) {
+    setObjectName(QString::fromStdString(tab_) + QStringLiteral("Panel"));
+}
+
+void OptionPanel::ShowPanel(const plist::Value& session) {
+    const plist::Value* dict = dictKey_.empty() ? nullptr : session.dictAt(dictKey_);
+    SetPanels(dict != nullptr ? *dict : plist::Value(plist::Dict{}));
+}
+
+ConsolePanel::ConsolePanel(QWidget* parent) : OptionPanel("console", "", parent) {}
+
+NotEditablePanel::NotEditablePanel(std::size_t option, const std::string& dictKey,
+                                   const std::string& text, QWidget* parent)
+    : OptionPanel(OptionButtons()[option].tab, dictKey, parent), option_(option) {
+    auto* layout = new QVBoxLayout(this);
+    auto* label = new QLabel(Str(text), this);
+    label->setObjectName(QStringLiteral("notEditable"));
+    label->setWordWrap(true);
+    label->setAlignment(Qt::AlignCenter);
+    layout->addStretch(1);
+    layout->addWidget(label);
+    layout->addStretch(1);
+}
+
+bool NotEditablePanel::SetIconOn(const plist::Value& session) const {
+    return OptionMarkers(session)[option_];
+}
+
+}  // namespace qv::ui

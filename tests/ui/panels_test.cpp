@@ -1,0 +1,545 @@
+// The console's pages with the offscreen platform: the ways to each option panel, the session
+// pop-up on a panel, the settings and conflicts panels over their editors, the marker of
+// their buttons, the custom sub-folder name sheet, and what leaving a panel writes.
+
+#include <QAction>
+#include <QApplication>
+#include <QButtonGroup>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QStackedWidget>
+#include <QTest>
+#include <QToolButton>
+#include <ctime>
+#include <memory>
+
+#include "app/main_app.h"
+#include "platform/date_format.h"
+#include "platform/file_io.h"
+#include "sessions/conflict_options.h"
+#include "sessions/conflicts_editor.h"
+#include "sessions/dest_subfolder.h"
+#include "sessions/settings_options.h"
+#include "support/test_support.h"
+#include "support/tree_fixture.h"
+#include "ui/conflicts_panel.h"
+#include "ui/console_window.h"
+#include "ui/custom_name_sheet.h"
+#include "ui/option_panel.h"
+#include "ui/settings_panel.h"
+
+namespace qv::ui {
+namespace {
+
+constexpr int kRunTimeout = 20000;
+const char* const kAllTabs[] = {"settings",         "timer",      "multi",
+                                "filter",           "exclude",    "conflicts",
+                                "autoMountVolumes", "appleScript"};
+
+// A console over a document whose first session works on the fixture's A and B, in a home and
+// run folder of its own.
+struct Console {
+    explicit Console(std::int64_t task = sessions::kTaskBackup) {
+        env.Set("HOME", home.path());
+        env.Set("XDG_CONFIG_HOME", home.path() + "/config");
+        env.Set("XDG_DATA_HOME", home.path() + "/data");
+        env.Set("XDG_RUNTIME_DIR", home.path());  // the run lock, this test's own
+        env.Unset("LANGUAGE");
+        env.Unset("LC_ALL");
+        env.Unset("LC_MESSAGES");
+        env.Set("LANG", "C");
+        app = std::make_unique<app::MainApp>(QV_RESOURCES_DIR);
+        if (!app->Start().ok) qFatal("start-up failed");
+        app->preferences().mPrefDict.set("prefAskConfirmation", 0);
+        doc().mMainDict = test::TwoFolderDocument(tree.a(), tree.b(), task).mMainDict;
+        window = std::make_unique<ConsoleWindow>(*app);
+        window->SetDocumentSessions();
+        window->show();
+    }
+    sessions::SessionDocument& doc() { return app->document(); }
+    const plist::Value& Stored(std::int64_t session, const char* dict) {
+        return *doc().GetSessionDict(session)->dictAt(dict);
+    }
+    void Choose(int entry) {
+        window->sessionPopup()->setCurrentIndex(entry);
+        window->ChooseSession(entry);
+    }
+    SettingsPanel& settings() { return *static_cast<SettingsPanel*>(window->panel("settings")); }
+    ConflictsPanel& conflicts() {
+        return *static_cast<ConflictsPanel*>(window->panel("conflicts"));
+    }
+    bool marker(const char* tab) const {
+        return window->optionMarker(static_cast<std::size_t>(ConsoleWindow::PanelNumber(tab) - 1));
+    }
+    // Chooses a kind in the sub-folder pop-up as the user does: it opens, then an entry.
+    void ChooseKind(std::int64_t tag) {
+        SubFolderNamePopUp* pop = settings().kindPopUp();
+        pop->showPopup();
+        pop->hidePopup();
+        const int entry = pop->findData(QVariant::fromValue<qlonglong>(tag));
+        QVERIFY(entry >= 0);
+        pop->setCurrentIndex(entry);
+        emit pop->activated(entry);
+    }
+    std::int64_t ShownKind() const {
+        return static_cast<SettingsPanel*>(window->panel("settings"))
+            ->kindPopUp()
+            ->currentData()
+            .toLongLong();
+    }
+
+    test::TempDir home;
+    test::ScopedEnv env;
+    test::TreeFixture tree;
+    std::unique_ptr<app::MainApp> app;
+    std::unique_ptr<ConsoleWindow> window;
+};
+
+std::string Q(const QString& s) { return s.toStdString(); }
+
+QToolButton* ButtonOf(ConsoleWindow& w, int number) {
+    return number == kConsolePanel ? w.consoleButton()
+                                   : w.optionButton(static_cast<std::size_t>(number - 1));
+}
+
+// Exactly the button of the page on screen is lit.
+bool OnlyLit(ConsoleWindow& w, int number) {
+    for (int n = 0; n < kPanelCount; ++n) {
+        if (ButtonOf(w, n)->isChecked() != (n == number)) return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+class PanelsTest : public QObject {
+    Q_OBJECT
+  private slots:
+    void EveryButtonMenuEntryAndShortcutReachesItsPanel();
+    void AllSessionsIsOfferedOnTheConsoleOnly();
+    void ChoosingASessionOnAPanelWritesTheOldOneAndShowsTheNew();
+    void TheTaskRetitlesTheExactCheckbox();
+    void TheSettingsMarkerFollowsEdits();
+    void TheSubFolderKindAndPatternAloneLeaveTheMarkerOff();
+    void TheCustomNameSheetRefusesAnUnusablePatternAndCancelRestoresTheKind();
+    void TheConflictsPanelMapsItsRowsAndItsMarkerFollows();
+    void LeavingAPanelWritesTheSessionDictionary();
+    void APanelThatRefusesStaysOnScreenWithItsMessage();
+    void ARunUsesTheEditedSettings();
+};
+
+void PanelsTest::EveryButtonMenuEntryAndShortcutReachesItsPanel() {
+    Console c;
+    ConsoleWindow& w = *c.window;
+    QVERIFY(QTest::qWaitForWindowActive(&w));
+    QCOMPARE(w.currentPanel(), std::string("console"));
+    QVERIFY(OnlyLit(w, kConsolePanel));
+    for (int n = 1; n < kPanelCount; ++n) {
+        const std::string tab = kAllTabs[n - 1];
+        QCOMPARE(ConsoleWindow::PanelNumber(tab), n);
+        // The option's button.
+        QTest::mouseClick(ButtonOf(w, n), Qt::LeftButton);
+        QCOMPARE(w.currentPanel(), tab);
+        QVERIFY2(OnlyLit(w, n), tab.c_str());
+        // Clicking it again keeps the page and its light.
+        QTest::mouseClick(ButtonOf(w, n), Qt::LeftButton);
+        QCOMPARE(w.currentPanel(), tab);
+        QVERIFY(OnlyLit(w, n));
+        QTest::mouseClick(w.consoleButton(), Qt::LeftButton);
+        QCOMPARE(w.currentPanel(), std::string("console"));
+        QVERIFY(OnlyLit(w, kConsolePanel));
+
+        // The menu entry, which carries its number plus 39, and its shortcut shown in the menu.
+        QAction* entry = w.panelAction(n);
+        QCOMPARE(entry->data().toInt(), kMenuPanelTagOffset + n);
+        QCOMPARE(entry->shortcut(), QKeySequence(Qt::CTRL | static_cast<Qt::Key>(Qt::Key_0 + n)));
+        entry->trigger();
+        QCOMPARE(w.currentPanel(), tab);
+        QVERIFY(OnlyLit(w, n));
+        QTest::keyClick(&w, Qt::Key_0, Qt::ControlModifier);
+        QCOMPARE(w.currentPanel(), std::string("console"));
+        QTest::keyClick(&w, static_cast<Qt::Key>(Qt::Key_0 + n), Qt::ControlModifier);
+        QCOMPARE(w.currentPanel(), tab);
+        // 9 is the console too; numbers above it are nobody's.
+        w.ChooseGoPanel(kMenuPanelTagOffset + 10);
+        QCOMPARE(w.currentPanel(), tab);
+        w.ChooseGoPanel(kMenuPanelTagOffset + 9);
+        QCOMPARE(w.currentPanel(), std::string("console"));
+    }
+    // The placeholder pages say plainly where the option is set.
+    w.ChooseGoPanel(2);
+    QVERIFY(w.panel("timer")
+                ->findChild<QLabel*>(QStringLiteral("notEditable"))
+                ->text()
+                .startsWith(QStringLiteral("The timers of a session can't be edited here yet")));
+
+    // "All Sessions" has no options but the timer, whose window is not offered yet.
+    w.ChooseGoPanel(0);
+    c.Choose(3);
+    for (int n = 1; n < kPanelCount; ++n) {
+        w.ChooseGoPanel(n);
+        w.panelAction(n)->trigger();
+        QCOMPARE(w.currentPanel(), std::string("console"));
+    }
+    QVERIFY(OnlyLit(w, kConsolePanel));
+}
+
+void PanelsTest::AllSessionsIsOfferedOnTheConsoleOnly() {
+    Console c;
+    ConsoleWindow& w = *c.window;
+    QVERIFY(w.sessionPopupOffersAll());
+    for (const char* tab : kAllTabs) {
+        w.GoPanel(tab);
+        QVERIFY2(!w.sessionPopupOffersAll(), tab);
+        QVERIFY(w.sessionPopup()->isEnabled());
+        // Even chosen by the program, "All" is refused while a panel is shown.
+        c.Choose(3);
+        QCOMPARE(c.doc().mSessionIndex, std::int64_t{0});
+        QCOMPARE(w.sessionPopup()->currentIndex(), 0);
+        QCOMPARE(w.currentPanel(), std::string(tab));
+        w.GoPanel("console");
+        QVERIFY(w.sessionPopupOffersAll());
+    }
+    // A document loaded while a panel is shown comes back on the console, with "All".
+    w.GoPanel("settings");
+    w.SetDocumentSessions();
+    QCOMPARE(w.currentPanel(), std::string("console"));
+    QVERIFY(w.sessionPopupOffersAll());
+    c.Choose(3);
+    QVERIFY(c.doc().IsCurrentSessionAllSessions());
+}
+
+void PanelsTest::ChoosingASessionOnAPanelWritesTheOldOneAndShowsTheNew() {
+    Console c(sessions::kTaskBackup);
+    test::SetOption(c.doc(), 1, "settingsDict", "settTask", sessions::kTaskSynchronize);
+    test::SetOption(c.doc(), 1, "settingsDict", "settMoveToTrash", 1);
+    ConsoleWindow& w = *c.window;
+    w.ChooseGoPanel(1);
+    SettingsPanel& p = c.settings();
+    QVERIFY(p.taskRadio()->button(static_cast<int>(sessions::kTaskBackup))->isChecked());
+    p.checkbox("settResolveAlias")->click();
+    c.Choose(1);
+    QCOMPARE(w.currentPanel(), std::string("settings"));
+    // The first session got its edit; the panel shows the second one's settings.
+    QCOMPARE(c.Stored(0, "settingsDict").intAt("settResolveAlias"), std::int64_t{1});
+    QVERIFY(p.taskRadio()->button(static_cast<int>(sessions::kTaskSynchronize))->isChecked());
+    QVERIFY(p.checkbox("settMoveToTrash")->isChecked());
+    QVERIFY(!p.checkbox("settResolveAlias")->isChecked());
+    QCOMPARE(Q(p.exactCheckbox()->text()), std::string("Exact Sync"));
+    QVERIFY(c.marker("settings"));
+    // Back on the first session, its edit is shown again.
+    c.Choose(0);
+    QVERIFY(p.checkbox("settResolveAlias")->isChecked());
+    QVERIFY(c.marker("settings"));
+}
+
+void PanelsTest::TheTaskRetitlesTheExactCheckbox() {
+    Console c(sessions::kTaskBackup);
+    c.window->GoPanel("settings");
+    SettingsPanel& p = c.settings();
+    const std::string backupTip =
+        "Deletes, from the destination folder, all the items not longer existing in the source "
+        "folder";
+    const std::string syncTip =
+        "Deletes, from a source folder, all the items not longer existing in the destination "
+        "folder. And viceversa.";
+    QCOMPARE(Q(p.exactCheckbox()->text()), std::string("Exact Backup"));
+    QCOMPARE(Q(p.exactCheckbox()->toolTip()), backupTip);
+    const struct {
+        std::int64_t task;
+        const char* title;
+        const std::string& tip;
+    } steps[] = {{sessions::kTaskSynchronize, "Exact Sync", syncTip},
+                 {sessions::kTaskBackup, "Exact Backup", backupTip},
+                 {sessions::kTaskSynchronize, "Exact Sync", syncTip}};
+    for (const auto& s : steps) {
+        p.taskRadio()->button(static_cast<int>(s.task))->click();
+        QCOMPARE(Q(p.exactCheckbox()->text()), std::string(s.title));
+        QCOMPARE(Q(p.exactCheckbox()->toolTip()), s.tip);
+        // A task is never a departure from its own defaults.
+        QVERIFY(!c.marker("settings"));
+    }
+    // Leaving writes the task, and the main button says what a run will do now.
+    c.window->ChooseGoPanel(0);
+    QCOMPARE(c.Stored(0, "settingsDict").intAt("settTask"), sessions::kTaskSynchronize);
+    QCOMPARE(Q(c.window->mainButton()->text()), std::string("Synchronize"));
+}
+
+void PanelsTest::TheSettingsMarkerFollowsEdits() {
+    Console c;
+    c.window->GoPanel("settings");
+    SettingsPanel& p = c.settings();
+    QVERIFY(!c.marker("settings"));
+    const char* keys[] = {"settExact",
+                          "settInvisibleItems",
+                          "settLockedItems",
+                          "settResolveAlias",
+                          "settResolveSymLink",
+                          "settSkipEmptyFolders",
+                          "settNewItemsOnly",
+                          "settPackagesFolders",
+                          "settMoveToTrash",
+                          "settCheckAttrChanged",
+                          "settSkipCheckPermissions",
+                          "settCreateDestFolder"};
+    for (const char* key : keys) {
+        QCheckBox* box = p.checkbox(key);
+        QVERIFY2(box != nullptr && !box->isChecked(), key);
+        box->click();
+        QVERIFY2(c.marker("settings"), key);
+        box->click();
+        QVERIFY2(!c.marker("settings"), key);
+    }
+    // The two inverted checkboxes are stored as 0 when on.
+    p.checkbox("settInvisibleItems")->click();
+    p.checkbox("settLockedItems")->click();
+    QVERIFY(c.marker("settings"));
+    c.window->ChooseGoPanel(0);
+    QCOMPARE(c.Stored(0, "settingsDict").intAt("settInvisibleItems"), std::int64_t{0});
+    QCOMPARE(c.Stored(0, "settingsDict").intAt("settLockedItems"), std::int64_t{0});
+    QVERIFY(c.marker("settings"));
+    // The console's row reads the stored session with the same rule.
+    c.Choose(1);
+    QVERIFY(!c.marker("settings"));
+    c.Choose(0);
+    QVERIFY(c.marker("settings"));
+    // Shown again, they are on; undone and left, the marker goes off for good.
+    c.window->ChooseGoPanel(1);
+    QVERIFY(p.checkbox("settInvisibleItems")->isChecked());
+    p.checkbox("settInvisibleItems")->click();
+    p.checkbox("settLockedItems")->click();
+    QVERIFY(!c.marker("settings"));
+    c.window->ChooseGoPanel(0);
+    QVERIFY(!c.marker("settings"));
+    QCOMPARE(c.Stored(0, "settingsDict").intAt("settInvisibleItems"), std::int64_t{1});
+}
+
+void PanelsTest::TheSubFolderKindAndPatternAloneLeaveTheMarkerOff() {
+    Console c;
+    c.window->GoPanel("settings");
+    SettingsPanel& p = c.settings();
+    // Off: the pop-up waits and the sample is empty.
+    QVERIFY(!p.kindPopUp()->isEnabled());
+    QVERIFY(p.sampleLabel()->text().isEmpty());
+    QCOMPARE(c.ShownKind(), sessions::kNameKindSourceName);
+
+    // The date entries are titled with today's date.
+    const double now = static_cast<double>(std::time(nullptr));
+    const QString day = QStringLiteral("Day of week (%1)")
+                            .arg(QString::fromStdString(platform::FormatDatePattern("EEEE", now)));
+    QVERIFY(p.kindPopUp()->findText(day) >= 0);
+
+    c.ChooseKind(4);  // the month of the year
+    QVERIFY(!c.marker("settings"));
+    c.ChooseKind(0);
+    CustomNameSheet* sheet = p.customNameSheet();
+    QVERIFY(sheet != nullptr && sheet->isVisible());
+    sheet->patternField()->setText(QStringLiteral("'Set' yyyy"));
+    sheet->okButton()->click();
+    QVERIFY(!sheet->isVisible());
+    QCOMPARE(c.ShownKind(), sessions::kNameKindCustom);
+    QVERIFY(!c.marker("settings"));
+    c.window->ChooseGoPanel(0);
+    QVERIFY(!c.marker("settings"));
+    const plist::Value& stored = c.Stored(0, "settingsDict");
+    QCOMPARE(stored.intAt("settCreateDestFolderNameKind"), sessions::kNameKindCustom);
+    QCOMPARE(stored.stringAt("settCreateDestFolderCustomNameFormat"), std::string("'Set' yyyy"));
+
+    // Turning the sub-folder on does turn it on, enables the pop-up and shows a sample.
+    c.window->ChooseGoPanel(1);
+    QCOMPARE(c.ShownKind(), sessions::kNameKindCustom);
+    p.checkbox("settCreateDestFolder")->click();
+    QVERIFY(c.marker("settings"));
+    QVERIFY(p.kindPopUp()->isEnabled());
+    QCOMPARE(Q(p.sampleLabel()->text()),
+             "Set " + platform::FormatDatePattern("yyyy", static_cast<double>(std::time(nullptr))));
+    c.ChooseKind(sessions::kNameKindSourceName);
+    QCOMPARE(Q(p.sampleLabel()->text()), std::string("A"));
+    p.checkbox("settCreateDestFolder")->click();
+    QVERIFY(p.sampleLabel()->text().isEmpty());
+    QVERIFY(!c.marker("settings"));
+}
+
+void PanelsTest::TheCustomNameSheetRefusesAnUnusablePatternAndCancelRestoresTheKind() {
+    Console c;
+    c.window->GoPanel("settings");
+    SettingsPanel& p = c.settings();
+    p.checkbox("settCreateDestFolder")->click();
+    c.ChooseKind(5);  // the short month
+    const QString before = p.sampleLabel()->text();
+    QVERIFY(!before.isEmpty());
+
+    c.ChooseKind(sessions::kNameKindCustom);
+    QCOMPARE(p.previousKind(), std::int64_t{5});
+    CustomNameSheet* sheet = p.customNameSheet();
+    QVERIFY(sheet != nullptr && sheet->isVisible());
+    QCOMPARE(sheet->windowModality(), Qt::WindowModal);
+    // It starts on the session's pattern and follows the typing.
+    QCOMPARE(Q(sheet->patternField()->text()), std::string(sessions::kDefaultCustomNameFormat));
+    sheet->patternField()->setText(QStringLiteral("'Copy of' kSrc"));
+    QCOMPARE(Q(sheet->sampleField()->text()), std::string("Copy of A"));
+
+    // Patterns that give no usable name: refused with the alert, and the sheet stays.
+    for (const char* bad : {"", "'.'"}) {
+        sheet->patternField()->setText(QString::fromUtf8(bad));
+        sheet->okButton()->click();
+        QMessageBox* alert = sheet->alert();
+        QVERIFY2(alert != nullptr && alert->isVisible(), bad);
+        QCOMPARE(Q(alert->text()),
+                 std::string("Format not valid. Please look at samples here below."));
+        QCOMPARE(Q(alert->windowTitle()), std::string("Warning:"));
+        alert->button(QMessageBox::Ok)->click();
+        QVERIFY(QTest::qWaitFor([&] { return sheet->alert() == nullptr; }));
+        QVERIFY(sheet->isVisible());
+        QCOMPARE(p.customNameSheet(), sheet);
+    }
+    // Cancel: the pop-up is back on the kind shown before it was opened; nothing changed.
+    sheet->cancelButton()->click();
+    QCOMPARE(c.ShownKind(), std::int64_t{5});
+    QCOMPARE(p.sampleLabel()->text(), before);
+    c.window->ChooseGoPanel(0);
+    const plist::Value& stored = c.Stored(0, "settingsDict");
+    QCOMPARE(stored.intAt("settCreateDestFolderNameKind"), std::int64_t{5});
+    QCOMPARE(stored.stringAt("settCreateDestFolderCustomNameFormat"),
+             std::string(sessions::kDefaultCustomNameFormat));
+}
+
+void PanelsTest::TheConflictsPanelMapsItsRowsAndItsMarkerFollows() {
+    Console c;
+    test::SetOption(c.doc(), 0, "conflictsDict", "conflictFileFolderAsk", true);
+    c.window->GoPanel("conflicts");
+    ConflictsPanel& p = c.conflicts();
+    const auto& kinds = sessions::ConflictKinds();
+    const sessions::ConflictsEditor defaults(sessions::DefaultConflictsDict());
+    for (std::size_t k = 0; k < kinds.size(); ++k) {
+        QCOMPARE(Q(p.radio(k)->button(1)->text()), std::string(kinds[k].tag1Title));
+        QCOMPARE(Q(p.radio(k)->button(2)->text()), std::string(kinds[k].tag2Title));
+        QCOMPARE(p.radio(k)->checkedId(), static_cast<int>(defaults.radio(k)));
+        QCOMPARE(p.ask(k)->isChecked(), k == kinds.size() - 1);  // stored as a boolean
+    }
+    QVERIFY(c.marker("conflicts"));
+    p.ask(kinds.size() - 1)->click();
+    QVERIFY(!c.marker("conflicts"));
+    for (std::size_t k = 0; k < kinds.size(); ++k) {
+        const int other = 3 - p.radio(k)->checkedId();
+        p.radio(k)->button(other)->click();
+        QVERIFY(c.marker("conflicts"));
+        p.radio(k)->button(3 - other)->click();
+        QVERIFY(!c.marker("conflicts"));
+        p.ask(k)->click();
+        QVERIFY(c.marker("conflicts"));
+        p.ask(k)->click();
+        QVERIFY(!c.marker("conflicts"));
+    }
+    p.radio(3)->button(1)->click();  // Sync: skip both items
+    c.window->ChooseGoPanel(0);
+    const plist::Value& stored = c.Stored(0, "conflictsDict");
+    QCOMPARE(stored.intAt("conflictSyncRadio"), std::int64_t{1});
+    QCOMPARE(stored.intAt("conflictFileFolderAsk"), std::int64_t{0});
+    QVERIFY(c.marker("conflicts"));
+}
+
+void PanelsTest::LeavingAPanelWritesTheSessionDictionary() {
+    Console c;
+    ConsoleWindow& w = *c.window;
+    // Nothing is written while the panel is on screen.
+    w.ChooseGoPanel(1);
+    c.settings().checkbox("settMoveToTrash")->click();
+    QCOMPARE(c.Stored(0, "settingsDict").intAt("settMoveToTrash"), std::int64_t{0});
+    // Another panel.
+    w.ChooseGoPanel(6);
+    QCOMPARE(c.Stored(0, "settingsDict").intAt("settMoveToTrash"), std::int64_t{1});
+    c.conflicts().radio(0)->button(1)->click();
+    QCOMPARE(c.Stored(0, "conflictsDict").intAt("conflictBackupRadio"), std::int64_t{2});
+    // Another session.
+    c.Choose(1);
+    QCOMPARE(c.Stored(0, "conflictsDict").intAt("conflictBackupRadio"), std::int64_t{1});
+    QCOMPARE(c.Stored(1, "conflictsDict").intAt("conflictBackupRadio"), std::int64_t{2});
+    // The pages that have no controls yet leave the session's dictionary as it was.
+    const plist::Value timers = c.Stored(1, "timerDict");
+    w.ChooseGoPanel(2);
+    w.ChooseGoPanel(0);
+    QVERIFY(plist::EqualByValue(c.Stored(1, "timerDict"), timers));
+    // Quitting.
+    w.ChooseGoPanel(1);
+    c.settings().checkbox("settSkipEmptyFolders")->click();
+    w.RequestQuit();
+    QCOMPARE(c.Stored(1, "settingsDict").intAt("settSkipEmptyFolders"), std::int64_t{1});
+}
+
+void PanelsTest::APanelThatRefusesStaysOnScreenWithItsMessage() {
+    Console c;
+    c.tree.Build({"A/a.txt:a"});
+    ConsoleWindow& w = *c.window;
+    w.ChooseGoPanel(1);
+    // A damaged document: the session shown is no longer a dictionary, so the settings
+    // cannot be written into it.
+    plist::Value& session = *c.doc().GetSessionDict(0);
+    session = plist::Value(std::string("damaged"));
+    const auto refused = [&](const char* how) {
+        QCOMPARE(w.currentPanel(), std::string("settings"));
+        QMessageBox* alert = w.panelAlert();
+        QVERIFY2(alert != nullptr && alert->isVisible(), how);
+        QCOMPARE(Q(alert->windowTitle()), std::string("Warning:"));
+        QVERIFY(!alert->text().isEmpty());
+        alert->button(QMessageBox::Ok)->click();
+        QVERIFY(QTest::qWaitFor([&] { return w.panelAlert() == nullptr; }));
+    };
+    QTest::mouseClick(w.consoleButton(), Qt::LeftButton);
+    refused("console button");
+    QVERIFY(OnlyLit(w, 1));
+    w.panelAction(6)->trigger();
+    refused("menu entry");
+    c.Choose(1);
+    refused("another session");
+    QCOMPARE(c.doc().mSessionIndex, std::int64_t{0});
+    QCOMPARE(w.sessionPopup()->currentIndex(), 0);
+    QTest::mouseClick(w.mainButton(), Qt::LeftButton);
+    refused("run");
+    QVERIFY(!w.isRunning());
+    QVERIFY(!platform::ItemExists(c.tree.path("B/a.txt")));
+    w.RequestQuit();
+    refused("quit");
+    QVERIFY(w.isVisible());
+}
+
+void PanelsTest::ARunUsesTheEditedSettings() {
+    Console c(sessions::kTaskBackup);
+    c.tree.Build({"A/a.txt:a", "B/only-b.txt:b"});
+    ConsoleWindow& w = *c.window;
+    w.ChooseGoPanel(1);
+    c.settings().taskRadio()->button(static_cast<int>(sessions::kTaskSynchronize))->click();
+    // Started from the panel: the panel is written first and waits while the run goes on.
+    QTest::mouseClick(w.mainButton(), Qt::LeftButton);
+    QVERIFY(w.isRunning());
+    QVERIFY(!w.panel("settings")->isEnabled());
+    QVERIFY(!w.consoleButton()->isEnabled());
+    QVERIFY(QTest::qWaitFor([&] { return !w.isRunning(); }, kRunTimeout));
+    QCOMPARE(test::ReadText(c.tree.path("A/only-b.txt")), std::string("b"));
+    QCOMPARE(test::ReadText(c.tree.path("B/a.txt")), std::string("a"));
+    QVERIFY(w.panel("settings")->isEnabled());
+    QCOMPARE(w.currentPanel(), std::string("settings"));
+    QCOMPARE(Q(w.mainButton()->text()), std::string("Synchronize"));
+}
+
+}  // namespace qv::ui
+
+// The whole process, Qt's own start-up included, runs in a home and a run folder of its own.
+int main(int argc, char** argv) {
+    qv::test::TempDir scratch;
+    qv::test::ScopedEnv env;
+    env.Set("HOME", scratch.path());
+    env.Set("XDG_CONFIG_HOME", scratch.path() + "/config");
+    env.Set("XDG_DATA_HOME", scratch.path() + "/data");
+    env.Set("XDG_CACHE_HOME", scratch.path() + "/cache");
+    env.Set("XDG_RUNTIME_DIR", scratch.path());  // created private (0700), as Qt asks
+    QApplication app(argc, argv);
+    qv::ui::PanelsTest test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "panels_test.moc"
