@@ -450,6 +450,14 @@ void ConsoleWindow::SyncPanelButtons() {
     }
 }
 
+void ConsoleWindow::SyncPanelActions() {
+    // The menu offers what the row offers.
+    panelActions_[kConsolePanel]->setEnabled(consoleButton_->isEnabled());
+    for (std::size_t o = 0; o < kOptionCount; ++o) {
+        panelActions_[o + 1]->setEnabled(options_[o].button->isEnabled());
+    }
+}
+
 void ConsoleWindow::AblePopMenuSession(bool enable, bool allItem) {
     sessionPopup_->setEnabled(enable);
     allItemOffered_ = allItem;
@@ -714,6 +722,7 @@ void ConsoleWindow::SetOptionDrawerPanes(std::int64_t i) {
     } else {
         timer->setToolTip(Str(GLS(OptionButtons()[kTimerOption].tooltip)));
     }
+    SyncPanelActions();
 }
 
 void ConsoleWindow::TurnIconOnTo(std::size_t option, bool on) {
@@ -732,15 +741,16 @@ void ConsoleWindow::EnableDisableConsolePanes(bool enable) {
         area->openButton()->setEnabled(real && enable && !IsMultiSession(i));
     }
     consoleButton_->setEnabled(enable);
-    for (QAction* action : panelActions_) action->setEnabled(enable);
     // A run works on what the panel wrote when it started: the panel waits until it ends.
     for (int p = kConsolePanel + 1; p < kPanelCount; ++p) panels_[p]->setEnabled(enable);
     if (!real) {
         for (auto& o : options_) o.button->setEnabled(false);
+        SyncPanelActions();
         return;
     }
     for (auto& o : options_) o.button->setEnabled(enable);
     if (enable) SetOptionDrawerPanes(i);
+    SyncPanelActions();
 }
 
 // ---- Choosing folders ----

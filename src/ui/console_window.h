@@ -130,6 +130,7 @@ class ConsoleWindow : public QMainWindow {
     void GoPanelTimer();
     // The buttons of the page row light the page on screen.
     void SyncPanelButtons();
+    void SyncPanelActions();
     bool IsRealSession(std::int64_t index) const;
     bool IsMultiSession(std::int64_t index) const;
     bool IsSyncSession(std::int64_t index) const;

@@ -1,7 +1,8 @@
 #pragma once
-// The settings panel: the task, the exact mode, the treatment of special items, the trash and
-// the destination sub-folder of a session. The controls edit a SettingsEditor, which knows the
-// inverted checkboxes, the texts that follow the task and the marker.
+// The settings panel: the task, the exact mode, how invisible, locked and linked items,
+// packages and empty folders are treated, the trash and the destination sub-folder of a
+// session. The controls edit a SettingsEditor, which knows the inverted checkboxes, the texts
+// that follow the task and the marker.
 
 #include <QComboBox>
 #include <QPointer>

@@ -181,6 +181,7 @@ void PanelsTest::EveryButtonMenuEntryAndShortcutReachesItsPanel() {
     w.ChooseGoPanel(0);
     c.Choose(3);
     for (int n = 1; n < kPanelCount; ++n) {
+        QCOMPARE(w.panelAction(n)->isEnabled(), n == static_cast<int>(kTimerOption) + 1);
         w.ChooseGoPanel(n);
         w.panelAction(n)->trigger();
         QCOMPARE(w.currentPanel(), std::string("console"));
@@ -518,6 +519,7 @@ void PanelsTest::ARunUsesTheEditedSettings() {
     QVERIFY(w.isRunning());
     QVERIFY(!w.panel("settings")->isEnabled());
     QVERIFY(!w.consoleButton()->isEnabled());
+    QVERIFY(!w.panelAction(kConsolePanel)->isEnabled());
     QVERIFY(QTest::qWaitFor([&] { return !w.isRunning(); }, kRunTimeout));
     QCOMPARE(test::ReadText(c.tree.path("A/only-b.txt")), std::string("b"));
     QCOMPARE(test::ReadText(c.tree.path("B/a.txt")), std::string("a"));
