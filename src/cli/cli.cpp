@@ -3,12 +3,14 @@
 #include <unistd.h>
 
 #include <iostream>
+#include <optional>
 #include <ostream>
 #include <string>
 #include <vector>
 
 #include "app/main_app.h"
 #include "cli/log_command.h"
+#include "cli/options_command.h"
 #include "cli/plan_command.h"
 #include "cli/run_command.h"
 #include "cli/terminal_text.h"
@@ -68,8 +70,34 @@ constexpr const char* kHelp =
     "        Exit status: 0 no errors, 1 errors, 2 usage or document errors or another\n"
     "        run in progress, 3 stopped.\n"
     "\n"
-    "Without --document, list and show use the template document of the preferences\n"
-    "folder, made with the two default sessions when it is missing.\n"
+    "  settings show (--session NAME | --session-index N) [--document FILE.qvd] [--json]\n"
+    "        The session's settings: one line per key of its settingsDict, a tab and the\n"
+    "        stored value, in the settings panel's order, then \"marker\" 1 when they\n"
+    "        differ from a new session's. --json prints one object.\n"
+    "  settings set (--session NAME | --session-index N) [--document FILE.qvd] KEY=VALUE...\n"
+    "        Changes settings as the settings panel does; nothing is written unless every\n"
+    "        KEY=VALUE is accepted. Keys: task (sync, backup, 1, 2); the checkboxes exact,\n"
+    "        skip-invisible, dont-unlock, resolve-aliases, resolve-symlinks,\n"
+    "        skip-empty-folders, new-items-only, packages-as-folders, move-to-trash,\n"
+    "        skip-permission-check, check-attributes, subfolder (yes/no, 1/0, on/off,\n"
+    "        true/false), each meaning what its label says; subfolder-kind (an entry of\n"
+    "        the sub-folder pop-up: 0 custom, 1 source folder name, 2-5 day or month,\n"
+    "        1000 and above a date pattern); subfolder-pattern (a date pattern in which\n"
+    "        kSrc stands for the source folder's name). Every key of settingsDict is\n"
+    "        taken too and sets the stored value (settInvisibleItems=1: skip-invisible\n"
+    "        off).\n"
+    "  settings subfolder-name (--session NAME | --session-index N) [--document FILE.qvd]\n"
+    "        The name of the destination sub-folder a run of the session would use now;\n"
+    "        exit status 1, and the reason, when it has no usable name.\n"
+    "  conflicts show (--session NAME | --session-index N) [--document FILE.qvd] [--json]\n"
+    "  conflicts set (--session NAME | --session-index N) [--document FILE.qvd] KEY=VALUE...\n"
+    "        The session's conflict policies. For each kind (backup1, backup2, exactBackup,\n"
+    "        sync, exactSync, fileFolder): KIND=proceed|skip, and KIND-ask=on|off to be\n"
+    "        asked each time. show prints the same KEY value pairs, then \"marker\".\n"
+    "        A session name shared by two sessions is refused: name one by its index.\n"
+    "\n"
+    "Without --document, list, show, settings and conflicts use the template document of\n"
+    "the preferences folder, made with the two default sessions when it is missing.\n"
     "\n"
     "Options:\n"
     "  -h, --help     Show this text.\n"
@@ -86,8 +114,9 @@ struct Arguments {
     PlanArguments plan;
     RunArguments run;
     bool sessionGiven = false;
-    bool last = false;        // log show
-    bool errorsOnly = false;  // log show
+    std::optional<std::string> sessionIndex;  // settings, conflicts
+    bool last = false;                        // log show
+    bool errorsOnly = false;                  // log show
 };
 
 int Usage(std::ostream& err, const std::string& message) {
@@ -121,6 +150,14 @@ bool ParseArguments(int argc, char** argv, Arguments* args, std::string* error) 
             }
             args->plan.session = argv[++i];
             args->sessionGiven = true;
+        } else if (a == "--session-index") {
+            if (i + 1 >= argc) {
+                *error = "--session-index needs a number";
+                return false;
+            }
+            args->sessionIndex = argv[++i];
+        } else if (a.rfind("--session-index=", 0) == 0) {
+            args->sessionIndex = a.substr(16);
         } else if (a == "--all") {
             args->plan.all = true;
         } else if (a == "--json") {
@@ -247,9 +284,12 @@ int RunCli(int argc, char** argv, std::ostream& out, std::ostream& err) {
     if (args.command.empty()) return Usage(err, "no command given");
     const bool known = args.command == "new-document" || args.command == "list" ||
                        args.command == "show" || args.command == "plan" || args.command == "run" ||
-                       args.command == "log";
+                       args.command == "log" || args.command == "settings" ||
+                       args.command == "conflicts";
     if (!known) return Usage(err, "unknown command '" + args.command + "'");
-    if (args.command != "new-document" && args.command != "log" && !args.positional.empty()) {
+    const bool options = args.command == "settings" || args.command == "conflicts";
+    if (args.command != "new-document" && args.command != "log" && !options &&
+        !args.positional.empty()) {
         return Usage(err, "unexpected argument '" + args.positional.front() + "'");
     }
     LogArguments log;
@@ -264,6 +304,21 @@ int RunCli(int argc, char** argv, std::ostream& out, std::ostream& err) {
     if ((args.command == "plan" || args.command == "run") && args.sessionGiven == args.plan.all) {
         return Usage(err, args.command + " needs either --session NAME or --all");
     }
+    if (args.sessionIndex && !options) {
+        return Usage(err, "--session-index is only for settings and conflicts");
+    }
+    OptionsArguments optionsArgs;
+    if (options) {
+        if (args.plan.all) return Usage(err, args.command + " takes one session, not --all");
+        optionsArgs.command = args.command;
+        optionsArgs.words = args.positional;
+        if (args.sessionGiven) optionsArgs.session = args.plan.session;
+        optionsArgs.sessionIndex = args.sessionIndex;
+        optionsArgs.document = args.document;
+        optionsArgs.json = args.plan.json;
+        const std::string problem = CheckOptionsArguments(optionsArgs);
+        if (!problem.empty()) return Usage(err, problem);
+    }
 
     app::MainApp app(app::DefaultResourcesFolder());
     app::StartupResult started = app.Start();
@@ -274,6 +329,7 @@ int RunCli(int argc, char** argv, std::ostream& out, std::ostream& err) {
     if (!OpenDocument(app, args, err)) return kExitUsage;
     if (args.document.empty()) EnsureTemplateOnDisk(app, err);
     if (args.command == "list") return List(app, out);
+    if (options) return RunOptionsCommand(app, optionsArgs, out, err);
     if (args.command == "plan") return RunPlan(app, args.plan, out, err);
     if (args.command == "run") {
         RunArguments run = args.run;

@@ -12,8 +12,8 @@ namespace qv::sessions {
 
 // One kind of conflict, in the panel's (and the log's) order.
 struct ConflictKind {
-    const char*
-        name;  // the command's name: backup1, backup2, exactBackup, sync, exactSync, fileFolder
+    // The command's name: backup1, backup2, exactBackup, sync, exactSync, fileFolder.
+    const char* name;
     const char* label;  // "Backup", "Exact Backup", ...
     const char* radioKey;
     const char* askKey;

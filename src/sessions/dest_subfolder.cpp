@@ -1,5 +1,8 @@
 #include "sessions/dest_subfolder.h"
 
+#include <iterator>
+#include <string>
+
 #include "platform/date_format.h"
 #include "platform/file_io.h"
 #include "platform/localization.h"

@@ -486,5 +486,144 @@ TEST_F(CliTest, LogListsTheLogFolderNewestFirstAndShowsErrorLines) {
     EXPECT_NE(err.find("Can't open this Log file."), std::string::npos) << err;
 }
 
+TEST_F(CliTest, SettingsAndConflictsSetThenShowRoundTrip) {
+    const std::string doc = dir_ / "options.qvd";
+    WriteDocument(doc, {{"Photos", dir_ / "Photos", dir_ / "Copies"}, {"Other", "", ""}});
+    const std::string session = " --session Photos --document " + test::ShellQuote(doc);
+    std::string out, err;
+    ASSERT_EQ(Quorvel("settings set" + session +
+                          " task=sync exact=yes skip-invisible=on settLockedItems=0"
+                          " move-to-trash=true subfolder=on subfolder-kind=0"
+                          " 'subfolder-pattern=kSrc yyyy'",
+                      &out, &err),
+              0)
+        << err;
+    ASSERT_EQ(Quorvel("settings show" + session, &out, &err), 0) << err;
+    EXPECT_EQ(out,
+              "settTask\t1\nsettExact\t1\n"
+              "settInvisibleItems\t0\nsettLockedItems\t0\n"  // both checkboxes shown on
+              "settResolveAlias\t0\nsettResolveSymLink\t0\nsettSkipEmptyFolders\t0\n"
+              "settNewItemsOnly\t0\nsettPackagesFolders\t0\nsettMoveToTrash\t1\n"
+              "settSkipCheckPermissions\t0\nsettCheckAttrChanged\t0\n"
+              "settCreateDestFolder\t1\nsettCreateDestFolderNameKind\t0\n"
+              "settCreateDestFolderCustomNameFormat\tkSrc yyyy\nmarker\t1\n");
+    ASSERT_EQ(Quorvel("settings show --json --session-index 1 --document " + test::ShellQuote(doc),
+                      &out, &err),
+              0)
+        << err;
+    EXPECT_NE(out.find("{\"session\": \"Other\", \"sessionIndex\": 1, \"settingsDict\": "
+                       "{\"settTask\": 2, \"settExact\": 0, \"settInvisibleItems\": 1,"),
+              std::string::npos)
+        << out;
+    EXPECT_NE(out.find("\"settCreateDestFolderCustomNameFormat\": \"'Copy of' kSrc MM-dd-yyyy "
+                       "'by Elwin'\"}, \"marker\": false}\n"),
+              std::string::npos)
+        << out;
+
+    // Back to what a new session has: the marker goes off, whatever the sub-folder's kind.
+    ASSERT_EQ(Quorvel("settings set" + session +
+                          " exact=no skip-invisible=off dont-unlock=no settMoveToTrash=0"
+                          " subfolder=off",
+                      &out, &err),
+              0)
+        << err;
+    ASSERT_EQ(Quorvel("settings show" + session, &out, &err), 0) << err;
+    EXPECT_NE(out.find("settInvisibleItems\t1\nsettLockedItems\t1\n"), std::string::npos) << out;
+    EXPECT_NE(out.find("\nmarker\t0\n"), std::string::npos) << out;
+
+    ASSERT_EQ(Quorvel("conflicts set" + session + " sync=skip fileFolder-ask=on", &out, &err), 0)
+        << err;
+    ASSERT_EQ(Quorvel("conflicts show" + session, &out, &err), 0) << err;
+    EXPECT_NE(out.find("sync\tskip\nsync-ask\toff\n"), std::string::npos) << out;
+    EXPECT_NE(out.find("fileFolder\tproceed\nfileFolder-ask\ton\nmarker\t1\n"), std::string::npos)
+        << out;
+    ASSERT_EQ(Quorvel("conflicts show --json" + session, &out, &err), 0) << err;
+    EXPECT_NE(out.find("\"sync\": {\"policy\": \"skip\", \"ask\": false, \"radio\": 1}"),
+              std::string::npos)
+        << out;
+    ASSERT_EQ(Quorvel("conflicts set" + session + " sync=proceed fileFolder-ask=off", &out, &err),
+              0);
+    ASSERT_EQ(Quorvel("conflicts show" + session, &out, &err), 0) << err;
+    EXPECT_NE(out.find("\nmarker\t0\n"), std::string::npos) << out;
+
+    // Without --document the template is edited, as list reads it.
+    ASSERT_EQ(Quorvel("settings set --session-index 1 exact=on", &out, &err), 0) << err;
+    ASSERT_EQ(Quorvel("list", &out, &err), 0) << err;
+    EXPECT_NE(out.find("1\tDefault Backup Session\tBackup\tYes"), std::string::npos) << out;
+}
+
+TEST_F(CliTest, RefusedOptionChangesLeaveTheDocumentAsItWas) {
+    const std::string doc = dir_ / "refusals.qvd";
+    WriteDocument(doc, {{"Twin", "", ""}, {"Twin", "", ""}, {"Solo", "", ""}});
+    const std::string before = test::ReadText(doc);
+    const std::string document = " --document " + test::ShellQuote(doc);
+    struct Case {
+        const char* args;
+        const char* message;
+    };
+    const Case cases[] = {
+        {"settings set --session Solo colour=blue", "unknown settings key 'colour'"},
+        {"settings set --session Solo exact=yes exact=maybe", "'exact' takes yes or no"},
+        {"settings set --session Solo task=both", "'task' takes sync or backup"},
+        {"settings set --session Solo subfolder-kind=7", "'subfolder-kind' takes one of 0, 1"},
+        {"settings set --session Solo subfolder=on subfolder-pattern=",
+         "Format not valid. Please look at samples here below."},
+        {"settings set --session Solo subfolder-pattern=\"'..'\"", "Format not valid."},
+        {"settings set --session Solo exact", "'exact' is not KEY=VALUE"},
+        {"settings show --session Twin",
+         "2 sessions are named \"Twin\" (indexes 0 1); name one "
+         "with --session-index N"},
+        {"settings set --session Nobody exact=on", "no session named \"Nobody\""},
+        {"settings set --session-index 3 exact=on", "no session with index '3'"},
+        {"conflicts set --session-index -1 sync=skip", "no session with index '-1'"},
+        {"conflicts set --session-index x sync=skip", "no session with index 'x'"},
+        {"conflicts set --session Solo sync=maybe", "'sync' takes proceed or skip"},
+        {"conflicts set --session Solo merge=skip", "unknown conflicts key 'merge'"},
+        {"settings set --session Solo --session-index 2 exact=on", "either --session NAME or"},
+        {"settings set --session Solo", "settings set needs KEY=VALUE"},
+        {"conflicts subfolder-name --session Solo", "unknown conflicts verb 'subfolder-name'"},
+        {"settings show --session-index 0 --all", "takes one session, not --all"},
+        {"list --session-index 0", "--session-index is only for settings and conflicts"},
+    };
+    for (const Case& c : cases) {
+        std::string out, err;
+        EXPECT_EQ(Quorvel(c.args + document, &out, &err), 2) << c.args;
+        EXPECT_NE(err.find(c.message), std::string::npos) << c.args << "\n" << err;
+        EXPECT_EQ(test::ReadText(doc), before) << c.args;
+    }
+}
+
+TEST_F(CliTest, SubFolderNameAndARunWhoseSubFolderHasNoName) {
+    const std::string a = dir_ / "Photos", b = dir_ / "Copies", doc = dir_ / "sub.qvd";
+    test::WriteText(a + "/p.jpg", "p");
+    std::filesystem::create_directories(b);
+    WriteDocument(doc, {{"Photos", a, b}});
+    const std::string session = " --session Photos --document " + test::ShellQuote(doc);
+    std::string out, err;
+    ASSERT_EQ(Quorvel("settings set" + session + " subfolder=on subfolder-kind=1", &out, &err), 0)
+        << err;
+    ASSERT_EQ(Quorvel("settings subfolder-name" + session, &out, &err), 0) << err;
+    EXPECT_EQ(out, "Photos\n");
+
+    // A document edited elsewhere can hold an empty custom pattern, which the command and the
+    // panel never write.
+    auto read = plist::ReadFile(doc);
+    ASSERT_TRUE(read.value.has_value());
+    plist::Value& settings = *read.value->find("sessionsArray")->array()[0].find("settingsDict");
+    settings.set("settCreateDestFolderNameKind", 0);
+    settings.set("settCreateDestFolderCustomNameFormat", "");
+    ASSERT_TRUE(plist::WriteXmlFile(doc, *read.value).ok);
+    EXPECT_EQ(Quorvel("settings subfolder-name" + session, &out, &err), 1);
+    EXPECT_EQ(out, "");
+    EXPECT_EQ(err, "quorvel: The name of the destination sub-folder is empty.\n");
+
+    EXPECT_EQ(Quorvel("run --unattended" + session, &out, &err), 1) << out << err;
+    EXPECT_NE(err.find("quorvel: Can't make the sub-folder of the destination \"" + b +
+                       "\". The name of the destination sub-folder is empty."),
+              std::string::npos)
+        << err;
+    EXPECT_TRUE(std::filesystem::is_empty(b));
+}
+
 }  // namespace
 }  // namespace qv
