@@ -287,8 +287,8 @@ void ConsoleWindow::BuildWindow() {
     resize(640, 430);
 }
 
-void ConsoleWindow::BuildPages(QWidget* consolePage) {
-    panels_[kConsolePanel] = static_cast<ConsolePanel*>(consolePage);
+void ConsoleWindow::BuildPages(OptionPanel* consolePage) {
+    panels_[kConsolePanel] = consolePage;
     pages_->addWidget(consolePage);
     for (std::size_t o = 0; o < kOptionCount; ++o) {
         const OptionButton& def = OptionButtons()[o];

@@ -123,7 +123,7 @@ class ConsoleWindow : public QMainWindow {
     };
 
     void BuildWindow();
-    void BuildPages(QWidget* consolePage);
+    void BuildPages(OptionPanel* consolePage);
     void BuildShortcuts();
     void BuildOptionsMenu();
     void AblePopMenuSession(bool enable, bool allItem);
