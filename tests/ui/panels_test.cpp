@@ -333,6 +333,13 @@ void PanelsTest::TheSubFolderKindAndPatternAloneLeaveTheMarkerOff() {
     const QString day = QStringLiteral("Day of week (%1)")
                             .arg(QString::fromStdString(platform::FormatDatePattern("EEEE", now)));
     QVERIFY(p.kindPopUp()->findText(day) >= 0);
+    // ... and again each time the pop-up is about to open, the selection kept.
+    const int dayEntry = p.kindPopUp()->findData(QVariant::fromValue<qlonglong>(2));
+    p.kindPopUp()->setItemText(dayEntry, QStringLiteral("yesterday's title"));
+    p.kindPopUp()->showPopup();
+    p.kindPopUp()->hidePopup();
+    QCOMPARE(p.kindPopUp()->itemText(dayEntry), day);
+    QCOMPARE(c.ShownKind(), sessions::kNameKindSourceName);
 
     c.ChooseKind(4);  // the month of the year
     QVERIFY(!c.marker("settings"));
