@@ -169,6 +169,18 @@ int WriteDocument(app::MainApp& app, const OptionsArguments& args, std::ostream&
     return kExitOk;
 }
 
+// GetPanels, as leaving the option's panel does, then the document written.
+template <typename Editor>
+int StoreAndWrite(const Editor& editor, plist::Value& session, app::MainApp& app,
+                  const OptionsArguments& args, std::ostream& err) {
+    std::string message;
+    if (!editor.GetPanels(session, &message)) {
+        err << "quorvel: " << TerminalName(message) << "\n";
+        return kExitUsage;
+    }
+    return WriteDocument(app, args, err);
+}
+
 // ---- settings ----
 
 int ShowSettings(const sessions::SessionDocument& doc, std::int64_t index, bool json,
@@ -292,12 +304,7 @@ int SetSettings(app::MainApp& app, const OptionsArguments& args, std::int64_t in
             return kExitUsage;
         }
     }
-    std::string message;
-    if (!editor.GetPanels(session, &message)) {
-        err << "quorvel: " << message << "\n";
-        return kExitUsage;
-    }
-    return WriteDocument(app, args, err);
+    return StoreAndWrite(editor, session, app, args, err);
 }
 
 int SubFolderName(const sessions::SessionDocument& doc, std::int64_t index, std::ostream& out,
@@ -400,12 +407,7 @@ int SetConflicts(app::MainApp& app, const OptionsArguments& args, std::int64_t i
             return kExitUsage;
         }
     }
-    std::string message;
-    if (!editor.GetPanels(session, &message)) {
-        err << "quorvel: " << message << "\n";
-        return kExitUsage;
-    }
-    return WriteDocument(app, args, err);
+    return StoreAndWrite(editor, session, app, args, err);
 }
 
 }  // namespace

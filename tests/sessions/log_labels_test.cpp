@@ -2,6 +2,7 @@
 
 #include "platform/file_io.h"
 #include "platform/localization.h"
+#include "sessions/conflicts_editor.h"
 #include "sessions/preference_labels.h"
 #include "sessions/settings_options.h"
 #include "support/test_support.h"
@@ -56,6 +57,11 @@ TEST(LogLabelsTest, EveryTableTextStandsInTheEnglishTable) {
     }
     for (const SettingsCheckbox& box : SettingsCheckboxes()) {
         EXPECT_TRUE(english.contains(box.label)) << box.label;
+    }
+    for (const ConflictKind& kind : ConflictKinds()) {
+        for (const char* text : {kind.label, kind.tag1Title, kind.tag2Title}) {
+            EXPECT_TRUE(english.contains(text)) << text;
+        }
     }
 }
 

@@ -196,20 +196,5 @@ TEST(OptionEditorsTest, AskFlagLogsYesWhateverTheRadioSays) {
     EXPECT_EQ(editor.GetLog(), GetConflictsLog(stored));
 }
 
-// The kinds' texts reach GLS through the table, which the phrase check cannot follow.
-TEST(OptionEditorsTest, ConflictKindTextsStandInTheEnglishTable) {
-    const auto file = platform::ReadWholeFile(
-        std::string(QV_RESOURCES_DIR) + "/en.lproj/Localizable.strings", 1 << 20);
-    ASSERT_EQ(file.status, platform::ReadStatus::Ok);
-    platform::StringTable english;
-    std::string error;
-    ASSERT_TRUE(platform::ParseStringsFile(file.bytes, &english, &error)) << error;
-    for (const ConflictKind& kind : ConflictKinds()) {
-        for (const char* text : {kind.label, kind.tag1Title, kind.tag2Title}) {
-            EXPECT_TRUE(english.contains(text)) << text;
-        }
-    }
-}
-
 }  // namespace
 }  // namespace qv::sessions
