@@ -60,7 +60,8 @@ const Invalid kInvalid[] = {
     {"lead byte where a continuation belongs", "\xE2\xC3\xA9"},
 };
 
-TEST(Utf8Test, DecodesEachWellFormedSequence) {
+TEST(Utf8Test, DecodesAndWritesEachWellFormedSequence) {
+    EXPECT_TRUE(IsValidUtf8(""));
     for (const Valid& row : kValid) {
         SCOPED_TRACE(testing::Message() << "U+" << std::hex << static_cast<unsigned>(row.cp));
         char32_t cp = 0xBAD;
@@ -72,6 +73,10 @@ TEST(Utf8Test, DecodesEachWellFormedSequence) {
         EXPECT_EQ(DecodeUtf8(framed, 1, &cp), row.bytes.size());
         EXPECT_EQ(cp, row.cp);
         EXPECT_TRUE(IsValidUtf8(framed));
+        // Written back, in the shortest form.
+        std::string out = "<";
+        AppendUtf8(row.cp, &out);
+        EXPECT_EQ(out, "<" + row.bytes);
     }
 }
 
@@ -95,16 +100,6 @@ TEST(Utf8Test, TruncationIsJudgedAgainstTheEndOfTheText) {
     EXPECT_EQ(cp, char32_t{0xE9});
 }
 
-TEST(Utf8Test, EmptyTextIsValid) { EXPECT_TRUE(IsValidUtf8("")); }
-
-TEST(Utf8Test, AppendsTheShortestForm) {
-    for (const Valid& row : kValid) {
-        std::string out = "<";
-        AppendUtf8(row.cp, &out);
-        EXPECT_EQ(out, "<" + row.bytes);
-    }
-}
-
 TEST(Utf8Test, EveryCodePointSurvivesARoundTrip) {
     for (char32_t cp = 0; cp <= 0x10FFFF; ++cp) {
         if (cp >= 0xD800 && cp <= 0xDFFF) continue;
@@ -115,11 +110,8 @@ TEST(Utf8Test, EveryCodePointSurvivesARoundTrip) {
         ASSERT_EQ(back, cp);
         ASSERT_EQ(out.size(), cp < 0x80 ? 1u : cp < 0x800 ? 2u : cp < 0x10000 ? 3u : 4u);
     }
-}
-
-TEST(Utf8Test, ALoneSurrogateIsWrittenInItsThreeByteForm) {
-    // Kept for readers of UTF-16 that pass on a surrogate without its pair; such text then
-    // fails IsValidUtf8, as it should.
+    // A lone surrogate is written in its three-byte form, for readers of UTF-16 that pass one on
+    // without its pair; such text then fails IsValidUtf8, as it should.
     std::string out;
     AppendUtf8(0xD800, &out);
     EXPECT_EQ(out, "\xED\xA0\x80");

@@ -30,12 +30,16 @@ class LogFilesTest : public ::testing::Test {
         ::tzset();
     }
 
+    // With pruning, logs older than a day are deleted after each save.
     plist::Value Prefs(std::int64_t save, std::int64_t when, std::int64_t format,
-                       const std::string& folder) const {
-        return plist::Dict{{"prefSaveLogFile", save},     {"prefSaveLogFileWhen", when},
-                           {"prefLogFileFormat", format}, {"prefPathLogFolder", folder},
-                           {"prefDeleteLogsOn", false},   {"prefDeleteLogsPop", 0},
-                           {"prefDeleteLogsField", 7}};
+                       const std::string& folder, bool prune = false) const {
+        return plist::Dict{{"prefSaveLogFile", save},
+                           {"prefSaveLogFileWhen", when},
+                           {"prefLogFileFormat", format},
+                           {"prefPathLogFolder", folder},
+                           {"prefDeleteLogsOn", prune},
+                           {"prefDeleteLogsPop", prune ? 1 : 0},
+                           {"prefDeleteLogsField", prune ? 1 : 7}};
     }
     LogSaveResult Save(const std::string& log, const plist::Value& prefs, std::int64_t errors = 1,
                        double start = kNow) const {
@@ -114,8 +118,9 @@ TEST_F(LogFilesTest, SavedLogsReadBackAndNeverReplaceAnother) {
         const LogSaveResult first = Save("first\r", Prefs(1, 0, format, folder));
         const LogSaveResult second = Save(kLog, Prefs(1, 0, format, folder), 1, kNow + 0.5);
         ASSERT_TRUE(first.saved && second.saved);
-        EXPECT_EQ(fs::path(second.pathLogFile).filename().string(),
-                  format == 1 ? "QVLog_2023_11_14_22_13_20_3.rtf" : "QVLog_2023_11_14_22_13_20_2.txt");
+        EXPECT_EQ(
+            fs::path(second.pathLogFile).filename().string(),
+            format == 1 ? "QVLog_2023_11_14_22_13_20_3.rtf" : "QVLog_2023_11_14_22_13_20_2.txt");
         std::string text, error;
         ASSERT_TRUE(ReadLogFile(second.pathLogFile, &text, &error)) << error;
         EXPECT_EQ(text, kLog);
@@ -137,16 +142,12 @@ class FullDisk : public platform::FileSystem {
 
 TEST_F(LogFilesTest, FullDiskKeepsTheOldLogAndPrunesNothing) {
     const std::string folder = dir_ / "logs";
-    plist::Value prefs = Prefs(1, 0, 0, folder);
-    ASSERT_TRUE(Save("old\r", prefs).saved);
+    ASSERT_TRUE(Save("old\r", Prefs(1, 0, 0, folder)).saved);
     test::WriteText(folder + "/QVLog_older.txt", "older");
-    prefs.set("prefDeleteLogsOn", true);
-    prefs.set("prefDeleteLogsPop", 1);
-    prefs.set("prefDeleteLogsField", 1);
 
     FullDisk full;
     const platform::ScopedFileSystem installed(full);
-    const LogSaveResult r = Save(kLog, prefs);
+    const LogSaveResult r = Save(kLog, Prefs(1, 0, 0, folder, true));
     EXPECT_FALSE(r.saved);
     // Said, for the chosen folder and for the default one tried after it.
     EXPECT_EQ(r.errorMessage.rfind("Can't save the log file \"" + folder + "/QVLog_", 0), 0u)
@@ -176,7 +177,8 @@ TEST_F(LogFilesTest, UnusableLogFolderGivesWayToTheDefault) {
          undeletable + support() + "/run.lock\" really is undeletable file"},
         {dir_ / "mine/Logs", dir_ / "mine/Logs", true, fallback,
          undeletable + (dir_ / "mine/Logs") + "\" really is undeletable file"},
-        {dir_ / "mine/Logs", dir_ / "mine", true, fallback, notCreated + (dir_ / "mine/Logs") + "\""},
+        {dir_ / "mine/Logs", dir_ / "mine", true, fallback,
+         notCreated + (dir_ / "mine/Logs") + "\""},
         {"logs", dir_ / "mine", true, fallback, "The log folder must be a full path, not \"logs\""},
         {"", dir_ / "mine", true, fallback, ""},
         {support() + "/Logs", support(), true, "",
@@ -191,17 +193,14 @@ TEST_F(LogFilesTest, UnusableLogFolderGivesWayToTheDefault) {
         SCOPED_TRACE(c.folder + " with a file at " + c.fileAt);
         EXPECT_EQ(r.saved, !c.usedFolder.empty());
         EXPECT_EQ(r.errorMessage, c.message);
-        EXPECT_EQ(fs::is_regular_file(c.fileAt), c.fileRemains);
-        if (c.fileRemains) {
-            EXPECT_EQ(test::ReadText(c.fileAt), "user's own");
-        }
+        EXPECT_EQ(fs::is_regular_file(c.fileAt) && test::ReadText(c.fileAt) == "user's own",
+                  c.fileRemains);
         if (c.usedFolder.empty()) continue;
         EXPECT_EQ(r.pathLogFile, c.usedFolder + "/QVLog_2023_11_14_22_13_20.txt");
         EXPECT_EQ(test::ReadText(r.pathLogFile).size(), kLog.size());
-        EXPECT_EQ(r.newPathLogFolder.has_value(), c.usedFolder != c.folder);
-        if (r.newPathLogFolder) {
-            EXPECT_EQ(*r.newPathLogFolder, fallback);
-        }
+        // The preference is moved to the default folder only when that one was used instead.
+        EXPECT_EQ(r.newPathLogFolder,
+                  c.usedFolder != c.folder ? std::optional{fallback} : std::nullopt);
     }
 }
 
@@ -255,12 +254,7 @@ TEST_F(LogFilesTest, PruningTouchesOnlyOldLogFiles) {
     }
 
     // Saving prunes after the write, and the log just written stays.
-    plist::Value prefs = Prefs(1, 0, 0, folder);
-    prefs.set("prefDeleteLogsOn", true);
-    prefs.set("prefDeleteLogsPop", 1);
-    prefs.set("prefDeleteLogsField", 1);
-    const LogSaveResult r = Save(kLog, prefs);
-    ASSERT_TRUE(r.saved);
+    ASSERT_TRUE(Save(kLog, Prefs(1, 0, 0, folder, true)).saved);
     EXPECT_EQ(Names(folder), (std::vector<std::string>{"QVLog_2023_11_14_22_13_20.txt",
                                                        "QVLog_folder", "QVLog_x", "notes.txt"}));
 }
@@ -298,10 +292,11 @@ TEST_F(LogFilesTest, ListedNewestFirstWithTheirErrorCounts) {
     EXPECT_TRUE(ListLogFiles(dir_ / "missing").empty());
 
     std::string text, error;
-    ASSERT_TRUE(ReadLogFile(folder + "/QVLog_1.txt", &text, &error)) << error;
-    EXPECT_EQ(ErrorLines(text), std::vector<std::string>{"\xE2\x88\x9A one"});
-    ASSERT_TRUE(ReadLogFile(folder + "/QVLog_2.rtf", &text, &error)) << error;
-    EXPECT_EQ(ErrorLines(text), std::vector<std::string>{"\xE2\x88\x9A two"});
+    for (const auto& [name, line] : {std::pair{"/QVLog_1.txt", "\xE2\x88\x9A one"},
+                                     std::pair{"/QVLog_2.rtf", "\xE2\x88\x9A two"}}) {
+        ASSERT_TRUE(ReadLogFile(folder + name, &text, &error)) << error;
+        EXPECT_EQ(ErrorLines(text), std::vector<std::string>{line});
+    }
     for (const std::string& bad : {folder + "/QVLog_4.rtf", folder + "/none.txt", folder}) {
         error.clear();
         EXPECT_FALSE(ReadLogFile(bad, &text, &error)) << bad;

@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <array>
 #include <cstdlib>
 #include <ctime>
 
@@ -35,11 +36,35 @@ void ExpectSameLines(const std::string& actual, const std::vector<std::string>& 
     }
 }
 
-plist::Value TimerRow(bool valid, double start) {
-    return plist::Dict{{"valid", valid ? 1 : 0},
-                       {"onOff", 1},
-                       {"start", plist::Date{start}},
-                       {"end", plist::Date{start}}};
+plist::Value TimerRow(bool valid, double start, const plist::Dict& more = {}) {
+    plist::Value row = plist::Dict{{"valid", valid ? 1 : 0},
+                                   {"onOff", 1},
+                                   {"start", plist::Date{start}},
+                                   {"end", plist::Date{start}}};
+    for (const auto& [key, value] : more) row.set(key, value);
+    return row;
+}
+
+// The lines that sum up one side of a task; counts are found folders and files, created,
+// replaced, copied, visible, invisible, deleted folders and files. The second side has two
+// spaces before "visible".
+std::vector<std::string> Summary(const std::string& side, const std::string& path, bool second,
+                                 std::array<int, 9> n = {}) {
+    const auto s = [&n](int i) { return std::to_string(n[i]); };
+    return {"",
+            "• Summary " + side + ":",
+            "\t" + path,
+            "\tFolders Found: " + s(0),
+            "\tFiles Found: " + s(1),
+            "\t-",
+            "\tFolders Created: " + s(2),
+            "\tFiles Replaced: " + s(3),
+            "\tFiles Copied (new additions): " + s(4),
+            "\tTotal of items copied: " + s(5) + (second ? "  " : " ") + "visible + " + s(6) +
+                " invisible = " + std::to_string(n[5] + n[6]),
+            "\t-",
+            "\tFolders Deleted: " + s(7),
+            "\tFiles Deleted: " + s(8)};
 }
 
 class RunLogTest : public ::testing::Test {
@@ -48,9 +73,9 @@ class RunLogTest : public ::testing::Test {
         env_.Set("TZ", "UTC");
         ::tzset();
         platform::InstallLocalizer(platform::Localizer{});
-        ASSERT_EQ(::mkdir((dir_ / "a").c_str(), 0755), 0);
-        ASSERT_EQ(::mkdir((dir_ / "b").c_str(), 0755), 0);
-        ASSERT_EQ(::mkdir((dir_ / "Photos.app").c_str(), 0755), 0);
+        for (const char* sub : {"a", "b", "Photos.app"}) {
+            ASSERT_EQ(::mkdir((dir_ / sub).c_str(), 0755), 0);
+        }
         test::WriteText(dir_ / "notes.txt", "n");
         test::WriteText(dir_ / "b/notes.txt", "n");
 
@@ -59,28 +84,28 @@ class RunLogTest : public ::testing::Test {
         plist::Value& timers = *sync.dictAt("timerDict");
         timers.set("timerOn", 1);
         plist::Array& rows = timers.arrayAt("timerArray")->array();
-        rows[0] = TimerRow(true, kStart + 5400);  // 09:30
-        rows[0].set("intervalOn", 1);
-        rows[0].set("intervalYears", 1);
-        rows[0].set("intervalDays", 2);
-        rows[0].set("intervalHours", 1);
-        rows[0].set("intervalMinutes", 5);
-        rows[0].set("endOn", 1);
-        rows[0].set("end", plist::Date{kStart + 12 * 3600 + 15 * 60});
+        rows[0] = TimerRow(true, kStart + 5400,  // 09:30
+                           {{"intervalOn", 1},
+                            {"intervalYears", 1},
+                            {"intervalDays", 2},
+                            {"intervalHours", 1},
+                            {"intervalMinutes", 5},
+                            {"endOn", 1},
+                            {"end", plist::Date{kStart + 12 * 3600 + 15 * 60}}});
         for (const char* day : {"onlyMonday", "onlyTuesday", "onlyWednesday", "onlyThursday",
                                 "onlyFriday", "onlySaturday", "onlySunday"}) {
             rows[0].set(day, 1);
         }
         rows[1] = TimerRow(false, kStart);  // on but not valid: not listed
         rows[2] = TimerRow(true, kStart + 86400);
-        rows[3] = TimerRow(true, kStart);
-        rows[3].set("intervalOn", 1);
-        rows[3].set("intervalMonths", 1);
-        rows[3].set("endOn", 1);
-        rows[3].set("endDateOn", 1);
-        rows[3].set("end", plist::Date{kStart + 31 * 86400});
-        rows[3].set("onlyMonday", 1);
-        rows[3].set("onlyFriday", 1);
+        rows[3] = TimerRow(true, kStart,
+                           {{"intervalOn", 1},
+                            {"intervalMonths", 1},
+                            {"endOn", 1},
+                            {"endDateOn", 1},
+                            {"end", plist::Date{kStart + 31 * 86400}},
+                            {"onlyMonday", 1},
+                            {"onlyFriday", 1}});
         sync.dictAt("multiDict")->set("multiOn", 1);
         sync.dictAt("excludeDict")->set("excludeOn", 1);
         plist::Value& scripts = *sync.dictAt("appleScriptDict");
@@ -197,17 +222,36 @@ TEST_F(RunLogTest, AllSessionsRunWritesEverySection) {
     const std::string a = dir_ / "a", b = dir_ / "b", photos = dir_ / "Photos.app",
                       missing = dir_ / "missing";
     const std::string sourceNotes = dir_ / "notes.txt", destNotes = dir_ / "b/notes.txt";
-    const std::vector<std::string> conflicts = {
-        "",
-        "• Conflict: ",
-        "\tBackup 1: Replace the destination item - Ask each time: No",
-        "\tBackup 2: Keep the newer destination item - Ask each time: No",
-        "\tExact Backup: Delete the destination item - Ask each time: No",
-        "\tSync: Replace the older item - Ask each time: No",
-        "\tExact Sync: Delete the item - Ask each time: No",
-        "\tFile Versus Folder: Replace the folder by the file - Ask each time: No",
+    std::vector<std::string> expected;
+    const auto add = [&expected](const std::vector<std::string>& lines) {
+        expected.insert(expected.end(), lines.begin(), lines.end());
     };
-    std::vector<std::string> expected = {
+    // A session's settings, all off but the ones named, then its conflict choices.
+    const auto settings = [&](const std::string& task, const std::string& exact,
+                              const char* invisible) {
+        add({"• Settings: ", "\tTask: " + task, "\t" + exact + ": No",
+             std::string("\tSkip invisible items: ") + invisible});
+        for (const char* off :
+             {"Don't unlock locked items", "Resolve aliases", "Resolve symbolic links",
+              "Skip empty folders", "Copy new items only", "Treat packages as folders",
+              "Move deleted items to the trash", "Skip the permission check"}) {
+            add({"\t" + std::string(off) + ": No"});
+        }
+        add({"", "• Conflict: ", "\tBackup 1: Replace the destination item - Ask each time: No",
+             "\tBackup 2: Keep the newer destination item - Ask each time: No",
+             "\tExact Backup: Delete the destination item - Ask each time: No",
+             "\tSync: Replace the older item - Ask each time: No",
+             "\tExact Sync: Delete the item - Ask each time: No",
+             "\tFile Versus Folder: Replace the folder by the file - Ask each time: No", "", ""});
+    };
+    // A task's heading, its two items and its detailed part.
+    const auto task = [&](const std::string& title, const std::string& first,
+                          const std::string& second, const std::vector<std::string>& detail) {
+        add({taskRule, "• Task " + title, taskRule, first, second, "", "Start", "--"});
+        add(detail);
+        add({"--", "End"});
+    };
+    add({
         rule,
         "• Quorvel Hidden v. 0.1.0 (Build 1) - 64bit - https://quorvel.app - Hidden Mode",
         rule,
@@ -283,165 +327,27 @@ TEST_F(RunLogTest, AllSessionsRunWritesEverySection) {
         "\t1: /x/Cache",
         "\t2: /x/tmp",
         "",
-        "• Settings: ",
-        "\tTask: Synchronize",
-        "\tExact Sync: No",
-        "\tSkip invisible items: No",
-        "\tDon't unlock locked items: No",
-        "\tResolve aliases: No",
-        "\tResolve symbolic links: No",
-        "\tSkip empty folders: No",
-        "\tCopy new items only: No",
-        "\tTreat packages as folders: No",
-        "\tMove deleted items to the trash: No",
-        "\tSkip the permission check: No",
-    };
-    expected.insert(expected.end(), conflicts.begin(), conflicts.end());
-    const std::vector<std::string> rest = {
-        "",
-        "",
-        "• AppleScript: ",
-        "\tBefore Session: " + std::string(62, 'x') + "\xC3\xA9\xC3\xA9...",
-        "\tAfter Session:    echo done...",
-        "",
-        taskRule,
-        "• Task 1 of 2 (Session: \"Default Sync Session\") - Errors: 1",
-        taskRule,
-        "1st Folder: \"" + a + "\"",
-        "2nd Folder: \"" + b + "\"",
-        "",
-        "Start",
-        "--",
-        "Copied: a/one",
-        "\xE2\x88\x9A a/two: Permission denied",
-        "--",
-        "End",
-        "",
-        "• Summary 1st Folder:",
-        "\t" + a,
-        "\tFolders Found: 4",
-        "\tFiles Found: 20",
-        "\t-",
-        "\tFolders Created: 1",
-        "\tFiles Replaced: 2",
-        "\tFiles Copied (new additions): 3",
-        "\tTotal of items copied: 5 visible + 1 invisible = 6",
-        "\t-",
-        "\tFolders Deleted: 6",
-        "\tFiles Deleted: 7",
-        "",
-        "• Summary 2nd Folder:",
-        "\t" + b,
-        "\tFolders Found: 3",
-        "\tFiles Found: 18",
-        "\t-",
-        "\tFolders Created: 8",
-        "\tFiles Replaced: 9",
-        "\tFiles Copied (new additions): 10",
-        "\tTotal of items copied: 26  visible + 1 invisible = 27",
-        "\t-",
-        "\tFolders Deleted: 11",
-        "\tFiles Deleted: 12",
-        "",
-        taskRule,
-        "• Task 2 of 2 (Session: \"Default Sync Session\") - Errors: 2",
-        taskRule,
-        "1st File: \"" + sourceNotes + "\"",
-        "2nd File: \"" + destNotes + "\"",
-        "",
-        "Start",
-        "--",
-        "--",
-        "End",
-        "",
-        "• Summary 1st File:",
-        "\t" + sourceNotes,
-        "\tFolders Found: 0",
-        "\tFiles Found: 0",
-        "\t-",
-        "\tFolders Created: 0",
-        "\tFiles Replaced: 0",
-        "\tFiles Copied (new additions): 0",
-        "\tTotal of items copied: 0 visible + 0 invisible = 0",
-        "\t-",
-        "\tFolders Deleted: 0",
-        "\tFiles Deleted: 0",
-        "",
-        "• Summary 2nd File:",
-        "\t" + destNotes,
-        "\tFolders Found: 0",
-        "\tFiles Found: 0",
-        "\t-",
-        "\tFolders Created: 0",
-        "\tFiles Replaced: 0",
-        "\tFiles Copied (new additions): 0",
-        "\tTotal of items copied: 0  visible + 0 invisible = 0",
-        "\t-",
-        "\tFolders Deleted: 0",
-        "\tFiles Deleted: 0",
-        "",
-        bar,
-        "• Session: \"Default Backup Session\" - Errors: 0",
-        bar,
-        "• Settings: ",
-        "\tTask: Backup",
-        "\tExact Backup: No",
-        "\tSkip invisible items: Yes",
-        "\tDon't unlock locked items: No",
-        "\tResolve aliases: No",
-        "\tResolve symbolic links: No",
-        "\tSkip empty folders: No",
-        "\tCopy new items only: No",
-        "\tTreat packages as folders: No",
-        "\tMove deleted items to the trash: No",
-        "\tSkip the permission check: No",
-    };
-    expected.insert(expected.end(), rest.begin(), rest.end());
-    expected.insert(expected.end(), conflicts.begin(), conflicts.end());
-    const std::vector<std::string> last = {
-        "",
-        "",
-        taskRule,
-        "• Task 1 of 1 (Session: \"Default Backup Session\") - Errors: 0",
-        taskRule,
-        "Source File: \"" + photos + "\"",
-        "Destination Folder: \"" + missing + "\"",
-        "",
-        "Start",
-        "--",
-        "Copied: Photos.app",
-        "--",
-        "End",
-        "",
-        "• Summary Source File:",
-        "\t" + photos,
-        "\tFolders Found: 0",
-        "\tFiles Found: 0",
-        "\t-",
-        "\tFolders Created: 0",
-        "\tFiles Replaced: 0",
-        "\tFiles Copied (new additions): 0",
-        "\tTotal of items copied: 0 visible + 0 invisible = 0",
-        "\t-",
-        "\tFolders Deleted: 0",
-        "\tFiles Deleted: 0",
-        "",
-        "• Summary Destination Folder:",
-        "\t" + missing,
-        "\tFolders Found: 0",
-        "\tFiles Found: 0",
-        "\t-",
-        "\tFolders Created: 0",
-        "\tFiles Replaced: 0",
-        "\tFiles Copied (new additions): 0",
-        "\tTotal of items copied: 0  visible + 0 invisible = 0",
-        "\t-",
-        "\tFolders Deleted: 0",
-        "\tFiles Deleted: 0",
-        "",
-        "",
-    };
-    expected.insert(expected.end(), last.begin(), last.end());
+    });
+    settings("Synchronize", "Exact Sync", "No");
+    add({"• AppleScript: ", "\tBefore Session: " + std::string(62, 'x') + "\xC3\xA9\xC3\xA9...",
+         "\tAfter Session:    echo done...", ""});
+    task("1 of 2 (Session: \"Default Sync Session\") - Errors: 1", "1st Folder: \"" + a + "\"",
+         "2nd Folder: \"" + b + "\"", {"Copied: a/one", "\xE2\x88\x9A a/two: Permission denied"});
+    add(Summary("1st Folder", a, false, {4, 20, 1, 2, 3, 5, 1, 6, 7}));
+    add(Summary("2nd Folder", b, true, {3, 18, 8, 9, 10, 26, 1, 11, 12}));
+    add({""});
+    task("2 of 2 (Session: \"Default Sync Session\") - Errors: 2",
+         "1st File: \"" + sourceNotes + "\"", "2nd File: \"" + destNotes + "\"", {});
+    add(Summary("1st File", sourceNotes, false));
+    add(Summary("2nd File", destNotes, true));
+    add({"", bar, "• Session: \"Default Backup Session\" - Errors: 0", bar});
+    settings("Backup", "Exact Backup", "Yes");
+    task("1 of 1 (Session: \"Default Backup Session\") - Errors: 0",
+         "Source File: \"" + photos + "\"", "Destination Folder: \"" + missing + "\"",
+         {"Copied: Photos.app"});
+    add(Summary("Source File", photos, false));
+    add(Summary("Destination Folder", missing, true));
+    add({"", ""});
     ExpectSameLines(log, expected);
 
     EXPECT_EQ(state_.logSessionArray[0].gTotError, 3);

@@ -39,6 +39,9 @@ TEST(OptionEditorsTest, NewSessionsDifferOnlyByTaskAndShowNoMarker) {
 }
 
 TEST(OptionEditorsTest, SettingsMarkerFollowsWhatDepartsFromTheTaskDefaults) {
+    const auto Check = [](const char* key, bool on) {
+        return [key, on](SettingsEditor& e) { e.setCheckbox(key, on); };
+    };
     struct Case {
         const char* what;
         std::function<void(SettingsEditor&)> edit;
@@ -54,16 +57,12 @@ TEST(OptionEditorsTest, SettingsMarkerFollowsWhatDepartsFromTheTaskDefaults) {
              e.setPattern("kSrc");
          },
          false},
-        {"sub-folder on", [](SettingsEditor& e) { e.setCheckbox("settCreateDestFolder", true); },
-         true},
-        {"exact", [](SettingsEditor& e) { e.setCheckbox("settExact", true); }, true},
-        {"attributes", [](SettingsEditor& e) { e.setCheckbox("settCheckAttrChanged", true); },
-         true},
+        {"sub-folder on", Check("settCreateDestFolder", true), true},
+        {"exact", Check("settExact", true), true},
+        {"attributes", Check("settCheckAttrChanged", true), true},
         // Shown on, stored 0: a departure from the stored default of 1.
-        {"invisible shown on", [](SettingsEditor& e) { e.setCheckbox("settInvisibleItems", true); },
-         true},
-        {"locked shown off", [](SettingsEditor& e) { e.setCheckbox("settLockedItems", false); },
-         false},
+        {"invisible shown on", Check("settInvisibleItems", true), true},
+        {"locked shown off", Check("settLockedItems", false), false},
         {"task changed", [](SettingsEditor& e) { e.setTask(kTaskBackup); }, false},
         {"on and back off",
          [](SettingsEditor& e) {
@@ -185,14 +184,13 @@ TEST(OptionEditorsTest, AskFlagLogsYesWhateverTheRadioSays) {
     EXPECT_TRUE(editor.ask(3));
     EXPECT_TRUE(editor.ask(5));
     EXPECT_TRUE(editor.CurrentConflictsDict().find("conflictFileFolderAsk")->isInteger());
-    EXPECT_EQ(editor.GetLog(),
-              "\r• Conflict: \r"
-              "\tBackup 1: Replace the destination item - Ask each time: No\r"
-              "\tBackup 2: Keep the newer destination item - Ask each time: No\r"
-              "\tExact Backup: Delete the destination item - Ask each time: No\r"
-              "\tSync: Skip both items - Ask each time: Yes\r"
-              "\tExact Sync: Delete the item - Ask each time: No\r"
-              "\tFile Versus Folder: Replace the folder by the file - Ask each time: Yes\r");
+    // The other lines of the section are checked in the run log's full expected text.
+    const std::string log = editor.GetLog();
+    EXPECT_TRUE(test::Contains(log, "\r\tSync: Skip both items - Ask each time: Yes\r")) << log;
+    EXPECT_TRUE(test::Contains(log,
+                               "\tFile Versus Folder: Replace the folder by the file - Ask "
+                               "each time: Yes\r"))
+        << log;
     EXPECT_EQ(editor.GetLog(), GetConflictsLog(stored));
 }
 

@@ -36,6 +36,16 @@ namespace qv::ui {
 namespace {
 
 constexpr int kRunTimeout = 20000;
+
+// Points the home and the XDG folders into one of the test's own, so that nothing a test
+// writes, nor the run lock, is shared with the user or another test.
+void PrivateHome(test::ScopedEnv& env, const std::string& home) {
+    env.Set("HOME", home);
+    env.Set("XDG_CONFIG_HOME", home + "/config");
+    env.Set("XDG_DATA_HOME", home + "/data");
+    env.Set("XDG_CACHE_HOME", home + "/cache");
+    env.Set("XDG_RUNTIME_DIR", home);  // created private (0700), as Qt asks
+}
 const char* const kAllTabs[] = {"settings",         "timer",      "multi",
                                 "filter",           "exclude",    "conflicts",
                                 "autoMountVolumes", "appleScript"};
@@ -44,13 +54,8 @@ const char* const kAllTabs[] = {"settings",         "timer",      "multi",
 // run folder of its own.
 struct Console {
     explicit Console(std::int64_t task = sessions::kTaskBackup) {
-        env.Set("HOME", home.path());
-        env.Set("XDG_CONFIG_HOME", home.path() + "/config");
-        env.Set("XDG_DATA_HOME", home.path() + "/data");
-        env.Set("XDG_RUNTIME_DIR", home.path());  // the run lock, this test's own
-        env.Unset("LANGUAGE");
-        env.Unset("LC_ALL");
-        env.Unset("LC_MESSAGES");
+        PrivateHome(env, home.path());
+        for (const char* var : {"LANGUAGE", "LC_ALL", "LC_MESSAGES"}) env.Unset(var);
         env.Set("LANG", "C");
         app = std::make_unique<app::MainApp>(QV_RESOURCES_DIR);
         if (!app->Start().ok) qFatal("start-up failed");
@@ -63,6 +68,9 @@ struct Console {
     sessions::SessionDocument& doc() { return app->document(); }
     const plist::Value& Stored(std::int64_t session, const char* dict) {
         return *doc().GetSessionDict(session)->dictAt(dict);
+    }
+    std::int64_t Setting(std::int64_t session, const char* key) {
+        return Stored(session, "settingsDict").intAt(key);
     }
     void Choose(int entry) {
         window->sessionPopup()->setCurrentIndex(entry);
@@ -85,12 +93,7 @@ struct Console {
         pop->setCurrentIndex(entry);
         emit pop->activated(entry);
     }
-    std::int64_t ShownKind() const {
-        return static_cast<SettingsPanel*>(window->panel("settings"))
-            ->kindPopUp()
-            ->currentData()
-            .toLongLong();
-    }
+    std::int64_t ShownKind() { return settings().kindPopUp()->currentData().toLongLong(); }
 
     test::TempDir home;
     test::ScopedEnv env;
@@ -112,6 +115,25 @@ bool OnlyLit(ConsoleWindow& w, int number) {
         if (ButtonOf(w, n)->isChecked() != (n == number)) return false;
     }
     return true;
+}
+
+// The page of that number is on screen and its button alone is lit.
+bool Shows(ConsoleWindow& w, int number) {
+    const std::string tab = number == kConsolePanel ? "console" : kAllTabs[number - 1];
+    return w.currentPanel() == tab && OnlyLit(w, number);
+}
+
+// A warning is on screen, titled so and with that text (or any text, given none); its OK
+// button takes it away.
+template <typename Alert>
+bool DismissWarning(Alert alert, const char* text) {
+    QMessageBox* box = alert();
+    if (box == nullptr || !box->isVisible() || box->windowTitle() != QLatin1String("Warning:") ||
+        (text ? box->text() != QLatin1String(text) : box->text().isEmpty())) {
+        return false;
+    }
+    box->button(QMessageBox::Ok)->click();
+    return QTest::qWaitFor([&] { return alert() == nullptr; });
 }
 
 }  // namespace
@@ -136,39 +158,33 @@ void PanelsTest::EveryButtonMenuEntryAndShortcutReachesItsPanel() {
     Console c;
     ConsoleWindow& w = *c.window;
     QVERIFY(QTest::qWaitForWindowActive(&w));
-    QCOMPARE(w.currentPanel(), std::string("console"));
-    QVERIFY(OnlyLit(w, kConsolePanel));
+    QVERIFY(Shows(w, kConsolePanel));
     for (int n = 1; n < kPanelCount; ++n) {
-        const std::string tab = kAllTabs[n - 1];
+        const char* tab = kAllTabs[n - 1];
         QCOMPARE(ConsoleWindow::PanelNumber(tab), n);
-        // The option's button.
+        // The option's button; clicking it again keeps the page and its light.
         QTest::mouseClick(ButtonOf(w, n), Qt::LeftButton);
-        QCOMPARE(w.currentPanel(), tab);
-        QVERIFY2(OnlyLit(w, n), tab.c_str());
-        // Clicking it again keeps the page and its light.
+        QVERIFY2(Shows(w, n), tab);
         QTest::mouseClick(ButtonOf(w, n), Qt::LeftButton);
-        QCOMPARE(w.currentPanel(), tab);
-        QVERIFY(OnlyLit(w, n));
+        QVERIFY(Shows(w, n));
         QTest::mouseClick(w.consoleButton(), Qt::LeftButton);
-        QCOMPARE(w.currentPanel(), std::string("console"));
-        QVERIFY(OnlyLit(w, kConsolePanel));
+        QVERIFY(Shows(w, kConsolePanel));
 
         // The menu entry, which carries its number plus 39, and its shortcut shown in the menu.
         QAction* entry = w.panelAction(n);
         QCOMPARE(entry->data().toInt(), kMenuPanelTagOffset + n);
         QCOMPARE(entry->shortcut(), QKeySequence(Qt::CTRL | static_cast<Qt::Key>(Qt::Key_0 + n)));
         entry->trigger();
-        QCOMPARE(w.currentPanel(), tab);
-        QVERIFY(OnlyLit(w, n));
+        QVERIFY(Shows(w, n));
         QTest::keyClick(&w, Qt::Key_0, Qt::ControlModifier);
-        QCOMPARE(w.currentPanel(), std::string("console"));
+        QVERIFY(Shows(w, kConsolePanel));
         QTest::keyClick(&w, static_cast<Qt::Key>(Qt::Key_0 + n), Qt::ControlModifier);
-        QCOMPARE(w.currentPanel(), tab);
+        QVERIFY(Shows(w, n));
         // 9 is the console too; numbers above it are nobody's.
         w.ChooseGoPanel(kMenuPanelTagOffset + 10);
-        QCOMPARE(w.currentPanel(), tab);
+        QVERIFY(Shows(w, n));
         w.ChooseGoPanel(kMenuPanelTagOffset + 9);
-        QCOMPARE(w.currentPanel(), std::string("console"));
+        QVERIFY(Shows(w, kConsolePanel));
     }
     // The placeholder pages say plainly where the option is set.
     w.ChooseGoPanel(2);
@@ -184,9 +200,8 @@ void PanelsTest::EveryButtonMenuEntryAndShortcutReachesItsPanel() {
         QCOMPARE(w.panelAction(n)->isEnabled(), n == static_cast<int>(kTimerOption) + 1);
         w.ChooseGoPanel(n);
         w.panelAction(n)->trigger();
-        QCOMPARE(w.currentPanel(), std::string("console"));
+        QVERIFY(Shows(w, kConsolePanel));
     }
-    QVERIFY(OnlyLit(w, kConsolePanel));
 }
 
 void PanelsTest::AllSessionsIsOfferedOnTheConsoleOnly() {
@@ -226,7 +241,7 @@ void PanelsTest::ChoosingASessionOnAPanelWritesTheOldOneAndShowsTheNew() {
     c.Choose(1);
     QCOMPARE(w.currentPanel(), std::string("settings"));
     // The first session got its edit; the panel shows the second one's settings.
-    QCOMPARE(c.Stored(0, "settingsDict").intAt("settResolveAlias"), std::int64_t{1});
+    QCOMPARE(c.Setting(0, "settResolveAlias"), std::int64_t{1});
     QVERIFY(p.taskRadio()->button(static_cast<int>(sessions::kTaskSynchronize))->isChecked());
     QVERIFY(p.checkbox("settMoveToTrash")->isChecked());
     QVERIFY(!p.checkbox("settResolveAlias")->isChecked());
@@ -242,31 +257,23 @@ void PanelsTest::TheTaskRetitlesTheExactCheckbox() {
     Console c(sessions::kTaskBackup);
     c.window->GoPanel("settings");
     SettingsPanel& p = c.settings();
-    const std::string backupTip =
-        "Deletes, from the destination folder, all the items not longer existing in the source "
-        "folder";
-    const std::string syncTip =
-        "Deletes, from a source folder, all the items not longer existing in the destination "
-        "folder. And viceversa.";
-    QCOMPARE(Q(p.exactCheckbox()->text()), std::string("Exact Backup"));
-    QCOMPARE(Q(p.exactCheckbox()->toolTip()), backupTip);
-    const struct {
-        std::int64_t task;
-        const char* title;
-        const std::string& tip;
-    } steps[] = {{sessions::kTaskSynchronize, "Exact Sync", syncTip},
-                 {sessions::kTaskBackup, "Exact Backup", backupTip},
-                 {sessions::kTaskSynchronize, "Exact Sync", syncTip}};
-    for (const auto& s : steps) {
-        p.taskRadio()->button(static_cast<int>(s.task))->click();
-        QCOMPARE(Q(p.exactCheckbox()->text()), std::string(s.title));
-        QCOMPARE(Q(p.exactCheckbox()->toolTip()), s.tip);
+    // The tips' whole texts are the editor's; here each is known by how it starts.
+    const auto shows = [&p](const char* title, const char* tip) {
+        return p.exactCheckbox()->text() == QLatin1String(title) &&
+               p.exactCheckbox()->toolTip().startsWith(QLatin1String(tip));
+    };
+    QVERIFY(shows("Exact Backup", "Deletes, from the destination folder"));
+    for (std::int64_t task :
+         {sessions::kTaskSynchronize, sessions::kTaskBackup, sessions::kTaskSynchronize}) {
+        p.taskRadio()->button(static_cast<int>(task))->click();
+        QVERIFY(task == sessions::kTaskBackup ? shows("Exact Backup", "Deletes, from the dest")
+                                              : shows("Exact Sync", "Deletes, from a source"));
         // A task is never a departure from its own defaults.
         QVERIFY(!c.marker("settings"));
     }
     // Leaving writes the task, and the main button says what a run will do now.
     c.window->ChooseGoPanel(0);
-    QCOMPARE(c.Stored(0, "settingsDict").intAt("settTask"), sessions::kTaskSynchronize);
+    QCOMPARE(c.Setting(0, "settTask"), sessions::kTaskSynchronize);
     QCOMPARE(Q(c.window->mainButton()->text()), std::string("Synchronize"));
 }
 
@@ -275,19 +282,11 @@ void PanelsTest::TheSettingsMarkerFollowsEdits() {
     c.window->GoPanel("settings");
     SettingsPanel& p = c.settings();
     QVERIFY(!c.marker("settings"));
-    const char* keys[] = {"settExact",
-                          "settInvisibleItems",
-                          "settLockedItems",
-                          "settResolveAlias",
-                          "settResolveSymLink",
-                          "settSkipEmptyFolders",
-                          "settNewItemsOnly",
-                          "settPackagesFolders",
-                          "settMoveToTrash",
-                          "settCheckAttrChanged",
-                          "settSkipCheckPermissions",
-                          "settCreateDestFolder"};
-    for (const char* key : keys) {
+    for (const char* key :
+         {"settExact", "settInvisibleItems", "settLockedItems", "settResolveAlias",
+          "settResolveSymLink", "settSkipEmptyFolders", "settNewItemsOnly", "settPackagesFolders",
+          "settMoveToTrash", "settCheckAttrChanged", "settSkipCheckPermissions",
+          "settCreateDestFolder"}) {
         QCheckBox* box = p.checkbox(key);
         QVERIFY2(box != nullptr && !box->isChecked(), key);
         box->click();
@@ -300,8 +299,8 @@ void PanelsTest::TheSettingsMarkerFollowsEdits() {
     p.checkbox("settLockedItems")->click();
     QVERIFY(c.marker("settings"));
     c.window->ChooseGoPanel(0);
-    QCOMPARE(c.Stored(0, "settingsDict").intAt("settInvisibleItems"), std::int64_t{0});
-    QCOMPARE(c.Stored(0, "settingsDict").intAt("settLockedItems"), std::int64_t{0});
+    QCOMPARE(c.Setting(0, "settInvisibleItems"), std::int64_t{0});
+    QCOMPARE(c.Setting(0, "settLockedItems"), std::int64_t{0});
     QVERIFY(c.marker("settings"));
     // The console's row reads the stored session with the same rule.
     c.Choose(1);
@@ -316,7 +315,7 @@ void PanelsTest::TheSettingsMarkerFollowsEdits() {
     QVERIFY(!c.marker("settings"));
     c.window->ChooseGoPanel(0);
     QVERIFY(!c.marker("settings"));
-    QCOMPARE(c.Stored(0, "settingsDict").intAt("settInvisibleItems"), std::int64_t{1});
+    QCOMPARE(c.Setting(0, "settInvisibleItems"), std::int64_t{1});
 }
 
 void PanelsTest::TheSubFolderKindAndPatternAloneLeaveTheMarkerOff() {
@@ -395,13 +394,9 @@ void PanelsTest::TheCustomNameSheetRefusesAnUnusablePatternAndCancelRestoresTheK
     for (const char* bad : {"", "'.'"}) {
         sheet->patternField()->setText(QString::fromUtf8(bad));
         sheet->okButton()->click();
-        QMessageBox* alert = sheet->alert();
-        QVERIFY2(alert != nullptr && alert->isVisible(), bad);
-        QCOMPARE(Q(alert->text()),
-                 std::string("Format not valid. Please look at samples here below."));
-        QCOMPARE(Q(alert->windowTitle()), std::string("Warning:"));
-        alert->button(QMessageBox::Ok)->click();
-        QVERIFY(QTest::qWaitFor([&] { return sheet->alert() == nullptr; }));
+        QVERIFY2(DismissWarning([&] { return sheet->alert(); },
+                                "Format not valid. Please look at samples here below."),
+                 bad);
         QVERIFY(sheet->isVisible());
         QCOMPARE(p.customNameSheet(), sheet);
     }
@@ -457,10 +452,10 @@ void PanelsTest::LeavingAPanelWritesTheSessionDictionary() {
     // Nothing is written while the panel is on screen.
     w.ChooseGoPanel(1);
     c.settings().checkbox("settMoveToTrash")->click();
-    QCOMPARE(c.Stored(0, "settingsDict").intAt("settMoveToTrash"), std::int64_t{0});
+    QCOMPARE(c.Setting(0, "settMoveToTrash"), std::int64_t{0});
     // Another panel.
     w.ChooseGoPanel(6);
-    QCOMPARE(c.Stored(0, "settingsDict").intAt("settMoveToTrash"), std::int64_t{1});
+    QCOMPARE(c.Setting(0, "settMoveToTrash"), std::int64_t{1});
     c.conflicts().radio(0)->button(1)->click();
     QCOMPARE(c.Stored(0, "conflictsDict").intAt("conflictBackupRadio"), std::int64_t{2});
     // Another session.
@@ -476,7 +471,7 @@ void PanelsTest::LeavingAPanelWritesTheSessionDictionary() {
     w.ChooseGoPanel(1);
     c.settings().checkbox("settSkipEmptyFolders")->click();
     w.RequestQuit();
-    QCOMPARE(c.Stored(1, "settingsDict").intAt("settSkipEmptyFolders"), std::int64_t{1});
+    QCOMPARE(c.Setting(1, "settSkipEmptyFolders"), std::int64_t{1});
 }
 
 void PanelsTest::APanelThatRefusesStaysOnScreenWithItsMessage() {
@@ -490,12 +485,7 @@ void PanelsTest::APanelThatRefusesStaysOnScreenWithItsMessage() {
     session = plist::Value(std::string("damaged"));
     const auto refused = [&](const char* how) {
         QCOMPARE(w.currentPanel(), std::string("settings"));
-        QMessageBox* alert = w.panelAlert();
-        QVERIFY2(alert != nullptr && alert->isVisible(), how);
-        QCOMPARE(Q(alert->windowTitle()), std::string("Warning:"));
-        QVERIFY(!alert->text().isEmpty());
-        alert->button(QMessageBox::Ok)->click();
-        QVERIFY(QTest::qWaitFor([&] { return w.panelAlert() == nullptr; }));
+        QVERIFY2(DismissWarning([&] { return w.panelAlert(); }, nullptr), how);
     };
     QTest::mouseClick(w.consoleButton(), Qt::LeftButton);
     refused("console button");
@@ -541,11 +531,7 @@ void PanelsTest::ARunUsesTheEditedSettings() {
 int main(int argc, char** argv) {
     qv::test::TempDir scratch;
     qv::test::ScopedEnv env;
-    env.Set("HOME", scratch.path());
-    env.Set("XDG_CONFIG_HOME", scratch.path() + "/config");
-    env.Set("XDG_DATA_HOME", scratch.path() + "/data");
-    env.Set("XDG_CACHE_HOME", scratch.path() + "/cache");
-    env.Set("XDG_RUNTIME_DIR", scratch.path());  // created private (0700), as Qt asks
+    qv::ui::PrivateHome(env, scratch.path());
     QApplication app(argc, argv);
     qv::ui::PanelsTest test;
     return QTest::qExec(&test, argc, argv);
