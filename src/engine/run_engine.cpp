@@ -203,16 +203,28 @@ bool RunEngine::CheckIfCreateSubDestFolder(std::int64_t sessionIndex, std::int64
     for (char& c : name) {
         if (c == '/') c = ':';
     }
-    const std::string problem = sessions::SubFolderNameProblem(name);
+    std::string problem = sessions::SubFolderNameProblem(name);
     const std::string subFolder = platform::JoinPath(state_.gDestFolder, name);
     std::string reason;
     if (problem.empty()) {
-        if (platform::ItemExists(subFolder)) {
+        const platform::ItemAttributes there = platform::ReadItemAttributes(subFolder.c_str());
+        // Only a folder of the destination is taken: a link put at tomorrow's name by whoever
+        // can write there would otherwise lead the run (and an exact run's deletions) into
+        // any folder it points at.
+        if (there.isDirectory()) {
             state_.gDestFolder = subFolder;
             return true;
         }
-        // The plan command creates nothing: it plans the sub-folder as if it were there, empty.
-        if (options_.scanOnly || platform::CreateFolderWithFoldersInBetween(subFolder, &reason)) {
+        if (there.exists()) {
+            problem = GLS("A link or a file stands at its name; the run does not follow it:") +
+                      " " + run::Quoted(subFolder);
+        } else if (!platform::IsExistingFolder(state_.gDestFolder) || options_.scanOnly) {
+            // A missing destination (a backup disk not mounted) is not made here, or the run
+            // would fill the disk it should not: the task's check reports it. The plan command
+            // creates nothing: it plans the sub-folder as if it were there, empty.
+            state_.gDestFolder = subFolder;
+            return true;
+        } else if (platform::CreateFolderWithFoldersInBetween(subFolder, &reason)) {
             state_.gDestFolder = subFolder;
             return true;
         }
@@ -275,8 +287,10 @@ bool RunEngine::ScanOneTask(std::int64_t sessionIndex, std::int64_t taskIndex) {
             state_.gDestFolder = dest;
         }
         bool privilegesOk = true;
+        // A sub-folder the plan command did not create is checked through its parent.
         if (!f.mSkipCheckPermissions &&
-            validator_.CheckPrivilegesOnFiles(source, dest, run::kModeDescend) != 0) {
+            validator_.CheckPrivilegesOnFiles(source, missingSubFolder ? validatedDest : dest,
+                                              run::kModeDescend) != 0) {
             errors_.LogAndCountError();
             if (state_.MayAsk() && state_.gIsOnError != run::kOnErrorContinue) {
                 errors_.AppendErrMsg({"\r", GLS("Try to log in as root or mark the check-box"),

@@ -190,6 +190,10 @@ WriteResult WriteFileAtomically(const std::string& path, const ContentProducer& 
         (options.followLink ? ::stat(target.c_str(), &old) : ::lstat(target.c_str(), &old)) == 0 &&
         !S_ISLNK(old.st_mode);
     if (replacing && S_ISDIR(old.st_mode)) return failed(WriteStep::Create, "it is a folder");
+    if (options.refuseReadOnly && replacing &&
+        ((old.st_mode & 0222) == 0 || ::faccessat(AT_FDCWD, target.c_str(), W_OK, AT_EACCESS) != 0)) {
+        return failed(WriteStep::Create, "it is read-only");
+    }
     const mode_t mode = options.mode ? *options.mode
                         : replacing  ? (old.st_mode & 07777)
                                      : (0666 & ~CurrentUmask());

@@ -39,6 +39,10 @@ struct AtomicWriteOptions {
     // Temporaries of this file that an interrupted write left (a kill between creating and
     // renaming) are removed first.
     bool removeLeftovers = false;
+    // A file its user made read-only (no write permission for anyone, or none for this
+    // process) is left as it is: replacing it by a rename would not ask the file, only its
+    // folder.
+    bool refuseReadOnly = false;
 };
 
 enum class WriteStep { None, Create, Mode, Write, Flush, Rename };

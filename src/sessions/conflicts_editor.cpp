@@ -10,7 +10,11 @@ ConflictsEditor::ConflictsEditor(const plist::Value& conflictsDict)
     // file-versus-folder one) becomes 0 or 1, and a missing key a new session's value.
     const plist::Value defaults = DefaultConflictsDict();
     for (const ConflictKind& kind : ConflictKinds()) {
-        dict_.set(kind.radioKey, conflictsDict.intAt(kind.radioKey, defaults.intAt(kind.radioKey)));
+        // Runs let the action go ahead only on its own value: any other drops it, as the
+        // panel's other cell says.
+        const std::int64_t stored =
+            conflictsDict.intAt(kind.radioKey, defaults.intAt(kind.radioKey));
+        dict_.set(kind.radioKey, stored == kind.proceeds ? kind.proceeds : 3 - kind.proceeds);
         dict_.set(kind.askKey, conflictsDict.intAt(kind.askKey, 0) != 0 ? 1 : 0);
     }
 }

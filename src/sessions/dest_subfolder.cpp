@@ -1,5 +1,6 @@
 #include "sessions/dest_subfolder.h"
 
+#include <filesystem>
 #include <iterator>
 #include <string>
 
@@ -40,9 +41,12 @@ std::string QuotedForPattern(const std::string& text) {
 }
 
 std::string SourceName(const std::string& source) {
+    // "A/b/.." and "A/." name A: the name is taken from the path's plain spelling.
+    std::string plain = std::filesystem::path(source).lexically_normal().string();
+    while (plain.size() > 1 && plain.back() == '/') plain.pop_back();
     std::string name =
-        source == "/" ? platform::RootVolumeName() : platform::LastPathComponent(source);
-    return name.empty() ? "-" : name;
+        plain == "/" ? platform::RootVolumeName() : platform::LastPathComponent(plain);
+    return name.empty() || name == "." ? "-" : name;
 }
 
 // The source a session's runs take when none is given.
@@ -118,6 +122,8 @@ std::string GetDestSubFolderName(const SessionDocument& document, std::int64_t s
     return {};
 }
 
+constexpr std::size_t kMaxSubFolderNameBytes = 255;
+
 std::string SubFolderNameProblem(const std::string& name) {
     if (name.empty()) return GLS("The name of the destination sub-folder is empty.");
     // A run writes "/" as ":", so "/" alone or "//" are names like any other; only these two
@@ -125,6 +131,10 @@ std::string SubFolderNameProblem(const std::string& name) {
     if (name == "." || name == "..") {
         return platform::FormatText(GLS("A destination sub-folder cannot be named \"%@\"."),
                                     {name});
+    }
+    // The longest name a Linux file system takes for one folder.
+    if (name.size() > kMaxSubFolderNameBytes) {
+        return GLS("The name of the destination sub-folder is longer than 255 bytes.");
     }
     return {};
 }

@@ -143,6 +143,7 @@ DocResult SessionDocument::WriteFileSession(const std::string& path) {
     // A document holding passwords gets its restricted mode before its content is written,
     // so that it is never readable by others and a refusal leaves the old file in place.
     platform::AtomicWriteOptions options;
+    options.refuseReadOnly = true;
     if (holdsPasswords) options.mode = S_IRWXU;
     platform::WriteResult written = plist::WriteXmlFile(path, mMainDict, options);
     if (!written.ok) {

@@ -63,6 +63,8 @@ SettingsEditor::SettingsEditor(const plist::Value& settingsDict)
             dict_.set(key, (stored ? *stored : value).intValue());
         }
     }
+    // Runs take any task but Synchronize for a Backup: the panel shows what they do.
+    if (dict_.intAt("settTask") != kTaskSynchronize) dict_.set("settTask", kTaskBackup);
 }
 
 std::int64_t SettingsEditor::task() const { return dict_.intAt("settTask", kTaskSynchronize); }

@@ -591,6 +591,12 @@ TEST_F(CliTest, RefusedOptionChangesLeaveTheDocumentAsItWas) {
         EXPECT_NE(err.find(c.message), std::string::npos) << c.args << "\n" << err;
         EXPECT_EQ(test::ReadText(doc), before) << c.args;
     }
+    // A document made read-only is not replaced behind its back, not even by root.
+    std::filesystem::permissions(doc, std::filesystem::perms::owner_read);
+    std::string out, err;
+    EXPECT_EQ(Quorvel("settings set --session Solo exact=on" + document, &out, &err), 2);
+    EXPECT_NE(err.find("it is read-only"), std::string::npos) << err;
+    EXPECT_EQ(test::ReadText(doc), before);
 }
 
 TEST_F(CliTest, SubFolderNameAndARunWhoseSubFolderHasNoName) {
@@ -623,6 +629,50 @@ TEST_F(CliTest, SubFolderNameAndARunWhoseSubFolderHasNoName) {
               std::string::npos)
         << err;
     EXPECT_TRUE(std::filesystem::is_empty(b));
+}
+
+// The sub-folder a run writes into is a folder of the destination, never a way out of it.
+TEST_F(CliTest, ASubFolderNeverLeadsOutOfTheDestination) {
+    const std::string a = dir_ / "Photos/b/..", b = dir_ / "Copies", doc = dir_ / "out.qvd";
+    const std::string outside = dir_ / "outside";
+    test::WriteText(dir_ / "Photos/p.jpg", "p");
+    test::WriteText(outside + "/victim.txt", "keep");
+    std::filesystem::create_directories(dir_ / "Photos/b");
+    std::filesystem::create_directories(b);
+    WriteDocument(doc, {{"Photos", a, b}});
+    const std::string session = " --session Photos --document " + test::ShellQuote(doc);
+    std::string out, err;
+    // The source "Photos/b/.." is Photos: the sub-folder takes that name.
+    ASSERT_EQ(Quorvel("settings set" + session + " exact=on subfolder=on subfolder-kind=1", &out,
+                      &err),
+              0)
+        << err;
+    const std::string name = "Photos";
+    ASSERT_EQ(Quorvel("settings subfolder-name" + session, &out, &err), 0) << err;
+    EXPECT_EQ(out, name + "\n");
+
+    // A link put at the sub-folder's name: the exact run refuses it, nothing outside changes.
+    std::filesystem::create_directory_symlink(outside, b + "/" + name);
+    EXPECT_EQ(Quorvel("run --unattended" + session, &out, &err), 1) << out << err;
+    EXPECT_NE(err.find("the run does not follow it"), std::string::npos) << err;
+    EXPECT_EQ(test::ReadText(outside + "/victim.txt"), "keep");
+    EXPECT_FALSE(std::filesystem::exists(outside + "/p.jpg"));
+    std::filesystem::remove(b + "/" + name);
+
+    // The plan of a first run plans the new sub-folder; a missing destination is not made.
+    ASSERT_EQ(Quorvel("plan" + session, &out, &err), 0) << out << err;
+    EXPECT_NE(out.find("CopyAtoB"), std::string::npos) << out;
+    std::filesystem::remove_all(b);
+    EXPECT_EQ(Quorvel("run --unattended" + session, &out, &err), 1) << out << err;
+    EXPECT_NE(err.find("Cannot find the destination folder"), std::string::npos) << err;
+    EXPECT_FALSE(std::filesystem::exists(b));
+
+    // A name longer than a file system takes is refused before any run.
+    EXPECT_EQ(Quorvel("settings set" + session + " subfolder-kind=0 subfolder-pattern=\"'" +
+                          std::string(300, 'A') + "'\"",
+                      &out, &err),
+              2);
+    EXPECT_NE(err.find("Format not valid"), std::string::npos) << err;
 }
 
 }  // namespace
