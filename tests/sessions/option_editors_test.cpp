@@ -97,6 +97,17 @@ TEST(OptionEditorsTest, StoredNumbersCompareByValueAndMissingKeysTakeDefaults) {
     EXPECT_EQ(editor.CurrentSettingsDict(), DefaultSettingsDict(kTaskBackup));
     // A damaged session keeps no settings: the marker says so rather than hiding it.
     EXPECT_TRUE(SettingsDictIsCustomised(plist::Dict{}));
+
+    // Values no control offers are shown as runs read them: any task but Synchronize is a
+    // Backup, any radio value but the one that proceeds drops the action.
+    stored.set("settTask", 7);
+    EXPECT_EQ(SettingsEditor(stored).task(), kTaskBackup);
+    plist::Value conflicts = DefaultConflictsDict();
+    conflicts.set("conflictSyncRadio", 9);
+    conflicts.set("conflictFileFolderRadio", 0);
+    const ConflictsEditor policies(conflicts);
+    EXPECT_EQ(policies.radio(3), 1);  // sync: 2 proceeds
+    EXPECT_EQ(policies.radio(5), 2);  // file versus folder: 1 proceeds
 }
 
 TEST(OptionEditorsTest, InvertedCheckboxesShowTheOppositeOfTheStoredValue) {
