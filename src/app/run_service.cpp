@@ -237,6 +237,12 @@ RunConclusion RunService::Conclude() {
         std::replace(message.begin(), message.end(), '\r', ' ');
         r.conclusion.errorMessages.push_back(std::move(message));
     }
+    const auto listed = static_cast<std::int64_t>(s.gErrorMessages.size());
+    if (s.gGlobalError > listed) {
+        r.conclusion.errorMessages.push_back(platform::FormatText(
+            GLS("... and %ld more errors: the log lists them all."),
+            {std::to_string(s.gGlobalError - listed)}));
+    }
     if (!r.conclusion.logSaveError.empty()) {
         std::string message = r.conclusion.logSaveError;
         std::replace(message.begin(), message.end(), '\r', ' ');

@@ -51,8 +51,8 @@ struct RunConclusion {
     std::string pathLogFile;           // the saved log, or the name it would have had
     std::string logSaveError;          // the log folder could not be used
     std::vector<std::string> report;   // the end report, one text a line
-    // Every error of the run, each message on one line (its own line ends made blanks), the
-    // log folder's problem last.
+    // The errors of the run, each message on one line (its own line ends made blanks): the
+    // first thousand, then how many more the log holds, the log folder's problem last.
     std::vector<std::string> errorMessages;
 };
 

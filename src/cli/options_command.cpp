@@ -169,6 +169,19 @@ int WriteDocument(app::MainApp& app, const OptionsArguments& args, std::ostream&
     return kExitOk;
 }
 
+// A KEY=VALUE word of a set verb; false (said on err) for anything else.
+bool SplitKeyValue(const std::string& word, std::string* key, std::string* value,
+                   std::ostream& err) {
+    const std::size_t equals = word.find('=');
+    if (equals == std::string::npos || equals == 0) {
+        err << "quorvel: '" << TerminalName(word) << "' is not KEY=VALUE\n";
+        return false;
+    }
+    *key = word.substr(0, equals);
+    *value = word.substr(equals + 1);
+    return true;
+}
+
 // GetPanels, as leaving the option's panel does, then the document written.
 template <typename Editor>
 int StoreAndWrite(const Editor& editor, plist::Value& session, app::MainApp& app,
@@ -278,14 +291,9 @@ int SetSettings(app::MainApp& app, const OptionsArguments& args, std::int64_t in
     bool kindGiven = false;
     bool patternGiven = false;
     for (std::size_t i = 1; i < args.words.size(); ++i) {
-        const std::string& word = args.words[i];
-        const std::size_t equals = word.find('=');
-        if (equals == std::string::npos || equals == 0) {
-            err << "quorvel: '" << TerminalName(word) << "' is not KEY=VALUE\n";
-            return kExitUsage;
-        }
-        const std::string key = word.substr(0, equals);
-        const std::string why = ApplySetting(editor, key, word.substr(equals + 1), now);
+        std::string key, value;
+        if (!SplitKeyValue(args.words[i], &key, &value, err)) return kExitUsage;
+        const std::string why = ApplySetting(editor, key, value, now);
         if (!why.empty()) {
             err << "quorvel: " << TerminalName(why) << "\n";
             return kExitUsage;
@@ -394,14 +402,9 @@ int SetConflicts(app::MainApp& app, const OptionsArguments& args, std::int64_t i
     const plist::Value* stored = session.dictAt("conflictsDict");
     sessions::ConflictsEditor editor(stored ? *stored : plist::Value());
     for (std::size_t i = 1; i < args.words.size(); ++i) {
-        const std::string& word = args.words[i];
-        const std::size_t equals = word.find('=');
-        if (equals == std::string::npos || equals == 0) {
-            err << "quorvel: '" << TerminalName(word) << "' is not KEY=VALUE\n";
-            return kExitUsage;
-        }
-        const std::string why =
-            ApplyConflict(editor, word.substr(0, equals), word.substr(equals + 1));
+        std::string key, value;
+        if (!SplitKeyValue(args.words[i], &key, &value, err)) return kExitUsage;
+        const std::string why = ApplyConflict(editor, key, value);
         if (!why.empty()) {
             err << "quorvel: " << TerminalName(why) << "\n";
             return kExitUsage;

@@ -25,7 +25,9 @@ void ErrorPath::LogErrString() {
 void ErrorPath::LogAndCountError() {
     LogErrString();
     ++state_.gTotError;
-    state_.gErrorMessages.push_back(state_.mErrString);
+    if (state_.gErrorMessages.size() < run::kMaxListedErrors) {
+        state_.gErrorMessages.push_back(state_.mErrString);
+    }
 }
 
 bool ErrorPath::AddErrQuickly(int forceToCase) {

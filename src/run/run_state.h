@@ -29,6 +29,8 @@ inline constexpr int kExecutedByCommandLine = 5;
 // Lines of the detailed log that report an error begin with this marker ("√ ").
 inline constexpr const char* kErrorMarker = "\xE2\x88\x9A ";
 
+inline constexpr std::size_t kMaxListedErrors = 1000;
+
 // Error policies (prefOnError and the forceToCase argument).
 inline constexpr int kOnErrorStop = 1;
 inline constexpr int kOnErrorContinue = 2;
@@ -218,8 +220,9 @@ struct RunState {
     std::int64_t gGlobalItemsScanned = 0;
     std::int64_t gGlobalConflictsSkipped = 0;
     std::int64_t gGlobalError = 0;
-    // The message of every error counted, in order, whatever the log kind: what a front end
-    // lists at the end of a run without reading the log.
+    // The messages of the errors counted, in order, whatever the log kind: what a front end
+    // lists at the end of a run without reading the log. The first kMaxListedErrors only: a
+    // run with a million unreadable files keeps them in its log, not twice.
     std::vector<std::string> gErrorMessages;
     CategoryCounters categories;
     bool gAtLeastOneItemDone = false;

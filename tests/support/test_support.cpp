@@ -65,17 +65,18 @@ void ScopedEnv::Unset(const std::string& name) {
     ::unsetenv(name.c_str());
 }
 
-IsolatedHomeTest::IsolatedHomeTest() {
-    env_.Set("HOME", dir_.path());
-    env_.Unset("XDG_CONFIG_HOME");
-    env_.Unset("XDG_DATA_HOME");
+void UsePrivateHome(ScopedEnv& env, const std::string& home) {
+    env.Set("HOME", home);
+    env.Unset("XDG_CONFIG_HOME");
+    env.Unset("XDG_DATA_HOME");
     // The run lock lives there: tests running side by side must not refuse each other's runs.
-    env_.Set("XDG_RUNTIME_DIR", dir_.path() + "/run");
-    env_.Unset("LANGUAGE");
-    env_.Unset("LC_ALL");
-    env_.Unset("LC_MESSAGES");
-    env_.Set("LANG", "C");
+    // The home is private (0700), as Qt asks of this folder.
+    env.Set("XDG_RUNTIME_DIR", home);
+    for (const char* name : {"LANGUAGE", "LC_ALL", "LC_MESSAGES"}) env.Unset(name);
+    env.Set("LANG", "C");
 }
+
+IsolatedHomeTest::IsolatedHomeTest() { UsePrivateHome(env_, dir_.path()); }
 
 std::string ReadText(const std::string& path) {
     std::ifstream in(path, std::ios::binary);

@@ -40,6 +40,10 @@ class ScopedEnv {
     std::map<std::string, std::optional<std::string>> saved_;
 };
 
+// HOME, the XDG folders (the run lock's included) and the language for a test: its own home,
+// English, no preferences.
+void UsePrivateHome(ScopedEnv& env, const std::string& home);
+
 // A test whose HOME, XDG folders and language are private to it: English, no preferences.
 class IsolatedHomeTest : public ::testing::Test {
   protected:

@@ -40,14 +40,7 @@ constexpr int kRunTimeout = 20000;
 // its own.
 struct Console {
     explicit Console(std::int64_t task = sessions::kTaskBackup) {
-        env.Set("HOME", home.path());
-        env.Unset("XDG_CONFIG_HOME");
-        env.Unset("XDG_DATA_HOME");
-        env.Set("XDG_RUNTIME_DIR", home.path() + "/run");  // the run lock, this test's own
-        env.Unset("LANGUAGE");
-        env.Unset("LC_ALL");
-        env.Unset("LC_MESSAGES");
-        env.Set("LANG", "C");
+        test::UsePrivateHome(env, home.path());
         app = std::make_unique<app::MainApp>(QV_RESOURCES_DIR);
         if (!app->Start().ok) qFatal("start-up failed");
         app->preferences().mPrefDict.set("prefAskConfirmation", 0);  // asked in one test only

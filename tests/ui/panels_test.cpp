@@ -39,13 +39,6 @@ constexpr int kRunTimeout = 20000;
 
 // Points the home and the XDG folders into one of the test's own, so that nothing a test
 // writes, nor the run lock, is shared with the user or another test.
-void PrivateHome(test::ScopedEnv& env, const std::string& home) {
-    env.Set("HOME", home);
-    env.Set("XDG_CONFIG_HOME", home + "/config");
-    env.Set("XDG_DATA_HOME", home + "/data");
-    env.Set("XDG_CACHE_HOME", home + "/cache");
-    env.Set("XDG_RUNTIME_DIR", home);  // created private (0700), as Qt asks
-}
 const char* const kAllTabs[] = {"settings",         "timer",      "multi",
                                 "filter",           "exclude",    "conflicts",
                                 "autoMountVolumes", "appleScript"};
@@ -54,9 +47,7 @@ const char* const kAllTabs[] = {"settings",         "timer",      "multi",
 // run folder of its own.
 struct Console {
     explicit Console(std::int64_t task = sessions::kTaskBackup) {
-        PrivateHome(env, home.path());
-        for (const char* var : {"LANGUAGE", "LC_ALL", "LC_MESSAGES"}) env.Unset(var);
-        env.Set("LANG", "C");
+        test::UsePrivateHome(env, home.path());
         app = std::make_unique<app::MainApp>(QV_RESOURCES_DIR);
         if (!app->Start().ok) qFatal("start-up failed");
         app->preferences().mPrefDict.set("prefAskConfirmation", 0);
@@ -531,7 +522,7 @@ void PanelsTest::ARunUsesTheEditedSettings() {
 int main(int argc, char** argv) {
     qv::test::TempDir scratch;
     qv::test::ScopedEnv env;
-    qv::ui::PrivateHome(env, scratch.path());
+    qv::test::UsePrivateHome(env, scratch.path());
     QApplication app(argc, argv);
     qv::ui::PanelsTest test;
     return QTest::qExec(&test, argc, argv);
