@@ -9,12 +9,22 @@
 #include "platform/file_io.h"
 #include "platform/localization.h"
 #include "platform/file_system.h"
+#include "platform/system_log.h"
+#include "platform/tree_copy.h"
+#include "platform/version.h"
+#include "sessions/plist_codec.h"
 
 namespace qv::app {
 
 namespace {
 constexpr const char* kOldExactSyncFolder = "Quorvel 3.0 ExactSync Indexes";
+constexpr const char* kOldSupportFolder = "Quorvel 3";
+constexpr const char* kRecentDocumentsFile = "recent-documents";
+
+bool EndsWith(const std::string& text, const std::string& end) {
+    return text.size() >= end.size() && text.compare(text.size() - end.size(), end.size(), end) == 0;
 }
+}  // namespace
 
 MainApp::MainApp(std::string resourcesFolder) : resourcesFolder_(std::move(resourcesFolder)) {}
 
@@ -23,7 +33,20 @@ StartupResult MainApp::Start() {
     if (!result.ok) return result;
     preferences_->ReadFilePreferences();
     document_->ReadFileTemplate();
+    for (const std::string* notice : {&preferences_->notice(), &document_->templateNotice()}) {
+        if (!notice->empty()) {
+            result.notices.push_back(*notice);
+            platform::SystemLog(*notice);
+        }
+    }
     return result;
+}
+
+std::string MainApp::LaunchLine(const std::string& executableName) {
+    return executableName + " " + platform::kShortVersion + " (Build " + platform::kBuildVersion +
+           ") (" + std::to_string(sizeof(void*) * 8) + "bit) launched by uid " +
+           std::to_string(::getuid()) + ", gid " + std::to_string(::getgid()) + " - euid " +
+           std::to_string(::geteuid()) + ", egid " + std::to_string(::getegid());
 }
 
 StartupResult MainApp::InitVariables() {
@@ -38,7 +61,11 @@ StartupResult MainApp::InitVariables() {
     platform::InstallLocalizer(std::move(localizer));
 
     paths_ = platform::SupportPaths::FromEnvironment();
+    CopyOldSupportFolder();
+    const bool folder4Exists = platform::IsExistingFolder(paths_.pathQV4AppSupp);
     if (!platform::CreateFolderWithFoldersInBetween(paths_.pathQV4AppSupp)) {
+        platform::SystemLog("QV cannot create the folder " + paths_.pathQV4AppSupp +
+                            " - folder4Exists " + std::to_string(folder4Exists ? 1 : 0));
         result.alert = platform::GLS("Cannot create the folder") + "\r\"" + paths_.pathQV4AppSupp +
                        "\"." + "\r" + platform::GLS("Cannot run.") + "\r" +
                        platform::GLS(
@@ -52,8 +79,145 @@ StartupResult MainApp::InitVariables() {
     document_ = std::make_unique<sessions::SessionDocument>(paths_.pathFileDocTemplate);
     preferences_ = std::make_unique<sessions::Preferences>(paths_);
     runService_ = std::make_unique<RunService>(*document_, *preferences_, paths_);
+    recent_ = std::make_unique<RecentDocuments>(
+        platform::JoinPath(paths_.pathFolderPref, kRecentDocumentsFile));
+    recent_->Read();
     result.ok = true;
     return result;
+}
+
+void MainApp::CopyOldSupportFolder() {
+    if (platform::ItemExists(paths_.pathQV4AppSupp)) return;
+    const std::string old = platform::JoinPath(paths_.pathNimbrelAppSupp, kOldSupportFolder);
+    if (!platform::IsExistingFolder(old)) return;
+    std::string why;
+    if (!platform::CopyFolderTree(old, paths_.pathQV4AppSupp, &why)) {
+        platform::SystemLog("QV cannot copy the old support folder\r" + old + "\rto the folder " +
+                            paths_.pathQV4AppSupp + " (" + why + ")");
+    }
+}
+
+// ---- Documents ----
+
+bool MainApp::NewAsksTemplateQuestion() const {
+    if (!document_->isDocumentTemplate) return false;
+    std::string current;
+    std::string fresh;
+    if (!plist::ToXml(document_->mMainDict, &current, nullptr)) return true;
+    plist::Value blank = sessions::SessionDocument::NewTemplate();
+    // Which session is on screen is no setting worth a question.
+    blank.set("sessionIndex", document_->mMainDict.intAt("sessionIndex"));
+    return !plist::ToXml(blank, &fresh, nullptr) || current != fresh;
+}
+
+void MainApp::NewDocument() {
+    sessions::SessionDocument& doc = *document_;
+    doc.pathDocumentFile.clear();
+    doc.mMainDict = sessions::SessionDocument::NewTemplate();
+    doc.mSessionIndex = 0;
+    doc.isDocumentOpen = true;
+    doc.isDocumentSaved = false;
+    doc.isDocumentTemplate = false;
+}
+
+sessions::DocResult MainApp::OpenDocument(const std::string& path) {
+    sessions::SessionDocument& doc = *document_;
+    // Read into a copy: a document that cannot be read leaves the open one as it was.
+    const plist::Value kept = doc.mMainDict;
+    const std::int64_t keptIndex = doc.mSessionIndex;
+    sessions::DocResult read = doc.ReadDocumentFile(path);
+    if (!read) {
+        doc.mMainDict = kept;
+        doc.mSessionIndex = keptIndex;
+        recent_->Remove(path);
+        return read;
+    }
+    doc.pathDocumentFile = path;
+    doc.isDocumentOpen = true;
+    doc.isDocumentSaved = true;
+    doc.isDocumentTemplate = false;
+    recent_->Add(path);
+    return read;
+}
+
+bool MainApp::SaveNeedsPath() const {
+    return !document_->isDocumentSaved || document_->isDocumentTemplate ||
+           document_->pathDocumentFile.empty();
+}
+
+sessions::DocResult MainApp::SaveDocument() {
+    if (SaveNeedsPath()) {
+        sessions::DocResult r;
+        r.reason = "the document has no file yet";
+        return r;
+    }
+    return document_->WriteFileSession(document_->pathDocumentFile);
+}
+
+sessions::DocResult MainApp::SaveDocumentAs(const std::string& path, std::string* written) {
+    std::string target = path;
+    const std::string ext = std::string(".") + sessions::kDocumentExtension;
+    if (!EndsWith(target, ext)) target += ext;
+    sessions::SessionDocument& doc = *document_;
+    sessions::DocResult r = doc.WriteFileSession(target);
+    if (!r) return r;
+    doc.pathDocumentFile = target;
+    doc.isDocumentOpen = true;
+    doc.isDocumentSaved = true;
+    doc.isDocumentTemplate = false;
+    recent_->Add(target);
+    if (written != nullptr) *written = target;
+    return r;
+}
+
+void MainApp::CloseDocument() {
+    document_->isDocumentOpen = false;
+    document_->isDocumentSaved = false;
+}
+
+std::string MainApp::DocumentTitle() const {
+    const sessions::SessionDocument& doc = *document_;
+    if (doc.isDocumentTemplate) return {};
+    if (doc.pathDocumentFile.empty()) return platform::GLS("Untitled");
+    std::string name = doc.pathDocumentFile.substr(doc.pathDocumentFile.find_last_of('/') + 1);
+    const std::string ext = std::string(".") + sessions::kDocumentExtension;
+    if (EndsWith(name, ext) && name.size() > ext.size()) name.resize(name.size() - ext.size());
+    return name;
+}
+
+// ---- Termination and changes made by others ----
+
+std::vector<std::string> MainApp::WriteTemplateAndPreferences() {
+    std::vector<std::string> problems;
+    sessions::DocResult written = document_->WriteFileSession(paths_.pathFileDocTemplate);
+    if (!written) problems.push_back("Can't write the template document: " + written.reason);
+    std::string reason;
+    if (!preferences_->WriteFilePreferences(true, &reason)) {
+        problems.push_back("Can't write the preferences: " + reason);
+    }
+    return problems;
+}
+
+SettingsFilesReload MainApp::ReloadChangedSettingsFiles() {
+    SettingsFilesReload r;
+    if (preferences_->FileChangedOnDisk()) {
+        r.preferencesReloaded = preferences_->ReloadPreferences();
+        if (!r.preferencesReloaded) {
+            r.problems.push_back("The preferences file changed but cannot be read: " +
+                                 paths_.pathFilePref);
+        }
+    }
+    // Never over a named document: the template is not what the window shows.
+    if (document_->isDocumentTemplate && document_->TemplateChangedOnDisk()) {
+        sessions::DocResult read = document_->ReloadTemplate();
+        r.templateReloaded = read.ok;
+        if (!read) {
+            r.problems.push_back("The template document changed but cannot be read (" +
+                                 read.reason + "): " + paths_.pathFileDocTemplate);
+        }
+    }
+    for (const std::string& p : r.problems) platform::SystemLog(p);
+    return r;
 }
 
 void MainApp::PrepareExactSyncIndexFolder() {

@@ -4,7 +4,9 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
+#include "app/recent_documents.h"
 #include "app/run_service.h"
 #include "platform/item_attributes.h"
 #include "platform/support_paths.h"
@@ -16,6 +18,16 @@ namespace qv::app {
 struct StartupResult {
     bool ok = false;
     std::string alert;  // a fatal start-up condition, to show under "Warning:" before quitting
+    // Things the user should know that did not stop the start (a damaged template or
+    // preferences file kept aside), one text each.
+    std::vector<std::string> notices;
+};
+
+// What a look at the template and the preferences files found after they changed on disk.
+struct SettingsFilesReload {
+    bool templateReloaded = false;
+    bool preferencesReloaded = false;
+    std::vector<std::string> problems;  // files that changed but could not be read
 };
 
 class MainApp {
@@ -32,12 +44,46 @@ class MainApp {
     sessions::Preferences& preferences() { return *preferences_; }
     // Starts, stops and concludes every run, whoever asks.
     RunService& runService() { return *runService_; }
+    RecentDocuments& recentDocuments() { return *recent_; }
+
+    // The line the desktop application writes to the system log when it starts.
+    static std::string LaunchLine(const std::string& executableName);
+
+    // ---- The document commands (the File menu and `quorvel document`) ----
+    // New: whether the template on screen holds settings a new document would lose, so that
+    // the user is asked to save them first.
+    bool NewAsksTemplateQuestion() const;
+    // An untitled document with the two default sessions.
+    void NewDocument();
+    // Reads the document at path; on success it is the open document (saved, not the
+    // template) and first among the recent documents. On failure the open document is kept.
+    sessions::DocResult OpenDocument(const std::string& path);
+    // Whether Save must ask for a file (untitled or template document).
+    bool SaveNeedsPath() const;
+    sessions::DocResult SaveDocument();
+    // Writes the document to path (".qvd" added when missing); on success it is the open
+    // document's file. *written receives the path used.
+    sessions::DocResult SaveDocumentAs(const std::string& path, std::string* written = nullptr);
+    // The document is closed: nothing is open until New or Open.
+    void CloseDocument();
+    // The title for the window: the file name without extension, "Untitled", or empty for
+    // the template.
+    std::string DocumentTitle() const;
+
+    // ---- Termination and the files other programs may change ----
+    // Writes the current sessions to the template and the preferences file, as at every
+    // quit; the problems (for the system log) are returned.
+    std::vector<std::string> WriteTemplateAndPreferences();
+    // Reads again what another program changed: the preferences always, the template only
+    // while it is the open document. Never during a run: the caller waits for its end.
+    SettingsFilesReload ReloadChangedSettingsFiles();
     // A folder that the window shows and treats as one file (an application bundle and the
     // like).
     static bool IsFilePackage(const std::string& path, const platform::ItemAttributes& attributes);
 
   private:
     StartupResult InitVariables();
+    void CopyOldSupportFolder();
     void PrepareExactSyncIndexFolder();
 
     std::string resourcesFolder_;
@@ -45,6 +91,7 @@ class MainApp {
     std::unique_ptr<sessions::SessionDocument> document_;
     std::unique_ptr<sessions::Preferences> preferences_;
     std::unique_ptr<RunService> runService_;
+    std::unique_ptr<RecentDocuments> recent_;
 };
 
 // The resources installed beside an executable: <exe>/../share/quorvel.

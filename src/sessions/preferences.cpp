@@ -8,6 +8,7 @@
 #include "platform/file_system.h"
 #include "sessions/email_settings.h"
 #include "sessions/plist_codec.h"
+#include "sessions/session_document.h"
 
 namespace qv::sessions {
 
@@ -67,6 +68,8 @@ void Preferences::ReadFilePreferences() {
             mPrefDict = *prefs;
             found = true;
         }
+    } else if (file.failure != plist::ReadFailure::Missing) {
+        notice_ = SetAsideUnreadableFile(paths_.pathFilePref, file.reason);
     }
     if (!found) {
         // There are no user defaults on this platform: the older storage is the file of the
@@ -91,6 +94,20 @@ void Preferences::ReadFilePreferences() {
         InitPreferences();
     }
     WriteFilePreferences(false);
+}
+
+bool Preferences::FileChangedOnDisk() const {
+    plist::ReadResult file = plist::ReadFile(paths_.pathFilePref);
+    if (!file.value) return file.failure != plist::ReadFailure::Missing;
+    const plist::Value* stored = file.value->dictAt(kPreferencesKey);
+    return stored == nullptr || *stored != mPrefDict;
+}
+
+bool Preferences::ReloadPreferences() {
+    plist::ReadResult file = plist::ReadFile(paths_.pathFilePref);
+    if (!file.value || file.value->dictAt(kPreferencesKey) == nullptr) return false;
+    ReadFilePreferences();
+    return true;
 }
 
 void Preferences::UpdatePreferences() {

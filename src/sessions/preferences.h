@@ -27,7 +27,17 @@ class Preferences {
 
     // Loads mPrefDict from the preferences file, the older storage, or the defaults, brings it
     // up to date and writes it back.
+    // A preferences file that exists but cannot be read is kept beside it (see
+    // SetAsideUnreadableFile) and notice() says so.
     void ReadFilePreferences();
+    // Whether the file holds preferences other than mPrefDict: another program changed them.
+    // Every change this process makes to mPrefDict is written at once, so a difference is
+    // never our own write.
+    bool FileChangedOnDisk() const;
+    // Reads the file again after such a change; a file that cannot be read (or holds no
+    // preferences) leaves mPrefDict as it is and the result is false.
+    bool ReloadPreferences();
+    const std::string& notice() const { return notice_; }
     void UpdatePreferences();
     void InitPreferences();
     // Writes mPrefDict under "QVPrivatePreferences", keeping any other key of the file.
@@ -38,6 +48,7 @@ class Preferences {
 
   private:
     platform::SupportPaths paths_;
+    std::string notice_;
 };
 
 }  // namespace qv::sessions

@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 
 #include "platform/file_io.h"
+#include "platform/file_system.h"
 #include "platform/localization.h"
 #include "sessions/automount_options.h"
 #include "sessions/conflict_options.h"
@@ -90,12 +91,47 @@ void SessionDocument::ReadFileTemplate() {
             platform::WriteFileAtomically(pathFileDocTemplate_, bytes.bytes);
         }
     }
-    if (!ReadDocumentFile(pathFileDocTemplate_)) {
+    DocResult read = ReadDocumentFile(pathFileDocTemplate_);
+    if (!read) {
+        if (platform::ItemExists(pathFileDocTemplate_)) {
+            templateNotice_ = SetAsideUnreadableFile(pathFileDocTemplate_, read.reason);
+        }
         mMainDict = NewTemplate();
         mSessionIndex = 0;
     }
+    NoteTemplateOnDisk();
     isDocumentTemplate = true;
     isDocumentOpen = true;
+}
+
+void SessionDocument::NoteTemplateOnDisk() {
+    platform::ReadFileResult file =
+        platform::ReadWholeFile(pathFileDocTemplate_, plist::kMaxPlistFileBytes);
+    templateOnDisk_ = file.status == platform::ReadStatus::Ok ? std::move(file.bytes) : "";
+}
+
+bool SessionDocument::TemplateChangedOnDisk() const {
+    platform::ReadFileResult file =
+        platform::ReadWholeFile(pathFileDocTemplate_, plist::kMaxPlistFileBytes);
+    if (file.status == platform::ReadStatus::Missing) return false;
+    return file.status != platform::ReadStatus::Ok || file.bytes != templateOnDisk_;
+}
+
+DocResult SessionDocument::ReloadTemplate() {
+    SessionDocument fresh(pathFileDocTemplate_);
+    DocResult read = fresh.ReadDocumentFile(pathFileDocTemplate_);
+    NoteTemplateOnDisk();
+    if (!read) return read;
+    mMainDict = std::move(fresh.mMainDict);
+    mSessionIndex = fresh.mSessionIndex;
+    return read;
+}
+
+std::string SetAsideUnreadableFile(const std::string& path, const std::string& why) {
+    const std::string aside = path + kSetAsideSuffix;
+    if (platform::sys().rename(path.c_str(), aside.c_str()) != 0) return {};
+    return GLS("The file") + " \"" + path + "\" " + GLS("could not be read") + " (" + why +
+           "); " + GLS("it was kept as") + " \"" + aside + "\".";
 }
 
 DocResult SessionDocument::ReadDocumentFile(const std::string& path) {
@@ -151,6 +187,11 @@ DocResult SessionDocument::WriteFileSession(const std::string& path) {
             return Failed(written.reason, WriteFailureMessage(path, kPasswordsReason));
         }
         return Failed(written.reason, WriteFailureMessage(path));
+    }
+    if (isTemplate) {
+        // What was written is what ToXml gives: no need to read the file back (another writer
+        // may already have replaced it).
+        plist::ToXml(mMainDict, &templateOnDisk_, nullptr);
     }
     return Succeeded();
 }

@@ -31,8 +31,20 @@ class SessionDocument {
     // Appends a session with every default sub-dictionary to the document's sessionsArray.
     static void AddSession(std::int64_t task, const std::string& name, plist::Value& dict);
 
-    // Loads the template document, or a new one when it cannot be read.
+    // Loads the template document, or a new one when it cannot be read. A template that exists
+    // but cannot be read (damaged, or made by a later version) is kept beside it under
+    // kSetAsideSuffix, and templateNotice says so, instead of being overwritten at the next
+    // write.
     void ReadFileTemplate();
+    // Whether the template file now holds something other than what this process last read
+    // from it or wrote to it: another program (or another Quorvel) changed it. A missing file
+    // is no change: it is written again at quit.
+    bool TemplateChangedOnDisk() const;
+    // Reads the template again after such a change. A file that cannot be read leaves the
+    // sessions in memory as they are (it is not looked at again until it changes once more).
+    DocResult ReloadTemplate();
+    // The text for people about a template set aside at start-up; empty otherwise.
+    const std::string& templateNotice() const { return templateNotice_; }
     DocResult ReadDocumentFile(const std::string& path);
     // Migrates mMainDict, read from a file of the given version, in place.
     bool UpdateDocumentFile(std::int64_t version);
@@ -61,8 +73,20 @@ class SessionDocument {
     std::string gRename;
 
   private:
+    void NoteTemplateOnDisk();
+
     std::string pathFileDocTemplate_;
+    // The template file's bytes as this process last read or wrote them.
+    std::string templateOnDisk_;
+    std::string templateNotice_;
 };
+
+// The suffix of a damaged settings file kept aside rather than overwritten.
+inline constexpr const char* kSetAsideSuffix = ".unreadable";
+
+// Renames the file at path to path + kSetAsideSuffix (replacing an older one) and returns the
+// text for people: "The file ... could not be read; it was kept as ...". Empty on failure.
+std::string SetAsideUnreadableFile(const std::string& path, const std::string& why);
 
 // Localised "Can't write the file "path" to the disk[ reason]."
 std::string WriteFailureMessage(const std::string& path, const std::string& reason = {});
