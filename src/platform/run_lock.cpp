@@ -18,7 +18,8 @@ constexpr std::size_t kMaxHolderText = 256;
 }
 
 std::optional<RunLock> RunLock::TryAcquire(const std::string& folder, const std::string& holder,
-                                           std::string* heldBy, std::string* error) {
+                                           std::string* heldBy, std::string* error,
+                                           const char* fileName) {
     heldBy->clear();
     error->clear();
     std::string why;
@@ -26,7 +27,7 @@ std::optional<RunLock> RunLock::TryAcquire(const std::string& folder, const std:
         *error = why;
         return std::nullopt;
     }
-    const std::string path = JoinPath(folder, kRunLockFileName);
+    const std::string path = JoinPath(folder, fileName);
     // No O_TRUNC: the holder's text must survive a refused open. CLOEXEC, so that scripts and
     // tools a run starts do not keep the lock after the run.
     UniqueFd fd(::open(path.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600));

@@ -17,9 +17,10 @@ class RunLock {
   public:
     // Takes the lock without waiting. On refusal, *heldBy says who holds it ("quorvel-gui,
     // process 1234"; empty when the holder has not written it yet); on another failure
-    // *error says why.
+    // *error says why. fileName names another lock of the same kind (the window's).
     static std::optional<RunLock> TryAcquire(const std::string& folder, const std::string& holder,
-                                             std::string* heldBy, std::string* error);
+                                             std::string* heldBy, std::string* error,
+                                             const char* fileName = kRunLockFileName);
     RunLock(RunLock&&) noexcept = default;
     RunLock& operator=(RunLock&&) noexcept = default;
 

@@ -36,6 +36,7 @@
 #include "sessions/multi_options.h"
 #include "sessions/settings_options.h"
 #include "ui/conflicts_panel.h"
+#include "ui/document_commands.h"
 #include "ui/error_alert.h"
 #include "ui/log_window.h"
 #include "ui/middle_truncation.h"
@@ -102,7 +103,6 @@ std::uint64_t FileSize(const std::string& path) {
 ConsoleWindow::ConsoleWindow(app::MainApp& app, QWidget* parent)
     : QMainWindow(parent), app_(app), euidIsRoot_(::geteuid() == 0) {
     setObjectName(QStringLiteral("consoleWindow"));
-    setWindowTitle(QStringLiteral("Quorvel H. %1").arg(QStringLiteral(QV_VERSION)));
     setWindowIcon(QIcon(QStringLiteral(":/icons/app.quorvel.Quorvel.svg")));
     run_ = new RunController(app_, this);
     updateTimer_ = new QTimer(this);
@@ -115,7 +115,9 @@ ConsoleWindow::ConsoleWindow(app::MainApp& app, QWidget* parent)
     connect(run_, &RunController::copyStarting, this, &ConsoleWindow::CopyStarting);
     connect(run_, &RunController::finished, this, &ConsoleWindow::RunFinished);
     BuildWindow();
-    BuildShortcuts();
+    documents_ = new DocumentCommands(app_, *this);
+    BuildMenus();
+    documents_->UpdateTitle();
 }
 
 ConsoleWindow::~ConsoleWindow() = default;
@@ -309,48 +311,6 @@ void ConsoleWindow::BuildPages(OptionPanel* consolePage) {
     pages_->setCurrentWidget(consolePage);
 }
 
-void ConsoleWindow::BuildShortcuts() {
-    auto add = [this](const QKeySequence& keys, auto slot) {
-        auto* action = new QAction(this);
-        action->setShortcut(keys);
-        action->setShortcutContext(Qt::WindowShortcut);
-        connect(action, &QAction::triggered, this, slot);
-        addAction(action);
-        return action;
-    };
-    add(QKeySequence(Qt::CTRL | Qt::Key_R), [this] {
-        if (!isRunning()) TaskExecuteSyncOrBackup();
-    });
-    for (const QKeySequence& stop :
-         {QKeySequence(Qt::CTRL | Qt::Key_Period), QKeySequence(Qt::Key_Escape)}) {
-        add(stop, [this] {
-            if (isRunning()) run_->Stop();
-        });
-    }
-    add(QKeySequence(Qt::CTRL | Qt::Key_I), [this] { drawerButton_->toggle(); });
-    QMenu* view = menuBar()->addMenu(Str(GLS("&View")));
-    QAction* log = view->addAction(Str(GLS("Log Window")), this, &ConsoleWindow::WindowOpenLog);
-    log->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_L));
-    BuildOptionsMenu();
-    add(QKeySequence::Quit, [this] { RequestQuit(); });
-}
-
-void ConsoleWindow::BuildOptionsMenu() {
-    QMenu* menu = menuBar()->addMenu(Str(GLS("&Options")));
-    for (int number = 0; number < kPanelCount; ++number) {
-        const std::string title =
-            number == kConsolePanel ? GLS("Console") : GLS(OptionButtons()[number - 1].title);
-        QAction* action = menu->addAction(Str(title));
-        const int tag = kMenuPanelTagOffset + number;
-        action->setData(tag);
-        action->setShortcut(QKeySequence(Qt::CTRL | static_cast<Qt::Key>(Qt::Key_0 + number)));
-        action->setShortcutContext(Qt::WindowShortcut);
-        connect(action, &QAction::triggered, this, [this, tag] { ChooseGoPanel(tag); });
-        panelActions_[number] = action;
-        if (number == kConsolePanel) menu->addSeparator();
-    }
-}
-
 // ---- Panels ----
 
 int ConsoleWindow::PanelNumber(const std::string& tab) {
@@ -414,6 +374,36 @@ void ConsoleWindow::GoPanel(const std::string& tab) {
     }
     pages_->setCurrentWidget(page);
     SyncPanelButtons();
+    if (number == kConsolePanel) emit readyForReload();
+}
+
+void ConsoleWindow::ShowDocumentClosed() {
+    if (closedPage_ == nullptr) {
+        closedPage_ = new DocumentClosedPanel(pages_);
+        pages_->addWidget(closedPage_);
+        auto* page = static_cast<DocumentClosedPanel*>(closedPage_);
+        connect(page->newButton(), &QPushButton::clicked, documents_, &DocumentCommands::FileNew);
+        connect(page->openButton(), &QPushButton::clicked, documents_,
+                &DocumentCommands::FileOpen);
+    }
+    pages_->setCurrentWidget(closedPage_);
+    SetComment({});
+    EnableDisableConsolePanes(false);
+    // Nothing to run and no session to choose until a document is open again.
+    mainButton_->setEnabled(false);
+    consoleButton_->setEnabled(false);
+    SyncPanelButtons();
+    SyncPanelActions();
+    if (logWindow_ != nullptr) logWindow_->hide();
+}
+
+bool ConsoleWindow::isDocumentShown() const {
+    return app_.document().isDocumentOpen && pages_->currentWidget() != closedPage_;
+}
+
+bool ConsoleWindow::sessionEntryOffered(int entry) const {
+    const int all = static_cast<int>(app_.document().SessionCount()) + 1;
+    return entry != all || sessionPopupOffersAll();
 }
 
 bool ConsoleWindow::GetCurrentPanel() {
@@ -687,6 +677,7 @@ void ConsoleWindow::SetMainButtonName(std::int64_t i) {
     }
     mainButton_->setText(Str(title));
     mainButton_->setToolTip(Str(tip) + QStringLiteral("  (Ctrl+R, Esc)"));
+    if (runAction_ != nullptr) runAction_->setText(Str(title));
     mainButton_->setIcon(Icon("icn_run"));
     mainButton_->setProperty("running", false);
     mainButton_->style()->polish(mainButton_);
@@ -1011,7 +1002,11 @@ void ConsoleWindow::RunFinished() {
     }
     SetReportOnConsole();
     EnableDisableConsolePanes(true);
-    if (terminateAfterRun_) Terminate();
+    if (terminateAfterRun_) {
+        Terminate();
+        return;
+    }
+    emit readyForReload();
 }
 
 void ConsoleWindow::SetReportOnConsole() {
@@ -1043,10 +1038,13 @@ void ConsoleWindow::resizeEvent(QResizeEvent* event) {
 // ---- Quitting ----
 
 void ConsoleWindow::RequestQuit() {
-    if (terminated_ || quitQuestion_) return;
+    if (terminated_ || quitQuestion_ || documents_->question()) return;
     if (!isRunning()) {
         // What the panel on screen says is kept with the sessions written at quit.
-        if (GetCurrentPanel()) Terminate();
+        if (!GetCurrentPanel()) return;
+        documents_->AskToSaveChanges([this](bool proceed) {
+            if (proceed) Terminate();
+        });
         return;
     }
     auto* box =
@@ -1068,15 +1066,27 @@ void ConsoleWindow::RequestQuit() {
     box->open();
 }
 
+void ConsoleWindow::TerminateNow() {
+    if (terminated_) return;
+    if (isRunning()) {
+        terminateAfterRun_ = true;
+        run_->Stop();
+        return;
+    }
+    // Nothing is asked: whatever the panel on screen holds and is valid is kept.
+    auto* page = static_cast<OptionPanel*>(pages_->currentWidget());
+    if (plist::Value* session = app_.document().GetSessionDict(app_.document().mSessionIndex)) {
+        std::string ignored;
+        if (page != panels_[kConsolePanel] && page != closedPage_) page->GetPanels(*session, &ignored);
+    }
+    Terminate();
+}
+
 void ConsoleWindow::Terminate() {
     if (terminated_) return;
     terminated_ = true;
-    sessions::SessionDocument& doc = app_.document();
-    const sessions::DocResult written = doc.WriteFileSession(doc.pathFileDocTemplate());
-    if (!written) platform::SystemLog("Can't write the template document: " + written.reason);
-    std::string reason;
-    if (!app_.preferences().WriteFilePreferences(true, &reason)) {
-        platform::SystemLog("Can't write the preferences: " + reason);
+    for (const std::string& problem : app_.WriteTemplateAndPreferences()) {
+        platform::SystemLog(problem);
     }
     emit terminated();
     close();

@@ -22,9 +22,11 @@ class QTimer;
 class QToolButton;
 class QFrame;
 class QMessageBox;
+class QMenu;
 
 namespace qv::ui {
 
+class DocumentCommands;
 class LogWindow;
 class OptionPanel;
 class PathArea;
@@ -107,9 +109,31 @@ class ConsoleWindow : public QMainWindow {
     // The "Starting task:" confirmation while it is shown.
     QMessageBox* confirmation() const { return confirmation_; }
 
+    // The File menu's commands and the save question.
+    DocumentCommands& documents() const { return *documents_; }
+    // The page shown while no document is open (after File > Close).
+    void ShowDocumentClosed();
+    bool isDocumentShown() const;
+    // Ends the application without questions, writing the template and the preferences (a
+    // termination signal, the desktop session ending). A run is stopped and concluded first.
+    void TerminateNow();
+    QMenu* fileMenu() const { return fileMenu_; }
+    QMenu* sessionMenu() const { return sessionMenu_; }
+    QMenu* helpMenu() const { return helpMenu_; }
+    QAction* runAction() const { return runAction_; }
+    QAction* stopAction() const { return stopAction_; }
+    // Every action of the menu bar with a shortcut, for the shortcuts window.
+    QList<QAction*> menuActions() const;
+
   signals:
     // The template document and the preferences are written: the application may end.
     void terminated();
+    // The user asked for a window the console does not own.
+    void preferencesRequested();
+    // A run ended or the console page came back: settings changed meanwhile may be read.
+    void readyForReload();
+    void aboutRequested();
+    void shortcutsRequested();
 
   protected:
     void closeEvent(QCloseEvent* event) override;
@@ -124,8 +148,13 @@ class ConsoleWindow : public QMainWindow {
 
     void BuildWindow();
     void BuildPages(OptionPanel* consolePage);
-    void BuildShortcuts();
-    void BuildOptionsMenu();
+    // The menu bar (console_menus.cpp).
+    void BuildMenus();
+    void BuildViewMenu(QMenu* view);
+    void RebuildSessionMenu();
+    void RebuildRecentMenu();
+    void SyncMenus();
+    bool sessionEntryOffered(int entry) const;
     void AblePopMenuSession(bool enable, bool allItem);
     void GoPanelTimer();
     // The buttons of the page row light the page on screen.
@@ -196,6 +225,16 @@ class ConsoleWindow : public QMainWindow {
     std::string monitoredFile_;
     std::uint64_t monitoredSourceSize_ = 0;
     std::string monitoredSourceSizeText_;
+
+    DocumentCommands* documents_ = nullptr;
+    OptionPanel* closedPage_ = nullptr;
+    QMenu* fileMenu_ = nullptr;
+    QMenu* recentMenu_ = nullptr;
+    QMenu* sessionMenu_ = nullptr;
+    QMenu* helpMenu_ = nullptr;
+    QAction* runAction_ = nullptr;
+    QAction* stopAction_ = nullptr;
+    QList<QAction*> documentActions_;  // need an open document
 
     QPointer<QMessageBox> quitQuestion_;
     QPointer<QMessageBox> confirmation_;

@@ -54,3 +54,13 @@ void ErrorAlert::Answer(bool goOn) {
 }
 
 }  // namespace qv::ui
+
+namespace qv::ui {
+void ShowNotice(QWidget* parent, const std::string& text) {
+    auto* box = new QMessageBox(QMessageBox::Warning, Str(platform::GLS("Warning:")), Lines(text),
+                                QMessageBox::Ok, parent);
+    box->setObjectName(QStringLiteral("notice"));
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->open();
+}
+}  // namespace qv::ui

@@ -32,3 +32,9 @@ class ErrorAlert : public QMessageBox {
 };
 
 }  // namespace qv::ui
+
+namespace qv::ui {
+// A "Warning:" alert with OK about something that did not stop the application (a damaged
+// settings file kept aside), opened without waiting.
+void ShowNotice(QWidget* parent, const std::string& text);
+}  // namespace qv::ui

@@ -3,6 +3,9 @@
 
 #include <QApplication>
 #include <QComboBox>
+#include <QFileInfo>
+#include <QSessionManager>
+#include <QSocketNotifier>
 #include <QCommandLineParser>
 #include <QMessageBox>
 #include <cstring>
@@ -12,7 +15,14 @@
 
 #include "app/main_app.h"
 #include "platform/localization.h"
+#include "platform/run_lock.h"
+#include "platform/system_log.h"
+#include "platform/termination_signals.h"
 #include "ui/console_window.h"
+#include "ui/document_commands.h"
+#include "ui/error_alert.h"
+#include "ui/settings_files_watch.h"
+#include "ui/single_instance.h"
 #include "ui/log_window.h"
 #include "ui/qt_text.h"
 #include "ui/theme.h"
@@ -79,12 +89,23 @@ int main(int argc, char** argv) {
                        "exclude, conflicts, autoMountVolumes or appleScript."),
         QStringLiteral("NAME"));
     parser.addOptions({screenshot, theme, logFile, panel});
+    parser.addPositionalArgument(QStringLiteral("FILE.qvd"),
+                                 QStringLiteral("A session document to open."),
+                                 QStringLiteral("[FILE.qvd]"));
     parser.setApplicationDescription(
         QStringLiteral("Back up and synchronize pairs of folders.\n"
                        "--session NAME  Show the session of that name."));
     parser.process(qapp);
 
     qv::ui::ApplyTheme(qapp, qv::ui::ChooseTheme(parser.value(theme)));
+
+    const bool rendering = parser.isSet(screenshot);
+    // A document named on the command line, made absolute while the working folder is known.
+    std::string documentToOpen;
+    if (!parser.positionalArguments().isEmpty()) {
+        documentToOpen = qv::ui::PathBytes(QFileInfo(parser.positionalArguments().front())
+                                               .absoluteFilePath());
+    }
 
     qv::app::MainApp app(qv::app::DefaultResourcesFolder());
     const qv::app::StartupResult started = app.Start();
@@ -96,6 +117,17 @@ int main(int argc, char** argv) {
                                  qv::ui::Lines(started.alert));
         }
         return 1;
+    }
+
+    // One window per user: a second start hands its document to the first and ends.
+    qv::ui::SingleInstance instance(qv::platform::RunLockFolder(app.paths()));
+    if (!rendering && !instance.BecomeFirst()) {
+        if (instance.HandOver(documentToOpen)) return 0;
+        std::cerr << "quorvel-gui: another Quorvel window is running and does not answer\n";
+        return 1;
+    }
+    if (!rendering) {
+        qv::platform::SystemLog(qv::app::MainApp::LaunchLine("quorvel-gui"));
     }
 
     qv::ui::ConsoleWindow window(app);
@@ -155,5 +187,48 @@ int main(int argc, char** argv) {
         log->show();
         log->raise();
     }
+    for (const std::string& notice : started.notices) {
+        qv::ui::ShowNotice(&window, notice);
+    }
+
+    // Another instance's document, a termination signal, the end of the desktop session.
+    QObject::connect(&instance, &qv::ui::SingleInstance::openRequested, &window,
+                     [&window](const std::string& path) {
+                         window.show();
+                         window.raise();
+                         window.activateWindow();
+                         if (!path.empty()) window.documents().OpenFile(path);
+                     });
+    const int signalFd = qv::platform::TerminationSignalDescriptor();
+    if (signalFd >= 0) {
+        auto* notifier = new QSocketNotifier(signalFd, QSocketNotifier::Read, &window);
+        QObject::connect(notifier, &QSocketNotifier::activated, &window, [&window] {
+            qv::platform::TakeTerminationSignal();
+            window.TerminateNow();
+        });
+    }
+    QObject::connect(&qapp, &QGuiApplication::commitDataRequest, &window,
+                     [&app](QSessionManager&) {
+                         for (const std::string& problem : app.WriteTemplateAndPreferences()) {
+                             qv::platform::SystemLog(problem);
+                         }
+                     });
+
+    // The template and the preferences as other programs change them.
+    qv::ui::SettingsFilesWatch watch(
+        app,
+        [&window] {
+            return !window.isRunning() && window.currentPanel() == "console" &&
+                   QApplication::activeModalWidget() == nullptr;
+        },
+        &window);
+    QObject::connect(&window, &qv::ui::ConsoleWindow::readyForReload, &watch,
+                     &qv::ui::SettingsFilesWatch::Retry);
+    QObject::connect(&watch, &qv::ui::SettingsFilesWatch::reloaded, &window,
+                     [&window](const qv::app::SettingsFilesReload& what) {
+                         if (what.templateReloaded) window.SetDocumentSessions();
+                     });
+
+    if (!documentToOpen.empty()) window.documents().OpenFile(documentToOpen);
     return QApplication::exec();
 }

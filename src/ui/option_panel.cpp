@@ -1,8 +1,11 @@
 #include "ui/option_panel.h"
 
+#include <QHBoxLayout>
 #include <QLabel>
+#include <QPushButton>
 #include <QVBoxLayout>
 
+#include "platform/localization.h"
 #include "ui/option_markers.h"
 #include "ui/qt_text.h"
 
@@ -30,6 +33,24 @@ NotEditablePanel::NotEditablePanel(std::size_t option, const std::string& dictKe
     label->setAlignment(Qt::AlignCenter);
     layout->addStretch(1);
     layout->addWidget(label);
+    layout->addStretch(1);
+}
+
+DocumentClosedPanel::DocumentClosedPanel(QWidget* parent)
+    : OptionPanel("documentClosed", "", parent) {
+    auto* layout = new QVBoxLayout(this);
+    auto* label = new QLabel(Str(platform::GLS("No document is open.")), this);
+    label->setAlignment(Qt::AlignCenter);
+    auto* buttons = new QHBoxLayout;
+    new_ = new QPushButton(Str(platform::GLS("New")), this);
+    open_ = new QPushButton(Str(platform::GLS("Open...")), this);
+    buttons->addStretch(1);
+    buttons->addWidget(new_);
+    buttons->addWidget(open_);
+    buttons->addStretch(1);
+    layout->addStretch(1);
+    layout->addWidget(label);
+    layout->addLayout(buttons);
     layout->addStretch(1);
 }
 

@@ -4,6 +4,8 @@
 // its controls onto that option's editor.
 
 #include <QWidget>
+
+class QPushButton;
 #include <string>
 
 #include "sessions/plist_value.h"
@@ -65,6 +67,22 @@ class NotEditablePanel : public OptionPanel {
 
   private:
     std::size_t option_;
+};
+
+// The page shown while no document is open: it offers New and Open.
+class DocumentClosedPanel : public OptionPanel {
+    Q_OBJECT
+  public:
+    explicit DocumentClosedPanel(QWidget* parent);
+    void SetPanels(const plist::Value&) override {}
+    bool GetPanels(plist::Value&, std::string*) override { return true; }
+    bool SetIconOn(const plist::Value&) const override { return false; }
+    QPushButton* newButton() const { return new_; }
+    QPushButton* openButton() const { return open_; }
+
+  private:
+    QPushButton* new_ = nullptr;
+    QPushButton* open_ = nullptr;
 };
 
 }  // namespace qv::ui

@@ -1,0 +1,172 @@
+// The console's menu bar: File, Session, Task, View and Help. Every command that has a key
+// shows it in its menu; the menus offer what the window offers at that moment.
+
+#include <QAction>
+#include <QComboBox>
+#include <QMenu>
+#include <QMenuBar>
+#include <QPushButton>
+#include <QToolButton>
+
+#include "platform/localization.h"
+#include "ui/console_window.h"
+#include "ui/document_commands.h"
+#include "ui/option_markers.h"
+#include "ui/qt_text.h"
+#include "ui/run_controller.h"
+
+namespace qv::ui {
+
+using platform::GLS;
+
+namespace {
+
+template <typename Slot>
+QAction* AddCommand(QMenu* menu, const std::string& title, const QKeySequence& keys, QObject* to,
+                    Slot slot) {
+    QAction* action = menu->addAction(Str(title));
+    if (!keys.isEmpty()) action->setShortcut(keys);
+    action->setShortcutContext(Qt::WindowShortcut);
+    QObject::connect(action, &QAction::triggered, to, slot);
+    return action;
+}
+
+}  // namespace
+
+void ConsoleWindow::BuildMenus() {
+    QMenuBar* bar = menuBar();
+
+    fileMenu_ = bar->addMenu(Str(GLS("&File")));
+    DocumentCommands* d = documents_;
+    AddCommand(fileMenu_, GLS("New"), QKeySequence::New, d, [d] { d->FileNew(); });
+    AddCommand(fileMenu_, GLS("Open..."), QKeySequence::Open, d, [d] { d->FileOpen(); });
+    recentMenu_ = fileMenu_->addMenu(Str(GLS("Open Recent")));
+    connect(d, &DocumentCommands::recentDocumentsChanged, this, &ConsoleWindow::RebuildRecentMenu);
+    RebuildRecentMenu();
+    fileMenu_->addSeparator();
+    documentActions_ = {
+        AddCommand(fileMenu_, GLS("Close"), QKeySequence::Close, d, [d] { d->FileClose(); }),
+        AddCommand(fileMenu_, GLS("Save"), QKeySequence::Save, d, [d] { d->FileSave(); }),
+        AddCommand(fileMenu_, GLS("Save As..."), QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_S),
+                   d, [d] { d->FileSaveAs(); }),
+    };
+    fileMenu_->addSeparator();
+    AddCommand(fileMenu_, GLS("Preferences..."), QKeySequence(Qt::CTRL | Qt::Key_Comma), this,
+               [this] {
+                   if (!isRunning()) emit preferencesRequested();
+               });
+    fileMenu_->addSeparator();
+    AddCommand(fileMenu_, GLS("Quit"), QKeySequence::Quit, this, [this] { RequestQuit(); });
+
+    sessionMenu_ = bar->addMenu(Str(GLS("&Session")));
+
+    QMenu* task = bar->addMenu(Str(GLS("&Task")));
+    runAction_ = AddCommand(task, GLS("Synchronize"), QKeySequence(Qt::CTRL | Qt::Key_R), this,
+                            [this] {
+                                if (!isRunning() && isDocumentShown()) TaskExecuteSyncOrBackup();
+                            });
+    stopAction_ = AddCommand(task, GLS("Stop"), QKeySequence(Qt::CTRL | Qt::Key_Period), this,
+                             [this] {
+                                 if (isRunning()) run_->Stop();
+                             });
+    stopAction_->setShortcuts({QKeySequence(Qt::CTRL | Qt::Key_Period),
+                               QKeySequence(Qt::Key_Escape)});
+
+    BuildViewMenu(bar->addMenu(Str(GLS("&View"))));
+
+    helpMenu_ = bar->addMenu(Str(GLS("&Help")));
+    AddCommand(helpMenu_, GLS("Keyboard Shortcuts"), QKeySequence::HelpContents, this,
+               [this] { emit shortcutsRequested(); });
+    AddCommand(helpMenu_, GLS("About Quorvel"), QKeySequence(), this,
+               [this] { emit aboutRequested(); });
+
+    // The menus follow the window: what it offers now, and the sessions of the document.
+    for (QMenu* menu : {fileMenu_, sessionMenu_, task}) {
+        connect(menu, &QMenu::aboutToShow, this, &ConsoleWindow::SyncMenus);
+    }
+}
+
+void ConsoleWindow::BuildViewMenu(QMenu* view) {
+    for (int number = 0; number < kPanelCount; ++number) {
+        const std::string title =
+            number == kConsolePanel ? GLS("Console") : GLS(OptionButtons()[number - 1].title);
+        const int tag = kMenuPanelTagOffset + number;
+        QAction* action =
+            AddCommand(view, title, QKeySequence(Qt::CTRL | static_cast<Qt::Key>(Qt::Key_0 + number)),
+                       this, [this, tag] { ChooseGoPanel(tag); });
+        action->setData(tag);
+        panelActions_[number] = action;
+        if (number == kConsolePanel) view->addSeparator();
+    }
+    view->addSeparator();
+    AddCommand(view, GLS("Information"), QKeySequence(Qt::CTRL | Qt::Key_I), this,
+               [this] { drawerButton_->toggle(); });
+    AddCommand(view, GLS("Log Window"), QKeySequence(Qt::CTRL | Qt::Key_L), this,
+               [this] { WindowOpenLog(); });
+}
+
+void ConsoleWindow::RebuildRecentMenu() {
+    recentMenu_->clear();
+    const std::vector<std::string>& paths = app_.recentDocuments().paths();
+    for (const std::string& path : paths) {
+        QAction* action = recentMenu_->addAction(Path(path).replace(QLatin1Char('&'),
+                                                                    QStringLiteral("&&")));
+        connect(action, &QAction::triggered, this, [this, path] { documents_->OpenFile(path); });
+    }
+    if (!paths.empty()) recentMenu_->addSeparator();
+    QAction* clear = recentMenu_->addAction(Str(GLS("Clear Menu")), this, [this] {
+        app_.recentDocuments().Clear();
+        RebuildRecentMenu();
+    });
+    clear->setEnabled(!paths.empty());
+}
+
+void ConsoleWindow::RebuildSessionMenu() {
+    sessionMenu_->clear();
+    // The same entries as the pop-up, in the same order; choosing one is choosing it there.
+    for (int entry = 0; entry < sessionPopup_->count(); ++entry) {
+        const QString title = sessionPopup_->itemText(entry);
+        if (title.isEmpty()) {
+            sessionMenu_->addSeparator();
+            continue;
+        }
+        QAction* action = sessionMenu_->addAction(QString(title).replace(QLatin1Char('&'),
+                                                                         QStringLiteral("&&")));
+        const bool isSession = sessionPopup_->itemData(entry).toInt() == kTagSession ||
+                               sessionPopup_->itemData(entry).toInt() == kTagAllSessions;
+        action->setCheckable(isSession);
+        action->setChecked(isSession && entry == sessionPopup_->currentIndex());
+        connect(action, &QAction::triggered, this, [this, entry] {
+            sessionPopup_->setCurrentIndex(entry);
+            ChooseSession(entry);
+        });
+    }
+}
+
+void ConsoleWindow::SyncMenus() {
+    const bool running = isRunning();
+    const bool open = isDocumentShown();
+    for (QAction* action : documentActions_) action->setEnabled(!running && open);
+    runAction_->setEnabled(!running && open);
+    stopAction_->setEnabled(running);
+    RebuildSessionMenu();
+    // The menu offers what the pop-up offers.
+    const auto actions = sessionMenu_->actions();
+    for (int entry = 0; entry < actions.size() && entry < sessionPopup_->count(); ++entry) {
+        actions[entry]->setEnabled(sessionPopup_->isEnabled() && sessionEntryOffered(entry));
+    }
+}
+
+QList<QAction*> ConsoleWindow::menuActions() const {
+    QList<QAction*> all;
+    for (QAction* top : menuBar()->actions()) {
+        if (QMenu* menu = top->menu()) {
+            for (QAction* a : menu->actions()) {
+                if (!a->shortcut().isEmpty()) all.push_back(a);
+            }
+        }
+    }
+    return all;
+}
+
+}  // namespace qv::ui
