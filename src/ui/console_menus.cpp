@@ -38,15 +38,15 @@ void ConsoleWindow::BuildMenus() {
 
     fileMenu_ = bar->addMenu(Str(GLS("&File")));
     DocumentCommands* d = documents_;
-    AddCommand(fileMenu_, GLS("New"), QKeySequence::New, d, [d] { d->FileNew(); });
-    AddCommand(fileMenu_, GLS("Open..."), QKeySequence::Open, d, [d] { d->FileOpen(); });
+    AddCommand(fileMenu_, GLS("New"), QKeySequence(Qt::CTRL | Qt::Key_N), d, [d] { d->FileNew(); });
+    AddCommand(fileMenu_, GLS("Open..."), QKeySequence(Qt::CTRL | Qt::Key_O), d, [d] { d->FileOpen(); });
     recentMenu_ = fileMenu_->addMenu(Str(GLS("Open Recent")));
     connect(d, &DocumentCommands::recentDocumentsChanged, this, &ConsoleWindow::RebuildRecentMenu);
     RebuildRecentMenu();
     fileMenu_->addSeparator();
     documentActions_ = {
-        AddCommand(fileMenu_, GLS("Close"), QKeySequence::Close, d, [d] { d->FileClose(); }),
-        AddCommand(fileMenu_, GLS("Save"), QKeySequence::Save, d, [d] { d->FileSave(); }),
+        AddCommand(fileMenu_, GLS("Close"), QKeySequence(Qt::CTRL | Qt::Key_W), d, [d] { d->FileClose(); }),
+        AddCommand(fileMenu_, GLS("Save"), QKeySequence(Qt::CTRL | Qt::Key_S), d, [d] { d->FileSave(); }),
         AddCommand(fileMenu_, GLS("Save As..."), QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_S),
                    d, [d] { d->FileSaveAs(); }),
     };
@@ -56,7 +56,7 @@ void ConsoleWindow::BuildMenus() {
                    if (!isRunning()) emit preferencesRequested();
                });
     fileMenu_->addSeparator();
-    AddCommand(fileMenu_, GLS("Quit"), QKeySequence::Quit, this, [this] { RequestQuit(); });
+    AddCommand(fileMenu_, GLS("Quit"), QKeySequence(Qt::CTRL | Qt::Key_Q), this, [this] { RequestQuit(); });
 
     sessionMenu_ = bar->addMenu(Str(GLS("&Session")));
 
@@ -75,7 +75,7 @@ void ConsoleWindow::BuildMenus() {
     BuildViewMenu(bar->addMenu(Str(GLS("&View"))));
 
     helpMenu_ = bar->addMenu(Str(GLS("&Help")));
-    AddCommand(helpMenu_, GLS("Keyboard Shortcuts"), QKeySequence::HelpContents, this,
+    AddCommand(helpMenu_, GLS("Keyboard Shortcuts"), QKeySequence(Qt::Key_F1), this,
                [this] { emit shortcutsRequested(); });
     AddCommand(helpMenu_, GLS("About Quorvel"), QKeySequence(), this,
                [this] { emit aboutRequested(); });
