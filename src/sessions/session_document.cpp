@@ -127,6 +127,16 @@ DocResult SessionDocument::ReloadTemplate() {
     return read;
 }
 
+bool SessionDocument::SaveTemplateIfChanged(std::string* reason) {
+    if (!isDocumentTemplate || !isDocumentOpen) return true;
+    std::string current;
+    mMainDict.set("fileVersion", kDocumentVersion);
+    if (plist::ToXml(mMainDict, &current, nullptr) && current == templateOnDisk_) return true;
+    DocResult written = WriteFileSession(pathFileDocTemplate_);
+    if (!written && reason != nullptr) *reason = written.reason;
+    return written.ok;
+}
+
 std::string SetAsideUnreadableFile(const std::string& path, const std::string& why) {
     const std::string aside = path + kSetAsideSuffix;
     if (platform::sys().rename(path.c_str(), aside.c_str()) != 0) return {};

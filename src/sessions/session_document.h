@@ -43,6 +43,10 @@ class SessionDocument {
     // Reads the template again after such a change. A file that cannot be read leaves the
     // sessions in memory as they are (it is not looked at again until it changes once more).
     DocResult ReloadTemplate();
+    // While the template is the open document: writes it when the sessions differ from what
+    // the file holds, so that a change another program makes meanwhile does not meet edits
+    // that exist only in this process. False when the write failed.
+    bool SaveTemplateIfChanged(std::string* reason = nullptr);
     // The text for people about a template set aside at start-up; empty otherwise.
     const std::string& templateNotice() const { return templateNotice_; }
     DocResult ReadDocumentFile(const std::string& path);

@@ -417,6 +417,7 @@ bool ConsoleWindow::GetCurrentPanel() {
         TurnIconOnTo(static_cast<std::size_t>(number - 1), page->SetIconOn(*session));
         // The task may have changed: the main button says what a run will do now.
         SetMainButtonName(app_.document().mSessionIndex);
+        DocumentChanged();
         return true;
     }
     if (!panelAlert_) {
@@ -553,6 +554,7 @@ void ConsoleWindow::ChooseSession(int entry) {
             static_cast<OptionPanel*>(pages_->currentWidget())->ShowPanel(*session);
         }
     }
+    DocumentChanged();
 }
 
 void ConsoleWindow::SetConsolePanes(std::int64_t i) {
@@ -779,6 +781,14 @@ void ConsoleWindow::SetPickedFolder(const std::string& path, bool source) {
     // The other side's placeholder may now ask for a file rather than a folder.
     const std::string other = console->stringAt(source ? "bottomFolder" : "topFolder");
     if (other.empty()) SetPathname(other, !source);
+    DocumentChanged();
+}
+
+void ConsoleWindow::DocumentChanged() {
+    std::string reason;
+    if (!app_.document().SaveTemplateIfChanged(&reason)) {
+        platform::SystemLog("Can't write the template document: " + reason);
+    }
 }
 
 void ConsoleWindow::OpenFolderButton(bool source, Qt::KeyboardModifiers modifiers) {

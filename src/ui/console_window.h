@@ -60,6 +60,9 @@ class ConsoleWindow : public QMainWindow {
     void EnableDisableConsolePanes(bool enable);
     std::string GetEmptyTopBottomString(bool source) const;
     void SetPickedFolder(const std::string& path, bool source);
+    // After the window changed the sessions: the template, when it is the open document, is
+    // written at once (other programs may change it too; see SettingsFilesWatch).
+    void DocumentChanged();
 
     // Panels. GoPanel shows the page of that identifier ("console", "settings", ...) with the
     // current session; GetCurrentPanel writes the page on screen back into the session and is

@@ -114,6 +114,14 @@ TEST_F(MainAppTest, TheTemplateIsReloadedAfterOthersChangeItButNeverAfterOurOwnW
     EXPECT_EQ(r.problems.size(), 1u);
     EXPECT_EQ(doc.GetSessionName(0), "Edited outside");
 
+    // Edits made in the window reach the file before another program's can meet them, and
+    // writing them is no outside change.
+    doc.GetSessionDict(1)->dictAt("consoleDict")->set("topFolder", "/srv/picked");
+    ASSERT_TRUE(doc.SaveTemplateIfChanged());
+    EXPECT_FALSE(app->ReloadChangedSettingsFiles().templateReloaded);
+    EXPECT_EQ(other.ReloadTemplate().ok, true);
+    EXPECT_EQ(other.GetSessionDict(1)->dictAt("consoleDict")->stringAt("topFolder"), "/srv/picked");
+
     // A named document on screen is never replaced by the template.
     ASSERT_TRUE(app->SaveDocumentAs(home() + "/named.qvd"));
     ASSERT_TRUE(other.WriteFileSession(doc.pathFileDocTemplate()));
