@@ -3,6 +3,10 @@
 
 #include <QApplication>
 #include <QComboBox>
+#include <QDialog>
+#include <QMenu>
+#include <QMenuBar>
+#include <QPainter>
 #include <QFileInfo>
 #include <QSessionManager>
 #include <QSocketNotifier>
@@ -22,6 +26,7 @@
 #include "ui/document_commands.h"
 #include "ui/error_alert.h"
 #include "ui/settings_files_watch.h"
+#include "ui/shortcuts_window.h"
 #include "ui/single_instance.h"
 #include "ui/log_window.h"
 #include "ui/qt_text.h"
@@ -52,6 +57,52 @@ std::optional<std::string> TakeSessionArgument(int& argc, char** argv) {
     argc = kept;
     argv[argc] = nullptr;
     return name;
+}
+
+// For the pictures of the documentation: opens a menu or a dialog of the window.
+QWidget* ShowForScreenshot(qv::ui::ConsoleWindow& window, const QString& what) {
+    if (what.startsWith(QStringLiteral("menu:"))) {
+        const QString title = what.mid(5);
+        for (QAction* top : window.menuBar()->actions()) {
+            QMenu* menu = top->menu();
+            if (menu == nullptr || top->text().remove(QLatin1Char('&')) != title) continue;
+            emit menu->aboutToShow();
+            const QRect at = window.menuBar()->actionGeometry(top);
+            menu->popup(window.menuBar()->mapToGlobal(at.bottomLeft()));
+            window.menuBar()->setActiveAction(top);
+            QApplication::processEvents();
+            return menu;
+        }
+        return nullptr;
+    }
+    QDialog* dialog = nullptr;
+    if (what == QStringLiteral("shortcuts")) {
+        dialog = new qv::ui::ShortcutsWindow(window.menuActions(), &window);
+    }
+    if (dialog == nullptr) return nullptr;
+    dialog->show();
+    QApplication::processEvents();
+    return dialog;
+}
+
+// The window's picture with a popup (a menu, a dialog) drawn where it stands over it; a dialog
+// larger than the window gets room around it.
+QImage WithPopup(QWidget& window, QWidget* popup) {
+    const QImage under = window.grab().toImage();
+    const QImage over = popup->grab().toImage();
+    QPoint at = window.mapFromGlobal(popup->mapToGlobal(QPoint(0, 0)));
+    if (qobject_cast<QMenu*>(popup) == nullptr) {
+        at = QPoint((under.width() - over.width()) / 2, 40);
+    }
+    QRect bounds = under.rect().united(QRect(at, over.size()));
+    QImage picture(bounds.size(), QImage::Format_ARGB32_Premultiplied);
+    picture.fill(window.palette().color(QPalette::Window).darker(115));
+    QPainter painter(&picture);
+    painter.drawImage(-bounds.topLeft(), under);
+    painter.drawImage(at - bounds.topLeft(), over);
+    painter.setPen(window.palette().color(QPalette::Mid));
+    painter.drawRect(QRect(at - bounds.topLeft(), over.size()).adjusted(0, 0, -1, -1));
+    return picture;
 }
 
 }  // namespace
@@ -88,7 +139,12 @@ int main(int argc, char** argv) {
         QStringLiteral("Show that page of the console: console, settings, timer, multi, filter, "
                        "exclude, conflicts, autoMountVolumes or appleScript."),
         QStringLiteral("NAME"));
-    parser.addOptions({screenshot, theme, logFile, panel});
+    const QCommandLineOption show(
+        QStringLiteral("show"),
+        QStringLiteral("With --screenshot: draw the window with a menu open (menu:File, "
+                       "menu:Session, ...) or a dialog over it (about, shortcuts)."),
+        QStringLiteral("WHAT"));
+    parser.addOptions({screenshot, theme, logFile, panel, show});
     parser.addPositionalArgument(QStringLiteral("FILE.qvd"),
                                  QStringLiteral("A session document to open."),
                                  QStringLiteral("[FILE.qvd]"));
@@ -175,7 +231,17 @@ int main(int argc, char** argv) {
         if (log != nullptr) log->show();
         QApplication::processEvents();
         QWidget* shown = log != nullptr ? static_cast<QWidget*>(log) : &window;
-        if (!shown->grab().save(parser.value(screenshot), "PNG")) {
+        QImage picture = shown->grab().toImage();
+        if (parser.isSet(show)) {
+            QWidget* over = ShowForScreenshot(window, parser.value(show));
+            if (over == nullptr) {
+                std::cerr << "quorvel-gui: nothing to show named \""
+                          << parser.value(show).toStdString() << "\"\n";
+                return 2;
+            }
+            picture = WithPopup(window, over);
+        }
+        if (!picture.save(parser.value(screenshot), "PNG")) {
             std::cerr << "quorvel-gui: cannot write " << parser.value(screenshot).toStdString()
                       << "\n";
             return 1;

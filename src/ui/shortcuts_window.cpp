@@ -37,6 +37,7 @@ ShortcutsWindow::ShortcutsWindow(const QList<QAction*>& actions, QWidget* parent
         table_->setItem(row, 1, new QTableWidgetItem(keys.join(QStringLiteral(", "))));
         ++row;
     }
+    table_->verticalHeader()->setDefaultSectionSize(table_->fontMetrics().height() + 8);
     table_->resizeColumnsToContents();
     table_->horizontalHeader()->setStretchLastSection(true);
     layout->addWidget(table_);

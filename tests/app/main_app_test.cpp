@@ -63,6 +63,7 @@ TEST_F(MainAppTest, DocumentsGoFromNewThroughSaveAsAndCloseToOpen) {
 
     app->NewDocument();
     EXPECT_EQ(app->DocumentTitle(), "Untitled");
+    EXPECT_FALSE(doc.isDocumentToBeSaved());  // nothing to ask about an untouched document
     EXPECT_TRUE(app->SaveNeedsPath());
     doc.GetSessionDict(1)->dictAt("consoleDict")->set("sessionName", "Photos");
     EXPECT_TRUE(doc.isDocumentToBeSaved());
