@@ -16,6 +16,7 @@
 #include "cli/terminal_text.h"
 #include "platform/file_io.h"
 #include "platform/localization.h"
+#include "platform/version.h"
 #include "sessions/plist_codec.h"
 #include "sessions/settings_options.h"
 
@@ -24,8 +25,6 @@ namespace qv::cli {
 namespace {
 
 using platform::GLS;
-
-constexpr const char* kVersion = "0.1.0";
 
 constexpr const char* kHelp =
     "Usage: quorvel COMMAND [OPTIONS]\n"
@@ -276,7 +275,7 @@ int RunCli(int argc, char** argv, std::ostream& out, std::ostream& err) {
             return kExitOk;
         }
         if (a == "--version") {
-            out << "quorvel " << kVersion << "\n";
+            out << "quorvel " << platform::kShortVersion << "\n";
             return kExitOk;
         }
     }

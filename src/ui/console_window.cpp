@@ -32,6 +32,7 @@
 #include "platform/file_io.h"
 #include "platform/localization.h"
 #include "platform/system_log.h"
+#include "platform/version.h"
 #include "run/plan_item.h"
 #include "sessions/multi_options.h"
 #include "sessions/settings_options.h"
@@ -102,7 +103,7 @@ std::uint64_t FileSize(const std::string& path) {
 ConsoleWindow::ConsoleWindow(app::MainApp& app, QWidget* parent)
     : QMainWindow(parent), app_(app), euidIsRoot_(::geteuid() == 0) {
     setObjectName(QStringLiteral("consoleWindow"));
-    setWindowTitle(QStringLiteral("Quorvel H. %1").arg(QStringLiteral(QV_VERSION)));
+    setWindowTitle(QStringLiteral("Quorvel H. %1").arg(QLatin1String(platform::kShortVersion)));
     setWindowIcon(QIcon(QStringLiteral(":/icons/app.quorvel.Quorvel.svg")));
     run_ = new RunController(app_, this);
     updateTimer_ = new QTimer(this);

@@ -12,6 +12,7 @@
 
 #include "app/main_app.h"
 #include "platform/localization.h"
+#include "platform/version.h"
 #include "ui/console_window.h"
 #include "ui/log_window.h"
 #include "ui/qt_text.h"
@@ -54,7 +55,7 @@ int main(int argc, char** argv) {
     }
     QApplication qapp(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Quorvel"));
-    QApplication::setApplicationVersion(QStringLiteral(QV_VERSION));
+    QApplication::setApplicationVersion(QLatin1String(qv::platform::kShortVersion));
     QApplication::setDesktopFileName(QStringLiteral("app.quorvel.Quorvel"));
     QApplication::setWindowIcon(QIcon(QStringLiteral(":/icons/app.quorvel.Quorvel.svg")));
     // The window decides when to quit: after a run has concluded and the files are written.
