@@ -13,9 +13,11 @@
 #include "cli/options_command.h"
 #include "cli/plan_command.h"
 #include "cli/run_command.h"
+#include "cli/session_command.h"
 #include "cli/terminal_text.h"
 #include "platform/file_io.h"
 #include "platform/localization.h"
+#include "platform/version.h"
 #include "sessions/plist_codec.h"
 #include "sessions/settings_options.h"
 
@@ -24,8 +26,6 @@ namespace qv::cli {
 namespace {
 
 using platform::GLS;
-
-constexpr const char* kVersion = "0.1.0";
 
 constexpr const char* kHelp =
     "Usage: quorvel COMMAND [OPTIONS]\n"
@@ -96,8 +96,30 @@ constexpr const char* kHelp =
     "        asked each time. show prints the same KEY value pairs, then \"marker\".\n"
     "        A session name shared by two sessions is refused: name one by its index.\n"
     "\n"
-    "Without --document, list, show, settings and conflicts use the template document of\n"
-    "the preferences folder, made with the two default sessions when it is missing.\n"
+    "  session add NAME [--task sync|backup] [--source FOLDER] [--dest FOLDER]\n"
+    "        Append a new session (Synchronize unless --task backup) and make it current.\n"
+    "  session duplicate NAME [NEW]\n"
+    "        Append a copy of the session, named NEW (\"Copy N of NAME\" when not given).\n"
+    "  session rename NAME NEW\n"
+    "  session remove NAME [--yes]\n"
+    "        On a terminal it asks first, unless --yes; without a terminal, only --yes\n"
+    "        removes. Exit status 1 when the answer was no.\n"
+    "  session move NAME --to N\n"
+    "        Move the session to index N (0 is the first; see list).\n"
+    "  session set-folders NAME [--source FOLDER] [--dest FOLDER]\n"
+    "        Relative folders are made absolute. A folder that is not there now is stored\n"
+    "        with a warning (it may be on a volume that is not mounted).\n"
+    "        Session names follow the window's rules: not empty, no control characters,\n"
+    "        not a title of the session menu, not another session's name (case matters).\n"
+    "        A NAME shared by two sessions is refused: give --session-index N in its place.\n"
+    "        Every session verb takes [--document FILE.qvd] and writes the document.\n"
+    "  document save-as FILE [--document FILE.qvd] [--force]\n"
+    "        Write the template (or the --document) to FILE. \".qvd\" is added when\n"
+    "        missing. An existing file is kept unless --force is given.\n"
+    "\n"
+    "Without --document, list, show, settings, conflicts, session and document use the\n"
+    "template document of the preferences folder, made with the two default sessions when\n"
+    "it is missing.\n"
     "\n"
     "Options:\n"
     "  -h, --help     Show this text.\n"
@@ -186,26 +208,6 @@ bool ParseArguments(int argc, char** argv, Arguments* args, std::string* error) 
     return true;
 }
 
-// Opens the document named by --document, or the template.
-bool OpenDocument(app::MainApp& app, const Arguments& args, std::ostream& err) {
-    if (args.document.empty()) return true;  // the template, read at start-up
-    sessions::DocResult r = app.document().ReadDocumentFile(args.document);
-    if (!r) {
-        if (!r.alert.empty()) {
-            Fail(err, r.alert);
-        } else {
-            Fail(err, GLS("Can't open the file") + " \"" + args.document + "\": " + r.reason);
-        }
-        return false;
-    }
-    auto& doc = app.document();
-    doc.pathDocumentFile = args.document;
-    doc.isDocumentOpen = true;
-    doc.isDocumentSaved = true;
-    doc.isDocumentTemplate = false;
-    return true;
-}
-
 int NewDocument(app::MainApp& app, const Arguments& args, std::ostream& out, std::ostream& err) {
     if (args.positional.size() != 1) return Usage(err, "new-document needs one FILE.qvd");
     std::string path = args.positional.front();
@@ -250,8 +252,27 @@ int Show(app::MainApp& app, std::ostream& out, std::ostream& err) {
     return kExitOk;
 }
 
-// Without --document, list and show work on the template: it is written when missing, so
-// that the user finds the two default sessions there.
+}  // namespace
+
+bool OpenDocument(app::MainApp& app, const std::string& document, std::ostream& err) {
+    if (document.empty()) return true;  // the template, read at start-up
+    sessions::DocResult r = app.document().ReadDocumentFile(document);
+    if (!r) {
+        if (!r.alert.empty()) {
+            Fail(err, r.alert);
+        } else {
+            Fail(err, GLS("Can't open the file") + " \"" + document + "\": " + r.reason);
+        }
+        return false;
+    }
+    auto& doc = app.document();
+    doc.pathDocumentFile = document;
+    doc.isDocumentOpen = true;
+    doc.isDocumentSaved = true;
+    doc.isDocumentTemplate = false;
+    return true;
+}
+
 void EnsureTemplateOnDisk(app::MainApp& app, std::ostream& err) {
     auto& doc = app.document();
     if (platform::ItemExists(doc.pathFileDocTemplate())) return;
@@ -264,8 +285,6 @@ void EnsureTemplateOnDisk(app::MainApp& app, std::ostream& err) {
     if (!r) err << "quorvel: warning: " << ForTerminal(r.alert) << "\n";
 }
 
-}  // namespace
-
 int RunCli(int argc, char** argv, std::ostream& out, std::ostream& err) {
     Arguments args;
     std::string error;
@@ -276,9 +295,12 @@ int RunCli(int argc, char** argv, std::ostream& out, std::ostream& err) {
             return kExitOk;
         }
         if (a == "--version") {
-            out << "quorvel " << kVersion << "\n";
+            out << "quorvel " << platform::kShortVersion << "\n";
             return kExitOk;
         }
+    }
+    if (IsSessionCommand(argc, argv)) {
+        return RunSessionCommand(argc, argv, std::cin, out, err, ::isatty(0) && ::isatty(1));
     }
     if (!ParseArguments(argc, argv, &args, &error)) return Usage(err, error);
     if (args.command.empty()) return Usage(err, "no command given");
@@ -326,7 +348,7 @@ int RunCli(int argc, char** argv, std::ostream& out, std::ostream& err) {
 
     if (args.command == "new-document") return NewDocument(app, args, out, err);
     if (args.command == "log") return RunLogCommand(app, log, out, err);
-    if (!OpenDocument(app, args, err)) return kExitUsage;
+    if (!OpenDocument(app, args.document, err)) return kExitUsage;
     if (args.document.empty()) EnsureTemplateOnDisk(app, err);
     if (args.command == "list") return List(app, out);
     if (options) return RunOptionsCommand(app, optionsArgs, out, err);

@@ -295,7 +295,9 @@ std::string FormatText(std::string_view format, std::initializer_list<std::strin
     auto next = args.begin();
     for (std::size_t i = 0; i < format.size(); ++i) {
         const std::string_view rest = format.substr(i);
-        const std::size_t width = rest.starts_with("%@") ? 2 : rest.starts_with("%ld") ? 3 : 0;
+        const std::size_t width = rest.starts_with("%@") ? 2 : rest.starts_with("%ld") ? 3
+                                  : rest.starts_with("%d")  ? 2
+                                                            : 0;
         if (width == 0 || next == args.end()) {
             out += format[i];
             continue;

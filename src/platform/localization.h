@@ -51,7 +51,7 @@ void InstallLocalizer(Localizer localizer);
 const Localizer& CurrentLocalizer();
 
 inline std::string GLS(std::string_view text) { return CurrentLocalizer().GLS(text); }
-// A text with "%@" and "%ld" placeholders filled, in order, with args (what is put in is
+// A text with "%@", "%ld" and "%d" placeholders filled, in order, with args (what is put in is
 // never read again as a placeholder).
 std::string FormatText(std::string_view format, std::initializer_list<std::string_view> args);
 inline std::string YesNo(long long value) { return CurrentLocalizer().YesNo(value); }

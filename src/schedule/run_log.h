@@ -11,13 +11,14 @@
 
 #include "fileops/tw_utilities.h"
 #include "platform/system_facts.h"
+#include "platform/version.h"
 #include "run/run_state.h"
 #include "sessions/plist_value.h"
 #include "sessions/session_document.h"
 
 namespace qv::schedule {
 
-inline constexpr const char* kWebSiteAddress = "https://quorvel.app";
+inline constexpr const char* kWebSiteAddress = platform::kWebSite;
 inline constexpr const char* kWebSiteName = "quorvel.app";
 
 // What a log is composed from besides the run's own state.

@@ -39,7 +39,7 @@ void ConsoleWindow::BuildMenus() {
     fileMenu_ = bar->addMenu(Str(GLS("&File")));
     DocumentCommands* d = documents_;
     AddCommand(fileMenu_, GLS("New"), QKeySequence(Qt::CTRL | Qt::Key_N), d, [d] { d->FileNew(); });
-    AddCommand(fileMenu_, GLS("Open..."), QKeySequence(Qt::CTRL | Qt::Key_O), d, [d] { d->FileOpen(); });
+    AddCommand(fileMenu_, GLS("Open…"), QKeySequence(Qt::CTRL | Qt::Key_O), d, [d] { d->FileOpen(); });
     recentMenu_ = fileMenu_->addMenu(Str(GLS("Open Recent")));
     connect(d, &DocumentCommands::recentDocumentsChanged, this, &ConsoleWindow::RebuildRecentMenu);
     RebuildRecentMenu();
@@ -47,11 +47,11 @@ void ConsoleWindow::BuildMenus() {
     documentActions_ = {
         AddCommand(fileMenu_, GLS("Close"), QKeySequence(Qt::CTRL | Qt::Key_W), d, [d] { d->FileClose(); }),
         AddCommand(fileMenu_, GLS("Save"), QKeySequence(Qt::CTRL | Qt::Key_S), d, [d] { d->FileSave(); }),
-        AddCommand(fileMenu_, GLS("Save As..."), QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_S),
+        AddCommand(fileMenu_, GLS("Save As…"), QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_S),
                    d, [d] { d->FileSaveAs(); }),
     };
     fileMenu_->addSeparator();
-    AddCommand(fileMenu_, GLS("Preferences..."), QKeySequence(Qt::CTRL | Qt::Key_Comma), this,
+    AddCommand(fileMenu_, GLS("Preferences…"), QKeySequence(Qt::CTRL | Qt::Key_Comma), this,
                [this] {
                    if (!isRunning()) emit preferencesRequested();
                });

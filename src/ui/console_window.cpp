@@ -32,6 +32,7 @@
 #include "platform/file_io.h"
 #include "platform/localization.h"
 #include "platform/system_log.h"
+#include "platform/version.h"
 #include "run/plan_item.h"
 #include "sessions/multi_options.h"
 #include "sessions/settings_options.h"
@@ -397,6 +398,15 @@ void ConsoleWindow::ShowDocumentClosed() {
     if (logWindow_ != nullptr) logWindow_->hide();
 }
 
+int ConsoleWindow::sessionEntry(int tag) const {
+    const int first = static_cast<int>(app_.document().SessionCount());
+    for (int entry = first; entry < sessionPopup_->count(); ++entry) {
+        if (sessionPopup_->itemText(entry).isEmpty()) continue;
+        if (sessionPopup_->itemData(entry).toInt() == tag) return entry;
+    }
+    return -1;
+}
+
 bool ConsoleWindow::isDocumentShown() const {
     return app_.document().isDocumentOpen && pages_->currentWidget() != closedPage_;
 }
@@ -511,8 +521,17 @@ void ConsoleWindow::SetSessionsPopUpMenu() {
         }
         sessionPopup_->addItem(Str(doc.GetSessionName(i)), kTagSession);
     }
-    sessionPopup_->insertSeparator(static_cast<int>(count));
-    sessionPopup_->addItem(Str(GLS("All Sessions")), kTagAllSessions);
+    // Then the fixed entries: a separator, "All Sessions", a separator and the commands, whose
+    // tags follow from their place.
+    const std::vector<std::string> fixed = sessions::FixedSessionEntryTitles();
+    for (std::size_t k = 0; k < fixed.size(); ++k) {
+        if (fixed[k].empty()) {
+            sessionPopup_->insertSeparator(sessionPopup_->count());
+        } else {
+            const int tag = k == 1 ? kTagAllSessions : static_cast<int>(k) - 1;
+            sessionPopup_->addItem(Str(fixed[k]), tag);
+        }
+    }
     const std::int64_t current = doc.mSessionIndex;
     if (current >= 0 && current <= count + 1)
         sessionPopup_->setCurrentIndex(static_cast<int>(current));
@@ -535,6 +554,10 @@ void ConsoleWindow::ChooseSession(int entry) {
     // The panel on screen is written into the session it shows before another one comes.
     if ((tag == kTagAllSessions && onPanel) || !GetCurrentPanel()) {
         sessionPopup_->setCurrentIndex(static_cast<int>(current));
+        return;
+    }
+    if (tag >= kTagNewSession && tag <= kTagSortSessions) {
+        SessionCommand(tag);
         return;
     }
     if (tag == kTagSession && IsRealSession(entry)) {

@@ -10,6 +10,7 @@
 #include <string>
 
 #include "app/main_app.h"
+#include "sessions/session_commands.h"
 #include "ui/option_markers.h"
 
 class QAction;
@@ -22,6 +23,7 @@ class QTimer;
 class QToolButton;
 class QFrame;
 class QMessageBox;
+class QDialog;
 class QMenu;
 
 namespace qv::ui {
@@ -35,6 +37,11 @@ class RunController;
 // The entries of the session pop-up menu after the sessions: a separator, then "All Sessions".
 inline constexpr int kTagSession = 0;
 inline constexpr int kTagAllSessions = 1;
+inline constexpr int kTagNewSession = 2;
+inline constexpr int kTagDuplicateSession = 3;
+inline constexpr int kTagRenameSession = 4;
+inline constexpr int kTagRemoveSession = 5;
+inline constexpr int kTagSortSessions = 6;
 
 // The pages of the console by number: 0 (and 9) the console, 1 to 8 the options in the order
 // of OptionButtons(). The option buttons carry the number; the menu entries carry it plus 39.
@@ -53,6 +60,12 @@ class ConsoleWindow : public QMainWindow {
     void SetSessionsPopUpMenu();
     // The pop-up's entry at `entry` was chosen.
     void ChooseSession(int entry);
+    // The pop-up's entry of that tag (New, Duplicate, ..., Sort); -1 when there is none.
+    int sessionEntry(int tag) const;
+    // The name sheet, removal question or sort window a session command has open, and the
+    // alert of a refused one.
+    QDialog* sessionDialog() const { return sessionDialog_; }
+    QMessageBox* sessionAlert() const { return sessionAlert_; }
 
     void SetConsolePanes(std::int64_t index);
     void SetOptionDrawerPanes(std::int64_t index);
@@ -157,6 +170,9 @@ class ConsoleWindow : public QMainWindow {
     void RebuildSessionMenu();
     void RebuildRecentMenu();
     void SyncMenus();
+    // The session commands (console_sessions.cpp).
+    void SessionCommand(int tag);
+    void SessionCommandDone(const sessions::SessionCommandResult& result);
     bool sessionEntryOffered(int entry) const;
     void AblePopMenuSession(bool enable, bool allItem);
     void GoPanelTimer();
@@ -239,6 +255,8 @@ class ConsoleWindow : public QMainWindow {
     QAction* stopAction_ = nullptr;
     QList<QAction*> documentActions_;  // need an open document
 
+    QPointer<QDialog> sessionDialog_;
+    QPointer<QMessageBox> sessionAlert_;
     QPointer<QMessageBox> quitQuestion_;
     QPointer<QMessageBox> confirmation_;
     QPointer<QMessageBox> refusal_;

@@ -22,6 +22,7 @@
 #include "platform/run_lock.h"
 #include "platform/system_log.h"
 #include "platform/termination_signals.h"
+#include "platform/version.h"
 #include "ui/console_window.h"
 #include "ui/document_commands.h"
 #include "ui/error_alert.h"
@@ -115,7 +116,7 @@ int main(int argc, char** argv) {
     }
     QApplication qapp(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Quorvel"));
-    QApplication::setApplicationVersion(QStringLiteral(QV_VERSION));
+    QApplication::setApplicationVersion(QLatin1String(qv::platform::kShortVersion));
     QApplication::setDesktopFileName(QStringLiteral("app.quorvel.Quorvel"));
     QApplication::setWindowIcon(QIcon(QStringLiteral(":/icons/app.quorvel.Quorvel.svg")));
     // The window decides when to quit: after a run has concluded and the files are written.

@@ -43,7 +43,7 @@ DocumentClosedPanel::DocumentClosedPanel(QWidget* parent)
     label->setAlignment(Qt::AlignCenter);
     auto* buttons = new QHBoxLayout;
     new_ = new QPushButton(Str(platform::GLS("New")), this);
-    open_ = new QPushButton(Str(platform::GLS("Open...")), this);
+    open_ = new QPushButton(Str(platform::GLS("Open…")), this);
     buttons->addStretch(1);
     buttons->addWidget(new_);
     buttons->addWidget(open_);

@@ -130,7 +130,7 @@ TEST_F(CliTest, HelpVersionAndMissingResources) {
     EXPECT_EQ(Quorvel("--help", &out, &err), 0);
     EXPECT_NE(out.find("new-document FILE.qvd"), std::string::npos);
     EXPECT_EQ(Quorvel("list --version", &out, &err), 0);
-    EXPECT_EQ(out.rfind("quorvel ", 0), 0u) << out;
+    EXPECT_EQ(out, "quorvel " QV_PROJECT_VERSION "\n");
 
     // A copy of the program without its string tables refuses to run, and says why.
     const std::string lonely = dir_ / "elsewhere/bin/quorvel";
@@ -643,9 +643,9 @@ TEST_F(CliTest, ASubFolderNeverLeadsOutOfTheDestination) {
     const std::string session = " --session Photos --document " + test::ShellQuote(doc);
     std::string out, err;
     // The source "Photos/b/.." is Photos: the sub-folder takes that name.
-    ASSERT_EQ(Quorvel("settings set" + session + " exact=on subfolder=on subfolder-kind=1", &out,
-                      &err),
-              0)
+    ASSERT_EQ(
+        Quorvel("settings set" + session + " exact=on subfolder=on subfolder-kind=1", &out, &err),
+        0)
         << err;
     const std::string name = "Photos";
     ASSERT_EQ(Quorvel("settings subfolder-name" + session, &out, &err), 0) << err;
@@ -673,6 +673,80 @@ TEST_F(CliTest, ASubFolderNeverLeadsOutOfTheDestination) {
                       &out, &err),
               2);
     EXPECT_NE(err.find("Format not valid"), std::string::npos) << err;
+}
+
+TEST_F(CliTest, SessionVerbsChangeTheDocumentAsTheWindowDoes) {
+    const std::string doc = dir_ / "s.qvd";
+    const std::string d = " --document " + test::ShellQuote(doc);
+    std::filesystem::create_directories(dir_ / "src");
+    std::string out, err;
+    ASSERT_EQ(Quorvel("new-document " + test::ShellQuote(doc), &out, &err), 0) << err;
+    // Relative folders are stored absolute; a missing one with a warning.
+    ASSERT_EQ(Quorvel("session add Nightly --task backup --source src --dest /no/such" + d, &out,
+                      &err, "cd " + test::ShellQuote(dir_.path()) + " &&"),
+              0)
+        << err;
+    EXPECT_TRUE(test::Contains(err, "warning: \"/no/such\" is not a folder"));
+    ASSERT_EQ(Quorvel("session duplicate Nightly" + d, &out, &err), 0) << err;
+    ASSERT_EQ(Quorvel("session move 'Copy 4 of Nightly' --to 0" + d, &out, &err), 0) << err;
+    ASSERT_EQ(Quorvel("session rename 'Default Sync Session' Daily" + d, &out, &err), 0) << err;
+    ASSERT_EQ(Quorvel("session remove 'Default Backup Session' --yes" + d, &out, &err), 0) << err;
+    ASSERT_EQ(Quorvel("list" + d, &out, &err), 0) << err;
+    const std::string src = dir_ / "src";
+    EXPECT_EQ(out, "0\tCopy 4 of Nightly\tBackup\tNo\t" + src +
+                       "\t/no/such\n"
+                       "1\tDaily\tSynchronize\tNo\t\t\n"
+                       "2\tNightly\tBackup\tNo\t" +
+                       src + "\t/no/such\n");
+    EXPECT_EQ(plist::ReadFile(doc).value->intAt("sessionIndex"), 0);  // the moved copy
+
+    // Refusals say what the window says, exit with 2 and leave the file as it was.
+    const std::string before = test::ReadText(doc);
+    const struct {
+        std::string args;
+        const char* message;
+    } refusals[] = {
+        {"session rename Daily Nightly", "quorvel: Name duplicated.\n"},
+        {"session add 'All Sessions'", "quorvel: Can't use this name.\n"},
+        {"session add ''", "quorvel: Please insert a valid name.\n"},
+        {"session add " + test::ShellQuote("a\tb"), "control characters"},
+        {"session remove Daily", "without a terminal, give --yes"},  // stdin is no terminal
+        {"session set-folders Daily --source ''", "--source needs a folder"},
+        {"session move Daily --to 3", "--to takes an index from 0 to 2"},
+        {"session rename Nobody x", "no session named \"Nobody\""},
+        {"session add x --to 1", "--to is not for session add"},
+        {"session frob", "unknown session verb"},
+    };
+    for (const auto& r : refusals) {
+        EXPECT_EQ(Quorvel(r.args + d, &out, &err), 2) << r.args;
+        EXPECT_TRUE(test::Contains(err, r.message)) << r.args;
+        EXPECT_EQ(test::ReadText(doc), before) << r.args;
+    }
+}
+
+TEST_F(CliTest, TwinSessionsAreNamedByIndexAndSaveAsKeepsFiles) {
+    const std::string doc = dir_ / "twins.qvd";
+    WriteDocument(doc, {{"twin", "/a", "/b"}, {"twin", "/c", "/d"}, {"last", "/e", "/f"}});
+    const std::string d = " --document " + test::ShellQuote(doc);
+    std::string out, err;
+    EXPECT_EQ(Quorvel("session remove twin --yes" + d, &out, &err), 2);
+    EXPECT_TRUE(test::Contains(err, "2 sessions are named \"twin\" (indexes 0 1)"));
+    ASSERT_EQ(Quorvel("session rename --session-index 1 other" + d, &out, &err), 0) << err;
+    ASSERT_EQ(Quorvel("session remove twin --yes" + d, &out, &err), 0) << err;
+    ASSERT_EQ(Quorvel("list" + d, &out, &err), 0) << err;
+    EXPECT_EQ(out, "0\tother\tBackup\tNo\t/c\t/d\n1\tlast\tBackup\tNo\t/e\t/f\n");
+
+    // Save As writes the template, or the --document, elsewhere; an existing file is kept.
+    const std::string copy = dir_ / "copy";
+    ASSERT_EQ(Quorvel("document save-as " + test::ShellQuote(copy) + d, &out, &err), 0) << err;
+    EXPECT_EQ(out, copy + ".qvd\n");
+    EXPECT_EQ(test::ReadText(copy + ".qvd"), test::ReadText(doc));
+    ASSERT_EQ(Quorvel("session add Fresh", &out, &err), 0) << err;  // the template
+    EXPECT_EQ(Quorvel("document save-as " + test::ShellQuote(copy), &out, &err), 2);
+    EXPECT_TRUE(test::Contains(err, "already exists"));
+    ASSERT_EQ(Quorvel("document save-as --force " + test::ShellQuote(copy), &out, &err), 0);
+    ASSERT_EQ(Quorvel("list --document " + test::ShellQuote(copy + ".qvd"), &out, &err), 0);
+    EXPECT_TRUE(test::Contains(out, "2\tFresh\tSynchronize\tNo\t\t\n"));
 }
 
 }  // namespace

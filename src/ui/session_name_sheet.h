@@ -1,0 +1,51 @@
+#pragma once
+// The sheet that asks for a session's name when one is made, duplicated or renamed. OK checks
+// the name as the session commands do: a refused name is explained in an alert and the sheet
+// stays open; the session's own name during a rename closes it as if cancelled.
+
+#include <QDialog>
+#include <QMessageBox>
+#include <QPointer>
+#include <cstdint>
+#include <optional>
+#include <string>
+
+#include "sessions/session_document.h"
+
+class QLineEdit;
+class QPushButton;
+
+namespace qv::ui {
+
+class SessionNameSheet : public QDialog {
+    Q_OBJECT
+  public:
+    // renaming: the index of the session being renamed, if any. The caller opens the sheet with
+    // open() and reads name() when it finishes accepted.
+    SessionNameSheet(const sessions::SessionDocument& doc, const std::string& proposed,
+                     std::optional<std::int64_t> renaming, QWidget* parent);
+
+    std::string name() const;
+
+    QLineEdit* nameField() const { return field_; }
+    QPushButton* okButton() const { return ok_; }
+    QPushButton* cancelButton() const { return cancel_; }
+    // The alert of a refused name while it is shown.
+    QMessageBox* alert() const { return alert_; }
+
+  private:
+    void AskNameApply();
+
+    const sessions::SessionDocument& doc_;
+    std::optional<std::int64_t> renaming_;
+    QLineEdit* field_ = nullptr;
+    QPushButton* ok_ = nullptr;
+    QPushButton* cancel_ = nullptr;
+    QPointer<QMessageBox> alert_;
+};
+
+// A window-modal "Warning:" alert with the message and OK, opened without a nested event loop;
+// it deletes itself when closed.
+QMessageBox* OpenWarning(const std::string& message, const char* objectName, QWidget* parent);
+
+}  // namespace qv::ui
