@@ -7,8 +7,9 @@
 
 #include "fileops/tw_utilities.h"
 #include "platform/file_io.h"
-#include "platform/localization.h"
 #include "platform/file_system.h"
+#include "platform/localization.h"
+#include "platform/privileges.h"
 
 namespace qv::app {
 
@@ -37,6 +38,10 @@ StartupResult MainApp::InitVariables() {
     }
     platform::InstallLocalizer(std::move(localizer));
 
+    // Started as root for a user: what it makes in that user's folders stays theirs.
+    if (const auto user = platform::InvokingUser()) {
+        platform::SetOwnerOfCreatedFiles(user->uid, user->gid);
+    }
     paths_ = platform::SupportPaths::FromEnvironment();
     if (!platform::CreateFolderWithFoldersInBetween(paths_.pathQV4AppSupp)) {
         result.alert = platform::GLS("Cannot create the folder") + "\r\"" + paths_.pathQV4AppSupp +

@@ -12,6 +12,7 @@
 #include "cli/log_command.h"
 #include "cli/options_command.h"
 #include "cli/plan_command.h"
+#include "cli/prefs_command.h"
 #include "cli/run_command.h"
 #include "cli/terminal_text.h"
 #include "platform/file_io.h"
@@ -95,6 +96,22 @@ constexpr const char* kHelp =
     "        sync, exactSync, fileFolder): KIND=proceed|skip, and KIND-ask=on|off to be\n"
     "        asked each time. show prints the same KEY value pairs, then \"marker\".\n"
     "        A session name shared by two sessions is refused: name one by its index.\n"
+    "\n"
+    "  prefs list [--json]\n"
+    "        The preferences a user sets, in the preferences window's order: one line per\n"
+    "        preference with its key, its value and its label, separated by tabs. --json\n"
+    "        prints one object {KEY: VALUE, ...}.\n"
+    "  prefs get KEY\n"
+    "        The value of one preference.\n"
+    "  prefs set KEY VALUE [KEY VALUE]...\n"
+    "        Changes preferences as the preferences window does: checkboxes take yes/no\n"
+    "        (1/0, on/off, true/false), pop-ups a choice's value or title, numbers a whole\n"
+    "        number, prefPathLogFolder an absolute path, mSendEmailTo the address the log\n"
+    "        is mailed to. Nothing is written unless every value is accepted and the\n"
+    "        window's checks pass. prefRoot is refused: use sudo or pkexec to run Quorvel\n"
+    "        as root.\n"
+    "  prefs reset\n"
+    "        Every preference a user sets back to its default.\n"
     "\n"
     "Without --document, list, show, settings and conflicts use the template document of\n"
     "the preferences folder, made with the two default sessions when it is missing.\n"
@@ -280,6 +297,8 @@ int RunCli(int argc, char** argv, std::ostream& out, std::ostream& err) {
             return kExitOk;
         }
     }
+    // prefs has words of its own (a value may start with "-"): it parses them itself.
+    if (argc > 1 && std::string(argv[1]) == "prefs") return RunPrefsCommand(argc, argv, out, err);
     if (!ParseArguments(argc, argv, &args, &error)) return Usage(err, error);
     if (args.command.empty()) return Usage(err, "no command given");
     const bool known = args.command == "new-document" || args.command == "list" ||
