@@ -11,7 +11,9 @@
 #include <string>
 
 #include "app/main_app.h"
+#include "app/root_relaunch.h"
 #include "platform/localization.h"
+#include "platform/privileges.h"
 #include "ui/console_window.h"
 #include "ui/log_window.h"
 #include "ui/qt_text.h"
@@ -24,6 +26,22 @@ bool WantsScreenshot(int argc, char** argv) {
         if (std::strcmp(argv[i], "--screenshot") == 0) return true;
     }
     return false;
+}
+
+// Given by the instance that started this one as root; taken out before Qt sees argv.
+bool TakeArgument(int& argc, char** argv, const char* wanted) {
+    int kept = 1;
+    bool found = false;
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], wanted) == 0) {
+            found = true;
+        } else {
+            argv[kept++] = argv[i];
+        }
+    }
+    argc = kept;
+    argv[argc] = nullptr;
+    return found;
 }
 
 // Qt takes "--session" for desktop session management: ours is taken out of argv first.
@@ -47,6 +65,7 @@ std::optional<std::string> TakeSessionArgument(int& argc, char** argv) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    const bool startedAsRoot = TakeArgument(argc, argv, qv::app::kSetUidRootArgument);
     const std::optional<std::string> sessionName = TakeSessionArgument(argc, argv);
     // A screenshot needs no display.
     if (WantsScreenshot(argc, argv) && qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
@@ -97,6 +116,10 @@ int main(int argc, char** argv) {
         }
         return 1;
     }
+    // The instance that started this one quits on this line.
+    if (startedAsRoot && qv::platform::RunningAsRoot()) {
+        qv::platform::AnnounceOnStandardOutput(qv::app::kRootReadyLine);
+    }
 
     qv::ui::ConsoleWindow window(app);
     QObject::connect(&window, &qv::ui::ConsoleWindow::terminated, &qapp, &QApplication::quit,
@@ -132,8 +155,7 @@ int main(int argc, char** argv) {
         window.WindowOpenLog();
         log = window.logWindow();
         if (!log->FillLogWindow(qv::ui::PathBytes(parser.value(logFile)), {})) {
-            std::cerr << "quorvel-gui: cannot read " << parser.value(logFile).toStdString()
-                      << "\n";
+            std::cerr << "quorvel-gui: cannot read " << parser.value(logFile).toStdString() << "\n";
             return 1;
         }
         log->LogFindError(false);

@@ -675,26 +675,7 @@ TEST_F(CliTest, ASubFolderNeverLeadsOutOfTheDestination) {
     EXPECT_NE(err.find("Format not valid"), std::string::npos) << err;
 }
 
-}  // namespace
-}  // namespace qv
-
-namespace qv {
-namespace {
-
-class PrefsCliTest : public test::IsolatedHomeTest {
-  protected:
-    int Quorvel(const std::string& args, std::string* out, std::string* err) {
-        const std::string errFile = dir_ / "stderr.txt";
-        const int rc = test::RunCommand(
-            test::ShellQuote(QV_QUORVEL_BIN) + " " + args + " 2>" + test::ShellQuote(errFile),
-            out);
-        *err = test::ReadText(errFile);
-        return rc;
-    }
-    std::string PrefsFile() const { return configDir() + "/app.quorvel.Quorvel.plist"; }
-};
-
-TEST_F(PrefsCliTest, SetThenListGetAndResetRoundTrip) {
+TEST_F(CliTest, PrefsSetThenListGetAndResetRoundTrip) {
     std::string out, err;
     ASSERT_EQ(Quorvel("prefs set prefSaveLogFile yes prefLogFileFormat 'Plain text' "
                       "prefDeleteLogsOn on prefDeleteLogsField 3 prefSendEmail 1 "
@@ -726,10 +707,10 @@ TEST_F(PrefsCliTest, SetThenListGetAndResetRoundTrip) {
     EXPECT_EQ(out, "\n");
 }
 
-TEST_F(PrefsCliTest, RefusalsWriteNothing) {
+TEST_F(CliTest, PrefsRefusalsWriteNothing) {
     std::string out, err;
     ASSERT_EQ(Quorvel("prefs set prefBeepWhenDone on", &out, &err), 0) << err;
-    const std::string before = test::ReadText(PrefsFile());
+    const std::string before = test::ReadText(configDir() + "/app.quorvel.Quorvel.plist");
     struct Case {
         const char* args;
         const char* message;
@@ -750,7 +731,7 @@ TEST_F(PrefsCliTest, RefusalsWriteNothing) {
     for (const Case& c : cases) {
         EXPECT_EQ(Quorvel(c.args, &out, &err), 2) << c.args;
         EXPECT_TRUE(test::Contains(err, c.message)) << c.args;
-        EXPECT_EQ(test::ReadText(PrefsFile()), before) << c.args;
+        EXPECT_EQ(test::ReadText(configDir() + "/app.quorvel.Quorvel.plist"), before) << c.args;
     }
 }
 
