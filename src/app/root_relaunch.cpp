@@ -1,9 +1,5 @@
 #include "app/root_relaunch.h"
 
-#include <unistd.h>
-
-#include "platform/file_io.h"
-
 namespace qv::app {
 
 namespace {
@@ -17,10 +13,7 @@ RootRelaunch::RootRelaunch(std::vector<std::string> launcher) : launcher_(std::m
 
 RootRelaunch::Status RootRelaunch::Start(const std::string& executable) {
     child_.reset();
-    if (executable.empty() || !platform::IsExistingRegularFile(executable) ||
-        ::access(executable.c_str(), X_OK) != 0) {
-        return status_ = Status::NotFound;
-    }
+    if (!platform::IsExecutableFile(executable)) return status_ = Status::NotFound;
     std::vector<std::string> argv = launcher_;
     argv.push_back(executable);
     argv.emplace_back(kSetUidRootArgument);
@@ -48,12 +41,6 @@ RootRelaunch::Status RootRelaunch::Poll() {
     return status_;
 }
 
-std::string RootRelaunch::OwnExecutable() {
-    std::string path(4096, '\0');
-    const ssize_t n = ::readlink("/proc/self/exe", path.data(), path.size() - 1);
-    if (n <= 0) return {};
-    path.resize(static_cast<std::size_t>(n));
-    return path;
-}
+std::string RootRelaunch::OwnExecutable() { return platform::OwnExecutablePath(); }
 
 }  // namespace qv::app

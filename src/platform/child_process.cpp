@@ -4,6 +4,7 @@
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -159,6 +160,20 @@ void ChildProcess::Kill(int signal) {
 void ChildProcess::Release() {
     pid_ = -1;
     out_.reset(-1);
+}
+
+bool IsExecutableFile(const std::string& path) {
+    struct stat st {};
+    return !path.empty() && ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) &&
+           ::access(path.c_str(), X_OK) == 0;
+}
+
+std::string OwnExecutablePath() {
+    std::string path(4096, '\0');
+    const ssize_t n = ::readlink("/proc/self/exe", path.data(), path.size() - 1);
+    if (n <= 0) return {};
+    path.resize(static_cast<std::size_t>(n));
+    return path;
 }
 
 }  // namespace qv::platform

@@ -59,4 +59,9 @@ class ChildProcess {
     int termSignal_ = 0;
 };
 
+// Whether path is a regular file this process may execute.
+bool IsExecutableFile(const std::string& path);
+// The running program's own file, "" when it cannot be told.
+std::string OwnExecutablePath();
+
 }  // namespace qv::platform

@@ -239,7 +239,8 @@ WriteResult WriteFileAtomically(const std::string& path, const ContentProducer& 
     return result;
 }
 
-bool CreateFolderWithFoldersInBetween(const std::string& path, std::string* reason) {
+bool CreateFolderWithFoldersInBetween(const std::string& path, std::string* reason,
+                                      CreatedOwner owner) {
     if (path.empty()) {
         if (reason) *reason = "empty path";
         return false;
@@ -247,13 +248,13 @@ bool CreateFolderWithFoldersInBetween(const std::string& path, std::string* reas
     if (IsExistingFolder(path)) return true;
     const std::string parent = ParentFolder(path);
     if (parent != path && !parent.empty() && !IsExistingFolder(parent)) {
-        if (!CreateFolderWithFoldersInBetween(parent, reason)) return false;
+        if (!CreateFolderWithFoldersInBetween(parent, reason, owner)) return false;
     }
     if (sys().mkdir(path.c_str(), 0777) != 0 && !(errno == EEXIST && IsExistingFolder(path))) {
         if (reason) *reason = ErrnoText(errno);
         return false;
     }
-    GiveCreatedItem(path);
+    if (owner == CreatedOwner::OwnFiles) GiveCreatedItem(path);
     return true;
 }
 

@@ -23,8 +23,9 @@ bool RunningAsRoot();
 // database knows them. Nothing when not root, when neither is set, or when it names root.
 std::optional<InvokingUserInfo> InvokingUser();
 
-// From now on, folders and new files made through CreateFolderWithFoldersInBetween,
-// WriteFileAtomically and the support folders are given to uid:gid. Only root may.
+// From now on, new files made through WriteFileAtomically, folders made through
+// CreateFolderWithFoldersInBetween (unless told they are the process's) and the preferences
+// folder are given to uid:gid. Only root may.
 void SetOwnerOfCreatedFiles(uid_t uid, gid_t gid);
 void ClearOwnerOfCreatedFiles();
 // Gives a just-made item (the link itself, never its target) or an open file to that owner;

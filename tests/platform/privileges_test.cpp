@@ -56,6 +56,8 @@ TEST(PrivilegesTest, RootWorksInTheInvokingUsersFoldersAndGivesThemWhatItMakes) 
     test::WriteText(replaced, "root's");
     SetOwnerOfCreatedFiles(kNobody, kNobody);
     EXPECT_TRUE(CreateFolderWithFoldersInBetween(home / "made/inner"));
+    EXPECT_TRUE(
+        CreateFolderWithFoldersInBetween(home / "made/trees", nullptr, CreatedOwner::Process));
     EXPECT_TRUE(WriteFileAtomically(home / "made/new.plist", "new").ok);
     EXPECT_TRUE(WriteFileAtomically(replaced, "rewritten").ok);
     std::string heldBy, error;
@@ -66,6 +68,7 @@ TEST(PrivilegesTest, RootWorksInTheInvokingUsersFoldersAndGivesThemWhatItMakes) 
         EXPECT_EQ(OwnerOf(home / made), kNobody) << made;
     }
     EXPECT_EQ(OwnerOf(replaced), 0u);  // a replaced file keeps its owner
+    EXPECT_EQ(OwnerOf(home / "made/trees"), 0u);
     EXPECT_EQ(OwnerOf(home.path()), 0u);
     EXPECT_TRUE(CreateFolderWithFoldersInBetween(home / "after"));
     EXPECT_EQ(OwnerOf(home / "after"), 0u);
