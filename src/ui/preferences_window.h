@@ -50,6 +50,9 @@ class PreferencesWindow : public QDialog {
     QMessageBox* warning() const { return warning_; }  // the open refusal, if any
     QString shownLogFolder() const;
 
+    // Escape and the window's close button cancel, as the Cancel button does.
+    void reject() override { PrefApply(kCancelTag); }
+
   signals:
     // After a successful apply where the run-as-root checkbox differs from its value at
     // opening.

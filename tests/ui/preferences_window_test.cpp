@@ -102,7 +102,7 @@ class PreferencesWindowTest : public QObject {
         w.checkbox("prefBeepWhenDone")->setChecked(true);
         w.SetLogFolderInUse(a.home / "chosen");
         QCOMPARE(w.shownLogFolder(), QString::fromStdString(a.home / "chosen"));
-        w.PrefApply(PreferencesWindow::kCancelTag);
+        QTest::keyClick(&w, Qt::Key_Escape);
         QCOMPARE(w.result(), PreferencesWindow::kCancelTag);
         QCOMPARE(a.StoredPrefs(), before);
         QCOMPARE(a.app->preferences().mPrefDict, before);
