@@ -7,12 +7,13 @@
 
 #include "fileops/tw_utilities.h"
 #include "platform/file_io.h"
-#include "platform/localization.h"
 #include "platform/file_system.h"
 #include "platform/system_log.h"
 #include "platform/tree_copy.h"
 #include "platform/version.h"
 #include "sessions/plist_codec.h"
+#include "platform/localization.h"
+#include "platform/privileges.h"
 
 namespace qv::app {
 
@@ -60,6 +61,10 @@ StartupResult MainApp::InitVariables() {
     }
     platform::InstallLocalizer(std::move(localizer));
 
+    // Started as root for a user: what it makes in that user's folders stays theirs.
+    if (const auto user = platform::InvokingUser()) {
+        platform::SetOwnerOfCreatedFiles(user->uid, user->gid);
+    }
     paths_ = platform::SupportPaths::FromEnvironment();
     CopyOldSupportFolder();
     const bool folder4Exists = platform::IsExistingFolder(paths_.pathQV4AppSupp);

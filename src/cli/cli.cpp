@@ -12,6 +12,7 @@
 #include "cli/log_command.h"
 #include "cli/options_command.h"
 #include "cli/plan_command.h"
+#include "cli/prefs_command.h"
 #include "cli/run_command.h"
 #include "cli/session_command.h"
 #include "cli/terminal_text.h"
@@ -116,6 +117,22 @@ constexpr const char* kHelp =
     "  document save-as FILE [--document FILE.qvd] [--force]\n"
     "        Write the template (or the --document) to FILE. \".qvd\" is added when\n"
     "        missing. An existing file is kept unless --force is given.\n"
+    "\n"
+    "  prefs list [--json]\n"
+    "        The preferences a user sets, in the preferences window's order: one line per\n"
+    "        preference with its key, its value and its label, separated by tabs. --json\n"
+    "        prints one object {KEY: VALUE, ...}.\n"
+    "  prefs get KEY\n"
+    "        The value of one preference.\n"
+    "  prefs set KEY VALUE [KEY VALUE]...\n"
+    "        Changes preferences as the preferences window does: checkboxes take yes/no\n"
+    "        (1/0, on/off, true/false), pop-ups a choice's value or title, numbers a whole\n"
+    "        number, prefPathLogFolder an absolute path, mSendEmailTo the address the log\n"
+    "        is mailed to. Nothing is written unless every value is accepted and the\n"
+    "        window's checks pass. prefRoot is refused: use sudo or pkexec to run Quorvel\n"
+    "        as root.\n"
+    "  prefs reset\n"
+    "        Every preference a user sets back to its default.\n"
     "\n"
     "Without --document, list, show, settings, conflicts, session and document use the\n"
     "template document of the preferences folder, made with the two default sessions when\n"
@@ -302,6 +319,8 @@ int RunCli(int argc, char** argv, std::ostream& out, std::ostream& err) {
     if (IsSessionCommand(argc, argv)) {
         return RunSessionCommand(argc, argv, std::cin, out, err, ::isatty(0) && ::isatty(1));
     }
+    // prefs has words of its own (a value may start with "-"): it parses them itself.
+    if (argc > 1 && std::string(argv[1]) == "prefs") return RunPrefsCommand(argc, argv, out, err);
     if (!ParseArguments(argc, argv, &args, &error)) return Usage(err, error);
     if (args.command.empty()) return Usage(err, "no command given");
     const bool known = args.command == "new-document" || args.command == "list" ||

@@ -224,7 +224,8 @@ bool RunEngine::CheckIfCreateSubDestFolder(std::int64_t sessionIndex, std::int64
             // creates nothing: it plans the sub-folder as if it were there, empty.
             state_.gDestFolder = subFolder;
             return true;
-        } else if (platform::CreateFolderWithFoldersInBetween(subFolder, &reason)) {
+        } else if (platform::CreateFolderWithFoldersInBetween(subFolder, &reason,
+                                                              platform::CreatedOwner::Process)) {
             state_.gDestFolder = subFolder;
             return true;
         }

@@ -97,7 +97,8 @@ std::optional<TrashFolder> HomeTrash(std::string* error) {
     trash.root = HomeTrashPath();
     const std::string dataHome = platform::ParentFolder(trash.root);
     if (!platform::IsExistingFolder(dataHome) &&
-        !platform::CreateFolderWithFoldersInBetween(dataHome, error)) {
+        !platform::CreateFolderWithFoldersInBetween(dataHome, error,
+                                                    platform::CreatedOwner::Process)) {
         *error = "cannot create the folder " + run::Quoted(dataHome) + " for the trash: " + *error;
         return std::nullopt;
     }

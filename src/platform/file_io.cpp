@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "platform/file_system.h"
+#include "platform/privileges.h"
 #include "platform/unique_fd.h"
 
 namespace qv::platform {
@@ -78,8 +79,8 @@ namespace {
 bool OpenedRegularFile(int fd, int openErrno, ReadFileResult* result, struct stat* st) {
     if (fd < 0) {
         result->status = (openErrno == ENOENT || openErrno == ENOTDIR) ? ReadStatus::Missing
-                         : openErrno == EISDIR || openErrno == ELOOP ? ReadStatus::NotAFile
-                                                                     : ReadStatus::Unreadable;
+                         : openErrno == EISDIR || openErrno == ELOOP   ? ReadStatus::NotAFile
+                                                                       : ReadStatus::Unreadable;
         result->reason = ErrnoText(openErrno);
         return false;
     }
@@ -191,7 +192,8 @@ WriteResult WriteFileAtomically(const std::string& path, const ContentProducer& 
         !S_ISLNK(old.st_mode);
     if (replacing && S_ISDIR(old.st_mode)) return failed(WriteStep::Create, "it is a folder");
     if (options.refuseReadOnly && replacing &&
-        ((old.st_mode & 0222) == 0 || ::faccessat(AT_FDCWD, target.c_str(), W_OK, AT_EACCESS) != 0)) {
+        ((old.st_mode & 0222) == 0 ||
+         ::faccessat(AT_FDCWD, target.c_str(), W_OK, AT_EACCESS) != 0)) {
         return failed(WriteStep::Create, "it is read-only");
     }
     const mode_t mode = options.mode ? *options.mode
@@ -217,10 +219,11 @@ WriteResult WriteFileAtomically(const std::string& path, const ContentProducer& 
     if (replacing && (old.st_uid != ::geteuid() || old.st_gid != ::getegid())) {
         // Keep the owner of a document that root rewrites; ignored when not permitted.
         [[maybe_unused]] int rc = ::fchown(fd, old.st_uid, old.st_gid);
+    } else if (!replacing) {
+        GiveCreatedFile(fd);
     }
     std::string why;
-    const bool written =
-        produce([&](std::string_view chunk) { return WriteAll(fd, chunk, &why); });
+    const bool written = produce([&](std::string_view chunk) { return WriteAll(fd, chunk, &why); });
     if (!written) return discard(WriteStep::Write, why.empty() ? "the content failed" : why);
     if (sys().fsync(fd) != 0) return discard(WriteStep::Flush, ErrnoText(errno));
     const int closed = sys().close(fd);
@@ -236,7 +239,8 @@ WriteResult WriteFileAtomically(const std::string& path, const ContentProducer& 
     return result;
 }
 
-bool CreateFolderWithFoldersInBetween(const std::string& path, std::string* reason) {
+bool CreateFolderWithFoldersInBetween(const std::string& path, std::string* reason,
+                                      CreatedOwner owner) {
     if (path.empty()) {
         if (reason) *reason = "empty path";
         return false;
@@ -244,12 +248,13 @@ bool CreateFolderWithFoldersInBetween(const std::string& path, std::string* reas
     if (IsExistingFolder(path)) return true;
     const std::string parent = ParentFolder(path);
     if (parent != path && !parent.empty() && !IsExistingFolder(parent)) {
-        if (!CreateFolderWithFoldersInBetween(parent, reason)) return false;
+        if (!CreateFolderWithFoldersInBetween(parent, reason, owner)) return false;
     }
     if (sys().mkdir(path.c_str(), 0777) != 0 && !(errno == EEXIST && IsExistingFolder(path))) {
         if (reason) *reason = ErrnoText(errno);
         return false;
     }
+    if (owner == CreatedOwner::OwnFiles) GiveCreatedItem(path);
     return true;
 }
 

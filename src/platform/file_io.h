@@ -68,8 +68,14 @@ using ContentProducer = std::function<bool(const ChunkWriter& write)>;
 WriteResult WriteFileAtomically(const std::string& path, const ContentProducer& produce,
                                 const AtomicWriteOptions& options = {});
 
+// Whose a folder made for the caller becomes: the owner set for Quorvel's own files (see
+// SetOwnerOfCreatedFiles), or the process's, for folders that belong to the copied trees or to
+// the process's own user (a destination sub-folder, root's trash).
+enum class CreatedOwner { OwnFiles, Process };
+
 // Creates the folder and every missing folder above it (mode 0777 less the umask).
-bool CreateFolderWithFoldersInBetween(const std::string& path, std::string* reason = nullptr);
+bool CreateFolderWithFoldersInBetween(const std::string& path, std::string* reason = nullptr,
+                                      CreatedOwner owner = CreatedOwner::OwnFiles);
 
 bool IsExistingFolder(const std::string& path);       // follows links
 bool IsExistingRegularFile(const std::string& path);  // follows links

@@ -10,6 +10,7 @@
 #include <cstring>
 
 #include "platform/file_io.h"
+#include "platform/privileges.h"
 
 namespace qv::platform {
 
@@ -35,6 +36,8 @@ std::optional<RunLock> RunLock::TryAcquire(const std::string& folder, const std:
         *error = path + ": " + std::strerror(errno);
         return std::nullopt;
     }
+    // Made by a root instance for a user: the user's own runs must still be able to open it.
+    GiveCreatedFile(fd.get());
     if (::flock(fd.get(), LOCK_EX | LOCK_NB) != 0) {
         if (errno != EWOULDBLOCK) {
             *error = path + ": " + std::strerror(errno);
@@ -56,17 +59,32 @@ std::optional<RunLock> RunLock::TryAcquire(const std::string& folder, const std:
     return RunLock(std::move(fd));
 }
 
+namespace {
+
+// /run/user/<uid>/quorvel when that folder is the user's own and private.
+std::optional<std::string> UsualRuntimeFolder(uid_t uid) {
+    const std::string usual = "/run/user/" + std::to_string(uid);
+    struct stat st {};
+    if (::lstat(usual.c_str(), &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == uid &&
+        (st.st_mode & 077) == 0) {
+        return JoinPath(usual, "quorvel");
+    }
+    return std::nullopt;
+}
+
+}  // namespace
+
 std::string RunLockFolder(const SupportPaths& paths) {
+    // A root instance started for a user shares that user's lock: its runs work on the same
+    // documents and indexes as the user's own.
+    if (const std::optional<InvokingUserInfo> user = InvokingUser()) {
+        if (std::optional<std::string> folder = UsualRuntimeFolder(user->uid)) return *folder;
+    }
     const char* runtime = std::getenv("XDG_RUNTIME_DIR");
     if (runtime != nullptr && runtime[0] == '/') return JoinPath(runtime, "quorvel");
     // cron and other sessions without the variable: the folder it names in a desktop session
     // of the same user, so that both take the same lock.
-    const std::string usual = "/run/user/" + std::to_string(::geteuid());
-    struct stat st {};
-    if (::lstat(usual.c_str(), &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == ::geteuid() &&
-        (st.st_mode & 077) == 0) {
-        return JoinPath(usual, "quorvel");
-    }
+    if (std::optional<std::string> folder = UsualRuntimeFolder(::geteuid())) return *folder;
     return paths.pathQV4AppSupp;
 }
 

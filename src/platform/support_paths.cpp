@@ -8,8 +8,9 @@
 #include <cstring>
 
 #include "platform/file_io.h"
-#include "platform/localization.h"
 #include "platform/file_system.h"
+#include "platform/localization.h"
+#include "platform/privileges.h"
 
 namespace qv::platform {
 
@@ -23,8 +24,10 @@ std::string HomeFolder() {
     return "/";
 }
 
+// An empty variable name stands for "not set".
 std::string XdgFolder(const char* variable, const std::string& home, const char* fallback) {
-    if (const char* value = std::getenv(variable); value != nullptr && *value == '/') return value;
+    const char* value = *variable != '\0' ? std::getenv(variable) : nullptr;
+    if (value != nullptr && *value == '/') return value;
     return JoinPath(home, fallback);
 }
 
@@ -32,12 +35,17 @@ std::string XdgFolder(const char* variable, const std::string& home, const char*
 
 SupportPaths SupportPaths::FromEnvironment() {
     SupportPaths p;
-    p.home = HomeFolder();
-    p.pathFolderPref = JoinPath(XdgFolder("XDG_CONFIG_HOME", p.home, ".config"), "quorvel");
+    // A root instance started for a user works on that user's files. pkexec clears the
+    // environment and sudo may keep root's: the user's home with the usual folders it is.
+    const std::optional<InvokingUserInfo> user = InvokingUser();
+    p.home = user ? user->home : HomeFolder();
+    const char* configVariable = user ? "" : "XDG_CONFIG_HOME";
+    const char* dataVariable = user ? "" : "XDG_DATA_HOME";
+    p.pathFolderPref = JoinPath(XdgFolder(configVariable, p.home, ".config"), "quorvel");
     p.pathFilePref = JoinPath(p.pathFolderPref, std::string(kAppIdentifier) + ".plist");
     p.pathFileDocTemplate =
         JoinPath(p.pathFolderPref, std::string(kAppIdentifier) + ".template.plist");
-    p.pathNimbrelAppSupp = JoinPath(XdgFolder("XDG_DATA_HOME", p.home, ".local/share"), "Nimbrel");
+    p.pathNimbrelAppSupp = JoinPath(XdgFolder(dataVariable, p.home, ".local/share"), "Nimbrel");
     p.pathQV4AppSupp = JoinPath(p.pathNimbrelAppSupp, "Quorvel 4");
     p.pathExactSyncIndexFolder = JoinPath(p.pathQV4AppSupp, "ExactSync Indexes");
     p.pathAppFolder = p.pathQV4AppSupp;
@@ -54,6 +62,7 @@ bool SupportPaths::EnsurePreferencesFolder(std::string* reason) const {
         if (reason != nullptr) *reason = std::strerror(errno);
         return false;
     }
+    GiveCreatedItem(pathFolderPref);
     return true;
 }
 

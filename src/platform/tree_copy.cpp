@@ -11,6 +11,7 @@
 
 #include "platform/file_copy.h"
 #include "platform/file_io.h"
+#include "platform/privileges.h"
 #include "platform/unique_fd.h"
 
 namespace qv::platform {
@@ -41,6 +42,7 @@ bool CopyFile(int fromDir, int toDir, const char* name, const struct stat& st,
         return false;
     }
     ::fchmod(out.get(), st.st_mode & 07777);
+    GiveCreatedFile(out.get());
     const struct timespec times[2] = {st.st_atim, st.st_mtim};
     ::futimens(out.get(), times);
     return true;
@@ -80,6 +82,7 @@ bool CopyInto(int fromDir, int toDir, int depth, std::string* reason) {
             UniqueFd subTo(::openat(toDir, name.c_str(),
                                     O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
             if (!sub.valid() || !subTo.valid()) return (*reason = Why("cannot open", name), false);
+            GiveCreatedFile(subTo.get());
             if (!CopyInto(sub.get(), subTo.get(), depth + 1, reason)) return false;
             ::fchmod(subTo.get(), st.st_mode & 07777);
             SetTimes(toDir, name.c_str(), st);
@@ -150,6 +153,7 @@ bool CopyFolderTree(const std::string& from, const std::string& to, std::string*
     if (ok) {
         struct stat st {};
         if (::fstat(source.get(), &st) == 0) ::fchmod(target.get(), st.st_mode & 07777);
+        GiveCreatedFile(target.get());
         ok = ::renameat(parentFd.get(), partial.c_str(), parentFd.get(), name.c_str()) == 0;
         if (!ok) *reason = Why("cannot rename the copy to", name);
     }

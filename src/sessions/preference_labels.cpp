@@ -29,26 +29,43 @@ constexpr PreferenceChoice kLogKindChoices[] = {
     {3, "Errors only"},
 };
 
+constexpr PreferenceChoice kDeleteLogsChoices[] = {
+    {0, "Delete logs older than (days)"},
+    {1, "Keep only the most recent (logs)"},
+};
+
 using enum PreferenceControl;
 
+constexpr const char* kGeneral = "General";
+constexpr const char* kLog = "Log";
+constexpr const char* kEmail = "E-mail";
+
 constexpr PreferenceLabel kLabels[] = {
-    {"prefSyncAndQuit", Checkbox, "Sync and Quit", {}},
-    {"prefAskConfirmation", Checkbox, "Ask for confirmation before a run", {}},
-    {"prefPreview", Checkbox, "Preview the actions before performing them", {}},
-    {"prefPreviewExpanded", Checkbox, "Open the preview expanded", {}},
-    {"prefBeepWhenDone", Checkbox, "Beep when done", {}},
-    {"prefShutDown", Checkbox, "Shut down the computer when done", {}},
-    {"prefOnError", PopUp, "On error:", kOnErrorChoices},
-    {"prefSaveLogFile", Checkbox, "Save the log to a file", {}},
-    {"prefSaveLogFileWhen", PopUp, "Save it:", kWhenChoices},
-    {"prefLogFileFormat", PopUp, "Log file format:", kLogFileFormatChoices},
-    {"prefLogKind", PopUp, "Log kind:", kLogKindChoices},
-    {"prefPathLogFolder", Path, "Log folder:", {}},
-    {"prefSendEmail", Checkbox, "Send the log by e-mail", {}},
-    {"prefSendEmailWhen", PopUp, "Send it:", kWhenChoices},
-    {kSendEmailToKey, Text, "E-mail address:", {}},
-    {"prefRoot", Checkbox, "Run with root permissions", {}},
-    {"prefModificationDelta", Checkbox, "Tolerate modification date differences (seconds):", {}},
+    {"prefSyncAndQuit", Checkbox, "Sync and Quit", {}, kGeneral},
+    {"prefAskConfirmation", Checkbox, "Ask for confirmation before a run", {}, kGeneral},
+    {"prefPreview", Checkbox, "Preview the actions before performing them", {}, kGeneral},
+    {"prefPreviewExpanded", Checkbox, "Open the preview expanded", {}, kGeneral},
+    {"prefBeepWhenDone", Checkbox, "Beep when done", {}, kGeneral},
+    {"prefShutDown", Checkbox, "Shut down the computer when done", {}, kGeneral},
+    {"prefOnError", PopUp, "On error:", kOnErrorChoices, kGeneral},
+    {"prefRoot", Checkbox, "Run with root permissions", {}, kGeneral},
+    {"prefModificationDelta",
+     Checkbox,
+     "Tolerate modification date differences (seconds):",
+     {},
+     kGeneral},
+    {"prefModificationDeltaField", Number, "Tolerance in seconds:", {}, kGeneral, 0},
+    {"prefSaveLogFile", Checkbox, "Save the log to a file", {}, kLog},
+    {"prefSaveLogFileWhen", PopUp, "Save it:", kWhenChoices, kLog},
+    {"prefLogFileFormat", PopUp, "Log file format:", kLogFileFormatChoices, kLog},
+    {"prefDeleteLogsOn", Checkbox, "Delete old log files", {}, kLog},
+    {"prefDeleteLogsPop", PopUp, "Which logs:", kDeleteLogsChoices, kLog},
+    {"prefDeleteLogsField", Number, "Days or logs:", {}, kLog, 1},
+    {"prefLogKind", PopUp, "Log kind:", kLogKindChoices, kLog},
+    {"prefPathLogFolder", Path, "Log folder:", {}, kLog},
+    {"prefSendEmail", Checkbox, "Send the log by e-mail", {}, kEmail},
+    {"prefSendEmailWhen", PopUp, "Send it:", kWhenChoices, kEmail},
+    {kSendEmailToKey, Text, "E-mail address:", {}, kEmail},
 };
 
 }  // namespace

@@ -11,7 +11,7 @@
 
 namespace qv::sessions {
 
-enum class PreferenceControl { Checkbox, PopUp, Path, Text };
+enum class PreferenceControl { Checkbox, PopUp, Path, Text, Number };
 
 struct PreferenceChoice {
     std::int64_t value;
@@ -23,12 +23,17 @@ struct PreferenceLabel {
     PreferenceControl control;
     const char* label;
     std::span<const PreferenceChoice> choices;  // empty unless control is PopUp
+    const char* tab;                            // identifier of the window's tab that shows it
+    std::int64_t minimum = 0;                   // the smallest value a Number takes
 };
+
+// The window's tabs, in order; their identifiers are also their English titles.
+inline constexpr const char* kPreferenceTabs[] = {"General", "Log", "E-mail"};
 
 // Key of the e-mail address inside the e-mail settings (mSendEmailTo).
 inline constexpr const char* kSendEmailToKey = "mSendEmailTo";
 
-// Every labelled preference, in the window's order.
+// Every labelled preference, in the window's order (grouped by tab).
 std::span<const PreferenceLabel> PreferenceLabels();
 
 // The row of key; nullptr for a key the window does not label.

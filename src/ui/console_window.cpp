@@ -1115,6 +1115,20 @@ void ConsoleWindow::TerminateNow() {
     Terminate();
 }
 
+void ConsoleWindow::QuitWithoutWriting() {
+    if (terminated_ || isRunning()) return;
+    terminated_ = true;
+    emit terminated();
+    close();
+}
+
+void ConsoleWindow::WriteSettingsFiles() {
+    GetCurrentPanel();
+    for (const std::string& problem : app_.WriteTemplateAndPreferences()) {
+        platform::SystemLog(problem);
+    }
+}
+
 void ConsoleWindow::Terminate() {
     if (terminated_) return;
     terminated_ = true;

@@ -133,6 +133,11 @@ class ConsoleWindow : public QMainWindow {
     // Ends the application without questions, writing the template and the preferences (a
     // termination signal, the desktop session ending). A run is stopped and concluded first.
     void TerminateNow();
+    // Ends the application leaving the files as they are (they were written for the instance
+    // that takes over, running as root).
+    void QuitWithoutWriting();
+    // Writes the template (the sessions on screen) and the preferences now.
+    void WriteSettingsFiles();
     QMenu* fileMenu() const { return fileMenu_; }
     QMenu* sessionMenu() const { return sessionMenu_; }
     QMenu* helpMenu() const { return helpMenu_; }

@@ -18,16 +18,24 @@
 #include <string>
 
 #include "app/main_app.h"
+#include "app/root_relaunch.h"
 #include "platform/localization.h"
 #include "platform/run_lock.h"
 #include "platform/system_log.h"
 #include "platform/termination_signals.h"
 #include "platform/version.h"
+#include "platform/privileges.h"
 #include "ui/console_window.h"
 #include "ui/document_commands.h"
 #include "ui/error_alert.h"
 #include "ui/settings_files_watch.h"
 #include "ui/shortcuts_window.h"
+#include "ui/about_window.h"
+#include "ui/preferences_window.h"
+#include "ui/run_as_root.h"
+#include "ui/session_name_sheet.h"
+#include "ui/sort_sessions_window.h"
+#include "sessions/session_commands.h"
 #include "ui/single_instance.h"
 #include "ui/log_window.h"
 #include "ui/qt_text.h"
@@ -40,6 +48,22 @@ bool WantsScreenshot(int argc, char** argv) {
         if (std::strcmp(argv[i], "--screenshot") == 0) return true;
     }
     return false;
+}
+
+// Given by the instance that started this one as root; taken out before Qt sees argv.
+bool TakeArgument(int& argc, char** argv, const char* wanted) {
+    int kept = 1;
+    bool found = false;
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], wanted) == 0) {
+            found = true;
+        } else {
+            argv[kept++] = argv[i];
+        }
+    }
+    argc = kept;
+    argv[argc] = nullptr;
+    return found;
 }
 
 // Qt takes "--session" for desktop session management: ours is taken out of argv first.
@@ -61,7 +85,8 @@ std::optional<std::string> TakeSessionArgument(int& argc, char** argv) {
 }
 
 // For the pictures of the documentation: opens a menu or a dialog of the window.
-QWidget* ShowForScreenshot(qv::ui::ConsoleWindow& window, const QString& what) {
+QWidget* ShowForScreenshot(qv::app::MainApp& app, qv::ui::ConsoleWindow& window,
+                           const QString& what) {
     if (what.startsWith(QStringLiteral("menu:"))) {
         const QString title = what.mid(5);
         for (QAction* top : window.menuBar()->actions()) {
@@ -79,6 +104,16 @@ QWidget* ShowForScreenshot(qv::ui::ConsoleWindow& window, const QString& what) {
     QDialog* dialog = nullptr;
     if (what == QStringLiteral("shortcuts")) {
         dialog = new qv::ui::ShortcutsWindow(window.menuActions(), &window);
+    } else if (what == QStringLiteral("about")) {
+        dialog = new qv::ui::AboutWindow(&window);
+    } else if (what == QStringLiteral("preferences")) {
+        dialog = new qv::ui::PreferencesWindow(app, &window);
+    } else if (what == QStringLiteral("new-session")) {
+        dialog = new qv::ui::SessionNameSheet(
+            app.document(), qv::sessions::ProposedNewSessionName(app.document()), std::nullopt,
+            &window);
+    } else if (what == QStringLiteral("sort-sessions")) {
+        dialog = new qv::ui::SortSessionsWindow(app.document(), &window);
     }
     if (dialog == nullptr) return nullptr;
     dialog->show();
@@ -109,6 +144,7 @@ QImage WithPopup(QWidget& window, QWidget* popup) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    const bool startedAsRoot = TakeArgument(argc, argv, qv::app::kSetUidRootArgument);
     const std::optional<std::string> sessionName = TakeSessionArgument(argc, argv);
     // A screenshot needs no display.
     if (WantsScreenshot(argc, argv) && qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
@@ -143,7 +179,8 @@ int main(int argc, char** argv) {
     const QCommandLineOption show(
         QStringLiteral("show"),
         QStringLiteral("With --screenshot: draw the window with a menu open (menu:File, "
-                       "menu:Session, ...) or a dialog over it (about, shortcuts)."),
+                       "menu:Session, ...) or a dialog over it (preferences, new-session, "
+                       "sort-sessions, about, shortcuts)."),
         QStringLiteral("WHAT"));
     parser.addOptions({screenshot, theme, logFile, panel, show});
     parser.addPositionalArgument(QStringLiteral("FILE.qvd"),
@@ -175,10 +212,16 @@ int main(int argc, char** argv) {
         }
         return 1;
     }
+    // The instance that started this one quits on this line.
+    if (startedAsRoot && qv::platform::RunningAsRoot()) {
+        qv::platform::AnnounceOnStandardOutput(qv::app::kRootReadyLine);
+    }
 
     // One window per user: a second start hands its document to the first and ends.
     qv::ui::SingleInstance instance(qv::platform::RunLockFolder(app.paths()));
-    if (!rendering && !instance.BecomeFirst()) {
+    // Started as root by the window it replaces: that one ends now and releases the lock.
+    constexpr int kRelaunchWaitMilliseconds = 10000;
+    if (!rendering && !instance.BecomeFirst(startedAsRoot ? kRelaunchWaitMilliseconds : 0)) {
         if (instance.HandOver(documentToOpen)) return 0;
         std::cerr << "quorvel-gui: another Quorvel window is running and does not answer\n";
         return 1;
@@ -221,8 +264,7 @@ int main(int argc, char** argv) {
         window.WindowOpenLog();
         log = window.logWindow();
         if (!log->FillLogWindow(qv::ui::PathBytes(parser.value(logFile)), {})) {
-            std::cerr << "quorvel-gui: cannot read " << parser.value(logFile).toStdString()
-                      << "\n";
+            std::cerr << "quorvel-gui: cannot read " << parser.value(logFile).toStdString() << "\n";
             return 1;
         }
         log->LogFindError(false);
@@ -234,7 +276,7 @@ int main(int argc, char** argv) {
         QWidget* shown = log != nullptr ? static_cast<QWidget*>(log) : &window;
         QImage picture = shown->grab().toImage();
         if (parser.isSet(show)) {
-            QWidget* over = ShowForScreenshot(window, parser.value(show));
+            QWidget* over = ShowForScreenshot(app, window, parser.value(show));
             if (over == nullptr) {
                 std::cerr << "quorvel-gui: nothing to show named \""
                           << parser.value(show).toStdString() << "\"\n";
@@ -295,6 +337,38 @@ int main(int argc, char** argv) {
                      [&window](const qv::app::SettingsFilesReload& what) {
                          if (what.templateReloaded) window.SetDocumentSessions();
                      });
+
+    // The windows the console does not own: preferences (and running as root), About, keys.
+    qv::ui::RunAsRootController root(app, &window);
+    QObject::connect(&window, &qv::ui::ConsoleWindow::preferencesRequested, &window,
+                     [&app, &window, &root] {
+                         if (!window.GetCurrentPanel()) return;
+                         auto* prefs = new qv::ui::PreferencesWindow(app, &window);
+                         prefs->setAttribute(Qt::WA_DeleteOnClose);
+                         QObject::connect(prefs, &qv::ui::PreferencesWindow::runAsRootChanged,
+                                          &root, &qv::ui::RunAsRootController::PrefRunAsRoot);
+                         prefs->open();
+                     });
+    QObject::connect(&root, &qv::ui::RunAsRootController::saveRequested, &window,
+                     [&window] { window.WriteSettingsFiles(); });
+    QObject::connect(&root, &qv::ui::RunAsRootController::quitRequested, &window,
+                     [&window](bool writeFiles) {
+                         if (writeFiles) {
+                             window.RequestQuit();
+                         } else {
+                             window.QuitWithoutWriting();
+                         }
+                     });
+    QObject::connect(&window, &qv::ui::ConsoleWindow::aboutRequested, &window, [&window] {
+        auto* about = new qv::ui::AboutWindow(&window);
+        about->setAttribute(Qt::WA_DeleteOnClose);
+        about->open();
+    });
+    QObject::connect(&window, &qv::ui::ConsoleWindow::shortcutsRequested, &window, [&window] {
+        auto* keys = new qv::ui::ShortcutsWindow(window.menuActions(), &window);
+        keys->setAttribute(Qt::WA_DeleteOnClose);
+        keys->open();
+    });
 
     if (!documentToOpen.empty()) window.documents().OpenFile(documentToOpen);
     return QApplication::exec();

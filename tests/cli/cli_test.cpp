@@ -749,5 +749,65 @@ TEST_F(CliTest, TwinSessionsAreNamedByIndexAndSaveAsKeepsFiles) {
     EXPECT_TRUE(test::Contains(out, "2\tFresh\tSynchronize\tNo\t\t\n"));
 }
 
+TEST_F(CliTest, PrefsSetThenListGetAndResetRoundTrip) {
+    std::string out, err;
+    ASSERT_EQ(Quorvel("prefs set prefSaveLogFile yes prefLogFileFormat 'Plain text' "
+                      "prefDeleteLogsOn on prefDeleteLogsField 3 prefSendEmail 1 "
+                      "mSendEmailTo ann@example.org prefPathLogFolder /srv/logs",
+                      &out, &err),
+              0)
+        << err;
+    ASSERT_EQ(Quorvel("prefs list", &out, &err), 0) << err;
+    EXPECT_TRUE(test::Contains(out, "prefSyncAndQuit\t0\tSync and Quit\n"));
+    EXPECT_TRUE(test::Contains(out,
+                               "prefSaveLogFile\t1\tSave the log to a file\n"
+                               "prefSaveLogFileWhen\t2\tSave it:\n"
+                               "prefLogFileFormat\t2\tLog file format:\n"
+                               "prefDeleteLogsOn\t1\tDelete old log files\n"
+                               "prefDeleteLogsPop\t0\tWhich logs:\n"
+                               "prefDeleteLogsField\t3\tDays or logs:\n"));
+    EXPECT_TRUE(test::Contains(out, "prefPathLogFolder\t/srv/logs\tLog folder:\n"));
+    EXPECT_TRUE(test::Contains(out, "mSendEmailTo\tann@example.org\tE-mail address:\n"));
+    ASSERT_EQ(Quorvel("prefs list --json", &out, &err), 0) << err;
+    EXPECT_TRUE(test::Contains(out, "{\"prefSyncAndQuit\": 0, "));
+    EXPECT_TRUE(test::Contains(out, "\"mSendEmailTo\": \"ann@example.org\"}\n"));
+    ASSERT_EQ(Quorvel("prefs get prefDeleteLogsField", &out, &err), 0) << err;
+    EXPECT_EQ(out, "3\n");
+
+    ASSERT_EQ(Quorvel("prefs reset", &out, &err), 0) << err;
+    ASSERT_EQ(Quorvel("prefs get prefLogFileFormat", &out, &err), 0) << err;
+    EXPECT_EQ(out, "1\n");
+    ASSERT_EQ(Quorvel("prefs get mSendEmailTo", &out, &err), 0) << err;
+    EXPECT_EQ(out, "\n");
+}
+
+TEST_F(CliTest, PrefsRefusalsWriteNothing) {
+    std::string out, err;
+    ASSERT_EQ(Quorvel("prefs set prefBeepWhenDone on", &out, &err), 0) << err;
+    const std::string before = test::ReadText(configDir() + "/app.quorvel.Quorvel.plist");
+    struct Case {
+        const char* args;
+        const char* message;
+    };
+    const Case cases[] = {
+        {"prefs set prefShutDown yes prefBeepWhenDone maybe", "'prefBeepWhenDone' takes yes or no"},
+        {"prefs set prefDeleteLogsField 0",
+         "The Delete Logs text field must contain a value greater than zero."},
+        {"prefs set prefSendEmail on", "Missing parameter on the Send log via email panel."},
+        {"prefs set prefRoot 1", "use sudo or pkexec to run Quorvel as root"},
+        {"prefs set prefOnError Never", "'prefOnError' takes one of 1 (Stop the task)"},
+        {"prefs set colour blue", "unknown preference 'colour'"},
+        {"prefs set prefShutDown", "prefs set needs KEY VALUE pairs"},
+        {"prefs get colour", "unknown preference 'colour'"},
+        {"prefs frobnicate", "unknown prefs verb 'frobnicate'"},
+        {"prefs get prefShutDown --json", "--json is only for prefs list"},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(Quorvel(c.args, &out, &err), 2) << c.args;
+        EXPECT_TRUE(test::Contains(err, c.message)) << c.args;
+        EXPECT_EQ(test::ReadText(configDir() + "/app.quorvel.Quorvel.plist"), before) << c.args;
+    }
+}
+
 }  // namespace
 }  // namespace qv

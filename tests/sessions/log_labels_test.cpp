@@ -45,6 +45,7 @@ TEST(LogLabelsTest, EveryTableTextStandsInTheEnglishTable) {
     platform::StringTable english;
     std::string error;
     ASSERT_TRUE(platform::ParseStringsFile(file.bytes, &english, &error)) << error;
+    for (const char* tab : kPreferenceTabs) EXPECT_TRUE(english.contains(tab)) << tab;
     for (const PreferenceLabel& row : PreferenceLabels()) {
         EXPECT_TRUE(english.contains(row.label)) << row.label;
         EXPECT_EQ(row.choices.empty(), row.control != PreferenceControl::PopUp) << row.key;

@@ -310,7 +310,10 @@ TEST_F(SessionDocumentTest, UnusableOr421TemplateGivesTheTwoDefaultSessions) {
         EXPECT_EQ(doc.GetSessionDict(0)->dictAt("settingsDict")->intAt("settTask"), 1);
         EXPECT_EQ(doc.GetSessionName(1), "Default Backup Session");
         EXPECT_EQ(doc.GetSessionDict(1)->dictAt("settingsDict")->intAt("settTask"), 2);
-        EXPECT_EQ(platform::ItemExists(templatePath_), written);  // not repaired
+        // An unusable template is kept aside for the user, never overwritten, and they are told.
+        EXPECT_FALSE(platform::ItemExists(templatePath_));
+        EXPECT_EQ(platform::ItemExists(templatePath_ + kSetAsideSuffix), written);
+        EXPECT_EQ(doc.templateNotice().empty(), !written);
     }
 }
 

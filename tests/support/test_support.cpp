@@ -74,6 +74,9 @@ void UsePrivateHome(ScopedEnv& env, const std::string& home) {
     env.Set("XDG_RUNTIME_DIR", home);
     for (const char* name : {"LANGUAGE", "LC_ALL", "LC_MESSAGES"}) env.Unset(name);
     env.Set("LANG", "C");
+    // A test run through sudo or pkexec would otherwise work in the invoking user's home.
+    env.Unset("SUDO_UID");
+    env.Unset("PKEXEC_UID");
 }
 
 IsolatedHomeTest::IsolatedHomeTest() { UsePrivateHome(env_, dir_.path()); }

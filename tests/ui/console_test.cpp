@@ -149,7 +149,8 @@ void ConsoleTest::ChoosingASessionShowsItsFoldersAndTask() {
     c.Set(1, "consoleDict", "bottomFolder", "");
     c.Show();
     ConsoleWindow& w = *c.window;
-    QCOMPARE(w.sessionPopup()->count(), 4);  // two sessions, a separator, All Sessions
+    // Two sessions, then a separator, All Sessions, a separator and the five commands.
+    QCOMPARE(w.sessionPopup()->count(), 10);
 
     struct Expected {
         int entry;

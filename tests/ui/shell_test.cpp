@@ -7,6 +7,8 @@
 #include <QComboBox>
 #include <QApplication>
 #include <QFileDialog>
+#include <QLineEdit>
+#include <QPushButton>
 #include <QMenu>
 #include <QMessageBox>
 #include <QSignalSpy>
@@ -21,6 +23,7 @@
 #include "ui/console_window.h"
 #include "ui/document_commands.h"
 #include "ui/settings_files_watch.h"
+#include "ui/session_name_sheet.h"
 #include "ui/shortcuts_window.h"
 #include "ui/single_instance.h"
 
@@ -97,6 +100,50 @@ class ShellTest : public QObject {
         QVERIFY(entries[1]->isChecked() && !entries[0]->isChecked());
         ShortcutsWindow shortcuts(actions, s.window.get());
         QCOMPARE(shortcuts.table()->rowCount(), actions.size());
+    }
+
+    void TheSessionPopUpCreatesDuplicatesAndRemovesSessions() {
+        Shell s;
+        ConsoleWindow& w = *s.window;
+        auto choose = [&](int tag) {
+            const int entry = w.sessionEntry(tag);
+            w.sessionPopup()->setCurrentIndex(entry);
+            w.ChooseSession(entry);
+        };
+        choose(kTagNewSession);
+        auto* sheet = qobject_cast<SessionNameSheet*>(w.sessionDialog());
+        QVERIFY(sheet != nullptr);
+        QCOMPARE(sheet->nameField()->text(), QStringLiteral("Session 3"));
+        sheet->nameField()->setText(QStringLiteral("Photos"));
+        sheet->okButton()->click();
+        QCOMPARE(s.doc().GetSessionName(2), std::string("Photos"));
+        QCOMPARE(w.sessionPopup()->currentText(), QStringLiteral("Photos"));
+        // The window's change is in the template at once.
+        sessions::SessionDocument onDisk(s.doc().pathFileDocTemplate());
+        onDisk.ReadFileTemplate();
+        QCOMPARE(onDisk.GetSessionName(2), std::string("Photos"));
+
+        choose(kTagDuplicateSession);
+        sheet = qobject_cast<SessionNameSheet*>(w.sessionDialog());
+        QCOMPARE(sheet->nameField()->text(), QStringLiteral("Copy 4 of Photos"));
+        sheet->okButton()->click();
+        QCOMPARE(s.doc().SessionCount(), 4);
+
+        // Remove asks, then removes the current session only.
+        choose(kTagRemoveSession);
+        auto* question = qobject_cast<QMessageBox*>(w.sessionDialog());
+        QVERIFY(question != nullptr && question->text().contains(QStringLiteral("Copy 4 of Photos")));
+        question->buttons().front()->click();  // OK
+        QCOMPARE(s.doc().SessionCount(), 3);
+        QCOMPARE(w.sessionPopup()->currentText(), QStringLiteral("Photos"));
+
+        // "All" cannot be renamed: refused with the window's words, nothing changes.
+        w.sessionPopup()->setCurrentIndex(4);
+        w.ChooseSession(4);  // All Sessions
+        choose(kTagRenameSession);
+        QVERIFY(w.sessionAlert() != nullptr);
+        QCOMPARE(w.sessionAlert()->text(), QStringLiteral("Can't rename the \"All\" Session."));
+        QCOMPARE(w.sessionPopup()->currentIndex(), 4);
     }
 
     void ADocumentGoesFromNewThroughSaveAsAndCloseToOpen() {
