@@ -3,13 +3,17 @@
 # folders, in a throw-away home so that the user's own sessions are never shown or changed.
 # With a third argument, also renders the log window showing the log of a run of that session;
 # with a fourth, the console showing the session's settings panel, the sub-folder turned on.
-# Usage: screenshot.sh path/to/bin/quorvel-gui output.png [log-window.png [settings-panel.png]]
+# With a fifth, a folder: the File and Session menus, the new-session sheet and the preferences
+# window, drawn over the console, into that folder.
+# Usage: screenshot.sh path/to/bin/quorvel-gui output.png [log-window.png [settings-panel.png
+#        [folder]]]
 #        (THEME=dark for the dark look)
 set -euo pipefail
 gui="$1"
 out="$2"
 logOut="${3:-}"
 settingsOut="${4:-}"
+shellOut="${5:-}"
 cli="$(dirname "$gui")/quorvel"
 # A short, fixed place, so that the paths in the picture read well.
 scratch="${TMPDIR:-/tmp}/quorvel-demo"
@@ -67,4 +71,14 @@ PY
     run "$gui" --screenshot "$settingsOut" --theme "${THEME:-light}" \
         --session "Projects to the backup disk" --panel settings
     echo "wrote $settingsOut"
+fi
+
+if [ -n "$shellOut" ]; then
+    mkdir -p "$shellOut"
+    for what in menu:File menu:Session new-session preferences; do
+        name=$(echo "$what" | tr ':A-Z' '-a-z')
+        run "$gui" --screenshot "$shellOut/$name.png" --theme "${THEME:-light}" \
+            --session "Projects to the backup disk" --show "$what"
+        echo "wrote $shellOut/$name.png"
+    done
 fi
