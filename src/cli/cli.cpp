@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <charconv>
 #include <iostream>
 #include <optional>
 #include <ostream>
@@ -270,6 +271,46 @@ int Show(app::MainApp& app, std::ostream& out, std::ostream& err) {
 }
 
 }  // namespace
+
+std::optional<std::int64_t> ParseInteger(const std::string& text) {
+    std::int64_t n = 0;
+    const char* end = text.data() + text.size();
+    const auto [ptr, ec] = std::from_chars(text.data(), end, n);
+    if (text.empty() || ec != std::errc() || ptr != end) return std::nullopt;
+    return n;
+}
+
+std::int64_t SelectSession(const sessions::SessionDocument& doc,
+                           const std::optional<std::string>& sessionIndex, const std::string& name,
+                           std::ostream& err) {
+    const std::int64_t count = doc.SessionCount();
+    if (sessionIndex) {
+        const std::optional<std::int64_t> index = ParseInteger(*sessionIndex);
+        if (!index || *index < 0 || *index >= count) {
+            err << "quorvel: no session with index '" << TerminalName(*sessionIndex)
+                << "': the document's sessions are numbered 0 to " << count - 1
+                << " (see 'quorvel list')\n";
+            return -1;
+        }
+        return *index;
+    }
+    std::vector<std::int64_t> found;
+    for (std::int64_t i = 0; i < count; ++i) {
+        if (doc.GetSessionName(i) == name) found.push_back(i);
+    }
+    if (found.empty()) {
+        err << "quorvel: no session named \"" << TerminalName(name) << "\"\n";
+        return -1;
+    }
+    if (found.size() > 1) {
+        err << "quorvel: " << found.size() << " sessions are named \"" << TerminalName(name)
+            << "\" (indexes";
+        for (std::int64_t i : found) err << ' ' << i;
+        err << "); name one with --session-index N\n";
+        return -1;
+    }
+    return found.front();
+}
 
 bool OpenDocument(app::MainApp& app, const std::string& document, std::ostream& err) {
     if (document.empty()) return true;  // the template, read at start-up

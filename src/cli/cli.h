@@ -1,11 +1,16 @@
 #pragma once
 // The `quorvel` command: verbs over the engine for scripts and terminals.
 
+#include <cstdint>
 #include <iosfwd>
+#include <optional>
 #include <string>
 
 namespace qv::app {
 class MainApp;
+}
+namespace qv::sessions {
+class SessionDocument;
 }
 
 namespace qv::cli {
@@ -22,5 +27,13 @@ bool OpenDocument(app::MainApp& app, const std::string& document, std::ostream& 
 // Without --document the verbs work on the template: it is written when missing, so that the
 // user finds the two default sessions there.
 void EnsureTemplateOnDisk(app::MainApp& app, std::ostream& err);
+
+// A whole decimal number, nothing else; nothing for any other text.
+std::optional<std::int64_t> ParseInteger(const std::string& text);
+// The session named by --session-index when given, else by name; -1 after saying on err why
+// there is none (no such index or name, or a name two sessions share).
+std::int64_t SelectSession(const sessions::SessionDocument& doc,
+                           const std::optional<std::string>& sessionIndex, const std::string& name,
+                           std::ostream& err);
 
 }  // namespace qv::cli

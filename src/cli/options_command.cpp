@@ -83,14 +83,6 @@ std::optional<bool> ParseBool(const std::string& value) {
     return std::nullopt;
 }
 
-std::optional<std::int64_t> ParseInteger(const std::string& value) {
-    std::int64_t n = 0;
-    const char* end = value.data() + value.size();
-    const auto [ptr, ec] = std::from_chars(value.data(), end, n);
-    if (value.empty() || ec != std::errc() || ptr != end) return std::nullopt;
-    return n;
-}
-
 std::string BadValue(const std::string& key, const std::string& value, const std::string& takes) {
     return "'" + key + "' takes " + takes + ", not '" + value + "'";
 }
@@ -100,33 +92,7 @@ constexpr const char* kBooleanValues = "yes or no (1/0, on/off, true/false)";
 // The session the arguments name, or -1 after saying why there is none.
 std::int64_t SelectSession(const sessions::SessionDocument& doc, const OptionsArguments& args,
                            std::ostream& err) {
-    const std::int64_t count = doc.SessionCount();
-    if (args.sessionIndex) {
-        const std::optional<std::int64_t> index = ParseInteger(*args.sessionIndex);
-        if (!index || *index < 0 || *index >= count) {
-            err << "quorvel: no session with index '" << TerminalName(*args.sessionIndex)
-                << "': the document's sessions are numbered 0 to " << count - 1
-                << " (see 'quorvel list')\n";
-            return -1;
-        }
-        return *index;
-    }
-    std::vector<std::int64_t> found;
-    for (std::int64_t i = 0; i < count; ++i) {
-        if (doc.GetSessionName(i) == *args.session) found.push_back(i);
-    }
-    if (found.empty()) {
-        err << "quorvel: no session named \"" << TerminalName(*args.session) << "\"\n";
-        return -1;
-    }
-    if (found.size() > 1) {
-        err << "quorvel: " << found.size() << " sessions are named \""
-            << TerminalName(*args.session) << "\" (indexes";
-        for (std::int64_t i : found) err << ' ' << i;
-        err << "); name one with --session-index N\n";
-        return -1;
-    }
-    return found.front();
+    return cli::SelectSession(doc, args.sessionIndex, args.session.value_or(""), err);
 }
 
 void WriteJsonValue(std::ostream& out, const plist::Value& value) {

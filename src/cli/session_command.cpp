@@ -85,14 +85,6 @@ bool Parse(int argc, char** argv, SessionArguments* args, std::string* error) {
     return true;
 }
 
-std::optional<std::int64_t> ParseIndex(const std::string& text) {
-    std::int64_t n = 0;
-    const char* end = text.data() + text.size();
-    const auto [ptr, ec] = std::from_chars(text.data(), end, n);
-    if (text.empty() || ec != std::errc() || ptr != end) return std::nullopt;
-    return n;
-}
-
 // What each verb takes: its operands (the session's NAME first, unless given by
 // --session-index) and its options.
 struct Verb {
@@ -161,34 +153,8 @@ int Refuse(std::ostream& err, const std::string& message) {
 // The session the NAME operand (or --session-index) names, or -1 after saying why there is none.
 std::int64_t SelectSession(const SessionDocument& doc, const SessionArguments& args,
                            std::ostream& err) {
-    const std::int64_t count = doc.SessionCount();
-    if (args.sessionIndex) {
-        const std::optional<std::int64_t> index = ParseIndex(*args.sessionIndex);
-        if (!index || *index < 0 || *index >= count) {
-            err << "quorvel: no session with index '" << TerminalName(*args.sessionIndex)
-                << "': the document's sessions are numbered 0 to " << count - 1
-                << " (see 'quorvel list')\n";
-            return -1;
-        }
-        return *index;
-    }
-    const std::string& name = args.words[2];
-    std::vector<std::int64_t> found;
-    for (std::int64_t i = 0; i < count; ++i) {
-        if (doc.GetSessionName(i) == name) found.push_back(i);
-    }
-    if (found.empty()) {
-        err << "quorvel: no session named \"" << TerminalName(name) << "\"\n";
-        return -1;
-    }
-    if (found.size() > 1) {
-        err << "quorvel: " << found.size() << " sessions are named \"" << TerminalName(name)
-            << "\" (indexes";
-        for (std::int64_t i : found) err << ' ' << i;
-        err << "); name one with --session-index N\n";
-        return -1;
-    }
-    return found.front();
+    return cli::SelectSession(doc, args.sessionIndex,
+                              args.sessionIndex ? std::string() : args.words[2], err);
 }
 
 // The operands after the session's NAME.
@@ -334,7 +300,7 @@ int RunSessionCommand(int argc, char** argv, std::istream& in, std::ostream& out
         return kExitUsage;
     }
     std::optional<std::int64_t> to;
-    if (args.to && !(to = ParseIndex(*args.to))) {
+    if (args.to && !(to = ParseInteger(*args.to))) {
         err << "quorvel: --to takes a session index, not '" << TerminalName(*args.to) << "'\n";
         return kExitUsage;
     }
