@@ -9,6 +9,7 @@
 #include <QPainter>
 #include <QFileInfo>
 #include <QSessionManager>
+#include <QSettings>
 #include <QSocketNotifier>
 #include <QCommandLineParser>
 #include <QMessageBox>
@@ -20,6 +21,7 @@
 #include "app/main_app.h"
 #include "app/root_relaunch.h"
 #include "platform/localization.h"
+#include "platform/file_io.h"
 #include "platform/run_lock.h"
 #include "platform/system_log.h"
 #include "platform/termination_signals.h"
@@ -337,6 +339,17 @@ int main(int argc, char** argv) {
                      [&window](const qv::app::SettingsFilesReload& what) {
                          if (what.templateReloaded) window.SetDocumentSessions();
                      });
+
+    // The console comes back where the user left it (the desktop's own settings file, beside
+    // the preferences: window frames are no preference of the user's).
+    QSettings frames(qv::ui::Path(qv::platform::JoinPath(app.paths().pathFolderPref, "windows.ini")),
+                     QSettings::IniFormat);
+    window.restoreGeometry(frames.value(QStringLiteral("ConsoleWindowFrame")).toByteArray());
+    QObject::connect(&window, &qv::ui::ConsoleWindow::terminated, &window, [&frames, &window] {
+        frames.setValue(QStringLiteral("ConsoleWindowFrame"), window.saveGeometry());
+        frames.sync();
+        qv::platform::GiveCreatedItem(qv::ui::PathBytes(frames.fileName()));  // as root: theirs
+    });
 
     // The windows the console does not own: preferences (and running as root), About, keys.
     qv::ui::RunAsRootController root(app, &window);
