@@ -194,9 +194,14 @@ std::string MainApp::DocumentTitle() const {
 
 std::vector<std::string> MainApp::WriteTemplateAndPreferences() {
     std::vector<std::string> problems;
-    sessions::DocResult written = document_->WriteFileSession(paths_.pathFileDocTemplate);
-    if (!written) problems.push_back("Can't write the template document: " + written.reason);
+    // Only the template's own sessions go to the template: a named document on screen has a
+    // file of its own, and writing it over the template would lose the template's sessions.
+    // Sessions unchanged since the last read or write are not written again either: another
+    // program may just have changed the file.
     std::string reason;
+    if (!document_->SaveTemplateIfChanged(&reason)) {
+        problems.push_back("Can't write the template document: " + reason);
+    }
     if (!preferences_->WriteFilePreferences(true, &reason)) {
         problems.push_back("Can't write the preferences: " + reason);
     }
@@ -208,8 +213,10 @@ SettingsFilesReload MainApp::ReloadChangedSettingsFiles() {
     if (preferences_->FileChangedOnDisk()) {
         r.preferencesReloaded = preferences_->ReloadPreferences();
         if (!r.preferencesReloaded) {
-            r.problems.push_back("The preferences file changed but cannot be read: " +
-                                 paths_.pathFilePref);
+            r.problems.push_back(!preferences_->notice().empty()
+                                     ? preferences_->notice()
+                                     : "The preferences file changed but cannot be read: " +
+                                           paths_.pathFilePref);
         }
     }
     // Never over a named document: the template is not what the window shows.
@@ -217,8 +224,10 @@ SettingsFilesReload MainApp::ReloadChangedSettingsFiles() {
         sessions::DocResult read = document_->ReloadTemplate();
         r.templateReloaded = read.ok;
         if (!read) {
-            r.problems.push_back("The template document changed but cannot be read (" +
-                                 read.reason + "): " + paths_.pathFileDocTemplate);
+            r.problems.push_back(!read.alert.empty()
+                                     ? read.alert
+                                     : "The template document changed but cannot be read (" +
+                                           read.reason + "): " + paths_.pathFileDocTemplate);
         }
     }
     for (const std::string& p : r.problems) platform::SystemLog(p);

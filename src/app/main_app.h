@@ -71,8 +71,9 @@ class MainApp {
     std::string DocumentTitle() const;
 
     // ---- Termination and the files other programs may change ----
-    // Writes the current sessions to the template and the preferences file, as at every
-    // quit; the problems (for the system log) are returned.
+    // Writes, as at every quit, the template (while it is the open document) and the
+    // preferences, each only when this process changed it since it last read or wrote it;
+    // the problems (for the system log) are returned.
     std::vector<std::string> WriteTemplateAndPreferences();
     // Reads again what another program changed: the preferences always, the template only
     // while it is the open document. Never during a run: the caller waits for its end.

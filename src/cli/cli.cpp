@@ -3,10 +3,12 @@
 #include <unistd.h>
 
 #include <charconv>
+#include <chrono>
 #include <iostream>
 #include <optional>
 #include <ostream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "app/main_app.h"
@@ -28,6 +30,9 @@ namespace qv::cli {
 namespace {
 
 using platform::GLS;
+
+// Held by the verbs that change the template or the preferences, beside them.
+constexpr const char* kSettingsLockName = "settings.lock";
 
 constexpr const char* kHelp =
     "Usage: quorvel COMMAND [OPTIONS]\n"
@@ -272,6 +277,39 @@ int Show(app::MainApp& app, std::ostream& out, std::ostream& err) {
 
 }  // namespace
 
+bool StartApp(app::MainApp& app, std::ostream& err, std::optional<platform::RunLock>* hold) {
+    if (hold != nullptr) {
+        constexpr auto kPatience = std::chrono::seconds(10);
+        constexpr auto kStep = std::chrono::milliseconds(50);
+        const platform::SupportPaths paths = platform::SupportPaths::FromEnvironment();
+        std::string heldBy, error;
+        paths.EnsurePreferencesFolder(&error);
+        const auto deadline = std::chrono::steady_clock::now() + kPatience;
+        for (;;) {
+            *hold = platform::RunLock::TryAcquire(paths.pathFolderPref,
+                                                  "quorvel, process " + std::to_string(::getpid()),
+                                                  &heldBy, &error, kSettingsLockName);
+            if (*hold || !error.empty() || std::chrono::steady_clock::now() >= deadline) break;
+            std::this_thread::sleep_for(kStep);
+        }
+        if (!*hold) {
+            Fail(err, error.empty() ? "another command (" + heldBy +
+                                          ") is changing the settings; try again when it has ended"
+                                    : "cannot lock the settings: " + error);
+            return false;
+        }
+    }
+    app::StartupResult started = app.Start();
+    if (!started.ok) {
+        Fail(err, started.alert);
+        return false;
+    }
+    for (const std::string& notice : started.notices) {
+        err << "quorvel: warning: " << ForTerminal(notice) << "\n";
+    }
+    return true;
+}
+
 std::optional<std::int64_t> ParseInteger(const std::string& text) {
     std::int64_t n = 0;
     const char* end = text.data() + text.size();
@@ -403,8 +441,10 @@ int RunCli(int argc, char** argv, std::ostream& out, std::ostream& err) {
     }
 
     app::MainApp app(app::DefaultResourcesFolder());
-    app::StartupResult started = app.Start();
-    if (!started.ok) return Fail(err, started.alert);
+    // Verbs that may change the template wait for one another; runs and plans only read it.
+    std::optional<platform::RunLock> hold;
+    const bool changes = args.command != "run" && args.command != "plan" && args.command != "log";
+    if (!StartApp(app, err, changes ? &hold : nullptr)) return kExitUsage;
 
     if (args.command == "new-document") return NewDocument(app, args, out, err);
     if (args.command == "log") return RunLogCommand(app, log, out, err);

@@ -6,6 +6,8 @@
 #include <optional>
 #include <string>
 
+#include "platform/run_lock.h"
+
 namespace qv::app {
 class MainApp;
 }
@@ -20,6 +22,13 @@ inline constexpr int kExitOk = 0;
 inline constexpr int kExitUsage = 2;  // bad arguments, unreadable or refused documents
 
 int RunCli(int argc, char** argv, std::ostream& out, std::ostream& err);
+
+// Starts the application core for a verb; false after saying why on err. What the start had
+// to say (a damaged settings file kept aside) goes to err as warnings. With `hold`, the verb
+// changes the template or the preferences: it first waits for any other command doing so and
+// keeps them waiting until *hold is released, so that two of them never undo each other.
+bool StartApp(app::MainApp& app, std::ostream& err,
+              std::optional<platform::RunLock>* hold = nullptr);
 
 // Opens the document of --document in place of the template read at start-up ("" keeps the
 // template); false after saying why on err.

@@ -109,8 +109,8 @@ int RunPrefsCommand(int argc, char** argv, std::ostream& out, std::ostream& err)
     }
 
     app::MainApp app(app::DefaultResourcesFolder());
-    const app::StartupResult started = app.Start();
-    if (!started.ok) return Refuse(err, started.alert);
+    std::optional<platform::RunLock> hold;
+    if (!StartApp(app, err, &hold)) return kExitUsage;
     PreferencesEditor editor(app.preferences().mPrefDict);
     if (verb == "list") return List(editor, json, out);
     if (verb == "get") {

@@ -184,6 +184,10 @@ std::optional<std::string> StoredFolder(const std::string& given, const char* op
         path = absolute.lexically_normal().string();
     }
     while (path.size() > 1 && path.back() == '/') path.pop_back();
+    if (const std::string problem = sessions::FolderPathProblem(path); !problem.empty()) {
+        err << "quorvel: " << ForTerminal(problem) << "\n";
+        return std::nullopt;
+    }
     if (!platform::IsExistingFolder(path)) {
         err << "quorvel: warning: \"" << TerminalName(path)
             << "\" is not a folder now; stored all the same\n";
@@ -306,8 +310,8 @@ int RunSessionCommand(int argc, char** argv, std::istream& in, std::ostream& out
     }
 
     app::MainApp app(app::DefaultResourcesFolder());
-    const app::StartupResult started = app.Start();
-    if (!started.ok) return Refuse(err, started.alert);
+    std::optional<platform::RunLock> hold;
+    if (!StartApp(app, err, &hold)) return kExitUsage;
     if (!OpenDocument(app, args.document, err)) return kExitUsage;
     SessionDocument& doc = app.document();
 

@@ -384,6 +384,15 @@ bool CheckText(std::string_view s, std::string* error) {
     return true;
 }
 
+}  // namespace
+
+bool CanStoreText(std::string_view text, std::string* error) {
+    std::string ignored;
+    return CheckText(text, error != nullptr ? error : &ignored);
+}
+
+namespace {
+
 void AppendEscaped(std::string& out, std::string_view s) {
     for (char c : s) {
         switch (c) {

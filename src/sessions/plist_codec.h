@@ -33,6 +33,9 @@ struct ReadResult {
 };
 ReadResult ReadFile(const std::string& path);
 
+// Whether a property list can hold the text: valid UTF-8 without a character XML cannot carry.
+bool CanStoreText(std::string_view text, std::string* error = nullptr);
+
 // Fails (with a reason) for a string or key that is not valid UTF-8 or holds a character that
 // XML cannot carry.
 bool ToXml(const Value& value, std::string* out, std::string* error);

@@ -67,6 +67,13 @@ void Preferences::ReadFilePreferences() {
         if (const plist::Value* prefs = file.value->dictAt(kPreferencesKey)) {
             mPrefDict = *prefs;
             found = true;
+            // A later version's preferences give way to the defaults here; they are kept for
+            // that version rather than overwritten.
+            const plist::Value* version = mPrefDict.find("versionPref");
+            if (version != nullptr && version->intValue() >= 412) {
+                notice_ = SetAsideUnreadableFile(paths_.pathFilePref,
+                                                 "it was made by a higher version");
+            }
         }
     } else if (file.failure != plist::ReadFailure::Missing) {
         notice_ = SetAsideUnreadableFile(paths_.pathFilePref, file.reason);
@@ -105,7 +112,14 @@ bool Preferences::FileChangedOnDisk() const {
 
 bool Preferences::ReloadPreferences() {
     plist::ReadResult file = plist::ReadFile(paths_.pathFilePref);
-    if (!file.value || file.value->dictAt(kPreferencesKey) == nullptr) return false;
+    if (!file.value || file.value->dictAt(kPreferencesKey) == nullptr) {
+        // Kept aside, so that the preferences written later in its place do not destroy it.
+        if (file.failure != plist::ReadFailure::Missing) {
+            notice_ = SetAsideUnreadableFile(paths_.pathFilePref,
+                                             file.value ? "it holds no preferences" : file.reason);
+        }
+        return false;
+    }
     ReadFilePreferences();
     return true;
 }
@@ -140,9 +154,13 @@ void Preferences::UpdatePreferences() {
 
 void Preferences::InitPreferences() { mPrefDict = GetDefaultPreferencesDict(); }
 
-bool Preferences::WriteFilePreferences(bool /*atTermination*/, std::string* reason) {
+bool Preferences::WriteFilePreferences(bool atTermination, std::string* reason) {
     std::string ignored;
     if (reason == nullptr) reason = &ignored;
+    // At quit, preferences this process has not changed since it last read or wrote them are
+    // not written: another program may have changed the file a moment ago, and writing what
+    // this process holds would undo that.
+    if (atTermination && mPrefDict == lastSynced_) return true;
     if (!paths_.EnsurePreferencesFolder(reason)) return false;
     plist::Value file = plist::Dict{};
     plist::ReadResult existing = plist::ReadFile(paths_.pathFilePref);
@@ -150,12 +168,16 @@ bool Preferences::WriteFilePreferences(bool /*atTermination*/, std::string* reas
         // Already what would be written: every start reads and writes the preferences, and a
         // rewrite (with its flushes to disk) would change nothing.
         const plist::Value* stored = existing.value->find(kPreferencesKey);
-        if (stored != nullptr && *stored == mPrefDict) return true;
+        if (stored != nullptr && *stored == mPrefDict) {
+            lastSynced_ = mPrefDict;
+            return true;
+        }
         file = std::move(*existing.value);
     }
     file.set(kPreferencesKey, mPrefDict);
     platform::WriteResult written = plist::WriteXmlFile(paths_.pathFilePref, file);
     *reason = written.reason;
+    if (written.ok) lastSynced_ = mPrefDict;
     return written.ok;
 }
 

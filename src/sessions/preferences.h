@@ -41,7 +41,9 @@ class Preferences {
     void UpdatePreferences();
     void InitPreferences();
     // Writes mPrefDict under "QVPrivatePreferences", keeping any other key of the file.
-    // atTermination is true only for the write made when the application quits.
+    // atTermination is true only for the write made when the application quits: it writes
+    // nothing when mPrefDict is what this process last read or wrote, so that a change
+    // another program made meanwhile stands.
     bool WriteFilePreferences(bool atTermination, std::string* reason = nullptr);
 
     plist::Value mPrefDict;
@@ -49,6 +51,7 @@ class Preferences {
   private:
     platform::SupportPaths paths_;
     std::string notice_;
+    plist::Value lastSynced_;  // mPrefDict as last read from or written to the file
 };
 
 }  // namespace qv::sessions

@@ -179,10 +179,29 @@ bool PreferencesEditor::IsEnabled(std::string_view key) const {
     return true;
 }
 
+namespace {
+bool IsPlainEmailAddress(const std::string& text) {
+    const std::size_t at = text.find('@');
+    if (at == 0 || at == std::string::npos || at + 1 == text.size() ||
+        text.find('@', at + 1) != std::string::npos) {
+        return false;
+    }
+    for (const unsigned char c : text) {
+        if (c <= 0x20 || c == 0x7F || c == ',' || c == ';' || c == '<' || c == '>') return false;
+    }
+    return true;
+}
+}  // namespace
+
 std::string PreferencesEditor::CheckForApply() {
     if (value("prefSendEmail") != 0) {
         const std::string problem = CheckSendEmailDict(email_);
         if (!problem.empty()) return problem;
+    }
+    // The address goes into a mail header: one address, no spaces or line breaks.
+    const std::string address = email_.stringAt(kSendEmailToKey);
+    if (emailEdited_ && !address.empty() && !IsPlainEmailAddress(address)) {
+        return GLS("Please insert a valid email address.");
     }
     // Checked even while pruning is off: the number is kept for when it is turned on.
     if (dict_.intAt("prefDeleteLogsField") < 1) {

@@ -4,6 +4,7 @@
 #include <set>
 
 #include "platform/localization.h"
+#include "sessions/plist_codec.h"
 
 namespace qv::sessions {
 
@@ -63,6 +64,12 @@ bool HoldsControlCharacter(const std::string& name) {
 
 }  // namespace
 
+std::string FolderPathProblem(const std::string& path) {
+    if (plist::CanStoreText(path)) return {};
+    return GLS("A session document can't store this folder's path: it is not UTF-8 text or it "
+               "holds a control character. Rename the folder, or choose another one.");
+}
+
 std::vector<std::string> FixedSessionEntryTitles() {
     return {"",
             GLS("All Sessions"),
@@ -80,6 +87,9 @@ NameCheck CheckSessionName(const SessionDocument& doc, const std::string& name,
     if (HoldsControlCharacter(name)) {
         return {NameVerdict::ControlCharacter,
                 GLS("A session name can't hold tabs, line breaks or other control characters.")};
+    }
+    if (!plist::CanStoreText(name)) {
+        return {NameVerdict::NotText, GLS("A session name must be UTF-8 text.")};
     }
     for (std::int64_t i = 0; i < doc.SessionCount(); ++i) {
         if (doc.GetSessionName(i) != name) continue;

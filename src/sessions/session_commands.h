@@ -22,6 +22,7 @@ enum class NameVerdict {
     Accepted,
     Empty,             // "Please insert a valid name."
     ControlCharacter,  // would break lines and tab-separated listings
+    NotText,           // not UTF-8: a session document cannot store it
     FixedEntry,        // "Can't use this name."
     Unchanged,         // a rename to the session's own name: closes as if cancelled
     Duplicated,        // "Name duplicated."
@@ -37,6 +38,10 @@ struct NameCheck {
 // the first equal title decides.
 NameCheck CheckSessionName(const SessionDocument& doc, const std::string& name,
                            std::optional<std::int64_t> renaming = std::nullopt);
+
+// Why a session cannot keep this folder path (bytes that are not UTF-8, or a control
+// character: a session document cannot store them), for a "Warning:" alert; empty when it can.
+std::string FolderPathProblem(const std::string& path);
 
 // The names the name sheet proposes: "Session N" and "Copy N of NAME", N being count + 1.
 std::string ProposedNewSessionName(const SessionDocument& doc);

@@ -1,6 +1,9 @@
 #include "sessions/session_document.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
+
+#include <cerrno>
 
 #include "platform/file_io.h"
 #include "platform/file_system.h"
@@ -120,6 +123,12 @@ bool SessionDocument::TemplateChangedOnDisk() const {
 DocResult SessionDocument::ReloadTemplate() {
     SessionDocument fresh(pathFileDocTemplate_);
     DocResult read = fresh.ReadDocumentFile(pathFileDocTemplate_);
+    if (!read && platform::ItemExists(pathFileDocTemplate_)) {
+        // Kept aside, as at start-up: the sessions on screen are written in its place later,
+        // and what stood there (a later version's template, say) must not be lost by that.
+        templateNotice_ = SetAsideUnreadableFile(pathFileDocTemplate_, read.reason);
+        if (!templateNotice_.empty()) read.alert = templateNotice_;
+    }
     NoteTemplateOnDisk();
     if (!read) return read;
     mMainDict = std::move(fresh.mMainDict);
@@ -138,10 +147,19 @@ bool SessionDocument::SaveTemplateIfChanged(std::string* reason) {
 }
 
 std::string SetAsideUnreadableFile(const std::string& path, const std::string& why) {
-    const std::string aside = path + kSetAsideSuffix;
-    if (platform::sys().rename(path.c_str(), aside.c_str()) != 0) return {};
-    return GLS("The file") + " \"" + path + "\" " + GLS("could not be read") + " (" + why +
-           "); " + GLS("it was kept as") + " \"" + aside + "\".";
+    // Never over an earlier one: each may be the only copy of someone's sessions.
+    constexpr int kMaxCopies = 1000;
+    for (int n = 1; n <= kMaxCopies; ++n) {
+        const std::string aside =
+            path + kSetAsideSuffix + (n == 1 ? std::string() : "-" + std::to_string(n));
+        if (platform::sys().renameat2(AT_FDCWD, path.c_str(), AT_FDCWD, aside.c_str(),
+                                      RENAME_NOREPLACE) == 0) {
+            return GLS("The file") + " \"" + path + "\" " + GLS("could not be read") + " (" +
+                   why + "); " + GLS("it was kept as") + " \"" + aside + "\".";
+        }
+        if (errno != EEXIST) return {};
+    }
+    return {};
 }
 
 DocResult SessionDocument::ReadDocumentFile(const std::string& path) {

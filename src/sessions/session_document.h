@@ -41,7 +41,8 @@ class SessionDocument {
     // is no change: it is written again at quit.
     bool TemplateChangedOnDisk() const;
     // Reads the template again after such a change. A file that cannot be read leaves the
-    // sessions in memory as they are (it is not looked at again until it changes once more).
+    // sessions in memory as they are; it is kept aside (see SetAsideUnreadableFile) and the
+    // result's alert says so.
     DocResult ReloadTemplate();
     // While the template is the open document: writes it when the sessions differ from what
     // the file holds, so that a change another program makes meanwhile does not meet edits
@@ -88,8 +89,9 @@ class SessionDocument {
 // The suffix of a damaged settings file kept aside rather than overwritten.
 inline constexpr const char* kSetAsideSuffix = ".unreadable";
 
-// Renames the file at path to path + kSetAsideSuffix (replacing an older one) and returns the
-// text for people: "The file ... could not be read; it was kept as ...". Empty on failure.
+// Renames the file at path to path + kSetAsideSuffix (then "-2", "-3", ...: an earlier one is
+// never replaced) and returns the text for people: "The file ... could not be read; it was
+// kept as ...". Empty on failure.
 std::string SetAsideUnreadableFile(const std::string& path, const std::string& why);
 
 // Localised "Can't write the file "path" to the disk[ reason]."

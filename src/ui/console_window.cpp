@@ -45,6 +45,7 @@
 #include "ui/path_area.h"
 #include "ui/qt_text.h"
 #include "ui/run_controller.h"
+#include "ui/session_name_sheet.h"
 #include "ui/settings_panel.h"
 #include "ui/size_display.h"
 #include "ui/theme.h"
@@ -793,6 +794,10 @@ void ConsoleWindow::TaskPickFolder(bool source) {
 }
 
 void ConsoleWindow::SetPickedFolder(const std::string& path, bool source) {
+    if (const std::string problem = sessions::FolderPathProblem(path); !problem.empty()) {
+        sessionAlert_ = OpenWarning(problem, "folderAlert", this);
+        return;
+    }
     sessions::SessionDocument& doc = app_.document();
     const std::int64_t i = doc.mSessionIndex;
     if (!IsRealSession(i) || IsMultiSession(i)) return;

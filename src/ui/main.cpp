@@ -338,6 +338,9 @@ int main(int argc, char** argv) {
     QObject::connect(&watch, &qv::ui::SettingsFilesWatch::reloaded, &window,
                      [&window](const qv::app::SettingsFilesReload& what) {
                          if (what.templateReloaded) window.SetDocumentSessions();
+                         for (const std::string& problem : what.problems) {
+                             qv::ui::ShowNotice(&window, problem);
+                         }
                      });
 
     // The console comes back where the user left it (the desktop's own settings file, beside
@@ -383,6 +386,8 @@ int main(int argc, char** argv) {
         keys->open();
     });
 
+    // The template is on disk from the start, for the command and other windows to see.
+    window.DocumentChanged();
     if (!documentToOpen.empty()) window.documents().OpenFile(documentToOpen);
     return QApplication::exec();
 }

@@ -38,7 +38,7 @@ void SettingsFilesWatch::Look() {
     }
     pending_ = false;
     const app::SettingsFilesReload r = app_.ReloadChangedSettingsFiles();
-    if (r.templateReloaded || r.preferencesReloaded) emit reloaded(r);
+    if (r.templateReloaded || r.preferencesReloaded || !r.problems.empty()) emit reloaded(r);
 }
 
 }  // namespace qv::ui

@@ -27,6 +27,7 @@ class SettingsFilesWatch : public QObject {
     void Retry();
 
   signals:
+    // Something was read again, or a changed file could not be read (and was kept aside).
     void reloaded(const app::SettingsFilesReload& what);
 
   private:

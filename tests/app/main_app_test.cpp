@@ -153,5 +153,62 @@ TEST_F(MainAppTest, PreferencesChangedOutsideAreReadAndDamagedSettingsFilesAreKe
     EXPECT_EQ(again->document().SessionCount(), 2);
 }
 
+TEST_F(MainAppTest, QuittingNeverUndoesOthersChangesNorPutsANamedDocumentInTheTemplate) {
+    auto app = Started();
+    auto& doc = app->document();
+    ASSERT_TRUE(app->WriteTemplateAndPreferences().empty());
+    // Another program changes both files a moment before the window quits: both changes stand.
+    sessions::SessionDocument other(doc.pathFileDocTemplate());
+    other.ReadFileTemplate();
+    other.GetSessionDict(0)->dictAt("consoleDict")->set("sessionName", "Just added");
+    ASSERT_TRUE(other.WriteFileSession(doc.pathFileDocTemplate()));
+    sessions::Preferences prefs(app->paths());
+    prefs.ReadFilePreferences();
+    prefs.mPrefDict.set("prefBeepWhenDone", 1);
+    ASSERT_TRUE(prefs.WriteFilePreferences(false));
+    ASSERT_TRUE(app->WriteTemplateAndPreferences().empty());
+    other.ReadFileTemplate();
+    EXPECT_EQ(other.GetSessionName(0), "Just added");
+    prefs.ReadFilePreferences();
+    EXPECT_EQ(prefs.mPrefDict.intAt("prefBeepWhenDone"), 1);
+
+    // A named document on screen stays out of the template.
+    ASSERT_TRUE(app->SaveDocumentAs(home() + "/named.qvd"));
+    doc.GetSessionDict(0)->dictAt("consoleDict")->set("sessionName", "Only in the document");
+    ASSERT_TRUE(app->WriteTemplateAndPreferences().empty());
+    other.ReadFileTemplate();
+    EXPECT_EQ(other.GetSessionName(0), "Just added");
+}
+
+TEST_F(MainAppTest, UnreadableSettingsFilesAreKeptAsideEachTimeAndNeverOverwritten) {
+    auto app = Started();
+    const std::string templ = app->paths().pathFileDocTemplate;
+    const std::string prefs = app->paths().pathFilePref;
+    // Written while the window runs: kept aside when looked at, then the window's sessions
+    // may be written in their place.
+    test::WriteText(templ, "later version's bytes");
+    test::WriteText(prefs, "not a property list");
+    const SettingsFilesReload r = app->ReloadChangedSettingsFiles();
+    EXPECT_FALSE(r.templateReloaded || r.preferencesReloaded);
+    EXPECT_EQ(test::ReadText(templ + sessions::kSetAsideSuffix), "later version's bytes");
+    EXPECT_EQ(test::ReadText(prefs + sessions::kSetAsideSuffix), "not a property list");
+    ASSERT_TRUE(app->document().SaveTemplateIfChanged());
+
+    // A second damaged template does not replace the first one kept.
+    test::WriteText(templ, "second");
+    Started();
+    EXPECT_EQ(test::ReadText(templ + sessions::kSetAsideSuffix), "later version's bytes");
+    EXPECT_EQ(test::ReadText(templ + sessions::kSetAsideSuffix + "-2"), "second");
+
+    // Preferences of a later version give the defaults and are kept for that version.
+    sessions::Preferences later(app->paths());
+    later.InitPreferences();
+    later.mPrefDict.set("versionPref", 9999);
+    ASSERT_TRUE(later.WriteFilePreferences(false));
+    Started();
+    EXPECT_EQ(notices.size(), 1u);
+    EXPECT_TRUE(test::Contains(test::ReadText(prefs + sessions::kSetAsideSuffix + "-2"), "9999"));
+}
+
 }  // namespace
 }  // namespace qv::app

@@ -712,6 +712,7 @@ TEST_F(CliTest, SessionVerbsChangeTheDocumentAsTheWindowDoes) {
         {"session add " + test::ShellQuote("a\tb"), "control characters"},
         {"session remove Daily", "without a terminal, give --yes"},  // stdin is no terminal
         {"session set-folders Daily --source ''", "--source needs a folder"},
+        {"session set-folders Daily --source \"$(printf '/n\\377b')\"", "not UTF-8 text"},
         {"session move Daily --to 3", "--to takes an index from 0 to 2"},
         {"session rename Nobody x", "no session named \"Nobody\""},
         {"session add x --to 1", "--to is not for session add"},
@@ -722,6 +723,30 @@ TEST_F(CliTest, SessionVerbsChangeTheDocumentAsTheWindowDoes) {
         EXPECT_TRUE(test::Contains(err, r.message)) << r.args;
         EXPECT_EQ(test::ReadText(doc), before) << r.args;
     }
+}
+
+TEST_F(CliTest, CommandsRunTogetherKeepEveryChangeAndADamagedTemplateIsReported) {
+    // Each command reads the template, changes it and writes it: run side by side, none may
+    // write over another's change.
+    const std::string bin = test::ShellQuote(QV_QUORVEL_BIN);
+    std::string script = "for i in 1 2 3 4 5 6; do " + bin +
+                         " session add P$i 2>/dev/null & done; " + bin +
+                         " prefs set prefBeepWhenDone yes >/dev/null & wait";
+    ASSERT_EQ(test::RunCommand(script), 0);
+    std::string out, err;
+    ASSERT_EQ(Quorvel("list", &out, &err), 0) << err;
+    for (int i = 1; i <= 6; ++i) {
+        EXPECT_TRUE(test::Contains(out, "\tP" + std::to_string(i) + "\t")) << i;
+    }
+    ASSERT_EQ(Quorvel("prefs get prefBeepWhenDone", &out, &err), 0) << err;
+    EXPECT_TRUE(test::Contains(out, "1"));
+
+    // A template that cannot be read is kept aside, and the command says so.
+    const std::string templ = configDir() + "/app.quorvel.Quorvel.template.plist";
+    test::WriteText(templ, "garbage");
+    ASSERT_EQ(Quorvel("list", &out, &err), 0);
+    EXPECT_TRUE(test::Contains(err, "quorvel: warning: The file"));
+    EXPECT_EQ(test::ReadText(templ + ".unreadable"), "garbage");
 }
 
 TEST_F(CliTest, TwinSessionsAreNamedByIndexAndSaveAsKeepsFiles) {
@@ -795,6 +820,8 @@ TEST_F(CliTest, PrefsRefusalsWriteNothing) {
          "The Delete Logs text field must contain a value greater than zero."},
         {"prefs set prefSendEmail on", "Missing parameter on the Send log via email panel."},
         {"prefs set prefRoot 1", "use sudo or pkexec to run Quorvel as root"},
+        {"prefs set mSendEmailTo \"$(printf 'a@b.c\\nBcc: x@y')\"",
+         "Please insert a valid email address."},
         {"prefs set prefOnError Never", "'prefOnError' takes one of 1 (Stop the task)"},
         {"prefs set colour blue", "unknown preference 'colour'"},
         {"prefs set prefShutDown", "prefs set needs KEY VALUE pairs"},

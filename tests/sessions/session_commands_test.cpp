@@ -39,6 +39,7 @@ TEST(SessionCommandsTest, TheNameSheetsCheck) {
         {"del\x7f", std::nullopt, NameVerdict::ControlCharacter, nullptr},
         {"c1\xc2\x85", std::nullopt, NameVerdict::ControlCharacter, nullptr},
         {"line\xe2\x80\xa8sep", std::nullopt, NameVerdict::ControlCharacter, nullptr},
+        {"na\xffme", std::nullopt, NameVerdict::NotText, "A session name must be UTF-8 text."},
         {"All Sessions", std::nullopt, NameVerdict::FixedEntry, "Can't use this name."},
         {"All Sessions", 1, NameVerdict::FixedEntry, "Can't use this name."},
         {"Sort Sessions…", std::nullopt, NameVerdict::FixedEntry, "Can't use this name."},
