@@ -11,6 +11,7 @@
 #include <tuple>
 
 #include "fileops/executor.h"
+#include "platform/case_fold.h"
 #include "platform/file_io.h"
 #include "platform/file_system.h"
 #include "platform/localization.h"
@@ -28,25 +29,11 @@ constexpr const char* kDsStore = ".DS_Store";
 constexpr const char* kIconFile = "Icon\r";
 constexpr const char* kVolumeIcon = ".VolumeIcon.icns";
 
-char FoldAscii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c; }
-
-int CompareFolded(const std::string& x, const std::string& y) {
-    const std::size_t n = std::min(x.size(), y.size());
-    for (std::size_t i = 0; i < n; ++i) {
-        const auto cx = static_cast<unsigned char>(FoldAscii(x[i]));
-        const auto cy = static_cast<unsigned char>(FoldAscii(y[i]));
-        if (cx != cy) return cx < cy ? -1 : 1;
-    }
-    return x.size() == y.size() ? 0 : (x.size() < y.size() ? -1 : 1);
-}
-
 bool Contains(const std::vector<std::string>& list, const std::string& path) {
     return std::find(list.begin(), list.end(), path) != list.end();
 }
 
-bool EqualIgnoringCase(const std::string& x, const std::string& y) {
-    return CompareFolded(x, y) == 0;
-}
+int Sign(int c) { return c < 0 ? -1 : (c > 0 ? 1 : 0); }
 
 // File systems that are views of the kernel or of memory, never user data: a copy of "/"
 // must not descend into them.
@@ -88,9 +75,8 @@ bool IsTrashFolderName(const std::string& name) {
 }
 
 int CompareNamesIgnoringCase(const std::string& x, const std::string& y) {
-    const int folded = CompareFolded(x, y);
-    if (folded != 0) return folded;
-    return x.compare(y) < 0 ? -1 : (x == y ? 0 : 1);
+    const int folded = Sign(platform::FoldCase(x).compare(platform::FoldCase(y)));
+    return folded != 0 ? folded : Sign(x.compare(y));
 }
 
 // One folder pair being walked. A side's handle is open when that side is a folder; its open
@@ -122,6 +108,7 @@ FolderScanner::FolderScanner(run::RunState& state, fileops::ErrorPath& errors,
       probe_(probe),
       removeLeftovers_(removeLeftovers),
       decision_(state, *this),
+      exclude_(state.executiveExcludeArray),
       bLister_(std::move(probe)) {}
 
 FolderScanner::~FolderScanner() = default;
@@ -307,32 +294,42 @@ bool FolderScanner::ScanFolder(Folder& f) {
             return true;
         }
         const bool ignoreCase = aList.caseInsensitive || bList.caseInsensitive;
-        auto order = [](const ListedItem& x, const ListedItem& y) {
-            return CompareNamesIgnoringCase(x.name, y.name) < 0;
+        // Folded once per name: the order puts names that differ only in case side by side,
+        // and a folder that ignores case pairs them.
+        const auto keyed = [](const FolderListing& list) {
+            std::vector<std::pair<std::string, const ListedItem*>> keys;
+            keys.reserve(list.items.size());
+            for (const ListedItem& item : list.items) {
+                keys.emplace_back(platform::FoldCase(item.name), &item);
+            }
+            std::sort(keys.begin(), keys.end(), [](const auto& x, const auto& y) {
+                return x.first != y.first ? x.first < y.first : x.second->name < y.second->name;
+            });
+            return keys;
         };
-        std::sort(aList.items.begin(), aList.items.end(), order);
-        std::sort(bList.items.begin(), bList.items.end(), order);
-        auto compare = [ignoreCase](const ListedItem& x, const ListedItem& y) {
-            return ignoreCase ? CompareFolded(x.name, y.name)
-                              : CompareNamesIgnoringCase(x.name, y.name);
+        const auto aKeys = keyed(aList), bKeys = keyed(bList);
+        auto compare = [ignoreCase](const auto& x, const auto& y) {
+            const int folded = Sign(x.first.compare(y.first));
+            return ignoreCase || folded != 0 ? folded
+                                             : Sign(x.second->name.compare(y.second->name));
         };
-        pairs.reserve(aList.items.size() + (mergeB ? bList.items.size() : 0));
+        pairs.reserve(aKeys.size() + (mergeB ? bKeys.size() : 0));
         std::size_t i = 0, j = 0;
-        const std::size_t na = aList.items.size(), nb = bList.items.size();
+        const std::size_t na = aKeys.size(), nb = bKeys.size();
         while (i < na || j < nb) {
-            const int c = i == na ? 1 : j == nb ? -1 : compare(aList.items[i], bList.items[j]);
+            const int c = i == na ? 1 : j == nb ? -1 : compare(aKeys[i], bKeys[j]);
             if (c < 0) {
-                pairs.push_back({&aList.items[i++], nullptr});
+                pairs.push_back({aKeys[i++].second, nullptr});
             } else if (c > 0) {
                 if (mergeB) {
-                    pairs.push_back({nullptr, &bList.items[j]});
+                    pairs.push_back({nullptr, bKeys[j].second});
                 } else {
                     // Not examined in a plain Backup, but an interrupted copy's leftover goes.
-                    NoteIfLeftover(f.bDir, f.bPath, bList.items[j].name, true);
+                    NoteIfLeftover(f.bDir, f.bPath, bKeys[j].second->name, true);
                 }
                 ++j;
             } else {
-                pairs.push_back({&aList.items[i++], &bList.items[j++]});
+                pairs.push_back({aKeys[i++].second, bKeys[j++].second});
             }
         }
     }
@@ -397,11 +394,11 @@ bool FolderScanner::ScanFolder(Folder& f) {
             continue;
         }
         const bool aExisted = a.exists, bExisted = b.exists;
-        if (a.exists && !Classify(a, bExisted)) {
+        if (a.exists && !Classify(a, bExisted, aList.caseInsensitive)) {
             ignore();
             continue;
         }
-        if (b.exists && !Classify(b, aExisted)) {
+        if (b.exists && !Classify(b, aExisted, bList.caseInsensitive)) {
             ignore();
             continue;
         }
@@ -601,7 +598,7 @@ bool FolderScanner::ScanFolder(Folder& f) {
     return true;
 }
 
-bool FolderScanner::Classify(Side& side, bool otherExists) {
+bool FolderScanner::Classify(Side& side, bool otherExists, bool caseInsensitive) {
     const run::SessionFlags& flags = state_.flags;
     side.isLink = side.attrs.isSymbolicLink();
     const std::string original = side.path;
@@ -620,17 +617,15 @@ bool FolderScanner::Classify(Side& side, bool otherExists) {
     if (side.attrs.isDirectory()) {
         const std::string& name = side.name;
         const bool appBundle =
-            name.size() > 4 && EqualIgnoringCase(name.substr(name.size() - 4), ".app");
+            name.size() > 4 && platform::EqualFolded(name.substr(name.size() - 4), ".app");
         if (otherExists && flags.gIsTreatPackagesAsFolders) {
             side.isFolder = !(appBundle && IsPackage(side));
         } else {
             side.isFolder = !IsPackage(side);
         }
     }
-    if (state_.flags.gIsExcludeOn) {
-        for (const auto& excluded : state_.executiveExcludeArray) {
-            if (EqualIgnoringCase(excluded, side.path)) return false;
-        }
+    if (state_.flags.gIsExcludeOn && exclude_.IsToBeExcluded(side.path, caseInsensitive)) {
+        return false;
     }
     if (!flags.gIsInvisibleOn && (side.resolved ? tw_.IsInvisible(side.path, false)
                                                 : tw_.IsInvisible(side.dirFd, side.name, false))) {

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "engine/exact_sync_index.h"
+#include "engine/exclude_list.h"
 #include "engine/folder_listing.h"
 #include "engine/pair_decision.h"
 #include "fileops/error_path.h"
@@ -66,7 +67,8 @@ class FolderScanner : private PairFacts {
     // Every error of the walk is reported and counted here.
     void ReportError(std::initializer_list<std::string_view> texts);
     void ReportUnreadable(const std::string& path, int error, const std::string& why);
-    bool Classify(Side& side, bool otherExists);
+    // caseInsensitive: the folder the item is listed in ignores case.
+    bool Classify(Side& side, bool otherExists, bool caseInsensitive);
     // What the decisions ask of the disk, the index and the user.
     std::optional<double> BackupDate(const Side& side) const override;
     bool IsPackage(const Side& side) const;
@@ -92,6 +94,7 @@ class FolderScanner : private PairFacts {
     CaseProbe probe_;
     bool removeLeftovers_;
     PairDecision decision_;  // remove the temporaries of an interrupted copy met on the way
+    ExcludeList exclude_;
     BackgroundLister bLister_;
     // An Exact Synchronize that changes files: settled folders are kept for its index.
     bool recordSettled_ = false;
@@ -110,7 +113,7 @@ class FolderScanner : private PairFacts {
 // ".Trash" and ".Trash-UID": a desktop trash at the top of a volume.
 bool IsTrashFolderName(const std::string& name);
 
-// Name order of the walk: ignoring ASCII case first, then by bytes.
+// Name order of the walk: by the names' folded forms first, then by bytes.
 int CompareNamesIgnoringCase(const std::string& x, const std::string& y);
 
 }  // namespace qv::engine

@@ -294,6 +294,10 @@ TEST(FolderScannerTest, NamesArePairedByCaseLeftOutOrPlannedAsOneItem) {
          {"A/Icon\r", "A/.VolumeIcon.icns", "B/Icon\r:other", "A/sub/Icon\r", "A/sub/.VolumeIcon.icns"},
          {"CopyAtoB sub -> sub", "CopyAtoB sub/.VolumeIcon.icns -> sub/.VolumeIcon.icns",
           "CopyAtoB sub/Icon\r -> sub/Icon\r"}},
+        {"accents fold where case is ignored", kBackup, {}, true, {"A/\xc3\x89t\xc3\xa9@2000", "B/\xc3\xa9t\xc3\x89@1000"},
+         {"ReplaceBwithA \xc3\x89t\xc3\xa9 -> \xc3\xa9t\xc3\x89"}},
+        {"accents differ where case counts", kSync, {}, false, {"A/\xc3\x89@2000", "B/\xc3\xa9@1000"},
+         {"CopyAtoB \xc3\x89 -> \xc3\x89", "CopyBtoA \xc3\xa9 -> \xc3\xa9"}},
         {"names that are not UTF-8", kBackup, {}, false, {"A/caf\xe9:x", "A/d\xff/x"},
          {"CopyAtoB caf\xe9 -> caf\xe9", "CopyAtoB d\xff -> d\xff", "CopyAtoB d\xff/x -> d\xff/x"}},
     };
@@ -324,6 +328,43 @@ TEST(FolderScannerTest, ExcludedPathsAreLeftOut) {
         // Only the listed paths go, not other items of the same name.
         EXPECT_EQ(out.plan, (excludeOn ? Lines{all[0], all[4], all[5]} : all)) << excludeOn;
         EXPECT_EQ(out.task.gAFoldersScanned, excludeOn ? 1 : 2);
+    }
+}
+
+// An entry is a whole path: it never leaves out a longer sibling, and its case counts unless
+// the folder ignores case, where B.TXT and b.txt are one file.
+TEST(FolderScannerTest, ExcludedPathsMatchWholeNamesWithCaseOnlyWhereIgnored) {
+    const Lines tree = {"A/Temp/x", "A/Temp2", "A/temp3"};
+    const Lines all = {"CopyAtoB Temp -> Temp", "CopyAtoB Temp/x -> Temp/x",
+                       "CopyAtoB Temp2 -> Temp2", "CopyAtoB temp3 -> temp3"};
+    const Lines withoutTemp = {all[2], all[3]};
+    // clang-format off
+    const struct { const char* entry; bool caseInsensitive; bool throughLink; Lines plan; } cases[] = {
+        {"A/Temp", false, false, withoutTemp},
+        {"A/Temp/", false, false, withoutTemp},
+        {"A/Tem", false, false, all},
+        {"A/temp", false, false, all},
+        {"A/temp", true, false, withoutTemp},
+        {"A/TEMP3", true, false, {all[0], all[1], all[2]}},
+        // The source named through a link is walked by its target's path.
+        {"L/Temp", false, true, withoutTemp},
+    };
+    // clang-format on
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.entry);
+        Scan scan(kBackup);
+        scan.tree.Build(tree);
+        const std::string link = scan.tree.path("L");
+        if (c.throughLink) {
+            std::filesystem::create_directory_symlink(scan.tree.a(), link);
+            test::SetOption(scan.doc, 0, "consoleDict", "topFolder", link);
+        }
+        plist::Value* rows =
+            scan.doc.GetSessionDict(0)->dictAt("excludeDict")->arrayAt("excludeArray");
+        rows->array().at(0).set("itemToExclude", scan.tree.path(c.entry));
+        test::SetOption(scan.doc, 0, "excludeDict", "excludeOn", 1);
+        scan.options.caseProbe = [&c](int, const std::string&) { return c.caseInsensitive; };
+        EXPECT_EQ(scan.Run().plan, c.plan);
     }
 }
 
