@@ -70,6 +70,16 @@ std::optional<std::string> LinkTarget(const std::string& path) {
 
 bool IsAlias(const std::string& path) { return LinkTarget(path).has_value(); }
 
+std::string AliasName(const std::string& path) {
+    std::string name = platform::LastPathComponent(path);
+    const std::string suffix = ".desktop";
+    if (name.size() > suffix.size() &&
+        name.compare(name.size() - suffix.size(), suffix.size(), suffix) == 0) {
+        name.erase(name.size() - suffix.size());
+    }
+    return name;
+}
+
 bool ResolveTheAlias(std::string& path) {
     std::string current = path;
     for (int hop = 0; hop < kMaxAliasChain; ++hop) {

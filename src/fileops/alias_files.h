@@ -9,6 +9,9 @@ namespace qv::fileops {
 inline constexpr std::size_t kMaxAliasPathBytes = 16384;
 
 bool IsAlias(const std::string& path);
+// The name an alias stands for: its file's last component without ".desktop" (a link file
+// "report.pdf.desktop" stands for "report.pdf").
+std::string AliasName(const std::string& path);
 // Replaces path by what the alias points to, following chains of aliases. A path that is not
 // an alias is left as it is (true); false when an alias cannot be resolved.
 bool ResolveTheAlias(std::string& path);

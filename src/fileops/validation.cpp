@@ -31,8 +31,14 @@ std::string ResolveAllLinks(const std::string& path) {
 }  // namespace
 
 bool Validator::IsOnUmountedVolume(const std::string& path) const {
-    for (const auto& mountPoint : errors_.state().executiveCannotAutomountArray) {
-        if (!mountPoint.empty() && path.rfind(mountPoint, 0) == 0) return true;
+    for (std::string mountPoint : errors_.state().executiveCannotAutomountArray) {
+        while (mountPoint.size() > 1 && mountPoint.back() == '/') mountPoint.pop_back();
+        if (mountPoint.empty() || path.rfind(mountPoint, 0) != 0) continue;
+        // Whole components: the volume at /media/usb holds nothing of /media/usb2.
+        if (path.size() == mountPoint.size() || mountPoint == "/" ||
+            path[mountPoint.size()] == '/') {
+            return true;
+        }
     }
     return false;
 }
@@ -176,10 +182,82 @@ bool Validator::FoldersAreValid(const std::string& srcIn, const std::string& dst
                platform::LastPathComponent(src) != platform::LastPathComponent(dst)) {
         errors_.SetErrMsg({GLS("Can't set 2 files with different names")});
     } else {
-        return true;
+        return BootChecksPass(src, dst, forceToCase);
     }
     errors_.AddErrQuickly(forceToCase);
     return false;
+}
+
+namespace {
+
+constexpr const char* kSupportPage = "https://quorvel.app/support/backup-boot-disk";
+
+std::string WebPageLines(const char* explains) {
+    return std::string("\r\rPlease take a look at our web page:\r") + kSupportPage +
+           "\rIt explains how to back-up " + explains + " properly";
+}
+
+}  // namespace
+
+bool Validator::BootChecksPass(const std::string& src, const std::string& dst, int forceToCase) {
+    const run::RunState& s = errors_.state();
+    const bool srcRoot = src == "/", dstRoot = dst == "/";
+    const bool srcBoot = platform::IsRootOfBootableVolume(src);
+    const bool dstBoot = platform::IsRootOfBootableVolume(dst);
+    if (!srcRoot && !dstRoot && !srcBoot && !dstBoot) return true;
+    const std::string preferencesPanel = GLS("in the QV Preferences panel") + ".";
+    // The side that is not the system's or the bootable disk: its volume receives the copy or
+    // gives it.
+    const bool otherIsDest = srcRoot || (!dstRoot && srcBoot);
+    const std::string otherLabel = otherIsDest ? "destination" : "source";
+    const std::string& otherPath = otherIsDest ? dst : src;
+    if (srcRoot || dstRoot) {
+        if (!tw_.mEuidIsRoot) {
+            errors_.SetErrMsg({GLS("Cannot process the boot disk without the root's privileges. "
+                                   "Please log in as root or mark the check-box"),
+                               " ", Quoted(GLS("Run with root permissions")), " ", preferencesPanel,
+                               WebPageLines("a bootable volume")});
+            errors_.AddErrQuickly(forceToCase);
+            return false;
+        }
+    } else if (!tw_.mEuidIsRoot) {
+        const std::string bootLabel = srcBoot ? "source" : "destination";
+        errors_.SetErrMsg(
+            {"The ", bootLabel,
+             " is a bootable volume, therefore it should be processed with the root's "
+             "privileges. If you continue you will not get a bootable backup disk.\rIn order to "
+             "properly perform the sync/backup of a bootable volume, please log in as root or "
+             "mark the check-box ",
+             Quoted(GLS("Run with root permissions")), " ", preferencesPanel,
+             WebPageLines("the boot disk")});
+        if (!errors_.AddErrQuickly(forceToCase)) return false;
+    }
+    // Settings that would turn a copy of a system into something else than that system.
+    const std::pair<bool, const char*> discouraged[] = {
+        {s.flags.gIsResolveAliasOn, "Resolve aliases"},
+        {s.flags.gIsResolveSymLinkOn, "Resolve symbolic links"},
+        {s.flags.gCreateDestFolder, "Write each run into a sub-folder of the destination:"},
+    };
+    for (const auto& [on, title] : discouraged) {
+        if (!on) continue;
+        errors_.SetErrMsg({GLS("We discourage to sync/backup the boot disk using the check-box"),
+                           " ", Quoted(GLS(title)), " ", GLS("on. Unmark that check-box"), " ",
+                           GLS("in the QV Settings panel"), ".", WebPageLines("the boot disk")});
+        errors_.AddErrQuickly(forceToCase);
+        return false;
+    }
+    if (!platform::CanVolumeManageOwnership(otherPath)) {
+        errors_.SetErrMsg(
+            {"The ", otherLabel,
+             " volume settings don't allow to manage ownership and permissions. If you continue "
+             "you will not get a bootable backup disk. In order to perform the backup of your "
+             "boot disk properly, please use a volume with a Linux file system (ext4, btrfs, "
+             "xfs and the like), which keeps owners and permissions: FAT, exFAT, NTFS, optical "
+             "discs and Windows shares don't.",
+             WebPageLines("the boot disk")});
+        return errors_.AddErrQuickly(forceToCase);
+    }
+    return true;
 }
 
 int Validator::CheckPrivilegesOnFiles(const std::string& src, const std::string& dst, int copyMode,
@@ -311,7 +389,7 @@ bool Validator::TryResolveAliasFile(std::string& path, ItemAttributes& attribute
         errors_.SetErrMsg({GLS("Can't resolve the alias"), " ", Quoted(alias)});
         return ReportResolutionFailure();
     }
-    if (platform::LastPathComponent(target) != platform::LastPathComponent(alias)) {
+    if (platform::LastPathComponent(target) != AliasName(alias)) {
         errors_.SetErrMsg(
             {"Cannot resolve the Alias\r", alias, "\rbecause it points to a Target file\r", target,
              "\rwhich has a different file name. This could cause conflicts when resolving the "

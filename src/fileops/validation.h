@@ -46,6 +46,9 @@ class Validator {
     // Resolves one top folder: false (with mErrString set) when it cannot be used.
     bool ResolveTopFolder(std::string& path, bool isSource);
     bool ReportResolutionFailure();
+    // The checks made when the system's disk or a bootable volume is one of the folders: root
+    // privileges and settings that keep the copy bootable. True to go on.
+    bool BootChecksPass(const std::string& src, const std::string& dst, int forceToCase);
     // Goes on with a resolved target in place of the item, unless it is never copied.
     bool TakeTarget(const std::string& target, std::string& path,
                     platform::ItemAttributes& attributes, bool& isSymLink);

@@ -2,12 +2,17 @@
 
 #include <dirent.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cctype>
 #include <climits>
+#include <cstdio>
+#include <fstream>
 #include <sstream>
 
+#include "platform/case_fold.h"
 #include "platform/file_io.h"
 #include "platform/file_system.h"
 #include "platform/folder_handle.h"
@@ -138,6 +143,86 @@ bool FolderLiesInside(const std::string& inner, const std::string& outer) {
         if (parent.dev() == folder.dev() && parent.ino() == folder.ino()) return false;  // root
         folder = std::move(parent);
     }
+}
+
+std::string VolumeRoot(const std::string& path) {
+    const ItemAttributes start = ReadItemAttributes(path.c_str());
+    if (path.empty() || path.front() != '/' || !start.exists()) return {};
+    std::string folder = path;
+    while (folder.size() > 1 && folder.back() == '/') folder.pop_back();
+    while (folder != "/") {
+        const std::string parent = ParentFolder(folder);
+        const ItemAttributes above = ReadItemAttributes(parent.c_str());
+        if (!above.exists() || above.dev != start.dev) break;
+        folder = parent;
+    }
+    return folder;
+}
+
+std::string FileSystemTypeOf(const std::string& path) {
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0) return {};
+    std::ifstream mountinfo("/proc/self/mountinfo");
+    std::string line;
+    std::string type;
+    while (std::getline(mountinfo, line)) {
+        // "id parent major:minor root mountpoint options [optional...] - type source super"
+        unsigned devMajor = 0, devMinor = 0;
+        if (std::sscanf(line.c_str(), "%*s %*s %u:%u", &devMajor, &devMinor) != 2) continue;
+        if (devMajor != major(st.st_dev) || devMinor != minor(st.st_dev)) continue;
+        const std::size_t separator = line.find(" - ");
+        if (separator == std::string::npos) continue;
+        std::istringstream fields(line.substr(separator + 3));
+        fields >> type;  // the last mount of the device wins, as it hides the others
+    }
+    return type;
+}
+
+bool HasBootLoader(const std::string& folder) {
+    const auto exists = [&folder](const char* relative) {
+        return ReadItemAttributes(JoinPath(folder, relative).c_str()).exists();
+    };
+    if (exists("boot/grub/grub.cfg") || exists("boot/grub2/grub.cfg") ||
+        ReadItemAttributes(JoinPath(folder, "boot/loader/entries").c_str()).isDirectory()) {
+        return true;
+    }
+    const auto names = [](const std::string& path) {
+        std::vector<std::string> found;
+        if (DIR* dir = ::opendir(path.c_str())) {
+            while (const dirent* entry = ::readdir(dir)) found.emplace_back(entry->d_name);
+            ::closedir(dir);
+        }
+        return found;
+    };
+    for (const std::string& name : names(JoinPath(folder, "boot"))) {
+        if (name.rfind("vmlinuz", 0) == 0) return true;
+    }
+    // The EFI system partition is FAT: its names come in any case.
+    for (const std::string& top : names(folder)) {
+        if (!EqualFolded(top, "EFI")) continue;
+        for (const std::string& vendor : names(JoinPath(folder, top))) {
+            if (vendor == "." || vendor == "..") continue;
+            for (const std::string& file : names(JoinPath(JoinPath(folder, top), vendor))) {
+                if (file.size() > 4 && EqualFolded(file.substr(file.size() - 4), ".efi")) {
+                    return true;
+                }
+            }
+        }
+    }
+    return false;
+}
+
+bool IsRootOfBootableVolume(const std::string& path) {
+    return !path.empty() && VolumeRoot(path) == path && HasBootLoader(path);
+}
+
+bool CanVolumeManageOwnership(const std::string& path) {
+    static const char* const kWithoutOwners[] = {"vfat",    "exfat", "ntfs", "ntfs3", "fuseblk",
+                                                 "iso9660", "udf",   "cifs", "smb3"};
+    const std::string type = FileSystemTypeOf(path);
+    if (type.empty()) return false;
+    return std::none_of(std::begin(kWithoutOwners), std::end(kWithoutOwners),
+                        [&type](const char* t) { return type == t; });
 }
 
 }  // namespace qv::platform

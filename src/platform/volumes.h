@@ -31,4 +31,23 @@ bool FolderLiesInside(const std::string& inner, const std::string& outer);
 std::string RootVolumeName(const std::string& root = "/",
                            const std::string& byLabelFolder = "/dev/disk/by-label");
 
+// The mount point of the volume holding the path (which must exist): the path itself or the
+// highest folder above it on the same device. Empty when the path cannot be examined.
+std::string VolumeRoot(const std::string& path);
+
+// The file-system type of the volume holding the path, as /proc/self/mountinfo names it
+// ("ext4", "vfat", "fuseblk"); empty when it cannot be told.
+std::string FileSystemTypeOf(const std::string& path);
+
+// Whether the folder holds a boot loader at its top: GRUB's configuration, systemd-boot's
+// entries, an EFI loader (EFI/<vendor>/<name>.efi) or a kernel image (boot/vmlinuz...).
+bool HasBootLoader(const std::string& folder);
+
+// A non-empty path that is the mount point of its own volume, a volume with a boot loader.
+bool IsRootOfBootableVolume(const std::string& path);
+
+// Whether the volume holding the path keeps owners and permissions: not a FAT, exFAT, NTFS,
+// optical-disc or SMB one, and one that can be examined at all.
+bool CanVolumeManageOwnership(const std::string& path);
+
 }  // namespace qv::platform

@@ -168,6 +168,109 @@ TEST_F(ValidationTest, ResolvingALinkedItemKeepsOnlyATargetOfTheSameName) {
     EXPECT_EQ(state_.mErrString, "");
 }
 
+TEST_F(ValidationTest, AnAliasStandsForTheNameOfItsLinkFileWithoutDesktop) {
+    const std::string target = File("docs/report.txt");
+    // clang-format off
+    const struct { const char* alias; bool taken; } cases[] = {
+        {"in/report.txt.desktop", true},
+        {"in/other.txt.desktop", false},
+        {"in/report.desktop", false},
+    };
+    // clang-format on
+    for (const auto& c : cases) {
+        std::string path = Alias(c.alias, target);
+        platform::ItemAttributes attrs = platform::ReadItemAttributes(path.c_str());
+        bool isLink = false;
+        EXPECT_EQ(validator_.TryResolveAliasFile(path, attrs, isLink), c.taken) << c.alias;
+        EXPECT_EQ(path, c.taken ? target : dir_ / c.alias);
+    }
+}
+
+TEST_F(ValidationTest, AVolumeThatCouldNotBeMountedHoldsOnlyPathsBelowItsMountPoint) {
+    state_.executiveCannotAutomountArray = {"/media/usb", "/mnt/disk/"};
+    const struct {
+        const char* path;
+        bool onIt;
+    } cases[] = {{"/media/usb", true},   {"/media/usb/Photos", true}, {"/media/usb2", false},
+                 {"/media/usb2/x", false}, {"/mnt/disk/a", true},     {"/mnt/diskette", false}};
+    for (const auto& c : cases) EXPECT_EQ(validator_.IsOnUmountedVolume(c.path), c.onIt) << c.path;
+}
+
+TEST_F(ValidationTest, BootLoadersMakeAVolumeBootable) {
+    // clang-format off
+    const struct { Lines files; bool boot; } cases[] = {
+        {{"boot/grub/grub.cfg"}, true},
+        {{"boot/grub2/grub.cfg"}, true},
+        {{"boot/loader/entries/arch.conf"}, true},
+        {{"EFI/debian/grubx64.EFI"}, true},
+        {{"boot/vmlinuz-6.1.0"}, true},
+        {{"EFI/grubx64.efi", "boot/grub/menu.lst", "home/vmlinuz"}, false},
+    };
+    // clang-format on
+    int n = 0;
+    for (const auto& c : cases) {
+        const std::string volume = Dir("v" + std::to_string(n++));
+        for (const std::string& file : c.files) File(volume.substr(dir_.path().size() + 1) + "/" + file);
+        EXPECT_EQ(platform::HasBootLoader(volume), c.boot) << c.files.front();
+        EXPECT_FALSE(platform::IsRootOfBootableVolume(volume));  // not a mount point
+    }
+    EXPECT_TRUE(platform::CanVolumeManageOwnership(dir_.path()));
+    EXPECT_FALSE(platform::CanVolumeManageOwnership(dir_ / "missing"));
+}
+
+TEST_F(ValidationTest, TheSystemDiskNeedsRootAndSettingsThatKeepTheCopyBootable) {
+    const std::string copy = Dir("copy");
+    if (copy.rfind("/tmp/", 0) != 0) GTEST_SKIP() << "needs a folder the copy of / leaves empty";
+    const std::string web =
+        "\r\rPlease take a look at our web page:\rhttps://quorvel.app/support/backup-boot-disk\r";
+    const std::string noRoot =
+        "Cannot process the boot disk without the root's privileges. Please log in as root or "
+        "mark the check-box \"Run with root permissions\" in the QV Preferences panel." + web +
+        "It explains how to back-up a bootable volume properly";
+    const auto discouraged = [&web](const std::string& title) {
+        return "We discourage to sync/backup the boot disk using the check-box \"" + title +
+               "\" on. Unmark that check-box in the QV Settings panel." + web +
+               "It explains how to back-up the boot disk properly";
+    };
+    // clang-format off
+    const struct { std::string src, dst; bool root, aliases, links, subFolder; std::string message; } cases[] = {
+        {"/", copy, false, false, false, false, noRoot},
+        {copy, "/", false, false, false, false, noRoot},
+        {"/", copy, true, true, true, false, discouraged("Resolve aliases")},
+        {"/", copy, true, false, true, true, discouraged("Resolve symbolic links")},
+        {"/", copy, true, false, false, true, discouraged("Write each run into a sub-folder of the destination:")},
+        {"/", copy, true, false, false, false, ""},
+    };
+    // clang-format on
+    for (const auto& c : cases) {
+        tw_.mEuidIsRoot = c.root;
+        state_.flags.gIsResolveAliasOn = c.aliases;
+        state_.flags.gIsResolveSymLinkOn = c.links;
+        state_.flags.gCreateDestFolder = c.subFolder;
+        state_.mErrString.clear();
+        EXPECT_EQ(validator_.FoldersAreValid(c.src, c.dst, 0), c.message.empty()) << c.message;
+        EXPECT_EQ(state_.mErrString, c.message);
+    }
+}
+
+TEST_F(ValidationTest, ABootableVolumeWithoutRootIsProcessedAfterAWarning) {
+    const std::string volume = Dir("system"), copy = Dir("copy");
+    if (::geteuid() != 0) GTEST_SKIP() << "mounting a volume needs root";
+    if (::mount("quorvel-test", volume.c_str(), "tmpfs", 0, nullptr) != 0) {
+        GTEST_SKIP() << "this machine does not let the test mount a volume";
+    }
+    File("system/boot/vmlinuz-6.1.0");
+    EXPECT_TRUE(platform::IsRootOfBootableVolume(volume));
+    EXPECT_EQ(platform::FileSystemTypeOf(volume), "tmpfs");
+    tw_.mEuidIsRoot = false;
+    // Unattended, the warning is logged and the run goes on.
+    EXPECT_TRUE(validator_.FoldersAreValid(volume, copy, 0));
+    EXPECT_TRUE(test::Contains(state_.gDetailedLogText,
+                               "The source is a bootable volume, therefore it should be "
+                               "processed with the root's privileges."));
+    ::umount(volume.c_str());
+}
+
 TEST_F(ValidationTest, PrivilegeChecksExplainWhatCannotBeDone) {
     if (::geteuid() != 0) GTEST_SKIP() << "needs root to give files to another user";
     TWUtilities asUser;  // an ordinary user who owns nothing here
