@@ -13,6 +13,7 @@
 
 #include "app/main_app.h"
 #include "cli/log_command.h"
+#include "cli/list_command.h"
 #include "cli/options_command.h"
 #include "cli/plan_command.h"
 #include "cli/prefs_command.h"
@@ -102,6 +103,20 @@ constexpr const char* kHelp =
     "        sync, exactSync, fileFolder): KIND=proceed|skip, and KIND-ask=on|off to be\n"
     "        asked each time. show prints the same KEY value pairs, then \"marker\".\n"
     "        A session name shared by two sessions is refused: name one by its index.\n"
+    "  exclude list (--session NAME | --session-index N) [--document FILE.qvd]\n"
+    "  exclude add PATH | remove N | toggle N | on | off (--session NAME | ...)\n"
+    "        The session's exclude list: files and folders, by full path, that its runs\n"
+    "        leave alone. Rows are numbered from 1 as in the exclude panel; list prints\n"
+    "        \"exclude\" on or off, then each row with an item (number, on or off, path)\n"
+    "        and the number of valid rows. add puts PATH in the first empty row and\n"
+    "        switches the list on; remove empties a row. Case counts unless the item lies\n"
+    "        on a file system that ignores it.\n"
+    "  multi list (--session NAME | --session-index N) [--document FILE.qvd]\n"
+    "  multi set N SOURCE DESTINATION | clear N | toggle N | on | off (--session ...)\n"
+    "        The session's multiple list: further folder pairs, each run as a task of its\n"
+    "        own. set fills row N and switches the list on. As in the panel, a list that\n"
+    "        is on refuses a row that names one folder twice or a folder inside the other;\n"
+    "        a list with no valid row is switched off.\n"
     "\n"
     "  session add NAME [--task sync|backup] [--source FOLDER] [--dest FOLDER]\n"
     "        Append a new session (Synchronize unless --task backup) and make it current.\n"
@@ -140,9 +155,9 @@ constexpr const char* kHelp =
     "  prefs reset\n"
     "        Every preference a user sets back to its default.\n"
     "\n"
-    "Without --document, list, show, settings, conflicts, session and document use the\n"
-    "template document of the preferences folder, made with the two default sessions when\n"
-    "it is missing.\n"
+    "Without --document, list, show, settings, conflicts, exclude, multi, session and\n"
+    "document use the template document of the preferences folder, made with the two\n"
+    "default sessions when it is missing.\n"
     "\n"
     "Options:\n"
     "  -h, --help     Show this text.\n"
@@ -405,9 +420,10 @@ int RunCli(int argc, char** argv, std::ostream& out, std::ostream& err) {
     const bool known = args.command == "new-document" || args.command == "list" ||
                        args.command == "show" || args.command == "plan" || args.command == "run" ||
                        args.command == "log" || args.command == "settings" ||
-                       args.command == "conflicts";
+                       args.command == "conflicts" || IsListCommand(args.command);
     if (!known) return Usage(err, "unknown command '" + args.command + "'");
-    const bool options = args.command == "settings" || args.command == "conflicts";
+    const bool options = args.command == "settings" || args.command == "conflicts" ||
+                         IsListCommand(args.command);
     if (args.command != "new-document" && args.command != "log" && !options &&
         !args.positional.empty()) {
         return Usage(err, "unexpected argument '" + args.positional.front() + "'");
@@ -425,7 +441,7 @@ int RunCli(int argc, char** argv, std::ostream& out, std::ostream& err) {
         return Usage(err, args.command + " needs either --session NAME or --all");
     }
     if (args.sessionIndex && !options) {
-        return Usage(err, "--session-index is only for settings and conflicts");
+        return Usage(err, "--session-index is only for settings, conflicts, exclude and multi");
     }
     OptionsArguments optionsArgs;
     if (options) {

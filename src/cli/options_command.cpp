@@ -8,6 +8,7 @@
 
 #include "cli/cli.h"
 #include "cli/json_writer.h"
+#include "cli/list_command.h"
 #include "cli/terminal_text.h"
 #include "platform/localization.h"
 #include "platform/utf8.h"
@@ -382,6 +383,7 @@ int SetConflicts(app::MainApp& app, const OptionsArguments& args, std::int64_t i
 }  // namespace
 
 std::string CheckOptionsArguments(const OptionsArguments& args) {
+    if (IsListCommand(args.command)) return CheckListArguments(args);
     const std::string verb = args.words.empty() ? "" : args.words.front();
     const bool settings = args.command == "settings";
     if (verb.empty()) {
@@ -404,6 +406,7 @@ std::string CheckOptionsArguments(const OptionsArguments& args) {
 
 int RunOptionsCommand(app::MainApp& app, const OptionsArguments& args, std::ostream& out,
                       std::ostream& err) {
+    if (IsListCommand(args.command)) return RunListCommand(app, args, out, err);
     const sessions::SessionDocument& doc = app.document();
     const std::int64_t index = SelectSession(doc, args, err);
     if (index < 0) return kExitUsage;

@@ -1,6 +1,7 @@
 #pragma once
-// `quorvel settings` and `quorvel conflicts`: show and change a session's options through the
-// same editors as the option panels, so that the command refuses what the panels refuse.
+// `quorvel settings` and `quorvel conflicts` (and the lists, exclude and multi): show and change a
+// session's options through the same editors as the option panels, so that the command refuses what
+// the panels refuse.
 
 #include <iosfwd>
 #include <optional>
@@ -12,7 +13,7 @@
 namespace qv::cli {
 
 struct OptionsArguments {
-    std::string command;                      // "settings" or "conflicts"
+    std::string command;                      // "settings", "conflicts", "exclude", "multi"
     std::vector<std::string> words;           // the verb, then KEY=VALUE for set
     std::optional<std::string> session;       // --session NAME
     std::optional<std::string> sessionIndex;  // --session-index N, as given

@@ -552,6 +552,40 @@ TEST_F(CliTest, SettingsAndConflictsSetThenShowRoundTrip) {
     EXPECT_NE(out.find("1\tDefault Backup Session\tBackup\tYes"), std::string::npos) << out;
 }
 
+TEST_F(CliTest, ExcludeAndMultipleListsChangeAsTheirPanelsDo) {
+    const std::string doc = dir_ / "lists.qvd";
+    WriteDocument(doc, {{"Photos", dir_ / "Photos", dir_ / "Copies"}});
+    const std::string session = " --session Photos --document " + test::ShellQuote(doc);
+    std::filesystem::create_directories(dir_ / "Photos/Temp");
+    std::string out, err;
+    ASSERT_EQ(Quorvel("exclude add " + test::ShellQuote(dir_ / "Photos/Temp/") + session, &out,
+                      &err),
+              0)
+        << err;
+    EXPECT_EQ(out, "row 1\n");
+    ASSERT_EQ(Quorvel("exclude add /gone" + session, &out, &err), 0) << err;
+    EXPECT_NE(err.find("\"/gone\" is not there now; stored all the same"), std::string::npos);
+    ASSERT_EQ(Quorvel("exclude toggle 2" + session, &out, &err), 0) << err;
+    ASSERT_EQ(Quorvel("exclude list" + session, &out, &err), 0) << err;
+    EXPECT_EQ(out, "exclude\ton\n1\ton\t" + dir_ / "Photos/Temp" + "\n2\toff\t/gone\nvalid\t1\n");
+    // Emptied, the list has no valid row and is switched off as the panel is left.
+    ASSERT_EQ(Quorvel("exclude remove 1" + session, &out, &err), 0) << err;
+    ASSERT_EQ(Quorvel("exclude list" + session, &out, &err), 0) << err;
+    EXPECT_EQ(out, "exclude\toff\n2\toff\t/gone\nvalid\t0\n");
+
+    ASSERT_EQ(Quorvel("multi set 2 /src /dst" + session, &out, &err), 0) << err;
+    ASSERT_EQ(Quorvel("multi set 3 /same /same" + session, &out, &err), 2);
+    EXPECT_NE(err.find("at the row 3."), std::string::npos) << err;
+    ASSERT_EQ(Quorvel("multi list --session-index 0 --document " + test::ShellQuote(doc), &out,
+                      &err),
+              0)
+        << err;
+    EXPECT_EQ(out, "multi\ton\n2\ton\t/src\t/dst\nvalid\t1\n");
+    ASSERT_EQ(Quorvel("multi clear 2" + session, &out, &err), 0) << err;
+    ASSERT_EQ(Quorvel("multi list" + session, &out, &err), 0) << err;
+    EXPECT_EQ(out, "multi\toff\nvalid\t0\n");
+}
+
 TEST_F(CliTest, RefusedOptionChangesLeaveTheDocumentAsItWas) {
     const std::string doc = dir_ / "refusals.qvd";
     WriteDocument(doc, {{"Twin", "", ""}, {"Twin", "", ""}, {"Solo", "", ""}});
@@ -583,7 +617,13 @@ TEST_F(CliTest, RefusedOptionChangesLeaveTheDocumentAsItWas) {
         {"settings set --session Solo", "settings set needs KEY=VALUE"},
         {"conflicts subfolder-name --session Solo", "unknown conflicts verb 'subfolder-name'"},
         {"settings show --session-index 0 --all", "takes one session, not --all"},
-        {"list --session-index 0", "--session-index is only for settings and conflicts"},
+        {"list --session-index 0", "--session-index is only for settings, conflicts, exclude"},
+        {"exclude remove 0 --session Solo", "no row '0': the rows are numbered 1 to 32"},
+        {"exclude add --session Solo", "exclude add needs PATH"},
+        {"multi set 1 /a --session Solo", "multi set needs N SOURCE DESTINATION"},
+        {"multi set 1 /a /a --session Solo",
+         "Can't set the same folder:\n\"/a\"\nas source and destination at the row 1."},
+        {"multi swap --session Solo", "unknown multi verb 'swap'"},
     };
     for (const Case& c : cases) {
         std::string out, err;

@@ -1,11 +1,15 @@
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <functional>
 
 #include "platform/file_io.h"
 #include "platform/localization.h"
 #include "sessions/conflict_options.h"
 #include "sessions/conflicts_editor.h"
+#include "sessions/exclude_editor.h"
+#include "sessions/exclude_options.h"
+#include "sessions/multi_editor.h"
 #include "sessions/session_document.h"
 #include "sessions/settings_editor.h"
 #include "sessions/settings_options.h"
@@ -203,6 +207,63 @@ TEST(OptionEditorsTest, AskFlagLogsYesWhateverTheRadioSays) {
                                "each time: Yes\r"))
         << log;
     EXPECT_EQ(editor.GetLog(), GetConflictsLog(stored));
+}
+
+TEST(OptionEditorsTest, ExcludeRowsFillResetAndAnEmptyListIsSwitchedOff) {
+    plist::Value session = NewSession(kTaskBackup);
+    ExcludeEditor editor(*session.dictAt("excludeDict"));
+    std::size_t row = 99;
+    ASSERT_EQ(editor.add("/home/ann/Temp/", &row), "");
+    EXPECT_EQ(row, 0u);
+    EXPECT_EQ(editor.path(0), "/home/ann/Temp");  // the trailing "/" is not part of the item
+    EXPECT_TRUE(editor.listOn());                   // picking an item switches the list on
+    EXPECT_NE(editor.add("Temp", &row), "");        // only full paths
+    EXPECT_NE(editor.toggle(32), "");
+    ASSERT_EQ(editor.toggle(0), "");
+    EXPECT_FALSE(editor.rowValid(0));
+    // On, but no valid row: leaving the panel switches it off.
+    ASSERT_TRUE(editor.GetPanels(session, nullptr));
+    EXPECT_EQ(session.dictAt("excludeDict")->intAt("excludeOn"), 0);
+    editor.toggle(0);
+    editor.setListOn(true);
+    ASSERT_TRUE(editor.GetPanels(session, nullptr));
+    EXPECT_EQ(CountExcludeValid(session), std::vector<std::string>{"/home/ann/Temp"});
+    ASSERT_EQ(editor.clear(0), "");
+    EXPECT_TRUE(editor.rowOn(0) && editor.path(0).empty());
+}
+
+TEST(OptionEditorsTest, MultiRowsNamingOneFolderTwiceOrNestedAreRefused) {
+    test::TempDir dir;
+    const std::string a = dir / "a", ab = dir / "a/b", upper = dir / "A";
+    std::filesystem::create_directories(ab);
+    std::filesystem::create_directories(upper);
+    // clang-format off
+    const struct { std::string src, dst; bool rowOn; std::string message; } cases[] = {
+        {a, a, true, "Can't set the same folder:\r\"" + a + "\"\ras source and destination at the row 3."},
+        {a, a, false, ""},                  // a row that is off is not examined
+        {a, a + "/.", true, "Can't set the same folder:\r\"" + a + "\"\ras source and destination at the row 3."},
+        {a, upper, true, ""},               // two folders on a file system where case counts
+        {a, ab, true, "Can't set a destination folder inside the source folder:\r\"" + a + "\"\r\"" +
+                      ab + "\"\ras source and destination at the row 3."},
+        {ab, a, true, "Can't set a source folder inside the destination folder:"},
+        {a, a + "/missing", true, ""},      // nesting is judged on folders that exist
+    };
+    // clang-format on
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.src + " " + c.dst);
+        plist::Value session = NewSession(kTaskBackup);
+        MultiEditor editor(*session.dictAt("multiDict"));
+        ASSERT_EQ(editor.setPaths(2, c.src, c.dst), "");
+        if (!c.rowOn) editor.toggle(2);
+        std::string message;
+        EXPECT_EQ(editor.GetPanels(session, &message), c.message.empty());
+        EXPECT_EQ(message.substr(0, c.message.size()), c.message);
+        if (c.message.empty()) {
+            EXPECT_EQ(session.dictAt("multiDict")->intAt("multiOn"), c.rowOn ? 1 : 0);
+        } else {
+            EXPECT_EQ(session.dictAt("multiDict")->intAt("multiOn"), 0);  // nothing stored
+        }
+    }
 }
 
 }  // namespace

@@ -1,0 +1,139 @@
+#include "sessions/multi_editor.h"
+
+#include "platform/item_attributes.h"
+#include "platform/localization.h"
+#include "platform/volumes.h"
+#include "sessions/multi_options.h"
+#include "sessions/option_tables.h"
+
+namespace qv::sessions {
+
+using platform::GLS;
+
+namespace {
+
+std::string WithoutTrailingSlashes(std::string path) {
+    while (path.size() > 1 && path.back() == '/') path.pop_back();
+    return path;
+}
+
+bool IsFolder(const std::string& path) {
+    return platform::ReadItemAttributes(path.c_str()).isDirectory();
+}
+
+std::string AtRow(std::size_t r) {
+    return GLS("as source and destination at the row") + " " + std::to_string(r + 1) + ".";
+}
+
+}  // namespace
+
+MultiEditor::MultiEditor(const plist::Value& multiDict) : dict_(DefaultMultiDict()) {
+    if (multiDict.isDict()) {
+        for (const auto& [key, value] : multiDict.dict()) dict_.set(key, value);
+    }
+    plist::Value* rows = dict_.arrayAt("multiArray");
+    if (rows == nullptr) rows = &dict_.set("multiArray", plist::Array{});
+    while (rows->array().size() < kTableRows) rows->array().push_back(DefaultMultiRow());
+    for (plist::Value& r : rows->array()) {
+        if (!r.isDict()) r = DefaultMultiRow();
+        if (r.find("onOff") == nullptr) r.set("onOff", 1);
+        for (const char* key : {"source", "destination"}) {
+            if (r.find(key) == nullptr || !r.find(key)->isString()) r.set(key, "");
+        }
+    }
+}
+
+bool MultiEditor::listOn() const { return dict_.intAt("multiOn") != 0; }
+void MultiEditor::setListOn(bool on) { dict_.set("multiOn", on ? 1 : 0); }
+std::size_t MultiEditor::rowCount() const { return dict_.arrayAt("multiArray")->array().size(); }
+const plist::Value& MultiEditor::row(std::size_t r) const {
+    return dict_.arrayAt("multiArray")->array()[r];
+}
+plist::Value& MultiEditor::row(std::size_t r) { return dict_.arrayAt("multiArray")->array()[r]; }
+bool MultiEditor::rowOn(std::size_t r) const { return row(r).intAt("onOff") != 0; }
+const std::string& MultiEditor::source(std::size_t r) const { return row(r).stringAt("source"); }
+const std::string& MultiEditor::destination(std::size_t r) const {
+    return row(r).stringAt("destination");
+}
+bool MultiEditor::rowValid(std::size_t r) const {
+    return rowOn(r) && !source(r).empty() && !destination(r).empty();
+}
+
+std::size_t MultiEditor::validCount() const {
+    std::size_t n = 0;
+    for (std::size_t r = 0; r < rowCount(); ++r) n += rowValid(r) ? 1 : 0;
+    return n;
+}
+
+std::string MultiEditor::CheckRow(std::size_t r) const {
+    if (r < rowCount()) return {};
+    return "no row " + std::to_string(r + 1) + ": the list has rows 1 to " +
+           std::to_string(rowCount());
+}
+
+std::string MultiEditor::toggle(std::size_t r) {
+    std::string why = CheckRow(r);
+    if (why.empty()) row(r).set("onOff", rowOn(r) ? 0 : 1);
+    return why;
+}
+
+std::string MultiEditor::setPaths(std::size_t r, const std::string& src, const std::string& dst) {
+    std::string why = CheckRow(r);
+    if (!why.empty()) return why;
+    const std::string s = WithoutTrailingSlashes(src), d = WithoutTrailingSlashes(dst);
+    for (const std::string* p : {&s, &d}) {
+        if (p->empty() || p->front() != '/') {
+            return "a source or destination is given by its full path, beginning with \"/\"";
+        }
+    }
+    row(r).set("source", s);
+    row(r).set("destination", d);
+    row(r).remove("srcPathDisplayArray");
+    row(r).remove("dstPathDisplayArray");
+    setListOn(true);
+    return {};
+}
+
+std::string MultiEditor::clear(std::size_t r) {
+    std::string why = CheckRow(r);
+    if (!why.empty()) return why;
+    row(r) = DefaultMultiRow();
+    return {};
+}
+
+std::string MultiEditor::CheckRows() const {
+    if (!listOn()) return {};
+    for (std::size_t r = 0; r < rowCount(); ++r) {
+        if (!rowValid(r)) continue;
+        const std::string& src = source(r);
+        const std::string& dst = destination(r);
+        const bool folders = IsFolder(src) && IsFolder(dst);
+        // Spelled alike, or one folder under two spellings ("A" and "A/.", a link to it, or
+        // two cases of a name on a file system that ignores case).
+        const bool dstInSrc = folders && platform::FolderLiesInside(dst, src);
+        const bool srcInDst = folders && platform::FolderLiesInside(src, dst);
+        if (src == dst || (dstInSrc && srcInDst)) {
+            return GLS("Can't set the same folder") + ":\r\"" + src + "\"\r" + AtRow(r);
+        }
+        // A folder inside the other would be copied into itself, or deleted as an item of it.
+        if (dstInSrc || srcInDst) {
+            return GLS(dstInSrc ? "Can't set a destination folder inside the source folder"
+                                : "Can't set a source folder inside the destination folder") +
+                   ":\r\"" + src + "\"\r\"" + dst + "\"\r" + AtRow(r);
+        }
+    }
+    return {};
+}
+
+bool MultiEditor::GetPanels(plist::Value& session, std::string* message) {
+    std::string why = session.isDict() ? CheckRows() : "the session is not a dictionary";
+    if (!why.empty()) {
+        if (message != nullptr) *message = std::move(why);
+        return false;
+    }
+    if (listOn() && validCount() == 0) setListOn(false);
+    session.set("multiDict", dict_);
+    return true;
+}
+
+}  // namespace qv::sessions

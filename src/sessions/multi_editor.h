@@ -1,0 +1,51 @@
+#pragma once
+// The multiple list of one session being edited: a working copy of its `multiDict` that the
+// multiple-list panel shows and the command changes, with the checks made on leaving it.
+
+#include <cstddef>
+#include <string>
+
+#include "sessions/plist_value.h"
+
+namespace qv::sessions {
+
+class MultiEditor {
+  public:
+    // SetPanels: the working copy (missing keys and rows take defaults).
+    explicit MultiEditor(const plist::Value& multiDict);
+
+    bool listOn() const;
+    void setListOn(bool on);  // the checkbox; the marker follows
+    std::size_t rowCount() const;
+    bool rowOn(std::size_t row) const;
+    const std::string& source(std::size_t row) const;
+    const std::string& destination(std::size_t row) const;
+    // A row is valid when it is on and has both paths.
+    bool rowValid(std::size_t row) const;
+    std::size_t validCount() const;
+
+    // Rows are numbered from 0 here. Each answers "" when done, else why not.
+    std::string toggle(std::size_t row);
+    // Picked folders (or files): stored as they are, a trailing "/" aside; the list goes on.
+    std::string setPaths(std::size_t row, const std::string& source, const std::string& dest);
+    // Both paths cleared, their display names removed, the row on again.
+    std::string clear(std::size_t row);
+
+    const plist::Value& CurrentMultiDict() const { return dict_; }
+    bool IconOn() const { return listOn(); }
+    // GetPanels: with the list on, refuses (message set) the first row that is on and names
+    // one folder twice, or a folder inside the other when both exist; then a list with no
+    // valid row is switched off and the copy stored.
+    bool GetPanels(plist::Value& session, std::string* message);
+    // The refusal GetPanels would give, "" when none.
+    std::string CheckRows() const;
+
+  private:
+    plist::Value& row(std::size_t row);
+    const plist::Value& row(std::size_t row) const;
+    std::string CheckRow(std::size_t row) const;
+
+    plist::Value dict_;
+};
+
+}  // namespace qv::sessions
