@@ -11,6 +11,7 @@ packages=(
     libicu-dev                                     # dates in patterns (ICU)
     libgtest-dev                                   # unit tests
     python3                                        # interoperability tests (plistlib)
+    dosfstools                                     # a FAT volume in the case tests (as root)
     qt6-base-dev qt6-svg-dev libgl-dev             # the desktop application (Qt 6 Widgets)
     qt6-qpa-plugins fonts-dejavu-core              # offscreen rendering: GUI tests, screenshots
 )

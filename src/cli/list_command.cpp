@@ -1,6 +1,8 @@
 #include "cli/list_command.h"
 
+#include <cstdint>
 #include <filesystem>
+#include <optional>
 #include <ostream>
 
 #include "cli/cli.h"

@@ -77,20 +77,34 @@ std::string MultiEditor::toggle(std::size_t r) {
     return why;
 }
 
-std::string MultiEditor::setPaths(std::size_t r, const std::string& src, const std::string& dst) {
+std::string MultiEditor::setPath(std::size_t r, bool isSource, const std::string& path) {
     std::string why = CheckRow(r);
     if (!why.empty()) return why;
-    const std::string s = WithoutTrailingSlashes(src), d = WithoutTrailingSlashes(dst);
-    for (const std::string* p : {&s, &d}) {
-        if (p->empty() || p->front() != '/') {
-            return "a source or destination is given by its full path, beginning with \"/\"";
-        }
+    const std::string stored = WithoutTrailingSlashes(path);
+    if (stored.empty() || stored.front() != '/') {
+        return "a source or destination is given by its full path, beginning with \"/\"";
     }
-    row(r).set("source", s);
-    row(r).set("destination", d);
-    row(r).remove("srcPathDisplayArray");
-    row(r).remove("dstPathDisplayArray");
+    row(r).set(isSource ? "source" : "destination", stored);
+    row(r).remove(isSource ? "srcPathDisplayArray" : "dstPathDisplayArray");
     setListOn(true);
+    return {};
+}
+
+std::string MultiEditor::setPaths(std::size_t r, const std::string& src, const std::string& dst) {
+    // Both checked before either is stored: a refusal changes nothing.
+    const plist::Value before = dict_;
+    std::string why = setPath(r, true, src);
+    if (why.empty()) why = setPath(r, false, dst);
+    if (!why.empty()) dict_ = before;
+    return why;
+}
+
+std::string MultiEditor::clearPath(std::size_t r, bool isSource) {
+    std::string why = CheckRow(r);
+    if (!why.empty()) return why;
+    row(r).set(isSource ? "source" : "destination", "");
+    row(r).remove(isSource ? "srcPathDisplayArray" : "dstPathDisplayArray");
+    if (source(r).empty() && destination(r).empty()) row(r).set("onOff", 1);
     return {};
 }
 

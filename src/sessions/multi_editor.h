@@ -26,8 +26,12 @@ class MultiEditor {
 
     // Rows are numbered from 0 here. Each answers "" when done, else why not.
     std::string toggle(std::size_t row);
-    // Picked folders (or files): stored as they are, a trailing "/" aside; the list goes on.
+    // A picked folder (or file) for one side: stored as it is, a trailing "/" aside; its
+    // display names go and the list is switched on.
+    std::string setPath(std::size_t row, bool source, const std::string& path);
     std::string setPaths(std::size_t row, const std::string& source, const std::string& dest);
+    // The option-click: one side emptied; a row left with no path is switched on again.
+    std::string clearPath(std::size_t row, bool source);
     // Both paths cleared, their display names removed, the row on again.
     std::string clear(std::size_t row);
 

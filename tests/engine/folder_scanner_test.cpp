@@ -368,6 +368,31 @@ TEST(FolderScannerTest, ExcludedPathsMatchWholeNamesWithCaseOnlyWhereIgnored) {
     }
 }
 
+// The same on a real FAT volume, which the walk finds ignoring case by itself.
+TEST(FolderScannerTest, OnAFatVolumeAnExcludedPathIgnoresCase) {
+    if (::geteuid() != 0) GTEST_SKIP() << "mounting a volume needs root";
+    Scan scan(kBackup);
+    std::filesystem::create_directories(scan.tree.a());
+    std::filesystem::create_directories(scan.tree.b());
+    const std::string image = scan.tree.path("fat.img");
+    if (test::RunCommand("truncate -s 4M " + test::ShellQuote(image) + " && mkfs.vfat " +
+                         test::ShellQuote(image) + " >/dev/null 2>&1 && mount -o loop " +
+                         test::ShellQuote(image) + " " + test::ShellQuote(scan.tree.a()) +
+                         " 2>/dev/null") != 0) {
+        GTEST_SKIP() << "no mkfs.vfat (dosfstools), or no loop mounts here";
+    }
+    std::filesystem::create_directories(scan.tree.path("A/Temp"));
+    test::WriteText(scan.tree.path("A/Temp/x"), "x");
+    test::WriteText(scan.tree.path("A/Temp2"), "x");
+    plist::Value* rows =
+        scan.doc.GetSessionDict(0)->dictAt("excludeDict")->arrayAt("excludeArray");
+    rows->array().at(0).set("itemToExclude", scan.tree.path("A/TEMP"));
+    test::SetOption(scan.doc, 0, "excludeDict", "excludeOn", 1);
+    const Lines plan = scan.Run().plan;
+    test::RunCommand("umount " + test::ShellQuote(scan.tree.a()));
+    EXPECT_EQ(plan, Lines{"CopyAtoB Temp2 -> Temp2"});
+}
+
 // ---- Storing folders, and the counters ----
 
 TEST(FolderScannerTest, EmptyFoldersAndSkipEmptyFolders) {

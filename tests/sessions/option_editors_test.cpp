@@ -264,6 +264,13 @@ TEST(OptionEditorsTest, MultiRowsNamingOneFolderTwiceOrNestedAreRefused) {
             EXPECT_EQ(session.dictAt("multiDict")->intAt("multiOn"), 0);  // nothing stored
         }
     }
+    // Option-clicking the only filled path of a row that was off switches the row on again.
+    plist::Value session = NewSession(kTaskBackup);
+    MultiEditor editor(*session.dictAt("multiDict"));
+    ASSERT_EQ(editor.setPath(0, false, a), "");
+    editor.toggle(0);
+    ASSERT_EQ(editor.clearPath(0, false), "");
+    EXPECT_TRUE(editor.rowOn(0));
 }
 
 }  // namespace
