@@ -12,8 +12,8 @@
 #include <vector>
 
 #include "app/main_app.h"
-#include "cli/log_command.h"
 #include "cli/list_command.h"
+#include "cli/log_command.h"
 #include "cli/options_command.h"
 #include "cli/plan_command.h"
 #include "cli/prefs_command.h"
@@ -422,8 +422,8 @@ int RunCli(int argc, char** argv, std::ostream& out, std::ostream& err) {
                        args.command == "log" || args.command == "settings" ||
                        args.command == "conflicts" || IsListCommand(args.command);
     if (!known) return Usage(err, "unknown command '" + args.command + "'");
-    const bool options = args.command == "settings" || args.command == "conflicts" ||
-                         IsListCommand(args.command);
+    const bool options =
+        args.command == "settings" || args.command == "conflicts" || IsListCommand(args.command);
     if (args.command != "new-document" && args.command != "log" && !options &&
         !args.positional.empty()) {
         return Usage(err, "unexpected argument '" + args.positional.front() + "'");

@@ -558,9 +558,8 @@ TEST_F(CliTest, ExcludeAndMultipleListsChangeAsTheirPanelsDo) {
     const std::string session = " --session Photos --document " + test::ShellQuote(doc);
     std::filesystem::create_directories(dir_ / "Photos/Temp");
     std::string out, err;
-    ASSERT_EQ(Quorvel("exclude add " + test::ShellQuote(dir_ / "Photos/Temp/") + session, &out,
-                      &err),
-              0)
+    ASSERT_EQ(
+        Quorvel("exclude add " + test::ShellQuote(dir_ / "Photos/Temp/") + session, &out, &err), 0)
         << err;
     EXPECT_EQ(out, "row 1\n");
     ASSERT_EQ(Quorvel("exclude add /gone" + session, &out, &err), 0) << err;
@@ -576,9 +575,8 @@ TEST_F(CliTest, ExcludeAndMultipleListsChangeAsTheirPanelsDo) {
     ASSERT_EQ(Quorvel("multi set 2 /src /dst" + session, &out, &err), 0) << err;
     ASSERT_EQ(Quorvel("multi set 3 /same /same" + session, &out, &err), 2);
     EXPECT_NE(err.find("at the row 3."), std::string::npos) << err;
-    ASSERT_EQ(Quorvel("multi list --session-index 0 --document " + test::ShellQuote(doc), &out,
-                      &err),
-              0)
+    ASSERT_EQ(
+        Quorvel("multi list --session-index 0 --document " + test::ShellQuote(doc), &out, &err), 0)
         << err;
     EXPECT_EQ(out, "multi\ton\n2\ton\t/src\t/dst\nvalid\t1\n");
     ASSERT_EQ(Quorvel("multi clear 2" + session, &out, &err), 0) << err;

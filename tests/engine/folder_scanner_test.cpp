@@ -384,8 +384,7 @@ TEST(FolderScannerTest, OnAFatVolumeAnExcludedPathIgnoresCase) {
     std::filesystem::create_directories(scan.tree.path("A/Temp"));
     test::WriteText(scan.tree.path("A/Temp/x"), "x");
     test::WriteText(scan.tree.path("A/Temp2"), "x");
-    plist::Value* rows =
-        scan.doc.GetSessionDict(0)->dictAt("excludeDict")->arrayAt("excludeArray");
+    plist::Value* rows = scan.doc.GetSessionDict(0)->dictAt("excludeDict")->arrayAt("excludeArray");
     rows->array().at(0).set("itemToExclude", scan.tree.path("A/TEMP"));
     test::SetOption(scan.doc, 0, "excludeDict", "excludeOn", 1);
     const Lines plan = scan.Run().plan;

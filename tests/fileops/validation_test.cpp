@@ -191,8 +191,8 @@ TEST_F(ValidationTest, AVolumeThatCouldNotBeMountedHoldsOnlyPathsBelowItsMountPo
     const struct {
         const char* path;
         bool onIt;
-    } cases[] = {{"/media/usb", true},   {"/media/usb/Photos", true}, {"/media/usb2", false},
-                 {"/media/usb2/x", false}, {"/mnt/disk/a", true},     {"/mnt/diskette", false}};
+    } cases[] = {{"/media/usb", true},     {"/media/usb/Photos", true}, {"/media/usb2", false},
+                 {"/media/usb2/x", false}, {"/mnt/disk/a", true},       {"/mnt/diskette", false}};
     for (const auto& c : cases) EXPECT_EQ(validator_.IsOnUmountedVolume(c.path), c.onIt) << c.path;
 }
 
@@ -210,7 +210,8 @@ TEST_F(ValidationTest, BootLoadersMakeAVolumeBootable) {
     int n = 0;
     for (const auto& c : cases) {
         const std::string volume = Dir("v" + std::to_string(n++));
-        for (const std::string& file : c.files) File(volume.substr(dir_.path().size() + 1) + "/" + file);
+        for (const std::string& file : c.files)
+            File(volume.substr(dir_.path().size() + 1) + "/" + file);
         EXPECT_EQ(platform::HasBootLoader(volume), c.boot) << c.files.front();
         EXPECT_FALSE(platform::IsRootOfBootableVolume(volume));  // not a mount point
     }
@@ -225,8 +226,8 @@ TEST_F(ValidationTest, TheSystemDiskNeedsRootAndSettingsThatKeepTheCopyBootable)
         "\r\rPlease take a look at our web page:\rhttps://quorvel.app/support/backup-boot-disk\r";
     const std::string noRoot =
         "Cannot process the boot disk without the root's privileges. Please log in as root or "
-        "mark the check-box \"Run with root permissions\" in the QV Preferences panel." + web +
-        "It explains how to back-up a bootable volume properly";
+        "mark the check-box \"Run with root permissions\" in the QV Preferences panel." +
+        web + "It explains how to back-up a bootable volume properly";
     const auto discouraged = [&web](const std::string& title) {
         return "We discourage to sync/backup the boot disk using the check-box \"" + title +
                "\" on. Unmark that check-box in the QV Settings panel." + web +

@@ -216,8 +216,8 @@ TEST(OptionEditorsTest, ExcludeRowsFillResetAndAnEmptyListIsSwitchedOff) {
     ASSERT_EQ(editor.add("/home/ann/Temp/", &row), "");
     EXPECT_EQ(row, 0u);
     EXPECT_EQ(editor.path(0), "/home/ann/Temp");  // the trailing "/" is not part of the item
-    EXPECT_TRUE(editor.listOn());                   // picking an item switches the list on
-    EXPECT_NE(editor.add("Temp", &row), "");        // only full paths
+    EXPECT_TRUE(editor.listOn());                 // picking an item switches the list on
+    EXPECT_NE(editor.add("Temp", &row), "");      // only full paths
     EXPECT_NE(editor.toggle(32), "");
     ASSERT_EQ(editor.toggle(0), "");
     EXPECT_FALSE(editor.rowValid(0));
