@@ -12,8 +12,8 @@
 #include "platform/localization.h"
 #include "platform/version.h"
 #include "run/log_name.h"
-#include "sessions/filter_editor.h"
 #include "sessions/conflict_options.h"
+#include "sessions/filter_editor.h"
 #include "sessions/preference_labels.h"
 #include "sessions/settings_options.h"
 
