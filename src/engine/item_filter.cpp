@@ -134,6 +134,8 @@ struct ItemFilter::Row {
 struct ItemFilter::Facts {
     std::optional<std::string> foldedName;
     std::optional<fileops::FinderCodes> codes;
+    std::optional<std::optional<std::int64_t>> creationDay;  // read, but perhaps unreadable
+    std::optional<std::int64_t> modificationDay;
 };
 
 ItemFilter::ItemFilter(const plist::Value& filterDict, const fileops::TWUtilities& tw,
@@ -225,12 +227,19 @@ bool ItemFilter::RowHolds(const Row& row, const FilterSubject& item, Facts& fact
         if (!holds) return false;
     }
     if (row.creation.on) {
-        const fileops::OptionalDate created =
-            item.dirFd >= 0 ? tw_.GetDate(item.dirFd, item.name, item.attrs, fileops::kCreationDate)
-                            : tw_.GetDate(item.path, item.attrs, fileops::kCreationDate);
+        if (!facts.creationDay) {
+            const fileops::OptionalDate created =
+                item.dirFd >= 0
+                    ? tw_.GetDate(item.dirFd, item.name, item.attrs, fileops::kCreationDate)
+                    : tw_.GetDate(item.path, item.attrs, fileops::kCreationDate);
+            facts.creationDay.emplace();
+            if (created) {
+                *facts.creationDay = platform::LocalDayOf(static_cast<std::time_t>(*created)).key();
+            }
+        }
         // Many file systems (NFS, FUSE) keep no creation date: the row cannot hold, the next
         // one may.
-        if (!created) {
+        if (!*facts.creationDay) {
             if (!creationDateReported_.exchange(true)) {
                 platform::SystemLog(
                     "Err: no creation date in IsToBeFiltered for " + item.path +
@@ -238,16 +247,20 @@ bool ItemFilter::RowHolds(const Row& row, const FilterSubject& item, Facts& fact
             }
             return false;
         }
-        const std::int64_t day = platform::LocalDayOf(static_cast<std::time_t>(*created)).key();
-        if (!DayHolds(row.creation.pop, day, row.creation.day, today_, yesterday_)) return false;
+        if (!DayHolds(row.creation.pop, **facts.creationDay, row.creation.day, today_,
+                      yesterday_)) {
+            return false;
+        }
     }
     if (row.modification.on) {
-        const double modified = item.attrs.mtime.seconds();
-        const std::int64_t day =
-            item.attrs.exists() && modified != 0.0
-                ? platform::LocalDayOf(static_cast<std::time_t>(item.attrs.mtime.sec)).key()
-                : kBeforeAnyDay;
-        if (!DayHolds(row.modification.pop, day, row.modification.day, today_, yesterday_)) {
+        if (!facts.modificationDay) {
+            facts.modificationDay =
+                item.attrs.exists() && item.attrs.mtime.seconds() != 0.0
+                    ? platform::LocalDayOf(static_cast<std::time_t>(item.attrs.mtime.sec)).key()
+                    : kBeforeAnyDay;
+        }
+        if (!DayHolds(row.modification.pop, *facts.modificationDay, row.modification.day, today_,
+                      yesterday_)) {
             return false;
         }
     }
