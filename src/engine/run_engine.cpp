@@ -450,8 +450,10 @@ void RunEngine::PurgeBeforeScanOneSession(std::int64_t sessionIndex) {
     s.flags.gIsTimerOn = IsOn(sess.dictAt("timerDict"), "timerOn");
     s.flags.gIsMultiOn = IsOn(sess.dictAt("multiDict"), "multiOn");
     const plist::Value* filters = sess.dictAt("filterDict");
-    filter_ = std::make_unique<ItemFilter>(filters ? *filters : plist::Value(), tw_);
-    s.flags.gIsFilterOn = IsOn(filters, "filterOn") && !filter_->empty();
+    // Compiling resolves account names, which may ask a directory service: only when needed.
+    filter_.reset();
+    if (IsOn(filters, "filterOn")) filter_ = std::make_unique<ItemFilter>(*filters, tw_);
+    s.flags.gIsFilterOn = filter_ != nullptr && !filter_->empty();
     s.executiveExcludeArray = sessions::CountExcludeValid(sess);
     s.flags.gIsExcludeOn =
         IsOn(sess.dictAt("excludeDict"), "excludeOn") && !s.executiveExcludeArray.empty();

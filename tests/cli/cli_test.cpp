@@ -647,7 +647,7 @@ TEST_F(CliTest, RefusedOptionChangesLeaveTheDocumentAsItWas) {
         {"settings set --session Solo", "settings set needs KEY=VALUE"},
         {"conflicts subfolder-name --session Solo", "unknown conflicts verb 'subfolder-name'"},
         {"settings show --session-index 0 --all", "takes one session, not --all"},
-        {"list --session-index 0", "--session-index is only for settings and conflicts"},
+        {"list --session-index 0", "--session-index is only for settings, conflicts and filter"},
     };
     for (const Case& c : cases) {
         std::string out, err;
