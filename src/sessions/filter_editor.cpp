@@ -365,11 +365,13 @@ plist::Value& FilterEditor::mutableRow(std::size_t index) {
 }
 
 void FilterEditor::ToggleRow(std::size_t index) {
+    if (index >= rowCount()) return;
     plist::Value& r = mutableRow(index);
     r.set("onOff", r.intAt("onOff") == 0 ? 1 : 0);
 }
 
 void FilterEditor::ResetRow(std::size_t index) {
+    if (index >= rowCount()) return;
     plist::Value& r = mutableRow(index);
     const plist::Value fresh = DefaultFilterRow();
     for (const auto& [key, value] : fresh.dict()) {
@@ -388,6 +390,7 @@ std::string FilterEditor::EditorTitle(std::size_t index) const {
 
 FilterRowCheck FilterEditor::SetFilterRow(std::size_t index, const plist::Value& edited,
                                           std::time_t now) {
+    if (index >= rowCount()) return {"no such filter row", ""};
     plist::Value candidate = edited.isDict() ? edited : plist::Value();
     const platform::CivilDay today = platform::LocalDayOf(now);
     for (const std::string stem : {"filterCreationDate", "filterModificationDate"}) {

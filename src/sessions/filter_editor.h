@@ -67,7 +67,8 @@ class FilterEditor {
     void setCopySkip(std::int64_t tag);
 
     std::size_t rowCount() const;
-    const plist::Value& row(std::size_t index) const;
+    const plist::Value& row(std::size_t index) const;  // index below rowCount()
+    // The row operations leave an index beyond the table alone (SetFilterRow refuses it).
     // The first column: switches the row's onOff.
     void ToggleRow(std::size_t index);
     // Another column with the option key: the row back to a new row's values, except its
