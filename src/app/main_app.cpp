@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <vector>
 
+#include "engine/item_filter.h"
 #include "fileops/tw_utilities.h"
 #include "platform/file_io.h"
 #include "platform/file_system.h"
@@ -245,6 +246,22 @@ void MainApp::PrepareExactSyncIndexFolder() {
 
 bool MainApp::IsFilePackage(const std::string& path, const platform::ItemAttributes& attributes) {
     return fileops::TWUtilities().IsFilePackage(path, attributes);
+}
+
+FilterTest MainApp::TestFilter(std::int64_t sessionIndex, const std::string& path) const {
+    FilterTest test;
+    const plist::Value* session = document_->GetSessionDict(sessionIndex);
+    const plist::Value* filters = session ? session->dictAt("filterDict") : nullptr;
+    const fileops::TWUtilities tw;
+    const engine::ItemFilter filter(filters ? *filters : plist::Value(), tw);
+    test.filtersOn = filters != nullptr && filters->intAt("filterOn") == 1 && !filter.empty();
+    const platform::ItemAttributes attrs = platform::ReadItemAttributes(path.c_str());
+    test.exists = attrs.exists();
+    const std::string name = platform::LastPathComponent(path);
+    const engine::ItemFilter::Verdict verdict = filter.Match({name, path, -1, attrs});
+    test.leftOut = verdict.leftOut;
+    test.row = verdict.tableRow ? *verdict.tableRow + 1 : 0;
+    return test;
 }
 
 std::string DefaultResourcesFolder() {

@@ -30,6 +30,14 @@ struct SettingsFilesReload {
     std::vector<std::string> problems;  // files that changed but could not be read
 };
 
+// What the filters of a session make of one item (`quorvel filter test`).
+struct FilterTest {
+    bool exists = false;     // the item was there to examine
+    bool filtersOn = false;  // a run of the session applies its filters
+    bool leftOut = false;    // a run with the filters on leaves the item out
+    std::size_t row = 0;     // the table row (from 1) that decided, 0 when none matched
+};
+
 class MainApp {
   public:
     // resourcesFolder holds the <lang>.lproj folders.
@@ -81,6 +89,8 @@ class MainApp {
     // A folder that the window shows and treats as one file (an application bundle and the
     // like).
     static bool IsFilePackage(const std::string& path, const platform::ItemAttributes& attributes);
+    // Asks the session's filters about the item at path, as a run's walk would.
+    FilterTest TestFilter(std::int64_t sessionIndex, const std::string& path) const;
 
   private:
     StartupResult InitVariables();

@@ -13,6 +13,7 @@
 
 #include "app/main_app.h"
 #include "cli/list_command.h"
+#include "cli/filter_command.h"
 #include "cli/log_command.h"
 #include "cli/options_command.h"
 #include "cli/plan_command.h"
@@ -117,6 +118,18 @@ constexpr const char* kHelp =
     "        own. set fills row N and switches the list on. As in the panel, a list that\n"
     "        is on refuses a row that names one folder twice or a folder inside the other;\n"
     "        a list with no valid row is switched off.\n"
+    "  filter VERB (--session NAME | --session-index N) [--document FILE.qvd]\n"
+    "        The session's filters, rows numbered 1 to 32 as in the filters panel:\n"
+    "        list (filterOn, the mode, then each row: number, \"\xE2\x80\xA2\" on or \"-\" off,\n"
+    "        description); show N (the row's keys and values); reset N (a new row's\n"
+    "        values, owner and group kept); toggle N (the row on or off); on; off;\n"
+    "        mode copy|skip (copy: only items that match a row take part; skip: items\n"
+    "        that match a row are left out); set N KEY=VALUE... (the row's own keys, as\n"
+    "        show lists them, e.g. filterFileNameOn=1 filterFileNamePop=2\n"
+    "        filterFileNameField=.tmp; pop-ups take a position from 0, the size unit\n"
+    "        0 bytes, 1 KB, 2 MB, 3 GB), checked by the row editor, whose refusal is\n"
+    "        printed with exit status 2; the row's new description is printed.\n"
+    "        test PATH: which row decides for the item and whether a run leaves it out.\n"
     "\n"
     "  session add NAME [--task sync|backup] [--source FOLDER] [--dest FOLDER]\n"
     "        Append a new session (Synchronize unless --task backup) and make it current.\n"
@@ -155,8 +168,8 @@ constexpr const char* kHelp =
     "  prefs reset\n"
     "        Every preference a user sets back to its default.\n"
     "\n"
-    "Without --document, list, show, settings, conflicts, exclude, multi, session and\n"
-    "document use the template document of the preferences folder, made with the two\n"
+    "Without --document, list, show, settings, conflicts, filter, exclude, multi, session\n"
+    "and document use the template document of the preferences folder, made with the two\n"
     "default sessions when it is missing.\n"
     "\n"
     "Options:\n"
@@ -420,11 +433,13 @@ int RunCli(int argc, char** argv, std::ostream& out, std::ostream& err) {
     const bool known = args.command == "new-document" || args.command == "list" ||
                        args.command == "show" || args.command == "plan" || args.command == "run" ||
                        args.command == "log" || args.command == "settings" ||
-                       args.command == "conflicts" || IsListCommand(args.command);
+                       args.command == "conflicts" || args.command == "filter" ||
+                       IsListCommand(args.command);
     if (!known) return Usage(err, "unknown command '" + args.command + "'");
     const bool options =
         args.command == "settings" || args.command == "conflicts" || IsListCommand(args.command);
-    if (args.command != "new-document" && args.command != "log" && !options &&
+    const bool filter = args.command == "filter";
+    if (args.command != "new-document" && args.command != "log" && !options && !filter &&
         !args.positional.empty()) {
         return Usage(err, "unexpected argument '" + args.positional.front() + "'");
     }
@@ -440,8 +455,19 @@ int RunCli(int argc, char** argv, std::ostream& out, std::ostream& err) {
     if ((args.command == "plan" || args.command == "run") && args.sessionGiven == args.plan.all) {
         return Usage(err, args.command + " needs either --session NAME or --all");
     }
-    if (args.sessionIndex && !options) {
-        return Usage(err, "--session-index is only for settings, conflicts, exclude and multi");
+    if (args.sessionIndex && !options && !filter) {
+        return Usage(err, "--session-index is only for settings, conflicts, filter, exclude and multi");
+    }
+    FilterArguments filterArgs;
+    if (filter) {
+        if (args.plan.all) return Usage(err, "filter takes one session, not --all");
+        if (args.plan.json) return Usage(err, "--json is not for filter");
+        filterArgs.words = args.positional;
+        if (args.sessionGiven) filterArgs.session = args.plan.session;
+        filterArgs.sessionIndex = args.sessionIndex;
+        filterArgs.document = args.document;
+        const std::string problem = CheckFilterArguments(filterArgs);
+        if (!problem.empty()) return Usage(err, problem);
     }
     OptionsArguments optionsArgs;
     if (options) {
@@ -468,6 +494,7 @@ int RunCli(int argc, char** argv, std::ostream& out, std::ostream& err) {
     if (args.document.empty()) EnsureTemplateOnDisk(app, err);
     if (args.command == "list") return List(app, out);
     if (options) return RunOptionsCommand(app, optionsArgs, out, err);
+    if (filter) return RunFilterCommand(app, filterArgs, out, err);
     if (args.command == "plan") return RunPlan(app, args.plan, out, err);
     if (args.command == "run") {
         RunArguments run = args.run;

@@ -123,17 +123,8 @@ void WriteJsonHead(std::ostream& out, const sessions::SessionDocument& doc, std:
     out << ", \"sessionIndex\": " << index;
 }
 
-// Writes the document once, atomically, with the mode its content calls for.
 int WriteDocument(app::MainApp& app, const OptionsArguments& args, std::ostream& err) {
-    sessions::SessionDocument& doc = app.document();
-    const std::string path = args.document.empty() ? doc.pathFileDocTemplate() : args.document;
-    const sessions::DocResult written = doc.WriteFileSession(path);
-    if (!written) {
-        err << "quorvel: " << ForTerminal(written.alert)
-            << (written.reason.empty() ? "" : " (" + TerminalName(written.reason) + ")") << "\n";
-        return kExitUsage;
-    }
-    return kExitOk;
+    return WriteOptionsDocument(app, args.document, err);
 }
 
 // A KEY=VALUE word of a set verb; false (said on err) for anything else.
@@ -418,6 +409,18 @@ int RunOptionsCommand(app::MainApp& app, const OptionsArguments& args, std::ostr
     }
     if (verb == "show") return ShowConflicts(doc, index, args.json, out);
     return SetConflicts(app, args, index, err);
+}
+
+int WriteOptionsDocument(app::MainApp& app, const std::string& document, std::ostream& err) {
+    sessions::SessionDocument& doc = app.document();
+    const std::string path = document.empty() ? doc.pathFileDocTemplate() : document;
+    const sessions::DocResult written = doc.WriteFileSession(path);
+    if (!written) {
+        err << "quorvel: " << ForTerminal(written.alert)
+            << (written.reason.empty() ? "" : " (" + TerminalName(written.reason) + ")") << "\n";
+        return kExitUsage;
+    }
+    return kExitOk;
 }
 
 }  // namespace qv::cli

@@ -25,6 +25,10 @@ struct OptionsArguments {
 // session. "" when the arguments are usable.
 std::string CheckOptionsArguments(const OptionsArguments& args);
 
+// Writes the document (--document, or "" for the template) once, atomically; kExitOk, or
+// kExitUsage after saying why on err.
+int WriteOptionsDocument(app::MainApp& app, const std::string& document, std::ostream& err);
+
 // Exit statuses: 0 done, 1 subfolder-name found no usable name, 2 a refusal (no such or an
 // ambiguous session, unknown key, bad value, a document that cannot be written).
 int RunOptionsCommand(app::MainApp& app, const OptionsArguments& args, std::ostream& out,

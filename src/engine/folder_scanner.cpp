@@ -627,6 +627,11 @@ bool FolderScanner::Classify(Side& side, bool otherExists, bool caseInsensitive)
     if (state_.flags.gIsExcludeOn && exclude_.IsToBeExcluded(side.path, caseInsensitive)) {
         return false;
     }
+    if (flags.gIsFilterOn && filter_ != nullptr &&
+        filter_->IsToBeFiltered({side.resolved ? platform::LastPathComponent(side.path) : side.name,
+                                 side.path, side.resolved ? -1 : side.dirFd, side.attrs})) {
+        return false;
+    }
     if (!flags.gIsInvisibleOn && (side.resolved ? tw_.IsInvisible(side.path, false)
                                                 : tw_.IsInvisible(side.dirFd, side.name, false))) {
         return false;

@@ -15,6 +15,7 @@
 #include "engine/exact_sync_index.h"
 #include "engine/exclude_list.h"
 #include "engine/folder_listing.h"
+#include "engine/item_filter.h"
 #include "engine/pair_decision.h"
 #include "fileops/error_path.h"
 #include "fileops/tw_utilities.h"
@@ -44,6 +45,9 @@ class FolderScanner : private PairFacts {
     // its one preliminary sub-item already set). Temporaries an interrupted copy left are put
     // in root.leftovers, never planned.
     ScanResult ScanSingleFolder(run::TaskRoot& root);
+
+    // The session's filters, asked about every item the walk meets (none: no filters).
+    void SetFilter(const ItemFilter* filter) { filter_ = filter; }
 
     // Rebuilds the lists of top-level items never copied and folders copied empty.
     void MakeItemsToDontCopyList();
@@ -108,6 +112,7 @@ class FolderScanner : private PairFacts {
     bool bIsVolumeTop_ = false;
     std::uint32_t itemsSinceClockRead_ = 0;
     std::chrono::steady_clock::time_point lastProgress_;
+    const ItemFilter* filter_ = nullptr;
 };
 
 // ".Trash" and ".Trash-UID": a desktop trash at the top of a volume.

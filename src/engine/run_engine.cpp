@@ -9,6 +9,7 @@
 #include "run/log_name.h"
 #include "sessions/dest_subfolder.h"
 #include "sessions/exclude_options.h"
+#include "sessions/filter_editor.h"
 #include "sessions/multi_options.h"
 #include "sessions/settings_options.h"
 
@@ -318,6 +319,7 @@ bool RunEngine::ScanOneTask(std::int64_t sessionIndex, std::int64_t taskIndex) {
             FolderScanner scanner(state_, errors_, validator_, tw_, index_, options_.caseProbe,
                                   !options_.scanOnly);
             scanner.MakeItemsToDontCopyList();
+            if (f.gIsFilterOn) scanner.SetFilter(filter_.get());
             const FolderScanner::ScanResult scan = scanner.ScanSingleFolder(root);
             const bool walked = scan != FolderScanner::ScanResult::kFoldersNotFound;
             // A task some folders of which could not be read still copies the rest; its
@@ -447,8 +449,11 @@ void RunEngine::PurgeBeforeScanOneSession(std::int64_t sessionIndex) {
     const plist::Value& sess = session ? *session : kEmpty;
     s.flags.gIsTimerOn = IsOn(sess.dictAt("timerDict"), "timerOn");
     s.flags.gIsMultiOn = IsOn(sess.dictAt("multiDict"), "multiOn");
-    // Filters come with their own options panel; until then none is applied.
-    s.flags.gIsFilterOn = false;
+    const plist::Value* filters = sess.dictAt("filterDict");
+    // Compiling resolves account names, which may ask a directory service: only when needed.
+    filter_.reset();
+    if (IsOn(filters, "filterOn")) filter_ = std::make_unique<ItemFilter>(*filters, tw_);
+    s.flags.gIsFilterOn = filter_ != nullptr && !filter_->empty();
     s.executiveExcludeArray = sessions::CountExcludeValid(sess);
     s.flags.gIsExcludeOn =
         IsOn(sess.dictAt("excludeDict"), "excludeOn") && !s.executiveExcludeArray.empty();
@@ -477,6 +482,12 @@ void RunEngine::PurgeBeforeScanOneSession(std::int64_t sessionIndex) {
     run::SessionLog log;
     log.sessionIndex = sessionIndex;
     if (s.flags.gIsMultiOn) log.executiveMultiArray = s.executiveMultiArray;
+    if (s.flags.gIsFilterOn) {
+        log.executiveFilterArray.emplace();
+        for (const plist::Value& row : sessions::CountFilterValid(sess)) {
+            log.executiveFilterArray->push_back(row.stringAt("filterNameField"));
+        }
+    }
     if (s.flags.gIsExcludeOn) log.executiveExcludeArray = s.executiveExcludeArray;
     s.logSessionArray.push_back(std::move(log));
     currentSessionLog_ = static_cast<std::int64_t>(s.logSessionArray.size()) - 1;

@@ -14,6 +14,7 @@
 
 #include "engine/exact_sync_index.h"
 #include "engine/folder_listing.h"
+#include "engine/item_filter.h"
 #include "fileops/error_path.h"
 #include "fileops/tw_utilities.h"
 #include "fileops/validation.h"
@@ -109,6 +110,8 @@ class RunEngine : private run::CopyHooks {
     std::condition_variable workerEnded_;
     bool workerDone_ = true;
     std::int64_t currentSessionLog_ = -1;
+    // The filters of the session being scanned, compiled when its flags are loaded.
+    std::unique_ptr<ItemFilter> filter_;
 };
 
 }  // namespace qv::engine

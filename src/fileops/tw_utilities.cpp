@@ -422,6 +422,19 @@ bool TWUtilities::IsInvisible(const std::string& path, bool includeDotStart) con
         name);
 }
 
+FinderCodes TWUtilities::GetTypeAndCreator(int dirFd, const std::string& name) const {
+    FinderCodes codes;
+    const auto info = ReadXattrAt(dirFd, name, kFinderInfoXattr);
+    if (!info || info->size() != kFinderInfoSize) return codes;
+    const auto code = [&](std::size_t at) {
+        const std::string bytes = info->substr(at, 4);
+        return bytes == std::string(4, '\0') ? std::string() : bytes;
+    };
+    codes.type = code(0);
+    codes.creator = code(4);
+    return codes;
+}
+
 bool TWUtilities::IsInvisible(int dirFd, const std::string& name, bool includeDotStart) const {
     if (!name.empty() && name[0] == '.') return includeDotStart;
     if (!LStatAt(dirFd, name)) return false;

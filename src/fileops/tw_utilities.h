@@ -48,6 +48,13 @@ inline constexpr mode_t kFillingMode = 0700;
 inline constexpr std::uint16_t kFinderFlagInvisible = 0x4000;
 inline constexpr std::uint16_t kFinderFlagHasBundle = 0x2000;
 
+// The four-byte type and creator codes of an item's Finder information; a missing code (no
+// record, or four zero bytes) is the empty code.
+struct FinderCodes {
+    std::string type;
+    std::string creator;
+};
+
 class TWUtilities {
   public:
     TWUtilities();  // records the real and effective user ids and the group list
@@ -77,6 +84,8 @@ class TWUtilities {
     // A name beginning with "." gives includeDotStart; otherwise the Finder flag or ".hidden".
     bool IsInvisible(const std::string& path, bool includeDotStart) const;
     bool IsInvisible(int dirFd, const std::string& name, bool includeDotStart) const;
+    // Type and creator for name in the open folder dirFd (AT_FDCWD: name is a path).
+    FinderCodes GetTypeAndCreator(int dirFd, const std::string& name) const;
     // The names the open folder dirFd lists in its ".hidden" file.
     std::set<std::string> HiddenNamesIn(int dirFd) const;
     static bool HasPackageExtension(const std::string& name);

@@ -134,6 +134,8 @@ struct MultiRow {
 struct SessionLog {
     std::int64_t sessionIndex = 0;
     std::optional<std::vector<MultiRow>> executiveMultiArray;
+    // The descriptions of the filter rows in force, in table order.
+    std::optional<std::vector<std::string>> executiveFilterArray;
     std::optional<std::vector<std::string>> executiveExcludeArray;
     std::vector<TaskLog> logTaskArray;
     std::int64_t gTotError = 0;

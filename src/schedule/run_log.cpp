@@ -13,6 +13,7 @@
 #include "platform/version.h"
 #include "run/log_name.h"
 #include "sessions/conflict_options.h"
+#include "sessions/filter_editor.h"
 #include "sessions/preference_labels.h"
 #include "sessions/settings_options.h"
 
@@ -342,6 +343,10 @@ class LogComposer {
                          labels.second + " " + KindOf(dest, in_.tw) + ": " + run::LogName(dest);
             }
             block += "\r";
+        }
+        if (SubDict(session, "filterDict").intAt("filterOn", 0) == 1 &&
+            record.executiveFilterArray) {
+            block += sessions::GetFiltersLog(*record.executiveFilterArray);
         }
         if (SubDict(session, "excludeDict").intAt("excludeOn", 0) == 1 &&
             record.executiveExcludeArray) {

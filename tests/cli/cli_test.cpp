@@ -222,6 +222,70 @@ TEST_F(CliTest, PlanPrintsTheTreeAndChangesNothing) {
     }
 }
 
+TEST_F(CliTest, FilterRowsSetThroughTheEditorLeaveItemsOutOfThePlan) {
+    const std::string a = dir_ / "A", b = dir_ / "B", doc = dir_ / "filters.qvd";
+    for (const char* name : {"keep.txt", "a.TMP", "sub/b.tmp", "tmp"}) {
+        test::WriteText(a + "/" + name, "x");
+    }
+    std::filesystem::create_directories(b);
+    WriteDocument(doc, {{"Mirror", a, b}});
+    const std::string session = " --session Mirror --document " + test::ShellQuote(doc);
+    std::string out, err;
+
+    // Refusals say the row editor's words and change nothing.
+    const std::string before = test::ReadText(doc);
+    const struct {
+        std::string words;
+        const char* message;
+    } refused[] = {
+        {"set 1 filterFileNameOn=1", "Please insert a valid file name."},
+        {"set 1 filterOwnerOn=1 filterOwnerPop=2 filterOwnerField=root",
+         "Please insert a valid Owner name or ID."},
+        {"set 1 filterFileNamePop=6", "takes a position from 0 to 5"},
+        {"set 33 filterKindOn=1", "numbered 1 to 32"},
+        {"on", "no filter row is valid"},
+    };
+    for (const auto& c : refused) {
+        EXPECT_EQ(Quorvel("filter " + c.words + session, &out, &err), 2) << c.words;
+        EXPECT_NE(err.find(c.message), std::string::npos) << err;
+    }
+    EXPECT_EQ(test::ReadText(doc), before);
+
+    ASSERT_EQ(Quorvel("filter set 2 filterFileNameOn=1 filterFileNamePop=2 "
+                      "filterFileNameField=.tmp" +
+                          session,
+                      &out, &err),
+              0)
+        << err;
+    EXPECT_EQ(out, "2\tFN ends with \".tmp\"\n");
+    ASSERT_EQ(Quorvel("filter list" + session, &out, &err), 0) << err;
+    EXPECT_EQ(
+        out.substr(0, out.find("3\t")),
+        "filterOn\t1\nmode\tskip\n1\t\xE2\x80\xA2\t\n2\t\xE2\x80\xA2\tFN ends with \".tmp\"\n");
+    ASSERT_EQ(Quorvel("filter test " + test::ShellQuote(a + "/a.TMP") + session, &out, &err), 0);
+    EXPECT_EQ(out, "filters\ton\nrow\t2\nleftOut\tyes\n");
+
+    // The plan lists the sources it would copy: skip mode leaves the .tmp names out, copy mode
+    // keeps only them (and the folder that holds one).
+    const auto planned = [&]() {
+        EXPECT_EQ(Quorvel("plan --json" + session, &out, &err), 0) << err;
+        std::string names;
+        for (const char* name : {"keep.txt", "a.TMP", "/sub\"", "b.tmp", "/tmp\""}) {
+            if (out.find(name) != std::string::npos) names += std::string(name) + " ";
+        }
+        return names;
+    };
+    EXPECT_EQ(planned(), "keep.txt /sub\" /tmp\" ");
+    ASSERT_EQ(Quorvel("filter mode copy" + session, &out, &err), 0) << err;
+    EXPECT_EQ(planned(), "a.TMP ");
+    // A folder matches no row here, so copy mode leaves it out with its content; a second row
+    // taking folders lets it in.
+    ASSERT_EQ(Quorvel("filter set 3 filterKindOn=1 filterKindPop=1" + session, &out, &err), 0);
+    EXPECT_EQ(planned(), "a.TMP /sub\" b.tmp ");
+    ASSERT_EQ(Quorvel("filter off" + session, &out, &err), 0) << err;
+    EXPECT_EQ(planned(), "keep.txt a.TMP /sub\" b.tmp /tmp\" ");
+}
+
 TEST_F(CliTest, RunPerformsThenFindsNothingToDoAndSurvivesAKill) {
     const std::string a = dir_ / "A", b = dir_ / "B", doc = dir_ / "run.qvd";
     test::WriteText(a + "/notes/todo.txt", "new");
@@ -615,7 +679,7 @@ TEST_F(CliTest, RefusedOptionChangesLeaveTheDocumentAsItWas) {
         {"settings set --session Solo", "settings set needs KEY=VALUE"},
         {"conflicts subfolder-name --session Solo", "unknown conflicts verb 'subfolder-name'"},
         {"settings show --session-index 0 --all", "takes one session, not --all"},
-        {"list --session-index 0", "--session-index is only for settings, conflicts, exclude"},
+        {"list --session-index 0", "--session-index is only for settings, conflicts, filter, exclude"},
         {"exclude remove 0 --session Solo", "no row '0': the rows are numbered 1 to 32"},
         {"exclude add --session Solo", "exclude add needs PATH"},
         {"multi set 1 /a --session Solo", "multi set needs N SOURCE DESTINATION"},

@@ -108,6 +108,7 @@ class RunLogTest : public ::testing::Test {
                             {"onlyFriday", 1}});
         sync.dictAt("multiDict")->set("multiOn", 1);
         sync.dictAt("excludeDict")->set("excludeOn", 1);
+        sync.dictAt("filterDict")->set("filterOn", 1);
         plist::Value& scripts = *sync.dictAt("appleScriptDict");
         scripts.set("asStartOn", 1);
         // 62 ASCII characters, two of two bytes each, then more: the cut falls after the second.
@@ -150,6 +151,8 @@ class RunLogTest : public ::testing::Test {
         sync.sessionIndex = 0;
         sync.executiveMultiArray = std::vector<run::MultiRow>{
             {dir_ / "a", dir_ / "b"}, {dir_ / "notes.txt", dir_ / "b/notes.txt"}};
+        sync.executiveFilterArray =
+            std::vector<std::string>{"FN ends with \".tmp\"", "Kind is a folder"};
         sync.executiveExcludeArray = std::vector<std::string>{"/x/Cache", "/x/tmp"};
         run::TaskLog folders;
         folders.gSourceFolder = dir_ / "a";
@@ -322,6 +325,10 @@ TEST_F(RunLogTest, AllSessionsRunWritesEverySection) {
         "\t2: Errors: 2",
         "\t1st File: " + sourceNotes,
         "\t2nd File: " + destNotes,
+        "",
+        "• Filters: ",
+        "\t1: FN ends with \".tmp\"",
+        "\t2: Kind is a folder",
         "",
         "• Exclude: ",
         "\t1: /x/Cache",

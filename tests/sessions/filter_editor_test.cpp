@@ -1,0 +1,191 @@
+#include "sessions/filter_editor.h"
+
+#include <gtest/gtest.h>
+
+#include "sessions/filter_options.h"
+
+namespace qv::sessions {
+namespace {
+
+plist::Value Row(plist::Dict keys) {
+    plist::Value row = DefaultFilterRow();
+    for (auto& [key, value] : keys) row.set(key, value);
+    return row;
+}
+
+TEST(FilterEditorTest, TheRowEditorRefusesInItsOrderAndTakesTheEdgeDays) {
+    const plist::Dict size1 = {{"filterFileSizeOn", 1}, {"filterFileSizeField", "1"}};
+    const struct {
+        plist::Dict keys;
+        const char* message;  // "" when taken
+        const char* field;
+    } cases[] = {
+        {{{"filterFileNameOn", 1}, {"filterCreationDateOn", 1}, {"filterCreationDateYear", 1}},
+         "Please insert a valid file name.",
+         "filterFileNameField"},
+        {{{"filterCreationDateOn", 1}, {"filterCreationDateYear", 1903}},
+         "Please insert a valid Year number.",
+         "filterCreationDateYear"},
+        {{{"filterCreationDateOn", 1}, {"filterCreationDateYear", 1904}}, "", ""},
+        {{{"filterCreationDateOn", 1}, {"filterCreationDateYear", ""}},
+         "Please insert a valid Year number.",
+         "filterCreationDateYear"},
+        {{{"filterCreationDateOn", 1},
+          {"filterCreationDateMonth", 13},
+          {"filterCreationDateDay", 40}},
+         "Please insert a valid Month number.",
+         "filterCreationDateMonth"},
+        {{{"filterModificationDateOn", 1},
+          {"filterModificationDateMonth", 2},
+          {"filterModificationDateDay", 29},
+          {"filterModificationDateYear", 2012}},
+         "",
+         ""},
+        {{{"filterModificationDateOn", 1},
+          {"filterModificationDateMonth", 2},
+          {"filterModificationDateDay", 29},
+          {"filterModificationDateYear", 2011}},
+         "Please insert a valid Day number.",
+         "filterModificationDateDay"},
+        // Gregorian: 2100 has no 29 February, 2000 has one.
+        {{{"filterCreationDateOn", 1},
+          {"filterCreationDateMonth", 2},
+          {"filterCreationDateDay", 29},
+          {"filterCreationDateYear", 2100}},
+         "Please insert a valid Day number.",
+         "filterCreationDateDay"},
+        {{{"filterCreationDateOn", 1},
+          {"filterCreationDateMonth", 2},
+          {"filterCreationDateDay", 29},
+          {"filterCreationDateYear", 2000}},
+         "",
+         ""},
+        {{{"filterCreationDateOn", 1},
+          {"filterCreationDateMonth", 4},
+          {"filterCreationDateDay", 31}},
+         "Please insert a valid Day number.",
+         "filterCreationDateDay"},
+        {{{"filterFileSizeOn", 1}, {"filterFileSizeField", ""}},
+         "Please insert a valid File Size.",
+         "filterFileSizeField"},
+        {{{"filterFileSizeOn", 1}, {"filterFileSizeField", "-1"}},
+         "Please insert a valid File Size.",
+         "filterFileSizeField"},
+        // The limit must fit in 64 bits: 2^33 GB does not, one less does.
+        {{{"filterFileSizeOn", 1},
+          {"filterFileSizeField", "8589934592"},
+          {"filterFileSizeBytesPop", 3}},
+         "Please insert a valid File Size.",
+         "filterFileSizeField"},
+        {{{"filterFileSizeOn", 1},
+          {"filterFileSizeField", "8589934591"},
+          {"filterFileSizeBytesPop", 3}},
+         "",
+         ""},
+        {{{"filterTypeOn", 1}}, "Please insert a valid Type.", "filterTypeField"},
+        {{{"filterCreatorOn", 1}}, "Please insert a valid Creator.", "filterCreatorField"},
+        {{{"filterOwnerOn", 1}}, "Please insert a valid Owner name or ID.", "filterOwnerField"},
+        // An ID that is no number would count as 0, root.
+        {{{"filterOwnerOn", 1}, {"filterOwnerPop", 2}, {"filterOwnerField", "root"}},
+         "Please insert a valid Owner name or ID.",
+         "filterOwnerField"},
+        {{{"filterOwnerOn", 1}, {"filterOwnerPop", 0}, {"filterOwnerField", "root"}}, "", ""},
+        {{{"filterGroupOn", 1}, {"filterGroupPop", 3}, {"filterGroupField", "12x"}},
+         "Please insert a valid Group name or ID.",
+         "filterGroupField"},
+        {{{"filterGroupOn", 1}, {"filterGroupPop", 3}, {"filterGroupField", "100"}}, "", ""},
+        {{{"filterKindOn", 0}}, "Please define a criteria for this filter.", ""},
+    };
+    for (const auto& c : cases) {
+        FilterEditor editor(DefaultFilterDict());
+        const plist::Value before = editor.row(0);
+        const FilterRowCheck check = editor.SetFilterRow(0, Row(c.keys));
+        EXPECT_EQ(check.message, c.message) << plist::Value(c.keys).dict().begin()->first;
+        EXPECT_EQ(check.field, c.field) << c.message;
+        // A refused row is left as it was and the filters stay off; a taken one turns them on.
+        EXPECT_EQ(editor.row(0) == before, !check.ok()) << c.message;
+        EXPECT_EQ(editor.filterOn(), check.ok()) << c.message;
+    }
+}
+
+TEST(FilterEditorTest, DescriptionsNameEachCriterionInTheTablesOrder) {
+    std::tm noon{};
+    noon.tm_year = 2024 - 1900;
+    noon.tm_mon = 0;
+    noon.tm_mday = 1;
+    noon.tm_hour = 12;
+    const std::time_t newYear = std::mktime(&noon);
+    const struct {
+        plist::Dict keys;
+        const char* description;
+    } cases[] = {
+        {{{"filterGroupOn", 1},
+          {"filterGroupField", "staff"},
+          {"filterFileNameOn", 1},
+          {"filterFileNamePop", 2},
+          {"filterFileNameField", ".tmp"},
+          {"filterKindOn", 1},
+          {"filterKindPop", 1}},
+         "FN ends with \".tmp\" - Kind is a folder - Group name is \"staff\""},
+        {{{"filterFileSizeOn", 1},
+          {"filterFileSizePop", 2},
+          {"filterFileSizeField", "1"},
+          {"filterFileSizeBytesPop", 1},
+          {"filterTypeOn", 1},
+          {"filterTypePop", 1},
+          {"filterTypeField", "TEXT"}},
+         "File Size is greater than \"1 KB\" - Type is not \"TEXT\""},
+        {{{"filterCreationDateOn", 1},
+          {"filterCreationDatePop", 3},
+          {"filterCreationDateMonth", 1},
+          {"filterCreationDateDay", 1},
+          {"filterCreationDateYear", 2011}},
+         "CD is not \"1/1/2011\""},
+        // Yesterday takes its date from the day of the edit, and shows none.
+        {{{"filterModificationDateOn", 1},
+          {"filterModificationDatePop", 6},
+          {"filterModificationDateYear", ""}},
+         "MD is yesterday"},
+    };
+    for (const auto& c : cases) {
+        FilterEditor editor(DefaultFilterDict());
+        ASSERT_TRUE(editor.SetFilterRow(4, Row(c.keys), newYear).ok()) << c.description;
+        EXPECT_EQ(editor.row(4).stringAt("filterNameField"), c.description);
+        EXPECT_EQ(editor.EditorTitle(4), c.description);
+    }
+    FilterEditor editor(DefaultFilterDict());
+    editor.SetFilterRow(0, Row({{"filterModificationDateOn", 1}, {"filterModificationDatePop", 6}}),
+                        newYear);
+    EXPECT_EQ(editor.row(0).intAt("filterModificationDateYear"), 2023);
+    EXPECT_EQ(editor.row(0).intAt("filterModificationDateMonth"), 12);
+    EXPECT_EQ(editor.row(0).intAt("filterModificationDateDay"), 31);
+    EXPECT_EQ(editor.EditorTitle(2), "Filter 3");
+}
+
+TEST(FilterEditorTest, RowsWithoutACriterionHaveNoEffectAndLeavingSwitchesTheFiltersOff) {
+    FilterEditor editor(DefaultFilterDict());
+    ASSERT_TRUE(editor
+                    .SetFilterRow(1, Row({{"filterFileNameOn", 1},
+                                          {"filterFileNameField", "x"},
+                                          {"filterOwnerOn", 1},
+                                          {"filterOwnerField", "root"}}))
+                    .ok());
+    plist::Value session = plist::Dict{};
+    ASSERT_TRUE(editor.GetPanels(session, nullptr));
+    EXPECT_EQ(CountFilterValid(session).size(), 1u);
+    EXPECT_EQ(session.dictAt("filterDict")->intAt("filterOn"), 1);
+
+    // The option-click reset keeps the owner criterion: the row stays valid.
+    editor.ResetRow(1);
+    EXPECT_EQ(editor.row(1).intAt("filterFileNameOn"), 0);
+    EXPECT_EQ(editor.row(1).stringAt("filterOwnerField"), "root");
+    EXPECT_TRUE(editor.HasValidRow());
+    // A row switched off is not valid any more: leaving the panel switches the filters off.
+    editor.ToggleRow(1);
+    ASSERT_TRUE(editor.GetPanels(session, nullptr));
+    EXPECT_TRUE(CountFilterValid(session).empty());
+    EXPECT_EQ(session.dictAt("filterDict")->intAt("filterOn"), 0);
+}
+
+}  // namespace
+}  // namespace qv::sessions
