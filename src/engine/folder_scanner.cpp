@@ -393,6 +393,14 @@ bool FolderScanner::ScanFolder(Folder& f) {
             ignore();
             continue;
         }
+        // An entry of the exclude list names an item on one side; the item of the same name on
+        // the other side is the same item and is left alone too, even where only that side
+        // has it (an exact run would otherwise delete what the user excluded).
+        if (s.flags.gIsExcludeOn && (exclude_.IsToBeExcluded(a.path, aList.caseInsensitive) ||
+                                     exclude_.IsToBeExcluded(b.path, bList.caseInsensitive))) {
+            ignore();
+            continue;
+        }
         const bool aExisted = a.exists, bExisted = b.exists;
         if (a.exists && !Classify(a, bExisted, aList.caseInsensitive)) {
             ignore();

@@ -368,6 +368,19 @@ TEST(FolderScannerTest, ExcludedPathsMatchWholeNamesWithCaseOnlyWhereIgnored) {
     }
 }
 
+// An entry leaves the item alone on both sides, also where only the other side has it: an
+// exact run never deletes, and no run copies over, what the user excluded.
+TEST(FolderScannerTest, AnExcludedItemIsLeftAloneOnBothSides) {
+    Scan scan(kExactBackup);
+    scan.tree.Build({"B/Temp/old", "B/gone", "A/K", "A/kept", "B/other"});
+    plist::Value* rows = scan.doc.GetSessionDict(0)->dictAt("excludeDict")->arrayAt("excludeArray");
+    rows->array().at(0).set("itemToExclude", scan.tree.path("A/Temp"));  // only B has it
+    rows->array().at(1).set("itemToExclude", scan.tree.path("A/gone"));
+    rows->array().at(2).set("itemToExclude", scan.tree.path("B/K"));  // named on the B side
+    test::SetOption(scan.doc, 0, "excludeDict", "excludeOn", 1);
+    EXPECT_EQ(scan.Run().plan, (Lines{"CopyAtoB kept -> kept", "DeleteInB other -> other"}));
+}
+
 // The same on a real FAT volume, which the walk finds ignoring case by itself.
 TEST(FolderScannerTest, OnAFatVolumeAnExcludedPathIgnoresCase) {
     if (::geteuid() != 0) GTEST_SKIP() << "mounting a volume needs root";
