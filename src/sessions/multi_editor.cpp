@@ -1,5 +1,9 @@
 #include "sessions/multi_editor.h"
 
+#include <climits>
+
+#include "platform/file_io.h"
+#include "platform/file_system.h"
 #include "platform/item_attributes.h"
 #include "platform/localization.h"
 #include "platform/volumes.h"
@@ -19,6 +23,24 @@ std::string WithoutTrailingSlashes(std::string path) {
 
 bool IsFolder(const std::string& path) {
     return platform::ReadItemAttributes(path.c_str()).isDirectory();
+}
+
+// The path with every link resolved; for a path that is not there (yet), its nearest existing
+// folder resolved and the rest kept.
+std::string Resolved(const std::string& path) {
+    std::string head = path;
+    std::string tail;
+    while (!head.empty() && head != "/") {
+        char buf[PATH_MAX];
+        if (platform::sys().realpath(head.c_str(), buf) != nullptr) {
+            return std::string(buf) == "/" ? "/" + tail
+                                           : std::string(buf) + (tail.empty() ? "" : "/" + tail);
+        }
+        const std::string last = platform::LastPathComponent(head);
+        tail = tail.empty() ? last : last + "/" + tail;
+        head = platform::ParentFolder(head);
+    }
+    return path;
 }
 
 std::string AtRow(std::size_t r) {
@@ -121,12 +143,16 @@ std::string MultiEditor::CheckRows() const {
         if (!rowValid(r)) continue;
         const std::string& src = source(r);
         const std::string& dst = destination(r);
-        const bool folders = IsFolder(src) && IsFolder(dst);
+        // Links resolved first: a run works on the folders the links lead to.
+        const std::string realSrc = Resolved(src);
+        const std::string realDst = Resolved(dst);
+        const bool folders = IsFolder(realSrc) && IsFolder(realDst);
         // Spelled alike, or one folder under two spellings ("A" and "A/.", a link to it, or
-        // two cases of a name on a file system that ignores case).
-        const bool dstInSrc = folders && platform::FolderLiesInside(dst, src);
-        const bool srcInDst = folders && platform::FolderLiesInside(src, dst);
-        if (src == dst || (dstInSrc && srcInDst)) {
+        // two cases of a name on a file system that ignores case). Nesting is judged on folders
+        // that exist: the run checks the others when it has made them.
+        const bool dstInSrc = folders && platform::FolderLiesInside(realDst, realSrc);
+        const bool srcInDst = folders && platform::FolderLiesInside(realSrc, realDst);
+        if (src == dst || realSrc == realDst || (dstInSrc && srcInDst)) {
             return GLS("Can't set the same folder") + ":\r\"" + src + "\"\r" + AtRow(r);
         }
         // A folder inside the other would be copied into itself, or deleted as an item of it.

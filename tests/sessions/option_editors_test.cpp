@@ -237,6 +237,7 @@ TEST(OptionEditorsTest, MultiRowsNamingOneFolderTwiceOrNestedAreRefused) {
     const std::string a = dir / "a", ab = dir / "a/b", upper = dir / "A";
     std::filesystem::create_directories(ab);
     std::filesystem::create_directories(upper);
+    std::filesystem::create_directory_symlink(a, a + "link");
     // clang-format off
     const struct { std::string src, dst; bool rowOn; std::string message; } cases[] = {
         {a, a, true, "Can't set the same folder:\r\"" + a + "\"\ras source and destination at the row 3."},
@@ -247,6 +248,8 @@ TEST(OptionEditorsTest, MultiRowsNamingOneFolderTwiceOrNestedAreRefused) {
                       ab + "\"\ras source and destination at the row 3."},
         {ab, a, true, "Can't set a source folder inside the destination folder:"},
         {a, a + "/missing", true, ""},      // nesting is judged on folders that exist
+        {a + "link", a, true, "Can't set the same folder:"},  // a link and its folder
+        {a + "link", ab, true, "Can't set a destination folder inside the source folder:"},
     };
     // clang-format on
     for (const auto& c : cases) {
