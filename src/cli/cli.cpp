@@ -4,6 +4,7 @@
 
 #include <charconv>
 #include <chrono>
+#include <filesystem>
 #include <iostream>
 #include <optional>
 #include <ostream>
@@ -25,6 +26,7 @@
 #include "platform/localization.h"
 #include "platform/version.h"
 #include "sessions/plist_codec.h"
+#include "sessions/session_commands.h"
 #include "sessions/settings_options.h"
 
 namespace qv::cli {
@@ -336,6 +338,35 @@ bool StartApp(app::MainApp& app, std::ostream& err, std::optional<platform::RunL
         err << "quorvel: warning: " << ForTerminal(notice) << "\n";
     }
     return true;
+}
+
+std::optional<std::string> StoredPath(const std::string& given, bool folder,
+                                      const std::string& emptyMessage, std::ostream& err) {
+    if (given.empty()) {
+        err << "quorvel: " << emptyMessage << "\n";
+        return std::nullopt;
+    }
+    std::string path = given;
+    if (path.front() != '/') {
+        std::error_code ec;
+        const std::filesystem::path absolute = std::filesystem::absolute(given, ec);
+        if (ec) {
+            err << "quorvel: can't make \"" << TerminalName(given) << "\" absolute: " << ec.message()
+                << "\n";
+            return std::nullopt;
+        }
+        path = absolute.lexically_normal().string();
+    }
+    while (path.size() > 1 && path.back() == '/') path.pop_back();
+    if (const std::string problem = sessions::FolderPathProblem(path); !problem.empty()) {
+        err << "quorvel: " << ForTerminal(problem) << "\n";
+        return std::nullopt;
+    }
+    if (folder ? !platform::IsExistingFolder(path) : !platform::ItemExists(path)) {
+        err << "quorvel: warning: \"" << TerminalName(path) << "\" is not "
+            << (folder ? "a folder" : "there") << " now; stored all the same\n";
+    }
+    return path;
 }
 
 std::optional<std::int64_t> ParseInteger(const std::string& text) {

@@ -37,6 +37,13 @@ bool OpenDocument(app::MainApp& app, const std::string& document, std::ostream& 
 // user finds the two default sessions there.
 void EnsureTemplateOnDisk(app::MainApp& app, std::ostream& err);
 
+// A path given on the command line as a session stores it: absolute, without a trailing "/",
+// and one a document can hold. One that is not there now (a folder when `folder`) is stored
+// with a warning, since it may lie on a volume that is not mounted. Nothing, after saying why
+// on err (emptyMessage for an empty path), otherwise.
+std::optional<std::string> StoredPath(const std::string& given, bool folder,
+                                      const std::string& emptyMessage, std::ostream& err);
+
 // A whole decimal number, nothing else; nothing for any other text.
 std::optional<std::int64_t> ParseInteger(const std::string& text);
 // The session named by --session-index when given, else by name; -1 after saying on err why

@@ -53,33 +53,9 @@ std::optional<std::size_t> RowIndex(const std::string& word, std::size_t rows, s
     return static_cast<std::size_t>(*n - 1);
 }
 
-// A path as the panel stores a picked one: absolute, and one a document can hold.
+// A path as the panel stores a picked one.
 std::optional<std::string> StoredPath(const std::string& given, std::ostream& err) {
-    if (given.empty()) {
-        err << "quorvel: an empty path names nothing\n";
-        return std::nullopt;
-    }
-    std::string path = given;
-    if (path.front() != '/') {
-        std::error_code ec;
-        const std::filesystem::path absolute = std::filesystem::absolute(given, ec);
-        if (ec) {
-            err << "quorvel: can't make \"" << TerminalName(given)
-                << "\" absolute: " << ec.message() << "\n";
-            return std::nullopt;
-        }
-        path = absolute.lexically_normal().string();
-    }
-    while (path.size() > 1 && path.back() == '/') path.pop_back();
-    if (const std::string problem = sessions::FolderPathProblem(path); !problem.empty()) {
-        err << "quorvel: " << ForTerminal(problem) << "\n";
-        return std::nullopt;
-    }
-    if (!platform::ItemExists(path)) {
-        err << "quorvel: warning: \"" << TerminalName(path)
-            << "\" is not there now; stored all the same\n";
-    }
-    return path;
+    return cli::StoredPath(given, false, "an empty path names nothing", err);
 }
 
 const char* OnOff(bool on) { return on ? "on" : "off"; }

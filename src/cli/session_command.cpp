@@ -164,35 +164,10 @@ std::vector<std::string> Rest(const SessionArguments& args) {
     return {args.words.begin() + static_cast<std::ptrdiff_t>(skip), args.words.end()};
 }
 
-// A folder as it is stored: absolute. One that is not there now is stored all the same, since
-// it may lie on a volume that is not mounted; the user is told.
+// A folder as it is stored (see StoredPath).
 std::optional<std::string> StoredFolder(const std::string& given, const char* option,
                                         std::ostream& err) {
-    if (given.empty()) {
-        err << "quorvel: " << option << " needs a folder\n";
-        return std::nullopt;
-    }
-    std::string path = given;
-    if (path.front() != '/') {
-        std::error_code ec;
-        const std::filesystem::path absolute = std::filesystem::absolute(given, ec);
-        if (ec) {
-            err << "quorvel: can't make \"" << TerminalName(given)
-                << "\" absolute: " << ec.message() << "\n";
-            return std::nullopt;
-        }
-        path = absolute.lexically_normal().string();
-    }
-    while (path.size() > 1 && path.back() == '/') path.pop_back();
-    if (const std::string problem = sessions::FolderPathProblem(path); !problem.empty()) {
-        err << "quorvel: " << ForTerminal(problem) << "\n";
-        return std::nullopt;
-    }
-    if (!platform::IsExistingFolder(path)) {
-        err << "quorvel: warning: \"" << TerminalName(path)
-            << "\" is not a folder now; stored all the same\n";
-    }
-    return path;
+    return StoredPath(given, true, std::string(option) + " needs a folder", err);
 }
 
 bool SetFolders(SessionDocument& doc, std::int64_t index, const SessionArguments& args,
