@@ -6,6 +6,7 @@
 #include <ostream>
 
 #include "cli/cli.h"
+#include "cli/options_command.h"
 #include "cli/terminal_text.h"
 #include "platform/file_io.h"
 #include "sessions/exclude_editor.h"
@@ -71,15 +72,7 @@ int StoreAndWrite(Editor& editor, plist::Value& session, app::MainApp& app,
                   const OptionsArguments& args, std::ostream& err) {
     std::string message;
     if (!editor.GetPanels(session, &message)) return Refuse(message, err);
-    sessions::SessionDocument& doc = app.document();
-    const std::string path = args.document.empty() ? doc.pathFileDocTemplate() : args.document;
-    const sessions::DocResult written = doc.WriteFileSession(path);
-    if (!written) {
-        err << "quorvel: " << ForTerminal(written.alert)
-            << (written.reason.empty() ? "" : " (" + TerminalName(written.reason) + ")") << "\n";
-        return kExitUsage;
-    }
-    return kExitOk;
+    return WriteOptionsDocument(app, args.document, err);
 }
 
 int Exclude(app::MainApp& app, const OptionsArguments& args, plist::Value& session,

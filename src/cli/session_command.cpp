@@ -10,6 +10,7 @@
 
 #include "app/main_app.h"
 #include "cli/cli.h"
+#include "cli/options_command.h"
 #include "cli/terminal_text.h"
 #include "platform/file_io.h"
 #include "platform/localization.h"
@@ -185,16 +186,8 @@ bool SetFolders(SessionDocument& doc, std::int64_t index, const SessionArguments
 }
 
 int Write(app::MainApp& app, const SessionArguments& args, std::ostream& err) {
-    SessionDocument& doc = app.document();
     if (args.document.empty()) EnsureTemplateOnDisk(app, err);
-    const std::string path = args.document.empty() ? doc.pathFileDocTemplate() : args.document;
-    const sessions::DocResult written = doc.WriteFileSession(path);
-    if (!written) {
-        err << "quorvel: " << ForTerminal(written.alert)
-            << (written.reason.empty() ? "" : " (" + TerminalName(written.reason) + ")") << "\n";
-        return kExitUsage;
-    }
-    return kExitOk;
+    return WriteOptionsDocument(app, args.document, err);
 }
 
 int Add(app::MainApp& app, const SessionArguments& args, std::ostream& err) {
