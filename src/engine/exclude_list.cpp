@@ -24,6 +24,18 @@ std::vector<std::string> Components(std::string_view path) {
     return parts;
 }
 
+// The path written one way: names joined by single "/", none at the end.
+std::string Normalized(std::string_view path) {
+    std::string out;
+    for (const std::string& part : Components(path)) out += "/" + part;
+    return out.empty() ? "/" : out;
+}
+
+bool IsNormalized(std::string_view path) {
+    return !path.empty() && path.front() == '/' &&
+           (path.size() == 1 || path.back() != '/') && path.find("//") == std::string_view::npos;
+}
+
 }  // namespace
 
 ExcludeList::ExcludeList(const std::vector<std::string>& paths) {
@@ -46,22 +58,25 @@ ExcludeList::ExcludeList(const std::vector<std::string>& paths) {
 
 void ExcludeList::Add(std::string_view path) {
     Entry entry;
-    entry.components = Components(path);
-    for (const std::string& part : entry.components)
-        entry.folded.push_back(platform::FoldCase(part));
+    entry.path = Normalized(path);
+    entry.folded = platform::FoldCase(entry.path);
     entries_.push_back(std::move(entry));
 }
 
 bool ExcludeList::IsToBeExcluded(std::string_view path, bool ignoreCase) const {
     if (entries_.empty()) return false;
-    const std::vector<std::string> parts = Components(path);
-    std::vector<std::string> folded;
-    if (ignoreCase) {
-        for (const std::string& part : parts) folded.push_back(platform::FoldCase(part));
+    std::string written;
+    if (!IsNormalized(path)) {
+        written = Normalized(path);
+        path = written;
     }
-    return std::any_of(entries_.begin(), entries_.end(), [&](const Entry& entry) {
-        return ignoreCase ? entry.folded == folded : entry.components == parts;
-    });
+    if (ignoreCase) {
+        const std::string folded = platform::FoldCase(path);
+        return std::any_of(entries_.begin(), entries_.end(),
+                           [&](const Entry& entry) { return entry.folded == folded; });
+    }
+    return std::any_of(entries_.begin(), entries_.end(),
+                       [&](const Entry& entry) { return entry.path == path; });
 }
 
 }  // namespace qv::engine

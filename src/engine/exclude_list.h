@@ -23,9 +23,12 @@ class ExcludeList {
     bool empty() const { return entries_.empty(); }
 
   private:
+    // Entries are kept written one way (no doubled or trailing "/"), so that the walk's paths,
+    // which are written that way, are compared as whole strings: the test runs for every item
+    // and must cost no allocation where case counts.
     struct Entry {
-        std::vector<std::string> components;
-        std::vector<std::string> folded;
+        std::string path;
+        std::string folded;
     };
     void Add(std::string_view path);
 

@@ -632,7 +632,9 @@ bool FolderScanner::Classify(Side& side, bool otherExists, bool caseInsensitive)
             side.isFolder = !IsPackage(side);
         }
     }
-    if (state_.flags.gIsExcludeOn && exclude_.IsToBeExcluded(side.path, caseInsensitive)) {
+    // The pair's own paths were looked up before; a resolved alias or link leads elsewhere.
+    if (state_.flags.gIsExcludeOn && side.resolved &&
+        exclude_.IsToBeExcluded(side.path, caseInsensitive)) {
         return false;
     }
     if (flags.gIsFilterOn && filter_ != nullptr &&
