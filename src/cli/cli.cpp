@@ -370,14 +370,6 @@ std::optional<std::string> StoredPath(const std::string& given, bool folder,
     return path;
 }
 
-std::optional<std::int64_t> ParseInteger(const std::string& text) {
-    std::int64_t n = 0;
-    const char* end = text.data() + text.size();
-    const auto [ptr, ec] = std::from_chars(text.data(), end, n);
-    if (text.empty() || ec != std::errc() || ptr != end) return std::nullopt;
-    return n;
-}
-
 std::int64_t SelectSession(const sessions::SessionDocument& doc,
                            const std::optional<std::string>& sessionIndex, const std::string& name,
                            std::ostream& err) {

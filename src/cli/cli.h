@@ -7,6 +7,7 @@
 #include <string>
 
 #include "platform/run_lock.h"
+#include "sessions/option_text.h"
 
 namespace qv::app {
 class MainApp;
@@ -44,8 +45,7 @@ void EnsureTemplateOnDisk(app::MainApp& app, std::ostream& err);
 std::optional<std::string> StoredPath(const std::string& given, bool folder,
                                       const std::string& emptyMessage, std::ostream& err);
 
-// A whole decimal number, nothing else; nothing for any other text.
-std::optional<std::int64_t> ParseInteger(const std::string& text);
+using sessions::ParseInteger;
 // The session named by --session-index when given, else by name; -1 after saying on err why
 // there is none (no such index or name, or a name two sessions share).
 std::int64_t SelectSession(const sessions::SessionDocument& doc,

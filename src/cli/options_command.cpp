@@ -77,13 +77,6 @@ std::string Lower(std::string text) {
     return text;
 }
 
-std::optional<bool> ParseBool(const std::string& value) {
-    const std::string v = Lower(value);
-    if (v == "1" || v == "yes" || v == "on" || v == "true") return true;
-    if (v == "0" || v == "no" || v == "off" || v == "false") return false;
-    return std::nullopt;
-}
-
 std::string BadValue(const std::string& key, const std::string& value, const std::string& takes) {
     return "'" + key + "' takes " + takes + ", not '" + value + "'";
 }
@@ -215,7 +208,7 @@ std::string ApplySetting(SettingsEditor& editor, const std::string& key, const s
     }
     for (const CheckboxName& box : kCheckboxNames) {
         if (key != box.name && key != box.key) continue;
-        const std::optional<bool> on = ParseBool(value);
+        const std::optional<bool> on = sessions::ParseBool(value);
         if (!on) return BadValue(key, value, kBooleanValues);
         // By its dictionary key, the stored value: an inverted checkbox shows the opposite.
         editor.setCheckbox(box.key, key == box.key && IsInverted(box.key) ? !*on : *on);
@@ -341,7 +334,7 @@ std::string ApplyConflict(sessions::ConflictsEditor& editor, const std::string& 
             return {};
         }
         if (key == name + "-ask") {
-            const std::optional<bool> on = ParseBool(value);
+            const std::optional<bool> on = sessions::ParseBool(value);
             if (!on) return BadValue(key, value, kBooleanValues);
             editor.setAsk(k, *on);
             return {};

@@ -7,6 +7,7 @@
 
 #include "platform/localization.h"
 #include "sessions/email_settings.h"
+#include "sessions/option_text.h"
 #include "sessions/preference_labels.h"
 #include "sessions/well.h"
 
@@ -20,21 +21,6 @@ std::string Lower(std::string text) {
     std::transform(text.begin(), text.end(), text.begin(),
                    [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
     return text;
-}
-
-std::optional<bool> ParseBool(const std::string& text) {
-    const std::string v = Lower(text);
-    if (v == "1" || v == "yes" || v == "on" || v == "true") return true;
-    if (v == "0" || v == "no" || v == "off" || v == "false") return false;
-    return std::nullopt;
-}
-
-std::optional<std::int64_t> ParseInteger(const std::string& text) {
-    std::int64_t n = 0;
-    const char* end = text.data() + text.size();
-    const auto [ptr, ec] = std::from_chars(text.data(), end, n);
-    if (text.empty() || ec != std::errc() || ptr != end) return std::nullopt;
-    return n;
 }
 
 std::string Refusal(std::string_view key, const std::string& text, const std::string& takes) {
