@@ -7,14 +7,16 @@
 
 #include "engine/item_filter.h"
 #include "fileops/tw_utilities.h"
+#include "fileops/volume_rows.h"
 #include "platform/file_io.h"
 #include "platform/file_system.h"
+#include "platform/localization.h"
+#include "platform/privileges.h"
 #include "platform/system_log.h"
 #include "platform/tree_copy.h"
 #include "platform/version.h"
+#include "sessions/automount_options.h"
 #include "sessions/plist_codec.h"
-#include "platform/localization.h"
-#include "platform/privileges.h"
 
 namespace qv::app {
 
@@ -24,7 +26,8 @@ constexpr const char* kOldSupportFolder = "Quorvel 3";
 constexpr const char* kRecentDocumentsFile = "recent-documents";
 
 bool EndsWith(const std::string& text, const std::string& end) {
-    return text.size() >= end.size() && text.compare(text.size() - end.size(), end.size(), end) == 0;
+    return text.size() >= end.size() &&
+           text.compare(text.size() - end.size(), end.size(), end) == 0;
 }
 }  // namespace
 
@@ -270,6 +273,18 @@ std::string DefaultResourcesFolder() {
     if (n <= 0) return "share/quorvel";
     const std::string bin = platform::ParentFolder(std::string(exe.data(), static_cast<size_t>(n)));
     return platform::JoinPath(platform::ParentFolder(bin), "share/quorvel");
+}
+
+bool MainApp::AddToAutoMountVolumeArray(std::int64_t sessionIndex, const std::string& path) {
+    plist::Value* session = document_->GetSessionDict(sessionIndex);
+    if (session == nullptr) return false;
+    const std::optional<plist::Value> row = fileops::GetVolumeMountInfoDictionary(path);
+    if (!row) return false;
+    plist::Value* autoMount = session->dictAt("autoMountDict");
+    if (autoMount == nullptr) {
+        autoMount = &session->set("autoMountDict", sessions::DefaultAutoMountDict());
+    }
+    return sessions::AddVolumeRow(*autoMount, *row);
 }
 
 }  // namespace qv::app

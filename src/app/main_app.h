@@ -91,6 +91,9 @@ class MainApp {
     static bool IsFilePackage(const std::string& path, const platform::ItemAttributes& attributes);
     // Asks the session's filters about the item at path, as a run's walk would.
     FilterTest TestFilter(std::int64_t sessionIndex, const std::string& path) const;
+    // Lists the volume holding a folder the user picked for a session, so that the session
+    // can mount it before a later run. True when the volume is listed afterwards.
+    bool AddToAutoMountVolumeArray(std::int64_t sessionIndex, const std::string& path);
 
   private:
     StartupResult InitVariables();

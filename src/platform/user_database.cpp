@@ -71,4 +71,16 @@ std::optional<gid_t> GroupIdOfName(const std::string& name) {
     return gid;
 }
 
+std::string LoginName() {
+    passwd entry{};
+    std::vector<char> buffer;
+    const uid_t uid = ::getuid();
+    if (!Ask<passwd>([uid](passwd* e, char* b, std::size_t n,
+                           passwd** f) { return ::getpwuid_r(uid, e, b, n, f); },
+                     entry, buffer)) {
+        return {};
+    }
+    return entry.pw_name;
+}
+
 }  // namespace qv::platform

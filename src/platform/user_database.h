@@ -16,4 +16,7 @@ std::optional<uid_t> UserIdOfName(const std::string& name);
 // The same for groups.
 std::optional<gid_t> GroupIdOfName(const std::string& name);
 
+// The account name of the process's real user, empty when the database does not know it.
+std::string LoginName();
+
 }  // namespace qv::platform

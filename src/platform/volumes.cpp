@@ -159,12 +159,36 @@ std::string VolumeRoot(const std::string& path) {
     return folder;
 }
 
-std::string FileSystemTypeOf(const std::string& path) {
+namespace {
+
+// mountinfo writes space, tab, newline and backslash as "\ooo".
+std::string UnescapeMountField(const std::string& field) {
+    std::string out;
+    for (std::size_t i = 0; i < field.size(); ++i) {
+        if (field[i] == '\\' && i + 3 < field.size() &&
+            std::isdigit(static_cast<unsigned char>(field[i + 1])) &&
+            std::isdigit(static_cast<unsigned char>(field[i + 2])) &&
+            std::isdigit(static_cast<unsigned char>(field[i + 3]))) {
+            out.push_back(static_cast<char>((field[i + 1] - '0') * 64 + (field[i + 2] - '0') * 8 +
+                                            (field[i + 3] - '0')));
+            i += 3;
+        } else {
+            out.push_back(field[i]);
+        }
+    }
+    return out;
+}
+
+}  // namespace
+
+std::optional<MountEntry> MountOfPath(const std::string& path, const std::string& mountinfoPath) {
     struct stat st {};
-    if (::stat(path.c_str(), &st) != 0) return {};
-    std::ifstream mountinfo("/proc/self/mountinfo");
+    if (::stat(path.c_str(), &st) != 0) return std::nullopt;
+    std::ifstream mountinfo(mountinfoPath);
+    if (!mountinfo) return std::nullopt;
+    const std::string root = VolumeRoot(path);
+    std::optional<MountEntry> found;
     std::string line;
-    std::string type;
     while (std::getline(mountinfo, line)) {
         // "id parent major:minor root mountpoint options [optional...] - type source super"
         unsigned devMajor = 0, devMinor = 0;
@@ -172,10 +196,56 @@ std::string FileSystemTypeOf(const std::string& path) {
         if (devMajor != major(st.st_dev) || devMinor != minor(st.st_dev)) continue;
         const std::size_t separator = line.find(" - ");
         if (separator == std::string::npos) continue;
-        std::istringstream fields(line.substr(separator + 3));
-        fields >> type;  // the last mount of the device wins, as it hides the others
+        std::istringstream before(line.substr(0, separator));
+        std::string skip, mountPoint;
+        before >> skip >> skip >> skip >> skip >> mountPoint;
+        std::istringstream after(line.substr(separator + 3));
+        MountEntry entry;
+        after >> entry.type >> entry.source >> entry.superOptions;
+        entry.mountPoint = UnescapeMountField(mountPoint);
+        entry.source = UnescapeMountField(entry.source);
+        const bool atRoot = entry.mountPoint == root;
+        // Of several mounts of one device (bind mounts), the one at the volume root names it;
+        // otherwise the last one, as it hides the others.
+        if (atRoot || !found || found->mountPoint != root) found = std::move(entry);
     }
-    return type;
+    return found;
+}
+
+std::string FileSystemTypeOf(const std::string& path) {
+    const std::optional<MountEntry> mount = MountOfPath(path);
+    return mount ? mount->type : std::string();
+}
+
+std::string LoopBackingFile(const std::string& device) {
+    const std::string prefix = "/dev/loop";
+    if (device.compare(0, prefix.size(), prefix) != 0 || device.size() == prefix.size() ||
+        device.find('/', prefix.size()) != std::string::npos) {
+        return {};
+    }
+    std::ifstream backing("/sys/block/" + device.substr(5) + "/loop/backing_file");
+    std::string file;
+    std::getline(backing, file);
+    return file;
+}
+
+std::string StableDeviceName(const std::string& device, const std::string& byUuidFolder) {
+    char target[PATH_MAX];
+    if (::realpath(device.c_str(), target) == nullptr) return device;
+    DIR* dir = ::opendir(byUuidFolder.c_str());
+    if (dir == nullptr) return device;
+    std::string stable = device;
+    while (const dirent* entry = ::readdir(dir)) {
+        if (entry->d_name[0] == '.') continue;
+        const std::string link = JoinPath(byUuidFolder, entry->d_name);
+        char resolved[PATH_MAX];
+        if (::realpath(link.c_str(), resolved) != nullptr && std::string(resolved) == target) {
+            stable = link;
+            break;
+        }
+    }
+    ::closedir(dir);
+    return stable;
 }
 
 bool HasBootLoader(const std::string& folder) {

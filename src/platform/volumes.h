@@ -2,6 +2,7 @@
 // Where folders stand relative to volumes and to one another, judged by device and inode rather
 // than by the spelling of their paths.
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -38,6 +39,29 @@ std::string VolumeRoot(const std::string& path);
 // The file-system type of the volume holding the path, as /proc/self/mountinfo names it
 // ("ext4", "vfat", "fuseblk"); empty when it cannot be told.
 std::string FileSystemTypeOf(const std::string& path);
+
+// One line of /proc/self/mountinfo: where a file system is mounted, its type ("ext4", "cifs",
+// "fuse.sshfs") and what it was mounted from ("/dev/sdb1", "//server/share", "host:/export"),
+// with the kernel's octal escapes undone.
+struct MountEntry {
+    std::string mountPoint;
+    std::string type;
+    std::string source;
+    std::string superOptions;  // the file system's own options ("rw,username=ann,...")
+};
+
+// The mount holding the existing path: of the mounts of the path's device, the one mounted at
+// the path's volume root, else the last listed. None when the path or the table can't be read.
+std::optional<MountEntry> MountOfPath(const std::string& path,
+                                      const std::string& mountinfoPath = "/proc/self/mountinfo");
+
+// The file a loop device ("/dev/loop3") reads, empty when it is not a loop device or is free.
+std::string LoopBackingFile(const std::string& device);
+
+// A name of a block device that survives a reboot and a replug: its link in byUuidFolder
+// when there is one, else the device as given.
+std::string StableDeviceName(const std::string& device,
+                             const std::string& byUuidFolder = "/dev/disk/by-uuid");
 
 // Whether the folder holds a boot loader at its top: GRUB's configuration, systemd-boot's
 // entries, an EFI loader (EFI/<vendor>/<name>.efi) or a kernel image (boot/vmlinuz...).

@@ -25,6 +25,33 @@ plist::Value DefaultAutoMountDict() {
         {"autoMountVolumeArray", plist::Array(kAutoMountRows, DefaultAutoMountRow())}};
 }
 
+std::string VolumeRowKey(const plist::Value& row) {
+    return row.stringAt("scheme") + "://" + row.stringAt("user") + "@" + row.stringAt("host") +
+           row.stringAt("mountPoint");
+}
+
+bool AddVolumeRow(plist::Value& autoMountDict, const plist::Value& row) {
+    for (const char* key : {"scheme", "user", "host", "mountPoint"}) {
+        if (row.stringAt(key).empty()) return false;
+    }
+    plist::Value* rows = autoMountDict.arrayAt("autoMountVolumeArray");
+    if (rows == nullptr) {
+        rows = &autoMountDict.set("autoMountVolumeArray",
+                                  plist::Array(kAutoMountRows, DefaultAutoMountRow()));
+    }
+    const std::string key = VolumeRowKey(row);
+    for (const plist::Value& listed : rows->array()) {
+        if (!listed.stringAt("host").empty() && VolumeRowKey(listed) == key) return true;
+    }
+    for (plist::Value& listed : rows->array()) {
+        if (listed.stringAt("host").empty()) {
+            listed = row;
+            return true;
+        }
+    }
+    return false;
+}
+
 bool VolumeListContainsPassword(plist::Value& document, bool removePasswords) {
     plist::Value* sessions = document.arrayAt("sessionsArray");
     if (sessions == nullptr) return false;

@@ -805,6 +805,7 @@ void ConsoleWindow::SetPickedFolder(const std::string& path, bool source) {
     plist::Value* console = session->dictAt("consoleDict");
     if (console == nullptr) console = &session->set("consoleDict", plist::Dict{});
     console->set(source ? "topFolder" : "bottomFolder", path);
+    app_.AddToAutoMountVolumeArray(i, path);
     SetPathname(path, source);
     // The other side's placeholder may now ask for a file rather than a folder.
     const std::string other = console->stringAt(source ? "bottomFolder" : "topFolder");
