@@ -9,6 +9,7 @@
 #include "platform/localization.h"
 #include "sessions/filter_editor.h"
 #include "sessions/filter_options.h"
+#include "sessions/plist_codec.h"
 
 namespace qv::cli {
 
@@ -75,6 +76,13 @@ std::string ApplyKey(plist::Value& edited, const std::string& word) {
     if (equals == std::string::npos || equals == 0) return "'" + word + "' is not KEY=VALUE";
     const std::string key = word.substr(0, equals);
     const std::string value = word.substr(equals + 1);
+    // The row's on/off, listed by show, is set like its criteria.
+    if (key == "onOff") {
+        const std::optional<bool> on = ParseSwitch(value);
+        if (!on) return "'onOff' takes 1 or 0 (on/off, yes/no), not '" + value + "'";
+        edited.set(key, *on ? 1 : 0);
+        return {};
+    }
     const sessions::FilterRowKey* known = sessions::FindFilterRowKey(key);
     if (known == nullptr) {
         return "unknown filter row key '" + key + "' (see 'quorvel filter show N' for the keys)";
@@ -97,6 +105,10 @@ std::string ApplyKey(plist::Value& edited, const std::string& word) {
         }
         case FilterKeyKind::kNumber:
         case FilterKeyKind::kText:
+            // Said now rather than as a failure to write the document.
+            if (!plist::CanStoreText(value)) {
+                return "'" + key + "' must be UTF-8 text without control characters";
+            }
             edited.set(key, value);
             return {};
     }
@@ -155,7 +167,19 @@ int Set(FilterEditor& editor, std::size_t index, const FilterArguments& args, ap
             << (check.field.empty() ? "" : " (" + check.field + ")") << "\n";
         return kExitUsage;
     }
+    // The row editor leaves the row's on/off alone: the table's switch sets it.
+    if (const plist::Value* on = edited.find("onOff");
+        on != nullptr && on->intValue() != editor.row(index).intAt("onOff", 1)) {
+        editor.ToggleRow(index);
+    }
     out << index + 1 << '\t' << TerminalName(editor.row(index).stringAt("filterNameField")) << '\n';
+    // A row that takes no part says so, rather than leaving the user to wonder why nothing is
+    // left out.
+    if (editor.row(index).intAt("onOff") != 1) {
+        err << "quorvel: warning: row " << index + 1
+            << " is off and takes no part; 'quorvel filter toggle " << index + 1
+            << "' switches it on\n";
+    }
     return Store(editor, app, session, args, err);
 }
 

@@ -105,15 +105,17 @@ int Exclude(app::MainApp& app, const OptionsArguments& args, plist::Value& sessi
         if (!row) return kExitUsage;
         why = verb == "toggle" ? editor.toggle(*row) : editor.clear(*row);
     }
-    if (!why.empty()) return Refuse(why, err);
     if (verb == "on" && editor.validCount() == 0) {
-        err << "quorvel: warning: no row is on with an item: the list stays off\n";
+        why =
+            "no row is on with an item: the list would have no effect and stays off; add one "
+            "with 'quorvel exclude add PATH'";
     }
+    if (!why.empty()) return Refuse(why, err);
     return StoreAndWrite(editor, session, app, args, err);
 }
 
-int Multi(app::MainApp& app, const OptionsArguments& args, plist::Value& session, std::ostream& out,
-          std::ostream& err) {
+int Multi(app::MainApp& app, const OptionsArguments& args, std::int64_t sessionIndex,
+          plist::Value& session, std::ostream& out, std::ostream& err) {
     const plist::Value* stored = session.dictAt("multiDict");
     MultiEditor editor(stored ? *stored : plist::Value());
     const std::string& verb = args.words.front();
@@ -141,14 +143,22 @@ int Multi(app::MainApp& app, const OptionsArguments& args, plist::Value& session
             const std::optional<std::string> dst = StoredPath(args.words[3], err);
             if (!dst) return kExitUsage;
             why = editor.setPaths(*row, *src, *dst);
+            // As when the folders are picked in the window: their volumes are listed for
+            // mounting before a run.
+            if (why.empty() && editor.CheckRows().empty()) {
+                app.AddToAutoMountVolumeArray(sessionIndex, *src);
+                app.AddToAutoMountVolumeArray(sessionIndex, *dst);
+            }
         } else {
             why = verb == "toggle" ? editor.toggle(*row) : editor.clear(*row);
         }
     }
-    if (!why.empty()) return Refuse(why, err);
     if (verb == "on" && editor.validCount() == 0) {
-        err << "quorvel: warning: no row is on with both folders: the list stays off\n";
+        why =
+            "no row is on with both folders: the list would have no effect and stays off; "
+            "set one with 'quorvel multi set N SOURCE DESTINATION'";
     }
+    if (!why.empty()) return Refuse(why, err);
     return StoreAndWrite(editor, session, app, args, err);
 }
 
@@ -187,7 +197,7 @@ int RunListCommand(app::MainApp& app, const OptionsArguments& args, std::ostream
     if (index < 0) return kExitUsage;
     plist::Value& session = *doc.GetSessionDict(index);
     return args.command == "exclude" ? Exclude(app, args, session, out, err)
-                                     : Multi(app, args, session, out, err);
+                                     : Multi(app, args, index, session, out, err);
 }
 
 }  // namespace qv::cli

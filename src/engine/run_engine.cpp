@@ -147,11 +147,13 @@ void RunEngine::ExecuteMarkedRun() {
 bool RunEngine::ScanAllSessions() {
     state_.gTotSessions = document_.SessionCount();
     state_.gTotSessionsDone = 0;
-    bool result = true;
+    // As with the rows of one session: a session that can't be scanned does not hold back the
+    // others.
+    bool anyScanned = state_.gTotSessions == 0;
     for (std::int64_t i = 0; i < state_.gTotSessions && state_.IsRunning(); ++i) {
-        result = ScanOneSession(i);
+        anyScanned = ScanOneSession(i) || anyScanned;
     }
-    return result;
+    return anyScanned;
 }
 
 bool RunEngine::ScanOneSession(std::int64_t sessionIndex) {
@@ -179,7 +181,10 @@ bool RunEngine::ScanOneSession(std::int64_t sessionIndex) {
 bool RunEngine::ScanMultiTask(std::int64_t sessionIndex) {
     state_.gTotMultiDone = 0;
     state_.gTotMulti = static_cast<std::int64_t>(state_.executiveMultiArray.size());
-    bool result = true;
+    // A row whose folders can't be scanned is an error of that row: the rows that could be
+    // scanned are still done, whatever their order.
+    bool tried = false;
+    bool anyScanned = false;
     for (std::size_t i = 0; i < state_.executiveMultiArray.size(); ++i) {
         const run::MultiRow row = state_.executiveMultiArray[i];
         if (row.source.empty() || row.destination.empty()) continue;
@@ -187,11 +192,12 @@ bool RunEngine::ScanMultiTask(std::int64_t sessionIndex) {
         state_.gDestFolder = row.destination;
         if (CheckIfCreateSubDestFolder(sessionIndex, static_cast<std::int64_t>(i))) {
             state_.gCurrentMultiIndex = static_cast<std::int64_t>(i) + 1;
-            result = ScanOneTask(sessionIndex, static_cast<std::int64_t>(i));
+            tried = true;
+            anyScanned = ScanOneTask(sessionIndex, static_cast<std::int64_t>(i)) || anyScanned;
         }
         if (!state_.IsRunning()) break;
     }
-    return result;
+    return !tried || anyScanned;
 }
 
 bool RunEngine::CheckIfCreateSubDestFolder(std::int64_t sessionIndex, std::int64_t taskIndex) {
@@ -250,6 +256,7 @@ bool RunEngine::ScanOneTask(std::int64_t sessionIndex, std::int64_t taskIndex) {
     PurgeBeforeScanOneTask();
     bool result = true;
     bool taskWalked = false;
+    bool privilegesOk = false;
     std::string source = state_.gSourceFolder;
     std::string dest = state_.gDestFolder;
     // A sub-folder the plan command did not create: validate its parent, plan it empty.
@@ -288,7 +295,7 @@ bool RunEngine::ScanOneTask(std::int64_t sessionIndex, std::int64_t taskIndex) {
             state_.gSourceFolder = source;
             state_.gDestFolder = dest;
         }
-        bool privilegesOk = true;
+        privilegesOk = true;
         // A sub-folder the plan command did not create is checked through its parent.
         if (!f.mSkipCheckPermissions &&
             validator_.CheckPrivilegesOnFiles(source, missingSubFolder ? validatedDest : dest,
@@ -344,7 +351,7 @@ bool RunEngine::ScanOneTask(std::int64_t sessionIndex, std::int64_t taskIndex) {
             }
         }
     }
-    PurgeAfterScanOneTask(taskIndex, taskWalked);
+    PurgeAfterScanOneTask(taskIndex, taskWalked, result && privilegesOk);
     return result;
 }
 
@@ -522,7 +529,7 @@ void RunEngine::PurgeBeforeScanOneTask() {
     s.settledFolders.clear();
 }
 
-void RunEngine::PurgeAfterScanOneTask(std::int64_t taskIndex, bool walked) {
+void RunEngine::PurgeAfterScanOneTask(std::int64_t taskIndex, bool walked, bool scanned) {
     run::RunState& s = state_;
     run::TaskLog log;
     log.taskIndex = taskIndex;
@@ -542,6 +549,7 @@ void RunEngine::PurgeAfterScanOneTask(std::int64_t taskIndex, bool walked) {
     log.settledFolders = std::move(s.settledFolders);
     s.settledFolders.clear();
     log.walked = walked;
+    log.scanned = scanned;
     if (currentSessionLog_ >= 0) {
         s.logSessionArray[static_cast<std::size_t>(currentSessionLog_)].logTaskArray.push_back(
             std::move(log));

@@ -82,7 +82,7 @@ class RunEngine : private run::CopyHooks {
     void PurgeBeforeScanOneSession(std::int64_t sessionIndex);
     void PurgeBeforeScanAndCopyOneSession(const plist::Value& session);
     void PurgeBeforeScanOneTask();
-    void PurgeAfterScanOneTask(std::int64_t taskIndex, bool walked);
+    void PurgeAfterScanOneTask(std::int64_t taskIndex, bool walked, bool scanned = false);
     void PurgeAfterScanOneSession(std::int64_t sessionIndex);
     void PurgeBeforeMainCopy();
     void PurgeAfterWholeSyncBackup();

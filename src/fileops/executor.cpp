@@ -312,6 +312,9 @@ void Executor::MainCopy(run::RunState& state, run::CopyHooks& hooks) {
         state.gTotMultiDone = 0;
         for (run::TaskLog& task : session.logTaskArray) {
             hooks.PurgeBeforeCopyOneTask();
+            // A task whose folders failed their checks is reported among the errors, never
+            // among the tasks done.
+            bool done = task.scanned;
             if (state.IsRunning()) {
                 for (std::size_t r = 0; r < state.taskRootList.size(); ++r) {
                     run::TaskRoot& root = state.taskRootList[r];
@@ -339,6 +342,7 @@ void Executor::MainCopy(run::RunState& state, run::CopyHooks& hooks) {
                     if (!a.folder.valid() || !b.folder.valid()) {
                         // Nothing of it was brought into step: its index and dates stay.
                         task.walked = false;
+                        done = false;
                         const Side& failed = a.folder.valid() ? b : a;
                         Report(GLS(&failed == &a ? "Cannot find the source folder:"
                                                  : "Cannot find the destination folder:") +
@@ -378,7 +382,7 @@ void Executor::MainCopy(run::RunState& state, run::CopyHooks& hooks) {
                         task.addToExactIndexArray = state.exactIndexAdditionLists[r];
                     }
                 }
-                if (state.IsRunning()) ++state.gTotMultiDone;
+                if (state.IsRunning() && done) ++state.gTotMultiDone;
             }
             hooks.PurgeAfterCopyOneTask(task);
         }

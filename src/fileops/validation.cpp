@@ -62,11 +62,15 @@ bool Validator::MayNest(const std::string& inner, const std::string& outer) cons
                (in.size() > folder.size() && in.compare(0, folder.size(), folder) == 0 &&
                 (folder == "/" || in[folder.size()] == '/'));
     };
-    // What the walk leaves out is not walked into: the inner folder is never met.
+    // What the walk leaves out is not walked into: the inner folder is never met. An entry is
+    // taken in the form the walk matches: its folder's links resolved, its own name as written
+    // (an entry naming a link leaves out the link, not the folder it leads to).
     const run::RunState& s = errors_.state();
     if (s.flags.gIsExcludeOn) {
         for (const std::string& excluded : s.executiveExcludeArray) {
-            if (under(ResolveAllLinks(excluded))) return true;
+            const std::string name = platform::LastPathComponent(excluded);
+            const std::string folder = ResolveAllLinks(platform::ParentFolder(excluded));
+            if (!name.empty() && under(platform::JoinPath(folder, name))) return true;
         }
     }
     // Nor are the mount folders and system items at the top of a disk (a copy of "/" to a

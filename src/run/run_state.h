@@ -120,6 +120,7 @@ struct TaskLog {
     std::string gDetailedLogText;
     std::vector<std::string> restoreBackupDateArray;
     bool walked = false;                       // the folders were valid and the walk completed
+    bool scanned = false;  // the folders passed their checks and were read: the task can be done
     bool copyCompleted = false;                // the task's copy ran to its end
     std::optional<CopyCounters> copyCounters;  // once the task's copy ended
     std::vector<std::string> addToExactIndexArray;

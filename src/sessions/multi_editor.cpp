@@ -1,6 +1,7 @@
 #include "sessions/multi_editor.h"
 
 #include <climits>
+#include <vector>
 
 #include "platform/file_io.h"
 #include "platform/file_system.h"
@@ -41,6 +42,12 @@ std::string Resolved(const std::string& path) {
         head = platform::ParentFolder(head);
     }
     return path;
+}
+
+// Whether inner is outer or below it, by the spelling of the two (resolved) paths.
+bool InsideByName(const std::string& inner, const std::string& outer) {
+    if (inner.compare(0, outer.size(), outer) != 0) return false;
+    return inner.size() == outer.size() || outer == "/" || inner[outer.size()] == '/';
 }
 
 std::string AtRow(std::size_t r) {
@@ -161,6 +168,36 @@ std::string MultiEditor::CheckRows() const {
                                 : "Can't set a source folder inside the destination folder") +
                    ":\r\"" + src + "\"\r\"" + dst + "\"\r" + AtRow(r);
         }
+    }
+    return CheckDestinationsApart();
+}
+
+// The rows are all scanned before any is copied: two rows writing into one folder would each
+// find the other's copies unplanned, and an exact row would delete what the other brought.
+std::string MultiEditor::CheckDestinationsApart() const {
+    struct Destination {
+        std::size_t row;
+        std::string real;
+        bool folder;
+    };
+    std::vector<Destination> seen;
+    for (std::size_t r = 0; r < rowCount(); ++r) {
+        if (!rowValid(r)) continue;
+        Destination here{r, Resolved(destination(r)), false};
+        here.folder = IsFolder(here.real);
+        for (const Destination& earlier : seen) {
+            const bool nested = InsideByName(here.real, earlier.real) ||
+                                InsideByName(earlier.real, here.real) ||
+                                (here.folder && earlier.folder &&
+                                 (platform::FolderLiesInside(here.real, earlier.real) ||
+                                  platform::FolderLiesInside(earlier.real, here.real)));
+            if (!nested) continue;
+            return GLS("Two rows can't copy into the same folder or one inside the other") +
+                   ":\r\"" + destination(earlier.row) + "\"\r\"" + destination(r) + "\"\r" +
+                   GLS("at the rows") + " " + std::to_string(earlier.row + 1) + " " + GLS("and") +
+                   " " + std::to_string(r + 1) + ".";
+        }
+        seen.push_back(std::move(here));
     }
     return {};
 }

@@ -41,13 +41,15 @@ class MultiEditor {
     // one folder twice, or a folder inside the other when both exist; then a list with no
     // valid row is switched off and the copy stored.
     bool GetPanels(plist::Value& session, std::string* message);
-    // The refusal GetPanels would give, "" when none.
+    // The refusal GetPanels would give, "" when none. Two rows writing into one folder, or one
+    // inside the other, are refused too.
     std::string CheckRows() const;
 
   private:
     plist::Value& row(std::size_t row);
     const plist::Value& row(std::size_t row) const;
     std::string CheckRow(std::size_t row) const;
+    std::string CheckDestinationsApart() const;
 
     plist::Value dict_;
 };

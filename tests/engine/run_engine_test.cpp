@@ -127,6 +127,25 @@ TEST_F(RunEngineTest, MultipleListRunsOneTaskPerValidRow) {
     EXPECT_EQ(s.gItemsToDoTotal, 3);
 }
 
+// A row whose folder is missing is that row's error; the other rows are done whether the bad
+// row comes before or after them.
+TEST_F(RunEngineTest, MultipleListRowThatFailsItsChecksDoesNotHoldBackTheOthers) {
+    for (const std::size_t badRow : {0u, 1u}) {
+        SCOPED_TRACE(badRow);
+        SetMultiRow(badRow, tree.path("missing"), tree.path("F"));
+        SetMultiRow(1 - badRow, tree.a(), tree.b());
+        const std::size_t errorsBefore = proxy.errors().size();
+        const run::RunState& s = Run();
+        EXPECT_TRUE(s.gScanSucceeded);
+        EXPECT_EQ(executor.plan, Lines{"CopyAtoB a -> a"});
+        EXPECT_EQ(proxy.errors().size(), errorsBefore + 1);
+        const auto& tasks = s.logSessionArray.at(0).logTaskArray;
+        ASSERT_EQ(tasks.size(), 2u);
+        EXPECT_FALSE(tasks[badRow].scanned);
+        EXPECT_TRUE(tasks[1 - badRow].scanned);
+    }
+}
+
 TEST_F(RunEngineTest, MultipleListWithoutValidRowStillLogsTheSession) {
     SetMultiRow(0, tree.a(), "");
     const run::RunState& s = Run();

@@ -80,6 +80,10 @@ TEST_F(ValidationTest, FoldersAreValidRefusesWhatCannotBeATask) {
     state_.flags.gIsExcludeOn = true;
     state_.executiveExcludeArray = {a + "/bk"};
     EXPECT_TRUE(validator_.FoldersAreValid(a, a + "/bk", 0)) << state_.mErrString;
+    // An entry naming a link leaves out the link, not its folder: the walk would meet "bk".
+    std::filesystem::create_directory_symlink(a + "/bk", a + "/to-bk");
+    state_.executiveExcludeArray = {a + "/to-bk"};
+    EXPECT_FALSE(validator_.FoldersAreValid(a, a + "/bk", 0));
 }
 
 // A folder standing where a volume belongs, with nothing mounted there, is not the volume: an

@@ -267,6 +267,25 @@ TEST(OptionEditorsTest, MultiRowsNamingOneFolderTwiceOrNestedAreRefused) {
             EXPECT_EQ(session.dictAt("multiDict")->intAt("multiOn"), 0);  // nothing stored
         }
     }
+    // Rows are scanned before any is copied: two rows may not write into one folder, or one
+    // inside the other (by name for folders not made yet, through links for the others).
+    const struct {
+        std::string dst1, dst2;
+        bool refused;
+    } pairs[] = {
+        {ab, ab, true},     {upper + "/x", upper + "/x/y", true}, {a + "link", ab, true},
+        {ab, upper, false}, {upper + "/x", upper + "/xy", false},
+    };
+    for (const auto& p : pairs) {
+        SCOPED_TRACE(p.dst1 + " " + p.dst2);
+        plist::Value twoRows = NewSession(kTaskBackup);
+        MultiEditor editor(*twoRows.dictAt("multiDict"));
+        ASSERT_EQ(editor.setPaths(0, dir / "s1", p.dst1), "");
+        ASSERT_EQ(editor.setPaths(4, dir / "s2", p.dst2), "");
+        std::string message;
+        EXPECT_EQ(editor.GetPanels(twoRows, &message), !p.refused);
+        EXPECT_EQ(message.find("at the rows 1 and 5.") != std::string::npos, p.refused) << message;
+    }
     // Option-clicking the only filled path of a row that was off switches the row on again.
     plist::Value session = NewSession(kTaskBackup);
     MultiEditor editor(*session.dictAt("multiDict"));
