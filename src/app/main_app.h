@@ -38,6 +38,12 @@ struct FilterTest {
     std::size_t row = 0;     // the table row (from 1) that decided, 0 when none matched
 };
 
+// The four-character codes of a file, "" for a code it lacks.
+struct TypeAndCreator {
+    std::string type;
+    std::string creator;
+};
+
 class MainApp {
   public:
     // resourcesFolder holds the <lang>.lproj folders.
@@ -91,6 +97,9 @@ class MainApp {
     static bool IsFilePackage(const std::string& path, const platform::ItemAttributes& attributes);
     // Asks the session's filters about the item at path, as a run's walk would.
     FilterTest TestFilter(std::int64_t sessionIndex, const std::string& path) const;
+    // The type and creator codes a filter row can pick from a file (the item itself, not a
+    // link's target).
+    static TypeAndCreator GetTypeAndCreator(const std::string& path);
 
   private:
     StartupResult InitVariables();
