@@ -48,7 +48,7 @@ gui: build
 # (no display needed).
 screenshot: build
 	@./scripts/screenshot.sh $(BUILD)/bin/quorvel-gui docs/console.png docs/log-window.png \
-		docs/settings-panel.png docs
+		docs/settings-panel.png docs docs/filter-panel.png
 
 clean:
 	rm -rf $(BUILD) $(ASAN_BUILD) $(FUZZ_BUILD)

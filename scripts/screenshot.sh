@@ -4,9 +4,10 @@
 # With a third argument, also renders the log window showing the log of a run of that session;
 # with a fourth, the console showing the session's settings panel, the sub-folder turned on.
 # With a fifth, a folder: the File and Session menus, the new-session sheet and the preferences
-# window, drawn over the console, into that folder.
+# window, drawn over the console, into that folder. With a sixth, the console showing the
+# session's filters panel with three rows, set through `quorvel filter`.
 # Usage: screenshot.sh path/to/bin/quorvel-gui output.png [log-window.png [settings-panel.png
-#        [folder]]]
+#        [folder [filter-panel.png]]]]
 #        (THEME=dark for the dark look)
 set -euo pipefail
 gui="$1"
@@ -14,6 +15,7 @@ out="$2"
 logOut="${3:-}"
 settingsOut="${4:-}"
 shellOut="${5:-}"
+filterOut="${6:-}"
 cli="$(dirname "$gui")/quorvel"
 # A short, fixed place, so that the paths in the picture read well.
 scratch="${TMPDIR:-/tmp}/quorvel-demo"
@@ -81,4 +83,19 @@ if [ -n "$shellOut" ]; then
             --session "Projects to the backup disk" --show "$what"
         echo "wrote $shellOut/$name.png"
     done
+fi
+
+if [ -n "$filterOut" ]; then
+    session=(--session "Projects to the backup disk")
+    run "$cli" filter set 1 filterFileNameOn=1 filterFileNamePop=2 filterFileNameField=.tmp \
+        "${session[@]}" > /dev/null
+    run "$cli" filter set 2 filterFileSizeOn=1 filterFileSizePop=2 filterFileSizeField=500 \
+        filterFileSizeBytesPop=2 filterKindOn=1 "${session[@]}" > /dev/null
+    run "$cli" filter set 3 filterModificationDateOn=1 filterModificationDatePop=1 \
+        filterModificationDateMonth=1 filterModificationDateDay=1 filterModificationDateYear=2020 \
+        filterFileNameOn=1 filterFileNamePop=1 filterFileNameField=draft "${session[@]}" > /dev/null
+    run "$cli" filter toggle 3 "${session[@]}" > /dev/null
+    mkdir -p "$(dirname "$filterOut")"
+    run "$gui" --screenshot "$filterOut" --theme "${THEME:-light}" "${session[@]}" --panel filter
+    echo "wrote $filterOut"
 fi

@@ -1,5 +1,6 @@
 #include "app/main_app.h"
 
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -265,6 +266,11 @@ FilterTest MainApp::TestFilter(std::int64_t sessionIndex, const std::string& pat
     test.leftOut = verdict.leftOut;
     test.row = verdict.tableRow ? *verdict.tableRow + 1 : 0;
     return test;
+}
+
+TypeAndCreator MainApp::GetTypeAndCreator(const std::string& path) {
+    const fileops::FinderCodes codes = fileops::TWUtilities().GetTypeAndCreator(AT_FDCWD, path);
+    return {codes.type, codes.creator};
 }
 
 std::string DefaultResourcesFolder() {

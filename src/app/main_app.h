@@ -38,6 +38,12 @@ struct FilterTest {
     std::size_t row = 0;     // the table row (from 1) that decided, 0 when none matched
 };
 
+// The four-character codes of a file, "" for a code it lacks.
+struct TypeAndCreator {
+    std::string type;
+    std::string creator;
+};
+
 class MainApp {
   public:
     // resourcesFolder holds the <lang>.lproj folders.
@@ -94,6 +100,9 @@ class MainApp {
     // Lists the volume holding a folder the user picked for a session, so that the session
     // can mount it before a later run. True when the volume is listed afterwards.
     bool AddToAutoMountVolumeArray(std::int64_t sessionIndex, const std::string& path);
+    // The type and creator codes a filter row can pick from a file (the item itself, not a
+    // link's target).
+    static TypeAndCreator GetTypeAndCreator(const std::string& path);
 
   private:
     StartupResult InitVariables();

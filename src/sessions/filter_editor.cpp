@@ -1,5 +1,6 @@
 #include "sessions/filter_editor.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cstdio>
 #include <limits>
@@ -183,7 +184,59 @@ plist::Value Normalised(const plist::Value& edited, const plist::Value& stored) 
     return row;
 }
 
+template <std::size_t N>
+std::vector<std::string> Titles(const char* const (&titles)[N]) {
+    std::vector<std::string> all;
+    for (std::size_t i = 0; i < N; ++i) all.push_back(GLS(titles[i]));
+    return all;
+}
+
+// n moved by delta within first..last, going round at either end.
+std::int64_t Around(std::int64_t n, int delta, std::int64_t first, std::int64_t last) {
+    const std::int64_t span = last - first + 1;
+    const std::int64_t from = n < first || n > last ? first : n;
+    return first + (((from - first + delta) % span) + span) % span;
+}
+
 }  // namespace
+
+std::vector<std::string> FilterPopTitles(std::string_view key) {
+    if (key == "filterFileNamePop") return Titles(kNameTitles);
+    if (key == "filterCreationDatePop" || key == "filterModificationDatePop") {
+        return Titles(kDateTitles);
+    }
+    if (key == "filterFileSizePop") return Titles(kSizeTitles);
+    if (key == "filterFileSizeBytesPop") return Titles(kUnitTitles);
+    if (key == "filterTypePop" || key == "filterCreatorPop") return Titles(kCodeTitles);
+    if (key == "filterKindPop") return Titles(kKindTitles);
+    if (key == "filterOwnerPop" || key == "filterGroupPop") return Titles(kAccountTitles);
+    return {};
+}
+
+std::optional<FilterDate> FilterPopDate(std::int64_t pop, std::time_t now) {
+    if (pop != kDatePopToday && pop != kDatePopYesterday) return std::nullopt;
+    const platform::CivilDay today = platform::LocalDayOf(now);
+    const platform::CivilDay day = pop == kDatePopToday ? today : platform::DayBefore(today);
+    return FilterDate{day.month, day.day, day.year};
+}
+
+FilterDate StepFilterDate(FilterDate date, FilterDateField field, int delta) {
+    switch (field) {
+        case FilterDateField::kMonth:
+            date.month = Around(date.month, delta, 1, 12);
+            break;
+        case FilterDateField::kYear:
+            date.year = std::max(kFirstYear, date.year + delta);
+            break;
+        case FilterDateField::kDay:
+            date.day = Around(date.day, delta, 1,
+                              std::max<std::int64_t>(1, FilterDayMaximum(date.month, date.year)));
+            return date;
+    }
+    const std::int64_t last = FilterDayMaximum(date.month, date.year);
+    if (date.day > last) date.day = last;
+    return date;
+}
 
 const std::vector<FilterRowKey>& FilterRowKeys() {
     static const std::vector<FilterRowKey> keys = {
@@ -392,14 +445,13 @@ FilterRowCheck FilterEditor::SetFilterRow(std::size_t index, const plist::Value&
                                           std::time_t now) {
     if (index >= rowCount()) return {"no such filter row", ""};
     plist::Value candidate = edited.isDict() ? edited : plist::Value();
-    const platform::CivilDay today = platform::LocalDayOf(now);
     for (const std::string stem : {"filterCreationDate", "filterModificationDate"}) {
         const std::optional<std::int64_t> pop = Number(candidate.find(stem + "Pop"));
-        if (!pop || (*pop != kDatePopToday && *pop != kDatePopYesterday)) continue;
-        const platform::CivilDay day = *pop == kDatePopToday ? today : platform::DayBefore(today);
-        candidate.set(stem + "Month", day.month);
-        candidate.set(stem + "Day", day.day);
-        candidate.set(stem + "Year", day.year);
+        const std::optional<FilterDate> day = pop ? FilterPopDate(*pop, now) : std::nullopt;
+        if (!day) continue;
+        candidate.set(stem + "Month", day->month);
+        candidate.set(stem + "Day", day->day);
+        candidate.set(stem + "Year", day->year);
     }
     FilterRowCheck check = CheckRow(candidate);
     if (!check.ok()) {

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <ctime>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -31,6 +32,25 @@ struct FilterRowKey {
 };
 const std::vector<FilterRowKey>& FilterRowKeys();
 const FilterRowKey* FindFilterRowKey(std::string_view key);
+
+// The titles of a comparison pop-up's entries by position, or of the size unit's tags, as
+// the row descriptions spell them; empty for a key that is no pop-up.
+std::vector<std::string> FilterPopTitles(std::string_view key);
+
+// A day as the date fields of the row editor hold it.
+struct FilterDate {
+    std::int64_t month = 1;
+    std::int64_t day = 1;
+    std::int64_t year = 2011;
+    bool operator==(const FilterDate&) const = default;
+};
+enum class FilterDateField { kMonth, kDay, kYear };
+// The day a date pop-up's entry fills the fields with (today or yesterday), nothing for the
+// entries whose day the user types.
+std::optional<FilterDate> FilterPopDate(std::int64_t pop, std::time_t now);
+// One click of a date field's stepper: month and day go round their range, the year stops at
+// the first one the fields accept; a day beyond the month's last is then lowered to it.
+FilterDate StepFilterDate(FilterDate date, FilterDateField field, int delta);
 
 // A row takes part in a run: switched on, with at least one criterion switched on.
 bool IsFilterRowValid(const plist::Value& row);

@@ -39,6 +39,7 @@
 #include "ui/conflicts_panel.h"
 #include "ui/document_commands.h"
 #include "ui/error_alert.h"
+#include "ui/filter_panel.h"
 #include "ui/log_window.h"
 #include "ui/middle_truncation.h"
 #include "ui/option_panel.h"
@@ -78,9 +79,6 @@ std::string NotEditableText(std::size_t option) {
         case 2:
             return GLS("The multiple list of a session can't be edited here yet; it can be set "
                        "in the session document.");
-        case 3:
-            return GLS("The filters of a session can't be edited here yet; they can be set in "
-                       "the session document.");
         case 4:
             return GLS("The exclude list of a session can't be edited here yet; it can be set "
                        "in the session document.");
@@ -299,6 +297,8 @@ void ConsoleWindow::BuildPages(OptionPanel* consolePage) {
         OptionPanel* page = nullptr;
         if (o == kSettingsOption) {
             page = new SettingsPanel(app_.document(), pages_);
+        } else if (o == kFilterOption) {
+            page = new FilterPanel(pages_);
         } else if (o == kConflictsOption) {
             page = new ConflictsPanel(pages_);
         } else {

@@ -187,5 +187,40 @@ TEST(FilterEditorTest, RowsWithoutACriterionHaveNoEffectAndLeavingSwitchesTheFil
     EXPECT_EQ(session.dictAt("filterDict")->intAt("filterOn"), 0);
 }
 
+TEST(FilterEditorTest, DateSteppersGoRoundAndLowerTheDayToTheMonthsLast) {
+    using F = FilterDateField;
+    const struct {
+        FilterDate from;
+        F field;
+        int delta;
+        FilterDate to;
+    } cases[] = {
+        {{3, 31, 2011}, F::kMonth, -1, {2, 28, 2011}},  // the day follows the month
+        {{1, 29, 2012}, F::kMonth, 1, {2, 29, 2012}},
+        {{2, 29, 2012}, F::kYear, 1, {2, 28, 2013}},  // and the year
+        {{12, 31, 2011}, F::kMonth, 1, {1, 31, 2011}},
+        {{4, 30, 2011}, F::kDay, 1, {4, 1, 2011}},
+        {{4, 1, 2011}, F::kDay, -1, {4, 30, 2011}},
+        {{1, 1, 1904}, F::kYear, -1, {1, 1, 1904}},  // no year the fields refuse
+        {{0, 1, 2011}, F::kMonth, 1, {2, 1, 2011}},  // a month out of range counts as January
+    };
+    for (const auto& c : cases) {
+        const FilterDate got = StepFilterDate(c.from, c.field, c.delta);
+        EXPECT_EQ(got, c.to) << c.from.month << "/" << c.from.day << "/" << c.from.year;
+    }
+    // The moving entries fill the fields; the others leave them to the user.
+    EXPECT_FALSE(FilterPopDate(0, 0).has_value());
+    EXPECT_FALSE(FilterPopDate(kDatePopSeparator, 0).has_value());
+    const std::time_t noon = 1325419200;  // 1 January 2012, 12:00 UTC
+    EXPECT_EQ(*FilterPopDate(kDatePopToday, noon), (FilterDate{1, 1, 2012}));
+    EXPECT_EQ(*FilterPopDate(kDatePopYesterday, noon), (FilterDate{12, 31, 2011}));
+    // The pop-ups list as many titles as they have positions.
+    for (const FilterRowKey& key : FilterRowKeys()) {
+        EXPECT_EQ(FilterPopTitles(key.key).size(),
+                  key.kind == FilterKeyKind::kPopUp ? static_cast<std::size_t>(key.popCount) : 0u)
+            << key.key;
+    }
+}
+
 }  // namespace
 }  // namespace qv::sessions
