@@ -430,6 +430,7 @@ void RunEngine::PurgeBeforeWholeSyncBackup() {
     s.gItemsDeleted.clear();
     s.logSessionArray.clear();
     s.gItemsToDoTotal = 0;
+    s.gItemsSkipped = 0;
     s.gGlobalItemsScanned = 0;
     s.gGlobalConflictsSkipped = 0;
     s.categories = {};

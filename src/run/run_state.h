@@ -218,6 +218,7 @@ struct RunState {
     double gEndSyncDateTime = 0;
     std::int64_t gStartSyncDateTimeUTC = 0;  // whole seconds since 1970 UTC
     std::int64_t gItemsToDoTotal = 0;
+    std::int64_t gItemsSkipped = 0;       // items the user skipped in the preview
     std::int64_t gItemsAtCopyStart = 0;   // the progress maximum of the copy
     double mIntervalToUpdateConsole = 0;  // seconds between two progress refreshes
     std::int64_t gGlobalItemsScanned = 0;
