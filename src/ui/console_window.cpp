@@ -39,8 +39,10 @@
 #include "ui/conflicts_panel.h"
 #include "ui/document_commands.h"
 #include "ui/error_alert.h"
+#include "ui/exclude_panel.h"
 #include "ui/log_window.h"
 #include "ui/middle_truncation.h"
+#include "ui/multi_panel.h"
 #include "ui/option_panel.h"
 #include "ui/path_area.h"
 #include "ui/qt_text.h"
@@ -301,6 +303,10 @@ void ConsoleWindow::BuildPages(OptionPanel* consolePage) {
             page = new SettingsPanel(app_.document(), pages_);
         } else if (o == kConflictsOption) {
             page = new ConflictsPanel(pages_);
+        } else if (o == kMultiOption) {
+            page = new MultiPanel(pages_);
+        } else if (o == kExcludeOption) {
+            page = new ExcludePanel(pages_);
         } else {
             page = new NotEditablePanel(o, def.dictKey, NotEditableText(o), pages_);
         }
@@ -432,7 +438,7 @@ bool ConsoleWindow::GetCurrentPanel() {
         return true;
     }
     if (!panelAlert_) {
-        auto* box = new QMessageBox(QMessageBox::Warning, Str(GLS("Warning:")), Str(message),
+        auto* box = new QMessageBox(QMessageBox::Warning, Str(GLS("Warning:")), Lines(message),
                                     QMessageBox::Ok, this);
         box->setObjectName(QStringLiteral("panelAlert"));
         box->button(QMessageBox::Ok)->setText(Str(GLS("OK")));
