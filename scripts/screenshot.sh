@@ -6,6 +6,8 @@
 # With a fifth, a folder: the File and Session menus, the new-session sheet and the preferences
 # window, drawn over the console, into that folder. With a sixth, the console showing the
 # session's filters panel with three rows, set through `quorvel filter`.
+# window, drawn over the console, and the exclude and multiple-list panels with rows filled,
+# into that folder.
 # Usage: screenshot.sh path/to/bin/quorvel-gui output.png [log-window.png [settings-panel.png
 #        [folder [filter-panel.png]]]]
 #        (THEME=dark for the dark look)
@@ -98,4 +100,35 @@ if [ -n "$filterOut" ]; then
     mkdir -p "$(dirname "$filterOut")"
     run "$gui" --screenshot "$filterOut" --theme "${THEME:-light}" "${session[@]}" --panel filter
     echo "wrote $filterOut"
+fi
+
+if [ -n "$shellOut" ]; then
+    # Last, as a session with a multiple list shows it on the console instead of its folders.
+    mkdir -p "$home/Documents/Projects/build" "$home/Documents/Projects/.cache" \
+        "$home/Pictures" "$home/Music" "$home/Backups/Pictures" "$home/Backups/Music"
+    python3 - "$home" <<'PY'
+import plistlib, sys
+home = sys.argv[1]
+path = f"{home}/.config/quorvel/app.quorvel.Quorvel.template.plist"
+with open(path, "rb") as f:
+    doc = plistlib.load(f)
+session = doc["sessionsArray"][0]
+excluded = [("Documents/Projects/build", 1), ("Documents/Projects/.cache", 1),
+            ("Documents/Projects/Figures/2026 conference talk/drafts/outline, third version.svg",
+             0)]
+for row, (item, on) in zip(session["excludeDict"]["excludeArray"], excluded):
+    row.update(onOff=on, itemToExclude=f"{home}/{item}")
+session["multiDict"]["multiOn"] = 1
+pairs = [("Documents/Projects", 1), ("Pictures", 1), ("Music", 0)]
+for row, (name, on) in zip(session["multiDict"]["multiArray"], pairs):
+    dest = "Backups/" + name.split("/")[-1]
+    row.update(onOff=on, source=f"{home}/{name}", destination=f"{home}/{dest}")
+with open(path, "wb") as f:
+    plistlib.dump(doc, f)
+PY
+    for tab in exclude multi; do
+        run "$gui" --screenshot "$shellOut/$tab-panel.png" --theme "${THEME:-light}" \
+            --session "Projects to the backup disk" --panel "$tab"
+        echo "wrote $shellOut/$tab-panel.png"
+    done
 fi

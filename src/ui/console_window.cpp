@@ -40,8 +40,10 @@
 #include "ui/document_commands.h"
 #include "ui/error_alert.h"
 #include "ui/filter_panel.h"
+#include "ui/exclude_panel.h"
 #include "ui/log_window.h"
 #include "ui/middle_truncation.h"
+#include "ui/multi_panel.h"
 #include "ui/option_panel.h"
 #include "ui/path_area.h"
 #include "ui/qt_text.h"
@@ -76,12 +78,6 @@ std::string NotEditableText(std::size_t option) {
         case 1:
             return GLS("The timers of a session can't be edited here yet; they can be set in "
                        "the session document.");
-        case 2:
-            return GLS("The multiple list of a session can't be edited here yet; it can be set "
-                       "in the session document.");
-        case 4:
-            return GLS("The exclude list of a session can't be edited here yet; it can be set "
-                       "in the session document.");
         case 6:
             return GLS("The volumes a session mounts can't be edited here yet; they can be set "
                        "in the session document.");
@@ -301,6 +297,15 @@ void ConsoleWindow::BuildPages(OptionPanel* consolePage) {
             page = new FilterPanel(pages_);
         } else if (o == kConflictsOption) {
             page = new ConflictsPanel(pages_);
+        } else if (o == kMultiOption) {
+            auto* multi = new MultiPanel(pages_);
+            // A folder picked for a row lists its volume, as one picked for the console does.
+            multi->onFolderPicked = [this](const std::string& path) {
+                app_.AddToAutoMountVolumeArray(app_.document().mSessionIndex, path);
+            };
+            page = multi;
+        } else if (o == kExcludeOption) {
+            page = new ExcludePanel(pages_);
         } else {
             page = new NotEditablePanel(o, def.dictKey, NotEditableText(o), pages_);
         }
@@ -432,7 +437,7 @@ bool ConsoleWindow::GetCurrentPanel() {
         return true;
     }
     if (!panelAlert_) {
-        auto* box = new QMessageBox(QMessageBox::Warning, Str(GLS("Warning:")), Str(message),
+        auto* box = new QMessageBox(QMessageBox::Warning, Str(GLS("Warning:")), Lines(message),
                                     QMessageBox::Ok, this);
         box->setObjectName(QStringLiteral("panelAlert"));
         box->button(QMessageBox::Ok)->setText(Str(GLS("OK")));

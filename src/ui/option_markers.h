@@ -21,6 +21,8 @@ inline constexpr std::size_t kOptionCount = 8;
 inline constexpr std::size_t kSettingsOption = 0;
 inline constexpr std::size_t kTimerOption = 1;
 inline constexpr std::size_t kFilterOption = 3;
+inline constexpr std::size_t kMultiOption = 2;
+inline constexpr std::size_t kExcludeOption = 4;
 inline constexpr std::size_t kConflictsOption = 5;
 
 const std::array<OptionButton, kOptionCount>& OptionButtons();

@@ -1,0 +1,206 @@
+// The exclude and multiple-list panels with the offscreen platform: clicks with their keys,
+// the picker, drops onto the table, and what leaving the panel stores or refuses.
+
+#include <QApplication>
+#include <QMessageBox>
+#include <QMimeData>
+#include <QPushButton>
+#include <QTest>
+#include <QToolButton>
+#include <QUrl>
+#include <memory>
+
+#include "app/main_app.h"
+#include "platform/file_io.h"
+#include "support/test_support.h"
+#include "support/tree_fixture.h"
+#include "ui/console_window.h"
+#include "ui/exclude_panel.h"
+#include "ui/multi_panel.h"
+#include "ui/qt_text.h"
+
+namespace qv::ui {
+namespace {
+
+// A console over a document whose first session works on the fixture's A and B, in a home of
+// its own, showing the panel of that tab.
+struct Console {
+    explicit Console(const char* tab) {
+        test::UsePrivateHome(env, home.path());
+        app = std::make_unique<app::MainApp>(QV_RESOURCES_DIR);
+        if (!app->Start().ok) qFatal("start-up failed");
+        tree.Build({"A/a.txt:a", "A/b.txt:b", "A/\xff.txt:c", "B/"});
+        app->document().mMainDict =
+            test::TwoFolderDocument(tree.a(), tree.b(), sessions::kTaskBackup).mMainDict;
+        window = std::make_unique<ConsoleWindow>(*app);
+        window->SetDocumentSessions();
+        window->show();
+        window->ChooseGoPanel(ConsoleWindow::PanelNumber(tab));
+        if (window->currentPanel() != tab) qFatal("the panel is not shown");
+    }
+    const plist::Value& Stored(const char* dict) {
+        return *app->document().GetSessionDict(0)->dictAt(dict);
+    }
+    const plist::Value& StoredRow(const char* dict, const char* array, std::size_t row) {
+        return Stored(dict).arrayAt(array)->array()[row];
+    }
+    bool Leave() {
+        QTest::mouseClick(window->consoleButton(), Qt::LeftButton);
+        return window->currentPanel() == "console";
+    }
+
+    test::TempDir home;
+    test::ScopedEnv env;
+    test::TreeFixture tree;
+    std::unique_ptr<app::MainApp> app;
+    std::unique_ptr<ConsoleWindow> window;
+};
+
+void Click(PathTable* table, int row, int column, Qt::KeyboardModifiers keys = {}) {
+    QTest::mouseClick(table->viewport(), Qt::LeftButton, keys,
+                      table->visualItemRect(table->item(row, column)).center());
+}
+
+// Files dropped onto a cell as a file browser drops them: file URLs, bytes percent-encoded.
+void Drop(PathTable* table, int row, int column, const std::vector<std::string>& paths) {
+    QList<QUrl> urls;
+    for (const std::string& path : paths) {
+        urls.push_back(
+            QUrl::fromEncoded("file://" + QByteArray::fromStdString(path).toPercentEncoding("/")));
+    }
+    QMimeData data;
+    data.setUrls(urls);
+    const QPoint at = table->visualItemRect(table->item(row, column)).center();
+    QDragEnterEvent enter(at, Qt::CopyAction, &data, Qt::LeftButton, {});
+    QApplication::sendEvent(table->viewport(), &enter);
+    QDropEvent drop(QPointF(at), Qt::CopyAction, &data, Qt::LeftButton, {});
+    QApplication::sendEvent(table->viewport(), &drop);
+}
+
+// Picks the item in the picker on screen, titled so, as its accept button does.
+bool Pick(QFileDialog* dialog, const char* title, const std::string& path) {
+    if (dialog == nullptr || dialog->windowTitle() != QLatin1String(title)) return false;
+    dialog->selectFile(Path(path));
+    static_cast<QDialog*>(dialog)->accept();
+    return QTest::qWaitFor([&] { return !dialog->isVisible(); });
+}
+
+}  // namespace
+
+class ListPanelsTest : public QObject {
+    Q_OBJECT
+  private slots:
+    void init() { qputenv("QV_TEST", "1"); }
+    void TheExcludeTableTakesDropsOnlyWhileOnAndStoresItsRows();
+    void TheMultipleListPicksBothSidesAndRefusesOneFolderTwice();
+};
+
+void ListPanelsTest::TheExcludeTableTakesDropsOnlyWhileOnAndStoresItsRows() {
+    Console c("exclude");
+    auto* panel = static_cast<ExcludePanel*>(c.window->panel("exclude"));
+    PathTable* table = panel->table();
+    const std::string a = c.tree.path("A/a.txt");
+    const std::string odd = c.tree.path("A/\xff.txt");  // not UTF-8: its bytes must survive
+
+    // A drop while the list is off changes nothing; while it is on, each path takes the next
+    // empty row, wherever it lands.
+    Drop(table, 3, 1, {a});
+    QCOMPARE(table->item(0, 1)->toolTip(), QString());
+    panel->listCheckbox()->click();
+    QVERIFY(c.window->optionMarker(kExcludeOption));
+    Drop(table, 3, 1, {a, odd});
+    QCOMPARE(table->item(0, 1)->toolTip(), Path(a));
+    QVERIFY(!table->item(1, 1)->toolTip().isEmpty());
+    QVERIFY(table->item(2, 1)->toolTip().isEmpty());
+
+    // A click on a path opens the picker, which takes a folder as the item.
+    Click(table, 2, 1);
+    QVERIFY(Pick(panel->picker(), "Exclude", c.tree.a()));
+    QCOMPARE(table->item(2, 1)->toolTip(), Path(c.tree.a()));
+
+    // The first column switches a row; Alt-click empties one.
+    Click(table, 1, 0);
+    QCOMPARE(table->item(1, 0)->text(), QStringLiteral("-"));
+    Click(table, 2, 1, Qt::AltModifier);
+    QVERIFY(table->item(2, 1)->toolTip().isEmpty());
+
+    QVERIFY(c.Leave());
+    QCOMPARE(c.Stored("excludeDict").intAt("excludeOn"), 1);
+    QCOMPARE(c.StoredRow("excludeDict", "excludeArray", 0).stringAt("itemToExclude"), a);
+    QCOMPARE(c.StoredRow("excludeDict", "excludeArray", 1).stringAt("itemToExclude"), odd);
+    QCOMPARE(c.StoredRow("excludeDict", "excludeArray", 1).intAt("onOff"), 0);
+    QCOMPARE(c.StoredRow("excludeDict", "excludeArray", 2).stringAt("itemToExclude"),
+             std::string());
+
+    // A list left on with no valid row is stored off, and its checkbox and marker follow.
+    c.window->ChooseGoPanel(ConsoleWindow::PanelNumber("exclude"));
+    Click(table, 0, 1, Qt::AltModifier);
+    QVERIFY(c.Leave());
+    QCOMPARE(c.Stored("excludeDict").intAt("excludeOn"), 0);
+    QVERIFY(!panel->listCheckbox()->isChecked());
+    QVERIFY(!c.window->optionMarker(kExcludeOption));
+}
+
+void ListPanelsTest::TheMultipleListPicksBothSidesAndRefusesOneFolderTwice() {
+    Console c("multi");
+    auto* panel = static_cast<MultiPanel*>(c.window->panel("multi"));
+    PathTable* table = panel->table();
+    std::vector<std::string> picked;
+    panel->onFolderPicked = [&picked](const std::string& path) { picked.push_back(path); };
+
+    const std::string a = c.tree.a();
+    const std::string b = c.tree.b();
+    const struct {
+        int row;
+        int column;
+        const char* title;
+        std::string path;
+    } picks[] = {
+        {0, 1, "Choose the source Folder", a},
+        {0, 2, "Choose the destination Folder", b},
+        {1, 1, "Choose the source Folder", b},
+        {1, 2, "Choose the destination Folder", b},
+    };
+    for (const auto& p : picks) {
+        Click(table, p.row, p.column);
+        QVERIFY2(Pick(panel->picker(), p.title, p.path), p.title);
+    }
+    QCOMPARE(picked, (std::vector<std::string>{a, b, b, b}));
+    QVERIFY(panel->listCheckbox()->isChecked());
+
+    // The second row names one folder twice: the panel stays, with the row's number.
+    QTest::mouseClick(c.window->consoleButton(), Qt::LeftButton);
+    QCOMPARE(c.window->currentPanel(), std::string("multi"));
+    QMessageBox* alert = c.window->panelAlert();
+    QVERIFY(alert != nullptr);
+    QCOMPARE(alert->text(), QStringLiteral("Can't set the same folder:\n\"") + Path(b) +
+                                QStringLiteral("\"\nas source and destination at the row 2."));
+    alert->button(QMessageBox::Ok)->click();
+    QVERIFY(QTest::qWaitFor([&] { return c.window->panelAlert() == nullptr; }));
+
+    // A row that is off is not examined; clearing both its paths switches it on again.
+    Click(table, 1, 0);
+    QVERIFY(c.Leave());
+    QCOMPARE(c.Stored("multiDict").intAt("multiOn"), 1);
+    QCOMPARE(c.StoredRow("multiDict", "multiArray", 0).stringAt("source"), a);
+    QCOMPARE(c.StoredRow("multiDict", "multiArray", 0).stringAt("destination"), b);
+    QCOMPARE(c.StoredRow("multiDict", "multiArray", 1).intAt("onOff"), 0);
+    c.window->ChooseGoPanel(ConsoleWindow::PanelNumber("multi"));
+    Click(table, 1, 1, Qt::AltModifier);
+    QCOMPARE(table->item(1, 0)->text(), QStringLiteral("-"));
+    Click(table, 1, 2, Qt::AltModifier);
+    QCOMPARE(table->item(1, 0)->text(), QStringLiteral("•"));
+}
+
+}  // namespace qv::ui
+
+int main(int argc, char** argv) {
+    qv::test::TempDir scratch;
+    qv::test::ScopedEnv env;
+    qv::test::UsePrivateHome(env, scratch.path());
+    QApplication app(argc, argv);
+    qv::ui::ListPanelsTest test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "list_panels_test.moc"
