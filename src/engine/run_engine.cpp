@@ -6,6 +6,7 @@
 #include "platform/file_io.h"
 #include "platform/localization.h"
 #include "platform/system_log.h"
+#include "platform/volumes.h"
 #include "run/log_name.h"
 #include "sessions/dest_subfolder.h"
 #include "sessions/exclude_options.h"
@@ -200,6 +201,40 @@ bool RunEngine::ScanMultiTask(std::int64_t sessionIndex) {
     return !tried || anyScanned;
 }
 
+bool RunEngine::SharesAFolderWithAnEarlierTask(const std::string& source, const std::string& dest) {
+    // Only folders can hold one another; a file-to-file task is judged by its files' folders.
+    const auto folderOf = [this](const std::string& path) {
+        return tw_.IsReallyFolder(path) ? path : platform::ParentFolder(path);
+    };
+    const run::SessionFlags& f = state_.flags;
+    const TaskFolders here{folderOf(source), folderOf(dest), f.gIsSyncOn,
+                           !f.gIsSyncOn && f.gIsExactOn};
+    const auto overlap = [](const std::string& x, const std::string& y) {
+        return platform::FolderLiesInside(x, y) || platform::FolderLiesInside(y, x);
+    };
+    for (const TaskFolders& earlier : runFolders_) {
+        // An exact backup deletes from its destination whatever its source lacks. Sharing a
+        // folder with another task that writes there, it deletes that task's copies (which a
+        // synchronisation's index then deletes from its other side), or, in a circle, what
+        // one side alone held. Synchronisations sharing a folder reconcile through their
+        // indexes, and a task reading what an earlier one wrote is a chain: both are fine.
+        if (!here.exactBackup && !earlier.exactBackup) continue;
+        const bool writesIntoEarlier =
+            overlap(here.dest, earlier.dest) || overlap(here.dest, earlier.source) ||
+            (here.sync &&
+             (overlap(here.source, earlier.dest) || overlap(here.source, earlier.source)));
+        if (writesIntoEarlier) {
+            errors_.SetErrMsg({GLS("An earlier task of this run copies into or from this task's "
+                                   "destination: this task is not done, so that neither finds "
+                                   "the other's copies unplanned:"),
+                               "\r", run::Quoted(source), "\r", run::Quoted(dest)});
+            return true;
+        }
+    }
+    runFolders_.push_back(here);
+    return false;
+}
+
 bool RunEngine::CheckIfCreateSubDestFolder(std::int64_t sessionIndex, std::int64_t taskIndex) {
     const run::SessionFlags& f = state_.flags;
     if (!f.gCreateDestFolder) return true;
@@ -264,6 +299,9 @@ bool RunEngine::ScanOneTask(std::int64_t sessionIndex, std::int64_t taskIndex) {
         options_.scanOnly && state_.flags.gCreateDestFolder && !platform::ItemExists(dest);
     const std::string validatedDest = missingSubFolder ? platform::ParentFolder(dest) : dest;
     if (!validator_.FoldersAreValid(source, validatedDest, 0)) {
+        result = false;
+    } else if (SharesAFolderWithAnEarlierTask(source, validatedDest)) {
+        errors_.AddErrQuickly(0);
         result = false;
     } else {
         source = state_.gSourceFolder;
@@ -426,6 +464,7 @@ void RunEngine::PurgeBeforeWholeSyncBackup() {
     s.gStartSyncDateTime = static_cast<double>(std::time(nullptr));
     s.gStartSyncDateTimeUTC = static_cast<std::int64_t>(s.gStartSyncDateTime);
     s.taskRootList.clear();
+    runFolders_.clear();
     s.exactIndexAdditionLists.clear();
     s.gItemsDeleted.clear();
     s.logSessionArray.clear();
@@ -561,7 +600,7 @@ void RunEngine::PurgeAfterScanOneTask(std::int64_t taskIndex, bool walked, bool 
     s.gGlobalItemsScanned +=
         s.gAFoldersScanned + s.gAFilesScanned + s.gBFoldersScanned + s.gBFilesScanned;
     s.gGlobalConflictsSkipped += s.gConflictsSkipped;
-    ++s.gTotMultiDone;
+    if (scanned) ++s.gTotMultiDone;
 }
 
 void RunEngine::PurgeAfterScanOneSession(std::int64_t /*sessionIndex*/) {

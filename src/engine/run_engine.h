@@ -11,6 +11,7 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "engine/exact_sync_index.h"
 #include "engine/folder_listing.h"
@@ -112,6 +113,16 @@ class RunEngine : private run::CopyHooks {
     std::int64_t currentSessionLog_ = -1;
     // The filters of the session being scanned, compiled when its flags are loaded.
     std::unique_ptr<ItemFilter> filter_;
+    // The two folders of each task of the run taken so far: every task is scanned before any
+    // is copied, so a later task may not share a folder an earlier one copies into.
+    struct TaskFolders {
+        std::string source;
+        std::string dest;
+        bool sync = false;         // writes into its source too
+        bool exactBackup = false;  // deletes from its destination what its source lacks
+    };
+    std::vector<TaskFolders> runFolders_;
+    bool SharesAFolderWithAnEarlierTask(const std::string& source, const std::string& dest);
 };
 
 }  // namespace qv::engine

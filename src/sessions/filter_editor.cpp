@@ -47,6 +47,7 @@ constexpr const char* kFileNameMessage = "Please insert a valid file name.";
 constexpr const char* kYearMessage = "Please insert a valid Year number.";
 constexpr const char* kMonthMessage = "Please insert a valid Month number.";
 constexpr const char* kDayMessage = "Please insert a valid Day number.";
+constexpr const char* kDateComparisonMessage = "Please choose how the date is compared.";
 constexpr const char* kSizeMessage = "Please insert a valid File Size.";
 constexpr const char* kTypeMessage = "Please insert a valid Type.";
 constexpr const char* kCreatorMessage = "Please insert a valid Creator.";
@@ -55,6 +56,7 @@ constexpr const char* kGroupMessage = "Please insert a valid Group name or ID.";
 constexpr const char* kNoCriterionMessage = "Please define a criteria for this filter.";
 
 constexpr std::int64_t kFirstYear = 1904;   // the earliest year the date fields accept
+constexpr std::int64_t kLastYear = 9999;    // and the last, so that a date's seconds fit
 constexpr std::int64_t kLastUnit = 3;       // GB
 constexpr std::int64_t kAccountIdPops = 2;  // from this entry on, the field is a numeric ID
 
@@ -97,7 +99,7 @@ bool IsAccountId(const std::string& text) {
 // The checks of one date criterion, year, month then day.
 FilterRowCheck CheckDate(const plist::Value& row, const std::string& stem) {
     const std::optional<std::int64_t> year = Number(row.find(stem + "Year"));
-    if (!year || *year < kFirstYear) return {kYearMessage, stem + "Year"};
+    if (!year || *year < kFirstYear || *year > kLastYear) return {kYearMessage, stem + "Year"};
     const std::optional<std::int64_t> month = Number(row.find(stem + "Month"));
     if (!month || *month < 1 || *month > 12) return {kMonthMessage, stem + "Month"};
     const std::optional<std::int64_t> day = Number(row.find(stem + "Day"));
@@ -113,6 +115,10 @@ FilterRowCheck CheckRow(const plist::Value& row) {
     }
     for (const char* stem : {"filterCreationDate", "filterModificationDate"}) {
         if (!On(row, (std::string(stem) + "On").c_str())) continue;
+        // The separator between the comparisons and the moving days is no comparison.
+        if (row.intAt(std::string(stem) + "Pop") == kDatePopSeparator) {
+            return {kDateComparisonMessage, std::string(stem) + "Pop"};
+        }
         FilterRowCheck date = CheckDate(row, stem);
         if (!date.ok()) return date;
     }
@@ -431,6 +437,10 @@ void FilterEditor::ResetRow(std::size_t index) {
         if (key.rfind("filterOwner", 0) == 0 || key.rfind("filterGroup", 0) == 0) continue;
         r.set(key, value);
     }
+    // The owner and group stay filled in for the next use, but switched off: a reset row with
+    // an empty description must not go on leaving items out.
+    r.set("filterOwnerOn", 0);
+    r.set("filterGroupOn", 0);
 }
 
 std::string FilterEditor::EditorTitle(std::size_t index) const {

@@ -10,6 +10,7 @@
 #include "platform/volumes.h"
 #include "sessions/multi_options.h"
 #include "sessions/option_tables.h"
+#include "sessions/settings_options.h"
 
 namespace qv::sessions {
 
@@ -144,7 +145,7 @@ std::string MultiEditor::clear(std::size_t r) {
     return {};
 }
 
-std::string MultiEditor::CheckRows() const {
+std::string MultiEditor::CheckRows(const plist::Value* session) const {
     if (!listOn()) return {};
     for (std::size_t r = 0; r < rowCount(); ++r) {
         if (!rowValid(r)) continue;
@@ -169,33 +170,52 @@ std::string MultiEditor::CheckRows() const {
                    ":\r\"" + src + "\"\r\"" + dst + "\"\r" + AtRow(r);
         }
     }
-    return CheckDestinationsApart();
+    // The rows of one session share its task: only an exact backup's rows may not share a
+    // folder one of them copies into. Without the session, the strictest case is assumed.
+    const plist::Value* settings = session ? session->dictAt("settingsDict") : nullptr;
+    const bool exactBackup =
+        settings == nullptr ||
+        (settings->intAt("settExact") == 1 && settings->intAt("settTask") != kTaskSynchronize);
+    return exactBackup ? CheckDestinationsApart() : std::string();
 }
 
-// The rows are all scanned before any is copied: two rows writing into one folder would each
-// find the other's copies unplanned, and an exact row would delete what the other brought.
+// The rows of an exact backup are all scanned before any is copied: a row writing into a
+// folder an earlier row writes into deletes the other's copies, and one writing into an
+// earlier row's source closes a circle that deletes, at this run or the next, what one side
+// alone held. A row reading what an earlier one wrote is a chain, and fine.
 std::string MultiEditor::CheckDestinationsApart() const {
-    struct Destination {
-        std::size_t row;
+    struct Folder {
         std::string real;
-        bool folder;
+        bool exists;
     };
-    std::vector<Destination> seen;
+    struct Row {
+        std::size_t row;
+        Folder source, destination;
+    };
+    const auto folder = [](const std::string& path) {
+        Folder f{Resolved(path), false};
+        f.exists = IsFolder(f.real);
+        return f;
+    };
+    const auto overlap = [](const Folder& x, const Folder& y) {
+        return InsideByName(x.real, y.real) || InsideByName(y.real, x.real) ||
+               (x.exists && y.exists &&
+                (platform::FolderLiesInside(x.real, y.real) ||
+                 platform::FolderLiesInside(y.real, x.real)));
+    };
+    std::vector<Row> seen;
     for (std::size_t r = 0; r < rowCount(); ++r) {
         if (!rowValid(r)) continue;
-        Destination here{r, Resolved(destination(r)), false};
-        here.folder = IsFolder(here.real);
-        for (const Destination& earlier : seen) {
-            const bool nested = InsideByName(here.real, earlier.real) ||
-                                InsideByName(earlier.real, here.real) ||
-                                (here.folder && earlier.folder &&
-                                 (platform::FolderLiesInside(here.real, earlier.real) ||
-                                  platform::FolderLiesInside(earlier.real, here.real)));
-            if (!nested) continue;
-            return GLS("Two rows can't copy into the same folder or one inside the other") +
-                   ":\r\"" + destination(earlier.row) + "\"\r\"" + destination(r) + "\"\r" +
-                   GLS("at the rows") + " " + std::to_string(earlier.row + 1) + " " + GLS("and") +
-                   " " + std::to_string(r + 1) + ".";
+        Row here{r, folder(source(r)), folder(destination(r))};
+        for (const Row& earlier : seen) {
+            const bool shared = overlap(here.destination, earlier.destination) ||
+                                overlap(here.destination, earlier.source);
+            if (!shared) continue;
+            return GLS("A row can't copy into a folder that an earlier row copies into or from") +
+                   ":\r\"" + source(earlier.row) + "\"\r\"" + destination(earlier.row) + "\"\r\"" +
+                   source(r) + "\"\r\"" + destination(r) + "\"\r" + GLS("at the rows") + " " +
+                   std::to_string(earlier.row + 1) + " " + GLS("and") + " " +
+                   std::to_string(r + 1) + ".";
         }
         seen.push_back(std::move(here));
     }
@@ -203,7 +223,7 @@ std::string MultiEditor::CheckDestinationsApart() const {
 }
 
 bool MultiEditor::GetPanels(plist::Value& session, std::string* message) {
-    std::string why = session.isDict() ? CheckRows() : "the session is not a dictionary";
+    std::string why = session.isDict() ? CheckRows(&session) : "the session is not a dictionary";
     if (!why.empty()) {
         if (message != nullptr) *message = std::move(why);
         return false;

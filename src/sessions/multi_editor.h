@@ -41,9 +41,12 @@ class MultiEditor {
     // one folder twice, or a folder inside the other when both exist; then a list with no
     // valid row is switched off and the copy stored.
     bool GetPanels(plist::Value& session, std::string* message);
-    // The refusal GetPanels would give, "" when none. Two rows writing into one folder, or one
-    // inside the other, are refused too.
-    std::string CheckRows() const;
+    // The refusal GetPanels would give, "" when none. In an exact backup, a row copying into
+    // a folder an earlier row copies into or from (one folder, or one inside the other) is
+    // refused too.
+    // session: the row's session, whose task decides whether rows may share folders (an
+    // exact backup's may not); without it they may not.
+    std::string CheckRows(const plist::Value* session = nullptr) const;
 
   private:
     plist::Value& row(std::size_t row);

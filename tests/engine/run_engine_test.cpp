@@ -146,6 +146,35 @@ TEST_F(RunEngineTest, MultipleListRowThatFailsItsChecksDoesNotHoldBackTheOthers)
     }
 }
 
+// Every task is scanned before any is copied: in an exact backup a later task may not copy
+// into a folder an earlier one copies into or from (whatever the document says); reading what
+// an earlier task wrote is a chain and goes on, and plain backups may share a destination.
+TEST_F(RunEngineTest, ALaterTaskCopyingWhereAnEarlierExactBackupCopiesIsAnErrorOfThatTask) {
+    tree.Build({"C/c", "D/", "B/b", "A/in/"});
+    const struct {
+        std::string src2, dst2;
+        bool exact, refused;
+    } cases[] = {
+        {tree.path("C"), tree.b(), true, true},          // two tasks into B
+        {tree.path("C"), tree.a() + "/in", true, true},  // into the first task's source
+        {tree.b(), tree.path("D"), true, false},         // B read after being written
+        {tree.path("C"), tree.b(), false, false},        // plain backups adding to B
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.src2 + " " + c.dst2);
+        test::SetOption(doc, 0, "settingsDict", "settExact", c.exact ? 1 : 0);
+        SetMultiRow(0, tree.a(), tree.b());
+        SetMultiRow(1, c.src2, c.dst2);
+        const std::size_t errorsBefore = proxy.errors().size();
+        RunOptions planOnly;
+        planOnly.scanOnly = true;
+        const run::RunState& s = Run(planOnly);
+        EXPECT_EQ(proxy.errors().size(), errorsBefore + (c.refused ? 1 : 0));
+        EXPECT_EQ(s.taskRootList.size(), c.refused ? 1u : 2u);
+        EXPECT_EQ(s.gTotMultiDone, c.refused ? 1 : 2);
+    }
+}
+
 TEST_F(RunEngineTest, MultipleListWithoutValidRowStillLogsTheSession) {
     SetMultiRow(0, tree.a(), "");
     const run::RunState& s = Run();

@@ -27,6 +27,12 @@ TEST(FilterEditorTest, TheRowEditorRefusesInItsOrderAndTakesTheEdgeDays) {
          "Please insert a valid Year number.",
          "filterCreationDateYear"},
         {{{"filterCreationDateOn", 1}, {"filterCreationDateYear", 1904}}, "", ""},
+        {{{"filterCreationDateOn", 1}, {"filterCreationDateYear", 10000}},
+         "Please insert a valid Year number.",
+         "filterCreationDateYear"},
+        {{{"filterCreationDateOn", 1}, {"filterCreationDatePop", 4}},  // the separator
+         "Please choose how the date is compared.",
+         "filterCreationDatePop"},
         {{{"filterCreationDateOn", 1}, {"filterCreationDateYear", ""}},
          "Please insert a valid Year number.",
          "filterCreationDateYear"},
@@ -175,13 +181,13 @@ TEST(FilterEditorTest, RowsWithoutACriterionHaveNoEffectAndLeavingSwitchesTheFil
     EXPECT_EQ(CountFilterValid(session).size(), 1u);
     EXPECT_EQ(session.dictAt("filterDict")->intAt("filterOn"), 1);
 
-    // The option-click reset keeps the owner criterion: the row stays valid.
+    // The option-click reset keeps the owner filled in but switched off: a row whose
+    // description is empty leaves nothing out, and leaving the panel switches the filters off.
     editor.ResetRow(1);
     EXPECT_EQ(editor.row(1).intAt("filterFileNameOn"), 0);
     EXPECT_EQ(editor.row(1).stringAt("filterOwnerField"), "root");
-    EXPECT_TRUE(editor.HasValidRow());
-    // A row switched off is not valid any more: leaving the panel switches the filters off.
-    editor.ToggleRow(1);
+    EXPECT_EQ(editor.row(1).intAt("filterOwnerOn"), 0);
+    EXPECT_FALSE(editor.HasValidRow());
     ASSERT_TRUE(editor.GetPanels(session, nullptr));
     EXPECT_TRUE(CountFilterValid(session).empty());
     EXPECT_EQ(session.dictAt("filterDict")->intAt("filterOn"), 0);

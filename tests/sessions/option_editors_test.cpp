@@ -267,21 +267,29 @@ TEST(OptionEditorsTest, MultiRowsNamingOneFolderTwiceOrNestedAreRefused) {
             EXPECT_EQ(session.dictAt("multiDict")->intAt("multiOn"), 0);  // nothing stored
         }
     }
-    // Rows are scanned before any is copied: two rows may not write into one folder, or one
-    // inside the other (by name for folders not made yet, through links for the others).
-    const struct {
-        std::string dst1, dst2;
-        bool refused;
-    } pairs[] = {
-        {ab, ab, true},     {upper + "/x", upper + "/x/y", true}, {a + "link", ab, true},
-        {ab, upper, false}, {upper + "/x", upper + "/xy", false},
+    // An exact backup's rows are scanned before any is copied: a row may not copy into a
+    // folder an earlier row copies into or from (one folder, or one inside the other; by name
+    // for folders not made yet, through links for the others). Reading one source, or what an
+    // earlier row wrote, is fine; so is any sharing in a session that is no exact backup.
+    const std::string s1 = dir / "s1", s2 = dir / "s2";
+    // clang-format off
+    const struct { std::string src2, dst1, dst2; bool refused; } pairs[] = {
+        {s2, ab, ab, true}, {s2, upper + "/x", upper + "/x/y", true}, {s2, a + "link", ab, true},
+        {s2, ab, upper, false}, {s2, upper + "/x", upper + "/xy", false},
+        {ab, a, upper, false},       // row 5 reads what row 1 wrote: a chain
+        {s2, ab, s1 + "/in", true},  // row 5 writes into what row 1 reads
+        {ab, ab, s1, true},          // a circle: row 5 copies back into row 1's source
+        {s1, ab, upper, false},
+        {s2, ab, ab, false},         // (with the session a plain backup)
     };
+    // clang-format on
     for (const auto& p : pairs) {
-        SCOPED_TRACE(p.dst1 + " " + p.dst2);
+        SCOPED_TRACE(p.src2 + " " + p.dst1 + " " + p.dst2);
         plist::Value twoRows = NewSession(kTaskBackup);
+        twoRows.dictAt("settingsDict")->set("settExact", &p == &pairs[std::size(pairs) - 1] ? 0 : 1);
         MultiEditor editor(*twoRows.dictAt("multiDict"));
-        ASSERT_EQ(editor.setPaths(0, dir / "s1", p.dst1), "");
-        ASSERT_EQ(editor.setPaths(4, dir / "s2", p.dst2), "");
+        ASSERT_EQ(editor.setPaths(0, s1, p.dst1), "");
+        ASSERT_EQ(editor.setPaths(4, p.src2, p.dst2), "");
         std::string message;
         EXPECT_EQ(editor.GetPanels(twoRows, &message), !p.refused);
         EXPECT_EQ(message.find("at the rows 1 and 5.") != std::string::npos, p.refused) << message;
