@@ -52,13 +52,13 @@ int RunSessions(app::MainApp& app, const RunArguments& args, std::istream& in, s
     request.mayAsk = attended;
     request.saveLog = args.saveLog;
     request.preview = args.preview;
+    if (!SelectSessions(app.document(), args.session, args.all, &request, err)) return 2;
     if (args.preview && !attended) {
         err << "quorvel: "
             << GLS(args.unattended ? "An unattended run shows no preview; it goes on without."
                                    : "The preview needs a terminal; the run goes on without it.")
             << "\n";
     }
-    if (!SelectSessions(app.document(), args.session, args.all, &request, err)) return 2;
     if (attended && !args.yes) {
         const auto confirmation = service.AreYouSure(request);
         if (confirmation && !AskConfirmation(*confirmation, in, out)) return kExitRunStopped;

@@ -3,6 +3,7 @@
 // "skip and continue?" and the confirmation before a run, each rendered from the model the
 // desktop dialogs show, with one-key answers; and the preview of the planned actions.
 
+#include <cstdint>
 #include <functional>
 #include <iosfwd>
 #include <mutex>
