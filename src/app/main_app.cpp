@@ -32,7 +32,11 @@ bool EndsWith(const std::string& text, const std::string& end) {
 }
 }  // namespace
 
-MainApp::MainApp(std::string resourcesFolder) : resourcesFolder_(std::move(resourcesFolder)) {}
+MainApp::MainApp(std::string resourcesFolder)
+    : resourcesFolder_(std::move(resourcesFolder)),
+      utilities_(std::make_unique<fileops::TWUtilities>()) {}
+
+MainApp::~MainApp() = default;
 
 StartupResult MainApp::Start() {
     StartupResult result = InitVariables();

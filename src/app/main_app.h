@@ -13,6 +13,10 @@
 #include "sessions/preferences.h"
 #include "sessions/session_document.h"
 
+namespace qv::fileops {
+class TWUtilities;
+}
+
 namespace qv::app {
 
 struct StartupResult {
@@ -48,6 +52,9 @@ class MainApp {
   public:
     // resourcesFolder holds the <lang>.lproj folders.
     explicit MainApp(std::string resourcesFolder);
+    ~MainApp();
+    MainApp(const MainApp&) = delete;
+    MainApp& operator=(const MainApp&) = delete;
 
     // Loads the string table, prepares the support folders and reads the preferences and the
     // template document. Nothing else may be called when it fails.
@@ -59,6 +66,8 @@ class MainApp {
     // Starts, stops and concludes every run, whoever asks.
     RunService& runService() { return *runService_; }
     RecentDocuments& recentDocuments() { return *recent_; }
+    // The dates, sizes and kinds of items as a run reads them (the preview's side details).
+    const fileops::TWUtilities& utilities() const { return *utilities_; }
 
     // The line the desktop application writes to the system log when it starts.
     static std::string LaunchLine(const std::string& executableName);
@@ -115,6 +124,7 @@ class MainApp {
     std::unique_ptr<sessions::Preferences> preferences_;
     std::unique_ptr<RunService> runService_;
     std::unique_ptr<RecentDocuments> recent_;
+    std::unique_ptr<fileops::TWUtilities> utilities_;
 };
 
 // The resources installed beside an executable: <exe>/../share/quorvel.

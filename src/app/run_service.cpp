@@ -27,6 +27,7 @@ engine::RunOptions OptionsFor(const RunRequest& request, bool scanOnly) {
     options.scanOnly = scanOnly;
     options.sessionIndex = request.sessionIndex;
     options.allSessions = request.allSessions;
+    options.preview = request.preview;
     return options;
 }
 

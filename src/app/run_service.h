@@ -34,6 +34,9 @@ struct RunRequest {
     // Save this run's log whatever the preferences say about saving (the command's
     // --save-log); where and in which format still follow them.
     bool saveLog = false;
+    // Show the preview of this run's planned actions whatever the preferences say (the
+    // command's --preview); only where someone may be asked.
+    bool preview = false;
 };
 
 struct StartResult {

@@ -66,7 +66,7 @@ constexpr const char* kHelp =
     "        byte above 0x7F as \\u00NN, and the item has \"bytes\": true (both of its\n"
     "        paths are then in byte form, one character per byte).\n"
     "  run (--session NAME | --all) [--document FILE.qvd] [--yes] [--unattended]\n"
-    "      [--print-log] [--save-log]\n"
+    "      [--preview] [--print-log] [--save-log]\n"
     "        Perform the session (or every session): copy, replace, delete, keeping dates,\n"
     "        owner, permissions, ACLs and extended attributes, then print a short report\n"
     "        (what reached each folder, the errors), the lines of the errors on standard\n"
@@ -76,6 +76,12 @@ constexpr const char* kHelp =
     "        the desktop application does. With --unattended (cron, scripts), or without a\n"
     "        terminal, nothing is asked: conflicts that would ask are skipped and errors do\n"
     "        not stop the run. SIGINT or SIGTERM stop the run after the current action.\n"
+    "        --preview (or the preference prefPreview 1) shows the planned actions on the\n"
+    "        terminal before anything is done, numbered as plan prints them, with their\n"
+    "        totals, and reads commands: c continue, q stop, s N skip or re-enable item N\n"
+    "        with everything inside it, w N turn a replacement around, n KIND / p KIND the\n"
+    "        next / previous item of a kind, i N both sides' details, ? help. Unattended\n"
+    "        runs never preview; scripts inspect a plan with plan --json.\n"
     "        One run at a time: while another Quorvel run (the window's, a scheduler's, a\n"
     "        command's) is going on, run refuses to start.\n"
     "        Exit status: 0 no errors, 1 errors, 2 usage or document errors or another\n"
@@ -246,6 +252,8 @@ bool ParseArguments(int argc, char** argv, Arguments* args, std::string* error) 
             args->run.printLog = true;
         } else if (a == "--save-log") {
             args->run.saveLog = true;
+        } else if (a == "--preview") {
+            args->run.preview = true;
         } else if (a == "--last") {
             args->last = true;
         } else if (a == "--errors") {

@@ -18,9 +18,7 @@ void WriteTextItems(std::ostream& out, const std::vector<PlanItem>& items,
     for (const PlanItem& item : items) {
         const std::string itemSource = item.source(source);
         const std::string itemDest = item.dest(dest);
-        out << std::string(static_cast<std::size_t>(depth) * 2, ' ')
-            << run::CopyModeName(item.copyMode) << '\t' << TerminalName(itemSource) << '\t'
-            << TerminalName(itemDest) << '\n';
+        WritePlanRow(out, depth, item.copyMode, itemSource, itemDest);
         if (item.isFolder) WriteTextItems(out, item.subItems, itemSource, itemDest, depth + 1);
     }
 }
@@ -86,9 +84,7 @@ void WriteJson(std::ostream& out, const run::RunState& s) {
 
 void WriteText(std::ostream& out, app::MainApp& app, const run::RunState& s) {
     for (const run::TaskRoot& root : s.taskRootList) {
-        out << "Session \"" << TerminalName(app.document().GetSessionName(root.sessionIndex))
-            << "\", task " << root.taskIndex << ": " << TerminalName(root.source) << " -> "
-            << TerminalName(root.dest) << '\n';
+        WritePlanHeading(out, app.document().GetSessionName(root.sessionIndex), root);
         WriteTextItems(out, root.subItems, root.source, root.dest, 1);
     }
     if (s.taskRootList.empty()) out << platform::GLS("Nothing to do.") << '\n';
@@ -103,6 +99,21 @@ void WriteText(std::ostream& out, app::MainApp& app, const run::RunState& s) {
 }
 
 }  // namespace
+
+void WritePlanHeading(std::ostream& out, const std::string& sessionName,
+                      const run::TaskRoot& root) {
+    out << "Session \"" << TerminalName(sessionName) << "\", task " << root.taskIndex << ": "
+        << TerminalName(root.source) << " -> " << TerminalName(root.dest);
+    if (root.copyMode < 0) out << '\t' << kSkippedMark << run::CopyModeName(root.copyMode);
+    out << '\n';
+}
+
+void WritePlanRow(std::ostream& out, int depth, int copyMode, const std::string& source,
+                  const std::string& dest) {
+    out << std::string(static_cast<std::size_t>(depth) * 2, ' ')
+        << (copyMode < 0 ? kSkippedMark : "") << run::CopyModeName(copyMode) << '\t'
+        << TerminalName(source) << '\t' << TerminalName(dest) << '\n';
+}
 
 bool SelectSessions(const sessions::SessionDocument& doc, const std::string& session, bool all,
                     app::RunRequest* request, std::ostream& err) {

@@ -19,6 +19,15 @@ struct PlanArguments {
 bool SelectSessions(const sessions::SessionDocument& doc, const std::string& session, bool all,
                     app::RunRequest* request, std::ostream& err);
 
+// The lines of the text plan, which the terminal preview shows too: a task's heading, and an
+// item's mode name and two paths, indented two blanks per level (the task's items at depth 1).
+// An item the preview skipped shows its planned mode after kSkippedMark; a plan has none.
+inline constexpr const char* kSkippedMark = "Skipped:";
+void WritePlanHeading(std::ostream& out, const std::string& sessionName,
+                      const run::TaskRoot& root);
+void WritePlanRow(std::ostream& out, int depth, int copyMode, const std::string& source,
+                  const std::string& dest);
+
 // Exit statuses: 0 planned, 1 planned with errors (listed on err), 2 no such session.
 int RunPlan(app::MainApp& app, const PlanArguments& args, std::ostream& out, std::ostream& err);
 

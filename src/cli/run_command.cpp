@@ -51,13 +51,25 @@ int RunSessions(app::MainApp& app, const RunArguments& args, std::istream& in, s
     request.executedBy = run::kExecutedByCommandLine;
     request.mayAsk = attended;
     request.saveLog = args.saveLog;
+    request.preview = args.preview;
     if (!SelectSessions(app.document(), args.session, args.all, &request, err)) return 2;
+    if (args.preview && !attended) {
+        err << "quorvel: "
+            << GLS(args.unattended ? "An unattended run shows no preview; it goes on without."
+                                   : "The preview needs a terminal; the run goes on without it.")
+            << "\n";
+    }
     if (attended && !args.yes) {
         const auto confirmation = service.AreYouSure(request);
         if (confirmation && !AskConfirmation(*confirmation, in, out)) return kExitRunStopped;
     }
 
     TerminalProxy proxy(in, out);
+    if (attended) {
+        proxy.EnablePreview(app.utilities(), [&app](std::int64_t session) {
+            return app.document().GetSessionName(session);
+        });
+    }
     // On a terminal the questions read the keyboard directly, so that Ctrl-C can end a wait.
     if (interactive && &in == &std::cin) proxy.ReadFrom(STDIN_FILENO);
     StopSignals signals;

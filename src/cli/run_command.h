@@ -16,6 +16,7 @@ struct RunArguments {
     bool unattended = false;  // never ask
     bool printLog = false;    // print the whole log instead of the short report
     bool saveLog = false;     // save the log whatever the preferences say about saving
+    bool preview = false;     // show the planned actions first, whatever the preferences say
 };
 
 // Exit statuses: 0 no errors, 1 errors, 2 no such session or another run in progress,

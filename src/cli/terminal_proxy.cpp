@@ -11,6 +11,7 @@
 #include <ostream>
 #include <string>
 
+#include "cli/terminal_preview.h"
 #include "cli/terminal_text.h"
 #include "fileops/replace_dialog.h"
 #include "platform/localization.h"
@@ -49,26 +50,49 @@ void TerminalProxy::CancelQuestions() {
         ssize_t n = ::write(cancelFd_, &one, sizeof one);
 }
 
-char TerminalProxy::ReadKey() {
+std::optional<std::string> TerminalProxy::ReadLine() {
     std::string line;
     if (inputFd_ < 0 || cancelFd_ < 0) {
-        if (!std::getline(in_, line)) return 0;
-        return FirstKey(line);
+        if (!std::getline(in_, line)) return std::nullopt;
+        return line;
     }
     for (;;) {
         pollfd fds[2] = {{inputFd_, POLLIN, 0}, {cancelFd_, POLLIN, 0}};
         if (::poll(fds, 2, -1) < 0) {
             if (errno == EINTR) continue;
-            return 0;
+            return std::nullopt;
         }
-        if (fds[1].revents != 0) return 'q';
+        if (fds[1].revents != 0) return "q";
         char c = 0;
         const ssize_t n = ::read(inputFd_, &c, 1);
         if (n < 0 && (errno == EINTR || errno == EAGAIN)) continue;
-        if (n <= 0) return line.empty() ? 0 : FirstKey(line);
-        if (c == '\n') return FirstKey(line);
+        if (n <= 0) return line.empty() ? std::nullopt : std::optional<std::string>(line);
+        if (c == '\n') return line;
         line += c;
     }
+}
+
+char TerminalProxy::ReadKey() {
+    const std::optional<std::string> line = ReadLine();
+    return line ? FirstKey(*line) : 0;
+}
+
+void TerminalProxy::EnablePreview(const fileops::TWUtilities& tw,
+                                  std::function<std::string(std::int64_t)> sessionName) {
+    previewTw_ = &tw;
+    sessionName_ = std::move(sessionName);
+}
+
+bool TerminalProxy::ShowPreview(run::RunState& state) {
+    std::lock_guard lock(mutex_);
+    if (previewTw_ == nullptr) return true;
+    out_ << "\n";
+    TerminalPreview preview(state, *previewTw_, sessionName_, out_);
+    return preview.Run([this] {
+        std::optional<std::string> line = ReadLine();
+        if (line && !line->empty() && line->back() == '\r') line->pop_back();
+        return line;
+    });
 }
 
 run::ConflictReply TerminalProxy::AskReplace(const run::ConflictQuestion& question) {

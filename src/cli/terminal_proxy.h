@@ -1,13 +1,21 @@
 #pragma once
 // The questions of a run asked on a terminal: the "Replace File" question, the error policy's
 // "skip and continue?" and the confirmation before a run, each rendered from the model the
-// desktop dialogs show, with one-key answers.
+// desktop dialogs show, with one-key answers; and the preview of the planned actions.
 
+#include <cstdint>
+#include <functional>
 #include <iosfwd>
 #include <mutex>
+#include <optional>
+#include <string>
 
 #include "engine/are_you_sure.h"
 #include "run/main_thread_proxy.h"
+
+namespace qv::fileops {
+class TWUtilities;
+}
 
 namespace qv::cli {
 
@@ -24,6 +32,12 @@ class TerminalProxy : public run::MainThreadProxy {
     // Any question waiting now, or asked from now on, is answered with Stop. Safe to call from
     // another thread.
     void CancelQuestions();
+    // The preview is shown when the run asks for it; without this call the run goes on as if
+    // the user had continued at once. sessionName names the tasks' sessions.
+    void EnablePreview(const fileops::TWUtilities& tw,
+                       std::function<std::string(std::int64_t)> sessionName);
+
+    bool ShowPreview(run::RunState& state) override;
 
     run::ConflictReply AskReplace(const run::ConflictQuestion& question) override;
     void ShowErrorAndStop(const std::string& title, const std::string& message) override;
@@ -31,6 +45,9 @@ class TerminalProxy : public run::MainThreadProxy {
     bool ConfirmDeletion(const std::string& message) override;
 
   private:
+    // The next line typed; nothing at the end of the input, "q" once the questions are
+    // cancelled.
+    std::optional<std::string> ReadLine();
     // The first character of the next line typed, lower-cased; 0 at the end of the input.
     char ReadKey();
 
@@ -39,6 +56,8 @@ class TerminalProxy : public run::MainThreadProxy {
     std::mutex mutex_;
     int inputFd_ = -1;
     int cancelFd_ = -1;  // an eventfd, readable once the questions are cancelled
+    const fileops::TWUtilities* previewTw_ = nullptr;
+    std::function<std::string(std::int64_t)> sessionName_;
 };
 
 // Shows the confirmation and reads the answer: true for OK.

@@ -275,8 +275,9 @@ class IndexBuilder {
                 // Gone since: nothing to index. Anything else is a folder not read.
                 if (error != ENOENT) found.failed = platform::JoinPath(folder, name);
                 if (kept) {
-                    mine.entries.push_back(
-                        {EncodeIndexText(name), std::make_unique<plist::NameTree>()});
+                    auto below = std::make_unique<plist::NameTree>();
+                    KeptBelow(platform::JoinPath(folder, name), *below, side);
+                    mine.entries.push_back({EncodeIndexText(name), std::move(below)});
                 }
                 return;
             }
@@ -439,6 +440,29 @@ class IndexBuilder {
             listing.push_back({platform::LastPathComponent(pending[k]), false});
             Restore(pending[k]);
             pending.erase(pending.begin() + static_cast<std::ptrdiff_t>(k));
+        }
+    }
+
+    // A folder kept in the index although gone from this side holds only what was kept with
+    // it: the pending paths below it, each while its other side's item is still there. Without
+    // them the next run would find the folder's items new on the other side, and the folder
+    // could no longer be deleted whole.
+    void KeptBelow(const std::string& folder, plist::NameTree& tree, int side) {
+        std::vector<Entry> kept;
+        {
+            std::lock_guard lock(mutex_);
+            AddToExactIndex(kept, folder, side);
+        }
+        for (const Entry& entry : kept) {
+            const std::string path = platform::JoinPath(folder, entry.name);
+            bool isFolder = false;
+            if (!ItExistsInSourceOrDest(path, side, isFolder)) continue;
+            std::unique_ptr<plist::NameTree> below;
+            if (isFolder) {
+                below = std::make_unique<plist::NameTree>();
+                KeptBelow(path, *below, side);
+            }
+            tree.entries.push_back({EncodeIndexText(entry.name), std::move(below)});
         }
     }
 

@@ -481,7 +481,7 @@ void RunEngine::PurgeBeforeWholeSyncBackup() {
     const std::int64_t delta = preferences_.intAt("prefModificationDeltaField", 10);
     s.gModificationDelta =
         preferences_.intAt("prefModificationDelta") == 1 && delta > 0 ? delta : 0;
-    s.prefPreview = preferences_.intAt("prefPreview") != 0;
+    s.prefPreview = options_.preview || preferences_.intAt("prefPreview") != 0;
     s.prefConfirmEmptySideDeletion = preferences_.intAt("prefConfirmEmptySideDeletion", 1) != 0;
     s.gErrorTitleDialog = GLS("Warning:");
 }

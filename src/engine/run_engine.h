@@ -33,6 +33,8 @@ struct RunOptions {
     // The session to run; -1 for the document's current session (or all, when it is "All").
     std::int64_t sessionIndex = -1;
     bool allSessions = false;
+    // Preview the planned actions whatever prefPreview says.
+    bool preview = false;
     CaseProbe caseProbe = ProbeCaseInsensitive;
 };
 

@@ -8,9 +8,11 @@
 #include <array>
 #include <ctime>
 #include <filesystem>
+#include <map>
 #include <optional>
 
 #include "engine/exact_sync_index_store.h"
+#include "engine/preview_model.h"
 #include "engine/run_engine.h"
 #include "fileops/executor.h"
 #include "platform/file_io.h"
@@ -383,6 +385,56 @@ TEST_F(ExactSyncTest, DeletionCancelledInThePreviewIsProposedAgain) {
     prefs.set("prefPreview", 0);
     Run();
     EXPECT_FALSE(Exists("B/x"));
+}
+
+// Items skipped in the preview, through its model: the copy leaves them alone, and the next run
+// plans them again as they were: the deletion of what was deleted on B is proposed again (not
+// undone by a copy back), what is new on A is copied (not deleted as if B had lost it).
+TEST_F(ExactSyncTest, ItemsSkippedInThePreviewArePlannedAgainAtTheNextRun) {
+    test::SetOption(doc, 0, "conflictsDict", "conflictExactSyncAsk", 1);  // nothing to ask
+    tree.Build({"A/keep@1000", "A/x@1000", "A/dd/in@1000"});
+    Run();
+    std::filesystem::remove(tree.path("B/x"));
+    std::filesystem::remove_all(tree.path("B/dd"));
+    tree.Build({"A/n@1000", "A/nd/in@1000"});
+    prefs.set("prefPreview", 1);
+    std::map<std::string, int> planned;  // the modes the preview showed, by name
+    bool skip = true;
+    proxy.onHook = [&](test::Hook hook) {
+        if (hook != test::Hook::ShowPreview) return;
+        PreviewModel model(engine->state());
+        PreviewNode& root = model.rootItem(0);
+        for (std::size_t i = 0; i < static_cast<std::size_t>(root.numberOfChildren()); ++i) {
+            PreviewNode& node = root.childAt(i);
+            planned[node.sourceName()] = node.copyMode();
+            if (skip && node.sourceName() != "keep") model.ToggleSkip(node);
+        }
+    };
+    const std::map<std::string, int> expected = {{"x", run::kModeDeleteInA},
+                                                 {"dd", run::kModeDeleteInA},
+                                                 {"n", run::kModeCopyAtoB},
+                                                 {"nd", run::kModeCopyAtoB}};
+    Run();
+    for (const auto& [name, mode] : expected) EXPECT_EQ(planned[name], mode) << name;
+    for (const char* name : {"x", "dd/in", "n", "nd/in"}) {
+        EXPECT_TRUE(Exists(std::string("A/") + name)) << name;
+        EXPECT_FALSE(Exists(std::string("B/") + name)) << name;
+    }
+
+    skip = false;
+    planned.clear();
+    Run();
+    for (const auto& [name, mode] : expected) EXPECT_EQ(planned[name], mode) << name;
+    for (const char* name : {"x", "dd"}) {
+        EXPECT_FALSE(Exists(std::string("A/") + name)) << name;
+        EXPECT_FALSE(Exists(std::string("B/") + name)) << name;
+    }
+    for (const char* name : {"keep", "n", "nd/in"}) {
+        EXPECT_TRUE(Exists(std::string("A/") + name)) << name;
+        EXPECT_TRUE(Exists(std::string("B/") + name)) << name;
+    }
+    EXPECT_TRUE(proxy.conflictCodes().empty());
+    EXPECT_TRUE(proxy.errors().empty());
 }
 
 TEST_F(ExactSyncTest, SwappedSessionsShareOnePairFile) {

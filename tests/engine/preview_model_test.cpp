@@ -5,6 +5,9 @@
 #include <algorithm>
 #include <random>
 
+#include "fileops/tw_utilities.h"
+#include "support/test_support.h"
+
 namespace qv::engine {
 namespace {
 
@@ -237,6 +240,22 @@ TEST(PreviewTexts, TitleAndGroupedSizes) {
     EXPECT_EQ(PreviewKindNamed("delete"), PreviewKind::kDelete);
     EXPECT_EQ(PreviewKindNamed("9"), PreviewKind::kAttrBtoA);
     EXPECT_FALSE(PreviewKindNamed("7"));
+}
+
+TEST(PreviewTexts, SideDetailsGiveEveryDateOfAnItemThere) {
+    test::TempDir dir;
+    test::WriteText(dir / "f", "1234");
+    const fileops::TWUtilities tw;
+    const PreviewSideInfo there = DescribeSide(tw, dir / "f");
+    EXPECT_TRUE(there.exists);
+    EXPECT_EQ(there.name, "f");
+    EXPECT_EQ(there.size, "4 bytes");
+    EXPECT_NE(there.modificationDate, "--");
+    EXPECT_NE(there.attributeDate, "--");
+    const PreviewSideInfo gone = DescribeSide(tw, dir / "g");
+    EXPECT_FALSE(gone.exists);
+    EXPECT_EQ(gone.attributeDate, "--");
+    EXPECT_EQ(gone.path, "--");
 }
 
 }  // namespace
