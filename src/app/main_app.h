@@ -13,6 +13,10 @@
 #include "sessions/preferences.h"
 #include "sessions/session_document.h"
 
+namespace qv::engine {
+struct PreviewSideInfo;
+}
+
 namespace qv::app {
 
 struct StartupResult {
@@ -103,6 +107,8 @@ class MainApp {
     // The type and creator codes a filter row can pick from a file (the item itself, not a
     // link's target).
     static TypeAndCreator GetTypeAndCreator(const std::string& path);
+    // One side of an item as the preview's info box shows it (names, dates, size).
+    static engine::PreviewSideInfo DescribePreviewSide(const std::string& path);
 
   private:
     StartupResult InitVariables();
