@@ -137,7 +137,10 @@ PreviewSideInfo DescribeSide(const fileops::TWUtilities& tw, const std::string& 
     info.name = platform::LastPathComponent(path);
     info.path = path;
     const auto date = [&](int kind) {
-        const fileops::OptionalDate d = tw.GetDate(path, attributes, kind);
+        // The attribute-modification date is not among those read from the attributes.
+        const fileops::OptionalDate d = kind == fileops::kAttributeModificationDate
+                                            ? tw.GetDate(path, kind)
+                                            : tw.GetDate(path, attributes, kind);
         if (!d) return std::string("--");
         const std::string text = platform::FormatDatePattern("EEE, MMM dd, yyyy - HH:mm:ss", *d);
         return text.empty() ? std::string("--") : text;

@@ -3,7 +3,11 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <fstream>
 #include <random>
+
+#include "fileops/tw_utilities.h"
+#include "support/test_support.h"
 
 namespace qv::engine {
 namespace {
@@ -237,6 +241,22 @@ TEST(PreviewTexts, TitleAndGroupedSizes) {
     EXPECT_EQ(PreviewKindNamed("delete"), PreviewKind::kDelete);
     EXPECT_EQ(PreviewKindNamed("9"), PreviewKind::kAttrBtoA);
     EXPECT_FALSE(PreviewKindNamed("7"));
+}
+
+TEST(PreviewTexts, SideDescribesAFileWithItsThreeDatesAndAMissingItemWithDashes) {
+    test::TempDir dir;
+    std::ofstream(dir / "f.txt") << "1234";
+    const fileops::TWUtilities tw;
+    const PreviewSideInfo file = DescribeSide(tw, dir / "f.txt");
+    EXPECT_TRUE(file.exists);
+    EXPECT_EQ(file.name, "f.txt");
+    EXPECT_EQ(file.size, "4 bytes");
+    EXPECT_NE(file.modificationDate, "--");
+    EXPECT_NE(file.attributeDate, "--");  // the status-change time, which every item has
+    const PreviewSideInfo gone = DescribeSide(tw, dir / "gone");
+    EXPECT_FALSE(gone.exists);
+    EXPECT_EQ(gone.attributeDate, "--");
+    EXPECT_EQ(gone.path, "--");
 }
 
 }  // namespace
