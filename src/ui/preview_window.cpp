@@ -14,6 +14,8 @@
 #include <QMouseEvent>
 #include <QPushButton>
 #include <QSettings>
+#include <QPainter>
+#include <QStyle>
 #include <QStyledItemDelegate>
 #include <QToolBar>
 #include <QTreeView>
@@ -40,24 +42,28 @@ constexpr const char* kFrameKey = "PreviewWindowFrame";
 // How long one step of opening every folder may hold the window, in milliseconds.
 constexpr qint64 kExpandSliceMs = 25;
 
-// The dest column is indented as the outline column is, so that the two sides line up.
-class DestIndentDelegate : public QStyledItemDelegate {
+// The dest column is indented as the outline column is, so that the two sides line up; the
+// selection colours each whole cell, the middle one (an image and no text) included.
+class PreviewDelegate : public QStyledItemDelegate {
   public:
-    DestIndentDelegate(QTreeView* tree, PreviewItemModel* items)
+    PreviewDelegate(QTreeView* tree, PreviewItemModel* items)
         : QStyledItemDelegate(tree), tree_(tree), items_(items) {}
 
     void paint(QPainter* painter, const QStyleOptionViewItem& option,
                const QModelIndex& index) const override {
-        if (index.column() != PreviewItemModel::kDestColumn) {
-            QStyledItemDelegate::paint(painter, option, index);
-            return;
+        if (option.state & QStyle::State_Selected) {
+            const QPalette::ColorGroup group =
+                option.state & QStyle::State_Active ? QPalette::Active : QPalette::Inactive;
+            painter->fillRect(option.rect, option.palette.brush(group, QPalette::Highlight));
         }
-        QStyleOptionViewItem indented(option);
-        const PreviewNode* node = items_->NodeAt(index);
-        const int level = node ? node->level() : 0;
-        indented.rect.setLeft(
-            std::min(option.rect.right(), option.rect.left() + tree_->indentation() * level));
-        QStyledItemDelegate::paint(painter, indented, index);
+        QStyleOptionViewItem cell(option);
+        if (index.column() == PreviewItemModel::kDestColumn) {
+            const PreviewNode* node = items_->NodeAt(index);
+            const int level = node ? node->level() : 0;
+            cell.rect.setLeft(
+                std::min(option.rect.right(), option.rect.left() + tree_->indentation() * level));
+        }
+        QStyledItemDelegate::paint(painter, cell, index);
     }
 
   private:
@@ -173,9 +179,9 @@ void PreviewWindow::BuildWindow() {
     auto* spacer = new QWidget(toolbar);
     spacer->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Preferred);
     toolbar->addWidget(spacer);
-    stop_ = new QPushButton(Picture("icn_stop"), Str(GLS("Stop")), toolbar);
+    stop_ = new QPushButton(Str(GLS("Stop")), toolbar);
     stop_->setObjectName(QStringLiteral("stopButton"));
-    continue_ = new QPushButton(Picture("icn_run"), Str(GLS("Continue")), toolbar);
+    continue_ = new QPushButton(Str(GLS("Continue")), toolbar);
     continue_->setObjectName(QStringLiteral("continueButton"));
     continue_->setDefault(true);
     toolbar->addWidget(stop_);
@@ -193,7 +199,7 @@ void PreviewWindow::BuildWindow() {
     tree_->setEditTriggers(QAbstractItemView::NoEditTriggers);
     tree_->setAllColumnsShowFocus(true);
     tree_->setModel(items_);
-    tree_->setItemDelegate(new DestIndentDelegate(tree_, items_));
+    tree_->setItemDelegate(new PreviewDelegate(tree_, items_));
     QHeaderView* header = tree_->header();
     header->setStretchLastSection(false);
     header->setSectionResizeMode(PreviewItemModel::kSourceColumn, QHeaderView::Stretch);
