@@ -73,6 +73,12 @@ bool GuiProxy::ShowPreview(run::RunState& state) {
     emit previewShowing();
     return AskOnMainThread<bool>(
         [this, &state](std::function<void(bool)> reply) {
+            {
+                // Abandoned before this came round: the worker has its answer and the plan
+                // is its own again.
+                std::lock_guard lock(mutex_);
+                if (abandoned_) return;
+            }
             PreviewSettings settings = app_ ? PreviewSettingsFor(*app_, state) : PreviewSettings{};
             auto* window = new PreviewWindow(state, std::move(settings), dialogParent_);
             auto code = std::make_shared<int>(PreviewWindow::kStopCode);
