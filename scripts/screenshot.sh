@@ -3,11 +3,10 @@
 # folders, in a throw-away home so that the user's own sessions are never shown or changed.
 # With a third argument, also renders the log window showing the log of a run of that session;
 # with a fourth, the console showing the session's settings panel, the sub-folder turned on.
-# With a fifth, a folder: the File and Session menus, the new-session sheet and the preferences
-# window, drawn over the console, into that folder. With a sixth, the console showing the
-# session's filters panel with three rows, set through `quorvel filter`.
-# window, drawn over the console, and the exclude and multiple-list panels with rows filled,
-# into that folder.
+# With a fifth, a folder: the File and Session menus, the new-session sheet, the preferences
+# window and the preview of a small plan, drawn over the console, and the exclude and
+# multiple-list panels with rows filled, into that folder. With a sixth, the console showing
+# the session's filters panel with three rows, set through `quorvel filter`.
 # Usage: screenshot.sh path/to/bin/quorvel-gui output.png [log-window.png [settings-panel.png
 #        [folder [filter-panel.png]]]]
 #        (THEME=dark for the dark look)
@@ -79,7 +78,12 @@ fi
 
 if [ -n "$shellOut" ]; then
     mkdir -p "$shellOut"
-    for what in menu:File menu:Session new-session preferences; do
+    # The preview's selected row (Chapters/chapter-1.txt) is described from both sides.
+    for side in Documents Backups; do
+        mkdir -p "$home/$side/Projects/Chapters"
+        echo "chapter 1, $side" > "$home/$side/Projects/Chapters/chapter-1.txt"
+    done
+    for what in menu:File menu:Session new-session preferences preview; do
         name=$(echo "$what" | tr ':A-Z' '-a-z')
         run "$gui" --screenshot "$shellOut/$name.png" --theme "${THEME:-light}" \
             --session "Projects to the backup disk" --show "$what"

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "engine/item_filter.h"
+#include "engine/preview_model.h"
 #include "fileops/tw_utilities.h"
 #include "fileops/volume_rows.h"
 #include "platform/file_io.h"
@@ -270,6 +271,10 @@ FilterTest MainApp::TestFilter(std::int64_t sessionIndex, const std::string& pat
     test.leftOut = verdict.leftOut;
     test.row = verdict.tableRow ? *verdict.tableRow + 1 : 0;
     return test;
+}
+
+engine::PreviewSideInfo MainApp::DescribePreviewSide(const std::string& path) {
+    return engine::DescribeSide(fileops::TWUtilities(), path);
 }
 
 TypeAndCreator MainApp::GetTypeAndCreator(const std::string& path) {

@@ -15,6 +15,8 @@
 
 namespace qv::fileops {
 class TWUtilities;
+namespace qv::engine {
+struct PreviewSideInfo;
 }
 
 namespace qv::app {
@@ -112,6 +114,8 @@ class MainApp {
     // The type and creator codes a filter row can pick from a file (the item itself, not a
     // link's target).
     static TypeAndCreator GetTypeAndCreator(const std::string& path);
+    // One side of an item as the preview's info box shows it (names, dates, size).
+    static engine::PreviewSideInfo DescribePreviewSide(const std::string& path);
 
   private:
     StartupResult InitVariables();

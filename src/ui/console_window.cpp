@@ -108,6 +108,7 @@ ConsoleWindow::ConsoleWindow(app::MainApp& app, QWidget* parent)
     connect(monitorTimer_, &QTimer::timeout, this, &ConsoleWindow::ShowMonitorDestFileSize);
     connect(run_, &RunController::started, this, &ConsoleWindow::RunStarted);
     connect(run_, &RunController::scanProgress, this, &ConsoleWindow::ScanProgress);
+    connect(run_, &RunController::previewShowing, this, &ConsoleWindow::PreviewShowing);
     connect(run_, &RunController::copyStarting, this, &ConsoleWindow::CopyStarting);
     connect(run_, &RunController::finished, this, &ConsoleWindow::RunFinished);
     BuildWindow();
@@ -924,7 +925,19 @@ void ConsoleWindow::ScanProgress(qint64 itemsScanned, qint64 itemsToDo) {
                 Str(GLS("Items to do:")) + QStringLiteral(" %1").arg(itemsToDo)});
 }
 
+void ConsoleWindow::PreviewShowing() {
+    SetComment({Str(GLS("Preview…"))});
+    // Nothing moves while the user looks at the plan; the place stays for the copy's bar.
+    QSizePolicy policy = progress_->sizePolicy();
+    policy.setRetainSizeWhenHidden(true);
+    progress_->setSizePolicy(policy);
+    progress_->setRange(0, 1);
+    progress_->setValue(0);
+    progress_->hide();
+}
+
 void ConsoleWindow::CopyStarting(qint64 itemsToDo, double secondsBetweenRefreshes) {
+    progress_->show();
     itemsAtCopyStart_ = itemsToDo;
     progress_->setRange(0, static_cast<int>(std::max<qint64>(itemsToDo, 1)));
     progress_->setValue(0);
@@ -1035,6 +1048,7 @@ void ConsoleWindow::RunFinished() {
     ToggleTimerUpdateField(false);
     RemoveMonitorDestFileSize();
     copying_ = false;
+    progress_->show();
     if (progress_->maximum() == 0) progress_->setRange(0, 1);
     UpdateInfoDrawer();
     const std::int64_t i = app_.document().mSessionIndex;

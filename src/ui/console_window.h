@@ -198,6 +198,7 @@ class ConsoleWindow : public QMainWindow {
     void StartRun();
     void RunStarted();
     void ScanProgress(qint64 itemsScanned, qint64 itemsToDo);
+    void PreviewShowing();
     void CopyStarting(qint64 itemsToDo, double secondsBetweenRefreshes);
     void ToggleTimerUpdateField(bool on);
     void UpdateItemsToDoField();

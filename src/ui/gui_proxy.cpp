@@ -6,15 +6,19 @@
 
 #include "platform/localization.h"
 #include "ui/error_alert.h"
+#include "ui/preview_window.h"
 #include "ui/replace_file_dialog.h"
 
 namespace qv::ui {
 
-GuiProxy::GuiProxy(QWidget* dialogParent) : dialogParent_(dialogParent) {}
+GuiProxy::GuiProxy(QWidget* dialogParent, app::MainApp* app)
+    : dialogParent_(dialogParent), app_(app) {}
 
 GuiProxy::~GuiProxy() { Abandon(); }
 
 void GuiProxy::Abandon() {
+    // The preview works on the run's own plan: it must be gone before the worker goes on.
+    delete preview_.data();
     std::map<int, std::function<void()>> pending;
     {
         std::lock_guard lock(mutex_);
@@ -63,6 +67,34 @@ void GuiProxy::ScanProgress(const run::RunState& s) {
     const std::int64_t scanned = s.gGlobalItemsScanned + s.gAFoldersScanned + s.gAFilesScanned +
                                  s.gBFoldersScanned + s.gBFilesScanned;
     emit scanProgress(scanned, s.gItemsToDoTotal + s.gItemsToDo);
+}
+
+bool GuiProxy::ShowPreview(run::RunState& state) {
+    emit previewShowing();
+    return AskOnMainThread<bool>(
+        [this, &state](std::function<void(bool)> reply) {
+            {
+                // Abandoned before this came round: the worker has its answer and the plan
+                // is its own again.
+                std::lock_guard lock(mutex_);
+                if (abandoned_) return;
+            }
+            PreviewSettings settings = app_ ? PreviewSettingsFor(*app_, state) : PreviewSettings{};
+            auto* window = new PreviewWindow(state, std::move(settings), dialogParent_);
+            auto code = std::make_shared<int>(PreviewWindow::kStopCode);
+            QObject::connect(window, &QDialog::finished, window, [window, code](int result) {
+                *code = result;
+                window->deleteLater();
+            });
+            // Answered once the window and its nodes are gone: nothing of the window touches
+            // the plan after the worker takes it back.
+            QObject::connect(window, &QObject::destroyed, [reply, code] {
+                reply(*code == PreviewWindow::kContinueCode);
+            });
+            preview_ = window;
+            window->open();
+        },
+        false);
 }
 
 void GuiProxy::PurgeBeforeMainCopy(const run::RunState& s) {

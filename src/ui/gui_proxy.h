@@ -14,12 +14,19 @@
 #include "run/main_thread_proxy.h"
 #include "run/run_state.h"
 
+namespace qv::app {
+class MainApp;
+}
+
 namespace qv::ui {
+
+class PreviewWindow;
 
 class GuiProxy : public QObject, public run::MainThreadProxy {
     Q_OBJECT
   public:
-    explicit GuiProxy(QWidget* dialogParent);
+    // app: where the preview finds the preferences and the details of the items it shows.
+    explicit GuiProxy(QWidget* dialogParent, app::MainApp* app = nullptr);
     ~GuiProxy() override;
 
     // Main thread: every question waiting for an answer, and every later one, is answered
@@ -29,6 +36,8 @@ class GuiProxy : public QObject, public run::MainThreadProxy {
     void PurgeBeforeWholeSyncBackup(const run::RunState& state) override;
     void PurgeBeforeScanOneSession(const run::RunState& state, std::int64_t sessionIndex) override;
     void ScanProgress(const run::RunState& state) override;
+    // The worker waits while the window changes the plan; the window is gone before it goes on.
+    bool ShowPreview(run::RunState& state) override;
     void PurgeBeforeMainCopy(const run::RunState& state) override;
     void ConcludeWholeSyncBackup(const run::RunState& state) override;
 
@@ -41,6 +50,7 @@ class GuiProxy : public QObject, public run::MainThreadProxy {
     void runPrepared();
     void sessionScanStarting(qint64 sessionIndex);
     void scanProgress(qint64 itemsScanned, qint64 itemsToDo);
+    void previewShowing();
     void copyStarting(qint64 itemsToDo, double secondsBetweenRefreshes);
     void concluded();
 
@@ -51,6 +61,8 @@ class GuiProxy : public QObject, public run::MainThreadProxy {
     T AskOnMainThread(std::function<void(std::function<void(T)>)> open, T abandoned);
 
     QPointer<QWidget> dialogParent_;
+    app::MainApp* app_;
+    QPointer<PreviewWindow> preview_;
     std::mutex mutex_;
     bool abandoned_ = false;
     int nextQuestion_ = 0;

@@ -17,6 +17,7 @@
 #include <iostream>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "app/main_app.h"
 #include "app/root_relaunch.h"
@@ -34,6 +35,7 @@
 #include "ui/shortcuts_window.h"
 #include "ui/about_window.h"
 #include "ui/preferences_window.h"
+#include "ui/preview_window.h"
 #include "ui/run_as_root.h"
 #include "ui/session_name_sheet.h"
 #include "ui/sort_sessions_window.h"
@@ -86,6 +88,54 @@ std::optional<std::string> TakeSessionArgument(int& argc, char** argv) {
     return name;
 }
 
+qv::run::PlanItem DemoItem(const char* name, int mode, std::vector<qv::run::PlanItem> items = {}) {
+    qv::run::PlanItem item;
+    item.name = name;
+    item.copyMode = mode;
+    item.isFolder = !items.empty();
+    item.subItems = std::move(items);
+    return item;
+}
+
+template <typename... T>
+std::vector<qv::run::PlanItem> DemoItems(T&&... items) {
+    std::vector<qv::run::PlanItem> v;
+    (v.push_back(std::move(items)), ...);
+    return v;
+}
+
+// The plan the preview's picture shows, between the current session's two folders: copies, a
+// replacement, a folder to delete, an attribute copy and one item skipped.
+qv::run::RunState& DemoPlan(qv::app::MainApp& app) {
+    static qv::run::RunState state;
+    qv::run::TaskRoot root;
+    const auto& doc = app.document();
+    const qv::plist::Value* session = doc.GetSessionDict(doc.mSessionIndex);
+    const qv::plist::Value* console = session ? session->dictAt("consoleDict") : nullptr;
+    root.source = console ? console->stringAt("topFolder") : "";
+    root.dest = console ? console->stringAt("bottomFolder") : "";
+    if (root.source.empty()) root.source = "/home/you/Documents/Projects";
+    if (root.dest.empty()) root.dest = "/home/you/Backups/Projects";
+    root.subItems.push_back(DemoItem("Chapters", 1,
+                                     DemoItems(DemoItem("chapter-1.txt", 4),
+                                               DemoItem("chapter-2.txt", 2),
+                                               DemoItem("chapter-3.txt", -2))));
+    root.subItems.push_back(DemoItem(
+        "Figures", 2, DemoItems(DemoItem("diagram.svg", 2), DemoItem("plot.svg", 2))));
+    root.subItems.push_back(DemoItem("Old drafts", 7, DemoItems(DemoItem("outline.txt", 7))));
+    root.subItems.push_back(DemoItem("notes.md", 8));
+    root.subItems.push_back(DemoItem("README.txt", 2));
+    state.taskRootList.push_back(std::move(root));
+    state.exactIndexAdditionLists.emplace_back();
+    state.categories.gFoldersToDescend = 2;
+    state.categories.gItemsAtoB = 6;
+    state.categories.gItemsToDelete = 2;
+    state.categories.gItemsAttrAtoB = 1;
+    state.gItemsSkipped = 1;
+    state.gItemsToDoTotal = 9;
+    return state;
+}
+
 // For the pictures of the documentation: opens a menu or a dialog of the window.
 QWidget* ShowForScreenshot(qv::app::MainApp& app, qv::ui::ConsoleWindow& window,
                            const QString& what) {
@@ -116,6 +166,18 @@ QWidget* ShowForScreenshot(qv::app::MainApp& app, qv::ui::ConsoleWindow& window,
             &window);
     } else if (what == QStringLiteral("sort-sessions")) {
         dialog = new qv::ui::SortSessionsWindow(app.document(), &window);
+    } else if (what == QStringLiteral("preview")) {
+        qv::ui::PreviewSettings settings;
+        settings.expanded = true;
+        settings.describe = [](const std::string& path) {
+            return qv::app::MainApp::DescribePreviewSide(path);
+        };
+        auto* preview = new qv::ui::PreviewWindow(DemoPlan(app), settings, &window);
+        preview->resize(900, 560);
+        preview->show();
+        while (preview->expanding()) QApplication::processEvents();
+        preview->SearchNextOrPreviousItem(2, false);
+        dialog = preview;
     }
     if (dialog == nullptr) return nullptr;
     dialog->show();
@@ -182,7 +244,7 @@ int main(int argc, char** argv) {
         QStringLiteral("show"),
         QStringLiteral("With --screenshot: draw the window with a menu open (menu:File, "
                        "menu:Session, ...) or a dialog over it (preferences, new-session, "
-                       "sort-sessions, about, shortcuts)."),
+                       "sort-sessions, about, shortcuts, preview)."),
         QStringLiteral("WHAT"));
     parser.addOptions({screenshot, theme, logFile, panel, show});
     parser.addPositionalArgument(QStringLiteral("FILE.qvd"),

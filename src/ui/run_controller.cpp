@@ -22,10 +22,11 @@ const run::RunState* RunController::state() const { return app_.runService().sta
 
 bool RunController::Start() {
     if (active_) return false;
-    auto proxy = std::make_unique<GuiProxy>(dialogParent_);
+    auto proxy = std::make_unique<GuiProxy>(dialogParent_, &app_);
     connect(proxy.get(), &GuiProxy::sessionScanStarting, this,
             &RunController::sessionScanStarting);
     connect(proxy.get(), &GuiProxy::scanProgress, this, &RunController::scanProgress);
+    connect(proxy.get(), &GuiProxy::previewShowing, this, &RunController::previewShowing);
     connect(proxy.get(), &GuiProxy::copyStarting, this, &RunController::copyStarting);
     connect(proxy.get(), &GuiProxy::concluded, this, &RunController::Conclude);
     app::RunRequest request;

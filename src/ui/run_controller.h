@@ -37,6 +37,7 @@ class RunController : public QObject {
     void started();
     void sessionScanStarting(qint64 sessionIndex);
     void scanProgress(qint64 itemsScanned, qint64 itemsToDo);
+    void previewShowing();
     void copyStarting(qint64 itemsToDo, double secondsBetweenRefreshes);
     void finished();
 
