@@ -15,6 +15,7 @@
 
 namespace qv::fileops {
 class TWUtilities;
+}
 namespace qv::engine {
 struct PreviewSideInfo;
 }
