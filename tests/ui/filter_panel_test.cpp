@@ -207,14 +207,15 @@ void FilterPanelTest::ClicksInTheTableSwitchAndResetRows() {
     QCOMPARE(Q(c.Cell(0, 0)), std::string("-"));
     QVERIFY(p.rowDialog() == nullptr);
 
-    // Alt and a click on the description: the row is cleared, its owner and group kept.
+    // Alt and a click on the description: the row is cleared, its owner and group kept filled
+    // in but switched off.
     c.Click(2, 1, Qt::AltModifier);
     QVERIFY(p.rowDialog() == nullptr);
     QVERIFY(c.Cell(2, 1).isEmpty());
     const plist::Value& row = c.StoredRow(c.Leave(), 2);
     QCOMPARE(row.intAt("onOff"), std::int64_t{1});
     QCOMPARE(row.intAt("filterKindOn"), std::int64_t{0});
-    QCOMPARE(row.intAt("filterOwnerOn"), std::int64_t{1});
+    QCOMPARE(row.intAt("filterOwnerOn"), std::int64_t{0});
     QCOMPARE(row.stringAt("filterOwnerField"), std::string("ann"));
     QCOMPARE(
         c.StoredRow(*c.app->document().GetSessionDict(0)->dictAt("filterDict"), 0).intAt("onOff"),
