@@ -149,13 +149,36 @@ void Scheduler::GetExecutiveTimerArray(bool all) {
     } else {
         std::erase_if(entries_, [](const ExecutionEntry& e) { return e.state == kEntryWait; });
     }
+    // A timer run still going on keeps its entry as the current one, wherever the removal
+    // moved it: its end must still make it Done (and keep it from firing again).
     current_ = -1;
+    for (std::size_t i = 0; blocked_ && i < entries_.size(); ++i) {
+        if (entries_[i].state == kEntryRun) current_ = static_cast<std::int64_t>(i);
+    }
     const std::time_t now = Now();
     lastDayCheckTimer_ = platform::LocalDayOf(now);
 
     const TimerScope scope = Scope();
     const std::size_t kept = entries_.size();
     CollectExecutions(document_, scope, now, days_, &entries_);
+    // An entry fired in the current minute would be made again: the kept one stands for it.
+    const platform::LocalMinute minute = platform::LocalMinuteOf(now);
+    std::vector<std::pair<std::int64_t, std::size_t>> firedThisMinute;  // session, row
+    for (std::size_t i = 0; i < kept; ++i) {
+        if (entries_[i].startDate == minute) {
+            firedThisMinute.emplace_back(entries_[i].session, entries_[i].row);
+        }
+    }
+    if (!firedThisMinute.empty()) {
+        const auto again = [&](const ExecutionEntry& e) {
+            return e.startDate == minute &&
+                   std::find(firedThisMinute.begin(), firedThisMinute.end(),
+                             std::make_pair(e.session, e.row)) != firedThisMinute.end();
+        };
+        entries_.erase(std::remove_if(entries_.begin() + static_cast<std::ptrdiff_t>(kept),
+                                      entries_.end(), again),
+                       entries_.end());
+    }
     rowToShow_.reset();
     for (std::size_t i = kept; i < entries_.size(); ++i) {
         if (entries_[i].state != kEntryWait) continue;

@@ -100,6 +100,8 @@ TEST_F(SchedulerTest, ADayOfTwoSessionsWithAFailingRunAndEntriesThatWait) {
     EXPECT_EQ(scheduler_.executiveTimerArray()[0].state, kEntryRun);
     At(monday, 9, 0, 10);
     EXPECT_FALSE(scheduler_.Tick());  // the run goes on
+    scheduler_.GetExecutiveTimerArray(false);  // another session chosen meanwhile
+    EXPECT_EQ(scheduler_.currentExecutiveTimerIndex(), 0);
     Conclude(3, log);                 // and fails
     EXPECT_FALSE(scheduler_.blocked());
     EXPECT_EQ(scheduler_.executiveTimerArray()[0].errors, 3);
