@@ -164,6 +164,7 @@ StartResult RunService::Start(const RunRequest& request, run::MainThreadProxy& p
     std::optional<platform::RunLock> lock =
         platform::RunLock::TryAcquire(lockFolder_, holder, &heldBy, &error);
     if (!lock) {
+        if (error.empty()) result.heldBy = heldBy.empty() ? GLS("unknown process") : heldBy;
         result.message =
             error.empty()
                 ? platform::FormatText(GLS("Another Quorvel run is in progress (%@); try again "

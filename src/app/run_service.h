@@ -42,6 +42,9 @@ struct RunRequest {
 struct StartResult {
     bool started = false;
     std::string message;  // why not: another run holds the run lock, or the lock failed
+    // The process whose run holds the run lock, as it wrote itself there ("quorvel-gui,
+    // process 1234"); "unknown process" when it has not; "" when no lock stood in the way.
+    std::string heldBy;
 };
 
 // What the front end learns once a run has concluded.

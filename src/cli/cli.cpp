@@ -20,8 +20,10 @@
 #include "cli/plan_command.h"
 #include "cli/prefs_command.h"
 #include "cli/run_command.h"
+#include "cli/scheduler_command.h"
 #include "cli/session_command.h"
 #include "cli/terminal_text.h"
+#include "cli/timers_command.h"
 #include "platform/file_io.h"
 #include "platform/localization.h"
 #include "platform/version.h"
@@ -177,9 +179,38 @@ constexpr const char* kHelp =
     "  prefs reset\n"
     "        Every preference a user sets back to its default.\n"
     "\n"
-    "Without --document, list, show, settings, conflicts, filter, exclude, multi, session\n"
-    "and document use the template document of the preferences folder, made with the two\n"
-    "default sessions when it is missing.\n"
+    "  timers (--session NAME | --all) [--document FILE.qvd] [--days N] [--json]\n"
+    "        The executions the timers of the session (or of every session) yield from now\n"
+    "        over N days (1 by default, at most 366), in time order, one a line: date,\n"
+    "        time (local), session, timer row (from 1), separated by tabs. --json prints\n"
+    "        {\"occurrences\": [{\"date\": \"YYYY-MM-DDTHH:MM\", \"sessionIndex\": I,\n"
+    "        \"sessionName\": S, \"row\": R}, ...]}.\n"
+    "  timers list | toggle N | on | off (--session NAME | --session-index N) [--document ...]\n"
+    "  timers set N KEY=VALUE... (--session NAME | --session-index N) [--document ...]\n"
+    "        The session's timer rows, numbered 1 to 32 as in the timer panel: list\n"
+    "        (timerOn, then each row: number, \"\xE2\x80\xA2\" on or \"-\" off, start,\n"
+    "        repetition); toggle switches a row on or off; on and off the session's\n"
+    "        timers. set takes the row's own keys: start=\"YYYY-MM-DD HH:MM\" and end=...\n"
+    "        (local time), intervalOn, intervalHours, intervalMinutes, intervalDays,\n"
+    "        intervalMonths, intervalYears, endOn (the end's time of day ends each day),\n"
+    "        endDateOn (its date is the last day), onlySunday ... onlySaturday, onOff. The\n"
+    "        row is checked as the timer dialog checks it; a refusal is printed with exit\n"
+    "        status 2. A row that is taken is valid and switches the session's timers on.\n"
+    "  scheduler [--document FILE.qvd] [--days N]\n"
+    "        Fire the timers of every session in the foreground: the executions of the\n"
+    "        next N days (1 by default) are listed, looked at every 10 seconds, and each\n"
+    "        one due runs its session unattended (conflicts that would ask are skipped,\n"
+    "        errors do not stop it, its log is saved). One line per execution once its\n"
+    "        run has ended: date and time, session, \"exit\" and the status run would\n"
+    "        give, the log. An execution due while another Quorvel run goes on fires when\n"
+    "        it has ended. The document is read again between runs when it changed.\n"
+    "        SIGTERM or SIGINT stop the run going on and end the scheduler once it has\n"
+    "        ended (exit status 0). One scheduler at a time: a second one exits with\n"
+    "        status 2. For a systemd user unit: quorvel-scheduler.service.\n"
+    "\n"
+    "Without --document, list, show, settings, conflicts, filter, exclude, multi, timers,\n"
+    "scheduler, session and document use the template document of the preferences folder,\n"
+    "made with the two default sessions when it is missing.\n"
     "\n"
     "Options:\n"
     "  -h, --help     Show this text.\n"
@@ -199,6 +230,7 @@ struct Arguments {
     std::optional<std::string> sessionIndex;  // settings, conflicts
     bool last = false;                        // log show
     bool errorsOnly = false;                  // log show
+    std::optional<std::string> days;          // timers, scheduler
 };
 
 int Usage(std::ostream& err, const std::string& message) {
@@ -240,6 +272,14 @@ bool ParseArguments(int argc, char** argv, Arguments* args, std::string* error) 
             args->sessionIndex = argv[++i];
         } else if (a.rfind("--session-index=", 0) == 0) {
             args->sessionIndex = a.substr(16);
+        } else if (a == "--days") {
+            if (i + 1 >= argc) {
+                *error = "--days needs a number";
+                return false;
+            }
+            args->days = argv[++i];
+        } else if (a.rfind("--days=", 0) == 0) {
+            args->days = a.substr(7);
         } else if (a == "--all") {
             args->plan.all = true;
         } else if (a == "--json") {
@@ -466,13 +506,15 @@ int RunCli(int argc, char** argv, std::ostream& out, std::ostream& err) {
                        args.command == "show" || args.command == "plan" || args.command == "run" ||
                        args.command == "log" || args.command == "settings" ||
                        args.command == "conflicts" || args.command == "filter" ||
+                       args.command == "timers" || args.command == "scheduler" ||
                        IsListCommand(args.command);
     if (!known) return Usage(err, "unknown command '" + args.command + "'");
     const bool options =
         args.command == "settings" || args.command == "conflicts" || IsListCommand(args.command);
     const bool filter = args.command == "filter";
+    const bool timers = args.command == "timers";
     if (args.command != "new-document" && args.command != "log" && !options && !filter &&
-        !args.positional.empty()) {
+        !timers && !args.positional.empty()) {
         return Usage(err, "unexpected argument '" + args.positional.front() + "'");
     }
     LogArguments log;
@@ -487,8 +529,35 @@ int RunCli(int argc, char** argv, std::ostream& out, std::ostream& err) {
     if ((args.command == "plan" || args.command == "run") && args.sessionGiven == args.plan.all) {
         return Usage(err, args.command + " needs either --session NAME or --all");
     }
-    if (args.sessionIndex && !options && !filter) {
-        return Usage(err, "--session-index is only for settings, conflicts, filter, exclude and multi");
+    if (args.sessionIndex && !options && !filter && !timers) {
+        return Usage(err,
+                     "--session-index is only for settings, conflicts, filter, exclude, multi and "
+                     "timers");
+    }
+    if (args.days && !timers && args.command != "scheduler") {
+        return Usage(err, "--days is only for timers and scheduler");
+    }
+    TimersArguments timersArgs;
+    if (timers) {
+        timersArgs.words = args.positional;
+        if (args.sessionGiven) timersArgs.session = args.plan.session;
+        timersArgs.sessionIndex = args.sessionIndex;
+        timersArgs.all = args.plan.all;
+        timersArgs.document = args.document;
+        timersArgs.json = args.plan.json;
+        timersArgs.days = args.days;
+        const std::string problem = CheckTimersArguments(timersArgs);
+        if (!problem.empty()) return Usage(err, problem);
+    }
+    if (args.command == "scheduler") {
+        if (args.sessionGiven || args.plan.all || args.plan.json) {
+            return Usage(err, "scheduler fires the timers of every session: it takes only "
+                              "--document and --days");
+        }
+        if (!ParseTimerDays(args.days)) {
+            return Usage(err, "--days takes a number of days from 1 to " +
+                                  std::to_string(kMaxTimerDays));
+        }
     }
     FilterArguments filterArgs;
     if (filter) {
@@ -517,7 +586,8 @@ int RunCli(int argc, char** argv, std::ostream& out, std::ostream& err) {
     app::MainApp app(app::DefaultResourcesFolder());
     // Verbs that may change the template wait for one another; runs and plans only read it.
     std::optional<platform::RunLock> hold;
-    const bool changes = args.command != "run" && args.command != "plan" && args.command != "log";
+    const bool changes = args.command != "run" && args.command != "plan" && args.command != "log" &&
+                         args.command != "scheduler" && (!timers || TimersVerbChanges(timersArgs));
     if (!StartApp(app, err, changes ? &hold : nullptr)) return kExitUsage;
 
     if (args.command == "new-document") return NewDocument(app, args, out, err);
@@ -527,6 +597,10 @@ int RunCli(int argc, char** argv, std::ostream& out, std::ostream& err) {
     if (args.command == "list") return List(app, out);
     if (options) return RunOptionsCommand(app, optionsArgs, out, err);
     if (filter) return RunFilterCommand(app, filterArgs, out, err);
+    if (timers) return RunTimersCommand(app, timersArgs, out, err);
+    if (args.command == "scheduler") {
+        return RunSchedulerCommand(app, SchedulerArguments{args.document, args.days}, out, err);
+    }
     if (args.command == "plan") return RunPlan(app, args.plan, out, err);
     if (args.command == "run") {
         RunArguments run = args.run;

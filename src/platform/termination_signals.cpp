@@ -1,6 +1,7 @@
 #include "platform/termination_signals.h"
 
 #include <fcntl.h>
+#include <poll.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -39,6 +40,14 @@ int TakeTerminationSignal() {
     int last = 0;
     while (::read(gPipe[0], &byte, 1) == 1) last = byte;
     return last;
+}
+
+int WaitForTerminationSignal(int timeoutMs) {
+    const int fd = TerminationSignalDescriptor();
+    if (fd < 0) return 0;
+    pollfd watched{fd, POLLIN, 0};
+    if (::poll(&watched, 1, timeoutMs) <= 0) return 0;
+    return TakeTerminationSignal();
 }
 
 }  // namespace qv::platform

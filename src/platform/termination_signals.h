@@ -9,5 +9,8 @@ namespace qv::platform {
 int TerminationSignalDescriptor();
 // Empties the descriptor after it became readable; returns the last signal number received.
 int TakeTerminationSignal();
+// Waits at most timeoutMs for one of those signals; the signal number once one came (taken),
+// 0 when the time passed first or the handlers could not be installed.
+int WaitForTerminationSignal(int timeoutMs);
 
 }  // namespace qv::platform

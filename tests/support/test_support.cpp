@@ -39,6 +39,16 @@ TempDir::~TempDir() {
     std::filesystem::remove_all(path_, ec);
 }
 
+ScopedTimeZone::ScopedTimeZone(const std::string& zone) {
+    env_.emplace().Set("TZ", zone);
+    ::tzset();
+}
+
+ScopedTimeZone::~ScopedTimeZone() {
+    env_.reset();  // TZ as it was
+    ::tzset();
+}
+
 ScopedEnv::~ScopedEnv() {
     for (const auto& [name, value] : saved_) {
         if (value) {

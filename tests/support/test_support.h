@@ -40,6 +40,18 @@ class ScopedEnv {
     std::map<std::string, std::optional<std::string>> saved_;
 };
 
+// The local time zone (TZ) for its lifetime, the old one restored afterwards.
+class ScopedTimeZone {
+  public:
+    explicit ScopedTimeZone(const std::string& zone);
+    ~ScopedTimeZone();
+    ScopedTimeZone(const ScopedTimeZone&) = delete;
+    ScopedTimeZone& operator=(const ScopedTimeZone&) = delete;
+
+  private:
+    std::optional<ScopedEnv> env_;
+};
+
 // HOME, the XDG folders (the run lock's included) and the language for a test: its own home,
 // English, no preferences.
 void UsePrivateHome(ScopedEnv& env, const std::string& home);

@@ -1,0 +1,133 @@
+#include "cli/scheduler_command.h"
+
+#include <unistd.h>
+
+#include <chrono>
+#include <ostream>
+
+#include "app/timer_service.h"
+#include "cli/cli.h"
+#include "cli/terminal_text.h"
+#include "cli/timers_command.h"
+#include "platform/file_io.h"
+#include "platform/termination_signals.h"
+
+namespace qv::cli {
+
+namespace {
+
+using Steady = std::chrono::steady_clock;
+
+constexpr std::size_t kMaxDocumentBytes = 64 << 20;
+// Notices a change of the document on disk between runs and reads it again.
+class DocumentWatch {
+  public:
+    DocumentWatch(app::MainApp& app, std::string document)
+        : app_(app), document_(std::move(document)) {
+        if (!document_.empty()) bytes_ = Read();
+    }
+    // True when the sessions were read again.
+    bool ReloadIfChanged(std::ostream& err) {
+        sessions::SessionDocument& doc = app_.document();
+        if (document_.empty()) {
+            if (!doc.TemplateChangedOnDisk()) return false;
+            const sessions::DocResult r = doc.ReloadTemplate();
+            if (!r) err << "quorvel: warning: " << ForTerminal(r.alert) << "\n";
+            return static_cast<bool>(r);
+        }
+        std::string now = Read();
+        if (now == bytes_) return false;
+        bytes_ = std::move(now);
+        // A document that cannot be read now keeps its sessions as they were.
+        return OpenDocument(app_, document_, err);
+    }
+
+  private:
+    std::string Read() const {
+        platform::ReadFileResult r = platform::ReadWholeFile(document_, kMaxDocumentBytes);
+        return r.status == platform::ReadStatus::Ok ? std::move(r.bytes) : std::string();
+    }
+    app::MainApp& app_;
+    std::string document_;
+    std::string bytes_;
+};
+
+void PrintFinished(const app::FinishedTimerRun& f, std::ostream& out, std::ostream& err) {
+    std::string when = schedule::IsoMinute(f.entry.startDate);
+    when[10] = ' ';
+    out << when << '\t' << TerminalName(f.entry.sessionName) << "\texit " << f.exitStatus << '\t'
+        << (f.conclusion.logSaved ? TerminalName(f.conclusion.pathLogFile) : std::string("-"))
+        << std::endl;
+    for (const std::string& message : f.conclusion.errorMessages) {
+        err << "quorvel: " << ForTerminal(message) << "\n";
+    }
+    err.flush();
+}
+
+}  // namespace
+
+int RunSchedulerCommand(app::MainApp& app, const SchedulerArguments& args, std::ostream& out,
+                        std::ostream& err) {
+    // Before anything can be fired: a signal from now on ends the loop instead of the process.
+    if (platform::TerminationSignalDescriptor() < 0) {
+        err << "quorvel: cannot watch for SIGTERM\n";
+        return kExitUsage;
+    }
+    std::string heldBy, error;
+    const std::optional<platform::RunLock> lock = app::AcquireSchedulerLock(
+        app.paths(), "quorvel scheduler, process " + std::to_string(::getpid()), &heldBy, &error);
+    if (!lock) {
+        err << "quorvel: "
+            << (error.empty()
+                    ? "another scheduler (" + TerminalName(heldBy.empty() ? "?" : heldBy) +
+                          ") already fires the timers"
+                    : "cannot take the scheduler lock: " + TerminalName(error))
+            << "\n";
+        return kExitUsage;
+    }
+
+    app::TimerService timers(app, CommandClock());
+    schedule::Scheduler& scheduler = timers.scheduler();
+    scheduler.SetFireAllSessions(true);
+    scheduler.ChooseHorizon(ParseTimerDays(args.days).value_or(1));
+    scheduler.TimerSyncEnabled(true);
+    if (app.preferences().mPrefDict.intAt("prefSyncAndQuit") != 0) {
+        err << "quorvel: warning: prefSyncAndQuit is set: while it is, no timer fires\n";
+    }
+    out << "quorvel scheduler: " << scheduler.executiveTimerArray().size() << " executions listed; "
+        << TerminalName(scheduler.NextTimer()) << std::endl;
+
+    DocumentWatch watch(app, args.document);
+    const auto tick = std::chrono::seconds(schedule::kTickSeconds);
+    auto nextTick = Steady::now();
+    bool stopping = false;
+    for (;;) {
+        if (std::optional<app::FinishedTimerRun> f = timers.CollectFinishedRun()) {
+            PrintFinished(*f, out, err);
+        }
+        if (stopping && !timers.TimerRunActive()) return kExitOk;
+        if (!stopping && Steady::now() >= nextTick) {
+            // Between runs only: a run reads the sessions while it goes on.
+            if (!app.runService().IsActive() && watch.ReloadIfChanged(err)) {
+                scheduler.GetExecutiveTimerArray(false);
+            }
+            timers.Tick();
+            nextTick = Steady::now() + tick;
+        }
+        const auto untilTick =
+            std::chrono::duration_cast<std::chrono::milliseconds>(nextTick - Steady::now());
+        // While a run goes on its end is looked for often, so that its line comes at once.
+        const int wait = timers.TimerRunActive() || stopping
+                             ? 200
+                             : static_cast<int>(std::max<std::int64_t>(0, untilTick.count()));
+        if (platform::WaitForTerminationSignal(wait) != 0 && !stopping) {
+            stopping = true;
+            if (timers.TimerRunActive()) {
+                err << "quorvel: stopping the run after the current action..." << std::endl;
+                timers.StopTimerRun();
+            }
+        }
+    }
+}
+
+}  // namespace qv::cli

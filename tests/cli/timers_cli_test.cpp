@@ -1,0 +1,157 @@
+// `quorvel timers` and `quorvel scheduler`, run as a user would run them.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <thread>
+#include <vector>
+
+#include "platform/file_io.h"
+#include "support/test_support.h"
+
+namespace qv {
+namespace {
+
+class TimersCliTest : public test::IsolatedHomeTest {
+  protected:
+    int Quorvel(const std::string& args, std::string* out = nullptr, std::string* err = nullptr) {
+        const std::string errFile = dir_ / "stderr.txt";
+        const int rc = test::RunCommand(
+            test::ShellQuote(QV_QUORVEL_BIN) + " " + args + " 2>" + test::ShellQuote(errFile), out);
+        if (err) *err = test::ReadText(errFile);
+        return rc;
+    }
+    std::string Doc() const { return test::ShellQuote(dir_ / "doc.qvd"); }
+};
+
+TEST_F(TimersCliTest, RowsAreSetThroughTheDialogsChecksAndListedInTimeOrder) {
+    std::string out, err;
+    ASSERT_EQ(Quorvel("new-document " + Doc(), &out, &err), 0) << err;
+    const std::string backup = " --session 'Default Backup Session' --document " + Doc();
+    ASSERT_EQ(
+        Quorvel("timers set 1" + backup + " 'start=2028-02-29 10:00' intervalOn=1 intervalHours=5",
+                &out, &err),
+        0)
+        << err;
+    EXPECT_EQ(out, "1\t\xE2\x80\xA2\t29 Feb 2028, 10:00\t05:00 \n");
+
+    const struct {
+        const char* words;
+        const char* error;
+    } refused[] = {
+        {"set 2 'start=2027-02-29 10:00'", "Warning: Start Day not valid. (startDay)"},
+        {"set 2 'start=2030-01-07 09:00' intervalOn=1 intervalHours=1 endOn=1 'end=2030-01-07 "
+         "09:00'",
+         "The end time cannot be earlier than the start time."},
+        {"set 2 'start=2030-01-07 25:00'",
+         "The Start Hour field must contain values from 0 to 23."},
+        {"set 2 start=tomorrow", "takes a local date and time"},
+        {"set 2 onlyFunday=1", "unknown timer row key 'onlyFunday'"},
+        {"set 33 intervalOn=1", "no timer row '33'"},
+    };
+    for (const auto& r : refused) {
+        EXPECT_EQ(Quorvel(std::string("timers ") + r.words + backup, &out, &err), 2) << r.words;
+        EXPECT_TRUE(test::Contains(err, r.error));
+    }
+    ASSERT_EQ(Quorvel("timers list" + backup, &out, &err), 0) << err;
+    EXPECT_TRUE(test::Contains(
+        out, "timerOn\t1\n1\t\xE2\x80\xA2\t29 Feb 2028, 10:00\t05:00 \n2\t\xE2\x80\xA2\t\t\n"));
+
+    // From 21:00 on 29 February, over two days: 20:00 has passed, then 11:00, 16:00, 21:00.
+    ASSERT_EQ(
+        test::RunCommand("QUORVEL_TEST_NOW='2028-02-29 21:00' " + test::ShellQuote(QV_QUORVEL_BIN) +
+                             " timers --all --days 2 --json --document " + Doc(),
+                         &out),
+        0);
+    EXPECT_EQ(out,
+              "{\"occurrences\": [{\"date\": \"2028-03-01T11:00\", \"sessionIndex\": 1, "
+              "\"sessionName\": \"Default Backup Session\", \"row\": 1}, {\"date\": "
+              "\"2028-03-01T16:00\", \"sessionIndex\": 1, \"sessionName\": \"Default Backup "
+              "Session\", \"row\": 1}, {\"date\": \"2028-03-01T21:00\", \"sessionIndex\": 1, "
+              "\"sessionName\": \"Default Backup Session\", \"row\": 1}]}\n");
+
+    // A session whose only row is off cannot have its timers switched on.
+    ASSERT_EQ(Quorvel("timers toggle 1" + backup, &out, &err), 0) << err;
+    ASSERT_EQ(Quorvel("timers off" + backup, &out, &err), 0) << err;
+    EXPECT_EQ(Quorvel("timers on" + backup, &out, &err), 2);
+    ASSERT_EQ(Quorvel("timers --session 'Default Backup Session' --document " + Doc(), &out, &err),
+              0);
+    EXPECT_EQ(out, "");
+    EXPECT_EQ(Quorvel("timers --document " + Doc(), &out, &err), 2);
+    EXPECT_EQ(Quorvel("timers --all list --document " + Doc(), &out, &err), 2);
+}
+
+// Starts quorvel with the arguments, its output going to files.
+pid_t Spawn(const std::vector<std::string>& args, const std::string& out, const std::string& err) {
+    const pid_t pid = ::fork();
+    if (pid != 0) return pid;
+    const int o = ::open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    const int e = ::open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    ::dup2(o, 1);
+    ::dup2(e, 2);
+    std::vector<char*> argv{const_cast<char*>(QV_QUORVEL_BIN)};
+    for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    ::execv(QV_QUORVEL_BIN, argv.data());
+    ::_exit(127);
+}
+
+TEST_F(TimersCliTest, TheSchedulerFiresADueRowSavesItsLogAndEndsOnSigterm) {
+    const std::string a = dir_ / "A", b = dir_ / "B";
+    ASSERT_TRUE(platform::CreateFolderWithFoldersInBetween(a));
+    ASSERT_TRUE(platform::CreateFolderWithFoldersInBetween(b));
+    test::WriteText(a + "/report.txt", "quarterly");
+    std::string out, err;
+    ASSERT_EQ(Quorvel("new-document " + Doc(), &out, &err), 0) << err;
+    ASSERT_EQ(
+        Quorvel("session set-folders 'Default Backup Session' --source " + test::ShellQuote(a) +
+                    " --dest " + test::ShellQuote(b) + " --document " + Doc(),
+                &out, &err),
+        0)
+        << err;
+    ASSERT_EQ(Quorvel("timers set 1 'start=2030-01-07 10:00' --session 'Default Backup Session' "
+                      "--document " +
+                          Doc(),
+                      &out, &err),
+              0)
+        << err;
+
+    env_.Set("QUORVEL_TEST_NOW", "2030-01-07 10:00");
+    const std::string outFile = dir_ / "scheduler.out", errFile = dir_ / "scheduler.err";
+    const pid_t pid = Spawn({"scheduler", "--document", dir_ / "doc.qvd"}, outFile, errFile);
+    ASSERT_GT(pid, 0);
+    // Waits for the scheduler to say something, not for a length of time: the deadline only
+    // keeps a broken scheduler from hanging the suite.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    std::string said;
+    while (said.find("\texit ") == std::string::npos &&
+           std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        said = test::ReadText(outFile);
+    }
+    EXPECT_TRUE(test::Contains(said, "2030-01-07 10:00\tDefault Backup Session\texit 0\t"))
+        << test::ReadText(errFile);
+    const std::size_t logAt = said.rfind('\t');
+    ASSERT_NE(logAt, std::string::npos);
+    const std::string log = said.substr(logAt + 1, said.find('\n', logAt) - logAt - 1);
+    EXPECT_TRUE(platform::IsExistingRegularFile(log)) << log;
+    EXPECT_EQ(test::ReadText(b + "/report.txt"), "quarterly");
+
+    // One scheduler at a time.
+    EXPECT_EQ(Quorvel("scheduler --document " + Doc(), &out, &err), 2);
+    EXPECT_TRUE(test::Contains(err, "already fires the timers"));
+
+    ASSERT_EQ(::kill(pid, SIGTERM), 0);
+    int status = -1;
+    while (::waitpid(pid, &status, WNOHANG) == 0 && std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    if (!WIFEXITED(status)) ::kill(pid, SIGKILL), ::waitpid(pid, &status, 0);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+}
+
+}  // namespace
+}  // namespace qv
