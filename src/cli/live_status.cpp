@@ -8,7 +8,7 @@ namespace qv::cli {
 namespace {
 
 // Often enough to look alive, seldom enough to cost nothing next to the copy.
-constexpr auto kRedrawInterval = std::chrono::milliseconds(250);
+constexpr auto kRedrawInterval = std::chrono::milliseconds(100);
 constexpr const char* kClearLine = "\r\x1b[K";
 
 }  // namespace

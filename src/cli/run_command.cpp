@@ -67,7 +67,8 @@ class StatusSampler {
         facts.bytesPerSecond = meter_.BytesPerSecond();
         facts.secondsLeft = meter_.SecondsLeft(facts.bytesTotal, facts.itemsTotal);
         const run::RunProgress::Item item = p.CurrentItem();
-        facts.path = item.copyMode == run::kModeCopyBtoA || item.copyMode == run::kModeReplaceAwithB ||
+        facts.path = item.copyMode == run::kModeCopyBtoA ||
+                             item.copyMode == run::kModeReplaceAwithB ||
                              item.copyMode == run::kModeDeleteInB
                          ? item.dest
                          : item.source;
@@ -160,7 +161,8 @@ int RunSessions(app::MainApp& app, const RunArguments& args, std::istream& in, s
     for (const std::string& message : c.errorMessages) {
         err << "quorvel: " << ForTerminal(message) << "\n";
     }
-    if (c.logSaved && !args.quiet) out << GLS("Log saved:") << " " << TerminalName(c.pathLogFile) << "\n";
+    if (c.logSaved && !args.quiet)
+        out << GLS("Log saved:") << " " << TerminalName(c.pathLogFile) << "\n";
     if (c.stopped) return kExitRunStopped;
     return c.errors > 0 || !c.scanSucceeded ? kExitRunErrors : 0;
 }

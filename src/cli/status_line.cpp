@@ -58,7 +58,8 @@ std::string MiddleTruncated(const std::string& text, std::size_t columns) {
 std::string StatusLine(const StatusFacts& facts, int width) {
     if (width <= 0) return {};
     const auto room = static_cast<std::size_t>(width);
-    const std::string items = std::to_string(facts.itemsDone) + "/" + std::to_string(facts.itemsTotal);
+    const std::string items =
+        std::to_string(facts.itemsDone) + "/" + std::to_string(facts.itemsTotal);
     const std::string bytes =
         app::HumanBytes(facts.bytesDone) + "/" + app::HumanBytes(facts.bytesTotal);
     const std::string rate = facts.bytesPerSecond ? app::RateText(*facts.bytesPerSecond) : "--";

@@ -947,8 +947,9 @@ void ConsoleWindow::ScanProgress(qint64 itemsScanned, qint64 itemsToDo) {
 void ConsoleWindow::CopyStarting(qint64 itemsToDo, double secondsBetweenRefreshes) {
     itemsAtCopyStart_ = itemsToDo;
     const std::int64_t items = std::max<qint64>(itemsToDo, 1);
-    progressStepsPerItem_ =
-        items <= std::numeric_limits<int>::max() / kProgressStepsPerItem ? kProgressStepsPerItem : 1;
+    progressStepsPerItem_ = items <= std::numeric_limits<int>::max() / kProgressStepsPerItem
+                                ? kProgressStepsPerItem
+                                : 1;
     progress_->setRange(0, static_cast<int>(std::min<std::int64_t>(
                                items * progressStepsPerItem_, std::numeric_limits<int>::max())));
     progress_->setValue(0);
@@ -983,13 +984,12 @@ void ConsoleWindow::UpdateItemsToDoField() {
     // Within a large file the bar goes on moving with the bytes written.
     const auto [itemDone, itemSize] = s->progress.ItemBytes();
     const std::int64_t within =
-        itemSize == 0 ? 0
-                      : static_cast<std::int64_t>(itemDone * static_cast<std::uint64_t>(
-                                                                 progressStepsPerItem_) /
-                                                  itemSize);
-    const std::int64_t value =
-        (itemsAtCopyStart_ - left) * progressStepsPerItem_ + std::min<std::int64_t>(
-                                                                 within, progressStepsPerItem_ - 1);
+        itemSize == 0
+            ? 0
+            : static_cast<std::int64_t>(
+                  itemDone * static_cast<std::uint64_t>(progressStepsPerItem_) / itemSize);
+    const std::int64_t value = (itemsAtCopyStart_ - left) * progressStepsPerItem_ +
+                               std::min<std::int64_t>(within, progressStepsPerItem_ - 1);
     progress_->setValue(static_cast<int>(std::min<std::int64_t>(value, progress_->maximum())));
     meter_.Add(clock_(), s->progress.bytesDone(), done);
     UpdateInfoDrawer();
@@ -1050,9 +1050,9 @@ void ConsoleWindow::UpdateInfoDrawer() {
         const std::optional<double> rate = meter_.BytesPerSecond();
         drawerRate_->setText(Str(GLS("Rate:")) + QLatin1Char(' ') +
                              Str(rate ? app::RateText(*rate) : "--"));
-        drawerLeft_->setText(
-            Str(GLS("Time left:")) + QLatin1Char(' ') +
-            Str(app::TimeLeftText(meter_.SecondsLeft(s->progress.bytesTotal(), itemsAtCopyStart_))));
+        drawerLeft_->setText(Str(GLS("Time left:")) + QLatin1Char(' ') +
+                             Str(app::TimeLeftText(
+                                 meter_.SecondsLeft(s->progress.bytesTotal(), itemsAtCopyStart_))));
     } else {
         drawerRate_->clear();
         drawerLeft_->clear();

@@ -13,7 +13,8 @@ bool ShowDesktopNotification(const QString& title, const QString& body) {
     QDBusConnection bus = QDBusConnection::sessionBus();
     if (!bus.isConnected()) return false;
     QDBusMessage call = QDBusMessage::createMethodCall(
-        QStringLiteral("org.freedesktop.Notifications"), QStringLiteral("/org/freedesktop/Notifications"),
+        QStringLiteral("org.freedesktop.Notifications"),
+        QStringLiteral("/org/freedesktop/Notifications"),
         QStringLiteral("org.freedesktop.Notifications"), QStringLiteral("Notify"));
     // Notify(app_name, replaces_id, app_icon, summary, body, actions, hints, expire_timeout)
     call << QStringLiteral("Quorvel") << 0u << QStringLiteral("app.quorvel.Quorvel") << title

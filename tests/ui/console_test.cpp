@@ -384,13 +384,18 @@ void ConsoleTest::DrawerTellsTheRateAndTheTimeLeft() {
     test::WriteText(c.tree.path("A/big.bin"), std::string(2 * HalfwayGate::kHalf, 'x'));
     HalfwayGate gate;
     const platform::ScopedFileSystem installed(gate);
+    // A failed check must not leave the run waiting forever.
+    const std::unique_ptr<HalfwayGate, void (*)(HalfwayGate*)> release(
+        &gate, [](HalfwayGate* g) { g->Release(); });
     double now = 100;
     c.window->setClock([&now] { return now; });
     c.Show();
     ConsoleWindow& w = *c.window;
     w.setInfoDrawerOpen(true);
     w.mainButton()->click();
-    QVERIFY(QTest::qWaitFor([&] { return gate.held(); }, kRunTimeout));
+    // Held halfway, and the window has heard that the copy started.
+    QVERIFY(QTest::qWaitFor([&] { return gate.held() && w.progressBar()->maximum() > 0; },
+                            kRunTimeout));
     // Half a second tells no pace yet; the bar is halfway through the only item.
     now = 100.5;
     w.RefreshProgress();
