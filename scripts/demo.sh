@@ -29,6 +29,13 @@ echo "an older note" > "$demo/Laptop/Notes/2026/note-1.txt"
 touch -d '2026-01-01 10:00' "$demo/Laptop/Notes/2026/note-1.txt"
 echo "written on the laptop" > "$demo/Laptop/Notes/2026/travel.txt"
 
+# On a terminal the runs keep a status line on standard error while they copy; one large file
+# gives them the time to show it.
+if [ -t 2 ]; then
+    mkdir -p "$demo/Documents/Videos"
+    head -c 200M /dev/zero > "$demo/Documents/Videos/holiday.mov"
+fi
+
 step "$quorvel" --version
 step "$quorvel" new-document "$doc"
 python3 - "$demo" "$doc" <<'PY'

@@ -68,12 +68,17 @@ constexpr const char* kHelp =
     "        byte above 0x7F as \\u00NN, and the item has \"bytes\": true (both of its\n"
     "        paths are then in byte form, one character per byte).\n"
     "  run (--session NAME | --all) [--document FILE.qvd] [--yes] [--unattended]\n"
-    "      [--preview] [--print-log] [--save-log]\n"
+    "      [--preview] [--print-log] [--save-log] [--quiet] [--no-progress]\n"
     "        Perform the session (or every session): copy, replace, delete, keeping dates,\n"
     "        owner, permissions, ACLs and extended attributes, then print a short report\n"
     "        (what reached each folder, the errors), the lines of the errors on standard\n"
     "        error, and the path of the saved log. --print-log prints the whole log\n"
     "        instead of the report; --save-log saves the log whatever the preferences say.\n"
+    "        --quiet prints only the report and the errors (no path of the saved log, no\n"
+    "        notes). While it copies, a run whose standard error is a terminal keeps one\n"
+    "        status line there: items done of all, bytes copied of all, rate, time left\n"
+    "        and the item at hand; it is cleared at the end and before anything else is\n"
+    "        printed. --no-progress (or --quiet) leaves it out.\n"
     "        On a terminal it asks for confirmation (unless --yes) and about conflicts, as\n"
     "        the desktop application does. With --unattended (cron, scripts), or without a\n"
     "        terminal, nothing is asked: conflicts that would ask are skipped and errors do\n"
@@ -294,6 +299,10 @@ bool ParseArguments(int argc, char** argv, Arguments* args, std::string* error) 
             args->run.saveLog = true;
         } else if (a == "--preview") {
             args->run.preview = true;
+        } else if (a == "--quiet") {
+            args->run.quiet = true;
+        } else if (a == "--no-progress") {
+            args->run.noProgress = true;
         } else if (a == "--last") {
             args->last = true;
         } else if (a == "--errors") {
@@ -526,6 +535,9 @@ int RunCli(int argc, char** argv, std::ostream& out, std::ostream& err) {
         return Usage(err, std::string(args.last ? "--last" : "--errors") + " is only for log show");
     }
 
+    if (args.run.quiet && args.run.printLog) {
+        return Usage(err, "--quiet and --print-log cannot go together");
+    }
     if ((args.command == "plan" || args.command == "run") && args.sessionGiven == args.plan.all) {
         return Usage(err, args.command + " needs either --session NAME or --all");
     }

@@ -4,14 +4,20 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <iostream>
 #include <istream>
+#include <memory>
+#include <optional>
 #include <ostream>
 
+#include "app/progress_meter.h"
+#include "cli/live_status.h"
 #include "cli/plan_command.h"
 #include "cli/terminal_proxy.h"
 #include "cli/terminal_text.h"
 #include "platform/localization.h"
+#include "platform/terminal.h"
 
 namespace qv::cli {
 
@@ -41,6 +47,40 @@ class StopSignals {
     sigset_t previous_;
 };
 
+// The status line's figures, read from the run's progress; the rate and the time left follow
+// the last few seconds.
+class StatusSampler {
+  public:
+    explicit StatusSampler(const run::RunState& state) : state_(state) {}
+
+    std::optional<StatusFacts> operator()() {
+        const run::RunProgress& p = state_.progress;
+        if (!p.copying()) return std::nullopt;
+        const double seconds =
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - start_).count();
+        StatusFacts facts;
+        facts.itemsDone = p.itemsDone();
+        facts.itemsTotal = p.itemsTotal();
+        facts.bytesDone = p.bytesDone();
+        facts.bytesTotal = p.bytesTotal();
+        meter_.Add(seconds, facts.bytesDone, facts.itemsDone);
+        facts.bytesPerSecond = meter_.BytesPerSecond();
+        facts.secondsLeft = meter_.SecondsLeft(facts.bytesTotal, facts.itemsTotal);
+        const run::RunProgress::Item item = p.CurrentItem();
+        facts.path = item.copyMode == run::kModeCopyBtoA ||
+                             item.copyMode == run::kModeReplaceAwithB ||
+                             item.copyMode == run::kModeDeleteInB
+                         ? item.dest
+                         : item.source;
+        return facts;
+    }
+
+  private:
+    const run::RunState& state_;
+    const std::chrono::steady_clock::time_point start_ = std::chrono::steady_clock::now();
+    app::ProgressMeter meter_;
+};
+
 }  // namespace
 
 int RunSessions(app::MainApp& app, const RunArguments& args, std::istream& in, std::ostream& out,
@@ -53,7 +93,7 @@ int RunSessions(app::MainApp& app, const RunArguments& args, std::istream& in, s
     request.saveLog = args.saveLog;
     request.preview = args.preview;
     if (!SelectSessions(app.document(), args.session, args.all, &request, err)) return 2;
-    if (args.preview && !attended) {
+    if (args.preview && !attended && !args.quiet) {
         err << "quorvel: "
             << GLS(args.unattended ? "An unattended run shows no preview; it goes on without."
                                    : "The preview needs a terminal; the run goes on without it.")
@@ -64,6 +104,9 @@ int RunSessions(app::MainApp& app, const RunArguments& args, std::istream& in, s
         if (confirmation && !AskConfirmation(*confirmation, in, out)) return kExitRunStopped;
     }
 
+    // The status line only ever reaches a terminal: a log file or a pipe gets the report alone.
+    const bool showStatus = !args.quiet && !args.noProgress && &err == &std::cerr &&
+                            platform::IsTerminal(STDERR_FILENO);
     TerminalProxy proxy(in, out);
     if (attended) {
         proxy.EnablePreview(app.utilities(), [&app](std::int64_t session) {
@@ -78,17 +121,35 @@ int RunSessions(app::MainApp& app, const RunArguments& args, std::istream& in, s
         err << "quorvel: " << ForTerminal(started.message) << "\n";
         return kExitRunRefused;
     }
+    std::unique_ptr<LiveStatus> status;
+    if (showStatus && service.state() != nullptr) {
+        status = std::make_unique<LiveStatus>(
+            err,
+            [] {
+                // A terminal that tells no width (a bare pseudo-terminal) gets the usual one.
+                const int columns = platform::TerminalColumns(STDERR_FILENO);
+                return columns > 0 ? columns : 80;
+            },
+            StatusSampler(*service.state()));
+        proxy.SetStatus(status.get());
+    }
     bool stopRequested = false;
     // The end of the run is seen at once; a signal within a tick.
     while (!service.WaitFor(std::chrono::milliseconds(20))) {
         if (signals.Pending() && !stopRequested) {
             stopRequested = true;
-            err << "\nquorvel: " << GLS("stopping after the current action...") << "\n";
+            {
+                const LiveStatus::Pause pause(status.get());
+                err << "\nquorvel: " << GLS("stopping after the current action...") << "\n";
+            }
             service.Stop();
             // A question waiting for its answer is answered with Stop.
             proxy.CancelQuestions();
         }
     }
+    // The line is cleared before the report.
+    proxy.SetStatus(nullptr);
+    status.reset();
     const app::RunConclusion c = service.Conclude();
 
     if (args.printLog) {
@@ -100,7 +161,8 @@ int RunSessions(app::MainApp& app, const RunArguments& args, std::istream& in, s
     for (const std::string& message : c.errorMessages) {
         err << "quorvel: " << ForTerminal(message) << "\n";
     }
-    if (c.logSaved) out << GLS("Log saved:") << " " << TerminalName(c.pathLogFile) << "\n";
+    if (c.logSaved && !args.quiet)
+        out << GLS("Log saved:") << " " << TerminalName(c.pathLogFile) << "\n";
     if (c.stopped) return kExitRunStopped;
     return c.errors > 0 || !c.scanSucceeded ? kExitRunErrors : 0;
 }

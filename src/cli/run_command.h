@@ -17,6 +17,8 @@ struct RunArguments {
     bool printLog = false;    // print the whole log instead of the short report
     bool saveLog = false;     // save the log whatever the preferences say about saving
     bool preview = false;     // show the planned actions first, whatever the preferences say
+    bool quiet = false;       // only the report and the errors
+    bool noProgress = false;  // no status line, even on a terminal
 };
 
 // Exit statuses: 0 no errors, 1 errors, 2 no such session or another run in progress,

@@ -10,6 +10,7 @@
 #include <optional>
 #include <string>
 
+#include "cli/live_status.h"
 #include "engine/are_you_sure.h"
 #include "run/main_thread_proxy.h"
 
@@ -37,6 +38,9 @@ class TerminalProxy : public run::MainThreadProxy {
     void EnablePreview(const fileops::TWUtilities& tw,
                        std::function<std::string(std::int64_t)> sessionName);
 
+    // The run's status line, cleared while a question or the preview is on the terminal.
+    void SetStatus(LiveStatus* status) { status_ = status; }
+
     bool ShowPreview(run::RunState& state) override;
 
     run::ConflictReply AskReplace(const run::ConflictQuestion& question) override;
@@ -58,6 +62,7 @@ class TerminalProxy : public run::MainThreadProxy {
     int cancelFd_ = -1;  // an eventfd, readable once the questions are cancelled
     const fileops::TWUtilities* previewTw_ = nullptr;
     std::function<std::string(std::int64_t)> sessionName_;
+    LiveStatus* status_ = nullptr;
 };
 
 // Shows the confirmation and reads the answer: true for OK.

@@ -545,7 +545,7 @@ bool FolderScanner::ScanFolder(Folder& f) {
                 continue;
             }
         }
-        Count(item);
+        Count(item, ContentToCopy(item.copyMode, a, b));
         f.subItems.push_back(std::move(item));
     }
 
@@ -792,7 +792,16 @@ void FolderScanner::ReportProgress() {
     errors_.proxy().ScanProgress(state_);
 }
 
-void FolderScanner::Count(const PlanItem& item) {
+std::uint64_t FolderScanner::ContentToCopy(int copyMode, const Side& a, const Side& b) {
+    const bool fromA = copyMode == run::kModeCopyAtoB || copyMode == run::kModeReplaceBwithA;
+    const bool fromB = copyMode == run::kModeCopyBtoA || copyMode == run::kModeReplaceAwithB;
+    if (!fromA && !fromB) return 0;
+    const Side& from = fromA ? a : b;
+    return from.attrs.type == platform::ItemType::RegularFile ? from.attrs.size : 0;
+}
+
+void FolderScanner::Count(const PlanItem& item, std::uint64_t bytes) {
+    state_.bytesToDo += bytes;
     if (item.copyMode != run::kModeDescend) ++state_.gItemsToDo;
     if (auto* counter = state_.categories.ForMode(item.copyMode)) ++*counter;
 }

@@ -86,7 +86,9 @@ class FolderScanner : private PairFacts {
     bool CheckPrivileges(const Side& a, const Side& b, int copyMode);
     bool IsPseudoFileSystemMount(const Side& side, const platform::FolderHandle& parent) const;
     void Uncount(const std::vector<run::PlanItem>& items);
-    void Count(const run::PlanItem& item);
+    // bytes: the file content the item's action copies (ContentToCopy).
+    void Count(const run::PlanItem& item, std::uint64_t bytes);
+    static std::uint64_t ContentToCopy(int copyMode, const Side& a, const Side& b);
     // Tells the front end how far the scan got, a few times a second at most.
     void ReportProgress();
 

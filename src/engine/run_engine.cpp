@@ -469,6 +469,7 @@ void RunEngine::PurgeBeforeWholeSyncBackup() {
     s.gItemsDeleted.clear();
     s.logSessionArray.clear();
     s.gItemsToDoTotal = 0;
+    s.bytesToDoTotal = 0;
     s.gItemsSkipped = 0;
     s.gGlobalItemsScanned = 0;
     s.gGlobalConflictsSkipped = 0;
@@ -560,6 +561,7 @@ void RunEngine::PurgeBeforeScanOneTask() {
     s.gAFoldersScanned = s.gAFilesScanned = s.gBFoldersScanned = s.gBFilesScanned = 0;
     s.gTotError = 0;
     s.gItemsToDo = 0;
+    s.bytesToDo = 0;
     s.gConflictsSkipped = 0;
     s.gCompareExactSyncAtIndex = false;
     s.gSourceFileName.clear();
@@ -597,6 +599,7 @@ void RunEngine::PurgeAfterScanOneTask(std::int64_t taskIndex, bool walked, bool 
     s.gDetailedLogText.clear();
     s.restoreBackupDateArray.clear();
     s.gItemsToDoTotal += s.gItemsToDo;
+    s.bytesToDoTotal += s.bytesToDo;
     s.gGlobalItemsScanned +=
         s.gAFoldersScanned + s.gAFilesScanned + s.gBFoldersScanned + s.gBFilesScanned;
     s.gGlobalConflictsSkipped += s.gConflictsSkipped;
@@ -613,6 +616,7 @@ void RunEngine::PurgeBeforeMainCopy() {
     // the front end is refreshed.
     run::RunState& s = state_;
     s.gItemsAtCopyStart = s.gItemsToDoTotal;
+    s.progress.CopyStarts(s.gItemsAtCopyStart, s.bytesToDoTotal);
     s.mIntervalToUpdateConsole = s.gItemsAtCopyStart > 2000   ? 2.0
                                  : s.gItemsAtCopyStart > 1000 ? 1.0
                                  : s.gItemsAtCopyStart > 500  ? 0.5

@@ -875,12 +875,14 @@ bool Executor::CopyRegularToTemporary(const Place& from, const ItemAttributes& b
         temp.path = folder.PathOf(*name);
     }
     MarkOpen(temp.dst.get());
-    state_->progress.SetWriting(temp.path.empty() ? folder.PathOf(kReplaceTempName) : temp.path);
+    state_->progress.SetWriting(temp.path.empty() ? folder.PathOf(kReplaceTempName) : temp.path,
+                                stx.stx_size);
     std::string why;
     const dev_t device = makedev(stx.stx_dev_major, stx.stx_dev_minor);
     platform::CopyHints hints{
         .tryClone = !(device == noCloneDevice_ && noCloneFolder_ == Identity(folder)),
-        .mayHaveHoles = stx.stx_blocks * 512 < stx.stx_size};
+        .mayHaveHoles = stx.stx_blocks * 512 < stx.stx_size,
+        .bytesCopied = &state_->progress.bytesDoneCounter()};
     const bool copied =
         platform::CopyFileContent(temp.src.get(), temp.dst.get(), stx.stx_size, &why, &hints);
     if (hints.cloneRefused) {

@@ -5,6 +5,7 @@
 #include <sys/ioctl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <vector>
@@ -15,8 +16,18 @@ namespace qv::platform {
 
 namespace {
 
+// copy_file_range is asked for at most this much at a time when someone follows the copy: a
+// call then returns often enough for a progress display, and one more system call every few
+// megabytes costs nothing measurable.
+constexpr std::size_t kFollowedChunk = std::size_t{8} << 20;
+
+void Advance(std::atomic<std::uint64_t>* counter, std::uint64_t bytes) {
+    if (counter != nullptr) counter->fetch_add(bytes, std::memory_order_relaxed);
+}
+
 // Plain read and write, for file systems that offer neither a reflink nor copy_file_range.
-bool CopyRange(int srcFd, int dstFd, off_t from, off_t to, std::string* error) {
+bool CopyRange(int srcFd, int dstFd, off_t from, off_t to, std::string* error,
+               std::atomic<std::uint64_t>* copied) {
     static thread_local std::vector<char> buffer(1 << 20);
     off_t at = from;
     while (at < to) {
@@ -40,17 +51,23 @@ bool CopyRange(int srcFd, int dstFd, off_t from, off_t to, std::string* error) {
             done += put;
         }
         at += got;
+        Advance(copied, static_cast<std::uint64_t>(got));
     }
     return true;
 }
 
 // One data region [from, to) with copy_file_range, falling back to read and write.
-bool CopyRegion(int srcFd, int dstFd, off_t from, off_t to, bool& rangeWorks, std::string* error) {
+bool CopyRegion(int srcFd, int dstFd, off_t from, off_t to, bool& rangeWorks, std::string* error,
+                std::atomic<std::uint64_t>* copied) {
     off_t inAt = from, outAt = from;
     while (rangeWorks && inAt < to) {
-        const ssize_t n =
-            sys().copy_file_range(srcFd, &inAt, dstFd, &outAt, static_cast<std::size_t>(to - inAt));
-        if (n > 0) continue;
+        auto want = static_cast<std::size_t>(to - inAt);
+        if (copied != nullptr) want = std::min(want, kFollowedChunk);
+        const ssize_t n = sys().copy_file_range(srcFd, &inAt, dstFd, &outAt, want);
+        if (n > 0) {
+            Advance(copied, static_cast<std::uint64_t>(n));
+            continue;
+        }
         if (n < 0 && errno == EINTR) continue;
         if (n == 0) {
             *error = "the file became shorter while it was copied";
@@ -63,13 +80,11 @@ bool CopyRegion(int srcFd, int dstFd, off_t from, off_t to, bool& rangeWorks, st
         *error = std::strerror(errno);
         return false;
     }
-    return inAt >= to || CopyRange(srcFd, dstFd, inAt, to, error);
+    return inAt >= to || CopyRange(srcFd, dstFd, inAt, to, error, copied);
 }
 
-}  // namespace
-
-bool CopyFileContent(int srcFd, int dstFd, std::uint64_t size, std::string* error,
-                     CopyHints* hints) {
+bool CopyContent(int srcFd, int dstFd, std::uint64_t size, std::string* error, CopyHints* hints,
+                 std::atomic<std::uint64_t>* copied) {
     if (size == 0) return true;
     if (hints == nullptr || hints->tryClone) {
         if (sys().ficlone(dstFd, srcFd) == 0) return true;
@@ -80,7 +95,7 @@ bool CopyFileContent(int srcFd, int dstFd, std::uint64_t size, std::string* erro
     bool rangeWorks = true;
     const auto end = static_cast<off_t>(size);
     if (hints != nullptr && !hints->mayHaveHoles) {
-        return CopyRegion(srcFd, dstFd, 0, end, rangeWorks, error);
+        return CopyRegion(srcFd, dstFd, 0, end, rangeWorks, error, copied);
     }
     off_t at = 0;
     while (at < end) {
@@ -92,7 +107,7 @@ bool CopyFileContent(int srcFd, int dstFd, std::uint64_t size, std::string* erro
         if (data >= end) break;
         off_t hole = ::lseek(srcFd, data, SEEK_HOLE);
         if (hole < 0 || hole > end) hole = end;
-        if (!CopyRegion(srcFd, dstFd, data, hole, rangeWorks, error)) return false;
+        if (!CopyRegion(srcFd, dstFd, data, hole, rangeWorks, error, copied)) return false;
         at = hole;
     }
     // Trailing holes: the size is set, not written.
@@ -101,6 +116,21 @@ bool CopyFileContent(int srcFd, int dstFd, std::uint64_t size, std::string* erro
         return false;
     }
     return true;
+}
+
+}  // namespace
+
+bool CopyFileContent(int srcFd, int dstFd, std::uint64_t size, std::string* error,
+                     CopyHints* hints) {
+    std::atomic<std::uint64_t>* const copied = hints != nullptr ? hints->bytesCopied : nullptr;
+    const std::uint64_t before = copied != nullptr ? copied->load(std::memory_order_relaxed) : 0;
+    const bool ok = CopyContent(srcFd, dstFd, size, error, hints, copied);
+    // What was skipped (holes, a reflink) counts as copied; a failed copy counts what it wrote.
+    if (ok && copied != nullptr) {
+        const std::uint64_t counted = copied->load(std::memory_order_relaxed) - before;
+        if (counted < size) Advance(copied, size - counted);
+    }
+    return ok;
 }
 
 }  // namespace qv::platform

@@ -3,6 +3,7 @@
 // system allows: a reflink where it offers one, else copy_file_range over the data regions
 // only, so that the holes of a sparse file stay holes.
 
+#include <atomic>
 #include <cstdint>
 #include <string>
 
@@ -13,6 +14,9 @@ struct CopyHints {
     bool tryClone = true;       // false once the file systems refused a reflink
     bool mayHaveHoles = true;   // false when the file's blocks cover its size
     bool cloneRefused = false;  // out: the reflink was tried and refused
+    // Advanced as the content is written, so that another thread can follow a large file;
+    // reaches the size once the copy succeeds (holes and reflinks count as copied).
+    std::atomic<std::uint64_t>* bytesCopied = nullptr;
 };
 
 // Copies all of src's content into dst (empty, opened for writing). False with *error set.

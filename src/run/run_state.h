@@ -200,6 +200,7 @@ struct RunState {
     std::int64_t gAFoldersScanned = 0, gAFilesScanned = 0, gBFoldersScanned = 0, gBFilesScanned = 0;
     std::int64_t gTotError = 0;
     std::int64_t gItemsToDo = 0;
+    std::uint64_t bytesToDo = 0;  // the file content the task's planned actions copy
     std::int64_t gConflictsSkipped = 0;
     std::string gDetailedLogText;
     std::vector<std::string> restoreBackupDateArray;
@@ -218,6 +219,9 @@ struct RunState {
     double gEndSyncDateTime = 0;
     std::int64_t gStartSyncDateTimeUTC = 0;  // whole seconds since 1970 UTC
     std::int64_t gItemsToDoTotal = 0;
+    // The file content the run's plan copies, as the scan saw it: items skipped in the preview
+    // are still counted, so this is an estimate for the progress display, never a log figure.
+    std::uint64_t bytesToDoTotal = 0;
     std::int64_t gItemsSkipped = 0;       // items the user skipped in the preview
     std::int64_t gItemsAtCopyStart = 0;   // the progress maximum of the copy
     double mIntervalToUpdateConsole = 0;  // seconds between two progress refreshes

@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <QAction>
+#include <QApplication>
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QDesktopServices>
@@ -28,6 +29,9 @@
 #include <QUrl>
 #include <QVBoxLayout>
 #include <algorithm>
+#include <chrono>
+#include <limits>
+#include <optional>
 
 #include "platform/file_io.h"
 #include "platform/localization.h"
@@ -37,6 +41,7 @@
 #include "sessions/multi_options.h"
 #include "sessions/settings_options.h"
 #include "ui/conflicts_panel.h"
+#include "ui/desktop_notification.h"
 #include "ui/document_commands.h"
 #include "ui/error_alert.h"
 #include "ui/filter_panel.h"
@@ -63,6 +68,10 @@ namespace {
 constexpr std::uint64_t kMonitoredCopySize = 8 * 1024 * 1024;
 // The shortest pause between two progress refreshes, whatever the run asks for.
 constexpr double kShortestRefresh = 0.05;
+// Steps of the progress bar within one item, as long as the bar's integer range allows.
+constexpr int kProgressStepsPerItem = 100;
+// A run at least this long that ends while the window is not active is told on the desktop.
+constexpr double kNotifiedRunSeconds = 30;
 
 QIcon Icon(const char* name) {
     return QIcon(QStringLiteral(":/icons/%1.svg").arg(QLatin1String(name)));
@@ -101,6 +110,10 @@ ConsoleWindow::ConsoleWindow(app::MainApp& app, QWidget* parent)
     setObjectName(QStringLiteral("consoleWindow"));
     setWindowIcon(QIcon(QStringLiteral(":/icons/app.quorvel.Quorvel.svg")));
     run_ = new RunController(app_, this);
+    clock_ = [] {
+        return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch())
+            .count();
+    };
     updateTimer_ = new QTimer(this);
     monitorTimer_ = new QTimer(this);
     monitorTimer_->setInterval(1000);
@@ -261,6 +274,8 @@ void ConsoleWindow::BuildWindow() {
     drawerDest_ = new QLabel(drawer_);
     drawerSize_ = new QLabel(drawer_);
     drawerCopied_ = new QLabel(drawer_);
+    drawerRate_ = new QLabel(drawer_);
+    drawerLeft_ = new QLabel(drawer_);
     for (QLabel* l : {drawerSource_, drawerDest_}) {
         l->setWordWrap(true);
         l->setAlignment(Qt::AlignLeft | Qt::AlignTop);
@@ -271,6 +286,10 @@ void ConsoleWindow::BuildWindow() {
     grid->addWidget(drawerDest_, 2, 0, 1, 2);
     grid->addWidget(drawerSize_, 3, 0, 1, 2);
     grid->addWidget(drawerCopied_, 4, 0, 1, 2);
+    auto* pace = new QHBoxLayout;
+    pace->addWidget(drawerRate_);
+    pace->addWidget(drawerLeft_);
+    grid->addLayout(pace, 5, 0, 1, 2);
     grid->setColumnStretch(1, 1);
     grid->setRowStretch(2, 1);
     drawer_->hide();
@@ -917,6 +936,7 @@ void ConsoleWindow::RunStarted() {
     mainButton_->style()->polish(mainButton_);
     progress_->setRange(0, 0);  // busy until the copy knows its size
     copying_ = false;
+    runStartedAt_ = clock_();
 }
 
 void ConsoleWindow::ScanProgress(qint64 itemsScanned, qint64 itemsToDo) {
@@ -939,8 +959,16 @@ void ConsoleWindow::PreviewShowing() {
 void ConsoleWindow::CopyStarting(qint64 itemsToDo, double secondsBetweenRefreshes) {
     progress_->show();
     itemsAtCopyStart_ = itemsToDo;
-    progress_->setRange(0, static_cast<int>(std::max<qint64>(itemsToDo, 1)));
+    const std::int64_t items = std::max<qint64>(itemsToDo, 1);
+    progressStepsPerItem_ = items <= std::numeric_limits<int>::max() / kProgressStepsPerItem
+                                ? kProgressStepsPerItem
+                                : 1;
+    progress_->setRange(0, static_cast<int>(std::min<std::int64_t>(
+                               items * progressStepsPerItem_, std::numeric_limits<int>::max())));
     progress_->setValue(0);
+    // The copy starts from nothing; by the time this is shown it may have begun.
+    meter_.Clear();
+    meter_.Add(clock_(), 0, 0);
     const double seconds = std::max(secondsBetweenRefreshes, kShortestRefresh);
     updateTimer_->setInterval(static_cast<int>(seconds * 1000));
     copying_ = true;
@@ -960,13 +988,23 @@ void ConsoleWindow::ToggleTimerUpdateField(bool on) {
 void ConsoleWindow::UpdateItemsToDoField() {
     const run::RunState* s = run_->state();
     if (s == nullptr || !copying_) return;
-    const std::int64_t left =
-        std::max<std::int64_t>(itemsAtCopyStart_ - s->progress.itemsDone(), 0);
+    const std::int64_t done = s->progress.itemsDone();
+    const std::int64_t left = std::max<std::int64_t>(itemsAtCopyStart_ - done, 0);
     if (left != lastItemsToDo_) {
         lastItemsToDo_ = left;
         SetComment({Str(GLS("Items to do:")) + QStringLiteral(" %1").arg(left)});
-        progress_->setValue(static_cast<int>(itemsAtCopyStart_ - left));
     }
+    // Within a large file the bar goes on moving with the bytes written.
+    const auto [itemDone, itemSize] = s->progress.ItemBytes();
+    const std::int64_t within =
+        itemSize == 0
+            ? 0
+            : static_cast<std::int64_t>(
+                  itemDone * static_cast<std::uint64_t>(progressStepsPerItem_) / itemSize);
+    const std::int64_t value = (itemsAtCopyStart_ - left) * progressStepsPerItem_ +
+                               std::min<std::int64_t>(within, progressStepsPerItem_ - 1);
+    progress_->setValue(static_cast<int>(std::min<std::int64_t>(value, progress_->maximum())));
+    meter_.Add(clock_(), s->progress.bytesDone(), done);
     UpdateInfoDrawer();
 }
 
@@ -978,7 +1016,8 @@ void ConsoleWindow::setInfoDrawerOpen(bool open) {
 
 QString ConsoleWindow::infoDrawerText() const {
     return QStringList{drawerAction_->text(), drawerSource_->text(), drawerDest_->text(),
-                       drawerSize_->text(), drawerCopied_->text()}
+                       drawerSize_->text(),   drawerCopied_->text(), drawerRate_->text(),
+                       drawerLeft_->text()}
         .join(QLatin1Char('\n'));
 }
 
@@ -1020,6 +1059,17 @@ void ConsoleWindow::UpdateInfoDrawer() {
         RemoveMonitorDestFileSize();
     }
     if (monitoredFile_.empty()) drawerCopied_->clear();
+    if (live) {
+        const std::optional<double> rate = meter_.BytesPerSecond();
+        drawerRate_->setText(Str(GLS("Rate:")) + QLatin1Char(' ') +
+                             Str(rate ? app::RateText(*rate) : "--"));
+        drawerLeft_->setText(Str(GLS("Time left:")) + QLatin1Char(' ') +
+                             Str(app::TimeLeftText(
+                                 meter_.SecondsLeft(s->progress.bytesTotal(), itemsAtCopyStart_))));
+    } else {
+        drawerRate_->clear();
+        drawerLeft_->clear();
+    }
 }
 
 void ConsoleWindow::InitMonitorDestFileSize(const std::string& writing, std::uint64_t sourceSize) {
@@ -1060,11 +1110,20 @@ void ConsoleWindow::RunFinished() {
     }
     SetReportOnConsole();
     EnableDisableConsolePanes(true);
+    TellRunEnded();
     if (terminateAfterRun_) {
         Terminate();
         return;
     }
     emit readyForReload();
+}
+
+void ConsoleWindow::TellRunEnded() {
+    if (app_.preferences().mPrefDict.intAt("prefBeepWhenDone") != 0) QApplication::beep();
+    // Someone watching the window sees the report; a long run finished behind their back is
+    // worth a word on the desktop.
+    if (clock_() - runStartedAt_ < kNotifiedRunSeconds || isActiveWindow()) return;
+    ShowDesktopNotification(Str(GLS("Quorvel run finished")), commentText_);
 }
 
 void ConsoleWindow::SetReportOnConsole() {

@@ -7,9 +7,11 @@
 #include <QPointer>
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <string>
 
 #include "app/main_app.h"
+#include "app/progress_meter.h"
 #include "sessions/session_commands.h"
 #include "ui/option_markers.h"
 
@@ -120,6 +122,10 @@ class ConsoleWindow : public QMainWindow {
     QFrame* infoDrawer() const { return drawer_; }
     void setInfoDrawerOpen(bool open);
     QString infoDrawerText() const;
+    // The clock the rate and the time left are measured with, in seconds from any origin.
+    void setClock(std::function<double()> seconds) { clock_ = std::move(seconds); }
+    // What the refresh timer does: the progress bar and the drawer follow the run now.
+    void RefreshProgress() { UpdateItemsToDoField(); }
     RunController& runController() const { return *run_; }
     QMessageBox* quitQuestion() const { return quitQuestion_; }
     // The "Starting task:" confirmation while it is shown.
@@ -208,6 +214,8 @@ class ConsoleWindow : public QMainWindow {
     void RemoveMonitorDestFileSize();
     void RunFinished();
     void SetReportOnConsole();
+    // The beep and the desktop notice at the end of a run.
+    void TellRunEnded();
     void Terminate();
 
     app::MainApp& app_;
@@ -241,10 +249,16 @@ class ConsoleWindow : public QMainWindow {
     QLabel* drawerDest_ = nullptr;
     QLabel* drawerSize_ = nullptr;
     QLabel* drawerCopied_ = nullptr;
+    QLabel* drawerRate_ = nullptr;
+    QLabel* drawerLeft_ = nullptr;
 
     QTimer* updateTimer_ = nullptr;
     QTimer* monitorTimer_ = nullptr;
     std::int64_t itemsAtCopyStart_ = 0;
+    int progressStepsPerItem_ = 1;  // the bar moves within an item as its content is copied
+    std::function<double()> clock_;
+    double runStartedAt_ = 0;
+    app::ProgressMeter meter_;
     std::int64_t lastItemsToDo_ = -1;
     bool copying_ = false;
     std::string monitoredFile_;

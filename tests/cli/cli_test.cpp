@@ -313,6 +313,19 @@ TEST_F(CliTest, RunPerformsThenFindsNothingToDoAndSurvivesAKill) {
                       &err),
               2);
 
+    // Standard error is a file here: no status line, whatever was copied. --quiet leaves the
+    // report and the errors only, not the path of the saved log that --save-log alone prints.
+    test::WriteText(a + "/notes/more.txt", "more");
+    ASSERT_EQ(Quorvel(run + " --save-log", &out, &err), 0) << err;
+    EXPECT_NE(out.find("\nLog saved: "), std::string::npos) << out;
+    EXPECT_EQ(err, "");
+    test::WriteText(a + "/notes/again.txt", "again");
+    ASSERT_EQ(Quorvel(run + " --save-log --quiet", &out, &err), 0) << err;
+    EXPECT_EQ(out, "• " + a + ": 0\n• " + b + ": 1\n• Errors: 0\n");
+    EXPECT_EQ(err, "");
+    EXPECT_EQ(Quorvel(run + " --quiet --print-log", &out, &err), 2);
+    EXPECT_NE(err.find("--quiet and --print-log cannot go together"), std::string::npos) << err;
+
     // Killed in the middle of replacing a large file: B keeps the old file or gets the whole
     // new one, and the next run ends clean with nothing of the interrupted copy left.
     const std::string big = a + "/big.bin", old = b + "/big.bin";

@@ -15,10 +15,16 @@
 #include <QSignalSpy>
 #include <QTest>
 #include <QToolButton>
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <condition_variable>
 #include <memory>
+#include <mutex>
 
 #include "app/main_app.h"
 #include "platform/file_io.h"
+#include "platform/file_system.h"
 #include "sessions/settings_options.h"
 #include "support/test_support.h"
 #include "support/tree_fixture.h"
@@ -98,6 +104,7 @@ class ConsoleTest : public QObject {
     void ConflictDialogAnswerDecidesTheOutcome();
     void ErrorPolicyDialogsAreHonoured();
     void StopDuringARunLeavesAConcludedRun();
+    void DrawerTellsTheRateAndTheTimeLeft();
     void QuittingDuringARunAsksFirst();
     void ConfirmationThenASwappedConflict();
     void AnExactSynchronizeFromTheWindowKeepsItsIndex();
@@ -208,9 +215,9 @@ void ConsoleTest::BackupFromTheButtonShowsProgressAndReport() {
 
     QCOMPARE(test::ReadText(c.tree.path("B/a.txt")), std::string("hello"));
     QCOMPARE(test::ReadText(c.tree.path("B/d/b.txt")), std::string("x"));
-    // a.txt, d and d/b.txt: all done.
-    QCOMPARE(w.progressBar()->maximum(), 3);
-    QCOMPARE(w.progressBar()->value(), 3);
+    // a.txt, d and d/b.txt: all done (the bar has steps within each item).
+    QCOMPARE(w.progressBar()->maximum(), 300);
+    QCOMPARE(w.progressBar()->value(), 300);
     const std::string report = Q(w.commentText());
     QVERIFY2(report == "• " + c.tree.a() + ": 0\n• " + c.tree.b() + ": 3\n• Errors: 0",
              report.c_str());
@@ -327,6 +334,83 @@ void ConsoleTest::StopDuringARunLeavesAConcludedRun() {
     QVERIFY(w.sourceArea()->pickButton()->isEnabled());
     // The report tells a stopped run from a finished one.
     QVERIFY(w.commentText().endsWith(QStringLiteral("• Stopped by the user.")));
+}
+
+namespace {
+
+// Copies by copy_file_range only (no reflink, where the bytes would appear at once), and holds
+// the copy once half of big.bin is written until the test lets it go.
+class HalfwayGate : public platform::FileSystem {
+  public:
+    int ficlone(int, int) override {
+        errno = EOPNOTSUPP;
+        return -1;
+    }
+    ssize_t copy_file_range(int inFd, off_t* inOff, int outFd, off_t* outOff,
+                            std::size_t len) override {
+        if (*inOff >= kHalf && !released_) {
+            std::unique_lock lock(mutex_);
+            held_ = true;
+            wake_.wait(lock, [this] { return released_.load(); });
+        }
+        return platform::FileSystem::copy_file_range(
+            inFd, inOff, outFd, outOff, std::min<std::size_t>(len, kHalf - (*inOff % kHalf)));
+    }
+    bool held() {
+        std::lock_guard lock(mutex_);
+        return held_;
+    }
+    void Release() {
+        {
+            std::lock_guard lock(mutex_);
+            released_ = true;
+        }
+        wake_.notify_all();
+    }
+    static constexpr off_t kHalf = 8 * 1024 * 1024;
+
+  private:
+    std::mutex mutex_;
+    std::condition_variable wake_;
+    bool held_ = false;
+    std::atomic<bool> released_{false};
+};
+
+}  // namespace
+
+void ConsoleTest::DrawerTellsTheRateAndTheTimeLeft() {
+    Console c;
+    c.tree.Build({"A/"});
+    test::WriteText(c.tree.path("A/big.bin"), std::string(2 * HalfwayGate::kHalf, 'x'));
+    HalfwayGate gate;
+    const platform::ScopedFileSystem installed(gate);
+    // A failed check must not leave the run waiting forever.
+    const std::unique_ptr<HalfwayGate, void (*)(HalfwayGate*)> release(
+        &gate, [](HalfwayGate* g) { g->Release(); });
+    double now = 100;
+    c.window->setClock([&now] { return now; });
+    c.Show();
+    ConsoleWindow& w = *c.window;
+    w.setInfoDrawerOpen(true);
+    w.mainButton()->click();
+    // Held halfway, and the window has heard that the copy started.
+    QVERIFY(QTest::qWaitFor([&] { return gate.held() && w.progressBar()->maximum() > 0; },
+                            kRunTimeout));
+    // Half a second tells no pace yet; the bar is halfway through the only item.
+    now = 100.5;
+    w.RefreshProgress();
+    QCOMPARE(w.progressBar()->value(), w.progressBar()->maximum() / 2);
+    QVERIFY2(w.infoDrawerText().endsWith(QStringLiteral("\nRate: --\nTime left: --")),
+             Q(w.infoDrawerText()).c_str());
+    // 8 MB in 2 s, 8 MB to go.
+    now = 102;
+    w.RefreshProgress();
+    QVERIFY2(w.infoDrawerText().endsWith(QStringLiteral("\nRate: 4.0 MB/s\nTime left: 0:02")),
+             Q(w.infoDrawerText()).c_str());
+    gate.Release();
+    QVERIFY(c.WaitForRunEnd());
+    QCOMPARE(w.progressBar()->value(), w.progressBar()->maximum());
+    QVERIFY(!w.infoDrawerText().contains(QStringLiteral("Rate:")));
 }
 
 void ConsoleTest::QuittingDuringARunAsksFirst() {

@@ -1,0 +1,101 @@
+// The status line of `quorvel run`: what it shows at each width, the units, the time left once
+// the pace is known, and names that must not reach the terminal raw.
+#include "cli/status_line.h"
+
+#include <gtest/gtest.h>
+
+#include <vector>
+
+#include "app/progress_meter.h"
+
+namespace qv::cli {
+namespace {
+
+constexpr std::uint64_t kMB = 1024 * 1024;
+
+struct Reading {
+    double seconds;
+    std::uint64_t bytes;
+    std::int64_t items;
+};
+
+std::size_t Columns(const std::string& s) {
+    std::size_t n = 0;
+    for (const char c : s) n += (static_cast<unsigned char>(c) & 0xC0) != 0x80;
+    return n;
+}
+
+TEST(StatusLineTest, FitsTheWidthAndTellsThePace) {
+    const std::string longPath = "/home/me/Photos/" + std::string(60, 'p') + "/holiday-final.jpg";
+    const struct {
+        const char* what;
+        StatusFacts facts;
+        std::vector<Reading> readings;  // fed to a meter for the rate and the time left
+        int width;
+        std::string expected;
+    } cases[] = {
+        {"bytes and kilobytes, pace unknown",
+         {3, 10, 512, 1536, {}, {}, "/a/b.txt"},
+         {},
+         200,
+         "3/10  512 B/1.5 KB  --  -- left  /a/b.txt"},
+        {"a long path is shortened in its middle to fill the line exactly",
+         {1200, 5000, 5 * kMB, 2048 * kMB, 12.5 * kMB, 75, longPath},
+         {},
+         80,
+         "1200/5000  5.0 MB/2.0 GB  12.5 MB/s  1:15 left  /home/me/Photos…oliday-final.jpg"},
+        {"too narrow for a useful path: the rate goes first",
+         {1200, 5000, 5 * kMB, 2048 * kMB, 12.5 * kMB, 75, longPath},
+         {},
+         40,
+         "1200/5000  5.0 MB/2.0 GB  1:15 left"},
+        {"then the bytes",
+         {1200, 5000, 5 * kMB, 2048 * kMB, 12.5 * kMB, 75, longPath},
+         {},
+         20,
+         "1200/5000  1:15 left"},
+        {"control characters of a name are shown escaped",
+         {1, 2, 0, 0, {}, {}, "/x/evil\x1b[2J\rname\n.txt"},
+         {},
+         80,
+         "1/2  0 B/0 B  --  -- left  /x/evil\\x1b[2J\\rname\\n.txt"},
+        {"under a second of readings: still unknown",
+         {0, 4, 5 * kMB, 100 * kMB, {}, {}, "/f"},
+         {{0, 0, 0}, {0.5, 5 * kMB, 0}},
+         200,
+         "0/4  5.0 MB/100 MB  --  -- left  /f"},
+        // 10 MB/s leaves 8 s for the bytes; 1 item/s leaves 2 s for the items: the later wins.
+        {"the pace known: time left by bytes",
+         {2, 4, 20 * kMB, 100 * kMB, {}, {}, "/f"},
+         {{0, 0, 0}, {0.5, 5 * kMB, 0}, {2, 20 * kMB, 2}},
+         200,
+         "2/4  20.0 MB/100 MB  10.0 MB/s  0:08 left  /f"},
+        // Thousands of tiny files: the bytes are all but done, the items are not.
+        {"time left by items",
+         {100, 1100, 900 * kMB, 900 * kMB, {}, {}, "/f"},
+         {{0, 0, 0}, {10, 900 * kMB, 100}},
+         200,
+         "100/1100  900 MB/900 MB  90.0 MB/s  1:40 left  /f"},
+        // The burst of the first second is out of the window: 1 MB in the last 6 s.
+        {"the rate follows the last seconds",
+         {3, 9, 7 * kMB, 3072 * kMB, {}, {}, "/f"},
+         {{0, 0, 0}, {1, 6 * kMB, 1}, {6, 6 * kMB, 2}, {7, 7 * kMB, 3}},
+         200,
+         "3/9  7.0 MB/3.0 GB  171 KB/s  5:06:30 left  /f"},
+    };
+    for (const auto& c : cases) {
+        StatusFacts facts = c.facts;
+        if (!c.readings.empty()) {
+            app::ProgressMeter meter;
+            for (const Reading& r : c.readings) meter.Add(r.seconds, r.bytes, r.items);
+            facts.bytesPerSecond = meter.BytesPerSecond();
+            facts.secondsLeft = meter.SecondsLeft(facts.bytesTotal, facts.itemsTotal);
+        }
+        const std::string line = StatusLine(facts, c.width);
+        EXPECT_EQ(line, c.expected) << c.what;
+        EXPECT_LE(Columns(line), static_cast<std::size_t>(c.width)) << c.what;
+    }
+}
+
+}  // namespace
+}  // namespace qv::cli
