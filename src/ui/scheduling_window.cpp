@@ -73,9 +73,12 @@ SchedulingWindow::SchedulingWindow(WindowScheduler& scheduler, QWidget* parent)
     table_->setHorizontalHeaderLabels({QStringLiteral("#"), Str(GLS("Start Date")),
                                        Str(GLS("Session")), Str(GLS("State")), Str(GLS("Errors")),
                                        Str(GLS("Next"))});
-    table_->horizontalHeader()->setSectionResizeMode(kStartDate, QHeaderView::ResizeToContents);
-    table_->horizontalHeader()->setSectionResizeMode(kSessionName, QHeaderView::Stretch);
+    QHeaderView* header = table_->horizontalHeader();
+    header->setSectionResizeMode(QHeaderView::ResizeToContents);
+    header->setSectionResizeMode(kSessionName, QHeaderView::Stretch);
     table_->verticalHeader()->setVisible(false);
+    table_->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+    table_->verticalHeader()->setDefaultSectionSize(table_->fontMetrics().height() + 6);
     table_->setSelectionBehavior(QAbstractItemView::SelectRows);
     table_->setSelectionMode(QAbstractItemView::ExtendedSelection);
     table_->setEditTriggers(QAbstractItemView::NoEditTriggers);
@@ -94,7 +97,7 @@ SchedulingWindow::SchedulingWindow(WindowScheduler& scheduler, QWidget* parent)
     connect(table_, &QTableWidget::cellDoubleClicked, this, &SchedulingWindow::SchedulingOpenLog);
     connect(table_, &QTableWidget::itemSelectionChanged, this, &SchedulingWindow::SelectionChanged);
     connect(&scheduler_, &WindowScheduler::changed, this, &SchedulingWindow::SetArray);
-    resize(640, 360);
+    resize(720, 360);
     SetArray();
 }
 
