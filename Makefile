@@ -48,7 +48,8 @@ gui: build
 # (no display needed).
 screenshot: build
 	@./scripts/screenshot.sh $(BUILD)/bin/quorvel-gui docs/console.png docs/log-window.png \
-		docs/settings-panel.png docs docs/filter-panel.png
+		docs/settings-panel.png docs docs/filter-panel.png docs/timer-panel.png \
+		docs/scheduling-window.png
 
 clean:
 	rm -rf $(BUILD) $(ASAN_BUILD) $(FUZZ_BUILD)

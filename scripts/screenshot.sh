@@ -6,9 +6,11 @@
 # With a fifth, a folder: the File and Session menus, the new-session sheet, the preferences
 # window and the preview of a small plan, drawn over the console, and the exclude and
 # multiple-list panels with rows filled, into that folder. With a sixth, the console showing
-# the session's filters panel with three rows, set through `quorvel filter`.
+# the session's filters panel with three rows, set through `quorvel filter`. With a seventh and
+# an eighth, the session's timer panel with two rows set through `quorvel timers`, and the
+# scheduling window listing their executions.
 # Usage: screenshot.sh path/to/bin/quorvel-gui output.png [log-window.png [settings-panel.png
-#        [folder [filter-panel.png]]]]
+#        [folder [filter-panel.png [timer-panel.png scheduling-window.png]]]]]
 #        (THEME=dark for the dark look)
 set -euo pipefail
 gui="$1"
@@ -17,6 +19,8 @@ logOut="${3:-}"
 settingsOut="${4:-}"
 shellOut="${5:-}"
 filterOut="${6:-}"
+timerOut="${7:-}"
+schedulingOut="${8:-}"
 cli="$(dirname "$gui")/quorvel"
 # A short, fixed place, so that the paths in the picture read well.
 scratch="${TMPDIR:-/tmp}/quorvel-demo"
@@ -104,6 +108,22 @@ if [ -n "$filterOut" ]; then
     mkdir -p "$(dirname "$filterOut")"
     run "$gui" --screenshot "$filterOut" --theme "${THEME:-light}" "${session[@]}" --panel filter
     echo "wrote $filterOut"
+fi
+
+if [ -n "$timerOut" ]; then
+    session=(--session "Projects to the backup disk")
+    run "$cli" timers set 1 'start=2026-01-05 09:00' intervalOn=1 intervalHours=3 endOn=1 \
+        'end=2026-01-05 21:00' "${session[@]}" > /dev/null
+    run "$cli" timers set 2 'start=2026-01-09 22:30' intervalOn=1 intervalDays=1 onlySaturday=0 \
+        onlySunday=0 "${session[@]}" > /dev/null
+    mkdir -p "$(dirname "$timerOut")"
+    run "$gui" --screenshot "$timerOut" --theme "${THEME:-light}" "${session[@]}" --panel timer
+    echo "wrote $timerOut"
+    if [ -n "$schedulingOut" ]; then
+        run "$gui" --screenshot "$schedulingOut" --theme "${THEME:-light}" "${session[@]}" \
+            --show scheduling
+        echo "wrote $schedulingOut"
+    fi
 fi
 
 if [ -n "$shellOut" ]; then

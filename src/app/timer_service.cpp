@@ -36,7 +36,8 @@ bool TimerService::StartTimerRun(std::int64_t session, std::string* heldBy, std:
     request.mayAsk = false;
     request.sessionIndex = session;
     request.saveLog = true;
-    const StartResult started = app_.runService().Start(request, *proxy_);
+    const StartResult started =
+        starter_ ? starter_(request) : app_.runService().Start(request, *proxy_);
     if (!started.started) {
         *heldBy = started.heldBy;
         *why = started.message;

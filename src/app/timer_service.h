@@ -3,6 +3,7 @@
 // do not stop, the log saved) and their end is reported back to the scheduler. The window and
 // `quorvel scheduler` each hold one; only the holder of the scheduler lock should fire timers.
 
+#include <functional>
 #include <optional>
 #include <string>
 
@@ -30,6 +31,12 @@ class TimerService : private schedule::TimerLauncher {
     TimerService& operator=(const TimerService&) = delete;
 
     schedule::Scheduler& scheduler() { return scheduler_; }
+    const schedule::Scheduler& scheduler() const { return scheduler_; }
+    // How a timer run starts when a front end shows it as its own (the window, with the
+    // proxy of its console); without one, the run starts here with nobody watching. Either
+    // way the request is unattended, and its end still comes through CollectFinishedRun.
+    using RunStarter = std::function<StartResult(const RunRequest&)>;
+    void SetRunStarter(RunStarter starter) { starter_ = std::move(starter); }
     // One tick: first the end of a timer run that has concluded (reported to the scheduler and
     // returned through *finished), then the scheduler's tick while it is enabled. True when a
     // run was started.
@@ -49,6 +56,7 @@ class TimerService : private schedule::TimerLauncher {
     MainApp& app_;
     std::unique_ptr<UnattendedProxy> proxy_;
     schedule::Scheduler scheduler_;
+    RunStarter starter_;
     bool timerRunActive_ = false;
 };
 

@@ -103,6 +103,9 @@ void ConsoleWindow::BuildViewMenu(QMenu* view) {
                [this] { drawerButton_->toggle(); });
     AddCommand(view, GLS("Log Window"), QKeySequence(Qt::CTRL | Qt::Key_L), this,
                [this] { WindowOpenLog(); });
+    AddCommand(view, GLS("Scheduling"), QKeySequence(), this, [this] {
+        if (isDocumentShown()) WindowOpenScheduling();
+    });
 }
 
 void ConsoleWindow::RebuildRecentMenu() {

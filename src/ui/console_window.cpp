@@ -53,10 +53,13 @@
 #include "ui/path_area.h"
 #include "ui/qt_text.h"
 #include "ui/run_controller.h"
+#include "ui/scheduling_window.h"
 #include "ui/session_name_sheet.h"
 #include "ui/settings_panel.h"
 #include "ui/size_display.h"
 #include "ui/theme.h"
+#include "ui/timer_panel.h"
+#include "ui/window_scheduler.h"
 
 namespace qv::ui {
 
@@ -84,9 +87,6 @@ QString Format(const std::string& text, long long n) {
 // What the page of an option that has no controls yet says instead.
 std::string NotEditableText(std::size_t option) {
     switch (option) {
-        case 1:
-            return GLS("The timers of a session can't be edited here yet; they can be set in "
-                       "the session document.");
         case 6:
             return GLS("The volumes a session mounts can't be edited here yet; they can be set "
                        "in the session document.");
@@ -125,6 +125,11 @@ ConsoleWindow::ConsoleWindow(app::MainApp& app, QWidget* parent)
     connect(run_, &RunController::copyStarting, this, &ConsoleWindow::CopyStarting);
     connect(run_, &RunController::finished, this, &ConsoleWindow::RunFinished);
     BuildWindow();
+    scheduler_ = new WindowScheduler(app_, *run_, {}, this);
+    // No timer fires while an option panel (or no document) is on screen.
+    scheduler_->SetConsoleShownCheck(
+        [this] { return pages_->currentWidget() == panels_[kConsolePanel]; });
+    connect(scheduler_, &WindowScheduler::changed, this, &ConsoleWindow::UpdateTimerToolTip);
     documents_ = new DocumentCommands(app_, *this);
     BuildMenus();
     documents_->UpdateTitle();
@@ -326,6 +331,8 @@ void ConsoleWindow::BuildPages(OptionPanel* consolePage) {
             page = multi;
         } else if (o == kExcludeOption) {
             page = new ExcludePanel(pages_);
+        } else if (o == kTimerOption) {
+            page = new TimerPanel(pages_);
         } else {
             page = new NotEditablePanel(o, def.dictKey, NotEditableText(o), pages_);
         }
@@ -376,10 +383,45 @@ void ConsoleWindow::ChooseGoPanel(int tag) {
 }
 
 void ConsoleWindow::GoPanelTimer() {
-    // "All Sessions" has no timer page of its own: its timers are scheduled in a window of
-    // their own, which this window does not offer yet.
-    if (app_.document().IsCurrentSessionAllSessions()) return;
+    // "All Sessions" has no timer page of its own: its timers are listed in the scheduling
+    // window.
+    if (app_.document().IsCurrentSessionAllSessions()) {
+        WindowOpenScheduling();
+        return;
+    }
     GoPanel("timer");
+}
+
+void ConsoleWindow::WindowOpenScheduling() {
+    if (schedulingWindow_ == nullptr) {
+        schedulingWindow_ = new SchedulingWindow(*scheduler_, this);
+        schedulingWindow_->onOpenLog = [this](const std::string& path) {
+            OpenLogWithFileFromScheduling(path);
+        };
+    }
+    schedulingWindow_->show();
+    schedulingWindow_->raise();
+    schedulingWindow_->activateWindow();
+}
+
+void ConsoleWindow::OpenLogWithFileFromScheduling(const std::string& path) {
+    if (logWindow_ == nullptr) {
+        logWindow_ = new LogWindow(this);
+        logWindow_->setWindowFlag(Qt::Window);
+    }
+    logWindow_->setLogFolder(app_.runService().LogFolder());
+    if (!logWindow_->FillLogWindow(path, {})) return;
+    logWindow_->show();
+    logWindow_->raise();
+    logWindow_->activateWindow();
+}
+
+void ConsoleWindow::UpdateTimerToolTip() {
+    if (app_.preferences().mPrefDict.intAt("prefSyncAndQuit") != 0) return;
+    QString tip = Str(GLS(OptionButtons()[kTimerOption].tooltip));
+    const QString status = scheduler_ != nullptr ? scheduler_->StatusText() : QString();
+    if (!status.isEmpty()) tip += QLatin1Char('\n') + status;
+    options_[kTimerOption].button->setToolTip(tip);
 }
 
 void ConsoleWindow::GoPanel(const std::string& tab) {
@@ -401,7 +443,11 @@ void ConsoleWindow::GoPanel(const std::string& tab) {
     }
     pages_->setCurrentWidget(page);
     SyncPanelButtons();
-    if (number == kConsolePanel) emit readyForReload();
+    if (number == kConsolePanel) {
+        // Back on the console, the timers are listed again from the sessions as they now are.
+        scheduler_->Arm();
+        emit readyForReload();
+    }
 }
 
 void ConsoleWindow::ShowDocumentClosed() {
@@ -533,6 +579,7 @@ void ConsoleWindow::SetDocumentSessions() {
     allItemOffered_ = true;
     SyncPanelButtons();
     SetSessionsPopUpMenu();
+    scheduler_->Arm();
 }
 
 void ConsoleWindow::SetSessionsPopUpMenu() {
@@ -602,6 +649,9 @@ void ConsoleWindow::ChooseSession(int entry) {
         if (plist::Value* session = doc.GetSessionDict(doc.mSessionIndex)) {
             static_cast<OptionPanel*>(pages_->currentWidget())->ShowPanel(*session);
         }
+    } else {
+        // The timers in scope follow the session shown.
+        scheduler_->Arm();
     }
     DocumentChanged();
 }
@@ -762,7 +812,7 @@ void ConsoleWindow::SetOptionDrawerPanes(std::int64_t i) {
         timer->setEnabled(false);
         timer->setToolTip(Str(GLS("Temporary off because of the SyncAndQuit")));
     } else {
-        timer->setToolTip(Str(GLS(OptionButtons()[kTimerOption].tooltip)));
+        UpdateTimerToolTip();
     }
     SyncPanelActions();
 }

@@ -35,6 +35,8 @@ class LogWindow;
 class OptionPanel;
 class PathArea;
 class RunController;
+class SchedulingWindow;
+class WindowScheduler;
 
 // The entries of the session pop-up menu after the sessions: a separator, then "All Sessions".
 inline constexpr int kTagSession = 0;
@@ -108,6 +110,11 @@ class ConsoleWindow : public QMainWindow {
     // last run's log and shows it.
     void WindowOpenLog();
     LogWindow* logWindow() const { return logWindow_; }
+    // The scheduling window: shown, or brought to the front; and how it opens an entry's log.
+    void WindowOpenScheduling();
+    void OpenLogWithFileFromScheduling(const std::string& path);
+    SchedulingWindow* schedulingWindow() const { return schedulingWindow_; }
+    WindowScheduler& windowScheduler() const { return *scheduler_; }
 
     // For tests and the screenshot.
     QComboBox* sessionPopup() const { return sessionPopup_; }
@@ -187,6 +194,8 @@ class ConsoleWindow : public QMainWindow {
     bool sessionEntryOffered(int entry) const;
     void AblePopMenuSession(bool enable, bool allItem);
     void GoPanelTimer();
+    // The timer button's tooltip says when the next timer fires, or who fires them.
+    void UpdateTimerToolTip();
     // The buttons of the page row light the page on screen.
     void SyncPanelButtons();
     void SyncPanelActions();
@@ -220,6 +229,8 @@ class ConsoleWindow : public QMainWindow {
 
     app::MainApp& app_;
     RunController* run_ = nullptr;
+    WindowScheduler* scheduler_ = nullptr;
+    SchedulingWindow* schedulingWindow_ = nullptr;
     bool euidIsRoot_ = false;
 
     QComboBox* sessionPopup_ = nullptr;

@@ -18,6 +18,7 @@
 #include "platform/localization.h"
 #include "ui/qt_text.h"
 #include "ui/session_name_sheet.h"
+#include "ui/stepper_field.h"
 
 namespace qv::ui {
 
@@ -26,28 +27,6 @@ using sessions::FilterDateField;
 using sessions::FilterKeyKind;
 
 namespace {
-
-// A number field with a stepper beside it. The text stays the user's, even when it is no
-// number: the row editor's checks say what is wrong with it, and the stepper asks the editor
-// for the next value.
-class StepperField : public QAbstractSpinBox {
-  public:
-    StepperField(std::function<void(int)> onStep, QWidget* parent)
-        : QAbstractSpinBox(parent), onStep_(std::move(onStep)) {
-        setButtonSymbols(QAbstractSpinBox::UpDownArrows);
-        setAlignment(Qt::AlignRight);
-    }
-    QLineEdit* edit() const { return lineEdit(); }
-    void stepBy(int steps) override { onStep_(steps); }
-
-  protected:
-    StepEnabled stepEnabled() const override {
-        return isEnabled() ? (StepUpEnabled | StepDownEnabled) : StepNone;
-    }
-
-  private:
-    std::function<void(int)> onStep_;
-};
 
 // The criteria's titles, by switch.
 QString CriterionTitle(const std::string& switchKey) {

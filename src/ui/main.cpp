@@ -32,6 +32,7 @@
 #include "ui/document_commands.h"
 #include "ui/error_alert.h"
 #include "ui/settings_files_watch.h"
+#include "ui/scheduling_window.h"
 #include "ui/shortcuts_window.h"
 #include "ui/about_window.h"
 #include "ui/preferences_window.h"
@@ -153,6 +154,12 @@ QWidget* ShowForScreenshot(qv::app::MainApp& app, qv::ui::ConsoleWindow& window,
         }
         return nullptr;
     }
+    if (what == QStringLiteral("scheduling")) {
+        window.WindowOpenScheduling();
+        QWidget* scheduling = window.schedulingWindow();
+        QApplication::processEvents();
+        return scheduling;
+    }
     QDialog* dialog = nullptr;
     if (what == QStringLiteral("shortcuts")) {
         dialog = new qv::ui::ShortcutsWindow(window.menuActions(), &window);
@@ -244,7 +251,7 @@ int main(int argc, char** argv) {
         QStringLiteral("show"),
         QStringLiteral("With --screenshot: draw the window with a menu open (menu:File, "
                        "menu:Session, ...) or a dialog over it (preferences, new-session, "
-                       "sort-sessions, about, shortcuts, preview)."),
+                       "sort-sessions, about, shortcuts, preview) or the scheduling window (scheduling)."),
         QStringLiteral("WHAT"));
     parser.addOptions({screenshot, theme, logFile, panel, show});
     parser.addPositionalArgument(QStringLiteral("FILE.qvd"),

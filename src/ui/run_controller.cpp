@@ -1,5 +1,6 @@
 #include "ui/run_controller.h"
 
+#include "platform/localization.h"
 #include "ui/gui_proxy.h"
 #include "ui/qt_text.h"
 
@@ -21,7 +22,14 @@ RunController::~RunController() {
 const run::RunState* RunController::state() const { return app_.runService().state(); }
 
 bool RunController::Start() {
-    if (active_) return false;
+    app::RunRequest request;
+    request.executedBy = run::kExecutedByUser;
+    request.mayAsk = true;
+    return Start(request).started;
+}
+
+app::StartResult RunController::Start(const app::RunRequest& request) {
+    if (active_) return {false, platform::GLS("A run is already in progress."), {}};
     auto proxy = std::make_unique<GuiProxy>(dialogParent_, &app_);
     connect(proxy.get(), &GuiProxy::sessionScanStarting, this,
             &RunController::sessionScanStarting);
@@ -29,19 +37,16 @@ bool RunController::Start() {
     connect(proxy.get(), &GuiProxy::previewShowing, this, &RunController::previewShowing);
     connect(proxy.get(), &GuiProxy::copyStarting, this, &RunController::copyStarting);
     connect(proxy.get(), &GuiProxy::concluded, this, &RunController::Conclude);
-    app::RunRequest request;
-    request.executedBy = run::kExecutedByUser;
-    request.mayAsk = true;
     const app::StartResult result = app_.runService().Start(request, *proxy);
     if (!result.started) {
         refusal_ = Str(result.message);
-        return false;
+        return result;
     }
     // The last run's proxy has heard its last hook: its run has concluded.
     proxy_ = std::move(proxy);
     active_ = true;
     emit started();
-    return true;
+    return result;
 }
 
 void RunController::Stop() {

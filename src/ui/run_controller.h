@@ -22,6 +22,8 @@ class RunController : public QObject {
     // Starts a run of the document's current session (or of all sessions) as the user's;
     // false, with the reason in refusal(), when another run holds the run lock.
     bool Start();
+    // Starts a run as the request says (a timer's, unattended); it shows as the user's does.
+    app::StartResult Start(const app::RunRequest& request);
     const QString& refusal() const { return refusal_; }
     // Tells the run to stop; it concludes at its next check.
     void Stop();

@@ -28,6 +28,7 @@
 #include "support/tree_fixture.h"
 #include "ui/conflicts_panel.h"
 #include "ui/console_window.h"
+#include "ui/scheduling_window.h"
 #include "ui/custom_name_sheet.h"
 #include "ui/option_panel.h"
 #include "ui/settings_panel.h"
@@ -178,13 +179,13 @@ void PanelsTest::EveryButtonMenuEntryAndShortcutReachesItsPanel() {
         QVERIFY(Shows(w, kConsolePanel));
     }
     // The placeholder pages say plainly where the option is set.
-    w.ChooseGoPanel(2);
-    QVERIFY(w.panel("timer")
+    w.ChooseGoPanel(7);
+    QVERIFY(w.panel("autoMountVolumes")
                 ->findChild<QLabel*>(QStringLiteral("notEditable"))
                 ->text()
-                .startsWith(QStringLiteral("The timers of a session can't be edited here yet")));
+                .startsWith(QStringLiteral("The volumes a session mounts can't be edited here")));
 
-    // "All Sessions" has no options but the timer, whose window is not offered yet.
+    // "All Sessions" has no options but the timer, which opens the scheduling window.
     w.ChooseGoPanel(0);
     c.Choose(3);
     for (int n = 1; n < kPanelCount; ++n) {
@@ -193,6 +194,7 @@ void PanelsTest::EveryButtonMenuEntryAndShortcutReachesItsPanel() {
         w.panelAction(n)->trigger();
         QVERIFY(Shows(w, kConsolePanel));
     }
+    QVERIFY(w.schedulingWindow() != nullptr && w.schedulingWindow()->isVisible());
 }
 
 void PanelsTest::AllSessionsIsOfferedOnTheConsoleOnly() {

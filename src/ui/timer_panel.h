@@ -1,0 +1,53 @@
+#pragma once
+// The timer panel: the session's master switch of its timers and the table of its timer rows.
+// A click in the table switches a row, resets it (Alt) or opens the row dialog; the controls
+// edit a TimerEditor.
+
+#include <QPointer>
+#include <optional>
+
+#include "sessions/timer_editor.h"
+#include "ui/option_panel.h"
+#include "ui/timer_row_dialog.h"
+
+class QCheckBox;
+class QTableWidget;
+
+namespace qv::ui {
+
+class TimerPanel : public OptionPanel {
+    Q_OBJECT
+  public:
+    explicit TimerPanel(QWidget* parent);
+
+    void SetPanels(const plist::Value& timerDict) override;
+    bool GetPanels(plist::Value& session, std::string* message) override;
+    bool SetIconOn(const plist::Value& session) const override;
+
+    // For tests and the screenshot.
+    QCheckBox* onOffBox() const { return onOff_; }
+    QTableWidget* table() const { return table_; }
+    // The row dialog while it is open.
+    TimerRowDialog* rowDialog() const { return dialog_; }
+    // A click in the table as the user makes it (a row or column outside the table does
+    // nothing).
+    void EditTimerRow(int row, int column, Qt::KeyboardModifiers modifiers);
+
+  protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+  private:
+    void ChooseOnOff(bool on);
+    void ShowOnOff();
+    void ReloadTable();
+    void BtnOnOff();
+
+    QCheckBox* onOff_ = nullptr;
+    QTableWidget* table_ = nullptr;
+    QPointer<TimerRowDialog> dialog_;
+    std::optional<sessions::TimerEditor> editor_;
+    bool filling_ = false;
+    bool swallowRelease_ = false;
+};
+
+}  // namespace qv::ui

@@ -1,0 +1,94 @@
+#include "ui/window_scheduler.h"
+
+#include <unistd.h>
+
+#include <QTimer>
+
+#include "platform/localization.h"
+#include "ui/qt_text.h"
+#include "ui/run_controller.h"
+
+namespace qv::ui {
+
+using platform::GLS;
+
+WindowScheduler::WindowScheduler(app::MainApp& app, RunController& runs,
+                                 schedule::Scheduler::Clock clock, QObject* parent)
+    : QObject(parent), app_(app), timers_(app, std::move(clock)) {
+    timers_.SetRunStarter([&runs](const app::RunRequest& request) { return runs.Start(request); });
+    scheduler().SetOnChange([this] { emit changed(); });
+    // The controller has concluded the run: its entry becomes Done before anything else can
+    // start another run.
+    connect(&runs, &RunController::finished, this, &WindowScheduler::RunFinished);
+    tick_ = new QTimer(this);
+    tick_->setInterval(schedule::kTickSeconds * 1000);
+    connect(tick_, &QTimer::timeout, this, &WindowScheduler::Tick);
+    tick_->start();
+}
+
+WindowScheduler::~WindowScheduler() = default;
+
+void WindowScheduler::SetConsoleShownCheck(std::function<bool()> shown) {
+    scheduler().SetConsoleShownCheck(std::move(shown));
+}
+
+void WindowScheduler::Arm() {
+    const sessions::SessionDocument& doc = app_.document();
+    bool on = app_.preferences().mPrefDict.intAt("prefSyncAndQuit") == 0;
+    if (doc.IsCurrentSessionAllSessions()) {
+        on = on && schedule::Scheduler::IsTimerOnInSomeSession(doc);
+    } else {
+        const plist::Value* session = doc.GetSessionDict(doc.mSessionIndex);
+        const plist::Value* timers = session ? session->dictAt("timerDict") : nullptr;
+        on = on && timers != nullptr && timers->intAt("timerOn") != 0;
+    }
+    schedule::Scheduler& s = scheduler();
+    s.TimerSyncEnabled(false);
+    s.GetExecutiveTimerArray(false);
+    s.TimerSyncEnabled(on);
+    // Without timers to fire the lock goes, so that a background scheduler may take it.
+    if (on) {
+        TakeLock();
+    } else {
+        lock_.reset();
+    }
+    emit changed();
+}
+
+void WindowScheduler::TakeLock() {
+    if (lock_) return;
+    std::string heldBy, error;
+    lock_ = app::AcquireSchedulerLock(
+        app_.paths(), "quorvel-gui, " + GLS("process") + " " + std::to_string(::getpid()), &heldBy,
+        &error);
+    const std::string holder = lock_ || !error.empty() ? std::string()
+                               : heldBy.empty()        ? GLS("unknown process")
+                                                       : heldBy;
+    if (holder != heldBy_) {
+        heldBy_ = holder;
+        emit changed();
+    }
+}
+
+bool WindowScheduler::Tick() {
+    if (!scheduler().tickEnabled()) return false;
+    TakeLock();
+    // The list goes on being kept (a change of day, the next execution) but nothing fires.
+    if (!lock_) return false;
+    return timers_.Tick();
+}
+
+void WindowScheduler::RunFinished() {
+    if (timers_.TimerRunActive()) timers_.CollectFinishedRun();
+}
+
+QString WindowScheduler::StatusText() const {
+    if (!heldBy_.empty()) {
+        return Str(platform::FormatText(
+            GLS("The timers are fired by the background scheduler (%@)."), {heldBy_}));
+    }
+    const schedule::Scheduler& s = scheduler();
+    return s.tickEnabled() ? Str(s.NextTimer()) : QString();
+}
+
+}  // namespace qv::ui
