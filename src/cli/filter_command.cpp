@@ -7,6 +7,7 @@
 #include "cli/options_command.h"
 #include "cli/terminal_text.h"
 #include "platform/localization.h"
+#include "sessions/option_text.h"
 #include "sessions/filter_editor.h"
 #include "sessions/filter_options.h"
 #include "sessions/plist_codec.h"
@@ -44,12 +45,6 @@ const Verb* FindVerb(const std::string& name) {
     return nullptr;
 }
 
-std::optional<bool> ParseSwitch(const std::string& value) {
-    if (value == "1" || value == "on" || value == "yes" || value == "true") return true;
-    if (value == "0" || value == "off" || value == "no" || value == "false") return false;
-    return std::nullopt;
-}
-
 std::string TextValue(const plist::Value& value) {
     if (value.isString()) return TerminalName(value.str());
     if (value.isNumber()) return std::to_string(value.intValue());
@@ -78,7 +73,7 @@ std::string ApplyKey(plist::Value& edited, const std::string& word) {
     const std::string value = word.substr(equals + 1);
     // The row's on/off, listed by show, is set like its criteria.
     if (key == "onOff") {
-        const std::optional<bool> on = ParseSwitch(value);
+        const std::optional<bool> on = sessions::ParseBool(value);
         if (!on) return "'onOff' takes 1 or 0 (on/off, yes/no), not '" + value + "'";
         edited.set(key, *on ? 1 : 0);
         return {};
@@ -89,7 +84,7 @@ std::string ApplyKey(plist::Value& edited, const std::string& word) {
     }
     switch (known->kind) {
         case FilterKeyKind::kSwitch: {
-            const std::optional<bool> on = ParseSwitch(value);
+            const std::optional<bool> on = sessions::ParseBool(value);
             if (!on) return "'" + key + "' takes 1 or 0 (on/off, yes/no), not '" + value + "'";
             edited.set(key, *on ? 1 : 0);
             return {};

@@ -13,6 +13,7 @@
 #include "platform/localization.h"
 #include "platform/utf8.h"
 #include "schedule/scheduler.h"
+#include "sessions/option_text.h"
 #include "sessions/timer_editor.h"
 
 namespace qv::cli {
@@ -42,12 +43,6 @@ const Verb* FindVerb(const std::string& name) {
         if (name == verb.name) return &verb;
     }
     return nullptr;
-}
-
-std::optional<bool> ParseSwitch(const std::string& value) {
-    if (value == "1" || value == "on" || value == "yes" || value == "true") return true;
-    if (value == "0" || value == "off" || value == "no" || value == "false") return false;
-    return std::nullopt;
 }
 
 // "YYYY-MM-DD HH:MM" as typed; the ranges are the row editor's to judge.
@@ -86,20 +81,20 @@ std::string ApplyKey(TimerFields& f, const std::string& word, std::optional<bool
     const char* switchKeys[] = {"intervalOn", "endOn", "endDateOn"};
     for (std::size_t i = 0; i < 3; ++i) {
         if (key != switchKeys[i]) continue;
-        const std::optional<bool> on = ParseSwitch(value);
+        const std::optional<bool> on = sessions::ParseBool(value);
         if (!on) return "'" + key + "' takes 1 or 0 (on/off, yes/no), not '" + value + "'";
         *switches[i] = *on;
         return {};
     }
     for (std::size_t i = 0; i < sessions::kTimerWeekdayKeys.size(); ++i) {
         if (key != sessions::kTimerWeekdayKeys[i]) continue;
-        const std::optional<bool> on = ParseSwitch(value);
+        const std::optional<bool> on = sessions::ParseBool(value);
         if (!on) return "'" + key + "' takes 1 or 0 (on/off, yes/no), not '" + value + "'";
         f.weekdays[i] = *on;
         return {};
     }
     if (key == "onOff") {
-        *onOff = ParseSwitch(value);
+        *onOff = sessions::ParseBool(value);
         if (!*onOff) return "'onOff' takes 1 or 0 (on/off, yes/no), not '" + value + "'";
         return {};
     }
