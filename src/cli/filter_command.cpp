@@ -7,9 +7,9 @@
 #include "cli/options_command.h"
 #include "cli/terminal_text.h"
 #include "platform/localization.h"
-#include "sessions/option_text.h"
 #include "sessions/filter_editor.h"
 #include "sessions/filter_options.h"
+#include "sessions/option_text.h"
 #include "sessions/plist_codec.h"
 
 namespace qv::cli {
