@@ -4,7 +4,6 @@
 #include <QCheckBox>
 #include <QHBoxLayout>
 #include <QHeaderView>
-#include <QMouseEvent>
 #include <QRadioButton>
 #include <QTableWidget>
 #include <QVBoxLayout>
@@ -13,6 +12,7 @@
 #include "sessions/filter_options.h"
 #include "ui/option_markers.h"
 #include "ui/qt_text.h"
+#include "ui/row_clicks.h"
 
 namespace qv::ui {
 
@@ -76,7 +76,9 @@ FilterPanel::FilterPanel(QWidget* parent) : OptionPanel("filter", "filterDict", 
     table_->setToolTip(
         Str(GLS("Click a row to edit it; click its first column to switch it on "
                 "or off; Alt-click to clear it.")));
-    table_->viewport()->installEventFilter(this);
+    new RowClicks(table_, [this](int row, int column, Qt::KeyboardModifiers modifiers) {
+        EditFilterRow(row, column, modifiers);
+    });
     outer->addWidget(table_, 1);
 }
 
@@ -172,25 +174,6 @@ void FilterPanel::EditFilterRow(int row, int column, Qt::KeyboardModifiers modif
     });
     dialog_ = dialog;
     dialog->open();
-}
-
-bool FilterPanel::eventFilter(QObject* watched, QEvent* event) {
-    if (watched != table_->viewport()) return OptionPanel::eventFilter(watched, event);
-    // A double click acts once, as its first click did.
-    if (event->type() == QEvent::MouseButtonDblClick) {
-        swallowRelease_ = true;
-        return true;
-    }
-    if (event->type() != QEvent::MouseButtonRelease) return false;
-    const auto* mouse = static_cast<QMouseEvent*>(event);
-    if (mouse->button() != Qt::LeftButton) return false;
-    if (swallowRelease_) {
-        swallowRelease_ = false;
-        return true;
-    }
-    const QModelIndex index = table_->indexAt(mouse->position().toPoint());
-    if (index.isValid()) EditFilterRow(index.row(), index.column(), mouse->modifiers());
-    return false;
 }
 
 void FilterPanel::BtnOnOff() {

@@ -36,9 +36,6 @@ class FilterPanel : public OptionPanel {
     // nothing).
     void EditFilterRow(int row, int column, Qt::KeyboardModifiers modifiers);
 
-  protected:
-    bool eventFilter(QObject* watched, QEvent* event) override;
-
   private:
     void ChooseOnOff(bool on);
     void ReloadTable();
@@ -50,7 +47,6 @@ class FilterPanel : public OptionPanel {
     QPointer<FilterRowDialog> dialog_;
     std::optional<sessions::FilterEditor> editor_;
     bool filling_ = false;
-    bool swallowRelease_ = false;
 };
 
 }  // namespace qv::ui

@@ -2,13 +2,13 @@
 
 #include <QCheckBox>
 #include <QHeaderView>
-#include <QMouseEvent>
 #include <QTableWidget>
 #include <QVBoxLayout>
 
 #include "platform/localization.h"
 #include "ui/option_markers.h"
 #include "ui/qt_text.h"
+#include "ui/row_clicks.h"
 
 namespace qv::ui {
 
@@ -48,7 +48,9 @@ TimerPanel::TimerPanel(QWidget* parent) : OptionPanel("timer", "timerDict", pare
     table_->setToolTip(
         Str(GLS("Click a row to edit it; click its first column to switch it on "
                 "or off; Alt-click to clear it.")));
-    table_->viewport()->installEventFilter(this);
+    new RowClicks(table_, [this](int row, int column, Qt::KeyboardModifiers modifiers) {
+        EditTimerRow(row, column, modifiers);
+    });
     outer->addWidget(table_, 1);
 }
 
@@ -143,25 +145,6 @@ void TimerPanel::EditTimerRow(int row, int column, Qt::KeyboardModifiers modifie
     });
     dialog_ = dialog;
     dialog->open();
-}
-
-bool TimerPanel::eventFilter(QObject* watched, QEvent* event) {
-    if (watched != table_->viewport()) return OptionPanel::eventFilter(watched, event);
-    // A double click acts once, as its first click did.
-    if (event->type() == QEvent::MouseButtonDblClick) {
-        swallowRelease_ = true;
-        return true;
-    }
-    if (event->type() != QEvent::MouseButtonRelease) return false;
-    const auto* mouse = static_cast<QMouseEvent*>(event);
-    if (mouse->button() != Qt::LeftButton) return false;
-    if (swallowRelease_) {
-        swallowRelease_ = false;
-        return true;
-    }
-    const QModelIndex index = table_->indexAt(mouse->position().toPoint());
-    if (index.isValid()) EditTimerRow(index.row(), index.column(), mouse->modifiers());
-    return false;
 }
 
 void TimerPanel::BtnOnOff() {

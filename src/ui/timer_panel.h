@@ -33,9 +33,6 @@ class TimerPanel : public OptionPanel {
     // nothing).
     void EditTimerRow(int row, int column, Qt::KeyboardModifiers modifiers);
 
-  protected:
-    bool eventFilter(QObject* watched, QEvent* event) override;
-
   private:
     void ChooseOnOff(bool on);
     void ShowOnOff();
@@ -47,7 +44,6 @@ class TimerPanel : public OptionPanel {
     QPointer<TimerRowDialog> dialog_;
     std::optional<sessions::TimerEditor> editor_;
     bool filling_ = false;
-    bool swallowRelease_ = false;
 };
 
 }  // namespace qv::ui
