@@ -14,6 +14,8 @@
 #include <filesystem>
 #include <mutex>
 #include <thread>
+#include <string_view>
+#include <unordered_map>
 #include <unordered_set>
 #include <vector>
 
@@ -186,8 +188,9 @@ std::string Describe(const plist::BinaryView& view, std::uint64_t object) {
 // status shows no change since the scan, else once listed and compared. Its files already in
 // step since the last exact run are not stamped again: their backup date, set by that run or an
 // earlier one, already follows their modification date, and every later comparison gives the
-// same answer with it as with this run's. Any other folder is listed and all its files are
-// stamped.
+// same answer with it as with this run's. Any other folder is listed and its files are stamped,
+// but for those the scan found in step in the same way (a change to one file of a folder does
+// not restamp its neighbours).
 //
 // The two sides are walked, and then stamped, side by side; the stamping waits for both walks,
 // so that an item exempted by the other side's walk keeps its date whichever side was first.
@@ -283,7 +286,9 @@ class IndexBuilder {
             }
             MakeExactSyncIndex(sub, platform::JoinPath(folder, name), mine, side, found);
         };
-        const run::SettledFolder* settled = Settled(folder, side);
+        const run::SettledFolder* scanned = Settled(folder, side);
+        const run::SettledFolder* settled = scanned && scanned->complete ? scanned : nullptr;
+        const run::SettledFolder* quietOnly = scanned && !scanned->complete ? scanned : nullptr;
         const bool noneKept = settled != nullptr && NoneKeptIn(folder);
         if (noneKept && Unchanged(dir, side, *settled)) {
             mine.entries.reserve(settled->entries.size());
@@ -307,6 +312,7 @@ class IndexBuilder {
             std::erase_if(listing, [&only](const Entry& e) { return e.name != only; });
         }
         if (noneKept) TakeSettled(listing, settled->entries);
+        if (quietOnly) KeepQuietDates(listing, quietOnly->entries);
         {
             std::lock_guard lock(mutex_);
             if (!s_.addToExactIndexArray.empty()) AddToExactIndex(listing, folder, side);
@@ -389,6 +395,19 @@ class IndexBuilder {
             e.settled = true;
             e.isFolder = k.isFolder;
             e.stamp = k.stamp;
+        }
+    }
+
+    // In a folder that was not settled, the files the scan found in step since the last exact
+    // run keep their backup dates, as they would in a settled folder.
+    static void KeepQuietDates(std::vector<Entry>& listing,
+                               const std::vector<run::SettledEntry>& quiet) {
+        std::unordered_map<std::string_view, platform::ItemType> kinds;
+        kinds.reserve(quiet.size());
+        for (const run::SettledEntry& q : quiet) kinds.emplace(q.name, q.type);
+        for (Entry& e : listing) {
+            const auto it = kinds.find(e.name);
+            if (it != kinds.end() && it->second == e.type) e.stamp = false;
         }
     }
 

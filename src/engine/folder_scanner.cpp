@@ -343,10 +343,15 @@ bool FolderScanner::ScanFolder(Folder& f) {
     };
     std::optional<std::string> settledKey;
     std::vector<SettledItem> settled;
+    // The files in step since the last exact run, kept for a folder that is not settled: the
+    // index rebuild leaves their backup dates as they are too.
+    std::vector<run::SettledEntry> quiet;
+    bool recordQuiet = false;
     if (recordSettled_ && aList.listed && bList.listed) {
         std::optional<std::string> below = PathBelow(f.aPath, s.gSourceFolder);
         if (below && below == PathBelow(f.bPath, s.gDestFolder)) settledKey = std::move(below);
         if (settledKey) settled.reserve(pairs.size());
+        recordQuiet = settledKey && lastExactSync_;
     }
 
     for (const Pair& p : pairs) {
@@ -440,13 +445,15 @@ bool FolderScanner::ScanFolder(Folder& f) {
         }
         if (mode == run::kModeNone) {
             // A conflict left as it is keeps its dates, and is no file in step.
-            if (settledKey && lastExactSync_ && !a.resolved && !b.resolved && !a.isFolder &&
-                s.restoreBackupDateArray.size() == conflictsBefore && !b.isFolder &&
+            if (recordQuiet && p.a && p.b && p.a->name == p.b->name && !a.resolved &&
+                !b.resolved && !a.isFolder && !b.isFolder &&
+                s.restoreBackupDateArray.size() == conflictsBefore &&
                 a.modificationDate() <= *lastExactSync_ &&
                 b.modificationDate() <= *lastExactSync_ &&
                 index_.WasFileAtLastRun(a.path, kSideA) &&
                 index_.WasFileAtLastRun(b.path, kSideB)) {
-                settled.back().quiet = true;
+                if (settledKey) settled.back().quiet = true;
+                quiet.push_back({a.name, p.a->attributes.type});
             }
             continue;
         }
@@ -574,6 +581,15 @@ bool FolderScanner::ScanFolder(Folder& f) {
                 std::move(*settledKey),
                 run::SettledFolder{aList.folder.ctime, bList.folder.ctime, aList.folder.ino,
                                    bList.folder.ino, std::move(entries)});
+        }
+    }
+    if (!settledKey && !quiet.empty() && s.IsRunning()) {
+        std::optional<std::string> key = PathBelow(f.aPath, s.gSourceFolder);
+        if (key) {
+            run::SettledFolder partial;
+            partial.complete = false;
+            partial.entries = std::move(quiet);
+            s.settledFolders.insert_or_assign(std::move(*key), std::move(partial));
         }
     }
 

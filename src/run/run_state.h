@@ -100,6 +100,10 @@ struct SettledFolder {
     platform::Timestamp aChanged, bChanged;
     ino_t aInode = 0, bInode = 0;
     std::vector<SettledEntry> entries;
+    // False: the folder was not settled, and entries are only its files in step since the last
+    // exact run (kept so that the rebuild leaves their backup dates alone); the times and inodes
+    // are not set.
+    bool complete = true;
 };
 // Such folders by their path below the task's two folders ("" for the top, then "/name"...).
 // When the index is rebuilt, a folder that still holds the same names (another task of the run,
