@@ -7,6 +7,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <unordered_set>
 
 #include "platform/file_system.h"
 
@@ -44,12 +45,11 @@ bool ProbeCaseInsensitive(int dirFd, const std::string& /*path*/) {
 
 FolderListing ListFolder(const platform::FolderHandle& folder, const CaseProbe& probe) {
     FolderListing listing;
-    struct stat st {};
-    if (platform::sys().fstat(folder.fd(), &st) != 0) {
-        listing.error = errno;
+    if (!folder.valid()) {
+        listing.error = EBADF;
         return listing;
     }
-    listing.folder = platform::AttributesFromStat(st);
+    listing.folder = folder.attributes();
     listing.caseInsensitive = probe ? probe(folder.fd(), folder.path()) : false;
     std::vector<platform::FolderEntry> entries;
     if (const int error = platform::sys().readfolder(folder.fd(), entries); error != 0) {
@@ -73,6 +73,22 @@ FolderListing ListFolder(const platform::FolderHandle& folder, const CaseProbe& 
     return listing;
 }
 
+struct BackgroundLister::Group {
+    std::uint64_t token = 0;
+    platform::FolderHandle parent;
+    std::vector<std::string> names;
+    std::size_t next = 0;                // the first name not yet listed
+    std::unordered_set<std::string> taken;  // asked for by the walk before they were listed
+};
+
+namespace {
+
+bool SameFolder(const platform::FolderHandle& x, const platform::FolderHandle& y) {
+    return x.valid() && y.valid() && x.dev() == y.dev() && x.ino() == y.ino();
+}
+
+}  // namespace
+
 BackgroundLister::BackgroundLister(CaseProbe probe)
     : probe_(std::move(probe)), thread_([this] { Loop(); }) {}
 
@@ -85,37 +101,130 @@ BackgroundLister::~BackgroundLister() {
     thread_.join();
 }
 
-void BackgroundLister::Start(platform::FolderHandle folder) {
-    {
-        std::lock_guard lock(mutex_);
-        folder_ = std::move(folder);
-        requested_ = true;
-        done_ = false;
+std::string BackgroundLister::Key(std::uint64_t token, const std::string& name) {
+    return std::to_string(token) + '/' + name;
+}
+
+BackgroundLister::Group* BackgroundLister::FindGroup(std::uint64_t token) {
+    for (auto it = groups_.rbegin(); it != groups_.rend(); ++it) {
+        if ((*it)->token == token) return it->get();
+    }
+    return nullptr;
+}
+
+std::uint64_t BackgroundLister::Prefetch(const platform::FolderHandle& parent,
+                                         std::vector<std::string> names) {
+    if (!parent.valid() || names.empty()) return 0;
+    std::lock_guard lock(mutex_);
+    auto group = std::make_unique<Group>();
+    group->token = nextToken_++;
+    group->parent = parent;
+    group->names = std::move(names);
+    const std::uint64_t token = group->token;
+    groups_.push_back(std::move(group));
+    cv_.notify_all();
+    return token;
+}
+
+void BackgroundLister::Start(const platform::FolderHandle& folder, std::uint64_t token,
+                             const std::string& name) {
+    std::lock_guard lock(mutex_);
+    wanted_ = true;
+    wantedServed_ = false;
+    wantedFolder_ = folder;
+    wantedKey_ = token != 0 ? Key(token, name) : std::string();
+    if (!wantedKey_.empty()) {
+        if (const auto it = ready_.find(wantedKey_); it != ready_.end()) {
+            const bool same = SameFolder(it->second.folder, folder);
+            if (same) wantedListing_ = std::move(it->second.listing);
+            ready_.erase(it);
+            wantedServed_ = same;
+        } else if (wantedKey_ == runningKey_) {
+            return;  // the listing under way is handed over when it ends
+        } else if (Group* group = FindGroup(token)) {
+            group->taken.insert(name);
+        }
     }
     cv_.notify_all();
 }
 
 FolderListing BackgroundLister::Wait() {
     std::unique_lock lock(mutex_);
-    cv_.wait(lock, [this] { return done_; });
-    done_ = false;
-    return std::move(result_);
+    cv_.wait(lock, [this] { return wantedServed_; });
+    wanted_ = false;
+    wantedServed_ = false;
+    wantedFolder_ = {};
+    FolderListing listing = std::move(wantedListing_);
+    wantedListing_ = {};
+    cv_.notify_all();
+    return listing;
+}
+
+void BackgroundLister::Forget(std::uint64_t token) {
+    if (token == 0) return;
+    std::lock_guard lock(mutex_);
+    std::erase_if(groups_, [token](const auto& g) { return g->token == token; });
+    const std::string prefix = std::to_string(token) + '/';
+    std::erase_if(ready_, [&](const auto& entry) { return entry.first.starts_with(prefix); });
+    cv_.notify_all();
 }
 
 void BackgroundLister::Loop() {
     std::unique_lock lock(mutex_);
+    // The next folder to list ahead: the first name not listed of the group prefetched last.
+    const auto next = [this]() -> std::pair<Group*, std::size_t> {
+        if (ready_.size() >= kMaxReady) return {nullptr, 0};
+        for (auto it = groups_.rbegin(); it != groups_.rend(); ++it) {
+            Group& g = **it;
+            while (g.next < g.names.size() && g.taken.count(g.names[g.next]) != 0) ++g.next;
+            if (g.next < g.names.size()) return {&g, g.next};
+        }
+        return {nullptr, 0};
+    };
     for (;;) {
-        cv_.wait(lock, [this] { return requested_ || quit_; });
+        cv_.wait(lock, [&] { return quit_ || (wanted_ && !wantedServed_) || next().first; });
         if (quit_) return;
-        requested_ = false;
-        const platform::FolderHandle folder = std::move(folder_);
-        folder_ = {};
+        if (wanted_ && !wantedServed_) {
+            // The walk waits for a folder that was not listed ahead: list its own handle.
+            const platform::FolderHandle folder = wantedFolder_;
+            lock.unlock();
+            FolderListing listing = ListFolder(folder, probe_);
+            lock.lock();
+            if (wanted_ && !wantedServed_ && SameFolder(folder, wantedFolder_)) {
+                wantedListing_ = std::move(listing);
+                wantedServed_ = true;
+                cv_.notify_all();
+            }
+            continue;
+        }
+        const auto [group, index] = next();
+        const std::uint64_t token = group->token;
+        const std::string name = group->names[index];
+        const platform::FolderHandle parent = group->parent;
+        ++group->next;
+        runningKey_ = Key(token, name);
         lock.unlock();
-        FolderListing listing = ListFolder(folder, probe_);
+        Listed listed;
+        int error = 0;
+        listed.folder = parent.OpenChild(name, &error);
+        if (listed.folder.valid()) {
+            listed.listing = ListFolder(listed.folder, probe_);
+        } else {
+            listed.listing.error = error;
+        }
         lock.lock();
-        result_ = std::move(listing);
-        done_ = true;
-        cv_.notify_all();
+        const std::string key = std::move(runningKey_);
+        runningKey_.clear();
+        if (wanted_ && !wantedServed_ && wantedKey_ == key) {
+            // The walk reached this folder while it was being listed.
+            if (SameFolder(listed.folder, wantedFolder_)) {
+                wantedListing_ = std::move(listed.listing);
+                wantedServed_ = true;
+                cv_.notify_all();
+            }
+            continue;
+        }
+        if (FindGroup(token) != nullptr) ready_.insert_or_assign(key, std::move(listed));
     }
 }
 

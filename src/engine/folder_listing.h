@@ -1,17 +1,20 @@
 #pragma once
 // Listing one folder: every entry's name with the attributes of a single stat, read relative to
-// the folder's handle without following links. A second thread lists the B folder while the
-// walk lists the A folder.
+// the folder's handle without following links. A second thread lists the B side while the walk
+// lists the A side, and runs ahead of it.
 //
 // A listing is complete or it is an error: a folder that cannot be opened or read to its end,
 // or an entry whose attributes cannot be read (for any reason but its being gone), is never
 // taken for a folder holding fewer items.
 
 #include <condition_variable>
+#include <cstdint>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
+#include <unordered_map>
 #include <vector>
 
 #include "platform/folder_handle.h"
@@ -41,7 +44,12 @@ bool ProbeCaseInsensitive(int dirFd, const std::string& path);
 // Lists an open folder.
 FolderListing ListFolder(const platform::FolderHandle& folder, const CaseProbe& probe);
 
-// Lists one folder at a time on a thread of its own.
+// Lists the folders of one side on a thread of its own, ahead of the walk. The walk names the
+// sub-folders it may enter next (Prefetch) and then, folder by folder, asks for the one it is
+// entering (Start) and takes its listing (Wait) after doing its own side's. Prefetched folders
+// are listed deepest first, in the order named, so the listing the walk needs next is usually
+// ready; a listing is used only when it is of the very folder the walk opened (same device and
+// inode), else that folder is listed again. A few listings at most wait to be taken.
 class BackgroundLister {
   public:
     explicit BackgroundLister(CaseProbe probe);
@@ -49,19 +57,43 @@ class BackgroundLister {
     BackgroundLister(const BackgroundLister&) = delete;
     BackgroundLister& operator=(const BackgroundLister&) = delete;
 
-    void Start(platform::FolderHandle folder);  // at most one listing at a time
+    // Asks for the listings of these sub-folders of parent (names as listed there). Returns
+    // the token that names them in Start and Forget.
+    std::uint64_t Prefetch(const platform::FolderHandle& parent, std::vector<std::string> names);
+    // The walk enters the folder open as folder: named in its parent's Prefetch(token) as name
+    // (token 0: not prefetched). At most one folder at a time between Start and Wait.
+    void Start(const platform::FolderHandle& folder, std::uint64_t token = 0,
+               const std::string& name = {});
     FolderListing Wait();
+    // The walk is done with the parent of a Prefetch: its listings not taken are dropped.
+    void Forget(std::uint64_t token);
+
+    // How many listings may wait to be taken.
+    static constexpr std::size_t kMaxReady = 32;
 
   private:
+    struct Group;
+    struct Listed {
+        platform::FolderHandle folder;
+        FolderListing listing;
+    };
     void Loop();
+    Group* FindGroup(std::uint64_t token);
+    static std::string Key(std::uint64_t token, const std::string& name);
 
     CaseProbe probe_;
     std::mutex mutex_;
     std::condition_variable cv_;
-    platform::FolderHandle folder_;
-    FolderListing result_;
-    bool requested_ = false;
-    bool done_ = false;
+    std::vector<std::unique_ptr<Group>> groups_;  // the last one prefetched last, served first
+    std::unordered_map<std::string, Listed> ready_;
+    std::uint64_t nextToken_ = 1;
+    // The folder the walk waits for.
+    bool wanted_ = false;
+    bool wantedServed_ = false;
+    platform::FolderHandle wantedFolder_;
+    std::string wantedKey_;  // empty: not prefetched
+    FolderListing wantedListing_;
+    std::string runningKey_;  // the prefetch being listed now, if any
     bool quit_ = false;
     std::thread thread_;
 };

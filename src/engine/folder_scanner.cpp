@@ -95,6 +95,9 @@ struct FolderScanner::Folder {
     bool bExists = false;
     bool unread = false;        // the pair could not be read: nothing of it is planned
     bool keptChildren = false;  // something inside must stay: the folder cannot go as a whole
+    // How the B side was named to the lister ahead of the walk (token 0: it was not).
+    std::uint64_t bToken = 0;
+    std::string bName{};
 };
 
 FolderScanner::FolderScanner(run::RunState& state, fileops::ErrorPath& errors,
@@ -185,8 +188,13 @@ bool FolderScanner::OpenSide(const platform::FolderHandle& parent, const Side& s
     if (!side.exists || !side.attrs.isDirectory()) return true;
     // A resolved link or alias leads elsewhere, by the path the user asked to follow; every
     // other folder is opened from its parent, never through a link.
-    dir = side.resolved ? platform::FolderHandle::OpenTop(side.path, &error)
-                        : parent.OpenChild(side.name, &error);
+    if (side.resolved) {
+        dir = platform::FolderHandle::OpenTop(side.path, &error);
+    } else if (side.folder.valid()) {
+        dir = side.folder;
+    } else {
+        dir = parent.OpenChild(side.name, &error);
+    }
     if (!dir.valid()) return false;
     const std::pair<dev_t, ino_t> id{dir.dev(), dir.ino()};
     const bool onPath = std::find(ancestors_.begin(), ancestors_.end(), id) != ancestors_.end() ||
@@ -260,6 +268,12 @@ bool FolderScanner::ScanFolder(Folder& f) {
     };
     std::vector<Pair> pairs;
     FolderListing aList, bList;
+    // Whatever way this folder is left, what was listed ahead for it is dropped.
+    struct Ahead {
+        BackgroundLister& lister;
+        std::uint64_t token = 0;
+        ~Ahead() { lister.Forget(token); }
+    } prefetch{bLister_};
     ListedItem single[2];
     if (!f.subItems.empty()) {
         // A file-to-file task: only the one name prepared before the walk.
@@ -283,7 +297,7 @@ bool FolderScanner::ScanFolder(Folder& f) {
     } else {
         const bool mergeB = s.flags.gIsSyncOn || s.flags.gIsExactOn;
         const bool listB = f.bDir.valid();
-        if (listB) bLister_.Start(f.bDir);
+        if (listB) bLister_.Start(f.bDir, f.bToken, f.bName);
         if (f.aDir.valid()) aList = ListFolder(f.aDir, probe_);
         if (listB) bList = bLister_.Wait();
         for (const auto& [dir, list] : {std::tie(f.aDir, aList), std::tie(f.bDir, bList)}) {
@@ -331,6 +345,14 @@ bool FolderScanner::ScanFolder(Folder& f) {
             } else {
                 pairs.push_back({aKeys[i++].second, bKeys[j++].second});
             }
+        }
+        // The B sub-folders the walk may enter, listed ahead while it works on this folder.
+        if (listB) {
+            std::vector<std::string> ahead;
+            for (const Pair& p : pairs) {
+                if (p.b && p.b->attributes.isDirectory()) ahead.push_back(p.b->name);
+            }
+            prefetch.token = bLister_.Prefetch(f.bDir, std::move(ahead));
         }
     }
 
@@ -507,6 +529,10 @@ bool FolderScanner::ScanFolder(Folder& f) {
                 Folder child{a.path, b.path, item.copyMode, item.subItems, false, {}, {}};
                 child.aExists = a.exists;
                 child.bExists = b.exists;
+                if (!b.resolved) {
+                    child.bToken = prefetch.token;
+                    child.bName = b.name;
+                }
                 const bool aOpen = OpenSide(f.aDir, a, child.aDir, child.aError);
                 const bool bOpen = OpenSide(f.bDir, b, child.bDir, child.bError);
                 if (aOpen && bOpen) {
@@ -639,6 +665,10 @@ bool FolderScanner::Classify(Side& side, bool otherExists, bool caseInsensitive)
         return false;
     }
     if (side.attrs.isDirectory()) {
+        if (!side.resolved && side.dirFd >= 0) {
+            side.folder = platform::FolderHandle::OpenAt(side.dirFd, side.name, side.path,
+                                                         &side.folderError);
+        }
         const std::string& name = side.name;
         const bool appBundle =
             name.size() > 4 && platform::EqualFolded(name.substr(name.size() - 4), ".app");
@@ -744,6 +774,7 @@ bool FolderScanner::IsFilling(const Side& side) const {
 }
 
 bool FolderScanner::IsPackage(const Side& side) const {
+    if (side.folder.valid()) return tw_.IsFolderPackage(side.folder.fd(), side.name);
     return side.resolved ? tw_.IsFilePackage(side.path, side.attrs)
                          : tw_.IsFilePackage(side.dirFd, side.name, side.attrs);
 }

@@ -8,6 +8,7 @@
 #include <optional>
 #include <string>
 
+#include "platform/folder_handle.h"
 #include "platform/item_attributes.h"
 #include "run/main_thread_proxy.h"
 #include "run/run_state.h"
@@ -27,6 +28,10 @@ struct PairSide {
     platform::ItemAttributes attrs;
     bool isFolder = false;
     bool isLink = false;
+    // A directory listed here (not resolved elsewhere), opened when it was classified; the walk
+    // goes down through this very handle. folderError: why it could not be opened.
+    platform::FolderHandle folder;
+    int folderError = 0;
 
     double modificationDate() const {
         // A link's own date comes from its record, which keeps whole seconds only.

@@ -90,11 +90,12 @@ std::string WithoutTrailingSlashes(std::string path) {
     return path;
 }
 
-// dirFd AT_FDCWD: item is a whole path.
+// dirFd AT_FDCWD: item is a whole path; item empty: the item open as dirFd itself.
 std::optional<std::string> ReadXattrAt(int dirFd, const std::string& item, const char* name) {
     const auto get = [&](void* value, std::size_t size) {
-        return dirFd == AT_FDCWD ? sys().lgetxattr(item.c_str(), name, value, size)
-                                 : sys().getxattrat(dirFd, item.c_str(), name, value, size);
+        if (dirFd == AT_FDCWD) return sys().lgetxattr(item.c_str(), name, value, size);
+        if (item.empty()) return sys().fgetxattr(dirFd, name, value, size);
+        return sys().getxattrat(dirFd, item.c_str(), name, value, size);
     };
     std::string value(64, '\0');
     for (int attempt = 0; attempt < 4; ++attempt) {
@@ -486,6 +487,12 @@ bool TWUtilities::IsFilePackage(int dirFd, const std::string& name,
     if (!attributes.isDirectory()) return false;
     if (HasPackageExtension(name)) return true;
     const auto flags = FinderFlags(dirFd, name);
+    return flags && (*flags & kFinderFlagHasBundle) != 0;
+}
+
+bool TWUtilities::IsFolderPackage(int folderFd, const std::string& name) const {
+    if (HasPackageExtension(name)) return true;
+    const auto flags = FinderFlags(folderFd, std::string());
     return flags && (*flags & kFinderFlagHasBundle) != 0;
 }
 

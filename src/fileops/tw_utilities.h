@@ -95,6 +95,9 @@ class TWUtilities {
     bool IsFilePackage(const std::string& path, const platform::ItemAttributes& attributes) const;
     bool IsFilePackage(int dirFd, const std::string& name,
                        const platform::ItemAttributes& attributes) const;
+    // The folder open as folderFd, listed as name, is a package: read through the handle, with
+    // no second look-up of the name.
+    bool IsFolderPackage(int folderFd, const std::string& name) const;
     // A directory (not followed) that is not a package.
     bool IsReallyFolder(const std::string& path) const;
     // The immutable flag; an item that cannot be examined counts as locked.

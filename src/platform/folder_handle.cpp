@@ -30,8 +30,7 @@ FolderHandle FolderHandle::Open(int dirFd, const char* name, int flags, std::str
     h.fd_ = std::make_shared<UniqueFd>(fd);
     struct stat st {};
     if (sys().fstat(fd, &st) != 0) return Failed(error, errno);
-    h.dev_ = st.st_dev;
-    h.ino_ = st.st_ino;
+    h.attributes_ = AttributesFromStat(st);
     h.path_ = std::move(path);
     if (error) *error = 0;
     return h;

@@ -46,8 +46,10 @@ class FolderHandle {
     bool valid() const { return fd_ && fd_->valid(); }
     int fd() const { return fd_ ? fd_->get() : -1; }
     const std::string& path() const { return path_; }  // for people, never to be opened
-    dev_t dev() const { return dev_; }
-    ino_t ino() const { return ino_; }
+    dev_t dev() const { return attributes_.dev; }
+    ino_t ino() const { return attributes_.ino; }
+    // The folder's own attributes, as read just after it was opened.
+    const ItemAttributes& attributes() const { return attributes_; }
     // The path of an item of this folder, for people.
     std::string PathOf(const std::string& name) const;
 
@@ -56,8 +58,7 @@ class FolderHandle {
 
     std::shared_ptr<UniqueFd> fd_;
     std::string path_;
-    dev_t dev_ = 0;
-    ino_t ino_ = 0;
+    ItemAttributes attributes_;
 };
 
 // What a single stat of an item says, with why it could not be read. ENOENT: the item is not
