@@ -13,8 +13,8 @@
 #include <vector>
 
 #include "app/main_app.h"
-#include "cli/list_command.h"
 #include "cli/filter_command.h"
+#include "cli/list_command.h"
 #include "cli/log_command.h"
 #include "cli/options_command.h"
 #include "cli/plan_command.h"
@@ -201,7 +201,7 @@ constexpr const char* kHelp =
     "        endDateOn (its date is the last day), onlySunday ... onlySaturday, onOff. The\n"
     "        row is checked as the timer dialog checks it; a refusal is printed with exit\n"
     "        status 2. A row that is taken is valid and switches the session's timers on.\n"
-    "  scheduler [--document FILE.qvd] [--days N]\n"
+    "  scheduler [--document FILE.qvd] [--days N] [--wait]\n"
     "        Fire the timers of every session in the foreground: the executions of the\n"
     "        next N days (1 by default) are listed, looked at every 10 seconds, and each\n"
     "        one due runs its session unattended (conflicts that would ask are skipped,\n"
@@ -211,7 +211,8 @@ constexpr const char* kHelp =
     "        it has ended. The document is read again between runs when it changed.\n"
     "        SIGTERM or SIGINT stop the run going on and end the scheduler once it has\n"
     "        ended (exit status 0). One scheduler at a time: a second one exits with\n"
-    "        status 2. For a systemd user unit: quorvel-scheduler.service.\n"
+    "        status 2, or with --wait says so and takes over when the other one stops\n"
+    "        (the window's, say). For a systemd user unit: quorvel-scheduler.service.\n"
     "\n"
     "Without --document, list, show, settings, conflicts, filter, exclude, multi, timers,\n"
     "scheduler, session and document use the template document of the preferences folder,\n"
@@ -236,6 +237,7 @@ struct Arguments {
     bool last = false;                        // log show
     bool errorsOnly = false;                  // log show
     std::optional<std::string> days;          // timers, scheduler
+    bool schedulerWait = false;               // scheduler --wait
 };
 
 int Usage(std::ostream& err, const std::string& message) {
@@ -285,6 +287,8 @@ bool ParseArguments(int argc, char** argv, Arguments* args, std::string* error) 
             args->days = argv[++i];
         } else if (a.rfind("--days=", 0) == 0) {
             args->days = a.substr(7);
+        } else if (a == "--wait") {
+            args->schedulerWait = true;
         } else if (a == "--all") {
             args->plan.all = true;
         } else if (a == "--json") {
@@ -409,8 +413,8 @@ std::optional<std::string> StoredPath(const std::string& given, bool folder,
         std::error_code ec;
         const std::filesystem::path absolute = std::filesystem::absolute(given, ec);
         if (ec) {
-            err << "quorvel: can't make \"" << TerminalName(given) << "\" absolute: " << ec.message()
-                << "\n";
+            err << "quorvel: can't make \"" << TerminalName(given)
+                << "\" absolute: " << ec.message() << "\n";
             return std::nullopt;
         }
         path = absolute.lexically_normal().string();
@@ -511,19 +515,18 @@ int RunCli(int argc, char** argv, std::ostream& out, std::ostream& err) {
     if (argc > 1 && std::string(argv[1]) == "prefs") return RunPrefsCommand(argc, argv, out, err);
     if (!ParseArguments(argc, argv, &args, &error)) return Usage(err, error);
     if (args.command.empty()) return Usage(err, "no command given");
-    const bool known = args.command == "new-document" || args.command == "list" ||
-                       args.command == "show" || args.command == "plan" || args.command == "run" ||
-                       args.command == "log" || args.command == "settings" ||
-                       args.command == "conflicts" || args.command == "filter" ||
-                       args.command == "timers" || args.command == "scheduler" ||
-                       IsListCommand(args.command);
+    const bool known =
+        args.command == "new-document" || args.command == "list" || args.command == "show" ||
+        args.command == "plan" || args.command == "run" || args.command == "log" ||
+        args.command == "settings" || args.command == "conflicts" || args.command == "filter" ||
+        args.command == "timers" || args.command == "scheduler" || IsListCommand(args.command);
     if (!known) return Usage(err, "unknown command '" + args.command + "'");
     const bool options =
         args.command == "settings" || args.command == "conflicts" || IsListCommand(args.command);
     const bool filter = args.command == "filter";
     const bool timers = args.command == "timers";
-    if (args.command != "new-document" && args.command != "log" && !options && !filter &&
-        !timers && !args.positional.empty()) {
+    if (args.command != "new-document" && args.command != "log" && !options && !filter && !timers &&
+        !args.positional.empty()) {
         return Usage(err, "unexpected argument '" + args.positional.front() + "'");
     }
     LogArguments log;
@@ -546,6 +549,9 @@ int RunCli(int argc, char** argv, std::ostream& out, std::ostream& err) {
                      "--session-index is only for settings, conflicts, filter, exclude, multi and "
                      "timers");
     }
+    if (args.schedulerWait && args.command != "scheduler") {
+        return Usage(err, "--wait is only for scheduler");
+    }
     if (args.days && !timers && args.command != "scheduler") {
         return Usage(err, "--days is only for timers and scheduler");
     }
@@ -563,12 +569,13 @@ int RunCli(int argc, char** argv, std::ostream& out, std::ostream& err) {
     }
     if (args.command == "scheduler") {
         if (args.sessionGiven || args.plan.all || args.plan.json) {
-            return Usage(err, "scheduler fires the timers of every session: it takes only "
-                              "--document and --days");
+            return Usage(err,
+                         "scheduler fires the timers of every session: it takes only "
+                         "--document and --days");
         }
         if (!ParseTimerDays(args.days)) {
-            return Usage(err, "--days takes a number of days from 1 to " +
-                                  std::to_string(kMaxTimerDays));
+            return Usage(
+                err, "--days takes a number of days from 1 to " + std::to_string(kMaxTimerDays));
         }
     }
     FilterArguments filterArgs;
@@ -611,7 +618,8 @@ int RunCli(int argc, char** argv, std::ostream& out, std::ostream& err) {
     if (filter) return RunFilterCommand(app, filterArgs, out, err);
     if (timers) return RunTimersCommand(app, timersArgs, out, err);
     if (args.command == "scheduler") {
-        return RunSchedulerCommand(app, SchedulerArguments{args.document, args.days}, out, err);
+        return RunSchedulerCommand(
+            app, SchedulerArguments{args.document, args.days, args.schedulerWait}, out, err);
     }
     if (args.command == "plan") return RunPlan(app, args.plan, out, err);
     if (args.command == "run") {

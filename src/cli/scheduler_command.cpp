@@ -19,6 +19,7 @@ namespace {
 using Steady = std::chrono::steady_clock;
 
 constexpr std::size_t kMaxDocumentBytes = 64 << 20;
+constexpr int kLockRetryMilliseconds = 1000;
 // Notices a change of the document on disk between runs and reads it again.
 class DocumentWatch {
   public:
@@ -74,14 +75,24 @@ int RunSchedulerCommand(app::MainApp& app, const SchedulerArguments& args, std::
         return kExitUsage;
     }
     std::string heldBy, error;
-    const std::optional<platform::RunLock> lock = app::AcquireSchedulerLock(
-        app.paths(), "quorvel scheduler, process " + std::to_string(::getpid()), &heldBy, &error);
+    const std::string holder = "quorvel scheduler, process " + std::to_string(::getpid());
+    std::optional<platform::RunLock> lock =
+        app::AcquireSchedulerLock(app.paths(), holder, &heldBy, &error);
+    const auto other = [&heldBy] { return TerminalName(heldBy.empty() ? "?" : heldBy); };
+    if (!lock && error.empty() && args.wait) {
+        // Another scheduler (the window's, say) fires the timers: take over when it stops,
+        // rather than fail and be started again and again by a service manager.
+        out << "quorvel scheduler: another scheduler (" << other()
+            << ") fires the timers; waiting to take over" << std::endl;
+        while (!lock && error.empty()) {
+            if (platform::WaitForTerminationSignal(kLockRetryMilliseconds) != 0) return kExitOk;
+            lock = app::AcquireSchedulerLock(app.paths(), holder, &heldBy, &error);
+        }
+    }
     if (!lock) {
         err << "quorvel: "
-            << (error.empty()
-                    ? "another scheduler (" + TerminalName(heldBy.empty() ? "?" : heldBy) +
-                          ") already fires the timers"
-                    : "cannot take the scheduler lock: " + TerminalName(error))
+            << (error.empty() ? "another scheduler (" + other() + ") already fires the timers"
+                              : "cannot take the scheduler lock: " + TerminalName(error))
             << "\n";
         return kExitUsage;
     }

@@ -51,6 +51,8 @@ void WindowScheduler::Arm() {
         TakeLock();
     } else {
         lock_.reset();
+        heldBy_.clear();
+        lockError_.clear();
     }
     emit changed();
 }
@@ -64,8 +66,9 @@ void WindowScheduler::TakeLock() {
     const std::string holder = lock_ || !error.empty() ? std::string()
                                : heldBy.empty()        ? GLS("unknown process")
                                                        : heldBy;
-    if (holder != heldBy_) {
+    if (holder != heldBy_ || error != lockError_) {
         heldBy_ = holder;
+        lockError_ = error;
         emit changed();
     }
 }
@@ -86,6 +89,10 @@ QString WindowScheduler::StatusText() const {
     if (!heldBy_.empty()) {
         return Str(platform::FormatText(
             GLS("The timers are fired by the background scheduler (%@)."), {heldBy_}));
+    }
+    // Not firing, and not because someone else does: the user has to know.
+    if (!lockError_.empty()) {
+        return Str(platform::FormatText(GLS("The timers cannot fire: %@"), {lockError_}));
     }
     const schedule::Scheduler& s = scheduler();
     return s.tickEnabled() ? Str(s.NextTimer()) : QString();

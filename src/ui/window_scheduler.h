@@ -55,7 +55,8 @@ class WindowScheduler : public QObject {
     app::TimerService timers_;
     QTimer* tick_ = nullptr;
     std::optional<platform::RunLock> lock_;
-    std::string heldBy_;  // the other scheduler, when one holds the lock
+    std::string heldBy_;     // the other scheduler, when one holds the lock
+    std::string lockError_;  // why the lock could not be taken, when no one else holds it
 };
 
 }  // namespace qv::ui

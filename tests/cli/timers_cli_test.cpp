@@ -140,17 +140,35 @@ TEST_F(TimersCliTest, TheSchedulerFiresADueRowSavesItsLogAndEndsOnSigterm) {
     EXPECT_TRUE(platform::IsExistingRegularFile(log)) << log;
     EXPECT_EQ(test::ReadText(b + "/report.txt"), "quarterly");
 
-    // One scheduler at a time.
+    // One scheduler at a time; one told to wait takes over when the first one stops.
     EXPECT_EQ(Quorvel("scheduler --document " + Doc(), &out, &err), 2);
     EXPECT_TRUE(test::Contains(err, "already fires the timers"));
+    const std::string waitOut = dir_ / "waiting.out", waitErr = dir_ / "waiting.err";
+    const pid_t waiting =
+        Spawn({"scheduler", "--wait", "--document", dir_ / "doc.qvd"}, waitOut, waitErr);
+    ASSERT_GT(waiting, 0);
+    const auto saysSoon = [&](const std::string& file, const std::string& words) {
+        while (!test::Contains(test::ReadText(file), words) &&
+               std::chrono::steady_clock::now() < deadline) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        }
+        return test::Contains(test::ReadText(file), words);
+    };
+    EXPECT_TRUE(saysSoon(waitOut, "waiting to take over")) << test::ReadText(waitErr);
+    EXPECT_FALSE(test::Contains(test::ReadText(waitOut), "executions listed"));
 
-    ASSERT_EQ(::kill(pid, SIGTERM), 0);
-    int status = -1;
-    while (::waitpid(pid, &status, WNOHANG) == 0 && std::chrono::steady_clock::now() < deadline) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    }
-    if (!WIFEXITED(status)) ::kill(pid, SIGKILL), ::waitpid(pid, &status, 0);
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    const auto stop = [&](pid_t p) {
+        ::kill(p, SIGTERM);
+        int status = -1;
+        while (::waitpid(p, &status, WNOHANG) == 0 && std::chrono::steady_clock::now() < deadline) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        }
+        if (!WIFEXITED(status)) ::kill(p, SIGKILL), ::waitpid(p, &status, 0);
+        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    };
+    EXPECT_EQ(stop(pid), 0);
+    EXPECT_TRUE(saysSoon(waitOut, "executions listed")) << test::ReadText(waitErr);
+    EXPECT_EQ(stop(waiting), 0);
 }
 
 }  // namespace

@@ -13,11 +13,14 @@
 #include <QSignalSpy>
 #include <QTableWidget>
 #include <QTest>
+#include <cstdlib>
+#include <filesystem>
 #include <memory>
 
 #include "app/main_app.h"
 #include "app/timer_service.h"
 #include "platform/civil_day.h"
+#include "platform/run_lock.h"
 #include "schedule/scheduler.h"
 #include "sessions/session_document.h"
 #include "sessions/timer_editor.h"
@@ -146,6 +149,7 @@ class TimerWindowsTest : public QObject {
     void TheSchedulingWindowListsFiresAndDeletesOnlyDoneEntries();
     void TheHorizonPopUpListsMoreDays();
     void TheWindowDoesNotFireWhileABackgroundSchedulerHoldsTheLock();
+    void TheWindowSaysWhyItCannotTakeTheLock();
 };
 
 void TimerWindowsTest::TheRowDialogStoresARepeatingRowThatTheTableShows() {
@@ -336,6 +340,24 @@ void TimerWindowsTest::TheWindowDoesNotFireWhileABackgroundSchedulerHoldsTheLock
     QVERIFY(s.scheduler->firesTimers());
     QVERIFY(!s.window->notice()->text().contains(QStringLiteral("4242")));
     QCOMPARE(s.Column(3).front(), QStringLiteral("Done"));
+}
+
+void TimerWindowsTest::TheWindowSaysWhyItCannotTakeTheLock() {
+    Scheduling s;
+    // A file where the lock's folder should be: no one holds the lock, and it cannot be taken.
+    const std::string folder = platform::RunLockFolder(s.app->paths());
+    const char* runtime = std::getenv("XDG_RUNTIME_DIR");
+    if (runtime == nullptr || folder.rfind(runtime, 0) != 0) {
+        QSKIP("the lock's folder is not the test's own here (run through sudo?)");
+    }
+    std::filesystem::remove_all(folder);
+    test::WriteText(folder, "not a folder");
+    s.scheduler->Arm();
+    s.at(11, 0);
+    QVERIFY(!s.scheduler->Tick());
+    QVERIFY(!s.scheduler->firesTimers());
+    QVERIFY(s.window->notice()->text().contains(QStringLiteral("The timers cannot fire")));
+    QCOMPARE(s.Column(3).front(), QStringLiteral("Wait"));
 }
 
 }  // namespace qv::ui
