@@ -119,12 +119,14 @@ TimerRowCheck CheckTimerFields(TimerFields& f) {
         if (f.startHour * 100 + f.startMinute >= f.endHour * 100 + f.endMinute) {
             return {GLS("The end time cannot be earlier than the start time."), ""};
         }
-        if (f.endDateOn) {
-            if (!CheckDate(f.endDay, f.endMonth, f.endYear, false, &check)) return check;
-            if (f.startYear * 10000 + f.startMonth * 100 + f.startDay >
-                f.endYear * 10000 + f.endMonth * 100 + f.endDay) {
-                return {GLS("The end date cannot be earlier than the start date."), ""};
-            }
+    }
+    // The end date bounds the days whether or not the end time is on (it stays in force when
+    // that box is unchecked afterwards), so it is checked whenever it is on.
+    if (f.endDateOn) {
+        if (!CheckDate(f.endDay, f.endMonth, f.endYear, false, &check)) return check;
+        if (f.startYear * 10000 + f.startMonth * 100 + f.startDay >
+            f.endYear * 10000 + f.endMonth * 100 + f.endDay) {
+            return {GLS("The end date cannot be earlier than the start date."), ""};
         }
     }
     if (std::none_of(f.weekdays.begin(), f.weekdays.end(), [](bool on) { return on; })) {

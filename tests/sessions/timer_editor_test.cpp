@@ -99,9 +99,11 @@ TEST(TimerEditorTest, TheDialogRefusesInItsOrderAndCorrectsTheField) {
          "The end date cannot be earlier than the start date.",
          "",
          {}},
-        {"end date ignored without end time",
-         [&](TimerFields& f) { repeat(f), f.endDateOn = true, f.endYear = 1990; },
-         "",
+        // The end date bounds the days without the end time too: a row it would end before
+        // its start is refused, not kept to never fire.
+        {"end date checked without end time",
+         [&](TimerFields& f) { repeat(f), f.endDateOn = true, f.endDay = 1; },
+         "The end date cannot be earlier than the start date.",
          "",
          {}},
         {"end year 2001",
