@@ -196,7 +196,9 @@ class Bench:
         for i in range(-1, self.runs):
             if before:
                 before(i)
+            os.sync()  # the changes, and the last run's writes, are not written back meanwhile
             q = run(quorvel_cmd, self.env, memory)
+            os.sync()
             o = run(other_cmd, self.env, memory)
             if after:
                 after(i)
