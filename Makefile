@@ -4,7 +4,7 @@ ASAN_BUILD ?= build-asan
 FUZZ_BUILD ?= build-fuzz
 JOBS       ?= $(shell nproc)
 
-.PHONY: all deps build test test-asan demo gui screenshot fuzz clean
+.PHONY: all deps build test test-asan demo gui screenshot fuzz bench-compare clean
 
 all: build
 
@@ -50,6 +50,15 @@ screenshot: build
 	@./scripts/screenshot.sh $(BUILD)/bin/quorvel-gui docs/console.png docs/log-window.png \
 		docs/settings-panel.png docs docs/filter-panel.png docs/timer-panel.png \
 		docs/scheduling-window.png
+
+# Quorvel against rsync, Unison and find on two big trees (bench/compare/README.md). Takes a
+# while; the trees are kept under $TMPDIR/quorvel-bench-compare. Options go in BENCH_ARGS,
+# e.g. make bench-compare BENCH_ARGS="--tree small --runs 3 --scenario 5".
+BENCH_ARGS ?=
+bench-compare:
+	@./bench/compare/deps.sh
+	$(MAKE) build
+	python3 bench/compare/bench_compare.py $(BUILD)/bin/quorvel $(BENCH_ARGS)
 
 clean:
 	rm -rf $(BUILD) $(ASAN_BUILD) $(FUZZ_BUILD)
