@@ -6,7 +6,7 @@
 #include "cli/cli.h"
 #include "cli/options_command.h"
 #include "cli/terminal_text.h"
-#include "platform/localization.h"
+#include "cli/verb_table.h"
 #include "sessions/filter_editor.h"
 #include "sessions/filter_options.h"
 #include "sessions/option_text.h"
@@ -16,16 +16,9 @@ namespace qv::cli {
 
 namespace {
 
-using platform::GLS;
 using sessions::FilterEditor;
 using sessions::FilterKeyKind;
 
-struct Verb {
-    const char* name;
-    std::size_t minWords;  // after the verb
-    std::size_t maxWords;
-    const char* usage;
-};
 constexpr Verb kVerbs[] = {
     {"list", 0, 0, "filter list"},
     {"show", 1, 1, "filter show N"},
@@ -38,30 +31,10 @@ constexpr Verb kVerbs[] = {
     {"test", 1, 1, "filter test PATH"},
 };
 
-const Verb* FindVerb(const std::string& name) {
-    for (const Verb& verb : kVerbs) {
-        if (name == verb.name) return &verb;
-    }
-    return nullptr;
-}
-
 std::string TextValue(const plist::Value& value) {
     if (value.isString()) return TerminalName(value.str());
     if (value.isNumber()) return std::to_string(value.intValue());
     return "?";
-}
-
-// The row the word names (from 1), as an index; nothing after saying why on err.
-std::optional<std::size_t> RowIndex(const FilterEditor& editor, const std::string& word,
-                                    std::ostream& err) {
-    const std::optional<std::int64_t> n = ParseInteger(word);
-    const auto count = static_cast<std::int64_t>(editor.rowCount());
-    if (!n || *n < 1 || *n > count) {
-        err << "quorvel: no filter row '" << TerminalName(word) << "': the rows are numbered 1 to "
-            << count << "\n";
-        return std::nullopt;
-    }
-    return static_cast<std::size_t>(*n - 1);
 }
 
 // Puts one KEY=VALUE into the row being edited; "" when taken, else why not. Numbers stay as
@@ -158,8 +131,7 @@ int Set(FilterEditor& editor, std::size_t index, const FilterArguments& args, ap
     }
     const sessions::FilterRowCheck check = editor.SetFilterRow(index, edited);
     if (!check.ok()) {
-        err << "quorvel: " << GLS("Warning:") << " " << ForTerminal(check.message)
-            << (check.field.empty() ? "" : " (" + check.field + ")") << "\n";
+        SayRowRefused(check.message, check.field, err);
         return kExitUsage;
     }
     // The row editor leaves the row's on/off alone: the table's switch sets it.
@@ -197,12 +169,7 @@ std::string CheckFilterArguments(const FilterArguments& args) {
     if (args.words.empty()) {
         return "filter needs list, show, reset, toggle, on, off, mode, set or test";
     }
-    const Verb* verb = FindVerb(args.words.front());
-    if (verb == nullptr) return "unknown filter verb '" + args.words.front() + "'";
-    const std::size_t words = args.words.size() - 1;
-    if (words < verb->minWords || words > verb->maxWords) {
-        return std::string("usage: quorvel ") + verb->usage;
-    }
+    if (std::string why = CheckVerbWords(kVerbs, "filter", args.words); !why.empty()) return why;
     if (args.session.has_value() == args.sessionIndex.has_value()) {
         return "filter " + args.words.front() + " needs either --session NAME or --session-index N";
     }
@@ -237,7 +204,8 @@ int RunFilterCommand(app::MainApp& app, const FilterArguments& args, std::ostrea
                                                    : sessions::kFilterSkipMode);
         return Store(editor, app, session, args, err);
     }
-    const std::optional<std::size_t> index = RowIndex(editor, args.words[1], err);
+    const std::optional<std::size_t> index =
+        RowIndex(args.words[1], editor.rowCount(), "filter row", err);
     if (!index) return kExitUsage;
     if (verb == "show") return Show(editor, *index, out);
     if (verb == "set") return Set(editor, *index, args, app, session, out, err);

@@ -8,6 +8,7 @@
 #include "cli/cli.h"
 #include "cli/options_command.h"
 #include "cli/terminal_text.h"
+#include "cli/verb_table.h"
 #include "platform/file_io.h"
 #include "sessions/exclude_editor.h"
 #include "sessions/multi_editor.h"
@@ -21,13 +22,13 @@ using sessions::ExcludeEditor;
 using sessions::MultiEditor;
 
 // How many words each verb takes after itself.
-struct Verb {
+struct CommandVerb {
     const char* command;
     const char* name;
     std::size_t words;
     const char* usage;
 };
-constexpr Verb kVerbs[] = {
+constexpr CommandVerb kVerbs[] = {
     {"exclude", "list", 0, ""},     {"exclude", "add", 1, " PATH"},
     {"exclude", "remove", 1, " N"}, {"exclude", "toggle", 1, " N"},
     {"exclude", "on", 0, ""},       {"exclude", "off", 0, ""},
@@ -36,22 +37,11 @@ constexpr Verb kVerbs[] = {
     {"multi", "on", 0, ""},         {"multi", "off", 0, ""},
 };
 
-const Verb* FindVerb(const std::string& command, const std::string& name) {
-    for (const Verb& verb : kVerbs) {
+const CommandVerb* FindVerb(const std::string& command, const std::string& name) {
+    for (const CommandVerb& verb : kVerbs) {
         if (command == verb.command && name == verb.name) return &verb;
     }
     return nullptr;
-}
-
-// A row as the panel numbers it (from 1), as the editors number it (from 0).
-std::optional<std::size_t> RowIndex(const std::string& word, std::size_t rows, std::ostream& err) {
-    const std::optional<std::int64_t> n = ParseInteger(word);
-    if (!n || *n < 1 || static_cast<std::size_t>(*n) > rows) {
-        err << "quorvel: no row '" << TerminalName(word) << "': the rows are numbered 1 to " << rows
-            << "\n";
-        return std::nullopt;
-    }
-    return static_cast<std::size_t>(*n - 1);
 }
 
 // A path as the panel stores a picked one.
@@ -101,7 +91,8 @@ int Exclude(app::MainApp& app, const OptionsArguments& args, plist::Value& sessi
         why = editor.add(*path, &row);
         if (why.empty()) out << "row " << row + 1 << '\n';
     } else {
-        const std::optional<std::size_t> row = RowIndex(args.words[1], editor.rowCount(), err);
+        const std::optional<std::size_t> row =
+            RowIndex(args.words[1], editor.rowCount(), "row", err);
         if (!row) return kExitUsage;
         why = verb == "toggle" ? editor.toggle(*row) : editor.clear(*row);
     }
@@ -135,7 +126,8 @@ int Multi(app::MainApp& app, const OptionsArguments& args, std::int64_t sessionI
     if (verb == "on" || verb == "off") {
         editor.setListOn(verb == "on");
     } else {
-        const std::optional<std::size_t> row = RowIndex(args.words[1], editor.rowCount(), err);
+        const std::optional<std::size_t> row =
+            RowIndex(args.words[1], editor.rowCount(), "row", err);
         if (!row) return kExitUsage;
         if (verb == "set") {
             const std::optional<std::string> src = StoredPath(args.words[2], err);
@@ -173,7 +165,7 @@ std::string CheckListArguments(const OptionsArguments& args) {
         return args.command == "exclude" ? "exclude needs list, add, remove, toggle, on or off"
                                          : "multi needs list, set, clear, toggle, on or off";
     }
-    const Verb* verb = FindVerb(args.command, args.words.front());
+    const CommandVerb* verb = FindVerb(args.command, args.words.front());
     if (verb == nullptr) return "unknown " + args.command + " verb '" + args.words.front() + "'";
     const std::string what = args.command + " " + verb->name;
     if (args.words.size() != verb->words + 1) {

@@ -9,8 +9,8 @@
 #include "cli/json_writer.h"
 #include "cli/options_command.h"
 #include "cli/terminal_text.h"
+#include "cli/verb_table.h"
 #include "platform/civil_day.h"
-#include "platform/localization.h"
 #include "platform/utf8.h"
 #include "schedule/scheduler.h"
 #include "sessions/option_text.h"
@@ -20,16 +20,9 @@ namespace qv::cli {
 
 namespace {
 
-using platform::GLS;
 using sessions::TimerEditor;
 using sessions::TimerFields;
 
-struct Verb {
-    const char* name;
-    std::size_t minWords;  // after the verb
-    std::size_t maxWords;
-    const char* usage;
-};
 constexpr Verb kVerbs[] = {
     {"list", 0, 0, "timers list"},
     {"toggle", 1, 1, "timers toggle N"},
@@ -37,13 +30,6 @@ constexpr Verb kVerbs[] = {
     {"off", 0, 0, "timers off"},
     {"set", 2, SIZE_MAX, "timers set N KEY=VALUE..."},
 };
-
-const Verb* FindVerb(const std::string& name) {
-    for (const Verb& verb : kVerbs) {
-        if (name == verb.name) return &verb;
-    }
-    return nullptr;
-}
 
 // "YYYY-MM-DD HH:MM" as typed; the ranges are the row editor's to judge.
 bool ParseLocalDate(const std::string& text, std::int64_t* year, std::int64_t* month,
@@ -116,18 +102,6 @@ std::string ApplyKey(TimerFields& f, const std::string& word, std::optional<bool
            "intervalMonths, intervalYears, endOn, endDateOn, onlySunday ... onlySaturday, onOff)";
 }
 
-std::optional<std::size_t> RowIndex(const TimerEditor& editor, const std::string& word,
-                                    std::ostream& err) {
-    const std::optional<std::int64_t> n = ParseInteger(word);
-    const auto count = static_cast<std::int64_t>(editor.rowCount());
-    if (!n || *n < 1 || *n > count) {
-        err << "quorvel: no timer row '" << TerminalName(word) << "': the rows are numbered 1 to "
-            << count << "\n";
-        return std::nullopt;
-    }
-    return static_cast<std::size_t>(*n - 1);
-}
-
 void RowLine(const TimerEditor& editor, std::size_t i, std::ostream& out) {
     const plist::Value& row = editor.row(i);
     out << i + 1 << '\t' << sessions::TimerOnOffCell(row) << '\t' << sessions::TimerStartCell(row)
@@ -155,8 +129,7 @@ int Set(TimerEditor& editor, std::size_t index, const TimersArguments& args, app
     }
     const sessions::TimerRowCheck check = editor.SetTimerRow(index, fields);
     if (!check.ok()) {
-        err << "quorvel: " << GLS("Warning:") << " " << ForTerminal(check.message)
-            << (check.field.empty() ? "" : " (" + check.field + ")") << "\n";
+        SayRowRefused(check.message, check.field, err);
         return kExitUsage;
     }
     if (onOff && *onOff != (editor.row(index).intAt("onOff") == 1)) editor.ToggleRow(index);
@@ -235,12 +208,7 @@ std::string CheckTimersArguments(const TimersArguments& args) {
         if (named == args.all) return "timers needs either --session NAME or --all";
         return {};
     }
-    const Verb* verb = FindVerb(args.words.front());
-    if (verb == nullptr) return "unknown timers verb '" + args.words.front() + "'";
-    const std::size_t words = args.words.size() - 1;
-    if (words < verb->minWords || words > verb->maxWords) {
-        return std::string("usage: quorvel ") + verb->usage;
-    }
+    if (std::string why = CheckVerbWords(kVerbs, "timers", args.words); !why.empty()) return why;
     if (args.all) return "timers " + args.words.front() + " takes one session, not --all";
     if (args.json || args.days) return "--json and --days are for the list of executions";
     if (args.session.has_value() == args.sessionIndex.has_value()) {
@@ -277,7 +245,8 @@ int RunTimersCommand(app::MainApp& app, const TimersArguments& args, std::ostrea
         editor.setTimerOn(verb == "on");
         return Store(editor, app, session, args, err);
     }
-    const std::optional<std::size_t> index = RowIndex(editor, args.words[1], err);
+    const std::optional<std::size_t> index =
+        RowIndex(args.words[1], editor.rowCount(), "timer row", err);
     if (!index) return kExitUsage;
     if (verb == "set") return Set(editor, *index, args, app, session, out, err);
     editor.ToggleRow(*index);

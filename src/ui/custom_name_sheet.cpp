@@ -1,15 +1,14 @@
 #include "ui/custom_name_sheet.h"
 
 #include <QFormLayout>
-#include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
-#include <QMessageBox>
 #include <QPushButton>
 #include <QVBoxLayout>
 
 #include "platform/localization.h"
 #include "ui/qt_text.h"
+#include "ui/session_name_sheet.h"
 
 namespace qv::ui {
 
@@ -61,19 +60,11 @@ CustomNameSheet::CustomNameSheet(Sample sample, Check check, QWidget* parent)
     samples->setText(lines.join(QLatin1Char('\n')));
     layout->addWidget(samples);
 
-    auto* buttons = new QHBoxLayout;
-    buttons->addStretch(1);
-    cancel_ = new QPushButton(Str(GLS("Cancel")), this);
-    ok_ = new QPushButton(Str(GLS("OK")), this);
-    ok_->setDefault(true);
-    buttons->addWidget(cancel_);
-    buttons->addWidget(ok_);
-    layout->addLayout(buttons);
+    AddOkCancel(this, layout, &ok_, &cancel_);
 
     connect(pattern_, &QLineEdit::textChanged, this,
             &CustomNameSheet::UpdateAskSubFolderResultField);
     connect(ok_, &QPushButton::clicked, this, &CustomNameSheet::Apply);
-    connect(cancel_, &QPushButton::clicked, this, &QDialog::reject);
 }
 
 void CustomNameSheet::setPattern(const std::string& pattern) {
@@ -94,14 +85,7 @@ void CustomNameSheet::Apply() {
         accept();
         return;
     }
-    auto* box = new QMessageBox(QMessageBox::Warning, Str(GLS("Warning:")), Str(problem),
-                                QMessageBox::Ok, this);
-    box->setObjectName(QStringLiteral("customNameAlert"));
-    box->button(QMessageBox::Ok)->setText(Str(GLS("OK")));
-    box->setAttribute(Qt::WA_DeleteOnClose);
-    box->setWindowModality(Qt::WindowModal);
-    alert_ = box;
-    box->open();
+    alert_ = OpenWarning(problem, "customNameAlert", this);
 }
 
 }  // namespace qv::ui

@@ -12,7 +12,7 @@
 #include "sessions/filter_options.h"
 #include "ui/option_markers.h"
 #include "ui/qt_text.h"
-#include "ui/row_clicks.h"
+#include "ui/rows_table.h"
 
 namespace qv::ui {
 
@@ -20,7 +20,6 @@ using platform::GLS;
 
 namespace {
 
-constexpr int kOnOffColumn = 0;
 constexpr int kColumns = 2;
 
 void UncheckAll(QButtonGroup* group) {
@@ -59,26 +58,14 @@ FilterPanel::FilterPanel(QWidget* parent) : OptionPanel("filter", "filterDict", 
         if (editor_ && !filling_) editor_->setCopySkip(tag);
     });
 
-    table_ = new QTableWidget(0, kColumns, this);
-    table_->setObjectName(QStringLiteral("theList"));
-    table_->setHorizontalHeaderLabels({Str(GLS("On")), Str(GLS("Filter"))});
-    table_->horizontalHeader()->setSectionResizeMode(kOnOffColumn, QHeaderView::Fixed);
-    table_->horizontalHeader()->setSectionResizeMode(1, QHeaderView::Stretch);
-    table_->setColumnWidth(kOnOffColumn, 36);
+    table_ = NewRowsTable(
+        {Str(GLS("On")), Str(GLS("Filter"))},
+        [this](int row, int column, Qt::KeyboardModifiers modifiers) {
+            EditFilterRow(row, column, modifiers);
+        },
+        this);
     table_->verticalHeader()->setVisible(true);
-    table_->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
-    table_->verticalHeader()->setDefaultSectionSize(table_->fontMetrics().height() + 6);
-    table_->setSelectionMode(QAbstractItemView::NoSelection);
-    table_->setEditTriggers(QAbstractItemView::NoEditTriggers);
-    table_->setFocusPolicy(Qt::NoFocus);
-    table_->setWordWrap(false);
     table_->setTextElideMode(Qt::ElideRight);
-    table_->setToolTip(
-        Str(GLS("Click a row to edit it; click its first column to switch it on "
-                "or off; Alt-click to clear it.")));
-    new RowClicks(table_, [this](int row, int column, Qt::KeyboardModifiers modifiers) {
-        EditFilterRow(row, column, modifiers);
-    });
     outer->addWidget(table_, 1);
 }
 
@@ -99,13 +86,7 @@ bool FilterPanel::GetPanels(plist::Value& session, std::string* message) {
     if (!editor_) return true;
     const bool ok = editor_->GetPanels(session, message);
     // Filters without a valid row were switched off: the checkbox and the marker follow.
-    if (onOff_->isChecked() != editor_->filterOn()) {
-        filling_ = true;
-        onOff_->setChecked(editor_->filterOn());
-        filling_ = false;
-        ReloadTable();
-        BtnOnOff();
-    }
+    if (onOff_->isChecked() != editor_->filterOn()) ShowAll();
     return ok;
 }
 
@@ -120,60 +101,38 @@ void FilterPanel::ChooseOnOff(bool on) {
     BtnOnOff();
 }
 
+void FilterPanel::ShowOnOff() {
+    filling_ = true;
+    onOff_->setChecked(editor_->filterOn());
+    filling_ = false;
+}
+
 void FilterPanel::ReloadTable() {
     if (!editor_) return;
     const bool filtersOn = editor_->filterOn();
-    const int rows = static_cast<int>(editor_->rowCount());
-    table_->setRowCount(rows);
-    for (int r = 0; r < rows; ++r) {
-        const plist::Value& row = editor_->row(static_cast<std::size_t>(r));
-        const bool rowOn = row.intAt("onOff") != 0;
-        const QString texts[kColumns] = {Str(GLS(rowOn ? "•" : "-")),
-                                         Str(row.stringAt("filterNameField"))};
-        for (int c = 0; c < kColumns; ++c) {
-            QTableWidgetItem* item = table_->item(r, c);
-            if (item == nullptr) {
-                item = new QTableWidgetItem;
-                table_->setItem(r, c, item);
-            }
-            item->setText(texts[c]);
-            item->setToolTip(c == kOnOffColumn ? QString() : texts[c]);
-            if (c == kOnOffColumn) item->setTextAlignment(Qt::AlignCenter);
-            // Disabled cells only look so: a click still edits the row.
-            const bool enabled = filtersOn && (c == kOnOffColumn || rowOn);
-            item->setFlags(enabled ? Qt::ItemIsEnabled : Qt::NoItemFlags);
-        }
-    }
+    FillRowsTable(
+        table_, static_cast<int>(editor_->rowCount()),
+        [this, filtersOn](int r) {
+            const plist::Value& row = editor_->row(static_cast<std::size_t>(r));
+            const bool rowOn = row.intAt("onOff") != 0;
+            return RowCells{{Str(GLS(rowOn ? "•" : "-")), Str(row.stringAt("filterNameField"))},
+                            {filtersOn, filtersOn && rowOn}};
+        },
+        true);
 }
 
 void FilterPanel::EditFilterRow(int row, int column, Qt::KeyboardModifiers modifiers) {
-    if (!editor_ || dialog_ || row < 0 || row >= static_cast<int>(editor_->rowCount()) ||
-        column < 0 || column >= kColumns) {
-        return;
-    }
-    const auto index = static_cast<std::size_t>(row);
-    if (column == kOnOffColumn) {
-        editor_->ToggleRow(index);
-        ReloadTable();
-        return;
-    }
-    if (modifiers & Qt::AltModifier) {
-        editor_->ResetRow(index);
-        ReloadTable();
-        return;
-    }
-    auto* dialog = new FilterRowDialog(*editor_, index, window());
-    dialog->setAttribute(Qt::WA_DeleteOnClose);
-    connect(dialog, &QDialog::accepted, this, [this] {
-        // The editor switched the filters on with the row.
-        filling_ = true;
-        onOff_->setChecked(editor_->filterOn());
-        filling_ = false;
-        ReloadTable();
-        BtnOnOff();
-    });
-    dialog_ = dialog;
-    dialog->open();
+    if (!editor_ || dialog_) return;
+    // The editor switches the filters on with a row the dialog takes.
+    ClickEditorRow(
+        *editor_, dialog_, this, row, column, modifiers, kColumns, [this] { ReloadTable(); },
+        [this] { ShowAll(); });
+}
+
+void FilterPanel::ShowAll() {
+    ShowOnOff();
+    ReloadTable();
+    BtnOnOff();
 }
 
 void FilterPanel::BtnOnOff() {

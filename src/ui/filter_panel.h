@@ -38,7 +38,10 @@ class FilterPanel : public OptionPanel {
 
   private:
     void ChooseOnOff(bool on);
+    void ShowOnOff();
     void ReloadTable();
+    // The checkbox, the table and the marker as the editor now has them.
+    void ShowAll();
     void BtnOnOff();
 
     QCheckBox* onOff_ = nullptr;

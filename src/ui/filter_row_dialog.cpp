@@ -95,16 +95,8 @@ FilterRowDialog::FilterRowDialog(sessions::FilterEditor& editor, std::size_t ind
     grid->setColumnStretch(2, 1);
     layout->addLayout(grid);
 
-    auto* buttons = new QHBoxLayout;
-    buttons->addStretch(1);
-    cancel_ = new QPushButton(Str(GLS("Cancel")), this);
-    ok_ = new QPushButton(Str(GLS("OK")), this);
-    ok_->setDefault(true);
-    buttons->addWidget(cancel_);
-    buttons->addWidget(ok_);
-    layout->addLayout(buttons);
+    AddOkCancel(this, layout, &ok_, &cancel_);
     connect(ok_, &QPushButton::clicked, this, &FilterRowDialog::SetFilterRow);
-    connect(cancel_, &QPushButton::clicked, this, &QDialog::reject);
 
     FillFromRow(editor_.row(index_));
 }
@@ -144,7 +136,8 @@ void FilterRowDialog::BuildCriterion(Criterion& criterion, int line, QGridLayout
                                                                  : FilterDateField::kYear;
             auto* stepper =
                 new StepperField([this, stem, which](int n) { StepDate(stem, which, n); }, this);
-            stepper->setFixedWidth(which == FilterDateField::kYear ? 70 : 50);
+            stepper->setFixedWidth(which == FilterDateField::kYear ? kYearStepperWidth
+                                                                   : kStepperWidth);
             if (which != FilterDateField::kMonth) values->addWidget(new QLabel("/", this));
             control = stepper;
         } else {
@@ -241,11 +234,7 @@ void FilterRowDialog::ChooseDatePop(const std::string& stem, bool selectField) {
     const std::int64_t pop = popUp(stem + "Pop")->currentIndex();
     const std::optional<sessions::FilterDate> moving =
         sessions::FilterPopDate(pop, std::time(nullptr));
-    if (moving) {
-        field(stem + "Month")->setText(QString::number(moving->month));
-        field(stem + "Day")->setText(QString::number(moving->day));
-        field(stem + "Year")->setText(QString::number(moving->year));
-    }
+    if (moving) ShowDate(stem, *moving);
     for (const char* part : {"Month", "Day", "Year"}) {
         controls_.at(stem + part)->setEnabled(on && !moving);
     }
@@ -255,14 +244,16 @@ void FilterRowDialog::ChooseDatePop(const std::string& stem, bool selectField) {
 void FilterRowDialog::StepDate(const std::string& stem, FilterDateField which, int delta) {
     // A field that holds no number steps from a new row's date.
     const auto number = [this, &stem](const char* part, std::int64_t fallback) {
-        bool ok = false;
-        const qlonglong n = field(stem + part)->text().trimmed().toLongLong(&ok);
-        return ok ? static_cast<std::int64_t>(n) : fallback;
+        return FieldNumber(field(stem + part), fallback);
     };
     const sessions::FilterDate fresh;
     const sessions::FilterDate date = sessions::StepFilterDate(
         {number("Month", fresh.month), number("Day", fresh.day), number("Year", fresh.year)}, which,
         delta);
+    ShowDate(stem, date);
+}
+
+void FilterRowDialog::ShowDate(const std::string& stem, const sessions::FilterDate& date) {
     field(stem + "Month")->setText(QString::number(date.month));
     field(stem + "Day")->setText(QString::number(date.day));
     field(stem + "Year")->setText(QString::number(date.year));
@@ -319,11 +310,9 @@ void FilterRowDialog::SetFilterRow() {
         accept();
         return;
     }
-    alert_ = OpenWarning(check.message, "filterRowAlert", this);
-    if (check.field.empty()) return;
-    SelectField(check.field);
-    // The alert takes the focus while it is up; the field gets it back afterwards.
-    connect(alert_, &QDialog::finished, this, [this, key = check.field] { SelectField(key); });
+    alert_ = OpenFieldWarning(
+        check.message, "filterRowAlert", check.field,
+        [this](const std::string& key) { SelectField(key); }, this);
 }
 
 void FilterRowDialog::SelectField(const std::string& key) {

@@ -51,6 +51,7 @@ class FilterRowDialog : public QDialog {
     void OnOffCheckBox(const Criterion& criterion, bool selectField);
     void ChooseDatePop(const std::string& stem, bool selectField);
     void StepDate(const std::string& stem, sessions::FilterDateField field, int delta);
+    void ShowDate(const std::string& stem, const sessions::FilterDate& date);
     void PickTypeAndCreator(const std::string& fieldKey, bool creator);
     plist::Value EditedRow() const;
     void SetFilterRow();

@@ -25,6 +25,29 @@ QMessageBox* OpenWarning(const std::string& message, const char* objectName, QWi
     return box;
 }
 
+QMessageBox* OpenFieldWarning(const std::string& message, const char* objectName,
+                              const std::string& field,
+                              const std::function<void(const std::string&)>& select,
+                              QWidget* parent) {
+    QMessageBox* box = OpenWarning(message, objectName, parent);
+    if (field.empty()) return box;
+    select(field);
+    QObject::connect(box, &QDialog::finished, parent, [select, field] { select(field); });
+    return box;
+}
+
+void AddOkCancel(QDialog* sheet, QBoxLayout* layout, QPushButton** ok, QPushButton** cancel) {
+    auto* buttons = new QHBoxLayout;
+    buttons->addStretch(1);
+    *cancel = new QPushButton(Str(GLS("Cancel")), sheet);
+    *ok = new QPushButton(Str(GLS("OK")), sheet);
+    (*ok)->setDefault(true);
+    buttons->addWidget(*cancel);
+    buttons->addWidget(*ok);
+    layout->addLayout(buttons);
+    QObject::connect(*cancel, &QPushButton::clicked, sheet, &QDialog::reject);
+}
+
 SessionNameSheet::SessionNameSheet(const sessions::SessionDocument& doc,
                                    const std::string& proposed,
                                    std::optional<std::int64_t> renaming, QWidget* parent)
@@ -40,17 +63,8 @@ SessionNameSheet::SessionNameSheet(const sessions::SessionDocument& doc,
     field_->selectAll();
     layout->addWidget(field_);
 
-    auto* buttons = new QHBoxLayout;
-    buttons->addStretch(1);
-    cancel_ = new QPushButton(Str(GLS("Cancel")), this);
-    ok_ = new QPushButton(Str(GLS("OK")), this);
-    ok_->setDefault(true);
-    buttons->addWidget(cancel_);
-    buttons->addWidget(ok_);
-    layout->addLayout(buttons);
-
+    AddOkCancel(this, layout, &ok_, &cancel_);
     connect(ok_, &QPushButton::clicked, this, &SessionNameSheet::AskNameApply);
-    connect(cancel_, &QPushButton::clicked, this, &QDialog::reject);
 }
 
 std::string SessionNameSheet::name() const { return field_->text().toStdString(); }

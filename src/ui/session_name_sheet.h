@@ -7,11 +7,13 @@
 #include <QMessageBox>
 #include <QPointer>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 
 #include "sessions/session_document.h"
 
+class QBoxLayout;
 class QLineEdit;
 class QPushButton;
 
@@ -47,5 +49,17 @@ class SessionNameSheet : public QDialog {
 // A window-modal "Warning:" alert with the message and OK, opened without a nested event loop;
 // it deletes itself when closed.
 QMessageBox* OpenWarning(const std::string& message, const char* objectName, QWidget* parent);
+
+// OpenWarning for a value refused in a field ("" when none is at fault): select(field) puts the
+// user on it now, and again when the alert closes, since the alert takes the focus while it is
+// up.
+QMessageBox* OpenFieldWarning(const std::string& message, const char* objectName,
+                              const std::string& field,
+                              const std::function<void(const std::string&)>& select,
+                              QWidget* parent);
+
+// The Cancel and OK buttons at the foot of a sheet, on the right, OK the default; Cancel
+// rejects the sheet, OK is the caller's to connect.
+void AddOkCancel(QDialog* sheet, QBoxLayout* layout, QPushButton** ok, QPushButton** cancel);
 
 }  // namespace qv::ui

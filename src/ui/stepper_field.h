@@ -5,6 +5,7 @@
 
 #include <QAbstractSpinBox>
 #include <QLineEdit>
+#include <cstdint>
 #include <functional>
 
 namespace qv::ui {
@@ -27,5 +28,16 @@ class StepperField : public QAbstractSpinBox {
   private:
     std::function<void(int)> onStep_;
 };
+
+// The widths of the steppers of a time or a date: two digits, or a year's four.
+inline constexpr int kStepperWidth = 50;
+inline constexpr int kYearStepperWidth = 70;
+
+// The whole number a field holds, spaces around it aside, or fallback when it holds none.
+inline std::int64_t FieldNumber(const QLineEdit* edit, std::int64_t fallback) {
+    bool ok = false;
+    const qlonglong n = edit->text().trimmed().toLongLong(&ok);
+    return ok ? static_cast<std::int64_t>(n) : fallback;
+}
 
 }  // namespace qv::ui

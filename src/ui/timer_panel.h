@@ -37,6 +37,10 @@ class TimerPanel : public OptionPanel {
     void ChooseOnOff(bool on);
     void ShowOnOff();
     void ReloadTable();
+    // The table and the marker as the editor now has them.
+    void ShowTable();
+    // The checkbox too.
+    void ShowAll();
     void BtnOnOff();
 
     QCheckBox* onOff_ = nullptr;

@@ -85,15 +85,15 @@ TimerRowDialog::TimerRowDialog(sessions::TimerEditor& editor, std::size_t index,
 
     grid->addWidget(new QLabel(Str(GLS("Start:")), this), 0, 0);
     QHBoxLayout* start = row(0);
-    start->addWidget(AddField("startHour", 50));
+    start->addWidget(AddField("startHour", kStepperWidth));
     start->addWidget(separator(":"));
-    start->addWidget(AddField("startMinute", 50));
+    start->addWidget(AddField("startMinute", kStepperWidth));
     start->addSpacing(12);
-    start->addWidget(AddField("startDay", 50));
+    start->addWidget(AddField("startDay", kStepperWidth));
     start->addWidget(separator("/"));
-    start->addWidget(AddField("startMonth", 50));
+    start->addWidget(AddField("startMonth", kStepperWidth));
     start->addWidget(separator("/"));
-    start->addWidget(AddField("startYear", 70));
+    start->addWidget(AddField("startYear", kYearStepperWidth));
     startWeekday_ = new QLabel(this);
     startWeekday_->setObjectName(QStringLiteral("startWeekday"));
     startWeekday_->setMinimumWidth(90);
@@ -116,18 +116,18 @@ TimerRowDialog::TimerRowDialog(sessions::TimerEditor& editor, std::size_t index,
 
     grid->addWidget(AddBox("endOn", Str(GLS("Daily end time"))), 2, 0);
     QHBoxLayout* endTime = row(2);
-    endTime->addWidget(AddField("endHour", 50));
+    endTime->addWidget(AddField("endHour", kStepperWidth));
     endTime->addWidget(separator(":"));
-    endTime->addWidget(AddField("endMinute", 50));
+    endTime->addWidget(AddField("endMinute", kStepperWidth));
     endTime->addStretch(1);
 
     grid->addWidget(AddBox("endDateOn", Str(GLS("Last day"))), 3, 0);
     QHBoxLayout* endDate = row(3);
-    endDate->addWidget(AddField("endDay", 50));
+    endDate->addWidget(AddField("endDay", kStepperWidth));
     endDate->addWidget(separator("/"));
-    endDate->addWidget(AddField("endMonth", 50));
+    endDate->addWidget(AddField("endMonth", kStepperWidth));
     endDate->addWidget(separator("/"));
-    endDate->addWidget(AddField("endYear", 70));
+    endDate->addWidget(AddField("endYear", kYearStepperWidth));
     endWeekday_ = new QLabel(this);
     endWeekday_->setObjectName(QStringLiteral("endWeekday"));
     endDate->addWidget(endWeekday_);
@@ -142,17 +142,9 @@ TimerRowDialog::TimerRowDialog(sessions::TimerEditor& editor, std::size_t index,
     }
     days->addStretch(1);
 
-    auto* buttons = new QHBoxLayout;
-    buttons->addStretch(1);
-    cancel_ = new QPushButton(Str(GLS("Cancel")), this);
-    ok_ = new QPushButton(Str(GLS("OK")), this);
-    ok_->setDefault(true);
-    buttons->addWidget(cancel_);
-    buttons->addWidget(ok_);
     outer->addSpacing(8);
-    outer->addLayout(buttons);
+    AddOkCancel(this, outer, &ok_, &cancel_);
     connect(ok_, &QPushButton::clicked, this, &TimerRowDialog::SetTimerRow);
-    connect(cancel_, &QPushButton::clicked, this, &QDialog::reject);
 
     Fill(editor_.FieldsForRow(index_));
 }
@@ -205,10 +197,8 @@ void TimerRowDialog::Fill(const TimerFields& f) {
 }
 
 std::int64_t TimerRowDialog::Number(const std::string& name) const {
-    bool ok = false;
-    const qlonglong n = field(name)->text().trimmed().toLongLong(&ok);
     // What is no number is out of every range: the checks refuse it and correct it.
-    return ok ? static_cast<std::int64_t>(n) : -1;
+    return FieldNumber(field(name), -1);
 }
 
 TimerFields TimerRowDialog::Fields() const {
@@ -281,11 +271,9 @@ void TimerRowDialog::SetTimerRow() {
         field(def->name)->setText(QString::number(fields.*def->value));
         ShowWeekdays();
     }
-    alert_ = OpenWarning(check.message, "timerRowAlert", this);
-    if (check.field.empty()) return;
-    SelectField(check.field);
-    // The alert takes the focus while it is up; the field gets it back afterwards.
-    connect(alert_, &QDialog::finished, this, [this, name = check.field] { SelectField(name); });
+    alert_ = OpenFieldWarning(
+        check.message, "timerRowAlert", check.field,
+        [this](const std::string& name) { SelectField(name); }, this);
 }
 
 void TimerRowDialog::SelectField(const std::string& name) {
