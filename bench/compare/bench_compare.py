@@ -142,7 +142,9 @@ def change(root, paths, count, rng, parity=None):
     in folders of the given parity when one is given). Returns the files changed."""
     pool = paths if parity is None else [p for p in paths if p[1] % 2 == parity]
     chosen = [rel for rel, _, _ in rng.sample(pool, count)]
-    stamp = time.time() - 60 * rng.random()
+    # Now, as an edit would date it: a date before the last run would stand for a clock set
+    # back, which a two-way run must treat as a conflict, not as an ordinary change.
+    stamp = time.time()
     for rel in chosen:
         path = os.path.join(root, rel)
         with open(path, 'ab') as out:

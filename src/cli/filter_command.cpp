@@ -139,6 +139,8 @@ int Set(FilterEditor& editor, std::size_t index, const FilterArguments& args, ap
         on != nullptr && on->intValue() != editor.row(index).intAt("onOff", 1)) {
         editor.ToggleRow(index);
     }
+    // The row is told only once it is written: a script reading it may take it as done.
+    if (const int stored = Store(editor, app, session, args, err); stored != kExitOk) return stored;
     out << index + 1 << '\t' << TerminalName(editor.row(index).stringAt("filterNameField")) << '\n';
     // A row that takes no part says so, rather than leaving the user to wonder why nothing is
     // left out.
@@ -147,7 +149,7 @@ int Set(FilterEditor& editor, std::size_t index, const FilterArguments& args, ap
             << " is off and takes no part; 'quorvel filter toggle " << index + 1
             << "' switches it on\n";
     }
-    return Store(editor, app, session, args, err);
+    return kExitOk;
 }
 
 int Test(app::MainApp& app, std::int64_t sessionIndex, const std::string& path, std::ostream& out,

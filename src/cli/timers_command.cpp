@@ -133,13 +133,15 @@ int Set(TimerEditor& editor, std::size_t index, const TimersArguments& args, app
         return kExitUsage;
     }
     if (onOff && *onOff != (editor.row(index).intAt("onOff") == 1)) editor.ToggleRow(index);
+    // The row is told only once it is written: a script reading it may take it as done.
+    if (const int stored = Store(editor, app, session, args, err); stored != kExitOk) return stored;
     RowLine(editor, index, out);
     if (editor.row(index).intAt("onOff") != 1) {
         err << "quorvel: warning: row " << index + 1
             << " is off and never fires; 'quorvel timers toggle " << index + 1
             << "' switches it on\n";
     }
-    return Store(editor, app, session, args, err);
+    return kExitOk;
 }
 
 int Executions(app::MainApp& app, const TimersArguments& args, std::ostream& out,

@@ -2,6 +2,7 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -82,6 +83,12 @@ TEST_F(TimersCliTest, RowsAreSetThroughTheDialogsChecksAndListedInTimeOrder) {
     EXPECT_EQ(out, "");
     EXPECT_EQ(Quorvel("timers --document " + Doc(), &out, &err), 2);
     EXPECT_EQ(Quorvel("timers --all list --document " + Doc(), &out, &err), 2);
+
+    // A row that cannot be written is not printed as if it had been.
+    ASSERT_EQ(::chmod((dir_ / "doc.qvd").c_str(), 0444), 0);
+    EXPECT_EQ(Quorvel("timers set 3 'start=2030-01-07 09:00'" + backup, &out, &err), 2);
+    EXPECT_EQ(out, "");
+    EXPECT_TRUE(test::Contains(err, "read-only")) << err;
 }
 
 // Starts quorvel with the arguments, its output going to files.
