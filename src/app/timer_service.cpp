@@ -2,9 +2,48 @@
 
 #include <unistd.h>
 
+#include <cstdio>
+
+#include "platform/file_io.h"
 #include "platform/localization.h"
+#include "platform/system_log.h"
+#include "sessions/plist_codec.h"
 
 namespace qv::app {
+
+namespace {
+
+std::string FiredTimersFile(const platform::SupportPaths& paths) {
+    return platform::JoinPath(paths.pathQV4AppSupp, kFiredTimersFileName);
+}
+
+// "2030-01-07T08:55", as schedule::IsoMinute writes it.
+std::optional<platform::LocalMinute> ParseIsoMinute(const std::string& text) {
+    long long y = 0, mo = 0, d = 0, h = 0, mi = 0;
+    char end = 0;
+    if (std::sscanf(text.c_str(), "%4lld-%2lld-%2lldT%2lld:%2lld%c", &y, &mo, &d, &h, &mi, &end) !=
+            5 ||
+        mo < 1 || mo > 12 || d < 1 || d > 31 || h > 23 || mi > 59 || h < 0 || mi < 0) {
+        return std::nullopt;
+    }
+    return platform::LocalMinute{{y, mo, d}, h * 60 + mi};
+}
+
+// What the file records; a file missing, unreadable or damaged records nothing: at worst an
+// execution fires a second time, which is better than timers that stop firing.
+schedule::FiredMinutes ReadFiredTimers(const platform::SupportPaths& paths) {
+    schedule::FiredMinutes fired;
+    const plist::ReadResult file = plist::ReadFile(FiredTimersFile(paths));
+    if (!file.value || !file.value->isDict()) return fired;
+    for (const auto& [name, value] : file.value->dict()) {
+        if (std::optional<platform::LocalMinute> minute = ParseIsoMinute(value.str())) {
+            fired.emplace(name, *minute);
+        }
+    }
+    return fired;
+}
+
+}  // namespace
 
 // Nobody watches a timer run: conflicts that would ask are skipped and errors do not stop it.
 class TimerService::UnattendedProxy : public run::MainThreadProxy {
@@ -45,6 +84,32 @@ bool TimerService::StartTimerRun(std::int64_t session, std::string* heldBy, std:
     }
     timerRunActive_ = true;
     return true;
+}
+
+schedule::FiredMinutes TimerService::FiredBefore() const { return ReadFiredTimers(app_.paths()); }
+
+void TimerService::RecordFired(const std::string& sessionName,
+                               const platform::LocalMinute& covered) {
+    if (!plist::CanStoreText(sessionName)) return;
+    // Only the day's records matter: those of other days go, so that the file stays small.
+    plist::Value file = plist::Dict{};
+    for (const auto& [name, minute] : ReadFiredTimers(app_.paths())) {
+        if (minute.day == covered.day) file.set(name, schedule::IsoMinute(minute));
+    }
+    file.set(sessionName, schedule::IsoMinute(covered));
+    std::string reason;
+    platform::WriteResult written;
+    if (app_.paths().EnsureSupportFolder(&reason)) {
+        platform::AtomicWriteOptions options;
+        options.followLink = false;
+        options.removeLeftovers = true;
+        written = plist::WriteXmlFile(FiredTimersFile(app_.paths()), file, options);
+        reason = written.reason;
+    }
+    // The run goes on: only a restart within the minute would fire it again.
+    if (!written.ok) {
+        platform::SystemLog("Can't record the timer fired for " + sessionName + ": " + reason);
+    }
 }
 
 std::optional<FinishedTimerRun> TimerService::CollectFinishedRun() {

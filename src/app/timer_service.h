@@ -14,6 +14,9 @@
 namespace qv::app {
 
 inline constexpr const char* kSchedulerLockFileName = "scheduler.lock";
+// In the support folder: per session name, the due minute of the last execution fired, so
+// that a scheduler started again (here or in another process) does not fire it twice.
+inline constexpr const char* kFiredTimersFileName = "FiredTimers.plist";
 
 // A timer run that has concluded: its entry (now Done) and what the run did.
 struct FinishedTimerRun {
@@ -51,6 +54,8 @@ class TimerService : private schedule::TimerLauncher {
   private:
     bool IsCopying() const override;
     bool StartTimerRun(std::int64_t session, std::string* heldBy, std::string* why) override;
+    schedule::FiredMinutes FiredBefore() const override;
+    void RecordFired(const std::string& sessionName, const platform::LocalMinute& covered) override;
 
     class UnattendedProxy;
     MainApp& app_;

@@ -20,27 +20,31 @@ using Steady = std::chrono::steady_clock;
 
 constexpr std::size_t kMaxDocumentBytes = 64 << 20;
 constexpr int kLockRetryMilliseconds = 1000;
-// Notices a change of the document on disk between runs and reads it again.
+// Notices a change of the document or of the preferences on disk between runs and reads them
+// again: a scheduler runs for weeks, and what the user set since must hold for its next run.
 class DocumentWatch {
   public:
     DocumentWatch(app::MainApp& app, std::string document)
         : app_(app), document_(std::move(document)) {
         if (!document_.empty()) bytes_ = Read();
     }
-    // True when the sessions were read again.
+    // True when the sessions or the preferences were read again.
     bool ReloadIfChanged(std::ostream& err) {
-        sessions::SessionDocument& doc = app_.document();
-        if (document_.empty()) {
-            if (!doc.TemplateChangedOnDisk()) return false;
-            const sessions::DocResult r = doc.ReloadTemplate();
-            if (!r) err << "quorvel: warning: " << ForTerminal(r.alert) << "\n";
-            return static_cast<bool>(r);
+        // The template too, while it is the document the timers come from.
+        const app::SettingsFilesReload settings = app_.ReloadChangedSettingsFiles();
+        for (const std::string& problem : settings.problems) {
+            err << "quorvel: warning: " << ForTerminal(problem) << "\n";
         }
-        std::string now = Read();
-        if (now == bytes_) return false;
-        bytes_ = std::move(now);
-        // A document that cannot be read now keeps its sessions as they were.
-        return OpenDocument(app_, document_, err);
+        bool changed = settings.templateReloaded || settings.preferencesReloaded;
+        if (!document_.empty()) {
+            std::string now = Read();
+            if (now != bytes_) {
+                bytes_ = std::move(now);
+                // A document that cannot be read now keeps its sessions as they were.
+                changed = OpenDocument(app_, document_, err) || changed;
+            }
+        }
+        return changed;
     }
 
   private:
@@ -102,9 +106,12 @@ int RunSchedulerCommand(app::MainApp& app, const SchedulerArguments& args, std::
     scheduler.SetFireAllSessions(true);
     scheduler.ChooseHorizon(ParseTimerDays(args.days).value_or(1));
     scheduler.TimerSyncEnabled(true);
-    if (app.preferences().mPrefDict.intAt("prefSyncAndQuit") != 0) {
-        err << "quorvel: warning: prefSyncAndQuit is set: while it is, no timer fires\n";
-    }
+    const auto warnSyncAndQuit = [&app, &err] {
+        if (app.preferences().mPrefDict.intAt("prefSyncAndQuit") != 0) {
+            err << "quorvel: warning: prefSyncAndQuit is set: while it is, no timer fires\n";
+        }
+    };
+    warnSyncAndQuit();
     out << "quorvel scheduler: " << scheduler.executiveTimerArray().size() << " executions listed; "
         << TerminalName(scheduler.NextTimer()) << std::endl;
 
@@ -121,6 +128,9 @@ int RunSchedulerCommand(app::MainApp& app, const SchedulerArguments& args, std::
             // Between runs only: a run reads the sessions while it goes on.
             if (!app.runService().IsActive() && watch.ReloadIfChanged(err)) {
                 scheduler.GetExecutiveTimerArray(false);
+                // A list built while prefSyncAndQuit was set left the tick off.
+                scheduler.TimerSyncEnabled(true);
+                warnSyncAndQuit();
             }
             timers.Tick();
             nextTick = Steady::now() + tick;

@@ -179,6 +179,16 @@ void Scheduler::GetExecutiveTimerArray(bool all) {
                                       entries_.end(), again),
                        entries_.end());
     }
+    // What an earlier scheduler (perhaps of another process) fired today is not fired again.
+    const FiredMinutes fired = launcher_.FiredBefore();
+    for (std::size_t i = kept; !fired.empty() && i < entries_.size(); ++i) {
+        ExecutionEntry& e = entries_[i];
+        const auto found = fired.find(e.sessionName);
+        if (found != fired.end() && found->second.day == e.startDate.day &&
+            e.startDate.minute <= found->second.minute) {
+            e.state = kEntryDone;
+        }
+    }
     rowToShow_.reset();
     for (std::size_t i = kept; i < entries_.size(); ++i) {
         if (entries_[i].state != kEntryWait) continue;
@@ -224,6 +234,16 @@ bool Scheduler::CheckIfTimeToSync() {
     }
     current_ = static_cast<std::int64_t>(*due);
     entries_[*due].state = kEntryRun;
+    platform::LocalMinute covered = entries_[*due].startDate;
+    for (std::size_t i = *due + 1; i < entries_.size(); ++i) {
+        ExecutionEntry& e = entries_[i];
+        if (e.session != entries_[*due].session || e.state != kEntryWait) continue;
+        if (!(e.startDate.day == local.day) || e.startDate.minute > local.minute) continue;
+        e.state = kEntrySkipped;
+        e.nextExe = 0;
+        covered.minute = std::max(covered.minute, e.startDate.minute);
+    }
+    launcher_.RecordFired(entries_[*due].sessionName, covered);
     rowToShow_ = *due;
     blocked_ = true;
     Changed();
@@ -240,12 +260,15 @@ void Scheduler::SchedulingTimerDone(std::int64_t errors, const std::string& path
     if (!pathLogFile.empty() && platform::IsExistingRegularFile(pathLogFile)) {
         done.pathLogFile = pathLogFile;
     }
-    if (i + 1 >= entries_.size()) {
+    // The next one to wait: those the run stood for were made Skipped when it was fired.
+    std::size_t next = i + 1;
+    while (next < entries_.size() && entries_[next].state != kEntryWait) ++next;
+    if (next >= entries_.size()) {
         toolTip_ = GLS("Next Timer: undefined");
     } else {
-        entries_[i + 1].nextExe = 1;
-        toolTip_ = NextTimerText(entries_[i + 1], Scope().allSessions);
-        rowToShow_ = i + 1;
+        entries_[next].nextExe = 1;
+        toolTip_ = NextTimerText(entries_[next], Scope().allSessions);
+        rowToShow_ = next;
     }
     current_ = -1;
     blocked_ = false;

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <ctime>
 #include <functional>
+#include <map>
 #include <optional>
 #include <string>
 #include <vector>
@@ -54,10 +55,19 @@ std::string EntryStateLabel(int state);
 // "2026-12-07T10:00", the command's form of an entry's date.
 std::string IsoMinute(const platform::LocalMinute& local);
 
+// Per session name, the latest due minute of the executions that a started run stood for.
+using FiredMinutes = std::map<std::string, platform::LocalMinute, std::less<>>;
+
 // How a tick starts the run of an entry; the application's run service stands behind it.
 class TimerLauncher {
   public:
     virtual ~TimerLauncher() = default;
+    // What runs started before covered, whichever process started them: a scheduler started
+    // again within the minute must not fire what the one before it fired. Nothing by default.
+    virtual FiredMinutes FiredBefore() const { return {}; }
+    // A run was started for a session's executions due up to `covered`.
+    virtual void RecordFired(const std::string& /*sessionName*/,
+                             const platform::LocalMinute& /*covered*/) {}
     // A run is under way (mIsCopying), whoever started it.
     virtual bool IsCopying() const = 0;
     // Starts the unattended run of a session. When refused, *heldBy names the process whose
@@ -87,7 +97,9 @@ class Scheduler {
     bool tickEnabled() const { return tickEnabled_; }
     // Rebuilds the execution list: all, or only the Wait entries (Run and Done ones stay).
     void GetExecutiveTimerArray(bool all);
-    // The tick's body: true when it started a run.
+    // The tick's body: true when it started a run. The session's other executions already due
+    // that day are folded into that run (Skipped): a session that could not run for a while
+    // runs once when it can, not once for every execution it missed.
     bool CheckIfTimeToSync();
     // What the front end's 10-second timer calls: CheckIfTimeToSync while the tick is enabled.
     bool Tick() { return tickEnabled_ && CheckIfTimeToSync(); }

@@ -106,7 +106,7 @@ pid_t Spawn(const std::vector<std::string>& args, const std::string& out, const 
     ::_exit(127);
 }
 
-TEST_F(TimersCliTest, TheSchedulerFiresADueRowSavesItsLogAndEndsOnSigterm) {
+TEST_F(TimersCliTest, TheSchedulerFollowsThePreferencesFiresADueRowOnceAndEndsOnSigterm) {
     const std::string a = dir_ / "A", b = dir_ / "B";
     ASSERT_TRUE(platform::CreateFolderWithFoldersInBetween(a));
     ASSERT_TRUE(platform::CreateFolderWithFoldersInBetween(b));
@@ -126,6 +126,9 @@ TEST_F(TimersCliTest, TheSchedulerFiresADueRowSavesItsLogAndEndsOnSigterm) {
               0)
         << err;
 
+    // Sync-and-quit keeps the timers from firing until it is turned off while the scheduler
+    // runs.
+    ASSERT_EQ(Quorvel("prefs set prefSyncAndQuit 1", &out, &err), 0) << err;
     env_.Set("QUORVEL_TEST_NOW", "2030-01-07 10:00");
     const std::string outFile = dir_ / "scheduler.out", errFile = dir_ / "scheduler.err";
     const pid_t pid = Spawn({"scheduler", "--document", dir_ / "doc.qvd"}, outFile, errFile);
@@ -133,6 +136,16 @@ TEST_F(TimersCliTest, TheSchedulerFiresADueRowSavesItsLogAndEndsOnSigterm) {
     // Waits for the scheduler to say something, not for a length of time: the deadline only
     // keeps a broken scheduler from hanging the suite.
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    const auto saysSoon = [&](const std::string& file, const std::string& words) {
+        while (!test::Contains(test::ReadText(file), words) &&
+               std::chrono::steady_clock::now() < deadline) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        }
+        return test::Contains(test::ReadText(file), words);
+    };
+    ASSERT_TRUE(saysSoon(outFile, "0 executions listed")) << test::ReadText(errFile);
+    EXPECT_TRUE(test::Contains(test::ReadText(errFile), "prefSyncAndQuit is set"));
+    ASSERT_EQ(Quorvel("prefs set prefSyncAndQuit 0", &out, &err), 0) << err;
     std::string said;
     while (said.find("\texit ") == std::string::npos &&
            std::chrono::steady_clock::now() < deadline) {
@@ -154,13 +167,6 @@ TEST_F(TimersCliTest, TheSchedulerFiresADueRowSavesItsLogAndEndsOnSigterm) {
     const pid_t waiting =
         Spawn({"scheduler", "--wait", "--document", dir_ / "doc.qvd"}, waitOut, waitErr);
     ASSERT_GT(waiting, 0);
-    const auto saysSoon = [&](const std::string& file, const std::string& words) {
-        while (!test::Contains(test::ReadText(file), words) &&
-               std::chrono::steady_clock::now() < deadline) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(50));
-        }
-        return test::Contains(test::ReadText(file), words);
-    };
     EXPECT_TRUE(saysSoon(waitOut, "waiting to take over")) << test::ReadText(waitErr);
     EXPECT_FALSE(test::Contains(test::ReadText(waitOut), "executions listed"));
 
@@ -174,7 +180,9 @@ TEST_F(TimersCliTest, TheSchedulerFiresADueRowSavesItsLogAndEndsOnSigterm) {
         return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     };
     EXPECT_EQ(stop(pid), 0);
+    // Taking over within the minute, it knows 10:00 has fired.
     EXPECT_TRUE(saysSoon(waitOut, "executions listed")) << test::ReadText(waitErr);
+    EXPECT_TRUE(test::Contains(test::ReadText(waitOut), "Next Timer: undefined"));
     EXPECT_EQ(stop(waiting), 0);
 }
 

@@ -23,9 +23,13 @@ class FakeLauncher : public TimerLauncher {
         copying = true;
         return true;
     }
+    void RecordFired(const std::string& name, const platform::LocalMinute& covered) override {
+        recorded.emplace_back(name, covered);
+    }
     bool copying = false;
     std::string holder;  // another process's run holds the run lock
     std::vector<std::int64_t> started;
+    std::vector<std::pair<std::string, platform::LocalMinute>> recorded;
 };
 
 class SchedulerTest : public ::testing::Test {
@@ -188,6 +192,65 @@ TEST_F(SchedulerTest, ScopePanelsAndSyncAndQuitKeepTimersFromFiring) {
     EXPECT_FALSE(scheduler_.tickEnabled());
     EXPECT_FALSE(scheduler_.Tick());
     EXPECT_TRUE(launcher_.started.empty());
+}
+
+TEST_F(SchedulerTest, ExecutionsDueWhileASessionCannotRunAreFoldedIntoOneRun) {
+    const CivilDay day{2030, 1, 7};
+    // Sync every minute from 08:00; Backup at 08:02 and, from three rows, at 08:10.
+    AddRow(0, 0, day, 8 * 60, {{"intervalOn", 1}, {"intervalMinutes", 1}});
+    AddRow(1, 0, day, 8 * 60 + 2);
+    for (std::size_t row : {1, 2, 3}) AddRow(1, row, day, 8 * 60 + 10);
+    At(day, 7, 59);
+    scheduler_.GetExecutiveTimerArray(false);
+    scheduler_.TimerSyncEnabled(true);
+
+    // Another process's run holds the lock from 08:00 until after 08:03.
+    launcher_.holder = "quorvel-gui, process 99";
+    for (int minute = 0; minute <= 3; ++minute) {
+        At(day, 8, minute);
+        EXPECT_FALSE(scheduler_.Tick());
+    }
+    launcher_.holder.clear();
+    At(day, 8, 3, 10);
+    EXPECT_TRUE(scheduler_.Tick());  // Sync once, for 08:00 to 08:03
+    // 08:00, 08:01, 08:02 (Sync, then Backup), 08:03, 08:04, ...
+    const std::vector<int> states = States();
+    EXPECT_EQ(std::vector<int>(states.begin(), states.begin() + 6),
+              (std::vector<int>{kEntryRun, kEntrySkipped, kEntrySkipped, kEntryWait, kEntrySkipped,
+                                kEntryWait}));
+    EXPECT_EQ(scheduler_.executiveTimerArray()[3].session, 1);
+    Conclude(0);
+    EXPECT_EQ(scheduler_.timerToolTip(),
+              "Next Timer: 07 Jan 2030 - 08:02 (Default Backup Session)");
+    At(day, 8, 3, 20);
+    EXPECT_TRUE(scheduler_.Tick());  // Backup's 08:02, still due; Sync is not fired again
+    Conclude(0);
+    At(day, 8, 3, 30);
+    EXPECT_FALSE(scheduler_.Tick());
+    At(day, 8, 4);
+    EXPECT_TRUE(scheduler_.Tick());
+    Conclude(0);
+
+    // A user's run from 08:05 to 08:10: Sync runs once for its six, Backup once for its three.
+    launcher_.copying = true;
+    At(day, 8, 10);
+    EXPECT_FALSE(scheduler_.Tick());
+    launcher_.copying = false;
+    EXPECT_TRUE(scheduler_.Tick());
+    Conclude(0);
+    At(day, 8, 10, 10);
+    EXPECT_TRUE(scheduler_.Tick());
+    Conclude(0);
+    At(day, 8, 10, 20);
+    EXPECT_FALSE(scheduler_.Tick());
+    EXPECT_EQ(launcher_.started, (std::vector<std::int64_t>{0, 1, 0, 0, 1}));
+    // What each run covered, for a scheduler started again within the minute.
+    using Fired = std::pair<std::string, platform::LocalMinute>;
+    EXPECT_EQ(launcher_.recorded, (std::vector<Fired>{{"Default Sync Session", {day, 483}},
+                                                      {"Default Backup Session", {day, 482}},
+                                                      {"Default Sync Session", {day, 484}},
+                                                      {"Default Sync Session", {day, 490}},
+                                                      {"Default Backup Session", {day, 490}}}));
 }
 
 TEST_F(SchedulerTest, AnEntryInTheHourTheClockSkipsFiresAfterTheJump) {
