@@ -1,9 +1,11 @@
 #!/usr/bin/env bash
 # Installs, with apt-get, whatever Quorvel needs to build, test and run that is not
-# already on this Debian machine. Safe to run again: it installs only what is missing.
+# already on this Debian machine, or the packages named as arguments (the benchmarks' own).
+# Safe to run again: it installs only what is missing.
 set -euo pipefail
 
-packages=(
+packages=("$@")
+[ ${#packages[@]} -gt 0 ] || packages=(
     build-essential cmake ninja-build pkg-config   # toolchain
     clang libclang-rt-14-dev                       # fuzzing and sanitizer runtime
     libplist-dev                                   # property lists
