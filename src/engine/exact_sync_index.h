@@ -5,6 +5,7 @@
 
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace qv::fileops {
 class ErrorPath;
@@ -47,6 +48,11 @@ class ExactSyncIndex {
                                      const fileops::TWUtilities& /*tw*/) {
         return false;
     }
+    // The index of a pair that stays as it was forgets the items the run deleted (absolute
+    // paths), so that nothing put back at their paths is deleted again on its word.
+    virtual void ForgetDeletedItems(const std::string& /*sourceFolder*/,
+                                    const std::string& /*destFolder*/,
+                                    const std::vector<std::string>& /*deleted*/) {}
 };
 
 // The path of an item below a task's folder, as the scan and the index rebuild share it: "" for

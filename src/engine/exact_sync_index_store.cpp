@@ -13,8 +13,8 @@
 #include <cstring>
 #include <filesystem>
 #include <mutex>
-#include <thread>
 #include <string_view>
+#include <thread>
 #include <unordered_map>
 #include <unordered_set>
 #include <vector>
@@ -834,6 +834,61 @@ bool ExactSyncIndexStore::Report(fileops::ErrorPath& errors, const std::string& 
     }
     errors.ManageTheError(s.mErrString, 0);
     return false;
+}
+
+void ExactSyncIndexStore::ForgetDeletedItems(const std::string& sourceFolder,
+                                             const std::string& destFolder,
+                                             const std::vector<std::string>& deleted) {
+    std::vector<std::string> below;
+    for (const std::string& path : deleted) {
+        std::optional<std::string> p = PathBelow(path, sourceFolder);
+        if (!p) p = PathBelow(path, destFolder);
+        if (p && !p->empty()) below.push_back(std::move(*p));
+    }
+    if (below.empty()) return;
+    const std::string mainPath = MainIndexPath();
+    plist::ReadResult read = plist::ReadFile(mainPath);
+    if (!read.value || !read.value->isDict()) return;
+    plist::Value mainIndex = std::move(*read.value);
+    const std::ptrdiff_t entry =
+        FindEntry(mainIndex, EncodeIndexText(sourceFolder), EncodeIndexText(destFolder));
+    if (entry < 0) return;
+    plist::Array& entries = mainIndex.arrayAt("indexFilesList")->array();
+    const std::string pairPath = platform::JoinPath(
+        folder_, entries[static_cast<std::size_t>(entry)].stringAt("indexFileName"));
+
+    plist::ReadResult pairRead = plist::ReadFile(pairPath);
+    bool corrected = pairRead.value && pairRead.value->isDict();
+    if (corrected) {
+        plist::Value& pair = *pairRead.value;
+        // Each tree holds one folder, the top folder of its side; the item goes on both sides.
+        for (const char* key : {"treeSource", "treeDest"}) {
+            plist::Value* tree = pair.find(key);
+            if (tree == nullptr || !tree->isDict() || tree->dict().size() != 1 ||
+                !tree->dict().begin()->second.isDict()) {
+                corrected = false;
+                break;
+            }
+            for (const std::string& path : below) {
+                plist::Value* folder = &tree->dict().begin()->second;
+                // Below the top folder: "/x/y" names x, then y.
+                const std::vector<std::string_view> parts =
+                    PathComponents(std::string_view(path).substr(1));
+                for (std::size_t i = 0; folder != nullptr && i + 1 < parts.size(); ++i) {
+                    folder = folder->find(EncodeIndexText(std::string(parts[i])));
+                    if (folder != nullptr && !folder->isDict()) folder = nullptr;
+                }
+                if (folder != nullptr && !parts.empty()) {
+                    folder->remove(EncodeIndexText(std::string(parts.back())));
+                }
+            }
+        }
+        corrected = corrected && plist::WriteBinaryFile(pairPath, pair, kOwnFile).ok;
+    }
+    if (corrected) return;
+    platform::sys().unlink(pairPath.c_str());
+    entries.erase(entries.begin() + entry);
+    plist::WriteBinaryFile(mainPath, mainIndex, kOwnFile);
 }
 
 bool ExactSyncIndexStore::WriteExactSyncIndex(int mode, fileops::ErrorPath& errors,

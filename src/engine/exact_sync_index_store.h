@@ -45,6 +45,13 @@ class ExactSyncIndexStore : public ExactSyncIndex {
     bool WasFileAtLastRun(const std::string& path, int side) const override;
     std::optional<double> LastExactSyncDate() const override { return lastExactSyncDate_; }
     std::string LoadProblem() const override { return loadProblem_; }
+    // A task whose index stays as it was (its walk or its copy did not complete) may still have
+    // deleted items on the index's word: the index forgets them (deleted: absolute paths; those
+    // outside the two folders are ignored), or the next run would take an item put back at such
+    // a path for one deleted on the other side since, and delete it again. When the index
+    // cannot be corrected it is dropped: nothing is deleted on its word any more.
+    void ForgetDeletedItems(const std::string& sourceFolder, const std::string& destFolder,
+                            const std::vector<std::string>& deleted) override;
     bool WriteExactSyncIndex(int mode, fileops::ErrorPath& errors,
                              const fileops::TWUtilities& tw) override;
 

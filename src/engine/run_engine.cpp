@@ -660,6 +660,7 @@ void RunEngine::PurgeAfterWholeSyncBackup() {
     s.gEndSyncDateTime = static_cast<double>(std::time(nullptr));
     // A plan is made to be shown: its trees outlive the run.
     if (!options_.scanOnly) s.taskRootList.clear();
+    const std::vector<std::string> deleted = std::move(s.gItemsDeleted);
     s.gItemsDeleted.clear();
     s.gGlobalError = 0;
     for (run::SessionLog& sessionLog : s.logSessionArray) {
@@ -677,6 +678,10 @@ void RunEngine::PurgeAfterWholeSyncBackup() {
             // did not carry out for items never there, and bring them back at the next run.
             // Its previous index stays.
             if (s.mUserPressedStop || options_.scanOnly || !task.walked || !task.copyCompleted) {
+                // What it did delete is no longer the index's to delete again.
+                if (!options_.scanOnly && s.flags.gIsSyncOn && s.flags.gIsExactOn) {
+                    index_.ForgetDeletedItems(task.gSourceFolder, task.gDestFolder, deleted);
+                }
                 continue;
             }
             s.gSourceFolder = task.gSourceFolder;
@@ -689,7 +694,10 @@ void RunEngine::PurgeAfterWholeSyncBackup() {
                 s.settledFolders = std::move(task.settledFolders);
                 s.gTotError = 0;
                 s.gDetailedLogText.clear();
-                index_.WriteExactSyncIndex(2, errors_, tw_);
+                if (!index_.WriteExactSyncIndex(2, errors_, tw_)) {
+                    // The previous index stays: it forgets what was deleted all the same.
+                    index_.ForgetDeletedItems(task.gSourceFolder, task.gDestFolder, deleted);
+                }
                 // A failure belongs to the task's record like the others.
                 task.gTotError += s.gTotError;
                 task.gDetailedLogText += s.gDetailedLogText;
