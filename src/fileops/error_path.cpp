@@ -37,22 +37,25 @@ bool ErrorPath::AddErrQuickly(int forceToCase) {
 }
 
 bool ErrorPath::ManageTheError(const std::string& message, int forceToCase) {
-    const int policy = forceToCase != 0         ? forceToCase
+    const int policy = forceToCase != 0  ? forceToCase
                        : state_.MayAsk() ? state_.gIsOnError
-                                                : run::kOnErrorContinue;
+                                         : run::kOnErrorContinue;
     const std::string title =
         state_.gErrorTitleDialog.empty() ? GLS("Warning:") : state_.gErrorTitleDialog;
+    // The message ends its sentence before the question, unless it already ends one.
+    const char last = message.empty() ? '\0' : message.back();
+    const std::string ended = message + (last == '.' || last == '?' || last == '!' ? "" : ".");
     bool goOn = false;
     switch (policy) {
         case run::kOnErrorStop:
-            proxy_.ShowErrorAndStop(title, message + ".\r" + GLS("The process stopped."));
+            proxy_.ShowErrorAndStop(title, ended + "\r" + GLS("The process stopped."));
             break;
         case run::kOnErrorContinue:
             goOn = true;
             break;
         case run::kOnErrorAsk:
             goOn = proxy_.AskSkipAndContinue(title,
-                                             message + ".\r" + GLS("Would you skip and continue?"));
+                                             ended + "\r" + GLS("Would you skip and continue?"));
             if (!goOn) state_.mUserPressedStop = true;
             break;
         default:

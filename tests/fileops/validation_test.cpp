@@ -340,6 +340,16 @@ TEST_F(ValidationTest, ErrorPolicyDecidesWhetherTheRunGoesOn) {
         EXPECT_EQ(proxy.errors(), c.dialog.empty() ? Lines{} : Lines{c.dialog});
         EXPECT_EQ(state.gDetailedLogText, "√ Something failed\r");  // logged in every case
     }
+    // A message that already ends its sentence is not given a second period.
+    test::FakeProxy proxy;
+    run::RunState state;
+    state.mIsCopying = true;
+    state.gIsOnError = run::kOnErrorStop;
+    state.mMayAsk = true;
+    ErrorPath errors(state, proxy);
+    errors.SetErrMsg({"It changed since the scan."});
+    errors.AddErrQuickly(0);
+    EXPECT_EQ(proxy.errors(), Lines{"It changed since the scan.\rThe process stopped."});
 }
 
 }  // namespace
