@@ -365,8 +365,9 @@ bool FolderScanner::ScanFolder(Folder& f) {
     };
     std::optional<std::string> settledKey;
     std::vector<SettledItem> settled;
-    // The files in step since the last exact run, kept for a folder that is not settled: the
-    // index rebuild leaves their backup dates as they are too.
+    // The files in step since the last exact run met once the folder is known not to be
+    // settled (those met before are marked in settled): the index rebuild leaves their backup
+    // dates as they are too.
     std::vector<run::SettledEntry> quiet;
     bool recordQuiet = false;
     if (recordSettled_ && aList.listed && bList.listed) {
@@ -467,15 +468,17 @@ bool FolderScanner::ScanFolder(Folder& f) {
         }
         if (mode == run::kModeNone) {
             // A conflict left as it is keeps its dates, and is no file in step.
-            if (recordQuiet && p.a && p.b && p.a->name == p.b->name && !a.resolved &&
-                !b.resolved && !a.isFolder && !b.isFolder &&
-                s.restoreBackupDateArray.size() == conflictsBefore &&
+            if (recordQuiet && p.a && p.b && p.a->name == p.b->name && !a.resolved && !b.resolved &&
+                !a.isFolder && !b.isFolder && s.restoreBackupDateArray.size() == conflictsBefore &&
                 a.modificationDate() <= *lastExactSync_ &&
                 b.modificationDate() <= *lastExactSync_ &&
                 index_.WasFileAtLastRun(a.path, kSideA) &&
                 index_.WasFileAtLastRun(b.path, kSideB)) {
-                if (settledKey) settled.back().quiet = true;
-                quiet.push_back({a.name, p.a->attributes.type});
+                if (settledKey) {
+                    settled.back().quiet = true;
+                } else {
+                    quiet.push_back({a.name, p.a->attributes.type});
+                }
             }
             continue;
         }
@@ -582,7 +585,9 @@ bool FolderScanner::ScanFolder(Folder& f) {
         f.subItems.push_back(std::move(item));
     }
 
-    if (settledKey && s.IsRunning()) {
+    // Whether settled's entries were taken for the folder's record (even if it then failed).
+    const bool settledTaken = settledKey && s.IsRunning();
+    if (settledTaken) {
         std::vector<run::SettledEntry> entries;
         entries.reserve(settled.size());
         for (SettledItem& item : settled) {
@@ -607,6 +612,11 @@ bool FolderScanner::ScanFolder(Folder& f) {
                 std::move(*settledKey),
                 run::SettledFolder{aList.folder.ctime, bList.folder.ctime, aList.folder.ino,
                                    bList.folder.ino, std::move(entries)});
+        }
+    }
+    if (!settledKey && !settledTaken) {
+        for (SettledItem& item : settled) {
+            if (item.quiet) quiet.push_back(std::move(item.entry));
         }
     }
     if (!settledKey && !quiet.empty() && s.IsRunning()) {
@@ -666,8 +676,8 @@ bool FolderScanner::Classify(Side& side, bool otherExists, bool caseInsensitive)
     }
     if (side.attrs.isDirectory()) {
         if (!side.resolved && side.dirFd >= 0) {
-            side.folder = platform::FolderHandle::OpenAt(side.dirFd, side.name, side.path,
-                                                         &side.folderError);
+            side.folder =
+                platform::FolderHandle::OpenAt(side.dirFd, side.name, side.path, &side.folderError);
         }
         const std::string& name = side.name;
         const bool appBundle =

@@ -199,12 +199,17 @@ TEST_F(ExactSyncTest, OnlyWhatTheRunBroughtIntoStepIsStampedAgain) {
     if (!tree.HasUserXattrs()) GTEST_SKIP() << "no user xattrs: no backup dates to compare";
     tree.Build({"A/top@1000", "A/calm/q:q@1000", "A/calm/gone@1000", "A/calm/deep/r@1000",
                 "A/calm/touched-both@1000", "A/busy/changed:old@1000", "A/busy/neighbour@1000",
-                "A/link-target@1000"});
+                "A/mixed/a-quiet@1000", "A/mixed/b-changed:old@1000", "A/link-target@1000"});
     std::filesystem::create_symlink("link-target", tree.path("A/calm/link"));
     Run();
-    const std::vector<std::string> files = {
-        "top",       "calm/q",           "calm/deep/r", "busy/changed", "busy/neighbour",
-        "calm/gone", "calm/touched-both"};
+    const std::vector<std::string> files = {"top",
+                                            "calm/q",
+                                            "calm/deep/r",
+                                            "busy/changed",
+                                            "busy/neighbour",
+                                            "calm/gone",
+                                            "calm/touched-both",
+                                            "mixed/a-quiet"};
     const std::int64_t marker = 5000;  // later than every file's date, earlier than any run
     for (const char* side : {"A/", "B/"}) {
         for (const std::string& f : files) ASSERT_TRUE(tree.SetBackupDate(side + f, marker));
@@ -212,6 +217,8 @@ TEST_F(ExactSyncTest, OnlyWhatTheRunBroughtIntoStepIsStampedAgain) {
     const std::int64_t later = std::time(nullptr) + 1000;
     test::WriteText(tree.path("A/busy/changed"), "new");
     SetModified("A/busy/changed", later);
+    test::WriteText(tree.path("A/mixed/b-changed"), "new");
+    SetModified("A/mixed/b-changed", later);
     for (const char* side : {"A/", "B/"}) {
         // The same new file on both sides, with an old date; a file touched alike on both
         // sides since the last run; and one file gone from both.
@@ -233,6 +240,8 @@ TEST_F(ExactSyncTest, OnlyWhatTheRunBroughtIntoStepIsStampedAgain) {
         EXPECT_EQ(tree.BackupDate(s + "calm/touched-both"), now) << s;
         EXPECT_EQ(tree.BackupDate(s + "busy/changed"), now) << s;
         EXPECT_EQ(tree.BackupDate(s + "busy/neighbour"), marker) << s;
+        // Met while its folder still looked settled, before the change further on.
+        EXPECT_EQ(tree.BackupDate(s + "mixed/a-quiet"), marker) << s;
     }
 
     // The index holds what the folders hold, whether they were listed again or not.
