@@ -12,9 +12,9 @@
 #include <QLocale>
 #include <QMessageBox>
 #include <QMouseEvent>
+#include <QPainter>
 #include <QPushButton>
 #include <QSettings>
-#include <QPainter>
 #include <QStyle>
 #include <QStyledItemDelegate>
 #include <QToolBar>
@@ -22,6 +22,7 @@
 #include <QUrl>
 #include <QVBoxLayout>
 #include <algorithm>
+#include <utility>
 
 #include "app/main_app.h"
 #include "platform/file_io.h"
@@ -299,10 +300,15 @@ void PreviewWindow::done(int code) {
 }
 
 bool PreviewWindow::eventFilter(QObject* watched, QEvent* event) {
-    if (watched == tree_->viewport() && event->type() == QEvent::MouseButtonRelease) {
-        auto* mouse = static_cast<QMouseEvent*>(event);
-        if (mouse->button() == Qt::LeftButton) {
-            ClickTheRow(tree_->indexAt(mouse->position().toPoint()), mouse->modifiers());
+    if (watched == tree_->viewport()) {
+        // A double click acts as its first click did: its second release would switch the row
+        // back. The tree still gets the double click (it opens or closes a folder).
+        if (event->type() == QEvent::MouseButtonDblClick) swallowRelease_ = true;
+        if (event->type() == QEvent::MouseButtonRelease) {
+            auto* mouse = static_cast<QMouseEvent*>(event);
+            if (mouse->button() == Qt::LeftButton && !std::exchange(swallowRelease_, false)) {
+                ClickTheRow(tree_->indexAt(mouse->position().toPoint()), mouse->modifiers());
+            }
         }
     }
     return QDialog::eventFilter(watched, event);

@@ -118,6 +118,7 @@ class PreviewWindow : public QDialog {
     std::unique_ptr<engine::PreviewModel> model_;
     PreviewItemModel* items_ = nullptr;
     QTreeView* tree_ = nullptr;
+    bool swallowRelease_ = false;  // the second release of a double click
     std::vector<QAction*> searchActions_;
     QPushButton* continue_ = nullptr;
     QPushButton* stop_ = nullptr;

@@ -167,6 +167,12 @@ void PreviewWindowTest::ClickingTheModeSkipsAFolderWithItsItemsAndAltClickTurnsA
     QCOMPARE(plan[3].copyMode, 3);
     click(0, {});  // back on
     QCOMPARE(Totals(w), QStringList({"3", "0", "1", "3", "2", "0", "0", "6"}));
+    // A double click acts once: its first click, then the double click and a release.
+    click(3, {});
+    const QRect cell = tree->visualRect(items->index(3, PreviewItemModel::kModeColumn, root));
+    QTest::mouseDClick(tree->viewport(), Qt::LeftButton, {}, cell.center());
+    QTest::mouseRelease(tree->viewport(), Qt::LeftButton, {}, cell.center());
+    QCOMPARE(plan[3].copyMode, -3);
 }
 
 void PreviewWindowTest::SearchFindsAnItemInAClosedFolderAndOpensItsFolders() {
