@@ -132,7 +132,10 @@ int RunSchedulerCommand(app::MainApp& app, const SchedulerArguments& args, std::
                 scheduler.TimerSyncEnabled(true);
                 warnSyncAndQuit();
             }
-            timers.Tick();
+            // A run that ended since the look above is told now, not lost.
+            std::optional<app::FinishedTimerRun> ended;
+            timers.Tick(&ended);
+            if (ended) PrintFinished(*ended, out, err);
             nextTick = Steady::now() + tick;
         }
         const auto untilTick =

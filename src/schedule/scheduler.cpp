@@ -138,8 +138,9 @@ bool Scheduler::TimerSyncEnabled(bool on) {
 void Scheduler::GetExecutiveTimerArray(bool all) {
     const bool wasOn = TimerSyncEnabled(false);
     if (preferences_.intAt("prefSyncAndQuit") != 0) {
-        current_ = -1;
-        entries_.clear();
+        // A timer run going on keeps its entry: its end makes it Done and unblocks the list.
+        std::erase_if(entries_, [](const ExecutionEntry& e) { return e.state != kEntryRun; });
+        current_ = entries_.empty() ? -1 : 0;
         rowToShow_.reset();
         Changed();
         return;  // the tick stays off
@@ -201,12 +202,16 @@ void Scheduler::GetExecutiveTimerArray(bool all) {
     if (wasOn) TimerSyncEnabled(true);
 }
 
+void Scheduler::RebuildAtChangeOfDay() {
+    if (!(platform::LocalDayOf(Now()) == lastDayCheckTimer_)) GetExecutiveTimerArray(false);
+}
+
 bool Scheduler::CheckIfTimeToSync() {
     if (launcher_.IsCopying()) return false;
     current_ = -1;
     const std::time_t now = Now();
     const platform::LocalMinute local = platform::LocalMinuteOf(now);
-    if (!(local.day == lastDayCheckTimer_)) GetExecutiveTimerArray(false);
+    RebuildAtChangeOfDay();
     toolTip_ = GLS("Go to the Timer panel");
     if (entries_.empty() || (consoleShown_ && !consoleShown_())) return false;
 
@@ -278,7 +283,7 @@ void Scheduler::SchedulingTimerDone(std::int64_t errors, const std::string& path
 bool Scheduler::IsTimerOnInSomeSession(const sessions::SessionDocument& document) {
     for (std::int64_t i = 0; i < document.SessionCount(); ++i) {
         const plist::Value* timers = document.GetSessionDict(i)->dictAt("timerDict");
-        if (timers == nullptr) return false;
+        if (timers == nullptr) continue;
         if (timers->intAt("timerOn") != 0) return true;
     }
     return false;

@@ -103,6 +103,9 @@ class Scheduler {
     bool CheckIfTimeToSync();
     // What the front end's 10-second timer calls: CheckIfTimeToSync while the tick is enabled.
     bool Tick() { return tickEnabled_ && CheckIfTimeToSync(); }
+    // The list of a new day, when the day changed since it was built (done by every look; also
+    // for a list kept on screen while another scheduler fires the timers).
+    void RebuildAtChangeOfDay();
     // The timer run has concluded (its log saved): the entry becomes Done.
     void SchedulingTimerDone(std::int64_t errors, const std::string& pathLogFile);
     static bool IsTimerOnInSomeSession(const sessions::SessionDocument& document);

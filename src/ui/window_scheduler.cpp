@@ -76,8 +76,11 @@ void WindowScheduler::TakeLock() {
 bool WindowScheduler::Tick() {
     if (!scheduler().tickEnabled()) return false;
     TakeLock();
-    // The list goes on being kept (a change of day, the next execution) but nothing fires.
-    if (!lock_) return false;
+    // The list goes on being kept (a change of day) but nothing fires.
+    if (!lock_) {
+        scheduler().RebuildAtChangeOfDay();
+        return false;
+    }
     return timers_.Tick();
 }
 

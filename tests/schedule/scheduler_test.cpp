@@ -103,10 +103,10 @@ TEST_F(SchedulerTest, ADayOfTwoSessionsWithAFailingRunAndEntriesThatWait) {
     EXPECT_TRUE(scheduler_.blocked());
     EXPECT_EQ(scheduler_.executiveTimerArray()[0].state, kEntryRun);
     At(monday, 9, 0, 10);
-    EXPECT_FALSE(scheduler_.Tick());  // the run goes on
+    EXPECT_FALSE(scheduler_.Tick());           // the run goes on
     scheduler_.GetExecutiveTimerArray(false);  // another session chosen meanwhile
     EXPECT_EQ(scheduler_.currentExecutiveTimerIndex(), 0);
-    Conclude(3, log);                 // and fails
+    Conclude(3, log);  // and fails
     EXPECT_FALSE(scheduler_.blocked());
     EXPECT_EQ(scheduler_.executiveTimerArray()[0].errors, 3);
     EXPECT_EQ(scheduler_.LogToOpen(0), log);
@@ -192,6 +192,26 @@ TEST_F(SchedulerTest, ScopePanelsAndSyncAndQuitKeepTimersFromFiring) {
     EXPECT_FALSE(scheduler_.tickEnabled());
     EXPECT_FALSE(scheduler_.Tick());
     EXPECT_TRUE(launcher_.started.empty());
+}
+
+// Sync-and-quit set while a timer run goes on keeps that run's entry, whose end unblocks the
+// list; a session without timers does not hide another's.
+TEST_F(SchedulerTest, SyncAndQuitDuringARunStillEndsItAndSessionsWithoutTimersAreSkipped) {
+    const CivilDay day{2030, 1, 7};
+    AddRow(1, 0, day, 10 * 60);
+    doc_.GetSessionDict(0)->remove("timerDict");
+    EXPECT_TRUE(Scheduler::IsTimerOnInSomeSession(doc_));
+    doc_.mSessionIndex = 1;
+    At(day, 9, 0);
+    scheduler_.GetExecutiveTimerArray(false);
+    scheduler_.TimerSyncEnabled(true);
+    At(day, 10, 0);
+    ASSERT_TRUE(scheduler_.Tick());
+    EXPECT_TRUE(scheduler_.blocked());
+    prefs_.set("prefSyncAndQuit", 1);
+    scheduler_.GetExecutiveTimerArray(false);
+    scheduler_.SchedulingTimerDone(0, "");
+    EXPECT_FALSE(scheduler_.blocked());
 }
 
 TEST_F(SchedulerTest, ExecutionsDueWhileASessionCannotRunAreFoldedIntoOneRun) {

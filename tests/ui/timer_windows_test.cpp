@@ -333,6 +333,13 @@ void TimerWindowsTest::TheWindowDoesNotFireWhileABackgroundSchedulerHoldsTheLock
     QVERIFY(!s.scheduler->firesTimers());
     QCOMPARE(s.Column(3).front(), QStringLiteral("Wait"));
     QVERIFY(s.window->notice()->text().contains(QStringLiteral("quorvel scheduler, process 4242")));
+    // Not firing, the list still follows the days.
+    const QString monday = s.Column(1).back();
+    s.now = platform::MomentOf({platform::DayFromNumber(platform::DayNumber(kMonday) + 1), 60});
+    QVERIFY(!s.scheduler->Tick());
+    QVERIFY(s.Column(1).back() != monday);
+    s.at(11, 0);
+    s.scheduler->Arm();
 
     // Once the background scheduler has gone, the window takes the timers over.
     background.reset();
