@@ -145,14 +145,4 @@ std::optional<platform::RunLock> AcquireSchedulerLock(const platform::SupportPat
                                          kSchedulerLockFileName);
 }
 
-bool IsBackgroundSchedulerRunning(const platform::SupportPaths& paths, std::string* heldBy) {
-    std::string error;
-    const std::string holder =
-        "quorvel-gui, " + platform::GLS("process") + " " + std::to_string(::getpid());
-    // Taken and released at once: only a refusal means someone else holds it.
-    const std::optional<platform::RunLock> probe =
-        AcquireSchedulerLock(paths, holder, heldBy, &error);
-    return !probe && error.empty();
-}
-
 }  // namespace qv::app

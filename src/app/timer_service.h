@@ -70,7 +70,5 @@ class TimerService : private schedule::TimerLauncher {
 std::optional<platform::RunLock> AcquireSchedulerLock(const platform::SupportPaths& paths,
                                                       const std::string& holder,
                                                       std::string* heldBy, std::string* error);
-// Whether a background scheduler (another process) fires the timers now; *heldBy names it.
-bool IsBackgroundSchedulerRunning(const platform::SupportPaths& paths, std::string* heldBy);
 
 }  // namespace qv::app

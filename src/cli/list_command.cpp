@@ -137,7 +137,7 @@ int Multi(app::MainApp& app, const OptionsArguments& args, std::int64_t sessionI
             why = editor.setPaths(*row, *src, *dst);
             // As when the folders are picked in the window: their volumes are listed for
             // mounting before a run.
-            if (why.empty() && editor.CheckRows().empty()) {
+            if (why.empty() && editor.CheckRows(&session).empty()) {
                 app.AddToAutoMountVolumeArray(sessionIndex, *src);
                 app.AddToAutoMountVolumeArray(sessionIndex, *dst);
             }

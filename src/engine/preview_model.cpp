@@ -49,13 +49,17 @@ std::string PreviewNode::source() const {
 
 std::string PreviewNode::dest() const { return item_ ? item_->dest(parent_->dest()) : root_->dest; }
 
+// Shown for every visible row at each repaint: an item's own name, without building its path
+// through its ancestors, unless it leads elsewhere (a resolved link) or is a task's root.
 std::string PreviewNode::sourceName() const {
-    const std::string name = platform::LastPathComponent(source());
+    const std::string name =
+        item_ && !item_->sourcePath ? item_->name : platform::LastPathComponent(source());
     return name.empty() ? "/" : name;
 }
 
 std::string PreviewNode::destName() const {
-    const std::string name = platform::LastPathComponent(dest());
+    const std::string name =
+        item_ && !item_->destPath ? item_->nameInB() : platform::LastPathComponent(dest());
     return name.empty() ? "/" : name;
 }
 
