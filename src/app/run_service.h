@@ -49,18 +49,25 @@ struct StartResult {
 
 // What the front end learns once a run has concluded.
 struct RunConclusion {
-    bool stopped = false;              // the user stopped it (or stopped in the preview)
-    std::int64_t errors = 0;           // gGlobalError
+    bool stopped = false;     // the user stopped it (or stopped in the preview)
+    std::int64_t errors = 0;  // gGlobalError
     bool scanSucceeded = false;
-    bool logMade = false;              // false when the user stopped in the preview
+    bool logMade = false;  // false when the user stopped in the preview
     bool logSaved = false;
-    std::string pathLogFile;           // the saved log, or the name it would have had
-    std::string logSaveError;          // the log folder could not be used
-    std::vector<std::string> report;   // the end report, one text a line
+    std::string pathLogFile;          // the saved log, or the name it would have had
+    std::string logSaveError;         // the log folder could not be used
+    std::vector<std::string> report;  // the end report, one text a line
     // The errors of the run, each message on one line (its own line ends made blanks): the
     // first thousand, then how many more the log holds, the log folder's problem last.
     std::vector<std::string> errorMessages;
 };
+
+// The exit status a run's conclusion gives a command: 0 no errors, 1 errors (or nothing
+// scanned), 3 stopped.
+inline int ExitStatusOf(const RunConclusion& c) {
+    if (c.stopped) return 3;
+    return c.errors > 0 || !c.scanSucceeded ? 1 : 0;
+}
 
 class RunService {
   public:
@@ -90,8 +97,7 @@ class RunService {
 
     // Scans as a run would, changing nothing on disk, and hands the plan to `consumer`;
     // nothing is asked, no log is made. Needs no run lock.
-    void Plan(const RunRequest& request,
-              const std::function<void(const run::RunState&)>& consumer);
+    void Plan(const RunRequest& request, const std::function<void(const run::RunState&)>& consumer);
 
     // The run going on or the last one; null before the first. During a run, read only the
     // shared flags and the progress.

@@ -124,7 +124,7 @@ std::optional<FinishedTimerRun> TimerService::CollectFinishedRun() {
     scheduler_.SchedulingTimerDone(c.errors, c.logSaved ? c.pathLogFile : std::string());
     if (index >= 0)
         finished.entry = scheduler_.executiveTimerArray()[static_cast<std::size_t>(index)];
-    finished.exitStatus = c.stopped ? 3 : c.errors > 0 || !c.scanSucceeded ? 1 : 0;
+    finished.exitStatus = ExitStatusOf(c);
     return finished;
 }
 

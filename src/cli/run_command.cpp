@@ -163,8 +163,7 @@ int RunSessions(app::MainApp& app, const RunArguments& args, std::istream& in, s
     }
     if (c.logSaved && !args.quiet)
         out << GLS("Log saved:") << " " << TerminalName(c.pathLogFile) << "\n";
-    if (c.stopped) return kExitRunStopped;
-    return c.errors > 0 || !c.scanSucceeded ? kExitRunErrors : 0;
+    return app::ExitStatusOf(c);
 }
 
 }  // namespace qv::cli

@@ -84,7 +84,7 @@ void TerminalProxy::EnablePreview(const fileops::TWUtilities& tw,
 }
 
 bool TerminalProxy::ShowPreview(run::RunState& state) {
-    const LiveStatus::Pause pause(status_);
+    const LiveStatus::Pause pause(status_.load());
     std::lock_guard lock(mutex_);
     if (previewTw_ == nullptr) return true;
     out_ << "\n";
@@ -97,7 +97,7 @@ bool TerminalProxy::ShowPreview(run::RunState& state) {
 }
 
 run::ConflictReply TerminalProxy::AskReplace(const run::ConflictQuestion& question) {
-    const LiveStatus::Pause pause(status_);
+    const LiveStatus::Pause pause(status_.load());
     std::lock_guard lock(mutex_);
     fileops::ReplaceDialogModel m = fileops::BuildReplaceDialog(question);
     const bool copyBack = m.conflict == 41 || m.conflict == 42;
@@ -134,13 +134,13 @@ run::ConflictReply TerminalProxy::AskReplace(const run::ConflictQuestion& questi
 }
 
 void TerminalProxy::ShowErrorAndStop(const std::string& title, const std::string& message) {
-    const LiveStatus::Pause pause(status_);
+    const LiveStatus::Pause pause(status_.load());
     std::lock_guard lock(mutex_);
     out_ << "\n" << title << " " << ForTerminal(message) << "\n";
 }
 
 bool TerminalProxy::AskSkipAndContinue(const std::string& title, const std::string& message) {
-    const LiveStatus::Pause pause(status_);
+    const LiveStatus::Pause pause(status_.load());
     std::lock_guard lock(mutex_);
     for (;;) {
         out_ << "\n"
@@ -153,7 +153,7 @@ bool TerminalProxy::AskSkipAndContinue(const std::string& title, const std::stri
 }
 
 bool TerminalProxy::ConfirmDeletion(const std::string& message) {
-    const LiveStatus::Pause pause(status_);
+    const LiveStatus::Pause pause(status_.load());
     std::lock_guard lock(mutex_);
     out_ << "\n"
          << ForTerminal(message) << "\n[d] " << GLS("Delete") << "   [K] " << GLS("Keep") << "? "

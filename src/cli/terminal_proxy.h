@@ -3,6 +3,7 @@
 // "skip and continue?" and the confirmation before a run, each rendered from the model the
 // desktop dialogs show, with one-key answers; and the preview of the planned actions.
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <iosfwd>
@@ -39,7 +40,8 @@ class TerminalProxy : public run::MainThreadProxy {
                        std::function<std::string(std::int64_t)> sessionName);
 
     // The run's status line, cleared while a question or the preview is on the terminal.
-    void SetStatus(LiveStatus* status) { status_ = status; }
+    // Set by the main thread while the run's worker may already be asking questions.
+    void SetStatus(LiveStatus* status) { status_.store(status); }
 
     bool ShowPreview(run::RunState& state) override;
 
@@ -62,7 +64,7 @@ class TerminalProxy : public run::MainThreadProxy {
     int cancelFd_ = -1;  // an eventfd, readable once the questions are cancelled
     const fileops::TWUtilities* previewTw_ = nullptr;
     std::function<std::string(std::int64_t)> sessionName_;
-    LiveStatus* status_ = nullptr;
+    std::atomic<LiveStatus*> status_{nullptr};
 };
 
 // Shows the confirmation and reads the answer: true for OK.

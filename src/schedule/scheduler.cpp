@@ -229,7 +229,11 @@ bool Scheduler::CheckIfTimeToSync() {
 
     std::string heldBy, why;
     if (!launcher_.StartTimerRun(entries_[*due].session, &heldBy, &why)) {
-        // Tried again at the next tick, as long as the entry stays due.
+        // Tried again at the next tick, as long as the entry stays due; said once for it.
+        const ExecutionEntry& e = entries_[*due];
+        const auto refused = std::make_pair(e.session, platform::MomentOf(e.startDate));
+        if (refusedLogged_ == refused) return false;
+        refusedLogged_ = refused;
         platform::SystemLog(
             why.empty() || !heldBy.empty()
                 ? platform::FormatText(GLS("Cannot fire while the app %@ is running."),

@@ -10,6 +10,7 @@
 #include <map>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "platform/civil_day.h"
@@ -139,6 +140,8 @@ class Scheduler {
     const plist::Value& preferences_;
     TimerLauncher& launcher_;
     Clock clock_;
+    // The last entry whose refusal to start was logged: (session, due moment).
+    std::optional<std::pair<std::int64_t, std::time_t>> refusedLogged_;
     bool fireAll_ = false;
     std::function<bool()> consoleShown_;
     std::function<void()> onChange_;
