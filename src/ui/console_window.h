@@ -114,7 +114,6 @@ class ConsoleWindow : public QMainWindow {
     void WindowOpenScheduling();
     void OpenLogWithFileFromScheduling(const std::string& path);
     SchedulingWindow* schedulingWindow() const { return schedulingWindow_; }
-    WindowScheduler& windowScheduler() const { return *scheduler_; }
 
     // For tests and the screenshot.
     QComboBox* sessionPopup() const { return sessionPopup_; }

@@ -50,12 +50,12 @@ bool BHoldsItem(int mode) {
 }  // namespace
 
 PreviewItemModel::PreviewItemModel(engine::PreviewModel& model, bool moveToTrash, QObject* parent)
-    : QAbstractItemModel(parent), model_(model), moveToTrash_(moveToTrash) {
+    : QAbstractItemModel(parent), model_(model) {
     folder_ = Picture("icn_folder");
     file_ = Picture("icn_file");
     folderWashed_ = Washed(folder_);
     fileWashed_ = Washed(file_);
-    for (int mode = 0; mode < 10; ++mode) modeIcons_[mode] = ModeIcon(mode, moveToTrash_);
+    for (int mode = 0; mode < 10; ++mode) modeIcons_[mode] = ModeIcon(mode, moveToTrash);
 }
 
 QIcon PreviewItemModel::ModeIcon(int copyMode, bool moveToTrash) {

@@ -19,7 +19,6 @@ class PreviewItemModel : public QAbstractItemModel {
     // moveToTrash: deletions show the trash image.
     PreviewItemModel(engine::PreviewModel& model, bool moveToTrash, QObject* parent = nullptr);
 
-    engine::PreviewModel& previewModel() { return model_; }
     engine::PreviewNode* NodeAt(const QModelIndex& index) const;
     QModelIndex IndexOf(const engine::PreviewNode* node, int column = kSourceColumn) const;
 
@@ -44,7 +43,6 @@ class PreviewItemModel : public QAbstractItemModel {
     QVariant Decoration(const engine::PreviewNode& node, int column) const;
 
     engine::PreviewModel& model_;
-    bool moveToTrash_;
     QIcon folder_, file_, folderWashed_, fileWashed_;
     QIcon modeIcons_[10];
 };

@@ -129,7 +129,6 @@ PreviewSettings PreviewSettingsFor(app::MainApp& app, const run::RunState& state
 
 PreviewWindow::PreviewWindow(run::RunState& state, PreviewSettings settings, QWidget* parent)
     : QDialog(parent),
-      state_(state),
       settings_(std::move(settings)),
       model_(std::make_unique<engine::PreviewModel>(state)) {
     setObjectName(QStringLiteral("previewWindow"));
@@ -175,7 +174,6 @@ void PreviewWindow::BuildWindow() {
             SearchNextOrPreviousItem(tag,
                                      QApplication::keyboardModifiers().testFlag(Qt::AltModifier));
         });
-        searchActions_.push_back(action);
     }
     auto* spacer = new QWidget(toolbar);
     spacer->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Preferred);
@@ -279,13 +277,6 @@ QWidget* PreviewWindow::BuildTotalsBox() {
         grid->addWidget(totals_[r], r, 2);
     }
     return box;
-}
-
-QAction* PreviewWindow::searchAction(int tag) const {
-    for (QAction* action : searchActions_) {
-        if (action->data().toInt() == tag) return action;
-    }
-    return nullptr;
 }
 
 void PreviewWindow::done(int code) {

@@ -53,7 +53,6 @@ class PreviewWindow : public QDialog {
     static constexpr int kContinueCode = 100;
     static constexpr int kStopCode = 99;
     // The search buttons' tags, in the order of the toolbar.
-    static constexpr std::array<int, 7> kSearchTags = {0, 1, 2, 3, 6, 8, 9};
 
     PreviewWindow(run::RunState& state, PreviewSettings settings, QWidget* parent = nullptr);
     ~PreviewWindow() override;
@@ -74,8 +73,6 @@ class PreviewWindow : public QDialog {
 
     QTreeView* outline() const { return tree_; }
     PreviewItemModel* itemModel() const { return items_; }
-    engine::PreviewModel& previewModel() { return *model_; }
-    QAction* searchAction(int tag) const;
     QPushButton* continueButton() const { return continue_; }
     QPushButton* stopButton() const { return stop_; }
     QPushButton* openButton(bool source) const { return side(source).open; }
@@ -113,13 +110,11 @@ class PreviewWindow : public QDialog {
     std::string SidePath(bool source) const;
     const SideBox& side(bool source) const { return source ? sideA_ : sideB_; }
 
-    run::RunState& state_;
     PreviewSettings settings_;
     std::unique_ptr<engine::PreviewModel> model_;
     PreviewItemModel* items_ = nullptr;
     QTreeView* tree_ = nullptr;
     bool swallowRelease_ = false;  // the second release of a double click
-    std::vector<QAction*> searchActions_;
     QPushButton* continue_ = nullptr;
     QPushButton* stop_ = nullptr;
     SideBox sideA_, sideB_;

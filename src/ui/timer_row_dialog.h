@@ -37,7 +37,6 @@ class TimerRowDialog : public QDialog {
     // "intervalOn", "endOn", "endDateOn" and the weekday keys ("onlySunday", ...).
     QCheckBox* checkBox(const std::string& key) const;
     QLabel* startWeekday() const { return startWeekday_; }
-    QLabel* endWeekday() const { return endWeekday_; }
     QPushButton* okButton() const { return ok_; }
     QPushButton* cancelButton() const { return cancel_; }
     // The alert of a refused row while it is shown.
