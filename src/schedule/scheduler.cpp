@@ -150,6 +150,14 @@ void Scheduler::GetExecutiveTimerArray(bool all) {
     } else {
         std::erase_if(entries_, [](const ExecutionEntry& e) { return e.state == kEntryWait; });
     }
+    if (fireAll_) {
+        // A scheduler nobody looks at (the command's) keeps no record of earlier days: left
+        // running for weeks, its list would only grow.
+        const std::int64_t today = platform::DayNumber(platform::LocalDayOf(Now()));
+        std::erase_if(entries_, [today](const ExecutionEntry& e) {
+            return e.state != kEntryRun && platform::DayNumber(e.startDate.day) < today;
+        });
+    }
     // A timer run still going on keeps its entry as the current one, wherever the removal
     // moved it: its end must still make it Done (and keep it from firing again).
     current_ = -1;

@@ -214,6 +214,24 @@ TEST_F(SchedulerTest, SyncAndQuitDuringARunStillEndsItAndSessionsWithoutTimersAr
     EXPECT_FALSE(scheduler_.blocked());
 }
 
+// The command's scheduler, which fires every session and is looked at by nobody, drops the
+// entries of earlier days at a change of day.
+TEST_F(SchedulerTest, ASchedulerFiringAllSessionsKeepsNoEarlierDays) {
+    const CivilDay day{2030, 1, 7};
+    AddRow(1, 0, day, 10 * 60, {{"intervalOn", 1}, {"intervalDays", 1}});
+    scheduler_.SetFireAllSessions(true);
+    At(day, 9, 0);
+    scheduler_.GetExecutiveTimerArray(false);
+    scheduler_.TimerSyncEnabled(true);
+    At(day, 10, 0);
+    ASSERT_TRUE(scheduler_.Tick());
+    Conclude(0);
+    At({2030, 1, 8}, 9, 0);
+    EXPECT_FALSE(scheduler_.Tick());
+    ASSERT_EQ(scheduler_.executiveTimerArray().size(), 1u);
+    EXPECT_EQ(scheduler_.executiveTimerArray().front().startDate.day.day, 8);
+}
+
 TEST_F(SchedulerTest, ExecutionsDueWhileASessionCannotRunAreFoldedIntoOneRun) {
     const CivilDay day{2030, 1, 7};
     // Sync every minute from 08:00; Backup at 08:02 and, from three rows, at 08:10.
