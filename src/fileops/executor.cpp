@@ -353,6 +353,9 @@ void Executor::MainCopy(run::RunState& state, run::CopyHooks& hooks) {
                         continue;
                     }
                     RemoveLeftovers(root, a, b);
+                    CopyAhead ahead(metadata_, state.gStartSyncDateTimeUTC, a.folder, b.folder,
+                                    root.subItems);
+                    ahead_ = &ahead;
                     currentRoot_ = r;
                     sourceChain_ = {a.folder};
                     destChain_ = {b.folder};
@@ -360,6 +363,7 @@ void Executor::MainCopy(run::RunState& state, run::CopyHooks& hooks) {
                     current_ = &rootTable;
                     lastWritableFolder_.reset();
                     CopyItems(root.subItems, a, b, false);
+                    ahead_ = nullptr;
                     // The top folders are not the user's to keep relaxed either.
                     metadata_.RestoreOriginalAttr(rootTable);
                     current_ = nullptr;
@@ -486,7 +490,13 @@ bool Executor::CopyItems(std::vector<PlanItem>& items, const Side& a, const Side
                 }
             } else {
                 s.progress.SetItem(m, source.path, dest.path);
+                if (ahead_ != nullptr && !hasSub && !item.sourcePath && !item.destPath &&
+                    m <= run::kModeReplaceAwithB) {
+                    ahead_->Reach(&item);
+                    aheadItem_ = &item;
+                }
                 ok = CopySource(source, dest, m, deleteParent, item.seen);
+                aheadItem_ = nullptr;
                 if (!ok && deleting) KeepDeletionInIndex(item, source, dest);
             }
             if (!ok) {
@@ -740,8 +750,10 @@ bool Executor::DeleteFile(const Place& item, bool aToB, bool exists, bool delete
     if (ok) {
         std::string why;
         if (!trash) {
+            platform::UniqueFd held = platform::HoldItem(item.fd(), item.name->c_str());
             ok = sys().unlinkat(item.fd(), item.name->c_str(), 0) == 0;
             if (!ok) err += SystemError(phrases_.error, errno);
+            if (ok) closer_.Close(std::move(held));
         } else if (!deleteParent) {
             ok = MoveToTrash(*item.folder, *item.name, &why);
             if (!ok) err += "\r" + phrases_.error + " " + why;
@@ -852,6 +864,19 @@ bool Executor::CopyRegularToTemporary(const Place& from, const ItemAttributes& b
         return false;
     }
     temp.isFile = true;
+    if (aheadItem_ != nullptr) {
+        if (auto made = ahead_->Take(aheadItem_, *from.folder, folder, stx)) {
+            // Made ahead, of this very file as it stands now: it only needs its name.
+            temp.dst = std::move(made->dst);
+            temp.attrs = std::move(made->attrs);
+            state_->progress.SetWriting(folder.PathOf(kReplaceTempName), stx.stx_size);
+            state_->progress.bytesDoneCounter() += stx.stx_size;
+            std::string why;
+            if (NameTemporaryFile(folder, avoid, temp, why)) return true;
+            DiscardTemporary(folder, temp);
+            return failed(why.empty() ? "Can't name the copy" : why);
+        }
+    }
     // The copy is made without a name and gets one only once it is complete and marked, so
     // that no interruption can leave an unmarked temporary behind.
     if (noTmpFileDevice_ != folder.dev()) {
@@ -969,7 +994,11 @@ bool Executor::PutInPlace(const FolderHandle& folder, Temporary& temp, const std
     };
     // A file over a file, the common case, needs no look first: rename refuses a folder.
     if (temp.isFile) {
-        if (renameOver()) return true;
+        platform::UniqueFd old = platform::HoldItem(dirFd, to.c_str());
+        if (renameOver()) {
+            closer_.Close(std::move(old));
+            return true;
+        }
         if (errno != EISDIR) {
             err = SystemError("Can't rename the destination item just copied:", errno);
             DiscardTemporary(folder, temp);

@@ -19,9 +19,11 @@
 #include <utility>
 #include <vector>
 
+#include "fileops/copy_ahead.h"
 #include "fileops/error_path.h"
 #include "fileops/metadata.h"
 #include "fileops/tw_utilities.h"
+#include "platform/deferred_close.h"
 #include "platform/folder_handle.h"
 #include "platform/unique_fd.h"
 #include "run/copy_executor.h"
@@ -159,6 +161,12 @@ class Executor : public run::CopyExecutor {
 
     ErrorPath& errors_;
     const TWUtilities& tw_;
+    // Frees the files this run replaced or deleted beside its next copies.
+    platform::DeferredCloser closer_;
+    // The copies of the task being performed made ahead, and the item being performed when it
+    // may have one.
+    CopyAhead* ahead_ = nullptr;
+    const run::PlanItem* aheadItem_ = nullptr;
     Metadata metadata_;
     run::RunState* state_ = nullptr;
     std::size_t currentRoot_ = 0;      // the task root being copied, in the run's list

@@ -1,8 +1,12 @@
 #include "platform/file_io.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <vector>
+
+#include "platform/deferred_close.h"
 #include "platform/support_paths.h"
 #include "support/test_support.h"
 
@@ -72,6 +76,31 @@ TEST(SupportPathsTest, FollowsXdgAndKeepsPreferencesPrivate) {
     EXPECT_EQ(ModeOf(p.pathFolderPref), 0700u);
     ASSERT_TRUE(p.EnsureSupportFolder());
     EXPECT_TRUE(IsExistingFolder(p.pathQV4AppSupp));
+}
+
+TEST(DeferredCloserTest, EveryDescriptorHandedOverIsClosedAndAHeldFileOutlivesItsName) {
+    test::TempDir dir;
+    test::WriteText(dir / "replaced", "old");
+    const UniqueFd folder(::open(dir.path().c_str(), O_RDONLY | O_DIRECTORY));
+    UniqueFd held = HoldItem(folder.get(), "replaced");
+    ASSERT_TRUE(held.valid());
+    ASSERT_EQ(::unlinkat(folder.get(), "replaced", 0), 0);
+    struct stat st {};
+    ASSERT_EQ(::fstat(held.get(), &st), 0);
+    EXPECT_EQ(st.st_nlink, 0u);  // gone by name, still held
+
+    std::vector<int> fds{held.get()};
+    {
+        DeferredCloser closer(4);  // most go past the queue's limit and are closed at once
+        closer.Close(std::move(held));
+        for (int i = 0; i < 100; ++i) {
+            UniqueFd fd(::open("/dev/null", O_RDONLY | O_CLOEXEC));
+            fds.push_back(fd.get());
+            closer.Close(std::move(fd));
+        }
+    }
+    // Nothing was opened since: every number handed over is free again.
+    for (int fd : fds) EXPECT_EQ(::fcntl(fd, F_GETFD), -1) << fd;
 }
 
 }  // namespace
