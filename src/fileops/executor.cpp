@@ -30,6 +30,9 @@ using run::PlanItem;
 
 namespace {
 
+// An open folder, named as itself.
+const std::string kSelf = ".";
+
 constexpr int kMaxTemporaryNames = 10000;
 const std::string kNoName;
 
@@ -512,46 +515,53 @@ bool Executor::CopyItems(std::vector<PlanItem>& items, const Side& a, const Side
         RestoreTable table;
         RestoreTable* outer = current_;
         current_ = &table;
-        {
-            // The folders are opened now: one just created is there to open.
-            const Side childA = Child(source), childB = Child(dest);
-            sourceChain_.push_back(childA.folder);
-            destChain_.push_back(childB.folder);
-            if (!CopyItems(item.subItems, childA, childB, deleting)) result = false;
-            sourceChain_.pop_back();
-            destChain_.pop_back();
-        }
+        // The folders are opened now: one just created is there to open.
+        const Side childA = Child(source), childB = Child(dest);
+        sourceChain_.push_back(childA.folder);
+        destChain_.push_back(childB.folder);
+        if (!CopyItems(item.subItems, childA, childB, deleting)) result = false;
+        sourceChain_.pop_back();
+        destChain_.pop_back();
         current_ = &table;
         metadata_.RestoreOriginalAttr(table);
         current_ = outer;
         if (m < 0 || !source.reachable() || !dest.reachable()) continue;
         const bool isSync = s.flags.gIsSyncOn;
         const std::int64_t start = s.gStartSyncDateTimeUTC;
-        const ItemAt src = source.at(), dst = dest.at();
+        // The folders just filled are given their attributes through the handles they were
+        // filled through, each call on the handle itself; by name when one could not be opened.
+        const ItemAt src =
+            childA.folder.valid() ? ItemAt(childA.folder, kSelf, source.path) : source.at();
+        const ItemAt dst =
+            childB.folder.valid() ? ItemAt(childB.folder, kSelf, dest.path) : dest.at();
+        const FolderHandle *inA = source.folder, *inB = dest.folder;
+        const auto copy = [&](bool intoB, const std::optional<platform::Timestamp>& date) {
+            metadata_.CopyFolderAttributes(intoB ? src : dst, intoB ? dst : src, date, isSync,
+                                           start, intoB ? inA : inB, intoB ? inB : inA);
+        };
+        const auto unmark = [&](const ItemAt& filled) {
+            sys().removexattrat(filled.fd(), filled.name.c_str(), kFillingXattr);
+        };
         if (item.fillingSide >= 0) {
             // A folder an interrupted copy left half-made takes the other side's attributes,
             // whatever the dates say.
             const bool intoB = item.fillingSide == 1;
-            metadata_.CopyFolderAttributes(intoB ? src : dst, intoB ? dst : src,
-                                           intoB ? srcDate : dstDate, isSync, start);
-            const Place& filled = intoB ? dest : source;
-            sys().removexattrat(filled.fd(), filled.name->c_str(), kFillingXattr);
+            copy(intoB, intoB ? srcDate : dstDate);
+            unmark(intoB ? dst : src);
             continue;
         }
         if (m == run::kModeCopyBtoA) {
-            metadata_.CopyFolderAttributes(dst, src, dstDate, isSync, start);
-            sys().removexattrat(source.fd(), source.name->c_str(), kFillingXattr);
+            copy(false, dstDate);
+            unmark(src);
         } else if (m == run::kModeCopyAtoB) {
-            metadata_.CopyFolderAttributes(src, dst, srcDate, isSync, start);
-            sys().removexattrat(dest.fd(), dest.name->c_str(), kFillingXattr);
+            copy(true, srcDate);
+            unmark(dst);
         } else if (m == run::kModeDescend && srcDate && dstDate) {
             const double x = srcDate->seconds(), y = dstDate->seconds();
             if (!isSync) {
-                if (!(x < y)) metadata_.CopyFolderAttributes(src, dst, srcDate, isSync, start);
-            } else if (x < y) {
-                metadata_.CopyFolderAttributes(dst, src, dstDate, isSync, start);
+                if (!(x < y)) copy(true, srcDate);
             } else {
-                metadata_.CopyFolderAttributes(src, dst, srcDate, isSync, start);
+                copy(!(x < y), x < y ? dstDate : srcDate);
             }
         }
     }

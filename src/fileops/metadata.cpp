@@ -642,7 +642,9 @@ bool Metadata::CopyFolderAttributes(const std::string& from, const std::string& 
 
 bool Metadata::CopyFolderAttributes(const ItemAt& from, const ItemAt& to,
                                     std::optional<platform::Timestamp> modifDate, bool isSync,
-                                    std::int64_t backupDate) const {
+                                    std::int64_t backupDate,
+                                    const platform::FolderHandle* fromParent,
+                                    const platform::FolderHandle* toParent) const {
     // In a Synchronize task `from` is a destination too: the copies made into it moved its
     // modification date, which is put back before it is copied.
     if (modifDate && isSync) SetModificationDate(from, *modifDate);
@@ -650,10 +652,12 @@ bool Metadata::CopyFolderAttributes(const ItemAt& from, const ItemAt& to,
     if (!ok && modifDate) ok = SetModificationDate(to, *modifDate);
     if (tw_.mEuidIsRoot) {
         static const std::string kDesktopStore = ".DS_Store";
-        const std::string fromStore = from.folder.PathOf(kDesktopStore);
-        const std::string toStore = to.folder.PathOf(kDesktopStore);
-        CopyOwnership(ItemAt(from.folder, kDesktopStore, fromStore),
-                      ItemAt(to.folder, kDesktopStore, toStore));
+        const platform::FolderHandle& fromFolder = fromParent ? *fromParent : from.folder;
+        const platform::FolderHandle& toFolder = toParent ? *toParent : to.folder;
+        const std::string fromStore = fromFolder.PathOf(kDesktopStore);
+        const std::string toStore = toFolder.PathOf(kDesktopStore);
+        CopyOwnership(ItemAt(fromFolder, kDesktopStore, fromStore),
+                      ItemAt(toFolder, kDesktopStore, toStore));
     }
     return ok;
 }

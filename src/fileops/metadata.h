@@ -117,10 +117,14 @@ class Metadata {
                         std::int64_t backupDate) const;
     // The final attributes of a folder once its content is done. With a date, a Synchronize
     // task first puts `from`'s own modification date back to it; when the attribute copy fails
-    // the date is still written to `to`.
+    // the date is still written to `to`. As root, the owner of the ".DS_Store" of the folder
+    // holding `from` goes to the one of the folder holding `to`: those are from's and to's
+    // folders, or fromParent and toParent when given (for folders given as themselves, ".").
     bool CopyFolderAttributes(const ItemAt& from, const ItemAt& to,
                               std::optional<platform::Timestamp> modifDate, bool isSync,
-                              std::int64_t backupDate) const;
+                              std::int64_t backupDate,
+                              const platform::FolderHandle* fromParent = nullptr,
+                              const platform::FolderHandle* toParent = nullptr) const;
     bool CopyFolderAttributes(const std::string& from, const std::string& to,
                               std::optional<platform::Timestamp> modifDate, bool isSync,
                               std::int64_t backupDate) const;

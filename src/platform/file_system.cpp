@@ -97,8 +97,15 @@ namespace {
 // Runs call on "/proc/self/fd/N" for an O_PATH descriptor of the item: that path resolves to
 // the very item opened, so the xattr calls that exist only for paths (and work on items the
 // process may not read) act on it and nothing else.
-template <typename Call>
-auto OnItem(int dirFd, const char* name, Call call) -> decltype(call("")) {
+//
+// "." names the open folder dirFd itself: onOpen acts on it directly, in one call, unless dirFd
+// is not open for that (O_PATH).
+template <typename Call, typename OnOpen>
+auto OnItem(int dirFd, const char* name, Call call, OnOpen onOpen) -> decltype(call("")) {
+    if (name[0] == '.' && name[1] == '\0') {
+        const auto result = onOpen(dirFd);
+        if (result >= 0 || errno != EBADF) return result;
+    }
     const int fd = sys().openat(dirFd, name, O_PATH | O_NOFOLLOW, 0);
     if (fd < 0) return -1;
     struct stat st {};
@@ -120,18 +127,25 @@ auto OnItem(int dirFd, const char* name, Call call) -> decltype(call("")) {
 
 ssize_t FileSystem::getxattrat(int dirFd, const char* name, const char* attr, void* value,
                                std::size_t size) {
-    return OnItem(dirFd, name, [&](const char* p) { return ::getxattr(p, attr, value, size); });
+    return OnItem(
+        dirFd, name, [&](const char* p) { return ::getxattr(p, attr, value, size); },
+        [&](int fd) { return ::fgetxattr(fd, attr, value, size); });
 }
 int FileSystem::setxattrat(int dirFd, const char* name, const char* attr, const void* value,
                            std::size_t size, int flags) {
-    return OnItem(dirFd, name,
-                  [&](const char* p) { return ::setxattr(p, attr, value, size, flags); });
+    return OnItem(
+        dirFd, name, [&](const char* p) { return ::setxattr(p, attr, value, size, flags); },
+        [&](int fd) { return ::fsetxattr(fd, attr, value, size, flags); });
 }
 ssize_t FileSystem::listxattrat(int dirFd, const char* name, char* list, std::size_t size) {
-    return OnItem(dirFd, name, [&](const char* p) { return ::listxattr(p, list, size); });
+    return OnItem(
+        dirFd, name, [&](const char* p) { return ::listxattr(p, list, size); },
+        [&](int fd) { return ::flistxattr(fd, list, size); });
 }
 int FileSystem::removexattrat(int dirFd, const char* name, const char* attr) {
-    return OnItem(dirFd, name, [&](const char* p) { return ::removexattr(p, attr); });
+    return OnItem(
+        dirFd, name, [&](const char* p) { return ::removexattr(p, attr); },
+        [&](int fd) { return ::fremovexattr(fd, attr); });
 }
 
 ssize_t FileSystem::lgetxattr(const char* path, const char* attr, void* value, std::size_t size) {
@@ -139,7 +153,9 @@ ssize_t FileSystem::lgetxattr(const char* path, const char* attr, void* value, s
 }
 
 int FileSystem::chmodat(int dirFd, const char* name, mode_t mode) {
-    return OnItem(dirFd, name, [&](const char* p) { return ::chmod(p, mode); });
+    return OnItem(
+        dirFd, name, [&](const char* p) { return ::chmod(p, mode); },
+        [&](int fd) { return ::fchmod(fd, mode); });
 }
 
 int FileSystem::getflags(int fd, int* flags) { return ::ioctl(fd, FS_IOC_GETFLAGS, flags); }

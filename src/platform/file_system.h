@@ -79,7 +79,8 @@ class FileSystem {
     virtual ssize_t flistxattr(int fd, char* list, std::size_t size);
     virtual int fremovexattr(int fd, const char* name);
     // Extended attributes of an item named relative to an open folder, links not followed (a
-    // symbolic link carries none that Quorvel reads or writes: ENOTSUP).
+    // symbolic link carries none that Quorvel reads or writes: ENOTSUP). "." is the open folder
+    // itself, reached through its descriptor, as for chmodat.
     virtual ssize_t getxattrat(int dirFd, const char* name, const char* attr, void* value,
                                std::size_t size);
     virtual int setxattrat(int dirFd, const char* name, const char* attr, const void* value,
