@@ -137,12 +137,12 @@ void MainApp::NewDocument() {
 
 sessions::DocResult MainApp::OpenDocument(const std::string& path) {
     sessions::SessionDocument& doc = *document_;
-    // Read into a copy: a document that cannot be read leaves the open one as it was.
-    const plist::Value kept = doc.mMainDict;
+    // Kept aside: a document that cannot be read leaves the open one as it was.
+    plist::Value kept = std::move(doc.mMainDict);
     const std::int64_t keptIndex = doc.mSessionIndex;
     sessions::DocResult read = doc.ReadDocumentFile(path);
     if (!read) {
-        doc.mMainDict = kept;
+        doc.mMainDict = std::move(kept);
         doc.mSessionIndex = keptIndex;
         recent_->Remove(path);
         return read;

@@ -465,6 +465,9 @@ std::int64_t SelectSession(const sessions::SessionDocument& doc,
 
 bool OpenDocument(app::MainApp& app, const std::string& document, std::ostream& err) {
     if (document.empty()) return true;  // the template, read at start-up
+    // The template's sessions are replaced by the document's, and a document that cannot be
+    // read ends the command: they need not stay in memory while it is parsed.
+    if (app.document().isDocumentTemplate) app.document().mMainDict = plist::Value();
     sessions::DocResult r = app.document().ReadDocumentFile(document);
     if (!r) {
         if (!r.alert.empty()) {

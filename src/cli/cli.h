@@ -32,7 +32,8 @@ bool StartApp(app::MainApp& app, std::ostream& err,
               std::optional<platform::RunLock>* hold = nullptr);
 
 // Opens the document of --document in place of the template read at start-up ("" keeps the
-// template); false after saying why on err.
+// template); false after saying why on err. A failure in place of the template leaves no
+// sessions open: the command ends there. In place of a named document, that one stays open.
 bool OpenDocument(app::MainApp& app, const std::string& document, std::ostream& err);
 // Without --document the verbs work on the template: it is written when missing, so that the
 // user finds the two default sessions there.

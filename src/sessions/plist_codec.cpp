@@ -269,6 +269,24 @@ double DateSeconds(plist_t node) {
     return kSecondsFrom1970To2001 + sec + usec / 1e6;
 }
 
+// Containers up to this size are freed item by item as they are converted, so that the
+// parser's tree and ours are never both whole. A removal costs libplist time in proportion to
+// the container's size: larger ones are converted as they stand and freed with the rest.
+constexpr std::uint32_t kMaxItemsFreedOneByOne = 4096;
+
+// The first entry of a dictionary, with its key (to be freed); nullptr when it is empty.
+plist_t FirstDictEntry(plist_t dict, char** key) {
+    plist_dict_iter it = nullptr;
+    plist_dict_new_iter(dict, &it);
+    std::unique_ptr<void, decltype(&free)> iterGuard(it, &free);
+    plist_t item = nullptr;
+    plist_dict_next_item(dict, it, key, &item);
+    if (*key != nullptr && item != nullptr) return item;
+    free(*key);
+    *key = nullptr;
+    return nullptr;
+}
+
 bool Convert(plist_t node, int depth, Value* out, std::string* error) {
     if (depth > kMaxNestingDepth) {
         *error = "property list nested too deeply";
@@ -326,10 +344,13 @@ bool Convert(plist_t node, int depth, Value* out, std::string* error) {
         case PLIST_ARRAY: {
             Array a;
             const std::uint32_t n = plist_array_get_size(node);
+            const bool freeing = n <= kMaxItemsFreedOneByOne;
             a.reserve(n);
             for (std::uint32_t i = 0; i < n; ++i) {
                 Value item;
-                if (!Convert(plist_array_get_item(node, i), depth + 1, &item, error)) return false;
+                plist_t child = plist_array_get_item(node, freeing ? 0 : i);
+                if (!Convert(child, depth + 1, &item, error)) return false;
+                if (freeing) plist_array_remove_item(node, 0);
                 a.push_back(std::move(item));
             }
             *out = Value(std::move(a));
@@ -337,10 +358,29 @@ bool Convert(plist_t node, int depth, Value* out, std::string* error) {
         }
         case PLIST_DICT: {
             Dict d;
+            // Entries go in order, each freed once converted, until one that a look-up by its
+            // key would not find (the key repeats): that one and the rest are read as they stand.
+            std::uint32_t done = 0;
+            bool freeing = plist_dict_get_size(node) <= kMaxItemsFreedOneByOne;
+            while (freeing) {
+                char* rawKey = nullptr;
+                const plist_t item = FirstDictEntry(node, &rawKey);
+                std::unique_ptr<char, decltype(&free)> key(rawKey, &free);
+                if (item == nullptr) break;
+                Value v;
+                if (!Convert(item, depth + 1, &v, error)) return false;
+                d.insert_or_assign(std::string(key.get()), std::move(v));
+                if (plist_dict_get_item(node, key.get()) == item) {
+                    plist_dict_remove_item(node, key.get());
+                } else {
+                    freeing = false;
+                    done = 1;
+                }
+            }
             plist_dict_iter it = nullptr;
             plist_dict_new_iter(node, &it);
             std::unique_ptr<void, decltype(&free)> iterGuard(it, &free);
-            for (;;) {
+            for (std::uint32_t i = 0;; ++i) {
                 char* key = nullptr;
                 plist_t item = nullptr;
                 plist_dict_next_item(node, it, &key, &item);
@@ -350,6 +390,7 @@ bool Convert(plist_t node, int depth, Value* out, std::string* error) {
                 }
                 std::string k(key);
                 free(key);
+                if (i < done) continue;
                 Value v;
                 if (!Convert(item, depth + 1, &v, error)) return false;
                 d.insert_or_assign(std::move(k), std::move(v));
@@ -531,44 +572,56 @@ bool AppendValue(std::string& out, const Value& v, int indent, std::string* erro
 
 }  // namespace
 
-std::optional<Value> Parse(std::string_view bytes, std::string* error) {
-    std::string ignored;
-    if (error == nullptr) error = &ignored;
+namespace {
+
+// libplist's nodes for the bytes, or nullptr (with the reason) when they are refused.
+PlistPtr ParseNodes(std::string_view bytes, std::string* error) {
     if (bytes.size() > kMaxPlistFileBytes) {
         *error = "property list too large";
-        return std::nullopt;
+        return nullptr;
     }
-    PlistPtr root;
     plist_t raw = nullptr;
     if (bytes.size() >= 8 && bytes.substr(0, 8) == "bplist00") {
-        if (!CheckBinaryStructure(bytes, error)) return std::nullopt;
+        if (!CheckBinaryStructure(bytes, error)) return nullptr;
         plist_from_bin(bytes.data(), static_cast<std::uint32_t>(bytes.size()), &raw);
     } else {
         if (bytes.find("<plist") == std::string_view::npos) {
             *error = "not a property list";
-            return std::nullopt;
+            return nullptr;
         }
         // XML has no place for a NUL byte, and libplist aborts on a text that holds one.
         if (bytes.find('\0') != std::string_view::npos) {
             *error = "damaged property list (a NUL byte)";
-            return std::nullopt;
+            return nullptr;
         }
         // The <plist> element and a value at the deepest level the binary reader accepts
         // (depth kMaxNestingDepth, counted from 0) are open elements too.
         if (!XmlNestingWithin(bytes, kMaxNestingDepth + 2)) {
             *error = "property list nested too deeply";
-            return std::nullopt;
+            return nullptr;
         }
         plist_from_xml(bytes.data(), static_cast<std::uint32_t>(bytes.size()), &raw);
     }
-    root.reset(raw);
-    if (!root) {
-        *error = "damaged or not a property list";
-        return std::nullopt;
-    }
+    PlistPtr root(raw);
+    if (!root) *error = "damaged or not a property list";
+    return root;
+}
+
+// Converts the nodes, which are used up on the way.
+std::optional<Value> ConvertNodes(PlistPtr root, std::string* error) {
     Value value;
     if (!Convert(root.get(), 0, &value, error)) return std::nullopt;
     return value;
+}
+
+}  // namespace
+
+std::optional<Value> Parse(std::string_view bytes, std::string* error) {
+    std::string ignored;
+    if (error == nullptr) error = &ignored;
+    PlistPtr root = ParseNodes(bytes, error);
+    if (!root) return std::nullopt;
+    return ConvertNodes(std::move(root), error);
 }
 
 ReadResult ReadFile(const std::string& path) {
@@ -594,7 +647,10 @@ ReadResult ReadFile(const std::string& path) {
         result.reason = file.reason;
         return result;
     }
-    result.value = Parse(file.bytes, &result.reason);
+    PlistPtr root = ParseNodes(file.bytes, &result.reason);
+    // The text is no longer needed: gone before the values are built.
+    std::string().swap(file.bytes);
+    if (root) result.value = ConvertNodes(std::move(root), &result.reason);
     if (!result.value) result.failure = ReadFailure::NotAPropertyList;
     return result;
 }

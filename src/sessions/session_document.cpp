@@ -1,6 +1,7 @@
 #include "sessions/session_document.h"
 
 #include <fcntl.h>
+#include <malloc.h>
 #include <sys/stat.h>
 
 #include <cerrno>
@@ -190,6 +191,9 @@ DocResult SessionDocument::ReadDocumentFile(const std::string& path) {
     if (!migrated.ok) return Failed(migrated.reason);
     mMainDict = std::move(doc);
     mSessionIndex = migrated.sessionIndex;
+    // Reading left much of the heap free (the text, the parser's nodes, the sessions replaced):
+    // its pages go back to the system rather than stay resident for the rest of the process.
+    malloc_trim(0);
     return Succeeded();
 }
 

@@ -13,6 +13,7 @@
 #include <limits>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "platform/file_system.h"
 #include "support/test_support.h"
@@ -196,6 +197,67 @@ TEST(PlistCodec, BothFormatsAcceptTheSameDepth) {
         const std::optional<Value> again = Parse(Xml(*value), &error);
         ASSERT_TRUE(again) << error;
         EXPECT_EQ(*again, *value);
+    }
+}
+
+// A binary property list of one dictionary: the keys k0 to k<n-1> with the text "v", then k0
+// once more with the text "w".
+std::string BinaryWithARepeatedKey(std::size_t n) {
+    const auto bigEndian = [](std::size_t v, int width) {
+        std::string s;
+        for (int i = width - 1; i >= 0; --i) s.push_back(static_cast<char>((v >> (8 * i)) & 0xFF));
+        return s;
+    };
+    // Objects: 0 the dictionary, 1 to n the keys, n + 1 "v", n + 2 "w".
+    std::string bytes = "bplist00";
+    std::vector<std::size_t> offsets{bytes.size()};
+    bytes += "\xDF\x11" + bigEndian(n + 1, 2);
+    for (std::size_t i = 0; i < n; ++i) bytes += bigEndian(1 + i, 2);
+    bytes += bigEndian(1, 2);
+    for (std::size_t i = 0; i < n; ++i) bytes += bigEndian(n + 1, 2);
+    bytes += bigEndian(n + 2, 2);
+    for (std::size_t i = 0; i < n; ++i) {
+        const std::string key = "k" + std::to_string(i);
+        offsets.push_back(bytes.size());
+        bytes += static_cast<char>(0x50 | key.size());
+        bytes += key;
+    }
+    for (const char* text : {"\x51v", "\x51w"}) {
+        offsets.push_back(bytes.size());
+        bytes += text;
+    }
+    const std::size_t table = bytes.size();
+    for (std::size_t off : offsets) bytes += bigEndian(off, 4);
+    std::string trailer(6, '\0');
+    trailer += "\x04\x02" + bigEndian(offsets.size(), 8) + bigEndian(0, 8) + bigEndian(table, 8);
+    return bytes + trailer;
+}
+
+TEST(PlistCodec, ARepeatedKeyTakesItsLastValueWhateverTheDictionarySize) {
+    for (std::size_t n : {1, 10, 1000, 5000}) {
+        std::string error;
+        const std::optional<Value> value = Parse(BinaryWithARepeatedKey(n), &error);
+        ASSERT_TRUE(value) << n << ": " << error;
+        ASSERT_TRUE(value->isDict()) << n;
+        EXPECT_EQ(value->dict().size(), n) << n;
+        EXPECT_EQ(value->stringAt("k0"), "w") << n;
+        EXPECT_EQ(value->stringAt("k" + std::to_string(n - 1)), n == 1 ? "w" : "v") << n;
+    }
+}
+
+TEST(PlistCodec, LargeContainersReadBackWhole) {
+    for (std::size_t n : {4095, 4096, 4097, 10000}) {
+        Array items;
+        Dict entries;
+        for (std::size_t i = 0; i < n; ++i) {
+            items.emplace_back(Array{static_cast<std::int64_t>(i), Dict{{"i", std::to_string(i)}}});
+            entries.emplace("key " + std::to_string(i), Dict{{"i", static_cast<std::int64_t>(i)}});
+        }
+        const Value v = Dict{{"array", std::move(items)}, {"dict", std::move(entries)}};
+        std::string error;
+        const std::optional<Value> back = Parse(Xml(v), &error);
+        ASSERT_TRUE(back) << n << ": " << error;
+        EXPECT_EQ(*back, v) << n;
     }
 }
 
