@@ -41,7 +41,7 @@ bool StatOpen(int fd, struct statx& stx) {
 CopyAhead::CopyAhead(const Metadata& metadata, std::int64_t backupDate, const FolderHandle& a,
                      const FolderHandle& b, const std::vector<run::PlanItem>& items)
     : metadata_(metadata), backupDate_(backupDate), a_(a), b_(b) {
-    Collect(items, "", "");
+    Collect(items, "", "", false);
     if (jobs_.size() < 2) {
         jobs_.clear();
         return;
@@ -59,9 +59,10 @@ CopyAhead::~CopyAhead() {
 }
 
 void CopyAhead::Collect(const std::vector<run::PlanItem>& items, const std::string& inA,
-                        const std::string& inB) {
-    // The executor's order: an item, then what is inside it. Only folders that stand on both
-    // sides before the copy are gone into; an item reached by a whole path is the executor's.
+                        const std::string& inB, bool made) {
+    // The executor's order: an item, then what is inside it. Folders that stand on both sides
+    // and folders the run makes are gone into; an item reached by a whole path is the
+    // executor's.
     bool folderAdded = false;
     for (const run::PlanItem& item : items) {
         if (item.sourcePath || item.destPath) continue;
@@ -69,19 +70,26 @@ void CopyAhead::Collect(const std::vector<run::PlanItem>& items, const std::stri
         if (!item.isFolder) {
             if (!IsCopyToB(m) && !IsCopyToA(m)) continue;
             if (!folderAdded) {
-                folders_.push_back({inA, inB});
+                folders_.push_back({inA, inB, made, jobs_.size()});
                 folderAdded = true;
             }
             jobs_.push_back({&item, static_cast<std::uint32_t>(folders_.size() - 1)});
             continue;
         }
-        if (m == run::kModeNone || m == run::kModeDescend || m == run::kModeAttrAtoB ||
-            m == run::kModeAttrBtoA) {
+        const bool both = m == run::kModeNone || m == run::kModeDescend ||
+                          m == run::kModeAttrAtoB || m == run::kModeAttrBtoA;
+        if (both || m == run::kModeCopyAtoB || m == run::kModeCopyBtoA) {
             Collect(item.subItems, platform::JoinPath(inA, item.name),
-                    platform::JoinPath(inB, item.nameInB()));
+                    platform::JoinPath(inB, item.nameInB()), made || !both);
             folderAdded = false;  // the jobs after those inside it need their folder again
         }
     }
+}
+
+bool CopyAhead::MayMake(std::size_t i) const {
+    if (i >= next_ + kAhead) return false;
+    const Folder& folder = folders_[jobs_[i].folder];
+    return !folder.made || reached_ >= static_cast<std::ptrdiff_t>(folder.firstJob);
 }
 
 std::size_t CopyAhead::Find(const run::PlanItem* item) const {
@@ -110,7 +118,9 @@ void CopyAhead::Reach(const run::PlanItem* item) {
     if (jobs_.empty()) return;
     std::lock_guard lock(mutex_);
     const std::size_t j = Find(item);
-    if (j < jobs_.size()) PassUpTo(j);
+    if (j == jobs_.size()) return;
+    reached_ = static_cast<std::ptrdiff_t>(j);
+    PassUpTo(j);
 }
 
 std::optional<CopyAhead::Made> CopyAhead::Take(const run::PlanItem* item, const FolderHandle& from,
@@ -119,6 +129,7 @@ std::optional<CopyAhead::Made> CopyAhead::Take(const run::PlanItem* item, const 
     std::unique_lock lock(mutex_);
     const std::size_t j = Find(item);
     if (j == jobs_.size()) return std::nullopt;
+    reached_ = static_cast<std::ptrdiff_t>(j);
     PassUpTo(j);
     next_ = j + 1;
     changed_.notify_all();
@@ -149,7 +160,7 @@ std::size_t CopyAhead::made() const {
 void CopyAhead::Loop() {
     std::unique_lock lock(mutex_);
     for (std::size_t i = 0; i < jobs_.size(); ++i) {
-        changed_.wait(lock, [&] { return stop_ || i < next_ + kAhead; });
+        changed_.wait(lock, [&] { return stop_ || MayMake(i); });
         if (stop_) return;
         Job& job = jobs_[i];
         if (job.state != State::Waiting) continue;

@@ -51,8 +51,9 @@ class CopyAhead {
     // How many copies are made ahead of the executor.
     static constexpr std::size_t kAhead = 16;
 
-    // The plain file copies and replacements among a task's items, a and b its open top
-    // folders. Nothing is started when there are fewer than two.
+    // The plain file copies and replacements among a task's items, in folders on both sides
+    // or made by the run, a and b its open top folders. Nothing is started when there are fewer
+    // than two.
     CopyAhead(const Metadata& metadata, std::int64_t backupDate, const platform::FolderHandle& a,
               const platform::FolderHandle& b, const std::vector<run::PlanItem>& items);
     // Stops making copies and closes those not taken.
@@ -75,6 +76,10 @@ class CopyAhead {
     enum class State : std::uint8_t { Waiting, Making, Made, Failed, Done };
     struct Folder {
         std::string inA, inB;  // relative to the top folders, "" for the top
+        // The destination folder is made by the run: copies are made in it only once the
+        // executor is in it (it has come to the first job there).
+        bool made = false;
+        std::size_t firstJob = 0;
     };
     struct Job {
         const run::PlanItem* item;
@@ -84,7 +89,9 @@ class CopyAhead {
     };
 
     void Collect(const std::vector<run::PlanItem>& items, const std::string& inA,
-                 const std::string& inB);
+                 const std::string& inB, bool made);
+    // Whether job i may be made now.
+    bool MayMake(std::size_t i) const;
     // The index of item's job from next_ on, or jobs_.size().
     std::size_t Find(const run::PlanItem* item) const;
     void PassUpTo(std::size_t end);
@@ -102,6 +109,7 @@ class CopyAhead {
     std::condition_variable changed_;
     std::map<std::size_t, Made> ready_;  // made, not yet taken
     std::size_t next_ = 0;               // the first job the executor has not come to
+    std::ptrdiff_t reached_ = -1;        // the last job it came to
     std::size_t made_ = 0;
     bool stop_ = false;
     std::thread thread_;

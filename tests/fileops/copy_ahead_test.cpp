@@ -44,6 +44,12 @@ std::vector<std::string> Names(const std::string& folder) {
     return names;
 }
 
+void WaitUntilMade(const CopyAhead& ahead, std::size_t count) {
+    for (int i = 0; i < 500 && ahead.made() < count; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+}
+
 // The content of a copy open for writing only.
 std::string Content(int fd) { return test::ReadText("/proc/self/fd/" + std::to_string(fd)); }
 
@@ -69,6 +75,11 @@ TEST(CopyAheadTest, ACopyIsTakenOnlyOfAnUnchangedSourceIntoTheSameFolders) {
             Item(name, name == std::string("f2") ? run::kModeReplaceBwithA : run::kModeCopyAtoB));
     }
     items[0].subItems.push_back(Item("f4", run::kModeCopyBtoA));
+    // A folder the run makes in B: its copies wait until the executor is in it.
+    items.push_back(Item("n", run::kModeCopyAtoB, true));
+    for (const char* name : {"n1", "n2"})
+        items[1].subItems.push_back(Item(name, run::kModeCopyAtoB));
+    tree.Build({"A/n/n1:n one@1000", "A/n/n2:n two@1000"});
     const std::vector<run::PlanItem>& in = items[0].subItems;
 
     const TWUtilities tw;
@@ -78,9 +89,7 @@ TEST(CopyAheadTest, ACopyIsTakenOnlyOfAnUnchangedSourceIntoTheSameFolders) {
     const platform::FolderHandle aD = a.OpenChild("d"), bD = b.OpenChild("d");
     {
         CopyAhead ahead(metadata, 1234, a, b, items);
-        for (int i = 0; i < 500 && ahead.made() < 4; ++i) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        }
+        WaitUntilMade(ahead, 4);
         ASSERT_EQ(ahead.made(), 4u);  // all but the big one
         // Nothing of them shows in the destination.
         EXPECT_EQ(Names(tree.path("B/d")), (std::vector<std::string>{"f2", "f4"}));
@@ -110,6 +119,16 @@ TEST(CopyAheadTest, ACopyIsTakenOnlyOfAnUnchangedSourceIntoTheSameFolders) {
         made = ahead.Take(&in[4], bD, aD, StatOf(tree.path("B/d/f4")));
         ASSERT_TRUE(made);
         EXPECT_EQ(Content(made->dst.get()), "four");
+
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        EXPECT_EQ(ahead.made(), 4u);  // nothing in B/n yet
+        ASSERT_EQ(::mkdir(tree.path("B/n").c_str(), 0700), 0);
+        const run::PlanItem* n2 = &items[1].subItems[1];
+        ahead.Reach(&items[1].subItems[0]);
+        WaitUntilMade(ahead, 6);
+        made = ahead.Take(n2, a.OpenChild("n"), b.OpenChild("n"), StatOf(tree.path("A/n/n2")));
+        ASSERT_TRUE(made);
+        EXPECT_EQ(Content(made->dst.get()), "n two");
     }
     EXPECT_EQ(Names(tree.path("B/d")), (std::vector<std::string>{"f2", "f4"}));
     EXPECT_EQ(Names(tree.path("A/d")), (std::vector<std::string>{"big", "f1", "f2", "f3"}));
