@@ -1,6 +1,7 @@
 #include "fileops/copy_ahead.h"
 
 #include <fcntl.h>
+#include <sys/statfs.h>
 #include <sys/sysmacros.h>
 
 #include <algorithm>
@@ -24,19 +25,19 @@ constexpr std::size_t kSearch = 64;
 bool IsCopyToB(int mode) { return mode == run::kModeCopyAtoB || mode == run::kModeReplaceBwithA; }
 bool IsCopyToA(int mode) { return mode == run::kModeCopyBtoA || mode == run::kModeReplaceAwithB; }
 
-bool SameFile(const struct statx& x, const struct statx& y) {
+bool StatOpen(int fd, struct statx& stx) {
+    return platform::sys().statx(fd, "", AT_EMPTY_PATH, STATX_BASIC_STATS | STATX_BTIME, &stx) == 0;
+}
+
+}  // namespace
+
+bool IsSameFileState(const struct statx& x, const struct statx& y) {
     return x.stx_ino == y.stx_ino && x.stx_dev_major == y.stx_dev_major &&
            x.stx_dev_minor == y.stx_dev_minor && x.stx_size == y.stx_size &&
            x.stx_mode == y.stx_mode && x.stx_uid == y.stx_uid && x.stx_gid == y.stx_gid &&
            x.stx_mtime.tv_sec == y.stx_mtime.tv_sec && x.stx_mtime.tv_nsec == y.stx_mtime.tv_nsec &&
            x.stx_ctime.tv_sec == y.stx_ctime.tv_sec && x.stx_ctime.tv_nsec == y.stx_ctime.tv_nsec;
 }
-
-bool StatOpen(int fd, struct statx& stx) {
-    return platform::sys().statx(fd, "", AT_EMPTY_PATH, STATX_BASIC_STATS | STATX_BTIME, &stx) == 0;
-}
-
-}  // namespace
 
 CopyAhead::CopyAhead(const Metadata& metadata, std::int64_t backupDate, const FolderHandle& a,
                      const FolderHandle& b, const std::vector<run::PlanItem>& items)
@@ -146,7 +147,7 @@ std::optional<CopyAhead::Made> CopyAhead::Take(const run::PlanItem* item, const 
     ready_.erase(ready);
     lock.unlock();
     if (made.sourceDev != from.dev() || made.sourceIno != from.ino() || made.destDev != to.dev() ||
-        made.destIno != to.ino() || !SameFile(made.stx, now)) {
+        made.destIno != to.ino() || !IsSameFileState(made.stx, now)) {
         return std::nullopt;  // closed here: an unnamed copy leaves nothing
     }
     return made;
@@ -189,6 +190,11 @@ bool CopyAhead::MakeCopy(const Job& job, Made& made) {
     const FolderHandle& from = toB ? openA_ : openB_;
     const FolderHandle& to = toB ? openB_ : openA_;
     if (noTmpFileDevice_ == to.dev()) return false;
+    struct statfs space {};
+    if (fs.fstatfs(to.fd(), &space) != 0 ||
+        static_cast<std::uint64_t>(space.f_bavail) * space.f_frsize < kMinFreeBytes) {
+        return false;
+    }
     const std::string& name = toB ? job.item->name : job.item->nameInB();
     // Only a regular file is opened: opening a FIFO or a device can wake what stands behind it.
     const platform::StatResult seen = platform::StatAt(from.fd(), name);
@@ -218,7 +224,7 @@ bool CopyAhead::MakeCopy(const Job& job, Made& made) {
         return false;
     }
     // A source written to while it was copied is left to the executor.
-    if (!StatOpen(made.src.get(), made.stx) || !SameFile(before, made.stx)) return false;
+    if (!StatOpen(made.src.get(), made.stx) || !IsSameFileState(before, made.stx)) return false;
     made.attrs = metadata_.SetAttrsOnOpenCopy(made.src.get(), made.stx, made.dst.get(),
                                               from.PathOf(name), to.PathOf(name), backupDate_);
     // Write errors of some file systems only show when a descriptor of the file is closed.

@@ -34,6 +34,11 @@
 
 namespace qv::fileops {
 
+// Whether two statx of a file say it holds the same content and attributes: same inode, size,
+// mode, owner, modification and change times (writing to it or changing its attributes moves
+// its change time).
+bool IsSameFileState(const struct statx& x, const struct statx& y);
+
 class CopyAhead {
   public:
     // A copy made ahead: the source and the unnamed copy, both open, the source's statx as it
@@ -48,6 +53,9 @@ class CopyAhead {
 
     // Files larger than this are left to the executor, which shows the progress of their bytes.
     static constexpr std::uint64_t kMaxFileBytes = 4 << 20;
+    // Nothing is made ahead on a volume with less free space than this: the copies made ahead
+    // would take what the executor's own copies need.
+    static constexpr std::uint64_t kMinFreeBytes = 256ull << 20;
     // How many copies are made ahead of the executor.
     static constexpr std::size_t kAhead = 16;
 

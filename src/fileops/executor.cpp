@@ -644,9 +644,12 @@ bool Executor::CopySource(const Place& source, const Place& dest, int m, bool de
                 return false;
             }
             if (isFolder && create) return CreateFolder(to, aToB, toExists);
-            if (isFolder) return ReplaceDestFile(to, from, fromAttrs, aToB, false, false, err);
-            return toExists ? ReplaceDestFile(to, from, fromAttrs, aToB, isSymLink, isPackage, err)
-                            : CopyFile(from, fromAttrs, to, aToB, isSymLink, isPackage, err);
+            if (isFolder) {
+                return ReplaceDestFile(to, from, fromAttrs, aToB, false, false, seen, err);
+            }
+            return toExists
+                       ? ReplaceDestFile(to, from, fromAttrs, aToB, isSymLink, isPackage, seen, err)
+                       : CopyFile(from, fromAttrs, to, aToB, isSymLink, isPackage, err);
         }
         case run::kModeDeleteInA:
         case run::kModeDeleteInB:
@@ -924,7 +927,12 @@ bool Executor::CopyRegularToTemporary(const Place& from, const ItemAttributes& b
         noCloneDevice_ = device;
         noCloneFolder_ = Identity(folder);
     }
-    if (copied) {
+    struct statx after {};
+    if (copied && (sys().statx(temp.src.get(), "", AT_EMPTY_PATH, STATX_BASIC_STATS, &after) != 0 ||
+                   !IsSameFileState(stx, after))) {
+        // Written to while it was read: the copy may hold parts of two versions.
+        why = GLS("It changed since the scan: the next run will decide.");
+    } else if (copied) {
         temp.attrs =
             metadata_.SetAttrsOnOpenCopy(temp.src.get(), stx, temp.dst.get(), from.path,
                                          folder.PathOf(*from.name), state_->gStartSyncDateTimeUTC);
@@ -1156,8 +1164,14 @@ bool Executor::IsInvisibleToCount(const Place& item, bool mayHaveFinderInfo) {
 bool Executor::CheckFreeSpaceFor(const Place& item, const FolderHandle& folder, std::string& err) {
     struct statfs fs {};
     if (sys().fstatfs(folder.fd(), &fs) != 0) return true;  // unknown: let the copy tell
-    const std::uint64_t freeBytes = static_cast<std::uint64_t>(fs.f_bavail) * fs.f_frsize;
+    std::uint64_t freeBytes = static_cast<std::uint64_t>(fs.f_bavail) * fs.f_frsize;
     const std::uint64_t needed = tw_.NewItemSize(item.fd(), *item.name);
+    if (freeBytes > needed) return true;
+    // The files this run replaced or deleted may still hold space: it is told once they are
+    // freed.
+    closer_.Flush();
+    if (sys().fstatfs(folder.fd(), &fs) != 0) return true;
+    freeBytes = static_cast<std::uint64_t>(fs.f_bavail) * fs.f_frsize;
     if (freeBytes > needed) return true;
     err = "\r" + phrases_.error + "\rNot enough space on the destination disk.\r" +
           GLS("Free Memory:") + "        " + std::to_string(freeBytes) + " " + GLS("bytes") +
@@ -1215,7 +1229,8 @@ bool Executor::RemoveReplacedFolder(const Place& to, bool aToB, std::string& err
 }
 
 bool Executor::ReplaceDestFile(const Place& to, const Place& from, const ItemAttributes& fromAttrs,
-                               bool aToB, bool isSymLink, bool isPackage, std::string& err) {
+                               bool aToB, bool isSymLink, bool isPackage, const run::SeenItem& seen,
+                               std::string& err) {
     run::RunState& s = *state_;
     const FolderHandle& folder = *to.folder;
     bool chainUsed = false;
@@ -1238,6 +1253,12 @@ bool Executor::ReplaceDestFile(const Place& to, const Place& from, const ItemAtt
     // The item replaced stands in the folder, so no temporary takes its name; nor the name
     // the copy is to have, when that differs.
     if (ok) ok = CopyToTemporary(from, fromAttrs, folder, target, err, temp);
+    // Looked at again once the copy is ready, right before it goes: an edit made to it while
+    // the copy was being made is kept, and told.
+    if (ok && ChangedSinceScan(seen, to, false)) {
+        DiscardTemporary(folder, temp);
+        return false;
+    }
     const platform::StatResult old = StatAt(folder.fd(), *to.name);
     if (ok && old.attributes.isDirectory() && (temp.isFile || temp.isLink)) {
         // A file or link in place of a folder: the folder and what it holds go the way every

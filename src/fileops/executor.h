@@ -111,9 +111,10 @@ class Executor : public run::CopyExecutor {
     // fromAttrs: from as CopySource found it.
     bool CopyFile(const Place& from, const platform::ItemAttributes& fromAttrs, const Place& to,
                   bool aToB, bool isSymLink, bool isPackage, std::string& err);
+    // seen: the item replaced as the scan saw it.
     bool ReplaceDestFile(const Place& to, const Place& from,
                          const platform::ItemAttributes& fromAttrs, bool aToB, bool isSymLink,
-                         bool isPackage, std::string& err);
+                         bool isPackage, const run::SeenItem& seen, std::string& err);
     bool DeleteFile(const Place& item, bool aToB, bool exists, bool deleteParent, std::string& err);
     bool CopySingleMetadataOnly(const Place& from, const Place& to);
     // The free space of the volume holding folder must exceed the size of item.

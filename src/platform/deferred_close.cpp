@@ -30,6 +30,11 @@ void DeferredCloser::Close(UniqueFd fd) {
     wake_.notify_one();
 }
 
+void DeferredCloser::Flush() {
+    std::unique_lock lock(mutex_);
+    flushed_.wait(lock, [this] { return waiting_.empty() && closing_ == 0; });
+}
+
 void DeferredCloser::Loop() {
     std::vector<int> batch;
     std::unique_lock lock(mutex_);
@@ -37,10 +42,13 @@ void DeferredCloser::Loop() {
         wake_.wait(lock, [this] { return stop_ || !waiting_.empty(); });
         if (waiting_.empty()) return;  // stopping, nothing left
         batch.swap(waiting_);
+        closing_ = batch.size();
         lock.unlock();
         for (int fd : batch) sys().close(fd);
         batch.clear();
         lock.lock();
+        closing_ = 0;
+        if (waiting_.empty()) flushed_.notify_all();
     }
 }
 

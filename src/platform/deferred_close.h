@@ -26,14 +26,18 @@ class DeferredCloser {
     DeferredCloser& operator=(const DeferredCloser&) = delete;
 
     void Close(UniqueFd fd);
+    // Returns once everything handed over so far is closed: the space of the files it held is
+    // free again.
+    void Flush();
 
   private:
     void Loop();
 
     const std::size_t limit_;
     std::mutex mutex_;
-    std::condition_variable wake_;
+    std::condition_variable wake_, flushed_;
     std::vector<int> waiting_;
+    std::size_t closing_ = 0;  // taken by the thread, not closed yet
     bool stop_ = false;
     std::thread thread_;
 };

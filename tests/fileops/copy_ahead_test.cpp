@@ -6,6 +6,7 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <sys/statfs.h>
 #include <sys/xattr.h>
 #include <unistd.h>
 
@@ -15,6 +16,7 @@
 #include <thread>
 
 #include "fileops/tw_utilities.h"
+#include "platform/file_system.h"
 #include "support/test_support.h"
 #include "support/tree_fixture.h"
 
@@ -133,6 +135,34 @@ TEST(CopyAheadTest, ACopyIsTakenOnlyOfAnUnchangedSourceIntoTheSameFolders) {
     EXPECT_EQ(Names(tree.path("B/d")), (std::vector<std::string>{"f2", "f4"}));
     EXPECT_EQ(Names(tree.path("A/d")), (std::vector<std::string>{"big", "f1", "f2", "f3"}));
     EXPECT_EQ(test::ReadText(tree.path("B/d/f2")), "old");
+}
+
+// A volume almost full.
+class LittleSpace : public platform::FileSystem {
+  public:
+    int fstatfs(int fd, struct statfs* out) override {
+        const int result = FileSystem::fstatfs(fd, out);
+        out->f_bavail = 10;
+        return result;
+    }
+};
+
+TEST(CopyAheadTest, NothingIsMadeAheadOnAVolumeAlmostFull) {
+    test::TreeFixture tree;
+    tree.Build({"A/f1:one@1000", "A/f2:two@1000", "B/"});
+    std::vector<run::PlanItem> items;
+    for (const char* name : {"f1", "f2"}) items.push_back(Item(name, run::kModeCopyAtoB));
+    LittleSpace full;
+    const platform::ScopedFileSystem installed(full);
+    const TWUtilities tw;
+    const Metadata metadata(tw);
+    const platform::FolderHandle a = platform::FolderHandle::OpenTop(tree.a());
+    const platform::FolderHandle b = platform::FolderHandle::OpenTop(tree.b());
+    CopyAhead ahead(metadata, 1234, a, b, items);
+    for (int i = 0; i < 30 && ahead.made() == 0; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    EXPECT_EQ(ahead.made(), 0u);
 }
 
 }  // namespace

@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <functional>
 #include <set>
 
@@ -276,6 +277,53 @@ TEST_F(ExecutorReachTest, ACopyWithoutItsModeOwnerOrDatesIsAnError) {
         EXPECT_EQ(task.copyCounters->gBFilesCopied, 1);  // ok.txt only
         EXPECT_TRUE(test::Contains(task.gDetailedLogText,
                                    "√ Can't copy the file\r\"" + rowTree.path("A/f.txt")));
+    }
+}
+
+// Runs `during` in the middle of each data copy, as another program writing at that moment.
+class WritesDuringCopies : public platform::FileSystem {
+  public:
+    std::function<void(int srcFd)> during;
+    ssize_t copy_file_range(int inFd, off_t* inOff, int outFd, off_t* outOff,
+                            std::size_t len) override {
+        const ssize_t n = FileSystem::copy_file_range(inFd, inOff, outFd, outOff, len);
+        if (during) during(inFd);
+        return n;
+    }
+};
+
+TEST_F(ExecutorReachTest, AnEditMadeWhileACopyIsMadeIsNeverLostNorCopiedHalfWay) {
+    // The source written to while it is read: its copy could hold parts of two versions.
+    // The item replaced edited while the copy is made: the edit must stay.
+    const struct {
+        const char* what;
+        const char* edited;
+    } rows[] = {{"source", "A/f.txt"}, {"replaced item", "B/f.txt"}};
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.what);
+        test::TreeFixture rowTree;
+        rowTree.Build({"A/f.txt:new content@5000", "B/f.txt:old@1000"});
+        sessions::SessionDocument rowDoc =
+            test::TwoFolderDocument(rowTree.a(), rowTree.b(), sessions::kTaskBackup);
+        WritesDuringCopies writer;
+        writer.during = [&](int) {
+            std::ofstream(rowTree.path(row.edited), std::ios::app) << " + an edit";
+        };
+        {
+            const platform::ScopedFileSystem installed(writer);
+            engine::RunEngine runner(rowDoc, prefs, proxy, index, executor, tw);
+            runner.ExecuteSyncBackup();
+            EXPECT_EQ(runner.state().gGlobalError, 1);
+            EXPECT_TRUE(test::Contains(LogOf(runner), "It changed since the scan"));
+        }
+        EXPECT_EQ(test::ReadText(rowTree.path("B/f.txt")),
+                  row.edited == std::string("B/f.txt") ? "old + an edit" : "old");
+        // The next run decides on what stands then.
+        engine::RunEngine next(rowDoc, prefs, proxy, index, executor, tw);
+        next.ExecuteSyncBackup();
+        if (row.edited == std::string("A/f.txt")) {
+            EXPECT_EQ(test::ReadText(rowTree.path("B/f.txt")), "new content + an edit");
+        }
     }
 }
 

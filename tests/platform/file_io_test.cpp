@@ -93,6 +93,8 @@ TEST(DeferredCloserTest, EveryDescriptorHandedOverIsClosedAndAHeldFileOutlivesIt
     {
         DeferredCloser closer(4);  // most go past the queue's limit and are closed at once
         closer.Close(std::move(held));
+        closer.Flush();
+        EXPECT_EQ(::fcntl(fds[0], F_GETFD), -1);  // its space is free once Flush returns
         for (int i = 0; i < 100; ++i) {
             UniqueFd fd(::open("/dev/null", O_RDONLY | O_CLOEXEC));
             fds.push_back(fd.get());
