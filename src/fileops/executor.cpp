@@ -1001,7 +1001,7 @@ bool Executor::PutNew(const FolderHandle& folder, Temporary& temp, const std::st
 }
 
 bool Executor::PutInPlace(const FolderHandle& folder, Temporary& temp, const std::string& to,
-                          std::string& err) {
+                          std::string& err, const run::SeenItem* seen) {
     const int dirFd = folder.fd();
     const auto renameOver = [&] {
         if (sys().renameat2(dirFd, temp.name.c_str(), dirFd, to.c_str(), 0) == 0) {
@@ -1012,6 +1012,11 @@ bool Executor::PutInPlace(const FolderHandle& folder, Temporary& temp, const std
     };
     // A file over a file, the common case, needs no look first: rename refuses a folder.
     if (temp.isFile) {
+        if (seen != nullptr && seen->ino != 0) {
+            if (const std::optional<bool> swapped = SwapInPlace(folder, temp, to, *seen, err)) {
+                return *swapped;
+            }
+        }
         platform::UniqueFd old = platform::HoldItem(dirFd, to.c_str());
         if (renameOver()) {
             closer_.Close(std::move(old));
@@ -1066,6 +1071,50 @@ bool Executor::PutInPlace(const FolderHandle& folder, Temporary& temp, const std
         return false;  // the copy stays under its temporary name
     }
     return true;
+}
+
+std::optional<bool> Executor::SwapInPlace(const FolderHandle& folder, Temporary& temp,
+                                          const std::string& to, const run::SeenItem& seen,
+                                          std::string& err) {
+    // The copy and the item it replaces change places in one step, and the item replaced goes
+    // only once it is seen as the scan saw it: an edit that reached it after the last look is
+    // put back in place, never lost. Marked first, it is a temporary like any other should the
+    // run end in between.
+    const int dirFd = folder.fd();
+    const bool marked = Mark(dirFd, to);
+    if (sys().renameat2(dirFd, temp.name.c_str(), dirFd, to.c_str(), RENAME_EXCHANGE) != 0) {
+        const int error = errno;
+        if (marked) Unmark(dirFd, to);
+        if (error == EINVAL || error == ENOSYS || error == EOPNOTSUPP) return std::nullopt;
+        err = SystemError("Can't exchange the destination item with the one just copied:", error);
+        DiscardTemporary(folder, temp);
+        return false;
+    }
+    const std::string replaced = temp.name;
+    temp.name = to;
+    const platform::StatResult now = StatAt(dirFd, replaced);
+    const ItemAttributes& a = now.attributes;
+    if (now.ok() && static_cast<std::uint8_t>(a.type) == seen.type && a.ino == seen.ino &&
+        a.size == seen.size && a.mtime.sec == seen.mtimeSec && a.mtime.nsec == seen.mtimeNsec) {
+        platform::UniqueFd held = platform::HoldItem(dirFd, replaced.c_str());
+        if (sys().unlinkat(dirFd, replaced.c_str(), 0) == 0) closer_.Close(std::move(held));
+        return true;
+    }
+    // Edited meanwhile: it takes its place again and the copy goes.
+    if (sys().renameat2(dirFd, replaced.c_str(), dirFd, to.c_str(), RENAME_EXCHANGE) == 0) {
+        temp.name = replaced;
+        Unmark(dirFd, to);
+        DiscardTemporary(folder, temp);
+        err = "\r" + phrases_.error + " " +
+              GLS("It changed since the scan: the next run will decide.");
+        return false;
+    }
+    // It stays beside the copy, unmarked, for the user to see.
+    Unmark(dirFd, replaced);
+    err = "\r" + phrases_.error + " " +
+          GLS("It changed since the scan: the next run will decide.") + " " +
+          Quoted(folder.PathOf(replaced));
+    return false;
 }
 
 bool Executor::FinishTemporary(const Place& from, const FolderHandle& folder, const std::string& to,
@@ -1272,13 +1321,13 @@ bool Executor::ReplaceDestFile(const Place& to, const Place& from, const ItemAtt
         }
     } else if (ok && target != *to.name && old.ok()) {
         // Names that differ only in case: the old one goes when the new one is in place.
-        ok = PutInPlace(folder, temp, *to.name, err);
+        ok = PutInPlace(folder, temp, *to.name, err, &seen);
         if (ok &&
             sys().renameat2(folder.fd(), to.name->c_str(), folder.fd(), target.c_str(), 0) == 0) {
             temp.name = target;
         }
     } else if (ok) {
-        ok = PutInPlace(folder, temp, target, err);
+        ok = PutInPlace(folder, temp, target, err, &seen);
     }
     if (!ok) {
         const char* what = isSymLink   ? "Can't replace the Sym Link"

@@ -138,9 +138,15 @@ class Executor : public run::CopyExecutor {
     // Gives a finished temporary the name `to`, at which nothing may stand.
     bool PutNew(const platform::FolderHandle& folder, Temporary& temp, const std::string& to,
                 std::string& err);
-    // Moves a finished temporary into place over whatever stands at `to`.
+    // Moves a finished temporary into place over whatever stands at `to`; a file over a file
+    // seen by the scan (seen) is swapped in with SwapInPlace.
     bool PutInPlace(const platform::FolderHandle& folder, Temporary& temp, const std::string& to,
-                    std::string& err);
+                    std::string& err, const run::SeenItem* seen = nullptr);
+    // Exchanges a finished file copy with the file at `to`, then removes that one if it is still
+    // as the scan saw it, else puts it back. Nothing when the file system has no exchange.
+    std::optional<bool> SwapInPlace(const platform::FolderHandle& folder, Temporary& temp,
+                                    const std::string& to, const run::SeenItem& seen,
+                                    std::string& err);
     // Removes a temporary that will not be put in place.
     void DiscardTemporary(const platform::FolderHandle& folder, Temporary& temp);
     // The attributes of a copy just put in place at `to`; false when some could not be given.

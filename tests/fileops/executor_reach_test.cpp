@@ -206,7 +206,7 @@ TEST_F(ExecutorReachTest, AFailedRenameOrExchangeLeavesTheOldItemAndNoTemporary)
     // clang-format off
     const struct { const char* what; unsigned failing; std::vector<std::string> entries;
                    const char* item; const char* oldContent; } rows[] = {
-        {"a file renamed over a file", 0,
+        {"a file swapped with a file", RENAME_EXCHANGE,
          {"A/f.txt:new@5000", "B/f.txt:old@1000"}, "f.txt", "f.txt"},
         {"a package exchanged with a package", RENAME_EXCHANGE,
          {"A/Tool.app/Contents/x:new@5000", "A/Tool.app/@5000",
@@ -280,33 +280,46 @@ TEST_F(ExecutorReachTest, ACopyWithoutItsModeOwnerOrDatesIsAnError) {
     }
 }
 
-// Runs `during` in the middle of each data copy, as another program writing at that moment.
-class WritesDuringCopies : public platform::FileSystem {
+// Another program writing at a chosen moment: in the middle of each data copy, or right before
+// a copy takes the place of the item it replaces (after the run's last look at it).
+class WritesMeanwhile : public platform::FileSystem {
   public:
-    std::function<void(int srcFd)> during;
+    std::function<void()> duringCopy, beforeSwap;
     ssize_t copy_file_range(int inFd, off_t* inOff, int outFd, off_t* outOff,
                             std::size_t len) override {
         const ssize_t n = FileSystem::copy_file_range(inFd, inOff, outFd, outOff, len);
-        if (during) during(inFd);
+        if (duringCopy) duringCopy();
         return n;
+    }
+    int renameat2(int fromDirFd, const char* from, int toDirFd, const char* to,
+                  unsigned flags) override {
+        if (beforeSwap && flags == RENAME_EXCHANGE && IsTemporaryName(from)) beforeSwap();
+        return FileSystem::renameat2(fromDirFd, from, toDirFd, to, flags);
     }
 };
 
 TEST_F(ExecutorReachTest, AnEditMadeWhileACopyIsMadeIsNeverLostNorCopiedHalfWay) {
     // The source written to while it is read: its copy could hold parts of two versions.
-    // The item replaced edited while the copy is made: the edit must stay.
+    // The item replaced edited while the copy is made, or after the last look at it: the edit
+    // must stay.
     const struct {
         const char* what;
         const char* edited;
-    } rows[] = {{"source", "A/f.txt"}, {"replaced item", "B/f.txt"}};
+        bool atSwap;
+    } rows[] = {{"source", "A/f.txt", false},
+                {"replaced item", "B/f.txt", false},
+                {"replaced item, at the last moment", "B/f.txt", true}};
     for (const auto& row : rows) {
         SCOPED_TRACE(row.what);
         test::TreeFixture rowTree;
         rowTree.Build({"A/f.txt:new content@5000", "B/f.txt:old@1000"});
         sessions::SessionDocument rowDoc =
             test::TwoFolderDocument(rowTree.a(), rowTree.b(), sessions::kTaskBackup);
-        WritesDuringCopies writer;
-        writer.during = [&](int) {
+        WritesMeanwhile writer;
+        bool edited = false;
+        (row.atSwap ? writer.beforeSwap : writer.duringCopy) = [&] {
+            if (edited) return;
+            edited = true;
             std::ofstream(rowTree.path(row.edited), std::ios::app) << " + an edit";
         };
         {
@@ -318,6 +331,12 @@ TEST_F(ExecutorReachTest, AnEditMadeWhileACopyIsMadeIsNeverLostNorCopiedHalfWay)
         }
         EXPECT_EQ(test::ReadText(rowTree.path("B/f.txt")),
                   row.edited == std::string("B/f.txt") ? "old + an edit" : "old");
+        std::vector<std::string> names;
+        for (const auto& e : fs::directory_iterator(rowTree.b())) {
+            names.push_back(e.path().filename().string());
+        }
+        EXPECT_EQ(names, std::vector<std::string>{"f.txt"});  // no temporary left
+        EXPECT_LT(::lgetxattr(rowTree.path("B/f.txt").c_str(), kTemporaryXattr, nullptr, 0), 0);
         // The next run decides on what stands then.
         engine::RunEngine next(rowDoc, prefs, proxy, index, executor, tw);
         next.ExecuteSyncBackup();
