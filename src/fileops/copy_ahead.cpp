@@ -47,7 +47,7 @@ CopyAhead::CopyAhead(const Metadata& metadata, std::int64_t backupDate, const Fo
         jobs_.clear();
         return;
     }
-    thread_ = std::thread([this] { Loop(); });
+    for (std::thread& thread : threads_) thread = std::thread([this] { Loop(); });
 }
 
 CopyAhead::~CopyAhead() {
@@ -56,7 +56,9 @@ CopyAhead::~CopyAhead() {
         stop_ = true;
     }
     changed_.notify_all();
-    if (thread_.joinable()) thread_.join();
+    for (std::thread& thread : threads_) {
+        if (thread.joinable()) thread.join();
+    }
 }
 
 void CopyAhead::Collect(const std::vector<run::PlanItem>& items, const std::string& inA,
@@ -159,16 +161,18 @@ std::size_t CopyAhead::made() const {
 }
 
 void CopyAhead::Loop() {
+    Worker worker;
     std::unique_lock lock(mutex_);
-    for (std::size_t i = 0; i < jobs_.size(); ++i) {
-        changed_.wait(lock, [&] { return stop_ || MayMake(i); });
-        if (stop_) return;
+    for (;;) {
+        changed_.wait(lock, [&] { return stop_ || claimed_ == jobs_.size() || MayMake(claimed_); });
+        if (stop_ || claimed_ == jobs_.size()) return;
+        const std::size_t i = claimed_++;
         Job& job = jobs_[i];
         if (job.state != State::Waiting) continue;
         job.state = State::Making;
         lock.unlock();
         Made made;
-        const bool ok = MakeCopy(job, made);
+        const bool ok = MakeCopy(job, worker, made);
         lock.lock();
         if (ok) ++made_;
         if (ok && !job.passed) ready_.emplace(i, std::move(made));
@@ -177,19 +181,19 @@ void CopyAhead::Loop() {
     }
 }
 
-bool CopyAhead::MakeCopy(const Job& job, Made& made) {
+bool CopyAhead::MakeCopy(const Job& job, Worker& worker, Made& made) {
     platform::FileSystem& fs = platform::sys();
-    if (job.folder != openFolder_) {
-        openFolder_ = UINT32_MAX;
-        openA_ = a_.OpenBelow(folders_[job.folder].inA);
-        openB_ = b_.OpenBelow(folders_[job.folder].inB);
-        if (!openA_.valid() || !openB_.valid()) return false;
-        openFolder_ = job.folder;
+    if (job.folder != worker.folder) {
+        worker.folder = UINT32_MAX;
+        worker.inA = a_.OpenBelow(folders_[job.folder].inA);
+        worker.inB = b_.OpenBelow(folders_[job.folder].inB);
+        if (!worker.inA.valid() || !worker.inB.valid()) return false;
+        worker.folder = job.folder;
     }
     const bool toB = IsCopyToB(job.item->copyMode);
-    const FolderHandle& from = toB ? openA_ : openB_;
-    const FolderHandle& to = toB ? openB_ : openA_;
-    if (noTmpFileDevice_ == to.dev()) return false;
+    const FolderHandle& from = toB ? worker.inA : worker.inB;
+    const FolderHandle& to = toB ? worker.inB : worker.inA;
+    if (worker.noTmpFileDevice == to.dev()) return false;
     struct statfs space {};
     if (fs.fstatfs(to.fd(), &space) != 0 ||
         static_cast<std::uint64_t>(space.f_bavail) * space.f_frsize < kMinFreeBytes) {
@@ -211,7 +215,7 @@ bool CopyAhead::MakeCopy(const Job& job, Made& made) {
     }
     made.dst.reset(fs.openat(to.fd(), ".", O_TMPFILE | O_WRONLY, 0600));
     if (!made.dst.valid()) {
-        if (errno == EOPNOTSUPP || errno == EISDIR) noTmpFileDevice_ = to.dev();
+        if (errno == EOPNOTSUPP || errno == EISDIR) worker.noTmpFileDevice = to.dev();
         return false;
     }
     // Marked as the executor marks its own: where no mark can be kept, the copy goes without.

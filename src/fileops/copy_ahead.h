@@ -4,10 +4,10 @@
 // The executor performs a task's items one after the other, and for small files most of a copy
 // is the file system's own work: creating the new file, its data, its attributes. CopyAhead
 // makes the plain file copies and replacements of a task, in the order the executor will meet
-// them and a few items ahead of it, on a thread of its own, each into an unnamed file (O_TMPFILE)
-// of its destination folder with its content and attributes, marked as a temporary. The
-// executor still does everything else in its own order: the checks, naming the copy, putting it
-// in place, the counters, the log and the errors.
+// them and a few items ahead of it, on two threads of their own, each into an unnamed file
+// (O_TMPFILE) of its destination folder with its content and attributes, marked as a
+// temporary. The executor still does everything else in its own order: the checks, naming the
+// copy, putting it in place, the counters, the log and the errors.
 //
 // The executor takes a copy made ahead only when the folders are the ones it has open and the
 // source is still, by its statx, the file that was copied: same inode, size, mode, owner,
@@ -56,8 +56,9 @@ class CopyAhead {
     // Nothing is made ahead on a volume with less free space than this: the copies made ahead
     // would take what the executor's own copies need.
     static constexpr std::uint64_t kMinFreeBytes = 256ull << 20;
-    // How many copies are made ahead of the executor.
+    // How many copies are made ahead of the executor, and by how many threads.
     static constexpr std::size_t kAhead = 16;
+    static constexpr std::size_t kThreads = 2;
 
     // The plain file copies and replacements among a task's items, in folders on both sides
     // or made by the run, a and b its open top folders. Nothing is started when there are fewer
@@ -103,9 +104,16 @@ class CopyAhead {
     // The index of item's job from next_ on, or jobs_.size().
     std::size_t Find(const run::PlanItem* item) const;
     void PassUpTo(std::size_t end);
+    // What a thread keeps between its jobs: the folders it has open for the last one.
+    struct Worker {
+        std::uint32_t folder = UINT32_MAX;
+        platform::FolderHandle inA, inB;
+        std::optional<dev_t> noTmpFileDevice;
+    };
+
     void Loop();
     // Makes job's copy; false when it cannot (the executor then copies the file itself).
-    bool MakeCopy(const Job& job, Made& made);
+    bool MakeCopy(const Job& job, Worker& worker, Made& made);
 
     const Metadata& metadata_;
     const std::int64_t backupDate_;
@@ -119,13 +127,9 @@ class CopyAhead {
     std::size_t next_ = 0;               // the first job the executor has not come to
     std::ptrdiff_t reached_ = -1;        // the last job it came to
     std::size_t made_ = 0;
+    std::size_t claimed_ = 0;  // the next job a thread takes on
     bool stop_ = false;
-    std::thread thread_;
-
-    // Used by the thread only: the folders it has open, kept for the next jobs in them.
-    std::uint32_t openFolder_ = UINT32_MAX;
-    platform::FolderHandle openA_, openB_;
-    std::optional<dev_t> noTmpFileDevice_;
+    std::thread threads_[kThreads];
 };
 
 }  // namespace qv::fileops
