@@ -1092,11 +1092,16 @@ std::optional<bool> Executor::SwapInPlace(const FolderHandle& folder, Temporary&
     }
     const std::string replaced = temp.name;
     temp.name = to;
-    const platform::StatResult now = StatAt(dirFd, replaced);
-    const ItemAttributes& a = now.attributes;
-    if (now.ok() && static_cast<std::uint8_t>(a.type) == seen.type && a.ino == seen.ino &&
+    // Held open first, so that the last look and the removal are one call apart. A program
+    // that keeps the file open can still write to it in between, or after: that is so of any
+    // replacement.
+    platform::UniqueFd held = platform::HoldItem(dirFd, replaced.c_str());
+    struct stat st {};
+    const ItemAttributes a = held.valid() && sys().fstat(held.get(), &st) == 0
+                                 ? platform::AttributesFromStat(st)
+                                 : ItemAttributes{};
+    if (a.exists() && static_cast<std::uint8_t>(a.type) == seen.type && a.ino == seen.ino &&
         a.size == seen.size && a.mtime.sec == seen.mtimeSec && a.mtime.nsec == seen.mtimeNsec) {
-        platform::UniqueFd held = platform::HoldItem(dirFd, replaced.c_str());
         if (sys().unlinkat(dirFd, replaced.c_str(), 0) == 0) closer_.Close(std::move(held));
         return true;
     }
