@@ -1,7 +1,6 @@
 #include "fileops/copy_ahead.h"
 
 #include <fcntl.h>
-#include <sys/statfs.h>
 #include <sys/sysmacros.h>
 
 #include <algorithm>
@@ -10,6 +9,7 @@
 #include "fileops/tw_utilities.h"
 #include "platform/file_copy.h"
 #include "platform/file_io.h"
+#include "platform/volumes.h"
 
 namespace qv::fileops {
 
@@ -134,8 +134,7 @@ std::optional<CopyAhead::Made> CopyAhead::Take(const run::PlanItem* item, const 
     if (j == jobs_.size()) return std::nullopt;
     reached_ = static_cast<std::ptrdiff_t>(j);
     PassUpTo(j);
-    next_ = j + 1;
-    changed_.notify_all();
+    next_ = j + 1;  // the lock is held: the threads PassUpTo woke see this too
     Job& job = jobs_[j];
     if (job.state == State::Waiting) {
         job.state = State::Done;  // the thread is behind: the executor copies it now
@@ -194,11 +193,7 @@ bool CopyAhead::MakeCopy(const Job& job, Worker& worker, Made& made) {
     const FolderHandle& from = toB ? worker.inA : worker.inB;
     const FolderHandle& to = toB ? worker.inB : worker.inA;
     if (worker.noTmpFileDevice == to.dev()) return false;
-    struct statfs space {};
-    if (fs.fstatfs(to.fd(), &space) != 0 ||
-        static_cast<std::uint64_t>(space.f_bavail) * space.f_frsize < kMinFreeBytes) {
-        return false;
-    }
+    if (platform::FreeBytesOf(to.fd()).value_or(0) < kMinFreeBytes) return false;
     const std::string& name = toB ? job.item->name : job.item->nameInB();
     // Only a regular file is opened: opening a FIFO or a device can wake what stands behind it.
     const platform::StatResult seen = platform::StatAt(from.fd(), name);

@@ -17,6 +17,7 @@
 #include "platform/file_io.h"
 #include "platform/localization.h"
 #include "platform/unique_fd.h"
+#include "platform/volumes.h"
 #include "run/log_name.h"
 
 namespace qv::fileops {
@@ -1216,19 +1217,17 @@ bool Executor::IsInvisibleToCount(const Place& item, bool mayHaveFinderInfo) {
 }
 
 bool Executor::CheckFreeSpaceFor(const Place& item, const FolderHandle& folder, std::string& err) {
-    struct statfs fs {};
-    if (sys().fstatfs(folder.fd(), &fs) != 0) return true;  // unknown: let the copy tell
-    std::uint64_t freeBytes = static_cast<std::uint64_t>(fs.f_bavail) * fs.f_frsize;
+    std::optional<std::uint64_t> freeBytes = platform::FreeBytesOf(folder.fd());
+    if (!freeBytes) return true;  // unknown: let the copy tell
     const std::uint64_t needed = tw_.NewItemSize(item.fd(), *item.name);
-    if (freeBytes > needed) return true;
+    if (*freeBytes > needed) return true;
     // The files this run replaced or deleted may still hold space: it is told once they are
     // freed.
     closer_.Flush();
-    if (sys().fstatfs(folder.fd(), &fs) != 0) return true;
-    freeBytes = static_cast<std::uint64_t>(fs.f_bavail) * fs.f_frsize;
-    if (freeBytes > needed) return true;
+    freeBytes = platform::FreeBytesOf(folder.fd());
+    if (!freeBytes || *freeBytes > needed) return true;
     err = "\r" + phrases_.error + "\rNot enough space on the destination disk.\r" +
-          GLS("Free Memory:") + "        " + std::to_string(freeBytes) + " " + GLS("bytes") +
+          GLS("Free Memory:") + "        " + std::to_string(*freeBytes) + " " + GLS("bytes") +
           ".\r" + GLS("Memory Required:") + " " + std::to_string(needed) + " " + GLS("bytes");
     return false;
 }

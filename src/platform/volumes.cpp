@@ -2,6 +2,7 @@
 
 #include <dirent.h>
 #include <sys/stat.h>
+#include <sys/statfs.h>
 #include <sys/sysmacros.h>
 #include <unistd.h>
 
@@ -293,6 +294,12 @@ bool CanVolumeManageOwnership(const std::string& path) {
     if (type.empty()) return false;
     return std::none_of(std::begin(kWithoutOwners), std::end(kWithoutOwners),
                         [&type](const char* t) { return type == t; });
+}
+
+std::optional<std::uint64_t> FreeBytesOf(int fd) {
+    struct statfs fs {};
+    if (sys().fstatfs(fd, &fs) != 0) return std::nullopt;
+    return static_cast<std::uint64_t>(fs.f_bavail) * fs.f_frsize;
 }
 
 }  // namespace qv::platform

@@ -2,6 +2,7 @@
 // Where folders stand relative to volumes and to one another, judged by device and inode rather
 // than by the spelling of their paths.
 
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <vector>
@@ -73,5 +74,9 @@ bool IsRootOfBootableVolume(const std::string& path);
 // Whether the volume holding the path keeps owners and permissions: not a FAT, exFAT, NTFS,
 // optical-disc or SMB one, and one that can be examined at all.
 bool CanVolumeManageOwnership(const std::string& path);
+
+// The bytes an ordinary user may still write on the volume holding the open item fd; nothing
+// when the volume does not say.
+std::optional<std::uint64_t> FreeBytesOf(int fd);
 
 }  // namespace qv::platform
