@@ -78,6 +78,7 @@ struct BackgroundLister::Group {
     platform::FolderHandle parent;
     std::vector<std::string> names;
     std::size_t next = 0;                // the first name not yet listed
+    std::size_t waiting = 0;             // listed and not yet taken
     std::unordered_set<std::string> taken;  // asked for by the walk before they were listed
 };
 
@@ -97,7 +98,7 @@ BackgroundLister::~BackgroundLister() {
         std::lock_guard lock(mutex_);
         quit_ = true;
     }
-    cv_.notify_all();
+    listerCv_.notify_one();
     thread_.join();
 }
 
@@ -122,7 +123,7 @@ std::uint64_t BackgroundLister::Prefetch(const platform::FolderHandle& parent,
     group->names = std::move(names);
     const std::uint64_t token = group->token;
     groups_.push_back(std::move(group));
-    cv_.notify_all();
+    WakeIfWorkLocked();
     return token;
 }
 
@@ -138,6 +139,7 @@ void BackgroundLister::Start(const platform::FolderHandle& folder, std::uint64_t
             const bool same = SameFolder(it->second.folder, folder);
             if (same) wantedListing_ = std::move(it->second.listing);
             ready_.erase(it);
+            if (Group* group = FindGroup(token)) --group->waiting;
             wantedServed_ = same;
         } else if (wantedKey_ == runningKey_) {
             return;  // the listing under way is handed over when it ends
@@ -145,18 +147,17 @@ void BackgroundLister::Start(const platform::FolderHandle& folder, std::uint64_t
             group->taken.insert(name);
         }
     }
-    cv_.notify_all();
+    WakeIfWorkLocked();
 }
 
 FolderListing BackgroundLister::Wait() {
     std::unique_lock lock(mutex_);
-    cv_.wait(lock, [this] { return wantedServed_; });
+    walkCv_.wait(lock, [this] { return wantedServed_; });
     wanted_ = false;
     wantedServed_ = false;
     wantedFolder_ = {};
     FolderListing listing = std::move(wantedListing_);
     wantedListing_ = {};
-    cv_.notify_all();
     return listing;
 }
 
@@ -166,23 +167,49 @@ void BackgroundLister::Forget(std::uint64_t token) {
     std::erase_if(groups_, [token](const auto& g) { return g->token == token; });
     const std::string prefix = std::to_string(token) + '/';
     std::erase_if(ready_, [&](const auto& entry) { return entry.first.starts_with(prefix); });
-    cv_.notify_all();
+    WakeIfWorkLocked();
+}
+
+std::pair<BackgroundLister::Group*, std::size_t> BackgroundLister::NextAhead() {
+    // The folder the walk is in was prefetched last: its sub-folders come first, a few ahead of
+    // the walk. The folders it will come back to are listed ahead only while few listings wait.
+    bool deepest = true;
+    for (auto it = groups_.rbegin(); it != groups_.rend(); ++it) {
+        Group& g = **it;
+        while (g.next < g.names.size() && g.taken.count(g.names[g.next]) != 0) ++g.next;
+        if (g.next == g.names.size()) continue;
+        if (g.waiting < kAheadInFolder && (deepest || ready_.size() < kMaxReady)) {
+            return {&g, g.next};
+        }
+        deepest = false;
+    }
+    return {nullptr, 0};
+}
+
+std::size_t BackgroundLister::Waiting() {
+    std::lock_guard lock(mutex_);
+    return ready_.size();
+}
+
+bool BackgroundLister::Settled() {
+    std::lock_guard lock(mutex_);
+    return listerWaiting_ && !HasWork();
+}
+
+bool BackgroundLister::HasWork() {
+    return quit_ || (wanted_ && !wantedServed_) || NextAhead().first != nullptr;
+}
+
+void BackgroundLister::WakeIfWorkLocked() {
+    if (listerWaiting_ && HasWork()) listerCv_.notify_one();
 }
 
 void BackgroundLister::Loop() {
     std::unique_lock lock(mutex_);
-    // The next folder to list ahead: the first name not listed of the group prefetched last.
-    const auto next = [this]() -> std::pair<Group*, std::size_t> {
-        if (ready_.size() >= kMaxReady) return {nullptr, 0};
-        for (auto it = groups_.rbegin(); it != groups_.rend(); ++it) {
-            Group& g = **it;
-            while (g.next < g.names.size() && g.taken.count(g.names[g.next]) != 0) ++g.next;
-            if (g.next < g.names.size()) return {&g, g.next};
-        }
-        return {nullptr, 0};
-    };
     for (;;) {
-        cv_.wait(lock, [&] { return quit_ || (wanted_ && !wantedServed_) || next().first; });
+        listerWaiting_ = true;
+        listerCv_.wait(lock, [this] { return HasWork(); });
+        listerWaiting_ = false;
         if (quit_) return;
         if (wanted_ && !wantedServed_) {
             // The walk waits for a folder that was not listed ahead: list its own handle.
@@ -193,11 +220,11 @@ void BackgroundLister::Loop() {
             if (wanted_ && !wantedServed_ && SameFolder(folder, wantedFolder_)) {
                 wantedListing_ = std::move(listing);
                 wantedServed_ = true;
-                cv_.notify_all();
+                walkCv_.notify_one();
             }
             continue;
         }
-        const auto [group, index] = next();
+        const auto [group, index] = NextAhead();
         const std::uint64_t token = group->token;
         const std::string name = group->names[index];
         const platform::FolderHandle parent = group->parent;
@@ -220,11 +247,14 @@ void BackgroundLister::Loop() {
             if (SameFolder(listed.folder, wantedFolder_)) {
                 wantedListing_ = std::move(listed.listing);
                 wantedServed_ = true;
-                cv_.notify_all();
+                walkCv_.notify_one();
             }
             continue;
         }
-        if (FindGroup(token) != nullptr) ready_.insert_or_assign(key, std::move(listed));
+        if (Group* group = FindGroup(token)) {
+            ready_.insert_or_assign(key, std::move(listed));
+            ++group->waiting;
+        }
     }
 }
 

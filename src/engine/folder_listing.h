@@ -15,6 +15,7 @@
 #include <string>
 #include <thread>
 #include <unordered_map>
+#include <utility>
 #include <vector>
 
 #include "platform/folder_handle.h"
@@ -47,8 +48,8 @@ FolderListing ListFolder(const platform::FolderHandle& folder, const CaseProbe& 
 // Lists the folders of one side on a thread of its own, ahead of the walk. The walk names the
 // sub-folders it may enter next (Prefetch) and then, folder by folder, asks for the one it is
 // entering (Start) and takes its listing (Wait) after doing its own side's. Prefetched folders
-// are listed deepest first, in the order named, so the listing the walk needs next is usually
-// ready; a listing is used only when it is of the very folder the walk opened (same device and
+// are listed deepest first, in the order named and a few ahead of the walk in each folder, so
+// the listing the walk needs next is usually ready; a listing is used only when it is of the very folder the walk opened (same device and
 // inode), else that folder is listed again. A few listings at most wait to be taken.
 class BackgroundLister {
   public:
@@ -68,7 +69,14 @@ class BackgroundLister {
     // The walk is done with the parent of a Prefetch: its listings not taken are dropped.
     void Forget(std::uint64_t token);
 
-    // How many listings may wait to be taken.
+    // How many listings wait to be taken, and whether the thread waits with nothing it may list
+    // ahead (for tests).
+    std::size_t Waiting();
+    bool Settled();
+
+    // How many listings of one folder's sub-folders may wait to be taken, and how many in all
+    // (the folder the walk is in may go over the latter by the former).
+    static constexpr std::size_t kAheadInFolder = 8;
     static constexpr std::size_t kMaxReady = 32;
 
   private:
@@ -78,12 +86,21 @@ class BackgroundLister {
         FolderListing listing;
     };
     void Loop();
+    // The next folder to list ahead, if listing ahead goes on (mutex held).
+    std::pair<Group*, std::size_t> NextAhead();
+    // Whether the thread has something to do (mutex held).
+    bool HasWork();
+    // Called with the mutex held after the walk changed the state: wakes the thread only when
+    // it has something to do.
+    void WakeIfWorkLocked();
     Group* FindGroup(std::uint64_t token);
     static std::string Key(std::uint64_t token, const std::string& name);
 
     CaseProbe probe_;
     std::mutex mutex_;
-    std::condition_variable cv_;
+    std::condition_variable listerCv_;  // the thread waits for work
+    std::condition_variable walkCv_;    // the walk waits for its listing
+    bool listerWaiting_ = false;
     std::vector<std::unique_ptr<Group>> groups_;  // the last one prefetched last, served first
     std::unordered_map<std::string, Listed> ready_;
     std::uint64_t nextToken_ = 1;

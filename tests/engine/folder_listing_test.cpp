@@ -6,8 +6,10 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
 #include <filesystem>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "support/tree_fixture.h"
@@ -47,6 +49,42 @@ TEST(BackgroundListerTest, ListsAheadButHandsOverOnlyTheFolderTheWalkOpened) {
     EXPECT_EQ(Names(lister.Wait()), (std::vector<std::string>{"4"}));
     lister.Start(top);
     EXPECT_EQ(Names(lister.Wait()), (std::vector<std::string>{"x", "y", "y-old", "z"}));
+}
+
+void WaitUntilSettled(BackgroundLister& lister) {
+    for (int i = 0; i < 10000 && !lister.Settled(); ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    ASSERT_TRUE(lister.Settled());
+}
+
+// The folders the walk will come back to must not crowd out the sub-folders of the one it is in.
+TEST(BackgroundListerTest, ListsTheSubFoldersOfTheFolderTheWalkIsInFirst) {
+    test::TreeFixture tree;
+    std::vector<std::string> tops, children, paths;
+    for (int i = 0; i < 40; ++i) tops.push_back("s" + std::to_string(100 + i));
+    for (int i = 0; i < 8; ++i) children.push_back("c" + std::to_string(i));
+    for (const std::string& t : tops) paths.push_back("B/" + t + "/f");
+    for (const std::string& c : children) paths.push_back("B/" + tops[0] + "/" + c + "/f");
+    tree.Build(paths);
+    BackgroundLister lister(nullptr);
+    const platform::FolderHandle top = platform::FolderHandle::OpenTop(tree.b());
+    const std::uint64_t token = lister.Prefetch(top, tops);
+    WaitUntilSettled(lister);
+
+    const platform::FolderHandle first = top.OpenChild(tops[0]);
+    lister.Start(first, token, tops[0]);
+    ASSERT_TRUE(lister.Wait().listed);
+    const std::uint64_t inner = lister.Prefetch(first, children);
+    WaitUntilSettled(lister);
+    EXPECT_LE(lister.Waiting(), BackgroundLister::kMaxReady + BackgroundLister::kAheadInFolder);
+
+    // Each was listed ahead: a file added since is not in what the walk is handed.
+    for (const std::string& c : children) tree.Build({"B/" + tops[0] + "/" + c + "/new"});
+    for (const std::string& c : children) {
+        lister.Start(first.OpenChild(c), inner, c);
+        EXPECT_EQ(Names(lister.Wait()), (std::vector<std::string>{"f"})) << c;
+    }
 }
 
 }  // namespace
