@@ -1,10 +1,11 @@
 #include "platform/case_fold.h"
 
 #include <unicode/uchar.h>
-#include <unicode/unistr.h>
 
 #include <algorithm>
+#include <vector>
 
+#include "platform/icu_on_demand.h"
 #include "platform/utf8.h"
 
 namespace qv::platform {
@@ -19,18 +20,38 @@ std::string FoldAscii(std::string_view name) {
     return folded;
 }
 
+// Full case folding of a well-formed UTF-8 name; false when ICU cannot be had.
+bool FoldUnicode(std::string_view name, std::string& folded) {
+    const IcuCommon* lib = LoadIcuCommon();
+    if (lib == nullptr) return false;
+    // UTF-16 takes at most one unit per byte of UTF-8; folding can make a text up to three
+    // times longer ("ΐ"), and each unit becomes at most three bytes of UTF-8.
+    const auto length = static_cast<std::int32_t>(name.size());
+    std::vector<UChar> text(name.size() + 1), fold(3 * name.size() + 1);
+    std::int32_t textLength = 0;
+    UErrorCode status = U_ZERO_ERROR;
+    lib->fromUtf8(text.data(), static_cast<std::int32_t>(text.size()), &textLength, name.data(),
+                  length, &status);
+    const std::int32_t foldLength =
+        lib->foldCase(fold.data(), static_cast<std::int32_t>(fold.size()), text.data(),
+                      textLength, U_FOLD_CASE_DEFAULT, &status);
+    folded.resize(3 * static_cast<std::size_t>(foldLength) + 1);
+    std::int32_t outLength = 0;
+    lib->toUtf8(folded.data(), static_cast<std::int32_t>(folded.size()), &outLength, fold.data(),
+                foldLength, &status);
+    if (U_FAILURE(status)) return false;
+    folded.resize(static_cast<std::size_t>(outLength));
+    return true;
+}
+
 }  // namespace
 
 std::string FoldCase(std::string_view name) {
     const bool ascii =
         std::all_of(name.begin(), name.end(), [](char c) { return (c & 0x80) == 0; });
-    if (ascii || !IsValidUtf8(name)) return FoldAscii(name);
-    icu::UnicodeString text = icu::UnicodeString::fromUTF8(
-        icu::StringPiece(name.data(), static_cast<std::int32_t>(name.size())));
-    text.foldCase(U_FOLD_CASE_DEFAULT);
     std::string folded;
-    text.toUTF8String(folded);
-    return folded;
+    if (!ascii && IsValidUtf8(name) && FoldUnicode(name, folded)) return folded;
+    return FoldAscii(name);
 }
 
 bool EqualFolded(std::string_view a, std::string_view b) { return FoldCase(a) == FoldCase(b); }

@@ -1,11 +1,10 @@
 #include "platform/date_format.h"
 
-#include <unicode/locid.h>
-#include <unicode/smpdtfmt.h>
-#include <unicode/unistr.h>
-
 #include <cstdlib>
-#include <memory>
+#include <vector>
+
+#include "platform/icu_on_demand.h"
+#include "platform/utf8.h"
 
 namespace qv::platform {
 
@@ -31,18 +30,43 @@ std::string UserDateLocale() {
 }  // namespace
 
 std::string FormatDatePattern(std::string_view pattern, double seconds, const std::string& locale) {
-    if (pattern.empty()) return {};
+    if (pattern.empty() || !IsValidUtf8(pattern)) return {};
+    const IcuCommon* common = LoadIcuCommon();
+    const IcuDates* dates = LoadIcuDates();
+    if (common == nullptr || dates == nullptr) return {};
     UErrorCode status = U_ZERO_ERROR;
-    const icu::Locale where(locale.empty() ? UserDateLocale().c_str() : locale.c_str());
-    const icu::UnicodeString icuPattern = icu::UnicodeString::fromUTF8(
-        icu::StringPiece(pattern.data(), static_cast<int32_t>(pattern.size())));
+    std::vector<UChar> icuPattern(pattern.size() + 1);
+    std::int32_t patternLength = 0;
+    common->fromUtf8(icuPattern.data(), static_cast<std::int32_t>(icuPattern.size()),
+                     &patternLength, pattern.data(), static_cast<std::int32_t>(pattern.size()),
+                     &status);
     // The formatter takes the process's time zone (TZ, else /etc/localtime).
-    icu::SimpleDateFormat formatter(icuPattern, where, status);
+    UDateFormat* formatter =
+        dates->open(UDAT_PATTERN, UDAT_PATTERN, locale.empty() ? UserDateLocale().c_str()
+                                                              : locale.c_str(),
+                    nullptr, -1, icuPattern.data(), patternLength, &status);
+    if (U_FAILURE(status)) {
+        if (formatter != nullptr) dates->close(formatter);
+        return {};
+    }
+    const auto when = static_cast<UDate>(seconds * 1000.0);
+    std::vector<UChar> text(64);
+    std::int32_t textLength = dates->format(formatter, when, text.data(),
+                                            static_cast<std::int32_t>(text.size()), nullptr,
+                                            &status);
+    if (status == U_BUFFER_OVERFLOW_ERROR) {
+        status = U_ZERO_ERROR;
+        text.resize(static_cast<std::size_t>(textLength) + 1);
+        textLength = dates->format(formatter, when, text.data(),
+                                   static_cast<std::int32_t>(text.size()), nullptr, &status);
+    }
+    dates->close(formatter);
+    std::string out(3 * static_cast<std::size_t>(textLength) + 1, '\0');
+    std::int32_t outLength = 0;
+    common->toUtf8(out.data(), static_cast<std::int32_t>(out.size()), &outLength, text.data(),
+                   textLength, &status);
     if (U_FAILURE(status)) return {};
-    icu::UnicodeString text;
-    formatter.format(static_cast<UDate>(seconds * 1000.0), text);
-    std::string out;
-    text.toUTF8String(out);
+    out.resize(static_cast<std::size_t>(outLength));
     return out;
 }
 

@@ -20,6 +20,8 @@ TEST(CaseFoldTest, UnicodeNamesFoldFullyAndOtherBytesOnlyInAscii) {
     // clang-format on
     for (const auto& c : cases) EXPECT_EQ(EqualFolded(c.a, c.b), c.equal) << c.a << " " << c.b;
     EXPECT_EQ(FoldCase("D\xff"), "d\xff");  // bytes kept as they are
+    // A name that grows when folded: each ΐ becomes three code points.
+    EXPECT_EQ(FoldCase("\xce\x90\xce\x90"), "\xce\xb9\xcc\x88\xcc\x81\xce\xb9\xcc\x88\xcc\x81");
 }
 
 }  // namespace

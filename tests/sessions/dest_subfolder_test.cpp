@@ -119,6 +119,13 @@ TEST_F(DestSubFolderTest, DatesFollowTheLocale) {
     env.Set("LC_ALL", "C");
     EXPECT_EQ(Name(2), "Saturday");
     EXPECT_EQ(platform::FormatDatePattern("", kSaturday), "");
+    // A text longer than a first guess at its size.
+    std::string pattern, expected;
+    for (int i = 0; i < 12; ++i) {
+        pattern += "EEEE ";
+        expected += "Saturday ";
+    }
+    EXPECT_EQ(platform::FormatDatePattern(pattern, kSaturday), expected);
 }
 
 TEST_F(DestSubFolderTest, UnusableNamesAndPatternsAreRefused) {
