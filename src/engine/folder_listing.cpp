@@ -172,16 +172,15 @@ void BackgroundLister::Forget(std::uint64_t token) {
 
 std::pair<BackgroundLister::Group*, std::size_t> BackgroundLister::NextAhead() {
     // The folder the walk is in was prefetched last: its sub-folders come first, a few ahead of
-    // the walk. The folders it will come back to are listed ahead only while few listings wait.
-    bool deepest = true;
+    // the walk. The folders it will come back to are listed ahead only while they leave room
+    // for those.
+    std::size_t room = kMaxReady;
     for (auto it = groups_.rbegin(); it != groups_.rend(); ++it) {
         Group& g = **it;
         while (g.next < g.names.size() && g.taken.count(g.names[g.next]) != 0) ++g.next;
         if (g.next == g.names.size()) continue;
-        if (g.waiting < kAheadInFolder && (deepest || ready_.size() < kMaxReady)) {
-            return {&g, g.next};
-        }
-        deepest = false;
+        if (g.waiting < kAheadInFolder && ready_.size() < room) return {&g, g.next};
+        room = kMaxReady - kAheadInFolder;
     }
     return {nullptr, 0};
 }

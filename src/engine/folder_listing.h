@@ -74,8 +74,7 @@ class BackgroundLister {
     std::size_t Waiting();
     bool Settled();
 
-    // How many listings of one folder's sub-folders may wait to be taken, and how many in all
-    // (the folder the walk is in may go over the latter by the former).
+    // How many listings of one folder's sub-folders may wait to be taken, and how many in all.
     static constexpr std::size_t kAheadInFolder = 8;
     static constexpr std::size_t kMaxReady = 32;
 
