@@ -2,7 +2,9 @@
 
 #include <dlfcn.h>
 
-#include <mutex>
+#include <optional>
+#include <type_traits>
+#include <utility>
 
 // ICU's headers rename every entry point after the library's version (udat_open becomes
 // udat_open_72): the names looked up are spelled the same way, and the library is the one of
@@ -15,41 +17,37 @@ namespace qv::platform {
 
 namespace {
 
-template <typename Function>
-bool Find(void* library, const char* name, Function& function) {
-    function = reinterpret_cast<Function>(dlsym(library, name));
-    return function != nullptr;
+// The library's entry points, each looked up into its field of the table; none when the library
+// or any of them is missing. The library stays loaded for the rest of the process.
+template <typename Table, typename... Fields>
+std::optional<Table> Load(const char* library, std::pair<const char*, Fields Table::*>... fields) {
+    void* handle = dlopen(library, RTLD_NOW | RTLD_LOCAL);
+    if (handle == nullptr) return std::nullopt;
+    Table table{};
+    const auto find = [handle](const char* name, auto& function) {
+        function = reinterpret_cast<std::remove_reference_t<decltype(function)>>(dlsym(handle, name));
+        return function != nullptr;
+    };
+    if (!(find(fields.first, table.*fields.second) && ...)) return std::nullopt;
+    return table;
 }
-
-// The library stays loaded for the rest of the process.
-void* Open(const char* name) { return dlopen(name, RTLD_NOW | RTLD_LOCAL); }
 
 }  // namespace
 
 const IcuCommon* LoadIcuCommon() {
-    static IcuCommon common;
-    static bool loaded = false;
-    static std::once_flag once;
-    std::call_once(once, [] {
-        void* library = Open(QV_ICU_LIBRARY("icuuc"));
-        loaded = library != nullptr && Find(library, QV_ICU_TEXT(u_strFromUTF8), common.fromUtf8) &&
-                 Find(library, QV_ICU_TEXT(u_strToUTF8), common.toUtf8) &&
-                 Find(library, QV_ICU_TEXT(u_strFoldCase), common.foldCase);
-    });
-    return loaded ? &common : nullptr;
+    static const std::optional<IcuCommon> common = Load<IcuCommon>(
+        QV_ICU_LIBRARY("icuuc"), std::pair{QV_ICU_TEXT(u_strFromUTF8), &IcuCommon::fromUtf8},
+        std::pair{QV_ICU_TEXT(u_strToUTF8), &IcuCommon::toUtf8},
+        std::pair{QV_ICU_TEXT(u_strFoldCase), &IcuCommon::foldCase});
+    return common ? &*common : nullptr;
 }
 
 const IcuDates* LoadIcuDates() {
-    static IcuDates dates;
-    static bool loaded = false;
-    static std::once_flag once;
-    std::call_once(once, [] {
-        void* library = Open(QV_ICU_LIBRARY("icui18n"));
-        loaded = library != nullptr && Find(library, QV_ICU_TEXT(udat_open), dates.open) &&
-                 Find(library, QV_ICU_TEXT(udat_format), dates.format) &&
-                 Find(library, QV_ICU_TEXT(udat_close), dates.close);
-    });
-    return loaded ? &dates : nullptr;
+    static const std::optional<IcuDates> dates = Load<IcuDates>(
+        QV_ICU_LIBRARY("icui18n"), std::pair{QV_ICU_TEXT(udat_open), &IcuDates::open},
+        std::pair{QV_ICU_TEXT(udat_format), &IcuDates::format},
+        std::pair{QV_ICU_TEXT(udat_close), &IcuDates::close});
+    return dates ? &*dates : nullptr;
 }
 
 }  // namespace qv::platform
