@@ -77,8 +77,8 @@ struct BackgroundLister::Group {
     std::uint64_t token = 0;
     platform::FolderHandle parent;
     std::vector<std::string> names;
-    std::size_t next = 0;                // the first name not yet listed
-    std::size_t waiting = 0;             // listed and not yet taken
+    std::size_t next = 0;                   // the first name not yet listed
+    std::size_t waiting = 0;                // listed and not yet taken
     std::unordered_set<std::string> taken;  // asked for by the walk before they were listed
 };
 

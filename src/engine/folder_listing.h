@@ -49,8 +49,9 @@ FolderListing ListFolder(const platform::FolderHandle& folder, const CaseProbe& 
 // sub-folders it may enter next (Prefetch) and then, folder by folder, asks for the one it is
 // entering (Start) and takes its listing (Wait) after doing its own side's. Prefetched folders
 // are listed deepest first, in the order named and a few ahead of the walk in each folder, so
-// the listing the walk needs next is usually ready; a listing is used only when it is of the very folder the walk opened (same device and
-// inode), else that folder is listed again. A few listings at most wait to be taken.
+// the listing the walk needs next is usually ready; a listing is used only when it is of the very
+// folder the walk opened (same device and inode), else that folder is listed again. A few listings
+// at most wait to be taken.
 class BackgroundLister {
   public:
     explicit BackgroundLister(CaseProbe probe);

@@ -33,8 +33,8 @@ bool FoldUnicode(std::string_view name, std::string& folded) {
     lib->fromUtf8(text.data(), static_cast<std::int32_t>(text.size()), &textLength, name.data(),
                   length, &status);
     const std::int32_t foldLength =
-        lib->foldCase(fold.data(), static_cast<std::int32_t>(fold.size()), text.data(),
-                      textLength, U_FOLD_CASE_DEFAULT, &status);
+        lib->foldCase(fold.data(), static_cast<std::int32_t>(fold.size()), text.data(), textLength,
+                      U_FOLD_CASE_DEFAULT, &status);
     folded.resize(3 * static_cast<std::size_t>(foldLength) + 1);
     std::int32_t outLength = 0;
     lib->toUtf8(folded.data(), static_cast<std::int32_t>(folded.size()), &outLength, fold.data(),

@@ -41,19 +41,17 @@ std::string FormatDatePattern(std::string_view pattern, double seconds, const st
                      &patternLength, pattern.data(), static_cast<std::int32_t>(pattern.size()),
                      &status);
     // The formatter takes the process's time zone (TZ, else /etc/localtime).
-    UDateFormat* formatter =
-        dates->open(UDAT_PATTERN, UDAT_PATTERN, locale.empty() ? UserDateLocale().c_str()
-                                                              : locale.c_str(),
-                    nullptr, -1, icuPattern.data(), patternLength, &status);
+    UDateFormat* formatter = dates->open(UDAT_PATTERN, UDAT_PATTERN,
+                                         locale.empty() ? UserDateLocale().c_str() : locale.c_str(),
+                                         nullptr, -1, icuPattern.data(), patternLength, &status);
     if (U_FAILURE(status)) {
         if (formatter != nullptr) dates->close(formatter);
         return {};
     }
     const auto when = static_cast<UDate>(seconds * 1000.0);
     std::vector<UChar> text(64);
-    std::int32_t textLength = dates->format(formatter, when, text.data(),
-                                            static_cast<std::int32_t>(text.size()), nullptr,
-                                            &status);
+    std::int32_t textLength = dates->format(
+        formatter, when, text.data(), static_cast<std::int32_t>(text.size()), nullptr, &status);
     if (status == U_BUFFER_OVERFLOW_ERROR) {
         status = U_ZERO_ERROR;
         text.resize(static_cast<std::size_t>(textLength) + 1);

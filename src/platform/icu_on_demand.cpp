@@ -25,7 +25,8 @@ std::optional<Table> Load(const char* library, std::pair<const char*, Fields Tab
     if (handle == nullptr) return std::nullopt;
     Table table{};
     const auto find = [handle](const char* name, auto& function) {
-        function = reinterpret_cast<std::remove_reference_t<decltype(function)>>(dlsym(handle, name));
+        function =
+            reinterpret_cast<std::remove_reference_t<decltype(function)>>(dlsym(handle, name));
         return function != nullptr;
     };
     if (!(find(fields.first, table.*fields.second) && ...)) return std::nullopt;
