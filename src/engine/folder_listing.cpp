@@ -90,8 +90,8 @@ bool SameFolder(const platform::FolderHandle& x, const platform::FolderHandle& y
 
 }  // namespace
 
-BackgroundLister::BackgroundLister(CaseProbe probe)
-    : probe_(std::move(probe)), thread_([this] { Loop(); }) {}
+BackgroundLister::BackgroundLister(CaseProbe probe, std::chrono::milliseconds freshFor)
+    : probe_(std::move(probe)), freshFor_(freshFor), thread_([this] { Loop(); }) {}
 
 BackgroundLister::~BackgroundLister() {
     {
@@ -136,11 +136,12 @@ void BackgroundLister::Start(const platform::FolderHandle& folder, std::uint64_t
     wantedKey_ = token != 0 ? Key(token, name) : std::string();
     if (!wantedKey_.empty()) {
         if (const auto it = ready_.find(wantedKey_); it != ready_.end()) {
-            const bool same = SameFolder(it->second.folder, folder);
-            if (same) wantedListing_ = std::move(it->second.listing);
+            const bool usable = SameFolder(it->second.folder, folder) &&
+                                std::chrono::steady_clock::now() - it->second.begun <= freshFor_;
+            if (usable) wantedListing_ = std::move(it->second.listing);
             ready_.erase(it);
             if (Group* group = FindGroup(token)) --group->waiting;
-            wantedServed_ = same;
+            wantedServed_ = usable;
         } else if (wantedKey_ == runningKey_) {
             return;  // the listing under way is handed over when it ends
         } else if (Group* group = FindGroup(token)) {
@@ -231,6 +232,7 @@ void BackgroundLister::Loop() {
         runningKey_ = Key(token, name);
         lock.unlock();
         Listed listed;
+        listed.begun = std::chrono::steady_clock::now();
         int error = 0;
         listed.folder = parent.OpenChild(name, &error);
         if (listed.folder.valid()) {

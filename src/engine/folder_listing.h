@@ -7,6 +7,7 @@
 // or an entry whose attributes cannot be read (for any reason but its being gone), is never
 // taken for a folder holding fewer items.
 
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <functional>
@@ -50,11 +51,13 @@ FolderListing ListFolder(const platform::FolderHandle& folder, const CaseProbe& 
 // entering (Start) and takes its listing (Wait) after doing its own side's. Prefetched folders
 // are listed deepest first, in the order named and a few ahead of the walk in each folder, so
 // the listing the walk needs next is usually ready; a listing is used only when it is of the very
-// folder the walk opened (same device and inode), else that folder is listed again. A few listings
-// at most wait to be taken.
+// folder the walk opened (same device and inode) and was begun at most freshFor before, else that
+// folder is listed again: what the walk sees of a folder is never much older than its coming to
+// it, however long the sub-folders before it took. A few listings at most wait to be taken.
 class BackgroundLister {
   public:
-    explicit BackgroundLister(CaseProbe probe);
+    static constexpr std::chrono::milliseconds kFreshFor{100};
+    explicit BackgroundLister(CaseProbe probe, std::chrono::milliseconds freshFor = kFreshFor);
     ~BackgroundLister();
     BackgroundLister(const BackgroundLister&) = delete;
     BackgroundLister& operator=(const BackgroundLister&) = delete;
@@ -84,6 +87,7 @@ class BackgroundLister {
     struct Listed {
         platform::FolderHandle folder;
         FolderListing listing;
+        std::chrono::steady_clock::time_point begun;
     };
     void Loop();
     // The next folder to list ahead, if listing ahead goes on (mutex held).
@@ -97,6 +101,7 @@ class BackgroundLister {
     static std::string Key(std::uint64_t token, const std::string& name);
 
     CaseProbe probe_;
+    std::chrono::milliseconds freshFor_;
     std::mutex mutex_;
     std::condition_variable listerCv_;  // the thread waits for work
     std::condition_variable walkCv_;    // the walk waits for its listing

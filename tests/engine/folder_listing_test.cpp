@@ -67,7 +67,7 @@ TEST(BackgroundListerTest, ListsTheSubFoldersOfTheFolderTheWalkIsInFirst) {
     for (const std::string& t : tops) paths.push_back("B/" + t + "/f");
     for (const std::string& c : children) paths.push_back("B/" + tops[0] + "/" + c + "/f");
     tree.Build(paths);
-    BackgroundLister lister(nullptr);
+    BackgroundLister lister(nullptr, std::chrono::minutes(10));
     const platform::FolderHandle top = platform::FolderHandle::OpenTop(tree.b());
     const std::uint64_t token = lister.Prefetch(top, tops);
     WaitUntilSettled(lister);
@@ -85,6 +85,22 @@ TEST(BackgroundListerTest, ListsTheSubFoldersOfTheFolderTheWalkIsInFirst) {
         lister.Start(first.OpenChild(c), inner, c);
         EXPECT_EQ(Names(lister.Wait()), (std::vector<std::string>{"f"})) << c;
     }
+}
+
+// A folder changed after it was listed ahead, while the walk was elsewhere for longer than a
+// listing stays fresh: the walk sees it as it is when it comes.
+TEST(BackgroundListerTest, AListingMadeLongBeforeTheWalkComesIsMadeAgain) {
+    test::TreeFixture tree;
+    tree.Build({"B/x/1"});
+    BackgroundLister lister(nullptr, std::chrono::milliseconds(0));
+    const platform::FolderHandle top = platform::FolderHandle::OpenTop(tree.b());
+    const std::uint64_t token = lister.Prefetch(top, {"x"});
+    WaitUntilSettled(lister);
+    ASSERT_EQ(lister.Waiting(), 1u);
+    tree.Build({"B/x/2"});
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    lister.Start(top.OpenChild("x"), token, "x");
+    EXPECT_EQ(Names(lister.Wait()), (std::vector<std::string>{"1", "2"}));
 }
 
 }  // namespace
