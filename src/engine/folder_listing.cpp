@@ -5,9 +5,9 @@
 #include <sys/vfs.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
-#include <unordered_set>
 
 #include "platform/file_system.h"
 
@@ -77,9 +77,9 @@ struct BackgroundLister::Group {
     std::uint64_t token = 0;
     platform::FolderHandle parent;
     std::vector<std::string> names;
-    std::size_t next = 0;                   // the first name not yet listed
-    std::size_t waiting = 0;                // listed and not yet taken
-    std::unordered_set<std::string> taken;  // asked for by the walk before they were listed
+    std::size_t next = 0;     // the first name not yet listed
+    std::size_t waiting = 0;  // listed and not yet taken
+    std::size_t walked = 0;   // the names before it were entered or passed by the walk
 };
 
 namespace {
@@ -133,22 +133,38 @@ void BackgroundLister::Start(const platform::FolderHandle& folder, std::uint64_t
     wanted_ = true;
     wantedServed_ = false;
     wantedFolder_ = folder;
+    wantedSince_ = std::chrono::steady_clock::now();
     wantedKey_ = token != 0 ? Key(token, name) : std::string();
+    Group* group = token != 0 ? FindGroup(token) : nullptr;
+    if (group != nullptr) {
+        // The walk enters sub-folders in the order they were named: those it passed (excluded,
+        // left as they are, ...) are not wanted any more, and this one is not to be listed ahead.
+        const auto first = group->names.begin() + static_cast<std::ptrdiff_t>(group->walked);
+        const auto at = std::find(first, group->names.end(), name);
+        if (at != group->names.end()) {
+            for (auto passed = first; passed != at; ++passed) {
+                if (ready_.erase(Key(token, *passed)) != 0) --group->waiting;
+            }
+            group->walked = static_cast<std::size_t>(at - group->names.begin()) + 1;
+            group->next = std::max(group->next, group->walked);
+        }
+    }
     if (!wantedKey_.empty()) {
         if (const auto it = ready_.find(wantedKey_); it != ready_.end()) {
-            const bool usable = SameFolder(it->second.folder, folder) &&
-                                std::chrono::steady_clock::now() - it->second.begun <= freshFor_;
+            const bool usable = SameFolder(it->second.folder, folder) && Fresh(it->second.begun);
             if (usable) wantedListing_ = std::move(it->second.listing);
             ready_.erase(it);
-            if (Group* group = FindGroup(token)) --group->waiting;
+            if (group != nullptr) --group->waiting;
             wantedServed_ = usable;
         } else if (wantedKey_ == runningKey_) {
-            return;  // the listing under way is handed over when it ends
-        } else if (Group* group = FindGroup(token)) {
-            group->taken.insert(name);
+            return;  // the listing under way is handed over when it ends, if fresh enough
         }
     }
     WakeIfWorkLocked();
+}
+
+bool BackgroundLister::Fresh(std::chrono::steady_clock::time_point begun) const {
+    return wantedSince_ - begun <= freshFor_;
 }
 
 FolderListing BackgroundLister::Wait() {
@@ -178,7 +194,6 @@ std::pair<BackgroundLister::Group*, std::size_t> BackgroundLister::NextAhead() {
     std::size_t room = kMaxReady;
     for (auto it = groups_.rbegin(); it != groups_.rend(); ++it) {
         Group& g = **it;
-        while (g.next < g.names.size() && g.taken.count(g.names[g.next]) != 0) ++g.next;
         if (g.next == g.names.size()) continue;
         if (g.waiting < kAheadInFolder && ready_.size() < room) return {&g, g.next};
         room = kMaxReady - kAheadInFolder;
@@ -217,7 +232,7 @@ void BackgroundLister::Loop() {
             lock.unlock();
             FolderListing listing = ListFolder(folder, probe_);
             lock.lock();
-            if (wanted_ && !wantedServed_ && SameFolder(folder, wantedFolder_)) {
+            if (wanted_ && !wantedServed_) {
                 wantedListing_ = std::move(listing);
                 wantedServed_ = true;
                 walkCv_.notify_one();
@@ -245,16 +260,15 @@ void BackgroundLister::Loop() {
         runningKey_.clear();
         if (wanted_ && !wantedServed_ && wantedKey_ == key) {
             // The walk reached this folder while it was being listed.
-            if (SameFolder(listed.folder, wantedFolder_)) {
+            if (SameFolder(listed.folder, wantedFolder_) && Fresh(listed.begun)) {
                 wantedListing_ = std::move(listed.listing);
                 wantedServed_ = true;
                 walkCv_.notify_one();
             }
             continue;
         }
-        if (Group* group = FindGroup(token)) {
-            ready_.insert_or_assign(key, std::move(listed));
-            ++group->waiting;
+        if (Group* owner = FindGroup(token)) {
+            if (ready_.try_emplace(key, std::move(listed)).second) ++owner->waiting;
         }
     }
 }

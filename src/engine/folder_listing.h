@@ -97,6 +97,8 @@ class BackgroundLister {
     // Called with the mutex held after the walk changed the state: wakes the thread only when
     // it has something to do.
     void WakeIfWorkLocked();
+    // Whether a listing begun then may stand for the folder the walk asked for (mutex held).
+    bool Fresh(std::chrono::steady_clock::time_point begun) const;
     Group* FindGroup(std::uint64_t token);
     static std::string Key(std::uint64_t token, const std::string& name);
 
@@ -113,6 +115,7 @@ class BackgroundLister {
     bool wanted_ = false;
     bool wantedServed_ = false;
     platform::FolderHandle wantedFolder_;
+    std::chrono::steady_clock::time_point wantedSince_;
     std::string wantedKey_;  // empty: not prefetched
     FolderListing wantedListing_;
     std::string runningKey_;  // the prefetch being listed now, if any

@@ -7,7 +7,9 @@
 
 #include <algorithm>
 #include <chrono>
+#include <condition_variable>
 #include <filesystem>
+#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -26,7 +28,7 @@ std::vector<std::string> Names(const FolderListing& listing) {
 
 TEST(BackgroundListerTest, ListsAheadButHandsOverOnlyTheFolderTheWalkOpened) {
     test::TreeFixture tree;
-    tree.Build({"B/x/1", "B/x/2", "B/y/3", "B/z/4"});
+    tree.Build({"B/x/1", "B/x/2", "B/y/3", "B/z/4", "B/y-next/9"});
     BackgroundLister lister(nullptr);
     const platform::FolderHandle top = platform::FolderHandle::OpenTop(tree.b());
     const std::uint64_t token = lister.Prefetch(top, {"x", "y", "z"});
@@ -39,7 +41,7 @@ TEST(BackgroundListerTest, ListsAheadButHandsOverOnlyTheFolderTheWalkOpened) {
 
     // y replaced by another folder after it may have been listed ahead: the walk gets the new one.
     std::filesystem::rename(tree.path("B/y"), tree.path("B/y-old"));
-    tree.Build({"B/y/9"});
+    std::filesystem::rename(tree.path("B/y-next"), tree.path("B/y"));
     lister.Start(top.OpenChild("y"), token, "y");
     EXPECT_EQ(Names(lister.Wait()), (std::vector<std::string>{"9"}));
 
@@ -49,6 +51,11 @@ TEST(BackgroundListerTest, ListsAheadButHandsOverOnlyTheFolderTheWalkOpened) {
     EXPECT_EQ(Names(lister.Wait()), (std::vector<std::string>{"4"}));
     lister.Start(top);
     EXPECT_EQ(Names(lister.Wait()), (std::vector<std::string>{"x", "y", "y-old", "z"}));
+    // A folder the walk could not open is an error, never a wait without end.
+    lister.Start(platform::FolderHandle{});
+    const FolderListing none = lister.Wait();
+    EXPECT_FALSE(none.listed);
+    EXPECT_NE(none.error, 0);
 }
 
 void WaitUntilSettled(BackgroundLister& lister) {
@@ -85,6 +92,67 @@ TEST(BackgroundListerTest, ListsTheSubFoldersOfTheFolderTheWalkIsInFirst) {
         lister.Start(first.OpenChild(c), inner, c);
         EXPECT_EQ(Names(lister.Wait()), (std::vector<std::string>{"f"})) << c;
     }
+}
+
+// The walk leaves some sub-folders aside (excluded, left as they are): their listings made ahead
+// must not hold the places of the ones it enters after them.
+TEST(BackgroundListerTest, TheFoldersTheWalkPassesByDoNotHoldUpTheOnesAfter) {
+    test::TreeFixture tree;
+    std::vector<std::string> names, paths;
+    for (int i = 0; i < 20; ++i) names.push_back("n" + std::to_string(100 + i));
+    for (const std::string& n : names) paths.push_back("B/" + n + "/f");
+    tree.Build(paths);
+    BackgroundLister lister(nullptr, std::chrono::minutes(10));
+    const platform::FolderHandle top = platform::FolderHandle::OpenTop(tree.b());
+    const std::uint64_t token = lister.Prefetch(top, names);
+    WaitUntilSettled(lister);
+    // The first eight are passed by; from then on, each folder was listed ahead by the time the
+    // walk comes: a file added to it since is not in what the walk is handed.
+    const std::size_t first = BackgroundLister::kAheadInFolder;
+    lister.Start(top.OpenChild(names[first]), token, names[first]);
+    ASSERT_TRUE(lister.Wait().listed);
+    for (std::size_t i = first + 1; i < names.size(); ++i) {
+        WaitUntilSettled(lister);
+        tree.Build({"B/" + names[i] + "/new"});
+        lister.Start(top.OpenChild(names[i]), token, names[i]);
+        EXPECT_EQ(Names(lister.Wait()), (std::vector<std::string>{"f"})) << names[i];
+    }
+}
+
+// A listing under way when the walk comes, but begun too long before, is made again.
+TEST(BackgroundListerTest, AListingBegunLongBeforeTheWalkCameIsMadeAgain) {
+    test::TreeFixture tree;
+    tree.Build({"B/x/1"});
+    std::mutex mutex;
+    std::condition_variable changed;
+    int calls = 0;
+    bool release = false;
+    // The probe runs first in each listing: the first one waits there until released.
+    const CaseProbe probe = [&](int, const std::string&) {
+        std::unique_lock lock(mutex);
+        if (++calls == 1) {
+            changed.notify_all();
+            changed.wait(lock, [&] { return release; });
+        }
+        return false;
+    };
+    BackgroundLister lister(probe, std::chrono::milliseconds(0));
+    const platform::FolderHandle top = platform::FolderHandle::OpenTop(tree.b());
+    const std::uint64_t token = lister.Prefetch(top, {"x"});
+    {
+        std::unique_lock lock(mutex);
+        changed.wait(lock, [&] { return calls == 1; });
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    lister.Start(top.OpenChild("x"), token, "x");
+    {
+        std::lock_guard lock(mutex);
+        release = true;
+    }
+    changed.notify_all();
+    EXPECT_EQ(Names(lister.Wait()), (std::vector<std::string>{"1"}));
+    std::lock_guard lock(mutex);
+    EXPECT_EQ(calls, 2);
 }
 
 // A folder changed after it was listed ahead, while the walk was elsewhere for longer than a
