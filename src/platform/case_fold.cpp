@@ -20,10 +20,9 @@ std::string FoldAscii(std::string_view name) {
     return folded;
 }
 
-// Full case folding of a well-formed UTF-8 name; false when ICU cannot be had.
+// Full case folding of a well-formed UTF-8 name.
 bool FoldUnicode(std::string_view name, std::string& folded) {
-    const IcuCommon* lib = LoadIcuCommon();
-    if (lib == nullptr) return false;
+    const IcuCommon* lib = &LoadIcuCommon();
     // UTF-16 takes at most one unit per byte of UTF-8; folding can make a text up to three
     // times longer ("ΐ"), and each unit becomes at most three bytes of UTF-8.
     const auto length = static_cast<std::int32_t>(name.size());

@@ -31,9 +31,8 @@ std::string UserDateLocale() {
 
 std::string FormatDatePattern(std::string_view pattern, double seconds, const std::string& locale) {
     if (pattern.empty() || !IsValidUtf8(pattern)) return {};
-    const IcuCommon* common = LoadIcuCommon();
-    const IcuDates* dates = LoadIcuDates();
-    if (common == nullptr || dates == nullptr) return {};
+    const IcuCommon* common = &LoadIcuCommon();
+    const IcuDates* dates = &LoadIcuDates();
     UErrorCode status = U_ZERO_ERROR;
     std::vector<UChar> icuPattern(pattern.size() + 1);
     std::int32_t patternLength = 0;

@@ -2,7 +2,9 @@
 
 #include <dlfcn.h>
 
-#include <optional>
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
 #include <type_traits>
 #include <utility>
 
@@ -17,38 +19,51 @@ namespace qv::platform {
 
 namespace {
 
-// The library's entry points, each looked up into its field of the table; none when the library
-// or any of them is missing. The library stays loaded for the rest of the process.
+// Names folded by a guess would pair the wrong files on a volume that ignores case: without the
+// library, nothing is done at all. As when a library linked at start-up is missing, the process
+// ends with a message and status 127.
+[[noreturn]] void Missing(const char* library, const char* why) {
+    std::fprintf(stderr,
+                 "%s: can't load %s (%s): it is needed to compare names beyond ASCII ignoring "
+                 "case and to write dates. Install ICU %d.\n",
+                 program_invocation_short_name, library, why != nullptr ? why : "not found",
+                 U_ICU_VERSION_MAJOR_NUM);
+    std::fflush(nullptr);
+    std::_Exit(127);
+}
+
+// The library's entry points, each looked up into its field of the table. The library stays
+// loaded for the rest of the process.
 template <typename Table, typename... Fields>
-std::optional<Table> Load(const char* library, std::pair<const char*, Fields Table::*>... fields) {
+Table Load(const char* library, std::pair<const char*, Fields Table::*>... fields) {
     void* handle = dlopen(library, RTLD_NOW | RTLD_LOCAL);
-    if (handle == nullptr) return std::nullopt;
+    if (handle == nullptr) Missing(library, dlerror());
     Table table{};
-    const auto find = [handle](const char* name, auto& function) {
-        function =
-            reinterpret_cast<std::remove_reference_t<decltype(function)>>(dlsym(handle, name));
-        return function != nullptr;
+    const auto find = [handle, library](const char* name, auto& function) {
+        using Function = std::remove_reference_t<decltype(function)>;
+        function = reinterpret_cast<Function>(dlsym(handle, name));
+        if (function == nullptr) Missing(library, dlerror());
     };
-    if (!(find(fields.first, table.*fields.second) && ...)) return std::nullopt;
+    (find(fields.first, table.*fields.second), ...);
     return table;
 }
 
 }  // namespace
 
-const IcuCommon* LoadIcuCommon() {
-    static const std::optional<IcuCommon> common = Load<IcuCommon>(
+const IcuCommon& LoadIcuCommon() {
+    static const IcuCommon common = Load<IcuCommon>(
         QV_ICU_LIBRARY("icuuc"), std::pair{QV_ICU_TEXT(u_strFromUTF8), &IcuCommon::fromUtf8},
         std::pair{QV_ICU_TEXT(u_strToUTF8), &IcuCommon::toUtf8},
         std::pair{QV_ICU_TEXT(u_strFoldCase), &IcuCommon::foldCase});
-    return common ? &*common : nullptr;
+    return common;
 }
 
-const IcuDates* LoadIcuDates() {
-    static const std::optional<IcuDates> dates = Load<IcuDates>(
+const IcuDates& LoadIcuDates() {
+    static const IcuDates dates = Load<IcuDates>(
         QV_ICU_LIBRARY("icui18n"), std::pair{QV_ICU_TEXT(udat_open), &IcuDates::open},
         std::pair{QV_ICU_TEXT(udat_format), &IcuDates::format},
         std::pair{QV_ICU_TEXT(udat_close), &IcuDates::close});
-    return dates ? &*dates : nullptr;
+    return dates;
 }
 
 }  // namespace qv::platform

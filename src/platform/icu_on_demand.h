@@ -3,8 +3,8 @@
 // date with a pattern, and loaded at start-up its libraries would take about as much memory as
 // all of a scan of 200,000 files: close to a fifth of such a run's peak.
 //
-// Each getter loads its library once, from any thread, and returns null when it cannot be
-// loaded: the caller then does without (see case_fold.h and date_format.h).
+// Each getter loads its library once, from any thread. A library that cannot be loaded ends the
+// process with a message (status 127): folding names by a guess could pair the wrong files.
 
 #include <unicode/udat.h>
 #include <unicode/ustring.h>
@@ -17,7 +17,7 @@ struct IcuCommon {
     decltype(&::u_strToUTF8) toUtf8;
     decltype(&::u_strFoldCase) foldCase;
 };
-const IcuCommon* LoadIcuCommon();
+const IcuCommon& LoadIcuCommon();
 
 // Dates written with patterns, from the internationalisation library.
 struct IcuDates {
@@ -25,6 +25,6 @@ struct IcuDates {
     decltype(&::udat_format) format;
     decltype(&::udat_close) close;
 };
-const IcuDates* LoadIcuDates();
+const IcuDates& LoadIcuDates();
 
 }  // namespace qv::platform
