@@ -34,6 +34,16 @@ namespace {
 // An open folder, named as itself.
 const std::string kSelf = ".";
 
+// Whether an item still is the one the scan saw: the same type and inode and, but for a folder
+// (whose date moves as its content is copied or deleted), the same size and modification time.
+bool IsAsSeen(const ItemAttributes& a, const run::SeenItem& seen) {
+    if (!a.exists() || static_cast<std::uint8_t>(a.type) != seen.type || a.ino != seen.ino) {
+        return false;
+    }
+    return a.isDirectory() ||
+           (a.size == seen.size && a.mtime.sec == seen.mtimeSec && a.mtime.nsec == seen.mtimeNsec);
+}
+
 constexpr int kMaxTemporaryNames = 10000;
 const std::string kNoName;
 
@@ -573,14 +583,7 @@ bool Executor::ChangedSinceScan(const run::SeenItem& seen, const Place& item, bo
     if (seen.ino == 0 || !item.reachable()) return false;
     const platform::StatResult now = StatAt(item.fd(), *item.name);
     if (now.error == ENOENT && deleting) return false;  // already gone: nothing to lose
-    const ItemAttributes& a = now.attributes;
-    // A folder's own date moves as its content is copied or deleted: its identity is enough.
-    const bool folder = a.isDirectory();
-    const bool same =
-        now.ok() && static_cast<std::uint8_t>(a.type) == seen.type && a.ino == seen.ino &&
-        (folder ||
-         (a.size == seen.size && a.mtime.sec == seen.mtimeSec && a.mtime.nsec == seen.mtimeNsec));
-    if (same) return false;
+    if (now.ok() && IsAsSeen(now.attributes, seen)) return false;
     Report(GLS(deleting ? "Can't delete the item" : "Can't replace the item") + " " +
            Quoted(item.path) + "\r" + GLS("It changed since the scan: the next run will decide."));
     return true;
@@ -1098,11 +1101,8 @@ std::optional<bool> Executor::SwapInPlace(const FolderHandle& folder, Temporary&
     // replacement.
     platform::UniqueFd held = platform::HoldItem(dirFd, replaced.c_str());
     struct stat st {};
-    const ItemAttributes a = held.valid() && sys().fstat(held.get(), &st) == 0
-                                 ? platform::AttributesFromStat(st)
-                                 : ItemAttributes{};
-    if (a.exists() && static_cast<std::uint8_t>(a.type) == seen.type && a.ino == seen.ino &&
-        a.size == seen.size && a.mtime.sec == seen.mtimeSec && a.mtime.nsec == seen.mtimeNsec) {
+    if (held.valid() && sys().fstat(held.get(), &st) == 0 &&
+        IsAsSeen(platform::AttributesFromStat(st), seen)) {
         if (sys().unlinkat(dirFd, replaced.c_str(), 0) == 0) closer_.Close(std::move(held));
         return true;
     }

@@ -22,22 +22,22 @@ std::string FoldAscii(std::string_view name) {
 
 // Full case folding of a well-formed UTF-8 name.
 bool FoldUnicode(std::string_view name, std::string& folded) {
-    const IcuCommon* lib = &LoadIcuCommon();
+    const IcuCommon& lib = LoadIcuCommon();
     // UTF-16 takes at most one unit per byte of UTF-8; folding can make a text up to three
     // times longer ("ΐ"), and each unit becomes at most three bytes of UTF-8.
     const auto length = static_cast<std::int32_t>(name.size());
     std::vector<UChar> text(name.size() + 1), fold(3 * name.size() + 1);
     std::int32_t textLength = 0;
     UErrorCode status = U_ZERO_ERROR;
-    lib->fromUtf8(text.data(), static_cast<std::int32_t>(text.size()), &textLength, name.data(),
-                  length, &status);
+    lib.fromUtf8(text.data(), static_cast<std::int32_t>(text.size()), &textLength, name.data(),
+                 length, &status);
     const std::int32_t foldLength =
-        lib->foldCase(fold.data(), static_cast<std::int32_t>(fold.size()), text.data(), textLength,
-                      U_FOLD_CASE_DEFAULT, &status);
+        lib.foldCase(fold.data(), static_cast<std::int32_t>(fold.size()), text.data(), textLength,
+                     U_FOLD_CASE_DEFAULT, &status);
     folded.resize(3 * static_cast<std::size_t>(foldLength) + 1);
     std::int32_t outLength = 0;
-    lib->toUtf8(folded.data(), static_cast<std::int32_t>(folded.size()), &outLength, fold.data(),
-                foldLength, &status);
+    lib.toUtf8(folded.data(), static_cast<std::int32_t>(folded.size()), &outLength, fold.data(),
+               foldLength, &status);
     if (U_FAILURE(status)) return false;
     folded.resize(static_cast<std::size_t>(outLength));
     return true;
