@@ -133,6 +133,8 @@ void MainApp::NewDocument() {
     doc.isDocumentOpen = true;
     doc.isDocumentSaved = false;
     doc.isDocumentTemplate = false;
+    documentTrusted_ = true;
+    exactRunConfirmed_ = false;
 }
 
 sessions::DocResult MainApp::OpenDocument(const std::string& path) {
@@ -151,8 +153,32 @@ sessions::DocResult MainApp::OpenDocument(const std::string& path) {
     doc.isDocumentOpen = true;
     doc.isDocumentSaved = true;
     doc.isDocumentTemplate = false;
+    documentTrusted_ = Trust().IsTrusted(path, doc.mMainDict);
+    exactRunConfirmed_ = false;
     recent_->Add(path);
     return read;
+}
+
+DocumentTrust MainApp::Trust() const {
+    return DocumentTrust(platform::JoinPath(paths_.pathQV4AppSupp, kTrustedDocumentsFileName));
+}
+
+bool MainApp::TrustOpenDocument(std::string* reason) {
+    documentTrusted_ = true;
+    const sessions::SessionDocument& doc = *document_;
+    if (doc.isDocumentTemplate || doc.pathDocumentFile.empty()) return true;
+    // What is on disk, read back: what a later Open will compare with.
+    const plist::ReadResult onDisk = plist::ReadFile(doc.pathDocumentFile);
+    if (!onDisk.value) {
+        if (reason != nullptr) *reason = onDisk.reason;
+        return false;
+    }
+    std::string why;
+    if (!paths_.EnsureSupportFolder(&why)) {
+        if (reason != nullptr) *reason = why;
+        return false;
+    }
+    return Trust().Trust(doc.pathDocumentFile, *onDisk.value, reason);
 }
 
 bool MainApp::SaveNeedsPath() const {

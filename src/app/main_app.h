@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "app/document_trust.h"
 #include "app/recent_documents.h"
 #include "app/run_service.h"
 #include "platform/item_attributes.h"
@@ -96,6 +97,19 @@ class MainApp {
     // the template.
     std::string DocumentTitle() const;
 
+    // ---- Trust in the open document (the window's timers) ----
+    // The template, a new document and documents the user trusted may fire their timers; a
+    // document opened from elsewhere may not until the user says so.
+    bool OpenDocumentTrusted() const { return documentTrusted_; }
+    // The open document's file, as it is on disk now, is trusted from now on. False (with
+    // *reason) when it has no file or the record can't be written; the document is trusted
+    // for this process all the same.
+    bool TrustOpenDocument(std::string* reason = nullptr);
+    // A run of an exact task from a document not trusted is confirmed once, whatever the
+    // preferences say: deletions are what a received document can do most harm with.
+    bool MustConfirmExactRun() const { return !documentTrusted_ && !exactRunConfirmed_; }
+    void NoteExactRunConfirmed() { exactRunConfirmed_ = true; }
+
     // ---- Termination and the files other programs may change ----
     // Writes, as at every quit, the template (while it is the open document) and the
     // preferences, each only when this process changed it since it last read or wrote it;
@@ -122,6 +136,7 @@ class MainApp {
     StartupResult InitVariables();
     void CopyOldSupportFolder();
     void PrepareExactSyncIndexFolder();
+    DocumentTrust Trust() const;
 
     std::string resourcesFolder_;
     platform::SupportPaths paths_;
@@ -130,6 +145,8 @@ class MainApp {
     std::unique_ptr<RunService> runService_;
     std::unique_ptr<RecentDocuments> recent_;
     std::unique_ptr<fileops::TWUtilities> utilities_;
+    bool documentTrusted_ = true;
+    bool exactRunConfirmed_ = false;
 };
 
 // The resources installed beside an executable: <exe>/../share/quorvel.

@@ -146,11 +146,12 @@ RunService::~RunService() {
     run_->engine.Wait();
 }
 
-std::optional<engine::Confirmation> RunService::AreYouSure(const RunRequest& request) const {
+std::optional<engine::Confirmation> RunService::AreYouSure(const RunRequest& request,
+                                                           bool exactAsks) const {
     const std::int64_t shown = request.allSessions ? document_.SessionCount() + 1
                                : request.sessionIndex == kCurrentSession ? document_.mSessionIndex
                                                                          : request.sessionIndex;
-    return engine::AreYouSure(document_, shown, preferences_.mPrefDict, request.mayAsk);
+    return engine::AreYouSure(document_, shown, preferences_.mPrefDict, request.mayAsk, exactAsks);
 }
 
 StartResult RunService::Start(const RunRequest& request, run::MainThreadProxy& proxy) {

@@ -78,7 +78,9 @@ class RunService {
     RunService& operator=(const RunService&) = delete;
 
     // The confirmation to ask before the run, or nothing when none is asked.
-    std::optional<engine::Confirmation> AreYouSure(const RunRequest& request) const;
+    // exactAsks: a run with an exact task asks whatever the preferences say.
+    std::optional<engine::Confirmation> AreYouSure(const RunRequest& request,
+                                                   bool exactAsks = false) const;
 
     // Starts a run on a worker thread; the proxy answers its questions and hears its hooks,
     // and must outlive the run. Refused while a run of this or another process holds the

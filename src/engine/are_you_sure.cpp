@@ -14,8 +14,23 @@ using platform::GLS;
 
 std::optional<Confirmation> AreYouSure(const sessions::SessionDocument& document,
                                        std::int64_t sessionIndex, const plist::Value& preferences,
-                                       bool startedByUser) {
-    if (preferences.intAt("prefAskConfirmation", 1) == 0 || !startedByUser) return std::nullopt;
+                                       bool startedByUser, bool exactAsks) {
+    if (!startedByUser) return std::nullopt;
+    if (preferences.intAt("prefAskConfirmation", 1) == 0) {
+        const auto exact = [&document](std::int64_t index) {
+            const plist::Value* session = document.GetSessionDict(index);
+            const plist::Value* settings = session ? session->dictAt("settingsDict") : nullptr;
+            return settings != nullptr && settings->intAt("settExact") == 1;
+        };
+        bool anyExact = false;
+        if (document.IsAllSessions(sessionIndex)) {
+            for (std::int64_t i = 0; i < document.SessionCount(); ++i)
+                anyExact = anyExact || exact(i);
+        } else {
+            anyExact = exact(sessionIndex);
+        }
+        if (!exactAsks || !anyExact) return std::nullopt;
+    }
     Confirmation c{GLS("Starting task:"), "", GLS("OK"), GLS("Cancel")};
     if (document.IsAllSessions(sessionIndex)) {
         c.message = GLS("Are you sure you want to execute the tasks defined in all the sessions?");

@@ -18,8 +18,9 @@ struct Confirmation {
 
 // The confirmation for a run of the session at sessionIndex (or of all sessions), or nothing
 // when none is asked: the preferences say not to ask, or the user did not start the run.
+// exactAsks: a run with an exact task is confirmed whatever the preferences say.
 std::optional<Confirmation> AreYouSure(const sessions::SessionDocument& document,
                                        std::int64_t sessionIndex, const plist::Value& preferences,
-                                       bool startedByUser);
+                                       bool startedByUser, bool exactAsks = false);
 
 }  // namespace qv::engine

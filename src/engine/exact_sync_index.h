@@ -41,6 +41,9 @@ class ExactSyncIndex {
     // Why the last load found no usable index although there was one to find; empty when the
     // pair simply has none yet.
     virtual std::string LoadProblem() const { return {}; }
+    // The side (kSideA, kSideB) whose top folder the last load found to be another folder than
+    // the one the index was made from (another volume, a folder made anew); -1 when none.
+    virtual int ChangedTopSide() const { return -1; }
     // Rebuilds the index of the run state's current task (gSourceFolder, gDestFolder) from what
     // the two folders hold now. Mode 1 writes only a pair that has no index file yet, mode 2
     // always. Failures are reported through the error path; false when nothing was written.

@@ -638,6 +638,7 @@ bool ExactSyncIndexStore::ExactSyncFileExists(const ExactSyncTask& task, bool lo
     if (load) DropTrees();
     lastExactSyncDate_.reset();
     loadProblem_.clear();
+    changedTopSide_ = -1;
     const std::string mainPath = MainIndexPath();
     const plist::ReadResult main = plist::ReadFile(mainPath);
     if (!main.value) {
@@ -735,6 +736,7 @@ bool ExactSyncIndexStore::ExactSyncFileExists(const ExactSyncTask& task, bool lo
         const auto known = loaded_.Find(loaded_.root(), key);
         const std::optional<std::string> knownText = known ? loaded_.Text(*known) : std::nullopt;
         if (knownText && *knownText != FolderIdentity(*folder)) {
+            changedTopSide_ = folder == &task.source ? kSideA : kSideB;
             loadProblem_ = "\"" + *folder + "\" " +
                            GLS("is not the folder this index was made from (another volume, or "
                                "a new folder at its path)");

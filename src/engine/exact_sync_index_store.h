@@ -45,6 +45,7 @@ class ExactSyncIndexStore : public ExactSyncIndex {
     bool WasFileAtLastRun(const std::string& path, int side) const override;
     std::optional<double> LastExactSyncDate() const override { return lastExactSyncDate_; }
     std::string LoadProblem() const override { return loadProblem_; }
+    int ChangedTopSide() const override { return changedTopSide_; }
     // A task whose index stays as it was (its walk or its copy did not complete) may still have
     // deleted items on the index's word: the index forgets them (deleted: absolute paths; those
     // outside the two folders are ignored), or the next run would take an item put back at such
@@ -77,6 +78,7 @@ class ExactSyncIndexStore : public ExactSyncIndex {
     std::size_t gExactSyncShiftPathDst = 0;
     std::optional<double> lastExactSyncDate_;
     std::string loadProblem_;
+    int changedTopSide_ = -1;
 };
 
 }  // namespace qv::engine

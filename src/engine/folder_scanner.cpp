@@ -136,6 +136,7 @@ FolderScanner::ScanResult FolderScanner::ScanSingleFolder(run::TaskRoot& root) {
     for (const platform::FolderHandle* top : {&folder.aDir, &folder.bDir}) {
         if (top->valid()) tops_.push_back({top->dev(), top->ino()});
     }
+    tops_.insert(tops_.end(), otherTops_.begin(), otherTops_.end());
     const auto isVolumeTop = [](const std::string& top) {
         const ItemAttributes here = platform::ReadItemAttributes(top.c_str());
         const ItemAttributes parent =

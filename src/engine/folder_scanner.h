@@ -48,6 +48,10 @@ class FolderScanner : private PairFacts {
 
     // The session's filters, asked about every item the walk meets (none: no filters).
     void SetFilter(const ItemFilter* filter) { filter_ = filter; }
+    // Folders the walk never enters besides its own two tops (device, inode): the top folders
+    // of the rows copied together with this one, which would otherwise be copied into
+    // themselves.
+    void SetOtherTops(std::vector<std::pair<dev_t, ino_t>> tops) { otherTops_ = std::move(tops); }
 
     // Rebuilds the lists of top-level items never copied and folders copied empty.
     void MakeItemsToDontCopyList();
@@ -110,6 +114,7 @@ class FolderScanner : private PairFacts {
     // The folders on the walk's way down, both sides, and the two top folders: (device, inode).
     std::vector<std::pair<dev_t, ino_t>> ancestors_;
     std::vector<std::pair<dev_t, ino_t>> tops_;
+    std::vector<std::pair<dev_t, ino_t>> otherTops_;
     bool aIsVolumeTop_ = false;
     bool bIsVolumeTop_ = false;
     std::uint32_t itemsSinceClockRead_ = 0;

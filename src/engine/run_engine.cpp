@@ -1,16 +1,21 @@
 #include "engine/run_engine.h"
 
+#include <unistd.h>
+
+#include <algorithm>
 #include <ctime>
 
 #include "engine/folder_scanner.h"
 #include "platform/file_io.h"
 #include "platform/localization.h"
+#include "platform/privileges.h"
 #include "platform/system_log.h"
 #include "platform/volumes.h"
 #include "run/log_name.h"
 #include "sessions/dest_subfolder.h"
 #include "sessions/exclude_options.h"
 #include "sessions/filter_editor.h"
+#include "sessions/multi_editor.h"
 #include "sessions/multi_options.h"
 #include "sessions/settings_options.h"
 
@@ -182,6 +187,19 @@ bool RunEngine::ScanOneSession(std::int64_t sessionIndex) {
 bool RunEngine::ScanMultiTask(std::int64_t sessionIndex) {
     state_.gTotMultiDone = 0;
     state_.gTotMulti = static_cast<std::int64_t>(state_.executiveMultiArray.size());
+    // Rows that copy a folder into itself through each other nest one level deeper at every
+    // run: none of them is done (a document from elsewhere was never checked by the panel).
+    const plist::Value* session = Session(sessionIndex);
+    const plist::Value* multi = session ? session->dictAt("multiDict") : nullptr;
+    if (std::string why = multi ? sessions::MultiEditor(*multi).CheckRowsDoNotNest() : "";
+        !why.empty()) {
+        PurgeBeforeScanOneTask();
+        errors_.SetErrMsg({why});
+        errors_.LogAndCountError();
+        PurgeAfterScanOneTask(0, false);
+        return false;
+    }
+    rowGroups_ = RowGroups(state_.executiveMultiArray);
     // A row whose folders can't be scanned is an error of that row: the rows that could be
     // scanned are still done, whatever their order.
     bool tried = false;
@@ -194,11 +212,55 @@ bool RunEngine::ScanMultiTask(std::int64_t sessionIndex) {
         if (CheckIfCreateSubDestFolder(sessionIndex, static_cast<std::int64_t>(i))) {
             state_.gCurrentMultiIndex = static_cast<std::int64_t>(i) + 1;
             tried = true;
+            currentRow_ = i;
             anyScanned = ScanOneTask(sessionIndex, static_cast<std::int64_t>(i)) || anyScanned;
+            currentRow_.reset();
         }
         if (!state_.IsRunning()) break;
     }
     return !tried || anyScanned;
+}
+
+// The rows' top folders by identity, and which rows share one (a group: what one holds, the
+// others come to hold). Paths can hide that two rows meet: a bind mount, a link.
+std::vector<RunEngine::RowTops> RunEngine::RowGroups(const std::vector<run::MultiRow>& rows) {
+    std::vector<RowTops> tops(rows.size());
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+        tops[i].group = i;
+        for (const std::string* path : {&rows[i].source, &rows[i].destination}) {
+            const platform::ItemAttributes a = platform::ReadItemAttributes(path->c_str());
+            if (a.isDirectory()) tops[i].folders.push_back({a.dev, a.ino});
+        }
+    }
+    const auto find = [&tops](std::size_t i) {
+        while (tops[i].group != i) i = tops[i].group = tops[tops[i].group].group;
+        return i;
+    };
+    for (std::size_t i = 0; i < tops.size(); ++i) {
+        for (std::size_t k = i + 1; k < tops.size(); ++k) {
+            for (const auto& id : tops[k].folders) {
+                if (std::find(tops[i].folders.begin(), tops[i].folders.end(), id) !=
+                    tops[i].folders.end()) {
+                    tops[find(k)].group = find(i);
+                }
+            }
+        }
+    }
+    for (std::size_t i = 0; i < tops.size(); ++i) tops[i].group = find(i);
+    return tops;
+}
+
+std::vector<std::pair<dev_t, ino_t>> RunEngine::TopsCopiedWith(std::size_t row) const {
+    std::vector<std::pair<dev_t, ino_t>> others;
+    if (row >= rowGroups_.size()) return others;
+    for (std::size_t k = 0; k < rowGroups_.size(); ++k) {
+        if (k == row || rowGroups_[k].group != rowGroups_[row].group) continue;
+        for (const auto& id : rowGroups_[k].folders) {
+            const auto& own = rowGroups_[row].folders;
+            if (std::find(own.begin(), own.end(), id) == own.end()) others.push_back(id);
+        }
+    }
+    return others;
 }
 
 bool RunEngine::SharesAFolderWithAnEarlierTask(const std::string& source, const std::string& dest) {
@@ -365,12 +427,17 @@ bool RunEngine::ScanOneTask(std::int64_t sessionIndex, std::int64_t taskIndex) {
                                   !options_.scanOnly);
             scanner.MakeItemsToDontCopyList();
             if (f.gIsFilterOn) scanner.SetFilter(filter_.get());
+            if (currentRow_) scanner.SetOtherTops(TopsCopiedWith(*currentRow_));
             const FolderScanner::ScanResult scan = scanner.ScanSingleFolder(root);
             const bool walked = scan != FolderScanner::ScanResult::kFoldersNotFound;
             // A task some folders of which could not be read still copies the rest; its
             // ExactSync index keeps what it held, since the unread folders were not seen.
             taskWalked = scan == FolderScanner::ScanResult::kComplete && state_.IsRunning();
             if (!walked) {
+                result = false;
+            } else if (!ChangedEmptyTopAccepted(root)) {
+                // Nothing is copied into a folder that may stand where a drive was.
+                taskWalked = false;
                 result = false;
             } else if (!EmptySideDeletionAllowed(root)) {
                 // Nothing of the task is done; its index stays as it was.
@@ -406,6 +473,29 @@ std::int64_t CountDeletions(const std::vector<run::PlanItem>& items, int mode) {
 }
 
 }  // namespace
+
+bool RunEngine::ChangedEmptyTopAccepted(const run::TaskRoot& root) {
+    run::RunState& s = state_;
+    const int side = index_.ChangedTopSide();
+    if (side < 0) return true;
+    const std::int64_t scanned = side == kSideA ? s.gAFilesScanned + s.gAFoldersScanned
+                                                : s.gBFilesScanned + s.gBFoldersScanned;
+    if (scanned != 0) return true;
+    // An empty folder that is not the one the index knew: most often the mount point of a
+    // drive that is not plugged in. Filling it would fill the system's disk with a copy.
+    const std::string message = platform::FormatText(
+        GLS("The folder \"%@\" is not the one the last run knew: is its drive unmounted?"),
+        {run::LogName(side == kSideA ? root.source : root.dest)});
+    if (s.MayAsk() &&
+        proxy_.AskSkipAndContinue(
+            GLS("Warning:"),
+            message + "\r" + GLS("Continue copies the other side into it all the same."))) {
+        return true;
+    }
+    errors_.SetErrMsg({message});
+    errors_.LogAndCountError();
+    return false;
+}
 
 bool RunEngine::EmptySideDeletionAllowed(const run::TaskRoot& root) {
     run::RunState& s = state_;
@@ -451,8 +541,22 @@ void RunEngine::NoteExactSyncIndexNotUsed() {
     if (s.gMakeDetailedLog || s.gMakeErrorsLog) s.gDetailedLogText += line + "\r";
 }
 
+// Whose settings the run carries out: the owner of the document's file (the template's while
+// it is open), else the user a root instance was started for, else this process's user.
+uid_t RunEngine::DocumentOwner() const {
+    const std::string& file =
+        document_.isDocumentTemplate ? document_.pathFileDocTemplate() : document_.pathDocumentFile;
+    const platform::ItemAttributes a = platform::ReadItemAttributes(file.c_str());
+    if (!file.empty() && a.exists()) return a.uid;
+    if (const std::optional<platform::InvokingUserInfo> user = platform::InvokingUser()) {
+        return user->uid;
+    }
+    return ::geteuid();
+}
+
 void RunEngine::PurgeBeforeWholeSyncBackup() {
     run::RunState& s = state_;
+    validator_.SetDocumentOwner(DocumentOwner());
     s.gErrorMessages.clear();
     // mIsCopying and mUserPressedStop were set when the run was started.
     s.gTerminateAfterSync = false;

@@ -4,11 +4,14 @@
 // the log record). The run body executes on a worker thread of its own and reaches the front
 // end only through the MainThreadProxy.
 
+#include <sys/types.h>
+
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -81,6 +84,9 @@ class RunEngine : private run::CopyHooks {
     // False when an exact task would empty one side because the other is empty, and no person
     // confirmed it (an unattended run never deletes so); the refusal is the task's error.
     bool EmptySideDeletionAllowed(const run::TaskRoot& root);
+    // False when the index found one top folder to be another folder than it knew and that
+    // folder is empty, and no person said to go on; the refusal is the task's error.
+    bool ChangedEmptyTopAccepted(const run::TaskRoot& root);
     void PurgeBeforeWholeSyncBackup();
     void PurgeBeforeScanOneSession(std::int64_t sessionIndex);
     void PurgeBeforeScanAndCopyOneSession(const plist::Value& session);
@@ -97,6 +103,7 @@ class RunEngine : private run::CopyHooks {
     void PurgeAfterCopyOneSession(std::int64_t sessionIndex) override;
 
     const plist::Value* Session(std::int64_t index) const;
+    uid_t DocumentOwner() const;
 
     const sessions::SessionDocument& document_;
     const plist::Value& preferences_;
@@ -125,6 +132,17 @@ class RunEngine : private run::CopyHooks {
     };
     std::vector<TaskFolders> runFolders_;
     bool SharesAFolderWithAnEarlierTask(const std::string& source, const std::string& dest);
+    // The top folders of each row of the multiple list being scanned (device, inode), and the
+    // group of rows it shares a top folder with.
+    struct RowTops {
+        std::vector<std::pair<dev_t, ino_t>> folders;
+        std::size_t group = 0;
+    };
+    static std::vector<RowTops> RowGroups(const std::vector<run::MultiRow>& rows);
+    // The top folders of the other rows of the row's group: its walk does not enter them.
+    std::vector<std::pair<dev_t, ino_t>> TopsCopiedWith(std::size_t row) const;
+    std::vector<RowTops> rowGroups_;
+    std::optional<std::size_t> currentRow_;
 };
 
 }  // namespace qv::engine

@@ -8,6 +8,7 @@
 #include "fileops/alias_files.h"
 #include "platform/file_io.h"
 #include "platform/file_system.h"
+#include "platform/folder_way.h"
 #include "platform/localization.h"
 #include "platform/volumes.h"
 #include "run/log_name.h"
@@ -156,6 +157,10 @@ bool Validator::FoldersAreValid(const std::string& srcIn, const std::string& dst
     if (!ResolveTopFolder(dst, false)) return errors_.AddErrQuickly(forceToCase) && false;
     const bool dstIsFolder = tw_.IsReallyFolder(dst);
     s.gDestFolder = dst;
+    if (!WayIsTrusted(dstIn, dst, false, forceToCase) ||
+        (s.flags.gIsSyncOn && !WayIsTrusted(srcIn, src, true, forceToCase))) {
+        return false;
+    }
 
     // A volume's folder with the volume missing would pass for an emptied folder.
     for (const auto& [path, isSource] : {std::pair{&src, true}, {&dst, false}}) {
@@ -190,6 +195,25 @@ bool Validator::FoldersAreValid(const std::string& srcIn, const std::string& dst
     }
     errors_.AddErrQuickly(forceToCase);
     return false;
+}
+
+bool Validator::WayIsTrusted(const std::string& written, const std::string& resolved, bool isSource,
+                             int forceToCase) {
+    // A source only read may lie anywhere: backing up a user's home as root must work.
+    if (!tw_.mEuidIsRoot) return true;
+    for (const std::string* path : {&written, &resolved}) {
+        const platform::FolderWay way = platform::CheckFolderWay(*path, documentOwner_);
+        if (way.untrusted.empty()) continue;
+        errors_.SetErrMsg({GLS(isSource ? "A run as root does not change a folder that another "
+                                          "user can swap for a link elsewhere:"
+                                        : "A run as root does not write into a folder that "
+                                          "another user can swap for a link elsewhere:"),
+                           "\r", Quoted(*path), "\r", GLS("Its way passes through"), " ",
+                           Quoted(way.untrusted), ", ", way.whyUntrusted, "."});
+        errors_.AddErrQuickly(forceToCase);
+        return false;
+    }
+    return true;
 }
 
 namespace {

@@ -3,6 +3,8 @@
 // that the running user may carry out each planned action, and the resolution of aliases and
 // symbolic links met on the way. Failures are reported through the error path.
 
+#include <sys/types.h>
+
 #include <string>
 #include <vector>
 
@@ -41,8 +43,15 @@ class Validator {
                                bool& isSymLink);
 
     bool IsOnUmountedVolume(const std::string& path) const;
+    // Whose document the run carries out: a run as root trusts the way to the folders it
+    // writes into only when root or this user can change it.
+    void SetDocumentOwner(uid_t owner) { documentOwner_ = owner; }
 
   private:
+    // As root: false (reported) when the way to a top folder the task may change passes
+    // through a folder or link another user than root and the document's owner can change.
+    bool WayIsTrusted(const std::string& written, const std::string& resolved, bool isSource,
+                      int forceToCase);
     // Resolves one top folder: false (with mErrString set) when it cannot be used.
     bool ResolveTopFolder(std::string& path, bool isSource);
     bool ReportResolutionFailure();
@@ -59,6 +68,7 @@ class Validator {
 
     ErrorPath& errors_;
     const TWUtilities& tw_;
+    uid_t documentOwner_ = 0;
 };
 
 }  // namespace qv::fileops

@@ -4,10 +4,12 @@
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <sys/xattr.h>
+#include <unistd.h>
 
 #include <cerrno>
 
 #include "platform/file_io.h"
+#include "platform/folder_way.h"
 
 namespace qv::platform {
 
@@ -41,7 +43,11 @@ FolderHandle FolderHandle::OpenTop(const std::string& path, int* error) {
 }
 
 FolderHandle FolderHandle::OpenTaskTop(const std::string& path, int* error) {
-    return Open(AT_FDCWD, path.c_str(), kFolderFlags | O_NOFOLLOW, path, error);
+    int failure = 0;
+    UniqueFd reached = OpenFolderByWay(path, ::geteuid(), &failure);
+    if (!reached.valid()) return Failed(error, failure);
+    // The handle the way reached, read from itself: the folder at the path now may be another.
+    return Open(reached.get(), ".", kFolderFlags, path, error);
 }
 
 FolderHandle FolderHandle::OpenAt(int dirFd, const std::string& name, const std::string& path,

@@ -26,8 +26,9 @@ class FolderHandle {
     // A top folder, by the path the user chose (links on the way to it are followed: they are
     // the user's own choice). Invalid, with *error set to an errno, when it cannot be opened.
     static FolderHandle OpenTop(const std::string& path, int* error = nullptr);
-    // A task's top folder, by the path the checks resolved: a link put in its place since is
-    // not followed (ELOOP).
+    // A task's top folder, by the path the checks resolved, reached from "/" one component at
+    // a time: a link is followed only when root or this process's user owns it, so that a
+    // link another user puts on the way (or in the folder's place) fails with ELOOP.
     static FolderHandle OpenTaskTop(const std::string& path, int* error = nullptr);
     // The folder name inside the open folder dirFd (path: the item's, for people), never through
     // a link.

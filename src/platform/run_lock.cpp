@@ -74,7 +74,9 @@ std::optional<std::string> UsualRuntimeFolder(uid_t uid) {
 
 }  // namespace
 
-std::string RunLockFolder(const SupportPaths& paths) {
+std::string RunLockFolder(const SupportPaths& paths) { return paths.pathQV4AppSupp; }
+
+std::string RuntimeFolder(const SupportPaths& paths) {
     // A root instance started for a user shares that user's lock: its runs work on the same
     // documents and indexes as the user's own.
     if (const std::optional<InvokingUserInfo> user = InvokingUser()) {
@@ -82,8 +84,7 @@ std::string RunLockFolder(const SupportPaths& paths) {
     }
     const char* runtime = std::getenv("XDG_RUNTIME_DIR");
     if (runtime != nullptr && runtime[0] == '/') return JoinPath(runtime, "quorvel");
-    // cron and other sessions without the variable: the folder it names in a desktop session
-    // of the same user, so that both take the same lock.
+    // Sessions without the variable: the folder it names in a desktop session of the user.
     if (std::optional<std::string> folder = UsualRuntimeFolder(::geteuid())) return *folder;
     return paths.pathQV4AppSupp;
 }

@@ -29,9 +29,13 @@ class RunLock {
     UniqueFd fd_;  // closing it releases the lock
 };
 
-// $XDG_RUNTIME_DIR/quorvel when that is set (and absolute); without it, /run/user/<uid>/quorvel
-// when that folder is the user's own (cron on a desktop machine takes the desktop's lock);
-// otherwise the support folder.
+// Where the run and scheduler locks live: the support folder, which follows from the home
+// folder alone. The desktop, cron, a systemd unit and a root instance started for the user all
+// derive the same one, whatever else their environments hold, so that they take one lock.
 std::string RunLockFolder(const SupportPaths& paths);
+// The user's runtime folder for the window's socket: $XDG_RUNTIME_DIR/quorvel when that is set
+// (and absolute); without it, /run/user/<uid>/quorvel when that folder is the user's own;
+// otherwise the support folder.
+std::string RuntimeFolder(const SupportPaths& paths);
 
 }  // namespace qv::platform

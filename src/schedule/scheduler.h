@@ -87,6 +87,8 @@ class Scheduler {
     // Fire every session's timers whatever the document's current session (the background
     // scheduler); otherwise the scope follows the console: "All Sessions" or the current one.
     void SetFireAllSessions(bool all) { fireAll_ = all; }
+    // The time it sees (tests set it).
+    void SetClock(Clock clock) { clock_ = std::move(clock); }
     TimerScope Scope() const;
     // No timer fires while this says the console is not on screen (an option panel is).
     void SetConsoleShownCheck(std::function<bool()> shown) { consoleShown_ = std::move(shown); }

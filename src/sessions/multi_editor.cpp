@@ -1,5 +1,6 @@
 #include "sessions/multi_editor.h"
 
+#include <algorithm>
 #include <climits>
 #include <vector>
 
@@ -170,6 +171,7 @@ std::string MultiEditor::CheckRows(const plist::Value* session) const {
                    ":\r\"" + src + "\"\r\"" + dst + "\"\r" + AtRow(r);
         }
     }
+    if (std::string why = CheckRowsDoNotNest(); !why.empty()) return why;
     // The rows of one session share its task: only an exact backup's rows may not share a
     // folder one of them copies into. Without the session, the strictest case is assumed.
     const plist::Value* settings = session ? session->dictAt("settingsDict") : nullptr;
@@ -218,6 +220,94 @@ std::string MultiEditor::CheckDestinationsApart() const {
                    std::to_string(r + 1) + ".";
         }
         seen.push_back(std::move(here));
+    }
+    return {};
+}
+
+// Each row makes its two folders hold the same items, and so does every row that shares one
+// of those folders: such rows form a group. A folder of a group lying inside a folder of the
+// same group (directly, or through other groups nested in turn) is copied into itself at
+// every run, one level deeper each time, and deletions made on one side come back from the
+// copies. The groups are nodes, "a folder of group Y lies inside a folder of group X" an
+// edge X -> Y; a circle refuses the rows of its first edge.
+std::string MultiEditor::CheckRowsDoNotNest() const {
+    struct Row {
+        std::size_t row;
+        std::string folders[2];
+        bool exist[2];
+    };
+    std::vector<Row> rows;
+    for (std::size_t r = 0; r < rowCount(); ++r) {
+        if (!rowValid(r)) continue;
+        Row here{r, {Resolved(source(r)), Resolved(destination(r))}, {}};
+        for (int side = 0; side < 2; ++side) here.exist[side] = IsFolder(here.folders[side]);
+        // A pair of files holds nothing; a folder not made yet is judged by its path.
+        if (!here.exist[0] && platform::ItemExists(here.folders[0])) continue;
+        rows.push_back(std::move(here));
+    }
+    const auto inside = [](const Row& x, int i, const Row& y, int j) {
+        return InsideByName(x.folders[i], y.folders[j]) ||
+               (x.exist[i] && y.exist[j] && platform::FolderLiesInside(x.folders[i], y.folders[j]));
+    };
+    const std::size_t n = rows.size();
+    // Groups: rows sharing a folder.
+    std::vector<std::size_t> group(n);
+    for (std::size_t i = 0; i < n; ++i) group[i] = i;
+    const auto find = [&group](std::size_t i) {
+        while (group[i] != i) i = group[i] = group[group[i]];
+        return i;
+    };
+    for (std::size_t i = 0; i < n; ++i) {
+        for (std::size_t k = i + 1; k < n; ++k) {
+            for (int a = 0; a < 2; ++a) {
+                for (int b = 0; b < 2; ++b) {
+                    if (inside(rows[i], a, rows[k], b) && inside(rows[k], b, rows[i], a)) {
+                        group[find(i)] = find(k);
+                    }
+                }
+            }
+        }
+    }
+    // Edges between groups, each with the two rows that made it (outer, inner).
+    struct Edge {
+        std::size_t from, to, outerRow, innerRow;
+    };
+    std::vector<Edge> edges;
+    for (std::size_t i = 0; i < n; ++i) {
+        for (std::size_t k = 0; k < n; ++k) {
+            if (i == k) continue;
+            for (int a = 0; a < 2; ++a) {
+                for (int b = 0; b < 2; ++b) {
+                    if (inside(rows[k], b, rows[i], a) && !inside(rows[i], a, rows[k], b)) {
+                        edges.push_back({find(i), find(k), i, k});
+                    }
+                }
+            }
+        }
+    }
+    // A circle: some edge whose end leads back to its start.
+    for (const Edge& first : edges) {
+        std::vector<std::size_t> reached{first.to};
+        std::vector<bool> seen(n, false);
+        seen[first.to] = true;
+        bool circle = first.to == first.from;
+        while (!circle && !reached.empty()) {
+            const std::size_t at = reached.back();
+            reached.pop_back();
+            for (const Edge& e : edges) {
+                if (e.from != at || seen[e.to]) continue;
+                circle = circle || e.to == first.from;
+                seen[e.to] = true;
+                reached.push_back(e.to);
+            }
+        }
+        if (!circle) continue;
+        const std::size_t x = std::min(rows[first.outerRow].row, rows[first.innerRow].row);
+        const std::size_t y = std::max(rows[first.outerRow].row, rows[first.innerRow].row);
+        return GLS("Rows can't copy a folder into itself through each other") + ":\r\"" +
+               source(x) + "\"\r\"" + destination(x) + "\"\r\"" + source(y) + "\"\r\"" +
+               destination(y) + "\"\r" + GLS("at the rows") + " " + std::to_string(x + 1) + " " +
+               GLS("and") + " " + std::to_string(y + 1) + ".";
     }
     return {};
 }

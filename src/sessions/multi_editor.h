@@ -41,12 +41,17 @@ class MultiEditor {
     // one folder twice, or a folder inside the other when both exist; then a list with no
     // valid row is switched off and the copy stored.
     bool GetPanels(plist::Value& session, std::string* message);
-    // The refusal GetPanels would give, "" when none. In an exact backup, a row copying into
+    // The refusal GetPanels would give, "" when none. Rows that copy a folder into itself
+    // through each other (one row's folder inside a folder another row is paired with, in any
+    // order and through chains of rows) are refused whatever the task. In an exact backup, a row copying into
     // a folder an earlier row copies into or from (one folder, or one inside the other) is
     // refused too.
     // session: the row's session, whose task decides whether rows may share folders (an
     // exact backup's may not); without it they may not.
     std::string CheckRows(const plist::Value* session = nullptr) const;
+    // Rows that, together, copy a folder into itself: refused whatever the task (a run checks
+    // this too, since a document from elsewhere never passed the panel).
+    std::string CheckRowsDoNotNest() const;
 
   private:
     plist::Value& row(std::size_t row);

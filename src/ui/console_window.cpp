@@ -946,7 +946,8 @@ void ConsoleWindow::TaskExecuteSyncOrBackup() {
     if (confirmation_) return;  // already asking
     // The run reads the session document: the panel on screen goes into it first.
     if (!GetCurrentPanel()) return;
-    const auto confirmation = app_.runService().AreYouSure(app::RunRequest{});
+    const bool exactAsks = app_.MustConfirmExactRun();
+    const auto confirmation = app_.runService().AreYouSure(app::RunRequest{}, exactAsks);
     if (!confirmation) {
         StartRun();
         return;
@@ -959,8 +960,10 @@ void ConsoleWindow::TaskExecuteSyncOrBackup() {
     QPushButton* ok = box->addButton(Str(confirmation->okTitle), QMessageBox::AcceptRole);
     box->addButton(Str(confirmation->cancelTitle), QMessageBox::RejectRole);
     box->setDefaultButton(ok);
-    connect(box, &QMessageBox::finished, this, [this, box, ok] {
-        if (box->clickedButton() == ok && !isRunning() && !terminated_) StartRun();
+    connect(box, &QMessageBox::finished, this, [this, box, ok, exactAsks] {
+        if (box->clickedButton() != ok || isRunning() || terminated_) return;
+        if (exactAsks) app_.NoteExactRunConfirmed();
+        StartRun();
     });
     confirmation_ = box;
     box->open();

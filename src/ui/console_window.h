@@ -139,6 +139,7 @@ class ConsoleWindow : public QMainWindow {
 
     // The File menu's commands and the save question.
     DocumentCommands& documents() const { return *documents_; }
+    WindowScheduler& windowScheduler() const { return *scheduler_; }
     // The page shown while no document is open (after File > Close).
     void ShowDocumentClosed();
     bool isDocumentShown() const;

@@ -6,9 +6,12 @@
 #include <QPushButton>
 
 #include "platform/localization.h"
+#include "platform/system_log.h"
 #include "platform/version.h"
+#include "schedule/scheduler.h"
 #include "ui/console_window.h"
 #include "ui/qt_text.h"
+#include "ui/window_scheduler.h"
 
 namespace qv::ui {
 
@@ -89,16 +92,19 @@ void DocumentCommands::SaveAFile(const std::function<void(bool)>& done) {
     }
     const sessions::DocResult written = app_.SaveDocument();
     if (!written) Alert(written.alert.empty() ? written.reason : written.alert);
+    if (written) KeepTrust();
     done(written.ok);
 }
 
 void DocumentCommands::FileSave() {
-    if (window_.isRunning() || !app_.document().isDocumentOpen || !window_.GetCurrentPanel()) return;
+    if (window_.isRunning() || !app_.document().isDocumentOpen || !window_.GetCurrentPanel())
+        return;
     SaveAFile([this](bool) { UpdateTitle(); });
 }
 
 void DocumentCommands::FileSaveAs() {
-    if (window_.isRunning() || !app_.document().isDocumentOpen || !window_.GetCurrentPanel()) return;
+    if (window_.isRunning() || !app_.document().isDocumentOpen || !window_.GetCurrentPanel())
+        return;
     SaveAs([this](bool) { UpdateTitle(); });
 }
 
@@ -111,9 +117,8 @@ void DocumentCommands::SaveAs(const std::function<void(bool)>& done) {
     dialog->setNameFilter(DocumentFilter());
     dialog->setDefaultSuffix(QString::fromLatin1(sessions::kDocumentExtension));
     const sessions::SessionDocument& doc = app_.document();
-    const std::string proposed = doc.isDocumentSaved && !doc.isDocumentTemplate
-                                     ? app_.DocumentTitle()
-                                     : GLS("Untitled");
+    const std::string proposed =
+        doc.isDocumentSaved && !doc.isDocumentTemplate ? app_.DocumentTitle() : GLS("Untitled");
     dialog->selectFile(Str(proposed));
     connect(dialog, &QFileDialog::finished, this, [this, dialog, done](int result) {
         const QStringList files = dialog->selectedFiles();
@@ -125,6 +130,7 @@ void DocumentCommands::SaveAs(const std::function<void(bool)>& done) {
         if (!written) {
             Alert(written.alert.empty() ? written.reason : written.alert);
         } else {
+            KeepTrust();
             UpdateTitle();
             emit recentDocumentsChanged();
         }
@@ -201,8 +207,9 @@ void DocumentCommands::DoOpen(const std::string& path) {
     const sessions::DocResult read = app_.OpenDocument(path);
     emit recentDocumentsChanged();
     if (!read) {
-        Alert(!read.alert.empty() ? read.alert
-                                  : GLS("Can't open the file") + " \"" + path + "\": " + read.reason);
+        Alert(!read.alert.empty()
+                  ? read.alert
+                  : GLS("Can't open the file") + " \"" + path + "\": " + read.reason);
         return;
     }
     window_.SetDocumentSessions();
@@ -211,6 +218,46 @@ void DocumentCommands::DoOpen(const std::string& path) {
     window_.show();
     window_.raise();
     window_.activateWindow();
+    if (!app_.OpenDocumentTrusted() &&
+        schedule::Scheduler::IsTimerOnInSomeSession(app_.document())) {
+        AskToTrustTimers();
+    }
+}
+
+void DocumentCommands::KeepTrust() {
+    // What the user saved here is theirs; a document not trusted stays so until they say.
+    if (!app_.OpenDocumentTrusted()) return;
+    std::string reason;
+    if (!app_.TrustOpenDocument(&reason)) {
+        platform::SystemLog("Can't record the document as trusted: " + reason);
+    }
+}
+
+void DocumentCommands::AskToTrustTimers() {
+    auto* box =
+        new QMessageBox(QMessageBox::Question, Str(GLS("Warning:")),
+                        Str(GLS("This document has timers. Let them run sessions automatically?")),
+                        QMessageBox::NoButton, &window_);
+    box->setObjectName(QStringLiteral("timersQuestion"));
+    box->setInformativeText(
+        Str(GLS("It was not made in this window: until you let them, its "
+                "timers are shown but run nothing.")));
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->setWindowModality(Qt::WindowModal);
+    QAbstractButton* yes = box->addButton(Str(GLS("Yes")), QMessageBox::YesRole);
+    QPushButton* no = box->addButton(Str(GLS("No")), QMessageBox::NoRole);
+    box->setDefaultButton(no);
+    box->setEscapeButton(no);
+    connect(box, &QMessageBox::finished, this, [this, box, yes] {
+        if (box->clickedButton() != yes) return;
+        std::string reason;
+        if (!app_.TrustOpenDocument(&reason)) {
+            platform::SystemLog("Can't record the document as trusted: " + reason);
+        }
+        window_.windowScheduler().Arm();
+    });
+    question_ = box;
+    box->open();
 }
 
 void DocumentCommands::FileClose() {

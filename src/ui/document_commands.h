@@ -54,6 +54,10 @@ class DocumentCommands : public QObject {
     void SaveAs(const std::function<void(bool)>& done);
     void DoNew();
     void DoOpen(const std::string& path);
+    // A document opened from elsewhere with timers on: may they fire? (No unless the user says.)
+    void AskToTrustTimers();
+    // After a save from the window: a trusted document stays trusted as it now is.
+    void KeepTrust();
     // Before another document replaces the one on screen, or it is closed: refused during a
     // run or while the panel on screen holds a value it refuses; then the save question.
     void PrepareToLeave(const std::function<void(bool)>& done);

@@ -289,7 +289,7 @@ int main(int argc, char** argv) {
     }
 
     // One window per user: a second start hands its document to the first and ends.
-    qv::ui::SingleInstance instance(qv::platform::RunLockFolder(app.paths()));
+    qv::ui::SingleInstance instance(qv::platform::RuntimeFolder(app.paths()));
     // Started as root by the window it replaces: that one ends now and releases the lock.
     constexpr int kRelaunchWaitMilliseconds = 10000;
     if (!rendering && !instance.BecomeFirst(startedAsRoot ? kRelaunchWaitMilliseconds : 0)) {

@@ -42,6 +42,9 @@ void WindowScheduler::Arm() {
         const plist::Value* timers = session ? session->dictAt("timerDict") : nullptr;
         on = on && timers != nullptr && timers->intAt("timerOn") != 0;
     }
+    // A document from elsewhere shows its timers but fires none until the user trusts it.
+    untrusted_ = on && !app_.OpenDocumentTrusted();
+    on = on && !untrusted_;
     schedule::Scheduler& s = scheduler();
     s.TimerSyncEnabled(false);
     s.GetExecutiveTimerArray(false);
@@ -89,6 +92,11 @@ void WindowScheduler::RunFinished() {
 }
 
 QString WindowScheduler::StatusText() const {
+    if (untrusted_) {
+        return Str(
+            GLS("The timers of this document do not fire: it was not made here. Open it "
+                "again to let them run."));
+    }
     if (!heldBy_.empty()) {
         return Str(platform::FormatText(
             GLS("The timers are fired by the background scheduler (%@)."), {heldBy_}));

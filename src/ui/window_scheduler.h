@@ -57,6 +57,7 @@ class WindowScheduler : public QObject {
     std::optional<platform::RunLock> lock_;
     std::string heldBy_;     // the other scheduler, when one holds the lock
     std::string lockError_;  // why the lock could not be taken, when no one else holds it
+    bool untrusted_ = false;  // the document's timers are on, but it is not trusted
 };
 
 }  // namespace qv::ui

@@ -2,6 +2,7 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <array>
 #include <filesystem>
@@ -154,6 +155,196 @@ void WriteDocument(const std::string& path,
         list[i].find("settingsDict")->set("settTask", 2);
     }
     ASSERT_TRUE(plist::WriteXmlFile(path, doc).ok);
+}
+
+// Sets a session's task in a document written by WriteDocument.
+void SetTask(const std::string& doc, std::size_t session, int task, bool exact) {
+    plist::Value document = *plist::ReadFile(doc).value;
+    plist::Value& settings = *document.find("sessionsArray")->array()[session].find("settingsDict");
+    settings.set("settTask", task);
+    settings.set("settExact", exact ? 1 : 0);
+    ASSERT_TRUE(plist::WriteXmlFile(doc, document).ok);
+}
+
+// Root backs a user's folder up into that user's home: the user could swap the destination for
+// a link to a folder of root's (standing in for /etc) and have the run write and delete there.
+TEST_F(CliTest, ARunAsRootNeverWritesWhereAnotherUserCanLeadIt) {
+    if (::geteuid() != 0) GTEST_SKIP() << "needs root: folders are given to another user";
+    const uid_t user = 54321;  // an account of no one: ownership is all that matters
+    const std::string home = dir_ / "home", etc = dir_ / "etc", doc = dir_ / "root.qvd";
+    test::WriteText(home + "/A/sudoers.d/user", "user ALL=(ALL) NOPASSWD: ALL");
+    std::filesystem::create_directories(home + "/Backup");
+    test::WriteText(etc + "/passwd", "root:x:0:0");
+    ASSERT_EQ(test::RunCommand("chown -R 54321 " + test::ShellQuote(home)), 0);
+    const test::TreeSnapshot etcBefore = test::Snapshot(etc);
+    WriteDocument(doc, {{"Home", home + "/A", home + "/Backup"},
+                        {"Out", home + "/A", dir_ / "Safe"},
+                        {"Linked", home + "/A", dir_ / "homelink/Backup"}});
+    SetTask(doc, 0, 2, true);
+    const auto run = [&](const std::string& session, std::string* out) {
+        std::string err;
+        const int rc = Quorvel(
+            "run --unattended --session " + session + " --document " + test::ShellQuote(doc), out,
+            &err);
+        *out += err;
+        return rc;
+    };
+    std::string out;
+    EXPECT_EQ(run("Home", &out), 1) << out;
+    EXPECT_NE(out.find("Its way passes through \"" + home + "\", owned by the user 54321"),
+              std::string::npos)
+        << out;
+    EXPECT_TRUE(std::filesystem::is_empty(home + "/Backup"));
+    // Swapped for a link to root's folder, with no race: refused all the same.
+    std::filesystem::remove(home + "/Backup");
+    std::filesystem::create_directory_symlink(etc, home + "/Backup");
+    ::lchown((home + "/Backup").c_str(), user, user);
+    EXPECT_EQ(run("Home", &out), 1) << out;
+    EXPECT_EQ(test::Snapshot(etc), etcBefore);
+    // Swapped back and forth during 20 runs: nothing of root's changes.
+    test::RunCommand("(n=0; while [ $n -lt 4000 ] && [ ! -e " + test::ShellQuote(dir_ / "stop") +
+                     " ]; do rm -f " + test::ShellQuote(home + "/Backup") + "; mkdir " +
+                     test::ShellQuote(home + "/Backup") + "; rmdir " +
+                     test::ShellQuote(home + "/Backup") + "; ln -s " + test::ShellQuote(etc) + " " +
+                     test::ShellQuote(home + "/Backup") + "; n=$((n+1)); done) >/dev/null 2>&1 &");
+    for (int i = 0; i < 20; ++i) EXPECT_EQ(run("Home", &out), 1) << out;
+    test::WriteText(dir_ / "stop", "");
+    EXPECT_EQ(test::Snapshot(etc), etcBefore);
+
+    // A source only read may lie in the user's home; a link of root's on the way is root's own
+    // choice (/home leading to /data/home).
+    std::filesystem::create_directories(dir_ / "Safe");
+    EXPECT_EQ(run("Out", &out), 0) << out;
+    EXPECT_EQ(test::ReadText(dir_ / "Safe/sudoers.d/user"), "user ALL=(ALL) NOPASSWD: ALL");
+    std::filesystem::create_directories(dir_ / "data/Backup");
+    std::filesystem::create_directory_symlink(dir_ / "data", dir_ / "homelink");
+    EXPECT_EQ(run("Linked", &out), 0) << out;
+    EXPECT_TRUE(std::filesystem::exists(dir_ / "data/Backup/sudoers.d/user"));
+    // The user's own document may write into the user's home.
+    std::filesystem::remove(home + "/Backup");
+    std::filesystem::create_directory(home + "/Backup");
+    ::chown(doc.c_str(), user, user);
+    EXPECT_EQ(run("Home", &out), 0) << out;
+    EXPECT_TRUE(std::filesystem::exists(home + "/Backup/sudoers.d/user"));
+}
+
+// cron runs without XDG_RUNTIME_DIR, the desktop with it: both take the one lock.
+TEST_F(CliTest, OneRunAtATimeWhateverTheEnvironmentSays) {
+    const std::string a = dir_ / "A", b = dir_ / "B", doc = dir_ / "lock.qvd";
+    std::filesystem::create_directories(b);
+    std::filesystem::create_directories(dir_ / "rt");
+    ASSERT_EQ(test::RunCommand("mkdir -p " + test::ShellQuote(a) +
+                               " && head -c 400000000 "
+                               "/dev/zero > " +
+                               test::ShellQuote(a + "/big.bin")),
+              0);
+    WriteDocument(doc, {{"Big", a, b}});
+    const std::string run = test::ShellQuote(QV_QUORVEL_BIN) +
+                            " run --unattended --session Big "
+                            "--document " +
+                            test::ShellQuote(doc);
+    const std::string second = dir_ / "second";
+    const std::string lock = home() + "/.local/share/Nimbrel/Quorvel 4/run.lock";
+    // The first run is held still once it holds the lock (its name is in the file), while the
+    // second tries.
+    test::RunCommand("(XDG_RUNTIME_DIR=" + test::ShellQuote(dir_ / "rt") + " " + run +
+                     " >/dev/null 2>&1 & pid=$!; while [ ! -s " + test::ShellQuote(lock) +
+                     " ]; do :; done; kill -STOP $pid; env -u XDG_RUNTIME_DIR " + run + " > " +
+                     test::ShellQuote(second) + " 2>&1; echo $? >> " + test::ShellQuote(second) +
+                     "; kill -CONT $pid; wait $pid)");
+    const std::string said = test::ReadText(second);
+    EXPECT_NE(said.find("Another Quorvel run is in progress"), std::string::npos) << said;
+    EXPECT_EQ(said.substr(said.size() - 2), "2\n") << said;
+    EXPECT_EQ(std::filesystem::file_size(b + "/big.bin"), 400000000u);
+}
+
+// Rows that copy a folder into each other nest one level deeper at every run: refused in any
+// order, through chains of rows, and at the run of a document that never passed the panel.
+TEST_F(CliTest, MultipleListRowsThatNestIntoEachOtherAreRefused) {
+    const std::string doc = dir_ / "rows.qvd";
+    for (const char* folder : {"A/sub", "C", "D", "B"}) {
+        std::filesystem::create_directories(dir_ / folder);
+    }
+    test::WriteText(dir_ / "C/c.txt", "c");
+    WriteDocument(doc, {{"Rows", dir_ / "x", dir_ / "y"}});
+    SetTask(doc, 0, 1, true);
+    const std::string session = " --session Rows --document " + test::ShellQuote(doc);
+    const auto set = [&](int row, const std::string& src, const std::string& dst,
+                         std::string* err) {
+        return Quorvel("multi set " + std::to_string(row) + " " + test::ShellQuote(dir_ / src) +
+                           " " + test::ShellQuote(dir_ / dst) + session,
+                       nullptr, err);
+    };
+    std::string err;
+    for (const auto& [first, second] :
+         {std::pair{std::array<const char*, 2>{"C", "A"}, std::array<const char*, 2>{"A/sub", "C"}},
+          {std::array<const char*, 2>{"A/sub", "C"}, std::array<const char*, 2>{"C", "A"}}}) {
+        ASSERT_EQ(Quorvel("multi clear 1" + session), 0);
+        ASSERT_EQ(set(1, first[0], first[1], &err), 0) << err;
+        EXPECT_EQ(set(2, second[0], second[1], &err), 2);
+        EXPECT_NE(err.find("Rows can't copy a folder into itself through each other"),
+                  std::string::npos)
+            << err;
+        EXPECT_NE(err.find("at the rows 1 and 2."), std::string::npos) << err;
+    }
+    // Through a third row: C with A, A with D, D's sub-folder with C.
+    ASSERT_EQ(set(1, "C", "A", &err), 0) << err;
+    ASSERT_EQ(set(2, "A", "D", &err), 0) << err;
+    EXPECT_EQ(set(3, "D/sub", "C", &err), 2);
+    // A chain that never comes back is fine.
+    ASSERT_EQ(Quorvel("multi clear 2" + session), 0);
+    EXPECT_EQ(set(3, "A/sub", "B", &err), 0) << err;
+
+    // Written by another program, the rows reach the run: nothing of them is done.
+    plist::Value document = *plist::ReadFile(doc).value;
+    plist::Array& rows = document.find("sessionsArray")
+                             ->array()[0]
+                             .dictAt("multiDict")
+                             ->arrayAt("multiArray")
+                             ->array();
+    rows[1].set("source", dir_ / "A/sub");
+    rows[1].set("destination", dir_ / "C");
+    rows[1].set("onOff", 1);
+    ASSERT_TRUE(plist::WriteXmlFile(doc, document).ok);
+    std::string out;
+    EXPECT_EQ(Quorvel("run --unattended" + session, &out, &err), 1);
+    out += err;
+    EXPECT_NE(out.find("Rows can't copy a folder into itself through each other"),
+              std::string::npos)
+        << out;
+    EXPECT_FALSE(std::filesystem::exists(dir_ / "A/c.txt"));
+}
+
+// An unplugged drive leaves its empty mount-point folder: an exact run must not fill the
+// system's disk with a copy of the other side.
+TEST_F(CliTest, AnEmptyFolderThatIsNotTheOneTheIndexKnewGetsNoCopy) {
+    const std::string a = dir_ / "A", b = dir_ / "B", doc = dir_ / "drive.qvd";
+    test::WriteText(a + "/photo.jpg", "photo");
+    std::filesystem::create_directories(b);
+    WriteDocument(doc, {{"Drive", a, b}});
+    SetTask(doc, 0, 1, true);
+    const std::string run = "run --unattended --session Drive --document " + test::ShellQuote(doc);
+    std::string out;
+    ASSERT_EQ(Quorvel(run, &out), 0) << out;
+    ASSERT_EQ(Quorvel(run, &out), 0) << out;
+    // Another folder at the same path, empty (the drive's files kept aside, so that the new
+    // folder cannot take the old one's inode).
+    std::filesystem::rename(b, dir_ / "unplugged");
+    std::filesystem::create_directories(b);
+    std::string err;
+    EXPECT_EQ(Quorvel(run, &out, &err), 1);
+    out += err;
+    EXPECT_NE(out.find("is not the one the last run knew: is its drive unmounted?"),
+              std::string::npos)
+        << out;
+    EXPECT_TRUE(std::filesystem::is_empty(b));
+    EXPECT_EQ(test::ReadText(a + "/photo.jpg"), "photo");
+    // Once it holds something, it is a folder like another: the index is not used, nothing is
+    // deleted, the two sides are brought together.
+    test::WriteText(b + "/note.txt", "note");
+    EXPECT_EQ(Quorvel(run, &out), 0) << out;
+    EXPECT_EQ(test::ReadText(b + "/photo.jpg"), "photo");
+    EXPECT_EQ(test::ReadText(a + "/note.txt"), "note");
 }
 
 TEST_F(CliTest, PlanPrintsTheTreeAndChangesNothing) {

@@ -22,11 +22,13 @@
 #include "platform/civil_day.h"
 #include "platform/run_lock.h"
 #include "schedule/scheduler.h"
+#include "sessions/plist_codec.h"
 #include "sessions/session_document.h"
 #include "sessions/timer_editor.h"
 #include "support/test_support.h"
 #include "support/tree_fixture.h"
 #include "ui/console_window.h"
+#include "ui/document_commands.h"
 #include "ui/run_controller.h"
 #include "ui/scheduling_window.h"
 #include "ui/stepper_field.h"
@@ -150,6 +152,7 @@ class TimerWindowsTest : public QObject {
     void TheHorizonPopUpListsMoreDays();
     void TheWindowDoesNotFireWhileABackgroundSchedulerHoldsTheLock();
     void TheWindowSaysWhyItCannotTakeTheLock();
+    void ADocumentFromElsewhereRunsNothingUntilTheUserTrustsIt();
 };
 
 void TimerWindowsTest::TheRowDialogStoresARepeatingRowThatTheTableShows() {
@@ -353,8 +356,8 @@ void TimerWindowsTest::TheWindowSaysWhyItCannotTakeTheLock() {
     Scheduling s;
     // A file where the lock's folder should be: no one holds the lock, and it cannot be taken.
     const std::string folder = platform::RunLockFolder(s.app->paths());
-    const char* runtime = std::getenv("XDG_RUNTIME_DIR");
-    if (runtime == nullptr || folder.rfind(runtime, 0) != 0) {
+    const char* home = std::getenv("HOME");
+    if (home == nullptr || folder.rfind(home, 0) != 0) {
         QSKIP("the lock's folder is not the test's own here (run through sudo?)");
     }
     std::filesystem::remove_all(folder);
@@ -365,6 +368,70 @@ void TimerWindowsTest::TheWindowSaysWhyItCannotTakeTheLock() {
     QVERIFY(!s.scheduler->firesTimers());
     QVERIFY(s.window->notice()->text().contains(QStringLiteral("The timers cannot fire")));
     QCOMPARE(s.Column(3).front(), QStringLiteral("Wait"));
+}
+
+// A document received by mail with a timer due and an exact task: opening it asks, and until
+// the user says yes nothing runs, by the timer or (unconfirmed) by the button.
+void TimerWindowsTest::ADocumentFromElsewhereRunsNothingUntilTheUserTrustsIt() {
+    Console c;
+    c.tree.Build({"A/a"});
+    c.HourlyTimer();
+    plist::Value& settings = *c.app->document().GetSessionDict(0)->dictAt("settingsDict");
+    settings.set("settExact", 1);
+    const std::string received = c.home.path() + "/received.qvd";
+    QVERIFY(plist::WriteXmlFile(received, c.app->document().mMainDict).ok);
+    c.app->preferences().mPrefDict.set("prefAskConfirmation", 0);
+    std::time_t now = platform::MomentOf({kMonday, 10 * 60 + 59});
+    c.window->windowScheduler().scheduler().SetClock([&now] { return now; });
+    int asked = 0;
+    const auto answer = [&](bool yes) {
+        QMessageBox* box = c.window->documents().question();
+        if (box != nullptr && box->objectName() == QStringLiteral("saveQuestion")) {
+            for (QAbstractButton* b : box->buttons()) {
+                if (b->text() == QStringLiteral("Don't Save")) b->click();
+            }
+            box = c.window->documents().question();
+        }
+        QVERIFY(box != nullptr && box->isVisible());
+        QCOMPARE(box->objectName(), QStringLiteral("timersQuestion"));
+        ++asked;
+        for (QAbstractButton* b : box->buttons()) {
+            if (b->text() == (yes ? QStringLiteral("Yes") : QStringLiteral("No"))) b->click();
+        }
+        QVERIFY(QTest::qWaitFor([&] { return c.window->documents().question() == nullptr; }));
+    };
+
+    c.window->documents().OpenFile(received);
+    answer(false);
+    now += 70;  // 11:00:10, the timer is due
+    c.window->windowScheduler().Arm();
+    QVERIFY(!c.window->windowScheduler().Tick());
+    QVERIFY(!c.window->isRunning());
+    QVERIFY(c.window->windowScheduler().StatusText().contains(QStringLiteral("do not fire")));
+    QVERIFY(!std::filesystem::exists(c.tree.path("B/a")));
+    // The button asks before an exact run although confirmation is off.
+    c.window->TaskExecuteSyncOrBackup();
+    QVERIFY(c.window->findChild<QMessageBox*>(QStringLiteral("confirmation")) != nullptr);
+    QVERIFY(!c.window->isRunning());
+    c.window->findChild<QMessageBox*>(QStringLiteral("confirmation"))->reject();
+
+    // Opened again, it asks again; said yes to, it fires, and is trusted from then on.
+    c.window->documents().OpenFile(received);
+    answer(true);
+    QVERIFY(c.window->windowScheduler().Tick());
+    QVERIFY(QTest::qWaitFor([&] { return !c.window->isRunning(); }, 60000));
+    QVERIFY(std::filesystem::exists(c.tree.path("B/a")));
+    c.window->documents().OpenFile(received);
+    QVERIFY(c.window->documents().question() == nullptr ||
+            c.window->documents().question()->objectName() != QStringLiteral("timersQuestion"));
+    QCOMPARE(asked, 2);
+    // Changed by another program, the document asks again.
+    plist::Value changed = *plist::ReadFile(received).value;
+    changed.find("sessionsArray")->array()[0].dictAt("consoleDict")->set("bottomFolder", "/etc");
+    QVERIFY(plist::WriteXmlFile(received, changed).ok);
+    c.window->documents().OpenFile(received);
+    answer(false);
+    QCOMPARE(asked, 3);
 }
 
 }  // namespace qv::ui
