@@ -7,6 +7,7 @@
 
 #include "engine/folder_scanner.h"
 #include "platform/file_io.h"
+#include "platform/folder_way.h"
 #include "platform/localization.h"
 #include "platform/privileges.h"
 #include "platform/system_log.h"
@@ -322,6 +323,11 @@ bool RunEngine::CheckIfCreateSubDestFolder(std::int64_t sessionIndex, std::int64
         if (there.exists()) {
             problem = GLS("A link or a file stands at its name; the run does not follow it:") +
                       " " + run::Quoted(subFolder);
+        } else if (tw_.mEuidIsRoot &&
+                   !platform::CheckFolderWay(state_.gDestFolder, DocumentOwner()).ok()) {
+            // Root makes nothing where another user could have led it: the folder's check
+            // refuses the task and names the way.
+            return true;
         } else if (!platform::IsExistingFolder(state_.gDestFolder) || options_.scanOnly) {
             // A missing destination (a backup disk not mounted) is not made here, or the run
             // would fill the disk it should not: the task's check reports it. The plan command

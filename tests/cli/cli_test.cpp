@@ -201,15 +201,28 @@ TEST_F(CliTest, ARunAsRootNeverWritesWhereAnotherUserCanLeadIt) {
     ::lchown((home + "/Backup").c_str(), user, user);
     EXPECT_EQ(run("Home", &out), 1) << out;
     EXPECT_EQ(test::Snapshot(etc), etcBefore);
-    // Swapped back and forth during 20 runs: nothing of root's changes.
+    // Swapped back and forth during 20 runs, with a dated sub-folder to make there: nothing of
+    // root's changes.
+    const auto subFolder = [&doc](int on) {
+        plist::Value document = *plist::ReadFile(doc).value;
+        document.find("sessionsArray")
+            ->array()[0]
+            .find("settingsDict")
+            ->set("settCreateDestFolder", on);
+        ASSERT_TRUE(plist::WriteXmlFile(doc, document).ok);
+    };
+    subFolder(1);
     test::RunCommand("(n=0; while [ $n -lt 4000 ] && [ ! -e " + test::ShellQuote(dir_ / "stop") +
                      " ]; do rm -f " + test::ShellQuote(home + "/Backup") + "; mkdir " +
                      test::ShellQuote(home + "/Backup") + "; rmdir " +
                      test::ShellQuote(home + "/Backup") + "; ln -s " + test::ShellQuote(etc) + " " +
-                     test::ShellQuote(home + "/Backup") + "; n=$((n+1)); done) >/dev/null 2>&1 &");
+                     test::ShellQuote(home + "/Backup") + "; n=$((n+1)); done; touch " +
+                     test::ShellQuote(dir_ / "stopped") + ") >/dev/null 2>&1 &");
     for (int i = 0; i < 20; ++i) EXPECT_EQ(run("Home", &out), 1) << out;
     test::WriteText(dir_ / "stop", "");
+    for (int i = 0; i < 1000 && !std::filesystem::exists(dir_ / "stopped"); ++i) ::usleep(10000);
     EXPECT_EQ(test::Snapshot(etc), etcBefore);
+    subFolder(0);
 
     // A source only read may lie in the user's home; a link of root's on the way is root's own
     // choice (/home leading to /data/home).
