@@ -254,9 +254,12 @@ bool FolderScanner::ScanFolder(Folder& f) {
     for (const auto& [dir, error, path] :
          {std::tie(f.aDir, f.aError, f.aPath), std::tie(f.bDir, f.bError, f.bPath)}) {
         if (!dir.valid() && error != 0 && !(f.isRoot && (error == ENOENT || error == ENOTDIR))) {
-            ReportUnreadable(path, error,
-                             error == ELOOP ? GLS("A link leads back to a folder that holds it.")
-                                            : std::string());
+            // At the top, a link the walk from "/" would not follow: another user's.
+            const std::string loop =
+                f.isRoot ? GLS("A link on its way belongs to another user: a run does not "
+                               "follow it.")
+                         : GLS("A link leads back to a folder that holds it.");
+            ReportUnreadable(path, error, error == ELOOP ? loop : std::string());
             f.unread = true;
             return true;
         }
