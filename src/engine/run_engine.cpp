@@ -323,8 +323,8 @@ bool RunEngine::CheckIfCreateSubDestFolder(std::int64_t sessionIndex, std::int64
         if (there.exists()) {
             problem = GLS("A link or a file stands at its name; the run does not follow it:") +
                       " " + run::Quoted(subFolder);
-        } else if (tw_.mEuidIsRoot &&
-                   !platform::CheckFolderWay(state_.gDestFolder, DocumentOwner()).ok()) {
+        } else if (tw_.mEuidIsRoot && !platform::CheckFolderWay(state_.gDestFolder, DocumentOwner())
+                                           .untrusted.empty()) {
             // Root makes nothing where another user could have led it: the folder's check
             // refuses the task and names the way.
             return true;
