@@ -1,10 +1,11 @@
 #include "engine/are_you_sure.h"
 
-#include <cstdlib>
+#include <climits>
 
 #include "fileops/alias_files.h"
 #include "fileops/tw_utilities.h"
 #include "platform/file_io.h"
+#include "platform/file_system.h"
 #include "platform/localization.h"
 #include "sessions/settings_options.h"
 
@@ -59,10 +60,8 @@ std::optional<Confirmation> AreYouSure(const sessions::SessionDocument& document
     std::string used = source;
     if (settings && settings->intAt("settResolveAlias") == 1) fileops::ResolveTheAlias(used);
     if (settings && settings->intAt("settResolveSymLink") == 1) {
-        if (char* real = ::realpath(used.c_str(), nullptr)) {
-            used = real;
-            std::free(real);
-        }
+        char real[PATH_MAX];
+        if (platform::sys().realpath(used.c_str(), real) != nullptr) used = real;
     }
     const fileops::TWUtilities tw;
     const std::string kind = (tw.IsReallyFolder(used) ? GLS("folder") : GLS("file")) + " " + q;

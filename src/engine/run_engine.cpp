@@ -2,7 +2,6 @@
 
 #include <unistd.h>
 
-#include <algorithm>
 #include <ctime>
 
 #include "engine/folder_scanner.h"
@@ -222,48 +221,6 @@ bool RunEngine::ScanMultiTask(std::int64_t sessionIndex) {
     return !tried || anyScanned;
 }
 
-// The rows' top folders by identity, and which rows share one (a group: what one holds, the
-// others come to hold). Paths can hide that two rows meet: a bind mount, a link.
-std::vector<RunEngine::RowTops> RunEngine::RowGroups(const std::vector<run::MultiRow>& rows) {
-    std::vector<RowTops> tops(rows.size());
-    for (std::size_t i = 0; i < rows.size(); ++i) {
-        tops[i].group = i;
-        for (const std::string* path : {&rows[i].source, &rows[i].destination}) {
-            const platform::ItemAttributes a = platform::ReadItemAttributes(path->c_str());
-            if (a.isDirectory()) tops[i].folders.push_back({a.dev, a.ino});
-        }
-    }
-    const auto find = [&tops](std::size_t i) {
-        while (tops[i].group != i) i = tops[i].group = tops[tops[i].group].group;
-        return i;
-    };
-    for (std::size_t i = 0; i < tops.size(); ++i) {
-        for (std::size_t k = i + 1; k < tops.size(); ++k) {
-            for (const auto& id : tops[k].folders) {
-                if (std::find(tops[i].folders.begin(), tops[i].folders.end(), id) !=
-                    tops[i].folders.end()) {
-                    tops[find(k)].group = find(i);
-                }
-            }
-        }
-    }
-    for (std::size_t i = 0; i < tops.size(); ++i) tops[i].group = find(i);
-    return tops;
-}
-
-std::vector<std::pair<dev_t, ino_t>> RunEngine::TopsCopiedWith(std::size_t row) const {
-    std::vector<std::pair<dev_t, ino_t>> others;
-    if (row >= rowGroups_.size()) return others;
-    for (std::size_t k = 0; k < rowGroups_.size(); ++k) {
-        if (k == row || rowGroups_[k].group != rowGroups_[row].group) continue;
-        for (const auto& id : rowGroups_[k].folders) {
-            const auto& own = rowGroups_[row].folders;
-            if (std::find(own.begin(), own.end(), id) == own.end()) others.push_back(id);
-        }
-    }
-    return others;
-}
-
 bool RunEngine::SharesAFolderWithAnEarlierTask(const std::string& source, const std::string& dest) {
     // Only folders can hold one another; a file-to-file task is judged by its files' folders.
     const auto folderOf = [this](const std::string& path) {
@@ -323,7 +280,7 @@ bool RunEngine::CheckIfCreateSubDestFolder(std::int64_t sessionIndex, std::int64
         if (there.exists()) {
             problem = GLS("A link or a file stands at its name; the run does not follow it:") +
                       " " + run::Quoted(subFolder);
-        } else if (tw_.mEuidIsRoot && !platform::CheckFolderWay(state_.gDestFolder, DocumentOwner())
+        } else if (tw_.mEuidIsRoot && !platform::CheckFolderWay(state_.gDestFolder, documentOwner_)
                                            .untrusted.empty()) {
             // Root makes nothing where another user could have led it: the folder's check
             // refuses the task and names the way.
@@ -433,7 +390,7 @@ bool RunEngine::ScanOneTask(std::int64_t sessionIndex, std::int64_t taskIndex) {
                                   !options_.scanOnly);
             scanner.MakeItemsToDontCopyList();
             if (f.gIsFilterOn) scanner.SetFilter(filter_.get());
-            if (currentRow_) scanner.SetOtherTops(TopsCopiedWith(*currentRow_));
+            if (currentRow_) scanner.SetOtherTops(rowGroups_.TopsCopiedWith(*currentRow_));
             const FolderScanner::ScanResult scan = scanner.ScanSingleFolder(root);
             const bool walked = scan != FolderScanner::ScanResult::kFoldersNotFound;
             // A task some folders of which could not be read still copies the rest; its
@@ -562,7 +519,8 @@ uid_t RunEngine::DocumentOwner() const {
 
 void RunEngine::PurgeBeforeWholeSyncBackup() {
     run::RunState& s = state_;
-    validator_.SetDocumentOwner(DocumentOwner());
+    documentOwner_ = DocumentOwner();
+    validator_.SetDocumentOwner(documentOwner_);
     s.gErrorMessages.clear();
     // mIsCopying and mUserPressedStop were set when the run was started.
     s.gTerminateAfterSync = false;

@@ -19,6 +19,7 @@
 #include "engine/exact_sync_index.h"
 #include "engine/folder_listing.h"
 #include "engine/item_filter.h"
+#include "engine/row_groups.h"
 #include "fileops/error_path.h"
 #include "fileops/tw_utilities.h"
 #include "fileops/validation.h"
@@ -104,6 +105,7 @@ class RunEngine : private run::CopyHooks {
 
     const plist::Value* Session(std::int64_t index) const;
     uid_t DocumentOwner() const;
+    uid_t documentOwner_ = 0;  // of the run under way, read once as it is prepared
 
     const sessions::SessionDocument& document_;
     const plist::Value& preferences_;
@@ -132,16 +134,8 @@ class RunEngine : private run::CopyHooks {
     };
     std::vector<TaskFolders> runFolders_;
     bool SharesAFolderWithAnEarlierTask(const std::string& source, const std::string& dest);
-    // The top folders of each row of the multiple list being scanned (device, inode), and the
-    // group of rows it shares a top folder with.
-    struct RowTops {
-        std::vector<std::pair<dev_t, ino_t>> folders;
-        std::size_t group = 0;
-    };
-    static std::vector<RowTops> RowGroups(const std::vector<run::MultiRow>& rows);
-    // The top folders of the other rows of the row's group: its walk does not enter them.
-    std::vector<std::pair<dev_t, ino_t>> TopsCopiedWith(std::size_t row) const;
-    std::vector<RowTops> rowGroups_;
+    // The rows of the multiple list being scanned, grouped by the folders they share.
+    RowGroups rowGroups_;
     std::optional<std::size_t> currentRow_;
 };
 
