@@ -252,9 +252,18 @@ int Fail(std::ostream& err, const std::string& message) {
 }
 
 bool ParseArguments(int argc, char** argv, Arguments* args, std::string* error) {
+    bool operandsOnly = false;  // after "--", a name beginning with "-" is an operand
     for (int i = 1; i < argc; ++i) {
         const std::string a = argv[i];
-        if (a == "--document") {
+        if (operandsOnly) {
+            if (args->command.empty()) {
+                args->command = a;
+            } else {
+                args->positional.push_back(a);
+            }
+        } else if (a == "--") {
+            operandsOnly = true;
+        } else if (a == "--document") {
             if (i + 1 >= argc) {
                 *error = "--document needs a file";
                 return false;

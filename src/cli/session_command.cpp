@@ -51,6 +51,11 @@ std::optional<std::string>* ValueOption(SessionArguments& args, const std::strin
 bool Parse(int argc, char** argv, SessionArguments* args, std::string* error) {
     for (int i = 1; i < argc; ++i) {
         std::string a = argv[i];
+        if (a == "--") {
+            // Everything after it is an operand, a name beginning with "-" included.
+            for (++i; i < argc; ++i) args->words.emplace_back(argv[i]);
+            break;
+        }
         const std::size_t equals = a.find('=');
         std::optional<std::string> inlineValue;
         if (a.starts_with("--") && equals != std::string::npos) {
@@ -255,6 +260,8 @@ bool IsSessionCommand(int argc, char** argv) {
             ++i;
             continue;
         }
+        if (a == "--") return i + 1 < argc && (std::string(argv[i + 1]) == "session" ||
+                                               std::string(argv[i + 1]) == "document");
         if (a.size() > 1 && a[0] == '-') continue;
         return a == "session" || a == "document";
     }

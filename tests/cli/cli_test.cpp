@@ -1065,12 +1065,19 @@ TEST_F(CliTest, SessionVerbsChangeTheDocumentAsTheWindowDoes) {
         {"session rename Nobody x", "no session named \"Nobody\""},
         {"session add x --to 1", "--to is not for session add"},
         {"session frob", "unknown session verb"},
+        {"session add -dash", "unknown option '-dash'"},
     };
     for (const auto& r : refusals) {
         EXPECT_EQ(Quorvel(r.args + d, &out, &err), 2) << r.args;
         EXPECT_TRUE(test::Contains(err, r.message)) << r.args;
         EXPECT_EQ(test::ReadText(doc), before) << r.args;
     }
+    // After "--", a name beginning with "-" is a name, for the session verbs and the others.
+    ASSERT_EQ(Quorvel("session add" + d + " -- -dash", &out, &err), 0) << err;
+    ASSERT_EQ(Quorvel("session rename" + d + " -- -dash --dashed", &out, &err), 0) << err;
+    ASSERT_EQ(Quorvel("settings show --session --dashed" + d, &out, &err), 0) << err;
+    ASSERT_EQ(Quorvel("list" + d + " --", &out, &err), 0) << err;
+    EXPECT_TRUE(test::Contains(out, "\t--dashed\t")) << out;
 }
 
 TEST_F(CliTest, CommandsRunTogetherKeepEveryChangeAndADamagedTemplateIsReported) {
