@@ -498,10 +498,23 @@ void RunEngine::NoteExactSyncIndexNotUsed() {
         }
         return;
     }
-    const std::string line = GLS("The Exact Sync index of these two folders cannot be read") +
-                             ": " + problem + ". " + GLS("This run deletes nothing.");
-    platform::SystemLog(line);
-    if (s.gMakeDetailedLog || s.gMakeErrorsLog) s.gDetailedLogText += line + "\r";
+    platform::SystemLog(GLS("The Exact Sync index of these two folders cannot be read") + ": " +
+                        problem);
+    if (index_.ChangedTopSide() >= 0) {
+        // Another folder at a side's path: the index speaks of folders that are not there. Not
+        // a fault of the index; what is done about an empty one is decided after the scan.
+        if (s.gMakeDetailedLog || s.gMakeErrorsLog) {
+            s.gDetailedLogText += problem + ". " + GLS("This run deletes nothing.") + "\r";
+        }
+        return;
+    }
+    // A damaged index undoes, for this run, every deletion the user made since the last one:
+    // the user must hear of it, and the run must not end as a clean one.
+    errors_.SetErrMsg({GLS("The Exact Sync index of these two folders cannot be read"), ": ",
+                       problem, ". ",
+                       GLS("This run copies both ways and deletes nothing: what was deleted on "
+                           "one side since the last run comes back from the other.")});
+    errors_.LogAndCountError();
 }
 
 // Whose settings the run carries out: the owner of the document's file (the template's while

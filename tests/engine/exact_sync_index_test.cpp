@@ -497,10 +497,11 @@ TEST_F(ExactSyncTest, UnreadableIndexMakesAPlainSynchronizeAndIsRewritten) {
     std::filesystem::remove(tree.path("A/x"));
     test::WriteText(File(kExactSyncPairIndexName), "bplist00 damaged");
     prefs.set("prefLogKind", 3);  // errors only
-    Run();
+    EXPECT_EQ(Run().gGlobalError, 1);  // the user's deletions are undone: an error, not a note
     EXPECT_TRUE(
         test::Contains(Log(), "The Exact Sync index of these two folders cannot be read: \"" +
                                   File(kExactSyncPairIndexName) + "\""));
+    EXPECT_TRUE(test::Contains(Log(), "This run copies both ways and deletes nothing"));
     EXPECT_TRUE(Exists("A/x"));  // copied back, not deleted
     EXPECT_TRUE(Indexed("x"));
 }
