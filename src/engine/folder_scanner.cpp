@@ -435,10 +435,12 @@ bool FolderScanner::ScanFolder(Folder& f) {
         }
         const bool aExisted = a.exists, bExisted = b.exists;
         if (a.exists && !Classify(a, bExisted, aList.caseInsensitive)) {
+            NoteIfSpecial(a, deletingParent);
             ignore();
             continue;
         }
         if (b.exists && !Classify(b, aExisted, bList.caseInsensitive)) {
+            NoteIfSpecial(b, deletingParent);
             ignore();
             continue;
         }
@@ -660,6 +662,21 @@ bool FolderScanner::ScanFolder(Folder& f) {
         }
     }
     return true;
+}
+
+void FolderScanner::NoteIfSpecial(const Side& side, bool inFolderToDelete) {
+    if (side.attrs.type != platform::ItemType::Other) return;
+    run::RunState& s = state_;
+    ++s.gSpecialFilesSkipped;
+    if (inFolderToDelete) {
+        // Its folder stays for it: the user must learn why the deletion did not happen.
+        ReportError({GLS("The folder is not deleted: it holds a special file (FIFO, socket or "
+                         "device), which a run never copies nor deletes:"),
+                     " ", run::Quoted(side.path)});
+    } else if (s.gMakeDetailedLog) {
+        s.gDetailedLogText += GLS("Skipped the special file (FIFO, socket or device)") + " " +
+                              run::Quoted(side.path) + "\r";
+    }
 }
 
 bool FolderScanner::Classify(Side& side, bool otherExists, bool caseInsensitive) {

@@ -77,6 +77,9 @@ class FolderScanner : private PairFacts {
     void ReportUnreadable(const std::string& path, int error, const std::string& why);
     // caseInsensitive: the folder the item is listed in ignores case.
     bool Classify(Side& side, bool otherExists, bool caseInsensitive);
+    // A FIFO, socket or device the walk passes by: counted, and logged; in a folder to delete,
+    // an error naming it, since the folder then stays.
+    void NoteIfSpecial(const Side& side, bool inFolderToDelete);
     // What the decisions ask of the disk, the index and the user.
     std::optional<double> BackupDate(const Side& side) const override;
     bool IsPackage(const Side& side) const;

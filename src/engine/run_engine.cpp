@@ -554,6 +554,7 @@ void RunEngine::PurgeBeforeWholeSyncBackup() {
     s.gItemsSkipped = 0;
     s.gGlobalItemsScanned = 0;
     s.gGlobalConflictsSkipped = 0;
+    s.gSpecialFilesSkipped = 0;
     s.categories = {};
     s.gAtLeastOneItemDone = false;
     s.progress.Reset();

@@ -231,6 +231,7 @@ struct RunState {
     double mIntervalToUpdateConsole = 0;  // seconds between two progress refreshes
     std::int64_t gGlobalItemsScanned = 0;
     std::int64_t gGlobalConflictsSkipped = 0;
+    std::int64_t gSpecialFilesSkipped = 0;  // FIFOs, sockets, devices: never copied
     std::int64_t gGlobalError = 0;
     // The messages of the errors counted, in order, whatever the log kind: what a front end
     // lists at the end of a run without reading the log. The first kMaxListedErrors only: a

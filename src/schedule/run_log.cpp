@@ -43,6 +43,11 @@ constexpr std::size_t kBytesPerTask = 2 * 1024;
 
 std::string Num(std::int64_t n) { return std::to_string(n); }
 
+// "Skipped 3 special files": what the walk passed by without a word in the summary otherwise.
+std::string SpecialFilesLine(const run::RunState& s) {
+    return platform::FormatText(GLS("Skipped %ld special files"), {Num(s.gSpecialFilesSkipped)});
+}
+
 std::string FormatLocalDate(double seconds, const char* format) {
     const std::time_t t = static_cast<std::time_t>(std::floor(seconds));
     std::tm local{};
@@ -256,6 +261,7 @@ class LogComposer {
         logString_ += GetFixedLogHeader(in_.facts);
         logString_ += "• " + GLS("Task") + ": " + ExecutedByText(s_.mExecutedBy) + "\r\r";
         logString_ += GLS("• Errors: ") + Num(s_.gGlobalError) + "\r\r";
+        if (s_.gSpecialFilesSkipped > 0) logString_ += "• " + SpecialFilesLine(s_) + "\r\r";
         if (s_.mUserPressedStop) {
             logString_ += GLS("• User Action: ") + GLS("user pressed the Stop button.") + "\r\r";
         } else if (s_.gTerminateAfterSync) {
@@ -499,6 +505,7 @@ std::vector<std::string> ReportLines(const run::RunState& state,
         lines.push_back("• " + Num(state.gTotSessionsDone) + " " + GLS("Sessions Done of") + " " +
                         Num(state.gTotSessions));
     }
+    if (state.gSpecialFilesSkipped > 0) lines.push_back("• " + SpecialFilesLine(state));
     lines.push_back("• " + GLS("Errors:") + " " + Num(state.gGlobalError));
     if (state.mUserPressedStop) lines.push_back("• " + GLS("Stopped by the user."));
     return lines;

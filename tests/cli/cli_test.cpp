@@ -328,6 +328,35 @@ TEST_F(CliTest, MultipleListRowsThatNestIntoEachOtherAreRefused) {
     EXPECT_FALSE(std::filesystem::exists(dir_ / "A/c.txt"));
 }
 
+// FIFOs, sockets and devices are never copied: each is counted and logged, and a folder the
+// other side deleted that still holds one stays, as an error naming it.
+TEST_F(CliTest, SpecialFilesAreCountedAndAFolderTheyKeepIsAnError) {
+    const std::string a = dir_ / "A", b = dir_ / "B", doc = dir_ / "special.qvd";
+    test::WriteText(a + "/d/f", "f");
+    ASSERT_EQ(::mkfifo((a + "/d/pipe").c_str(), 0600), 0);
+    test::WriteText(b + "/keep", "so that B is never empty");
+    WriteDocument(doc, {{"Pipes", a, b}});
+    SetTask(doc, 0, 1, true);
+    const std::string run = "run --unattended --session Pipes --document " + test::ShellQuote(doc);
+    std::string out, err;
+    ASSERT_EQ(Quorvel(run + " --print-log", &out, &err), 0) << out << err;
+    EXPECT_NE(out.find("• Skipped 1 special files"), std::string::npos) << out;
+    EXPECT_NE(out.find("Skipped the special file (FIFO, socket or device) \"" + a + "/d/pipe\""),
+              std::string::npos)
+        << out;
+    EXPECT_EQ(test::ReadText(b + "/d/f"), "f");
+    EXPECT_FALSE(platform::ItemExists(b + "/d/pipe"));
+
+    std::filesystem::remove_all(b + "/d");
+    EXPECT_EQ(Quorvel(run, &out, &err), 1) << out << err;
+    EXPECT_NE((out + err).find("The folder is not deleted: it holds a special file"),
+              std::string::npos)
+        << out << err;
+    EXPECT_NE((out + err).find(a + "/d/pipe"), std::string::npos) << out << err;
+    EXPECT_FALSE(platform::ItemExists(a + "/d/f"));
+    EXPECT_TRUE(platform::ItemExists(a + "/d/pipe"));
+}
+
 // An unplugged drive leaves its empty mount-point folder: an exact run must not fill the
 // system's disk with a copy of the other side.
 TEST_F(CliTest, AnEmptyFolderThatIsNotTheOneTheIndexKnewGetsNoCopy) {
