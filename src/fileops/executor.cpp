@@ -547,6 +547,10 @@ bool Executor::CopyItems(std::vector<PlanItem>& items, const Side& a, const Side
             childB.folder.valid() ? ItemAt(childB.folder, kSelf, dest.path) : dest.at();
         const FolderHandle *inA = source.folder, *inB = dest.folder;
         const auto copy = [&](bool intoB, const std::optional<platform::Timestamp>& date) {
+            // With "Don't unlock locked items" a locked folder keeps its lock, and with it the
+            // attributes it has.
+            const ItemAt& target = intoB ? dst : src;
+            if (!s.flags.gIsUnlockOn && tw_.IsLocked(target.fd(), target.name)) return;
             metadata_.CopyFolderAttributes(intoB ? src : dst, intoB ? dst : src, date, isSync,
                                            start, intoB ? inA : inB, intoB ? inB : inA);
         };
@@ -711,7 +715,8 @@ bool Executor::DeleteFolder(const Place& folder, bool aToB, bool deleteParent) {
         // Its planned content is gone by now; anything still inside appeared after the scan
         // and is nobody's to delete, so a folder that is not empty stays.
         removed = sys().unlinkat(folder.fd(), folder.name->c_str(), AT_REMOVEDIR) == 0;
-        if (!removed && (errno == EPERM || errno == EACCES) && metadata_.UnlockItem(folder.at())) {
+        if (!removed && (errno == EPERM || errno == EACCES) && s.flags.gIsUnlockOn &&
+            metadata_.UnlockItem(folder.at())) {
             removed = sys().unlinkat(folder.fd(), folder.name->c_str(), AT_REMOVEDIR) == 0;
         }
     } else if (!deleteParent) {
@@ -1293,7 +1298,8 @@ bool Executor::ReplaceDestFile(const Place& to, const Place& from, const ItemAtt
         chainUsed = true;
         if (!metadata_.UnlockChain(to.at(), Chain(aToB, true), kCheckDeletable, s.flags.gIsUnlockOn,
                                    current_) ||
-            (tw_.IsLocked(folder.fd(), *to.name) && !metadata_.UnlockItem(to.at()))) {
+            (tw_.IsLocked(folder.fd(), *to.name) &&
+             (!s.flags.gIsUnlockOn || !metadata_.UnlockItem(to.at())))) {
             err = "\r" + phrases_.error + " " + GLS("Can't delete the old destination file.") +
                   " " + GLS("Insufficient privileges");
             ok = false;
@@ -1353,6 +1359,11 @@ bool Executor::ReplaceDestFile(const Place& to, const Place& from, const ItemAtt
 
 bool Executor::CopySingleMetadataOnly(const Place& from, const Place& to) {
     const FolderHandle& folder = *to.folder;
+    if (!state_->flags.gIsUnlockOn && tw_.IsLocked(folder.fd(), *to.name)) {
+        Report(GLS("Can't copy attributes from the item") + "\r" + Quoted(from.path) + "\r" +
+               GLS("to the locked item") + "\r" + Quoted(to.path));
+        return false;
+    }
     std::string target = *to.name;
     const std::string& fromName = *from.name;
     const std::string& toName = *to.name;

@@ -6,6 +6,7 @@
 
 #include <array>
 #include <filesystem>
+#include <sstream>
 #include <vector>
 
 #include "platform/file_io.h"
@@ -355,6 +356,49 @@ TEST_F(CliTest, SpecialFilesAreCountedAndAFolderTheyKeepIsAnError) {
     EXPECT_NE((out + err).find(a + "/d/pipe"), std::string::npos) << out << err;
     EXPECT_FALSE(platform::ItemExists(a + "/d/f"));
     EXPECT_TRUE(platform::ItemExists(a + "/d/pipe"));
+}
+
+// "Don't unlock locked items": what is locked in the destination stays locked and as it was,
+// and what could not be done for it is an error.
+TEST_F(CliTest, LockedItemsStayLockedWhenTheSessionSaysNotToUnlock) {
+    if (::geteuid() != 0) GTEST_SKIP() << "the immutable flag needs root";
+    const std::string a = dir_ / "A", b = dir_ / "B", doc = dir_ / "locks.qvd";
+    test::WriteText(a + "/d/new", "new");
+    test::WriteText(a + "/old", "newer");
+    test::WriteText(b + "/old", "older");
+    std::filesystem::create_directories(b + "/d");
+    for (const std::string& item : {b + "/old", b + "/d"}) {
+        ::utimensat(AT_FDCWD, item.c_str(),
+                    std::array<timespec, 2>{timespec{1000, 0}, timespec{1000, 0}}.data(), 0);
+    }
+    if (test::RunCommand("chattr +i " + test::ShellQuote(b + "/d") + " " +
+                         test::ShellQuote(b + "/old") + " 2>/dev/null") != 0) {
+        GTEST_SKIP() << "no immutable flag on this file system";
+    }
+    WriteDocument(doc, {{"Locks", a, b}});
+    {
+        plist::Value document = *plist::ReadFile(doc).value;
+        document.find("sessionsArray")->array()[0].find("settingsDict")->set("settLockedItems", 0);
+        ASSERT_TRUE(plist::WriteXmlFile(doc, document).ok);
+    }
+    std::string out, err;
+    EXPECT_EQ(Quorvel("run --unattended --session Locks --document " + test::ShellQuote(doc),
+                      &out, &err),
+              1)
+        << out << err;
+    std::string flags;
+    test::RunCommand("lsattr -d " + test::ShellQuote(b + "/d") + " " + test::ShellQuote(b + "/old"),
+                     &flags);
+    test::RunCommand("chattr -i " + test::ShellQuote(b + "/d") + " " + test::ShellQuote(b + "/old"));
+    // One line an item: its flags, a space, its path.
+    std::istringstream lines(flags);
+    int locked = 0;
+    for (std::string line; std::getline(lines, line);) {
+        locked += line.substr(0, line.find(' ')).find('i') != std::string::npos ? 1 : 0;
+    }
+    EXPECT_EQ(locked, 2) << flags;
+    EXPECT_EQ(test::ReadText(b + "/old"), "older");
+    EXPECT_FALSE(platform::ItemExists(b + "/d/new"));
 }
 
 // An unplugged drive leaves its empty mount-point folder: an exact run must not fill the
