@@ -235,7 +235,7 @@ RunConclusion RunService::Conclude() {
     r.conclusion.scanSucceeded = s.gScanSucceeded;
     // A log that could not be saved is one more error of the run.
     r.conclusion.errors = s.gGlobalError + (r.conclusion.logSaveError.empty() ? 0 : 1);
-    r.conclusion.report = schedule::ReportLines(s, document_, r.allSessions);
+    r.conclusion.report = schedule::ReportLines(s, document_, r.allSessions, r.conclusion.errors);
     for (std::string message : s.gErrorMessages) {
         std::replace(message.begin(), message.end(), '\r', ' ');
         r.conclusion.errorMessages.push_back(std::move(message));

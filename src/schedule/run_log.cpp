@@ -470,7 +470,8 @@ std::string MakeLog(run::RunState& state, const LogInputs& inputs) {
 }
 
 std::vector<std::string> ReportLines(const run::RunState& state,
-                                     const sessions::SessionDocument& document, bool allSessions) {
+                                     const sessions::SessionDocument& document, bool allSessions,
+                                     std::int64_t errors) {
     std::vector<std::string> lines;
     if (!allSessions || state.mExecutedBy == run::kExecutedByTimer) {
         const std::int64_t index = state.logSessionArray.empty()
@@ -506,7 +507,7 @@ std::vector<std::string> ReportLines(const run::RunState& state,
                         Num(state.gTotSessions));
     }
     if (state.gSpecialFilesSkipped > 0) lines.push_back("• " + SpecialFilesLine(state));
-    lines.push_back("• " + GLS("Errors:") + " " + Num(state.gGlobalError));
+    lines.push_back("• " + GLS("Errors:") + " " + Num(errors));
     if (state.mUserPressedStop) lines.push_back("• " + GLS("Stopped by the user."));
     return lines;
 }

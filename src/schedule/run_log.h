@@ -39,8 +39,11 @@ std::string GetFixedLogHeader(const platform::SystemFacts& facts);
 std::string MakeLog(run::RunState& state, const LogInputs& inputs);
 
 // The report of the end of a run, one text a line, without the "• " truncation the window
-// applies: the folders and what reached them (or tasks or sessions done), then the errors.
+// applies: the folders and what reached them (or tasks or sessions done), then the errors:
+// `errors`, every error of the run, the run state's and those of its conclusion (a log that
+// could not be saved), so that the count agrees with the exit status.
 std::vector<std::string> ReportLines(const run::RunState& state,
-                                     const sessions::SessionDocument& document, bool allSessions);
+                                     const sessions::SessionDocument& document, bool allSessions,
+                                     std::int64_t errors);
 
 }  // namespace qv::schedule

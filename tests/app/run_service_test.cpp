@@ -130,6 +130,19 @@ TEST_F(RunServiceTest, EveryRunConcludesWithItsLogSavedAndReported) {
     EXPECT_FALSE(std::filesystem::exists(tree.path("B/a")));
     EXPECT_TRUE(std::filesystem::is_empty(logFolder()));
     EXPECT_EQ(service->logString(), internal);
+
+    // A file where the log folder should be: the log goes elsewhere, and the report counts the
+    // error the exit status counts.
+    prefs.mPrefDict.set("prefPreview", 0);
+    const std::string blocker = dir_ / "not-a-folder";
+    test::WriteText(blocker, "mine");
+    prefs.mPrefDict.set("prefPathLogFolder", blocker);
+    const RunConclusion misplaced = RunToTheEnd(Request());
+    EXPECT_FALSE(misplaced.logSaveError.empty());
+    EXPECT_EQ(misplaced.errors, 1);
+    EXPECT_EQ(ExitStatusOf(misplaced), 1);
+    EXPECT_EQ(misplaced.report.back(), "• Errors: 1");
+    EXPECT_EQ(test::ReadText(blocker), "mine");
 }
 
 }  // namespace

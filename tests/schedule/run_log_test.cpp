@@ -401,11 +401,11 @@ TEST_F(RunLogTest, ReportTellsWhatReachedEachFolderOrWhatWasDone) {
     state_.gTotSessions = 2;
     const std::string stopped = "• Stopped by the user.";
     // All sessions, started by hand or by the command.
-    EXPECT_EQ(ReportLines(state_, doc_, true),
+    EXPECT_EQ(ReportLines(state_, doc_, true, state_.gGlobalError),
               (std::vector<std::string>{"• 1 Sessions Done of 2", "• Errors: 3", stopped}));
     // One session with its multiple list; a timer run counts as one session too.
     state_.mExecutedBy = run::kExecutedByTimer;
-    EXPECT_EQ(ReportLines(state_, doc_, true),
+    EXPECT_EQ(ReportLines(state_, doc_, true, state_.gGlobalError),
               (std::vector<std::string>{"• 2 Multiple Tasks Done of 2", "• Errors: 3", stopped}));
     // One session without it: what reached each folder, over every task.
     doc_.GetSessionDict(0)->dictAt("multiDict")->set("multiOn", 0);
@@ -413,9 +413,12 @@ TEST_F(RunLogTest, ReportTellsWhatReachedEachFolderOrWhatWasDone) {
     state_.mUserPressedStop = false;
     state_.logSessionArray[1].logTaskArray[0].copyCounters = run::CopyCounters{};
     state_.logSessionArray[1].logTaskArray[0].copyCounters->gAFilesCopied = 100;
-    EXPECT_EQ(ReportLines(state_, doc_, false),
+    // The errors of the conclusion (a log not saved) count with the run's; special files the
+    // walk passed by are told.
+    state_.gSpecialFilesSkipped = 2;
+    EXPECT_EQ(ReportLines(state_, doc_, false, state_.gGlobalError + 1),
               (std::vector<std::string>{"• /data/a: 106", "• Destination Folder not defined: 27",
-                                        "• Errors: 3"}));
+                                        "• Skipped 2 special files", "• Errors: 4"}));
 }
 
 }  // namespace
