@@ -673,7 +673,13 @@ bool Executor::CopySource(const Place& source, const Place& dest, int m, bool de
 }
 
 bool Executor::CreateFolder(const Place& folder, bool aToB, bool destExists) {
-    if (destExists) return false;
+    if (destExists) {
+        // Something took the name since the scan found it free: it is nobody's to lose, and the
+        // folder's copy waits for the next run.
+        Report(GLS("Can't create the folder") + " " + Quoted(folder.path) + "\r" +
+               GLS("It changed since the scan: the next run will decide."));
+        return false;
+    }
     // Private while it fills; its final mode comes with its attributes once its content is done.
     bool chainUsed = false;
     if (sys().mkdirat(folder.fd(), folder.name->c_str(), kFillingMode) != 0) {

@@ -805,20 +805,22 @@ TEST_F(ExactSyncTest, EditsMadeAfterTheScanAreLeftForTheNextRun) {
     test::WriteText(tree.path("A/z_notes.txt"), "A's newer notes");
     SetModified("A/z_notes.txt", 5000);
     std::filesystem::remove(tree.path("B/new.txt"));
-    tree.Build({"A/later.txt:l@1000"});
+    tree.Build({"A/later.txt:l@1000", "A/nf/inside:i@1000"});
     proxy.onHook = [&](test::Hook hook) {
         if (hook != test::Hook::PurgeBeforeMainCopy) return;
         test::WriteText(tree.path("B/z_notes.txt"), "edited in B during the run");
         test::WriteText(tree.path("B/y_old.txt"), "edited in B during the run");
         test::WriteText(tree.path("B/later.txt"), "made in B during the run");
+        test::WriteText(tree.path("B/nf"), "a file where a folder is to be made");
     };
     const run::RunState& s = Run();
     proxy.onHook = nullptr;
     EXPECT_EQ(test::ReadText(tree.path("B/z_notes.txt")), "edited in B during the run");
     EXPECT_EQ(test::ReadText(tree.path("B/y_old.txt")), "edited in B during the run");
     EXPECT_EQ(test::ReadText(tree.path("B/later.txt")), "made in B during the run");
+    EXPECT_EQ(test::ReadText(tree.path("B/nf")), "a file where a folder is to be made");
     EXPECT_FALSE(Exists("A/new.txt"));  // the rest of the plan was carried out
-    EXPECT_EQ(s.gGlobalError, 3);
+    EXPECT_EQ(s.gGlobalError, 4);
     EXPECT_TRUE(test::Contains(Log(), "It changed since the scan: the next run will decide."));
     EXPECT_TRUE(Indexed("y_old.txt"));
 }
