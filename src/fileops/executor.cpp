@@ -1278,6 +1278,13 @@ bool Executor::RemoveReplacedFolder(const Place& to, bool aToB, std::string& err
               Quoted(to.path) + (why.empty() ? "" : ": " + why);
         return false;
     }
+    CountRemovedItems(items, aToB, trash);
+    return true;
+}
+
+void Executor::CountRemovedItems(const std::vector<std::pair<std::string, bool>>& items,
+                                 bool aToB, bool trash) {
+    run::RunState& s = *state_;
     for (const auto& [path, isFolder] : items) {
         std::int64_t& counter = isFolder
                                     ? (aToB ? s.copy.gBFoldersDeleted : s.copy.gAFoldersDeleted)
@@ -1288,6 +1295,48 @@ bool Executor::RemoveReplacedFolder(const Place& to, bool aToB, std::string& err
                                         : (trash ? phrases_.trashedFile : phrases_.deletedFile);
         LogAction(phrase + " " + Quoted(path));
         s.gItemsDeleted.push_back(path);
+    }
+}
+
+bool Executor::ReplaceFolderByItem(const Place& to, Temporary& temp, const std::string& target,
+                                   bool aToB, std::string& err) {
+    const FolderHandle& folder = *to.folder;
+    const int dirFd = folder.fd();
+    const auto removeFirst = [&] {
+        // The folder goes first, then the copy takes the name. Into the trash, the folder is
+        // kept whatever happens next; without an exchange there is no other way.
+        if (!RemoveReplacedFolder(to, aToB, err)) {
+            DiscardTemporary(folder, temp);
+            return false;
+        }
+        return PutNew(folder, temp, target, err);
+    };
+    if (state_->flags.gIsMoveToTrash) return removeFirst();
+    std::vector<std::pair<std::string, bool>> items;
+    CollectTree(folder, *to.name, to.path, items);
+    const bool marked = Mark(dirFd, *to.name);
+    if (sys().renameat2(dirFd, temp.name.c_str(), dirFd, to.name->c_str(), RENAME_EXCHANGE) != 0) {
+        const int error = errno;
+        if (marked) Unmark(dirFd, *to.name);
+        if (error == EINVAL || error == ENOSYS || error == EOPNOTSUPP) return removeFirst();
+        err = SystemError("Can't exchange the destination item with the one just copied:", error);
+        DiscardTemporary(folder, temp);
+        return false;
+    }
+    const std::string oldName = temp.name;
+    temp.name = *to.name;
+    // Left by a failure (or an end of the process) here, the folder is a marked temporary
+    // that the next run clears away.
+    if (!RemoveItemAt(dirFd, oldName, metadata_)) {
+        err = "\rCan't remove the old destination item, left as " +
+              Quoted(folder.PathOf(oldName));
+        return false;
+    }
+    CountRemovedItems(items, aToB, false);
+    // Names that differ only in case: the copy takes the source's spelling.
+    if (target != *to.name && sys().renameat2(dirFd, to.name->c_str(), dirFd, target.c_str(),
+                                              RENAME_NOREPLACE) == 0) {
+        temp.name = target;
     }
     return true;
 }
@@ -1329,12 +1378,7 @@ bool Executor::ReplaceDestFile(const Place& to, const Place& from, const ItemAtt
         // A file or link in place of a folder: the folder and what it holds go the way every
         // deletion goes (to the trash when the session says so), each item counted and logged;
         // nothing of it may vanish as a mere side effect of the replacement.
-        ok = RemoveReplacedFolder(to, aToB, err);
-        if (ok) {
-            ok = PutNew(folder, temp, target, err);
-        } else {
-            DiscardTemporary(folder, temp);
-        }
+        ok = ReplaceFolderByItem(to, temp, target, aToB, err);
     } else if (ok && target != *to.name && old.ok()) {
         // Names that differ only in case: the old one goes when the new one is in place.
         ok = PutInPlace(folder, temp, *to.name, err, &seen);

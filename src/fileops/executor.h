@@ -97,6 +97,13 @@ class Executor : public run::CopyExecutor {
     bool ChangedSinceScan(const run::SeenItem& seen, const Place& item, bool deleting);
     // Trashes or deletes the folder a file or link replaces, counting and logging every item.
     bool RemoveReplacedFolder(const Place& to, bool aToB, std::string& err);
+    // Puts the copy (temp) in place of the folder at `to`, under the name target: the two
+    // change places in one step and the folder then goes from its marked temporary name, so
+    // that an end of the process at any moment leaves the folder or the copy at the name.
+    bool ReplaceFolderByItem(const Place& to, Temporary& temp, const std::string& target,
+                             bool aToB, std::string& err);
+    void CountRemovedItems(const std::vector<std::pair<std::string, bool>>& items, bool aToB,
+                           bool trash);
     void KeepDeletionInIndex(const run::PlanItem& item, const Place& source, const Place& dest);
     bool CopyItems(std::vector<run::PlanItem>& items, const Side& a, const Side& b,
                    bool deleteParent);

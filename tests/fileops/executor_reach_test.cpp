@@ -182,11 +182,16 @@ class FailingCalls : public platform::FileSystem {
   public:
     std::function<bool(unsigned renameFlags, const char* to)> failRename;
     std::function<bool(const std::string& call, int fd)> failOnOpen;
+    bool failRemovals = false;  // every unlinkat from now on, as if the process had ended
 
     int renameat2(int fromDirFd, const char* from, int toDirFd, const char* to,
                   unsigned flags) override {
         if (failRename && IsTemporaryName(from) && failRename(flags, to)) return errno = EIO, -1;
         return FileSystem::renameat2(fromDirFd, from, toDirFd, to, flags);
+    }
+    int unlinkat(int dirFd, const char* name, int flags) override {
+        if (failRemovals) return errno = EIO, -1;
+        return FileSystem::unlinkat(dirFd, name, flags);
     }
     int fchmod(int fd, mode_t mode) override {
         if (failOnOpen && failOnOpen("fchmod", fd)) return errno = EPERM, -1;
@@ -211,6 +216,8 @@ TEST_F(ExecutorReachTest, AFailedRenameOrExchangeLeavesTheOldItemAndNoTemporary)
         {"a package exchanged with a package", RENAME_EXCHANGE,
          {"A/Tool.app/Contents/x:new@5000", "A/Tool.app/@5000",
           "B/Tool.app/Contents/x:old@1000", "B/Tool.app/@1000"}, "Tool.app", "Tool.app/Contents/x"},
+        {"a folder exchanged with the file that replaces it", RENAME_EXCHANGE,
+         {"A/d:new@5000", "B/d/x:old@1000", "B/d/@1000"}, "d", "d/x"},
     };
     // clang-format on
     for (const auto& row : rows) {
@@ -238,6 +245,42 @@ TEST_F(ExecutorReachTest, AFailedRenameOrExchangeLeavesTheOldItemAndNoTemporary)
                   0);
         EXPECT_TRUE(test::Contains(LogOf(runner), std::strerror(EIO)));
     }
+}
+
+// The process ends right after a folder and the file replacing it changed places: the name
+// holds the new file, the folder stands marked under a temporary name, and the next run clears
+// it away. At no moment is there neither.
+TEST_F(ExecutorReachTest, AFolderReplacedByAFileIsNeverMissingFromItsName) {
+    tree.Build({"A/d:new@5000", "B/d/x:old@1000", "B/d/@1000"});
+    {
+        FailingCalls failing;
+        failing.failRename = [&](unsigned flags, const char* to) {
+            if (flags == RENAME_EXCHANGE && std::string(to) == "d") failing.failRemovals = true;
+            return false;
+        };
+        const platform::ScopedFileSystem installed(failing);
+        engine::RunEngine runner(doc, prefs, proxy, index, executor, tw);
+        runner.ExecuteSyncBackup();
+    }
+    EXPECT_EQ(test::ReadText(tree.path("B/d")), "new");
+    std::vector<std::string> others;
+    for (const auto& e : fs::directory_iterator(tree.b())) {
+        const std::string name = e.path().filename().string();
+        if (name == "d") continue;
+        others.push_back(name);
+        EXPECT_TRUE(IsTemporaryName(name)) << name;
+        EXPECT_EQ(test::ReadText(e.path().string() + "/x"), "old");  // the whole old folder
+        EXPECT_GT(::lgetxattr(e.path().c_str(), kTemporaryXattr, nullptr, 0), 0) << name;
+    }
+    EXPECT_EQ(others.size(), 1u);
+    engine::RunEngine again(doc, prefs, proxy, index, executor, tw);
+    again.ExecuteSyncBackup();
+    std::vector<std::string> names;
+    for (const auto& e : fs::directory_iterator(tree.b())) {
+        names.push_back(e.path().filename().string());
+    }
+    EXPECT_EQ(names, std::vector<std::string>{"d"});
+    EXPECT_EQ(test::ReadText(tree.path("B/d")), "new");
 }
 
 TEST_F(ExecutorReachTest, ACopyWithoutItsModeOwnerOrDatesIsAnError) {
