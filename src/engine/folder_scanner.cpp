@@ -155,11 +155,7 @@ FolderScanner::ScanResult FolderScanner::ScanSingleFolder(run::TaskRoot& root) {
 bool FolderScanner::NoteIfLeftover(const platform::FolderHandle& dir, const std::string& folder,
                                    const std::string& name, bool inB) {
     if (!fileops::IsTemporaryName(name) || !dir.valid()) return false;
-    char mark = 0;
-    if (platform::sys().getxattrat(dir.fd(), name.c_str(), fileops::kTemporaryXattr, &mark, 1) <
-        0) {
-        return false;
-    }
+    if (!fileops::IsMarkedTemporary(dir.fd(), name)) return false;
     // The copy clears it away before it writes anything: the scan changes nothing on disk.
     if (removeLeftovers_ && root_ != nullptr) {
         const std::string& top = inB ? state_.gDestFolder : state_.gSourceFolder;

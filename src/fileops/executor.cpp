@@ -66,9 +66,10 @@ std::string TemporaryName(const char* base, int n) {
 // create(name) makes it exclusively, failing with EEXIST when the name is taken. The name used,
 // or nothing with errno set.
 template <typename Create>
-std::optional<std::string> CreateUnderTemporaryName(const std::string& avoid, Create create) {
+std::optional<std::string> CreateUnderTemporaryName(const std::string& avoid, Create create,
+                                                    const char* base = kReplaceTempName) {
     for (int n = 0; n <= kMaxTemporaryNames; ++n) {
-        std::string name = TemporaryName(kReplaceTempName, n);
+        std::string name = TemporaryName(base, n);
         if (name == avoid) continue;
         if (create(name)) return name;
         if (errno != EEXIST) return std::nullopt;
@@ -200,13 +201,21 @@ bool CopyFolderContent(const FolderHandle& from, const FolderHandle& to, const M
 
 }  // namespace
 
-bool IsTemporaryName(const std::string& name) {
-    const std::string base = kReplaceTempName;
+namespace {
+
+// base, or base, a blank and a number.
+bool IsNumberedName(const std::string& name, std::string_view base) {
     if (name.compare(0, base.size(), base) != 0) return false;
     if (name.size() == base.size()) return true;
     if (name.size() < base.size() + 2 || name[base.size()] != ' ') return false;
     return std::all_of(name.begin() + static_cast<long>(base.size()) + 1, name.end(),
                        [](char c) { return c >= '0' && c <= '9'; });
+}
+
+}  // namespace
+
+bool IsTemporaryName(const std::string& name) {
+    return IsNumberedName(name, kReplaceTempName) || IsNumberedName(name, kLinkTempName);
 }
 
 bool IsMarkedTemporary(const std::string& path, const std::string& name) {
@@ -217,6 +226,7 @@ bool IsMarkedTemporary(const std::string& path, const std::string& name) {
 
 bool IsMarkedTemporary(int dirFd, const std::string& name) {
     if (!IsTemporaryName(name)) return false;
+    if (IsNumberedName(name, kLinkTempName)) return StatAt(dirFd, name).attributes.isSymbolicLink();
     char value[4];
     return sys().getxattrat(dirFd, name.c_str(), kTemporaryXattr, value, sizeof value) > 0;
 }
@@ -819,13 +829,16 @@ bool Executor::CopyToTemporary(const Place& from, const ItemAttributes& fromAttr
     std::string why;
     std::optional<std::string> name;
     if (st.attributes.isSymbolicLink()) {
-        // A link cannot carry the mark: an interrupted run leaves it under its temporary
-        // name, unmarked, for the user to see.
+        // A link cannot carry the mark: its name alone tells it for ours, and a later run
+        // clears it away should this one end before it is in place.
         const auto target = ReadLinkAt(from.fd(), *from.name);
         if (target) {
-            name = CreateUnderTemporaryName(avoid, [&](const std::string& candidate) {
-                return sys().symlinkat(target->c_str(), folder.fd(), candidate.c_str()) == 0;
-            });
+            name = CreateUnderTemporaryName(
+                avoid,
+                [&](const std::string& candidate) {
+                    return sys().symlinkat(target->c_str(), folder.fd(), candidate.c_str()) == 0;
+                },
+                kLinkTempName);
         }
         if (!name) why = std::strerror(errno);
         temp.isLink = true;

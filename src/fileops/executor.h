@@ -34,10 +34,15 @@ namespace qv::fileops {
 
 inline constexpr const char* kReplaceTempName = "QVTempFile";
 inline constexpr const char* kRenameTempName = "Quorvel_Temporary_Name";
+// A link cannot carry the mark: its copy is made under a name of its own, which a user's link
+// does not take by chance, and a link at such a name is taken for a leftover.
+inline constexpr const char* kLinkTempName = "QVTempLink~quorvel";
 
-// True for "QVTempFile" and "QVTempFile N": the names the executor writes copies under.
+// True for "QVTempFile" and "QVTempFile N", "QVTempLink~quorvel" and "QVTempLink~quorvel N":
+// the names the executor writes copies under.
 bool IsTemporaryName(const std::string& name);
-// A leftover of an interrupted copy: a temporary name and the mark.
+// A leftover of an interrupted copy: a temporary name and the mark, or a link at a link's
+// temporary name.
 bool IsMarkedTemporary(const std::string& path, const std::string& name);
 bool IsMarkedTemporary(int dirFd, const std::string& name);
 // Removes an item and everything inside it, opening what is locked; true when it is gone.

@@ -156,7 +156,10 @@ TEST_F(ExecutorTest, FailedCopiesLeaveTheOldFileAndNoPartOfTheNewOne) {
 }
 
 TEST_F(ExecutorTest, LeftoversOfAnInterruptedCopyAreRemovedNotCopied) {
-    tree.Build({"B/QVTempFile:half@1000", "B/QVTempFile 3:half@1000", "A/QVTempFile 2:mine@1000"});
+    tree.Build({"B/QVTempFile:half@1000", "B/QVTempFile 3:half@1000", "A/QVTempFile 2:mine@1000",
+                "A/QVTempLink~quorvel 4:a user's file, not a link@1000"});
+    // A link cannot be marked: one at a link's temporary name is a leftover by its name.
+    ASSERT_EQ(::symlink("target", tree.path("B/QVTempLink~quorvel").c_str()), 0);
     if (::setxattr(tree.path("B/QVTempFile").c_str(), kTemporaryXattr, "1", 1, 0) != 0) {
         GTEST_SKIP() << "no user xattrs here: temporaries cannot be marked";
     }
@@ -165,9 +168,11 @@ TEST_F(ExecutorTest, LeftoversOfAnInterruptedCopyAreRemovedNotCopied) {
     Run();
     // The marked leftovers are gone and were not copied to A; a user's file of such a name is
     // an ordinary file.
-    EXPECT_EQ(Entries("B"), std::vector<std::string>{"QVTempFile 2"});
-    EXPECT_EQ(Entries("A"), std::vector<std::string>{"QVTempFile 2"});
+    const std::vector<std::string> kept{"QVTempFile 2", "QVTempLink~quorvel 4"};
+    EXPECT_EQ(Entries("B"), kept);
+    EXPECT_EQ(Entries("A"), kept);
     EXPECT_TRUE(IsTemporaryName("QVTempFile 12"));
+    EXPECT_TRUE(IsTemporaryName("QVTempLink~quorvel 2"));
     EXPECT_FALSE(IsTemporaryName("QVTempFile x"));
     EXPECT_FALSE(IsTemporaryName("QVTempFiles"));
 }
