@@ -56,6 +56,17 @@ class ExactSyncIndex {
     virtual void ForgetDeletedItems(const std::string& /*sourceFolder*/,
                                     const std::string& /*destFolder*/,
                                     const std::vector<std::string>& /*deleted*/) {}
+    // Before a task deletes on its index's word: the items it is about to delete (absolute
+    // paths) are written down and flushed to the disk, so that when the process ends before
+    // the index is written again, the next load forgets them first: an item saved again at
+    // such a path is then new, never one deleted on the other side. Where the record cannot
+    // be written, the index is dropped instead.
+    virtual void JournalDeletions(const std::string& /*sourceFolder*/,
+                                  const std::string& /*destFolder*/,
+                                  const std::vector<std::string>& /*deleting*/) {}
+    // The pair's index is as the run left it (written again, or corrected): the record goes.
+    virtual void ClearJournal(const std::string& /*sourceFolder*/,
+                              const std::string& /*destFolder*/) {}
 };
 
 // The path of an item below a task's folder, as the scan and the index rebuild share it: "" for

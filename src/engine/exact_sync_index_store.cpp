@@ -25,6 +25,7 @@
 #include "platform/file_system.h"
 #include "platform/folder_handle.h"
 #include "platform/localization.h"
+#include "platform/sha256.h"
 #include "platform/system_log.h"
 #include "platform/utf8.h"
 #include "run/log_name.h"
@@ -636,6 +637,7 @@ void ExactSyncIndexStore::DropTrees() {
 
 bool ExactSyncIndexStore::ExactSyncFileExists(const ExactSyncTask& task, bool load) {
     if (load) DropTrees();
+    if (load && task.mayChangeFiles) ReplayJournal(task.source, task.dest);
     lastExactSyncDate_.reset();
     loadProblem_.clear();
     changedTopSide_ = -1;
@@ -891,6 +893,88 @@ void ExactSyncIndexStore::ForgetDeletedItems(const std::string& sourceFolder,
     platform::sys().unlink(pairPath.c_str());
     entries.erase(entries.begin() + entry);
     plist::WriteBinaryFile(mainPath, mainIndex, kOwnFile);
+}
+
+void ExactSyncIndexStore::DropPair(const std::string& sourceFolder, const std::string& destFolder) {
+    const std::string mainPath = MainIndexPath();
+    plist::ReadResult read = plist::ReadFile(mainPath);
+    if (!read.value || !read.value->isDict()) return;
+    plist::Value mainIndex = std::move(*read.value);
+    const std::ptrdiff_t entry =
+        FindEntry(mainIndex, EncodeIndexText(sourceFolder), EncodeIndexText(destFolder));
+    if (entry < 0) return;
+    plist::Array& entries = mainIndex.arrayAt("indexFilesList")->array();
+    const std::string pairPath = platform::JoinPath(
+        folder_, entries[static_cast<std::size_t>(entry)].stringAt("indexFileName"));
+    platform::sys().unlink(pairPath.c_str());
+    entries.erase(entries.begin() + entry);
+    plist::WriteBinaryFile(mainPath, mainIndex, kOwnFile);
+}
+
+std::string ExactSyncIndexStore::JournalPath(const std::string& sourceFolder,
+                                             const std::string& destFolder) const {
+    // The two folders in a fixed order: sessions with the pair swapped share one record.
+    const bool ordered = sourceFolder <= destFolder;
+    const std::string key =
+        (ordered ? sourceFolder : destFolder) + '\0' + (ordered ? destFolder : sourceFolder);
+    return platform::JoinPath(
+        folder_, std::string(kJournalPrefix) + platform::Sha256Hex(key).substr(0, 16) + ".plist");
+}
+
+void ExactSyncIndexStore::JournalDeletions(const std::string& sourceFolder,
+                                           const std::string& destFolder,
+                                           const std::vector<std::string>& deleting) {
+    if (deleting.empty()) return;
+    // Only a pair with an index deletes on an index's word.
+    const plist::ReadResult main = plist::ReadFile(MainIndexPath());
+    if (!main.value || !main.value->isDict() ||
+        FindEntry(*main.value, EncodeIndexText(sourceFolder), EncodeIndexText(destFolder)) < 0) {
+        return;
+    }
+    plist::Value record = plist::Dict{};
+    record.set("absolutePathSource", EncodeIndexText(sourceFolder));
+    record.set("absolutePathDest", EncodeIndexText(destFolder));
+    plist::Array& paths = record.set("deleting", plist::Array{}).array();
+    paths.reserve(deleting.size());
+    for (const std::string& path : deleting) paths.emplace_back(EncodeIndexText(path));
+    if (!plist::WriteBinaryFile(JournalPath(sourceFolder, destFolder), record, kOwnFile).ok) {
+        // Without the record, an end of the process during the deletions would leave an index
+        // that deletes again what is saved anew at their paths.
+        platform::SystemLog("Can't record the deletions of the Exact Sync index of \"" +
+                            sourceFolder + "\" and \"" + destFolder + "\": the index is dropped");
+        DropPair(sourceFolder, destFolder);
+    }
+}
+
+void ExactSyncIndexStore::ClearJournal(const std::string& sourceFolder,
+                                       const std::string& destFolder) {
+    platform::sys().unlink(JournalPath(sourceFolder, destFolder).c_str());
+}
+
+void ExactSyncIndexStore::ReplayJournal(const std::string& sourceFolder,
+                                        const std::string& destFolder) {
+    const std::string path = JournalPath(sourceFolder, destFolder);
+    const plist::ReadResult read = plist::ReadFile(path);
+    if (read.failure == plist::ReadFailure::Missing) return;
+    const plist::Value* source = read.value ? TextAt(*read.value, "absolutePathSource") : nullptr;
+    const plist::Value* dest = read.value ? TextAt(*read.value, "absolutePathDest") : nullptr;
+    const plist::Value* paths = read.value ? read.value->arrayAt("deleting") : nullptr;
+    std::optional<std::string> from = source ? DecodeIndexText(source->str()) : std::nullopt;
+    std::optional<std::string> to = dest ? DecodeIndexText(dest->str()) : std::nullopt;
+    if (!from || !to || paths == nullptr) {
+        // A record that cannot be read tells nothing of what was deleted: the index goes.
+        DropPair(sourceFolder, destFolder);
+    } else {
+        std::vector<std::string> deleted;
+        for (const plist::Value& p : paths->array()) {
+            if (std::optional<std::string> text =
+                    p.isString() ? DecodeIndexText(p.str()) : std::nullopt) {
+                deleted.push_back(std::move(*text));
+            }
+        }
+        ForgetDeletedItems(*from, *to, deleted);
+    }
+    platform::sys().unlink(path.c_str());
 }
 
 bool ExactSyncIndexStore::WriteExactSyncIndex(int mode, fileops::ErrorPath& errors,

@@ -21,6 +21,8 @@ namespace qv::engine {
 
 inline constexpr const char* kExactSyncMainIndexName = "QV3ExactSyncMainIndex.plist";
 inline constexpr const char* kExactSyncPairIndexName = "QV3ExactSyncIndex.plist";
+// "QV3ExactSyncJournal <16 hex digits>.plist": the deletions a run of a pair is making.
+inline constexpr const char* kJournalPrefix = "QV3ExactSyncJournal ";
 inline constexpr std::int64_t kExactSyncIndexVersion = 320;
 // Pair file key: the files of the trees whose backup date the run that wrote the file left as
 // it was (a conflict skipped, a deletion cancelled, a stamp that failed). The next run stamps
@@ -55,6 +57,11 @@ class ExactSyncIndexStore : public ExactSyncIndex {
                             const std::vector<std::string>& deleted) override;
     bool WriteExactSyncIndex(int mode, fileops::ErrorPath& errors,
                              const fileops::TWUtilities& tw) override;
+    void JournalDeletions(const std::string& sourceFolder, const std::string& destFolder,
+                          const std::vector<std::string>& deleting) override;
+    void ClearJournal(const std::string& sourceFolder, const std::string& destFolder) override;
+    // The record of the pair's deletions, one file a pair (either orientation).
+    std::string JournalPath(const std::string& sourceFolder, const std::string& destFolder) const;
 
     std::string MainIndexPath() const;
 
@@ -62,6 +69,11 @@ class ExactSyncIndexStore : public ExactSyncIndex {
     enum class Presence { Absent, Folder, File };
     Presence Lookup(const std::string& path, int side) const;
     void DropTrees();
+    // A record left by a run that ended while deleting: its items are forgotten, the record
+    // removed.
+    void ReplayJournal(const std::string& sourceFolder, const std::string& destFolder);
+    // The pair's file and entry go: nothing is deleted on its word any more.
+    void DropPair(const std::string& sourceFolder, const std::string& destFolder);
     bool Report(fileops::ErrorPath& errors, const std::string& sentence, const std::string& path,
                 bool folderFailure, bool uniqueNameFailure) const;
 

@@ -139,6 +139,7 @@ void RunEngine::ExecuteMarkedRun() {
                 PurgeBeforeMainCopy();
                 proxy_.PurgeBeforeMainCopy(state_);
             }
+            JournalDeletions();
             executor_.MainCopy(state_, *this);
         }
         PurgeAfterWholeSyncBackup();
@@ -705,6 +706,37 @@ void RunEngine::PurgeBeforeMainCopy() {
                                                               : 0.0;
 }
 
+namespace {
+
+// The absolute paths of the items a tree deletes; a folder deleted stands for what it holds.
+void CollectDeletions(const std::vector<run::PlanItem>& items, const std::string& a,
+                      const std::string& b, std::vector<std::string>& into) {
+    for (const run::PlanItem& item : items) {
+        const std::string inA =
+            item.sourcePath ? *item.sourcePath : platform::JoinPath(a, item.name);
+        const std::string inB =
+            item.destPath ? *item.destPath : platform::JoinPath(b, item.nameInB());
+        if (item.copyMode == run::kModeDeleteInA) {
+            into.push_back(inA);
+        } else if (item.copyMode == run::kModeDeleteInB) {
+            into.push_back(inB);
+        } else {
+            CollectDeletions(item.subItems, inA, inB, into);
+        }
+    }
+}
+
+}  // namespace
+
+void RunEngine::JournalDeletions() {
+    for (const run::TaskRoot& root : state_.taskRootList) {
+        if (!root.gIsSyncOn) continue;
+        std::vector<std::string> deleting;
+        CollectDeletions(root.subItems, root.source, root.dest, deleting);
+        index_.JournalDeletions(root.source, root.dest, deleting);
+    }
+}
+
 void RunEngine::PurgeBeforeScanAndCopyOneSession(std::int64_t sessionIndex) {
     if (const plist::Value* session = Session(sessionIndex))
         PurgeBeforeScanAndCopyOneSession(*session);
@@ -763,6 +795,7 @@ void RunEngine::PurgeAfterWholeSyncBackup() {
                 // What it did delete is no longer the index's to delete again.
                 if (!options_.scanOnly && s.flags.gIsSyncOn && s.flags.gIsExactOn) {
                     index_.ForgetDeletedItems(task.gSourceFolder, task.gDestFolder, deleted);
+                    index_.ClearJournal(task.gSourceFolder, task.gDestFolder);
                 }
                 continue;
             }
@@ -780,6 +813,7 @@ void RunEngine::PurgeAfterWholeSyncBackup() {
                     // The previous index stays: it forgets what was deleted all the same.
                     index_.ForgetDeletedItems(task.gSourceFolder, task.gDestFolder, deleted);
                 }
+                index_.ClearJournal(task.gSourceFolder, task.gDestFolder);
                 // A failure belongs to the task's record like the others.
                 task.gTotError += s.gTotError;
                 task.gDetailedLogText += s.gDetailedLogText;

@@ -95,6 +95,8 @@ class RunEngine : private run::CopyHooks {
     void PurgeAfterScanOneTask(std::int64_t taskIndex, bool walked, bool scanned = false);
     void PurgeAfterScanOneSession(std::int64_t sessionIndex);
     void PurgeBeforeMainCopy();
+    // Writes down, for each task of a pair with an index, what its copy is about to delete.
+    void JournalDeletions();
     void PurgeAfterWholeSyncBackup();
 
     // Around the copy of each task and session.

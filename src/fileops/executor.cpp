@@ -1295,8 +1295,8 @@ bool Executor::RemoveReplacedFolder(const Place& to, bool aToB, std::string& err
     return true;
 }
 
-void Executor::CountRemovedItems(const std::vector<std::pair<std::string, bool>>& items,
-                                 bool aToB, bool trash) {
+void Executor::CountRemovedItems(const std::vector<std::pair<std::string, bool>>& items, bool aToB,
+                                 bool trash) {
     run::RunState& s = *state_;
     for (const auto& [path, isFolder] : items) {
         std::int64_t& counter = isFolder
@@ -1341,14 +1341,13 @@ bool Executor::ReplaceFolderByItem(const Place& to, Temporary& temp, const std::
     // Left by a failure (or an end of the process) here, the folder is a marked temporary
     // that the next run clears away.
     if (!RemoveItemAt(dirFd, oldName, metadata_)) {
-        err = "\rCan't remove the old destination item, left as " +
-              Quoted(folder.PathOf(oldName));
+        err = "\rCan't remove the old destination item, left as " + Quoted(folder.PathOf(oldName));
         return false;
     }
     CountRemovedItems(items, aToB, false);
     // Names that differ only in case: the copy takes the source's spelling.
-    if (target != *to.name && sys().renameat2(dirFd, to.name->c_str(), dirFd, target.c_str(),
-                                              RENAME_NOREPLACE) == 0) {
+    if (target != *to.name &&
+        sys().renameat2(dirFd, to.name->c_str(), dirFd, target.c_str(), RENAME_NOREPLACE) == 0) {
         temp.name = target;
     }
     return true;

@@ -4,10 +4,14 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
+#include <algorithm>
 #include <array>
 #include <ctime>
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <optional>
 
@@ -496,7 +500,7 @@ TEST_F(ExactSyncTest, UnreadableIndexMakesAPlainSynchronizeAndIsRewritten) {
     Run();
     std::filesystem::remove(tree.path("A/x"));
     test::WriteText(File(kExactSyncPairIndexName), "bplist00 damaged");
-    prefs.set("prefLogKind", 3);  // errors only
+    prefs.set("prefLogKind", 3);       // errors only
     EXPECT_EQ(Run().gGlobalError, 1);  // the user's deletions are undone: an error, not a note
     EXPECT_TRUE(
         test::Contains(Log(), "The Exact Sync index of these two folders cannot be read: \"" +
@@ -643,6 +647,64 @@ class FailingListing : public platform::FileSystem {
     int from_;
     int count_ = 0;
 };
+
+// Ends the process, as a kill would, at the first call `ends` names (call, item name).
+class EndingCalls : public platform::FileSystem {
+  public:
+    std::function<bool(std::string_view call, const char* name)> ends;
+    int unlinkat(int dirFd, const char* name, int flags) override {
+        if (ends("unlinkat", name)) ::_exit(9);
+        const int r = FileSystem::unlinkat(dirFd, name, flags);
+        if (r == 0) unlinked.emplace_back(name);
+        return r;
+    }
+    int fsync(int fd) override {
+        if (ends("fsync", "")) ::_exit(9);
+        return FileSystem::fsync(fd);
+    }
+    std::vector<std::string> unlinked;
+};
+
+// A run that ends while it deletes (before the deletion, or after it and before its index is
+// written again) leaves what it was deleting written down: the next run forgets those items
+// first, so that a file saved again at such a path is new, never "deleted on the other side".
+TEST_F(ExactSyncTest, ARunKilledWhileDeletingNeverDeletesWhatIsSavedAgainThere) {
+    for (const bool afterTheDeletion : {false, true}) {
+        SCOPED_TRACE(afterTheDeletion ? "killed after the deletion" : "killed before it");
+        std::filesystem::remove_all(tree.a());
+        std::filesystem::remove_all(tree.b());
+        std::filesystem::remove_all(Folder());
+        tree.Build({"A/x:old@1000", "A/keep:k@1000", "B/"});
+        Run();
+        std::filesystem::remove(tree.path("A/x"));  // the user's deletion
+        const pid_t child = ::fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            EndingCalls ending;
+            ending.ends = [&](std::string_view call, const char* name) {
+                const bool deleted = std::find(ending.unlinked.begin(), ending.unlinked.end(),
+                                               "x") != ending.unlinked.end();
+                return afterTheDeletion ? call == "fsync" && deleted
+                                        : call == "unlinkat" && std::string_view(name) == "x";
+            };
+            const platform::ScopedFileSystem installed(ending);
+            Run();
+            ::_exit(0);
+        }
+        int status = 0;
+        ASSERT_EQ(::waitpid(child, &status, 0), child);
+        ASSERT_TRUE(WIFEXITED(status));
+        ASSERT_EQ(WEXITSTATUS(status), 9) << "the run ended without reaching the kill";
+        EXPECT_EQ(Exists("B/x"), !afterTheDeletion);
+        EXPECT_TRUE(Indexed("x"));  // the index was not written again
+        test::WriteText(tree.path("B/x"), "saved again");
+        Run();
+        EXPECT_EQ(test::ReadText(tree.path("B/x")), "saved again");
+        EXPECT_EQ(test::ReadText(tree.path("A/x")), "saved again");  // new, so copied over
+        EXPECT_FALSE(
+            std::filesystem::exists(index.JournalPath(tree.a(), tree.b())));  // the record is gone
+    }
+}
 
 // A folder the index rebuild cannot read would drop its items from the index, and the next
 // run would take them for new: the previous index stays, and the failure is an error.
