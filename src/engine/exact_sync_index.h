@@ -36,6 +36,9 @@ class ExactSyncIndex {
     // The same, for a file (anything but a folder) only: a file whose backup date the run that
     // wrote the index set, unless the file was in step already.
     virtual bool WasFileAtLastRun(const std::string& /*path*/, int /*side*/) const { return false; }
+    // The path was one side of a conflict the run that wrote the index left as it was (its
+    // backup date kept): the two sides were never brought into step there.
+    virtual bool WasLeftAsConflict(const std::string& /*path*/) const { return false; }
     // The start of the run that wrote the index found by the last lookup.
     virtual std::optional<double> LastExactSyncDate() const { return std::nullopt; }
     // Why the last load found no usable index although there was one to find; empty when the

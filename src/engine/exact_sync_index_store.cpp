@@ -629,6 +629,7 @@ void ExactSyncIndexStore::DropTrees() {
     gExactSyncDictSrc.reset();
     gExactSyncDictDst.reset();
     keptBackupDates_.clear();
+    skippedConflicts_.clear();
     for (int side : {0, 1}) {
         lastFolder_[side].clear();
         lastFolderDict_[side].reset();
@@ -757,10 +758,13 @@ bool ExactSyncIndexStore::ExactSyncFileExists(const ExactSyncTask& task, bool lo
     }
     gExactSyncDictSrc = src;
     gExactSyncDictDst = dst;
-    if (const auto kept = loaded_.Find(loaded_.root(), kKeptBackupDatesKey)) {
-        for (std::uint64_t i = 0; i < loaded_.Count(*kept); ++i) {
-            if (auto path = loaded_.Text(*loaded_.Element(*kept, i))) {
-                keptBackupDates_.insert(std::move(*path));
+    for (const auto& [key, into] : {std::pair{kKeptBackupDatesKey, &keptBackupDates_},
+                                    {kSkippedConflictsKey, &skippedConflicts_}}) {
+        if (const auto list = loaded_.Find(loaded_.root(), key)) {
+            for (std::uint64_t i = 0; i < loaded_.Count(*list); ++i) {
+                if (auto path = loaded_.Text(*loaded_.Element(*list, i))) {
+                    into->insert(std::move(*path));
+                }
             }
         }
     }
@@ -811,6 +815,12 @@ ExactSyncIndexStore::Presence ExactSyncIndexStore::Lookup(const std::string& pat
 
 bool ExactSyncIndexStore::ItWasExixting(const std::string& path, int side) const {
     return Lookup(path, side) != Presence::Absent;
+}
+
+bool ExactSyncIndexStore::WasLeftAsConflict(const std::string& path) const {
+    if (skippedConflicts_.empty()) return false;
+    std::string buffer;
+    return skippedConflicts_.count(std::string(StoredText(path, buffer))) != 0;
 }
 
 bool ExactSyncIndexStore::WasFileAtLastRun(const std::string& path, int side) const {
@@ -1066,6 +1076,12 @@ bool ExactSyncIndexStore::WriteExactSyncIndex(int mode, fileops::ErrorPath& erro
     }
     for (const std::string& path : *left) kept.push_back(EncodeIndexText(path));
     if (!kept.empty()) pair.set(kKeptBackupDatesKey, std::move(kept));
+    plist::Array skipped;
+    for (const std::string& path : s.skippedConflictArray) {
+        skipped.push_back(EncodeIndexText(path));
+    }
+    if (!skipped.empty()) pair.set(kSkippedConflictsKey, std::move(skipped));
+    s.skippedConflictArray.clear();
 
     s.restoreBackupDateArray.clear();
     s.addToExactIndexArray.clear();

@@ -28,6 +28,9 @@ inline constexpr std::int64_t kExactSyncIndexVersion = 320;
 // it was (a conflict skipped, a deletion cancelled, a stamp that failed). The next run stamps
 // them again even when they are in step, so that their date catches up.
 inline constexpr const char* kKeptBackupDatesKey = "keptBackupDateArray";
+// Both paths of each conflict the run left as it was: the next run finds them in conflict
+// again, whatever the dates say, until someone decides.
+inline constexpr const char* kSkippedConflictsKey = "skippedConflictArray";
 // Which folders the index was made from: "FSID:INODE" of each top folder.
 inline constexpr const char* kSourceIdentityKey = "sourceFolderID";
 inline constexpr const char* kDestIdentityKey = "destFolderID";
@@ -45,6 +48,7 @@ class ExactSyncIndexStore : public ExactSyncIndex {
     bool ExactSyncFileExists(const ExactSyncTask& task, bool load) override;
     bool ItWasExixting(const std::string& path, int side) const override;
     bool WasFileAtLastRun(const std::string& path, int side) const override;
+    bool WasLeftAsConflict(const std::string& path) const override;
     std::optional<double> LastExactSyncDate() const override { return lastExactSyncDate_; }
     std::string LoadProblem() const override { return loadProblem_; }
     int ChangedTopSide() const override { return changedTopSide_; }
@@ -86,6 +90,7 @@ class ExactSyncIndexStore : public ExactSyncIndex {
     mutable std::string lastFolder_[2];
     mutable std::optional<std::uint64_t> lastFolderDict_[2];
     std::unordered_set<std::string> keptBackupDates_;  // stored texts of kKeptBackupDatesKey
+    std::unordered_set<std::string> skippedConflicts_;  // stored texts of kSkippedConflictsKey
     std::size_t gExactSyncShiftPathSrc = 0;
     std::size_t gExactSyncShiftPathDst = 0;
     std::optional<double> lastExactSyncDate_;

@@ -36,6 +36,23 @@ std::optional<double> PairDecision::ReferenceDate(const PairSide& a, const PairS
     return state_.mainDestFolderBackupDate;
 }
 
+bool PairDecision::NeverInStep(const PairSide& a, const PairSide& b) const {
+    const run::RunState& s = state_;
+    if (!s.flags.gIsSyncOn || !s.flags.gIsExactOn || !s.gCompareExactSyncAtIndex) return false;
+    if (facts_.WasLeftAsConflict(a.path) || facts_.WasLeftAsConflict(b.path)) return true;
+    return !facts_.WasInIndex(a.path, kSideA) && !facts_.WasInIndex(b.path, kSideB);
+}
+
+int PairDecision::LeftAsConflict(const PairSide& a, const PairSide& b) {
+    run::RunState& s = state_;
+    ++s.gConflictsSkipped;
+    if (s.flags.gIsSyncOn && s.flags.gIsExactOn) {
+        s.skippedConflictArray.push_back(a.path);
+        s.skippedConflictArray.push_back(b.path);
+    }
+    return run::kModeNone;
+}
+
 int PairDecision::BothExist(const PairSide& a, const PairSide& b, bool isDsStore) {
     run::RunState& s = state_;
     if (a.isFolder && b.isFolder) {
@@ -81,7 +98,7 @@ int PairDecision::BothExist(const PairSide& a, const PairSide& b, bool isDsStore
         if (mode != run::kModeNone && !isDsStore && !Skipped(s.conflicts.sync)) {
             const std::optional<double> r = ReferenceDate(a, b);
             const double overwritten = mode == run::kModeReplaceBwithA ? mB : mA;
-            if (r && overwritten > *r) {
+            if ((r && overwritten > *r) || NeverInStep(a, b)) {
                 if (s.flags.gIsExactOn) {
                     s.restoreBackupDateArray.push_back(a.path);
                     s.restoreBackupDateArray.push_back(b.path);
@@ -90,7 +107,7 @@ int PairDecision::BothExist(const PairSide& a, const PairSide& b, bool isDsStore
                 if (facts_.Answer(s.conflicts.sync, Question(a.path, b.path, r, mode, 31), &swap)) {
                     if (swap) mode = Swapped(mode);
                 } else {
-                    mode = dropped();
+                    mode = LeftAsConflict(a, b);
                 }
             }
         }
@@ -99,7 +116,12 @@ int PairDecision::BothExist(const PairSide& a, const PairSide& b, bool isDsStore
     // A file and a folder of the same name.
     const bool fileReplacesFolder = (a.isFolder && mode == run::kModeReplaceAwithB) ||
                                     (!a.isFolder && b.isFolder && mode == run::kModeReplaceBwithA);
-    if (a.isFolder != b.isFolder && fileReplacesFolder && !Skipped(s.conflicts.fileFolder)) {
+    // Left as it was at the last run, the clash is asked again whichever way the dates now go.
+    const bool clashLeftBefore =
+        mode != run::kModeNone && s.flags.gIsSyncOn &&
+        (facts_.WasLeftAsConflict(a.path) || facts_.WasLeftAsConflict(b.path));
+    if (a.isFolder != b.isFolder && (fileReplacesFolder || clashLeftBefore) &&
+        !Skipped(s.conflicts.fileFolder)) {
         const int code = a.isFolder ? 52 : 51;
         bool swap = false;
         run::ConflictQuestion question = Question(a.path, b.path, mB, mode, code);
@@ -108,7 +130,7 @@ int PairDecision::BothExist(const PairSide& a, const PairSide& b, bool isDsStore
         if (facts_.Answer(s.conflicts.fileFolder, question, &swap)) {
             if (swap) mode = Swapped(mode);
         } else {
-            mode = dropped();
+            mode = LeftAsConflict(a, b);
         }
     }
     return mode;
@@ -156,7 +178,11 @@ int PairDecision::OnlyOneSide(bool inA, const PairSide& item, const std::string&
     const std::string& aPath = inA ? item.path : otherPath;
     const std::string& bPath = inA ? otherPath : item.path;
     const bool checkFile = !item.isFolder && !isDsStore && !Skipped(s.conflicts.exactSync);
-    if (facts_.WasInIndex(otherPath, inA ? kSideB : kSideA)) {
+    // One side of a conflict left as it was is no item the other side held in step: its
+    // absence there is no deletion to carry over.
+    const bool leftAsConflict =
+        facts_.WasLeftAsConflict(otherPath) || facts_.WasLeftAsConflict(item.path);
+    if (!leftAsConflict && facts_.WasInIndex(otherPath, inA ? kSideB : kSideA)) {
         // Deleted on the other side since the last run; 41 when this side changed since.
         ifSkip = inA ? 0 : 1;
         if (checkFile) {

@@ -46,6 +46,8 @@ class PairFacts {
     virtual std::optional<double> BackupDate(const PairSide& side) const = 0;
     // The path was in that side's tree of the ExactSync index of the last run.
     virtual bool WasInIndex(const std::string& path, int side) const = 0;
+    // The path was one side of a conflict the last exact run left as it was: never in step.
+    virtual bool WasLeftAsConflict(const std::string& /*path*/) const { return false; }
     // The items a folder of the pair holds, all levels down (for the question that would
     // replace it by a file).
     virtual std::int64_t ItemsInFolder(const PairSide& folder) const = 0;
@@ -75,6 +77,13 @@ class PairDecision {
     // CheckAttrChanged, kept only where the two items' attributes really differ.
     void AttrChanged(const PairSide& a, const PairSide& b, int& copyMode) const;
     std::optional<double> ReferenceDate(const PairSide& a, const PairSide& b) const;
+    // In an Exact Synchronize with its index: the two items were never in step under this
+    // name, so that no date can tell which side the user changed: one side of a conflict
+    // left as it was at the last run, or both made since it.
+    bool NeverInStep(const PairSide& a, const PairSide& b) const;
+    // A conflict of two items left as they are: counted, and in an exact task remembered, so
+    // that later runs find it again until someone decides.
+    int LeftAsConflict(const PairSide& a, const PairSide& b);
     int ExactBackupOnlyInB(const PairSide& b, const std::string& aPath, bool isDsStore);
 
     run::RunState& state_;

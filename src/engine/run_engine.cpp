@@ -651,6 +651,7 @@ void RunEngine::PurgeBeforeScanOneTask() {
     s.gDestFileName.clear();
     s.gDetailedLogText.clear();
     s.restoreBackupDateArray.clear();
+    s.skippedConflictArray.clear();
     s.settledFolders.clear();
 }
 
@@ -671,6 +672,8 @@ void RunEngine::PurgeAfterScanOneTask(std::int64_t taskIndex, bool walked, bool 
     log.gConflictsSkipped = s.gConflictsSkipped;
     log.gDetailedLogText = s.gDetailedLogText;
     log.restoreBackupDateArray = s.restoreBackupDateArray;
+    log.skippedConflictArray = std::move(s.skippedConflictArray);
+    s.skippedConflictArray.clear();
     log.settledFolders = std::move(s.settledFolders);
     s.settledFolders.clear();
     log.walked = walked;
@@ -806,6 +809,7 @@ void RunEngine::PurgeAfterWholeSyncBackup() {
             if (s.flags.gIsSyncOn && s.flags.gIsExactOn) {
                 s.addToExactIndexArray = task.addToExactIndexArray;
                 s.restoreBackupDateArray = task.restoreBackupDateArray;
+                s.skippedConflictArray = task.skippedConflictArray;
                 s.settledFolders = std::move(task.settledFolders);
                 s.gTotError = 0;
                 s.gDetailedLogText.clear();

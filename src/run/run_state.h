@@ -123,7 +123,8 @@ struct TaskLog {
     std::int64_t gConflictsSkipped = 0;
     std::string gDetailedLogText;
     std::vector<std::string> restoreBackupDateArray;
-    bool walked = false;                       // the folders were valid and the walk completed
+    std::vector<std::string> skippedConflictArray;  // both paths of each conflict left as it was
+    bool walked = false;                            // the folders were valid and the walk completed
     bool scanned = false;  // the folders passed their checks and were read: the task can be done
     bool copyCompleted = false;                // the task's copy ran to its end
     std::optional<CopyCounters> copyCounters;  // once the task's copy ended
@@ -208,6 +209,9 @@ struct RunState {
     std::int64_t gConflictsSkipped = 0;
     std::string gDetailedLogText;
     std::vector<std::string> restoreBackupDateArray;
+    // Both paths of each conflict of an exact task left as it was (dropped or skipped): never
+    // in step, so that no later run takes either side for one in step by a date.
+    std::vector<std::string> skippedConflictArray;
     // Paths kept in the ExactSync index of the task being concluded although gone from their
     // side (deletions the user cancelled in the preview).
     std::vector<std::string> addToExactIndexArray;

@@ -176,6 +176,34 @@ TEST_F(ExactSyncTest, ConflictsOfTheIndexFollowTheAnswer) {
     }
 }
 
+// Different items made under one name on the two sides, with old dates (copied in with
+// them): neither was ever in step, so no date may pick one. A conflict left as it is stays a
+// conflict at every later run, and once the user deletes one side the other is no deletion to
+// carry over: it is copied back.
+TEST_F(ExactSyncTest, AConflictLeftAsItWasStaysOneUntilSomeoneDecides) {
+    test::SetOption(doc, 0, "conflictsDict", "conflictSyncRadio", 1);        // skip
+    test::SetOption(doc, 0, "conflictsDict", "conflictFileFolderRadio", 2);  // skip
+    tree.Build({"A/keep@1000", "B/"});
+    Run();
+    tree.Build({"A/x:A's@1000", "B/x:B's@2000", "A/y:a file@1000", "B/y/z:in a folder@2000"});
+    for (int run = 2; run <= 4; ++run) {
+        SCOPED_TRACE("run " + std::to_string(run));
+        EXPECT_EQ(Run().gGlobalConflictsSkipped, 2);
+        EXPECT_EQ(test::ReadText(tree.path("A/x")), "A's");
+        EXPECT_EQ(test::ReadText(tree.path("B/x")), "B's");
+        EXPECT_EQ(test::ReadText(tree.path("A/y")), "a file");
+        EXPECT_EQ(test::ReadText(tree.path("B/y/z")), "in a folder");
+    }
+    std::filesystem::remove(tree.path("A/x"));
+    std::filesystem::remove(tree.path("A/y"));
+    Run();
+    EXPECT_EQ(test::ReadText(tree.path("A/x")), "B's");
+    EXPECT_EQ(test::ReadText(tree.path("A/y/z")), "in a folder");
+    Run();  // in step now: nothing comes or goes
+    EXPECT_EQ(test::ReadText(tree.path("B/x")), "B's");
+    EXPECT_EQ(test::ReadText(tree.path("B/y/z")), "in a folder");
+}
+
 TEST_F(ExactSyncTest, SkippedConflictKeepsBothBackupDatesAndIsFoundAgain) {
     if (!tree.HasUserXattrs()) GTEST_SKIP() << "no user xattrs: no backup dates to compare";
     test::SetOption(doc, 0, "conflictsDict", "conflictSyncAsk", 1);
