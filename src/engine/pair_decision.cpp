@@ -98,7 +98,10 @@ int PairDecision::BothExist(const PairSide& a, const PairSide& b, bool isDsStore
         if (mode != run::kModeNone && !isDsStore && !Skipped(s.conflicts.sync)) {
             const std::optional<double> r = ReferenceDate(a, b);
             const double overwritten = mode == run::kModeReplaceBwithA ? mB : mA;
-            if ((r && overwritten > *r) || NeverInStep(a, b)) {
+            // A file made a link on one side (or a link a file) is a change no date of the
+            // other side's may undo unasked.
+            const bool typeChanged = a.isLink != b.isLink && !a.isFolder && !b.isFolder;
+            if ((r && overwritten > *r) || typeChanged || NeverInStep(a, b)) {
                 if (s.flags.gIsExactOn) {
                     s.restoreBackupDateArray.push_back(a.path);
                     s.restoreBackupDateArray.push_back(b.path);

@@ -33,10 +33,9 @@ struct PairSide {
     platform::FolderHandle folder;
     int folderError = 0;
 
-    double modificationDate() const {
-        // A link's own date comes from its record, which keeps whole seconds only.
-        return isLink ? static_cast<double>(attrs.mtime.sec) : attrs.mtime.seconds();
-    }
+    // To the nanosecond, links included: a link put in place of a file within the same second
+    // is newer than the file, not older.
+    double modificationDate() const { return attrs.mtime.seconds(); }
 };
 
 // What a decision may ask beyond the two sides.

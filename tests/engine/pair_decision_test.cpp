@@ -104,6 +104,44 @@ TEST(PairDecisionTest, AnItemOnOneSideIsDecidedAlikeInBothDirections) {
     }
 }
 
+// A file replaced by a link within the same second is newer than the file: links are dated
+// to the nanosecond too. And a change of type is a conflict whatever the dates, so that a
+// policy that skips conflicts never lets an older file undo it.
+TEST(PairDecisionTest, LinksAreDatedLikeFilesAndAChangeOfTypeIsAConflict) {
+    struct Case {
+        const char* what;
+        long linkNs;
+        std::int64_t fileSeconds;
+        bool skipConflicts;
+        int mode;
+        std::vector<int> asked;
+    };
+    // clang-format off
+    const Case cases[] = {
+        {"link later in the same second", 900000000, 1000, false, run::kModeReplaceBwithA, {}},
+        {"older file against a newer link, skipped", 0, 999, true, run::kModeNone, {31}},
+        {"newer file against a link, skipped", 0, 3000, true, run::kModeNone, {31}},
+    };
+    // clang-format on
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        run::RunState state;
+        state.flags.gIsSyncOn = true;
+        state.conflicts.sync = {!c.skipConflicts, false};
+        Facts facts;
+        facts.answer = false;
+        PairSide link = File("/a/x", 1000);
+        link.attrs.type = platform::ItemType::SymbolicLink;
+        link.isLink = true;
+        link.attrs.mtime.nsec = static_cast<std::int32_t>(c.linkNs);
+        PairSide file = File("/b/x", c.fileSeconds);
+        file.attrs.mtime.nsec = 100000000;
+        PairDecision decision(state, facts);
+        EXPECT_EQ(decision.BothExist(link, file, false), c.mode);
+        EXPECT_EQ(facts.asked, c.asked);
+    }
+}
+
 // Status-change times cannot be set on Linux: after a copy of attributes the copy's is newer,
 // and a check by times alone would copy attributes back and forth at every run. Attributes
 // count as changed only when they differ; the times then give the direction.
