@@ -89,7 +89,7 @@ class ExactSyncIndexStore : public ExactSyncIndex {
     // items of one folder after another.
     mutable std::string lastFolder_[2];
     mutable std::optional<std::uint64_t> lastFolderDict_[2];
-    std::unordered_set<std::string> keptBackupDates_;  // stored texts of kKeptBackupDatesKey
+    std::unordered_set<std::string> keptBackupDates_;   // stored texts of kKeptBackupDatesKey
     std::unordered_set<std::string> skippedConflicts_;  // stored texts of kSkippedConflictsKey
     std::size_t gExactSyncShiftPathSrc = 0;
     std::size_t gExactSyncShiftPathDst = 0;

@@ -46,10 +46,8 @@ bool PairDecision::NeverInStep(const PairSide& a, const PairSide& b) const {
 int PairDecision::LeftAsConflict(const PairSide& a, const PairSide& b) {
     run::RunState& s = state_;
     ++s.gConflictsSkipped;
-    if (s.flags.gIsSyncOn && s.flags.gIsExactOn) {
-        s.skippedConflictArray.push_back(a.path);
-        s.skippedConflictArray.push_back(b.path);
-    }
+    s.skippedConflictArray.push_back(a.path);
+    s.skippedConflictArray.push_back(b.path);
     return run::kModeNone;
 }
 
@@ -78,7 +76,7 @@ int PairDecision::BothExist(const PairSide& a, const PairSide& b, bool isDsStore
                 if (r && mB > *r &&
                     !facts_.Answer(s.conflicts.backup, Question(a.path, b.path, r, mode, 11),
                                    nullptr)) {
-                    mode = dropped();
+                    mode = LeftAsConflict(a, b);
                 }
             }
         } else if (mB - mA > d) {

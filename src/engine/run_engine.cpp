@@ -731,6 +731,17 @@ void CollectDeletions(const std::vector<run::PlanItem>& items, const std::string
 
 }  // namespace
 
+// Without an index, what tells a later run that a conflict left as it was is one is the backup
+// date: an item that has none is judged against the top folder's, which every run moves on, and
+// a later run would take it for unchanged and replace it. It gets the earliest date there is.
+void RunEngine::MarkNeverInStep(const std::vector<std::string>& paths) {
+    for (const std::string& path : paths) {
+        if (!tw_.GetDate(path, fileops::kBackupDate)) {
+            tw_.SetBackupDateDitto(path, kNeverInStepBackupDate);
+        }
+    }
+}
+
 void RunEngine::JournalDeletions() {
     for (const run::TaskRoot& root : state_.taskRootList) {
         if (!root.gIsSyncOn) continue;
@@ -788,6 +799,9 @@ void RunEngine::PurgeAfterWholeSyncBackup() {
         for (run::TaskLog& task : sessionLog.logTaskArray) {
             sessionErrors += task.gTotError;
             s.gGlobalError += task.gTotError;
+            if (!options_.scanOnly && !(s.flags.gIsSyncOn && s.flags.gIsExactOn)) {
+                MarkNeverInStep(task.skippedConflictArray);
+            }
             // A task whose folders were not valid, whose walk did not complete, or whose copy
             // did not run to its end (another task failed its scan, the run was stopped) was
             // not brought into step: stamping its folders would hide later changes from the

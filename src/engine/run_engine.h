@@ -97,6 +97,10 @@ class RunEngine : private run::CopyHooks {
     void PurgeBeforeMainCopy();
     // Writes down, for each task of a pair with an index, what its copy is about to delete.
     void JournalDeletions();
+    // Gives the sides of conflicts left as they were that have no backup date the earliest
+    // one (kNeverInStepBackupDate), so that later runs find them in conflict again.
+    void MarkNeverInStep(const std::vector<std::string>& paths);
+    static constexpr std::int64_t kNeverInStepBackupDate = 1;
     void PurgeAfterWholeSyncBackup();
 
     // Around the copy of each task and session.

@@ -204,6 +204,27 @@ TEST_F(ExactSyncTest, AConflictLeftAsItWasStaysOneUntilSomeoneDecides) {
     EXPECT_EQ(test::ReadText(tree.path("B/y/z")), "in a folder");
 }
 
+// Without an index the same holds by the backup date: a Backup's conflict left as it is
+// (the destination changed since the last run) is found again after the top folder's date has
+// moved past the change.
+TEST_F(ExactSyncTest, ABackupConflictLeftAsItWasStaysOneWhenTheTopFoldersDateMovesOn) {
+    if (!tree.HasUserXattrs()) GTEST_SKIP() << "no user xattrs: no backup dates to compare";
+    test::SetOption(doc, 0, "settingsDict", "settTask", sessions::kTaskBackup);
+    test::SetOption(doc, 0, "settingsDict", "settExact", 0);
+    test::SetOption(doc, 0, "conflictsDict", "conflictBackupRadio", 1);  // keep B's item
+    tree.Build({"A/keep@1000", "B/"});
+    Run();
+    const std::int64_t now = std::time(nullptr);
+    tree.Build({"A/x:A's", "B/x:B's edit"});
+    SetModified("B/x", now + 1000);
+    SetModified("A/x", now + 2000);
+    EXPECT_EQ(Run().gGlobalConflictsSkipped, 1);
+    // Time passes: the destination's date is now later than B's edit.
+    ASSERT_TRUE(tw.SetBackupDateDitto(tree.b(), now + 1500));
+    EXPECT_EQ(Run().gGlobalConflictsSkipped, 1);
+    EXPECT_EQ(test::ReadText(tree.path("B/x")), "B's edit");
+}
+
 TEST_F(ExactSyncTest, SkippedConflictKeepsBothBackupDatesAndIsFoundAgain) {
     if (!tree.HasUserXattrs()) GTEST_SKIP() << "no user xattrs: no backup dates to compare";
     test::SetOption(doc, 0, "conflictsDict", "conflictSyncAsk", 1);
