@@ -860,16 +860,15 @@ void ExactSyncIndexStore::ForgetDeletedItems(const std::string& sourceFolder,
         if (p && !p->empty()) below.push_back(std::move(*p));
     }
     if (below.empty()) return;
-    const std::string mainPath = MainIndexPath();
-    plist::ReadResult read = plist::ReadFile(mainPath);
+    const plist::ReadResult read = plist::ReadFile(MainIndexPath());
     if (!read.value || !read.value->isDict()) return;
-    plist::Value mainIndex = std::move(*read.value);
     const std::ptrdiff_t entry =
-        FindEntry(mainIndex, EncodeIndexText(sourceFolder), EncodeIndexText(destFolder));
+        FindEntry(*read.value, EncodeIndexText(sourceFolder), EncodeIndexText(destFolder));
     if (entry < 0) return;
-    plist::Array& entries = mainIndex.arrayAt("indexFilesList")->array();
-    const std::string pairPath = platform::JoinPath(
-        folder_, entries[static_cast<std::size_t>(entry)].stringAt("indexFileName"));
+    const std::string pairPath =
+        platform::JoinPath(folder_, read.value->arrayAt("indexFilesList")
+                                        ->array()[static_cast<std::size_t>(entry)]
+                                        .stringAt("indexFileName"));
 
     plist::ReadResult pairRead = plist::ReadFile(pairPath);
     bool corrected = pairRead.value && pairRead.value->isDict();
@@ -899,10 +898,7 @@ void ExactSyncIndexStore::ForgetDeletedItems(const std::string& sourceFolder,
         }
         corrected = corrected && plist::WriteBinaryFile(pairPath, pair, kOwnFile).ok;
     }
-    if (corrected) return;
-    platform::sys().unlink(pairPath.c_str());
-    entries.erase(entries.begin() + entry);
-    plist::WriteBinaryFile(mainPath, mainIndex, kOwnFile);
+    if (!corrected) DropPair(sourceFolder, destFolder);
 }
 
 void ExactSyncIndexStore::DropPair(const std::string& sourceFolder, const std::string& destFolder) {
