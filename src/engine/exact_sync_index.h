@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "run/plan_item.h"
+
 namespace qv::fileops {
 class ErrorPath;
 class TWUtilities;
@@ -23,6 +25,12 @@ struct ExactSyncTask {
     std::string dest;
     bool isExactSync = false;    // a Synchronize with Exact on; any other task makes it obsolete
     bool mayChangeFiles = true;  // false for a plan: an obsolete index is then left in place
+};
+
+// An item a task is about to delete, as the scan saw it.
+struct PlannedDeletion {
+    std::string path;
+    run::SeenItem seen;
 };
 
 class ExactSyncIndex {
@@ -59,14 +67,15 @@ class ExactSyncIndex {
     virtual void ForgetDeletedItems(const std::string& /*sourceFolder*/,
                                     const std::string& /*destFolder*/,
                                     const std::vector<std::string>& /*deleted*/) {}
-    // Before a task deletes on its index's word: the items it is about to delete (absolute
-    // paths) are written down and flushed to the disk, so that when the process ends before
-    // the index is written again, the next load forgets them first: an item saved again at
-    // such a path is then new, never one deleted on the other side. Where the record cannot
-    // be written, the index is dropped instead.
+    // Before a task deletes on its index's word: the items it is about to delete are written
+    // down and flushed to the disk, so that when the process ends before the index is written
+    // again, the next load forgets those that are gone or no longer the items the scan saw: an
+    // item saved again at such a path is then new, never one deleted on the other side, while
+    // one the run did not reach is proposed for deletion again. Where the record cannot be
+    // written, the index is dropped instead.
     virtual void JournalDeletions(const std::string& /*sourceFolder*/,
                                   const std::string& /*destFolder*/,
-                                  const std::vector<std::string>& /*deleting*/) {}
+                                  const std::vector<PlannedDeletion>& /*deleting*/) {}
     // The pair's index is as the run left it (written again, or corrected): the record goes.
     virtual void ClearJournal(const std::string& /*sourceFolder*/,
                               const std::string& /*destFolder*/) {}

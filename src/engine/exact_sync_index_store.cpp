@@ -929,7 +929,7 @@ std::string ExactSyncIndexStore::JournalPath(const std::string& sourceFolder,
 
 void ExactSyncIndexStore::JournalDeletions(const std::string& sourceFolder,
                                            const std::string& destFolder,
-                                           const std::vector<std::string>& deleting) {
+                                           const std::vector<PlannedDeletion>& deleting) {
     if (deleting.empty()) return;
     // Only a pair with an index deletes on an index's word.
     const plist::ReadResult main = plist::ReadFile(MainIndexPath());
@@ -940,9 +940,18 @@ void ExactSyncIndexStore::JournalDeletions(const std::string& sourceFolder,
     plist::Value record = plist::Dict{};
     record.set("absolutePathSource", EncodeIndexText(sourceFolder));
     record.set("absolutePathDest", EncodeIndexText(destFolder));
-    plist::Array& paths = record.set("deleting", plist::Array{}).array();
-    paths.reserve(deleting.size());
-    for (const std::string& path : deleting) paths.emplace_back(EncodeIndexText(path));
+    plist::Array& items = record.set("deleting", plist::Array{}).array();
+    items.reserve(deleting.size());
+    for (const PlannedDeletion& d : deleting) {
+        items.emplace_back(plist::Dict{
+            {"path", plist::Value(EncodeIndexText(d.path))},
+            {"ino", plist::Value(static_cast<std::int64_t>(d.seen.ino))},
+            {"size", plist::Value(static_cast<std::int64_t>(d.seen.size))},
+            {"mtime", plist::Value(d.seen.mtimeSec)},
+            {"mtimeNsec", plist::Value(static_cast<std::int64_t>(d.seen.mtimeNsec))},
+            {"type", plist::Value(static_cast<std::int64_t>(d.seen.type))},
+        });
+    }
     if (!plist::WriteBinaryFile(JournalPath(sourceFolder, destFolder), record, kOwnFile).ok) {
         // Without the record, an end of the process during the deletions would leave an index
         // that deletes again what is saved anew at their paths.
@@ -957,6 +966,24 @@ void ExactSyncIndexStore::ClearJournal(const std::string& sourceFolder,
     platform::sys().unlink(JournalPath(sourceFolder, destFolder).c_str());
 }
 
+namespace {
+
+// The item at path is still the one the scan saw when the run planned its deletion.
+bool StillAsSeen(const std::string& path, const plist::Value& record) {
+    const std::int64_t ino = record.intAt("ino");
+    if (ino == 0) return false;
+    const platform::ItemAttributes now = platform::ReadItemAttributes(path.c_str());
+    if (!now.exists() || static_cast<std::int64_t>(now.ino) != ino ||
+        static_cast<std::int64_t>(now.type) != record.intAt("type")) {
+        return false;
+    }
+    return now.isDirectory() ||
+           (static_cast<std::int64_t>(now.size) == record.intAt("size") &&
+            now.mtime.sec == record.intAt("mtime") && now.mtime.nsec == record.intAt("mtimeNsec"));
+}
+
+}  // namespace
+
 void ExactSyncIndexStore::ReplayJournal(const std::string& sourceFolder,
                                         const std::string& destFolder) {
     const std::string path = JournalPath(sourceFolder, destFolder);
@@ -964,21 +991,22 @@ void ExactSyncIndexStore::ReplayJournal(const std::string& sourceFolder,
     if (read.failure == plist::ReadFailure::Missing) return;
     const plist::Value* source = read.value ? TextAt(*read.value, "absolutePathSource") : nullptr;
     const plist::Value* dest = read.value ? TextAt(*read.value, "absolutePathDest") : nullptr;
-    const plist::Value* paths = read.value ? read.value->arrayAt("deleting") : nullptr;
+    const plist::Value* items = read.value ? read.value->arrayAt("deleting") : nullptr;
     std::optional<std::string> from = source ? DecodeIndexText(source->str()) : std::nullopt;
     std::optional<std::string> to = dest ? DecodeIndexText(dest->str()) : std::nullopt;
-    if (!from || !to || paths == nullptr) {
+    if (!from || !to || items == nullptr) {
         // A record that cannot be read tells nothing of what was deleted: the index goes.
         DropPair(sourceFolder, destFolder);
     } else {
-        std::vector<std::string> deleted;
-        for (const plist::Value& p : paths->array()) {
-            if (std::optional<std::string> text =
-                    p.isString() ? DecodeIndexText(p.str()) : std::nullopt) {
-                deleted.push_back(std::move(*text));
-            }
+        // What the run deleted, or what changed since its scan (saved anew), is forgotten;
+        // an item it did not reach stays, and its deletion is proposed again.
+        std::vector<std::string> forget;
+        for (const plist::Value& item : items->array()) {
+            const plist::Value* text = item.isDict() ? TextAt(item, "path") : nullptr;
+            std::optional<std::string> p = text ? DecodeIndexText(text->str()) : std::nullopt;
+            if (p && !StillAsSeen(*p, item)) forget.push_back(std::move(*p));
         }
-        ForgetDeletedItems(*from, *to, deleted);
+        ForgetDeletedItems(*from, *to, forget);
     }
     platform::sys().unlink(path.c_str());
 }

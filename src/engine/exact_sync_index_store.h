@@ -62,7 +62,7 @@ class ExactSyncIndexStore : public ExactSyncIndex {
     bool WriteExactSyncIndex(int mode, fileops::ErrorPath& errors,
                              const fileops::TWUtilities& tw) override;
     void JournalDeletions(const std::string& sourceFolder, const std::string& destFolder,
-                          const std::vector<std::string>& deleting) override;
+                          const std::vector<PlannedDeletion>& deleting) override;
     void ClearJournal(const std::string& sourceFolder, const std::string& destFolder) override;
     // The record of the pair's deletions, one file a pair (either orientation).
     std::string JournalPath(const std::string& sourceFolder, const std::string& destFolder) const;

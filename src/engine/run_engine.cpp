@@ -711,18 +711,18 @@ void RunEngine::PurgeBeforeMainCopy() {
 
 namespace {
 
-// The absolute paths of the items a tree deletes; a folder deleted stands for what it holds.
+// The items a tree deletes; a folder deleted stands for what it holds.
 void CollectDeletions(const std::vector<run::PlanItem>& items, const std::string& a,
-                      const std::string& b, std::vector<std::string>& into) {
+                      const std::string& b, std::vector<PlannedDeletion>& into) {
     for (const run::PlanItem& item : items) {
         const std::string inA =
             item.sourcePath ? *item.sourcePath : platform::JoinPath(a, item.name);
         const std::string inB =
             item.destPath ? *item.destPath : platform::JoinPath(b, item.nameInB());
         if (item.copyMode == run::kModeDeleteInA) {
-            into.push_back(inA);
+            into.push_back({inA, item.seen});
         } else if (item.copyMode == run::kModeDeleteInB) {
-            into.push_back(inB);
+            into.push_back({inB, item.seen});
         } else {
             CollectDeletions(item.subItems, inA, inB, into);
         }
@@ -745,7 +745,7 @@ void RunEngine::MarkNeverInStep(const std::vector<std::string>& paths) {
 void RunEngine::JournalDeletions() {
     for (const run::TaskRoot& root : state_.taskRootList) {
         if (!root.gIsSyncOn) continue;
-        std::vector<std::string> deleting;
+        std::vector<PlannedDeletion> deleting;
         CollectDeletions(root.subItems, root.source, root.dest, deleting);
         index_.JournalDeletions(root.source, root.dest, deleting);
     }
