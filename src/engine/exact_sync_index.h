@@ -3,10 +3,12 @@
 // task (loading it), whether a path was present then on a side, and the new index written once
 // the task has been performed.
 
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "platform/item_attributes.h"
 #include "run/plan_item.h"
 
 namespace qv::fileops {
@@ -25,6 +27,17 @@ struct ExactSyncTask {
     std::string dest;
     bool isExactSync = false;    // a Synchronize with Exact on; any other task makes it obsolete
     bool mayChangeFiles = true;  // false for a plan: an obsolete index is then left in place
+};
+
+// What the index keeps of an item to tell, at the next run, whether it changed since: its kind,
+// size, modification time to the nanosecond and inode, folded into 64 bits (never 0).
+std::uint64_t ItemRecord(const platform::ItemAttributes& attrs);
+
+// An item against the index of the last exact run.
+enum class SinceLastRun {
+    Unknown,  // no index, or one that keeps no records
+    Same,     // there at the last run, and still the same item
+    Changed,  // made, replaced or modified since (or its record was not kept)
 };
 
 // An item a task is about to delete, as the scan saw it.
@@ -47,6 +60,12 @@ class ExactSyncIndex {
     // The path was one side of a conflict the run that wrote the index left as it was (its
     // backup date kept): the two sides were never brought into step there.
     virtual bool WasLeftAsConflict(const std::string& /*path*/) const { return false; }
+    // Whether the item at path (a folder as the index counts folders, or not) is the one that
+    // stood there at the end of the last exact run on that side.
+    virtual SinceLastRun ChangeSince(const std::string& /*path*/, int /*side*/, bool /*isFolder*/,
+                                     const platform::ItemAttributes& /*now*/) const {
+        return SinceLastRun::Unknown;
+    }
     // The start of the run that wrote the index found by the last lookup.
     virtual std::optional<double> LastExactSyncDate() const { return std::nullopt; }
     // Why the last load found no usable index although there was one to find; empty when the

@@ -12,6 +12,7 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <functional>
 #include <mutex>
 #include <string_view>
 #include <thread>
@@ -197,8 +198,20 @@ std::string Describe(const plist::BinaryView& view, std::uint64_t object) {
 // so that an item exempted by the other side's walk keeps its date whichever side was first.
 class IndexBuilder {
   public:
-    IndexBuilder(run::RunState& state, const fileops::TWUtilities& tw) : s_(state), tw_(tw) {
+    // The record of a file in the index being replaced (0 when none).
+    using OldRecord = std::function<std::uint64_t(const std::string& path, int side)>;
+
+    IndexBuilder(run::RunState& state, const fileops::TWUtilities& tw, OldRecord oldRecord)
+        : s_(state), tw_(tw), oldRecord_(std::move(oldRecord)) {
         restore_.insert(s_.restoreBackupDateArray.begin(), s_.restoreBackupDateArray.end());
+        // An item whose backup date stays as it was keeps its record too: the next run must
+        // still see it changed since the last run it was in step at. These are the sides of a
+        // conflict, and the paths kept although gone with their other side's item.
+        keepRecord_ = restore_;
+        for (const std::string& gone : s_.addToExactIndexArray) {
+            keepRecord_.insert(gone);
+            if (auto other = OtherSide(gone)) keepRecord_.insert(std::move(*other));
+        }
     }
 
     // Returns the files of the index whose backup date this run left as it was; nothing when
@@ -298,7 +311,9 @@ class IndexBuilder {
                     child(e.name);
                     continue;
                 }
-                mine.entries.push_back({EncodeIndexText(e.name), nullptr});
+                mine.entries.push_back(
+                    {EncodeIndexText(e.name), nullptr,
+                     Record(folder, e.name, side, side == kSideA ? e.aRecord : e.bRecord)});
                 if (e.stamp) found.Add(folder, e.name);
             }
             return;
@@ -337,9 +352,34 @@ class IndexBuilder {
                 child(entry.name, !entry.listed);
                 continue;
             }
-            mine.entries.push_back({EncodeIndexText(entry.name), nullptr});
+            std::uint64_t now = 0;
+            if (entry.listed) {
+                const platform::StatResult stat = platform::StatAt(dir.fd(), entry.name);
+                if (stat.ok()) now = ItemRecord(stat.attributes);
+            }
+            mine.entries.push_back(
+                {EncodeIndexText(entry.name), nullptr, Record(folder, entry.name, side, now)});
             if (entry.stamp) found.Add(folder, entry.name);
         }
+    }
+
+    // The record the index keeps of a file: as it is now, unless it keeps its last one.
+    std::uint64_t Record(const std::string& folder, const std::string& name, int side,
+                         std::uint64_t now) const {
+        if (keepRecord_.empty()) return now;
+        const std::string path = platform::JoinPath(folder, name);
+        return keepRecord_.count(path) != 0 && oldRecord_ ? oldRecord_(path, side) : now;
+    }
+
+    // The path of the same item on the task's other side; none for a path outside both.
+    std::optional<std::string> OtherSide(const std::string& path) const {
+        for (const auto& [mine, other] : {std::pair{&s_.gSourceFolder, &s_.gDestFolder},
+                                          {&s_.gDestFolder, &s_.gSourceFolder}}) {
+            if (const auto below = PathBelow(path, *mine); below && !below->empty()) {
+                return *other + *below;
+            }
+        }
+        return std::nullopt;
     }
 
     // What the scan kept of the folder when it found it settled.
@@ -482,7 +522,8 @@ class IndexBuilder {
                 below = std::make_unique<plist::NameTree>();
                 KeptBelow(path, *below, side);
             }
-            tree.entries.push_back({EncodeIndexText(entry.name), std::move(below)});
+            const std::uint64_t record = isFolder ? 0 : Record(folder, entry.name, side, 0);
+            tree.entries.push_back({EncodeIndexText(entry.name), std::move(below), record});
         }
     }
 
@@ -563,10 +604,29 @@ class IndexBuilder {
     const fileops::TWUtilities& tw_;
     std::mutex mutex_;  // guards the two lists while both sides are walked
     std::unordered_set<std::string> restore_;
+    OldRecord oldRecord_;
+    std::unordered_set<std::string> keepRecord_;  // written before the walks, then only read
     std::string failedFolder_;
 };
 
 }  // namespace
+
+std::uint64_t ItemRecord(const platform::ItemAttributes& attrs) {
+    // Each field is folded in through a strong 64-bit mix, so that two states of an item give
+    // the same record only by a chance of one in 2^64.
+    const auto mix = [](std::uint64_t x) {
+        x += 0x9e3779b97f4a7c15ULL;
+        x = (x ^ (x >> 30)) * 0xbf58476d1ce4e5b9ULL;
+        x = (x ^ (x >> 27)) * 0x94d049bb133111ebULL;
+        return x ^ (x >> 31);
+    };
+    std::uint64_t h = mix(static_cast<std::uint64_t>(attrs.type));
+    h = mix(h ^ attrs.size);
+    h = mix(h ^ static_cast<std::uint64_t>(attrs.mtime.sec));
+    h = mix(h ^ static_cast<std::uint64_t>(static_cast<std::uint32_t>(attrs.mtime.nsec)));
+    h = mix(h ^ static_cast<std::uint64_t>(attrs.ino));
+    return h == 0 ? 1 : h;
+}
 
 std::optional<std::string> PathBelow(const std::string& path, const std::string& folder) {
     if (path == folder) return std::string();
@@ -630,6 +690,9 @@ void ExactSyncIndexStore::DropTrees() {
     gExactSyncDictDst.reset();
     keptBackupDates_.clear();
     skippedConflicts_.clear();
+    keepsRecords_ = false;
+    loadedSource_.clear();
+    loadedDest_.clear();
     for (int side : {0, 1}) {
         lastFolder_[side].clear();
         lastFolderDict_[side].reset();
@@ -666,6 +729,7 @@ bool ExactSyncIndexStore::ExactSyncFileExists(const ExactSyncTask& task, bool lo
     std::string pairPath;
     std::size_t entryIndex = 0;
     int match = 0;
+    double pairVersion = 0;
     for (std::size_t i = 0; i < list->array().size() && !found; ++i) {
         const plist::Value& entry = list->array()[i];
         if (!entry.isDict() || Match(entry, source, dest) == 0) continue;
@@ -697,6 +761,7 @@ bool ExactSyncIndexStore::ExactSyncFileExists(const ExactSyncTask& task, bool lo
         found = true;
         pairPath = path;
         entryIndex = i;
+        pairVersion = *fileVersion;
     }
     if (!found) return false;
     loadProblem_.clear();
@@ -758,6 +823,10 @@ bool ExactSyncIndexStore::ExactSyncFileExists(const ExactSyncTask& task, bool lo
     }
     gExactSyncDictSrc = src;
     gExactSyncDictDst = dst;
+    // Indexes written before records were kept name their items only.
+    keepsRecords_ = pairVersion >= static_cast<double>(kFirstVersionWithRecords);
+    loadedSource_ = task.source;
+    loadedDest_ = task.dest;
     for (const auto& [key, into] : {std::pair{kKeptBackupDatesKey, &keptBackupDates_},
                                     {kSkippedConflictsKey, &skippedConflicts_}}) {
         if (const auto list = loaded_.Find(loaded_.root(), key)) {
@@ -774,10 +843,10 @@ bool ExactSyncIndexStore::ExactSyncFileExists(const ExactSyncTask& task, bool lo
 }
 
 // Where the path stood in its side's tree: the folders on the way must all have been folders.
-ExactSyncIndexStore::Presence ExactSyncIndexStore::Lookup(const std::string& path, int side) const {
+ExactSyncIndexStore::Found ExactSyncIndexStore::Lookup(const std::string& path, int side) const {
     const auto& top = side == kSideA ? gExactSyncDictSrc : gExactSyncDictDst;
     const std::size_t shift = side == kSideA ? gExactSyncShiftPathSrc : gExactSyncShiftPathDst;
-    if (!top) return Presence::Absent;
+    if (!top) return {};
     std::string buffer;
     const std::size_t slash = path.find_last_of('/');
     const std::string_view parent =
@@ -792,7 +861,7 @@ ExactSyncIndexStore::Presence ExactSyncIndexStore::Lookup(const std::string& pat
     } else {
         const auto parts = PathComponents(path);
         // The task's folder itself, or anything above it, was there.
-        if (parts.size() <= shift) return Presence::Folder;
+        if (parts.size() <= shift) return {Presence::Folder, std::nullopt};
         dict = top;
         for (std::size_t i = shift; dict && i + 1 < parts.size(); ++i) {
             dict = loaded_.Find(*dict, StoredText(parts[i], buffer));
@@ -806,15 +875,37 @@ ExactSyncIndexStore::Presence ExactSyncIndexStore::Lookup(const std::string& pat
             lastFolderDict_[side] = dict;
         }
     }
-    if (!dict) return Presence::Absent;
+    if (!dict) return {};
     const auto item = loaded_.Find(*dict, StoredText(last, buffer));
-    if (!item) return Presence::Absent;
-    return loaded_.KindOf(*item) == plist::BinaryView::Kind::Dict ? Presence::Folder
-                                                                  : Presence::File;
+    if (!item) return {};
+    const bool folder = loaded_.KindOf(*item) == plist::BinaryView::Kind::Dict;
+    return {folder ? Presence::Folder : Presence::File, item};
 }
 
 bool ExactSyncIndexStore::ItWasExixting(const std::string& path, int side) const {
-    return Lookup(path, side) != Presence::Absent;
+    return Lookup(path, side).presence != Presence::Absent;
+}
+
+std::uint64_t ExactSyncIndexStore::RecordAt(const std::string& path, int side) const {
+    const Found found = Lookup(path, side);
+    if (found.presence != Presence::File || !keepsRecords_) return 0;
+    const std::optional<std::int64_t> record = loaded_.Integer(*found.object);
+    return record ? static_cast<std::uint64_t>(*record) : 0;
+}
+
+SinceLastRun ExactSyncIndexStore::ChangeSince(const std::string& path, int side, bool isFolder,
+                                              const platform::ItemAttributes& now) const {
+    if (!keepsRecords_ || !(side == kSideA ? gExactSyncDictSrc : gExactSyncDictDst)) {
+        return SinceLastRun::Unknown;
+    }
+    const Found found = Lookup(path, side);
+    if (found.presence == Presence::Absent || isFolder != (found.presence == Presence::Folder)) {
+        return SinceLastRun::Changed;
+    }
+    if (isFolder) return SinceLastRun::Same;
+    const std::optional<std::int64_t> record = loaded_.Integer(*found.object);
+    return record && static_cast<std::uint64_t>(*record) == ItemRecord(now) ? SinceLastRun::Same
+                                                                            : SinceLastRun::Changed;
 }
 
 bool ExactSyncIndexStore::WasLeftAsConflict(const std::string& path) const {
@@ -828,7 +919,7 @@ bool ExactSyncIndexStore::WasFileAtLastRun(const std::string& path, int side) co
         std::string buffer;
         if (keptBackupDates_.count(std::string(StoredText(path, buffer))) != 0) return false;
     }
-    return Lookup(path, side) == Presence::File;
+    return Lookup(path, side).presence == Presence::File;
 }
 
 bool ExactSyncIndexStore::Report(fileops::ErrorPath& errors, const std::string& sentence,
@@ -1088,7 +1179,14 @@ bool ExactSyncIndexStore::WriteExactSyncIndex(int mode, fileops::ErrorPath& erro
     pair.set(kDestIdentityKey, FolderIdentity(s.gDestFolder));
     plist::NameTree treeSource, treeDest;
     plist::Array kept;
-    IndexBuilder builder(s, tw);
+    // The records some items keep come from this pair's current index.
+    const bool someKeepRecords =
+        !s.restoreBackupDateArray.empty() || !s.addToExactIndexArray.empty();
+    if (someKeepRecords && !(loadedSource_ == s.gSourceFolder && loadedDest_ == s.gDestFolder)) {
+        ExactSyncFileExists({s.gSourceFolder, s.gDestFolder, true, false}, true);
+    }
+    IndexBuilder builder(
+        s, tw, [this](const std::string& path, int side) { return RecordAt(path, side); });
     const std::optional<std::vector<std::string>> left = builder.Build(treeSource, treeDest);
     if (!left) {
         // A folder that could not be read would leave its items out of the index, and a later

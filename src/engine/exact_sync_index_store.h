@@ -23,7 +23,10 @@ inline constexpr const char* kExactSyncMainIndexName = "QV3ExactSyncMainIndex.pl
 inline constexpr const char* kExactSyncPairIndexName = "QV3ExactSyncIndex.plist";
 // "QV3ExactSyncJournal <16 hex digits>.plist": the deletions a run of a pair is making.
 inline constexpr const char* kJournalPrefix = "QV3ExactSyncJournal ";
-inline constexpr std::int64_t kExactSyncIndexVersion = 320;
+inline constexpr std::int64_t kExactSyncIndexVersion = 321;
+// From this version on, a pair file keeps each item's record (ItemRecord) as the value of its
+// name: an integer, or the empty text for an item whose record was not kept.
+inline constexpr std::int64_t kFirstVersionWithRecords = 321;
 // Pair file key: the files of the trees whose backup date the run that wrote the file left as
 // it was (a conflict skipped, a deletion cancelled, a stamp that failed). The next run stamps
 // them again even when they are in step, so that their date catches up.
@@ -49,6 +52,10 @@ class ExactSyncIndexStore : public ExactSyncIndex {
     bool ItWasExixting(const std::string& path, int side) const override;
     bool WasFileAtLastRun(const std::string& path, int side) const override;
     bool WasLeftAsConflict(const std::string& path) const override;
+    SinceLastRun ChangeSince(const std::string& path, int side, bool isFolder,
+                             const platform::ItemAttributes& now) const override;
+    // The record the index keeps of a file; 0 when it keeps none.
+    std::uint64_t RecordAt(const std::string& path, int side) const;
     std::optional<double> LastExactSyncDate() const override { return lastExactSyncDate_; }
     std::string LoadProblem() const override { return loadProblem_; }
     int ChangedTopSide() const override { return changedTopSide_; }
@@ -71,7 +78,11 @@ class ExactSyncIndexStore : public ExactSyncIndex {
 
   private:
     enum class Presence { Absent, Folder, File };
-    Presence Lookup(const std::string& path, int side) const;
+    struct Found {
+        Presence presence = Presence::Absent;
+        std::optional<std::uint64_t> object;  // the item's value (none for the top folders)
+    };
+    Found Lookup(const std::string& path, int side) const;
     void DropTrees();
     // A record left by a run that ended while deleting: its items are forgotten, the record
     // removed.
@@ -94,6 +105,8 @@ class ExactSyncIndexStore : public ExactSyncIndex {
     std::size_t gExactSyncShiftPathSrc = 0;
     std::size_t gExactSyncShiftPathDst = 0;
     std::optional<double> lastExactSyncDate_;
+    bool keepsRecords_ = false;
+    std::string loadedSource_, loadedDest_;  // the task the trees above are of
     std::string loadProblem_;
     int changedTopSide_ = -1;
 };

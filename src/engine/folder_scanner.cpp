@@ -607,6 +607,10 @@ bool FolderScanner::ScanFolder(Folder& f) {
             // Files and packages carry a backup date, links and special files none.
             item.entry.stamp = !item.entry.isFolder && !item.quiet &&
                                (isDir || a.attributes.type == platform::ItemType::RegularFile);
+            if (!item.entry.isFolder) {
+                item.entry.aRecord = ItemRecord(a.attributes);
+                item.entry.bRecord = ItemRecord(b.attributes);
+            }
             entries.push_back(std::move(item.entry));
         }
         if (settledKey) {

@@ -91,6 +91,11 @@ class FolderScanner : private PairFacts {
         return index_.WasLeftAsConflict(path);
     }
     bool WasInIndex(const std::string& path, int side) const override;
+    SinceLastRun ChangeSince(const Side& item, int side) const override {
+        // An item reached through a link is not the index's.
+        if (item.resolved) return SinceLastRun::Unknown;
+        return index_.ChangeSince(item.path, side, item.isFolder, item.attrs);
+    }
     bool Answer(const run::ConflictPolicy& policy, run::ConflictQuestion question,
                 bool* changeDirection) override;
     bool CheckPrivileges(const Side& a, const Side& b, int copyMode);

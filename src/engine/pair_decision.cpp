@@ -1,6 +1,7 @@
 #include "engine/pair_decision.h"
 
 #include <algorithm>
+#include <cmath>
 
 #include "engine/exact_sync_index.h"
 
@@ -34,6 +35,39 @@ std::optional<double> PairDecision::ReferenceDate(const PairSide& a, const PairS
     if (bA && (!bB || *bA > *bB)) return bA;
     if (bB) return bB;
     return state_.mainDestFolderBackupDate;
+}
+
+std::optional<bool> PairDecision::ChangedSinceLastRun(const PairSide& item, int side) const {
+    const run::RunState& s = state_;
+    if (!s.flags.gIsSyncOn || !s.flags.gIsExactOn || !s.gCompareExactSyncAtIndex) return {};
+    switch (facts_.ChangeSince(item, side)) {
+        case SinceLastRun::Same:
+            return false;
+        case SinceLastRun::Changed:
+            return true;
+        case SinceLastRun::Unknown:
+            break;
+    }
+    return {};
+}
+
+PairDecision::Changed PairDecision::ChangedSides(const PairSide& a, const PairSide& b) const {
+    const std::optional<bool> cA = ChangedSinceLastRun(a, kSideA);
+    const std::optional<bool> cB = cA ? ChangedSinceLastRun(b, kSideB) : std::nullopt;
+    if (!cA || !cB) return Changed::Unknown;
+    if (*cA && *cB) return Changed::Both;
+    if (*cA) return Changed::OnlyA;
+    return *cB ? Changed::OnlyB : Changed::Neither;
+}
+
+bool PairDecision::Differ(const PairSide& a, const PairSide& b) const {
+    if (a.isFolder != b.isFolder || a.isLink != b.isLink) return true;
+    if (a.attrs.type == platform::ItemType::RegularFile &&
+        b.attrs.type == platform::ItemType::RegularFile && a.attrs.size != b.attrs.size) {
+        return true;
+    }
+    return std::abs(a.modificationDate() - b.modificationDate()) >
+           static_cast<double>(state_.gModificationDelta);
 }
 
 bool PairDecision::NeverInStep(const PairSide& a, const PairSide& b) const {
@@ -88,18 +122,40 @@ int PairDecision::BothExist(const PairSide& a, const PairSide& b, bool isDsStore
             }
         }
     } else {
-        if (mA - mB > d) {
-            mode = run::kModeReplaceBwithA;
-        } else if (mB - mA > d) {
-            mode = run::kModeReplaceAwithB;
+        const Changed changed = ChangedSides(a, b);
+        const bool leftBefore =
+            facts_.WasLeftAsConflict(a.path) || facts_.WasLeftAsConflict(b.path);
+        if (!leftBefore && (changed == Changed::OnlyA || changed == Changed::OnlyB)) {
+            // The other side is as the last run left it: the change made since wins, whatever
+            // the dates say (a file renamed over a newer one is older, and still the user's).
+            if (Differ(a, b)) {
+                mode =
+                    changed == Changed::OnlyA ? run::kModeReplaceBwithA : run::kModeReplaceAwithB;
+            }
+        } else {
+            if (mA - mB > d) {
+                mode = run::kModeReplaceBwithA;
+            } else if (mB - mA > d) {
+                mode = run::kModeReplaceAwithB;
+            } else if (changed == Changed::Both && Differ(a, b)) {
+                // Both changed differently within the same dates: no side is newer, and no
+                // policy that lets the newer win can settle it.
+                if (Skipped(s.conflicts.sync)) return LeftAsConflict(a, b);
+                mode = run::kModeReplaceBwithA;
+            }
         }
-        if (mode != run::kModeNone && !isDsStore && !Skipped(s.conflicts.sync)) {
+        const bool bySinceLastRun = changed != Changed::Unknown && changed != Changed::Neither;
+        if (mode != run::kModeNone && !isDsStore && !Skipped(s.conflicts.sync) &&
+            (!bySinceLastRun || changed == Changed::Both || leftBefore)) {
             const std::optional<double> r = ReferenceDate(a, b);
             const double overwritten = mode == run::kModeReplaceBwithA ? mB : mA;
             // A file made a link on one side (or a link a file) is a change no date of the
             // other side's may undo unasked.
             const bool typeChanged = a.isLink != b.isLink && !a.isFolder && !b.isFolder;
-            if ((r && overwritten > *r) || typeChanged || NeverInStep(a, b)) {
+            // Where the index tells which sides changed, both did; otherwise the dates tell.
+            const bool bothChanged =
+                bySinceLastRun ? changed == Changed::Both : r && overwritten > *r;
+            if (bothChanged || typeChanged || NeverInStep(a, b)) {
                 if (s.flags.gIsExactOn) {
                     s.restoreBackupDateArray.push_back(a.path);
                     s.restoreBackupDateArray.push_back(b.path);
@@ -189,7 +245,10 @@ int PairDecision::OnlyOneSide(bool inA, const PairSide& item, const std::string&
         if (checkFile) {
             std::optional<double> since = facts_.BackupDate(item);
             if (!since) since = topDate;
-            if (since && item.modificationDate() > *since &&
+            // The index's record tells a change the dates may hide (an older file renamed
+            // into place); without one, the backup date tells.
+            const std::optional<bool> changed = ChangedSinceLastRun(item, inA ? kSideA : kSideB);
+            if ((changed ? *changed : since && item.modificationDate() > *since) &&
                 !facts_.Answer(s.conflicts.exactSync, Question(aPath, bPath, since, remove, 41),
                                nullptr)) {
                 ++s.gConflictsSkipped;

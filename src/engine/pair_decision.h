@@ -8,6 +8,7 @@
 #include <optional>
 #include <string>
 
+#include "engine/exact_sync_index.h"
 #include "platform/folder_handle.h"
 #include "platform/item_attributes.h"
 #include "run/main_thread_proxy.h"
@@ -45,6 +46,11 @@ class PairFacts {
     virtual std::optional<double> BackupDate(const PairSide& side) const = 0;
     // The path was in that side's tree of the ExactSync index of the last run.
     virtual bool WasInIndex(const std::string& path, int side) const = 0;
+    // Whether the item is the one that stood at its path on that side (kSideA, kSideB) at the
+    // end of the last exact run.
+    virtual SinceLastRun ChangeSince(const PairSide& /*item*/, int /*side*/) const {
+        return SinceLastRun::Unknown;
+    }
     // The path was one side of a conflict the last exact run left as it was: never in step.
     virtual bool WasLeftAsConflict(const std::string& /*path*/) const { return false; }
     // The items a folder of the pair holds, all levels down (for the question that would
@@ -73,6 +79,13 @@ class PairDecision {
                           const std::string& aName, const std::string& bName, int& copyMode) const;
 
   private:
+    // Which sides changed since the last run, in an Exact Synchronize whose index keeps records.
+    enum class Changed { Unknown, Neither, OnlyA, OnlyB, Both };
+    Changed ChangedSides(const PairSide& a, const PairSide& b) const;
+    // The item changed since the last run on its side: none when the index cannot tell.
+    std::optional<bool> ChangedSinceLastRun(const PairSide& item, int side) const;
+    // Two items that are not copies of each other: dates beyond the delta, kinds, or sizes.
+    bool Differ(const PairSide& a, const PairSide& b) const;
     // CheckAttrChanged, kept only where the two items' attributes really differ.
     void AttrChanged(const PairSide& a, const PairSide& b, int& copyMode) const;
     std::optional<double> ReferenceDate(const PairSide& a, const PairSide& b) const;

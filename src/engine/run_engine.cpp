@@ -607,7 +607,7 @@ void RunEngine::PurgeBeforeScanOneSession(std::int64_t sessionIndex) {
     s.conflicts.backup2 = Policy(c, "conflictBackupRadio2", "conflictBackupAsk2", 2, 1);
     s.conflicts.exactBackup = Policy(c, "conflictExactBackupRadio", "conflictExactBackupAsk", 2, 2);
     s.conflicts.sync = Policy(c, "conflictSyncRadio", "conflictSyncAsk", 2, 2);
-    s.conflicts.exactSync = Policy(c, "conflictExactSyncRadio", "conflictExactSyncAsk", 2, 2);
+    s.conflicts.exactSync = Policy(c, "conflictExactSyncRadio", "conflictExactSyncAsk", 2, 1);
     s.conflicts.fileFolder = Policy(c, "conflictFileFolderRadio", "conflictFileFolderAsk", 1, 1);
 
     run::SessionLog log;

@@ -90,6 +90,8 @@ struct SettledEntry {
     platform::ItemType type = platform::ItemType::Missing;  // as listed, the same on both sides
     bool isFolder = false;  // a directory that is not a package: a folder of the index
     bool stamp = false;     // a file or package whose backup date the index rebuild sets
+    // Each side's record of a file as the scan found it (ItemRecord), for the index.
+    std::uint64_t aRecord = 0, bRecord = 0;
 };
 // A folder that a task's scan found with the same names on both sides and nothing to do among
 // them.

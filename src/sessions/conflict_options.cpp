@@ -33,7 +33,7 @@ plist::Value DefaultConflictsDict() {
     return plist::Dict{
         {"conflictBackupRadio", 2},  {"conflictBackupAsk", 0},        {"conflictBackupRadio2", 1},
         {"conflictBackupAsk2", 0},   {"conflictExactBackupRadio", 2}, {"conflictExactBackupAsk", 0},
-        {"conflictSyncRadio", 2},    {"conflictSyncAsk", 0},          {"conflictExactSyncRadio", 2},
+        {"conflictSyncRadio", 2},    {"conflictSyncAsk", 0},          {"conflictExactSyncRadio", 1},
         {"conflictExactSyncAsk", 0}, {"conflictFileFolderRadio", 1},  {"conflictFileFolderAsk", 0},
     };
 }

@@ -79,7 +79,8 @@ class BinaryWriter {
         const NameTree* tree = nullptr;    // a folder of a name tree
         std::size_t firstRef = 0;          // containers: their references in refs_
         std::size_t count = 0;             // keyed: the number of keys
-        bool keyed = false;  // a dictionary whose keys and values are the references given
+        bool keyed = false;   // a dictionary whose keys and values are the references given
+        bool record = false;  // a name tree's record: the integer is held in firstRef
     };
 
     // Numbers the value and everything below it; texts equal to one already numbered get its
@@ -140,7 +141,7 @@ class BinaryWriter {
                   [](const Key& x, const Key& y) { return *x.name < *y.name; });
         std::size_t entries = 0, folders = 0;
         for (const auto& [name, tree] : extra) CountTree(*tree, entries, folders);
-        objects_.reserve(objects_.size() + folders + entries / 4 + 64);
+        objects_.reserve(objects_.size() + folders + entries + 64);
         refs_.reserve(2 * (entries + keys.size()));
         objects_.push_back({&root, nullptr, nullptr, 0, 0, false});
         const std::size_t n = keys.size();
@@ -190,8 +191,18 @@ class BinaryWriter {
             NameTree::Entry& entry = tree.entries[k];
             std::uint64_t keyRef = 0, itemRef = 0;
             if (!AddText(entry.name, nullptr, &entry.name, error, &keyRef)) return false;
-            const bool added = entry.folder ? AddTree(*entry.folder, error, &itemRef)
-                                            : AddText(kEmpty, nullptr, &kEmpty, error, &itemRef);
+            bool added = true;
+            if (entry.folder) {
+                added = AddTree(*entry.folder, error, &itemRef);
+            } else if (entry.record != 0) {
+                itemRef = objects_.size();
+                Object record;
+                record.firstRef = entry.record;
+                record.record = true;
+                objects_.push_back(record);
+            } else {
+                added = AddText(kEmpty, nullptr, &kEmpty, error, &itemRef);
+            }
             if (!added) return false;
             refs_[first + k] = keyRef;
             refs_[first + n + k] = itemRef;
@@ -227,6 +238,10 @@ class BinaryWriter {
 
     void Put(std::string& out, const Object& object) const {
         if (object.key != nullptr) return PutText(out, *object.key);
+        if (object.record) {
+            out.push_back(static_cast<char>(0x13));
+            return PutBigEndian(out, object.firstRef, 8);
+        }
         if (object.keyed) {
             PutMarker(out, 0xD, object.count);
             return PutRefs(out, object.firstRef, 2 * object.count);

@@ -5,6 +5,7 @@
 // yields a failure with a reason, never a crash or a hang.
 
 #include <cstddef>
+#include <cstdint>
 #include <memory>
 #include <optional>
 #include <string>
@@ -50,11 +51,13 @@ platform::WriteResult WriteXmlFile(const std::string& path, const Value& value,
 // holds a NUL character, and for containers nested deeper than the reader accepts.
 bool ToBinary(const Value& value, std::string* out, std::string* error);
 // A folder tree of names, written as nested dictionaries: a sub-folder as a dictionary, any
-// other entry as the empty text. Names must be valid UTF-8 without NUL.
+// other entry as its record (an integer) or, without one, the empty text. Names must be valid
+// UTF-8 without NUL.
 struct NameTree {
     struct Entry {
         std::string name;
         std::unique_ptr<NameTree> folder;  // null for anything that is not a folder
+        std::uint64_t record = 0;          // 0: none; written as eight bytes
     };
     std::vector<Entry> entries;  // in any order; the writer sorts them and keeps the first of
                                  // entries that share a name

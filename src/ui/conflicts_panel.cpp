@@ -4,6 +4,7 @@
 #include <QLabel>
 #include <QRadioButton>
 #include <QVBoxLayout>
+#include <string_view>
 
 #include "platform/localization.h"
 #include "sessions/conflict_options.h"
@@ -56,6 +57,12 @@ ConflictsPanel::ConflictsPanel(QWidget* parent)
         auto* ask = new QCheckBox(Str(GLS("Ask")), this);
         ask->setObjectName(QLatin1String(kind.askKey));
         ask->setToolTip(Str(GLS("Ask each time")));
+        if (std::string_view(kind.radioKey) == "conflictExactSyncRadio") {
+            label->setToolTip(
+                Str(GLS("An item to delete because the other side deleted it, but that was "
+                        "changed or created on its side since the last run. New sessions copy it "
+                        "back: the item is kept, and the conflict counted and reported.")));
+        }
         grid->addWidget(label, line, 0);
         grid->addWidget(first, line, 1);
         grid->addWidget(second, line, 2);

@@ -67,7 +67,7 @@ TEST(ConfirmationTest, ConflictPoliciesShowTheirMarkerAndLogLines) {
               "\tBackup 2: Keep the newer destination item - Ask each time: Yes\r"
               "\tExact Backup: Delete the destination item - Ask each time: No\r"
               "\tSync: Replace the older item - Ask each time: No\r"
-              "\tExact Sync: Delete the item - Ask each time: No\r"
+              "\tExact Sync: Copy the item back - Ask each time: No\r"
               "\tFile Versus Folder: Skip the item - Ask each time: No\r");
 }
 

@@ -101,7 +101,7 @@ TEST_F(ExactSyncTest, FirstRunSynchronizesThenDeletionsTravelBothWays) {
         }
     }
     const plist::Value main = ReadIndex(kExactSyncMainIndexName);
-    EXPECT_EQ(main.intAt("fileVersion"), 320);
+    EXPECT_EQ(main.intAt("fileVersion"), kExactSyncIndexVersion);
     ASSERT_EQ(main.arrayAt("indexFilesList")->array().size(), 1u);
     EXPECT_EQ(main.arrayAt("indexFilesList")->array()[0].stringAt("indexFileName"),
               kExactSyncPairIndexName);
@@ -202,6 +202,34 @@ TEST_F(ExactSyncTest, AConflictLeftAsItWasStaysOneUntilSomeoneDecides) {
     Run();  // in step now: nothing comes or goes
     EXPECT_EQ(test::ReadText(tree.path("B/x")), "B's");
     EXPECT_EQ(test::ReadText(tree.path("B/y/z")), "in a folder");
+}
+
+// The index keeps what each item was at the last run: the change made since wins whatever the
+// dates say, and only a change on both sides is a conflict.
+TEST_F(ExactSyncTest, WhatChangedSinceTheLastRunWinsWhateverTheDates) {
+    test::SetOption(doc, 0, "conflictsDict", "conflictSyncRadio", 1);       // skip
+    test::SetOption(doc, 0, "conflictsDict", "conflictExactSyncRadio", 1);  // keep
+    tree.Build({"A/draft:the draft@1000", "A/report:the report@2000", "A/old:v1@3000",
+                "A/both:v1@3000", "A/edited:v1@3000", "A/same:v1@3000", "B/"});
+    Run();
+    // mv -f of an older file over a newer one; an older version put back on B; both sides
+    // edited; deleted on A while B's was edited with an old date.
+    std::filesystem::rename(tree.path("A/draft"), tree.path("A/report"));
+    tree.Build(
+        {"B/old:v0 restored@500", "A/both:A's@5000", "B/both:B's@4000", "B/edited:B's edit@100"});
+    std::filesystem::remove(tree.path("A/edited"));
+    const run::RunState& s = Run();
+    EXPECT_EQ(test::ReadText(tree.path("B/report")), "the draft");
+    EXPECT_FALSE(Exists("B/draft"));
+    EXPECT_EQ(test::ReadText(tree.path("A/old")), "v0 restored");
+    EXPECT_EQ(test::ReadText(tree.path("A/both")), "A's");
+    EXPECT_EQ(test::ReadText(tree.path("B/both")), "B's");
+    EXPECT_EQ(test::ReadText(tree.path("A/edited")), "B's edit");
+    EXPECT_EQ(s.gGlobalConflictsSkipped, 2);
+    // Unchanged since, the items in step stay; the skipped conflict stays one.
+    EXPECT_EQ(Run().gGlobalConflictsSkipped, 1);
+    EXPECT_EQ(test::ReadText(tree.path("B/same")), "v1");
+    EXPECT_EQ(test::ReadText(tree.path("B/old")), "v0 restored");
 }
 
 // Without an index the same holds by the backup date: a Backup's conflict left as it is
@@ -623,6 +651,8 @@ TEST_F(ExactSyncTest, LookupAndFileNamesFromHandWrittenIndexes) {
     EXPECT_TRUE(index.ItWasExixting(tree.path("A/d/g"), kSideA));
     EXPECT_TRUE(index.WasFileAtLastRun(tree.path("A/d/g"), kSideA));
     EXPECT_FALSE(index.WasFileAtLastRun(tree.path("A/d"), kSideA));
+    // An index of the earlier format keeps no records: it cannot tell a change from a date.
+    EXPECT_EQ(index.ChangeSince(tree.path("A/d/g"), kSideA, false, {}), SinceLastRun::Unknown);
     // Seen from the swapped pair, A's tree is the destination's.
     ASSERT_TRUE(index.ExactSyncFileExists({tree.b(), tree.a(), true, true}, true));
     EXPECT_TRUE(index.ItWasExixting(tree.path("A/d/g"), kSideB));
@@ -636,7 +666,7 @@ TEST_F(ExactSyncTest, LookupAndFileNamesFromHandWrittenIndexes) {
     EXPECT_TRUE(test::Contains(index.LoadProblem(), "damaged tree"));
 
     // A later format is not read; writing starts the list again, under a free name.
-    main.set("fileVersion", 321);
+    main.set("fileVersion", kExactSyncIndexVersion + 1);
     ASSERT_TRUE(plist::WriteBinaryFile(File(kExactSyncMainIndexName), main).ok);
     EXPECT_FALSE(index.ExactSyncFileExists(task, true));
     test::WriteText(File(kExactSyncPairIndexName), "");
@@ -647,7 +677,7 @@ TEST_F(ExactSyncTest, LookupAndFileNamesFromHandWrittenIndexes) {
     fileops::ErrorPath errors(state, proxy);
     ASSERT_TRUE(index.WriteExactSyncIndex(2, errors, tw));
     main = ReadIndex(kExactSyncMainIndexName);
-    EXPECT_EQ(main.intAt("fileVersion"), 320);
+    EXPECT_EQ(main.intAt("fileVersion"), kExactSyncIndexVersion);
     ASSERT_EQ(main.arrayAt("indexFilesList")->array().size(), 1u);
     EXPECT_EQ(main.arrayAt("indexFilesList")->array()[0].stringAt("indexFileName"),
               "QV3ExactSyncIndex 2.plist");

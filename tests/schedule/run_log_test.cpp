@@ -244,7 +244,7 @@ TEST_F(RunLogTest, AllSessionsRunWritesEverySection) {
              "\tBackup 2: Keep the newer destination item - Ask each time: No",
              "\tExact Backup: Delete the destination item - Ask each time: No",
              "\tSync: Replace the older item - Ask each time: No",
-             "\tExact Sync: Delete the item - Ask each time: No",
+             "\tExact Sync: Copy the item back - Ask each time: No",
              "\tFile Versus Folder: Replace the folder by the file - Ask each time: No", "", ""});
     };
     // A task's heading, its two items and its detailed part.
