@@ -57,8 +57,8 @@ class ExactSyncIndex {
     // The same, for a file (anything but a folder) only: a file whose backup date the run that
     // wrote the index set, unless the file was in step already.
     virtual bool WasFileAtLastRun(const std::string& /*path*/, int /*side*/) const { return false; }
-    // The path was one side of a conflict the run that wrote the index left as it was (its
-    // backup date kept): the two sides were never brought into step there.
+    // The path, or a folder on its way, was one side of a conflict the run that wrote the index
+    // left as it was (its backup date kept): the two sides were never brought into step there.
     virtual bool WasLeftAsConflict(const std::string& /*path*/) const { return false; }
     // Whether the item at path (a folder as the index counts folders, or not) is the one that
     // stood there at the end of the last exact run on that side.

@@ -368,7 +368,15 @@ class IndexBuilder {
                          std::uint64_t now) const {
         if (keepRecord_.empty()) return now;
         const std::string path = platform::JoinPath(folder, name);
-        return keepRecord_.count(path) != 0 && oldRecord_ ? oldRecord_(path, side) : now;
+        return InOrBelow(keepRecord_, path) && oldRecord_ ? oldRecord_(path, side) : now;
+    }
+
+    static bool InOrBelow(const std::unordered_set<std::string>& paths, const std::string& path) {
+        for (std::string p = path; !p.empty(); p.resize(p.find_last_of('/'))) {
+            if (paths.count(p) != 0) return true;
+            if (p.find('/') == std::string::npos) break;
+        }
+        return false;
     }
 
     // The path of the same item on the task's other side; none for a path outside both.
@@ -555,8 +563,10 @@ class IndexBuilder {
         s_.restoreBackupDateArray.push_back(std::move(path));
     }
 
+    // The path, or a folder on its way (one side of a conflict left as it was: nothing in it
+    // was brought into step either), keeps its date.
     bool Exempt(const std::string& path) const {
-        if (!s_.restoreBackupDateArray.empty()) return restore_.count(path) != 0;
+        if (!s_.restoreBackupDateArray.empty()) return InOrBelow(restore_, path);
         for (const std::string& p : s_.addToExactIndexArray) {
             if (p == path) return true;
         }
@@ -910,8 +920,13 @@ SinceLastRun ExactSyncIndexStore::ChangeSince(const std::string& path, int side,
 
 bool ExactSyncIndexStore::WasLeftAsConflict(const std::string& path) const {
     if (skippedConflicts_.empty()) return false;
+    // What lies inside a folder left in conflict was never in step either.
     std::string buffer;
-    return skippedConflicts_.count(std::string(StoredText(path, buffer))) != 0;
+    for (std::string_view p = path; !p.empty(); p = p.substr(0, p.find_last_of('/'))) {
+        if (skippedConflicts_.count(std::string(StoredText(p, buffer))) != 0) return true;
+        if (p.find('/') == std::string_view::npos) break;
+    }
+    return false;
 }
 
 bool ExactSyncIndexStore::WasFileAtLastRun(const std::string& path, int side) const {

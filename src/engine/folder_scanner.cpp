@@ -1,6 +1,7 @@
 #include "engine/folder_scanner.h"
 
 #include <dirent.h>
+#include <fcntl.h>
 #include <sys/vfs.h>
 
 #include <algorithm>
@@ -15,6 +16,7 @@
 #include "platform/file_io.h"
 #include "platform/file_system.h"
 #include "platform/localization.h"
+#include "platform/unique_fd.h"
 #include "run/log_name.h"
 
 namespace qv::engine {
@@ -792,6 +794,35 @@ bool FolderScanner::AttributesDiffer(const Side& a, const Side& b) const {
         return true;
     }
     return XattrsOf(a) != XattrsOf(b);
+}
+
+bool FolderScanner::SameContent(const Side& a, const Side& b) const {
+    if (a.isFolder || b.isFolder || a.isLink != b.isLink) return false;
+    if (a.isLink) {
+        if (a.resolved || b.resolved) return false;
+        char x[4096], y[4096];
+        const ssize_t n = platform::sys().readlinkat(a.dirFd, a.name.c_str(), x, sizeof x);
+        const ssize_t m = platform::sys().readlinkat(b.dirFd, b.name.c_str(), y, sizeof y);
+        return n >= 0 && n == m && std::memcmp(x, y, static_cast<std::size_t>(n)) == 0;
+    }
+    const auto open = [](const Side& side) {
+        const int flags = O_RDONLY | O_CLOEXEC;
+        return platform::UniqueFd(
+            side.resolved
+                ? platform::sys().openat(AT_FDCWD, side.path.c_str(), flags)
+                : platform::sys().openat(side.dirFd, side.name.c_str(), flags | O_NOFOLLOW));
+    };
+    const platform::UniqueFd x = open(a), y = open(b);
+    if (!x.valid() || !y.valid()) return false;
+    std::vector<char> bx(1 << 16), by(1 << 16);
+    for (off_t at = 0;;) {
+        const ssize_t n = platform::sys().pread(x.get(), bx.data(), bx.size(), at);
+        const ssize_t m = platform::sys().pread(y.get(), by.data(), by.size(), at);
+        if (n < 0 || n != m) return false;
+        if (n == 0) return true;
+        if (std::memcmp(bx.data(), by.data(), static_cast<std::size_t>(n)) != 0) return false;
+        at += n;
+    }
 }
 
 bool FolderScanner::IsFilling(const Side& side) const {

@@ -87,6 +87,7 @@ class FolderScanner : private PairFacts {
     bool IsFilling(const Side& side) const;
     std::int64_t ItemsInFolder(const Side& folder) const override;
     bool AttributesDiffer(const Side& a, const Side& b) const override;
+    bool SameContent(const Side& a, const Side& b) const override;
     bool WasLeftAsConflict(const std::string& path) const override {
         return index_.WasLeftAsConflict(path);
     }

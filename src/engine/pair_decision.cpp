@@ -24,6 +24,11 @@ int Swapped(int mode) {
     return mode == run::kModeReplaceBwithA ? run::kModeReplaceAwithB : run::kModeReplaceBwithA;
 }
 
+// A file on one side and a link on the other.
+bool TypeChanged(const PairSide& a, const PairSide& b) {
+    return a.isLink != b.isLink && !a.isFolder && !b.isFolder;
+}
+
 // A policy that lets the action through without asking: its conflict is not even looked for.
 bool Skipped(const run::ConflictPolicy& p) { return p.proceeds && !p.ask; }
 
@@ -80,6 +85,11 @@ bool PairDecision::NeverInStep(const PairSide& a, const PairSide& b) const {
 int PairDecision::LeftAsConflict(const PairSide& a, const PairSide& b) {
     run::RunState& s = state_;
     ++s.gConflictsSkipped;
+    // Neither side is stamped as brought into step by the index rebuild.
+    if (s.flags.gIsSyncOn && s.flags.gIsExactOn) {
+        s.restoreBackupDateArray.push_back(a.path);
+        s.restoreBackupDateArray.push_back(b.path);
+    }
     s.skippedConflictArray.push_back(a.path);
     s.skippedConflictArray.push_back(b.path);
     return run::kModeNone;
@@ -123,12 +133,13 @@ int PairDecision::BothExist(const PairSide& a, const PairSide& b, bool isDsStore
         }
     } else {
         const Changed changed = ChangedSides(a, b);
+        bool tie = false;  // a conflict no date can settle
         const bool leftBefore =
             facts_.WasLeftAsConflict(a.path) || facts_.WasLeftAsConflict(b.path);
         if (!leftBefore && (changed == Changed::OnlyA || changed == Changed::OnlyB)) {
             // The other side is as the last run left it: the change made since wins, whatever
             // the dates say (a file renamed over a newer one is older, and still the user's).
-            if (Differ(a, b)) {
+            if (Differ(a, b) || !facts_.SameContent(a, b)) {
                 mode =
                     changed == Changed::OnlyA ? run::kModeReplaceBwithA : run::kModeReplaceAwithB;
             }
@@ -137,25 +148,28 @@ int PairDecision::BothExist(const PairSide& a, const PairSide& b, bool isDsStore
                 mode = run::kModeReplaceBwithA;
             } else if (mB - mA > d) {
                 mode = run::kModeReplaceAwithB;
-            } else if (changed == Changed::Both && Differ(a, b)) {
-                // Both changed differently within the same dates: no side is newer, and no
-                // policy that lets the newer win can settle it.
-                if (Skipped(s.conflicts.sync)) return LeftAsConflict(a, b);
+            } else if (TypeChanged(a, b) || a.isFolder != b.isFolder ||
+                       (changed == Changed::Both && (Differ(a, b) || !facts_.SameContent(a, b)))) {
+                // Items of different kinds, or both changed differently, within the same dates
+                // (a size and a time that agree prove nothing then): no side is newer. Left as
+                // they are unless the user is asked.
+                tie = true;
                 mode = run::kModeReplaceBwithA;
+                if (!s.conflicts.sync.ask) return LeftAsConflict(a, b);
             }
         }
         const bool bySinceLastRun = changed != Changed::Unknown && changed != Changed::Neither;
-        if (mode != run::kModeNone && !isDsStore && !Skipped(s.conflicts.sync) &&
+        if (mode != run::kModeNone && !isDsStore && (!Skipped(s.conflicts.sync) || tie) &&
             (!bySinceLastRun || changed == Changed::Both || leftBefore)) {
             const std::optional<double> r = ReferenceDate(a, b);
             const double overwritten = mode == run::kModeReplaceBwithA ? mB : mA;
             // A file made a link on one side (or a link a file) is a change no date of the
             // other side's may undo unasked.
-            const bool typeChanged = a.isLink != b.isLink && !a.isFolder && !b.isFolder;
+            const bool typeChanged = TypeChanged(a, b);
             // Where the index tells which sides changed, both did; otherwise the dates tell.
             const bool bothChanged =
                 bySinceLastRun ? changed == Changed::Both : r && overwritten > *r;
-            if (bothChanged || typeChanged || NeverInStep(a, b)) {
+            if (bothChanged || typeChanged || tie || NeverInStep(a, b)) {
                 if (s.flags.gIsExactOn) {
                     s.restoreBackupDateArray.push_back(a.path);
                     s.restoreBackupDateArray.push_back(b.path);

@@ -59,6 +59,9 @@ class PairFacts {
     // Whether the two items' attributes differ: mode, owner, group, access-control lists and
     // extended attributes other than the program's own.
     virtual bool AttributesDiffer(const PairSide& a, const PairSide& b) const = 0;
+    // Whether two items whose size and date agree hold the same content (a file's bytes, a
+    // link's target); false when either cannot be read.
+    virtual bool SameContent(const PairSide& /*a*/, const PairSide& /*b*/) const { return true; }
     // The answer to a conflict: the user's when the policy asks, else the policy's own.
     virtual bool Answer(const run::ConflictPolicy& policy, run::ConflictQuestion question,
                         bool* changeDirection) = 0;

@@ -543,7 +543,7 @@ void RunEngine::PurgeBeforeWholeSyncBackup() {
     } else if (s.gOldSessionIndex < 0) {
         s.mSessionIndex = document_.mMainDict.intAt("sessionIndex");
     }
-    s.gStartSyncDateTime = static_cast<double>(std::time(nullptr));
+    s.gStartSyncDateTime = static_cast<double>(options_.startTime.value_or(std::time(nullptr)));
     s.gStartSyncDateTimeUTC = static_cast<std::int64_t>(s.gStartSyncDateTime);
     s.taskRootList.clear();
     runFolders_.clear();
@@ -736,7 +736,8 @@ void CollectDeletions(const std::vector<run::PlanItem>& items, const std::string
 // a later run would take it for unchanged and replace it. It gets the earliest date there is.
 void RunEngine::MarkNeverInStep(const std::vector<std::string>& paths) {
     for (const std::string& path : paths) {
-        if (!tw_.GetDate(path, fileops::kBackupDate)) {
+        const std::optional<double> date = tw_.GetDate(path, fileops::kBackupDate);
+        if (!date || *date != kNeverInStepBackupDate) {
             tw_.SetBackupDateDitto(path, kNeverInStepBackupDate);
         }
     }
@@ -799,9 +800,7 @@ void RunEngine::PurgeAfterWholeSyncBackup() {
         for (run::TaskLog& task : sessionLog.logTaskArray) {
             sessionErrors += task.gTotError;
             s.gGlobalError += task.gTotError;
-            if (!options_.scanOnly && !(s.flags.gIsSyncOn && s.flags.gIsExactOn)) {
-                MarkNeverInStep(task.skippedConflictArray);
-            }
+            if (!options_.scanOnly) MarkNeverInStep(task.skippedConflictArray);
             // A task whose folders were not valid, whose walk did not complete, or whose copy
             // did not run to its end (another task failed its scan, the run was stopped) was
             // not brought into step: stamping its folders would hide later changes from the

@@ -40,10 +40,17 @@ struct RunOptions {
     // Preview the planned actions whatever prefPreview says.
     bool preview = false;
     CaseProbe caseProbe = ProbeCaseInsensitive;
+    // The run's start in seconds since 1970, which dates what it brings into step; now when
+    // not given (a replay of a run at a chosen time).
+    std::optional<std::int64_t> startTime;
 };
 
 class RunEngine : private run::CopyHooks {
   public:
+    // The backup date of an item never brought into step (one side of a conflict left as it
+    // was): earlier than any change.
+    static constexpr std::int64_t kNeverInStepBackupDate = 1;
+
     RunEngine(const sessions::SessionDocument& document, const plist::Value& preferences,
               run::MainThreadProxy& proxy, ExactSyncIndex& index, run::CopyExecutor& executor,
               const fileops::TWUtilities& tw, RunOptions options = {});
@@ -97,10 +104,10 @@ class RunEngine : private run::CopyHooks {
     void PurgeBeforeMainCopy();
     // Writes down, for each task of a pair with an index, what its copy is about to delete.
     void JournalDeletions();
-    // Gives the sides of conflicts left as they were that have no backup date the earliest
-    // one (kNeverInStepBackupDate), so that later runs find them in conflict again.
+    // Gives the sides of conflicts left as they were the earliest backup date
+    // (kNeverInStepBackupDate): neither was brought into step, so that every later run, with
+    // an index or without, finds them in conflict again until someone decides.
     void MarkNeverInStep(const std::vector<std::string>& paths);
-    static constexpr std::int64_t kNeverInStepBackupDate = 1;
     void PurgeAfterWholeSyncBackup();
 
     // Around the copy of each task and session.
