@@ -95,6 +95,12 @@ class ExactSyncIndex {
     virtual void JournalDeletions(const std::string& /*sourceFolder*/,
                                   const std::string& /*destFolder*/,
                                   const std::vector<PlannedDeletion>& /*deleting*/) {}
+    // The conflicts a Synchronize of the pair left as they were (both sides of each), kept
+    // for every later Synchronize of the pair, with an index or without one (a link carries no
+    // backup date to remember it by); an empty list removes the record.
+    virtual void KeepLeftConflicts(const std::string& /*sourceFolder*/,
+                                   const std::string& /*destFolder*/,
+                                   const std::vector<std::string>& /*paths*/) {}
     // The pair's index is as the run left it (written again, or corrected): the record goes.
     virtual void ClearJournal(const std::string& /*sourceFolder*/,
                               const std::string& /*destFolder*/) {}

@@ -712,6 +712,15 @@ void ExactSyncIndexStore::DropTrees() {
 bool ExactSyncIndexStore::ExactSyncFileExists(const ExactSyncTask& task, bool load) {
     if (load) DropTrees();
     if (load && task.mayChangeFiles) ReplayJournal(task.source, task.dest);
+    if (load) {
+        leftConflicts_.clear();
+        const plist::ReadResult left = plist::ReadFile(LeftConflictsPath(task.source, task.dest));
+        if (left.value && left.value->isArray()) {
+            for (const plist::Value& p : left.value->array()) {
+                if (p.isString()) leftConflicts_.insert(p.str());
+            }
+        }
+    }
     lastExactSyncDate_.reset();
     loadProblem_.clear();
     changedTopSide_ = -1;
@@ -919,11 +928,12 @@ SinceLastRun ExactSyncIndexStore::ChangeSince(const std::string& path, int side,
 }
 
 bool ExactSyncIndexStore::WasLeftAsConflict(const std::string& path) const {
-    if (skippedConflicts_.empty()) return false;
+    if (skippedConflicts_.empty() && leftConflicts_.empty()) return false;
     // What lies inside a folder left in conflict was never in step either.
     std::string buffer;
     for (std::string_view p = path; !p.empty(); p = p.substr(0, p.find_last_of('/'))) {
-        if (skippedConflicts_.count(std::string(StoredText(p, buffer))) != 0) return true;
+        const std::string stored(StoredText(p, buffer));
+        if (skippedConflicts_.count(stored) != 0 || leftConflicts_.count(stored) != 0) return true;
         if (p.find('/') == std::string_view::npos) break;
     }
     return false;
@@ -1023,14 +1033,42 @@ void ExactSyncIndexStore::DropPair(const std::string& sourceFolder, const std::s
     plist::WriteBinaryFile(mainPath, mainIndex, kOwnFile);
 }
 
-std::string ExactSyncIndexStore::JournalPath(const std::string& sourceFolder,
-                                             const std::string& destFolder) const {
-    // The two folders in a fixed order: sessions with the pair swapped share one record.
+namespace {
+
+// A file of the index folder for a pair, whichever way round its folders are given.
+std::string PairRecordName(const char* prefix, const std::string& sourceFolder,
+                           const std::string& destFolder) {
     const bool ordered = sourceFolder <= destFolder;
     const std::string key =
         (ordered ? sourceFolder : destFolder) + '\0' + (ordered ? destFolder : sourceFolder);
-    return platform::JoinPath(
-        folder_, std::string(kJournalPrefix) + platform::Sha256Hex(key).substr(0, 16) + ".plist");
+    return std::string(prefix) + platform::Sha256Hex(key).substr(0, 16) + ".plist";
+}
+
+}  // namespace
+
+std::string ExactSyncIndexStore::JournalPath(const std::string& sourceFolder,
+                                             const std::string& destFolder) const {
+    return platform::JoinPath(folder_, PairRecordName(kJournalPrefix, sourceFolder, destFolder));
+}
+
+std::string ExactSyncIndexStore::LeftConflictsPath(const std::string& sourceFolder,
+                                                   const std::string& destFolder) const {
+    return platform::JoinPath(folder_,
+                              PairRecordName(kLeftConflictsPrefix, sourceFolder, destFolder));
+}
+
+void ExactSyncIndexStore::KeepLeftConflicts(const std::string& sourceFolder,
+                                            const std::string& destFolder,
+                                            const std::vector<std::string>& paths) {
+    const std::string path = LeftConflictsPath(sourceFolder, destFolder);
+    if (paths.empty()) {
+        platform::sys().unlink(path.c_str());
+        return;
+    }
+    plist::Array list;
+    for (const std::string& p : paths) list.push_back(EncodeIndexText(p));
+    if (!platform::IsExistingFolder(folder_)) platform::CreateFolderWithFoldersInBetween(folder_);
+    plist::WriteBinaryFile(path, plist::Value(std::move(list)), kOwnFile);
 }
 
 void ExactSyncIndexStore::JournalDeletions(const std::string& sourceFolder,

@@ -23,6 +23,9 @@ inline constexpr const char* kExactSyncMainIndexName = "QV3ExactSyncMainIndex.pl
 inline constexpr const char* kExactSyncPairIndexName = "QV3ExactSyncIndex.plist";
 // "QV3ExactSyncJournal <16 hex digits>.plist": the deletions a run of a pair is making.
 inline constexpr const char* kJournalPrefix = "QV3ExactSyncJournal ";
+// "QV3LeftConflicts <16 hex digits>.plist": the conflicts a Synchronize of a pair left as they
+// were, an array of paths.
+inline constexpr const char* kLeftConflictsPrefix = "QV3LeftConflicts ";
 inline constexpr std::int64_t kExactSyncIndexVersion = 321;
 // From this version on, a pair file keeps each item's record (ItemRecord) as the value of its
 // name: an integer, or the empty text for an item whose record was not kept.
@@ -71,8 +74,13 @@ class ExactSyncIndexStore : public ExactSyncIndex {
     void JournalDeletions(const std::string& sourceFolder, const std::string& destFolder,
                           const std::vector<PlannedDeletion>& deleting) override;
     void ClearJournal(const std::string& sourceFolder, const std::string& destFolder) override;
+    void KeepLeftConflicts(const std::string& sourceFolder, const std::string& destFolder,
+                           const std::vector<std::string>& paths) override;
     // The record of the pair's deletions, one file a pair (either orientation).
     std::string JournalPath(const std::string& sourceFolder, const std::string& destFolder) const;
+    // The record of the conflicts the pair's last Synchronize left, likewise.
+    std::string LeftConflictsPath(const std::string& sourceFolder,
+                                  const std::string& destFolder) const;
 
     std::string MainIndexPath() const;
 
@@ -102,6 +110,7 @@ class ExactSyncIndexStore : public ExactSyncIndex {
     mutable std::optional<std::uint64_t> lastFolderDict_[2];
     std::unordered_set<std::string> keptBackupDates_;   // stored texts of kKeptBackupDatesKey
     std::unordered_set<std::string> skippedConflicts_;  // stored texts of kSkippedConflictsKey
+    std::unordered_set<std::string> leftConflicts_;     // of the left-conflicts record
     std::size_t gExactSyncShiftPathSrc = 0;
     std::size_t gExactSyncShiftPathDst = 0;
     std::optional<double> lastExactSyncDate_;

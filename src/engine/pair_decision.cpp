@@ -169,7 +169,7 @@ int PairDecision::BothExist(const PairSide& a, const PairSide& b, bool isDsStore
             // Where the index tells which sides changed, both did; otherwise the dates tell.
             const bool bothChanged =
                 bySinceLastRun ? changed == Changed::Both : r && overwritten > *r;
-            if (bothChanged || typeChanged || tie || NeverInStep(a, b)) {
+            if (bothChanged || typeChanged || tie || leftBefore || NeverInStep(a, b)) {
                 if (s.flags.gIsExactOn) {
                     s.restoreBackupDateArray.push_back(a.path);
                     s.restoreBackupDateArray.push_back(b.path);

@@ -1,11 +1,14 @@
 #include "engine/run_engine.h"
 
+#include <dirent.h>
 #include <unistd.h>
 
 #include <ctime>
 
 #include "engine/folder_scanner.h"
 #include "platform/file_io.h"
+#include "platform/file_system.h"
+#include "platform/folder_handle.h"
 #include "platform/folder_way.h"
 #include "platform/localization.h"
 #include "platform/privileges.h"
@@ -734,11 +737,48 @@ void CollectDeletions(const std::vector<run::PlanItem>& items, const std::string
 // Without an index, what tells a later run that a conflict left as it was is one is the backup
 // date: an item that has none is judged against the top folder's, which every run moves on, and
 // a later run would take it for unchanged and replace it. It gets the earliest date there is.
-void RunEngine::MarkNeverInStep(const std::vector<std::string>& paths) {
-    for (const std::string& path : paths) {
+namespace {
+
+// Every file below a folder left in conflict was never in step either: it gets the earliest
+// backup date too (a file without one would be judged against the last run's date). The
+// folder is walked through handles, never through a link.
+void MarkFilesNeverInStep(const platform::FolderHandle& dir, const std::string& value) {
+    std::vector<platform::FolderEntry> entries;
+    if (!dir.valid() || platform::sys().readfolder(dir.fd(), entries) != 0) return;
+    for (const platform::FolderEntry& e : entries) {
+        unsigned char type = e.type;
+        if (type == DT_UNKNOWN) {
+            const platform::StatResult stat = platform::StatAt(dir.fd(), e.name);
+            if (!stat.ok()) continue;
+            type = stat.attributes.isDirectory()                             ? DT_DIR
+                   : stat.attributes.type == platform::ItemType::RegularFile ? DT_REG
+                                                                             : DT_UNKNOWN;
+        }
+        if (type == DT_DIR) {
+            MarkFilesNeverInStep(dir.OpenChild(e.name), value);
+        } else if (type == DT_REG) {
+            platform::sys().setxattrat(dir.fd(), e.name.c_str(), fileops::kBackupDateXattr,
+                                       value.data(), value.size(), 0);
+        }
+    }
+}
+
+}  // namespace
+
+void RunEngine::MarkNeverInStep(const run::TaskLog& task) {
+    const std::string value = std::to_string(kNeverInStepBackupDate);
+    for (const std::string& path : task.skippedConflictArray) {
         const std::optional<double> date = tw_.GetDate(path, fileops::kBackupDate);
         if (!date || *date != kNeverInStepBackupDate) {
             tw_.SetBackupDateDitto(path, kNeverInStepBackupDate);
+        }
+        for (const std::string* top : {&task.gSourceFolder, &task.gDestFolder}) {
+            const std::optional<std::string> below = PathBelow(path, *top);
+            if (!below || below->empty()) continue;
+            const platform::FolderHandle folder =
+                platform::FolderHandle::OpenTaskTop(*top).OpenBelow(below->substr(1));
+            MarkFilesNeverInStep(folder, value);
+            break;
         }
     }
 }
@@ -800,7 +840,11 @@ void RunEngine::PurgeAfterWholeSyncBackup() {
         for (run::TaskLog& task : sessionLog.logTaskArray) {
             sessionErrors += task.gTotError;
             s.gGlobalError += task.gTotError;
-            if (!options_.scanOnly) MarkNeverInStep(task.skippedConflictArray);
+            if (!options_.scanOnly) MarkNeverInStep(task);
+            if (!options_.scanOnly && s.flags.gIsSyncOn && task.walked && !s.mUserPressedStop) {
+                index_.KeepLeftConflicts(task.gSourceFolder, task.gDestFolder,
+                                         task.skippedConflictArray);
+            }
             // A task whose folders were not valid, whose walk did not complete, or whose copy
             // did not run to its end (another task failed its scan, the run was stopped) was
             // not brought into step: stamping its folders would hide later changes from the

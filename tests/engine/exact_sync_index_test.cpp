@@ -276,6 +276,36 @@ TEST_F(ExactSyncTest, SkippedConflictIsMarkedNeverInStepAndFoundAgain) {
     }
 }
 
+// A link carries no backup date: a Synchronize keeps the conflicts it leaves in a record of the
+// pair's own, so that with no index either, the two links stay in conflict until someone
+// decides, however the dates then go.
+TEST_F(ExactSyncTest, ConflictsLeftByAPlainSynchronizeAreRemembered) {
+    test::SetOption(doc, 0, "settingsDict", "settExact", 0);
+    test::SetOption(doc, 0, "conflictsDict", "conflictSyncRadio", 1);  // skip
+    tree.Build({"A/keep@1000", "B/"});
+    Run();
+    const std::time_t now = std::time(nullptr);
+    const auto link = [&](const std::string& at, const char* target, std::time_t when) {
+        std::filesystem::remove(tree.path(at));
+        std::filesystem::create_symlink(target, tree.path(at));
+        const std::array<timespec, 2> t{timespec{when, 0}, timespec{when, 0}};
+        ASSERT_EQ(::utimensat(AT_FDCWD, tree.path(at).c_str(), t.data(), AT_SYMLINK_NOFOLLOW), 0);
+    };
+    link("A/l", "A's", now + 10);
+    link("B/l", "B's", now + 20);
+    EXPECT_EQ(Run().gGlobalConflictsSkipped, 1);
+    // Time passes: the folders' dates move past every change, and no date tells one again.
+    for (const std::string& top : {tree.a(), tree.b()}) {
+        ASSERT_TRUE(tw.SetBackupDateDitto(top, now + 1000));
+    }
+    link("B/l", "B's again", now + 30);
+    EXPECT_EQ(Run().gGlobalConflictsSkipped, 1);
+    EXPECT_EQ(std::filesystem::read_symlink(tree.path("A/l")), "A's");
+    link("A/l", "B's again", now + 30);  // settled by hand: nothing left to remember
+    EXPECT_EQ(Run().gGlobalConflictsSkipped, 0);
+    EXPECT_FALSE(platform::ItemExists(index.LeftConflictsPath(tree.a(), tree.b())));
+}
+
 // Files in step since the last run keep their backup dates, whether their folder is settled or
 // the run changed a neighbour; a file changed or new since the last run takes this run's date.
 TEST_F(ExactSyncTest, OnlyWhatTheRunBroughtIntoStepIsStampedAgain) {
