@@ -706,6 +706,8 @@ void ExactSyncIndexStore::DropTrees() {
     for (int side : {0, 1}) {
         lastFolder_[side].clear();
         lastFolderDict_[side].reset();
+        lastPath_[side].clear();
+        lastFound_[side] = {};
     }
 }
 
@@ -863,6 +865,17 @@ bool ExactSyncIndexStore::ExactSyncFileExists(const ExactSyncTask& task, bool lo
 
 // Where the path stood in its side's tree: the folders on the way must all have been folders.
 ExactSyncIndexStore::Found ExactSyncIndexStore::Lookup(const std::string& path, int side) const {
+    // A decision asks about the same item more than once (its record, then whether it was a
+    // file): the last answer is kept.
+    if (path == lastPath_[side]) return lastFound_[side];
+    const Found found = LookupInTree(path, side);
+    lastPath_[side] = path;
+    lastFound_[side] = found;
+    return found;
+}
+
+ExactSyncIndexStore::Found ExactSyncIndexStore::LookupInTree(const std::string& path,
+                                                             int side) const {
     const auto& top = side == kSideA ? gExactSyncDictSrc : gExactSyncDictDst;
     const std::size_t shift = side == kSideA ? gExactSyncShiftPathSrc : gExactSyncShiftPathDst;
     if (!top) return {};

@@ -91,6 +91,7 @@ class ExactSyncIndexStore : public ExactSyncIndex {
         std::optional<std::uint64_t> object;  // the item's value (none for the top folders)
     };
     Found Lookup(const std::string& path, int side) const;
+    Found LookupInTree(const std::string& path, int side) const;
     void DropTrees();
     // A record left by a run that ended while deleting: its items are forgotten, the record
     // removed.
@@ -108,6 +109,8 @@ class ExactSyncIndexStore : public ExactSyncIndex {
     // items of one folder after another.
     mutable std::string lastFolder_[2];
     mutable std::optional<std::uint64_t> lastFolderDict_[2];
+    mutable std::string lastPath_[2];  // the item of the last lookup on each side
+    mutable Found lastFound_[2];
     std::unordered_set<std::string> keptBackupDates_;   // stored texts of kKeptBackupDatesKey
     std::unordered_set<std::string> skippedConflicts_;  // stored texts of kSkippedConflictsKey
     std::unordered_set<std::string> leftConflicts_;     // of the left-conflicts record

@@ -49,15 +49,23 @@ class BinaryWriter {
                const std::vector<std::pair<std::string, NameTree*>>& extra = {}) {
         if (!(extra.empty() ? Add(root, 0, error) : AddRoot(root, extra, error))) return false;
 
-        const std::uint64_t count = objects_.size();
+        const std::uint64_t count = objects_.size() + records_.size();
         refSize_ = BytesFor(count == 0 ? 0 : count - 1);
+        for (std::uint64_t& ref : refs_) {
+            if ((ref & kRecordRef) != 0) ref = objects_.size() + (ref & ~kRecordRef);
+        }
         std::string bytes = "bplist00";
-        bytes.reserve(16 * count + refSize_ * refs_.size());
+        bytes.reserve(16 * objects_.size() + 9 * records_.size() + refSize_ * refs_.size());
         std::vector<std::uint64_t> offsets;
         offsets.reserve(count);
         for (const Object& object : objects_) {
             offsets.push_back(bytes.size());
             Put(bytes, object);
+        }
+        for (const std::uint64_t record : records_) {
+            offsets.push_back(bytes.size());
+            bytes.push_back(static_cast<char>(0x13));
+            PutBigEndian(bytes, record, 8);
         }
         const std::uint64_t tableOffset = bytes.size();
         const unsigned offsetSize = BytesFor(tableOffset);
@@ -79,9 +87,12 @@ class BinaryWriter {
         const NameTree* tree = nullptr;    // a folder of a name tree
         std::size_t firstRef = 0;          // containers: their references in refs_
         std::size_t count = 0;             // keyed: the number of keys
-        bool keyed = false;   // a dictionary whose keys and values are the references given
-        bool record = false;  // a name tree's record: the integer is held in firstRef
+        bool keyed = false;  // a dictionary whose keys and values are the references given
     };
+    // A reference to the n-th name-tree record is kRecordRef | n until the records are
+    // numbered, after every other object: a tree of many files then holds one 8-byte value per
+    // record while it is written, not an object.
+    static constexpr std::uint64_t kRecordRef = std::uint64_t{1} << 63;
 
     // Numbers the value and everything below it; texts equal to one already numbered get its
     // number.
@@ -141,7 +152,7 @@ class BinaryWriter {
                   [](const Key& x, const Key& y) { return *x.name < *y.name; });
         std::size_t entries = 0, folders = 0;
         for (const auto& [name, tree] : extra) CountTree(*tree, entries, folders);
-        objects_.reserve(objects_.size() + folders + entries + 64);
+        objects_.reserve(objects_.size() + folders + entries / 4 + 64);
         refs_.reserve(2 * (entries + keys.size()));
         objects_.push_back({&root, nullptr, nullptr, 0, 0, false});
         const std::size_t n = keys.size();
@@ -195,11 +206,9 @@ class BinaryWriter {
             if (entry.folder) {
                 added = AddTree(*entry.folder, error, &itemRef);
             } else if (entry.record != 0) {
-                itemRef = objects_.size();
-                Object record;
-                record.firstRef = entry.record;
-                record.record = true;
-                objects_.push_back(record);
+                // Numbered once every other object is: see Write.
+                itemRef = kRecordRef | records_.size();
+                records_.push_back(entry.record);
             } else {
                 added = AddText(kEmpty, nullptr, &kEmpty, error, &itemRef);
             }
@@ -238,10 +247,6 @@ class BinaryWriter {
 
     void Put(std::string& out, const Object& object) const {
         if (object.key != nullptr) return PutText(out, *object.key);
-        if (object.record) {
-            out.push_back(static_cast<char>(0x13));
-            return PutBigEndian(out, object.firstRef, 8);
-        }
         if (object.keyed) {
             PutMarker(out, 0xD, object.count);
             return PutRefs(out, object.firstRef, 2 * object.count);
@@ -307,6 +312,7 @@ class BinaryWriter {
 
     std::vector<Object> objects_;
     std::vector<std::uint64_t> refs_;
+    std::vector<std::uint64_t> records_;  // the name trees' records, numbered last
     std::unordered_map<std::string_view, std::uint64_t> texts_;
     unsigned refSize_ = 1;
     inline static const std::string kEmpty;
