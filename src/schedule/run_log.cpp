@@ -48,6 +48,12 @@ std::string SpecialFilesLine(const run::RunState& s) {
     return platform::FormatText(GLS("Skipped %ld special files"), {Num(s.gSpecialFilesSkipped)});
 }
 
+// "Conflicts left as they were: 2": items a policy or the user kept from the planned action
+// (both sides stay; later runs find them again).
+std::string ConflictsLine(const run::RunState& s) {
+    return GLS("Conflicts left as they were:") + " " + Num(s.gGlobalConflictsSkipped);
+}
+
 std::string FormatLocalDate(double seconds, const char* format) {
     const std::time_t t = static_cast<std::time_t>(std::floor(seconds));
     std::tm local{};
@@ -262,6 +268,7 @@ class LogComposer {
         logString_ += "• " + GLS("Task") + ": " + ExecutedByText(s_.mExecutedBy) + "\r\r";
         logString_ += GLS("• Errors: ") + Num(s_.gGlobalError) + "\r\r";
         if (s_.gSpecialFilesSkipped > 0) logString_ += "• " + SpecialFilesLine(s_) + "\r\r";
+        if (s_.gGlobalConflictsSkipped > 0) logString_ += "• " + ConflictsLine(s_) + "\r\r";
         if (s_.mUserPressedStop) {
             logString_ += GLS("• User Action: ") + GLS("user pressed the Stop button.") + "\r\r";
         } else if (s_.gTerminateAfterSync) {
@@ -507,6 +514,7 @@ std::vector<std::string> ReportLines(const run::RunState& state,
                         Num(state.gTotSessions));
     }
     if (state.gSpecialFilesSkipped > 0) lines.push_back("• " + SpecialFilesLine(state));
+    if (state.gGlobalConflictsSkipped > 0) lines.push_back("• " + ConflictsLine(state));
     lines.push_back("• " + GLS("Errors:") + " " + Num(errors));
     if (state.mUserPressedStop) lines.push_back("• " + GLS("Stopped by the user."));
     return lines;

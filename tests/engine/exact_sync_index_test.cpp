@@ -207,17 +207,18 @@ TEST_F(ExactSyncTest, AConflictLeftAsItWasStaysOneUntilSomeoneDecides) {
 // The index keeps what each item was at the last run: the change made since wins whatever the
 // dates say, and only a change on both sides is a conflict.
 TEST_F(ExactSyncTest, WhatChangedSinceTheLastRunWinsWhateverTheDates) {
-    test::SetOption(doc, 0, "conflictsDict", "conflictSyncRadio", 1);       // skip
-    test::SetOption(doc, 0, "conflictsDict", "conflictExactSyncRadio", 1);  // keep
+    test::SetOption(doc, 0, "conflictsDict", "conflictSyncRadio", 1);  // skip
     tree.Build({"A/draft:the draft@1000", "A/report:the report@2000", "A/old:v1@3000",
-                "A/both:v1@3000", "A/edited:v1@3000", "A/same:v1@3000", "B/"});
+                "A/both:v1@3000", "A/edited:v1@3000", "A/same:v1@3000", "A/d/x:v1@3000", "B/"});
     Run();
     // mv -f of an older file over a newer one; an older version put back on B; both sides
-    // edited; deleted on A while B's was edited with an old date.
+    // edited; deleted on A while B's was edited with an old date, or a new file made in it (a
+    // new session copies these back rather than delete them).
     std::filesystem::rename(tree.path("A/draft"), tree.path("A/report"));
-    tree.Build(
-        {"B/old:v0 restored@500", "A/both:A's@5000", "B/both:B's@4000", "B/edited:B's edit@100"});
+    tree.Build({"B/old:v0 restored@500", "A/both:A's@5000", "B/both:B's@4000",
+                "B/edited:B's edit@100", "B/d/new-report:new@100"});
     std::filesystem::remove(tree.path("A/edited"));
+    std::filesystem::remove_all(tree.path("A/d"));
     const run::RunState& s = Run();
     EXPECT_EQ(test::ReadText(tree.path("B/report")), "the draft");
     EXPECT_FALSE(Exists("B/draft"));
@@ -225,7 +226,9 @@ TEST_F(ExactSyncTest, WhatChangedSinceTheLastRunWinsWhateverTheDates) {
     EXPECT_EQ(test::ReadText(tree.path("A/both")), "A's");
     EXPECT_EQ(test::ReadText(tree.path("B/both")), "B's");
     EXPECT_EQ(test::ReadText(tree.path("A/edited")), "B's edit");
-    EXPECT_EQ(s.gGlobalConflictsSkipped, 2);
+    EXPECT_EQ(test::ReadText(tree.path("A/d/new-report")), "new");
+    EXPECT_FALSE(Exists("B/d/x"));
+    EXPECT_EQ(s.gGlobalConflictsSkipped, 3);
     // Unchanged since, the items in step stay; the skipped conflict stays one.
     EXPECT_EQ(Run().gGlobalConflictsSkipped, 1);
     EXPECT_EQ(test::ReadText(tree.path("B/same")), "v1");

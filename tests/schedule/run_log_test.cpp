@@ -414,11 +414,13 @@ TEST_F(RunLogTest, ReportTellsWhatReachedEachFolderOrWhatWasDone) {
     state_.logSessionArray[1].logTaskArray[0].copyCounters = run::CopyCounters{};
     state_.logSessionArray[1].logTaskArray[0].copyCounters->gAFilesCopied = 100;
     // The errors of the conclusion (a log not saved) count with the run's; special files the
-    // walk passed by are told.
+    // walk passed by, and conflicts left as they were, are told.
     state_.gSpecialFilesSkipped = 2;
+    state_.gGlobalConflictsSkipped = 1;
     EXPECT_EQ(ReportLines(state_, doc_, false, state_.gGlobalError + 1),
               (std::vector<std::string>{"• /data/a: 106", "• Destination Folder not defined: 27",
-                                        "• Skipped 2 special files", "• Errors: 4"}));
+                                        "• Skipped 2 special files",
+                                        "• Conflicts left as they were: 1", "• Errors: 4"}));
 }
 
 }  // namespace
