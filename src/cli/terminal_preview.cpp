@@ -22,7 +22,8 @@ constexpr const char* kPreviewHelp =
     "  c          continue: perform the plan as it stands\n"
     "  q          stop the run\n"
     "  s [N]      skip the item with everything inside it, or re-enable it\n"
-    "  w [N]      turn a replacement around (A wins or B wins; Synchronize tasks only)\n"
+    "  w [N]      turn a replacement around (A wins or B wins), or the deletion of a file into\n"
+    "             its copy back (Synchronize tasks only)\n"
     "  n KIND     the next item of a kind; p KIND the previous one; KIND is skipped, folder,\n"
     "             atob, btoa, delete, attratob or attrbtoa (or 0, 1, 2, 3, 6, 8, 9)\n"
     "  i [N]      the details of both sides of the item\n"
@@ -33,13 +34,6 @@ std::string Lowered(std::string text) {
     std::transform(text.begin(), text.end(), text.begin(),
                    [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
     return text;
-}
-
-// What ChangeCopyModeDirection accepts, asked first so that a refusal prints no totals.
-bool IsTurnable(const engine::PreviewNode& node) {
-    const int m = node.copyMode();
-    return node.taskRoot().gIsSyncOn &&
-           (m == run::kModeReplaceBwithA || m == run::kModeReplaceAwithB);
 }
 
 }  // namespace
@@ -173,10 +167,11 @@ bool TerminalPreview::Run(const LineReader& read) {
                 WriteSides(*row);
             } else if (command == "s") {
                 Changed([&] { model_.ToggleSkip(node); });
-            } else if (IsTurnable(node)) {
+            } else if (engine::PreviewModel::IsTurnable(node)) {
                 Changed([&] { model_.ChangeCopyModeDirection(node); });
             } else {
-                out_ << GLS("Only a replacement in a Synchronize task can be turned around.")
+                out_ << GLS("Only a replacement, or the deletion of a file, in a Synchronize task "
+                            "can be turned around.")
                      << '\n';
             }
         } else if (command == "n" || command == "p") {

@@ -519,14 +519,11 @@ bool FolderScanner::ScanFolder(Folder& f) {
         if (b.resolved) item.destPath = std::make_unique<std::string>(b.path);
         item.copyMode = mode;
         item.ifSkipAddToExactIndex = ifSkip;
-        {
-            const bool onB = mode == run::kModeReplaceBwithA || mode == run::kModeDeleteInB;
-            const bool onA = mode == run::kModeReplaceAwithB || mode == run::kModeDeleteInA;
-            const Side& target = onB ? b : a;
-            if ((onA || onB) && target.exists && !target.resolved) {
-                item.seen = {static_cast<std::uint64_t>(target.attrs.ino), target.attrs.size,
-                             target.attrs.mtime.sec, target.attrs.mtime.nsec,
-                             static_cast<std::uint8_t>(target.attrs.type)};
+        for (const auto& [side, seen] : {std::pair{&a, &item.seenA}, {&b, &item.seenB}}) {
+            if (side->exists && !side->resolved) {
+                *seen = {static_cast<std::uint64_t>(side->attrs.ino), side->attrs.size,
+                         side->attrs.mtime.sec, side->attrs.mtime.nsec,
+                         static_cast<std::uint8_t>(side->attrs.type)};
             }
         }
         if (isFolderItem) {

@@ -250,17 +250,63 @@ void PreviewModel::ToggleSkip(PreviewNode& node) {
     changeCopyMode(node, skipped);
 }
 
-bool PreviewModel::ChangeCopyModeDirection(PreviewNode& node) {
-    const int m = node.copyMode();
-    if (!node.taskRoot().gIsSyncOn ||
-        (m != run::kModeReplaceBwithA && m != run::kModeReplaceAwithB)) {
-        return false;
+namespace {
+
+// The mode a turn gives: the other side wins; a deletion the index asked for becomes the copy
+// of the item back to the side that deleted it. 0 for a mode that does not turn.
+int Turned(int mode) {
+    switch (mode) {
+        case run::kModeReplaceBwithA:
+            return run::kModeReplaceAwithB;
+        case run::kModeReplaceAwithB:
+            return run::kModeReplaceBwithA;
+        case run::kModeDeleteInB:
+            return run::kModeCopyBtoA;
+        case run::kModeCopyBtoA:
+            return run::kModeDeleteInB;
+        case run::kModeDeleteInA:
+            return run::kModeCopyAtoB;
+        case run::kModeCopyAtoB:
+            return run::kModeDeleteInA;
+        default:
+            return 0;
     }
-    run::CategoryCounters& c = state_.categories;
-    const bool toBtoA = m == run::kModeReplaceBwithA;
-    c.gItemsAtoB += toBtoA ? -1 : 1;
-    c.gItemsBtoA += toBtoA ? 1 : -1;
-    node.setCopyMode(toBtoA ? run::kModeReplaceAwithB : run::kModeReplaceBwithA);
+}
+
+}  // namespace
+
+bool PreviewModel::IsTurnable(const PreviewNode& node) {
+    const int m = node.copyMode();
+    if (!node.taskRoot().gIsSyncOn || Turned(m) == 0) return false;
+    if (m == run::kModeReplaceBwithA || m == run::kModeReplaceAwithB) return true;
+    // A deletion, or a deletion turned into a copy back: a file the index said the other side
+    // deleted, in a folder that stays.
+    const run::PlanItem* item = node.item();
+    if (item == nullptr || item->isFolder || item->ifSkipAddToExactIndex < 0) return false;
+    const PreviewNode* parent = node.parent();
+    const int around = parent ? std::abs(parent->copyMode()) : run::kModeDescend;
+    return around != run::kModeDeleteInA && around != run::kModeDeleteInB;
+}
+
+bool PreviewModel::ChangeCopyModeDirection(PreviewNode& node) {
+    if (!IsTurnable(node)) return false;
+    const int m = node.copyMode();
+    const int turned = Turned(m);
+    if (std::int64_t* counter = state_.categories.ForMode(m)) --*counter;
+    if (std::int64_t* counter = state_.categories.ForMode(turned)) ++*counter;
+    // What the copy has to carry changes with the side it comes from.
+    const run::PlanItem& item = *node.item();
+    const auto bytes = [](const run::SeenItem& seen) {
+        return seen.type == static_cast<std::uint8_t>(platform::ItemType::RegularFile) ? seen.size
+                                                                                       : 0;
+    };
+    const auto carried = [&](int mode) -> std::uint64_t {
+        if (mode == run::kModeReplaceBwithA || mode == run::kModeCopyAtoB) return bytes(item.seenA);
+        if (mode == run::kModeReplaceAwithB || mode == run::kModeCopyBtoA) return bytes(item.seenB);
+        return 0;
+    };
+    state_.bytesToDoTotal = state_.bytesToDoTotal - carried(m) + carried(turned);
+    node.setCopyMode(turned);
     return true;
 }
 

@@ -118,8 +118,11 @@ class PreviewModel {
     // around it (they must be made for it); skipping a deletion skips the folders around it
     // planned for deletion (they can no longer be deleted whole).
     void ToggleSkip(PreviewNode& node);
-    // Turns a replacement around (A wins or B wins). False, and nothing changed, for anything
-    // but a replacement in a Synchronize task.
+    // Whether the row's action can be turned around: a replacement in a Synchronize task, or
+    // the deletion of a file there that the other side deleted (outside a folder deleted whole).
+    static bool IsTurnable(const PreviewNode& node);
+    // Turns it around: A wins or B wins; a deletion becomes the copy back of the item to the
+    // side that deleted it, and back. False, and nothing changed, for anything else.
     bool ChangeCopyModeDirection(PreviewNode& node);
 
     // The next (or previous) row of a kind in display order after `from` (or from the first

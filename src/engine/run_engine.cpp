@@ -723,9 +723,9 @@ void CollectDeletions(const std::vector<run::PlanItem>& items, const std::string
         const std::string inB =
             item.destPath ? *item.destPath : platform::JoinPath(b, item.nameInB());
         if (item.copyMode == run::kModeDeleteInA) {
-            into.push_back({inA, item.seen});
+            into.push_back({inA, item.seenA});
         } else if (item.copyMode == run::kModeDeleteInB) {
-            into.push_back({inB, item.seen});
+            into.push_back({inB, item.seenB});
         } else {
             CollectDeletions(item.subItems, inA, inB, into);
         }

@@ -494,7 +494,7 @@ bool Executor::CopyItems(std::vector<PlanItem>& items, const Side& a, const Side
                 ok = CopyItems(item.subItems, childA, childB, true);
                 sourceChain_.pop_back();
                 destChain_.pop_back();
-                if (ok) ok = CopySource(source, dest, m, deleteParent, item.seen);
+                if (ok) ok = CopySource(source, dest, m, deleteParent, item.SeenActedOn(m));
                 if (!ok) KeepDeletionInIndex(item, source, dest);
                 descend = false;
                 if (s.flags.gIsMoveToTrash && !deleteParent) {
@@ -519,7 +519,7 @@ bool Executor::CopyItems(std::vector<PlanItem>& items, const Side& a, const Side
                     ahead_->Reach(&item);
                     aheadItem_ = &item;
                 }
-                ok = CopySource(source, dest, m, deleteParent, item.seen);
+                ok = CopySource(source, dest, m, deleteParent, item.SeenActedOn(m));
                 aheadItem_ = nullptr;
                 if (!ok && deleting) KeepDeletionInIndex(item, source, dest);
             }

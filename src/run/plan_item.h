@@ -46,11 +46,22 @@ struct PlanItem {
     int copyMode = kModeNone;
     std::int8_t ifSkipAddToExactIndex = -1;  // -1: absent; else 0 or 1
     bool isFolder = false;                   // a folder item: subItems is meaningful
-    SeenItem seen;                           // for a replacement or a deletion, the item it acts on
+    // Each side's item as the scan saw it: a replacement or a deletion acts on one of them
+    // (which one, the mode says: the preview may turn it around) only while it is still so.
+    SeenItem seenA, seenB;
     // A folder an interrupted copy left half-made on side A (0) or B (1): it takes the other
     // side's attributes once its content is done.
     std::int8_t fillingSide = -1;
     std::vector<PlanItem> subItems;
+
+    // The item a replacement or a deletion acts on, on the side it writes to (none for other
+    // modes: what they write to did not exist, or keeps its content).
+    const SeenItem& SeenActedOn(int mode) const {
+        static const SeenItem kNone;
+        if (mode == kModeReplaceBwithA || mode == kModeDeleteInB) return seenB;
+        if (mode == kModeReplaceAwithB || mode == kModeDeleteInA) return seenA;
+        return kNone;
+    }
 
     std::string source(const std::string& parentSource) const;
     std::string dest(const std::string& parentDest) const;

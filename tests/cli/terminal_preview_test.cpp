@@ -72,7 +72,8 @@ TEST(TerminalPreviewTest, CommandsChangeThePlanAndShowWhatChanged) {
          true,
          {2, 2, 5, 6},
          {"4   ReplaceAwithB\t", "copy A to B: 2, copy B to A: 1",
-          "Only a replacement in a Synchronize task can be turned around."}},
+          "Only a replacement, or the deletion of a file, in a Synchronize task can be turned "
+          "around."}},
         {"find a deletion, then skip the current row",
          "n delete\ns\nc\n",
          true,

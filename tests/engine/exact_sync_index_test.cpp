@@ -512,6 +512,36 @@ TEST_F(ExactSyncTest, DeletionCancelledInThePreviewIsProposedAgain) {
     EXPECT_FALSE(Exists("B/x"));
 }
 
+// Turned around in the preview, a replacement writes to the other side and a deletion becomes
+// the copy back of the item: the last look before each acts on the item the scan saw on the
+// side now written to.
+TEST_F(ExactSyncTest, ReplacementsAndDeletionsTurnedAroundInThePreviewAreCarriedOut) {
+    tree.Build({"A/f:one@1000", "A/x:kept@1000"});
+    Run();
+    const std::time_t now = std::time(nullptr);
+    tree.Build({"A/f:A's edit", "B/f:B's edit"});
+    SetModified("B/f", now + 10);
+    SetModified("A/f", now + 20);  // A is newer: the plan replaces B's
+    std::filesystem::remove(tree.path("A/x"));
+    prefs.set("prefPreview", 1);
+    int turned = 0;
+    proxy.onHook = [&](test::Hook hook) {
+        if (hook != test::Hook::ShowPreview) return;
+        PreviewModel model(engine->state());
+        PreviewNode& root = model.rootItem(0);
+        for (std::int64_t i = 0; i < root.numberOfChildren(); ++i) {
+            turned += model.ChangeCopyModeDirection(root.childAt(static_cast<std::size_t>(i)));
+        }
+    };
+    const run::RunState& s = Run();
+    EXPECT_EQ(turned, 2);
+    EXPECT_EQ(s.gGlobalError, 0) << Log();
+    EXPECT_EQ(test::ReadText(tree.path("A/f")), "B's edit");
+    EXPECT_EQ(test::ReadText(tree.path("B/f")), "B's edit");
+    EXPECT_EQ(test::ReadText(tree.path("A/x")), "kept");
+    EXPECT_TRUE(Exists("B/x"));
+}
+
 // Items skipped in the preview, through its model: the copy leaves them alone, and the next run
 // plans them again as they were: the deletion of what was deleted on B is proposed again (not
 // undone by a copy back), what is new on A is copied (not deleted as if B had lost it).
