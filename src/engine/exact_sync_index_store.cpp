@@ -208,6 +208,7 @@ class IndexBuilder {
         // still see it changed since the last run it was in step at. These are the sides of a
         // conflict, and the paths kept although gone with their other side's item.
         keepRecord_ = restore_;
+        done_.insert(s_.doneItemArray.begin(), s_.doneItemArray.end());
         for (const std::string& gone : s_.addToExactIndexArray) {
             keepRecord_.insert(gone);
             if (auto other = OtherSide(gone)) keepRecord_.insert(std::move(*other));
@@ -336,6 +337,11 @@ class IndexBuilder {
         platform::ItemAttributes directory;
         directory.type = platform::ItemType::Directory;
         mine.entries.reserve(listing.size());
+        std::unordered_map<std::string_view, const run::SettledEntry*> scannedByName;
+        if (scanned != nullptr) {
+            scannedByName.reserve(scanned->entries.size());
+            for (const run::SettledEntry& e : scanned->entries) scannedByName.emplace(e.name, &e);
+        }
         for (const Entry& entry : listing) {
             bool isFolder =
                 entry.settled ? entry.isFolder : entry.type == platform::ItemType::Directory;
@@ -357,10 +363,34 @@ class IndexBuilder {
                 const platform::StatResult stat = platform::StatAt(dir.fd(), entry.name);
                 if (stat.ok()) now = ItemRecord(stat.attributes);
             }
-            mine.entries.push_back(
-                {EncodeIndexText(entry.name), nullptr, Record(folder, entry.name, side, now)});
+            const auto seen = scannedByName.find(entry.name);
+            const bool changedAfterScan =
+                entry.listed && scanned != nullptr &&
+                ChangedAfterScan(seen == scannedByName.end() ? nullptr : seen->second, folder,
+                                 entry.name, side, now);
+            mine.entries.push_back({EncodeIndexText(entry.name), nullptr,
+                                    changedAfterScan && oldRecord_
+                                        ? oldRecord_(platform::JoinPath(folder, entry.name), side)
+                                        : Record(folder, entry.name, side, now)});
             if (entry.stamp) found.Add(folder, entry.name);
         }
+    }
+
+    // An item the run did not act on, that is not as the scan left it (changed after the scan,
+    // or not seen by it as one in step): someone saved it while the run went on, or the user
+    // skipped it in the preview. It keeps its record and backup date, so that the next run
+    // finds it changed.
+    // seen: the scan's entry of the item, if any.
+    bool ChangedAfterScan(const run::SettledEntry* seen, const std::string& folder,
+                          const std::string& name, int side, std::uint64_t now) {
+        std::string path = platform::JoinPath(folder, name);
+        if (done_.count(path) != 0) return false;
+        if (seen != nullptr && (side == kSideA ? seen->aRecord : seen->bRecord) == now) {
+            return false;
+        }
+        std::lock_guard lock(mutex_);
+        Restore(std::move(path));
+        return true;
     }
 
     // The record the index keeps of a file: as it is now, unless it keeps its last one.
@@ -453,7 +483,9 @@ class IndexBuilder {
                                const std::vector<run::SettledEntry>& quiet) {
         std::unordered_map<std::string_view, platform::ItemType> kinds;
         kinds.reserve(quiet.size());
-        for (const run::SettledEntry& q : quiet) kinds.emplace(q.name, q.type);
+        for (const run::SettledEntry& q : quiet) {
+            if (!q.stamp) kinds.emplace(q.name, q.type);
+        }
         for (Entry& e : listing) {
             const auto it = kinds.find(e.name);
             if (it != kinds.end() && it->second == e.type) e.stamp = false;
@@ -616,6 +648,7 @@ class IndexBuilder {
     std::unordered_set<std::string> restore_;
     OldRecord oldRecord_;
     std::unordered_set<std::string> keepRecord_;  // written before the walks, then only read
+    std::unordered_set<std::string> done_;        // the items the run's copy acted on
     std::string failedFolder_;
 };
 
@@ -1273,6 +1306,7 @@ bool ExactSyncIndexStore::WriteExactSyncIndex(int mode, fileops::ErrorPath& erro
 
     s.restoreBackupDateArray.clear();
     s.addToExactIndexArray.clear();
+    s.doneItemArray.clear();
     s.settledFolders.clear();
     std::string bytes;
     platform::WriteResult written;

@@ -15,6 +15,7 @@
 #include "platform/case_fold.h"
 #include "platform/file_io.h"
 #include "platform/file_system.h"
+#include "platform/folder_digest.h"
 #include "platform/localization.h"
 #include "platform/unique_fd.h"
 #include "run/log_name.h"
@@ -371,6 +372,9 @@ bool FolderScanner::ScanFolder(Folder& f) {
     // settled (those met before are marked in settled): the index rebuild leaves their backup
     // dates as they are too.
     std::vector<run::SettledEntry> quiet;
+    // The other items the scan left as they were, with their records, once the folder is known
+    // not to be settled: the index rebuild tells from them what changed after the scan.
+    std::vector<run::SettledEntry> seen;
     bool recordQuiet = false;
     if (recordSettled_ && aList.listed && bList.listed) {
         std::optional<std::string> below = PathBelow(f.aPath, s.gSourceFolder);
@@ -378,6 +382,12 @@ bool FolderScanner::ScanFolder(Folder& f) {
         if (settledKey) settled.reserve(pairs.size());
         recordQuiet = settledKey && lastExactSync_;
     }
+    const bool recordSeen = settledKey.has_value();
+    const auto recorded = [](run::SettledEntry entry, const Pair& pair) {
+        if (pair.a) entry.aRecord = ItemRecord(pair.a->attributes);
+        if (pair.b) entry.bRecord = ItemRecord(pair.b->attributes);
+        return entry;
+    };
 
     for (const Pair& p : pairs) {
         if (!s.IsRunning()) break;
@@ -472,17 +482,18 @@ bool FolderScanner::ScanFolder(Folder& f) {
         }
         if (mode == run::kModeNone) {
             // A conflict left as it is keeps its dates, and is no file in step.
-            if (recordQuiet && p.a && p.b && p.a->name == p.b->name && !a.resolved && !b.resolved &&
+            const bool isQuiet =
+                recordQuiet && p.a && p.b && p.a->name == p.b->name && !a.resolved && !b.resolved &&
                 !a.isFolder && !b.isFolder && s.restoreBackupDateArray.size() == conflictsBefore &&
                 a.modificationDate() <= *lastExactSync_ &&
                 b.modificationDate() <= *lastExactSync_ &&
-                index_.WasFileAtLastRun(a.path, kSideA) &&
-                index_.WasFileAtLastRun(b.path, kSideB)) {
-                if (settledKey) {
-                    settled.back().quiet = true;
-                } else {
-                    quiet.push_back({a.name, p.a->attributes.type});
-                }
+                index_.WasFileAtLastRun(a.path, kSideA) && index_.WasFileAtLastRun(b.path, kSideB);
+            if (settledKey) {
+                if (isQuiet) settled.back().quiet = true;
+            } else if (recordSeen && (!p.a || !p.b || p.a->name == p.b->name)) {
+                run::SettledEntry entry{name, (p.a ? p.a : p.b)->attributes.type};
+                entry.stamp = !isQuiet;
+                (isQuiet ? quiet : seen).push_back(recorded(std::move(entry), p));
             }
             continue;
         }
@@ -505,6 +516,11 @@ bool FolderScanner::ScanFolder(Folder& f) {
         const bool skipPrivileges = s.flags.mSkipCheckPermissions || (copyEmpty && tw_.mEuidIsRoot);
         if (!skipPrivileges && !CheckPrivileges(a, b, mode)) {
             if (deletingParent && mode == parentMode) f.keptChildren = true;
+            // Not brought into step: both sides keep what the index knew of them.
+            if (s.flags.gIsSyncOn && s.flags.gIsExactOn) {
+                s.restoreBackupDateArray.push_back(a.path);
+                s.restoreBackupDateArray.push_back(b.path);
+            }
             // A deletion the index asked for and that is refused is asked for again next time.
             if (ifSkip >= 0 && root_ != nullptr) {
                 root_->keepInIndex.push_back(mode == run::kModeDeleteInA ? b.path : a.path);
@@ -524,6 +540,10 @@ bool FolderScanner::ScanFolder(Folder& f) {
                 *seen = {static_cast<std::uint64_t>(side->attrs.ino), side->attrs.size,
                          side->attrs.mtime.sec, side->attrs.mtime.nsec,
                          static_cast<std::uint8_t>(side->attrs.type)};
+                // A folder a file or a link is to replace goes whole: only as it is now.
+                if (isClashReplace && side->isFolder && side->folder.valid()) {
+                    seen->tree = platform::FolderTreeDigest(side->folder.fd());
+                }
             }
         }
         if (isFolderItem) {
@@ -621,15 +641,19 @@ bool FolderScanner::ScanFolder(Folder& f) {
     }
     if (!settledKey && !settledTaken) {
         for (SettledItem& item : settled) {
-            if (item.quiet) quiet.push_back(std::move(item.entry));
+            item.entry.stamp = !item.quiet;
+            (item.quiet ? quiet : seen)
+                .push_back(recorded(std::move(item.entry), pairs[item.pair]));
         }
     }
-    if (!settledKey && !quiet.empty() && s.IsRunning()) {
+    if (!settledKey && recordSeen && s.IsRunning()) {
         std::optional<std::string> key = PathBelow(f.aPath, s.gSourceFolder);
         if (key) {
             run::SettledFolder partial;
             partial.complete = false;
             partial.entries = std::move(quiet);
+            partial.entries.insert(partial.entries.end(), std::make_move_iterator(seen.begin()),
+                                   std::make_move_iterator(seen.end()));
             s.settledFolders.insert_or_assign(std::move(*key), std::move(partial));
         }
     }
@@ -754,6 +778,30 @@ std::int64_t FolderScanner::ItemsInFolder(const Side& folder) const {
         folder.resolved ? platform::FolderHandle::OpenTop(folder.path)
                         : platform::FolderHandle::OpenAt(folder.dirFd, folder.name, folder.path);
     return count(count, dir);
+}
+
+bool FolderScanner::ChangedInside(const Side& folder, int side) const {
+    if (folder.resolved) return true;  // not the index's: nothing tells it unchanged
+    // Anything made or modified inside since the last run; what was deleted inside is not lost
+    // with the folder.
+    const auto changed = [&](const auto& self, const platform::FolderHandle& dir,
+                             const std::string& path) -> bool {
+        std::vector<platform::FolderEntry> entries;
+        if (!dir.valid() || platform::sys().readfolder(dir.fd(), entries) != 0) return true;
+        for (const platform::FolderEntry& e : entries) {
+            const platform::StatResult stat = platform::StatAt(dir.fd(), e.name);
+            if (!stat.ok()) return true;
+            const std::string inside = platform::JoinPath(path, e.name);
+            const bool isFolder = stat.attributes.isDirectory();
+            if (index_.ChangeSince(inside, side, isFolder, stat.attributes) != SinceLastRun::Same) {
+                return true;
+            }
+            if (isFolder && self(self, dir.OpenChild(e.name), inside)) return true;
+        }
+        return false;
+    };
+    return changed(changed, platform::FolderHandle::OpenAt(folder.dirFd, folder.name, folder.path),
+                   folder.path);
 }
 
 namespace {

@@ -92,6 +92,7 @@ class FolderScanner : private PairFacts {
         return index_.WasLeftAsConflict(path);
     }
     bool WasInIndex(const std::string& path, int side) const override;
+    bool ChangedInside(const Side& folder, int side) const override;
     SinceLastRun ChangeSince(const Side& item, int side) const override {
         // An item reached through a link is not the index's.
         if (item.resolved) return SinceLastRun::Unknown;

@@ -57,9 +57,15 @@ std::optional<bool> PairDecision::ChangedSinceLastRun(const PairSide& item, int 
 }
 
 PairDecision::Changed PairDecision::ChangedSides(const PairSide& a, const PairSide& b) const {
-    const std::optional<bool> cA = ChangedSinceLastRun(a, kSideA);
-    const std::optional<bool> cB = cA ? ChangedSinceLastRun(b, kSideB) : std::nullopt;
+    std::optional<bool> cA = ChangedSinceLastRun(a, kSideA);
+    std::optional<bool> cB = cA ? ChangedSinceLastRun(b, kSideB) : std::nullopt;
     if (!cA || !cB) return Changed::Unknown;
+    // A folder facing a file goes whole if the file wins: it is unchanged only when nothing
+    // inside it changed either.
+    if (a.isFolder != b.isFolder) {
+        if (a.isFolder && !*cA) cA = facts_.ChangedInside(a, kSideA);
+        if (b.isFolder && !*cB) cB = facts_.ChangedInside(b, kSideB);
+    }
     if (*cA && *cB) return Changed::Both;
     if (*cA) return Changed::OnlyA;
     return *cB ? Changed::OnlyB : Changed::Neither;

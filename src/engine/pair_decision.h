@@ -51,6 +51,8 @@ class PairFacts {
     virtual SinceLastRun ChangeSince(const PairSide& /*item*/, int /*side*/) const {
         return SinceLastRun::Unknown;
     }
+    // Whether anything inside the folder was made or modified since the last exact run.
+    virtual bool ChangedInside(const PairSide& /*folder*/, int /*side*/) const { return true; }
     // The path was one side of a conflict the last exact run left as it was: never in step.
     virtual bool WasLeftAsConflict(const std::string& /*path*/) const { return false; }
     // The items a folder of the pair holds, all levels down (for the question that would

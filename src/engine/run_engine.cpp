@@ -551,6 +551,8 @@ void RunEngine::PurgeBeforeWholeSyncBackup() {
     s.taskRootList.clear();
     runFolders_.clear();
     s.exactIndexAdditionLists.clear();
+    s.failedItemLists.clear();
+    s.doneItemLists.clear();
     s.gItemsDeleted.clear();
     s.logSessionArray.clear();
     s.gItemsToDoTotal = 0;
@@ -866,6 +868,10 @@ void RunEngine::PurgeAfterWholeSyncBackup() {
             if (s.flags.gIsSyncOn && s.flags.gIsExactOn) {
                 s.addToExactIndexArray = task.addToExactIndexArray;
                 s.restoreBackupDateArray = task.restoreBackupDateArray;
+                s.restoreBackupDateArray.insert(s.restoreBackupDateArray.end(),
+                                                task.failedItemArray.begin(),
+                                                task.failedItemArray.end());
+                s.doneItemArray = std::move(task.doneItemArray);
                 s.skippedConflictArray = task.skippedConflictArray;
                 s.settledFolders = std::move(task.settledFolders);
                 s.gTotError = 0;

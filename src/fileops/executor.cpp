@@ -15,6 +15,7 @@
 #include "fileops/trash.h"
 #include "platform/file_copy.h"
 #include "platform/file_io.h"
+#include "platform/folder_digest.h"
 #include "platform/localization.h"
 #include "platform/unique_fd.h"
 #include "platform/volumes.h"
@@ -409,6 +410,12 @@ void Executor::MainCopy(run::RunState& state, run::CopyHooks& hooks) {
                         r < state.exactIndexAdditionLists.size()) {
                         task.addToExactIndexArray = state.exactIndexAdditionLists[r];
                     }
+                    if (r < state.failedItemLists.size()) {
+                        task.failedItemArray = state.failedItemLists[r];
+                    }
+                    if (r < state.doneItemLists.size()) {
+                        task.doneItemArray = std::move(state.doneItemLists[r]);
+                    }
                 }
                 if (state.IsRunning() && done) ++state.gTotMultiDone;
             }
@@ -525,10 +532,18 @@ bool Executor::CopyItems(std::vector<PlanItem>& items, const Side& a, const Side
             }
             if (!ok) {
                 result = false;
+                if (s.failedItemLists.size() <= currentRoot_) {
+                    s.failedItemLists.resize(currentRoot_ + 1);
+                }
+                s.failedItemLists[currentRoot_].push_back(source.path);
+                s.failedItemLists[currentRoot_].push_back(dest.path);
                 if (s.flags.gIsMoveToTrash && deleteParent) return false;
                 continue;
             }
             s.gAtLeastOneItemDone = true;
+            if (s.doneItemLists.size() <= currentRoot_) s.doneItemLists.resize(currentRoot_ + 1);
+            s.doneItemLists[currentRoot_].push_back(source.path);
+            s.doneItemLists[currentRoot_].push_back(dest.path);
             --s.gItemsToDoTotal;
             s.progress.ItemDone();
         }
@@ -593,11 +608,28 @@ bool Executor::CopyItems(std::vector<PlanItem>& items, const Side& a, const Side
     return result;
 }
 
+namespace {
+
+// A folder to be replaced whole that no longer holds what the scan saw in it.
+bool TreeChanged(const run::SeenItem& seen, int dirFd, const std::string& name) {
+    if (seen.tree == 0) return false;
+    const int fd =
+        sys().openat(dirFd, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0) return true;
+    const std::uint64_t now = platform::FolderTreeDigest(fd);
+    sys().close(fd);
+    return now != seen.tree;
+}
+
+}  // namespace
+
 bool Executor::ChangedSinceScan(const run::SeenItem& seen, const Place& item, bool deleting) {
     if (seen.ino == 0 || !item.reachable()) return false;
     const platform::StatResult now = StatAt(item.fd(), *item.name);
     if (now.error == ENOENT && deleting) return false;  // already gone: nothing to lose
-    if (now.ok() && IsAsSeen(now.attributes, seen)) return false;
+    if (now.ok() && IsAsSeen(now.attributes, seen) && !TreeChanged(seen, item.fd(), *item.name)) {
+        return false;
+    }
     Report(GLS(deleting ? "Can't delete the item" : "Can't replace the item") + " " +
            Quoted(item.path) + "\r" + GLS("It changed since the scan: the next run will decide."));
     return true;

@@ -36,6 +36,9 @@ struct SeenItem {
     std::int64_t mtimeSec = 0;
     std::int32_t mtimeNsec = 0;
     std::uint8_t type = 0;  // the scan's item type
+    // A folder to be replaced whole: the fingerprint of what it held (FolderTreeDigest); 0 when
+    // not taken.
+    std::uint64_t tree = 0;
 };
 
 struct PlanItem {

@@ -102,9 +102,10 @@ struct SettledFolder {
     platform::Timestamp aChanged, bChanged;
     ino_t aInode = 0, bInode = 0;
     std::vector<SettledEntry> entries;
-    // False: the folder was not settled, and entries are only its files in step since the last
-    // exact run (kept so that the rebuild leaves their backup dates alone); the times and inodes
-    // are not set.
+    // False: the folder was not settled, and entries are the items the scan left as they were,
+    // with their records: its files in step since the last exact run (stamp false: the rebuild
+    // leaves their backup dates alone) and the others (stamp true); the times and inodes are not
+    // set.
     bool complete = true;
 };
 // Such folders by their path below the task's two folders ("" for the top, then "/name"...).
@@ -131,6 +132,12 @@ struct TaskLog {
     bool copyCompleted = false;                // the task's copy ran to its end
     std::optional<CopyCounters> copyCounters;  // once the task's copy ended
     std::vector<std::string> addToExactIndexArray;
+    // Both sides of each item whose action failed: not brought into step, they keep what the
+    // index knew of them, and their backup dates.
+    std::vector<std::string> failedItemArray;
+    // Both sides of each item the copy wrote to or read from: what changed there during the run
+    // was the run's doing.
+    std::vector<std::string> doneItemArray;
     SettledFolders settledFolders;  // kept for an Exact Synchronize only
 };
 
@@ -211,6 +218,7 @@ struct RunState {
     std::int64_t gConflictsSkipped = 0;
     std::string gDetailedLogText;
     std::vector<std::string> restoreBackupDateArray;
+    std::vector<std::string> doneItemArray;  // the task's, while its index is written
     // Both paths of each conflict of an exact task left as it was (dropped or skipped): never
     // in step, so that no later run takes either side for one in step by a date.
     std::vector<std::string> skippedConflictArray;
@@ -252,6 +260,8 @@ struct RunState {
     // The plan and the record.
     std::vector<TaskRoot> taskRootList;
     std::vector<std::vector<std::string>> exactIndexAdditionLists;
+    std::vector<std::vector<std::string>> failedItemLists;  // per task root, see failedItemArray
+    std::vector<std::vector<std::string>> doneItemLists;    // per task root, see doneItemArray
     std::vector<std::string> gItemsDeleted;
     std::vector<SessionLog> logSessionArray;  // each with the log records of its tasks
 

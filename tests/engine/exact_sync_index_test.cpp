@@ -235,6 +235,47 @@ TEST_F(ExactSyncTest, WhatChangedSinceTheLastRunWinsWhateverTheDates) {
     EXPECT_EQ(test::ReadText(tree.path("B/old")), "v0 restored");
 }
 
+// What the run did not bring into step is not recorded as in step: an item whose replacement
+// failed, an item saved while the run went on (with an old date, as a copy keeps it), and a
+// folder whose content changed while the other side made it a file. The next run finds each
+// changed, whatever the dates say.
+TEST_F(ExactSyncTest, WhatTheRunDidNotBringIntoStepIsNotRecordedAsInStep) {
+    struct FailingReplacement : platform::FileSystem {
+        int renameat2(int fromFd, const char* from, int toFd, const char* to,
+                      unsigned flags) override {
+            if (std::string_view(to) == "f") {
+                errno = EIO;
+                return -1;
+            }
+            return FileSystem::renameat2(fromFd, from, toFd, to, flags);
+        }
+    };
+    test::SetOption(doc, 0, "conflictsDict", "conflictSyncRadio", 1);  // skip
+    tree.Build({"A/f:one@3000", "A/g:one@3000", "A/d/deep/in:one@3000", "A/e/x:one@3000", "B/"});
+    Run();
+    tree.Build({"A/f:A's edit@1000", "B/d/new:B's new@1000"});
+    for (const char* folder : {"A/d", "A/e"}) std::filesystem::remove_all(tree.path(folder));
+    tree.Build({"A/d:a file now@900", "A/e:a file now@900"});
+    proxy.onHook = [&](test::Hook hook) {  // saved while the run copies
+        if (hook == test::Hook::PurgeBeforeMainCopy) {
+            tree.Build({"B/g:B's save@1000", "B/e/x:B's edit@1000"});
+        }
+    };
+    {
+        FailingReplacement failing;
+        const platform::ScopedFileSystem installed(failing);
+        EXPECT_GT(Run().gGlobalError, 0) << Log();
+    }
+    proxy.onHook = nullptr;
+    const run::RunState& s = Run();
+    EXPECT_EQ(s.gGlobalError, 0) << Log();
+    EXPECT_EQ(test::ReadText(tree.path("B/f")), "A's edit");
+    EXPECT_EQ(test::ReadText(tree.path("A/g")), "B's save") << Log();
+    EXPECT_EQ(test::ReadText(tree.path("A/d")), "a file now");
+    EXPECT_EQ(test::ReadText(tree.path("B/d/new")), "B's new");
+    EXPECT_EQ(test::ReadText(tree.path("B/e/x")), "B's edit");
+}
+
 // Without an index the same holds by the backup date: a Backup's conflict left as it is
 // (the destination changed since the last run) is found again after the top folder's date has
 // moved past the change.
@@ -436,13 +477,18 @@ TEST_F(ExactSyncTest, RebuildTakesSettledFoldersOnlyWhileUnchanged) {
         const platform::ItemAttributes b = platform::ReadItemAttributes(tree.path("B/d").c_str());
         // What the scan saw: "real" in step (no stamp), "plain" to stamp, and a name that the
         // folder no longer holds, to tell the scan's names from a new listing.
+        const auto record = [&](const char* item) {
+            return ItemRecord(platform::ReadItemAttributes(tree.path(item).c_str()));
+        };
         state.settledFolders["/d"] =
             run::SettledFolder{a.ctime,
                                b.ctime,
                                a.ino,
                                b.ino,
-                               {{"real", platform::ItemType::RegularFile, false, false},
-                                {"plain", platform::ItemType::RegularFile, false, true},
+                               {{"real", platform::ItemType::RegularFile, false, false,
+                                 record("A/d/real"), record("B/d/real")},
+                                {"plain", platform::ItemType::RegularFile, false, true,
+                                 record("A/d/plain"), record("B/d/plain")},
                                 {"ghost", platform::ItemType::RegularFile, false, true}}};
     };
     const auto namesOfD = [&](const char* side, const char* top) {

@@ -38,40 +38,43 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// Calls the n-th call that changes something on disk (0: never).
+// At the n-th call that changes something on disk (0: never), calls atCall, or with fail
+// makes that call fail with EIO (a full disk, a vanished file, a read-only file system).
 class CountingCalls : public platform::FileSystem {
   public:
     std::function<void()> atCall;
     int n = 0;
+    bool fail = false;
     int openat(int dirFd, const char* name, int flags, mode_t mode) override {
-        if ((flags & (O_CREAT | O_WRONLY | O_RDWR)) != 0) Count();
+        if ((flags & (O_CREAT | O_WRONLY | O_RDWR)) != 0 && Count()) return Failed();
         return FileSystem::openat(dirFd, name, flags, mode);
     }
     int mkdirat(int dirFd, const char* name, mode_t mode) override {
-        Count();
-        return FileSystem::mkdirat(dirFd, name, mode);
+        return Count() ? Failed() : FileSystem::mkdirat(dirFd, name, mode);
     }
     int unlinkat(int dirFd, const char* name, int flags) override {
-        Count();
-        return FileSystem::unlinkat(dirFd, name, flags);
+        return Count() ? Failed() : FileSystem::unlinkat(dirFd, name, flags);
     }
     int renameat2(int fromDirFd, const char* from, int toDirFd, const char* to,
                   unsigned flags) override {
-        Count();
-        return FileSystem::renameat2(fromDirFd, from, toDirFd, to, flags);
+        return Count() ? Failed() : FileSystem::renameat2(fromDirFd, from, toDirFd, to, flags);
     }
     int symlinkat(const char* target, int dirFd, const char* name) override {
-        Count();
-        return FileSystem::symlinkat(target, dirFd, name);
+        return Count() ? Failed() : FileSystem::symlinkat(target, dirFd, name);
     }
-    int fsync(int fd) override {
-        Count();
-        return FileSystem::fsync(fd);
-    }
+    int fsync(int fd) override { return Count() ? Failed() : FileSystem::fsync(fd); }
 
   private:
-    void Count() {
-        if (n > 0 && --n == 0 && atCall) atCall();
+    // True when this call is to fail.
+    bool Count() {
+        if (n <= 0 || --n != 0) return false;
+        if (fail) return true;
+        if (atCall) atCall();
+        return false;
+    }
+    static int Failed() {
+        errno = EIO;
+        return -1;
     }
 };
 
@@ -303,7 +306,9 @@ class Model {
     std::optional<std::string> Run() {
         const bool exact = Pick(10) < 7;
         const bool skipping = skipping_;
-        const int ending = Pick(10);  // 0: stopped part-way, 1: killed part-way
+        // 0: stopped part-way, 1: killed part-way, 2: a step fails, 3: the user saves a
+        // file while the run copies.
+        const int ending = Pick(12);
         const int at = 1 + Pick(25);
         test::SetOption(doc_, 0, "settingsDict", "settExact", exact ? 1 : 0);
         const plist::Value policies = sessions::DefaultConflictsDict();
@@ -339,6 +344,8 @@ class Model {
         if (std::getenv("QV_MBT_TRACE")) what += Trace();
         if (ending == 0) what += ", stopped at call " + std::to_string(at);
         if (ending == 1) what += ", killed at call " + std::to_string(at);
+        if (ending == 2) what += ", failing call " + std::to_string(at);
+        if (ending == 3) what += ", with an edit while it copies";
         Note(what);
 
         CountingCalls calls;
@@ -366,7 +373,17 @@ class Model {
                 calls.n = at;
                 calls.atCall = [&] { engine->Stop(); };
             }
+            if (ending == 2) {
+                calls.n = at;
+                calls.fail = true;
+            }
+            if (ending == 3) {
+                proxy_.onHook = [&](test::Hook hook) {
+                    if (hook == test::Hook::PurgeBeforeMainCopy) Edit(Pick(2));
+                };
+            }
             run();
+            proxy_.onHook = nullptr;
         }
 
         std::string log;
@@ -400,7 +417,7 @@ class Model {
                 it = alive_.erase(it);
             }
         }
-        if (ending > 1) {
+        if (ending > 1 && engine && engine->state().gGlobalError == 0) {
             atRisk.clear();
             moved_.clear();
         }
