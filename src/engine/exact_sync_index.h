@@ -82,10 +82,13 @@ class ExactSyncIndex {
         return false;
     }
     // The index of a pair that stays as it was forgets the items the run deleted (absolute
-    // paths), so that nothing put back at their paths is deleted again on its word.
+    // paths), so that nothing put back at their paths is deleted again on its word; the items
+    // the run did bring into step (done: both sides of each) are recorded as they are now, so
+    // that what it copied is not taken for a change of the side it copied to.
     virtual void ForgetDeletedItems(const std::string& /*sourceFolder*/,
                                     const std::string& /*destFolder*/,
-                                    const std::vector<std::string>& /*deleted*/) {}
+                                    const std::vector<std::string>& /*deleted*/,
+                                    const std::vector<std::string>& /*done*/ = {}) {}
     // Before a task deletes on its index's word: the items it is about to delete are written
     // down and flushed to the disk, so that when the process ends before the index is written
     // again, the next load forgets those that are gone or no longer the items the scan saw: an

@@ -1014,14 +1014,15 @@ bool ExactSyncIndexStore::Report(fileops::ErrorPath& errors, const std::string& 
 
 void ExactSyncIndexStore::ForgetDeletedItems(const std::string& sourceFolder,
                                              const std::string& destFolder,
-                                             const std::vector<std::string>& deleted) {
+                                             const std::vector<std::string>& deleted,
+                                             const std::vector<std::string>& done) {
     std::vector<std::string> below;
     for (const std::string& path : deleted) {
         std::optional<std::string> p = PathBelow(path, sourceFolder);
         if (!p) p = PathBelow(path, destFolder);
         if (p && !p->empty()) below.push_back(std::move(*p));
     }
-    if (below.empty()) return;
+    if (below.empty() && done.empty()) return;
     const plist::ReadResult read = plist::ReadFile(MainIndexPath());
     if (!read.value || !read.value->isDict()) return;
     const std::ptrdiff_t entry =
@@ -1056,6 +1057,42 @@ void ExactSyncIndexStore::ForgetDeletedItems(const std::string& sourceFolder,
                 if (folder != nullptr && !parts.empty()) {
                     folder->remove(EncodeIndexText(std::string(parts.back())));
                 }
+            }
+        }
+        // What the run did bring into step is recorded as it is now, each item on its side
+        // (the pair's trees may be stored the other way round).
+        const plist::Value* version = pair.find("fileVersion");
+        const bool records = version != nullptr && version->isNumber() &&
+                             version->intValue() >= kFirstVersionWithRecords;
+        const bool swapped = pair.stringAt("absolutePathSource") != EncodeIndexText(sourceFolder);
+        for (const std::string& path : corrected&& records ? done : std::vector<std::string>{}) {
+            const bool inA = PathBelow(path, sourceFolder).has_value();
+            const std::optional<std::string> below =
+                PathBelow(path, inA ? sourceFolder : destFolder);
+            if (!below || below->empty()) continue;
+            plist::Value* tree = pair.find(inA != swapped ? "treeSource" : "treeDest");
+            plist::Value* folder = &tree->dict().begin()->second;
+            const std::vector<std::string_view> parts =
+                PathComponents(std::string_view(*below).substr(1));
+            for (std::size_t i = 0; folder != nullptr && i + 1 < parts.size(); ++i) {
+                const std::string name = EncodeIndexText(std::string(parts[i]));
+                if (plist::Value* next = folder->find(name); next == nullptr || !next->isDict()) {
+                    folder->set(name, plist::Dict{});
+                }
+                folder = folder->find(name);
+            }
+            if (folder == nullptr || parts.empty()) continue;
+            const std::string name = EncodeIndexText(std::string(parts.back()));
+            const platform::ItemAttributes now = platform::ReadItemAttributes(path.c_str());
+            if (!now.exists()) {
+                folder->remove(name);
+            } else if (now.isDirectory()) {
+                if (const plist::Value* old = folder->find(name);
+                    old == nullptr || !old->isDict()) {
+                    folder->set(name, plist::Dict{});
+                }
+            } else {
+                folder->set(name, plist::Value(static_cast<std::int64_t>(ItemRecord(now))));
             }
         }
         corrected = corrected && plist::WriteBinaryFile(pairPath, pair, kOwnFile).ok;

@@ -68,7 +68,8 @@ class ExactSyncIndexStore : public ExactSyncIndex {
     // a path for one deleted on the other side since, and delete it again. When the index
     // cannot be corrected it is dropped: nothing is deleted on its word any more.
     void ForgetDeletedItems(const std::string& sourceFolder, const std::string& destFolder,
-                            const std::vector<std::string>& deleted) override;
+                            const std::vector<std::string>& deleted,
+                            const std::vector<std::string>& done = {}) override;
     bool WriteExactSyncIndex(int mode, fileops::ErrorPath& errors,
                              const fileops::TWUtilities& tw) override;
     void JournalDeletions(const std::string& sourceFolder, const std::string& destFolder,

@@ -769,6 +769,13 @@ void MarkFilesNeverInStep(const platform::FolderHandle& dir, const std::string& 
 
 void RunEngine::MarkNeverInStep(const run::TaskLog& task) {
     const std::string value = std::to_string(kNeverInStepBackupDate);
+    // An item whose action failed was not brought into step either: one that never was (no
+    // backup date: new since) must not be taken for one unchanged since the last run.
+    for (const std::string& path : task.failedItemArray) {
+        if (platform::ItemExists(path) && !tw_.GetDate(path, fileops::kBackupDate)) {
+            tw_.SetBackupDateDitto(path, kNeverInStepBackupDate);
+        }
+    }
     for (const std::string& path : task.skippedConflictArray) {
         const std::optional<double> date = tw_.GetDate(path, fileops::kBackupDate);
         if (!date || *date != kNeverInStepBackupDate) {
@@ -856,7 +863,8 @@ void RunEngine::PurgeAfterWholeSyncBackup() {
             if (s.mUserPressedStop || options_.scanOnly || !task.walked || !task.copyCompleted) {
                 // What it did delete is no longer the index's to delete again.
                 if (!options_.scanOnly && s.flags.gIsSyncOn && s.flags.gIsExactOn) {
-                    index_.ForgetDeletedItems(task.gSourceFolder, task.gDestFolder, deleted);
+                    index_.ForgetDeletedItems(task.gSourceFolder, task.gDestFolder, deleted,
+                                              task.doneItemArray);
                     index_.ClearJournal(task.gSourceFolder, task.gDestFolder);
                 }
                 continue;

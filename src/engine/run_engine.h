@@ -107,7 +107,8 @@ class RunEngine : private run::CopyHooks {
     // Gives the sides of conflicts left as they were the earliest backup date
     // (kNeverInStepBackupDate): neither was brought into step, so that every later run, with
     // an index or without, finds them in conflict again until someone decides.
-    // A folder left so has every file below it marked the same way.
+    // A folder left so has every file below it marked the same way; so are the sides of a failed
+    // action that have no backup date yet.
     void MarkNeverInStep(const run::TaskLog& task);
     void PurgeAfterWholeSyncBackup();
 
