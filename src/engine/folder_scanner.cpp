@@ -850,14 +850,14 @@ bool FolderScanner::SameContent(const Side& a, const Side& b) const {
         const ssize_t m = platform::sys().readlinkat(b.dirFd, b.name.c_str(), y, sizeof y);
         return n >= 0 && n == m && std::memcmp(x, y, static_cast<std::size_t>(n)) == 0;
     }
-    const auto open = [](const Side& side) {
+    const auto openSide = [](const Side& side) {
         const int flags = O_RDONLY | O_CLOEXEC;
         return platform::UniqueFd(
             side.resolved
                 ? platform::sys().openat(AT_FDCWD, side.path.c_str(), flags)
                 : platform::sys().openat(side.dirFd, side.name.c_str(), flags | O_NOFOLLOW));
     };
-    const platform::UniqueFd x = open(a), y = open(b);
+    const platform::UniqueFd x = openSide(a), y = openSide(b);
     if (!x.valid() || !y.valid()) return false;
     std::vector<char> bx(1 << 16), by(1 << 16);
     for (off_t at = 0;;) {
