@@ -769,6 +769,7 @@ void MarkFilesNeverInStep(const platform::FolderHandle& dir, const std::string& 
 
 void RunEngine::MarkNeverInStep(const run::TaskLog& task) {
     const std::string value = std::to_string(kNeverInStepBackupDate);
+    platform::FolderHandle tops[2];  // opened when first needed
     // An item whose action failed was not brought into step either: one that never was (no
     // backup date: new since) must not be taken for one unchanged since the last run.
     for (const std::string& path : task.failedItemArray) {
@@ -781,12 +782,12 @@ void RunEngine::MarkNeverInStep(const run::TaskLog& task) {
         if (!date || *date != kNeverInStepBackupDate) {
             tw_.SetBackupDateDitto(path, kNeverInStepBackupDate);
         }
-        for (const std::string* top : {&task.gSourceFolder, &task.gDestFolder}) {
-            const std::optional<std::string> below = PathBelow(path, *top);
+        for (int side : {0, 1}) {
+            const std::string& topPath = side == 0 ? task.gSourceFolder : task.gDestFolder;
+            const std::optional<std::string> below = PathBelow(path, topPath);
             if (!below || below->empty()) continue;
-            const platform::FolderHandle folder =
-                platform::FolderHandle::OpenTaskTop(*top).OpenBelow(below->substr(1));
-            MarkFilesNeverInStep(folder, value);
+            if (!tops[side].valid()) tops[side] = platform::FolderHandle::OpenTaskTop(topPath);
+            MarkFilesNeverInStep(tops[side].OpenBelow(below->substr(1)), value);
             break;
         }
     }
