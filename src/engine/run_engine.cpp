@@ -744,7 +744,9 @@ namespace {
 // Every file below a folder left in conflict was never in step either: it gets the earliest
 // backup date too (a file without one would be judged against the last run's date). The
 // folder is walked through handles, never through a link.
-void MarkFilesNeverInStep(const platform::FolderHandle& dir, const std::string& value) {
+// onlyUndated: files that have a backup date keep it.
+void MarkFilesNeverInStep(const platform::FolderHandle& dir, const std::string& value,
+                          bool onlyUndated = false) {
     std::vector<platform::FolderEntry> entries;
     if (!dir.valid() || platform::sys().readfolder(dir.fd(), entries) != 0) return;
     for (const platform::FolderEntry& e : entries) {
@@ -757,8 +759,13 @@ void MarkFilesNeverInStep(const platform::FolderHandle& dir, const std::string& 
                                                                              : DT_UNKNOWN;
         }
         if (type == DT_DIR) {
-            MarkFilesNeverInStep(dir.OpenChild(e.name), value);
+            MarkFilesNeverInStep(dir.OpenChild(e.name), value, onlyUndated);
         } else if (type == DT_REG) {
+            if (onlyUndated &&
+                platform::sys().getxattrat(dir.fd(), e.name.c_str(), fileops::kBackupDateXattr,
+                                           nullptr, 0) >= 0) {
+                continue;
+            }
             platform::sys().setxattrat(dir.fd(), e.name.c_str(), fileops::kBackupDateXattr,
                                        value.data(), value.size(), 0);
         }
@@ -770,26 +777,31 @@ void MarkFilesNeverInStep(const platform::FolderHandle& dir, const std::string& 
 void RunEngine::MarkNeverInStep(const run::TaskLog& task) {
     const std::string value = std::to_string(kNeverInStepBackupDate);
     platform::FolderHandle tops[2];  // opened when first needed
-    // An item whose action failed was not brought into step either: one that never was (no
-    // backup date: new since) must not be taken for one unchanged since the last run.
+    // The folder at path, below one of the task's top folders; invalid for anything else.
+    const auto folderAt = [&](const std::string& path) {
+        for (int side : {0, 1}) {
+            const std::string& topPath = side == 0 ? task.gSourceFolder : task.gDestFolder;
+            const std::optional<std::string> below = PathBelow(path, topPath);
+            if (!below || below->empty()) continue;
+            if (!tops[side].valid()) tops[side] = platform::FolderHandle::OpenTaskTop(topPath);
+            return tops[side].OpenBelow(below->substr(1));
+        }
+        return platform::FolderHandle{};
+    };
+    // An item whose action failed was not brought into step either: what never was (no backup
+    // date: new since) must not be taken for what is unchanged since the last run.
     for (const std::string& path : task.failedItemArray) {
         if (platform::ItemExists(path) && !tw_.GetDate(path, fileops::kBackupDate)) {
             tw_.SetBackupDateDitto(path, kNeverInStepBackupDate);
         }
+        MarkFilesNeverInStep(folderAt(path), value, true);
     }
     for (const std::string& path : task.skippedConflictArray) {
         const std::optional<double> date = tw_.GetDate(path, fileops::kBackupDate);
         if (!date || *date != kNeverInStepBackupDate) {
             tw_.SetBackupDateDitto(path, kNeverInStepBackupDate);
         }
-        for (int side : {0, 1}) {
-            const std::string& topPath = side == 0 ? task.gSourceFolder : task.gDestFolder;
-            const std::optional<std::string> below = PathBelow(path, topPath);
-            if (!below || below->empty()) continue;
-            if (!tops[side].valid()) tops[side] = platform::FolderHandle::OpenTaskTop(topPath);
-            MarkFilesNeverInStep(tops[side].OpenBelow(below->substr(1)), value);
-            break;
-        }
+        MarkFilesNeverInStep(folderAt(path), value);
     }
 }
 
