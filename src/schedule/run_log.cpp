@@ -480,6 +480,16 @@ std::vector<std::string> ReportLines(const run::RunState& state,
                                      const sessions::SessionDocument& document, bool allSessions,
                                      std::int64_t errors) {
     std::vector<std::string> lines;
+    // What the run deleted (or moved to the trash) on each side, over every task.
+    std::int64_t deletedA = 0, deletedB = 0;
+    for (const run::SessionLog& record : state.logSessionArray) {
+        for (const run::TaskLog& task : record.logTaskArray) {
+            if (!task.copyCounters) continue;
+            deletedA += task.copyCounters->gAFoldersDeleted + task.copyCounters->gAFilesDeleted;
+            deletedB += task.copyCounters->gBFoldersDeleted + task.copyCounters->gBFilesDeleted;
+        }
+    }
+    bool deletionsTold = false;
     if (!allSessions || state.mExecutedBy == run::kExecutedByTimer) {
         const std::int64_t index = state.logSessionArray.empty()
                                        ? state.mSessionIndex
@@ -501,17 +511,24 @@ std::vector<std::string> ReportLines(const run::RunState& state,
             const plist::Value& console = SubDict(session, "consoleDict");
             const std::string& top = console.stringAt("topFolder");
             const std::string& bottom = console.stringAt("bottomFolder");
-            lines.push_back("• " +
-                            (top.empty() ? GLS("Source Folder not defined") : run::LogName(top)) +
-                            ": " + Num(reachedA));
-            lines.push_back(
-                "• " +
-                (bottom.empty() ? GLS("Destination Folder not defined") : run::LogName(bottom)) +
-                ": " + Num(reachedB));
+            const std::string nameA =
+                top.empty() ? GLS("Source Folder not defined") : run::LogName(top);
+            const std::string nameB =
+                bottom.empty() ? GLS("Destination Folder not defined") : run::LogName(bottom);
+            lines.push_back("• " + nameA + ": " + Num(reachedA));
+            lines.push_back("• " + nameB + ": " + Num(reachedB));
+            for (const auto& [count, name] : {std::pair{deletedA, &nameA}, {deletedB, &nameB}}) {
+                if (count > 0)
+                    lines.push_back("• " + GLS("Deleted in") + " " + *name + ": " + Num(count));
+            }
+            deletionsTold = true;
         }
     } else {
         lines.push_back("• " + Num(state.gTotSessionsDone) + " " + GLS("Sessions Done of") + " " +
                         Num(state.gTotSessions));
+    }
+    if (!deletionsTold && deletedA + deletedB > 0) {
+        lines.push_back("• " + GLS("Items deleted:") + " " + Num(deletedA + deletedB));
     }
     if (state.gSpecialFilesSkipped > 0) lines.push_back("• " + SpecialFilesLine(state));
     if (state.gGlobalConflictsSkipped > 0) lines.push_back("• " + ConflictsLine(state));

@@ -402,25 +402,29 @@ TEST_F(RunLogTest, ReportTellsWhatReachedEachFolderOrWhatWasDone) {
     const std::string stopped = "• Stopped by the user.";
     // All sessions, started by hand or by the command.
     EXPECT_EQ(ReportLines(state_, doc_, true, state_.gGlobalError),
-              (std::vector<std::string>{"• 1 Sessions Done of 2", "• Errors: 3", stopped}));
+              (std::vector<std::string>{"• 1 Sessions Done of 2", "• Items deleted: 36",
+                                        "• Errors: 3", stopped}));
     // One session with its multiple list; a timer run counts as one session too.
     state_.mExecutedBy = run::kExecutedByTimer;
     EXPECT_EQ(ReportLines(state_, doc_, true, state_.gGlobalError),
-              (std::vector<std::string>{"• 2 Multiple Tasks Done of 2", "• Errors: 3", stopped}));
+              (std::vector<std::string>{"• 2 Multiple Tasks Done of 2", "• Items deleted: 36",
+                                        "• Errors: 3", stopped}));
     // One session without it: what reached each folder, over every task.
     doc_.GetSessionDict(0)->dictAt("multiDict")->set("multiOn", 0);
     doc_.GetSessionDict(0)->dictAt("consoleDict")->set("topFolder", "/data/a");
     state_.mUserPressedStop = false;
     state_.logSessionArray[1].logTaskArray[0].copyCounters = run::CopyCounters{};
     state_.logSessionArray[1].logTaskArray[0].copyCounters->gAFilesCopied = 100;
-    // The errors of the conclusion (a log not saved) count with the run's; special files the
-    // walk passed by, and conflicts left as they were, are told.
+    // The errors of the conclusion (a log not saved) count with the run's; what was deleted
+    // (or moved to the trash), special files the walk passed by, and conflicts left as they
+    // were, are told.
     state_.gSpecialFilesSkipped = 2;
     state_.gGlobalConflictsSkipped = 1;
     EXPECT_EQ(ReportLines(state_, doc_, false, state_.gGlobalError + 1),
-              (std::vector<std::string>{"• /data/a: 106", "• Destination Folder not defined: 27",
-                                        "• Skipped 2 special files",
-                                        "• Conflicts left as they were: 1", "• Errors: 4"}));
+              (std::vector<std::string>{
+                  "• /data/a: 106", "• Destination Folder not defined: 27",
+                  "• Deleted in /data/a: 13", "• Deleted in Destination Folder not defined: 23",
+                  "• Skipped 2 special files", "• Conflicts left as they were: 1", "• Errors: 4"}));
 }
 
 }  // namespace
