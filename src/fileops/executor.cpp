@@ -293,6 +293,8 @@ Executor::Executor(ErrorPath& errors, const TWUtilities& tw)
 
 void Executor::Report(const std::string& message, const std::string& title) {
     run::RunState& s = *state_;
+    // A copy ended by Stop is no failure: its temporary went, the old item stays.
+    if (message.find(platform::kCopyStopped) != std::string::npos) return;
     errors_.SetErrMsg({message});
     errors_.LogAndCountError();
     if (!title.empty()) s.gErrorTitleDialog = title;
@@ -980,7 +982,8 @@ bool Executor::CopyRegularToTemporary(const Place& from, const ItemAttributes& b
     platform::CopyHints hints{
         .tryClone = !(device == noCloneDevice_ && noCloneFolder_ == Identity(folder)),
         .mayHaveHoles = stx.stx_blocks * 512 < stx.stx_size,
-        .bytesCopied = &state_->progress.bytesDoneCounter()};
+        .bytesCopied = &state_->progress.bytesDoneCounter(),
+        .stop = &state_->mUserPressedStop};
     const bool copied =
         platform::CopyFileContent(temp.src.get(), temp.dst.get(), stx.stx_size, &why, &hints);
     if (hints.cloneRefused) {

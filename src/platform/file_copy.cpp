@@ -26,11 +26,18 @@ void Advance(std::atomic<std::uint64_t>* counter, std::uint64_t bytes) {
 }
 
 // Plain read and write, for file systems that offer neither a reflink nor copy_file_range.
+bool Stopped(const std::atomic<bool>* stop, std::string* error) {
+    if (stop == nullptr || !stop->load(std::memory_order_relaxed)) return false;
+    *error = kCopyStopped;
+    return true;
+}
+
 bool CopyRange(int srcFd, int dstFd, off_t from, off_t to, std::string* error,
-               std::atomic<std::uint64_t>* copied) {
+               std::atomic<std::uint64_t>* copied, const std::atomic<bool>* stop) {
     static thread_local std::vector<char> buffer(1 << 20);
     off_t at = from;
     while (at < to) {
+        if (Stopped(stop, error)) return false;
         const auto want = static_cast<std::size_t>(std::min<off_t>(to - at, buffer.size()));
         const ssize_t got = ::pread(srcFd, buffer.data(), want, at);
         if (got < 0 && errno == EINTR) continue;
@@ -58,11 +65,12 @@ bool CopyRange(int srcFd, int dstFd, off_t from, off_t to, std::string* error,
 
 // One data region [from, to) with copy_file_range, falling back to read and write.
 bool CopyRegion(int srcFd, int dstFd, off_t from, off_t to, bool& rangeWorks, std::string* error,
-                std::atomic<std::uint64_t>* copied) {
+                std::atomic<std::uint64_t>* copied, const std::atomic<bool>* stop) {
     off_t inAt = from, outAt = from;
     while (rangeWorks && inAt < to) {
+        if (Stopped(stop, error)) return false;
         auto want = static_cast<std::size_t>(to - inAt);
-        if (copied != nullptr) want = std::min(want, kFollowedChunk);
+        if (copied != nullptr || stop != nullptr) want = std::min(want, kFollowedChunk);
         const ssize_t n = sys().copy_file_range(srcFd, &inAt, dstFd, &outAt, want);
         if (n > 0) {
             Advance(copied, static_cast<std::uint64_t>(n));
@@ -80,12 +88,13 @@ bool CopyRegion(int srcFd, int dstFd, off_t from, off_t to, bool& rangeWorks, st
         *error = std::strerror(errno);
         return false;
     }
-    return inAt >= to || CopyRange(srcFd, dstFd, inAt, to, error, copied);
+    return inAt >= to || CopyRange(srcFd, dstFd, inAt, to, error, copied, stop);
 }
 
 bool CopyContent(int srcFd, int dstFd, std::uint64_t size, std::string* error, CopyHints* hints,
                  std::atomic<std::uint64_t>* copied) {
     if (size == 0) return true;
+    const std::atomic<bool>* stop = hints != nullptr ? hints->stop : nullptr;
     if (hints == nullptr || hints->tryClone) {
         if (sys().ficlone(dstFd, srcFd) == 0) return true;
         if (hints != nullptr)
@@ -95,7 +104,7 @@ bool CopyContent(int srcFd, int dstFd, std::uint64_t size, std::string* error, C
     bool rangeWorks = true;
     const auto end = static_cast<off_t>(size);
     if (hints != nullptr && !hints->mayHaveHoles) {
-        return CopyRegion(srcFd, dstFd, 0, end, rangeWorks, error, copied);
+        return CopyRegion(srcFd, dstFd, 0, end, rangeWorks, error, copied, stop);
     }
     off_t at = 0;
     while (at < end) {
@@ -107,7 +116,7 @@ bool CopyContent(int srcFd, int dstFd, std::uint64_t size, std::string* error, C
         if (data >= end) break;
         off_t hole = ::lseek(srcFd, data, SEEK_HOLE);
         if (hole < 0 || hole > end) hole = end;
-        if (!CopyRegion(srcFd, dstFd, data, hole, rangeWorks, error, copied)) return false;
+        if (!CopyRegion(srcFd, dstFd, data, hole, rangeWorks, error, copied, stop)) return false;
         at = hole;
     }
     // Trailing holes: the size is set, not written.

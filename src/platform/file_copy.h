@@ -17,7 +17,13 @@ struct CopyHints {
     // Advanced as the content is written, so that another thread can follow a large file;
     // reaches the size once the copy succeeds (holes and reflinks count as copied).
     std::atomic<std::uint64_t>* bytesCopied = nullptr;
+    // Looked at between chunks of a few megabytes: once true, the copy ends there, false with
+    // *error set to kCopyStopped.
+    const std::atomic<bool>* stop = nullptr;
 };
+
+// The error of a copy ended by its stop flag.
+inline constexpr const char* kCopyStopped = "\x01stopped";
 
 // Copies all of src's content into dst (empty, opened for writing). False with *error set.
 bool CopyFileContent(int srcFd, int dstFd, std::uint64_t size, std::string* error,

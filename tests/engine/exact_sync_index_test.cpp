@@ -588,6 +588,42 @@ TEST_F(ExactSyncTest, ReplacementsAndDeletionsTurnedAroundInThePreviewAreCarried
     EXPECT_TRUE(Exists("B/x"));
 }
 
+// Stop in the middle of a large file: the copy ends within a few megabytes, its temporary goes,
+// the old file stays, and the stop is no error.
+TEST_F(ExactSyncTest, StopInsideALargeCopyEndsItAtOnceAndKeepsTheOldFile) {
+    struct Stopping : platform::FileSystem {
+        std::function<void()> stop;
+        int calls = 0;
+        int ficlone(int, int) override {
+            errno = EOPNOTSUPP;  // a file system without reflinks: the content is copied
+            return -1;
+        }
+        ssize_t copy_file_range(int in, off_t* inOff, int out, off_t* outOff,
+                                std::size_t len) override {
+            if (++calls == 1) stop();
+            return FileSystem::copy_file_range(in, inOff, out, outOff, len);
+        }
+    };
+    tree.Build({"A/big:old@1000", "B/"});
+    Run();
+    test::WriteText(tree.path("A/big"), std::string(64 << 20, 'x'));
+    Stopping stopping;
+    stopping.stop = [&] { engine->Stop(); };
+    {
+        const platform::ScopedFileSystem installed(stopping);
+        const run::RunState& s = Run();
+        EXPECT_TRUE(s.mUserPressedStop);
+        EXPECT_EQ(s.gGlobalError, 0) << Log();
+    }
+    EXPECT_LE(stopping.calls, 2);  // a chunk or two, not the whole file
+    EXPECT_EQ(test::ReadText(tree.path("B/big")), "old");
+    std::vector<std::string> inB;
+    for (const auto& e : std::filesystem::directory_iterator(tree.b())) {
+        inB.push_back(e.path().filename());
+    }
+    EXPECT_EQ(inB, std::vector<std::string>{"big"});
+}
+
 // Items skipped in the preview, through its model: the copy leaves them alone, and the next run
 // plans them again as they were: the deletion of what was deleted on B is proposed again (not
 // undone by a copy back), what is new on A is copied (not deleted as if B had lost it).
