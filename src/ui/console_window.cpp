@@ -44,8 +44,8 @@
 #include "ui/desktop_notification.h"
 #include "ui/document_commands.h"
 #include "ui/error_alert.h"
-#include "ui/filter_panel.h"
 #include "ui/exclude_panel.h"
+#include "ui/filter_panel.h"
 #include "ui/log_window.h"
 #include "ui/middle_truncation.h"
 #include "ui/multi_panel.h"
@@ -88,11 +88,13 @@ QString Format(const std::string& text, long long n) {
 std::string NotEditableText(std::size_t option) {
     switch (option) {
         case 6:
-            return GLS("The volumes a session mounts can't be edited here yet; they can be set "
-                       "in the session document.");
+            return GLS(
+                "The volumes a session mounts can't be edited here yet; they can be set "
+                "in the session document.");
         default:
-            return GLS("The scripts of a session can't be edited here yet; they can be set in "
-                       "the session document.");
+            return GLS(
+                "The scripts of a session can't be edited here yet; they can be set in "
+                "the session document.");
     }
 }
 
@@ -456,8 +458,7 @@ void ConsoleWindow::ShowDocumentClosed() {
         pages_->addWidget(closedPage_);
         auto* page = static_cast<DocumentClosedPanel*>(closedPage_);
         connect(page->newButton(), &QPushButton::clicked, documents_, &DocumentCommands::FileNew);
-        connect(page->openButton(), &QPushButton::clicked, documents_,
-                &DocumentCommands::FileOpen);
+        connect(page->openButton(), &QPushButton::clicked, documents_, &DocumentCommands::FileOpen);
     }
     pages_->setCurrentWidget(closedPage_);
     SetComment({});
@@ -574,8 +575,11 @@ bool ConsoleWindow::IsSyncSession(std::int64_t index) const {
 void ConsoleWindow::SetDocumentSessions() {
     sessions::SessionDocument& doc = app_.document();
     doc.mSessionIndex = doc.mMainDict.intAt("sessionIndex");
-    // Another document: nothing on a panel belongs to it.
+    // Another document: nothing on a panel belongs to it. After a Close, everything the closed
+    // page switched off is on again, as for a fresh start.
     pages_->setCurrentWidget(panels_[kConsolePanel]);
+    mainButton_->setEnabled(true);
+    EnableDisableConsolePanes(!isRunning());
     allItemOffered_ = true;
     SyncPanelButtons();
     SetSessionsPopUpMenu();
@@ -1186,8 +1190,8 @@ void ConsoleWindow::SetReportOnConsole() {
     for (const std::string& line : c.report) lines << Str(line);
     SetComment(lines);
     if (!c.logSaveError.empty()) {
-        auto* alert = new ErrorAlert(ErrorAlert::Kind::Stops, GLS("Warning:"), c.logSaveError,
-                                     [](bool) {}, this);
+        auto* alert = new ErrorAlert(
+            ErrorAlert::Kind::Stops, GLS("Warning:"), c.logSaveError, [](bool) {}, this);
         alert->open();
     }
 }
@@ -1247,7 +1251,8 @@ void ConsoleWindow::TerminateNow() {
     auto* page = static_cast<OptionPanel*>(pages_->currentWidget());
     if (plist::Value* session = app_.document().GetSessionDict(app_.document().mSessionIndex)) {
         std::string ignored;
-        if (page != panels_[kConsolePanel] && page != closedPage_) page->GetPanels(*session, &ignored);
+        if (page != panels_[kConsolePanel] && page != closedPage_)
+            page->GetPanels(*session, &ignored);
     }
     Terminate();
 }

@@ -4,13 +4,13 @@
 
 #include <QAbstractButton>
 #include <QAction>
-#include <QComboBox>
 #include <QApplication>
+#include <QComboBox>
 #include <QFileDialog>
 #include <QLineEdit>
-#include <QPushButton>
 #include <QMenu>
 #include <QMessageBox>
+#include <QPushButton>
 #include <QSignalSpy>
 #include <QTableWidget>
 #include <QTest>
@@ -22,8 +22,8 @@
 #include "support/test_support.h"
 #include "ui/console_window.h"
 #include "ui/document_commands.h"
-#include "ui/settings_files_watch.h"
 #include "ui/session_name_sheet.h"
+#include "ui/settings_files_watch.h"
 #include "ui/shortcuts_window.h"
 #include "ui/single_instance.h"
 
@@ -86,7 +86,8 @@ class ShellTest : public QObject {
               QKeySequence(Qt::CTRL | Qt::Key_S), QKeySequence(Qt::CTRL | Qt::Key_Q),
               QKeySequence(Qt::CTRL | Qt::Key_R), QKeySequence(Qt::CTRL | Qt::Key_L),
               QKeySequence(Qt::CTRL | Qt::Key_Comma), QKeySequence(Qt::Key_Escape)}) {
-            QVERIFY2(seen.count(wanted.toString()) == 1, qPrintable(QStringLiteral("missing: ") + wanted.toString()));
+            QVERIFY2(seen.count(wanted.toString()) == 1,
+                     qPrintable(QStringLiteral("missing: ") + wanted.toString()));
         }
         // The Task menu's run entry says what the main button says.
         QCOMPARE(s.window->runAction()->text(), QStringLiteral("Synchronize"));
@@ -132,7 +133,8 @@ class ShellTest : public QObject {
         // Remove asks, then removes the current session only.
         choose(kTagRemoveSession);
         auto* question = qobject_cast<QMessageBox*>(w.sessionDialog());
-        QVERIFY(question != nullptr && question->text().contains(QStringLiteral("Copy 4 of Photos")));
+        QVERIFY(question != nullptr &&
+                question->text().contains(QStringLiteral("Copy 4 of Photos")));
         question->buttons().front()->click();  // OK
         QCOMPARE(s.doc().SessionCount(), 3);
         QCOMPARE(w.sessionPopup()->currentText(), QStringLiteral("Photos"));
@@ -174,6 +176,12 @@ class ShellTest : public QObject {
 
         s.window->documents().OpenFile(s.home.path() + "/photos.qvd");
         QVERIFY(s.window->isDocumentShown());
+        // Every control the closed page switched off works again, as after a fresh start.
+        for (const char* name : {"mainButton", "console"}) {
+            QVERIFY2(s.window->findChild<QWidget*>(name)->isEnabled(), name);
+        }
+        emit s.window->fileMenu()->aboutToShow();
+        QVERIFY(s.window->runAction()->isEnabled());
         QCOMPARE(s.doc().GetSessionName(1), std::string("Photos"));  // as saved
         QCOMPARE(s.app->recentDocuments().paths().front(), s.home.path() + "/photos.qvd");
     }
@@ -199,7 +207,8 @@ class ShellTest : public QObject {
         Shell s;
         s.app->WriteTemplateAndPreferences();
         bool mayReload = false;
-        SettingsFilesWatch watch(*s.app, [&] { return mayReload; }, nullptr);
+        SettingsFilesWatch watch(
+            *s.app, [&] { return mayReload; }, nullptr);
         QSignalSpy reloaded(&watch, &SettingsFilesWatch::reloaded);
         sessions::SessionDocument other(s.doc().pathFileDocTemplate());
         other.ReadFileTemplate();
