@@ -14,15 +14,29 @@ constexpr SettingsTaskCell kTaskCells[] = {
 };
 
 constexpr SettingsCheckbox kCheckboxes[] = {
-    {"settInvisibleItems", "Skip invisible items", true},
-    {"settLockedItems", "Don't unlock locked items", true},
-    {"settResolveAlias", "Resolve aliases", false},
-    {"settResolveSymLink", "Resolve symbolic links", false},
-    {"settSkipEmptyFolders", "Skip empty folders", false},
-    {"settNewItemsOnly", "Copy new items only", false},
-    {"settPackagesFolders", "Treat packages as folders", false},
-    {"settMoveToTrash", "Move deleted items to the trash", false},
-    {"settSkipCheckPermissions", "Skip the permission check", false},
+    {"settInvisibleItems", "Skip invisible items", true,
+     "Hidden items are those listed in the .hidden file of their folder and those flagged "
+     "hidden; names that begin with a dot are copied all the same."},
+    {"settLockedItems", "Don't unlock locked items", true,
+     "An immutable item (chattr +i) keeps its flag: nothing is written into it or over it. "
+     "Otherwise the flag is cleared for the copy and set again, which needs root."},
+    {"settResolveAlias", "Resolve aliases", false,
+     "A link file (a desktop file that points to another item) is followed: the item it points "
+     "to is copied in its place."},
+    {"settResolveSymLink", "Resolve symbolic links", false,
+     "A symbolic link is followed: the item it points to is copied in its place."},
+    {"settSkipEmptyFolders", "Skip empty folders", false,
+     "Folders that hold nothing are not copied."},
+    {"settNewItemsOnly", "Copy new items only", false,
+     "Only items missing on the other side are copied; existing ones are left as they are."},
+    {"settPackagesFolders", "Treat packages as folders", false,
+     "A folder that stands for one document is walked into like any folder rather than copied "
+     "whole."},
+    {"settMoveToTrash", "Move deleted items to the trash", false,
+     "Deleted and replaced items go to the desktop's trash of their volume rather than being "
+     "removed."},
+    {"settSkipCheckPermissions", "Skip the permission check", false,
+     "The check that every item can be read and written is left out before the copy."},
 };
 
 }  // namespace

@@ -30,6 +30,7 @@ struct SettingsCheckbox {
     const char* key;
     const char* label;
     bool inverted;
+    const char* tip;  // what the box means on this system
 };
 std::span<const SettingsCheckbox> SettingsCheckboxes();
 

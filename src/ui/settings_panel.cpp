@@ -80,7 +80,9 @@ SettingsPanel::SettingsPanel(const sessions::SessionDocument& document, QWidget*
     grid->setVerticalSpacing(4);
     int n = 0;
     for (const sessions::SettingsCheckbox& def : sessions::SettingsCheckboxes()) {
-        grid->addWidget(addBox(def.key, Str(GLS(def.label))), n / 2, n % 2);
+        QWidget* box = addBox(def.key, Str(GLS(def.label)));
+        box->setToolTip(Str(GLS(def.tip)));
+        grid->addWidget(box, n / 2, n % 2);
         ++n;
     }
     grid->addWidget(addBox("settCheckAttrChanged",

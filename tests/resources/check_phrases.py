@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
 """Every text the code passes to GLS() must stand in the English string table, so that
 translators see it; every table must parse, and no translation may name a text the English
-table lacks. Prints 'N passed, N failed'."""
+table lacks, and no English text a Linux user reads names what another system has (the Finder,
+its Get Info panel, AppleScript, aliases, invisible or locked items). Prints 'N passed, N failed'."""
 import pathlib
 import re
 import sys
@@ -66,6 +67,12 @@ for lproj in sorted((root / 'resources').glob('*.lproj')):
         if key not in english:
             print(f'{lproj.name} translates a text English does not have: "{key}"')
             failed += 1
+# The keys keep their first wording (stored and translated by it); the English values speak Linux.
+foreign = re.compile(r'\bFinder\b|Get Info|AppleScript|\balias(es)?\b|\binvisible\b|\b[Ll]ocked\b')
+for key, value in sorted(english.items()):
+    if foreign.search(value):
+        print(f'en.lproj reads "{value}": a word of another system, for "{key}"')
+        failed += 1
 passed = len(code)
 print(f'{passed} passed, {failed} failed')
 sys.exit(1 if failed else 0)

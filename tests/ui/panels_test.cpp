@@ -28,9 +28,9 @@
 #include "support/tree_fixture.h"
 #include "ui/conflicts_panel.h"
 #include "ui/console_window.h"
-#include "ui/scheduling_window.h"
 #include "ui/custom_name_sheet.h"
 #include "ui/option_panel.h"
+#include "ui/scheduling_window.h"
 #include "ui/settings_panel.h"
 
 namespace qv::ui {
@@ -286,6 +286,13 @@ void PanelsTest::TheSettingsMarkerFollowsEdits() {
         QVERIFY2(c.marker("settings"), key);
         box->click();
         QVERIFY2(!c.marker("settings"), key);
+    }
+    // Each option says what it means here, in the words of this system.
+    for (const sessions::SettingsCheckbox& def : sessions::SettingsCheckboxes()) {
+        const QString tip = p.checkbox(def.key)->toolTip();
+        QVERIFY2(!tip.isEmpty(), def.key);
+        QVERIFY2(!tip.contains(QStringLiteral("Finder")) && !tip.contains(QStringLiteral("alias")),
+                 def.key);
     }
     // The two inverted checkboxes are stored as 0 when on.
     p.checkbox("settInvisibleItems")->click();
