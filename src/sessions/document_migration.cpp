@@ -172,7 +172,7 @@ void Rule404(Value& s) {
     if (Value* settings = s.dictAt("settingsDict")) {
         settings->setIfAbsent("settCreateDestFolder", 0);
         settings->setIfAbsent("settCreateDestFolderNameKind", 1);
-        settings->setIfAbsent("settCreateDestFolderCustomNameFormat", kDefaultCustomNameFormat);
+        settings->setIfAbsent("settCreateDestFolderCustomNameFormat", kMigratedCustomNameFormat);
     }
 }
 

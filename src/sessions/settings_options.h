@@ -12,7 +12,10 @@ namespace qv::sessions {
 
 inline constexpr std::int64_t kTaskSynchronize = 1;
 inline constexpr std::int64_t kTaskBackup = 2;
-inline constexpr const char* kDefaultCustomNameFormat = "'Copy of' kSrc MM-dd-yyyy 'by Elwin'";
+// The custom pattern of a new session's dated sub-folder.
+inline constexpr const char* kDefaultCustomNameFormat = "'Copy of' kSrc yyyy-MM-dd";
+// The one documents of earlier versions get when they have none (they were written with it).
+inline constexpr const char* kMigratedCustomNameFormat = "'Copy of' kSrc MM-dd-yyyy 'by Elwin'";
 
 // The defaults of a new session for the given task.
 plist::Value DefaultSettingsDict(std::int64_t task);

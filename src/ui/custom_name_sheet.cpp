@@ -18,7 +18,7 @@ namespace {
 
 // Patterns shown with the names they give today, so that the user sees how one is written.
 constexpr const char* kSamplePatterns[] = {
-    "'Copy of' kSrc MM-dd-yyyy 'by Elwin'",
+    "'Copy of' kSrc yyyy-MM-dd",
     "kSrc yyyy-MM-dd",
     "yyyy-MM-dd HH.mm",
     "EEEE d MMMM yyyy",

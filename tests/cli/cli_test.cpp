@@ -876,8 +876,8 @@ TEST_F(CliTest, SettingsAndConflictsSetThenShowRoundTrip) {
                        "{\"settTask\": 2, \"settExact\": 0, \"settInvisibleItems\": 1,"),
               std::string::npos)
         << out;
-    EXPECT_NE(out.find("\"settCreateDestFolderCustomNameFormat\": \"'Copy of' kSrc MM-dd-yyyy "
-                       "'by Elwin'\"}, \"marker\": false}\n"),
+    EXPECT_NE(out.find("\"settCreateDestFolderCustomNameFormat\": \"'Copy of' kSrc "
+                       "yyyy-MM-dd\"}, \"marker\": false}\n"),
               std::string::npos)
         << out;
 

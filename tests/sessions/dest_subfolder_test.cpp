@@ -46,7 +46,7 @@ TEST_F(DestSubFolderTest, EachKindGivesItsName) {
         std::string name;
     };
     const Case cases[] = {
-        {0, std::nullopt, std::nullopt, "Copy of Photos 12-05-2026 by Elwin"},  // the session's
+        {0, std::nullopt, std::nullopt, "Copy of Photos 2026-12-05"},  // the session's
         {0, "yyyy-MM-dd", std::nullopt, "2026-12-05"},
         {0, "kSrc yyyy", "/srv/Bob's", "Bob's 2026"},
         {0, "kSrc-kSrc", "/srv/d", "d-d"},

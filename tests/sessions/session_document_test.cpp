@@ -14,10 +14,11 @@
 #include <string>
 #include <vector>
 
+#include "platform/file_system.h"
 #include "platform/localization.h"
 #include "platform/support_paths.h"
-#include "platform/file_system.h"
 #include "sessions/plist_codec.h"
+#include "sessions/settings_options.h"
 #include "sessions/well.h"
 #include "support/test_support.h"
 
@@ -175,6 +176,9 @@ TEST(DocumentMigration, RulesOfLaterVersionsApplyBelowTheirVersionOnly) {
         const Value& settings = Group(s, "settingsDict");
         EXPECT_EQ(settings.intAt("settCreateDestFolder", -1), version < 404 ? 0 : -1);
         EXPECT_EQ(settings.intAt("settCreateDestFolderNameKind"), 3);  // kept
+        // The pattern those versions wrote with, not a new session's.
+        EXPECT_EQ(settings.stringAt("settCreateDestFolderCustomNameFormat"),
+                  version < 404 ? std::string(kMigratedCustomNameFormat) : "");
         EXPECT_EQ(settings.intAt("settSkipCheckPermissions", -1), version < 410 ? 0 : -1);
         // Of rows naming the same volume, only the later one stays below 411.
         const Array& kept = Rows(s, "autoMountDict", "autoMountVolumeArray");
