@@ -1151,7 +1151,14 @@ void ExactSyncIndexStore::KeepLeftConflicts(const std::string& sourceFolder,
     plist::Array list;
     for (const std::string& p : paths) list.push_back(EncodeIndexText(p));
     if (!platform::IsExistingFolder(folder_)) platform::CreateFolderWithFoldersInBetween(folder_);
-    plist::WriteBinaryFile(path, plist::Value(std::move(list)), kOwnFile);
+    // Without the record, the backup dates the conflicts' sides were given still find them
+    // again (all but links): the failure is told, and the run goes on.
+    const platform::WriteResult written =
+        plist::WriteBinaryFile(path, plist::Value(std::move(list)), kOwnFile);
+    if (!written.ok) {
+        platform::SystemLog("Can't record the conflicts left as they were in \"" + path +
+                            "\": " + written.reason);
+    }
 }
 
 void ExactSyncIndexStore::JournalDeletions(const std::string& sourceFolder,
