@@ -3,6 +3,9 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <tuple>
+
+#include "run/plan_item.h"
 
 namespace qv::app {
 
@@ -61,20 +64,50 @@ std::optional<double> ProgressMeter::SecondsLeft(std::uint64_t bytesTotal,
     if (!byteRate) return std::nullopt;
     const Sample& first = samples_.front();
     const Sample& last = samples_.back();
-    std::optional<double> left;
-    // Large files go at the pace of bytes, many small ones at the pace of items: the slower
-    // of the two tells when the run will end.
-    if (bytesTotal > 0 && *byteRate > 0) {
-        left = static_cast<double>(bytesTotal - std::min(bytesTotal, last.bytes)) / *byteRate;
+    // The content is what takes the time; once it is all written, what is left (folders,
+    // deletions, attributes) goes at the pace of items.
+    if (bytesTotal > last.bytes) {
+        if (*byteRate <= 0) return std::nullopt;
+        return static_cast<double>(bytesTotal - last.bytes) / *byteRate;
     }
     const double itemRate =
         static_cast<double>(last.items - first.items) / (last.seconds - first.seconds);
-    if (itemRate > 0) {
-        const double byItems =
-            static_cast<double>(std::max<std::int64_t>(itemsTotal - last.items, 0)) / itemRate;
-        left = std::max(left.value_or(0.0), byItems);
+    const auto itemsLeft = std::max<std::int64_t>(itemsTotal - last.items, 0);
+    if (itemsLeft == 0) return 0.0;
+    if (itemRate <= 0) return std::nullopt;
+    return static_cast<double>(itemsLeft) / itemRate;
+}
+
+const std::string& ProgressFigures::readPath() const {
+    const int m = item.copyMode;
+    const bool fromB =
+        m == run::kModeCopyBtoA || m == run::kModeReplaceAwithB || m == run::kModeDeleteInB;
+    return fromB ? item.dest : item.source;
+}
+
+std::optional<ProgressFigures> ProgressModel::Sample() {
+    if (!progress_.copying()) {
+        sampling_ = false;
+        return std::nullopt;
     }
-    return left;
+    const double now = clock_();
+    if (!sampling_) {
+        // The copy starts from nothing; by the time it is first seen it may have begun.
+        meter_.Clear();
+        meter_.Add(now, 0, 0);
+        sampling_ = true;
+    }
+    ProgressFigures f;
+    f.itemsDone = progress_.itemsDone();
+    f.itemsTotal = progress_.itemsTotal();
+    f.bytesDone = progress_.bytesDone();
+    f.bytesTotal = progress_.bytesTotal();
+    meter_.Add(now, f.bytesDone, f.itemsDone);
+    f.bytesPerSecond = meter_.BytesPerSecond();
+    f.secondsLeft = meter_.SecondsLeft(f.bytesTotal, f.itemsTotal);
+    f.item = progress_.CurrentItem();
+    std::tie(f.itemBytesDone, f.itemBytes) = progress_.ItemBytes();
+    return f;
 }
 
 }  // namespace qv::app

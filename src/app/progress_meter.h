@@ -5,8 +5,11 @@
 
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <optional>
 #include <string>
+
+#include "run/run_progress.h"
 
 namespace qv::app {
 
@@ -30,8 +33,8 @@ class ProgressMeter {
 
     // Bytes per second over the window, once known.
     std::optional<double> BytesPerSecond() const;
-    // What is left at the recent pace of bytes or of items, whichever ends later. Unknown
-    // until the pace is.
+    // What is left at the recent pace of bytes while content is left to copy, else at the
+    // pace of items. Unknown until the pace is.
     std::optional<double> SecondsLeft(std::uint64_t bytesTotal, std::int64_t itemsTotal) const;
 
   private:
@@ -41,6 +44,38 @@ class ProgressMeter {
         std::int64_t items;
     };
     std::deque<Sample> samples_;
+};
+
+// Everything a front end shows of a copy at one instant.
+struct ProgressFigures {
+    std::int64_t itemsDone = 0;
+    std::int64_t itemsTotal = 0;
+    std::uint64_t bytesDone = 0;
+    std::uint64_t bytesTotal = 0;
+    std::optional<double> bytesPerSecond;  // unknown at first
+    std::optional<double> secondsLeft;
+    run::RunProgress::Item item;      // the item in hand
+    std::uint64_t itemBytesDone = 0;  // of its content, when it has content being copied
+    std::uint64_t itemBytes = 0;
+    // The path of the item being read: the source side of its copy mode.
+    const std::string& readPath() const;
+};
+
+// The one source of a copy's figures for the window and the terminal: reads the run's progress
+// at the instants the caller asks, with the caller's clock.
+class ProgressModel {
+  public:
+    ProgressModel(const run::RunProgress& progress, std::function<double()> clock)
+        : progress_(progress), clock_(std::move(clock)) {}
+
+    // Nothing while the run has not started its copy; the pace counts from the first figures.
+    std::optional<ProgressFigures> Sample();
+
+  private:
+    const run::RunProgress& progress_;
+    std::function<double()> clock_;
+    ProgressMeter meter_;
+    bool sampling_ = false;
 };
 
 }  // namespace qv::app

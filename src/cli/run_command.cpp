@@ -47,38 +47,25 @@ class StopSignals {
     sigset_t previous_;
 };
 
-// The status line's figures, read from the run's progress; the rate and the time left follow
-// the last few seconds.
+// The status line's figures, from the run's progress model on a steady clock.
 class StatusSampler {
   public:
-    explicit StatusSampler(const run::RunState& state) : state_(state) {}
+    explicit StatusSampler(const run::RunState& state)
+        : model_(state.progress, [] {
+              return std::chrono::duration<double>(
+                         std::chrono::steady_clock::now().time_since_epoch())
+                  .count();
+          }) {}
 
     std::optional<StatusFacts> operator()() {
-        const run::RunProgress& p = state_.progress;
-        if (!p.copying()) return std::nullopt;
-        const double seconds =
-            std::chrono::duration<double>(std::chrono::steady_clock::now() - start_).count();
-        StatusFacts facts;
-        facts.itemsDone = p.itemsDone();
-        facts.itemsTotal = p.itemsTotal();
-        facts.bytesDone = p.bytesDone();
-        facts.bytesTotal = p.bytesTotal();
-        meter_.Add(seconds, facts.bytesDone, facts.itemsDone);
-        facts.bytesPerSecond = meter_.BytesPerSecond();
-        facts.secondsLeft = meter_.SecondsLeft(facts.bytesTotal, facts.itemsTotal);
-        const run::RunProgress::Item item = p.CurrentItem();
-        facts.path = item.copyMode == run::kModeCopyBtoA ||
-                             item.copyMode == run::kModeReplaceAwithB ||
-                             item.copyMode == run::kModeDeleteInB
-                         ? item.dest
-                         : item.source;
-        return facts;
+        const std::optional<app::ProgressFigures> f = model_.Sample();
+        if (!f) return std::nullopt;
+        return StatusFacts{f->itemsDone,      f->itemsTotal,  f->bytesDone, f->bytesTotal,
+                           f->bytesPerSecond, f->secondsLeft, f->readPath()};
     }
 
   private:
-    const run::RunState& state_;
-    const std::chrono::steady_clock::time_point start_ = std::chrono::steady_clock::now();
-    app::ProgressMeter meter_;
+    app::ProgressModel model_;
 };
 
 }  // namespace

@@ -67,8 +67,6 @@ using platform::GLS;
 
 namespace {
 
-// A copy at least this large gets the destination size monitor.
-constexpr std::uint64_t kMonitoredCopySize = 8 * 1024 * 1024;
 // The shortest pause between two progress refreshes, whatever the run asks for.
 constexpr double kShortestRefresh = 0.05;
 // Steps of the progress bar within one item, as long as the bar's integer range allows.
@@ -117,10 +115,7 @@ ConsoleWindow::ConsoleWindow(app::MainApp& app, QWidget* parent)
             .count();
     };
     updateTimer_ = new QTimer(this);
-    monitorTimer_ = new QTimer(this);
-    monitorTimer_->setInterval(1000);
     connect(updateTimer_, &QTimer::timeout, this, &ConsoleWindow::UpdateItemsToDoField);
-    connect(monitorTimer_, &QTimer::timeout, this, &ConsoleWindow::ShowMonitorDestFileSize);
     connect(run_, &RunController::started, this, &ConsoleWindow::RunStarted);
     connect(run_, &RunController::scanProgress, this, &ConsoleWindow::ScanProgress);
     connect(run_, &RunController::previewShowing, this, &ConsoleWindow::PreviewShowing);
@@ -1023,9 +1018,9 @@ void ConsoleWindow::CopyStarting(qint64 itemsToDo, double secondsBetweenRefreshe
     progress_->setRange(0, static_cast<int>(std::min<std::int64_t>(
                                items * progressStepsPerItem_, std::numeric_limits<int>::max())));
     progress_->setValue(0);
-    // The copy starts from nothing; by the time this is shown it may have begun.
-    meter_.Clear();
-    meter_.Add(clock_(), 0, 0);
+    figures_.reset();
+    progressModel_.reset();
+    if (const run::RunState* s = run_->state()) progressModel_.emplace(s->progress, clock_);
     const double seconds = std::max(secondsBetweenRefreshes, kShortestRefresh);
     updateTimer_->setInterval(static_cast<int>(seconds * 1000));
     copying_ = true;
@@ -1034,7 +1029,6 @@ void ConsoleWindow::CopyStarting(qint64 itemsToDo, double secondsBetweenRefreshe
 
 void ConsoleWindow::ToggleTimerUpdateField(bool on) {
     if (on) {
-        lastItemsToDo_ = -1;
         UpdateItemsToDoField();
         updateTimer_->start();
     } else {
@@ -1043,25 +1037,28 @@ void ConsoleWindow::ToggleTimerUpdateField(bool on) {
 }
 
 void ConsoleWindow::UpdateItemsToDoField() {
-    const run::RunState* s = run_->state();
-    if (s == nullptr || !copying_) return;
-    const std::int64_t done = s->progress.itemsDone();
-    const std::int64_t left = std::max<std::int64_t>(itemsAtCopyStart_ - done, 0);
-    if (left != lastItemsToDo_) {
-        lastItemsToDo_ = left;
-        SetComment({Str(GLS("Items to do:")) + QStringLiteral(" %1").arg(left)});
-    }
+    if (!copying_ || !progressModel_) return;
+    const std::optional<app::ProgressFigures> f = progressModel_->Sample();
+    if (!f) return;
+    figures_ = f;
+    const std::int64_t left = std::max<std::int64_t>(itemsAtCopyStart_ - f->itemsDone, 0);
+    // Items left, then the content written of all, the pace of the last seconds and the time
+    // left at that pace.
+    const QString bytes = Str(BytesCopiedText(f->bytesDone, f->bytesTotal));
+    const QString rate = Str(f->bytesPerSecond ? app::RateText(*f->bytesPerSecond) : "--");
+    const QString timeLeft =
+        Str(GLS("Time left:")) + QLatin1Char(' ') + Str(app::TimeLeftText(f->secondsLeft));
+    SetComment({Str(GLS("Items to do:")) + QStringLiteral(" %1").arg(left),
+                bytes + QStringLiteral(" \u2022 ") + rate + QStringLiteral(" \u2022 ") + timeLeft});
     // Within a large file the bar goes on moving with the bytes written.
-    const auto [itemDone, itemSize] = s->progress.ItemBytes();
     const std::int64_t within =
-        itemSize == 0
-            ? 0
-            : static_cast<std::int64_t>(
-                  itemDone * static_cast<std::uint64_t>(progressStepsPerItem_) / itemSize);
+        f->itemBytes == 0 ? 0
+                          : static_cast<std::int64_t>(
+                                f->itemBytesDone *
+                                static_cast<std::uint64_t>(progressStepsPerItem_) / f->itemBytes);
     const std::int64_t value = (itemsAtCopyStart_ - left) * progressStepsPerItem_ +
                                std::min<std::int64_t>(within, progressStepsPerItem_ - 1);
     progress_->setValue(static_cast<int>(std::min<std::int64_t>(value, progress_->maximum())));
-    meter_.Add(clock_(), s->progress.bytesDone(), done);
     UpdateInfoDrawer();
 }
 
@@ -1079,17 +1076,15 @@ QString ConsoleWindow::infoDrawerText() const {
 }
 
 void ConsoleWindow::UpdateInfoDrawer() {
-    const run::RunState* s = run_->state();
-    const bool live = s != nullptr && copying_ && isRunning();
-    const run::RunProgress::Item item = live ? s->progress.CurrentItem() : run::RunProgress::Item{};
-    const int m = item.copyMode;
+    const bool live = figures_.has_value() && copying_ && isRunning();
+    const app::ProgressFigures f = live ? *figures_ : app::ProgressFigures{};
+    const int m = f.item.copyMode;
     const bool copies = m == run::kModeCopyAtoB || m == run::kModeCopyBtoA;
     const bool replaces = m == run::kModeReplaceBwithA || m == run::kModeReplaceAwithB;
     const bool deletes = m == run::kModeDeleteInA || m == run::kModeDeleteInB;
     const bool aToB = m == run::kModeCopyAtoB || m == run::kModeReplaceBwithA;
-    // The item being read: A for the A-to-B modes and for deleting in A, else B.
-    const std::string& from = aToB || m == run::kModeDeleteInA ? item.source : item.dest;
-    const std::string& to = aToB ? item.dest : item.source;
+    const std::string& from = f.readPath();
+    const std::string& to = aToB ? f.item.dest : f.item.source;
     const char* icon = copies     ? (aToB ? "icnCopyAtoB" : "icnCopyBtoA")
                        : replaces ? (aToB ? "icnPreviewViolet" : "icnPreviewOrange")
                        : deletes  ? "icnPreviewDelete"
@@ -1102,59 +1097,36 @@ void ConsoleWindow::UpdateInfoDrawer() {
     const bool shown = copies || replaces || deletes;
     drawerSource_->setText(shown ? TruncatedString(Path(from), *drawerSource_) : QString());
     drawerDest_->setText(copies || replaces ? TruncatedString(Path(to), *drawerDest_) : QString());
-    std::uint64_t size = 0;
     if (shown) {
-        size = FileSize(from);
+        // The content being copied is the item's size; a deletion's is read from the disk.
+        const std::uint64_t size = f.itemBytes > 0 ? f.itemBytes : FileSize(from);
         drawerSize_->setText(size > 0 || !platform::IsExistingFolder(from) ? Str(SizeText(size))
                                                                            : QStringLiteral("--"));
     } else {
         drawerSize_->clear();
     }
-    if ((copies || replaces) && !item.writing.empty() && size >= kMonitoredCopySize) {
-        if (item.writing != monitoredFile_) InitMonitorDestFileSize(item.writing, size);
-    } else if (!monitoredFile_.empty()) {
-        RemoveMonitorDestFileSize();
+    if ((copies || replaces) && f.itemBytes > 0) {
+        drawerCopied_->setText(Str(BytesCopiedText(f.itemBytesDone, f.itemBytes)));
+    } else {
+        drawerCopied_->clear();
     }
-    if (monitoredFile_.empty()) drawerCopied_->clear();
     if (live) {
-        const std::optional<double> rate = meter_.BytesPerSecond();
         drawerRate_->setText(Str(GLS("Rate:")) + QLatin1Char(' ') +
-                             Str(rate ? app::RateText(*rate) : "--"));
+                             Str(f.bytesPerSecond ? app::RateText(*f.bytesPerSecond) : "--"));
         drawerLeft_->setText(Str(GLS("Time left:")) + QLatin1Char(' ') +
-                             Str(app::TimeLeftText(
-                                 meter_.SecondsLeft(s->progress.bytesTotal(), itemsAtCopyStart_))));
+                             Str(app::TimeLeftText(f.secondsLeft)));
     } else {
         drawerRate_->clear();
         drawerLeft_->clear();
     }
 }
 
-void ConsoleWindow::InitMonitorDestFileSize(const std::string& writing, std::uint64_t sourceSize) {
-    monitoredFile_ = writing;
-    monitoredSourceSize_ = sourceSize;
-    monitoredSourceSizeText_ = SizeText(sourceSize);
-    monitorTimer_->start();
-    ShowMonitorDestFileSize();
-}
-
-void ConsoleWindow::ShowMonitorDestFileSize() {
-    if (monitoredFile_.empty()) return;
-    const std::uint64_t now = FileSize(monitoredFile_);
-    drawerSize_->setText(Str(MonitorText(now, monitoredSourceSizeText_)));
-    drawerCopied_->setText(Str(BytesCopiedText(now, monitoredSourceSize_)));
-}
-
-void ConsoleWindow::RemoveMonitorDestFileSize() {
-    monitorTimer_->stop();
-    monitoredFile_.clear();
-    drawerCopied_->clear();
-}
-
 void ConsoleWindow::RunFinished() {
     if (copying_) UpdateItemsToDoField();
     ToggleTimerUpdateField(false);
-    RemoveMonitorDestFileSize();
     copying_ = false;
+    figures_.reset();
+    progressModel_.reset();
     progress_->show();
     if (progress_->maximum() == 0) progress_->setRange(0, 1);
     UpdateInfoDrawer();

@@ -218,9 +218,6 @@ class ConsoleWindow : public QMainWindow {
     void ToggleTimerUpdateField(bool on);
     void UpdateItemsToDoField();
     void UpdateInfoDrawer();
-    void InitMonitorDestFileSize(const std::string& writing, std::uint64_t sourceSize);
-    void ShowMonitorDestFileSize();
-    void RemoveMonitorDestFileSize();
     void RunFinished();
     void SetReportOnConsole();
     // The beep and the desktop notice at the end of a run.
@@ -264,17 +261,13 @@ class ConsoleWindow : public QMainWindow {
     QLabel* drawerLeft_ = nullptr;
 
     QTimer* updateTimer_ = nullptr;
-    QTimer* monitorTimer_ = nullptr;
     std::int64_t itemsAtCopyStart_ = 0;
     int progressStepsPerItem_ = 1;  // the bar moves within an item as its content is copied
     std::function<double()> clock_;
     double runStartedAt_ = 0;
-    app::ProgressMeter meter_;
-    std::int64_t lastItemsToDo_ = -1;
+    std::optional<app::ProgressModel> progressModel_;
+    std::optional<app::ProgressFigures> figures_;  // the last sample of the copy
     bool copying_ = false;
-    std::string monitoredFile_;
-    std::uint64_t monitoredSourceSize_ = 0;
-    std::string monitoredSourceSizeText_;
 
     DocumentCommands* documents_ = nullptr;
     OptionPanel* closedPage_ = nullptr;

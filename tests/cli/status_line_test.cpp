@@ -1,5 +1,6 @@
 // The status line of `quorvel run`: what it shows at each width, the units, the time left once
-// the pace is known, and names that must not reach the terminal raw.
+// the pace is known, and names that must not reach the terminal raw; and the progress model the
+// line and the window read their figures from.
 #include "cli/status_line.h"
 
 #include <gtest/gtest.h>
@@ -7,6 +8,8 @@
 #include <vector>
 
 #include "app/progress_meter.h"
+#include "run/plan_item.h"
+#include "run/run_progress.h"
 
 namespace qv::cli {
 namespace {
@@ -30,7 +33,7 @@ TEST(StatusLineTest, FitsTheWidthAndTellsThePace) {
     const struct {
         const char* what;
         StatusFacts facts;
-        std::vector<Reading> readings;  // fed to a meter for the rate and the time left
+        std::vector<Reading> readings;  // a run's progress, read by the model at each instant
         int width;
         std::string expected;
     } cases[] = {
@@ -65,12 +68,12 @@ TEST(StatusLineTest, FitsTheWidthAndTellsThePace) {
          200,
          "0/4  5.0 MB/100 MB  --  -- left  /f"},
         // 10 MB/s leaves 8 s for the bytes; 1 item/s leaves 2 s for the items: the later wins.
-        {"the pace known: time left by bytes",
+        {"the pace known: time left by bytes, whatever the items say",
          {2, 4, 20 * kMB, 100 * kMB, {}, {}, "/f"},
          {{0, 0, 0}, {0.5, 5 * kMB, 0}, {2, 20 * kMB, 2}},
          200,
          "2/4  20.0 MB/100 MB  10.0 MB/s  0:08 left  /f"},
-        // Thousands of tiny files: the bytes are all but done, the items are not.
+        // Thousands of tiny files after the large ones: the bytes are done, the items are not.
         {"time left by items",
          {100, 1100, 900 * kMB, 900 * kMB, {}, {}, "/f"},
          {{0, 0, 0}, {10, 900 * kMB, 100}},
@@ -86,15 +89,63 @@ TEST(StatusLineTest, FitsTheWidthAndTellsThePace) {
     for (const auto& c : cases) {
         StatusFacts facts = c.facts;
         if (!c.readings.empty()) {
-            app::ProgressMeter meter;
-            for (const Reading& r : c.readings) meter.Add(r.seconds, r.bytes, r.items);
-            facts.bytesPerSecond = meter.BytesPerSecond();
-            facts.secondsLeft = meter.SecondsLeft(facts.bytesTotal, facts.itemsTotal);
+            run::RunProgress progress;
+            double now = 0;
+            app::ProgressModel model(progress, [&now] { return now; });
+            progress.CopyStarts(facts.itemsTotal, facts.bytesTotal);
+            std::optional<app::ProgressFigures> f;
+            for (const Reading& r : c.readings) {
+                now = r.seconds;
+                progress.bytesDoneCounter() = r.bytes;
+                while (progress.itemsDone() < r.items) progress.ItemDone();
+                f = model.Sample();
+            }
+            ASSERT_TRUE(f) << c.what;
+            EXPECT_EQ(f->bytesDone, facts.bytesDone) << c.what;
+            EXPECT_EQ(f->itemsDone, facts.itemsDone) << c.what;
+            facts.bytesPerSecond = f->bytesPerSecond;
+            facts.secondsLeft = f->secondsLeft;
         }
         const std::string line = StatusLine(facts, c.width);
         EXPECT_EQ(line, c.expected) << c.what;
         EXPECT_LE(Columns(line), static_cast<std::size_t>(c.width)) << c.what;
     }
+}
+
+// Nothing before the copy; then the item in hand with its own bytes, the path it is read from,
+// and a new copy that counts its pace afresh.
+TEST(ProgressModelTest, TellsTheItemInHandAndStartsEachCopyAfresh) {
+    run::RunProgress progress;
+    double now = 50;
+    app::ProgressModel model(progress, [&now] { return now; });
+    EXPECT_FALSE(model.Sample());
+    progress.CopyStarts(2, 12 * kMB);
+    ASSERT_TRUE(model.Sample());
+    progress.SetItem(run::kModeReplaceAwithB, "/A/doc", "/B/doc");
+    progress.bytesDoneCounter() = 4 * kMB;  // the first item's content
+    progress.ItemDone();
+    progress.SetWriting("/A/.doc.tmp", 8 * kMB);
+    progress.bytesDoneCounter() += 2 * kMB;
+    now = 52;
+    std::optional<app::ProgressFigures> f = model.Sample();
+    ASSERT_TRUE(f);
+    EXPECT_EQ(f->readPath(), "/B/doc");
+    EXPECT_EQ(f->itemBytesDone, 2 * kMB);
+    EXPECT_EQ(f->itemBytes, 8 * kMB);
+    EXPECT_EQ(f->bytesPerSecond, 3.0 * kMB);
+    EXPECT_EQ(f->secondsLeft, 2.0);
+    // The copy ends; the next one starts from nothing at its own time.
+    progress.Reset();
+    EXPECT_FALSE(model.Sample());
+    now = 1000;
+    progress.CopyStarts(1, 1 * kMB);
+    f = model.Sample();
+    ASSERT_TRUE(f);
+    EXPECT_FALSE(f->bytesPerSecond);
+    now = 1001;
+    progress.bytesDoneCounter() = kMB / 2;
+    f = model.Sample();
+    EXPECT_EQ(f->bytesPerSecond, kMB / 2.0);
 }
 
 }  // namespace

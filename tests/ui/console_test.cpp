@@ -402,11 +402,16 @@ void ConsoleTest::DrawerTellsTheRateAndTheTimeLeft() {
     QCOMPARE(w.progressBar()->value(), w.progressBar()->maximum() / 2);
     QVERIFY2(w.infoDrawerText().endsWith(QStringLiteral("\nRate: --\nTime left: --")),
              Q(w.infoDrawerText()).c_str());
-    // 8 MB in 2 s, 8 MB to go.
+    // 8 MB in 2 s, 8 MB to go: the window and the drawer tell the same figures, the drawer
+    // the item's own bytes.
     now = 102;
     w.RefreshProgress();
-    QVERIFY2(w.infoDrawerText().endsWith(QStringLiteral("\nRate: 4.0 MB/s\nTime left: 0:02")),
+    QVERIFY2(w.infoDrawerText().endsWith(
+                 QStringLiteral("\n8 MB of 16 MB\nRate: 4.0 MB/s\nTime left: 0:02")),
              Q(w.infoDrawerText()).c_str());
+    QCOMPARE(
+        w.commentText(),
+        QStringLiteral("Items to do: 1\n8 MB of 16 MB \u2022 4.0 MB/s \u2022 Time left: 0:02"));
     gate.Release();
     QVERIFY(c.WaitForRunEnd());
     QCOMPARE(w.progressBar()->value(), w.progressBar()->maximum());
