@@ -52,10 +52,6 @@ std::string Rounded(const ScaledSize& s) {
 
 std::string SizeText(std::uint64_t bytes) { return Whole(ScaleSize(bytes)); }
 
-std::string MonitorText(std::uint64_t destBytes, const std::string& sourceSizeText) {
-    return Whole(ScaleSize(destBytes)) + " " + GLS("of") + " " + sourceSizeText;
-}
-
 std::string BytesCopiedText(std::uint64_t copied, std::uint64_t total) {
     return Rounded(ScaleSize(copied)) + " " + GLS("of") + " " + Rounded(ScaleSize(total));
 }

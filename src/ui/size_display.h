@@ -19,8 +19,6 @@ ScaledSize ScaleSize(std::uint64_t bytes);
 
 // "1 KB", "1.50 GB": whole numbers are cut, not rounded.
 std::string SizeText(std::uint64_t bytes);
-// The destination size monitor: "12 MB of 1.50 GB".
-std::string MonitorText(std::uint64_t destBytes, const std::string& sourceSizeText);
 // Bytes copied of a total: each number rounded, "2 KB of 10 MB".
 std::string BytesCopiedText(std::uint64_t copied, std::uint64_t total);
 
