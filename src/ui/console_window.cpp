@@ -300,6 +300,7 @@ void ConsoleWindow::BuildWindow() {
     central->setStyleSheet(
         QStringLiteral("QFrame#pathArea, QFrame#infoDrawer { background: palette(base);"
                        " border: 1px solid palette(mid); border-radius: 10px; }"
+                       "QFrame#pathArea:focus { border: 2px solid palette(highlight); }"
                        "QProgressBar { background: palette(base); border: 1px solid palette(mid);"
                        " border-radius: 4px; }"
                        "QProgressBar::chunk { background: #2563eb; border-radius: 3px; }"));

@@ -5,6 +5,7 @@
 
 #include "platform/localization.h"
 #include "sessions/option_tables.h"
+#include "ui/in_place_commands.h"
 #include "ui/option_markers.h"
 #include "ui/qt_text.h"
 #include "ui/session_name_sheet.h"
@@ -30,9 +31,9 @@ ExcludePanel::ExcludePanel(QWidget* parent) : OptionPanel("exclude", "excludeDic
                            {QString(), Str(GLS("Item to exclude"))}, this);
     table_->setObjectName(QStringLiteral("theList"));
     table_->setToolTip(
-        Str(GLS("Click to choose an item to exclude. Alt-click clears the row, "
-                "Ctrl-click shows the item in the file browser, a right-click "
-                "lists its folders.")));
+        Str(GLS("Click (or Return) to choose an item to exclude. Alt-click (or Delete) clears "
+                "the row, Ctrl-click (or Ctrl+Return) shows the item in the file manager, a "
+                "right-click lists these and its folders.")));
     table_->horizontalHeader()->setSectionResizeMode(kOnColumn, QHeaderView::Fixed);
     table_->setColumnWidth(kOnColumn, 28);
     table_->horizontalHeader()->setSectionResizeMode(kPathColumn, QHeaderView::Stretch);
@@ -44,6 +45,10 @@ ExcludePanel::ExcludePanel(QWidget* parent) : OptionPanel("exclude", "excludeDic
                                                 : std::string();
     };
     connect(table_, &PathTable::cellClickedWith, this, &ExcludePanel::EditExcludeRow);
+    AddCellCommands(
+        table_,
+        [this](int row, int column, Qt::KeyboardModifiers m) { EditExcludeRow(row, column, m); },
+        true);
     connect(table_, &PathTable::pathsDropped, this,
             [this](int, int, const std::vector<std::string>& paths) { PathsDropped(paths); });
     connect(table_->horizontalHeader(), &QHeaderView::sectionResized, this, [this] { Refresh(); });

@@ -5,6 +5,7 @@
 
 #include "platform/localization.h"
 #include "sessions/option_tables.h"
+#include "ui/in_place_commands.h"
 #include "ui/option_markers.h"
 #include "ui/qt_text.h"
 #include "ui/session_name_sheet.h"
@@ -31,8 +32,9 @@ MultiPanel::MultiPanel(QWidget* parent) : OptionPanel("multi", "multiDict", pare
                            {QString(), Str(GLS("Source")), Str(GLS("Destination"))}, this);
     table_->setObjectName(QStringLiteral("theList"));
     table_->setToolTip(
-        Str(GLS("Click to choose a folder. Alt-click clears it, Ctrl-click shows "
-                "it in the file browser, a right-click lists its folders.")));
+        Str(GLS("Click (or Return) to choose a folder. Alt-click (or Delete) clears it, "
+                "Ctrl-click (or Ctrl+Return) shows it in the file manager, a right-click "
+                "lists these and its folders.")));
     QHeaderView* header = table_->horizontalHeader();
     header->setSectionResizeMode(kOnColumn, QHeaderView::Fixed);
     table_->setColumnWidth(kOnColumn, 28);
@@ -49,6 +51,10 @@ MultiPanel::MultiPanel(QWidget* parent) : OptionPanel("multi", "multiDict", pare
         return column == kSourceColumn ? editor_->source(r) : editor_->destination(r);
     };
     connect(table_, &PathTable::cellClickedWith, this, &MultiPanel::EditMultiRow);
+    AddCellCommands(
+        table_,
+        [this](int row, int column, Qt::KeyboardModifiers m) { EditMultiRow(row, column, m); },
+        true);
     connect(table_, &PathTable::pathsDropped, this,
             [this](int row, int column, const std::vector<std::string>& paths) {
                 if (!paths.empty()) {

@@ -1,6 +1,8 @@
 #include "ui/path_area.h"
 
+#include <QAction>
 #include <QApplication>
+#include <QContextMenuEvent>
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QHBoxLayout>
@@ -10,6 +12,7 @@
 #include <QUrl>
 #include <QVBoxLayout>
 
+#include "ui/in_place_commands.h"
 #include "ui/middle_truncation.h"
 
 namespace qv::ui {
@@ -30,6 +33,7 @@ PathArea::PathArea(const QString& role, QWidget* parent) : QFrame(parent) {
     setAcceptDrops(true);
     setFrameShape(QFrame::StyledPanel);
     setObjectName(QStringLiteral("pathArea"));
+    setFocusPolicy(Qt::StrongFocus);  // for its keys
     setMinimumHeight(78);
 
     auto* layout = new QHBoxLayout(this);
@@ -70,6 +74,33 @@ PathArea::PathArea(const QString& role, QWidget* parent) : QFrame(parent) {
     connect(pick_, &QToolButton::clicked, this, &PathArea::picked);
     connect(open_, &QToolButton::clicked, this,
             [this] { emit openClicked(QApplication::keyboardModifiers()); });
+    // The clicks on the two buttons as keys while the area has the focus, and in its menu;
+    // each does what its button would, and nothing while the button is off.
+    AddInPlaceAction(this, InPlace::kFolderChoose, [this] {
+        if (pick_->isEnabled()) emit picked();
+    });
+    AddInPlaceAction(this, InPlace::kFolderShow, [this] {
+        if (open_->isEnabled()) emit openClicked(Qt::NoModifier);
+    });
+    AddInPlaceAction(this, InPlace::kFolderClear, [this] {
+        if (open_->isEnabled()) emit openClicked(Qt::AltModifier);
+    });
+}
+
+void PathArea::contextMenuEvent(QContextMenuEvent* event) {
+    if (menu_) menu_->close();
+    auto* menu = new QMenu(this);
+    menu->setAttribute(Qt::WA_DeleteOnClose);
+    for (QAction* action : actions()) {
+        const auto id = static_cast<InPlace>(action->data().toInt());
+        action->setEnabled(id == InPlace::kFolderChoose ? pick_->isEnabled() : open_->isEnabled());
+        menu->addAction(action);
+    }
+    connect(menu, &QMenu::aboutToHide, this, [this] {
+        for (QAction* action : actions()) action->setEnabled(true);
+    });
+    menu_ = menu;
+    menu->popup(event->globalPos());
 }
 
 void PathArea::setPathText(const QString& text, bool placeholder) {

@@ -5,6 +5,8 @@
 
 #include <QFrame>
 #include <QIcon>
+#include <QMenu>
+#include <QPointer>
 
 class QLabel;
 class QToolButton;
@@ -28,6 +30,8 @@ class PathArea : public QFrame {
     QToolButton* pickButton() const { return pick_; }
     QToolButton* openButton() const { return open_; }
     QLabel* pathLabel() const { return path_; }
+    // The right-click menu last shown (for tests).
+    QMenu* contextMenu() const { return menu_; }
 
   signals:
     void picked();
@@ -38,6 +42,7 @@ class PathArea : public QFrame {
     void resizeEvent(QResizeEvent* event) override;
     void dragEnterEvent(QDragEnterEvent* event) override;
     void dropEvent(QDropEvent* event) override;
+    void contextMenuEvent(QContextMenuEvent* event) override;
 
   private:
     void Refresh();
@@ -49,6 +54,7 @@ class PathArea : public QFrame {
     QLabel* path_ = nullptr;
     QToolButton* pick_ = nullptr;
     QToolButton* open_ = nullptr;
+    QPointer<QMenu> menu_;
 };
 
 }  // namespace qv::ui

@@ -14,6 +14,7 @@
 #include <QUrl>
 
 #include "platform/file_io.h"
+#include "ui/in_place_commands.h"
 #include "ui/middle_truncation.h"
 #include "ui/qt_text.h"
 
@@ -152,12 +153,13 @@ void PathTable::mousePressEvent(QMouseEvent* event) {
 
 void PathTable::contextMenuEvent(QContextMenuEvent* event) {
     const QModelIndex at = indexAt(event->pos());
-    const std::string path = at.isValid() && pathOf ? pathOf(at.row(), at.column()) : "";
-    if (path.empty()) return;
+    if (!at.isValid()) return;
+    const std::string path = pathOf ? pathOf(at.row(), at.column()) : "";
     if (pathMenu_) pathMenu_->close();
-    auto* menu = new QMenu(this);
+    // The cell's commands, then the item and its folders.
+    QMenu* menu = CellMenu(this, at.row(), at.column());
     menu->setObjectName(QStringLiteral("ContextPath"));
-    menu->setAttribute(Qt::WA_DeleteOnClose);
+    if (!path.empty() && !menu->isEmpty()) menu->addSeparator();
     QFileIconProvider icons;
     for (const std::string& entry : PathMenuEntries(path)) {
         const QString shown =

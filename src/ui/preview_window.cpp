@@ -28,6 +28,7 @@
 #include "platform/file_io.h"
 #include "platform/localization.h"
 #include "platform/privileges.h"
+#include "ui/in_place_commands.h"
 #include "ui/path_table.h"
 #include "ui/preview_item_model.h"
 #include "ui/qt_text.h"
@@ -171,8 +172,9 @@ void PreviewWindow::BuildWindow() {
         action->setToolTip(Str(b.tip));
         action->setData(b.tag);
         connect(action, &QAction::triggered, this, [this, tag = b.tag] {
-            SearchNextOrPreviousItem(tag,
-                                     QApplication::keyboardModifiers().testFlag(Qt::AltModifier));
+            // Alt or Shift searches backward: some window managers keep Alt-clicks.
+            const Qt::KeyboardModifiers keys = QApplication::keyboardModifiers();
+            SearchNextOrPreviousItem(tag, keys & (Qt::AltModifier | Qt::ShiftModifier));
         });
     }
     auto* spacer = new QWidget(toolbar);
@@ -208,6 +210,23 @@ void PreviewWindow::BuildWindow() {
     tree_->viewport()->installEventFilter(this);
     connect(tree_->selectionModel(), &QItemSelectionModel::selectionChanged, this,
             &PreviewWindow::RefreshInfoFileBoxes);
+    // The clicks on a row, also as keys and in its right-click menu.
+    auto onSelected = [this](int column, Qt::KeyboardModifiers modifiers) {
+        return [this, column, modifiers] {
+            const QModelIndexList rows = tree_->selectionModel()->selectedRows(column);
+            if (!rows.isEmpty()) ClickTheRow(rows.front(), modifiers);
+        };
+    };
+    AddInPlaceAction(tree_, InPlace::kPreviewSkip,
+                     onSelected(PreviewItemModel::kModeColumn, Qt::NoModifier));
+    AddInPlaceAction(tree_, InPlace::kPreviewTurn,
+                     onSelected(PreviewItemModel::kModeColumn, Qt::AltModifier));
+    AddInPlaceAction(tree_, InPlace::kPreviewShowSource,
+                     onSelected(PreviewItemModel::kSourceColumn, Qt::ControlModifier));
+    AddInPlaceAction(tree_, InPlace::kPreviewShowDestination,
+                     onSelected(PreviewItemModel::kDestColumn, Qt::ControlModifier));
+    tree_->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(tree_, &QWidget::customContextMenuRequested, this, &PreviewWindow::ShowRowMenu);
     column->addWidget(tree_, 1);
 
     auto* bottom = new QHBoxLayout;
@@ -353,6 +372,36 @@ bool PreviewWindow::SearchNextOrPreviousItem(int tag, bool backward) {
         index, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
     tree_->scrollTo(index);
     return true;
+}
+
+void PreviewWindow::ShowRowMenu(const QPoint& at) {
+    const QModelIndex index = tree_->indexAt(at);
+    PreviewNode* node = items_->NodeAt(index);
+    if (node == nullptr) return;
+    tree_->selectionModel()->setCurrentIndex(
+        index, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+    auto* menu = new QMenu(tree_);
+    menu->setObjectName(QStringLiteral("ContextRow"));
+    menu->setAttribute(Qt::WA_DeleteOnClose);
+    for (QAction* action : tree_->actions()) {
+        const auto id = static_cast<InPlace>(action->data().toInt());
+        // Only what can be done to this row is offered.
+        if (id == InPlace::kPreviewTurn)
+            action->setEnabled(engine::PreviewModel::IsTurnable(*node));
+        if (id == InPlace::kPreviewShowSource) {
+            action->setEnabled(platform::ItemExists(node->source()));
+        }
+        if (id == InPlace::kPreviewShowDestination) {
+            action->setEnabled(platform::ItemExists(node->dest()));
+        }
+        menu->addAction(action);
+    }
+    rowMenu_ = menu;
+    connect(menu, &QMenu::aboutToHide, this, [this] {
+        // The keys work whatever the menu last offered; the commands themselves refuse.
+        for (QAction* action : tree_->actions()) action->setEnabled(true);
+    });
+    menu->popup(tree_->viewport()->mapToGlobal(at));
 }
 
 PreviewNode* PreviewWindow::SelectedNode() const {

@@ -5,6 +5,7 @@
 // is made in place on the run's plan, which the waiting worker then performs.
 
 #include <QDialog>
+#include <QMenu>
 #include <QMessageBox>
 #include <QPointer>
 #include <QTimer>
@@ -65,6 +66,9 @@ class PreviewWindow : public QDialog {
 
     // A click on the outline, as the mouse gave it (an invalid index: outside the rows).
     void ClickTheRow(const QModelIndex& index, Qt::KeyboardModifiers modifiers);
+    // The right-click menu of the row at `at` (viewport coordinates): what its clicks do.
+    void ShowRowMenu(const QPoint& at);
+    QMenu* rowMenu() const { return rowMenu_; }
     // The next (backward: previous) row of the kind the tag names; false when there is none.
     bool SearchNextOrPreviousItem(int tag, bool backward);
     // source: the A side; else the B side.
@@ -120,6 +124,7 @@ class PreviewWindow : public QDialog {
     SideBox sideA_, sideB_;
     std::array<QLabel*, 8> totals_{};
     QPointer<QMessageBox> alert_;
+    QPointer<QMenu> rowMenu_;
     // The folders left to open, in display order from the back.
     std::vector<engine::PreviewNode*> toExpand_;
     QTimer expandTimer_;

@@ -2,9 +2,11 @@
 
 #include <QDialog>
 #include <QHeaderView>
+#include <QMenu>
 #include <QTableWidget>
 
 #include "platform/localization.h"
+#include "ui/in_place_commands.h"
 #include "ui/qt_text.h"
 
 namespace qv::ui {
@@ -22,11 +24,18 @@ QTableWidget* NewRowsTable(const QStringList& headers, RowClicks::Handler onClic
     table->verticalHeader()->setDefaultSectionSize(table->fontMetrics().height() + 6);
     table->setSelectionMode(QAbstractItemView::NoSelection);
     table->setEditTriggers(QAbstractItemView::NoEditTriggers);
-    table->setFocusPolicy(Qt::NoFocus);
     table->setWordWrap(false);
-    table->setToolTip(
-        Str(platform::GLS("Click a row to edit it; click its first column to switch it on "
-                          "or off; Alt-click to clear it.")));
+    table->setToolTip(Str(platform::GLS(
+        "Click a row (or Return) to edit it; click its first column (or Space) to switch it on "
+        "or off; Alt-click (or Delete) to clear it; right-click for these.")));
+    AddCellCommands(table, onClick, false);
+    table->setContextMenuPolicy(Qt::CustomContextMenu);
+    QObject::connect(table, &QWidget::customContextMenuRequested, table, [table](const QPoint& p) {
+        const QModelIndex at = table->indexAt(p);
+        if (QMenu* menu = CellMenu(table, at.row(), at.column())) {
+            menu->popup(table->viewport()->mapToGlobal(p));
+        }
+    });
     new RowClicks(table, std::move(onClick));
     return table;
 }

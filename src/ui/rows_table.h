@@ -35,8 +35,8 @@ void FillRowsTable(QTableWidget* table, int rows, const std::function<RowCells(i
                    bool tips);
 
 // What a click at row, column of a table of `rows` rows and `columns` columns asks for: the
-// on/off column switches the row, an Alt-click elsewhere resets it, a plain click edits it.
-// A click outside the table asks for nothing.
+// on/off column switches the row, an Alt-click (or Delete) elsewhere resets it, a plain click edits
+// it. A click outside the table asks for nothing.
 struct RowActions {
     std::function<void(std::size_t row)> toggle;
     std::function<void(std::size_t row)> reset;

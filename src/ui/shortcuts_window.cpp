@@ -8,6 +8,7 @@
 #include <QVBoxLayout>
 
 #include "platform/localization.h"
+#include "ui/in_place_commands.h"
 #include "ui/qt_text.h"
 
 namespace qv::ui {
@@ -17,9 +18,9 @@ ShortcutsWindow::ShortcutsWindow(const QList<QAction*>& actions, QWidget* parent
     setObjectName(QStringLiteral("shortcutsWindow"));
     setWindowTitle(Str(platform::GLS("Keyboard Shortcuts")));
     auto* layout = new QVBoxLayout(this);
-    table_ = new QTableWidget(static_cast<int>(actions.size()), 2, this);
-    table_->setHorizontalHeaderLabels(
-        {Str(platform::GLS("Command")), Str(platform::GLS("Keys"))});
+    const std::vector<ShortcutRow> inPlace = InPlaceShortcutRows();
+    table_ = new QTableWidget(static_cast<int>(actions.size() + inPlace.size()), 2, this);
+    table_->setHorizontalHeaderLabels({Str(platform::GLS("Command")), Str(platform::GLS("Keys"))});
     table_->verticalHeader()->hide();
     table_->setEditTriggers(QAbstractItemView::NoEditTriggers);
     table_->setSelectionMode(QAbstractItemView::NoSelection);
@@ -37,6 +38,12 @@ ShortcutsWindow::ShortcutsWindow(const QList<QAction*>& actions, QWidget* parent
         table_->setItem(row, 1, new QTableWidgetItem(keys.join(QStringLiteral(", "))));
         ++row;
     }
+    // Then the keys of the rows, cells and folders under the focus, with their clicks.
+    for (const ShortcutRow& r : inPlace) {
+        table_->setItem(row, 0, new QTableWidgetItem(r.command));
+        table_->setItem(row, 1, new QTableWidgetItem(r.keys));
+        ++row;
+    }
     table_->verticalHeader()->setDefaultSectionSize(table_->fontMetrics().height() + 8);
     table_->resizeColumnsToContents();
     table_->horizontalHeader()->setStretchLastSection(true);
@@ -44,7 +51,7 @@ ShortcutsWindow::ShortcutsWindow(const QList<QAction*>& actions, QWidget* parent
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Close, this);
     connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
     layout->addWidget(buttons);
-    resize(460, 520);
+    resize(560, 560);
 }
 
 }  // namespace qv::ui

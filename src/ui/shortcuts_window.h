@@ -1,6 +1,7 @@
 #pragma once
 // Help > Keyboard Shortcuts: every command of the menu bar that has a key, read from the menus
-// themselves so that the list cannot fall behind them.
+// themselves so that the list cannot fall behind them, then the keys of what has the focus
+// (a preview row, a list cell, a folder) with the clicks they stand for.
 
 #include <QDialog>
 #include <QList>

@@ -4,10 +4,13 @@
 #include <unistd.h>
 
 #include <QAbstractButton>
+#include <QAction>
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QContextMenuEvent>
 #include <QLabel>
+#include <QMenu>
 #include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QProgressBar>
@@ -197,6 +200,32 @@ void ConsoleTest::ChoosingASessionShowsItsFoldersAndTask() {
     QCOMPARE(Q(w.sourceArea()->pathText()), longPath);
     QVERIFY(w.sourceArea()->shownText().contains(QStringLiteral("…")));
     QVERIFY(w.sourceArea()->shownText().endsWith(QStringLiteral("/end")));
+    QCOMPARE(c.doc().GetSessionDict(0)->dictAt("consoleDict")->stringAt("topFolder"), longPath);
+
+    // Delete clears the folder that has the focus, as an Alt-click on its arrow does; the
+    // right-click menu offers it, and nothing while the session has no folders to clear.
+    w.activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&w));
+    w.destArea()->setFocus();
+    QTest::keyClick(w.destArea(), Qt::Key_Delete);
+    QCOMPARE(c.doc().GetSessionDict(0)->dictAt("consoleDict")->stringAt("bottomFolder"), "");
+    QVERIFY(w.destArea()->isPlaceholder());
+    const auto menuOffers = [&](const QString& title) {
+        QContextMenuEvent event(QContextMenuEvent::Mouse, QPoint(5, 5),
+                                w.sourceArea()->mapToGlobal(QPoint(5, 5)));
+        QApplication::sendEvent(w.sourceArea(), &event);
+        QMenu* menu = w.sourceArea()->contextMenu();
+        bool offered = false;
+        for (QAction* a : menu->actions())
+            offered = offered || (a->text() == title && a->isEnabled());
+        menu->close();
+        return offered;
+    };
+    QVERIFY(menuOffers(QStringLiteral("Clear")));
+    c.Choose(3);  // All Sessions
+    QVERIFY(!menuOffers(QStringLiteral("Clear")));
+    w.sourceArea()->setFocus();
+    QTest::keyClick(w.sourceArea(), Qt::Key_Delete);
     QCOMPARE(c.doc().GetSessionDict(0)->dictAt("consoleDict")->stringAt("topFolder"), longPath);
 }
 

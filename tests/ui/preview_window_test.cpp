@@ -96,7 +96,7 @@ class PreviewWindowTest : public QObject {
     Q_OBJECT
   private slots:
     void TheWorkerGetsTheAnswerOnceTheWindowIsGone();
-    void ClickingTheModeSkipsAFolderWithItsItemsAndAltClickTurnsAReplacement();
+    void ClickingTheModeSkipsAFolderWithItsItemsAndAltClickOrKeysTurnAReplacement();
     void SearchFindsAnItemInAClosedFolderAndOpensItsFolders();
     void OpenWithNoRowSelectedSaysSo();
 };
@@ -133,7 +133,7 @@ void PreviewWindowTest::TheWorkerGetsTheAnswerOnceTheWindowIsGone() {
     }
 }
 
-void PreviewWindowTest::ClickingTheModeSkipsAFolderWithItsItemsAndAltClickTurnsAReplacement() {
+void PreviewWindowTest::ClickingTheModeSkipsAFolderWithItsItemsAndAltClickOrKeysTurnAReplacement() {
     run::RunState state;
     FillPlan(state);
     PreviewWindow w(state, {});
@@ -173,6 +173,36 @@ void PreviewWindowTest::ClickingTheModeSkipsAFolderWithItsItemsAndAltClickTurnsA
     QTest::mouseDClick(tree->viewport(), Qt::LeftButton, {}, cell.center());
     QTest::mouseRelease(tree->viewport(), Qt::LeftButton, {}, cell.center());
     QCOMPARE(plan[3].copyMode, -3);
+
+    // The same without a modified click, which window managers may keep for themselves: the
+    // row's keys and its right-click menu.
+    w.activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&w));
+    const auto select = [&](int row) {
+        tree->setCurrentIndex(items->index(row, 0, root));
+        tree->setFocus();
+    };
+    select(3);
+    QTest::keyClick(tree, Qt::Key_Space);
+    QCOMPARE(plan[3].copyMode, 3);
+    select(2);
+    QTest::keyClick(tree, Qt::Key_T, Qt::ControlModifier);
+    QCOMPARE(plan[2].copyMode, 4);
+    const auto menuEntry = [&](int row, const QString& title) -> QAction* {
+        w.ShowRowMenu(tree->visualRect(items->index(row, 0, root)).center());
+        for (QAction* a : w.rowMenu()->actions()) {
+            if (a->text() == title) return a;
+        }
+        return nullptr;
+    };
+    QAction* swap = menuEntry(3, QStringLiteral("Swap the Direction"));
+    QVERIFY(swap != nullptr && !swap->isEnabled());  // a copy has no other direction
+    w.rowMenu()->close();
+    swap = menuEntry(2, QStringLiteral("Swap the Direction"));
+    QVERIFY(swap != nullptr && swap->isEnabled());
+    swap->trigger();
+    QCOMPARE(plan[2].copyMode, 5);
+    w.rowMenu()->close();
 }
 
 void PreviewWindowTest::SearchFindsAnItemInAClosedFolderAndOpensItsFolders() {

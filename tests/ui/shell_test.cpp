@@ -22,6 +22,7 @@
 #include "support/test_support.h"
 #include "ui/console_window.h"
 #include "ui/document_commands.h"
+#include "ui/in_place_commands.h"
 #include "ui/session_name_sheet.h"
 #include "ui/settings_files_watch.h"
 #include "ui/shortcuts_window.h"
@@ -100,7 +101,13 @@ class ShellTest : public QObject {
         QCOMPARE(entries[1]->text(), QStringLiteral("Default Backup Session"));
         QVERIFY(entries[1]->isChecked() && !entries[0]->isChecked());
         ShortcutsWindow shortcuts(actions, s.window.get());
-        QCOMPARE(shortcuts.table()->rowCount(), actions.size());
+        // Then the keys of what has the focus, each with the click it stands for.
+        QCOMPARE(shortcuts.table()->rowCount(), actions.size() + InPlaceShortcutRows().size());
+        const QList<QTableWidgetItem*> turn = shortcuts.table()->findItems(
+            QStringLiteral("Preview › Swap the Direction"), Qt::MatchExactly);
+        QCOMPARE(turn.size(), 1);
+        QCOMPARE(shortcuts.table()->item(turn.front()->row(), 1)->text(),
+                 QStringLiteral("Ctrl+T, Alt+Click in the Action column"));
     }
 
     void TheSessionPopUpCreatesDuplicatesAndRemovesSessions() {
