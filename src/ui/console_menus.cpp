@@ -39,16 +39,19 @@ void ConsoleWindow::BuildMenus() {
     fileMenu_ = bar->addMenu(Str(GLS("&File")));
     DocumentCommands* d = documents_;
     AddCommand(fileMenu_, GLS("New"), QKeySequence(Qt::CTRL | Qt::Key_N), d, [d] { d->FileNew(); });
-    AddCommand(fileMenu_, GLS("Open…"), QKeySequence(Qt::CTRL | Qt::Key_O), d, [d] { d->FileOpen(); });
+    AddCommand(fileMenu_, GLS("Open…"), QKeySequence(Qt::CTRL | Qt::Key_O), d,
+               [d] { d->FileOpen(); });
     recentMenu_ = fileMenu_->addMenu(Str(GLS("Open Recent")));
     connect(d, &DocumentCommands::recentDocumentsChanged, this, &ConsoleWindow::RebuildRecentMenu);
     RebuildRecentMenu();
     fileMenu_->addSeparator();
     documentActions_ = {
-        AddCommand(fileMenu_, GLS("Close"), QKeySequence(Qt::CTRL | Qt::Key_W), d, [d] { d->FileClose(); }),
-        AddCommand(fileMenu_, GLS("Save"), QKeySequence(Qt::CTRL | Qt::Key_S), d, [d] { d->FileSave(); }),
-        AddCommand(fileMenu_, GLS("Save As…"), QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_S),
-                   d, [d] { d->FileSaveAs(); }),
+        AddCommand(fileMenu_, GLS("Close"), QKeySequence(Qt::CTRL | Qt::Key_W), d,
+                   [d] { d->FileClose(); }),
+        AddCommand(fileMenu_, GLS("Save"), QKeySequence(Qt::CTRL | Qt::Key_S), d,
+                   [d] { d->FileSave(); }),
+        AddCommand(fileMenu_, GLS("Save As…"), QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_S), d,
+                   [d] { d->FileSaveAs(); }),
     };
     fileMenu_->addSeparator();
     AddCommand(fileMenu_, GLS("Preferences…"), QKeySequence(Qt::CTRL | Qt::Key_Comma), this,
@@ -56,21 +59,24 @@ void ConsoleWindow::BuildMenus() {
                    if (!isRunning()) emit preferencesRequested();
                });
     fileMenu_->addSeparator();
-    AddCommand(fileMenu_, GLS("Quit"), QKeySequence(Qt::CTRL | Qt::Key_Q), this, [this] { RequestQuit(); });
+    AddCommand(fileMenu_, GLS("Quit"), QKeySequence(Qt::CTRL | Qt::Key_Q), this,
+               [this] { RequestQuit(); });
 
     sessionMenu_ = bar->addMenu(Str(GLS("&Session")));
 
     QMenu* task = bar->addMenu(Str(GLS("&Task")));
-    runAction_ = AddCommand(task, GLS("Synchronize"), QKeySequence(Qt::CTRL | Qt::Key_R), this,
-                            [this] {
-                                if (!isRunning() && isDocumentShown()) TaskExecuteSyncOrBackup();
-                            });
-    stopAction_ = AddCommand(task, GLS("Stop"), QKeySequence(Qt::CTRL | Qt::Key_Period), this,
-                             [this] {
-                                 if (isRunning()) run_->Stop();
-                             });
-    stopAction_->setShortcuts({QKeySequence(Qt::CTRL | Qt::Key_Period),
-                               QKeySequence(Qt::Key_Escape)});
+    runAction_ =
+        AddCommand(task, GLS("Synchronize"), QKeySequence(Qt::CTRL | Qt::Key_R), this, [this] {
+            if (!isRunning() && isDocumentShown() && mainButton_->isEnabled()) {
+                TaskExecuteSyncOrBackup();
+            }
+        });
+    stopAction_ =
+        AddCommand(task, GLS("Stop"), QKeySequence(Qt::CTRL | Qt::Key_Period), this, [this] {
+            if (isRunning()) run_->Stop();
+        });
+    stopAction_->setShortcuts(
+        {QKeySequence(Qt::CTRL | Qt::Key_Period), QKeySequence(Qt::Key_Escape)});
 
     BuildViewMenu(bar->addMenu(Str(GLS("&View"))));
 
@@ -91,9 +97,9 @@ void ConsoleWindow::BuildViewMenu(QMenu* view) {
         const std::string title =
             number == kConsolePanel ? GLS("Console") : GLS(OptionButtons()[number - 1].title);
         const int tag = kMenuPanelTagOffset + number;
-        QAction* action =
-            AddCommand(view, title, QKeySequence(Qt::CTRL | static_cast<Qt::Key>(Qt::Key_0 + number)),
-                       this, [this, tag] { ChooseGoPanel(tag); });
+        QAction* action = AddCommand(
+            view, title, QKeySequence(Qt::CTRL | static_cast<Qt::Key>(Qt::Key_0 + number)), this,
+            [this, tag] { ChooseGoPanel(tag); });
         action->setData(tag);
         panelActions_[number] = action;
         if (number == kConsolePanel) view->addSeparator();
@@ -112,8 +118,8 @@ void ConsoleWindow::RebuildRecentMenu() {
     recentMenu_->clear();
     const std::vector<std::string>& paths = app_.recentDocuments().paths();
     for (const std::string& path : paths) {
-        QAction* action = recentMenu_->addAction(Path(path).replace(QLatin1Char('&'),
-                                                                    QStringLiteral("&&")));
+        QAction* action =
+            recentMenu_->addAction(Path(path).replace(QLatin1Char('&'), QStringLiteral("&&")));
         connect(action, &QAction::triggered, this, [this, path] { documents_->OpenFile(path); });
     }
     if (!paths.empty()) recentMenu_->addSeparator();
@@ -133,8 +139,8 @@ void ConsoleWindow::RebuildSessionMenu() {
             sessionMenu_->addSeparator();
             continue;
         }
-        QAction* action = sessionMenu_->addAction(QString(title).replace(QLatin1Char('&'),
-                                                                         QStringLiteral("&&")));
+        QAction* action =
+            sessionMenu_->addAction(QString(title).replace(QLatin1Char('&'), QStringLiteral("&&")));
         const bool isSession = sessionPopup_->itemData(entry).toInt() == kTagSession ||
                                sessionPopup_->itemData(entry).toInt() == kTagAllSessions;
         action->setCheckable(isSession);
@@ -150,7 +156,7 @@ void ConsoleWindow::SyncMenus() {
     const bool running = isRunning();
     const bool open = isDocumentShown();
     for (QAction* action : documentActions_) action->setEnabled(!running && open);
-    runAction_->setEnabled(!running && open);
+    runAction_->setEnabled(!running && open && mainButton_->isEnabled());
     stopAction_->setEnabled(running);
     RebuildSessionMenu();
     // The menu offers what the pop-up offers.

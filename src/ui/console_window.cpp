@@ -946,6 +946,18 @@ void ConsoleWindow::TaskExecuteSyncOrBackup() {
     if (confirmation_) return;  // already asking
     // The run reads the session document: the panel on screen goes into it first.
     if (!GetCurrentPanel()) return;
+    // A session without its two folders has nothing to run (the keys reach here too).
+    if (IsRealSession(doc.mSessionIndex) && !IsMultiSession(doc.mSessionIndex)) {
+        const plist::Value* console = doc.GetSessionDict(doc.mSessionIndex)->dictAt("consoleDict");
+        for (const bool source : {true, false}) {
+            if (console == nullptr ||
+                console->stringAt(source ? "topFolder" : "bottomFolder").empty()) {
+                Refuse(Str(
+                    GLS(source ? "Source Folder not defined" : "Destination Folder not defined")));
+                return;
+            }
+        }
+    }
     const bool exactAsks = app_.MustConfirmExactRun();
     const auto confirmation = app_.runService().AreYouSure(app::RunRequest{}, exactAsks);
     if (!confirmation) {
@@ -970,9 +982,14 @@ void ConsoleWindow::TaskExecuteSyncOrBackup() {
 }
 
 void ConsoleWindow::StartRun() {
-    if (run_->Start() || refusal_) return;
-    auto* box = new QMessageBox(QMessageBox::Warning, Str(GLS("Warning:")), run_->refusal(),
-                                QMessageBox::Ok, this);
+    if (run_->Start()) return;
+    Refuse(run_->refusal());
+}
+
+void ConsoleWindow::Refuse(const QString& why) {
+    if (refusal_) return;
+    auto* box =
+        new QMessageBox(QMessageBox::Warning, Str(GLS("Warning:")), why, QMessageBox::Ok, this);
     box->setObjectName(QStringLiteral("refusal"));
     box->setAttribute(Qt::WA_DeleteOnClose);
     box->setWindowModality(Qt::WindowModal);

@@ -211,6 +211,8 @@ class ConsoleWindow : public QMainWindow {
 
     // Progress during a run.
     void StartRun();
+    // Says why a run does not start, once at a time.
+    void Refuse(const QString& why);
     void RunStarted();
     void ScanProgress(qint64 itemsScanned, qint64 itemsToDo);
     void PreviewShowing();

@@ -227,6 +227,15 @@ void ConsoleTest::ChoosingASessionShowsItsFoldersAndTask() {
     w.sourceArea()->setFocus();
     QTest::keyClick(w.sourceArea(), Qt::Key_Delete);
     QCOMPARE(c.doc().GetSessionDict(0)->dictAt("consoleDict")->stringAt("topFolder"), longPath);
+
+    // Ctrl+R on the session now without a destination says so and runs nothing.
+    c.Choose(0);
+    QTest::keyClick(&w, Qt::Key_R, Qt::ControlModifier);
+    auto* refusal = w.findChild<QMessageBox*>(QStringLiteral("refusal"));
+    QVERIFY(refusal != nullptr);
+    QCOMPARE(refusal->text(), QStringLiteral("Destination Folder not defined"));
+    QVERIFY(!w.isRunning());
+    refusal->accept();
 }
 
 void ConsoleTest::BackupFromTheButtonShowsProgressAndReport() {
