@@ -11,6 +11,7 @@
 #include <ostream>
 #include <string>
 
+#include "app/progress_meter.h"
 #include "cli/terminal_preview.h"
 #include "cli/terminal_text.h"
 #include "fileops/replace_dialog.h"
@@ -106,9 +107,17 @@ run::ConflictReply TerminalProxy::AskReplace(const run::ConflictQuestion& questi
     out_ << "\n" << m.windowTitle << "\n" << ForTerminal(m.explanation) << "\n";
     const bool showA = m.items != fileops::ReplaceItems::DestOnly;
     const bool showB = m.items != fileops::ReplaceItems::SourceOnly;
-    if (showA)
-        out_ << "  A: " << TerminalName(m.sourcePath) << "\n     " << m.sourceModifDate << "\n";
-    if (showB) out_ << "  B: " << TerminalName(m.destPath) << "\n     " << m.destModifDate << "\n";
+    auto facts = [](const std::string& date, const std::optional<std::uint64_t>& size) {
+        return size ? date + "  " + GLS("Size:") + " " + app::HumanBytes(*size) : date;
+    };
+    if (showA) {
+        out_ << "  A: " << TerminalName(m.sourcePath) << "\n     "
+             << facts(m.sourceModifDate, m.sourceSize) << "\n";
+    }
+    if (showB) {
+        out_ << "  B: " << TerminalName(m.destPath) << "\n     "
+             << facts(m.destModifDate, m.destSize) << "\n";
+    }
     for (;;) {
         if (!m.directionTooltip.empty()) out_ << "  " << m.directionTooltip << "\n";
         out_ << "[" << okKey << "] " << m.okTitle
@@ -127,6 +136,8 @@ run::ConflictReply TerminalProxy::AskReplace(const run::ConflictQuestion& questi
         } else if (key == 'q') {
             tag = fileops::kStopButtonTag;
         } else if (key == 'w' && fileops::ChangeDirection(m)) {
+            // The question is told again, as it now stands.
+            out_ << ForTerminal(m.explanation) << "\n";
             continue;
         }
         if (tag != 0) return fileops::ReplyForButtonCode(fileops::ButtonCode(m, tag));

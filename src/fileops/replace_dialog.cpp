@@ -1,6 +1,7 @@
 #include "fileops/replace_dialog.h"
 
 #include <locale.h>
+#include <sys/stat.h>
 
 #include <cmath>
 #include <ctime>
@@ -61,9 +62,23 @@ std::string ModifLine(const std::optional<double>& date) {
     return date ? GLS("Modification Date: ") + FormatDialogDate(*date) : "--";
 }
 
+// Both files changed (codes 11, 31): which is the more recent, then the question, which follows
+// the direction as it now stands.
+std::string BothChangedExplanation(const ReplaceDialogModel& m, bool sourceWins) {
+    return m.since + GLS("both the following source and destination files have been modified.") +
+           kCR +
+           (m.copyMode == run::kModeReplaceAwithB
+                ? GLS("The destination file has the most recent modification date/time.")
+                : GLS("The source file has the most recent modification date/time.")) +
+           kCR +
+           (sourceWins ? GLS("Are you sure you want the source replaces the destination anyway?")
+                       : GLS("Are you sure you want the destination replaces the source anyway?"));
+}
+
 // The source replaces the destination: as planned for mode 4, or swapped from mode 5.
 void ShowDirection(ReplaceDialogModel& m) {
     const bool sourceWins = (m.copyMode == run::kModeReplaceBwithA) != m.changeDirection;
+    if (m.conflict == 11 || m.conflict == 31) m.explanation = BothChangedExplanation(m, sourceWins);
     if (sourceWins) {
         m.okTooltip = GLS("Replace the destination file and continue");
         m.directionTooltip = GLS("The source is going to replace the destination");
@@ -101,34 +116,20 @@ ReplaceDialogModel BuildReplaceDialog(const run::ConflictQuestion& q,
     m.sourceModifDate = ModifLine(sourceModif);
     m.destModifDate = ModifLine(destModif);
     const std::string since = Since(q.date);
+    m.since = since;
     const bool sourceSide = q.copyMode == run::kModeDeleteInA;  // codes 41, 42
     switch (q.conflict) {
         case 11:
         case 12:
         case 31:
+            // When both changed, the text is told by ShowDirection, as it follows the direction.
             m.explanation =
                 q.conflict == 12
                     ? GLS("The destination file has the most recent modification date/time.") +
                           kCR +
                           GLS("Are you sure you want the source replaces the destination "
                               "anyway?")
-                : q.conflict == 31 && q.copyMode == run::kModeReplaceAwithB
-                    ? since +
-                          GLS("both the following source and destination files have been "
-                              "modified.") +
-                          kCR +
-                          GLS("The destination file has the most recent modification "
-                              "date/time.") +
-                          kCR +
-                          GLS("Are you sure you want the destination replaces the source "
-                              "anyway?")
-                    : since +
-                          GLS("both the following source and destination files have been "
-                              "modified.") +
-                          kCR + GLS("The source file has the most recent modification date/time.") +
-                          kCR +
-                          GLS("Are you sure you want the source replaces the destination "
-                              "anyway?");
+                    : std::string();
             m.windowTitle = GLS("Replace File");
             m.items = ReplaceItems::Both;
             m.skipTitle = GLS("Skip");
@@ -225,8 +226,18 @@ ReplaceDialogModel BuildReplaceDialog(const run::ConflictQuestion& q,
 
 ReplaceDialogModel BuildReplaceDialog(const run::ConflictQuestion& question) {
     const TWUtilities tw;
-    return BuildReplaceDialog(question, tw.GetDate(question.source, kModificationDate),
-                              tw.GetDate(question.dest, kModificationDate));
+    ReplaceDialogModel m =
+        BuildReplaceDialog(question, tw.GetDate(question.source, kModificationDate),
+                           tw.GetDate(question.dest, kModificationDate));
+    // A file's size says at a glance which one holds more; a folder's would take a walk.
+    auto fileSize = [&tw](const std::string& path) -> std::optional<std::uint64_t> {
+        const int mode = tw.GetPermissionsAtPath(path);
+        if (mode < 0 || !S_ISREG(static_cast<mode_t>(mode))) return std::nullopt;
+        return tw.NewItemSize(path);
+    };
+    m.sourceSize = fileSize(question.source);
+    m.destSize = fileSize(question.dest);
+    return m;
 }
 
 bool ChangeDirection(ReplaceDialogModel& model) {

@@ -3,6 +3,7 @@
 // scan, and the rule that turns the button pressed into the answer. The GUI dialog and the
 // terminal prompt both render this one model.
 
+#include <cstdint>
 #include <optional>
 #include <string>
 
@@ -25,7 +26,9 @@ struct ReplaceDialogModel {
     std::string windowTitle;
     std::string explanation;  // lines joined by carriage returns
     std::string sourcePath, destPath;
-    std::string sourceModifDate, destModifDate;  // "Modification Date: ..." or "--"
+    std::string sourceModifDate, destModifDate;         // "Modification Date: ..." or "--"
+    std::optional<std::uint64_t> sourceSize, destSize;  // of the files, when known
+    std::string since;  // "Since the last Sync/Backup (...)", for the question told again
     std::string okTitle, okTooltip;
     std::string skipTitle, skipTooltip;
     std::string directionIcon, directionTooltip;
@@ -44,11 +47,11 @@ std::string FormatDialogDate(double secondsSince1970);
 ReplaceDialogModel BuildReplaceDialog(const run::ConflictQuestion& question,
                                       std::optional<double> sourceModif,
                                       std::optional<double> destModif);
-// The same, reading the two modification dates from the items.
+// The same, reading the two modification dates and the sizes of files from the items.
 ReplaceDialogModel BuildReplaceDialog(const run::ConflictQuestion& question);
 
-// The swap button (code 31 only): toggles the direction and what shows it. False when the
-// dialog offers no swap.
+// The swap button (code 31 only): toggles the direction and what shows it, the question
+// included. False when the dialog offers no swap.
 bool ChangeDirection(ReplaceDialogModel& model);
 
 // The code a dialog ends with, for the button of that tag.

@@ -14,6 +14,7 @@
 #include "platform/file_io.h"
 #include "platform/localization.h"
 #include "ui/qt_text.h"
+#include "ui/size_display.h"
 
 namespace qv::ui {
 
@@ -48,11 +49,11 @@ ReplaceFileDialog::ReplaceFileDialog(const run::ConflictQuestion& q, Reply reply
     heading->setFont(bold);
     layout->addWidget(heading);
 
-    auto* explanation = new QLabel(Text(model_.explanation), this);
-    explanation->setObjectName(QStringLiteral("explanation"));
-    explanation->setWordWrap(true);
-    explanation->setMinimumWidth(420);
-    layout->addWidget(explanation);
+    explanation_ = new QLabel(this);
+    explanation_->setObjectName(QStringLiteral("explanation"));
+    explanation_->setWordWrap(true);
+    explanation_->setMinimumWidth(420);
+    layout->addWidget(explanation_);
 
     // Both items; the one the question is not about (a deletion's other side) is dimmed.
     auto* grid = new QGridLayout;
@@ -63,11 +64,14 @@ ReplaceFileDialog::ReplaceFileDialog(const run::ConflictQuestion& q, Reply reply
     const struct {
         const std::string& path;
         const std::string& date;
+        const std::optional<std::uint64_t>& size;
         std::string role;
         const char* name;
         bool on;
-    } sides[] = {{model_.sourcePath, model_.sourceModifDate, GLS("Source"), "sourcePath", aOn},
-                 {model_.destPath, model_.destModifDate, GLS("Destination"), "destPath", bOn}};
+    } sides[] = {{model_.sourcePath, model_.sourceModifDate, model_.sourceSize, GLS("Source"),
+                  "sourcePath", aOn},
+                 {model_.destPath, model_.destModifDate, model_.destSize, GLS("Destination"),
+                  "destPath", bOn}};
     int row = 0;
     for (const auto& side : sides) {
         const QFileInfo info(Path(side.path));
@@ -86,7 +90,13 @@ ReplaceFileDialog::ReplaceFileDialog(const run::ConflictQuestion& q, Reply reply
         path->setWordWrap(true);
         path->setEnabled(side.on);
         grid->addWidget(path, row + 1, 1);
-        auto* date = new QLabel(Str(side.date), this);
+        // The date, then the size of a file: which one holds more shows at a glance.
+        auto* date = new QLabel(
+            Str(side.date) + (side.size ? QStringLiteral("  \u2022  ") + Str(GLS("Size:")) +
+                                              QLatin1Char(' ') + Str(SizeText(*side.size))
+                                        : QString()),
+            this);
+        date->setObjectName(QLatin1String(side.name) + QStringLiteral("Facts"));
         date->setEnabled(false);
         grid->addWidget(date, row + 2, 1);
         // Shows the item in its folder.
@@ -154,6 +164,7 @@ void ReplaceFileDialog::ShowDirection() {
             QIcon(QStringLiteral(":/icons/%1.svg").arg(Str(model_.directionIcon))).pixmap(28, 28));
     }
     direction_->setToolTip(Str(model_.directionTooltip));
+    explanation_->setText(Text(model_.explanation));
     replace_->setToolTip(Str(model_.okTooltip));
 }
 

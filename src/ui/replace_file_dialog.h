@@ -36,6 +36,7 @@ class ReplaceFileDialog : public QDialog {
 
     fileops::ReplaceDialogModel model_;
     Reply reply_;
+    QLabel* explanation_ = nullptr;
     QLabel* direction_ = nullptr;
     QPushButton* replace_ = nullptr;
     QPushButton* skip_ = nullptr;

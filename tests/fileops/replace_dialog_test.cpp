@@ -84,6 +84,10 @@ TEST(ReplaceDialogTest, SwappingTheDirectionShowsItAndMarksTheAnswer) {
     EXPECT_EQ(m.directionIcon, "icnPreviewViolet");
     ASSERT_TRUE(ChangeDirection(m));
     EXPECT_EQ(m.directionIcon, "icnPreviewOrange");
+    // The question follows the direction; the fact about the dates does not change.
+    EXPECT_TRUE(m.explanation.ends_with(
+        "The source file has the most recent modification date/time.\r"
+        "Are you sure you want the destination replaces the source anyway?"));
     EXPECT_EQ(m.okTooltip, "Replace the source file and continue");
     EXPECT_EQ(m.directionTooltip, "The destination is going to replace the source");
 
@@ -96,6 +100,8 @@ TEST(ReplaceDialogTest, SwappingTheDirectionShowsItAndMarksTheAnswer) {
 
     ASSERT_TRUE(ChangeDirection(m));  // and back
     EXPECT_EQ(m.directionTooltip, "The source is going to replace the destination");
+    EXPECT_TRUE(m.explanation.ends_with(
+        "Are you sure you want the source replaces the destination anyway?"));
     EXPECT_FALSE(ReplyForButtonCode(ButtonCode(m, kReplaceButtonTag)).changeDirection);
 }
 

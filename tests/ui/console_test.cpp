@@ -534,6 +534,13 @@ void ConsoleTest::ConfirmationThenASwappedConflict() {
              QStringLiteral("The destination is going to replace the source"));
     QCOMPARE(dialog->replaceButton()->toolTip(),
              QStringLiteral("Replace the source file and continue"));
+    // The question asked follows the swap; each side shows its file's size.
+    QVERIFY(dialog->findChild<QLabel*>(QStringLiteral("explanation"))
+                ->text()
+                .endsWith("Are you sure you want the destination replaces the source anyway?"));
+    QVERIFY(dialog->findChild<QLabel*>(QStringLiteral("destPathFacts"))
+                ->text()
+                .endsWith(QStringLiteral("Size: 6 bytes")));
     dialog->replaceButton()->click();
     QVERIFY(c.WaitForRunEnd());
     QCOMPARE(test::ReadText(c.tree.path("A/f")), std::string("from B"));
