@@ -3,54 +3,60 @@
 
 #include <QApplication>
 #include <QComboBox>
+#include <QCommandLineParser>
 #include <QDialog>
+#include <QFileInfo>
 #include <QMenu>
 #include <QMenuBar>
+#include <QMessageBox>
 #include <QPainter>
-#include <QFileInfo>
 #include <QSessionManager>
 #include <QSettings>
 #include <QSocketNotifier>
-#include <QCommandLineParser>
-#include <QMessageBox>
 #include <cstring>
 #include <iostream>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "app/main_app.h"
 #include "app/root_relaunch.h"
-#include "platform/localization.h"
 #include "platform/file_io.h"
+#include "platform/localization.h"
+#include "platform/privileges.h"
 #include "platform/run_lock.h"
 #include "platform/system_log.h"
 #include "platform/termination_signals.h"
 #include "platform/version.h"
-#include "platform/privileges.h"
+#include "sessions/session_commands.h"
+#include "ui/about_window.h"
 #include "ui/console_window.h"
 #include "ui/document_commands.h"
 #include "ui/error_alert.h"
-#include "ui/settings_files_watch.h"
-#include "ui/scheduling_window.h"
-#include "ui/shortcuts_window.h"
-#include "ui/about_window.h"
+#include "ui/log_window.h"
 #include "ui/preferences_window.h"
 #include "ui/preview_window.h"
-#include "ui/run_as_root.h"
-#include "ui/session_name_sheet.h"
-#include "ui/sort_sessions_window.h"
-#include "sessions/session_commands.h"
-#include "ui/single_instance.h"
-#include "ui/log_window.h"
 #include "ui/qt_text.h"
+#include "ui/run_as_root.h"
+#include "ui/scheduling_window.h"
+#include "ui/session_name_sheet.h"
+#include "ui/settings_files_watch.h"
+#include "ui/shortcuts_window.h"
+#include "ui/single_instance.h"
+#include "ui/sort_sessions_window.h"
 #include "ui/theme.h"
 
 namespace {
 
-bool WantsScreenshot(int argc, char** argv) {
+// A screenshot, the help and the version need no display: they work over ssh and in scripts.
+bool NeedsNoDisplay(int argc, char** argv) {
     for (int i = 1; i < argc; ++i) {
-        if (std::strcmp(argv[i], "--screenshot") == 0) return true;
+        const std::string_view a = argv[i];
+        if (a == "--screenshot" || a == "--help" || a == "-h" || a == "--help-all" ||
+            a == "--version" || a == "-v") {
+            return true;
+        }
     }
     return false;
 }
@@ -117,12 +123,12 @@ qv::run::RunState& DemoPlan(qv::app::MainApp& app) {
     root.dest = console ? console->stringAt("bottomFolder") : "";
     if (root.source.empty()) root.source = "/home/you/Documents/Projects";
     if (root.dest.empty()) root.dest = "/home/you/Backups/Projects";
-    root.subItems.push_back(DemoItem("Chapters", 1,
-                                     DemoItems(DemoItem("chapter-1.txt", 4),
-                                               DemoItem("chapter-2.txt", 2),
-                                               DemoItem("chapter-3.txt", -2))));
-    root.subItems.push_back(DemoItem(
-        "Figures", 2, DemoItems(DemoItem("diagram.svg", 2), DemoItem("plot.svg", 2))));
+    root.subItems.push_back(
+        DemoItem("Chapters", 1,
+                 DemoItems(DemoItem("chapter-1.txt", 4), DemoItem("chapter-2.txt", 2),
+                           DemoItem("chapter-3.txt", -2))));
+    root.subItems.push_back(
+        DemoItem("Figures", 2, DemoItems(DemoItem("diagram.svg", 2), DemoItem("plot.svg", 2))));
     root.subItems.push_back(DemoItem("Old drafts", 7, DemoItems(DemoItem("outline.txt", 7))));
     root.subItems.push_back(DemoItem("notes.md", 8));
     root.subItems.push_back(DemoItem("README.txt", 2));
@@ -168,9 +174,9 @@ QWidget* ShowForScreenshot(qv::app::MainApp& app, qv::ui::ConsoleWindow& window,
     } else if (what == QStringLiteral("preferences")) {
         dialog = new qv::ui::PreferencesWindow(app, &window);
     } else if (what == QStringLiteral("new-session")) {
-        dialog = new qv::ui::SessionNameSheet(
-            app.document(), qv::sessions::ProposedNewSessionName(app.document()), std::nullopt,
-            &window);
+        dialog = new qv::ui::SessionNameSheet(app.document(),
+                                              qv::sessions::ProposedNewSessionName(app.document()),
+                                              std::nullopt, &window);
     } else if (what == QStringLiteral("sort-sessions")) {
         dialog = new qv::ui::SortSessionsWindow(app.document(), &window);
     } else if (what == QStringLiteral("preview")) {
@@ -217,8 +223,7 @@ QImage WithPopup(QWidget& window, QWidget* popup) {
 int main(int argc, char** argv) {
     const bool startedAsRoot = TakeArgument(argc, argv, qv::app::kSetUidRootArgument);
     const std::optional<std::string> sessionName = TakeSessionArgument(argc, argv);
-    // A screenshot needs no display.
-    if (WantsScreenshot(argc, argv) && qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
+    if (NeedsNoDisplay(argc, argv) && qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
         qputenv("QT_QPA_PLATFORM", "offscreen");
     }
     QApplication qapp(argc, argv);
@@ -249,9 +254,10 @@ int main(int argc, char** argv) {
         QStringLiteral("NAME"));
     const QCommandLineOption show(
         QStringLiteral("show"),
-        QStringLiteral("With --screenshot: draw the window with a menu open (menu:File, "
-                       "menu:Session, ...) or a dialog over it (preferences, new-session, "
-                       "sort-sessions, about, shortcuts, preview) or the scheduling window (scheduling)."),
+        QStringLiteral(
+            "With --screenshot: draw the window with a menu open (menu:File, "
+            "menu:Session, ...) or a dialog over it (preferences, new-session, "
+            "sort-sessions, about, shortcuts, preview) or the scheduling window (scheduling)."),
         QStringLiteral("WHAT"));
     parser.addOptions({screenshot, theme, logFile, panel, show});
     parser.addPositionalArgument(QStringLiteral("FILE.qvd"),
@@ -268,8 +274,8 @@ int main(int argc, char** argv) {
     // A document named on the command line, made absolute while the working folder is known.
     std::string documentToOpen;
     if (!parser.positionalArguments().isEmpty()) {
-        documentToOpen = qv::ui::PathBytes(QFileInfo(parser.positionalArguments().front())
-                                               .absoluteFilePath());
+        documentToOpen =
+            qv::ui::PathBytes(QFileInfo(parser.positionalArguments().front()).absoluteFilePath());
     }
 
     qv::app::MainApp app(qv::app::DefaultResourcesFolder());
@@ -374,9 +380,7 @@ int main(int argc, char** argv) {
     // Another instance's document, a termination signal, the end of the desktop session.
     QObject::connect(&instance, &qv::ui::SingleInstance::openRequested, &window,
                      [&window](const std::string& path) {
-                         window.show();
-                         window.raise();
-                         window.activateWindow();
+                         qv::ui::BringForward(window);
                          if (!path.empty()) window.documents().OpenFile(path);
                      });
     const int signalFd = qv::platform::TerminationSignalDescriptor();
@@ -387,12 +391,11 @@ int main(int argc, char** argv) {
             window.TerminateNow();
         });
     }
-    QObject::connect(&qapp, &QGuiApplication::commitDataRequest, &window,
-                     [&app](QSessionManager&) {
-                         for (const std::string& problem : app.WriteTemplateAndPreferences()) {
-                             qv::platform::SystemLog(problem);
-                         }
-                     });
+    QObject::connect(&qapp, &QGuiApplication::commitDataRequest, &window, [&app](QSessionManager&) {
+        for (const std::string& problem : app.WriteTemplateAndPreferences()) {
+            qv::platform::SystemLog(problem);
+        }
+    });
 
     // The template and the preferences as other programs change them.
     qv::ui::SettingsFilesWatch watch(
@@ -414,8 +417,9 @@ int main(int argc, char** argv) {
 
     // The console comes back where the user left it (the desktop's own settings file, beside
     // the preferences: window frames are no preference of the user's).
-    QSettings frames(qv::ui::Path(qv::platform::JoinPath(app.paths().pathFolderPref, "windows.ini")),
-                     QSettings::IniFormat);
+    QSettings frames(
+        qv::ui::Path(qv::platform::JoinPath(app.paths().pathFolderPref, "windows.ini")),
+        QSettings::IniFormat);
     window.restoreGeometry(frames.value(QStringLiteral("ConsoleWindowFrame")).toByteArray());
     QObject::connect(&window, &qv::ui::ConsoleWindow::terminated, &window, [&frames, &window] {
         frames.setValue(QStringLiteral("ConsoleWindowFrame"), window.saveGeometry());

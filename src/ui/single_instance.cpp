@@ -6,11 +6,20 @@
 #include <QLocalServer>
 #include <QLocalSocket>
 #include <QThread>
+#include <QWidget>
 
 #include "platform/file_io.h"
 #include "ui/qt_text.h"
 
 namespace qv::ui {
+
+void BringForward(QWidget& window) {
+    // Raising a minimised window leaves it minimised on most window managers.
+    window.setWindowState((window.windowState() & ~Qt::WindowMinimized) | Qt::WindowActive);
+    window.show();
+    window.raise();
+    window.activateWindow();
+}
 
 namespace {
 constexpr const char* kLockName = "window.lock";
@@ -32,9 +41,9 @@ bool SingleInstance::BecomeFirst(int waitMilliseconds) {
     std::string heldBy;
     std::string error;
     for (;;) {
-        lock_ = platform::RunLock::TryAcquire(
-            folder_, "quorvel-gui, process " + std::to_string(::getpid()), &heldBy, &error,
-            kLockName);
+        lock_ = platform::RunLock::TryAcquire(folder_,
+                                              "quorvel-gui, process " + std::to_string(::getpid()),
+                                              &heldBy, &error, kLockName);
         if (lock_ || !error.empty() || waited.elapsed() >= waitMilliseconds) break;
         QThread::msleep(100);
     }

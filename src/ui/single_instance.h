@@ -11,8 +11,12 @@
 #include "platform/run_lock.h"
 
 class QLocalServer;
+class QWidget;
 
 namespace qv::ui {
+
+// Shows the window in front, unminimised, as a second start asks.
+void BringForward(QWidget& window);
 
 class SingleInstance : public QObject {
     Q_OBJECT

@@ -248,6 +248,13 @@ class ShellTest : public QObject {
         QVERIFY(QTest::qWaitFor([&] { return opened.count() == 1; }, 5000));
         QVERIFY(handed.get());
         QCOMPARE(opened.front().front().value<std::string>(), path);
+
+        // The window it brings forward comes back from the taskbar too.
+        QWidget window;
+        window.showMinimized();
+        QVERIFY(window.isMinimized());
+        BringForward(window);
+        QVERIFY(!window.isMinimized() && window.isVisible());
     }
 };
 
