@@ -71,10 +71,8 @@ void ConsoleWindow::BuildMenus() {
                 TaskExecuteSyncOrBackup();
             }
         });
-    stopAction_ =
-        AddCommand(task, GLS("Stop"), QKeySequence(Qt::CTRL | Qt::Key_Period), this, [this] {
-            if (isRunning()) run_->Stop();
-        });
+    stopAction_ = AddCommand(task, GLS("Stop"), QKeySequence(Qt::CTRL | Qt::Key_Period), this,
+                             [this] { StopRun(); });
     stopAction_->setShortcuts(
         {QKeySequence(Qt::CTRL | Qt::Key_Period), QKeySequence(Qt::Key_Escape)});
 
@@ -152,12 +150,17 @@ void ConsoleWindow::RebuildSessionMenu() {
     }
 }
 
-void ConsoleWindow::SyncMenus() {
+void ConsoleWindow::SyncRunActions() {
     const bool running = isRunning();
     const bool open = isDocumentShown();
     for (QAction* action : documentActions_) action->setEnabled(!running && open);
     runAction_->setEnabled(!running && open && mainButton_->isEnabled());
+    // The keys of Stop work whether or not the menu was opened since the run started.
     stopAction_->setEnabled(running);
+}
+
+void ConsoleWindow::SyncMenus() {
+    SyncRunActions();
     RebuildSessionMenu();
     // The menu offers what the pop-up offers.
     const auto actions = sessionMenu_->actions();

@@ -938,7 +938,7 @@ bool ConsoleWindow::isRunning() const { return run_->isActive(); }
 
 void ConsoleWindow::TaskExecuteSyncOrBackup() {
     if (isRunning()) {
-        run_->Stop();
+        StopRun();
         return;
     }
     const sessions::SessionDocument& doc = app_.document();
@@ -997,8 +997,20 @@ void ConsoleWindow::Refuse(const QString& why) {
     box->open();
 }
 
+void ConsoleWindow::StopRun() {
+    if (!isRunning()) return;
+    run_->Stop();
+    // Heard: the run ends after the item in hand, or within a large file in a moment.
+    stopping_ = true;
+    SetComment({Str(GLS("Stopping…"))});
+    mainButton_->setText(Str(GLS("Stopping…")));
+    mainButton_->setEnabled(false);
+}
+
 void ConsoleWindow::RunStarted() {
+    stopping_ = false;
     EnableDisableConsolePanes(false);
+    SyncRunActions();
     SetComment({});
     mainButton_->setText(Str(GLS("Stop")));
     mainButton_->setIcon(Icon("icn_stop"));
@@ -1010,7 +1022,7 @@ void ConsoleWindow::RunStarted() {
 }
 
 void ConsoleWindow::ScanProgress(qint64 itemsScanned, qint64 itemsToDo) {
-    if (copying_) return;
+    if (copying_ || stopping_) return;
     SetComment({Str(GLS("Items scanned:")) + QStringLiteral(" %1").arg(itemsScanned),
                 Str(GLS("Items to do:")) + QStringLiteral(" %1").arg(itemsToDo)});
 }
@@ -1066,7 +1078,8 @@ void ConsoleWindow::UpdateItemsToDoField() {
     const QString rate = Str(f->bytesPerSecond ? app::RateText(*f->bytesPerSecond) : "--");
     const QString timeLeft =
         Str(GLS("Time left:")) + QLatin1Char(' ') + Str(app::TimeLeftText(f->secondsLeft));
-    SetComment({Str(GLS("Items to do:")) + QStringLiteral(" %1").arg(left),
+    SetComment({stopping_ ? Str(GLS("Stopping…"))
+                          : Str(GLS("Items to do:")) + QStringLiteral(" %1").arg(left),
                 bytes + QStringLiteral(" \u2022 ") + rate + QStringLiteral(" \u2022 ") + timeLeft});
     // Within a large file the bar goes on moving with the bytes written.
     const std::int64_t within =
@@ -1156,7 +1169,10 @@ void ConsoleWindow::RunFinished() {
         logWindow_->FillLogWindow(service.pathLogFile(), service.logString());
     }
     SetReportOnConsole();
+    stopping_ = false;
+    mainButton_->setEnabled(true);
     EnableDisableConsolePanes(true);
+    SyncRunActions();
     TellRunEnded();
     if (terminateAfterRun_) {
         Terminate();
@@ -1224,7 +1240,7 @@ void ConsoleWindow::RequestQuit() {
         if (box->clickedButton() != ok || !isRunning()) return;
         // The run concludes first; the application ends after it.
         terminateAfterRun_ = true;
-        run_->Stop();
+        StopRun();
     });
     quitQuestion_ = box;
     box->open();
@@ -1234,7 +1250,7 @@ void ConsoleWindow::TerminateNow() {
     if (terminated_) return;
     if (isRunning()) {
         terminateAfterRun_ = true;
-        run_->Stop();
+        StopRun();
         return;
     }
     // Nothing is asked: whatever the panel on screen holds and is valid is kept.

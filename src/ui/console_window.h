@@ -188,6 +188,8 @@ class ConsoleWindow : public QMainWindow {
     void RebuildSessionMenu();
     void RebuildRecentMenu();
     void SyncMenus();
+    // What the File and Task menus offer as a run starts and ends, menus open or not.
+    void SyncRunActions();
     // The session commands (console_sessions.cpp).
     void SessionCommand(int tag);
     void SessionCommandDone(const sessions::SessionCommandResult& result);
@@ -211,6 +213,8 @@ class ConsoleWindow : public QMainWindow {
 
     // Progress during a run.
     void StartRun();
+    // Asks the run to stop and shows that the request was heard.
+    void StopRun();
     // Says why a run does not start, once at a time.
     void Refuse(const QString& why);
     void RunStarted();
@@ -270,6 +274,7 @@ class ConsoleWindow : public QMainWindow {
     std::optional<app::ProgressModel> progressModel_;
     std::optional<app::ProgressFigures> figures_;  // the last sample of the copy
     bool copying_ = false;
+    bool stopping_ = false;  // Stop was asked for and the run has not ended yet
 
     DocumentCommands* documents_ = nullptr;
     OptionPanel* closedPage_ = nullptr;

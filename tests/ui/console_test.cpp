@@ -11,6 +11,7 @@
 #include <QContextMenuEvent>
 #include <QLabel>
 #include <QMenu>
+#include <QMenuBar>
 #include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QProgressBar>
@@ -31,6 +32,7 @@
 #include "sessions/settings_options.h"
 #include "support/test_support.h"
 #include "support/tree_fixture.h"
+#include "support/tree_snapshot.h"
 #include "ui/console_window.h"
 #include "ui/error_alert.h"
 #include "ui/log_window.h"
@@ -109,6 +111,7 @@ class ConsoleTest : public QObject {
     void StopDuringARunLeavesAConcludedRun();
     void DrawerTellsTheRateAndTheTimeLeft();
     void QuittingDuringARunAsksFirst();
+    void EscapeStopsInsideAFileAndSaysItWasHeard();
     void ConfirmationThenASwappedConflict();
     void AnExactSynchronizeFromTheWindowKeepsItsIndex();
     void LogWindowShowsTheLastLogAndFindsItsErrors();
@@ -453,6 +456,43 @@ void ConsoleTest::DrawerTellsTheRateAndTheTimeLeft() {
     QVERIFY(c.WaitForRunEnd());
     QCOMPARE(w.progressBar()->value(), w.progressBar()->maximum());
     QVERIFY(!w.infoDrawerText().contains(QStringLiteral("Rate:")));
+}
+
+void ConsoleTest::EscapeStopsInsideAFileAndSaysItWasHeard() {
+    Console c;
+    c.tree.Build({"A/", "B/big.bin:old"});
+    test::WriteText(c.tree.path("A/big.bin"), std::string(3 * HalfwayGate::kHalf, 'x'));
+    HalfwayGate gate;
+    const platform::ScopedFileSystem installed(gate);
+    const std::unique_ptr<HalfwayGate, void (*)(HalfwayGate*)> release(
+        &gate, [](HalfwayGate* g) { g->Release(); });
+    c.Show();
+    ConsoleWindow& w = *c.window;
+    // The Task menu was looked at while nothing ran.
+    for (QAction* top : w.menuBar()->actions()) {
+        if (top->menu() != nullptr) emit top->menu()->aboutToShow();
+    }
+    w.mainButton()->click();
+    QVERIFY(QTest::qWaitFor([&] { return gate.held(); }, kRunTimeout));
+    w.activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&w));
+    QTest::keyClick(&w, Qt::Key_Escape);
+    QVERIFY(c.state().mUserPressedStop);
+    QCOMPARE(w.commentText(), QStringLiteral("Stopping…"));
+    QVERIFY(!w.mainButton()->isEnabled());
+    gate.Release();
+    QVERIFY(c.WaitForRunEnd());
+    // Left within the file: the old one in place, no temporary beside it.
+    QCOMPARE(test::ReadText(c.tree.path("B/big.bin")), std::string("old"));
+    const test::TreeSnapshot b = test::Snapshot(c.tree.b());
+    QVERIFY2(b.items.size() == 2 && b.items.contains("big.bin"),
+             [&] {  // B and its file
+                 std::string names;
+                 for (const auto& [name, item] : b.items) names += name + " ";
+                 return names;
+             }()
+                 .c_str());
+    QVERIFY(w.mainButton()->isEnabled());
 }
 
 void ConsoleTest::QuittingDuringARunAsksFirst() {
