@@ -79,7 +79,9 @@ class RunService::ConcludingProxy : public run::MainThreadProxy {
     void ExecuteAppleScript(std::int64_t i, int which) override {
         frontEnd_.ExecuteAppleScript(i, which);
     }
-    void MountAllVolumesForSession(std::int64_t i) override { frontEnd_.MountAllVolumesForSession(i); }
+    void MountAllVolumesForSession(std::int64_t i) override {
+        frontEnd_.MountAllVolumesForSession(i);
+    }
     void UnmountAllVolumesForSession(std::int64_t i) override {
         frontEnd_.UnmountAllVolumesForSession(i);
     }
@@ -94,6 +96,9 @@ class RunService::ConcludingProxy : public run::MainThreadProxy {
     }
     bool AskSkipAndContinue(const std::string& title, const std::string& message) override {
         return frontEnd_.AskSkipAndContinue(title, message);
+    }
+    ErrorAnswer AskAboutItemError(const std::string& title, const std::string& message) override {
+        return frontEnd_.AskAboutItemError(title, message);
     }
     bool ConfirmDeletion(const std::string& message) override {
         return frontEnd_.ConfirmDeletion(message);
@@ -161,7 +166,8 @@ StartResult RunService::Start(const RunRequest& request, run::MainThreadProxy& p
         return result;
     }
     std::string heldBy, error;
-    const std::string holder = holderName_ + ", " + GLS("process") + " " + std::to_string(::getpid());
+    const std::string holder =
+        holderName_ + ", " + GLS("process") + " " + std::to_string(::getpid());
     std::optional<platform::RunLock> lock =
         platform::RunLock::TryAcquire(lockFolder_, holder, &heldBy, &error);
     if (!lock) {
@@ -174,9 +180,8 @@ StartResult RunService::Start(const RunRequest& request, run::MainThreadProxy& p
                 : GLS("Can't take the run lock:") + " " + error;
         return result;
     }
-    const bool all = request.allSessions ||
-                     (request.sessionIndex == kCurrentSession &&
-                      document_.IsCurrentSessionAllSessions());
+    const bool all = request.allSessions || (request.sessionIndex == kCurrentSession &&
+                                             document_.IsCurrentSessionAllSessions());
     run_.reset();  // the last run has concluded: its worker has ended
     run_ = std::make_unique<ActiveRun>(*this, request, proxy, std::move(*lock), all);
     run_->engine.TaskExecuteSyncOrBackup(request.executedBy, request.mayAsk);
@@ -242,9 +247,9 @@ RunConclusion RunService::Conclude() {
     }
     const auto listed = static_cast<std::int64_t>(s.gErrorMessages.size());
     if (s.gGlobalError > listed) {
-        r.conclusion.errorMessages.push_back(platform::FormatText(
-            GLS("... and %ld more errors: the log lists them all."),
-            {std::to_string(s.gGlobalError - listed)}));
+        r.conclusion.errorMessages.push_back(
+            platform::FormatText(GLS("... and %ld more errors: the log lists them all."),
+                                 {std::to_string(s.gGlobalError - listed)}));
     }
     if (!r.conclusion.logSaveError.empty()) {
         std::string message = r.conclusion.logSaveError;

@@ -151,15 +151,27 @@ void TerminalProxy::ShowErrorAndStop(const std::string& title, const std::string
 }
 
 bool TerminalProxy::AskSkipAndContinue(const std::string& title, const std::string& message) {
+    return Ask(title, message, false) != ErrorAnswer::Stop;
+}
+
+run::MainThreadProxy::ErrorAnswer TerminalProxy::AskAboutItemError(const std::string& title,
+                                                                   const std::string& message) {
+    return Ask(title, message, true);
+}
+
+run::MainThreadProxy::ErrorAnswer TerminalProxy::Ask(const std::string& title,
+                                                     const std::string& message, bool offerAll) {
     const LiveStatus::Pause pause(status_.load());
     std::lock_guard lock(mutex_);
     for (;;) {
-        out_ << "\n"
-             << title << " " << ForTerminal(message) << "\n[C] " << GLS("Continue") << "   [s] "
-             << GLS("Stop") << "? " << std::flush;
+        out_ << "\n" << title << " " << ForTerminal(message) << "\n[C] " << GLS("Continue");
+        if (offerAll) out_ << "   [a] " << GLS("Continue and Don't Ask Again");
+        out_ << "   [s] " << GLS("Stop") << "? " << std::flush;
         const char key = ReadKey();
-        if (key == 0 || key == ' ' || key == 'c') return true;  // Continue is the default
-        if (key == 's' || key == 'q') return false;             // q: the questions were cancelled
+        // Continue is the default; q: the questions were cancelled.
+        if (key == 0 || key == ' ' || key == 'c') return ErrorAnswer::Skip;
+        if (offerAll && key == 'a') return ErrorAnswer::SkipAll;
+        if (key == 's' || key == 'q') return ErrorAnswer::Stop;
     }
 }
 

@@ -48,6 +48,7 @@ class TerminalProxy : public run::MainThreadProxy {
     run::ConflictReply AskReplace(const run::ConflictQuestion& question) override;
     void ShowErrorAndStop(const std::string& title, const std::string& message) override;
     bool AskSkipAndContinue(const std::string& title, const std::string& message) override;
+    ErrorAnswer AskAboutItemError(const std::string& title, const std::string& message) override;
     bool ConfirmDeletion(const std::string& message) override;
 
   private:
@@ -56,6 +57,8 @@ class TerminalProxy : public run::MainThreadProxy {
     std::optional<std::string> ReadLine();
     // The first character of the next line typed, lower-cased; 0 at the end of the input.
     char ReadKey();
+    // The error question, with or without the answer for every later error.
+    ErrorAnswer Ask(const std::string& title, const std::string& message, bool offerAll);
 
     std::istream& in_;
     std::ostream& out_;

@@ -53,11 +53,17 @@ bool ErrorPath::ManageTheError(const std::string& message, int forceToCase) {
         case run::kOnErrorContinue:
             goOn = true;
             break;
-        case run::kOnErrorAsk:
-            goOn = proxy_.AskSkipAndContinue(title,
-                                             ended + "\r" + GLS("Would you skip and continue?"));
+        case run::kOnErrorAsk: {
+            const auto answer =
+                proxy_.AskAboutItemError(title, ended + "\r" + GLS("Would you skip and continue?"));
+            goOn = answer != run::MainThreadProxy::ErrorAnswer::Stop;
+            // The later errors of this run are logged and counted without a question.
+            if (answer == run::MainThreadProxy::ErrorAnswer::SkipAll) {
+                state_.gIsOnError = run::kOnErrorContinue;
+            }
             if (!goOn) state_.mUserPressedStop = true;
             break;
+        }
         default:
             break;
     }

@@ -60,6 +60,12 @@ class MainThreadProxy {
     virtual void ShowErrorAndStop(const std::string& title, const std::string& message) = 0;
     // Error policy 3: true to skip and continue, false to stop.
     virtual bool AskSkipAndContinue(const std::string& title, const std::string& message) = 0;
+    // The same, for an error of the run's items, with a third answer: skip this one and every
+    // later one of the run without asking (a read-only destination fails item after item).
+    enum class ErrorAnswer { Stop, Skip, SkipAll };
+    virtual ErrorAnswer AskAboutItemError(const std::string& title, const std::string& message) {
+        return AskSkipAndContinue(title, message) ? ErrorAnswer::Skip : ErrorAnswer::Stop;
+    }
     // Before a mass deletion: true to delete, false (the default answer) to keep everything.
     virtual bool ConfirmDeletion(const std::string& message) = 0;
 };

@@ -1,6 +1,7 @@
 #include "ui/error_alert.h"
 
 #include <QPushButton>
+#include <utility>
 
 #include "platform/localization.h"
 #include "ui/qt_text.h"
@@ -36,17 +37,30 @@ ErrorAlert::ErrorAlert(Kind kind, const std::string& title, const std::string& m
         setDefaultButton(static_cast<QPushButton*>(continue_));
     }
     connect(this, &QMessageBox::buttonClicked, this, [this](QAbstractButton* button) {
+        if (button != nullptr && button == continueAll_ && allReply_) {
+            std::exchange(allReply_, nullptr)(run::MainThreadProxy::ErrorAnswer::SkipAll);
+            return;
+        }
         Answer(continue_ != nullptr && button == continue_);
     });
     // Escape or the close box: stop, the answer that never loses anything.
     connect(this, &QDialog::finished, this, [this] { Answer(false); });
 }
 
-ErrorAlert::~ErrorAlert() {
-    if (reply_) reply_(false);
+ErrorAlert::~ErrorAlert() { Answer(false); }
+
+void ErrorAlert::OfferContinueAll(std::function<void(run::MainThreadProxy::ErrorAnswer)> reply) {
+    allReply_ = std::move(reply);
+    continueAll_ = addButton(Str(GLS("Continue and Don't Ask Again")), QMessageBox::AcceptRole);
+    continueAll_->setObjectName(QStringLiteral("continueAll"));
 }
 
 void ErrorAlert::Answer(bool goOn) {
+    if (allReply_) {
+        using Answer = run::MainThreadProxy::ErrorAnswer;
+        std::exchange(allReply_, nullptr)(goOn ? Answer::Skip : Answer::Stop);
+        return;
+    }
     if (!reply_) return;
     Reply reply = std::move(reply_);
     reply_ = nullptr;

@@ -8,6 +8,8 @@
 #include <functional>
 #include <string>
 
+#include "run/main_thread_proxy.h"
+
 namespace qv::ui {
 
 class ErrorAlert : public QMessageBox {
@@ -22,11 +24,17 @@ class ErrorAlert : public QMessageBox {
 
     QAbstractButton* continueButton() const { return continue_; }  // null for Kind::Stops
     QAbstractButton* stopButton() const { return stop_; }          // OK for Kind::Stops
+    // A third button for Kind::AsksSkipAndContinue: continue and ask no more in this run. The
+    // answer then goes to `reply` in place of the one given at construction.
+    void OfferContinueAll(std::function<void(run::MainThreadProxy::ErrorAnswer)> reply);
+    QAbstractButton* continueAllButton() const { return continueAll_; }
 
   private:
     void Answer(bool goOn);
 
     Reply reply_;
+    std::function<void(run::MainThreadProxy::ErrorAnswer)> allReply_;
+    QAbstractButton* continueAll_ = nullptr;
     QAbstractButton* continue_ = nullptr;
     QAbstractButton* stop_ = nullptr;
 };

@@ -88,9 +88,8 @@ bool GuiProxy::ShowPreview(run::RunState& state) {
             });
             // Answered once the window and its nodes are gone: nothing of the window touches
             // the plan after the worker takes it back.
-            QObject::connect(window, &QObject::destroyed, [reply, code] {
-                reply(*code == PreviewWindow::kContinueCode);
-            });
+            QObject::connect(window, &QObject::destroyed,
+                             [reply, code] { reply(*code == PreviewWindow::kContinueCode); });
             preview_ = window;
             window->open();
         },
@@ -130,6 +129,18 @@ bool GuiProxy::AskSkipAndContinue(const std::string& title, const std::string& m
             alert->open();
         },
         false);
+}
+
+run::MainThreadProxy::ErrorAnswer GuiProxy::AskAboutItemError(const std::string& title,
+                                                              const std::string& message) {
+    return AskOnMainThread<ErrorAnswer>(
+        [this, title, message](std::function<void(ErrorAnswer)> reply) {
+            auto* alert = new ErrorAlert(ErrorAlert::Kind::AsksSkipAndContinue, title, message,
+                                         nullptr, dialogParent_);
+            alert->OfferContinueAll(std::move(reply));
+            alert->open();
+        },
+        ErrorAnswer::Stop);
 }
 
 bool GuiProxy::ConfirmDeletion(const std::string& message) {

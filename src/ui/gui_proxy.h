@@ -44,6 +44,7 @@ class GuiProxy : public QObject, public run::MainThreadProxy {
     run::ConflictReply AskReplace(const run::ConflictQuestion& question) override;
     void ShowErrorAndStop(const std::string& title, const std::string& message) override;
     bool AskSkipAndContinue(const std::string& title, const std::string& message) override;
+    ErrorAnswer AskAboutItemError(const std::string& title, const std::string& message) override;
     bool ConfirmDeletion(const std::string& message) override;
 
   signals:

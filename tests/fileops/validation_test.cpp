@@ -340,6 +340,24 @@ TEST_F(ValidationTest, ErrorPolicyDecidesWhetherTheRunGoesOn) {
         EXPECT_EQ(proxy.errors(), c.dialog.empty() ? Lines{} : Lines{c.dialog});
         EXPECT_EQ(state.gDetailedLogText, "√ Something failed\r");  // logged in every case
     }
+    // "Continue and Don't Ask Again": this error and the later ones of the run go on, logged
+    // and counted, without a question.
+    {
+        test::FakeProxy proxy;
+        proxy.itemErrorAnswer = run::MainThreadProxy::ErrorAnswer::SkipAll;
+        run::RunState state;
+        state.mIsCopying = true;
+        state.gIsOnError = run::kOnErrorAsk;
+        state.mMayAsk = true;
+        ErrorPath errors(state, proxy);
+        for (int i = 0; i < 3; ++i) {
+            errors.SetErrMsg({"Something failed"});
+            EXPECT_TRUE(errors.AddErrQuickly(0));
+        }
+        EXPECT_EQ(proxy.errors(), Lines{asked});
+        EXPECT_EQ(state.gTotError, 3);
+        EXPECT_TRUE(state.IsRunning());
+    }
     // A message that already ends its sentence is not given a second period.
     test::FakeProxy proxy;
     run::RunState state;

@@ -9,6 +9,7 @@
 #include <functional>
 #include <map>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -102,6 +103,14 @@ class FakeProxy : public run::MainThreadProxy {
         std::lock_guard lock(mutex_);
         errors_.push_back(message);
         return skipAndContinue;
+    }
+    // The answer to an item's error when set, else skipAndContinue's.
+    std::optional<ErrorAnswer> itemErrorAnswer;
+    ErrorAnswer AskAboutItemError(const std::string& title, const std::string& message) override {
+        if (!itemErrorAnswer) return MainThreadProxy::AskAboutItemError(title, message);
+        std::lock_guard lock(mutex_);
+        errors_.push_back(message);
+        return *itemErrorAnswer;
     }
     // The answer to a mass deletion's confirmation, and the messages it was asked with.
     bool confirmDeletion = false;

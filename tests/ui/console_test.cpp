@@ -344,6 +344,7 @@ void ConsoleTest::ErrorPolicyDialogsAreHonoured() {
         QVERIFY2(alert->informativeText().endsWith(QLatin1String(k.ending)),
                  Q(alert->informativeText()).c_str());
         QCOMPARE(alert->continueButton() != nullptr, k.policy == run::kOnErrorAsk);
+        QCOMPARE(alert->continueAllButton() != nullptr, k.policy == run::kOnErrorAsk);
         (k.goOn ? alert->continueButton() : alert->stopButton())->click();
         QVERIFY(c.WaitForRunEnd());
         QCOMPARE(platform::ItemExists(c.tree.path("D/c")), k.copied);
