@@ -296,6 +296,14 @@ bool IsFilterRowValid(const plist::Value& row) {
     return false;
 }
 
+std::string FilterOnOffCell(const plist::Value& row) {
+    bool anyCriterion = false;
+    for (const char* key : kCriterionSwitches) anyCriterion = anyCriterion || row.intAt(key) != 0;
+    // A row that chooses nothing is neither on nor off yet.
+    if (!anyCriterion) return "";
+    return row.intAt("onOff") != 0 ? "\xE2\x80\xA2" : "-";
+}
+
 std::vector<std::size_t> ValidFilterRowIndexes(const plist::Value& filterDict) {
     std::vector<std::size_t> valid;
     const plist::Value* rows = filterDict.arrayAt("filterArray");

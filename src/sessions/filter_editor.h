@@ -55,6 +55,8 @@ FilterDate StepFilterDate(FilterDate date, FilterDateField field, int delta);
 // A row takes part in a run: switched on, with at least one criterion switched on.
 bool IsFilterRowValid(const plist::Value& row);
 // The table indexes of the valid rows of a filterDict, in table order.
+// The on/off cell of the table: "•" or "-", "" for a row without a criterion.
+std::string FilterOnOffCell(const plist::Value& row);
 std::vector<std::size_t> ValidFilterRowIndexes(const plist::Value& filterDict);
 // CountFilterValid: the valid rows of the session's filters (executiveFilterArray); their
 // number is the count.

@@ -170,6 +170,8 @@ plist::Date TimerDate(std::int64_t day, std::int64_t month, std::int64_t year, s
 }
 
 std::string TimerOnOffCell(const plist::Value& row) {
+    // A row without a start is neither on nor off yet.
+    if (TimerStartCell(row).empty()) return "";
     return row.intAt("onOff") == 1 ? "\xE2\x80\xA2" : "-";
 }
 

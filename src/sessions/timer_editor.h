@@ -63,8 +63,8 @@ std::string WeekdayLabel(std::int64_t day, std::int64_t month, std::int64_t year
 // of that month when beyond it (unchanged for a month outside 1 to 12).
 std::int64_t ClampDayToMonth(std::int64_t day, std::int64_t month, std::int64_t year);
 
-// The table's cells: "•" or "-"; the start ("07 Dec 2026, 10:00", user's language) and the
-// repetition ("01:30 1M 2D") of a valid row, "" otherwise.
+// The table's cells: "•" or "-" ("" for a row without a start); the start ("07 Dec 2026, 10:00",
+// user's language) and the repetition ("01:30 1M 2D") of a valid row, "" otherwise.
 std::string TimerOnOffCell(const plist::Value& row);
 std::string TimerStartCell(const plist::Value& row);
 std::string TimerIntervalCell(const plist::Value& row);

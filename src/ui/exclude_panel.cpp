@@ -125,7 +125,9 @@ void ExcludePanel::Refresh() {
         const int row = static_cast<int>(r);
         const bool rowOn = editor_->rowOn(r);
         const QString path = Path(editor_->path(r));
-        table_->SetCell(row, kOnColumn, QString::fromUtf8(rowOn ? "•" : "-"), !listOn);
+        // A row without an item is neither on nor off yet.
+        const char* mark = editor_->path(r).empty() ? "" : rowOn ? "•" : "-";
+        table_->SetCell(row, kOnColumn, QString::fromUtf8(mark), !listOn);
         table_->SetCell(row, kPathColumn, path, !listOn || !rowOn, path);
     }
     emit iconOnChanged(editor_->IconOn());

@@ -115,8 +115,9 @@ void FilterPanel::ReloadTable() {
         [this, filtersOn](int r) {
             const plist::Value& row = editor_->row(static_cast<std::size_t>(r));
             const bool rowOn = row.intAt("onOff") != 0;
-            return RowCells{{Str(GLS(rowOn ? "•" : "-")), Str(row.stringAt("filterNameField"))},
-                            {filtersOn, filtersOn && rowOn}};
+            return RowCells{
+                {Str(sessions::FilterOnOffCell(row)), Str(row.stringAt("filterNameField"))},
+                {filtersOn, filtersOn && rowOn}};
         },
         true);
 }

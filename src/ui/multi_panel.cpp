@@ -126,7 +126,10 @@ void MultiPanel::Refresh() {
     for (std::size_t r = 0; r < editor_->rowCount(); ++r) {
         const int row = static_cast<int>(r);
         const bool rowOn = editor_->rowOn(r);
-        table_->SetCell(row, kOnColumn, QString::fromUtf8(rowOn ? "•" : "-"), !listOn);
+        // A row without folders is neither on nor off yet.
+        const bool empty = editor_->source(r).empty() && editor_->destination(r).empty();
+        const char* mark = empty ? "" : rowOn ? "•" : "-";
+        table_->SetCell(row, kOnColumn, QString::fromUtf8(mark), !listOn);
         for (int column : {kSourceColumn, kDestinationColumn}) {
             const QString path =
                 Path(column == kSourceColumn ? editor_->source(r) : editor_->destination(r));

@@ -155,6 +155,7 @@ TEST(TimerEditorTest, AnAcceptedRowIsStoredValidWithSecondsZeroAndTheSwitchOn) {
     EXPECT_EQ(static_cast<std::time_t>(row.find("start")->date().seconds), now - 42);
     EXPECT_EQ(TimerIntervalCell(row), "01:30 1M 2D");
     EXPECT_EQ(TimerStartCell(row), "07 Dec 2026, 10:15");
+    EXPECT_EQ(TimerOnOffCell(row), "\xE2\x80\xA2");
     EXPECT_EQ(editor.FieldsForRow(3, now + 1000).startMinute, 15);  // a valid row shows its own
 
     // Alt-click: on but not valid, empty cells; leaving the panel then turns the timers off.
@@ -162,13 +163,14 @@ TEST(TimerEditorTest, AnAcceptedRowIsStoredValidWithSecondsZeroAndTheSwitchOn) {
     EXPECT_EQ(editor.row(3).intAt("onOff"), 1);
     EXPECT_EQ(TimerStartCell(editor.row(3)), "");
     EXPECT_EQ(TimerIntervalCell(editor.row(3)), "");
+    EXPECT_EQ(TimerOnOffCell(editor.row(3)), "");  // neither on nor off until it has a start
     plist::Value session = plist::Dict{};
     std::string message;
     ASSERT_TRUE(editor.GetPanels(session, &message));
     EXPECT_EQ(session.dictAt("timerDict")->intAt("timerOn"), 0);
 
     editor.ToggleRow(0);
-    EXPECT_EQ(TimerOnOffCell(editor.row(0)), "-");
+    EXPECT_EQ(editor.row(0).intAt("onOff"), 0);
     editor.setTimerOn(true);
     EXPECT_FALSE(editor.IsCellEnabled(0, false));
     EXPECT_TRUE(editor.IsCellEnabled(0, true));
