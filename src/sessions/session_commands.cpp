@@ -66,8 +66,9 @@ bool HoldsControlCharacter(const std::string& name) {
 
 std::string FolderPathProblem(const std::string& path) {
     if (plist::CanStoreText(path)) return {};
-    return GLS("A session document can't store this folder's path: it is not UTF-8 text or it "
-               "holds a control character. Rename the folder, or choose another one.");
+    return GLS(
+        "A session document can't store this folder's path: it is not UTF-8 text or it "
+        "holds a control character. Rename the folder, or choose another one.");
 }
 
 std::vector<std::string> FixedSessionEntryTitles() {
@@ -107,8 +108,16 @@ std::string ProposedNewSessionName(const SessionDocument& doc) {
 }
 
 std::string ProposedDuplicateName(const SessionDocument& doc, std::int64_t index) {
-    return platform::FormatText(
-        GLS("Copy %d of %@"), {std::to_string(doc.SessionCount() + 1), doc.GetSessionName(index)});
+    // The first number no session has taken: "Copy 1 of Photos", then "Copy 2 of Photos".
+    const std::string original = doc.GetSessionName(index);
+    // Only a taken name is passed over; one refused for another reason is proposed all the
+    // same, for the sheet to say why. There are never more taken names than sessions.
+    std::string name;
+    for (std::int64_t n = 1; n <= doc.SessionCount() + 1; ++n) {
+        name = platform::FormatText(GLS("Copy %d of %@"), {std::to_string(n), original});
+        if (CheckSessionName(doc, name).verdict != NameVerdict::Duplicated) break;
+    }
+    return name;
 }
 
 SessionCommandResult NewSession(SessionDocument& doc, const std::string& name, std::int64_t task) {

@@ -1109,12 +1109,12 @@ TEST_F(CliTest, SessionVerbsChangeTheDocumentAsTheWindowDoes) {
         << err;
     EXPECT_TRUE(test::Contains(err, "warning: \"/no/such\" is not a folder"));
     ASSERT_EQ(Quorvel("session duplicate Nightly" + d, &out, &err), 0) << err;
-    ASSERT_EQ(Quorvel("session move 'Copy 4 of Nightly' --to 0" + d, &out, &err), 0) << err;
+    ASSERT_EQ(Quorvel("session move 'Copy 1 of Nightly' --to 0" + d, &out, &err), 0) << err;
     ASSERT_EQ(Quorvel("session rename 'Default Sync Session' Daily" + d, &out, &err), 0) << err;
     ASSERT_EQ(Quorvel("session remove 'Default Backup Session' --yes" + d, &out, &err), 0) << err;
     ASSERT_EQ(Quorvel("list" + d, &out, &err), 0) << err;
     const std::string src = dir_ / "src";
-    EXPECT_EQ(out, "0\tCopy 4 of Nightly\tBackup\tNo\t" + src +
+    EXPECT_EQ(out, "0\tCopy 1 of Nightly\tBackup\tNo\t" + src +
                        "\t/no/such\n"
                        "1\tDaily\tSynchronize\tNo\t\t\n"
                        "2\tNightly\tBackup\tNo\t" +

@@ -66,7 +66,10 @@ TEST(SessionCommandsTest, TheNameSheetsCheck) {
 TEST(SessionCommandsTest, NewDuplicateAndRename) {
     SessionDocument doc = Doc({"a", "b"});
     EXPECT_EQ(ProposedNewSessionName(doc), "Session 3");
-    EXPECT_EQ(ProposedDuplicateName(doc, 1), "Copy 3 of b");
+    EXPECT_EQ(ProposedDuplicateName(doc, 1), "Copy 1 of b");
+    ASSERT_TRUE(DuplicateSession(doc, 1, "Copy 1 of b"));
+    EXPECT_EQ(ProposedDuplicateName(doc, 1), "Copy 2 of b");  // the first number not taken
+    ASSERT_TRUE(RemoveSession(doc, 2));
 
     SessionCommandResult r = NewSession(doc, "c");
     ASSERT_TRUE(r);

@@ -133,7 +133,7 @@ class ShellTest : public QObject {
 
         choose(kTagDuplicateSession);
         sheet = qobject_cast<SessionNameSheet*>(w.sessionDialog());
-        QCOMPARE(sheet->nameField()->text(), QStringLiteral("Copy 4 of Photos"));
+        QCOMPARE(sheet->nameField()->text(), QStringLiteral("Copy 1 of Photos"));
         sheet->okButton()->click();
         QCOMPARE(s.doc().SessionCount(), 4);
 
@@ -141,7 +141,7 @@ class ShellTest : public QObject {
         choose(kTagRemoveSession);
         auto* question = qobject_cast<QMessageBox*>(w.sessionDialog());
         QVERIFY(question != nullptr &&
-                question->text().contains(QStringLiteral("Copy 4 of Photos")));
+                question->text().contains(QStringLiteral("Copy 1 of Photos")));
         question->buttons().front()->click();  // OK
         QCOMPARE(s.doc().SessionCount(), 3);
         QCOMPARE(w.sessionPopup()->currentText(), QStringLiteral("Photos"));
