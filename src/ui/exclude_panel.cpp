@@ -59,6 +59,11 @@ ExcludePanel::ExcludePanel(QWidget* parent) : OptionPanel("exclude", "excludeDic
     });
 }
 
+void ExcludePanel::SessionShown(const plist::Value& session) {
+    const plist::Value* console = session.dictAt("consoleDict");
+    sourceFolder_ = console != nullptr ? console->stringAt("topFolder") : "";
+}
+
 void ExcludePanel::SetPanels(const plist::Value& excludeDict) {
     editor_.emplace(excludeDict);
     Refresh();
@@ -86,15 +91,16 @@ void ExcludePanel::EditExcludeRow(int row, int column, Qt::KeyboardModifiers mod
         editor_->clear(r);
     } else {
         if (picker_ && picker_->isVisible()) return;  // one picker at a time
-        picker_ = OpenItemDialog(this, GLS("Exclude"), GLS("Exclude"), editor_->path(r),
-                                 [this, r](const std::string& path) {
-                                     if (!editor_) return;
-                                     if (const std::string why = editor_->setPath(r, path);
-                                         !why.empty()) {
-                                         Warn(why);
-                                     }
-                                     Refresh();
-                                 });
+        picker_ = OpenItemDialog(
+            this, GLS("Exclude"), GLS("Exclude"), editor_->path(r),
+            [this, r](const std::string& path) {
+                if (!editor_) return;
+                if (const std::string why = editor_->setPath(r, path); !why.empty()) {
+                    Warn(why);
+                }
+                Refresh();
+            },
+            sourceFolder_);
         return;
     }
     Refresh();

@@ -20,6 +20,7 @@ class ExcludePanel : public OptionPanel {
     explicit ExcludePanel(QWidget* parent);
 
     void SetPanels(const plist::Value& excludeDict) override;
+    void SessionShown(const plist::Value& session) override;
     bool GetPanels(plist::Value& session, std::string* message) override;
     bool SetIconOn(const plist::Value& session) const override;
 
@@ -40,6 +41,7 @@ class ExcludePanel : public OptionPanel {
     QPointer<QFileDialog> picker_;
     QPointer<QMessageBox> alert_;
     std::optional<sessions::ExcludeEditor> editor_;
+    std::string sourceFolder_;  // where the picker of an empty row opens
     bool filling_ = false;
 };
 

@@ -18,6 +18,7 @@ OptionPanel::OptionPanel(std::string tab, std::string dictKey, QWidget* parent)
 
 void OptionPanel::ShowPanel(const plist::Value& session) {
     const plist::Value* dict = dictKey_.empty() ? nullptr : session.dictAt(dictKey_);
+    SessionShown(session);
     SetPanels(dict != nullptr ? *dict : plist::Value(plist::Dict{}));
 }
 

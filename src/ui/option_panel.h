@@ -27,6 +27,8 @@ class OptionPanel : public QWidget {
     // Fills the controls from the sub-dictionary. The session itself is not touched until
     // GetPanels.
     virtual void SetPanels(const plist::Value& dict) = 0;
+    // What a panel takes from the rest of the session (its folders), before SetPanels.
+    virtual void SessionShown(const plist::Value& /*session*/) {}
     // Checks the controls and writes what they say into the session under dictKey(). On
     // invalid input the session is left as it was and `message` tells why.
     virtual bool GetPanels(plist::Value& session, std::string* message) = 0;

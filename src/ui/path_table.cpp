@@ -81,7 +81,8 @@ class MiddleTruncatingDelegate : public QStyledItemDelegate {
 
 QFileDialog* OpenItemDialog(QWidget* parent, const std::string& title, const std::string& button,
                             const std::string& current,
-                            std::function<void(const std::string&)> chosen) {
+                            std::function<void(const std::string&)> chosen,
+                            const std::string& startFolder) {
     auto* dialog = new ItemDialog(parent, Str(title));
     dialog->setObjectName(QStringLiteral("itemDialog"));
     dialog->setAttribute(Qt::WA_DeleteOnClose);
@@ -93,6 +94,8 @@ QFileDialog* OpenItemDialog(QWidget* parent, const std::string& title, const std
     if (!current.empty() && platform::ItemExists(current)) {
         dialog->setDirectory(Path(platform::ParentFolder(current)));
         dialog->selectFile(Path(current));
+    } else if (!startFolder.empty() && platform::IsExistingFolder(startFolder)) {
+        dialog->setDirectory(Path(startFolder));
     } else {
         dialog->setDirectory(QDir::homePath());
     }

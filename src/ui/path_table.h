@@ -21,11 +21,12 @@ void RevealItem(const std::string& path);
 std::vector<std::string> PathMenuEntries(const std::string& path);
 
 // Opens the picker of one file or folder (links not followed, hidden items shown), at `current`
-// when it exists, else at the home folder; `chosen` gets the picked path. The dialog deletes
-// itself when closed.
+// when it exists, else in `startFolder` when that is a folder, else at the home folder; `chosen`
+// gets the picked path. The dialog deletes itself when closed.
 QFileDialog* OpenItemDialog(QWidget* parent, const std::string& title, const std::string& button,
                             const std::string& current,
-                            std::function<void(const std::string&)> chosen);
+                            std::function<void(const std::string&)> chosen,
+                            const std::string& startFolder = {});
 
 class PathTable : public QTableWidget {
     Q_OBJECT

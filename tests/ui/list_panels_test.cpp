@@ -137,8 +137,10 @@ void ListPanelsTest::TheExcludeTableTakesDropsOnlyWhileOnAndStoresItsRows() {
     QVERIFY(!table->item(1, 1)->toolTip().isEmpty());
     QVERIFY(table->item(2, 1)->toolTip().isEmpty());
 
-    // A click on a path opens the picker, which takes a folder as the item.
+    // A click on a path opens the picker, which takes a folder as the item; on an empty row it
+    // opens in the session's source folder.
     Click(table, 2, 1);
+    QCOMPARE(panel->picker()->directory().absolutePath(), Path(c.tree.a()));
     QVERIFY(Pick(panel->picker(), "Exclude", c.tree.a()));
     QCOMPARE(table->item(2, 1)->toolTip(), Path(c.tree.a()));
 
