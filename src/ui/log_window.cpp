@@ -4,9 +4,11 @@
 #include <QFileDialog>
 #include <QFontDatabase>
 #include <QHBoxLayout>
+#include <QLabel>
 #include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QTextCursor>
 #include <QTextDocument>
 #include <QVBoxLayout>
@@ -56,7 +58,9 @@ LogWindow::LogWindow(QWidget* parent) : QMainWindow(parent) {
     next_->setToolTip(Str(GLS("The next line that reports an error")) +
                       QStringLiteral(" (Ctrl+G)"));
     row->addWidget(open);
-    row->addStretch(1);
+    found_ = new QLabel(central);
+    found_->setObjectName(QStringLiteral("errorSearch"));
+    row->addWidget(found_, 1);
     row->addWidget(previous_);
     row->addWidget(next_);
     column->addLayout(row);
@@ -97,8 +101,7 @@ void LogWindow::ShowText(const QString& text) {
 
 QString LogWindow::selectedText() const {
     // The view gives paragraph separators for line ends inside a selection.
-    return view_->textCursor().selectedText().replace(QChar::ParagraphSeparator,
-                                                      QLatin1Char('\n'));
+    return view_->textCursor().selectedText().replace(QChar::ParagraphSeparator, QLatin1Char('\n'));
 }
 
 bool LogWindow::LogFindError(bool previous) {
@@ -126,8 +129,11 @@ bool LogWindow::LogFindError(bool previous) {
     }
     if (found < 0) {
         QApplication::beep();
+        found_->setText(Str(text.contains(marker) ? GLS("No other error in this log.")
+                                                  : GLS("No error in this log.")));
         return false;
     }
+    found_->clear();
     // The whole line, also the last one of a text without a final line end.
     qsizetype lineEnd = text.indexOf(QLatin1Char('\n'), found);
     if (lineEnd < 0) lineEnd = text.size();
@@ -135,6 +141,10 @@ bool LogWindow::LogFindError(bool previous) {
     cursor.setPosition(static_cast<int>(found));
     cursor.setPosition(static_cast<int>(lineEnd), QTextCursor::KeepAnchor);
     view_->setTextCursor(cursor);
+    // The line shown a third of the way down, the item's path on the lines under it in view.
+    QScrollBar* bar = view_->verticalScrollBar();
+    const int lines = std::max(view_->viewport()->height() / view_->fontMetrics().lineSpacing(), 1);
+    bar->setValue(std::max(view_->textCursor().blockNumber() - lines / 3, 0));
     view_->ensureCursorVisible();
     return true;
 }

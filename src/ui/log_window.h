@@ -5,6 +5,7 @@
 #include <QMainWindow>
 #include <string>
 
+class QLabel;
 class QPlainTextEdit;
 class QPushButton;
 
@@ -24,6 +25,7 @@ class LogWindow : public QMainWindow {
     bool LogFindError(bool previous);
 
     QPlainTextEdit* view() const { return view_; }
+    QLabel* searchNote() const { return found_; }
     QString selectedText() const;
     // The folder the Open button starts in.
     void setLogFolder(const std::string& folder) { logFolder_ = folder; }
@@ -33,6 +35,7 @@ class LogWindow : public QMainWindow {
     void ShowText(const QString& text);
 
     QPlainTextEdit* view_ = nullptr;
+    QLabel* found_ = nullptr;  // says when a search found nothing
     QPushButton* previous_ = nullptr;
     QPushButton* next_ = nullptr;
     std::string logFolder_;

@@ -16,6 +16,7 @@
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QSignalSpy>
 #include <QTest>
 #include <QToolButton>
@@ -647,6 +648,22 @@ void ConsoleTest::LogWindowShowsTheLastLogAndFindsItsErrors() {
     QCOMPARE(w.view()->toPlainText(), QStringLiteral("one\ntwo\n"));
     QVERIFY(!w.LogFindError(false));
     QVERIFY(!w.LogFindError(true));
+    QCOMPARE(w.searchNote()->text(), QStringLiteral("No error in this log."));
+
+    // A long log: the error's line is shown with the lines under it (its item's path).
+    std::string longLog;
+    for (int i = 0; i < 300; ++i) longLog += "line " + std::to_string(i) + "\r";
+    longLog += errors + "deep failed\r" + "the path\r";
+    for (int i = 0; i < 300; ++i) longLog += "after " + std::to_string(i) + "\r";
+    QVERIFY(w.FillLogWindow(dir / "QVLog_none.txt", longLog));
+    QVERIFY(w.LogFindError(false));
+    QVERIFY(w.searchNote()->text().isEmpty());
+    const QPlainTextEdit* view = w.view();
+    const int errorLine = view->textCursor().blockNumber();
+    const int top = view->verticalScrollBar()->value();
+    const int shown = view->viewport()->height() / view->fontMetrics().lineSpacing();
+    QVERIFY2(top <= errorLine && errorLine + 3 < top + shown,
+             qPrintable(QStringLiteral("%1 %2 %3").arg(top).arg(errorLine).arg(shown)));
 
     // A file that is not the RTF it claims to be is refused with an alert.
     const std::string broken = dir / "QVLog_broken.rtf";
