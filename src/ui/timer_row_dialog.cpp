@@ -22,6 +22,13 @@ using sessions::TimerFields;
 
 namespace {
 
+// A field's text: the minutes of a clock time with two digits ("18:04", never "18:4").
+QString FieldText(const std::string& name, std::int64_t value) {
+    const bool clockMinutes = name == "startMinute" || name == "endMinute";
+    return clockMinutes ? QStringLiteral("%1").arg(value, 2, 10, QLatin1Char('0'))
+                        : QString::number(value);
+}
+
 // The number fields: where each lives in TimerFields and the range its stepper keeps to (the
 // days follow their month and year).
 struct FieldDef {
@@ -184,7 +191,7 @@ QCheckBox* TimerRowDialog::checkBox(const std::string& key) const {
 }
 
 void TimerRowDialog::Fill(const TimerFields& f) {
-    for (const FieldDef& def : kFields) field(def.name)->setText(QString::number(f.*def.value));
+    for (const FieldDef& def : kFields) field(def.name)->setText(FieldText(def.name, f.*def.value));
     const QSignalBlocker a(checkBox("intervalOn")), b(checkBox("endOn")), c(checkBox("endDateOn"));
     checkBox("intervalOn")->setChecked(f.intervalOn);
     checkBox("endOn")->setChecked(f.endOn);
@@ -224,7 +231,7 @@ void TimerRowDialog::Step(const std::string& name, int steps) {
     }
     std::int64_t value = Number(name);
     value = value < def->low ? def->low : std::clamp<std::int64_t>(value + steps, def->low, high);
-    field(name)->setText(QString::number(value));
+    field(name)->setText(FieldText(name, value));
     // A day beyond the end of the month it now falls in becomes the month's last day.
     if (EndsWith(name, "Month") || EndsWith(name, "Year")) {
         const std::int64_t day = Number(stem + "Day");
@@ -268,7 +275,7 @@ void TimerRowDialog::SetTimerRow() {
     }
     // Only the refused field takes the editor's correction: the others stay as typed.
     if (const FieldDef* def = FindField(check.field)) {
-        field(def->name)->setText(QString::number(fields.*def->value));
+        field(def->name)->setText(FieldText(def->name, fields.*def->value));
         ShowWeekdays();
     }
     alert_ = OpenFieldWarning(

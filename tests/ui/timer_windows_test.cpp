@@ -237,6 +237,10 @@ void TimerWindowsTest::TheDaySteppersFollowTheMonthAndTheRepeatBoxEnablesItsFiel
     QCOMPARE(d.startWeekday()->text(), QStringLiteral("Sunday"));
     d.stepper("startDay")->stepUp();  // the last day of February 2027 is the stepper's top
     QCOMPARE(d.field("startDay")->text(), QStringLiteral("28"));
+    // The minutes of a time keep two digits: 18:04, never 18:4.
+    Type(d, "startMinute", "3");
+    d.stepper("startMinute")->stepUp();
+    QCOMPARE(d.field("startMinute")->text(), QStringLiteral("04"));
 
     d.checkBox("intervalOn")->setChecked(false);
     QVERIFY(!d.stepper("intervalHours")->isEnabled());
