@@ -315,7 +315,12 @@ void ConsoleWindow::BuildPages(OptionPanel* consolePage) {
         const OptionButton& def = OptionButtons()[o];
         OptionPanel* page = nullptr;
         if (o == kSettingsOption) {
-            page = new SettingsPanel(app_.document(), pages_);
+            auto* settings = new SettingsPanel(app_.document(), pages_);
+            // The button says at once what the task chosen on the panel will do.
+            connect(settings, &SettingsPanel::taskChosen, this, [this](int task) {
+                if (!isRunning()) SetMainButtonTitle(false, task == sessions::kTaskSynchronize);
+            });
+            page = settings;
         } else if (o == kFilterOption) {
             page = new FilterPanel(pages_);
         } else if (o == kConflictsOption) {
@@ -765,11 +770,15 @@ void ConsoleWindow::SetOrangeArrow(bool on) {
 }
 
 void ConsoleWindow::SetMainButtonName(std::int64_t i) {
+    SetMainButtonTitle(app_.document().IsAllSessions(i), IsSyncSession(i));
+}
+
+void ConsoleWindow::SetMainButtonTitle(bool all, bool sync) {
     std::string title, tip;
-    if (app_.document().IsAllSessions(i)) {
+    if (all) {
         title = GLS("Execute All");
         tip = GLS("Executes/Stops all the Sessions");
-    } else if (IsSyncSession(i)) {
+    } else if (sync) {
         title = GLS("Synchronize");
         tip = GLS("Starts/Stops the Synchronization");
     } else {

@@ -74,6 +74,7 @@ class ConsoleWindow : public QMainWindow {
     void SetConsolePanes(std::int64_t index);
     void SetOptionDrawerPanes(std::int64_t index);
     void SetMainButtonName(std::int64_t index);
+    void SetMainButtonTitle(bool all, bool sync);
     void EnableDisableConsolePanes(bool enable);
     std::string GetEmptyTopBottomString(bool source) const;
     void SetPickedFolder(const std::string& path, bool source);

@@ -58,6 +58,7 @@ SettingsPanel::SettingsPanel(const sessions::SessionDocument& document, QWidget*
     connect(task_, &QButtonGroup::idClicked, this, [this](int tag) {
         if (editor_ && !filling_) editor_->setTask(tag);
         SettingsSetTask(tag);
+        emit taskChosen(tag);
     });
 
     const auto addBox = [this](const char* key, const QString& title) {

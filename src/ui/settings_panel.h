@@ -55,6 +55,10 @@ class SettingsPanel : public OptionPanel {
     CustomNameSheet* customNameSheet() const { return sheet_; }
     std::int64_t previousKind() const { return previousTag_; }
 
+  signals:
+    // A task radio was clicked: what a run would do once the panel is left.
+    void taskChosen(int task);
+
   private:
     void SettingsSetTask(std::int64_t task);
     void SettingsSetDestFolderOn();

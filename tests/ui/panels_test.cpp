@@ -263,6 +263,9 @@ void PanelsTest::TheTaskRetitlesTheExactCheckbox() {
                                               : shows("Exact Sync", "Deletes, from a source"));
         // A task is never a departure from its own defaults.
         QVERIFY(!c.marker("settings"));
+        // The main button follows at once.
+        QCOMPARE(Q(c.window->mainButton()->text()),
+                 std::string(task == sessions::kTaskBackup ? "Backup" : "Synchronize"));
     }
     // Leaving writes the task, and the main button says what a run will do now.
     c.window->ChooseGoPanel(0);
