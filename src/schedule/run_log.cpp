@@ -496,8 +496,9 @@ std::vector<std::string> ReportLines(const run::RunState& state,
                                        : state.logSessionArray.front().sessionIndex;
         const plist::Value* session = document.GetSessionDict(index);
         if (SubDict(session, "multiDict").intAt("multiOn", 0) == 1) {
-            lines.push_back("• " + Num(state.gTotMultiDone) + " " + GLS("Multiple Tasks Done of") +
-                            " " + Num(state.gTotMulti));
+            lines.push_back("• " +
+                            platform::FormatText(GLS("Tasks of the multiple list done: %@ of %@"),
+                                                 {Num(state.gTotMultiDone), Num(state.gTotMulti)}));
         } else {
             std::int64_t reachedA = 0, reachedB = 0;
             for (const run::SessionLog& record : state.logSessionArray) {

@@ -962,7 +962,7 @@ TEST_F(CliTest, ExcludeAndMultipleListsChangeAsTheirPanelsDo) {
         << err;
     std::filesystem::create_directories(dir_ / "Out");
     EXPECT_EQ(Quorvel("run --yes" + session, &out, &err), 1);
-    EXPECT_NE(out.find("1 Multiple Tasks Done of 2"), std::string::npos) << out;
+    EXPECT_NE(out.find("Tasks of the multiple list done: 1 of 2"), std::string::npos) << out;
     EXPECT_EQ(test::ReadText(dir_ / "Out/f"), "x");
 }
 

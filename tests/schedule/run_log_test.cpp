@@ -407,7 +407,7 @@ TEST_F(RunLogTest, ReportTellsWhatReachedEachFolderOrWhatWasDone) {
     // One session with its multiple list; a timer run counts as one session too.
     state_.mExecutedBy = run::kExecutedByTimer;
     EXPECT_EQ(ReportLines(state_, doc_, true, state_.gGlobalError),
-              (std::vector<std::string>{"• 2 Multiple Tasks Done of 2", "• Items deleted: 36",
+              (std::vector<std::string>{"• Tasks of the multiple list done: 2 of 2", "• Items deleted: 36",
                                         "• Errors: 3", stopped}));
     // One session without it: what reached each folder, over every task.
     doc_.GetSessionDict(0)->dictAt("multiDict")->set("multiOn", 0);
