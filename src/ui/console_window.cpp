@@ -51,6 +51,7 @@
 #include "ui/multi_panel.h"
 #include "ui/option_panel.h"
 #include "ui/path_area.h"
+#include "ui/path_table.h"
 #include "ui/qt_text.h"
 #include "ui/run_controller.h"
 #include "ui/scheduling_window.h"
@@ -921,7 +922,7 @@ void ConsoleWindow::OpenFolderButton(bool source, Qt::KeyboardModifiers modifier
     }
     const std::string folder =
         platform::IsExistingFolder(path) ? path : platform::ParentFolder(path);
-    QDesktopServices::openUrl(QUrl::fromLocalFile(Path(folder)));
+    OpenWithDesktop(folder, this);
 }
 
 // ---- The log window ----

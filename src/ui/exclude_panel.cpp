@@ -86,7 +86,7 @@ void ExcludePanel::EditExcludeRow(int row, int column, Qt::KeyboardModifiers mod
     if (column == kOnColumn) {
         editor_->toggle(r);
     } else if (modifiers & Qt::ControlModifier) {
-        RevealItem(editor_->path(r));
+        RevealItem(editor_->path(r), this);
     } else if (modifiers & Qt::AltModifier) {
         editor_->clear(r);
     } else {

@@ -93,7 +93,7 @@ void MultiPanel::EditMultiRow(int row, int column, Qt::KeyboardModifiers modifie
     if (column == kOnColumn) {
         editor_->toggle(r);
     } else if (modifiers & Qt::ControlModifier) {
-        RevealItem(source ? editor_->source(r) : editor_->destination(r));
+        RevealItem(source ? editor_->source(r) : editor_->destination(r), this);
     } else if (modifiers & Qt::AltModifier) {
         editor_->clearPath(r, source);
     } else {

@@ -14,13 +14,32 @@
 #include <QUrl>
 
 #include "platform/file_io.h"
+#include "platform/localization.h"
+#include "ui/error_alert.h"
 #include "ui/in_place_commands.h"
 #include "ui/middle_truncation.h"
 #include "ui/qt_text.h"
 
 namespace qv::ui {
 
-void RevealItem(const std::string& path) {
+std::function<bool(const QUrl&)>& DesktopOpener() {
+    static std::function<bool(const QUrl&)> opener = [](const QUrl& url) {
+        return QDesktopServices::openUrl(url);
+    };
+    return opener;
+}
+
+bool OpenWithDesktop(const std::string& path, QWidget* parent) {
+    if (DesktopOpener()(QUrl::fromLocalFile(Path(path)))) return true;
+    ShowNotice(parent,
+               platform::FormatText(
+                   platform::GLS("Can't show \"%@\": no file manager or other program opens it "
+                                 "on this desktop."),
+                   {path}));
+    return false;
+}
+
+void RevealItem(const std::string& path, QWidget* parent) {
     if (path.empty()) return;
     std::string item = path;
     for (int level = 0; level < 1024 && !platform::ItemExists(item) && item != "/"; ++level) {
@@ -28,7 +47,7 @@ void RevealItem(const std::string& path) {
     }
     // The item is shown in its folder; "/" has none but itself.
     const std::string folder = item == "/" ? item : platform::ParentFolder(item);
-    QDesktopServices::openUrl(QUrl::fromLocalFile(Path(folder)));
+    OpenWithDesktop(folder, parent);
 }
 
 std::vector<std::string> PathMenuEntries(const std::string& path) {
@@ -170,7 +189,7 @@ void PathTable::contextMenuEvent(QContextMenuEvent* event) {
         const QFileInfo info(Path(entry));
         QIcon icon = info.exists() ? icons.icon(info) : icons.icon(QFileIconProvider::File);
         QAction* action = menu->addAction(icon, shown);
-        connect(action, &QAction::triggered, this, [entry] { RevealItem(entry); });
+        connect(action, &QAction::triggered, this, [this, entry] { RevealItem(entry, this); });
     }
     pathMenu_ = menu;
     menu->popup(event->globalPos());

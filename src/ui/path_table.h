@@ -13,9 +13,15 @@
 
 namespace qv::ui {
 
-// Shows the item in the desktop's file browser: its folder opened (the nearest existing one
+// Opens a file or folder with the desktop's program for it. When none opens it, a notice over
+// `parent` says so: a click must never do nothing.
+bool OpenWithDesktop(const std::string& path, QWidget* parent);
+// What opens a URL on the desktop; tests replace it.
+std::function<bool(const QUrl&)>& DesktopOpener();
+
+// Shows the item in the desktop's file manager: its folder opened (the nearest existing one
 // when the item is gone).
-void RevealItem(const std::string& path);
+void RevealItem(const std::string& path, QWidget* parent);
 
 // The items of a path menu, the item itself first, then each enclosing folder up to "/".
 std::vector<std::string> PathMenuEntries(const std::string& path);

@@ -22,6 +22,7 @@
 #include "platform/localization.h"
 #include "sessions/preference_labels.h"
 #include "ui/middle_truncation.h"
+#include "ui/path_table.h"
 #include "ui/qt_text.h"
 
 namespace qv::ui {
@@ -223,7 +224,7 @@ void PreferencesWindow::PrefChooseLogFolder() {
 
 void PreferencesWindow::PrefOpenLogFolder() {
     const QString folder = shownLogFolder();
-    if (!folder.isEmpty()) QDesktopServices::openUrl(QUrl::fromLocalFile(folder));
+    if (!folder.isEmpty()) OpenWithDesktop(PathBytes(folder), this);
 }
 
 void PreferencesWindow::ShowWarning(const std::string& message, QWidget* focus) {

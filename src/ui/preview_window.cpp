@@ -349,7 +349,7 @@ void PreviewWindow::ClickTheRow(const QModelIndex& index, Qt::KeyboardModifiers 
         const std::string path =
             index.column() == PreviewItemModel::kSourceColumn ? node->source() : node->dest();
         if (platform::ItemExists(path)) {
-            RevealItem(path);
+            RevealItem(path, this);
         } else {
             QApplication::beep();
         }
@@ -458,7 +458,7 @@ void PreviewWindow::OpenFile(bool source) {
         QApplication::beep();
         return;
     }
-    QDesktopServices::openUrl(QUrl::fromLocalFile(Path(path)));
+    OpenWithDesktop(path, this);
 }
 
 void PreviewWindow::RevealInFinder(bool source) {
@@ -468,7 +468,7 @@ void PreviewWindow::RevealInFinder(bool source) {
         QApplication::beep();
         return;
     }
-    RevealItem(path);
+    RevealItem(path, this);
 }
 
 void PreviewWindow::ExpandSomeMore() {

@@ -13,6 +13,7 @@
 
 #include "platform/file_io.h"
 #include "platform/localization.h"
+#include "ui/path_table.h"
 #include "ui/qt_text.h"
 #include "ui/size_display.h"
 
@@ -104,9 +105,8 @@ ReplaceFileDialog::ReplaceFileDialog(const run::ConflictQuestion& q, Reply reply
         reveal->setIcon(QIcon(QStringLiteral(":/icons/icn_reveal.svg")));
         reveal->setToolTip(Str(GLS("Show in its folder")));
         reveal->setEnabled(side.on && info.exists());
-        const QString folder = Path(platform::ParentFolder(side.path));
         connect(reveal, &QToolButton::clicked, this,
-                [folder] { QDesktopServices::openUrl(QUrl::fromLocalFile(folder)); });
+                [this, path = side.path] { RevealItem(path, this); });
         grid->addWidget(reveal, row, 2, 3, 1, Qt::AlignTop);
         row += 3;
     }

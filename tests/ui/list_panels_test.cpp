@@ -144,6 +144,20 @@ void ListPanelsTest::TheExcludeTableTakesDropsOnlyWhileOnAndStoresItsRows() {
     QVERIFY(Pick(panel->picker(), "Exclude", c.tree.a()));
     QCOMPARE(table->item(2, 1)->toolTip(), Path(c.tree.a()));
 
+    // Ctrl-click shows the item in its folder; on a desktop where nothing opens folders, a
+    // notice says so rather than nothing happening.
+    QUrl opened;
+    DesktopOpener() = [&opened](const QUrl& url) {
+        opened = url;
+        return false;
+    };
+    Click(table, 2, 1, Qt::ControlModifier);
+    QCOMPARE(opened, QUrl::fromLocalFile(Path(platform::ParentFolder(c.tree.a()))));
+    auto* notice = panel->findChild<QMessageBox*>(QStringLiteral("notice"));
+    QVERIFY(notice != nullptr && notice->text().startsWith(QStringLiteral("Can't show")));
+    notice->close();
+    DesktopOpener() = [](const QUrl&) { return true; };
+
     // The first column switches a row; Alt-click empties one.
     Click(table, 1, 0);
     QCOMPARE(table->item(1, 0)->text(), QStringLiteral("-"));
