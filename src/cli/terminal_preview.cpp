@@ -7,6 +7,7 @@
 #include <ostream>
 #include <sstream>
 
+#include "app/progress_meter.h"
 #include "cli/plan_command.h"
 #include "cli/terminal_text.h"
 #include "platform/localization.h"
@@ -86,7 +87,7 @@ void TerminalPreview::WriteTotals() {
          << GLS("copy A to B:") << ' ' << t.atoB << ", " << GLS("copy B to A:") << ' ' << t.btoA
          << ", " << GLS("attributes A to B:") << ' ' << t.attrAtoB << ", "
          << GLS("attributes B to A:") << ' ' << t.attrBtoA << ", " << GLS("total:") << ' '
-         << t.total << '\n';
+         << t.total << ", " << GLS("content to copy:") << ' ' << app::HumanBytes(t.bytes) << '\n';
 }
 
 void TerminalPreview::WriteHelp() { out_ << kPreviewHelp; }

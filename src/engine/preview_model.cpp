@@ -167,10 +167,27 @@ PreviewModel::PreviewModel(run::RunState& state) : state_(state) {
     }
 }
 
+namespace {
+
+// The content a copy of the item in that mode carries: the file of the side it comes from, as
+// the scan saw it.
+std::uint64_t Carried(const run::PlanItem& item, int mode) {
+    const auto bytes = [](const run::SeenItem& seen) -> std::uint64_t {
+        return seen.type == static_cast<std::uint8_t>(platform::ItemType::RegularFile) ? seen.size
+                                                                                       : 0;
+    };
+    if (mode == run::kModeReplaceBwithA || mode == run::kModeCopyAtoB) return bytes(item.seenA);
+    if (mode == run::kModeReplaceAwithB || mode == run::kModeCopyBtoA) return bytes(item.seenB);
+    return 0;
+}
+
+}  // namespace
+
 PreviewTotals PreviewModel::totals() const {
     const run::CategoryCounters& c = state_.categories;
-    return {c.gFoldersToDescend, state_.gItemsSkipped, c.gItemsToDelete, c.gItemsAtoB,
-            c.gItemsBtoA,        c.gItemsAttrAtoB,     c.gItemsAttrBtoA, state_.gItemsToDoTotal};
+    return {c.gFoldersToDescend, state_.gItemsSkipped,   c.gItemsToDelete,
+            c.gItemsAtoB,        c.gItemsBtoA,           c.gItemsAttrAtoB,
+            c.gItemsAttrBtoA,    state_.gItemsToDoTotal, state_.bytesToDoTotal};
 }
 
 void PreviewModel::AddOrRemoveItemToExactIndex(std::size_t task, const run::PlanItem& item,
@@ -195,6 +212,12 @@ bool PreviewModel::ChangeOne(std::size_t task, int& mode, const run::PlanItem* i
     if (std::int64_t* counter = state_.categories.ForMode(m)) *counter += enable ? 1 : -1;
     if (m >= run::kModeCopyAtoB) {
         state_.gItemsToDoTotal += enable ? 1 : -1;
+        if (item != nullptr) {
+            const std::uint64_t bytes = Carried(*item, m);
+            state_.bytesToDoTotal =
+                enable ? state_.bytesToDoTotal + bytes
+                       : state_.bytesToDoTotal - std::min(bytes, state_.bytesToDoTotal);
+        }
         if (item != nullptr) AddOrRemoveItemToExactIndex(task, *item, source, dest, !enable);
     }
     state_.gItemsSkipped += enable ? -1 : 1;
@@ -296,16 +319,7 @@ bool PreviewModel::ChangeCopyModeDirection(PreviewNode& node) {
     if (std::int64_t* counter = state_.categories.ForMode(turned)) ++*counter;
     // What the copy has to carry changes with the side it comes from.
     const run::PlanItem& item = *node.item();
-    const auto bytes = [](const run::SeenItem& seen) {
-        return seen.type == static_cast<std::uint8_t>(platform::ItemType::RegularFile) ? seen.size
-                                                                                       : 0;
-    };
-    const auto carried = [&](int mode) -> std::uint64_t {
-        if (mode == run::kModeReplaceBwithA || mode == run::kModeCopyAtoB) return bytes(item.seenA);
-        if (mode == run::kModeReplaceAwithB || mode == run::kModeCopyBtoA) return bytes(item.seenB);
-        return 0;
-    };
-    state_.bytesToDoTotal = state_.bytesToDoTotal - carried(m) + carried(turned);
+    state_.bytesToDoTotal = state_.bytesToDoTotal - Carried(item, m) + Carried(item, turned);
     node.setCopyMode(turned);
     return true;
 }

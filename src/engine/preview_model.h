@@ -75,7 +75,7 @@ bool IsOfKind(int copyMode, PreviewKind kind);
 // "attratob", "attrbtoa").
 std::optional<PreviewKind> PreviewKindNamed(const std::string& name);
 
-// The totals box: the run's eight counters.
+// The totals box: the run's eight counters and the bytes to copy.
 struct PreviewTotals {
     std::int64_t foldersToDescend = 0;
     std::int64_t skipped = 0;
@@ -85,6 +85,7 @@ struct PreviewTotals {
     std::int64_t attrAtoB = 0;
     std::int64_t attrBtoA = 0;
     std::int64_t total = 0;
+    std::uint64_t bytes = 0;  // the content the copies and replacements carry
     bool operator==(const PreviewTotals&) const = default;
 };
 

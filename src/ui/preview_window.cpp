@@ -32,6 +32,7 @@
 #include "ui/path_table.h"
 #include "ui/preview_item_model.h"
 #include "ui/qt_text.h"
+#include "ui/size_display.h"
 
 namespace qv::ui {
 
@@ -274,7 +275,7 @@ QWidget* PreviewWindow::BuildTotalsBox() {
     const struct {
         const char* icon;
         std::string label;
-    } rows[8] = {
+    } rows[kTotalRows] = {
         {"icnPreviewNothing", GLS("Existing folders:")},
         {"icnPreviewSkip", GLS("Skipped:")},
         {trash ? "icnPreviewTrash" : "icnPreviewDelete",
@@ -284,8 +285,9 @@ QWidget* PreviewWindow::BuildTotalsBox() {
         {"icnPreviewAccessAB", GLS("Attributes A to B:")},
         {"icnPreviewAccessBA", GLS("Attributes B to A:")},
         {nullptr, GLS("Total:")},
+        {nullptr, GLS("Content to copy:")},
     };
-    for (int r = 0; r < 8; ++r) {
+    for (int r = 0; r < kTotalRows; ++r) {
         auto* image = new QLabel(box);
         if (rows[r].icon != nullptr) image->setPixmap(Picture(rows[r].icon).pixmap(16, 16));
         if (r == 2 && trash) image->setToolTip(Str(GLS("These files will be moved to the trash")));
@@ -438,6 +440,7 @@ void PreviewWindow::RefreshTotals() {
     const std::int64_t values[8] = {t.foldersToDescend, t.skipped,  t.toDelete, t.atoB, t.btoA,
                                     t.attrAtoB,         t.attrBtoA, t.total};
     for (int r = 0; r < 8; ++r) totals_[r]->setText(QLocale().toString(values[r]));
+    totals_[8]->setText(Str(SizeText(t.bytes)));
 }
 
 bool PreviewWindow::RowSelected() {

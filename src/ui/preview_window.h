@@ -122,7 +122,8 @@ class PreviewWindow : public QDialog {
     QPushButton* continue_ = nullptr;
     QPushButton* stop_ = nullptr;
     SideBox sideA_, sideB_;
-    std::array<QLabel*, 8> totals_{};
+    static constexpr int kTotalRows = 9;  // the eight counters, then the bytes to copy
+    std::array<QLabel*, kTotalRows> totals_{};
     QPointer<QMessageBox> alert_;
     QPointer<QMenu> rowMenu_;
     // The folders left to open, in display order from the back.

@@ -61,7 +61,7 @@ TEST(TerminalPreviewTest, CommandsChangeThePlanAndShowWhatChanged) {
           "Existing folders: 1, skipped: 0, to delete: 1, copy A to B: 3, copy B to A: 0, "
           "attributes A to B: 0, attributes B to A: 0, total: 4",
           "2   Skipped:CopyAtoB\t", "3     Skipped:CopyAtoB\t",
-          "skipped: 2, to delete: 1, copy A to B: 1, ", "total: 2\n"}},
+          "skipped: 2, to delete: 1, copy A to B: 1, ", "total: 2, content to copy: 0 B\n"}},
         {"re-enable an item inside a skipped folder",
          "s 2\ns 3\nc\n",
          true,

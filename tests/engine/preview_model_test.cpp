@@ -21,6 +21,12 @@ PlanItem Item(const std::string& name, int mode, std::vector<PlanItem> children 
     item.ifSkipAddToExactIndex = static_cast<std::int8_t>(ifSkip);
     item.isFolder = folder || !children.empty();
     item.subItems = std::move(children);
+    if (!item.isFolder) {
+        // Files of a size of their own on each side, for the bytes the totals count.
+        const auto file = static_cast<std::uint8_t>(platform::ItemType::RegularFile);
+        item.seenA = {1, 100 * name.size(), 0, 0, file};
+        item.seenB = {2, 7 * name.size(), 0, 0, file};
+    }
     return item;
 }
 
@@ -50,6 +56,8 @@ void CountItem(const PlanItem& item, const std::string& parentSource, const std:
     } else {
         if (m == 1) ++t.foldersToDescend;
         if (m >= 2) ++t.total;
+        if (m == 2 || m == 4) t.bytes += item.seenA.size;
+        if (m == 3 || m == 5) t.bytes += item.seenB.size;
         if (m == 2 || m == 4) ++t.atoB;
         if (m == 3 || m == 5) ++t.btoA;
         if (m == 6 || m == 7) ++t.toDelete;
@@ -94,6 +102,7 @@ class PreviewModelTest : public ::testing::Test {
         c.gItemsAttrAtoB = r.totals.attrAtoB;
         c.gItemsAttrBtoA = r.totals.attrBtoA;
         state.gItemsToDoTotal = r.totals.total;
+        state.bytesToDoTotal = r.totals.bytes;
     }
     void ExpectInStep(PreviewModel& model) {
         const Recount r = Count(state);

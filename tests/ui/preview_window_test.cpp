@@ -51,6 +51,11 @@ void FillPlan(run::RunState& state) {
     root.subItems.push_back(Item("Docs", 2, Items(Item("a.txt", 2), Item("b.txt", 2))));
     root.subItems.push_back(Item("Old", 1, Items(Item("deep", 1, Items(Item("x.bin", 7))))));
     root.subItems.push_back(Item("r.txt", 4));
+    // r.txt, the only file the plan carries: 1000 bytes from A, or 3000 from B once turned.
+    const auto file = static_cast<std::uint8_t>(platform::ItemType::RegularFile);
+    root.subItems.back().seenA = {1, 1000, 0, 0, file};
+    root.subItems.back().seenB = {2, 3000, 0, 0, file};
+    state.bytesToDoTotal = 1000;
     root.subItems.push_back(Item(kOddName, 3));
     state.taskRootList.push_back(std::move(root));
     state.exactIndexAdditionLists.emplace_back();
@@ -160,8 +165,10 @@ void PreviewWindowTest::ClickingTheModeSkipsAFolderWithItsItemsAndAltClickOrKeys
     QCOMPARE(items->index(0, 0, root).data(Qt::ForegroundRole).value<QColor>(), QColor(Qt::red));
     QCOMPARE(tree->selectionModel()->selectedRows().front(), items->index(0, 0, root));
 
+    QCOMPARE(w.totalField(8)->text(), QStringLiteral("1000 bytes"));
     click(2, Qt::AltModifier);  // r.txt: B wins now
     QCOMPARE(plan[2].copyMode, 5);
+    QCOMPARE(w.totalField(8)->text(), QStringLiteral("2 KB"));
     QCOMPARE(Totals(w), QStringList({"3", "3", "1", "0", "2", "0", "0", "3"}));
     click(3, Qt::AltModifier);  // a copy cannot be turned around
     QCOMPARE(plan[3].copyMode, 3);
