@@ -41,6 +41,16 @@ AboutWindow::AboutWindow(QWidget* parent) : QDialog(parent) {
     version_->setTextInteractionFlags(Qt::TextSelectableByMouse);
     layout->addWidget(version_);
 
+    // The edition's letter in the window's title and the logs' header, told once.
+    auto* edition = new QLabel(
+        Str(GLS("The H. (Hidden) edition: sessions can run out of sight, from the timers or the "
+                "system's scheduler with no window open; each log's header names the edition.")),
+        this);
+    edition->setObjectName(QStringLiteral("aboutEdition"));
+    edition->setWordWrap(true);
+    edition->setAlignment(Qt::AlignCenter);
+    layout->addWidget(edition);
+
     auto* licence = new QLabel(Str(GLS("GNU General Public License, version 3 or later")), this);
     licence->setAlignment(Qt::AlignCenter);
     layout->addWidget(licence);

@@ -32,6 +32,7 @@ DocumentCommands::DocumentCommands(app::MainApp& app, ConsoleWindow& window)
 void DocumentCommands::UpdateTitle() {
     const std::string title = app_.DocumentTitle();
     if (title.empty()) {
+        // H.: the Hidden edition, which About explains.
         window_.setWindowTitle(QStringLiteral("Quorvel H. %1").arg(Str(platform::kShortVersion)));
         window_.setWindowFilePath(QString());
     } else {
