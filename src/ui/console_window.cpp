@@ -1105,8 +1105,23 @@ void ConsoleWindow::UpdateItemsToDoField() {
 
 void ConsoleWindow::setInfoDrawerOpen(bool open) {
     if (drawerButton_->isChecked() != open) drawerButton_->setChecked(open);
+    if (open == drawer_->isVisible()) return;
+    if (open) {
+        widthWithoutDrawer_ = width();
+    } else {
+        // The window gives back the room the drawer took, unless the user resized it since.
+        const int drawerRoom = drawer_->width() + centralWidget()->layout()->spacing();
+        if (width() >= widthWithoutDrawer_ + drawerRoom) widthWithoutDrawer_ = width() - drawerRoom;
+    }
     drawer_->setVisible(open);
-    if (open) UpdateInfoDrawer();
+    if (open) {
+        UpdateInfoDrawer();
+    } else if (widthWithoutDrawer_ > 0) {
+        // Once the layout has let go of the drawer's minimum width.
+        QTimer::singleShot(0, this, [this] {
+            if (!drawer_->isVisible()) resize(widthWithoutDrawer_, height());
+        });
+    }
 }
 
 QString ConsoleWindow::infoDrawerText() const {

@@ -275,7 +275,9 @@ class ConsoleWindow : public QMainWindow {
     std::optional<app::ProgressModel> progressModel_;
     std::optional<app::ProgressFigures> figures_;  // the last sample of the copy
     bool copying_ = false;
-    bool stopping_ = false;  // Stop was asked for and the run has not ended yet
+    bool stopping_ = false;
+    int widthWithoutDrawer_ = 0;  // the window's width before the drawer widened it  // Stop was
+                                  // asked for and the run has not ended yet
 
     DocumentCommands* documents_ = nullptr;
     OptionPanel* closedPage_ = nullptr;

@@ -247,6 +247,12 @@ void ConsoleTest::BackupFromTheButtonShowsProgressAndReport() {
     c.tree.Build({"A/a.txt:hello", "A/d/b.txt:x"});
     c.Show();
     ConsoleWindow& w = *c.window;
+    // The drawer widens the window; closed, it gives the room back.
+    const int narrow = w.width();
+    w.setInfoDrawerOpen(true);
+    QVERIFY(QTest::qWaitFor([&] { return w.width() > narrow; }));
+    w.setInfoDrawerOpen(false);
+    QVERIFY(QTest::qWaitFor([&] { return w.width() == narrow; }));
     w.setInfoDrawerOpen(true);
     QTest::mouseClick(w.mainButton(), Qt::LeftButton);
     QVERIFY(w.isRunning());
