@@ -903,6 +903,7 @@ void ConsoleWindow::DocumentChanged() {
     if (!app_.document().SaveTemplateIfChanged(&reason)) {
         platform::SystemLog("Can't write the template document: " + reason);
     }
+    documents_->UpdateTitle();  // the mark of unsaved changes
 }
 
 void ConsoleWindow::OpenFolderButton(bool source, Qt::KeyboardModifiers modifiers) {

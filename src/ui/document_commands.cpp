@@ -30,14 +30,23 @@ DocumentCommands::DocumentCommands(app::MainApp& app, ConsoleWindow& window)
     : QObject(&window), app_(app), window_(window) {}
 
 void DocumentCommands::UpdateTitle() {
+    const sessions::SessionDocument& doc = app_.document();
     const std::string title = app_.DocumentTitle();
-    if (title.empty()) {
+    if (!doc.isDocumentOpen) {
+        // Closed: no document's name stays behind.
+        window_.setWindowTitle(QStringLiteral("Quorvel"));
+        window_.setWindowFilePath(QString());
+        window_.setWindowModified(false);
+    } else if (title.empty()) {
         // H.: the Hidden edition, which About explains.
         window_.setWindowTitle(QStringLiteral("Quorvel H. %1").arg(Str(platform::kShortVersion)));
         window_.setWindowFilePath(QString());
+        window_.setWindowModified(false);
     } else {
-        window_.setWindowTitle(Str(title) + QStringLiteral(" — Quorvel"));
-        window_.setWindowFilePath(Path(app_.document().pathDocumentFile));
+        // "[*]" becomes the desktop's mark of unsaved changes while there are some.
+        window_.setWindowTitle(Str(title) + QStringLiteral("[*] — Quorvel"));
+        window_.setWindowFilePath(Path(doc.pathDocumentFile));
+        window_.setWindowModified(doc.isDocumentToBeSaved());
     }
 }
 

@@ -168,15 +168,21 @@ class ShellTest : public QObject {
         s.SaveAsIn(s.home.path() + "/photos");
         QVERIFY(s.window->windowTitle().startsWith(QStringLiteral("photos")));
         QCOMPARE(s.doc().pathDocumentFile, s.home.path() + "/photos.qvd");
+        QVERIFY(!s.window->isWindowModified());
 
-        // Close with changes asks; Cancel keeps the document, Don't Save closes it.
+        // Close with changes asks; Cancel keeps the document, Don't Save closes it. The title
+        // marks the changes until then, and keeps no name once the document is closed.
         s.Rename(1, "Photos 2");
+        s.window->DocumentChanged();  // as every edit through the window ends
+        QVERIFY(s.window->isWindowModified());
         s.window->documents().FileClose();
         s.Answer("Cancel");
         QVERIFY(s.window->isDocumentShown());
         s.window->documents().FileClose();
         s.Answer("Don't Save");
         QVERIFY(!s.window->isDocumentShown());
+        QCOMPARE(s.window->windowTitle(), QStringLiteral("Quorvel"));
+        QVERIFY(!s.window->isWindowModified());
         QCOMPARE(s.window->currentPanel(), std::string("documentClosed"));
         emit s.window->fileMenu()->aboutToShow();
         QVERIFY(!s.window->runAction()->isEnabled());
