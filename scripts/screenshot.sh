@@ -87,12 +87,16 @@ if [ -n "$shellOut" ]; then
         mkdir -p "$home/$side/Projects/Chapters"
         echo "chapter 1, $side" > "$home/$side/Projects/Chapters/chapter-1.txt"
     done
-    for what in menu:File menu:Session new-session preferences preview; do
+    for what in menu:File menu:Session new-session preferences preview preview-menu running; do
         name=$(echo "$what" | tr ':A-Z' '-a-z')
         run "$gui" --screenshot "$shellOut/$name.png" --theme "${THEME:-light}" \
             --session "Projects to the backup disk" --show "$what"
         echo "wrote $shellOut/$name.png"
     done
+    # The console during a copy in the dark look too.
+    run "$gui" --screenshot "$shellOut/running-dark.png" --theme dark \
+        --session "Projects to the backup disk" --show running
+    echo "wrote $shellOut/running-dark.png"
 fi
 
 if [ -n "$filterOut" ]; then

@@ -1081,7 +1081,19 @@ void ConsoleWindow::UpdateItemsToDoField() {
     if (!copying_ || !progressModel_) return;
     const std::optional<app::ProgressFigures> f = progressModel_->Sample();
     if (!f) return;
-    figures_ = f;
+    ShowCopyProgress(*f);
+}
+
+void ConsoleWindow::ShowRunForPicture(const app::ProgressFigures& figures) {
+    RunStarted();
+    CopyStarting(figures.itemsTotal, 1.0);
+    updateTimer_->stop();
+    ShowCopyProgress(figures);
+}
+
+void ConsoleWindow::ShowCopyProgress(const app::ProgressFigures& figures) {
+    const app::ProgressFigures* f = &figures;
+    figures_ = figures;
     const std::int64_t left = std::max<std::int64_t>(itemsAtCopyStart_ - f->itemsDone, 0);
     // Items left, then the content written of all, the pace of the last seconds and the time
     // left at that pace.
@@ -1133,7 +1145,7 @@ QString ConsoleWindow::infoDrawerText() const {
 }
 
 void ConsoleWindow::UpdateInfoDrawer() {
-    const bool live = figures_.has_value() && copying_ && isRunning();
+    const bool live = figures_.has_value() && copying_;  // copying_: a run's copy, until it ends
     const app::ProgressFigures f = live ? *figures_ : app::ProgressFigures{};
     const int m = f.item.copyMode;
     const bool copies = m == run::kModeCopyAtoB || m == run::kModeCopyBtoA;

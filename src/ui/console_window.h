@@ -133,6 +133,8 @@ class ConsoleWindow : public QMainWindow {
     void setClock(std::function<double()> seconds) { clock_ = std::move(seconds); }
     // What the refresh timer does: the progress bar and the drawer follow the run now.
     void RefreshProgress() { UpdateItemsToDoField(); }
+    // For the pictures of the documentation: the window as during a copy with these figures.
+    void ShowRunForPicture(const app::ProgressFigures& figures);
     RunController& runController() const { return *run_; }
     QMessageBox* quitQuestion() const { return quitQuestion_; }
     // The "Starting task:" confirmation while it is shown.
@@ -224,6 +226,7 @@ class ConsoleWindow : public QMainWindow {
     void CopyStarting(qint64 itemsToDo, double secondsBetweenRefreshes);
     void ToggleTimerUpdateField(bool on);
     void UpdateItemsToDoField();
+    void ShowCopyProgress(const app::ProgressFigures& figures);
     void UpdateInfoDrawer();
     void RunFinished();
     void SetReportOnConsole();

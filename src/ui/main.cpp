@@ -12,7 +12,9 @@
 #include <QPainter>
 #include <QSessionManager>
 #include <QSettings>
+#include <QLabel>
 #include <QSocketNotifier>
+#include <QTreeView>
 #include <cstring>
 #include <iostream>
 #include <optional>
@@ -140,6 +142,7 @@ qv::run::RunState& DemoPlan(qv::app::MainApp& app) {
     state.categories.gItemsAttrAtoB = 1;
     state.gItemsSkipped = 1;
     state.gItemsToDoTotal = 9;
+    state.bytesToDoTotal = 48213;
     return state;
 }
 
@@ -159,6 +162,27 @@ QWidget* ShowForScreenshot(qv::app::MainApp& app, qv::ui::ConsoleWindow& window,
             return menu;
         }
         return nullptr;
+    }
+    if (what == QStringLiteral("running")) {
+        // A copy a third of the way through a large file.
+        qv::app::ProgressFigures f;
+        f.itemsTotal = 346;
+        f.itemsDone = 121;
+        f.bytesTotal = std::uint64_t{1536} << 20;
+        f.bytesDone = std::uint64_t{517} << 20;
+        f.bytesPerSecond = 48.6 * (1 << 20);
+        f.secondsLeft = 21;
+        const auto* console = app.document().GetSessionDict(app.document().mSessionIndex);
+        const qv::plist::Value* folders = console ? console->dictAt("consoleDict") : nullptr;
+        const std::string a = folders ? folders->stringAt("topFolder") : "/home/you/Videos";
+        const std::string b = folders ? folders->stringAt("bottomFolder") : "/media/backup/Videos";
+        f.item = {qv::run::kModeCopyAtoB, a + "/holiday-2026.mkv", b + "/holiday-2026.mkv", ""};
+        f.itemBytes = std::uint64_t{700} << 20;
+        f.itemBytesDone = std::uint64_t{230} << 20;
+        window.setInfoDrawerOpen(true);
+        window.ShowRunForPicture(f);
+        QApplication::processEvents();
+        return &window;
     }
     if (what == QStringLiteral("scheduling")) {
         window.WindowOpenScheduling();
@@ -191,6 +215,28 @@ QWidget* ShowForScreenshot(qv::app::MainApp& app, qv::ui::ConsoleWindow& window,
         while (preview->expanding()) QApplication::processEvents();
         preview->SearchNextOrPreviousItem(2, false);
         dialog = preview;
+    } else if (what == QStringLiteral("preview-menu")) {
+        // The preview with the right-click menu of its selected row, as one picture.
+        QWidget* preview = ShowForScreenshot(app, window, QStringLiteral("preview"));
+        auto* outline = static_cast<qv::ui::PreviewWindow*>(preview)->outline();
+        const QRect row = outline->visualRect(outline->currentIndex());
+        static_cast<qv::ui::PreviewWindow*>(preview)->ShowRowMenu(row.center() + QPoint(60, 0));
+        QApplication::processEvents();
+        QMenu* menu = static_cast<qv::ui::PreviewWindow*>(preview)->rowMenu();
+        QImage picture = preview->grab().toImage();
+        QPainter painter(&picture);
+        painter.drawImage(preview->mapFromGlobal(menu->mapToGlobal(QPoint(0, 0))),
+                          menu->grab().toImage());
+        painter.end();
+        menu->close();
+        preview->hide();
+        auto* shown = new QLabel(&window, Qt::Window);
+        shown->setPixmap(QPixmap::fromImage(picture));
+        shown->resize(picture.size());
+        dialog = nullptr;
+        shown->show();
+        QApplication::processEvents();
+        return shown;
     }
     if (dialog == nullptr) return nullptr;
     dialog->show();
@@ -257,7 +303,8 @@ int main(int argc, char** argv) {
         QStringLiteral(
             "With --screenshot: draw the window with a menu open (menu:File, "
             "menu:Session, ...) or a dialog over it (preferences, new-session, "
-            "sort-sessions, about, shortcuts, preview) or the scheduling window (scheduling)."),
+            "sort-sessions, about, shortcuts, preview, preview-menu), the scheduling window "
+                       "(scheduling) or the console during a copy (running)."),
         QStringLiteral("WHAT"));
     parser.addOptions({screenshot, theme, logFile, panel, show});
     parser.addPositionalArgument(QStringLiteral("FILE.qvd"),
@@ -359,7 +406,8 @@ int main(int argc, char** argv) {
                           << parser.value(show).toStdString() << "\"\n";
                 return 2;
             }
-            picture = WithPopup(window, over);
+            // The window itself in another state (a run), or something drawn over it.
+            picture = over == &window ? window.grab().toImage() : WithPopup(window, over);
         }
         if (!picture.save(parser.value(screenshot), "PNG")) {
             std::cerr << "quorvel-gui: cannot write " << parser.value(screenshot).toStdString()

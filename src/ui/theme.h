@@ -3,6 +3,7 @@
 // colours the console uses beyond the palette.
 
 #include <QColor>
+#include <QPalette>
 #include <QString>
 
 class QApplication;
@@ -13,9 +14,16 @@ enum class ThemeKind { Light, Dark };
 
 // "light", "dark", or anything else for the desktop's own choice (a dark window colour).
 ThemeKind ChooseTheme(const QString& requested);
+// The palette of each look, as ApplyTheme sets it.
+QPalette ThemePalette(ThemeKind kind);
 void ApplyTheme(QApplication& app, ThemeKind kind);
 
-// Path text: blue while running as root, otherwise the palette's text colour.
+// Path text: blue while running as root (a blue that reads on the palette's base), otherwise
+// the palette's text colour.
 QColor PathColor(bool euidIsRoot);
+
+// The contrast of two colours as the accessibility guidelines measure it, from 1 to 21; text
+// wants 4.5 at least.
+double ContrastRatio(const QColor& a, const QColor& b);
 
 }  // namespace qv::ui

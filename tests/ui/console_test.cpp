@@ -35,6 +35,7 @@
 #include "support/tree_fixture.h"
 #include "support/tree_snapshot.h"
 #include "ui/console_window.h"
+#include "ui/theme.h"
 #include "ui/error_alert.h"
 #include "ui/log_window.h"
 #include "ui/middle_truncation.h"
@@ -113,6 +114,7 @@ class ConsoleTest : public QObject {
     void DrawerTellsTheRateAndTheTimeLeft();
     void QuittingDuringARunAsksFirst();
     void EscapeStopsInsideAFileAndSaysItWasHeard();
+    void BothLooksKeepTextReadable();
     void ConfirmationThenASwappedConflict();
     void AnExactSynchronizeFromTheWindowKeepsItsIndex();
     void LogWindowShowsTheLastLogAndFindsItsErrors();
@@ -464,6 +466,36 @@ void ConsoleTest::DrawerTellsTheRateAndTheTimeLeft() {
     QVERIFY(c.WaitForRunEnd());
     QCOMPARE(w.progressBar()->value(), w.progressBar()->maximum());
     QVERIFY(!w.infoDrawerText().contains(QStringLiteral("Rate:")));
+}
+
+void ConsoleTest::BothLooksKeepTextReadable() {
+    const QPalette before = QApplication::palette();
+    for (const ThemeKind kind : {ThemeKind::Light, ThemeKind::Dark}) {
+        const QPalette p = ThemePalette(kind);
+        QApplication::setPalette(p);
+        const struct {
+            const char* what;
+            QColor text, back;
+        } pairs[] = {
+            {"text", p.color(QPalette::Text), p.color(QPalette::Base)},
+            {"window text", p.color(QPalette::WindowText), p.color(QPalette::Window)},
+            {"button text", p.color(QPalette::ButtonText), p.color(QPalette::Button)},
+            {"selection", p.color(QPalette::HighlightedText), p.color(QPalette::Highlight)},
+            {"placeholder", p.color(QPalette::PlaceholderText), p.color(QPalette::Base)},
+            {"tooltip", p.color(QPalette::ToolTipText), p.color(QPalette::ToolTipBase)},
+            {"root's path", PathColor(true), p.color(QPalette::Base)},
+            {"main button", Qt::white, QColor(0x25, 0x63, 0xeb)},
+            {"stop button", Qt::white, QColor(0xdc, 0x26, 0x26)},
+        };
+        for (const auto& pair : pairs) {
+            QVERIFY2(ContrastRatio(pair.text, pair.back) >= 4.5,
+                     qPrintable(QStringLiteral("%1, %2: %3")
+                                    .arg(kind == ThemeKind::Dark ? "dark" : "light")
+                                    .arg(pair.what)
+                                    .arg(ContrastRatio(pair.text, pair.back))));
+        }
+    }
+    QApplication::setPalette(before);
 }
 
 void ConsoleTest::EscapeStopsInsideAFileAndSaysItWasHeard() {
