@@ -20,6 +20,7 @@
 #include <QSignalSpy>
 #include <QTest>
 #include <QToolButton>
+#include <QTreeView>
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
@@ -35,14 +36,16 @@
 #include "support/tree_fixture.h"
 #include "support/tree_snapshot.h"
 #include "ui/console_window.h"
-#include "ui/theme.h"
 #include "ui/error_alert.h"
 #include "ui/log_window.h"
 #include "ui/middle_truncation.h"
 #include "ui/path_area.h"
+#include "ui/preview_item_model.h"
+#include "ui/preview_window.h"
 #include "ui/replace_file_dialog.h"
 #include "ui/run_controller.h"
 #include "ui/size_display.h"
+#include "ui/theme.h"
 
 namespace qv::ui {
 namespace {
@@ -115,6 +118,7 @@ class ConsoleTest : public QObject {
     void QuittingDuringARunAsksFirst();
     void EscapeStopsInsideAFileAndSaysItWasHeard();
     void BothLooksKeepTextReadable();
+    void AReplacementTurnedInThePreviewIsPerformedTheOtherWay();
     void ConfirmationThenASwappedConflict();
     void AnExactSynchronizeFromTheWindowKeepsItsIndex();
     void LogWindowShowsTheLastLogAndFindsItsErrors();
@@ -466,6 +470,27 @@ void ConsoleTest::DrawerTellsTheRateAndTheTimeLeft() {
     QVERIFY(c.WaitForRunEnd());
     QCOMPARE(w.progressBar()->value(), w.progressBar()->maximum());
     QVERIFY(!w.infoDrawerText().contains(QStringLiteral("Rate:")));
+}
+
+void ConsoleTest::AReplacementTurnedInThePreviewIsPerformedTheOtherWay() {
+    Console c(sessions::kTaskSynchronize);
+    c.tree.Build({"A/f:from A@2000", "B/f:from B@3000"});
+    c.app->preferences().mPrefDict.set("prefPreview", 1);
+    c.Show();
+    c.window->mainButton()->click();
+    PreviewWindow* preview = c.WaitForDialog<PreviewWindow>();
+    QVERIFY(preview != nullptr);
+    // B's newer file was to replace A's; turned, A's replaces B's.
+    QTreeView* tree = preview->outline();
+    const QModelIndex root = preview->itemModel()->index(0, 0);
+    tree->expand(root);
+    const QModelIndex f = preview->itemModel()->index(0, PreviewItemModel::kModeColumn, root);
+    preview->ClickTheRow(f, Qt::AltModifier);
+    preview->ContinuePreview();
+    QVERIFY(c.WaitForRunEnd());
+    QCOMPARE(test::ReadText(c.tree.path("B/f")), std::string("from A"));
+    QCOMPARE(test::ReadText(c.tree.path("A/f")), std::string("from A"));
+    QCOMPARE(c.state().gGlobalError, std::int64_t{0});
 }
 
 void ConsoleTest::BothLooksKeepTextReadable() {
