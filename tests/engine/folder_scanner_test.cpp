@@ -22,6 +22,7 @@
 #include "platform/item_attributes.h"
 #include "sessions/settings_options.h"
 #include "support/fake_proxy.h"
+#include "support/faulty_file_system.h"
 #include "support/tree_fixture.h"
 
 namespace qv::engine {
@@ -486,62 +487,25 @@ TEST(FolderScannerTest, SubFolderPairGoneDuringTheScanIsAnErrorAndTheRestGoesOn)
     EXPECT_EQ(out.plan, Lines{"CopyAtoB zz -> zz"});  // zz, after the pair, is still planned
 }
 
-// Refuses, with an errno, one way of reading the folder whose inode is given: opening it,
-// reading its entries (half of them first), or the stat of an entry inside it.
-class UnreadableFolder : public platform::FileSystem {
-  public:
-    enum Way { kOpen, kList, kStatEntry };
-    UnreadableFolder(ino_t ino, Way way, int error) : ino_(ino), way_(way), error_(error) {}
-    int openat(int dirFd, const char* name, int flags, mode_t mode) override {
-        const int fd = FileSystem::openat(dirFd, name, flags, mode);
-        if (way_ == kOpen && fd >= 0 && Is(fd)) {
-            FileSystem::close(fd);
-            errno = error_;
-            return -1;
-        }
-        return fd;
-    }
-    int readfolder(int dirFd, std::vector<platform::FolderEntry>& entries) override {
-        const int result = FileSystem::readfolder(dirFd, entries);
-        if (way_ != kList || !Is(dirFd)) return result;
-        entries.resize(entries.size() / 2);
-        return error_;
-    }
-    int statx(int dirFd, const char* name, int flags, unsigned mask, struct statx* out) override {
-        if (way_ == kStatEntry && Is(dirFd)) {
-            errno = error_;
-            return -1;
-        }
-        return FileSystem::statx(dirFd, name, flags, mask, out);
-    }
-
-  private:
-    bool Is(int fd) {
-        struct stat st {};
-        return FileSystem::fstat(fd, &st) == 0 && st.st_ino == ino_;
-    }
-    ino_t ino_;
-    Way way_;
-    int error_;
-};
-
 // A folder that cannot be read is never taken for an empty one: an exact task deletes nothing
 // of the other side's copy, the folder is an error, and the rest of the task goes on.
 TEST(FolderScannerTest, AnUnreadableFolderIsAnErrorAndNothingOfItIsPlanned) {
+    using test::Sys;
+    // One way of reading the folder "locked" of a side is refused: opening it, listing it (half
+    // of it read first), or the stat of an entry inside it.
     struct Case {
         const char* what;
         Task task;
         const char* side;  // of the unreadable folder
-        UnreadableFolder::Way way;
+        Sys call;
         int error;
     };
     const Case cases[] = {
-        {"A cannot be opened, Exact Backup", kExactBackup, "A", UnreadableFolder::kOpen, EACCES},
-        {"A listing fails half-way, Exact Backup", kExactBackup, "A", UnreadableFolder::kList, EIO},
-        {"A listable, not searchable, Exact Backup", kExactBackup, "A",
-         UnreadableFolder::kStatEntry, EACCES},
-        {"B cannot be opened, Exact Synchronize", kExactSync, "B", UnreadableFolder::kOpen, EACCES},
-        {"A entry gone stale, Synchronize", kSync, "A", UnreadableFolder::kStatEntry, ESTALE},
+        {"A cannot be opened, Exact Backup", kExactBackup, "A", Sys::openat, EACCES},
+        {"A listing fails half-way, Exact Backup", kExactBackup, "A", Sys::readfolder, EIO},
+        {"A listable, not searchable, Exact Backup", kExactBackup, "A", Sys::statx, EACCES},
+        {"B cannot be opened, Exact Synchronize", kExactSync, "B", Sys::openat, EACCES},
+        {"A entry gone stale, Synchronize", kSync, "A", Sys::statx, ESTALE},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -550,11 +514,9 @@ TEST(FolderScannerTest, AnUnreadableFolderIsAnErrorAndNothingOfItIsPlanned) {
                          "B/locked/only-in-b@1000", "A/new@1000", "B/old@1000"});
         scan.Setting("settSkipCheckPermissions", 1);
         const std::string locked = scan.tree.path(std::string(c.side) + "/locked");
-        UnreadableFolder fs(
-            std::filesystem::status(locked).type() == std::filesystem::file_type::directory
-                ? platform::ReadItemAttributes(locked.c_str()).ino
-                : 0,
-            c.way, c.error);
+        // The folder itself, or (for a stat) what is inside it.
+        const std::string named = locked + (c.call == Sys::statx ? "/" : "");
+        test::FaultyFileSystem fs({{c.call, c.error, named}});
         platform::ScopedFileSystem scoped(fs);
         const Outcome out = scan.Run();
         for (const std::string& line : out.plan) {

@@ -31,52 +31,13 @@
 #include "sessions/plist_codec.h"
 #include "sessions/settings_options.h"
 #include "support/fake_proxy.h"
+#include "support/faulty_file_system.h"
 #include "support/tree_fixture.h"
 
 namespace qv::engine {
 namespace {
 
 namespace fs = std::filesystem;
-
-// At the n-th call that changes something on disk (0: never), calls atCall, or with fail
-// makes that call fail with EIO (a full disk, a vanished file, a read-only file system).
-class CountingCalls : public platform::FileSystem {
-  public:
-    std::function<void()> atCall;
-    int n = 0;
-    bool fail = false;
-    int openat(int dirFd, const char* name, int flags, mode_t mode) override {
-        if ((flags & (O_CREAT | O_WRONLY | O_RDWR)) != 0 && Count()) return Failed();
-        return FileSystem::openat(dirFd, name, flags, mode);
-    }
-    int mkdirat(int dirFd, const char* name, mode_t mode) override {
-        return Count() ? Failed() : FileSystem::mkdirat(dirFd, name, mode);
-    }
-    int unlinkat(int dirFd, const char* name, int flags) override {
-        return Count() ? Failed() : FileSystem::unlinkat(dirFd, name, flags);
-    }
-    int renameat2(int fromDirFd, const char* from, int toDirFd, const char* to,
-                  unsigned flags) override {
-        return Count() ? Failed() : FileSystem::renameat2(fromDirFd, from, toDirFd, to, flags);
-    }
-    int symlinkat(const char* target, int dirFd, const char* name) override {
-        return Count() ? Failed() : FileSystem::symlinkat(target, dirFd, name);
-    }
-    int fsync(int fd) override { return Count() ? Failed() : FileSystem::fsync(fd); }
-
-  private:
-    // True when this call is to fail.
-    bool Count() {
-        if (n <= 0 || --n != 0) return false;
-        if (fail) return true;
-        if (atCall) atCall();
-        return false;
-    }
-    static int Failed() {
-        errno = EIO;
-        return -1;
-    }
-};
 
 const char* const kPaths[] = {"a", "b", "A", "d", "d/a", "d/b", "d/A"};
 
@@ -348,7 +309,11 @@ class Model {
         if (ending == 3) what += ", with an edit while it copies";
         Note(what);
 
-        CountingCalls calls;
+        // The at-th call that changes something on disk stops the run, kills it or fails.
+        test::FaultyFileSystem calls;
+        const auto atCall = [&](int error, std::function<void()> act) {
+            calls.Add({test::Sys::change, error, "", at - 1, 1, {}, std::move(act)});
+        };
         std::optional<RunEngine> engine;
         RunOptions options;
         options.startTime = Now(1) / 1'000'000'000;
@@ -361,22 +326,15 @@ class Model {
         if (ending == 1) {
             const pid_t child = ::fork();
             if (child == 0) {
-                calls.n = at;
-                calls.atCall = [] { ::_exit(9); };
+                atCall(0, [] { ::_exit(9); });
                 run();
                 ::_exit(0);
             }
             int status = 0;
             ::waitpid(child, &status, 0);
         } else {
-            if (ending == 0) {
-                calls.n = at;
-                calls.atCall = [&] { engine->Stop(); };
-            }
-            if (ending == 2) {
-                calls.n = at;
-                calls.fail = true;
-            }
+            if (ending == 0) atCall(0, [&] { engine->Stop(); });
+            if (ending == 2) atCall(EIO, {});
             if (ending == 3) {
                 proxy_.onHook = [&](test::Hook hook) {
                     if (hook == test::Hook::PurgeBeforeMainCopy) Edit(Pick(2));

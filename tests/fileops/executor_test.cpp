@@ -16,23 +16,11 @@
 #include "sessions/settings_options.h"
 #include "support/executor_fixture.h"
 #include "support/fake_proxy.h"
+#include "support/faulty_file_system.h"
 #include "support/tree_fixture.h"
 
 namespace qv::fileops {
 namespace {
-
-// Data copies fail with a full disk once `allowed` calls have gone through.
-class FullDisk : public platform::FileSystem {
-  public:
-    int ficlone(int, int) override {
-        errno = EOPNOTSUPP;
-        return -1;
-    }
-    ssize_t copy_file_range(int, off_t*, int, off_t*, std::size_t) override {
-        errno = ENOSPC;
-        return -1;
-    }
-};
 
 using ExecutorTest = test::ExecutorFixture;
 
@@ -141,7 +129,9 @@ TEST_F(ExecutorTest, AnOrdinaryUserCopiesAReadOnlyFileWithItsAclAndNoMarkLeft) {
 TEST_F(ExecutorTest, FailedCopiesLeaveTheOldFileAndNoPartOfTheNewOne) {
     tree.Build(
         {"A/big.txt:new content@5000", "B/big.txt:old content@4000", "A/fresh.txt:fresh@5000"});
-    FullDisk full;
+    // No reflinks, and every data copy finds the disk full.
+    test::FaultyFileSystem full(
+        {{test::Sys::ficlone, EOPNOTSUPP}, {test::Sys::copy_file_range, ENOSPC}});
     platform::ScopedFileSystem failing(full);
     const run::RunState& s = Run();
     EXPECT_EQ(s.gGlobalError, 2);

@@ -12,6 +12,7 @@
 #include <filesystem>
 
 #include "platform/file_system.h"
+#include "support/faulty_file_system.h"
 #include "support/test_support.h"
 
 namespace qv::schedule {
@@ -131,21 +132,12 @@ TEST_F(LogFilesTest, SavedLogsReadBackAndNeverReplaceAnother) {
     EXPECT_EQ(test::ReadText(outside), "keep");
 }
 
-// Every write finds the disk full.
-class FullDisk : public platform::FileSystem {
-  public:
-    ssize_t write(int, const void*, std::size_t) override {
-        errno = ENOSPC;
-        return -1;
-    }
-};
-
 TEST_F(LogFilesTest, FullDiskKeepsTheOldLogAndPrunesNothing) {
     const std::string folder = dir_ / "logs";
     ASSERT_TRUE(Save("old\r", Prefs(1, 0, 0, folder)).saved);
     test::WriteText(folder + "/QVLog_older.txt", "older");
 
-    FullDisk full;
+    test::FaultyFileSystem full({{test::Sys::write, ENOSPC}});  // every write: disk full
     const platform::ScopedFileSystem installed(full);
     const LogSaveResult r = Save(kLog, Prefs(1, 0, 0, folder, true));
     EXPECT_FALSE(r.saved);

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "platform/file_system.h"
+#include "support/faulty_file_system.h"
 #include "support/test_support.h"
 
 namespace qv::plist {
@@ -151,33 +152,6 @@ TEST(PlistCodec, ToXmlRefusesWhatAPropertyListCannotCarry) {
 
 // ---- Writing files ----
 
-// System calls that fail on command; everything else goes to the kernel.
-class FailingSysCalls : public platform::FileSystem {
-  public:
-    int mkstempErr = 0, fchmodErr = 0, fsyncErr = 0, renameErr = 0;
-    int failWriteOnCall = 0, writeCalls = 0;  // 1 = the first write fails with ENOSPC
-    std::size_t maxWriteChunk = std::numeric_limits<std::size_t>::max();
-
-    int mkstemp(char* t) override { return Fail(mkstempErr) ? -1 : FileSystem::mkstemp(t); }
-    ssize_t write(int fd, const void* buf, std::size_t n) override {
-        if (Fail(++writeCalls == failWriteOnCall ? ENOSPC : 0)) return -1;
-        return FileSystem::write(fd, buf, std::min(n, maxWriteChunk));
-    }
-    int fchmod(int fd, mode_t m) override {
-        return Fail(fchmodErr) ? -1 : FileSystem::fchmod(fd, m);
-    }
-    int fsync(int fd) override { return Fail(fsyncErr) ? -1 : FileSystem::fsync(fd); }
-    int rename(const char* from, const char* to) override {
-        return Fail(renameErr) ? -1 : FileSystem::rename(from, to);
-    }
-
-  private:
-    static bool Fail(int err) {
-        if (err != 0) errno = err;
-        return err != 0;
-    }
-};
-
 // Big enough to take many writes when writes are short.
 const Value kDoc = Dict{{"name", "new"}, {"text", std::string(3000, 'q')}, {"list", Array{1, 2}}};
 
@@ -262,22 +236,28 @@ TEST(PlistCodec, LargeContainersReadBackWhole) {
 }
 
 TEST(PlistWrite, AFailedStepLeavesTheOldFileAndNoTemporaryFile) {
+    using test::Sys;
+    constexpr std::size_t kAll = static_cast<std::size_t>(-1);
     const struct {
         const char* name;
-        void (*arrange)(FailingSysCalls&);
+        std::vector<test::Fault> faults;
+        std::size_t maxWrite;
         WriteStep failedAt;  // None with err 0: the write succeeds
         int err;
         Value doc = kDoc;
     } cases[] = {
-        {"no temporary file", [](auto& s) { s.mkstempErr = EMFILE; }, WriteStep::Create, EMFILE},
-        {"mode refused", [](auto& s) { s.fchmodErr = EPERM; }, WriteStep::Mode, EPERM},
-        {"disk full", [](auto& s) { s.failWriteOnCall = 1; }, WriteStep::Write, ENOSPC},
+        {"no temporary file", {{Sys::mkstemp, EMFILE}}, kAll, WriteStep::Create, EMFILE},
+        {"mode refused", {{Sys::fchmod, EPERM}}, kAll, WriteStep::Mode, EPERM},
+        {"disk full", {{Sys::write, ENOSPC}}, kAll, WriteStep::Write, ENOSPC},
         {"disk full after two short writes",
-         [](auto& s) { s.maxWriteChunk = 16, s.failWriteOnCall = 3; }, WriteStep::Write, ENOSPC},
-        {"flush fails", [](auto& s) { s.fsyncErr = EIO; }, WriteStep::Flush, EIO},
-        {"rename refused", [](auto& s) { s.renameErr = EACCES; }, WriteStep::Rename, EACCES},
-        {"value not writable", [](auto&) {}, WriteStep::None, 0, Dict{{"name", "bad\x01"}}},
-        {"short writes only", [](auto& s) { s.maxWriteChunk = 7; }, WriteStep::None, 0},
+         {{Sys::write, ENOSPC, "", 2}},
+         16,
+         WriteStep::Write,
+         ENOSPC},
+        {"flush fails", {{Sys::fsync, EIO}}, kAll, WriteStep::Flush, EIO},
+        {"rename refused", {{Sys::rename, EACCES}}, kAll, WriteStep::Rename, EACCES},
+        {"value not writable", {}, kAll, WriteStep::None, 0, Dict{{"name", "bad\x01"}}},
+        {"short writes only", {}, 7, WriteStep::None, 0},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -285,8 +265,8 @@ TEST(PlistWrite, AFailedStepLeavesTheOldFileAndNoTemporaryFile) {
         test::TempDir dir;
         const std::string target = dir / "doc.plist";
         test::WriteText(target, "old bytes");
-        FailingSysCalls calls;
-        c.arrange(calls);
+        test::FaultyFileSystem calls(c.faults);
+        calls.maxWrite = c.maxWrite;
         platform::WriteResult result;
         {
             platform::ScopedFileSystem scoped(calls);

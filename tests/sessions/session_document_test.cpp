@@ -20,6 +20,7 @@
 #include "sessions/plist_codec.h"
 #include "sessions/settings_options.h"
 #include "sessions/well.h"
+#include "support/faulty_file_system.h"
 #include "support/test_support.h"
 
 namespace qv::sessions {
@@ -87,19 +88,6 @@ Value ThreeSessions(std::int64_t sessionIndex, std::int64_t version = 420) {
     doc.set("fileVersion", version);
     return doc;
 }
-
-// Fails fchmod or write on command; everything else reaches the kernel.
-class FailingCalls : public platform::FileSystem {
-  public:
-    FailingCalls(int chmodErrno, int writeErrno) : chmodErrno(chmodErrno), writeErrno(writeErrno) {}
-    int chmodErrno, writeErrno;
-    int fchmod(int fd, mode_t mode) override {
-        return chmodErrno != 0 ? (errno = chmodErrno, -1) : FileSystem::fchmod(fd, mode);
-    }
-    ssize_t write(int fd, const void* buf, std::size_t count) override {
-        return writeErrno != 0 ? (errno = writeErrno, -1) : FileSystem::write(fd, buf, count);
-    }
-};
 
 void WriteDoc(const std::string& path, const Value& doc) {
     ASSERT_TRUE(plist::WriteXmlFile(path, doc).ok) << path;
@@ -407,7 +395,9 @@ TEST_F(SessionDocumentTest, WritingGivesVersion420AndOwnerOnlyModeOrKeepsTheOldF
         if (c.password) {
             volumes.arrayAt("autoMountVolumeArray")->array()[40].set("password", secret);
         }
-        FailingCalls failing(c.chmodErrno, c.writeErrno);
+        test::FaultyFileSystem failing;
+        if (c.chmodErrno != 0) failing.Add({test::Sys::fchmod, c.chmodErrno});
+        if (c.writeErrno != 0) failing.Add({test::Sys::write, c.writeErrno});
         const DocResult result = [&] {
             platform::ScopedFileSystem installed(failing);
             return doc.WriteFileSession(path);
