@@ -25,6 +25,7 @@
 #include "sessions/plist_codec.h"
 #include "sessions/settings_options.h"
 #include "support/fake_proxy.h"
+#include "support/faulty_file_system.h"
 #include "support/tree_fixture.h"
 
 namespace qv::engine {
@@ -856,41 +857,6 @@ TEST(ExactSyncIndexText, EscapeIsReversibleAndLeavesPlainNamesAlone) {
     }
 }
 
-// Fails, with EIO, every listing of one folder (by inode) from the n-th on.
-class FailingListing : public platform::FileSystem {
-  public:
-    FailingListing(ino_t ino, int from) : ino_(ino), from_(from) {}
-    int readfolder(int dirFd, std::vector<platform::FolderEntry>& entries) override {
-        struct stat st {};
-        if (FileSystem::fstat(dirFd, &st) == 0 && st.st_ino == ino_ && ++count_ >= from_) {
-            return EIO;
-        }
-        return FileSystem::readfolder(dirFd, entries);
-    }
-
-  private:
-    ino_t ino_;
-    int from_;
-    int count_ = 0;
-};
-
-// Ends the process, as a kill would, at the first call `ends` names (call, item name).
-class EndingCalls : public platform::FileSystem {
-  public:
-    std::function<bool(std::string_view call, const char* name)> ends;
-    int unlinkat(int dirFd, const char* name, int flags) override {
-        if (ends("unlinkat", name)) ::_exit(9);
-        const int r = FileSystem::unlinkat(dirFd, name, flags);
-        if (r == 0) unlinked.emplace_back(name);
-        return r;
-    }
-    int fsync(int fd) override {
-        if (ends("fsync", "")) ::_exit(9);
-        return FileSystem::fsync(fd);
-    }
-    std::vector<std::string> unlinked;
-};
-
 // A run that ends while it deletes (before the deletion, or after it and before its index is
 // written again) leaves what it was deleting written down: the next run forgets those items
 // that are gone or were changed since, so that a file saved again at such a path is new, never
@@ -915,13 +881,19 @@ TEST_F(ExactSyncTest, ARunKilledWhileDeletingNeverDeletesWhatIsSavedAgainThere) 
         const pid_t child = ::fork();
         ASSERT_GE(child, 0);
         if (child == 0) {
-            EndingCalls ending;
-            ending.ends = [&](std::string_view call, const char* name) {
-                const bool deleted = std::find(ending.unlinked.begin(), ending.unlinked.end(),
-                                               "x") != ending.unlinked.end();
-                return c.afterTheDeletion ? call == "fsync" && deleted
-                                          : call == "unlinkat" && std::string_view(name) == "x";
-            };
+            // Ended as a kill would: at the deletion of x, or at the first flush after it.
+            using test::Sys;
+            bool deleting = false;
+            const auto isX = [](const test::SysCall& call) { return call.name.ends_with("/x"); };
+            const auto kill = [] { ::_exit(9); };
+            test::FaultyFileSystem ending;
+            if (c.afterTheDeletion) {
+                ending.Add({Sys::unlinkat, 0, "", 0, -1, isX, [&deleting] { deleting = true; }});
+                ending.Add(
+                    {Sys::fsync, 0, "", 0, -1, [&deleting](auto&) { return deleting; }, kill});
+            } else {
+                ending.Add({Sys::unlinkat, 0, "", 0, -1, isX, kill});
+            }
             const platform::ScopedFileSystem installed(ending);
             Run();
             ::_exit(0);
@@ -968,7 +940,7 @@ TEST_F(ExactSyncTest, AFolderThatCannotBeReadKeepsThePreviousIndex) {
     for (const int from : {2, 1}) {  // the rebuild's listing, then the scan's
         SCOPED_TRACE(from == 1 ? "scan" : "rebuild");
         std::filesystem::remove(tree.path("A/keep"));
-        FailingListing fs(platform::ReadItemAttributes(tree.path("A/d").c_str()).ino, from);
+        test::FaultyFileSystem fs({{test::Sys::readfolder, EIO, tree.path("A/d"), from - 1}});
         {
             platform::ScopedFileSystem scoped(fs);
             const run::RunState& s = Run();

@@ -19,10 +19,12 @@
 #include "engine/run_engine.h"
 #include "fileops/executor.h"
 #include "fileops/replace_dialog.h"
+#include "platform/file_io.h"
 #include "platform/file_system.h"
 #include "sessions/settings_options.h"
 #include "support/executor_fixture.h"
 #include "support/fake_proxy.h"
+#include "support/faulty_file_system.h"
 #include "support/tree_fixture.h"
 
 namespace qv::fileops {
@@ -177,36 +179,6 @@ TEST_F(ExecutorReachTest, ATemporaryFileNeverShowsWithoutItsMark) {
     EXPECT_EQ(watcher.createdByName, std::vector<std::string>{});
 }
 
-// Fails the calls chosen by `fails` with EIO, once the run's copy has begun.
-class FailingCalls : public platform::FileSystem {
-  public:
-    std::function<bool(unsigned renameFlags, const char* to)> failRename;
-    std::function<bool(const std::string& call, int fd)> failOnOpen;
-    bool failRemovals = false;  // every unlinkat from now on, as if the process had ended
-
-    int renameat2(int fromDirFd, const char* from, int toDirFd, const char* to,
-                  unsigned flags) override {
-        if (failRename && IsTemporaryName(from) && failRename(flags, to)) return errno = EIO, -1;
-        return FileSystem::renameat2(fromDirFd, from, toDirFd, to, flags);
-    }
-    int unlinkat(int dirFd, const char* name, int flags) override {
-        if (failRemovals) return errno = EIO, -1;
-        return FileSystem::unlinkat(dirFd, name, flags);
-    }
-    int fchmod(int fd, mode_t mode) override {
-        if (failOnOpen && failOnOpen("fchmod", fd)) return errno = EPERM, -1;
-        return FileSystem::fchmod(fd, mode);
-    }
-    int futimens(int fd, const struct timespec times[2]) override {
-        if (failOnOpen && failOnOpen("futimens", fd)) return errno = EPERM, -1;
-        return FileSystem::futimens(fd, times);
-    }
-    int fchown(int fd, uid_t uid, gid_t gid) override {
-        if (failOnOpen && failOnOpen("fchown", fd)) return errno = EPERM, -1;
-        return FileSystem::fchown(fd, uid, gid);
-    }
-};
-
 TEST_F(ExecutorReachTest, AFailedRenameOrExchangeLeavesTheOldItemAndNoTemporary) {
     // clang-format off
     const struct { const char* what; unsigned failing; std::vector<std::string> entries;
@@ -226,10 +198,12 @@ TEST_F(ExecutorReachTest, AFailedRenameOrExchangeLeavesTheOldItemAndNoTemporary)
         rowTree.Build(row.entries);
         sessions::SessionDocument rowDoc =
             test::TwoFolderDocument(rowTree.a(), rowTree.b(), sessions::kTaskBackup);
-        FailingCalls failing;
-        failing.failRename = [&](unsigned flags, const char* to) {
-            return flags == row.failing && std::string(to) == row.item;
-        };
+        // The rename or exchange that puts the item's temporary in its place fails.
+        test::FaultyFileSystem failing(
+            {{test::Sys::renameat2, EIO, "", 0, -1, [&](const test::SysCall& call) {
+                  return call.flags == row.failing &&
+                         IsTemporaryName(platform::LastPathComponent(std::string(call.name)));
+              }}});
         const platform::ScopedFileSystem installed(failing);
         engine::RunEngine runner(rowDoc, prefs, proxy, index, executor, tw);
         runner.ExecuteSyncBackup();
@@ -253,11 +227,14 @@ TEST_F(ExecutorReachTest, AFailedRenameOrExchangeLeavesTheOldItemAndNoTemporary)
 TEST_F(ExecutorReachTest, AFolderReplacedByAFileIsNeverMissingFromItsName) {
     tree.Build({"A/d:new@5000", "B/d/x:old@1000", "B/d/@1000"});
     {
-        FailingCalls failing;
-        failing.failRename = [&](unsigned flags, const char* to) {
-            if (flags == RENAME_EXCHANGE && std::string(to) == "d") failing.failRemovals = true;
-            return false;
-        };
+        // Once the folder and the file changed places, nothing can be removed any more, as if
+        // the process had ended.
+        bool ended = false;
+        test::FaultyFileSystem failing(
+            {{test::Sys::renameat2, 0, "", 0, -1,
+              [](const test::SysCall& call) { return call.flags == RENAME_EXCHANGE; },
+              [&ended] { ended = true; }},
+             {test::Sys::unlinkat, EIO, "", 0, -1, [&ended](auto&) { return ended; }}});
         const platform::ScopedFileSystem installed(failing);
         engine::RunEngine runner(doc, prefs, proxy, index, executor, tw);
         runner.ExecuteSyncBackup();
@@ -304,13 +281,17 @@ TEST_F(ExecutorReachTest, ACopyWithoutItsModeOwnerOrDatesIsAnError) {
         const std::string copy = fs::canonical(rowTree.b()).string() + "/";
         TWUtilities user;  // a read-only file is the ordinary user's case
         if (std::string(row.mode) == "0444") user.mEuidIsRoot = false;
-        FailingCalls failing;
-        failing.failOnOpen = [&](const std::string& call, int fd) {
-            // Only the copy of f.txt (4 bytes), named or not yet.
+        // Only on the copy of f.txt (4 bytes), named or not yet.
+        const auto theCopy = [&](const test::SysCall& call) {
             struct stat st {};
-            return call == row.call && PathOfFd(fd).rfind(copy, 0) == 0 && ::fstat(fd, &st) == 0 &&
+            return PathOfFd(call.fd).rfind(copy, 0) == 0 && ::fstat(call.fd, &st) == 0 &&
                    S_ISREG(st.st_mode) && st.st_size == 4;
         };
+        const std::string name = row.call;
+        const test::Sys call = name == "futimens" ? test::Sys::futimens
+                               : name == "fchmod" ? test::Sys::fchmod
+                                                  : test::Sys::fchown;
+        test::FaultyFileSystem failing({{call, EPERM, "", 0, -1, theCopy}});
         const platform::ScopedFileSystem installed(failing);
         RunExecutor userExecutor{proxy, user};
         engine::RunEngine runner(rowDoc, prefs, proxy, index, userExecutor, user);

@@ -29,7 +29,8 @@ int FaultyFileSystem::failures(Sys call) const {
     return it == failures_.end() ? 0 : it->second;
 }
 
-bool FaultyFileSystem::Fails(Sys call, std::string_view name, unsigned flags, bool changes) {
+bool FaultyFileSystem::Fails(Sys call, std::string_view name, unsigned flags, bool changes,
+                             int fd) {
     std::function<void()> act;
     int error = 0;
     {
@@ -41,7 +42,7 @@ bool FaultyFileSystem::Fails(Sys call, std::string_view name, unsigned flags, bo
                 f.call == call || f.call == Sys::any || (f.call == Sys::change && changes);
             if (!kind) continue;
             if (!f.name.empty() && name.find(f.name) == std::string_view::npos) continue;
-            if (f.when && !f.when(SysCall{call, name, flags})) continue;
+            if (f.when && !f.when(SysCall{call, name, flags, fd})) continue;
             const int seen = matched_[i]++;
             if (seen < f.after || (f.times >= 0 && seen >= f.after + f.times)) continue;
             if (f.error != 0) ++failures_[call];
@@ -83,16 +84,16 @@ int FaultyFileSystem::mkstemp(char* pathTemplate) {
 }
 
 ssize_t FaultyFileSystem::write(int fd, const void* buf, std::size_t count) {
-    if (Fails(Sys::write, NameOf(fd))) return -1;
+    if (Fails(Sys::write, NameOf(fd), 0, false, fd)) return -1;
     return FileSystem::write(fd, buf, std::min(count, maxWrite));
 }
 
 int FaultyFileSystem::fsync(int fd) {
-    return Fails(Sys::fsync, NameOf(fd), 0, true) ? -1 : FileSystem::fsync(fd);
+    return Fails(Sys::fsync, NameOf(fd), 0, true, fd) ? -1 : FileSystem::fsync(fd);
 }
 
 int FaultyFileSystem::fchmod(int fd, mode_t mode) {
-    return Fails(Sys::fchmod, NameOf(fd)) ? -1 : FileSystem::fchmod(fd, mode);
+    return Fails(Sys::fchmod, NameOf(fd), 0, false, fd) ? -1 : FileSystem::fchmod(fd, mode);
 }
 
 int FaultyFileSystem::rename(const char* from, const char* to) {
@@ -160,11 +161,11 @@ int FaultyFileSystem::symlinkat(const char* target, int dirFd, const char* name)
 }
 
 int FaultyFileSystem::futimens(int fd, const struct timespec times[2]) {
-    return Fails(Sys::futimens, NameOf(fd)) ? -1 : FileSystem::futimens(fd, times);
+    return Fails(Sys::futimens, NameOf(fd), 0, false, fd) ? -1 : FileSystem::futimens(fd, times);
 }
 
 int FaultyFileSystem::fchown(int fd, uid_t uid, gid_t gid) {
-    return Fails(Sys::fchown, NameOf(fd)) ? -1 : FileSystem::fchown(fd, uid, gid);
+    return Fails(Sys::fchown, NameOf(fd), 0, false, fd) ? -1 : FileSystem::fchown(fd, uid, gid);
 }
 
 int FaultyFileSystem::fstatfs(int fd, struct statfs* out) {

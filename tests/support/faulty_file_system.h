@@ -51,6 +51,7 @@ struct SysCall {
     // handle was opened with (an fd stands for the path it was opened with); may be "".
     std::string_view name;
     unsigned flags = 0;  // renameat2's flags
+    int fd = -1;         // the file acted on, for the calls on an open file
 };
 
 struct Fault {
@@ -98,7 +99,8 @@ class FaultyFileSystem : public platform::FileSystem {
 
   private:
     // True, with errno set, when a rule fails this call.
-    bool Fails(Sys call, std::string_view name, unsigned flags = 0, bool changes = false);
+    bool Fails(Sys call, std::string_view name, unsigned flags = 0, bool changes = false,
+               int fd = -1);
     std::string NameOf(int fd) const;
     std::string Joined(int dirFd, const char* name) const;
     void Opened(int fd, std::string_view name);
