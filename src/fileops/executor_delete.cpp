@@ -1,0 +1,138 @@
+// Deleting a file or a folder, or moving it to the trash.
+#include <fcntl.h>
+#include <stdio.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <sys/vfs.h>
+#include <sys/xattr.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+
+#include "fileops/executor.h"
+#include "fileops/executor_internal.h"
+#include "fileops/trash.h"
+#include "platform/file_copy.h"
+#include "platform/file_io.h"
+#include "platform/folder_digest.h"
+#include "platform/localization.h"
+#include "platform/unique_fd.h"
+#include "platform/volumes.h"
+#include "run/log_name.h"
+
+namespace qv::fileops {
+
+using platform::FolderHandle;
+using platform::GLS;
+using platform::ItemAttributes;
+using platform::StatAt;
+using platform::sys;
+using run::PlanItem;
+using namespace executor_internal;
+
+bool Executor::DeleteFolder(const Place& folder, bool aToB, bool deleteParent) {
+    run::RunState& s = *state_;
+    const bool trash = s.flags.gIsMoveToTrash;
+    bool chainUsed = false;
+    if (!tw_.IsIndeedDeletableAt(folder.fd())) {
+        chainUsed = true;
+        if (!metadata_.UnlockChain(folder.at(), Chain(aToB, false), kCheckDeletable,
+                                   s.flags.gIsUnlockOn, current_)) {
+            Report(GLS(trash ? "Can't trash the folder" : "Can't delete the folder") + "\r" +
+                       Quoted(folder.path) + ". " + GLS("Insufficient privileges"),
+                   GLS("Insufficient Privileges") + ":");
+            return false;
+        }
+    }
+    bool removed = true;
+    std::string why;
+    if (!trash) {
+        // Its planned content is gone by now; anything still inside appeared after the scan
+        // and is nobody's to delete, so a folder that is not empty stays.
+        removed = sys().unlinkat(folder.fd(), folder.name->c_str(), AT_REMOVEDIR) == 0;
+        if (!removed && (errno == EPERM || errno == EACCES) && s.flags.gIsUnlockOn &&
+            metadata_.UnlockItem(folder.at())) {
+            removed = sys().unlinkat(folder.fd(), folder.name->c_str(), AT_REMOVEDIR) == 0;
+        }
+    } else if (!deleteParent) {
+        removed = MoveToTrash(*folder.folder, *folder.name, &why);
+    }
+    if (!removed) {
+        Report(GLS(trash ? "Can't trash the folder" : "Can't delete the folder") + "\r" +
+               Quoted(folder.path));
+        return false;
+    }
+    if (!trash) {
+        ++(aToB ? s.copy.gAFoldersDeleted : s.copy.gBFoldersDeleted);
+        LogAction(phrases_.deletedFolder + " " + Quoted(folder.path));
+    } else {
+        ++(aToB ? s.copy.gAFoldersTrashed : s.copy.gBFoldersTrashed);
+        LogAction(phrases_.trashedFolder + " " + Quoted(folder.path), true);
+    }
+    s.gItemsDeleted.push_back(folder.path);
+    lastWritableFolder_.reset();
+    if (chainUsed) RemoveItemOKFromRestore(current_, folder.path);
+    return true;
+}
+
+bool Executor::DeleteFile(const Place& item, bool aToB, bool exists, bool deleteParent,
+                          std::string& err) {
+    run::RunState& s = *state_;
+    const bool trash = s.flags.gIsMoveToTrash;
+    std::int64_t& deleted = aToB ? s.copy.gAFilesDeleted : s.copy.gBFilesDeleted;
+    if (!exists) {
+        ++deleted;
+        LogAction(phrases_.deletedFile + " " + Quoted(item.path));
+        return true;
+    }
+    bool chainUsed = false;
+    bool ok = true;
+    if (!tw_.IsIndeedDeletableAt(item.fd())) {
+        chainUsed = true;
+        if (!metadata_.UnlockChain(item.at(), Chain(aToB, false), kCheckDeletable,
+                                   s.flags.gIsUnlockOn, current_)) {
+            err += "\r" + phrases_.error + " " + GLS("Insufficient privileges");
+            ok = false;
+        }
+    }
+    if (ok && tw_.IsLocked(item.fd(), *item.name)) {
+        if (!s.flags.gIsUnlockOn) {
+            err += "\r" + phrases_.error + " The file is locked";
+            ok = false;
+        } else if (!metadata_.UnlockItem(item.at())) {
+            err += "\r" + phrases_.error + " Can't unlock the file";
+            ok = false;
+        }
+    }
+    if (ok) {
+        std::string why;
+        if (!trash) {
+            platform::UniqueFd held = platform::HoldItem(item.fd(), item.name->c_str());
+            ok = sys().unlinkat(item.fd(), item.name->c_str(), 0) == 0;
+            if (!ok) err += SystemError(phrases_.error, errno);
+            if (ok) closer_.Close(std::move(held));
+        } else if (!deleteParent) {
+            ok = MoveToTrash(*item.folder, *item.name, &why);
+            if (!ok) err += "\r" + phrases_.error + " " + why;
+        }
+    }
+    if (!ok) {
+        Report(GLS(trash ? "Can't trash the file" : "Can't delete the file") + " " +
+               Quoted(item.path) + err);
+        return false;
+    }
+    if (trash && deleteParent) {
+        ++(aToB ? s.copy.gAFilesTrashed : s.copy.gBFilesTrashed);
+        LogAction(phrases_.trashedFile + " " + Quoted(item.path), true);
+    } else {
+        ++deleted;
+        LogAction((trash ? phrases_.trashedFile : phrases_.deletedFile) + " " + Quoted(item.path));
+    }
+    s.gItemsDeleted.push_back(item.path);
+    if (chainUsed) RemoveItemOKFromRestore(current_, item.path);
+    return true;
+}
+
+}  // namespace qv::fileops
