@@ -26,12 +26,7 @@
 
 namespace qv::fileops {
 
-using platform::FolderHandle;
-using platform::GLS;
-using platform::ItemAttributes;
-using platform::StatAt;
-using platform::sys;
-using run::PlanItem;
+// The operations share their helpers and names.
 using namespace executor_internal;
 
 namespace {

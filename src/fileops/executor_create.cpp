@@ -13,23 +13,10 @@
 
 #include "fileops/executor.h"
 #include "fileops/executor_internal.h"
-#include "fileops/trash.h"
-#include "platform/file_copy.h"
-#include "platform/file_io.h"
-#include "platform/folder_digest.h"
-#include "platform/localization.h"
-#include "platform/unique_fd.h"
-#include "platform/volumes.h"
-#include "run/log_name.h"
 
 namespace qv::fileops {
 
-using platform::FolderHandle;
-using platform::GLS;
-using platform::ItemAttributes;
-using platform::StatAt;
-using platform::sys;
-using run::PlanItem;
+// The operations share their helpers and names.
 using namespace executor_internal;
 
 bool Executor::CreateFolder(const Place& folder, bool aToB, bool destExists) {

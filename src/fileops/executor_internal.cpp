@@ -23,12 +23,6 @@
 
 namespace qv::fileops::executor_internal {
 
-using platform::FolderHandle;
-using platform::GLS;
-using platform::ItemAttributes;
-using platform::StatAt;
-using platform::sys;
-using run::PlanItem;
 // Whether an item still is the one the scan saw: the same type and inode and, but for a folder
 // (whose date moves as its content is copied or deleted), the same size and modification time.
 bool IsAsSeen(const ItemAttributes& a, const run::SeenItem& seen) {

@@ -14,13 +14,19 @@
 
 #include "fileops/executor.h"
 #include "platform/file_io.h"
+#include "platform/file_system.h"
+#include "platform/localization.h"
 #include "run/log_name.h"
 #include "run/plan_item.h"
 
 namespace qv::fileops::executor_internal {
 
 using platform::FolderHandle;
+using platform::GLS;
 using platform::ItemAttributes;
+using platform::StatAt;
+using platform::sys;
+using run::PlanItem;
 
 // An open folder, named as itself.
 inline const std::string kSelf = ".";
