@@ -53,6 +53,45 @@ std::string MiddleTruncated(const std::string& text, std::size_t columns) {
            text.substr(TailStart(text, keep - head));
 }
 
+// The escaped name in the units a cut must keep whole: a character, or an escape ("\\x1b",
+// "\\u202e", "\\n", "\\\\") that TerminalName wrote.
+std::vector<std::string_view> Units(std::string_view text) {
+    std::vector<std::string_view> units;
+    for (std::size_t i = 0; i < text.size();) {
+        std::size_t n = 1;
+        if (text[i] == '\\' && i + 1 < text.size()) {
+            n = text[i + 1] == 'x' ? 4 : text[i + 1] == 'u' ? 6 : 2;
+        } else {
+            while (i + n < text.size() && IsContinuation(text[i + n])) ++n;
+        }
+        n = std::min(n, text.size() - i);
+        units.push_back(text.substr(i, n));
+        i += n;
+    }
+    return units;
+}
+
+// The escaped name shortened in its middle to `columns`, never cutting an escape.
+std::string MiddleTruncatedName(const std::string& text, std::size_t columns) {
+    const std::vector<std::string_view> units = Units(text);
+    if (text.size() <= columns || Columns(text) <= columns) return text;
+    if (columns == 0) return {};
+    const std::size_t keep = columns - 1;
+    std::string head, tail;
+    std::size_t used = 0;
+    for (std::size_t i = 0; i < units.size() && used + Columns(units[i]) <= keep / 2; ++i) {
+        head += units[i];
+        used += Columns(units[i]);
+    }
+    std::vector<std::string_view> back;
+    for (std::size_t i = units.size(); i-- > 0 && used + Columns(units[i]) <= keep;) {
+        back.push_back(units[i]);
+        used += Columns(units[i]);
+    }
+    for (auto it = back.rbegin(); it != back.rend(); ++it) tail += *it;
+    return head + std::string(kEllipsis) + tail;
+}
+
 }  // namespace
 
 std::string StatusLine(const StatusFacts& facts, int width) {
@@ -88,7 +127,7 @@ std::string StatusLine(const StatusFacts& facts, int width) {
     const std::size_t used = Columns(line);
     if (!facts.path.empty() && used + kGap.size() + kShortestPath <= room) {
         line += kGap;
-        line += MiddleTruncated(TerminalName(facts.path), room - used - kGap.size());
+        line += MiddleTruncatedName(TerminalName(facts.path), room - used - kGap.size());
     }
     return line;
 }

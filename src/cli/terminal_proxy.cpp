@@ -104,20 +104,24 @@ run::ConflictReply TerminalProxy::AskReplace(const run::ConflictQuestion& questi
     const bool copyBack = m.conflict == 41 || m.conflict == 42;
     const char okKey = IsDeleteCode(m.conflict) ? 'd' : 'r';
     const char skipKey = copyBack ? 'c' : 's';
-    out_ << "\n" << m.windowTitle << "\n" << ForTerminal(m.explanation) << "\n";
     const bool showA = m.items != fileops::ReplaceItems::DestOnly;
     const bool showB = m.items != fileops::ReplaceItems::SourceOnly;
     auto facts = [](const std::string& date, const std::optional<std::uint64_t>& size) {
         return size ? date + "  " + GLS("Size:") + " " + app::HumanBytes(*size) : date;
     };
-    if (showA) {
-        out_ << "  A: " << TerminalName(m.sourcePath) << "\n     "
-             << facts(m.sourceModifDate, m.sourceSize) << "\n";
-    }
-    if (showB) {
-        out_ << "  B: " << TerminalName(m.destPath) << "\n     "
-             << facts(m.destModifDate, m.destSize) << "\n";
-    }
+    // The whole question: told again, as it then stands, after a swap.
+    const auto tell = [&] {
+        out_ << "\n" << m.windowTitle << "\n" << ForTerminal(m.explanation) << "\n";
+        if (showA) {
+            out_ << "  A: " << TerminalName(m.sourcePath) << "\n     "
+                 << facts(m.sourceModifDate, m.sourceSize) << "\n";
+        }
+        if (showB) {
+            out_ << "  B: " << TerminalName(m.destPath) << "\n     "
+                 << facts(m.destModifDate, m.destSize) << "\n";
+        }
+    };
+    tell();
     for (;;) {
         if (!m.directionTooltip.empty()) out_ << "  " << m.directionTooltip << "\n";
         out_ << "[" << okKey << "] " << m.okTitle
@@ -136,8 +140,7 @@ run::ConflictReply TerminalProxy::AskReplace(const run::ConflictQuestion& questi
         } else if (key == 'q') {
             tag = fileops::kStopButtonTag;
         } else if (key == 'w' && fileops::ChangeDirection(m)) {
-            // The question is told again, as it now stands.
-            out_ << ForTerminal(m.explanation) << "\n";
+            tell();
             continue;
         }
         if (tag != 0) return fileops::ReplyForButtonCode(fileops::ButtonCode(m, tag));

@@ -14,6 +14,11 @@ void AppendHexByte(std::string& out, unsigned char c) {
     out += kHex[c & 0xF];
 }
 
+bool IsDirectionControl(char32_t cp) {
+    return cp == 0x061C || cp == 0x200E || cp == 0x200F || (cp >= 0x202A && cp <= 0x202E) ||
+           (cp >= 0x2066 && cp <= 0x2069);
+}
+
 // carriageReturnEndsLine: a text of alerts and logs, whose carriage returns end lines and
 // whose tabs are its layout.
 std::string Escape(std::string_view text, bool carriageReturnEndsLine) {
@@ -44,10 +49,13 @@ std::string Escape(std::string_view text, bool carriageReturnEndsLine) {
             }
         } else if (cp < 0x20 || cp == 0x7F) {
             AppendHexByte(out, static_cast<unsigned char>(cp));
-        } else if (cp >= 0x80 && cp <= 0x9F) {
-            out += "\\u00";
-            out += kHex[cp >> 4];
-            out += kHex[cp & 0xF];
+        } else if (cp == '\\' && !carriageReturnEndsLine) {
+            out += "\\\\";  // so that a name holding "\\n" is not taken for one holding a line end
+        } else if ((cp >= 0x80 && cp <= 0x9F) || IsDirectionControl(cp)) {
+            // C1 controls, and the marks that turn the direction of the text around (a name
+            // could show another name, its extension reversed).
+            out += "\\u";
+            for (int shift = 12; shift >= 0; shift -= 4) out += kHex[(cp >> shift) & 0xF];
         } else {
             out.append(text.substr(i, len));
         }

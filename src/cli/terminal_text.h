@@ -10,7 +10,8 @@
 namespace qv::cli {
 
 // A name, a path or any text without a line structure of its own: every control character
-// is shown escaped, line ends included.
+// is shown escaped, line ends included, and so is a backslash ("\\"), so that no two names
+// look the same.
 std::string TerminalName(std::string_view text);
 
 // A text of alerts and logs, whose lines end with carriage returns: each becomes a line feed,

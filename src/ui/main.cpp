@@ -6,13 +6,13 @@
 #include <QCommandLineParser>
 #include <QDialog>
 #include <QFileInfo>
+#include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QPainter>
 #include <QSessionManager>
 #include <QSettings>
-#include <QLabel>
 #include <QSocketNotifier>
 #include <QTreeView>
 #include <cstring>
@@ -269,7 +269,13 @@ QImage WithPopup(QWidget& window, QWidget* popup) {
 int main(int argc, char** argv) {
     const bool startedAsRoot = TakeArgument(argc, argv, qv::app::kSetUidRootArgument);
     const std::optional<std::string> sessionName = TakeSessionArgument(argc, argv);
-    if (NeedsNoDisplay(argc, argv) && qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
+    // Without a display the arguments are still read (and refused) offscreen; a window that
+    // cannot be shown is then refused with a message rather than an abort in the toolkit.
+    const bool noDisplay = qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM") &&
+                           qEnvironmentVariableIsEmpty("DISPLAY") &&
+                           qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY");
+    if ((NeedsNoDisplay(argc, argv) || noDisplay) &&
+        qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
         qputenv("QT_QPA_PLATFORM", "offscreen");
     }
     QApplication qapp(argc, argv);
@@ -304,7 +310,7 @@ int main(int argc, char** argv) {
             "With --screenshot: draw the window with a menu open (menu:File, "
             "menu:Session, ...) or a dialog over it (preferences, new-session, "
             "sort-sessions, about, shortcuts, preview, preview-menu), the scheduling window "
-                       "(scheduling) or the console during a copy (running)."),
+            "(scheduling) or the console during a copy (running)."),
         QStringLiteral("WHAT"));
     parser.addOptions({screenshot, theme, logFile, panel, show});
     parser.addPositionalArgument(QStringLiteral("FILE.qvd"),
@@ -318,6 +324,11 @@ int main(int argc, char** argv) {
     qv::ui::ApplyTheme(qapp, qv::ui::ChooseTheme(parser.value(theme)));
 
     const bool rendering = parser.isSet(screenshot);
+    if (noDisplay && !rendering) {
+        std::cerr << "quorvel-gui: no display to show the window on (DISPLAY and "
+                     "WAYLAND_DISPLAY are not set); quorvel is the command for a terminal\n";
+        return 1;
+    }
     // A document named on the command line, made absolute while the working folder is known.
     std::string documentToOpen;
     if (!parser.positionalArguments().isEmpty()) {

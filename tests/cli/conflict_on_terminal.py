@@ -77,6 +77,10 @@ with tempfile.TemporaryDirectory() as home:
     wait_for('The source is going to replace the destination')
     wait_for('[w] Swap the direction')
     os.write(fd, b'w\n')
+    # The whole question again, the files with their sizes included, the other way round.
+    wait_for('Replace File')
+    wait_for('Are you sure you want the destination replaces the source anyway?')
+    wait_for('Size: 6 B')
     wait_for('The destination is going to replace the source')
     wait_for('[q] Stop? ')
     os.write(fd, b'r\n')

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <vector>
 
 #include "app/progress_meter.h"
@@ -62,6 +63,11 @@ TEST(StatusLineTest, FitsTheWidthAndTellsThePace) {
          {},
          80,
          "1/2  0 B/0 B  --  -- left  /x/evil\\x1b[2J\\rname\\n.txt"},
+        {"a backslash and a mark that turns the text around are escaped too",
+         {1, 2, 0, 0, {}, {}, "/x/a\\nb\xE2\x80\xAEtxt.exe"},
+         {},
+         80,
+         "1/2  0 B/0 B  --  -- left  /x/a\\\\nb\\u202etxt.exe"},
         {"under a second of readings: still unknown",
          {0, 4, 5 * kMB, 100 * kMB, {}, {}, "/f"},
          {{0, 0, 0}, {0.5, 5 * kMB, 0}},
@@ -109,6 +115,26 @@ TEST(StatusLineTest, FitsTheWidthAndTellsThePace) {
         const std::string line = StatusLine(facts, c.width);
         EXPECT_EQ(line, c.expected) << c.what;
         EXPECT_LE(Columns(line), static_cast<std::size_t>(c.width)) << c.what;
+    }
+}
+
+// However short the room, a cut in the middle of a name never splits one of its escapes:
+// "\x1b" cut to "\x1" would show the rest of an escape sequence as plain text.
+TEST(StatusLineTest, ACutKeepsEveryEscapeWhole) {
+    const StatusFacts facts{1, 2, 0, 0, {}, {}, "/tmp/probe/b\x1b]0;PWNED\a\x1b]0;x\a/end"};
+    for (int width = 28; width < 70; ++width) {
+        const std::string line = StatusLine(facts, width);
+        EXPECT_LE(Columns(line), static_cast<std::size_t>(width));
+        for (std::size_t i = line.find('\\'); i != std::string::npos; i = line.find('\\', i)) {
+            ASSERT_LT(i + 1, line.size()) << width << ": " << line;
+            const char kind = line[i + 1];
+            const std::size_t length = kind == 'x' ? 4 : kind == 'u' ? 6 : 2;
+            ASSERT_LE(i + length, line.size()) << width << ": " << line;
+            for (std::size_t h = i + 2; kind == 'x' && h < i + length; ++h) {
+                EXPECT_TRUE(std::isxdigit(static_cast<unsigned char>(line[h]))) << line;
+            }
+            i += length;
+        }
     }
 }
 
