@@ -46,6 +46,7 @@
 #include "ui/error_alert.h"
 #include "ui/exclude_panel.h"
 #include "ui/filter_panel.h"
+#include "ui/info_drawer.h"
 #include "ui/log_window.h"
 #include "ui/middle_truncation.h"
 #include "ui/multi_panel.h"
@@ -68,17 +69,6 @@ using platform::GLS;
 
 namespace {
 
-// The shortest pause between two progress refreshes, whatever the run asks for.
-constexpr double kShortestRefresh = 0.05;
-// Steps of the progress bar within one item, as long as the bar's integer range allows.
-constexpr int kProgressStepsPerItem = 100;
-// A run at least this long that ends while the window is not active is told on the desktop.
-constexpr double kNotifiedRunSeconds = 30;
-
-QIcon Icon(const char* name) {
-    return QIcon(QStringLiteral(":/icons/%1.svg").arg(QLatin1String(name)));
-}
-
 QString Format(const std::string& text, long long n) {
     return Str(text) + QStringLiteral(" (%1)").arg(n);
 }
@@ -95,13 +85,6 @@ std::string NotEditableText(std::size_t option) {
                 "The scripts of a session can't be edited here yet; they can be set in "
                 "the session document.");
     }
-}
-
-std::uint64_t FileSize(const std::string& path) {
-    struct stat st {};
-    return ::lstat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode)
-               ? static_cast<std::uint64_t>(st.st_size)
-               : 0;
 }
 
 }  // namespace
@@ -152,7 +135,7 @@ void ConsoleWindow::BuildWindow() {
     sessionPopup_->setSizeAdjustPolicy(QComboBox::AdjustToContents);
     connect(sessionPopup_, &QComboBox::activated, this, &ConsoleWindow::ChooseSession);
     drawerButton_ = new QToolButton(central);
-    drawerButton_->setIcon(Icon("icn_info"));
+    drawerButton_->setIcon(NamedIcon("icn_info"));
     drawerButton_->setCheckable(true);
     drawerButton_->setAutoRaise(true);
     drawerButton_->setToolTip(Str(GLS("Show or hide the information drawer")));
@@ -161,7 +144,7 @@ void ConsoleWindow::BuildWindow() {
     top->addWidget(sessionPopup_);
     logButton_ = new QToolButton(central);
     logButton_->setObjectName(QStringLiteral("logButton"));
-    logButton_->setIcon(Icon("icn_log"));
+    logButton_->setIcon(NamedIcon("icn_log"));
     logButton_->setAutoRaise(true);
     logButton_->setToolTip(Str(GLS("Show the log of the last run")) + QStringLiteral(" (Ctrl+L)"));
     connect(logButton_, &QToolButton::clicked, this, &ConsoleWindow::WindowOpenLog);
@@ -202,7 +185,7 @@ void ConsoleWindow::BuildWindow() {
     row->setSpacing(2);
     consoleButton_ = new QToolButton(central);
     consoleButton_->setObjectName(QStringLiteral("console"));
-    consoleButton_->setIcon(Icon("icnOptConsole"));
+    consoleButton_->setIcon(NamedIcon("icnOptConsole"));
     consoleButton_->setIconSize(QSize(24, 24));
     consoleButton_->setFixedSize(38, 38);
     consoleButton_->setAutoRaise(true);
@@ -216,7 +199,7 @@ void ConsoleWindow::BuildWindow() {
         holder->setFixedSize(40, 40);
         auto* button = new QToolButton(holder);
         button->setObjectName(QLatin1String(def.tab));
-        button->setIcon(Icon(def.icon));
+        button->setIcon(NamedIcon(def.icon));
         button->setIconSize(QSize(24, 24));
         button->setAutoRaise(true);
         button->setCheckable(true);
@@ -225,7 +208,7 @@ void ConsoleWindow::BuildWindow() {
         connect(button, &QToolButton::clicked, this,
                 [this, i] { ChooseGoPanel(static_cast<int>(i) + 1); });
         auto* marker = new QLabel(holder);
-        marker->setPixmap(Icon("icnOptOn").pixmap(10, 10));
+        marker->setPixmap(NamedIcon("icnOptOn").pixmap(10, 10));
         marker->setGeometry(28, 2, 10, 10);
         marker->setAttribute(Qt::WA_TransparentForMouseEvents);
         marker->hide();
@@ -262,39 +245,7 @@ void ConsoleWindow::BuildWindow() {
     column->addWidget(progress_);
 
     // The information drawer.
-    drawer_ = new QFrame(central);
-    drawer_->setObjectName(QStringLiteral("infoDrawer"));
-    drawer_->setFrameShape(QFrame::StyledPanel);
-    drawer_->setFixedSize(300, 210);
-    auto* grid = new QGridLayout(drawer_);
-    grid->setContentsMargins(12, 10, 12, 10);
-    drawerIcon_ = new QLabel(drawer_);
-    drawerAction_ = new QLabel(drawer_);
-    QFont bold = drawerAction_->font();
-    bold.setBold(true);
-    drawerAction_->setFont(bold);
-    drawerSource_ = new QLabel(drawer_);
-    drawerDest_ = new QLabel(drawer_);
-    drawerSize_ = new QLabel(drawer_);
-    drawerCopied_ = new QLabel(drawer_);
-    drawerRate_ = new QLabel(drawer_);
-    drawerLeft_ = new QLabel(drawer_);
-    for (QLabel* l : {drawerSource_, drawerDest_}) {
-        l->setWordWrap(true);
-        l->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-    }
-    grid->addWidget(drawerIcon_, 0, 0);
-    grid->addWidget(drawerAction_, 0, 1);
-    grid->addWidget(drawerSource_, 1, 0, 1, 2);
-    grid->addWidget(drawerDest_, 2, 0, 1, 2);
-    grid->addWidget(drawerSize_, 3, 0, 1, 2);
-    grid->addWidget(drawerCopied_, 4, 0, 1, 2);
-    auto* pace = new QHBoxLayout;
-    pace->addWidget(drawerRate_);
-    pace->addWidget(drawerLeft_);
-    grid->addLayout(pace, 5, 0, 1, 2);
-    grid->setColumnStretch(1, 1);
-    grid->setRowStretch(2, 1);
+    drawer_ = new InfoDrawer(central);
     drawer_->hide();
     outer->addWidget(drawer_, 0, Qt::AlignTop);
 
@@ -680,7 +631,7 @@ void ConsoleWindow::SetConsolePanes(std::int64_t i) {
             for (PathArea* area : {source_, dest_}) {
                 area->setPathText(Format(GLS("Multiple List"), rows), false);
                 area->setPathToolTip(Str(GLS("Multiple Task defined in the Multiple List")));
-                area->setIcon(Icon("icn_folder_gray"));
+                area->setIcon(NamedIcon("icn_folder_gray"));
             }
         } else {
             const plist::Value* console = session.dictAt("consoleDict");
@@ -701,7 +652,7 @@ void ConsoleWindow::SetConsolePanes(std::int64_t i) {
         for (PathArea* area : {source_, dest_}) {
             area->setPathText(Format(GLS("All Sessions"), doc.SessionCount()), false);
             area->setPathToolTip(Str(GLS("All the Sessions defined in the Session PopUpMenu")));
-            area->setIcon(Icon("icn_folder_gray"));
+            area->setIcon(NamedIcon("icn_folder_gray"));
         }
         SetOrangeArrow(true);
     } else {
@@ -709,7 +660,7 @@ void ConsoleWindow::SetConsolePanes(std::int64_t i) {
         for (PathArea* area : {source_, dest_}) {
             area->setPathText({}, false);
             area->setPathToolTip({});
-            area->setIcon(Icon("icn_folder_gray"));
+            area->setIcon(NamedIcon("icn_folder_gray"));
         }
         SetOrangeArrow(false);
     }
@@ -725,17 +676,17 @@ void ConsoleWindow::SetPathname(const std::string& path, bool source) {
     PathArea* area = source ? source_ : dest_;
     if (path.empty()) {
         area->setPathText(Str(GetEmptyTopBottomString(source)), true);
-        area->setIcon(Icon("icn_folder_gray"));
+        area->setIcon(NamedIcon("icn_folder_gray"));
         return;
     }
     area->setPathText(Path(path), false);
     const platform::ItemAttributes a = platform::ReadItemAttributes(path.c_str());
     if (!a.exists()) {
-        area->setIcon(Icon("icn_folder_gray"));
+        area->setIcon(NamedIcon("icn_folder_gray"));
     } else if (a.isDirectory() && !app::MainApp::IsFilePackage(path, a)) {
-        area->setIcon(Icon("icn_folder"));
+        area->setIcon(NamedIcon("icn_folder"));
     } else {
-        area->setIcon(Icon("icn_file"));
+        area->setIcon(NamedIcon("icn_file"));
     }
 }
 
@@ -766,7 +717,7 @@ std::string ConsoleWindow::GetEmptyTopBottomString(bool source) const {
 
 void ConsoleWindow::SetOrangeArrow(bool on) {
     // The window's own arrow (blue, one way) shows through when no orange one is set.
-    arrow_->setPixmap(Icon(on ? "icn_arrow_orange" : "icn_arrow_blue").pixmap(QSize(26, 26)));
+    arrow_->setPixmap(NamedIcon(on ? "icn_arrow_orange" : "icn_arrow_blue").pixmap(QSize(26, 26)));
     arrow_->setProperty("orange", on);
 }
 
@@ -789,7 +740,7 @@ void ConsoleWindow::SetMainButtonTitle(bool all, bool sync) {
     mainButton_->setText(Str(title));
     mainButton_->setToolTip(Str(tip) + QStringLiteral("  (Ctrl+R, Esc)"));
     if (runAction_ != nullptr) runAction_->setText(Str(title));
-    mainButton_->setIcon(Icon("icn_run"));
+    mainButton_->setIcon(NamedIcon("icn_run"));
     mainButton_->setProperty("running", false);
     mainButton_->style()->polish(mainButton_);
 }
@@ -941,397 +892,6 @@ void ConsoleWindow::WindowOpenLog() {
     const app::RunService& service = app_.runService();
     logWindow_->setLogFolder(service.LogFolder());
     if (logWindow_->FillLogWindow(service.pathLogFile(), service.logString())) logWindow_->show();
-}
-
-// ---- Runs ----
-
-bool ConsoleWindow::isRunning() const { return run_->isActive(); }
-
-void ConsoleWindow::TaskExecuteSyncOrBackup() {
-    if (isRunning()) {
-        StopRun();
-        return;
-    }
-    const sessions::SessionDocument& doc = app_.document();
-    if (!IsRealSession(doc.mSessionIndex) && !doc.IsAllSessions(doc.mSessionIndex)) return;
-    if (confirmation_) return;  // already asking
-    // The run reads the session document: the panel on screen goes into it first.
-    if (!GetCurrentPanel()) return;
-    // A session without its two folders has nothing to run (the keys reach here too).
-    if (IsRealSession(doc.mSessionIndex) && !IsMultiSession(doc.mSessionIndex)) {
-        const plist::Value* console = doc.GetSessionDict(doc.mSessionIndex)->dictAt("consoleDict");
-        for (const bool source : {true, false}) {
-            if (console == nullptr ||
-                console->stringAt(source ? "topFolder" : "bottomFolder").empty()) {
-                Refuse(Str(
-                    GLS(source ? "Source Folder not defined" : "Destination Folder not defined")));
-                return;
-            }
-        }
-    }
-    const bool exactAsks = app_.MustConfirmExactRun();
-    const auto confirmation = app_.runService().AreYouSure(app::RunRequest{}, exactAsks);
-    if (!confirmation) {
-        StartRun();
-        return;
-    }
-    auto* box = new QMessageBox(QMessageBox::Question, Str(confirmation->title),
-                                Str(confirmation->message), QMessageBox::NoButton, this);
-    box->setObjectName(QStringLiteral("confirmation"));
-    box->setAttribute(Qt::WA_DeleteOnClose);
-    box->setWindowModality(Qt::WindowModal);
-    QPushButton* ok = box->addButton(Str(confirmation->okTitle), QMessageBox::AcceptRole);
-    box->addButton(Str(confirmation->cancelTitle), QMessageBox::RejectRole);
-    box->setDefaultButton(ok);
-    connect(box, &QMessageBox::finished, this, [this, box, ok, exactAsks] {
-        if (box->clickedButton() != ok || isRunning() || terminated_) return;
-        if (exactAsks) app_.NoteExactRunConfirmed();
-        StartRun();
-    });
-    confirmation_ = box;
-    box->open();
-}
-
-void ConsoleWindow::StartRun() {
-    if (run_->Start()) return;
-    Refuse(run_->refusal());
-}
-
-void ConsoleWindow::Refuse(const QString& why) {
-    if (refusal_) return;
-    auto* box =
-        new QMessageBox(QMessageBox::Warning, Str(GLS("Warning:")), why, QMessageBox::Ok, this);
-    box->setObjectName(QStringLiteral("refusal"));
-    box->setAttribute(Qt::WA_DeleteOnClose);
-    box->setWindowModality(Qt::WindowModal);
-    refusal_ = box;
-    box->open();
-}
-
-void ConsoleWindow::StopRun() {
-    if (!isRunning()) return;
-    run_->Stop();
-    // Heard: the run ends after the item in hand, or within a large file in a moment.
-    stopping_ = true;
-    SetComment({Str(GLS("Stopping…"))});
-    mainButton_->setText(Str(GLS("Stopping…")));
-    mainButton_->setEnabled(false);
-}
-
-void ConsoleWindow::RunStarted() {
-    stopping_ = false;
-    EnableDisableConsolePanes(false);
-    SyncRunActions();
-    SetComment({});
-    mainButton_->setText(Str(GLS("Stop")));
-    mainButton_->setIcon(Icon("icn_stop"));
-    mainButton_->setProperty("running", true);
-    mainButton_->style()->polish(mainButton_);
-    progress_->setRange(0, 0);  // busy until the copy knows its size
-    copying_ = false;
-    runStartedAt_ = clock_();
-}
-
-void ConsoleWindow::ScanProgress(qint64 itemsScanned, qint64 itemsToDo) {
-    if (copying_ || stopping_) return;
-    SetComment({Str(GLS("Items scanned:")) + QStringLiteral(" %1").arg(itemsScanned),
-                Str(GLS("Items to do:")) + QStringLiteral(" %1").arg(itemsToDo)});
-}
-
-void ConsoleWindow::PreviewShowing() {
-    SetComment({Str(GLS("Preview…"))});
-    // Nothing moves while the user looks at the plan; the place stays for the copy's bar.
-    QSizePolicy policy = progress_->sizePolicy();
-    policy.setRetainSizeWhenHidden(true);
-    progress_->setSizePolicy(policy);
-    progress_->setRange(0, 1);
-    progress_->setValue(0);
-    progress_->hide();
-}
-
-void ConsoleWindow::CopyStarting(qint64 itemsToDo, double secondsBetweenRefreshes) {
-    progress_->show();
-    itemsAtCopyStart_ = itemsToDo;
-    const std::int64_t items = std::max<qint64>(itemsToDo, 1);
-    progressStepsPerItem_ = items <= std::numeric_limits<int>::max() / kProgressStepsPerItem
-                                ? kProgressStepsPerItem
-                                : 1;
-    progress_->setRange(0, static_cast<int>(std::min<std::int64_t>(
-                               items * progressStepsPerItem_, std::numeric_limits<int>::max())));
-    progress_->setValue(0);
-    figures_.reset();
-    progressModel_.reset();
-    if (const run::RunState* s = run_->state()) progressModel_.emplace(s->progress, clock_);
-    const double seconds = std::max(secondsBetweenRefreshes, kShortestRefresh);
-    updateTimer_->setInterval(static_cast<int>(seconds * 1000));
-    copying_ = true;
-    ToggleTimerUpdateField(true);
-}
-
-void ConsoleWindow::ToggleTimerUpdateField(bool on) {
-    if (on) {
-        UpdateItemsToDoField();
-        updateTimer_->start();
-    } else {
-        updateTimer_->stop();
-    }
-}
-
-void ConsoleWindow::UpdateItemsToDoField() {
-    if (!copying_ || !progressModel_) return;
-    const std::optional<app::ProgressFigures> f = progressModel_->Sample();
-    if (!f) return;
-    ShowCopyProgress(*f);
-}
-
-void ConsoleWindow::ShowRunForPicture(const app::ProgressFigures& figures) {
-    RunStarted();
-    CopyStarting(figures.itemsTotal, 1.0);
-    updateTimer_->stop();
-    ShowCopyProgress(figures);
-}
-
-void ConsoleWindow::ShowCopyProgress(const app::ProgressFigures& figures) {
-    const app::ProgressFigures* f = &figures;
-    figures_ = figures;
-    const std::int64_t left = std::max<std::int64_t>(itemsAtCopyStart_ - f->itemsDone, 0);
-    // Items left, then the content written of all, the pace of the last seconds and the time
-    // left at that pace.
-    const QString bytes = Str(BytesCopiedText(f->bytesDone, f->bytesTotal));
-    const QString rate = Str(f->bytesPerSecond ? app::RateText(*f->bytesPerSecond) : "--");
-    const QString timeLeft =
-        Str(GLS("Time left:")) + QLatin1Char(' ') + Str(app::TimeLeftText(f->secondsLeft));
-    SetComment({stopping_ ? Str(GLS("Stopping…"))
-                          : Str(GLS("Items to do:")) + QStringLiteral(" %1").arg(left),
-                bytes + QStringLiteral(" \u2022 ") + rate + QStringLiteral(" \u2022 ") + timeLeft});
-    // Within a large file the bar goes on moving with the bytes written.
-    const std::int64_t within =
-        f->itemBytes == 0 ? 0
-                          : static_cast<std::int64_t>(
-                                f->itemBytesDone *
-                                static_cast<std::uint64_t>(progressStepsPerItem_) / f->itemBytes);
-    const std::int64_t value = (itemsAtCopyStart_ - left) * progressStepsPerItem_ +
-                               std::min<std::int64_t>(within, progressStepsPerItem_ - 1);
-    progress_->setValue(static_cast<int>(std::min<std::int64_t>(value, progress_->maximum())));
-    UpdateInfoDrawer();
-}
-
-void ConsoleWindow::setInfoDrawerOpen(bool open) {
-    if (drawerButton_->isChecked() != open) drawerButton_->setChecked(open);
-    if (open == drawer_->isVisible()) return;
-    if (open) {
-        widthWithoutDrawer_ = width();
-    } else {
-        // The window gives back the room the drawer took, unless the user resized it since.
-        const int drawerRoom = drawer_->width() + centralWidget()->layout()->spacing();
-        if (width() >= widthWithoutDrawer_ + drawerRoom) widthWithoutDrawer_ = width() - drawerRoom;
-    }
-    drawer_->setVisible(open);
-    if (open) {
-        UpdateInfoDrawer();
-    } else if (widthWithoutDrawer_ > 0) {
-        // Once the layout has let go of the drawer's minimum width.
-        QTimer::singleShot(0, this, [this] {
-            if (!drawer_->isVisible()) resize(widthWithoutDrawer_, height());
-        });
-    }
-}
-
-QString ConsoleWindow::infoDrawerText() const {
-    return QStringList{drawerAction_->text(), drawerSource_->text(), drawerDest_->text(),
-                       drawerSize_->text(),   drawerCopied_->text(), drawerRate_->text(),
-                       drawerLeft_->text()}
-        .join(QLatin1Char('\n'));
-}
-
-void ConsoleWindow::UpdateInfoDrawer() {
-    const bool live = figures_.has_value() && copying_;  // copying_: a run's copy, until it ends
-    const app::ProgressFigures f = live ? *figures_ : app::ProgressFigures{};
-    const int m = f.item.copyMode;
-    const bool copies = m == run::kModeCopyAtoB || m == run::kModeCopyBtoA;
-    const bool replaces = m == run::kModeReplaceBwithA || m == run::kModeReplaceAwithB;
-    const bool deletes = m == run::kModeDeleteInA || m == run::kModeDeleteInB;
-    const bool aToB = m == run::kModeCopyAtoB || m == run::kModeReplaceBwithA;
-    const std::string& from = f.readPath();
-    const std::string& to = aToB ? f.item.dest : f.item.source;
-    const char* icon = copies     ? (aToB ? "icnCopyAtoB" : "icnCopyBtoA")
-                       : replaces ? (aToB ? "icnPreviewViolet" : "icnPreviewOrange")
-                       : deletes  ? "icnPreviewDelete"
-                                  : "icnProcessing";
-    drawerIcon_->setPixmap(Icon(icon).pixmap(22, 22));
-    drawerAction_->setText(Str(copies     ? GLS("Copying:")
-                               : replaces ? GLS("Replacing:")
-                               : deletes  ? GLS("Deleting:")
-                                          : GLS("Processing item:")));
-    const bool shown = copies || replaces || deletes;
-    drawerSource_->setText(shown ? TruncatedString(Path(from), *drawerSource_) : QString());
-    drawerDest_->setText(copies || replaces ? TruncatedString(Path(to), *drawerDest_) : QString());
-    if (shown) {
-        // The content being copied is the item's size; a deletion's is read from the disk.
-        const std::uint64_t size = f.itemBytes > 0 ? f.itemBytes : FileSize(from);
-        drawerSize_->setText(size > 0 || !platform::IsExistingFolder(from) ? Str(SizeText(size))
-                                                                           : QStringLiteral("--"));
-    } else {
-        drawerSize_->clear();
-    }
-    if ((copies || replaces) && f.itemBytes > 0) {
-        drawerCopied_->setText(Str(BytesCopiedText(f.itemBytesDone, f.itemBytes)));
-    } else {
-        drawerCopied_->clear();
-    }
-    if (live) {
-        drawerRate_->setText(Str(GLS("Rate:")) + QLatin1Char(' ') +
-                             Str(f.bytesPerSecond ? app::RateText(*f.bytesPerSecond) : "--"));
-        drawerLeft_->setText(Str(GLS("Time left:")) + QLatin1Char(' ') +
-                             Str(app::TimeLeftText(f.secondsLeft)));
-    } else {
-        drawerRate_->clear();
-        drawerLeft_->clear();
-    }
-}
-
-void ConsoleWindow::RunFinished() {
-    if (copying_) UpdateItemsToDoField();
-    ToggleTimerUpdateField(false);
-    copying_ = false;
-    figures_.reset();
-    progressModel_.reset();
-    progress_->show();
-    if (progress_->maximum() == 0) progress_->setRange(0, 1);
-    UpdateInfoDrawer();
-    const std::int64_t i = app_.document().mSessionIndex;
-    SetConsolePanes(i);
-    // A log window on screen follows the run that just ended.
-    if (logWindow_ != nullptr && logWindow_->isVisible()) {
-        const app::RunService& service = app_.runService();
-        logWindow_->FillLogWindow(service.pathLogFile(), service.logString());
-    }
-    SetReportOnConsole();
-    stopping_ = false;
-    mainButton_->setEnabled(true);
-    EnableDisableConsolePanes(true);
-    SyncRunActions();
-    TellRunEnded();
-    if (terminateAfterRun_) {
-        Terminate();
-        return;
-    }
-    emit readyForReload();
-}
-
-void ConsoleWindow::TellRunEnded() {
-    if (app_.preferences().mPrefDict.intAt("prefBeepWhenDone") != 0) QApplication::beep();
-    // Someone watching the window sees the report; a long run finished behind their back is
-    // worth a word on the desktop.
-    if (clock_() - runStartedAt_ < kNotifiedRunSeconds || isActiveWindow()) return;
-    ShowDesktopNotification(Str(GLS("Quorvel run finished")), commentText_);
-}
-
-void ConsoleWindow::SetReportOnConsole() {
-    if (run_->state() == nullptr) return;
-    const app::RunConclusion& c = run_->conclusion();
-    QStringList lines;
-    for (const std::string& line : c.report) lines << Str(line);
-    SetComment(lines);
-    if (!c.logSaveError.empty()) {
-        auto* alert = new ErrorAlert(
-            ErrorAlert::Kind::Stops, GLS("Warning:"), c.logSaveError, [](bool) {}, this);
-        alert->open();
-    }
-}
-
-void ConsoleWindow::SetComment(const QStringList& lines) {
-    commentLines_ = lines;
-    commentText_ = lines.join(QLatin1Char('\n'));
-    QStringList shown;
-    for (const QString& line : lines) shown << TruncatedString(line, *comment_);
-    comment_->setText(shown.join(QLatin1Char('\n')));
-}
-
-void ConsoleWindow::resizeEvent(QResizeEvent* event) {
-    QMainWindow::resizeEvent(event);
-    SetComment(commentLines_);
-}
-
-// ---- Quitting ----
-
-void ConsoleWindow::RequestQuit() {
-    if (terminated_ || quitQuestion_ || documents_->question()) return;
-    if (!isRunning()) {
-        // What the panel on screen says is kept with the sessions written at quit.
-        if (!GetCurrentPanel()) return;
-        documents_->AskToSaveChanges([this](bool proceed) {
-            if (proceed) Terminate();
-        });
-        return;
-    }
-    auto* box =
-        new QMessageBox(QMessageBox::Warning, Str(GLS("Warning:")),
-                        Str(GLS("Do you really want to quit in the middle of the current task?")),
-                        QMessageBox::NoButton, this);
-    box->setObjectName(QStringLiteral("quitQuestion"));
-    box->setAttribute(Qt::WA_DeleteOnClose);
-    box->setWindowModality(Qt::WindowModal);
-    QAbstractButton* ok = box->addButton(Str(GLS("OK")), QMessageBox::AcceptRole);
-    box->addButton(Str(GLS("Cancel")), QMessageBox::RejectRole);
-    connect(box, &QMessageBox::finished, this, [this, box, ok] {
-        if (box->clickedButton() != ok || !isRunning()) return;
-        // The run concludes first; the application ends after it.
-        terminateAfterRun_ = true;
-        StopRun();
-    });
-    quitQuestion_ = box;
-    box->open();
-}
-
-void ConsoleWindow::TerminateNow() {
-    if (terminated_) return;
-    if (isRunning()) {
-        terminateAfterRun_ = true;
-        StopRun();
-        return;
-    }
-    // Nothing is asked: whatever the panel on screen holds and is valid is kept.
-    auto* page = static_cast<OptionPanel*>(pages_->currentWidget());
-    if (plist::Value* session = app_.document().GetSessionDict(app_.document().mSessionIndex)) {
-        std::string ignored;
-        if (page != panels_[kConsolePanel] && page != closedPage_)
-            page->GetPanels(*session, &ignored);
-    }
-    Terminate();
-}
-
-void ConsoleWindow::QuitWithoutWriting() {
-    if (terminated_ || isRunning()) return;
-    terminated_ = true;
-    emit terminated();
-    close();
-}
-
-void ConsoleWindow::WriteSettingsFiles() {
-    GetCurrentPanel();
-    for (const std::string& problem : app_.WriteTemplateAndPreferences()) {
-        platform::SystemLog(problem);
-    }
-}
-
-void ConsoleWindow::Terminate() {
-    if (terminated_) return;
-    terminated_ = true;
-    for (const std::string& problem : app_.WriteTemplateAndPreferences()) {
-        platform::SystemLog(problem);
-    }
-    emit terminated();
-    close();
-}
-
-void ConsoleWindow::closeEvent(QCloseEvent* event) {
-    if (terminated_) {
-        event->accept();
-        return;
-    }
-    event->ignore();
-    RequestQuit();
 }
 
 }  // namespace qv::ui

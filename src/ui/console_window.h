@@ -33,6 +33,7 @@ namespace qv::ui {
 class DocumentCommands;
 class LogWindow;
 class OptionPanel;
+class InfoDrawer;
 class PathArea;
 class RunController;
 class SchedulingWindow;
@@ -126,7 +127,7 @@ class ConsoleWindow : public QMainWindow {
     QLabel* arrow() const { return arrow_; }
     QString commentText() const { return commentText_; }
     QProgressBar* progressBar() const { return progress_; }
-    QFrame* infoDrawer() const { return drawer_; }
+    InfoDrawer* infoDrawer() const { return drawer_; }
     void setInfoDrawerOpen(bool open);
     QString infoDrawerText() const;
     // The clock the rate and the time left are measured with, in seconds from any origin.
@@ -260,15 +261,7 @@ class ConsoleWindow : public QMainWindow {
     QString commentText_;
     QProgressBar* progress_ = nullptr;
 
-    QFrame* drawer_ = nullptr;
-    QLabel* drawerIcon_ = nullptr;
-    QLabel* drawerAction_ = nullptr;
-    QLabel* drawerSource_ = nullptr;
-    QLabel* drawerDest_ = nullptr;
-    QLabel* drawerSize_ = nullptr;
-    QLabel* drawerCopied_ = nullptr;
-    QLabel* drawerRate_ = nullptr;
-    QLabel* drawerLeft_ = nullptr;
+    InfoDrawer* drawer_ = nullptr;
 
     QTimer* updateTimer_ = nullptr;
     std::int64_t itemsAtCopyStart_ = 0;

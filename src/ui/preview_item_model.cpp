@@ -14,10 +14,6 @@ using engine::PreviewNode;
 
 namespace {
 
-QIcon Picture(const char* name) {
-    return QIcon(QStringLiteral(":/icons/%1.svg").arg(QLatin1String(name)));
-}
-
 // The other side's picture of an item: the same image, faded.
 QIcon Washed(const QIcon& icon) {
     QIcon washed;
@@ -51,8 +47,8 @@ bool BHoldsItem(int mode) {
 
 PreviewItemModel::PreviewItemModel(engine::PreviewModel& model, bool moveToTrash, QObject* parent)
     : QAbstractItemModel(parent), model_(model) {
-    folder_ = Picture("icn_folder");
-    file_ = Picture("icn_file");
+    folder_ = NamedIcon("icn_folder");
+    file_ = NamedIcon("icn_file");
     folderWashed_ = Washed(folder_);
     fileWashed_ = Washed(file_);
     for (int mode = 0; mode < 10; ++mode) modeIcons_[mode] = ModeIcon(mode, moveToTrash);
@@ -61,22 +57,22 @@ PreviewItemModel::PreviewItemModel(engine::PreviewModel& model, bool moveToTrash
 QIcon PreviewItemModel::ModeIcon(int copyMode, bool moveToTrash) {
     switch (copyMode) {
         case run::kModeDescend:
-            return Picture("icnPreviewNothing");
+            return NamedIcon("icnPreviewNothing");
         case run::kModeCopyAtoB:
         case run::kModeReplaceBwithA:
-            return Picture("icnPreviewViolet");
+            return NamedIcon("icnPreviewViolet");
         case run::kModeCopyBtoA:
         case run::kModeReplaceAwithB:
-            return Picture("icnPreviewOrange");
+            return NamedIcon("icnPreviewOrange");
         case run::kModeDeleteInA:
         case run::kModeDeleteInB:
-            return Picture(moveToTrash ? "icnPreviewTrash" : "icnPreviewDelete");
+            return NamedIcon(moveToTrash ? "icnPreviewTrash" : "icnPreviewDelete");
         case run::kModeAttrAtoB:
-            return Picture("icnPreviewAccessAB");
+            return NamedIcon("icnPreviewAccessAB");
         case run::kModeAttrBtoA:
-            return Picture("icnPreviewAccessBA");
+            return NamedIcon("icnPreviewAccessBA");
         default:
-            return Picture("icnPreviewSkip");
+            return NamedIcon("icnPreviewSkip");
     }
 }
 

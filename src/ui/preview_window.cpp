@@ -111,10 +111,6 @@ std::vector<SearchButton> SearchButtons(bool moveToTrash) {
     };
 }
 
-QIcon Picture(const char* name) {
-    return QIcon(QStringLiteral(":/icons/%1.svg").arg(QLatin1String(name)));
-}
-
 }  // namespace
 
 PreviewSettings PreviewSettingsFor(app::MainApp& app, const run::RunState& state) {
@@ -169,7 +165,7 @@ void PreviewWindow::BuildWindow() {
     auto* toolbar = new QToolBar(this);
     toolbar->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
     for (const SearchButton& b : SearchButtons(settings_.moveToTrash)) {
-        QAction* action = toolbar->addAction(Picture(b.icon), Str(b.label));
+        QAction* action = toolbar->addAction(NamedIcon(b.icon), Str(b.label));
         action->setToolTip(Str(b.tip));
         action->setData(b.tag);
         connect(action, &QAction::triggered, this, [this, tag = b.tag] {
@@ -257,7 +253,7 @@ QWidget* PreviewWindow::BuildSideBox(bool source) {
     }
     grid->setColumnStretch(1, 1);
     s.open = new QPushButton(Str(GLS("Open")), s.box);
-    s.reveal = new QPushButton(Picture("icn_reveal"), Str(GLS("Reveal")), s.box);
+    s.reveal = new QPushButton(NamedIcon("icn_reveal"), Str(GLS("Reveal")), s.box);
     auto* buttons = new QHBoxLayout;
     buttons->addStretch(1);
     buttons->addWidget(s.open);
@@ -289,7 +285,7 @@ QWidget* PreviewWindow::BuildTotalsBox() {
     };
     for (int r = 0; r < kTotalRows; ++r) {
         auto* image = new QLabel(box);
-        if (rows[r].icon != nullptr) image->setPixmap(Picture(rows[r].icon).pixmap(16, 16));
+        if (rows[r].icon != nullptr) image->setPixmap(NamedIcon(rows[r].icon).pixmap(16, 16));
         if (r == 2 && trash) image->setToolTip(Str(GLS("These files will be moved to the trash")));
         totals_[r] = new QLabel(box);
         totals_[r]->setAlignment(Qt::AlignRight | Qt::AlignVCenter);

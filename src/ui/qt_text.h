@@ -3,6 +3,7 @@
 // bytes, decoded and encoded as the file system's names.
 
 #include <QFile>
+#include <QIcon>
 #include <QString>
 #include <string>
 
@@ -15,5 +16,9 @@ inline QString Lines(const std::string& utf8) {
 }
 inline QString Path(const std::string& path) { return QFile::decodeName(path.c_str()); }
 inline std::string PathBytes(const QString& path) { return QFile::encodeName(path).toStdString(); }
+// One of the application's pictures, by its name ("icn_run").
+inline QIcon NamedIcon(const char* name) {
+    return QIcon(QStringLiteral(":/icons/%1.svg").arg(QLatin1String(name)));
+}
 
 }  // namespace qv::ui
