@@ -60,8 +60,7 @@ class StatusSampler {
     std::optional<StatusFacts> operator()() {
         const std::optional<app::ProgressFigures> f = model_.Sample();
         if (!f) return std::nullopt;
-        return StatusFacts{f->itemsDone,      f->itemsTotal,  f->bytesDone, f->bytesTotal,
-                           f->bytesPerSecond, f->secondsLeft, f->readPath()};
+        return f;
     }
 
   private:

@@ -125,9 +125,9 @@ std::string StatusLine(const StatusFacts& facts, int width) {
     }
     if (Columns(line) > room) return MiddleTruncated(line, room);
     const std::size_t used = Columns(line);
-    if (!facts.path.empty() && used + kGap.size() + kShortestPath <= room) {
+    if (!facts.readPath().empty() && used + kGap.size() + kShortestPath <= room) {
         line += kGap;
-        line += MiddleTruncatedName(TerminalName(facts.path), room - used - kGap.size());
+        line += MiddleTruncatedName(TerminalName(facts.readPath()), room - used - kGap.size());
     }
     return line;
 }

@@ -23,6 +23,9 @@ struct Reading {
     std::int64_t items;
 };
 
+// The item at hand, read from this path.
+run::RunProgress::Item At(const std::string& path) { return {0, path, "", ""}; }
+
 std::size_t Columns(const std::string& s) {
     std::size_t n = 0;
     for (const char c : s) n += (static_cast<unsigned char>(c) & 0xC0) != 0x80;
@@ -39,55 +42,55 @@ TEST(StatusLineTest, FitsTheWidthAndTellsThePace) {
         std::string expected;
     } cases[] = {
         {"bytes and kilobytes, pace unknown",
-         {3, 10, 512, 1536, {}, {}, "/a/b.txt"},
+         {3, 10, 512, 1536, {}, {}, At("/a/b.txt")},
          {},
          200,
          "3/10  512 B/1.5 KB  --  -- left  /a/b.txt"},
         {"a long path is shortened in its middle to fill the line exactly",
-         {1200, 5000, 5 * kMB, 2048 * kMB, 12.5 * kMB, 75, longPath},
+         {1200, 5000, 5 * kMB, 2048 * kMB, 12.5 * kMB, 75, At(longPath)},
          {},
          80,
          "1200/5000  5.0 MB/2.0 GB  12.5 MB/s  1:15 left  /home/me/Photos…oliday-final.jpg"},
         {"too narrow for a useful path: the rate goes first",
-         {1200, 5000, 5 * kMB, 2048 * kMB, 12.5 * kMB, 75, longPath},
+         {1200, 5000, 5 * kMB, 2048 * kMB, 12.5 * kMB, 75, At(longPath)},
          {},
          40,
          "1200/5000  5.0 MB/2.0 GB  1:15 left"},
         {"then the bytes",
-         {1200, 5000, 5 * kMB, 2048 * kMB, 12.5 * kMB, 75, longPath},
+         {1200, 5000, 5 * kMB, 2048 * kMB, 12.5 * kMB, 75, At(longPath)},
          {},
          20,
          "1200/5000  1:15 left"},
         {"control characters of a name are shown escaped",
-         {1, 2, 0, 0, {}, {}, "/x/evil\x1b[2J\rname\n.txt"},
+         {1, 2, 0, 0, {}, {}, At("/x/evil\x1b[2J\rname\n.txt")},
          {},
          80,
          "1/2  0 B/0 B  --  -- left  /x/evil\\x1b[2J\\rname\\n.txt"},
         {"a backslash and a mark that turns the text around are escaped too",
-         {1, 2, 0, 0, {}, {}, "/x/a\\nb\xE2\x80\xAEtxt.exe"},
+         {1, 2, 0, 0, {}, {}, At("/x/a\\nb\xE2\x80\xAEtxt.exe")},
          {},
          80,
          "1/2  0 B/0 B  --  -- left  /x/a\\\\nb\\u202etxt.exe"},
         {"under a second of readings: still unknown",
-         {0, 4, 5 * kMB, 100 * kMB, {}, {}, "/f"},
+         {0, 4, 5 * kMB, 100 * kMB, {}, {}, At("/f")},
          {{0, 0, 0}, {0.5, 5 * kMB, 0}},
          200,
          "0/4  5.0 MB/100 MB  --  -- left  /f"},
         // 10 MB/s leaves 8 s for the bytes; 1 item/s leaves 2 s for the items: the later wins.
         {"the pace known: time left by bytes, whatever the items say",
-         {2, 4, 20 * kMB, 100 * kMB, {}, {}, "/f"},
+         {2, 4, 20 * kMB, 100 * kMB, {}, {}, At("/f")},
          {{0, 0, 0}, {0.5, 5 * kMB, 0}, {2, 20 * kMB, 2}},
          200,
          "2/4  20.0 MB/100 MB  10.0 MB/s  0:08 left  /f"},
         // Thousands of tiny files after the large ones: the bytes are done, the items are not.
         {"time left by items",
-         {100, 1100, 900 * kMB, 900 * kMB, {}, {}, "/f"},
+         {100, 1100, 900 * kMB, 900 * kMB, {}, {}, At("/f")},
          {{0, 0, 0}, {10, 900 * kMB, 100}},
          200,
          "100/1100  900 MB/900 MB  90.0 MB/s  1:40 left  /f"},
         // The burst of the first second is out of the window: 1 MB in the last 6 s.
         {"the rate follows the last seconds",
-         {3, 9, 7 * kMB, 3072 * kMB, {}, {}, "/f"},
+         {3, 9, 7 * kMB, 3072 * kMB, {}, {}, At("/f")},
          {{0, 0, 0}, {1, 6 * kMB, 1}, {6, 6 * kMB, 2}, {7, 7 * kMB, 3}},
          200,
          "3/9  7.0 MB/3.0 GB  171 KB/s  5:06:30 left  /f"},
@@ -121,7 +124,7 @@ TEST(StatusLineTest, FitsTheWidthAndTellsThePace) {
 // However short the room, a cut in the middle of a name never splits one of its escapes:
 // "\x1b" cut to "\x1" would show the rest of an escape sequence as plain text.
 TEST(StatusLineTest, ACutKeepsEveryEscapeWhole) {
-    const StatusFacts facts{1, 2, 0, 0, {}, {}, "/tmp/probe/b\x1b]0;PWNED\a\x1b]0;x\a/end"};
+    const StatusFacts facts{1, 2, 0, 0, {}, {}, At("/tmp/probe/b\x1b]0;PWNED\a\x1b]0;x\a/end")};
     for (int width = 28; width < 70; ++width) {
         const std::string line = StatusLine(facts, width);
         EXPECT_LE(Columns(line), static_cast<std::size_t>(width));
