@@ -1251,9 +1251,7 @@ bool ExactSyncIndexStore::WriteExactSyncIndex(int mode, fileops::ErrorPath& erro
     const std::string mainPath = MainIndexPath();
     if (!platform::IsExistingFolder(folder_) || !platform::IsExistingRegularFile(mainPath)) {
         // Pair files without the main index that names them cannot be found again.
-        std::error_code ec;
-        std::filesystem::remove_all(folder_, ec);
-        if (ec && platform::ItemExists(folder_)) {
+        if (!platform::RemoveTree(folder_) && platform::ItemExists(folder_)) {
             return Report(errors, GLS("Can't delete the ExactSyncIndex folder"), folder_, true,
                           false);
         }

@@ -16,7 +16,6 @@
 #include <cerrno>
 #include <charconv>
 #include <cstdio>
-#include <fstream>
 #include <memory>
 #include <string_view>
 
@@ -24,6 +23,7 @@
 #include "platform/file_system.h"
 #include "platform/folder_handle.h"
 #include "platform/unique_fd.h"
+#include "platform/volumes.h"
 
 namespace qv::fileops {
 namespace {
@@ -269,26 +269,6 @@ std::uint64_t SizeOfFolderEntries(int folderFd) {
         }
     }
     return total;
-}
-
-// The file-system type name of the mount whose device is dev, from /proc/self/mountinfo.
-std::string MountTypeOfDevice(dev_t dev) {
-    std::ifstream mountinfo("/proc/self/mountinfo");
-    std::string line;
-    while (std::getline(mountinfo, line)) {
-        // "id parent major:minor root mountpoint options [optional...] - type source super"
-        unsigned devMajor = 0;
-        unsigned devMinor = 0;
-        if (std::sscanf(line.c_str(), "%*s %*s %u:%u", &devMajor, &devMinor) != 2) continue;
-        if (devMajor != major(dev) || devMinor != minor(dev)) continue;
-        const auto separator = line.find(" - ");
-        if (separator == std::string::npos) continue;
-        const auto typeBegin = separator + 3;
-        const auto typeEnd = line.find(' ', typeBegin);
-        return line.substr(typeBegin,
-                           typeEnd == std::string::npos ? std::string::npos : typeEnd - typeBegin);
-    }
-    return {};
 }
 
 }  // namespace
@@ -731,9 +711,11 @@ bool TWUtilities::RemoteOf(dev_t dev, int fd) const {
                 remote = true;
                 break;
             case kFuseMagic:
-            case CODA_SUPER_MAGIC:
-                remote = IsRemoteFileSystemType(MountTypeOfDevice(dev));
+            case CODA_SUPER_MAGIC: {
+                const std::vector<platform::MountEntry> mounts = platform::MountsOfDevice(dev);
+                remote = !mounts.empty() && IsRemoteFileSystemType(mounts.front().type);
                 break;
+            }
             default:
                 break;
         }

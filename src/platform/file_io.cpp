@@ -258,6 +258,26 @@ bool CreateFolderWithFoldersInBetween(const std::string& path, std::string* reas
     return true;
 }
 
+namespace {
+
+bool RemoveTreeAt(int dirFd, const char* name) {
+    if (sys().unlinkat(dirFd, name, 0) == 0 || errno == ENOENT) return true;
+    if (errno != EISDIR && errno != EPERM) return false;
+    const int fd = sys().openat(dirFd, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC, 0);
+    if (fd < 0) return false;
+    std::vector<FolderEntry> entries;
+    const int listed = sys().readfolder(fd, entries);
+    bool emptied = listed == 0;
+    for (const FolderEntry& entry : entries)
+        emptied = RemoveTreeAt(fd, entry.name.c_str()) && emptied;
+    sys().close(fd);
+    return emptied && (sys().unlinkat(dirFd, name, AT_REMOVEDIR) == 0 || errno == ENOENT);
+}
+
+}  // namespace
+
+bool RemoveTree(const std::string& path) { return RemoveTreeAt(AT_FDCWD, path.c_str()); }
+
 bool IsExistingFolder(const std::string& path) {
     struct stat st {};
     return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);

@@ -77,7 +77,10 @@ enum class CreatedOwner { OwnFiles, Process };
 bool CreateFolderWithFoldersInBetween(const std::string& path, std::string* reason = nullptr,
                                       CreatedOwner owner = CreatedOwner::OwnFiles);
 
-bool IsExistingFolder(const std::string& path);       // follows links
+bool IsExistingFolder(const std::string& path);
+// Removes the item at path and, for a folder, everything in it, never through a link; true
+// when nothing is left there.
+bool RemoveTree(const std::string& path);             // follows links
 bool IsExistingRegularFile(const std::string& path);  // follows links
 bool ItemExists(const std::string& path);             // does not follow a final link
 

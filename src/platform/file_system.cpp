@@ -27,6 +27,7 @@ int FileSystem::fchmod(int fd, mode_t mode) { return ::fchmod(fd, mode); }
 int FileSystem::close(int fd) { return ::close(fd); }
 int FileSystem::rename(const char* from, const char* to) { return std::rename(from, to); }
 int FileSystem::unlink(const char* path) { return ::unlink(path); }
+int FileSystem::chmod(const char* path, mode_t mode) { return ::chmod(path, mode); }
 int FileSystem::mkdir(const char* path, mode_t mode) { return ::mkdir(path, mode); }
 char* FileSystem::realpath(const char* path, char* resolved) { return ::realpath(path, resolved); }
 int FileSystem::ficlone(int dstFd, int srcFd) { return ::ioctl(dstFd, FICLONE, srcFd); }

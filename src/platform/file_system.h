@@ -40,6 +40,8 @@ class FileSystem {
     virtual int close(int fd);
     virtual int rename(const char* from, const char* to);
     virtual int unlink(const char* path);
+    // The mode of a document's file, through a link as the document's path may be one.
+    virtual int chmod(const char* path, mode_t mode);
     virtual int mkdir(const char* path, mode_t mode);
     // Every link of path resolved (resolved: PATH_MAX bytes), as the user's choice of a path.
     virtual char* realpath(const char* path, char* resolved);

@@ -182,19 +182,15 @@ std::string UnescapeMountField(const std::string& field) {
 
 }  // namespace
 
-std::optional<MountEntry> MountOfPath(const std::string& path, const std::string& mountinfoPath) {
-    struct stat st {};
-    if (::stat(path.c_str(), &st) != 0) return std::nullopt;
+std::vector<MountEntry> MountsOfDevice(dev_t device, const std::string& mountinfoPath) {
+    std::vector<MountEntry> mounts;
     std::ifstream mountinfo(mountinfoPath);
-    if (!mountinfo) return std::nullopt;
-    const std::string root = VolumeRoot(path);
-    std::optional<MountEntry> found;
     std::string line;
     while (std::getline(mountinfo, line)) {
         // "id parent major:minor root mountpoint options [optional...] - type source super"
         unsigned devMajor = 0, devMinor = 0;
         if (std::sscanf(line.c_str(), "%*s %*s %u:%u", &devMajor, &devMinor) != 2) continue;
-        if (devMajor != major(st.st_dev) || devMinor != minor(st.st_dev)) continue;
+        if (devMajor != major(device) || devMinor != minor(device)) continue;
         const std::size_t separator = line.find(" - ");
         if (separator == std::string::npos) continue;
         std::istringstream before(line.substr(0, separator));
@@ -205,6 +201,17 @@ std::optional<MountEntry> MountOfPath(const std::string& path, const std::string
         after >> entry.type >> entry.source >> entry.superOptions;
         entry.mountPoint = UnescapeMountField(mountPoint);
         entry.source = UnescapeMountField(entry.source);
+        mounts.push_back(std::move(entry));
+    }
+    return mounts;
+}
+
+std::optional<MountEntry> MountOfPath(const std::string& path, const std::string& mountinfoPath) {
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0) return std::nullopt;
+    const std::string root = VolumeRoot(path);
+    std::optional<MountEntry> found;
+    for (MountEntry& entry : MountsOfDevice(st.st_dev, mountinfoPath)) {
         const bool atRoot = entry.mountPoint == root;
         // Of several mounts of one device (bind mounts), the one at the volume root names it;
         // otherwise the last one, as it hides the others.

@@ -2,6 +2,8 @@
 // Where folders stand relative to volumes and to one another, judged by device and inode rather
 // than by the spelling of their paths.
 
+#include <sys/types.h>
+
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -50,6 +52,11 @@ struct MountEntry {
     std::string source;
     std::string superOptions;  // the file system's own options ("rw,username=ann,...")
 };
+
+// The mounts of a device, in the table's order (several for bind mounts); none when the table
+// cannot be read.
+std::vector<MountEntry> MountsOfDevice(dev_t device,
+                                       const std::string& mountinfoPath = "/proc/self/mountinfo");
 
 // The mount holding the existing path: of the mounts of the path's device, the one mounted at
 // the path's volume root, else the last listed. None when the path or the table can't be read.

@@ -155,8 +155,8 @@ std::string SetAsideUnreadableFile(const std::string& path, const std::string& w
             path + kSetAsideSuffix + (n == 1 ? std::string() : "-" + std::to_string(n));
         if (platform::sys().renameat2(AT_FDCWD, path.c_str(), AT_FDCWD, aside.c_str(),
                                       RENAME_NOREPLACE) == 0) {
-            return GLS("The file") + " \"" + path + "\" " + GLS("could not be read") + " (" +
-                   why + "); " + GLS("it was kept as") + " \"" + aside + "\".";
+            return GLS("The file") + " \"" + path + "\" " + GLS("could not be read") + " (" + why +
+                   "); " + GLS("it was kept as") + " \"" + aside + "\".";
         }
         if (errno != EEXIST) return {};
     }
@@ -229,7 +229,7 @@ DocResult SessionDocument::WriteFileSession(const std::string& path) {
 }
 
 bool SessionDocument::SetRWXNoAccessNoAccessToFile(const std::string& path) {
-    return ::chmod(path.c_str(), S_IRWXU) == 0;
+    return platform::sys().chmod(path.c_str(), S_IRWXU) == 0;
 }
 
 bool SessionDocument::isDocumentToBeSaved() const {

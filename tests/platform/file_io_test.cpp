@@ -3,11 +3,14 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <vector>
 
 #include "platform/deferred_close.h"
+#include "platform/file_system.h"
 #include "platform/support_paths.h"
+#include "support/faulty_file_system.h"
 #include "support/test_support.h"
 
 namespace qv::platform {
@@ -50,6 +53,28 @@ TEST(FileIoTest, CreatesFoldersInBetweenAndPathHelpers) {
     EXPECT_EQ(ParentFolder("name"), ".");
     EXPECT_EQ(LastPathComponent("/a/b/"), "b");
     EXPECT_EQ(JoinPath("/a/", "b"), "/a/b");
+}
+
+// A tree goes whole, a link inside it as a link (what it points to stays); a part that cannot
+// be removed is told, and what could not go is left.
+TEST(FileIoTest, RemoveTreeNeverFollowsALinkAndTellsWhatStays) {
+    test::TempDir dir;
+    test::WriteText(dir / "kept/precious", "keep me");
+    for (const char* file : {"tree/a", "tree/sub/b", "tree/sub/deeper/c"}) {
+        test::WriteText(dir / file, "x");
+    }
+    ASSERT_EQ(::symlink((dir / "kept").c_str(), (dir / "tree/sub/link").c_str()), 0);
+    {
+        test::FaultyFileSystem refusing({{test::Sys::unlinkat, EACCES, "deeper/c"}});
+        const ScopedFileSystem installed(refusing);
+        EXPECT_FALSE(RemoveTree(dir / "tree"));
+    }
+    EXPECT_TRUE(ItemExists(dir / "tree/sub/deeper/c"));
+    EXPECT_FALSE(ItemExists(dir / "tree/a"));
+    EXPECT_TRUE(RemoveTree(dir / "tree"));
+    EXPECT_FALSE(ItemExists(dir / "tree"));
+    EXPECT_EQ(test::ReadText(dir / "kept/precious"), "keep me");
+    EXPECT_TRUE(RemoveTree(dir / "nothing here"));
 }
 
 TEST(SupportPathsTest, FollowsXdgAndKeepsPreferencesPrivate) {
