@@ -190,25 +190,24 @@ void ConsoleWindow::ShowRunForPicture(const app::ProgressFigures& figures) {
     ShowCopyProgress(figures);
 }
 
-void ConsoleWindow::ShowCopyProgress(const app::ProgressFigures& figures) {
-    const app::ProgressFigures* f = &figures;
-    figures_ = figures;
-    const std::int64_t left = std::max<std::int64_t>(itemsAtCopyStart_ - f->itemsDone, 0);
+void ConsoleWindow::ShowCopyProgress(const app::ProgressFigures& f) {
+    figures_ = f;
+    const std::int64_t left = std::max<std::int64_t>(itemsAtCopyStart_ - f.itemsDone, 0);
     // Items left, then the content written of all, the pace of the last seconds and the time
     // left at that pace.
-    const QString bytes = Str(BytesCopiedText(f->bytesDone, f->bytesTotal));
-    const QString rate = Str(f->bytesPerSecond ? app::RateText(*f->bytesPerSecond) : "--");
+    const QString bytes = Str(BytesCopiedText(f.bytesDone, f.bytesTotal));
+    const QString rate = Str(f.bytesPerSecond ? app::RateText(*f.bytesPerSecond) : "--");
     const QString timeLeft =
-        Str(GLS("Time left:")) + QLatin1Char(' ') + Str(app::TimeLeftText(f->secondsLeft));
+        Str(GLS("Time left:")) + QLatin1Char(' ') + Str(app::TimeLeftText(f.secondsLeft));
     SetComment({stopping_ ? Str(GLS("Stopping…"))
                           : Str(GLS("Items to do:")) + QStringLiteral(" %1").arg(left),
                 bytes + QStringLiteral(" \u2022 ") + rate + QStringLiteral(" \u2022 ") + timeLeft});
     // Within a large file the bar goes on moving with the bytes written.
     const std::int64_t within =
-        f->itemBytes == 0 ? 0
-                          : static_cast<std::int64_t>(
-                                f->itemBytesDone *
-                                static_cast<std::uint64_t>(progressStepsPerItem_) / f->itemBytes);
+        f.itemBytes == 0 ? 0
+                         : static_cast<std::int64_t>(
+                               f.itemBytesDone * static_cast<std::uint64_t>(progressStepsPerItem_) /
+                               f.itemBytes);
     const std::int64_t value = (itemsAtCopyStart_ - left) * progressStepsPerItem_ +
                                std::min<std::int64_t>(within, progressStepsPerItem_ - 1);
     progress_->setValue(static_cast<int>(std::min<std::int64_t>(value, progress_->maximum())));

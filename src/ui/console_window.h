@@ -227,7 +227,7 @@ class ConsoleWindow : public QMainWindow {
     void CopyStarting(qint64 itemsToDo, double secondsBetweenRefreshes);
     void ToggleTimerUpdateField(bool on);
     void UpdateItemsToDoField();
-    void ShowCopyProgress(const app::ProgressFigures& figures);
+    void ShowCopyProgress(const app::ProgressFigures& f);
     void UpdateInfoDrawer();
     void RunFinished();
     void SetReportOnConsole();
