@@ -93,17 +93,11 @@ TEST_F(ExecutorReachTest, AFolderSwappedForALinkSendsNothingOutsideTheTask) {
     }
 }
 
-// Unnamed files refused, as some file systems do: the copy is made under its name.
-class NoUnnamedFiles : public platform::FileSystem {
-  public:
-    int openat(int dirFd, const char* name, int flags, mode_t mode) override {
-        if ((flags & O_TMPFILE) == O_TMPFILE) return errno = EOPNOTSUPP, -1;
-        return FileSystem::openat(dirFd, name, flags, mode);
-    }
-};
-
 TEST_F(ExecutorReachTest, AUsersFilesNamedLikeTemporariesAreCopiedAndReplacedLikeOthers) {
-    NoUnnamedFiles noUnnamed;
+    // Unnamed files refused, as some file systems do: the copy is made under its name.
+    test::FaultyFileSystem noUnnamed(
+        {{test::Sys::openat, EOPNOTSUPP, "", 0, -1,
+          [](const test::SysCall& call) { return (call.flags & O_TMPFILE) == O_TMPFILE; }}});
     platform::FileSystem real;
     for (platform::FileSystem* calls : {&real, static_cast<platform::FileSystem*>(&noUnnamed)}) {
         SCOPED_TRACE(calls == &real ? "unnamed copies" : "named copies");
@@ -129,6 +123,7 @@ TEST_F(ExecutorReachTest, AUsersFilesNamedLikeTemporariesAreCopiedAndReplacedLik
             EXPECT_LT(::lgetxattr(tree.path(name).c_str(), kTemporaryXattr, nullptr, 0), 0) << name;
         }
     }
+    EXPECT_GT(noUnnamed.failures(test::Sys::openat), 0);  // the named copies were made
 }
 
 // Records, for every name a temporary takes or leaves, whether the mark was on it then.

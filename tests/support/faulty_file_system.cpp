@@ -116,7 +116,10 @@ ssize_t FaultyFileSystem::copy_file_range(int inFd, off_t* inOff, int outFd, off
 
 int FaultyFileSystem::openat(int dirFd, const char* name, int flags, mode_t mode) {
     const std::string path = Joined(dirFd, name);
-    if (Fails(Sys::openat, path, 0, (flags & (O_CREAT | O_WRONLY | O_RDWR)) != 0)) return -1;
+    if (Fails(Sys::openat, path, static_cast<unsigned>(flags),
+              (flags & (O_CREAT | O_WRONLY | O_RDWR)) != 0)) {
+        return -1;
+    }
     const int fd = FileSystem::openat(dirFd, name, flags, mode);
     Opened(fd, path);
     return fd;

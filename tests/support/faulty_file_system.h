@@ -50,7 +50,7 @@ struct SysCall {
     // The item's path as far as it is known: the name given, after the path its folder's
     // handle was opened with (an fd stands for the path it was opened with); may be "".
     std::string_view name;
-    unsigned flags = 0;  // renameat2's flags
+    unsigned flags = 0;  // renameat2's flags, openat's
     int fd = -1;         // the file acted on, for the calls on an open file
 };
 
