@@ -78,7 +78,6 @@ bool OpenPairFile(const std::string& path, plist::BinaryView& view, std::string*
     return view.Open(std::move(file.bytes), reason);
 }
 
-// How an entry's two paths match the task's: 1 direct, 2 reversed, 0 not.
 // Which folder a path names: its file system's id and its inode ("" when it cannot be opened).
 std::string FolderIdentity(const std::string& path) {
     const platform::FolderHandle folder = platform::FolderHandle::OpenTop(path);
@@ -93,6 +92,7 @@ std::string FolderIdentity(const std::string& path) {
     return text;
 }
 
+// How an entry's two paths match the task's: 1 direct, 2 reversed, 0 not.
 int Match(const std::string* s, const std::string* d, const std::string& source,
           const std::string& dest) {
     if (s == nullptr || d == nullptr) return 0;
