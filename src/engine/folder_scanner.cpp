@@ -5,6 +5,7 @@
 #include <sys/vfs.h>
 
 #include <algorithm>
+#include <array>
 #include <cerrno>
 #include <cmath>
 #include <cstring>
@@ -231,13 +232,7 @@ void FolderScanner::MakeItemsToDontCopyList() {
     }
 }
 
-bool FolderScanner::ScanFolder(Folder& f) {
-    run::RunState& s = state_;
-    if (!s.IsRunning()) return true;
-    const int parentMode = f.copyMode;
-    const bool deletingParent =
-        parentMode == run::kModeDeleteInA || parentMode == run::kModeDeleteInB;
-
+bool FolderScanner::FoldersReadable(Folder& f, bool* result) {
     // Both folders of the pair: neither there is the one error that ends a task's walk at its
     // top; a sub-folder pair gone since its parent was listed is reported and left.
     const bool aMissing = !f.aDir.valid() && (f.aError == ENOENT || f.aError == ENOTDIR);
@@ -247,7 +242,8 @@ bool FolderScanner::ScanFolder(Folder& f) {
         ReportError({GLS("Can't find the folders"), " ", run::Quoted(f.aPath), " ", GLS("and"),
                      " \r", run::Quoted(f.bPath)});
         f.unread = true;
-        return !f.isRoot;
+        *result = !f.isRoot;
+        return false;
     }
     // A folder that cannot be opened is never taken for an empty one.
     for (const auto& [dir, error, path] :
@@ -260,24 +256,17 @@ bool FolderScanner::ScanFolder(Folder& f) {
                          : GLS("A link leads back to a folder that holds it.");
             ReportUnreadable(path, error, error == ELOOP ? loop : std::string());
             f.unread = true;
-            return true;
+            *result = true;
+            return false;
         }
     }
+    return true;
+}
 
-    // The names to examine, paired across the two sides.
-    struct Pair {
-        const ListedItem* a;
-        const ListedItem* b;
-    };
-    std::vector<Pair> pairs;
-    FolderListing aList, bList;
-    // Whatever way this folder is left, what was listed ahead for it is dropped.
-    struct Ahead {
-        BackgroundLister& lister;
-        std::uint64_t token = 0;
-        ~Ahead() { lister.Forget(token); }
-    } prefetch{bLister_};
-    ListedItem single[2];
+bool FolderScanner::PairNames(Folder& f, std::array<ListedItem, 2>& single, FolderListing& aList,
+                              FolderListing& bList, std::vector<NamePair>& pairs,
+                              std::uint64_t& prefetchToken) {
+    const run::RunState& s = state_;
     if (!f.subItems.empty()) {
         // A file-to-file task: only the one name prepared before the walk.
         single[0].name = f.subItems.front().name;
@@ -290,7 +279,7 @@ bool FolderScanner::ScanFolder(Folder& f) {
             if (!stat.ok() && stat.error != ENOENT) {
                 ReportUnreadable(dir.PathOf(single[i].name), stat.error, {});
                 f.unread = true;
-                return true;
+                return false;
             }
             single[i].attributes = stat.attributes;
         }
@@ -308,7 +297,7 @@ bool FolderScanner::ScanFolder(Folder& f) {
             ReportUnreadable(list.failedName.empty() ? dir.path() : dir.PathOf(list.failedName),
                              list.error, {});
             f.unread = true;
-            return true;
+            return false;
         }
         const bool ignoreCase = aList.caseInsensitive || bList.caseInsensitive;
         // Folded once per name: the order puts names that differ only in case side by side,
@@ -352,12 +341,36 @@ bool FolderScanner::ScanFolder(Folder& f) {
         // The B sub-folders the walk may enter, listed ahead while it works on this folder.
         if (listB) {
             std::vector<std::string> ahead;
-            for (const Pair& p : pairs) {
+            for (const NamePair& p : pairs) {
                 if (p.b && p.b->attributes.isDirectory()) ahead.push_back(p.b->name);
             }
-            prefetch.token = bLister_.Prefetch(f.bDir, std::move(ahead));
+            prefetchToken = bLister_.Prefetch(f.bDir, std::move(ahead));
         }
     }
+    return true;
+}
+
+bool FolderScanner::ScanFolder(Folder& f) {
+    run::RunState& s = state_;
+    if (!s.IsRunning()) return true;
+    const int parentMode = f.copyMode;
+    const bool deletingParent =
+        parentMode == run::kModeDeleteInA || parentMode == run::kModeDeleteInB;
+
+    bool readable = true;
+    if (!FoldersReadable(f, &readable)) return readable;
+
+    // The names to examine, paired across the two sides.
+    std::vector<NamePair> pairs;
+    FolderListing aList, bList;
+    // Whatever way this folder is left, what was listed ahead for it is dropped.
+    struct Ahead {
+        BackgroundLister& lister;
+        std::uint64_t token = 0;
+        ~Ahead() { lister.Forget(token); }
+    } prefetch{bLister_};
+    std::array<ListedItem, 2> single;
+    if (!PairNames(f, single, aList, bList, pairs, prefetch.token)) return true;
 
     // While the folder stays settled, what the ExactSync index keeps of it (see SettledFolders).
     struct SettledItem {
@@ -383,13 +396,13 @@ bool FolderScanner::ScanFolder(Folder& f) {
         recordQuiet = settledKey && lastExactSync_;
     }
     const bool recordSeen = settledKey.has_value();
-    const auto recorded = [](run::SettledEntry entry, const Pair& pair) {
+    const auto recorded = [](run::SettledEntry entry, const NamePair& pair) {
         if (pair.a) entry.aRecord = ItemRecord(pair.a->attributes);
         if (pair.b) entry.bRecord = ItemRecord(pair.b->attributes);
         return entry;
     };
 
-    for (const Pair& p : pairs) {
+    for (const NamePair& p : pairs) {
         if (!s.IsRunning()) break;
         ReportProgress();
         if (settledKey) {

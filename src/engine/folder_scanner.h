@@ -3,6 +3,7 @@
 // planned actions. Nothing on disk is changed. Questions and errors go through the error path,
 // and so through the main-thread proxy.
 
+#include <array>
 #include <chrono>
 #include <cstdint>
 #include <initializer_list>
@@ -65,6 +66,21 @@ class FolderScanner : private PairFacts {
     using Side = PairSide;
 
     bool ScanFolder(Folder& folder);
+    // The names of a folder pair to examine, paired across the two sides (a or b null where
+    // only the other side has the name).
+    struct NamePair {
+        const ListedItem* a;
+        const ListedItem* b;
+    };
+    // Whether both folders of the pair can be walked; when not, the error is reported and
+    // *result is what the walk answers.
+    bool FoldersReadable(Folder& f, bool* result);
+    // Lists both folders (or takes the one name of a file-to-file task, kept in single) and
+    // pairs their names, starting the listing ahead of B's sub-folders (prefetchToken). False,
+    // the folder reported and marked unread, when a listing fails.
+    bool PairNames(Folder& f, std::array<ListedItem, 2>& single, FolderListing& aList,
+                   FolderListing& bList, std::vector<NamePair>& pairs,
+                   std::uint64_t& prefetchToken);
     // Opens a side's sub-folder for the walk, refusing one already on the walk's way down or
     // either top folder. True when there is no folder to open or it was opened.
     bool OpenSide(const platform::FolderHandle& parent, const Side& side,
