@@ -8,7 +8,7 @@
 
 #include "engine/item_filter.h"
 #include "engine/preview_model.h"
-#include "fileops/tw_utilities.h"
+#include "items/tw_utilities.h"
 #include "fileops/volume_rows.h"
 #include "platform/file_io.h"
 #include "platform/file_system.h"
@@ -35,7 +35,7 @@ bool EndsWith(const std::string& text, const std::string& end) {
 
 MainApp::MainApp(std::string resourcesFolder)
     : resourcesFolder_(std::move(resourcesFolder)),
-      utilities_(std::make_unique<fileops::TWUtilities>()) {}
+      utilities_(std::make_unique<items::TWUtilities>()) {}
 
 MainApp::~MainApp() = default;
 
@@ -280,14 +280,14 @@ void MainApp::PrepareExactSyncIndexFolder() {
 }
 
 bool MainApp::IsFilePackage(const std::string& path, const platform::ItemAttributes& attributes) {
-    return fileops::TWUtilities().IsFilePackage(path, attributes);
+    return items::TWUtilities().IsFilePackage(path, attributes);
 }
 
 FilterTest MainApp::TestFilter(std::int64_t sessionIndex, const std::string& path) const {
     FilterTest test;
     const plist::Value* session = document_->GetSessionDict(sessionIndex);
     const plist::Value* filters = session ? session->dictAt("filterDict") : nullptr;
-    const fileops::TWUtilities tw;
+    const items::TWUtilities tw;
     const engine::ItemFilter filter(filters ? *filters : plist::Value(), tw);
     test.filtersOn = filters != nullptr && filters->intAt("filterOn") == 1 && !filter.empty();
     const platform::ItemAttributes attrs = platform::ReadItemAttributes(path.c_str());
@@ -300,11 +300,11 @@ FilterTest MainApp::TestFilter(std::int64_t sessionIndex, const std::string& pat
 }
 
 engine::PreviewSideInfo MainApp::DescribePreviewSide(const std::string& path) {
-    return engine::DescribeSide(fileops::TWUtilities(), path);
+    return engine::DescribeSide(items::TWUtilities(), path);
 }
 
 TypeAndCreator MainApp::GetTypeAndCreator(const std::string& path) {
-    const fileops::FinderCodes codes = fileops::TWUtilities().GetTypeAndCreator(AT_FDCWD, path);
+    const items::FinderCodes codes = items::TWUtilities().GetTypeAndCreator(AT_FDCWD, path);
     return {codes.type, codes.creator};
 }
 

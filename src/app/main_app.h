@@ -14,7 +14,7 @@
 #include "sessions/preferences.h"
 #include "sessions/session_document.h"
 
-namespace qv::fileops {
+namespace qv::items {
 class TWUtilities;
 }
 namespace qv::engine {
@@ -71,7 +71,7 @@ class MainApp {
     RunService& runService() { return *runService_; }
     RecentDocuments& recentDocuments() { return *recent_; }
     // The dates, sizes and kinds of items as a run reads them (the preview's side details).
-    const fileops::TWUtilities& utilities() const { return *utilities_; }
+    const items::TWUtilities& utilities() const { return *utilities_; }
 
     // The line the desktop application writes to the system log when it starts.
     static std::string LaunchLine(const std::string& executableName);
@@ -144,7 +144,7 @@ class MainApp {
     std::unique_ptr<sessions::Preferences> preferences_;
     std::unique_ptr<RunService> runService_;
     std::unique_ptr<RecentDocuments> recent_;
-    std::unique_ptr<fileops::TWUtilities> utilities_;
+    std::unique_ptr<items::TWUtilities> utilities_;
     bool documentTrusted_ = true;
     bool exactRunConfirmed_ = false;
 };

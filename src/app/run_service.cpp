@@ -9,7 +9,7 @@
 #include "engine/exact_sync_index_store.h"
 #include "engine/run_engine.h"
 #include "fileops/executor.h"
-#include "fileops/tw_utilities.h"
+#include "items/tw_utilities.h"
 #include "platform/localization.h"
 #include "platform/run_lock.h"
 #include "schedule/log_files.h"
@@ -125,7 +125,7 @@ struct RunService::ActiveRun {
     RunRequest request;
     bool allSessions;
     ConcludingProxy proxy;
-    fileops::TWUtilities tw;
+    items::TWUtilities tw;
     engine::ExactSyncIndexStore index;
     fileops::RunExecutor executor;
     engine::RunEngine engine;
@@ -274,7 +274,7 @@ void RunService::Plan(const RunRequest& request,
     SilentProxy proxy;
     engine::ExactSyncIndexStore index(paths_.pathExactSyncIndexFolder);
     run::NoCopyExecutor executor;
-    fileops::TWUtilities tw;
+    items::TWUtilities tw;
     engine::RunEngine engine(document_, preferences_.mPrefDict, proxy, index, executor, tw,
                              OptionsFor(request, true));
     engine.state().mExecutedBy = request.executedBy;

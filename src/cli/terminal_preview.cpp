@@ -39,7 +39,7 @@ std::string Lowered(std::string text) {
 
 }  // namespace
 
-TerminalPreview::TerminalPreview(run::RunState& state, const fileops::TWUtilities& tw,
+TerminalPreview::TerminalPreview(run::RunState& state, const items::TWUtilities& tw,
                                  SessionNamer names, std::ostream& out)
     : model_(state), tw_(tw), names_(std::move(names)), out_(out) {
     for (std::size_t i = 0; i < model_.totRootItems(); ++i) MakeRows(model_.rootItem(i));

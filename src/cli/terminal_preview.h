@@ -23,7 +23,7 @@ class TerminalPreview {
     // The name of a session, by its index (for the tasks' headings).
     using SessionNamer = std::function<std::string(std::int64_t)>;
 
-    TerminalPreview(run::RunState& state, const fileops::TWUtilities& tw, SessionNamer names,
+    TerminalPreview(run::RunState& state, const items::TWUtilities& tw, SessionNamer names,
                     std::ostream& out);
 
     // Shows the plan and the totals and performs commands until the user continues (true) or
@@ -46,7 +46,7 @@ class TerminalPreview {
     void Changed(Change&& change);
 
     engine::PreviewModel model_;
-    const fileops::TWUtilities& tw_;
+    const items::TWUtilities& tw_;
     SessionNamer names_;
     std::ostream& out_;
     std::vector<engine::PreviewNode*> rows_;  // in display order, every folder open

@@ -78,7 +78,7 @@ char TerminalProxy::ReadKey() {
     return line ? FirstKey(*line) : 0;
 }
 
-void TerminalProxy::EnablePreview(const fileops::TWUtilities& tw,
+void TerminalProxy::EnablePreview(const items::TWUtilities& tw,
                                   std::function<std::string(std::int64_t)> sessionName) {
     previewTw_ = &tw;
     sessionName_ = std::move(sessionName);

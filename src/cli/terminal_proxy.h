@@ -15,7 +15,7 @@
 #include "engine/are_you_sure.h"
 #include "run/main_thread_proxy.h"
 
-namespace qv::fileops {
+namespace qv::items {
 class TWUtilities;
 }
 
@@ -36,7 +36,7 @@ class TerminalProxy : public run::MainThreadProxy {
     void CancelQuestions();
     // The preview is shown when the run asks for it; without this call the run goes on as if
     // the user had continued at once. sessionName names the tasks' sessions.
-    void EnablePreview(const fileops::TWUtilities& tw,
+    void EnablePreview(const items::TWUtilities& tw,
                        std::function<std::string(std::int64_t)> sessionName);
 
     // The run's status line, cleared while a question or the preview is on the terminal.
@@ -65,7 +65,7 @@ class TerminalProxy : public run::MainThreadProxy {
     std::mutex mutex_;
     int inputFd_ = -1;
     int cancelFd_ = -1;  // an eventfd, readable once the questions are cancelled
-    const fileops::TWUtilities* previewTw_ = nullptr;
+    const items::TWUtilities* previewTw_ = nullptr;
     std::function<std::string(std::int64_t)> sessionName_;
     std::atomic<LiveStatus*> status_{nullptr};
 };

@@ -2,8 +2,8 @@
 
 #include <climits>
 
-#include "fileops/alias_files.h"
-#include "fileops/tw_utilities.h"
+#include "items/alias_files.h"
+#include "items/tw_utilities.h"
 #include "platform/file_io.h"
 #include "platform/file_system.h"
 #include "platform/localization.h"
@@ -58,12 +58,12 @@ std::optional<Confirmation> AreYouSure(const sessions::SessionDocument& document
     const std::string dest = console ? console->stringAt("bottomFolder") : "";
     // The kind is that of what the run will use; the names stay the session's.
     std::string used = source;
-    if (settings && settings->intAt("settResolveAlias") == 1) fileops::ResolveTheAlias(used);
+    if (settings && settings->intAt("settResolveAlias") == 1) items::ResolveTheAlias(used);
     if (settings && settings->intAt("settResolveSymLink") == 1) {
         char real[PATH_MAX];
         if (platform::sys().realpath(used.c_str(), real) != nullptr) used = real;
     }
-    const fileops::TWUtilities tw;
+    const items::TWUtilities tw;
     const std::string kind = (tw.IsReallyFolder(used) ? GLS("folder") : GLS("file")) + " " + q;
     c.message = GLS("Are you sure you want to") + " " + verb + exact + GLS("the") + " " + kind +
                 platform::LastPathComponent(source) + link + kind +

@@ -11,10 +11,10 @@
 #include "platform/item_attributes.h"
 #include "run/plan_item.h"
 
-namespace qv::fileops {
+namespace qv::items {
 class ErrorPath;
 class TWUtilities;
-}  // namespace qv::fileops
+}  // namespace qv::items
 
 namespace qv::engine {
 
@@ -77,8 +77,8 @@ class ExactSyncIndex {
     // Rebuilds the index of the run state's current task (gSourceFolder, gDestFolder) from what
     // the two folders hold now. Mode 1 writes only a pair that has no index file yet, mode 2
     // always. Failures are reported through the error path; false when nothing was written.
-    virtual bool WriteExactSyncIndex(int /*mode*/, fileops::ErrorPath& /*errors*/,
-                                     const fileops::TWUtilities& /*tw*/) {
+    virtual bool WriteExactSyncIndex(int /*mode*/, items::ErrorPath& /*errors*/,
+                                     const items::TWUtilities& /*tw*/) {
         return false;
     }
     // The index of a pair that stays as it was forgets the items the run deleted (absolute

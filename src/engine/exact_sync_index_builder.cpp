@@ -50,7 +50,7 @@ class IndexBuilder {
     // The record of a file in the index being replaced (0 when none).
     using OldRecord = std::function<std::uint64_t(const std::string& path, int side)>;
 
-    IndexBuilder(run::RunState& state, const fileops::TWUtilities& tw, OldRecord oldRecord)
+    IndexBuilder(run::RunState& state, const items::TWUtilities& tw, OldRecord oldRecord)
         : s_(state), tw_(tw), oldRecord_(std::move(oldRecord)) {
         restore_.insert(s_.restoreBackupDateArray.begin(), s_.restoreBackupDateArray.end());
         // An item whose backup date stays as it was keeps its record too: the next run must
@@ -473,7 +473,7 @@ class IndexBuilder {
                     kept.push_back(std::move(path));
                     continue;
                 }
-                if (platform::sys().setxattrat(dir.fd(), name.c_str(), fileops::kBackupDateXattr,
+                if (platform::sys().setxattrat(dir.fd(), name.c_str(), items::kBackupDateXattr,
                                                value.data(), value.size(), 0) == 0) {
                     continue;
                 }
@@ -492,7 +492,7 @@ class IndexBuilder {
     }
 
     run::RunState& s_;
-    const fileops::TWUtilities& tw_;
+    const items::TWUtilities& tw_;
     std::mutex mutex_;  // guards the two lists while both sides are walked
     std::unordered_set<std::string> restore_;
     OldRecord oldRecord_;
@@ -503,7 +503,7 @@ class IndexBuilder {
 
 }  // namespace
 
-IndexBuild BuildIndexTrees(run::RunState& state, const fileops::TWUtilities& tw,
+IndexBuild BuildIndexTrees(run::RunState& state, const items::TWUtilities& tw,
                            OldRecord oldRecord, plist::NameTree& treeSource,
                            plist::NameTree& treeDest) {
     IndexBuilder builder(state, tw, std::move(oldRecord));

@@ -9,7 +9,7 @@
 #include <string_view>
 #include <vector>
 
-#include "fileops/tw_utilities.h"
+#include "items/tw_utilities.h"
 #include "run/run_state.h"
 #include "sessions/plist_codec.h"
 
@@ -29,7 +29,7 @@ struct IndexBuild {
     std::string failedFolder;  // the folder that could not be read
 };
 
-IndexBuild BuildIndexTrees(run::RunState& state, const fileops::TWUtilities& tw,
+IndexBuild BuildIndexTrees(run::RunState& state, const items::TWUtilities& tw,
                            OldRecord oldRecord, plist::NameTree& treeSource,
                            plist::NameTree& treeDest);
 

@@ -22,8 +22,8 @@
 
 #include "engine/exact_sync_index_builder.h"
 #include "engine/exact_sync_index_files.h"
-#include "fileops/error_path.h"
-#include "fileops/tw_utilities.h"
+#include "items/error_path.h"
+#include "items/tw_utilities.h"
 #include "platform/file_io.h"
 #include "platform/file_system.h"
 #include "platform/folder_handle.h"
@@ -506,7 +506,7 @@ bool ExactSyncIndexStore::WasFileAtLastRun(const std::string& path, int side) co
     return Lookup(path, side).presence == Presence::File;
 }
 
-bool ExactSyncIndexStore::Report(fileops::ErrorPath& errors, const std::string& sentence,
+bool ExactSyncIndexStore::Report(items::ErrorPath& errors, const std::string& sentence,
                                  const std::string& path, bool folderFailure,
                                  bool uniqueNameFailure) const {
     run::RunState& s = errors.state();
@@ -629,8 +629,8 @@ void ExactSyncIndexStore::DropPair(const std::string& sourceFolder, const std::s
     plist::WriteBinaryFile(mainPath, mainIndex, kOwnFile);
 }
 
-bool ExactSyncIndexStore::WriteExactSyncIndex(int mode, fileops::ErrorPath& errors,
-                                              const fileops::TWUtilities& tw) {
+bool ExactSyncIndexStore::WriteExactSyncIndex(int mode, items::ErrorPath& errors,
+                                              const items::TWUtilities& tw) {
     run::RunState& s = errors.state();
     const std::string mainPath = MainIndexPath();
     if (!platform::IsExistingFolder(folder_) || !platform::IsExistingRegularFile(mainPath)) {

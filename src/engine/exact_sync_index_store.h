@@ -70,8 +70,8 @@ class ExactSyncIndexStore : public ExactSyncIndex {
     void ForgetDeletedItems(const std::string& sourceFolder, const std::string& destFolder,
                             const std::vector<std::string>& deleted,
                             const std::vector<std::string>& done = {}) override;
-    bool WriteExactSyncIndex(int mode, fileops::ErrorPath& errors,
-                             const fileops::TWUtilities& tw) override;
+    bool WriteExactSyncIndex(int mode, items::ErrorPath& errors,
+                             const items::TWUtilities& tw) override;
     void JournalDeletions(const std::string& sourceFolder, const std::string& destFolder,
                           const std::vector<PlannedDeletion>& deleting) override;
     void ClearJournal(const std::string& sourceFolder, const std::string& destFolder) override;
@@ -99,7 +99,7 @@ class ExactSyncIndexStore : public ExactSyncIndex {
     void ReplayJournal(const std::string& sourceFolder, const std::string& destFolder);
     // The pair's file and entry go: nothing is deleted on its word any more.
     void DropPair(const std::string& sourceFolder, const std::string& destFolder);
-    bool Report(fileops::ErrorPath& errors, const std::string& sentence, const std::string& path,
+    bool Report(items::ErrorPath& errors, const std::string& sentence, const std::string& path,
                 bool folderFailure, bool uniqueNameFailure) const;
 
     std::string folder_;

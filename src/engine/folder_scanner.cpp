@@ -12,7 +12,7 @@
 #include <map>
 #include <tuple>
 
-#include "fileops/executor.h"
+#include "items/temporary_names.h"
 #include "platform/case_fold.h"
 #include "platform/file_io.h"
 #include "platform/file_system.h"
@@ -76,8 +76,8 @@ struct FolderScanner::Folder {
     std::string bName{};
 };
 
-FolderScanner::FolderScanner(run::RunState& state, fileops::ErrorPath& errors,
-                             fileops::Validator& validator, const fileops::TWUtilities& tw,
+FolderScanner::FolderScanner(run::RunState& state, items::ErrorPath& errors,
+                             items::Validator& validator, const items::TWUtilities& tw,
                              const ExactSyncIndex& index, CaseProbe probe, bool removeLeftovers)
     : state_(state),
       errors_(errors),
@@ -130,8 +130,8 @@ FolderScanner::ScanResult FolderScanner::ScanSingleFolder(run::TaskRoot& root) {
 
 bool FolderScanner::NoteIfLeftover(const platform::FolderHandle& dir, const std::string& folder,
                                    const std::string& name, bool inB) {
-    if (!fileops::IsTemporaryName(name) || !dir.valid()) return false;
-    if (!fileops::IsMarkedTemporary(dir.fd(), name)) return false;
+    if (!items::IsTemporaryName(name) || !dir.valid()) return false;
+    if (!items::IsMarkedTemporary(dir.fd(), name)) return false;
     // The copy clears it away before it writes anything: the scan changes nothing on disk.
     if (removeLeftovers_ && root_ != nullptr) {
         const std::string& top = inB ? state_.gDestFolder : state_.gSourceFolder;
@@ -185,8 +185,8 @@ bool FolderScanner::OpenSide(const platform::FolderHandle& parent, const Side& s
 void FolderScanner::MakeItemsToDontCopyList() {
     // Linux counterparts of a start-up volume's special items. Mount folders and kernel views
     // are created empty in a copy of "/"; the others are left out.
-    state_.bootFoldersToCopyEmptyArray = fileops::BootFoldersToCopyEmpty();
-    state_.bootItemsToDontCopyArray = fileops::BootItemsToDontCopy();
+    state_.bootFoldersToCopyEmptyArray = items::BootFoldersToCopyEmpty();
+    state_.bootItemsToDontCopyArray = items::BootItemsToDontCopy();
     // A task whose top folder is the root of another volume gets the same lists under that
     // volume's mount point.
     const std::vector<std::string> copyEmpty = state_.bootFoldersToCopyEmptyArray;

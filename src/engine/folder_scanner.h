@@ -18,9 +18,9 @@
 #include "engine/folder_listing.h"
 #include "engine/item_filter.h"
 #include "engine/pair_decision.h"
-#include "fileops/error_path.h"
-#include "fileops/tw_utilities.h"
-#include "fileops/validation.h"
+#include "items/error_path.h"
+#include "items/tw_utilities.h"
+#include "items/validation.h"
 #include "run/plan_item.h"
 #include "run/run_state.h"
 
@@ -32,8 +32,8 @@ inline constexpr const char* kUnlockCheckboxTitle = "Unlock locked items";
 
 class FolderScanner : private PairFacts {
   public:
-    FolderScanner(run::RunState& state, fileops::ErrorPath& errors, fileops::Validator& validator,
-                  const fileops::TWUtilities& tw, const ExactSyncIndex& index, CaseProbe probe,
+    FolderScanner(run::RunState& state, items::ErrorPath& errors, items::Validator& validator,
+                  const items::TWUtilities& tw, const ExactSyncIndex& index, CaseProbe probe,
                   bool removeLeftovers = false);
     ~FolderScanner();
 
@@ -126,9 +126,9 @@ class FolderScanner : private PairFacts {
     void ReportProgress();
 
     run::RunState& state_;
-    fileops::ErrorPath& errors_;
-    fileops::Validator& validator_;
-    const fileops::TWUtilities& tw_;
+    items::ErrorPath& errors_;
+    items::Validator& validator_;
+    const items::TWUtilities& tw_;
     const ExactSyncIndex& index_;
     CaseProbe probe_;
     bool removeLeftovers_;

@@ -14,7 +14,7 @@
 #include <tuple>
 
 #include "engine/folder_scanner.h"
-#include "fileops/executor.h"
+#include "items/temporary_names.h"
 #include "platform/case_fold.h"
 #include "platform/file_io.h"
 #include "platform/file_system.h"
@@ -61,8 +61,8 @@ bool IsPseudoFileSystemType(long type) {
 }  // namespace
 
 std::optional<double> FolderScanner::BackupDate(const Side& side) const {
-    return side.resolved ? tw_.GetDate(side.path, side.attrs, fileops::kBackupDate)
-                         : tw_.GetDate(side.dirFd, side.name, side.attrs, fileops::kBackupDate);
+    return side.resolved ? tw_.GetDate(side.path, side.attrs, items::kBackupDate)
+                         : tw_.GetDate(side.dirFd, side.name, side.attrs, items::kBackupDate);
 }
 
 std::int64_t FolderScanner::ItemsInFolder(const Side& folder) const {
@@ -174,11 +174,11 @@ bool FolderScanner::SameContent(const Side& a, const Side& b) const {
 
 bool FolderScanner::IsFilling(const Side& side) const {
     // Only a folder still in the private mode of one being filled is asked for its mark.
-    if (!side.exists || side.resolved || (side.attrs.mode & 07777) != fileops::kFillingMode) {
+    if (!side.exists || side.resolved || (side.attrs.mode & 07777) != items::kFillingMode) {
         return false;
     }
     char mark = 0;
-    return platform::sys().getxattrat(side.dirFd, side.name.c_str(), fileops::kFillingXattr, &mark,
+    return platform::sys().getxattrat(side.dirFd, side.name.c_str(), items::kFillingXattr, &mark,
                                       1) >= 0;
 }
 
@@ -206,10 +206,10 @@ bool FolderScanner::CheckPrivileges(const Side& a, const Side& b, int copyMode) 
     run::RunState& s = state_;
     const int result =
         validator_.CheckPrivilegesOnFiles(a.path, b.path, copyMode, &a.attrs, &b.attrs);
-    if (result == fileops::kPrivilegesOk) return true;
+    if (result == items::kPrivilegesOk) return true;
     errors_.LogAndCountError();
     if (s.MayAsk() && s.gIsOnError != run::kOnErrorContinue) {
-        const bool insufficient = result == fileops::kPrivilegesInsufficient;
+        const bool insufficient = result == items::kPrivilegesInsufficient;
         errors_.AppendErrMsg(
             {"\r",
              insufficient ? GLS("Try to log in as root or mark the check-box")

@@ -6,7 +6,7 @@
 #include <charconv>
 #include <limits>
 
-#include "fileops/alias_files.h"
+#include "items/alias_files.h"
 #include "platform/case_fold.h"
 #include "platform/civil_day.h"
 #include "platform/system_log.h"
@@ -127,12 +127,12 @@ struct ItemFilter::Row {
 // What an item's rows asked of the disk, read at most once per item.
 struct ItemFilter::Facts {
     std::optional<std::string> foldedName;
-    std::optional<fileops::FinderCodes> codes;
+    std::optional<items::FinderCodes> codes;
     std::optional<std::optional<std::int64_t>> creationDay;  // read, but perhaps unreadable
     std::optional<std::int64_t> modificationDay;
 };
 
-ItemFilter::ItemFilter(const plist::Value& filterDict, const fileops::TWUtilities& tw,
+ItemFilter::ItemFilter(const plist::Value& filterDict, const items::TWUtilities& tw,
                        std::time_t now)
     : copyMode_(filterDict.intAt("filterCopySkip", 2) == sessions::kFilterCopyMode), tw_(tw) {
     const platform::CivilDay today = platform::LocalDayOf(now);
@@ -222,10 +222,10 @@ bool ItemFilter::RowHolds(const Row& row, const FilterSubject& item, Facts& fact
     }
     if (row.creation.on) {
         if (!facts.creationDay) {
-            const fileops::OptionalDate created =
+            const items::OptionalDate created =
                 item.dirFd >= 0
-                    ? tw_.GetDate(item.dirFd, item.name, item.attrs, fileops::kCreationDate)
-                    : tw_.GetDate(item.path, item.attrs, fileops::kCreationDate);
+                    ? tw_.GetDate(item.dirFd, item.name, item.attrs, items::kCreationDate)
+                    : tw_.GetDate(item.path, item.attrs, items::kCreationDate);
             facts.creationDay.emplace();
             if (created) {
                 *facts.creationDay = platform::LocalDayOf(static_cast<std::time_t>(*created)).key();
@@ -285,7 +285,7 @@ bool ItemFilter::RowHolds(const Row& row, const FilterSubject& item, Facts& fact
                 break;
             }
             case kKindAlias:
-                holds = fileops::IsAlias(item.path);
+                holds = items::IsAlias(item.path);
                 break;
             default:
                 break;

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "fileops/tw_utilities.h"
+#include "items/tw_utilities.h"
 #include "platform/item_attributes.h"
 #include "sessions/plist_value.h"
 
@@ -29,7 +29,7 @@ class ItemFilter {
   public:
     // The valid rows of filterDict in table order; copySkip as filterCopySkip; now fixes
     // today and yesterday for the whole run.
-    ItemFilter(const plist::Value& filterDict, const fileops::TWUtilities& tw,
+    ItemFilter(const plist::Value& filterDict, const items::TWUtilities& tw,
                std::time_t now = std::time(nullptr));
     ~ItemFilter();
     ItemFilter(const ItemFilter&) = delete;
@@ -53,7 +53,7 @@ class ItemFilter {
 
     std::vector<Row> rows_;
     bool copyMode_ = false;
-    const fileops::TWUtilities& tw_;
+    const items::TWUtilities& tw_;
     std::int64_t today_ = 0;
     std::int64_t yesterday_ = 0;
     // Unreadable creation dates are reported once per run, not once per item.

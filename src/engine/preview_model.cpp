@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cstdlib>
 
-#include "fileops/tw_utilities.h"
+#include "items/tw_utilities.h"
 #include "platform/date_format.h"
 #include "platform/file_io.h"
 #include "platform/file_system.h"
@@ -133,7 +133,7 @@ std::string GroupedBytes(std::uint64_t bytes) {
     return digits + GLS(" bytes");
 }
 
-PreviewSideInfo DescribeSide(const fileops::TWUtilities& tw, const std::string& path) {
+PreviewSideInfo DescribeSide(const items::TWUtilities& tw, const std::string& path) {
     PreviewSideInfo info;
     const platform::ItemAttributes attributes = platform::ReadItemAttributes(path.c_str());
     if (path.empty() || !attributes.exists()) return info;
@@ -142,16 +142,16 @@ PreviewSideInfo DescribeSide(const fileops::TWUtilities& tw, const std::string& 
     info.path = path;
     const auto date = [&](int kind) {
         // The status-change time is not among the dates read from attributes already read.
-        const fileops::OptionalDate d = kind == fileops::kAttributeModificationDate
+        const items::OptionalDate d = kind == items::kAttributeModificationDate
                                             ? tw.GetDate(path, kind)
                                             : tw.GetDate(path, attributes, kind);
         if (!d) return std::string("--");
         const std::string text = platform::FormatDatePattern("EEE, MMM dd, yyyy - HH:mm:ss", *d);
         return text.empty() ? std::string("--") : text;
     };
-    info.modificationDate = date(fileops::kModificationDate);
-    info.backupDate = date(fileops::kBackupDate);
-    info.attributeDate = date(fileops::kAttributeModificationDate);
+    info.modificationDate = date(items::kModificationDate);
+    info.backupDate = date(items::kBackupDate);
+    info.attributeDate = date(items::kAttributeModificationDate);
     if (!attributes.isDirectory() || tw.IsFilePackage(path, attributes)) {
         info.size = GroupedBytes(tw.NewItemSize(path));
     }

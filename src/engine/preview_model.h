@@ -13,7 +13,7 @@
 #include "run/plan_item.h"
 #include "run/run_state.h"
 
-namespace qv::fileops {
+namespace qv::items {
 class TWUtilities;
 }
 
@@ -102,7 +102,7 @@ struct PreviewSideInfo {
     std::string size = "--";  // "1,234 bytes"; "--" for a folder that is not a package
     std::string path = "--";
 };
-PreviewSideInfo DescribeSide(const fileops::TWUtilities& tw, const std::string& path);
+PreviewSideInfo DescribeSide(const items::TWUtilities& tw, const std::string& path);
 // "1,234,567 bytes".
 std::string GroupedBytes(std::uint64_t bytes);
 

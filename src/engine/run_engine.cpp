@@ -28,7 +28,7 @@ using platform::GLS;
 
 RunEngine::RunEngine(const sessions::SessionDocument& document, const plist::Value& preferences,
                      run::MainThreadProxy& proxy, ExactSyncIndex& index,
-                     run::CopyExecutor& executor, const fileops::TWUtilities& tw,
+                     run::CopyExecutor& executor, const items::TWUtilities& tw,
                      RunOptions options)
     : document_(document),
       preferences_(preferences),
@@ -367,8 +367,8 @@ bool RunEngine::ScanOneTask(std::int64_t sessionIndex, std::int64_t taskIndex) {
             root.copyMode = run::kModeDescend;
             root.isTheRootOfTheTree = true;
             root.gIsSyncOn = f.gIsSyncOn;
-            state_.mainSourceFolderBackupDate = tw_.GetDate(source, fileops::kBackupDate);
-            state_.mainDestFolderBackupDate = tw_.GetDate(dest, fileops::kBackupDate);
+            state_.mainSourceFolderBackupDate = tw_.GetDate(source, items::kBackupDate);
+            state_.mainDestFolderBackupDate = tw_.GetDate(dest, items::kBackupDate);
             const bool exactSync = f.gIsSyncOn && f.gIsExactOn;
             state_.gCompareExactSyncAtIndex =
                 index_.ExactSyncFileExists({source, dest, exactSync, !options_.scanOnly}, true);

@@ -20,9 +20,9 @@
 #include "engine/folder_listing.h"
 #include "engine/item_filter.h"
 #include "engine/row_groups.h"
-#include "fileops/error_path.h"
-#include "fileops/tw_utilities.h"
-#include "fileops/validation.h"
+#include "items/error_path.h"
+#include "items/tw_utilities.h"
+#include "items/validation.h"
 #include "run/copy_executor.h"
 #include "run/main_thread_proxy.h"
 #include "run/run_state.h"
@@ -53,7 +53,7 @@ class RunEngine : private run::CopyHooks {
 
     RunEngine(const sessions::SessionDocument& document, const plist::Value& preferences,
               run::MainThreadProxy& proxy, ExactSyncIndex& index, run::CopyExecutor& executor,
-              const fileops::TWUtilities& tw, RunOptions options = {});
+              const items::TWUtilities& tw, RunOptions options = {});
     ~RunEngine();
     RunEngine(const RunEngine&) = delete;
     RunEngine& operator=(const RunEngine&) = delete;
@@ -127,11 +127,11 @@ class RunEngine : private run::CopyHooks {
     run::MainThreadProxy& proxy_;
     ExactSyncIndex& index_;
     run::CopyExecutor& executor_;
-    const fileops::TWUtilities& tw_;
+    const items::TWUtilities& tw_;
     RunOptions options_;
     run::RunState state_;
-    fileops::ErrorPath errors_;
-    fileops::Validator validator_;
+    items::ErrorPath errors_;
+    items::Validator validator_;
     std::thread worker_;
     std::mutex workerMutex_;
     std::condition_variable workerEnded_;

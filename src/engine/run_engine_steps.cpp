@@ -272,11 +272,11 @@ void MarkFilesNeverInStep(const platform::FolderHandle& dir, const std::string& 
             MarkFilesNeverInStep(dir.OpenChild(e.name), value, onlyUndated);
         } else if (type == DT_REG) {
             if (onlyUndated &&
-                platform::sys().getxattrat(dir.fd(), e.name.c_str(), fileops::kBackupDateXattr,
+                platform::sys().getxattrat(dir.fd(), e.name.c_str(), items::kBackupDateXattr,
                                            nullptr, 0) >= 0) {
                 continue;
             }
-            platform::sys().setxattrat(dir.fd(), e.name.c_str(), fileops::kBackupDateXattr,
+            platform::sys().setxattrat(dir.fd(), e.name.c_str(), items::kBackupDateXattr,
                                        value.data(), value.size(), 0);
         }
     }
@@ -301,13 +301,13 @@ void RunEngine::MarkNeverInStep(const run::TaskLog& task) {
     // An item whose action failed was not brought into step either: what never was (no backup
     // date: new since) must not be taken for what is unchanged since the last run.
     for (const std::string& path : task.failedItemArray) {
-        if (platform::ItemExists(path) && !tw_.GetDate(path, fileops::kBackupDate)) {
+        if (platform::ItemExists(path) && !tw_.GetDate(path, items::kBackupDate)) {
             tw_.SetBackupDateDitto(path, kNeverInStepBackupDate);
         }
         MarkFilesNeverInStep(folderAt(path), value, true);
     }
     for (const std::string& path : task.skippedConflictArray) {
-        const std::optional<double> date = tw_.GetDate(path, fileops::kBackupDate);
+        const std::optional<double> date = tw_.GetDate(path, items::kBackupDate);
         if (!date || *date != kNeverInStepBackupDate) {
             tw_.SetBackupDateDitto(path, kNeverInStepBackupDate);
         }

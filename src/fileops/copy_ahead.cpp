@@ -6,7 +6,7 @@
 #include <algorithm>
 #include <utility>
 
-#include "fileops/tw_utilities.h"
+#include "items/tw_utilities.h"
 #include "platform/file_copy.h"
 #include "platform/file_io.h"
 #include "platform/volumes.h"
@@ -214,7 +214,7 @@ bool CopyAhead::MakeCopy(const Job& job, Worker& worker, Made& made) {
         return false;
     }
     // Marked as the executor marks its own: where no mark can be kept, the copy goes without.
-    fs.fsetxattr(made.dst.get(), kTemporaryXattr, "1", 1, 0);
+    fs.fsetxattr(made.dst.get(), items::kTemporaryXattr, "1", 1, 0);
     std::string why;
     platform::CopyHints hints{.tryClone = true,
                               .mayHaveHoles = before.stx_blocks * 512 < before.stx_size,

@@ -29,36 +29,6 @@ namespace qv::fileops {
 // The operations share their helpers and names.
 using namespace executor_internal;
 
-namespace {
-
-// base, or base, a blank and a number.
-bool IsNumberedName(const std::string& name, std::string_view base) {
-    if (name.compare(0, base.size(), base) != 0) return false;
-    if (name.size() == base.size()) return true;
-    if (name.size() < base.size() + 2 || name[base.size()] != ' ') return false;
-    return std::all_of(name.begin() + static_cast<long>(base.size()) + 1, name.end(),
-                       [](char c) { return c >= '0' && c <= '9'; });
-}
-
-}  // namespace
-
-bool IsTemporaryName(const std::string& name) {
-    return IsNumberedName(name, kReplaceTempName) || IsNumberedName(name, kLinkTempName);
-}
-
-bool IsMarkedTemporary(const std::string& path, const std::string& name) {
-    if (!IsTemporaryName(name)) return false;
-    const ItemByPath item(path);
-    return item.folder.valid() && IsMarkedTemporary(item.fd(), item.name);
-}
-
-bool IsMarkedTemporary(int dirFd, const std::string& name) {
-    if (!IsTemporaryName(name)) return false;
-    if (IsNumberedName(name, kLinkTempName)) return StatAt(dirFd, name).attributes.isSymbolicLink();
-    char value[4];
-    return sys().getxattrat(dirFd, name.c_str(), kTemporaryXattr, value, sizeof value) > 0;
-}
-
 bool RemoveItemRecursively(const std::string& path, const Metadata& metadata) {
     const ItemByPath item(path);
     if (!item.folder.valid()) return item.error == ENOENT;
@@ -104,7 +74,7 @@ Executor::Place::Place(const Side& side, const std::string& itemName, const std:
     name = &ownName_;
 }
 
-Executor::Executor(ErrorPath& errors, const TWUtilities& tw)
+Executor::Executor(items::ErrorPath& errors, const items::TWUtilities& tw)
     : errors_(errors), tw_(tw), metadata_(tw) {
     phrases_ = {GLS("Created folder"),
                 GLS("Trashed folder"),
@@ -273,7 +243,7 @@ void Executor::RemoveLeftovers(const run::TaskRoot& root, const Side& a, const S
             continue;
         }
         // Only what still carries the mark: an item of that name without it is the user's.
-        if (!IsMarkedTemporary(folder.fd(), name)) continue;
+        if (!items::IsMarkedTemporary(folder.fd(), name)) continue;
         if (!RemoveItemAt(folder.fd(), name, metadata_)) {
             Report(GLS("Can't delete the item") + " " + Quoted(path) + ": " + std::strerror(errno));
         }
@@ -409,7 +379,7 @@ bool Executor::CopyItems(std::vector<PlanItem>& items, const Side& a, const Side
                                            start, intoB ? inA : inB, intoB ? inB : inA);
         };
         const auto unmark = [&](const ItemAt& filled) {
-            sys().removexattrat(filled.fd(), filled.name.c_str(), kFillingXattr);
+            sys().removexattrat(filled.fd(), filled.name.c_str(), items::kFillingXattr);
         };
         if (item.fillingSide >= 0) {
             // A folder an interrupted copy left half-made takes the other side's attributes,

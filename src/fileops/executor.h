@@ -20,9 +20,10 @@
 #include <vector>
 
 #include "fileops/copy_ahead.h"
-#include "fileops/error_path.h"
+#include "items/temporary_names.h"
+#include "items/error_path.h"
 #include "fileops/metadata.h"
-#include "fileops/tw_utilities.h"
+#include "items/tw_utilities.h"
 #include "platform/deferred_close.h"
 #include "platform/folder_handle.h"
 #include "platform/unique_fd.h"
@@ -32,19 +33,6 @@
 
 namespace qv::fileops {
 
-inline constexpr const char* kReplaceTempName = "QVTempFile";
-inline constexpr const char* kRenameTempName = "Quorvel_Temporary_Name";
-// A link cannot carry the mark: its copy is made under a name of its own, which a user's link
-// does not take by chance, and a link at such a name is taken for a leftover.
-inline constexpr const char* kLinkTempName = "QVTempLink~quorvel";
-
-// True for "QVTempFile" and "QVTempFile N", "QVTempLink~quorvel" and "QVTempLink~quorvel N":
-// the names the executor writes copies under.
-bool IsTemporaryName(const std::string& name);
-// A leftover of an interrupted copy: a temporary name and the mark, or a link at a link's
-// temporary name.
-bool IsMarkedTemporary(const std::string& path, const std::string& name);
-bool IsMarkedTemporary(int dirFd, const std::string& name);
 // Removes an item and everything inside it, opening what is locked; true when it is gone.
 bool RemoveItemRecursively(const std::string& path, const Metadata& metadata);
 // The same for name in the open folder dirFd, never through a link.
@@ -52,7 +40,7 @@ bool RemoveItemAt(int dirFd, const std::string& name, const Metadata& metadata);
 
 class Executor : public run::CopyExecutor {
   public:
-    Executor(ErrorPath& errors, const TWUtilities& tw);
+    Executor(items::ErrorPath& errors, const items::TWUtilities& tw);
 
     void MainCopy(run::RunState& state, run::CopyHooks& hooks) override;
 
@@ -178,8 +166,8 @@ class Executor : public run::CopyExecutor {
     // on the side an action changes (forWriting) or deletes on.
     const FolderChain& Chain(bool aToB, bool forWriting) const;
 
-    ErrorPath& errors_;
-    const TWUtilities& tw_;
+    items::ErrorPath& errors_;
+    const items::TWUtilities& tw_;
     // Frees the files this run replaced or deleted beside its next copies.
     platform::DeferredCloser closer_;
     // The copies of the task being performed made ahead, and the item being performed when it
@@ -211,15 +199,15 @@ class Executor : public run::CopyExecutor {
 // The copy executor a run is given: each copy reports through that run's own error path.
 class RunExecutor : public run::CopyExecutor {
   public:
-    RunExecutor(run::MainThreadProxy& proxy, const TWUtilities& tw) : proxy_(proxy), tw_(tw) {}
+    RunExecutor(run::MainThreadProxy& proxy, const items::TWUtilities& tw) : proxy_(proxy), tw_(tw) {}
     void MainCopy(run::RunState& state, run::CopyHooks& hooks) override {
-        ErrorPath errors(state, proxy_);
+        items::ErrorPath errors(state, proxy_);
         Executor(errors, tw_).MainCopy(state, hooks);
     }
 
   private:
     run::MainThreadProxy& proxy_;
-    const TWUtilities& tw_;
+    const items::TWUtilities& tw_;
 };
 
 }  // namespace qv::fileops

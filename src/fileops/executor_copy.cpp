@@ -45,7 +45,7 @@ bool Executor::CopyToTemporary(const Place& from, const ItemAttributes& fromAttr
                 [&](const std::string& candidate) {
                     return sys().symlinkat(target->c_str(), folder.fd(), candidate.c_str()) == 0;
                 },
-                kLinkTempName);
+                items::kLinkTempName);
         }
         if (!name) why = std::strerror(errno);
         temp.isLink = true;
@@ -117,7 +117,7 @@ bool Executor::CopyRegularToTemporary(const Place& from, const ItemAttributes& b
             // Made ahead, of this very file as it stands now: it only needs its name.
             temp.dst = std::move(made->dst);
             temp.attrs = std::move(made->attrs);
-            state_->progress.SetWriting(folder.PathOf(kReplaceTempName), stx.stx_size);
+            state_->progress.SetWriting(folder.PathOf(items::kReplaceTempName), stx.stx_size);
             state_->progress.bytesDoneCounter() += stx.stx_size;
             std::string why;
             if (NameTemporaryFile(folder, avoid, temp, why)) return true;
@@ -148,7 +148,7 @@ bool Executor::CopyRegularToTemporary(const Place& from, const ItemAttributes& b
         temp.path = folder.PathOf(*name);
     }
     MarkOpen(temp.dst.get());
-    state_->progress.SetWriting(temp.path.empty() ? folder.PathOf(kReplaceTempName) : temp.path,
+    state_->progress.SetWriting(temp.path.empty() ? folder.PathOf(items::kReplaceTempName) : temp.path,
                                 stx.stx_size);
     std::string why;
     const dev_t device = makedev(stx.stx_dev_major, stx.stx_dev_minor);
@@ -241,7 +241,7 @@ bool Executor::FinishTemporary(const Place& from, const FolderHandle& folder, co
     const std::string toPath = folder.PathOf(to);
     bool ok = true;
     if (temp.isFile) {
-        sys().fremovexattr(temp.dst.get(), kTemporaryXattr);
+        sys().fremovexattr(temp.dst.get(), items::kTemporaryXattr);
         ok = metadata_.FinishOpenCopy(temp.src.get(), temp.dst.get(), temp.stx, temp.attrs,
                                       toPath) &&
              !temp.attrs.failed;
@@ -316,9 +316,9 @@ bool Executor::IsInvisibleToCount(const Place& item, bool mayHaveFinderInfo) {
     if (!name.empty() && name[0] == '.') return true;
     unsigned char info[16];
     if (mayHaveFinderInfo &&
-        sys().getxattrat(item.fd(), name.c_str(), kFinderInfoXattr, info, sizeof info) ==
+        sys().getxattrat(item.fd(), name.c_str(), items::kFinderInfoXattr, info, sizeof info) ==
             static_cast<ssize_t>(sizeof info) &&
-        (((info[8] << 8) | info[9]) & kFinderFlagInvisible) != 0) {
+        (((info[8] << 8) | info[9]) & items::kFinderFlagInvisible) != 0) {
         return true;
     }
     // The folder's ".hidden" list is read once for all its items.

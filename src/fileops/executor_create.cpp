@@ -29,7 +29,7 @@ bool Executor::CreateFolder(const Place& folder, bool aToB, bool destExists) {
     }
     // Private while it fills; its final mode comes with its attributes once its content is done.
     bool chainUsed = false;
-    if (sys().mkdirat(folder.fd(), folder.name->c_str(), kFillingMode) != 0) {
+    if (sys().mkdirat(folder.fd(), folder.name->c_str(), items::kFillingMode) != 0) {
         chainUsed = true;
         if (!metadata_.UnlockChain(folder.at(), Chain(aToB, true), kCheckCreateFolder,
                                    state_->flags.gIsUnlockOn, current_)) {
@@ -37,11 +37,11 @@ bool Executor::CreateFolder(const Place& folder, bool aToB, bool destExists) {
             return false;
         }
         // The chain created it open to all.
-        sys().chmodat(folder.fd(), folder.name->c_str(), kFillingMode);
+        sys().chmodat(folder.fd(), folder.name->c_str(), items::kFillingMode);
     }
     // Until its attributes are set, a later run must not take the private mode and the date of
     // an interrupted copy for the folder's own.
-    sys().setxattrat(folder.fd(), folder.name->c_str(), kFillingXattr, "1", 1, 0);
+    sys().setxattrat(folder.fd(), folder.name->c_str(), items::kFillingXattr, "1", 1, 0);
     ++(aToB ? state_->copy.gBFoldersCreated : state_->copy.gAFoldersCreated);
     LogAction(phrases_.createdFolder + " " + Quoted(folder.path));
     if (chainUsed) RemoveItemOKFromRestore(current_, folder.path);

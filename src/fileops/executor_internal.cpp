@@ -46,14 +46,14 @@ std::string TemporaryName(const char* base, int n) {
     return n == 0 ? std::string(base) : std::string(base) + " " + std::to_string(n);
 }
 
-bool MarkOpen(int fd) { return sys().fsetxattr(fd, kTemporaryXattr, "1", 1, 0) == 0; }
+bool MarkOpen(int fd) { return sys().fsetxattr(fd, items::kTemporaryXattr, "1", 1, 0) == 0; }
 
 bool Mark(int dirFd, const std::string& name) {
-    return sys().setxattrat(dirFd, name.c_str(), kTemporaryXattr, "1", 1, 0) == 0;
+    return sys().setxattrat(dirFd, name.c_str(), items::kTemporaryXattr, "1", 1, 0) == 0;
 }
 
 void Unmark(int dirFd, const std::string& name) {
-    sys().removexattrat(dirFd, name.c_str(), kTemporaryXattr);
+    sys().removexattrat(dirFd, name.c_str(), items::kTemporaryXattr);
 }
 
 std::optional<std::string> ReadLinkAt(int dirFd, const std::string& name) {

@@ -75,7 +75,7 @@ void CollectTree(const FolderHandle& parent, const std::string& name, const std:
 // or nothing with errno set.
 template <typename Create>
 std::optional<std::string> CreateUnderTemporaryName(const std::string& avoid, Create create,
-                                                    const char* base = kReplaceTempName) {
+                                                    const char* base = items::kReplaceTempName) {
     for (int n = 0; n <= kMaxTemporaryNames; ++n) {
         std::string name = TemporaryName(base, n);
         if (name == avoid) continue;

@@ -39,14 +39,14 @@ bool Executor::CopySingleMetadataOnly(const Place& from, const Place& to) {
         // A free name to pass through, never one that stands in the folder.
         std::string temp;
         for (int n = 0; n <= kMaxTemporaryNames && temp.empty(); ++n) {
-            std::string candidate = TemporaryName(kRenameTempName, n);
+            std::string candidate = TemporaryName(items::kRenameTempName, n);
             if (StatAt(folder.fd(), candidate).error == ENOENT) temp = std::move(candidate);
         }
         const std::string tempPath = folder.PathOf(temp);
         if (temp.empty()) {
             Report("Can't rename the destination item\r" + Quoted(to.path) +
                    "\rbecause I can't find an unique new name on its parent folder " +
-                   Quoted(folder.PathOf(kRenameTempName)));
+                   Quoted(folder.PathOf(items::kRenameTempName)));
         } else if (!metadata_.RenameItem(to.at(), temp)) {
             Report("Can't rename the destination item\r" + Quoted(to.path) + "\rto the new name " +
                    Quoted(tempPath));

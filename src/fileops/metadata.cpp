@@ -196,17 +196,17 @@ void MirrorXattr(const ItemAt& src, const ItemAt& dst, const char* name) {
 // Linux cannot set a birth time, so the creation date a copy carries lives in an xattr: the
 // source's own xattr when it has one, else its birth time.
 void CopyCreationDate(const ItemAt& src, const ItemAt& dst) {
-    if (const auto value = ReadXattr(src, kCreationDateXattr)) {
-        WriteXattr(dst, kCreationDateXattr, *value);
+    if (const auto value = ReadXattr(src, items::kCreationDateXattr)) {
+        WriteXattr(dst, items::kCreationDateXattr, *value);
         return;
     }
     struct statx stx {};
     if (sys().statx(src.fd(), src.name.c_str(), AT_SYMLINK_NOFOLLOW, STATX_BTIME, &stx) == 0 &&
         (stx.stx_mask & STATX_BTIME) != 0 && stx.stx_btime.tv_sec != 0) {
-        WriteXattr(dst, kCreationDateXattr, std::to_string(stx.stx_btime.tv_sec));
+        WriteXattr(dst, items::kCreationDateXattr, std::to_string(stx.stx_btime.tv_sec));
         return;
     }
-    RemoveXattr(dst, kCreationDateXattr);
+    RemoveXattr(dst, items::kCreationDateXattr);
 }
 
 // ---- Relaxing a whole tree ----
@@ -276,7 +276,7 @@ struct ChainStep {
         if (sys().fstat(folder.fd(), &st) != 0) return std::nullopt;
         return st;
     }
-    bool Unlock(const TWUtilities& tw) const {
+    bool Unlock(const items::TWUtilities& tw) const {
         if (!name.empty()) {
             const auto st = Stat();
             return st && tw.IsLocked(folder.fd(), name) &&
@@ -349,10 +349,10 @@ bool Metadata::SetAttrsAfterCopy(const ItemAt& src, const ItemAt& dst, std::int6
     // creation or backup dates to keep, which is no failure.
     if (!isLink) {
         if (!dstIsNew) {
-            MirrorXattr(src, dst, kFinderInfoXattr);
+            MirrorXattr(src, dst, items::kFinderInfoXattr);
         }  // a new copy got every xattr of its source with its content
         CopyCreationDate(src, dst);
-        WriteXattr(dst, kBackupDateXattr, std::to_string(backupDate));
+        WriteXattr(dst, items::kBackupDateXattr, std::to_string(backupDate));
     }
     // The times after everything that writes to the item, and before the lock, which would
     // refuse them.
@@ -399,12 +399,12 @@ OpenCopyAttrs Metadata::SetAttrsOnOpenCopy(int srcFd, const struct statx& stx, i
         // The ACL comes last; a file has no default ACL. The copy's own backup date is this
         // run's; the mark belongs to the temporary.
         if (name == kAccessAclXattr) hasAcl = true;
-        if (name == kAccessAclXattr || name == kDefaultAclXattr || name == kBackupDateXattr ||
-            name == kTemporaryXattr || name == kFillingXattr) {
+        if (name == kAccessAclXattr || name == kDefaultAclXattr || name == items::kBackupDateXattr ||
+            name == items::kTemporaryXattr || name == items::kFillingXattr) {
             continue;
         }
-        if (name == kCreationDateXattr) hasCreationDate = true;
-        if (name == kFinderInfoXattr) result.finderInfo = true;
+        if (name == items::kCreationDateXattr) hasCreationDate = true;
+        if (name == items::kFinderInfoXattr) result.finderInfo = true;
         const ssize_t n = ReadXattrOf(srcFd, name.c_str(), value);
         if (n >= 0) {
             sys().fsetxattr(dstFd, name.c_str(), value.data(), static_cast<std::size_t>(n), 0);
@@ -412,10 +412,10 @@ OpenCopyAttrs Metadata::SetAttrsOnOpenCopy(int srcFd, const struct statx& stx, i
     }
     if (!hasCreationDate && (stx.stx_mask & STATX_BTIME) != 0 && stx.stx_btime.tv_sec != 0) {
         const std::string created = std::to_string(stx.stx_btime.tv_sec);
-        sys().fsetxattr(dstFd, kCreationDateXattr, created.data(), created.size(), 0);
+        sys().fsetxattr(dstFd, items::kCreationDateXattr, created.data(), created.size(), 0);
     }
     const std::string backup = std::to_string(backupDate);
-    sys().fsetxattr(dstFd, kBackupDateXattr, backup.data(), backup.size(), 0);
+    sys().fsetxattr(dstFd, items::kBackupDateXattr, backup.data(), backup.size(), 0);
 
     if (hasAcl) {
         // A fresh file carries no ACL but one inherited from its folder's default ACL: the
@@ -505,8 +505,8 @@ bool Metadata::CopyACLAttributes(const ItemAt& src, const ItemAt& dst) const {
     // Names the process may not write (security.* for a user, trusted.*) or the destination's
     // file system does not keep fail here and are left out, as are the ACLs copied above.
     for (const std::string& name : ListXattrs(src)) {
-        if (name == kAccessAclXattr || name == kDefaultAclXattr || name == kTemporaryXattr ||
-            name == kFillingXattr)
+        if (name == kAccessAclXattr || name == kDefaultAclXattr || name == items::kTemporaryXattr ||
+            name == items::kFillingXattr)
             continue;
         if (const auto value = ReadXattr(src, name.c_str())) {
             WriteXattr(dst, name.c_str(), *value);

@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "fileops/tw_utilities.h"
+#include "items/tw_utilities.h"
 #include "platform/folder_handle.h"
 #include "platform/item_attributes.h"
 
@@ -83,7 +83,7 @@ struct OpenCopyAttrs {
 
 class Metadata {
   public:
-    explicit Metadata(const TWUtilities& tw) : tw_(tw) {}
+    explicit Metadata(const items::TWUtilities& tw) : tw_(tw) {}
 
     // Copies from src to dst, links not followed: owner and group (when root), mode, creation
     // date, Finder information, access and modification times to the nanosecond, and the lock;
@@ -161,7 +161,7 @@ class Metadata {
     bool SetModeAndTimesOf(int dstFd, const struct statx& stx, const std::string& dst) const;
     void ApplyAclOf(int srcFd, int dstFd, const OpenCopyAttrs& attrs, const std::string& dst) const;
 
-    const TWUtilities& tw_;
+    const items::TWUtilities& tw_;
 };
 
 void AddItemDictToRestoreToPath(RestoreTable* table, const std::string& path,

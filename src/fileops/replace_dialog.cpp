@@ -8,7 +8,7 @@
 #include <cwchar>
 #include <cwctype>
 
-#include "fileops/tw_utilities.h"
+#include "items/tw_utilities.h"
 #include "platform/localization.h"
 #include "run/plan_item.h"
 
@@ -225,10 +225,10 @@ ReplaceDialogModel BuildReplaceDialog(const run::ConflictQuestion& q,
 }
 
 ReplaceDialogModel BuildReplaceDialog(const run::ConflictQuestion& question) {
-    const TWUtilities tw;
+    const items::TWUtilities tw;
     ReplaceDialogModel m =
-        BuildReplaceDialog(question, tw.GetDate(question.source, kModificationDate),
-                           tw.GetDate(question.dest, kModificationDate));
+        BuildReplaceDialog(question, tw.GetDate(question.source, items::kModificationDate),
+                           tw.GetDate(question.dest, items::kModificationDate));
     // A file's size says at a glance which one holds more; a folder's would take a walk.
     auto fileSize = [&tw](const std::string& path) -> std::optional<std::uint64_t> {
         const int mode = tw.GetPermissionsAtPath(path);

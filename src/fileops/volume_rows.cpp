@@ -3,7 +3,7 @@
 #include <array>
 #include <string_view>
 
-#include "fileops/tw_utilities.h"
+#include "items/tw_utilities.h"
 #include "platform/user_database.h"
 #include "sessions/automount_options.h"
 
@@ -96,7 +96,7 @@ std::optional<plist::Value> VolumeRowForMount(const platform::MountEntry& mount,
     if (mount.mountPoint.empty() || mount.mountPoint == "/") return std::nullopt;
     plist::Value row = sessions::DefaultAutoMountRow();
     row.set("mountPoint", mount.mountPoint);
-    if (TWUtilities::IsRemoteFileSystemType(mount.type)) {
+    if (items::TWUtilities::IsRemoteFileSystemType(mount.type)) {
         const std::optional<Address> a = RemoteAddress(mount);
         if (!a) return std::nullopt;
         row.set("volumeType", 1);

@@ -87,7 +87,7 @@ std::string DestPath(const run::TaskLog& task) {
 }
 
 // A path that does not exist yet is a folder the run will create.
-std::string KindOf(const std::string& path, const fileops::TWUtilities& tw) {
+std::string KindOf(const std::string& path, const items::TWUtilities& tw) {
     const platform::ItemAttributes attributes = platform::ReadItemAttributes(path.c_str());
     if (!attributes.exists()) return GLS("Folder");
     if (attributes.isDirectory() && !tw.IsFilePackage(path, attributes)) return GLS("Folder");

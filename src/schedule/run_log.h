@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "fileops/tw_utilities.h"
+#include "items/tw_utilities.h"
 #include "platform/system_facts.h"
 #include "platform/version.h"
 #include "run/run_state.h"
@@ -26,7 +26,7 @@ struct LogInputs {
     const sessions::SessionDocument& document;
     const plist::Value& preferences;  // mPrefDict
     const platform::SystemFacts& facts;
-    const fileops::TWUtilities& tw;  // kinds of paths, remote volumes
+    const items::TWUtilities& tw;  // kinds of paths, remote volumes
     bool allSessions = false;        // the run covered "All Sessions"
     std::string emailTo;             // mSendEmailTo of the e-mail settings
 };

@@ -7,7 +7,7 @@
 
 #include <sstream>
 
-#include "fileops/tw_utilities.h"
+#include "items/tw_utilities.h"
 #include "support/test_support.h"
 
 namespace qv::cli {
@@ -45,7 +45,7 @@ void Plan(run::RunState& s, const std::string& a, const std::string& b) {
 TEST(TerminalPreviewTest, CommandsChangeThePlanAndShowWhatChanged) {
     test::TempDir dir;
     test::WriteText(dir / "A/r", "1234");
-    const fileops::TWUtilities tw;
+    const items::TWUtilities tw;
     const struct {
         const char* name;
         const char* typed;

@@ -14,7 +14,7 @@
 #include "engine/exact_sync_index.h"
 #include "engine/run_engine.h"
 #include "fileops/executor.h"
-#include "fileops/tw_utilities.h"
+#include "items/tw_utilities.h"
 #include "sessions/settings_options.h"
 #include "support/fake_proxy.h"
 #include "support/tree_fixture.h"
@@ -89,7 +89,7 @@ int RunSession(const sessions::SessionDocument& doc, bool asUser) {
         const plist::Value prefs = plist::Dict{{"prefOnError", 2}};
         test::FakeProxy proxy;
         NoExactSyncIndex index;
-        fileops::TWUtilities tw;
+        items::TWUtilities tw;
         fileops::RunExecutor executor{proxy, tw};
         RunEngine engine(doc, prefs, proxy, index, executor, tw);
         engine.ExecuteSyncBackup();

@@ -84,7 +84,7 @@ class ExactSyncTest : public ::testing::Test {
     // Cases here often empty a side on purpose; the guard against that has a test of its own.
     plist::Value prefs = plist::Dict{{"prefOnError", 2}, {"prefConfirmEmptySideDeletion", 0}};
     test::FakeProxy proxy;
-    fileops::TWUtilities tw;
+    items::TWUtilities tw;
     fileops::RunExecutor executor{proxy, tw};
     ExactSyncIndexStore index{Folder()};
     std::optional<RunEngine> engine;
@@ -500,7 +500,7 @@ TEST_F(ExactSyncTest, RebuildTakesSettledFoldersOnlyWhileUnchanged) {
         }
         return names;
     };
-    fileops::ErrorPath errors(state, proxy);
+    items::ErrorPath errors(state, proxy);
     settle();
     ASSERT_TRUE(index.WriteExactSyncIndex(2, errors, tw));
     EXPECT_EQ(namesOfD("treeSource", "A"), (Names{"ghost", "plain", "real"}));
@@ -822,7 +822,7 @@ TEST_F(ExactSyncTest, LookupAndFileNamesFromHandWrittenIndexes) {
     run::RunState state;
     state.gSourceFolder = tree.a();
     state.gDestFolder = tree.b();
-    fileops::ErrorPath errors(state, proxy);
+    items::ErrorPath errors(state, proxy);
     ASSERT_TRUE(index.WriteExactSyncIndex(2, errors, tw));
     main = ReadIndex(kExactSyncMainIndexName);
     EXPECT_EQ(main.intAt("fileVersion"), kExactSyncIndexVersion);

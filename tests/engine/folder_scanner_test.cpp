@@ -75,7 +75,7 @@ struct Scan {
     Outcome Run(int executedBy = run::kExecutedByUser) {
         NoExactSyncIndex index;
         run::NoCopyExecutor executor;
-        fileops::TWUtilities tw;
+        items::TWUtilities tw;
         options.scanOnly = true;
         options.sessionIndex = 0;
         RunEngine engine(doc, prefs, proxy, index, executor, tw, options);

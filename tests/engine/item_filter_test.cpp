@@ -49,7 +49,7 @@ class ItemFilterTest : public ::testing::Test {
         return filter.Match({name, path, -1, attrs});
     }
     test::TempDir dir_;
-    fileops::TWUtilities tw_;
+    items::TWUtilities tw_;
     std::time_t now_ = LocalTime(2024, 3, 1, 12, 0);
 };
 
@@ -124,13 +124,13 @@ TEST_F(ItemFilterTest, CreationDaysAndCodesComeFromTheItemsAttributes) {
     };
     for (const auto& item : items) {
         test::WriteText(dir_ / item.name, "");
-        if (test::SetXattr(dir_ / item.name, fileops::kCreationDateXattr,
+        if (test::SetXattr(dir_ / item.name, items::kCreationDateXattr,
                            std::to_string(item.created)) != 0) {
             GTEST_SKIP() << "no user xattrs on this file system";
         }
     }
     test::WriteText(dir_ / "typed", "");
-    ASSERT_EQ(test::SetXattr(dir_ / "typed", fileops::kFinderInfoXattr,
+    ASSERT_EQ(test::SetXattr(dir_ / "typed", items::kFinderInfoXattr,
                              std::string("TEXTqvrl") + std::string(8, '\0')),
               0);
     const plist::Dict notNewYear = {{"filterCreationDateOn", 1},

@@ -405,7 +405,7 @@ class Model {
     sessions::SessionDocument doc_;
     plist::Value prefs_ = plist::Dict{{"prefOnError", 2}, {"prefConfirmEmptySideDeletion", 0}};
     test::FakeProxy proxy_;
-    fileops::TWUtilities tw_;
+    items::TWUtilities tw_;
     fileops::RunExecutor executor_{proxy_, tw_};
     ExactSyncIndexStore index_{support_ / "ExactSync Indexes"};
     int versions_ = 0;

@@ -5,7 +5,7 @@
 #include <algorithm>
 #include <random>
 
-#include "fileops/tw_utilities.h"
+#include "items/tw_utilities.h"
 #include "support/test_support.h"
 
 namespace qv::engine {
@@ -254,7 +254,7 @@ TEST(PreviewTexts, TitleAndGroupedSizes) {
 TEST(PreviewTexts, SideDetailsGiveEveryDateOfAnItemThere) {
     test::TempDir dir;
     test::WriteText(dir / "f", "1234");
-    const fileops::TWUtilities tw;
+    const items::TWUtilities tw;
     const PreviewSideInfo there = DescribeSide(tw, dir / "f");
     EXPECT_TRUE(there.exists);
     EXPECT_EQ(there.name, "f");

@@ -74,7 +74,7 @@ class RunEngineTest : public ::testing::Test {
     test::FakeProxy proxy;
     NoExactSyncIndex index;
     RecordingExecutor executor;
-    fileops::TWUtilities tw;
+    items::TWUtilities tw;
     std::unique_ptr<RunEngine> engine;
 };
 

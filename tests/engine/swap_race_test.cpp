@@ -41,7 +41,7 @@ TEST(SwapRaceTest, AFolderSwappedForALinkNeverSendsARunOutsideItsFolders) {
     test::SetOption(doc, 0, "settingsDict", "settExact", 1);
     plist::Value prefs = plist::Dict{{"prefOnError", 2}};
     test::FakeProxy proxy;
-    fileops::TWUtilities tw;
+    items::TWUtilities tw;
     fileops::RunExecutor executor{proxy, tw};
     NoExactSyncIndex index;
 

@@ -15,7 +15,7 @@
 #include <filesystem>
 #include <thread>
 
-#include "fileops/tw_utilities.h"
+#include "items/tw_utilities.h"
 #include "platform/file_system.h"
 #include "support/test_support.h"
 #include "support/tree_fixture.h"
@@ -84,7 +84,7 @@ TEST(CopyAheadTest, ACopyIsTakenOnlyOfAnUnchangedSourceIntoTheSameFolders) {
     tree.Build({"A/n/n1:n one@1000", "A/n/n2:n two@1000"});
     const std::vector<run::PlanItem>& in = items[0].subItems;
 
-    const TWUtilities tw;
+    const items::TWUtilities tw;
     const Metadata metadata(tw);
     const platform::FolderHandle a = platform::FolderHandle::OpenTop(tree.a());
     const platform::FolderHandle b = platform::FolderHandle::OpenTop(tree.b());
@@ -108,10 +108,10 @@ TEST(CopyAheadTest, ACopyIsTakenOnlyOfAnUnchangedSourceIntoTheSameFolders) {
         EXPECT_EQ(st.st_mode & 07777, 0640u);
         if (tree.HasUserXattrs()) {
             char mark[4] = {};
-            EXPECT_GT(::fgetxattr(made->dst.get(), kTemporaryXattr, mark, sizeof mark), 0);
+            EXPECT_GT(::fgetxattr(made->dst.get(), items::kTemporaryXattr, mark, sizeof mark), 0);
             char date[16] = {};
             EXPECT_EQ(std::string(
-                          date, ::fgetxattr(made->dst.get(), kBackupDateXattr, date, sizeof date)),
+                          date, ::fgetxattr(made->dst.get(), items::kBackupDateXattr, date, sizeof date)),
                       "1234");
         }
 
@@ -154,7 +154,7 @@ TEST(CopyAheadTest, NothingIsMadeAheadOnAVolumeAlmostFull) {
     for (const char* name : {"f1", "f2"}) items.push_back(Item(name, run::kModeCopyAtoB));
     LittleSpace full;
     const platform::ScopedFileSystem installed(full);
-    const TWUtilities tw;
+    const items::TWUtilities tw;
     const Metadata metadata(tw);
     const platform::FolderHandle a = platform::FolderHandle::OpenTop(tree.a());
     const platform::FolderHandle b = platform::FolderHandle::OpenTop(tree.b());

@@ -36,7 +36,7 @@ namespace fs = std::filesystem;
 // calls whatever a test installed.
 bool MarkedAt(int dirFd, const char* name) {
     char value[4];
-    return platform::FileSystem().getxattrat(dirFd, name, kTemporaryXattr, value, sizeof value) > 0;
+    return platform::FileSystem().getxattrat(dirFd, name, items::kTemporaryXattr, value, sizeof value) > 0;
 }
 
 // The path an open descriptor stands for ("/x/#123 (deleted)" for an unnamed file in /x).
@@ -120,7 +120,7 @@ TEST_F(ExecutorReachTest, AUsersFilesNamedLikeTemporariesAreCopiedAndReplacedLik
         EXPECT_EQ(Read("B/QVTempFile 1"), "new 1");
         EXPECT_EQ(Read("B/other"), "o2");
         for (const char* name : {"B/QVTempFile", "B/QVTempFile 1", "B/other"}) {
-            EXPECT_LT(::lgetxattr(tree.path(name).c_str(), kTemporaryXattr, nullptr, 0), 0) << name;
+            EXPECT_LT(::lgetxattr(tree.path(name).c_str(), items::kTemporaryXattr, nullptr, 0), 0) << name;
         }
     }
     EXPECT_GT(noUnnamed.failures(test::Sys::openat), 0);  // the named copies were made
@@ -138,16 +138,16 @@ class MarkWatcher : public platform::FileSystem {
 
     int linkat(int fromDirFd, const char* from, int toDirFd, const char* to, int flags) override {
         const int result = FileSystem::linkat(fromDirFd, from, toDirFd, to, flags);
-        if (result == 0 && IsTemporaryName(to)) seen.push_back({to, MarkedAt(toDirFd, to)});
+        if (result == 0 && items::IsTemporaryName(to)) seen.push_back({to, MarkedAt(toDirFd, to)});
         return result;
     }
     int renameat2(int fromDirFd, const char* from, int toDirFd, const char* to,
                   unsigned flags) override {
-        if (IsTemporaryName(from)) seen.push_back({from, MarkedAt(fromDirFd, from)});
+        if (items::IsTemporaryName(from)) seen.push_back({from, MarkedAt(fromDirFd, from)});
         return FileSystem::renameat2(fromDirFd, from, toDirFd, to, flags);
     }
     int openat(int dirFd, const char* name, int flags, mode_t mode) override {
-        if ((flags & O_CREAT) != 0 && IsTemporaryName(name)) createdByName.push_back(name);
+        if ((flags & O_CREAT) != 0 && items::IsTemporaryName(name)) createdByName.push_back(name);
         return FileSystem::openat(dirFd, name, flags, mode);
     }
 };
@@ -197,7 +197,7 @@ TEST_F(ExecutorReachTest, AFailedRenameOrExchangeLeavesTheOldItemAndNoTemporary)
         test::FaultyFileSystem failing(
             {{test::Sys::renameat2, EIO, "", 0, -1, [&](const test::SysCall& call) {
                   return call.flags == row.failing &&
-                         IsTemporaryName(platform::LastPathComponent(std::string(call.name)));
+                         items::IsTemporaryName(platform::LastPathComponent(std::string(call.name)));
               }}});
         const platform::ScopedFileSystem installed(failing);
         engine::RunEngine runner(rowDoc, prefs, proxy, index, executor, tw);
@@ -209,7 +209,7 @@ TEST_F(ExecutorReachTest, AFailedRenameOrExchangeLeavesTheOldItemAndNoTemporary)
             names.push_back(e.path().filename().string());
         }
         EXPECT_EQ(names, std::vector<std::string>{row.item});  // no temporary left
-        EXPECT_LT(::lgetxattr(rowTree.path(std::string("B/") + row.item).c_str(), kTemporaryXattr,
+        EXPECT_LT(::lgetxattr(rowTree.path(std::string("B/") + row.item).c_str(), items::kTemporaryXattr,
                               nullptr, 0),
                   0);
         EXPECT_TRUE(test::Contains(LogOf(runner), std::strerror(EIO)));
@@ -240,9 +240,9 @@ TEST_F(ExecutorReachTest, AFolderReplacedByAFileIsNeverMissingFromItsName) {
         const std::string name = e.path().filename().string();
         if (name == "d") continue;
         others.push_back(name);
-        EXPECT_TRUE(IsTemporaryName(name)) << name;
+        EXPECT_TRUE(items::IsTemporaryName(name)) << name;
         EXPECT_EQ(test::ReadText(e.path().string() + "/x"), "old");  // the whole old folder
-        EXPECT_GT(::lgetxattr(e.path().c_str(), kTemporaryXattr, nullptr, 0), 0) << name;
+        EXPECT_GT(::lgetxattr(e.path().c_str(), items::kTemporaryXattr, nullptr, 0), 0) << name;
     }
     EXPECT_EQ(others.size(), 1u);
     engine::RunEngine again(doc, prefs, proxy, index, executor, tw);
@@ -274,7 +274,7 @@ TEST_F(ExecutorReachTest, ACopyWithoutItsModeOwnerOrDatesIsAnError) {
         sessions::SessionDocument rowDoc =
             test::TwoFolderDocument(rowTree.a(), rowTree.b(), sessions::kTaskBackup);
         const std::string copy = fs::canonical(rowTree.b()).string() + "/";
-        TWUtilities user;  // a read-only file is the ordinary user's case
+        items::TWUtilities user;  // a read-only file is the ordinary user's case
         if (std::string(row.mode) == "0444") user.mEuidIsRoot = false;
         // Only on the copy of f.txt (4 bytes), named or not yet.
         const auto theCopy = [&](const test::SysCall& call) {
@@ -312,7 +312,7 @@ class WritesMeanwhile : public platform::FileSystem {
     }
     int renameat2(int fromDirFd, const char* from, int toDirFd, const char* to,
                   unsigned flags) override {
-        if (beforeSwap && flags == RENAME_EXCHANGE && IsTemporaryName(from)) beforeSwap();
+        if (beforeSwap && flags == RENAME_EXCHANGE && items::IsTemporaryName(from)) beforeSwap();
         return FileSystem::renameat2(fromDirFd, from, toDirFd, to, flags);
     }
 };
@@ -355,7 +355,7 @@ TEST_F(ExecutorReachTest, AnEditMadeWhileACopyIsMadeIsNeverLostNorCopiedHalfWay)
             names.push_back(e.path().filename().string());
         }
         EXPECT_EQ(names, std::vector<std::string>{"f.txt"});  // no temporary left
-        EXPECT_LT(::lgetxattr(rowTree.path("B/f.txt").c_str(), kTemporaryXattr, nullptr, 0), 0);
+        EXPECT_LT(::lgetxattr(rowTree.path("B/f.txt").c_str(), items::kTemporaryXattr, nullptr, 0), 0);
         // The next run decides on what stands then.
         engine::RunEngine next(rowDoc, prefs, proxy, index, executor, tw);
         next.ExecuteSyncBackup();
@@ -380,7 +380,7 @@ TEST_F(ExecutorReachTest, LeftoverTemporariesAreRemovedBeforeTheCopyAndOnlyWhenM
                 "outside/QVTempFile:theirs@1000", "A/new.txt:new@5000"});
     for (const char* marked :
          {"B/QVTempFile", "B/sub/QVTempFile 2", "A/QVTempFile 1", "outside/QVTempFile"}) {
-        ASSERT_EQ(::setxattr(tree.path(marked).c_str(), kTemporaryXattr, "1", 1, 0), 0) << marked;
+        ASSERT_EQ(::setxattr(tree.path(marked).c_str(), items::kTemporaryXattr, "1", 1, 0), 0) << marked;
     }
     fs::create_directory_symlink(tree.path("outside"), tree.path("B/swapped"));
 
@@ -399,7 +399,7 @@ TEST_F(ExecutorReachTest, LeftoverTemporariesAreRemovedBeforeTheCopyAndOnlyWhenM
     copy.name = "new.txt";
     copy.copyMode = run::kModeCopyAtoB;
     root.subItems.push_back(std::move(copy));
-    ErrorPath errors(state, proxy);
+    items::ErrorPath errors(state, proxy);
     NoHooks hooks;
     Executor(errors, tw).MainCopy(state, hooks);
 
@@ -493,7 +493,7 @@ TEST_F(ExecutorReachTest, AFolderLeftHalfMadeTakesItsSourcesAttributes) {
     tree.Build({"A/docs/one:1@1000", "A/docs/two:2@1000", "A/docs/@1000", "B/docs/one:1@1000"});
     ASSERT_EQ(::chmod(tree.path("A/docs").c_str(), 0755), 0);
     ASSERT_EQ(::chmod(tree.path("B/docs").c_str(), 0700), 0);
-    if (::setxattr(tree.path("B/docs").c_str(), kFillingXattr, "1", 1, 0) != 0) {
+    if (::setxattr(tree.path("B/docs").c_str(), items::kFillingXattr, "1", 1, 0) != 0) {
         GTEST_SKIP() << "no user xattrs here";
     }
     const run::RunState& s = Run();
@@ -507,7 +507,7 @@ TEST_F(ExecutorReachTest, AFolderLeftHalfMadeTakesItsSourcesAttributes) {
     EXPECT_EQ(b.st_mtim.tv_sec, 1000);
     EXPECT_EQ(Read("B/docs/two"), "2");
     char mark;
-    EXPECT_LT(::getxattr(tree.path("B/docs").c_str(), kFillingXattr, &mark, 1), 0);
+    EXPECT_LT(::getxattr(tree.path("B/docs").c_str(), items::kFillingXattr, &mark, 1), 0);
 }
 
 // B itself swapped for a link to another folder between the scan and the copy: the copy acts on

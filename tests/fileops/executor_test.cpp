@@ -102,7 +102,7 @@ TEST_F(ExecutorTest, AnOrdinaryUserCopiesAReadOnlyFileWithItsAclAndNoMarkLeft) {
     }
     ASSERT_EQ(::chmod(src.c_str(), 0444), 0);
     const auto run = [&] {
-        TWUtilities user;
+        items::TWUtilities user;
         RunExecutor userExecutor{proxy, user};
         engine::RunEngine runner(doc, prefs, proxy, index, userExecutor, user);
         runner.ExecuteSyncBackup();
@@ -119,7 +119,7 @@ TEST_F(ExecutorTest, AnOrdinaryUserCopiesAReadOnlyFileWithItsAclAndNoMarkLeft) {
     ASSERT_EQ(::lstat(dst.c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 07777, 0444u);
     EXPECT_EQ(st.st_mtim.tv_sec, 1000);
-    EXPECT_LT(::lgetxattr(dst.c_str(), kTemporaryXattr, nullptr, 0), 0);
+    EXPECT_LT(::lgetxattr(dst.c_str(), items::kTemporaryXattr, nullptr, 0), 0);
     EXPECT_EQ(::lgetxattr(dst.c_str(), "user.a", nullptr, 0), 1);
     EXPECT_GT(tree.BackupDate("B/ro.txt"), 0);
     EXPECT_TRUE(test::Contains(test::AclText(dst), "user:4242:rw-"));
@@ -150,10 +150,10 @@ TEST_F(ExecutorTest, LeftoversOfAnInterruptedCopyAreRemovedNotCopied) {
                 "A/QVTempLink~quorvel 4:a user's file, not a link@1000"});
     // A link cannot be marked: one at a link's temporary name is a leftover by its name.
     ASSERT_EQ(::symlink("target", tree.path("B/QVTempLink~quorvel").c_str()), 0);
-    if (::setxattr(tree.path("B/QVTempFile").c_str(), kTemporaryXattr, "1", 1, 0) != 0) {
+    if (::setxattr(tree.path("B/QVTempFile").c_str(), items::kTemporaryXattr, "1", 1, 0) != 0) {
         GTEST_SKIP() << "no user xattrs here: temporaries cannot be marked";
     }
-    ::setxattr(tree.path("B/QVTempFile 3").c_str(), kTemporaryXattr, "1", 1, 0);
+    ::setxattr(tree.path("B/QVTempFile 3").c_str(), items::kTemporaryXattr, "1", 1, 0);
     test::SetOption(doc, 0, "settingsDict", "settTask", sessions::kTaskSynchronize);
     Run();
     // The marked leftovers are gone and were not copied to A; a user's file of such a name is
@@ -161,10 +161,10 @@ TEST_F(ExecutorTest, LeftoversOfAnInterruptedCopyAreRemovedNotCopied) {
     const std::vector<std::string> kept{"QVTempFile 2", "QVTempLink~quorvel 4"};
     EXPECT_EQ(Entries("B"), kept);
     EXPECT_EQ(Entries("A"), kept);
-    EXPECT_TRUE(IsTemporaryName("QVTempFile 12"));
-    EXPECT_TRUE(IsTemporaryName("QVTempLink~quorvel 2"));
-    EXPECT_FALSE(IsTemporaryName("QVTempFile x"));
-    EXPECT_FALSE(IsTemporaryName("QVTempFiles"));
+    EXPECT_TRUE(items::IsTemporaryName("QVTempFile 12"));
+    EXPECT_TRUE(items::IsTemporaryName("QVTempLink~quorvel 2"));
+    EXPECT_FALSE(items::IsTemporaryName("QVTempFile x"));
+    EXPECT_FALSE(items::IsTemporaryName("QVTempFiles"));
 }
 
 TEST_F(ExecutorTest, PackagesAreOneItemAndTrashKeepsWhatExactBackupRemoves) {

@@ -80,7 +80,7 @@ class MetadataTest : public ::testing::Test {
     }
     const bool root_ = ::geteuid() == 0;
     test::TempDir dir_;
-    TWUtilities tw_;
+    items::TWUtilities tw_;
     Metadata md_{tw_};
 };
 
@@ -103,10 +103,10 @@ TEST_F(MetadataTest, CopiedItemsGetTheSourcesMetadataAndTheRunsStartAsBackupDate
         const std::string src = Make("A/"s + row.name, 0700), dst = Make("B/"s + row.name, 0777, 0);
         const std::string finder = row.file ? "TEXTQVRL\x40\x00"s + std::string(6, '\x07') : kNone;
         int err = SetAcl(src, row.type, row.srcAcl) | SetXattr(src, "user.a", "b\0c"s) |
-                  SetXattr(src, kBackupDateXattr, "1") | SetXattr(dst, kFinderInfoXattr, "stale") |
+                  SetXattr(src, items::kBackupDateXattr, "1") | SetXattr(dst, items::kFinderInfoXattr, "stale") |
                   (row.dstAcl ? SetAcl(dst, ACL_TYPE_ACCESS, row.dstAcl) : 0);
         if (row.file) {
-            err |= SetXattr(src, kFinderInfoXattr, finder) | SetXattr(src, kCreationDateXattr, "9");
+            err |= SetXattr(src, items::kFinderInfoXattr, finder) | SetXattr(src, items::kCreationDateXattr, "9");
         }
         if (err != 0) GTEST_SKIP() << "the temporary folder keeps no ACLs or user xattrs";
         ASSERT_EQ(::chmod(src.c_str(), row.mode), 0);
@@ -124,17 +124,17 @@ TEST_F(MetadataTest, CopiedItemsGetTheSourcesMetadataAndTheRunsStartAsBackupDate
         EXPECT_EQ(std::pair(to.st_uid, to.st_gid), std::pair(from.st_uid, from.st_gid));
         EXPECT_EQ(Lock(dst), root_ && row.file);
         EXPECT_EQ(GetXattr(dst, "user.a"), "b\0c"s);
-        EXPECT_EQ(GetXattr(dst, kFinderInfoXattr), finder);
-        EXPECT_EQ(tw_.GetDate(dst, kCreationDate), tw_.GetDate(src, kCreationDate));
-        EXPECT_TRUE(!tw_.GetDate(src, kCreationDate) || GetXattr(dst, kCreationDateXattr) != kNone);
-        EXPECT_EQ(tw_.GetDate(dst, kBackupDate), double(kRunStart));
+        EXPECT_EQ(GetXattr(dst, items::kFinderInfoXattr), finder);
+        EXPECT_EQ(tw_.GetDate(dst, items::kCreationDate), tw_.GetDate(src, items::kCreationDate));
+        EXPECT_TRUE(!tw_.GetDate(src, items::kCreationDate) || GetXattr(dst, items::kCreationDateXattr) != kNone);
+        EXPECT_EQ(tw_.GetDate(dst, items::kBackupDate), double(kRunStart));
         EXPECT_EQ(AclText(dst, ACL_TYPE_ACCESS), row.accessAfter);
         EXPECT_EQ(AclText(dst, ACL_TYPE_DEFAULT), row.defaultAfter);
     }
 }
 
 TEST_F(MetadataTest, AFileCopiedThroughOpenDescriptorsGetsTheSameAttributes) {
-    TWUtilities user;  // a read-only source: its mode and times wait for the final place
+    items::TWUtilities user;  // a read-only source: its mode and times wait for the final place
     user.mUserID = user.mEUserID = root_ ? kUser : ::getuid();
     user.mGroupsID = {root_ ? kGroup : ::getgid()};
     user.mEuidIsRoot = false;
@@ -144,8 +144,8 @@ TEST_F(MetadataTest, AFileCopiedThroughOpenDescriptorsGetsTheSameAttributes) {
         const Metadata md(asRoot ? tw_ : user);
         const std::string src = Make(asRoot ? "rootSrc" : "userSrc", 0600), dst = src + ".copy";
         int err = SetAcl(src, ACL_TYPE_ACCESS, "u::rw-,u:4242:rw-,g::r--,m::rw-,o::---") |
-                  SetXattr(src, "user.a", "b\0c"s) | SetXattr(src, kBackupDateXattr, "1") |
-                  SetXattr(src, kFinderInfoXattr, "TEXTQVRL") | SetXattr(src, kTemporaryXattr, "1");
+                  SetXattr(src, "user.a", "b\0c"s) | SetXattr(src, items::kBackupDateXattr, "1") |
+                  SetXattr(src, items::kFinderInfoXattr, "TEXTQVRL") | SetXattr(src, items::kTemporaryXattr, "1");
         if (err != 0) GTEST_SKIP() << "the temporary folder keeps no ACLs or user xattrs";
         ASSERT_EQ(::chmod(src.c_str(), 0444), 0);
         // A file capability (revision 2, CAP_NET_RAW permitted), which a change of owner clears.
@@ -162,8 +162,8 @@ TEST_F(MetadataTest, AFileCopiedThroughOpenDescriptorsGetsTheSameAttributes) {
         const OpenCopyAttrs attrs = md.SetAttrsOnOpenCopy(in, stx, out, src, dst, kRunStart);
         EXPECT_EQ(attrs.modeAndTimesLater, !asRoot);
         EXPECT_TRUE(attrs.finderInfo);
-        EXPECT_EQ(GetXattr(dst, kTemporaryXattr), kNone);  // the source's mark is not copied
-        EXPECT_EQ(::lremovexattr(dst.c_str(), kTemporaryXattr), -1);
+        EXPECT_EQ(GetXattr(dst, items::kTemporaryXattr), kNone);  // the source's mark is not copied
+        EXPECT_EQ(::lremovexattr(dst.c_str(), items::kTemporaryXattr), -1);
         // What waits for the final place is given through the same open descriptors.
         EXPECT_TRUE(md.FinishOpenCopy(in, out, stx, attrs, dst));
         ::close(in);
@@ -176,10 +176,10 @@ TEST_F(MetadataTest, AFileCopiedThroughOpenDescriptorsGetsTheSameAttributes) {
         EXPECT_EQ(to.st_uid, asRoot ? from.st_uid : ::geteuid());
         EXPECT_EQ(Lock(dst), asRoot);
         EXPECT_EQ(GetXattr(dst, "user.a"), "b\0c"s);
-        EXPECT_EQ(GetXattr(dst, kFinderInfoXattr), "TEXTQVRL");
+        EXPECT_EQ(GetXattr(dst, items::kFinderInfoXattr), "TEXTQVRL");
         EXPECT_EQ(GetXattr(dst, "security.capability"), capable ? capability : kNone);
-        EXPECT_EQ(tw_.GetDate(dst, kCreationDate), tw_.GetDate(src, kCreationDate));
-        EXPECT_EQ(tw_.GetDate(dst, kBackupDate), double(kRunStart));
+        EXPECT_EQ(tw_.GetDate(dst, items::kCreationDate), tw_.GetDate(src, items::kCreationDate));
+        EXPECT_EQ(tw_.GetDate(dst, items::kBackupDate), double(kRunStart));
         EXPECT_EQ(AclText(dst, ACL_TYPE_ACCESS), AclText(src, ACL_TYPE_ACCESS));
         EXPECT_TRUE(test::Contains(AclText(dst, ACL_TYPE_ACCESS), "user:4242:rw-"));
     }
@@ -197,7 +197,7 @@ TEST_F(MetadataTest, ALinkGetsItsOwnTimesAndItsTargetIsLeftAlone) {
     EXPECT_EQ(MTime(dst), Time({2000, 222}));
     EXPECT_EQ(MTime(target), Time({6000, 2}));
     EXPECT_EQ(Mode(target), 0600u);
-    EXPECT_EQ(GetXattr(target, kBackupDateXattr), kNone);
+    EXPECT_EQ(GetXattr(target, items::kBackupDateXattr), kNone);
 }
 
 TEST_F(MetadataTest, TheLockFollowsTheSourceEvenOntoALockedDestination) {
@@ -226,7 +226,7 @@ TEST_F(MetadataTest, TheLockFollowsTheSourceEvenOntoALockedDestination) {
 }
 
 TEST_F(MetadataTest, UnlockChainRelaxesModesUpToTheMainFolderAndRestorePutsThemBack) {
-    TWUtilities user;  // root passes every mode check: the chain is judged for an ordinary user
+    items::TWUtilities user;  // root passes every mode check: the chain is judged for an ordinary user
     user.mUserID = user.mEUserID = root_ ? kUser : ::getuid();
     user.mGroupsID = {root_ ? kGroup : ::getgid()};
     user.mEuidIsRoot = false;

@@ -212,7 +212,7 @@ class RunLogTest : public ::testing::Test {
     sessions::SessionDocument doc_{""};
     plist::Value prefs_;
     platform::SystemFacts facts_;
-    fileops::TWUtilities tw_;
+    items::TWUtilities tw_;
     run::RunState state_;
 };
 

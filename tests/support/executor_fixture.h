@@ -46,7 +46,7 @@ class ExecutorFixture : public ::testing::Test {
     plist::Value prefs = plist::Dict{{"prefOnError", 2}};
     FakeProxy proxy;
     engine::NoExactSyncIndex index;
-    fileops::TWUtilities tw;
+    items::TWUtilities tw;
     fileops::RunExecutor executor{proxy, tw};
     std::optional<engine::RunEngine> engine;
 };

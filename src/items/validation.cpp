@@ -1,11 +1,11 @@
-#include "fileops/validation.h"
+#include "items/validation.h"
 
 #include <limits.h>
 #include <stdlib.h>
 
 #include <algorithm>
 
-#include "fileops/alias_files.h"
+#include "items/alias_files.h"
 #include "platform/file_io.h"
 #include "platform/file_system.h"
 #include "platform/folder_way.h"
@@ -13,7 +13,7 @@
 #include "platform/volumes.h"
 #include "run/log_name.h"
 
-namespace qv::fileops {
+namespace qv::items {
 
 using platform::GLS;
 using platform::ItemAttributes;
@@ -447,4 +447,4 @@ bool Validator::TryResolveSymLinkFile(std::string& path, ItemAttributes& attribu
     return TakeTarget(target, path, attributes, isSymLink);
 }
 
-}  // namespace qv::fileops
+}  // namespace qv::items

@@ -23,7 +23,7 @@
 
 #include "platform/item_attributes.h"
 
-namespace qv::fileops {
+namespace qv::items {
 
 enum DateKind : int {
     kCreationDate = 0,
@@ -162,4 +162,4 @@ class TWUtilities {
     bool RemoteOf(dev_t dev, int fd) const;
 };
 
-}  // namespace qv::fileops
+}  // namespace qv::items

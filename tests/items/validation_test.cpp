@@ -1,4 +1,4 @@
-#include "fileops/validation.h"
+#include "items/validation.h"
 
 #include <gtest/gtest.h>
 #include <sys/mount.h>
@@ -7,12 +7,12 @@
 
 #include <filesystem>
 
-#include "fileops/alias_files.h"
+#include "items/alias_files.h"
 #include "platform/volumes.h"
 #include "support/fake_proxy.h"
 #include "support/test_support.h"
 
-namespace qv::fileops {
+namespace qv::items {
 namespace {
 
 using Lines = std::vector<std::string>;
@@ -371,4 +371,4 @@ TEST_F(ValidationTest, ErrorPolicyDecidesWhetherTheRunGoesOn) {
 }
 
 }  // namespace
-}  // namespace qv::fileops
+}  // namespace qv::items

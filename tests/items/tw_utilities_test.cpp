@@ -1,4 +1,4 @@
-#include "fileops/tw_utilities.h"
+#include "items/tw_utilities.h"
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -17,7 +17,7 @@
 #include "platform/file_io.h"
 #include "support/test_support.h"
 
-namespace qv::fileops {
+namespace qv::items {
 namespace {
 
 constexpr uid_t kMe = 4242, kOther = 4545;
@@ -297,4 +297,4 @@ TEST(TWUtilitiesPrivilegesTest, PackagePermissionsCoverEverythingInside) {
 }
 
 }  // namespace
-}  // namespace qv::fileops
+}  // namespace qv::items

@@ -1,4 +1,4 @@
-#include "fileops/tw_utilities.h"
+#include "items/tw_utilities.h"
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -25,7 +25,7 @@
 #include "platform/unique_fd.h"
 #include "platform/volumes.h"
 
-namespace qv::fileops {
+namespace qv::items {
 namespace {
 
 // Folder extensions that make a folder an opaque document or bundle rather than a folder to
@@ -753,4 +753,4 @@ bool TWUtilities::CheckFilePackagePermissions(const std::string& path, int check
     return true;
 }
 
-}  // namespace qv::fileops
+}  // namespace qv::items

@@ -4,7 +4,7 @@
 
 #include <string>
 
-namespace qv::fileops {
+namespace qv::items {
 
 inline constexpr std::size_t kMaxAliasPathBytes = 16384;
 
@@ -16,4 +16,4 @@ std::string AliasName(const std::string& path);
 // an alias is left as it is (true); false when an alias cannot be resolved.
 bool ResolveTheAlias(std::string& path);
 
-}  // namespace qv::fileops
+}  // namespace qv::items

@@ -11,7 +11,7 @@
 #include "run/main_thread_proxy.h"
 #include "run/run_state.h"
 
-namespace qv::fileops {
+namespace qv::items {
 
 class ErrorPath {
   public:
@@ -42,4 +42,4 @@ class ErrorPath {
     run::MainThreadProxy& proxy_;
 };
 
-}  // namespace qv::fileops
+}  // namespace qv::items

@@ -1,8 +1,8 @@
-#include "fileops/error_path.h"
+#include "items/error_path.h"
 
 #include "platform/localization.h"
 
-namespace qv::fileops {
+namespace qv::items {
 
 using platform::GLS;
 
@@ -81,4 +81,4 @@ run::ConflictReply ErrorPath::AskReplace(const run::ConflictQuestion& question) 
     return reply;
 }
 
-}  // namespace qv::fileops
+}  // namespace qv::items

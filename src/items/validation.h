@@ -8,11 +8,11 @@
 #include <string>
 #include <vector>
 
-#include "fileops/error_path.h"
-#include "fileops/tw_utilities.h"
+#include "items/error_path.h"
+#include "items/tw_utilities.h"
 #include "platform/item_attributes.h"
 
-namespace qv::fileops {
+namespace qv::items {
 
 // Results of CheckPrivilegesOnFiles.
 inline constexpr int kPrivilegesOk = 0;
@@ -71,4 +71,4 @@ class Validator {
     uid_t documentOwner_ = 0;
 };
 
-}  // namespace qv::fileops
+}  // namespace qv::items

@@ -1,4 +1,4 @@
-#include "fileops/alias_files.h"
+#include "items/alias_files.h"
 
 #include <optional>
 #include <sstream>
@@ -6,7 +6,7 @@
 #include "platform/file_io.h"
 #include "platform/item_attributes.h"
 
-namespace qv::fileops {
+namespace qv::items {
 
 namespace {
 
@@ -95,4 +95,4 @@ bool ResolveTheAlias(std::string& path) {
     return false;  // a chain that does not end
 }
 
-}  // namespace qv::fileops
+}  // namespace qv::items
