@@ -12,7 +12,7 @@
 #include <fstream>
 #include <string>
 
-#include "fileops/tw_utilities.h"
+#include "items/tw_utilities.h"
 #include "platform/support_paths.h"
 #include "platform/system_facts.h"
 #include "schedule/log_files.h"
@@ -59,7 +59,7 @@ int main(int argc, char** argv) {
     prefs.set("prefSaveLogFileWhen", 1);
     prefs.set("prefPathLogFolder", (dir / "logs").string());
     const platform::SystemFacts facts = platform::ReadSystemFacts();
-    fileops::TWUtilities tw;
+    items::TWUtilities tw;
 
     int status = 0;
     const std::string only = argc > 2 ? argv[2] : "txt";
