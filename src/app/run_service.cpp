@@ -221,7 +221,7 @@ void RunService::MakeAndSaveLog(run::RunState& s) {
         forced.set("prefSaveLogFileWhen", 1);
     }
     schedule::LogSaveRequest request{r.request.saveLog ? forced : prefs, paths_.pathLogFolder,
-                                     s.gGlobalError, s.gStartSyncDateTime,
+                                     s.totals.gGlobalError, s.totals.gStartSyncDateTime,
                                      static_cast<double>(std::time(nullptr))};
     schedule::LogSaveResult saved = schedule::SaveLogFileToDisk(r.logString, request);
     r.conclusion.logSaved = saved.saved;
@@ -237,19 +237,19 @@ RunConclusion RunService::Conclude() {
     r.engine.Wait();
     const run::RunState& s = r.engine.state();
     r.conclusion.stopped = s.mUserPressedStop;
-    r.conclusion.scanSucceeded = s.gScanSucceeded;
+    r.conclusion.scanSucceeded = s.totals.gScanSucceeded;
     // A log that could not be saved is one more error of the run.
-    r.conclusion.errors = s.gGlobalError + (r.conclusion.logSaveError.empty() ? 0 : 1);
+    r.conclusion.errors = s.totals.gGlobalError + (r.conclusion.logSaveError.empty() ? 0 : 1);
     r.conclusion.report = schedule::ReportLines(s, document_, r.allSessions, r.conclusion.errors);
-    for (std::string message : s.gErrorMessages) {
+    for (std::string message : s.totals.gErrorMessages) {
         std::replace(message.begin(), message.end(), '\r', ' ');
         r.conclusion.errorMessages.push_back(std::move(message));
     }
-    const auto listed = static_cast<std::int64_t>(s.gErrorMessages.size());
-    if (s.gGlobalError > listed) {
+    const auto listed = static_cast<std::int64_t>(s.totals.gErrorMessages.size());
+    if (s.totals.gGlobalError > listed) {
         r.conclusion.errorMessages.push_back(
             platform::FormatText(GLS("... and %ld more errors: the log lists them all."),
-                                 {std::to_string(s.gGlobalError - listed)}));
+                                 {std::to_string(s.totals.gGlobalError - listed)}));
     }
     if (!r.conclusion.logSaveError.empty()) {
         std::string message = r.conclusion.logSaveError;
@@ -277,8 +277,8 @@ void RunService::Plan(const RunRequest& request,
     items::TWUtilities tw;
     engine::RunEngine engine(document_, preferences_.mPrefDict, proxy, index, executor, tw,
                              OptionsFor(request, true));
-    engine.state().mExecutedBy = request.executedBy;
-    engine.state().mMayAsk = false;
+    engine.state().config.mExecutedBy = request.executedBy;
+    engine.state().config.mMayAsk = false;
     engine.ExecuteSyncBackup();
     consumer(engine.state());
 }

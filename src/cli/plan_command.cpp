@@ -55,7 +55,7 @@ void WriteJsonItems(std::ostream& out, const std::vector<PlanItem>& items,
 void WriteJson(std::ostream& out, const run::RunState& s) {
     out << "{\"tasks\":[";
     bool first = true;
-    for (const run::TaskRoot& root : s.taskRootList) {
+    for (const run::TaskRoot& root : s.plan.taskRootList) {
         if (!first) out << ',';
         first = false;
         const bool bytes = !platform::IsValidUtf8(root.source) || !platform::IsValidUtf8(root.dest);
@@ -71,31 +71,31 @@ void WriteJson(std::ostream& out, const run::RunState& s) {
         WriteJsonItems(out, root.subItems, root.source, root.dest);
         out << '}';
     }
-    const run::CategoryCounters& c = s.categories;
-    out << "],\"counters\":{\"gItemsToDoTotal\":" << s.gItemsToDoTotal
-        << ",\"gGlobalItemsScanned\":" << s.gGlobalItemsScanned
-        << ",\"gGlobalConflictsSkipped\":" << s.gGlobalConflictsSkipped
-        << ",\"gGlobalError\":" << s.gGlobalError << ",\"gItemsAtoB\":" << c.gItemsAtoB
+    const run::CategoryCounters& c = s.totals.categories;
+    out << "],\"counters\":{\"gItemsToDoTotal\":" << s.totals.gItemsToDoTotal
+        << ",\"gGlobalItemsScanned\":" << s.totals.gGlobalItemsScanned
+        << ",\"gGlobalConflictsSkipped\":" << s.totals.gGlobalConflictsSkipped
+        << ",\"gGlobalError\":" << s.totals.gGlobalError << ",\"gItemsAtoB\":" << c.gItemsAtoB
         << ",\"gItemsBtoA\":" << c.gItemsBtoA << ",\"gItemsToDelete\":" << c.gItemsToDelete
         << ",\"gItemsAttrAtoB\":" << c.gItemsAttrAtoB << ",\"gItemsAttrBtoA\":" << c.gItemsAttrBtoA
         << ",\"gFoldersToDescend\":" << c.gFoldersToDescend
-        << "},\"scanSucceeded\":" << (s.gScanSucceeded ? "true" : "false") << "}\n";
+        << "},\"scanSucceeded\":" << (s.totals.gScanSucceeded ? "true" : "false") << "}\n";
 }
 
 void WriteText(std::ostream& out, app::MainApp& app, const run::RunState& s) {
-    for (const run::TaskRoot& root : s.taskRootList) {
+    for (const run::TaskRoot& root : s.plan.taskRootList) {
         WritePlanHeading(out, app.document().GetSessionName(root.sessionIndex), root);
         WriteTextItems(out, root.subItems, root.source, root.dest, 1);
     }
-    if (s.taskRootList.empty()) out << platform::GLS("Nothing to do.") << '\n';
-    if (!s.gScanSucceeded) {
+    if (s.plan.taskRootList.empty()) out << platform::GLS("Nothing to do.") << '\n';
+    if (!s.totals.gScanSucceeded) {
         out << platform::GLS("The last task could not be scanned: a run would copy nothing.")
             << '\n';
     }
-    out << platform::GLS("Items to do:") << ' ' << s.gItemsToDoTotal << ", "
-        << platform::GLS("items scanned:") << ' ' << s.gGlobalItemsScanned << ", "
-        << platform::GLS("conflicts skipped:") << ' ' << s.gGlobalConflictsSkipped << ", "
-        << platform::GLS("errors:") << ' ' << s.gGlobalError << '\n';
+    out << platform::GLS("Items to do:") << ' ' << s.totals.gItemsToDoTotal << ", "
+        << platform::GLS("items scanned:") << ' ' << s.totals.gGlobalItemsScanned << ", "
+        << platform::GLS("conflicts skipped:") << ' ' << s.totals.gGlobalConflictsSkipped << ", "
+        << platform::GLS("errors:") << ' ' << s.totals.gGlobalError << '\n';
 }
 
 }  // namespace
@@ -132,7 +132,7 @@ int RunPlan(app::MainApp& app, const PlanArguments& args, std::ostream& out, std
     if (!SelectSessions(app.document(), args.session, args.all, &request, err)) return 2;
     bool hadErrors = false;
     app.runService().Plan(request, [&](const run::RunState& s) {
-        hadErrors = s.gGlobalError > 0;
+        hadErrors = s.totals.gGlobalError > 0;
         for (const run::SessionLog& session : s.logSessionArray) {
             for (const run::TaskLog& task : session.logTaskArray) {
                 if (!task.gDetailedLogText.empty()) err << ForTerminal(task.gDetailedLogText);

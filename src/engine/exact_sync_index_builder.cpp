@@ -52,13 +52,14 @@ class IndexBuilder {
 
     IndexBuilder(run::RunState& state, const items::TWUtilities& tw, OldRecord oldRecord)
         : s_(state), tw_(tw), oldRecord_(std::move(oldRecord)) {
-        restore_.insert(s_.restoreBackupDateArray.begin(), s_.restoreBackupDateArray.end());
+        restore_.insert(s_.task.restoreBackupDateArray.begin(),
+                        s_.task.restoreBackupDateArray.end());
         // An item whose backup date stays as it was keeps its record too: the next run must
         // still see it changed since the last run it was in step at. These are the sides of a
         // conflict, and the paths kept although gone with their other side's item.
         keepRecord_ = restore_;
-        done_.insert(s_.doneItemArray.begin(), s_.doneItemArray.end());
-        for (const std::string& gone : s_.addToExactIndexArray) {
+        done_.insert(s_.task.doneItemArray.begin(), s_.task.doneItemArray.end());
+        for (const std::string& gone : s_.task.addToExactIndexArray) {
             keepRecord_.insert(gone);
             if (auto other = OtherSide(gone)) keepRecord_.insert(std::move(*other));
         }
@@ -70,17 +71,18 @@ class IndexBuilder {
     std::optional<std::vector<std::string>> Build(plist::NameTree& treeSource,
                                                   plist::NameTree& treeDest) {
         Side a, b;
-        a.top = platform::FolderHandle::OpenTaskTop(s_.gSourceFolder);
-        b.top = platform::FolderHandle::OpenTaskTop(s_.gDestFolder);
+        a.top = platform::FolderHandle::OpenTaskTop(s_.task.gSourceFolder);
+        b.top = platform::FolderHandle::OpenTaskTop(s_.task.gDestFolder);
         if (!a.top.valid() || !b.top.valid()) {
-            a.failed = a.top.valid() ? std::string() : s_.gSourceFolder;
-            b.failed = b.top.valid() ? std::string() : s_.gDestFolder;
+            a.failed = a.top.valid() ? std::string() : s_.task.gSourceFolder;
+            b.failed = b.top.valid() ? std::string() : s_.task.gDestFolder;
             return Failed(a, b);
         }
         std::thread other([&] {
-            MakeExactSyncIndex(a.top, s_.gSourceFolder, treeSource, kSideA, a, s_.gSourceFileName);
+            MakeExactSyncIndex(a.top, s_.task.gSourceFolder, treeSource, kSideA, a,
+                               s_.task.gSourceFileName);
         });
-        MakeExactSyncIndex(b.top, s_.gDestFolder, treeDest, kSideB, b, s_.gDestFileName);
+        MakeExactSyncIndex(b.top, s_.task.gDestFolder, treeDest, kSideB, b, s_.task.gDestFileName);
         other.join();
         if (!a.failed.empty() || !b.failed.empty()) return Failed(a, b);
         std::vector<std::string> keptA, keptB;
@@ -181,7 +183,7 @@ class IndexBuilder {
         if (quietOnly) KeepQuietDates(listing, quietOnly->entries);
         {
             std::lock_guard lock(mutex_);
-            if (!s_.addToExactIndexArray.empty()) AddToExactIndex(listing, folder, side);
+            if (!s_.task.addToExactIndexArray.empty()) AddToExactIndex(listing, folder, side);
         }
         platform::ItemAttributes directory;
         directory.type = platform::ItemType::Directory;
@@ -260,8 +262,8 @@ class IndexBuilder {
 
     // The path of the same item on the task's other side; none for a path outside both.
     std::optional<std::string> OtherSide(const std::string& path) const {
-        for (const auto& [mine, other] : {std::pair{&s_.gSourceFolder, &s_.gDestFolder},
-                                          {&s_.gDestFolder, &s_.gSourceFolder}}) {
+        for (const auto& [mine, other] : {std::pair{&s_.task.gSourceFolder, &s_.task.gDestFolder},
+                                          {&s_.task.gDestFolder, &s_.task.gSourceFolder}}) {
             if (const auto below = PathBelow(path, *mine); below && !below->empty()) {
                 return *other + *below;
             }
@@ -271,11 +273,11 @@ class IndexBuilder {
 
     // What the scan kept of the folder when it found it settled.
     const run::SettledFolder* Settled(const std::string& folder, int side) const {
-        const std::string& top = side == kSideA ? s_.gSourceFolder : s_.gDestFolder;
+        const std::string& top = side == kSideA ? s_.task.gSourceFolder : s_.task.gDestFolder;
         const std::optional<std::string> below = PathBelow(folder, top);
         if (!below) return nullptr;
-        const auto it = s_.settledFolders.find(*below);
-        return it == s_.settledFolders.end() ? nullptr : &it->second;
+        const auto it = s_.task.settledFolders.find(*below);
+        return it == s_.task.settledFolders.end() ? nullptr : &it->second;
     }
 
     // The folder has not changed since the scan listed it: same inode, same status-change
@@ -285,7 +287,7 @@ class IndexBuilder {
                    const run::SettledFolder& settled) const {
         const platform::Timestamp& then = side == kSideA ? settled.aChanged : settled.bChanged;
         const ino_t inode = side == kSideA ? settled.aInode : settled.bInode;
-        if (then.sec >= static_cast<std::int64_t>(s_.gStartSyncDateTime) - 1) return false;
+        if (then.sec >= static_cast<std::int64_t>(s_.totals.gStartSyncDateTime) - 1) return false;
         struct stat st {};
         if (platform::sys().fstat(dir.fd(), &st) != 0) return false;
         const platform::ItemAttributes now = platform::AttributesFromStat(st);
@@ -296,7 +298,7 @@ class IndexBuilder {
     bool NoneKeptIn(const std::string& folder) {
         std::lock_guard lock(mutex_);
         return std::none_of(
-            s_.addToExactIndexArray.begin(), s_.addToExactIndexArray.end(),
+            s_.task.addToExactIndexArray.begin(), s_.task.addToExactIndexArray.end(),
             [&](const std::string& p) { return platform::ParentFolder(p) == folder; });
     }
 
@@ -383,7 +385,7 @@ class IndexBuilder {
     // The paths kept in the index although gone from their side, whose folder this is, join
     // the listing; their dates (and those of the other side's items) stay as they were.
     void AddToExactIndex(std::vector<Entry>& listing, const std::string& dir, int /*side*/) {
-        std::vector<std::string>& pending = s_.addToExactIndexArray;
+        std::vector<std::string>& pending = s_.task.addToExactIndexArray;
         for (std::size_t k = pending.size(); k-- > 0;) {
             if (platform::ParentFolder(pending[k]) != dir) continue;
             listing.push_back({platform::LastPathComponent(pending[k]), false});
@@ -422,8 +424,8 @@ class IndexBuilder {
             isDir = here.isDirectory() && !tw_.IsFilePackage(path, here);
             return true;
         }
-        const std::string& mine = side == kSideA ? s_.gSourceFolder : s_.gDestFolder;
-        const std::string& other = side == kSideA ? s_.gDestFolder : s_.gSourceFolder;
+        const std::string& mine = side == kSideA ? s_.task.gSourceFolder : s_.task.gDestFolder;
+        const std::string& other = side == kSideA ? s_.task.gDestFolder : s_.task.gSourceFolder;
         const auto pathParts = PathComponents(path);
         const auto mineParts = PathComponents(mine);
         if (pathParts.size() < mineParts.size()) return false;
@@ -441,14 +443,14 @@ class IndexBuilder {
 
     void Restore(std::string path) {
         restore_.insert(path);
-        s_.restoreBackupDateArray.push_back(std::move(path));
+        s_.task.restoreBackupDateArray.push_back(std::move(path));
     }
 
     // The path, or a folder on its way (one side of a conflict left as it was: nothing in it
     // was brought into step either), keeps its date.
     bool Exempt(const std::string& path) const {
-        if (!s_.restoreBackupDateArray.empty()) return InOrBelow(restore_, path);
-        for (const std::string& p : s_.addToExactIndexArray) {
+        if (!s_.task.restoreBackupDateArray.empty()) return InOrBelow(restore_, path);
+        for (const std::string& p : s_.task.addToExactIndexArray) {
             if (p == path) return true;
         }
         return false;
@@ -457,7 +459,7 @@ class IndexBuilder {
     // Stamps the side's files, each through its folder's handle; those that keep their date
     // (exempt, or the stamp failed) are added to kept.
     void StampAll(const Side& side, std::vector<std::string>& kept) const {
-        const std::string value = std::to_string(s_.gStartSyncDateTimeUTC);
+        const std::string value = std::to_string(s_.totals.gStartSyncDateTimeUTC);
         const std::string& topPath = side.top.path();
         for (const FolderFiles& group : side.files) {
             const std::optional<std::string> below = PathBelow(group.folder, topPath);
@@ -483,7 +485,7 @@ class IndexBuilder {
                 if (errno == ENOTSUP || errno == ENOENT) continue;
                 // A locked or read-only item is relaxed for the write.
                 if ((errno == EPERM || errno == EACCES) &&
-                    tw_.SetBackupDateDitto(path, s_.gStartSyncDateTimeUTC)) {
+                    tw_.SetBackupDateDitto(path, s_.totals.gStartSyncDateTimeUTC)) {
                     continue;
                 }
                 kept.push_back(std::move(path));
@@ -503,9 +505,8 @@ class IndexBuilder {
 
 }  // namespace
 
-IndexBuild BuildIndexTrees(run::RunState& state, const items::TWUtilities& tw,
-                           OldRecord oldRecord, plist::NameTree& treeSource,
-                           plist::NameTree& treeDest) {
+IndexBuild BuildIndexTrees(run::RunState& state, const items::TWUtilities& tw, OldRecord oldRecord,
+                           plist::NameTree& treeSource, plist::NameTree& treeDest) {
     IndexBuilder builder(state, tw, std::move(oldRecord));
     IndexBuild built;
     built.kept = builder.Build(treeSource, treeDest);

@@ -669,8 +669,8 @@ bool ExactSyncIndexStore::WriteExactSyncIndex(int mode, items::ErrorPath& errors
         }
     }
 
-    const std::string source = EncodeIndexText(s.gSourceFolder);
-    const std::string dest = EncodeIndexText(s.gDestFolder);
+    const std::string source = EncodeIndexText(s.task.gSourceFolder);
+    const std::string dest = EncodeIndexText(s.task.gDestFolder);
     std::string pairPath;
     if (const std::ptrdiff_t i = FindEntry(mainIndex, source, dest); i >= 0) {
         const plist::Value& entry = mainIndex.arrayAt("indexFilesList")->array()[std::size_t(i)];
@@ -699,16 +699,17 @@ bool ExactSyncIndexStore::WriteExactSyncIndex(int mode, items::ErrorPath& errors
     pair.set("fileVersion", kExactSyncIndexVersion);
     pair.set("absolutePathSource", source);
     pair.set("absolutePathDest", dest);
-    pair.set("lastExactSyncDate", plist::Date{s.gStartSyncDateTime});
-    pair.set(kSourceIdentityKey, FolderIdentity(s.gSourceFolder));
-    pair.set(kDestIdentityKey, FolderIdentity(s.gDestFolder));
+    pair.set("lastExactSyncDate", plist::Date{s.totals.gStartSyncDateTime});
+    pair.set(kSourceIdentityKey, FolderIdentity(s.task.gSourceFolder));
+    pair.set(kDestIdentityKey, FolderIdentity(s.task.gDestFolder));
     plist::NameTree treeSource, treeDest;
     plist::Array kept;
     // The records some items keep come from this pair's current index.
     const bool someKeepRecords =
-        !s.restoreBackupDateArray.empty() || !s.addToExactIndexArray.empty();
-    if (someKeepRecords && !(loadedSource_ == s.gSourceFolder && loadedDest_ == s.gDestFolder)) {
-        ExactSyncFileExists({s.gSourceFolder, s.gDestFolder, true, false}, true);
+        !s.task.restoreBackupDateArray.empty() || !s.task.addToExactIndexArray.empty();
+    if (someKeepRecords &&
+        !(loadedSource_ == s.task.gSourceFolder && loadedDest_ == s.task.gDestFolder)) {
+        ExactSyncFileExists({s.task.gSourceFolder, s.task.gDestFolder, true, false}, true);
     }
     const IndexBuild built = BuildIndexTrees(
         s, tw, [this](const std::string& path, int side) { return RecordAt(path, side); },
@@ -725,16 +726,16 @@ bool ExactSyncIndexStore::WriteExactSyncIndex(int mode, items::ErrorPath& errors
     for (const std::string& path : *left) kept.push_back(EncodeIndexText(path));
     if (!kept.empty()) pair.set(kKeptBackupDatesKey, std::move(kept));
     plist::Array skipped;
-    for (const std::string& path : s.skippedConflictArray) {
+    for (const std::string& path : s.task.skippedConflictArray) {
         skipped.push_back(EncodeIndexText(path));
     }
     if (!skipped.empty()) pair.set(kSkippedConflictsKey, std::move(skipped));
-    s.skippedConflictArray.clear();
+    s.task.skippedConflictArray.clear();
 
-    s.restoreBackupDateArray.clear();
-    s.addToExactIndexArray.clear();
-    s.doneItemArray.clear();
-    s.settledFolders.clear();
+    s.task.restoreBackupDateArray.clear();
+    s.task.addToExactIndexArray.clear();
+    s.task.doneItemArray.clear();
+    s.task.settledFolders.clear();
     std::string bytes;
     platform::WriteResult written;
     if (plist::ToBinary(pair, {{"treeSource", &treeSource}, {"treeDest", &treeDest}}, &bytes,

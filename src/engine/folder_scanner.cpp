@@ -87,16 +87,17 @@ FolderScanner::FolderScanner(run::RunState& state, items::ErrorPath& errors,
       probe_(probe),
       removeLeftovers_(removeLeftovers),
       decision_(state, *this),
-      exclude_(state.executiveExcludeArray),
+      exclude_(state.session.executiveExcludeArray),
       bLister_(std::move(probe)) {}
 
 FolderScanner::~FolderScanner() = default;
 
 FolderScanner::ScanResult FolderScanner::ScanSingleFolder(run::TaskRoot& root) {
     const run::RunState& s = state_;
-    recordSettled_ = removeLeftovers_ && s.flags.gIsSyncOn && s.flags.gIsExactOn;
+    recordSettled_ = removeLeftovers_ && s.config.flags.gIsSyncOn && s.config.flags.gIsExactOn;
     lastExactSync_.reset();
-    if (recordSettled_ && s.gCompareExactSyncAtIndex) lastExactSync_ = index_.LastExactSyncDate();
+    if (recordSettled_ && s.task.gCompareExactSyncAtIndex)
+        lastExactSync_ = index_.LastExactSyncDate();
     root_ = &root;
     folderErrors_ = 0;
     Folder folder{root.source, root.dest, root.copyMode, root.subItems, true, {}, {}};
@@ -134,7 +135,7 @@ bool FolderScanner::NoteIfLeftover(const platform::FolderHandle& dir, const std:
     if (!items::IsMarkedTemporary(dir.fd(), name)) return false;
     // The copy clears it away before it writes anything: the scan changes nothing on disk.
     if (removeLeftovers_ && root_ != nullptr) {
-        const std::string& top = inB ? state_.gDestFolder : state_.gSourceFolder;
+        const std::string& top = inB ? state_.task.gDestFolder : state_.task.gSourceFolder;
         if (std::optional<std::string> below = PathBelow(platform::JoinPath(folder, name), top)) {
             root_->leftovers.push_back({inB, std::move(*below)});
         }
@@ -185,13 +186,13 @@ bool FolderScanner::OpenSide(const platform::FolderHandle& parent, const Side& s
 void FolderScanner::MakeItemsToDontCopyList() {
     // Linux counterparts of a start-up volume's special items. Mount folders and kernel views
     // are created empty in a copy of "/"; the others are left out.
-    state_.bootFoldersToCopyEmptyArray = items::BootFoldersToCopyEmpty();
-    state_.bootItemsToDontCopyArray = items::BootItemsToDontCopy();
+    state_.task.bootFoldersToCopyEmptyArray = items::BootFoldersToCopyEmpty();
+    state_.task.bootItemsToDontCopyArray = items::BootItemsToDontCopy();
     // A task whose top folder is the root of another volume gets the same lists under that
     // volume's mount point.
-    const std::vector<std::string> copyEmpty = state_.bootFoldersToCopyEmptyArray;
-    const std::vector<std::string> dontCopy = state_.bootItemsToDontCopyArray;
-    for (const std::string* top : {&state_.gSourceFolder, &state_.gDestFolder}) {
+    const std::vector<std::string> copyEmpty = state_.task.bootFoldersToCopyEmptyArray;
+    const std::vector<std::string> dontCopy = state_.task.bootItemsToDontCopyArray;
+    for (const std::string* top : {&state_.task.gSourceFolder, &state_.task.gDestFolder}) {
         const ItemAttributes topAttrs = platform::ReadItemAttributes(top->c_str());
         const ItemAttributes parent =
             platform::ReadItemAttributes(platform::ParentFolder(*top).c_str());
@@ -199,8 +200,9 @@ void FolderScanner::MakeItemsToDontCopyList() {
             *top != "/" && topAttrs.exists() && parent.exists() && topAttrs.dev != parent.dev;
         if (!isVolumeRoot) continue;
         for (const auto& entry : copyEmpty)
-            state_.bootFoldersToCopyEmptyArray.push_back(*top + entry);
-        for (const auto& entry : dontCopy) state_.bootItemsToDontCopyArray.push_back(*top + entry);
+            state_.task.bootFoldersToCopyEmptyArray.push_back(*top + entry);
+        for (const auto& entry : dontCopy)
+            state_.task.bootItemsToDontCopyArray.push_back(*top + entry);
     }
 }
 
@@ -259,7 +261,7 @@ bool FolderScanner::PairNames(Folder& f, std::array<ListedItem, 2>& single, Fold
                          single[1].attributes.exists() ? &single[1] : nullptr});
         if (!pairs.back().a && !pairs.back().b) pairs.clear();
     } else {
-        const bool mergeB = s.flags.gIsSyncOn || s.flags.gIsExactOn;
+        const bool mergeB = s.config.flags.gIsSyncOn || s.config.flags.gIsExactOn;
         const bool listB = f.bDir.valid();
         if (listB) bLister_.Start(f.bDir, f.bToken, f.bName);
         if (f.aDir.valid()) aList = ListFolder(f.aDir, probe_);
@@ -362,8 +364,8 @@ bool FolderScanner::ScanFolder(Folder& f) {
     std::vector<run::SettledEntry> seen;
     bool recordQuiet = false;
     if (recordSettled_ && aList.listed && bList.listed) {
-        std::optional<std::string> below = PathBelow(f.aPath, s.gSourceFolder);
-        if (below && below == PathBelow(f.bPath, s.gDestFolder)) settledKey = std::move(below);
+        std::optional<std::string> below = PathBelow(f.aPath, s.task.gSourceFolder);
+        if (below && below == PathBelow(f.bPath, s.task.gDestFolder)) settledKey = std::move(below);
         if (settledKey) settled.reserve(pairs.size());
         recordQuiet = settledKey && lastExactSync_;
     }
@@ -413,16 +415,17 @@ bool FolderScanner::ScanFolder(Folder& f) {
         // A volume's trash at its top is the desktop's, never the user's data to copy.
         const bool volumeTrash = IsTrashFolderName(name) && (aIsVolumeTop_ || bIsVolumeTop_);
         if (f.isRoot && (name == kIconFile || name == kVolumeIcon || volumeTrash ||
-                         Contains(s.bootItemsToDontCopyArray, a.path) ||
-                         Contains(s.bootItemsToDontCopyArray, b.path))) {
+                         Contains(s.task.bootItemsToDontCopyArray, a.path) ||
+                         Contains(s.task.bootItemsToDontCopyArray, b.path))) {
             ignore();
             continue;
         }
         // An entry of the exclude list names an item on one side; the item of the same name on
         // the other side is the same item and is left alone too, even where only that side
         // has it (an exact run would otherwise delete what the user excluded).
-        if (s.flags.gIsExcludeOn && (exclude_.IsToBeExcluded(a.path, aList.caseInsensitive) ||
-                                     exclude_.IsToBeExcluded(b.path, bList.caseInsensitive))) {
+        if (s.config.flags.gIsExcludeOn &&
+            (exclude_.IsToBeExcluded(a.path, aList.caseInsensitive) ||
+             exclude_.IsToBeExcluded(b.path, bList.caseInsensitive))) {
             ignore();
             continue;
         }
@@ -438,19 +441,19 @@ bool FolderScanner::ScanFolder(Folder& f) {
             continue;
         }
         if (settledKey && a.attrs.isDirectory() && !a.resolved && !b.resolved &&
-            !s.flags.gIsTreatPackagesAsFolders) {
+            !s.config.flags.gIsTreatPackagesAsFolders) {
             // Both classified as the index counts folders: a package is not one.
             if (a.isFolder != b.isFolder) settledKey.reset();
             settled.back().entry.isFolder = a.isFolder;
             settled.back().kindKnown = true;
         }
-        if (a.exists) ++(a.isFolder ? s.gAFoldersScanned : s.gAFilesScanned);
-        if (b.exists) ++(b.isFolder ? s.gBFoldersScanned : s.gBFilesScanned);
+        if (a.exists) ++(a.isFolder ? s.task.gAFoldersScanned : s.task.gAFilesScanned);
+        if (b.exists) ++(b.isFolder ? s.task.gBFoldersScanned : s.task.gBFilesScanned);
         const bool isDsStore = a.name == kDsStore || b.name == kDsStore;
 
         std::int8_t ifSkip = -1;
         int mode = run::kModeNone;
-        const std::size_t conflictsBefore = s.restoreBackupDateArray.size();
+        const std::size_t conflictsBefore = s.task.restoreBackupDateArray.size();
         if (a.exists && b.exists) {
             mode = decision_.BothExist(a, b, isDsStore);
         } else if (a.exists) {
@@ -467,12 +470,13 @@ bool FolderScanner::ScanFolder(Folder& f) {
         }
         if (mode == run::kModeNone) {
             // A conflict left as it is keeps its dates, and is no file in step.
-            const bool isQuiet =
-                recordQuiet && p.a && p.b && p.a->name == p.b->name && !a.resolved && !b.resolved &&
-                !a.isFolder && !b.isFolder && s.restoreBackupDateArray.size() == conflictsBefore &&
-                a.modificationDate() <= *lastExactSync_ &&
-                b.modificationDate() <= *lastExactSync_ &&
-                index_.WasFileAtLastRun(a.path, kSideA) && index_.WasFileAtLastRun(b.path, kSideB);
+            const bool isQuiet = recordQuiet && p.a && p.b && p.a->name == p.b->name &&
+                                 !a.resolved && !b.resolved && !a.isFolder && !b.isFolder &&
+                                 s.task.restoreBackupDateArray.size() == conflictsBefore &&
+                                 a.modificationDate() <= *lastExactSync_ &&
+                                 b.modificationDate() <= *lastExactSync_ &&
+                                 index_.WasFileAtLastRun(a.path, kSideA) &&
+                                 index_.WasFileAtLastRun(b.path, kSideB);
             if (settledKey) {
                 if (isQuiet) settled.back().quiet = true;
             } else if (recordSeen && (!p.a || !p.b || p.a->name == p.b->name)) {
@@ -493,18 +497,19 @@ bool FolderScanner::ScanFolder(Folder& f) {
         const bool isFolderItem = eitherFolder && !isClashReplace;
         bool copyEmpty = false;
         if (eitherFolder &&
-            ((f.isRoot && (Contains(s.bootFoldersToCopyEmptyArray, a.path) ||
-                           Contains(s.bootFoldersToCopyEmptyArray, b.path))) ||
+            ((f.isRoot && (Contains(s.task.bootFoldersToCopyEmptyArray, a.path) ||
+                           Contains(s.task.bootFoldersToCopyEmptyArray, b.path))) ||
              IsPseudoFileSystemMount(a, f.aDir) || IsPseudoFileSystemMount(b, f.bDir))) {
             copyEmpty = true;
         }
-        const bool skipPrivileges = s.flags.mSkipCheckPermissions || (copyEmpty && tw_.mEuidIsRoot);
+        const bool skipPrivileges =
+            s.config.flags.mSkipCheckPermissions || (copyEmpty && tw_.mEuidIsRoot);
         if (!skipPrivileges && !CheckPrivileges(a, b, mode)) {
             if (deletingParent && mode == parentMode) f.keptChildren = true;
             // Not brought into step: both sides keep what the index knew of them.
-            if (s.flags.gIsSyncOn && s.flags.gIsExactOn) {
-                s.restoreBackupDateArray.push_back(a.path);
-                s.restoreBackupDateArray.push_back(b.path);
+            if (s.config.flags.gIsSyncOn && s.config.flags.gIsExactOn) {
+                s.task.restoreBackupDateArray.push_back(a.path);
+                s.task.restoreBackupDateArray.push_back(b.path);
             }
             // A deletion the index asked for and that is refused is asked for again next time.
             if (ifSkip >= 0 && root_ != nullptr) {
@@ -565,7 +570,7 @@ bool FolderScanner::ScanFolder(Folder& f) {
                 return x.name == kDsStore || x.nameInB() == kDsStore;
             };
             const bool emptyNewFolder =
-                s.flags.gIsSkipEmptyFolders &&
+                s.config.flags.gIsSkipEmptyFolders &&
                 (item.copyMode == run::kModeCopyAtoB || item.copyMode == run::kModeCopyBtoA) &&
                 (item.subItems.empty() ||
                  (item.subItems.size() == 1 && isDsStoreItem(item.subItems.front())));
@@ -618,7 +623,7 @@ bool FolderScanner::ScanFolder(Folder& f) {
             entries.push_back(std::move(item.entry));
         }
         if (settledKey) {
-            s.settledFolders.insert_or_assign(
+            s.task.settledFolders.insert_or_assign(
                 std::move(*settledKey),
                 run::SettledFolder{aList.folder.ctime, bList.folder.ctime, aList.folder.ino,
                                    bList.folder.ino, std::move(entries)});
@@ -632,14 +637,14 @@ bool FolderScanner::ScanFolder(Folder& f) {
         }
     }
     if (!settledKey && recordSeen && s.IsRunning()) {
-        std::optional<std::string> key = PathBelow(f.aPath, s.gSourceFolder);
+        std::optional<std::string> key = PathBelow(f.aPath, s.task.gSourceFolder);
         if (key) {
             run::SettledFolder partial;
             partial.complete = false;
             partial.entries = std::move(quiet);
             partial.entries.insert(partial.entries.end(), std::make_move_iterator(seen.begin()),
                                    std::make_move_iterator(seen.end()));
-            s.settledFolders.insert_or_assign(std::move(*key), std::move(partial));
+            s.task.settledFolders.insert_or_assign(std::move(*key), std::move(partial));
         }
     }
 
@@ -652,7 +657,7 @@ bool FolderScanner::ScanFolder(Folder& f) {
         };
         if (f.aExists && !f.bExists && anyChild(run::kModeCopyAtoB, run::kModeReplaceBwithA)) {
             f.copyMode = run::kModeCopyAtoB;
-        } else if (!f.aExists && f.bExists && s.flags.gIsSyncOn &&
+        } else if (!f.aExists && f.bExists && s.config.flags.gIsSyncOn &&
                    anyChild(run::kModeCopyBtoA, run::kModeReplaceAwithB)) {
             f.copyMode = run::kModeCopyBtoA;
         }
@@ -661,12 +666,12 @@ bool FolderScanner::ScanFolder(Folder& f) {
             const int former = first.copyMode;
             if (f.copyMode == run::kModeDescend) {
                 f.subItems.erase(f.subItems.begin());
-                --s.gItemsToDo;
+                --s.task.gItemsToDo;
             } else {
                 first.copyMode = f.copyMode;
-                if (auto* counter = s.categories.ForMode(f.copyMode)) ++*counter;
+                if (auto* counter = s.totals.categories.ForMode(f.copyMode)) ++*counter;
             }
-            if (auto* counter = s.categories.ForMode(former)) --*counter;
+            if (auto* counter = s.totals.categories.ForMode(former)) --*counter;
         }
     }
     return true;
@@ -675,20 +680,20 @@ bool FolderScanner::ScanFolder(Folder& f) {
 void FolderScanner::NoteIfSpecial(const Side& side, bool inFolderToDelete) {
     if (side.attrs.type != platform::ItemType::Other) return;
     run::RunState& s = state_;
-    ++s.gSpecialFilesSkipped;
+    ++s.totals.gSpecialFilesSkipped;
     if (inFolderToDelete) {
         // Its folder stays for it: the user must learn why the deletion did not happen.
         ReportError({GLS("The folder is not deleted: it holds a special file (FIFO, socket or "
                          "device), which a run never copies nor deletes:"),
                      " ", run::Quoted(side.path)});
-    } else if (s.gMakeDetailedLog) {
-        s.gDetailedLogText += GLS("Skipped the special file (FIFO, socket or device)") + " " +
-                              run::Quoted(side.path) + "\r";
+    } else if (s.config.gMakeDetailedLog) {
+        s.task.gDetailedLogText += GLS("Skipped the special file (FIFO, socket or device)") + " " +
+                                   run::Quoted(side.path) + "\r";
     }
 }
 
 bool FolderScanner::Classify(Side& side, bool otherExists, bool caseInsensitive) {
-    const run::SessionFlags& flags = state_.flags;
+    const run::SessionFlags& flags = state_.config.flags;
     side.isLink = side.attrs.isSymbolicLink();
     const std::string original = side.path;
     if (flags.gIsResolveAliasOn && !side.isLink) {
@@ -718,7 +723,7 @@ bool FolderScanner::Classify(Side& side, bool otherExists, bool caseInsensitive)
         }
     }
     // The pair's own paths were looked up before; a resolved alias or link leads elsewhere.
-    if (state_.flags.gIsExcludeOn && side.resolved &&
+    if (state_.config.flags.gIsExcludeOn && side.resolved &&
         exclude_.IsToBeExcluded(side.path, caseInsensitive)) {
         return false;
     }
@@ -764,16 +769,16 @@ std::uint64_t FolderScanner::ContentToCopy(int copyMode, const Side& a, const Si
 }
 
 void FolderScanner::Count(const PlanItem& item, std::uint64_t bytes) {
-    state_.bytesToDo += bytes;
-    if (item.copyMode != run::kModeDescend) ++state_.gItemsToDo;
-    if (auto* counter = state_.categories.ForMode(item.copyMode)) ++*counter;
+    state_.task.bytesToDo += bytes;
+    if (item.copyMode != run::kModeDescend) ++state_.task.gItemsToDo;
+    if (auto* counter = state_.totals.categories.ForMode(item.copyMode)) ++*counter;
 }
 
 void FolderScanner::Uncount(const std::vector<PlanItem>& items) {
     for (const PlanItem& item : items) {
         Uncount(item.subItems);
-        if (item.copyMode != run::kModeDescend) --state_.gItemsToDo;
-        if (auto* counter = state_.categories.ForMode(item.copyMode)) --*counter;
+        if (item.copyMode != run::kModeDescend) --state_.task.gItemsToDo;
+        if (auto* counter = state_.totals.categories.ForMode(item.copyMode)) --*counter;
     }
 }
 

@@ -195,7 +195,7 @@ bool FolderScanner::WasInIndex(const std::string& path, int side) const {
 bool FolderScanner::Answer(const run::ConflictPolicy& policy, run::ConflictQuestion question,
                            bool* changeDirection) {
     if (!policy.ask) return policy.proceeds;
-    question.isSync = state_.flags.gIsSyncOn;
+    question.isSync = state_.config.flags.gIsSyncOn;
     question.canChangeDirection = changeDirection != nullptr;
     const run::ConflictReply reply = errors_.AskReplace(question);
     if (changeDirection) *changeDirection = reply.changeDirection;
@@ -208,7 +208,7 @@ bool FolderScanner::CheckPrivileges(const Side& a, const Side& b, int copyMode) 
         validator_.CheckPrivilegesOnFiles(a.path, b.path, copyMode, &a.attrs, &b.attrs);
     if (result == items::kPrivilegesOk) return true;
     errors_.LogAndCountError();
-    if (s.MayAsk() && s.gIsOnError != run::kOnErrorContinue) {
+    if (s.MayAsk() && s.config.gIsOnError != run::kOnErrorContinue) {
         const bool insufficient = result == items::kPrivilegesInsufficient;
         errors_.AppendErrMsg(
             {"\r",

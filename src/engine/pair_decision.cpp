@@ -39,12 +39,13 @@ std::optional<double> PairDecision::ReferenceDate(const PairSide& a, const PairS
     const std::optional<double> bB = facts_.BackupDate(b);
     if (bA && (!bB || *bA > *bB)) return bA;
     if (bB) return bB;
-    return state_.mainDestFolderBackupDate;
+    return state_.task.mainDestFolderBackupDate;
 }
 
 std::optional<bool> PairDecision::ChangedSinceLastRun(const PairSide& item, int side) const {
     const run::RunState& s = state_;
-    if (!s.flags.gIsSyncOn || !s.flags.gIsExactOn || !s.gCompareExactSyncAtIndex) return {};
+    if (!s.config.flags.gIsSyncOn || !s.config.flags.gIsExactOn || !s.task.gCompareExactSyncAtIndex)
+        return {};
     switch (facts_.ChangeSince(item, side)) {
         case SinceLastRun::Same:
             return false;
@@ -78,26 +79,27 @@ bool PairDecision::Differ(const PairSide& a, const PairSide& b) const {
         return true;
     }
     return std::abs(a.modificationDate() - b.modificationDate()) >
-           static_cast<double>(state_.gModificationDelta);
+           static_cast<double>(state_.config.gModificationDelta);
 }
 
 bool PairDecision::NeverInStep(const PairSide& a, const PairSide& b) const {
     const run::RunState& s = state_;
-    if (!s.flags.gIsSyncOn || !s.flags.gIsExactOn || !s.gCompareExactSyncAtIndex) return false;
+    if (!s.config.flags.gIsSyncOn || !s.config.flags.gIsExactOn || !s.task.gCompareExactSyncAtIndex)
+        return false;
     if (facts_.WasLeftAsConflict(a.path) || facts_.WasLeftAsConflict(b.path)) return true;
     return !facts_.WasInIndex(a.path, kSideA) && !facts_.WasInIndex(b.path, kSideB);
 }
 
 int PairDecision::LeftAsConflict(const PairSide& a, const PairSide& b) {
     run::RunState& s = state_;
-    ++s.gConflictsSkipped;
+    ++s.task.gConflictsSkipped;
     // Neither side is stamped as brought into step by the index rebuild.
-    if (s.flags.gIsSyncOn && s.flags.gIsExactOn) {
-        s.restoreBackupDateArray.push_back(a.path);
-        s.restoreBackupDateArray.push_back(b.path);
+    if (s.config.flags.gIsSyncOn && s.config.flags.gIsExactOn) {
+        s.task.restoreBackupDateArray.push_back(a.path);
+        s.task.restoreBackupDateArray.push_back(b.path);
     }
-    s.skippedConflictArray.push_back(a.path);
-    s.skippedConflictArray.push_back(b.path);
+    s.task.skippedConflictArray.push_back(a.path);
+    s.task.skippedConflictArray.push_back(b.path);
     return run::kModeNone;
 }
 
@@ -105,34 +107,34 @@ int PairDecision::BothExist(const PairSide& a, const PairSide& b, bool isDsStore
     run::RunState& s = state_;
     if (a.isFolder && b.isFolder) {
         int mode = run::kModeDescend;
-        if (s.flags.gCheckAttrChanged) AttrChanged(a, b, mode);
+        if (s.config.flags.gCheckAttrChanged) AttrChanged(a, b, mode);
         return mode;
     }
-    if (s.flags.gIsNewItemsOnly) return kIgnoredQuietly;
+    if (s.config.flags.gIsNewItemsOnly) return kIgnoredQuietly;
 
-    const double d = static_cast<double>(s.gModificationDelta);
+    const double d = static_cast<double>(s.config.gModificationDelta);
     const double mA = a.modificationDate();
     const double mB = b.modificationDate();
     const auto dropped = [&s]() {
-        ++s.gConflictsSkipped;
+        ++s.task.gConflictsSkipped;
         return run::kModeNone;
     };
     int mode = run::kModeNone;
-    if (!s.flags.gIsSyncOn) {
+    if (!s.config.flags.gIsSyncOn) {
         if (mA - mB > d) {
             mode = run::kModeReplaceBwithA;
-            if (!Skipped(s.conflicts.backup)) {
+            if (!Skipped(s.config.conflicts.backup)) {
                 const std::optional<double> r = ReferenceDate(a, b);
                 if (r && mB > *r &&
-                    !facts_.Answer(s.conflicts.backup, Question(a.path, b.path, r, mode, 11),
+                    !facts_.Answer(s.config.conflicts.backup, Question(a.path, b.path, r, mode, 11),
                                    nullptr)) {
                     mode = LeftAsConflict(a, b);
                 }
             }
         } else if (mB - mA > d) {
             mode = run::kModeReplaceBwithA;
-            if (!Skipped(s.conflicts.backup2) &&
-                !facts_.Answer(s.conflicts.backup2, Question(a.path, b.path, mB, mode, 12),
+            if (!Skipped(s.config.conflicts.backup2) &&
+                !facts_.Answer(s.config.conflicts.backup2, Question(a.path, b.path, mB, mode, 12),
                                nullptr)) {
                 mode = dropped();
             }
@@ -161,11 +163,11 @@ int PairDecision::BothExist(const PairSide& a, const PairSide& b, bool isDsStore
                 // they are unless the user is asked.
                 tie = true;
                 mode = run::kModeReplaceBwithA;
-                if (!s.conflicts.sync.ask) return LeftAsConflict(a, b);
+                if (!s.config.conflicts.sync.ask) return LeftAsConflict(a, b);
             }
         }
         const bool bySinceLastRun = changed != Changed::Unknown && changed != Changed::Neither;
-        if (mode != run::kModeNone && !isDsStore && (!Skipped(s.conflicts.sync) || tie) &&
+        if (mode != run::kModeNone && !isDsStore && (!Skipped(s.config.conflicts.sync) || tie) &&
             (!bySinceLastRun || changed == Changed::Both || leftBefore)) {
             const std::optional<double> r = ReferenceDate(a, b);
             const double overwritten = mode == run::kModeReplaceBwithA ? mB : mA;
@@ -176,12 +178,13 @@ int PairDecision::BothExist(const PairSide& a, const PairSide& b, bool isDsStore
             const bool bothChanged =
                 bySinceLastRun ? changed == Changed::Both : r && overwritten > *r;
             if (bothChanged || typeChanged || tie || leftBefore || NeverInStep(a, b)) {
-                if (s.flags.gIsExactOn) {
-                    s.restoreBackupDateArray.push_back(a.path);
-                    s.restoreBackupDateArray.push_back(b.path);
+                if (s.config.flags.gIsExactOn) {
+                    s.task.restoreBackupDateArray.push_back(a.path);
+                    s.task.restoreBackupDateArray.push_back(b.path);
                 }
                 bool swap = false;
-                if (facts_.Answer(s.conflicts.sync, Question(a.path, b.path, r, mode, 31), &swap)) {
+                if (facts_.Answer(s.config.conflicts.sync, Question(a.path, b.path, r, mode, 31),
+                                  &swap)) {
                     if (swap) mode = Swapped(mode);
                 } else {
                     mode = LeftAsConflict(a, b);
@@ -189,22 +192,22 @@ int PairDecision::BothExist(const PairSide& a, const PairSide& b, bool isDsStore
             }
         }
     }
-    if (s.flags.gCheckAttrChanged && mode == run::kModeNone) AttrChanged(a, b, mode);
+    if (s.config.flags.gCheckAttrChanged && mode == run::kModeNone) AttrChanged(a, b, mode);
     // A file and a folder of the same name.
     const bool fileReplacesFolder = (a.isFolder && mode == run::kModeReplaceAwithB) ||
                                     (!a.isFolder && b.isFolder && mode == run::kModeReplaceBwithA);
     // Left as it was at the last run, the clash is asked again whichever way the dates now go.
     const bool clashLeftBefore =
-        mode != run::kModeNone && s.flags.gIsSyncOn &&
+        mode != run::kModeNone && s.config.flags.gIsSyncOn &&
         (facts_.WasLeftAsConflict(a.path) || facts_.WasLeftAsConflict(b.path));
     if (a.isFolder != b.isFolder && (fileReplacesFolder || clashLeftBefore) &&
-        !Skipped(s.conflicts.fileFolder)) {
+        !Skipped(s.config.conflicts.fileFolder)) {
         const int code = a.isFolder ? 52 : 51;
         bool swap = false;
         run::ConflictQuestion question = Question(a.path, b.path, mB, mode, code);
-        if (s.conflicts.fileFolder.ask)
+        if (s.config.conflicts.fileFolder.ask)
             question.folderItems = facts_.ItemsInFolder(a.isFolder ? a : b);
-        if (facts_.Answer(s.conflicts.fileFolder, question, &swap)) {
+        if (facts_.Answer(s.config.conflicts.fileFolder, question, &swap)) {
             if (swap) mode = Swapped(mode);
         } else {
             mode = LeftAsConflict(a, b);
@@ -217,8 +220,8 @@ int PairDecision::ExactBackupOnlyInB(const PairSide& b, const std::string& aPath
     run::RunState& s = state_;
     // What is not in A goes from B, unless B's item changed since it was last backed up (21)
     // or was never backed up at all (22) and the policy keeps it.
-    const run::ConflictPolicy& policy = s.conflicts.exactBackup;
-    if (!b.isFolder && !isDsStore && s.mainDestFolderBackupDate && !Skipped(policy)) {
+    const run::ConflictPolicy& policy = s.config.conflicts.exactBackup;
+    if (!b.isFolder && !isDsStore && s.task.mainDestFolderBackupDate && !Skipped(policy)) {
         const std::optional<double> bB = facts_.BackupDate(b);
         bool keep = false;
         if (bB) {
@@ -228,11 +231,11 @@ int PairDecision::ExactBackupOnlyInB(const PairSide& b, const std::string& aPath
         } else {
             keep = !facts_.Answer(
                 policy,
-                Question(aPath, b.path, s.mainDestFolderBackupDate, run::kModeDeleteInB, 22),
+                Question(aPath, b.path, s.task.mainDestFolderBackupDate, run::kModeDeleteInB, 22),
                 nullptr);
         }
         if (keep) {
-            ++s.gConflictsSkipped;
+            ++s.task.gConflictsSkipped;
             return run::kModeNone;
         }
     }
@@ -243,18 +246,19 @@ int PairDecision::OnlyOneSide(bool inA, const PairSide& item, const std::string&
                               int parentMode, bool isDsStore, std::int8_t& ifSkip) {
     run::RunState& s = state_;
     const int copy = inA ? run::kModeCopyAtoB : run::kModeCopyBtoA;
-    if (!s.flags.gIsSyncOn) {
+    if (!s.config.flags.gIsSyncOn) {
         if (inA) return run::kModeCopyAtoB;
-        return s.flags.gIsExactOn ? ExactBackupOnlyInB(item, otherPath, isDsStore) : run::kModeNone;
+        return s.config.flags.gIsExactOn ? ExactBackupOnlyInB(item, otherPath, isDsStore)
+                                         : run::kModeNone;
     }
-    if (!(s.flags.gIsExactOn && s.gCompareExactSyncAtIndex)) return copy;
+    if (!(s.config.flags.gIsExactOn && s.task.gCompareExactSyncAtIndex)) return copy;
 
     const int remove = inA ? run::kModeDeleteInA : run::kModeDeleteInB;
     const std::optional<double>& topDate =
-        inA ? s.mainSourceFolderBackupDate : s.mainDestFolderBackupDate;
+        inA ? s.task.mainSourceFolderBackupDate : s.task.mainDestFolderBackupDate;
     const std::string& aPath = inA ? item.path : otherPath;
     const std::string& bPath = inA ? otherPath : item.path;
-    const bool checkFile = !item.isFolder && !isDsStore && !Skipped(s.conflicts.exactSync);
+    const bool checkFile = !item.isFolder && !isDsStore && !Skipped(s.config.conflicts.exactSync);
     // One side of a conflict left as it was is no item the other side held in step: its
     // absence there is no deletion to carry over.
     const bool leftAsConflict =
@@ -269,9 +273,9 @@ int PairDecision::OnlyOneSide(bool inA, const PairSide& item, const std::string&
             // into place); without one, the backup date tells.
             const std::optional<bool> changed = ChangedSinceLastRun(item, inA ? kSideA : kSideB);
             if ((changed ? *changed : since && item.modificationDate() > *since) &&
-                !facts_.Answer(s.conflicts.exactSync, Question(aPath, bPath, since, remove, 41),
-                               nullptr)) {
-                ++s.gConflictsSkipped;
+                !facts_.Answer(s.config.conflicts.exactSync,
+                               Question(aPath, bPath, since, remove, 41), nullptr)) {
+                ++s.task.gConflictsSkipped;
                 return copy;
             }
         }
@@ -283,9 +287,9 @@ int PairDecision::OnlyOneSide(bool inA, const PairSide& item, const std::string&
         std::optional<double> date = facts_.BackupDate(item);
         if (!date) date = topDate;
         if (!date) date = item.modificationDate();
-        if (!facts_.Answer(s.conflicts.exactSync, Question(aPath, bPath, date, remove, 42),
+        if (!facts_.Answer(s.config.conflicts.exactSync, Question(aPath, bPath, date, remove, 42),
                            nullptr)) {
-            ++s.gConflictsSkipped;
+            ++s.task.gConflictsSkipped;
             return copy;
         }
     }
@@ -318,10 +322,10 @@ void PairDecision::CheckAttrChanged(const platform::ItemAttributes& a,
     const std::int64_t sA = a.exists() ? a.ctime.sec : 0;
     const std::int64_t sB = b.exists() ? b.ctime.sec : 0;
     if (sA == 0 || sB == 0) return;
-    const std::int64_t d2 = std::max<std::int64_t>(state_.gModificationDelta, 2);
+    const std::int64_t d2 = std::max<std::int64_t>(state_.config.gModificationDelta, 2);
     if (sA - sB > d2) {
         copyMode = run::kModeAttrAtoB;
-    } else if (state_.flags.gIsSyncOn && sB - sA > d2) {
+    } else if (state_.config.flags.gIsSyncOn && sB - sA > d2) {
         copyMode = run::kModeAttrBtoA;
     }
     if (copyMode == run::kModeAttrAtoB || copyMode == run::kModeAttrBtoA || aName == bName) return;
@@ -331,7 +335,7 @@ void PairDecision::CheckAttrChanged(const platform::ItemAttributes& a,
         copyMode = run::kModeAttrAtoB;
     } else if (aA - aB < -d2) {
         // A Backup never writes to its source: B takes A's spelling whichever was used last.
-        copyMode = state_.flags.gIsSyncOn ? run::kModeAttrBtoA : run::kModeAttrAtoB;
+        copyMode = state_.config.flags.gIsSyncOn ? run::kModeAttrBtoA : run::kModeAttrAtoB;
     }
 }
 

@@ -143,8 +143,8 @@ PreviewSideInfo DescribeSide(const items::TWUtilities& tw, const std::string& pa
     const auto date = [&](int kind) {
         // The status-change time is not among the dates read from attributes already read.
         const items::OptionalDate d = kind == items::kAttributeModificationDate
-                                            ? tw.GetDate(path, kind)
-                                            : tw.GetDate(path, attributes, kind);
+                                          ? tw.GetDate(path, kind)
+                                          : tw.GetDate(path, attributes, kind);
         if (!d) return std::string("--");
         const std::string text = platform::FormatDatePattern("EEE, MMM dd, yyyy - HH:mm:ss", *d);
         return text.empty() ? std::string("--") : text;
@@ -161,9 +161,9 @@ PreviewSideInfo DescribeSide(const items::TWUtilities& tw, const std::string& pa
 // ---- The model ----
 
 PreviewModel::PreviewModel(run::RunState& state) : state_(state) {
-    roots_.reserve(state.taskRootList.size());
-    for (std::size_t i = 0; i < state.taskRootList.size(); ++i) {
-        roots_.emplace_back(&state.taskRootList[i], nullptr, nullptr, i, 0);
+    roots_.reserve(state.plan.taskRootList.size());
+    for (std::size_t i = 0; i < state.plan.taskRootList.size(); ++i) {
+        roots_.emplace_back(&state.plan.taskRootList[i], nullptr, nullptr, i, 0);
     }
 }
 
@@ -184,19 +184,26 @@ std::uint64_t Carried(const run::PlanItem& item, int mode) {
 }  // namespace
 
 PreviewTotals PreviewModel::totals() const {
-    const run::CategoryCounters& c = state_.categories;
-    return {c.gFoldersToDescend, state_.gItemsSkipped,   c.gItemsToDelete,
-            c.gItemsAtoB,        c.gItemsBtoA,           c.gItemsAttrAtoB,
-            c.gItemsAttrBtoA,    state_.gItemsToDoTotal, state_.bytesToDoTotal};
+    const run::CategoryCounters& c = state_.totals.categories;
+    return {c.gFoldersToDescend,
+            state_.totals.gItemsSkipped,
+            c.gItemsToDelete,
+            c.gItemsAtoB,
+            c.gItemsBtoA,
+            c.gItemsAttrAtoB,
+            c.gItemsAttrBtoA,
+            state_.totals.gItemsToDoTotal,
+            state_.totals.bytesToDoTotal};
 }
 
 void PreviewModel::AddOrRemoveItemToExactIndex(std::size_t task, const run::PlanItem& item,
                                                const std::string& source, const std::string& dest,
                                                bool add) {
     // Only a deletion the index asked for names a path the index must keep.
-    if (item.ifSkipAddToExactIndex < 0 || task >= state_.exactIndexAdditionLists.size()) return;
+    if (item.ifSkipAddToExactIndex < 0 || task >= state_.plan.exactIndexAdditionLists.size())
+        return;
     const std::string& path = item.ifSkipAddToExactIndex == 1 ? source : dest;
-    std::vector<std::string>& list = state_.exactIndexAdditionLists[task];
+    std::vector<std::string>& list = state_.plan.exactIndexAdditionLists[task];
     if (add) {
         list.push_back(path);
     } else if (const auto it = std::find(list.rbegin(), list.rend(), path); it != list.rend()) {
@@ -209,18 +216,19 @@ bool PreviewModel::ChangeOne(std::size_t task, int& mode, const run::PlanItem* i
     const int m = enable ? -mode : mode;  // the planned mode
     if (m < run::kModeDescend || m > run::kModeAttrBtoA) return false;
     if (enable ? mode >= 0 : mode <= 0) return false;
-    if (std::int64_t* counter = state_.categories.ForMode(m)) *counter += enable ? 1 : -1;
+    if (std::int64_t* counter = state_.totals.categories.ForMode(m)) *counter += enable ? 1 : -1;
     if (m >= run::kModeCopyAtoB) {
-        state_.gItemsToDoTotal += enable ? 1 : -1;
+        state_.totals.gItemsToDoTotal += enable ? 1 : -1;
         if (item != nullptr) {
             const std::uint64_t bytes = Carried(*item, m);
-            state_.bytesToDoTotal =
-                enable ? state_.bytesToDoTotal + bytes
-                       : state_.bytesToDoTotal - std::min(bytes, state_.bytesToDoTotal);
+            state_.totals.bytesToDoTotal =
+                enable
+                    ? state_.totals.bytesToDoTotal + bytes
+                    : state_.totals.bytesToDoTotal - std::min(bytes, state_.totals.bytesToDoTotal);
         }
         if (item != nullptr) AddOrRemoveItemToExactIndex(task, *item, source, dest, !enable);
     }
-    state_.gItemsSkipped += enable ? -1 : 1;
+    state_.totals.gItemsSkipped += enable ? -1 : 1;
     mode = -mode;
     return true;
 }
@@ -315,11 +323,12 @@ bool PreviewModel::ChangeCopyModeDirection(PreviewNode& node) {
     if (!IsTurnable(node)) return false;
     const int m = node.copyMode();
     const int turned = Turned(m);
-    if (std::int64_t* counter = state_.categories.ForMode(m)) --*counter;
-    if (std::int64_t* counter = state_.categories.ForMode(turned)) ++*counter;
+    if (std::int64_t* counter = state_.totals.categories.ForMode(m)) --*counter;
+    if (std::int64_t* counter = state_.totals.categories.ForMode(turned)) ++*counter;
     // What the copy has to carry changes with the side it comes from.
     const run::PlanItem& item = *node.item();
-    state_.bytesToDoTotal = state_.bytesToDoTotal - Carried(item, m) + Carried(item, turned);
+    state_.totals.bytesToDoTotal =
+        state_.totals.bytesToDoTotal - Carried(item, m) + Carried(item, turned);
     node.setCopyMode(turned);
     return true;
 }
@@ -412,7 +421,7 @@ PreviewNode& PreviewModel::NodeAt(std::size_t root, const std::vector<std::size_
 PreviewNode* PreviewModel::SearchNextOrPreviousItem(const PreviewNode* from, PreviewKind kind,
                                                     bool backward) {
     if (roots_.empty()) return nullptr;
-    const PlanWalk walk(state_.taskRootList);
+    const PlanWalk walk(state_.plan.taskRootList);
     Place place;
     bool moved = true;
     if (from != nullptr) {

@@ -28,8 +28,7 @@ using platform::GLS;
 
 RunEngine::RunEngine(const sessions::SessionDocument& document, const plist::Value& preferences,
                      run::MainThreadProxy& proxy, ExactSyncIndex& index,
-                     run::CopyExecutor& executor, const items::TWUtilities& tw,
-                     RunOptions options)
+                     run::CopyExecutor& executor, const items::TWUtilities& tw, RunOptions options)
     : document_(document),
       preferences_(preferences),
       proxy_(proxy),
@@ -60,8 +59,8 @@ void RunEngine::TaskExecuteSyncOrBackup(int executedBy, bool mayAsk) {
         return;
     }
     if (worker_.joinable()) worker_.join();
-    state_.mExecutedBy = executedBy;
-    state_.mMayAsk = mayAsk;
+    state_.config.mExecutedBy = executedBy;
+    state_.config.mMayAsk = mayAsk;
     // Marked as running before the thread starts, so that a Stop right away is not lost.
     state_.mUserPressedStop = false;
     state_.mIsCopying = true;
@@ -100,19 +99,20 @@ void RunEngine::ExecuteMarkedRun() {
     PurgeBeforeWholeSyncBackup();
     proxy_.PurgeBeforeWholeSyncBackup(state_);
 
-    const std::int64_t remembered = state_.mSessionIndex;
-    const bool all = options_.allSessions ||
-                     (options_.sessionIndex < 0 && document_.IsAllSessions(state_.mSessionIndex));
-    const bool scanned = all ? ScanAllSessions() : ScanOneSession(state_.mSessionIndex);
-    state_.mSessionIndex = remembered;
-    state_.gScanSucceeded = scanned && state_.IsRunning();
+    const std::int64_t remembered = state_.session.mSessionIndex;
+    const bool all =
+        options_.allSessions ||
+        (options_.sessionIndex < 0 && document_.IsAllSessions(state_.session.mSessionIndex));
+    const bool scanned = all ? ScanAllSessions() : ScanOneSession(state_.session.mSessionIndex);
+    state_.session.mSessionIndex = remembered;
+    state_.totals.gScanSucceeded = scanned && state_.IsRunning();
 
     if (!state_.IsRunning() || !scanned) {
         PurgeAfterWholeSyncBackup();
         proxy_.SaveLogFileToDisk(state_);
     } else {
         bool goOn = true;
-        if (!state_.taskRootList.empty() && state_.prefPreview && state_.MayAsk()) {
+        if (!state_.plan.taskRootList.empty() && state_.config.prefPreview && state_.MayAsk()) {
             goOn = proxy_.ShowPreview(state_);
             if (!goOn) {
                 state_.mUserPressedStop = true;
@@ -120,8 +120,8 @@ void RunEngine::ExecuteMarkedRun() {
             }
         }
         if (goOn && !options_.scanOnly) {
-            state_.mIntervalToUpdateConsole = 0;
-            if (state_.gItemsToDoTotal > 0) {
+            state_.config.mIntervalToUpdateConsole = 0;
+            if (state_.totals.gItemsToDoTotal > 0) {
                 PurgeBeforeMainCopy();
                 proxy_.PurgeBeforeMainCopy(state_);
             }
@@ -132,18 +132,18 @@ void RunEngine::ExecuteMarkedRun() {
         if (goOn) proxy_.SaveLogFileToDisk(state_);
     }
     proxy_.ConcludeWholeSyncBackup(state_);
-    if (state_.mExecutedBy == run::kExecutedByTimer) proxy_.SchedulingTimerDone(state_);
-    state_.gOldSessionIndex = -1;
+    if (state_.config.mExecutedBy == run::kExecutedByTimer) proxy_.SchedulingTimerDone(state_);
+    state_.session.gOldSessionIndex = -1;
     state_.mIsCopying = false;
 }
 
 bool RunEngine::ScanAllSessions() {
-    state_.gTotSessions = document_.SessionCount();
-    state_.gTotSessionsDone = 0;
+    state_.session.gTotSessions = document_.SessionCount();
+    state_.session.gTotSessionsDone = 0;
     // As with the rows of one session: a session that can't be scanned does not hold back the
     // others.
-    bool anyScanned = state_.gTotSessions == 0;
-    for (std::int64_t i = 0; i < state_.gTotSessions && state_.IsRunning(); ++i) {
+    bool anyScanned = state_.session.gTotSessions == 0;
+    for (std::int64_t i = 0; i < state_.session.gTotSessions && state_.IsRunning(); ++i) {
         anyScanned = ScanOneSession(i) || anyScanned;
     }
     return anyScanned;
@@ -154,13 +154,13 @@ bool RunEngine::ScanOneSession(std::int64_t sessionIndex) {
     bool result = true;
     const plist::Value* session = Session(sessionIndex);
     if (state_.IsRunning() && session != nullptr) {
-        if (!state_.flags.gIsMultiOn) {
+        if (!state_.config.flags.gIsMultiOn) {
             const plist::Value* console = session->dictAt("consoleDict");
-            state_.gSourceFolder = console ? console->stringAt("topFolder") : "";
-            state_.gDestFolder = console ? console->stringAt("bottomFolder") : "";
+            state_.task.gSourceFolder = console ? console->stringAt("topFolder") : "";
+            state_.task.gDestFolder = console ? console->stringAt("bottomFolder") : "";
             if (CheckIfCreateSubDestFolder(sessionIndex, 0)) {
-                state_.gTotMulti = 1;
-                state_.gTotMultiDone = 0;
+                state_.session.gTotMulti = 1;
+                state_.session.gTotMultiDone = 0;
                 result = ScanOneTask(sessionIndex, 0);
             }
         } else {
@@ -172,8 +172,8 @@ bool RunEngine::ScanOneSession(std::int64_t sessionIndex) {
 }
 
 bool RunEngine::ScanMultiTask(std::int64_t sessionIndex) {
-    state_.gTotMultiDone = 0;
-    state_.gTotMulti = static_cast<std::int64_t>(state_.executiveMultiArray.size());
+    state_.session.gTotMultiDone = 0;
+    state_.session.gTotMulti = static_cast<std::int64_t>(state_.session.executiveMultiArray.size());
     // Rows that copy a folder into itself through each other nest one level deeper at every
     // run: none of them is done (a document from elsewhere was never checked by the panel).
     const plist::Value* session = Session(sessionIndex);
@@ -186,18 +186,18 @@ bool RunEngine::ScanMultiTask(std::int64_t sessionIndex) {
         PurgeAfterScanOneTask(0, false);
         return false;
     }
-    rowGroups_ = RowGroups(state_.executiveMultiArray);
+    rowGroups_ = RowGroups(state_.session.executiveMultiArray);
     // A row whose folders can't be scanned is an error of that row: the rows that could be
     // scanned are still done, whatever their order.
     bool tried = false;
     bool anyScanned = false;
-    for (std::size_t i = 0; i < state_.executiveMultiArray.size(); ++i) {
-        const run::MultiRow row = state_.executiveMultiArray[i];
+    for (std::size_t i = 0; i < state_.session.executiveMultiArray.size(); ++i) {
+        const run::MultiRow row = state_.session.executiveMultiArray[i];
         if (row.source.empty() || row.destination.empty()) continue;
-        state_.gSourceFolder = row.source;
-        state_.gDestFolder = row.destination;
+        state_.task.gSourceFolder = row.source;
+        state_.task.gDestFolder = row.destination;
         if (CheckIfCreateSubDestFolder(sessionIndex, static_cast<std::int64_t>(i))) {
-            state_.gCurrentMultiIndex = static_cast<std::int64_t>(i) + 1;
+            state_.session.gCurrentMultiIndex = static_cast<std::int64_t>(i) + 1;
             tried = true;
             currentRow_ = i;
             anyScanned = ScanOneTask(sessionIndex, static_cast<std::int64_t>(i)) || anyScanned;
@@ -213,7 +213,7 @@ bool RunEngine::SharesAFolderWithAnEarlierTask(const std::string& source, const 
     const auto folderOf = [this](const std::string& path) {
         return tw_.IsReallyFolder(path) ? path : platform::ParentFolder(path);
     };
-    const run::SessionFlags& f = state_.flags;
+    const run::SessionFlags& f = state_.config.flags;
     const TaskFolders here{folderOf(source), folderOf(dest), f.gIsSyncOn,
                            !f.gIsSyncOn && f.gIsExactOn};
     const auto overlap = [](const std::string& x, const std::string& y) {
@@ -243,17 +243,17 @@ bool RunEngine::SharesAFolderWithAnEarlierTask(const std::string& source, const 
 }
 
 bool RunEngine::CheckIfCreateSubDestFolder(std::int64_t sessionIndex, std::int64_t taskIndex) {
-    const run::SessionFlags& f = state_.flags;
+    const run::SessionFlags& f = state_.config.flags;
     if (!f.gCreateDestFolder) return true;
     std::string name = sessions::GetDestSubFolderName(
-        document_, sessionIndex, true, state_.gSourceFolder, f.gCreateDestFolderNameKind,
+        document_, sessionIndex, true, state_.task.gSourceFolder, f.gCreateDestFolderNameKind,
         f.gCreateDestFolderCustomNameFormat, static_cast<double>(std::time(nullptr)));
     // A name may hold "/" (a date pattern such as yyyy/MM/dd): it names one folder, not three.
     for (char& c : name) {
         if (c == '/') c = ':';
     }
     std::string problem = sessions::SubFolderNameProblem(name);
-    const std::string subFolder = platform::JoinPath(state_.gDestFolder, name);
+    const std::string subFolder = platform::JoinPath(state_.task.gDestFolder, name);
     std::string reason;
     if (problem.empty()) {
         const platform::ItemAttributes there = platform::ReadItemAttributes(subFolder.c_str());
@@ -261,26 +261,27 @@ bool RunEngine::CheckIfCreateSubDestFolder(std::int64_t sessionIndex, std::int64
         // can write there would otherwise lead the run (and an exact run's deletions) into
         // any folder it points at.
         if (there.isDirectory()) {
-            state_.gDestFolder = subFolder;
+            state_.task.gDestFolder = subFolder;
             return true;
         }
         if (there.exists()) {
             problem = GLS("A link or a file stands at its name; the run does not follow it:") +
                       " " + run::Quoted(subFolder);
-        } else if (tw_.mEuidIsRoot && !platform::CheckFolderWay(state_.gDestFolder, documentOwner_)
-                                           .untrusted.empty()) {
+        } else if (tw_.mEuidIsRoot &&
+                   !platform::CheckFolderWay(state_.task.gDestFolder, documentOwner_)
+                        .untrusted.empty()) {
             // Root makes nothing where another user could have led it: the folder's check
             // refuses the task and names the way.
             return true;
-        } else if (!platform::IsExistingFolder(state_.gDestFolder) || options_.scanOnly) {
+        } else if (!platform::IsExistingFolder(state_.task.gDestFolder) || options_.scanOnly) {
             // A missing destination (a backup disk not mounted) is not made here, or the run
             // would fill the disk it should not: the task's check reports it. The plan command
             // creates nothing: it plans the sub-folder as if it were there, empty.
-            state_.gDestFolder = subFolder;
+            state_.task.gDestFolder = subFolder;
             return true;
         } else if (platform::CreateFolderWithFoldersInBetween(subFolder, &reason,
                                                               platform::CreatedOwner::Process)) {
-            state_.gDestFolder = subFolder;
+            state_.task.gDestFolder = subFolder;
             return true;
         }
     }
@@ -289,7 +290,7 @@ bool RunEngine::CheckIfCreateSubDestFolder(std::int64_t sessionIndex, std::int64
     PurgeBeforeScanOneTask();
     if (!problem.empty()) {
         errors_.SetErrMsg({GLS("Can't make the sub-folder of the destination"), " ",
-                           run::Quoted(state_.gDestFolder), ". ", problem});
+                           run::Quoted(state_.task.gDestFolder), ". ", problem});
     } else {
         errors_.SetErrMsg({GLS("Can't create the folder"), " ", run::Quoted(subFolder),
                            reason.empty() ? "" : ": ", reason});
@@ -304,11 +305,11 @@ bool RunEngine::ScanOneTask(std::int64_t sessionIndex, std::int64_t taskIndex) {
     bool result = true;
     bool taskWalked = false;
     bool privilegesOk = false;
-    std::string source = state_.gSourceFolder;
-    std::string dest = state_.gDestFolder;
+    std::string source = state_.task.gSourceFolder;
+    std::string dest = state_.task.gDestFolder;
     // A sub-folder the plan command did not create: validate its parent, plan it empty.
     const bool missingSubFolder =
-        options_.scanOnly && state_.flags.gCreateDestFolder && !platform::ItemExists(dest);
+        options_.scanOnly && state_.config.flags.gCreateDestFolder && !platform::ItemExists(dest);
     const std::string validatedDest = missingSubFolder ? platform::ParentFolder(dest) : dest;
     if (!validator_.FoldersAreValid(source, validatedDest, 0)) {
         result = false;
@@ -316,10 +317,10 @@ bool RunEngine::ScanOneTask(std::int64_t sessionIndex, std::int64_t taskIndex) {
         errors_.AddErrQuickly(0);
         result = false;
     } else {
-        source = state_.gSourceFolder;
-        dest = missingSubFolder ? dest : state_.gDestFolder;
-        state_.gDestFolder = dest;
-        const run::SessionFlags& f = state_.flags;
+        source = state_.task.gSourceFolder;
+        dest = missingSubFolder ? dest : state_.task.gDestFolder;
+        state_.task.gDestFolder = dest;
+        const run::SessionFlags& f = state_.config.flags;
         const std::string start =
             GLS(f.gIsSyncOn ? (f.gIsExactOn ? "Start Exact Synchronization between:\nSource: "
                                             : "Start Synchronization between:\nSource: ")
@@ -336,14 +337,14 @@ bool RunEngine::ScanOneTask(std::int64_t sessionIndex, std::int64_t taskIndex) {
             first.name = platform::LastPathComponent(source);
             const std::string destName = platform::LastPathComponent(dest);
             if (destName != first.name) first.destName = destName;
-            state_.gSourceFileName = first.name;
-            state_.gDestFileName = destName;
+            state_.task.gSourceFileName = first.name;
+            state_.task.gDestFileName = destName;
             first.copyMode = run::kModeDescend;
             root.subItems.push_back(std::move(first));
             source = platform::ParentFolder(source);
             dest = platform::ParentFolder(dest);
-            state_.gSourceFolder = source;
-            state_.gDestFolder = dest;
+            state_.task.gSourceFolder = source;
+            state_.task.gDestFolder = dest;
         }
         privilegesOk = true;
         // A sub-folder the plan command did not create is checked through its parent.
@@ -351,7 +352,7 @@ bool RunEngine::ScanOneTask(std::int64_t sessionIndex, std::int64_t taskIndex) {
             validator_.CheckPrivilegesOnFiles(source, missingSubFolder ? validatedDest : dest,
                                               run::kModeDescend) != 0) {
             errors_.LogAndCountError();
-            if (state_.MayAsk() && state_.gIsOnError != run::kOnErrorContinue) {
+            if (state_.MayAsk() && state_.config.gIsOnError != run::kOnErrorContinue) {
                 errors_.AppendErrMsg({"\r", GLS("Try to log in as root or mark the check-box"),
                                       " \"", GLS(kRunAsRootCheckboxTitle), "\" ",
                                       GLS("in the QV Preferences panel")});
@@ -367,12 +368,12 @@ bool RunEngine::ScanOneTask(std::int64_t sessionIndex, std::int64_t taskIndex) {
             root.copyMode = run::kModeDescend;
             root.isTheRootOfTheTree = true;
             root.gIsSyncOn = f.gIsSyncOn;
-            state_.mainSourceFolderBackupDate = tw_.GetDate(source, items::kBackupDate);
-            state_.mainDestFolderBackupDate = tw_.GetDate(dest, items::kBackupDate);
+            state_.task.mainSourceFolderBackupDate = tw_.GetDate(source, items::kBackupDate);
+            state_.task.mainDestFolderBackupDate = tw_.GetDate(dest, items::kBackupDate);
             const bool exactSync = f.gIsSyncOn && f.gIsExactOn;
-            state_.gCompareExactSyncAtIndex =
+            state_.task.gCompareExactSyncAtIndex =
                 index_.ExactSyncFileExists({source, dest, exactSync, !options_.scanOnly}, true);
-            if (exactSync && !state_.gCompareExactSyncAtIndex) NoteExactSyncIndexNotUsed();
+            if (exactSync && !state_.task.gCompareExactSyncAtIndex) NoteExactSyncIndexNotUsed();
             FolderScanner scanner(state_, errors_, validator_, tw_, index_, options_.caseProbe,
                                   !options_.scanOnly);
             scanner.MakeItemsToDontCopyList();
@@ -396,13 +397,13 @@ bool RunEngine::ScanOneTask(std::int64_t sessionIndex, std::int64_t taskIndex) {
             } else if (!root.subItems.empty() || !root.leftovers.empty() ||
                        !root.keepInIndex.empty()) {
                 if (root.copyMode == run::kModeDescend) {
-                    ++state_.categories.gFoldersToDescend;
-                } else if (auto* counter = state_.categories.ForMode(root.copyMode)) {
+                    ++state_.totals.categories.gFoldersToDescend;
+                } else if (auto* counter = state_.totals.categories.ForMode(root.copyMode)) {
                     ++*counter;
-                    ++state_.gItemsToDo;
+                    ++state_.task.gItemsToDo;
                 }
-                state_.exactIndexAdditionLists.push_back(std::move(root.keepInIndex));
-                state_.taskRootList.push_back(std::move(root));
+                state_.plan.exactIndexAdditionLists.push_back(std::move(root.keepInIndex));
+                state_.plan.taskRootList.push_back(std::move(root));
             }
         }
     }
@@ -428,8 +429,8 @@ bool RunEngine::ChangedEmptyTopAccepted(const run::TaskRoot& root) {
     run::RunState& s = state_;
     const int side = index_.ChangedTopSide();
     if (side < 0) return true;
-    const std::int64_t scanned = side == kSideA ? s.gAFilesScanned + s.gAFoldersScanned
-                                                : s.gBFilesScanned + s.gBFoldersScanned;
+    const std::int64_t scanned = side == kSideA ? s.task.gAFilesScanned + s.task.gAFoldersScanned
+                                                : s.task.gBFilesScanned + s.task.gBFoldersScanned;
     if (scanned != 0) return true;
     // An empty folder that is not the one the index knew: most often the mount point of a
     // drive that is not plugged in. Filling it would fill the system's disk with a copy.
@@ -449,13 +450,13 @@ bool RunEngine::ChangedEmptyTopAccepted(const run::TaskRoot& root) {
 
 bool RunEngine::EmptySideDeletionAllowed(const run::TaskRoot& root) {
     run::RunState& s = state_;
-    if (!s.flags.gIsExactOn || !s.prefConfirmEmptySideDeletion) return true;
+    if (!s.config.flags.gIsExactOn || !s.config.prefConfirmEmptySideDeletion) return true;
     // A side that held nothing the walk examined, while the plan empties the other: an
     // unplugged drive, a wrong folder, a script that cleared it. Its deletions are not done
     // without a person saying so.
     for (const bool aEmpty : {true, false}) {
-        const std::int64_t scanned =
-            aEmpty ? s.gAFilesScanned + s.gAFoldersScanned : s.gBFilesScanned + s.gBFoldersScanned;
+        const std::int64_t scanned = aEmpty ? s.task.gAFilesScanned + s.task.gAFoldersScanned
+                                            : s.task.gBFilesScanned + s.task.gBFoldersScanned;
         const std::int64_t deletions =
             CountDeletions(root.subItems, aEmpty ? run::kModeDeleteInB : run::kModeDeleteInA);
         if (scanned != 0 || deletions == 0) continue;
@@ -478,8 +479,8 @@ void RunEngine::NoteExactSyncIndexNotUsed() {
     run::RunState& s = state_;
     const std::string problem = run::LogName(index_.LoadProblem());
     if (problem.empty()) {
-        if (s.gMakeDetailedLog) {
-            s.gDetailedLogText +=
+        if (s.config.gMakeDetailedLog) {
+            s.task.gDetailedLogText +=
                 GLS("No Exact Sync index of these two folders yet: this run deletes nothing.") +
                 "\r";
         }
@@ -490,8 +491,8 @@ void RunEngine::NoteExactSyncIndexNotUsed() {
     if (index_.ChangedTopSide() >= 0) {
         // Another folder at a side's path: the index speaks of folders that are not there. Not
         // a fault of the index; what is done about an empty one is decided after the scan.
-        if (s.gMakeDetailedLog || s.gMakeErrorsLog) {
-            s.gDetailedLogText += problem + ". " + GLS("This run deletes nothing.") + "\r";
+        if (s.config.gMakeDetailedLog || s.config.gMakeErrorsLog) {
+            s.task.gDetailedLogText += problem + ". " + GLS("This run deletes nothing.") + "\r";
         }
         return;
     }

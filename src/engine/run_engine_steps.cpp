@@ -48,99 +48,105 @@ void RunEngine::PurgeBeforeWholeSyncBackup() {
     run::RunState& s = state_;
     documentOwner_ = DocumentOwner();
     validator_.SetDocumentOwner(documentOwner_);
-    s.gErrorMessages.clear();
+    s.totals.gErrorMessages.clear();
     // mIsCopying and mUserPressedStop were set when the run was started.
-    s.gTerminateAfterSync = false;
+    s.config.gTerminateAfterSync = false;
     if (options_.sessionIndex >= 0) {
-        s.mSessionIndex = options_.sessionIndex;
-    } else if (s.gOldSessionIndex < 0) {
-        s.mSessionIndex = document_.mMainDict.intAt("sessionIndex");
+        s.session.mSessionIndex = options_.sessionIndex;
+    } else if (s.session.gOldSessionIndex < 0) {
+        s.session.mSessionIndex = document_.mMainDict.intAt("sessionIndex");
     }
-    s.gStartSyncDateTime = static_cast<double>(options_.startTime.value_or(std::time(nullptr)));
-    s.gStartSyncDateTimeUTC = static_cast<std::int64_t>(s.gStartSyncDateTime);
-    s.taskRootList.clear();
+    s.totals.gStartSyncDateTime =
+        static_cast<double>(options_.startTime.value_or(std::time(nullptr)));
+    s.totals.gStartSyncDateTimeUTC = static_cast<std::int64_t>(s.totals.gStartSyncDateTime);
+    s.plan.taskRootList.clear();
     runFolders_.clear();
-    s.exactIndexAdditionLists.clear();
-    s.failedItemLists.clear();
-    s.doneItemLists.clear();
-    s.gItemsDeleted.clear();
+    s.plan.exactIndexAdditionLists.clear();
+    s.plan.failedItemLists.clear();
+    s.plan.doneItemLists.clear();
+    s.plan.gItemsDeleted.clear();
     s.logSessionArray.clear();
-    s.gItemsToDoTotal = 0;
-    s.bytesToDoTotal = 0;
-    s.gItemsSkipped = 0;
-    s.gGlobalItemsScanned = 0;
-    s.gGlobalConflictsSkipped = 0;
-    s.gSpecialFilesSkipped = 0;
-    s.categories = {};
-    s.gAtLeastOneItemDone = false;
+    s.totals.gItemsToDoTotal = 0;
+    s.totals.bytesToDoTotal = 0;
+    s.totals.gItemsSkipped = 0;
+    s.totals.gGlobalItemsScanned = 0;
+    s.totals.gGlobalConflictsSkipped = 0;
+    s.totals.gSpecialFilesSkipped = 0;
+    s.totals.categories = {};
+    s.totals.gAtLeastOneItemDone = false;
     s.progress.Reset();
     const std::int64_t logKind = preferences_.intAt("prefLogKind", 2);
-    s.gMakeDetailedLog = logKind == 2;
-    s.gMakeErrorsLog = logKind == 3;
+    s.config.gMakeDetailedLog = logKind == 2;
+    s.config.gMakeErrorsLog = logKind == 3;
     const std::int64_t delta = preferences_.intAt("prefModificationDeltaField", 10);
-    s.gModificationDelta =
+    s.config.gModificationDelta =
         preferences_.intAt("prefModificationDelta") == 1 && delta > 0 ? delta : 0;
-    s.prefPreview = options_.preview || preferences_.intAt("prefPreview") != 0;
-    s.prefConfirmEmptySideDeletion = preferences_.intAt("prefConfirmEmptySideDeletion", 1) != 0;
+    s.config.prefPreview = options_.preview || preferences_.intAt("prefPreview") != 0;
+    s.config.prefConfirmEmptySideDeletion =
+        preferences_.intAt("prefConfirmEmptySideDeletion", 1) != 0;
     s.gErrorTitleDialog = GLS("Warning:");
 }
 
 void RunEngine::PurgeBeforeScanOneSession(std::int64_t sessionIndex) {
     run::RunState& s = state_;
-    s.gIsOnError = static_cast<int>(preferences_.intAt("prefOnError", run::kOnErrorAsk));
+    s.config.gIsOnError = static_cast<int>(preferences_.intAt("prefOnError", run::kOnErrorAsk));
     proxy_.PurgeBeforeScanOneSession(s, sessionIndex);
     proxy_.ExecuteAppleScript(sessionIndex, 1);
     const plist::Value* session = Session(sessionIndex);
     static const plist::Value kEmpty;
     const plist::Value& sess = session ? *session : kEmpty;
-    s.flags.gIsTimerOn = IsOn(sess.dictAt("timerDict"), "timerOn");
-    s.flags.gIsMultiOn = IsOn(sess.dictAt("multiDict"), "multiOn");
+    s.config.flags.gIsTimerOn = IsOn(sess.dictAt("timerDict"), "timerOn");
+    s.config.flags.gIsMultiOn = IsOn(sess.dictAt("multiDict"), "multiOn");
     const plist::Value* filters = sess.dictAt("filterDict");
     // Compiling resolves account names, which may ask a directory service: only when needed.
     filter_.reset();
     if (IsOn(filters, "filterOn")) filter_ = std::make_unique<ItemFilter>(*filters, tw_);
-    s.flags.gIsFilterOn = filter_ != nullptr && !filter_->empty();
-    s.executiveExcludeArray = sessions::CountExcludeValid(sess);
-    s.flags.gIsExcludeOn =
-        IsOn(sess.dictAt("excludeDict"), "excludeOn") && !s.executiveExcludeArray.empty();
-    s.executiveMultiArray.clear();
+    s.config.flags.gIsFilterOn = filter_ != nullptr && !filter_->empty();
+    s.session.executiveExcludeArray = sessions::CountExcludeValid(sess);
+    s.config.flags.gIsExcludeOn =
+        IsOn(sess.dictAt("excludeDict"), "excludeOn") && !s.session.executiveExcludeArray.empty();
+    s.session.executiveMultiArray.clear();
     for (const auto& pair : sessions::CountMultiValid(sess)) {
-        s.executiveMultiArray.push_back({pair.source, pair.destination});
+        s.session.executiveMultiArray.push_back({pair.source, pair.destination});
     }
     const plist::Value* settings = sess.dictAt("settingsDict");
-    s.flags.gIsInvisibleOn = settings == nullptr || settings->intAt("settInvisibleItems", 1) == 1;
-    s.flags.gIsResolveAliasOn = IsOn(settings, "settResolveAlias");
-    s.flags.gIsResolveSymLinkOn = IsOn(settings, "settResolveSymLink");
-    s.flags.gIsSkipEmptyFolders = IsOn(settings, "settSkipEmptyFolders");
-    s.flags.gIsTreatPackagesAsFolders = IsOn(settings, "settPackagesFolders");
-    s.flags.gIsNewItemsOnly = IsOn(settings, "settNewItemsOnly");
+    s.config.flags.gIsInvisibleOn =
+        settings == nullptr || settings->intAt("settInvisibleItems", 1) == 1;
+    s.config.flags.gIsResolveAliasOn = IsOn(settings, "settResolveAlias");
+    s.config.flags.gIsResolveSymLinkOn = IsOn(settings, "settResolveSymLink");
+    s.config.flags.gIsSkipEmptyFolders = IsOn(settings, "settSkipEmptyFolders");
+    s.config.flags.gIsTreatPackagesAsFolders = IsOn(settings, "settPackagesFolders");
+    s.config.flags.gIsNewItemsOnly = IsOn(settings, "settNewItemsOnly");
     if (s.IsRunning()) proxy_.MountAllVolumesForSession(sessionIndex);
     PurgeBeforeScanAndCopyOneSession(sess);
 
     const plist::Value* c = sess.dictAt("conflictsDict");
-    s.conflicts.backup = Policy(c, "conflictBackupRadio", "conflictBackupAsk", 2, 2);
-    s.conflicts.backup2 = Policy(c, "conflictBackupRadio2", "conflictBackupAsk2", 2, 1);
-    s.conflicts.exactBackup = Policy(c, "conflictExactBackupRadio", "conflictExactBackupAsk", 2, 2);
-    s.conflicts.sync = Policy(c, "conflictSyncRadio", "conflictSyncAsk", 2, 2);
-    s.conflicts.exactSync = Policy(c, "conflictExactSyncRadio", "conflictExactSyncAsk", 2, 1);
-    s.conflicts.fileFolder = Policy(c, "conflictFileFolderRadio", "conflictFileFolderAsk", 1, 1);
+    s.config.conflicts.backup = Policy(c, "conflictBackupRadio", "conflictBackupAsk", 2, 2);
+    s.config.conflicts.backup2 = Policy(c, "conflictBackupRadio2", "conflictBackupAsk2", 2, 1);
+    s.config.conflicts.exactBackup =
+        Policy(c, "conflictExactBackupRadio", "conflictExactBackupAsk", 2, 2);
+    s.config.conflicts.sync = Policy(c, "conflictSyncRadio", "conflictSyncAsk", 2, 2);
+    s.config.conflicts.exactSync =
+        Policy(c, "conflictExactSyncRadio", "conflictExactSyncAsk", 2, 1);
+    s.config.conflicts.fileFolder =
+        Policy(c, "conflictFileFolderRadio", "conflictFileFolderAsk", 1, 1);
 
     run::SessionLog log;
     log.sessionIndex = sessionIndex;
-    if (s.flags.gIsMultiOn) log.executiveMultiArray = s.executiveMultiArray;
-    if (s.flags.gIsFilterOn) {
+    if (s.config.flags.gIsMultiOn) log.executiveMultiArray = s.session.executiveMultiArray;
+    if (s.config.flags.gIsFilterOn) {
         log.executiveFilterArray.emplace();
         for (const plist::Value& row : sessions::CountFilterValid(sess)) {
             log.executiveFilterArray->push_back(row.stringAt("filterNameField"));
         }
     }
-    if (s.flags.gIsExcludeOn) log.executiveExcludeArray = s.executiveExcludeArray;
+    if (s.config.flags.gIsExcludeOn) log.executiveExcludeArray = s.session.executiveExcludeArray;
     s.logSessionArray.push_back(std::move(log));
     currentSessionLog_ = static_cast<std::int64_t>(s.logSessionArray.size()) - 1;
 }
 
 void RunEngine::PurgeBeforeScanAndCopyOneSession(const plist::Value& session) {
-    run::SessionFlags& f = state_.flags;
+    run::SessionFlags& f = state_.config.flags;
     const plist::Value* settings = session.dictAt("settingsDict");
     f.gIsUnlockOn = settings == nullptr || settings->intAt("settLockedItems", 1) == 1;
     f.gIsMoveToTrash = settings && settings->intAt("settMoveToTrash") != 0;
@@ -155,56 +161,38 @@ void RunEngine::PurgeBeforeScanAndCopyOneSession(const plist::Value& session) {
 }
 
 void RunEngine::PurgeBeforeScanOneTask() {
-    run::RunState& s = state_;
-    s.gAFoldersScanned = s.gAFilesScanned = s.gBFoldersScanned = s.gBFilesScanned = 0;
-    s.gTotError = 0;
-    s.gItemsToDo = 0;
-    s.bytesToDo = 0;
-    s.gConflictsSkipped = 0;
-    s.gCompareExactSyncAtIndex = false;
-    s.gSourceFileName.clear();
-    s.gDestFileName.clear();
-    s.gDetailedLogText.clear();
-    s.restoreBackupDateArray.clear();
-    s.skippedConflictArray.clear();
-    s.settledFolders.clear();
+    run::TaskInHand& task = state_.task;
+    static_cast<run::TaskFigures&>(task) = {};
+    task.bytesToDo = 0;
+    task.gCompareExactSyncAtIndex = false;
+    task.gSourceFileName.clear();
+    task.gDestFileName.clear();
 }
 
 void RunEngine::PurgeAfterScanOneTask(std::int64_t taskIndex, bool walked, bool scanned) {
     run::RunState& s = state_;
+    // The record takes the task's figures whole; the task in hand keeps its counters for the
+    // totals and hands over its text and lists.
     run::TaskLog log;
+    static_cast<run::TaskFigures&>(log) = std::move(static_cast<run::TaskFigures&>(s.task));
+    s.task.ClearLists();
     log.taskIndex = taskIndex;
-    log.gSourceFolder = s.gSourceFolder;
-    log.gDestFolder = s.gDestFolder;
-    log.gSourceFileName = s.gSourceFileName;
-    log.gDestFileName = s.gDestFileName;
-    log.gAFoldersScanned = s.gAFoldersScanned;
-    log.gAFilesScanned = s.gAFilesScanned;
-    log.gBFoldersScanned = s.gBFoldersScanned;
-    log.gBFilesScanned = s.gBFilesScanned;
-    log.gTotError = s.gTotError;
-    log.gItemsToDo = s.gItemsToDo;
-    log.gConflictsSkipped = s.gConflictsSkipped;
-    log.gDetailedLogText = s.gDetailedLogText;
-    log.restoreBackupDateArray = s.restoreBackupDateArray;
-    log.skippedConflictArray = std::move(s.skippedConflictArray);
-    s.skippedConflictArray.clear();
-    log.settledFolders = std::move(s.settledFolders);
-    s.settledFolders.clear();
+    log.gSourceFolder = s.task.gSourceFolder;
+    log.gDestFolder = s.task.gDestFolder;
+    log.gSourceFileName = s.task.gSourceFileName;
+    log.gDestFileName = s.task.gDestFileName;
     log.walked = walked;
     log.scanned = scanned;
     if (currentSessionLog_ >= 0) {
         s.logSessionArray[static_cast<std::size_t>(currentSessionLog_)].logTaskArray.push_back(
             std::move(log));
     }
-    s.gDetailedLogText.clear();
-    s.restoreBackupDateArray.clear();
-    s.gItemsToDoTotal += s.gItemsToDo;
-    s.bytesToDoTotal += s.bytesToDo;
-    s.gGlobalItemsScanned +=
-        s.gAFoldersScanned + s.gAFilesScanned + s.gBFoldersScanned + s.gBFilesScanned;
-    s.gGlobalConflictsSkipped += s.gConflictsSkipped;
-    if (scanned) ++s.gTotMultiDone;
+    s.totals.gItemsToDoTotal += s.task.gItemsToDo;
+    s.totals.bytesToDoTotal += s.task.bytesToDo;
+    s.totals.gGlobalItemsScanned += s.task.gAFoldersScanned + s.task.gAFilesScanned +
+                                    s.task.gBFoldersScanned + s.task.gBFilesScanned;
+    s.totals.gGlobalConflictsSkipped += s.task.gConflictsSkipped;
+    if (scanned) ++s.session.gTotMultiDone;
 }
 
 void RunEngine::PurgeAfterScanOneSession(std::int64_t /*sessionIndex*/) {
@@ -216,12 +204,12 @@ void RunEngine::PurgeBeforeMainCopy() {
     // The copy's progress runs from 0 to the items to do; the more there are, the less often
     // the front end is refreshed.
     run::RunState& s = state_;
-    s.gItemsAtCopyStart = s.gItemsToDoTotal;
-    s.progress.CopyStarts(s.gItemsAtCopyStart, s.bytesToDoTotal);
-    s.mIntervalToUpdateConsole = s.gItemsAtCopyStart > 2000   ? 2.0
-                                 : s.gItemsAtCopyStart > 1000 ? 1.0
-                                 : s.gItemsAtCopyStart > 500  ? 0.5
-                                                              : 0.0;
+    s.totals.gItemsAtCopyStart = s.totals.gItemsToDoTotal;
+    s.progress.CopyStarts(s.totals.gItemsAtCopyStart, s.totals.bytesToDoTotal);
+    s.config.mIntervalToUpdateConsole = s.totals.gItemsAtCopyStart > 2000   ? 2.0
+                                        : s.totals.gItemsAtCopyStart > 1000 ? 1.0
+                                        : s.totals.gItemsAtCopyStart > 500  ? 0.5
+                                                                            : 0.0;
 }
 
 namespace {
@@ -316,7 +304,7 @@ void RunEngine::MarkNeverInStep(const run::TaskLog& task) {
 }
 
 void RunEngine::JournalDeletions() {
-    for (const run::TaskRoot& root : state_.taskRootList) {
+    for (const run::TaskRoot& root : state_.plan.taskRootList) {
         if (!root.gIsSyncOn) continue;
         std::vector<PlannedDeletion> deleting;
         CollectDeletions(root.subItems, root.source, root.dest, deleting);
@@ -331,39 +319,39 @@ void RunEngine::PurgeBeforeScanAndCopyOneSession(std::int64_t sessionIndex) {
 
 void RunEngine::PurgeBeforeCopyOneTask() {
     run::RunState& s = state_;
-    s.copy = {};
-    s.gTotError = 0;
-    s.gItemsToDo = 0;
-    s.gDetailedLogText.clear();
+    s.task.copy = {};
+    s.task.gTotError = 0;
+    s.task.gItemsToDo = 0;
+    s.task.gDetailedLogText.clear();
 }
 
 void RunEngine::PurgeAfterCopyOneTask(run::TaskLog& task) {
     run::RunState& s = state_;
-    task.copyCounters = s.copy;
+    task.copyCounters = s.task.copy;
     task.copyCompleted = s.IsRunning();
-    task.gTotError += s.gTotError;
-    task.gDetailedLogText += s.gDetailedLogText;
-    s.gDetailedLogText.clear();
+    task.gTotError += s.task.gTotError;
+    task.gDetailedLogText += s.task.gDetailedLogText;
+    s.task.gDetailedLogText.clear();
 }
 
 void RunEngine::PurgeAfterCopyOneSession(std::int64_t sessionIndex) {
-    if (state_.IsRunning()) ++state_.gTotSessionsDone;
+    if (state_.IsRunning()) ++state_.session.gTotSessionsDone;
     proxy_.ExecuteAppleScript(sessionIndex, 2);
 }
 
 void RunEngine::PurgeAfterWholeSyncBackup() {
     run::RunState& s = state_;
-    if (s.gOldSessionIndex > 0) {
-        s.mSessionIndex = s.gOldSessionIndex;
+    if (s.session.gOldSessionIndex > 0) {
+        s.session.mSessionIndex = s.session.gOldSessionIndex;
     } else if (options_.sessionIndex < 0) {
-        s.mSessionIndex = document_.mMainDict.intAt("sessionIndex");
+        s.session.mSessionIndex = document_.mMainDict.intAt("sessionIndex");
     }
-    s.gEndSyncDateTime = static_cast<double>(std::time(nullptr));
+    s.totals.gEndSyncDateTime = static_cast<double>(std::time(nullptr));
     // A plan is made to be shown: its trees outlive the run.
-    if (!options_.scanOnly) s.taskRootList.clear();
-    const std::vector<std::string> deleted = std::move(s.gItemsDeleted);
-    s.gItemsDeleted.clear();
-    s.gGlobalError = 0;
+    if (!options_.scanOnly) s.plan.taskRootList.clear();
+    const std::vector<std::string> deleted = std::move(s.plan.gItemsDeleted);
+    s.plan.gItemsDeleted.clear();
+    s.totals.gGlobalError = 0;
     for (run::SessionLog& sessionLog : s.logSessionArray) {
         if (const plist::Value* session = Session(sessionLog.sessionIndex)) {
             PurgeBeforeScanAndCopyOneSession(*session);
@@ -371,9 +359,10 @@ void RunEngine::PurgeAfterWholeSyncBackup() {
         std::int64_t sessionErrors = 0;
         for (run::TaskLog& task : sessionLog.logTaskArray) {
             sessionErrors += task.gTotError;
-            s.gGlobalError += task.gTotError;
+            s.totals.gGlobalError += task.gTotError;
             if (!options_.scanOnly) MarkNeverInStep(task);
-            if (!options_.scanOnly && s.flags.gIsSyncOn && task.walked && !s.mUserPressedStop) {
+            if (!options_.scanOnly && s.config.flags.gIsSyncOn && task.walked &&
+                !s.mUserPressedStop) {
                 index_.KeepLeftConflicts(task.gSourceFolder, task.gDestFolder,
                                          task.skippedConflictArray);
             }
@@ -385,44 +374,44 @@ void RunEngine::PurgeAfterWholeSyncBackup() {
             // Its previous index stays.
             if (s.mUserPressedStop || options_.scanOnly || !task.walked || !task.copyCompleted) {
                 // What it did delete is no longer the index's to delete again.
-                if (!options_.scanOnly && s.flags.gIsSyncOn && s.flags.gIsExactOn) {
+                if (!options_.scanOnly && s.config.flags.gIsSyncOn && s.config.flags.gIsExactOn) {
                     index_.ForgetDeletedItems(task.gSourceFolder, task.gDestFolder, deleted,
                                               task.doneItemArray);
                     index_.ClearJournal(task.gSourceFolder, task.gDestFolder);
                 }
                 continue;
             }
-            s.gSourceFolder = task.gSourceFolder;
-            s.gDestFolder = task.gDestFolder;
-            s.gSourceFileName = task.gSourceFileName;
-            s.gDestFileName = task.gDestFileName;
-            if (s.flags.gIsSyncOn && s.flags.gIsExactOn) {
-                s.addToExactIndexArray = task.addToExactIndexArray;
-                s.restoreBackupDateArray = task.restoreBackupDateArray;
-                s.restoreBackupDateArray.insert(s.restoreBackupDateArray.end(),
-                                                task.failedItemArray.begin(),
-                                                task.failedItemArray.end());
-                s.doneItemArray = std::move(task.doneItemArray);
-                s.skippedConflictArray = task.skippedConflictArray;
-                s.settledFolders = std::move(task.settledFolders);
-                s.gTotError = 0;
-                s.gDetailedLogText.clear();
+            s.task.gSourceFolder = task.gSourceFolder;
+            s.task.gDestFolder = task.gDestFolder;
+            s.task.gSourceFileName = task.gSourceFileName;
+            s.task.gDestFileName = task.gDestFileName;
+            if (s.config.flags.gIsSyncOn && s.config.flags.gIsExactOn) {
+                s.task.addToExactIndexArray = task.addToExactIndexArray;
+                s.task.restoreBackupDateArray = task.restoreBackupDateArray;
+                s.task.restoreBackupDateArray.insert(s.task.restoreBackupDateArray.end(),
+                                                     task.failedItemArray.begin(),
+                                                     task.failedItemArray.end());
+                s.task.doneItemArray = std::move(task.doneItemArray);
+                s.task.skippedConflictArray = task.skippedConflictArray;
+                s.task.settledFolders = std::move(task.settledFolders);
+                s.task.gTotError = 0;
+                s.task.gDetailedLogText.clear();
                 if (!index_.WriteExactSyncIndex(2, errors_, tw_)) {
                     // The previous index stays: it forgets what was deleted all the same.
                     index_.ForgetDeletedItems(task.gSourceFolder, task.gDestFolder, deleted);
                 }
                 index_.ClearJournal(task.gSourceFolder, task.gDestFolder);
                 // A failure belongs to the task's record like the others.
-                task.gTotError += s.gTotError;
-                task.gDetailedLogText += s.gDetailedLogText;
-                sessionErrors += s.gTotError;
-                s.gGlobalError += s.gTotError;
-                s.gTotError = 0;
-                s.gDetailedLogText.clear();
+                task.gTotError += s.task.gTotError;
+                task.gDetailedLogText += s.task.gDetailedLogText;
+                sessionErrors += s.task.gTotError;
+                s.totals.gGlobalError += s.task.gTotError;
+                s.task.gTotError = 0;
+                s.task.gDetailedLogText.clear();
             }
             // The two top folders are now in step as of the run's start.
-            tw_.SetBackupDateDitto(task.gSourceFolder, s.gStartSyncDateTimeUTC);
-            tw_.SetBackupDateDitto(task.gDestFolder, s.gStartSyncDateTimeUTC);
+            tw_.SetBackupDateDitto(task.gSourceFolder, s.totals.gStartSyncDateTimeUTC);
+            tw_.SetBackupDateDitto(task.gDestFolder, s.totals.gStartSyncDateTimeUTC);
         }
         proxy_.UnmountAllVolumesForSession(sessionLog.sessionIndex);
         sessionLog.gTotError = sessionErrors;

@@ -100,12 +100,13 @@ void Executor::Report(const std::string& message, const std::string& title) {
 }
 
 void Executor::LogAction(const std::string& line, bool toTrashLog) {
-    if (!state_->gMakeDetailedLog) return;
-    (toTrashLog ? state_->gTrashDetailedLogText : state_->gDetailedLogText) += line + "\r";
+    if (!state_->config.gMakeDetailedLog) return;
+    (toTrashLog ? state_->task.gTrashDetailedLogText : state_->task.gDetailedLogText) +=
+        line + "\r";
 }
 
 bool Executor::WasDeleted(const std::string& path) const {
-    const auto& deleted = state_->gItemsDeleted;
+    const auto& deleted = state_->plan.gItemsDeleted;
     return std::find(deleted.begin(), deleted.end(), path) != deleted.end();
 }
 
@@ -130,24 +131,24 @@ bool Executor::Unreachable(const Place& item, const std::string& action) {
 
 void Executor::MainCopy(run::RunState& state, run::CopyHooks& hooks) {
     state_ = &state;
-    state.gTotSessionsDone = 0;
+    state.session.gTotSessionsDone = 0;
     for (run::SessionLog& session : state.logSessionArray) {
         hooks.PurgeBeforeScanAndCopyOneSession(session.sessionIndex);
-        state.gTotMultiDone = 0;
+        state.session.gTotMultiDone = 0;
         for (run::TaskLog& task : session.logTaskArray) {
             hooks.PurgeBeforeCopyOneTask();
             // A task whose folders failed their checks is reported among the errors, never
             // among the tasks done.
             bool done = task.scanned;
             if (state.IsRunning()) {
-                for (std::size_t r = 0; r < state.taskRootList.size(); ++r) {
-                    run::TaskRoot& root = state.taskRootList[r];
+                for (std::size_t r = 0; r < state.plan.taskRootList.size(); ++r) {
+                    run::TaskRoot& root = state.plan.taskRootList[r];
                     if (root.sessionIndex != session.sessionIndex ||
                         root.taskIndex != task.taskIndex) {
                         continue;
                     }
-                    state.gSourceFolder = root.source;
-                    state.gDestFolder = root.dest;
+                    state.task.gSourceFolder = root.source;
+                    state.task.gDestFolder = root.dest;
                     if (root.source.empty() || root.dest.empty()) continue;
                     // The two top folders are opened once; everything below is reached from
                     // them.
@@ -177,8 +178,8 @@ void Executor::MainCopy(run::RunState& state, run::CopyHooks& hooks) {
                         continue;
                     }
                     RemoveLeftovers(root, a, b);
-                    CopyAhead ahead(metadata_, state.gStartSyncDateTimeUTC, a.folder, b.folder,
-                                    root.subItems);
+                    CopyAhead ahead(metadata_, state.totals.gStartSyncDateTimeUTC, a.folder,
+                                    b.folder, root.subItems);
                     ahead_ = &ahead;
                     currentRoot_ = r;
                     sourceChain_ = {a.folder};
@@ -199,24 +200,24 @@ void Executor::MainCopy(run::RunState& state, run::CopyHooks& hooks) {
                         const bool toB = root.copyMode == run::kModeAttrAtoB;
                         if (!metadata_.SetAttrsAfterCopy(toB ? source.at() : dest.at(),
                                                          toB ? dest.at() : source.at(),
-                                                         state.gStartSyncDateTimeUTC)) {
+                                                         state.totals.gStartSyncDateTimeUTC)) {
                             Report("Can't copy attributes from the item\r" +
                                    Quoted(toB ? root.source : root.dest) + "\rto the item\r" +
                                    Quoted(toB ? root.dest : root.source));
                         }
                     }
-                    if (state.flags.gIsSyncOn && state.flags.gIsExactOn &&
-                        r < state.exactIndexAdditionLists.size()) {
-                        task.addToExactIndexArray = state.exactIndexAdditionLists[r];
+                    if (state.config.flags.gIsSyncOn && state.config.flags.gIsExactOn &&
+                        r < state.plan.exactIndexAdditionLists.size()) {
+                        task.addToExactIndexArray = state.plan.exactIndexAdditionLists[r];
                     }
-                    if (r < state.failedItemLists.size()) {
-                        task.failedItemArray = state.failedItemLists[r];
+                    if (r < state.plan.failedItemLists.size()) {
+                        task.failedItemArray = state.plan.failedItemLists[r];
                     }
-                    if (r < state.doneItemLists.size()) {
-                        task.doneItemArray = std::move(state.doneItemLists[r]);
+                    if (r < state.plan.doneItemLists.size()) {
+                        task.doneItemArray = std::move(state.plan.doneItemLists[r]);
                     }
                 }
-                if (state.IsRunning() && done) ++state.gTotMultiDone;
+                if (state.IsRunning() && done) ++state.session.gTotMultiDone;
             }
             hooks.PurgeAfterCopyOneTask(task);
         }
@@ -274,7 +275,7 @@ bool Executor::CopyItems(std::vector<PlanItem>& items, const Side& a, const Side
             const bool walkSkipped =
                 hasSub && (m == -run::kModeDeleteInA || m == -run::kModeDeleteInB ||
                            ((m == -run::kModeCopyAtoB || m == -run::kModeCopyBtoA) &&
-                            s.flags.gIsSyncOn && s.flags.gIsExactOn));
+                            s.config.flags.gIsSyncOn && s.config.flags.gIsExactOn));
             if (!walkSkipped) continue;
         }
         const Place source(a, item.name, item.sourcePath.get());
@@ -303,20 +304,20 @@ bool Executor::CopyItems(std::vector<PlanItem>& items, const Side& a, const Side
                 if (ok) ok = CopySource(source, dest, m, deleteParent, item.SeenActedOn(m));
                 if (!ok) KeepDeletionInIndex(item, source, dest);
                 descend = false;
-                if (s.flags.gIsMoveToTrash && !deleteParent) {
+                if (s.config.flags.gIsMoveToTrash && !deleteParent) {
                     if (ok) {
-                        s.copy.gAFilesDeleted += s.copy.gAFilesTrashed;
-                        s.copy.gBFilesDeleted += s.copy.gBFilesTrashed;
-                        s.copy.gAFoldersDeleted += s.copy.gAFoldersTrashed;
-                        s.copy.gBFoldersDeleted += s.copy.gBFoldersTrashed;
-                        s.gDetailedLogText += s.gTrashDetailedLogText;
+                        s.task.copy.gAFilesDeleted += s.task.copy.gAFilesTrashed;
+                        s.task.copy.gBFilesDeleted += s.task.copy.gBFilesTrashed;
+                        s.task.copy.gAFoldersDeleted += s.task.copy.gAFoldersTrashed;
+                        s.task.copy.gBFoldersDeleted += s.task.copy.gBFoldersTrashed;
+                        s.task.gDetailedLogText += s.task.gTrashDetailedLogText;
                     } else {
                         Report(GLS("Can't trash the folder (and its content)") + " " +
                                Quoted(m == run::kModeDeleteInA ? source.path : dest.path));
                     }
-                    s.copy.gAFilesTrashed = s.copy.gBFilesTrashed = 0;
-                    s.copy.gAFoldersTrashed = s.copy.gBFoldersTrashed = 0;
-                    s.gTrashDetailedLogText.clear();
+                    s.task.copy.gAFilesTrashed = s.task.copy.gBFilesTrashed = 0;
+                    s.task.copy.gAFoldersTrashed = s.task.copy.gBFoldersTrashed = 0;
+                    s.task.gTrashDetailedLogText.clear();
                 }
             } else {
                 s.progress.SetItem(m, source.path, dest.path);
@@ -331,19 +332,20 @@ bool Executor::CopyItems(std::vector<PlanItem>& items, const Side& a, const Side
             }
             if (!ok) {
                 result = false;
-                if (s.failedItemLists.size() <= currentRoot_) {
-                    s.failedItemLists.resize(currentRoot_ + 1);
+                if (s.plan.failedItemLists.size() <= currentRoot_) {
+                    s.plan.failedItemLists.resize(currentRoot_ + 1);
                 }
-                s.failedItemLists[currentRoot_].push_back(source.path);
-                s.failedItemLists[currentRoot_].push_back(dest.path);
-                if (s.flags.gIsMoveToTrash && deleteParent) return false;
+                s.plan.failedItemLists[currentRoot_].push_back(source.path);
+                s.plan.failedItemLists[currentRoot_].push_back(dest.path);
+                if (s.config.flags.gIsMoveToTrash && deleteParent) return false;
                 continue;
             }
-            s.gAtLeastOneItemDone = true;
-            if (s.doneItemLists.size() <= currentRoot_) s.doneItemLists.resize(currentRoot_ + 1);
-            s.doneItemLists[currentRoot_].push_back(source.path);
-            s.doneItemLists[currentRoot_].push_back(dest.path);
-            --s.gItemsToDoTotal;
+            s.totals.gAtLeastOneItemDone = true;
+            if (s.plan.doneItemLists.size() <= currentRoot_)
+                s.plan.doneItemLists.resize(currentRoot_ + 1);
+            s.plan.doneItemLists[currentRoot_].push_back(source.path);
+            s.plan.doneItemLists[currentRoot_].push_back(dest.path);
+            --s.totals.gItemsToDoTotal;
             s.progress.ItemDone();
         }
         if (!descend) continue;
@@ -361,8 +363,8 @@ bool Executor::CopyItems(std::vector<PlanItem>& items, const Side& a, const Side
         metadata_.RestoreOriginalAttr(table);
         current_ = outer;
         if (m < 0 || !source.reachable() || !dest.reachable()) continue;
-        const bool isSync = s.flags.gIsSyncOn;
-        const std::int64_t start = s.gStartSyncDateTimeUTC;
+        const bool isSync = s.config.flags.gIsSyncOn;
+        const std::int64_t start = s.totals.gStartSyncDateTimeUTC;
         // The folders just filled are given their attributes through the handles they were
         // filled through, each call on the handle itself; by name when one could not be opened.
         const ItemAt src =
@@ -374,7 +376,7 @@ bool Executor::CopyItems(std::vector<PlanItem>& items, const Side& a, const Side
             // With "Don't unlock locked items" a locked folder keeps its lock, and with it the
             // attributes it has.
             const ItemAt& target = intoB ? dst : src;
-            if (!s.flags.gIsUnlockOn && tw_.IsLocked(target.fd(), target.name)) return;
+            if (!s.config.flags.gIsUnlockOn && tw_.IsLocked(target.fd(), target.name)) return;
             metadata_.CopyFolderAttributes(intoB ? src : dst, intoB ? dst : src, date, isSync,
                                            start, intoB ? inA : inB, intoB ? inB : inA);
         };
@@ -422,11 +424,12 @@ bool Executor::ChangedSinceScan(const run::SeenItem& seen, const Place& item, bo
 void Executor::KeepDeletionInIndex(const PlanItem& item, const Place& source, const Place& dest) {
     // A deletion taken from the ExactSync index that did not happen: the other side's path stays
     // in the index, so that the next run proposes it again instead of copying the item back.
-    if (item.ifSkipAddToExactIndex < 0 || currentRoot_ >= state_->exactIndexAdditionLists.size()) {
+    if (item.ifSkipAddToExactIndex < 0 ||
+        currentRoot_ >= state_->plan.exactIndexAdditionLists.size()) {
         return;
     }
     const std::string& gone = item.copyMode == run::kModeDeleteInA ? dest.path : source.path;
-    state_->exactIndexAdditionLists[currentRoot_].push_back(gone);
+    state_->plan.exactIndexAdditionLists[currentRoot_].push_back(gone);
 }
 
 bool Executor::CopySource(const Place& source, const Place& dest, int m, bool deleteParent,
@@ -439,8 +442,9 @@ bool Executor::CopySource(const Place& source, const Place& dest, int m, bool de
     const bool isDelete = m == run::kModeDeleteInA || m == run::kModeDeleteInB;
     if (!from.reachable()) {
         if (isDelete) {
-            return Unreachable(from, GLS(state_->flags.gIsMoveToTrash ? "Can't trash the file"
-                                                                      : "Can't delete the file"));
+            return Unreachable(from,
+                               GLS(state_->config.flags.gIsMoveToTrash ? "Can't trash the file"
+                                                                       : "Can't delete the file"));
         }
         if (WasDeleted(from.path) || (from.error == ENOENT && WasDeleted(from.folderPath))) {
             return true;

@@ -32,7 +32,7 @@ bool Executor::CopyToTemporary(const Place& from, const ItemAttributes& fromAttr
         err = SystemError(phrases_.error, st.error);
         return false;
     }
-    const std::int64_t backupDate = state_->gStartSyncDateTimeUTC;
+    const std::int64_t backupDate = state_->totals.gStartSyncDateTimeUTC;
     std::string why;
     std::optional<std::string> name;
     if (st.attributes.isSymbolicLink()) {
@@ -148,8 +148,8 @@ bool Executor::CopyRegularToTemporary(const Place& from, const ItemAttributes& b
         temp.path = folder.PathOf(*name);
     }
     MarkOpen(temp.dst.get());
-    state_->progress.SetWriting(temp.path.empty() ? folder.PathOf(items::kReplaceTempName) : temp.path,
-                                stx.stx_size);
+    state_->progress.SetWriting(
+        temp.path.empty() ? folder.PathOf(items::kReplaceTempName) : temp.path, stx.stx_size);
     std::string why;
     const dev_t device = makedev(stx.stx_dev_major, stx.stx_dev_minor);
     platform::CopyHints hints{
@@ -169,9 +169,9 @@ bool Executor::CopyRegularToTemporary(const Place& from, const ItemAttributes& b
         // Written to while it was read: the copy may hold parts of two versions.
         why = GLS("It changed since the scan: the next run will decide.");
     } else if (copied) {
-        temp.attrs =
-            metadata_.SetAttrsOnOpenCopy(temp.src.get(), stx, temp.dst.get(), from.path,
-                                         folder.PathOf(*from.name), state_->gStartSyncDateTimeUTC);
+        temp.attrs = metadata_.SetAttrsOnOpenCopy(temp.src.get(), stx, temp.dst.get(), from.path,
+                                                  folder.PathOf(*from.name),
+                                                  state_->totals.gStartSyncDateTimeUTC);
         // Write errors of some file systems only show when a descriptor of the file is
         // closed; the copy's own stays open for what is given once it is in place.
         platform::UniqueFd check(sys().dup(temp.dst.get()));
@@ -250,7 +250,7 @@ bool Executor::FinishTemporary(const Place& from, const FolderHandle& folder, co
     } else {
         if (!temp.isLink) Unmark(folder.fd(), to);
         ok = metadata_.SetAttrsAfterCopy(from.at(), ItemAt(folder, to, toPath),
-                                         state_->gStartSyncDateTimeUTC, isNew);
+                                         state_->totals.gStartSyncDateTimeUTC, isNew);
     }
     if (!ok) {
         Report(GLS("Can't copy the file") + "\r" + Quoted(from.path) + " " + phrases_.to + "\r" +
@@ -271,7 +271,7 @@ bool Executor::CopyFile(const Place& from, const ItemAttributes& fromAttrs, cons
         (!tw_.IsIndeedWritableAt(folder.fd(), kNoName) || tw_.IsLocked(folder.fd(), kNoName))) {
         chainUsed = true;
         ok = metadata_.UnlockChain(ItemAt(folder, kNoName, to.folderPath), Chain(aToB, true),
-                                   kCheckWritable, s.flags.gIsUnlockOn, current_);
+                                   kCheckWritable, s.config.flags.gIsUnlockOn, current_);
     }
     if (ok && !chainUsed) {
         lastWritableFolder_ = Identity(folder);
@@ -293,7 +293,7 @@ bool Executor::CopyFile(const Place& from, const ItemAttributes& fromAttrs, cons
     }
     const bool mayHaveFinderInfo = !temp.isFile || temp.attrs.finderInfo;
     if (!FinishTemporary(from, folder, *to.name, temp, true)) return false;
-    ++(aToB ? s.copy.gBFilesCopied : s.copy.gAFilesCopied);
+    ++(aToB ? s.task.copy.gBFilesCopied : s.task.copy.gAFilesCopied);
     CountVisibility(from, aToB, mayHaveFinderInfo);
     LogAction(phrases_.copiedFile + " " + Quoted(from.path) + " " + phrases_.to + "\r" +
               Quoted(to.path));
@@ -303,7 +303,7 @@ bool Executor::CopyFile(const Place& from, const ItemAttributes& fromAttrs, cons
 }
 
 void Executor::CountVisibility(const Place& from, bool aToB, bool mayHaveFinderInfo) {
-    run::CopyCounters& c = state_->copy;
+    run::CopyCounters& c = state_->task.copy;
     if (IsInvisibleToCount(from, mayHaveFinderInfo)) {
         ++(aToB ? c.gBItemInvisible : c.gAItemInvisible);
     } else {

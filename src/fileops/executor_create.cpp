@@ -32,7 +32,7 @@ bool Executor::CreateFolder(const Place& folder, bool aToB, bool destExists) {
     if (sys().mkdirat(folder.fd(), folder.name->c_str(), items::kFillingMode) != 0) {
         chainUsed = true;
         if (!metadata_.UnlockChain(folder.at(), Chain(aToB, true), kCheckCreateFolder,
-                                   state_->flags.gIsUnlockOn, current_)) {
+                                   state_->config.flags.gIsUnlockOn, current_)) {
             Report(GLS("Can't create the folder") + " " + Quoted(folder.path));
             return false;
         }
@@ -42,7 +42,7 @@ bool Executor::CreateFolder(const Place& folder, bool aToB, bool destExists) {
     // Until its attributes are set, a later run must not take the private mode and the date of
     // an interrupted copy for the folder's own.
     sys().setxattrat(folder.fd(), folder.name->c_str(), items::kFillingXattr, "1", 1, 0);
-    ++(aToB ? state_->copy.gBFoldersCreated : state_->copy.gAFoldersCreated);
+    ++(aToB ? state_->task.copy.gBFoldersCreated : state_->task.copy.gAFoldersCreated);
     LogAction(phrases_.createdFolder + " " + Quoted(folder.path));
     if (chainUsed) RemoveItemOKFromRestore(current_, folder.path);
     return true;

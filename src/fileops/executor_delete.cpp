@@ -22,12 +22,12 @@ using namespace executor_internal;
 
 bool Executor::DeleteFolder(const Place& folder, bool aToB, bool deleteParent) {
     run::RunState& s = *state_;
-    const bool trash = s.flags.gIsMoveToTrash;
+    const bool trash = s.config.flags.gIsMoveToTrash;
     bool chainUsed = false;
     if (!tw_.IsIndeedDeletableAt(folder.fd())) {
         chainUsed = true;
         if (!metadata_.UnlockChain(folder.at(), Chain(aToB, false), kCheckDeletable,
-                                   s.flags.gIsUnlockOn, current_)) {
+                                   s.config.flags.gIsUnlockOn, current_)) {
             Report(GLS(trash ? "Can't trash the folder" : "Can't delete the folder") + "\r" +
                        Quoted(folder.path) + ". " + GLS("Insufficient privileges"),
                    GLS("Insufficient Privileges") + ":");
@@ -40,7 +40,7 @@ bool Executor::DeleteFolder(const Place& folder, bool aToB, bool deleteParent) {
         // Its planned content is gone by now; anything still inside appeared after the scan
         // and is nobody's to delete, so a folder that is not empty stays.
         removed = sys().unlinkat(folder.fd(), folder.name->c_str(), AT_REMOVEDIR) == 0;
-        if (!removed && (errno == EPERM || errno == EACCES) && s.flags.gIsUnlockOn &&
+        if (!removed && (errno == EPERM || errno == EACCES) && s.config.flags.gIsUnlockOn &&
             metadata_.UnlockItem(folder.at())) {
             removed = sys().unlinkat(folder.fd(), folder.name->c_str(), AT_REMOVEDIR) == 0;
         }
@@ -53,13 +53,13 @@ bool Executor::DeleteFolder(const Place& folder, bool aToB, bool deleteParent) {
         return false;
     }
     if (!trash) {
-        ++(aToB ? s.copy.gAFoldersDeleted : s.copy.gBFoldersDeleted);
+        ++(aToB ? s.task.copy.gAFoldersDeleted : s.task.copy.gBFoldersDeleted);
         LogAction(phrases_.deletedFolder + " " + Quoted(folder.path));
     } else {
-        ++(aToB ? s.copy.gAFoldersTrashed : s.copy.gBFoldersTrashed);
+        ++(aToB ? s.task.copy.gAFoldersTrashed : s.task.copy.gBFoldersTrashed);
         LogAction(phrases_.trashedFolder + " " + Quoted(folder.path), true);
     }
-    s.gItemsDeleted.push_back(folder.path);
+    s.plan.gItemsDeleted.push_back(folder.path);
     lastWritableFolder_.reset();
     if (chainUsed) RemoveItemOKFromRestore(current_, folder.path);
     return true;
@@ -68,8 +68,8 @@ bool Executor::DeleteFolder(const Place& folder, bool aToB, bool deleteParent) {
 bool Executor::DeleteFile(const Place& item, bool aToB, bool exists, bool deleteParent,
                           std::string& err) {
     run::RunState& s = *state_;
-    const bool trash = s.flags.gIsMoveToTrash;
-    std::int64_t& deleted = aToB ? s.copy.gAFilesDeleted : s.copy.gBFilesDeleted;
+    const bool trash = s.config.flags.gIsMoveToTrash;
+    std::int64_t& deleted = aToB ? s.task.copy.gAFilesDeleted : s.task.copy.gBFilesDeleted;
     if (!exists) {
         ++deleted;
         LogAction(phrases_.deletedFile + " " + Quoted(item.path));
@@ -80,13 +80,13 @@ bool Executor::DeleteFile(const Place& item, bool aToB, bool exists, bool delete
     if (!tw_.IsIndeedDeletableAt(item.fd())) {
         chainUsed = true;
         if (!metadata_.UnlockChain(item.at(), Chain(aToB, false), kCheckDeletable,
-                                   s.flags.gIsUnlockOn, current_)) {
+                                   s.config.flags.gIsUnlockOn, current_)) {
             err += "\r" + phrases_.error + " " + GLS("Insufficient privileges");
             ok = false;
         }
     }
     if (ok && tw_.IsLocked(item.fd(), *item.name)) {
-        if (!s.flags.gIsUnlockOn) {
+        if (!s.config.flags.gIsUnlockOn) {
             err += "\r" + phrases_.error + " The file is locked";
             ok = false;
         } else if (!metadata_.UnlockItem(item.at())) {
@@ -112,13 +112,13 @@ bool Executor::DeleteFile(const Place& item, bool aToB, bool exists, bool delete
         return false;
     }
     if (trash && deleteParent) {
-        ++(aToB ? s.copy.gAFilesTrashed : s.copy.gBFilesTrashed);
+        ++(aToB ? s.task.copy.gAFilesTrashed : s.task.copy.gBFilesTrashed);
         LogAction(phrases_.trashedFile + " " + Quoted(item.path), true);
     } else {
         ++deleted;
         LogAction((trash ? phrases_.trashedFile : phrases_.deletedFile) + " " + Quoted(item.path));
     }
-    s.gItemsDeleted.push_back(item.path);
+    s.plan.gItemsDeleted.push_back(item.path);
     if (chainUsed) RemoveItemOKFromRestore(current_, item.path);
     return true;
 }

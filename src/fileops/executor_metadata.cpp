@@ -21,7 +21,7 @@ using namespace executor_internal;
 
 bool Executor::CopySingleMetadataOnly(const Place& from, const Place& to) {
     const FolderHandle& folder = *to.folder;
-    if (!state_->flags.gIsUnlockOn && tw_.IsLocked(folder.fd(), *to.name)) {
+    if (!state_->config.flags.gIsUnlockOn && tw_.IsLocked(folder.fd(), *to.name)) {
         Report(GLS("Can't copy attributes from the item") + "\r" + Quoted(from.path) + "\r" +
                GLS("to the locked item") + "\r" + Quoted(to.path));
         return false;
@@ -60,7 +60,7 @@ bool Executor::CopySingleMetadataOnly(const Place& from, const Place& to) {
     }
     const std::string targetPath = folder.PathOf(target);
     if (!metadata_.CopyAttributes(from.at(), ItemAt(folder, target, targetPath),
-                                  state_->gStartSyncDateTimeUTC)) {
+                                  state_->totals.gStartSyncDateTimeUTC)) {
         Report("Can't copy attributes from the item\r" + Quoted(from.path) + "\rto the item\r" +
                Quoted(targetPath));
         return false;

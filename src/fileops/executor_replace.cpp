@@ -142,7 +142,7 @@ std::optional<bool> Executor::SwapInPlace(const FolderHandle& folder, Temporary&
 
 bool Executor::RemoveReplacedFolder(const Place& to, bool aToB, std::string& err) {
     run::RunState& s = *state_;
-    const bool trash = s.flags.gIsMoveToTrash;
+    const bool trash = s.config.flags.gIsMoveToTrash;
     std::vector<std::pair<std::string, bool>> items;
     CollectTree(*to.folder, *to.name, to.path, items);
     std::string why;
@@ -161,15 +161,15 @@ void Executor::CountRemovedItems(const std::vector<std::pair<std::string, bool>>
                                  bool trash) {
     run::RunState& s = *state_;
     for (const auto& [path, isFolder] : items) {
-        std::int64_t& counter = isFolder
-                                    ? (aToB ? s.copy.gBFoldersDeleted : s.copy.gAFoldersDeleted)
-                                    : (aToB ? s.copy.gBFilesDeleted : s.copy.gAFilesDeleted);
+        std::int64_t& counter =
+            isFolder ? (aToB ? s.task.copy.gBFoldersDeleted : s.task.copy.gAFoldersDeleted)
+                     : (aToB ? s.task.copy.gBFilesDeleted : s.task.copy.gAFilesDeleted);
         ++counter;
         const std::string& phrase = isFolder
                                         ? (trash ? phrases_.trashedFolder : phrases_.deletedFolder)
                                         : (trash ? phrases_.trashedFile : phrases_.deletedFile);
         LogAction(phrase + " " + Quoted(path));
-        s.gItemsDeleted.push_back(path);
+        s.plan.gItemsDeleted.push_back(path);
     }
 }
 
@@ -186,7 +186,7 @@ bool Executor::ReplaceFolderByItem(const Place& to, Temporary& temp, const std::
         }
         return PutNew(folder, temp, target, err);
     };
-    if (state_->flags.gIsMoveToTrash) return removeFirst();
+    if (state_->config.flags.gIsMoveToTrash) return removeFirst();
     std::vector<std::pair<std::string, bool>> items;
     CollectTree(folder, *to.name, to.path, items);
     const bool marked = Mark(dirFd, *to.name);
@@ -225,10 +225,10 @@ bool Executor::ReplaceDestFile(const Place& to, const Place& from, const ItemAtt
     if (!tw_.IsIndeedDeletableAt(folder.fd()) || tw_.IsLocked(folder.fd(), *to.name) ||
         tw_.IsLocked(folder.fd(), kNoName)) {
         chainUsed = true;
-        if (!metadata_.UnlockChain(to.at(), Chain(aToB, true), kCheckDeletable, s.flags.gIsUnlockOn,
-                                   current_) ||
+        if (!metadata_.UnlockChain(to.at(), Chain(aToB, true), kCheckDeletable,
+                                   s.config.flags.gIsUnlockOn, current_) ||
             (tw_.IsLocked(folder.fd(), *to.name) &&
-             (!s.flags.gIsUnlockOn || !metadata_.UnlockItem(to.at())))) {
+             (!s.config.flags.gIsUnlockOn || !metadata_.UnlockItem(to.at())))) {
             err = "\r" + phrases_.error + " " + GLS("Can't delete the old destination file.") +
                   " " + GLS("Insufficient privileges");
             ok = false;
@@ -273,7 +273,7 @@ bool Executor::ReplaceDestFile(const Place& to, const Place& from, const ItemAtt
     }
     const bool mayHaveFinderInfo = !temp.isFile || temp.attrs.finderInfo;
     if (!FinishTemporary(from, folder, temp.name, temp, false)) return false;
-    ++(aToB ? s.copy.gBFilesReplaced : s.copy.gAFilesReplaced);
+    ++(aToB ? s.task.copy.gBFilesReplaced : s.task.copy.gAFilesReplaced);
     CountVisibility(from, aToB, mayHaveFinderInfo);
     LogAction(phrases_.replacedFile + " " + Quoted(to.path) + "\r" +
               phrases_.withTheMostRecentFile + " " + Quoted(from.path));

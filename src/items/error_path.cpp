@@ -17,16 +17,16 @@ void ErrorPath::AppendErrMsg(std::initializer_list<std::string_view> texts) {
 }
 
 void ErrorPath::LogErrString() {
-    if (state_.gMakeDetailedLog || state_.gMakeErrorsLog) {
-        state_.gDetailedLogText += run::kErrorMarker + state_.mErrString + "\r";
+    if (state_.config.gMakeDetailedLog || state_.config.gMakeErrorsLog) {
+        state_.task.gDetailedLogText += run::kErrorMarker + state_.mErrString + "\r";
     }
 }
 
 void ErrorPath::LogAndCountError() {
     LogErrString();
-    ++state_.gTotError;
-    if (state_.gErrorMessages.size() < run::kMaxListedErrors) {
-        state_.gErrorMessages.push_back(state_.mErrString);
+    ++state_.task.gTotError;
+    if (state_.totals.gErrorMessages.size() < run::kMaxListedErrors) {
+        state_.totals.gErrorMessages.push_back(state_.mErrString);
     }
 }
 
@@ -38,7 +38,7 @@ bool ErrorPath::AddErrQuickly(int forceToCase) {
 
 bool ErrorPath::ManageTheError(const std::string& message, int forceToCase) {
     const int policy = forceToCase != 0  ? forceToCase
-                       : state_.MayAsk() ? state_.gIsOnError
+                       : state_.MayAsk() ? state_.config.gIsOnError
                                          : run::kOnErrorContinue;
     const std::string title =
         state_.gErrorTitleDialog.empty() ? GLS("Warning:") : state_.gErrorTitleDialog;
@@ -59,7 +59,7 @@ bool ErrorPath::ManageTheError(const std::string& message, int forceToCase) {
             goOn = answer != run::MainThreadProxy::ErrorAnswer::Stop;
             // The later errors of this run are logged and counted without a question.
             if (answer == run::MainThreadProxy::ErrorAnswer::SkipAll) {
-                state_.gIsOnError = run::kOnErrorContinue;
+                state_.config.gIsOnError = run::kOnErrorContinue;
             }
             if (!goOn) state_.mUserPressedStop = true;
             break;

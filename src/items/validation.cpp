@@ -32,7 +32,7 @@ std::string ResolveAllLinks(const std::string& path) {
 }  // namespace
 
 bool Validator::IsOnUmountedVolume(const std::string& path) const {
-    for (std::string mountPoint : errors_.state().executiveCannotAutomountArray) {
+    for (std::string mountPoint : errors_.state().session.executiveCannotAutomountArray) {
         while (mountPoint.size() > 1 && mountPoint.back() == '/') mountPoint.pop_back();
         if (mountPoint.empty() || path.rfind(mountPoint, 0) != 0) continue;
         // Whole components: the volume at /media/usb holds nothing of /media/usb2.
@@ -67,8 +67,8 @@ bool Validator::MayNest(const std::string& inner, const std::string& outer) cons
     // taken in the form the walk matches: its folder's links resolved, its own name as written
     // (an entry naming a link leaves out the link, not the folder it leads to).
     const run::RunState& s = errors_.state();
-    if (s.flags.gIsExcludeOn) {
-        for (const std::string& excluded : s.executiveExcludeArray) {
+    if (s.config.flags.gIsExcludeOn) {
+        for (const std::string& excluded : s.session.executiveExcludeArray) {
             const std::string name = platform::LastPathComponent(excluded);
             const std::string folder = ResolveAllLinks(platform::ParentFolder(excluded));
             if (!name.empty() && under(platform::JoinPath(folder, name))) return true;
@@ -105,7 +105,7 @@ bool Validator::ResolveTopFolder(std::string& path, bool isSource) {
         if (path.empty()) {
             const std::string undefined =
                 GLS(isSource ? "Source Folder not defined" : "Destination Folder not defined");
-            (isSource ? s.gSourceFolder : s.gDestFolder) = undefined;
+            (isSource ? s.task.gSourceFolder : s.task.gDestFolder) = undefined;
             errors_.SetErrMsg({undefined});
         } else {
             errors_.SetErrMsg({GLS(isSource ? "Cannot find the source folder:"
@@ -115,7 +115,7 @@ bool Validator::ResolveTopFolder(std::string& path, bool isSource) {
                 errors_.AppendErrMsg({"\rbecause I cannot mount the volume it resides on"});
             }
         }
-        std::string& other = isSource ? s.gDestFolder : s.gSourceFolder;
+        std::string& other = isSource ? s.task.gDestFolder : s.task.gSourceFolder;
         if (other.empty()) {
             other = GLS(isSource ? "Destination Folder not defined" : "Source Folder not defined");
         }
@@ -149,16 +149,16 @@ bool Validator::FoldersAreValid(const std::string& srcIn, const std::string& dst
                                 int forceToCase) {
     run::RunState& s = errors_.state();
     std::string src = srcIn, dst = dstIn;
-    s.gSourceFolder = src;
-    s.gDestFolder = dst;
+    s.task.gSourceFolder = src;
+    s.task.gDestFolder = dst;
     if (!ResolveTopFolder(src, true)) return errors_.AddErrQuickly(forceToCase) && false;
     const bool srcIsFolder = tw_.IsReallyFolder(src);
-    s.gSourceFolder = src;
+    s.task.gSourceFolder = src;
     if (!ResolveTopFolder(dst, false)) return errors_.AddErrQuickly(forceToCase) && false;
     const bool dstIsFolder = tw_.IsReallyFolder(dst);
-    s.gDestFolder = dst;
+    s.task.gDestFolder = dst;
     if (!WayIsTrusted(dstIn, dst, false, forceToCase) ||
-        (s.flags.gIsSyncOn && !WayIsTrusted(srcIn, src, true, forceToCase))) {
+        (s.config.flags.gIsSyncOn && !WayIsTrusted(srcIn, src, true, forceToCase))) {
         return false;
     }
 
@@ -262,9 +262,9 @@ bool Validator::BootChecksPass(const std::string& src, const std::string& dst, i
     }
     // Settings that would turn a copy of a system into something else than that system.
     const std::pair<bool, const char*> discouraged[] = {
-        {s.flags.gIsResolveAliasOn, "Resolve aliases"},
-        {s.flags.gIsResolveSymLinkOn, "Resolve symbolic links"},
-        {s.flags.gCreateDestFolder, "Write each run into a sub-folder of the destination:"},
+        {s.config.flags.gIsResolveAliasOn, "Resolve aliases"},
+        {s.config.flags.gIsResolveSymLinkOn, "Resolve symbolic links"},
+        {s.config.flags.gCreateDestFolder, "Write each run into a sub-folder of the destination:"},
     };
     for (const auto& [on, title] : discouraged) {
         if (!on) continue;
@@ -319,7 +319,7 @@ int Validator::CheckPrivilegesOnFiles(const std::string& src, const std::string&
             const std::string& to = aToB ? dst : src;
             const ItemAttributes* fromAttributes = aToB ? srcAttributes : dstAttributes;
             const ItemAttributes* toAttributes = aToB ? dstAttributes : srcAttributes;
-            if (!s.flags.mSkipCheckPermissions) {
+            if (!s.config.flags.mSkipCheckPermissions) {
                 const bool fromIsPackage = fromAttributes ? tw_.IsFilePackage(from, *fromAttributes)
                                                           : tw_.IsFilePackage(from);
                 const bool readable = fromIsPackage ? tw_.CheckFilePackagePermissions(from, 0)
@@ -348,7 +348,7 @@ int Validator::CheckPrivilegesOnFiles(const std::string& src, const std::string&
             if (copyMode == run::kModeCopyAtoB || copyMode == run::kModeCopyBtoA) {
                 return kPrivilegesOk;
             }
-            if (!s.flags.gIsUnlockOn && tw_.IsLocked(to)) {
+            if (!s.config.flags.gIsUnlockOn && tw_.IsLocked(to)) {
                 errors_.SetErrMsg({GLS("Can't replace the item"), ":\r", Quoted(to), ".\r",
                                    GLS("Item Locked"), "."});
                 return kPrivilegesLocked;
@@ -364,7 +364,7 @@ int Validator::CheckPrivilegesOnFiles(const std::string& src, const std::string&
         case run::kModeDeleteInA:
         case run::kModeDeleteInB: {
             const std::string& item = copyMode == run::kModeDeleteInA ? src : dst;
-            if (!s.flags.gIsUnlockOn && tw_.IsLocked(item)) {
+            if (!s.config.flags.gIsUnlockOn && tw_.IsLocked(item)) {
                 errors_.SetErrMsg({GLS("Can't delete the item"), "\r", Quoted(item), ".\r",
                                    GLS("Item Locked"), "."});
                 return kPrivilegesLocked;
@@ -389,7 +389,7 @@ int Validator::CheckPrivilegesOnFiles(const std::string& src, const std::string&
 }
 
 bool Validator::IsBootItemToIgnore(const std::string& path) const {
-    const auto& list = errors_.state().bootItemsToDontCopyArray;
+    const auto& list = errors_.state().task.bootItemsToDontCopyArray;
     return std::find(list.begin(), list.end(), path) != list.end();
 }
 

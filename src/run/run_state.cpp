@@ -2,6 +2,15 @@
 
 namespace qv::run {
 
+void TaskFigures::ClearLists() {
+    gDetailedLogText.clear();
+    restoreBackupDateArray.clear();
+    skippedConflictArray.clear();
+    addToExactIndexArray.clear();
+    doneItemArray.clear();
+    settledFolders.clear();
+}
+
 std::int64_t* CategoryCounters::ForMode(int copyMode) {
     switch (copyMode) {
         case kModeDescend:

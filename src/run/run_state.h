@@ -114,31 +114,44 @@ struct SettledFolder {
 // in step since the last exact run keep their dates.
 using SettledFolders = std::unordered_map<std::string, SettledFolder>;
 
-struct TaskLog {
-    std::int64_t taskIndex = 0;
-    std::string gSourceFolder;
-    std::string gDestFolder;
-    std::string gSourceFileName;  // a task between two files: their names
-    std::string gDestFileName;
+// What one task counts and lists while it is scanned and copied: the same struct for the task in
+// hand and for its log record, which takes it whole when the task ends.
+struct TaskFigures {
     std::int64_t gAFoldersScanned = 0, gAFilesScanned = 0, gBFoldersScanned = 0, gBFilesScanned = 0;
     std::int64_t gTotError = 0;
     std::int64_t gItemsToDo = 0;
     std::int64_t gConflictsSkipped = 0;
     std::string gDetailedLogText;
     std::vector<std::string> restoreBackupDateArray;
-    std::vector<std::string> skippedConflictArray;  // both paths of each conflict left as it was
-    bool walked = false;                            // the folders were valid and the walk completed
-    bool scanned = false;  // the folders passed their checks and were read: the task can be done
-    bool copyCompleted = false;                // the task's copy ran to its end
-    std::optional<CopyCounters> copyCounters;  // once the task's copy ended
+    // Both paths of each conflict of an exact task left as it was (dropped or skipped): never
+    // in step, so that no later run takes either side for one in step by a date.
+    std::vector<std::string> skippedConflictArray;
+    // Paths kept in the ExactSync index of the task although gone from their side (deletions
+    // the user cancelled in the preview).
     std::vector<std::string> addToExactIndexArray;
-    // Both sides of each item whose action failed: not brought into step, they keep what the
-    // index knew of them, and their backup dates.
-    std::vector<std::string> failedItemArray;
     // Both sides of each item the copy wrote to or read from: what changed there during the run
     // was the run's doing.
     std::vector<std::string> doneItemArray;
-    SettledFolders settledFolders;  // kept for an Exact Synchronize only
+    // What the scan of the task found settled (Exact Synchronize only).
+    SettledFolders settledFolders;
+
+    // Empties the text and the lists; the counters stay.
+    void ClearLists();
+};
+
+struct TaskLog : TaskFigures {
+    std::int64_t taskIndex = 0;
+    std::string gSourceFolder;
+    std::string gDestFolder;
+    std::string gSourceFileName;  // a task between two files: their names
+    std::string gDestFileName;
+    bool walked = false;   // the folders were valid and the walk completed
+    bool scanned = false;  // the folders passed their checks and were read: the task can be done
+    bool copyCompleted = false;                // the task's copy ran to its end
+    std::optional<CopyCounters> copyCounters;  // once the task's copy ended
+    // Both sides of each item whose action failed: not brought into step, they keep what the
+    // index knew of them, and their backup dates.
+    std::vector<std::string> failedItemArray;
 };
 
 struct MultiRow {
@@ -169,20 +182,14 @@ struct CategoryCounters {
     std::int64_t* ForMode(int copyMode);
 };
 
-struct RunState {
-    // Shared with the front end.
-    std::atomic<bool> mIsCopying{false};
-    std::atomic<bool> mUserPressedStop{false};
-
+// What is in force for the run: who started it, the preferences, and the options of the session
+// being scanned.
+struct RunConfig {
     int mExecutedBy = kExecutedByUser;
     // Someone is there to answer: conflicts may ask, errors follow prefOnError, the preview
     // is shown. Otherwise conflicts that would ask are skipped and errors do not stop the run.
     bool mMayAsk = true;
-    std::int64_t mSessionIndex = 0;
-    std::int64_t gOldSessionIndex = -1;
     bool gTerminateAfterSync = false;
-
-    // Preferences in force for the run.
     std::int64_t gModificationDelta = 0;
     bool gMakeDetailedLog = true;
     bool gMakeErrorsLog = false;
@@ -191,10 +198,24 @@ struct RunState {
     // An exact task that would delete the items of one side because the other side is empty
     // asks first (or, unattended, fails).
     bool prefConfirmEmptySideDeletion = true;
-
-    // Session and task being scanned.
+    double mIntervalToUpdateConsole = 0;  // seconds between two progress refreshes
     SessionFlags flags;
     ConflictPolicies conflicts;
+};
+
+// Where the run is among its sessions and the rows of a multiple list.
+struct SessionInHand {
+    std::int64_t mSessionIndex = 0;
+    std::int64_t gOldSessionIndex = -1;
+    std::int64_t gTotSessions = 0, gTotSessionsDone = 0;
+    std::int64_t gTotMulti = 0, gTotMultiDone = 0, gCurrentMultiIndex = 0;
+    std::vector<MultiRow> executiveMultiArray;
+    std::vector<std::string> executiveExcludeArray;
+    std::vector<std::string> executiveCannotAutomountArray;  // volumes that failed to mount
+};
+
+// The task being scanned or copied: its folders, and what it counts.
+struct TaskInHand : TaskFigures {
     std::string gSourceFolder;
     std::string gDestFolder;
     // A task between two files: gSourceFolder and gDestFolder are their folders, and these
@@ -204,35 +225,17 @@ struct RunState {
     std::optional<double> mainSourceFolderBackupDate;
     std::optional<double> mainDestFolderBackupDate;
     bool gCompareExactSyncAtIndex = false;
-    std::int64_t gTotSessions = 0, gTotSessionsDone = 0;
-    std::int64_t gTotMulti = 0, gTotMultiDone = 0, gCurrentMultiIndex = 0;
-    std::vector<MultiRow> executiveMultiArray;
-    std::vector<std::string> executiveExcludeArray;
-    std::vector<std::string> executiveCannotAutomountArray;  // volumes that failed to mount
-
-    // Task counters.
-    std::int64_t gAFoldersScanned = 0, gAFilesScanned = 0, gBFoldersScanned = 0, gBFilesScanned = 0;
-    std::int64_t gTotError = 0;
-    std::int64_t gItemsToDo = 0;
     std::uint64_t bytesToDo = 0;  // the file content the task's planned actions copy
-    std::int64_t gConflictsSkipped = 0;
-    std::string gDetailedLogText;
-    std::vector<std::string> restoreBackupDateArray;
-    std::vector<std::string> doneItemArray;  // the task's, while its index is written
-    // Both paths of each conflict of an exact task left as it was (dropped or skipped): never
-    // in step, so that no later run takes either side for one in step by a date.
-    std::vector<std::string> skippedConflictArray;
-    // Paths kept in the ExactSync index of the task being concluded although gone from their
-    // side (deletions the user cancelled in the preview).
-    std::vector<std::string> addToExactIndexArray;
-    // What the scan of the current task found settled (Exact Synchronize only).
-    SettledFolders settledFolders;
-
     // Copy counters of the task being performed, and the lines of a folder being trashed.
     CopyCounters copy;
     std::string gTrashDetailedLogText;
+    // Top-level names never copied, and folders copied empty.
+    std::vector<std::string> bootFoldersToCopyEmptyArray;
+    std::vector<std::string> bootItemsToDontCopyArray;
+};
 
-    // Run totals.
+// What the whole run has counted.
+struct RunTotals {
     double gStartSyncDateTime = 0;
     double gEndSyncDateTime = 0;
     std::int64_t gStartSyncDateTimeUTC = 0;  // whole seconds since 1970 UTC
@@ -240,9 +243,8 @@ struct RunState {
     // The file content the run's plan copies, as the scan saw it: items skipped in the preview
     // are still counted, so this is an estimate for the progress display, never a log figure.
     std::uint64_t bytesToDoTotal = 0;
-    std::int64_t gItemsSkipped = 0;       // items the user skipped in the preview
-    std::int64_t gItemsAtCopyStart = 0;   // the progress maximum of the copy
-    double mIntervalToUpdateConsole = 0;  // seconds between two progress refreshes
+    std::int64_t gItemsSkipped = 0;      // items the user skipped in the preview
+    std::int64_t gItemsAtCopyStart = 0;  // the progress maximum of the copy
     std::int64_t gGlobalItemsScanned = 0;
     std::int64_t gGlobalConflictsSkipped = 0;
     std::int64_t gSpecialFilesSkipped = 0;  // FIFOs, sockets, devices: never copied
@@ -253,27 +255,37 @@ struct RunState {
     std::vector<std::string> gErrorMessages;
     CategoryCounters categories;
     bool gAtLeastOneItemDone = false;
-    RunProgress progress;  // read by the front end during the copy
     // The scan's result: false when the last task scanned failed, so the run copies nothing.
     bool gScanSucceeded = false;
+};
 
-    // The plan and the record.
+// The planned actions of every task, and what the copy learnt of them for the index.
+struct RunPlan {
     std::vector<TaskRoot> taskRootList;
     std::vector<std::vector<std::string>> exactIndexAdditionLists;
     std::vector<std::vector<std::string>> failedItemLists;  // per task root, see failedItemArray
     std::vector<std::vector<std::string>> doneItemLists;    // per task root, see doneItemArray
     std::vector<std::string> gItemsDeleted;
-    std::vector<SessionLog> logSessionArray;  // each with the log records of its tasks
+};
+
+struct RunState {
+    // Shared with the front end.
+    std::atomic<bool> mIsCopying{false};
+    std::atomic<bool> mUserPressedStop{false};
+
+    RunConfig config;
+    SessionInHand session;
+    TaskInHand task;
+    RunTotals totals;
+    RunPlan plan;
+    RunProgress progress;                     // read by the front end during the copy
+    std::vector<SessionLog> logSessionArray;  // the record: each session with its tasks' records
 
     // The message being assembled and the title of the dialog that shows it.
     std::string mErrString;
     std::string gErrorTitleDialog;
 
-    // Top-level names never copied, and folders copied empty, for the current task.
-    std::vector<std::string> bootFoldersToCopyEmptyArray;
-    std::vector<std::string> bootItemsToDontCopyArray;
-
-    bool MayAsk() const { return mMayAsk; }
+    bool MayAsk() const { return config.mMayAsk; }
     bool IsRunning() const { return mIsCopying.load(std::memory_order_relaxed); }
 };
 

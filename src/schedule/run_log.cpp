@@ -45,13 +45,14 @@ std::string Num(std::int64_t n) { return std::to_string(n); }
 
 // "Skipped 3 special files": what the walk passed by without a word in the summary otherwise.
 std::string SpecialFilesLine(const run::RunState& s) {
-    return platform::FormatText(GLS("Skipped %ld special files"), {Num(s.gSpecialFilesSkipped)});
+    return platform::FormatText(GLS("Skipped %ld special files"),
+                                {Num(s.totals.gSpecialFilesSkipped)});
 }
 
 // "Conflicts left as they were: 2": items a policy or the user kept from the planned action
 // (both sides stay; later runs find them again).
 std::string ConflictsLine(const run::RunState& s) {
-    return GLS("Conflicts left as they were:") + " " + Num(s.gGlobalConflictsSkipped);
+    return GLS("Conflicts left as they were:") + " " + Num(s.totals.gGlobalConflictsSkipped);
 }
 
 std::string FormatLocalDate(double seconds, const char* format) {
@@ -265,22 +266,23 @@ class LogComposer {
         // Appended, not assigned: the room reserved for the whole log is kept.
         logString_.clear();
         logString_ += GetFixedLogHeader(in_.facts);
-        logString_ += "• " + GLS("Task") + ": " + ExecutedByText(s_.mExecutedBy) + "\r\r";
-        logString_ += GLS("• Errors: ") + Num(s_.gGlobalError) + "\r\r";
-        if (s_.gSpecialFilesSkipped > 0) logString_ += "• " + SpecialFilesLine(s_) + "\r\r";
-        if (s_.gGlobalConflictsSkipped > 0) logString_ += "• " + ConflictsLine(s_) + "\r\r";
+        logString_ += "• " + GLS("Task") + ": " + ExecutedByText(s_.config.mExecutedBy) + "\r\r";
+        logString_ += GLS("• Errors: ") + Num(s_.totals.gGlobalError) + "\r\r";
+        if (s_.totals.gSpecialFilesSkipped > 0) logString_ += "• " + SpecialFilesLine(s_) + "\r\r";
+        if (s_.totals.gGlobalConflictsSkipped > 0) logString_ += "• " + ConflictsLine(s_) + "\r\r";
         if (s_.mUserPressedStop) {
             logString_ += GLS("• User Action: ") + GLS("user pressed the Stop button.") + "\r\r";
-        } else if (s_.gTerminateAfterSync) {
+        } else if (s_.config.gTerminateAfterSync) {
             logString_ += GLS("• User Action: ") +
                           GLS("user did quit the application during the task.") + "\r\r";
         }
         constexpr const char* kTimingDate = "%A, %B %d, %Y - %H:%M:%S";
         logString_ += GLS("• Timing: ") + "\r\t" + GLS("Start at:") + " " +
-                      FormatLocalDate(s_.gStartSyncDateTime, kTimingDate) + "\r\t" +
-                      GLS("End at:") + "  " + FormatLocalDate(s_.gEndSyncDateTime, kTimingDate) +
-                      "\r\t" + GLS("Elapsed Time (HMS): ") +
-                      ElapsedText(s_.gStartSyncDateTime, s_.gEndSyncDateTime) + "\r";
+                      FormatLocalDate(s_.totals.gStartSyncDateTime, kTimingDate) + "\r\t" +
+                      GLS("End at:") + "  " +
+                      FormatLocalDate(s_.totals.gEndSyncDateTime, kTimingDate) + "\r\t" +
+                      GLS("Elapsed Time (HMS): ") +
+                      ElapsedText(s_.totals.gStartSyncDateTime, s_.totals.gEndSyncDateTime) + "\r";
         if (in_.allSessions) {
             logString_ += "\r" + GLS("• Sessions: ") + "(" +
                           std::to_string(s_.logSessionArray.size()) + ")\r";
@@ -330,7 +332,8 @@ class LogComposer {
         log += "\t" + GLS("• Copy Mode: ") + "\r\t\t" + PreferenceLabelText("prefRoot") + ": " +
                YesNo(in_.facts.euid == 0) + "\r\t\t" +
                PreferenceLabelText("prefModificationDelta") + " " +
-               (s_.gModificationDelta >= 1 ? Num(s_.gModificationDelta) : GLS("No")) + "\r\r";
+               (s_.config.gModificationDelta >= 1 ? Num(s_.config.gModificationDelta) : GLS("No")) +
+               "\r\r";
     }
 
     void MakeLogSession(run::SessionLog& record) {
@@ -384,12 +387,12 @@ class LogComposer {
     void MakeLogOneTask(run::TaskLog& task, const std::string& sessionName,
                         const SideLabels& labels, std::int64_t totMulti) {
         const run::CopyCounters counters = task.copyCounters.value_or(run::CopyCounters{});
-        s_.copy = counters;
-        s_.gAFoldersScanned = task.gAFoldersScanned;
-        s_.gAFilesScanned = task.gAFilesScanned;
-        s_.gBFoldersScanned = task.gBFoldersScanned;
-        s_.gBFilesScanned = task.gBFilesScanned;
-        s_.gTotError = task.gTotError;
+        s_.task.copy = counters;
+        s_.task.gAFoldersScanned = task.gAFoldersScanned;
+        s_.task.gAFilesScanned = task.gAFilesScanned;
+        s_.task.gBFoldersScanned = task.gBFoldersScanned;
+        s_.task.gBFilesScanned = task.gBFilesScanned;
+        s_.task.gTotError = task.gTotError;
 
         const std::string source = SourcePath(task), dest = DestPath(task);
         const std::string sourceKind = KindOf(source, in_.tw), destKind = KindOf(dest, in_.tw);
@@ -405,7 +408,7 @@ class LogComposer {
                GLS("Errors:") + " " + Num(task.gTotError) + "\r" + kTaskRule;
         log += pathLine(labels.first, sourceKind, source);
         log += pathLine(labels.second, destKind, dest) + "\r";
-        if (s_.gMakeDetailedLog || s_.gMakeErrorsLog) {
+        if (s_.config.gMakeDetailedLog || s_.config.gMakeErrorsLog) {
             log += GLS("Start") + "\r--\r";
             log += task.gDetailedLogText;
             log += "--\r" + GLS("End") + "\r\r";
@@ -490,15 +493,16 @@ std::vector<std::string> ReportLines(const run::RunState& state,
         }
     }
     bool deletionsTold = false;
-    if (!allSessions || state.mExecutedBy == run::kExecutedByTimer) {
+    if (!allSessions || state.config.mExecutedBy == run::kExecutedByTimer) {
         const std::int64_t index = state.logSessionArray.empty()
-                                       ? state.mSessionIndex
+                                       ? state.session.mSessionIndex
                                        : state.logSessionArray.front().sessionIndex;
         const plist::Value* session = document.GetSessionDict(index);
         if (SubDict(session, "multiDict").intAt("multiOn", 0) == 1) {
             lines.push_back("• " +
-                            platform::FormatText(GLS("Tasks of the multiple list done: %@ of %@"),
-                                                 {Num(state.gTotMultiDone), Num(state.gTotMulti)}));
+                            platform::FormatText(
+                                GLS("Tasks of the multiple list done: %@ of %@"),
+                                {Num(state.session.gTotMultiDone), Num(state.session.gTotMulti)}));
         } else {
             std::int64_t reachedA = 0, reachedB = 0;
             for (const run::SessionLog& record : state.logSessionArray) {
@@ -525,14 +529,14 @@ std::vector<std::string> ReportLines(const run::RunState& state,
             deletionsTold = true;
         }
     } else {
-        lines.push_back("• " + Num(state.gTotSessionsDone) + " " + GLS("Sessions Done of") + " " +
-                        Num(state.gTotSessions));
+        lines.push_back("• " + Num(state.session.gTotSessionsDone) + " " + GLS("Sessions Done of") +
+                        " " + Num(state.session.gTotSessions));
     }
     if (!deletionsTold && deletedA + deletedB > 0) {
         lines.push_back("• " + GLS("Items deleted:") + " " + Num(deletedA + deletedB));
     }
-    if (state.gSpecialFilesSkipped > 0) lines.push_back("• " + SpecialFilesLine(state));
-    if (state.gGlobalConflictsSkipped > 0) lines.push_back("• " + ConflictsLine(state));
+    if (state.totals.gSpecialFilesSkipped > 0) lines.push_back("• " + SpecialFilesLine(state));
+    if (state.totals.gGlobalConflictsSkipped > 0) lines.push_back("• " + ConflictsLine(state));
     lines.push_back("• " + GLS("Errors:") + " " + Num(errors));
     if (state.mUserPressedStop) lines.push_back("• " + GLS("Stopped by the user."));
     return lines;

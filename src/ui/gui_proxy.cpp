@@ -64,9 +64,10 @@ void GuiProxy::PurgeBeforeScanOneSession(const run::RunState&, std::int64_t sess
 
 void GuiProxy::ScanProgress(const run::RunState& s) {
     // Read here, on the run's thread, and sent as copies.
-    const std::int64_t scanned = s.gGlobalItemsScanned + s.gAFoldersScanned + s.gAFilesScanned +
-                                 s.gBFoldersScanned + s.gBFilesScanned;
-    emit scanProgress(scanned, s.gItemsToDoTotal + s.gItemsToDo);
+    const std::int64_t scanned = s.totals.gGlobalItemsScanned + s.task.gAFoldersScanned +
+                                 s.task.gAFilesScanned + s.task.gBFoldersScanned +
+                                 s.task.gBFilesScanned;
+    emit scanProgress(scanned, s.totals.gItemsToDoTotal + s.task.gItemsToDo);
 }
 
 bool GuiProxy::ShowPreview(run::RunState& state) {
@@ -97,7 +98,7 @@ bool GuiProxy::ShowPreview(run::RunState& state) {
 }
 
 void GuiProxy::PurgeBeforeMainCopy(const run::RunState& s) {
-    emit copyStarting(s.gItemsAtCopyStart, s.mIntervalToUpdateConsole);
+    emit copyStarting(s.totals.gItemsAtCopyStart, s.config.mIntervalToUpdateConsole);
 }
 
 void GuiProxy::ConcludeWholeSyncBackup(const run::RunState&) { emit concluded(); }

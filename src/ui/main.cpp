@@ -134,15 +134,15 @@ qv::run::RunState& DemoPlan(qv::app::MainApp& app) {
     root.subItems.push_back(DemoItem("Old drafts", 7, DemoItems(DemoItem("outline.txt", 7))));
     root.subItems.push_back(DemoItem("notes.md", 8));
     root.subItems.push_back(DemoItem("README.txt", 2));
-    state.taskRootList.push_back(std::move(root));
-    state.exactIndexAdditionLists.emplace_back();
-    state.categories.gFoldersToDescend = 2;
-    state.categories.gItemsAtoB = 6;
-    state.categories.gItemsToDelete = 2;
-    state.categories.gItemsAttrAtoB = 1;
-    state.gItemsSkipped = 1;
-    state.gItemsToDoTotal = 9;
-    state.bytesToDoTotal = 48213;
+    state.plan.taskRootList.push_back(std::move(root));
+    state.plan.exactIndexAdditionLists.emplace_back();
+    state.totals.categories.gFoldersToDescend = 2;
+    state.totals.categories.gItemsAtoB = 6;
+    state.totals.categories.gItemsToDelete = 2;
+    state.totals.categories.gItemsAttrAtoB = 1;
+    state.totals.gItemsSkipped = 1;
+    state.totals.gItemsToDoTotal = 9;
+    state.totals.bytesToDoTotal = 48213;
     return state;
 }
 

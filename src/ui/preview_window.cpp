@@ -115,10 +115,10 @@ std::vector<SearchButton> SearchButtons(bool moveToTrash) {
 
 PreviewSettings PreviewSettingsFor(app::MainApp& app, const run::RunState& state) {
     PreviewSettings s;
-    s.allSessions = app.document().IsAllSessions(state.mSessionIndex);
-    s.exact = state.flags.gIsExactOn;
-    s.sync = state.flags.gIsSyncOn;
-    s.moveToTrash = state.flags.gIsMoveToTrash;
+    s.allSessions = app.document().IsAllSessions(state.session.mSessionIndex);
+    s.exact = state.config.flags.gIsExactOn;
+    s.sync = state.config.flags.gIsSyncOn;
+    s.moveToTrash = state.config.flags.gIsMoveToTrash;
     s.expanded = app.preferences().mPrefDict.intAt("prefPreviewExpanded") != 0;
     s.describe = [&app](const std::string& path) { return app.DescribePreviewSide(path); };
     s.framesFile = platform::JoinPath(app.paths().pathFolderPref, "windows.ini");

@@ -65,8 +65,8 @@ TEST_F(RunServiceTest, OneRunAtATimeAcrossProcesses) {
     {
         // Another process holds the lock: the run is refused, naming it, and nothing is done.
         std::string heldBy, error;
-        auto other = platform::RunLock::TryAcquire(lockFolder(), "quorvel-gui, process 42",
-                                                   &heldBy, &error);
+        auto other =
+            platform::RunLock::TryAcquire(lockFolder(), "quorvel-gui, process 42", &heldBy, &error);
         ASSERT_TRUE(other) << error;
         const StartResult refused = service->Start(Request(), proxy);
         EXPECT_FALSE(refused.started);
@@ -84,7 +84,8 @@ TEST_F(RunServiceTest, OneRunAtATimeAcrossProcesses) {
     proxy.onHook = [&](Hook hook) {
         if (hook != Hook::PurgeBeforeScanOneSession) return;
         during = second.Start(Request(), secondProxy);
-        second.Plan(Request(), [&](const run::RunState& s) { planned = !s.taskRootList.empty(); });
+        second.Plan(Request(),
+                    [&](const run::RunState& s) { planned = !s.plan.taskRootList.empty(); });
     };
     const RunConclusion done = RunToTheEnd(Request());
     EXPECT_FALSE(during.started);

@@ -34,12 +34,12 @@ void Plan(run::RunState& s, const std::string& a, const std::string& b) {
     root.subItems.push_back(Item("d", run::kModeCopyAtoB, std::move(inD)));
     root.subItems.push_back(Item("r", run::kModeReplaceBwithA));
     root.subItems.push_back(Item("x", run::kModeDeleteInA));
-    s.taskRootList.push_back(std::move(root));
-    s.exactIndexAdditionLists.resize(1);
-    s.categories.gFoldersToDescend = 1;
-    s.categories.gItemsAtoB = 3;
-    s.categories.gItemsToDelete = 1;
-    s.gItemsToDoTotal = 4;
+    s.plan.taskRootList.push_back(std::move(root));
+    s.plan.exactIndexAdditionLists.resize(1);
+    s.totals.categories.gFoldersToDescend = 1;
+    s.totals.categories.gItemsAtoB = 3;
+    s.totals.categories.gItemsToDelete = 1;
+    s.totals.gItemsToDoTotal = 4;
 }
 
 TEST(TerminalPreviewTest, CommandsChangeThePlanAndShowWhatChanged) {
@@ -106,7 +106,7 @@ TEST(TerminalPreviewTest, CommandsChangeThePlanAndShowWhatChanged) {
         TerminalPreview preview(
             state, tw, [](std::int64_t) { return "Sync"; }, out);
         EXPECT_EQ(preview.Run(TerminalPreview::LinesOf(in)), c.goesOn);
-        const run::TaskRoot& root = state.taskRootList[0];
+        const run::TaskRoot& root = state.plan.taskRootList[0];
         EXPECT_EQ(
             (std::vector<int>{root.subItems[0].copyMode, root.subItems[0].subItems[0].copyMode,
                               root.subItems[1].copyMode, root.subItems[2].copyMode}),

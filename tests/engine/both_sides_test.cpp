@@ -95,7 +95,7 @@ int RunSession(const sessions::SessionDocument& doc, bool asUser) {
         engine.ExecuteSyncBackup();
         for (const std::string& error : proxy.errors())
             std::printf("run error: %s\n", error.c_str());
-        return static_cast<int>(engine.state().gGlobalError);
+        return static_cast<int>(engine.state().totals.gGlobalError);
     };
     return asUser && ::geteuid() == 0 ? test::RunAsNobody(run) : run();
 }

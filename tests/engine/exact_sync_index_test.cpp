@@ -112,7 +112,7 @@ TEST_F(ExactSyncTest, FirstRunSynchronizesThenDeletionsTravelBothWays) {
     EXPECT_EQ(treeA.dictAt("e")->stringAt("in-e"), "");
     EXPECT_TRUE(treeA.contains(EncodeIndexText(kOdd)));
     if (tree.HasUserXattrs()) {
-        EXPECT_EQ(tree.BackupDate("B/a1"), first.gStartSyncDateTimeUTC);
+        EXPECT_EQ(tree.BackupDate("B/a1"), first.totals.gStartSyncDateTimeUTC);
     }
 
     // Files and folders deleted on one side since then go from the other.
@@ -189,7 +189,7 @@ TEST_F(ExactSyncTest, AConflictLeftAsItWasStaysOneUntilSomeoneDecides) {
     tree.Build({"A/x:A's@1000", "B/x:B's@2000", "A/y:a file@1000", "B/y/z:in a folder@2000"});
     for (int run = 2; run <= 4; ++run) {
         SCOPED_TRACE("run " + std::to_string(run));
-        EXPECT_EQ(Run().gGlobalConflictsSkipped, 2);
+        EXPECT_EQ(Run().totals.gGlobalConflictsSkipped, 2);
         EXPECT_EQ(test::ReadText(tree.path("A/x")), "A's");
         EXPECT_EQ(test::ReadText(tree.path("B/x")), "B's");
         EXPECT_EQ(test::ReadText(tree.path("A/y")), "a file");
@@ -229,9 +229,9 @@ TEST_F(ExactSyncTest, WhatChangedSinceTheLastRunWinsWhateverTheDates) {
     EXPECT_EQ(test::ReadText(tree.path("A/edited")), "B's edit");
     EXPECT_EQ(test::ReadText(tree.path("A/d/new-report")), "new");
     EXPECT_FALSE(Exists("B/d/x"));
-    EXPECT_EQ(s.gGlobalConflictsSkipped, 3);
+    EXPECT_EQ(s.totals.gGlobalConflictsSkipped, 3);
     // Unchanged since, the items in step stay; the skipped conflict stays one.
-    EXPECT_EQ(Run().gGlobalConflictsSkipped, 1);
+    EXPECT_EQ(Run().totals.gGlobalConflictsSkipped, 1);
     EXPECT_EQ(test::ReadText(tree.path("B/same")), "v1");
     EXPECT_EQ(test::ReadText(tree.path("B/old")), "v0 restored");
 }
@@ -265,11 +265,11 @@ TEST_F(ExactSyncTest, WhatTheRunDidNotBringIntoStepIsNotRecordedAsInStep) {
     {
         FailingReplacement failing;
         const platform::ScopedFileSystem installed(failing);
-        EXPECT_GT(Run().gGlobalError, 0) << Log();
+        EXPECT_GT(Run().totals.gGlobalError, 0) << Log();
     }
     proxy.onHook = nullptr;
     const run::RunState& s = Run();
-    EXPECT_EQ(s.gGlobalError, 0) << Log();
+    EXPECT_EQ(s.totals.gGlobalError, 0) << Log();
     EXPECT_EQ(test::ReadText(tree.path("B/f")), "A's edit");
     EXPECT_EQ(test::ReadText(tree.path("A/g")), "B's save") << Log();
     EXPECT_EQ(test::ReadText(tree.path("A/d")), "a file now");
@@ -291,10 +291,10 @@ TEST_F(ExactSyncTest, ABackupConflictLeftAsItWasStaysOneWhenTheTopFoldersDateMov
     tree.Build({"A/x:A's", "B/x:B's edit"});
     SetModified("B/x", now + 1000);
     SetModified("A/x", now + 2000);
-    EXPECT_EQ(Run().gGlobalConflictsSkipped, 1);
+    EXPECT_EQ(Run().totals.gGlobalConflictsSkipped, 1);
     // Time passes: the destination's date is now later than B's edit.
     ASSERT_TRUE(tw.SetBackupDateDitto(tree.b(), now + 1500));
-    EXPECT_EQ(Run().gGlobalConflictsSkipped, 1);
+    EXPECT_EQ(Run().totals.gGlobalConflictsSkipped, 1);
     EXPECT_EQ(test::ReadText(tree.path("B/x")), "B's edit");
 }
 
@@ -338,16 +338,16 @@ TEST_F(ExactSyncTest, ConflictsLeftByAPlainSynchronizeAreRemembered) {
     };
     link("A/l", "A's", now + 10);
     link("B/l", "B's", now + 20);
-    EXPECT_EQ(Run().gGlobalConflictsSkipped, 1);
+    EXPECT_EQ(Run().totals.gGlobalConflictsSkipped, 1);
     // Time passes: the folders' dates move past every change, and no date tells one again.
     for (const std::string& top : {tree.a(), tree.b()}) {
         ASSERT_TRUE(tw.SetBackupDateDitto(top, now + 1000));
     }
     link("B/l", "B's again", now + 30);
-    EXPECT_EQ(Run().gGlobalConflictsSkipped, 1);
+    EXPECT_EQ(Run().totals.gGlobalConflictsSkipped, 1);
     EXPECT_EQ(std::filesystem::read_symlink(tree.path("A/l")), "A's");
     link("A/l", "B's again", now + 30);  // settled by hand: nothing left to remember
-    EXPECT_EQ(Run().gGlobalConflictsSkipped, 0);
+    EXPECT_EQ(Run().totals.gGlobalConflictsSkipped, 0);
     EXPECT_FALSE(platform::ItemExists(index.LeftConflictsPath(tree.a(), tree.b())));
 }
 
@@ -386,7 +386,7 @@ TEST_F(ExactSyncTest, OnlyWhatTheRunBroughtIntoStepIsStampedAgain) {
     }
 
     const run::RunState& second = Run();
-    const std::int64_t now = second.gStartSyncDateTimeUTC;
+    const std::int64_t now = second.totals.gStartSyncDateTimeUTC;
     EXPECT_TRUE(proxy.errors().empty());
     EXPECT_EQ(test::ReadText(tree.path("B/busy/changed")), "new");
     for (const char* side : {"A/", "B/"}) {
@@ -419,7 +419,7 @@ TEST_F(ExactSyncTest, OnlyWhatTheRunBroughtIntoStepIsStampedAgain) {
     }
     // And the next run finds nothing to do.
     Run();
-    EXPECT_EQ(engine->state().gItemsToDoTotal, 0);
+    EXPECT_EQ(engine->state().totals.gItemsToDoTotal, 0);
     EXPECT_EQ(tree.BackupDate("A/calm/q"), marker);
 }
 
@@ -437,7 +437,7 @@ TEST_F(ExactSyncTest, AConflictLeftAsItWasIsStampedOnceInStep) {
     ASSERT_EQ(proxy.conflictCodes(), std::vector<int>{31});
     EXPECT_EQ(tree.BackupDate("A/f"), RunEngine::kNeverInStepBackupDate);
     tree.Build({"A/f:three@7000"});  // the user settles it by hand, dates and all
-    const std::int64_t now = Run().gStartSyncDateTimeUTC;
+    const std::int64_t now = Run().totals.gStartSyncDateTimeUTC;
     EXPECT_EQ(proxy.conflictCodes().size(), 1u);
     EXPECT_EQ(tree.BackupDate("A/f"), now);
     EXPECT_EQ(tree.BackupDate("B/f"), now);
@@ -468,11 +468,11 @@ TEST_F(ExactSyncTest, AnotherTaskOfTheRunChangingASettledFolderIsSeen) {
 TEST_F(ExactSyncTest, RebuildTakesSettledFoldersOnlyWhileUnchanged) {
     tree.Build({"A/d/real@1000", "A/d/plain@1000", "B/d/real@1000", "B/d/plain@1000"});
     run::RunState state;
-    state.gSourceFolder = tree.a();
-    state.gDestFolder = tree.b();
+    state.task.gSourceFolder = tree.a();
+    state.task.gDestFolder = tree.b();
     // A run that began well after the folders last changed.
-    state.gStartSyncDateTime = static_cast<double>(std::time(nullptr) + 100);
-    state.gStartSyncDateTimeUTC = std::time(nullptr) + 100;
+    state.totals.gStartSyncDateTime = static_cast<double>(std::time(nullptr) + 100);
+    state.totals.gStartSyncDateTimeUTC = std::time(nullptr) + 100;
     const auto settle = [&] {
         const platform::ItemAttributes a = platform::ReadItemAttributes(tree.path("A/d").c_str());
         const platform::ItemAttributes b = platform::ReadItemAttributes(tree.path("B/d").c_str());
@@ -481,7 +481,7 @@ TEST_F(ExactSyncTest, RebuildTakesSettledFoldersOnlyWhileUnchanged) {
         const auto record = [&](const char* item) {
             return ItemRecord(platform::ReadItemAttributes(tree.path(item).c_str()));
         };
-        state.settledFolders["/d"] =
+        state.task.settledFolders["/d"] =
             run::SettledFolder{a.ctime,
                                b.ctime,
                                a.ino,
@@ -504,9 +504,9 @@ TEST_F(ExactSyncTest, RebuildTakesSettledFoldersOnlyWhileUnchanged) {
     settle();
     ASSERT_TRUE(index.WriteExactSyncIndex(2, errors, tw));
     EXPECT_EQ(namesOfD("treeSource", "A"), (Names{"ghost", "plain", "real"}));
-    EXPECT_TRUE(state.settledFolders.empty());
+    EXPECT_TRUE(state.task.settledFolders.empty());
     if (tree.HasUserXattrs()) {
-        EXPECT_EQ(tree.BackupDate("A/d/plain"), state.gStartSyncDateTimeUTC);
+        EXPECT_EQ(tree.BackupDate("A/d/plain"), state.totals.gStartSyncDateTimeUTC);
         EXPECT_EQ(tree.BackupDate("A/d/real"), -1);
     }
 
@@ -518,14 +518,14 @@ TEST_F(ExactSyncTest, RebuildTakesSettledFoldersOnlyWhileUnchanged) {
     EXPECT_EQ(namesOfD("treeDest", "B"), (Names{"late", "plain", "real"}));
     if (tree.HasUserXattrs()) {
         EXPECT_EQ(tree.BackupDate("A/d/real"), -1);
-        EXPECT_EQ(tree.BackupDate("B/d/real"), state.gStartSyncDateTimeUTC);
+        EXPECT_EQ(tree.BackupDate("B/d/real"), state.totals.gStartSyncDateTimeUTC);
     }
 
     // A folder changed within the second before the run is listed again whatever its time.
     tree.Build({"A/d/brief"});
     std::filesystem::remove(tree.path("A/d/brief"));
     settle();
-    state.gStartSyncDateTime = static_cast<double>(std::time(nullptr));
+    state.totals.gStartSyncDateTime = static_cast<double>(std::time(nullptr));
     ASSERT_TRUE(index.WriteExactSyncIndex(2, errors, tw));
     EXPECT_EQ(namesOfD("treeSource", "A"), (Names{"plain", "real"}));
 }
@@ -540,11 +540,11 @@ TEST_F(ExactSyncTest, DeletionCancelledInThePreviewIsProposedAgain) {
     proxy.onHook = [this](test::Hook hook) {  // the user switches the deletion of x off
         if (hook != test::Hook::ShowPreview) return;
         run::RunState& s = engine->state();
-        for (run::PlanItem& item : s.taskRootList.at(0).subItems) {
+        for (run::PlanItem& item : s.plan.taskRootList.at(0).subItems) {
             if (item.name != "x") continue;
             EXPECT_EQ(item.ifSkipAddToExactIndex, 1);
             item.copyMode = -item.copyMode;
-            s.exactIndexAdditionLists.at(0).push_back(tree.path("A/x"));
+            s.plan.exactIndexAdditionLists.at(0).push_back(tree.path("A/x"));
         }
     };
     Run();
@@ -582,7 +582,7 @@ TEST_F(ExactSyncTest, ReplacementsAndDeletionsTurnedAroundInThePreviewAreCarried
     };
     const run::RunState& s = Run();
     EXPECT_EQ(turned, 2);
-    EXPECT_EQ(s.gGlobalError, 0) << Log();
+    EXPECT_EQ(s.totals.gGlobalError, 0) << Log();
     EXPECT_EQ(test::ReadText(tree.path("A/f")), "B's edit");
     EXPECT_EQ(test::ReadText(tree.path("B/f")), "B's edit");
     EXPECT_EQ(test::ReadText(tree.path("A/x")), "kept");
@@ -614,7 +614,7 @@ TEST_F(ExactSyncTest, StopInsideALargeCopyEndsItAtOnceAndKeepsTheOldFile) {
         const platform::ScopedFileSystem installed(stopping);
         const run::RunState& s = Run();
         EXPECT_TRUE(s.mUserPressedStop);
-        EXPECT_EQ(s.gGlobalError, 0) << Log();
+        EXPECT_EQ(s.totals.gGlobalError, 0) << Log();
     }
     EXPECT_LE(stopping.calls, 2);  // a chunk or two, not the whole file
     EXPECT_EQ(test::ReadText(tree.path("B/big")), "old");
@@ -708,7 +708,7 @@ TEST_F(ExactSyncTest, IndexKeptWhenFoldersFailAndDroppedWhenNoLongerExact) {
     std::filesystem::remove(tree.path("B/x"));
     test::SetOption(doc, 1, "consoleDict", "topFolder", tree.path("missing"));
     test::SetOption(doc, 1, "settingsDict", "settExact", 0);
-    EXPECT_EQ(Run(0, true).gGlobalError, 1);
+    EXPECT_EQ(Run(0, true).totals.gGlobalError, 1);
     EXPECT_FALSE(Exists("A/x"));
     EXPECT_NE(test::ReadText(File(kExactSyncPairIndexName)), before);
     Run();
@@ -725,8 +725,9 @@ TEST_F(ExactSyncTest, UnreadableIndexMakesAPlainSynchronizeAndIsRewritten) {
     Run();
     std::filesystem::remove(tree.path("A/x"));
     test::WriteText(File(kExactSyncPairIndexName), "bplist00 damaged");
-    prefs.set("prefLogKind", 3);       // errors only
-    EXPECT_EQ(Run().gGlobalError, 1);  // the user's deletions are undone: an error, not a note
+    prefs.set("prefLogKind", 3);  // errors only
+    EXPECT_EQ(Run().totals.gGlobalError,
+              1);  // the user's deletions are undone: an error, not a note
     EXPECT_TRUE(
         test::Contains(Log(), "The Exact Sync index of these two folders cannot be read: \"" +
                                   File(kExactSyncPairIndexName) + "\""));
@@ -750,7 +751,7 @@ TEST_F(ExactSyncTest, WriteFailureIsReportedAndCounted) {
     EXPECT_TRUE(test::Contains(task.gDetailedLogText,
                                "√ Can't create the ExactSync Index Folder \"" + path + "\"\r"));
     EXPECT_EQ(task.gTotError, 1);
-    EXPECT_EQ(engine->state().gGlobalError, 1);
+    EXPECT_EQ(engine->state().totals.gGlobalError, 1);
     prefs.set("prefOnError", 3);  // asked: the message reaches the user
     engine.emplace(doc, prefs, proxy, blocked, executor, tw);
     engine->ExecuteSyncBackup();
@@ -820,8 +821,8 @@ TEST_F(ExactSyncTest, LookupAndFileNamesFromHandWrittenIndexes) {
     test::WriteText(File(kExactSyncPairIndexName), "");
     test::WriteText(File("QV3ExactSyncIndex 1.plist"), "");
     run::RunState state;
-    state.gSourceFolder = tree.a();
-    state.gDestFolder = tree.b();
+    state.task.gSourceFolder = tree.a();
+    state.task.gDestFolder = tree.b();
     items::ErrorPath errors(state, proxy);
     ASSERT_TRUE(index.WriteExactSyncIndex(2, errors, tw));
     main = ReadIndex(kExactSyncMainIndexName);
@@ -944,7 +945,7 @@ TEST_F(ExactSyncTest, AFolderThatCannotBeReadKeepsThePreviousIndex) {
         {
             platform::ScopedFileSystem scoped(fs);
             const run::RunState& s = Run();
-            EXPECT_EQ(s.gGlobalError, 1);
+            EXPECT_EQ(s.totals.gGlobalError, 1);
         }
         EXPECT_TRUE(Exists("B/d/x"));
         EXPECT_TRUE(Exists("B/d/y"));
@@ -1041,11 +1042,11 @@ TEST_F(ExactSyncTest, EmptyingASideBecauseTheOtherIsEmptyIsAskedFirst) {
     RunOptions options;
     options.sessionIndex = 0;
     engine.emplace(doc, prefs, proxy, index, executor, tw, options);
-    engine->state().mExecutedBy = run::kExecutedByTimer;
-    engine->state().mMayAsk = false;
+    engine->state().config.mExecutedBy = run::kExecutedByTimer;
+    engine->state().config.mMayAsk = false;
     engine->ExecuteSyncBackup();
     EXPECT_TRUE(proxy.deletionQuestions().empty());
-    EXPECT_EQ(engine->state().gGlobalError, 1);
+    EXPECT_EQ(engine->state().totals.gGlobalError, 1);
     EXPECT_TRUE(test::Contains(Log(), question));
     EXPECT_TRUE(Exists("B/x"));
     EXPECT_EQ(test::ReadText(File(kExactSyncPairIndexName)), before);
@@ -1093,7 +1094,7 @@ TEST_F(ExactSyncTest, EditsMadeAfterTheScanAreLeftForTheNextRun) {
     EXPECT_EQ(test::ReadText(tree.path("B/later.txt")), "made in B during the run");
     EXPECT_EQ(test::ReadText(tree.path("B/nf")), "a file where a folder is to be made");
     EXPECT_FALSE(Exists("A/new.txt"));  // the rest of the plan was carried out
-    EXPECT_EQ(s.gGlobalError, 4);
+    EXPECT_EQ(s.totals.gGlobalError, 4);
     EXPECT_TRUE(test::Contains(Log(), "It changed since the scan: the next run will decide."));
     EXPECT_TRUE(Indexed("y_old.txt"));
 }

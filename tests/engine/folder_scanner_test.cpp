@@ -79,8 +79,8 @@ struct Scan {
         options.scanOnly = true;
         options.sessionIndex = 0;
         RunEngine engine(doc, prefs, proxy, index, executor, tw, options);
-        engine.state().mExecutedBy = executedBy;
-        engine.state().mMayAsk = executedBy == run::kExecutedByUser;
+        engine.state().config.mExecutedBy = executedBy;
+        engine.state().config.mMayAsk = executedBy == run::kExecutedByUser;
         engine.ExecuteSyncBackup();
         const run::RunState& s = engine.state();
         Outcome out;
@@ -88,8 +88,8 @@ struct Scan {
         if (!s.logSessionArray.empty() && !s.logSessionArray[0].logTaskArray.empty()) {
             out.task = s.logSessionArray[0].logTaskArray[0];
         }
-        out.categories = s.categories;
-        out.roots = s.taskRootList.size();
+        out.categories = s.totals.categories;
+        out.roots = s.plan.taskRootList.size();
         out.userPressedStop = s.mUserPressedStop;
         return out;
     }

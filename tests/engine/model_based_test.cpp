@@ -356,8 +356,8 @@ class Model {
             std::replace(shown.begin(), shown.end(), '\n', ' ');
             if (engine) {
                 shown += " [stopped " + std::to_string(engine->state().mUserPressedStop.load()) +
-                         ", conflicts " + std::to_string(engine->state().gGlobalConflictsSkipped) +
-                         "]";
+                         ", conflicts " +
+                         std::to_string(engine->state().totals.gGlobalConflictsSkipped) + "]";
             }
             Note("    log: " + shown);
         }
@@ -375,7 +375,7 @@ class Model {
                 it = alive_.erase(it);
             }
         }
-        if (ending > 1 && engine && engine->state().gGlobalError == 0) {
+        if (ending > 1 && engine && engine->state().totals.gGlobalError == 0) {
             atRisk.clear();
             moved_.clear();
         }

@@ -75,13 +75,13 @@ TEST(PairDecisionTest, AnItemOnOneSideIsDecidedAlikeInBothDirections) {
         SCOPED_TRACE(c.what);
         for (const bool inA : {true, false}) {
             run::RunState state;
-            state.flags.gIsSyncOn = c.sync;
-            state.flags.gIsExactOn = c.exact;
-            state.gCompareExactSyncAtIndex = c.index;
-            state.conflicts.exactSync = {false, true};
-            state.conflicts.exactBackup = {false, true};
-            state.mainDestFolderBackupDate = 500;
-            state.mainSourceFolderBackupDate = 500;
+            state.config.flags.gIsSyncOn = c.sync;
+            state.config.flags.gIsExactOn = c.exact;
+            state.task.gCompareExactSyncAtIndex = c.index;
+            state.config.conflicts.exactSync = {false, true};
+            state.config.conflicts.exactBackup = {false, true};
+            state.task.mainDestFolderBackupDate = 500;
+            state.task.mainSourceFolderBackupDate = 500;
             Facts facts;
             facts.inIndex = c.inIndex;
             facts.answer = c.answer;
@@ -99,7 +99,7 @@ TEST(PairDecisionTest, AnItemOnOneSideIsDecidedAlikeInBothDirections) {
             EXPECT_EQ(ifSkip, inA ? c.ifSkipA : c.ifSkipB) << (inA ? "in A" : "in B");
             const bool backupInA = !c.sync && inA;
             EXPECT_EQ(facts.asked, backupInA ? std::vector<int>{} : c.asked);
-            EXPECT_EQ(state.gConflictsSkipped, facts.asked.empty() || c.answer ? 0 : 1);
+            EXPECT_EQ(state.task.gConflictsSkipped, facts.asked.empty() || c.answer ? 0 : 1);
         }
     }
 }
@@ -126,8 +126,8 @@ TEST(PairDecisionTest, LinksAreDatedLikeFilesAndAChangeOfTypeIsAConflict) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         run::RunState state;
-        state.flags.gIsSyncOn = true;
-        state.conflicts.sync = {!c.skipConflicts, false};
+        state.config.flags.gIsSyncOn = true;
+        state.config.conflicts.sync = {!c.skipConflicts, false};
         Facts facts;
         facts.answer = false;
         PairSide link = File("/a/x", 1000);
@@ -160,8 +160,8 @@ TEST(PairDecisionTest, AttributesCountAsChangedOnlyWhenTheyDiffer) {
     };
     for (const Case& c : cases) {
         run::RunState state;
-        state.flags.gIsSyncOn = c.sync;
-        state.flags.gCheckAttrChanged = true;
+        state.config.flags.gIsSyncOn = c.sync;
+        state.config.flags.gCheckAttrChanged = true;
         Facts facts;
         facts.differ = c.differ;
         PairSide a = File("/a/f", 1000), b = File("/b/f", 1000);

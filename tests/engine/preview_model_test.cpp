@@ -69,7 +69,7 @@ void CountItem(const PlanItem& item, const std::string& parentSource, const std:
 
 Recount Count(const run::RunState& s) {
     Recount r;
-    for (const run::TaskRoot& root : s.taskRootList) {
+    for (const run::TaskRoot& root : s.plan.taskRootList) {
         r.additions.emplace_back();
         PlanItem top;  // the root counted as an item of its own
         top.copyMode = root.copyMode;
@@ -87,27 +87,27 @@ class PreviewModelTest : public ::testing::Test {
   protected:
     void AddTask(std::vector<PlanItem> items, bool sync = true) {
         run::TaskRoot root;
-        root.source = "/A" + std::to_string(state.taskRootList.size());
-        root.dest = "/B" + std::to_string(state.taskRootList.size());
+        root.source = "/A" + std::to_string(state.plan.taskRootList.size());
+        root.dest = "/B" + std::to_string(state.plan.taskRootList.size());
         root.gIsSyncOn = sync;
         root.subItems = std::move(items);
-        state.taskRootList.push_back(std::move(root));
-        state.exactIndexAdditionLists.emplace_back();
+        state.plan.taskRootList.push_back(std::move(root));
+        state.plan.exactIndexAdditionLists.emplace_back();
         const Recount r = Count(state);
-        run::CategoryCounters& c = state.categories;
+        run::CategoryCounters& c = state.totals.categories;
         c.gFoldersToDescend = r.totals.foldersToDescend;
         c.gItemsAtoB = r.totals.atoB;
         c.gItemsBtoA = r.totals.btoA;
         c.gItemsToDelete = r.totals.toDelete;
         c.gItemsAttrAtoB = r.totals.attrAtoB;
         c.gItemsAttrBtoA = r.totals.attrBtoA;
-        state.gItemsToDoTotal = r.totals.total;
-        state.bytesToDoTotal = r.totals.bytes;
+        state.totals.gItemsToDoTotal = r.totals.total;
+        state.totals.bytesToDoTotal = r.totals.bytes;
     }
     void ExpectInStep(PreviewModel& model) {
         const Recount r = Count(state);
         EXPECT_EQ(model.totals(), r.totals);
-        auto lists = state.exactIndexAdditionLists;
+        auto lists = state.plan.exactIndexAdditionLists;
         for (auto& l : lists) std::sort(l.begin(), l.end());
         EXPECT_EQ(lists, r.additions);
     }
@@ -124,8 +124,8 @@ TEST_F(PreviewModelTest, SkippingAFolderSkipsItsTreeAndReEnablingAFileReEnablesI
     PreviewNode& root = model.rootItem(0);
     PreviewNode& folder = root.childAt(0);
     model.ToggleSkip(folder);
-    EXPECT_EQ(state.gItemsToDoTotal, 1);  // five items skipped, the folder included
-    EXPECT_EQ(state.gItemsSkipped, 5);
+    EXPECT_EQ(state.totals.gItemsToDoTotal, 1);  // five items skipped, the folder included
+    EXPECT_EQ(state.totals.gItemsSkipped, 5);
     PreviewNode& z = folder.childAt(2).childAt(0);
     EXPECT_EQ(z.source(), "/A0/new/sub/z");
     model.ToggleSkip(z);
@@ -151,7 +151,7 @@ TEST_F(PreviewModelTest, SkippingADeletionSkipsTheFoldersAroundItPlannedForDelet
     EXPECT_EQ(Mode(old), -7);
     EXPECT_EQ(Mode(inner.childAt(1)), 7);  // the folder's other children are still deleted
     EXPECT_EQ(Mode(old.childAt(1)), 7);
-    std::vector<std::string> kept = state.exactIndexAdditionLists[0];
+    std::vector<std::string> kept = state.plan.exactIndexAdditionLists[0];
     std::sort(kept.begin(), kept.end());
     EXPECT_EQ(kept, (std::vector<std::string>{"/A0/old", "/A0/old/inner", "/A0/old/inner/f"}));
     // Re-enabling the deletion does not re-enable the folders around it.
@@ -168,7 +168,7 @@ TEST_F(PreviewModelTest, OnlyAReplacementInASynchronizeTaskTurnsAround) {
     PreviewNode& r = model.rootItem(0).childAt(0);
     EXPECT_TRUE(model.ChangeCopyModeDirection(r));
     EXPECT_EQ(Mode(r), 5);
-    EXPECT_EQ(state.categories.gItemsBtoA, 1);
+    EXPECT_EQ(state.totals.categories.gItemsBtoA, 1);
     EXPECT_TRUE(model.ChangeCopyModeDirection(r));
     EXPECT_EQ(Mode(r), 4);
     EXPECT_FALSE(model.ChangeCopyModeDirection(model.rootItem(0).childAt(1)));  // a copy

@@ -87,8 +87,8 @@ TEST_F(RunEngineTest, CompletedRunCopiesThePlanAndStampsTheTopFolders) {
     EXPECT_EQ(proxy.calls(Hook::ConcludeWholeSyncBackup), 1);
     EXPECT_FALSE(s.mIsCopying);
     if (!tree.HasUserXattrs()) GTEST_SKIP() << "no user xattrs: backup dates cannot be stamped";
-    EXPECT_EQ(tree.BackupDate("A"), s.gStartSyncDateTimeUTC);
-    EXPECT_EQ(tree.BackupDate("B"), s.gStartSyncDateTimeUTC);
+    EXPECT_EQ(tree.BackupDate("A"), s.totals.gStartSyncDateTimeUTC);
+    EXPECT_EQ(tree.BackupDate("B"), s.totals.gStartSyncDateTimeUTC);
 }
 
 TEST_F(RunEngineTest, MissingSourceFolderFailsValidationAndNothingIsCopied) {
@@ -98,7 +98,7 @@ TEST_F(RunEngineTest, MissingSourceFolderFailsValidationAndNothingIsCopied) {
     ASSERT_EQ(proxy.errors().size(), 1u);
     EXPECT_EQ(proxy.errors()[0].rfind(message, 0), 0u) << proxy.errors()[0];
     EXPECT_EQ(s.logSessionArray.at(0).logTaskArray.at(0).gDetailedLogText, "√ " + message + "\r");
-    EXPECT_EQ(s.gGlobalError, 1);
+    EXPECT_EQ(s.totals.gGlobalError, 1);
     EXPECT_EQ(proxy.calls(Hook::SaveLogFileToDisk), 1);
     EXPECT_EQ(executor.calls, 0);
     // B was not brought into step: its backup date must not say it was.
@@ -121,10 +121,10 @@ TEST_F(RunEngineTest, MultipleListRunsOneTaskPerValidRow) {
         EXPECT_EQ(log.logTaskArray[i].gSourceFolder, (*log.executiveMultiArray)[i].source);
         EXPECT_EQ(log.logTaskArray[i].gDestFolder, (*log.executiveMultiArray)[i].destination);
     }
-    ASSERT_EQ(s.taskRootList.size(), 2u);
-    EXPECT_EQ(test::FlattenPlan(s.taskRootList[1]),
+    ASSERT_EQ(s.plan.taskRootList.size(), 2u);
+    EXPECT_EQ(test::FlattenPlan(s.plan.taskRootList[1]),
               (Lines{"CopyAtoB e1 -> e1", "CopyAtoB e2 -> e2"}));
-    EXPECT_EQ(s.gItemsToDoTotal, 3);
+    EXPECT_EQ(s.totals.gItemsToDoTotal, 3);
 }
 
 // A row whose folder is missing is that row's error; the other rows are done whether the bad
@@ -136,7 +136,7 @@ TEST_F(RunEngineTest, MultipleListRowThatFailsItsChecksDoesNotHoldBackTheOthers)
         SetMultiRow(1 - badRow, tree.a(), tree.b());
         const std::size_t errorsBefore = proxy.errors().size();
         const run::RunState& s = Run();
-        EXPECT_TRUE(s.gScanSucceeded);
+        EXPECT_TRUE(s.totals.gScanSucceeded);
         EXPECT_EQ(executor.plan, Lines{"CopyAtoB a -> a"});
         EXPECT_EQ(proxy.errors().size(), errorsBefore + 1);
         const auto& tasks = s.logSessionArray.at(0).logTaskArray;
@@ -170,8 +170,8 @@ TEST_F(RunEngineTest, ALaterTaskCopyingWhereAnEarlierExactBackupCopiesIsAnErrorO
         planOnly.scanOnly = true;
         const run::RunState& s = Run(planOnly);
         EXPECT_EQ(proxy.errors().size(), errorsBefore + (c.refused ? 1 : 0));
-        EXPECT_EQ(s.taskRootList.size(), c.refused ? 1u : 2u);
-        EXPECT_EQ(s.gTotMultiDone, c.refused ? 1 : 2);
+        EXPECT_EQ(s.plan.taskRootList.size(), c.refused ? 1u : 2u);
+        EXPECT_EQ(s.session.gTotMultiDone, c.refused ? 1 : 2);
     }
 }
 
@@ -212,15 +212,15 @@ TEST_F(RunEngineTest, SubFolderOfTheDestinationIsMadeOrItsNameIsAnError) {
         const run::RunState& s = Run(options);
         const run::TaskLog& task = s.logSessionArray.at(0).logTaskArray.at(0);
         if (*c.error == '\0') {
-            EXPECT_EQ(s.gGlobalError, 0) << c.pattern;
+            EXPECT_EQ(s.totals.gGlobalError, 0) << c.pattern;
             EXPECT_EQ(task.gDestFolder, tree.path(std::string("B/") + c.folder));
             EXPECT_TRUE(platform::ItemExists(tree.path(std::string("B/") + c.folder)));
             EXPECT_EQ(executor.plan, Lines{"CopyAtoB a -> a"}) << c.pattern;
         } else {
             const std::string message =
                 "Can't make the sub-folder of the destination \"" + tree.b() + "\". " + c.error;
-            EXPECT_EQ(s.gGlobalError, 1) << c.pattern;
-            EXPECT_EQ(s.gErrorMessages, Lines{message});
+            EXPECT_EQ(s.totals.gGlobalError, 1) << c.pattern;
+            EXPECT_EQ(s.totals.gErrorMessages, Lines{message});
             EXPECT_EQ(task.gDetailedLogText, "√ " + message + "\r");
             EXPECT_EQ(task.gDestFolder, tree.b());
             EXPECT_FALSE(task.walked);
@@ -272,8 +272,8 @@ TEST_F(RunEngineTest, PreviewOnlyForUserRunsAndItsStopSkipsCopyAndLog) {
         fresh.previewGoesOn = c.previewGoesOn;
         executor.calls = 0;
         RunEngine runner(doc, prefs, fresh, index, executor, tw, {});
-        runner.state().mExecutedBy = c.executedBy;
-        runner.state().mMayAsk = c.executedBy == run::kExecutedByUser;
+        runner.state().config.mExecutedBy = c.executedBy;
+        runner.state().config.mMayAsk = c.executedBy == run::kExecutedByUser;
         runner.ExecuteSyncBackup();
         EXPECT_EQ(fresh.calls(Hook::ShowPreview), c.previews);
         EXPECT_EQ(executor.calls, c.copies);

@@ -36,7 +36,8 @@ namespace fs = std::filesystem;
 // calls whatever a test installed.
 bool MarkedAt(int dirFd, const char* name) {
     char value[4];
-    return platform::FileSystem().getxattrat(dirFd, name, items::kTemporaryXattr, value, sizeof value) > 0;
+    return platform::FileSystem().getxattrat(dirFd, name, items::kTemporaryXattr, value,
+                                             sizeof value) > 0;
 }
 
 // The path an open descriptor stands for ("/x/#123 (deleted)" for an unnamed file in /x).
@@ -87,7 +88,7 @@ TEST_F(ExecutorReachTest, AFolderSwappedForALinkSendsNothingOutsideTheTask) {
         EXPECT_EQ(test::ReadText(rowTree.path("outside/deep/x.txt")), "theirs");
         EXPECT_TRUE(fs::is_symlink(rowTree.path("B/sub")));
         // Each action inside is an error of its own, told and counted.
-        EXPECT_EQ(runner.state().gGlobalError, row.errors);
+        EXPECT_EQ(runner.state().totals.gGlobalError, row.errors);
         EXPECT_TRUE(test::Contains(
             LogOf(runner), "its folder \"" + rowTree.path("B/sub") + "\" can't be reached"));
     }
@@ -106,21 +107,22 @@ TEST_F(ExecutorReachTest, AUsersFilesNamedLikeTemporariesAreCopiedAndReplacedLik
         fs::create_directory(tree.b());
         tree.Build({"A/QVTempFile:mine@5000", "A/QVTempFile 1:mine 1@5000", "A/other:o@5000"});
         const run::RunState& first = Run();
-        EXPECT_EQ(first.gGlobalError, 0) << Log();
+        EXPECT_EQ(first.totals.gGlobalError, 0) << Log();
         EXPECT_EQ(Entries("B"), (std::vector<std::string>{"QVTempFile", "QVTempFile 1", "other"}));
         EXPECT_EQ(Read("B/QVTempFile"), "mine");
         EXPECT_EQ(Read("B/QVTempFile 1"), "mine 1");
 
         tree.Build({"A/QVTempFile:new@6000", "A/QVTempFile 1:new 1@6000", "A/other:o2@6000"});
         const run::RunState& second = Run();
-        EXPECT_EQ(second.gGlobalError, 0) << Log();
+        EXPECT_EQ(second.totals.gGlobalError, 0) << Log();
         EXPECT_EQ(second.logSessionArray.at(0).logTaskArray.at(0).copyCounters->gBFilesReplaced, 3);
         EXPECT_EQ(Entries("B"), (std::vector<std::string>{"QVTempFile", "QVTempFile 1", "other"}));
         EXPECT_EQ(Read("B/QVTempFile"), "new");
         EXPECT_EQ(Read("B/QVTempFile 1"), "new 1");
         EXPECT_EQ(Read("B/other"), "o2");
         for (const char* name : {"B/QVTempFile", "B/QVTempFile 1", "B/other"}) {
-            EXPECT_LT(::lgetxattr(tree.path(name).c_str(), items::kTemporaryXattr, nullptr, 0), 0) << name;
+            EXPECT_LT(::lgetxattr(tree.path(name).c_str(), items::kTemporaryXattr, nullptr, 0), 0)
+                << name;
         }
     }
     EXPECT_GT(noUnnamed.failures(test::Sys::openat), 0);  // the named copies were made
@@ -164,7 +166,7 @@ TEST_F(ExecutorReachTest, ATemporaryFileNeverShowsWithoutItsMark) {
     MarkWatcher watcher;
     const platform::ScopedFileSystem installed(watcher);
     const run::RunState& s = Run();
-    EXPECT_EQ(s.gGlobalError, 0) << Log();
+    EXPECT_EQ(s.totals.gGlobalError, 0) << Log();
     EXPECT_EQ(Read("B/f.txt"), "v2");
     EXPECT_EQ(Read("B/QVTempFile"), "mine");
     EXPECT_EQ(Read("B/QVTempFile 1"), "theirs");
@@ -197,20 +199,21 @@ TEST_F(ExecutorReachTest, AFailedRenameOrExchangeLeavesTheOldItemAndNoTemporary)
         test::FaultyFileSystem failing(
             {{test::Sys::renameat2, EIO, "", 0, -1, [&](const test::SysCall& call) {
                   return call.flags == row.failing &&
-                         items::IsTemporaryName(platform::LastPathComponent(std::string(call.name)));
+                         items::IsTemporaryName(
+                             platform::LastPathComponent(std::string(call.name)));
               }}});
         const platform::ScopedFileSystem installed(failing);
         engine::RunEngine runner(rowDoc, prefs, proxy, index, executor, tw);
         runner.ExecuteSyncBackup();
-        EXPECT_EQ(runner.state().gGlobalError, 1);
+        EXPECT_EQ(runner.state().totals.gGlobalError, 1);
         EXPECT_EQ(test::ReadText(rowTree.path("B/") + row.oldContent), "old");
         std::vector<std::string> names;
         for (const auto& e : fs::directory_iterator(rowTree.b())) {
             names.push_back(e.path().filename().string());
         }
         EXPECT_EQ(names, std::vector<std::string>{row.item});  // no temporary left
-        EXPECT_LT(::lgetxattr(rowTree.path(std::string("B/") + row.item).c_str(), items::kTemporaryXattr,
-                              nullptr, 0),
+        EXPECT_LT(::lgetxattr(rowTree.path(std::string("B/") + row.item).c_str(),
+                              items::kTemporaryXattr, nullptr, 0),
                   0);
         EXPECT_TRUE(test::Contains(LogOf(runner), std::strerror(EIO)));
     }
@@ -291,7 +294,7 @@ TEST_F(ExecutorReachTest, ACopyWithoutItsModeOwnerOrDatesIsAnError) {
         RunExecutor userExecutor{proxy, user};
         engine::RunEngine runner(rowDoc, prefs, proxy, index, userExecutor, user);
         runner.ExecuteSyncBackup();
-        EXPECT_EQ(runner.state().gGlobalError, 1);
+        EXPECT_EQ(runner.state().totals.gGlobalError, 1);
         const run::TaskLog& task = runner.state().logSessionArray.at(0).logTaskArray.at(0);
         EXPECT_EQ(task.copyCounters->gBFilesCopied, 1);  // ok.txt only
         EXPECT_TRUE(test::Contains(task.gDetailedLogText,
@@ -345,7 +348,7 @@ TEST_F(ExecutorReachTest, AnEditMadeWhileACopyIsMadeIsNeverLostNorCopiedHalfWay)
             const platform::ScopedFileSystem installed(writer);
             engine::RunEngine runner(rowDoc, prefs, proxy, index, executor, tw);
             runner.ExecuteSyncBackup();
-            EXPECT_EQ(runner.state().gGlobalError, 1);
+            EXPECT_EQ(runner.state().totals.gGlobalError, 1);
             EXPECT_TRUE(test::Contains(LogOf(runner), "It changed since the scan"));
         }
         EXPECT_EQ(test::ReadText(rowTree.path("B/f.txt")),
@@ -355,7 +358,8 @@ TEST_F(ExecutorReachTest, AnEditMadeWhileACopyIsMadeIsNeverLostNorCopiedHalfWay)
             names.push_back(e.path().filename().string());
         }
         EXPECT_EQ(names, std::vector<std::string>{"f.txt"});  // no temporary left
-        EXPECT_LT(::lgetxattr(rowTree.path("B/f.txt").c_str(), items::kTemporaryXattr, nullptr, 0), 0);
+        EXPECT_LT(::lgetxattr(rowTree.path("B/f.txt").c_str(), items::kTemporaryXattr, nullptr, 0),
+                  0);
         // The next run decides on what stands then.
         engine::RunEngine next(rowDoc, prefs, proxy, index, executor, tw);
         next.ExecuteSyncBackup();
@@ -380,15 +384,16 @@ TEST_F(ExecutorReachTest, LeftoverTemporariesAreRemovedBeforeTheCopyAndOnlyWhenM
                 "outside/QVTempFile:theirs@1000", "A/new.txt:new@5000"});
     for (const char* marked :
          {"B/QVTempFile", "B/sub/QVTempFile 2", "A/QVTempFile 1", "outside/QVTempFile"}) {
-        ASSERT_EQ(::setxattr(tree.path(marked).c_str(), items::kTemporaryXattr, "1", 1, 0), 0) << marked;
+        ASSERT_EQ(::setxattr(tree.path(marked).c_str(), items::kTemporaryXattr, "1", 1, 0), 0)
+            << marked;
     }
     fs::create_directory_symlink(tree.path("outside"), tree.path("B/swapped"));
 
     run::RunState state;
     state.mIsCopying = true;
-    state.gIsOnError = run::kOnErrorContinue;
+    state.config.gIsOnError = run::kOnErrorContinue;
     state.logSessionArray.emplace_back().logTaskArray.emplace_back();
-    run::TaskRoot& root = state.taskRootList.emplace_back();
+    run::TaskRoot& root = state.plan.taskRootList.emplace_back();
     root.source = tree.a();
     root.dest = tree.b();
     // clang-format off
@@ -410,11 +415,12 @@ TEST_F(ExecutorReachTest, LeftoverTemporariesAreRemovedBeforeTheCopyAndOnlyWhenM
     EXPECT_EQ(Read("B/QVTempFile 3"), "a user's file");
     EXPECT_EQ(Read("outside/QVTempFile"), "theirs");  // reached through a link: left alone
     EXPECT_EQ(Read("B/new.txt"), "new");
-    EXPECT_EQ(state.gTotError, 1) << state.gDetailedLogText;
+    EXPECT_EQ(state.task.gTotError, 1) << state.task.gDetailedLogText;
     // Removing them is no action of the user's: the log tells only the copy and the failure.
-    EXPECT_EQ(state.gDetailedLogText.find("Deleted"), std::string::npos) << state.gDetailedLogText;
+    EXPECT_EQ(state.task.gDetailedLogText.find("Deleted"), std::string::npos)
+        << state.task.gDetailedLogText;
     EXPECT_TRUE(
-        test::Contains(state.gDetailedLogText,
+        test::Contains(state.task.gDetailedLogText,
                        "√ Can't delete the item \"" + tree.path("B/swapped/QVTempFile") + "\""));
 }
 
@@ -438,7 +444,7 @@ TEST_F(ExecutorReachTest, AChainOfFoldersLongerThanAPathIsCopied) {
     ::close(file);
     ::close(dir);
     const run::RunState& s = Run();
-    EXPECT_EQ(s.gGlobalError, 0) << Log();
+    EXPECT_EQ(s.totals.gGlobalError, 0) << Log();
     dir = ::open(tree.b().c_str(), O_RDONLY | O_DIRECTORY);
     for (int level = 0; level < 25 && dir >= 0; ++level) {
         const int next = ::openat(dir, name.c_str(), O_RDONLY | O_DIRECTORY);
@@ -497,7 +503,7 @@ TEST_F(ExecutorReachTest, AFolderLeftHalfMadeTakesItsSourcesAttributes) {
         GTEST_SKIP() << "no user xattrs here";
     }
     const run::RunState& s = Run();
-    EXPECT_EQ(s.gGlobalError, 0) << Log();
+    EXPECT_EQ(s.totals.gGlobalError, 0) << Log();
     struct stat a {
     }, b{};
     ASSERT_EQ(::stat(tree.path("A/docs").c_str(), &a), 0);
@@ -531,7 +537,7 @@ TEST_F(ExecutorReachTest, ATopFolderSwappedAfterTheScanIsNotActedOn) {
         if (!link) fs::rename(tree.b(), tree.path("Outside"));
         EXPECT_EQ(Entries("Outside"), (std::vector<std::string>{"keep", "only-in-b"}));
         EXPECT_EQ(Entries("B-real"), (std::vector<std::string>{"only-in-b"}));
-        EXPECT_EQ(s.gGlobalError, 1);
+        EXPECT_EQ(s.totals.gGlobalError, 1);
         EXPECT_TRUE(test::Contains(Log(), "Cannot find the destination folder:"));
         if (!link) {
             EXPECT_TRUE(test::Contains(Log(), "It is no longer the folder the scan read."));

@@ -37,7 +37,7 @@ TEST_F(ExecutorTest, BackupCopiesReplacesAndKeepsMetadata) {
     ::close(sparse);
 
     const run::RunState& s = Run();
-    EXPECT_EQ(s.gGlobalError, 0) << proxy.errors().front();
+    EXPECT_EQ(s.totals.gGlobalError, 0) << proxy.errors().front();
     EXPECT_EQ(Read("B/new.txt"), "new");
     EXPECT_EQ(Read("B/sub/deep.txt"), "deep");
     EXPECT_EQ(Read("B/changed.txt"), "v2");
@@ -51,7 +51,7 @@ TEST_F(ExecutorTest, BackupCopiesReplacesAndKeepsMetadata) {
     EXPECT_LE(to.st_blocks, from.st_blocks + 64);  // the holes stayed holes
     EXPECT_EQ(Read("B/sparse"), Read("A/sparse"));
     if (tree.HasUserXattrs()) {
-        EXPECT_EQ(tree.BackupDate("B/new.txt"), s.gStartSyncDateTimeUTC);
+        EXPECT_EQ(tree.BackupDate("B/new.txt"), s.totals.gStartSyncDateTimeUTC);
     }
     const run::TaskLog& task = s.logSessionArray.at(0).logTaskArray.at(0);
     ASSERT_TRUE(task.copyCounters.has_value());
@@ -65,7 +65,7 @@ TEST_F(ExecutorTest, BackupCopiesReplacesAndKeepsMetadata) {
     EXPECT_EQ(Entries("B"), (std::vector<std::string>{"changed.txt", "extra.txt", "link", "new.txt",
                                                       "same.txt", "sparse", "sub"}));
     // Nothing left to do afterwards.
-    EXPECT_EQ(Run().gItemsToDoTotal, 0);
+    EXPECT_EQ(Run().totals.gItemsToDoTotal, 0);
 }
 
 // A Synchronize copying from B to A: BothSidesTest ("Synchronize B to A").
@@ -88,7 +88,7 @@ TEST_F(ExecutorTest, AFolderToDeleteKeepsWhatAppearedInItAfterTheScan) {
     const run::RunState& s = Run();
     EXPECT_EQ(Read("B/gone/new"), "!");  // never planned, never deleted
     EXPECT_FALSE(std::filesystem::exists(tree.path("B/gone/x")));
-    EXPECT_EQ(s.gGlobalError, 1);  // the folder itself could not go
+    EXPECT_EQ(s.totals.gGlobalError, 1);  // the folder itself could not go
 }
 
 TEST_F(ExecutorTest, AnOrdinaryUserCopiesAReadOnlyFileWithItsAclAndNoMarkLeft) {
@@ -106,7 +106,7 @@ TEST_F(ExecutorTest, AnOrdinaryUserCopiesAReadOnlyFileWithItsAclAndNoMarkLeft) {
         RunExecutor userExecutor{proxy, user};
         engine::RunEngine runner(doc, prefs, proxy, index, userExecutor, user);
         runner.ExecuteSyncBackup();
-        return runner.state().gGlobalError == 0 ? 0 : 1;
+        return runner.state().totals.gGlobalError == 0 ? 0 : 1;
     };
     if (::geteuid() == 0) {  // root: the run as nobody
         ASSERT_TRUE(test::GiveToNobody(tree.path("")));
@@ -134,7 +134,7 @@ TEST_F(ExecutorTest, FailedCopiesLeaveTheOldFileAndNoPartOfTheNewOne) {
         {{test::Sys::ficlone, EOPNOTSUPP}, {test::Sys::copy_file_range, ENOSPC}});
     platform::ScopedFileSystem failing(full);
     const run::RunState& s = Run();
-    EXPECT_EQ(s.gGlobalError, 2);
+    EXPECT_EQ(s.totals.gGlobalError, 2);
     EXPECT_EQ(Read("B/big.txt"), "old content");
     // Neither a partial new file nor a temporary is left.
     EXPECT_EQ(Entries("B"), std::vector<std::string>{"big.txt"});
@@ -177,7 +177,7 @@ TEST_F(ExecutorTest, PackagesAreOneItemAndTrashKeepsWhatExactBackupRemoves) {
     test::SetOption(doc, 0, "settingsDict", "settExact", 1);
     test::SetOption(doc, 0, "settingsDict", "settMoveToTrash", 1);
     const run::RunState& s = Run();
-    EXPECT_EQ(s.gGlobalError, 0) << proxy.errors().front();
+    EXPECT_EQ(s.totals.gGlobalError, 0) << proxy.errors().front();
     // The package was replaced whole: nothing of the old one is left inside.
     EXPECT_EQ(Entries("B/Tool.app/Contents"), (std::vector<std::string>{"Info.plist", "MacOS"}));
     EXPECT_EQ(Read("B/Tool.app/Contents/Info.plist"), "v2");
@@ -202,7 +202,7 @@ TEST_F(ExecutorTest, LockedDestinationIsReplacedOnlyWhenUnlockingIsAllowed) {
         test::SetOption(doc, 0, "settingsDict", "settLockedItems", unlock);
         const run::RunState& s = Run();
         EXPECT_EQ(Read("B/f.txt"), unlock ? "new" : "old");
-        EXPECT_EQ(s.gGlobalError, unlock ? 0 : 1);
+        EXPECT_EQ(s.totals.gGlobalError, unlock ? 0 : 1);
         // The replacement takes the source's state: unlocked.
         EXPECT_EQ(tw.IsLocked(tree.path("B/f.txt")), unlock == 0);
         metadata.UnlockItem(tree.path("B/f.txt"));
@@ -217,7 +217,7 @@ TEST_F(ExecutorTest, ALockedFolderIsLockedAgainOnceItsItemsAreDone) {
     Metadata metadata(tw);
     if (!metadata.LockItem(tree.path("B/box"))) GTEST_SKIP() << "no immutable flag here";
     const run::RunState& s = Run();
-    EXPECT_EQ(s.gGlobalError, 0) << proxy.errors().front();
+    EXPECT_EQ(s.totals.gGlobalError, 0) << proxy.errors().front();
     EXPECT_EQ(Read("B/box/new.txt"), "new");
     EXPECT_EQ(Read("B/box/other.txt"), "other");
     EXPECT_TRUE(tw.IsLocked(tree.path("B/box")));  // put back as the user had it

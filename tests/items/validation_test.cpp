@@ -21,7 +21,7 @@ class ValidationTest : public ::testing::Test {
   protected:
     ValidationTest() : errors_(state_, proxy_), validator_(errors_, tw_) {
         state_.mIsCopying = true;
-        state_.mMayAsk = false;  // unattended: errors are only logged
+        state_.config.mMayAsk = false;  // unattended: errors are only logged
     }
     std::string Dir(const std::string& name) {
         std::filesystem::create_directories(dir_ / name);
@@ -73,16 +73,16 @@ TEST_F(ValidationTest, FoldersAreValidRefusesWhatCannotBeATask) {
         EXPECT_EQ(state_.mErrString, c.message);
         log += "√ " + c.message + "\r";
     }
-    EXPECT_EQ(state_.gDetailedLogText, log);
-    EXPECT_EQ(state_.gTotError, 12);
+    EXPECT_EQ(state_.task.gDetailedLogText, log);
+    EXPECT_EQ(state_.task.gTotError, 12);
 
     // Nesting stays allowed where the walk never meets the inner folder.
-    state_.flags.gIsExcludeOn = true;
-    state_.executiveExcludeArray = {a + "/bk"};
+    state_.config.flags.gIsExcludeOn = true;
+    state_.session.executiveExcludeArray = {a + "/bk"};
     EXPECT_TRUE(validator_.FoldersAreValid(a, a + "/bk", 0)) << state_.mErrString;
     // An entry naming a link leaves out the link, not its folder: the walk would meet "bk".
     std::filesystem::create_directory_symlink(a + "/bk", a + "/to-bk");
-    state_.executiveExcludeArray = {a + "/to-bk"};
+    state_.session.executiveExcludeArray = {a + "/to-bk"};
     EXPECT_FALSE(validator_.FoldersAreValid(a, a + "/bk", 0));
 }
 
@@ -113,7 +113,7 @@ TEST_F(ValidationTest, TopFoldersAreResolvedThroughLinksAndAliases) {
     Alias("alias.desktop", dir_.path() + "/real%20dest");
     for (const std::string& dest : {dir_ / "link", dir_ / "alias.desktop"}) {
         EXPECT_TRUE(validator_.FoldersAreValid(a, dest, 0)) << dest;
-        EXPECT_EQ(state_.gDestFolder, real);
+        EXPECT_EQ(state_.task.gDestFolder, real);
     }
     std::filesystem::create_symlink(dir_ / "nowhere", dir_ / "dangling");
     EXPECT_FALSE(validator_.FoldersAreValid(dir_ / "dangling", a, 0));
@@ -165,7 +165,7 @@ TEST_F(ValidationTest, ResolvingALinkedItemKeepsOnlyATargetOfTheSameName) {
     EXPECT_TRUE(test::Contains(state_.mErrString, "which has a different file name"));
 
     // A target among the top-level items never copied is left out without a word.
-    state_.bootItemsToDontCopyArray = {target};
+    state_.task.bootItemsToDontCopyArray = {target};
     state_.mErrString.clear();
     path = in + "/notes.txt";
     EXPECT_FALSE(validator_.TryResolveSymLinkFile(path, attrs, isLink));
@@ -191,7 +191,7 @@ TEST_F(ValidationTest, AnAliasStandsForTheNameOfItsLinkFileWithoutDesktop) {
 }
 
 TEST_F(ValidationTest, AVolumeThatCouldNotBeMountedHoldsOnlyPathsBelowItsMountPoint) {
-    state_.executiveCannotAutomountArray = {"/media/usb", "/mnt/disk/"};
+    state_.session.executiveCannotAutomountArray = {"/media/usb", "/mnt/disk/"};
     const struct {
         const char* path;
         bool onIt;
@@ -249,9 +249,9 @@ TEST_F(ValidationTest, TheSystemDiskNeedsRootAndSettingsThatKeepTheCopyBootable)
     // clang-format on
     for (const auto& c : cases) {
         tw_.mEuidIsRoot = c.root;
-        state_.flags.gIsResolveAliasOn = c.aliases;
-        state_.flags.gIsResolveSymLinkOn = c.links;
-        state_.flags.gCreateDestFolder = c.subFolder;
+        state_.config.flags.gIsResolveAliasOn = c.aliases;
+        state_.config.flags.gIsResolveSymLinkOn = c.links;
+        state_.config.flags.gCreateDestFolder = c.subFolder;
         state_.mErrString.clear();
         EXPECT_EQ(validator_.FoldersAreValid(c.src, c.dst, 0), c.message.empty()) << c.message;
         EXPECT_EQ(state_.mErrString, c.message);
@@ -270,7 +270,7 @@ TEST_F(ValidationTest, ABootableVolumeWithoutRootIsProcessedAfterAWarning) {
     tw_.mEuidIsRoot = false;
     // Unattended, the warning is logged and the run goes on.
     EXPECT_TRUE(validator_.FoldersAreValid(volume, copy, 0));
-    EXPECT_TRUE(test::Contains(state_.gDetailedLogText,
+    EXPECT_TRUE(test::Contains(state_.task.gDetailedLogText,
                                "The source is a bootable volume, therefore it should be "
                                "processed with the root's privileges."));
     ::umount(volume.c_str());
@@ -330,15 +330,15 @@ TEST_F(ValidationTest, ErrorPolicyDecidesWhetherTheRunGoesOn) {
         proxy.skipAndContinue = c.answer;
         run::RunState state;
         state.mIsCopying = true;
-        state.gIsOnError = c.policy;
-        state.mMayAsk = c.startedByUser;
+        state.config.gIsOnError = c.policy;
+        state.config.mMayAsk = c.startedByUser;
         ErrorPath errors(state, proxy);
         errors.SetErrMsg({"Something ", "failed"});
         EXPECT_EQ(errors.AddErrQuickly(0), c.goesOn);
         EXPECT_EQ(state.IsRunning(), c.goesOn);
         EXPECT_EQ(state.mUserPressedStop.load(), c.stopPressed);
         EXPECT_EQ(proxy.errors(), c.dialog.empty() ? Lines{} : Lines{c.dialog});
-        EXPECT_EQ(state.gDetailedLogText, "√ Something failed\r");  // logged in every case
+        EXPECT_EQ(state.task.gDetailedLogText, "√ Something failed\r");  // logged in every case
     }
     // "Continue and Don't Ask Again": this error and the later ones of the run go on, logged
     // and counted, without a question.
@@ -347,23 +347,23 @@ TEST_F(ValidationTest, ErrorPolicyDecidesWhetherTheRunGoesOn) {
         proxy.itemErrorAnswer = run::MainThreadProxy::ErrorAnswer::SkipAll;
         run::RunState state;
         state.mIsCopying = true;
-        state.gIsOnError = run::kOnErrorAsk;
-        state.mMayAsk = true;
+        state.config.gIsOnError = run::kOnErrorAsk;
+        state.config.mMayAsk = true;
         ErrorPath errors(state, proxy);
         for (int i = 0; i < 3; ++i) {
             errors.SetErrMsg({"Something failed"});
             EXPECT_TRUE(errors.AddErrQuickly(0));
         }
         EXPECT_EQ(proxy.errors(), Lines{asked});
-        EXPECT_EQ(state.gTotError, 3);
+        EXPECT_EQ(state.task.gTotError, 3);
         EXPECT_TRUE(state.IsRunning());
     }
     // A message that already ends its sentence is not given a second period.
     test::FakeProxy proxy;
     run::RunState state;
     state.mIsCopying = true;
-    state.gIsOnError = run::kOnErrorStop;
-    state.mMayAsk = true;
+    state.config.gIsOnError = run::kOnErrorStop;
+    state.config.mMayAsk = true;
     ErrorPath errors(state, proxy);
     errors.SetErrMsg({"It changed since the scan."});
     errors.AddErrQuickly(0);

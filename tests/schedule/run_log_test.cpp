@@ -141,11 +141,11 @@ class RunLogTest : public ::testing::Test {
     // An all-sessions run: the sync session with two tasks of its multiple list (a folder pair
     // and a file pair), then the backup session from a package to a folder not made yet.
     void FillTwoSessionRun() {
-        state_.mExecutedBy = run::kExecutedByCommandLine;
-        state_.gGlobalError = 3;
+        state_.config.mExecutedBy = run::kExecutedByCommandLine;
+        state_.totals.gGlobalError = 3;
         state_.mUserPressedStop = true;
-        state_.gStartSyncDateTime = kStart;
-        state_.gEndSyncDateTime = kStart + 25 * 3600 + 65.4;
+        state_.totals.gStartSyncDateTime = kStart;
+        state_.totals.gEndSyncDateTime = kStart + 25 * 3600 + 65.4;
 
         run::SessionLog sync;
         sync.sessionIndex = 0;
@@ -368,12 +368,12 @@ TEST_F(RunLogTest, AllSessionsRunWritesEverySection) {
 TEST_F(RunLogTest, SummaryLogOfOneSessionHasNoDetailedPartNorSessionsList) {
     FillTwoSessionRun();
     state_.logSessionArray.erase(state_.logSessionArray.begin());
-    state_.mExecutedBy = run::kExecutedByUser;
+    state_.config.mExecutedBy = run::kExecutedByUser;
     state_.mUserPressedStop = false;
-    state_.gTerminateAfterSync = true;
-    state_.gModificationDelta = 2;
-    state_.gMakeDetailedLog = false;
-    state_.gMakeErrorsLog = false;
+    state_.config.gTerminateAfterSync = true;
+    state_.config.gModificationDelta = 2;
+    state_.config.gMakeDetailedLog = false;
+    state_.config.gMakeErrorsLog = false;
     facts_.euid = 0;
     facts_.systemBuild.clear();
     const std::string log = MakeLog(state_, Inputs(false));
@@ -395,20 +395,20 @@ TEST_F(RunLogTest, SummaryLogOfOneSessionHasNoDetailedPartNorSessionsList) {
 
 TEST_F(RunLogTest, ReportTellsWhatReachedEachFolderOrWhatWasDone) {
     FillTwoSessionRun();
-    state_.gTotMultiDone = 2;
-    state_.gTotMulti = 2;
-    state_.gTotSessionsDone = 1;
-    state_.gTotSessions = 2;
+    state_.session.gTotMultiDone = 2;
+    state_.session.gTotMulti = 2;
+    state_.session.gTotSessionsDone = 1;
+    state_.session.gTotSessions = 2;
     const std::string stopped = "• Stopped by the user.";
     // All sessions, started by hand or by the command.
-    EXPECT_EQ(ReportLines(state_, doc_, true, state_.gGlobalError),
+    EXPECT_EQ(ReportLines(state_, doc_, true, state_.totals.gGlobalError),
               (std::vector<std::string>{"• 1 Sessions Done of 2", "• Items deleted: 36",
                                         "• Errors: 3", stopped}));
     // One session with its multiple list; a timer run counts as one session too.
-    state_.mExecutedBy = run::kExecutedByTimer;
-    EXPECT_EQ(ReportLines(state_, doc_, true, state_.gGlobalError),
-              (std::vector<std::string>{"• Tasks of the multiple list done: 2 of 2", "• Items deleted: 36",
-                                        "• Errors: 3", stopped}));
+    state_.config.mExecutedBy = run::kExecutedByTimer;
+    EXPECT_EQ(ReportLines(state_, doc_, true, state_.totals.gGlobalError),
+              (std::vector<std::string>{"• Tasks of the multiple list done: 2 of 2",
+                                        "• Items deleted: 36", "• Errors: 3", stopped}));
     // One session without it: what reached each folder, over every task.
     doc_.GetSessionDict(0)->dictAt("multiDict")->set("multiOn", 0);
     doc_.GetSessionDict(0)->dictAt("consoleDict")->set("topFolder", "/data/a");
@@ -418,9 +418,9 @@ TEST_F(RunLogTest, ReportTellsWhatReachedEachFolderOrWhatWasDone) {
     // The errors of the conclusion (a log not saved) count with the run's; what was deleted
     // (or moved to the trash), special files the walk passed by, and conflicts left as they
     // were, are told.
-    state_.gSpecialFilesSkipped = 2;
-    state_.gGlobalConflictsSkipped = 1;
-    EXPECT_EQ(ReportLines(state_, doc_, false, state_.gGlobalError + 1),
+    state_.totals.gSpecialFilesSkipped = 2;
+    state_.totals.gGlobalConflictsSkipped = 1;
+    EXPECT_EQ(ReportLines(state_, doc_, false, state_.totals.gGlobalError + 1),
               (std::vector<std::string>{
                   "• /data/a: 106", "• Destination Folder not defined: 27",
                   "• Deleted in /data/a: 13", "• Deleted in Destination Folder not defined: 23",

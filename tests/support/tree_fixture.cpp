@@ -140,7 +140,7 @@ std::vector<std::string> FlattenPlan(const run::TaskRoot& root) {
 
 std::vector<std::string> FlattenPlan(const run::RunState& state) {
     std::vector<std::string> out;
-    for (const run::TaskRoot& root : state.taskRootList) {
+    for (const run::TaskRoot& root : state.plan.taskRootList) {
         const std::vector<std::string> lines = FlattenPlan(root);
         out.insert(out.end(), lines.begin(), lines.end());
     }

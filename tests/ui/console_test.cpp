@@ -361,7 +361,7 @@ void ConsoleTest::ErrorPolicyDialogsAreHonoured() {
         (k.goOn ? alert->continueButton() : alert->stopButton())->click();
         QVERIFY(c.WaitForRunEnd());
         QCOMPARE(platform::ItemExists(c.tree.path("D/c")), k.copied);
-        QCOMPARE(c.state().gGlobalError, std::int64_t{1});
+        QCOMPARE(c.state().totals.gGlobalError, std::int64_t{1});
     }
 }
 
@@ -490,7 +490,7 @@ void ConsoleTest::AReplacementTurnedInThePreviewIsPerformedTheOtherWay() {
     QVERIFY(c.WaitForRunEnd());
     QCOMPARE(test::ReadText(c.tree.path("B/f")), std::string("from A"));
     QCOMPARE(test::ReadText(c.tree.path("A/f")), std::string("from A"));
-    QCOMPARE(c.state().gGlobalError, std::int64_t{0});
+    QCOMPARE(c.state().totals.gGlobalError, std::int64_t{0});
 }
 
 void ConsoleTest::BothLooksKeepTextReadable() {

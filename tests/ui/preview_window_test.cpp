@@ -55,15 +55,15 @@ void FillPlan(run::RunState& state) {
     const auto file = static_cast<std::uint8_t>(platform::ItemType::RegularFile);
     root.subItems.back().seenA = {1, 1000, 0, 0, file};
     root.subItems.back().seenB = {2, 3000, 0, 0, file};
-    state.bytesToDoTotal = 1000;
+    state.totals.bytesToDoTotal = 1000;
     root.subItems.push_back(Item(kOddName, 3));
-    state.taskRootList.push_back(std::move(root));
-    state.exactIndexAdditionLists.emplace_back();
-    state.categories.gFoldersToDescend = 3;
-    state.categories.gItemsAtoB = 4;
-    state.categories.gItemsBtoA = 1;
-    state.categories.gItemsToDelete = 1;
-    state.gItemsToDoTotal = 6;
+    state.plan.taskRootList.push_back(std::move(root));
+    state.plan.exactIndexAdditionLists.emplace_back();
+    state.totals.categories.gFoldersToDescend = 3;
+    state.totals.categories.gItemsAtoB = 4;
+    state.totals.categories.gItemsBtoA = 1;
+    state.totals.categories.gItemsToDelete = 1;
+    state.totals.gItemsToDoTotal = 6;
 }
 
 void CollectModes(const std::vector<PlanItem>& items, std::vector<int>& modes) {
@@ -75,7 +75,7 @@ void CollectModes(const std::vector<PlanItem>& items, std::vector<int>& modes) {
 
 std::vector<int> Modes(const run::RunState& state) {
     std::vector<int> modes;
-    CollectModes(state.taskRootList.front().subItems, modes);
+    CollectModes(state.plan.taskRootList.front().subItems, modes);
     return modes;
 }
 
@@ -133,7 +133,7 @@ void PreviewWindowTest::TheWorkerGetsTheAnswerOnceTheWindowIsGone() {
         QCOMPARE(answer.load(), c.goOn ? 1 : 0);
         QCOMPARE(code, c.code);
         QCOMPARE(Modes(state), before);
-        QCOMPARE(state.taskRootList.front().subItems[3].name, kOddName);
+        QCOMPARE(state.plan.taskRootList.front().subItems[3].name, kOddName);
         QVERIFY(OpenPreview() == nullptr);
     }
 }
@@ -157,7 +157,7 @@ void PreviewWindowTest::ClickingTheModeSkipsAFolderWithItsItemsAndAltClickOrKeys
         QTest::mouseClick(tree->viewport(), Qt::LeftButton, keys, cell.center());
     };
     click(0, {});  // Docs and its two files
-    const std::vector<PlanItem>& plan = state.taskRootList.front().subItems;
+    const std::vector<PlanItem>& plan = state.plan.taskRootList.front().subItems;
     QCOMPARE(plan[0].copyMode, -2);
     QCOMPARE(plan[0].subItems[0].copyMode, -2);
     QCOMPARE(plan[0].subItems[1].copyMode, -2);
