@@ -53,78 +53,27 @@ std::string EmailTo(const plist::Value& preferences) {
 
 }  // namespace
 
-// Passes every hook and question on to the front end's proxy, and makes and saves the log
-// where the run asks for it.
-class RunService::ConcludingProxy : public run::MainThreadProxy {
-  public:
-    ConcludingProxy(RunService& service, run::MainThreadProxy& frontEnd)
-        : service_(service), frontEnd_(frontEnd) {}
-
-    void PurgeBeforeWholeSyncBackup(const run::RunState& s) override {
-        frontEnd_.PurgeBeforeWholeSyncBackup(s);
-    }
-    void PurgeBeforeScanOneSession(const run::RunState& s, std::int64_t i) override {
-        frontEnd_.PurgeBeforeScanOneSession(s, i);
-    }
-    bool ShowPreview(run::RunState& s) override { return frontEnd_.ShowPreview(s); }
-    void PurgeBeforeMainCopy(const run::RunState& s) override { frontEnd_.PurgeBeforeMainCopy(s); }
-    void SaveLogFileToDisk(run::RunState& s) override {
-        service_.MakeAndSaveLog(s);
-        frontEnd_.SaveLogFileToDisk(s);
-    }
-    void ConcludeWholeSyncBackup(const run::RunState& s) override {
-        frontEnd_.ConcludeWholeSyncBackup(s);
-    }
-    void SchedulingTimerDone(const run::RunState& s) override { frontEnd_.SchedulingTimerDone(s); }
-    void ExecuteAppleScript(std::int64_t i, int which) override {
-        frontEnd_.ExecuteAppleScript(i, which);
-    }
-    void MountAllVolumesForSession(std::int64_t i) override {
-        frontEnd_.MountAllVolumesForSession(i);
-    }
-    void UnmountAllVolumesForSession(std::int64_t i) override {
-        frontEnd_.UnmountAllVolumesForSession(i);
-    }
-    void ScanProgress(const run::RunState& s) override { frontEnd_.ScanProgress(s); }
-    void DisplayExactSyncToConsole() override { frontEnd_.DisplayExactSyncToConsole(); }
-
-    run::ConflictReply AskReplace(const run::ConflictQuestion& q) override {
-        return frontEnd_.AskReplace(q);
-    }
-    void ShowErrorAndStop(const std::string& title, const std::string& message) override {
-        frontEnd_.ShowErrorAndStop(title, message);
-    }
-    bool AskSkipAndContinue(const std::string& title, const std::string& message) override {
-        return frontEnd_.AskSkipAndContinue(title, message);
-    }
-    ErrorAnswer AskAboutItemError(const std::string& title, const std::string& message) override {
-        return frontEnd_.AskAboutItemError(title, message);
-    }
-    bool ConfirmDeletion(const std::string& message) override {
-        return frontEnd_.ConfirmDeletion(message);
-    }
-
-  private:
-    RunService& service_;
-    run::MainThreadProxy& frontEnd_;
-};
-
 // Everything one run is made of, in the order its parts need each other.
 struct RunService::ActiveRun {
     ActiveRun(RunService& service, const RunRequest& request, run::MainThreadProxy& frontEnd,
               platform::RunLock runLock, bool all)
         : request(request),
           allSessions(all),
-          proxy(service, frontEnd),
           index(service.paths_.pathExactSyncIndexFolder),
-          executor(proxy, tw),
-          engine(service.document_, service.preferences_.mPrefDict, proxy, index, executor, tw,
-                 OptionsFor(request, false)),
+          executor(frontEnd, tw),
+          engine(service.document_, service.preferences_.mPrefDict, frontEnd, index, executor, tw,
+                 RunOptions(service, request)),
           lock(std::move(runLock)) {}
+
+    // The engine's options, and the service taking its record to make the log.
+    static engine::RunOptions RunOptions(RunService& service, const RunRequest& request) {
+        engine::RunOptions options = OptionsFor(request, false);
+        options.takeRecord = [&service](run::RunState& s) { service.MakeAndSaveLog(s); };
+        return options;
+    }
 
     RunRequest request;
     bool allSessions;
-    ConcludingProxy proxy;
     items::TWUtilities tw;
     engine::ExactSyncIndexStore index;
     fileops::RunExecutor executor;

@@ -117,8 +117,8 @@ class RunService {
 
   private:
     struct ActiveRun;
-    class ConcludingProxy;
-    // On the worker, after the copy: MakeLog and SaveLogFileToDisk.
+    // On the worker, once the engine hands over the run's record: MakeLog and
+    // SaveLogFileToDisk.
     void MakeAndSaveLog(run::RunState& state);
 
     sessions::SessionDocument& document_;

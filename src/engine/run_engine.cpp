@@ -95,6 +95,10 @@ void RunEngine::ExecuteSyncBackup() {
     ExecuteMarkedRun();
 }
 
+void RunEngine::TakeRecord() {
+    if (options_.takeRecord) options_.takeRecord(state_);
+}
+
 void RunEngine::ExecuteMarkedRun() {
     PurgeBeforeWholeSyncBackup();
     proxy_.PurgeBeforeWholeSyncBackup(state_);
@@ -109,7 +113,7 @@ void RunEngine::ExecuteMarkedRun() {
 
     if (!state_.IsRunning() || !scanned) {
         PurgeAfterWholeSyncBackup();
-        proxy_.SaveLogFileToDisk(state_);
+        TakeRecord();
     } else {
         bool goOn = true;
         if (!state_.plan.taskRootList.empty() && state_.config.prefPreview && state_.MayAsk()) {
@@ -129,7 +133,7 @@ void RunEngine::ExecuteMarkedRun() {
             executor_.MainCopy(state_, *this);
         }
         PurgeAfterWholeSyncBackup();
-        if (goOn) proxy_.SaveLogFileToDisk(state_);
+        if (goOn) TakeRecord();
     }
     proxy_.ConcludeWholeSyncBackup(state_);
     if (state_.config.mExecutedBy == run::kExecutedByTimer) proxy_.SchedulingTimerDone(state_);

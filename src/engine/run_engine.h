@@ -9,6 +9,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -43,6 +44,10 @@ struct RunOptions {
     // The run's start in seconds since 1970, which dates what it brings into step; now when
     // not given (a replay of a run at a chosen time).
     std::optional<std::int64_t> startTime;
+    // Takes the run's record on the worker once the run has ended, unless the user stopped in
+    // the preview: the run service makes and saves the log there, before the front end hears
+    // that the run has concluded.
+    std::function<void(run::RunState&)> takeRecord;
 };
 
 class RunEngine : private run::CopyHooks {
@@ -79,6 +84,7 @@ class RunEngine : private run::CopyHooks {
     // The body of a run already marked as running, so that a Stop that comes before the run
     // has prepared itself is not undone.
     void ExecuteMarkedRun();
+    void TakeRecord();  // hands the record to whoever makes the log
     bool ScanAllSessions();
     bool ScanOneSession(std::int64_t sessionIndex);
     bool ScanMultiTask(std::int64_t sessionIndex);

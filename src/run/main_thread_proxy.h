@@ -40,9 +40,6 @@ class MainThreadProxy {
     // The preview of the planned actions; false when the user stopped there.
     virtual bool ShowPreview(RunState&) { return true; }
     virtual void PurgeBeforeMainCopy(const RunState&) {}
-    // The log of the run is composed and saved here (the run service does both, on the worker
-    // thread); not called when the user stopped in the preview.
-    virtual void SaveLogFileToDisk(RunState&) {}
     virtual void ConcludeWholeSyncBackup(const RunState&) {}
     virtual void SchedulingTimerDone(const RunState&) {}
     // Scripts before (which 1) and after (2) a session; volumes of a session.

@@ -23,7 +23,6 @@ enum class Hook {
     PurgeBeforeScanOneSession,
     ShowPreview,
     PurgeBeforeMainCopy,
-    SaveLogFileToDisk,
     ConcludeWholeSyncBackup,
     SchedulingTimerDone,
 };
@@ -74,7 +73,6 @@ class FakeProxy : public run::MainThreadProxy {
         return previewGoesOn;
     }
     void PurgeBeforeMainCopy(const run::RunState&) override { Called(Hook::PurgeBeforeMainCopy); }
-    void SaveLogFileToDisk(run::RunState&) override { Called(Hook::SaveLogFileToDisk); }
     void ConcludeWholeSyncBackup(const run::RunState&) override {
         Called(Hook::ConcludeWholeSyncBackup);
     }
