@@ -12,6 +12,7 @@
 #include <map>
 #include <tuple>
 
+#include "engine/settled_record.h"
 #include "items/temporary_names.h"
 #include "platform/case_fold.h"
 #include "platform/file_io.h"
@@ -71,6 +72,10 @@ struct FolderScanner::Folder {
     bool bExists = false;
     bool unread = false;        // the pair could not be read: nothing of it is planned
     bool keptChildren = false;  // something inside must stay: the folder cannot go as a whole
+    // The folder is to be deleted on one side: its pairs are examined for what keeps it.
+    bool deleting() const {
+        return copyMode == run::kModeDeleteInA || copyMode == run::kModeDeleteInB;
+    }
     // How the B side was named to the lister ahead of the walk (token 0: it was not).
     std::uint64_t bToken = 0;
     std::string bName{};
@@ -325,16 +330,10 @@ bool FolderScanner::PairNames(Folder& f, std::array<ListedItem, 2>& single, Fold
 }
 
 bool FolderScanner::ScanFolder(Folder& f) {
-    run::RunState& s = state_;
-    if (!s.IsRunning()) return true;
-    const int parentMode = f.copyMode;
-    const bool deletingParent =
-        parentMode == run::kModeDeleteInA || parentMode == run::kModeDeleteInB;
-
+    if (!state_.IsRunning()) return true;
     bool readable = true;
     if (!FoldersReadable(f, &readable)) return readable;
 
-    // The names to examine, paired across the two sides.
     std::vector<NamePair> pairs;
     FolderListing aList, bList;
     // Whatever way this folder is left, what was listed ahead for it is dropped.
@@ -346,335 +345,259 @@ bool FolderScanner::ScanFolder(Folder& f) {
     std::array<ListedItem, 2> single;
     if (!PairNames(f, single, aList, bList, pairs, prefetch.token)) return true;
 
-    // While the folder stays settled, what the ExactSync index keeps of it (see SettledFolders).
-    struct SettledItem {
-        run::SettledEntry entry;
-        std::size_t pair = 0;
-        bool kindKnown = false;  // whether a directory is a folder, as the index counts it
-        bool quiet = false;      // a file in step since the last exact run on both sides
-    };
-    std::optional<std::string> settledKey;
-    std::vector<SettledItem> settled;
-    // The files in step since the last exact run met once the folder is known not to be
-    // settled (those met before are marked in settled): the index rebuild leaves their backup
-    // dates as they are too.
-    std::vector<run::SettledEntry> quiet;
-    // The other items the scan left as they were, with their records, once the folder is known
-    // not to be settled: the index rebuild tells from them what changed after the scan.
-    std::vector<run::SettledEntry> seen;
-    bool recordQuiet = false;
-    if (recordSettled_ && aList.listed && bList.listed) {
-        std::optional<std::string> below = PathBelow(f.aPath, s.task.gSourceFolder);
-        if (below && below == PathBelow(f.bPath, s.task.gDestFolder)) settledKey = std::move(below);
-        if (settledKey) settled.reserve(pairs.size());
-        recordQuiet = settledKey && lastExactSync_;
-    }
-    const bool recordSeen = settledKey.has_value();
-    const auto recorded = [](run::SettledEntry entry, const NamePair& pair) {
-        if (pair.a) entry.aRecord = ItemRecord(pair.a->attributes);
-        if (pair.b) entry.bRecord = ItemRecord(pair.b->attributes);
-        return entry;
-    };
-
+    SettledRecord record(SettledKey(f, aList, bList), pairs.size(), lastExactSync_.has_value());
+    const Listings listings{aList.caseInsensitive, bList.caseInsensitive, prefetch.token};
     for (const NamePair& p : pairs) {
-        if (!s.IsRunning()) break;
+        if (!state_.IsRunning()) break;
         ReportProgress();
-        if (settledKey) {
-            if (!p.a || !p.b || p.a->name != p.b->name ||
-                p.a->attributes.type != p.b->attributes.type) {
-                settledKey.reset();
-            } else {
-                settled.push_back({{p.a->name, p.a->attributes.type},
-                                   static_cast<std::size_t>(&p - pairs.data())});
-            }
-        }
-        const std::string& name = p.a ? p.a->name : p.b->name;
-        Side a, b;
-        a.exists = p.a != nullptr;
-        a.name = name;
-        a.path = platform::JoinPath(f.aPath, name);
-        a.dirFd = f.aDir.fd();
-        if (a.exists) a.attrs = p.a->attributes;
-        b.exists = p.b != nullptr;
-        b.name = p.b ? p.b->name : name;  // as spelled in B
-        b.path = platform::JoinPath(f.bPath, b.name);
-        b.dirFd = f.bDir.fd();
-        if (b.exists) b.attrs = p.b->attributes;
-
-        auto ignore = [&] {
-            if (deletingParent) f.keptChildren = true;
-        };
-        // What an interrupted copy left under a temporary name is nobody's file: it is never
-        // planned, and a run clears it away.
-        const bool aLeftover = a.exists && NoteIfLeftover(f.aDir, f.aPath, a.name, false);
-        const bool bLeftover = b.exists && NoteIfLeftover(f.bDir, f.bPath, b.name, true);
-        if (aLeftover || bLeftover) {
-            settledKey.reset();
-            continue;
-        }
-        // A volume's trash at its top is the desktop's, never the user's data to copy.
-        const bool volumeTrash = IsTrashFolderName(name) && (aIsVolumeTop_ || bIsVolumeTop_);
-        if (f.isRoot && (name == kIconFile || name == kVolumeIcon || volumeTrash ||
-                         Contains(s.task.bootItemsToDontCopyArray, a.path) ||
-                         Contains(s.task.bootItemsToDontCopyArray, b.path))) {
-            ignore();
-            continue;
-        }
-        // An entry of the exclude list names an item on one side; the item of the same name on
-        // the other side is the same item and is left alone too, even where only that side
-        // has it (an exact run would otherwise delete what the user excluded).
-        if (s.config.flags.gIsExcludeOn &&
-            (exclude_.IsToBeExcluded(a.path, aList.caseInsensitive) ||
-             exclude_.IsToBeExcluded(b.path, bList.caseInsensitive))) {
-            ignore();
-            continue;
-        }
-        const bool aExisted = a.exists, bExisted = b.exists;
-        if (a.exists && !Classify(a, bExisted, aList.caseInsensitive)) {
-            NoteIfSpecial(a, deletingParent);
-            ignore();
-            continue;
-        }
-        if (b.exists && !Classify(b, aExisted, bList.caseInsensitive)) {
-            NoteIfSpecial(b, deletingParent);
-            ignore();
-            continue;
-        }
-        if (settledKey && a.attrs.isDirectory() && !a.resolved && !b.resolved &&
-            !s.config.flags.gIsTreatPackagesAsFolders) {
-            // Both classified as the index counts folders: a package is not one.
-            if (a.isFolder != b.isFolder) settledKey.reset();
-            settled.back().entry.isFolder = a.isFolder;
-            settled.back().kindKnown = true;
-        }
-        if (a.exists) ++(a.isFolder ? s.task.gAFoldersScanned : s.task.gAFilesScanned);
-        if (b.exists) ++(b.isFolder ? s.task.gBFoldersScanned : s.task.gBFilesScanned);
-        const bool isDsStore = a.name == kDsStore || b.name == kDsStore;
-
-        std::int8_t ifSkip = -1;
-        int mode = run::kModeNone;
-        const std::size_t conflictsBefore = s.task.restoreBackupDateArray.size();
-        if (a.exists && b.exists) {
-            mode = decision_.BothExist(a, b, isDsStore);
-        } else if (a.exists) {
-            mode = decision_.OnlyOneSide(true, a, b.path, parentMode, isDsStore, ifSkip);
-        } else if (b.exists) {
-            mode = decision_.OnlyOneSide(false, b, a.path, parentMode, isDsStore, ifSkip);
-        }
-        if (mode == kIgnoredQuietly || !s.IsRunning()) continue;
-
-        // Parent to be deleted: a child that does not go with it keeps the folder.
-        const std::string& deletingSideName = parentMode == run::kModeDeleteInA ? a.name : b.name;
-        if (deletingParent && mode != parentMode && deletingSideName != kDsStore) {
-            f.keptChildren = true;
-        }
-        if (mode == run::kModeNone) {
-            // A conflict left as it is keeps its dates, and is no file in step.
-            const bool isQuiet = recordQuiet && p.a && p.b && p.a->name == p.b->name &&
-                                 !a.resolved && !b.resolved && !a.isFolder && !b.isFolder &&
-                                 s.task.restoreBackupDateArray.size() == conflictsBefore &&
-                                 a.modificationDate() <= *lastExactSync_ &&
-                                 b.modificationDate() <= *lastExactSync_ &&
-                                 index_.WasFileAtLastRun(a.path, kSideA) &&
-                                 index_.WasFileAtLastRun(b.path, kSideB);
-            if (settledKey) {
-                if (isQuiet) settled.back().quiet = true;
-            } else if (recordSeen && (!p.a || !p.b || p.a->name == p.b->name)) {
-                run::SettledEntry entry{name, (p.a ? p.a : p.b)->attributes.type};
-                entry.stamp = !isQuiet;
-                (isQuiet ? quiet : seen).push_back(recorded(std::move(entry), p));
-            }
-            continue;
-        }
-        if (settledKey && !(mode == run::kModeDescend && a.isFolder && b.isFolder)) {
-            settledKey.reset();
-        }
-
-        const bool eitherFolder = a.isFolder || b.isFolder;
-        const bool isClashReplace =
-            a.exists && b.exists && a.isFolder != b.isFolder &&
-            (mode == run::kModeReplaceBwithA || mode == run::kModeReplaceAwithB);
-        const bool isFolderItem = eitherFolder && !isClashReplace;
-        bool copyEmpty = false;
-        if (eitherFolder &&
-            ((f.isRoot && (Contains(s.task.bootFoldersToCopyEmptyArray, a.path) ||
-                           Contains(s.task.bootFoldersToCopyEmptyArray, b.path))) ||
-             IsPseudoFileSystemMount(a, f.aDir) || IsPseudoFileSystemMount(b, f.bDir))) {
-            copyEmpty = true;
-        }
-        const bool skipPrivileges =
-            s.config.flags.mSkipCheckPermissions || (copyEmpty && tw_.mEuidIsRoot);
-        if (!skipPrivileges && !CheckPrivileges(a, b, mode)) {
-            if (deletingParent && mode == parentMode) f.keptChildren = true;
-            // Not brought into step: both sides keep what the index knew of them.
-            if (s.config.flags.gIsSyncOn && s.config.flags.gIsExactOn) {
-                s.task.restoreBackupDateArray.push_back(a.path);
-                s.task.restoreBackupDateArray.push_back(b.path);
-            }
-            // A deletion the index asked for and that is refused is asked for again next time.
-            if (ifSkip >= 0 && root_ != nullptr) {
-                root_->keepInIndex.push_back(mode == run::kModeDeleteInA ? b.path : a.path);
-            }
-            continue;
-        }
-
-        PlanItem item;
-        item.name = name;
-        if (b.exists && b.name != name) item.destName = b.name;
-        if (a.resolved) item.sourcePath = std::make_unique<std::string>(a.path);
-        if (b.resolved) item.destPath = std::make_unique<std::string>(b.path);
-        item.copyMode = mode;
-        item.ifSkipAddToExactIndex = ifSkip;
-        for (const auto& [side, seen] : {std::pair{&a, &item.seenA}, {&b, &item.seenB}}) {
-            if (side->exists && !side->resolved) {
-                *seen = {static_cast<std::uint64_t>(side->attrs.ino), side->attrs.size,
-                         side->attrs.mtime.sec, side->attrs.mtime.nsec,
-                         static_cast<std::uint8_t>(side->attrs.type)};
-                // A folder a file or a link is to replace goes whole: only as it is now.
-                if (isClashReplace && side->isFolder && side->folder.valid()) {
-                    seen->tree = platform::FolderTreeDigest(side->folder.fd());
-                }
-            }
-        }
-        if (isFolderItem) {
-            item.isFolder = true;
-            bool walked = true;
-            if (!copyEmpty) {
-                Folder child{a.path, b.path, item.copyMode, item.subItems, false, {}, {}};
-                child.aExists = a.exists;
-                child.bExists = b.exists;
-                if (!b.resolved) {
-                    child.bToken = prefetch.token;
-                    child.bName = b.name;
-                }
-                const bool aOpen = OpenSide(f.aDir, a, child.aDir, child.aError);
-                const bool bOpen = OpenSide(f.bDir, b, child.bDir, child.bError);
-                if (aOpen && bOpen) {
-                    if (child.aDir.valid())
-                        ancestors_.push_back({child.aDir.dev(), child.aDir.ino()});
-                    if (child.bDir.valid())
-                        ancestors_.push_back({child.bDir.dev(), child.bDir.ino()});
-                }
-                walked = ScanFolder(child);
-                if (aOpen && bOpen) {
-                    ancestors_.resize(ancestors_.size() - child.aDir.valid() - child.bDir.valid());
-                }
-                if (child.unread) {
-                    // Nothing of a pair that could not be read is planned, on either side,
-                    // and a folder holding it cannot go as a whole.
-                    if (deletingParent) f.keptChildren = true;
-                    continue;
-                }
-            }
-            const auto isDsStoreItem = [](const PlanItem& x) {
-                return x.name == kDsStore || x.nameInB() == kDsStore;
-            };
-            const bool emptyNewFolder =
-                s.config.flags.gIsSkipEmptyFolders &&
-                (item.copyMode == run::kModeCopyAtoB || item.copyMode == run::kModeCopyBtoA) &&
-                (item.subItems.empty() ||
-                 (item.subItems.size() == 1 && isDsStoreItem(item.subItems.front())));
-            if (deletingParent && item.copyMode != parentMode) f.keptChildren = true;
-            if (!walked) continue;
-            if (emptyNewFolder) {
-                Uncount(item.subItems);
-                continue;
-            }
-            if (a.isFolder && b.isFolder) {
-                if (IsFilling(b)) {
-                    item.fillingSide = 1;
-                } else if (IsFilling(a)) {
-                    item.fillingSide = 0;
-                }
-            }
-            if (item.copyMode == run::kModeDescend && item.subItems.empty() &&
-                item.fillingSide < 0) {
-                continue;
-            }
-        }
-        Count(item, ContentToCopy(item.copyMode, a, b));
-        f.subItems.push_back(std::move(item));
+        ScanPair(f, p, listings, record);
     }
-
-    // Whether settled's entries were taken for the folder's record (even if it then failed).
-    const bool settledTaken = settledKey && s.IsRunning();
-    if (settledTaken) {
-        std::vector<run::SettledEntry> entries;
-        entries.reserve(settled.size());
-        for (SettledItem& item : settled) {
-            const ListedItem& a = *pairs[item.pair].a;
-            const ListedItem& b = *pairs[item.pair].b;
-            const bool isDir = a.attributes.isDirectory();
-            if (isDir && !item.kindKnown) {
-                const bool package = tw_.IsFilePackage(f.aDir.fd(), a.name, a.attributes);
-                if (package != tw_.IsFilePackage(f.bDir.fd(), b.name, b.attributes)) {
-                    settledKey.reset();
-                    break;
-                }
-                item.entry.isFolder = !package;
-            }
-            // Files and packages carry a backup date, links and special files none.
-            item.entry.stamp = !item.entry.isFolder && !item.quiet &&
-                               (isDir || a.attributes.type == platform::ItemType::RegularFile);
-            if (!item.entry.isFolder) {
-                item.entry.aRecord = ItemRecord(a.attributes);
-                item.entry.bRecord = ItemRecord(b.attributes);
-            }
-            entries.push_back(std::move(item.entry));
-        }
-        if (settledKey) {
-            s.task.settledFolders.insert_or_assign(
-                std::move(*settledKey),
-                run::SettledFolder{aList.folder.ctime, bList.folder.ctime, aList.folder.ino,
-                                   bList.folder.ino, std::move(entries)});
-        }
-    }
-    if (!settledKey && !settledTaken) {
-        for (SettledItem& item : settled) {
-            item.entry.stamp = !item.quiet;
-            (item.quiet ? quiet : seen)
-                .push_back(recorded(std::move(item.entry), pairs[item.pair]));
-        }
-    }
-    if (!settledKey && recordSeen && s.IsRunning()) {
-        std::optional<std::string> key = PathBelow(f.aPath, s.task.gSourceFolder);
-        if (key) {
-            run::SettledFolder partial;
-            partial.complete = false;
-            partial.entries = std::move(quiet);
-            partial.entries.insert(partial.entries.end(), std::make_move_iterator(seen.begin()),
-                                   std::make_move_iterator(seen.end()));
-            s.task.settledFolders.insert_or_assign(std::move(*key), std::move(partial));
-        }
-    }
-
-    if (f.keptChildren) {
-        f.copyMode = run::kModeDescend;
-        auto anyChild = [&](int m1, int m2) {
-            return std::any_of(f.subItems.begin(), f.subItems.end(), [&](const PlanItem& c) {
-                return c.name != kDsStore && (c.copyMode == m1 || c.copyMode == m2);
-            });
-        };
-        if (f.aExists && !f.bExists && anyChild(run::kModeCopyAtoB, run::kModeReplaceBwithA)) {
-            f.copyMode = run::kModeCopyAtoB;
-        } else if (!f.aExists && f.bExists && s.config.flags.gIsSyncOn &&
-                   anyChild(run::kModeCopyBtoA, run::kModeReplaceAwithB)) {
-            f.copyMode = run::kModeCopyBtoA;
-        }
-        if (!f.subItems.empty() && f.subItems.front().name == kDsStore) {
-            PlanItem& first = f.subItems.front();
-            const int former = first.copyMode;
-            if (f.copyMode == run::kModeDescend) {
-                f.subItems.erase(f.subItems.begin());
-                --s.task.gItemsToDo;
-            } else {
-                first.copyMode = f.copyMode;
-                if (auto* counter = s.totals.categories.ForMode(f.copyMode)) ++*counter;
-            }
-            if (auto* counter = s.totals.categories.ForMode(former)) --*counter;
-        }
-    }
+    record.Finish(f.aDir.fd(), f.bDir.fd(), aList, bList, state_.IsRunning(), tw_,
+                  state_.task.settledFolders);
+    FoldUp(f);
     return true;
+}
+
+std::optional<std::string> FolderScanner::SettledKey(const Folder& f, const FolderListing& aList,
+                                                     const FolderListing& bList) const {
+    if (!recordSettled_ || !aList.listed || !bList.listed) return std::nullopt;
+    std::optional<std::string> below = PathBelow(f.aPath, state_.task.gSourceFolder);
+    if (!below || below != PathBelow(f.bPath, state_.task.gDestFolder)) return std::nullopt;
+    return below;
+}
+
+void FolderScanner::ScanPair(Folder& f, const NamePair& p, const Listings& listings,
+                             SettledRecord& record) {
+    run::RunState& s = state_;
+    record.Meet(p.a, p.b);
+    const std::string& name = p.a ? p.a->name : p.b->name;
+    Side a, b;
+    a.exists = p.a != nullptr;
+    a.name = name;
+    a.path = platform::JoinPath(f.aPath, name);
+    a.dirFd = f.aDir.fd();
+    if (a.exists) a.attrs = p.a->attributes;
+    b.exists = p.b != nullptr;
+    b.name = p.b ? p.b->name : name;  // as spelled in B
+    b.path = platform::JoinPath(f.bPath, b.name);
+    b.dirFd = f.bDir.fd();
+    if (b.exists) b.attrs = p.b->attributes;
+
+    if (!Screen(f, a, b, listings, record)) return;
+
+    const int parentMode = f.copyMode;
+    const bool isDsStore = a.name == kDsStore || b.name == kDsStore;
+    std::int8_t ifSkip = -1;
+    int mode = run::kModeNone;
+    const std::size_t conflictsBefore = s.task.restoreBackupDateArray.size();
+    if (a.exists && b.exists) {
+        mode = decision_.BothExist(a, b, isDsStore);
+    } else if (a.exists) {
+        mode = decision_.OnlyOneSide(true, a, b.path, parentMode, isDsStore, ifSkip);
+    } else if (b.exists) {
+        mode = decision_.OnlyOneSide(false, b, a.path, parentMode, isDsStore, ifSkip);
+    }
+    if (mode == kIgnoredQuietly || !s.IsRunning()) return;
+
+    // Parent to be deleted: a child that does not go with it keeps the folder.
+    const std::string& deletingSideName = parentMode == run::kModeDeleteInA ? a.name : b.name;
+    if (f.deleting() && mode != parentMode && deletingSideName != kDsStore) f.keptChildren = true;
+    if (mode == run::kModeNone) {
+        // A conflict left as it is keeps its dates, and is no file in step.
+        const bool quiet =
+            record.recordsQuiet() && p.a && p.b && p.a->name == p.b->name && !a.resolved &&
+            !b.resolved && !a.isFolder && !b.isFolder &&
+            s.task.restoreBackupDateArray.size() == conflictsBefore &&
+            a.modificationDate() <= *lastExactSync_ && b.modificationDate() <= *lastExactSync_ &&
+            index_.WasFileAtLastRun(a.path, kSideA) && index_.WasFileAtLastRun(b.path, kSideB);
+        record.LeftAsIs(p.a, p.b, quiet);
+        return;
+    }
+    if (!(mode == run::kModeDescend && a.isFolder && b.isFolder)) record.Unsettle();
+    PlanPair(f, a, b, mode, ifSkip, listings.prefetchToken);
+}
+
+bool FolderScanner::Screen(Folder& f, Side& a, Side& b, const Listings& listings,
+                           SettledRecord& record) {
+    run::RunState& s = state_;
+    // What an interrupted copy left under a temporary name is nobody's file: it is never
+    // planned, and a run clears it away.
+    const bool aLeftover = a.exists && NoteIfLeftover(f.aDir, f.aPath, a.name, false);
+    const bool bLeftover = b.exists && NoteIfLeftover(f.bDir, f.bPath, b.name, true);
+    if (aLeftover || bLeftover) {
+        record.Unsettle();
+        return false;
+    }
+    // Whatever else is passed by keeps a folder to delete.
+    const auto passBy = [&f] {
+        if (f.deleting()) f.keptChildren = true;
+        return false;
+    };
+    // A volume's trash at its top is the desktop's, never the user's data to copy.
+    const bool volumeTrash = IsTrashFolderName(a.name) && (aIsVolumeTop_ || bIsVolumeTop_);
+    if (f.isRoot && (a.name == kIconFile || a.name == kVolumeIcon || volumeTrash ||
+                     Contains(s.task.bootItemsToDontCopyArray, a.path) ||
+                     Contains(s.task.bootItemsToDontCopyArray, b.path))) {
+        return passBy();
+    }
+    // An entry of the exclude list names an item on one side; the item of the same name on
+    // the other side is the same item and is left alone too, even where only that side
+    // has it (an exact run would otherwise delete what the user excluded).
+    if (s.config.flags.gIsExcludeOn &&
+        (exclude_.IsToBeExcluded(a.path, listings.aCaseInsensitive) ||
+         exclude_.IsToBeExcluded(b.path, listings.bCaseInsensitive))) {
+        return passBy();
+    }
+    const bool aExisted = a.exists, bExisted = b.exists;
+    for (auto [side, otherExisted, caseInsensitive] :
+         {std::tuple{&a, bExisted, listings.aCaseInsensitive},
+          std::tuple{&b, aExisted, listings.bCaseInsensitive}}) {
+        if (side->exists && !Classify(*side, otherExisted, caseInsensitive)) {
+            NoteIfSpecial(*side, f.deleting());
+            return passBy();
+        }
+    }
+    if (a.attrs.isDirectory() && !a.resolved && !b.resolved &&
+        !s.config.flags.gIsTreatPackagesAsFolders) {
+        record.Kinds(a.isFolder, b.isFolder);
+    }
+    if (a.exists) ++(a.isFolder ? s.task.gAFoldersScanned : s.task.gAFilesScanned);
+    if (b.exists) ++(b.isFolder ? s.task.gBFoldersScanned : s.task.gBFilesScanned);
+    return true;
+}
+
+void FolderScanner::PlanPair(Folder& f, Side& a, Side& b, int mode, std::int8_t ifSkip,
+                             std::uint64_t prefetchToken) {
+    run::RunState& s = state_;
+    const bool eitherFolder = a.isFolder || b.isFolder;
+    const bool isClashReplace =
+        a.exists && b.exists && a.isFolder != b.isFolder &&
+        (mode == run::kModeReplaceBwithA || mode == run::kModeReplaceAwithB);
+    const bool copyEmpty =
+        eitherFolder && ((f.isRoot && (Contains(s.task.bootFoldersToCopyEmptyArray, a.path) ||
+                                       Contains(s.task.bootFoldersToCopyEmptyArray, b.path))) ||
+                         IsPseudoFileSystemMount(a, f.aDir) || IsPseudoFileSystemMount(b, f.bDir));
+    const bool skipPrivileges =
+        s.config.flags.mSkipCheckPermissions || (copyEmpty && tw_.mEuidIsRoot);
+    if (!skipPrivileges && !CheckPrivileges(a, b, mode)) {
+        if (f.deleting() && mode == f.copyMode) f.keptChildren = true;
+        // Not brought into step: both sides keep what the index knew of them.
+        if (s.config.flags.gIsSyncOn && s.config.flags.gIsExactOn) {
+            s.task.restoreBackupDateArray.push_back(a.path);
+            s.task.restoreBackupDateArray.push_back(b.path);
+        }
+        // A deletion the index asked for and that is refused is asked for again next time.
+        if (ifSkip >= 0 && root_ != nullptr) {
+            root_->keepInIndex.push_back(mode == run::kModeDeleteInA ? b.path : a.path);
+        }
+        return;
+    }
+
+    PlanItem item;
+    item.name = a.name;
+    if (b.exists && b.name != a.name) item.destName = b.name;
+    if (a.resolved) item.sourcePath = std::make_unique<std::string>(a.path);
+    if (b.resolved) item.destPath = std::make_unique<std::string>(b.path);
+    item.copyMode = mode;
+    item.ifSkipAddToExactIndex = ifSkip;
+    for (const auto& [side, seen] : {std::pair{&a, &item.seenA}, {&b, &item.seenB}}) {
+        if (side->exists && !side->resolved) {
+            *seen = {static_cast<std::uint64_t>(side->attrs.ino), side->attrs.size,
+                     side->attrs.mtime.sec, side->attrs.mtime.nsec,
+                     static_cast<std::uint8_t>(side->attrs.type)};
+            // A folder a file or a link is to replace goes whole: only as it is now.
+            if (isClashReplace && side->isFolder && side->folder.valid()) {
+                seen->tree = platform::FolderTreeDigest(side->folder.fd());
+            }
+        }
+    }
+    if (eitherFolder && !isClashReplace) {
+        item.isFolder = true;
+        if (!DescendInto(f, item, a, b, copyEmpty, prefetchToken)) return;
+    }
+    Count(item, ContentToCopy(item.copyMode, a, b));
+    f.subItems.push_back(std::move(item));
+}
+
+bool FolderScanner::DescendInto(Folder& f, PlanItem& item, Side& a, Side& b, bool copyEmpty,
+                                std::uint64_t prefetchToken) {
+    bool walked = true;
+    if (!copyEmpty) {
+        Folder child{a.path, b.path, item.copyMode, item.subItems, false, {}, {}};
+        child.aExists = a.exists;
+        child.bExists = b.exists;
+        if (!b.resolved) {
+            child.bToken = prefetchToken;
+            child.bName = b.name;
+        }
+        const bool aOpen = OpenSide(f.aDir, a, child.aDir, child.aError);
+        const bool bOpen = OpenSide(f.bDir, b, child.bDir, child.bError);
+        if (aOpen && bOpen) {
+            if (child.aDir.valid()) ancestors_.push_back({child.aDir.dev(), child.aDir.ino()});
+            if (child.bDir.valid()) ancestors_.push_back({child.bDir.dev(), child.bDir.ino()});
+        }
+        walked = ScanFolder(child);
+        if (aOpen && bOpen) {
+            ancestors_.resize(ancestors_.size() - child.aDir.valid() - child.bDir.valid());
+        }
+        if (child.unread) {
+            // Nothing of a pair that could not be read is planned, on either side, and a
+            // folder holding it cannot go as a whole.
+            if (f.deleting()) f.keptChildren = true;
+            return false;
+        }
+    }
+    const auto isDsStoreItem = [](const PlanItem& x) {
+        return x.name == kDsStore || x.nameInB() == kDsStore;
+    };
+    const bool emptyNewFolder =
+        state_.config.flags.gIsSkipEmptyFolders &&
+        (item.copyMode == run::kModeCopyAtoB || item.copyMode == run::kModeCopyBtoA) &&
+        (item.subItems.empty() ||
+         (item.subItems.size() == 1 && isDsStoreItem(item.subItems.front())));
+    if (f.deleting() && item.copyMode != f.copyMode) f.keptChildren = true;
+    if (!walked) return false;
+    if (emptyNewFolder) {
+        Uncount(item.subItems);
+        return false;
+    }
+    if (a.isFolder && b.isFolder) {
+        if (IsFilling(b)) {
+            item.fillingSide = 1;
+        } else if (IsFilling(a)) {
+            item.fillingSide = 0;
+        }
+    }
+    return !(item.copyMode == run::kModeDescend && item.subItems.empty() && item.fillingSide < 0);
+}
+
+void FolderScanner::FoldUp(Folder& f) {
+    if (!f.keptChildren) return;
+    run::RunState& s = state_;
+    f.copyMode = run::kModeDescend;
+    auto anyChild = [&](int m1, int m2) {
+        return std::any_of(f.subItems.begin(), f.subItems.end(), [&](const PlanItem& c) {
+            return c.name != kDsStore && (c.copyMode == m1 || c.copyMode == m2);
+        });
+    };
+    if (f.aExists && !f.bExists && anyChild(run::kModeCopyAtoB, run::kModeReplaceBwithA)) {
+        f.copyMode = run::kModeCopyAtoB;
+    } else if (!f.aExists && f.bExists && s.config.flags.gIsSyncOn &&
+               anyChild(run::kModeCopyBtoA, run::kModeReplaceAwithB)) {
+        f.copyMode = run::kModeCopyBtoA;
+    }
+    if (!f.subItems.empty() && f.subItems.front().name == kDsStore) {
+        PlanItem& first = f.subItems.front();
+        const int former = first.copyMode;
+        if (f.copyMode == run::kModeDescend) {
+            f.subItems.erase(f.subItems.begin());
+            --s.task.gItemsToDo;
+        } else {
+            first.copyMode = f.copyMode;
+            if (auto* counter = s.totals.categories.ForMode(f.copyMode)) ++*counter;
+        }
+        if (auto* counter = s.totals.categories.ForMode(former)) --*counter;
+    }
 }
 
 void FolderScanner::NoteIfSpecial(const Side& side, bool inFolderToDelete) {

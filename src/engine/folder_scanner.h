@@ -26,6 +26,8 @@
 
 namespace qv::engine {
 
+class SettledRecord;
+
 // Titles of the check-boxes that the privilege hints name.
 inline constexpr const char* kRunAsRootCheckboxTitle = "Run with root privileges";
 inline constexpr const char* kUnlockCheckboxTitle = "Unlock locked items";
@@ -65,6 +67,9 @@ class FolderScanner : private PairFacts {
     struct Folder;
     using Side = PairSide;
 
+    // A folder pair, in phases: whether both can be walked, their names listed and paired,
+    // each pair screened, decided and planned (descending into sub-folders), and the folder's
+    // own action settled from what stays inside it (the fold-up).
     bool ScanFolder(Folder& folder);
     // The names of a folder pair to examine, paired across the two sides (a or b null where
     // only the other side has the name).
@@ -81,6 +86,29 @@ class FolderScanner : private PairFacts {
     bool PairNames(Folder& f, std::array<ListedItem, 2>& single, FolderListing& aList,
                    FolderListing& bList, std::vector<NamePair>& pairs,
                    std::uint64_t& prefetchToken);
+    // How the two folders of a pair were listed, for the pairs inside them.
+    struct Listings {
+        bool aCaseInsensitive;
+        bool bCaseInsensitive;
+        std::uint64_t prefetchToken;  // B's sub-folders, as named to the lister ahead
+    };
+    // The folder's path below both of the task's folders, when the walk records it for the
+    // ExactSync index.
+    std::optional<std::string> SettledKey(const Folder& f, const FolderListing& aList,
+                                          const FolderListing& bList) const;
+    void ScanPair(Folder& f, const NamePair& p, const Listings& listings, SettledRecord& record);
+    // Passes by leftovers, the names never copied, excluded items and what cannot be copied
+    // (special files); classifies and counts the rest. False: the pair is passed by.
+    bool Screen(Folder& f, Side& a, Side& b, const Listings& listings, SettledRecord& record);
+    // Checks the privileges of a decided pair and adds its planned item, walking down into it.
+    void PlanPair(Folder& f, Side& a, Side& b, int mode, std::int8_t ifSkip,
+                  std::uint64_t prefetchToken);
+    // Scans the pair's sub-folders into item; false when the item is not to be planned (it
+    // could not be read, has nothing to do, or is a new empty folder that is skipped).
+    bool DescendInto(Folder& f, run::PlanItem& item, Side& a, Side& b, bool copyEmpty,
+                     std::uint64_t prefetchToken);
+    // A folder to delete that keeps something inside is descended into (or copied) instead.
+    void FoldUp(Folder& f);
     // Opens a side's sub-folder for the walk, refusing one already on the walk's way down or
     // either top folder. True when there is no folder to open or it was opened.
     bool OpenSide(const platform::FolderHandle& parent, const Side& side,
