@@ -4,6 +4,8 @@
 
 #include <optional>
 
+#include "platform/file_system.h"
+
 namespace qv::fileops {
 
 namespace {
@@ -88,26 +90,26 @@ int MergeAcl(acl_t src, acl_t* dst, bool withBase) {
 // reach them whatever becomes of their folders (ProcPath of an open descriptor); 0 when there
 // was nothing to copy or a step failed.
 int CopyAclOfType(const std::string& src, const std::string& dst, acl_type_t type) {
-    const ScopedAcl from(::acl_get_file(src.c_str(), type));
+    const ScopedAcl from(platform::sys().getacl(src.c_str(), type));
     if (!from || ::acl_entries(from.get()) <= 0) return 0;
-    ScopedAcl to(::acl_get_file(dst.c_str(), type));
+    ScopedAcl to(platform::sys().getacl(dst.c_str(), type));
     if (!to) return 0;
     const bool withBase = ::acl_entries(to.get()) <= 0;
     const int copied = MergeAcl(from.get(), to.address(), withBase);
     if (copied <= 0 || ::acl_valid(to.get()) != 0) return 0;
-    return ::acl_set_file(dst.c_str(), type, to.get()) == 0 ? copied : 0;
+    return platform::sys().setacl(dst.c_str(), type, to.get()) == 0 ? copied : 0;
 }
 
 // The access ACL of the open file srcFd merged into that of the open file dstFd.
 bool MergeAccessAclOf(int srcFd, int dstFd) {
-    const ScopedAcl from(::acl_get_fd(srcFd));
+    const ScopedAcl from(platform::sys().fgetacl(srcFd));
     if (!from || ::acl_entries(from.get()) <= 0) return true;
-    ScopedAcl to(::acl_get_fd(dstFd));
+    ScopedAcl to(platform::sys().fgetacl(dstFd));
     if (!to) return false;
     const bool withBase = ::acl_entries(to.get()) <= 0;
     const int copied = MergeAcl(from.get(), to.address(), withBase);
     if (copied <= 0 || ::acl_valid(to.get()) != 0) return false;
-    return ::acl_set_fd(dstFd, to.get()) == 0;
+    return platform::sys().fsetacl(dstFd, to.get()) == 0;
 }
 
 }  // namespace qv::fileops

@@ -399,8 +399,9 @@ OpenCopyAttrs Metadata::SetAttrsOnOpenCopy(int srcFd, const struct statx& stx, i
         // The ACL comes last; a file has no default ACL. The copy's own backup date is this
         // run's; the mark belongs to the temporary.
         if (name == kAccessAclXattr) hasAcl = true;
-        if (name == kAccessAclXattr || name == kDefaultAclXattr || name == items::kBackupDateXattr ||
-            name == items::kTemporaryXattr || name == items::kFillingXattr) {
+        if (name == kAccessAclXattr || name == kDefaultAclXattr ||
+            name == items::kBackupDateXattr || name == items::kTemporaryXattr ||
+            name == items::kFillingXattr) {
             continue;
         }
         if (name == items::kCreationDateXattr) hasCreationDate = true;
@@ -494,7 +495,7 @@ bool Metadata::CopyACLAttributes(const ItemAt& src, const ItemAt& dst) const {
         const std::string srcPath = platform::ProcPath(srcItem.get());
         const std::string dstPath = platform::ProcPath(dstItem.get());
         // Most items carry no extended ACL; asking first spares building one for each of them.
-        if (srcItem.valid() && dstItem.valid() && ::acl_extended_file(srcPath.c_str()) == 1) {
+        if (srcItem.valid() && dstItem.valid() && sys().aclextended(srcPath.c_str()) == 1) {
             copied += CopyAclOfType(srcPath, dstPath, ACL_TYPE_ACCESS);
             if (S_ISDIR(from->st_mode) && S_ISDIR(to->st_mode)) {
                 copied += CopyAclOfType(srcPath, dstPath, ACL_TYPE_DEFAULT);

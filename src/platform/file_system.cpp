@@ -1,5 +1,6 @@
 #include "platform/file_system.h"
 
+#include <acl/libacl.h>
 #include <fcntl.h>
 #include <linux/fs.h>
 #include <stdlib.h>
@@ -93,6 +94,14 @@ ssize_t FileSystem::flistxattr(int fd, char* list, std::size_t size) {
     return ::flistxattr(fd, list, size);
 }
 int FileSystem::fremovexattr(int fd, const char* name) { return ::fremovexattr(fd, name); }
+
+int FileSystem::aclextended(const char* path) { return ::acl_extended_file(path); }
+acl_t FileSystem::getacl(const char* path, acl_type_t type) { return ::acl_get_file(path, type); }
+int FileSystem::setacl(const char* path, acl_type_t type, acl_t acl) {
+    return ::acl_set_file(path, type, acl);
+}
+acl_t FileSystem::fgetacl(int fd) { return ::acl_get_fd(fd); }
+int FileSystem::fsetacl(int fd, acl_t acl) { return ::acl_set_fd(fd, acl); }
 namespace {
 
 // Runs call on "/proc/self/fd/N" for an O_PATH descriptor of the item: that path resolves to

@@ -8,6 +8,7 @@
 // top folder through handles opened without following links cannot be redirected elsewhere by
 // a link put in its place.
 
+#include <sys/acl.h>
 #include <sys/stat.h>
 #include <sys/types.h>
 
@@ -95,6 +96,14 @@ class FileSystem {
     // The inode flags (FS_IOC_GETFLAGS / FS_IOC_SETFLAGS).
     virtual int getflags(int fd, int* flags);
     virtual int setflags(int fd, int flags);
+
+    // POSIX ACLs (libacl): of an item given by path (a ProcPath of an open descriptor reaches
+    // it whatever becomes of its folders) or of an open file. The caller frees what it gets.
+    virtual int aclextended(const char* path);  // 1: it has more than the mode's entries
+    virtual acl_t getacl(const char* path, acl_type_t type);
+    virtual int setacl(const char* path, acl_type_t type, acl_t acl);
+    virtual acl_t fgetacl(int fd);
+    virtual int fsetacl(int fd, acl_t acl);
 
     // Every entry of an open folder but "." and "..", read to its end: 0, or the errno that
     // stopped the reading (entries then holds what was read before it, never to be taken for

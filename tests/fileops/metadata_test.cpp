@@ -13,6 +13,8 @@
 #include <cerrno>
 #include <filesystem>
 
+#include "platform/file_system.h"
+#include "support/faulty_file_system.h"
 #include "support/test_support.h"
 
 namespace qv::fileops {
@@ -103,10 +105,12 @@ TEST_F(MetadataTest, CopiedItemsGetTheSourcesMetadataAndTheRunsStartAsBackupDate
         const std::string src = Make("A/"s + row.name, 0700), dst = Make("B/"s + row.name, 0777, 0);
         const std::string finder = row.file ? "TEXTQVRL\x40\x00"s + std::string(6, '\x07') : kNone;
         int err = SetAcl(src, row.type, row.srcAcl) | SetXattr(src, "user.a", "b\0c"s) |
-                  SetXattr(src, items::kBackupDateXattr, "1") | SetXattr(dst, items::kFinderInfoXattr, "stale") |
+                  SetXattr(src, items::kBackupDateXattr, "1") |
+                  SetXattr(dst, items::kFinderInfoXattr, "stale") |
                   (row.dstAcl ? SetAcl(dst, ACL_TYPE_ACCESS, row.dstAcl) : 0);
         if (row.file) {
-            err |= SetXattr(src, items::kFinderInfoXattr, finder) | SetXattr(src, items::kCreationDateXattr, "9");
+            err |= SetXattr(src, items::kFinderInfoXattr, finder) |
+                   SetXattr(src, items::kCreationDateXattr, "9");
         }
         if (err != 0) GTEST_SKIP() << "the temporary folder keeps no ACLs or user xattrs";
         ASSERT_EQ(::chmod(src.c_str(), row.mode), 0);
@@ -126,10 +130,21 @@ TEST_F(MetadataTest, CopiedItemsGetTheSourcesMetadataAndTheRunsStartAsBackupDate
         EXPECT_EQ(GetXattr(dst, "user.a"), "b\0c"s);
         EXPECT_EQ(GetXattr(dst, items::kFinderInfoXattr), finder);
         EXPECT_EQ(tw_.GetDate(dst, items::kCreationDate), tw_.GetDate(src, items::kCreationDate));
-        EXPECT_TRUE(!tw_.GetDate(src, items::kCreationDate) || GetXattr(dst, items::kCreationDateXattr) != kNone);
+        EXPECT_TRUE(!tw_.GetDate(src, items::kCreationDate) ||
+                    GetXattr(dst, items::kCreationDateXattr) != kNone);
         EXPECT_EQ(tw_.GetDate(dst, items::kBackupDate), double(kRunStart));
         EXPECT_EQ(AclText(dst, ACL_TYPE_ACCESS), row.accessAfter);
         EXPECT_EQ(AclText(dst, ACL_TYPE_DEFAULT), row.defaultAfter);
+
+        // A destination that refuses ACLs keeps its own and still gets the other attributes.
+        const std::string refusing = Make("B/refusing-"s + row.name, 0777, 0);
+        test::FaultyFileSystem faults({{test::Sys::setacl, EOPNOTSUPP}});
+        const platform::ScopedFileSystem installed(faults);
+        EXPECT_FALSE(md_.CopyACLAttributes(src, refusing));
+        EXPECT_EQ(faults.failures(test::Sys::setacl), 1);
+        EXPECT_EQ(AclText(refusing, row.type),
+                  AclText(Make("B/plain-"s + row.name, 0777, 0), row.type));
+        EXPECT_EQ(GetXattr(refusing, "user.a"), "b\0c"s);
     }
 }
 
@@ -145,7 +160,8 @@ TEST_F(MetadataTest, AFileCopiedThroughOpenDescriptorsGetsTheSameAttributes) {
         const std::string src = Make(asRoot ? "rootSrc" : "userSrc", 0600), dst = src + ".copy";
         int err = SetAcl(src, ACL_TYPE_ACCESS, "u::rw-,u:4242:rw-,g::r--,m::rw-,o::---") |
                   SetXattr(src, "user.a", "b\0c"s) | SetXattr(src, items::kBackupDateXattr, "1") |
-                  SetXattr(src, items::kFinderInfoXattr, "TEXTQVRL") | SetXattr(src, items::kTemporaryXattr, "1");
+                  SetXattr(src, items::kFinderInfoXattr, "TEXTQVRL") |
+                  SetXattr(src, items::kTemporaryXattr, "1");
         if (err != 0) GTEST_SKIP() << "the temporary folder keeps no ACLs or user xattrs";
         ASSERT_EQ(::chmod(src.c_str(), 0444), 0);
         // A file capability (revision 2, CAP_NET_RAW permitted), which a change of owner clears.
@@ -226,7 +242,8 @@ TEST_F(MetadataTest, TheLockFollowsTheSourceEvenOntoALockedDestination) {
 }
 
 TEST_F(MetadataTest, UnlockChainRelaxesModesUpToTheMainFolderAndRestorePutsThemBack) {
-    items::TWUtilities user;  // root passes every mode check: the chain is judged for an ordinary user
+    items::TWUtilities
+        user;  // root passes every mode check: the chain is judged for an ordinary user
     user.mUserID = user.mEUserID = root_ ? kUser : ::getuid();
     user.mGroupsID = {root_ ? kGroup : ::getgid()};
     user.mEuidIsRoot = false;

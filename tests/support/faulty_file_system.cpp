@@ -171,6 +171,14 @@ int FaultyFileSystem::fchown(int fd, uid_t uid, gid_t gid) {
     return Fails(Sys::fchown, NameOf(fd), 0, false, fd) ? -1 : FileSystem::fchown(fd, uid, gid);
 }
 
+int FaultyFileSystem::setacl(const char* path, acl_type_t type, acl_t acl) {
+    return Fails(Sys::setacl, path, 0, true) ? -1 : FileSystem::setacl(path, type, acl);
+}
+
+int FaultyFileSystem::fsetacl(int fd, acl_t acl) {
+    return Fails(Sys::fsetacl, NameOf(fd), 0, true, fd) ? -1 : FileSystem::fsetacl(fd, acl);
+}
+
 int FaultyFileSystem::fstatfs(int fd, struct statfs* out) {
     return Fails(Sys::fstatfs, NameOf(fd)) ? -1 : FileSystem::fstatfs(fd, out);
 }

@@ -42,6 +42,8 @@ enum class Sys {
     fchown,
     fstatfs,
     readfolder,
+    setacl,
+    fsetacl,
 };
 
 // What a rule's predicate sees of a call.
@@ -95,6 +97,8 @@ class FaultyFileSystem : public platform::FileSystem {
     int futimens(int fd, const struct timespec times[2]) override;
     int fchown(int fd, uid_t uid, gid_t gid) override;
     int fstatfs(int fd, struct statfs* out) override;
+    int setacl(const char* path, acl_type_t type, acl_t acl) override;
+    int fsetacl(int fd, acl_t acl) override;
     int readfolder(int dirFd, std::vector<platform::FolderEntry>& entries) override;
 
   private:
