@@ -56,9 +56,19 @@ class ExactSyncTest : public ::testing::Test {
     bool Exists(const std::string& relative) const {
         return platform::ItemExists(tree.path(relative));
     }
+    std::string Read(const std::string& relative) const {
+        return test::ReadText(tree.path(relative));
+    }
+    test::Files Contents(const std::string& relative) const { return tree.Contents(relative); }
     void SetModified(const std::string& relative, std::int64_t seconds) const {
         const std::array<timespec, 2> t{timespec{seconds, 0}, timespec{seconds, 0}};
         ASSERT_EQ(::utimensat(AT_FDCWD, tree.path(relative).c_str(), t.data(), 0), 0);
+    }
+    // Both folders and the index gone, for the next case of a table.
+    void Reset() const {
+        for (const std::string& folder : {tree.a(), tree.b(), Folder()}) {
+            std::filesystem::remove_all(folder);
+        }
     }
     std::string Folder() const { return support / "ExactSync Indexes"; }
     std::string File(const std::string& name) const { return Folder() + "/" + name; }
@@ -67,12 +77,23 @@ class ExactSyncTest : public ::testing::Test {
         EXPECT_TRUE(r.value.has_value()) << name << ": " << r.reason;
         return r.value.value_or(plist::Dict{});
     }
-    // Whether the pair file lists the item (a name in A's top folder) as it was at the last run.
-    bool Indexed(const std::string& name) const {
+    // The names the pair file lists in a folder of A or B ("A", "B/d") as it was at the last
+    // run, a folder's with a "/".
+    Names Indexed(const std::string& folder) const {
         const plist::Value pair = ReadIndex(kExactSyncPairIndexName);
-        const plist::Value* top =
-            pair.dictAt("treeSource") ? pair.dictAt("treeSource")->dictAt("A") : nullptr;
-        return top != nullptr && top->contains(name);
+        const plist::Value* at = pair.dictAt(folder[0] == 'A' ? "treeSource" : "treeDest");
+        for (const auto& part : std::filesystem::path(folder)) {
+            at = at != nullptr ? at->dictAt(part.string()) : nullptr;
+        }
+        Names names;
+        for (const auto& [name, value] : at != nullptr ? at->dict() : plist::Dict{}) {
+            names.push_back(name + (value.isDict() ? "/" : ""));
+        }
+        return names;
+    }
+    bool Indexed(const std::string& folder, const std::string& name) const {
+        const Names names = Indexed(folder);
+        return std::find(names.begin(), names.end(), name) != names.end();
     }
     const std::string& Log() const {
         return engine->state().logSessionArray.at(0).logTaskArray.at(0).gDetailedLogText;
@@ -95,22 +116,19 @@ TEST_F(ExactSyncTest, FirstRunSynchronizesThenDeletionsTravelBothWays) {
     const run::RunState& first = Run();
     EXPECT_TRUE(test::Contains(Log(), "No Exact Sync index of these two folders yet"));
     // Nothing is deleted at the first run: each side gets the other's items.
-    for (const char* side : {"A/", "B/"}) {
-        for (const std::string& name :
-             Names{"a1", "gone-in-a", "d/in-d", "b1", "gone-in-b", "e/in-e", kOdd}) {
-            EXPECT_TRUE(Exists(side + name)) << side << name;
-        }
-    }
+    const test::Files all = {{"a1", ""}, {"gone-in-a", ""}, {"d/in-d", ""}, {kOdd, ""},
+                             {"b1", ""}, {"gone-in-b", ""}, {"e/in-e", ""}};
+    EXPECT_EQ(Contents("A"), all);
+    EXPECT_EQ(Contents("B"), all);
     const plist::Value main = ReadIndex(kExactSyncMainIndexName);
     EXPECT_EQ(main.intAt("fileVersion"), kExactSyncIndexVersion);
     ASSERT_EQ(main.arrayAt("indexFilesList")->array().size(), 1u);
     EXPECT_EQ(main.arrayAt("indexFilesList")->array()[0].stringAt("indexFileName"),
               kExactSyncPairIndexName);
-    const plist::Value pair = ReadIndex(kExactSyncPairIndexName);
-    EXPECT_EQ(pair.stringAt("absolutePathSource"), tree.a());
-    const plist::Value& treeA = *pair.dictAt("treeSource")->dictAt("A");
-    EXPECT_EQ(treeA.dictAt("e")->stringAt("in-e"), "");
-    EXPECT_TRUE(treeA.contains(EncodeIndexText(kOdd)));
+    EXPECT_EQ(ReadIndex(kExactSyncPairIndexName).stringAt("absolutePathSource"), tree.a());
+    EXPECT_EQ(Indexed("A"),
+              (Names{EncodeIndexText(kOdd), "a1", "b1", "d/", "e/", "gone-in-a", "gone-in-b"}));
+    EXPECT_EQ(Indexed("A/e"), Names{"in-e"});
     if (tree.HasUserXattrs()) {
         EXPECT_EQ(tree.BackupDate("B/a1"), first.totals.gStartSyncDateTimeUTC);
     }
@@ -122,12 +140,8 @@ TEST_F(ExactSyncTest, FirstRunSynchronizesThenDeletionsTravelBothWays) {
     }
     std::filesystem::remove_all(tree.path("B/e"));
     Run();
-    for (const std::string& name : Names{"gone-in-a", "gone-in-b", "d", "e", kOdd}) {
-        EXPECT_FALSE(Exists("A/" + name)) << name;
-        EXPECT_FALSE(Exists("B/" + name)) << name;
-    }
-    EXPECT_TRUE(Exists("A/b1"));
-    EXPECT_TRUE(Exists("B/a1"));
+    EXPECT_EQ(Contents("A"), (test::Files{{"a1", ""}, {"b1", ""}}));
+    EXPECT_EQ(Contents("B"), Contents("A"));
     EXPECT_TRUE(proxy.errors().empty());
 }
 
@@ -146,16 +160,13 @@ TEST_F(ExactSyncTest, ConflictsOfTheIndexFollowTheAnswer) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        std::filesystem::remove_all(tree.a());
-        std::filesystem::remove_all(tree.b());
-        std::filesystem::remove_all(Folder());
+        Reset();
         tree.Build({"A/f@1000", "A/z/old@1000", "B/"});
         Run();
         // f deleted in A and changed in B since; a new file in B's z, whose A side went.
         std::filesystem::remove(tree.path("A/f"));
         std::filesystem::remove_all(tree.path("A/z"));
-        SetModified("B/f", std::time(nullptr) + 1000);
-        tree.Build({"B/z/new"});
+        tree.Build({"B/f@" + std::to_string(std::time(nullptr) + 1000), "B/z/new"});
         const std::string before = test::ReadText(File(kExactSyncPairIndexName));
         proxy.replies = {c.reply, test::Proceed()};
         const std::size_t asked = proxy.questions().size();
@@ -190,19 +201,17 @@ TEST_F(ExactSyncTest, AConflictLeftAsItWasStaysOneUntilSomeoneDecides) {
     for (int run = 2; run <= 4; ++run) {
         SCOPED_TRACE("run " + std::to_string(run));
         EXPECT_EQ(Run().totals.gGlobalConflictsSkipped, 2);
-        EXPECT_EQ(test::ReadText(tree.path("A/x")), "A's");
-        EXPECT_EQ(test::ReadText(tree.path("B/x")), "B's");
-        EXPECT_EQ(test::ReadText(tree.path("A/y")), "a file");
-        EXPECT_EQ(test::ReadText(tree.path("B/y/z")), "in a folder");
+        EXPECT_EQ(Contents("A"), (test::Files{{"keep", ""}, {"x", "A's"}, {"y", "a file"}}));
+        EXPECT_EQ(Contents("B"), (test::Files{{"keep", ""}, {"x", "B's"}, {"y/z", "in a folder"}}));
     }
     std::filesystem::remove(tree.path("A/x"));
     std::filesystem::remove(tree.path("A/y"));
     Run();
-    EXPECT_EQ(test::ReadText(tree.path("A/x")), "B's");
-    EXPECT_EQ(test::ReadText(tree.path("A/y/z")), "in a folder");
+    const test::Files settled = {{"keep", ""}, {"x", "B's"}, {"y/z", "in a folder"}};
+    EXPECT_EQ(Contents("A"), settled);
     Run();  // in step now: nothing comes or goes
-    EXPECT_EQ(test::ReadText(tree.path("B/x")), "B's");
-    EXPECT_EQ(test::ReadText(tree.path("B/y/z")), "in a folder");
+    EXPECT_EQ(Contents("A"), settled);
+    EXPECT_EQ(Contents("B"), settled);
 }
 
 // The index keeps what each item was at the last run: the change made since wins whatever the
@@ -220,20 +229,16 @@ TEST_F(ExactSyncTest, WhatChangedSinceTheLastRunWinsWhateverTheDates) {
                 "B/edited:B's edit@100", "B/d/new-report:new@100"});
     std::filesystem::remove(tree.path("A/edited"));
     std::filesystem::remove_all(tree.path("A/d"));
-    const run::RunState& s = Run();
-    EXPECT_EQ(test::ReadText(tree.path("B/report")), "the draft");
-    EXPECT_FALSE(Exists("B/draft"));
-    EXPECT_EQ(test::ReadText(tree.path("A/old")), "v0 restored");
-    EXPECT_EQ(test::ReadText(tree.path("A/both")), "A's");
-    EXPECT_EQ(test::ReadText(tree.path("B/both")), "B's");
-    EXPECT_EQ(test::ReadText(tree.path("A/edited")), "B's edit");
-    EXPECT_EQ(test::ReadText(tree.path("A/d/new-report")), "new");
-    EXPECT_FALSE(Exists("B/d/x"));
-    EXPECT_EQ(s.totals.gGlobalConflictsSkipped, 3);
+    test::Files expected = {{"report", "the draft"}, {"old", "v0 restored"},
+                            {"both", "A's"},         {"edited", "B's edit"},
+                            {"same", "v1"},          {"d/new-report", "new"}};
+    EXPECT_EQ(Run().totals.gGlobalConflictsSkipped, 3);
+    EXPECT_EQ(Contents("A"), expected);
+    expected["both"] = "B's";
+    EXPECT_EQ(Contents("B"), expected);
     // Unchanged since, the items in step stay; the skipped conflict stays one.
     EXPECT_EQ(Run().totals.gGlobalConflictsSkipped, 1);
-    EXPECT_EQ(test::ReadText(tree.path("B/same")), "v1");
-    EXPECT_EQ(test::ReadText(tree.path("B/old")), "v0 restored");
+    EXPECT_EQ(Contents("B"), expected);
 }
 
 // What the run did not bring into step is not recorded as in step: an item whose replacement
@@ -270,11 +275,11 @@ TEST_F(ExactSyncTest, WhatTheRunDidNotBringIntoStepIsNotRecordedAsInStep) {
     proxy.onHook = nullptr;
     const run::RunState& s = Run();
     EXPECT_EQ(s.totals.gGlobalError, 0) << Log();
-    EXPECT_EQ(test::ReadText(tree.path("B/f")), "A's edit");
-    EXPECT_EQ(test::ReadText(tree.path("A/g")), "B's save") << Log();
-    EXPECT_EQ(test::ReadText(tree.path("A/d")), "a file now");
-    EXPECT_EQ(test::ReadText(tree.path("B/d/new")), "B's new");
-    EXPECT_EQ(test::ReadText(tree.path("B/e/x")), "B's edit");
+    EXPECT_EQ(Read("B/f"), "A's edit");
+    EXPECT_EQ(Read("A/g"), "B's save") << Log();
+    EXPECT_EQ(Read("A/d"), "a file now");
+    EXPECT_EQ(Read("B/d/new"), "B's new");
+    EXPECT_EQ(Read("B/e/x"), "B's edit");
 }
 
 // Without an index the same holds by the backup date: a Backup's conflict left as it is
@@ -295,7 +300,7 @@ TEST_F(ExactSyncTest, ABackupConflictLeftAsItWasStaysOneWhenTheTopFoldersDateMov
     // Time passes: the destination's date is now later than B's edit.
     ASSERT_TRUE(tw.SetBackupDateDitto(tree.b(), now + 1500));
     EXPECT_EQ(Run().totals.gGlobalConflictsSkipped, 1);
-    EXPECT_EQ(test::ReadText(tree.path("B/x")), "B's edit");
+    EXPECT_EQ(Read("B/x"), "B's edit");
 }
 
 // A conflict left as it is marks both sides as never in step: later runs find it again, with
@@ -360,66 +365,42 @@ TEST_F(ExactSyncTest, OnlyWhatTheRunBroughtIntoStepIsStampedAgain) {
                 "A/mixed/a-quiet@1000", "A/mixed/b-changed:old@1000", "A/link-target@1000"});
     std::filesystem::create_symlink("link-target", tree.path("A/calm/link"));
     Run();
-    const std::vector<std::string> files = {"top",
-                                            "calm/q",
-                                            "calm/deep/r",
-                                            "busy/changed",
-                                            "busy/neighbour",
-                                            "calm/gone",
-                                            "calm/touched-both",
-                                            "mixed/a-quiet"};
     const std::int64_t marker = 5000;  // later than every file's date, earlier than any run
-    for (const char* side : {"A/", "B/"}) {
-        for (const std::string& f : files) ASSERT_TRUE(tree.SetBackupDate(side + f, marker));
+    for (const std::string side : {"A/", "B/"}) {
+        for (const char* f : {"top", "calm/q", "calm/deep/r", "busy/changed", "busy/neighbour",
+                              "calm/gone", "calm/touched-both", "mixed/a-quiet"}) {
+            ASSERT_TRUE(tree.SetBackupDate(side + f, marker));
+        }
     }
-    const std::int64_t later = std::time(nullptr) + 1000;
-    test::WriteText(tree.path("A/busy/changed"), "new");
-    SetModified("A/busy/changed", later);
-    test::WriteText(tree.path("A/mixed/b-changed"), "new");
-    SetModified("A/mixed/b-changed", later);
-    for (const char* side : {"A/", "B/"}) {
+    const std::string later = "@" + std::to_string(std::time(nullptr) + 1000);
+    tree.Build({"A/busy/changed:new" + later, "A/mixed/b-changed:new" + later});
+    for (const std::string side : {"A/", "B/"}) {
         // The same new file on both sides, with an old date; a file touched alike on both
         // sides since the last run; and one file gone from both.
-        tree.Build({std::string(side) + "calm/old-new@1000"});
-        SetModified(std::string(side) + "calm/touched-both", later);
-        std::filesystem::remove(tree.path(std::string(side) + "calm/gone"));
+        tree.Build({side + "calm/old-new@1000", side + "calm/touched-both" + later});
+        std::filesystem::remove(tree.path(side + "calm/gone"));
     }
 
-    const run::RunState& second = Run();
-    const std::int64_t now = second.totals.gStartSyncDateTimeUTC;
+    const std::int64_t now = Run().totals.gStartSyncDateTimeUTC;
     EXPECT_TRUE(proxy.errors().empty());
-    EXPECT_EQ(test::ReadText(tree.path("B/busy/changed")), "new");
-    for (const char* side : {"A/", "B/"}) {
-        const std::string s = side;
-        EXPECT_EQ(tree.BackupDate(s + "top"), marker) << s;
-        EXPECT_EQ(tree.BackupDate(s + "calm/q"), marker) << s;
-        EXPECT_EQ(tree.BackupDate(s + "calm/deep/r"), marker) << s;
-        EXPECT_EQ(tree.BackupDate(s + "calm/old-new"), now) << s;  // not in the last index
-        EXPECT_EQ(tree.BackupDate(s + "calm/touched-both"), now) << s;
-        EXPECT_EQ(tree.BackupDate(s + "busy/changed"), now) << s;
-        EXPECT_EQ(tree.BackupDate(s + "busy/neighbour"), marker) << s;
-        // Met while its folder still looked settled, before the change further on.
-        EXPECT_EQ(tree.BackupDate(s + "mixed/a-quiet"), marker) << s;
-    }
-
-    // The index holds what the folders hold, whether they were listed again or not.
-    const plist::Value pair = ReadIndex(kExactSyncPairIndexName);
-    for (const char* side : {"treeSource", "treeDest"}) {
-        const plist::Value* top =
-            pair.dictAt(side)->dictAt(side == std::string("treeSource") ? "A" : "B");
-        ASSERT_NE(top, nullptr);
-        const plist::Value* calm = top->dictAt("calm");
-        ASSERT_NE(calm, nullptr);
-        std::vector<std::string> names;
-        for (const auto& [name, value] : calm->dict()) {
-            names.push_back(name + (value.isDict() ? "/" : ""));
+    EXPECT_EQ(Read("B/busy/changed"), "new");
+    for (const std::string side : {"A", "B"}) {
+        SCOPED_TRACE(side);
+        // Met while its folder still looked settled, before the change further on: a-quiet.
+        for (const char* f : {"top", "calm/q", "calm/deep/r", "busy/neighbour", "mixed/a-quiet"}) {
+            EXPECT_EQ(tree.BackupDate(side + "/" + f), marker) << f;
         }
-        EXPECT_EQ(names, (Names{"deep/", "link", "old-new", "q", "touched-both"})) << side;
-        EXPECT_EQ(top->dictAt("busy")->dict().size(), 2u) << side;
+        // old-new is not in the last index.
+        for (const char* f : {"calm/old-new", "calm/touched-both", "busy/changed"}) {
+            EXPECT_EQ(tree.BackupDate(side + "/" + f), now) << f;
+        }
+        // The index holds what the folders hold, whether they were listed again or not.
+        EXPECT_EQ(Indexed(side + "/calm"),
+                  (Names{"deep/", "link", "old-new", "q", "touched-both"}));
+        EXPECT_EQ(Indexed(side + "/busy").size(), 2u);
     }
     // And the next run finds nothing to do.
-    Run();
-    EXPECT_EQ(engine->state().totals.gItemsToDoTotal, 0);
+    EXPECT_EQ(Run().totals.gItemsToDoTotal, 0);
     EXPECT_EQ(tree.BackupDate("A/calm/q"), marker);
 }
 
@@ -492,18 +473,10 @@ TEST_F(ExactSyncTest, RebuildTakesSettledFoldersOnlyWhileUnchanged) {
                                  record("A/d/plain"), record("B/d/plain")},
                                 {"ghost", platform::ItemType::RegularFile, false, true}}};
     };
-    const auto namesOfD = [&](const char* side, const char* top) {
-        std::vector<std::string> names;
-        const plist::Value pair = ReadIndex(kExactSyncPairIndexName);
-        for (const auto& [name, value] : pair.dictAt(side)->dictAt(top)->dictAt("d")->dict()) {
-            names.push_back(name);
-        }
-        return names;
-    };
     items::ErrorPath errors(state, proxy);
     settle();
     ASSERT_TRUE(index.WriteExactSyncIndex(2, errors, tw));
-    EXPECT_EQ(namesOfD("treeSource", "A"), (Names{"ghost", "plain", "real"}));
+    EXPECT_EQ(Indexed("A/d"), (Names{"ghost", "plain", "real"}));
     EXPECT_TRUE(state.task.settledFolders.empty());
     if (tree.HasUserXattrs()) {
         EXPECT_EQ(tree.BackupDate("A/d/plain"), state.totals.gStartSyncDateTimeUTC);
@@ -514,8 +487,8 @@ TEST_F(ExactSyncTest, RebuildTakesSettledFoldersOnlyWhileUnchanged) {
     settle();
     tree.Build({"B/d/late@1000"});
     ASSERT_TRUE(index.WriteExactSyncIndex(2, errors, tw));
-    EXPECT_EQ(namesOfD("treeSource", "A"), (Names{"ghost", "plain", "real"}));
-    EXPECT_EQ(namesOfD("treeDest", "B"), (Names{"late", "plain", "real"}));
+    EXPECT_EQ(Indexed("A/d"), (Names{"ghost", "plain", "real"}));
+    EXPECT_EQ(Indexed("B/d"), (Names{"late", "plain", "real"}));
     if (tree.HasUserXattrs()) {
         EXPECT_EQ(tree.BackupDate("A/d/real"), -1);
         EXPECT_EQ(tree.BackupDate("B/d/real"), state.totals.gStartSyncDateTimeUTC);
@@ -527,36 +500,7 @@ TEST_F(ExactSyncTest, RebuildTakesSettledFoldersOnlyWhileUnchanged) {
     settle();
     state.totals.gStartSyncDateTime = static_cast<double>(std::time(nullptr));
     ASSERT_TRUE(index.WriteExactSyncIndex(2, errors, tw));
-    EXPECT_EQ(namesOfD("treeSource", "A"), (Names{"plain", "real"}));
-}
-
-TEST_F(ExactSyncTest, DeletionCancelledInThePreviewIsProposedAgain) {
-    tree.Build({"A/x", "A/y"});
-    Run();
-    const std::int64_t stamped = tree.BackupDate("B/x");
-    std::filesystem::remove(tree.path("A/x"));
-    std::filesystem::remove(tree.path("A/y"));
-    prefs.set("prefPreview", 1);
-    proxy.onHook = [this](test::Hook hook) {  // the user switches the deletion of x off
-        if (hook != test::Hook::ShowPreview) return;
-        run::RunState& s = engine->state();
-        for (run::PlanItem& item : s.plan.taskRootList.at(0).subItems) {
-            if (item.name != "x") continue;
-            EXPECT_EQ(item.ifSkipAddToExactIndex, 1);
-            item.copyMode = -item.copyMode;
-            s.plan.exactIndexAdditionLists.at(0).push_back(tree.path("A/x"));
-        }
-    };
-    Run();
-    EXPECT_TRUE(Exists("B/x"));
-    EXPECT_FALSE(Exists("B/y"));
-    EXPECT_EQ(tree.BackupDate("B/x"), stamped);
-    EXPECT_TRUE(Indexed("x"));
-    EXPECT_FALSE(Indexed("y"));
-    proxy.onHook = nullptr;
-    prefs.set("prefPreview", 0);
-    Run();
-    EXPECT_FALSE(Exists("B/x"));
+    EXPECT_EQ(Indexed("A/d"), (Names{"plain", "real"}));
 }
 
 // Turned around in the preview, a replacement writes to the other side and a deletion becomes
@@ -565,10 +509,9 @@ TEST_F(ExactSyncTest, DeletionCancelledInThePreviewIsProposedAgain) {
 TEST_F(ExactSyncTest, ReplacementsAndDeletionsTurnedAroundInThePreviewAreCarriedOut) {
     tree.Build({"A/f:one@1000", "A/x:kept@1000"});
     Run();
-    const std::time_t now = std::time(nullptr);
-    tree.Build({"A/f:A's edit", "B/f:B's edit"});
-    SetModified("B/f", now + 10);
-    SetModified("A/f", now + 20);  // A is newer: the plan replaces B's
+    const std::time_t now = std::time(nullptr);  // A is newer: the plan replaces B's
+    tree.Build(
+        {"A/f:A's edit@" + std::to_string(now + 20), "B/f:B's edit@" + std::to_string(now + 10)});
     std::filesystem::remove(tree.path("A/x"));
     prefs.set("prefPreview", 1);
     int turned = 0;
@@ -583,55 +526,41 @@ TEST_F(ExactSyncTest, ReplacementsAndDeletionsTurnedAroundInThePreviewAreCarried
     const run::RunState& s = Run();
     EXPECT_EQ(turned, 2);
     EXPECT_EQ(s.totals.gGlobalError, 0) << Log();
-    EXPECT_EQ(test::ReadText(tree.path("A/f")), "B's edit");
-    EXPECT_EQ(test::ReadText(tree.path("B/f")), "B's edit");
-    EXPECT_EQ(test::ReadText(tree.path("A/x")), "kept");
+    EXPECT_EQ(Read("A/f"), "B's edit");
+    EXPECT_EQ(Read("B/f"), "B's edit");
+    EXPECT_EQ(Read("A/x"), "kept");
     EXPECT_TRUE(Exists("B/x"));
 }
 
 // Stop in the middle of a large file: the copy ends within a few megabytes, its temporary goes,
 // the old file stays, and the stop is no error.
 TEST_F(ExactSyncTest, StopInsideALargeCopyEndsItAtOnceAndKeepsTheOldFile) {
-    struct Stopping : platform::FileSystem {
-        std::function<void()> stop;
-        int calls = 0;
-        int ficlone(int, int) override {
-            errno = EOPNOTSUPP;  // a file system without reflinks: the content is copied
-            return -1;
-        }
-        ssize_t copy_file_range(int in, off_t* inOff, int out, off_t* outOff,
-                                std::size_t len) override {
-            if (++calls == 1) stop();
-            return FileSystem::copy_file_range(in, inOff, out, outOff, len);
-        }
-    };
     tree.Build({"A/big:old@1000", "B/"});
     Run();
     test::WriteText(tree.path("A/big"), std::string(64 << 20, 'x'));
-    Stopping stopping;
-    stopping.stop = [&] { engine->Stop(); };
+    // A file system without reflinks, so that the content is copied; Stop at the first chunk.
+    test::FaultyFileSystem stopping(
+        {{test::Sys::ficlone, EOPNOTSUPP},
+         {test::Sys::copy_file_range, 0, "", 0, 1, {}, [&] { engine->Stop(); }}});
     {
         const platform::ScopedFileSystem installed(stopping);
         const run::RunState& s = Run();
         EXPECT_TRUE(s.mUserPressedStop);
         EXPECT_EQ(s.totals.gGlobalError, 0) << Log();
     }
-    EXPECT_LE(stopping.calls, 2);  // a chunk or two, not the whole file
-    EXPECT_EQ(test::ReadText(tree.path("B/big")), "old");
-    std::vector<std::string> inB;
-    for (const auto& e : std::filesystem::directory_iterator(tree.b())) {
-        inB.push_back(e.path().filename());
-    }
-    EXPECT_EQ(inB, std::vector<std::string>{"big"});
+    EXPECT_LE(stopping.calls(test::Sys::copy_file_range), 2);  // a chunk or two, not 64 MB
+    EXPECT_EQ(Contents("B"), (test::Files{{"big", "old"}}));
 }
 
 // Items skipped in the preview, through its model: the copy leaves them alone, and the next run
 // plans them again as they were: the deletion of what was deleted on B is proposed again (not
-// undone by a copy back), what is new on A is copied (not deleted as if B had lost it).
+// undone by a copy back), what is new on A is copied (not deleted as if B had lost it). A file
+// whose deletion was skipped keeps the index's record and its backup date.
 TEST_F(ExactSyncTest, ItemsSkippedInThePreviewArePlannedAgainAtTheNextRun) {
     test::SetOption(doc, 0, "conflictsDict", "conflictExactSyncAsk", 1);  // nothing to ask
     tree.Build({"A/keep@1000", "A/x@1000", "A/dd/in@1000"});
     Run();
+    const std::int64_t stamped = tree.BackupDate("A/x");
     std::filesystem::remove(tree.path("B/x"));
     std::filesystem::remove_all(tree.path("B/dd"));
     tree.Build({"A/n@1000", "A/nd/in@1000"});
@@ -653,24 +582,19 @@ TEST_F(ExactSyncTest, ItemsSkippedInThePreviewArePlannedAgainAtTheNextRun) {
                                                  {"n", run::kModeCopyAtoB},
                                                  {"nd", run::kModeCopyAtoB}};
     Run();
-    for (const auto& [name, mode] : expected) EXPECT_EQ(planned[name], mode) << name;
-    for (const char* name : {"x", "dd/in", "n", "nd/in"}) {
-        EXPECT_TRUE(Exists(std::string("A/") + name)) << name;
-        EXPECT_FALSE(Exists(std::string("B/") + name)) << name;
-    }
+    EXPECT_EQ(planned, expected);
+    EXPECT_EQ(Contents("A"),
+              (test::Files{{"keep", ""}, {"x", ""}, {"dd/in", ""}, {"n", ""}, {"nd/in", ""}}));
+    EXPECT_EQ(Contents("B"), (test::Files{{"keep", ""}}));
+    EXPECT_TRUE(Indexed("A", "x"));
+    EXPECT_EQ(tree.BackupDate("A/x"), stamped);
 
     skip = false;
     planned.clear();
     Run();
-    for (const auto& [name, mode] : expected) EXPECT_EQ(planned[name], mode) << name;
-    for (const char* name : {"x", "dd"}) {
-        EXPECT_FALSE(Exists(std::string("A/") + name)) << name;
-        EXPECT_FALSE(Exists(std::string("B/") + name)) << name;
-    }
-    for (const char* name : {"keep", "n", "nd/in"}) {
-        EXPECT_TRUE(Exists(std::string("A/") + name)) << name;
-        EXPECT_TRUE(Exists(std::string("B/") + name)) << name;
-    }
+    EXPECT_EQ(planned, expected);
+    EXPECT_EQ(Contents("A"), (test::Files{{"keep", ""}, {"n", ""}, {"nd/in", ""}}));
+    EXPECT_EQ(Contents("B"), Contents("A"));
     EXPECT_TRUE(proxy.conflictCodes().empty());
     EXPECT_TRUE(proxy.errors().empty());
 }
@@ -687,9 +611,7 @@ TEST_F(ExactSyncTest, SwappedSessionsShareOnePairFile) {
     const plist::Value main = ReadIndex(kExactSyncMainIndexName);
     ASSERT_EQ(main.arrayAt("indexFilesList")->array().size(), 1u);
     EXPECT_EQ(main.arrayAt("indexFilesList")->array()[0].stringAt("absolutePathSource"), tree.a());
-    std::size_t files = 0;
-    for ([[maybe_unused]] const auto& e : std::filesystem::directory_iterator(Folder())) ++files;
-    EXPECT_EQ(files, 2u);
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(Folder()), {}), 2);
     Run(1);  // the pair file takes the orientation of the run that wrote it last
     EXPECT_EQ(ReadIndex(kExactSyncPairIndexName).stringAt("absolutePathSource"), tree.b());
 }
@@ -733,7 +655,7 @@ TEST_F(ExactSyncTest, UnreadableIndexMakesAPlainSynchronizeAndIsRewritten) {
                                   File(kExactSyncPairIndexName) + "\""));
     EXPECT_TRUE(test::Contains(Log(), "This run copies both ways and deletes nothing"));
     EXPECT_TRUE(Exists("A/x"));  // copied back, not deleted
-    EXPECT_TRUE(Indexed("x"));
+    EXPECT_TRUE(Indexed("A", "x"));
 }
 
 TEST_F(ExactSyncTest, WriteFailureIsReportedAndCounted) {
@@ -873,9 +795,7 @@ TEST_F(ExactSyncTest, ARunKilledWhileDeletingNeverDeletesWhatIsSavedAgainThere) 
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
-        std::filesystem::remove_all(tree.a());
-        std::filesystem::remove_all(tree.b());
-        std::filesystem::remove_all(Folder());
+        Reset();
         tree.Build({"A/x:old@1000", "A/keep:k@1000", "B/"});
         Run();
         std::filesystem::remove(tree.path("A/x"));  // the user's deletion
@@ -904,12 +824,12 @@ TEST_F(ExactSyncTest, ARunKilledWhileDeletingNeverDeletesWhatIsSavedAgainThere) 
         ASSERT_TRUE(WIFEXITED(status));
         ASSERT_EQ(WEXITSTATUS(status), 9) << "the run ended without reaching the kill";
         EXPECT_EQ(Exists("B/x"), !c.afterTheDeletion);
-        EXPECT_TRUE(Indexed("x"));  // the index was not written again
+        EXPECT_TRUE(Indexed("A", "x"));  // the index was not written again
         if (c.savedAgain) test::WriteText(tree.path("B/x"), "saved again");
         Run();
         if (c.savedAgain) {
-            EXPECT_EQ(test::ReadText(tree.path("B/x")), "saved again");
-            EXPECT_EQ(test::ReadText(tree.path("A/x")), "saved again");  // new, so copied over
+            EXPECT_EQ(Read("B/x"), "saved again");
+            EXPECT_EQ(Read("A/x"), "saved again");  // new, so copied over
         } else {
             EXPECT_FALSE(Exists("B/x"));  // the deletion the killed run did not reach
             EXPECT_FALSE(Exists("A/x"));
@@ -927,17 +847,7 @@ TEST_F(ExactSyncTest, ARunKilledWhileDeletingNeverDeletesWhatIsSavedAgainThere) 
 TEST_F(ExactSyncTest, AFolderThatCannotBeReadKeepsThePreviousIndex) {
     tree.Build({"A/d/x", "A/d/y", "A/keep"});
     Run();
-    const auto indexed = [this](const char* side, const char* top) {
-        const plist::Value pair = ReadIndex(kExactSyncPairIndexName);
-        const plist::Value* folder = pair.dictAt(side) ? pair.dictAt(side)->dictAt(top) : nullptr;
-        Names names;
-        if (folder == nullptr) return names;
-        for (const auto& [name, value] : folder->dict()) {
-            names.push_back(name + (value.isDict() ? "/" : ""));
-        }
-        return names;
-    };
-    ASSERT_EQ(indexed("treeDest", "B"), (Names{"d/", "keep"}));
+    ASSERT_EQ(Indexed("B"), (Names{"d/", "keep"}));
     for (const int from : {2, 1}) {  // the rebuild's listing, then the scan's
         SCOPED_TRACE(from == 1 ? "scan" : "rebuild");
         std::filesystem::remove(tree.path("A/keep"));
@@ -947,21 +857,21 @@ TEST_F(ExactSyncTest, AFolderThatCannotBeReadKeepsThePreviousIndex) {
             const run::RunState& s = Run();
             EXPECT_EQ(s.totals.gGlobalError, 1);
         }
-        EXPECT_TRUE(Exists("B/d/x"));
-        EXPECT_TRUE(Exists("B/d/y"));
-        EXPECT_FALSE(Exists("B/keep"));  // the rest of the task was done
-        EXPECT_EQ(indexed("treeSource", "A"), (Names{"d/"}));
-        EXPECT_EQ(indexed("treeDest", "B"), (Names{"d/"}));
+        // Nothing of d deleted from B; the rest of the task was done.
+        EXPECT_EQ(Contents("B"), (test::Files{{"d/x", ""}, {"d/y", ""}}));
+        EXPECT_EQ(Indexed("A"), Names{"d/"});
+        EXPECT_EQ(Indexed("B"), Names{"d/"});
         // Written again on B after the run: new, and carried over to A.
         test::WriteText(tree.path("B/keep"), "written again");
         Run();
-        EXPECT_EQ(test::ReadText(tree.path("A/keep")), "written again");
+        EXPECT_EQ(Read("A/keep"), "written again");
         EXPECT_TRUE(Exists("B/keep"));
     }
     // Read normally again, the folder is in step and nothing is lost.
     Run();
-    EXPECT_TRUE(Exists("A/d/x"));
-    EXPECT_TRUE(Exists("B/d/y"));
+    const test::Files all = {{"d/x", ""}, {"d/y", ""}, {"keep", "written again"}};
+    EXPECT_EQ(Contents("A"), all);
+    EXPECT_EQ(Contents("B"), all);
 }
 
 // An empty folder standing where B was (a volume not mounted, a folder made anew) is not the
@@ -1002,7 +912,7 @@ TEST_F(ExactSyncTest, IndexFilesAreNeverWrittenThroughALinkAndLeftoversGo) {
     EXPECT_TRUE(std::filesystem::is_regular_file(
         std::filesystem::symlink_status(File(kExactSyncPairIndexName))));
     EXPECT_FALSE(std::filesystem::exists(leftover));
-    EXPECT_TRUE(Indexed("x"));
+    EXPECT_TRUE(Indexed("A", "x"));
 }
 
 // A task between two files indexes and stamps those two files, not the rest of their folders.
@@ -1011,13 +921,9 @@ TEST_F(ExactSyncTest, AFileToFileTaskIndexesOnlyItsTwoFiles) {
     test::SetOption(doc, 0, "consoleDict", "topFolder", tree.path("A/f.txt"));
     test::SetOption(doc, 0, "consoleDict", "bottomFolder", tree.path("B/f.txt"));
     Run();
-    EXPECT_EQ(test::ReadText(tree.path("B/f.txt")), "a");
-    const plist::Value pair = ReadIndex(kExactSyncPairIndexName);
-    const plist::Value& treeA = *pair.dictAt("treeSource")->dictAt("A");
-    const plist::Value& treeB = *pair.dictAt("treeDest")->dictAt("B");
-    EXPECT_EQ(treeA.dict().size(), 1u);
-    EXPECT_TRUE(treeA.contains("f.txt"));
-    EXPECT_EQ(treeB.dict().size(), 1u);
+    EXPECT_EQ(Read("B/f.txt"), "a");
+    EXPECT_EQ(Indexed("A"), Names{"f.txt"});
+    EXPECT_EQ(Indexed("B"), Names{"f.txt"});
     if (tree.HasUserXattrs()) {
         EXPECT_EQ(tree.BackupDate("A/other"), -1);
         EXPECT_EQ(tree.BackupDate("B/mine"), -1);
@@ -1089,14 +995,15 @@ TEST_F(ExactSyncTest, EditsMadeAfterTheScanAreLeftForTheNextRun) {
     };
     const run::RunState& s = Run();
     proxy.onHook = nullptr;
-    EXPECT_EQ(test::ReadText(tree.path("B/z_notes.txt")), "edited in B during the run");
-    EXPECT_EQ(test::ReadText(tree.path("B/y_old.txt")), "edited in B during the run");
-    EXPECT_EQ(test::ReadText(tree.path("B/later.txt")), "made in B during the run");
-    EXPECT_EQ(test::ReadText(tree.path("B/nf")), "a file where a folder is to be made");
+    // Nothing of what was edited is touched, and no temporary is left.
+    EXPECT_EQ(Contents("B"), (test::Files{{"z_notes.txt", "edited in B during the run"},
+                                          {"y_old.txt", "edited in B during the run"},
+                                          {"later.txt", "made in B during the run"},
+                                          {"nf", "a file where a folder is to be made"}}));
     EXPECT_FALSE(Exists("A/new.txt"));  // the rest of the plan was carried out
     EXPECT_EQ(s.totals.gGlobalError, 4);
     EXPECT_TRUE(test::Contains(Log(), "It changed since the scan: the next run will decide."));
-    EXPECT_TRUE(Indexed("y_old.txt"));
+    EXPECT_TRUE(Indexed("A", "y_old.txt"));
 }
 
 }  // namespace

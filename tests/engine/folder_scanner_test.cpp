@@ -66,6 +66,15 @@ struct Scan {
             test::SetOption(doc, 0, "conflictsDict", key, value);
         return *this;
     }
+    // The exclude list with these items (paths in the fixture's folder) in its first rows.
+    Scan& Exclude(const std::vector<std::string>& items, bool on = true) {
+        plist::Value* rows = doc.GetSessionDict(0)->dictAt("excludeDict")->arrayAt("excludeArray");
+        for (std::size_t i = 0; i < items.size(); ++i) {
+            rows->array().at(i).set("itemToExclude", tree.path(items[i]));
+        }
+        test::SetOption(doc, 0, "excludeDict", "excludeOn", on ? 1 : 0);
+        return *this;
+    }
     Scan& Delta(std::int64_t seconds) {
         prefs.set("prefModificationDelta", 1);
         prefs.set("prefModificationDeltaField", seconds);
@@ -320,12 +329,7 @@ TEST(FolderScannerTest, ExcludedPathsAreLeftOut) {
     for (const std::int64_t excludeOn : {1, 0}) {
         Scan scan(kBackup);
         scan.tree.Build({"A/keep", "A/skip", "A/private/x", "A/sub/skip"});
-        plist::Value* rows =
-            scan.doc.GetSessionDict(0)->dictAt("excludeDict")->arrayAt("excludeArray");
-        rows->array().at(0).set("itemToExclude", scan.tree.path("A/skip"));
-        rows->array().at(1).set("itemToExclude", scan.tree.path("A/private"));
-        test::SetOption(scan.doc, 0, "excludeDict", "excludeOn", excludeOn);
-        const Outcome out = scan.Run();
+        const Outcome out = scan.Exclude({"A/skip", "A/private"}, excludeOn).Run();
         // Only the listed paths go, not other items of the same name.
         EXPECT_EQ(out.plan, (excludeOn ? Lines{all[0], all[4], all[5]} : all)) << excludeOn;
         EXPECT_EQ(out.task.gAFoldersScanned, excludeOn ? 1 : 2);
@@ -360,12 +364,8 @@ TEST(FolderScannerTest, ExcludedPathsMatchWholeNamesWithCaseOnlyWhereIgnored) {
             std::filesystem::create_directory_symlink(scan.tree.a(), link);
             test::SetOption(scan.doc, 0, "consoleDict", "topFolder", link);
         }
-        plist::Value* rows =
-            scan.doc.GetSessionDict(0)->dictAt("excludeDict")->arrayAt("excludeArray");
-        rows->array().at(0).set("itemToExclude", scan.tree.path(c.entry));
-        test::SetOption(scan.doc, 0, "excludeDict", "excludeOn", 1);
         scan.options.caseProbe = [&c](int, const std::string&) { return c.caseInsensitive; };
-        EXPECT_EQ(scan.Run().plan, c.plan);
+        EXPECT_EQ(scan.Exclude({c.entry}).Run().plan, c.plan);
     }
 }
 
@@ -374,12 +374,9 @@ TEST(FolderScannerTest, ExcludedPathsMatchWholeNamesWithCaseOnlyWhereIgnored) {
 TEST(FolderScannerTest, AnExcludedItemIsLeftAloneOnBothSides) {
     Scan scan(kExactBackup);
     scan.tree.Build({"B/Temp/old", "B/gone", "A/K", "A/kept", "B/other"});
-    plist::Value* rows = scan.doc.GetSessionDict(0)->dictAt("excludeDict")->arrayAt("excludeArray");
-    rows->array().at(0).set("itemToExclude", scan.tree.path("A/Temp"));  // only B has it
-    rows->array().at(1).set("itemToExclude", scan.tree.path("A/gone"));
-    rows->array().at(2).set("itemToExclude", scan.tree.path("B/K"));  // named on the B side
-    test::SetOption(scan.doc, 0, "excludeDict", "excludeOn", 1);
-    EXPECT_EQ(scan.Run().plan, (Lines{"CopyAtoB kept -> kept", "DeleteInB other -> other"}));
+    // Temp only B has; K named on the B side.
+    EXPECT_EQ(scan.Exclude({"A/Temp", "A/gone", "B/K"}).Run().plan,
+              (Lines{"CopyAtoB kept -> kept", "DeleteInB other -> other"}));
 }
 
 // The same on a real FAT volume, which the walk finds ignoring case by itself.
@@ -398,10 +395,7 @@ TEST(FolderScannerTest, OnAFatVolumeAnExcludedPathIgnoresCase) {
     std::filesystem::create_directories(scan.tree.path("A/Temp"));
     test::WriteText(scan.tree.path("A/Temp/x"), "x");
     test::WriteText(scan.tree.path("A/Temp2"), "x");
-    plist::Value* rows = scan.doc.GetSessionDict(0)->dictAt("excludeDict")->arrayAt("excludeArray");
-    rows->array().at(0).set("itemToExclude", scan.tree.path("A/TEMP"));
-    test::SetOption(scan.doc, 0, "excludeDict", "excludeOn", 1);
-    const Lines plan = scan.Run().plan;
+    const Lines plan = scan.Exclude({"A/TEMP"}).Run().plan;
     test::RunCommand("umount " + test::ShellQuote(scan.tree.a()));
     EXPECT_EQ(plan, Lines{"CopyAtoB Temp2 -> Temp2"});
 }

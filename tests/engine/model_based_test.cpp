@@ -1,7 +1,9 @@
 // Random work on both sides of a pair between random runs (Synchronize and Exact Synchronize,
 // under the policies of a new session and under the policies that skip every conflict, some
 // stopped and some killed part-way). After each run, every version the user wrote and neither
-// deleted nor replaced is still on one side or the other.
+// deleted nor replaced is still on one side or the other; and an Exact Synchronize that ended
+// cleanly after another one leaves the two sides alike, with nothing the user deleted or replaced
+// since on one side brought back from the other.
 //
 // A few hundred steps run under a fixed seed; QV_MBT_SEED (first seed) and QV_MBT_STEPS (steps
 // per seed), with QV_MBT_SEEDS (how many seeds), run longer probes. QV_MBT_TRACE adds to a
@@ -22,10 +24,12 @@
 #include <optional>
 #include <random>
 #include <set>
+#include <tuple>
 
 #include "engine/exact_sync_index_store.h"
 #include "engine/run_engine.h"
 #include "fileops/executor.h"
+#include "items/temporary_names.h"
 #include "platform/file_system.h"
 #include "sessions/conflict_options.h"
 #include "sessions/plist_codec.h"
@@ -87,7 +91,11 @@ class Model {
     void Kill(const std::string& item) {
         std::set<std::string> gone;
         Versions(item, gone);
-        for (const std::string& v : gone) alive_.erase(v);
+        for (const std::string& v : gone) {
+            alive_.erase(v);
+            const int side = item.compare(0, tree_.a().size(), tree_.a()) == 0 ? 0 : 1;
+            killed_.insert({side, item.substr(tree_.a().size() + 1), v});  // A, B: one size
+        }
     }
     // The model's clock, in nanoseconds: edits come seconds apart, as edits by hand do, and a
     // run starts a second after the last edit and takes a second. It never falls behind the
@@ -221,7 +229,10 @@ class Model {
             names.insert(e.path().filename().string());
         }
         std::string out = "D";
-        for (const std::string& n : names) out += "(" + n + Describe(side, path + "/" + n) + ")";
+        for (const std::string& n : names) {
+            // What a run leaves under a temporary name (marked) the next run clears away.
+            if (!items::IsTemporaryName(n)) out += "(" + n + Describe(side, path + "/" + n) + ")";
+        }
         return out;
     }
     static bool Related(const std::string& x, const std::string& y) {
@@ -298,9 +309,15 @@ class Model {
         // Without the index's records, the newer date wins: a file renamed over a newer one
         // (mv -f keeps its date) may be replaced by the other side's, as it always was.
         ExactSyncIndexStore probe(support_ / "ExactSync Indexes");
-        if (!exact || !probe.ExactSyncFileExists({tree_.a(), tree_.b(), true, false}, true)) {
-            atRisk.insert(moved_.begin(), moved_.end());
-        }
+        const bool indexed =
+            exact && probe.ExactSyncFileExists({tree_.a(), tree_.b(), true, false}, true);
+        if (!indexed) atRisk.insert(moved_.begin(), moved_.end());
+        // A version put back where it was deleted (moved there again) is the user's again.
+        std::erase_if(killed_, [&](const auto& k) {
+            std::set<std::string> there;
+            Versions(At(std::get<0>(k), std::get<1>(k)), there);
+            return there.count(std::get<2>(k)) != 0;
+        });
         std::string what = exact ? "Exact Synchronize" : "Synchronize";
         if (std::getenv("QV_MBT_TRACE")) what += Trace();
         if (ending == 0) what += ", stopped at call " + std::to_string(at);
@@ -375,6 +392,31 @@ class Model {
                 it = alive_.erase(it);
             }
         }
+        // A run on the index's word that ended cleanly, after one that did, carried every
+        // change over: the sides are alike, and nothing deleted or replaced since has come back.
+        std::string wrong;
+        const bool clean = (ending == 2 || ending > 3) && engine &&
+                           engine->state().totals.gGlobalError == 0 &&
+                           engine->state().totals.gGlobalConflictsSkipped == 0;
+        if (settled_ && indexed && clean) {
+            for (const auto& [side, path, v] : killed_) {
+                // Changed on the other side too, within the same top item: the policies decide.
+                const auto related = [&](const std::string& t) {
+                    return t.substr(0, t.find('/')) == path.substr(0, path.find('/'));
+                };
+                if (std::any_of(touched_[1 - side].begin(), touched_[1 - side].end(), related)) {
+                    continue;
+                }
+                std::set<std::string> there;
+                Versions(At(0, path), there);
+                Versions(At(1, path), there);
+                if (there.count(v) != 0) wrong += " " + v + " at " + path;
+            }
+            if (!wrong.empty()) wrong = "came back:" + wrong + "\n";
+            if (Describe(0, "") != Describe(1, "")) wrong += "the sides differ\n";
+        }
+        settled_ = exact && clean;
+        killed_.clear();
         if (ending > 1 && engine && engine->state().totals.gGlobalError == 0) {
             atRisk.clear();
             moved_.clear();
@@ -387,8 +429,8 @@ class Model {
                 return Describe(0, top) == Describe(1, top);
             });
         }
-        if (lost.empty()) return std::nullopt;
-        std::string story = "lost:" + lost + "\nat risk:";
+        if (lost.empty() && wrong.empty()) return std::nullopt;
+        std::string story = wrong + "lost:" + lost + "\nat risk:";
         for (const std::string& v : atRisk) story += " " + v;
         story += "\nafter:";
         for (const std::string& h : history_) story += "\n  " + h;
@@ -413,6 +455,9 @@ class Model {
     std::set<std::string> alive_;
     std::set<std::string> atRisk_;
     std::set<std::string> moved_;  // versions renamed since the last run that ended
+    // Versions deleted or replaced at a path on a side since the last run.
+    std::set<std::tuple<int, std::string, std::string>> killed_;
+    bool settled_ = false;  // the last run was an exact one that ended cleanly
     std::set<std::string> touched_[2];
     std::deque<std::string> history_;
 };

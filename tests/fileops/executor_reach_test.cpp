@@ -13,7 +13,6 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <functional>
 #include <set>
 
 #include "engine/run_engine.h"
@@ -40,6 +39,11 @@ bool MarkedAt(int dirFd, const char* name) {
                                              sizeof value) > 0;
 }
 
+// Whether the item carries the temporary mark.
+bool Marked(const std::string& path) {
+    return ::lgetxattr(path.c_str(), items::kTemporaryXattr, nullptr, 0) > 0;
+}
+
 // The path an open descriptor stands for ("/x/#123 (deleted)" for an unnamed file in /x).
 std::string PathOfFd(int fd) {
     std::error_code ec;
@@ -47,10 +51,6 @@ std::string PathOfFd(int fd) {
 }
 
 using ExecutorReachTest = test::ExecutorFixture;
-
-const std::string& LogOf(const engine::RunEngine& runner) {
-    return runner.state().logSessionArray.at(0).logTaskArray.at(0).gDetailedLogText;
-}
 
 TEST_F(ExecutorReachTest, AFolderSwappedForALinkSendsNothingOutsideTheTask) {
     // clang-format off
@@ -62,35 +62,26 @@ TEST_F(ExecutorReachTest, AFolderSwappedForALinkSendsNothingOutsideTheTask) {
          {"A/sub/", "B/sub/kept.txt:v1@1000", "B/sub/deep/x.txt:x@1000"}, true, 2},
     };
     // clang-format on
+    const test::Files outside = {{"kept.txt", "theirs"}, {"deep/x.txt", "theirs"}};
     for (const auto& row : rows) {
         SCOPED_TRACE(row.what);
-        test::TreeFixture rowTree;
-        rowTree.Build(row.entries);
-        rowTree.Build({"outside/kept.txt:theirs@3000", "outside/deep/x.txt:theirs@3000"});
-        sessions::SessionDocument rowDoc =
-            test::TwoFolderDocument(rowTree.a(), rowTree.b(), sessions::kTaskBackup);
-        test::SetOption(rowDoc, 0, "settingsDict", "settExact", row.exact ? 1 : 0);
+        tree.Clear();
+        tree.Build(row.entries);
+        tree.Build({"outside/kept.txt:theirs@3000", "outside/deep/x.txt:theirs@3000"});
+        test::SetOption(doc, 0, "settingsDict", "settExact", row.exact ? 1 : 0);
         proxy.onHook = [&](test::Hook hook) {
             if (hook != test::Hook::PurgeBeforeMainCopy) return;
-            fs::rename(rowTree.path("B/sub"), rowTree.path("B/sub.moved"));
-            fs::create_directory_symlink(rowTree.path("outside"), rowTree.path("B/sub"));
+            fs::rename(tree.path("B/sub"), tree.path("B/sub.moved"));
+            fs::create_directory_symlink(tree.path("outside"), tree.path("B/sub"));
         };
-        engine::RunEngine runner(rowDoc, prefs, proxy, index, executor, tw);
-        runner.ExecuteSyncBackup();
-
+        const run::RunState& s = Run();
         // The folder outside is exactly as it was, and the link is still a link.
-        std::set<std::string> outside;
-        for (const auto& e : fs::recursive_directory_iterator(rowTree.path("outside"))) {
-            outside.insert(fs::relative(e.path(), rowTree.path("outside")).string());
-        }
-        EXPECT_EQ(outside, (std::set<std::string>{"deep", "deep/x.txt", "kept.txt"}));
-        EXPECT_EQ(test::ReadText(rowTree.path("outside/kept.txt")), "theirs");
-        EXPECT_EQ(test::ReadText(rowTree.path("outside/deep/x.txt")), "theirs");
-        EXPECT_TRUE(fs::is_symlink(rowTree.path("B/sub")));
+        EXPECT_EQ(tree.Contents("outside"), outside);
+        EXPECT_TRUE(fs::is_symlink(tree.path("B/sub")));
         // Each action inside is an error of its own, told and counted.
-        EXPECT_EQ(runner.state().totals.gGlobalError, row.errors);
-        EXPECT_TRUE(test::Contains(
-            LogOf(runner), "its folder \"" + rowTree.path("B/sub") + "\" can't be reached"));
+        EXPECT_EQ(s.totals.gGlobalError, row.errors);
+        EXPECT_TRUE(
+            test::Contains(Log(), "its folder \"" + tree.path("B/sub") + "\" can't be reached"));
     }
 }
 
@@ -103,26 +94,21 @@ TEST_F(ExecutorReachTest, AUsersFilesNamedLikeTemporariesAreCopiedAndReplacedLik
     for (platform::FileSystem* calls : {&real, static_cast<platform::FileSystem*>(&noUnnamed)}) {
         SCOPED_TRACE(calls == &real ? "unnamed copies" : "named copies");
         const platform::ScopedFileSystem installed(*calls);
-        fs::remove_all(tree.b());
-        fs::create_directory(tree.b());
+        tree.Clear();
         tree.Build({"A/QVTempFile:mine@5000", "A/QVTempFile 1:mine 1@5000", "A/other:o@5000"});
-        const run::RunState& first = Run();
-        EXPECT_EQ(first.totals.gGlobalError, 0) << Log();
-        EXPECT_EQ(Entries("B"), (std::vector<std::string>{"QVTempFile", "QVTempFile 1", "other"}));
-        EXPECT_EQ(Read("B/QVTempFile"), "mine");
-        EXPECT_EQ(Read("B/QVTempFile 1"), "mine 1");
+        EXPECT_EQ(Run().totals.gGlobalError, 0) << Log();
+        EXPECT_EQ(
+            tree.Contents("B"),
+            (test::Files{{"QVTempFile", "mine"}, {"QVTempFile 1", "mine 1"}, {"other", "o"}}));
 
         tree.Build({"A/QVTempFile:new@6000", "A/QVTempFile 1:new 1@6000", "A/other:o2@6000"});
         const run::RunState& second = Run();
         EXPECT_EQ(second.totals.gGlobalError, 0) << Log();
         EXPECT_EQ(second.logSessionArray.at(0).logTaskArray.at(0).copyCounters->gBFilesReplaced, 3);
-        EXPECT_EQ(Entries("B"), (std::vector<std::string>{"QVTempFile", "QVTempFile 1", "other"}));
-        EXPECT_EQ(Read("B/QVTempFile"), "new");
-        EXPECT_EQ(Read("B/QVTempFile 1"), "new 1");
-        EXPECT_EQ(Read("B/other"), "o2");
+        EXPECT_EQ(tree.Contents("B"),
+                  (test::Files{{"QVTempFile", "new"}, {"QVTempFile 1", "new 1"}, {"other", "o2"}}));
         for (const char* name : {"B/QVTempFile", "B/QVTempFile 1", "B/other"}) {
-            EXPECT_LT(::lgetxattr(tree.path(name).c_str(), items::kTemporaryXattr, nullptr, 0), 0)
-                << name;
+            EXPECT_FALSE(Marked(tree.path(name))) << name;
         }
     }
     EXPECT_GT(noUnnamed.failures(test::Sys::openat), 0);  // the named copies were made
@@ -178,44 +164,34 @@ TEST_F(ExecutorReachTest, ATemporaryFileNeverShowsWithoutItsMark) {
 
 TEST_F(ExecutorReachTest, AFailedRenameOrExchangeLeavesTheOldItemAndNoTemporary) {
     // clang-format off
-    const struct { const char* what; unsigned failing; std::vector<std::string> entries;
+    const struct { const char* what; std::vector<std::string> entries;
                    const char* item; const char* oldContent; } rows[] = {
-        {"a file swapped with a file", RENAME_EXCHANGE,
-         {"A/f.txt:new@5000", "B/f.txt:old@1000"}, "f.txt", "f.txt"},
-        {"a package exchanged with a package", RENAME_EXCHANGE,
+        {"a file swapped with a file", {"A/f.txt:new@5000", "B/f.txt:old@1000"}, "f.txt", "f.txt"},
+        {"a package exchanged with a package",
          {"A/Tool.app/Contents/x:new@5000", "A/Tool.app/@5000",
           "B/Tool.app/Contents/x:old@1000", "B/Tool.app/@1000"}, "Tool.app", "Tool.app/Contents/x"},
-        {"a folder exchanged with the file that replaces it", RENAME_EXCHANGE,
+        {"a folder exchanged with the file that replaces it",
          {"A/d:new@5000", "B/d/x:old@1000", "B/d/@1000"}, "d", "d/x"},
     };
     // clang-format on
+    // The exchange that puts the item's temporary in its place fails.
+    test::FaultyFileSystem failing(
+        {{test::Sys::renameat2, EIO, "", 0, -1, [](const test::SysCall& call) {
+              return call.flags == RENAME_EXCHANGE &&
+                     items::IsTemporaryName(platform::LastPathComponent(std::string(call.name)));
+          }}});
     for (const auto& row : rows) {
         SCOPED_TRACE(row.what);
-        test::TreeFixture rowTree;
-        rowTree.Build(row.entries);
-        sessions::SessionDocument rowDoc =
-            test::TwoFolderDocument(rowTree.a(), rowTree.b(), sessions::kTaskBackup);
-        // The rename or exchange that puts the item's temporary in its place fails.
-        test::FaultyFileSystem failing(
-            {{test::Sys::renameat2, EIO, "", 0, -1, [&](const test::SysCall& call) {
-                  return call.flags == row.failing &&
-                         items::IsTemporaryName(
-                             platform::LastPathComponent(std::string(call.name)));
-              }}});
-        const platform::ScopedFileSystem installed(failing);
-        engine::RunEngine runner(rowDoc, prefs, proxy, index, executor, tw);
-        runner.ExecuteSyncBackup();
-        EXPECT_EQ(runner.state().totals.gGlobalError, 1);
-        EXPECT_EQ(test::ReadText(rowTree.path("B/") + row.oldContent), "old");
-        std::vector<std::string> names;
-        for (const auto& e : fs::directory_iterator(rowTree.b())) {
-            names.push_back(e.path().filename().string());
+        tree.Clear();
+        tree.Build(row.entries);
+        {
+            const platform::ScopedFileSystem installed(failing);
+            EXPECT_EQ(Run().totals.gGlobalError, 1);
         }
-        EXPECT_EQ(names, std::vector<std::string>{row.item});  // no temporary left
-        EXPECT_LT(::lgetxattr(rowTree.path(std::string("B/") + row.item).c_str(),
-                              items::kTemporaryXattr, nullptr, 0),
-                  0);
-        EXPECT_TRUE(test::Contains(LogOf(runner), std::strerror(EIO)));
+        EXPECT_EQ(Read(std::string("B/") + row.oldContent), "old");
+        EXPECT_EQ(Entries("B"), std::vector<std::string>{row.item});  // no temporary left
+        EXPECT_FALSE(Marked(tree.path(std::string("B/") + row.item)));
+        EXPECT_TRUE(test::Contains(Log(), std::strerror(EIO)));
     }
 }
 
@@ -234,138 +210,92 @@ TEST_F(ExecutorReachTest, AFolderReplacedByAFileIsNeverMissingFromItsName) {
               [&ended] { ended = true; }},
              {test::Sys::unlinkat, EIO, "", 0, -1, [&ended](auto&) { return ended; }}});
         const platform::ScopedFileSystem installed(failing);
-        engine::RunEngine runner(doc, prefs, proxy, index, executor, tw);
-        runner.ExecuteSyncBackup();
+        Run();
     }
-    EXPECT_EQ(test::ReadText(tree.path("B/d")), "new");
-    std::vector<std::string> others;
-    for (const auto& e : fs::directory_iterator(tree.b())) {
-        const std::string name = e.path().filename().string();
-        if (name == "d") continue;
-        others.push_back(name);
-        EXPECT_TRUE(items::IsTemporaryName(name)) << name;
-        EXPECT_EQ(test::ReadText(e.path().string() + "/x"), "old");  // the whole old folder
-        EXPECT_GT(::lgetxattr(e.path().c_str(), items::kTemporaryXattr, nullptr, 0), 0) << name;
-    }
-    EXPECT_EQ(others.size(), 1u);
-    engine::RunEngine again(doc, prefs, proxy, index, executor, tw);
-    again.ExecuteSyncBackup();
-    std::vector<std::string> names;
-    for (const auto& e : fs::directory_iterator(tree.b())) {
-        names.push_back(e.path().filename().string());
-    }
-    EXPECT_EQ(names, std::vector<std::string>{"d"});
-    EXPECT_EQ(test::ReadText(tree.path("B/d")), "new");
+    EXPECT_EQ(Read("B/d"), "new");
+    const std::vector<std::string> names = Entries("B");
+    ASSERT_EQ(names.size(), 2u);
+    const std::string aside = names[0] == "d" ? names[1] : names[0];
+    EXPECT_TRUE(items::IsTemporaryName(aside)) << aside;
+    EXPECT_EQ(Read("B/" + aside + "/x"), "old");  // the whole old folder
+    EXPECT_TRUE(Marked(tree.path("B/" + aside)));
+    Run();
+    EXPECT_EQ(tree.Contents("B"), (test::Files{{"d", "new"}}));
 }
 
 TEST_F(ExecutorReachTest, ACopyWithoutItsModeOwnerOrDatesIsAnError) {
     const bool root = ::geteuid() == 0;
     // clang-format off
-    const struct { const char* call; const char* mode; } rows[] = {
-        {"futimens", "0644"}, {"fchmod", "0644"}, {"fchown", "0644"},
+    const struct { test::Sys call; mode_t mode; } rows[] = {
+        {test::Sys::futimens, 0644}, {test::Sys::fchmod, 0644}, {test::Sys::fchown, 0644},
         // A read-only file gets its mode and dates once its mark is off.
-        {"futimens", "0444"}, {"fchmod", "0444"},
+        {test::Sys::futimens, 0444}, {test::Sys::fchmod, 0444},
     };
     // clang-format on
     for (const auto& row : rows) {
-        SCOPED_TRACE(std::string(row.call) + " " + row.mode);
-        if (std::string(row.call) == "fchown" && !root) continue;  // only root gives files away
-        test::TreeFixture rowTree;
-        rowTree.Build({"A/f.txt:data@5000", "A/ok.txt:fine too@5000", "B/"});
-        ::chmod(rowTree.path("A/f.txt").c_str(),
-                static_cast<mode_t>(std::stoi(row.mode, nullptr, 8)));
-        sessions::SessionDocument rowDoc =
-            test::TwoFolderDocument(rowTree.a(), rowTree.b(), sessions::kTaskBackup);
-        const std::string copy = fs::canonical(rowTree.b()).string() + "/";
+        SCOPED_TRACE(std::to_string(static_cast<int>(row.call)) + " " + std::to_string(row.mode));
+        if (row.call == test::Sys::fchown && !root) continue;  // only root gives files away
+        tree.Clear();
+        tree.Build({"A/f.txt:data@5000", "A/ok.txt:fine too@5000"});
+        ::chmod(tree.path("A/f.txt").c_str(), row.mode);
+        const std::string copy = fs::canonical(tree.b()).string() + "/";
         items::TWUtilities user;  // a read-only file is the ordinary user's case
-        if (std::string(row.mode) == "0444") user.mEuidIsRoot = false;
+        if (row.mode == 0444) user.mEuidIsRoot = false;
         // Only on the copy of f.txt (4 bytes), named or not yet.
         const auto theCopy = [&](const test::SysCall& call) {
             struct stat st {};
             return PathOfFd(call.fd).rfind(copy, 0) == 0 && ::fstat(call.fd, &st) == 0 &&
                    S_ISREG(st.st_mode) && st.st_size == 4;
         };
-        const std::string name = row.call;
-        const test::Sys call = name == "futimens" ? test::Sys::futimens
-                               : name == "fchmod" ? test::Sys::fchmod
-                                                  : test::Sys::fchown;
-        test::FaultyFileSystem failing({{call, EPERM, "", 0, -1, theCopy}});
+        test::FaultyFileSystem failing({{row.call, EPERM, "", 0, -1, theCopy}});
         const platform::ScopedFileSystem installed(failing);
         RunExecutor userExecutor{proxy, user};
-        engine::RunEngine runner(rowDoc, prefs, proxy, index, userExecutor, user);
+        engine::RunEngine runner(doc, prefs, proxy, index, userExecutor, user);
         runner.ExecuteSyncBackup();
         EXPECT_EQ(runner.state().totals.gGlobalError, 1);
         const run::TaskLog& task = runner.state().logSessionArray.at(0).logTaskArray.at(0);
         EXPECT_EQ(task.copyCounters->gBFilesCopied, 1);  // ok.txt only
         EXPECT_TRUE(test::Contains(task.gDetailedLogText,
-                                   "√ Can't copy the file\r\"" + rowTree.path("A/f.txt")));
+                                   "√ Can't copy the file\r\"" + tree.path("A/f.txt")));
     }
 }
 
-// Another program writing at a chosen moment: in the middle of each data copy, or right before
-// a copy takes the place of the item it replaces (after the run's last look at it).
-class WritesMeanwhile : public platform::FileSystem {
-  public:
-    std::function<void()> duringCopy, beforeSwap;
-    ssize_t copy_file_range(int inFd, off_t* inOff, int outFd, off_t* outOff,
-                            std::size_t len) override {
-        const ssize_t n = FileSystem::copy_file_range(inFd, inOff, outFd, outOff, len);
-        if (duringCopy) duringCopy();
-        return n;
-    }
-    int renameat2(int fromDirFd, const char* from, int toDirFd, const char* to,
-                  unsigned flags) override {
-        if (beforeSwap && flags == RENAME_EXCHANGE && items::IsTemporaryName(from)) beforeSwap();
-        return FileSystem::renameat2(fromDirFd, from, toDirFd, to, flags);
-    }
-};
-
 TEST_F(ExecutorReachTest, AnEditMadeWhileACopyIsMadeIsNeverLostNorCopiedHalfWay) {
     // The source written to while it is read: its copy could hold parts of two versions.
-    // The item replaced edited while the copy is made, or after the last look at it: the edit
-    // must stay.
+    // The item replaced edited while the copy is made, or after the last look at it (right
+    // before the copy takes its place): the edit must stay.
+    const auto atSwap = [](const test::SysCall& call) {
+        return call.flags == RENAME_EXCHANGE &&
+               items::IsTemporaryName(platform::LastPathComponent(std::string(call.name)));
+    };
     const struct {
         const char* what;
         const char* edited;
-        bool atSwap;
-    } rows[] = {{"source", "A/f.txt", false},
-                {"replaced item", "B/f.txt", false},
-                {"replaced item, at the last moment", "B/f.txt", true}};
+        test::Fault when;  // the call the edit is made at
+    } rows[] = {{"source", "A/f.txt", {test::Sys::copy_file_range, 0, "", 0, 1}},
+                {"replaced item", "B/f.txt", {test::Sys::copy_file_range, 0, "", 0, 1}},
+                {"replaced item, at the last moment",
+                 "B/f.txt",
+                 {test::Sys::renameat2, 0, "", 0, 1, atSwap}}};
     for (const auto& row : rows) {
         SCOPED_TRACE(row.what);
-        test::TreeFixture rowTree;
-        rowTree.Build({"A/f.txt:new content@5000", "B/f.txt:old@1000"});
-        sessions::SessionDocument rowDoc =
-            test::TwoFolderDocument(rowTree.a(), rowTree.b(), sessions::kTaskBackup);
-        WritesMeanwhile writer;
-        bool edited = false;
-        (row.atSwap ? writer.beforeSwap : writer.duringCopy) = [&] {
-            if (edited) return;
-            edited = true;
-            std::ofstream(rowTree.path(row.edited), std::ios::app) << " + an edit";
-        };
+        tree.Clear();
+        tree.Build({"A/f.txt:new content@5000", "B/f.txt:old@1000"});
+        test::Fault edit = row.when;
+        edit.act = [&] { std::ofstream(tree.path(row.edited), std::ios::app) << " + an edit"; };
         {
+            test::FaultyFileSystem writer({edit});
             const platform::ScopedFileSystem installed(writer);
-            engine::RunEngine runner(rowDoc, prefs, proxy, index, executor, tw);
-            runner.ExecuteSyncBackup();
-            EXPECT_EQ(runner.state().totals.gGlobalError, 1);
-            EXPECT_TRUE(test::Contains(LogOf(runner), "It changed since the scan"));
+            EXPECT_EQ(Run().totals.gGlobalError, 1);
+            EXPECT_TRUE(test::Contains(Log(), "It changed since the scan"));
         }
-        EXPECT_EQ(test::ReadText(rowTree.path("B/f.txt")),
-                  row.edited == std::string("B/f.txt") ? "old + an edit" : "old");
-        std::vector<std::string> names;
-        for (const auto& e : fs::directory_iterator(rowTree.b())) {
-            names.push_back(e.path().filename().string());
-        }
-        EXPECT_EQ(names, std::vector<std::string>{"f.txt"});  // no temporary left
-        EXPECT_LT(::lgetxattr(rowTree.path("B/f.txt").c_str(), items::kTemporaryXattr, nullptr, 0),
-                  0);
+        const bool source = row.edited == std::string("A/f.txt");
+        // No temporary left, and no mark on what stands.
+        EXPECT_EQ(tree.Contents("B"), (test::Files{{"f.txt", source ? "old" : "old + an edit"}}));
+        EXPECT_FALSE(Marked(tree.path("B/f.txt")));
         // The next run decides on what stands then.
-        engine::RunEngine next(rowDoc, prefs, proxy, index, executor, tw);
-        next.ExecuteSyncBackup();
-        if (row.edited == std::string("A/f.txt")) {
-            EXPECT_EQ(test::ReadText(rowTree.path("B/f.txt")), "new content + an edit");
-        }
+        Run();
+        EXPECT_EQ(Read("B/f.txt"), source ? "new content + an edit" : "old + an edit");
     }
 }
 

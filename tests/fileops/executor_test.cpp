@@ -192,36 +192,29 @@ TEST_F(ExecutorTest, PackagesAreOneItemAndTrashKeepsWhatExactBackupRemoves) {
     EXPECT_TRUE(test::Contains(Log(), "Trashed folder \"" + tree.path("B/old") + "\""));
 }
 
+// "Don't unlock locked items": a locked file is not replaced and nothing is made in a locked
+// folder, each an error; allowed to, the run replaces the file and puts the folder's lock back.
 TEST_F(ExecutorTest, LockedDestinationIsReplacedOnlyWhenUnlockingIsAllowed) {
     if (::geteuid() != 0) GTEST_SKIP() << "the immutable flag needs root";
     for (const int unlock : {1, 0}) {
         SCOPED_TRACE(unlock);
-        tree.Build({"A/f.txt:new@5000", "B/f.txt:old@1000"});
+        tree.Build(
+            {"A/f.txt:new@5000", "B/f.txt:old@1000", "A/d/new:new@5000", "A/d/@1000", "B/d/@9000"});
         Metadata metadata(tw);
-        if (!metadata.LockItem(tree.path("B/f.txt"))) GTEST_SKIP() << "no immutable flag here";
+        if (!metadata.LockItem(tree.path("B/f.txt")) || !metadata.LockItem(tree.path("B/d"))) {
+            GTEST_SKIP() << "no immutable flag here";
+        }
         test::SetOption(doc, 0, "settingsDict", "settLockedItems", unlock);
         const run::RunState& s = Run();
         EXPECT_EQ(Read("B/f.txt"), unlock ? "new" : "old");
-        EXPECT_EQ(s.totals.gGlobalError, unlock ? 0 : 1);
+        EXPECT_EQ(std::filesystem::exists(tree.path("B/d/new")), unlock == 1);
+        EXPECT_EQ(s.totals.gGlobalError, unlock ? 0 : 2);
         // The replacement takes the source's state: unlocked.
         EXPECT_EQ(tw.IsLocked(tree.path("B/f.txt")), unlock == 0);
-        metadata.UnlockItem(tree.path("B/f.txt"));
+        EXPECT_TRUE(tw.IsLocked(tree.path("B/d")));
+        for (const char* item : {"B/f.txt", "B/d"}) metadata.UnlockItem(tree.path(item));
+        std::filesystem::remove(tree.path("B/d/new"));
     }
-}
-
-TEST_F(ExecutorTest, ALockedFolderIsLockedAgainOnceItsItemsAreDone) {
-    if (::geteuid() != 0) GTEST_SKIP() << "the immutable flag needs root";
-    // B's folder is the newer: a Backup leaves its own attributes (and so its lock) alone.
-    tree.Build(
-        {"A/box/new.txt:new@5000", "A/box/other.txt:other@5000", "A/box/@1000", "B/box/@9000"});
-    Metadata metadata(tw);
-    if (!metadata.LockItem(tree.path("B/box"))) GTEST_SKIP() << "no immutable flag here";
-    const run::RunState& s = Run();
-    EXPECT_EQ(s.totals.gGlobalError, 0) << proxy.errors().front();
-    EXPECT_EQ(Read("B/box/new.txt"), "new");
-    EXPECT_EQ(Read("B/box/other.txt"), "other");
-    EXPECT_TRUE(tw.IsLocked(tree.path("B/box")));  // put back as the user had it
-    metadata.UnlockItem(tree.path("B/box"));
 }
 
 }  // namespace

@@ -14,93 +14,60 @@ plist::Value Row(plist::Dict keys) {
 }
 
 TEST(FilterEditorTest, TheRowEditorRefusesInItsOrderAndTakesTheEdgeDays) {
-    const plist::Dict size1 = {{"filterFileSizeOn", 1}, {"filterFileSizeField", "1"}};
+    // A date criterion on: "Creation" or "Modification", with its month, day and year.
+    const auto date = [](const std::string& which, plist::Value month, plist::Value day,
+                         plist::Value year) {
+        const std::string key = "filter" + which + "Date";
+        return plist::Dict{
+            {key + "On", 1}, {key + "Month", month}, {key + "Day", day}, {key + "Year", year}};
+    };
+    const auto size = [](const char* field, int unit = 0) {
+        return plist::Dict{{"filterFileSizeOn", 1},
+                           {"filterFileSizeField", field},
+                           {"filterFileSizeBytesPop", unit}};
+    };
+    const char* badYear = "Please insert a valid Year number.";
+    const char* badDay = "Please insert a valid Day number.";
+    const char* badSize = "Please insert a valid File Size.";
     const struct {
         plist::Dict keys;
         const char* message;  // "" when taken
         const char* field;
     } cases[] = {
+        // clang-format off
         {{{"filterFileNameOn", 1}, {"filterCreationDateOn", 1}, {"filterCreationDateYear", 1}},
-         "Please insert a valid file name.",
-         "filterFileNameField"},
-        {{{"filterCreationDateOn", 1}, {"filterCreationDateYear", 1903}},
-         "Please insert a valid Year number.",
-         "filterCreationDateYear"},
-        {{{"filterCreationDateOn", 1}, {"filterCreationDateYear", 1904}}, "", ""},
-        {{{"filterCreationDateOn", 1}, {"filterCreationDateYear", 10000}},
-         "Please insert a valid Year number.",
-         "filterCreationDateYear"},
+         "Please insert a valid file name.", "filterFileNameField"},
+        {date("Creation", 1, 1, 1903), badYear, "filterCreationDateYear"},
+        {date("Creation", 1, 1, 1904), "", ""},
+        {date("Creation", 1, 1, 10000), badYear, "filterCreationDateYear"},
         {{{"filterCreationDateOn", 1}, {"filterCreationDatePop", 4}},  // the separator
-         "Please choose how the date is compared.",
-         "filterCreationDatePop"},
-        {{{"filterCreationDateOn", 1}, {"filterCreationDateYear", ""}},
-         "Please insert a valid Year number.",
-         "filterCreationDateYear"},
-        {{{"filterCreationDateOn", 1},
-          {"filterCreationDateMonth", 13},
-          {"filterCreationDateDay", 40}},
-         "Please insert a valid Month number.",
+         "Please choose how the date is compared.", "filterCreationDatePop"},
+        {date("Creation", 1, 1, ""), badYear, "filterCreationDateYear"},
+        {date("Creation", 13, 40, 2011), "Please insert a valid Month number.",
          "filterCreationDateMonth"},
-        {{{"filterModificationDateOn", 1},
-          {"filterModificationDateMonth", 2},
-          {"filterModificationDateDay", 29},
-          {"filterModificationDateYear", 2012}},
-         "",
-         ""},
-        {{{"filterModificationDateOn", 1},
-          {"filterModificationDateMonth", 2},
-          {"filterModificationDateDay", 29},
-          {"filterModificationDateYear", 2011}},
-         "Please insert a valid Day number.",
-         "filterModificationDateDay"},
+        {date("Modification", 2, 29, 2012), "", ""},
+        {date("Modification", 2, 29, 2011), badDay, "filterModificationDateDay"},
         // Gregorian: 2100 has no 29 February, 2000 has one.
-        {{{"filterCreationDateOn", 1},
-          {"filterCreationDateMonth", 2},
-          {"filterCreationDateDay", 29},
-          {"filterCreationDateYear", 2100}},
-         "Please insert a valid Day number.",
-         "filterCreationDateDay"},
-        {{{"filterCreationDateOn", 1},
-          {"filterCreationDateMonth", 2},
-          {"filterCreationDateDay", 29},
-          {"filterCreationDateYear", 2000}},
-         "",
-         ""},
-        {{{"filterCreationDateOn", 1},
-          {"filterCreationDateMonth", 4},
-          {"filterCreationDateDay", 31}},
-         "Please insert a valid Day number.",
-         "filterCreationDateDay"},
-        {{{"filterFileSizeOn", 1}, {"filterFileSizeField", ""}},
-         "Please insert a valid File Size.",
-         "filterFileSizeField"},
-        {{{"filterFileSizeOn", 1}, {"filterFileSizeField", "-1"}},
-         "Please insert a valid File Size.",
-         "filterFileSizeField"},
+        {date("Creation", 2, 29, 2100), badDay, "filterCreationDateDay"},
+        {date("Creation", 2, 29, 2000), "", ""},
+        {date("Creation", 4, 31, 2011), badDay, "filterCreationDateDay"},
+        {size(""), badSize, "filterFileSizeField"},
+        {size("-1"), badSize, "filterFileSizeField"},
         // The limit must fit in 64 bits: 2^33 GB does not, one less does.
-        {{{"filterFileSizeOn", 1},
-          {"filterFileSizeField", "8589934592"},
-          {"filterFileSizeBytesPop", 3}},
-         "Please insert a valid File Size.",
-         "filterFileSizeField"},
-        {{{"filterFileSizeOn", 1},
-          {"filterFileSizeField", "8589934591"},
-          {"filterFileSizeBytesPop", 3}},
-         "",
-         ""},
+        {size("8589934592", 3), badSize, "filterFileSizeField"},
+        {size("8589934591", 3), "", ""},
         {{{"filterTypeOn", 1}}, "Please insert a valid Type.", "filterTypeField"},
         {{{"filterCreatorOn", 1}}, "Please insert a valid Creator.", "filterCreatorField"},
         {{{"filterOwnerOn", 1}}, "Please insert a valid Owner name or ID.", "filterOwnerField"},
         // An ID that is no number would count as 0, root.
         {{{"filterOwnerOn", 1}, {"filterOwnerPop", 2}, {"filterOwnerField", "root"}},
-         "Please insert a valid Owner name or ID.",
-         "filterOwnerField"},
+         "Please insert a valid Owner name or ID.", "filterOwnerField"},
         {{{"filterOwnerOn", 1}, {"filterOwnerPop", 0}, {"filterOwnerField", "root"}}, "", ""},
         {{{"filterGroupOn", 1}, {"filterGroupPop", 3}, {"filterGroupField", "12x"}},
-         "Please insert a valid Group name or ID.",
-         "filterGroupField"},
+         "Please insert a valid Group name or ID.", "filterGroupField"},
         {{{"filterGroupOn", 1}, {"filterGroupPop", 3}, {"filterGroupField", "100"}}, "", ""},
         {{{"filterKindOn", 0}}, "Please define a criteria for this filter.", ""},
+        // clang-format on
     };
     for (const auto& c : cases) {
         FilterEditor editor(DefaultFilterDict());
@@ -125,33 +92,23 @@ TEST(FilterEditorTest, DescriptionsNameEachCriterionInTheTablesOrder) {
         plist::Dict keys;
         const char* description;
     } cases[] = {
-        {{{"filterGroupOn", 1},
-          {"filterGroupField", "staff"},
-          {"filterFileNameOn", 1},
-          {"filterFileNamePop", 2},
-          {"filterFileNameField", ".tmp"},
-          {"filterKindOn", 1},
+        // clang-format off
+        {{{"filterGroupOn", 1}, {"filterGroupField", "staff"}, {"filterFileNameOn", 1},
+          {"filterFileNamePop", 2}, {"filterFileNameField", ".tmp"}, {"filterKindOn", 1},
           {"filterKindPop", 1}},
          "FN ends with \".tmp\" - Kind is a folder - Group name is \"staff\""},
-        {{{"filterFileSizeOn", 1},
-          {"filterFileSizePop", 2},
-          {"filterFileSizeField", "1"},
-          {"filterFileSizeBytesPop", 1},
-          {"filterTypeOn", 1},
-          {"filterTypePop", 1},
+        {{{"filterFileSizeOn", 1}, {"filterFileSizePop", 2}, {"filterFileSizeField", "1"},
+          {"filterFileSizeBytesPop", 1}, {"filterTypeOn", 1}, {"filterTypePop", 1},
           {"filterTypeField", "TEXT"}},
          "File Size is greater than \"1 KB\" - Type is not \"TEXT\""},
-        {{{"filterCreationDateOn", 1},
-          {"filterCreationDatePop", 3},
-          {"filterCreationDateMonth", 1},
-          {"filterCreationDateDay", 1},
-          {"filterCreationDateYear", 2011}},
+        {{{"filterCreationDateOn", 1}, {"filterCreationDatePop", 3}, {"filterCreationDateMonth", 1},
+          {"filterCreationDateDay", 1}, {"filterCreationDateYear", 2011}},
          "CD is not \"1/1/2011\""},
         // Yesterday takes its date from the day of the edit, and shows none.
-        {{{"filterModificationDateOn", 1},
-          {"filterModificationDatePop", 6},
+        {{{"filterModificationDateOn", 1}, {"filterModificationDatePop", 6},
           {"filterModificationDateYear", ""}},
          "MD is yesterday"},
+        // clang-format on
     };
     for (const auto& c : cases) {
         FilterEditor editor(DefaultFilterDict());

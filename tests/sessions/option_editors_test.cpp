@@ -147,23 +147,6 @@ TEST(OptionEditorsTest, InvertedCheckboxesShowTheOppositeOfTheStoredValue) {
     EXPECT_EQ(editor.CurrentSettingsDict(), DefaultSettingsDict(kTaskSynchronize));
 }
 
-TEST(OptionEditorsTest, ExactCheckboxTitleFollowsTheTask) {
-    platform::InstallLocalizer(platform::Localizer{});
-    SettingsEditor editor(DefaultSettingsDict(kTaskSynchronize));
-    EXPECT_EQ(editor.ExactTitle(), "Exact Sync");
-    EXPECT_EQ(editor.ExactToolTip(),
-              "Deletes, from a source folder, all the items not longer existing in the "
-              "destination folder. And viceversa.");
-    EXPECT_TRUE(test::Contains(editor.GetLog(), "\tTask: Synchronize\r\tExact Sync: No\r"));
-    editor.setTask(kTaskBackup);
-    editor.setCheckbox("settExact", true);
-    EXPECT_EQ(editor.ExactTitle(), "Exact Backup");
-    EXPECT_EQ(editor.ExactToolTip(),
-              "Deletes, from the destination folder, all the items not longer existing in the "
-              "source folder");
-    EXPECT_TRUE(test::Contains(editor.GetLog(), "\tTask: Backup\r\tExact Backup: Yes\r"));
-}
-
 TEST(OptionEditorsTest, ConflictsMarkerRoundTripsForEveryKind) {
     for (std::size_t k = 0; k < ConflictKinds().size(); ++k) {
         const ConflictKind& kind = ConflictKinds()[k];

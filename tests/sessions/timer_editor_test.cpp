@@ -13,9 +13,13 @@ namespace {
 
 TEST(TimerEditorTest, TheDialogRefusesInItsOrderAndCorrectsTheField) {
     using Edit = std::function<void(TimerFields&)>;
-    const Edit repeat = [](TimerFields& f) {
-        f.intervalOn = true;
-        f.intervalHours = 1;
+    const auto repeat = [](TimerFields& f) { f.intervalOn = true, f.intervalHours = 1; };
+    const auto endDate = [](TimerFields& f) {  // an end date on the start's day, at 23:00
+        f.endOn = f.endDateOn = true, f.endHour = 23;
+        f.endDay = f.startDay, f.endMonth = f.startMonth, f.endYear = f.startYear;
+    };
+    const auto day = [](int d, int m, int y) {
+        return [=](TimerFields& f) { f.startDay = d, f.startMonth = m, f.startYear = y; };
     };
     const struct {
         const char* name;
@@ -24,100 +28,48 @@ TEST(TimerEditorTest, TheDialogRefusesInItsOrderAndCorrectsTheField) {
         const char* field;
         std::function<bool(const TimerFields&)> corrected;
     } cases[] = {
-        {"29 February 2004",
-         [](TimerFields& f) { f.startDay = 29, f.startMonth = 2, f.startYear = 2004; },
-         "",
-         "",
-         {}},
-        {"29 February 2028",
-         [](TimerFields& f) { f.startDay = 29, f.startMonth = 2, f.startYear = 2028; },
-         "",
-         "",
-         {}},
-        {"29 February 2100",
-         [](TimerFields& f) { f.startDay = 29, f.startMonth = 2, f.startYear = 2100; },
-         "Start Day not valid.", "startDay", [](const TimerFields& f) { return f.startDay == 1; }},
-        {"29 February 2027",
-         [](TimerFields& f) { f.startDay = 29, f.startMonth = 2, f.startYear = 2027; },
-         "Start Day not valid.",
-         "startDay",
-         {}},
+        // clang-format off
+        {"29 February 2004", day(29, 2, 2004), "", "", {}},
+        {"29 February 2028", day(29, 2, 2028), "", "", {}},
+        {"29 February 2100", day(29, 2, 2100), "Start Day not valid.", "startDay",
+         [](const TimerFields& f) { return f.startDay == 1; }},
+        {"29 February 2027", day(29, 2, 2027), "Start Day not valid.", "startDay", {}},
         {"month 13 before a bad day", [](TimerFields& f) { f.startMonth = 13, f.startDay = 40; },
          "The Start Month field must contains values from 1 to 12.", "startMonth",
          [](const TimerFields& f) { return f.startMonth == 1 && f.startDay == 40; }},
         {"year 2001", [](TimerFields& f) { f.startYear = 2001; },
          "Can't set a Start Year less than 2002.", "startYear",
          [](const TimerFields& f) { return f.startYear == 2002; }},
-        {"hour 24",
-         [](TimerFields& f) { f.startHour = 24; },
-         "The Start Hour field must contain values from 0 to 23.",
-         "startHour",
-         {}},
-        {"minute 60",
-         [](TimerFields& f) { f.startMinute = 60; },
-         "The Start Minute field must contain values from 0 to 59.",
-         "startMinute",
-         {}},
+        {"hour 24", [](TimerFields& f) { f.startHour = 24; },
+         "The Start Hour field must contain values from 0 to 23.", "startHour", {}},
+        {"minute 60", [](TimerFields& f) { f.startMinute = 60; },
+         "The Start Minute field must contain values from 0 to 59.", "startMinute", {}},
         {"no repetition ignores the rest",
          [](TimerFields& f) { f.endOn = f.endDateOn = true, f.endYear = 1990, f.weekdays = {}; },
-         "",
-         "",
-         {}},
-        {"zero interval",
-         [](TimerFields& f) { f.intervalOn = true; },
-         "Can't set a zero interval.",
-         "intervalHours",
-         {}},
-        {"negative interval",
-         [&](TimerFields& f) { repeat(f), f.intervalDays = -1; },
-         "The interval fields must contain values from 0 to 99999.",
-         "intervalDays",
-         {}},
+         "", "", {}},
+        {"zero interval", [](TimerFields& f) { f.intervalOn = true; },
+         "Can't set a zero interval.", "intervalHours", {}},
+        {"negative interval", [&](TimerFields& f) { repeat(f), f.intervalDays = -1; },
+         "The interval fields must contain values from 0 to 99999.", "intervalDays", {}},
         {"equal end time",
          [&](TimerFields& f) { repeat(f), f.endOn = true, f.startHour = f.endHour = 9; },
-         "The end time cannot be earlier than the start time.",
-         "",
-         {}},
+         "The end time cannot be earlier than the start time.", "", {}},
         {"end minute 75",
          [&](TimerFields& f) { repeat(f), f.endOn = true, f.endHour = 9, f.endMinute = 75; },
-         "The End Minute field must contain values from 0 to 59.",
-         "endMinute",
-         {}},
-        {"equal end date",
-         [&](TimerFields& f) {
-             repeat(f), f.endOn = f.endDateOn = true, f.endHour = 23;
-             f.endDay = f.startDay, f.endMonth = f.startMonth, f.endYear = f.startYear;
-         },
-         "",
-         "",
-         {}},
-        {"end date a day early",
-         [&](TimerFields& f) {
-             repeat(f), f.endOn = f.endDateOn = true, f.endHour = 23, f.startDay = 2, f.endDay = 1;
-             f.endMonth = f.startMonth, f.endYear = f.startYear;
-         },
-         "The end date cannot be earlier than the start date.",
-         "",
-         {}},
+         "The End Minute field must contain values from 0 to 59.", "endMinute", {}},
+        {"equal end date", [&](TimerFields& f) { repeat(f), endDate(f); }, "", "", {}},
+        {"end date a day early", [&](TimerFields& f) { repeat(f), endDate(f), f.endDay = 9; },
+         "The end date cannot be earlier than the start date.", "", {}},
         // The end date bounds the days without the end time too: a row it would end before
         // its start is refused, not kept to never fire.
         {"end date checked without end time",
          [&](TimerFields& f) { repeat(f), f.endDateOn = true, f.endDay = 1; },
-         "The end date cannot be earlier than the start date.",
-         "",
-         {}},
-        {"end year 2001",
-         [&](TimerFields& f) {
-             repeat(f), f.endOn = f.endDateOn = true, f.endHour = 23, f.endYear = 2001;
-         },
-         "Can't set an End Year less than 2002.",
-         "endYear",
-         {}},
-        {"no weekday",
-         [&](TimerFields& f) { repeat(f), f.weekdays = {}; },
-         "At least one of the check-boxes \"Execute on\" should be marked.",
-         "",
-         {}},
+         "The end date cannot be earlier than the start date.", "", {}},
+        {"end year 2001", [&](TimerFields& f) { repeat(f), endDate(f), f.endYear = 2001; },
+         "Can't set an End Year less than 2002.", "endYear", {}},
+        {"no weekday", [&](TimerFields& f) { repeat(f), f.weekdays = {}; },
+         "At least one of the check-boxes \"Execute on\" should be marked.", "", {}},
+        // clang-format on
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);

@@ -95,6 +95,32 @@ void TreeFixture::Build(const std::vector<std::string>& entries) {
     }
 }
 
+void TreeFixture::Clear() const {
+    for (const auto& e : std::filesystem::directory_iterator(dir_.path())) {
+        std::filesystem::remove_all(e.path());
+    }
+    std::filesystem::create_directories(a());
+    std::filesystem::create_directories(b());
+}
+
+Files TreeFixture::Contents(const std::string& relative) const {
+    namespace fs = std::filesystem;
+    const fs::path top = path(relative);
+    if (!fs::is_directory(fs::symlink_status(top))) return {{"<no folder " + relative + ">", ""}};
+    Files files;
+    for (const fs::directory_entry& e : fs::recursive_directory_iterator(top)) {
+        const std::string name = e.path().lexically_relative(top).string();
+        if (e.is_symlink()) {
+            files[name] = "-> " + fs::read_symlink(e.path()).string();
+        } else if (e.is_directory()) {
+            if (fs::is_empty(e.path())) files[name + "/"] = "";
+        } else {
+            files[name] = e.is_regular_file() ? ReadText(e.path().string()) : "<special>";
+        }
+    }
+    return files;
+}
+
 bool TreeFixture::SetBackupDate(const std::string& relative, std::int64_t seconds) const {
     const std::string value = std::to_string(seconds);
     return ::lsetxattr(path(relative).c_str(), kBackupXattr, value.data(), value.size(), 0) == 0;

@@ -12,6 +12,7 @@
 // an entry does not move its folder's date afterwards.
 
 #include <cstdint>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -23,6 +24,10 @@
 
 namespace qv::test {
 
+// What a folder holds, item by item: a file's path to its content, a link's to "-> " and its
+// target, an empty folder's path (ending in "/") to "". One comparison says what a side holds.
+using Files = std::map<std::string, std::string>;
+
 class TreeFixture {
   public:
     TreeFixture();  // creates the empty folders A and B
@@ -32,6 +37,11 @@ class TreeFixture {
     std::string path(const std::string& relative) const { return dir_ / relative; }
 
     void Build(const std::vector<std::string>& entries);
+    // Everything removed, and the empty folders A and B made again: a fresh start for the next
+    // case of a table.
+    void Clear() const;
+    // Everything below the folder at relative ("A", "B/d"), paths relative to it.
+    Files Contents(const std::string& relative) const;
     // Writes the backup date (xattr user.quorvel.backup); false when the file system of the
     // temporary folder keeps no user extended attributes.
     bool SetBackupDate(const std::string& relative, std::int64_t seconds) const;

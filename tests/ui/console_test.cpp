@@ -28,12 +28,10 @@
 #include <memory>
 #include <mutex>
 
-#include "app/main_app.h"
 #include "platform/file_io.h"
 #include "platform/file_system.h"
 #include "sessions/settings_options.h"
-#include "support/test_support.h"
-#include "support/tree_fixture.h"
+#include "support/console_fixture.h"
 #include "support/tree_snapshot.h"
 #include "ui/console_window.h"
 #include "ui/error_alert.h"
@@ -50,55 +48,13 @@
 namespace qv::ui {
 namespace {
 
-constexpr int kRunTimeout = 20000;
+constexpr int kRunTimeout = test::ConsoleFixture::kRunTimeout;
 
-// A console over a document whose first session works on the fixture's A and B, in a home of
-// its own.
-struct Console {
-    explicit Console(std::int64_t task = sessions::kTaskBackup) {
-        test::UsePrivateHome(env, home.path());
-        app = std::make_unique<app::MainApp>(QV_RESOURCES_DIR);
-        if (!app->Start().ok) qFatal("start-up failed");
-        app->preferences().mPrefDict.set("prefAskConfirmation", 0);  // asked in one test only
-        doc().mMainDict = test::TwoFolderDocument(tree.a(), tree.b(), task).mMainDict;
-        window = std::make_unique<ConsoleWindow>(*app);
+// The console, a little larger than its least size, shown by each test when it is set up.
+struct Console : test::ConsoleFixture {
+    explicit Console(std::int64_t task = sessions::kTaskBackup) : ConsoleFixture(task, false) {
         window->resize(640, 430);
     }
-    sessions::SessionDocument& doc() { return app->document(); }
-    void Set(std::int64_t session, const char* dict, const char* key, plist::Value value) {
-        test::SetOption(doc(), session, dict, key, std::move(value));
-    }
-    void Show() {
-        window->SetDocumentSessions();
-        window->show();
-    }
-    void Choose(int entry) {
-        window->sessionPopup()->setCurrentIndex(entry);
-        window->ChooseSession(entry);
-    }
-    bool WaitForRunEnd() {
-        return QTest::qWaitFor([&] { return !window->isRunning(); }, kRunTimeout);
-    }
-    template <typename Dialog>
-    Dialog* WaitForDialog() {
-        Dialog* found = nullptr;
-        (void)QTest::qWaitFor(
-            [&] {
-                for (Dialog* d : window->findChildren<Dialog*>()) {
-                    if (d->isVisible()) found = d;
-                }
-                return found != nullptr;
-            },
-            kRunTimeout);
-        return found;
-    }
-    const run::RunState& state() const { return *window->runController().state(); }
-
-    test::TempDir home;
-    test::ScopedEnv env;
-    test::TreeFixture tree;
-    std::unique_ptr<app::MainApp> app;
-    std::unique_ptr<ConsoleWindow> window;
 };
 
 std::string Q(const QString& s) { return s.toStdString(); }
@@ -740,11 +696,6 @@ void ConsoleTest::LogWindowShowsTheLastLogAndFindsItsErrors() {
 
 }  // namespace qv::ui
 
-int main(int argc, char** argv) {
-    qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication app(argc, argv);
-    qv::ui::ConsoleTest test;
-    return QTest::qExec(&test, argc, argv);
-}
+QV_WINDOW_TEST_MAIN(qv::ui::ConsoleTest)
 
 #include "console_test.moc"

@@ -15,10 +15,8 @@
 #include <QTest>
 #include <memory>
 
-#include "app/main_app.h"
 #include "sessions/filter_options.h"
-#include "support/test_support.h"
-#include "support/tree_fixture.h"
+#include "support/console_fixture.h"
 #include "ui/console_window.h"
 #include "ui/filter_row_dialog.h"
 #include "ui/option_markers.h"
@@ -26,18 +24,8 @@
 namespace qv::ui {
 namespace {
 
-struct Console {
-    Console() {
-        test::UsePrivateHome(env, home.path());
-        app = std::make_unique<app::MainApp>(QV_RESOURCES_DIR);
-        if (!app->Start().ok) qFatal("start-up failed");
-        app->document().mMainDict =
-            test::TwoFolderDocument(tree.a(), tree.b(), sessions::kTaskBackup).mMainDict;
-        window = std::make_unique<ConsoleWindow>(*app);
-        window->SetDocumentSessions();
-        window->show();
-        window->GoPanel("filter");
-    }
+struct Console : test::ConsoleFixture {
+    Console() { window->GoPanel("filter"); }
     FilterPanel& panel() { return *static_cast<FilterPanel*>(window->panel("filter")); }
     bool marker() const { return window->optionMarker(kFilterOption); }
     // The filterDict written when the user goes back to the console.
@@ -61,12 +49,6 @@ struct Console {
         if (dialog == nullptr || !dialog->isVisible()) qFatal("the row editor did not open");
         return *dialog;
     }
-
-    test::TempDir home;
-    test::ScopedEnv env;
-    test::TreeFixture tree;
-    std::unique_ptr<app::MainApp> app;
-    std::unique_ptr<ConsoleWindow> window;
 };
 
 std::string Q(const QString& s) { return s.toStdString(); }
@@ -245,14 +227,6 @@ void FilterPanelTest::TheMarkerFollowsTheListSwitch() {
 
 }  // namespace qv::ui
 
-// The whole process, Qt's own start-up included, runs in a home and a run folder of its own.
-int main(int argc, char** argv) {
-    qv::test::TempDir scratch;
-    qv::test::ScopedEnv env;
-    qv::test::UsePrivateHome(env, scratch.path());
-    QApplication app(argc, argv);
-    qv::ui::FilterPanelTest test;
-    return QTest::qExec(&test, argc, argv);
-}
+QV_WINDOW_TEST_MAIN(qv::ui::FilterPanelTest)
 
 #include "filter_panel_test.moc"

@@ -13,10 +13,8 @@
 #include <QUrl>
 #include <memory>
 
-#include "app/main_app.h"
 #include "platform/file_io.h"
-#include "support/test_support.h"
-#include "support/tree_fixture.h"
+#include "support/console_fixture.h"
 #include "ui/console_window.h"
 #include "ui/exclude_panel.h"
 #include "ui/multi_panel.h"
@@ -25,25 +23,14 @@
 namespace qv::ui {
 namespace {
 
-// A console over a document whose first session works on the fixture's A and B, in a home of
-// its own, showing the panel of that tab.
-struct Console {
+// The console showing the panel of that tab, over A holding three files.
+struct Console : test::ConsoleFixture {
     explicit Console(const char* tab) {
-        test::UsePrivateHome(env, home.path());
-        app = std::make_unique<app::MainApp>(QV_RESOURCES_DIR);
-        if (!app->Start().ok) qFatal("start-up failed");
         tree.Build({"A/a.txt:a", "A/b.txt:b", "A/\xff.txt:c", "B/"});
-        app->document().mMainDict =
-            test::TwoFolderDocument(tree.a(), tree.b(), sessions::kTaskBackup).mMainDict;
-        window = std::make_unique<ConsoleWindow>(*app);
-        window->SetDocumentSessions();
-        window->show();
         window->ChooseGoPanel(ConsoleWindow::PanelNumber(tab));
         if (window->currentPanel() != tab) qFatal("the panel is not shown");
     }
-    const plist::Value& Stored(const char* dict) {
-        return *app->document().GetSessionDict(0)->dictAt(dict);
-    }
+    const plist::Value& Stored(const char* dict) { return ConsoleFixture::Stored(0, dict); }
     const plist::Value& StoredRow(const char* dict, const char* array, std::size_t row) {
         return Stored(dict).arrayAt(array)->array()[row];
     }
@@ -51,12 +38,6 @@ struct Console {
         QTest::mouseClick(window->consoleButton(), Qt::LeftButton);
         return window->currentPanel() == "console";
     }
-
-    test::TempDir home;
-    test::ScopedEnv env;
-    test::TreeFixture tree;
-    std::unique_ptr<app::MainApp> app;
-    std::unique_ptr<ConsoleWindow> window;
 };
 
 void Click(PathTable* table, int row, int column, Qt::KeyboardModifiers keys = {}) {
@@ -239,13 +220,6 @@ void ListPanelsTest::TheMultipleListPicksBothSidesAndRefusesOneFolderTwice() {
 
 }  // namespace qv::ui
 
-int main(int argc, char** argv) {
-    qv::test::TempDir scratch;
-    qv::test::ScopedEnv env;
-    qv::test::UsePrivateHome(env, scratch.path());
-    QApplication app(argc, argv);
-    qv::ui::ListPanelsTest test;
-    return QTest::qExec(&test, argc, argv);
-}
+QV_WINDOW_TEST_MAIN(qv::ui::ListPanelsTest)
 
 #include "list_panels_test.moc"

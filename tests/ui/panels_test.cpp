@@ -17,15 +17,13 @@
 #include <ctime>
 #include <memory>
 
-#include "app/main_app.h"
 #include "platform/date_format.h"
 #include "platform/file_io.h"
 #include "sessions/conflict_options.h"
 #include "sessions/conflicts_editor.h"
 #include "sessions/dest_subfolder.h"
 #include "sessions/settings_options.h"
-#include "support/test_support.h"
-#include "support/tree_fixture.h"
+#include "support/console_fixture.h"
 #include "ui/conflicts_panel.h"
 #include "ui/console_window.h"
 #include "ui/custom_name_sheet.h"
@@ -36,37 +34,16 @@
 namespace qv::ui {
 namespace {
 
-constexpr int kRunTimeout = 20000;
+constexpr int kRunTimeout = test::ConsoleFixture::kRunTimeout;
 
-// Points the home and the XDG folders into one of the test's own, so that nothing a test
-// writes, nor the run lock, is shared with the user or another test.
 const char* const kAllTabs[] = {"settings",         "timer",      "multi",
                                 "filter",           "exclude",    "conflicts",
                                 "autoMountVolumes", "appleScript"};
 
-// A console over a document whose first session works on the fixture's A and B, in a home and
-// run folder of its own.
-struct Console {
-    explicit Console(std::int64_t task = sessions::kTaskBackup) {
-        test::UsePrivateHome(env, home.path());
-        app = std::make_unique<app::MainApp>(QV_RESOURCES_DIR);
-        if (!app->Start().ok) qFatal("start-up failed");
-        app->preferences().mPrefDict.set("prefAskConfirmation", 0);
-        doc().mMainDict = test::TwoFolderDocument(tree.a(), tree.b(), task).mMainDict;
-        window = std::make_unique<ConsoleWindow>(*app);
-        window->SetDocumentSessions();
-        window->show();
-    }
-    sessions::SessionDocument& doc() { return app->document(); }
-    const plist::Value& Stored(std::int64_t session, const char* dict) {
-        return *doc().GetSessionDict(session)->dictAt(dict);
-    }
+struct Console : test::ConsoleFixture {
+    using ConsoleFixture::ConsoleFixture;
     std::int64_t Setting(std::int64_t session, const char* key) {
         return Stored(session, "settingsDict").intAt(key);
-    }
-    void Choose(int entry) {
-        window->sessionPopup()->setCurrentIndex(entry);
-        window->ChooseSession(entry);
     }
     SettingsPanel& settings() { return *static_cast<SettingsPanel*>(window->panel("settings")); }
     ConflictsPanel& conflicts() {
@@ -86,12 +63,6 @@ struct Console {
         emit pop->activated(entry);
     }
     std::int64_t ShownKind() { return settings().kindPopUp()->currentData().toLongLong(); }
-
-    test::TempDir home;
-    test::ScopedEnv env;
-    test::TreeFixture tree;
-    std::unique_ptr<app::MainApp> app;
-    std::unique_ptr<ConsoleWindow> window;
 };
 
 std::string Q(const QString& s) { return s.toStdString(); }
@@ -530,14 +501,6 @@ void PanelsTest::ARunUsesTheEditedSettings() {
 
 }  // namespace qv::ui
 
-// The whole process, Qt's own start-up included, runs in a home and a run folder of its own.
-int main(int argc, char** argv) {
-    qv::test::TempDir scratch;
-    qv::test::ScopedEnv env;
-    qv::test::UsePrivateHome(env, scratch.path());
-    QApplication app(argc, argv);
-    qv::ui::PanelsTest test;
-    return QTest::qExec(&test, argc, argv);
-}
+QV_WINDOW_TEST_MAIN(qv::ui::PanelsTest)
 
 #include "panels_test.moc"

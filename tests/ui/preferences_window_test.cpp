@@ -18,6 +18,7 @@
 
 #include "app/main_app.h"
 #include "sessions/plist_codec.h"
+#include "support/console_fixture.h"
 #include "support/test_support.h"
 #include "ui/run_as_root.h"
 
@@ -200,13 +201,6 @@ class PreferencesWindowTest : public QObject {
 
 }  // namespace qv::ui
 
-int main(int argc, char** argv) {
-    qv::test::TempDir scratch;
-    qv::test::ScopedEnv env;
-    qv::test::UsePrivateHome(env, scratch.path());
-    QApplication app(argc, argv);
-    qv::ui::PreferencesWindowTest test;
-    return QTest::qExec(&test, argc, argv);
-}
+QV_WINDOW_TEST_MAIN(qv::ui::PreferencesWindowTest)
 
 #include "preferences_window_test.moc"

@@ -14,6 +14,7 @@
 #include <atomic>
 #include <thread>
 
+#include "support/console_fixture.h"
 #include "support/test_support.h"
 #include "ui/gui_proxy.h"
 #include "ui/preview_item_model.h"
@@ -266,13 +267,6 @@ void PreviewWindowTest::OpenWithNoRowSelectedSaysSo() {
 
 }  // namespace qv::ui
 
-int main(int argc, char** argv) {
-    qv::test::TempDir scratch;
-    qv::test::ScopedEnv env;
-    qv::test::UsePrivateHome(env, scratch.path());
-    QApplication app(argc, argv);
-    qv::ui::PreviewWindowTest test;
-    return QTest::qExec(&test, argc, argv);
-}
+QV_WINDOW_TEST_MAIN(qv::ui::PreviewWindowTest)
 
 #include "preview_window_test.moc"

@@ -16,6 +16,7 @@
 
 #include "platform/version.h"
 #include "sessions/session_document.h"
+#include "support/console_fixture.h"
 #include "support/test_support.h"
 #include "ui/about_window.h"
 #include "ui/session_name_sheet.h"
@@ -150,13 +151,6 @@ void SessionDialogsTest::TheAboutWindowShowsTheVersion() {
 
 }  // namespace qv::ui
 
-int main(int argc, char** argv) {
-    qv::test::TempDir scratch;
-    qv::test::ScopedEnv env;
-    qv::test::UsePrivateHome(env, scratch.path());
-    QApplication app(argc, argv);
-    qv::ui::SessionDialogsTest test;
-    return QTest::qExec(&test, argc, argv);
-}
+QV_WINDOW_TEST_MAIN(qv::ui::SessionDialogsTest)
 
 #include "session_dialogs_test.moc"
