@@ -189,135 +189,134 @@ ItemFilter::Verdict ItemFilter::Match(const FilterSubject& item) const {
     return verdict;
 }
 
+bool ItemFilter::NameHolds(const Row& row, const FilterSubject& item, Facts& facts) const {
+    if (!facts.foldedName) facts.foldedName = FoldName(item.name);
+    const std::string& name = *facts.foldedName;
+    const std::string& text = row.name;
+    const bool longer = text.size() > name.size();
+    bool holds = false;
+    switch (row.namePop) {
+        case kContains:
+            holds = name.find(text) != std::string::npos;
+            break;
+        case kBegins:
+            holds = !longer && name.compare(0, text.size(), text) == 0;
+            break;
+        case kEnds:
+            holds = !longer && name.compare(name.size() - text.size(), text.size(), text) == 0;
+            break;
+        case kEquals:
+            holds = name == text;
+            break;
+        case kDiffers:
+            holds = name != text;
+            break;
+        case kLacks:
+            holds = name.find(text) == std::string::npos;
+            break;
+        default:
+            break;
+    }
+    return holds;
+}
+
+bool ItemFilter::CreationHolds(const Row& row, const FilterSubject& item, Facts& facts) const {
+    if (!facts.creationDay) {
+        const items::OptionalDate created =
+            item.dirFd >= 0 ? tw_.GetDate(item.dirFd, item.name, item.attrs, items::kCreationDate)
+                            : tw_.GetDate(item.path, item.attrs, items::kCreationDate);
+        facts.creationDay.emplace();
+        if (created) {
+            *facts.creationDay = platform::LocalDayOf(static_cast<std::time_t>(*created)).key();
+        }
+    }
+    // Many file systems (NFS, FUSE) keep no creation date: the row cannot hold, the next
+    // one may.
+    if (!*facts.creationDay) {
+        if (!creationDateReported_.exchange(true)) {
+            platform::SystemLog(
+                "Err: no creation date in IsToBeFiltered for " + item.path +
+                "; the filters on creation dates do not hold for such items in this run");
+        }
+        return false;
+    }
+    return DayHolds(row.creation.pop, **facts.creationDay, row.creation.day, today_, yesterday_);
+}
+
+bool ItemFilter::ModificationHolds(const Row& row, const FilterSubject& item, Facts& facts) const {
+    if (!facts.modificationDay) {
+        facts.modificationDay =
+            item.attrs.exists() && item.attrs.mtime.seconds() != 0.0
+                ? platform::LocalDayOf(static_cast<std::time_t>(item.attrs.mtime.sec)).key()
+                : kBeforeAnyDay;
+    }
+    return DayHolds(row.modification.pop, *facts.modificationDay, row.modification.day, today_,
+                    yesterday_);
+}
+
+bool ItemFilter::CodesHold(const Row& row, const FilterSubject& item, Facts& facts) const {
+    if (!facts.codes) {
+        facts.codes = item.dirFd >= 0 ? tw_.GetTypeAndCreator(item.dirFd, item.name)
+                                      : tw_.GetTypeAndCreator(AT_FDCWD, item.path);
+    }
+    const auto code = [](std::int64_t pop, const std::string& mine, const std::string& text) {
+        return (pop == 0 && mine == text) || (pop == 1 && mine != text);
+    };
+    return (!row.typeOn || code(row.typePop, facts.codes->type, row.type)) &&
+           (!row.creatorOn || code(row.creatorPop, facts.codes->creator, row.creator));
+}
+
+bool ItemFilter::KindHolds(const Row& row, const FilterSubject& item) const {
+    if (!item.attrs.exists()) return false;
+    bool holds = false;
+    switch (row.kindPop) {
+        case kKindFile:
+        case kKindFolder: {
+            const bool folder =
+                item.attrs.isDirectory() &&
+                !(item.dirFd >= 0 ? tw_.IsFilePackage(item.dirFd, item.name, item.attrs)
+                                  : tw_.IsFilePackage(item.path, item.attrs));
+            holds = folder == (row.kindPop == kKindFolder);
+            break;
+        }
+        case kKindAlias:
+            holds = items::IsAlias(item.path);
+            break;
+        default:
+            break;
+    }
+    return holds;
+}
+
+bool ItemFilter::SizeHolds(const Row& row, const FilterSubject& item) {
+    if (!item.attrs.exists()) return false;
+    const std::uint64_t size = item.attrs.size;
+    bool holds = false;
+    switch (row.sizePop) {
+        case kSizeEqual:
+            holds = !row.sizeLimitNegative && size == row.sizeLimit;
+            break;
+        case kSizeLess:
+            holds = !row.sizeLimitNegative && size < row.sizeLimit;
+            break;
+        case kSizeGreater:
+            holds = row.sizeLimitNegative || size > row.sizeLimit;
+            break;
+        default:
+            break;
+    }
+    return holds;
+}
+
+// Every criterion switched on in the row holds for the item.
 bool ItemFilter::RowHolds(const Row& row, const FilterSubject& item, Facts& facts) const {
-    if (row.nameOn) {
-        if (!facts.foldedName) facts.foldedName = FoldName(item.name);
-        const std::string& name = *facts.foldedName;
-        const std::string& text = row.name;
-        const bool longer = text.size() > name.size();
-        bool holds = false;
-        switch (row.namePop) {
-            case kContains:
-                holds = name.find(text) != std::string::npos;
-                break;
-            case kBegins:
-                holds = !longer && name.compare(0, text.size(), text) == 0;
-                break;
-            case kEnds:
-                holds = !longer && name.compare(name.size() - text.size(), text.size(), text) == 0;
-                break;
-            case kEquals:
-                holds = name == text;
-                break;
-            case kDiffers:
-                holds = name != text;
-                break;
-            case kLacks:
-                holds = name.find(text) == std::string::npos;
-                break;
-            default:
-                break;
-        }
-        if (!holds) return false;
-    }
-    if (row.creation.on) {
-        if (!facts.creationDay) {
-            const items::OptionalDate created =
-                item.dirFd >= 0
-                    ? tw_.GetDate(item.dirFd, item.name, item.attrs, items::kCreationDate)
-                    : tw_.GetDate(item.path, item.attrs, items::kCreationDate);
-            facts.creationDay.emplace();
-            if (created) {
-                *facts.creationDay = platform::LocalDayOf(static_cast<std::time_t>(*created)).key();
-            }
-        }
-        // Many file systems (NFS, FUSE) keep no creation date: the row cannot hold, the next
-        // one may.
-        if (!*facts.creationDay) {
-            if (!creationDateReported_.exchange(true)) {
-                platform::SystemLog(
-                    "Err: no creation date in IsToBeFiltered for " + item.path +
-                    "; the filters on creation dates do not hold for such items in this run");
-            }
-            return false;
-        }
-        if (!DayHolds(row.creation.pop, **facts.creationDay, row.creation.day, today_,
-                      yesterday_)) {
-            return false;
-        }
-    }
-    if (row.modification.on) {
-        if (!facts.modificationDay) {
-            facts.modificationDay =
-                item.attrs.exists() && item.attrs.mtime.seconds() != 0.0
-                    ? platform::LocalDayOf(static_cast<std::time_t>(item.attrs.mtime.sec)).key()
-                    : kBeforeAnyDay;
-        }
-        if (!DayHolds(row.modification.pop, *facts.modificationDay, row.modification.day, today_,
-                      yesterday_)) {
-            return false;
-        }
-    }
-    if (row.typeOn || row.creatorOn) {
-        if (!facts.codes) {
-            facts.codes = item.dirFd >= 0 ? tw_.GetTypeAndCreator(item.dirFd, item.name)
-                                          : tw_.GetTypeAndCreator(AT_FDCWD, item.path);
-        }
-        const auto code = [](std::int64_t pop, const std::string& mine, const std::string& text) {
-            return (pop == 0 && mine == text) || (pop == 1 && mine != text);
-        };
-        if (row.typeOn && !code(row.typePop, facts.codes->type, row.type)) return false;
-        if (row.creatorOn && !code(row.creatorPop, facts.codes->creator, row.creator)) {
-            return false;
-        }
-    }
-    if (row.kindOn) {
-        if (!item.attrs.exists()) return false;
-        bool holds = false;
-        switch (row.kindPop) {
-            case kKindFile:
-            case kKindFolder: {
-                const bool folder =
-                    item.attrs.isDirectory() &&
-                    !(item.dirFd >= 0 ? tw_.IsFilePackage(item.dirFd, item.name, item.attrs)
-                                      : tw_.IsFilePackage(item.path, item.attrs));
-                holds = folder == (row.kindPop == kKindFolder);
-                break;
-            }
-            case kKindAlias:
-                holds = items::IsAlias(item.path);
-                break;
-            default:
-                break;
-        }
-        if (!holds) return false;
-    }
-    if (row.sizeOn) {
-        if (!item.attrs.exists()) return false;
-        const std::uint64_t size = item.attrs.size;
-        bool holds = false;
-        switch (row.sizePop) {
-            case kSizeEqual:
-                holds = !row.sizeLimitNegative && size == row.sizeLimit;
-                break;
-            case kSizeLess:
-                holds = !row.sizeLimitNegative && size < row.sizeLimit;
-                break;
-            case kSizeGreater:
-                holds = row.sizeLimitNegative || size > row.sizeLimit;
-                break;
-            default:
-                break;
-        }
-        if (!holds) return false;
-    }
-    if (row.owner.on && (!item.attrs.exists() || !AccountHolds(row.owner, item.attrs.uid))) {
-        return false;
-    }
-    if (row.group.on && (!item.attrs.exists() || !AccountHolds(row.group, item.attrs.gid))) {
-        return false;
-    }
-    return true;
+    return (!row.nameOn || NameHolds(row, item, facts)) &&
+           (!row.creation.on || CreationHolds(row, item, facts)) &&
+           (!row.modification.on || ModificationHolds(row, item, facts)) &&
+           (!(row.typeOn || row.creatorOn) || CodesHold(row, item, facts)) &&
+           (!row.kindOn || KindHolds(row, item)) && (!row.sizeOn || SizeHolds(row, item)) &&
+           (!row.owner.on || (item.attrs.exists() && AccountHolds(row.owner, item.attrs.uid))) &&
+           (!row.group.on || (item.attrs.exists() && AccountHolds(row.group, item.attrs.gid)));
 }
 
 }  // namespace qv::engine

@@ -50,6 +50,14 @@ class ItemFilter {
     struct Row;
     struct Facts;
     bool RowHolds(const Row& row, const FilterSubject& item, Facts& facts) const;
+    // Each criterion of a row, for an item; facts keeps what was read of the item for the
+    // next rows.
+    bool NameHolds(const Row& row, const FilterSubject& item, Facts& facts) const;
+    bool CreationHolds(const Row& row, const FilterSubject& item, Facts& facts) const;
+    bool ModificationHolds(const Row& row, const FilterSubject& item, Facts& facts) const;
+    bool CodesHold(const Row& row, const FilterSubject& item, Facts& facts) const;
+    bool KindHolds(const Row& row, const FilterSubject& item) const;
+    static bool SizeHolds(const Row& row, const FilterSubject& item);
 
     std::vector<Row> rows_;
     bool copyMode_ = false;
