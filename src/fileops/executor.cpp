@@ -142,79 +142,10 @@ void Executor::MainCopy(run::RunState& state, run::CopyHooks& hooks) {
             bool done = task.scanned;
             if (state.IsRunning()) {
                 for (std::size_t r = 0; r < state.plan.taskRootList.size(); ++r) {
-                    run::TaskRoot& root = state.plan.taskRootList[r];
-                    if (root.sessionIndex != session.sessionIndex ||
-                        root.taskIndex != task.taskIndex) {
-                        continue;
-                    }
-                    state.task.gSourceFolder = root.source;
-                    state.task.gDestFolder = root.dest;
-                    if (root.source.empty() || root.dest.empty()) continue;
-                    // The two top folders are opened once; everything below is reached from
-                    // them.
-                    Side a{.folder = {}, .path = root.source, .error = 0};
-                    Side b{.folder = {}, .path = root.dest, .error = 0};
-                    a.folder = FolderHandle::OpenTaskTop(root.source, &a.error);
-                    b.folder = FolderHandle::OpenTaskTop(root.dest, &b.error);
-                    // A top folder the scan did not read (swapped since, for a link or another
-                    // folder) is not acted on: its plan would land elsewhere.
-                    const auto isNot = [](const Side& side, std::uint64_t dev, std::uint64_t ino) {
-                        return side.folder.valid() && dev != 0 &&
-                               (side.folder.dev() != dev || side.folder.ino() != ino);
-                    };
-                    if (isNot(a, root.sourceDev, root.sourceIno)) a = {{}, root.source, ESTALE};
-                    if (isNot(b, root.destDev, root.destIno)) b = {{}, root.dest, ESTALE};
-                    if (!a.folder.valid() || !b.folder.valid()) {
-                        // Nothing of it was brought into step: its index and dates stay.
-                        task.walked = false;
+                    const run::TaskRoot& root = state.plan.taskRootList[r];
+                    if (root.sessionIndex == session.sessionIndex &&
+                        root.taskIndex == task.taskIndex && !CopyTaskRoot(r, task)) {
                         done = false;
-                        const Side& failed = a.folder.valid() ? b : a;
-                        Report(GLS(&failed == &a ? "Cannot find the source folder:"
-                                                 : "Cannot find the destination folder:") +
-                               "\r" + Quoted(failed.path) + "\r" +
-                               (failed.error == ESTALE
-                                    ? GLS("It is no longer the folder the scan read.")
-                                    : std::string(std::strerror(failed.error))));
-                        continue;
-                    }
-                    RemoveLeftovers(root, a, b);
-                    CopyAhead ahead(metadata_, state.totals.gStartSyncDateTimeUTC, a.folder,
-                                    b.folder, root.subItems);
-                    ahead_ = &ahead;
-                    currentRoot_ = r;
-                    sourceChain_ = {a.folder};
-                    destChain_ = {b.folder};
-                    RestoreTable rootTable;
-                    current_ = &rootTable;
-                    lastWritableFolder_.reset();
-                    CopyItems(root.subItems, a, b, false);
-                    ahead_ = nullptr;
-                    // The top folders are not the user's to keep relaxed either.
-                    metadata_.RestoreOriginalAttr(rootTable);
-                    current_ = nullptr;
-                    sourceChain_.clear();
-                    destChain_.clear();
-                    if (root.copyMode == run::kModeAttrBtoA ||
-                        root.copyMode == run::kModeAttrAtoB) {
-                        const ItemByPath source(root.source), dest(root.dest);
-                        const bool toB = root.copyMode == run::kModeAttrAtoB;
-                        if (!metadata_.SetAttrsAfterCopy(toB ? source.at() : dest.at(),
-                                                         toB ? dest.at() : source.at(),
-                                                         state.totals.gStartSyncDateTimeUTC)) {
-                            Report("Can't copy attributes from the item\r" +
-                                   Quoted(toB ? root.source : root.dest) + "\rto the item\r" +
-                                   Quoted(toB ? root.dest : root.source));
-                        }
-                    }
-                    if (state.config.flags.gIsSyncOn && state.config.flags.gIsExactOn &&
-                        r < state.plan.exactIndexAdditionLists.size()) {
-                        task.addToExactIndexArray = state.plan.exactIndexAdditionLists[r];
-                    }
-                    if (r < state.plan.failedItemLists.size()) {
-                        task.failedItemArray = state.plan.failedItemLists[r];
-                    }
-                    if (r < state.plan.doneItemLists.size()) {
-                        task.doneItemArray = std::move(state.plan.doneItemLists[r]);
                     }
                 }
                 if (state.IsRunning() && done) ++state.session.gTotMultiDone;
@@ -223,6 +154,80 @@ void Executor::MainCopy(run::RunState& state, run::CopyHooks& hooks) {
         }
         hooks.PurgeAfterCopyOneSession(session.sessionIndex);
     }
+}
+
+bool Executor::OpenTops(const run::TaskRoot& root, Side& a, Side& b) {
+    // The two top folders are opened once; everything below is reached from them.
+    a.path = root.source;
+    a.folder = FolderHandle::OpenTaskTop(root.source, &a.error);
+    b.path = root.dest;
+    b.folder = FolderHandle::OpenTaskTop(root.dest, &b.error);
+    // A top folder the scan did not read (swapped since, for a link or another folder) is not
+    // acted on: its plan would land elsewhere.
+    const auto isNot = [](const Side& side, std::uint64_t dev, std::uint64_t ino) {
+        return side.folder.valid() && dev != 0 &&
+               (side.folder.dev() != dev || side.folder.ino() != ino);
+    };
+    if (isNot(a, root.sourceDev, root.sourceIno)) a = {{}, root.source, ESTALE};
+    if (isNot(b, root.destDev, root.destIno)) b = {{}, root.dest, ESTALE};
+    if (a.folder.valid() && b.folder.valid()) return true;
+    const Side& failed = a.folder.valid() ? b : a;
+    Report(GLS(&failed == &a ? "Cannot find the source folder:"
+                             : "Cannot find the destination folder:") +
+           "\r" + Quoted(failed.path) + "\r" +
+           (failed.error == ESTALE ? GLS("It is no longer the folder the scan read.")
+                                   : std::string(std::strerror(failed.error))));
+    return false;
+}
+
+bool Executor::CopyTaskRoot(std::size_t r, run::TaskLog& task) {
+    run::RunState& state = *state_;
+    run::TaskRoot& root = state.plan.taskRootList[r];
+    state.task.gSourceFolder = root.source;
+    state.task.gDestFolder = root.dest;
+    if (root.source.empty() || root.dest.empty()) return true;
+    Side a, b;
+    if (!OpenTops(root, a, b)) {
+        // Nothing of it was brought into step: its index and dates stay.
+        task.walked = false;
+        return false;
+    }
+    RemoveLeftovers(root, a, b);
+    CopyAhead ahead(metadata_, state.totals.gStartSyncDateTimeUTC, a.folder, b.folder,
+                    root.subItems);
+    ahead_ = &ahead;
+    currentRoot_ = r;
+    sourceChain_ = {a.folder};
+    destChain_ = {b.folder};
+    RestoreTable rootTable;
+    current_ = &rootTable;
+    lastWritableFolder_.reset();
+    CopyItems(root.subItems, a, b, false);
+    ahead_ = nullptr;
+    // The top folders are not the user's to keep relaxed either.
+    metadata_.RestoreOriginalAttr(rootTable);
+    current_ = nullptr;
+    sourceChain_.clear();
+    destChain_.clear();
+    if (root.copyMode == run::kModeAttrBtoA || root.copyMode == run::kModeAttrAtoB) {
+        const ItemByPath source(root.source), dest(root.dest);
+        const bool toB = root.copyMode == run::kModeAttrAtoB;
+        if (!metadata_.SetAttrsAfterCopy(toB ? source.at() : dest.at(),
+                                         toB ? dest.at() : source.at(),
+                                         state.totals.gStartSyncDateTimeUTC)) {
+            Report("Can't copy attributes from the item\r" + Quoted(toB ? root.source : root.dest) +
+                   "\rto the item\r" + Quoted(toB ? root.dest : root.source));
+        }
+    }
+    if (state.config.flags.gIsSyncOn && state.config.flags.gIsExactOn &&
+        r < state.plan.exactIndexAdditionLists.size()) {
+        task.addToExactIndexArray = state.plan.exactIndexAdditionLists[r];
+    }
+    if (r < state.plan.failedItemLists.size()) task.failedItemArray = state.plan.failedItemLists[r];
+    if (r < state.plan.doneItemLists.size()) {
+        task.doneItemArray = std::move(state.plan.doneItemLists[r]);
+    }
+    return true;
 }
 
 void Executor::RemoveLeftovers(const run::TaskRoot& root, const Side& a, const Side& b) {
@@ -269,144 +274,180 @@ bool Executor::CopyItems(std::vector<PlanItem>& items, const Side& a, const Side
     for (PlanItem& item : items) {
         if (!s.IsRunning()) break;
         const int m = item.copyMode;
-        const bool hasSub = item.isFolder;
-        bool descend = hasSub;
-        if (m < 0) {
-            const bool walkSkipped =
-                hasSub && (m == -run::kModeDeleteInA || m == -run::kModeDeleteInB ||
-                           ((m == -run::kModeCopyAtoB || m == -run::kModeCopyBtoA) &&
-                            s.config.flags.gIsSyncOn && s.config.flags.gIsExactOn));
-            if (!walkSkipped) continue;
-        }
+        if (m < 0 && !WalkedThoughSkipped(item)) continue;
         const Place source(a, item.name, item.sourcePath.get());
         const Place dest(b, item.nameInB(), item.destPath.get());
-        std::optional<platform::Timestamp> srcDate, dstDate;
-        if (hasSub) {
-            if (source.reachable()) {
-                const platform::StatResult st = StatAt(source.fd(), *source.name);
-                if (st.ok()) srcDate = st.attributes.mtime;
-            }
-            if (dest.reachable()) {
-                const platform::StatResult st = StatAt(dest.fd(), *dest.name);
-                if (st.ok()) dstDate = st.attributes.mtime;
-            }
-        }
+        FolderDates dates;
+        if (item.isFolder) dates = DatesOf(source, dest);
         const bool deleting = m == run::kModeDeleteInA || m == run::kModeDeleteInB;
         if (m >= run::kModeCopyAtoB) {
-            bool ok;
-            if (deleting && hasSub) {
-                const Side childA = Child(source), childB = Child(dest);
-                sourceChain_.push_back(childA.folder);
-                destChain_.push_back(childB.folder);
-                ok = CopyItems(item.subItems, childA, childB, true);
-                sourceChain_.pop_back();
-                destChain_.pop_back();
-                if (ok) ok = CopySource(source, dest, m, deleteParent, item.SeenActedOn(m));
-                if (!ok) KeepDeletionInIndex(item, source, dest);
-                descend = false;
-                if (s.config.flags.gIsMoveToTrash && !deleteParent) {
-                    if (ok) {
-                        s.task.copy.gAFilesDeleted += s.task.copy.gAFilesTrashed;
-                        s.task.copy.gBFilesDeleted += s.task.copy.gBFilesTrashed;
-                        s.task.copy.gAFoldersDeleted += s.task.copy.gAFoldersTrashed;
-                        s.task.copy.gBFoldersDeleted += s.task.copy.gBFoldersTrashed;
-                        s.task.gDetailedLogText += s.task.gTrashDetailedLogText;
-                    } else {
-                        Report(GLS("Can't trash the folder (and its content)") + " " +
-                               Quoted(m == run::kModeDeleteInA ? source.path : dest.path));
-                    }
-                    s.task.copy.gAFilesTrashed = s.task.copy.gBFilesTrashed = 0;
-                    s.task.copy.gAFoldersTrashed = s.task.copy.gBFoldersTrashed = 0;
-                    s.task.gTrashDetailedLogText.clear();
-                }
-            } else {
-                s.progress.SetItem(m, source.path, dest.path);
-                if (ahead_ != nullptr && !hasSub && !item.sourcePath && !item.destPath &&
-                    m <= run::kModeReplaceAwithB) {
-                    ahead_->Reach(&item);
-                    aheadItem_ = &item;
-                }
-                ok = CopySource(source, dest, m, deleteParent, item.SeenActedOn(m));
-                aheadItem_ = nullptr;
-                if (!ok && deleting) KeepDeletionInIndex(item, source, dest);
-            }
+            const bool ok = deleting && item.isFolder
+                                ? DeleteFolderWithContent(item, source, dest, deleteParent)
+                                : ActOn(item, source, dest, deleteParent);
+            NoteActedOn(source, dest, ok);
             if (!ok) {
                 result = false;
-                if (s.plan.failedItemLists.size() <= currentRoot_) {
-                    s.plan.failedItemLists.resize(currentRoot_ + 1);
-                }
-                s.plan.failedItemLists[currentRoot_].push_back(source.path);
-                s.plan.failedItemLists[currentRoot_].push_back(dest.path);
                 if (s.config.flags.gIsMoveToTrash && deleteParent) return false;
                 continue;
             }
-            s.totals.gAtLeastOneItemDone = true;
-            if (s.plan.doneItemLists.size() <= currentRoot_)
-                s.plan.doneItemLists.resize(currentRoot_ + 1);
-            s.plan.doneItemLists[currentRoot_].push_back(source.path);
-            s.plan.doneItemLists[currentRoot_].push_back(dest.path);
-            --s.totals.gItemsToDoTotal;
-            s.progress.ItemDone();
         }
-        if (!descend) continue;
-        RestoreTable table;
-        RestoreTable* outer = current_;
-        current_ = &table;
-        // The folders are opened now: one just created is there to open.
-        const Side childA = Child(source), childB = Child(dest);
-        sourceChain_.push_back(childA.folder);
-        destChain_.push_back(childB.folder);
-        if (!CopyItems(item.subItems, childA, childB, deleting)) result = false;
-        sourceChain_.pop_back();
-        destChain_.pop_back();
-        current_ = &table;
-        metadata_.RestoreOriginalAttr(table);
-        current_ = outer;
-        if (m < 0 || !source.reachable() || !dest.reachable()) continue;
-        const bool isSync = s.config.flags.gIsSyncOn;
-        const std::int64_t start = s.totals.gStartSyncDateTimeUTC;
-        // The folders just filled are given their attributes through the handles they were
-        // filled through, each call on the handle itself; by name when one could not be opened.
-        const ItemAt src =
-            childA.folder.valid() ? ItemAt(childA.folder, kSelf, source.path) : source.at();
-        const ItemAt dst =
-            childB.folder.valid() ? ItemAt(childB.folder, kSelf, dest.path) : dest.at();
-        const FolderHandle *inA = source.folder, *inB = dest.folder;
-        const auto copy = [&](bool intoB, const std::optional<platform::Timestamp>& date) {
-            // With "Don't unlock locked items" a locked folder keeps its lock, and with it the
-            // attributes it has.
-            const ItemAt& target = intoB ? dst : src;
-            if (!s.config.flags.gIsUnlockOn && tw_.IsLocked(target.fd(), target.name)) return;
-            metadata_.CopyFolderAttributes(intoB ? src : dst, intoB ? dst : src, date, isSync,
-                                           start, intoB ? inA : inB, intoB ? inB : inA);
-        };
-        const auto unmark = [&](const ItemAt& filled) {
-            sys().removexattrat(filled.fd(), filled.name.c_str(), items::kFillingXattr);
-        };
-        if (item.fillingSide >= 0) {
-            // A folder an interrupted copy left half-made takes the other side's attributes,
-            // whatever the dates say.
-            const bool intoB = item.fillingSide == 1;
-            copy(intoB, intoB ? srcDate : dstDate);
-            unmark(intoB ? dst : src);
-            continue;
-        }
-        if (m == run::kModeCopyBtoA) {
-            copy(false, dstDate);
-            unmark(src);
-        } else if (m == run::kModeCopyAtoB) {
-            copy(true, srcDate);
-            unmark(dst);
-        } else if (m == run::kModeDescend && srcDate && dstDate) {
-            const double x = srcDate->seconds(), y = dstDate->seconds();
-            if (!isSync) {
-                if (!(x < y)) copy(true, srcDate);
-            } else {
-                copy(!(x < y), x < y ? dstDate : srcDate);
-            }
-        }
+        // A folder deleted with its content was walked already.
+        if (!item.isFolder || (m >= run::kModeCopyAtoB && deleting)) continue;
+        if (!WalkIntoFolder(item, source, dest, dates)) result = false;
     }
     return result;
+}
+
+bool Executor::WalkedThoughSkipped(const PlanItem& item) const {
+    // A folder skipped in the preview is still walked when what is inside it may be planned
+    // apart: its deletions, and an Exact Synchronize's copies.
+    const int m = item.copyMode;
+    const run::SessionFlags& flags = state_->config.flags;
+    return item.isFolder && (m == -run::kModeDeleteInA || m == -run::kModeDeleteInB ||
+                             ((m == -run::kModeCopyAtoB || m == -run::kModeCopyBtoA) &&
+                              flags.gIsSyncOn && flags.gIsExactOn));
+}
+
+Executor::FolderDates Executor::DatesOf(const Place& source, const Place& dest) {
+    FolderDates dates;
+    if (source.reachable()) {
+        const platform::StatResult st = StatAt(source.fd(), *source.name);
+        if (st.ok()) dates.source = st.attributes.mtime;
+    }
+    if (dest.reachable()) {
+        const platform::StatResult st = StatAt(dest.fd(), *dest.name);
+        if (st.ok()) dates.dest = st.attributes.mtime;
+    }
+    return dates;
+}
+
+bool Executor::DeleteFolderWithContent(PlanItem& item, const Place& source, const Place& dest,
+                                       bool deleteParent) {
+    run::RunState& s = *state_;
+    const int m = item.copyMode;
+    const Side childA = Child(source), childB = Child(dest);
+    sourceChain_.push_back(childA.folder);
+    destChain_.push_back(childB.folder);
+    bool ok = CopyItems(item.subItems, childA, childB, true);
+    sourceChain_.pop_back();
+    destChain_.pop_back();
+    if (ok) ok = CopySource(source, dest, m, deleteParent, item.SeenActedOn(m));
+    if (!ok) KeepDeletionInIndex(item, source, dest);
+    if (!s.config.flags.gIsMoveToTrash || deleteParent) return ok;
+    run::CopyCounters& c = s.task.copy;
+    if (ok) {
+        c.gAFilesDeleted += c.gAFilesTrashed;
+        c.gBFilesDeleted += c.gBFilesTrashed;
+        c.gAFoldersDeleted += c.gAFoldersTrashed;
+        c.gBFoldersDeleted += c.gBFoldersTrashed;
+        s.task.gDetailedLogText += s.task.gTrashDetailedLogText;
+    } else {
+        Report(GLS("Can't trash the folder (and its content)") + " " +
+               Quoted(m == run::kModeDeleteInA ? source.path : dest.path));
+    }
+    c.gAFilesTrashed = c.gBFilesTrashed = 0;
+    c.gAFoldersTrashed = c.gBFoldersTrashed = 0;
+    s.task.gTrashDetailedLogText.clear();
+    return ok;
+}
+
+bool Executor::ActOn(PlanItem& item, const Place& source, const Place& dest, bool deleteParent) {
+    const int m = item.copyMode;
+    state_->progress.SetItem(m, source.path, dest.path);
+    if (ahead_ != nullptr && !item.isFolder && !item.sourcePath && !item.destPath &&
+        m <= run::kModeReplaceAwithB) {
+        ahead_->Reach(&item);
+        aheadItem_ = &item;
+    }
+    const bool ok = CopySource(source, dest, m, deleteParent, item.SeenActedOn(m));
+    aheadItem_ = nullptr;
+    if (!ok && (m == run::kModeDeleteInA || m == run::kModeDeleteInB)) {
+        KeepDeletionInIndex(item, source, dest);
+    }
+    return ok;
+}
+
+void Executor::NoteActedOn(const Place& source, const Place& dest, bool ok) {
+    run::RunState& s = *state_;
+    auto& lists = ok ? s.plan.doneItemLists : s.plan.failedItemLists;
+    if (lists.size() <= currentRoot_) lists.resize(currentRoot_ + 1);
+    lists[currentRoot_].push_back(source.path);
+    lists[currentRoot_].push_back(dest.path);
+    if (!ok) return;
+    s.totals.gAtLeastOneItemDone = true;
+    --s.totals.gItemsToDoTotal;
+    s.progress.ItemDone();
+}
+
+bool Executor::WalkIntoFolder(PlanItem& item, const Place& source, const Place& dest,
+                              const FolderDates& dates) {
+    const int m = item.copyMode;
+    RestoreTable table;
+    RestoreTable* outer = current_;
+    current_ = &table;
+    // The folders are opened now: one just created is there to open.
+    const Side childA = Child(source), childB = Child(dest);
+    sourceChain_.push_back(childA.folder);
+    destChain_.push_back(childB.folder);
+    const bool result = CopyItems(item.subItems, childA, childB,
+                                  m == run::kModeDeleteInA || m == run::kModeDeleteInB);
+    sourceChain_.pop_back();
+    destChain_.pop_back();
+    current_ = &table;
+    metadata_.RestoreOriginalAttr(table);
+    current_ = outer;
+    if (m >= 0 && source.reachable() && dest.reachable()) {
+        GiveFolderAttributes(item, source, dest, childA, childB, dates);
+    }
+    return result;
+}
+
+void Executor::GiveFolderAttributes(const PlanItem& item, const Place& source, const Place& dest,
+                                    const Side& childA, const Side& childB,
+                                    const FolderDates& dates) {
+    run::RunState& s = *state_;
+    const int m = item.copyMode;
+    const bool isSync = s.config.flags.gIsSyncOn;
+    const std::int64_t start = s.totals.gStartSyncDateTimeUTC;
+    // The folders just filled are given their attributes through the handles they were
+    // filled through, each call on the handle itself; by name when one could not be opened.
+    const ItemAt src =
+        childA.folder.valid() ? ItemAt(childA.folder, kSelf, source.path) : source.at();
+    const ItemAt dst = childB.folder.valid() ? ItemAt(childB.folder, kSelf, dest.path) : dest.at();
+    const FolderHandle *inA = source.folder, *inB = dest.folder;
+    const auto copy = [&](bool intoB, const std::optional<platform::Timestamp>& date) {
+        // With "Don't unlock locked items" a locked folder keeps its lock, and with it the
+        // attributes it has.
+        const ItemAt& target = intoB ? dst : src;
+        if (!s.config.flags.gIsUnlockOn && tw_.IsLocked(target.fd(), target.name)) return;
+        metadata_.CopyFolderAttributes(intoB ? src : dst, intoB ? dst : src, date, isSync, start,
+                                       intoB ? inA : inB, intoB ? inB : inA);
+    };
+    const auto unmark = [&](const ItemAt& filled) {
+        sys().removexattrat(filled.fd(), filled.name.c_str(), items::kFillingXattr);
+    };
+    if (item.fillingSide >= 0) {
+        // A folder an interrupted copy left half-made takes the other side's attributes,
+        // whatever the dates say.
+        const bool intoB = item.fillingSide == 1;
+        copy(intoB, intoB ? dates.source : dates.dest);
+        unmark(intoB ? dst : src);
+        return;
+    }
+    if (m == run::kModeCopyBtoA) {
+        copy(false, dates.dest);
+        unmark(src);
+    } else if (m == run::kModeCopyAtoB) {
+        copy(true, dates.source);
+        unmark(dst);
+    } else if (m == run::kModeDescend && dates.source && dates.dest) {
+        const double x = dates.source->seconds(), y = dates.dest->seconds();
+        if (!isSync) {
+            if (!(x < y)) copy(true, dates.source);
+        } else {
+            copy(!(x < y), x < y ? dates.dest : dates.source);
+        }
+    }
 }
 
 bool Executor::ChangedSinceScan(const run::SeenItem& seen, const Place& item, bool deleting) {

@@ -20,9 +20,9 @@
 #include <vector>
 
 #include "fileops/copy_ahead.h"
-#include "items/temporary_names.h"
-#include "items/error_path.h"
 #include "fileops/metadata.h"
+#include "items/error_path.h"
+#include "items/temporary_names.h"
 #include "items/tw_utilities.h"
 #include "platform/deferred_close.h"
 #include "platform/folder_handle.h"
@@ -93,13 +93,33 @@ class Executor : public run::CopyExecutor {
     // Puts the copy (temp) in place of the folder at `to`, under the name target: the two
     // change places in one step and the folder then goes from its marked temporary name, so
     // that an end of the process at any moment leaves the folder or the copy at the name.
-    bool ReplaceFolderByItem(const Place& to, Temporary& temp, const std::string& target,
-                             bool aToB, std::string& err);
+    bool ReplaceFolderByItem(const Place& to, Temporary& temp, const std::string& target, bool aToB,
+                             std::string& err);
     void CountRemovedItems(const std::vector<std::pair<std::string, bool>>& items, bool aToB,
                            bool trash);
     void KeepDeletionInIndex(const run::PlanItem& item, const Place& source, const Place& dest);
+    // One task root: its top folders opened and checked against the scan's, its items, and
+    // what the index learns of them; false when the task was not done.
+    bool CopyTaskRoot(std::size_t r, run::TaskLog& task);
+    bool OpenTops(const run::TaskRoot& root, Side& a, Side& b);
     bool CopyItems(std::vector<run::PlanItem>& items, const Side& a, const Side& b,
                    bool deleteParent);
+    // The modification dates of a folder pair before its content is acted on.
+    struct FolderDates {
+        std::optional<platform::Timestamp> source, dest;
+    };
+    static FolderDates DatesOf(const Place& source, const Place& dest);
+    bool WalkedThoughSkipped(const run::PlanItem& item) const;
+    bool DeleteFolderWithContent(run::PlanItem& item, const Place& source, const Place& dest,
+                                 bool deleteParent);
+    bool ActOn(run::PlanItem& item, const Place& source, const Place& dest, bool deleteParent);
+    // The item's two paths among the done or the failed items of the task root.
+    void NoteActedOn(const Place& source, const Place& dest, bool ok);
+    // Walks into a folder pair, then gives the folders their attributes.
+    bool WalkIntoFolder(run::PlanItem& item, const Place& source, const Place& dest,
+                        const FolderDates& dates);
+    void GiveFolderAttributes(const run::PlanItem& item, const Place& source, const Place& dest,
+                              const Side& childA, const Side& childB, const FolderDates& dates);
     Side Child(const Place& place) const;
     bool CopySource(const Place& source, const Place& dest, int copyMode, bool deleteParent,
                     const run::SeenItem& seen);
@@ -199,7 +219,8 @@ class Executor : public run::CopyExecutor {
 // The copy executor a run is given: each copy reports through that run's own error path.
 class RunExecutor : public run::CopyExecutor {
   public:
-    RunExecutor(run::MainThreadProxy& proxy, const items::TWUtilities& tw) : proxy_(proxy), tw_(tw) {}
+    RunExecutor(run::MainThreadProxy& proxy, const items::TWUtilities& tw)
+        : proxy_(proxy), tw_(tw) {}
     void MainCopy(run::RunState& state, run::CopyHooks& hooks) override {
         items::ErrorPath errors(state, proxy_);
         Executor(errors, tw_).MainCopy(state, hooks);
