@@ -385,11 +385,13 @@ int SayUsage(std::ostream& err, const std::string& message) {
 int RunCli(int argc, char** argv, std::ostream& out, std::ostream& err) {
     const std::vector<std::string> words(argv + (argc > 0 ? 1 : 0), argv + argc);
     if (const std::optional<int> told = TellHelpOrVersion(words, out)) return *told;
-    if (IsSessionCommand(argc, argv)) {
-        return RunSessionCommand(argc, argv, std::cin, out, err, ::isatty(0) && ::isatty(1));
+    if (IsSessionCommand(words)) {
+        return RunSessionCommand(words, std::cin, out, err, ::isatty(0) && ::isatty(1));
     }
-    // prefs has words of its own (a value may start with "-"): it parses them itself.
-    if (argc > 1 && std::string(argv[1]) == "prefs") return RunPrefsCommand(argc, argv, out, err);
+    // prefs has words of its own (a value may start with "-"): it reads them by its own table.
+    if (!words.empty() && words.front() == "prefs") {
+        return RunPrefsCommand(std::span(words).subspan(1), out, err);
+    }
     return RunMainVerb(words, out, err);
 }
 
