@@ -2,34 +2,26 @@
 
 #include <unistd.h>
 
-#include <charconv>
 #include <chrono>
 #include <filesystem>
 #include <iostream>
 #include <optional>
 #include <ostream>
+#include <span>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "app/main_app.h"
-#include "cli/filter_command.h"
-#include "cli/list_command.h"
-#include "cli/log_command.h"
-#include "cli/options_command.h"
-#include "cli/plan_command.h"
+#include "cli/main_verbs.h"
+#include "cli/option_table.h"
 #include "cli/prefs_command.h"
-#include "cli/run_command.h"
-#include "cli/scheduler_command.h"
 #include "cli/session_command.h"
 #include "cli/terminal_text.h"
-#include "cli/timers_command.h"
 #include "platform/file_io.h"
 #include "platform/localization.h"
 #include "platform/version.h"
-#include "sessions/plist_codec.h"
 #include "sessions/session_commands.h"
-#include "sessions/settings_options.h"
 
 namespace qv::cli {
 
@@ -221,162 +213,37 @@ constexpr const char* kHelp =
     "scheduler, session and document use the template document of the preferences folder,\n"
     "made with the two default sessions when it is missing.\n"
     "\n"
-    "Options:\n"
-    "  -h, --help     Show this text.\n"
-    "  --version      Show the version.\n"
+    "Options:\n";
+constexpr const char* kHelpEnd =
     "\n"
     "Exit status: 0 on success, 1 when plan or run found errors, 2 on a usage error or a\n"
     "document or log file that cannot be read or written, 3 when a run was stopped.\n";
 
-struct Arguments {
-    std::string command;
-    std::vector<std::string> positional;
-    std::string document;
-    bool force = false;
-    PlanArguments plan;
-    RunArguments run;
-    bool sessionGiven = false;
-    std::optional<std::string> sessionIndex;  // settings, conflicts
-    bool last = false;                        // log show
-    bool errorsOnly = false;                  // log show
-    std::optional<std::string> days;          // timers, scheduler
-    bool schedulerWait = false;               // scheduler --wait
-};
-
-int Usage(std::ostream& err, const std::string& message) {
-    err << "quorvel: " << TerminalName(message) << "\n"
-        << "Try 'quorvel --help'.\n";
-    return kExitUsage;
-}
+// The options of the command itself, told wherever they stand: the first of them wins.
+constexpr OptionRow kHelpOption = Switch("--help", "Show this text.", 'h');
+constexpr OptionRow kVersionOption = Switch("--version", "Show the version.");
+constexpr const OptionRow* kCommandOptions[] = {&kHelpOption, &kVersionOption};
+constexpr const char* kHelpWord = "help";  // "quorvel help" too
 
 int Fail(std::ostream& err, const std::string& message) {
     err << "quorvel: " << ForTerminal(message) << "\n";
     return kExitUsage;
 }
 
-bool ParseArguments(int argc, char** argv, Arguments* args, std::string* error) {
-    bool operandsOnly = false;  // after "--", a name beginning with "-" is an operand
-    for (int i = 1; i < argc; ++i) {
-        const std::string a = argv[i];
-        if (operandsOnly) {
-            if (args->command.empty()) {
-                args->command = a;
-            } else {
-                args->positional.push_back(a);
-            }
-        } else if (a == "--") {
-            operandsOnly = true;
-        } else if (a == "--document") {
-            if (i + 1 >= argc) {
-                *error = "--document needs a file";
-                return false;
-            }
-            args->document = argv[++i];
-        } else if (a.rfind("--document=", 0) == 0) {
-            args->document = a.substr(11);
-        } else if (a == "--force") {
-            args->force = true;
-        } else if (a == "--session") {
-            if (i + 1 >= argc) {
-                *error = "--session needs a name";
-                return false;
-            }
-            args->plan.session = argv[++i];
-            args->sessionGiven = true;
-        } else if (a == "--session-index") {
-            if (i + 1 >= argc) {
-                *error = "--session-index needs a number";
-                return false;
-            }
-            args->sessionIndex = argv[++i];
-        } else if (a.rfind("--session-index=", 0) == 0) {
-            args->sessionIndex = a.substr(16);
-        } else if (a == "--days") {
-            if (i + 1 >= argc) {
-                *error = "--days needs a number";
-                return false;
-            }
-            args->days = argv[++i];
-        } else if (a.rfind("--days=", 0) == 0) {
-            args->days = a.substr(7);
-        } else if (a == "--wait") {
-            args->schedulerWait = true;
-        } else if (a == "--all") {
-            args->plan.all = true;
-        } else if (a == "--json") {
-            args->plan.json = true;
-        } else if (a == "--yes") {
-            args->run.yes = true;
-        } else if (a == "--unattended") {
-            args->run.unattended = true;
-        } else if (a == "--print-log") {
-            args->run.printLog = true;
-        } else if (a == "--save-log") {
-            args->run.saveLog = true;
-        } else if (a == "--preview") {
-            args->run.preview = true;
-        } else if (a == "--quiet") {
-            args->run.quiet = true;
-        } else if (a == "--no-progress") {
-            args->run.noProgress = true;
-        } else if (a == "--last") {
-            args->last = true;
-        } else if (a == "--errors") {
-            args->errorsOnly = true;
-        } else if (a.size() > 1 && a[0] == '-' && a != "-") {
-            *error = "unknown option '" + a + "'";
-            return false;
-        } else if (args->command.empty()) {
-            args->command = a;
-        } else {
-            args->positional.push_back(a);
+// Tells the help or the version when a word of the line asks for one, even as an option's value
+// or after "--"; nothing otherwise.
+std::optional<int> TellHelpOrVersion(std::span<const std::string> words, std::ostream& out) {
+    for (const std::string& word : words) {
+        if (word == kHelpWord || Names(kHelpOption, word)) {
+            out << kHelp << OptionHelpLines(kCommandOptions) << kHelpEnd;
+            return kExitOk;
+        }
+        if (Names(kVersionOption, word)) {
+            out << "quorvel " << platform::kShortVersion << "\n";
+            return kExitOk;
         }
     }
-    return true;
-}
-
-int NewDocument(app::MainApp& app, const Arguments& args, std::ostream& out, std::ostream& err) {
-    if (args.positional.size() != 1) return Usage(err, "new-document needs one FILE.qvd");
-    std::string path = args.positional.front();
-    const std::string ext = std::string(".") + sessions::kDocumentExtension;
-    if (path.size() < ext.size() || path.compare(path.size() - ext.size(), ext.size(), ext) != 0) {
-        path += ext;
-    }
-    if (platform::ItemExists(path) && !args.force) {
-        return Fail(err, "\"" + path + "\" already exists; use --force to replace it");
-    }
-    auto& doc = app.document();
-    doc.mMainDict = sessions::SessionDocument::NewTemplate();
-    doc.mSessionIndex = 0;
-    sessions::DocResult r = doc.WriteFileSession(path);
-    if (!r) return Fail(err, r.alert + (r.reason.empty() ? "" : " (" + r.reason + ")"));
-    out << path << "\n";
-    return kExitOk;
-}
-
-int List(app::MainApp& app, std::ostream& out) {
-    auto& doc = app.document();
-    for (std::int64_t i = 0; i < doc.SessionCount(); ++i) {
-        const plist::Value* session = doc.GetSessionDict(i);
-        const plist::Value* settings = session->dictAt("settingsDict");
-        const plist::Value* console = session->dictAt("consoleDict");
-        const std::int64_t task = settings ? settings->intAt("settTask") : 0;
-        const std::int64_t exact = settings ? settings->intAt("settExact") : 0;
-        out << i << '\t' << TerminalName(doc.GetSessionName(i)) << '\t'
-            << GLS(task == sessions::kTaskSynchronize ? "Synchronize" : "Backup") << '\t'
-            << platform::YesNo(exact) << '\t'
-            << TerminalName(console ? console->stringAt("topFolder") : "") << '\t'
-            << TerminalName(console ? console->stringAt("bottomFolder") : "") << '\n';
-    }
-    return kExitOk;
-}
-
-int Show(app::MainApp& app, std::ostream& out, std::ostream& err) {
-    std::string xml;
-    std::string why;
-    if (!plist::ToXml(app.document().mMainDict, &xml, &why)) return Fail(err, why);
-    out << xml;
-    return kExitOk;
+    return std::nullopt;
 }
 
 }  // namespace
@@ -509,142 +376,23 @@ void EnsureTemplateOnDisk(app::MainApp& app, std::ostream& err) {
     if (!r) err << "quorvel: warning: " << ForTerminal(r.alert) << "\n";
 }
 
+int SayUsage(std::ostream& err, const std::string& message) {
+    err << "quorvel: " << TerminalName(message) << "\n"
+        << "Try 'quorvel --help'.\n";
+    return kExitUsage;
+}
+
 int RunCli(int argc, char** argv, std::ostream& out, std::ostream& err) {
-    Arguments args;
-    std::string error;
-    for (int i = 1; i < argc; ++i) {
-        const std::string a = argv[i];
-        if (a == "-h" || a == "--help" || a == "help") {
-            out << kHelp;
-            return kExitOk;
-        }
-        if (a == "--version") {
-            out << "quorvel " << platform::kShortVersion << "\n";
-            return kExitOk;
-        }
+    const std::vector<std::string> words(argv + (argc > 0 ? 1 : 0), argv + argc);
+    if (const std::optional<int> told = TellHelpOrVersion(words, out)) return *told;
+    if (IsSessionCommand(words)) {
+        return RunSessionCommand(words, std::cin, out, err, ::isatty(0) && ::isatty(1));
     }
-    if (IsSessionCommand(argc, argv)) {
-        return RunSessionCommand(argc, argv, std::cin, out, err, ::isatty(0) && ::isatty(1));
+    // prefs has words of its own (a value may start with "-"): it reads them by its own table.
+    if (!words.empty() && words.front() == "prefs") {
+        return RunPrefsCommand(std::span(words).subspan(1), out, err);
     }
-    // prefs has words of its own (a value may start with "-"): it parses them itself.
-    if (argc > 1 && std::string(argv[1]) == "prefs") return RunPrefsCommand(argc, argv, out, err);
-    if (!ParseArguments(argc, argv, &args, &error)) return Usage(err, error);
-    if (args.command.empty()) return Usage(err, "no command given");
-    const bool known =
-        args.command == "new-document" || args.command == "list" || args.command == "show" ||
-        args.command == "plan" || args.command == "run" || args.command == "log" ||
-        args.command == "settings" || args.command == "conflicts" || args.command == "filter" ||
-        args.command == "timers" || args.command == "scheduler" || IsListCommand(args.command);
-    if (!known) return Usage(err, "unknown command '" + args.command + "'");
-    const bool options =
-        args.command == "settings" || args.command == "conflicts" || IsListCommand(args.command);
-    const bool filter = args.command == "filter";
-    const bool timers = args.command == "timers";
-    if (args.command != "new-document" && args.command != "log" && !options && !filter && !timers &&
-        !args.positional.empty()) {
-        return Usage(err, "unexpected argument '" + args.positional.front() + "'");
-    }
-    LogArguments log;
-    if (args.command == "log" &&
-        !ParseLogArguments(args.positional, args.last, args.errorsOnly, &log, &error)) {
-        return Usage(err, error);
-    }
-    if (args.command != "log" && (args.last || args.errorsOnly)) {
-        return Usage(err, std::string(args.last ? "--last" : "--errors") + " is only for log show");
-    }
-
-    if (args.run.quiet && args.run.printLog) {
-        return Usage(err, "--quiet and --print-log cannot go together");
-    }
-    if ((args.command == "plan" || args.command == "run") && args.sessionGiven == args.plan.all) {
-        return Usage(err, args.command + " needs either --session NAME or --all");
-    }
-    if (args.sessionIndex && !options && !filter && !timers) {
-        return Usage(err,
-                     "--session-index is only for settings, conflicts, filter, exclude, multi and "
-                     "timers");
-    }
-    if (args.schedulerWait && args.command != "scheduler") {
-        return Usage(err, "--wait is only for scheduler");
-    }
-    if (args.days && !timers && args.command != "scheduler") {
-        return Usage(err, "--days is only for timers and scheduler");
-    }
-    TimersArguments timersArgs;
-    if (timers) {
-        timersArgs.words = args.positional;
-        if (args.sessionGiven) timersArgs.session = args.plan.session;
-        timersArgs.sessionIndex = args.sessionIndex;
-        timersArgs.all = args.plan.all;
-        timersArgs.document = args.document;
-        timersArgs.json = args.plan.json;
-        timersArgs.days = args.days;
-        const std::string problem = CheckTimersArguments(timersArgs);
-        if (!problem.empty()) return Usage(err, problem);
-    }
-    if (args.command == "scheduler") {
-        if (args.sessionGiven || args.plan.all || args.plan.json) {
-            return Usage(err,
-                         "scheduler fires the timers of every session: it takes only "
-                         "--document and --days");
-        }
-        if (!ParseTimerDays(args.days)) {
-            return Usage(
-                err, "--days takes a number of days from 1 to " + std::to_string(kMaxTimerDays));
-        }
-    }
-    FilterArguments filterArgs;
-    if (filter) {
-        if (args.plan.all) return Usage(err, "filter takes one session, not --all");
-        if (args.plan.json) return Usage(err, "--json is not for filter");
-        filterArgs.words = args.positional;
-        if (args.sessionGiven) filterArgs.session = args.plan.session;
-        filterArgs.sessionIndex = args.sessionIndex;
-        filterArgs.document = args.document;
-        const std::string problem = CheckFilterArguments(filterArgs);
-        if (!problem.empty()) return Usage(err, problem);
-    }
-    OptionsArguments optionsArgs;
-    if (options) {
-        if (args.plan.all) return Usage(err, args.command + " takes one session, not --all");
-        optionsArgs.command = args.command;
-        optionsArgs.words = args.positional;
-        if (args.sessionGiven) optionsArgs.session = args.plan.session;
-        optionsArgs.sessionIndex = args.sessionIndex;
-        optionsArgs.document = args.document;
-        optionsArgs.json = args.plan.json;
-        const std::string problem = CheckOptionsArguments(optionsArgs);
-        if (!problem.empty()) return Usage(err, problem);
-    }
-
-    app::MainApp app(app::DefaultResourcesFolder());
-    // Verbs that may change the template wait for one another; runs and plans only read it.
-    std::optional<platform::RunLock> hold;
-    const bool changes = args.command != "run" && args.command != "plan" && args.command != "log" &&
-                         args.command != "scheduler" && (!timers || TimersVerbChanges(timersArgs));
-    if (!StartApp(app, err, changes ? &hold : nullptr)) return kExitUsage;
-
-    if (args.command == "new-document") return NewDocument(app, args, out, err);
-    if (args.command == "log") return RunLogCommand(app, log, out, err);
-    if (!OpenDocument(app, args.document, err)) return kExitUsage;
-    if (args.document.empty()) EnsureTemplateOnDisk(app, err);
-    if (args.command == "list") return List(app, out);
-    if (options) return RunOptionsCommand(app, optionsArgs, out, err);
-    if (filter) return RunFilterCommand(app, filterArgs, out, err);
-    if (timers) return RunTimersCommand(app, timersArgs, out, err);
-    if (args.command == "scheduler") {
-        return RunSchedulerCommand(
-            app, SchedulerArguments{args.document, args.days, args.schedulerWait}, out, err);
-    }
-    if (args.command == "plan") return RunPlan(app, args.plan, out, err);
-    if (args.command == "run") {
-        RunArguments run = args.run;
-        run.session = args.plan.session;
-        run.all = args.plan.all;
-        const bool interactive = ::isatty(0) && ::isatty(1);
-        return RunSessions(app, run, std::cin, out, err, interactive);
-    }
-    return Show(app, out, err);
+    return RunMainVerb(words, out, err);
 }
 
 }  // namespace qv::cli

@@ -24,6 +24,9 @@ inline constexpr int kExitUsage = 2;  // bad arguments, unreadable or refused do
 
 int RunCli(int argc, char** argv, std::ostream& out, std::ostream& err);
 
+// Says on err what is wrong with the command line, and where to look; returns kExitUsage.
+int SayUsage(std::ostream& err, const std::string& message);
+
 // Starts the application core for a verb; false after saying why on err. What the start had
 // to say (a damaged settings file kept aside) goes to err as warnings. With `hold`, the verb
 // changes the template or the preferences: it first waits for any other command doing so and

@@ -64,35 +64,21 @@ int ShowLog(const std::string& folder, const LogArguments& args, std::ostream& o
 
 }  // namespace
 
-bool ParseLogArguments(const std::vector<std::string>& words, bool last, bool errorsOnly,
-                       LogArguments* args, std::string* error) {
-    if (words.empty()) {
-        *error = "log needs list or show";
-        return false;
-    }
+std::string ReadLogWords(const std::vector<std::string>& words, LogArguments* args) {
+    if (words.empty()) return "log needs list or show";
     args->verb = words.front();
-    args->last = last;
-    args->errorsOnly = errorsOnly;
     if (args->verb == "list") {
-        if (words.size() > 1) {
-            *error = "unexpected argument '" + words[1] + "'";
-        } else if (last || errorsOnly) {
-            *error = std::string(last ? "--last" : "--errors") + " is only for log show";
+        if (words.size() > 1) return "unexpected argument '" + words[1] + "'";
+        if (args->last || args->errorsOnly) {
+            return std::string(args->last ? "--last" : "--errors") + " is only for log show";
         }
-        return error->empty();
+        return {};
     }
-    if (args->verb != "show") {
-        *error = "unknown log command '" + args->verb + "'";
-        return false;
-    }
-    if (words.size() > 2) {
-        *error = "unexpected argument '" + words[2] + "'";
-    } else if (words.size() == 2 && last) {
-        *error = "log show takes a FILE or --last, not both";
-    } else if (words.size() == 2) {
-        args->file = words[1];
-    }
-    return error->empty();
+    if (args->verb != "show") return "unknown log command '" + args->verb + "'";
+    if (words.size() > 2) return "unexpected argument '" + words[2] + "'";
+    if (words.size() == 2 && args->last) return "log show takes a FILE or --last, not both";
+    if (words.size() == 2) args->file = words[1];
+    return {};
 }
 
 std::string LogFolder(app::MainApp& app) {

@@ -10,15 +10,15 @@
 namespace qv::cli {
 
 struct LogArguments {
-    std::string verb;  // "list" or "show"
-    std::string file;  // show: the log file; empty for the newest of the log folder
-    bool last = false;
-    bool errorsOnly = false;
+    std::string verb;         // "list" or "show"
+    std::string file;         // show: the log file; empty for the newest of the log folder
+    bool last = false;        // --last
+    bool errorsOnly = false;  // --errors
 };
 
-// From the words after "log" and the options; false with *error for people on a bad mix.
-bool ParseLogArguments(const std::vector<std::string>& words, bool last, bool errorsOnly,
-                       LogArguments* args, std::string* error);
+// The verb and file from the words after "log", the options being in *args already; "" when
+// they go together, otherwise what is wrong.
+std::string ReadLogWords(const std::vector<std::string>& words, LogArguments* args);
 
 // The log folder the preferences name, or the default one.
 std::string LogFolder(app::MainApp& app);

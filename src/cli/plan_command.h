@@ -12,6 +12,7 @@ struct PlanArguments {
     std::string session;  // a session name, or empty with all
     bool all = false;
     bool json = false;
+    std::string document;  // --document, or "" for the template
 };
 
 // Points the request at the named session, or at all of them; false (said on err) when the
@@ -23,8 +24,7 @@ bool SelectSessions(const sessions::SessionDocument& doc, const std::string& ses
 // item's mode name and two paths, indented two blanks per level (the task's items at depth 1).
 // An item the preview skipped shows its planned mode after kSkippedMark; a plan has none.
 inline constexpr const char* kSkippedMark = "Skipped:";
-void WritePlanHeading(std::ostream& out, const std::string& sessionName,
-                      const run::TaskRoot& root);
+void WritePlanHeading(std::ostream& out, const std::string& sessionName, const run::TaskRoot& root);
 void WritePlanRow(std::ostream& out, int depth, int copyMode, const std::string& source,
                   const std::string& dest);
 

@@ -7,6 +7,7 @@
 #include "app/main_app.h"
 #include "cli/cli.h"
 #include "cli/json_writer.h"
+#include "cli/option_table.h"
 #include "cli/terminal_text.h"
 #include "platform/utf8.h"
 #include "sessions/preference_labels.h"
@@ -21,11 +22,6 @@ using sessions::PreferencesEditor;
 constexpr const char* kRootRefusal =
     "prefRoot cannot be set here: it follows the user the program runs as; use sudo or pkexec "
     "to run Quorvel as root";
-
-int Usage(std::ostream& err, const std::string& message) {
-    err << "quorvel: " << TerminalName(message) << "\nTry 'quorvel --help'.\n";
-    return kExitUsage;
-}
 
 int Refuse(std::ostream& err, const std::string& message) {
     err << "quorvel: " << ForTerminal(message) << "\n";
@@ -78,41 +74,55 @@ int Set(app::MainApp& app, PreferencesEditor& editor, const std::vector<std::str
     return kExitOk;
 }
 
-}  // namespace
-
-int RunPrefsCommand(int argc, char** argv, std::ostream& out, std::ostream& err) {
-    std::vector<std::string> words;
+// --json wherever it stands; every other word is the verb's, even one that begins with "-".
+struct PrefsArguments {
+    std::vector<std::string> words;  // the verb and its words
     bool json = false;
-    for (int i = 2; i < argc; ++i) {
-        const std::string word = argv[i];
-        if (word == "--json") {
-            json = true;
-        } else {
-            words.push_back(word);
-        }
-    }
+};
+constexpr OptionRow kJson = Switch("--json");
+constexpr const OptionRow* kOptions[] = {&kJson};
+constexpr Grammar kGrammar{.options = kOptions, .endMarker = false, .strangersAreWords = true};
+constexpr Take<PrefsArguments> kTakes[] = {{&kJson, Into<&PrefsArguments::json>}};
+
+// "" when the words make one of the verbs, otherwise what is wrong.
+std::string CheckArguments(const PrefsArguments& args) {
+    const std::vector<std::string>& words = args.words;
     const std::string verb = words.empty() ? "" : words.front();
     if (verb != "list" && verb != "get" && verb != "set" && verb != "reset") {
-        return Usage(err, verb.empty() ? "prefs needs list, get, set or reset"
-                                       : "unknown prefs verb '" + verb + "'");
+        return verb.empty() ? "prefs needs list, get, set or reset"
+                            : "unknown prefs verb '" + verb + "'";
     }
-    if (json && verb != "list") return Usage(err, "--json is only for prefs list");
+    if (args.json && verb != "list") return "--json is only for prefs list";
     if ((verb == "list" || verb == "reset") && words.size() != 1) {
-        return Usage(err, "unexpected argument '" + words[1] + "'");
+        return "unexpected argument '" + words[1] + "'";
     }
-    if (verb == "get" && words.size() != 2) return Usage(err, "prefs get needs one KEY");
+    if (verb == "get" && words.size() != 2) return "prefs get needs one KEY";
     if (verb == "set" && (words.size() < 3 || words.size() % 2 == 0)) {
-        return Usage(err, "prefs set needs KEY VALUE pairs");
+        return "prefs set needs KEY VALUE pairs";
     }
     if (verb == "get" && !PreferencesEditor::IsSettable(words[1])) {
-        return Usage(err, "unknown preference '" + words[1] + "' (see 'quorvel prefs list')");
+        return "unknown preference '" + words[1] + "' (see 'quorvel prefs list')";
     }
+    return {};
+}
+
+}  // namespace
+
+int RunPrefsCommand(std::span<const std::string> given, std::ostream& out, std::ostream& err) {
+    ParsedLine line;
+    ParseLine(kGrammar, given, &line);  // this grammar finds no word wrong
+    PrefsArguments args;
+    Fill(kTakes, line, &args);
+    args.words = line.operands;
+    if (const std::string why = CheckArguments(args); !why.empty()) return SayUsage(err, why);
+    const std::vector<std::string>& words = args.words;
+    const std::string& verb = words.front();
 
     app::MainApp app(app::DefaultResourcesFolder());
     std::optional<platform::RunLock> hold;
     if (!StartApp(app, err, &hold)) return kExitUsage;
     PreferencesEditor editor(app.preferences().mPrefDict);
-    if (verb == "list") return List(editor, json, out);
+    if (verb == "list") return List(editor, args.json, out);
     if (verb == "get") {
         out << TerminalName(editor.GetAsText(words[1])) << '\n';
         return kExitOk;

@@ -3,11 +3,13 @@
 // preferences window, so that the command refuses what the window refuses.
 
 #include <iosfwd>
+#include <span>
+#include <string>
 
 namespace qv::cli {
 
-// argv[1] is "prefs". Parses the rest itself: list [--json] | get KEY | set KEY VALUE... |
-// reset. Exit statuses: 0 done, 2 a usage error or a refusal (nothing is written then).
-int RunPrefsCommand(int argc, char** argv, std::ostream& out, std::ostream& err);
+// The words after "prefs": list [--json] | get KEY | set KEY VALUE... | reset. Exit statuses:
+// 0 done, 2 a usage error or a refusal (nothing is written then).
+int RunPrefsCommand(std::span<const std::string> words, std::ostream& out, std::ostream& err);
 
 }  // namespace qv::cli

@@ -19,6 +19,7 @@ struct RunArguments {
     bool preview = false;     // show the planned actions first, whatever the preferences say
     bool quiet = false;       // only the report and the errors
     bool noProgress = false;  // no status line, even on a terminal
+    std::string document;     // --document, or "" for the template
 };
 
 // Exit statuses: 0 no errors, 1 errors, 2 no such session or another run in progress,

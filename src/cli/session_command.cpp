@@ -1,5 +1,7 @@
 #include "cli/session_command.h"
 
+#include <algorithm>
+#include <array>
 #include <charconv>
 #include <filesystem>
 #include <istream>
@@ -10,6 +12,7 @@
 
 #include "app/main_app.h"
 #include "cli/cli.h"
+#include "cli/option_table.h"
 #include "cli/options_command.h"
 #include "cli/terminal_text.h"
 #include "platform/file_io.h"
@@ -38,58 +41,31 @@ struct SessionArguments {
     bool force = false;
 };
 
-// The options that take a value, and where that value goes.
-std::optional<std::string>* ValueOption(SessionArguments& args, const std::string& name) {
-    if (name == "--session-index") return &args.sessionIndex;
-    if (name == "--task") return &args.task;
-    if (name == "--source") return &args.source;
-    if (name == "--dest") return &args.dest;
-    if (name == "--to") return &args.to;
-    return nullptr;
-}
-
-bool Parse(int argc, char** argv, SessionArguments* args, std::string* error) {
-    for (int i = 1; i < argc; ++i) {
-        std::string a = argv[i];
-        if (a == "--") {
-            // Everything after it is an operand, a name beginning with "-" included.
-            for (++i; i < argc; ++i) args->words.emplace_back(argv[i]);
-            break;
-        }
-        const std::size_t equals = a.find('=');
-        std::optional<std::string> inlineValue;
-        if (a.starts_with("--") && equals != std::string::npos) {
-            inlineValue = a.substr(equals + 1);
-            a.resize(equals);
-        }
-        const bool takesValue = a == "--document" || ValueOption(*args, a) != nullptr;
-        if (takesValue) {
-            if (!inlineValue && i + 1 >= argc) {
-                *error = a + " needs a value";
-                return false;
-            }
-            const std::string value = inlineValue ? *inlineValue : argv[++i];
-            if (a == "--document") {
-                args->document = value;
-            } else {
-                *ValueOption(*args, a) = value;
-            }
-        } else if (inlineValue) {
-            *error = "unknown option '" + a + "'";
-            return false;
-        } else if (a == "--yes") {
-            args->yes = true;
-        } else if (a == "--force") {
-            args->force = true;
-        } else if (a.size() > 1 && a[0] == '-' && a != "-") {
-            *error = "unknown option '" + a + "'";
-            return false;
-        } else {
-            args->words.push_back(a);
-        }
-    }
-    return true;
-}
+// Every "--name=..." is read as a name and a value here.
+constexpr OptionRow kDocument = WithValue("--document", "a value", Attach::kYes);
+constexpr OptionRow kSessionIndex = WithValue("--session-index", "a value", Attach::kYes);
+constexpr OptionRow kTask = WithValue("--task", "a value", Attach::kYes);
+constexpr OptionRow kSource = WithValue("--source", "a value", Attach::kYes);
+constexpr OptionRow kDest = WithValue("--dest", "a value", Attach::kYes);
+constexpr OptionRow kTo = WithValue("--to", "a value", Attach::kYes);
+constexpr OptionRow kYes = Switch("--yes");
+constexpr OptionRow kForce = Switch("--force");
+constexpr const OptionRow* kOptions[] = {&kDocument, &kSessionIndex, &kTask, &kSource,
+                                         &kDest,     &kTo,           &kYes,  &kForce};
+constexpr Grammar kGrammar{.options = kOptions, .splitEveryEquals = true};
+constexpr Take<SessionArguments> kTakes[] = {
+    {&kDocument, Into<&SessionArguments::document>},
+    {&kSessionIndex, Into<&SessionArguments::sessionIndex>},
+    {&kTask, Into<&SessionArguments::task>},
+    {&kSource, Into<&SessionArguments::source>},
+    {&kDest, Into<&SessionArguments::dest>},
+    {&kTo, Into<&SessionArguments::to>},
+    {&kYes, Into<&SessionArguments::yes>},
+    {&kForce, Into<&SessionArguments::force>},
+};
+// The options a verb may or may not take; every verb takes --document, and --session-index
+// in place of the NAME of the session it names.
+constexpr const OptionRow* kVerbOptions[] = {&kTask, &kSource, &kDest, &kTo, &kYes, &kForce};
 
 // What each verb takes: its operands (the session's NAME first, unless given by
 // --session-index) and its options.
@@ -99,20 +75,21 @@ struct Verb {
     std::size_t minOperands;  // the session's NAME counted
     std::size_t maxOperands;
     bool namesSession;
-    const char* options;  // the options it accepts, space-separated
+    std::array<const OptionRow*, 3> options;  // those of kVerbOptions it takes
 };
 constexpr Verb kVerbs[] = {
-    {"session", "add", 1, 1, false, "--task --source --dest"},
-    {"session", "duplicate", 1, 2, true, ""},
-    {"session", "rename", 2, 2, true, ""},
-    {"session", "remove", 1, 1, true, "--yes"},
-    {"session", "move", 1, 1, true, "--to"},
-    {"session", "set-folders", 1, 1, true, "--source --dest"},
-    {"document", "save-as", 1, 1, false, "--force"},
+    {"session", "add", 1, 1, false, {&kTask, &kSource, &kDest}},
+    {"session", "duplicate", 1, 2, true, {}},
+    {"session", "rename", 2, 2, true, {}},
+    {"session", "remove", 1, 1, true, {&kYes}},
+    {"session", "move", 1, 1, true, {&kTo}},
+    {"session", "set-folders", 1, 1, true, {&kSource, &kDest}},
+    {"document", "save-as", 1, 1, false, {&kForce}},
 };
 
 // "" when the arguments suit the verb, otherwise what is wrong.
-std::string CheckArguments(const SessionArguments& args, const Verb** verb) {
+std::string CheckArguments(const SessionArguments& args, const ParsedLine& line,
+                           const Verb** verb) {
     if (args.words.size() < 2) return args.words.front() + " needs a verb";
     *verb = nullptr;
     for (const Verb& v : kVerbs) {
@@ -130,18 +107,10 @@ std::string CheckArguments(const SessionArguments& args, const Verb** verb) {
     if (operands > v.maxOperands) {
         return "unexpected argument '" + args.words.back() + "'";
     }
-    const std::string accepted = std::string(" ") + v.options + " ";
-    const std::pair<bool, const char*> given[] = {
-        {args.task.has_value(), "--task"},
-        {args.source.has_value(), "--source"},
-        {args.dest.has_value(), "--dest"},
-        {args.to.has_value(), "--to"},
-        {args.yes, "--yes"},
-        {args.force, "--force"},
-    };
-    for (const auto& [isGiven, option] : given) {
-        if (isGiven && accepted.find(std::string(" ") + option + " ") == std::string::npos) {
-            return std::string(option) + " is not for " + what;
+    for (const OptionRow* option : kVerbOptions) {
+        if (line.Has(*option) &&
+            std::find(v.options.begin(), v.options.end(), option) == v.options.end()) {
+            return std::string(option->name) + " is not for " + what;
         }
     }
     if (std::string(v.name) == "move" && !args.to) return "session move needs --to N";
@@ -253,31 +222,35 @@ int SaveAs(app::MainApp& app, const SessionArguments& args, std::ostream& out, s
 
 }  // namespace
 
-bool IsSessionCommand(int argc, char** argv) {
-    for (int i = 1; i < argc; ++i) {
-        const std::string a = argv[i];
-        if (a == "--document") {
+bool IsSessionCommand(std::span<const std::string> words) {
+    for (std::size_t i = 0; i < words.size(); ++i) {
+        const std::string& word = words[i];
+        if (word == "--document") {
             ++i;
             continue;
         }
-        if (a == "--") return i + 1 < argc && (std::string(argv[i + 1]) == "session" ||
-                                               std::string(argv[i + 1]) == "document");
-        if (a.size() > 1 && a[0] == '-') continue;
-        return a == "session" || a == "document";
+        if (word == "--") {
+            return i + 1 < words.size() &&
+                   (words[i + 1] == "session" || words[i + 1] == "document");
+        }
+        if (word.size() > 1 && word[0] == '-') continue;
+        return word == "session" || word == "document";
     }
     return false;
 }
 
-int RunSessionCommand(int argc, char** argv, std::istream& in, std::ostream& out, std::ostream& err,
-                      bool interactive) {
+int RunSessionCommand(std::span<const std::string> words, std::istream& in, std::ostream& out,
+                      std::ostream& err, bool interactive) {
+    ParsedLine line;
     SessionArguments args;
-    std::string error;
     const Verb* verb = nullptr;
-    if (Parse(argc, argv, &args, &error)) error = CheckArguments(args, &verb);
-    if (!error.empty()) {
-        err << "quorvel: " << TerminalName(error) << "\nTry 'quorvel --help'.\n";
-        return kExitUsage;
+    std::string error = ParseLine(kGrammar, words, &line);
+    if (error.empty()) {
+        Fill(kTakes, line, &args);
+        args.words = line.operands;
+        error = CheckArguments(args, line, &verb);
     }
+    if (!error.empty()) return SayUsage(err, error);
     std::optional<std::int64_t> to;
     if (args.to && !(to = ParseInteger(*args.to))) {
         err << "quorvel: --to takes a session index, not '" << TerminalName(*args.to) << "'\n";
