@@ -90,6 +90,8 @@ constexpr Verb kVerbs[] = {
 // "" when the arguments suit the verb, otherwise what is wrong.
 std::string CheckArguments(const SessionArguments& args, const ParsedLine& line,
                            const Verb** verb) {
+    // "--dest session": an option took the command's word as its value.
+    if (args.words.empty()) return "the command word was taken as an option's value";
     if (args.words.size() < 2) return args.words.front() + " needs a verb";
     *verb = nullptr;
     for (const Verb& v : kVerbs) {

@@ -1065,6 +1065,7 @@ TEST_F(CliTest, SessionVerbsChangeTheDocumentAsTheWindowDoes) {
         {"session add x --to 1", "--to is not for session add"},
         {"session frob", "unknown session verb"},
         {"session add -dash", "unknown option '-dash'"},
+        {"--dest session", "the command word was taken as an option's value"},
     };
     for (const auto& r : refusals) {
         EXPECT_EQ(Quorvel(r.args + d, &out, &err), 2) << r.args;
