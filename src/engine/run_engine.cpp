@@ -306,113 +306,116 @@ bool RunEngine::CheckIfCreateSubDestFolder(std::int64_t sessionIndex, std::int64
 
 bool RunEngine::ScanOneTask(std::int64_t sessionIndex, std::int64_t taskIndex) {
     PurgeBeforeScanOneTask();
-    bool result = true;
-    bool taskWalked = false;
-    bool privilegesOk = false;
+    const TaskOutcome outcome = ScanTaskFolders(sessionIndex, taskIndex);
+    PurgeAfterScanOneTask(taskIndex, outcome.walked, outcome.ok && outcome.privilegesOk);
+    return outcome.ok;
+}
+
+RunEngine::TaskOutcome RunEngine::ScanTaskFolders(std::int64_t sessionIndex,
+                                                  std::int64_t taskIndex) {
     std::string source = state_.task.gSourceFolder;
     std::string dest = state_.task.gDestFolder;
     // A sub-folder the plan command did not create: validate its parent, plan it empty.
     const bool missingSubFolder =
         options_.scanOnly && state_.config.flags.gCreateDestFolder && !platform::ItemExists(dest);
     const std::string validatedDest = missingSubFolder ? platform::ParentFolder(dest) : dest;
-    if (!validator_.FoldersAreValid(source, validatedDest, 0)) {
-        result = false;
-    } else if (SharesAFolderWithAnEarlierTask(source, validatedDest)) {
+    if (!validator_.FoldersAreValid(source, validatedDest, 0)) return {.ok = false};
+    if (SharesAFolderWithAnEarlierTask(source, validatedDest)) {
         errors_.AddErrQuickly(0);
-        result = false;
-    } else {
-        source = state_.task.gSourceFolder;
-        dest = missingSubFolder ? dest : state_.task.gDestFolder;
-        state_.task.gDestFolder = dest;
-        const run::SessionFlags& f = state_.config.flags;
-        const std::string start =
-            GLS(f.gIsSyncOn ? (f.gIsExactOn ? "Start Exact Synchronization between:\nSource: "
-                                            : "Start Synchronization between:\nSource: ")
-                            : (f.gIsExactOn ? "Start Exact Backup between:\nSource: "
-                                            : "Start Backup between:\nSource: "));
-        platform::SystemLog(start + source + "\n" + GLS("Destination") + ": " + dest);
-
-        run::TaskRoot root;
-        root.sessionIndex = sessionIndex;
-        root.taskIndex = taskIndex;
-        const bool fileToFile = !tw_.IsReallyFolder(source) && !tw_.IsReallyFolder(dest);
-        if (fileToFile) {
-            run::PlanItem first;
-            first.name = platform::LastPathComponent(source);
-            const std::string destName = platform::LastPathComponent(dest);
-            if (destName != first.name) first.destName = destName;
-            state_.task.gSourceFileName = first.name;
-            state_.task.gDestFileName = destName;
-            first.copyMode = run::kModeDescend;
-            root.subItems.push_back(std::move(first));
-            source = platform::ParentFolder(source);
-            dest = platform::ParentFolder(dest);
-            state_.task.gSourceFolder = source;
-            state_.task.gDestFolder = dest;
-        }
-        privilegesOk = true;
-        // A sub-folder the plan command did not create is checked through its parent.
-        if (!f.mSkipCheckPermissions &&
-            validator_.CheckPrivilegesOnFiles(source, missingSubFolder ? validatedDest : dest,
-                                              run::kModeDescend) != 0) {
-            errors_.LogAndCountError();
-            if (state_.MayAsk() && state_.config.gIsOnError != run::kOnErrorContinue) {
-                errors_.AppendErrMsg({"\r", GLS("Try to log in as root or mark the check-box"),
-                                      " \"", GLS(kRunAsRootCheckboxTitle), "\" ",
-                                      GLS("in the QV Preferences panel")});
-                state_.gErrorTitleDialog = GLS("Insufficient Privileges") + ":";
-                errors_.ManageTheError(state_.mErrString, 0);
-                state_.gErrorTitleDialog = GLS("Warning:");
-            }
-            privilegesOk = false;
-        }
-        if (privilegesOk) {
-            root.source = source;
-            root.dest = dest;
-            root.copyMode = run::kModeDescend;
-            root.isTheRootOfTheTree = true;
-            root.gIsSyncOn = f.gIsSyncOn;
-            state_.task.mainSourceFolderBackupDate = tw_.GetDate(source, items::kBackupDate);
-            state_.task.mainDestFolderBackupDate = tw_.GetDate(dest, items::kBackupDate);
-            const bool exactSync = f.gIsSyncOn && f.gIsExactOn;
-            state_.task.gCompareExactSyncAtIndex =
-                index_.ExactSyncFileExists({source, dest, exactSync, !options_.scanOnly}, true);
-            if (exactSync && !state_.task.gCompareExactSyncAtIndex) NoteExactSyncIndexNotUsed();
-            FolderScanner scanner(state_, errors_, validator_, tw_, index_, options_.caseProbe,
-                                  !options_.scanOnly);
-            scanner.MakeItemsToDontCopyList();
-            if (f.gIsFilterOn) scanner.SetFilter(filter_.get());
-            if (currentRow_) scanner.SetOtherTops(rowGroups_.TopsCopiedWith(*currentRow_));
-            const FolderScanner::ScanResult scan = scanner.ScanSingleFolder(root);
-            const bool walked = scan != FolderScanner::ScanResult::kFoldersNotFound;
-            // A task some folders of which could not be read still copies the rest; its
-            // ExactSync index keeps what it held, since the unread folders were not seen.
-            taskWalked = scan == FolderScanner::ScanResult::kComplete && state_.IsRunning();
-            if (!walked) {
-                result = false;
-            } else if (!ChangedEmptyTopAccepted(root)) {
-                // Nothing is copied into a folder that may stand where a drive was.
-                taskWalked = false;
-                result = false;
-            } else if (!EmptySideDeletionAllowed(root)) {
-                // Nothing of the task is done; its index stays as it was.
-                taskWalked = false;
-                result = false;
-            } else if (!root.subItems.empty() || !root.leftovers.empty() ||
-                       !root.keepInIndex.empty()) {
-                if (root.copyMode == run::kModeDescend) {
-                    ++state_.totals.categories.gFoldersToDescend;
-                } else if (auto* counter = state_.totals.categories.ForMode(root.copyMode)) {
-                    ++*counter;
-                    ++state_.task.gItemsToDo;
-                }
-                state_.plan.exactIndexAdditionLists.push_back(std::move(root.keepInIndex));
-                state_.plan.taskRootList.push_back(std::move(root));
-            }
-        }
+        return {.ok = false};
     }
-    PurgeAfterScanOneTask(taskIndex, taskWalked, result && privilegesOk);
-    return result;
+    source = state_.task.gSourceFolder;
+    dest = missingSubFolder ? dest : state_.task.gDestFolder;
+    state_.task.gDestFolder = dest;
+    const run::SessionFlags& f = state_.config.flags;
+    const std::string start =
+        GLS(f.gIsSyncOn ? (f.gIsExactOn ? "Start Exact Synchronization between:\nSource: "
+                                        : "Start Synchronization between:\nSource: ")
+                        : (f.gIsExactOn ? "Start Exact Backup between:\nSource: "
+                                        : "Start Backup between:\nSource: "));
+    platform::SystemLog(start + source + "\n" + GLS("Destination") + ": " + dest);
+
+    run::TaskRoot root;
+    root.sessionIndex = sessionIndex;
+    root.taskIndex = taskIndex;
+    if (!tw_.IsReallyFolder(source) && !tw_.IsReallyFolder(dest)) {
+        // A task between two files: the root is their folders, with the one pair in it.
+        run::PlanItem first;
+        first.name = platform::LastPathComponent(source);
+        const std::string destName = platform::LastPathComponent(dest);
+        if (destName != first.name) first.destName = destName;
+        state_.task.gSourceFileName = first.name;
+        state_.task.gDestFileName = destName;
+        first.copyMode = run::kModeDescend;
+        root.subItems.push_back(std::move(first));
+        source = platform::ParentFolder(source);
+        dest = platform::ParentFolder(dest);
+        state_.task.gSourceFolder = source;
+        state_.task.gDestFolder = dest;
+    }
+    // A sub-folder the plan command did not create is checked through its parent.
+    if (!TopPrivilegesOk(source, missingSubFolder ? validatedDest : dest)) {
+        return {.ok = true, .privilegesOk = false};
+    }
+    root.source = source;
+    root.dest = dest;
+    return WalkTaskRoot(std::move(root));
+}
+
+bool RunEngine::TopPrivilegesOk(const std::string& source, const std::string& dest) {
+    if (state_.config.flags.mSkipCheckPermissions ||
+        validator_.CheckPrivilegesOnFiles(source, dest, run::kModeDescend) == 0) {
+        return true;
+    }
+    errors_.LogAndCountError();
+    if (state_.MayAsk() && state_.config.gIsOnError != run::kOnErrorContinue) {
+        errors_.AppendErrMsg({"\r", GLS("Try to log in as root or mark the check-box"), " \"",
+                              GLS(kRunAsRootCheckboxTitle), "\" ",
+                              GLS("in the QV Preferences panel")});
+        state_.gErrorTitleDialog = GLS("Insufficient Privileges") + ":";
+        errors_.ManageTheError(state_.mErrString, 0);
+        state_.gErrorTitleDialog = GLS("Warning:");
+    }
+    return false;
+}
+
+RunEngine::TaskOutcome RunEngine::WalkTaskRoot(run::TaskRoot root) {
+    const run::SessionFlags& f = state_.config.flags;
+    root.copyMode = run::kModeDescend;
+    root.isTheRootOfTheTree = true;
+    root.gIsSyncOn = f.gIsSyncOn;
+    state_.task.mainSourceFolderBackupDate = tw_.GetDate(root.source, items::kBackupDate);
+    state_.task.mainDestFolderBackupDate = tw_.GetDate(root.dest, items::kBackupDate);
+    const bool exactSync = f.gIsSyncOn && f.gIsExactOn;
+    state_.task.gCompareExactSyncAtIndex =
+        index_.ExactSyncFileExists({root.source, root.dest, exactSync, !options_.scanOnly}, true);
+    if (exactSync && !state_.task.gCompareExactSyncAtIndex) NoteExactSyncIndexNotUsed();
+    FolderScanner scanner(state_, errors_, validator_, tw_, index_, options_.caseProbe,
+                          !options_.scanOnly);
+    scanner.MakeItemsToDontCopyList();
+    if (f.gIsFilterOn) scanner.SetFilter(filter_.get());
+    if (currentRow_) scanner.SetOtherTops(rowGroups_.TopsCopiedWith(*currentRow_));
+    const FolderScanner::ScanResult scan = scanner.ScanSingleFolder(root);
+    if (scan == FolderScanner::ScanResult::kFoldersNotFound) return {.ok = false};
+    // A task some folders of which could not be read still copies the rest; its ExactSync
+    // index keeps what it held, since the unread folders were not seen.
+    const bool walked = scan == FolderScanner::ScanResult::kComplete && state_.IsRunning();
+    // Nothing is copied into a folder that may stand where a drive was; nothing of a task
+    // whose empty side would delete the other is done, and its index stays as it was.
+    if (!ChangedEmptyTopAccepted(root) || !EmptySideDeletionAllowed(root)) {
+        return {.ok = false, .privilegesOk = true};
+    }
+    if (!root.subItems.empty() || !root.leftovers.empty() || !root.keepInIndex.empty()) {
+        if (root.copyMode == run::kModeDescend) {
+            ++state_.totals.categories.gFoldersToDescend;
+        } else if (auto* counter = state_.totals.categories.ForMode(root.copyMode)) {
+            ++*counter;
+            ++state_.task.gItemsToDo;
+        }
+        state_.plan.exactIndexAdditionLists.push_back(std::move(root.keepInIndex));
+        state_.plan.taskRootList.push_back(std::move(root));
+    }
+    return {.ok = true, .walked = walked, .privilegesOk = true};
 }
 
 namespace {

@@ -89,6 +89,16 @@ class RunEngine : private run::CopyHooks {
     bool ScanOneSession(std::int64_t sessionIndex);
     bool ScanMultiTask(std::int64_t sessionIndex);
     bool ScanOneTask(std::int64_t sessionIndex, std::int64_t taskIndex);
+    // What the scan of a task came to: ok false fails the run's scan; walked: every folder
+    // was read, so its index may be rebuilt; privilegesOk: the top folders may be acted on.
+    struct TaskOutcome {
+        bool ok = true;
+        bool walked = false;
+        bool privilegesOk = false;
+    };
+    TaskOutcome ScanTaskFolders(std::int64_t sessionIndex, std::int64_t taskIndex);
+    bool TopPrivilegesOk(const std::string& source, const std::string& dest);
+    TaskOutcome WalkTaskRoot(run::TaskRoot root);
     // Moves gDestFolder into the session's sub-folder, when it asks for one, creating it. A
     // name that cannot be used or a folder that cannot be made is an error of the task, which
     // is then recorded without a scan.
