@@ -104,95 +104,112 @@ int PairDecision::LeftAsConflict(const PairSide& a, const PairSide& b) {
 }
 
 int PairDecision::BothExist(const PairSide& a, const PairSide& b, bool isDsStore) {
-    run::RunState& s = state_;
+    const run::RunState& s = state_;
     if (a.isFolder && b.isFolder) {
         int mode = run::kModeDescend;
         if (s.config.flags.gCheckAttrChanged) AttrChanged(a, b, mode);
         return mode;
     }
     if (s.config.flags.gIsNewItemsOnly) return kIgnoredQuietly;
+    bool settled = false;
+    int mode = s.config.flags.gIsSyncOn ? SyncPair(a, b, isDsStore, settled) : BackupPair(a, b);
+    if (settled) return mode;
+    if (s.config.flags.gCheckAttrChanged && mode == run::kModeNone) AttrChanged(a, b, mode);
+    return FileAgainstFolder(a, b, mode);
+}
 
+int PairDecision::BackupPair(const PairSide& a, const PairSide& b) {
+    run::RunState& s = state_;
     const double d = static_cast<double>(s.config.gModificationDelta);
     const double mA = a.modificationDate();
     const double mB = b.modificationDate();
-    const auto dropped = [&s]() {
-        ++s.task.gConflictsSkipped;
-        return run::kModeNone;
-    };
     int mode = run::kModeNone;
-    if (!s.config.flags.gIsSyncOn) {
-        if (mA - mB > d) {
-            mode = run::kModeReplaceBwithA;
-            if (!Skipped(s.config.conflicts.backup)) {
-                const std::optional<double> r = ReferenceDate(a, b);
-                if (r && mB > *r &&
-                    !facts_.Answer(s.config.conflicts.backup, Question(a.path, b.path, r, mode, 11),
-                                   nullptr)) {
-                    mode = LeftAsConflict(a, b);
-                }
-            }
-        } else if (mB - mA > d) {
-            mode = run::kModeReplaceBwithA;
-            if (!Skipped(s.config.conflicts.backup2) &&
-                !facts_.Answer(s.config.conflicts.backup2, Question(a.path, b.path, mB, mode, 12),
-                               nullptr)) {
-                mode = dropped();
-            }
-        }
-    } else {
-        const Changed changed = ChangedSides(a, b);
-        bool tie = false;  // a conflict no date can settle
-        const bool leftBefore =
-            facts_.WasLeftAsConflict(a.path) || facts_.WasLeftAsConflict(b.path);
-        if (!leftBefore && (changed == Changed::OnlyA || changed == Changed::OnlyB)) {
-            // The other side is as the last run left it: the change made since wins, whatever
-            // the dates say (a file renamed over a newer one is older, and still the user's).
-            if (Differ(a, b) || !facts_.SameContent(a, b)) {
-                mode =
-                    changed == Changed::OnlyA ? run::kModeReplaceBwithA : run::kModeReplaceAwithB;
-            }
-        } else {
-            if (mA - mB > d) {
-                mode = run::kModeReplaceBwithA;
-            } else if (mB - mA > d) {
-                mode = run::kModeReplaceAwithB;
-            } else if (TypeChanged(a, b) || a.isFolder != b.isFolder ||
-                       (changed == Changed::Both && (Differ(a, b) || !facts_.SameContent(a, b)))) {
-                // Items of different kinds, or both changed differently, within the same dates
-                // (a size and a time that agree prove nothing then): no side is newer. Left as
-                // they are unless the user is asked.
-                tie = true;
-                mode = run::kModeReplaceBwithA;
-                if (!s.config.conflicts.sync.ask) return LeftAsConflict(a, b);
-            }
-        }
-        const bool bySinceLastRun = changed != Changed::Unknown && changed != Changed::Neither;
-        if (mode != run::kModeNone && !isDsStore && (!Skipped(s.config.conflicts.sync) || tie) &&
-            (!bySinceLastRun || changed == Changed::Both || leftBefore)) {
+    if (mA - mB > d) {
+        mode = run::kModeReplaceBwithA;
+        if (!Skipped(s.config.conflicts.backup)) {
             const std::optional<double> r = ReferenceDate(a, b);
-            const double overwritten = mode == run::kModeReplaceBwithA ? mB : mA;
-            // A file made a link on one side (or a link a file) is a change no date of the
-            // other side's may undo unasked.
-            const bool typeChanged = TypeChanged(a, b);
-            // Where the index tells which sides changed, both did; otherwise the dates tell.
-            const bool bothChanged =
-                bySinceLastRun ? changed == Changed::Both : r && overwritten > *r;
-            if (bothChanged || typeChanged || tie || leftBefore || NeverInStep(a, b)) {
-                if (s.config.flags.gIsExactOn) {
-                    s.task.restoreBackupDateArray.push_back(a.path);
-                    s.task.restoreBackupDateArray.push_back(b.path);
-                }
-                bool swap = false;
-                if (facts_.Answer(s.config.conflicts.sync, Question(a.path, b.path, r, mode, 31),
-                                  &swap)) {
-                    if (swap) mode = Swapped(mode);
-                } else {
-                    mode = LeftAsConflict(a, b);
-                }
+            if (r && mB > *r &&
+                !facts_.Answer(s.config.conflicts.backup, Question(a.path, b.path, r, mode, 11),
+                               nullptr)) {
+                mode = LeftAsConflict(a, b);
             }
+        }
+    } else if (mB - mA > d) {
+        mode = run::kModeReplaceBwithA;
+        if (!Skipped(s.config.conflicts.backup2) &&
+            !facts_.Answer(s.config.conflicts.backup2, Question(a.path, b.path, mB, mode, 12),
+                           nullptr)) {
+            ++s.task.gConflictsSkipped;
+            mode = run::kModeNone;
         }
     }
-    if (s.config.flags.gCheckAttrChanged && mode == run::kModeNone) AttrChanged(a, b, mode);
+    return mode;
+}
+
+int PairDecision::SyncPair(const PairSide& a, const PairSide& b, bool isDsStore, bool& settled) {
+    const run::RunState& s = state_;
+    const double d = static_cast<double>(s.config.gModificationDelta);
+    const double mA = a.modificationDate();
+    const double mB = b.modificationDate();
+    int mode = run::kModeNone;
+    const Changed changed = ChangedSides(a, b);
+    bool tie = false;  // a conflict no date can settle
+    const bool leftBefore = facts_.WasLeftAsConflict(a.path) || facts_.WasLeftAsConflict(b.path);
+    if (!leftBefore && (changed == Changed::OnlyA || changed == Changed::OnlyB)) {
+        // The other side is as the last run left it: the change made since wins, whatever
+        // the dates say (a file renamed over a newer one is older, and still the user's).
+        if (Differ(a, b) || !facts_.SameContent(a, b)) {
+            mode = changed == Changed::OnlyA ? run::kModeReplaceBwithA : run::kModeReplaceAwithB;
+        }
+    } else if (mA - mB > d) {
+        mode = run::kModeReplaceBwithA;
+    } else if (mB - mA > d) {
+        mode = run::kModeReplaceAwithB;
+    } else if (TypeChanged(a, b) || a.isFolder != b.isFolder ||
+               (changed == Changed::Both && (Differ(a, b) || !facts_.SameContent(a, b)))) {
+        // Items of different kinds, or both changed differently, within the same dates (a
+        // size and a time that agree prove nothing then): no side is newer. Left as they are
+        // unless the user is asked.
+        tie = true;
+        mode = run::kModeReplaceBwithA;
+        if (!s.config.conflicts.sync.ask) {
+            settled = true;
+            return LeftAsConflict(a, b);
+        }
+    }
+    const bool bySinceLastRun = changed != Changed::Unknown && changed != Changed::Neither;
+    if (mode == run::kModeNone || isDsStore || (Skipped(s.config.conflicts.sync) && !tie) ||
+        (bySinceLastRun && changed != Changed::Both && !leftBefore)) {
+        return mode;
+    }
+    const std::optional<double> r = ReferenceDate(a, b);
+    const double overwritten = mode == run::kModeReplaceBwithA ? mB : mA;
+    // A file made a link on one side (or a link a file) is a change no date of the other
+    // side's may undo unasked.
+    const bool typeChanged = TypeChanged(a, b);
+    // Where the index tells which sides changed, both did; otherwise the dates tell.
+    const bool bothChanged = bySinceLastRun ? changed == Changed::Both : r && overwritten > *r;
+    if (!(bothChanged || typeChanged || tie || leftBefore || NeverInStep(a, b))) return mode;
+    return AskSyncConflict(a, b, mode, r);
+}
+
+int PairDecision::AskSyncConflict(const PairSide& a, const PairSide& b, int mode,
+                                  std::optional<double> reference) {
+    run::RunState& s = state_;
+    if (s.config.flags.gIsExactOn) {
+        s.task.restoreBackupDateArray.push_back(a.path);
+        s.task.restoreBackupDateArray.push_back(b.path);
+    }
+    bool swap = false;
+    if (facts_.Answer(s.config.conflicts.sync, Question(a.path, b.path, reference, mode, 31),
+                      &swap)) {
+        return swap ? Swapped(mode) : mode;
+    }
+    return LeftAsConflict(a, b);
+}
+
+int PairDecision::FileAgainstFolder(const PairSide& a, const PairSide& b, int mode) {
+    const run::RunState& s = state_;
     // A file and a folder of the same name.
     const bool fileReplacesFolder = (a.isFolder && mode == run::kModeReplaceAwithB) ||
                                     (!a.isFolder && b.isFolder && mode == run::kModeReplaceBwithA);
@@ -200,20 +217,20 @@ int PairDecision::BothExist(const PairSide& a, const PairSide& b, bool isDsStore
     const bool clashLeftBefore =
         mode != run::kModeNone && s.config.flags.gIsSyncOn &&
         (facts_.WasLeftAsConflict(a.path) || facts_.WasLeftAsConflict(b.path));
-    if (a.isFolder != b.isFolder && (fileReplacesFolder || clashLeftBefore) &&
-        !Skipped(s.config.conflicts.fileFolder)) {
-        const int code = a.isFolder ? 52 : 51;
-        bool swap = false;
-        run::ConflictQuestion question = Question(a.path, b.path, mB, mode, code);
-        if (s.config.conflicts.fileFolder.ask)
-            question.folderItems = facts_.ItemsInFolder(a.isFolder ? a : b);
-        if (facts_.Answer(s.config.conflicts.fileFolder, question, &swap)) {
-            if (swap) mode = Swapped(mode);
-        } else {
-            mode = LeftAsConflict(a, b);
-        }
+    if (a.isFolder == b.isFolder || !(fileReplacesFolder || clashLeftBefore) ||
+        Skipped(s.config.conflicts.fileFolder)) {
+        return mode;
     }
-    return mode;
+    const int code = a.isFolder ? 52 : 51;
+    bool swap = false;
+    run::ConflictQuestion question = Question(a.path, b.path, b.modificationDate(), mode, code);
+    if (s.config.conflicts.fileFolder.ask) {
+        question.folderItems = facts_.ItemsInFolder(a.isFolder ? a : b);
+    }
+    if (facts_.Answer(s.config.conflicts.fileFolder, question, &swap)) {
+        return swap ? Swapped(mode) : mode;
+    }
+    return LeftAsConflict(a, b);
 }
 
 int PairDecision::ExactBackupOnlyInB(const PairSide& b, const std::string& aPath, bool isDsStore) {

@@ -84,6 +84,15 @@ class PairDecision {
                           const std::string& aName, const std::string& bName, int& copyMode) const;
 
   private:
+    // The two files of a pair (or a file and a link, a file and a folder), by task.
+    int BackupPair(const PairSide& a, const PairSide& b);
+    // settled: the pair is left as a conflict and nothing further is decided of it.
+    int SyncPair(const PairSide& a, const PairSide& b, bool isDsStore, bool& settled);
+    // A conflict of a Synchronize: asked, or settled by the policy.
+    int AskSyncConflict(const PairSide& a, const PairSide& b, int mode,
+                        std::optional<double> reference);
+    // A file and a folder of the same name: the clash is asked, or settled by the policy.
+    int FileAgainstFolder(const PairSide& a, const PairSide& b, int mode);
     // Which sides changed since the last run, in an Exact Synchronize whose index keeps records.
     enum class Changed { Unknown, Neither, OnlyA, OnlyB, Both };
     Changed ChangedSides(const PairSide& a, const PairSide& b) const;
