@@ -99,6 +99,9 @@ class ExactSyncIndexStore : public ExactSyncIndex {
     void ReplayJournal(const std::string& sourceFolder, const std::string& destFolder);
     // The pair's file and entry go: nothing is deleted on its word any more.
     void DropPair(const std::string& sourceFolder, const std::string& destFolder);
+    // The pair file the main index names for the two folders, or none.
+    std::optional<std::string> PairFilePath(const std::string& sourceFolder,
+                                            const std::string& destFolder) const;
     bool Report(items::ErrorPath& errors, const std::string& sentence, const std::string& path,
                 bool folderFailure, bool uniqueNameFailure) const;
 
