@@ -144,6 +144,48 @@ std::string Describe(const plist::BinaryView& view, std::uint64_t object) {
     return {};
 }
 
+// The main index, when it is there in a format this store reads; otherwise nothing, and problem
+// says why (but for a main index not written yet).
+std::optional<plist::Value> ReadMainIndex(const std::string& mainPath, std::string& problem) {
+    plist::ReadResult main = plist::ReadFile(mainPath);
+    if (!main.value) {
+        if (main.failure != plist::ReadFailure::Missing) {
+            problem = "\"" + mainPath + "\": " + main.reason;
+        }
+        return std::nullopt;
+    }
+    const plist::Value* version = main.value->find("fileVersion");
+    if (version == nullptr || !version->isInteger() ||
+        version->intValue() > kExactSyncIndexVersion) {
+        problem = "\"" + mainPath + "\": unknown format version";
+        return std::nullopt;
+    }
+    return std::move(main.value);
+}
+
+// The format version a pair file gives: an integer, or a real number that is not a date.
+std::optional<double> PairFileVersion(const plist::BinaryView& pair) {
+    const auto versionObject = pair.Find(pair.root(), "fileVersion");
+    std::optional<double> fileVersion;
+    if (versionObject) {
+        if (auto i = pair.Integer(*versionObject)) fileVersion = static_cast<double>(*i);
+        if (auto r = pair.Number(*versionObject); r && !pair.Date(*versionObject)) {
+            fileVersion = *r;
+        }
+    }
+    return fileVersion;
+}
+
+// The pair's file goes, then its entry (entryIndex of indexFilesList) from the main index.
+void RemovePairFile(const std::string& mainPath, const plist::Value& main,
+                    const std::string& pairPath, std::size_t entryIndex) {
+    platform::sys().unlink(pairPath.c_str());
+    plist::Value updated = main;
+    plist::Array& entries = updated.arrayAt("indexFilesList")->array();
+    entries.erase(entries.begin() + static_cast<std::ptrdiff_t>(entryIndex));
+    plist::WriteBinaryFile(mainPath, updated, kOwnFile);
+}
+
 }  // namespace
 
 const plist::Value* TextAt(const plist::Value& dict, std::string_view key) {
@@ -258,98 +300,82 @@ void ExactSyncIndexStore::DropTrees() {
 }
 
 bool ExactSyncIndexStore::ExactSyncFileExists(const ExactSyncTask& task, bool load) {
-    if (load) DropTrees();
-    if (load && task.mayChangeFiles) ReplayJournal(task.source, task.dest);
     if (load) {
-        leftConflicts_.clear();
-        const plist::ReadResult left = plist::ReadFile(LeftConflictsPath(task.source, task.dest));
-        if (left.value && left.value->isArray()) {
-            for (const plist::Value& p : left.value->array()) {
-                if (p.isString()) leftConflicts_.insert(p.str());
-            }
-        }
+        DropTrees();
+        if (task.mayChangeFiles) ReplayJournal(task.source, task.dest);
+        ReadLeftConflicts(task);
     }
     lastExactSyncDate_.reset();
     loadProblem_.clear();
     changedTopSide_ = -1;
     const std::string mainPath = MainIndexPath();
-    const plist::ReadResult main = plist::ReadFile(mainPath);
-    if (!main.value) {
-        if (main.failure != plist::ReadFailure::Missing) {
-            loadProblem_ = "\"" + mainPath + "\": " + main.reason;
-        }
-        return false;
-    }
-    const plist::Value* version = main.value->find("fileVersion");
-    if (version == nullptr || !version->isInteger() ||
-        version->intValue() > kExactSyncIndexVersion) {
-        loadProblem_ = "\"" + mainPath + "\": unknown format version";
-        return false;
-    }
-    const plist::Value* list = main.value->arrayAt("indexFilesList");
+    const std::optional<plist::Value> main = ReadMainIndex(mainPath, loadProblem_);
+    if (!main) return false;
+    const plist::Value* list = main->arrayAt("indexFilesList");
     if (list == nullptr || list->array().empty()) return false;
 
-    const std::string source = EncodeIndexText(task.source);
-    const std::string dest = EncodeIndexText(task.dest);
-    plist::BinaryView pair;
-    bool found = false;
-    std::string pairPath;
-    std::size_t entryIndex = 0;
-    int match = 0;
-    double pairVersion = 0;
-    for (std::size_t i = 0; i < list->array().size() && !found; ++i) {
-        const plist::Value& entry = list->array()[i];
-        if (!entry.isDict() || Match(entry, source, dest) == 0) continue;
-        const plist::Value* name = TextAt(entry, "indexFileName");
-        if (name == nullptr || !IsPlainName(name->str())) continue;
-        const std::string path = platform::JoinPath(folder_, name->str());
-        std::string reason;
-        if (!OpenPairFile(path, pair, &reason)) {
-            loadProblem_ = "\"" + path + "\": " + reason;
-            continue;
-        }
-        const auto versionObject = pair.Find(pair.root(), "fileVersion");
-        std::optional<double> fileVersion;
-        if (versionObject) {
-            if (auto i = pair.Integer(*versionObject)) fileVersion = static_cast<double>(*i);
-            if (auto r = pair.Number(*versionObject); r && !pair.Date(*versionObject)) {
-                fileVersion = *r;
-            }
-        }
-        if (!fileVersion || *fileVersion >= static_cast<double>(kExactSyncIndexVersion + 1)) {
-            loadProblem_ = "\"" + path + "\": unknown format version";
-            continue;
-        }
-        match = Match(pair, source, dest);
-        if (match == 0) {
-            loadProblem_ = "\"" + path + "\": made for other folders";
-            continue;
-        }
-        found = true;
-        pairPath = path;
-        entryIndex = i;
-        pairVersion = *fileVersion;
+    PairFile pair;
+    if (!FindPairFile(*list, EncodeIndexText(task.source), EncodeIndexText(task.dest), pair)) {
+        return false;
     }
-    if (!found) return false;
     loadProblem_.clear();
-    if (const auto date = pair.Find(pair.root(), "lastExactSyncDate")) {
-        if (const auto seconds = pair.Date(*date)) lastExactSyncDate_ = *seconds;
+    if (const auto date = pair.view.Find(pair.view.root(), "lastExactSyncDate")) {
+        if (const auto seconds = pair.view.Date(*date)) lastExactSyncDate_ = *seconds;
     }
     if (!load) return true;
 
     if (!task.isExactSync) {
         // The pair is no longer kept in step exactly: its index would only mislead a later run.
-        if (task.mayChangeFiles) {
-            platform::sys().unlink(pairPath.c_str());
-            plist::Value updated = *main.value;
-            plist::Array& entries = updated.arrayAt("indexFilesList")->array();
-            entries.erase(entries.begin() + static_cast<std::ptrdiff_t>(entryIndex));
-            plist::WriteBinaryFile(mainPath, updated, kOwnFile);
-        }
+        if (task.mayChangeFiles) RemovePairFile(mainPath, *main, pair.path, pair.entryIndex);
         return false;
     }
+    return TakeTrees(task, pair);
+}
 
-    loaded_ = std::move(pair);
+void ExactSyncIndexStore::ReadLeftConflicts(const ExactSyncTask& task) {
+    leftConflicts_.clear();
+    const plist::ReadResult left = plist::ReadFile(LeftConflictsPath(task.source, task.dest));
+    if (left.value && left.value->isArray()) {
+        for (const plist::Value& p : left.value->array()) {
+            if (p.isString()) leftConflicts_.insert(p.str());
+        }
+    }
+}
+
+bool ExactSyncIndexStore::FindPairFile(const plist::Value& list, const std::string& source,
+                                       const std::string& dest, PairFile& pair) {
+    for (std::size_t i = 0; i < list.array().size(); ++i) {
+        const plist::Value& entry = list.array()[i];
+        if (!entry.isDict() || Match(entry, source, dest) == 0) continue;
+        const plist::Value* name = TextAt(entry, "indexFileName");
+        if (name == nullptr || !IsPlainName(name->str())) continue;
+        const std::string path = platform::JoinPath(folder_, name->str());
+        std::string reason;
+        if (!OpenPairFile(path, pair.view, &reason)) {
+            loadProblem_ = "\"" + path + "\": " + reason;
+            continue;
+        }
+        const std::optional<double> fileVersion = PairFileVersion(pair.view);
+        if (!fileVersion || *fileVersion >= static_cast<double>(kExactSyncIndexVersion + 1)) {
+            loadProblem_ = "\"" + path + "\": unknown format version";
+            continue;
+        }
+        pair.match = Match(pair.view, source, dest);
+        if (pair.match == 0) {
+            loadProblem_ = "\"" + path + "\": made for other folders";
+            continue;
+        }
+        pair.path = path;
+        pair.entryIndex = i;
+        pair.version = *fileVersion;
+        return true;
+    }
+    return false;
+}
+
+bool ExactSyncIndexStore::TakeTrees(const ExactSyncTask& task, PairFile& pair) {
+    loaded_ = std::move(pair.view);
+    const int match = pair.match;
     const std::string srcName = EncodeIndexText(platform::LastPathComponent(task.source));
     const std::string dstName = EncodeIndexText(platform::LastPathComponent(task.dest));
     const auto treeSource = loaded_.Find(loaded_.root(), match == 1 ? "treeSource" : "treeDest");
@@ -357,11 +383,34 @@ bool ExactSyncIndexStore::ExactSyncFileExists(const ExactSyncTask& task, bool lo
     const auto src = treeSource ? loaded_.Find(*treeSource, srcName) : std::nullopt;
     const auto dst = treeDest ? loaded_.Find(*treeDest, dstName) : std::nullopt;
     const auto bail = [&](const char* why) {
-        loadProblem_ = "\"" + pairPath + "\": " + why;
+        loadProblem_ = "\"" + pair.path + "\": " + why;
         DropTrees();
         return false;
     };
     if (!src || !dst) return bail("no tree for the folders");
+    if (!MadeFromTaskFolders(task, match)) return false;
+    for (const auto& [label, dict] :
+         {std::pair{"gExactSyncDictSrc", *src}, {"gExactSyncDictDst", *dst}}) {
+        const plist::BinaryView::Kind kind = loaded_.KindOf(dict);
+        if (kind != plist::BinaryView::Kind::Dict) {
+            platform::SystemLog(std::string("!!!Error: ") + label + " className is " +
+                                ClassName(kind) + "\rContent: " + Describe(loaded_, dict));
+            return bail("damaged tree");
+        }
+    }
+    gExactSyncDictSrc = src;
+    gExactSyncDictDst = dst;
+    // Indexes written before records were kept name their items only.
+    keepsRecords_ = pair.version >= static_cast<double>(kFirstVersionWithRecords);
+    loadedSource_ = task.source;
+    loadedDest_ = task.dest;
+    ReadPathLists();
+    gExactSyncShiftPathSrc = PathComponents(task.source).size();
+    gExactSyncShiftPathDst = PathComponents(task.dest).size();
+    return true;
+}
+
+bool ExactSyncIndexStore::MadeFromTaskFolders(const ExactSyncTask& task, int match) {
     // The index speaks of the folders it was made from: an empty folder standing where an
     // unmounted volume was, or a folder made anew at the same path, would otherwise look like
     // a side whose items were all deleted.
@@ -379,21 +428,10 @@ bool ExactSyncIndexStore::ExactSyncFileExists(const ExactSyncTask& task, bool lo
             return false;
         }
     }
-    for (const auto& [label, dict] :
-         {std::pair{"gExactSyncDictSrc", *src}, {"gExactSyncDictDst", *dst}}) {
-        const plist::BinaryView::Kind kind = loaded_.KindOf(dict);
-        if (kind != plist::BinaryView::Kind::Dict) {
-            platform::SystemLog(std::string("!!!Error: ") + label + " className is " +
-                                ClassName(kind) + "\rContent: " + Describe(loaded_, dict));
-            return bail("damaged tree");
-        }
-    }
-    gExactSyncDictSrc = src;
-    gExactSyncDictDst = dst;
-    // Indexes written before records were kept name their items only.
-    keepsRecords_ = pairVersion >= static_cast<double>(kFirstVersionWithRecords);
-    loadedSource_ = task.source;
-    loadedDest_ = task.dest;
+    return true;
+}
+
+void ExactSyncIndexStore::ReadPathLists() {
     for (const auto& [key, into] : {std::pair{kKeptBackupDatesKey, &keptBackupDates_},
                                     {kSkippedConflictsKey, &skippedConflicts_}}) {
         if (const auto list = loaded_.Find(loaded_.root(), key)) {
@@ -404,9 +442,6 @@ bool ExactSyncIndexStore::ExactSyncFileExists(const ExactSyncTask& task, bool lo
             }
         }
     }
-    gExactSyncShiftPathSrc = PathComponents(task.source).size();
-    gExactSyncShiftPathDst = PathComponents(task.dest).size();
-    return true;
 }
 
 // Where the path stood in its side's tree: the folders on the way must all have been folders.

@@ -15,6 +15,7 @@
 #include <unordered_set>
 
 #include "engine/exact_sync_index.h"
+#include "sessions/plist_value.h"
 #include "sessions/plist_view.h"
 
 namespace qv::engine {
@@ -94,6 +95,27 @@ class ExactSyncIndexStore : public ExactSyncIndex {
     Found Lookup(const std::string& path, int side) const;
     Found LookupInTree(const std::string& path, int side) const;
     void DropTrees();
+    // A pair file the main index names for a task, open in place.
+    struct PairFile {
+        plist::BinaryView view;
+        std::string path;
+        std::size_t entryIndex = 0;  // its entry in indexFilesList
+        int match = 0;               // 1: its trees as the task names its folders, 2: reversed
+        double version = 0;          // its format version
+    };
+    // The conflicts the pair's last Synchronize left as they were.
+    void ReadLeftConflicts(const ExactSyncTask& task);
+    // The first file listed (indexFilesList) for the pair that opens, in a format this store
+    // reads, and is made for the pair's folders; loadProblem_ says why the last one tried was
+    // not taken.
+    bool FindPairFile(const plist::Value& list, const std::string& source, const std::string& dest,
+                      PairFile& pair);
+    // The pair file's trees become the index's, when they are whole and of the task's folders.
+    bool TakeTrees(const ExactSyncTask& task, PairFile& pair);
+    // The task's folders are those the loaded trees were made from (match: as in PairFile).
+    bool MadeFromTaskFolders(const ExactSyncTask& task, int match);
+    // The paths the loaded file keeps apart: kKeptBackupDatesKey, kSkippedConflictsKey.
+    void ReadPathLists();
     // A record left by a run that ended while deleting: its items are forgotten, the record
     // removed.
     void ReplayJournal(const std::string& sourceFolder, const std::string& destFolder);
