@@ -186,6 +186,35 @@ void RemovePairFile(const std::string& mainPath, const plist::Value& main,
     plist::WriteBinaryFile(mainPath, updated, kOwnFile);
 }
 
+// A pair file's dictionary but for its trees and the paths it keeps apart.
+plist::Value NewPairFile(const run::RunState& s, const std::string& source,
+                         const std::string& dest) {
+    plist::Value pair = plist::Dict{};
+    pair.set("fileVersion", kExactSyncIndexVersion);
+    pair.set("absolutePathSource", source);
+    pair.set("absolutePathDest", dest);
+    pair.set("lastExactSyncDate", plist::Date{s.totals.gStartSyncDateTime});
+    pair.set(kSourceIdentityKey, FolderIdentity(s.task.gSourceFolder));
+    pair.set(kDestIdentityKey, FolderIdentity(s.task.gDestFolder));
+    return pair;
+}
+
+// The conflicts the run skipped go into the pair file; the lists the run kept for the index are
+// emptied.
+void TakeRunLists(run::TaskInHand& task, plist::Value& pair) {
+    plist::Array skipped;
+    for (const std::string& path : task.skippedConflictArray) {
+        skipped.push_back(EncodeIndexText(path));
+    }
+    if (!skipped.empty()) pair.set(kSkippedConflictsKey, std::move(skipped));
+    task.skippedConflictArray.clear();
+
+    task.restoreBackupDateArray.clear();
+    task.addToExactIndexArray.clear();
+    task.doneItemArray.clear();
+    task.settledFolders.clear();
+}
+
 }  // namespace
 
 const plist::Value* TextAt(const plist::Value& dict, std::string_view key) {
@@ -564,6 +593,25 @@ bool ExactSyncIndexStore::WriteExactSyncIndex(int mode, items::ErrorPath& errors
                                               const items::TWUtilities& tw) {
     run::RunState& s = errors.state();
     const std::string mainPath = MainIndexPath();
+    if (!MakeMainIndex(errors, mainPath)) return false;
+    std::optional<plist::Value> mainIndex = MainIndexToUpdate(errors, mainPath);
+    if (!mainIndex) return false;
+    const std::string source = EncodeIndexText(s.task.gSourceFolder);
+    const std::string dest = EncodeIndexText(s.task.gDestFolder);
+    const std::optional<std::string> pairPath =
+        PairFileToWrite(mode, errors, tw, mainPath, *mainIndex, source, dest);
+    if (!pairPath) return false;
+
+    errors.proxy().DisplayExactSyncToConsole();
+    plist::Value pair = NewPairFile(s, source, dest);
+    plist::NameTree treeSource, treeDest;
+    if (!BuildPairTrees(errors, tw, pair, treeSource, treeDest)) return false;
+    TakeRunLists(s.task, pair);
+    return WritePairFile(errors, *pairPath, pair, treeSource, treeDest);
+}
+
+bool ExactSyncIndexStore::MakeMainIndex(items::ErrorPath& errors,
+                                        const std::string& mainPath) const {
     if (!platform::IsExistingFolder(folder_) || !platform::IsExistingRegularFile(mainPath)) {
         // Pair files without the main index that names them cannot be found again.
         if (!platform::RemoveTree(folder_) && platform::ItemExists(folder_)) {
@@ -583,7 +631,11 @@ bool ExactSyncIndexStore::WriteExactSyncIndex(int mode, items::ErrorPath& errors
                           false);
         }
     }
+    return true;
+}
 
+std::optional<plist::Value> ExactSyncIndexStore::MainIndexToUpdate(
+    items::ErrorPath& errors, const std::string& mainPath) const {
     plist::ReadResult read = plist::ReadFile(mainPath);
     plist::Value mainIndex = read.value && read.value->isDict() ? *read.value : plist::Dict{};
     const plist::Value* version = mainIndex.find("fileVersion");
@@ -595,46 +647,46 @@ bool ExactSyncIndexStore::WriteExactSyncIndex(int mode, items::ErrorPath& errors
     if (mainIndex.arrayAt("indexFilesList") == nullptr) {
         mainIndex.set("indexFilesList", plist::Array{});
         if (!plist::WriteBinaryFile(mainPath, mainIndex, kOwnFile).ok) {
-            return Report(errors, GLS("Can't update the ExactSync MainIndex File"), mainPath, false,
-                          false);
+            Report(errors, GLS("Can't update the ExactSync MainIndex File"), mainPath, false,
+                   false);
+            return std::nullopt;
         }
     }
+    return mainIndex;
+}
 
-    const std::string source = EncodeIndexText(s.task.gSourceFolder);
-    const std::string dest = EncodeIndexText(s.task.gDestFolder);
-    std::string pairPath;
+std::optional<std::string> ExactSyncIndexStore::PairFileToWrite(
+    int mode, items::ErrorPath& errors, const items::TWUtilities& tw, const std::string& mainPath,
+    plist::Value& mainIndex, const std::string& source, const std::string& dest) const {
     if (const std::ptrdiff_t i = FindEntry(mainIndex, source, dest); i >= 0) {
         const plist::Value& entry = mainIndex.arrayAt("indexFilesList")->array()[std::size_t(i)];
-        pairPath = platform::JoinPath(folder_, entry.stringAt("indexFileName"));
-        if (mode == 1 && platform::ItemExists(pairPath)) return false;
-    } else {
-        const std::string firstCandidate = platform::JoinPath(folder_, kExactSyncPairIndexName);
-        pairPath = firstCandidate;
-        if (!tw.FindUniqueNameInFolder(pairPath)) {
-            return Report(errors, GLS("Can't find an unique name for the ExactSync Index File"),
-                          firstCandidate, false, true);
-        }
-        plist::Value entry = plist::Dict{};
-        entry.set("absolutePathSource", source);
-        entry.set("absolutePathDest", dest);
-        entry.set("indexFileName", platform::LastPathComponent(pairPath));
-        mainIndex.arrayAt("indexFilesList")->array().push_back(std::move(entry));
-        if (!plist::WriteBinaryFile(mainPath, mainIndex, kOwnFile).ok) {
-            return Report(errors, GLS("Can't update the ExactSync MainIndex File"), mainPath, false,
-                          false);
-        }
+        std::string pairPath = platform::JoinPath(folder_, entry.stringAt("indexFileName"));
+        if (mode == 1 && platform::ItemExists(pairPath)) return std::nullopt;
+        return pairPath;
     }
+    const std::string firstCandidate = platform::JoinPath(folder_, kExactSyncPairIndexName);
+    std::string pairPath = firstCandidate;
+    if (!tw.FindUniqueNameInFolder(pairPath)) {
+        Report(errors, GLS("Can't find an unique name for the ExactSync Index File"),
+               firstCandidate, false, true);
+        return std::nullopt;
+    }
+    plist::Value entry = plist::Dict{};
+    entry.set("absolutePathSource", source);
+    entry.set("absolutePathDest", dest);
+    entry.set("indexFileName", platform::LastPathComponent(pairPath));
+    mainIndex.arrayAt("indexFilesList")->array().push_back(std::move(entry));
+    if (!plist::WriteBinaryFile(mainPath, mainIndex, kOwnFile).ok) {
+        Report(errors, GLS("Can't update the ExactSync MainIndex File"), mainPath, false, false);
+        return std::nullopt;
+    }
+    return pairPath;
+}
 
-    errors.proxy().DisplayExactSyncToConsole();
-    plist::Value pair = plist::Dict{};
-    pair.set("fileVersion", kExactSyncIndexVersion);
-    pair.set("absolutePathSource", source);
-    pair.set("absolutePathDest", dest);
-    pair.set("lastExactSyncDate", plist::Date{s.totals.gStartSyncDateTime});
-    pair.set(kSourceIdentityKey, FolderIdentity(s.task.gSourceFolder));
-    pair.set(kDestIdentityKey, FolderIdentity(s.task.gDestFolder));
-    plist::NameTree treeSource, treeDest;
-    plist::Array kept;
+bool ExactSyncIndexStore::BuildPairTrees(items::ErrorPath& errors, const items::TWUtilities& tw,
+                                         plist::Value& pair, plist::NameTree& treeSource,
+                                         plist::NameTree& treeDest) {
+    run::RunState& s = errors.state();
     // The records some items keep come from this pair's current index.
     const bool someKeepRecords =
         !s.task.restoreBackupDateArray.empty() || !s.task.addToExactIndexArray.empty();
@@ -654,19 +706,15 @@ bool ExactSyncIndexStore::WriteExactSyncIndex(int mode, items::ErrorPath& errors
         errors.ManageTheError(s.mErrString, 0);
         return false;
     }
+    plist::Array kept;
     for (const std::string& path : *left) kept.push_back(EncodeIndexText(path));
     if (!kept.empty()) pair.set(kKeptBackupDatesKey, std::move(kept));
-    plist::Array skipped;
-    for (const std::string& path : s.task.skippedConflictArray) {
-        skipped.push_back(EncodeIndexText(path));
-    }
-    if (!skipped.empty()) pair.set(kSkippedConflictsKey, std::move(skipped));
-    s.task.skippedConflictArray.clear();
+    return true;
+}
 
-    s.task.restoreBackupDateArray.clear();
-    s.task.addToExactIndexArray.clear();
-    s.task.doneItemArray.clear();
-    s.task.settledFolders.clear();
+bool ExactSyncIndexStore::WritePairFile(items::ErrorPath& errors, const std::string& pairPath,
+                                        const plist::Value& pair, plist::NameTree& treeSource,
+                                        plist::NameTree& treeDest) const {
     std::string bytes;
     platform::WriteResult written;
     if (plist::ToBinary(pair, {{"treeSource", &treeSource}, {"treeDest", &treeDest}}, &bytes,

@@ -18,6 +18,10 @@
 #include "sessions/plist_value.h"
 #include "sessions/plist_view.h"
 
+namespace qv::plist {
+struct NameTree;
+}  // namespace qv::plist
+
 namespace qv::engine {
 
 inline constexpr const char* kExactSyncMainIndexName = "QV3ExactSyncMainIndex.plist";
@@ -124,6 +128,30 @@ class ExactSyncIndexStore : public ExactSyncIndex {
     // The pair file the main index names for the two folders, or none.
     std::optional<std::string> PairFilePath(const std::string& sourceFolder,
                                             const std::string& destFolder) const;
+    // The index folder and its main index are there to be written to; false, reported, when
+    // they cannot be made.
+    bool MakeMainIndex(items::ErrorPath& errors, const std::string& mainPath) const;
+    // The main index read to be updated: one of another version starts again empty; nothing,
+    // reported, when its list of pairs cannot be written.
+    std::optional<plist::Value> MainIndexToUpdate(items::ErrorPath& errors,
+                                                  const std::string& mainPath) const;
+    // Where the pair's file is to be written: its file, or a new one entered in the main index.
+    // Nothing when mode 1 finds the file already there, or (reported) when no new one can be
+    // entered.
+    std::optional<std::string> PairFileToWrite(int mode, items::ErrorPath& errors,
+                                               const items::TWUtilities& tw,
+                                               const std::string& mainPath, plist::Value& mainIndex,
+                                               const std::string& source,
+                                               const std::string& dest) const;
+    // The pair's trees made from what the folders hold now; the files whose backup date stays
+    // as it was go into the pair. False, reported, when a folder could not be read.
+    bool BuildPairTrees(items::ErrorPath& errors, const items::TWUtilities& tw, plist::Value& pair,
+                        plist::NameTree& treeSource, plist::NameTree& treeDest);
+    // The pair file and its trees written in place of the last one, atomically; false,
+    // reported, when it cannot be.
+    bool WritePairFile(items::ErrorPath& errors, const std::string& pairPath,
+                       const plist::Value& pair, plist::NameTree& treeSource,
+                       plist::NameTree& treeDest) const;
     bool Report(items::ErrorPath& errors, const std::string& sentence, const std::string& path,
                 bool folderFailure, bool uniqueNameFailure) const;
 
