@@ -121,13 +121,24 @@ class IndexBuilder {
         bool stamp = false;  // a file or package to stamp
     };
 
-    // Walks the folder open as dir (folder: its path, for the index's names and the run's
-    // lists), reaching sub-folders only through handles, never a link.
+    // A folder being indexed: open as dir, at path folder on its side. Its names go into tree,
+    // its files to stamp and any folder that could not be read into found.
+    struct Walk {
+        const platform::FolderHandle& dir;
+        const std::string& folder;
+        int side;
+        plist::NameTree& tree;
+        Side& found;
+    };
+
+    // Build's answer when a folder of either side could not be read.
     std::nullopt_t Failed(const Side& a, const Side& b) {
         failedFolder_ = a.failed.empty() ? b.failed : a.failed;
         return std::nullopt;
     }
 
+    // Walks the folder open as dir (folder: its path, for the index's names and the run's
+    // lists), reaching sub-folders only through handles, never a link.
     // only: in a task between two files, the one file of the folder that belongs to it.
     void MakeExactSyncIndex(const platform::FolderHandle& dir, const std::string& folder,
                             plist::NameTree& parent, int side, Side& found,
@@ -135,96 +146,132 @@ class IndexBuilder {
         if (!found.failed.empty()) return;
         parent.entries.push_back({EncodeIndexText(platform::LastPathComponent(folder)),
                                   std::make_unique<plist::NameTree>()});
-        plist::NameTree& mine = *parent.entries.back().folder;
-        // kept: the folder stays in the index although gone from this side.
-        const auto child = [&](const std::string& name, bool kept = false) {
-            int error = 0;
-            platform::FolderHandle sub = dir.OpenChild(name, &error);
-            if (!sub.valid()) {
-                // Gone since: nothing to index. Anything else is a folder not read.
-                if (error != ENOENT) found.failed = platform::JoinPath(folder, name);
-                if (kept) {
-                    auto below = std::make_unique<plist::NameTree>();
-                    KeptBelow(platform::JoinPath(folder, name), *below, side);
-                    mine.entries.push_back({EncodeIndexText(name), std::move(below)});
-                }
-                return;
-            }
-            MakeExactSyncIndex(sub, platform::JoinPath(folder, name), mine, side, found);
-        };
+        const Walk walk{dir, folder, side, *parent.entries.back().folder, found};
         const run::SettledFolder* scanned = Settled(folder, side);
         const run::SettledFolder* settled = scanned && scanned->complete ? scanned : nullptr;
         const run::SettledFolder* quietOnly = scanned && !scanned->complete ? scanned : nullptr;
         const bool noneKept = settled != nullptr && NoneKeptIn(folder);
         if (noneKept && Unchanged(dir, side, *settled)) {
-            mine.entries.reserve(settled->entries.size());
-            for (const run::SettledEntry& e : settled->entries) {
-                if (e.isFolder) {
-                    child(e.name);
-                    continue;
-                }
-                mine.entries.push_back(
-                    {EncodeIndexText(e.name), nullptr,
-                     Record(folder, e.name, side, side == kSideA ? e.aRecord : e.bRecord)});
-                if (e.stamp) found.Add(folder, e.name);
-            }
+            IndexAsScanned(walk, *settled);
             return;
         }
-        std::optional<std::vector<Entry>> listed = List(dir);
-        if (!listed) {
+        std::optional<std::vector<Entry>> listing =
+            ListToIndex(walk, only, noneKept ? settled : nullptr, quietOnly);
+        if (!listing) {
             found.failed = folder;
             return;
         }
+        IndexListing(walk, *listing, scanned);
+    }
+
+    // The sub-folder name of the walk's folder, walked in turn. kept: the folder stays in the
+    // index although gone from this side.
+    void IndexChild(const Walk& walk, const std::string& name, bool kept = false) {
+        int error = 0;
+        platform::FolderHandle sub = walk.dir.OpenChild(name, &error);
+        if (!sub.valid()) {
+            // Gone since: nothing to index. Anything else is a folder not read.
+            if (error != ENOENT) walk.found.failed = platform::JoinPath(walk.folder, name);
+            if (kept) {
+                auto below = std::make_unique<plist::NameTree>();
+                KeptBelow(platform::JoinPath(walk.folder, name), *below, walk.side);
+                walk.tree.entries.push_back({EncodeIndexText(name), std::move(below)});
+            }
+            return;
+        }
+        MakeExactSyncIndex(sub, platform::JoinPath(walk.folder, name), walk.tree, walk.side,
+                           walk.found);
+    }
+
+    // A folder unchanged since the scan found it settled is indexed from the scan's entries,
+    // without listing it again.
+    void IndexAsScanned(const Walk& walk, const run::SettledFolder& settled) {
+        walk.tree.entries.reserve(settled.entries.size());
+        for (const run::SettledEntry& e : settled.entries) {
+            if (e.isFolder) {
+                IndexChild(walk, e.name);
+                continue;
+            }
+            walk.tree.entries.push_back({EncodeIndexText(e.name), nullptr,
+                                         Record(walk.folder, e.name, walk.side,
+                                                walk.side == kSideA ? e.aRecord : e.bRecord)});
+            if (e.stamp) walk.found.Add(walk.folder, e.name);
+        }
+    }
+
+    // The folder's entries to index: as listed now (only the one file, when only is given),
+    // with what the scan knew of them (settled: the scan's settled folder when no kept path lies
+    // in it; quietOnly: its entries of a folder it did not find settled), and the paths kept in
+    // the index although gone from this side. Nothing when the folder cannot be read.
+    std::optional<std::vector<Entry>> ListToIndex(const Walk& walk, const std::string& only,
+                                                  const run::SettledFolder* settled,
+                                                  const run::SettledFolder* quietOnly) {
+        std::optional<std::vector<Entry>> listed = List(walk.dir);
+        if (!listed) return std::nullopt;
         std::vector<Entry>& listing = *listed;
         if (!only.empty()) {
             std::erase_if(listing, [&only](const Entry& e) { return e.name != only; });
         }
-        if (noneKept) TakeSettled(listing, settled->entries);
+        if (settled) TakeSettled(listing, settled->entries);
         if (quietOnly) KeepQuietDates(listing, quietOnly->entries);
         {
             std::lock_guard lock(mutex_);
-            if (!s_.task.addToExactIndexArray.empty()) AddToExactIndex(listing, folder, side);
+            if (!s_.task.addToExactIndexArray.empty()) {
+                AddToExactIndex(listing, walk.folder, walk.side);
+            }
         }
+        return listed;
+    }
+
+    // Each entry of the listing goes into the index: a folder walked, a file with its record
+    // (scanned: what the scan kept of the folder, if anything).
+    void IndexListing(const Walk& walk, const std::vector<Entry>& listing,
+                      const run::SettledFolder* scanned) {
         platform::ItemAttributes directory;
         directory.type = platform::ItemType::Directory;
-        mine.entries.reserve(listing.size());
+        walk.tree.entries.reserve(listing.size());
         std::unordered_map<std::string_view, const run::SettledEntry*> scannedByName;
         if (scanned != nullptr) {
             scannedByName.reserve(scanned->entries.size());
             for (const run::SettledEntry& e : scanned->entries) scannedByName.emplace(e.name, &e);
         }
         for (const Entry& entry : listing) {
+            const std::string path = platform::JoinPath(walk.folder, entry.name);
             bool isFolder =
                 entry.settled ? entry.isFolder : entry.type == platform::ItemType::Directory;
             if (!entry.listed) {
-                if (!ItExistsInSourceOrDest(platform::JoinPath(folder, entry.name), side,
-                                            isFolder)) {
-                    continue;
-                }
-            } else if (!entry.settled && isFolder &&
-                       tw_.IsFilePackage(platform::JoinPath(folder, entry.name), directory)) {
+                if (!ItExistsInSourceOrDest(path, walk.side, isFolder)) continue;
+            } else if (!entry.settled && isFolder && tw_.IsFilePackage(path, directory)) {
                 isFolder = false;
             }
             if (isFolder) {
-                child(entry.name, !entry.listed);
+                IndexChild(walk, entry.name, !entry.listed);
                 continue;
             }
-            std::uint64_t now = 0;
-            if (entry.listed) {
-                const platform::StatResult stat = platform::StatAt(dir.fd(), entry.name);
-                if (stat.ok()) now = ItemRecord(stat.attributes);
-            }
             const auto seen = scannedByName.find(entry.name);
-            const bool changedAfterScan =
-                entry.listed && scanned != nullptr &&
-                ChangedAfterScan(seen == scannedByName.end() ? nullptr : seen->second, folder,
-                                 entry.name, side, now);
-            mine.entries.push_back({EncodeIndexText(entry.name), nullptr,
-                                    changedAfterScan && oldRecord_
-                                        ? oldRecord_(platform::JoinPath(folder, entry.name), side)
-                                        : Record(folder, entry.name, side, now)});
-            if (entry.stamp) found.Add(folder, entry.name);
+            const run::SettledEntry* seenEntry =
+                seen == scannedByName.end() ? nullptr : seen->second;
+            walk.tree.entries.push_back({EncodeIndexText(entry.name), nullptr,
+                                         ListedRecord(walk, entry, scanned != nullptr, seenEntry)});
+            if (entry.stamp) walk.found.Add(walk.folder, entry.name);
         }
+    }
+
+    // The record a listed file gets in the index: as it is now, unless it keeps its last one
+    // (changed after the scan; scanned: the scan kept its folder, seen: the scan's entry of it).
+    std::uint64_t ListedRecord(const Walk& walk, const Entry& entry, bool scanned,
+                               const run::SettledEntry* seen) {
+        std::uint64_t now = 0;
+        if (entry.listed) {
+            const platform::StatResult stat = platform::StatAt(walk.dir.fd(), entry.name);
+            if (stat.ok()) now = ItemRecord(stat.attributes);
+        }
+        const bool changedAfterScan =
+            entry.listed && scanned &&
+            ChangedAfterScan(seen, walk.folder, entry.name, walk.side, now);
+        return changedAfterScan && oldRecord_
+                   ? oldRecord_(platform::JoinPath(walk.folder, entry.name), walk.side)
+                   : Record(walk.folder, entry.name, walk.side, now);
     }
 
     // An item the run did not act on, that is not as the scan left it (changed after the scan,

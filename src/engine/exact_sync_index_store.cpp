@@ -144,6 +144,77 @@ std::string Describe(const plist::BinaryView& view, std::uint64_t object) {
     return {};
 }
 
+// The main index, when it is there in a format this store reads; otherwise nothing, and problem
+// says why (but for a main index not written yet).
+std::optional<plist::Value> ReadMainIndex(const std::string& mainPath, std::string& problem) {
+    plist::ReadResult main = plist::ReadFile(mainPath);
+    if (!main.value) {
+        if (main.failure != plist::ReadFailure::Missing) {
+            problem = "\"" + mainPath + "\": " + main.reason;
+        }
+        return std::nullopt;
+    }
+    const plist::Value* version = main.value->find("fileVersion");
+    if (version == nullptr || !version->isInteger() ||
+        version->intValue() > kExactSyncIndexVersion) {
+        problem = "\"" + mainPath + "\": unknown format version";
+        return std::nullopt;
+    }
+    return std::move(main.value);
+}
+
+// The format version a pair file gives: an integer, or a real number that is not a date.
+std::optional<double> PairFileVersion(const plist::BinaryView& pair) {
+    const auto versionObject = pair.Find(pair.root(), "fileVersion");
+    std::optional<double> fileVersion;
+    if (versionObject) {
+        if (auto i = pair.Integer(*versionObject)) fileVersion = static_cast<double>(*i);
+        if (auto r = pair.Number(*versionObject); r && !pair.Date(*versionObject)) {
+            fileVersion = *r;
+        }
+    }
+    return fileVersion;
+}
+
+// The pair's file goes, then its entry (entryIndex of indexFilesList) from the main index.
+void RemovePairFile(const std::string& mainPath, const plist::Value& main,
+                    const std::string& pairPath, std::size_t entryIndex) {
+    platform::sys().unlink(pairPath.c_str());
+    plist::Value updated = main;
+    plist::Array& entries = updated.arrayAt("indexFilesList")->array();
+    entries.erase(entries.begin() + static_cast<std::ptrdiff_t>(entryIndex));
+    plist::WriteBinaryFile(mainPath, updated, kOwnFile);
+}
+
+// A pair file's dictionary but for its trees and the paths it keeps apart.
+plist::Value NewPairFile(const run::RunState& s, const std::string& source,
+                         const std::string& dest) {
+    plist::Value pair = plist::Dict{};
+    pair.set("fileVersion", kExactSyncIndexVersion);
+    pair.set("absolutePathSource", source);
+    pair.set("absolutePathDest", dest);
+    pair.set("lastExactSyncDate", plist::Date{s.totals.gStartSyncDateTime});
+    pair.set(kSourceIdentityKey, FolderIdentity(s.task.gSourceFolder));
+    pair.set(kDestIdentityKey, FolderIdentity(s.task.gDestFolder));
+    return pair;
+}
+
+// The conflicts the run skipped go into the pair file; the lists the run kept for the index are
+// emptied.
+void TakeRunLists(run::TaskInHand& task, plist::Value& pair) {
+    plist::Array skipped;
+    for (const std::string& path : task.skippedConflictArray) {
+        skipped.push_back(EncodeIndexText(path));
+    }
+    if (!skipped.empty()) pair.set(kSkippedConflictsKey, std::move(skipped));
+    task.skippedConflictArray.clear();
+
+    task.restoreBackupDateArray.clear();
+    task.addToExactIndexArray.clear();
+    task.doneItemArray.clear();
+    task.settledFolders.clear();
+}
+
 }  // namespace
 
 const plist::Value* TextAt(const plist::Value& dict, std::string_view key) {
@@ -258,98 +329,82 @@ void ExactSyncIndexStore::DropTrees() {
 }
 
 bool ExactSyncIndexStore::ExactSyncFileExists(const ExactSyncTask& task, bool load) {
-    if (load) DropTrees();
-    if (load && task.mayChangeFiles) ReplayJournal(task.source, task.dest);
     if (load) {
-        leftConflicts_.clear();
-        const plist::ReadResult left = plist::ReadFile(LeftConflictsPath(task.source, task.dest));
-        if (left.value && left.value->isArray()) {
-            for (const plist::Value& p : left.value->array()) {
-                if (p.isString()) leftConflicts_.insert(p.str());
-            }
-        }
+        DropTrees();
+        if (task.mayChangeFiles) ReplayJournal(task.source, task.dest);
+        ReadLeftConflicts(task);
     }
     lastExactSyncDate_.reset();
     loadProblem_.clear();
     changedTopSide_ = -1;
     const std::string mainPath = MainIndexPath();
-    const plist::ReadResult main = plist::ReadFile(mainPath);
-    if (!main.value) {
-        if (main.failure != plist::ReadFailure::Missing) {
-            loadProblem_ = "\"" + mainPath + "\": " + main.reason;
-        }
-        return false;
-    }
-    const plist::Value* version = main.value->find("fileVersion");
-    if (version == nullptr || !version->isInteger() ||
-        version->intValue() > kExactSyncIndexVersion) {
-        loadProblem_ = "\"" + mainPath + "\": unknown format version";
-        return false;
-    }
-    const plist::Value* list = main.value->arrayAt("indexFilesList");
+    const std::optional<plist::Value> main = ReadMainIndex(mainPath, loadProblem_);
+    if (!main) return false;
+    const plist::Value* list = main->arrayAt("indexFilesList");
     if (list == nullptr || list->array().empty()) return false;
 
-    const std::string source = EncodeIndexText(task.source);
-    const std::string dest = EncodeIndexText(task.dest);
-    plist::BinaryView pair;
-    bool found = false;
-    std::string pairPath;
-    std::size_t entryIndex = 0;
-    int match = 0;
-    double pairVersion = 0;
-    for (std::size_t i = 0; i < list->array().size() && !found; ++i) {
-        const plist::Value& entry = list->array()[i];
-        if (!entry.isDict() || Match(entry, source, dest) == 0) continue;
-        const plist::Value* name = TextAt(entry, "indexFileName");
-        if (name == nullptr || !IsPlainName(name->str())) continue;
-        const std::string path = platform::JoinPath(folder_, name->str());
-        std::string reason;
-        if (!OpenPairFile(path, pair, &reason)) {
-            loadProblem_ = "\"" + path + "\": " + reason;
-            continue;
-        }
-        const auto versionObject = pair.Find(pair.root(), "fileVersion");
-        std::optional<double> fileVersion;
-        if (versionObject) {
-            if (auto i = pair.Integer(*versionObject)) fileVersion = static_cast<double>(*i);
-            if (auto r = pair.Number(*versionObject); r && !pair.Date(*versionObject)) {
-                fileVersion = *r;
-            }
-        }
-        if (!fileVersion || *fileVersion >= static_cast<double>(kExactSyncIndexVersion + 1)) {
-            loadProblem_ = "\"" + path + "\": unknown format version";
-            continue;
-        }
-        match = Match(pair, source, dest);
-        if (match == 0) {
-            loadProblem_ = "\"" + path + "\": made for other folders";
-            continue;
-        }
-        found = true;
-        pairPath = path;
-        entryIndex = i;
-        pairVersion = *fileVersion;
+    PairFile pair;
+    if (!FindPairFile(*list, EncodeIndexText(task.source), EncodeIndexText(task.dest), pair)) {
+        return false;
     }
-    if (!found) return false;
     loadProblem_.clear();
-    if (const auto date = pair.Find(pair.root(), "lastExactSyncDate")) {
-        if (const auto seconds = pair.Date(*date)) lastExactSyncDate_ = *seconds;
+    if (const auto date = pair.view.Find(pair.view.root(), "lastExactSyncDate")) {
+        if (const auto seconds = pair.view.Date(*date)) lastExactSyncDate_ = *seconds;
     }
     if (!load) return true;
 
     if (!task.isExactSync) {
         // The pair is no longer kept in step exactly: its index would only mislead a later run.
-        if (task.mayChangeFiles) {
-            platform::sys().unlink(pairPath.c_str());
-            plist::Value updated = *main.value;
-            plist::Array& entries = updated.arrayAt("indexFilesList")->array();
-            entries.erase(entries.begin() + static_cast<std::ptrdiff_t>(entryIndex));
-            plist::WriteBinaryFile(mainPath, updated, kOwnFile);
-        }
+        if (task.mayChangeFiles) RemovePairFile(mainPath, *main, pair.path, pair.entryIndex);
         return false;
     }
+    return TakeTrees(task, pair);
+}
 
-    loaded_ = std::move(pair);
+void ExactSyncIndexStore::ReadLeftConflicts(const ExactSyncTask& task) {
+    leftConflicts_.clear();
+    const plist::ReadResult left = plist::ReadFile(LeftConflictsPath(task.source, task.dest));
+    if (left.value && left.value->isArray()) {
+        for (const plist::Value& p : left.value->array()) {
+            if (p.isString()) leftConflicts_.insert(p.str());
+        }
+    }
+}
+
+bool ExactSyncIndexStore::FindPairFile(const plist::Value& list, const std::string& source,
+                                       const std::string& dest, PairFile& pair) {
+    for (std::size_t i = 0; i < list.array().size(); ++i) {
+        const plist::Value& entry = list.array()[i];
+        if (!entry.isDict() || Match(entry, source, dest) == 0) continue;
+        const plist::Value* name = TextAt(entry, "indexFileName");
+        if (name == nullptr || !IsPlainName(name->str())) continue;
+        const std::string path = platform::JoinPath(folder_, name->str());
+        std::string reason;
+        if (!OpenPairFile(path, pair.view, &reason)) {
+            loadProblem_ = "\"" + path + "\": " + reason;
+            continue;
+        }
+        const std::optional<double> fileVersion = PairFileVersion(pair.view);
+        if (!fileVersion || *fileVersion >= static_cast<double>(kExactSyncIndexVersion + 1)) {
+            loadProblem_ = "\"" + path + "\": unknown format version";
+            continue;
+        }
+        pair.match = Match(pair.view, source, dest);
+        if (pair.match == 0) {
+            loadProblem_ = "\"" + path + "\": made for other folders";
+            continue;
+        }
+        pair.path = path;
+        pair.entryIndex = i;
+        pair.version = *fileVersion;
+        return true;
+    }
+    return false;
+}
+
+bool ExactSyncIndexStore::TakeTrees(const ExactSyncTask& task, PairFile& pair) {
+    loaded_ = std::move(pair.view);
+    const int match = pair.match;
     const std::string srcName = EncodeIndexText(platform::LastPathComponent(task.source));
     const std::string dstName = EncodeIndexText(platform::LastPathComponent(task.dest));
     const auto treeSource = loaded_.Find(loaded_.root(), match == 1 ? "treeSource" : "treeDest");
@@ -357,11 +412,34 @@ bool ExactSyncIndexStore::ExactSyncFileExists(const ExactSyncTask& task, bool lo
     const auto src = treeSource ? loaded_.Find(*treeSource, srcName) : std::nullopt;
     const auto dst = treeDest ? loaded_.Find(*treeDest, dstName) : std::nullopt;
     const auto bail = [&](const char* why) {
-        loadProblem_ = "\"" + pairPath + "\": " + why;
+        loadProblem_ = "\"" + pair.path + "\": " + why;
         DropTrees();
         return false;
     };
     if (!src || !dst) return bail("no tree for the folders");
+    if (!MadeFromTaskFolders(task, match)) return false;
+    for (const auto& [label, dict] :
+         {std::pair{"gExactSyncDictSrc", *src}, {"gExactSyncDictDst", *dst}}) {
+        const plist::BinaryView::Kind kind = loaded_.KindOf(dict);
+        if (kind != plist::BinaryView::Kind::Dict) {
+            platform::SystemLog(std::string("!!!Error: ") + label + " className is " +
+                                ClassName(kind) + "\rContent: " + Describe(loaded_, dict));
+            return bail("damaged tree");
+        }
+    }
+    gExactSyncDictSrc = src;
+    gExactSyncDictDst = dst;
+    // Indexes written before records were kept name their items only.
+    keepsRecords_ = pair.version >= static_cast<double>(kFirstVersionWithRecords);
+    loadedSource_ = task.source;
+    loadedDest_ = task.dest;
+    ReadPathLists();
+    gExactSyncShiftPathSrc = PathComponents(task.source).size();
+    gExactSyncShiftPathDst = PathComponents(task.dest).size();
+    return true;
+}
+
+bool ExactSyncIndexStore::MadeFromTaskFolders(const ExactSyncTask& task, int match) {
     // The index speaks of the folders it was made from: an empty folder standing where an
     // unmounted volume was, or a folder made anew at the same path, would otherwise look like
     // a side whose items were all deleted.
@@ -379,21 +457,10 @@ bool ExactSyncIndexStore::ExactSyncFileExists(const ExactSyncTask& task, bool lo
             return false;
         }
     }
-    for (const auto& [label, dict] :
-         {std::pair{"gExactSyncDictSrc", *src}, {"gExactSyncDictDst", *dst}}) {
-        const plist::BinaryView::Kind kind = loaded_.KindOf(dict);
-        if (kind != plist::BinaryView::Kind::Dict) {
-            platform::SystemLog(std::string("!!!Error: ") + label + " className is " +
-                                ClassName(kind) + "\rContent: " + Describe(loaded_, dict));
-            return bail("damaged tree");
-        }
-    }
-    gExactSyncDictSrc = src;
-    gExactSyncDictDst = dst;
-    // Indexes written before records were kept name their items only.
-    keepsRecords_ = pairVersion >= static_cast<double>(kFirstVersionWithRecords);
-    loadedSource_ = task.source;
-    loadedDest_ = task.dest;
+    return true;
+}
+
+void ExactSyncIndexStore::ReadPathLists() {
     for (const auto& [key, into] : {std::pair{kKeptBackupDatesKey, &keptBackupDates_},
                                     {kSkippedConflictsKey, &skippedConflicts_}}) {
         if (const auto list = loaded_.Find(loaded_.root(), key)) {
@@ -404,9 +471,6 @@ bool ExactSyncIndexStore::ExactSyncFileExists(const ExactSyncTask& task, bool lo
             }
         }
     }
-    gExactSyncShiftPathSrc = PathComponents(task.source).size();
-    gExactSyncShiftPathDst = PathComponents(task.dest).size();
-    return true;
 }
 
 // Where the path stood in its side's tree: the folders on the way must all have been folders.
@@ -525,114 +589,29 @@ bool ExactSyncIndexStore::Report(items::ErrorPath& errors, const std::string& se
     return false;
 }
 
-void ExactSyncIndexStore::ForgetDeletedItems(const std::string& sourceFolder,
-                                             const std::string& destFolder,
-                                             const std::vector<std::string>& deleted,
-                                             const std::vector<std::string>& done) {
-    std::vector<std::string> below;
-    for (const std::string& path : deleted) {
-        std::optional<std::string> p = PathBelow(path, sourceFolder);
-        if (!p) p = PathBelow(path, destFolder);
-        if (p && !p->empty()) below.push_back(std::move(*p));
-    }
-    if (below.empty() && done.empty()) return;
-    const plist::ReadResult read = plist::ReadFile(MainIndexPath());
-    if (!read.value || !read.value->isDict()) return;
-    const std::ptrdiff_t entry =
-        FindEntry(*read.value, EncodeIndexText(sourceFolder), EncodeIndexText(destFolder));
-    if (entry < 0) return;
-    const std::string pairPath =
-        platform::JoinPath(folder_, read.value->arrayAt("indexFilesList")
-                                        ->array()[static_cast<std::size_t>(entry)]
-                                        .stringAt("indexFileName"));
-
-    plist::ReadResult pairRead = plist::ReadFile(pairPath);
-    bool corrected = pairRead.value && pairRead.value->isDict();
-    if (corrected) {
-        plist::Value& pair = *pairRead.value;
-        // Each tree holds one folder, the top folder of its side; the item goes on both sides.
-        for (const char* key : {"treeSource", "treeDest"}) {
-            plist::Value* tree = pair.find(key);
-            if (tree == nullptr || !tree->isDict() || tree->dict().size() != 1 ||
-                !tree->dict().begin()->second.isDict()) {
-                corrected = false;
-                break;
-            }
-            for (const std::string& path : below) {
-                plist::Value* folder = &tree->dict().begin()->second;
-                // Below the top folder: "/x/y" names x, then y.
-                const std::vector<std::string_view> parts =
-                    PathComponents(std::string_view(path).substr(1));
-                for (std::size_t i = 0; folder != nullptr && i + 1 < parts.size(); ++i) {
-                    folder = folder->find(EncodeIndexText(std::string(parts[i])));
-                    if (folder != nullptr && !folder->isDict()) folder = nullptr;
-                }
-                if (folder != nullptr && !parts.empty()) {
-                    folder->remove(EncodeIndexText(std::string(parts.back())));
-                }
-            }
-        }
-        // What the run did bring into step is recorded as it is now, each item on its side
-        // (the pair's trees may be stored the other way round).
-        const plist::Value* version = pair.find("fileVersion");
-        const bool records = version != nullptr && version->isNumber() &&
-                             version->intValue() >= kFirstVersionWithRecords;
-        const bool swapped = pair.stringAt("absolutePathSource") != EncodeIndexText(sourceFolder);
-        for (const std::string& path : corrected&& records ? done : std::vector<std::string>{}) {
-            const bool inA = PathBelow(path, sourceFolder).has_value();
-            const std::optional<std::string> below =
-                PathBelow(path, inA ? sourceFolder : destFolder);
-            if (!below || below->empty()) continue;
-            plist::Value* tree = pair.find(inA != swapped ? "treeSource" : "treeDest");
-            plist::Value* folder = &tree->dict().begin()->second;
-            const std::vector<std::string_view> parts =
-                PathComponents(std::string_view(*below).substr(1));
-            for (std::size_t i = 0; folder != nullptr && i + 1 < parts.size(); ++i) {
-                const std::string name = EncodeIndexText(std::string(parts[i]));
-                if (plist::Value* next = folder->find(name); next == nullptr || !next->isDict()) {
-                    folder->set(name, plist::Dict{});
-                }
-                folder = folder->find(name);
-            }
-            if (folder == nullptr || parts.empty()) continue;
-            const std::string name = EncodeIndexText(std::string(parts.back()));
-            const platform::ItemAttributes now = platform::ReadItemAttributes(path.c_str());
-            if (!now.exists()) {
-                folder->remove(name);
-            } else if (now.isDirectory()) {
-                if (const plist::Value* old = folder->find(name);
-                    old == nullptr || !old->isDict()) {
-                    folder->set(name, plist::Dict{});
-                }
-            } else {
-                folder->set(name, plist::Value(static_cast<std::int64_t>(ItemRecord(now))));
-            }
-        }
-        corrected = corrected && plist::WriteBinaryFile(pairPath, pair, kOwnFile).ok;
-    }
-    if (!corrected) DropPair(sourceFolder, destFolder);
-}
-
-void ExactSyncIndexStore::DropPair(const std::string& sourceFolder, const std::string& destFolder) {
-    const std::string mainPath = MainIndexPath();
-    plist::ReadResult read = plist::ReadFile(mainPath);
-    if (!read.value || !read.value->isDict()) return;
-    plist::Value mainIndex = std::move(*read.value);
-    const std::ptrdiff_t entry =
-        FindEntry(mainIndex, EncodeIndexText(sourceFolder), EncodeIndexText(destFolder));
-    if (entry < 0) return;
-    plist::Array& entries = mainIndex.arrayAt("indexFilesList")->array();
-    const std::string pairPath = platform::JoinPath(
-        folder_, entries[static_cast<std::size_t>(entry)].stringAt("indexFileName"));
-    platform::sys().unlink(pairPath.c_str());
-    entries.erase(entries.begin() + entry);
-    plist::WriteBinaryFile(mainPath, mainIndex, kOwnFile);
-}
-
 bool ExactSyncIndexStore::WriteExactSyncIndex(int mode, items::ErrorPath& errors,
                                               const items::TWUtilities& tw) {
     run::RunState& s = errors.state();
     const std::string mainPath = MainIndexPath();
+    if (!MakeMainIndex(errors, mainPath)) return false;
+    std::optional<plist::Value> mainIndex = MainIndexToUpdate(errors, mainPath);
+    if (!mainIndex) return false;
+    const std::string source = EncodeIndexText(s.task.gSourceFolder);
+    const std::string dest = EncodeIndexText(s.task.gDestFolder);
+    const std::optional<std::string> pairPath =
+        PairFileToWrite(mode, errors, tw, mainPath, *mainIndex, source, dest);
+    if (!pairPath) return false;
+
+    errors.proxy().DisplayExactSyncToConsole();
+    plist::Value pair = NewPairFile(s, source, dest);
+    plist::NameTree treeSource, treeDest;
+    if (!BuildPairTrees(errors, tw, pair, treeSource, treeDest)) return false;
+    TakeRunLists(s.task, pair);
+    return WritePairFile(errors, *pairPath, pair, treeSource, treeDest);
+}
+
+bool ExactSyncIndexStore::MakeMainIndex(items::ErrorPath& errors,
+                                        const std::string& mainPath) const {
     if (!platform::IsExistingFolder(folder_) || !platform::IsExistingRegularFile(mainPath)) {
         // Pair files without the main index that names them cannot be found again.
         if (!platform::RemoveTree(folder_) && platform::ItemExists(folder_)) {
@@ -652,7 +631,11 @@ bool ExactSyncIndexStore::WriteExactSyncIndex(int mode, items::ErrorPath& errors
                           false);
         }
     }
+    return true;
+}
 
+std::optional<plist::Value> ExactSyncIndexStore::MainIndexToUpdate(
+    items::ErrorPath& errors, const std::string& mainPath) const {
     plist::ReadResult read = plist::ReadFile(mainPath);
     plist::Value mainIndex = read.value && read.value->isDict() ? *read.value : plist::Dict{};
     const plist::Value* version = mainIndex.find("fileVersion");
@@ -664,46 +647,46 @@ bool ExactSyncIndexStore::WriteExactSyncIndex(int mode, items::ErrorPath& errors
     if (mainIndex.arrayAt("indexFilesList") == nullptr) {
         mainIndex.set("indexFilesList", plist::Array{});
         if (!plist::WriteBinaryFile(mainPath, mainIndex, kOwnFile).ok) {
-            return Report(errors, GLS("Can't update the ExactSync MainIndex File"), mainPath, false,
-                          false);
+            Report(errors, GLS("Can't update the ExactSync MainIndex File"), mainPath, false,
+                   false);
+            return std::nullopt;
         }
     }
+    return mainIndex;
+}
 
-    const std::string source = EncodeIndexText(s.task.gSourceFolder);
-    const std::string dest = EncodeIndexText(s.task.gDestFolder);
-    std::string pairPath;
+std::optional<std::string> ExactSyncIndexStore::PairFileToWrite(
+    int mode, items::ErrorPath& errors, const items::TWUtilities& tw, const std::string& mainPath,
+    plist::Value& mainIndex, const std::string& source, const std::string& dest) const {
     if (const std::ptrdiff_t i = FindEntry(mainIndex, source, dest); i >= 0) {
         const plist::Value& entry = mainIndex.arrayAt("indexFilesList")->array()[std::size_t(i)];
-        pairPath = platform::JoinPath(folder_, entry.stringAt("indexFileName"));
-        if (mode == 1 && platform::ItemExists(pairPath)) return false;
-    } else {
-        const std::string firstCandidate = platform::JoinPath(folder_, kExactSyncPairIndexName);
-        pairPath = firstCandidate;
-        if (!tw.FindUniqueNameInFolder(pairPath)) {
-            return Report(errors, GLS("Can't find an unique name for the ExactSync Index File"),
-                          firstCandidate, false, true);
-        }
-        plist::Value entry = plist::Dict{};
-        entry.set("absolutePathSource", source);
-        entry.set("absolutePathDest", dest);
-        entry.set("indexFileName", platform::LastPathComponent(pairPath));
-        mainIndex.arrayAt("indexFilesList")->array().push_back(std::move(entry));
-        if (!plist::WriteBinaryFile(mainPath, mainIndex, kOwnFile).ok) {
-            return Report(errors, GLS("Can't update the ExactSync MainIndex File"), mainPath, false,
-                          false);
-        }
+        std::string pairPath = platform::JoinPath(folder_, entry.stringAt("indexFileName"));
+        if (mode == 1 && platform::ItemExists(pairPath)) return std::nullopt;
+        return pairPath;
     }
+    const std::string firstCandidate = platform::JoinPath(folder_, kExactSyncPairIndexName);
+    std::string pairPath = firstCandidate;
+    if (!tw.FindUniqueNameInFolder(pairPath)) {
+        Report(errors, GLS("Can't find an unique name for the ExactSync Index File"),
+               firstCandidate, false, true);
+        return std::nullopt;
+    }
+    plist::Value entry = plist::Dict{};
+    entry.set("absolutePathSource", source);
+    entry.set("absolutePathDest", dest);
+    entry.set("indexFileName", platform::LastPathComponent(pairPath));
+    mainIndex.arrayAt("indexFilesList")->array().push_back(std::move(entry));
+    if (!plist::WriteBinaryFile(mainPath, mainIndex, kOwnFile).ok) {
+        Report(errors, GLS("Can't update the ExactSync MainIndex File"), mainPath, false, false);
+        return std::nullopt;
+    }
+    return pairPath;
+}
 
-    errors.proxy().DisplayExactSyncToConsole();
-    plist::Value pair = plist::Dict{};
-    pair.set("fileVersion", kExactSyncIndexVersion);
-    pair.set("absolutePathSource", source);
-    pair.set("absolutePathDest", dest);
-    pair.set("lastExactSyncDate", plist::Date{s.totals.gStartSyncDateTime});
-    pair.set(kSourceIdentityKey, FolderIdentity(s.task.gSourceFolder));
-    pair.set(kDestIdentityKey, FolderIdentity(s.task.gDestFolder));
-    plist::NameTree treeSource, treeDest;
-    plist::Array kept;
+bool ExactSyncIndexStore::BuildPairTrees(items::ErrorPath& errors, const items::TWUtilities& tw,
+                                         plist::Value& pair, plist::NameTree& treeSource,
+                                         plist::NameTree& treeDest) {
+    run::RunState& s = errors.state();
     // The records some items keep come from this pair's current index.
     const bool someKeepRecords =
         !s.task.restoreBackupDateArray.empty() || !s.task.addToExactIndexArray.empty();
@@ -723,19 +706,15 @@ bool ExactSyncIndexStore::WriteExactSyncIndex(int mode, items::ErrorPath& errors
         errors.ManageTheError(s.mErrString, 0);
         return false;
     }
+    plist::Array kept;
     for (const std::string& path : *left) kept.push_back(EncodeIndexText(path));
     if (!kept.empty()) pair.set(kKeptBackupDatesKey, std::move(kept));
-    plist::Array skipped;
-    for (const std::string& path : s.task.skippedConflictArray) {
-        skipped.push_back(EncodeIndexText(path));
-    }
-    if (!skipped.empty()) pair.set(kSkippedConflictsKey, std::move(skipped));
-    s.task.skippedConflictArray.clear();
+    return true;
+}
 
-    s.task.restoreBackupDateArray.clear();
-    s.task.addToExactIndexArray.clear();
-    s.task.doneItemArray.clear();
-    s.task.settledFolders.clear();
+bool ExactSyncIndexStore::WritePairFile(items::ErrorPath& errors, const std::string& pairPath,
+                                        const plist::Value& pair, plist::NameTree& treeSource,
+                                        plist::NameTree& treeDest) const {
     std::string bytes;
     platform::WriteResult written;
     if (plist::ToBinary(pair, {{"treeSource", &treeSource}, {"treeDest", &treeDest}}, &bytes,

@@ -15,7 +15,12 @@
 #include <unordered_set>
 
 #include "engine/exact_sync_index.h"
+#include "sessions/plist_value.h"
 #include "sessions/plist_view.h"
+
+namespace qv::plist {
+struct NameTree;
+}  // namespace qv::plist
 
 namespace qv::engine {
 
@@ -94,11 +99,59 @@ class ExactSyncIndexStore : public ExactSyncIndex {
     Found Lookup(const std::string& path, int side) const;
     Found LookupInTree(const std::string& path, int side) const;
     void DropTrees();
+    // A pair file the main index names for a task, open in place.
+    struct PairFile {
+        plist::BinaryView view;
+        std::string path;
+        std::size_t entryIndex = 0;  // its entry in indexFilesList
+        int match = 0;               // 1: its trees as the task names its folders, 2: reversed
+        double version = 0;          // its format version
+    };
+    // The conflicts the pair's last Synchronize left as they were.
+    void ReadLeftConflicts(const ExactSyncTask& task);
+    // The first file listed (indexFilesList) for the pair that opens, in a format this store
+    // reads, and is made for the pair's folders; loadProblem_ says why the last one tried was
+    // not taken.
+    bool FindPairFile(const plist::Value& list, const std::string& source, const std::string& dest,
+                      PairFile& pair);
+    // The pair file's trees become the index's, when they are whole and of the task's folders.
+    bool TakeTrees(const ExactSyncTask& task, PairFile& pair);
+    // The task's folders are those the loaded trees were made from (match: as in PairFile).
+    bool MadeFromTaskFolders(const ExactSyncTask& task, int match);
+    // The paths the loaded file keeps apart: kKeptBackupDatesKey, kSkippedConflictsKey.
+    void ReadPathLists();
     // A record left by a run that ended while deleting: its items are forgotten, the record
     // removed.
     void ReplayJournal(const std::string& sourceFolder, const std::string& destFolder);
     // The pair's file and entry go: nothing is deleted on its word any more.
     void DropPair(const std::string& sourceFolder, const std::string& destFolder);
+    // The pair file the main index names for the two folders, or none.
+    std::optional<std::string> PairFilePath(const std::string& sourceFolder,
+                                            const std::string& destFolder) const;
+    // The index folder and its main index are there to be written to; false, reported, when
+    // they cannot be made.
+    bool MakeMainIndex(items::ErrorPath& errors, const std::string& mainPath) const;
+    // The main index read to be updated: one of another version starts again empty; nothing,
+    // reported, when its list of pairs cannot be written.
+    std::optional<plist::Value> MainIndexToUpdate(items::ErrorPath& errors,
+                                                  const std::string& mainPath) const;
+    // Where the pair's file is to be written: its file, or a new one entered in the main index.
+    // Nothing when mode 1 finds the file already there, or (reported) when no new one can be
+    // entered.
+    std::optional<std::string> PairFileToWrite(int mode, items::ErrorPath& errors,
+                                               const items::TWUtilities& tw,
+                                               const std::string& mainPath, plist::Value& mainIndex,
+                                               const std::string& source,
+                                               const std::string& dest) const;
+    // The pair's trees made from what the folders hold now; the files whose backup date stays
+    // as it was go into the pair. False, reported, when a folder could not be read.
+    bool BuildPairTrees(items::ErrorPath& errors, const items::TWUtilities& tw, plist::Value& pair,
+                        plist::NameTree& treeSource, plist::NameTree& treeDest);
+    // The pair file and its trees written in place of the last one, atomically; false,
+    // reported, when it cannot be.
+    bool WritePairFile(items::ErrorPath& errors, const std::string& pairPath,
+                       const plist::Value& pair, plist::NameTree& treeSource,
+                       plist::NameTree& treeDest) const;
     bool Report(items::ErrorPath& errors, const std::string& sentence, const std::string& path,
                 bool folderFailure, bool uniqueNameFailure) const;
 
