@@ -245,88 +245,94 @@ bool FolderScanner::FoldersReadable(Folder& f, bool* result) {
 bool FolderScanner::PairNames(Folder& f, std::array<ListedItem, 2>& single, FolderListing& aList,
                               FolderListing& bList, std::vector<NamePair>& pairs,
                               std::uint64_t& prefetchToken) {
-    const run::RunState& s = state_;
-    if (!f.subItems.empty()) {
-        // A file-to-file task: only the one name prepared before the walk.
-        single[0].name = f.subItems.front().name;
-        single[1].name = f.subItems.front().nameInB();
-        f.subItems.clear();
-        for (int i = 0; i < 2; ++i) {
-            const platform::FolderHandle& dir = i == 0 ? f.aDir : f.bDir;
-            if (!dir.valid()) continue;
-            const platform::StatResult stat = platform::StatAt(dir.fd(), single[i].name);
-            if (!stat.ok() && stat.error != ENOENT) {
-                ReportUnreadable(dir.PathOf(single[i].name), stat.error, {});
-                f.unread = true;
-                return false;
-            }
-            single[i].attributes = stat.attributes;
+    if (!f.subItems.empty()) return PairTheTwoFiles(f, single, pairs);
+    const bool listB = f.bDir.valid();
+    if (listB) bLister_.Start(f.bDir, f.bToken, f.bName);
+    if (f.aDir.valid()) aList = ListFolder(f.aDir, probe_);
+    if (listB) bList = bLister_.Wait();
+    for (const auto& [dir, list] : {std::tie(f.aDir, aList), std::tie(f.bDir, bList)}) {
+        if (!dir.valid() || list.listed) continue;
+        ReportUnreadable(list.failedName.empty() ? dir.path() : dir.PathOf(list.failedName),
+                         list.error, {});
+        f.unread = true;
+        return false;
+    }
+    MergeNames(f, aList, bList, pairs);
+    // The B sub-folders the walk may enter, listed ahead while it works on this folder.
+    if (listB) {
+        std::vector<std::string> ahead;
+        for (const NamePair& p : pairs) {
+            if (p.b && p.b->attributes.isDirectory()) ahead.push_back(p.b->name);
         }
-        pairs.push_back({single[0].attributes.exists() ? &single[0] : nullptr,
-                         single[1].attributes.exists() ? &single[1] : nullptr});
-        if (!pairs.back().a && !pairs.back().b) pairs.clear();
-    } else {
-        const bool mergeB = s.config.flags.gIsSyncOn || s.config.flags.gIsExactOn;
-        const bool listB = f.bDir.valid();
-        if (listB) bLister_.Start(f.bDir, f.bToken, f.bName);
-        if (f.aDir.valid()) aList = ListFolder(f.aDir, probe_);
-        if (listB) bList = bLister_.Wait();
-        for (const auto& [dir, list] : {std::tie(f.aDir, aList), std::tie(f.bDir, bList)}) {
-            if (!dir.valid() || list.listed) continue;
-            ReportUnreadable(list.failedName.empty() ? dir.path() : dir.PathOf(list.failedName),
-                             list.error, {});
+        prefetchToken = bLister_.Prefetch(f.bDir, std::move(ahead));
+    }
+    return true;
+}
+
+bool FolderScanner::PairTheTwoFiles(Folder& f, std::array<ListedItem, 2>& single,
+                                    std::vector<NamePair>& pairs) {
+    // A file-to-file task: only the one name prepared before the walk.
+    single[0].name = f.subItems.front().name;
+    single[1].name = f.subItems.front().nameInB();
+    f.subItems.clear();
+    for (int i = 0; i < 2; ++i) {
+        const platform::FolderHandle& dir = i == 0 ? f.aDir : f.bDir;
+        if (!dir.valid()) continue;
+        const platform::StatResult stat = platform::StatAt(dir.fd(), single[i].name);
+        if (!stat.ok() && stat.error != ENOENT) {
+            ReportUnreadable(dir.PathOf(single[i].name), stat.error, {});
             f.unread = true;
             return false;
         }
-        const bool ignoreCase = aList.caseInsensitive || bList.caseInsensitive;
-        // Folded once per name: the order puts names that differ only in case side by side,
-        // and a folder that ignores case pairs them.
-        const auto keyed = [](const FolderListing& list) {
-            std::vector<std::pair<std::string, const ListedItem*>> keys;
-            keys.reserve(list.items.size());
-            for (const ListedItem& item : list.items) {
-                keys.emplace_back(platform::FoldCase(item.name), &item);
-            }
-            std::sort(keys.begin(), keys.end(), [](const auto& x, const auto& y) {
-                return x.first != y.first ? x.first < y.first : x.second->name < y.second->name;
-            });
-            return keys;
-        };
-        const auto aKeys = keyed(aList), bKeys = keyed(bList);
-        auto compare = [ignoreCase](const auto& x, const auto& y) {
-            const int folded = Sign(x.first.compare(y.first));
-            return ignoreCase || folded != 0 ? folded
-                                             : Sign(x.second->name.compare(y.second->name));
-        };
-        pairs.reserve(aKeys.size() + (mergeB ? bKeys.size() : 0));
-        std::size_t i = 0, j = 0;
-        const std::size_t na = aKeys.size(), nb = bKeys.size();
-        while (i < na || j < nb) {
-            const int c = i == na ? 1 : j == nb ? -1 : compare(aKeys[i], bKeys[j]);
-            if (c < 0) {
-                pairs.push_back({aKeys[i++].second, nullptr});
-            } else if (c > 0) {
-                if (mergeB) {
-                    pairs.push_back({nullptr, bKeys[j].second});
-                } else {
-                    // Not examined in a plain Backup, but an interrupted copy's leftover goes.
-                    NoteIfLeftover(f.bDir, f.bPath, bKeys[j].second->name, true);
-                }
-                ++j;
-            } else {
-                pairs.push_back({aKeys[i++].second, bKeys[j++].second});
-            }
+        single[i].attributes = stat.attributes;
+    }
+    pairs.push_back({single[0].attributes.exists() ? &single[0] : nullptr,
+                     single[1].attributes.exists() ? &single[1] : nullptr});
+    if (!pairs.back().a && !pairs.back().b) pairs.clear();
+    return true;
+}
+
+void FolderScanner::MergeNames(const Folder& f, const FolderListing& aList,
+                               const FolderListing& bList, std::vector<NamePair>& pairs) {
+    const bool mergeB = state_.config.flags.gIsSyncOn || state_.config.flags.gIsExactOn;
+    const bool ignoreCase = aList.caseInsensitive || bList.caseInsensitive;
+    // Folded once per name: the order puts names that differ only in case side by side, and a
+    // folder that ignores case pairs them.
+    const auto keyed = [](const FolderListing& list) {
+        std::vector<std::pair<std::string, const ListedItem*>> keys;
+        keys.reserve(list.items.size());
+        for (const ListedItem& item : list.items) {
+            keys.emplace_back(platform::FoldCase(item.name), &item);
         }
-        // The B sub-folders the walk may enter, listed ahead while it works on this folder.
-        if (listB) {
-            std::vector<std::string> ahead;
-            for (const NamePair& p : pairs) {
-                if (p.b && p.b->attributes.isDirectory()) ahead.push_back(p.b->name);
+        std::sort(keys.begin(), keys.end(), [](const auto& x, const auto& y) {
+            return x.first != y.first ? x.first < y.first : x.second->name < y.second->name;
+        });
+        return keys;
+    };
+    const auto aKeys = keyed(aList), bKeys = keyed(bList);
+    auto compare = [ignoreCase](const auto& x, const auto& y) {
+        const int folded = Sign(x.first.compare(y.first));
+        return ignoreCase || folded != 0 ? folded : Sign(x.second->name.compare(y.second->name));
+    };
+    pairs.reserve(aKeys.size() + (mergeB ? bKeys.size() : 0));
+    std::size_t i = 0, j = 0;
+    const std::size_t na = aKeys.size(), nb = bKeys.size();
+    while (i < na || j < nb) {
+        const int c = i == na ? 1 : j == nb ? -1 : compare(aKeys[i], bKeys[j]);
+        if (c < 0) {
+            pairs.push_back({aKeys[i++].second, nullptr});
+        } else if (c > 0) {
+            if (mergeB) {
+                pairs.push_back({nullptr, bKeys[j].second});
+            } else {
+                // Not examined in a plain Backup, but an interrupted copy's leftover goes.
+                NoteIfLeftover(f.bDir, f.bPath, bKeys[j].second->name, true);
             }
-            prefetchToken = bLister_.Prefetch(f.bDir, std::move(ahead));
+            ++j;
+        } else {
+            pairs.push_back({aKeys[i++].second, bKeys[j++].second});
         }
     }
-    return true;
 }
 
 bool FolderScanner::ScanFolder(Folder& f) {

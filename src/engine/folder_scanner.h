@@ -86,6 +86,13 @@ class FolderScanner : private PairFacts {
     bool PairNames(Folder& f, std::array<ListedItem, 2>& single, FolderListing& aList,
                    FolderListing& bList, std::vector<NamePair>& pairs,
                    std::uint64_t& prefetchToken);
+    // A task between two files: the one name prepared before the walk, on both sides.
+    bool PairTheTwoFiles(Folder& f, std::array<ListedItem, 2>& single,
+                         std::vector<NamePair>& pairs);
+    // The two listings' names in the walk's order, paired (a plain Backup leaves out what only
+    // B holds).
+    void MergeNames(const Folder& f, const FolderListing& aList, const FolderListing& bList,
+                    std::vector<NamePair>& pairs);
     // How the two folders of a pair were listed, for the pairs inside them.
     struct Listings {
         bool aCaseInsensitive;
