@@ -291,101 +291,112 @@ bool Validator::BootChecksPass(const std::string& src, const std::string& dst, i
 int Validator::CheckPrivilegesOnFiles(const std::string& src, const std::string& dst, int copyMode,
                                       const ItemAttributes* srcAttributes,
                                       const ItemAttributes* dstAttributes) {
-    const run::RunState& s = errors_.state();
-    const std::string insufficient = GLS("Insufficient privileges");
     switch (copyMode) {
         case run::kModeDescend:
-            // With the attributes the walk read, nothing is looked up by path again (a path
-            // may be longer than the system takes).
-            if (!(srcAttributes ? tw_.IsIndeedReadableFileAtPath(src, *srcAttributes)
-                                : tw_.IsIndeedReadableFileAtPath(src))) {
-                errors_.SetErrMsg({GLS("Can't scan the source folder"), " ", Quoted(src), ".\r",
-                                   insufficient, "."});
-                return kPrivilegesInsufficient;
-            }
-            if (!(dstAttributes ? tw_.IsIndeedReadableFileAtPath(dst, *dstAttributes)
-                                : tw_.IsIndeedReadableFileAtPath(dst))) {
-                errors_.SetErrMsg({GLS("Can't scan the destination folder"), " ", Quoted(dst),
-                                   ".\r", insufficient, "."});
-                return kPrivilegesInsufficient;
-            }
-            return kPrivilegesOk;
+            return CheckFoldersReadable(src, dst, srcAttributes, dstAttributes);
         case run::kModeCopyAtoB:
         case run::kModeReplaceBwithA:
         case run::kModeCopyBtoA:
         case run::kModeReplaceAwithB: {
             const bool aToB = copyMode == run::kModeCopyAtoB || copyMode == run::kModeReplaceBwithA;
-            const std::string& from = aToB ? src : dst;
-            const std::string& to = aToB ? dst : src;
-            const ItemAttributes* fromAttributes = aToB ? srcAttributes : dstAttributes;
-            const ItemAttributes* toAttributes = aToB ? dstAttributes : srcAttributes;
-            if (!s.config.flags.mSkipCheckPermissions) {
-                const bool fromIsPackage = fromAttributes ? tw_.IsFilePackage(from, *fromAttributes)
-                                                          : tw_.IsFilePackage(from);
-                const bool readable = fromIsPackage ? tw_.CheckFilePackagePermissions(from, 0)
-                                      : fromAttributes
-                                          ? tw_.IsIndeedReadableFileAtPath(from, *fromAttributes)
-                                          : tw_.IsIndeedReadableFileAtPath(from);
-                if (!readable) {
-                    errors_.SetErrMsg({GLS("Can't read the item"), " ", Quoted(from)});
-                    if (fromIsPackage) {
-                        errors_.AppendErrMsg(
-                            {" ", GLS("or some of the items inside the filePackage.")});
-                    }
-                    errors_.AppendErrMsg({"\r", insufficient, "."});
-                    return kPrivilegesInsufficient;
-                }
-            }
-            const bool toExists = toAttributes ? toAttributes->exists()
-                                               : platform::ReadItemAttributes(to.c_str()).exists();
-            if (!toExists) return kPrivilegesOk;
-            if (!tw_.IsIndeedDeletableFileAtPath(to)) {
-                errors_.SetErrMsg({GLS("Can't write the item"), "\r", Quoted(from), " ", GLS("to"),
-                                   "\r", Quoted(to), ".\r", insufficient, " ",
-                                   GLS("on that file or its parent folders"), "."});
-                return kPrivilegesInsufficient;
-            }
-            if (copyMode == run::kModeCopyAtoB || copyMode == run::kModeCopyBtoA) {
-                return kPrivilegesOk;
-            }
-            if (!s.config.flags.gIsUnlockOn && tw_.IsLocked(to)) {
-                errors_.SetErrMsg({GLS("Can't replace the item"), ":\r", Quoted(to), ".\r",
-                                   GLS("Item Locked"), "."});
-                return kPrivilegesLocked;
-            }
-            if (tw_.IsFilePackage(to) && !tw_.CheckFilePackagePermissions(to, 2)) {
-                errors_.SetErrMsg({GLS("Can't replace the item"), ":\r", Quoted(to), ".\r",
-                                   insufficient, " ",
-                                   GLS("on some of the items of the filePackage"), "."});
-                return kPrivilegesInsufficient;
-            }
-            return kPrivilegesOk;
+            return CheckCopyPrivileges(
+                aToB ? src : dst, aToB ? dst : src, aToB ? srcAttributes : dstAttributes,
+                aToB ? dstAttributes : srcAttributes,
+                copyMode == run::kModeCopyAtoB || copyMode == run::kModeCopyBtoA);
         }
         case run::kModeDeleteInA:
-        case run::kModeDeleteInB: {
-            const std::string& item = copyMode == run::kModeDeleteInA ? src : dst;
-            if (!s.config.flags.gIsUnlockOn && tw_.IsLocked(item)) {
-                errors_.SetErrMsg({GLS("Can't delete the item"), "\r", Quoted(item), ".\r",
-                                   GLS("Item Locked"), "."});
-                return kPrivilegesLocked;
-            }
-            const bool isPackage = tw_.IsFilePackage(item);
-            const bool deletable = isPackage ? tw_.CheckFilePackagePermissions(item, 2)
-                                             : tw_.IsIndeedDeletableFileAtPath(item);
-            if (!deletable) {
-                errors_.SetErrMsg(
-                    {GLS("Can't delete the item"), "\r", Quoted(item), ".\r", insufficient});
-                if (isPackage) {
-                    errors_.AppendErrMsg({" ", GLS("on some of the items of the filePackage")});
-                }
-                errors_.AppendErrMsg({"."});
-                return kPrivilegesInsufficient;
-            }
-            return kPrivilegesOk;
-        }
+        case run::kModeDeleteInB:
+            return CheckDeletePrivileges(copyMode == run::kModeDeleteInA ? src : dst);
         default:
             return kPrivilegesOk;
     }
+}
+
+int Validator::CheckFoldersReadable(const std::string& src, const std::string& dst,
+                                    const ItemAttributes* srcAttributes,
+                                    const ItemAttributes* dstAttributes) {
+    const std::string insufficient = GLS("Insufficient privileges");
+    // With the attributes the walk read, nothing is looked up by path again (a path
+    // may be longer than the system takes).
+    if (!(srcAttributes ? tw_.IsIndeedReadableFileAtPath(src, *srcAttributes)
+                        : tw_.IsIndeedReadableFileAtPath(src))) {
+        errors_.SetErrMsg(
+            {GLS("Can't scan the source folder"), " ", Quoted(src), ".\r", insufficient, "."});
+        return kPrivilegesInsufficient;
+    }
+    if (!(dstAttributes ? tw_.IsIndeedReadableFileAtPath(dst, *dstAttributes)
+                        : tw_.IsIndeedReadableFileAtPath(dst))) {
+        errors_.SetErrMsg(
+            {GLS("Can't scan the destination folder"), " ", Quoted(dst), ".\r", insufficient, "."});
+        return kPrivilegesInsufficient;
+    }
+    return kPrivilegesOk;
+}
+
+int Validator::CheckCopyPrivileges(const std::string& from, const std::string& to,
+                                   const ItemAttributes* fromAttributes,
+                                   const ItemAttributes* toAttributes, bool isCopy) {
+    const run::RunState& s = errors_.state();
+    const std::string insufficient = GLS("Insufficient privileges");
+    if (!s.config.flags.mSkipCheckPermissions) {
+        const bool fromIsPackage =
+            fromAttributes ? tw_.IsFilePackage(from, *fromAttributes) : tw_.IsFilePackage(from);
+        const bool readable = fromIsPackage ? tw_.CheckFilePackagePermissions(from, 0)
+                              : fromAttributes
+                                  ? tw_.IsIndeedReadableFileAtPath(from, *fromAttributes)
+                                  : tw_.IsIndeedReadableFileAtPath(from);
+        if (!readable) {
+            errors_.SetErrMsg({GLS("Can't read the item"), " ", Quoted(from)});
+            if (fromIsPackage) {
+                errors_.AppendErrMsg({" ", GLS("or some of the items inside the filePackage.")});
+            }
+            errors_.AppendErrMsg({"\r", insufficient, "."});
+            return kPrivilegesInsufficient;
+        }
+    }
+    const bool toExists =
+        toAttributes ? toAttributes->exists() : platform::ReadItemAttributes(to.c_str()).exists();
+    if (!toExists) return kPrivilegesOk;
+    if (!tw_.IsIndeedDeletableFileAtPath(to)) {
+        errors_.SetErrMsg({GLS("Can't write the item"), "\r", Quoted(from), " ", GLS("to"), "\r",
+                           Quoted(to), ".\r", insufficient, " ",
+                           GLS("on that file or its parent folders"), "."});
+        return kPrivilegesInsufficient;
+    }
+    if (isCopy) return kPrivilegesOk;
+    if (!s.config.flags.gIsUnlockOn && tw_.IsLocked(to)) {
+        errors_.SetErrMsg(
+            {GLS("Can't replace the item"), ":\r", Quoted(to), ".\r", GLS("Item Locked"), "."});
+        return kPrivilegesLocked;
+    }
+    if (tw_.IsFilePackage(to) && !tw_.CheckFilePackagePermissions(to, 2)) {
+        errors_.SetErrMsg({GLS("Can't replace the item"), ":\r", Quoted(to), ".\r", insufficient,
+                           " ", GLS("on some of the items of the filePackage"), "."});
+        return kPrivilegesInsufficient;
+    }
+    return kPrivilegesOk;
+}
+
+int Validator::CheckDeletePrivileges(const std::string& item) {
+    const run::RunState& s = errors_.state();
+    const std::string insufficient = GLS("Insufficient privileges");
+    if (!s.config.flags.gIsUnlockOn && tw_.IsLocked(item)) {
+        errors_.SetErrMsg(
+            {GLS("Can't delete the item"), "\r", Quoted(item), ".\r", GLS("Item Locked"), "."});
+        return kPrivilegesLocked;
+    }
+    const bool isPackage = tw_.IsFilePackage(item);
+    const bool deletable = isPackage ? tw_.CheckFilePackagePermissions(item, 2)
+                                     : tw_.IsIndeedDeletableFileAtPath(item);
+    if (!deletable) {
+        errors_.SetErrMsg({GLS("Can't delete the item"), "\r", Quoted(item), ".\r", insufficient});
+        if (isPackage) {
+            errors_.AppendErrMsg({" ", GLS("on some of the items of the filePackage")});
+        }
+        errors_.AppendErrMsg({"."});
+        return kPrivilegesInsufficient;
+    }
+    return kPrivilegesOk;
 }
 
 bool Validator::IsBootItemToIgnore(const std::string& path) const {

@@ -48,6 +48,15 @@ class Validator {
     void SetDocumentOwner(uid_t owner) { documentOwner_ = owner; }
 
   private:
+    // The three kinds of CheckPrivilegesOnFiles: both folders of a pair readable; an item
+    // copied from `from` over or beside `to` (isCopy: nothing is replaced); an item deleted.
+    int CheckFoldersReadable(const std::string& src, const std::string& dst,
+                             const platform::ItemAttributes* srcAttributes,
+                             const platform::ItemAttributes* dstAttributes);
+    int CheckCopyPrivileges(const std::string& from, const std::string& to,
+                            const platform::ItemAttributes* fromAttributes,
+                            const platform::ItemAttributes* toAttributes, bool isCopy);
+    int CheckDeletePrivileges(const std::string& item);
     // As root: false (reported) when the way to a top folder the task may change passes
     // through a folder or link another user than root and the document's owner can change.
     bool WayIsTrusted(const std::string& written, const std::string& resolved, bool isSource,
