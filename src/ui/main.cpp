@@ -264,111 +264,59 @@ QImage WithPopup(QWidget& window, QWidget* popup) {
     return picture;
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
-    const bool startedAsRoot = TakeArgument(argc, argv, qv::app::kSetUidRootArgument);
-    const std::optional<std::string> sessionName = TakeSessionArgument(argc, argv);
-    // Without a display the arguments are still read (and refused) offscreen; a window that
-    // cannot be shown is then refused with a message rather than an abort in the toolkit.
-    const bool noDisplay = qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM") &&
-                           qEnvironmentVariableIsEmpty("DISPLAY") &&
-                           qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY");
-    if ((NeedsNoDisplay(argc, argv) || noDisplay) &&
-        qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    }
-    QApplication qapp(argc, argv);
-    QApplication::setApplicationName(QStringLiteral("Quorvel"));
-    QApplication::setApplicationVersion(QLatin1String(qv::platform::kShortVersion));
-    QApplication::setDesktopFileName(QStringLiteral("app.quorvel.Quorvel"));
-    QApplication::setWindowIcon(QIcon(QStringLiteral(":/icons/app.quorvel.Quorvel.svg")));
-    // The window decides when to quit: after a run has concluded and the files are written.
-    QApplication::setQuitOnLastWindowClosed(false);
-
-    QCommandLineParser parser;
-    parser.addHelpOption();
-    parser.addVersionOption();
-    const QCommandLineOption screenshot(
-        QStringLiteral("screenshot"), QStringLiteral("Render the console to a PNG file and quit."),
-        QStringLiteral("FILE.png"));
-    const QCommandLineOption theme(QStringLiteral("theme"),
-                                   QStringLiteral("light, dark, or the desktop's (default)."),
-                                   QStringLiteral("THEME"));
-    const QCommandLineOption logFile(
+// The window program's options.
+struct GuiOptions {
+    QCommandLineOption screenshot{QStringLiteral("screenshot"),
+                                  QStringLiteral("Render the console to a PNG file and quit."),
+                                  QStringLiteral("FILE.png")};
+    QCommandLineOption theme{QStringLiteral("theme"),
+                             QStringLiteral("light, dark, or the desktop's (default)."),
+                             QStringLiteral("THEME")};
+    QCommandLineOption logFile{
         QStringLiteral("log"),
         QStringLiteral("Open the log window on a log file (with --screenshot: render it)."),
-        QStringLiteral("FILE"));
-    const QCommandLineOption panel(
+        QStringLiteral("FILE")};
+    QCommandLineOption panel{
         QStringLiteral("panel"),
         QStringLiteral("Show that page of the console: console, settings, timer, multi, filter, "
                        "exclude, conflicts, autoMountVolumes or appleScript."),
-        QStringLiteral("NAME"));
-    const QCommandLineOption show(
+        QStringLiteral("NAME")};
+    QCommandLineOption show{
         QStringLiteral("show"),
         QStringLiteral(
             "With --screenshot: draw the window with a menu open (menu:File, "
             "menu:Session, ...) or a dialog over it (preferences, new-session, "
             "sort-sessions, about, shortcuts, preview, preview-menu), the scheduling window "
             "(scheduling) or the console during a copy (running)."),
-        QStringLiteral("WHAT"));
-    parser.addOptions({screenshot, theme, logFile, panel, show});
-    parser.addPositionalArgument(QStringLiteral("FILE.qvd"),
-                                 QStringLiteral("A session document to open."),
-                                 QStringLiteral("[FILE.qvd]"));
-    parser.setApplicationDescription(
-        QStringLiteral("Back up and synchronize pairs of folders.\n"
-                       "--session NAME  Show the session of that name."));
-    parser.process(qapp);
+        QStringLiteral("WHAT")};
 
-    qv::ui::ApplyTheme(qapp, qv::ui::ChooseTheme(parser.value(theme)));
+    void AddTo(QCommandLineParser& parser) const {
+        parser.addHelpOption();
+        parser.addVersionOption();
+        parser.addOptions({screenshot, theme, logFile, panel, show});
+        parser.addPositionalArgument(QStringLiteral("FILE.qvd"),
+                                     QStringLiteral("A session document to open."),
+                                     QStringLiteral("[FILE.qvd]"));
+        parser.setApplicationDescription(
+            QStringLiteral("Back up and synchronize pairs of folders.\n"
+                           "--session NAME  Show the session of that name."));
+    }
+};
 
-    const bool rendering = parser.isSet(screenshot);
-    if (noDisplay && !rendering) {
-        std::cerr << "quorvel-gui: no display to show the window on (DISPLAY and "
-                     "WAYLAND_DISPLAY are not set); quorvel is the command for a terminal\n";
-        return 1;
-    }
-    // A document named on the command line, made absolute while the working folder is known.
-    std::string documentToOpen;
-    if (!parser.positionalArguments().isEmpty()) {
-        documentToOpen =
-            qv::ui::PathBytes(QFileInfo(parser.positionalArguments().front()).absoluteFilePath());
-    }
+void SetUpApplication() {
+    QApplication::setApplicationName(QStringLiteral("Quorvel"));
+    QApplication::setApplicationVersion(QLatin1String(qv::platform::kShortVersion));
+    QApplication::setDesktopFileName(QStringLiteral("app.quorvel.Quorvel"));
+    QApplication::setWindowIcon(QIcon(QStringLiteral(":/icons/app.quorvel.Quorvel.svg")));
+    // The window decides when to quit: after a run has concluded and the files are written.
+    QApplication::setQuitOnLastWindowClosed(false);
+}
 
-    qv::app::MainApp app(qv::app::DefaultResourcesFolder());
-    const qv::app::StartupResult started = app.Start();
-    if (!started.ok) {
-        if (parser.isSet(screenshot)) {
-            std::cerr << "quorvel-gui: " << started.alert << "\n";
-        } else {
-            QMessageBox::warning(nullptr, qv::ui::Str(qv::platform::GLS("Warning:")),
-                                 qv::ui::Lines(started.alert));
-        }
-        return 1;
-    }
-    // The instance that started this one quits on this line.
-    if (startedAsRoot && qv::platform::RunningAsRoot()) {
-        qv::platform::AnnounceOnStandardOutput(qv::app::kRootReadyLine);
-    }
-
-    // One window per user: a second start hands its document to the first and ends.
-    qv::ui::SingleInstance instance(qv::platform::RuntimeFolder(app.paths()));
-    // Started as root by the window it replaces: that one ends now and releases the lock.
-    constexpr int kRelaunchWaitMilliseconds = 10000;
-    if (!rendering && !instance.BecomeFirst(startedAsRoot ? kRelaunchWaitMilliseconds : 0)) {
-        if (instance.HandOver(documentToOpen)) return 0;
-        std::cerr << "quorvel-gui: another Quorvel window is running and does not answer\n";
-        return 1;
-    }
-    if (!rendering) {
-        qv::platform::SystemLog(qv::app::MainApp::LaunchLine("quorvel-gui"));
-    }
-
-    qv::ui::ConsoleWindow window(app);
-    QObject::connect(&window, &qv::ui::ConsoleWindow::terminated, &qapp, &QApplication::quit,
-                     Qt::QueuedConnection);
-    window.SetDocumentSessions();
+// The session, the panel and the log the command line names; an exit status when one of them
+// cannot be shown, 0 otherwise.
+int ShowWhatWasNamed(qv::app::MainApp& app, qv::ui::ConsoleWindow& window,
+                     const QCommandLineParser& parser, const GuiOptions& options,
+                     const std::optional<std::string>& sessionName, qv::ui::LogWindow*& log) {
     if (sessionName) {
         const std::int64_t index = app.document().FindSessionIndex(*sessionName);
         if (index < 0) {
@@ -378,9 +326,8 @@ int main(int argc, char** argv) {
         window.ChooseSession(static_cast<int>(index));
         window.sessionPopup()->setCurrentIndex(static_cast<int>(index));
     }
-
-    if (parser.isSet(panel)) {
-        const std::string name = parser.value(panel).toStdString();
+    if (parser.isSet(options.panel)) {
+        const std::string name = parser.value(options.panel).toStdString();
         const int number = qv::ui::ConsoleWindow::PanelNumber(name);
         if (number < 0) {
             std::cerr << "quorvel-gui: no panel named \"" << name << "\"\n";
@@ -393,50 +340,49 @@ int main(int argc, char** argv) {
             return 2;
         }
     }
-
-    qv::ui::LogWindow* log = nullptr;
-    if (parser.isSet(logFile)) {
+    if (parser.isSet(options.logFile)) {
         window.WindowOpenLog();
         log = window.logWindow();
-        if (!log->FillLogWindow(qv::ui::PathBytes(parser.value(logFile)), {})) {
-            std::cerr << "quorvel-gui: cannot read " << parser.value(logFile).toStdString() << "\n";
+        if (!log->FillLogWindow(qv::ui::PathBytes(parser.value(options.logFile)), {})) {
+            std::cerr << "quorvel-gui: cannot read " << parser.value(options.logFile).toStdString()
+                      << "\n";
             return 1;
         }
         log->LogFindError(false);
     }
-    if (parser.isSet(screenshot)) {
-        window.show();
-        if (log != nullptr) log->show();
-        QApplication::processEvents();
-        QWidget* shown = log != nullptr ? static_cast<QWidget*>(log) : &window;
-        QImage picture = shown->grab().toImage();
-        if (parser.isSet(show)) {
-            QWidget* over = ShowForScreenshot(app, window, parser.value(show));
-            if (over == nullptr) {
-                std::cerr << "quorvel-gui: nothing to show named \""
-                          << parser.value(show).toStdString() << "\"\n";
-                return 2;
-            }
-            // The window itself in another state (a run), or something drawn over it.
-            picture = over == &window ? window.grab().toImage() : WithPopup(window, over);
-        }
-        if (!picture.save(parser.value(screenshot), "PNG")) {
-            std::cerr << "quorvel-gui: cannot write " << parser.value(screenshot).toStdString()
-                      << "\n";
-            return 1;
-        }
-        return 0;
-    }
-    window.show();
-    if (log != nullptr) {
-        log->show();
-        log->raise();
-    }
-    for (const std::string& notice : started.notices) {
-        qv::ui::ShowNotice(&window, notice);
-    }
+    return 0;
+}
 
-    // Another instance's document, a termination signal, the end of the desktop session.
+// --screenshot: the window (or the log window, or what --show names over the window) as a PNG.
+int SaveScreenshot(qv::app::MainApp& app, qv::ui::ConsoleWindow& window,
+                   const QCommandLineParser& parser, const GuiOptions& options,
+                   qv::ui::LogWindow* log) {
+    window.show();
+    if (log != nullptr) log->show();
+    QApplication::processEvents();
+    QWidget* shown = log != nullptr ? static_cast<QWidget*>(log) : &window;
+    QImage picture = shown->grab().toImage();
+    if (parser.isSet(options.show)) {
+        QWidget* over = ShowForScreenshot(app, window, parser.value(options.show));
+        if (over == nullptr) {
+            std::cerr << "quorvel-gui: nothing to show named \""
+                      << parser.value(options.show).toStdString() << "\"\n";
+            return 2;
+        }
+        // The window itself in another state (a run), or something drawn over it.
+        picture = over == &window ? window.grab().toImage() : WithPopup(window, over);
+    }
+    if (!picture.save(parser.value(options.screenshot), "PNG")) {
+        std::cerr << "quorvel-gui: cannot write " << parser.value(options.screenshot).toStdString()
+                  << "\n";
+        return 1;
+    }
+    return 0;
+}
+
+// Another instance's document, a termination signal, the end of the desktop session.
+void ListenToTheDesktop(QApplication& qapp, qv::app::MainApp& app, qv::ui::ConsoleWindow& window,
+                        qv::ui::SingleInstance& instance) {
     QObject::connect(&instance, &qv::ui::SingleInstance::openRequested, &window,
                      [&window](const std::string& path) {
                          qv::ui::BringForward(window);
@@ -455,39 +401,11 @@ int main(int argc, char** argv) {
             qv::platform::SystemLog(problem);
         }
     });
+}
 
-    // The template and the preferences as other programs change them.
-    qv::ui::SettingsFilesWatch watch(
-        app,
-        [&window] {
-            return !window.isRunning() && window.currentPanel() == "console" &&
-                   QApplication::activeModalWidget() == nullptr;
-        },
-        &window);
-    QObject::connect(&window, &qv::ui::ConsoleWindow::readyForReload, &watch,
-                     &qv::ui::SettingsFilesWatch::Retry);
-    QObject::connect(&watch, &qv::ui::SettingsFilesWatch::reloaded, &window,
-                     [&window](const qv::app::SettingsFilesReload& what) {
-                         if (what.templateReloaded) window.SetDocumentSessions();
-                         for (const std::string& problem : what.problems) {
-                             qv::ui::ShowNotice(&window, problem);
-                         }
-                     });
-
-    // The console comes back where the user left it (the desktop's own settings file, beside
-    // the preferences: window frames are no preference of the user's).
-    QSettings frames(
-        qv::ui::Path(qv::platform::JoinPath(app.paths().pathFolderPref, "windows.ini")),
-        QSettings::IniFormat);
-    window.restoreGeometry(frames.value(QStringLiteral("ConsoleWindowFrame")).toByteArray());
-    QObject::connect(&window, &qv::ui::ConsoleWindow::terminated, &window, [&frames, &window] {
-        frames.setValue(QStringLiteral("ConsoleWindowFrame"), window.saveGeometry());
-        frames.sync();
-        qv::platform::GiveCreatedItem(qv::ui::PathBytes(frames.fileName()));  // as root: theirs
-    });
-
-    // The windows the console does not own: preferences (and running as root), About, keys.
-    qv::ui::RunAsRootController root(app, &window);
+// The windows the console does not own: preferences (and running as root), About, keys.
+void ConnectOtherWindows(qv::app::MainApp& app, qv::ui::ConsoleWindow& window,
+                         qv::ui::RunAsRootController& root) {
     QObject::connect(&window, &qv::ui::ConsoleWindow::preferencesRequested, &window,
                      [&app, &window, &root] {
                          if (!window.GetCurrentPanel()) return;
@@ -517,6 +435,126 @@ int main(int argc, char** argv) {
         keys->setAttribute(Qt::WA_DeleteOnClose);
         keys->open();
     });
+}
+
+// The template and the preferences as other programs change them.
+void FollowSettingsFiles(qv::ui::ConsoleWindow& window, qv::ui::SettingsFilesWatch& watch) {
+    QObject::connect(&window, &qv::ui::ConsoleWindow::readyForReload, &watch,
+                     &qv::ui::SettingsFilesWatch::Retry);
+    QObject::connect(&watch, &qv::ui::SettingsFilesWatch::reloaded, &window,
+                     [&window](const qv::app::SettingsFilesReload& what) {
+                         if (what.templateReloaded) window.SetDocumentSessions();
+                         for (const std::string& problem : what.problems) {
+                             qv::ui::ShowNotice(&window, problem);
+                         }
+                     });
+}
+
+// The console comes back where the user left it (the desktop's own settings file, beside the
+// preferences: window frames are no preference of the user's).
+void KeepWindowFrame(qv::ui::ConsoleWindow& window, QSettings& frames) {
+    window.restoreGeometry(frames.value(QStringLiteral("ConsoleWindowFrame")).toByteArray());
+    QObject::connect(&window, &qv::ui::ConsoleWindow::terminated, &window, [&frames, &window] {
+        frames.setValue(QStringLiteral("ConsoleWindowFrame"), window.saveGeometry());
+        frames.sync();
+        qv::platform::GiveCreatedItem(qv::ui::PathBytes(frames.fileName()));  // as root: theirs
+    });
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    const bool startedAsRoot = TakeArgument(argc, argv, qv::app::kSetUidRootArgument);
+    const std::optional<std::string> sessionName = TakeSessionArgument(argc, argv);
+    // Without a display the arguments are still read (and refused) offscreen; a window that
+    // cannot be shown is then refused with a message rather than an abort in the toolkit.
+    const bool noDisplay = qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM") &&
+                           qEnvironmentVariableIsEmpty("DISPLAY") &&
+                           qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY");
+    if ((NeedsNoDisplay(argc, argv) || noDisplay) &&
+        qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    }
+    QApplication qapp(argc, argv);
+    SetUpApplication();
+    QCommandLineParser parser;
+    const GuiOptions options;
+    options.AddTo(parser);
+    parser.process(qapp);
+
+    qv::ui::ApplyTheme(qapp, qv::ui::ChooseTheme(parser.value(options.theme)));
+
+    const bool rendering = parser.isSet(options.screenshot);
+    if (noDisplay && !rendering) {
+        std::cerr << "quorvel-gui: no display to show the window on (DISPLAY and "
+                     "WAYLAND_DISPLAY are not set); quorvel is the command for a terminal\n";
+        return 1;
+    }
+    // A document named on the command line, made absolute while the working folder is known.
+    std::string documentToOpen;
+    if (!parser.positionalArguments().isEmpty()) {
+        documentToOpen =
+            qv::ui::PathBytes(QFileInfo(parser.positionalArguments().front()).absoluteFilePath());
+    }
+
+    qv::app::MainApp app(qv::app::DefaultResourcesFolder());
+    const qv::app::StartupResult started = app.Start();
+    if (!started.ok) {
+        if (rendering) {
+            std::cerr << "quorvel-gui: " << started.alert << "\n";
+        } else {
+            QMessageBox::warning(nullptr, qv::ui::Str(qv::platform::GLS("Warning:")),
+                                 qv::ui::Lines(started.alert));
+        }
+        return 1;
+    }
+    // The instance that started this one quits on this line.
+    if (startedAsRoot && qv::platform::RunningAsRoot()) {
+        qv::platform::AnnounceOnStandardOutput(qv::app::kRootReadyLine);
+    }
+
+    // One window per user: a second start hands its document to the first and ends.
+    qv::ui::SingleInstance instance(qv::platform::RuntimeFolder(app.paths()));
+    // Started as root by the window it replaces: that one ends now and releases the lock.
+    constexpr int kRelaunchWaitMilliseconds = 10000;
+    if (!rendering && !instance.BecomeFirst(startedAsRoot ? kRelaunchWaitMilliseconds : 0)) {
+        if (instance.HandOver(documentToOpen)) return 0;
+        std::cerr << "quorvel-gui: another Quorvel window is running and does not answer\n";
+        return 1;
+    }
+    if (!rendering) qv::platform::SystemLog(qv::app::MainApp::LaunchLine("quorvel-gui"));
+
+    qv::ui::ConsoleWindow window(app);
+    QObject::connect(&window, &qv::ui::ConsoleWindow::terminated, &qapp, &QApplication::quit,
+                     Qt::QueuedConnection);
+    window.SetDocumentSessions();
+    qv::ui::LogWindow* log = nullptr;
+    if (const int status = ShowWhatWasNamed(app, window, parser, options, sessionName, log)) {
+        return status;
+    }
+    if (rendering) return SaveScreenshot(app, window, parser, options, log);
+    window.show();
+    if (log != nullptr) {
+        log->show();
+        log->raise();
+    }
+    for (const std::string& notice : started.notices) qv::ui::ShowNotice(&window, notice);
+
+    ListenToTheDesktop(qapp, app, window, instance);
+    qv::ui::SettingsFilesWatch watch(
+        app,
+        [&window] {
+            return !window.isRunning() && window.currentPanel() == "console" &&
+                   QApplication::activeModalWidget() == nullptr;
+        },
+        &window);
+    FollowSettingsFiles(window, watch);
+    QSettings frames(
+        qv::ui::Path(qv::platform::JoinPath(app.paths().pathFolderPref, "windows.ini")),
+        QSettings::IniFormat);
+    KeepWindowFrame(window, frames);
+    qv::ui::RunAsRootController root(app, &window);
+    ConnectOtherWindows(app, window, root);
 
     // The template is on disk from the start, for the command and other windows to see.
     window.DocumentChanged();
