@@ -126,7 +126,41 @@ void ConsoleWindow::BuildWindow() {
     auto* column = new QVBoxLayout;
     column->setSpacing(10);
     outer->addLayout(column, 1);
+    column->addLayout(BuildTopRow(central));
+    column->addWidget(BuildPageStack(central), 1);
+    column->addLayout(BuildButtonRow(central));
 
+    // Comment line and progress bar.
+    comment_ = new QLabel(central);
+    comment_->setObjectName(QStringLiteral("comment"));
+    comment_->setMinimumHeight(3 * comment_->fontMetrics().lineSpacing() + 4);
+    comment_->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    comment_->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+    column->addWidget(comment_);
+    progress_ = new QProgressBar(central);
+    progress_->setTextVisible(false);
+    progress_->setFixedHeight(8);
+    progress_->setRange(0, 1);
+    progress_->setValue(0);
+    column->addWidget(progress_);
+
+    // The information drawer.
+    drawer_ = new InfoDrawer(central);
+    drawer_->hide();
+    outer->addWidget(drawer_, 0, Qt::AlignTop);
+
+    central->setStyleSheet(
+        QStringLiteral("QFrame#pathArea, QFrame#infoDrawer { background: palette(base);"
+                       " border: 1px solid palette(mid); border-radius: 10px; }"
+                       "QFrame#pathArea:focus { border: 2px solid palette(highlight); }"
+                       "QProgressBar { background: palette(base); border: 1px solid palette(mid);"
+                       " border-radius: 4px; }"
+                       "QProgressBar::chunk { background: #2563eb; border-radius: 3px; }"));
+    setCentralWidget(central);
+    resize(640, 430);
+}
+
+QLayout* ConsoleWindow::BuildTopRow(QWidget* central) {
     // Session pop-up and the information drawer's button.
     auto* top = new QHBoxLayout;
     auto* sessionLabel = new QLabel(Str(GLS("Session:")), central);
@@ -151,8 +185,10 @@ void ConsoleWindow::BuildWindow() {
     top->addStretch(1);
     top->addWidget(logButton_);
     top->addWidget(drawerButton_);
-    column->addLayout(top);
+    return top;
+}
 
+QWidget* ConsoleWindow::BuildPageStack(QWidget* central) {
     // The pages: the console's two sides with the task arrow between them, and the panels.
     pages_ = new QStackedWidget(central);
     auto* consolePage = new ConsolePanel(pages_);
@@ -169,7 +205,6 @@ void ConsoleWindow::BuildWindow() {
     consoleColumn->addWidget(dest_);
     consoleColumn->addStretch(1);
     BuildPages(consolePage);
-    column->addWidget(pages_, 1);
     for (const bool isSource : {true, false}) {
         PathArea* area = isSource ? source_ : dest_;
         connect(area, &PathArea::picked, this, [this, isSource] { TaskPickFolder(isSource); });
@@ -180,6 +215,10 @@ void ConsoleWindow::BuildWindow() {
         });
     }
 
+    return pages_;
+}
+
+QLayout* ConsoleWindow::BuildButtonRow(QWidget* central) {
     // Option buttons and the task button.
     auto* row = new QHBoxLayout;
     row->setSpacing(2);
@@ -228,36 +267,7 @@ void ConsoleWindow::BuildWindow() {
                        "QPushButton#mainButton[running=\"true\"] { background: #dc2626; }"));
     connect(mainButton_, &QPushButton::clicked, this, &ConsoleWindow::TaskExecuteSyncOrBackup);
     row->addWidget(mainButton_);
-    column->addLayout(row);
-
-    // Comment line and progress bar.
-    comment_ = new QLabel(central);
-    comment_->setObjectName(QStringLiteral("comment"));
-    comment_->setMinimumHeight(3 * comment_->fontMetrics().lineSpacing() + 4);
-    comment_->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-    comment_->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
-    column->addWidget(comment_);
-    progress_ = new QProgressBar(central);
-    progress_->setTextVisible(false);
-    progress_->setFixedHeight(8);
-    progress_->setRange(0, 1);
-    progress_->setValue(0);
-    column->addWidget(progress_);
-
-    // The information drawer.
-    drawer_ = new InfoDrawer(central);
-    drawer_->hide();
-    outer->addWidget(drawer_, 0, Qt::AlignTop);
-
-    central->setStyleSheet(
-        QStringLiteral("QFrame#pathArea, QFrame#infoDrawer { background: palette(base);"
-                       " border: 1px solid palette(mid); border-radius: 10px; }"
-                       "QFrame#pathArea:focus { border: 2px solid palette(highlight); }"
-                       "QProgressBar { background: palette(base); border: 1px solid palette(mid);"
-                       " border-radius: 4px; }"
-                       "QProgressBar::chunk { background: #2563eb; border-radius: 3px; }"));
-    setCentralWidget(central);
-    resize(640, 430);
+    return row;
 }
 
 void ConsoleWindow::BuildPages(OptionPanel* consolePage) {

@@ -185,6 +185,11 @@ class ConsoleWindow : public QMainWindow {
     };
 
     void BuildWindow();
+    // The session pop-up with the log and drawer buttons; the console page and the panels; the
+    // option buttons with the main button.
+    QLayout* BuildTopRow(QWidget* central);
+    QWidget* BuildPageStack(QWidget* central);
+    QLayout* BuildButtonRow(QWidget* central);
     void BuildPages(OptionPanel* consolePage);
     // The menu bar (console_menus.cpp).
     void BuildMenus();
