@@ -152,6 +152,29 @@ class Executor : public run::CopyExecutor {
     bool CopyRegularToTemporary(const Place& from, const platform::ItemAttributes& fromAttrs,
                                 const platform::FolderHandle& folder, const std::string& avoid,
                                 std::string& err, Temporary& temp);
+    // The steps of CopyRegularToTemporary, in their order. Opening the source: it may no
+    // longer be the regular file CopySource found, which is left to the general copy.
+    enum class SourceOpening { Opened, NotTheRegularFileFound, Failed };
+    SourceOpening OpenRegularSource(const Place& from, const platform::ItemAttributes& before,
+                                    Temporary& temp, std::string& why);
+    // Takes the copy made ahead of the open source and names it: nothing when there is none,
+    // false when it could not be named (why says so, and the copy is gone).
+    std::optional<bool> UseCopyMadeAhead(const Place& from, const platform::FolderHandle& folder,
+                                         const std::string& avoid, Temporary& temp,
+                                         std::string& why);
+    // Opens dst for writing, unnamed where the file system allows it, else under a fresh
+    // temporary name.
+    bool OpenTemporaryFile(const platform::FolderHandle& folder, const std::string& avoid,
+                           Temporary& temp, std::string& why);
+    // Copies the content of src into the marked dst; false when it could not (why says so).
+    bool WriteTemporaryContent(const platform::FolderHandle& folder, Temporary& temp,
+                               std::string& why);
+    // Whether src no longer stands as it did when its copy began.
+    static bool SourceChangedDuringCopy(const Temporary& temp);
+    // Gives the complete copy what of src's attributes can be given before it has its name, and
+    // shows the write errors kept for the closing of a descriptor.
+    void GiveAttributesToOpenCopy(const Place& from, const platform::FolderHandle& folder,
+                                  Temporary& temp, std::string& why);
     // Gives the open, marked, complete file dst a temporary name in folder.
     bool NameTemporaryFile(const platform::FolderHandle& folder, const std::string& avoid,
                            Temporary& temp, std::string& err);

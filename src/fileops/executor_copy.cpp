@@ -92,39 +92,86 @@ bool Executor::CopyRegularToTemporary(const Place& from, const ItemAttributes& b
         err = "\r" + phrases_.error + " " + why;
         return false;
     };
+    std::string why;
+    switch (OpenRegularSource(from, before, temp, why)) {
+        case SourceOpening::Opened:
+            break;
+        case SourceOpening::NotTheRegularFileFound:
+            return false;
+        case SourceOpening::Failed:
+            return failed(why);
+    }
+    temp.isFile = true;
+    if (const std::optional<bool> named = UseCopyMadeAhead(from, folder, avoid, temp, why)) {
+        if (*named) return true;
+        return failed(why);
+    }
+    if (!OpenTemporaryFile(folder, avoid, temp, why)) return failed(why);
+    MarkOpen(temp.dst.get());
+    const bool copied = WriteTemporaryContent(folder, temp, why);
+    if (copied && SourceChangedDuringCopy(temp)) {
+        // Written to while it was read: the copy may hold parts of two versions.
+        why = GLS("It changed since the scan: the next run will decide.");
+    } else if (copied) {
+        GiveAttributesToOpenCopy(from, folder, temp, why);
+    }
+    if (why.empty() && temp.name.empty() && !NameTemporaryFile(folder, avoid, temp, why)) {
+        if (why.empty()) why = "Can't name the copy";
+    }
+    if (!why.empty()) {
+        DiscardTemporary(folder, temp);
+        return failed(why);
+    }
+    return true;
+}
+
+Executor::SourceOpening Executor::OpenRegularSource(const Place& from, const ItemAttributes& before,
+                                                    Temporary& temp, std::string& why) {
     // Only a regular file is opened here: opening a FIFO or a device can wake or move what
     // stands behind it. Anything else, or an item replaced in between, is the general copy's.
-    if (before.type != platform::ItemType::RegularFile) return false;
+    if (before.type != platform::ItemType::RegularFile)
+        return SourceOpening::NotTheRegularFileFound;
     temp.src.reset(sys().openat(from.fd(), from.name->c_str(),
                                 O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY, 0));
     if (!temp.src.valid()) {
-        if (errno == ELOOP) return false;
-        return failed(std::strerror(errno));
+        if (errno == ELOOP) return SourceOpening::NotTheRegularFileFound;
+        why = std::strerror(errno);
+        return SourceOpening::Failed;
     }
     struct statx& stx = temp.stx;
     if (sys().statx(temp.src.get(), "", AT_EMPTY_PATH, STATX_BASIC_STATS | STATX_BTIME, &stx) !=
         0) {
-        return failed(std::strerror(errno));
+        why = std::strerror(errno);
+        return SourceOpening::Failed;
     }
     if (!S_ISREG(stx.stx_mode) || stx.stx_ino != before.ino ||
         makedev(stx.stx_dev_major, stx.stx_dev_minor) != before.dev) {
         temp.src.Close();
-        return false;
+        return SourceOpening::NotTheRegularFileFound;
     }
-    temp.isFile = true;
-    if (aheadItem_ != nullptr) {
-        if (auto made = ahead_->Take(aheadItem_, *from.folder, folder, stx)) {
-            // Made ahead, of this very file as it stands now: it only needs its name.
-            temp.dst = std::move(made->dst);
-            temp.attrs = std::move(made->attrs);
-            state_->progress.SetWriting(folder.PathOf(items::kReplaceTempName), stx.stx_size);
-            state_->progress.bytesDoneCounter() += stx.stx_size;
-            std::string why;
-            if (NameTemporaryFile(folder, avoid, temp, why)) return true;
-            DiscardTemporary(folder, temp);
-            return failed(why.empty() ? "Can't name the copy" : why);
-        }
-    }
+    return SourceOpening::Opened;
+}
+
+std::optional<bool> Executor::UseCopyMadeAhead(const Place& from, const FolderHandle& folder,
+                                               const std::string& avoid, Temporary& temp,
+                                               std::string& why) {
+    if (aheadItem_ == nullptr) return std::nullopt;
+    const struct statx& stx = temp.stx;
+    auto made = ahead_->Take(aheadItem_, *from.folder, folder, stx);
+    if (!made) return std::nullopt;
+    // Made ahead, of this very file as it stands now: it only needs its name.
+    temp.dst = std::move(made->dst);
+    temp.attrs = std::move(made->attrs);
+    state_->progress.SetWriting(folder.PathOf(items::kReplaceTempName), stx.stx_size);
+    state_->progress.bytesDoneCounter() += stx.stx_size;
+    if (NameTemporaryFile(folder, avoid, temp, why)) return true;
+    DiscardTemporary(folder, temp);
+    if (why.empty()) why = "Can't name the copy";
+    return false;
+}
+
+bool Executor::OpenTemporaryFile(const FolderHandle& folder, const std::string& avoid,
+                                 Temporary& temp, std::string& why) {
     // The copy is made without a name and gets one only once it is complete and marked, so
     // that no interruption can leave an unmarked temporary behind.
     if (noTmpFileDevice_ != folder.dev()) {
@@ -132,7 +179,8 @@ bool Executor::CopyRegularToTemporary(const Place& from, const ItemAttributes& b
         if (!temp.dst.valid() && (errno == EOPNOTSUPP || errno == EISDIR)) {
             noTmpFileDevice_ = folder.dev();
         } else if (!temp.dst.valid()) {
-            return failed(std::strerror(errno));
+            why = std::strerror(errno);
+            return false;
         }
     }
     if (!temp.dst.valid()) {
@@ -143,14 +191,21 @@ bool Executor::CopyRegularToTemporary(const Place& from, const ItemAttributes& b
                                         O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW, 0600));
             return temp.dst.valid();
         });
-        if (!name) return failed(std::strerror(errno));
+        if (!name) {
+            why = std::strerror(errno);
+            return false;
+        }
         temp.name = *name;
         temp.path = folder.PathOf(*name);
     }
-    MarkOpen(temp.dst.get());
+    return true;
+}
+
+bool Executor::WriteTemporaryContent(const FolderHandle& folder, Temporary& temp,
+                                     std::string& why) {
+    const struct statx& stx = temp.stx;
     state_->progress.SetWriting(
         temp.path.empty() ? folder.PathOf(items::kReplaceTempName) : temp.path, stx.stx_size);
-    std::string why;
     const dev_t device = makedev(stx.stx_dev_major, stx.stx_dev_minor);
     platform::CopyHints hints{
         .tryClone = !(device == noCloneDevice_ && noCloneFolder_ == Identity(folder)),
@@ -163,30 +218,26 @@ bool Executor::CopyRegularToTemporary(const Place& from, const ItemAttributes& b
         noCloneDevice_ = device;
         noCloneFolder_ = Identity(folder);
     }
+    return copied;
+}
+
+bool Executor::SourceChangedDuringCopy(const Temporary& temp) {
     struct statx after {};
-    if (copied && (sys().statx(temp.src.get(), "", AT_EMPTY_PATH, STATX_BASIC_STATS, &after) != 0 ||
-                   !IsSameFileState(stx, after))) {
-        // Written to while it was read: the copy may hold parts of two versions.
-        why = GLS("It changed since the scan: the next run will decide.");
-    } else if (copied) {
-        temp.attrs = metadata_.SetAttrsOnOpenCopy(temp.src.get(), stx, temp.dst.get(), from.path,
-                                                  folder.PathOf(*from.name),
-                                                  state_->totals.gStartSyncDateTimeUTC);
-        // Write errors of some file systems only show when a descriptor of the file is
-        // closed; the copy's own stays open for what is given once it is in place.
-        platform::UniqueFd check(sys().dup(temp.dst.get()));
-        if (!check.valid() || check.Close() != 0) {
-            why = std::strerror(errno);
-        }
+    return sys().statx(temp.src.get(), "", AT_EMPTY_PATH, STATX_BASIC_STATS, &after) != 0 ||
+           !IsSameFileState(temp.stx, after);
+}
+
+void Executor::GiveAttributesToOpenCopy(const Place& from, const FolderHandle& folder,
+                                        Temporary& temp, std::string& why) {
+    temp.attrs = metadata_.SetAttrsOnOpenCopy(temp.src.get(), temp.stx, temp.dst.get(), from.path,
+                                              folder.PathOf(*from.name),
+                                              state_->totals.gStartSyncDateTimeUTC);
+    // Write errors of some file systems only show when a descriptor of the file is
+    // closed; the copy's own stays open for what is given once it is in place.
+    platform::UniqueFd check(sys().dup(temp.dst.get()));
+    if (!check.valid() || check.Close() != 0) {
+        why = std::strerror(errno);
     }
-    if (why.empty() && temp.name.empty() && !NameTemporaryFile(folder, avoid, temp, why)) {
-        if (why.empty()) why = "Can't name the copy";
-    }
-    if (!why.empty()) {
-        DiscardTemporary(folder, temp);
-        return failed(why);
-    }
-    return true;
 }
 
 bool Executor::NameTemporaryFile(const FolderHandle& folder, const std::string& avoid,

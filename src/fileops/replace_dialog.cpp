@@ -90,6 +90,103 @@ void ShowDirection(ReplaceDialogModel& m) {
     }
 }
 
+// A file replacing a file (codes 11, 12, 31).
+void AskToReplaceFile(const run::ConflictQuestion& q, ReplaceDialogModel& m) {
+    // When both changed, the text is told by ShowDirection, as it follows the direction.
+    m.explanation = q.conflict == 12
+                        ? GLS("The destination file has the most recent modification date/time.") +
+                              kCR +
+                              GLS("Are you sure you want the source replaces the destination "
+                                  "anyway?")
+                        : std::string();
+    m.windowTitle = GLS("Replace File");
+    m.items = ReplaceItems::Both;
+    m.skipTitle = GLS("Skip");
+    m.skipTooltip = GLS("Skip these files and continue");
+    m.okTitle = GLS("Replace");
+    ShowDirection(m);
+    if (q.conflict == 31) {
+        m.directionEnabled = true;
+        m.swapVisible = true;
+    }
+}
+
+// The destination file deleted, as its source was (codes 21, 22).
+void AskToDeleteDestination(const run::ConflictQuestion& q, ReplaceDialogModel& m) {
+    m.explanation =
+        m.since +
+        (q.conflict == 21
+             ? GLS("the source file has been deleted and the destination file has been "
+                   "modified.")
+             : GLS("the source parent folder has been deleted, and the destination file "
+                   "has been added.")) +
+        kCR + GLS("QV is going to delete the destination file.") + kCR +
+        GLS("Are you sure you want to delete the destination file anyway?");
+    m.directionIcon = "icnPreviewDelete";
+    m.directionTooltip = GLS("The destination file is going to be deleted");
+    m.items = ReplaceItems::DestOnly;
+    m.skipTitle = GLS("Skip");
+    m.skipTooltip = GLS("Skip this file and continue");
+    m.okTitle = GLS("Delete");
+    m.okTooltip = GLS("Delete the destination file and continue");
+    m.windowTitle = GLS("Delete File");
+}
+
+// A file to delete on one side, or to copy back to the other (codes 41, 42).
+void AskToDeleteOrCopyBack(const run::ConflictQuestion& q, ReplaceDialogModel& m) {
+    const bool sourceSide = q.copyMode == run::kModeDeleteInA;
+    const std::string what =
+        q.conflict == 41
+            ? (sourceSide ? GLS("the source file has been modified and the destination "
+                                "file has been deleted.")
+                          : GLS("the source file has been deleted and the destination "
+                                "file has been modified."))
+            : (sourceSide ? GLS("the following source file has been added, but the destination "
+                                "folder where QV should copy this file to, has been deleted.")
+                          : GLS("the following destination file has been added, but the source "
+                                "folder where QV should copy this file to, has been deleted."));
+    m.explanation = m.since + what + kCR +
+                    (sourceSide ? GLS("QV is going to delete the source file.") + kCR +
+                                      GLS("Are you sure you want to delete the source file anyway?")
+                                : GLS("QV is going to delete the destination file.") + kCR +
+                                      GLS("Are you sure you want to delete the destination file "
+                                          "anyway?"));
+    m.directionIcon = "icnPreviewDelete";
+    m.directionTooltip = sourceSide ? GLS("The source file is going to be deleted")
+                                    : GLS("The destination file is going to be deleted");
+    m.items = sourceSide ? ReplaceItems::SourceOnly : ReplaceItems::DestOnly;
+    m.skipTitle = GLS("Copy");
+    m.skipTooltip = q.conflict == 41
+                        ? (sourceSide ? GLS("Copy the source back to the destination")
+                                      : GLS("Copy the destination back to the source"))
+                        : (sourceSide ? GLS("Recreate the destination folder and copy the new "
+                                            "source file in it")
+                                      : GLS("Recreate the source folder and copy the new "
+                                            "destination file in it"));
+    m.okTitle = GLS("Delete");
+    m.okTooltip = sourceSide ? GLS("Delete the source file") : GLS("Delete the destination file");
+    m.windowTitle = GLS("Delete File");
+}
+
+// A file and a folder of the same name, the file the more recent (codes 51, 52).
+void AskToReplaceFolder(const run::ConflictQuestion& q, ReplaceDialogModel& m) {
+    m.explanation =
+        (q.conflict == 51
+             ? GLS("The source file and the destination folder have the same name.\r")
+             : GLS("The source folder and the destination file have the same name.\r")) +
+        GLS("The file has the most recent date and it's going to replace the folder.\r") +
+        (q.folderItems >= 0
+             ? platform::FormatText(GLS("The folder holds %ld items, which go with it.\r"),
+                                    {std::to_string(q.folderItems)})
+             : std::string()) +
+        GLS("Are you sure you want to replace the folder by the file?");
+    m.directionIcon = q.conflict == 51 ? "icnReplaceViolet" : "icnReplaceOrange";
+    m.directionEnabled = true;
+    m.skipTitle = GLS("Skip");
+    m.okTitle = GLS("Replace");
+    m.windowTitle = GLS("Replace folder");
+}
+
 }  // namespace
 
 std::string FormatDialogDate(double secondsSince1970) {
@@ -115,108 +212,24 @@ ReplaceDialogModel BuildReplaceDialog(const run::ConflictQuestion& q,
     m.destPath = q.dest;
     m.sourceModifDate = ModifLine(sourceModif);
     m.destModifDate = ModifLine(destModif);
-    const std::string since = Since(q.date);
-    m.since = since;
-    const bool sourceSide = q.copyMode == run::kModeDeleteInA;  // codes 41, 42
+    m.since = Since(q.date);
     switch (q.conflict) {
         case 11:
         case 12:
         case 31:
-            // When both changed, the text is told by ShowDirection, as it follows the direction.
-            m.explanation =
-                q.conflict == 12
-                    ? GLS("The destination file has the most recent modification date/time.") +
-                          kCR +
-                          GLS("Are you sure you want the source replaces the destination "
-                              "anyway?")
-                    : std::string();
-            m.windowTitle = GLS("Replace File");
-            m.items = ReplaceItems::Both;
-            m.skipTitle = GLS("Skip");
-            m.skipTooltip = GLS("Skip these files and continue");
-            m.okTitle = GLS("Replace");
-            ShowDirection(m);
-            if (q.conflict == 31) {
-                m.directionEnabled = true;
-                m.swapVisible = true;
-            }
+            AskToReplaceFile(q, m);
             break;
         case 21:
         case 22:
-            m.explanation =
-                since +
-                (q.conflict == 21
-                     ? GLS("the source file has been deleted and the destination file has been "
-                           "modified.")
-                     : GLS("the source parent folder has been deleted, and the destination file "
-                           "has been added.")) +
-                kCR + GLS("QV is going to delete the destination file.") + kCR +
-                GLS("Are you sure you want to delete the destination file anyway?");
-            m.directionIcon = "icnPreviewDelete";
-            m.directionTooltip = GLS("The destination file is going to be deleted");
-            m.items = ReplaceItems::DestOnly;
-            m.skipTitle = GLS("Skip");
-            m.skipTooltip = GLS("Skip this file and continue");
-            m.okTitle = GLS("Delete");
-            m.okTooltip = GLS("Delete the destination file and continue");
-            m.windowTitle = GLS("Delete File");
+            AskToDeleteDestination(q, m);
             break;
         case 41:
-        case 42: {
-            const std::string what =
-                q.conflict == 41
-                    ? (sourceSide ? GLS("the source file has been modified and the destination "
-                                        "file has been deleted.")
-                                  : GLS("the source file has been deleted and the destination "
-                                        "file has been modified."))
-                    : (sourceSide
-                           ? GLS("the following source file has been added, but the destination "
-                                 "folder where QV should copy this file to, has been deleted.")
-                           : GLS("the following destination file has been added, but the source "
-                                 "folder where QV should copy this file to, has been deleted."));
-            m.explanation =
-                since + what + kCR +
-                (sourceSide ? GLS("QV is going to delete the source file.") + kCR +
-                                  GLS("Are you sure you want to delete the source file anyway?")
-                            : GLS("QV is going to delete the destination file.") + kCR +
-                                  GLS("Are you sure you want to delete the destination file "
-                                      "anyway?"));
-            m.directionIcon = "icnPreviewDelete";
-            m.directionTooltip = sourceSide ? GLS("The source file is going to be deleted")
-                                            : GLS("The destination file is going to be deleted");
-            m.items = sourceSide ? ReplaceItems::SourceOnly : ReplaceItems::DestOnly;
-            m.skipTitle = GLS("Copy");
-            m.skipTooltip =
-                q.conflict == 41
-                    ? (sourceSide ? GLS("Copy the source back to the destination")
-                                  : GLS("Copy the destination back to the source"))
-                    : (sourceSide ? GLS("Recreate the destination folder and copy the new "
-                                        "source file in it")
-                                  : GLS("Recreate the source folder and copy the new destination "
-                                        "file in it"));
-            m.okTitle = GLS("Delete");
-            m.okTooltip =
-                sourceSide ? GLS("Delete the source file") : GLS("Delete the destination file");
-            m.windowTitle = GLS("Delete File");
+        case 42:
+            AskToDeleteOrCopyBack(q, m);
             break;
-        }
         case 51:
         case 52:
-            m.explanation =
-                (q.conflict == 51
-                     ? GLS("The source file and the destination folder have the same name.\r")
-                     : GLS("The source folder and the destination file have the same name.\r")) +
-                GLS("The file has the most recent date and it's going to replace the folder.\r") +
-                (q.folderItems >= 0
-                     ? platform::FormatText(GLS("The folder holds %ld items, which go with it.\r"),
-                                            {std::to_string(q.folderItems)})
-                     : std::string()) +
-                GLS("Are you sure you want to replace the folder by the file?");
-            m.directionIcon = q.conflict == 51 ? "icnReplaceViolet" : "icnReplaceOrange";
-            m.directionEnabled = true;
-            m.skipTitle = GLS("Skip");
-            m.okTitle = GLS("Replace");
-            m.windowTitle = GLS("Replace folder");
+            AskToReplaceFolder(q, m);
             break;
         default:
             break;
