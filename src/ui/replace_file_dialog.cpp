@@ -56,6 +56,24 @@ ReplaceFileDialog::ReplaceFileDialog(const run::ConflictQuestion& q, Reply reply
     explanation_->setMinimumWidth(420);
     layout->addWidget(explanation_);
 
+    layout->addLayout(BuildItems());
+    BuildAnswerRows(layout);
+    ShowDirection();
+
+    connect(swap_, &QPushButton::clicked, this, [this] {
+        fileops::ChangeDirection(model_);
+        ShowDirection();
+    });
+    connect(replace_, &QPushButton::clicked, this, [this] { Finish(fileops::kReplaceButtonTag); });
+    connect(skip_, &QPushButton::clicked, this, [this] { Finish(fileops::kSkipButtonTag); });
+    connect(stop_, &QPushButton::clicked, this, [this] { Finish(fileops::kStopButtonTag); });
+    // Escape and the close box skip this item, as the safest answer that keeps the run going.
+    connect(this, &QDialog::rejected, this, [this] {
+        if (reply_) Finish(fileops::kSkipButtonTag);
+    });
+}
+
+QLayout* ReplaceFileDialog::BuildItems() {
     // Both items; the one the question is not about (a deletion's other side) is dimmed.
     auto* grid = new QGridLayout;
     grid->setHorizontalSpacing(12);
@@ -111,8 +129,10 @@ ReplaceFileDialog::ReplaceFileDialog(const run::ConflictQuestion& q, Reply reply
         row += 3;
     }
     grid->setColumnStretch(1, 1);
-    layout->addLayout(grid);
+    return grid;
+}
 
+void ReplaceFileDialog::BuildAnswerRows(QVBoxLayout* layout) {
     auto* directionRow = new QHBoxLayout;
     direction_ = new QLabel(this);
     direction_->setObjectName(QStringLiteral("direction"));
@@ -139,19 +159,6 @@ ReplaceFileDialog::ReplaceFileDialog(const run::ConflictQuestion& q, Reply reply
     buttons->addWidget(skip_);
     buttons->addWidget(replace_);
     layout->addLayout(buttons);
-    ShowDirection();
-
-    connect(swap_, &QPushButton::clicked, this, [this] {
-        fileops::ChangeDirection(model_);
-        ShowDirection();
-    });
-    connect(replace_, &QPushButton::clicked, this, [this] { Finish(fileops::kReplaceButtonTag); });
-    connect(skip_, &QPushButton::clicked, this, [this] { Finish(fileops::kSkipButtonTag); });
-    connect(stop_, &QPushButton::clicked, this, [this] { Finish(fileops::kStopButtonTag); });
-    // Escape and the close box skip this item, as the safest answer that keeps the run going.
-    connect(this, &QDialog::rejected, this, [this] {
-        if (reply_) Finish(fileops::kSkipButtonTag);
-    });
 }
 
 ReplaceFileDialog::~ReplaceFileDialog() {

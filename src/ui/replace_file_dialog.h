@@ -8,6 +8,9 @@
 #include <QDialog>
 #include <functional>
 
+class QLayout;
+class QVBoxLayout;
+
 #include "fileops/replace_dialog.h"
 #include "run/main_thread_proxy.h"
 
@@ -31,6 +34,11 @@ class ReplaceFileDialog : public QDialog {
     QPushButton* swapButton() const { return swap_; }
 
   private:
+    // Both items, with their dates, sizes and a button to show each; the one the question is
+    // not about (a deletion's other side) dimmed.
+    QLayout* BuildItems();
+    // The direction with its swap button, and the answers.
+    void BuildAnswerRows(QVBoxLayout* layout);
     void ShowDirection();
     void Finish(int tag);
 
