@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <ctime>
 #include <memory>
+#include <optional>
 #include <vector>
 
 #include "platform/utf8.h"
@@ -112,10 +113,17 @@ std::uint64_t ReadBigEndian(const unsigned char* p, std::size_t n) {
 // files get some room for the containers that writers such as plistlib share.
 constexpr std::uint64_t kMinUnfoldedValuesAllowed = 1 << 16;
 
-// Checks the object graph of a binary property list: every reference inside the file, no
-// cycle, no chain of containers deeper than the limit, and no more values once unfolded than
-// the file's size allows. The parser itself trusts all four.
-bool CheckBinaryStructure(std::string_view bytes, std::string* error) {
+// What the last 32 bytes of a binary property list say about its objects.
+struct BinaryTrailer {
+    std::size_t offsetSize = 0;
+    std::size_t refSize = 0;
+    std::uint64_t numObjects = 0;
+    std::uint64_t root = 0;
+    std::uint64_t tableOffset = 0;
+};
+
+// Reads the trailer and checks that the offset table lies between the header and the trailer.
+bool ReadBinaryTrailer(std::string_view bytes, BinaryTrailer* t, std::string* error) {
     const auto* b = reinterpret_cast<const unsigned char*>(bytes.data());
     const std::size_t size = bytes.size();
     if (size < 8 + 32) {
@@ -123,126 +131,201 @@ bool CheckBinaryStructure(std::string_view bytes, std::string* error) {
         return false;
     }
     const unsigned char* trailer = b + size - 32;
-    const std::size_t offsetSize = trailer[6];
-    const std::size_t refSize = trailer[7];
-    const std::uint64_t numObjects = ReadBigEndian(trailer + 8, 8);
-    const std::uint64_t root = ReadBigEndian(trailer + 16, 8);
-    const std::uint64_t tableOffset = ReadBigEndian(trailer + 24, 8);
+    t->offsetSize = trailer[6];
+    t->refSize = trailer[7];
+    t->numObjects = ReadBigEndian(trailer + 8, 8);
+    t->root = ReadBigEndian(trailer + 16, 8);
+    t->tableOffset = ReadBigEndian(trailer + 24, 8);
     const std::size_t objectsEnd = size - 32;
-    if (offsetSize < 1 || offsetSize > 8 || refSize < 1 || refSize > 8 || numObjects == 0 ||
-        root >= numObjects || tableOffset < 8 || tableOffset > objectsEnd ||
-        numObjects > (objectsEnd - tableOffset) / offsetSize) {
+    if (t->offsetSize < 1 || t->offsetSize > 8 || t->refSize < 1 || t->refSize > 8 ||
+        t->numObjects == 0 || t->root >= t->numObjects || t->tableOffset < 8 ||
+        t->tableOffset > objectsEnd ||
+        t->numObjects > (objectsEnd - t->tableOffset) / t->offsetSize) {
         *error = "damaged binary property list (bad trailer)";
         return false;
     }
-    auto offsetOf = [&](std::uint64_t obj) {
-        return ReadBigEndian(b + tableOffset + obj * offsetSize, offsetSize);
-    };
+    return true;
+}
+
+// The objects of a binary property list whose trailer has been checked. Every object lies
+// between the header and the offset table; nothing past the table's start is read for one.
+class BinaryObjects {
+  public:
+    BinaryObjects(std::string_view bytes, const BinaryTrailer& trailer)
+        : b_(reinterpret_cast<const unsigned char*>(bytes.data())), t_(trailer) {}
+
     // Checks one object and lists its children (none unless it is a container). Returns why
     // the object is refused, or nullptr.
-    auto examine = [&](std::uint64_t obj, std::vector<std::uint64_t>* out) -> const char* {
-        constexpr const char* kDamaged = "damaged binary property list";
+    const char* Examine(std::uint64_t obj, std::vector<std::uint64_t>* out) const {
         out->clear();
-        const std::uint64_t off = offsetOf(obj);
-        if (off < 8 || off >= tableOffset) return kDamaged;
-        const unsigned kind = b[off] >> 4;
+        const std::uint64_t off = OffsetOf(obj);
+        if (off < 8 || off >= t_.tableOffset) return kDamaged;
+        const unsigned kind = b_[off] >> 4;
         const bool container = kind == 0xA || kind == 0xC || kind == 0xD;
         const bool text = kind == 0x5 || kind == 0x6;
         if (!container && !text) return nullptr;
-        std::uint64_t count = b[off] & 0x0F;
-        std::uint64_t pos = off + 1;
-        if (count == 0x0F) {
-            if (pos >= tableOffset || (b[pos] >> 4) != 0x1 || (b[pos] & 0x0F) > 3) return kDamaged;
-            const std::size_t len = std::size_t{1} << (b[pos] & 0x0F);
-            if (pos + 1 + len > tableOffset) return kDamaged;
-            count = ReadBigEndian(b + pos + 1, len);
-            pos += 1 + len;
-        }
-        if (text) {
-            // ASCII or UTF-16 (big-endian). libplist aborts on a string that holds U+0000, and
-            // no XML document could carry one.
-            const std::uint64_t unit = kind == 0x6 ? 2 : 1;
-            if (count > (tableOffset - pos) / unit) return kDamaged;
-            for (std::uint64_t k = 0; k < count; ++k) {
-                if (b[pos + k * unit] == 0 && b[pos + k * unit + unit - 1] == 0) {
-                    return "damaged binary property list (a text holds a NUL character)";
-                }
+        std::uint64_t count = 0, pos = 0;
+        if (!ReadCount(off, &count, &pos)) return kDamaged;
+        if (text) return CheckCharacters(kind, count, pos);
+        return ListChildren(kind, count, pos, out);
+    }
+
+  private:
+    static constexpr const char* kDamaged = "damaged binary property list";
+
+    std::uint64_t OffsetOf(std::uint64_t obj) const {
+        return ReadBigEndian(b_ + t_.tableOffset + obj * t_.offsetSize, t_.offsetSize);
+    }
+
+    // How many items or characters the object at `off` holds (in the marker's low bits or, when
+    // those are all set, in an integer object that follows), and where they start.
+    bool ReadCount(std::uint64_t off, std::uint64_t* count, std::uint64_t* pos) const {
+        *count = b_[off] & 0x0F;
+        *pos = off + 1;
+        if (*count != 0x0F) return true;
+        const std::uint64_t p = *pos;
+        if (p >= t_.tableOffset || (b_[p] >> 4) != 0x1 || (b_[p] & 0x0F) > 3) return false;
+        const std::size_t len = std::size_t{1} << (b_[p] & 0x0F);
+        if (p + 1 + len > t_.tableOffset) return false;
+        *count = ReadBigEndian(b_ + p + 1, len);
+        *pos = p + 1 + len;
+        return true;
+    }
+
+    const char* CheckCharacters(unsigned kind, std::uint64_t count, std::uint64_t pos) const {
+        // ASCII or UTF-16 (big-endian). libplist aborts on a string that holds U+0000, and
+        // no XML document could carry one.
+        const std::uint64_t unit = kind == 0x6 ? 2 : 1;
+        if (count > (t_.tableOffset - pos) / unit) return kDamaged;
+        for (std::uint64_t k = 0; k < count; ++k) {
+            if (b_[pos + k * unit] == 0 && b_[pos + k * unit + unit - 1] == 0) {
+                return "damaged binary property list (a text holds a NUL character)";
             }
-            return nullptr;
         }
+        return nullptr;
+    }
+
+    // A dictionary's references are its keys followed by its values.
+    const char* ListChildren(unsigned kind, std::uint64_t count, std::uint64_t pos,
+                             std::vector<std::uint64_t>* out) const {
         const std::uint64_t refs = kind == 0xD ? count * 2 : count;
-        if (count > tableOffset || refs > (tableOffset - pos) / refSize) return kDamaged;
+        if (count > t_.tableOffset || refs > (t_.tableOffset - pos) / t_.refSize) return kDamaged;
         out->reserve(refs);
         for (std::uint64_t k = 0; k < refs; ++k) {
-            const std::uint64_t ref = ReadBigEndian(b + pos + k * refSize, refSize);
-            if (ref >= numObjects) return kDamaged;
+            const std::uint64_t ref = ReadBigEndian(b_ + pos + k * t_.refSize, t_.refSize);
+            if (ref >= t_.numObjects) return kDamaged;
             out->push_back(ref);
         }
         return nullptr;
-    };
+    }
 
-    // Depth-first walk with an explicit stack; each object's height and unfolded size (itself
-    // and everything below it, counted once per reference, capped just above the allowance)
-    // are computed once.
-    const std::uint64_t allowed = std::max<std::uint64_t>(size, kMinUnfoldedValuesAllowed);
+    const unsigned char* b_;
+    BinaryTrailer t_;
+};
+
+// Depth-first walk of the object graph from the root with an explicit stack; each object's
+// height and unfolded size (itself and everything below it, counted once per reference,
+// capped just above `allowed`) are computed once.
+class BinaryGraphWalk {
+  public:
+    BinaryGraphWalk(std::string_view bytes, const BinaryTrailer& t, std::uint64_t allowed)
+        : objects_(bytes, t),
+          root_(t.root),
+          allowed_(allowed),
+          state_(t.numObjects, kNew),
+          height_(t.numObjects, 0),
+          unfolded_(t.numObjects, 0) {}
+
+    // Walks the whole graph; false (with the reason) at the first object refused, a cycle or
+    // a chain of containers too deep.
+    bool Run(std::string* error) {
+        if (!Enter(root_, error)) return false;
+        while (!stack_.empty()) {
+            Frame& f = stack_.back();
+            if (f.next == f.kids.size()) {
+                Leave();
+                continue;
+            }
+            const std::uint64_t kid = f.kids[f.next++];
+            if (state_[kid] == kOpen) {
+                *error = "damaged binary property list (an object contains itself)";
+                return false;
+            }
+            // A shared container reached again may sit deeper on this path than where it was
+            // first met: what lies below it counts again here.
+            const int kidDepth = static_cast<int>(stack_.size());
+            if (state_[kid] == kDone) {
+                if (kidDepth + height_[kid] > kMaxNestingDepth) {
+                    *error = "property list nested too deeply";
+                    return false;
+                }
+                continue;
+            }
+            if (kidDepth > kMaxNestingDepth) {
+                *error = "property list nested too deeply";
+                return false;
+            }
+            if (!Enter(kid, error)) return false;
+        }
+        return true;
+    }
+
+    // The root's unfolded size once the walk is over, at most `allowed` + 1.
+    std::uint64_t RootUnfolded() const { return unfolded_[root_]; }
+
+  private:
     enum : std::uint8_t { kNew, kOpen, kDone };
-    std::vector<std::uint8_t> state(numObjects, kNew);
-    std::vector<int> height(numObjects, 0);
-    std::vector<std::uint64_t> unfolded(numObjects, 0);
     struct Frame {
         std::uint64_t obj;
         std::vector<std::uint64_t> kids;
         std::size_t next = 0;
     };
-    std::vector<Frame> stack;
-    stack.push_back({root, {}, 0});
-    if (const char* why = examine(root, &stack.back().kids)) {
-        *error = why;
-        return false;
-    }
-    state[root] = kOpen;
-    while (!stack.empty()) {
-        Frame& f = stack.back();
-        if (f.next == f.kids.size()) {
-            int h = 0;
-            std::uint64_t n = 1;
-            for (auto k : f.kids) {
-                h = std::max(h, height[k] + 1);
-                n = std::min(n + unfolded[k], allowed + 1);
-            }
-            height[f.obj] = h;
-            unfolded[f.obj] = n;
-            state[f.obj] = kDone;
-            stack.pop_back();
-            continue;
-        }
-        const std::uint64_t kid = f.kids[f.next++];
-        if (state[kid] == kOpen) {
-            *error = "damaged binary property list (an object contains itself)";
-            return false;
-        }
-        // A shared container reached again may sit deeper on this path than where it was
-        // first met: what lies below it counts again here.
-        const int kidDepth = static_cast<int>(stack.size());
-        if (state[kid] == kDone) {
-            if (kidDepth + height[kid] > kMaxNestingDepth) {
-                *error = "property list nested too deeply";
-                return false;
-            }
-            continue;
-        }
-        if (kidDepth > kMaxNestingDepth) {
-            *error = "property list nested too deeply";
-            return false;
-        }
-        stack.push_back({kid, {}, 0});
-        if (const char* why = examine(kid, &stack.back().kids)) {
+
+    // Examines an object and puts it on the stack, open.
+    bool Enter(std::uint64_t obj, std::string* error) {
+        stack_.push_back({obj, {}, 0});
+        if (const char* why = objects_.Examine(obj, &stack_.back().kids)) {
             *error = why;
             return false;
         }
-        state[kid] = kOpen;
+        state_[obj] = kOpen;
+        return true;
     }
-    if (unfolded[root] > allowed) {
+
+    // Takes the top object, all of whose children are done, off the stack.
+    void Leave() {
+        const Frame& f = stack_.back();
+        int h = 0;
+        std::uint64_t n = 1;
+        for (auto k : f.kids) {
+            h = std::max(h, height_[k] + 1);
+            n = std::min(n + unfolded_[k], allowed_ + 1);
+        }
+        height_[f.obj] = h;
+        unfolded_[f.obj] = n;
+        state_[f.obj] = kDone;
+        stack_.pop_back();
+    }
+
+    const BinaryObjects objects_;
+    const std::uint64_t root_;
+    const std::uint64_t allowed_;
+    std::vector<std::uint8_t> state_;
+    std::vector<int> height_;
+    std::vector<std::uint64_t> unfolded_;
+    std::vector<Frame> stack_;
+};
+
+// Checks the object graph of a binary property list: every reference inside the file, no
+// cycle, no chain of containers deeper than the limit, and no more values once unfolded than
+// the file's size allows. The parser itself trusts all four.
+bool CheckBinaryStructure(std::string_view bytes, std::string* error) {
+    BinaryTrailer trailer;
+    if (!ReadBinaryTrailer(bytes, &trailer, error)) return false;
+    const std::uint64_t allowed = std::max<std::uint64_t>(bytes.size(), kMinUnfoldedValuesAllowed);
+    BinaryGraphWalk walk(bytes, trailer, allowed);
+    if (!walk.Run(error)) return false;
+    if (walk.RootUnfolded() > allowed) {
         *error = "damaged binary property list (shared objects unfold into too many values)";
         return false;
     }
@@ -287,121 +370,155 @@ plist_t FirstDictEntry(plist_t dict, char** key) {
     return nullptr;
 }
 
+bool Convert(plist_t node, int depth, Value* out, std::string* error);
+
+// The text of a string or a dictionary key.
+std::string TextOf(plist_t node) {
+    char* s = nullptr;
+    if (plist_get_node_type(node) == PLIST_STRING) {
+        plist_get_string_val(node, &s);
+    } else {
+        plist_get_key_val(node, &s);
+    }
+    std::string text(s != nullptr ? s : "");
+    free(s);
+    return text;
+}
+
+Data DataOf(plist_t node) {
+    char* d = nullptr;
+    std::uint64_t len = 0;
+    plist_get_data_val(node, &d, &len);
+    Data data(reinterpret_cast<std::uint8_t*>(d), reinterpret_cast<std::uint8_t*>(d) + len);
+    free(d);
+    return data;
+}
+
+// The value of a node that is not a container; nothing for a container or a kind of node
+// that a session document has no use for.
+std::optional<Value> ScalarValue(plist_t node) {
+    switch (plist_get_node_type(node)) {
+        case PLIST_BOOLEAN: {
+            std::uint8_t b = 0;
+            plist_get_bool_val(node, &b);
+            return Value(b != 0);
+        }
+        case PLIST_UINT: {
+            std::uint64_t u = 0;
+            plist_get_uint_val(node, &u);
+            return Value(static_cast<std::int64_t>(u));
+        }
+        case PLIST_UID: {
+            std::uint64_t u = 0;
+            plist_get_uid_val(node, &u);
+            return Value(static_cast<std::int64_t>(u));
+        }
+        case PLIST_REAL: {
+            double d = 0;
+            plist_get_real_val(node, &d);
+            return Value(d);
+        }
+        case PLIST_STRING:
+        case PLIST_KEY:
+            return Value(TextOf(node));
+        case PLIST_DATE:
+            return Value(Date{DateSeconds(node)});
+        case PLIST_DATA:
+            return Value(DataOf(node));
+        default:
+            return std::nullopt;
+    }
+}
+
+bool ConvertArray(plist_t node, int depth, Value* out, std::string* error) {
+    Array a;
+    const std::uint32_t n = plist_array_get_size(node);
+    const bool freeing = n <= kMaxItemsFreedOneByOne;
+    a.reserve(n);
+    for (std::uint32_t i = 0; i < n; ++i) {
+        Value item;
+        plist_t child = plist_array_get_item(node, freeing ? 0 : i);
+        if (!Convert(child, depth + 1, &item, error)) return false;
+        if (freeing) plist_array_remove_item(node, 0);
+        a.push_back(std::move(item));
+    }
+    *out = Value(std::move(a));
+    return true;
+}
+
+// The first step of ConvertDict: entries converted and freed one by one. `*kept` counts those
+// converted but left in the dictionary (the one whose key repeats). Dictionaries too large to
+// free item by item are left whole.
+bool ConvertDictEntriesFreeing(plist_t node, int depth, Dict* d, std::uint32_t* kept,
+                               std::string* error) {
+    *kept = 0;
+    if (plist_dict_get_size(node) > kMaxItemsFreedOneByOne) return true;
+    for (;;) {
+        char* rawKey = nullptr;
+        const plist_t item = FirstDictEntry(node, &rawKey);
+        std::unique_ptr<char, decltype(&free)> key(rawKey, &free);
+        if (item == nullptr) return true;
+        Value v;
+        if (!Convert(item, depth + 1, &v, error)) return false;
+        d->insert_or_assign(std::string(key.get()), std::move(v));
+        if (plist_dict_get_item(node, key.get()) != item) {
+            *kept = 1;
+            return true;
+        }
+        plist_dict_remove_item(node, key.get());
+    }
+}
+
+// Converts the entries still in a dictionary as they stand, past the first `skip` (already
+// converted).
+bool ConvertDictEntriesInPlace(plist_t node, int depth, std::uint32_t skip, Dict* d,
+                               std::string* error) {
+    plist_dict_iter it = nullptr;
+    plist_dict_new_iter(node, &it);
+    std::unique_ptr<void, decltype(&free)> iterGuard(it, &free);
+    for (std::uint32_t i = 0;; ++i) {
+        char* key = nullptr;
+        plist_t item = nullptr;
+        plist_dict_next_item(node, it, &key, &item);
+        if (key == nullptr || item == nullptr) {
+            free(key);
+            return true;
+        }
+        std::string k(key);
+        free(key);
+        if (i < skip) continue;
+        Value v;
+        if (!Convert(item, depth + 1, &v, error)) return false;
+        d->insert_or_assign(std::move(k), std::move(v));
+    }
+}
+
+bool ConvertDict(plist_t node, int depth, Value* out, std::string* error) {
+    Dict d;
+    // Entries go in order, each freed once converted, until one that a look-up by its key
+    // would not find (the key repeats): that one and the rest are read as they stand.
+    std::uint32_t kept = 0;
+    if (!ConvertDictEntriesFreeing(node, depth, &d, &kept, error)) return false;
+    if (!ConvertDictEntriesInPlace(node, depth, kept, &d, error)) return false;
+    *out = Value(std::move(d));
+    return true;
+}
+
 bool Convert(plist_t node, int depth, Value* out, std::string* error) {
     if (depth > kMaxNestingDepth) {
         *error = "property list nested too deeply";
         return false;
     }
-    switch (plist_get_node_type(node)) {
-        case PLIST_BOOLEAN: {
-            std::uint8_t b = 0;
-            plist_get_bool_val(node, &b);
-            *out = Value(b != 0);
-            return true;
-        }
-        case PLIST_UINT: {
-            std::uint64_t u = 0;
-            plist_get_uint_val(node, &u);
-            *out = Value(static_cast<std::int64_t>(u));
-            return true;
-        }
-        case PLIST_UID: {
-            std::uint64_t u = 0;
-            plist_get_uid_val(node, &u);
-            *out = Value(static_cast<std::int64_t>(u));
-            return true;
-        }
-        case PLIST_REAL: {
-            double d = 0;
-            plist_get_real_val(node, &d);
-            *out = Value(d);
-            return true;
-        }
-        case PLIST_STRING:
-        case PLIST_KEY: {
-            char* s = nullptr;
-            if (plist_get_node_type(node) == PLIST_STRING) {
-                plist_get_string_val(node, &s);
-            } else {
-                plist_get_key_val(node, &s);
-            }
-            *out = Value(std::string(s != nullptr ? s : ""));
-            free(s);
-            return true;
-        }
-        case PLIST_DATE:
-            *out = Value(Date{DateSeconds(node)});
-            return true;
-        case PLIST_DATA: {
-            char* d = nullptr;
-            std::uint64_t len = 0;
-            plist_get_data_val(node, &d, &len);
-            Data data(reinterpret_cast<std::uint8_t*>(d), reinterpret_cast<std::uint8_t*>(d) + len);
-            free(d);
-            *out = Value(std::move(data));
-            return true;
-        }
-        case PLIST_ARRAY: {
-            Array a;
-            const std::uint32_t n = plist_array_get_size(node);
-            const bool freeing = n <= kMaxItemsFreedOneByOne;
-            a.reserve(n);
-            for (std::uint32_t i = 0; i < n; ++i) {
-                Value item;
-                plist_t child = plist_array_get_item(node, freeing ? 0 : i);
-                if (!Convert(child, depth + 1, &item, error)) return false;
-                if (freeing) plist_array_remove_item(node, 0);
-                a.push_back(std::move(item));
-            }
-            *out = Value(std::move(a));
-            return true;
-        }
-        case PLIST_DICT: {
-            Dict d;
-            // Entries go in order, each freed once converted, until one that a look-up by its
-            // key would not find (the key repeats): that one and the rest are read as they stand.
-            std::uint32_t done = 0;
-            bool freeing = plist_dict_get_size(node) <= kMaxItemsFreedOneByOne;
-            while (freeing) {
-                char* rawKey = nullptr;
-                const plist_t item = FirstDictEntry(node, &rawKey);
-                std::unique_ptr<char, decltype(&free)> key(rawKey, &free);
-                if (item == nullptr) break;
-                Value v;
-                if (!Convert(item, depth + 1, &v, error)) return false;
-                d.insert_or_assign(std::string(key.get()), std::move(v));
-                if (plist_dict_get_item(node, key.get()) == item) {
-                    plist_dict_remove_item(node, key.get());
-                } else {
-                    freeing = false;
-                    done = 1;
-                }
-            }
-            plist_dict_iter it = nullptr;
-            plist_dict_new_iter(node, &it);
-            std::unique_ptr<void, decltype(&free)> iterGuard(it, &free);
-            for (std::uint32_t i = 0;; ++i) {
-                char* key = nullptr;
-                plist_t item = nullptr;
-                plist_dict_next_item(node, it, &key, &item);
-                if (key == nullptr || item == nullptr) {
-                    free(key);
-                    break;
-                }
-                std::string k(key);
-                free(key);
-                if (i < done) continue;
-                Value v;
-                if (!Convert(item, depth + 1, &v, error)) return false;
-                d.insert_or_assign(std::move(k), std::move(v));
-            }
-            *out = Value(std::move(d));
-            return true;
-        }
-        default:
-            *error = "unsupported value in property list";
-            return false;
+    const plist_type type = plist_get_node_type(node);
+    if (type == PLIST_ARRAY) return ConvertArray(node, depth, out, error);
+    if (type == PLIST_DICT) return ConvertDict(node, depth, out, error);
+    std::optional<Value> value = ScalarValue(node);
+    if (!value) {
+        *error = "unsupported value in property list";
+        return false;
     }
+    *out = std::move(*value);
+    return true;
 }
 
 // ---- XML writing ----
