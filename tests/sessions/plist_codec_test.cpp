@@ -207,6 +207,45 @@ std::string BinaryWithARepeatedKey(std::size_t n) {
     return bytes + trailer;
 }
 
+// A binary property list of the given objects (object 0 the top one), with one-byte
+// references and offsets.
+std::string SmallBinary(const std::vector<std::string>& objects) {
+    std::string bytes = "bplist00", table;
+    for (const std::string& object : objects) {
+        table += static_cast<char>(bytes.size());
+        bytes += object;
+    }
+    const auto eight = [](std::size_t v) {
+        std::string s(7, '\0');
+        return s + static_cast<char>(v);
+    };
+    const std::size_t tableOffset = bytes.size();
+    return bytes + table + std::string(6, '\0') + "\x01\x01" + eight(objects.size()) + eight(0) +
+           eight(tableOffset);
+}
+
+TEST(PlistCodec, DamagedBinaryDocumentsAreRefusedWithTheirReason) {
+    const struct {
+        const char* what;
+        std::vector<std::string> objects;
+        const char* error;
+    } cases[] = {
+        {"an array holding itself",
+         {std::string("\xA1\x00", 2)},
+         "damaged binary property list (an object contains itself)"},
+        {"a reference far past the objects", {"\xA1\xFF", "\x09"}, "damaged binary property list"},
+        {"a text with a NUL",
+         {std::string("\x51\x00", 2)},
+         "damaged binary property list (a text holds a NUL character)"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        std::string error;
+        EXPECT_FALSE(Parse(SmallBinary(c.objects), &error));
+        EXPECT_EQ(error, c.error);
+    }
+}
+
 TEST(PlistCodec, ARepeatedKeyTakesItsLastValueWhateverTheDictionarySize) {
     for (std::size_t n : {1, 10, 1000, 5000}) {
         std::string error;
