@@ -87,7 +87,7 @@ void ConsoleWindow::TaskPickFolder(bool source) {
 
 void ConsoleWindow::SetPickedFolder(const std::string& path, bool source) {
     if (const std::string problem = sessions::FolderPathProblem(path); !problem.empty()) {
-        sessionAlert_ = OpenWarning(problem, "folderAlert", this);
+        sheets_.sessionAlert = OpenWarning(problem, "folderAlert", this);
         return;
     }
     sessions::SessionDocument& doc = app_.document();

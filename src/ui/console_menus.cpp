@@ -36,56 +36,57 @@ QAction* AddCommand(QMenu* menu, const std::string& title, const QKeySequence& k
 void ConsoleWindow::BuildMenus() {
     QMenuBar* bar = menuBar();
 
-    fileMenu_ = bar->addMenu(Str(GLS("&File")));
+    menus_.file = bar->addMenu(Str(GLS("&File")));
     DocumentCommands* d = documents_;
-    AddCommand(fileMenu_, GLS("New"), QKeySequence(Qt::CTRL | Qt::Key_N), d, [d] { d->FileNew(); });
-    AddCommand(fileMenu_, GLS("Open…"), QKeySequence(Qt::CTRL | Qt::Key_O), d,
+    AddCommand(menus_.file, GLS("New"), QKeySequence(Qt::CTRL | Qt::Key_N), d,
+               [d] { d->FileNew(); });
+    AddCommand(menus_.file, GLS("Open…"), QKeySequence(Qt::CTRL | Qt::Key_O), d,
                [d] { d->FileOpen(); });
-    recentMenu_ = fileMenu_->addMenu(Str(GLS("Open Recent")));
+    menus_.recent = menus_.file->addMenu(Str(GLS("Open Recent")));
     connect(d, &DocumentCommands::recentDocumentsChanged, this, &ConsoleWindow::RebuildRecentMenu);
     RebuildRecentMenu();
-    fileMenu_->addSeparator();
-    documentActions_ = {
-        AddCommand(fileMenu_, GLS("Close"), QKeySequence(Qt::CTRL | Qt::Key_W), d,
+    menus_.file->addSeparator();
+    menus_.documentActions = {
+        AddCommand(menus_.file, GLS("Close"), QKeySequence(Qt::CTRL | Qt::Key_W), d,
                    [d] { d->FileClose(); }),
-        AddCommand(fileMenu_, GLS("Save"), QKeySequence(Qt::CTRL | Qt::Key_S), d,
+        AddCommand(menus_.file, GLS("Save"), QKeySequence(Qt::CTRL | Qt::Key_S), d,
                    [d] { d->FileSave(); }),
-        AddCommand(fileMenu_, GLS("Save As…"), QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_S), d,
+        AddCommand(menus_.file, GLS("Save As…"), QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_S), d,
                    [d] { d->FileSaveAs(); }),
     };
-    fileMenu_->addSeparator();
-    AddCommand(fileMenu_, GLS("Preferences…"), QKeySequence(Qt::CTRL | Qt::Key_Comma), this,
+    menus_.file->addSeparator();
+    AddCommand(menus_.file, GLS("Preferences…"), QKeySequence(Qt::CTRL | Qt::Key_Comma), this,
                [this] {
                    if (!isRunning()) emit preferencesRequested();
                });
-    fileMenu_->addSeparator();
-    AddCommand(fileMenu_, GLS("Quit"), QKeySequence(Qt::CTRL | Qt::Key_Q), this,
+    menus_.file->addSeparator();
+    AddCommand(menus_.file, GLS("Quit"), QKeySequence(Qt::CTRL | Qt::Key_Q), this,
                [this] { RequestQuit(); });
 
-    sessionMenu_ = bar->addMenu(Str(GLS("&Session")));
+    menus_.session = bar->addMenu(Str(GLS("&Session")));
 
     QMenu* task = bar->addMenu(Str(GLS("&Task")));
-    runAction_ =
+    menus_.run =
         AddCommand(task, GLS("Synchronize"), QKeySequence(Qt::CTRL | Qt::Key_R), this, [this] {
             if (!isRunning() && isDocumentShown() && mainButton_->isEnabled()) {
                 TaskExecuteSyncOrBackup();
             }
         });
-    stopAction_ = AddCommand(task, GLS("Stop"), QKeySequence(Qt::CTRL | Qt::Key_Period), this,
+    menus_.stop = AddCommand(task, GLS("Stop"), QKeySequence(Qt::CTRL | Qt::Key_Period), this,
                              [this] { StopRun(); });
-    stopAction_->setShortcuts(
+    menus_.stop->setShortcuts(
         {QKeySequence(Qt::CTRL | Qt::Key_Period), QKeySequence(Qt::Key_Escape)});
 
     BuildViewMenu(bar->addMenu(Str(GLS("&View"))));
 
-    helpMenu_ = bar->addMenu(Str(GLS("&Help")));
-    AddCommand(helpMenu_, GLS("Keyboard Shortcuts"), QKeySequence(Qt::Key_F1), this,
+    menus_.help = bar->addMenu(Str(GLS("&Help")));
+    AddCommand(menus_.help, GLS("Keyboard Shortcuts"), QKeySequence(Qt::Key_F1), this,
                [this] { emit shortcutsRequested(); });
-    AddCommand(helpMenu_, GLS("About Quorvel"), QKeySequence(), this,
+    AddCommand(menus_.help, GLS("About Quorvel"), QKeySequence(), this,
                [this] { emit aboutRequested(); });
 
     // The menus follow the window: what it offers now, and the sessions of the document.
-    for (QMenu* menu : {fileMenu_, sessionMenu_, task}) {
+    for (QMenu* menu : {menus_.file, menus_.session, task}) {
         connect(menu, &QMenu::aboutToShow, this, &ConsoleWindow::SyncMenus);
     }
 }
@@ -99,7 +100,7 @@ void ConsoleWindow::BuildViewMenu(QMenu* view) {
             view, title, QKeySequence(Qt::CTRL | static_cast<Qt::Key>(Qt::Key_0 + number)), this,
             [this, tag] { ChooseGoPanel(tag); });
         action->setData(tag);
-        panelActions_[number] = action;
+        menus_.panelActions[number] = action;
         if (number == kConsolePanel) view->addSeparator();
     }
     view->addSeparator();
@@ -113,15 +114,15 @@ void ConsoleWindow::BuildViewMenu(QMenu* view) {
 }
 
 void ConsoleWindow::RebuildRecentMenu() {
-    recentMenu_->clear();
+    menus_.recent->clear();
     const std::vector<std::string>& paths = app_.recentDocuments().paths();
     for (const std::string& path : paths) {
         QAction* action =
-            recentMenu_->addAction(Path(path).replace(QLatin1Char('&'), QStringLiteral("&&")));
+            menus_.recent->addAction(Path(path).replace(QLatin1Char('&'), QStringLiteral("&&")));
         connect(action, &QAction::triggered, this, [this, path] { documents_->OpenFile(path); });
     }
-    if (!paths.empty()) recentMenu_->addSeparator();
-    QAction* clear = recentMenu_->addAction(Str(GLS("Clear Menu")), this, [this] {
+    if (!paths.empty()) menus_.recent->addSeparator();
+    QAction* clear = menus_.recent->addAction(Str(GLS("Clear Menu")), this, [this] {
         app_.recentDocuments().Clear();
         RebuildRecentMenu();
     });
@@ -129,16 +130,16 @@ void ConsoleWindow::RebuildRecentMenu() {
 }
 
 void ConsoleWindow::RebuildSessionMenu() {
-    sessionMenu_->clear();
+    menus_.session->clear();
     // The same entries as the pop-up, in the same order; choosing one is choosing it there.
     for (int entry = 0; entry < sessionPopup_->count(); ++entry) {
         const QString title = sessionPopup_->itemText(entry);
         if (title.isEmpty()) {
-            sessionMenu_->addSeparator();
+            menus_.session->addSeparator();
             continue;
         }
-        QAction* action =
-            sessionMenu_->addAction(QString(title).replace(QLatin1Char('&'), QStringLiteral("&&")));
+        QAction* action = menus_.session->addAction(
+            QString(title).replace(QLatin1Char('&'), QStringLiteral("&&")));
         const bool isSession = sessionPopup_->itemData(entry).toInt() == kTagSession ||
                                sessionPopup_->itemData(entry).toInt() == kTagAllSessions;
         action->setCheckable(isSession);
@@ -153,17 +154,17 @@ void ConsoleWindow::RebuildSessionMenu() {
 void ConsoleWindow::SyncRunActions() {
     const bool running = isRunning();
     const bool open = isDocumentShown();
-    for (QAction* action : documentActions_) action->setEnabled(!running && open);
-    runAction_->setEnabled(!running && open && mainButton_->isEnabled());
+    for (QAction* action : menus_.documentActions) action->setEnabled(!running && open);
+    menus_.run->setEnabled(!running && open && mainButton_->isEnabled());
     // The keys of Stop work whether or not the menu was opened since the run started.
-    stopAction_->setEnabled(running);
+    menus_.stop->setEnabled(running);
 }
 
 void ConsoleWindow::SyncMenus() {
     SyncRunActions();
     RebuildSessionMenu();
     // The menu offers what the pop-up offers.
-    const auto actions = sessionMenu_->actions();
+    const auto actions = menus_.session->actions();
     for (int entry = 0; entry < actions.size() && entry < sessionPopup_->count(); ++entry) {
         actions[entry]->setEnabled(sessionPopup_->isEnabled() && sessionEntryOffered(entry));
     }

@@ -23,7 +23,7 @@ using platform::GLS;
 // ---- Quitting ----
 
 void ConsoleWindow::RequestQuit() {
-    if (terminated_ || quitQuestion_ || documents_->question()) return;
+    if (terminated_ || sheets_.quitQuestion || documents_->question()) return;
     if (!isRunning()) {
         // What the panel on screen says is kept with the sessions written at quit.
         if (!GetCurrentPanel()) return;
@@ -47,7 +47,7 @@ void ConsoleWindow::RequestQuit() {
         terminateAfterRun_ = true;
         StopRun();
     });
-    quitQuestion_ = box;
+    sheets_.quitQuestion = box;
     box->open();
 }
 

@@ -53,7 +53,7 @@ void ConsoleWindow::TaskExecuteSyncOrBackup() {
     }
     const sessions::SessionDocument& doc = app_.document();
     if (!IsRealSession(doc.mSessionIndex) && !doc.IsAllSessions(doc.mSessionIndex)) return;
-    if (confirmation_) return;  // already asking
+    if (sheets_.confirmation) return;  // already asking
     // The run reads the session document: the panel on screen goes into it first.
     if (!GetCurrentPanel()) return;
     // A session without its two folders has nothing to run (the keys reach here too).
@@ -87,7 +87,7 @@ void ConsoleWindow::TaskExecuteSyncOrBackup() {
         if (exactAsks) app_.NoteExactRunConfirmed();
         StartRun();
     });
-    confirmation_ = box;
+    sheets_.confirmation = box;
     box->open();
 }
 
@@ -97,13 +97,13 @@ void ConsoleWindow::StartRun() {
 }
 
 void ConsoleWindow::Refuse(const QString& why) {
-    if (refusal_) return;
+    if (sheets_.refusal) return;
     auto* box =
         new QMessageBox(QMessageBox::Warning, Str(GLS("Warning:")), why, QMessageBox::Ok, this);
     box->setObjectName(QStringLiteral("refusal"));
     box->setAttribute(Qt::WA_DeleteOnClose);
     box->setWindowModality(Qt::WindowModal);
-    refusal_ = box;
+    sheets_.refusal = box;
     box->open();
 }
 
@@ -111,14 +111,14 @@ void ConsoleWindow::StopRun() {
     if (!isRunning()) return;
     run_->Stop();
     // Heard: the run ends after the item in hand, or within a large file in a moment.
-    stopping_ = true;
+    view_.stopping = true;
     SetComment({Str(GLS("Stopping…"))});
     mainButton_->setText(Str(GLS("Stopping…")));
     mainButton_->setEnabled(false);
 }
 
 void ConsoleWindow::RunStarted() {
-    stopping_ = false;
+    view_.stopping = false;
     EnableDisableConsolePanes(false);
     SyncRunActions();
     SetComment({});
@@ -126,13 +126,13 @@ void ConsoleWindow::RunStarted() {
     mainButton_->setIcon(NamedIcon("icn_stop"));
     mainButton_->setProperty("running", true);
     mainButton_->style()->polish(mainButton_);
-    progress_->setRange(0, 0);  // busy until the copy knows its size
-    copying_ = false;
-    runStartedAt_ = clock_();
+    view_.progress->setRange(0, 0);  // busy until the copy knows its size
+    view_.copying = false;
+    view_.runStartedAt = view_.clock();
 }
 
 void ConsoleWindow::ScanProgress(qint64 itemsScanned, qint64 itemsToDo) {
-    if (copying_ || stopping_) return;
+    if (view_.copying || view_.stopping) return;
     SetComment({Str(GLS("Items scanned:")) + QStringLiteral(" %1").arg(itemsScanned),
                 Str(GLS("Items to do:")) + QStringLiteral(" %1").arg(itemsToDo)});
 }
@@ -140,45 +140,47 @@ void ConsoleWindow::ScanProgress(qint64 itemsScanned, qint64 itemsToDo) {
 void ConsoleWindow::PreviewShowing() {
     SetComment({Str(GLS("Preview…"))});
     // Nothing moves while the user looks at the plan; the place stays for the copy's bar.
-    QSizePolicy policy = progress_->sizePolicy();
+    QSizePolicy policy = view_.progress->sizePolicy();
     policy.setRetainSizeWhenHidden(true);
-    progress_->setSizePolicy(policy);
-    progress_->setRange(0, 1);
-    progress_->setValue(0);
-    progress_->hide();
+    view_.progress->setSizePolicy(policy);
+    view_.progress->setRange(0, 1);
+    view_.progress->setValue(0);
+    view_.progress->hide();
 }
 
 void ConsoleWindow::CopyStarting(qint64 itemsToDo, double secondsBetweenRefreshes) {
-    progress_->show();
-    itemsAtCopyStart_ = itemsToDo;
+    view_.progress->show();
+    view_.itemsAtCopyStart = itemsToDo;
     const std::int64_t items = std::max<qint64>(itemsToDo, 1);
-    progressStepsPerItem_ = items <= std::numeric_limits<int>::max() / kProgressStepsPerItem
-                                ? kProgressStepsPerItem
-                                : 1;
-    progress_->setRange(0, static_cast<int>(std::min<std::int64_t>(
-                               items * progressStepsPerItem_, std::numeric_limits<int>::max())));
-    progress_->setValue(0);
-    figures_.reset();
-    progressModel_.reset();
-    if (const run::RunState* s = run_->state()) progressModel_.emplace(s->progress, clock_);
+    view_.progressStepsPerItem = items <= std::numeric_limits<int>::max() / kProgressStepsPerItem
+                                     ? kProgressStepsPerItem
+                                     : 1;
+    view_.progress->setRange(
+        0, static_cast<int>(std::min<std::int64_t>(items * view_.progressStepsPerItem,
+                                                   std::numeric_limits<int>::max())));
+    view_.progress->setValue(0);
+    view_.figures.reset();
+    view_.progressModel.reset();
+    if (const run::RunState* s = run_->state())
+        view_.progressModel.emplace(s->progress, view_.clock);
     const double seconds = std::max(secondsBetweenRefreshes, kShortestRefresh);
-    updateTimer_->setInterval(static_cast<int>(seconds * 1000));
-    copying_ = true;
+    view_.updateTimer->setInterval(static_cast<int>(seconds * 1000));
+    view_.copying = true;
     ToggleTimerUpdateField(true);
 }
 
 void ConsoleWindow::ToggleTimerUpdateField(bool on) {
     if (on) {
         UpdateItemsToDoField();
-        updateTimer_->start();
+        view_.updateTimer->start();
     } else {
-        updateTimer_->stop();
+        view_.updateTimer->stop();
     }
 }
 
 void ConsoleWindow::UpdateItemsToDoField() {
-    if (!copying_ || !progressModel_) return;
-    const std::optional<app::ProgressFigures> f = progressModel_->Sample();
+    if (!view_.copying || !view_.progressModel) return;
+    const std::optional<app::ProgressFigures> f = view_.progressModel->Sample();
     if (!f) return;
     ShowCopyProgress(*f);
 }
@@ -186,31 +188,33 @@ void ConsoleWindow::UpdateItemsToDoField() {
 void ConsoleWindow::ShowRunForPicture(const app::ProgressFigures& figures) {
     RunStarted();
     CopyStarting(figures.itemsTotal, 1.0);
-    updateTimer_->stop();
+    view_.updateTimer->stop();
     ShowCopyProgress(figures);
 }
 
 void ConsoleWindow::ShowCopyProgress(const app::ProgressFigures& f) {
-    figures_ = f;
-    const std::int64_t left = std::max<std::int64_t>(itemsAtCopyStart_ - f.itemsDone, 0);
+    view_.figures = f;
+    const std::int64_t left = std::max<std::int64_t>(view_.itemsAtCopyStart - f.itemsDone, 0);
     // Items left, then the content written of all, the pace of the last seconds and the time
     // left at that pace.
     const QString bytes = Str(BytesCopiedText(f.bytesDone, f.bytesTotal));
     const QString rate = Str(f.bytesPerSecond ? app::RateText(*f.bytesPerSecond) : "--");
     const QString timeLeft =
         Str(GLS("Time left:")) + QLatin1Char(' ') + Str(app::TimeLeftText(f.secondsLeft));
-    SetComment({stopping_ ? Str(GLS("Stopping…"))
-                          : Str(GLS("Items to do:")) + QStringLiteral(" %1").arg(left),
+    SetComment({view_.stopping ? Str(GLS("Stopping…"))
+                               : Str(GLS("Items to do:")) + QStringLiteral(" %1").arg(left),
                 bytes + QStringLiteral(" \u2022 ") + rate + QStringLiteral(" \u2022 ") + timeLeft});
     // Within a large file the bar goes on moving with the bytes written.
     const std::int64_t within =
-        f.itemBytes == 0 ? 0
-                         : static_cast<std::int64_t>(
-                               f.itemBytesDone * static_cast<std::uint64_t>(progressStepsPerItem_) /
-                               f.itemBytes);
-    const std::int64_t value = (itemsAtCopyStart_ - left) * progressStepsPerItem_ +
-                               std::min<std::int64_t>(within, progressStepsPerItem_ - 1);
-    progress_->setValue(static_cast<int>(std::min<std::int64_t>(value, progress_->maximum())));
+        f.itemBytes == 0
+            ? 0
+            : static_cast<std::int64_t>(f.itemBytesDone *
+                                        static_cast<std::uint64_t>(view_.progressStepsPerItem) /
+                                        f.itemBytes);
+    const std::int64_t value = (view_.itemsAtCopyStart - left) * view_.progressStepsPerItem +
+                               std::min<std::int64_t>(within, view_.progressStepsPerItem - 1);
+    view_.progress->setValue(
+        static_cast<int>(std::min<std::int64_t>(value, view_.progress->maximum())));
     UpdateInfoDrawer();
 }
 
@@ -239,17 +243,17 @@ QString ConsoleWindow::infoDrawerText() const { return drawer_->text(); }
 
 void ConsoleWindow::UpdateInfoDrawer() {
     // copying_: a run's copy, until it ends.
-    drawer_->Show(figures_.has_value() && copying_ ? &*figures_ : nullptr);
+    drawer_->Show(view_.figures.has_value() && view_.copying ? &*view_.figures : nullptr);
 }
 
 void ConsoleWindow::RunFinished() {
-    if (copying_) UpdateItemsToDoField();
+    if (view_.copying) UpdateItemsToDoField();
     ToggleTimerUpdateField(false);
-    copying_ = false;
-    figures_.reset();
-    progressModel_.reset();
-    progress_->show();
-    if (progress_->maximum() == 0) progress_->setRange(0, 1);
+    view_.copying = false;
+    view_.figures.reset();
+    view_.progressModel.reset();
+    view_.progress->show();
+    if (view_.progress->maximum() == 0) view_.progress->setRange(0, 1);
     UpdateInfoDrawer();
     const std::int64_t i = app_.document().mSessionIndex;
     SetConsolePanes(i);
@@ -259,7 +263,7 @@ void ConsoleWindow::RunFinished() {
         logWindow_->FillLogWindow(service.pathLogFile(), service.logString());
     }
     SetReportOnConsole();
-    stopping_ = false;
+    view_.stopping = false;
     mainButton_->setEnabled(true);
     EnableDisableConsolePanes(true);
     SyncRunActions();
@@ -275,8 +279,8 @@ void ConsoleWindow::TellRunEnded() {
     if (app_.preferences().mPrefDict.intAt("prefBeepWhenDone") != 0) QApplication::beep();
     // Someone watching the window sees the report; a long run finished behind their back is
     // worth a word on the desktop.
-    if (clock_() - runStartedAt_ < kNotifiedRunSeconds || isActiveWindow()) return;
-    ShowDesktopNotification(Str(GLS("Quorvel run finished")), commentText_);
+    if (view_.clock() - view_.runStartedAt < kNotifiedRunSeconds || isActiveWindow()) return;
+    ShowDesktopNotification(Str(GLS("Quorvel run finished")), view_.commentText);
 }
 
 void ConsoleWindow::SetReportOnConsole() {
@@ -293,16 +297,16 @@ void ConsoleWindow::SetReportOnConsole() {
 }
 
 void ConsoleWindow::SetComment(const QStringList& lines) {
-    commentLines_ = lines;
-    commentText_ = lines.join(QLatin1Char('\n'));
+    view_.commentLines = lines;
+    view_.commentText = lines.join(QLatin1Char('\n'));
     QStringList shown;
-    for (const QString& line : lines) shown << TruncatedString(line, *comment_);
-    comment_->setText(shown.join(QLatin1Char('\n')));
+    for (const QString& line : lines) shown << TruncatedString(line, *view_.comment);
+    view_.comment->setText(shown.join(QLatin1Char('\n')));
 }
 
 void ConsoleWindow::resizeEvent(QResizeEvent* event) {
     QMainWindow::resizeEvent(event);
-    SetComment(commentLines_);
+    SetComment(view_.commentLines);
 }
 
 }  // namespace qv::ui

@@ -27,7 +27,7 @@ void ConsoleWindow::SessionCommand(int tag) {
     sessionPopup_->setCurrentIndex(static_cast<int>(current));
     const bool all = doc.IsAllSessions(current);
     auto refuse = [this](const std::string& message) {
-        sessionAlert_ = OpenWarning(message, "sessionAlert", this);
+        sheets_.sessionAlert = OpenWarning(message, "sessionAlert", this);
     };
     auto askName = [this, &doc](const std::string& proposed, std::optional<std::int64_t> renaming,
                                 auto apply) {
@@ -36,7 +36,7 @@ void ConsoleWindow::SessionCommand(int tag) {
         connect(sheet, &QDialog::finished, this, [this, sheet, apply](int result) {
             if (result == QDialog::Accepted) SessionCommandDone(apply(sheet->name()));
         });
-        sessionDialog_ = sheet;
+        sheets_.sessionDialog = sheet;
         sheet->open();
     };
     auto askRemoval = [this](const std::string& question, auto remove) {
@@ -50,7 +50,7 @@ void ConsoleWindow::SessionCommand(int tag) {
         connect(box, &QMessageBox::finished, this, [this, box, ok, remove] {
             if (box->clickedButton() == ok) SessionCommandDone(remove());
         });
-        sessionDialog_ = box;
+        sheets_.sessionDialog = box;
         box->open();
     };
 
@@ -69,10 +69,9 @@ void ConsoleWindow::SessionCommand(int tag) {
         case kTagRenameSession:
             if (all) return refuse(GLS("Can't rename the \"All\" Session."));
             doc.gRename = "isRename";
-            askName(doc.GetSessionName(current), current,
-                    [&doc, current](const std::string& name) {
-                        return sessions::RenameSession(doc, current, name);
-                    });
+            askName(doc.GetSessionName(current), current, [&doc, current](const std::string& name) {
+                return sessions::RenameSession(doc, current, name);
+            });
             break;
         case kTagRemoveSession:
             if (doc.SessionCount() <= 1) return refuse(GLS("Can't remove the last Session."));
@@ -91,7 +90,7 @@ void ConsoleWindow::SessionCommand(int tag) {
             connect(sort, &QDialog::finished, this, [this, sort, &doc](int result) {
                 if (result != 0) SessionCommandDone(sessions::ApplySortedOrder(doc, sort->order()));
             });
-            sessionDialog_ = sort;
+            sheets_.sessionDialog = sort;
             sort->open();
             break;
         }
@@ -104,7 +103,7 @@ void ConsoleWindow::SessionCommandDone(const sessions::SessionCommandResult& res
     app_.document().gRename.clear();
     if (!result) {
         if (!result.message.empty()) {
-            sessionAlert_ = OpenWarning(result.message, "sessionAlert", this);
+            sheets_.sessionAlert = OpenWarning(result.message, "sessionAlert", this);
         }
         return;
     }

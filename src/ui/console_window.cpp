@@ -94,12 +94,12 @@ ConsoleWindow::ConsoleWindow(app::MainApp& app, QWidget* parent)
     setObjectName(QStringLiteral("consoleWindow"));
     setWindowIcon(QIcon(QStringLiteral(":/icons/app.quorvel.Quorvel.svg")));
     run_ = new RunController(app_, this);
-    clock_ = [] {
+    view_.clock = [] {
         return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch())
             .count();
     };
-    updateTimer_ = new QTimer(this);
-    connect(updateTimer_, &QTimer::timeout, this, &ConsoleWindow::UpdateItemsToDoField);
+    view_.updateTimer = new QTimer(this);
+    connect(view_.updateTimer, &QTimer::timeout, this, &ConsoleWindow::UpdateItemsToDoField);
     connect(run_, &RunController::started, this, &ConsoleWindow::RunStarted);
     connect(run_, &RunController::scanProgress, this, &ConsoleWindow::ScanProgress);
     connect(run_, &RunController::previewShowing, this, &ConsoleWindow::PreviewShowing);
@@ -131,18 +131,18 @@ void ConsoleWindow::BuildWindow() {
     column->addLayout(BuildButtonRow(central));
 
     // Comment line and progress bar.
-    comment_ = new QLabel(central);
-    comment_->setObjectName(QStringLiteral("comment"));
-    comment_->setMinimumHeight(3 * comment_->fontMetrics().lineSpacing() + 4);
-    comment_->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-    comment_->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
-    column->addWidget(comment_);
-    progress_ = new QProgressBar(central);
-    progress_->setTextVisible(false);
-    progress_->setFixedHeight(8);
-    progress_->setRange(0, 1);
-    progress_->setValue(0);
-    column->addWidget(progress_);
+    view_.comment = new QLabel(central);
+    view_.comment->setObjectName(QStringLiteral("comment"));
+    view_.comment->setMinimumHeight(3 * view_.comment->fontMetrics().lineSpacing() + 4);
+    view_.comment->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    view_.comment->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+    column->addWidget(view_.comment);
+    view_.progress = new QProgressBar(central);
+    view_.progress->setTextVisible(false);
+    view_.progress->setFixedHeight(8);
+    view_.progress->setRange(0, 1);
+    view_.progress->setValue(0);
+    column->addWidget(view_.progress);
 
     // The information drawer.
     drawer_ = new InfoDrawer(central);
@@ -466,14 +466,14 @@ bool ConsoleWindow::GetCurrentPanel() {
         DocumentChanged();
         return true;
     }
-    if (!panelAlert_) {
+    if (!sheets_.panelAlert) {
         auto* box = new QMessageBox(QMessageBox::Warning, Str(GLS("Warning:")), Lines(message),
                                     QMessageBox::Ok, this);
         box->setObjectName(QStringLiteral("panelAlert"));
         box->button(QMessageBox::Ok)->setText(Str(GLS("OK")));
         box->setAttribute(Qt::WA_DeleteOnClose);
         box->setWindowModality(Qt::WindowModal);
-        panelAlert_ = box;
+        sheets_.panelAlert = box;
         box->open();
     }
     return false;
@@ -489,9 +489,9 @@ void ConsoleWindow::SyncPanelButtons() {
 
 void ConsoleWindow::SyncPanelActions() {
     // The menu offers what the row offers.
-    panelActions_[kConsolePanel]->setEnabled(consoleButton_->isEnabled());
+    menus_.panelActions[kConsolePanel]->setEnabled(consoleButton_->isEnabled());
     for (std::size_t o = 0; o < kOptionCount; ++o) {
-        panelActions_[o + 1]->setEnabled(options_[o].button->isEnabled());
+        menus_.panelActions[o + 1]->setEnabled(options_[o].button->isEnabled());
     }
 }
 
@@ -706,7 +706,7 @@ void ConsoleWindow::SetMainButtonTitle(bool all, bool sync) {
     }
     mainButton_->setText(Str(title));
     mainButton_->setToolTip(Str(tip) + QStringLiteral("  (Ctrl+R, Esc)"));
-    if (runAction_ != nullptr) runAction_->setText(Str(title));
+    if (menus_.run != nullptr) menus_.run->setText(Str(title));
     mainButton_->setIcon(NamedIcon("icn_run"));
     mainButton_->setProperty("running", false);
     mainButton_->style()->polish(mainButton_);

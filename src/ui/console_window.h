@@ -69,8 +69,8 @@ class ConsoleWindow : public QMainWindow {
     int sessionEntry(int tag) const;
     // The name sheet, removal question or sort window a session command has open, and the
     // alert of a refused one.
-    QDialog* sessionDialog() const { return sessionDialog_; }
-    QMessageBox* sessionAlert() const { return sessionAlert_; }
+    QDialog* sessionDialog() const { return sheets_.sessionDialog; }
+    QMessageBox* sessionAlert() const { return sheets_.sessionAlert; }
 
     void SetConsolePanes(std::int64_t index);
     void SetOptionDrawerPanes(std::int64_t index);
@@ -95,16 +95,16 @@ class ConsoleWindow : public QMainWindow {
     const std::string& currentPanel() const;
     OptionPanel* panel(const std::string& tab) const;
     QToolButton* consoleButton() const { return consoleButton_; }
-    QAction* panelAction(int number) const { return panelActions_[number]; }
+    QAction* panelAction(int number) const { return menus_.panelActions[number]; }
     // Whether the session pop-up offers "All Sessions" (not while an option panel is shown).
     bool sessionPopupOffersAll() const;
     // The message of a page that refused to be left, while shown.
-    QMessageBox* panelAlert() const { return panelAlert_; }
+    QMessageBox* panelAlert() const { return sheets_.panelAlert; }
 
     // The main button: starts a run, or stops the one going on.
     void TaskExecuteSyncOrBackup();
     // The alert of a run refused because another one holds the run lock, while shown.
-    QMessageBox* refusal() const { return refusal_; }
+    QMessageBox* refusal() const { return sheets_.refusal; }
     // Quit: during a run asks first, stops it and quits once it has concluded.
     void RequestQuit();
     bool isRunning() const;
@@ -125,21 +125,21 @@ class ConsoleWindow : public QMainWindow {
     QToolButton* optionButton(std::size_t i) const { return options_[i].button; }
     bool optionMarker(std::size_t i) const;
     QLabel* arrow() const { return arrow_; }
-    QString commentText() const { return commentText_; }
-    QProgressBar* progressBar() const { return progress_; }
+    QString commentText() const { return view_.commentText; }
+    QProgressBar* progressBar() const { return view_.progress; }
     InfoDrawer* infoDrawer() const { return drawer_; }
     void setInfoDrawerOpen(bool open);
     QString infoDrawerText() const;
     // The clock the rate and the time left are measured with, in seconds from any origin.
-    void setClock(std::function<double()> seconds) { clock_ = std::move(seconds); }
+    void setClock(std::function<double()> seconds) { view_.clock = std::move(seconds); }
     // What the refresh timer does: the progress bar and the drawer follow the run now.
     void RefreshProgress() { UpdateItemsToDoField(); }
     // For the pictures of the documentation: the window as during a copy with these figures.
     void ShowRunForPicture(const app::ProgressFigures& figures);
     RunController& runController() const { return *run_; }
-    QMessageBox* quitQuestion() const { return quitQuestion_; }
+    QMessageBox* quitQuestion() const { return sheets_.quitQuestion; }
     // The "Starting task:" confirmation while it is shown.
-    QMessageBox* confirmation() const { return confirmation_; }
+    QMessageBox* confirmation() const { return sheets_.confirmation; }
 
     // The File menu's commands and the save question.
     DocumentCommands& documents() const { return *documents_; }
@@ -155,11 +155,11 @@ class ConsoleWindow : public QMainWindow {
     void QuitWithoutWriting();
     // Writes the template (the sessions on screen) and the preferences now.
     void WriteSettingsFiles();
-    QMenu* fileMenu() const { return fileMenu_; }
-    QMenu* sessionMenu() const { return sessionMenu_; }
-    QMenu* helpMenu() const { return helpMenu_; }
-    QAction* runAction() const { return runAction_; }
-    QAction* stopAction() const { return stopAction_; }
+    QMenu* fileMenu() const { return menus_.file; }
+    QMenu* sessionMenu() const { return menus_.session; }
+    QMenu* helpMenu() const { return menus_.help; }
+    QAction* runAction() const { return menus_.run; }
+    QAction* stopAction() const { return menus_.stop; }
     // Every action of the menu bar with a shortcut, for the shortcuts window.
     QList<QAction*> menuActions() const;
 
@@ -258,43 +258,53 @@ class ConsoleWindow : public QMainWindow {
     QToolButton* consoleButton_ = nullptr;
     QStackedWidget* pages_ = nullptr;
     std::array<OptionPanel*, kPanelCount> panels_{};
-    std::array<QAction*, kPanelCount> panelActions_{};
-    QPointer<QMessageBox> panelAlert_;
     bool allItemOffered_ = true;
-    QLabel* comment_ = nullptr;
-    QStringList commentLines_;
-    QString commentText_;
-    QProgressBar* progress_ = nullptr;
 
     InfoDrawer* drawer_ = nullptr;
 
-    QTimer* updateTimer_ = nullptr;
-    std::int64_t itemsAtCopyStart_ = 0;
-    int progressStepsPerItem_ = 1;  // the bar moves within an item as its content is copied
-    std::function<double()> clock_;
-    double runStartedAt_ = 0;
-    std::optional<app::ProgressModel> progressModel_;
-    std::optional<app::ProgressFigures> figures_;  // the last sample of the copy
-    bool copying_ = false;
-    bool stopping_ = false;
-    int widthWithoutDrawer_ = 0;  // the window's width before the drawer widened it  // Stop was
-                                  // asked for and the run has not ended yet
+    int widthWithoutDrawer_ = 0;  // the window's width before the drawer widened it
+
+    // The run as the console shows it: the comment line, the bar, and what they are reckoned
+    // from.
+    struct RunView {
+        QLabel* comment = nullptr;
+        QStringList commentLines;
+        QString commentText;
+        QProgressBar* progress = nullptr;
+        QTimer* updateTimer = nullptr;
+        std::int64_t itemsAtCopyStart = 0;
+        int progressStepsPerItem = 1;  // the bar moves within an item as its content is copied
+        std::function<double()> clock;
+        double runStartedAt = 0;
+        std::optional<app::ProgressModel> progressModel;
+        std::optional<app::ProgressFigures> figures;  // the last sample of the copy
+        bool copying = false;
+        bool stopping = false;  // Stop was asked for and the run has not ended yet
+    } view_;
+    // The menus, and the actions whose state follows the console's.
+    struct Menus {
+        QMenu* file = nullptr;
+        QMenu* recent = nullptr;
+        QMenu* session = nullptr;
+        QMenu* help = nullptr;
+        QAction* run = nullptr;
+        QAction* stop = nullptr;
+        QList<QAction*> documentActions;  // need an open document
+        std::array<QAction*, kPanelCount> panelActions{};
+    } menus_;
+    // The sheets open over the window, one of each kind at most.
+    struct Sheets {
+        QPointer<QMessageBox> panelAlert;
+        QPointer<QDialog> sessionDialog;
+        QPointer<QMessageBox> sessionAlert;
+        QPointer<QMessageBox> quitQuestion;
+        QPointer<QMessageBox> confirmation;
+        QPointer<QMessageBox> refusal;
+    } sheets_;
 
     DocumentCommands* documents_ = nullptr;
     OptionPanel* closedPage_ = nullptr;
-    QMenu* fileMenu_ = nullptr;
-    QMenu* recentMenu_ = nullptr;
-    QMenu* sessionMenu_ = nullptr;
-    QMenu* helpMenu_ = nullptr;
-    QAction* runAction_ = nullptr;
-    QAction* stopAction_ = nullptr;
-    QList<QAction*> documentActions_;  // need an open document
 
-    QPointer<QDialog> sessionDialog_;
-    QPointer<QMessageBox> sessionAlert_;
-    QPointer<QMessageBox> quitQuestion_;
-    QPointer<QMessageBox> confirmation_;
-    QPointer<QMessageBox> refusal_;
     bool terminateAfterRun_ = false;
     bool terminated_ = false;
 };
