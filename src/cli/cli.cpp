@@ -225,11 +225,6 @@ constexpr OptionRow kVersionOption = Switch("--version", "Show the version.");
 constexpr const OptionRow* kCommandOptions[] = {&kHelpOption, &kVersionOption};
 constexpr const char* kHelpWord = "help";  // "quorvel help" too
 
-int Fail(std::ostream& err, const std::string& message) {
-    err << "quorvel: " << ForTerminal(message) << "\n";
-    return kExitUsage;
-}
-
 // Tells the help or the version when a word of the line asks for one, even as an option's value
 // or after "--"; nothing otherwise.
 std::optional<int> TellHelpOrVersion(std::span<const std::string> words, std::ostream& out) {
@@ -264,15 +259,16 @@ bool StartApp(app::MainApp& app, std::ostream& err, std::optional<platform::RunL
             std::this_thread::sleep_for(kStep);
         }
         if (!*hold) {
-            Fail(err, error.empty() ? "another command (" + heldBy +
-                                          ") is changing the settings; try again when it has ended"
-                                    : "cannot lock the settings: " + error);
+            Refuse(err, error.empty()
+                            ? "another command (" + heldBy +
+                                  ") is changing the settings; try again when it has ended"
+                            : "cannot lock the settings: " + error);
             return false;
         }
     }
     app::StartupResult started = app.Start();
     if (!started.ok) {
-        Fail(err, started.alert);
+        Refuse(err, started.alert);
         return false;
     }
     for (const std::string& notice : started.notices) {
@@ -350,9 +346,9 @@ bool OpenDocument(app::MainApp& app, const std::string& document, std::ostream& 
     sessions::DocResult r = app.document().ReadDocumentFile(document);
     if (!r) {
         if (!r.alert.empty()) {
-            Fail(err, r.alert);
+            Refuse(err, r.alert);
         } else {
-            Fail(err, GLS("Can't open the file") + " \"" + document + "\": " + r.reason);
+            Refuse(err, GLS("Can't open the file") + " \"" + document + "\": " + r.reason);
         }
         return false;
     }
@@ -374,6 +370,11 @@ void EnsureTemplateOnDisk(app::MainApp& app, std::ostream& err) {
     }
     sessions::DocResult r = doc.WriteFileSession(doc.pathFileDocTemplate());
     if (!r) err << "quorvel: warning: " << ForTerminal(r.alert) << "\n";
+}
+
+int Refuse(std::ostream& err, const std::string& message) {
+    err << "quorvel: " << ForTerminal(message) << "\n";
+    return kExitUsage;
 }
 
 int SayUsage(std::ostream& err, const std::string& message) {

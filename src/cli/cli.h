@@ -26,6 +26,8 @@ int RunCli(int argc, char** argv, std::ostream& out, std::ostream& err);
 
 // Says on err what is wrong with the command line, and where to look; returns kExitUsage.
 int SayUsage(std::ostream& err, const std::string& message);
+// Says on err why a valid command line is refused (no usage hint); returns kExitUsage.
+int Refuse(std::ostream& err, const std::string& message);
 
 // Starts the application core for a verb; false after saying why on err. What the start had
 // to say (a damaged settings file kept aside) goes to err as warnings. With `hold`, the verb

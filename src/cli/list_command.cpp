@@ -51,17 +51,12 @@ std::optional<std::string> StoredPath(const std::string& given, std::ostream& er
 
 const char* OnOff(bool on) { return on ? "on" : "off"; }
 
-int Refuse(const std::string& why, std::ostream& err) {
-    err << "quorvel: " << ForTerminal(why) << "\n";
-    return kExitUsage;
-}
-
 // Leaves the panel (GetPanels), then writes the document once.
 template <typename Editor>
 int StoreAndWrite(Editor& editor, plist::Value& session, app::MainApp& app,
                   const OptionsArguments& args, std::ostream& err) {
     std::string message;
-    if (!editor.GetPanels(session, &message)) return Refuse(message, err);
+    if (!editor.GetPanels(session, &message)) return Refuse(err, message);
     return WriteOptionsDocument(app, args.document, err);
 }
 
@@ -101,7 +96,7 @@ int Exclude(app::MainApp& app, const OptionsArguments& args, plist::Value& sessi
             "no row is on with an item: the list would have no effect and stays off; add one "
             "with 'quorvel exclude add PATH'";
     }
-    if (!why.empty()) return Refuse(why, err);
+    if (!why.empty()) return Refuse(err, why);
     return StoreAndWrite(editor, session, app, args, err);
 }
 
@@ -150,7 +145,7 @@ int Multi(app::MainApp& app, const OptionsArguments& args, std::int64_t sessionI
             "no row is on with both folders: the list would have no effect and stays off; "
             "set one with 'quorvel multi set N SOURCE DESTINATION'";
     }
-    if (!why.empty()) return Refuse(why, err);
+    if (!why.empty()) return Refuse(err, why);
     return StoreAndWrite(editor, session, app, args, err);
 }
 

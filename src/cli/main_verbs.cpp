@@ -223,11 +223,6 @@ std::string CheckScheduler(const ParsedLine& line) {
 
 // ---- the verbs ----
 
-int Fail(std::ostream& err, const std::string& message) {
-    err << "quorvel: " << ForTerminal(message) << "\n";
-    return kExitUsage;
-}
-
 // The document of --document, or the template (written when missing); false after saying why.
 bool OpenForVerb(app::MainApp& app, const std::string& document, std::ostream& err) {
     if (!OpenDocument(app, document, err)) return false;
@@ -244,13 +239,13 @@ int NewDocument(app::MainApp& app, const ParsedLine& line, std::ostream& out, st
         path += ext;
     }
     if (platform::ItemExists(path) && !args.force) {
-        return Fail(err, "\"" + path + "\" already exists; use --force to replace it");
+        return Refuse(err, "\"" + path + "\" already exists; use --force to replace it");
     }
     auto& doc = app.document();
     doc.mMainDict = sessions::SessionDocument::NewTemplate();
     doc.mSessionIndex = 0;
     sessions::DocResult r = doc.WriteFileSession(path);
-    if (!r) return Fail(err, r.alert + (r.reason.empty() ? "" : " (" + r.reason + ")"));
+    if (!r) return Refuse(err, r.alert + (r.reason.empty() ? "" : " (" + r.reason + ")"));
     out << path << "\n";
     return kExitOk;
 }
@@ -277,7 +272,7 @@ int Show(app::MainApp& app, const ParsedLine& line, std::ostream& out, std::ostr
     if (!OpenForVerb(app, Read(kDocumentOptions, line).document, err)) return kExitUsage;
     std::string xml;
     std::string why;
-    if (!plist::ToXml(app.document().mMainDict, &xml, &why)) return Fail(err, why);
+    if (!plist::ToXml(app.document().mMainDict, &xml, &why)) return Refuse(err, why);
     out << xml;
     return kExitOk;
 }

@@ -23,11 +23,6 @@ constexpr const char* kRootRefusal =
     "prefRoot cannot be set here: it follows the user the program runs as; use sudo or pkexec "
     "to run Quorvel as root";
 
-int Refuse(std::ostream& err, const std::string& message) {
-    err << "quorvel: " << ForTerminal(message) << "\n";
-    return kExitUsage;
-}
-
 bool IsTextual(const std::string& key) {
     const sessions::PreferenceLabel* row = sessions::FindPreferenceLabel(key);
     return row != nullptr && (row->control == sessions::PreferenceControl::Path ||

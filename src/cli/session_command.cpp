@@ -122,11 +122,6 @@ std::string CheckArguments(const SessionArguments& args, const ParsedLine& line,
     return {};
 }
 
-int Refuse(std::ostream& err, const std::string& message) {
-    err << "quorvel: " << ForTerminal(message) << "\n";
-    return kExitUsage;
-}
-
 // The session the NAME operand (or --session-index) names, or -1 after saying why there is none.
 std::int64_t SelectSession(const SessionDocument& doc, const SessionArguments& args,
                            std::ostream& err) {
