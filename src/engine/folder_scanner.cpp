@@ -81,11 +81,11 @@ struct FolderScanner::Folder {
     std::string bName{};
 };
 
-FolderScanner::FolderScanner(run::RunState& state, items::ErrorPath& errors,
+FolderScanner::FolderScanner(run::RunState& state, ScanListener& listener,
                              items::Validator& validator, const items::TWUtilities& tw,
                              const ExactSyncIndex& index, CaseProbe probe, bool removeLeftovers)
     : state_(state),
-      errors_(errors),
+      listener_(listener),
       validator_(validator),
       tw_(tw),
       index_(index),
@@ -148,16 +148,17 @@ bool FolderScanner::NoteIfLeftover(const platform::FolderHandle& dir, const std:
     return true;
 }
 
-void FolderScanner::ReportError(std::initializer_list<std::string_view> texts) {
-    run::RunState& s = state_;
-    errors_.SetErrMsg(texts);
-    errors_.LogAndCountError();
-    errors_.ManageTheError(s.mErrString, 0);
+void FolderScanner::ReportError(ScanError::Kind kind,
+                                std::initializer_list<std::string_view> texts) {
+    ScanError error{.kind = kind, .text = {}};
+    for (std::string_view text : texts) error.text += text;
+    listener_.OnScanError(error);
 }
 
 void FolderScanner::ReportUnreadable(const std::string& path, int error, const std::string& why) {
     ++folderErrors_;
-    ReportError({GLS("Can't read the item"), " ", run::Quoted(path), "\r",
+    ReportError(ScanError::Kind::kUnreadable,
+                {GLS("Can't read the item"), " ", run::Quoted(path), "\r",
                  why.empty() ? std::string_view(std::strerror(error)) : std::string_view(why)});
 }
 
@@ -218,7 +219,8 @@ bool FolderScanner::FoldersReadable(Folder& f, bool* result) {
     const bool bMissing = !f.bDir.valid() && (f.bError == ENOENT || f.bError == ENOTDIR);
     if (aMissing && bMissing && f.subItems.empty()) {
         if (!f.isRoot) ++folderErrors_;
-        ReportError({GLS("Can't find the folders"), " ", run::Quoted(f.aPath), " ", GLS("and"),
+        ReportError(ScanError::Kind::kFoldersMissing,
+                    {GLS("Can't find the folders"), " ", run::Quoted(f.aPath), " ", GLS("and"),
                      " \r", run::Quoted(f.bPath)});
         f.unread = true;
         *result = !f.isRoot;
@@ -612,7 +614,8 @@ void FolderScanner::NoteIfSpecial(const Side& side, bool inFolderToDelete) {
     ++s.totals.gSpecialFilesSkipped;
     if (inFolderToDelete) {
         // Its folder stays for it: the user must learn why the deletion did not happen.
-        ReportError({GLS("The folder is not deleted: it holds a special file (FIFO, socket or "
+        ReportError(ScanError::Kind::kSpecialInFolderToDelete,
+                    {GLS("The folder is not deleted: it holds a special file (FIFO, socket or "
                          "device), which a run never copies nor deletes:"),
                      " ", run::Quoted(side.path)});
     } else if (s.config.gMakeDetailedLog) {
@@ -686,7 +689,7 @@ void FolderScanner::ReportProgress() {
     const auto now = std::chrono::steady_clock::now();
     if (now - lastProgress_ < kInterval) return;
     lastProgress_ = now;
-    errors_.proxy().ScanProgress(state_);
+    listener_.OnScanProgress();
 }
 
 std::uint64_t FolderScanner::ContentToCopy(int copyMode, const Side& a, const Side& b) {

@@ -1,7 +1,7 @@
 #pragma once
 // The walk of one task: both trees side by side, a decision for every item, and the tree of
-// planned actions. Nothing on disk is changed. Questions and errors go through the error path,
-// and so through the main-thread proxy.
+// planned actions. Nothing on disk is changed. Errors and questions are handed to the run's
+// listener as they are met.
 
 #include <array>
 #include <chrono>
@@ -18,7 +18,7 @@
 #include "engine/folder_listing.h"
 #include "engine/item_filter.h"
 #include "engine/pair_decision.h"
-#include "items/error_path.h"
+#include "engine/scan_listener.h"
 #include "items/tw_utilities.h"
 #include "items/validation.h"
 #include "run/plan_item.h"
@@ -28,13 +28,9 @@ namespace qv::engine {
 
 class SettledRecord;
 
-// Titles of the check-boxes that the privilege hints name.
-inline constexpr const char* kRunAsRootCheckboxTitle = "Run with root privileges";
-inline constexpr const char* kUnlockCheckboxTitle = "Unlock locked items";
-
 class FolderScanner : private PairFacts {
   public:
-    FolderScanner(run::RunState& state, items::ErrorPath& errors, items::Validator& validator,
+    FolderScanner(run::RunState& state, ScanListener& listener, items::Validator& validator,
                   const items::TWUtilities& tw, const ExactSyncIndex& index, CaseProbe probe,
                   bool removeLeftovers = false);
     ~FolderScanner();
@@ -123,8 +119,8 @@ class FolderScanner : private PairFacts {
     // A temporary of an interrupted copy (its name and the mark), noted for the executor.
     bool NoteIfLeftover(const platform::FolderHandle& dir, const std::string& folder,
                         const std::string& name, bool inB);
-    // Every error of the walk is reported and counted here.
-    void ReportError(std::initializer_list<std::string_view> texts);
+    // Every error of the walk leaves it here.
+    void ReportError(ScanError::Kind kind, std::initializer_list<std::string_view> texts);
     void ReportUnreadable(const std::string& path, int error, const std::string& why);
     // caseInsensitive: the folder the item is listed in ignores case.
     bool Classify(Side& side, bool otherExists, bool caseInsensitive);
@@ -161,7 +157,7 @@ class FolderScanner : private PairFacts {
     void ReportProgress();
 
     run::RunState& state_;
-    items::ErrorPath& errors_;
+    ScanListener& listener_;
     items::Validator& validator_;
     const items::TWUtilities& tw_;
     const ExactSyncIndex& index_;

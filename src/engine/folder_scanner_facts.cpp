@@ -197,30 +197,19 @@ bool FolderScanner::Answer(const run::ConflictPolicy& policy, run::ConflictQuest
     if (!policy.ask) return policy.proceeds;
     question.isSync = state_.config.flags.gIsSyncOn;
     question.canChangeDirection = changeDirection != nullptr;
-    const run::ConflictReply reply = errors_.AskReplace(question);
+    const run::ConflictReply reply = listener_.OnQuestion(question);
     if (changeDirection) *changeDirection = reply.changeDirection;
     return reply.answer == run::ConflictAnswer::Proceed;
 }
 
 bool FolderScanner::CheckPrivileges(const Side& a, const Side& b, int copyMode) {
-    run::RunState& s = state_;
     const int result =
         validator_.CheckPrivilegesOnFiles(a.path, b.path, copyMode, &a.attrs, &b.attrs);
     if (result == items::kPrivilegesOk) return true;
-    errors_.LogAndCountError();
-    if (s.MayAsk() && s.config.gIsOnError != run::kOnErrorContinue) {
-        const bool insufficient = result == items::kPrivilegesInsufficient;
-        errors_.AppendErrMsg(
-            {"\r",
-             insufficient ? GLS("Try to log in as root or mark the check-box")
-                          : GLS("Try to unmark the check-box \"Locked\" in the Finder \"Get Info\" "
-                                "panel or to mark the check-box"),
-             " \"", GLS(insufficient ? kRunAsRootCheckboxTitle : kUnlockCheckboxTitle), "\" ",
-             GLS(insufficient ? "in the QV Preferences panel" : "in the QV Settings panel")});
-        s.gErrorTitleDialog = GLS(insufficient ? "Insufficient Privileges" : "Item Locked") + ":";
-        errors_.ManageTheError(s.mErrString, 0);
-        s.gErrorTitleDialog = GLS("Warning:");
-    }
+    // The validator leaves its message in the run's error text.
+    listener_.OnScanError({.kind = ScanError::Kind::kPrivileges,
+                           .text = state_.mErrString,
+                           .locked = result != items::kPrivilegesInsufficient});
     return false;
 }
 

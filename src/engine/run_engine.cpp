@@ -367,15 +367,7 @@ bool RunEngine::TopPrivilegesOk(const std::string& source, const std::string& de
         validator_.CheckPrivilegesOnFiles(source, dest, run::kModeDescend) == 0) {
         return true;
     }
-    errors_.LogAndCountError();
-    if (state_.MayAsk() && state_.config.gIsOnError != run::kOnErrorContinue) {
-        errors_.AppendErrMsg({"\r", GLS("Try to log in as root or mark the check-box"), " \"",
-                              GLS(kRunAsRootCheckboxTitle), "\" ",
-                              GLS("in the QV Preferences panel")});
-        state_.gErrorTitleDialog = GLS("Insufficient Privileges") + ":";
-        errors_.ManageTheError(state_.mErrString, 0);
-        state_.gErrorTitleDialog = GLS("Warning:");
-    }
+    ReportPrivileges(false);
     return false;
 }
 
@@ -390,7 +382,7 @@ RunEngine::TaskOutcome RunEngine::WalkTaskRoot(run::TaskRoot root) {
     state_.task.gCompareExactSyncAtIndex =
         index_.ExactSyncFileExists({root.source, root.dest, exactSync, !options_.scanOnly}, true);
     if (exactSync && !state_.task.gCompareExactSyncAtIndex) NoteExactSyncIndexNotUsed();
-    FolderScanner scanner(state_, errors_, validator_, tw_, index_, options_.caseProbe,
+    FolderScanner scanner(state_, *this, validator_, tw_, index_, options_.caseProbe,
                           !options_.scanOnly);
     scanner.MakeItemsToDontCopyList();
     if (f.gIsFilterOn) scanner.SetFilter(filter_.get());
@@ -524,5 +516,37 @@ uid_t RunEngine::DocumentOwner() const {
     }
     return ::geteuid();
 }
+
+void RunEngine::ReportPrivileges(bool locked) {
+    errors_.LogAndCountError();
+    if (!state_.MayAsk() || state_.config.gIsOnError == run::kOnErrorContinue) return;
+    // Someone is there to act on it: say what would let the run go on.
+    errors_.AppendErrMsg(
+        {"\r",
+         locked ? GLS("Try to unmark the check-box \"Locked\" in the Finder \"Get Info\" "
+                      "panel or to mark the check-box")
+                : GLS("Try to log in as root or mark the check-box"),
+         " \"", GLS(locked ? kUnlockCheckboxTitle : kRunAsRootCheckboxTitle), "\" ",
+         GLS(locked ? "in the QV Settings panel" : "in the QV Preferences panel")});
+    state_.gErrorTitleDialog = GLS(locked ? "Item Locked" : "Insufficient Privileges") + ":";
+    errors_.ManageTheError(state_.mErrString, 0);
+    state_.gErrorTitleDialog = GLS("Warning:");
+}
+
+void RunEngine::OnScanError(const ScanError& error) {
+    state_.mErrString = error.text;
+    if (error.kind == ScanError::Kind::kPrivileges) {
+        ReportPrivileges(error.locked);
+        return;
+    }
+    errors_.LogAndCountError();
+    errors_.ManageTheError(state_.mErrString, 0);
+}
+
+run::ConflictReply RunEngine::OnQuestion(const run::ConflictQuestion& question) {
+    return errors_.AskReplace(question);
+}
+
+void RunEngine::OnScanProgress() { errors_.proxy().ScanProgress(state_); }
 
 }  // namespace qv::engine

@@ -21,6 +21,7 @@
 #include "engine/folder_listing.h"
 #include "engine/item_filter.h"
 #include "engine/row_groups.h"
+#include "engine/scan_listener.h"
 #include "items/error_path.h"
 #include "items/tw_utilities.h"
 #include "items/validation.h"
@@ -50,7 +51,7 @@ struct RunOptions {
     std::function<void(run::RunState&)> takeRecord;
 };
 
-class RunEngine : private run::CopyHooks {
+class RunEngine : private run::CopyHooks, private ScanListener {
   public:
     // The backup date of an item never brought into step (one side of a conflict left as it
     // was): earlier than any change.
@@ -98,6 +99,9 @@ class RunEngine : private run::CopyHooks {
     };
     TaskOutcome ScanTaskFolders(std::int64_t sessionIndex, std::int64_t taskIndex);
     bool TopPrivilegesOk(const std::string& source, const std::string& dest);
+    // An item the run lacks the privileges for, or a locked one (the message already made):
+    // counted, and put to whoever can grant them.
+    void ReportPrivileges(bool locked);
     TaskOutcome WalkTaskRoot(run::TaskRoot root);
     // Moves gDestFolder into the session's sub-folder, when it asks for one, creating it. A
     // name that cannot be used or a folder that cannot be made is an error of the task, which
@@ -133,6 +137,10 @@ class RunEngine : private run::CopyHooks {
     void PurgeBeforeCopyOneTask() override;
     void PurgeAfterCopyOneTask(run::TaskLog& task) override;
     void PurgeAfterCopyOneSession(std::int64_t sessionIndex) override;
+    // What a task's walk meets: counted, logged and put to the error policy here.
+    void OnScanError(const ScanError& error) override;
+    run::ConflictReply OnQuestion(const run::ConflictQuestion& question) override;
+    void OnScanProgress() override;
 
     const plist::Value* Session(std::int64_t index) const;
     uid_t DocumentOwner() const;
