@@ -4,6 +4,8 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include <atomic>
+
 #include "support/test_support.h"
 
 namespace qv::platform {
@@ -62,6 +64,56 @@ TEST(ChildProcessTest, KillEndsTheWholeGroupAndPollDoesNotBlock) {
     // SIGKILL is delivered to the group at once; the grandchild's end is only not instant.
     for (int round = 0; round < 1000 && !Ended(grandchild); ++round) ::usleep(10000);
     EXPECT_TRUE(Ended(grandchild));
+}
+
+TEST(ChildRunnerTest, InputEnvironmentFolderAndErrorsReachTheChildAsGiven) {
+    test::TempDir dir;
+    const std::string value = std::string("two\nlines \xff\xfe end");
+    ChildRequest request;
+    request.argv = {"sh", "-c", "cat; printf '%s|' \"$QV_X\" \"$PWD\"; echo oops >&2; exit 4"};
+    request.options.input = std::string(200000, 'i');  // more than a pipe holds
+    request.options.workingFolder = dir.path();
+    request.options.environment = {{"QV_X", value}, {"HOME", "/replaced"}};
+    request.options.captureErrors = true;
+    request.options.outputCap = 1 << 20;
+    const ChildResult r = SystemChildRunner().Run(request);
+    ASSERT_TRUE(r.startError.empty()) << r.startError;
+    EXPECT_EQ(r.exitCode, 4);
+    EXPECT_FALSE(r.ok());
+    EXPECT_EQ(r.output, std::string(200000, 'i') + value + "|" + dir.path() + "|oops\n");
+
+    // A child that never reads its input does not end us with SIGPIPE.
+    request.argv = {"sh", "-c", "exec 0<&-; echo $HOME"};
+    const ChildResult closed = SystemChildRunner().Run(request);
+    EXPECT_TRUE(closed.ok());
+    EXPECT_EQ(closed.output, "/replaced\n");
+}
+
+TEST(ChildRunnerTest, TheDeadlineAndTheStopFlagEndTheWholeGroup) {
+    for (const bool byStop : {false, true}) {
+        std::atomic<bool> stop{false};
+        ChildRequest request;
+        request.killGrace = std::chrono::milliseconds(100);
+        // The shell ignores SIGTERM: only the SIGKILL that follows ends it.
+        request.argv = {"sh", "-c", "trap '' TERM; sleep 60 & echo $!; while :; do sleep 1; done"};
+        if (byStop) {
+            request.stop = &stop;
+            stop = true;
+        } else {
+            request.deadline = std::chrono::milliseconds(200);
+        }
+        const ChildResult r = SystemChildRunner().Run(request);
+        EXPECT_EQ(r.timedOut, !byStop);
+        EXPECT_EQ(r.stopped, byStop);
+        EXPECT_EQ(r.termSignal, SIGKILL);
+        EXPECT_FALSE(r.ok());
+        const pid_t grandchild = std::stoi(r.output);
+        for (int round = 0; round < 1000 && !Ended(grandchild); ++round) ::usleep(10000);
+        EXPECT_TRUE(Ended(grandchild));
+    }
+    ChildRequest missing;
+    missing.argv = {"/no/such/program"};
+    EXPECT_FALSE(SystemChildRunner().Run(missing).startError.empty());
 }
 
 }  // namespace
