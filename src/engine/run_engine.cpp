@@ -37,7 +37,9 @@ RunEngine::RunEngine(const sessions::SessionDocument& document, const plist::Val
       tw_(tw),
       options_(std::move(options)),
       errors_(state_, proxy),
-      validator_(errors_, tw) {}
+      validator_(errors_, tw),
+      hooks_(state_, errors_, document_,
+             options_.childRunner ? *options_.childRunner : platform::SystemChildRunner()) {}
 
 RunEngine::~RunEngine() {
     if (worker_.joinable()) {
@@ -107,6 +109,7 @@ void RunEngine::ExecuteMarkedRun() {
     const bool all =
         options_.allSessions ||
         (options_.sessionIndex < 0 && document_.IsAllSessions(state_.session.mSessionIndex));
+    CompileScripts(all);
     const bool scanned = all ? ScanAllSessions() : ScanOneSession(state_.session.mSessionIndex);
     state_.session.mSessionIndex = remembered;
     state_.totals.gScanSucceeded = scanned && state_.IsRunning();
@@ -139,6 +142,30 @@ void RunEngine::ExecuteMarkedRun() {
     if (state_.config.mExecutedBy == run::kExecutedByTimer) proxy_.SchedulingTimerDone(state_);
     state_.session.gOldSessionIndex = -1;
     state_.mIsCopying = false;
+}
+
+void RunEngine::CompileScripts(bool allSessions) {
+    if (options_.scanOnly) return;  // a plan changes nothing, and scripts may
+    std::vector<std::int64_t> sessions;
+    if (allSessions) {
+        for (std::int64_t i = 0; i < document_.SessionCount(); ++i) sessions.push_back(i);
+    } else {
+        sessions.push_back(state_.session.mSessionIndex);
+    }
+    const std::int64_t timeout =
+        preferences_.intAt("prefScriptTimeout", sessions::kDefaultScriptTimeout);
+    const std::optional<platform::InvokingUserInfo> user = platform::InvokingUser();
+    hooks_.Compile(sessions, std::chrono::seconds(std::max<std::int64_t>(timeout, 0)),
+                   ::geteuid() == 0, user ? user->uid : ::getuid());
+}
+
+std::int64_t RunEngine::SessionErrors(std::int64_t sessionIndex) const {
+    std::int64_t errors = 0;
+    for (const run::SessionLog& session : state_.logSessionArray) {
+        if (session.sessionIndex != sessionIndex) continue;
+        for (const run::TaskLog& task : session.logTaskArray) errors += task.gTotError;
+    }
+    return errors;
 }
 
 bool RunEngine::ScanAllSessions() {

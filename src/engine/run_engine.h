@@ -22,6 +22,7 @@
 #include "engine/item_filter.h"
 #include "engine/row_groups.h"
 #include "engine/scan_listener.h"
+#include "engine/session_hooks.h"
 #include "items/error_path.h"
 #include "items/tw_utilities.h"
 #include "items/validation.h"
@@ -45,6 +46,8 @@ struct RunOptions {
     // The run's start in seconds since 1970, which dates what it brings into step; now when
     // not given (a replay of a run at a chosen time).
     std::optional<std::int64_t> startTime;
+    // Starts the sessions' scripts (none: the real processes).
+    platform::ChildRunner* childRunner = nullptr;
     // Takes the run's record on the worker once the run has ended, unless the user stopped in
     // the preview: the run service makes and saves the log there, before the front end hears
     // that the run has concluded.
@@ -143,6 +146,10 @@ class RunEngine : private run::CopyHooks, private ScanListener {
     void OnScanProgress() override;
 
     const plist::Value* Session(std::int64_t index) const;
+    // The errors counted so far in the record of the session.
+    std::int64_t SessionErrors(std::int64_t sessionIndex) const;
+    // Checks the scripts of the sessions the run takes, unless it only plans.
+    void CompileScripts(bool allSessions);
     uid_t DocumentOwner() const;
     uid_t documentOwner_ = 0;  // of the run under way, read once as it is prepared
 
@@ -156,6 +163,7 @@ class RunEngine : private run::CopyHooks, private ScanListener {
     run::RunState state_;
     items::ErrorPath errors_;
     items::Validator validator_;
+    SessionHooks hooks_;
     std::thread worker_;
     std::mutex workerMutex_;
     std::condition_variable workerEnded_;

@@ -91,7 +91,7 @@ void RunEngine::PurgeBeforeScanOneSession(std::int64_t sessionIndex) {
     run::RunState& s = state_;
     s.config.gIsOnError = static_cast<int>(preferences_.intAt("prefOnError", run::kOnErrorAsk));
     proxy_.PurgeBeforeScanOneSession(s, sessionIndex);
-    proxy_.ExecuteAppleScript(sessionIndex, 1);
+    if (s.IsRunning()) hooks_.RunBefore(sessionIndex);
     const plist::Value* session = Session(sessionIndex);
     static const plist::Value kEmpty;
     const plist::Value& sess = session ? *session : kEmpty;
@@ -336,11 +336,16 @@ void RunEngine::PurgeAfterCopyOneTask(run::TaskLog& task) {
 
 void RunEngine::PurgeAfterCopyOneSession(std::int64_t sessionIndex) {
     if (state_.IsRunning()) ++state_.session.gTotSessionsDone;
-    proxy_.ExecuteAppleScript(sessionIndex, 2);
+    hooks_.RunAfter(sessionIndex, SessionErrors(sessionIndex), !state_.IsRunning());
 }
 
 void RunEngine::PurgeAfterWholeSyncBackup() {
     run::RunState& s = state_;
+    // A session whose before-script ran gets its after-script whatever became of the run: it
+    // may have stopped what must be started again.
+    for (const std::int64_t index : hooks_.AfterScriptsOwed()) {
+        hooks_.RunAfter(index, SessionErrors(index), true);
+    }
     if (s.session.gOldSessionIndex > 0) {
         s.session.mSessionIndex = s.session.gOldSessionIndex;
     } else if (options_.sessionIndex < 0) {
@@ -356,7 +361,9 @@ void RunEngine::PurgeAfterWholeSyncBackup() {
         if (const plist::Value* session = Session(sessionLog.sessionIndex)) {
             PurgeBeforeScanAndCopyOneSession(*session);
         }
-        std::int64_t sessionErrors = 0;
+        sessionLog.hookErrors = hooks_.TakeErrors(sessionLog.sessionIndex, &sessionLog.hookLogText);
+        std::int64_t sessionErrors = sessionLog.hookErrors;
+        s.totals.gGlobalError += sessionLog.hookErrors;
         for (run::TaskLog& task : sessionLog.logTaskArray) {
             sessionErrors += task.gTotError;
             s.totals.gGlobalError += task.gTotError;
@@ -416,6 +423,7 @@ void RunEngine::PurgeAfterWholeSyncBackup() {
         proxy_.UnmountAllVolumesForSession(sessionLog.sessionIndex);
         sessionLog.gTotError = sessionErrors;
     }
+    s.totals.gGlobalError += hooks_.TakeRemainingErrors();
 }
 
 }  // namespace qv::engine

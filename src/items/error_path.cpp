@@ -25,6 +25,10 @@ void ErrorPath::LogErrString() {
 void ErrorPath::LogAndCountError() {
     LogErrString();
     ++state_.task.gTotError;
+    ListError();
+}
+
+void ErrorPath::ListError() {
     if (state_.totals.gErrorMessages.size() < run::kMaxListedErrors) {
         state_.totals.gErrorMessages.push_back(state_.mErrString);
     }

@@ -25,6 +25,8 @@ class ErrorPath {
     void LogErrString();
     // LogErrString, and the task's error count goes up: every error of a run is counted here.
     void LogAndCountError();
+    // mErrString joins the list of the run's errors that its report shows.
+    void ListError();
     // Logs and counts mErrString; in a run the user started, applies the policy (case 0: the
     // preference). True to go on.
     bool AddErrQuickly(int forceToCase);

@@ -42,8 +42,7 @@ class MainThreadProxy {
     virtual void PurgeBeforeMainCopy(const RunState&) {}
     virtual void ConcludeWholeSyncBackup(const RunState&) {}
     virtual void SchedulingTimerDone(const RunState&) {}
-    // Scripts before (which 1) and after (2) a session; volumes of a session.
-    virtual void ExecuteAppleScript(std::int64_t /*sessionIndex*/, int /*which*/) {}
+    // Volumes of a session.
     virtual void MountAllVolumesForSession(std::int64_t /*sessionIndex*/) {}
     virtual void UnmountAllVolumesForSession(std::int64_t /*sessionIndex*/) {}
     // Progress of the scan: called now and then, never once per item.

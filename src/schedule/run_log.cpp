@@ -106,7 +106,7 @@ SideLabels LabelsFor(const plist::Value* session) {
 }
 
 std::int64_t SessionErrorSum(const run::SessionLog& record) {
-    std::int64_t sum = 0;
+    std::int64_t sum = record.hookErrors;
     for (const run::TaskLog& task : record.logTaskArray) sum += task.gTotError;
     return sum;
 }
@@ -375,6 +375,7 @@ class LogComposer {
         block += sessions::GetSettingsLog(SubDict(session, "settingsDict"));
         block += sessions::GetConflictsLog(SubDict(session, "conflictsDict"));
         block += ScriptsSection(SubDict(session, "appleScriptDict"));
+        if (!record.hookLogText.empty()) block += "\r" + record.hookLogText;
         block += "\r\r";
         logString_ += block;
 

@@ -32,7 +32,7 @@ using plist::Dict;
 using plist::Value;
 using Ints = std::vector<std::int64_t>;
 
-constexpr const char* kScriptText = "-- Write or paste here your AppleScript";
+constexpr const char* kScriptText = "# Write or paste here your shell script";
 const std::set<std::string> kNineGroups = {"consoleDict",   "settingsDict",  "timerDict",
                                            "multiDict",     "filterDict",    "excludeDict",
                                            "conflictsDict", "autoMountDict", "appleScriptDict"};

@@ -1,0 +1,168 @@
+#include "engine/session_hooks.h"
+
+#include <sys/stat.h>
+
+#include "platform/item_attributes.h"
+#include "platform/localization.h"
+#include "run/log_name.h"
+#include "sessions/multi_options.h"
+
+namespace qv::engine {
+
+using platform::GLS;
+
+void SessionHooks::Compile(const std::vector<std::int64_t>& sessions, std::chrono::seconds timeout,
+                           bool runAsRoot, uid_t invokingUser) {
+    entries_.clear();
+    timeout_ = timeout;
+    bool refused = false;
+    for (const std::int64_t index : sessions) {
+        const plist::Value* session = document_.GetSessionDict(index);
+        const plist::Value* dict = session ? session->dictAt("appleScriptDict") : nullptr;
+        if (dict == nullptr) continue;
+        const bool beforeOn = dict->intAt("asStartOn", 0) == 1;
+        const bool afterOn = dict->intAt("asEndOn", 0) == 1;
+        if (!beforeOn && !afterOn) continue;
+        if (runAsRoot && !DocumentTrusted(invokingUser)) {
+            // Said once for the document, counted in the first session it would have run for.
+            if (!refused) {
+                const std::string& file = document_.isDocumentTemplate
+                                              ? document_.pathFileDocTemplate()
+                                              : document_.pathDocumentFile;
+                Record(index, platform::FormatText(
+                                  GLS("The scripts of the document %@ are not run: with root "
+                                      "privileges, only the scripts of a document owned by root "
+                                      "or by you, which no one else can write, are run."),
+                                  {run::Quoted(file)}));
+            }
+            refused = true;
+            continue;
+        }
+        Entry& entry = entries_[index];
+        const struct {
+            bool on;
+            const char* textKey;
+            const char* message;
+            std::string* compiled;
+        } kinds[] = {
+            {beforeOn, "asStartText", "Error compiling the first AppleScript.", &entry.before},
+            {afterOn, "asEndText", "Error compiling the second AppleScript.", &entry.after}};
+        for (const auto& kind : kinds) {
+            if (!kind.on) continue;
+            const std::string& text = dict->stringAt(kind.textKey);
+            std::optional<sessions::ScriptFault> fault;
+            if (sessions::IsEmptyScript(text)) {
+                fault = sessions::ScriptFault{};
+            } else {
+                fault = sessions::CheckScript(runner_, text);
+            }
+            if (fault) {
+                Record(index, GLS(kind.message) + fault->description);
+            } else {
+                *kind.compiled = text;
+            }
+        }
+    }
+}
+
+void SessionHooks::RunBefore(std::int64_t sessionIndex) {
+    const auto found = entries_.find(sessionIndex);
+    if (found == entries_.end() || found->second.before.empty()) return;
+    found->second.beforeRan = true;
+    const platform::ChildResult result =
+        sessions::RunScript(runner_, found->second.before, Environment(sessionIndex, true),
+                            timeout_, &state_.mUserPressedStop);
+    if (result.ok()) return;
+    Record(sessionIndex,
+           platform::FormatText("Error running the script %@ the session \"%@\".",
+                                {"before", run::LogName(document_.GetSessionName(sessionIndex))}) +
+               sessions::ScriptErrorDescription(result));
+}
+
+void SessionHooks::RunAfter(std::int64_t sessionIndex, std::int64_t errors, bool stopped) {
+    const auto found = entries_.find(sessionIndex);
+    if (found == entries_.end() || found->second.after.empty() || found->second.afterRan) return;
+    Entry& entry = found->second;
+    entry.afterRan = true;
+    std::vector<std::pair<std::string, std::string>> environment = Environment(sessionIndex, false);
+    environment.emplace_back("QUORVEL_ERRORS", std::to_string(errors + entry.errors));
+    environment.emplace_back("QUORVEL_STOPPED", stopped ? "1" : "0");
+    // After a Stop it still runs to its end (or its time limit): it may be what starts again
+    // the service the before-script stopped.
+    const platform::ChildResult result =
+        sessions::RunScript(runner_, entry.after, std::move(environment), timeout_,
+                            stopped ? nullptr : &state_.mUserPressedStop);
+    if (result.ok()) return;
+    Record(sessionIndex,
+           platform::FormatText("Error running the script %@ the session \"%@\".",
+                                {"after", run::LogName(document_.GetSessionName(sessionIndex))}) +
+               sessions::ScriptErrorDescription(result));
+}
+
+std::vector<std::int64_t> SessionHooks::AfterScriptsOwed() const {
+    std::vector<std::int64_t> owed;
+    for (const auto& [index, entry] : entries_) {
+        if (entry.beforeRan && !entry.after.empty() && !entry.afterRan) owed.push_back(index);
+    }
+    return owed;
+}
+
+std::int64_t SessionHooks::TakeErrors(std::int64_t sessionIndex, std::string* logText) {
+    const auto found = entries_.find(sessionIndex);
+    if (found == entries_.end()) return 0;
+    if (logText != nullptr) *logText += found->second.logText;
+    found->second.logText.clear();
+    return std::exchange(found->second.errors, 0);
+}
+
+std::int64_t SessionHooks::TakeRemainingErrors() {
+    std::int64_t sum = 0;
+    for (auto& [index, entry] : entries_) sum += std::exchange(entry.errors, 0);
+    return sum;
+}
+
+void SessionHooks::Record(std::int64_t sessionIndex, std::string message) {
+    state_.mErrString = sessions::WithoutFinalFullStop(std::move(message));
+    Entry& entry = entries_[sessionIndex];
+    // The session's own count: a task's count is started again for each task.
+    ++entry.errors;
+    if (state_.config.gMakeDetailedLog || state_.config.gMakeErrorsLog) {
+        entry.logText += run::kErrorMarker + state_.mErrString + "\r";
+    }
+    errors_.ListError();
+    errors_.ManageTheError(state_.mErrString, 0);
+}
+
+std::vector<std::pair<std::string, std::string>> SessionHooks::Environment(
+    std::int64_t sessionIndex, bool before) const {
+    std::string source, destination;
+    if (const plist::Value* session = document_.GetSessionDict(sessionIndex)) {
+        const plist::Value* multi = session->dictAt("multiDict");
+        const plist::Value* console = session->dictAt("consoleDict");
+        if (multi != nullptr && multi->intAt("multiOn", 0) == 1) {
+            const std::vector<sessions::MultiPair> rows = sessions::CountMultiValid(*session);
+            if (!rows.empty()) {
+                source = rows.front().source;
+                destination = rows.front().destination;
+            }
+        } else if (console != nullptr) {
+            source = console->stringAt("topFolder");
+            destination = console->stringAt("bottomFolder");
+        }
+    }
+    return {{"QUORVEL_SESSION", document_.GetSessionName(sessionIndex)},
+            {"QUORVEL_SOURCE", source},
+            {"QUORVEL_DESTINATION", destination},
+            {"QUORVEL_WHEN", before ? "before" : "after"}};
+}
+
+bool SessionHooks::DocumentTrusted(uid_t invokingUser) const {
+    const std::string& file =
+        document_.isDocumentTemplate ? document_.pathFileDocTemplate() : document_.pathDocumentFile;
+    if (file.empty()) return true;  // made in this instance, never read from a file
+    const platform::ItemAttributes a = platform::ReadItemAttributes(file.c_str());
+    if (!a.exists()) return true;
+    return (a.uid == 0 || a.uid == invokingUser) && (a.mode & (S_IWGRP | S_IWOTH)) == 0;
+}
+
+}  // namespace qv::engine
