@@ -98,7 +98,9 @@ std::optional<ScriptFault> CheckScript(platform::ChildRunner& runner, const std:
     if (!result.startError.empty()) return ScriptFault{"\r" + result.startError, 0};
     std::string message = WithoutFinalNewlines(result.output);
     // The shell names itself first: the line is what the user can act on.
-    if (message.starts_with("sh: ")) message.erase(0, 4);
+    for (const std::string& name : {std::string(kShell) + ": ", std::string("sh: ")}) {
+        if (message.starts_with(name)) message.erase(0, name.size());
+    }
     const int line = FaultyLine(message);
     if (line > 0 && message.starts_with(std::to_string(line) + ": ")) {
         message = GLS("line") + " " + message;
