@@ -7,11 +7,35 @@
 #include "platform/file_io.h"
 #include "platform/file_system.h"
 #include "platform/localization.h"
+#include "sessions/script_options.h"
 #include "sessions/settings_options.h"
 
 namespace qv::engine {
 
 using platform::GLS;
+
+namespace {
+
+bool ScriptRuns(const plist::Value* scripts, const char* onKey, const char* textKey) {
+    return scripts != nullptr && scripts->intAt(onKey, 0) == 1 &&
+           !sessions::IsEmptyScript(scripts->stringAt(textKey));
+}
+
+// " and run its before-script", and the like: the scripts the run will start, said before
+// the question mark.
+std::string WithScripts(std::string message, const plist::Value& session) {
+    const plist::Value* scripts = session.dictAt("appleScriptDict");
+    const bool before = ScriptRuns(scripts, "asStartOn", "asStartText");
+    const bool after = ScriptRuns(scripts, "asEndOn", "asEndText");
+    if (!before && !after) return message;
+    const std::string phrase = before && after ? GLS(" and run its before- and after-scripts")
+                               : before        ? GLS(" and run its before-script")
+                                               : GLS(" and run its after-script");
+    message.insert(message.size() - 1, phrase);
+    return message;
+}
+
+}  // namespace
 
 std::optional<Confirmation> AreYouSure(const sessions::SessionDocument& document,
                                        std::int64_t sessionIndex, const plist::Value& preferences,
@@ -35,6 +59,15 @@ std::optional<Confirmation> AreYouSure(const sessions::SessionDocument& document
     Confirmation c{GLS("Starting task:"), "", GLS("OK"), GLS("Cancel")};
     if (document.IsAllSessions(sessionIndex)) {
         c.message = GLS("Are you sure you want to execute the tasks defined in all the sessions?");
+        for (std::int64_t i = 0; i < document.SessionCount(); ++i) {
+            const plist::Value* session = document.GetSessionDict(i);
+            const plist::Value* scripts = session ? session->dictAt("appleScriptDict") : nullptr;
+            if (ScriptRuns(scripts, "asStartOn", "asStartText") ||
+                ScriptRuns(scripts, "asEndOn", "asEndText")) {
+                c.message.insert(c.message.size() - 1, GLS(" and run their scripts"));
+                break;
+            }
+        }
         return c;
     }
     static const plist::Value kEmpty;
@@ -49,8 +82,9 @@ std::optional<Confirmation> AreYouSure(const sessions::SessionDocument& document
     const std::string exact = settings && settings->intAt("settExact") == 1 ? "exactly " : "";
     const plist::Value* multi = session.dictAt("multiDict");
     if (multi && multi->intAt("multiOn") == 1) {
-        c.message =
-            GLS("Are you sure you want to") + " " + verb + exact + GLS("from the multiple list?");
+        c.message = WithScripts(
+            GLS("Are you sure you want to") + " " + verb + exact + GLS("from the multiple list?"),
+            session);
         return c;
     }
     const plist::Value* console = session.dictAt("consoleDict");
@@ -65,9 +99,10 @@ std::optional<Confirmation> AreYouSure(const sessions::SessionDocument& document
     }
     const items::TWUtilities tw;
     const std::string kind = (tw.IsReallyFolder(used) ? GLS("folder") : GLS("file")) + " " + q;
-    c.message = GLS("Are you sure you want to") + " " + verb + exact + GLS("the") + " " + kind +
-                platform::LastPathComponent(source) + link + kind +
-                platform::LastPathComponent(dest) + q + "?";
+    c.message = WithScripts(GLS("Are you sure you want to") + " " + verb + exact + GLS("the") +
+                                " " + kind + platform::LastPathComponent(source) + link + kind +
+                                platform::LastPathComponent(dest) + q + "?",
+                            session);
     return c;
 }
 

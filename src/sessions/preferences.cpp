@@ -8,6 +8,7 @@
 #include "platform/file_system.h"
 #include "sessions/email_settings.h"
 #include "sessions/plist_codec.h"
+#include "sessions/script_options.h"
 #include "sessions/session_document.h"
 
 namespace qv::sessions {
@@ -48,6 +49,7 @@ plist::Value Preferences::GetDefaultPreferencesDict() const {
         {"prefRoot", RootFlag()},
         {"prefModificationDelta", 0},
         {"prefModificationDeltaField", 10},
+        {"prefScriptTimeout", kDefaultScriptTimeout},
         {"prefUpdateFrequency", 0},
         {"prefUpdateLastCheckDate", plist::Date{static_cast<double>(std::time(nullptr))}},
         {"prefTabViewIdentifier", "General"},
@@ -143,6 +145,7 @@ void Preferences::UpdatePreferences() {
     mPrefDict.setIfAbsent("prefSchedulingWindowIsOpen", false);
     mPrefDict.setIfAbsent("prefSettTabViewIdentifier", "General");
     mPrefDict.setIfAbsent("prefShutDown", 0);
+    mPrefDict.setIfAbsent("prefScriptTimeout", kDefaultScriptTimeout);
     if (!mPrefDict.contains("prefDeleteLogsOn")) {
         mPrefDict.set("prefDeleteLogsOn", false);
         mPrefDict.set("prefDeleteLogsPop", 0);

@@ -45,6 +45,19 @@ TEST(ConfirmationTest, TheMessageNamesTheTaskAndItsFolders) {
         EXPECT_EQ(AreYouSure(doc, doc.SessionCount() + 1, prefs, true)->message,
                   "Are you sure you want to execute the tasks defined in all the sessions?");
     }
+    // The scripts the run will start are named; a switched-on placeholder is none.
+    sessions::SessionDocument doc =
+        test::TwoFolderDocument(dir / "Docs", dir / "Backup", sessions::kTaskBackup);
+    test::SetOption(doc, 0, "appleScriptDict", "asEndOn", 1);
+    EXPECT_EQ(AreYouSure(doc, 0, prefs, true)->message, rows[1].message);
+    test::SetOption(doc, 0, "appleScriptDict", "asStartOn", 1);
+    test::SetOption(doc, 0, "appleScriptDict", "asStartText", "systemctl stop db");
+    EXPECT_EQ(AreYouSure(doc, 0, prefs, true)->message,
+              "Are you sure you want to backup the folder \"Docs\" to the folder \"Backup\" and "
+              "run its before-script?");
+    EXPECT_EQ(AreYouSure(doc, doc.SessionCount() + 1, prefs, true)->message,
+              "Are you sure you want to execute the tasks defined in all the sessions and run "
+              "their scripts?");
 }
 
 TEST(ConfirmationTest, ConflictPoliciesShowTheirMarkerAndLogLines) {
