@@ -16,6 +16,7 @@
 #include "cli/plan_command.h"
 #include "cli/run_command.h"
 #include "cli/scheduler_command.h"
+#include "cli/scripts_command.h"
 #include "cli/terminal_text.h"
 #include "cli/timers_command.h"
 #include "platform/file_io.h"
@@ -51,11 +52,13 @@ constexpr OptionRow kQuiet = Switch("--quiet");
 constexpr OptionRow kNoProgress = Switch("--no-progress");
 constexpr OptionRow kLast = Switch("--last");
 constexpr OptionRow kErrors = Switch("--errors");
+constexpr OptionRow kFile = WithValue("--file", "a file", Attach::kYes);
+constexpr OptionRow kText = WithValue("--text", "a text", Attach::kYes);
 
 constexpr const OptionRow* kOptions[] = {
-    &kDocument, &kForce, &kSession,    &kSessionIndex, &kDays,     &kWait,
-    &kAll,      &kJson,  &kYes,        &kUnattended,   &kPrintLog, &kSaveLog,
-    &kPreview,  &kQuiet, &kNoProgress, &kLast,         &kErrors,
+    &kDocument,   &kForce, &kSession,    &kSessionIndex, &kDays,    &kWait,    &kAll,
+    &kJson,       &kYes,   &kUnattended, &kPrintLog,     &kSaveLog, &kPreview, &kQuiet,
+    &kNoProgress, &kLast,  &kErrors,     &kFile,         &kText,
 };
 constexpr Grammar kGrammar{kOptions};
 
@@ -69,7 +72,9 @@ struct OnlyFor {
 constexpr OnlyFor kLogOnly[] = {{&kLast, "log show"}, {&kErrors, "log show"}};
 // these after it.
 constexpr OnlyFor kOnlyFor[] = {
-    {&kSessionIndex, "settings, conflicts, filter, exclude, multi and timers"},
+    {&kSessionIndex, "settings, conflicts, scripts, filter, exclude, multi and timers"},
+    {&kFile, "scripts set"},
+    {&kText, "scripts set"},
     {&kWait, "scheduler"},
     {&kDays, "timers and scheduler"},
 };
@@ -130,6 +135,14 @@ constexpr Take<OptionsArguments> kOptionsOptions[] = {
     {&kJson, Into<&OptionsArguments::json>},
 };
 
+constexpr Take<ScriptsArguments> kScriptsOptions[] = {
+    {&kDocument, Into<&ScriptsArguments::document>},
+    {&kSession, Into<&ScriptsArguments::session>},
+    {&kSessionIndex, Into<&ScriptsArguments::sessionIndex>},
+    {&kFile, Into<&ScriptsArguments::file>},
+    {&kText, Into<&ScriptsArguments::text>},
+};
+
 constexpr Take<FilterArguments> kFilterOptions[] = {
     {&kDocument, Into<&FilterArguments::document>},
     {&kSession, Into<&FilterArguments::session>},
@@ -161,6 +174,8 @@ constexpr Refusal kSettingsRefusals[] = {{&kAll, "settings takes one session, no
 constexpr Refusal kConflictsRefusals[] = {{&kAll, "conflicts takes one session, not --all"}};
 constexpr Refusal kExcludeRefusals[] = {{&kAll, "exclude takes one session, not --all"}};
 constexpr Refusal kMultiRefusals[] = {{&kAll, "multi takes one session, not --all"}};
+constexpr Refusal kScriptsRefusals[] = {{&kAll, "scripts takes one session, not --all"},
+                                        {&kJson, "--json is not for scripts"}};
 
 std::vector<std::string> WordsAfterVerb(const ParsedLine& line) {
     return {line.operands.begin() + 1, line.operands.end()};
@@ -182,6 +197,12 @@ NewDocumentArguments NewDocumentOf(const ParsedLine& line) {
 OptionsArguments OptionsOf(const ParsedLine& line) {
     OptionsArguments args = Read(kOptionsOptions, line);
     args.command = line.operands.front();
+    args.words = WordsAfterVerb(line);
+    return args;
+}
+
+ScriptsArguments ScriptsOf(const ParsedLine& line) {
+    ScriptsArguments args = Read(kScriptsOptions, line);
     args.words = WordsAfterVerb(line);
     return args;
 }
@@ -214,6 +235,7 @@ std::string CheckLog(const ParsedLine& line) {
 
 std::string CheckOptions(const ParsedLine& line) { return CheckOptionsArguments(OptionsOf(line)); }
 std::string CheckFilter(const ParsedLine& line) { return CheckFilterArguments(FilterOf(line)); }
+std::string CheckScripts(const ParsedLine& line) { return CheckScriptsArguments(ScriptsOf(line)); }
 std::string CheckTimers(const ParsedLine& line) { return CheckTimersArguments(TimersOf(line)); }
 
 std::string CheckScheduler(const ParsedLine& line) {
@@ -300,6 +322,12 @@ int Options(app::MainApp& app, const ParsedLine& line, std::ostream& out, std::o
     return RunOptionsCommand(app, args, out, err);
 }
 
+int Scripts(app::MainApp& app, const ParsedLine& line, std::ostream& out, std::ostream& err) {
+    const ScriptsArguments args = ScriptsOf(line);
+    if (!OpenForVerb(app, args.document, err)) return kExitUsage;
+    return RunScriptsCommand(app, args, out, err);
+}
+
 int Filter(app::MainApp& app, const ParsedLine& line, std::ostream& out, std::ostream& err) {
     const FilterArguments args = FilterOf(line);
     if (!OpenForVerb(app, args.document, err)) return kExitUsage;
@@ -323,6 +351,10 @@ int Scheduler(app::MainApp& app, const ParsedLine& line, std::ostream& out, std:
 bool Changes(const ParsedLine&) { return true; }
 bool OnlyReads(const ParsedLine&) { return false; }
 bool TimersChanges(const ParsedLine& line) { return TimersVerbChanges(TimersOf(line)); }
+bool ScriptsChange(const ParsedLine& line) {
+    const std::string verb = line.operands.size() > 1 ? line.operands[1] : "";
+    return verb == "set" || verb == "on" || verb == "off";
+}
 
 template <const auto& table>
 bool TakesOption(const OptionRow& option) {
@@ -394,6 +426,13 @@ constexpr MainVerb kVerbs[] = {
      .operands = true,
      .refusals = kMultiRefusals,
      .check = CheckOptions},
+    {.name = "scripts",
+     .takes = TakesOption<kScriptsOptions>,
+     .perform = Scripts,
+     .operands = true,
+     .refusals = kScriptsRefusals,
+     .check = CheckScripts,
+     .changes = ScriptsChange},
     {.name = "filter",
      .takes = TakesOption<kFilterOptions>,
      .perform = Filter,

@@ -5,7 +5,6 @@
 #include "platform/item_attributes.h"
 #include "platform/localization.h"
 #include "run/log_name.h"
-#include "sessions/multi_options.h"
 
 namespace qv::engine {
 
@@ -69,9 +68,10 @@ void SessionHooks::RunBefore(std::int64_t sessionIndex) {
     const auto found = entries_.find(sessionIndex);
     if (found == entries_.end() || found->second.before.empty()) return;
     found->second.beforeRan = true;
-    const platform::ChildResult result =
-        sessions::RunScript(runner_, found->second.before, Environment(sessionIndex, true),
-                            timeout_, &state_.mUserPressedStop);
+    const platform::ChildResult result = sessions::RunScript(
+        runner_, found->second.before,
+        sessions::ScriptEnvironment(document_, sessionIndex, sessions::ScriptWhen::kBefore),
+        timeout_, &state_.mUserPressedStop);
     if (result.ok()) return;
     Record(sessionIndex,
            platform::FormatText("Error running the script %@ the session \"%@\".",
@@ -84,7 +84,8 @@ void SessionHooks::RunAfter(std::int64_t sessionIndex, std::int64_t errors, bool
     if (found == entries_.end() || found->second.after.empty() || found->second.afterRan) return;
     Entry& entry = found->second;
     entry.afterRan = true;
-    std::vector<std::pair<std::string, std::string>> environment = Environment(sessionIndex, false);
+    std::vector<std::pair<std::string, std::string>> environment =
+        sessions::ScriptEnvironment(document_, sessionIndex, sessions::ScriptWhen::kAfter);
     environment.emplace_back("QUORVEL_ERRORS", std::to_string(errors + entry.errors));
     environment.emplace_back("QUORVEL_STOPPED", stopped ? "1" : "0");
     // After a Stop it still runs to its end (or its time limit): it may be what starts again
@@ -131,29 +132,6 @@ void SessionHooks::Record(std::int64_t sessionIndex, std::string message) {
     }
     errors_.ListError();
     errors_.ManageTheError(state_.mErrString, 0);
-}
-
-std::vector<std::pair<std::string, std::string>> SessionHooks::Environment(
-    std::int64_t sessionIndex, bool before) const {
-    std::string source, destination;
-    if (const plist::Value* session = document_.GetSessionDict(sessionIndex)) {
-        const plist::Value* multi = session->dictAt("multiDict");
-        const plist::Value* console = session->dictAt("consoleDict");
-        if (multi != nullptr && multi->intAt("multiOn", 0) == 1) {
-            const std::vector<sessions::MultiPair> rows = sessions::CountMultiValid(*session);
-            if (!rows.empty()) {
-                source = rows.front().source;
-                destination = rows.front().destination;
-            }
-        } else if (console != nullptr) {
-            source = console->stringAt("topFolder");
-            destination = console->stringAt("bottomFolder");
-        }
-    }
-    return {{"QUORVEL_SESSION", document_.GetSessionName(sessionIndex)},
-            {"QUORVEL_SOURCE", source},
-            {"QUORVEL_DESTINATION", destination},
-            {"QUORVEL_WHEN", before ? "before" : "after"}};
 }
 
 bool SessionHooks::DocumentTrusted(uid_t invokingUser) const {

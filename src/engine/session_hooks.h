@@ -54,8 +54,6 @@ class SessionHooks {
         std::string logText;
     };
     void Record(std::int64_t sessionIndex, std::string message);
-    std::vector<std::pair<std::string, std::string>> Environment(std::int64_t sessionIndex,
-                                                                 bool before) const;
     bool DocumentTrusted(uid_t invokingUser) const;
 
     run::RunState& state_;

@@ -4,6 +4,8 @@
 #include <cstring>
 
 #include "platform/localization.h"
+#include "sessions/multi_options.h"
+#include "sessions/session_document.h"
 
 namespace qv::sessions {
 
@@ -80,7 +82,7 @@ bool IsEmptyScript(std::string_view text) {
 
 std::optional<ScriptFault> CheckScript(platform::ChildRunner& runner, const std::string& text) {
     if (text.find('\0') != std::string::npos) {
-        return ScriptFault{GLS("Cannot convert the text code to an AppleScript."), 0};
+        return ScriptFault{"\r" + GLS("Cannot convert the text code to an AppleScript."), 0};
     }
     if (LooksLikeAppleScript(text)) {
         return ScriptFault{"\r" + GLS("The text is written for the scripting language of "
@@ -118,6 +120,29 @@ platform::ChildResult RunScript(platform::ChildRunner& runner, const std::string
     request.deadline = timeout;
     request.stop = stop;
     return runner.Run(request);
+}
+
+ScriptVariables ScriptEnvironment(const SessionDocument& document, std::int64_t sessionIndex,
+                                  ScriptWhen when) {
+    std::string source, destination;
+    if (const plist::Value* session = document.GetSessionDict(sessionIndex)) {
+        const plist::Value* multi = session->dictAt("multiDict");
+        const plist::Value* console = session->dictAt("consoleDict");
+        if (multi != nullptr && multi->intAt("multiOn", 0) == 1) {
+            const std::vector<MultiPair> rows = CountMultiValid(*session);
+            if (!rows.empty()) {
+                source = rows.front().source;
+                destination = rows.front().destination;
+            }
+        } else if (console != nullptr) {
+            source = console->stringAt("topFolder");
+            destination = console->stringAt("bottomFolder");
+        }
+    }
+    return {{"QUORVEL_SESSION", document.GetSessionName(sessionIndex)},
+            {"QUORVEL_SOURCE", source},
+            {"QUORVEL_DESTINATION", destination},
+            {"QUORVEL_WHEN", when == ScriptWhen::kBefore ? "before" : "after"}};
 }
 
 std::string ScriptErrorDescription(const platform::ChildResult& result) {
@@ -184,25 +209,30 @@ bool ScriptEditor::GetPanels(plist::Value& session, platform::ChildRunner& runne
     return true;
 }
 
-bool ScriptEditor::Try(ScriptWhen when, platform::ChildRunner& runner, std::chrono::seconds timeout,
-                       const std::atomic<bool>* stop, Failure* failure, std::string* output) const {
+bool ScriptEditor::Try(ScriptWhen when, platform::ChildRunner& runner, ScriptVariables environment,
+                       std::chrono::seconds timeout, const std::atomic<bool>* stop,
+                       Failure* failure, platform::ChildResult* ran) const {
     const std::string checking =
         platform::FormatText(GLS("Error compiling the AppleScript \"%@\"."), {NameOf(when)});
-    Failure result{.message = {}, .when = when, .line = 0};
+    Failure failed{.message = {}, .when = when, .line = 0};
     if (IsEmptyScript(text(when))) {
-        result.message = checking + "\r" + GLS("Cannot compile an empty AppleScript text code.");
+        failed.message = checking + "\r" + GLS("Cannot compile an empty AppleScript text code.");
     } else if (const std::optional<ScriptFault> fault = CheckScript(runner, text(when))) {
-        result.message = checking + fault->description;
-        result.line = fault->line;
+        failed.message = checking + fault->description;
+        failed.line = fault->line;
     } else {
-        const platform::ChildResult ran = RunScript(runner, text(when), {}, timeout, stop);
-        if (output != nullptr) *output = ran.output;
-        if (ran.ok()) return true;
-        result.message =
-            platform::FormatText(GLS("Error running the AppleScript \"%@\"."), {NameOf(when)}) +
-            ScriptErrorDescription(ran);
+        platform::ChildResult result =
+            RunScript(runner, text(when), std::move(environment), timeout, stop);
+        const bool ok = result.ok();
+        if (!ok) {
+            failed.message =
+                platform::FormatText(GLS("Error running the AppleScript \"%@\"."), {NameOf(when)}) +
+                ScriptErrorDescription(result);
+        }
+        if (ran != nullptr) *ran = std::move(result);
+        if (ok) return true;
     }
-    if (failure != nullptr) *failure = std::move(result);
+    if (failure != nullptr) *failure = std::move(failed);
     return false;
 }
 

@@ -16,6 +16,8 @@
 
 namespace qv::sessions {
 
+class SessionDocument;
+
 inline constexpr const char* kDefaultScriptText = "# Write or paste here your shell script";
 // What sessions made before scripts were shell scripts hold: it counts as no script.
 inline constexpr const char* kFormerDefaultScriptText = "-- Write or paste here your AppleScript";
@@ -46,6 +48,12 @@ platform::ChildResult RunScript(platform::ChildRunner& runner, const std::string
                                 std::vector<std::pair<std::string, std::string>> environment,
                                 std::chrono::seconds timeout, const std::atomic<bool>* stop);
 
+using ScriptVariables = std::vector<std::pair<std::string, std::string>>;
+// What a script of the session is told: QUORVEL_SESSION (its name), QUORVEL_SOURCE and
+// QUORVEL_DESTINATION (the folders of its first task) and QUORVEL_WHEN (before or after).
+ScriptVariables ScriptEnvironment(const SessionDocument& document, std::int64_t sessionIndex,
+                                  ScriptWhen when);
+
 // How a run ended, for an error message: "\rError: 3.\r" and what it wrote.
 std::string ScriptErrorDescription(const platform::ChildResult& result);
 
@@ -73,8 +81,10 @@ class ScriptEditor {
     bool GetPanels(plist::Value& session, platform::ChildRunner& runner, Failure* failure) const;
     // Checks and runs the text of one script now, as the panel's Try buttons do. False, with the
     // message, when it does not check or does not end well.
-    bool Try(ScriptWhen when, platform::ChildRunner& runner, std::chrono::seconds timeout,
-             const std::atomic<bool>* stop, Failure* failure, std::string* output = nullptr) const;
+    // environment: what the script is told (ScriptEnvironment).
+    bool Try(ScriptWhen when, platform::ChildRunner& runner, ScriptVariables environment,
+             std::chrono::seconds timeout, const std::atomic<bool>* stop, Failure* failure,
+             platform::ChildResult* ran = nullptr) const;
 
   private:
     static std::size_t Index(ScriptWhen when) { return when == ScriptWhen::kBefore ? 0 : 1; }

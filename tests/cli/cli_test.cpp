@@ -1193,3 +1193,50 @@ TEST_F(CliTest, PrefsRefusalsWriteNothing) {
 
 }  // namespace
 }  // namespace qv
+
+namespace qv {
+namespace {
+
+TEST_F(CliTest, ScriptsAreCheckedWhenSetAndARunStartsThemAroundItsSession) {
+    const std::string a = dir_ / "A", b = dir_ / "B", doc = dir_ / "s.qvd";
+    test::WriteText(a + "/f", "f");
+    ::mkdir(b.c_str(), 0755);
+    WriteDocument(doc, {{"Mirror", a, b}});
+    const std::string on = " --session Mirror --document " + test::ShellQuote(doc);
+    std::string out, err;
+    const std::string before = test::ReadText(doc);
+    EXPECT_EQ(Quorvel("scripts set before --text 'if then'" + on, &out, &err), 2);
+    EXPECT_EQ(err, "quorvel: Error checking the before-script.\nline 1: Syntax error: \"then\" "
+                   "unexpected\n");
+    EXPECT_EQ(test::ReadText(doc), before);
+
+    // The before-script runs before the scan: what it makes in A is copied.
+    const std::string made = "echo made > \"$QUORVEL_SOURCE/made-before\"";
+    ASSERT_EQ(Quorvel("scripts set before --text " + test::ShellQuote(made) + on, &out, &err), 0)
+        << err;
+    ASSERT_EQ(Quorvel("scripts set after --text 'echo went wrong.; exit 3'" + on), 0);
+    ASSERT_EQ(Quorvel("scripts on before" + on), 0);
+    ASSERT_EQ(Quorvel("scripts on after" + on), 0);
+    ASSERT_EQ(Quorvel("scripts show" + on, &out), 0);
+    EXPECT_EQ(out, "asStartOn\t1\nasEndOn\t1\nasStartText\n\t" + made +
+                       "\nasEndText\n\techo went wrong.; exit 3\n");
+    EXPECT_EQ(Quorvel("scripts check" + on), 0);
+    EXPECT_EQ(Quorvel("scripts try after" + on, &out, &err), 3);
+    EXPECT_EQ(out, "went wrong.\n");
+
+    EXPECT_EQ(Quorvel("run --unattended --print-log" + on, &out, &err), 1) << err;
+    EXPECT_EQ(test::ReadText(b + "/made-before"), "made\n");
+    EXPECT_NE(out.find("• Session: \"Mirror\" - Errors: 1\n"), std::string::npos) << out;
+    EXPECT_NE(out.find("√ Error running the script after the session \"Mirror\".\nError: 3.\n"
+                       "\twent wrong\n"),
+              std::string::npos)
+        << out;
+
+    // A switched-on script left empty does not pass the check, nor the run's.
+    ASSERT_EQ(Quorvel("scripts set after --text ''" + on), 0);
+    EXPECT_EQ(Quorvel("scripts check" + on, &out, &err), 1);
+    EXPECT_EQ(err, "quorvel: Error checking the after-script.\n");
+}
+
+}  // namespace
+}  // namespace qv
