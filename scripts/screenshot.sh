@@ -131,6 +131,18 @@ if [ -n "$timerOut" ]; then
 fi
 
 if [ -n "$shellOut" ]; then
+    session=(--session "Projects to the backup disk")
+    run "$cli" scripts set before --text "$(printf '# Stop the database while its files are copied\nsystemctl --user stop notes-db.service')" \
+        "${session[@]}" > /dev/null
+    run "$cli" scripts set after --text "$(printf 'systemctl --user start notes-db.service\n[ "$QUORVEL_ERRORS" = 0 ] || notify-send "Backup: $QUORVEL_ERRORS errors"')" \
+        "${session[@]}" > /dev/null
+    run "$cli" scripts on before "${session[@]}" > /dev/null
+    run "$cli" scripts on after "${session[@]}" > /dev/null
+    run "$gui" --screenshot "$shellOut/scripts-panel.png" --theme "${THEME:-light}" \
+        "${session[@]}" --panel appleScript
+    echo "wrote $shellOut/scripts-panel.png"
+    run "$cli" scripts off before "${session[@]}" > /dev/null
+    run "$cli" scripts off after "${session[@]}" > /dev/null
     # Last, as a session with a multiple list shows it on the console instead of its folders.
     mkdir -p "$home/Documents/Projects/build" "$home/Documents/Projects/.cache" \
         "$home/Pictures" "$home/Music" "$home/Backups/Pictures" "$home/Backups/Music"

@@ -56,6 +56,7 @@
 #include "ui/qt_text.h"
 #include "ui/run_controller.h"
 #include "ui/scheduling_window.h"
+#include "ui/scripts_panel.h"
 #include "ui/session_name_sheet.h"
 #include "ui/settings_panel.h"
 #include "ui/size_display.h"
@@ -73,18 +74,11 @@ QString Format(const std::string& text, long long n) {
     return Str(text) + QStringLiteral(" (%1)").arg(n);
 }
 
-// What the page of an option that has no controls yet says instead.
-std::string NotEditableText(std::size_t option) {
-    switch (option) {
-        case 6:
-            return GLS(
-                "The volumes a session mounts can't be edited here yet; they can be set "
-                "in the session document.");
-        default:
-            return GLS(
-                "The scripts of a session can't be edited here yet; they can be set in "
-                "the session document.");
-    }
+// What the page of an option that has no controls yet says instead: the volumes' page.
+std::string NotEditableText() {
+    return GLS(
+        "The volumes a session mounts can't be edited here yet; they can be set in the session "
+        "document.");
 }
 
 }  // namespace
@@ -298,8 +292,15 @@ void ConsoleWindow::BuildPages(OptionPanel* consolePage) {
             page = new ExcludePanel(pages_);
         } else if (o == kTimerOption) {
             page = new TimerPanel(pages_);
+        } else if (o == kScriptsOption) {
+            auto* scripts = new ScriptsPanel(app_.document(), pages_);
+            scripts->scriptTimeout = [this] {
+                return app_.preferences().mPrefDict.intAt("prefScriptTimeout",
+                                                          sessions::kDefaultScriptTimeout);
+            };
+            page = scripts;
         } else {
-            page = new NotEditablePanel(o, def.dictKey, NotEditableText(o), pages_);
+            page = new NotEditablePanel(o, def.dictKey, NotEditableText(), pages_);
         }
         // The marker follows the controls while the user edits.
         connect(page, &OptionPanel::iconOnChanged, this,

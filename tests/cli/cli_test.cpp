@@ -924,7 +924,7 @@ TEST_F(CliTest, RefusedOptionChangesLeaveTheDocumentAsItWas) {
         {"conflicts subfolder-name --session Solo", "unknown conflicts verb 'subfolder-name'"},
         {"settings show --session-index 0 --all", "takes one session, not --all"},
         {"list --session-index 0",
-         "--session-index is only for settings, conflicts, filter, exclude"},
+         "--session-index is only for settings, conflicts, scripts, filter, exclude"},
         {"exclude remove 0 --session Solo", "no row '0': the rows are numbered 1 to 32"},
         {"exclude add --session Solo", "exclude add needs PATH"},
         {"multi set 1 /a --session Solo", "multi set needs N SOURCE DESTINATION"},

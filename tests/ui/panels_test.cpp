@@ -11,6 +11,7 @@
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QSignalSpy>
 #include <QStackedWidget>
 #include <QTest>
 #include <QToolButton>
@@ -29,6 +30,7 @@
 #include "ui/custom_name_sheet.h"
 #include "ui/option_panel.h"
 #include "ui/scheduling_window.h"
+#include "ui/scripts_panel.h"
 #include "ui/settings_panel.h"
 
 namespace qv::ui {
@@ -115,6 +117,7 @@ class PanelsTest : public QObject {
     void LeavingAPanelWritesTheSessionDictionary();
     void APanelThatRefusesStaysOnScreenWithItsMessage();
     void ARunUsesTheEditedSettings();
+    void TheScriptsPanelChecksWhenLeftAndTriesAScript();
 };
 
 void PanelsTest::EveryButtonMenuEntryAndShortcutReachesItsPanel() {
@@ -497,6 +500,47 @@ void PanelsTest::ARunUsesTheEditedSettings() {
     QVERIFY(w.panel("settings")->isEnabled());
     QCOMPARE(w.currentPanel(), std::string("settings"));
     QCOMPARE(Q(w.mainButton()->text()), std::string("Synchronize"));
+}
+
+void PanelsTest::TheScriptsPanelChecksWhenLeftAndTriesAScript() {
+    Console c;
+    ConsoleWindow& w = *c.window;
+    w.ChooseGoPanel(8);
+    QCOMPARE(w.currentPanel(), std::string("appleScript"));
+    auto& p = *static_cast<ScriptsPanel*>(w.panel("appleScript"));
+    QVERIFY(!c.marker("appleScript"));
+    p.checkbox(0)->click();
+    QVERIFY(c.marker("appleScript"));
+    // A text that does not pass keeps the user on the panel, its faulty line selected.
+    p.text(0)->setPlainText(QStringLiteral("echo one\nif then\necho three"));
+    w.ChooseGoPanel(0);
+    QCOMPARE(w.currentPanel(), std::string("appleScript"));
+    QCOMPARE(Q(p.text(0)->textCursor().selectedText()), std::string("if then"));
+    QVERIFY(w.panelAlert() != nullptr);
+    QVERIFY(w.panelAlert()->text().contains(QLatin1String("line 2")));
+    QVERIFY(DismissWarning([&] { return w.panelAlert(); }, nullptr));
+    QCOMPARE(c.Stored(0, "appleScriptDict").intAt("asStartOn"), std::int64_t{0});
+
+    // Try runs the text in the panel, told the session's facts, and shows how it ended.
+    const auto tried = [&](const char* text, const char* title, const char* shown) {
+        p.text(0)->setPlainText(QLatin1String(text));
+        QSignalSpy ended(&p, &ScriptsPanel::tryEnded);
+        p.tryButton(0)->click();
+        QVERIFY(ended.wait(kRunTimeout));
+        QVERIFY(p.alert() != nullptr);
+        QCOMPARE(Q(p.alert()->windowTitle()), std::string(title));
+        QVERIFY2(p.alert()->text().contains(QLatin1String(shown)), qPrintable(p.alert()->text()));
+        p.alert()->button(QMessageBox::Ok)->click();
+    };
+    tried("echo \"$QUORVEL_WHEN\"; exit 4", "Warning:", "Error: 4.");
+    tried("echo \"$QUORVEL_WHEN $QUORVEL_SESSION\"", "The script ran successfully.",
+          "before Default Sync Session");
+    w.ChooseGoPanel(0);
+    QCOMPARE(w.currentPanel(), std::string("console"));
+    const plist::Value& stored = c.Stored(0, "appleScriptDict");
+    QCOMPARE(stored.intAt("asStartOn"), std::int64_t{1});
+    QCOMPARE(stored.stringAt("asStartText"),
+             std::string("echo \"$QUORVEL_WHEN $QUORVEL_SESSION\""));
 }
 
 }  // namespace qv::ui
