@@ -5,6 +5,7 @@
 #include <signal.h>
 #include <spawn.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -139,6 +140,7 @@ bool ChildProcess::Start(const std::vector<std::string>& argv, const ChildOption
     writeEnd.reset(-1);
     SetNonBlocking(readEnd.get());
     pid_ = pid;
+    pidFd_.reset(static_cast<int>(::syscall(SYS_pidfd_open, pid, 0)));
     out_ = std::move(readEnd);
     cap_ = options.outputCap;
     if (inputWrite.valid()) {
@@ -229,18 +231,15 @@ bool ChildProcess::Poll() {
 bool ChildProcess::Wait(int timeoutMs) {
     using Clock = std::chrono::steady_clock;
     const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
-    constexpr int kSliceMs = 20;  // the child's end is not signalled on the pipe
+    constexpr int kSliceMs = 20;
     while (!Poll()) {
         const auto left =
             std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
         if (left <= 0) return false;
         const int slice = static_cast<int>(std::min<long long>(left, kSliceMs));
-        if (out_.valid() || in_.valid()) {
-            pollfd p[2] = {{out_.get(), POLLIN, 0}, {in_.get(), POLLOUT, 0}};
-            ::poll(p, 2, slice);
-        } else {
-            ::usleep(static_cast<useconds_t>(slice) * 1000);
-        }
+        // The child's end wakes the wait through its pidfd; without one, the slice does.
+        pollfd p[3] = {{out_.get(), POLLIN, 0}, {in_.get(), POLLOUT, 0}, {pidFd_.get(), POLLIN, 0}};
+        ::poll(p, 3, slice);
     }
     return true;
 }
@@ -251,6 +250,7 @@ void ChildProcess::Kill(int signal) {
 
 void ChildProcess::Release() {
     pid_ = -1;
+    pidFd_.reset(-1);
     out_.reset(-1);
     in_.reset(-1);
 }

@@ -69,6 +69,7 @@ class ChildProcess {
     pid_t pid_ = -1;
     UniqueFd out_;
     UniqueFd in_;
+    UniqueFd pidFd_;  // readable once the child has ended (none on an old kernel)
     std::string input_;
     std::size_t inputWritten_ = 0;
     std::size_t cap_ = kDefaultOutputCap;
