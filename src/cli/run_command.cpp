@@ -122,12 +122,13 @@ int RunSessions(app::MainApp& app, const RunArguments& args, std::istream& in, s
     bool stopRequested = false;
     // The end of the run is seen at once; a signal within a tick.
     while (!service.WaitFor(std::chrono::milliseconds(20))) {
-        if (signals.Pending() && !stopRequested) {
-            stopRequested = true;
-            {
+        if (signals.Pending()) {
+            if (!stopRequested) {
                 const LiveStatus::Pause pause(status.get());
                 err << "\nquorvel: " << GLS("stopping after the current action...") << "\n";
             }
+            stopRequested = true;
+            // A second signal ends an after-script still running after the first.
             service.Stop();
             // A question waiting for its answer is answered with Stop.
             proxy.CancelQuestions();

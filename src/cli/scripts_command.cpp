@@ -8,6 +8,7 @@
 #include "cli/terminal_text.h"
 #include "platform/file_io.h"
 #include "platform/localization.h"
+#include "platform/privileges.h"
 #include "sessions/script_options.h"
 
 namespace qv::cli {
@@ -89,7 +90,7 @@ int Check(const ScriptEditor& editor, std::ostream& err) {
         if (!editor.on(when)) continue;
         std::optional<sessions::ScriptFault> fault;
         if (sessions::IsEmptyScript(editor.text(when))) {
-            fault = sessions::ScriptFault{};
+            fault = sessions::ScriptFault{"\r" + platform::GLS("The script is empty."), 0};
         } else {
             fault = sessions::CheckScript(platform::SystemChildRunner(), editor.text(when));
         }
@@ -107,14 +108,21 @@ int Check(const ScriptEditor& editor, std::ostream& err) {
 
 int Try(app::MainApp& app, std::int64_t index, ScriptWhen when, const ScriptEditor& editor,
         std::ostream& out, std::ostream& err) {
-    const std::int64_t timeout =
-        app.preferences().mPrefDict.intAt("prefScriptTimeout", sessions::kDefaultScriptTimeout);
+    std::string refused;
+    if (::geteuid() == 0) {
+        const std::optional<platform::InvokingUserInfo> user = platform::InvokingUser();
+        if (!sessions::ScriptsMayRunAsRoot(app.document(), user ? user->uid : ::getuid(),
+                                           &refused)) {
+            return Refuse(err, refused);
+        }
+    }
+    const std::chrono::seconds timeout = sessions::ScriptTimeout(
+        app.preferences().mPrefDict.intAt("prefScriptTimeout", sessions::kDefaultScriptTimeout));
     ScriptEditor::Failure failure;
     platform::ChildResult ran;
     const bool ok = editor.Try(when, platform::SystemChildRunner(),
-                               sessions::ScriptEnvironment(app.document(), index, when),
-                               std::chrono::seconds(std::max<std::int64_t>(timeout, 0)), nullptr,
-                               &failure, &ran);
+                               sessions::ScriptEnvironment(app.document(), index, when), timeout,
+                               nullptr, &failure, &ran);
     out << ran.output;
     if (ok) return kExitOk;
     err << "quorvel: " << ForTerminal(failure.message) << "\n";

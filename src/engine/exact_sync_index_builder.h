@@ -29,8 +29,7 @@ struct IndexBuild {
     std::string failedFolder;  // the folder that could not be read
 };
 
-IndexBuild BuildIndexTrees(run::RunState& state, const items::TWUtilities& tw,
-                           OldRecord oldRecord, plist::NameTree& treeSource,
-                           plist::NameTree& treeDest);
+IndexBuild BuildIndexTrees(run::RunState& state, const items::TWUtilities& tw, OldRecord oldRecord,
+                           plist::NameTree& treeSource, plist::NameTree& treeDest);
 
 }  // namespace qv::engine

@@ -32,8 +32,8 @@ std::string Normalized(std::string_view path) {
 }
 
 bool IsNormalized(std::string_view path) {
-    return !path.empty() && path.front() == '/' &&
-           (path.size() == 1 || path.back() != '/') && path.find("//") == std::string_view::npos;
+    return !path.empty() && path.front() == '/' && (path.size() == 1 || path.back() != '/') &&
+           path.find("//") == std::string_view::npos;
 }
 
 }  // namespace

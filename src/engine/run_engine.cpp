@@ -49,8 +49,12 @@ RunEngine::~RunEngine() {
 }
 
 void RunEngine::Stop() {
-    // The worker notices at its next check. A run that has ended is not started again.
-    if (!state_.IsRunning()) return;
+    // The worker notices at its next check. A run that has ended is not started again; one
+    // that is only running the after-scripts owed after a Stop ends them.
+    if (!state_.IsRunning()) {
+        hooks_.StopAfterScripts();
+        return;
+    }
     state_.mIsCopying = false;
     state_.mUserPressedStop = true;
 }
@@ -152,10 +156,10 @@ void RunEngine::CompileScripts(bool allSessions) {
     } else {
         sessions.push_back(state_.session.mSessionIndex);
     }
-    const std::int64_t timeout =
-        preferences_.intAt("prefScriptTimeout", sessions::kDefaultScriptTimeout);
     const std::optional<platform::InvokingUserInfo> user = platform::InvokingUser();
-    hooks_.Compile(sessions, std::chrono::seconds(std::max<std::int64_t>(timeout, 0)),
+    hooks_.Compile(sessions,
+                   sessions::ScriptTimeout(
+                       preferences_.intAt("prefScriptTimeout", sessions::kDefaultScriptTimeout)),
                    ::geteuid() == 0, user ? user->uid : ::getuid());
 }
 
@@ -534,6 +538,8 @@ void RunEngine::NoteExactSyncIndexNotUsed() {
 // Whose settings the run carries out: the owner of the document's file (the template's while
 // it is open), else the user a root instance was started for, else this process's user.
 uid_t RunEngine::DocumentOwner() const {
+    // The file as it was read: the path may lead to another one now.
+    if (document_.readFrom) return document_.readFrom->owner;
     const std::string& file =
         document_.isDocumentTemplate ? document_.pathFileDocTemplate() : document_.pathDocumentFile;
     const platform::ItemAttributes a = platform::ReadItemAttributes(file.c_str());

@@ -1,8 +1,5 @@
 #include "engine/session_hooks.h"
 
-#include <sys/stat.h>
-
-#include "platform/item_attributes.h"
 #include "platform/localization.h"
 #include "run/log_name.h"
 
@@ -13,6 +10,7 @@ using platform::GLS;
 void SessionHooks::Compile(const std::vector<std::int64_t>& sessions, std::chrono::seconds timeout,
                            bool runAsRoot, uid_t invokingUser) {
     entries_.clear();
+    afterStop_ = false;
     timeout_ = timeout;
     bool refused = false;
     for (const std::int64_t index : sessions) {
@@ -22,18 +20,10 @@ void SessionHooks::Compile(const std::vector<std::int64_t>& sessions, std::chron
         const bool beforeOn = dict->intAt("asStartOn", 0) == 1;
         const bool afterOn = dict->intAt("asEndOn", 0) == 1;
         if (!beforeOn && !afterOn) continue;
-        if (runAsRoot && !DocumentTrusted(invokingUser)) {
+        std::string why;
+        if (runAsRoot && !sessions::ScriptsMayRunAsRoot(document_, invokingUser, &why)) {
             // Said once for the document, counted in the first session it would have run for.
-            if (!refused) {
-                const std::string& file = document_.isDocumentTemplate
-                                              ? document_.pathFileDocTemplate()
-                                              : document_.pathDocumentFile;
-                Record(index, platform::FormatText(
-                                  GLS("The scripts of the document %@ are not run: with root "
-                                      "privileges, only the scripts of a document owned by root "
-                                      "or by you, which no one else can write, are run."),
-                                  {run::Quoted(file)}));
-            }
+            if (!refused) Record(index, why);
             refused = true;
             continue;
         }
@@ -51,7 +41,7 @@ void SessionHooks::Compile(const std::vector<std::int64_t>& sessions, std::chron
             const std::string& text = dict->stringAt(kind.textKey);
             std::optional<sessions::ScriptFault> fault;
             if (sessions::IsEmptyScript(text)) {
-                fault = sessions::ScriptFault{};
+                fault = sessions::ScriptFault{"\r" + GLS("The script is empty."), 0};
             } else {
                 fault = sessions::CheckScript(runner_, text);
             }
@@ -88,11 +78,11 @@ void SessionHooks::RunAfter(std::int64_t sessionIndex, std::int64_t errors, bool
         sessions::ScriptEnvironment(document_, sessionIndex, sessions::ScriptWhen::kAfter);
     environment.emplace_back("QUORVEL_ERRORS", std::to_string(errors + entry.errors));
     environment.emplace_back("QUORVEL_STOPPED", stopped ? "1" : "0");
-    // After a Stop it still runs to its end (or its time limit): it may be what starts again
-    // the service the before-script stopped.
+    // After a Stop it still runs to its end, its time limit or another Stop: it may be what
+    // starts again the service the before-script stopped.
     const platform::ChildResult result =
         sessions::RunScript(runner_, entry.after, std::move(environment), timeout_,
-                            stopped ? nullptr : &state_.mUserPressedStop);
+                            stopped ? &afterStop_ : &state_.mUserPressedStop);
     if (result.ok()) return;
     Record(sessionIndex,
            platform::FormatText("Error running the script %@ the session \"%@\".",
@@ -132,15 +122,6 @@ void SessionHooks::Record(std::int64_t sessionIndex, std::string message) {
     }
     errors_.ListError();
     errors_.ManageTheError(state_.mErrString, 0);
-}
-
-bool SessionHooks::DocumentTrusted(uid_t invokingUser) const {
-    const std::string& file =
-        document_.isDocumentTemplate ? document_.pathFileDocTemplate() : document_.pathDocumentFile;
-    if (file.empty()) return true;  // made in this instance, never read from a file
-    const platform::ItemAttributes a = platform::ReadItemAttributes(file.c_str());
-    if (!a.exists()) return true;
-    return (a.uid == 0 || a.uid == invokingUser) && (a.mode & (S_IWGRP | S_IWOTH)) == 0;
 }
 
 }  // namespace qv::engine

@@ -6,6 +6,7 @@
 
 #include <sys/types.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <map>
@@ -36,6 +37,8 @@ class SessionHooks {
     // After the session's copy, or at the end of a run that never reached it. errors: the
     // session's count so far; stopped: the run did not carry the session through.
     void RunAfter(std::int64_t sessionIndex, std::int64_t errors, bool stopped);
+    // Ends an after-script run after a Stop (a second Stop).
+    void StopAfterScripts() { afterStop_ = true; }
     // Sessions whose before-script ran and whose after-script has not run yet.
     std::vector<std::int64_t> AfterScriptsOwed() const;
 
@@ -54,7 +57,6 @@ class SessionHooks {
         std::string logText;
     };
     void Record(std::int64_t sessionIndex, std::string message);
-    bool DocumentTrusted(uid_t invokingUser) const;
 
     run::RunState& state_;
     items::ErrorPath& errors_;
@@ -62,6 +64,7 @@ class SessionHooks {
     platform::ChildRunner& runner_;
     std::chrono::seconds timeout_{0};
     std::map<std::int64_t, Entry> entries_;
+    std::atomic<bool> afterStop_{false};
 };
 
 }  // namespace qv::engine

@@ -138,6 +138,8 @@ ReadFileResult ReadWholeFile(const std::string& path, std::size_t maxBytes) {
     }
     bytes.resize(got);
     result.status = ReadStatus::Ok;
+    result.owner = st.st_uid;
+    result.mode = st.st_mode;
     result.bytes = std::move(bytes);
     return result;
 }
@@ -163,6 +165,8 @@ ReadFileResult ReadFileHead(const std::string& path, std::size_t maxBytes) {
     }
     bytes.resize(got);
     result.status = ReadStatus::Ok;
+    result.owner = st.st_uid;
+    result.mode = st.st_mode;
     result.bytes = std::move(bytes);
     return result;
 }

@@ -18,6 +18,9 @@ struct ReadFileResult {
     ReadStatus status = ReadStatus::Unreadable;
     std::string bytes;   // the file's content when status is Ok
     std::string reason;  // a short text for people when status is not Ok
+    // Who owned the file read and its mode, taken from the open file itself, when status is Ok.
+    uid_t owner = 0;
+    mode_t mode = 0;
 };
 
 // Reads a whole regular file of at most maxBytes bytes. Never blocks on a FIFO or a device:

@@ -764,6 +764,8 @@ ReadResult ReadFile(const std::string& path) {
         result.reason = file.reason;
         return result;
     }
+    result.owner = file.owner;
+    result.mode = file.mode;
     PlistPtr root = ParseNodes(file.bytes, &result.reason);
     // The text is no longer needed: gone before the values are built.
     std::string().swap(file.bytes);

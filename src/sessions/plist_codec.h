@@ -31,6 +31,8 @@ struct ReadResult {
     std::optional<Value> value;
     ReadFailure failure = ReadFailure::None;
     std::string reason;
+    uid_t owner = 0;  // of the file read, as it was opened
+    mode_t mode = 0;
 };
 ReadResult ReadFile(const std::string& path);
 

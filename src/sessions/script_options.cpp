@@ -1,5 +1,7 @@
 #include "sessions/script_options.h"
 
+#include <sys/stat.h>
+
 #include <cctype>
 #include <cstring>
 
@@ -62,6 +64,14 @@ int FaultyLine(std::string_view message) {
 std::string WithoutFinalNewlines(std::string text) {
     while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
     return text;
+}
+
+// A path in a message of the log, whose lines end with carriage returns: one inside the path
+// is written "\r", so that it cannot start a line of its own.
+std::string Quoted(std::string_view path) {
+    std::string text = "\"";
+    for (const char c : path) text += c == '\r' ? std::string("\\r") : std::string(1, c);
+    return text + "\"";
 }
 
 const char* NameOf(ScriptWhen when) { return when == ScriptWhen::kBefore ? "Before" : "After"; }
@@ -145,6 +155,29 @@ ScriptVariables ScriptEnvironment(const SessionDocument& document, std::int64_t 
             {"QUORVEL_WHEN", when == ScriptWhen::kBefore ? "before" : "after"}};
 }
 
+bool ScriptsMayRunAsRoot(const SessionDocument& document, uid_t invokingUser, std::string* why) {
+    if (!document.readFrom) return true;  // made in this instance, never read from a file
+    const SessionDocument::ReadFrom& file = *document.readFrom;
+    if ((file.owner == 0 || file.owner == invokingUser) && (file.mode & (S_IWGRP | S_IWOTH)) == 0) {
+        return true;
+    }
+    if (why != nullptr) {
+        const std::string& path = document.isDocumentTemplate ? document.pathFileDocTemplate()
+                                                              : document.pathDocumentFile;
+        *why = platform::FormatText(
+            GLS("The scripts of the document %@ are not run: with root privileges, only the "
+                "scripts of a document owned by root or by you, which no one else can write, are "
+                "run."),
+            {Quoted(path)});
+    }
+    return false;
+}
+
+std::chrono::seconds ScriptTimeout(std::int64_t preference) {
+    constexpr std::int64_t kLongest = 366LL * 24 * 3600;  // a year: beyond it, no limit
+    return std::chrono::seconds(preference <= 0 || preference > kLongest ? 0 : preference);
+}
+
 std::string ScriptErrorDescription(const platform::ChildResult& result) {
     std::string text = "\r" + GLS("Error: ");
     if (!result.startError.empty()) {
@@ -152,7 +185,7 @@ std::string ScriptErrorDescription(const platform::ChildResult& result) {
     } else if (result.timedOut) {
         text += GLS("it ran past its time limit and was ended") + ".";
     } else if (result.stopped) {
-        text += GLS("it was ended by the Stop button") + ".";
+        text += GLS("it was ended when the run was stopped") + ".";
     } else if (result.termSignal != 0) {
         text += GLS("it was ended by signal") + " " + std::to_string(result.termSignal) + " (" +
                 ::strsignal(result.termSignal) + ").";
@@ -167,8 +200,14 @@ std::string ScriptErrorDescription(const platform::ChildResult& result) {
     for (const char c : output) {
         if (c == '\n') {
             text += "\r\t";
-        } else if (c == '\r') {
-            text += "\\r";
+        } else if (static_cast<unsigned char>(c) < 0x20 && c != '\t') {
+            // Escape sequences and the like: shown, never acted on by a terminal or a viewer.
+            static const char kHex[] = "0123456789abcdef";
+            text += "\\x";
+            text += kHex[static_cast<unsigned char>(c) >> 4];
+            text += kHex[c & 0xf];
+        } else if (c == '\x7f') {
+            text += "\\x7f";
         } else {
             text.push_back(c);
         }

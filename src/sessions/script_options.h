@@ -54,6 +54,14 @@ using ScriptVariables = std::vector<std::pair<std::string, std::string>>;
 ScriptVariables ScriptEnvironment(const SessionDocument& document, std::int64_t sessionIndex,
                                   ScriptWhen when);
 
+// Whether a run with root privileges may run the scripts of the document: the file it was read
+// from was owned by root or by the user the run is for (invokingUser), and no one else could
+// write it. False, with the reason, otherwise.
+bool ScriptsMayRunAsRoot(const SessionDocument& document, uid_t invokingUser, std::string* why);
+// The time limit of a script from the preference's value (seconds, 0: none), within bounds a
+// clock can count.
+std::chrono::seconds ScriptTimeout(std::int64_t preference);
+
 // How a run ended, for an error message: "\rError: 3.\r" and what it wrote.
 std::string ScriptErrorDescription(const platform::ChildResult& result);
 

@@ -191,6 +191,7 @@ DocResult SessionDocument::ReadDocumentFile(const std::string& path) {
     if (!migrated.ok) return Failed(migrated.reason);
     mMainDict = std::move(doc);
     mSessionIndex = migrated.sessionIndex;
+    readFrom = ReadFrom{read.owner, read.mode};
     // Reading left much of the heap free (the text, the parser's nodes, the sessions replaced):
     // its pages go back to the system rather than stay resident for the rest of the process.
     malloc_trim(0);

@@ -2,7 +2,10 @@
 // The open session document: the ordered list of sessions, the current session index, where
 // the document came from, and its reading (with migration), writing and change test.
 
+#include <sys/types.h>
+
 #include <cstdint>
+#include <optional>
 #include <string>
 
 #include "sessions/document_migration.h"
@@ -76,6 +79,13 @@ class SessionDocument {
     std::string pathDocumentFile;
     std::int64_t mSessionIndex = 0;
     std::string gRename;
+    // Who owned the file the sessions were last read from, and its mode, as it was read (not
+    // as the path reads now: it may have been swapped since). None for sessions made here.
+    struct ReadFrom {
+        uid_t owner = 0;
+        mode_t mode = 0;
+    };
+    std::optional<ReadFrom> readFrom;
 
   private:
     void NoteTemplateOnDisk();

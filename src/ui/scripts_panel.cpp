@@ -8,6 +8,7 @@
 #include <QVBoxLayout>
 
 #include "platform/localization.h"
+#include "platform/privileges.h"
 #include "ui/qt_text.h"
 
 namespace qv::ui {
@@ -114,20 +115,28 @@ void ScriptsPanel::TryOrStop(int which) {
         return;
     }
     if (tryThread_.joinable()) tryThread_.join();
+    if (::geteuid() == 0) {
+        const std::optional<platform::InvokingUserInfo> user = platform::InvokingUser();
+        std::string refused;
+        if (!sessions::ScriptsMayRunAsRoot(document_, user ? user->uid : ::getuid(), &refused)) {
+            Alert(QMessageBox::Warning, GLS("Warning:"), refused);
+            return;
+        }
+    }
     tryStop_ = false;
     tryDone_ = false;
     for (int other = 0; other < 2; ++other) rows_[other].tryButton->setEnabled(other == which);
     rows_[which].tryButton->setText(Str(GLS("Stop")));
     const sessions::ScriptEditor editor = Editor();
-    const std::int64_t timeout = std::max<std::int64_t>(scriptTimeout(), 0);
+    const std::chrono::seconds timeout = sessions::ScriptTimeout(scriptTimeout());
     sessions::ScriptVariables environment =
         sessions::ScriptEnvironment(document_, document_.mSessionIndex, WhenOf(which));
     // The window stays live while the script runs; Stop ends it and its whole group.
     tryThread_ = std::thread([this, which, editor, timeout, environment]() mutable {
         sessions::ScriptEditor::Failure failure;
         platform::ChildResult ran;
-        const bool ok = editor.Try(WhenOf(which), runner_, std::move(environment),
-                                   std::chrono::seconds(timeout), &tryStop_, &failure, &ran);
+        const bool ok = editor.Try(WhenOf(which), runner_, std::move(environment), timeout,
+                                   &tryStop_, &failure, &ran);
         tryDone_ = true;
         QMetaObject::invokeMethod(
             this,

@@ -1206,8 +1206,9 @@ TEST_F(CliTest, ScriptsAreCheckedWhenSetAndARunStartsThemAroundItsSession) {
     std::string out, err;
     const std::string before = test::ReadText(doc);
     EXPECT_EQ(Quorvel("scripts set before --text 'if then'" + on, &out, &err), 2);
-    EXPECT_EQ(err, "quorvel: Error checking the before-script.\nline 1: Syntax error: \"then\" "
-                   "unexpected\n");
+    EXPECT_EQ(err,
+              "quorvel: Error checking the before-script.\nline 1: Syntax error: \"then\" "
+              "unexpected\n");
     EXPECT_EQ(test::ReadText(doc), before);
 
     // The before-script runs before the scan: what it makes in A is copied.
@@ -1223,6 +1224,12 @@ TEST_F(CliTest, ScriptsAreCheckedWhenSetAndARunStartsThemAroundItsSession) {
     EXPECT_EQ(Quorvel("scripts check" + on), 0);
     EXPECT_EQ(Quorvel("scripts try after" + on, &out, &err), 3);
     EXPECT_EQ(out, "went wrong.\n");
+    // A time limit no clock can count is no limit.
+    ASSERT_EQ(Quorvel("prefs set prefScriptTimeout 9223372036854775"), 0);
+    ASSERT_EQ(Quorvel("scripts set before --text 'sleep 0.3; echo slept'" + on), 0);
+    EXPECT_EQ(Quorvel("scripts try before" + on, &out, &err), 0) << err;
+    EXPECT_EQ(out, "slept\n");
+    ASSERT_EQ(Quorvel("scripts set before --text " + test::ShellQuote(made) + on), 0);
 
     EXPECT_EQ(Quorvel("run --unattended --print-log" + on, &out, &err), 1) << err;
     EXPECT_EQ(test::ReadText(b + "/made-before"), "made\n");
@@ -1235,7 +1242,7 @@ TEST_F(CliTest, ScriptsAreCheckedWhenSetAndARunStartsThemAroundItsSession) {
     // A switched-on script left empty does not pass the check, nor the run's.
     ASSERT_EQ(Quorvel("scripts set after --text ''" + on), 0);
     EXPECT_EQ(Quorvel("scripts check" + on, &out, &err), 1);
-    EXPECT_EQ(err, "quorvel: Error checking the after-script.\n");
+    EXPECT_EQ(err, "quorvel: Error checking the after-script.\nThe script is empty.\n");
 }
 
 }  // namespace

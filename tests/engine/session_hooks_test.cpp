@@ -106,11 +106,12 @@ TEST_F(SessionHooksTest, EveryWayAScriptFailsIsAnErrorOfItsSessionAndTheRunGoesO
     prefs.set("prefScriptTimeout", 1);
     // clang-format off
     const struct { const char* text; const char* logged; } cases[] = {
-        {"",                        "√ Error compiling the first AppleScript\r"},
-        {sessions::kFormerDefaultScriptText, "√ Error compiling the first AppleScript\r"},
+        {"",                        "√ Error compiling the first AppleScript.\rThe script is empty\r"},
+        {sessions::kFormerDefaultScriptText, "√ Error compiling the first AppleScript.\rThe script is empty\r"},
         {"if then",                 "√ Error compiling the first AppleScript.\rline 1: Syntax error: \"then\" unexpected\r"},
         {"tell application \"Finder\"", "√ Error compiling the first AppleScript.\rThe text is written for the scripting language of another system, not for the shell: rewrite it as a shell script\r"},
         {"echo 'went wrong.'; exit 3", "√ Error running the script before the session \"Default Sync Session\".\rError: 3.\r\twent wrong\r"},
+        {"printf 'a\\033[2J\\007b'; exit 1", "√ Error running the script before the session \"Default Sync Session\".\rError: 1.\r\ta\\x1b[2J\\x07b\r"},
         {"kill -9 $$",              "√ Error running the script before the session \"Default Sync Session\".\rError: it was ended by signal 9 (Killed)\r"},
         {"sleep 30",                "√ Error running the script before the session \"Default Sync Session\".\rError: it ran past its time limit and was ended\r"},
     };
@@ -138,29 +139,55 @@ TEST_F(SessionHooksTest, EveryWayAScriptFailsIsAnErrorOfItsSessionAndTheRunGoesO
     EXPECT_NE(logged.find("xxx [...]\r"), std::string::npos);
 }
 
+// Waits until the script has written its background child's process id into the file.
+std::string StartedChild(const std::string& file) {
+    std::string pid;
+    for (int i = 0; i < 1000 && pid.empty(); ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        pid = test::ReadText(file);
+    }
+    return pid.substr(0, pid.find('\n'));
+}
+
+bool Ended(const std::string& pid) {
+    const std::string stat = test::ReadText("/proc/" + pid + "/stat");
+    return stat.empty() || stat.find(") Z ") != std::string::npos;
+}
+
 TEST_F(SessionHooksTest, StopKillsTheRunningScriptAndTheAfterScriptStillRuns) {
     Script(0, "before", "sleep 60 & echo $! > \"$QV_TRACE.pid\"; wait");
     Script(0, "after", kNote);
     RunEngine& run = Engine();
     run.TaskExecuteSyncOrBackup(run::kExecutedByUser, true);
-    std::string pid;
-    for (int i = 0; i < 1000 && pid.empty(); ++i) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        pid = test::ReadText(trace() + ".pid");
-    }
+    const std::string pid = StartedChild(trace() + ".pid");
     ASSERT_FALSE(pid.empty());
     run.Stop();
     run.Wait();
     EXPECT_EQ(Trace(), "after Default Sync Session 1 1|");
-    EXPECT_NE(run.state().logSessionArray.at(0).hookLogText.find("it was ended by the Stop button"),
-              std::string::npos);
-    // The script's whole group went with it.
-    const std::string stat = test::ReadText("/proc/" + pid.substr(0, pid.find('\n')) + "/stat");
-    EXPECT_TRUE(stat.empty() || stat.find(") Z ") != std::string::npos) << stat;
+    EXPECT_NE(
+        run.state().logSessionArray.at(0).hookLogText.find("it was ended when the run was stopped"),
+        std::string::npos);
+    EXPECT_TRUE(Ended(pid));  // the script's whole group went with it
+
+    // The after-script that runs after a Stop ends at a second one.
+    ::unlink((trace() + ".pid").c_str());
+    Script(0, "before", "sleep 60");
+    Script(0, "after", "sleep 60 & echo $! > \"$QV_TRACE.pid\"; wait");
+    RunEngine& twice = Engine();
+    twice.TaskExecuteSyncOrBackup(run::kExecutedByUser, true);
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    twice.Stop();
+    const std::string after = StartedChild(trace() + ".pid");
+    ASSERT_FALSE(after.empty());
+    twice.Stop();
+    twice.Wait();
+    EXPECT_EQ(twice.state().totals.gGlobalError, 2);
+    EXPECT_TRUE(Ended(after));
 
     // A Stop in the preview.
     ::unlink(trace().c_str());
     Script(0, "before", kNote);
+    Script(0, "after", kNote);
     prefs.set("prefPreview", 1);
     proxy.previewGoesOn = false;
     RunEngine& previewed = Engine();
@@ -184,18 +211,27 @@ TEST_F(SessionHooksTest, NamesAndPathsReachTheScriptByteForByte) {
 TEST_F(SessionHooksTest, AsRootTheScriptsOfADocumentOthersCanWriteAreNotRun) {
     if (::geteuid() != 0) GTEST_SKIP() << "only a run with root privileges refuses";
     Script(0, "before", kNote);
-    const std::string file = tree.path("doc.qvd");
-    tree.Build({"doc.qvd:held in memory"});  // only who may write the file counts
+    const std::string file = tree.path("doc.qvd"), safe = tree.path("safe.qvd");
+    ASSERT_TRUE(doc.WriteFileSession(file));
+    ASSERT_TRUE(doc.WriteFileSession(safe));
     doc.isDocumentTemplate = false;
     doc.pathDocumentFile = file;
     for (const mode_t mode : {0644, 0664, 0646}) {
         ::unlink(trace().c_str());
         ::chmod(file.c_str(), mode);
+        ASSERT_TRUE(doc.ReadDocumentFile(file));
+        // What counts is the file as it was read, not what its path leads to by the time the
+        // run starts.
+        ::rename(file.c_str(), tree.path("was.qvd").c_str());
+        ::link(safe.c_str(), file.c_str());
         const run::RunState& s = Run();
         const bool refused = mode != 0644;
         EXPECT_EQ(Trace(), refused ? "" : "before Default Sync Session  |") << std::oct << mode;
         EXPECT_EQ(s.totals.gGlobalError, refused ? 1 : 0);
-        EXPECT_EQ(s.logSessionArray.at(0).hookLogText.find(file) != std::string::npos, refused);
+        EXPECT_EQ(s.logSessionArray.at(0).hookLogText.find("doc.qvd") != std::string::npos,
+                  refused);
+        ::unlink(file.c_str());
+        ::rename(tree.path("was.qvd").c_str(), file.c_str());
     }
 }
 
