@@ -38,7 +38,8 @@ RunEngine::RunEngine(const sessions::SessionDocument& document, const plist::Val
       options_(std::move(options)),
       errors_(state_, proxy),
       validator_(errors_, tw),
-      hooks_(state_, errors_, document_,
+      sessionErrors_(state_, errors_),
+      hooks_(state_, sessionErrors_, document_,
              options_.childRunner ? *options_.childRunner : platform::SystemChildRunner()) {}
 
 RunEngine::~RunEngine() {
@@ -113,6 +114,7 @@ void RunEngine::ExecuteMarkedRun() {
     const bool all =
         options_.allSessions ||
         (options_.sessionIndex < 0 && document_.IsAllSessions(state_.session.mSessionIndex));
+    sessionErrors_.Clear();
     CompileScripts(all);
     const bool scanned = all ? ScanAllSessions() : ScanOneSession(state_.session.mSessionIndex);
     state_.session.mSessionIndex = remembered;
@@ -163,7 +165,7 @@ void RunEngine::CompileScripts(bool allSessions) {
                    ::geteuid() == 0, user ? user->uid : ::getuid());
 }
 
-std::int64_t RunEngine::SessionErrors(std::int64_t sessionIndex) const {
+std::int64_t RunEngine::TaskErrorsOf(std::int64_t sessionIndex) const {
     std::int64_t errors = 0;
     for (const run::SessionLog& session : state_.logSessionArray) {
         if (session.sessionIndex != sessionIndex) continue;

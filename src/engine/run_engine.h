@@ -146,8 +146,8 @@ class RunEngine : private run::CopyHooks, private ScanListener {
     void OnScanProgress() override;
 
     const plist::Value* Session(std::int64_t index) const;
-    // The errors counted so far in the record of the session.
-    std::int64_t SessionErrors(std::int64_t sessionIndex) const;
+    // The errors counted so far in the records of the session's tasks.
+    std::int64_t TaskErrorsOf(std::int64_t sessionIndex) const;
     // Checks the scripts of the sessions the run takes, unless it only plans.
     void CompileScripts(bool allSessions);
     uid_t DocumentOwner() const;
@@ -163,6 +163,7 @@ class RunEngine : private run::CopyHooks, private ScanListener {
     run::RunState state_;
     items::ErrorPath errors_;
     items::Validator validator_;
+    SessionErrors sessionErrors_;
     SessionHooks hooks_;
     std::thread worker_;
     std::mutex workerMutex_;

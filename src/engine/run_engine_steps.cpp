@@ -336,7 +336,7 @@ void RunEngine::PurgeAfterCopyOneTask(run::TaskLog& task) {
 
 void RunEngine::PurgeAfterCopyOneSession(std::int64_t sessionIndex) {
     if (state_.IsRunning()) ++state_.session.gTotSessionsDone;
-    hooks_.RunAfter(sessionIndex, SessionErrors(sessionIndex), !state_.IsRunning());
+    hooks_.RunAfter(sessionIndex, TaskErrorsOf(sessionIndex), !state_.IsRunning());
 }
 
 void RunEngine::PurgeAfterWholeSyncBackup() {
@@ -344,7 +344,7 @@ void RunEngine::PurgeAfterWholeSyncBackup() {
     // A session whose before-script ran gets its after-script whatever became of the run: it
     // may have stopped what must be started again.
     for (const std::int64_t index : hooks_.AfterScriptsOwed()) {
-        hooks_.RunAfter(index, SessionErrors(index), true);
+        hooks_.RunAfter(index, TaskErrorsOf(index), true);
     }
     if (s.session.gOldSessionIndex > 0) {
         s.session.mSessionIndex = s.session.gOldSessionIndex;
@@ -361,7 +361,7 @@ void RunEngine::PurgeAfterWholeSyncBackup() {
         if (const plist::Value* session = Session(sessionLog.sessionIndex)) {
             PurgeBeforeScanAndCopyOneSession(*session);
         }
-        sessionLog.hookErrors = hooks_.TakeErrors(sessionLog.sessionIndex, &sessionLog.hookLogText);
+        sessionLog.hookErrors = sessionErrors_.Take(sessionLog.sessionIndex, &sessionLog.hookLogText);
         std::int64_t sessionErrors = sessionLog.hookErrors;
         s.totals.gGlobalError += sessionLog.hookErrors;
         for (run::TaskLog& task : sessionLog.logTaskArray) {
@@ -423,7 +423,7 @@ void RunEngine::PurgeAfterWholeSyncBackup() {
         proxy_.UnmountAllVolumesForSession(sessionLog.sessionIndex);
         sessionLog.gTotError = sessionErrors;
     }
-    s.totals.gGlobalError += hooks_.TakeRemainingErrors();
+    s.totals.gGlobalError += sessionErrors_.TakeRemaining();
 }
 
 }  // namespace qv::engine

@@ -23,7 +23,7 @@ void SessionHooks::Compile(const std::vector<std::int64_t>& sessions, std::chron
         std::string why;
         if (runAsRoot && !sessions::ScriptsMayRunAsRoot(document_, invokingUser, &why)) {
             // Said once for the document, counted in the first session it would have run for.
-            if (!refused) Record(index, why);
+            if (!refused) errors_.Record(index, why);
             refused = true;
             continue;
         }
@@ -46,7 +46,7 @@ void SessionHooks::Compile(const std::vector<std::int64_t>& sessions, std::chron
                 fault = sessions::CheckScript(runner_, text);
             }
             if (fault) {
-                Record(index, GLS(kind.message) + fault->description);
+                errors_.Record(index, GLS(kind.message) + fault->description);
             } else {
                 *kind.compiled = text;
             }
@@ -63,10 +63,11 @@ void SessionHooks::RunBefore(std::int64_t sessionIndex) {
         sessions::ScriptEnvironment(document_, sessionIndex, sessions::ScriptWhen::kBefore),
         timeout_, &state_.mUserPressedStop);
     if (result.ok()) return;
-    Record(sessionIndex,
-           platform::FormatText("Error running the script %@ the session \"%@\".",
-                                {"before", run::LogName(document_.GetSessionName(sessionIndex))}) +
-               sessions::ScriptErrorDescription(result));
+    errors_.Record(
+        sessionIndex,
+        platform::FormatText("Error running the script %@ the session \"%@\".",
+                             {"before", run::LogName(document_.GetSessionName(sessionIndex))}) +
+            sessions::ScriptErrorDescription(result));
 }
 
 void SessionHooks::RunAfter(std::int64_t sessionIndex, std::int64_t errors, bool stopped) {
@@ -76,7 +77,8 @@ void SessionHooks::RunAfter(std::int64_t sessionIndex, std::int64_t errors, bool
     entry.afterRan = true;
     std::vector<std::pair<std::string, std::string>> environment =
         sessions::ScriptEnvironment(document_, sessionIndex, sessions::ScriptWhen::kAfter);
-    environment.emplace_back("QUORVEL_ERRORS", std::to_string(errors + entry.errors));
+    environment.emplace_back("QUORVEL_ERRORS",
+                             std::to_string(errors + errors_.CountOf(sessionIndex)));
     environment.emplace_back("QUORVEL_STOPPED", stopped ? "1" : "0");
     // After a Stop it still runs to its end, its time limit or another Stop: it may be what
     // starts again the service the before-script stopped.
@@ -84,10 +86,11 @@ void SessionHooks::RunAfter(std::int64_t sessionIndex, std::int64_t errors, bool
         sessions::RunScript(runner_, entry.after, std::move(environment), timeout_,
                             stopped ? &afterStop_ : &state_.mUserPressedStop);
     if (result.ok()) return;
-    Record(sessionIndex,
-           platform::FormatText("Error running the script %@ the session \"%@\".",
-                                {"after", run::LogName(document_.GetSessionName(sessionIndex))}) +
-               sessions::ScriptErrorDescription(result));
+    errors_.Record(
+        sessionIndex,
+        platform::FormatText("Error running the script %@ the session \"%@\".",
+                             {"after", run::LogName(document_.GetSessionName(sessionIndex))}) +
+            sessions::ScriptErrorDescription(result));
 }
 
 std::vector<std::int64_t> SessionHooks::AfterScriptsOwed() const {
@@ -96,32 +99,6 @@ std::vector<std::int64_t> SessionHooks::AfterScriptsOwed() const {
         if (entry.beforeRan && !entry.after.empty() && !entry.afterRan) owed.push_back(index);
     }
     return owed;
-}
-
-std::int64_t SessionHooks::TakeErrors(std::int64_t sessionIndex, std::string* logText) {
-    const auto found = entries_.find(sessionIndex);
-    if (found == entries_.end()) return 0;
-    if (logText != nullptr) *logText += found->second.logText;
-    found->second.logText.clear();
-    return std::exchange(found->second.errors, 0);
-}
-
-std::int64_t SessionHooks::TakeRemainingErrors() {
-    std::int64_t sum = 0;
-    for (auto& [index, entry] : entries_) sum += std::exchange(entry.errors, 0);
-    return sum;
-}
-
-void SessionHooks::Record(std::int64_t sessionIndex, std::string message) {
-    state_.mErrString = sessions::WithoutFinalFullStop(std::move(message));
-    Entry& entry = entries_[sessionIndex];
-    // The session's own count: a task's count is started again for each task.
-    ++entry.errors;
-    if (state_.config.gMakeDetailedLog || state_.config.gMakeErrorsLog) {
-        entry.logText += run::kErrorMarker + state_.mErrString + "\r";
-    }
-    errors_.ListError();
-    errors_.ManageTheError(state_.mErrString, 0);
 }
 
 }  // namespace qv::engine

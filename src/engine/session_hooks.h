@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "items/error_path.h"
+#include "engine/session_errors.h"
 #include "platform/child_process.h"
 #include "run/run_state.h"
 #include "sessions/script_options.h"
@@ -23,7 +23,7 @@ namespace qv::engine {
 
 class SessionHooks {
   public:
-    SessionHooks(run::RunState& state, items::ErrorPath& errors,
+    SessionHooks(run::RunState& state, SessionErrors& errors,
                  const sessions::SessionDocument& document, platform::ChildRunner& runner)
         : state_(state), errors_(errors), document_(document), runner_(runner) {}
 
@@ -42,24 +42,16 @@ class SessionHooks {
     // Sessions whose before-script ran and whose after-script has not run yet.
     std::vector<std::int64_t> AfterScriptsOwed() const;
 
-    // The errors of a session's scripts, and their lines for the log; taken once.
-    std::int64_t TakeErrors(std::int64_t sessionIndex, std::string* logText);
-    // Errors of sessions whose log record was never made, taken once.
-    std::int64_t TakeRemainingErrors();
-
   private:
     struct Entry {
         std::string before;  // empty: none to run
         std::string after;
         bool beforeRan = false;
         bool afterRan = false;
-        std::int64_t errors = 0;
-        std::string logText;
     };
-    void Record(std::int64_t sessionIndex, std::string message);
 
     run::RunState& state_;
-    items::ErrorPath& errors_;
+    SessionErrors& errors_;
     const sessions::SessionDocument& document_;
     platform::ChildRunner& runner_;
     std::chrono::seconds timeout_{0};

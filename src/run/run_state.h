@@ -167,8 +167,8 @@ struct SessionLog {
     std::optional<std::vector<std::string>> executiveExcludeArray;
     std::vector<TaskLog> logTaskArray;
     std::int64_t gTotError = 0;
-    // Errors of the session's own steps (its scripts), which belong to none of its tasks, and
-    // their lines for the detailed log.
+    // Errors of the session's own steps (its scripts, its volumes), which belong to none of its
+    // tasks, and their lines for the detailed log.
     std::int64_t hookErrors = 0;
     std::string hookLogText;
 };
