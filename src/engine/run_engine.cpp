@@ -3,6 +3,7 @@
 #include <dirent.h>
 #include <unistd.h>
 
+#include <cstdlib>
 #include <ctime>
 
 #include "engine/folder_scanner.h"
@@ -21,6 +22,7 @@
 #include "sessions/multi_editor.h"
 #include "sessions/multi_options.h"
 #include "sessions/settings_options.h"
+#include "sessions/volume_editor.h"
 
 namespace qv::engine {
 
@@ -40,7 +42,9 @@ RunEngine::RunEngine(const sessions::SessionDocument& document, const plist::Val
       validator_(errors_, tw),
       sessionErrors_(state_, errors_),
       hooks_(state_, sessionErrors_, document_,
-             options_.childRunner ? *options_.childRunner : platform::SystemChildRunner()) {}
+             options_.childRunner ? *options_.childRunner : platform::SystemChildRunner()),
+      volumes_(state_, sessionErrors_, document_,
+               options_.childRunner ? *options_.childRunner : platform::SystemChildRunner()) {}
 
 RunEngine::~RunEngine() {
     if (worker_.joinable()) {
@@ -115,6 +119,7 @@ void RunEngine::ExecuteMarkedRun() {
         options_.allSessions ||
         (options_.sessionIndex < 0 && document_.IsAllSessions(state_.session.mSessionIndex));
     sessionErrors_.Clear();
+    PrepareVolumes();
     CompileScripts(all);
     const bool scanned = all ? ScanAllSessions() : ScanOneSession(state_.session.mSessionIndex);
     state_.session.mSessionIndex = remembered;
@@ -148,6 +153,21 @@ void RunEngine::ExecuteMarkedRun() {
     if (state_.config.mExecutedBy == run::kExecutedByTimer) proxy_.SchedulingTimerDone(state_);
     state_.session.gOldSessionIndex = -1;
     state_.mIsCopying = false;
+}
+
+void RunEngine::PrepareVolumes() {
+    MountSetting setting;
+    setting.root = ::geteuid() == 0;
+    const std::optional<platform::InvokingUserInfo> user = platform::InvokingUser();
+    setting.uid = user ? user->uid : ::getuid();
+    setting.gid = user ? user->gid : ::getgid();
+    const char* runtime = std::getenv("XDG_RUNTIME_DIR");
+    setting.runtimeFolder = setting.root || runtime == nullptr ? "/run" : runtime;
+    const std::int64_t timeout =
+        preferences_.intAt("prefMountTimeout", sessions::kDefaultMountTimeout);
+    setting.timeout = sessions::ScriptTimeout(timeout > 0 ? timeout : 0);
+    setting.stop = &state_.mUserPressedStop;
+    volumes_.Prepare(setting, options_.scanOnly);
 }
 
 void RunEngine::CompileScripts(bool allSessions) {

@@ -23,6 +23,7 @@
 #include "engine/row_groups.h"
 #include "engine/scan_listener.h"
 #include "engine/session_hooks.h"
+#include "engine/volume_passes.h"
 #include "items/error_path.h"
 #include "items/tw_utilities.h"
 #include "items/validation.h"
@@ -46,7 +47,7 @@ struct RunOptions {
     // The run's start in seconds since 1970, which dates what it brings into step; now when
     // not given (a replay of a run at a chosen time).
     std::optional<std::int64_t> startTime;
-    // Starts the sessions' scripts (none: the real processes).
+    // Starts the sessions' scripts and the mount tools (none: the real processes).
     platform::ChildRunner* childRunner = nullptr;
     // Takes the run's record on the worker once the run has ended, unless the user stopped in
     // the preview: the run service makes and saves the log there, before the front end hears
@@ -150,6 +151,8 @@ class RunEngine : private run::CopyHooks, private ScanListener {
     std::int64_t TaskErrorsOf(std::int64_t sessionIndex) const;
     // Checks the scripts of the sessions the run takes, unless it only plans.
     void CompileScripts(bool allSessions);
+    // How the sessions' volumes are mounted in this run.
+    void PrepareVolumes();
     uid_t DocumentOwner() const;
     uid_t documentOwner_ = 0;  // of the run under way, read once as it is prepared
 
@@ -165,6 +168,7 @@ class RunEngine : private run::CopyHooks, private ScanListener {
     items::Validator validator_;
     SessionErrors sessionErrors_;
     SessionHooks hooks_;
+    VolumePasses volumes_;
     std::thread worker_;
     std::mutex workerMutex_;
     std::condition_variable workerEnded_;

@@ -117,7 +117,7 @@ void RunEngine::PurgeBeforeScanOneSession(std::int64_t sessionIndex) {
     s.config.flags.gIsSkipEmptyFolders = IsOn(settings, "settSkipEmptyFolders");
     s.config.flags.gIsTreatPackagesAsFolders = IsOn(settings, "settPackagesFolders");
     s.config.flags.gIsNewItemsOnly = IsOn(settings, "settNewItemsOnly");
-    if (s.IsRunning()) proxy_.MountAllVolumesForSession(sessionIndex);
+    if (s.IsRunning()) volumes_.MountAllVolumesForSession(sessionIndex);
     PurgeBeforeScanAndCopyOneSession(sess);
 
     const plist::Value* c = sess.dictAt("conflictsDict");
@@ -361,7 +361,8 @@ void RunEngine::PurgeAfterWholeSyncBackup() {
         if (const plist::Value* session = Session(sessionLog.sessionIndex)) {
             PurgeBeforeScanAndCopyOneSession(*session);
         }
-        sessionLog.hookErrors = sessionErrors_.Take(sessionLog.sessionIndex, &sessionLog.hookLogText);
+        sessionLog.hookErrors =
+            sessionErrors_.Take(sessionLog.sessionIndex, &sessionLog.hookLogText);
         std::int64_t sessionErrors = sessionLog.hookErrors;
         s.totals.gGlobalError += sessionLog.hookErrors;
         for (run::TaskLog& task : sessionLog.logTaskArray) {
@@ -420,8 +421,13 @@ void RunEngine::PurgeAfterWholeSyncBackup() {
             tw_.SetBackupDateDitto(task.gSourceFolder, s.totals.gStartSyncDateTimeUTC);
             tw_.SetBackupDateDitto(task.gDestFolder, s.totals.gStartSyncDateTimeUTC);
         }
-        proxy_.UnmountAllVolumesForSession(sessionLog.sessionIndex);
-        sessionLog.gTotError = sessionErrors;
+        // Once the top folders are stamped: they may lie on the volumes.
+        volumes_.UnmountAllVolumesForSession(sessionLog.sessionIndex);
+        const std::int64_t unmountErrors =
+            sessionErrors_.Take(sessionLog.sessionIndex, &sessionLog.hookLogText);
+        sessionLog.hookErrors += unmountErrors;
+        s.totals.gGlobalError += unmountErrors;
+        sessionLog.gTotError = sessionErrors + unmountErrors;
     }
     s.totals.gGlobalError += sessionErrors_.TakeRemaining();
 }

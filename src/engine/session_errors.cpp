@@ -4,16 +4,20 @@
 
 namespace qv::engine {
 
-void SessionErrors::Record(std::int64_t sessionIndex, std::string message) {
+void SessionErrors::Record(std::int64_t sessionIndex, std::string message, std::int64_t count) {
     if (!message.empty() && message.back() == '.') message.pop_back();
     state_.mErrString = std::move(message);
     Errors& errors = sessions_[sessionIndex];
-    ++errors.count;
+    errors.count += count;
     if (state_.config.gMakeDetailedLog || state_.config.gMakeErrorsLog) {
         errors.logText += run::kErrorMarker + state_.mErrString + "\r";
     }
     errors_.ListError();
     errors_.ManageTheError(state_.mErrString, 0);
+}
+
+void SessionErrors::Note(std::int64_t sessionIndex, const std::string& line) {
+    if (state_.config.gMakeDetailedLog) sessions_[sessionIndex].logText += line + "\r";
 }
 
 std::int64_t SessionErrors::CountOf(std::int64_t sessionIndex) const {

@@ -18,8 +18,11 @@ class SessionErrors {
         : state_(state), errors_(errors) {}
 
     void Clear() { sessions_.clear(); }
-    // The message, without a final full stop, becomes an error of the session.
-    void Record(std::int64_t sessionIndex, std::string message);
+    // The message, without a final full stop, becomes an error of the session (count errors,
+    // said once).
+    void Record(std::int64_t sessionIndex, std::string message, std::int64_t count = 1);
+    // A line of the detailed log about the session's steps, not an error.
+    void Note(std::int64_t sessionIndex, const std::string& line);
     std::int64_t CountOf(std::int64_t sessionIndex) const;
     // The session's errors and their lines for the log, taken once.
     std::int64_t Take(std::int64_t sessionIndex, std::string* logText);

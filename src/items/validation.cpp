@@ -101,6 +101,9 @@ bool Validator::ResolveTopFolder(std::string& path, bool isSource) {
         return false;
     }
     ItemAttributes attrs = platform::ReadItemAttributes(path.c_str());
+    // A folder on a volume that failed to mount is not the volume's, even when the empty folder
+    // it is mounted on stands there: nothing is read from it or copied into it.
+    if (attrs.exists() && IsOnUmountedVolume(path)) attrs = ItemAttributes{};
     if (!attrs.exists()) {
         if (path.empty()) {
             const std::string undefined =

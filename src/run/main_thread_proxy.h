@@ -42,9 +42,6 @@ class MainThreadProxy {
     virtual void PurgeBeforeMainCopy(const RunState&) {}
     virtual void ConcludeWholeSyncBackup(const RunState&) {}
     virtual void SchedulingTimerDone(const RunState&) {}
-    // Volumes of a session.
-    virtual void MountAllVolumesForSession(std::int64_t /*sessionIndex*/) {}
-    virtual void UnmountAllVolumesForSession(std::int64_t /*sessionIndex*/) {}
     // Progress of the scan: called now and then, never once per item.
     virtual void ScanProgress(const RunState&) {}
     // The ExactSync index of a task is being rebuilt ("Creating Exact Sync Index…").

@@ -9,6 +9,7 @@
 #include "sessions/email_settings.h"
 #include "sessions/plist_codec.h"
 #include "sessions/script_options.h"
+#include "sessions/volume_editor.h"
 #include "sessions/session_document.h"
 
 namespace qv::sessions {
@@ -50,6 +51,7 @@ plist::Value Preferences::GetDefaultPreferencesDict() const {
         {"prefModificationDelta", 0},
         {"prefModificationDeltaField", 10},
         {"prefScriptTimeout", kDefaultScriptTimeout},
+        {"prefMountTimeout", kDefaultMountTimeout},
         {"prefUpdateFrequency", 0},
         {"prefUpdateLastCheckDate", plist::Date{static_cast<double>(std::time(nullptr))}},
         {"prefTabViewIdentifier", "General"},
@@ -146,6 +148,7 @@ void Preferences::UpdatePreferences() {
     mPrefDict.setIfAbsent("prefSettTabViewIdentifier", "General");
     mPrefDict.setIfAbsent("prefShutDown", 0);
     mPrefDict.setIfAbsent("prefScriptTimeout", kDefaultScriptTimeout);
+    mPrefDict.setIfAbsent("prefMountTimeout", kDefaultMountTimeout);
     if (!mPrefDict.contains("prefDeleteLogsOn")) {
         mPrefDict.set("prefDeleteLogsOn", false);
         mPrefDict.set("prefDeleteLogsPop", 0);
