@@ -19,6 +19,7 @@
 #include "cli/scripts_command.h"
 #include "cli/terminal_text.h"
 #include "cli/timers_command.h"
+#include "cli/volumes_command.h"
 #include "platform/file_io.h"
 #include "platform/localization.h"
 #include "sessions/plist_codec.h"
@@ -72,7 +73,7 @@ struct OnlyFor {
 constexpr OnlyFor kLogOnly[] = {{&kLast, "log show"}, {&kErrors, "log show"}};
 // these after it.
 constexpr OnlyFor kOnlyFor[] = {
-    {&kSessionIndex, "settings, conflicts, scripts, filter, exclude, multi and timers"},
+    {&kSessionIndex, "settings, conflicts, scripts, volumes, filter, exclude, multi and timers"},
     {&kFile, "scripts set"},
     {&kText, "scripts set"},
     {&kWait, "scheduler"},
@@ -143,6 +144,12 @@ constexpr Take<ScriptsArguments> kScriptsOptions[] = {
     {&kText, Into<&ScriptsArguments::text>},
 };
 
+constexpr Take<VolumesArguments> kVolumesOptions[] = {
+    {&kDocument, Into<&VolumesArguments::document>},
+    {&kSession, Into<&VolumesArguments::session>},
+    {&kSessionIndex, Into<&VolumesArguments::sessionIndex>},
+};
+
 constexpr Take<FilterArguments> kFilterOptions[] = {
     {&kDocument, Into<&FilterArguments::document>},
     {&kSession, Into<&FilterArguments::session>},
@@ -174,6 +181,8 @@ constexpr Refusal kSettingsRefusals[] = {{&kAll, "settings takes one session, no
 constexpr Refusal kConflictsRefusals[] = {{&kAll, "conflicts takes one session, not --all"}};
 constexpr Refusal kExcludeRefusals[] = {{&kAll, "exclude takes one session, not --all"}};
 constexpr Refusal kMultiRefusals[] = {{&kAll, "multi takes one session, not --all"}};
+constexpr Refusal kVolumesRefusals[] = {{&kAll, "volumes takes one session, not --all"},
+                                        {&kJson, "--json is not for volumes"}};
 constexpr Refusal kScriptsRefusals[] = {{&kAll, "scripts takes one session, not --all"},
                                         {&kJson, "--json is not for scripts"}};
 
@@ -207,6 +216,12 @@ ScriptsArguments ScriptsOf(const ParsedLine& line) {
     return args;
 }
 
+VolumesArguments VolumesOf(const ParsedLine& line) {
+    VolumesArguments args = Read(kVolumesOptions, line);
+    args.words = WordsAfterVerb(line);
+    return args;
+}
+
 FilterArguments FilterOf(const ParsedLine& line) {
     FilterArguments args = Read(kFilterOptions, line);
     args.words = WordsAfterVerb(line);
@@ -236,6 +251,7 @@ std::string CheckLog(const ParsedLine& line) {
 std::string CheckOptions(const ParsedLine& line) { return CheckOptionsArguments(OptionsOf(line)); }
 std::string CheckFilter(const ParsedLine& line) { return CheckFilterArguments(FilterOf(line)); }
 std::string CheckScripts(const ParsedLine& line) { return CheckScriptsArguments(ScriptsOf(line)); }
+std::string CheckVolumes(const ParsedLine& line) { return CheckVolumesArguments(VolumesOf(line)); }
 std::string CheckTimers(const ParsedLine& line) { return CheckTimersArguments(TimersOf(line)); }
 
 std::string CheckScheduler(const ParsedLine& line) {
@@ -328,6 +344,12 @@ int Scripts(app::MainApp& app, const ParsedLine& line, std::ostream& out, std::o
     return RunScriptsCommand(app, args, out, err);
 }
 
+int Volumes(app::MainApp& app, const ParsedLine& line, std::ostream& out, std::ostream& err) {
+    const VolumesArguments args = VolumesOf(line);
+    if (!OpenForVerb(app, args.document, err)) return kExitUsage;
+    return RunVolumesCommand(app, args, std::cin, out, err);
+}
+
 int Filter(app::MainApp& app, const ParsedLine& line, std::ostream& out, std::ostream& err) {
     const FilterArguments args = FilterOf(line);
     if (!OpenForVerb(app, args.document, err)) return kExitUsage;
@@ -351,6 +373,10 @@ int Scheduler(app::MainApp& app, const ParsedLine& line, std::ostream& out, std:
 bool Changes(const ParsedLine&) { return true; }
 bool OnlyReads(const ParsedLine&) { return false; }
 bool TimersChanges(const ParsedLine& line) { return TimersVerbChanges(TimersOf(line)); }
+bool VolumesChange(const ParsedLine& line) {
+    const std::string verb = line.operands.size() > 1 ? line.operands[1] : "";
+    return verb != "list" && verb != "mount" && verb != "unmount";
+}
 bool ScriptsChange(const ParsedLine& line) {
     const std::string verb = line.operands.size() > 1 ? line.operands[1] : "";
     return verb == "set" || verb == "on" || verb == "off";
@@ -433,6 +459,13 @@ constexpr MainVerb kVerbs[] = {
      .refusals = kScriptsRefusals,
      .check = CheckScripts,
      .changes = ScriptsChange},
+    {.name = "volumes",
+     .takes = TakesOption<kVolumesOptions>,
+     .perform = Volumes,
+     .operands = true,
+     .refusals = kVolumesRefusals,
+     .check = CheckVolumes,
+     .changes = VolumesChange},
     {.name = "filter",
      .takes = TakesOption<kFilterOptions>,
      .perform = Filter,

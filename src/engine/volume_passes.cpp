@@ -20,6 +20,21 @@ bool Listed(const plist::Value& row) {
     return row.contains("path");
 }
 
+// What a tool said, on one line of the log, its blanks run together.
+std::string OneLine(const std::string& said) {
+    std::string line;
+    for (const char c : said) {
+        const bool blank = c == '\n' || c == '\r' || c == '\t' || c == ' ';
+        if (blank) {
+            if (!line.empty() && line.back() != ' ') line += ' ';
+        } else if (static_cast<unsigned char>(c) >= 0x20) {
+            line += c;
+        }
+    }
+    while (!line.empty() && line.back() == ' ') line.pop_back();
+    return line;
+}
+
 }  // namespace
 
 void VolumePasses::Prepare(const MountSetting& setting, bool planOnly) {
@@ -58,7 +73,7 @@ void VolumePasses::MountAllVolumesForSession(std::int64_t sessionIndex) {
             }
         } else if (r.status == MountStatus::kFailed) {
             failures += "\r" + address + ": " + r.message;
-            if (!r.detail.empty()) failures += " (" + run::LogName(r.detail) + ")";
+            if (!r.detail.empty()) failures += " (" + OneLine(r.detail) + ")";
             cannot.push_back(mountPoint);
             ++failed;
         }

@@ -207,13 +207,13 @@ bool SessionDocument::UpdateDocumentFile(std::int64_t version) {
 DocResult SessionDocument::WriteFileSession(const std::string& path) {
     mMainDict.set("fileVersion", kDocumentVersion);
     const bool isTemplate = path == pathFileDocTemplate_;
-    const bool holdsPasswords = !isTemplate && VolumeListContainsPassword(mMainDict, false);
+    const bool holdsPasswords = VolumeListContainsPassword(mMainDict, false);
 
     // A document holding passwords gets its restricted mode before its content is written,
     // so that it is never readable by others and a refusal leaves the old file in place.
     platform::AtomicWriteOptions options;
     options.refuseReadOnly = true;
-    if (holdsPasswords) options.mode = S_IRWXU;
+    if (holdsPasswords) options.mode = S_IRUSR | S_IWUSR;
     platform::WriteResult written = plist::WriteXmlFile(path, mMainDict, options);
     if (!written.ok) {
         if (holdsPasswords && written.failedAt == platform::WriteStep::Mode) {

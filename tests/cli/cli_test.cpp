@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <vector>
 
+#include "engine/volume_mount.h"
 #include "platform/file_io.h"
 #include "schedule/rtf_text.h"
 #include "sessions/plist_codec.h"
@@ -924,7 +925,7 @@ TEST_F(CliTest, RefusedOptionChangesLeaveTheDocumentAsItWas) {
         {"conflicts subfolder-name --session Solo", "unknown conflicts verb 'subfolder-name'"},
         {"settings show --session-index 0 --all", "takes one session, not --all"},
         {"list --session-index 0",
-         "--session-index is only for settings, conflicts, scripts, filter, exclude"},
+         "--session-index is only for settings, conflicts, scripts, volumes, filter, exclude"},
         {"exclude remove 0 --session Solo", "no row '0': the rows are numbered 1 to 32"},
         {"exclude add --session Solo", "exclude add needs PATH"},
         {"multi set 1 /a --session Solo", "multi set needs N SOURCE DESTINATION"},
@@ -1243,6 +1244,77 @@ TEST_F(CliTest, ScriptsAreCheckedWhenSetAndARunStartsThemAroundItsSession) {
     ASSERT_EQ(Quorvel("scripts set after --text ''" + on), 0);
     EXPECT_EQ(Quorvel("scripts check" + on, &out, &err), 1);
     EXPECT_EQ(err, "quorvel: Error checking the after-script.\nThe script is empty.\n");
+}
+
+}  // namespace
+}  // namespace qv
+
+namespace qv {
+namespace {
+
+// Whether this machine lets the test make and mount an ext4 image (root, loop devices).
+bool CanMountImages() {
+    return ::geteuid() == 0 && test::RunCommand("command -v mkfs.ext4 >/dev/null") == 0 &&
+           platform::ItemExists("/dev/loop-control");
+}
+
+TEST_F(CliTest, ARunMountsItsDiskImageCopiesAndUnmountsItAndAFailedMountCopiesNothing) {
+    if (!CanMountImages()) GTEST_SKIP() << "needs root, mkfs.ext4 and loop devices";
+    const std::string a = dir_ / "A", image = dir_ / "disk.ext4", doc = dir_ / "v.qvd";
+    const std::string point = "/mnt/quorvel-test-" + std::to_string(::getpid());
+    const std::string dest = point + "/backup";
+    test::WriteText(a + "/f.txt", "f");
+    ASSERT_EQ(test::RunCommand("truncate -s 16M " + image + " && mkfs.ext4 -q " + image +
+                               " && mkdir -p " + point + " && mount -o loop " + image + " " +
+                               point + " && mkdir " + dest),
+              0);
+    WriteDocument(doc, {{"Disk", a, dest}});
+    const std::string on = " --session Disk --document " + test::ShellQuote(doc);
+    std::string out, err;
+    ASSERT_EQ(Quorvel("volumes add " + dest + on, &out, &err), 0) << err;
+    EXPECT_EQ(out, "1\tfile://localhost" + point + "\n");
+    EXPECT_EQ(Quorvel("volumes add /" + on, &out, &err), 2);  // the system's own volume
+    ASSERT_EQ(Quorvel("volumes on" + on), 0);
+    ASSERT_EQ(Quorvel("volumes list" + on, &out), 0);
+    EXPECT_EQ(out, "autoMountVolumeOn\t1\n1\t\xE2\x80\xA2\tfile://localhost" + point + "\t" +
+                       point + "\t1\tno\n");
+    // Mounted before the run: it stays mounted after it.
+    ASSERT_EQ(Quorvel("run --unattended" + on, &out, &err), 0) << err;
+    EXPECT_TRUE(engine::IsMountPoint(point));
+    ASSERT_EQ(test::RunCommand("umount " + point), 0);
+
+    // A plan mounts nothing: the volume is reported as not mounted.
+    EXPECT_EQ(Quorvel("plan" + on, &out, &err), 1);
+    EXPECT_NE(err.find("because I cannot mount the volume it resides on"), std::string::npos);
+    EXPECT_FALSE(engine::IsMountPoint(point));
+    // Not mounted: the run mounts it, copies, unmounts it and frees its loop device.
+    test::WriteText(a + "/g.txt", "g");
+    ASSERT_EQ(Quorvel("run --unattended --print-log" + on, &out, &err), 0) << err;
+    EXPECT_NE(out.find("Mounted the volume\n\"file://localhost" + point + "\""), std::string::npos)
+        << out;
+    EXPECT_FALSE(engine::IsMountPoint(point));
+    std::string loops;
+    test::RunCommand("losetup -j " + image, &loops);
+    EXPECT_EQ(loops, "");
+    ASSERT_EQ(Quorvel("volumes mount 1" + on, &out, &err), 0) << err;
+    EXPECT_EQ(test::ReadText(dest + "/g.txt"), "g");
+    ASSERT_EQ(Quorvel("volumes unmount 1" + on, &out, &err), 0) << err;
+    EXPECT_FALSE(engine::IsMountPoint(point));
+
+    // An image that no longer mounts: the run copies nothing into the empty folder standing
+    // for it, and says why.
+    ASSERT_EQ(test::RunCommand("dd if=/dev/zero of=" + image +
+                               " bs=1k count=2048 conv=notrunc 2>/dev/null && mkdir " + dest),
+              0);
+    EXPECT_EQ(Quorvel("run --unattended" + on, &out, &err), 1);
+    EXPECT_NE(err.find("Can't mount the volumes:"), std::string::npos) << err;
+    EXPECT_NE(err.find("because I cannot mount the volume it resides on"), std::string::npos);
+    std::string left;
+    test::RunCommand("ls -A " + dest, &left);
+    EXPECT_EQ(left, "");
+    EXPECT_EQ(Quorvel("volumes mount 1" + on, &out, &err), 1);
+    EXPECT_NE(err.find("Can't mount the dmg volume."), std::string::npos) << err;
+    test::RunCommand("rmdir " + dest + " " + point);
 }
 
 }  // namespace

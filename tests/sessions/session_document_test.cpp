@@ -378,8 +378,8 @@ TEST_F(SessionDocumentTest, WritingGivesVersion420AndOwnerOnlyModeOrKeepsTheOldF
         const char* alert = nullptr;  // the failure's alert, after the path; nullptr: success
     } cases[] = {
         {"no password", false, false, 0640, 0640},
-        {"password", true, false, 0644, 0700},
-        {"password in the template", true, true, 0644, 0644},
+        {"password", true, false, 0644, 0600},
+        {"password in the template", true, true, 0644, 0600},
         {"mode refused, passwords", true, false, 0640, 0640, EPERM, 0, "passwords"},
         {"mode refused, no passwords", false, false, 0640, 0640, EPERM, 0, ""},
         {"disk full, passwords", true, false, 0640, 0640, 0, ENOSPC, ""},
