@@ -187,6 +187,8 @@ std::string LastWord(const std::string& said) {
 bool IsMountPoint(const std::string& folder) {
     const platform::ItemAttributes a = platform::ReadItemAttributes(folder.c_str());
     if (!a.isDirectory()) return false;
+    // A gvfs share is a folder of the desktop's one fuse mount, there while it is mounted.
+    if (folder.find("/gvfs/") != std::string::npos) return true;
     const platform::ItemAttributes parent =
         platform::ReadItemAttributes(platform::ParentFolder(folder).c_str());
     return parent.exists() && (parent.dev != a.dev || parent.ino == a.ino);

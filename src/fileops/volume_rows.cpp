@@ -4,6 +4,7 @@
 #include <string_view>
 
 #include "items/tw_utilities.h"
+#include "platform/file_io.h"
 #include "platform/user_database.h"
 #include "sessions/automount_options.h"
 
@@ -89,11 +90,53 @@ std::optional<Address> RemoteAddress(const platform::MountEntry& mount) {
     return a;
 }
 
+// The file systems the system itself stands on: never a volume to mount or unmount.
+bool IsSystemMount(const std::string& mountPoint) {
+    for (const char* system : {"/", "/boot", "/boot/efi", "/efi", "/usr", "/var", "/home", "/opt",
+                               "/srv", "/tmp", "/nix"}) {
+        if (mountPoint == system) return true;
+    }
+    return false;
+}
+
+// A share the desktop mounted through gvfs shows as a folder of its fuse mount, named after
+// the share: "smb-share:server=nas,share=music,user=ann", "sftp:host=box,user=ann",
+// "dav:host=cloud,ssl=true,prefix=%2Ffiles".
+std::optional<Address> GvfsAddress(const std::string& name) {
+    const std::size_t colon = name.find(':');
+    if (colon == std::string::npos) return std::nullopt;
+    const std::string kind = name.substr(0, colon);
+    const std::string options = name.substr(colon + 1);
+    Address a;
+    a.user = OptionValue(options, "user");
+    if (kind == "smb-share") {
+        a.scheme = "smb";
+        a.host = OptionValue(options, "server");
+        a.path = "/" + OptionValue(options, "share");
+    } else if (kind == "sftp" || kind == "ftp" || kind == "dav" || kind == "afp-volume") {
+        a.scheme = kind == "dav"          ? (OptionValue(options, "ssl") == "true" ? "davs" : "dav")
+                   : kind == "afp-volume" ? "afp"
+                                          : kind;
+        a.host = OptionValue(options, "host");
+        std::string prefix = OptionValue(options, "prefix");
+        for (std::size_t at = prefix.find("%2F"); at != std::string::npos;
+             at = prefix.find("%2F", at)) {
+            prefix.replace(at, 3, "/");
+        }
+        a.path = prefix.empty() ? "/" : prefix;
+        if (kind == "afp-volume") a.path = "/" + OptionValue(options, "volume");
+    } else {
+        return std::nullopt;
+    }
+    if (a.host.empty() || (a.path == "/" && kind == "smb-share")) return std::nullopt;
+    return a;
+}
+
 }  // namespace
 
 std::optional<plist::Value> VolumeRowForMount(const platform::MountEntry& mount,
                                               const MountContext& context) {
-    if (mount.mountPoint.empty() || mount.mountPoint == "/") return std::nullopt;
+    if (mount.mountPoint.empty() || IsSystemMount(mount.mountPoint)) return std::nullopt;
     plist::Value row = sessions::DefaultAutoMountRow();
     row.set("mountPoint", mount.mountPoint);
     if (items::TWUtilities::IsRemoteFileSystemType(mount.type)) {
@@ -127,11 +170,33 @@ std::optional<plist::Value> VolumeRowForMount(const platform::MountEntry& mount,
     return row;
 }
 
+std::optional<plist::Value> GvfsShareRow(const std::string& shareFolder,
+                                         const std::string& loginName) {
+    const std::optional<Address> a = GvfsAddress(platform::LastPathComponent(shareFolder));
+    if (!a) return std::nullopt;
+    plist::Value row = sessions::DefaultAutoMountRow();
+    row.set("volumeType", 1);
+    row.set("unmountVolume", 1);
+    row.set("scheme", a->scheme);
+    row.set("user", a->user.empty() ? loginName : a->user);
+    row.set("host", a->host);
+    row.set("path", a->path);
+    row.set("mountPoint", shareFolder);
+    return row;
+}
+
 std::optional<plist::Value> GetVolumeMountInfoDictionary(const std::string& path) {
     const std::optional<platform::MountEntry> mount = platform::MountOfPath(path);
     if (!mount) return std::nullopt;
     MountContext context;
     context.loginName = platform::LoginName();
+    if (mount->type == "fuse.gvfsd-fuse") {
+        // The share is the folder of the gvfs mount the path lies in.
+        const std::string top = mount->mountPoint == "/" ? "/" : mount->mountPoint + "/";
+        if (path.rfind(top, 0) != 0 || path.size() == top.size()) return std::nullopt;
+        const std::string name = path.substr(top.size(), path.find('/', top.size()) - top.size());
+        return GvfsShareRow(top + name, context.loginName);
+    }
     context.backingFile = platform::LoopBackingFile(mount->source);
     if (context.backingFile.empty() && mount->source.rfind("/dev/", 0) == 0) {
         context.diskID = platform::StableDeviceName(mount->source);

@@ -23,7 +23,13 @@ struct MountContext {
 std::optional<plist::Value> VolumeRowForMount(const platform::MountEntry& mount,
                                               const MountContext& context);
 
-// GetVolumeMountInfoDictionary: the row for the volume holding the existing path.
+// The row of a share the desktop mounted through gvfs, from its folder in the gvfs mount
+// (".../gvfs/smb-share:server=nas,share=music,user=ann").
+std::optional<plist::Value> GvfsShareRow(const std::string& shareFolder,
+                                         const std::string& loginName);
+
+// GetVolumeMountInfoDictionary: the row for the volume holding the existing path (for a share
+// the desktop mounted through gvfs, the share's folder of the gvfs mount).
 std::optional<plist::Value> GetVolumeMountInfoDictionary(const std::string& path);
 
 }  // namespace qv::fileops

@@ -49,7 +49,9 @@ TEST(VolumeRows, EachKindOfMountGivesTheAddressItCanBeMountedFrom) {
          "me",
          "localhost",
          "/media/me/STICK"},
-        {{"/", "ext4", "/dev/sda2", "rw"}, -1, "", "", "", ""},     // the system volume
+        {{"/", "ext4", "/dev/sda2", "rw"}, -1, "", "", "", ""},  // the system's own volumes
+        {{"/boot/efi", "vfat", "/dev/sda1", "rw"}, -1, "", "", "", ""},
+        {{"/home", "ext4", "/dev/sda3", "rw"}, -1, "", "", "", ""},
         {{"/tmp", "tmpfs", "tmpfs", "rw"}, -1, "", "", "", ""},     // nothing to mount again
         {{"/mnt/x", "nfs", "no-colon", "rw"}, -1, "", "", "", ""},  // unreadable address
         {{"/mnt/x", "cifs", "", "rw"}, -1, "", "", "", ""},
@@ -76,6 +78,34 @@ TEST(VolumeRows, EachKindOfMountGivesTheAddressItCanBeMountedFrom) {
     const auto disk = VolumeRowForMount({"/media/d", "ext4", "/dev/sdc1", ""},
                                         {"me", "", "/dev/disk/by-uuid/1234"});
     EXPECT_EQ(disk->stringAt("diskID"), "/dev/disk/by-uuid/1234");
+
+    // Shares the desktop mounted through gvfs: scheme, user, host and share from the folder.
+    const std::string gvfs = "/run/user/1000/gvfs/";
+    const struct {
+        const char* name;
+        const char* scheme;
+        const char* user;
+        const char* host;
+        const char* path;
+    } shares[] = {
+        {"smb-share:server=nas,share=music,user=ann", "smb", "ann", "nas", "/music"},
+        {"sftp:host=box.lan,user=bob", "sftp", "bob", "box.lan", "/"},
+        {"dav:host=cloud,ssl=true,prefix=%2Fremote.php%2Fdav", "davs", "me", "cloud",
+         "/remote.php/dav"},
+        {"smb-share:server=nas", nullptr, "", "", ""},  // no share
+        {"mtp:host=phone", nullptr, "", "", ""},
+    };
+    for (const auto& s : shares) {
+        SCOPED_TRACE(s.name);
+        const auto row = GvfsShareRow(gvfs + s.name, "me");
+        ASSERT_EQ(row.has_value(), s.scheme != nullptr);
+        if (!row) continue;
+        EXPECT_EQ(row->stringAt("scheme"), s.scheme);
+        EXPECT_EQ(row->stringAt("user"), s.user);
+        EXPECT_EQ(row->stringAt("host"), s.host);
+        EXPECT_EQ(row->stringAt("path"), s.path);
+        EXPECT_EQ(row->stringAt("mountPoint"), gvfs + s.name);
+    }
 }
 
 TEST(VolumeRows, MountOfPathReadsEscapedNamesAndPrefersTheMountAtTheVolumeRoot) {
