@@ -163,12 +163,22 @@ pairs = [("Documents/Projects", 1), ("Pictures", 1), ("Music", 0)]
 for row, (name, on) in zip(session["multiDict"]["multiArray"], pairs):
     dest = "Backups/" + name.split("/")[-1]
     row.update(onOff=on, source=f"{home}/{name}", destination=f"{home}/{dest}")
+volumes = [(1, "smb", "ann", "nas.local", "/music", "/mnt/music", 1),
+           (3, "file", "ann", "localhost", f"{home}/Backups/disk.img", "/mnt/backup-disk", 1),
+           (2, "file", "ann", "localhost", "/media/ann/Photos", "/media/ann/Photos", 0)]
+session["autoMountDict"]["autoMountVolumeOn"] = 1
+for row, (kind, scheme, user, host, vpath, point, unmount) in zip(
+        session["autoMountDict"]["autoMountVolumeArray"], volumes):
+    row.update(volumeType=kind, scheme=scheme, user=user, host=host, path=vpath,
+               mountPoint=point, unmountVolume=unmount, onOff=1)
 with open(path, "wb") as f:
     plistlib.dump(doc, f)
 PY
-    for tab in exclude multi; do
-        run "$gui" --screenshot "$shellOut/$tab-panel.png" --theme "${THEME:-light}" \
+    for tab in exclude multi autoMountVolumes; do
+        out="$shellOut/$tab-panel.png"
+        [ "$tab" = autoMountVolumes ] && out="$shellOut/volumes-panel.png"
+        run "$gui" --screenshot "$out" --theme "${THEME:-light}" \
             --session "Projects to the backup disk" --panel "$tab"
-        echo "wrote $shellOut/$tab-panel.png"
+        echo "wrote $out"
     done
 fi

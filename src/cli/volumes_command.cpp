@@ -90,19 +90,6 @@ int Set(app::MainApp& app, const VolumesArguments& args, VolumeEditor& editor,
     return Store(app, args, editor, session, err);
 }
 
-engine::MountSetting Setting(app::MainApp& app) {
-    engine::MountSetting setting;
-    setting.root = ::geteuid() == 0;
-    const std::optional<platform::InvokingUserInfo> user = platform::InvokingUser();
-    setting.uid = user ? user->uid : ::getuid();
-    setting.gid = user ? user->gid : ::getgid();
-    const char* runtime = std::getenv("XDG_RUNTIME_DIR");
-    setting.runtimeFolder = setting.root || runtime == nullptr ? "/run" : runtime;
-    setting.timeout = sessions::ScriptTimeout(
-        app.preferences().mPrefDict.intAt("prefMountTimeout", sessions::kDefaultMountTimeout));
-    return setting;
-}
-
 // The panel's try buttons: every switched-on row, or row N.
 int MountNow(app::MainApp& app, const VolumesArguments& args, const VolumeEditor& editor,
              std::ostream& out, std::ostream& err) {
@@ -117,7 +104,7 @@ int MountNow(app::MainApp& app, const VolumesArguments& args, const VolumeEditor
             if (!editor.rowEmpty(i) && editor.rowOn(i)) rows.push_back(i);
         }
     }
-    const engine::MountSetting setting = Setting(app);
+    const engine::MountSetting setting = engine::MountSettingFor(app.preferences().mPrefDict);
     int status = kExitOk;
     for (const std::size_t i : rows) {
         const plist::Value& row = editor.row(i);

@@ -156,16 +156,7 @@ void RunEngine::ExecuteMarkedRun() {
 }
 
 void RunEngine::PrepareVolumes() {
-    MountSetting setting;
-    setting.root = ::geteuid() == 0;
-    const std::optional<platform::InvokingUserInfo> user = platform::InvokingUser();
-    setting.uid = user ? user->uid : ::getuid();
-    setting.gid = user ? user->gid : ::getgid();
-    const char* runtime = std::getenv("XDG_RUNTIME_DIR");
-    setting.runtimeFolder = setting.root || runtime == nullptr ? "/run" : runtime;
-    const std::int64_t timeout =
-        preferences_.intAt("prefMountTimeout", sessions::kDefaultMountTimeout);
-    setting.timeout = sessions::ScriptTimeout(timeout > 0 ? timeout : 0);
+    MountSetting setting = MountSettingFor(preferences_);
     setting.stop = &state_.mUserPressedStop;
     volumes_.Prepare(setting, options_.scanOnly);
 }

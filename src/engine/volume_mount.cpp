@@ -3,7 +3,9 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
+#include <optional>
 #include <thread>
 #include <vector>
 
@@ -11,7 +13,9 @@
 #include "platform/file_system.h"
 #include "platform/item_attributes.h"
 #include "platform/localization.h"
+#include "platform/privileges.h"
 #include "platform/volumes.h"
+#include "sessions/script_options.h"
 #include "sessions/volume_editor.h"
 
 namespace qv::engine {
@@ -183,6 +187,19 @@ std::string LastWord(const std::string& said) {
 }
 
 }  // namespace
+
+MountSetting MountSettingFor(const plist::Value& preferences) {
+    MountSetting setting;
+    setting.root = ::geteuid() == 0;
+    const std::optional<platform::InvokingUserInfo> user = platform::InvokingUser();
+    setting.uid = user ? user->uid : ::getuid();
+    setting.gid = user ? user->gid : ::getgid();
+    const char* runtime = std::getenv("XDG_RUNTIME_DIR");
+    setting.runtimeFolder = setting.root || runtime == nullptr ? "/run" : runtime;
+    setting.timeout = sessions::ScriptTimeout(
+        preferences.intAt("prefMountTimeout", sessions::kDefaultMountTimeout));
+    return setting;
+}
 
 bool IsMountPoint(const std::string& folder) {
     const platform::ItemAttributes a = platform::ReadItemAttributes(folder.c_str());

@@ -26,6 +26,10 @@ struct MountSetting {
     std::string mountinfo = "/proc/self/mountinfo";
 };
 
+// How this process mounts: as root or for its user, a credentials folder under the user's
+// runtime folder (/run for root), the time limit of the preference `prefMountTimeout`.
+MountSetting MountSettingFor(const plist::Value& preferences);
+
 enum class MountStatus { kMounted, kAlreadyMounted, kFailed };
 
 struct MountResult {

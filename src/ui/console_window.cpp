@@ -62,6 +62,7 @@
 #include "ui/size_display.h"
 #include "ui/theme.h"
 #include "ui/timer_panel.h"
+#include "ui/volumes_panel.h"
 #include "ui/window_scheduler.h"
 
 namespace qv::ui {
@@ -72,13 +73,6 @@ namespace {
 
 QString Format(const std::string& text, long long n) {
     return Str(text) + QStringLiteral(" (%1)").arg(n);
-}
-
-// What the page of an option that has no controls yet says instead: the volumes' page.
-std::string NotEditableText() {
-    return GLS(
-        "The volumes a session mounts can't be edited here yet; they can be set in the session "
-        "document.");
 }
 
 }  // namespace
@@ -268,7 +262,6 @@ void ConsoleWindow::BuildPages(OptionPanel* consolePage) {
     panels_[kConsolePanel] = consolePage;
     pages_->addWidget(consolePage);
     for (std::size_t o = 0; o < kOptionCount; ++o) {
-        const OptionButton& def = OptionButtons()[o];
         OptionPanel* page = nullptr;
         if (o == kSettingsOption) {
             auto* settings = new SettingsPanel(app_.document(), pages_);
@@ -292,15 +285,19 @@ void ConsoleWindow::BuildPages(OptionPanel* consolePage) {
             page = new ExcludePanel(pages_);
         } else if (o == kTimerOption) {
             page = new TimerPanel(pages_);
-        } else if (o == kScriptsOption) {
+        } else if (o == kVolumesOption) {
+            auto* volumes = new VolumesPanel(pages_);
+            volumes->mountSetting = [this] {
+                return engine::MountSettingFor(app_.preferences().mPrefDict);
+            };
+            page = volumes;
+        } else {
             auto* scripts = new ScriptsPanel(app_.document(), pages_);
             scripts->scriptTimeout = [this] {
                 return app_.preferences().mPrefDict.intAt("prefScriptTimeout",
                                                           sessions::kDefaultScriptTimeout);
             };
             page = scripts;
-        } else {
-            page = new NotEditablePanel(o, def.dictKey, NotEditableText(), pages_);
         }
         // The marker follows the controls while the user edits.
         connect(page, &OptionPanel::iconOnChanged, this,

@@ -24,6 +24,7 @@ inline constexpr std::size_t kFilterOption = 3;
 inline constexpr std::size_t kMultiOption = 2;
 inline constexpr std::size_t kExcludeOption = 4;
 inline constexpr std::size_t kConflictsOption = 5;
+inline constexpr std::size_t kVolumesOption = 6;
 inline constexpr std::size_t kScriptsOption = 7;
 
 const std::array<OptionButton, kOptionCount>& OptionButtons();

@@ -24,19 +24,6 @@ void OptionPanel::ShowPanel(const plist::Value& session) {
 
 ConsolePanel::ConsolePanel(QWidget* parent) : OptionPanel("console", "", parent) {}
 
-NotEditablePanel::NotEditablePanel(std::size_t option, const std::string& dictKey,
-                                   const std::string& text, QWidget* parent)
-    : OptionPanel(OptionButtons()[option].tab, dictKey, parent), option_(option) {
-    auto* layout = new QVBoxLayout(this);
-    auto* label = new QLabel(Str(text), this);
-    label->setObjectName(QStringLiteral("notEditable"));
-    label->setWordWrap(true);
-    label->setAlignment(Qt::AlignCenter);
-    layout->addStretch(1);
-    layout->addWidget(label);
-    layout->addStretch(1);
-}
-
 DocumentClosedPanel::DocumentClosedPanel(QWidget* parent)
     : OptionPanel("documentClosed", "", parent) {
     auto* layout = new QVBoxLayout(this);
@@ -53,10 +40,6 @@ DocumentClosedPanel::DocumentClosedPanel(QWidget* parent)
     layout->addWidget(label);
     layout->addLayout(buttons);
     layout->addStretch(1);
-}
-
-bool NotEditablePanel::SetIconOn(const plist::Value& session) const {
-    return OptionMarkers(session)[option_];
 }
 
 }  // namespace qv::ui

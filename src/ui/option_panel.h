@@ -56,21 +56,6 @@ class ConsolePanel : public OptionPanel {
     bool SetIconOn(const plist::Value&) const override { return false; }
 };
 
-// The page of an option whose controls are not in the window yet: it says where the option
-// is set instead, keeps the session's dictionary as it is and shows the stored marker.
-class NotEditablePanel : public OptionPanel {
-    Q_OBJECT
-  public:
-    NotEditablePanel(std::size_t option, const std::string& dictKey, const std::string& text,
-                     QWidget* parent);
-    void SetPanels(const plist::Value&) override {}
-    bool GetPanels(plist::Value&, std::string*) override { return true; }
-    bool SetIconOn(const plist::Value& session) const override;
-
-  private:
-    std::size_t option_;
-};
-
 // The page shown while no document is open: it offers New and Open.
 class DocumentClosedPanel : public OptionPanel {
     Q_OBJECT

@@ -149,9 +149,15 @@ std::string StartedChild(const std::string& file) {
     return pid.substr(0, pid.find('\n'));
 }
 
+// Whether the process has ended (or is a zombie), given a moment: a signal sent to a group is
+// delivered at once, a process's end is not instant.
 bool Ended(const std::string& pid) {
-    const std::string stat = test::ReadText("/proc/" + pid + "/stat");
-    return stat.empty() || stat.find(") Z ") != std::string::npos;
+    for (int round = 0; round < 500; ++round) {
+        const std::string stat = test::ReadText("/proc/" + pid + "/stat");
+        if (stat.empty() || stat.find(") Z ") != std::string::npos) return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return false;
 }
 
 TEST_F(SessionHooksTest, StopKillsTheRunningScriptAndTheAfterScriptStillRuns) {

@@ -4,21 +4,27 @@
 #include <QAction>
 #include <QApplication>
 #include <QContextMenuEvent>
+#include <QDialogButtonBox>
+#include <QLineEdit>
 #include <QMenu>
 #include <QMessageBox>
 #include <QMimeData>
 #include <QPushButton>
+#include <QSignalSpy>
 #include <QTest>
 #include <QToolButton>
 #include <QUrl>
 #include <memory>
 
 #include "platform/file_io.h"
+#include "sessions/automount_options.h"
 #include "support/console_fixture.h"
+#include "support/fake_child_runner.h"
 #include "ui/console_window.h"
 #include "ui/exclude_panel.h"
 #include "ui/multi_panel.h"
 #include "ui/qt_text.h"
+#include "ui/volumes_panel.h"
 
 namespace qv::ui {
 namespace {
@@ -98,6 +104,7 @@ class ListPanelsTest : public QObject {
     void init() { qputenv("QV_TEST", "1"); }
     void TheExcludeTableTakesDropsOnlyWhileOnAndStoresItsRows();
     void TheMultipleListPicksBothSidesAndRefusesOneFolderTwice();
+    void TheVolumeListEditsItsRowsAndTriesAMountWithTheTypedPassword();
 };
 
 void ListPanelsTest::TheExcludeTableTakesDropsOnlyWhileOnAndStoresItsRows() {
@@ -216,6 +223,68 @@ void ListPanelsTest::TheMultipleListPicksBothSidesAndRefusesOneFolderTwice() {
     QCOMPARE(table->item(1, 0)->text(), QStringLiteral("•"));
     Key(table, 1, 2, Qt::Key_Delete);  // as an Alt-click: the row is empty, neither on nor off
     QCOMPARE(table->item(1, 0)->text(), QString());
+}
+
+void ListPanelsTest::TheVolumeListEditsItsRowsAndTriesAMountWithTheTypedPassword() {
+    plist::Value dict = sessions::DefaultAutoMountDict();
+    plist::Value row = sessions::DefaultAutoMountRow();
+    row.set("volumeType", 1);
+    row.set("scheme", "smb");
+    row.set("user", "ann");
+    row.set("host", "nas");
+    row.set("path", "/music");
+    row.set("mountPoint", "/nonexistent/qv-music");
+    dict.arrayAt("autoMountVolumeArray")->array()[0] = row;
+    dict.set("autoMountVolumeOn", 1);
+    test::FakeChildRunner runner;
+    runner.answer = [](const platform::ChildRequest&) {
+        return test::Exited(1, "gio: smb://ann@nas/music: Permission denied");
+    };
+    VolumesPanel panel(nullptr, runner);
+    panel.resize(600, 400);
+    panel.show();
+    panel.SetPanels(dict);
+    PathTable* table = panel.table();
+    QCOMPARE(table->item(0, 0)->text(), QStringLiteral("\u2022"));
+    QCOMPARE(table->item(0, 1)->text(), QStringLiteral("smb://nas/nonexistent/qv-music"));
+    // A remote volume with no password stands out.
+    QCOMPARE(table->item(0, 1)->foreground().color(), QColor(0xd2, 0x69, 0x1e));
+    // An empty row can't be edited: the alert says how the list fills.
+    Click(table, 3, 1);
+    QVERIFY(panel.alert() &&
+            panel.alert()->text().startsWith(QLatin1String("Cannot edit an empty row.")));
+    panel.alert()->button(QMessageBox::Ok)->click();
+
+    Click(table, 0, 1);
+    QVERIFY(panel.rowDialog() != nullptr);
+    auto* password = panel.rowDialog()->findChild<QLineEdit*>(QStringLiteral("password"));
+    password->setText(QStringLiteral("ab"));
+    panel.rowDialog()->findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Ok)->click();
+    QVERIFY(panel.alert() && panel.alert()->text() ==
+                                 QLatin1String("Can't set a password smaller than 3 characters."));
+    panel.alert()->button(QMessageBox::Ok)->click();
+    QVERIFY(panel.rowDialog() != nullptr);
+    // The dialog's Mount tries the password typed, on the tool's input only.
+    password->setText(QStringLiteral("pa55word"));
+    QSignalSpy ended(&panel, &VolumesPanel::tryEnded);
+    panel.rowDialog()->findChild<QPushButton*>(QStringLiteral("mount"))->click();
+    QVERIFY(ended.wait(10000));
+    QCOMPARE(runner.requests().back().argv,
+             (std::vector<std::string>{"gio", "mount", "smb://ann@nas/music"}));
+    QCOMPARE(runner.requests().back().options.input, std::string("pa55word\n"));
+    QVERIFY(panel.alert() && panel.alert()->text().startsWith(QLatin1String(
+                                 "Can't mount the volume. User or password not authorized.")));
+    panel.alert()->button(QMessageBox::Ok)->click();
+    panel.rowDialog()->findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Ok)->click();
+    QVERIFY(QTest::qWaitFor([&] { return panel.rowDialog() == nullptr; }));
+    QCOMPARE(table->item(0, 1)->foreground().color() == QColor(0xd2, 0x69, 0x1e), false);
+    // Alt-click empties the row; leaving with no row on switches the list off.
+    Click(table, 0, 1, Qt::AltModifier);
+    plist::Value session = plist::Dict{};
+    std::string message;
+    QVERIFY(panel.GetPanels(session, &message));
+    QCOMPARE(session.dictAt("autoMountDict")->intAt("autoMountVolumeOn"), std::int64_t{0});
+    QVERIFY(panel.editor()->rowEmpty(0));
 }
 
 }  // namespace qv::ui
