@@ -152,12 +152,6 @@ void PanelsTest::EveryButtonMenuEntryAndShortcutReachesItsPanel() {
         w.ChooseGoPanel(kMenuPanelTagOffset + 9);
         QVERIFY(Shows(w, kConsolePanel));
     }
-    // The placeholder pages say plainly where the option is set.
-    w.ChooseGoPanel(7);
-    QVERIFY(w.panel("autoMountVolumes")
-                ->findChild<QLabel*>(QStringLiteral("notEditable"))
-                ->text()
-                .startsWith(QStringLiteral("The volumes a session mounts can't be edited here")));
 
     // "All Sessions" has no options but the timer, which opens the scheduling window.
     w.ChooseGoPanel(0);
