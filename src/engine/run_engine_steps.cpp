@@ -327,6 +327,15 @@ void RunEngine::PurgeBeforeCopyOneTask() {
 
 void RunEngine::PurgeAfterCopyOneTask(run::TaskLog& task) {
     run::RunState& s = state_;
+    // A backup of the system onto a volume of its own: there is nothing to bless on this
+    // system (the copy holds its boot loader), which the log says.
+    if (task.gSourceFolder == "/" && !task.gDestFolder.empty() && s.config.gMakeDetailedLog &&
+        platform::VolumeRoot(task.gDestFolder) == task.gDestFolder) {
+        s.task.gDetailedLogText +=
+            GLS("The destination disk needs no blessing here: its boot loader is the one "
+                "copied, to be installed by the system's own tools") +
+            " " + run::Quoted(task.gDestFolder) + "\r";
+    }
     task.copyCounters = s.task.copy;
     task.copyCompleted = s.IsRunning();
     task.gTotError += s.task.gTotError;
