@@ -73,7 +73,8 @@ int Set(app::MainApp& app, const VolumesArguments& args, VolumeEditor& editor,
             return Refuse(err, "'" + word + "' is not KEY=VALUE");
         } else if (key == "user") {
             user = value;
-        } else if (key == "unmount" && (value == "0" || value == "1")) {
+        } else if (key == "unmount") {
+            if (value != "0" && value != "1") return Refuse(err, "unmount takes 0 or 1");
             unmount = value == "1";
         } else if (key == "password-stdin" && value == "1") {
             // Never from an argument: every user of the machine can read those.

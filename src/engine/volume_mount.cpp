@@ -11,9 +11,11 @@
 
 #include "platform/file_io.h"
 #include "platform/file_system.h"
+#include "platform/folder_way.h"
 #include "platform/item_attributes.h"
 #include "platform/localization.h"
 #include "platform/privileges.h"
+#include "platform/unique_fd.h"
 #include "platform/volumes.h"
 #include "sessions/script_options.h"
 #include "sessions/volume_editor.h"
@@ -70,8 +72,9 @@ platform::ChildResult Run(platform::ChildRunner& runner, std::vector<std::string
     return runner.Run(request);
 }
 
-// A folder only root may change all the way up, that a root instance may mount onto: empty,
-// not a link, under /media, /run/media or /mnt, or a mount point /etc/fstab names.
+// Whether a root instance may mount onto or unmount the folder: under /media, /run/media or
+// /mnt, or a mount point /etc/fstab names, reached from "/" through folders only root can
+// change and no link.
 std::string RootMountPointRefusal(const std::string& folder) {
     bool allowed = false;
     for (const std::string& top : platform::RemovableMountFolders()) {
@@ -79,21 +82,32 @@ std::string RootMountPointRefusal(const std::string& folder) {
     }
     for (const std::string& listed : platform::FstabMountPoints())
         allowed = allowed || folder == listed;
-    if (!allowed || folder.find("/../") != std::string::npos) {
+    if (!allowed) {
         return GLS(
             "With root privileges a volume is mounted only under /media, /run/media or "
             "/mnt, or where /etc/fstab says.");
     }
+    const platform::FolderWay way = platform::CheckFolderWay(platform::ParentFolder(folder), 0);
+    if (!way.ok() || way.resolved != platform::ParentFolder(folder)) {
+        return GLS("The way to the volume's mount point is not root's alone.");
+    }
+    return {};
+}
+
+// A root instance mounts onto an empty folder that is not a link, made when missing.
+std::string RootMountFolderRefusal(const std::string& folder) {
+    if (std::string why = RootMountPointRefusal(folder); !why.empty()) return why;
     const platform::ItemAttributes a = platform::ReadItemAttributes(folder.c_str());
     if (!a.exists()) {
-        // The folder a desktop would make for it; its parent must be a real folder already.
-        if (!platform::ReadItemAttributes(platform::ParentFolder(folder).c_str()).isDirectory() ||
-            platform::sys().mkdir(folder.c_str(), 0755) != 0) {
+        if (platform::sys().mkdir(folder.c_str(), 0755) != 0) {
             return GLS("Can't make the folder to mount the volume on.");
         }
         return {};
     }
     if (!a.isDirectory()) return GLS("The volume's mount point is not a folder.");
+    if (!platform::IsEmptyFolder(folder)) {
+        return GLS("The volume's mount point is not empty: nothing is mounted over what it holds.");
+    }
     return {};
 }
 
@@ -225,13 +239,8 @@ MountResult MountVolume(const plist::Value& row, const std::string& password,
         result.status = MountStatus::kAlreadyMounted;
         return result;
     }
-    if (setting.root && type != 1) {
-        if (const std::string why = RootMountPointRefusal(mountPoint); !why.empty()) {
-            result.message = why;
-            return result;
-        }
-    } else if (setting.root && row.stringAt("scheme") != "sftp") {
-        if (const std::string why = RootMountPointRefusal(mountPoint); !why.empty()) {
+    if (setting.root) {
+        if (const std::string why = RootMountFolderRefusal(mountPoint); !why.empty()) {
             result.message = why;
             return result;
         }
@@ -241,6 +250,10 @@ MountResult MountVolume(const plist::Value& row, const std::string& password,
         ran = MountRemote(row, password, runner, setting);
     } else if (type == 2) {
         const std::string& disk = row.stringAt("diskID");
+        if (disk.rfind("/dev/", 0) != 0) {
+            result.message = GLS("Can't mount the volume. Parameter error.");
+            return result;
+        }
         ran = setting.root
                   ? Run(runner, {"mount", disk, mountPoint}, {}, setting)
                   : Run(runner, {"udisksctl", "mount", "--no-user-interaction", "-b", disk}, {},
@@ -248,11 +261,21 @@ MountResult MountVolume(const plist::Value& row, const std::string& password,
         if (!setting.root && ran.ok()) result.mountPoint = LastWord(ran.output);
     } else if (type == 3) {
         const std::string& image = row.stringAt("dmgPath");
+        // The image as it is opened now, a regular file: a link or a device put at its name
+        // before the tool opens it can't lead the mount to a disk.
+        const platform::UniqueFd file(platform::OpenRegularFileNoFollow(image));
+        if (!file.valid()) {
+            result.message = GLS("Can't mount the dmg volume.");
+            result.detail = GLS("the disk image is not a regular file");
+            return result;
+        }
+        const std::string opened =
+            "/proc/" + std::to_string(::getpid()) + "/fd/" + std::to_string(file.get());
         if (setting.root) {
-            ran = Run(runner, {"mount", "-o", "loop", image, mountPoint}, {}, setting);
+            ran = Run(runner, {"mount", "-o", "loop", opened, mountPoint}, {}, setting);
         } else {
-            ran = Run(runner, {"udisksctl", "loop-setup", "--no-user-interaction", "-f", image}, {},
-                      setting);
+            ran = Run(runner, {"udisksctl", "loop-setup", "--no-user-interaction", "-f", image},
+                      {}, setting);
             if (ran.ok()) {
                 result.loopDevice = LastWord(ran.output);
                 ran = Run(runner,
@@ -268,6 +291,11 @@ MountResult MountVolume(const plist::Value& row, const std::string& password,
     if (!ran.ok()) {
         result.message = FailureMessage(ran, type);
         result.detail = ran.startError.empty() ? ran.output : ran.startError;
+        // A tool that repeats what it was given must not put the password into a message.
+        for (std::size_t at = password.empty() ? std::string::npos : result.detail.find(password);
+             at != std::string::npos; at = result.detail.find(password, at)) {
+            result.detail.replace(at, password.size(), "****");
+        }
         return result;
     }
     // A tool that said it mounted the volume somewhere else than the row's folder has not put
@@ -283,6 +311,10 @@ MountResult MountVolume(const plist::Value& row, const std::string& password,
 
 std::string UnmountVolume(const MountedVolume& volume, platform::ChildRunner& runner,
                           const MountSetting& setting, std::chrono::milliseconds busyWait) {
+    // A document names the folder: as root, only where a volume may have been mounted from it.
+    if (setting.root) {
+        if (std::string why = RootMountPointRefusal(volume.mountPoint); !why.empty()) return why;
+    }
     std::vector<std::string> argv;
     if (setting.root) {
         argv = {"umount", volume.mountPoint};

@@ -1,5 +1,6 @@
 #include "platform/file_io.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <limits.h>
 #include <stdlib.h>
@@ -285,6 +286,31 @@ bool RemoveTree(const std::string& path) { return RemoveTreeAt(AT_FDCWD, path.c_
 bool IsExistingFolder(const std::string& path) {
     struct stat st {};
     return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+bool IsEmptyFolder(const std::string& path) {
+    UniqueFd fd(::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    if (!fd.valid()) return false;
+    DIR* dir = ::fdopendir(fd.get());
+    if (dir == nullptr) return false;
+    fd.release();
+    bool empty = true;
+    while (const dirent* entry = ::readdir(dir)) {
+        const std::string_view name(entry->d_name);
+        if (name != "." && name != "..") {
+            empty = false;
+            break;
+        }
+    }
+    ::closedir(dir);
+    return empty;
+}
+
+int OpenRegularFileNoFollow(const std::string& path) {
+    UniqueFd fd(::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
+    struct stat st {};
+    if (!fd.valid() || ::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) return -1;
+    return fd.release();
 }
 
 bool IsExistingRegularFile(const std::string& path) {

@@ -81,6 +81,11 @@ bool CreateFolderWithFoldersInBetween(const std::string& path, std::string* reas
                                       CreatedOwner owner = CreatedOwner::OwnFiles);
 
 bool IsExistingFolder(const std::string& path);
+// A folder (not a link to one) that holds nothing; false when it can't be read.
+bool IsEmptyFolder(const std::string& path);
+// Opens a regular file for reading, never through a link at its name nor a device, FIFO or
+// the like: -1 otherwise (the caller closes it).
+int OpenRegularFileNoFollow(const std::string& path);
 // Removes the item at path and, for a folder, everything in it, never through a link; true
 // when nothing is left there.
 bool RemoveTree(const std::string& path);             // follows links

@@ -41,9 +41,17 @@ std::string VolumeRowRefusal(const plist::Value& row) {
     }
     for (const char* key : {"path", "mountPoint", "dmgPath"}) {
         const std::string& value = row.stringAt(key);
-        if (!value.empty() && value.front() != '/' &&
+        if (value.empty()) continue;
+        if (value.front() != '/' &&
             !(std::string_view(key) == "path" && row.stringAt("scheme") == "sftp")) {
             return platform::FormatText(GLS("The volume's %@ is not an absolute path."), {key});
+        }
+        // "/mnt/x/.." is "/mnt": a path is taken as it reads, or not at all.
+        const std::string padded = value + "/";
+        if (padded.find("/./") != std::string::npos || padded.find("/../") != std::string::npos ||
+            value.find("//") != std::string::npos) {
+            return platform::FormatText(GLS("The volume's %@ holds \".\", \"..\" or \"//\"."),
+                                        {key});
         }
     }
     return {};
@@ -73,9 +81,7 @@ plist::Value& VolumeEditor::mutableRow(std::size_t index) {
     return dict_.arrayAt("autoMountVolumeArray")->array().at(index);
 }
 
-bool VolumeEditor::rowEmpty(std::size_t index) const {
-    return row(index).stringAt("host").empty();
-}
+bool VolumeEditor::rowEmpty(std::size_t index) const { return row(index).stringAt("host").empty(); }
 bool VolumeEditor::rowOn(std::size_t index) const { return row(index).intAt("onOff", 0) == 1; }
 bool VolumeEditor::hasPassword(std::size_t index) const {
     return !GetWellData(row(index).find("password")).empty();
@@ -111,7 +117,8 @@ std::string VolumeEditor::edit(std::size_t index, const std::string& user,
     }
     plist::Value changed = row(index);
     const std::int64_t type = changed.intAt("volumeType", 0);
-    if (type == 1 && changed.stringAt("scheme") != "smb" && !user.empty()) changed.set("user", user);
+    if (type == 1 && changed.stringAt("scheme") != "smb" && !user.empty())
+        changed.set("user", user);
     if (type == 1 || type == 3) {
         const std::optional<plist::Data> encoded = SetWellData(password);
         if (!encoded) return GLS("The password is too long.");

@@ -1301,8 +1301,9 @@ TEST_F(CliTest, ARunMountsItsDiskImageCopiesAndUnmountsItAndAFailedMountCopiesNo
     ASSERT_EQ(Quorvel("volumes unmount 1" + on, &out, &err), 0) << err;
     EXPECT_FALSE(engine::IsMountPoint(point));
 
-    // An image that no longer mounts: the run copies nothing into the empty folder standing
-    // for it, and says why.
+    // An image that no longer mounts, a folder made where it should be: the run copies
+    // nothing into that folder, and says why; nothing is mounted over a folder that holds
+    // something.
     ASSERT_EQ(test::RunCommand("dd if=/dev/zero of=" + image +
                                " bs=1k count=2048 conv=notrunc 2>/dev/null && mkdir " + dest),
               0);
@@ -1312,9 +1313,11 @@ TEST_F(CliTest, ARunMountsItsDiskImageCopiesAndUnmountsItAndAFailedMountCopiesNo
     std::string left;
     test::RunCommand("ls -A " + dest, &left);
     EXPECT_EQ(left, "");
+    EXPECT_NE(err.find("mount point is not empty"), std::string::npos) << err;
+    ASSERT_EQ(test::RunCommand("rmdir " + dest), 0);
     EXPECT_EQ(Quorvel("volumes mount 1" + on, &out, &err), 1);
     EXPECT_NE(err.find("Can't mount the dmg volume."), std::string::npos) << err;
-    test::RunCommand("rmdir " + dest + " " + point);
+    test::RunCommand("rmdir " + point);
 }
 
 }  // namespace

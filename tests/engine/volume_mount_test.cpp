@@ -119,7 +119,7 @@ TEST(VolumeMountTest, RowsAToolMustNotBeGivenAreRefusedAndFailuresReadAsTheyShou
           Row(2, "file", "localhost", dir / "m", dir / "m")}) {
         EXPECT_NE(MountVolume(row, "", runner, setting).message, "");
     }
-    EXPECT_EQ(runner.requests().size(), 1u);  // only the disk without a diskID got as far
+    EXPECT_TRUE(runner.requests().empty());  // the disk without a diskID included
     // clang-format off
     const struct { platform::ChildResult result; std::string message; } failures[] = {
         {test::Exited(1, "gio: smb://nas/: Failed to mount: Name or service not known"), "Can't mount the volume. Unable to lookup the host address."},
@@ -132,6 +132,37 @@ TEST(VolumeMountTest, RowsAToolMustNotBeGivenAreRefusedAndFailuresReadAsTheyShou
         EXPECT_EQ(MountVolume(Row(1, "smb", "nas", "/m", dir / "m"), "", runner, setting).message,
                   f.message);
     }
+}
+
+TEST(VolumeMountTest, AsRootADocumentCannotMountOverOrUnmountWhatIsNotAVolumesFolder) {
+    if (::geteuid() != 0) GTEST_SKIP() << "only a root instance has these limits";
+    test::TempDir dir;
+    const std::string full = "/mnt/qv-test-full-" + std::to_string(::getpid());
+    test::WriteText(full + "/keep.txt", "keep");
+    test::WriteText(dir / "disk.img", "not a disk either, but a regular file");
+    test::FakeChildRunner runner;
+    MountSetting setting;
+    setting.root = true;
+    plist::Value image = Row(3, "file", "localhost", "/x", "/mnt/qv-test-never");
+    image.set("dmgPath", "/dev/null");
+    // clang-format off
+    const plist::Value refused[] = {
+        Row(3, "file", "localhost", "/x", full + "/inner/.."),  // "/mnt/qv-test-full-N"
+        Row(3, "file", "localhost", "/x", "/mnt/.."),           // "/"
+        Row(1, "sftp", "box", "/srv", "/etc"),
+        Row(2, "file", "localhost", "/x", full),                // not empty
+        image,                                                  // a device, not an image file
+    };
+    // clang-format on
+    for (const plist::Value& row : refused) {
+        SCOPED_TRACE(row.stringAt("mountPoint"));
+        EXPECT_EQ(MountVolume(row, "", runner, setting).status, MountStatus::kFailed);
+    }
+    EXPECT_TRUE(runner.requests().empty());
+    EXPECT_NE(UnmountVolume({"x", "file", 2, "/dev/shm", {}}, runner, setting), "");
+    EXPECT_TRUE(runner.requests().empty());
+    EXPECT_EQ(test::ReadText(full + "/keep.txt"), "keep");
+    test::RunCommand("rm -r " + full + "; rmdir /mnt/qv-test-never 2>/dev/null");
 }
 
 TEST(VolumeMountTest, AToolThatHangsEndsAtTheDeadlineOrAtOnceOnStop) {
