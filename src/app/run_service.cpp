@@ -82,6 +82,7 @@ struct RunService::ActiveRun {
     RunConclusion conclusion;  // the log's part is filled on the worker
     std::optional<std::string> newPathLogFolder;
     std::string logString;  // handed to the service once the worker has ended
+    schedule::LogMailed mailed;
     bool concluded = false;
 };
 
@@ -139,7 +140,9 @@ StartResult RunService::Start(const RunRequest& request, run::MainThreadProxy& p
 }
 
 void RunService::Stop() {
-    if (IsActive()) run_->engine.Stop();
+    if (!IsActive()) return;
+    run_->engine.Stop();
+    if (mailing_) mailStop_ = true;  // a Stop before the mailing is the run's own
 }
 
 bool RunService::IsActive() const { return run_ && !run_->concluded; }
@@ -177,6 +180,12 @@ void RunService::MakeAndSaveLog(run::RunState& s) {
     r.conclusion.logSaveError = saved.errorMessage;
     r.newPathLogFolder = saved.newPathLogFolder;
     r.conclusion.pathLogFile = saved.pathLogFile;
+    mailStop_ = false;
+    mailing_ = true;
+    r.mailed = schedule::MailTheLog(prefs, r.logString,
+                                    s.totals.gGlobalError + (saved.errorMessage.empty() ? 0 : 1),
+                                    saved.pathLogFile, &mailStop_, sendMail_);
+    mailing_ = false;
 }
 
 RunConclusion RunService::Conclude() {
@@ -189,7 +198,17 @@ RunConclusion RunService::Conclude() {
     r.conclusion.scanSucceeded = s.totals.gScanSucceeded;
     // A log that could not be saved is one more error of the run.
     r.conclusion.errors = s.totals.gGlobalError + (r.conclusion.logSaveError.empty() ? 0 : 1);
+    // A log that could not be mailed is one more.
+    if (r.mailed.attempted && !r.mailed.ok()) ++r.conclusion.errors;
     r.conclusion.report = schedule::ReportLines(s, document_, r.allSessions, r.conclusion.errors);
+    if (r.mailed.attempted && r.mailed.ok()) {
+        std::string to;
+        for (const std::string& recipient : r.mailed.sentTo)
+            to += (to.empty() ? "" : ", ") + recipient;
+        r.conclusion.report.push_back(GLS("E-mail sent to") + " " + to);
+    } else if (r.mailed.attempted) {
+        r.conclusion.report.push_back(GLS("Can't send email"));
+    }
     for (std::string message : s.totals.gErrorMessages) {
         std::replace(message.begin(), message.end(), '\r', ' ');
         r.conclusion.errorMessages.push_back(std::move(message));
@@ -199,6 +218,10 @@ RunConclusion RunService::Conclude() {
         r.conclusion.errorMessages.push_back(
             platform::FormatText(GLS("... and %ld more errors: the log lists them all."),
                                  {std::to_string(s.totals.gGlobalError - listed)}));
+    }
+    for (std::string message : r.mailed.failures) {
+        std::replace(message.begin(), message.end(), '\r', ' ');
+        r.conclusion.errorMessages.push_back(std::move(message));
     }
     if (!r.conclusion.logSaveError.empty()) {
         std::string message = r.conclusion.logSaveError;

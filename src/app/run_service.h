@@ -4,6 +4,7 @@
 // composed and saved, the run lock released, the front end told). The window, the command,
 // the scheduler and the tests all start runs through it.
 
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <functional>
@@ -17,6 +18,7 @@
 #include "platform/system_facts.h"
 #include "run/main_thread_proxy.h"
 #include "run/run_state.h"
+#include "schedule/log_mail.h"
 #include "sessions/preferences.h"
 #include "sessions/session_document.h"
 
@@ -118,8 +120,11 @@ class RunService {
   private:
     struct ActiveRun;
     // On the worker, once the engine hands over the run's record: MakeLog and
-    // SaveLogFileToDisk.
+    // SaveLogFileToDisk, then the log mailed when the preferences say so.
     void MakeAndSaveLog(run::RunState& state);
+    // Stop during the mailing of the log, which comes after the run's own Stop can act.
+    std::atomic<bool> mailStop_{false};
+    std::atomic<bool> mailing_{false};
 
     sessions::SessionDocument& document_;
     sessions::Preferences& preferences_;
@@ -128,6 +133,11 @@ class RunService {
     std::string lockFolder_;
     std::string holderName_ = "quorvel";
     std::unique_ptr<ActiveRun> run_;
+    // How a message is sent (tests put a fake in its place).
+    schedule::MailSending sendMail_ = schedule::SendMailMessage;
+
+  public:
+    void SetMailSending(schedule::MailSending send) { sendMail_ = std::move(send); }
     std::string logString_;
     std::string pathLogFile_;
 };

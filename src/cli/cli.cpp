@@ -190,10 +190,19 @@ constexpr const char* kHelp =
     "  prefs set KEY VALUE [KEY VALUE]...\n"
     "        Changes preferences as the preferences window does: checkboxes take yes/no\n"
     "        (1/0, on/off, true/false), pop-ups a choice's value or title, numbers a whole\n"
-    "        number, prefPathLogFolder an absolute path, mSendEmailTo the address the log\n"
-    "        is mailed to. Nothing is written unless every value is accepted and the\n"
+    "        number, prefPathLogFolder an absolute path; mSendEmailTo the addresses the\n"
+    "        log is mailed to (commas or blanks between, at most 10), mSendEmailFrom,\n"
+    "        mSendEmailSMTP, mSendEmailPort, mSendEmailAccountID and mSendEmailUseSSL\n"
+    "        (-1 TLS when offered, 0 never, 1 always) the account it is sent through.\n"
+    "        Nothing is written unless every value is accepted and the\n"
     "        window's checks pass. prefRoot is refused: use sudo or pkexec to run Quorvel\n"
     "        as root.\n"
+    "  prefs set-email-password\n"
+    "        Reads the SMTP password from standard input (never from an argument); list\n"
+    "        and get show it as (set) or (none).\n"
+    "  mail test\n"
+    "        Sends the test mail to the recipients of the e-mail settings: exit status 0,\n"
+    "        or 1 with the reason and the server's reply.\n"
     "  prefs reset\n"
     "        Every preference a user sets back to its default.\n"
     "\n"
@@ -411,6 +420,9 @@ int RunCli(int argc, char** argv, std::ostream& out, std::ostream& err) {
     // prefs has words of its own (a value may start with "-"): it reads them by its own table.
     if (!words.empty() && words.front() == "prefs") {
         return RunPrefsCommand(std::span(words).subspan(1), out, err);
+    }
+    if (!words.empty() && words.front() == "mail") {
+        return RunMailCommand(std::span(words).subspan(1), out, err);
     }
     return RunMainVerb(words, out, err);
 }

@@ -1,5 +1,6 @@
 #include "cli/prefs_command.h"
 
+#include <iostream>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -9,7 +10,10 @@
 #include "cli/json_writer.h"
 #include "cli/option_table.h"
 #include "cli/terminal_text.h"
+#include "platform/localization.h"
 #include "platform/utf8.h"
+#include "schedule/log_mail.h"
+#include "sessions/email_settings.h"
 #include "sessions/preference_labels.h"
 #include "sessions/preferences_editor.h"
 
@@ -46,13 +50,17 @@ int List(const PreferencesEditor& editor, bool json, std::ostream& out) {
             }
             separator = ", ";
         }
-        out << "}\n";
+        out << separator << "\"mSendEmailPassword\": \""
+            << (editor.hasEmailPassword() ? "(set)" : "(none)") << "\"}\n";
         return kExitOk;
     }
     for (const std::string& key : keys) {
         out << key << '\t' << TerminalName(editor.GetAsText(key)) << '\t'
             << TerminalName(sessions::PreferenceLabelText(key)) << '\n';
     }
+    // The password is never shown: only whether there is one.
+    out << "mSendEmailPassword\t" << (editor.hasEmailPassword() ? "(set)" : "(none)") << '\t'
+        << TerminalName(platform::GLS("Password:")) << '\n';
     return kExitOk;
 }
 
@@ -83,9 +91,14 @@ constexpr Take<PrefsArguments> kTakes[] = {{&kJson, Into<&PrefsArguments::json>}
 std::string CheckArguments(const PrefsArguments& args) {
     const std::vector<std::string>& words = args.words;
     const std::string verb = words.empty() ? "" : words.front();
-    if (verb != "list" && verb != "get" && verb != "set" && verb != "reset") {
-        return verb.empty() ? "prefs needs list, get, set or reset"
+    if (verb != "list" && verb != "get" && verb != "set" && verb != "reset" &&
+        verb != "set-email-password") {
+        return verb.empty() ? "prefs needs list, get, set, set-email-password or reset"
                             : "unknown prefs verb '" + verb + "'";
+    }
+    if (verb == "set-email-password" && words.size() != 1) {
+        return "prefs set-email-password reads the password from standard input, never from an "
+               "argument";
     }
     if (args.json && verb != "list") return "--json is only for prefs list";
     if ((verb == "list" || verb == "reset") && words.size() != 1) {
@@ -95,13 +108,38 @@ std::string CheckArguments(const PrefsArguments& args) {
     if (verb == "set" && (words.size() < 3 || words.size() % 2 == 0)) {
         return "prefs set needs KEY VALUE pairs";
     }
-    if (verb == "get" && !PreferencesEditor::IsSettable(words[1])) {
+    if (verb == "get" && !PreferencesEditor::IsSettable(words[1]) &&
+        words[1] != "mSendEmailPassword") {
         return "unknown preference '" + words[1] + "' (see 'quorvel prefs list')";
     }
     return {};
 }
 
 }  // namespace
+
+int RunMailCommand(std::span<const std::string> words, std::ostream& out, std::ostream& err) {
+    if (words.size() != 1 || words.front() != "test") return SayUsage(err, "mail needs test");
+    app::MainApp app(app::DefaultResourcesFolder());
+    if (!StartApp(app, err)) return kExitUsage;
+    const PreferencesEditor editor(app.preferences().mPrefDict);
+    const plist::Value& settings = editor.emailSettings();
+    std::string why = sessions::CheckSendEmailDict(settings);
+    if (why.empty()) {
+        const schedule::LogMailed mailed = schedule::SendTestMail(settings, nullptr);
+        for (const std::string& failure : mailed.failures)
+            why += (why.empty() ? "" : "; ") + failure;
+        if (why.empty()) {
+            out << platform::GLS("The test email has been properly sent.") << '\n';
+            return kExitOk;
+        }
+    }
+    err << "quorvel: "
+        << ForTerminal(platform::GLS("The test email has not been sent. Please check your "
+                                     "parameters.") +
+                       " " + why)
+        << '\n';
+    return 1;
+}
 
 int RunPrefsCommand(std::span<const std::string> given, std::ostream& out, std::ostream& err) {
     ParsedLine line;
@@ -119,7 +157,20 @@ int RunPrefsCommand(std::span<const std::string> given, std::ostream& out, std::
     PreferencesEditor editor(app.preferences().mPrefDict);
     if (verb == "list") return List(editor, args.json, out);
     if (verb == "get") {
-        out << TerminalName(editor.GetAsText(words[1])) << '\n';
+        out << (words[1] == "mSendEmailPassword"
+                    ? std::string(editor.hasEmailPassword() ? "(set)" : "(none)")
+                    : TerminalName(editor.GetAsText(words[1])))
+            << '\n';
+        return kExitOk;
+    }
+    if (verb == "set-email-password") {
+        std::string password;
+        if (!std::getline(std::cin, password)) password.clear();
+        if (const std::string why = editor.setEmailPassword(password); !why.empty()) {
+            return Refuse(err, why);
+        }
+        std::string message;
+        if (!editor.Apply(app.preferences(), &message)) return Refuse(err, message);
         return kExitOk;
     }
     if (verb == "set") return Set(app, editor, words, err);

@@ -15,10 +15,67 @@ plist::Value SendEmailDefaultSettings() {
 
 plist::Data GetSendEmailDefaultDict() { return SetWellDict(SendEmailDefaultSettings()); }
 
+bool CheckEmailRecipient(const std::string& address) {
+    std::string lower = address;
+    for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    const auto endsWith = [&](char c) {
+        return !address.empty() && (address.front() == c || address.back() == c);
+    };
+    return address.size() >= 5 && !endsWith('.') && !endsWith('@') && lower != "name@example.com" &&
+           address.find('@') != std::string::npos && address.find('.') != std::string::npos &&
+           address.find("@.") == std::string::npos &&
+           lower.find("quorvel.app") == std::string::npos;
+}
+
 std::string CheckSendEmailDict(const plist::Value& settings) {
-    const std::string to = settings.stringAt("mSendEmailTo");
-    const bool blank = to.find_first_not_of(" \t") == std::string::npos;
-    return blank ? platform::GLS(kMissingEmailParameter) : std::string();
+    using platform::GLS;
+    if (!CheckEmailRecipient(settings.stringAt("mSendEmailFrom"))) {
+        return GLS("Missing parameter \"Email From\" on the Send Log via email panel.");
+    }
+    if (!CheckEmailRecipient(settings.stringAt("mSendEmailTo"))) {
+        return GLS("Missing parameter \"Email To\" on the Send log via email panel.");
+    }
+    if (settings.stringAt("mSendEmailAccountID").empty()) {
+        return GLS("Missing parameter \"Account ID\" on the Send log via email panel.");
+    }
+    if (settings.stringAt("mSendEmailSMTP").empty()) {
+        return GLS("Missing parameter \"SMTP\" on the Send log via email panel.");
+    }
+    return {};
+}
+
+std::string CheckEmailFields(const plist::Value& settings) {
+    using platform::GLS;
+    for (const char* key : {"mSendEmailTo", "mSendEmailFrom", "mSendEmailAccountID",
+                            "mSendEmailSMTP", "mSendEmailPort", "mSendEmailPassword"}) {
+        for (const char c : settings.stringAt(key)) {
+            if (static_cast<unsigned char>(c) < 0x20 || c == '\x7f') {
+                return platform::FormatText(GLS("The e-mail setting %@ can't hold a line break or "
+                                                "another control character."),
+                                            {key});
+            }
+        }
+    }
+    const std::string& port = settings.stringAt("mSendEmailPort");
+    if (!port.empty()) {
+        const bool digits =
+            port.size() <= 5 && port.find_first_not_of("0123456789") == std::string::npos;
+        if (!digits || std::stol(port) < 1 || std::stol(port) > 65535) {
+            return GLS("The SMTP port must be a number from 1 to 65535.");
+        }
+    }
+    std::size_t recipients = 0;
+    std::string piece;
+    for (const char c : settings.stringAt("mSendEmailTo") + ",") {
+        if (c == ',' || c == ' ' || c == '\t') {
+            recipients += piece.empty() ? 0 : 1;
+            piece.clear();
+        } else {
+            piece += c;
+        }
+    }
+    if (recipients > 10) return GLS("The log can be mailed to at most 10 recipients.");
+    return {};
 }
 
 }  // namespace qv::sessions

@@ -29,6 +29,12 @@ constexpr PreferenceChoice kLogKindChoices[] = {
     {3, "Errors only"},
 };
 
+constexpr PreferenceChoice kTlsChoices[] = {
+    {-1, "Use TLS when the server offers it"},
+    {0, "Never use TLS"},
+    {1, "Always use TLS"},
+};
+
 constexpr PreferenceChoice kDeleteLogsChoices[] = {
     {0, "Delete logs older than (days)"},
     {1, "Keep only the most recent (logs)"},
@@ -78,6 +84,11 @@ constexpr PreferenceLabel kLabels[] = {
     {"prefSendEmail", Checkbox, "Send the log by e-mail", {}, kEmail},
     {"prefSendEmailWhen", PopUp, "Send it:", kWhenChoices, kEmail},
     {kSendEmailToKey, Text, "E-mail address:", {}, kEmail},
+    {"mSendEmailFrom", Text, "From:", {}, kEmail},
+    {"mSendEmailSMTP", Text, "SMTP server:", {}, kEmail},
+    {"mSendEmailPort", Text, "Port:", {}, kEmail},
+    {"mSendEmailAccountID", Text, "Account:", {}, kEmail},
+    {"mSendEmailUseSSL", PopUp, "TLS:", kTlsChoices, kEmail},
 };
 
 }  // namespace

@@ -1,5 +1,6 @@
 #include "sessions/preferences.h"
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <ctime>
@@ -181,7 +182,10 @@ bool Preferences::WriteFilePreferences(bool atTermination, std::string* reason) 
         file = std::move(*existing.value);
     }
     file.set(kPreferencesKey, mPrefDict);
-    platform::WriteResult written = plist::WriteXmlFile(paths_.pathFilePref, file);
+    // It holds the e-mail account, scrambled but not encrypted: for its owner's eyes only.
+    platform::AtomicWriteOptions options;
+    options.mode = S_IRUSR | S_IWUSR;
+    platform::WriteResult written = plist::WriteXmlFile(paths_.pathFilePref, file, options);
     *reason = written.reason;
     if (written.ok) lastSynced_ = mPrefDict;
     return written.ok;

@@ -62,9 +62,15 @@ bool PreferencesEditor::IsSettable(std::string_view key) {
     return FindPreferenceLabel(key) != nullptr;
 }
 
+namespace {
+// The keys of the e-mail settings, kept scrambled in prefSendEmailDict.
+bool IsEmailKey(std::string_view key) { return key.rfind("mSendEmail", 0) == 0; }
+}  // namespace
+
 std::int64_t PreferencesEditor::value(std::string_view key) const {
     const PreferenceLabel* row = FindPreferenceLabel(key);
     if (row == nullptr) return 0;
+    if (IsEmailKey(key)) return email_.intAt(key, -1);
     const std::int64_t stored = dict_.intAt(key);
     return row->control == PreferenceControl::Checkbox ? (stored != 0 ? 1 : 0) : stored;
 }
@@ -72,6 +78,11 @@ std::int64_t PreferencesEditor::value(std::string_view key) const {
 void PreferencesEditor::setValue(std::string_view key, std::int64_t value) {
     const PreferenceLabel* row = FindPreferenceLabel(key);
     if (row == nullptr) return;
+    if (IsEmailKey(key)) {
+        email_.set(key, value);
+        emailEdited_ = true;
+        return;
+    }
     if (row->control == PreferenceControl::Checkbox) {
         // Checkboxes whose stored default is a boolean stay booleans; the others are 0 or 1.
         const plist::Value* stored = dict_.find(key);
@@ -86,13 +97,13 @@ void PreferencesEditor::setValue(std::string_view key, std::int64_t value) {
 }
 
 std::string PreferencesEditor::text(std::string_view key) const {
-    if (key == kSendEmailToKey) return email_.stringAt(kSendEmailToKey);
+    if (IsEmailKey(key)) return email_.stringAt(key);
     return dict_.stringAt(key);
 }
 
 void PreferencesEditor::setText(std::string_view key, const std::string& text) {
-    if (key == kSendEmailToKey) {
-        email_.set(kSendEmailToKey, text);
+    if (IsEmailKey(key)) {
+        email_.set(key, text);
         emailEdited_ = true;
     } else if (IsSettable(key)) {
         dict_.set(key, text);
@@ -151,6 +162,7 @@ std::string PreferencesEditor::GetAsText(std::string_view key) const {
     if (row->control == PreferenceControl::Path || row->control == PreferenceControl::Text) {
         return text(key);
     }
+    if (IsEmailKey(key)) return std::to_string(value(key));
     return std::to_string(value(key));
 }
 
@@ -165,29 +177,30 @@ bool PreferencesEditor::IsEnabled(std::string_view key) const {
     return true;
 }
 
-namespace {
-bool IsPlainEmailAddress(const std::string& text) {
-    const std::size_t at = text.find('@');
-    if (at == 0 || at == std::string::npos || at + 1 == text.size() ||
-        text.find('@', at + 1) != std::string::npos) {
-        return false;
-    }
-    for (const unsigned char c : text) {
-        if (c <= 0x20 || c == 0x7F || c == ',' || c == ';' || c == '<' || c == '>') return false;
-    }
-    return true;
+bool PreferencesEditor::hasEmailPassword() const {
+    return !email_.stringAt("mSendEmailPassword").empty();
 }
-}  // namespace
+
+std::string PreferencesEditor::setEmailPassword(const std::string& password) {
+    if (password.find_first_of("\r\n") != std::string::npos) {
+        return GLS("The SMTP password can't hold a line break.");
+    }
+    email_.set("mSendEmailPassword", password);
+    emailEdited_ = true;
+    return {};
+}
+
+const plist::Value& PreferencesEditor::emailSettings() const { return email_; }
 
 std::string PreferencesEditor::CheckForApply() {
     if (value("prefSendEmail") != 0) {
         const std::string problem = CheckSendEmailDict(email_);
         if (!problem.empty()) return problem;
     }
-    // The address goes into a mail header: one address, no spaces or line breaks.
-    const std::string address = email_.stringAt(kSendEmailToKey);
-    if (emailEdited_ && !address.empty() && !IsPlainEmailAddress(address)) {
-        return GLS("Please insert a valid email address.");
+    // What goes into a mail's headers and the SMTP dialogue: no line breaks, a usable port,
+    // at most ten recipients.
+    if (emailEdited_) {
+        if (std::string problem = CheckEmailFields(email_); !problem.empty()) return problem;
     }
     // Checked even while pruning is off: the number is kept for when it is turned on.
     if (dict_.intAt("prefDeleteLogsField") < 1) {

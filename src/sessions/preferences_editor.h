@@ -54,6 +54,11 @@ class PreferencesEditor {
     void Reset(const Preferences& preferences);
 
     const plist::Value& dict() const { return dict_; }
+    // The SMTP password: never shown, only whether there is one; refused with a line break.
+    bool hasEmailPassword() const;
+    std::string setEmailPassword(const std::string& password);
+    // The e-mail settings in the clear, as the test mail needs them.
+    const plist::Value& emailSettings() const;
 
   private:
     plist::Value dict_;

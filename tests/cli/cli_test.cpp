@@ -1134,7 +1134,9 @@ TEST_F(CliTest, PrefsSetThenListGetAndResetRoundTrip) {
     std::string out, err;
     ASSERT_EQ(Quorvel("prefs set prefSaveLogFile yes prefLogFileFormat 'Plain text' "
                       "prefDeleteLogsOn on prefDeleteLogsField 3 prefSendEmail 1 "
-                      "mSendEmailTo ann@example.org prefPathLogFolder /srv/logs",
+                      "mSendEmailTo ann@example.org mSendEmailFrom qv@example.org "
+                      "mSendEmailAccountID qv mSendEmailSMTP smtp.example.org "
+                      "prefPathLogFolder /srv/logs",
                       &out, &err),
               0)
         << err;
@@ -1151,7 +1153,8 @@ TEST_F(CliTest, PrefsSetThenListGetAndResetRoundTrip) {
     EXPECT_TRUE(test::Contains(out, "mSendEmailTo\tann@example.org\tE-mail address:\n"));
     ASSERT_EQ(Quorvel("prefs list --json", &out, &err), 0) << err;
     EXPECT_TRUE(test::Contains(out, "{\"prefSyncAndQuit\": 0, "));
-    EXPECT_TRUE(test::Contains(out, "\"mSendEmailTo\": \"ann@example.org\"}\n"));
+    EXPECT_TRUE(test::Contains(out, "\"mSendEmailTo\": \"ann@example.org\", "));
+    EXPECT_TRUE(test::Contains(out, "\"mSendEmailPassword\": \"(none)\"}\n"));
     ASSERT_EQ(Quorvel("prefs get prefDeleteLogsField", &out, &err), 0) << err;
     EXPECT_EQ(out, "3\n");
 
@@ -1174,10 +1177,11 @@ TEST_F(CliTest, PrefsRefusalsWriteNothing) {
         {"prefs set prefShutDown yes prefBeepWhenDone maybe", "'prefBeepWhenDone' takes yes or no"},
         {"prefs set prefDeleteLogsField 0",
          "The Delete Logs text field must contain a value greater than zero."},
-        {"prefs set prefSendEmail on", "Missing parameter on the Send log via email panel."},
+        {"prefs set prefSendEmail on",
+         "Missing parameter \"Email From\" on the Send Log via email panel."},
         {"prefs set prefRoot 1", "use sudo or pkexec to run Quorvel as root"},
         {"prefs set mSendEmailTo \"$(printf 'a@b.c\\nBcc: x@y')\"",
-         "Please insert a valid email address."},
+         "The e-mail setting mSendEmailTo can't hold a line break"},
         {"prefs set prefOnError Never", "'prefOnError' takes one of 1 (Stop the task)"},
         {"prefs set colour blue", "unknown preference 'colour'"},
         {"prefs set prefShutDown", "prefs set needs KEY VALUE pairs"},
@@ -1318,6 +1322,79 @@ TEST_F(CliTest, ARunMountsItsDiskImageCopiesAndUnmountsItAndAFailedMountCopiesNo
     EXPECT_EQ(Quorvel("volumes mount 1" + on, &out, &err), 1);
     EXPECT_NE(err.find("Can't mount the dmg volume."), std::string::npos) << err;
     test::RunCommand("rmdir " + point);
+}
+
+}  // namespace
+}  // namespace qv
+
+namespace qv {
+namespace {
+
+TEST_F(CliTest, TheLogIsMailedToEachRecipientAndThePasswordStaysOutOfEveryFile) {
+    if (test::RunCommand("/usr/bin/python3 -c 'import aiosmtpd' 2>/dev/null") != 0) {
+        GTEST_SKIP() << "needs python3-aiosmtpd";
+    }
+    platform::ChildProcess server;
+    std::string error;
+    const std::string mail = dir_ / "mail";
+    ::mkdir(mail.c_str(), 0700);
+    ASSERT_TRUE(server.Start({"/usr/bin/python3", QV_TEST_SUPPORT_DIR "/smtp_server.py", "--folder",
+                              mail, "--user", "qv", "--password", "right horse"},
+                             &error));
+    for (int i = 0; i < 500 && server.output().find('\n') == std::string::npos; ++i)
+        server.Wait(20);
+    const std::string port = server.output().substr(0, server.output().find('\n'));
+    ASSERT_FALSE(port.empty());
+    std::string out, err;
+    // Refused when applied: a line break in a field, a port out of range, eleven recipients.
+    EXPECT_EQ(
+        Quorvel("prefs set mSendEmailSMTP \"$(printf 'host\\r\\nRCPT TO:<x@y.z>')\"", &out, &err),
+        2);
+    EXPECT_EQ(Quorvel("prefs set mSendEmailPort 70000", &out, &err), 2);
+    EXPECT_EQ(Quorvel("prefs set mSendEmailTo 'a@b.cd,b@b.cd,c@b.cd,d@b.cd,e@b.cd,f@b.cd,g@b.cd,"
+                      "h@b.cd,i@b.cd,j@b.cd,k@b.cd'",
+                      &out, &err),
+              2);
+    EXPECT_NE(err.find("at most 10 recipients"), std::string::npos) << err;
+    ASSERT_EQ(Quorvel("prefs set prefSendEmail yes prefSendEmailWhen 1 mSendEmailTo "
+                      "'ann@example.org, bob@example.org' mSendEmailFrom qv@example.org "
+                      "mSendEmailSMTP 127.0.0.1 mSendEmailPort " +
+                          port + " mSendEmailAccountID qv mSendEmailUseSSL 0",
+                      &out, &err),
+              0)
+        << err;
+    EXPECT_EQ(Quorvel("prefs set-email-password 'right horse'", &out, &err), 2);
+    ASSERT_EQ(Quorvel("prefs set-email-password", &out, &err, "echo 'right horse' |"), 0) << err;
+    ASSERT_EQ(Quorvel("prefs get mSendEmailPassword", &out), 0);
+    EXPECT_EQ(out, "(set)\n");
+    EXPECT_EQ(Quorvel("mail test", &out, &err), 0) << err;
+
+    const std::string a = dir_ / "A", b = dir_ / "B", doc = dir_ / "m.qvd";
+    test::WriteText(a + "/f", "f");
+    ::mkdir(b.c_str(), 0755);
+    WriteDocument(doc, {{"Mail", a, b}});
+    ASSERT_EQ(Quorvel("run --unattended --session Mail --document " + doc, &out, &err), 0) << err;
+    EXPECT_NE(out.find("E-mail sent to ann@example.org, bob@example.org\n"), std::string::npos)
+        << out;
+    std::string listed;
+    test::RunCommand("ls " + mail, &listed);
+    EXPECT_EQ(listed, "000.eml\n001.eml\n002.eml\n003.eml\n");  // the test mail, then the log
+    EXPECT_NE(test::ReadText(mail + "/002.eml").find("Subject: Quorvel Log Message: OK"),
+              std::string::npos);
+    // The password is in no file of the home but the preferences (scrambled), which only their
+    // owner may read.
+    std::string found;
+    test::RunCommand("grep -rl 'right horse' " + dir_.path() + " || true", &found);
+    EXPECT_EQ(found, "");
+
+    // A refused login: the run's mail fails, counted, exit status 1.
+    ASSERT_EQ(Quorvel("prefs set-email-password", &out, &err, "echo 'wrong horse' |"), 0);
+    test::WriteText(a + "/g", "g");
+    EXPECT_EQ(Quorvel("run --unattended --session Mail --document " + doc, &out, &err), 1);
+    EXPECT_NE(err.find("Can't send email (ann@example.org)"), std::string::npos) << err;
+    EXPECT_EQ(Quorvel("mail test", &out, &err), 1);
+    EXPECT_NE(err.find("The test email has not been sent."), std::string::npos) << err;
+    server.Kill();
 }
 
 }  // namespace

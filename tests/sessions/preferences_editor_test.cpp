@@ -98,9 +98,21 @@ TEST_F(PreferencesEditorTest, ApplyChecksInOrderThenStoresAndWrites) {
     editor.setValue("prefDeleteLogsField", 0);  // pruning is off: checked all the same
     std::string message;
     EXPECT_FALSE(editor.Apply(prefs_, &message));
-    EXPECT_EQ(message, "Missing parameter on the Send log via email panel.");
+    // The design's four checks, in their order.
+    // clang-format off
+    const struct { const char* key; const char* value; const char* message; } steps[] = {
+        {"mSendEmailFrom", "qv@example.org", "Missing parameter \"Email From\" on the Send Log via email panel."},
+        {"mSendEmailTo", "ann@example.org, bob@example.org", "Missing parameter \"Email To\" on the Send log via email panel."},
+        {"mSendEmailAccountID", "qv", "Missing parameter \"Account ID\" on the Send log via email panel."},
+        {"mSendEmailSMTP", "smtp.example.org", "Missing parameter \"SMTP\" on the Send log via email panel."},
+    };
+    // clang-format on
+    for (const auto& step : steps) {
+        EXPECT_FALSE(editor.Apply(prefs_, &message));
+        EXPECT_EQ(message, step.message);
+        editor.setText(step.key, step.value);
+    }
     EXPECT_EQ(editor.value("prefDeleteLogsField"), 0);
-    editor.setText("mSendEmailTo", "ann@example.org");
     EXPECT_FALSE(editor.Apply(prefs_, &message));
     EXPECT_EQ(message, kDeleteLogsFieldMessage);
     EXPECT_EQ(editor.value("prefDeleteLogsField"), 1);
@@ -113,7 +125,7 @@ TEST_F(PreferencesEditorTest, ApplyChecksInOrderThenStoresAndWrites) {
     EXPECT_EQ(stored.intAt("prefDeleteLogsField"), 1);
     EXPECT_EQ(stored.stringAt("prefTabViewIdentifier"), "Log");
     EXPECT_EQ(GetWellDict(stored.find("prefSendEmailDict")->data())->stringAt("mSendEmailTo"),
-              "ann@example.org");
+              "ann@example.org, bob@example.org");
 
     editor.Reset(prefs_);
     ASSERT_TRUE(editor.Apply(prefs_, &message)) << message;
