@@ -20,6 +20,8 @@
 #include "app/main_app.h"
 #include "platform/file_io.h"
 #include "platform/localization.h"
+#include "schedule/log_mail.h"
+#include "sessions/email_settings.h"
 #include "sessions/preference_labels.h"
 #include "ui/middle_truncation.h"
 #include "ui/path_table.h"
@@ -49,7 +51,64 @@ PreferencesWindow::PreferencesWindow(app::MainApp& app, QWidget* parent)
     PrefSet();
 }
 
-PreferencesWindow::~PreferencesWindow() = default;
+PreferencesWindow::~PreferencesWindow() {
+    testMailStop_ = true;
+    if (testMailThread_.joinable()) testMailThread_.join();
+}
+
+void PreferencesWindow::BuildEmailExtras(QWidget* page, QFormLayout* form) {
+    emailPassword_ = new QLineEdit(page);
+    emailPassword_->setObjectName(QStringLiteral("mSendEmailPassword"));
+    emailPassword_->setEchoMode(QLineEdit::Password);
+    connect(emailPassword_, &QLineEdit::textEdited, this, [this](const QString& text) {
+        if (!filling_) editor_->setEmailPassword(text.toStdString());
+    });
+    form->addRow(Str(GLS("Password:")), emailPassword_);
+    testMail_ = new QPushButton(Str(GLS("Send Test Email")), page);
+    testMail_->setObjectName(QStringLiteral("sendTestEmail"));
+    connect(testMail_, &QPushButton::clicked, this, &PreferencesWindow::SendTestMail);
+    form->addRow(QString(), testMail_);
+}
+
+void PreferencesWindow::SendTestMail() {
+    if (testMailThread_.joinable()) {  // the button reads "Interrupt" while one is sent
+        testMailStop_ = true;
+        return;
+    }
+    const plist::Value settings = editor_->emailSettings();
+    std::string problem = sessions::CheckSendEmailDict(settings);
+    if (problem.empty()) problem = sessions::CheckEmailFields(settings);
+    if (!problem.empty()) {
+        ShowWarning(problem, emailPassword_);
+        return;
+    }
+    testMailStop_ = false;
+    testMail_->setText(Str(GLS("Interrupt")));
+    testMailThread_ = std::thread([this, settings] {
+        const schedule::LogMailed mailed = schedule::SendTestMail(settings, &testMailStop_);
+        const bool ok = mailed.ok();
+        QMetaObject::invokeMethod(
+            this,
+            [this, ok] {
+                if (testMailThread_.joinable()) testMailThread_.join();
+                testMail_->setText(Str(GLS("Send Test Email")));
+                auto* box = new QMessageBox(
+                    ok ? QMessageBox::Information : QMessageBox::Critical,
+                    Str(GLS(ok ? "Test Email Properly Sent" : "Cannot Send Test Email")),
+                    Str(GLS(ok ? "The test email has been properly sent."
+                               : "The test email has not been sent. Please check your "
+                                 "parameters.")),
+                    QMessageBox::Ok, this);
+                box->setObjectName(QStringLiteral("testMailAlert"));
+                box->button(QMessageBox::Ok)->setText(Str(GLS("OK")));
+                box->setAttribute(Qt::WA_DeleteOnClose);
+                testMailAlert_ = box;
+                box->open();
+                emit testMailEnded();
+            },
+            Qt::QueuedConnection);
+    });
+}
 
 void PreferencesWindow::BuildTab(const char* identifier) {
     auto* page = new QWidget(tabs_);
@@ -130,6 +189,7 @@ void PreferencesWindow::BuildTab(const char* identifier) {
             form->addRow(name, control);
         }
     }
+    if (std::string_view(identifier) == "E-mail") BuildEmailExtras(page, form);
     tabs_->addTab(page, Str(GLS(identifier)));
 }
 
@@ -169,6 +229,9 @@ void PreferencesWindow::PrefSet() {
                 static_cast<QLineEdit*>(widget)->setText(Str(editor_->text(row.key)));
                 break;
         }
+    }
+    if (emailPassword_ != nullptr) {
+        emailPassword_->setText(Str(editor_->emailSettings().stringAt("mSendEmailPassword")));
     }
     filling_ = false;
     for (int i = 0; i < tabs_->count(); ++i) {

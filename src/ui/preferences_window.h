@@ -4,16 +4,23 @@
 // the checks. Cancel (99) stores nothing; OK (100) applies and writes the preferences.
 
 #include <QDialog>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPointer>
+#include <QPushButton>
 #include <QString>
+#include <atomic>
 #include <map>
 #include <memory>
 #include <string>
+#include <thread>
 
 #include "sessions/preferences_editor.h"
 
 class QAbstractButton;
 class QCheckBox;
 class QFileDialog;
+class QFormLayout;
 class QLabel;
 class QMessageBox;
 class QTabWidget;
@@ -48,12 +55,16 @@ class PreferencesWindow : public QDialog {
     QCheckBox* checkbox(const std::string& key) const;
     QTabWidget* tabs() const { return tabs_; }
     QMessageBox* warning() const { return warning_; }  // the open refusal, if any
+    QLineEdit* emailPassword() const { return emailPassword_; }
+    QPushButton* testMailButton() const { return testMail_; }
+    QMessageBox* testMailAlert() const { return testMailAlert_; }
     QString shownLogFolder() const;
 
     // Escape and the window's close button cancel, as the Cancel button does.
     void reject() override { PrefApply(kCancelTag); }
 
   signals:
+    void testMailEnded();
     // After a successful apply where the run-as-root checkbox differs from its value at
     // opening.
     void runAsRootChanged(bool on);
@@ -63,6 +74,9 @@ class PreferencesWindow : public QDialog {
     void ControlChanged(const std::string& key);
     void ApplyEnablingRules();
     void ShowWarning(const std::string& message, QWidget* focus);
+    // The e-mail tab's password and its test mail, sent on a worker with an Interrupt button.
+    void BuildEmailExtras(QWidget* page, QFormLayout* form);
+    void SendTestMail();
     void resizeEvent(QResizeEvent* event) override;
 
     app::MainApp& app_;
@@ -76,6 +90,11 @@ class PreferencesWindow : public QDialog {
     QFileDialog* chooser_ = nullptr;
     bool filling_ = false;
     std::int64_t rootAtOpening_ = 0;
+    QLineEdit* emailPassword_ = nullptr;
+    QPushButton* testMail_ = nullptr;
+    QPointer<QMessageBox> testMailAlert_;
+    std::thread testMailThread_;
+    std::atomic<bool> testMailStop_{false};
 };
 
 }  // namespace qv::ui

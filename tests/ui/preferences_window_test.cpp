@@ -8,6 +8,7 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QSignalSpy>
@@ -17,6 +18,7 @@
 #include <memory>
 
 #include "app/main_app.h"
+#include "platform/child_process.h"
 #include "sessions/plist_codec.h"
 #include "support/console_fixture.h"
 #include "support/test_support.h"
@@ -93,6 +95,57 @@ class PreferencesWindowTest : public QObject {
         QVERIFY(w.isVisible());
         QCOMPARE(w.result(), 0);
         QCOMPARE(a.StoredPrefs(), before);
+    }
+
+    void TheTestMailGoesThroughTheAccountTypedAndSaysHowItWent() {
+        if (test::RunCommand("/usr/bin/python3 -c 'import aiosmtpd' 2>/dev/null") != 0) {
+            QSKIP("needs python3-aiosmtpd");
+        }
+        App a;
+        platform::ChildProcess server;
+        std::string error;
+        const std::string mail = a.home / "mail";
+        ::mkdir(mail.c_str(), 0700);
+        QVERIFY(server.Start({"/usr/bin/python3", QV_TEST_SUPPORT_DIR "/smtp_server.py", "--folder",
+                              mail, "--user", "qv", "--password", "pa55"},
+                             &error));
+        for (int i = 0; i < 500 && server.output().find('\n') == std::string::npos; ++i) {
+            server.Wait(20);
+        }
+        const QString port = QString::fromStdString(server.output()).section('\n', 0, 0);
+        PreferencesWindow w(*a.app, nullptr);
+        w.show();
+        const auto type = [&](const char* key, const QString& text) {
+            auto* field = qobject_cast<QLineEdit*>(w.control(key));
+            field->setText(text);
+            emit field->textEdited(text);
+        };
+        type("mSendEmailTo", QStringLiteral("ann@example.org"));
+        type("mSendEmailFrom", QStringLiteral("qv@example.org"));
+        type("mSendEmailSMTP", QStringLiteral("127.0.0.1"));
+        type("mSendEmailPort", port);
+        type("mSendEmailAccountID", QStringLiteral("qv"));
+        auto* tls = qobject_cast<QComboBox*>(w.control("mSendEmailUseSSL"));
+        tls->setCurrentIndex(tls->findData(QVariant::fromValue<qlonglong>(0)));
+        for (const char* password : {"pa55", "wrong"}) {
+            w.emailPassword()->setText(QLatin1String(password));
+            emit w.emailPassword()->textEdited(QLatin1String(password));
+            QSignalSpy ended(&w, &PreferencesWindow::testMailEnded);
+            w.testMailButton()->click();
+            QCOMPARE(w.testMailButton()->text(), QStringLiteral("Interrupt"));
+            QVERIFY(ended.wait(30000));
+            QVERIFY(w.testMailAlert() != nullptr);
+            QCOMPARE(
+                w.testMailAlert()->windowTitle(),
+                QLatin1String(std::string_view(password) == "pa55" ? "Test Email Properly Sent"
+                                                                   : "Cannot Send Test Email"));
+            w.testMailAlert()->button(QMessageBox::Ok)->click();
+        }
+        const std::string sent = test::ReadText(mail + "/000.eml");
+        QVERIFY(sent.rfind("RCPT: ann@example.org\n", 0) == 0);
+        QVERIFY(sent.find("Subject: Quorvel Test Email\r\n") != std::string::npos);
+        QVERIFY(test::ReadText(mail + "/001.eml").empty());  // the wrong password sent nothing
+        server.Kill();
     }
 
     void CancelStoresNothingEvenAFolderChosenMeanwhile() {
