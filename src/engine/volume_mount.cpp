@@ -200,6 +200,51 @@ std::string LastWord(const std::string& said) {
     return space == std::string::npos ? text : text.substr(space + 1);
 }
 
+// A local disk, by its stable device name. Nothing, with the message, when refused.
+std::optional<platform::ChildResult> MountDisk(const plist::Value& row,
+                                               platform::ChildRunner& runner,
+                                               const MountSetting& setting, MountResult& result) {
+    const std::string& disk = row.stringAt("diskID");
+    if (disk.rfind("/dev/", 0) != 0) {
+        result.message = GLS("Can't mount the volume. Parameter error.");
+        return std::nullopt;
+    }
+    platform::ChildResult ran =
+        setting.root
+            ? Run(runner, {"mount", disk, row.stringAt("mountPoint")}, {}, setting)
+            : Run(runner, {"udisksctl", "mount", "--no-user-interaction", "-b", disk}, {}, setting);
+    if (!setting.root && ran.ok()) result.mountPoint = LastWord(ran.output);
+    return ran;
+}
+
+// A disk image, a regular file opened before any tool is given it: a link or a device put at
+// its name meanwhile can't lead the mount to a disk. Nothing, with the message, when refused.
+std::optional<platform::ChildResult> MountImage(const plist::Value& row,
+                                                platform::ChildRunner& runner,
+                                                const MountSetting& setting, MountResult& result) {
+    const std::string& image = row.stringAt("dmgPath");
+    const platform::UniqueFd file(platform::OpenRegularFileNoFollow(image));
+    if (!file.valid()) {
+        result.message = GLS("Can't mount the dmg volume.");
+        result.detail = GLS("the disk image is not a regular file");
+        return std::nullopt;
+    }
+    if (setting.root) {
+        const std::string opened =
+            "/proc/" + std::to_string(::getpid()) + "/fd/" + std::to_string(file.get());
+        return Run(runner, {"mount", "-o", "loop", opened, row.stringAt("mountPoint")}, {},
+                   setting);
+    }
+    platform::ChildResult ran =
+        Run(runner, {"udisksctl", "loop-setup", "--no-user-interaction", "-f", image}, {}, setting);
+    if (!ran.ok()) return ran;
+    result.loopDevice = LastWord(ran.output);
+    ran = Run(runner, {"udisksctl", "mount", "--no-user-interaction", "-b", result.loopDevice}, {},
+              setting);
+    if (ran.ok()) result.mountPoint = LastWord(ran.output);
+    return ran;
+}
+
 }  // namespace
 
 MountSetting MountSettingFor(const plist::Value& preferences) {
@@ -245,52 +290,20 @@ MountResult MountVolume(const plist::Value& row, const std::string& password,
             return result;
         }
     }
-    platform::ChildResult ran;
+    std::optional<platform::ChildResult> ran;
     if (type == 1) {
         ran = MountRemote(row, password, runner, setting);
     } else if (type == 2) {
-        const std::string& disk = row.stringAt("diskID");
-        if (disk.rfind("/dev/", 0) != 0) {
-            result.message = GLS("Can't mount the volume. Parameter error.");
-            return result;
-        }
-        ran = setting.root
-                  ? Run(runner, {"mount", disk, mountPoint}, {}, setting)
-                  : Run(runner, {"udisksctl", "mount", "--no-user-interaction", "-b", disk}, {},
-                        setting);
-        if (!setting.root && ran.ok()) result.mountPoint = LastWord(ran.output);
+        ran = MountDisk(row, runner, setting, result);
     } else if (type == 3) {
-        const std::string& image = row.stringAt("dmgPath");
-        // The image as it is opened now, a regular file: a link or a device put at its name
-        // before the tool opens it can't lead the mount to a disk.
-        const platform::UniqueFd file(platform::OpenRegularFileNoFollow(image));
-        if (!file.valid()) {
-            result.message = GLS("Can't mount the dmg volume.");
-            result.detail = GLS("the disk image is not a regular file");
-            return result;
-        }
-        const std::string opened =
-            "/proc/" + std::to_string(::getpid()) + "/fd/" + std::to_string(file.get());
-        if (setting.root) {
-            ran = Run(runner, {"mount", "-o", "loop", opened, mountPoint}, {}, setting);
-        } else {
-            ran = Run(runner, {"udisksctl", "loop-setup", "--no-user-interaction", "-f", image},
-                      {}, setting);
-            if (ran.ok()) {
-                result.loopDevice = LastWord(ran.output);
-                ran = Run(runner,
-                          {"udisksctl", "mount", "--no-user-interaction", "-b", result.loopDevice},
-                          {}, setting);
-                if (ran.ok()) result.mountPoint = LastWord(ran.output);
-            }
-        }
+        ran = MountImage(row, runner, setting, result);
     } else {
         result.message = GLS("Can't mount the volume. URL not valid.");
-        return result;
     }
-    if (!ran.ok()) {
-        result.message = FailureMessage(ran, type);
-        result.detail = ran.startError.empty() ? ran.output : ran.startError;
+    if (!ran) return result;  // refused before any tool was started
+    if (!ran->ok()) {
+        result.message = FailureMessage(*ran, type);
+        result.detail = ran->startError.empty() ? ran->output : ran->startError;
         // A tool that repeats what it was given must not put the password into a message.
         for (std::size_t at = password.empty() ? std::string::npos : result.detail.find(password);
              at != std::string::npos; at = result.detail.find(password, at)) {
