@@ -207,6 +207,10 @@ RunConclusion RunService::Conclude() {
             to += (to.empty() ? "" : ", ") + recipient;
         r.conclusion.report.push_back(GLS("E-mail sent to") + " " + to);
     } else if (r.mailed.attempted) {
+        std::string to;
+        for (const std::string& recipient : r.mailed.sentTo)
+            to += (to.empty() ? "" : ", ") + recipient;
+        if (!to.empty()) r.conclusion.report.push_back(GLS("E-mail sent to") + " " + to);
         r.conclusion.report.push_back(GLS("Can't send email"));
     }
     for (std::string message : s.totals.gErrorMessages) {

@@ -164,8 +164,12 @@ int RunPrefsCommand(std::span<const std::string> given, std::ostream& out, std::
         return kExitOk;
     }
     if (verb == "set-email-password") {
-        std::string password;
+        // One line: more would be a mistake of the pipe, not a password.
+        std::string password, more;
         if (!std::getline(std::cin, password)) password.clear();
+        if (std::getline(std::cin, more)) {
+            return Refuse(err, "the password is one line of standard input; more was given");
+        }
         if (const std::string why = editor.setEmailPassword(password); !why.empty()) {
             return Refuse(err, why);
         }

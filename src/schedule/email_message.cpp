@@ -1,5 +1,6 @@
 #include "schedule/email_message.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cstdio>
 
@@ -52,6 +53,59 @@ std::string MailText(std::string_view log) {
         }
     }
     return out;
+}
+
+// Whether a line of the text is longer than SMTP carries (998 bytes before its CRLF).
+bool HasLongLine(std::string_view text) {
+    std::size_t length = 0;
+    for (const char c : text) {
+        length = c == '\r' || c == '\n' ? 0 : length + 1;
+        if (length > 998) return true;
+    }
+    return false;
+}
+
+// Quoted-printable (RFC 2045) of CRLF text, for a body with a line SMTP would refuse.
+std::string QuotedPrintable(std::string_view text) {
+    static const char kHex[] = "0123456789ABCDEF";
+    std::string out;
+    out.reserve(text.size() + text.size() / 8);
+    std::size_t column = 0;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const unsigned char c = static_cast<unsigned char>(text[i]);
+        if (c == '\r' && i + 1 < text.size() && text[i + 1] == '\n') {
+            out += "\r\n";
+            ++i;
+            column = 0;
+            continue;
+        }
+        const bool plain = (c >= 33 && c <= 126 && c != '=') ||
+                           (c == ' ' && i + 1 < text.size() && text[i + 1] != '\r');
+        const std::size_t width = plain ? 1 : 3;
+        if (column + width > 75) {
+            out += "=\r\n";
+            column = 0;
+        }
+        if (plain) {
+            out += static_cast<char>(c);
+        } else {
+            out += '=';
+            out += kHex[c >> 4];
+            out += kHex[c & 15];
+        }
+        column += width;
+    }
+    return out;
+}
+
+// The text part: 8 bits as it is, or quoted-printable when a line is too long for SMTP.
+std::string TextPart(const std::string& crlfText) {
+    const bool longLine = HasLongLine(crlfText);
+    return std::string("Content-Type: text/plain; charset=utf-8\r\n") +
+           (longLine
+                ? "Content-Transfer-Encoding: quoted-printable\r\n\r\n" + QuotedPrintable(crlfText)
+                : "Content-Transfer-Encoding: 8bit\r\n\r\n" + crlfText) +
+           "\r\n";
 }
 
 // The number of characters (UTF-8 sequences, a stray byte one each) of the text.
@@ -135,22 +189,21 @@ std::string BuildMailMessage(const MailParts& parts) {
     message += "Message-ID: <" + std::to_string(parts.date) + "." + std::to_string(sequence++) +
                ".quorvel@" + (parts.host.empty() ? "localhost" : parts.host) + ">\r\n";
     message += "MIME-Version: 1.0\r\n";
-    const std::string text =
-        "Content-Type: text/plain; charset=utf-8\r\n"
-        "Content-Transfer-Encoding: 8bit\r\n";
     if (!attach) {
-        message += text + "\r\n" + MailText(parts.log) + "\r\n";
+        message += TextPart(MailText(parts.log));
         return message;
     }
     const std::string boundary = "quorvel-" + std::to_string(parts.date) + "-log";
     message += "Content-Type: multipart/mixed; boundary=\"" + boundary + "\"\r\n\r\n";
-    message += "--" + boundary + "\r\n" + text + "\r\n" +
-               MailText(CutLogBody(parts.log, parts.date)) + "\r\n";
+    message += "--" + boundary + "\r\n" + TextPart(MailText(CutLogBody(parts.log, parts.date)));
     message += "--" + boundary + "\r\n";
     message += "Content-Type: text/plain; charset=utf-8; name=\"" + parts.attachmentName + "\"\r\n";
     message += "Content-Disposition: attachment; filename=\"" + parts.attachmentName + "\"\r\n";
     message += "Content-Transfer-Encoding: base64\r\n\r\n";
-    message += Base64Lines(parts.log);
+    // The log as its saved text file holds it: lines ending with LF.
+    std::string file = parts.log;
+    std::replace(file.begin(), file.end(), '\r', '\n');
+    message += Base64Lines(file);
     message += "--" + boundary + "--\r\n";
     return message;
 }

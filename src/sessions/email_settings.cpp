@@ -48,13 +48,47 @@ std::string CheckEmailFields(const plist::Value& settings) {
     using platform::GLS;
     for (const char* key : {"mSendEmailTo", "mSendEmailFrom", "mSendEmailAccountID",
                             "mSendEmailSMTP", "mSendEmailPort", "mSendEmailPassword"}) {
-        for (const char c : settings.stringAt(key)) {
-            if (static_cast<unsigned char>(c) < 0x20 || c == '\x7f') {
-                return platform::FormatText(GLS("The e-mail setting %@ can't hold a line break or "
-                                                "another control character."),
-                                            {key});
-            }
+        const std::string& value = settings.stringAt(key);
+        // C0 controls, DEL, and the line breaks of Unicode (NEL, LS, PS).
+        bool control = value.find("\xC2\x85") != std::string::npos ||
+                       value.find("\xE2\x80\xA8") != std::string::npos ||
+                       value.find("\xE2\x80\xA9") != std::string::npos;
+        for (const char c : value) {
+            control = control || static_cast<unsigned char>(c) < 0x20 || c == '\x7f';
         }
+        if (control) {
+            return platform::FormatText(GLS("The e-mail setting %@ can't hold a line break or "
+                                            "another control character."),
+                                        {key});
+        }
+        if (value.size() > 1024) {
+            return platform::FormatText(GLS("The e-mail setting %@ is too long."), {key});
+        }
+    }
+    // A host name or an address: nothing a connection's address would read as more.
+    const std::string& server = settings.stringAt("mSendEmailSMTP");
+    const bool hostName = server.find_first_not_of(
+                              "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789.-") ==
+                          std::string::npos;
+    const bool bracketed =
+        server.size() > 2 && server.front() == '[' && server.back() == ']' &&
+        server.find_first_not_of("0123456789abcdefABCDEF:.", 1) == server.size() - 1;
+    if (!hostName && !bracketed) return GLS("The SMTP server must be a host name or an address.");
+    // Each recipient one plain address.
+    std::string recipient;
+    for (const char c : settings.stringAt("mSendEmailTo") + ",") {
+        if (c != ',' && c != ' ' && c != '\t') {
+            recipient += c;
+            continue;
+        }
+        const std::size_t at = recipient.find('@');
+        if (!recipient.empty() &&
+            (at == 0 || at == std::string::npos || at + 1 == recipient.size() ||
+             recipient.find('@', at + 1) != std::string::npos ||
+             recipient.find_first_of("\"<>()[];:\\") != std::string::npos)) {
+            return platform::FormatText(GLS("\"%@\" is not an e-mail address."), {recipient});
+        }
+        recipient.clear();
     }
     const std::string& port = settings.stringAt("mSendEmailPort");
     if (!port.empty()) {

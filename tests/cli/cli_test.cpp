@@ -1351,6 +1351,10 @@ TEST_F(CliTest, TheLogIsMailedToEachRecipientAndThePasswordStaysOutOfEveryFile) 
         Quorvel("prefs set mSendEmailSMTP \"$(printf 'host\\r\\nRCPT TO:<x@y.z>')\"", &out, &err),
         2);
     EXPECT_EQ(Quorvel("prefs set mSendEmailPort 70000", &out, &err), 2);
+    EXPECT_EQ(Quorvel("prefs set mSendEmailSMTP 127.0.0.1:25/helo", &out, &err), 2);
+    EXPECT_EQ(Quorvel("prefs set mSendEmailTo '\"a b\"@example.org'", &out, &err), 2);
+    EXPECT_EQ(Quorvel("prefs set mSendEmailAccountID \"$(printf 'qv\\302\\205x')\"", &out, &err),
+              2);
     EXPECT_EQ(Quorvel("prefs set mSendEmailTo 'a@b.cd,b@b.cd,c@b.cd,d@b.cd,e@b.cd,f@b.cd,g@b.cd,"
                       "h@b.cd,i@b.cd,j@b.cd,k@b.cd'",
                       &out, &err),
@@ -1364,6 +1368,7 @@ TEST_F(CliTest, TheLogIsMailedToEachRecipientAndThePasswordStaysOutOfEveryFile) 
               0)
         << err;
     EXPECT_EQ(Quorvel("prefs set-email-password 'right horse'", &out, &err), 2);
+    EXPECT_EQ(Quorvel("prefs set-email-password", &out, &err, "printf 'a\\nb\\n' |"), 2);
     ASSERT_EQ(Quorvel("prefs set-email-password", &out, &err, "echo 'right horse' |"), 0) << err;
     ASSERT_EQ(Quorvel("prefs get mSendEmailPassword", &out), 0);
     EXPECT_EQ(out, "(set)\n");

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <thread>
 
@@ -50,6 +51,19 @@ TEST(MailMessageTest, HeadersTheLogAsCrlfTextAndALongLogAttachedByteForByte) {
     const std::size_t subject = m.find("=?UTF-8?B?") + 10;
     EXPECT_EQ(FromBase64(m.substr(subject, m.find("?=", subject) - subject)), "Journal – erreurs");
 
+    // A line longer than SMTP carries goes quoted-printable, every line within 76 characters.
+    parts.log = "Copied \"" + std::string(1500, 'p') + "=\xc3\xa9\"\r";
+    m = BuildMailMessage(parts);
+    EXPECT_NE(m.find("Content-Transfer-Encoding: quoted-printable\r\n\r\nCopied \"ppp"),
+              std::string::npos);
+    EXPECT_NE(m.find("p=3D=C3=A9\"\r\n"), std::string::npos);
+    std::size_t longest = 0, start = 0;
+    for (std::size_t end = m.find("\r\n"); end != std::string::npos; end = m.find("\r\n", start)) {
+        longest = std::max(longest, end - start);
+        start = end + 2;
+    }
+    EXPECT_LE(longest, 76u);
+
     // 200,000 characters go inline; one more and the body is cut before the first session,
     // the whole log attached.
     const std::string head = "• Run\r|||||||||\r• Session: \"S\"\r";
@@ -63,8 +77,10 @@ TEST(MailMessageTest, HeadersTheLogAsCrlfTextAndALongLogAttachedByteForByte) {
     EXPECT_NE(m.find("\r\n\xE2\x80\xA2 Run\r\n|||||||||\r\n\r\nFind the whole Log file in the "
                      "attachment\r\n"),
               std::string::npos);
-    const std::size_t start = m.find("Content-Transfer-Encoding: base64\r\n\r\n") + 37;
-    EXPECT_TRUE(FromBase64(m.substr(start, m.rfind("--quorvel") - start)) == parts.log);
+    std::string saved = parts.log;  // as the saved text log holds it: LF line ends
+    std::replace(saved.begin(), saved.end(), '\r', '\n');
+    const std::size_t attached = m.find("Content-Transfer-Encoding: base64\r\n\r\n") + 37;
+    EXPECT_TRUE(FromBase64(m.substr(attached, m.rfind("--quorvel") - attached)) == saved);
     EXPECT_NE(m.find("filename=\"QVLog_1.txt\""), std::string::npos);
 }
 
