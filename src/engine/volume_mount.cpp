@@ -45,7 +45,7 @@ std::string Lower(std::string text) {
     return text;
 }
 
-// The design's message for a tool's failure.
+// The message a user reads for a tool's failure.
 std::string FailureMessage(const platform::ChildResult& result, std::int64_t type) {
     if (result.timedOut) return GLS("Can't mount the volume. No answer from the host.");
     if (type == 3) return GLS("Can't mount the dmg volume.");

@@ -34,7 +34,7 @@ enum class MountStatus { kMounted, kAlreadyMounted, kFailed };
 
 struct MountResult {
     MountStatus status = MountStatus::kFailed;
-    std::string message;     // for a failure: the design's text ("Can't mount the volume. ...")
+    std::string message;     // for a failure: the text a user reads ("Can't mount the volume. ...")
     std::string detail;      // what the tool said, for the log
     std::string mountPoint;  // where the volume is mounted now
     std::string loopDevice;  // an image's loop device this mount attached

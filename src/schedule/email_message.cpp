@@ -166,8 +166,7 @@ std::string Base64Lines(std::string_view bytes) {
 }
 
 std::string CutLogBody(const std::string& log, std::time_t date) {
-    // The log up to its first session block: the run's summary. (The position the design
-    // counts from is the end of "• Session", 9 characters, so that the cut falls before it.)
+    // The log up to its first session block: the run's summary.
     const std::size_t at = log.find("\xE2\x80\xA2 Session");
     if (at != std::string::npos && at > 0) {
         return log.substr(0, at) + "\r" +

@@ -21,7 +21,7 @@ struct MailParts {
     std::string host;  // for the Message-ID
 };
 
-// The body the design sends for a log of kAttachLogFrom characters or more: the log up to its
+// The body sent for a log of kAttachLogFrom characters or more: the log up to its
 // first session block, and a line that points at the attachment.
 std::string CutLogBody(const std::string& log, std::time_t date);
 

@@ -106,7 +106,8 @@ bool WriteTextLines(const std::string& logString, const platform::ChunkWriter& w
 
 // Writes the log atomically; our own file: a link put at its name is replaced, never written
 // through.
-platform::WriteResult WriteLogFile(const std::string& path, const std::string& logString, bool rtf) {
+platform::WriteResult WriteLogFile(const std::string& path, const std::string& logString,
+                                   bool rtf) {
     platform::AtomicWriteOptions options;
     options.followLink = false;
     options.removeLeftovers = true;
@@ -225,9 +226,9 @@ LogSaveResult SaveLogFileToDisk(const std::string& logString, const LogSaveReque
         const std::string path = platform::JoinPath(folder, name);
         const platform::WriteResult written = WriteLogFile(path, logString, rtf);
         if (!written.ok) {
-            AddReport(GLS("Can't save the log file") + " " + run::Quoted(path) + ": " +
-                          written.reason,
-                      &result);
+            AddReport(
+                GLS("Can't save the log file") + " " + run::Quoted(path) + ": " + written.reason,
+                &result);
             continue;
         }
         result.saved = true;

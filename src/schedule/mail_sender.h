@@ -29,7 +29,7 @@ MailSent SendMailMessage(const MailAccount& account, const std::string& recipien
                          const std::string& message, std::chrono::seconds timeout,
                          const std::atomic<bool>* stop);
 
-// The time a message of that many characters may take: the design's length/17479 + 15 s.
+// The time a message of that many characters may take: 15 s, and one more per 17,479 characters.
 inline std::chrono::seconds MailTimeout(std::size_t characters) {
     return std::chrono::seconds(static_cast<long long>(characters / 17479 + 15));
 }

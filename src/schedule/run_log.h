@@ -27,8 +27,8 @@ struct LogInputs {
     const plist::Value& preferences;  // mPrefDict
     const platform::SystemFacts& facts;
     const items::TWUtilities& tw;  // kinds of paths, remote volumes
-    bool allSessions = false;        // the run covered "All Sessions"
-    std::string emailTo;             // mSendEmailTo of the e-mail settings
+    bool allSessions = false;      // the run covered "All Sessions"
+    std::string emailTo;           // mSendEmailTo of the e-mail settings
 };
 
 std::string GetFixedLogHeader(const platform::SystemFacts& facts);

@@ -16,11 +16,11 @@ plist::Data GetSendEmailDefaultDict();
 inline constexpr const char* kMissingEmailParameter =
     "Missing parameter on the Send log via email panel.";
 
-// Whether the settings (in the clear) are complete enough to mail a log, in the design's order:
+// Whether the settings (in the clear) are complete enough to mail a log, in this order:
 // the sender, the recipients, the account, the SMTP server. "" when they are, otherwise the
 // message to show.
 std::string CheckSendEmailDict(const plist::Value& settings);
-// The design's address rule, applied to a list of addresses as one text.
+// The address rule, applied to a list of addresses as one text.
 bool CheckEmailRecipient(const std::string& address);
 // What goes into the headers and the SMTP dialogue: no control character in any field, a port
 // of 1 to 65535 (or none), at most ten recipients. "" when fine.

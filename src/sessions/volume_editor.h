@@ -36,7 +36,7 @@ class VolumeEditor {
     bool rowOn(std::size_t index) const;
     bool hasPassword(std::size_t index) const;
 
-    // Rows numbered from 0. Each answers "" when done, else why not (the design's messages).
+    // Rows numbered from 0. Each answers "" when done, else why not (the messages the panel shows).
     std::string toggle(std::size_t index);
     // The Alt-click reset: the row emptied and moved to the end of the list.
     std::string reset(std::size_t index);

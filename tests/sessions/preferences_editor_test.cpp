@@ -98,7 +98,7 @@ TEST_F(PreferencesEditorTest, ApplyChecksInOrderThenStoresAndWrites) {
     editor.setValue("prefDeleteLogsField", 0);  // pruning is off: checked all the same
     std::string message;
     EXPECT_FALSE(editor.Apply(prefs_, &message));
-    // The design's four checks, in their order.
+    // The four checks, in their order.
     // clang-format off
     const struct { const char* key; const char* value; const char* message; } steps[] = {
         {"mSendEmailFrom", "qv@example.org", "Missing parameter \"Email From\" on the Send Log via email panel."},
