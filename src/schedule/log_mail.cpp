@@ -47,7 +47,7 @@ LogMailed SendToEach(const plist::Value& settings, const std::string& subject,
     mailed.attempted = true;
     const MailAccount account = AccountOf(settings);
     const std::string to = settings.stringAt("mSendEmailTo");
-    const std::vector<std::string> recipients = SplitRecipients(to);
+    const std::vector<std::string> recipients = sessions::SplitRecipients(to);
     if (recipients.empty() || Lower(to).find(kMakersMailDomain) != std::string::npos ||
         account.from.empty() || Lower(account.from).find(kMakersMailDomain) != std::string::npos ||
         account.server.empty()) {
@@ -81,20 +81,6 @@ LogMailed SendToEach(const plist::Value& settings, const std::string& subject,
 }
 
 }  // namespace
-
-std::vector<std::string> SplitRecipients(const std::string& text) {
-    std::vector<std::string> recipients;
-    std::string piece;
-    for (const char c : text + ",") {
-        if (c == ',' || c == ' ' || c == '\t') {
-            if (!piece.empty()) recipients.push_back(std::move(piece));
-            piece.clear();
-        } else {
-            piece += c;
-        }
-    }
-    return recipients;
-}
 
 LogMailed MailTheLog(const plist::Value& preferences, const std::string& log, std::int64_t errors,
                      const std::string& logFileName, const std::atomic<bool>* stop,

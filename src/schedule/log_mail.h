@@ -29,10 +29,6 @@ using MailSending = std::function<MailSent(const MailAccount&, const std::string
                                            const std::string& message, std::chrono::seconds,
                                            const std::atomic<bool>* stop)>;
 
-// The recipients of the settings' text: separated by commas and/or blanks, empty pieces left
-// out.
-std::vector<std::string> SplitRecipients(const std::string& text);
-
 // Mails the log when `prefSendEmail` is on and `prefSendEmailWhen` says so (2: only when the
 // run had errors). logFileName: the saved log's name ("" when none was saved).
 LogMailed MailTheLog(const plist::Value& preferences, const std::string& log, std::int64_t errors,

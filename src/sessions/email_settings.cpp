@@ -15,6 +15,20 @@ plist::Value SendEmailDefaultSettings() {
 
 plist::Data GetSendEmailDefaultDict() { return SetWellDict(SendEmailDefaultSettings()); }
 
+std::vector<std::string> SplitRecipients(const std::string& text) {
+    std::vector<std::string> recipients;
+    std::string piece;
+    for (const char c : text + ",") {
+        if (c == ',' || c == ' ' || c == '\t') {
+            if (!piece.empty()) recipients.push_back(std::move(piece));
+            piece.clear();
+        } else {
+            piece += c;
+        }
+    }
+    return recipients;
+}
+
 bool CheckEmailRecipient(const std::string& address) {
     std::string lower = address;
     for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
@@ -74,22 +88,17 @@ std::string CheckEmailFields(const plist::Value& settings) {
         server.size() > 2 && server.front() == '[' && server.back() == ']' &&
         server.find_first_not_of("0123456789abcdefABCDEF:.", 1) == server.size() - 1;
     if (!hostName && !bracketed) return GLS("The SMTP server must be a host name or an address.");
-    // Each recipient one plain address.
-    std::string recipient;
-    for (const char c : settings.stringAt("mSendEmailTo") + ",") {
-        if (c != ',' && c != ' ' && c != '\t') {
-            recipient += c;
-            continue;
-        }
+    // Each recipient one plain address, and at most ten of them.
+    const std::vector<std::string> recipients = SplitRecipients(settings.stringAt("mSendEmailTo"));
+    for (const std::string& recipient : recipients) {
         const std::size_t at = recipient.find('@');
-        if (!recipient.empty() &&
-            (at == 0 || at == std::string::npos || at + 1 == recipient.size() ||
-             recipient.find('@', at + 1) != std::string::npos ||
-             recipient.find_first_of("\"<>()[];:\\") != std::string::npos)) {
+        if (at == 0 || at == std::string::npos || at + 1 == recipient.size() ||
+            recipient.find('@', at + 1) != std::string::npos ||
+            recipient.find_first_of("\"<>()[];:\\") != std::string::npos) {
             return platform::FormatText(GLS("\"%@\" is not an e-mail address."), {recipient});
         }
-        recipient.clear();
     }
+    if (recipients.size() > 10) return GLS("The log can be mailed to at most 10 recipients.");
     const std::string& port = settings.stringAt("mSendEmailPort");
     if (!port.empty()) {
         const bool digits =
@@ -98,17 +107,6 @@ std::string CheckEmailFields(const plist::Value& settings) {
             return GLS("The SMTP port must be a number from 1 to 65535.");
         }
     }
-    std::size_t recipients = 0;
-    std::string piece;
-    for (const char c : settings.stringAt("mSendEmailTo") + ",") {
-        if (c == ',' || c == ' ' || c == '\t') {
-            recipients += piece.empty() ? 0 : 1;
-            piece.clear();
-        } else {
-            piece += c;
-        }
-    }
-    if (recipients > 10) return GLS("The log can be mailed to at most 10 recipients.");
     return {};
 }
 

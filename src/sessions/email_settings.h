@@ -3,6 +3,7 @@
 // mailed through, kept as one scrambled dictionary.
 
 #include <string>
+#include <vector>
 
 #include "sessions/plist_value.h"
 
@@ -20,6 +21,9 @@ inline constexpr const char* kMissingEmailParameter =
 // the sender, the recipients, the account, the SMTP server. "" when they are, otherwise the
 // message to show.
 std::string CheckSendEmailDict(const plist::Value& settings);
+// The recipients of the settings' text: separated by commas and/or blanks, empty pieces left
+// out.
+std::vector<std::string> SplitRecipients(const std::string& text);
 // The address rule, applied to a list of addresses as one text.
 bool CheckEmailRecipient(const std::string& address);
 // What goes into the headers and the SMTP dialogue: no control character in any field, a port

@@ -70,6 +70,17 @@ void ErrorAlert::Answer(bool goOn) {
 }  // namespace qv::ui
 
 namespace qv::ui {
+QMessageBox* OpenAlert(QWidget* parent, QMessageBox::Icon icon, const std::string& title,
+                       const std::string& text, const QString& objectName) {
+    auto* box = new QMessageBox(icon, Str(title), Lines(text), QMessageBox::Ok, parent);
+    box->setObjectName(objectName);
+    box->button(QMessageBox::Ok)->setText(Str(platform::GLS("OK")));
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->setWindowModality(Qt::WindowModal);
+    box->open();
+    return box;
+}
+
 void ShowNotice(QWidget* parent, const std::string& text) {
     auto* box = new QMessageBox(QMessageBox::Warning, Str(platform::GLS("Warning:")), Lines(text),
                                 QMessageBox::Ok, parent);

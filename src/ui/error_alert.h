@@ -44,5 +44,9 @@ class ErrorAlert : public QMessageBox {
 namespace qv::ui {
 // A "Warning:" alert with OK about something that did not stop the application (a damaged
 // settings file kept aside), opened without waiting.
+// An alert with one OK button, window-modal over parent and gone once answered; the caller may
+// keep it in a QPointer to close or test it.
+QMessageBox* OpenAlert(QWidget* parent, QMessageBox::Icon icon, const std::string& title,
+                       const std::string& text, const QString& objectName);
 void ShowNotice(QWidget* parent, const std::string& text);
 }  // namespace qv::ui

@@ -23,6 +23,7 @@
 #include "schedule/log_mail.h"
 #include "sessions/email_settings.h"
 #include "sessions/preference_labels.h"
+#include "ui/error_alert.h"
 #include "ui/middle_truncation.h"
 #include "ui/path_table.h"
 #include "ui/qt_text.h"
@@ -92,18 +93,12 @@ void PreferencesWindow::SendTestMail() {
             [this, ok] {
                 if (testMailThread_.joinable()) testMailThread_.join();
                 testMail_->setText(Str(GLS("Send Test Email")));
-                auto* box = new QMessageBox(
-                    ok ? QMessageBox::Information : QMessageBox::Critical,
-                    Str(GLS(ok ? "Test Email Properly Sent" : "Cannot Send Test Email")),
-                    Str(GLS(ok ? "The test email has been properly sent."
-                               : "The test email has not been sent. Please check your "
-                                 "parameters.")),
-                    QMessageBox::Ok, this);
-                box->setObjectName(QStringLiteral("testMailAlert"));
-                box->button(QMessageBox::Ok)->setText(Str(GLS("OK")));
-                box->setAttribute(Qt::WA_DeleteOnClose);
-                testMailAlert_ = box;
-                box->open();
+                testMailAlert_ = OpenAlert(
+                    this, ok ? QMessageBox::Information : QMessageBox::Critical,
+                    GLS(ok ? "Test Email Properly Sent" : "Cannot Send Test Email"),
+                    GLS(ok ? "The test email has been properly sent."
+                           : "The test email has not been sent. Please check your parameters."),
+                    QStringLiteral("testMailAlert"));
                 emit testMailEnded();
             },
             Qt::QueuedConnection);

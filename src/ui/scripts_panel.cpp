@@ -9,6 +9,7 @@
 
 #include "platform/localization.h"
 #include "platform/privileges.h"
+#include "ui/error_alert.h"
 #include "ui/qt_text.h"
 
 namespace qv::ui {
@@ -166,13 +167,7 @@ void ScriptsPanel::TryEnded(int which, bool ok, const sessions::ScriptEditor::Fa
 void ScriptsPanel::Alert(QMessageBox::Icon icon, const std::string& title,
                          const std::string& text) {
     if (alert_) alert_->close();
-    auto* box = new QMessageBox(icon, Str(title), Lines(text), QMessageBox::Ok, this);
-    box->setObjectName(QStringLiteral("scriptAlert"));
-    box->button(QMessageBox::Ok)->setText(Str(GLS("OK")));
-    box->setAttribute(Qt::WA_DeleteOnClose);
-    box->setWindowModality(Qt::WindowModal);
-    alert_ = box;
-    box->open();
+    alert_ = OpenAlert(this, icon, title, text, QStringLiteral("scriptAlert"));
 }
 
 }  // namespace qv::ui

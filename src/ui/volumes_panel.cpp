@@ -13,6 +13,7 @@
 #include "run/log_name.h"
 #include "sessions/option_tables.h"
 #include "sessions/well.h"
+#include "ui/error_alert.h"
 #include "ui/qt_text.h"
 
 namespace qv::ui {
@@ -259,15 +260,9 @@ void VolumesPanel::TryRows(std::vector<plist::Value> rows, bool mount, bool sing
 
 void VolumesPanel::Warn(const std::string& message, const std::string& title) {
     if (alert_) alert_->close();
-    auto* box = new QMessageBox(QMessageBox::Warning, Str(title.empty() ? GLS("Warning:") : title),
-                                Lines(message), QMessageBox::Ok,
-                                dialog_ ? static_cast<QWidget*>(dialog_) : this);
-    box->setObjectName(QStringLiteral("volumeAlert"));
-    box->button(QMessageBox::Ok)->setText(Str(GLS("OK")));
-    box->setAttribute(Qt::WA_DeleteOnClose);
-    box->setWindowModality(Qt::WindowModal);
-    alert_ = box;
-    box->open();
+    alert_ =
+        OpenAlert(dialog_ ? static_cast<QWidget*>(dialog_) : this, QMessageBox::Warning,
+                  title.empty() ? GLS("Warning:") : title, message, QStringLiteral("volumeAlert"));
 }
 
 }  // namespace qv::ui
