@@ -12,9 +12,11 @@ packages=("$@")
     libacl1-dev                                    # access-control lists
     libicu-dev                                     # dates in patterns (ICU)
     libcurl4-openssl-dev                           # mailing the log (SMTP)
+    libsystemd-dev                                 # the login manager (no sleep, power off)
     libgtest-dev                                   # unit tests
     python3                                        # interoperability tests (plistlib)
     python3-aiosmtpd                               # the mail tests' SMTP server
+    dbus-daemon                                    # the login-manager tests' private bus
     dosfstools                                     # a FAT volume in the case tests (as root)
     qt6-base-dev qt6-svg-dev libgl-dev             # the desktop application (Qt 6 Widgets)
     qt6-qpa-plugins fonts-dejavu-core              # offscreen rendering: GUI tests, screenshots

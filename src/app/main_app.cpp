@@ -4,12 +4,14 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <ctime>
 #include <vector>
 
+#include "engine/exact_sync_index_store.h"
 #include "engine/item_filter.h"
 #include "engine/preview_model.h"
-#include "items/tw_utilities.h"
 #include "fileops/volume_rows.h"
+#include "items/tw_utilities.h"
 #include "platform/file_io.h"
 #include "platform/file_system.h"
 #include "platform/localization.h"
@@ -19,6 +21,7 @@
 #include "platform/version.h"
 #include "sessions/automount_options.h"
 #include "sessions/plist_codec.h"
+#include "sessions/settings_options.h"
 
 namespace qv::app {
 
@@ -281,6 +284,34 @@ void MainApp::PrepareExactSyncIndexFolder() {
 
 bool MainApp::IsFilePackage(const std::string& path, const platform::ItemAttributes& attributes) {
     return items::TWUtilities().IsFilePackage(path, attributes);
+}
+
+std::string MainApp::LastExactSyncLine(std::int64_t sessionIndex) const {
+    const plist::Value* session = document_->GetSessionDict(sessionIndex);
+    const plist::Value* settings = session ? session->dictAt("settingsDict") : nullptr;
+    const plist::Value* console = session ? session->dictAt("consoleDict") : nullptr;
+    if (settings == nullptr || console == nullptr ||
+        settings->intAt("settTask") != sessions::kTaskSynchronize ||
+        settings->intAt("settExact") == 0) {
+        return {};
+    }
+    engine::ExactSyncIndexStore index(paths_.pathExactSyncIndexFolder);
+    // Only found and dated: nothing is loaded, checked or changed.
+    if (!index.ExactSyncFileExists(
+            {console->stringAt("topFolder"), console->stringAt("bottomFolder"), true, false},
+            false)) {
+        return {};
+    }
+    const std::optional<double> date = index.LastExactSyncDate();
+    if (!date) return {};
+    const std::time_t t = static_cast<std::time_t>(*date);
+    std::tm local{};
+    char text[64];
+    if (::localtime_r(&t, &local) == nullptr ||
+        std::strftime(text, sizeof text, "%b %d %Y, %H:%M:%S", &local) == 0) {
+        return {};
+    }
+    return platform::GLS("• Last Exact Sync: ") + text;
 }
 
 FilterTest MainApp::TestFilter(std::int64_t sessionIndex, const std::string& path) const {

@@ -121,6 +121,9 @@ class MainApp {
     // A folder that the window shows and treats as one file (an application bundle and the
     // like).
     static bool IsFilePackage(const std::string& path, const platform::ItemAttributes& attributes);
+    // For an Exact Synchronize session whose pair has an index: "• Last Exact Sync: " and the
+    // date the index was last written; empty otherwise.
+    std::string LastExactSyncLine(std::int64_t sessionIndex) const;
     // Asks the session's filters about the item at path, as a run's walk would.
     FilterTest TestFilter(std::int64_t sessionIndex, const std::string& path) const;
     // Lists the volume holding a folder the user picked for a session, so that the session

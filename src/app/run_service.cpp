@@ -79,6 +79,10 @@ struct RunService::ActiveRun {
     fileops::RunExecutor executor;
     engine::RunEngine engine;
     std::optional<platform::RunLock> lock;
+    // Keeps the machine from sleeping until the run has concluded (or the process has died);
+    // when it could not be had, the log says why.
+    platform::UniqueFd sleepInhibitor;
+    std::string machineNotice;
     RunConclusion conclusion;  // the log's part is filled on the worker
     std::optional<std::string> newPathLogFolder;
     std::string logString;  // handed to the service once the worker has ended
@@ -134,14 +138,28 @@ StartResult RunService::Start(const RunRequest& request, run::MainThreadProxy& p
                                              document_.IsCurrentSessionAllSessions());
     run_.reset();  // the last run has concluded: its worker has ended
     run_ = std::make_unique<ActiveRun>(*this, request, proxy, std::move(*lock), all);
+    KeepAwake(*run_);
     run_->engine.TaskExecuteSyncOrBackup(request.executedBy, request.mayAsk);
     result.started = true;
     return result;
 }
 
-void RunService::Stop() {
+void RunService::KeepAwake(ActiveRun& r) {
+    const std::int64_t index = r.request.sessionIndex == kCurrentSession ? document_.mSessionIndex
+                                                                         : r.request.sessionIndex;
+    const std::string what =
+        r.allSessions ? GLS("all sessions") : "\"" + document_.GetSessionName(index) + "\"";
+    std::string error;
+    r.sleepInhibitor =
+        login_->Inhibit("sleep:idle", "Quorvel", GLS("Backing up") + " " + what, &error);
+    if (!r.sleepInhibitor.valid()) {
+        r.machineNotice = GLS("The computer may sleep during the run:") + " " + error;
+    }
+}
+
+void RunService::Stop(bool quitting) {
     if (!IsActive()) return;
-    run_->engine.Stop();
+    run_->engine.Stop(quitting);
     if (mailing_) mailStop_ = true;  // a Stop before the mailing is the run's own
 }
 
@@ -161,7 +179,8 @@ std::string RunService::LogFolder() const {
 void RunService::MakeAndSaveLog(run::RunState& s) {
     ActiveRun& r = *run_;
     const plist::Value& prefs = preferences_.mPrefDict;
-    schedule::LogInputs inputs{document_, prefs, facts_, r.tw, r.allSessions, EmailTo(prefs)};
+    schedule::LogInputs inputs{document_,     prefs,          facts_,         r.tw,
+                               r.allSessions, EmailTo(prefs), r.machineNotice};
     r.logString = schedule::MakeLog(s, inputs);
     r.conclusion.logMade = true;
 
@@ -241,6 +260,7 @@ RunConclusion RunService::Conclude() {
         preferences_.WriteFilePreferences(false);
     }
     r.lock.reset();
+    r.sleepInhibitor.reset(-1);
     r.concluded = true;
     return r.conclusion;
 }

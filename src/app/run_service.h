@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "engine/are_you_sure.h"
+#include "platform/login_manager.h"
 #include "platform/support_paths.h"
 #include "platform/system_facts.h"
 #include "run/main_thread_proxy.h"
@@ -88,8 +89,9 @@ class RunService {
     // and must outlive the run. Refused while a run of this or another process holds the
     // run lock.
     StartResult Start(const RunRequest& request, run::MainThreadProxy& proxy);
-    // Stops the run going on, if any; never starts one.
-    void Stop();
+    // Stops the run going on, if any; never starts one. quitting: the user quits the
+    // application, and the log says so instead of the Stop button.
+    void Stop(bool quitting = false);
     // Between a successful Start() and Conclude().
     bool IsActive() const;
     // Waits at most `timeout` for the worker; true once it has ended (or no run exists).
@@ -116,12 +118,16 @@ class RunService {
     void SetRunLockFolder(std::string folder) { lockFolder_ = std::move(folder); }
     // The name the lock file gives to whoever asks who runs ("quorvel", "quorvel-gui").
     void SetHolderName(std::string name) { holderName_ = std::move(name); }
+    // Who keeps the machine from sleeping during a run (tests put a fake in its place).
+    void SetLoginManager(platform::LoginManager& login) { login_ = &login; }
 
   private:
     struct ActiveRun;
     // On the worker, once the engine hands over the run's record: MakeLog and
     // SaveLogFileToDisk, then the log mailed when the preferences say so.
     void MakeAndSaveLog(run::RunState& state);
+    // Takes the run's sleep inhibitor, or notes for its log why there is none.
+    void KeepAwake(ActiveRun& run);
     // Stop during the mailing of the log, which comes after the run's own Stop can act.
     std::atomic<bool> mailStop_{false};
     std::atomic<bool> mailing_{false};
@@ -133,6 +139,7 @@ class RunService {
     std::string lockFolder_;
     std::string holderName_ = "quorvel";
     std::unique_ptr<ActiveRun> run_;
+    platform::LoginManager* login_ = &platform::SystemLoginManager();
     // How a message is sent (tests put a fake in its place).
     schedule::MailSending sendMail_ = schedule::SendMailMessage;
 

@@ -134,8 +134,8 @@ bool TimerService::Tick(std::optional<FinishedTimerRun>* finished) {
     return scheduler_.Tick();
 }
 
-void TimerService::StopTimerRun() {
-    if (timerRunActive_) app_.runService().Stop();
+void TimerService::StopTimerRun(bool quitting) {
+    if (timerRunActive_) app_.runService().Stop(quitting);
 }
 
 std::optional<platform::RunLock> AcquireSchedulerLock(const platform::SupportPaths& paths,

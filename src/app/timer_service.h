@@ -48,8 +48,9 @@ class TimerService : private schedule::TimerLauncher {
     // timer run exists. Call it often: the run lock is held until then.
     std::optional<FinishedTimerRun> CollectFinishedRun();
     bool TimerRunActive() const { return timerRunActive_; }
-    // Stops the timer run (its end still comes through CollectFinishedRun).
-    void StopTimerRun();
+    // Stops the timer run (its end still comes through CollectFinishedRun). quitting: because
+    // the program is told to end, which the run's log says.
+    void StopTimerRun(bool quitting = false);
 
   private:
     bool IsCopying() const override;

@@ -25,8 +25,9 @@ namespace {
 
 using platform::GLS;
 
-// SIGINT and SIGTERM are taken by the waiting thread only, and turned into the Stop button;
-// the worker threads started meanwhile inherit the mask.
+// SIGINT and SIGTERM are taken by the waiting thread only, and turned into the Stop button
+// (SIGTERM, the system's way to end a program, as quitting in the middle of the run); the worker
+// threads started meanwhile inherit the mask.
 class StopSignals {
   public:
     StopSignals() {
@@ -36,10 +37,11 @@ class StopSignals {
         pthread_sigmask(SIG_BLOCK, &signals_, &previous_);
     }
     ~StopSignals() { pthread_sigmask(SIG_SETMASK, &previous_, nullptr); }
-    bool Pending() {
+    // The signal that came, or 0.
+    int Pending() {
         const timespec now{0, 0};
         const int sig = sigtimedwait(&signals_, nullptr, &now);
-        return sig == SIGINT || sig == SIGTERM;
+        return sig == SIGINT || sig == SIGTERM ? sig : 0;
     }
 
   private:
@@ -122,14 +124,14 @@ int RunSessions(app::MainApp& app, const RunArguments& args, std::istream& in, s
     bool stopRequested = false;
     // The end of the run is seen at once; a signal within a tick.
     while (!service.WaitFor(std::chrono::milliseconds(20))) {
-        if (signals.Pending()) {
+        if (const int sig = signals.Pending()) {
             if (!stopRequested) {
                 const LiveStatus::Pause pause(status.get());
                 err << "\nquorvel: " << GLS("stopping after the current action...") << "\n";
             }
             stopRequested = true;
             // A second signal ends an after-script still running after the first.
-            service.Stop();
+            service.Stop(sig == SIGTERM);
             // A question waiting for its answer is answered with Stop.
             proxy.CancelQuestions();
         }

@@ -5,11 +5,13 @@
 #include <chrono>
 #include <ostream>
 
+#include "app/end_of_run.h"
 #include "app/timer_service.h"
 #include "cli/cli.h"
 #include "cli/terminal_text.h"
 #include "cli/timers_command.h"
 #include "platform/file_io.h"
+#include "platform/login_manager.h"
 #include "platform/termination_signals.h"
 
 namespace qv::cli {
@@ -57,7 +59,10 @@ class DocumentWatch {
     std::string bytes_;
 };
 
-void PrintFinished(const app::FinishedTimerRun& f, std::ostream& out, std::ostream& err) {
+// A timer run ended: its line, its errors, and the machine shut down when the preferences ask
+// for that after a run nobody stopped.
+void Finished(app::MainApp& app, const app::FinishedTimerRun& f, std::ostream& out,
+              std::ostream& err) {
     std::string when = schedule::IsoMinute(f.entry.startDate);
     when[10] = ' ';
     out << when << '\t' << TerminalName(f.entry.sessionName) << "\texit " << f.exitStatus << '\t'
@@ -65,6 +70,14 @@ void PrintFinished(const app::FinishedTimerRun& f, std::ostream& out, std::ostre
         << std::endl;
     for (const std::string& message : f.conclusion.errorMessages) {
         err << "quorvel: " << ForTerminal(message) << "\n";
+    }
+    const bool shutDown = app.preferences().mPrefDict.intAt("prefShutDown") != 0;
+    if (app::WhatAfterRun(shutDown, f.conclusion.stopped, false, false) ==
+        app::AfterRun::ShutDown) {
+        if (const std::optional<std::string> refused =
+                app::ShutDownAfterRun(app, platform::SystemLoginManager())) {
+            err << "quorvel: " << ForTerminal(*refused) << "\n";
+        }
     }
     err.flush();
 }
@@ -121,7 +134,7 @@ int RunSchedulerCommand(app::MainApp& app, const SchedulerArguments& args, std::
     bool stopping = false;
     for (;;) {
         if (std::optional<app::FinishedTimerRun> f = timers.CollectFinishedRun()) {
-            PrintFinished(*f, out, err);
+            Finished(app, *f, out, err);
         }
         if (stopping && !timers.TimerRunActive()) return kExitOk;
         if (!stopping && Steady::now() >= nextTick) {
@@ -135,7 +148,7 @@ int RunSchedulerCommand(app::MainApp& app, const SchedulerArguments& args, std::
             // A run that ended since the look above is told now, not lost.
             std::optional<app::FinishedTimerRun> ended;
             timers.Tick(&ended);
-            if (ended) PrintFinished(*ended, out, err);
+            if (ended) Finished(app, *ended, out, err);
             nextTick = Steady::now() + tick;
         }
         const auto untilTick =
@@ -148,7 +161,7 @@ int RunSchedulerCommand(app::MainApp& app, const SchedulerArguments& args, std::
             stopping = true;
             if (timers.TimerRunActive()) {
                 err << "quorvel: stopping the run after the current action..." << std::endl;
-                timers.StopTimerRun();
+                timers.StopTimerRun(true);
             }
         }
     }

@@ -53,13 +53,14 @@ RunEngine::~RunEngine() {
     }
 }
 
-void RunEngine::Stop() {
+void RunEngine::Stop(bool quitting) {
     // The worker notices at its next check. A run that has ended is not started again; one
     // that is only running the after-scripts owed after a Stop ends them.
     if (!state_.IsRunning()) {
         hooks_.StopAfterScripts();
         return;
     }
+    if (quitting) state_.gTerminateAfterSync = true;
     state_.mIsCopying = false;
     state_.mUserPressedStop = true;
 }
@@ -74,6 +75,7 @@ void RunEngine::TaskExecuteSyncOrBackup(int executedBy, bool mayAsk) {
     state_.config.mMayAsk = mayAsk;
     // Marked as running before the thread starts, so that a Stop right away is not lost.
     state_.mUserPressedStop = false;
+    state_.gTerminateAfterSync = false;
     state_.mIsCopying = true;
     {
         std::lock_guard lock(workerMutex_);
@@ -102,6 +104,7 @@ const plist::Value* RunEngine::Session(std::int64_t index) const {
 
 void RunEngine::ExecuteSyncBackup() {
     state_.mUserPressedStop = false;
+    state_.gTerminateAfterSync = false;
     state_.mIsCopying = true;
     ExecuteMarkedRun();
 }

@@ -73,8 +73,8 @@ class RunEngine : private run::CopyHooks, private ScanListener {
     // there to answer its questions.
     void TaskExecuteSyncOrBackup(int executedBy, bool mayAsk);
     // Stops the run going on, if any; never starts one (a stop that arrives as a run ends must
-    // not start another).
-    void Stop();
+    // not start another). quitting: the user quits the application, and the log says so.
+    void Stop(bool quitting = false);
     // Waits for the worker thread of the last run, if any.
     void Wait();
     // Waits at most `timeout` for the worker of the last run to end; true once it has.

@@ -49,8 +49,7 @@ void RunEngine::PurgeBeforeWholeSyncBackup() {
     documentOwner_ = DocumentOwner();
     validator_.SetDocumentOwner(documentOwner_);
     s.totals.gErrorMessages.clear();
-    // mIsCopying and mUserPressedStop were set when the run was started.
-    s.config.gTerminateAfterSync = false;
+    // mIsCopying, mUserPressedStop and gTerminateAfterSync were set when the run was started.
     if (options_.sessionIndex >= 0) {
         s.session.mSessionIndex = options_.sessionIndex;
     } else if (s.session.gOldSessionIndex < 0) {

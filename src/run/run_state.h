@@ -1,8 +1,8 @@
 #pragma once
 // The state of one run: who started it, the flags of the session being scanned, the counters
 // of the task, the session and the whole run, the planned-actions trees and the log record.
-// Written by the run's worker thread; only mIsCopying and mUserPressedStop are shared with the
-// front end, which may clear the first to stop the run.
+// Written by the run's worker thread; only mIsCopying, mUserPressedStop and gTerminateAfterSync
+// are shared with the front end, which may clear the first to stop the run.
 
 #include <atomic>
 #include <cstdint>
@@ -193,7 +193,6 @@ struct RunConfig {
     // Someone is there to answer: conflicts may ask, errors follow prefOnError, the preview
     // is shown. Otherwise conflicts that would ask are skipped and errors do not stop the run.
     bool mMayAsk = true;
-    bool gTerminateAfterSync = false;
     std::int64_t gModificationDelta = 0;
     bool gMakeDetailedLog = true;
     bool gMakeErrorsLog = false;
@@ -276,6 +275,9 @@ struct RunState {
     // Shared with the front end.
     std::atomic<bool> mIsCopying{false};
     std::atomic<bool> mUserPressedStop{false};
+    // The run was stopped because the user quits the application: the log says so instead of
+    // the Stop button.
+    std::atomic<bool> gTerminateAfterSync{false};
 
     RunConfig config;
     SessionInHand session;

@@ -267,14 +267,16 @@ class LogComposer {
         logString_.clear();
         logString_ += GetFixedLogHeader(in_.facts);
         logString_ += "• " + GLS("Task") + ": " + ExecutedByText(s_.config.mExecutedBy) + "\r\r";
+        if (!in_.machineNotice.empty()) logString_ += "• " + in_.machineNotice + "\r\r";
         logString_ += GLS("• Errors: ") + Num(s_.totals.gGlobalError) + "\r\r";
         if (s_.totals.gSpecialFilesSkipped > 0) logString_ += "• " + SpecialFilesLine(s_) + "\r\r";
         if (s_.totals.gGlobalConflictsSkipped > 0) logString_ += "• " + ConflictsLine(s_) + "\r\r";
-        if (s_.mUserPressedStop) {
-            logString_ += GLS("• User Action: ") + GLS("user pressed the Stop button.") + "\r\r";
-        } else if (s_.config.gTerminateAfterSync) {
+        // Quitting stops the run too: it is told as what the user did.
+        if (s_.gTerminateAfterSync) {
             logString_ += GLS("• User Action: ") +
                           GLS("user did quit the application during the task.") + "\r\r";
+        } else if (s_.mUserPressedStop) {
+            logString_ += GLS("• User Action: ") + GLS("user pressed the Stop button.") + "\r\r";
         }
         constexpr const char* kTimingDate = "%A, %B %d, %Y - %H:%M:%S";
         logString_ += GLS("• Timing: ") + "\r\t" + GLS("Start at:") + " " +

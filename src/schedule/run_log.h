@@ -29,6 +29,8 @@ struct LogInputs {
     const items::TWUtilities& tw;  // kinds of paths, remote volumes
     bool allSessions = false;      // the run covered "All Sessions"
     std::string emailTo;           // mSendEmailTo of the e-mail settings
+    // What the run could not do for the machine (keep it awake), one line after the task's.
+    std::string machineNotice;
 };
 
 std::string GetFixedLogHeader(const platform::SystemFacts& facts);

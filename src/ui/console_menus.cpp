@@ -68,12 +68,19 @@ void ConsoleWindow::BuildMenus() {
     QMenu* task = bar->addMenu(Str(GLS("&Task")));
     menus_.run =
         AddCommand(task, GLS("Synchronize"), QKeySequence(Qt::CTRL | Qt::Key_R), this, [this] {
-            if (!isRunning() && isDocumentShown() && mainButton_->isEnabled()) {
+            if (!isRunning() && !syncAndQuit_.starting() && isDocumentShown() &&
+                mainButton_->isEnabled()) {
                 TaskExecuteSyncOrBackup();
             }
         });
-    menus_.stop = AddCommand(task, GLS("Stop"), QKeySequence(Qt::CTRL | Qt::Key_Period), this,
-                             [this] { StopRun(); });
+    menus_.stop =
+        AddCommand(task, GLS("Stop"), QKeySequence(Qt::CTRL | Qt::Key_Period), this, [this] {
+            if (syncAndQuit_.starting()) {
+                StopSyncAndQuit();
+            } else {
+                StopRun();
+            }
+        });
     menus_.stop->setShortcuts(
         {QKeySequence(Qt::CTRL | Qt::Key_Period), QKeySequence(Qt::Key_Escape)});
 
@@ -152,7 +159,8 @@ void ConsoleWindow::RebuildSessionMenu() {
 }
 
 void ConsoleWindow::SyncRunActions() {
-    const bool running = isRunning();
+    // The sync-and-quit countdown is as good as a run: Stop cancels it.
+    const bool running = isRunning() || syncAndQuit_.starting();
     const bool open = isDocumentShown();
     for (QAction* action : menus_.documentActions) action->setEnabled(!running && open);
     menus_.run->setEnabled(!running && open && mainButton_->isEnabled());

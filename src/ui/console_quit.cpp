@@ -45,7 +45,7 @@ void ConsoleWindow::RequestQuit() {
         if (box->clickedButton() != ok || !isRunning()) return;
         // The run concludes first; the application ends after it.
         terminateAfterRun_ = true;
-        StopRun();
+        StopRun(true);
     });
     sheets_.quitQuestion = box;
     box->open();
@@ -55,7 +55,7 @@ void ConsoleWindow::TerminateNow() {
     if (terminated_) return;
     if (isRunning()) {
         terminateAfterRun_ = true;
-        StopRun();
+        StopRun(true);
         return;
     }
     // Nothing is asked: whatever the panel on screen holds and is valid is kept.

@@ -47,6 +47,10 @@ constexpr double kNotifiedRunSeconds = 30;
 bool ConsoleWindow::isRunning() const { return run_->isActive(); }
 
 void ConsoleWindow::TaskExecuteSyncOrBackup() {
+    if (syncAndQuit_.starting()) {
+        StopSyncAndQuit();
+        return;
+    }
     if (isRunning()) {
         StopRun();
         return;
@@ -107,9 +111,9 @@ void ConsoleWindow::Refuse(const QString& why) {
     box->open();
 }
 
-void ConsoleWindow::StopRun() {
+void ConsoleWindow::StopRun(bool quitting) {
     if (!isRunning()) return;
-    run_->Stop();
+    run_->Stop(quitting);
     // Heard: the run ends after the item in hand, or within a large file in a moment.
     view_.stopping = true;
     SetComment({Str(GLS("Stopping…"))});
@@ -268,11 +272,7 @@ void ConsoleWindow::RunFinished() {
     EnableDisableConsolePanes(true);
     SyncRunActions();
     TellRunEnded();
-    if (terminateAfterRun_) {
-        Terminate();
-        return;
-    }
-    emit readyForReload();
+    ActAfterRun();
 }
 
 void ConsoleWindow::TellRunEnded() {

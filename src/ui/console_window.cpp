@@ -625,7 +625,10 @@ void ConsoleWindow::SetConsolePanes(std::int64_t i) {
     sessions::SessionDocument& doc = app_.document();
     doc.mMainDict.set("sessionIndex", i);
     doc.mSessionIndex = i;
-    SetComment({});
+    // An Exact Synchronize tells when its pair was last brought into step.
+    const std::string lastExactSync =
+        IsRealSession(i) && !IsMultiSession(i) ? app_.LastExactSyncLine(i) : std::string();
+    SetComment(lastExactSync.empty() ? QStringList() : QStringList{Str(lastExactSync)});
     const QColor color = PathColor(euidIsRoot_);
     source_->setTextColor(color);
     dest_->setTextColor(color);

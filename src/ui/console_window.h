@@ -10,6 +10,7 @@
 #include <functional>
 #include <string>
 
+#include "app/end_of_run.h"
 #include "app/main_app.h"
 #include "app/progress_meter.h"
 #include "sessions/session_commands.h"
@@ -107,6 +108,19 @@ class ConsoleWindow : public QMainWindow {
     QMessageBox* refusal() const { return sheets_.refusal; }
     // Quit: during a run asks first, stops it and quits once it has concluded.
     void RequestQuit();
+
+    // Sync and quit: a countdown of 10 seconds that the main button cancels, then a run of the
+    // current session (or of all) that nobody attends, and the application quits when it ends
+    // without Stop. executedBy: run::kExecutedBySyncAndQuit or run::kExecutedBySyncAndLogout.
+    void PrepareToExecuteSyncAndQuit(int executedBy);
+    void ExecuteSyncAndQuit();  // the countdown's tick, every second
+    void StopSyncAndQuit();
+    bool isStartingSyncAndQuit() const { return syncAndQuit_.starting(); }
+    bool isExecutingSyncAndQuit() const { return syncAndQuit_.executing(); }
+    // Who is asked to power the machine off after a run (tests put a fake in its place).
+    void setLoginManager(platform::LoginManager& login) { login_ = &login; }
+    // The alert of a shut-down refused, or of a sync-and-quit that did not quit, while shown.
+    QMessageBox* endOfRunAlert() const { return sheets_.endOfRun; }
     bool isRunning() const;
     // The log button and menu entry: brings the log window to the front, or fills it with the
     // last run's log and shows it.
@@ -222,8 +236,9 @@ class ConsoleWindow : public QMainWindow {
 
     // Progress during a run.
     void StartRun();
-    // Asks the run to stop and shows that the request was heard.
-    void StopRun();
+    // Asks the run to stop and shows that the request was heard. quitting: the user quits the
+    // application, and the run's log says so.
+    void StopRun(bool quitting = false);
     // Says why a run does not start, once at a time.
     void Refuse(const QString& why);
     void RunStarted();
@@ -238,6 +253,11 @@ class ConsoleWindow : public QMainWindow {
     void SetReportOnConsole();
     // The beep and the desktop notice at the end of a run.
     void TellRunEnded();
+    // After a run: shut the machine down, quit, or stay (console_sync_and_quit.cpp).
+    void ActAfterRun();
+    // Says, in an alert that waits for nobody, why the application did not do what it was set
+    // to do at the end of a run.
+    void TellEndOfRun(const QString& why);
     void Terminate();
 
     app::MainApp& app_;
@@ -300,7 +320,11 @@ class ConsoleWindow : public QMainWindow {
         QPointer<QMessageBox> quitQuestion;
         QPointer<QMessageBox> confirmation;
         QPointer<QMessageBox> refusal;
+        QPointer<QMessageBox> endOfRun;
     } sheets_;
+    app::SyncAndQuitCountdown syncAndQuit_;
+    QTimer* syncAndQuitTimer_ = nullptr;
+    platform::LoginManager* login_ = &platform::SystemLoginManager();
 
     DocumentCommands* documents_ = nullptr;
     OptionPanel* closedPage_ = nullptr;

@@ -290,10 +290,20 @@ struct GuiOptions {
             "(scheduling) or the console during a copy (running)."),
         QStringLiteral("WHAT")};
 
+    QCommandLineOption syncAndQuit{
+        QStringLiteral("sync-and-quit"),
+        QStringLiteral("After a countdown of 10 seconds that the main button cancels, run the "
+                       "current session (or all) unattended and quit when it ends without Stop. "
+                       "So does a start without a document while the Sync and Quit preference "
+                       "is on.")};
+    QCommandLineOption syncAndLogout{
+        QStringLiteral("sync-and-logout"),
+        QStringLiteral("The same, for a run before the desktop session ends: its log says so.")};
+
     void AddTo(QCommandLineParser& parser) const {
         parser.addHelpOption();
         parser.addVersionOption();
-        parser.addOptions({screenshot, theme, logFile, panel, show});
+        parser.addOptions({screenshot, theme, logFile, panel, show, syncAndQuit, syncAndLogout});
         parser.addPositionalArgument(QStringLiteral("FILE.qvd"),
                                      QStringLiteral("A session document to open."),
                                      QStringLiteral("[FILE.qvd]"));
@@ -396,11 +406,14 @@ void ListenToTheDesktop(QApplication& qapp, qv::app::MainApp& app, qv::ui::Conso
             window.TerminateNow();
         });
     }
-    QObject::connect(&qapp, &QGuiApplication::commitDataRequest, &window, [&app](QSessionManager&) {
-        for (const std::string& problem : app.WriteTemplateAndPreferences()) {
-            qv::platform::SystemLog(problem);
-        }
-    });
+    QObject::connect(&qapp, &QGuiApplication::commitDataRequest, &window,
+                     [&app, &window](QSessionManager&) {
+                         // The desktop session ends: a run stops, and its log says the user quit.
+                         if (window.isRunning()) window.TerminateNow();
+                         for (const std::string& problem : app.WriteTemplateAndPreferences()) {
+                             qv::platform::SystemLog(problem);
+                         }
+                     });
 }
 
 // The windows the console does not own: preferences (and running as root), About, keys.
@@ -517,7 +530,15 @@ int main(int argc, char** argv) {
     qv::ui::SingleInstance instance(qv::platform::RuntimeFolder(app.paths()));
     // Started as root by the window it replaces: that one ends now and releases the lock.
     constexpr int kRelaunchWaitMilliseconds = 10000;
+    const bool syncAndQuitAsked =
+        parser.isSet(options.syncAndQuit) || parser.isSet(options.syncAndLogout);
     if (!rendering && !instance.BecomeFirst(startedAsRoot ? kRelaunchWaitMilliseconds : 0)) {
+        if (syncAndQuitAsked) {
+            // The window that runs has its own run to look after: nothing is run here.
+            std::cerr << "quorvel-gui: another Quorvel window is running: Sync and Quit is not "
+                         "started\n";
+            return 1;
+        }
         if (instance.HandOver(documentToOpen)) return 0;
         std::cerr << "quorvel-gui: another Quorvel window is running and does not answer\n";
         return 1;
@@ -559,5 +580,16 @@ int main(int argc, char** argv) {
     // The template is on disk from the start, for the command and other windows to see.
     window.DocumentChanged();
     if (!documentToOpen.empty()) window.documents().OpenFile(documentToOpen);
+    // Asked for, or the preference at a start that names no document (a login's autostart).
+    const bool prefSyncAndQuit = app.preferences().mPrefDict.intAt("prefSyncAndQuit") != 0;
+    if (syncAndQuitAsked && !documentToOpen.empty() &&
+        app.document().pathDocumentFile != documentToOpen) {
+        // Never another document's sessions in place of the one named.
+        std::cerr << "quorvel-gui: the document was not opened: Sync and Quit is not started\n";
+    } else if (syncAndQuitAsked || (prefSyncAndQuit && documentToOpen.empty())) {
+        window.PrepareToExecuteSyncAndQuit(parser.isSet(options.syncAndLogout)
+                                               ? qv::run::kExecutedBySyncAndLogout
+                                               : qv::run::kExecutedBySyncAndQuit);
+    }
     return QApplication::exec();
 }

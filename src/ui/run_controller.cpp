@@ -31,8 +31,7 @@ bool RunController::Start() {
 app::StartResult RunController::Start(const app::RunRequest& request) {
     if (active_) return {false, platform::GLS("A run is already in progress."), {}};
     auto proxy = std::make_unique<GuiProxy>(dialogParent_, &app_);
-    connect(proxy.get(), &GuiProxy::sessionScanStarting, this,
-            &RunController::sessionScanStarting);
+    connect(proxy.get(), &GuiProxy::sessionScanStarting, this, &RunController::sessionScanStarting);
     connect(proxy.get(), &GuiProxy::scanProgress, this, &RunController::scanProgress);
     connect(proxy.get(), &GuiProxy::previewShowing, this, &RunController::previewShowing);
     connect(proxy.get(), &GuiProxy::copyStarting, this, &RunController::copyStarting);
@@ -49,8 +48,8 @@ app::StartResult RunController::Start(const app::RunRequest& request) {
     return result;
 }
 
-void RunController::Stop() {
-    if (active_) app_.runService().Stop();
+void RunController::Stop(bool quitting) {
+    if (active_) app_.runService().Stop(quitting);
 }
 
 void RunController::Conclude() {

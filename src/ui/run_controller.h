@@ -25,8 +25,8 @@ class RunController : public QObject {
     // Starts a run as the request says (a timer's, unattended); it shows as the user's does.
     app::StartResult Start(const app::RunRequest& request);
     const QString& refusal() const { return refusal_; }
-    // Tells the run to stop; it concludes at its next check.
-    void Stop();
+    // Tells the run to stop; it concludes at its next check. quitting: because the user quits.
+    void Stop(bool quitting = false);
     // Between Start() and the finished() signal.
     bool isActive() const { return active_; }
     // The run going on or the last one (null before the first). Read the counters only once

@@ -12,6 +12,7 @@
 #include "platform/file_io.h"
 #include "platform/run_lock.h"
 #include "sessions/settings_options.h"
+#include "support/fake_login.h"
 #include "support/fake_proxy.h"
 #include "support/tree_fixture.h"
 
@@ -35,6 +36,7 @@ class RunServiceTest : public test::IsolatedHomeTest {
         service = std::make_unique<RunService>(doc, prefs, paths);
         service->SetRunLockFolder(lockFolder());
         service->SetSystemFacts({"Test OS 1", "6.1.0", "", "Test User", "test", 1, 2, 3, 4});
+        service->SetLoginManager(login);
     }
     std::string logFolder() const { return dir_ / "logs"; }
     std::string lockFolder() const { return dir_ / "runtime"; }
@@ -58,6 +60,7 @@ class RunServiceTest : public test::IsolatedHomeTest {
     sessions::SessionDocument doc;
     sessions::Preferences prefs;
     test::FakeProxy proxy;
+    test::FakeLogin login;
     std::unique_ptr<RunService> service;
 };
 
@@ -144,6 +147,43 @@ TEST_F(RunServiceTest, EveryRunConcludesWithItsLogSavedAndReported) {
     EXPECT_EQ(ExitStatusOf(misplaced), 1);
     EXPECT_EQ(misplaced.report.back(), "• Errors: 1");
     EXPECT_EQ(test::ReadText(blocker), "mine");
+}
+
+TEST_F(RunServiceTest, ARunKeepsTheMachineAwakeAndTellsAQuitFromAStop) {
+    // Held from the start to the conclusion, and named after the session.
+    bool heldDuring = false;
+    proxy.onHook = [&](Hook hook) {
+        if (hook == Hook::PurgeBeforeScanOneSession) heldDuring = login.Held();
+    };
+    const RunConclusion done = RunToTheEnd(Request());
+    EXPECT_TRUE(heldDuring);
+    EXPECT_FALSE(login.Held());
+    EXPECT_EQ(login.asked, "sleep:idle|Quorvel|Backing up \"" + doc.GetSessionName(0) + "\"");
+    EXPECT_EQ(service->logString().find("may sleep"), std::string::npos);
+    EXPECT_EQ(done.errors, 0);
+
+    // Without a login manager the run goes on, and its log says so once.
+    login.refuseInhibit = "no system bus";
+    std::filesystem::remove(tree.path("B/a"));
+    RunToTheEnd(Request());
+    EXPECT_TRUE(std::filesystem::exists(tree.path("B/a")));
+    const std::string& log = service->logString();
+    const std::string notice = "• The computer may sleep during the run: no system bus\r";
+    ASSERT_NE(log.find(notice), std::string::npos) << log;
+    EXPECT_EQ(log.find(notice, log.find(notice) + 1), std::string::npos);
+
+    // Stopped because the user quits: the log tells the quit; a Stop alone tells the Stop.
+    for (const bool quitting : {true, false}) {
+        proxy.onHook = [&](Hook hook) {
+            if (hook == Hook::PurgeBeforeScanOneSession) service->Stop(quitting);
+        };
+        const RunConclusion stopped = RunToTheEnd(Request());
+        EXPECT_TRUE(stopped.stopped);
+        const std::string& text = service->logString();
+        EXPECT_EQ(text.find("user did quit the application during the task.") != std::string::npos,
+                  quitting);
+        EXPECT_EQ(text.find("user pressed the Stop button.") != std::string::npos, !quitting);
+    }
 }
 
 }  // namespace

@@ -200,7 +200,7 @@ class RunLogTest : public ::testing::Test {
     }
 
     LogInputs Inputs(bool allSessions) {
-        return LogInputs{doc_, prefs_, facts_, tw_, allSessions, "ada@example.org"};
+        return LogInputs{doc_, prefs_, facts_, tw_, allSessions, "ada@example.org", {}};
     }
 
     // Declared before env_, so that the zone is read again once TZ is restored.
@@ -369,19 +369,24 @@ TEST_F(RunLogTest, SummaryLogOfOneSessionHasNoDetailedPartNorSessionsList) {
     FillTwoSessionRun();
     state_.logSessionArray.erase(state_.logSessionArray.begin());
     state_.config.mExecutedBy = run::kExecutedByUser;
-    state_.mUserPressedStop = false;
-    state_.config.gTerminateAfterSync = true;
+    // Quitting stops the run: the log tells the quit, not the Stop.
+    state_.mUserPressedStop = true;
+    state_.gTerminateAfterSync = true;
     state_.config.gModificationDelta = 2;
     state_.config.gMakeDetailedLog = false;
     state_.config.gMakeErrorsLog = false;
     facts_.euid = 0;
     facts_.systemBuild.clear();
-    const std::string log = MakeLog(state_, Inputs(false));
+    LogInputs inputs = Inputs(false);
+    inputs.machineNotice = "The computer may sleep during the run: no system bus";
+    const std::string log = MakeLog(state_, inputs);
     const std::vector<std::string> lines = Lines(log);
     auto has = [&lines](const std::string& line) {
         return std::find(lines.begin(), lines.end(), line) != lines.end();
     };
     EXPECT_TRUE(has("\tSystem version: Debian GNU/Linux 12 (bookworm)"));
+    EXPECT_TRUE(has("• The computer may sleep during the run: no system bus"));
+    EXPECT_FALSE(has("• User Action: user pressed the Stop button."));
     EXPECT_TRUE(has("• Task: executed by clicking on the button"));
     EXPECT_TRUE(has("• User Action: user did quit the application during the task."));
     EXPECT_TRUE(has("\t\tRun with root permissions: Yes"));

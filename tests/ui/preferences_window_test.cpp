@@ -169,6 +169,8 @@ class PreferencesWindowTest : public QObject {
         QSignalSpy rootChanged(&w, &PreferencesWindow::runAsRootChanged);
         w.show();
         w.checkbox("prefBeepWhenDone")->setChecked(true);
+        QVERIFY(w.checkbox("prefConfirmEmptySideDeletion")->isChecked());  // on by default
+        w.checkbox("prefConfirmEmptySideDeletion")->setChecked(false);
         static_cast<QComboBox*>(w.control("prefOnError"))->setCurrentIndex(0);
         w.SetLogFolderInUse(a.home / "chosen");
         w.checkbox("prefRoot")->setChecked(true);
@@ -177,6 +179,7 @@ class PreferencesWindowTest : public QObject {
         QCOMPARE(w.result(), PreferencesWindow::kApplyTag);
         const plist::Value stored = a.StoredPrefs();
         QCOMPARE(stored.intAt("prefBeepWhenDone"), 1);
+        QCOMPARE(stored.intAt("prefConfirmEmptySideDeletion"), 0);
         QCOMPARE(stored.intAt("prefOnError"), 1);
         QCOMPARE(stored.stringAt("prefPathLogFolder"), a.home / "chosen");
         QCOMPARE(stored.stringAt("prefTabViewIdentifier"), std::string("Log"));
