@@ -474,6 +474,23 @@ void KeepWindowFrame(qv::ui::ConsoleWindow& window, QSettings& frames) {
     });
 }
 
+// The sync-and-quit countdown: asked for, or the preference at a start that names no document (a
+// login's autostart). Never over another document than the one named.
+void StartSyncAndQuitWhenAsked(qv::app::MainApp& app, qv::ui::ConsoleWindow& window,
+                               const QCommandLineParser& parser, const GuiOptions& options,
+                               const std::string& documentToOpen) {
+    const bool asked = parser.isSet(options.syncAndQuit) || parser.isSet(options.syncAndLogout);
+    const bool prefSyncAndQuit = app.preferences().mPrefDict.intAt("prefSyncAndQuit") != 0;
+    if (!asked && !(prefSyncAndQuit && documentToOpen.empty())) return;
+    if (!documentToOpen.empty() && app.document().pathDocumentFile != documentToOpen) {
+        std::cerr << "quorvel-gui: the document was not opened: Sync and Quit is not started\n";
+        return;
+    }
+    window.PrepareToExecuteSyncAndQuit(parser.isSet(options.syncAndLogout)
+                                           ? qv::run::kExecutedBySyncAndLogout
+                                           : qv::run::kExecutedBySyncAndQuit);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -580,16 +597,6 @@ int main(int argc, char** argv) {
     // The template is on disk from the start, for the command and other windows to see.
     window.DocumentChanged();
     if (!documentToOpen.empty()) window.documents().OpenFile(documentToOpen);
-    // Asked for, or the preference at a start that names no document (a login's autostart).
-    const bool prefSyncAndQuit = app.preferences().mPrefDict.intAt("prefSyncAndQuit") != 0;
-    if (syncAndQuitAsked && !documentToOpen.empty() &&
-        app.document().pathDocumentFile != documentToOpen) {
-        // Never another document's sessions in place of the one named.
-        std::cerr << "quorvel-gui: the document was not opened: Sync and Quit is not started\n";
-    } else if (syncAndQuitAsked || (prefSyncAndQuit && documentToOpen.empty())) {
-        window.PrepareToExecuteSyncAndQuit(parser.isSet(options.syncAndLogout)
-                                               ? qv::run::kExecutedBySyncAndLogout
-                                               : qv::run::kExecutedBySyncAndQuit);
-    }
+    StartSyncAndQuitWhenAsked(app, window, parser, options, documentToOpen);
     return QApplication::exec();
 }

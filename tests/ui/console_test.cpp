@@ -26,16 +26,13 @@
 #include <atomic>
 #include <cerrno>
 #include <condition_variable>
-#include <filesystem>
 #include <memory>
 #include <mutex>
 
-#include "platform/child_process.h"
 #include "platform/file_io.h"
 #include "platform/file_system.h"
 #include "sessions/settings_options.h"
 #include "support/console_fixture.h"
-#include "support/fake_login.h"
 #include "support/tree_snapshot.h"
 #include "ui/console_window.h"
 #include "ui/error_alert.h"
@@ -82,10 +79,6 @@ class ConsoleTest : public QObject {
     void ConfirmationThenASwappedConflict();
     void AnExactSynchronizeFromTheWindowKeepsItsIndex();
     void LogWindowShowsTheLastLogAndFindsItsErrors();
-    void SyncAndQuitCountsDownRunsAndQuits();
-    void SyncAndQuitStaysForAStopOrUnsavedChanges();
-    void ShutDownAfterARunNobodyStopped();
-    void SyncAndQuitFromTheCommandLine();
 };
 
 void ConsoleTest::SizeDisplayAndMiddleTruncation() {
@@ -711,152 +704,6 @@ void ConsoleTest::LogWindowShowsTheLastLogAndFindsItsErrors() {
     QVERIFY(alert != nullptr);
     QCOMPARE(alert->text(), QStringLiteral("Can't open this Log file."));
     alert->close();
-}
-
-void ConsoleTest::SyncAndQuitCountsDownRunsAndQuits() {
-    Console c;
-    c.tree.Build({"A/f:f", "B/"});
-    test::FakeLogin login;
-    c.app->runService().SetLoginManager(login);
-    double now = 100;
-    c.window->setClock([&now] { return now; });
-    c.Show();
-    ConsoleWindow& w = *c.window;
-    QSignalSpy terminated(&w, &ConsoleWindow::terminated);
-
-    // The countdown shows its seconds; the main button, titled Stop, cancels it.
-    w.PrepareToExecuteSyncAndQuit(run::kExecutedBySyncAndQuit);
-    QCOMPARE(w.commentText(), QStringLiteral("Starting Sync and Quit in 10 seconds..."));
-    QCOMPARE(w.mainButton()->text(), QStringLiteral("Stop"));
-    QVERIFY(!w.sessionPopup()->isEnabled());
-    now = 104.3;
-    w.ExecuteSyncAndQuit();
-    QCOMPARE(w.commentText(), QStringLiteral("Starting Sync And Quit in 6 seconds..."));
-    w.mainButton()->click();
-    QVERIFY(!w.isStartingSyncAndQuit());
-    QVERIFY(w.sessionPopup()->isEnabled());
-    QCOMPARE(w.mainButton()->text(), QStringLiteral("Backup"));
-    now = 200;
-    w.ExecuteSyncAndQuit();
-    QVERIFY(!w.isRunning());
-    QVERIFY(!platform::ItemExists(c.tree.path("B/f")));
-
-    // Left to count to its end: the run, unattended, then the quit with the log saved.
-    w.PrepareToExecuteSyncAndQuit(run::kExecutedBySyncAndQuit);
-    now = 209.99;
-    w.ExecuteSyncAndQuit();
-    QVERIFY(!w.isRunning());
-    now = 210.01;
-    w.ExecuteSyncAndQuit();
-    QVERIFY(w.isRunning() || terminated.count() == 1);
-    QVERIFY(terminated.wait(kRunTimeout) || terminated.count() == 1);
-    QCOMPARE(test::ReadText(c.tree.path("B/f")), std::string("f"));
-    const std::string saved = test::ReadText(c.app->runService().pathLogFile());
-    QVERIFY(saved.find("executed by the Sync And Quit option") != std::string::npos);
-    QVERIFY(!login.Held());
-}
-
-void ConsoleTest::SyncAndQuitStaysForAStopOrUnsavedChanges() {
-    Console c;
-    c.tree.Build({"A/f:f", "B/"});
-    double now = 0;
-    c.window->setClock([&now] { return now; });
-    c.Show();
-    ConsoleWindow& w = *c.window;
-    QSignalSpy terminated(&w, &ConsoleWindow::terminated);
-    const auto countDownAndRun = [&] {
-        w.PrepareToExecuteSyncAndQuit(run::kExecutedBySyncAndQuit);
-        now += 10;
-        w.ExecuteSyncAndQuit();
-    };
-
-    // Stopped: the window stays, ready for the next.
-    countDownAndRun();
-    QVERIFY(w.isRunning());
-    w.mainButton()->click();
-    QVERIFY(c.WaitForRunEnd());
-    QCOMPARE(terminated.count(), 0);
-    QVERIFY(!w.isExecutingSyncAndQuit());
-    QVERIFY(c.app->runService().logString().find("user pressed the Stop button.") !=
-            std::string::npos);
-
-    // Changes not saved: nobody can answer the save question, so the window stays and says why.
-    c.doc().isDocumentOpen = true;
-    c.doc().isDocumentTemplate = false;
-    c.doc().isDocumentSaved = false;
-    QVERIFY(c.doc().isDocumentToBeSaved());
-    countDownAndRun();
-    QVERIFY(c.WaitForRunEnd());
-    QVERIFY(QTest::qWaitFor([&] { return w.endOfRunAlert() != nullptr; }, kRunTimeout));
-    QCOMPARE(Q(w.endOfRunAlert()->text()),
-             std::string("Sync and Quit did not quit: the document has unsaved changes."));
-    QCOMPARE(terminated.count(), 0);
-    QCOMPARE(test::ReadText(c.tree.path("B/f")), std::string("f"));
-}
-
-void ConsoleTest::ShutDownAfterARunNobodyStopped() {
-    Console c;
-    c.tree.Build({"A/f:f", "B/"});
-    test::FakeLogin login;
-    c.app->preferences().mPrefDict.set("prefShutDown", 1);
-    c.window->setLoginManager(login);
-    c.Show();
-    ConsoleWindow& w = *c.window;
-    const std::string prefsFile = c.home.path() + "/.config/quorvel/app.quorvel.Quorvel.plist";
-    ::unlink(prefsFile.c_str());
-
-    // After a clean run: the settings are written, then the machine is powered off.
-    w.mainButton()->click();
-    QVERIFY(c.WaitForRunEnd());
-    QCOMPARE(login.powerOffs.load(), 1);
-    QVERIFY(platform::ItemExists(prefsFile));
-    QVERIFY(w.endOfRunAlert() == nullptr);
-
-    // Stopped: no power-off.
-    w.mainButton()->click();
-    w.mainButton()->click();
-    QVERIFY(c.WaitForRunEnd());
-    QVERIFY(c.state().mUserPressedStop);
-    QCOMPARE(login.powerOffs.load(), 1);
-
-    // Refused: the user is told why.
-    login.refusePowerOff = "Interactive authentication required.";
-    w.mainButton()->click();
-    QVERIFY(c.WaitForRunEnd());
-    QCOMPARE(login.powerOffs.load(), 2);
-    QVERIFY(QTest::qWaitFor([&] { return w.endOfRunAlert() != nullptr; }, kRunTimeout));
-    QCOMPARE(Q(w.endOfRunAlert()->text()),
-             std::string("Can't shut down the computer: Interactive authentication required."));
-}
-
-void ConsoleTest::SyncAndQuitFromTheCommandLine() {
-    Console c;
-    c.tree.Build({"A/f:f", "B/"});
-    c.Show();
-    c.window->DocumentChanged();  // the template on disk, for the program to read
-    const std::string logs = c.app->runService().LogFolder();
-    // Whether the run succeeds or fails, the program quits of itself, its log saved.
-    for (const bool fails : {false, true}) {
-        if (fails) {
-            c.Set(0, "consoleDict", "topFolder", c.tree.path("missing"));
-            c.window->DocumentChanged();
-        }
-        platform::ChildProcess gui;
-        std::string error;
-        QVERIFY2(gui.Start({QV_GUI_BINARY, "--sync-and-quit"}, &error), error.c_str());
-        const bool ended = gui.Wait(30000);
-        if (!ended) gui.Kill();
-        QVERIFY2(ended, gui.output().c_str());
-        QCOMPARE(gui.exitCode(), 0);
-        std::string newest;
-        for (const auto& entry : std::filesystem::directory_iterator(logs)) {
-            const std::string text = test::ReadText(entry.path());
-            if (text.find(fails ? "Errors: 1" : "Errors: 0") != std::string::npos) newest = text;
-        }
-        QVERIFY2(newest.find("executed by the Sync And Quit option") != std::string::npos,
-                 newest.c_str());
-    }
-    QCOMPARE(test::ReadText(c.tree.path("B/f")), std::string("f"));
 }
 
 }  // namespace qv::ui
