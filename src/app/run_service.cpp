@@ -69,6 +69,7 @@ struct RunService::ActiveRun {
     static engine::RunOptions RunOptions(RunService& service, const RunRequest& request) {
         engine::RunOptions options = OptionsFor(request, false);
         options.takeRecord = [&service](run::RunState& s) { service.MakeAndSaveLog(s); };
+        options.atWorkerStart = [&service](run::RunState& s) { service.KeepAwake(s); };
         return options;
     }
 
@@ -80,7 +81,7 @@ struct RunService::ActiveRun {
     engine::RunEngine engine;
     std::optional<platform::RunLock> lock;
     // Keeps the machine from sleeping until the run has concluded (or the process has died);
-    // when it could not be had, the log says why.
+    // when it could not be had, the log says why. Both are written on the worker.
     platform::UniqueFd sleepInhibitor;
     std::string machineNotice;
     RunConclusion conclusion;  // the log's part is filled on the worker
@@ -138,21 +139,21 @@ StartResult RunService::Start(const RunRequest& request, run::MainThreadProxy& p
                                              document_.IsCurrentSessionAllSessions());
     run_.reset();  // the last run has concluded: its worker has ended
     run_ = std::make_unique<ActiveRun>(*this, request, proxy, std::move(*lock), all);
-    KeepAwake(*run_);
     run_->engine.TaskExecuteSyncOrBackup(request.executedBy, request.mayAsk);
     result.started = true;
     return result;
 }
 
-void RunService::KeepAwake(ActiveRun& r) {
+void RunService::KeepAwake(run::RunState& s) {
+    ActiveRun& r = *run_;
     const std::int64_t index = r.request.sessionIndex == kCurrentSession ? document_.mSessionIndex
                                                                          : r.request.sessionIndex;
     const std::string what =
         r.allSessions ? GLS("all sessions") : "\"" + document_.GetSessionName(index) + "\"";
     std::string error;
-    r.sleepInhibitor =
-        login_->Inhibit("sleep:idle", "Quorvel", GLS("Backing up") + " " + what, &error);
-    if (!r.sleepInhibitor.valid()) {
+    r.sleepInhibitor = login_->Inhibit("sleep:idle", "Quorvel", GLS("Backing up") + " " + what,
+                                       &error, &s.mUserPressedStop);
+    if (!r.sleepInhibitor.valid() && !s.mUserPressedStop) {
         r.machineNotice = GLS("The computer may sleep during the run:") + " " + error;
     }
 }

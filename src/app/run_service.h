@@ -126,8 +126,9 @@ class RunService {
     // On the worker, once the engine hands over the run's record: MakeLog and
     // SaveLogFileToDisk, then the log mailed when the preferences say so.
     void MakeAndSaveLog(run::RunState& state);
-    // Takes the run's sleep inhibitor, or notes for its log why there is none.
-    void KeepAwake(ActiveRun& run);
+    // On the worker, first: takes the run's sleep inhibitor, or notes for its log why there is
+    // none.
+    void KeepAwake(run::RunState& state);
     // Stop during the mailing of the log, which comes after the run's own Stop can act.
     std::atomic<bool> mailStop_{false};
     std::atomic<bool> mailing_{false};

@@ -114,6 +114,7 @@ void RunEngine::TakeRecord() {
 }
 
 void RunEngine::ExecuteMarkedRun() {
+    if (options_.atWorkerStart) options_.atWorkerStart(state_);
     PurgeBeforeWholeSyncBackup();
     proxy_.PurgeBeforeWholeSyncBackup(state_);
 

@@ -53,6 +53,10 @@ struct RunOptions {
     // the preview: the run service makes and saves the log there, before the front end hears
     // that the run has concluded.
     std::function<void(run::RunState&)> takeRecord;
+    // Called first on the worker, before anything is scanned: the run service keeps the machine
+    // awake from there (a wait for the login manager then holds up neither the front end nor a
+    // Stop).
+    std::function<void(run::RunState&)> atWorkerStart;
 };
 
 class RunEngine : private run::CopyHooks, private ScanListener {

@@ -41,6 +41,12 @@ bool ErrorPath::AddErrQuickly(int forceToCase) {
 }
 
 bool ErrorPath::ManageTheError(const std::string& message, int forceToCase) {
+    // After a Stop nobody is asked, nor shown, what the Stop itself brought about (a script it
+    // ended, an item left half way): the error is logged and counted, and the run ends.
+    if (state_.mUserPressedStop) {
+        state_.mIsCopying = false;
+        return false;
+    }
     const int policy = forceToCase != 0  ? forceToCase
                        : state_.MayAsk() ? state_.config.gIsOnError
                                          : run::kOnErrorContinue;

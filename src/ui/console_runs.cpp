@@ -1,6 +1,7 @@
 // The console during a run: starting and stopping it, its progress, the drawer and the
 // report at its end.
 #include <QApplication>
+#include <QEvent>
 #include <QLabel>
 #include <QLayout>
 #include <QMessageBox>
@@ -307,6 +308,14 @@ void ConsoleWindow::SetComment(const QStringList& lines) {
 void ConsoleWindow::resizeEvent(QResizeEvent* event) {
     QMainWindow::resizeEvent(event);
     SetComment(view_.commentLines);
+}
+
+bool ConsoleWindow::eventFilter(QObject* watched, QEvent* event) {
+    // A text set before the window was first laid out was cut to a label not yet its width.
+    if (watched == view_.comment && event->type() == QEvent::Resize) {
+        SetComment(view_.commentLines);
+    }
+    return QMainWindow::eventFilter(watched, event);
 }
 
 }  // namespace qv::ui

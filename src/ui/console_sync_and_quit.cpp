@@ -70,12 +70,13 @@ void ConsoleWindow::ActAfterRun() {
         case app::AfterRun::StayOpen:
             emit readyForReload();
             return;
-        case app::AfterRun::ShutDown:
-            if (const std::optional<std::string> refused = app::ShutDownAfterRun(app_, *login_)) {
-                TellEndOfRun(Str(*refused));
-            }
+        case app::AfterRun::ShutDown: {
+            const std::optional<std::string> refused = app::ShutDownAfterRun(app_, *login_);
+            if (refused && syncAndQuitRun) break;  // quits all the same; the system log says why
+            if (refused) TellEndOfRun(Str(*refused));
             emit readyForReload();
             return;
+        }
         case app::AfterRun::Quit:
             break;
     }

@@ -124,6 +124,7 @@ void ConsoleWindow::BuildWindow() {
     view_.comment->setMinimumHeight(3 * view_.comment->fontMetrics().lineSpacing() + 4);
     view_.comment->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     view_.comment->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+    view_.comment->installEventFilter(this);
     column->addWidget(view_.comment);
     view_.progress = new QProgressBar(central);
     view_.progress->setTextVisible(false);
@@ -534,6 +535,12 @@ bool ConsoleWindow::IsSyncSession(std::int64_t index) const {
 }
 
 void ConsoleWindow::SetDocumentSessions() {
+    // The countdown runs what it was started for: other sessions (a document handed over by
+    // another start, the template changed on disk) cancel it.
+    if (syncAndQuit_.starting()) {
+        StopSyncAndQuit();
+        Refuse(Str(GLS("Sync and Quit is cancelled: the sessions changed during the countdown.")));
+    }
     sessions::SessionDocument& doc = app_.document();
     doc.mSessionIndex = doc.mMainDict.intAt("sessionIndex");
     // Another document: nothing on a panel belongs to it. After a Close, everything the closed

@@ -190,6 +190,8 @@ class ConsoleWindow : public QMainWindow {
   protected:
     void closeEvent(QCloseEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
+    // The comment line is cut to the width its label has once laid out.
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
   private:
     struct OptionWidgets {

@@ -481,7 +481,10 @@ void StartSyncAndQuitWhenAsked(qv::app::MainApp& app, qv::ui::ConsoleWindow& win
                                const std::string& documentToOpen) {
     const bool asked = parser.isSet(options.syncAndQuit) || parser.isSet(options.syncAndLogout);
     const bool prefSyncAndQuit = app.preferences().mPrefDict.intAt("prefSyncAndQuit") != 0;
-    if (!asked && !(prefSyncAndQuit && documentToOpen.empty())) return;
+    // Opening a log to read is no start of the application's own.
+    if (!asked && !(prefSyncAndQuit && documentToOpen.empty() && !parser.isSet(options.logFile))) {
+        return;
+    }
     if (!documentToOpen.empty() && app.document().pathDocumentFile != documentToOpen) {
         std::cerr << "quorvel-gui: the document was not opened: Sync and Quit is not started\n";
         return;
@@ -515,6 +518,10 @@ int main(int argc, char** argv) {
     qv::ui::ApplyTheme(qapp, qv::ui::ChooseTheme(parser.value(options.theme)));
 
     const bool rendering = parser.isSet(options.screenshot);
+    if (parser.isSet(options.syncAndQuit) && parser.isSet(options.syncAndLogout)) {
+        std::cerr << "quorvel-gui: --sync-and-quit and --sync-and-logout exclude each other\n";
+        return 2;
+    }
     if (noDisplay && !rendering) {
         std::cerr << "quorvel-gui: no display to show the window on (DISPLAY and "
                      "WAYLAND_DISPLAY are not set); quorvel is the command for a terminal\n";

@@ -170,6 +170,8 @@ TEST_F(SessionHooksTest, StopKillsTheRunningScriptAndTheAfterScriptStillRuns) {
     run.Stop();
     run.Wait();
     EXPECT_EQ(Trace(), "after Default Sync Session 1 1|");
+    // The script the Stop ended is an error of the log; nobody is asked about it.
+    EXPECT_TRUE(proxy.errors().empty());
     EXPECT_NE(
         run.state().logSessionArray.at(0).hookLogText.find("it was ended when the run was stopped"),
         std::string::npos);

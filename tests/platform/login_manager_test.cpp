@@ -6,10 +6,14 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <poll.h>
+#include <sys/socket.h>
+#include <sys/un.h>
 #include <systemd/sd-bus.h>
 #include <unistd.h>
 
 #include <atomic>
+#include <chrono>
+#include <cstring>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -116,6 +120,34 @@ TEST(LoginManager, InhibitsSleepAndAsksForAPowerOffWithoutAPassword) {
     error.clear();
     EXPECT_FALSE(login.PowerOff(&error));
     EXPECT_FALSE(error.empty());
+
+    // A bus that takes the connection and never answers: given up within seconds, and at once
+    // on Stop.
+    const int silent = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_un where{};
+    where.sun_family = AF_UNIX;
+    const std::string silentPath = dir / "silent";
+    std::strncpy(where.sun_path, silentPath.c_str(), sizeof where.sun_path - 1);
+    ASSERT_EQ(::bind(silent, reinterpret_cast<sockaddr*>(&where), sizeof where), 0);
+    ASSERT_EQ(::listen(silent, 8), 0);
+    env.Set("DBUS_SYSTEM_BUS_ADDRESS", "unix:path=" + silentPath);
+    using Clock = std::chrono::steady_clock;
+    auto began = Clock::now();
+    error.clear();
+    EXPECT_FALSE(login.Inhibit("sleep:idle", "Quorvel", "Backing up", &error).valid());
+    EXPECT_EQ(error, "the login manager did not answer");
+    EXPECT_LT(Clock::now() - began, std::chrono::seconds(10));
+    std::atomic<bool> stop{false};
+    std::thread stopper([&stop] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        stop = true;
+    });
+    began = Clock::now();
+    EXPECT_FALSE(login.Inhibit("sleep:idle", "Quorvel", "Backing up", &error, &stop).valid());
+    stopper.join();
+    EXPECT_EQ(error, "stopped");
+    EXPECT_LT(Clock::now() - began, std::chrono::milliseconds(2500));
+    ::close(silent);
 
     if (::access("/usr/bin/dbus-daemon", X_OK) != 0) GTEST_SKIP() << "no dbus-daemon here";
     ChildProcess daemon;

@@ -16,7 +16,8 @@ namespace qv::test {
 class FakeLogin : public platform::LoginManager {
   public:
     platform::UniqueFd Inhibit(const std::string& what, const std::string& who,
-                               const std::string& why, std::string* error) override {
+                               const std::string& why, std::string* error,
+                               const std::atomic<bool>*) override {
         if (!refuseInhibit.empty()) {
             *error = refuseInhibit;
             return platform::UniqueFd();

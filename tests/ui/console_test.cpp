@@ -631,6 +631,14 @@ void ConsoleTest::AnExactSynchronizeFromTheWindowKeepsItsIndex() {
                     "^• Last Exact Sync: [A-Z][a-z]{2} \\d\\d \\d{4}, \\d\\d:\\d\\d:\\d\\d$"))
                 .match(c.window->commentText())
                 .hasMatch());
+    // A window that shows it from its start has it whole, not cut to a label not yet laid out.
+    {
+        ConsoleWindow fresh(*c.app);
+        fresh.SetDocumentSessions();
+        fresh.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&fresh));
+        QCOMPARE(fresh.findChild<QLabel*>(QStringLiteral("comment"))->text(), fresh.commentText());
+    }
     QVERIFY(::unlink(c.tree.path("A/f").c_str()) == 0);
     // A is empty now: emptying B too is asked first, and Keep (the default) deletes nothing.
     for (const bool confirm : {false, true}) {

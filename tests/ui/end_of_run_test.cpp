@@ -65,6 +65,18 @@ void EndOfRunTest::SyncAndQuitCountsDownRunsAndQuits() {
     QVERIFY(!w.isRunning());
     QVERIFY(!platform::ItemExists(c.tree.path("B/f")));
 
+    // Other sessions arriving during the countdown (a document handed over by another start)
+    // cancel it, and say so: it never runs what it was not started for.
+    w.PrepareToExecuteSyncAndQuit(run::kExecutedBySyncAndQuit);
+    w.SetDocumentSessions();
+    QVERIFY(!w.isStartingSyncAndQuit());
+    QVERIFY(w.refusal() != nullptr);
+    QCOMPARE(Q(w.refusal()->text()),
+             std::string("Sync and Quit is cancelled: the sessions changed during the countdown."));
+    w.refusal()->close();
+    w.ExecuteSyncAndQuit();
+    QVERIFY(!w.isRunning());
+
     // Left to count to its end: the run, unattended, then the quit with the log saved.
     w.PrepareToExecuteSyncAndQuit(run::kExecutedBySyncAndQuit);
     now = 209.99;
@@ -158,6 +170,17 @@ void EndOfRunTest::ShutDownAfterARunNobodyStopped() {
     QVERIFY(QTest::qWaitFor([&] { return w.endOfRunAlert() != nullptr; }, kRunTimeout));
     QCOMPARE(Q(w.endOfRunAlert()->text()),
              std::string("Can't shut down the computer: Interactive authentication required."));
+
+    // A sync-and-quit run quits all the same: nobody is there to read an alert.
+    w.endOfRunAlert()->close();
+    QSignalSpy terminated(&w, &ConsoleWindow::terminated);
+    double now = 0;
+    w.setClock([&now] { return now; });
+    w.PrepareToExecuteSyncAndQuit(run::kExecutedBySyncAndQuit);
+    now = 10;
+    w.ExecuteSyncAndQuit();
+    QVERIFY(terminated.wait(kRunTimeout) || terminated.count() == 1);
+    QCOMPARE(login.powerOffs.load(), 3);
 }
 
 void EndOfRunTest::SyncAndQuitFromTheCommandLine() {
