@@ -4,7 +4,7 @@ ASAN_BUILD ?= build-asan
 FUZZ_BUILD ?= build-fuzz
 JOBS       ?= $(shell nproc)
 
-.PHONY: all deps build test test-asan demo gui screenshot fuzz bench-compare clean
+.PHONY: all deps build programs test test-asan demo gui screenshot package fuzz bench-compare clean
 
 all: build
 
@@ -16,6 +16,10 @@ $(BUILD)/build.ninja:
 
 build: deps $(BUILD)/build.ninja
 	cmake --build $(BUILD) -j $(JOBS)
+
+# The two programs and what they link, nothing else: the demo needs no test.
+programs: deps $(BUILD)/build.ninja
+	cmake --build $(BUILD) -j $(JOBS) --target quorvel quorvel-gui
 
 test: build
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
@@ -37,11 +41,11 @@ fuzz: deps
 	mkdir -p fuzz-corpus && cp -n tests/data/bad_plists/* tests/data/good_plists/* fuzz-corpus/ 2>/dev/null || true
 	cd $(FUZZ_BUILD) && ./bin/plist_fuzz -max_total_time=$(FUZZ_SECONDS) -max_len=65536 ../fuzz-corpus
 
-demo: build
+demo: programs
 	@./scripts/demo.sh $(BUILD)/bin/quorvel
 
 # Builds and starts the desktop application.
-gui: build
+gui: programs
 	$(BUILD)/bin/quorvel-gui
 
 # Renders the README's pictures of the console and the log window from a demonstration home
@@ -50,6 +54,12 @@ screenshot: build
 	@./scripts/screenshot.sh $(BUILD)/bin/quorvel-gui docs/console.png docs/log-window.png \
 		docs/settings-panel.png docs docs/filter-panel.png docs/timer-panel.png \
 		docs/scheduling-window.png
+
+# The Debian package, $(BUILD)/quorvel_VERSION_ARCH.deb, checked by lintian (errors fail).
+package: build
+	cd $(BUILD) && cpack -G DEB
+	@./scripts/install-deps.sh lintian
+	lintian --fail-on error $(BUILD)/quorvel_*.deb
 
 # Quorvel against rsync, Unison and find on two big trees (bench/compare/README.md). Takes a
 # while; the trees are kept under $TMPDIR/quorvel-bench-compare. Options go in BENCH_ARGS,

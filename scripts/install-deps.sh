@@ -20,6 +20,9 @@ packages=("$@")
     dosfstools                                     # a FAT volume in the case tests (as root)
     qt6-base-dev qt6-svg-dev libgl-dev             # the desktop application (Qt 6 Widgets)
     qt6-qpa-plugins fonts-dejavu-core              # offscreen rendering: GUI tests, screenshots
+    scdoc                                          # the manual pages
+    desktop-file-utils appstream                   # checking the desktop files and metadata
+    dpkg-dev file                                  # the Debian package (dpkg-shlibdeps)
 )
 
 missing=()

@@ -137,8 +137,9 @@ TEST(LocalizerTest, PreferredLanguagesComeFromTheEnvironment) {
 TEST(LocalizerTest, ShippedTablesParseAndTranslateOnlyKnownTexts) {
     StringTable english, french;
     for (const auto& [language, table] : {std::pair{"en", &english}, {"fr", &french}}) {
-        const auto file = ReadWholeFile(
-            std::string(QV_RESOURCES_DIR) + "/" + language + ".lproj/Localizable.strings", 1 << 20);
+        std::string path = QV_RESOURCES_DIR;
+        path.append("/").append(language).append(".lproj/Localizable.strings");
+        const auto file = ReadWholeFile(path, 1 << 20);
         ASSERT_EQ(file.status, ReadStatus::Ok) << language;
         std::string error;
         ASSERT_TRUE(ParseStringsFile(file.bytes, table, &error)) << language << ": " << error;
