@@ -9,6 +9,7 @@
 #include "platform/system_log.h"
 #include "ui/console_window.h"
 #include "ui/document_commands.h"
+#include "ui/error_alert.h"
 #include "ui/qt_text.h"
 #include "ui/run_controller.h"
 
@@ -73,7 +74,7 @@ void ConsoleWindow::ActAfterRun() {
         case app::AfterRun::ShutDown: {
             const std::optional<std::string> refused = app::ShutDownAfterRun(app_, *login_);
             if (refused && syncAndQuitRun) break;  // quits all the same; the system log says why
-            if (refused) TellEndOfRun(Str(*refused));
+            if (refused) TellEndOfRun(*refused);
             emit readyForReload();
             return;
         }
@@ -83,23 +84,20 @@ void ConsoleWindow::ActAfterRun() {
     // Nobody is there to answer the save question of an unattended quit: changes not saved keep
     // the window open.
     if (!terminateAfterRun_ && app_.document().isDocumentToBeSaved()) {
-        platform::SystemLog(GLS("Sync and Quit did not quit: the document has unsaved changes."));
-        TellEndOfRun(Str(GLS("Sync and Quit did not quit: the document has unsaved changes.")));
+        const std::string why =
+            GLS("Sync and Quit did not quit: the document has unsaved changes.");
+        platform::SystemLog(why);
+        TellEndOfRun(why);
         emit readyForReload();
         return;
     }
     Terminate();
 }
 
-void ConsoleWindow::TellEndOfRun(const QString& why) {
+void ConsoleWindow::TellEndOfRun(const std::string& why) {
     if (sheets_.endOfRun) return;
-    auto* box =
-        new QMessageBox(QMessageBox::Warning, Str(GLS("Warning:")), why, QMessageBox::Ok, this);
-    box->setObjectName(QStringLiteral("endOfRun"));
-    box->setAttribute(Qt::WA_DeleteOnClose);
-    box->setWindowModality(Qt::WindowModal);
-    sheets_.endOfRun = box;
-    box->open();
+    sheets_.endOfRun =
+        OpenAlert(this, QMessageBox::Warning, GLS("Warning:"), why, QStringLiteral("endOfRun"));
 }
 
 }  // namespace qv::ui

@@ -259,7 +259,7 @@ class ConsoleWindow : public QMainWindow {
     void ActAfterRun();
     // Says, in an alert that waits for nobody, why the application did not do what it was set
     // to do at the end of a run.
-    void TellEndOfRun(const QString& why);
+    void TellEndOfRun(const std::string& why);
     void Terminate();
 
     app::MainApp& app_;
