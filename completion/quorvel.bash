@@ -7,27 +7,55 @@ _quorvel_column() {
     quorvel "$@" 2>/dev/null | cut -f1
 }
 
+# A word as the shell will pass it: its quotes and backslashes taken off, a leading ~ or $HOME
+# made the home folder.
+_quorvel_dequote() {
+    local word=$1
+    case $word in
+        \'*\') word=${word:1:${#word}-2} ;;
+        \"*\") word=${word:1:${#word}-2} ;;
+        *) word=$(printf '%s' "$word" | sed 's/\\\(.\)/\1/g') ;;
+    esac
+    case $word in
+        "~" | "~/"*) word=$HOME${word:1} ;;
+        '$HOME' | '$HOME/'*) word=$HOME${word:5} ;;
+    esac
+    printf '%s' "$word"
+}
+
 # The --document given on the line, as words to pass on.
 _quorvel_document() {
     local i
     for ((i = 1; i < COMP_CWORD; i++)); do
         if [[ ${COMP_WORDS[i]} == --document && $((i + 1)) -lt $COMP_CWORD ]]; then
-            printf '%s\n' --document "${COMP_WORDS[i + 1]}"
+            printf '%s\n' --document "$(_quorvel_dequote "${COMP_WORDS[i + 1]}")"
             return
         fi
     done
+}
+
+# The session names, one a line, as they are (the list doubles a backslash for the terminal).
+_quorvel_sessions() {
+    quorvel list "$@" 2>/dev/null | cut -f2 | sed 's/\\\\/\\/g'
 }
 
 # Offers the lines given on standard input that begin with the word typed, escaped for the
 # shell (a session name may hold blanks). Fed by a process substitution, never a pipe: a pipe's
 # end runs in a subshell, whose COMPREPLY is lost.
 _quorvel_offer() {
-    local typed=$1 line
-    # What is typed may hold backslashes or an opening quote; names are compared without them.
+    local typed=$1 line quoted=""
+    # After an opening quote the shell puts the name inside it as it is; otherwise it is
+    # escaped. Names are compared with what is typed, its quote and backslashes taken off.
+    [[ $typed == [\"\']* ]] && quoted=1
     typed=${typed#[\"\']}
-    typed=$(printf '%s' "$typed" | sed 's/\\\(.\)/\1/g')
+    [[ -z $quoted ]] && typed=$(printf '%s' "$typed" | sed 's/\\\(.\)/\1/g')
     while IFS= read -r line; do
-        [[ -n $line && $line == "$typed"* ]] && COMPREPLY+=("$(printf '%q' "$line")")
+        [[ -n $line && $line == "$typed"* ]] || continue
+        if [[ -n $quoted ]]; then
+            COMPREPLY+=("$line")
+        else
+            COMPREPLY+=("$(printf '%q' "$line")")
+        fi
     done
 }
 
@@ -40,7 +68,7 @@ _quorvel() {
 
     case $prev in
         --session)
-            _quorvel_offer "$cur" < <(quorvel list "${document[@]}" 2>/dev/null | cut -f2)
+            _quorvel_offer "$cur" < <(_quorvel_sessions "${document[@]}")
             return ;;
         --document)
             compopt -o filenames 2>/dev/null
@@ -69,6 +97,7 @@ _quorvel() {
         settings) subs="show set subfolder-name" ;;
         conflicts) subs="show set" ;;
         exclude) subs="list add remove toggle on off" ;;
+        log) subs="list show" ;;
         multi) subs="list set clear toggle on off" ;;
         scripts) subs="show check set on off try" ;;
         volumes) subs="list on off add toggle remove set mount unmount" ;;
@@ -90,8 +119,8 @@ _quorvel() {
                 # prefs set takes KEY VALUE pairs: a key where a pair begins.
                 if [[ $sub == get ]] || (((COMP_CWORD - 3) % 2 == 0)); then
                     _quorvel_offer "$cur" < <(_quorvel_column prefs list)
-                    return
-                fi ;;
+                fi
+                return ;;
             "settings set"|"conflicts set")
                 _quorvel_offer "$cur" < <(_quorvel_column "$verb" show --session-index 0 \
                     "${document[@]}" | grep -vx marker | sed 's/$/=/')
@@ -115,7 +144,7 @@ _quorvel() {
                 return ;;
             "session "*)
                 if ((COMP_CWORD == 3)) && [[ $sub != add ]]; then
-                    _quorvel_offer "$cur" < <(quorvel list "${document[@]}" 2>/dev/null | cut -f2)
+                    _quorvel_offer "$cur" < <(_quorvel_sessions "${document[@]}")
                     return
                 fi ;;
             "new-document "*|"document save-as")
@@ -136,6 +165,7 @@ _quorvel() {
         session) options+=" --task --source --dest --yes --to" ;;
         scripts) options+=" --session --session-index --file --text" ;;
         prefs) options="--json --help" ;;
+        log) options="--last --errors --help" ;;
         list|show|mail) ;;
         *) options+=" --session --session-index --json" ;;
     esac

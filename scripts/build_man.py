@@ -61,6 +61,13 @@ def main():
         text = text.replace("@COMMANDS@\n", commands(help_text))
     page = subprocess.run([args.scdoc], input=text.encode(), check=True,
                           capture_output=True).stdout
+    # Option and key names are never split at a line's end: scdoc's ".nh" comes before ".TH",
+    # which turns hyphenation on again.
+    lines = page.split(b"\n")
+    th = next(i for i, line in enumerate(lines) if line.startswith(b".TH"))
+    lines.insert(th + 1, b".nh")
+    lines.insert(th + 2, b".ad l")
+    page = b"\n".join(lines)
     # mtime 0: the same page gives the same bytes (reproducible packages).
     with gzip.GzipFile(args.output, "wb", compresslevel=9, mtime=0) as f:
         f.write(page)

@@ -13,8 +13,11 @@ mkdir -p "$scratch/bin"
 ln -s "$quorvel" "$scratch/bin/quorvel"
 PATH=$scratch/bin:$PATH
 quorvel session add "My Home" --task backup >/dev/null
-quorvel new-document "$scratch/other.qvd" >/dev/null
-quorvel session add "Other Place" --document "$scratch/other.qvd" >/dev/null
+quorvel session add 'back\slash' --task backup >/dev/null
+mkdir -p "$scratch/my docs"
+other="$scratch/my docs/other.qvd"
+quorvel new-document "$other" >/dev/null
+quorvel session add "Other Place" --document "$other" >/dev/null
 # shellcheck source=/dev/null
 source "$completion"
 
@@ -38,7 +41,12 @@ expect() {
 expect "scheduler" quorvel sch
 expect "My\\ Home" quorvel run --session My
 expect "My\\ Home" quorvel run --session 'My\ H'
-expect "Other\\ Place" quorvel plan --document "$scratch/other.qvd" --session Oth
+# A name with a backslash comes back as it is; after an opening quote, unescaped.
+expect 'back\\slash' quorvel run --session back
+expect "My Home" quorvel run --session "'My"
+# The sessions of the --document on the line, however its path was typed.
+expect "Other\\ Place" quorvel plan --document "${other// /\\ }" --session Oth
+expect "Other\\ Place" quorvel plan --document "'$other'" --session Oth
 expect "prefConfirmEmptySideDeletion" quorvel prefs set prefConfirm
 expect "settExact=" quorvel settings set --session "My Home" settEx
 expect $'filterFileNameOn=\nfilterFileNamePop=\nfilterFileNameField=' quorvel filter set 1 filterFileName
