@@ -87,7 +87,7 @@ _quorvel() {
 
     if ((COMP_CWORD == 1)); then
         mapfile -t COMPREPLY < <(compgen -W "new-document list show plan run settings conflicts
-            exclude multi scripts volumes filter session document prefs mail timers scheduler
+            log exclude multi scripts volumes filter session document prefs mail timers scheduler
             --help --version" -- "$cur")
         return
     fi

@@ -39,6 +39,7 @@ expect() {
     fi
 }
 expect "scheduler" quorvel sch
+expect "log" quorvel lo
 expect "My\\ Home" quorvel run --session My
 expect "My\\ Home" quorvel run --session 'My\ H'
 # A name with a backslash comes back as it is; after an opening quote, unescaped.
