@@ -19,6 +19,7 @@
 #include "cli/scripts_command.h"
 #include "cli/terminal_text.h"
 #include "cli/timers_command.h"
+#include "cli/versions_command.h"
 #include "cli/volumes_command.h"
 #include "platform/file_io.h"
 #include "platform/localization.h"
@@ -55,11 +56,13 @@ constexpr OptionRow kLast = Switch("--last");
 constexpr OptionRow kErrors = Switch("--errors");
 constexpr OptionRow kFile = WithValue("--file", "a file", Attach::kYes);
 constexpr OptionRow kText = WithValue("--text", "a text", Attach::kYes);
+constexpr OptionRow kAt = WithValue("--at", "a stamp", Attach::kYes);
+constexpr OptionRow kTo = WithValue("--to", "a folder", Attach::kYes);
 
 constexpr const OptionRow* kOptions[] = {
     &kDocument,   &kForce, &kSession,    &kSessionIndex, &kDays,    &kWait,    &kAll,
     &kJson,       &kYes,   &kUnattended, &kPrintLog,     &kSaveLog, &kPreview, &kQuiet,
-    &kNoProgress, &kLast,  &kErrors,     &kFile,         &kText,
+    &kNoProgress, &kLast,  &kErrors,     &kFile,         &kText,    &kAt,      &kTo,
 };
 constexpr Grammar kGrammar{kOptions};
 
@@ -73,7 +76,10 @@ struct OnlyFor {
 constexpr OnlyFor kLogOnly[] = {{&kLast, "log show"}, {&kErrors, "log show"}};
 // these after it.
 constexpr OnlyFor kOnlyFor[] = {
-    {&kSessionIndex, "settings, conflicts, scripts, volumes, filter, exclude, multi and timers"},
+    {&kSessionIndex,
+     "settings, conflicts, scripts, volumes, filter, exclude, multi, timers and versions"},
+    {&kAt, "versions"},
+    {&kTo, "versions"},
     {&kFile, "scripts set"},
     {&kText, "scripts set"},
     {&kWait, "scheduler"},
@@ -165,6 +171,15 @@ constexpr Take<TimersArguments> kTimersOptions[] = {
     {&kDays, Into<&TimersArguments::days>},
 };
 
+constexpr Take<VersionsArguments> kVersionsOptions[] = {
+    {&kDocument, Into<&VersionsArguments::document>},
+    {&kSession, Into<&VersionsArguments::session>},
+    {&kSessionIndex, Into<&VersionsArguments::sessionIndex>},
+    {&kJson, Into<&VersionsArguments::json>},
+    {&kAt, Into<&VersionsArguments::at>},
+    {&kTo, Into<&VersionsArguments::to>},
+};
+
 constexpr Take<SchedulerArguments> kSchedulerOptions[] = {
     {&kDocument, Into<&SchedulerArguments::document>},
     {&kDays, Into<&SchedulerArguments::days>},
@@ -183,6 +198,7 @@ constexpr Refusal kExcludeRefusals[] = {{&kAll, "exclude takes one session, not 
 constexpr Refusal kMultiRefusals[] = {{&kAll, "multi takes one session, not --all"}};
 constexpr Refusal kVolumesRefusals[] = {{&kAll, "volumes takes one session, not --all"},
                                         {&kJson, "--json is not for volumes"}};
+constexpr Refusal kVersionsRefusals[] = {{&kAll, "versions takes one session, not --all"}};
 constexpr Refusal kScriptsRefusals[] = {{&kAll, "scripts takes one session, not --all"},
                                         {&kJson, "--json is not for scripts"}};
 
@@ -234,6 +250,12 @@ TimersArguments TimersOf(const ParsedLine& line) {
     return args;
 }
 
+VersionsArguments VersionsOf(const ParsedLine& line) {
+    VersionsArguments args = Read(kVersionsOptions, line);
+    args.words = WordsAfterVerb(line);
+    return args;
+}
+
 LogArguments LogOf(const ParsedLine& line, std::string* problem) {
     LogArguments args = Read(kLogOptions, line);
     *problem = ReadLogWords(WordsAfterVerb(line), &args);
@@ -253,6 +275,9 @@ std::string CheckFilter(const ParsedLine& line) { return CheckFilterArguments(Fi
 std::string CheckScripts(const ParsedLine& line) { return CheckScriptsArguments(ScriptsOf(line)); }
 std::string CheckVolumes(const ParsedLine& line) { return CheckVolumesArguments(VolumesOf(line)); }
 std::string CheckTimers(const ParsedLine& line) { return CheckTimersArguments(TimersOf(line)); }
+std::string CheckVersions(const ParsedLine& line) {
+    return CheckVersionsArguments(VersionsOf(line));
+}
 
 std::string CheckScheduler(const ParsedLine& line) {
     if (ParseTimerDays(Read(kSchedulerOptions, line).days)) return {};
@@ -360,6 +385,12 @@ int Timers(app::MainApp& app, const ParsedLine& line, std::ostream& out, std::os
     const TimersArguments args = TimersOf(line);
     if (!OpenForVerb(app, args.document, err)) return kExitUsage;
     return RunTimersCommand(app, args, out, err);
+}
+
+int Versions(app::MainApp& app, const ParsedLine& line, std::ostream& out, std::ostream& err) {
+    const VersionsArguments args = VersionsOf(line);
+    if (!OpenForVerb(app, args.document, err)) return kExitUsage;
+    return RunVersionsCommand(app, args, out, err);
 }
 
 int Scheduler(app::MainApp& app, const ParsedLine& line, std::ostream& out, std::ostream& err) {
@@ -478,6 +509,13 @@ constexpr MainVerb kVerbs[] = {
      .operands = true,
      .check = CheckTimers,
      .changes = TimersChanges},
+    {.name = "versions",
+     .takes = TakesOption<kVersionsOptions>,
+     .perform = Versions,
+     .operands = true,
+     .refusals = kVersionsRefusals,
+     .check = CheckVersions,
+     .changes = OnlyReads},
     {.name = "scheduler",
      .takes = TakesOption<kSchedulerOptions>,
      .perform = Scheduler,

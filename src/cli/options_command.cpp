@@ -58,7 +58,8 @@ std::vector<std::string> SettingsKeysInPanelOrder() {
     }
     for (const char* key :
          {"settCheckAttrChanged", "settCreateDestFolder", "settCreateDestFolderNameKind",
-          "settCreateDestFolderCustomNameFormat"}) {
+          "settCreateDestFolderCustomNameFormat", sessions::kVersionsOnKey,
+          sessions::kVersionsFolderKey, sessions::kVersionsKeepKey, sessions::kVersionsDaysKey}) {
         keys.emplace_back(key);
     }
     return keys;
@@ -151,7 +152,13 @@ int ShowSettings(const sessions::SessionDocument& doc, std::int64_t index, bool 
                  std::ostream& out) {
     const plist::Value* stored = doc.GetSessionDict(index)->dictAt("settingsDict");
     const SettingsEditor editor(stored ? *stored : plist::Value());
-    const plist::Value& dict = editor.CurrentSettingsDict();
+    // The versions keys are shown with their defaults when the document has none.
+    plist::Value dict = editor.CurrentSettingsDict();
+    const run::VersionsSettings versions = editor.versions();
+    dict.set(sessions::kVersionsOnKey, versions.on ? 1 : 0);
+    dict.set(sessions::kVersionsFolderKey, versions.folder);
+    dict.set(sessions::kVersionsKeepKey, versions.keep);
+    dict.set(sessions::kVersionsDaysKey, versions.days);
     // The panel's keys first, then any the panel does not know, in the dictionary's order.
     std::vector<std::string> keys = SettingsKeysInPanelOrder();
     for (const auto& [key, value] : dict.dict()) {
@@ -230,6 +237,7 @@ std::string ApplySetting(SettingsEditor& editor, const std::string& key, const s
         editor.setPattern(value);
         return {};
     }
+    if (std::optional<std::string> why = editor.SetVersionsValue(key, value)) return *why;
     return "unknown settings key '" + key + "' (see 'quorvel --help')";
 }
 

@@ -125,6 +125,7 @@ FolderScanner::ScanResult FolderScanner::ScanSingleFolder(run::TaskRoot& root) {
             platform::ReadItemAttributes(platform::ParentFolder(top).c_str());
         return top == "/" || (here.exists() && parent.exists() && here.dev != parent.dev);
     };
+    FindVersionsFolders(root);
     aIsVolumeTop_ = isVolumeTop(root.source);
     bIsVolumeTop_ = isVolumeTop(root.dest);
     ancestors_.clear();
@@ -132,6 +133,37 @@ FolderScanner::ScanResult FolderScanner::ScanSingleFolder(run::TaskRoot& root) {
     root_ = nullptr;
     if (!found) return ScanResult::kFoldersNotFound;
     return folderErrors_ == 0 ? ScanResult::kComplete : ScanResult::kWithFolderErrors;
+}
+
+void FolderScanner::FindVersionsFolders(const run::TaskRoot& root) {
+    versionsPaths_.clear();
+    versionsIds_.clear();
+    const std::string& chosen = state_.config.flags.versions.folder;
+    if (chosen.empty()) return;  // the default name, left out at the top by its name
+    if (chosen.front() != '/') {
+        versionsPaths_ = {platform::JoinPath(root.source, chosen),
+                          platform::JoinPath(root.dest, chosen)};
+        return;
+    }
+    versionsPaths_ = {chosen};
+    const ItemAttributes attrs = platform::ReadItemAttributes(chosen.c_str());
+    if (attrs.isDirectory()) versionsIds_.emplace_back(attrs.dev, attrs.ino);
+}
+
+bool FolderScanner::IsVersionsFolder(const Folder& f, const Side& a, const Side& b) const {
+    if (f.isRoot && (a.name == run::kVersionsFolderName || b.name == run::kVersionsFolderName)) {
+        return true;
+    }
+    if (versionsPaths_.empty()) return false;
+    if (Contains(versionsPaths_, a.path) || Contains(versionsPaths_, b.path)) return true;
+    for (const Side* side : {&a, &b}) {
+        if (side->exists && side->attrs.isDirectory() &&
+            std::find(versionsIds_.begin(), versionsIds_.end(),
+                      std::pair{side->attrs.dev, side->attrs.ino}) != versionsIds_.end()) {
+            return true;
+        }
+    }
+    return false;
 }
 
 bool FolderScanner::NoteIfLeftover(const platform::FolderHandle& dir, const std::string& folder,
@@ -443,6 +475,8 @@ bool FolderScanner::Screen(Folder& f, Side& a, Side& b, const Listings& listings
     };
     // A volume's trash at its top is the desktop's, never the user's data to copy.
     const bool volumeTrash = IsTrashFolderName(a.name) && (aIsVolumeTop_ || bIsVolumeTop_);
+    // The versions a session keeps are nobody's data to copy or delete.
+    if (IsVersionsFolder(f, a, b)) return passBy();
     if (f.isRoot && (a.name == kIconFile || a.name == kVolumeIcon || volumeTrash ||
                      Contains(s.task.bootItemsToDontCopyArray, a.path) ||
                      Contains(s.task.bootItemsToDontCopyArray, b.path))) {

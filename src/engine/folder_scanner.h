@@ -148,6 +148,8 @@ class FolderScanner : private PairFacts {
     bool Answer(const run::ConflictPolicy& policy, run::ConflictQuestion question,
                 bool* changeDirection) override;
     bool CheckPrivileges(const Side& a, const Side& b, int copyMode);
+    void FindVersionsFolders(const run::TaskRoot& root);
+    bool IsVersionsFolder(const Folder& f, const Side& a, const Side& b) const;
     bool IsPseudoFileSystemMount(const Side& side, const platform::FolderHandle& parent) const;
     void Uncount(const std::vector<run::PlanItem>& items);
     // bytes: the file content the item's action copies (ContentToCopy).
@@ -177,6 +179,10 @@ class FolderScanner : private PairFacts {
     std::vector<std::pair<dev_t, ino_t>> otherTops_;
     bool aIsVolumeTop_ = false;
     bool bIsVolumeTop_ = false;
+    // The versions folders of the task, never part of its plan: by path, and by identity
+    // when one folder outside the sides was chosen.
+    std::vector<std::string> versionsPaths_;
+    std::vector<std::pair<dev_t, ino_t>> versionsIds_;
     std::uint32_t itemsSinceClockRead_ = 0;
     std::chrono::steady_clock::time_point lastProgress_;
     const ItemFilter* filter_ = nullptr;

@@ -157,6 +157,7 @@ void RunEngine::PurgeBeforeScanAndCopyOneSession(const plist::Value& session) {
     f.mSkipCheckPermissions = settings && settings->intAt("settSkipCheckPermissions") != 0;
     f.gIsSyncOn = settings && settings->intAt("settTask") == sessions::kTaskSynchronize;
     f.gIsExactOn = IsOn(settings, "settExact");
+    f.versions = sessions::VersionsSettingsOf(settings);
 }
 
 void RunEngine::PurgeBeforeScanOneTask() {

@@ -85,7 +85,8 @@ Executor::Executor(items::ErrorPath& errors, const items::TWUtilities& tw)
                 GLS("with the most recent file:"),
                 GLS("Deleted file"),
                 GLS("Trashed file"),
-                GLS("Error:")};
+                GLS("Error:"),
+                GLS("Version kept of")};
 }
 
 void Executor::Report(const std::string& message, const std::string& title) {
@@ -193,6 +194,9 @@ bool Executor::CopyTaskRoot(std::size_t r, run::TaskLog& task) {
         return false;
     }
     RemoveLeftovers(root, a, b);
+    versions_.Begin(state.config.flags.versions,
+                    static_cast<std::time_t>(state.totals.gStartSyncDateTimeUTC), a.folder, a.path,
+                    b.folder, b.path);
     CopyAhead ahead(metadata_, state.totals.gStartSyncDateTimeUTC, a.folder, b.folder,
                     root.subItems);
     ahead_ = &ahead;
@@ -209,6 +213,9 @@ bool Executor::CopyTaskRoot(std::size_t r, run::TaskLog& task) {
     current_ = nullptr;
     sourceChain_.clear();
     destChain_.clear();
+    std::vector<std::string> pruneErrors;
+    versions_.Prune(std::time(nullptr), &pruneErrors);
+    for (const std::string& error : pruneErrors) Report(error);
     if (root.copyMode == run::kModeAttrBtoA || root.copyMode == run::kModeAttrAtoB) {
         const ItemByPath source(root.source), dest(root.dest);
         const bool toB = root.copyMode == run::kModeAttrAtoB;
@@ -287,7 +294,9 @@ bool Executor::CopyItems(std::vector<PlanItem>& items, const Side& a, const Side
             NoteActedOn(source, dest, ok);
             if (!ok) {
                 result = false;
-                if (s.config.flags.gIsMoveToTrash && deleteParent) return false;
+                if ((s.config.flags.gIsMoveToTrash || versions_.on()) && deleteParent) {
+                    return false;
+                }
                 continue;
             }
         }
@@ -333,7 +342,7 @@ bool Executor::DeleteFolderWithContent(PlanItem& item, const Place& source, cons
     destChain_.pop_back();
     if (ok) ok = CopySource(source, dest, m, deleteParent, item.SeenActedOn(m));
     if (!ok) KeepDeletionInIndex(item, source, dest);
-    if (!s.config.flags.gIsMoveToTrash || deleteParent) return ok;
+    if ((!s.config.flags.gIsMoveToTrash && !versions_.on()) || deleteParent) return ok;
     run::CopyCounters& c = s.task.copy;
     if (ok) {
         c.gAFilesDeleted += c.gAFilesTrashed;
@@ -342,8 +351,9 @@ bool Executor::DeleteFolderWithContent(PlanItem& item, const Place& source, cons
         c.gBFoldersDeleted += c.gBFoldersTrashed;
         s.task.gDetailedLogText += s.task.gTrashDetailedLogText;
     } else {
-        Report(GLS("Can't trash the folder (and its content)") + " " +
-               Quoted(m == run::kModeDeleteInA ? source.path : dest.path));
+        Report(GLS(versions_.on() ? "Can't keep a version of the folder (and its content)"
+                                  : "Can't trash the folder (and its content)") +
+               " " + Quoted(m == run::kModeDeleteInA ? source.path : dest.path));
     }
     c.gAFilesTrashed = c.gBFilesTrashed = 0;
     c.gAFoldersTrashed = c.gBFoldersTrashed = 0;

@@ -21,6 +21,7 @@
 
 #include "fileops/copy_ahead.h"
 #include "fileops/metadata.h"
+#include "fileops/versions.h"
 #include "items/error_path.h"
 #include "items/temporary_names.h"
 #include "items/tw_utilities.h"
@@ -183,13 +184,28 @@ class Executor : public run::CopyExecutor {
                 std::string& err);
     // Moves a finished temporary into place over whatever stands at `to`; a file over a file
     // seen by the scan (seen) is swapped in with SwapInPlace.
+    // onB: the folder is on side B. What stood at `to` is kept as a version when the session
+    // keeps them.
     bool PutInPlace(const platform::FolderHandle& folder, Temporary& temp, const std::string& to,
-                    std::string& err, const run::SeenItem* seen = nullptr);
+                    std::string& err, const run::SeenItem* seen, bool onB);
     // Exchanges a finished file copy with the file at `to`, then removes that one if it is still
     // as the scan saw it, else puts it back. Nothing when the file system has no exchange.
     std::optional<bool> SwapInPlace(const platform::FolderHandle& folder, Temporary& temp,
                                     const std::string& to, const run::SeenItem& seen,
-                                    std::string& err);
+                                    std::string& err, bool onB);
+    // Moves the item name of folder (on side B or A) into the versions folder as a version of
+    // originalName, logged and counted; false, *why saying why, when it stays where it is.
+    bool KeepVersion(const platform::FolderHandle& folder, const std::string& name,
+                     const std::string& originalName, bool onB, std::string* why);
+    // What a replacement took the place of, now under the name `name` of folder: kept as a
+    // version, or removed. False, with err, when it could be neither.
+    bool DisposeReplaced(const platform::FolderHandle& folder, const std::string& name,
+                         const std::string& originalName, bool onB, std::string& err);
+    // After an exchange put the copy at `to` and the old item at `old`: the two change places
+    // again and the copy goes, so that the old item stays where it was (or, should that fail,
+    // stays unmarked at `old`, which err then names).
+    void UndoExchange(const platform::FolderHandle& folder, Temporary& temp, const std::string& old,
+                      const std::string& to, std::string& err);
     // Removes a temporary that will not be put in place.
     void DiscardTemporary(const platform::FolderHandle& folder, Temporary& temp);
     // The attributes of a copy just put in place at `to`; false when some could not be given.
@@ -218,6 +234,7 @@ class Executor : public run::CopyExecutor {
     CopyAhead* ahead_ = nullptr;
     const run::PlanItem* aheadItem_ = nullptr;
     Metadata metadata_;
+    VersionKeeper versions_{metadata_};
     run::RunState* state_ = nullptr;
     std::size_t currentRoot_ = 0;      // the task root being copied, in the run's list
     RestoreTable* current_ = nullptr;  // receives what unlock chains relax
@@ -235,7 +252,7 @@ class Executor : public run::CopyExecutor {
     std::set<std::string> hiddenList_;
     struct Phrases {
         std::string createdFolder, trashedFolder, deletedFolder, copiedFile, to, replacedFile,
-            withTheMostRecentFile, deletedFile, trashedFile, error;
+            withTheMostRecentFile, deletedFile, trashedFile, error, versionKept;
     } phrases_;
 };
 

@@ -22,21 +22,26 @@ using namespace executor_internal;
 
 bool Executor::DeleteFolder(const Place& folder, bool aToB, bool deleteParent) {
     run::RunState& s = *state_;
-    const bool trash = s.config.flags.gIsMoveToTrash;
+    const bool versions = versions_.on();
+    // Set aside whole, into the versions folder or the trash: its content was only counted.
+    const bool trash = !versions && s.config.flags.gIsMoveToTrash;
+    const bool aside = versions || trash;
+    const char* cannot = versions ? "Can't keep a version of the folder"
+                         : trash  ? "Can't trash the folder"
+                                  : "Can't delete the folder";
     bool chainUsed = false;
     if (!tw_.IsIndeedDeletableAt(folder.fd())) {
         chainUsed = true;
         if (!metadata_.UnlockChain(folder.at(), Chain(aToB, false), kCheckDeletable,
                                    s.config.flags.gIsUnlockOn, current_)) {
-            Report(GLS(trash ? "Can't trash the folder" : "Can't delete the folder") + "\r" +
-                       Quoted(folder.path) + ". " + GLS("Insufficient privileges"),
+            Report(GLS(cannot) + "\r" + Quoted(folder.path) + ". " + GLS("Insufficient privileges"),
                    GLS("Insufficient Privileges") + ":");
             return false;
         }
     }
     bool removed = true;
     std::string why;
-    if (!trash) {
+    if (!aside) {
         // Its planned content is gone by now; anything still inside appeared after the scan
         // and is nobody's to delete, so a folder that is not empty stays.
         removed = sys().unlinkat(folder.fd(), folder.name->c_str(), AT_REMOVEDIR) == 0;
@@ -45,14 +50,17 @@ bool Executor::DeleteFolder(const Place& folder, bool aToB, bool deleteParent) {
             removed = sys().unlinkat(folder.fd(), folder.name->c_str(), AT_REMOVEDIR) == 0;
         }
     } else if (!deleteParent) {
-        removed = MoveToTrash(*folder.folder, *folder.name, &why);
+        removed = versions ? KeepVersion(*folder.folder, *folder.name, *folder.name, !aToB, &why)
+                           : MoveToTrash(*folder.folder, *folder.name, &why);
     }
     if (!removed) {
-        Report(GLS(trash ? "Can't trash the folder" : "Can't delete the folder") + "\r" +
-               Quoted(folder.path));
+        Report(GLS(cannot) + "\r" + Quoted(folder.path) + (why.empty() ? "" : ": " + why));
         return false;
     }
-    if (!trash) {
+    if (versions && deleteParent) {
+        ++(aToB ? s.task.copy.gAFoldersTrashed : s.task.copy.gBFoldersTrashed);
+        LogAction(phrases_.deletedFolder + " " + Quoted(folder.path), true);
+    } else if (!trash) {
         ++(aToB ? s.task.copy.gAFoldersDeleted : s.task.copy.gBFoldersDeleted);
         LogAction(phrases_.deletedFolder + " " + Quoted(folder.path));
     } else {
@@ -68,7 +76,9 @@ bool Executor::DeleteFolder(const Place& folder, bool aToB, bool deleteParent) {
 bool Executor::DeleteFile(const Place& item, bool aToB, bool exists, bool deleteParent,
                           std::string& err) {
     run::RunState& s = *state_;
-    const bool trash = s.config.flags.gIsMoveToTrash;
+    const bool versions = versions_.on();
+    const bool trash = !versions && s.config.flags.gIsMoveToTrash;
+    const bool aside = versions || trash;
     std::int64_t& deleted = aToB ? s.task.copy.gAFilesDeleted : s.task.copy.gBFilesDeleted;
     if (!exists) {
         ++deleted;
@@ -96,24 +106,30 @@ bool Executor::DeleteFile(const Place& item, bool aToB, bool exists, bool delete
     }
     if (ok) {
         std::string why;
-        if (!trash) {
+        if (!aside) {
             platform::UniqueFd held = platform::HoldItem(item.fd(), item.name->c_str());
             ok = sys().unlinkat(item.fd(), item.name->c_str(), 0) == 0;
             if (!ok) err += SystemError(phrases_.error, errno);
             if (ok) closer_.Close(std::move(held));
         } else if (!deleteParent) {
-            ok = MoveToTrash(*item.folder, *item.name, &why);
+            ok = versions ? KeepVersion(*item.folder, *item.name, *item.name, !aToB, &why)
+                          : MoveToTrash(*item.folder, *item.name, &why);
             if (!ok) err += "\r" + phrases_.error + " " + why;
         }
     }
     if (!ok) {
-        Report(GLS(trash ? "Can't trash the file" : "Can't delete the file") + " " +
-               Quoted(item.path) + err);
+        Report(GLS(versions ? "Can't keep a version of the file"
+                   : trash  ? "Can't trash the file"
+                            : "Can't delete the file") +
+               " " + Quoted(item.path) + err);
         return false;
     }
-    if (trash && deleteParent) {
+    if (aside && deleteParent) {
+        // Its folder is set aside whole once its content is counted.
         ++(aToB ? s.task.copy.gAFilesTrashed : s.task.copy.gBFilesTrashed);
-        LogAction(phrases_.trashedFile + " " + Quoted(item.path), true);
+        LogAction(
+            (versions ? phrases_.deletedFile : phrases_.trashedFile) + " " + Quoted(item.path),
+            true);
     } else {
         ++deleted;
         LogAction((trash ? phrases_.trashedFile : phrases_.deletedFile) + " " + Quoted(item.path));

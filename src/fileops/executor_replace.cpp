@@ -22,8 +22,9 @@ namespace qv::fileops {
 using namespace executor_internal;
 
 bool Executor::PutInPlace(const FolderHandle& folder, Temporary& temp, const std::string& to,
-                          std::string& err, const run::SeenItem* seen) {
+                          std::string& err, const run::SeenItem* seen, bool onB) {
     const int dirFd = folder.fd();
+    const bool keepVersion = versions_.on();
     const auto renameOver = [&] {
         if (sys().renameat2(dirFd, temp.name.c_str(), dirFd, to.c_str(), 0) == 0) {
             temp.name = to;
@@ -34,16 +35,18 @@ bool Executor::PutInPlace(const FolderHandle& folder, Temporary& temp, const std
     // A file over a file, the common case, needs no look first: rename refuses a folder.
     if (temp.isFile) {
         if (seen != nullptr && seen->ino != 0) {
-            if (const std::optional<bool> swapped = SwapInPlace(folder, temp, to, *seen, err)) {
+            if (const std::optional<bool> swapped =
+                    SwapInPlace(folder, temp, to, *seen, err, onB)) {
                 return *swapped;
             }
         }
-        platform::UniqueFd old = platform::HoldItem(dirFd, to.c_str());
-        if (renameOver()) {
+        platform::UniqueFd old =
+            keepVersion ? platform::UniqueFd() : platform::HoldItem(dirFd, to.c_str());
+        if (!keepVersion && renameOver()) {
             closer_.Close(std::move(old));
             return true;
         }
-        if (errno != EISDIR) {
+        if (!keepVersion && errno != EISDIR) {
             err = SystemError("Can't rename the destination item just copied:", errno);
             DiscardTemporary(folder, temp);
             return false;
@@ -52,22 +55,21 @@ bool Executor::PutInPlace(const FolderHandle& folder, Temporary& temp, const std
     const platform::StatResult old = StatAt(dirFd, to);
     if (old.error == ENOENT) return PutNew(folder, temp, to, err);
     const bool newIsFolder = !temp.isFile && !temp.isLink;
-    if (!old.attributes.isDirectory() && !newIsFolder) {
+    if (!keepVersion && !old.attributes.isDirectory() && !newIsFolder) {
         // One step: the old item is replaced by the complete new one.
         if (renameOver()) return true;
         err = SystemError("Can't rename the destination item just copied:", errno);
         DiscardTemporary(folder, temp);
         return false;
     }
-    // A folder is involved: swap the two in one step, then remove the old one, which now
-    // stands marked under the temporary name.
+    // A folder is involved, or the old item is to be kept: swap the two in one step, then the
+    // old one, which now stands marked under the temporary name, goes.
     const bool oldMarked = Mark(dirFd, to);
     if (sys().renameat2(dirFd, temp.name.c_str(), dirFd, to.c_str(), RENAME_EXCHANGE) == 0) {
         const std::string oldName = temp.name;
         temp.name = to;
-        if (!RemoveItemAt(dirFd, oldName, metadata_)) {
-            err = "\rCan't remove the old destination item, left as " +
-                  Quoted(folder.PathOf(oldName));
+        if (!DisposeReplaced(folder, oldName, to, onB, err)) {
+            if (keepVersion) UndoExchange(folder, temp, oldName, to, err);
             return false;
         }
         return true;
@@ -80,10 +82,9 @@ bool Executor::PutInPlace(const FolderHandle& folder, Temporary& temp, const std
         DiscardTemporary(folder, temp);
         return false;
     }
-    // A file system without the exchange: the old item goes first, then the copy takes its
-    // place, a moment in which neither stands there.
-    if (!RemoveItemAt(dirFd, to, metadata_)) {
-        err = "\rCan't remove the old destination file";
+    // A file system without the exchange: the old item goes first (or into the versions),
+    // then the copy takes its place, a moment in which neither stands there.
+    if (!DisposeReplaced(folder, to, to, onB, err)) {
         DiscardTemporary(folder, temp);
         return false;
     }
@@ -94,9 +95,64 @@ bool Executor::PutInPlace(const FolderHandle& folder, Temporary& temp, const std
     return true;
 }
 
+bool Executor::DisposeReplaced(const FolderHandle& folder, const std::string& name,
+                               const std::string& originalName, bool onB, std::string& err) {
+    if (versions_.on()) {
+        std::string why;
+        if (KeepVersion(folder, name, originalName, onB, &why)) return true;
+        err = "\r" + phrases_.error + " " + GLS("Can't keep a version of the item") + " " +
+              Quoted(folder.PathOf(originalName)) + ": " + why;
+        return false;
+    }
+    if (RemoveItemAt(folder.fd(), name, metadata_)) return true;
+    err = name == originalName
+              ? std::string("\rCan't remove the old destination file")
+              : "\rCan't remove the old destination item, left as " + Quoted(folder.PathOf(name));
+    return false;
+}
+
+void Executor::UndoExchange(const FolderHandle& folder, Temporary& temp, const std::string& old,
+                            const std::string& to, std::string& err) {
+    const int dirFd = folder.fd();
+    if (sys().renameat2(dirFd, old.c_str(), dirFd, to.c_str(), RENAME_EXCHANGE) == 0) {
+        temp.name = old;
+        Unmark(dirFd, to);
+        DiscardTemporary(folder, temp);
+        return;
+    }
+    // It stays beside the copy, unmarked: no run takes it for a leftover.
+    Unmark(dirFd, old);
+    err += " " + Quoted(folder.PathOf(old));
+}
+
+bool Executor::KeepVersion(const FolderHandle& folder, const std::string& name,
+                           const std::string& originalName, bool onB, std::string* why) {
+    run::RunState& s = *state_;
+    const run::TaskRoot& root = s.plan.taskRootList[currentRoot_];
+    const std::string& top = onB ? root.dest : root.source;
+    const std::string& path = folder.path();
+    std::optional<std::string> relative;
+    if (path == top) {
+        relative = std::string();
+    } else if (const std::string prefix = top == "/" ? top : top + "/";
+               path.compare(0, prefix.size(), prefix) == 0) {
+        relative = path.substr(prefix.size());
+    }
+    if (!relative) {
+        *why = GLS("It lies outside the session's folders.");
+        return false;
+    }
+    std::string kept;
+    if (!versions_.Keep(onB, folder, *relative, name, originalName, &kept, why)) return false;
+    ++(onB ? s.task.copy.gBVersionsKept : s.task.copy.gAVersionsKept);
+    LogAction(phrases_.versionKept + " " + Quoted(folder.PathOf(originalName)) + ": " +
+              Quoted(kept));
+    return true;
+}
+
 std::optional<bool> Executor::SwapInPlace(const FolderHandle& folder, Temporary& temp,
                                           const std::string& to, const run::SeenItem& seen,
-                                          std::string& err) {
+                                          std::string& err, bool onB) {
     // The copy and the item it replaces change places in one step, and the item replaced goes
     // only once it is seen as the scan saw it: an edit that reached it after the last look is
     // put back in place, never lost. Marked first, it is a temporary like any other should the
@@ -120,6 +176,11 @@ std::optional<bool> Executor::SwapInPlace(const FolderHandle& folder, Temporary&
     struct stat st {};
     if (held.valid() && sys().fstat(held.get(), &st) == 0 &&
         IsAsSeen(platform::AttributesFromStat(st), seen)) {
+        if (versions_.on()) {
+            if (DisposeReplaced(folder, replaced, to, onB, err)) return true;
+            UndoExchange(folder, temp, replaced, to, err);
+            return false;
+        }
         if (sys().unlinkat(dirFd, replaced.c_str(), 0) == 0) closer_.Close(std::move(held));
         return true;
     }
@@ -142,9 +203,15 @@ std::optional<bool> Executor::SwapInPlace(const FolderHandle& folder, Temporary&
 
 bool Executor::RemoveReplacedFolder(const Place& to, bool aToB, std::string& err) {
     run::RunState& s = *state_;
-    const bool trash = s.config.flags.gIsMoveToTrash;
+    const bool versions = versions_.on();
+    const bool trash = !versions && s.config.flags.gIsMoveToTrash;
     std::vector<std::pair<std::string, bool>> items;
     CollectTree(*to.folder, *to.name, to.path, items);
+    if (versions) {
+        if (!DisposeReplaced(*to.folder, *to.name, *to.name, aToB, err)) return false;
+        CountRemovedItems(items, aToB, false);
+        return true;
+    }
     std::string why;
     const bool removed = trash ? MoveToTrash(*to.folder, *to.name, &why)
                                : RemoveItemAt(to.fd(), *to.name, metadata_);
@@ -186,7 +253,7 @@ bool Executor::ReplaceFolderByItem(const Place& to, Temporary& temp, const std::
         }
         return PutNew(folder, temp, target, err);
     };
-    if (state_->config.flags.gIsMoveToTrash) return removeFirst();
+    if (state_->config.flags.gIsMoveToTrash && !versions_.on()) return removeFirst();
     std::vector<std::pair<std::string, bool>> items;
     CollectTree(folder, *to.name, to.path, items);
     const bool marked = Mark(dirFd, *to.name);
@@ -202,8 +269,8 @@ bool Executor::ReplaceFolderByItem(const Place& to, Temporary& temp, const std::
     temp.name = *to.name;
     // Left by a failure (or an end of the process) here, the folder is a marked temporary
     // that the next run clears away.
-    if (!RemoveItemAt(dirFd, oldName, metadata_)) {
-        err = "\rCan't remove the old destination item, left as " + Quoted(folder.PathOf(oldName));
+    if (!DisposeReplaced(folder, oldName, *to.name, aToB, err)) {
+        if (versions_.on()) UndoExchange(folder, temp, oldName, *to.name, err);
         return false;
     }
     CountRemovedItems(items, aToB, false);
@@ -255,13 +322,13 @@ bool Executor::ReplaceDestFile(const Place& to, const Place& from, const ItemAtt
         ok = ReplaceFolderByItem(to, temp, target, aToB, err);
     } else if (ok && target != *to.name && old.ok()) {
         // Names that differ only in case: the old one goes when the new one is in place.
-        ok = PutInPlace(folder, temp, *to.name, err, &seen);
+        ok = PutInPlace(folder, temp, *to.name, err, &seen, aToB);
         if (ok &&
             sys().renameat2(folder.fd(), to.name->c_str(), folder.fd(), target.c_str(), 0) == 0) {
             temp.name = target;
         }
     } else if (ok) {
-        ok = PutInPlace(folder, temp, target, err, &seen);
+        ok = PutInPlace(folder, temp, target, err, &seen, aToB);
     }
     if (!ok) {
         const char* what = isSymLink   ? "Can't replace the Sym Link"

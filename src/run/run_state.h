@@ -15,6 +15,7 @@
 #include "platform/item_attributes.h"
 #include "run/plan_item.h"
 #include "run/run_progress.h"
+#include "run/versions_settings.h"
 
 namespace qv::run {
 
@@ -57,6 +58,7 @@ struct SessionFlags {
     bool mSkipCheckPermissions = false;
     bool gIsSyncOn = false;
     bool gIsExactOn = false;
+    VersionsSettings versions;
 };
 
 // One conflict kind: whether its planned action proceeds, and whether the user is asked.
@@ -81,6 +83,8 @@ struct CopyCounters {
     std::int64_t gBFoldersCreated = 0, gBFilesRenamed = 0, gBFilesCopied = 0, gBFilesReplaced = 0,
                  gBFoldersDeleted = 0, gBFilesDeleted = 0, gBItemInvisible = 0, gBItemVisible = 0;
     std::int64_t gAFoldersTrashed = 0, gAFilesTrashed = 0, gBFoldersTrashed = 0, gBFilesTrashed = 0;
+    // Items moved into the versions folder of each side.
+    std::int64_t gAVersionsKept = 0, gBVersionsKept = 0;
 };
 
 // An item of a folder that a task's scan found with the same names on both sides and nothing

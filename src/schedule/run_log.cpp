@@ -424,18 +424,18 @@ class LogComposer {
             const std::string& kind;
             const std::string& path;
             std::int64_t foldersScanned, filesScanned, foldersCreated, filesReplaced, filesCopied,
-                itemVisible, itemInvisible, foldersDeleted, filesDeleted;
+                itemVisible, itemInvisible, foldersDeleted, filesDeleted, versionsKept;
             const char* beforeVisible;
         };
         const Side sides[] = {
             {labels.first, sourceKind, source, task.gAFoldersScanned, task.gAFilesScanned,
              counters.gAFoldersCreated, counters.gAFilesReplaced, counters.gAFilesCopied,
              counters.gAItemVisible, counters.gAItemInvisible, counters.gAFoldersDeleted,
-             counters.gAFilesDeleted, " "},
+             counters.gAFilesDeleted, counters.gAVersionsKept, " "},
             {labels.second, destKind, dest, task.gBFoldersScanned, task.gBFilesScanned,
              counters.gBFoldersCreated, counters.gBFilesReplaced, counters.gBFilesCopied,
              counters.gBItemVisible, counters.gBItemInvisible, counters.gBFoldersDeleted,
-             counters.gBFilesDeleted, "  "},
+             counters.gBFilesDeleted, counters.gBVersionsKept, "  "},
         };
         for (const Side& side : sides) {
             log += "• " + GLS("Summary") + " " + side.label + " " + side.kind + ":\r\t" +
@@ -449,7 +449,11 @@ class LogComposer {
                    Num(side.itemInvisible) + " " + GLS("invisible") + " = " +
                    Num(side.itemVisible + side.itemInvisible) + "\r\t-\r\t" +
                    GLS("Folders Deleted: ") + Num(side.foldersDeleted) + "\r\t" +
-                   GLS("Files Deleted: ") + Num(side.filesDeleted) + "\r\r";
+                   GLS("Files Deleted: ") + Num(side.filesDeleted) + "\r";
+            if (side.versionsKept > 0) {
+                log += "\t" + GLS("Versions kept:") + " " + Num(side.versionsKept) + "\r";
+            }
+            log += "\r";
         }
     }
 
@@ -487,12 +491,13 @@ std::vector<std::string> ReportLines(const run::RunState& state,
                                      std::int64_t errors) {
     std::vector<std::string> lines;
     // What the run deleted (or moved to the trash) on each side, over every task.
-    std::int64_t deletedA = 0, deletedB = 0;
+    std::int64_t deletedA = 0, deletedB = 0, versionsKept = 0;
     for (const run::SessionLog& record : state.logSessionArray) {
         for (const run::TaskLog& task : record.logTaskArray) {
             if (!task.copyCounters) continue;
             deletedA += task.copyCounters->gAFoldersDeleted + task.copyCounters->gAFilesDeleted;
             deletedB += task.copyCounters->gBFoldersDeleted + task.copyCounters->gBFilesDeleted;
+            versionsKept += task.copyCounters->gAVersionsKept + task.copyCounters->gBVersionsKept;
         }
     }
     bool deletionsTold = false;
@@ -538,6 +543,7 @@ std::vector<std::string> ReportLines(const run::RunState& state,
     if (!deletionsTold && deletedA + deletedB > 0) {
         lines.push_back("• " + GLS("Items deleted:") + " " + Num(deletedA + deletedB));
     }
+    if (versionsKept > 0) lines.push_back("• " + GLS("Versions kept:") + " " + Num(versionsKept));
     if (state.totals.gSpecialFilesSkipped > 0) lines.push_back("• " + SpecialFilesLine(state));
     if (state.totals.gGlobalConflictsSkipped > 0) lines.push_back("• " + ConflictsLine(state));
     lines.push_back("• " + GLS("Errors:") + " " + Num(errors));

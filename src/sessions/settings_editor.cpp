@@ -4,6 +4,7 @@
 
 #include "platform/localization.h"
 #include "sessions/dest_subfolder.h"
+#include "sessions/option_text.h"
 #include "sessions/settings_options.h"
 
 namespace qv::sessions {
@@ -36,6 +37,12 @@ int CheckboxInversion(std::string_view key) {
 plist::Value WithoutNameChoice(plist::Value dict) {
     dict.remove(kNameKindKey);
     dict.remove(kPatternKey);
+    // The versions keys are there once set; set back to their defaults they are no departure.
+    const run::VersionsSettings versions = VersionsSettingsOf(&dict), defaults;
+    if (!versions.on) dict.remove(kVersionsOnKey);
+    if (versions.folder == defaults.folder) dict.remove(kVersionsFolderKey);
+    if (versions.keep == defaults.keep) dict.remove(kVersionsKeepKey);
+    if (versions.days == defaults.days) dict.remove(kVersionsDaysKey);
     return dict;
 }
 
@@ -92,6 +99,50 @@ void SettingsEditor::setNameKind(std::int64_t kind) { dict_.set(kNameKindKey, ki
 std::string SettingsEditor::pattern() const { return dict_.stringAt(kPatternKey); }
 
 void SettingsEditor::setPattern(const std::string& pattern) { dict_.set(kPatternKey, pattern); }
+
+run::VersionsSettings SettingsEditor::versions() const { return VersionsSettingsOf(&dict_); }
+
+std::string SettingsEditor::SetVersions(const run::VersionsSettings& versions) {
+    if (std::string why = CheckVersionsFolder(versions.folder); !why.empty()) return why;
+    if (versions.keep < 0 || versions.keep > kMaxVersionsKeep) {
+        return platform::FormatText(GLS("The number of versions kept must be 0 (no limit) to %@."),
+                                    {std::to_string(kMaxVersionsKeep)});
+    }
+    if (versions.days < 0 || versions.days > kMaxVersionsDays) {
+        return platform::FormatText(GLS("The days versions are kept must be 0 (no limit) to %@."),
+                                    {std::to_string(kMaxVersionsDays)});
+    }
+    dict_.set(kVersionsOnKey, versions.on ? 1 : 0);
+    dict_.set(kVersionsFolderKey, versions.folder);
+    dict_.set(kVersionsKeepKey, versions.keep);
+    dict_.set(kVersionsDaysKey, versions.days);
+    return {};
+}
+
+std::optional<std::string> SettingsEditor::SetVersionsValue(std::string_view key,
+                                                            const std::string& value) {
+    run::VersionsSettings v = versions();
+    const auto number = [&](std::int64_t& into) {
+        const std::optional<std::int64_t> n = ParseInteger(value);
+        if (!n) return false;
+        into = *n;
+        return true;
+    };
+    if (key == "versions" || key == kVersionsOnKey) {
+        const std::optional<bool> on = ParseBool(value);
+        if (!on) return "'" + std::string(key) + "' takes yes or no, not '" + value + "'";
+        v.on = *on;
+    } else if (key == "versions-folder" || key == kVersionsFolderKey) {
+        v.folder = value;
+    } else if (key == "versions-keep" || key == kVersionsKeepKey) {
+        if (!number(v.keep)) v.keep = -1;
+    } else if (key == "versions-days" || key == kVersionsDaysKey) {
+        if (!number(v.days)) v.days = -1;
+    } else {
+        return std::nullopt;
+    }
+    return SetVersions(v);
+}
 
 std::string SettingsEditor::ExactTitle() const {
     return GLS(task() == kTaskBackup ? "Exact Backup" : "Exact Sync");

@@ -3,9 +3,11 @@
 // settings panel shows and the command changes, with the texts, checks and marker both use.
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 
+#include "run/versions_settings.h"
 #include "sessions/plist_value.h"
 
 namespace qv::sessions {
@@ -26,6 +28,15 @@ class SettingsEditor {
     void setNameKind(std::int64_t kind);
     std::string pattern() const;
     void setPattern(const std::string& pattern);
+
+    // The versions the session keeps, as the controls show them.
+    run::VersionsSettings versions() const;
+    // Takes all four values; "" when done, else why they were refused (nothing changed).
+    std::string SetVersions(const run::VersionsSettings& versions);
+    // One value typed as text, by its key or the command's name for it (versions,
+    // versions-folder, versions-keep, versions-days); nothing when the key is none of those,
+    // "" when done, else why the value was refused.
+    std::optional<std::string> SetVersionsValue(std::string_view key, const std::string& value);
 
     // The exact checkbox follows the task ("Exact Backup" / "Exact Sync").
     std::string ExactTitle() const;

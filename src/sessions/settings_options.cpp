@@ -1,5 +1,8 @@
 #include "sessions/settings_options.h"
 
+#include <algorithm>
+#include <string_view>
+
 #include "platform/localization.h"
 
 namespace qv::sessions {
@@ -45,6 +48,41 @@ std::span<const SettingsTaskCell> SettingsTaskCells() { return kTaskCells; }
 
 std::span<const SettingsCheckbox> SettingsCheckboxes() { return kCheckboxes; }
 
+run::VersionsSettings VersionsSettingsOf(const plist::Value* settingsDict) {
+    run::VersionsSettings v;
+    if (settingsDict == nullptr) return v;
+    v.on = settingsDict->intAt(kVersionsOnKey, 0) != 0;
+    const std::string folder = settingsDict->stringAt(kVersionsFolderKey);
+    if (CheckVersionsFolder(folder).empty()) v.folder = folder;
+    const std::int64_t keep = settingsDict->intAt(kVersionsKeepKey, v.keep);
+    if (keep >= 0 && keep <= kMaxVersionsKeep) v.keep = keep;
+    const std::int64_t days = settingsDict->intAt(kVersionsDaysKey, v.days);
+    if (days >= 0 && days <= kMaxVersionsDays) v.days = days;
+    return v;
+}
+
+std::string CheckVersionsFolder(const std::string& folder) {
+    if (folder.empty()) return {};
+    if (folder.size() > 1024) return GLS("The versions folder's path is too long.");
+    for (const unsigned char c : folder) {
+        if (c < 0x20 || c == 0x7F) {
+            return GLS("The versions folder's path holds a control character.");
+        }
+    }
+    // Each name of the path: never "..", which would lead out of the side, nor ".".
+    std::size_t start = folder[0] == '/' ? 1 : 0;
+    while (start <= folder.size()) {
+        const std::size_t slash = std::min(folder.find('/', start), folder.size());
+        const std::string_view name(folder.data() + start, slash - start);
+        if (name == ".." || name == "." || (name.empty() && slash < folder.size())) {
+            return GLS("The versions folder's path may not hold \"..\", \".\" or \"//\".");
+        }
+        start = slash + 1;
+    }
+    if (folder == "/") return GLS("The versions folder can't be the root folder.");
+    return {};
+}
+
 std::string GetSettingsLog(const plist::Value& settingsDict) {
     const std::int64_t task = settingsDict.intAt("settTask", 0);
     std::string taskTitle;
@@ -60,6 +98,16 @@ std::string GetSettingsLog(const plist::Value& settingsDict) {
         const std::int64_t stored = settingsDict.intAt(box.key, box.inverted ? 1 : 0);
         const bool on = box.inverted ? stored == 0 : stored != 0;
         log += "\t" + GLS(box.label) + ": " + platform::YesNo(on) + "\r";
+    }
+    const run::VersionsSettings versions = VersionsSettingsOf(&settingsDict);
+    if (versions.on) {
+        log += "\t" + GLS("Keep versions of replaced and deleted items") + ": " +
+               platform::YesNo(true) + "\r\t\t" + GLS("Versions folder:") + " " +
+               (versions.folder.empty() ? std::string(run::kVersionsFolderName) : versions.folder) +
+               "\r\t\t" + GLS("Versions kept per item:") + " " +
+               (versions.keep == 0 ? GLS("no limit") : std::to_string(versions.keep)) + "\r\t\t" +
+               GLS("Versions kept for (days):") + " " +
+               (versions.days == 0 ? GLS("no limit") : std::to_string(versions.days)) + "\r";
     }
     return log;
 }

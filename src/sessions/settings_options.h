@@ -6,6 +6,7 @@
 #include <span>
 #include <string>
 
+#include "run/versions_settings.h"
 #include "sessions/plist_value.h"
 
 namespace qv::sessions {
@@ -36,6 +37,19 @@ struct SettingsCheckbox {
     const char* tip;  // what the box means on this system
 };
 std::span<const SettingsCheckbox> SettingsCheckboxes();
+
+// The versions a session keeps: keys of settingsDict that documents have only once the user
+// set them, so that a document that does not use versions is never changed by them.
+inline constexpr const char* kVersionsOnKey = "settVersionsOn";
+inline constexpr const char* kVersionsFolderKey = "settVersionsFolder";
+inline constexpr const char* kVersionsKeepKey = "settVersionsKeep";
+inline constexpr const char* kVersionsDaysKey = "settVersionsDays";
+inline constexpr std::int64_t kMaxVersionsKeep = 100000;
+inline constexpr std::int64_t kMaxVersionsDays = 36500;
+// Missing or unusable values read as their defaults.
+run::VersionsSettings VersionsSettingsOf(const plist::Value* settingsDict);
+// "" when the folder can hold versions, otherwise why not.
+std::string CheckVersionsFolder(const std::string& folder);
 
 // The settings section of the run log.
 std::string GetSettingsLog(const plist::Value& settingsDict);

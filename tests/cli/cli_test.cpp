@@ -782,7 +782,8 @@ TEST_F(CliTest, SettingsAndConflictsSetThenShowRoundTrip) {
     ASSERT_EQ(Quorvel("settings set" + session +
                           " task=sync exact=yes skip-invisible=on settLockedItems=0"
                           " move-to-trash=true subfolder=on subfolder-kind=0"
-                          " 'subfolder-pattern=kSrc yyyy'",
+                          " 'subfolder-pattern=kSrc yyyy' versions=yes versions-keep=3"
+                          " versions-folder=old/versions settVersionsDays=30",
                       &out, &err),
               0)
         << err;
@@ -794,7 +795,14 @@ TEST_F(CliTest, SettingsAndConflictsSetThenShowRoundTrip) {
               "settNewItemsOnly\t0\nsettPackagesFolders\t0\nsettMoveToTrash\t1\n"
               "settSkipCheckPermissions\t0\nsettCheckAttrChanged\t0\n"
               "settCreateDestFolder\t1\nsettCreateDestFolderNameKind\t0\n"
-              "settCreateDestFolderCustomNameFormat\tkSrc yyyy\nmarker\t1\n");
+              "settCreateDestFolderCustomNameFormat\tkSrc yyyy\n"
+              "settVersionsOn\t1\nsettVersionsFolder\told/versions\nsettVersionsKeep\t3\n"
+              "settVersionsDays\t30\nmarker\t1\n");
+    // A versions folder that would lead out of the side, or a count out of range, is refused
+    // and nothing is written.
+    for (const char* bad : {" versions-folder=a/../b", " versions-keep=-1", " versions-days=x"}) {
+        EXPECT_EQ(Quorvel("settings set" + session + bad + " exact=no", &out, &err), 2) << bad;
+    }
     ASSERT_EQ(Quorvel("settings show --json --session-index 1 --document " + test::ShellQuote(doc),
                       &out, &err),
               0)
@@ -804,14 +812,16 @@ TEST_F(CliTest, SettingsAndConflictsSetThenShowRoundTrip) {
               std::string::npos)
         << out;
     EXPECT_NE(out.find("\"settCreateDestFolderCustomNameFormat\": \"'Copy of' kSrc "
-                       "yyyy-MM-dd\"}, \"marker\": false}\n"),
+                       "yyyy-MM-dd\", \"settVersionsOn\": 0, \"settVersionsFolder\": \"\", "
+                       "\"settVersionsKeep\": 10, \"settVersionsDays\": 0}, \"marker\": false}\n"),
               std::string::npos)
         << out;
 
     // Back to what a new session has: the marker goes off, whatever the sub-folder's kind.
     ASSERT_EQ(Quorvel("settings set" + session +
                           " exact=no skip-invisible=off dont-unlock=no settMoveToTrash=0"
-                          " subfolder=off",
+                          " subfolder=off versions=no versions-keep=10 versions-folder="
+                          " versions-days=0",
                       &out, &err),
               0)
         << err;
