@@ -1412,5 +1412,35 @@ TEST_F(CliTest, TheLogIsMailedToEachRecipientAndThePasswordStaysOutOfEveryFile) 
     server.Kill();
 }
 
+TEST_F(CliTest, VersionsAreListedAndOneIsPutBackWithoutOverwriting) {
+    const std::string doc = dir_ / "versions.qvd", a = dir_ / "A", b = dir_ / "B";
+    test::WriteText(a + "/report.txt", "new");
+    test::WriteText(b + "/.quorvel-versions/sub/report 2026-12-07 181200.txt", "tuesday");
+    test::WriteText(b + "/.quorvel-versions/sub/report 2026-12-01 090000.txt", "older");
+    WriteDocument(doc, {{"Docs", a, b}});
+    const std::string session = " --session Docs --document " + test::ShellQuote(doc);
+    std::string out, err;
+    ASSERT_EQ(Quorvel("settings set versions=yes" + session, &out, &err), 0) << err;
+    ASSERT_EQ(Quorvel("versions list" + session, &out, &err), 0) << err;
+    EXPECT_EQ(out,
+              "2026-12-07 181200\t7\tB\tsub/report.txt\n2026-12-01 090000\t5\tB\tsub/report.txt\n");
+    EXPECT_EQ(
+        Quorvel("versions restore sub/report.txt --at '2026-12-02 000000'" + session, &out, &err),
+        2);
+    ASSERT_EQ(Quorvel("versions restore " + test::ShellQuote(a + "/sub/report.txt") +
+                          " --at '2026-12-01 090000'" + session,
+                      &out, &err),
+              0)
+        << err;
+    EXPECT_EQ(test::ReadText(a + "/sub/report.txt"), "older");
+    EXPECT_EQ(test::ReadText(b + "/sub/report.txt"), "older");
+    EXPECT_EQ(
+        Quorvel("versions restore sub/report.txt --to " + test::ShellQuote(a + "/sub") + session,
+                &out, &err),
+        1);
+    EXPECT_NE(err.find("already exists: nothing was overwritten"), std::string::npos) << err;
+    EXPECT_EQ(Quorvel("versions list --at x" + session, &out, &err), 2);
+}
+
 }  // namespace
 }  // namespace qv
