@@ -88,7 +88,7 @@ _quorvel() {
     if ((COMP_CWORD == 1)); then
         mapfile -t COMPREPLY < <(compgen -W "new-document list show plan run settings conflicts
             log exclude multi scripts volumes filter session document prefs mail timers scheduler
-            --help --version" -- "$cur")
+            versions --help --version" -- "$cur")
         return
     fi
 
@@ -107,6 +107,7 @@ _quorvel() {
         prefs) subs="list get set set-email-password reset" ;;
         mail) subs="test" ;;
         timers) subs="list toggle on off set" ;;
+        versions) subs="list restore" ;;
     esac
     if ((COMP_CWORD == 2)) && [[ -n $subs && $cur != -* ]]; then
         mapfile -t COMPREPLY < <(compgen -W "$subs" -- "$cur")

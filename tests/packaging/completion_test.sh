@@ -40,6 +40,7 @@ expect() {
 }
 expect "scheduler" quorvel sch
 expect "log" quorvel lo
+expect "versions" quorvel vers
 expect "My\\ Home" quorvel run --session My
 expect "My\\ Home" quorvel run --session 'My\ H'
 # A name with a backslash comes back as it is; after an opening quote, unescaped.
