@@ -78,7 +78,8 @@ std::optional<fileops::VersionInfo> ChooseVersion(const std::vector<fileops::Ver
         if (v.relativePath != relative) continue;
         any = true;
         if (at && v.stamp != *at) continue;
-        if (!chosen || fileops::NewerStamp(v.stamp, chosen->stamp)) chosen = v;
+        // The list is newest first within an item.
+        if (!chosen) chosen = v;
     }
     if (!chosen) {
         *why = !any ? platform::FormatText(GLS("No version of %@ was kept."), {relative})

@@ -22,8 +22,9 @@ run::VersionsSettings VersionsSettingsOfSession(const plist::Value& session);
 std::string RelativeVersionPath(const std::vector<fileops::VersionPair>& pairs,
                                 const std::string& path);
 
-// The version of `relative` to restore: the one made at `at` (a stamp, "YYYY-MM-DD HHMMSS",
-// with or without its "-N"), or the newest. Nothing, with *why, when there is none.
+// The version of `relative` to restore among those ListVersions gave: the one made at `at` (a
+// stamp as listed, "YYYY-MM-DD HHMMSS" with its "-N" if any), or the newest. Nothing, with *why,
+// when there is none.
 std::optional<fileops::VersionInfo> ChooseVersion(const std::vector<fileops::VersionInfo>& all,
                                                   const std::string& relative,
                                                   const std::optional<std::string>& at,

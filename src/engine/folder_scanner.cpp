@@ -72,6 +72,8 @@ struct FolderScanner::Folder {
     bool bExists = false;
     bool unread = false;        // the pair could not be read: nothing of it is planned
     bool keptChildren = false;  // something inside must stay: the folder cannot go as a whole
+    // The folder holds a versions folder's record: what is in it are versions, never planned.
+    bool holdsVersions = false;
     // The folder is to be deleted on one side: its pairs are examined for what keeps it.
     bool deleting() const {
         return copyMode == run::kModeDeleteInA || copyMode == run::kModeDeleteInB;
@@ -125,7 +127,7 @@ FolderScanner::ScanResult FolderScanner::ScanSingleFolder(run::TaskRoot& root) {
             platform::ReadItemAttributes(platform::ParentFolder(top).c_str());
         return top == "/" || (here.exists() && parent.exists() && here.dev != parent.dev);
     };
-    FindVersionsFolders(root);
+    FindVersionsFolders();
     aIsVolumeTop_ = isVolumeTop(root.source);
     bIsVolumeTop_ = isVolumeTop(root.dest);
     ancestors_.clear();
@@ -135,25 +137,21 @@ FolderScanner::ScanResult FolderScanner::ScanSingleFolder(run::TaskRoot& root) {
     return folderErrors_ == 0 ? ScanResult::kComplete : ScanResult::kWithFolderErrors;
 }
 
-void FolderScanner::FindVersionsFolders(const run::TaskRoot& root) {
+void FolderScanner::FindVersionsFolders() {
     versionsPaths_.clear();
     versionsIds_.clear();
     const std::string& chosen = state_.config.flags.versions.folder;
     if (chosen.empty()) return;  // the default name, left out at the top by its name
-    if (chosen.front() != '/') {
-        versionsPaths_ = {platform::JoinPath(root.source, chosen),
-                          platform::JoinPath(root.dest, chosen)};
-        return;
-    }
     versionsPaths_ = {chosen};
     const ItemAttributes attrs = platform::ReadItemAttributes(chosen.c_str());
     if (attrs.isDirectory()) versionsIds_.emplace_back(attrs.dev, attrs.ino);
 }
 
 bool FolderScanner::IsVersionsFolder(const Folder& f, const Side& a, const Side& b) const {
-    if (f.isRoot && (a.name == run::kVersionsFolderName || b.name == run::kVersionsFolderName)) {
-        return true;
-    }
+    // At the top, the versions folder and whatever else bears its name as a prefix (a versions
+    // folder's own files are named so, and never meet a folder of the same name there).
+    const std::string_view prefix = run::kVersionsFolderName;
+    if (f.isRoot && (a.name.starts_with(prefix) || b.name.starts_with(prefix))) return true;
     if (versionsPaths_.empty()) return false;
     if (Contains(versionsPaths_, a.path) || Contains(versionsPaths_, b.path)) return true;
     for (const Side* side : {&a, &b}) {
@@ -385,6 +383,12 @@ bool FolderScanner::ScanFolder(Folder& f) {
     std::array<ListedItem, 2> single;
     if (!PairNames(f, single, aList, bList, pairs, prefetch.token)) return true;
 
+    // A versions folder that no setting names any longer (the session's folder for them was
+    // changed) is still known by its record, and still kept out of the plan.
+    f.holdsVersions = std::any_of(pairs.begin(), pairs.end(), [](const NamePair& p) {
+        const ListedItem* item = p.a ? p.a : p.b;
+        return item->name == run::kVersionsListName;
+    });
     SettledRecord record(SettledKey(f, aList, bList), pairs.size(), lastExactSync_.has_value());
     const Listings listings{aList.caseInsensitive, bList.caseInsensitive, prefetch.token};
     for (const NamePair& p : pairs) {
@@ -476,7 +480,7 @@ bool FolderScanner::Screen(Folder& f, Side& a, Side& b, const Listings& listings
     // A volume's trash at its top is the desktop's, never the user's data to copy.
     const bool volumeTrash = IsTrashFolderName(a.name) && (aIsVolumeTop_ || bIsVolumeTop_);
     // The versions a session keeps are nobody's data to copy or delete.
-    if (IsVersionsFolder(f, a, b)) return passBy();
+    if (f.holdsVersions || IsVersionsFolder(f, a, b)) return passBy();
     if (f.isRoot && (a.name == kIconFile || a.name == kVolumeIcon || volumeTrash ||
                      Contains(s.task.bootItemsToDontCopyArray, a.path) ||
                      Contains(s.task.bootItemsToDontCopyArray, b.path))) {

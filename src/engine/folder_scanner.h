@@ -148,7 +148,7 @@ class FolderScanner : private PairFacts {
     bool Answer(const run::ConflictPolicy& policy, run::ConflictQuestion question,
                 bool* changeDirection) override;
     bool CheckPrivileges(const Side& a, const Side& b, int copyMode);
-    void FindVersionsFolders(const run::TaskRoot& root);
+    void FindVersionsFolders();
     bool IsVersionsFolder(const Folder& f, const Side& a, const Side& b) const;
     bool IsPseudoFileSystemMount(const Side& side, const platform::FolderHandle& parent) const;
     void Uncount(const std::vector<run::PlanItem>& items);

@@ -195,12 +195,21 @@ class Executor : public run::CopyExecutor {
                                     std::string& err, bool onB);
     // Moves the item name of folder (on side B or A) into the versions folder as a version of
     // originalName, logged and counted; false, *why saying why, when it stays where it is.
+    // copyOnly: a copy goes there, the item stays.
     bool KeepVersion(const platform::FolderHandle& folder, const std::string& name,
-                     const std::string& originalName, bool onB, std::string* why);
+                     const std::string& originalName, bool onB, std::string* why,
+                     bool copyOnly = false);
+    // Before the item `name` of folder is replaced: when the versions folder lies on another
+    // file system, its version is copied now, so that no moment of the replacement leaves the
+    // old content only under a temporary name. *copied says whether it was.
+    bool CopyVersionFirst(const platform::FolderHandle& folder, const std::string& name, bool onB,
+                          bool* copied, std::string& err);
     // What a replacement took the place of, now under the name `name` of folder: kept as a
-    // version, or removed. False, with err, when it could be neither.
+    // version (unless versionCopied says it has one already), or removed. False, with err, when
+    // it could be neither.
     bool DisposeReplaced(const platform::FolderHandle& folder, const std::string& name,
-                         const std::string& originalName, bool onB, std::string& err);
+                         const std::string& originalName, bool onB, std::string& err,
+                         bool versionCopied = false);
     // After an exchange put the copy at `to` and the old item at `old`: the two change places
     // again and the copy goes, so that the old item stays where it was (or, should that fail,
     // stays unmarked at `old`, which err then names).

@@ -64,11 +64,16 @@ bool Executor::PutInPlace(const FolderHandle& folder, Temporary& temp, const std
     }
     // A folder is involved, or the old item is to be kept: swap the two in one step, then the
     // old one, which now stands marked under the temporary name, goes.
+    bool copied = false;
+    if (!CopyVersionFirst(folder, to, onB, &copied, err)) {
+        DiscardTemporary(folder, temp);
+        return false;
+    }
     const bool oldMarked = Mark(dirFd, to);
     if (sys().renameat2(dirFd, temp.name.c_str(), dirFd, to.c_str(), RENAME_EXCHANGE) == 0) {
         const std::string oldName = temp.name;
         temp.name = to;
-        if (!DisposeReplaced(folder, oldName, to, onB, err)) {
+        if (!DisposeReplaced(folder, oldName, to, onB, err, copied)) {
             if (keepVersion) UndoExchange(folder, temp, oldName, to, err);
             return false;
         }
@@ -84,7 +89,7 @@ bool Executor::PutInPlace(const FolderHandle& folder, Temporary& temp, const std
     }
     // A file system without the exchange: the old item goes first (or into the versions),
     // then the copy takes its place, a moment in which neither stands there.
-    if (!DisposeReplaced(folder, to, to, onB, err)) {
+    if (!DisposeReplaced(folder, to, to, onB, err, copied)) {
         DiscardTemporary(folder, temp);
         return false;
     }
@@ -95,9 +100,24 @@ bool Executor::PutInPlace(const FolderHandle& folder, Temporary& temp, const std
     return true;
 }
 
+bool Executor::CopyVersionFirst(const FolderHandle& folder, const std::string& name, bool onB,
+                                bool* copied, std::string& err) {
+    *copied = false;
+    if (!versions_.on() || !versions_.OnOtherFileSystem(onB, folder.dev())) return true;
+    std::string why;
+    if (KeepVersion(folder, name, name, onB, &why, true)) {
+        *copied = true;
+        return true;
+    }
+    err = "\r" + phrases_.error + " " + GLS("Can't keep a version of the item") + " " +
+          Quoted(folder.PathOf(name)) + ": " + why;
+    return false;
+}
+
 bool Executor::DisposeReplaced(const FolderHandle& folder, const std::string& name,
-                               const std::string& originalName, bool onB, std::string& err) {
-    if (versions_.on()) {
+                               const std::string& originalName, bool onB, std::string& err,
+                               bool versionCopied) {
+    if (versions_.on() && !versionCopied) {
         std::string why;
         if (KeepVersion(folder, name, originalName, onB, &why)) return true;
         err = "\r" + phrases_.error + " " + GLS("Can't keep a version of the item") + " " +
@@ -126,7 +146,8 @@ void Executor::UndoExchange(const FolderHandle& folder, Temporary& temp, const s
 }
 
 bool Executor::KeepVersion(const FolderHandle& folder, const std::string& name,
-                           const std::string& originalName, bool onB, std::string* why) {
+                           const std::string& originalName, bool onB, std::string* why,
+                           bool copyOnly) {
     run::RunState& s = *state_;
     const run::TaskRoot& root = s.plan.taskRootList[currentRoot_];
     const std::string& top = onB ? root.dest : root.source;
@@ -143,7 +164,9 @@ bool Executor::KeepVersion(const FolderHandle& folder, const std::string& name,
         return false;
     }
     std::string kept;
-    if (!versions_.Keep(onB, folder, *relative, name, originalName, &kept, why)) return false;
+    if (!versions_.Keep(onB, folder, *relative, name, originalName, copyOnly, &kept, why)) {
+        return false;
+    }
     ++(onB ? s.task.copy.gBVersionsKept : s.task.copy.gAVersionsKept);
     LogAction(phrases_.versionKept + " " + Quoted(folder.PathOf(originalName)) + ": " +
               Quoted(kept));
@@ -158,6 +181,11 @@ std::optional<bool> Executor::SwapInPlace(const FolderHandle& folder, Temporary&
     // put back in place, never lost. Marked first, it is a temporary like any other should the
     // run end in between.
     const int dirFd = folder.fd();
+    bool copied = false;
+    if (!CopyVersionFirst(folder, to, onB, &copied, err)) {
+        DiscardTemporary(folder, temp);
+        return false;
+    }
     const bool marked = Mark(dirFd, to);
     if (sys().renameat2(dirFd, temp.name.c_str(), dirFd, to.c_str(), RENAME_EXCHANGE) != 0) {
         const int error = errno;
@@ -177,7 +205,7 @@ std::optional<bool> Executor::SwapInPlace(const FolderHandle& folder, Temporary&
     if (held.valid() && sys().fstat(held.get(), &st) == 0 &&
         IsAsSeen(platform::AttributesFromStat(st), seen)) {
         if (versions_.on()) {
-            if (DisposeReplaced(folder, replaced, to, onB, err)) return true;
+            if (DisposeReplaced(folder, replaced, to, onB, err, copied)) return true;
             UndoExchange(folder, temp, replaced, to, err);
             return false;
         }
@@ -256,6 +284,11 @@ bool Executor::ReplaceFolderByItem(const Place& to, Temporary& temp, const std::
     if (state_->config.flags.gIsMoveToTrash && !versions_.on()) return removeFirst();
     std::vector<std::pair<std::string, bool>> items;
     CollectTree(folder, *to.name, to.path, items);
+    bool copied = false;
+    if (!CopyVersionFirst(folder, *to.name, aToB, &copied, err)) {
+        DiscardTemporary(folder, temp);
+        return false;
+    }
     const bool marked = Mark(dirFd, *to.name);
     if (sys().renameat2(dirFd, temp.name.c_str(), dirFd, to.name->c_str(), RENAME_EXCHANGE) != 0) {
         const int error = errno;
@@ -269,7 +302,7 @@ bool Executor::ReplaceFolderByItem(const Place& to, Temporary& temp, const std::
     temp.name = *to.name;
     // Left by a failure (or an end of the process) here, the folder is a marked temporary
     // that the next run clears away.
-    if (!DisposeReplaced(folder, oldName, *to.name, aToB, err)) {
+    if (!DisposeReplaced(folder, oldName, *to.name, aToB, err, copied)) {
         if (versions_.on()) UndoExchange(folder, temp, oldName, *to.name, err);
         return false;
     }

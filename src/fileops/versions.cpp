@@ -27,8 +27,6 @@ using platform::FolderHandle;
 namespace {
 
 constexpr int kMaxVersionsOfOneSecond = 100;
-// In the versions folder: its modification time is when the whole folder was last pruned.
-constexpr const char* kPrunedMarkName = ".quorvel-pruned";
 constexpr std::time_t kSecondsPerDay = 86400;
 constexpr std::size_t kStampLength = 17;  // "2026-12-07 181200"
 
@@ -50,15 +48,6 @@ std::string Errno(int error) { return std::strerror(error); }
 std::string WithoutLeadingSlashes(const std::string& path) {
     const std::size_t first = path.find_first_not_of('/');
     return first == std::string::npos ? std::string() : path.substr(first);
-}
-
-// A stamp's order: its time, then the N of a "-N" (1 without one).
-std::pair<std::string, long> StampOrder(const std::string& stamp) {
-    long n = 1;
-    if (stamp.size() > kStampLength + 1 && stamp.size() < kStampLength + 8) {
-        n = std::strtol(stamp.c_str() + kStampLength + 1, nullptr, 10);
-    }
-    return {stamp.substr(0, kStampLength), n};
 }
 
 bool RenameNoReplace(int fromFd, const std::string& from, int toFd, const std::string& to) {
@@ -150,10 +139,6 @@ bool CopyItemAs(const FolderHandle& from, const std::string& name, const FolderH
     return ok;
 }
 
-bool NewerStamp(const std::string& x, const std::string& y) {
-    return StampOrder(x) > StampOrder(y);
-}
-
 FolderHandle MakeFoldersBelow(const FolderHandle& from, const std::string& relative,
                               std::string* why, mode_t mode) {
     FolderHandle folder = from;
@@ -181,6 +166,129 @@ FolderHandle MakeFoldersBelow(const FolderHandle& from, const std::string& relat
     return folder;
 }
 
+// ---- The record ----
+
+namespace {
+
+std::string Escaped(const std::string& path) {
+    std::string out;
+    for (const char c : path) {
+        if (c == '\\') {
+            out += "\\\\";
+        } else if (c == '\n') {
+            out += "\\n";
+        } else if (c == '\t') {
+            out += "\\t";
+        } else {
+            out += c;
+        }
+    }
+    return out;
+}
+
+std::optional<std::string> Unescaped(std::string_view text) {
+    std::string out;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (text[i] != '\\') {
+            out += text[i];
+            continue;
+        }
+        if (++i == text.size()) return std::nullopt;
+        const char c = text[i];
+        if (c != '\\' && c != 'n' && c != 't') return std::nullopt;
+        out += c == 'n' ? '\n' : c == 't' ? '\t' : '\\';
+    }
+    return out;
+}
+
+// "made\tf|d\tpath": one line of the record.
+std::optional<VersionRecord> ParseRecord(std::string_view line) {
+    const std::size_t tab1 = line.find('\t');
+    if (tab1 == std::string_view::npos || tab1 + 3 > line.size() || line[tab1 + 2] != '\t') {
+        return std::nullopt;
+    }
+    VersionRecord record;
+    const char* end = nullptr;
+    const std::string made(line.substr(0, tab1));
+    record.made = std::strtoll(made.c_str(), const_cast<char**>(&end), 10);
+    if (made.empty() || end != made.c_str() + made.size()) return std::nullopt;
+    const char kind = line[tab1 + 1];
+    if (kind != 'f' && kind != 'd') return std::nullopt;
+    record.isFolder = kind == 'd';
+    const std::optional<std::string> path = Unescaped(line.substr(tab1 + 3));
+    if (!path || path->empty() || path->front() == '/' || path->find("..") != std::string::npos) {
+        return std::nullopt;
+    }
+    record.path = *path;
+    return record;
+}
+
+std::string RecordLine(const VersionRecord& r) {
+    return std::to_string(r.made) + "\t" + (r.isFolder ? "d" : "f") + "\t" + Escaped(r.path) + "\n";
+}
+
+bool WriteAll(int fd, const std::string& text) {
+    std::size_t done = 0;
+    while (done < text.size()) {
+        const ssize_t n = sys().write(fd, text.data() + done, text.size() - done);
+        if (n <= 0) return false;
+        done += static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
+}  // namespace
+
+std::vector<VersionRecord> ReadVersionRecords(const FolderHandle& root) {
+    std::vector<VersionRecord> records;
+    platform::UniqueFd fd(
+        sys().openat(root.fd(), kVersionsListName, O_RDONLY | O_NOFOLLOW | O_CLOEXEC, 0));
+    if (!fd.valid()) return records;
+    std::string text;
+    char buffer[65536];
+    for (ssize_t n;
+         (n = sys().pread(fd.get(), buffer, sizeof buffer, static_cast<off_t>(text.size()))) > 0;) {
+        text.append(buffer, static_cast<std::size_t>(n));
+    }
+    std::size_t start = 0;
+    for (std::size_t end; (end = text.find('\n', start)) != std::string::npos; start = end + 1) {
+        if (auto record = ParseRecord(std::string_view(text).substr(start, end - start))) {
+            records.push_back(std::move(*record));
+        }
+    }
+    return records;
+}
+
+bool AppendVersionRecord(const FolderHandle& root, const VersionRecord& record, std::string* why) {
+    platform::UniqueFd fd(sys().openat(root.fd(), kVersionsListName,
+                                       O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_CLOEXEC,
+                                       0600));
+    if (!fd.valid() || !WriteAll(fd.get(), RecordLine(record)) || fd.Close() != 0) {
+        *why = Errno(errno) + ": " + run::Quoted(root.PathOf(kVersionsListName));
+        return false;
+    }
+    return true;
+}
+
+bool WriteVersionRecords(const FolderHandle& root, const std::vector<VersionRecord>& records,
+                         std::string* why) {
+    const std::string temp = std::string(kVersionsListName) + ".new";
+    std::string text;
+    for (const VersionRecord& r : records) text += RecordLine(r);
+    sys().unlinkat(root.fd(), temp.c_str(), 0);
+    platform::UniqueFd fd(sys().openat(root.fd(), temp.c_str(),
+                                       O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
+    if (!fd.valid() || !WriteAll(fd.get(), text) || fd.Close() != 0 ||
+        sys().renameat2(root.fd(), temp.c_str(), root.fd(), kVersionsListName, 0) != 0) {
+        *why = Errno(errno) + ": " + run::Quoted(root.PathOf(kVersionsListName));
+        sys().unlinkat(root.fd(), temp.c_str(), 0);
+        return false;
+    }
+    return true;
+}
+
+// ---- One side's versions folder ----
+
 SideVersions::SideVersions(const run::VersionsSettings& settings, FolderHandle top,
                            std::string topPath)
     : settings_(settings), top_(std::move(top)), topPath_(std::move(topPath)) {}
@@ -188,22 +296,41 @@ SideVersions::SideVersions(const run::VersionsSettings& settings, FolderHandle t
 std::string SideVersions::RootPath() const {
     const std::string& chosen = settings_.folder;
     if (chosen.empty()) return platform::JoinPath(topPath_, run::kVersionsFolderName);
-    if (chosen.front() != '/') return platform::JoinPath(topPath_, chosen);
     return platform::JoinPath(chosen, WithoutLeadingSlashes(topPath_));
-}
-
-FolderHandle SideVersions::OpenOrMake(const FolderHandle& from, const std::string& below,
-                                      bool create, std::string* why) const {
-    if (create) return MakeFoldersBelow(from, below, why);
-    int error = 0;
-    FolderHandle folder = from.OpenBelow(below, &error);
-    if (!folder.valid()) *why = Errno(error);
-    return folder;
 }
 
 bool SideVersions::Guarded(const FolderHandle& folder) const {
     const ItemAttributes& own = folder.attributes();
     return (own.mode & 022) == 0 && (own.uid == ::geteuid() || own.uid == top_.attributes().uid);
+}
+
+FolderHandle SideVersions::OpenGuarded(const FolderHandle& from, const std::string& relative,
+                                       bool create, std::string* why) const {
+    FolderHandle folder = from;
+    std::size_t start = 0;
+    while (folder.valid() && start < relative.size()) {
+        const std::size_t slash = std::min(relative.find('/', start), relative.size());
+        const std::string name = relative.substr(start, slash - start);
+        start = slash + 1;
+        int error = 0;
+        FolderHandle child = folder.OpenChild(name, &error);
+        if (!child.valid() && error == ENOENT && create &&
+            (sys().mkdirat(folder.fd(), name.c_str(), 0700) == 0 || errno == EEXIST)) {
+            child = folder.OpenChild(name, &error);
+        }
+        if (!child.valid()) {
+            *why = Errno(error) + ": " + run::Quoted(folder.PathOf(name));
+            return {};
+        }
+        // What the runs take away is kept where nobody else can change it.
+        if (!Guarded(child)) {
+            *why = GLS("The versions folder can be changed by other users:") + " " +
+                   run::Quoted(child.path());
+            return {};
+        }
+        folder = std::move(child);
+    }
+    return folder;
 }
 
 const FolderHandle& SideVersions::Root(bool create, std::string* why) {
@@ -214,63 +341,81 @@ const FolderHandle& SideVersions::Root(bool create, std::string* why) {
     tried_ = true;
     error_.clear();
     const std::string& chosen = settings_.folder;
-    FolderHandle base = top_;
-    std::string below = chosen.empty() ? run::kVersionsFolderName : chosen;
-    if (!chosen.empty() && chosen.front() == '/') {
-        // One folder for every side, chosen by the user: it must exist; each side's versions
-        // go under the side's own path inside it.
+    if (chosen.empty()) {
+        root_ = OpenGuarded(top_, run::kVersionsFolderName, create, &error_);
+    } else {
+        // One folder for every side, chosen by the user: it must exist, and must not hold a
+        // side (its versions would be part of that side); each side's versions go under the
+        // side's own path inside it.
         int error = 0;
-        base = FolderHandle::OpenTaskTop(chosen, &error);
-        below = WithoutLeadingSlashes(topPath_);
+        const FolderHandle base = FolderHandle::OpenTaskTop(chosen, &error);
+        const std::string inside = chosen == "/" ? chosen : chosen + "/";
         if (!base.valid()) {
             error_ = GLS("Can't open the versions folder") + " " + run::Quoted(chosen) + ": " +
                      Errno(error);
+        } else if (topPath_ == chosen || topPath_.compare(0, inside.size(), inside) == 0) {
+            error_ =
+                GLS("The versions folder holds the session's folder") + " " + run::Quoted(topPath_);
+        } else {
+            root_ = OpenGuarded(base, WithoutLeadingSlashes(topPath_), create, &error_);
         }
-    }
-    // The versions folder holds what the runs take away: nobody else may change it.
-    const std::size_t slash = below.find('/');
-    const FolderHandle first = !base.valid() || below.empty()
-                                   ? base
-                                   : OpenOrMake(base, below.substr(0, slash), create, &error_);
-    if (first.valid() && !Guarded(first)) {
-        error_ = GLS("The versions folder can be changed by other users:") + " " +
-                 run::Quoted(first.path());
-    } else if (first.valid()) {
-        root_ = slash == std::string::npos
-                    ? first
-                    : OpenOrMake(first, below.substr(slash + 1), create, &error_);
     }
     if (!root_.valid()) *why = error_;
     return root_;
 }
 
+FolderHandle SideVersions::MakeBelow(const std::string& relative, std::string* why) {
+    const FolderHandle& root = Root(true, why);
+    if (!root.valid()) return {};
+    return OpenGuarded(root, relative, true, why);
+}
+
+// ---- Keeping ----
+
+namespace {
+
+// The temporaries an interrupted copy left in a folder of the versions folder.
+void RemoveLeftTemporaries(const FolderHandle& in, const Metadata& metadata) {
+    std::vector<platform::FolderEntry> entries;
+    if (sys().readfolder(in.fd(), entries) != 0) return;
+    for (const platform::FolderEntry& e : entries) {
+        if (items::IsMarkedTemporary(in.fd(), e.name)) RemoveItemAt(in.fd(), e.name, metadata);
+    }
+}
+
+}  // namespace
+
 bool KeepVersionIn(const FolderHandle& parent, const std::string& name, const FolderHandle& into,
                    const std::string& originalName, const std::string& stamp,
-                   const Metadata& metadata, std::int64_t backupDate, std::string* keptName,
-                   std::string* why) {
+                   const Metadata& metadata, std::int64_t backupDate, bool copyOnly,
+                   std::string* keptName, std::string* why) {
     const platform::StatResult st = StatAt(parent.fd(), name);
     if (!st.ok()) {
         *why = Errno(st.error);
         return false;
     }
     const bool isFolder = st.attributes.isDirectory();
+    bool copy = copyOnly || st.attributes.dev != into.dev();
+    if (copy) RemoveLeftTemporaries(into, metadata);
     for (int n = 1; n <= kMaxVersionsOfOneSecond; ++n) {
         const std::string version =
             VersionName(originalName, n == 1 ? stamp : stamp + "-" + std::to_string(n), isFolder);
         *keptName = version;
-        if (RenameNoReplace(parent.fd(), name, into.fd(), version)) {
+        if (StatAt(into.fd(), version).error != ENOENT) continue;
+        if (!copy && RenameNoReplace(parent.fd(), name, into.fd(), version)) {
             Unmark(into.fd(), version);  // a replaced item stood marked under a temporary name
             return true;
         }
-        if (errno == EEXIST || errno == ENOTEMPTY) continue;
-        if (errno != EXDEV) {
+        if (!copy && errno == EEXIST) continue;
+        if (!copy && errno != EXDEV) {
             *why = Errno(errno);
             return false;
         }
         // Another file system: the copy first, complete and named; the item goes after.
-        if (StatAt(into.fd(), version).error != ENOENT) continue;
+        copy = true;
         if (!CopyItemAs(parent, name, into, version, metadata, backupDate, why)) return false;
-        if (!RemoveItemAt(parent.fd(), name, metadata)) {
+        Unmark(into.fd(), version);
+        if (!copyOnly && !RemoveItemAt(parent.fd(), name, metadata)) {
             *why = GLS("Its version was kept, but the item could not be removed.");
             return false;
         }
@@ -280,92 +425,84 @@ bool KeepVersionIn(const FolderHandle& parent, const std::string& name, const Fo
     return false;
 }
 
+// ---- Pruning ----
+
 namespace {
 
-struct Listed {
-    std::string name;
-    bool isFolder;
-};
-
-std::vector<Listed> ListFolder(const FolderHandle& in, std::vector<std::string>* errors) {
-    std::vector<platform::FolderEntry> entries;
-    std::vector<Listed> listed;
-    if (const int error = sys().readfolder(in.fd(), entries); error != 0) {
-        errors->push_back(GLS("Can't read the item") + " " + run::Quoted(in.path()) + ": " +
-                          Errno(error));
-        return listed;
-    }
-    for (const platform::FolderEntry& e : entries) {
-        bool isFolder = e.type == DT_DIR;
-        if (e.type == DT_UNKNOWN) isFolder = StatAt(in.fd(), e.name).attributes.isDirectory();
-        listed.push_back({e.name, isFolder});
-    }
-    return listed;
+std::pair<std::string, std::string> SplitRecordPath(const std::string& path) {
+    const std::size_t slash = path.rfind('/');
+    if (slash == std::string::npos) return {"", path};
+    return {path.substr(0, slash), path.substr(slash + 1)};
 }
 
-// The versions among a folder's items, by original name, each list newest first.
-std::map<std::string, std::vector<std::pair<std::string, std::string>>> VersionsByOriginal(
-    const std::vector<Listed>& listed) {
-    std::map<std::string, std::vector<std::pair<std::string, std::string>>> groups;
-    for (const Listed& item : listed) {
-        if (const auto parts = ParseVersionName(item.name, item.isFolder)) {
-            groups[parts->original].emplace_back(parts->stamp, item.name);
-        }
-    }
-    for (auto& [original, versions] : groups) {
-        std::sort(versions.begin(), versions.end(),
-                  [](const auto& x, const auto& y) { return NewerStamp(x.first, y.first); });
-    }
-    return groups;
+// The item a record keeps a version of: its folder below the versions folder, and its name.
+std::optional<VersionGroup> GroupOf(const VersionRecord& record) {
+    const auto [folder, name] = SplitRecordPath(record.path);
+    const auto parts = ParseVersionName(name, record.isFolder);
+    if (!parts) return std::nullopt;
+    return VersionGroup{folder, parts->original};
 }
 
-void PruneGroup(const FolderHandle& in, const std::vector<std::pair<std::string, std::string>>& v,
-                const run::VersionsSettings& settings, std::time_t now, const Metadata& metadata,
-                std::vector<std::string>* errors) {
-    for (std::size_t i = 0; i < v.size(); ++i) {
-        const std::optional<std::time_t> made = StampTime(v[i].first);
-        const bool tooMany = settings.keep > 0 && i >= static_cast<std::size_t>(settings.keep);
-        const bool tooOld =
-            settings.days > 0 && made && *made < now - settings.days * kSecondsPerDay;
-        if (!tooMany && !tooOld) continue;
-        if (!RemoveItemAt(in.fd(), v[i].second, metadata)) {
-            errors->push_back(GLS("Can't delete the item") + " " +
-                              run::Quoted(in.PathOf(v[i].second)) + ": " + Errno(errno));
-        }
+// Removes one recorded version, then the folders of the versions folder it leaves empty.
+bool RemoveVersion(const FolderHandle& root, const VersionRecord& record, const Metadata& metadata,
+                   std::vector<std::string>* errors) {
+    auto [folder, name] = SplitRecordPath(record.path);
+    int error = 0;
+    const FolderHandle in = root.OpenBelow(folder, &error);
+    if (!in.valid()) return error == ENOENT;  // gone already, with its folder
+    if (!RemoveItemAt(in.fd(), name, metadata)) {
+        errors->push_back(GLS("Can't delete the item") + " " + run::Quoted(in.PathOf(name)) + ": " +
+                          Errno(errno));
+        return false;
     }
+    while (!folder.empty()) {
+        const auto [above, last] = SplitRecordPath(folder);
+        const FolderHandle parent = root.OpenBelow(above);
+        if (!parent.valid() || sys().unlinkat(parent.fd(), last.c_str(), AT_REMOVEDIR) != 0) break;
+        folder = above;
+    }
+    return true;
 }
 
 }  // namespace
 
-void PruneVersionsOf(const FolderHandle& in, const std::string& originalName,
-                     const run::VersionsSettings& settings, std::time_t now,
-                     const Metadata& metadata, std::vector<std::string>* errors) {
-    const auto groups = VersionsByOriginal(ListFolder(in, errors));
-    if (const auto found = groups.find(originalName); found != groups.end()) {
-        PruneGroup(in, found->second, settings, now, metadata, errors);
+void PruneVersions(const FolderHandle& root, const run::VersionsSettings& settings, std::time_t now,
+                   const std::vector<VersionGroup>* only, const Metadata& metadata,
+                   std::vector<std::string>* errors) {
+    std::vector<VersionRecord> records = ReadVersionRecords(root);
+    std::map<VersionGroup, std::vector<std::size_t>> groups;
+    for (std::size_t i = 0; i < records.size(); ++i) {
+        const std::optional<VersionGroup> group = GroupOf(records[i]);
+        if (!group) continue;
+        if (only && std::find(only->begin(), only->end(), *group) == only->end()) continue;
+        groups[*group].push_back(i);
     }
+    std::vector<bool> gone(records.size(), false);
+    for (auto& [group, members] : groups) {
+        // Newest first, by when they were kept; within a second, by the "-N" of the names.
+        std::sort(members.begin(), members.end(), [&](std::size_t x, std::size_t y) {
+            if (records[x].made != records[y].made) return records[x].made > records[y].made;
+            return records[x].path > records[y].path;
+        });
+        for (std::size_t k = 0; k < members.size(); ++k) {
+            const VersionRecord& r = records[members[k]];
+            const bool tooMany = settings.keep > 0 && k >= static_cast<std::size_t>(settings.keep);
+            const bool tooOld = settings.days > 0 && r.made < now - settings.days * kSecondsPerDay;
+            if ((tooMany || tooOld) && RemoveVersion(root, r, metadata, errors)) {
+                gone[members[k]] = true;
+            }
+        }
+    }
+    if (std::find(gone.begin(), gone.end(), true) == gone.end()) return;
+    std::vector<VersionRecord> kept;
+    for (std::size_t i = 0; i < records.size(); ++i) {
+        if (!gone[i]) kept.push_back(std::move(records[i]));
+    }
+    std::string why;
+    if (!WriteVersionRecords(root, kept, &why)) errors->push_back(why);
 }
 
-void PruneVersionsTree(const FolderHandle& in, const run::VersionsSettings& settings,
-                       std::time_t now, const Metadata& metadata,
-                       std::vector<std::string>* errors) {
-    const std::vector<Listed> listed = ListFolder(in, errors);
-    for (const auto& [original, versions] : VersionsByOriginal(listed)) {
-        PruneGroup(in, versions, settings, now, metadata, errors);
-    }
-    for (const Listed& item : listed) {
-        if (items::IsTemporaryName(item.name) && items::IsMarkedTemporary(in.fd(), item.name)) {
-            RemoveItemAt(in.fd(), item.name, metadata);
-            continue;
-        }
-        if (!item.isFolder || ParseVersionName(item.name, true)) continue;
-        const FolderHandle child = in.OpenChild(item.name);
-        if (!child.valid()) continue;
-        PruneVersionsTree(child, settings, now, metadata, errors);
-        // A folder of the mirror left empty goes (rmdir refuses one that is not).
-        sys().unlinkat(in.fd(), item.name.c_str(), AT_REMOVEDIR);
-    }
-}
+// ---- The run's keeper ----
 
 void VersionKeeper::Begin(const run::VersionsSettings& settings, std::time_t runStart,
                           const FolderHandle& a, const std::string& aPath, const FolderHandle& b,
@@ -374,56 +511,60 @@ void VersionKeeper::Begin(const run::VersionsSettings& settings, std::time_t run
     runStart_ = runStart;
     stamp_ = VersionStamp(runStart);
     sides_.clear();
-    kept_.clear();
+    kept_[0].clear();
+    kept_[1].clear();
     if (!settings.on) return;
     sides_.emplace_back(settings, a, aPath);
     sides_.emplace_back(settings, b, bPath);
 }
 
+bool VersionKeeper::OnOtherFileSystem(bool onB, dev_t device) {
+    std::string why;
+    const FolderHandle& root = sides_.at(onB ? 1 : 0).Root(true, &why);
+    return root.valid() && root.dev() != device;
+}
+
 bool VersionKeeper::Keep(bool onB, const FolderHandle& parent, const std::string& relativeParent,
-                         const std::string& name, const std::string& originalName,
+                         const std::string& name, const std::string& originalName, bool copyOnly,
                          std::string* keptPath, std::string* why) {
     SideVersions& side = sides_.at(onB ? 1 : 0);
-    const FolderHandle& root = side.Root(true, why);
-    if (!root.valid()) return false;
-    const FolderHandle into = MakeFoldersBelow(root, relativeParent, why);
+    const FolderHandle into = side.MakeBelow(relativeParent, why);
     if (!into.valid()) return false;
     std::string kept;
-    if (!KeepVersionIn(parent, name, into, originalName, stamp_, metadata_, runStart_, &kept,
-                       why)) {
+    const bool isFolder = StatAt(parent.fd(), name).attributes.isDirectory();
+    if (!KeepVersionIn(parent, name, into, originalName, stamp_, metadata_, runStart_, copyOnly,
+                       &kept, why)) {
         return false;
     }
     *keptPath = into.PathOf(kept);
-    kept_.emplace_back(onB, relativeParent, originalName);
+    // Not recorded, a version is never pruned: the record failing is told, the version stays.
+    std::string recordWhy;
+    const VersionRecord record{static_cast<std::int64_t>(std::time(nullptr)), isFolder,
+                               relativeParent.empty() ? kept : relativeParent + "/" + kept};
+    if (!AppendVersionRecord(side.Root(false, &recordWhy), record, &recordWhy)) {
+        problems_.push_back(recordWhy);
+    }
+    kept_[onB ? 1 : 0].emplace_back(relativeParent, originalName);
     return true;
 }
 
 void VersionKeeper::Prune(std::time_t now, std::vector<std::string>* errors) {
+    errors->insert(errors->end(), problems_.begin(), problems_.end());
+    problems_.clear();
     if (!settings_.on) return;
-    std::sort(kept_.begin(), kept_.end());
-    kept_.erase(std::unique(kept_.begin(), kept_.end()), kept_.end());
-    for (const auto& [onB, relative, original] : kept_) {
+    for (std::size_t side = 0; side < sides_.size(); ++side) {
+        std::vector<VersionGroup>& kept = kept_[side];
+        if (kept.empty() && settings_.days <= 0) continue;
         std::string why;
-        const FolderHandle& root = sides_[onB ? 1 : 0].Root(false, &why);
-        int error = 0;
-        const FolderHandle in = root.valid() ? root.OpenBelow(relative, &error) : FolderHandle();
-        if (in.valid()) PruneVersionsOf(in, original, settings_, now, metadata_, errors);
-    }
-    kept_.clear();
-    if (settings_.days <= 0) return;  // what nothing was added to never grows past the count
-    for (SideVersions& side : sides_) {
-        std::string why;
-        const FolderHandle& root = side.Root(false, &why);
-        if (!root.valid()) continue;
-        const platform::StatResult mark = StatAt(root.fd(), kPrunedMarkName);
-        if (mark.ok() &&
-            mark.attributes.mtime.seconds() > static_cast<double>(now - kSecondsPerDay)) {
-            continue;
-        }
-        PruneVersionsTree(root, settings_, now, metadata_, errors);
-        platform::UniqueFd touched(sys().openat(root.fd(), kPrunedMarkName,
-                                                O_WRONLY | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600));
-        if (touched.valid()) ::futimens(touched.get(), nullptr);
+        const FolderHandle& root = sides_[side].Root(false, &why);
+        if (!root.valid()) continue;  // a side that never kept a version has no folder for them
+        std::sort(kept.begin(), kept.end());
+        kept.erase(std::unique(kept.begin(), kept.end()), kept.end());
+        // With an age limit every version is looked at; without one, what nothing was added
+        // to never grows past the count.
+        PruneVersions(root, settings_, now, settings_.days > 0 ? nullptr : &kept, metadata_,
+                      errors);
+        kept.clear();
     }
 }
 

@@ -35,6 +35,23 @@ struct VersionNameParts {
 };
 std::optional<VersionNameParts> ParseVersionName(const std::string& name, bool isFolder);
 
+// The record a versions folder keeps of the versions it holds: when each was kept (UTC
+// seconds, whatever the clock's zone said) and where it lies below the folder. Only what it
+// records is a version: listed, restored and pruned; anything else found there is left alone.
+using run::kVersionsListName;
+struct VersionRecord {
+    std::int64_t made = 0;
+    bool isFolder = false;
+    std::string path;  // below the versions folder: "docs/report 2026-12-07 181200.txt"
+};
+// The records of the folder, in the order they were written; those that cannot be read are
+// skipped.
+std::vector<VersionRecord> ReadVersionRecords(const platform::FolderHandle& root);
+bool AppendVersionRecord(const platform::FolderHandle& root, const VersionRecord& record,
+                         std::string* why);
+bool WriteVersionRecords(const platform::FolderHandle& root,
+                         const std::vector<VersionRecord>& records, std::string* why);
+
 // The versions folder of one side of a folder pair.
 class SideVersions {
   public:
@@ -47,12 +64,16 @@ class SideVersions {
     std::string RootPath() const;
     const std::string& topPath() const { return topPath_; }
     const platform::FolderHandle& top() const { return top_; }
+    // The folder `relative` below the root, made when missing; each folder on the way must be
+    // as safe as the root itself.
+    platform::FolderHandle MakeBelow(const std::string& relative, std::string* why);
 
   private:
-    platform::FolderHandle OpenOrMake(const platform::FolderHandle& from, const std::string& below,
-                                      bool create, std::string* why) const;
     // Owned by this process's user or the side's owner, and writable by nobody else.
     bool Guarded(const platform::FolderHandle& folder) const;
+    platform::FolderHandle OpenGuarded(const platform::FolderHandle& from,
+                                       const std::string& relative, bool create,
+                                       std::string* why) const;
     run::VersionsSettings settings_;
     platform::FolderHandle top_;
     std::string topPath_;
@@ -61,14 +82,10 @@ class SideVersions {
     std::string error_;
 };
 
-// Whether stamp x was made after stamp y ("-2" after the plain one of the same second).
-bool NewerStamp(const std::string& x, const std::string& y);
-
 // The folder `relative` ("x/y", "" for from itself) below from, its missing folders created
 // with `mode`, none followed through a link. Invalid, with *why, when it cannot be.
 platform::FolderHandle MakeFoldersBelow(const platform::FolderHandle& from,
-                                        const std::string& relative, std::string* why,
-                                        mode_t mode = 0700);
+                                        const std::string& relative, std::string* why, mode_t mode);
 
 // Copies the item name of `from` into `into` under the name `as`, where nothing may stand,
 // through a marked temporary folder of `into`: an interruption leaves no part of a copy at `as`.
@@ -76,42 +93,46 @@ bool CopyItemAs(const platform::FolderHandle& from, const std::string& name,
                 const platform::FolderHandle& into, const std::string& as, const Metadata& metadata,
                 std::int64_t backupDate, std::string* why);
 
-// Moves the item name of `parent` into `into` as a version of originalName made at stamp: by
-// rename on one file system, otherwise copied under a marked temporary, named, and only then
-// removed. Nothing is removed without its version. *keptName is the version's name.
+// Moves the item name of `parent` into `into` as a version of originalName made at stamp (or,
+// with copyOnly, copies it there): by rename on one file system, otherwise copied under a
+// marked temporary, named, and only then removed. Nothing is removed without its version.
+// *keptName is the version's name.
 bool KeepVersionIn(const platform::FolderHandle& parent, const std::string& name,
                    const platform::FolderHandle& into, const std::string& originalName,
                    const std::string& stamp, const Metadata& metadata, std::int64_t backupDate,
-                   std::string* keptName, std::string* why);
+                   bool copyOnly, std::string* keptName, std::string* why);
 
-// Prunes the versions of originalName in the folder `in`: beyond the newest `keep` ones (0: no
-// limit), and those older than `days` days before now (0: no limit). Only names the versions
-// made are touched; what could not be removed is added to *errors.
-void PruneVersionsOf(const platform::FolderHandle& in, const std::string& originalName,
-                     const run::VersionsSettings& settings, std::time_t now,
-                     const Metadata& metadata, std::vector<std::string>* errors);
-// The same for every item of the whole versions folder below `in`; folders it empties go,
-// and so do the temporaries an interrupted copy left.
-void PruneVersionsTree(const platform::FolderHandle& in, const run::VersionsSettings& settings,
-                       std::time_t now, const Metadata& metadata, std::vector<std::string>* errors);
+// A version kept of an item: the folder of its record below the versions folder, and the
+// item's own name.
+using VersionGroup = std::pair<std::string, std::string>;
+// Prunes the recorded versions of root: beyond the newest `keep` of an item (0: no limit) and
+// older than `days` days before now (0: no limit); only the items of `only` when given. Their
+// records go with them, and so do the folders of the versions folder they leave empty.
+void PruneVersions(const platform::FolderHandle& root, const run::VersionsSettings& settings,
+                   std::time_t now, const std::vector<VersionGroup>* only, const Metadata& metadata,
+                   std::vector<std::string>* errors);
 
 // What a run's executor uses: one task's two sides, the versions it kept, and the pruning
 // after the task.
 class VersionKeeper {
   public:
-    VersionKeeper(const Metadata& metadata) : metadata_(metadata) {}
+    explicit VersionKeeper(const Metadata& metadata) : metadata_(metadata) {}
     // A new task: its settings, the run's start and its two open top folders.
     void Begin(const run::VersionsSettings& settings, std::time_t runStart,
                const platform::FolderHandle& a, const std::string& aPath,
                const platform::FolderHandle& b, const std::string& bPath);
     bool on() const { return settings_.on; }
+    // Whether side B's (or A's) versions folder lies on another file system than `device`:
+    // a version is then a copy, made before the item is replaced.
+    bool OnOtherFileSystem(bool onB, dev_t device);
     // Keeps the item name of parent (the folder relativeParent below the top of side B or A)
-    // as a version of originalName. *keptPath: where it went, for people.
+    // as a version of originalName: moved there, or copied with copyOnly. *keptPath: where it
+    // went, for people.
     bool Keep(bool onB, const platform::FolderHandle& parent, const std::string& relativeParent,
-              const std::string& name, const std::string& originalName, std::string* keptPath,
-              std::string* why);
-    // After the task: the versions of the items kept are pruned, and the whole folders once a
-    // day when an age limit is set. Errors are added to *errors.
+              const std::string& name, const std::string& originalName, bool copyOnly,
+              std::string* keptPath, std::string* why);
+    // After the task: the versions of the items kept are pruned by count, and, with an age
+    // limit, every version recorded by age. Errors are added to *errors.
     void Prune(std::time_t now, std::vector<std::string>* errors);
 
   private:
@@ -120,8 +141,8 @@ class VersionKeeper {
     std::string stamp_;
     std::int64_t runStart_ = 0;
     std::vector<SideVersions> sides_;
-    // What was kept: side, the folder below the side's top, the original name.
-    std::vector<std::tuple<bool, std::string, std::string>> kept_;
+    std::vector<VersionGroup> kept_[2];  // per side, A then B
+    std::vector<std::string> problems_;  // versions kept but not recorded
 };
 
 // ---- Finding and restoring versions, for the command and the window ----
@@ -130,11 +151,13 @@ class VersionKeeper {
 struct VersionInfo {
     std::string relativePath;  // the item's path below the side's top
     std::string stamp;
+    std::int64_t made = 0;  // when it was kept, UTC seconds
     bool isFolder = false;
     std::uint64_t size = 0;  // a folder's: its files' in all
     bool onB = false;
     std::size_t pair = 0;     // the folder pair (0: the session's own A and B)
     std::string versionPath;  // where it lies, for people
+    std::string stored;       // its path below the versions folder
 };
 
 // A folder pair of a session: its two top folders' paths.

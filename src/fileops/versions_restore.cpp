@@ -38,42 +38,6 @@ std::uint64_t TreeSize(const FolderHandle& folder) {
     return size;
 }
 
-struct SideToList {
-    bool onB;
-    std::size_t pair;
-};
-
-// The versions in the mirror folder `in` (the folder `relative` below the side's top), and
-// below it when `deep`; only those of `onlyName` when it is given.
-void Collect(const FolderHandle& in, const std::string& relative, const SideToList& side,
-             const std::string& onlyName, bool deep, std::vector<VersionInfo>& into) {
-    std::vector<platform::FolderEntry> entries;
-    if (sys().readfolder(in.fd(), entries) != 0) return;
-    for (const platform::FolderEntry& e : entries) {
-        const platform::StatResult st = StatAt(in.fd(), e.name);
-        if (!st.ok()) continue;
-        const bool isFolder = st.attributes.isDirectory();
-        if (items::IsTemporaryName(e.name)) continue;
-        if (const auto parts = ParseVersionName(e.name, isFolder)) {
-            if (!onlyName.empty() && parts->original != onlyName) continue;
-            VersionInfo v;
-            v.relativePath = platform::JoinPath(relative, parts->original);
-            if (relative.empty()) v.relativePath = parts->original;
-            v.stamp = parts->stamp;
-            v.isFolder = isFolder;
-            v.size = isFolder ? TreeSize(in.OpenChild(e.name)) : st.attributes.size;
-            v.onB = side.onB;
-            v.pair = side.pair;
-            v.versionPath = in.PathOf(e.name);
-            into.push_back(std::move(v));
-        } else if (isFolder && deep) {
-            Collect(in.OpenChild(e.name),
-                    relative.empty() ? e.name : platform::JoinPath(relative, e.name), side, {},
-                    true, into);
-        }
-    }
-}
-
 }  // namespace
 
 std::vector<VersionInfo> ListVersions(const std::vector<VersionPair>& pairs,
@@ -95,21 +59,36 @@ std::vector<VersionInfo> ListVersions(const std::vector<VersionPair>& pairs,
                 if (why.find(std::strerror(ENOENT)) == std::string::npos) errors->push_back(why);
                 continue;
             }
-            const SideToList which{onB, p};
-            if (relative.empty()) {
-                Collect(root, {}, which, {}, true, found);
-                continue;
+            for (const VersionRecord& record : ReadVersionRecords(root)) {
+                const auto [folder, name] = SplitLast(record.path);
+                const auto parts = ParseVersionName(name, record.isFolder);
+                if (!parts) continue;
+                VersionInfo v;
+                v.relativePath = folder.empty() ? parts->original : folder + "/" + parts->original;
+                if (!relative.empty() && v.relativePath != relative &&
+                    v.relativePath.compare(0, relative.size() + 1, relative + "/") != 0) {
+                    continue;
+                }
+                const FolderHandle in = root.OpenBelow(folder);
+                const platform::StatResult st =
+                    in.valid() ? StatAt(in.fd(), name) : platform::StatResult{{}, ENOENT};
+                if (!st.ok() || st.attributes.isDirectory() != record.isFolder) continue;
+                v.stamp = parts->stamp;
+                v.made = record.made;
+                v.isFolder = record.isFolder;
+                v.size = record.isFolder ? TreeSize(in.OpenChild(name)) : st.attributes.size;
+                v.onB = onB;
+                v.pair = p;
+                v.versionPath = in.PathOf(name);
+                v.stored = record.path;
+                found.push_back(std::move(v));
             }
-            const auto [parent, name] = SplitLast(relative);
-            const FolderHandle in = root.OpenBelow(parent);
-            if (in.valid()) Collect(in, parent, which, name, false, found);
-            const FolderHandle below = root.OpenBelow(relative);
-            if (below.valid()) Collect(below, relative, which, {}, true, found);
         }
     }
     std::sort(found.begin(), found.end(), [](const VersionInfo& x, const VersionInfo& y) {
         if (x.relativePath != y.relativePath) return x.relativePath < y.relativePath;
-        return NewerStamp(x.stamp, y.stamp);
+        if (x.made != y.made) return x.made > y.made;
+        return x.stored > y.stored;
     });
     return found;
 }
@@ -134,9 +113,9 @@ bool FindVersion(const VersionPair& pair, const run::VersionsSettings& settings,
     SideVersions side(settings, top, topPath);
     const FolderHandle& root = side.Root(false, why);
     if (!root.valid()) return false;
-    const auto [parent, name] = SplitLast(version.relativePath);
-    open->folder = root.OpenBelow(parent, &error);
-    open->name = VersionName(name, version.stamp, version.isFolder);
+    const auto [folder, name] = SplitLast(version.stored);
+    open->folder = root.OpenBelow(folder, &error);
+    open->name = name;
     if (!open->folder.valid() || StatAt(open->folder.fd(), open->name).error != 0) {
         *why = GLS("The version is no longer there:") + " " + run::Quoted(version.versionPath);
         return false;
@@ -157,19 +136,21 @@ bool RestoreInto(const std::string& topPath, const run::VersionsSettings& settin
     const auto [parentPath, name] = SplitLast(relativePath);
     const FolderHandle parent = MakeFoldersBelow(top, parentPath, why, 0777);
     if (!parent.valid()) return false;
-    if (StatAt(parent.fd(), name).error != ENOENT) {
-        run::VersionsSettings keepAll = settings;
-        keepAll.on = true;
-        SideVersions side(keepAll, top, topPath);
-        const FolderHandle& root = side.Root(true, why);
-        const FolderHandle into = root.valid() ? MakeFoldersBelow(root, parentPath, why) : root;
+    if (const platform::StatResult st = StatAt(parent.fd(), name); st.error != ENOENT) {
+        SideVersions side(settings, top, topPath);
+        const FolderHandle into = side.MakeBelow(parentPath, why);
         std::string kept;
         if (!into.valid() || !KeepVersionIn(parent, name, into, name, VersionStamp(now), metadata,
-                                            now, &kept, why)) {
+                                            now, false, &kept, why)) {
             *why = GLS("Can't keep the item standing there as a version:") + " " +
                    run::Quoted(parent.PathOf(name)) + ": " + *why;
             return false;
         }
+        std::string recordWhy;
+        AppendVersionRecord(side.Root(false, &recordWhy),
+                            {static_cast<std::int64_t>(now), st.attributes.isDirectory(),
+                             parentPath.empty() ? kept : parentPath + "/" + kept},
+                            &recordWhy);
         done->push_back(GLS("Version kept of") + " " + run::Quoted(parent.PathOf(name)) + ": " +
                         run::Quoted(into.PathOf(kept)));
     }

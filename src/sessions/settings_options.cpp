@@ -63,14 +63,19 @@ run::VersionsSettings VersionsSettingsOf(const plist::Value* settingsDict) {
 
 std::string CheckVersionsFolder(const std::string& folder) {
     if (folder.empty()) return {};
+    if (folder.front() != '/') {
+        return GLS(
+            "The versions folder must be an absolute path, or empty for a folder "
+            "\".quorvel-versions\" at the top of each side.");
+    }
     if (folder.size() > 1024) return GLS("The versions folder's path is too long.");
     for (const unsigned char c : folder) {
         if (c < 0x20 || c == 0x7F) {
             return GLS("The versions folder's path holds a control character.");
         }
     }
-    // Each name of the path: never "..", which would lead out of the side, nor ".".
-    std::size_t start = folder[0] == '/' ? 1 : 0;
+    // Each name of the path: never "..", which could lead anywhere, nor ".".
+    std::size_t start = 1;
     while (start <= folder.size()) {
         const std::size_t slash = std::min(folder.find('/', start), folder.size());
         const std::string_view name(folder.data() + start, slash - start);

@@ -783,7 +783,7 @@ TEST_F(CliTest, SettingsAndConflictsSetThenShowRoundTrip) {
                           " task=sync exact=yes skip-invisible=on settLockedItems=0"
                           " move-to-trash=true subfolder=on subfolder-kind=0"
                           " 'subfolder-pattern=kSrc yyyy' versions=yes versions-keep=3"
-                          " versions-folder=old/versions settVersionsDays=30",
+                          " versions-folder=/srv/versions settVersionsDays=30",
                       &out, &err),
               0)
         << err;
@@ -796,11 +796,12 @@ TEST_F(CliTest, SettingsAndConflictsSetThenShowRoundTrip) {
               "settSkipCheckPermissions\t0\nsettCheckAttrChanged\t0\n"
               "settCreateDestFolder\t1\nsettCreateDestFolderNameKind\t0\n"
               "settCreateDestFolderCustomNameFormat\tkSrc yyyy\n"
-              "settVersionsOn\t1\nsettVersionsFolder\told/versions\nsettVersionsKeep\t3\n"
+              "settVersionsOn\t1\nsettVersionsFolder\t/srv/versions\nsettVersionsKeep\t3\n"
               "settVersionsDays\t30\nmarker\t1\n");
     // A versions folder that would lead out of the side, or a count out of range, is refused
     // and nothing is written.
-    for (const char* bad : {" versions-folder=a/../b", " versions-keep=-1", " versions-days=x"}) {
+    for (const char* bad : {" versions-folder=/a/../b", " versions-folder=relative",
+                            " versions-keep=-1", " versions-days=x"}) {
         EXPECT_EQ(Quorvel("settings set" + session + bad + " exact=no", &out, &err), 2) << bad;
     }
     ASSERT_EQ(Quorvel("settings show --json --session-index 1 --document " + test::ShellQuote(doc),
@@ -1417,6 +1418,11 @@ TEST_F(CliTest, VersionsAreListedAndOneIsPutBackWithoutOverwriting) {
     test::WriteText(a + "/report.txt", "new");
     test::WriteText(b + "/.quorvel-versions/sub/report 2026-12-07 181200.txt", "tuesday");
     test::WriteText(b + "/.quorvel-versions/sub/report 2026-12-01 090000.txt", "older");
+    // Only what the record names is a version: not the lookalike beside them.
+    test::WriteText(b + "/.quorvel-versions/sub/report 2026-12-09 090000.txt", "planted");
+    test::WriteText(b + "/.quorvel-versions/.quorvel-versions.list",
+                    "1765131120\tf\tsub/report 2026-12-07 181200.txt\n"
+                    "1764576000\tf\tsub/report 2026-12-01 090000.txt\n");
     WriteDocument(doc, {{"Docs", a, b}});
     const std::string session = " --session Docs --document " + test::ShellQuote(doc);
     std::string out, err;

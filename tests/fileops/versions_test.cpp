@@ -43,6 +43,13 @@ RunResult RunSession(const sessions::SessionDocument& doc) {
             test::FlattenPlan(s)};
 }
 
+// What a versions folder holds, its record left out.
+test::Files Kept(const test::TreeFixture& tree, const std::string& folder) {
+    test::Files files = tree.Contents(folder);
+    std::erase_if(files, [](const auto& f) { return f.first.ends_with(kVersionsListName); });
+    return files;
+}
+
 sessions::SessionDocument VersionsDocument(const test::TreeFixture& tree, std::int64_t task,
                                            const std::string& folder = "") {
     sessions::SessionDocument doc = test::TwoFolderDocument(tree.a(), tree.b(), task);
@@ -100,7 +107,7 @@ TEST(VersionsTest, ReplacedAndDeletedItemsAreKeptUnderTheirPathAndStamp) {
         if (row.fault != 0) {
             EXPECT_GT(faults.failures(test::Sys::renameat2), 0);
         }
-        EXPECT_EQ(tree.Contents("B/.quorvel-versions"), kept(first.stamp));
+        EXPECT_EQ(Kept(tree, "B/.quorvel-versions"), kept(first.stamp));
         test::Files b = tree.Contents("B");
         std::erase_if(b, [](const auto& f) { return f.first.starts_with(".quorvel-versions"); });
         EXPECT_EQ(b, tree.Contents("A"));
@@ -117,8 +124,7 @@ TEST(VersionsTest, ASynchronizeKeepsTheVersionOnTheSideReplacedAndInAFolderOfIts
     const RunResult run = RunSession(VersionsDocument(tree, sessions::kTaskSynchronize, chosen));
     EXPECT_EQ(run.errors, 0);
     const std::string a = fs::canonical(tree.a()).string().substr(1);
-    EXPECT_EQ(tree.Contents("versions"),
-              (test::Files{{a + "/notes " + run.stamp + ".txt", "old"}}));
+    EXPECT_EQ(Kept(tree, "versions"), (test::Files{{a + "/notes " + run.stamp + ".txt", "old"}}));
     EXPECT_EQ(tree.Contents("A"), (test::Files{{"notes.txt", "new"}}));
 
     // On a file system of its own (as root, a tmpfs mounted for the test): copied, not renamed.
@@ -129,24 +135,41 @@ TEST(VersionsTest, ASynchronizeKeepsTheVersionOnTheSideReplacedAndInAFolderOfIts
     tree.Build({"B/notes.txt:newer@3000"});
     const RunResult across = RunSession(VersionsDocument(tree, sessions::kTaskSynchronize, chosen));
     EXPECT_EQ(across.errors, 0);
-    EXPECT_EQ(tree.Contents("versions"),
+    EXPECT_EQ(Kept(tree, "versions"),
               (test::Files{{a + "/notes " + across.stamp + ".txt", "new"}}));
     ::umount2(chosen.c_str(), MNT_DETACH);
 }
 
 TEST(VersionsTest, AVersionThatCannotBeKeptLeavesTheItemAndCountsAnError) {
-    test::TreeFixture tree;
-    tree.Build({"A/report.txt:new@2000", "B/report.txt:old@1000", "B/gone.txt:bye@1000",
-                "B/Photos/p.jpg:pic@1000"});
-    test::FaultyFileSystem faults({VersionRenameFails(EACCES)});
-    platform::ScopedFileSystem scoped(faults);
-    const RunResult run = RunSession(VersionsDocument(tree, sessions::kTaskBackup));
-    EXPECT_GE(run.errors, 3);
-    // The copy that had taken the replaced file's place gave it back.
-    EXPECT_EQ(tree.Contents("B"), (test::Files{{"report.txt", "old"},
-                                               {"gone.txt", "bye"},
-                                               {"Photos/p.jpg", "pic"},
-                                               {".quorvel-versions/", ""}}));
+    const struct {
+        const char* name;
+        bool chooseB;     // the versions folder chosen is side B itself
+        bool otherOwner;  // a folder in the versions folder belongs to another user
+        int renameError;  // the move into the versions folder fails
+    } rows[] = {{"a versions folder that may not be written", false, false, EACCES},
+                {"a versions folder holding the side", true, false, 0},
+                {"a folder of it another user owns", false, true, 0}};
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        if (row.otherOwner && ::geteuid() != 0) continue;  // only root can give it away
+        test::TreeFixture tree;
+        tree.Build({"A/d/report.txt:new@2000", "B/d/report.txt:old@1000", "B/d/gone.txt:bye@1000",
+                    "B/d/Photos/p.jpg:pic@1000"});
+        if (row.otherOwner) {
+            fs::create_directories(tree.path("B/.quorvel-versions/d"));
+            fs::permissions(tree.path("B/.quorvel-versions"), fs::perms::owner_all);
+            ASSERT_EQ(::chown(tree.path("B/.quorvel-versions/d").c_str(), 54321, 54321), 0);
+        }
+        const test::Files before = tree.Contents("B/d");
+        test::FaultyFileSystem faults;
+        if (row.renameError != 0) faults.Add(VersionRenameFails(row.renameError));
+        platform::ScopedFileSystem scoped(faults);
+        const RunResult run = RunSession(VersionsDocument(
+            tree, sessions::kTaskBackup, row.chooseB ? fs::canonical(tree.b()).string() : ""));
+        EXPECT_GE(run.errors, 3);
+        // The copy that had taken the replaced file's place gave it back.
+        EXPECT_EQ(tree.Contents("B/d"), before);
+    }
 }
 
 TEST(VersionsTest, NamesCarryTheStampBeforeTheExtensionAndReadBack) {
@@ -174,43 +197,54 @@ TEST(VersionsTest, NamesCarryTheStampBeforeTheExtensionAndReadBack) {
          {"report.txt", "r 2026-12-07 18120.txt", "r 2026-12-07 181200.a.b", "2026-12-07 181200"}) {
         EXPECT_FALSE(ParseVersionName(notOne, false)) << notOne;
     }
-    EXPECT_TRUE(NewerStamp("2026-12-07 181200-2", "2026-12-07 181200"));
     EXPECT_EQ(VersionStamp(*StampTime("2026-03-29 023000")).size(), 17u);
 }
 
-TEST(VersionsTest, RetentionPrunesTheOldestByCountAndAgeAndNothingElse) {
+TEST(VersionsTest, RetentionPrunesTheOldestRecordedByCountAndAgeAndNothingElse) {
     test::TreeFixture tree;
-    std::vector<std::string> entries = {"B/r.txt", "B/r 2026-01-05 000000.txt extra",
-                                        "B/other 2026-01-01 000000.txt"};
-    for (int day = 1; day <= 5; ++day) {
-        entries.push_back("B/r 2026-01-0" + std::to_string(day) + " 000000.txt");
+    // Versions of r.txt kept on days 1 to 5 (their names' stamps say otherwise: only when they
+    // were kept counts, whatever the clock's zone), two more kept the same second as day 5's,
+    // and lookalikes nobody recorded.
+    const std::int64_t day = 86400, start = 1767225600;  // 2026-01-01 UTC
+    std::vector<std::string> entries = {"B/r 2020-01-01 000000.txt", "B/sub/x 2020-01-01 000000/",
+                                        "B/keep/r.txt"};
+    std::vector<VersionRecord> records;
+    for (int d = 1; d <= 5; ++d) {
+        const std::string name = "r 2026-02-0" + std::to_string(6 - d) + " 000000.txt";
+        entries.push_back("B/keep/" + name + ":" + std::to_string(d));
+        records.push_back({start + d * day, false, "keep/" + name});
     }
-    entries.push_back("B/r 2026-01-05 000000-2.txt");
+    entries.push_back("B/keep/r 2026-02-01 000000-2.txt:5b");
+    records.push_back({start + 5 * day, false, "keep/r 2026-02-01 000000-2.txt"});
     tree.Build(entries);
     const platform::FolderHandle b = platform::FolderHandle::OpenTop(tree.b());
+    std::string why;
+    ASSERT_TRUE(WriteVersionRecords(b, records, &why)) << why;
     const items::TWUtilities tw;
     const Metadata metadata(tw);
     std::vector<std::string> errors;
-    run::VersionsSettings settings{.on = true, .folder = "", .keep = 3, .days = 0};
-    PruneVersionsOf(b, "r.txt", settings, *StampTime("2026-01-06 000000"), metadata, &errors);
-    const auto names = [&] {
-        std::set<std::string> left;
-        for (const auto& [path, content] : tree.Contents("B")) left.insert(path);
-        return left;
+    const auto left = [&] {
+        std::set<std::string> contents;
+        for (const auto& [path, content] : tree.Contents("B/keep")) contents.insert(content);
+        return contents;
     };
-    EXPECT_EQ(names(),
-              (std::set<std::string>{"r.txt", "r 2026-01-05 000000.txt extra",
-                                     "other 2026-01-01 000000.txt", "r 2026-01-05 000000-2.txt",
-                                     "r 2026-01-05 000000.txt", "r 2026-01-04 000000.txt"}));
-    settings = {.on = true, .folder = "", .keep = 0, .days = 1};
-    PruneVersionsOf(b, "r.txt", settings, *StampTime("2026-01-06 000000"), metadata, &errors);
-    EXPECT_EQ(names(), (std::set<std::string>{
-                           "r.txt", "r 2026-01-05 000000.txt extra", "other 2026-01-01 000000.txt",
-                           "r 2026-01-05 000000-2.txt", "r 2026-01-05 000000.txt"}));
-    // The tree's pruning: every item's versions, and the folders it leaves empty.
-    tree.Build({"B/sub/deeper/x 2020-01-01 000000.txt"});
-    PruneVersionsTree(b, settings, *StampTime("2026-01-06 000000"), metadata, &errors);
-    EXPECT_FALSE(fs::exists(tree.path("B/sub")));
+    run::VersionsSettings settings;
+    settings.keep = 3;
+    PruneVersions(b, settings, start + 6 * day, nullptr, metadata, &errors);
+    EXPECT_EQ(left(), (std::set<std::string>{"", "5b", "5", "4"}));  // "" is r.txt itself
+    settings = {};
+    settings.keep = 0;
+    settings.days = 1;
+    PruneVersions(b, settings, start + 6 * day, nullptr, metadata, &errors);
+    EXPECT_EQ(left(), (std::set<std::string>{"", "5b", "5"}));
+    settings.days = 0;
+    settings.keep = 1;
+    const std::vector<VersionGroup> other = {{"keep", "s.txt"}};
+    PruneVersions(b, settings, start + 6 * day, &other, metadata, &errors);
+    EXPECT_EQ(left().size(), 3u);
+    EXPECT_EQ(ReadVersionRecords(b).size(), 2u);
+    EXPECT_TRUE(fs::exists(tree.path("B/r 2020-01-01 000000.txt")));
+    EXPECT_TRUE(fs::exists(tree.path("B/sub/x 2020-01-01 000000")));
     EXPECT_TRUE(errors.empty());
 }
 
@@ -247,7 +281,7 @@ TEST(VersionsTest, RestorePutsAVersionBackOnBothSidesKeepingWhatStoodThere) {
         EXPECT_EQ(files.at("Photos/p.jpg"), "pic") << side;
     }
     // What stood there is a version now, on its own side.
-    EXPECT_EQ(tree.Contents("A/.quorvel-versions"),
+    EXPECT_EQ(Kept(tree, "A/.quorvel-versions"),
               (test::Files{{"report " + VersionStamp(later) + ".txt", "new"}}));
     // Into a folder of the user's choice, never over what stands there.
     EXPECT_FALSE(RestoreVersion(pairs, settings, all[1], tree.path("elsewhere"), later, metadata,
