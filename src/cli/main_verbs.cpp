@@ -19,6 +19,7 @@
 #include "cli/scripts_command.h"
 #include "cli/terminal_text.h"
 #include "cli/timers_command.h"
+#include "cli/triggers_command.h"
 #include "cli/volumes_command.h"
 #include "platform/file_io.h"
 #include "platform/localization.h"
@@ -73,7 +74,8 @@ struct OnlyFor {
 constexpr OnlyFor kLogOnly[] = {{&kLast, "log show"}, {&kErrors, "log show"}};
 // these after it.
 constexpr OnlyFor kOnlyFor[] = {
-    {&kSessionIndex, "settings, conflicts, scripts, volumes, filter, exclude, multi and timers"},
+    {&kSessionIndex,
+     "settings, conflicts, scripts, volumes, filter, exclude, multi, timers and triggers"},
     {&kFile, "scripts set"},
     {&kText, "scripts set"},
     {&kWait, "scheduler"},
@@ -165,6 +167,13 @@ constexpr Take<TimersArguments> kTimersOptions[] = {
     {&kDays, Into<&TimersArguments::days>},
 };
 
+constexpr Take<TriggersArguments> kTriggersOptions[] = {
+    {&kDocument, Into<&TriggersArguments::document>},
+    {&kSession, Into<&TriggersArguments::session>},
+    {&kSessionIndex, Into<&TriggersArguments::sessionIndex>},
+    {&kJson, Into<&TriggersArguments::json>},
+};
+
 constexpr Take<SchedulerArguments> kSchedulerOptions[] = {
     {&kDocument, Into<&SchedulerArguments::document>},
     {&kDays, Into<&SchedulerArguments::days>},
@@ -183,6 +192,7 @@ constexpr Refusal kExcludeRefusals[] = {{&kAll, "exclude takes one session, not 
 constexpr Refusal kMultiRefusals[] = {{&kAll, "multi takes one session, not --all"}};
 constexpr Refusal kVolumesRefusals[] = {{&kAll, "volumes takes one session, not --all"},
                                         {&kJson, "--json is not for volumes"}};
+constexpr Refusal kTriggersRefusals[] = {{&kAll, "triggers takes one session, not --all"}};
 constexpr Refusal kScriptsRefusals[] = {{&kAll, "scripts takes one session, not --all"},
                                         {&kJson, "--json is not for scripts"}};
 
@@ -234,6 +244,12 @@ TimersArguments TimersOf(const ParsedLine& line) {
     return args;
 }
 
+TriggersArguments TriggersOf(const ParsedLine& line) {
+    TriggersArguments args = Read(kTriggersOptions, line);
+    args.words = WordsAfterVerb(line);
+    return args;
+}
+
 LogArguments LogOf(const ParsedLine& line, std::string* problem) {
     LogArguments args = Read(kLogOptions, line);
     *problem = ReadLogWords(WordsAfterVerb(line), &args);
@@ -253,6 +269,9 @@ std::string CheckFilter(const ParsedLine& line) { return CheckFilterArguments(Fi
 std::string CheckScripts(const ParsedLine& line) { return CheckScriptsArguments(ScriptsOf(line)); }
 std::string CheckVolumes(const ParsedLine& line) { return CheckVolumesArguments(VolumesOf(line)); }
 std::string CheckTimers(const ParsedLine& line) { return CheckTimersArguments(TimersOf(line)); }
+std::string CheckTriggers(const ParsedLine& line) {
+    return CheckTriggersArguments(TriggersOf(line));
+}
 
 std::string CheckScheduler(const ParsedLine& line) {
     if (ParseTimerDays(Read(kSchedulerOptions, line).days)) return {};
@@ -362,6 +381,12 @@ int Timers(app::MainApp& app, const ParsedLine& line, std::ostream& out, std::os
     return RunTimersCommand(app, args, out, err);
 }
 
+int Triggers(app::MainApp& app, const ParsedLine& line, std::ostream& out, std::ostream& err) {
+    const TriggersArguments args = TriggersOf(line);
+    if (!OpenForVerb(app, args.document, err)) return kExitUsage;
+    return RunTriggersCommand(app, args, out, err);
+}
+
 int Scheduler(app::MainApp& app, const ParsedLine& line, std::ostream& out, std::ostream& err) {
     const SchedulerArguments args = Read(kSchedulerOptions, line);
     if (!OpenForVerb(app, args.document, err)) return kExitUsage;
@@ -373,6 +398,7 @@ int Scheduler(app::MainApp& app, const ParsedLine& line, std::ostream& out, std:
 bool Changes(const ParsedLine&) { return true; }
 bool OnlyReads(const ParsedLine&) { return false; }
 bool TimersChanges(const ParsedLine& line) { return TimersVerbChanges(TimersOf(line)); }
+bool TriggersChange(const ParsedLine& line) { return TriggersVerbChanges(TriggersOf(line)); }
 bool VolumesChange(const ParsedLine& line) {
     const std::string verb = line.operands.size() > 1 ? line.operands[1] : "";
     return verb != "list" && verb != "mount" && verb != "unmount";
@@ -478,6 +504,13 @@ constexpr MainVerb kVerbs[] = {
      .operands = true,
      .check = CheckTimers,
      .changes = TimersChanges},
+    {.name = "triggers",
+     .takes = TakesOption<kTriggersOptions>,
+     .perform = Triggers,
+     .operands = true,
+     .refusals = kTriggersRefusals,
+     .check = CheckTriggers,
+     .changes = TriggersChange},
     {.name = "scheduler",
      .takes = TakesOption<kSchedulerOptions>,
      .perform = Scheduler,

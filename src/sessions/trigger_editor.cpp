@@ -14,7 +14,7 @@ namespace {
 std::string ParseChecked(const std::string& text, std::string (*check)(std::int64_t),
                          std::int64_t* value) {
     const std::optional<std::int64_t> n = ParseInteger(text);
-    const std::string refusal = check(n.value_or(-1));
+    std::string refusal = check(n.value_or(-1));
     if (!refusal.empty()) return refusal;
     *value = *n;
     return {};
