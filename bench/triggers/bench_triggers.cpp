@@ -50,8 +50,7 @@ void MakeTree(const std::string& root, long files, long folders) {
 int main(int argc, char** argv) {
     const long files = argc > 1 ? std::atol(argv[1]) : 200000;
     const long folders = argc > 2 ? std::atol(argv[2]) : 10000;
-    const std::string where =
-        argc > 3 ? argv[3] : std::filesystem::temp_directory_path().string();
+    const std::string where = argc > 3 ? argv[3] : std::filesystem::temp_directory_path().string();
     const std::string root = where + "/quorvel-bench-triggers-" + std::to_string(::getpid());
     std::printf("making %ld files in %ld folders under %s...\n", files, folders, root.c_str());
     MakeTree(root, files, folders);
@@ -65,8 +64,9 @@ int main(int argc, char** argv) {
         const qv::platform::WatchStatus status = watch.Watch(root);
         const auto end = std::chrono::steady_clock::now();
         if (status != qv::platform::WatchStatus::Watching) {
-            std::fprintf(stderr, "the tree could not be watched (raise "
-                                 "fs.inotify.max_user_watches)\n");
+            std::fprintf(stderr,
+                         "the tree could not be watched (raise "
+                         "fs.inotify.max_user_watches)\n");
             std::filesystem::remove_all(root);
             return 1;
         }
@@ -74,10 +74,10 @@ int main(int argc, char** argv) {
         watches = watch.watchCount();
     }
     std::sort(seconds.begin(), seconds.end());
-    std::printf("%zu folders watched: best %.3f s, median %.3f s; peak memory %.1f MB "
-                "(%.1f MB before the watches)\n",
-                watches, seconds.front(), seconds[1], PeakKilobytes() / 1024.0,
-                before / 1024.0);
+    std::printf(
+        "%zu folders watched: best %.3f s, median %.3f s; peak memory %.1f MB "
+        "(%.1f MB before the watches)\n",
+        watches, seconds.front(), seconds[1], PeakKilobytes() / 1024.0, before / 1024.0);
     std::filesystem::remove_all(root);
     return 0;
 }
