@@ -5,6 +5,7 @@
 #include <QTimer>
 
 #include "platform/localization.h"
+#include "sessions/trigger_options.h"
 #include "ui/qt_text.h"
 #include "ui/run_controller.h"
 
@@ -50,9 +51,13 @@ void WindowScheduler::Arm() {
     }
     // The triggers follow the timers' scope, and wait while sync-and-quit is set as they do.
     schedule::Triggers& t = triggers();
-    t.SetScope(scheduler().Scope());
-    const bool triggersOn = app_.preferences().mPrefDict.intAt("prefSyncAndQuit") == 0 &&
-                            schedule::IsTriggerOnInSomeSession(doc);
+    const schedule::TimerScope scope = scheduler().Scope();
+    t.SetScope(scope);
+    const bool triggersOn =
+        app_.preferences().mPrefDict.intAt("prefSyncAndQuit") == 0 &&
+        (scope.allSessions
+             ? schedule::IsTriggerOnInSomeSession(doc)
+             : sessions::SessionTriggerOptions(doc.GetSessionDict(scope.sessionIndex)).any());
     // A document from elsewhere shows its timers but fires none until the user trusts it; its
     // triggers watch nothing until then.
     const bool timersOn = on;
