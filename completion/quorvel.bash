@@ -1,6 +1,6 @@
 # bash completion for quorvel: verbs, their options, session names (of the template, or of the
 # --document on the line), preference keys and the option keys of settings, conflicts, filter
-# and timers set.
+# and timers set, and the keys and kinds of triggers.
 
 # The words the program itself lists: the first column of its output, one a line.
 _quorvel_column() {
@@ -87,8 +87,8 @@ _quorvel() {
 
     if ((COMP_CWORD == 1)); then
         mapfile -t COMPREPLY < <(compgen -W "new-document list show plan run settings conflicts
-            log exclude multi scripts volumes filter session document prefs mail timers scheduler
-            versions --help --version" -- "$cur")
+            log exclude multi scripts volumes filter session document prefs mail timers triggers
+            scheduler versions --help --version" -- "$cur")
         return
     fi
 
@@ -108,6 +108,7 @@ _quorvel() {
         mail) subs="test" ;;
         timers) subs="list toggle on off set" ;;
         versions) subs="list restore" ;;
+        triggers) subs="show set on off" ;;
     esac
     if ((COMP_CWORD == 2)) && [[ -n $subs && $cur != -* ]]; then
         mapfile -t COMPREPLY < <(compgen -W "$subs" -- "$cur")
@@ -142,6 +143,14 @@ _quorvel() {
                         onlyFriday= onlySaturday= onlySunday= onOff=" -- "$cur")
                     compopt -o nospace 2>/dev/null
                 fi
+                return ;;
+            "triggers set")
+                mapfile -t COMPREPLY < <(compgen -W "triggerOnMountOn= triggerOnChangeOn=
+                    triggerQuietSeconds= triggerMinMinutes=" -- "$cur")
+                compopt -o nospace 2>/dev/null
+                return ;;
+            "triggers on"|"triggers off")
+                ((COMP_CWORD == 3)) && mapfile -t COMPREPLY < <(compgen -W "mount change" -- "$cur")
                 return ;;
             "session "*)
                 if ((COMP_CWORD == 3)) && [[ $sub != add ]]; then

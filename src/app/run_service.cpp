@@ -180,8 +180,8 @@ std::string RunService::LogFolder() const {
 void RunService::MakeAndSaveLog(run::RunState& s) {
     ActiveRun& r = *run_;
     const plist::Value& prefs = preferences_.mPrefDict;
-    schedule::LogInputs inputs{document_,     prefs,          facts_,         r.tw,
-                               r.allSessions, EmailTo(prefs), r.machineNotice};
+    schedule::LogInputs inputs{document_,     prefs,          facts_,          r.tw,
+                               r.allSessions, EmailTo(prefs), r.machineNotice, r.request.startedBy};
     r.logString = schedule::MakeLog(s, inputs);
     r.conclusion.logMade = true;
 

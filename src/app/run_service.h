@@ -40,6 +40,8 @@ struct RunRequest {
     // Show the preview of this run's planned actions whatever the preferences say (the
     // command's --preview); only where someone may be asked.
     bool preview = false;
+    // Why a trigger started the run, for its log ("volume /media/disk appeared").
+    std::string startedBy;
 };
 
 struct StartResult {

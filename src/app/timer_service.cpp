@@ -4,6 +4,7 @@
 
 #include <cstdio>
 
+#include "app/unattended_proxy.h"
 #include "platform/file_io.h"
 #include "platform/localization.h"
 #include "platform/system_log.h"
@@ -44,17 +45,6 @@ schedule::FiredMinutes ReadFiredTimers(const platform::SupportPaths& paths) {
 }
 
 }  // namespace
-
-// Nobody watches a timer run: conflicts that would ask are skipped and errors do not stop it.
-class TimerService::UnattendedProxy : public run::MainThreadProxy {
-  public:
-    run::ConflictReply AskReplace(const run::ConflictQuestion&) override {
-        return {run::ConflictAnswer::Skip, false};
-    }
-    void ShowErrorAndStop(const std::string&, const std::string&) override {}
-    bool AskSkipAndContinue(const std::string&, const std::string&) override { return true; }
-    bool ConfirmDeletion(const std::string&) override { return false; }
-};
 
 TimerService::TimerService(MainApp& app, schedule::Scheduler::Clock clock)
     : app_(app),

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "app/main_app.h"
+#include "app/unattended_proxy.h"
 #include "platform/run_lock.h"
 #include "schedule/scheduler.h"
 
@@ -58,7 +59,6 @@ class TimerService : private schedule::TimerLauncher {
     schedule::FiredMinutes FiredBefore() const override;
     void RecordFired(const std::string& sessionName, const platform::LocalMinute& covered) override;
 
-    class UnattendedProxy;
     MainApp& app_;
     std::unique_ptr<UnattendedProxy> proxy_;
     schedule::Scheduler scheduler_;

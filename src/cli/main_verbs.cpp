@@ -19,6 +19,7 @@
 #include "cli/scripts_command.h"
 #include "cli/terminal_text.h"
 #include "cli/timers_command.h"
+#include "cli/triggers_command.h"
 #include "cli/versions_command.h"
 #include "cli/volumes_command.h"
 #include "platform/file_io.h"
@@ -77,7 +78,8 @@ constexpr OnlyFor kLogOnly[] = {{&kLast, "log show"}, {&kErrors, "log show"}};
 // these after it.
 constexpr OnlyFor kOnlyFor[] = {
     {&kSessionIndex,
-     "settings, conflicts, scripts, volumes, filter, exclude, multi, timers and versions"},
+     "settings, conflicts, scripts, volumes, filter, exclude, multi, timers, triggers and "
+     "versions"},
     {&kAt, "versions"},
     {&kTo, "versions"},
     {&kFile, "scripts set"},
@@ -171,6 +173,13 @@ constexpr Take<TimersArguments> kTimersOptions[] = {
     {&kDays, Into<&TimersArguments::days>},
 };
 
+constexpr Take<TriggersArguments> kTriggersOptions[] = {
+    {&kDocument, Into<&TriggersArguments::document>},
+    {&kSession, Into<&TriggersArguments::session>},
+    {&kSessionIndex, Into<&TriggersArguments::sessionIndex>},
+    {&kJson, Into<&TriggersArguments::json>},
+};
+
 constexpr Take<VersionsArguments> kVersionsOptions[] = {
     {&kDocument, Into<&VersionsArguments::document>},
     {&kSession, Into<&VersionsArguments::session>},
@@ -199,6 +208,7 @@ constexpr Refusal kMultiRefusals[] = {{&kAll, "multi takes one session, not --al
 constexpr Refusal kVolumesRefusals[] = {{&kAll, "volumes takes one session, not --all"},
                                         {&kJson, "--json is not for volumes"}};
 constexpr Refusal kVersionsRefusals[] = {{&kAll, "versions takes one session, not --all"}};
+constexpr Refusal kTriggersRefusals[] = {{&kAll, "triggers takes one session, not --all"}};
 constexpr Refusal kScriptsRefusals[] = {{&kAll, "scripts takes one session, not --all"},
                                         {&kJson, "--json is not for scripts"}};
 
@@ -250,6 +260,12 @@ TimersArguments TimersOf(const ParsedLine& line) {
     return args;
 }
 
+TriggersArguments TriggersOf(const ParsedLine& line) {
+    TriggersArguments args = Read(kTriggersOptions, line);
+    args.words = WordsAfterVerb(line);
+    return args;
+}
+
 VersionsArguments VersionsOf(const ParsedLine& line) {
     VersionsArguments args = Read(kVersionsOptions, line);
     args.words = WordsAfterVerb(line);
@@ -275,6 +291,9 @@ std::string CheckFilter(const ParsedLine& line) { return CheckFilterArguments(Fi
 std::string CheckScripts(const ParsedLine& line) { return CheckScriptsArguments(ScriptsOf(line)); }
 std::string CheckVolumes(const ParsedLine& line) { return CheckVolumesArguments(VolumesOf(line)); }
 std::string CheckTimers(const ParsedLine& line) { return CheckTimersArguments(TimersOf(line)); }
+std::string CheckTriggers(const ParsedLine& line) {
+    return CheckTriggersArguments(TriggersOf(line));
+}
 std::string CheckVersions(const ParsedLine& line) {
     return CheckVersionsArguments(VersionsOf(line));
 }
@@ -387,6 +406,12 @@ int Timers(app::MainApp& app, const ParsedLine& line, std::ostream& out, std::os
     return RunTimersCommand(app, args, out, err);
 }
 
+int Triggers(app::MainApp& app, const ParsedLine& line, std::ostream& out, std::ostream& err) {
+    const TriggersArguments args = TriggersOf(line);
+    if (!OpenForVerb(app, args.document, err)) return kExitUsage;
+    return RunTriggersCommand(app, args, out, err);
+}
+
 int Versions(app::MainApp& app, const ParsedLine& line, std::ostream& out, std::ostream& err) {
     const VersionsArguments args = VersionsOf(line);
     if (!OpenForVerb(app, args.document, err)) return kExitUsage;
@@ -404,6 +429,7 @@ int Scheduler(app::MainApp& app, const ParsedLine& line, std::ostream& out, std:
 bool Changes(const ParsedLine&) { return true; }
 bool OnlyReads(const ParsedLine&) { return false; }
 bool TimersChanges(const ParsedLine& line) { return TimersVerbChanges(TimersOf(line)); }
+bool TriggersChange(const ParsedLine& line) { return TriggersVerbChanges(TriggersOf(line)); }
 bool VolumesChange(const ParsedLine& line) {
     const std::string verb = line.operands.size() > 1 ? line.operands[1] : "";
     return verb != "list" && verb != "mount" && verb != "unmount";
@@ -516,6 +542,13 @@ constexpr MainVerb kVerbs[] = {
      .refusals = kVersionsRefusals,
      .check = CheckVersions,
      .changes = OnlyReads},
+    {.name = "triggers",
+     .takes = TakesOption<kTriggersOptions>,
+     .perform = Triggers,
+     .operands = true,
+     .refusals = kTriggersRefusals,
+     .check = CheckTriggers,
+     .changes = TriggersChange},
     {.name = "scheduler",
      .takes = TakesOption<kSchedulerOptions>,
      .perform = Scheduler,

@@ -160,9 +160,6 @@ std::string VolumeRoot(const std::string& path) {
     return folder;
 }
 
-namespace {
-
-// mountinfo writes space, tab, newline and backslash as "\ooo".
 std::string UnescapeMountField(const std::string& field) {
     std::string out;
     for (std::size_t i = 0; i < field.size(); ++i) {
@@ -179,8 +176,6 @@ std::string UnescapeMountField(const std::string& field) {
     }
     return out;
 }
-
-}  // namespace
 
 std::vector<MountEntry> MountsOfDevice(dev_t device, const std::string& mountinfoPath) {
     std::vector<MountEntry> mounts;

@@ -53,6 +53,10 @@ struct MountEntry {
     std::string superOptions;  // the file system's own options ("rw,username=ann,...")
 };
 
+// A field of /proc/self/mountinfo with the kernel's octal escapes ("\040" for a blank, and
+// likewise tab, newline and backslash) undone.
+std::string UnescapeMountField(const std::string& field);
+
 // The mounts of a device, in the table's order (several for bind mounts); none when the table
 // cannot be read.
 std::vector<MountEntry> MountsOfDevice(dev_t device,

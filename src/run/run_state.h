@@ -26,6 +26,7 @@ inline constexpr int kExecutedByTimer = 2;
 inline constexpr int kExecutedBySyncAndQuit = 3;
 inline constexpr int kExecutedBySyncAndLogout = 4;
 inline constexpr int kExecutedByCommandLine = 5;
+inline constexpr int kExecutedByTrigger = 6;  // a session's trigger: a volume, a change
 
 // Lines of the detailed log that report an error begin with this marker ("√ ").
 inline constexpr const char* kErrorMarker = "\xE2\x88\x9A ";

@@ -16,6 +16,7 @@
 #include "sessions/filter_editor.h"
 #include "sessions/preference_labels.h"
 #include "sessions/settings_options.h"
+#include "sessions/trigger_options.h"
 
 namespace qv::schedule {
 
@@ -123,6 +124,8 @@ std::string ExecutedByText(int executedBy) {
             return GLS("executed by the Sync And Logout option");
         case run::kExecutedByCommandLine:
             return GLS("executed by the command line");
+        case run::kExecutedByTrigger:
+            return GLS("executed by a trigger");
         default:
             return {};
     }
@@ -267,6 +270,9 @@ class LogComposer {
         logString_.clear();
         logString_ += GetFixedLogHeader(in_.facts);
         logString_ += "• " + GLS("Task") + ": " + ExecutedByText(s_.config.mExecutedBy) + "\r\r";
+        if (!in_.startedBy.empty()) {
+            logString_ += "• " + GLS("Started by trigger:") + " " + in_.startedBy + "\r\r";
+        }
         if (!in_.machineNotice.empty()) logString_ += "• " + in_.machineNotice + "\r\r";
         logString_ += GLS("• Errors: ") + Num(s_.totals.gGlobalError) + "\r\r";
         if (s_.totals.gSpecialFilesSkipped > 0) logString_ += "• " + SpecialFilesLine(s_) + "\r\r";
@@ -349,6 +355,7 @@ class LogComposer {
         block += kBarLine + "\r" + GLS("• Session: ") + "\"" + name + "\" - " + GLS("Errors:") +
                  " " + Num(record.gTotError) + "\r" + kBarLine;
         block += TimersSection(SubDict(session, "timerDict"));
+        block += sessions::GetTriggersLog(SubDict(session, sessions::kTriggerDictKey));
         if (SubDict(session, "multiDict").intAt("multiOn", 0) == 1 && record.executiveMultiArray) {
             block += "\r" + GLS("• Multiple List: ") + "\r";
             for (std::size_t i = 0; i < record.logTaskArray.size(); ++i) {

@@ -31,6 +31,8 @@ struct LogInputs {
     std::string emailTo;           // mSendEmailTo of the e-mail settings
     // What the run could not do for the machine (keep it awake), one line after the task's.
     std::string machineNotice;
+    // What started a trigger's run ("volume /media/disk appeared"); "" for other runs.
+    std::string startedBy;
 };
 
 std::string GetFixedLogHeader(const platform::SystemFacts& facts);

@@ -9,6 +9,7 @@
 #include "platform/system_log.h"
 #include "platform/version.h"
 #include "schedule/scheduler.h"
+#include "schedule/triggers.h"
 #include "ui/console_window.h"
 #include "ui/qt_text.h"
 #include "ui/window_scheduler.h"
@@ -228,10 +229,9 @@ void DocumentCommands::DoOpen(const std::string& path) {
     window_.show();
     window_.raise();
     window_.activateWindow();
-    if (!app_.OpenDocumentTrusted() &&
-        schedule::Scheduler::IsTimerOnInSomeSession(app_.document())) {
-        AskToTrustTimers();
-    }
+    if (app_.OpenDocumentTrusted()) return;
+    const bool timers = schedule::Scheduler::IsTimerOnInSomeSession(app_.document());
+    if (timers || schedule::IsTriggerOnInSomeSession(app_.document())) AskToTrustTimers(timers);
 }
 
 void DocumentCommands::KeepTrust() {
@@ -243,15 +243,18 @@ void DocumentCommands::KeepTrust() {
     }
 }
 
-void DocumentCommands::AskToTrustTimers() {
-    auto* box =
-        new QMessageBox(QMessageBox::Question, Str(GLS("Warning:")),
-                        Str(GLS("This document has timers. Let them run sessions automatically?")),
-                        QMessageBox::NoButton, &window_);
+void DocumentCommands::AskToTrustTimers(bool timers) {
+    auto* box = new QMessageBox(
+        QMessageBox::Question, Str(GLS("Warning:")),
+        Str(timers ? GLS("This document has timers. Let them run sessions automatically?")
+                   : GLS("This document has triggers. Let them run sessions automatically?")),
+        QMessageBox::NoButton, &window_);
     box->setObjectName(QStringLiteral("timersQuestion"));
-    box->setInformativeText(
-        Str(GLS("It was not made in this window: until you let them, its "
-                "timers are shown but run nothing.")));
+    box->setInformativeText(Str(timers
+                                    ? GLS("It was not made in this window: until you let them, its "
+                                          "timers are shown but run nothing.")
+                                    : GLS("It was not made in this window: until you let them, its "
+                                          "triggers run nothing.")));
     box->setAttribute(Qt::WA_DeleteOnClose);
     box->setWindowModality(Qt::WindowModal);
     QAbstractButton* yes = box->addButton(Str(GLS("Yes")), QMessageBox::YesRole);

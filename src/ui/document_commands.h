@@ -13,7 +13,6 @@
 
 #include "app/main_app.h"
 
-
 namespace qv::ui {
 
 class ConsoleWindow;
@@ -54,8 +53,9 @@ class DocumentCommands : public QObject {
     void SaveAs(const std::function<void(bool)>& done);
     void DoNew();
     void DoOpen(const std::string& path);
-    // A document opened from elsewhere with timers on: may they fire? (No unless the user says.)
-    void AskToTrustTimers();
+    // A document opened from elsewhere with timers or triggers on: may they run sessions? (No
+    // unless the user says.) timers: the question names its timers, otherwise its triggers.
+    void AskToTrustTimers(bool timers);
     // After a save from the window: a trusted document stays trusted as it now is.
     void KeepTrust();
     // Before another document replaces the one on screen, or it is closed: refused during a

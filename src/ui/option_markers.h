@@ -31,7 +31,7 @@ const std::array<OptionButton, kOptionCount>& OptionButtons();
 
 // For each option of OptionButtons(): on when the session's settings or conflict policies
 // differ from their defaults (the core's rules, which the panels' editors share), or the
-// option's on/off key is set.
+// option's on/off key is set (for the timer panel, also a trigger of the session's).
 std::array<bool, kOptionCount> OptionMarkers(const plist::Value& session);
 
 }  // namespace qv::ui

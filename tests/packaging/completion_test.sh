@@ -52,4 +52,7 @@ expect "Other\\ Place" quorvel plan --document "'$other'" --session Oth
 expect "prefConfirmEmptySideDeletion" quorvel prefs set prefConfirm
 expect "settExact=" quorvel settings set --session "My Home" settEx
 expect $'filterFileNameOn=\nfilterFileNamePop=\nfilterFileNameField=' quorvel filter set 1 filterFileName
+expect "triggers" quorvel trig
+expect $'triggerOnMountOn=\ntriggerOnChangeOn=' quorvel triggers set --session "My Home" triggerOn
+expect "change" quorvel triggers on ch
 echo ok

@@ -200,7 +200,7 @@ class RunLogTest : public ::testing::Test {
     }
 
     LogInputs Inputs(bool allSessions) {
-        return LogInputs{doc_, prefs_, facts_, tw_, allSessions, "ada@example.org", {}};
+        return LogInputs{doc_, prefs_, facts_, tw_, allSessions, "ada@example.org", {}, {}};
     }
 
     // Declared before env_, so that the zone is read again once TZ is restored.

@@ -1,6 +1,6 @@
-// The timer panel and its row dialog, the scheduling window over the window's scheduler with a
-// clock of the test's own, and the scheduler lock that keeps the window from firing while a
-// background scheduler does.
+// The timer panel with its row dialog and its trigger section, the scheduling window over the
+// window's scheduler with a clock of the test's own, and the scheduler lock that keeps the window
+// from firing while a background scheduler does.
 
 #include <QApplication>
 #include <QCheckBox>
@@ -13,6 +13,7 @@
 #include <QSignalSpy>
 #include <QTableWidget>
 #include <QTest>
+#include <QToolButton>
 #include <cstdlib>
 #include <filesystem>
 #include <memory>
@@ -25,6 +26,7 @@
 #include "sessions/plist_codec.h"
 #include "sessions/session_document.h"
 #include "sessions/timer_editor.h"
+#include "sessions/trigger_options.h"
 #include "support/test_support.h"
 #include "support/tree_fixture.h"
 #include "ui/console_window.h"
@@ -153,6 +155,7 @@ class TimerWindowsTest : public QObject {
     void TheWindowDoesNotFireWhileABackgroundSchedulerHoldsTheLock();
     void TheWindowSaysWhyItCannotTakeTheLock();
     void ADocumentFromElsewhereRunsNothingUntilTheUserTrustsIt();
+    void TheTriggerSectionEditsTheSessionAndRefusesABadNumber();
 };
 
 void TimerWindowsTest::TheRowDialogStoresARepeatingRowThatTheTableShows() {
@@ -436,6 +439,48 @@ void TimerWindowsTest::ADocumentFromElsewhereRunsNothingUntilTheUserTrustsIt() {
     c.window->documents().OpenFile(received);
     answer(false);
     QCOMPARE(asked, 3);
+}
+
+void TimerWindowsTest::TheTriggerSectionEditsTheSessionAndRefusesABadNumber() {
+    Console c;
+    TimerPanel& p = c.panel();
+    const auto stored = [&] {
+        return c.app->document().GetSessionDict(0)->dictAt(sessions::kTriggerDictKey);
+    };
+    QVERIFY(!p.onMountBox()->isChecked() && !p.onChangeBox()->isChecked());
+    QCOMPARE(p.quietField()->text(), QStringLiteral("60"));
+    QVERIFY(!p.quietField()->isEnabled() && !p.minMinutesField()->isEnabled());
+    QCOMPARE(p.triggerDescription()->text(), QStringLiteral("No triggers."));
+    // Only looking leaves the session without triggers.
+    QTest::mouseClick(c.window->consoleButton(), Qt::LeftButton);
+    QCOMPARE(c.window->currentPanel(), std::string("console"));
+    QVERIFY(stored() == nullptr);
+
+    c.window->GoPanel("timer");
+    p.onChangeBox()->setChecked(true);
+    QVERIFY(p.quietField()->isEnabled() && p.minMinutesField()->isEnabled());
+    QVERIFY(c.window->optionMarker(kTimerOption));
+    p.quietField()->setText(QStringLiteral("0"));
+    QTest::mouseClick(c.window->consoleButton(), Qt::LeftButton);
+    QCOMPARE(c.window->currentPanel(), std::string("timer"));
+    QMessageBox* alert = c.window->panelAlert();
+    QVERIFY(alert != nullptr);
+    QCOMPARE(alert->text(),
+             QStringLiteral("The quiet time must be from 1 to 86400 seconds (a day)."));
+    alert->button(QMessageBox::Ok)->click();
+    QVERIFY(QTest::qWaitFor([&] { return c.window->panelAlert() == nullptr; }));
+    QVERIFY(stored() == nullptr);
+
+    p.quietField()->setText(QStringLiteral("30"));
+    QTest::mouseClick(c.window->consoleButton(), Qt::LeftButton);
+    QCOMPARE(c.window->currentPanel(), std::string("console"));
+    QVERIFY(stored() != nullptr);
+    QCOMPARE(stored()->intAt(sessions::kTriggerOnChangeKey), 1);
+    QCOMPARE(stored()->intAt(sessions::kTriggerQuietKey), 30);
+    QCOMPARE(stored()->intAt(sessions::kTriggerOnMountKey), 0);
+    // Back on the console, the window's scheduler has armed the session's trigger.
+    QVERIFY(c.window->windowScheduler().triggers().armed());
+    QVERIFY(c.window->optionMarker(kTimerOption));
 }
 
 }  // namespace qv::ui
