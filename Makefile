@@ -53,7 +53,7 @@ gui: programs
 screenshot: build
 	@./scripts/screenshot.sh $(BUILD)/bin/quorvel-gui docs/console.png docs/log-window.png \
 		docs/settings-panel.png docs docs/filter-panel.png docs/timer-panel.png \
-		docs/scheduling-window.png
+		docs/scheduling-window.png docs/versions-window.png
 
 # The Debian package, $(BUILD)/quorvel_VERSION_ARCH.deb, checked by lintian (errors fail).
 package: build

@@ -8,9 +8,11 @@
 # multiple-list panels with rows filled, into that folder. With a sixth, the console showing
 # the session's filters panel with three rows, set through `quorvel filter`. With a seventh and
 # an eighth, the session's timer panel with two rows set through `quorvel timers`, and the
-# scheduling window listing their executions.
+# scheduling window listing their executions. With a ninth, the versions window over the
+# versions that three runs of the session kept.
 # Usage: screenshot.sh path/to/bin/quorvel-gui output.png [log-window.png [settings-panel.png
-#        [folder [filter-panel.png [timer-panel.png scheduling-window.png]]]]]
+#        [folder [filter-panel.png [timer-panel.png scheduling-window.png
+#        [versions-window.png]]]]]]
 #        (THEME=dark for the dark look)
 set -euo pipefail
 gui="$1"
@@ -21,6 +23,7 @@ shellOut="${5:-}"
 filterOut="${6:-}"
 timerOut="${7:-}"
 schedulingOut="${8:-}"
+versionsOut="${9:-}"
 cli="$(dirname "$gui")/quorvel"
 # A short, fixed place, so that the paths in the picture read well.
 scratch="${TMPDIR:-/tmp}/quorvel-demo"
@@ -70,7 +73,7 @@ with open(path, "rb") as f:
     doc = plistlib.load(f)
 settings = doc["sessionsArray"][0]["settingsDict"]
 settings.update(settExact=1, settMoveToTrash=1, settCreateDestFolder=1,
-                settCreateDestFolderNameKind=1)
+                settCreateDestFolderNameKind=1, settVersionsOn=1)
 with open(path, "wb") as f:
     plistlib.dump(doc, f)
 PY
@@ -128,6 +131,34 @@ if [ -n "$timerOut" ]; then
             --show scheduling
         echo "wrote $schedulingOut"
     fi
+fi
+
+if [ -n "$versionsOut" ]; then
+    # Three runs of an exact backup a second apart: the second and third replace two chapters
+    # and a figure and delete an old draft, and the backup keeps what they replaced.
+    session=(--session "Projects to the backup disk")
+    run "$cli" settings set versions=yes exact=yes move-to-trash=no subfolder=no \
+        "${session[@]}" > /dev/null
+    projects="$home/Documents/Projects"
+    mkdir -p "$projects/Chapters" "$projects/Figures"
+    for n in 1 2; do echo "chapter $n, first draft" > "$projects/Chapters/chapter-$n.txt"; done
+    echo "<svg/>" > "$projects/Figures/plot.svg"
+    echo "an outline" > "$projects/outline.txt"
+    run "$cli" run --unattended "${session[@]}" > /dev/null
+    sleep 1
+    echo "chapter 1, second draft, somewhat longer" > "$projects/Chapters/chapter-1.txt"
+    echo "<svg><circle r='4'/></svg>" > "$projects/Figures/plot.svg"
+    rm "$projects/outline.txt"
+    run "$cli" run --unattended "${session[@]}" > /dev/null
+    sleep 1
+    echo "chapter 1, third draft, longer still, and nearly done" > \
+        "$projects/Chapters/chapter-1.txt"
+    echo "chapter 2, second draft" > "$projects/Chapters/chapter-2.txt"
+    run "$cli" run --unattended "${session[@]}" > /dev/null
+    mkdir -p "$(dirname "$versionsOut")"
+    run "$gui" --screenshot "$versionsOut" --theme "${THEME:-light}" "${session[@]}" \
+        --show versions
+    echo "wrote $versionsOut"
 fi
 
 if [ -n "$shellOut" ]; then

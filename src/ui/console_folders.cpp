@@ -14,6 +14,7 @@
 #include "ui/path_table.h"
 #include "ui/qt_text.h"
 #include "ui/session_name_sheet.h"
+#include "ui/versions_window.h"
 
 namespace qv::ui {
 
@@ -135,11 +136,17 @@ void ConsoleWindow::OpenFolderButton(bool source, Qt::KeyboardModifiers modifier
 
 // ---- The log window ----
 
-void ConsoleWindow::WindowOpenLog() {
+LogWindow* ConsoleWindow::TheLogWindow() {
     if (logWindow_ == nullptr) {
         logWindow_ = new LogWindow(this);
         logWindow_->setWindowFlag(Qt::Window);
+        logWindow_->onShowVersions = [this](const std::string& path) { WindowOpenVersions(path); };
     }
+    return logWindow_;
+}
+
+void ConsoleWindow::WindowOpenLog() {
+    TheLogWindow();
     if (logWindow_->isVisible()) {
         logWindow_->raise();
         logWindow_->activateWindow();
@@ -148,6 +155,17 @@ void ConsoleWindow::WindowOpenLog() {
     const app::RunService& service = app_.runService();
     logWindow_->setLogFolder(service.LogFolder());
     if (logWindow_->FillLogWindow(service.pathLogFile(), service.logString())) logWindow_->show();
+}
+
+void ConsoleWindow::WindowOpenVersions(const std::string& path) {
+    if (!isDocumentShown()) return;
+    // What the panel on screen says is what the session says.
+    if (!isRunning() && !GetCurrentPanel()) return;
+    OpenVersionsWindow(app_, this, app_.document().mSessionIndex, path, isRunning());
+}
+
+VersionsWindow* ConsoleWindow::versionsWindow() const {
+    return findChild<VersionsWindow*>(QString(), Qt::FindDirectChildrenOnly);
 }
 
 }  // namespace qv::ui

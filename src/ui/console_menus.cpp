@@ -55,6 +55,10 @@ void ConsoleWindow::BuildMenus() {
                    [d] { d->FileSaveAs(); }),
     };
     menus_.file->addSeparator();
+    menus_.restore = AddCommand(menus_.file, GLS("Restore…"), QKeySequence(), this, [this] {
+        if (!isRunning()) WindowOpenVersions();
+    });
+    menus_.file->addSeparator();
     AddCommand(menus_.file, GLS("Preferences…"), QKeySequence(Qt::CTRL | Qt::Key_Comma), this,
                [this] {
                    if (!isRunning()) emit preferencesRequested();
@@ -164,6 +168,7 @@ void ConsoleWindow::SyncRunActions() {
     const bool open = isDocumentShown();
     for (QAction* action : menus_.documentActions) action->setEnabled(!running && open);
     menus_.run->setEnabled(!running && open && mainButton_->isEnabled());
+    menus_.restore->setEnabled(!running && open);
     // The keys of Stop work whether or not the menu was opened since the run started.
     menus_.stop->setEnabled(running);
 }

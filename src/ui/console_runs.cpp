@@ -27,6 +27,7 @@
 #include "ui/qt_text.h"
 #include "ui/run_controller.h"
 #include "ui/size_display.h"
+#include "ui/versions_window.h"
 
 namespace qv::ui {
 
@@ -124,6 +125,7 @@ void ConsoleWindow::StopRun(bool quitting) {
 
 void ConsoleWindow::RunStarted() {
     view_.stopping = false;
+    if (VersionsWindow* versions = versionsWindow()) versions->setRunGoingOn(true);
     EnableDisableConsolePanes(false);
     SyncRunActions();
     SetComment({});
@@ -252,6 +254,11 @@ void ConsoleWindow::UpdateInfoDrawer() {
 }
 
 void ConsoleWindow::RunFinished() {
+    if (VersionsWindow* versions = versionsWindow()) {
+        versions->setRunGoingOn(false);
+        // The run may have kept versions.
+        if (versions->isVisible()) versions->Refresh();
+    }
     if (view_.copying) UpdateItemsToDoField();
     ToggleTimerUpdateField(false);
     view_.copying = false;

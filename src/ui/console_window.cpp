@@ -62,6 +62,7 @@
 #include "ui/size_display.h"
 #include "ui/theme.h"
 #include "ui/timer_panel.h"
+#include "ui/versions_window.h"
 #include "ui/volumes_panel.h"
 #include "ui/window_scheduler.h"
 
@@ -369,10 +370,7 @@ void ConsoleWindow::WindowOpenScheduling() {
 }
 
 void ConsoleWindow::OpenLogWithFileFromScheduling(const std::string& path) {
-    if (logWindow_ == nullptr) {
-        logWindow_ = new LogWindow(this);
-        logWindow_->setWindowFlag(Qt::Window);
-    }
+    TheLogWindow();
     logWindow_->setLogFolder(app_.runService().LogFolder());
     if (!logWindow_->FillLogWindow(path, {})) return;
     logWindow_->show();
@@ -431,6 +429,7 @@ void ConsoleWindow::ShowDocumentClosed() {
     SyncPanelButtons();
     SyncPanelActions();
     if (logWindow_ != nullptr) logWindow_->hide();
+    if (VersionsWindow* versions = versionsWindow()) versions->hide();
 }
 
 int ConsoleWindow::sessionEntry(int tag) const {

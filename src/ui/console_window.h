@@ -38,6 +38,7 @@ class InfoDrawer;
 class PathArea;
 class RunController;
 class SchedulingWindow;
+class VersionsWindow;
 class WindowScheduler;
 
 // The entries of the session pop-up menu after the sessions: a separator, then "All Sessions".
@@ -130,6 +131,10 @@ class ConsoleWindow : public QMainWindow {
     void WindowOpenScheduling();
     void OpenLogWithFileFromScheduling(const std::string& path);
     SchedulingWindow* schedulingWindow() const { return schedulingWindow_; }
+    // File > Restore…: the versions window over the current session, or over the session whose
+    // folders hold `path`, limited to it (every item of the current session when none does).
+    void WindowOpenVersions(const std::string& path = {});
+    VersionsWindow* versionsWindow() const;
 
     // For tests and the screenshot.
     QComboBox* sessionPopup() const { return sessionPopup_; }
@@ -174,6 +179,7 @@ class ConsoleWindow : public QMainWindow {
     QMenu* helpMenu() const { return menus_.help; }
     QAction* runAction() const { return menus_.run; }
     QAction* stopAction() const { return menus_.stop; }
+    QAction* restoreAction() const { return menus_.restore; }
     // Every action of the menu bar with a shortcut, for the shortcuts window.
     QList<QAction*> menuActions() const;
 
@@ -261,6 +267,8 @@ class ConsoleWindow : public QMainWindow {
     // to do at the end of a run.
     void TellEndOfRun(const std::string& why);
     void Terminate();
+    // The log window, made on first use.
+    LogWindow* TheLogWindow();
 
     app::MainApp& app_;
     RunController* run_ = nullptr;
@@ -311,6 +319,7 @@ class ConsoleWindow : public QMainWindow {
         QMenu* help = nullptr;
         QAction* run = nullptr;
         QAction* stop = nullptr;
+        QAction* restore = nullptr;
         QList<QAction*> documentActions;  // need an open document
         std::array<QAction*, kPanelCount> panelActions{};
     } menus_;

@@ -5,10 +5,13 @@
 #include <QFontDatabase>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QMenu>
 #include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QScrollBar>
+#include <QTextBlock>
 #include <QTextCursor>
 #include <QTextDocument>
 #include <QVBoxLayout>
@@ -32,6 +35,16 @@ QString Displayed(const std::string& log) {
     return text;
 }
 
+// The item a line of the log names: the first absolute path between double quotes, or the line
+// itself when it is an absolute path; "" for none.
+std::string PathNamedOnLine(const QString& line) {
+    static const QRegularExpression quoted(QStringLiteral("\"(/[^\"]*)\""));
+    const QRegularExpressionMatch match = quoted.match(line);
+    if (match.hasMatch()) return PathBytes(match.captured(1));
+    const QString bare = line.trimmed();
+    return bare.startsWith(QLatin1Char('/')) ? PathBytes(bare) : std::string();
+}
+
 }  // namespace
 
 LogWindow::LogWindow(QWidget* parent) : QMainWindow(parent) {
@@ -47,6 +60,9 @@ LogWindow::LogWindow(QWidget* parent) : QMainWindow(parent) {
     view_->setStyleSheet(QStringLiteral(
         "QPlainTextEdit { selection-background-color: #2563eb; selection-color: white; }"));
     column->addWidget(view_);
+    view_->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(view_, &QPlainTextEdit::customContextMenuRequested, this,
+            [this](const QPoint& at) { LineMenu(at)->popup(view_->viewport()->mapToGlobal(at)); });
     auto* row = new QHBoxLayout;
     auto* open = new QPushButton(Str(GLS("Open Log File...")), central);
     previous_ = new QPushButton(Str(GLS("Previous Error")), central);
@@ -102,6 +118,21 @@ void LogWindow::ShowText(const QString& text) {
 QString LogWindow::selectedText() const {
     // The view gives paragraph separators for line ends inside a selection.
     return view_->textCursor().selectedText().replace(QChar::ParagraphSeparator, QLatin1Char('\n'));
+}
+
+QMenu* LogWindow::LineMenu(const QPoint& at) {
+    QMenu* menu = view_->createStandardContextMenu(at);
+    menu->setObjectName(QStringLiteral("logLineMenu"));
+    menu->setAttribute(Qt::WA_DeleteOnClose);
+    const std::string path = PathNamedOnLine(view_->cursorForPosition(at).block().text());
+    if (onShowVersions && !path.empty()) {
+        menu->addSeparator();
+        QAction* versions = menu->addAction(Str(GLS("Versions of This Item…")));
+        versions->setObjectName(QStringLiteral("versionsOfItem"));
+        versions->setToolTip(Path(path));
+        connect(versions, &QAction::triggered, this, [this, path] { onShowVersions(path); });
+    }
+    return menu;
 }
 
 bool LogWindow::LogFindError(bool previous) {

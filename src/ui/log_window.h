@@ -1,11 +1,14 @@
 #pragma once
 // The log window: the last run's log, or any saved log file, in a monospaced view, with
-// buttons that jump to the previous or next line reporting an error.
+// buttons that jump to the previous or next line reporting an error. The right-click menu of a
+// line naming an item offers the item's versions.
 
 #include <QMainWindow>
+#include <functional>
 #include <string>
 
 class QLabel;
+class QMenu;
 class QPlainTextEdit;
 class QPushButton;
 
@@ -29,6 +32,10 @@ class LogWindow : public QMainWindow {
     QString selectedText() const;
     // The folder the Open button starts in.
     void setLogFolder(const std::string& folder) { logFolder_ = folder; }
+    // What "Versions of This Item…" does with the path of the line clicked.
+    std::function<void(const std::string& path)> onShowVersions;
+    // The right-click menu of the view at `at` (viewport coordinates), not yet shown.
+    QMenu* LineMenu(const QPoint& at);
 
   private:
     void OpenLogFile();

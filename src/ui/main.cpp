@@ -48,6 +48,7 @@
 #include "ui/single_instance.h"
 #include "ui/sort_sessions_window.h"
 #include "ui/theme.h"
+#include "ui/versions_window.h"
 
 namespace {
 
@@ -190,6 +191,19 @@ QWidget* ShowForScreenshot(qv::app::MainApp& app, qv::ui::ConsoleWindow& window,
         QApplication::processEvents();
         return scheduling;
     }
+    if (what == QStringLiteral("versions")) {
+        // The session's versions, the newest of the first item selected.
+        window.WindowOpenVersions();
+        qv::ui::VersionsWindow* versions = window.versionsWindow();
+        if (versions == nullptr) return nullptr;
+        while (versions->isBusy()) QApplication::processEvents(QEventLoop::WaitForMoreEvents);
+        if (!versions->versions().empty()) {
+            const qv::fileops::VersionInfo& first = versions->versions().front();
+            versions->SelectVersion(first.relativePath, first.stamp);
+        }
+        QApplication::processEvents();
+        return versions;
+    }
     QDialog* dialog = nullptr;
     if (what == QStringLiteral("shortcuts")) {
         dialog = new qv::ui::ShortcutsWindow(window.menuActions(), &window);
@@ -287,7 +301,8 @@ struct GuiOptions {
             "With --screenshot: draw the window with a menu open (menu:File, "
             "menu:Session, ...) or a dialog over it (preferences, new-session, "
             "sort-sessions, about, shortcuts, preview, preview-menu), the scheduling window "
-            "(scheduling) or the console during a copy (running)."),
+            "(scheduling), the versions window (versions) or the console during a copy "
+            "(running)."),
         QStringLiteral("WHAT")};
 
     QCommandLineOption syncAndQuit{

@@ -33,6 +33,7 @@
 #include "ui/preview_item_model.h"
 #include "ui/qt_text.h"
 #include "ui/size_display.h"
+#include "ui/versions_window.h"
 
 namespace qv::ui {
 
@@ -122,6 +123,10 @@ PreviewSettings PreviewSettingsFor(app::MainApp& app, const run::RunState& state
     s.expanded = app.preferences().mPrefDict.intAt("prefPreviewExpanded") != 0;
     s.describe = [&app](const std::string& path) { return app.DescribePreviewSide(path); };
     s.framesFile = platform::JoinPath(app.paths().pathFolderPref, "windows.ini");
+    const std::int64_t session = state.session.mSessionIndex;
+    s.showVersions = [&app, session](const std::string& path, QWidget* over) {
+        OpenVersionsWindow(app, over, session, path, true);
+    };
     return s;
 }
 
@@ -393,6 +398,14 @@ void PreviewWindow::ShowRowMenu(const QPoint& at) {
             action->setEnabled(platform::ItemExists(node->dest()));
         }
         menu->addAction(action);
+    }
+    if (settings_.showVersions) {
+        menu->addSeparator();
+        QAction* versions = menu->addAction(Str(GLS("Versions of This Item…")));
+        versions->setObjectName(QStringLiteral("versionsOfItem"));
+        const std::string path = node->source().empty() ? node->dest() : node->source();
+        connect(versions, &QAction::triggered, this,
+                [this, path] { settings_.showVersions(path, this); });
     }
     rowMenu_ = menu;
     connect(menu, &QMenu::aboutToHide, this, [this] {

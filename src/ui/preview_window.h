@@ -43,6 +43,8 @@ struct PreviewSettings {
     // The info box of one side of an item; none: every field "--".
     std::function<engine::PreviewSideInfo(const std::string& path)> describe;
     std::string framesFile;  // where the window's frame is kept; empty: not kept
+    // Shows the versions kept of the item at `path` over the window; none: not offered.
+    std::function<void(const std::string& path, QWidget* over)> showVersions;
 };
 
 // The settings of the run going on, read on the main thread.

@@ -5,7 +5,10 @@
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
 #include <QRadioButton>
+#include <QSpinBox>
 #include <QVBoxLayout>
 #include <ctime>
 
@@ -14,6 +17,7 @@
 #include "sessions/settings_options.h"
 #include "ui/custom_name_sheet.h"
 #include "ui/qt_text.h"
+#include "ui/session_name_sheet.h"
 
 namespace qv::ui {
 
@@ -45,6 +49,7 @@ SettingsPanel::SettingsPanel(const sessions::SessionDocument& document, QWidget*
     outer->setSpacing(6);
 
     auto* taskRow = new QHBoxLayout;
+    taskRow->setSpacing(6);
     taskRow->addWidget(new QLabel(Str(GLS("Task")) + QLatin1Char(':'), this));
     task_ = new QButtonGroup(this);
     for (const sessions::SettingsTaskCell& cell : sessions::SettingsTaskCells()) {
@@ -54,7 +59,6 @@ SettingsPanel::SettingsPanel(const sessions::SessionDocument& document, QWidget*
         taskRow->addWidget(radio);
     }
     taskRow->addStretch(1);
-    outer->addLayout(taskRow);
     connect(task_, &QButtonGroup::idClicked, this, [this](int tag) {
         if (editor_ && !filling_) editor_->setTask(tag);
         SettingsSetTask(tag);
@@ -75,11 +79,13 @@ SettingsPanel::SettingsPanel(const sessions::SessionDocument& document, QWidget*
         });
         return box;
     };
-    outer->addWidget(addBox("settExact", QString()));
     auto* grid = new QGridLayout;
     grid->setHorizontalSpacing(18);
     grid->setVerticalSpacing(4);
-    int n = 0;
+    // The exact mode beside the task it qualifies, then the other boxes in two columns.
+    grid->addLayout(taskRow, 0, 0);
+    grid->addWidget(addBox("settExact", QString()), 0, 1);
+    int n = 2;
     for (const sessions::SettingsCheckbox& def : sessions::SettingsCheckboxes()) {
         QWidget* box = addBox(def.key, Str(GLS(def.label)));
         box->setToolTip(Str(GLS(def.tip)));
@@ -115,7 +121,115 @@ SettingsPanel::SettingsPanel(const sessions::SessionDocument& document, QWidget*
     italic.setItalic(true);
     sampleLabel_->setFont(italic);
     outer->addWidget(sampleLabel_);
+    outer->addLayout(BuildVersionsSection());
     outer->addStretch(1);
+}
+
+QLayout* SettingsPanel::BuildVersionsSection() {
+    // Two rows: the switch and the folder, then the limits under the switch's title.
+    auto* section = new QGridLayout;
+    section->setHorizontalSpacing(8);
+    section->setVerticalSpacing(4);
+    versions_.on = new QCheckBox(Str(GLS("Keep versions of replaced and deleted items")), this);
+    versions_.on->setObjectName(QLatin1String(sessions::kVersionsOnKey));
+    versions_.on->setToolTip(
+        Str(GLS("What a run replaces or deletes is moved into the versions folder of its side, "
+                "under its path and with the run's start in its name, rather than removed.")));
+    section->addWidget(versions_.on, 0, 0);
+    auto* limits = new QHBoxLayout;
+    limits->setContentsMargins(24, 0, 0, 0);
+    const auto addField = [this](QBoxLayout* row, const std::string& title, QWidget* field) {
+        auto* label = new QLabel(Str(title), this);
+        label->setBuddy(field);
+        row->setSpacing(6);
+        row->addWidget(label);
+        row->addWidget(field);
+        versions_.fields << label << field;
+    };
+    auto* folderRow = new QHBoxLayout;
+    versions_.folder = new QLineEdit(this);
+    versions_.folder->setObjectName(QLatin1String(sessions::kVersionsFolderKey));
+    versions_.folder->setPlaceholderText(
+        Str(platform::FormatText(GLS("%@ at the top of each side"), {run::kVersionsFolderName})));
+    versions_.folder->setToolTip(
+        Str(GLS("A folder below the top of each side, or an absolute folder that holds the "
+                "versions of every side.")));
+    addField(folderRow, GLS("Versions folder:"), versions_.folder);
+    folderRow->setStretch(1, 1);
+    section->addLayout(folderRow, 0, 1);
+    const auto number = [this](const char* key, std::int64_t max) {
+        auto* field = new QSpinBox(this);
+        field->setObjectName(QLatin1String(key));
+        field->setRange(0, static_cast<int>(max));
+        field->setSpecialValueText(Str(GLS("no limit")));
+        return field;
+    };
+    versions_.keep = number(sessions::kVersionsKeepKey, sessions::kMaxVersionsKeep);
+    versions_.days = number(sessions::kVersionsDaysKey, sessions::kMaxVersionsDays);
+    addField(limits, GLS("Versions kept per item:"), versions_.keep);
+    limits->addSpacing(10);
+    addField(limits, GLS("Days versions are kept:"), versions_.days);
+    limits->addStretch(1);
+    section->addLayout(limits, 1, 0, 1, 2);
+    section->setColumnStretch(1, 1);
+
+    connect(versions_.on, &QCheckBox::toggled, this, [this] { SetVersionsFrom(versions_.on); });
+    for (QSpinBox* field : {versions_.keep, versions_.days}) {
+        connect(field, &QSpinBox::valueChanged, this, [this, field] { SetVersionsFrom(field); });
+    }
+    connect(versions_.folder, &QLineEdit::editingFinished, this,
+            [this] { SetVersionsFrom(versions_.folder); });
+    return section;
+}
+
+void SettingsPanel::ShowVersions() {
+    const run::VersionsSettings v = editor_->versions();
+    versions_.on->setChecked(v.on);
+    versions_.folder->setText(Path(v.folder));
+    versions_.keep->setValue(static_cast<int>(v.keep));
+    versions_.days->setValue(static_cast<int>(v.days));
+    versions_.refused.clear();
+    for (QWidget* field : versions_.fields) field->setEnabled(v.on);
+}
+
+void SettingsPanel::SetVersionsFrom(QObject* control) {
+    if (!editor_ || filling_) return;
+    if (control == versions_.folder) {
+        TakeVersionsFolder(false);
+        return;
+    }
+    // The others take any value their control offers.
+    run::VersionsSettings v = editor_->versions();
+    v.on = versions_.on->isChecked();
+    v.keep = versions_.keep->value();
+    v.days = versions_.days->value();
+    editor_->SetVersions(v);
+    for (QWidget* field : versions_.fields) field->setEnabled(v.on);
+    BtnOnOff();
+}
+
+std::string SettingsPanel::TakeVersionsFolder(bool quiet) {
+    run::VersionsSettings v = editor_->versions();
+    const QString typed = versions_.folder->text();
+    if (PathBytes(typed) == v.folder) return {};
+    v.folder = PathBytes(typed);
+    const std::string why = editor_->SetVersions(v);
+    if (why.empty()) {
+        versions_.refused.clear();
+        BtnOnOff();
+        return {};
+    }
+    if (!quiet && typed != versions_.refused && !versions_.alert) {
+        versions_.alert = OpenFieldWarning(
+            why, "versionsAlert", "folder",
+            [this](const std::string&) {
+                versions_.folder->setFocus();
+                versions_.folder->selectAll();
+            },
+            this);
+    }
+    versions_.refused = typed;
+    return why;
 }
 
 QCheckBox* SettingsPanel::checkbox(const std::string& key) const {
@@ -134,13 +248,20 @@ void SettingsPanel::SetPanels(const plist::Value& settingsDict) {
     for (const auto& [key, box] : boxes_) box->setChecked(editor_->checkbox(key));
     SelectKind(editor_->nameKind());
     RememberKind();
+    ShowVersions();
     filling_ = false;
     SettingsSetTask(editor_->task());
     SettingsSetDestFolderOn();
 }
 
 bool SettingsPanel::GetPanels(plist::Value& session, std::string* message) {
-    return editor_ ? editor_->GetPanels(session, message) : true;
+    if (!editor_) return true;
+    // A folder still being typed is taken now; refused, the panel stays with the reason.
+    if (std::string why = TakeVersionsFolder(true); !why.empty()) {
+        *message = why;
+        return false;
+    }
+    return editor_->GetPanels(session, message);
 }
 
 bool SettingsPanel::SetIconOn(const plist::Value& session) const {

@@ -1,8 +1,8 @@
 #pragma once
 // The settings panel: the task, the exact mode, how invisible, locked and linked items,
-// packages and empty folders are treated, the trash and the destination sub-folder of a
-// session. The controls edit a SettingsEditor, which knows the inverted checkboxes, the texts
-// that follow the task and the marker.
+// packages and empty folders are treated, the trash, the destination sub-folder and the
+// versions of a session. The controls edit a SettingsEditor, which knows the inverted checkboxes,
+// the texts that follow the task and the marker.
 
 #include <QComboBox>
 #include <QPointer>
@@ -18,6 +18,9 @@
 class QButtonGroup;
 class QCheckBox;
 class QLabel;
+class QLineEdit;
+class QMessageBox;
+class QSpinBox;
 
 namespace qv::sessions {
 class SessionDocument;
@@ -54,6 +57,13 @@ class SettingsPanel : public OptionPanel {
     // The custom-name sheet while it is open.
     CustomNameSheet* customNameSheet() const { return sheet_; }
     std::int64_t previousKind() const { return previousTag_; }
+    // The versions section: the switch, the folder, the count and the days kept.
+    QCheckBox* versionsCheckbox() const { return versions_.on; }
+    QLineEdit* versionsFolderField() const { return versions_.folder; }
+    QSpinBox* versionsKeepField() const { return versions_.keep; }
+    QSpinBox* versionsDaysField() const { return versions_.days; }
+    // The alert of a versions folder refused, while shown.
+    QMessageBox* versionsAlert() const { return versions_.alert; }
 
   signals:
     // A task radio was clicked: what a run would do once the panel is left.
@@ -70,6 +80,13 @@ class SettingsPanel : public OptionPanel {
     void RememberKind();
     std::string SampleName(std::int64_t kind, const std::string& pattern) const;
     void BtnOnOff();
+    QLayout* BuildVersionsSection();
+    void ShowVersions();
+    // One value of the versions section changed: written into the editor.
+    void SetVersionsFrom(QObject* control);
+    // The folder as typed, when it differs from the editor's: "" when taken, else why not (an
+    // alert says so unless `quiet`).
+    std::string TakeVersionsFolder(bool quiet);
 
     const sessions::SessionDocument& document_;
     QButtonGroup* task_ = nullptr;
@@ -80,6 +97,15 @@ class SettingsPanel : public OptionPanel {
     std::optional<sessions::SettingsEditor> editor_;
     std::int64_t previousTag_ = sessions::kNameKindSourceName;
     bool filling_ = false;
+    struct VersionsControls {
+        QCheckBox* on = nullptr;
+        QLineEdit* folder = nullptr;
+        QSpinBox* keep = nullptr;
+        QSpinBox* days = nullptr;
+        QList<QWidget*> fields;  // enabled while the switch is on
+        QPointer<QMessageBox> alert;
+        QString refused;  // the folder last refused: it is not refused twice in a row
+    } versions_;
 };
 
 }  // namespace qv::ui

@@ -1,5 +1,6 @@
 // The console window with the offscreen platform: what it shows of a session, runs started
-// from its button with their progress, report, conflict and error dialogs, Stop and quitting.
+// from its button with their progress, report, conflict and error dialogs, Stop and quitting;
+// the log window, and the versions window reached from the File menu, the log and the preview.
 
 #include <unistd.h>
 
@@ -20,8 +21,10 @@
 #include <QScrollBar>
 #include <QSignalSpy>
 #include <QTest>
+#include <QTextBlock>
 #include <QToolButton>
 #include <QTreeView>
+#include <QTreeWidget>
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
@@ -45,6 +48,7 @@
 #include "ui/run_controller.h"
 #include "ui/size_display.h"
 #include "ui/theme.h"
+#include "ui/versions_window.h"
 
 namespace qv::ui {
 namespace {
@@ -59,6 +63,30 @@ struct Console : test::ConsoleFixture {
 };
 
 std::string Q(const QString& s) { return s.toStdString(); }
+
+// The versions window once its thread is done.
+bool Settled(const VersionsWindow* w) {
+    return w != nullptr && QTest::qWaitFor([&] { return !w->isBusy(); }, kRunTimeout);
+}
+
+// Clicks the button titled so of a message box on screen.
+bool Answer(QMessageBox* box, const char* title) {
+    if (box == nullptr || !box->isVisible()) return false;
+    for (QAbstractButton* b : box->buttons()) {
+        if (b->text() == QLatin1String(title)) {
+            b->click();
+            return true;
+        }
+    }
+    return false;
+}
+
+// The versions of one item the window lists.
+std::size_t VersionsOf(const VersionsWindow& w, const std::string& relative) {
+    const auto& all = w.versions();
+    return static_cast<std::size_t>(std::count_if(
+        all.begin(), all.end(), [&](const auto& v) { return v.relativePath == relative; }));
+}
 
 }  // namespace
 
@@ -79,6 +107,8 @@ class ConsoleTest : public QObject {
     void ConfirmationThenASwappedConflict();
     void AnExactSynchronizeFromTheWindowKeepsItsIndex();
     void LogWindowShowsTheLastLogAndFindsItsErrors();
+    void TheVersionsWindowListsWhatARunKeptAndRestoresIt();
+    void VersionsOfAnItemFromTheLogAndFromThePreview();
 };
 
 void ConsoleTest::SizeDisplayAndMiddleTruncation() {
@@ -712,6 +742,151 @@ void ConsoleTest::LogWindowShowsTheLastLogAndFindsItsErrors() {
     QVERIFY(alert != nullptr);
     QCOMPARE(alert->text(), QStringLiteral("Can't open this Log file."));
     alert->close();
+}
+
+void ConsoleTest::TheVersionsWindowListsWhatARunKeptAndRestoresIt() {
+    Console c;
+    c.Show();
+    // Off, with nothing kept: the window says how to turn them on.
+    c.window->restoreAction()->trigger();
+    VersionsWindow* w = c.window->versionsWindow();
+    QVERIFY(Settled(w) && w->isVisible());
+    QVERIFY(!w->tree()->isVisible());
+    QCOMPARE(w->note()->text(),
+             QStringLiteral("This session keeps no versions. Turn on \"Keep versions of replaced "
+                            "and deleted items\" in its settings."));
+    c.Set(0, "settingsDict", sessions::kVersionsOnKey, 1);
+    w->Refresh();
+    QVERIFY(Settled(w));
+    QCOMPARE(w->note()->text(), QStringLiteral("No versions were kept yet."));
+
+    // A run replaces notes.txt on B, keeping the old one; report.txt's was kept by hand. The
+    // window on screen follows the run.
+    c.tree.Build({"A/Docs/notes.txt:new@3000", "B/Docs/notes.txt:old@2000",
+                  "B/.quorvel-versions/report 2026-12-07 181200.txt:kept by hand"});
+    test::WriteText(c.tree.path("B/.quorvel-versions/.quorvel-versions.list"),
+                    "1796667120\tf\treport 2026-12-07 181200.txt\n");
+    c.window->mainButton()->click();
+    QVERIFY(c.WaitForRunEnd());
+    QVERIFY(QTest::qWaitFor([&] { return !w->isBusy() && w->versions().size() == 2; }));
+    QTreeWidget* tree = w->tree();
+    QVERIFY(tree->isVisible());
+    QCOMPARE(tree->topLevelItemCount(), 2);
+    QCOMPARE(tree->topLevelItem(0)->text(0), QStringLiteral("Docs"));
+    QCOMPARE(tree->topLevelItem(0)->child(0)->text(0), QStringLiteral("notes.txt"));
+    QCOMPARE(tree->topLevelItem(0)->child(0)->childCount(), 1);
+    QTreeWidgetItem* report = tree->topLevelItem(1)->child(0);
+    QCOMPARE(report->text(0), QStringLiteral("2026-12-07 18:12:00"));
+    QCOMPARE(report->text(2), QStringLiteral("B"));
+    QVERIFY(!w->restoreButton()->isEnabled());  // nothing selected
+    tree->setCurrentItem(report);
+    QCOMPARE(Q(w->detail(0)->text()), c.tree.path("B/report.txt"));
+    QCOMPARE(Q(w->detail(4)->text()),
+             c.tree.path("B/.quorvel-versions/report 2026-12-07 181200.txt"));
+
+    // Restore To…: asked, then done, in the folder chosen; a second time nothing is overwritten.
+    test::TempDir into;
+    w->setFolderChooser([&](const std::string&, std::function<void(const std::string&)> chosen) {
+        chosen(into.path());
+    });
+    w->restoreToButton()->click();
+    QVERIFY(Answer(w->alert(), "Restore"));
+    QVERIFY(Settled(w));
+    QCOMPARE(w->alert()->text(), QStringLiteral("The version was restored."));
+    QCOMPARE(test::ReadText(into / "report.txt"), std::string("kept by hand"));
+    QVERIFY(Answer(w->alert(), "OK"));
+    test::WriteText(into / "report.txt", "mine");
+    QVERIFY(QTest::qWaitFor([&] { return w->alert() == nullptr && !w->isBusy(); }));
+    w->restoreToButton()->click();
+    QVERIFY(Answer(w->alert(), "Restore"));
+    QVERIFY(Settled(w));
+    QCOMPARE(w->alert()->text(), QStringLiteral("The version could not be restored."));
+    QVERIFY(w->alert()->informativeText().contains(QStringLiteral("nothing was overwritten")));
+    QCOMPARE(test::ReadText(into / "report.txt"), std::string("mine"));
+    QVERIFY(Answer(w->alert(), "OK"));
+
+    // Restore: Cancel does nothing; confirmed, both sides get the old notes, and what stood on
+    // each is kept as a version itself.
+    QVERIFY(QTest::qWaitFor([&] { return w->alert() == nullptr && !w->isBusy(); }));
+    const fileops::VersionInfo notes = w->versions().front();
+    QVERIFY(w->SelectVersion(notes.relativePath, notes.stamp));
+    w->restoreButton()->click();
+    QVERIFY(Answer(w->alert(), "Cancel"));
+    QCOMPARE(test::ReadText(c.tree.path("A/Docs/notes.txt")), std::string("new"));
+    QVERIFY(QTest::qWaitFor([&] { return w->alert() == nullptr; }));
+    w->restoreButton()->click();
+    QVERIFY(Answer(w->alert(), "Restore"));
+    QVERIFY(QTest::qWaitFor([&] { return !w->isBusy() && VersionsOf(*w, "Docs/notes.txt") == 3; },
+                            kRunTimeout));
+    QCOMPARE(test::ReadText(c.tree.path("A/Docs/notes.txt")), std::string("old"));
+    QCOMPARE(test::ReadText(c.tree.path("B/Docs/notes.txt")), std::string("old"));
+    QVERIFY(w->alert()->informativeText().contains(QStringLiteral("Version kept of")));
+}
+
+void ConsoleTest::VersionsOfAnItemFromTheLogAndFromThePreview() {
+    Console c;
+    c.Set(0, "settingsDict", sessions::kVersionsOnKey, 1);
+    c.tree.Build({"A/Docs/notes.txt:new@3000", "B/Docs/notes.txt:old@2000",
+                  "B/.quorvel-versions/Docs/notes 2026-12-06 090000.txt:n0",
+                  "B/.quorvel-versions/report 2026-12-07 181200.txt:r0"});
+    test::WriteText(c.tree.path("B/.quorvel-versions/.quorvel-versions.list"),
+                    "1796547600\tf\tDocs/notes 2026-12-06 090000.txt\n"
+                    "1796667120\tf\treport 2026-12-07 181200.txt\n");
+    c.Show();
+    // A line naming an item of the session: its versions; one naming an item elsewhere: all of
+    // them; a line naming none offers nothing.
+    test::TempDir logs;
+    const std::string log = logs / "QVLog_2026_12_07_18_12_00.txt";
+    test::WriteText(log, "Replaced file: \"" + c.tree.path("B/Docs/notes.txt") +
+                             "\"\n\t/elsewhere/file.txt\nno path here\n");
+    c.window->OpenLogWithFileFromScheduling(log);
+    LogWindow* logWindow = c.window->logWindow();
+    QVERIFY(logWindow != nullptr);
+    const auto offersVersions = [&](int line) {
+        const QTextCursor at(logWindow->view()->document()->findBlockByNumber(line));
+        const std::unique_ptr<QMenu> menu(
+            logWindow->LineMenu(logWindow->view()->cursorRect(at).center()));
+        auto* entry = menu->findChild<QAction*>(QStringLiteral("versionsOfItem"));
+        if (entry != nullptr) entry->trigger();
+        return entry != nullptr;
+    };
+    QVERIFY(offersVersions(0));
+    VersionsWindow* w = c.window->versionsWindow();
+    QVERIFY(Settled(w) && w->isVisible());
+    QCOMPARE(w->versions().size(), std::size_t{1});
+    QCOMPARE(w->versions().front().relativePath, std::string("Docs/notes.txt"));
+    QVERIFY(!w->showAllButton()->isHidden());
+    QVERIFY(offersVersions(1));
+    QVERIFY(Settled(w));
+    QCOMPARE(w->versions().size(), std::size_t{2});
+    QVERIFY(w->showAllButton()->isHidden());
+    QVERIFY(!offersVersions(2));
+
+    // The preview's row: a window of its own over the preview, listing what lies below the
+    // folder; nothing is restored while the run waits.
+    c.app->preferences().mPrefDict.set("prefPreview", 1);
+    c.window->mainButton()->click();
+    PreviewWindow* preview = c.WaitForDialog<PreviewWindow>();
+    QVERIFY(preview != nullptr);
+    QVERIFY(!c.window->restoreAction()->isEnabled());
+    QTreeView* outline = preview->outline();
+    const QModelIndex root = preview->itemModel()->index(0, 0);
+    outline->expand(root);
+    const QModelIndex docs = preview->itemModel()->index(0, 0, root);
+    preview->ShowRowMenu(outline->visualRect(docs).center());
+    QVERIFY(preview->rowMenu() != nullptr);
+    auto* entry = preview->rowMenu()->findChild<QAction*>(QStringLiteral("versionsOfItem"));
+    QVERIFY(entry != nullptr);
+    entry->trigger();
+    preview->rowMenu()->close();
+    auto* over = preview->findChild<VersionsWindow*>();
+    QVERIFY(Settled(over) && over->isVisible());
+    QCOMPARE(over->versions().size(), std::size_t{1});
+    QVERIFY(over->SelectVersion("Docs/notes.txt", "2026-12-06 090000"));
+    QVERIFY(!over->restoreButton()->isEnabled() && !over->restoreToButton()->isEnabled());
+    preview->StopPreview();
+    QVERIFY(c.WaitForRunEnd());
+    QVERIFY(c.window->restoreAction()->isEnabled());
 }
 
 }  // namespace qv::ui

@@ -1,6 +1,7 @@
 // The console's pages with the offscreen platform: the ways to each option panel, the session
-// pop-up on a panel, the settings and conflicts panels over their editors, the marker of
-// their buttons, the custom sub-folder name sheet, and what leaving a panel writes.
+// pop-up on a panel, the settings (with its versions section) and conflicts panels over their
+// editors, the marker of their buttons, the custom sub-folder name sheet, and what leaving a
+// panel writes.
 
 #include <QAction>
 #include <QApplication>
@@ -12,6 +13,7 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QSignalSpy>
+#include <QSpinBox>
 #include <QStackedWidget>
 #include <QTest>
 #include <QToolButton>
@@ -113,6 +115,7 @@ class PanelsTest : public QObject {
     void TheSettingsMarkerFollowsEdits();
     void TheSubFolderKindAndPatternAloneLeaveTheMarkerOff();
     void TheCustomNameSheetRefusesAnUnusablePatternAndCancelRestoresTheKind();
+    void TheVersionsSectionWritesThroughTheEditorAndRefusesABadFolder();
     void TheConflictsPanelMapsItsRowsAndItsMarkerFollows();
     void LeavingAPanelWritesTheSessionDictionary();
     void APanelThatRefusesStaysOnScreenWithItsMessage();
@@ -380,6 +383,64 @@ void PanelsTest::TheCustomNameSheetRefusesAnUnusablePatternAndCancelRestoresTheK
     QCOMPARE(stored.intAt("settCreateDestFolderNameKind"), std::int64_t{5});
     QCOMPARE(stored.stringAt("settCreateDestFolderCustomNameFormat"),
              std::string(sessions::kDefaultCustomNameFormat));
+}
+
+void PanelsTest::TheVersionsSectionWritesThroughTheEditorAndRefusesABadFolder() {
+    Console c;
+    ConsoleWindow& w = *c.window;
+    w.ChooseGoPanel(1);
+    SettingsPanel& p = c.settings();
+    QLineEdit* folder = p.versionsFolderField();
+    const auto stored = [&] { return sessions::VersionsSettingsOf(&c.Stored(0, "settingsDict")); };
+    // Off: the fields wait, showing the defaults.
+    QVERIFY(!p.versionsCheckbox()->isChecked());
+    QVERIFY(!folder->isEnabled() && !p.versionsKeepField()->isEnabled() &&
+            !p.versionsDaysField()->isEnabled());
+    QCOMPARE(folder->placeholderText(),
+             QStringLiteral(".quorvel-versions at the top of each side"));
+    QCOMPARE(p.versionsKeepField()->value(), 10);
+    QCOMPARE(p.versionsDaysField()->text(), QStringLiteral("no limit"));
+
+    p.versionsCheckbox()->click();
+    QVERIFY(folder->isEnabled() && p.versionsDaysField()->isEnabled());
+    QVERIFY(c.marker("settings"));
+    folder->setText(QStringLiteral("/srv/old versions"));
+    emit folder->editingFinished();
+    p.versionsKeepField()->setValue(3);
+    p.versionsDaysField()->setValue(30);
+    QVERIFY(!stored().on);  // written when the panel is left
+    w.ChooseGoPanel(0);
+    QVERIFY(stored().on);
+    QCOMPARE(stored().folder, std::string("/srv/old versions"));
+    QCOMPARE(stored().keep, std::int64_t{3});
+    QCOMPARE(stored().days, std::int64_t{30});
+
+    // A folder that is not absolute: refused as typed, and again when the panel is left, which
+    // it then is not; the session keeps the folder it had.
+    const char* refusal =
+        "The versions folder must be an absolute path, or empty for a folder "
+        "\".quorvel-versions\" at the top of each side.";
+    w.ChooseGoPanel(1);
+    folder->setText(QStringLiteral("../elsewhere"));
+    emit folder->editingFinished();
+    QVERIFY(DismissWarning([&] { return p.versionsAlert(); }, refusal));
+    QTest::mouseClick(w.consoleButton(), Qt::LeftButton);
+    QVERIFY(DismissWarning([&] { return w.panelAlert(); }, refusal));
+    QCOMPARE(w.currentPanel(), std::string("settings"));
+    QVERIFY(p.versionsAlert() == nullptr);  // the same folder is not refused twice
+    QCOMPARE(stored().folder, std::string("/srv/old versions"));
+
+    // Back to the defaults and off: the marker goes out and the fields wait again.
+    folder->clear();
+    emit folder->editingFinished();
+    p.versionsKeepField()->setValue(10);
+    p.versionsDaysField()->setValue(0);
+    p.versionsCheckbox()->click();
+    QVERIFY(!c.marker("settings"));
+    QVERIFY(!folder->isEnabled());
+    w.ChooseGoPanel(0);
+    QVERIFY(!stored().on);
+    QCOMPARE(stored().folder, std::string());
 }
 
 void PanelsTest::TheConflictsPanelMapsItsRowsAndItsMarkerFollows() {
