@@ -6,6 +6,7 @@
 #include <ctime>
 #include <utility>
 
+#include "app/unattended_proxy.h"
 #include "engine/exact_sync_index_store.h"
 #include "engine/run_engine.h"
 #include "fileops/executor.h"
@@ -30,18 +31,6 @@ engine::RunOptions OptionsFor(const RunRequest& request, bool scanOnly) {
     options.preview = request.preview;
     return options;
 }
-
-// The proxy of a plan: nobody is asked anything (conflicts that would ask are skipped and
-// errors do not stop an unattended run before they reach it).
-class SilentProxy : public run::MainThreadProxy {
-  public:
-    run::ConflictReply AskReplace(const run::ConflictQuestion&) override {
-        return {run::ConflictAnswer::Skip, false};
-    }
-    void ShowErrorAndStop(const std::string&, const std::string&) override {}
-    bool AskSkipAndContinue(const std::string&, const std::string&) override { return true; }
-    bool ConfirmDeletion(const std::string&) override { return false; }
-};
 
 // The address the log is mailed to, from the scrambled e-mail settings.
 std::string EmailTo(const plist::Value& preferences) {
@@ -268,7 +257,7 @@ RunConclusion RunService::Conclude() {
 
 void RunService::Plan(const RunRequest& request,
                       const std::function<void(const run::RunState&)>& consumer) {
-    SilentProxy proxy;
+    UnattendedProxy proxy;  // a plan asks nobody anything
     engine::ExactSyncIndexStore index(paths_.pathExactSyncIndexFolder);
     run::NoCopyExecutor executor;
     items::TWUtilities tw;

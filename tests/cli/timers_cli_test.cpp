@@ -2,6 +2,7 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -16,7 +17,8 @@
 namespace qv {
 namespace {
 
-class TimersCliTest : public test::IsolatedHomeTest {
+// The command run in a home of its own, on a document of the test's.
+class CommandTest : public test::IsolatedHomeTest {
   protected:
     int Quorvel(const std::string& args, std::string* out = nullptr, std::string* err = nullptr) {
         const std::string errFile = dir_ / "stderr.txt";
@@ -28,7 +30,7 @@ class TimersCliTest : public test::IsolatedHomeTest {
     std::string Doc() const { return test::ShellQuote(dir_ / "doc.qvd"); }
 };
 
-TEST_F(TimersCliTest, RowsAreSetThroughTheDialogsChecksAndListedInTimeOrder) {
+TEST_F(CommandTest, RowsAreSetThroughTheDialogsChecksAndListedInTimeOrder) {
     std::string out, err;
     ASSERT_EQ(Quorvel("new-document " + Doc(), &out, &err), 0) << err;
     const std::string backup = " --session 'Default Backup Session' --document " + Doc();
@@ -106,7 +108,7 @@ pid_t Spawn(const std::vector<std::string>& args, const std::string& out, const 
     ::_exit(127);
 }
 
-TEST_F(TimersCliTest, TheSchedulerFollowsThePreferencesFiresADueRowOnceAndEndsOnSigterm) {
+TEST_F(CommandTest, TheSchedulerFollowsThePreferencesFiresADueRowOnceAndEndsOnSigterm) {
     const std::string a = dir_ / "A", b = dir_ / "B";
     ASSERT_TRUE(platform::CreateFolderWithFoldersInBetween(a));
     ASSERT_TRUE(platform::CreateFolderWithFoldersInBetween(b));
@@ -184,6 +186,108 @@ TEST_F(TimersCliTest, TheSchedulerFollowsThePreferencesFiresADueRowOnceAndEndsOn
     EXPECT_TRUE(saysSoon(waitOut, "executions listed")) << test::ReadText(waitErr);
     EXPECT_TRUE(test::Contains(test::ReadText(waitOut), "Next Timer: undefined"));
     EXPECT_EQ(stop(waiting), 0);
+}
+
+TEST_F(CommandTest, SetShowAndRefusalsGoThroughTheEditor) {
+    std::string out, err;
+    ASSERT_EQ(Quorvel("new-document " + Doc(), &out, &err), 0) << err;
+    const std::string backup = " --session 'Default Backup Session' --document " + Doc();
+    // Looking changes nothing in a document without triggers.
+    const std::string before = test::ReadText(dir_ / "doc.qvd");
+    ASSERT_EQ(Quorvel("triggers show" + backup, &out, &err), 0) << err;
+    EXPECT_EQ(out,
+              "triggerOnMountOn\t0\ntriggerOnChangeOn\t0\ntriggerQuietSeconds\t60\n"
+              "triggerMinMinutes\t15\ndescription\tNo triggers.\n");
+    EXPECT_EQ(test::ReadText(dir_ / "doc.qvd"), before);
+
+    const struct {
+        const char* words;
+        const char* error;
+    } refused[] = {
+        {"set triggerQuietSeconds=0", "The quiet time must be from 1 to 86400 seconds (a day)."},
+        {"set triggerOnChangeOn=1 triggerMinMinutes=10081",
+         "The minimum interval must be from 1 to 10080 minutes (a week)."},
+        {"set triggerQuietSeconds", "'triggerQuietSeconds' is not KEY=VALUE"},
+        {"set triggerOnBoot=1", "Unknown trigger key \"triggerOnBoot\"."},
+        {"on disk", "triggers on takes mount or change, not 'disk'"},
+        {"on", "usage: quorvel triggers on mount|change"},
+        {"set triggerOnMountOn=1 --json", "--json is only for triggers show"},
+    };
+    for (const auto& r : refused) {
+        EXPECT_EQ(Quorvel(std::string("triggers ") + r.words + backup, &out, &err), 2) << r.words;
+        EXPECT_TRUE(test::Contains(err, r.error)) << r.words;
+        EXPECT_EQ(test::ReadText(dir_ / "doc.qvd"), before) << r.words;
+    }
+
+    ASSERT_EQ(Quorvel("triggers on mount" + backup, &out, &err), 0) << err;
+    ASSERT_EQ(
+        Quorvel("triggers set triggerOnChangeOn=yes triggerQuietSeconds=5" + backup, &out, &err), 0)
+        << err;
+    EXPECT_TRUE(test::Contains(err, "no source folder"));  // the session has no A yet
+    ASSERT_EQ(Quorvel("triggers off mount" + backup, &out, &err), 0) << err;
+    ASSERT_EQ(Quorvel("triggers show --json" + backup, &out, &err), 0) << err;
+    EXPECT_EQ(out,
+              "{\"session\": \"Default Backup Session\", \"sessionIndex\": 1, \"triggerDict\": "
+              "{\"triggerOnMountOn\": 0, \"triggerOnChangeOn\": 1, \"triggerQuietSeconds\": 5, "
+              "\"triggerMinMinutes\": 15}, \"description\": \"Runs when its source has changed "
+              "and then stayed quiet for 5 seconds. At most one run every 15 minutes.\"}\n");
+    // The other session is untouched.
+    ASSERT_EQ(Quorvel("triggers show --session-index 0 --document " + Doc(), &out, &err), 0);
+    EXPECT_TRUE(test::Contains(out, "description\tNo triggers.\n"));
+}
+
+TEST_F(CommandTest, TheSchedulerRunsASessionWhenItsDestinationVolumeIsMounted) {
+    if (::geteuid() != 0) GTEST_SKIP() << "mounting a volume needs root";
+    const std::string a = dir_ / "A", b = dir_ / "B";
+    ASSERT_TRUE(platform::CreateFolderWithFoldersInBetween(a));
+    ASSERT_TRUE(platform::CreateFolderWithFoldersInBetween(b));
+    test::WriteText(a + "/report.txt", "quarterly");
+    std::string out, err;
+    ASSERT_EQ(Quorvel("new-document " + Doc(), &out, &err), 0) << err;
+    const std::string backup = " 'Default Backup Session' --document " + Doc();
+    ASSERT_EQ(Quorvel("session set-folders" + backup + " --source " + test::ShellQuote(a) +
+                          " --dest " + test::ShellQuote(b),
+                      &out, &err),
+              0)
+        << err;
+    ASSERT_EQ(Quorvel("triggers on mount --session" + backup, &out, &err), 0) << err;
+
+    const std::string outFile = dir_ / "scheduler.out", errFile = dir_ / "scheduler.err";
+    const pid_t pid = Spawn({"scheduler", "--document", dir_ / "doc.qvd"}, outFile, errFile);
+    ASSERT_GT(pid, 0);
+    // Waits for what the scheduler says, not for a length of time; the deadline only keeps a
+    // broken scheduler from hanging the suite.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    const auto says = [&](const std::string& words) {
+        while (!test::Contains(test::ReadText(outFile), words) &&
+               std::chrono::steady_clock::now() < deadline) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        }
+        return test::Contains(test::ReadText(outFile), words);
+    };
+    struct Unmount {
+        std::string at;
+        bool mounted = false;
+        ~Unmount() {
+            if (mounted) ::umount2(at.c_str(), MNT_DETACH);
+        }
+    } volume{b};
+    EXPECT_TRUE(says("sessions with triggers armed: 1")) << test::ReadText(errFile);
+    volume.mounted = ::mount("quorvel-test", b.c_str(), "tmpfs", 0, "size=1m") == 0;
+    if (volume.mounted) {
+        EXPECT_TRUE(says("Default Backup Session: Started by trigger: volume " + b + " appeared"));
+        EXPECT_TRUE(says("\tDefault Backup Session\texit 0\t")) << test::ReadText(errFile);
+        EXPECT_EQ(test::ReadText(b + "/report.txt"), "quarterly");
+        const std::string said = test::ReadText(outFile);
+        const std::string log =
+            said.substr(said.rfind('\t') + 1, said.rfind('\n') - said.rfind('\t') - 1);
+        EXPECT_TRUE(test::Contains(test::ReadText(log), "Started by trigger: volume " + b));
+    }
+    ::kill(pid, SIGTERM);
+    int status = -1;
+    ::waitpid(pid, &status, 0);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    if (!volume.mounted) GTEST_SKIP() << "tmpfs could not be mounted here";
 }
 
 }  // namespace
