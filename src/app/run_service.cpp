@@ -7,6 +7,7 @@
 #include <utility>
 
 #include "app/unattended_proxy.h"
+#include "app/unattended_proxy.h"
 #include "engine/exact_sync_index_store.h"
 #include "engine/run_engine.h"
 #include "fileops/executor.h"
