@@ -72,7 +72,8 @@ struct FolderScanner::Folder {
     bool bExists = false;
     bool unread = false;        // the pair could not be read: nothing of it is planned
     bool keptChildren = false;  // something inside must stay: the folder cannot go as a whole
-    // The folder holds a versions folder's record: what is in it are versions, never planned.
+    // The folder, to be deleted, holds a versions folder's record: what is in it are versions,
+    // which go with no folder.
     bool holdsVersions = false;
     // The folder is to be deleted on one side: its pairs are examined for what keeps it.
     bool deleting() const {
@@ -384,11 +385,13 @@ bool FolderScanner::ScanFolder(Folder& f) {
     if (!PairNames(f, single, aList, bList, pairs, prefetch.token)) return true;
 
     // A versions folder that no setting names any longer (the session's folder for them was
-    // changed) is still known by its record, and still kept out of the plan.
-    f.holdsVersions = std::any_of(pairs.begin(), pairs.end(), [](const NamePair& p) {
-        const ListedItem* item = p.a ? p.a : p.b;
-        return item->name == run::kVersionsListName;
-    });
+    // changed) is still known by its record, and is never deleted. Only deletion: a user's
+    // folder that happens to hold a file of that name is still copied whole.
+    f.holdsVersions =
+        f.deleting() && std::any_of(pairs.begin(), pairs.end(), [](const NamePair& p) {
+            const ListedItem* item = p.a ? p.a : p.b;
+            return item->name == run::kVersionsListName;
+        });
     SettledRecord record(SettledKey(f, aList, bList), pairs.size(), lastExactSync_.has_value());
     const Listings listings{aList.caseInsensitive, bList.caseInsensitive, prefetch.token};
     for (const NamePair& p : pairs) {

@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <cstring>
 #include <map>
 #include <set>
@@ -227,6 +228,11 @@ std::string RecordLine(const VersionRecord& r) {
     return std::to_string(r.made) + "\t" + (r.isFolder ? "d" : "f") + "\t" + Escaped(r.path) + "\n";
 }
 
+bool IsRegularFile(int fd) {
+    struct stat st {};
+    return sys().fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+}
+
 bool WriteAll(int fd, const std::string& text) {
     std::size_t done = 0;
     while (done < text.size()) {
@@ -241,9 +247,9 @@ bool WriteAll(int fd, const std::string& text) {
 
 std::vector<VersionRecord> ReadVersionRecords(const FolderHandle& root) {
     std::vector<VersionRecord> records;
-    platform::UniqueFd fd(
-        sys().openat(root.fd(), kVersionsListName, O_RDONLY | O_NOFOLLOW | O_CLOEXEC, 0));
-    if (!fd.valid()) return records;
+    platform::UniqueFd fd(sys().openat(root.fd(), kVersionsListName,
+                                       O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0));
+    if (!fd.valid() || !IsRegularFile(fd.get())) return records;
     std::string text;
     char buffer[65536];
     for (ssize_t n;
@@ -260,10 +266,12 @@ std::vector<VersionRecord> ReadVersionRecords(const FolderHandle& root) {
 }
 
 bool AppendVersionRecord(const FolderHandle& root, const VersionRecord& record, std::string* why) {
-    platform::UniqueFd fd(sys().openat(root.fd(), kVersionsListName,
-                                       O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_CLOEXEC,
-                                       0600));
-    if (!fd.valid() || !WriteAll(fd.get(), RecordLine(record)) || fd.Close() != 0) {
+    platform::UniqueFd fd(
+        sys().openat(root.fd(), kVersionsListName,
+                     O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0600));
+    if (fd.valid() && !IsRegularFile(fd.get())) errno = EINVAL;
+    if (!fd.valid() || !IsRegularFile(fd.get()) || !WriteAll(fd.get(), RecordLine(record)) ||
+        fd.Close() != 0) {
         *why = Errno(errno) + ": " + run::Quoted(root.PathOf(kVersionsListName));
         return false;
     }
@@ -513,9 +521,23 @@ void VersionKeeper::Begin(const run::VersionsSettings& settings, std::time_t run
     sides_.clear();
     kept_[0].clear();
     kept_[1].clear();
+    blocked_.clear();
     if (!settings.on) return;
     sides_.emplace_back(settings, a, aPath);
     sides_.emplace_back(settings, b, bPath);
+    // One folder chosen for the versions must hold neither side, by whatever way it is named.
+    if (settings.folder.empty()) return;
+    char real[PATH_MAX];
+    const std::string chosen =
+        sys().realpath(settings.folder.c_str(), real) != nullptr ? real : settings.folder;
+    const std::string inside = chosen == "/" ? chosen : chosen + "/";
+    for (const std::string* top : {&aPath, &bPath}) {
+        const std::string side = sys().realpath(top->c_str(), real) != nullptr ? real : *top;
+        if (side == chosen || side.compare(0, inside.size(), inside) == 0) {
+            blocked_ =
+                GLS("The versions folder holds the session's folder") + " " + run::Quoted(*top);
+        }
+    }
 }
 
 bool VersionKeeper::OnOtherFileSystem(bool onB, dev_t device) {
@@ -527,23 +549,44 @@ bool VersionKeeper::OnOtherFileSystem(bool onB, dev_t device) {
 bool VersionKeeper::Keep(bool onB, const FolderHandle& parent, const std::string& relativeParent,
                          const std::string& name, const std::string& originalName, bool copyOnly,
                          std::string* keptPath, std::string* why) {
+    if (!blocked_.empty()) {
+        *why = blocked_;
+        return false;
+    }
     SideVersions& side = sides_.at(onB ? 1 : 0);
     const FolderHandle into = side.MakeBelow(relativeParent, why);
     if (!into.valid()) return false;
+    const platform::StatResult st = StatAt(parent.fd(), name);
+    // The name the version will take is recorded first: a version never lies there unrecorded
+    // (a record of one that was never made names nothing, and is dropped when pruned).
     std::string kept;
-    const bool isFolder = StatAt(parent.fd(), name).attributes.isDirectory();
+    for (int n = 1; n <= kMaxVersionsOfOneSecond && kept.empty(); ++n) {
+        const std::string candidate =
+            VersionName(originalName, n == 1 ? stamp_ : stamp_ + "-" + std::to_string(n),
+                        st.attributes.isDirectory());
+        if (StatAt(into.fd(), candidate).error == ENOENT) kept = candidate;
+    }
+    const VersionRecord record{static_cast<std::int64_t>(std::time(nullptr)),
+                               st.attributes.isDirectory(),
+                               relativeParent.empty() ? kept : relativeParent + "/" + kept};
+    if (!st.ok() || kept.empty() || !AppendVersionRecord(side.Root(false, why), record, why)) {
+        if (!st.ok()) *why = Errno(st.error);
+        return false;
+    }
     if (!KeepVersionIn(parent, name, into, originalName, stamp_, metadata_, runStart_, copyOnly,
                        &kept, why)) {
         return false;
     }
-    *keptPath = into.PathOf(kept);
-    // Not recorded, a version is never pruned: the record failing is told, the version stays.
-    std::string recordWhy;
-    const VersionRecord record{static_cast<std::int64_t>(std::time(nullptr)), isFolder,
-                               relativeParent.empty() ? kept : relativeParent + "/" + kept};
-    if (!AppendVersionRecord(side.Root(false, &recordWhy), record, &recordWhy)) {
-        problems_.push_back(recordWhy);
+    if (record.path != (relativeParent.empty() ? kept : relativeParent + "/" + kept)) {
+        // Taken meanwhile under another name: that one is recorded too.
+        std::string recordWhy;
+        VersionRecord actual = record;
+        actual.path = relativeParent.empty() ? kept : relativeParent + "/" + kept;
+        if (!AppendVersionRecord(side.Root(false, &recordWhy), actual, &recordWhy)) {
+            problems_.push_back(recordWhy);
+        }
     }
+    *keptPath = into.PathOf(kept);
     kept_[onB ? 1 : 0].emplace_back(relativeParent, originalName);
     return true;
 }
@@ -554,16 +597,14 @@ void VersionKeeper::Prune(std::time_t now, std::vector<std::string>* errors) {
     if (!settings_.on) return;
     for (std::size_t side = 0; side < sides_.size(); ++side) {
         std::vector<VersionGroup>& kept = kept_[side];
-        if (kept.empty() && settings_.days <= 0) continue;
         std::string why;
         const FolderHandle& root = sides_[side].Root(false, &why);
         if (!root.valid()) continue;  // a side that never kept a version has no folder for them
         std::sort(kept.begin(), kept.end());
         kept.erase(std::unique(kept.begin(), kept.end()), kept.end());
-        // With an age limit every version is looked at; without one, what nothing was added
-        // to never grows past the count.
-        PruneVersions(root, settings_, now, settings_.days > 0 ? nullptr : &kept, metadata_,
-                      errors);
+        // Every recorded version, so that a limit lowered, or a run that could keep none (a full
+        // disk), still frees what is beyond it.
+        PruneVersions(root, settings_, now, nullptr, metadata_, errors);
         kept.clear();
     }
 }

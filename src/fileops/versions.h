@@ -143,6 +143,7 @@ class VersionKeeper {
     std::vector<SideVersions> sides_;
     std::vector<VersionGroup> kept_[2];  // per side, A then B
     std::vector<std::string> problems_;  // versions kept but not recorded
+    std::string blocked_;                // why no version can be kept in this task
 };
 
 // ---- Finding and restoring versions, for the command and the window ----

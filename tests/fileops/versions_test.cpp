@@ -143,12 +143,14 @@ TEST(VersionsTest, ASynchronizeKeepsTheVersionOnTheSideReplacedAndInAFolderOfIts
 TEST(VersionsTest, AVersionThatCannotBeKeptLeavesTheItemAndCountsAnError) {
     const struct {
         const char* name;
-        bool chooseB;     // the versions folder chosen is side B itself
+        bool chooseA;     // the versions folder chosen is side A, named through a link
         bool otherOwner;  // a folder in the versions folder belongs to another user
         int renameError;  // the move into the versions folder fails
-    } rows[] = {{"a versions folder that may not be written", false, false, EACCES},
-                {"a versions folder holding the side", true, false, 0},
-                {"a folder of it another user owns", false, true, 0}};
+        bool badRecord;   // its record cannot be written
+    } rows[] = {{"a versions folder that may not be written", false, false, EACCES, false},
+                {"a versions folder that is the other side", true, false, 0, false},
+                {"a folder of it another user owns", false, true, 0, false},
+                {"a record that cannot be written", false, false, 0, true}};
     for (const auto& row : rows) {
         SCOPED_TRACE(row.name);
         if (row.otherOwner && ::geteuid() != 0) continue;  // only root can give it away
@@ -160,12 +162,18 @@ TEST(VersionsTest, AVersionThatCannotBeKeptLeavesTheItemAndCountsAnError) {
             fs::permissions(tree.path("B/.quorvel-versions"), fs::perms::owner_all);
             ASSERT_EQ(::chown(tree.path("B/.quorvel-versions/d").c_str(), 54321, 54321), 0);
         }
+        if (row.badRecord) {
+            fs::create_directories(tree.path("B/.quorvel-versions"));
+            fs::permissions(tree.path("B/.quorvel-versions"), fs::perms::owner_all);
+            fs::create_symlink("/nowhere", tree.path("B/.quorvel-versions/.quorvel-versions.list"));
+        }
+        if (row.chooseA) fs::create_directory_symlink(tree.a(), tree.path("link"));
         const test::Files before = tree.Contents("B/d");
         test::FaultyFileSystem faults;
         if (row.renameError != 0) faults.Add(VersionRenameFails(row.renameError));
         platform::ScopedFileSystem scoped(faults);
-        const RunResult run = RunSession(VersionsDocument(
-            tree, sessions::kTaskBackup, row.chooseB ? fs::canonical(tree.b()).string() : ""));
+        const RunResult run = RunSession(
+            VersionsDocument(tree, sessions::kTaskBackup, row.chooseA ? tree.path("link") : ""));
         EXPECT_GE(run.errors, 3);
         // The copy that had taken the replaced file's place gave it back.
         EXPECT_EQ(tree.Contents("B/d"), before);
