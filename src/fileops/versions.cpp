@@ -10,6 +10,7 @@
 #include <cerrno>
 #include <climits>
 #include <cstring>
+#include <functional>
 #include <map>
 #include <set>
 
@@ -140,8 +141,14 @@ bool CopyItemAs(const FolderHandle& from, const std::string& name, const FolderH
     return ok;
 }
 
-FolderHandle MakeFoldersBelow(const FolderHandle& from, const std::string& relative,
-                              std::string* why, mode_t mode) {
+namespace {
+
+// The folder `relative` below from, one name at a time and never through a link; missing ones
+// made with `mode` when create. Each folder opened must pass `refuse` (which says why not).
+FolderHandle OpenFoldersBelow(const FolderHandle& from, const std::string& relative, bool create,
+                              mode_t mode,
+                              const std::function<std::string(const FolderHandle&)>& refuse,
+                              std::string* why) {
     FolderHandle folder = from;
     std::size_t start = 0;
     while (folder.valid() && start < relative.size()) {
@@ -151,7 +158,7 @@ FolderHandle MakeFoldersBelow(const FolderHandle& from, const std::string& relat
         if (name.empty()) continue;
         int error = 0;
         FolderHandle child = folder.OpenChild(name, &error);
-        if (!child.valid() && error == ENOENT) {
+        if (!child.valid() && error == ENOENT && create) {
             if (sys().mkdirat(folder.fd(), name.c_str(), mode) != 0 && errno != EEXIST) {
                 *why = Errno(errno) + ": " + run::Quoted(folder.PathOf(name));
                 return {};
@@ -162,9 +169,22 @@ FolderHandle MakeFoldersBelow(const FolderHandle& from, const std::string& relat
             *why = Errno(error) + ": " + run::Quoted(folder.PathOf(name));
             return {};
         }
+        if (refuse) {
+            if (std::string no = refuse(child); !no.empty()) {
+                *why = std::move(no);
+                return {};
+            }
+        }
         folder = std::move(child);
     }
     return folder;
+}
+
+}  // namespace
+
+FolderHandle MakeFoldersBelow(const FolderHandle& from, const std::string& relative,
+                              std::string* why, mode_t mode) {
+    return OpenFoldersBelow(from, relative, true, mode, {}, why);
 }
 
 // ---- The record ----
@@ -314,31 +334,16 @@ bool SideVersions::Guarded(const FolderHandle& folder) const {
 
 FolderHandle SideVersions::OpenGuarded(const FolderHandle& from, const std::string& relative,
                                        bool create, std::string* why) const {
-    FolderHandle folder = from;
-    std::size_t start = 0;
-    while (folder.valid() && start < relative.size()) {
-        const std::size_t slash = std::min(relative.find('/', start), relative.size());
-        const std::string name = relative.substr(start, slash - start);
-        start = slash + 1;
-        int error = 0;
-        FolderHandle child = folder.OpenChild(name, &error);
-        if (!child.valid() && error == ENOENT && create &&
-            (sys().mkdirat(folder.fd(), name.c_str(), 0700) == 0 || errno == EEXIST)) {
-            child = folder.OpenChild(name, &error);
-        }
-        if (!child.valid()) {
-            *why = Errno(error) + ": " + run::Quoted(folder.PathOf(name));
-            return {};
-        }
-        // What the runs take away is kept where nobody else can change it.
-        if (!Guarded(child)) {
-            *why = GLS("The versions folder can be changed by other users:") + " " +
-                   run::Quoted(child.path());
-            return {};
-        }
-        folder = std::move(child);
-    }
-    return folder;
+    // What the runs take away is kept where nobody else can change it.
+    return OpenFoldersBelow(
+        from, relative, create, 0700,
+        [this](const FolderHandle& folder) {
+            return Guarded(folder) ? std::string()
+                                   : GLS("The versions folder can be changed by other "
+                                         "users:") +
+                                         " " + run::Quoted(folder.path());
+        },
+        why);
 }
 
 const FolderHandle& SideVersions::Root(bool create, std::string* why) {
@@ -571,6 +576,7 @@ bool VersionKeeper::Keep(bool onB, const FolderHandle& parent, const std::string
                                relativeParent.empty() ? kept : relativeParent + "/" + kept};
     if (!st.ok() || kept.empty() || !AppendVersionRecord(side.Root(false, why), record, why)) {
         if (!st.ok()) *why = Errno(st.error);
+        if (st.ok() && kept.empty()) *why = Errno(EEXIST);
         return false;
     }
     if (!KeepVersionIn(parent, name, into, originalName, stamp_, metadata_, runStart_, copyOnly,
